@@ -1,0 +1,12 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace nuq {
+
+// A folder name with its trailing delimiter: empty stays empty; a name already
+// ending in ":", "\" or "/" is kept; a single drive letter gets ":\"; a POSIX
+// path (holding "/" and no "\") gets "/", any other name "\".
+std::string NormalDir(std::string_view dir);
+
+} // namespace nuq

@@ -1,0 +1,27 @@
+#pragma once
+// Code page 1251 at the byte boundaries: peers, stored texts and files of the
+// original system see one byte per character in this code page, while the
+// program holds UTF-8.
+
+#include <string>
+#include <string_view>
+
+namespace nuq {
+
+// UTF-8 to cp1251; a character the code page lacks becomes "?", and a byte
+// that is not valid UTF-8 is taken as a cp1251 byte as it stands.
+std::string Utf8ToCp1251(std::string_view utf8);
+
+// cp1251 bytes to UTF-8; the one unassigned byte (0x98) maps to U+FFFD.
+std::string Cp1251ToUtf8(std::string_view cp1251);
+
+bool IsValidUtf8(std::string_view s);
+
+// A text file of people's making: UTF-8 when it is valid UTF-8 (a leading
+// byte-order mark dropped), else read as cp1251.
+std::string TextFromFileBytes(std::string_view bytes);
+
+// Length in characters as a peer counts them (one per cp1251 byte).
+size_t CharLength(std::string_view utf8);
+
+} // namespace nuq

@@ -1,0 +1,1 @@
+// Keeps a library with no unit of its own yet linkable.

@@ -1,0 +1,248 @@
+#include "platform/SysUtils.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace nuq {
+
+namespace {
+
+bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+std::string_view TrimView(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && IsBlank(s[b])) ++b;
+    while (e > b && IsBlank(s[e - 1])) --e;
+    return s.substr(b, e - b);
+}
+
+} // namespace
+
+bool TryStrToInt64(std::string_view s, int64_t& value) {
+    s = TrimView(s);
+    bool negative = false;
+    if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
+        negative = s[0] == '-';
+        s.remove_prefix(1);
+    }
+    int base = 10;
+    if (!s.empty() && s[0] == '$') {
+        base = 16;
+        s.remove_prefix(1);
+    } else if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+        base = 16;
+        s.remove_prefix(2);
+    }
+    if (s.empty()) return false;
+    uint64_t magnitude = 0;
+    auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), magnitude, base);
+    if (ec != std::errc() || ptr != s.data() + s.size()) return false;
+    if (base == 16) {
+        // Hexadecimal texts name a bit pattern: up to 16 digits wrap into the sign.
+        int64_t v = static_cast<int64_t>(magnitude);
+        value = negative ? -v : v;
+        return true;
+    }
+    if (negative) {
+        if (magnitude > uint64_t(INT64_MAX) + 1) return false;
+        value = static_cast<int64_t>(0 - magnitude);
+    } else {
+        if (magnitude > uint64_t(INT64_MAX)) return false;
+        value = static_cast<int64_t>(magnitude);
+    }
+    return true;
+}
+
+bool TryStrToInt(std::string_view s, int& value) {
+    int64_t v;
+    if (!TryStrToInt64(s, v)) return false;
+    std::string_view t = TrimView(s);
+    bool hex = t.find('$') != std::string_view::npos || t.find("0x") != std::string_view::npos ||
+               t.find("0X") != std::string_view::npos;
+    if (hex) {
+        // A 32-bit hexadecimal pattern such as $FFFFFFFF reads as -1.
+        if (v < INT32_MIN || v > int64_t(UINT32_MAX)) return false;
+        value = static_cast<int32_t>(static_cast<uint32_t>(v));
+        return true;
+    }
+    if (v < INT32_MIN || v > INT32_MAX) return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
+int StrToInt(std::string_view s) {
+    int v;
+    if (!TryStrToInt(s, v))
+        throw EConvertError("'" + std::string(s) + "' is not a valid integer value");
+    return v;
+}
+
+int64_t StrToInt64(std::string_view s) {
+    int64_t v;
+    if (!TryStrToInt64(s, v))
+        throw EConvertError("'" + std::string(s) + "' is not a valid integer value");
+    return v;
+}
+
+int StrToIntDef(std::string_view s, int def) {
+    int v;
+    return TryStrToInt(s, v) ? v : def;
+}
+
+bool TryStrToFloat(std::string_view s, double& value) {
+    std::string t(TrimView(s));
+    if (t.empty()) return false;
+    for (char& c : t) {
+        if (c == DecimalSeparator) c = '.';
+        else if (c == '.' || c == ',') return false;  // not the separator in force
+    }
+    // Only digits, one sign, one point and an exponent are numbers here;
+    // strtod would also take "inf", "nan" and hexadecimal floats.
+    for (char c : t)
+        if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '+' ||
+              c == 'e' || c == 'E'))
+            return false;
+    errno = 0;
+    char* end = nullptr;
+    double v = std::strtod(t.c_str(), &end);
+    if (end != t.c_str() + t.size() || errno == ERANGE || !std::isfinite(v)) return false;
+    value = v;
+    return true;
+}
+
+double StrToFloat(std::string_view s) {
+    double v;
+    if (!TryStrToFloat(s, v))
+        throw EConvertError("'" + std::string(s) + "' is not a valid floating point value");
+    return v;
+}
+
+namespace {
+
+// Formats the digits of %.*e output in general form: fixed notation while the
+// decimal exponent lies in [-4, precision), else d.dddE[-]x.
+std::string GeneralForm(double value, int digits, int precision) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*e", digits - 1, value);
+    std::string s(buf);
+    bool negative = s[0] == '-';
+    if (negative) s.erase(0, 1);
+    size_t ePos = s.find('e');
+    int exponent = std::atoi(s.c_str() + ePos + 1);
+    std::string mantissa;
+    for (size_t i = 0; i < ePos; ++i)
+        if (s[i] != '.') mantissa += s[i];
+    while (mantissa.size() > 1 && mantissa.back() == '0') mantissa.pop_back();
+
+    std::string out;
+    if (exponent >= precision || exponent < -4) {
+        out = mantissa.substr(0, 1);
+        if (mantissa.size() > 1) out += DecimalSeparator + mantissa.substr(1);
+        out += "E" + std::to_string(exponent);
+    } else if (exponent < 0) {
+        out = "0";
+        out += DecimalSeparator;
+        out += std::string(-exponent - 1, '0') + mantissa;
+    } else {
+        size_t intDigits = exponent + 1;
+        if (mantissa.size() <= intDigits) {
+            out = mantissa + std::string(intDigits - mantissa.size(), '0');
+        } else {
+            out = mantissa.substr(0, intDigits) + DecimalSeparator + mantissa.substr(intDigits);
+        }
+    }
+    return negative ? "-" + out : out;
+}
+
+} // namespace
+
+std::string FloatToStr(double value) {
+    if (std::isnan(value)) return "NAN";
+    if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
+    if (value == 0) return "0";
+    for (int digits = 1; digits < 15; ++digits) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%.*e", digits - 1, value);
+        if (std::strtod(buf, nullptr) == value) return GeneralForm(value, digits, 15);
+    }
+    return GeneralForm(value, 15, 15);
+}
+
+std::string SingleToStr(float value) {
+    if (std::isnan(value)) return "NAN";
+    if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
+    if (value == 0) return "0";
+    for (int digits = 1; digits < 9; ++digits) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%.*e", digits - 1, double(value));
+        if (std::strtof(buf, nullptr) == value) return GeneralForm(value, digits, 15);
+    }
+    return GeneralForm(value, 9, 15);
+}
+
+std::string IntToStr(int64_t value) { return std::to_string(value); }
+
+std::string Trim(std::string_view s) { return std::string(TrimView(s)); }
+
+std::string TrimLeft(std::string_view s) {
+    size_t b = 0;
+    while (b < s.size() && IsBlank(s[b])) ++b;
+    return std::string(s.substr(b));
+}
+
+std::string TrimRight(std::string_view s) {
+    size_t e = s.size();
+    while (e > 0 && IsBlank(s[e - 1])) --e;
+    return std::string(s.substr(0, e));
+}
+
+std::string UpperCase(std::string_view s) {
+    std::string r(s);
+    for (char& c : r)
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    return r;
+}
+
+std::string LowerCase(std::string_view s) {
+    std::string r(s);
+    for (char& c : r)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return r;
+}
+
+std::vector<std::string> SplitLines(std::string_view text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t i = start;
+        while (i < text.size() && text[i] != '\r' && text[i] != '\n') ++i;
+        lines.emplace_back(text.substr(start, i - start));
+        if (i < text.size() && text[i] == '\r') ++i;
+        if (i < text.size() && text[i] == '\n') ++i;
+        start = i;
+    }
+    return lines;
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st;
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw Exception("Cannot open file \"" + path + "\": " + std::strerror(errno));
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    if (in.bad()) throw Exception("Cannot read file \"" + path + "\": " + std::strerror(errno));
+    return ss.str();
+}
+
+} // namespace nuq

@@ -1,0 +1,100 @@
+#include "platform/Cp1251.h"
+#include "platform/EventLoop.h"
+#include "platform/SyncObjs.h"
+#include "platform/SysUtils.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace nuq;
+
+TEST(SysUtils, IntegerTexts) {
+    struct Case { std::string s; bool ok; int v; };
+    for (const auto& c : {Case{"12", true, 12}, Case{" -7 ", true, -7}, Case{"$FF", true, 255},
+                          Case{"$ffffffff", true, -1}, Case{"0x10", true, 16}, Case{"", false, 0},
+                          Case{"1.5", false, 0}, Case{"12a", false, 0}, Case{"$", false, 0},
+                          Case{"2147483648", false, 0}, Case{"$1FFFFFFFF", false, 0}}) {
+        int v = 0;
+        EXPECT_EQ(TryStrToInt(c.s, v), c.ok) << c.s;
+        if (c.ok) {
+            EXPECT_EQ(v, c.v) << c.s;
+        }
+    }
+    EXPECT_THROW(StrToInt("x"), EConvertError);
+    EXPECT_EQ(StrToInt64("$FFFFFFFFFF"), 0xFFFFFFFFFFLL);
+}
+
+TEST(SysUtils, FloatTexts) {
+    double v = 0;
+    EXPECT_TRUE(TryStrToFloat("1.25", v));
+    EXPECT_EQ(v, 1.25);
+    EXPECT_FALSE(TryStrToFloat("1,25", v));
+    EXPECT_FALSE(TryStrToFloat("inf", v));
+    EXPECT_FALSE(TryStrToFloat("nan", v));
+    EXPECT_FALSE(TryStrToFloat("", v));
+
+    struct Case { double v; std::string s; };
+    for (const auto& c : {Case{50, "50"}, Case{0.1, "0.1"}, Case{-2.00001, "-2.00001"},
+                          Case{1234567, "1234567"}, Case{0.0001, "0.0001"}, Case{0.00001, "1E-5"},
+                          Case{1e20, "1E20"}, Case{999999995904.0, "999999995904"}, Case{0, "0"}})
+        EXPECT_EQ(FloatToStr(c.v), c.s);
+    EXPECT_EQ(SingleToStr(0.1f), "0.1");
+    EXPECT_EQ(SingleToStr(-10.0f), "-10");
+    EXPECT_EQ(SingleToStr(3.14159f), "3.14159");
+}
+
+TEST(SysUtils, Lines) {
+    EXPECT_EQ(SplitLines("a\r\nb\nc\r\n"), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(SplitLines("\r\na"), (std::vector<std::string>{"", "a"}));
+    EXPECT_TRUE(SplitLines("").empty());
+}
+
+TEST(Cp1251, RoundTripAndUnmappable) {
+    std::string text = "Котельная №5 ёЁ";
+    std::string bytes = Utf8ToCp1251(text);
+    EXPECT_EQ(bytes.size(), CharLength(text));
+    EXPECT_EQ(static_cast<unsigned char>(bytes[0]), 0xCA);  // К
+    EXPECT_EQ(Cp1251ToUtf8(bytes), text);
+    EXPECT_EQ(Utf8ToCp1251("a€"), "a\x88");
+    EXPECT_EQ(Utf8ToCp1251("日"), "?");
+    EXPECT_TRUE(IsValidUtf8(text));
+    EXPECT_FALSE(IsValidUtf8(bytes));
+    EXPECT_EQ(TextFromFileBytes(bytes), text);
+    EXPECT_EQ(TextFromFileBytes("\xEF\xBB\xBF" "abc"), "abc");
+    for (int b = 0; b < 256; ++b) {
+        if (b == 0x98) continue;
+        std::string one(1, char(b));
+        EXPECT_EQ(Utf8ToCp1251(Cp1251ToUtf8(one)), one) << b;
+    }
+}
+
+TEST(EventLoop, ProcessMessagesRunsWhatWasPending) {
+    int ran = 0;
+    PostCall([&] {
+        ++ran;
+        PostCall([&] { ran += 10; });  // posted inside a pass: next pass
+    });
+    std::thread([&] { PostCall([&] { ++ran; }); }).join();
+    ProcessMessages();
+    EXPECT_EQ(ran, 2);
+    ProcessMessages();
+    EXPECT_EQ(ran, 12);
+    ProcessMessages();
+    EXPECT_EQ(ran, 12);
+}
+
+TEST(NamedMutex, SharedByNameAndRecursive) {
+    auto a = OpenNamedMutex("SIP1");
+    auto b = OpenNamedMutex("SIP1");
+    auto c = OpenNamedMutex("SIP2");
+    EXPECT_EQ(a.get(), b.get());
+    EXPECT_NE(a.get(), c.get());
+    a->Acquire();
+    EXPECT_TRUE(b->TryAcquire());  // same thread: recursive
+    b->Release();
+    bool other = true;
+    std::thread([&] { other = a->TryAcquire(); }).join();
+    EXPECT_FALSE(other);
+    a->Release();
+}
