@@ -58,7 +58,8 @@ void LoadSettings(const std::string& fileName, TNuqSettings& settings) {
     s.StepCount = std::clamp(ini.ReadInteger("ModemInit", "StepCount", 0), 0, MaxStepCount);
     for (int i = 0; i < s.StepCount; ++i) {
         std::string key = "Step_" + std::to_string(i);
-        if (ini.ValueExists("ModemInit", key)) s.Steps[size_t(i)] = ini.ReadString("ModemInit", key, "");
+        if (ini.ValueExists("ModemInit", key))
+            s.Steps[size_t(i)] = ini.ReadString("ModemInit", key, "");
     }
 
     s.AutoStart = ini.ReadString("ShellSettings", "AutoStart", "No") == "Yes";
@@ -98,6 +99,8 @@ TNuqSettings LoadSettings(const std::string& fileName) {
     return s;
 }
 
-std::string SettingsFileName() { return HostFolder() + "setting.ini"; }
+std::string SettingsFileName() {
+    return HostFolder() + "setting.ini";
+}
 
 } // namespace nuq

@@ -15,19 +15,19 @@ inline constexpr int MaxStepCount = 256;
 
 // One [Modem_<i>] section.
 struct TModemData {
-    int PortNumber = 0;   // COM1 = 1
-    int Baudrate = 0;     // bit/s
+    int PortNumber = 0; // COM1 = 1
+    int Baudrate = 0;   // bit/s
     int Databits = 0;
-    int StopBits = 0;     // 1 or 2
-    uint8_t Parity = 0;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    int FlowControl = 0;  // bit mask: 1 DSR output, 2 CTS output, 4 XON/XOFF
-    int MaxChannel = 0;   // highest socket number
-    std::string CmdGetBalance;  // USSD balance code, sent unchanged; empty = none
-    int TCPPort = 0;            // port of the modem's listener service
-    bool SMSReporting = false;  // made even with no object on its port, for SMS
-    std::string GPRS_AP;        // access point name
-    std::string GPRS_LG;        // user name
-    std::string GPRS_PW;        // password
+    int StopBits = 0;          // 1 or 2
+    uint8_t Parity = 0;        // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    int FlowControl = 0;       // bit mask: 1 DSR output, 2 CTS output, 4 XON/XOFF
+    int MaxChannel = 0;        // highest socket number
+    std::string CmdGetBalance; // USSD balance code, sent unchanged; empty = none
+    int TCPPort = 0;           // port of the modem's listener service
+    bool SMSReporting = false; // made even with no object on its port, for SMS
+    std::string GPRS_AP;       // access point name
+    std::string GPRS_LG;       // user name
+    std::string GPRS_PW;       // password
 };
 
 // The whole file. A default-made record is the all-zero one a missing file gives.
@@ -38,22 +38,22 @@ struct TNuqSettings {
     std::string LogDirectory;
     int NotifyForDBSize = 0;
     int BlockForDBSize = 0;
-    int ModemCount = 0;  // 0 .. MaxModemCount
+    int ModemCount = 0; // 0 .. MaxModemCount
     std::array<TModemData, MaxModemCount> Modems{};
-    int WailAnswerTimeout = 0;     // s
+    int WailAnswerTimeout = 0; // s
     int MaxRequestFailCount = 0;
-    int ReconnectQuick = 0;        // s
-    int ReconnectLong = 0;         // s
+    int ReconnectQuick = 0; // s
+    int ReconnectLong = 0;  // s
     int MaxConnectTry = 0;
-    int PauseAfterSendCFG = 0;     // s
-    int AnswerConnectTimeout = 0;  // s
+    int PauseAfterSendCFG = 0;    // s
+    int AnswerConnectTimeout = 0; // s
     int InternetConnectTryMax = 0;
-    int ReInitModemStep = 0;       // s
+    int ReInitModemStep = 0; // s
     int ReInitModemTryMax = 0;
-    int ReCallStep = 0;            // s
+    int ReCallStep = 0; // s
     int ReCallTryMax = 0;
     int TaskStep = 0;
-    int StepCount = 0;  // 0 .. MaxStepCount
+    int StepCount = 0; // 0 .. MaxStepCount
     std::array<std::string, MaxStepCount> Steps{};
     bool SoundEnabled = false;
     std::string SoundOnStart;

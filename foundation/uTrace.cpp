@@ -72,8 +72,8 @@ std::string TraceLines(const std::string& text, TDateTime now) {
 void AppendLocked(const std::string& path, const std::string& bytes) {
     int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return;
-    int locked;
-    while ((locked = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {}
+    int locked = flock(fd, LOCK_EX);
+    while (locked != 0 && errno == EINTR) locked = flock(fd, LOCK_EX);
     size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
@@ -87,7 +87,9 @@ void AppendLocked(const std::string& path, const std::string& bytes) {
 
 } // namespace
 
-bool TracingOn() { return UpperCase(HostParameter(1)) == "/TRACE"; }
+bool TracingOn() {
+    return UpperCase(HostParameter(1)) == "/TRACE";
+}
 
 void Trace(const std::string& text) {
     if (!TracingOn()) return;

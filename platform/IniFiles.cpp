@@ -22,7 +22,7 @@ TIniFile::TIniFile(const std::string& fileName) : Name(fileName) {
         if (!FileExists(fileName)) return;
         bytes = ReadFileBytes(fileName);
     } catch (const Exception&) {
-        return;  // unreadable reads as empty, as the profile functions do
+        return; // unreadable reads as empty, as the profile functions do
     }
     Parse(TextFromFileBytes(bytes));
 }
@@ -44,9 +44,8 @@ void TIniFile::Parse(const std::string& text) {
         if (line.empty() || line[0] == ';') continue;
         if (line[0] == '[') {
             size_t close = line.find(']');
-            std::string name =
-                UpperCase(Trim(line.substr(1, close == std::string::npos ? std::string::npos
-                                                                          : close - 1)));
+            std::string name = UpperCase(
+                Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1)));
             // A repeated section is not looked at: the first one answers.
             auto [it, added] = Sections.try_emplace(name);
             current = added ? &it->second : nullptr;
