@@ -6,7 +6,13 @@
 
 namespace nuq {
 
-// Appends Text, one line per line, to the trace file of the current hour.
+// True when the host's first parameter, upper-cased, is "/TRACE".
+bool TracingOn();
+
+// Appends Text to the trace file of the current hour in the settings' log
+// folder: one line per non-empty line of Text, all with the same time stamp.
+// Several threads and processes may trace at once; each call's lines stay
+// together. A missing log folder or a failed write drops the text silently.
 void Trace(const std::string& text);
 
 } // namespace nuq

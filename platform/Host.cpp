@@ -11,6 +11,7 @@ namespace {
 
 std::mutex hostLock;
 std::string hostOverride;
+std::vector<std::string> hostParams;
 
 std::string WithSlash(std::string s) {
     if (!s.empty() && s.back() != '/') s += '/';
@@ -22,6 +23,22 @@ std::string WithSlash(std::string s) {
 void SetHostFolder(const std::string& folder) {
     std::lock_guard<std::mutex> guard(hostLock);
     hostOverride = WithSlash(folder);
+}
+
+void SetHostParameters(std::vector<std::string> params) {
+    std::lock_guard<std::mutex> guard(hostLock);
+    hostParams = std::move(params);
+}
+
+std::string HostParameter(int index) {
+    std::lock_guard<std::mutex> guard(hostLock);
+    if (index < 1 || size_t(index) > hostParams.size()) return "";
+    return hostParams[size_t(index) - 1];
+}
+
+int HostParameterCount() {
+    std::lock_guard<std::mutex> guard(hostLock);
+    return int(hostParams.size());
 }
 
 std::string HostFolder() {

@@ -1,0 +1,75 @@
+#pragma once
+// The module's tunable behaviour, kept in the hand-edited "setting.ini" of the
+// host folder. Every consumer loads a copy of its own; nothing writes the file.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace nuq {
+
+// Sizes of the modem and initialisation-step tables; larger counts in the
+// file are cut to these.
+inline constexpr int MaxModemCount = 256;
+inline constexpr int MaxStepCount = 256;
+
+// One [Modem_<i>] section.
+struct TModemData {
+    int PortNumber = 0; // COM1 = 1
+    int Baudrate = 0;   // bit/s
+    int Databits = 0;
+    int StopBits = 0;          // 1 or 2
+    uint8_t Parity = 0;        // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    int FlowControl = 0;       // bit mask: 1 DSR output, 2 CTS output, 4 XON/XOFF
+    int MaxChannel = 0;        // highest socket number
+    std::string CmdGetBalance; // USSD balance code, sent unchanged; empty = none
+    int TCPPort = 0;           // port of the modem's listener service
+    bool SMSReporting = false; // made even with no object on its port, for SMS
+    std::string GPRS_AP;       // access point name
+    std::string GPRS_LG;       // user name
+    std::string GPRS_PW;       // password
+};
+
+// The whole file. A default-made record is the all-zero one a missing file gives.
+struct TNuqSettings {
+    bool AutoStart = false;
+    bool LogEnabled = false;
+    bool ActionLogEnabled = false;
+    std::string LogDirectory;
+    int NotifyForDBSize = 0;
+    int BlockForDBSize = 0;
+    int ModemCount = 0; // 0 .. MaxModemCount
+    std::array<TModemData, MaxModemCount> Modems{};
+    int WailAnswerTimeout = 0; // s
+    int MaxRequestFailCount = 0;
+    int ReconnectQuick = 0; // s
+    int ReconnectLong = 0;  // s
+    int MaxConnectTry = 0;
+    int PauseAfterSendCFG = 0;    // s
+    int AnswerConnectTimeout = 0; // s
+    int InternetConnectTryMax = 0;
+    int ReInitModemStep = 0; // s
+    int ReInitModemTryMax = 0;
+    int ReCallStep = 0; // s
+    int ReCallTryMax = 0;
+    int TaskStep = 0;
+    int StepCount = 0; // 0 .. MaxStepCount
+    std::array<std::string, MaxStepCount> Steps{};
+    bool SoundEnabled = false;
+    std::string SoundOnStart;
+    std::string SoundOnStop;
+    std::string SoundOnGetData;
+    std::string SoundOnGetDataAlarm;
+    std::string SoundOnGetDataCold;
+};
+
+// Clears Settings, then, when FileName exists, fills it from the file; keys
+// missing from an existing file take their defaults. A missing file is no
+// error and leaves the cleared record.
+void LoadSettings(const std::string& fileName, TNuqSettings& settings);
+TNuqSettings LoadSettings(const std::string& fileName);
+
+// Where the settings live: the host folder's "setting.ini".
+std::string SettingsFileName();
+
+} // namespace nuq

@@ -1,0 +1,50 @@
+#pragma once
+// Hand-edited ini files read the way the Windows profile functions read them:
+// - section and key names match without regard to case (ASCII letters);
+// - blanks around names and values are dropped, then one pair of enclosing
+//   quotes (both single or both double) is taken off a value;
+// - a line whose first non-blank character is ";" is a comment, a line
+//   without "=" is no key, and keys before the first section belong to none;
+// - the first occurrence wins, of a section name as of a key within it;
+// - a file that is missing or cannot be read holds nothing, so every read
+//   returns its default.
+// The file is read once, when the object is made; it is UTF-8, or cp1251
+// when it is not valid UTF-8.
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace nuq {
+
+class TIniFile {
+public:
+    explicit TIniFile(const std::string& fileName);
+    // An ini text already in memory, decoded as a file's bytes would be.
+    static TIniFile FromBytes(const std::string& bytes);
+
+    const std::string& FileName() const { return Name; }
+
+    // A section counts only when it holds at least one key, as listing its
+    // keys is how the runtime asks.
+    bool SectionExists(const std::string& section) const;
+    bool ValueExists(const std::string& section, const std::string& ident) const;
+
+    std::string ReadString(const std::string& section, const std::string& ident,
+                           const std::string& def) const;
+    // Decimal, or hexadecimal after "$" or "0x"; anything else gives Def.
+    int ReadInteger(const std::string& section, const std::string& ident, int def) const;
+    // An integer: non-zero is true; anything that is not an integer gives Def.
+    bool ReadBool(const std::string& section, const std::string& ident, bool def) const;
+
+private:
+    TIniFile() = default;
+    void Parse(const std::string& text);
+    const std::string* Find(const std::string& section, const std::string& ident) const;
+
+    std::string Name;
+    // Upper-cased section name -> upper-cased key -> value.
+    std::map<std::string, std::map<std::string, std::string>> Sections;
+};
+
+} // namespace nuq
