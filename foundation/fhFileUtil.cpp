@@ -9,8 +9,9 @@ std::string NormalDir(std::string_view dir) {
     if (last == ':' || last == '\\' || last == '/') return d;
     if (d.size() == 1 && ((last >= 'A' && last <= 'Z') || (last >= 'a' && last <= 'z')))
         return d + ":\\";
-    bool posix = d.find('/') != std::string::npos && d.find('\\') == std::string::npos;
-    return d + (posix ? "/" : "\\");
+    // Names written the Windows way keep their delimiter; any other is a POSIX path.
+    const bool windows = d.find('\\') != std::string::npos || d.find(':') != std::string::npos;
+    return d + (windows ? "\\" : "/");
 }
 
 } // namespace nuq

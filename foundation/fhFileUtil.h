@@ -5,8 +5,8 @@
 namespace nuq {
 
 // A folder name with its trailing delimiter: empty stays empty; a name already
-// ending in ":", "\" or "/" is kept; a single drive letter gets ":\"; a POSIX
-// path (holding "/" and no "\") gets "/", any other name "\".
+// ending in ":", "\" or "/" is kept; a single drive letter gets ":\"; a name
+// written the Windows way (holding "\" or ":") gets "\", any other name "/".
 std::string NormalDir(std::string_view dir);
 
 } // namespace nuq

@@ -69,7 +69,7 @@ TEST(StrUtils, XorRoundTrip) {
 TEST(FileUtil, NormalDir) {
     struct Case { std::string in, out; };
     for (const auto& c : {Case{"", ""}, Case{"c", "c:\\"}, Case{"Z", "Z:\\"}, Case{"C:\\Logs", "C:\\Logs\\"},
-                          Case{"C:", "C:"}, Case{"C:\\", "C:\\"}, Case{"Logs", "Logs\\"},
-                          Case{"/opt/nuq", "/opt/nuq/"}, Case{"/opt/nuq/", "/opt/nuq/"}, Case{"1", "1\\"}})
+                          Case{"C:", "C:"}, Case{"C:\\", "C:\\"}, Case{"Logs", "Logs/"}, Case{"D:Logs", "D:Logs\\"}, Case{"a\\b", "a\\b\\"},
+                          Case{"/opt/nuq", "/opt/nuq/"}, Case{"/opt/nuq/", "/opt/nuq/"}, Case{"1", "1/"}})
         EXPECT_EQ(NormalDir(c.in), c.out) << c.in;
 }
