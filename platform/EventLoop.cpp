@@ -47,11 +47,11 @@ struct ClockState {
     bool Virtual = false;
     TDateTime StartDate = 0;
     uint64_t StartTicks = 0;
-    uint64_t Ticks = 0;  // virtual ticks, 64 bits so timers never see a wrap
+    uint64_t Ticks = 0; // virtual ticks, 64 bits so timers never see a wrap
 };
 
 ClockState& Clock() {
-    static ClockState* clock = new ClockState;  // never destroyed: timers may outlive statics
+    static ClockState* clock = new ClockState; // never destroyed: timers may outlive statics
     return *clock;
 }
 
@@ -89,15 +89,17 @@ bool ClaimMain() {
     return known == me;
 }
 
-bool IsInitialThread() { return gettid() == getpid(); }
+bool IsInitialThread() {
+    return gettid() == getpid();
+}
 
 // --- posted calls ----------------------------------------------------------------
 
 struct PostQueue {
     std::mutex Lock;
     std::deque<std::function<void()>> Calls;
-    uint64_t Posted = 0;  // calls ever posted
-    uint64_t Taken = 0;   // calls ever taken; the front call is number Taken
+    uint64_t Posted = 0; // calls ever posted
+    uint64_t Taken = 0;  // calls ever taken; the front call is number Taken
     bool WakePending = false;
     int WakeFd = -1;
 
@@ -172,7 +174,7 @@ int DispatchFds() {
         short revents = fds[i].revents;
         if (!revents) continue;
         auto it = Watches().find(ids[i]);
-        if (it == Watches().end()) continue;  // removed by an earlier callback
+        if (it == Watches().end()) continue; // removed by an earlier callback
         TFdCallback callback;
         if (revents & POLLNVAL) {
             callback = std::move(it->second.Callback);
@@ -182,7 +184,7 @@ int DispatchFds() {
             // An earlier callback may have changed what this watch waits for.
             revents &= short(it->second.Events | POLLERR | POLLHUP);
             if (!revents) continue;
-            callback = it->second.Callback;  // a copy: the callback may remove its watch
+            callback = it->second.Callback; // a copy: the callback may remove its watch
         }
         ++ran;
         if (callback) callback(revents);
@@ -202,7 +204,8 @@ bool PollWait(int timeoutMs) {
     if (fds[0].revents) {
         std::lock_guard<std::mutex> guard(q.Lock);
         uint64_t count;
-        if (read(q.WakeFd, &count, sizeof count) < 0) {}  // EAGAIN: already drained
+        if (read(q.WakeFd, &count, sizeof count) < 0) {
+        } // EAGAIN: already drained
         q.WakePending = false;
     }
     return n > 0;
@@ -211,7 +214,7 @@ bool PollWait(int timeoutMs) {
 std::vector<bool*>& QuitFlags() {
     static auto* flags = new std::vector<bool*>;
     return *flags;
-}  // one per running RunLoop, innermost last
+} // one per running RunLoop, innermost last
 
 } // namespace
 
@@ -273,7 +276,9 @@ struct TimerQueue {
     }
 };
 
-TTimer::~TTimer() { TimerQueue::Disarm(this); }
+TTimer::~TTimer() {
+    TimerQueue::Disarm(this);
+}
 
 void TTimer::SetEnabled(bool value) {
     if (value == FEnabled) return;
@@ -301,7 +306,9 @@ void TTimer::Update() {
 
 namespace {
 
-int Pass() { return RunPosted() + DispatchFds() + TimerQueue::FireDue(); }
+int Pass() {
+    return RunPosted() + DispatchFds() + TimerQueue::FireDue();
+}
 
 // Waits until there may be work: a post, a ready watch, the next due timer or
 // Deadline. On the virtual clock an idle loop jumps to whichever comes first,
@@ -317,7 +324,7 @@ void WaitForWork(uint64_t deadline, int capMs) {
         PollWait(int(wait));
         return;
     }
-    if (target == Never) {  // virtual time has nothing to jump to
+    if (target == Never) { // virtual time has nothing to jump to
         PollWait(capMs);
         return;
     }
@@ -326,8 +333,7 @@ void WaitForWork(uint64_t deadline, int capMs) {
 }
 
 void RequireMain(const char* what) {
-    if (!ClaimMain())
-        throw Exception(std::string(what) + " called outside the main thread");
+    if (!ClaimMain()) throw Exception(std::string(what) + " called outside the main thread");
 }
 
 } // namespace
@@ -350,14 +356,16 @@ void PostCall(std::function<void()> call) {
     if (!q.WakePending) {
         // Written under the lock, so a drain never misses it.
         uint64_t one = 1;
-        if (write(q.WakeFd, &one, sizeof one) < 0) {}  // full counter: still readable
+        if (write(q.WakeFd, &one, sizeof one) < 0) {
+        } // full counter: still readable
         q.WakePending = true;
     }
 }
 
 bool Synchronize(std::function<void()> call, const bool* abandon) {
     if (!call) return true;
-    if (IsMainThread() || (mainThread.load() == std::thread::id() && IsInitialThread() && ClaimMain())) {
+    if (IsMainThread() ||
+        (mainThread.load() == std::thread::id() && IsInitialThread() && ClaimMain())) {
         call();
         return true;
     }
@@ -376,14 +384,14 @@ bool Synchronize(std::function<void()> call, const bool* abandon) {
     PostCall([state] {
         {
             std::lock_guard<std::mutex> guard(state->Lock);
-            if (state->Stage != State::Pending) return;  // abandoned
+            if (state->Stage != State::Pending) return; // abandoned
             state->Stage = State::Running;
         }
         std::exception_ptr error;
         try {
             state->Call();
         } catch (...) {
-            error = std::current_exception();  // belongs to the waiting thread
+            error = std::current_exception(); // belongs to the waiting thread
         }
         std::lock_guard<std::mutex> guard(state->Lock);
         state->Error = error;
@@ -444,9 +452,13 @@ void QuitLoop() {
     if (!QuitFlags().empty()) *QuitFlags().back() = true;
 }
 
-void SetMainThread() { mainThread.store(std::this_thread::get_id()); }
+void SetMainThread() {
+    mainThread.store(std::this_thread::get_id());
+}
 
-bool IsMainThread() { return mainThread.load() == std::this_thread::get_id(); }
+bool IsMainThread() {
+    return mainThread.load() == std::this_thread::get_id();
+}
 
 // --- watches ----------------------------------------------------------------------
 
@@ -479,7 +491,9 @@ void TFdWatch::Stop() {
 
 // --- clock ------------------------------------------------------------------------
 
-uint32_t GetTickCount() { return uint32_t(Ticks64()); }
+uint32_t GetTickCount() {
+    return uint32_t(Ticks64());
+}
 
 TDateTime Now() {
     auto& c = Clock();
@@ -491,8 +505,10 @@ TDateTime Now() {
 }
 
 void SleepMs(uint32_t ms) {
-    if (ClockIsVirtual()) AdvanceClock(ms);
-    else std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    if (ClockIsVirtual())
+        AdvanceClock(ms);
+    else
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 namespace {
@@ -517,7 +533,9 @@ void SwitchClock(bool toVirtual, TDateTime start, const uint64_t* startTicks) {
 
 } // namespace
 
-void UseVirtualClock(TDateTime start) { SwitchClock(true, start, nullptr); }
+void UseVirtualClock(TDateTime start) {
+    SwitchClock(true, start, nullptr);
+}
 
 void UseVirtualClock(TDateTime start, uint32_t startTicks) {
     uint64_t ticks = startTicks;
@@ -528,7 +546,9 @@ void UseRealClock() {
     if (ClockIsVirtual()) SwitchClock(false, 0, nullptr);
 }
 
-bool VirtualClockInUse() { return ClockIsVirtual(); }
+bool VirtualClockInUse() {
+    return ClockIsVirtual();
+}
 
 void AdvanceClock(uint32_t ms) {
     auto& c = Clock();
@@ -536,7 +556,9 @@ void AdvanceClock(uint32_t ms) {
     if (c.Virtual) c.Ticks += ms;
 }
 
-void SetIdleGrace(int ms) { idleGrace.store(ms < 0 ? -1 : ms); }
+void SetIdleGrace(int ms) {
+    idleGrace.store(ms < 0 ? -1 : ms);
+}
 
 int IdleGraceMs() {
     int ms = idleGrace.load();

@@ -82,8 +82,8 @@ using TFdCallback = std::function<void(short revents)>;
 
 // Returns the watch's id (above 0).
 int WatchFd(int fd, short events, TFdCallback callback);
-void UnwatchFd(int id);  // an unknown or removed id is ignored
-void SetFdEvents(int id, short events);  // 0 keeps the watch but waits for nothing
+void UnwatchFd(int id);                 // an unknown or removed id is ignored
+void SetFdEvents(int id, short events); // 0 keeps the watch but waits for nothing
 
 // A watch that ends with its owner.
 class TFdWatch {
@@ -94,7 +94,7 @@ public:
     TFdWatch(const TFdWatch&) = delete;
     TFdWatch& operator=(const TFdWatch&) = delete;
 
-    void Watch(int fd, short events, TFdCallback callback);  // replaces a previous watch
+    void Watch(int fd, short events, TFdCallback callback); // replaces a previous watch
     void SetEvents(short events) { SetFdEvents(Id, events); }
     void Stop();
     bool Active() const { return Id != 0; }
@@ -132,6 +132,6 @@ void AdvanceClock(uint32_t ms);
 // threads (serial ports) sets it when it runs on the virtual clock.
 inline constexpr int DefaultIdleGraceMs = 30;
 void SetIdleGrace(int ms);
-int IdleGraceMs();  // the grace in force now
+int IdleGraceMs(); // the grace in force now
 
 } // namespace nuq

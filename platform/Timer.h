@@ -27,14 +27,14 @@ public:
     TTimer& operator=(const TTimer&) = delete;
 
     bool Enabled() const { return FEnabled; }
-    uint32_t Interval() const { return FInterval; }  // milliseconds
+    uint32_t Interval() const { return FInterval; } // milliseconds
     const std::function<void()>& OnTimer() const { return FOnTimer; }
 
     void SetEnabled(bool value);
     void SetInterval(uint32_t ms);
     void SetOnTimer(std::function<void()> handler);
 
-    int Tag = 0;  // free for the owner
+    int Tag = 0; // free for the owner
 
 private:
     friend struct TimerQueue;

@@ -34,7 +34,9 @@ struct Pipe {
         if (Read >= 0) close(Read);
         if (Write >= 0) close(Write);
     }
-    void Put(const std::string& s) const { ASSERT_EQ(write(Write, s.data(), s.size()), ssize_t(s.size())); }
+    void Put(const std::string& s) const {
+        ASSERT_EQ(write(Write, s.data(), s.size()), ssize_t(s.size()));
+    }
     std::string Take() const {
         char buf[256];
         ssize_t n = read(Read, buf, sizeof buf);
