@@ -204,17 +204,17 @@ bool PollWait(int timeoutMs) {
     if (fds[0].revents) {
         std::lock_guard<std::mutex> guard(q.Lock);
         uint64_t count;
-        if (read(q.WakeFd, &count, sizeof count) < 0) {
-        } // EAGAIN: already drained
+        [[maybe_unused]] ssize_t r = read(q.WakeFd, &count, sizeof count); // EAGAIN: drained
         q.WakePending = false;
     }
     return n > 0;
 }
 
+// One per running RunLoop, innermost last.
 std::vector<bool*>& QuitFlags() {
     static auto* flags = new std::vector<bool*>;
     return *flags;
-} // one per running RunLoop, innermost last
+}
 
 } // namespace
 
@@ -306,8 +306,13 @@ void TTimer::Update() {
 
 namespace {
 
+// Posted calls first, then descriptors, then timers, as the runtime's queue
+// ranks them.
 int Pass() {
-    return RunPosted() + DispatchFds() + TimerQueue::FireDue();
+    int done = RunPosted();
+    done += DispatchFds();
+    done += TimerQueue::FireDue();
+    return done;
 }
 
 // Waits until there may be work: a post, a ready watch, the next due timer or
@@ -356,8 +361,7 @@ void PostCall(std::function<void()> call) {
     if (!q.WakePending) {
         // Written under the lock, so a drain never misses it.
         uint64_t one = 1;
-        if (write(q.WakeFd, &one, sizeof one) < 0) {
-        } // full counter: still readable
+        [[maybe_unused]] ssize_t w = write(q.WakeFd, &one, sizeof one); // fails only when full
         q.WakePending = true;
     }
 }

@@ -320,6 +320,34 @@ TEST_F(RunLoopTest, QuitFromACallATimerAndAnotherThread) {
     QuitLoop();  // no loop running: nothing happens
 }
 
+// On the real clock the blocking wait must wake for a due timer and for a
+// descriptor that a thread makes ready.
+TEST_F(RunLoopTest, RealClockWakesForTimerAndDescriptor) {
+    UseRealClock();
+    std::string trail;
+    TTimer t;
+    t.SetInterval(3);
+    t.SetOnTimer([&] {
+        trail += "t";
+        t.SetEnabled(false);
+        QuitLoop();
+    });
+    RunLoop();
+
+    Pipe p;
+    TFdWatch w(p.Read, fdRead, [&](short) {
+        trail += p.Take();
+        QuitLoop();
+    });
+    std::thread writer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        p.Put("r");
+    });
+    RunLoop();
+    writer.join();
+    EXPECT_EQ(trail, "tr");
+}
+
 TEST_F(RunLoopTest, QuitEndsTheInnermostRun) {
     std::string trail;
     PostCall([&] {
