@@ -1,137 +1,573 @@
+// The native back end of the message loop: poll(2) over an eventfd that other
+// threads write to when they post, the watched descriptors and the time left
+// to the next due timer; timers are kept ordered by due time.
+
 #include "platform/EventLoop.h"
 
+#include "platform/SysUtils.h"
+#include "platform/Timer.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
+#include <exception>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace nuq {
 
+static_assert(fdRead == POLLIN && fdWrite == POLLOUT, "fd event bits are poll's");
+
 namespace {
 
-std::mutex queueLock;
-std::condition_variable queueChanged;
-std::deque<std::function<void()>> queue;
-const std::thread::id mainThread = std::this_thread::get_id();
-
-std::mutex clockLock;
-bool virtualClock = false;
-TDateTime virtualNow = 0;
-uint64_t virtualTicks = 0;
+constexpr uint64_t Never = UINT64_MAX;
 
 uint64_t RealTicks() {
     using namespace std::chrono;
     return uint64_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-} // namespace
+// --- clock -------------------------------------------------------------------
 
-void PostCall(std::function<void()> call) {
-    {
-        std::lock_guard<std::mutex> guard(queueLock);
-        queue.push_back(std::move(call));
-    }
-    queueChanged.notify_all();
+struct ClockState {
+    std::mutex Lock;
+    bool Virtual = false;
+    TDateTime StartDate = 0;
+    uint64_t StartTicks = 0;
+    uint64_t Ticks = 0; // virtual ticks, 64 bits so timers never see a wrap
+};
+
+ClockState& Clock() {
+    static ClockState* clock = new ClockState; // never destroyed: timers may outlive statics
+    return *clock;
 }
 
-void ProcessMessages() {
-    std::deque<std::function<void()>> pending;
-    {
-        std::lock_guard<std::mutex> guard(queueLock);
-        pending.swap(queue);
+uint64_t Ticks64() {
+    auto& c = Clock();
+    std::lock_guard<std::mutex> guard(c.Lock);
+    return c.Virtual ? c.Ticks : RealTicks();
+}
+
+bool ClockIsVirtual() {
+    auto& c = Clock();
+    std::lock_guard<std::mutex> guard(c.Lock);
+    return c.Virtual;
+}
+
+// Moves the virtual clock to Target unless it is there already.
+void JumpTo(uint64_t target) {
+    auto& c = Clock();
+    std::lock_guard<std::mutex> guard(c.Lock);
+    if (c.Virtual && c.Ticks < target) c.Ticks = target;
+}
+
+// --- main thread ---------------------------------------------------------------
+
+std::atomic<std::thread::id> mainThread{};
+
+// True when the caller is the main thread, making it so when none is known yet.
+bool ClaimMain() {
+    auto me = std::this_thread::get_id();
+    auto known = mainThread.load();
+    if (known == std::thread::id()) {
+        mainThread.compare_exchange_strong(known, me);
+        return mainThread.load() == me;
     }
-    for (auto& call : pending)
+    return known == me;
+}
+
+bool IsInitialThread() {
+    return gettid() == getpid();
+}
+
+// --- posted calls ----------------------------------------------------------------
+
+struct PostQueue {
+    std::mutex Lock;
+    std::deque<std::function<void()>> Calls;
+    uint64_t Posted = 0; // calls ever posted
+    uint64_t Taken = 0;  // calls ever taken; the front call is number Taken
+    bool WakePending = false;
+    int WakeFd = -1;
+
+    PostQueue() {
+        WakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (WakeFd < 0)
+            throw Exception(std::string("Cannot create the message loop's event: ") +
+                            std::strerror(errno));
+    }
+};
+
+PostQueue& Queue() {
+    static PostQueue* queue = new PostQueue;
+    return *queue;
+}
+
+// Runs the calls posted before the pass began, one at a time from the front,
+// so a nested pass keeps the order and a throwing call loses nothing else.
+int RunPosted() {
+    auto& q = Queue();
+    uint64_t limit;
+    {
+        std::lock_guard<std::mutex> guard(q.Lock);
+        limit = q.Posted;
+    }
+    int ran = 0;
+    for (;;) {
+        std::function<void()> call;
+        {
+            std::lock_guard<std::mutex> guard(q.Lock);
+            if (q.Taken >= limit || q.Calls.empty()) break;
+            call = std::move(q.Calls.front());
+            q.Calls.pop_front();
+            ++q.Taken;
+        }
+        ++ran;
         if (call) call();
+    }
+    return ran;
+}
+
+// --- descriptor watches ---------------------------------------------------------
+
+struct WatchEntry {
+    int Fd;
+    short Events;
+    TFdCallback Callback;
+};
+
+// Main thread only; never destroyed, so a watch may outlive other statics.
+std::map<int, WatchEntry>& Watches() {
+    static auto* watches = new std::map<int, WatchEntry>;
+    return *watches;
+}
+int nextWatchId = 1;
+std::atomic<int> watchCount{0};
+
+std::atomic<int> idleGrace{-1};
+
+int DispatchFds() {
+    if (Watches().empty()) return 0;
+    std::vector<pollfd> fds;
+    std::vector<int> ids;
+    for (const auto& [id, w] : Watches()) {
+        if (!w.Events) continue;
+        fds.push_back(pollfd{w.Fd, w.Events, 0});
+        ids.push_back(id);
+    }
+    if (fds.empty() || poll(fds.data(), fds.size(), 0) <= 0) return 0;
+    int ran = 0;
+    for (size_t i = 0; i < fds.size(); ++i) {
+        short revents = fds[i].revents;
+        if (!revents) continue;
+        auto it = Watches().find(ids[i]);
+        if (it == Watches().end()) continue; // removed by an earlier callback
+        TFdCallback callback;
+        if (revents & POLLNVAL) {
+            callback = std::move(it->second.Callback);
+            Watches().erase(it);
+            --watchCount;
+        } else {
+            // An earlier callback may have changed what this watch waits for.
+            revents &= short(it->second.Events | POLLERR | POLLHUP);
+            if (!revents) continue;
+            callback = it->second.Callback; // a copy: the callback may remove its watch
+        }
+        ++ran;
+        if (callback) callback(revents);
+    }
+    return ran;
+}
+
+// Waits up to TimeoutMs (-1: without limit) for a post or a ready watch;
+// true when something arrived.
+bool PollWait(int timeoutMs) {
+    auto& q = Queue();
+    std::vector<pollfd> fds{pollfd{q.WakeFd, POLLIN, 0}};
+    for (const auto& [id, w] : Watches())
+        if (w.Events) fds.push_back(pollfd{w.Fd, w.Events, 0});
+    int n = poll(fds.data(), fds.size(), timeoutMs);
+    if (n < 0) return errno == EINTR;
+    if (fds[0].revents) {
+        std::lock_guard<std::mutex> guard(q.Lock);
+        uint64_t count;
+        [[maybe_unused]] ssize_t r = read(q.WakeFd, &count, sizeof count); // EAGAIN: drained
+        q.WakePending = false;
+    }
+    return n > 0;
+}
+
+// One per running RunLoop, innermost last.
+std::vector<bool*>& QuitFlags() {
+    static auto* flags = new std::vector<bool*>;
+    return *flags;
+}
+
+} // namespace
+
+// --- timers -----------------------------------------------------------------------
+
+struct TimerQueue {
+    static std::map<std::pair<uint64_t, uint64_t>, TTimer*>& Armed() {
+        static auto* armed = new std::map<std::pair<uint64_t, uint64_t>, TTimer*>;
+        return *armed;
+    }
+    static inline uint64_t NextSeq = 0;
+
+    static void Arm(TTimer* t, uint64_t due) {
+        t->Due = due;
+        t->Seq = ++NextSeq;
+        t->Armed = true;
+        Armed().emplace(std::make_pair(t->Due, t->Seq), t);
+    }
+    static void Disarm(TTimer* t) {
+        if (!t->Armed) return;
+        Armed().erase(std::make_pair(t->Due, t->Seq));
+        t->Armed = false;
+    }
+    static uint64_t NextDue() {
+        auto& armed = Armed();
+        return armed.empty() ? Never : armed.begin()->first.first;
+    }
+
+    // Fires each timer due when the pass began, once. It is re-armed before
+    // its handler runs, so it is never due again within this pass and the
+    // handler may do anything to it, destroying it included.
+    static int FireDue() {
+        auto& armed = Armed();
+        if (armed.empty()) return 0;
+        uint64_t now = Ticks64();
+        int fired = 0;
+        while (!armed.empty() && armed.begin()->first.first <= now) {
+            TTimer* t = armed.begin()->second;
+            Disarm(t);
+            Arm(t, std::max(now, Ticks64()) + t->FInterval);
+            auto handler = t->FOnTimer;
+            ++fired;
+            handler();
+        }
+        return fired;
+    }
+
+    // Keeps every armed timer's time left when the clock changes by Delta.
+    static void Shift(int64_t delta) {
+        auto& armed = Armed();
+        std::vector<TTimer*> timers;
+        for (auto& [key, t] : armed) timers.push_back(t);
+        armed.clear();
+        for (TTimer* t : timers) {
+            int64_t due = int64_t(t->Due) + delta;
+            t->Due = due < 0 ? 0 : uint64_t(due);
+            armed.emplace(std::make_pair(t->Due, t->Seq), t);
+        }
+    }
+};
+
+TTimer::~TTimer() {
+    TimerQueue::Disarm(this);
+}
+
+void TTimer::SetEnabled(bool value) {
+    if (value == FEnabled) return;
+    FEnabled = value;
+    Update();
+}
+
+void TTimer::SetInterval(uint32_t ms) {
+    if (ms == FInterval) return;
+    FInterval = ms;
+    Update();
+}
+
+void TTimer::SetOnTimer(std::function<void()> handler) {
+    FOnTimer = std::move(handler);
+    Update();
+}
+
+void TTimer::Update() {
+    TimerQueue::Disarm(this);
+    if (FEnabled && FInterval > 0 && FOnTimer) TimerQueue::Arm(this, Ticks64() + FInterval);
+}
+
+// --- the loop ---------------------------------------------------------------------
+
+namespace {
+
+// Posted calls first, then descriptors, then timers, as the runtime's queue
+// ranks them.
+int Pass() {
+    int done = RunPosted();
+    done += DispatchFds();
+    done += TimerQueue::FireDue();
+    return done;
+}
+
+// Waits until there may be work: a post, a ready watch, the next due timer or
+// Deadline. On the virtual clock an idle loop jumps to whichever comes first,
+// but only after the idle grace, so an answer on its way is seen first.
+// CapMs (-1: none) bounds a real wait.
+void WaitForWork(uint64_t deadline, int capMs) {
+    uint64_t now = Ticks64();
+    uint64_t target = std::min(TimerQueue::NextDue(), deadline);
+    if (target <= now) return;
+    if (!ClockIsVirtual()) {
+        int64_t wait = target == Never ? -1 : int64_t(std::min<uint64_t>(target - now, INT_MAX));
+        if (capMs >= 0 && (wait < 0 || wait > capMs)) wait = capMs;
+        PollWait(int(wait));
+        return;
+    }
+    if (target == Never) { // virtual time has nothing to jump to
+        PollWait(capMs);
+        return;
+    }
+    if (PollWait(IdleGraceMs())) return;
+    JumpTo(target);
+}
+
+void RequireMain(const char* what) {
+    if (!ClaimMain()) throw Exception(std::string(what) + " called outside the main thread");
+}
+
+} // namespace
+
+void ProcessMessages() {
+    if (!ClaimMain()) return;
+    Pass();
+}
+
+void HandleMessage() {
+    RequireMain("HandleMessage");
+    while (Pass() == 0) WaitForWork(Never, -1);
+}
+
+void PostCall(std::function<void()> call) {
+    auto& q = Queue();
+    std::lock_guard<std::mutex> guard(q.Lock);
+    q.Calls.push_back(std::move(call));
+    ++q.Posted;
+    if (!q.WakePending) {
+        // Written under the lock, so a drain never misses it.
+        uint64_t one = 1;
+        [[maybe_unused]] ssize_t w = write(q.WakeFd, &one, sizeof one); // fails only when full
+        q.WakePending = true;
+    }
 }
 
 bool Synchronize(std::function<void()> call, const bool* abandon) {
-    if (std::this_thread::get_id() == mainThread) {
+    if (!call) return true;
+    if (IsMainThread() ||
+        (mainThread.load() == std::thread::id() && IsInitialThread() && ClaimMain())) {
         call();
         return true;
     }
+    auto abandoned = [abandon] { return abandon && __atomic_load_n(abandon, __ATOMIC_ACQUIRE); };
+    if (abandoned()) return false;
+
     struct State {
-        std::mutex m;
-        std::condition_variable cv;
-        bool done = false;
-        bool cancelled = false;
+        std::mutex Lock;
+        std::condition_variable Changed;
+        enum { Pending, Running, Done, Cancelled } Stage = Pending;
+        std::function<void()> Call;
+        std::exception_ptr Error;
     };
     auto state = std::make_shared<State>();
-    PostCall([state, call = std::move(call)] {
+    state->Call = std::move(call);
+    PostCall([state] {
         {
-            std::lock_guard<std::mutex> g(state->m);
-            if (state->cancelled) return;
+            std::lock_guard<std::mutex> guard(state->Lock);
+            if (state->Stage != State::Pending) return; // abandoned
+            state->Stage = State::Running;
         }
-        call();
-        std::lock_guard<std::mutex> g(state->m);
-        state->done = true;
-        state->cv.notify_all();
+        std::exception_ptr error;
+        try {
+            state->Call();
+        } catch (...) {
+            error = std::current_exception(); // belongs to the waiting thread
+        }
+        std::lock_guard<std::mutex> guard(state->Lock);
+        state->Error = error;
+        state->Stage = State::Done;
+        state->Changed.notify_all();
     });
-    std::unique_lock<std::mutex> lock(state->m);
-    while (!state->done) {
-        if (abandon && *abandon) {
-            state->cancelled = true;
+
+    std::unique_lock<std::mutex> lock(state->Lock);
+    while (state->Stage != State::Done) {
+        if (abandoned()) {
+            if (state->Stage == State::Pending) state->Stage = State::Cancelled;
             return false;
         }
-        state->cv.wait_for(lock, std::chrono::milliseconds(10));
+        // The owner sets Abandon without telling us: look again soon.
+        state->Changed.wait_for(lock, std::chrono::milliseconds(2));
     }
+    if (state->Error) std::rethrow_exception(state->Error);
     return true;
 }
 
 bool ProcessMessagesUntil(const std::function<bool()>& done, uint32_t timeoutMs) {
-    uint32_t start = GetTickCount();
-    for (;;) {
-        ProcessMessages();
-        if (done()) return true;
-        if (GetTickCount() - start >= timeoutMs) return false;
-        if (VirtualClockInUse()) {
-            AdvanceClock(1);
-        } else {
-            std::unique_lock<std::mutex> lock(queueLock);
-            queueChanged.wait_for(lock, std::chrono::milliseconds(5), [] { return !queue.empty(); });
+    uint64_t deadline = Ticks64() + timeoutMs;
+    if (!ClaimMain()) {
+        while (!done()) {
+            if (Ticks64() >= deadline) return done();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
+        return true;
+    }
+    for (;;) {
+        Pass();
+        if (done()) return true;
+        if (Ticks64() >= deadline) return false;
+        // Done may turn on another thread without a post: look again soon.
+        WaitForWork(deadline, 10);
     }
 }
 
+void RunLoop() {
+    RequireMain("RunLoop");
+    bool quit = false;
+    QuitFlags().push_back(&quit);
+    struct Pop {
+        ~Pop() { QuitFlags().pop_back(); }
+    } pop;
+    for (;;) {
+        Pass();
+        if (quit) return;
+        WaitForWork(Never, -1);
+    }
+}
+
+void QuitLoop() {
+    if (!IsMainThread()) {
+        PostCall(QuitLoop);
+        return;
+    }
+    if (!QuitFlags().empty()) *QuitFlags().back() = true;
+}
+
+void SetMainThread() {
+    mainThread.store(std::this_thread::get_id());
+}
+
+bool IsMainThread() {
+    return mainThread.load() == std::this_thread::get_id();
+}
+
+// --- watches ----------------------------------------------------------------------
+
+int WatchFd(int fd, short events, TFdCallback callback) {
+    if (fd < 0) throw Exception("Cannot watch an invalid file descriptor");
+    int id = nextWatchId++;
+    Watches().emplace(id, WatchEntry{fd, short(events & (POLLIN | POLLOUT)), std::move(callback)});
+    ++watchCount;
+    return id;
+}
+
+void UnwatchFd(int id) {
+    if (Watches().erase(id)) --watchCount;
+}
+
+void SetFdEvents(int id, short events) {
+    auto it = Watches().find(id);
+    if (it != Watches().end()) it->second.Events = short(events & (POLLIN | POLLOUT));
+}
+
+void TFdWatch::Watch(int fd, short events, TFdCallback callback) {
+    Stop();
+    Id = WatchFd(fd, events, std::move(callback));
+}
+
+void TFdWatch::Stop() {
+    if (Id) UnwatchFd(Id);
+    Id = 0;
+}
+
+// --- clock ------------------------------------------------------------------------
+
 uint32_t GetTickCount() {
-    std::lock_guard<std::mutex> guard(clockLock);
-    return uint32_t(virtualClock ? virtualTicks : RealTicks());
+    return uint32_t(Ticks64());
 }
 
 TDateTime Now() {
-    std::lock_guard<std::mutex> guard(clockLock);
-    return virtualClock ? virtualNow : SystemNow();
+    auto& c = Clock();
+    {
+        std::lock_guard<std::mutex> guard(c.Lock);
+        if (c.Virtual) return c.StartDate + double(c.Ticks - c.StartTicks) / 86400000.0;
+    }
+    return SystemNow();
 }
 
 void SleepMs(uint32_t ms) {
-    if (VirtualClockInUse()) AdvanceClock(ms);
-    else std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    if (ClockIsVirtual())
+        AdvanceClock(ms);
+    else
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+namespace {
+
+void SwitchClock(bool toVirtual, TDateTime start, const uint64_t* startTicks) {
+    auto& c = Clock();
+    int64_t delta;
+    {
+        std::lock_guard<std::mutex> guard(c.Lock);
+        uint64_t before = c.Virtual ? c.Ticks : RealTicks();
+        c.Virtual = toVirtual;
+        if (toVirtual) {
+            c.Ticks = startTicks ? *startTicks : before;
+            c.StartTicks = c.Ticks;
+            c.StartDate = start;
+        }
+        uint64_t after = c.Virtual ? c.Ticks : RealTicks();
+        delta = int64_t(after - before);
+    }
+    TimerQueue::Shift(delta);
+}
+
+} // namespace
+
 void UseVirtualClock(TDateTime start) {
-    std::lock_guard<std::mutex> guard(clockLock);
-    virtualClock = true;
-    virtualNow = start;
-    virtualTicks = RealTicks();
+    SwitchClock(true, start, nullptr);
+}
+
+void UseVirtualClock(TDateTime start, uint32_t startTicks) {
+    uint64_t ticks = startTicks;
+    SwitchClock(true, start, &ticks);
 }
 
 void UseRealClock() {
-    std::lock_guard<std::mutex> guard(clockLock);
-    virtualClock = false;
+    if (ClockIsVirtual()) SwitchClock(false, 0, nullptr);
 }
 
 bool VirtualClockInUse() {
-    std::lock_guard<std::mutex> guard(clockLock);
-    return virtualClock;
+    return ClockIsVirtual();
 }
 
 void AdvanceClock(uint32_t ms) {
-    std::lock_guard<std::mutex> guard(clockLock);
-    if (!virtualClock) return;
-    virtualTicks += ms;
-    virtualNow += double(ms) / 86400000.0;
+    auto& c = Clock();
+    std::lock_guard<std::mutex> guard(c.Lock);
+    if (c.Virtual) c.Ticks += ms;
+}
+
+void SetIdleGrace(int ms) {
+    idleGrace.store(ms < 0 ? -1 : ms);
+}
+
+int IdleGraceMs() {
+    int ms = idleGrace.load();
+    if (ms >= 0) return ms;
+    return watchCount.load() > 0 ? DefaultIdleGraceMs : 0;
 }
 
 } // namespace nuq
