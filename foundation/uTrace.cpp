@@ -103,4 +103,11 @@ void Trace(const std::string& text) {
     AppendLocked(TraceFileName(folder, now), lines);
 }
 
+void Delay(int milliseconds) {
+    const uint32_t start = GetTickCount();
+    do {
+        ProcessMessagesUntil([] { return false; }, 100);
+    } while (int64_t(GetTickCount() - start) < int64_t(milliseconds));
+}
+
 } // namespace nuq

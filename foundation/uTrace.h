@@ -15,4 +15,9 @@ bool TracingOn();
 // together. A missing log folder or a failed write drops the text silently.
 void Trace(const std::string& text);
 
+// Returns after at least Milliseconds on the loop's clock, in steps of 100 ms,
+// keeping the message loop running meanwhile: timers and posted calls of the
+// same thread may run inside it. Delay(0) still waits one step.
+void Delay(int milliseconds);
+
 } // namespace nuq
