@@ -335,8 +335,8 @@ private:
 
     // "Select a >< b -> text": both bounds bytes.
     void CheckSelect(const std::string& s) {
-        std::string_view range = LeftOfArrow(ReplaceStr(s, "Select", ""));
-        std::string rangeText(range);
+        std::string body = ReplaceStr(s, "Select", "");
+        std::string rangeText(LeftOfArrow(body));
         size_t p = rangeText.find("><");
         int a, b;
         bool read = p != std::string::npos && TryStrToInt(Trim(rangeText.substr(0, p)), a) &&
