@@ -16,23 +16,21 @@ const char* const CrLf = "\r\n";
 const char Byte1 = '\x01';
 
 const char* const Identifiers[] = {
-    "#script",     "#endscript", "#length",     "#defbyte",       "#enddefbyte", "#defbit",
-    "#enddefbit",  "#defparam",  "#enddefparam", "Type",          "Caption",     "MetricUnit",
-    "Visible",     "Object",     "On1",          "On0",           "Error",       "DefNumber",
-    "#defcommand", "#enddefcommand", "#defcrash", "#enddefcrash", "Code",        "Select",
-    "SignByte",    "SignBit",    "Dimension",    "BottomLimit",   "TopLimit",    "NaN"};
+    "#script",     "#endscript",     "#length",      "#defbyte",     "#enddefbyte", "#defbit",
+    "#enddefbit",  "#defparam",      "#enddefparam", "Type",         "Caption",     "MetricUnit",
+    "Visible",     "Object",         "On1",          "On0",          "Error",       "DefNumber",
+    "#defcommand", "#enddefcommand", "#defcrash",    "#enddefcrash", "Code",        "Select",
+    "SignByte",    "SignBit",        "Dimension",    "BottomLimit",  "TopLimit",    "NaN"};
 
 struct tSectionKeywords {
     const char* Opener;
     const char* Closer;
 };
 // Order matters: a statement is matched against the first opener it holds.
-const tSectionKeywords SectionKeywords[] = {{"#script", "#endscript"},
-                                            {"#defbyte", "#enddefbyte"},
-                                            {"#defbit", "#enddefbit"},
-                                            {"#defparam", "#enddefparam"},
-                                            {"#defcommand", "#enddefcommand"},
-                                            {"#defcrash", "#enddefcrash"}};
+const tSectionKeywords SectionKeywords[] = {
+    {"#script", "#endscript"},         {"#defbyte", "#enddefbyte"},
+    {"#defbit", "#enddefbit"},         {"#defparam", "#enddefparam"},
+    {"#defcommand", "#enddefcommand"}, {"#defcrash", "#enddefcrash"}};
 
 const char* const TypeWords[] = {"IsByte",  "IsShortInt", "IsComposite", "IsParameter",
                                  "IsFloat", "IsInteger",  "IsReal"};
@@ -91,8 +89,7 @@ std::string_view RightOfArrow(std::string_view s) {
 int StatementLine(std::string_view statement) {
     size_t p = statement.find(';');
     int line;
-    if (p == std::string_view::npos || !TryStrToInt(Trim(statement.substr(p + 1)), line))
-        return -1;
+    if (p == std::string_view::npos || !TryStrToInt(Trim(statement.substr(p + 1)), line)) return -1;
     return line;
 }
 
@@ -114,7 +111,9 @@ std::string NormaliseSeparator(std::string_view s) {
     return out;
 }
 
-bool IsByteRange(int n) { return n >= 0 && n <= 255; }
+bool IsByteRange(int n) {
+    return n >= 0 && n <= 255;
+}
 
 // Cuts every open..close sub-block (with the character after its closer) out
 // of the text; an unclosed one runs to the end.
@@ -181,7 +180,8 @@ std::vector<std::string> Preprocess(const std::string& script) {
     while (start <= joined.size()) {
         size_t end = joined.find(Byte1, start);
         if (end == std::string::npos) end = joined.size();
-        if (end > start) statements.push_back(Trim(std::string_view(joined).substr(start, end - start)));
+        if (end > start)
+            statements.push_back(Trim(std::string_view(joined).substr(start, end - start)));
         start = end + 1;
     }
     return statements;
@@ -442,7 +442,8 @@ tBitDescriptions tScriptSection::GetBits() const {
     for (int k = 1; k <= 8; ++k) {
         int pos = NPos("#defbit", FText, k);
         if (pos == 0) break;
-        std::vector<std::string> block = SplitLines(SubBlockAt(FText, size_t(pos - 1), "#enddefbit"));
+        std::vector<std::string> block =
+            SplitLines(SubBlockAt(FText, size_t(pos - 1), "#enddefbit"));
         int n;
         if (block.empty() || !TryStrToInt(ValueOf(block[0], " "), n) || n < 1 || n > 8) continue;
         tBitDescription& bit = bits[size_t(n - 1)];

@@ -52,73 +52,113 @@ TEST(ScriptCheck, MessagesCarryTheirLine) {
         std::vector<int> lines;
     };
     const std::vector<Case> cases = {
-        {"empty", "",
+        {"empty",
+         "",
          {"Не найден текст скрипта", "Отсутствует описание начала скрипта.",
           "Отсутствует описание окончания скрипта."},
          {0, 0, 0}},
-        {"only comments", "// a;\n//b\n",
+        {"only comments",
+         "// a;\n//b\n",
          {"Не найден текст скрипта", "Отсутствует описание начала скрипта.",
           "Отсутствует описание окончания скрипта."},
          {0, 0, 0}},
-        {"no start", Join({"#length = 2;", "#endscript;"}),
-         {"Отсутствует описание начала скрипта."}, {0}},
-        {"bad length", Join({"#script;", "#length = два;", "#endscript;"}),
-         {"Стр. 2 - Не указана длина инфопакета."}, {2}},
+        {"no start",
+         Join({"#length = 2;", "#endscript;"}),
+         {"Отсутствует описание начала скрипта."},
+         {0}},
+        {"bad length",
+         Join({"#script;", "#length = два;", "#endscript;"}),
+         {"Стр. 2 - Не указана длина инфопакета."},
+         {2}},
         // The object of the missing end is the index of the last statement.
-        {"no end", Join({"#script;", "#length = 2;", "#length = 3;"}),
+        {"no end",
+         Join({"#script;", "#length = 2;", "#length = 3;"}),
          {"Отсутствует описание окончания скрипта.", "Стр. 1 - <#endscript> не найдено."},
          {2, 1}},
-        {"unknown identifier", Join({"#script;", "Foo = 1;", "#endscript;"}),
-         {"Стр. 2 - Ошибка при определении идентификатора."}, {2}},
+        {"unknown identifier",
+         Join({"#script;", "Foo = 1;", "#endscript;"}),
+         {"Стр. 2 - Ошибка при определении идентификатора."},
+         {2}},
         {"unclosed byte",
          Join({"#script;", "", "#defbyte 1;", "Type = IsByte;", "Caption = 'A';", "#endscript;"}),
-         {"Стр. 3 - <#enddefbyte> не найдено."}, {3}},
+         {"Стр. 3 - <#enddefbyte> не найдено."},
+         {3}},
         // A closer after the next opener closes only that one.
         {"closer after next opener",
          Join({"#script;", "#defbyte 1;", "Type = IsByte;", "Caption = 'A';", "#defbyte 2;",
                "Type = IsByte;", "Caption = 'B';", "#enddefbyte;", "#endscript;"}),
-         {"Стр. 2 - <#enddefbyte> не найдено."}, {2}},
-        {"unclosed bit", ByteScript("#defbit 1;\nCaption = 'b';\n"),
-         {"Стр. 5 - <#enddefbit> не найдено."}, {5}},
-        {"unclosed script", Join({"#script;", "#length = 1;"}),
+         {"Стр. 2 - <#enddefbyte> не найдено."},
+         {2}},
+        {"unclosed bit",
+         ByteScript("#defbit 1;\nCaption = 'b';\n"),
+         {"Стр. 5 - <#enddefbit> не найдено."},
+         {5}},
+        {"unclosed script",
+         Join({"#script;", "#length = 1;"}),
          {"Отсутствует описание окончания скрипта.", "Стр. 1 - <#endscript> не найдено."},
          {1, 1}},
-        {"unclosed crash", Join({"#script;", "#defcrash;", "Code 1 -> 'a';", "#endscript;"}),
-         {"Стр. 2 - <#enddefcrash> не найдено."}, {2}},
-        {"unclosed command", Join({"#script;", "#defcommand;", "#endscript;"}),
-         {"Стр. 2 - <#enddefcommand> не найдено."}, {2}},
-        {"unclosed param", ByteScript("#defparam;\n"), {"Стр. 5 - <#enddefparam> не найдено."}, {5}},
-        {"bad type", Join({"#script;", "#defbyte 1;", "Caption = 'A';", "Type = IsWord;",
-                           "#enddefbyte;", "#endscript;"}),
-         {"Стр. 4" + TypeMessage}, {4}},
+        {"unclosed crash",
+         Join({"#script;", "#defcrash;", "Code 1 -> 'a';", "#endscript;"}),
+         {"Стр. 2 - <#enddefcrash> не найдено."},
+         {2}},
+        {"unclosed command",
+         Join({"#script;", "#defcommand;", "#endscript;"}),
+         {"Стр. 2 - <#enddefcommand> не найдено."},
+         {2}},
+        {"unclosed param",
+         ByteScript("#defparam;\n"),
+         {"Стр. 5 - <#enddefparam> не найдено."},
+         {5}},
+        {"bad type",
+         Join({"#script;", "#defbyte 1;", "Caption = 'A';", "Type = IsWord;", "#enddefbyte;",
+               "#endscript;"}),
+         {"Стр. 4" + TypeMessage},
+         {4}},
         {"no type",
          Join({"#script;", "#defbyte 1;", "Caption = 'A';", "#enddefbyte;", "#endscript;"}),
-         {"Стр. 2 - Не задано описание типа байта"}, {2}},
+         {"Стр. 2 - Не задано описание типа байта"},
+         {2}},
         {"no caption",
          Join({"#script;", "#defbyte 1;", "Type = IsByte;", "#enddefbyte;", "#endscript;"}),
-         {"Стр. 2 - Не задано название байта"}, {2}},
+         {"Стр. 2 - Не задано название байта"},
+         {2}},
         {"bad byte number",
          Join({"#script;", "#defbyte один;", "Type = IsByte;", "Caption = 'A';", "#enddefbyte;",
                "#endscript;"}),
-         {"Стр. 2 - Не удалось определить номер байта."}, {2}},
-        {"bit above 8", ByteScript("#defbit 9;\nCaption = 'b';\n#enddefbit;\n"),
-         {"Стр. 5 - В байте может быть описано только 8 бит."}, {5}},
-        {"bad bit number", ByteScript("#defbit x;\n#enddefbit;\n"),
-         {"Стр. 5 - Не удалось определить номер бита."}, {5}},
-        {"error out of range", ByteScript("#defbit 1;\nError = 2;\n#enddefbit;\n"),
-         {"Стр. 6 - Код индикации аварийного состояния может принимать значения 0 или 1."}, {6}},
-        {"error not a number", ByteScript("#defbit 1;\nError = да;\n#enddefbit;\n"),
-         {"Стр. 6 - Не удалось определить код индикации аварийного состояния."}, {6}},
-        {"param out of range", ByteScript("#defparam;\nDefNumber 256 -> 'a';\n#enddefparam;\n"),
+         {"Стр. 2 - Не удалось определить номер байта."},
+         {2}},
+        {"bit above 8",
+         ByteScript("#defbit 9;\nCaption = 'b';\n#enddefbit;\n"),
+         {"Стр. 5 - В байте может быть описано только 8 бит."},
+         {5}},
+        {"bad bit number",
+         ByteScript("#defbit x;\n#enddefbit;\n"),
+         {"Стр. 5 - Не удалось определить номер бита."},
+         {5}},
+        {"error out of range",
+         ByteScript("#defbit 1;\nError = 2;\n#enddefbit;\n"),
+         {"Стр. 6 - Код индикации аварийного состояния может принимать значения 0 или 1."},
+         {6}},
+        {"error not a number",
+         ByteScript("#defbit 1;\nError = да;\n#enddefbit;\n"),
+         {"Стр. 6 - Не удалось определить код индикации аварийного состояния."},
+         {6}},
+        {"param out of range",
+         ByteScript("#defparam;\nDefNumber 256 -> 'a';\n#enddefparam;\n"),
          {"Стр. 6 - При описании байта-параметра можно описать диапазон чисел от 0 до 255."},
          {6}},
-        {"param negative", ByteScript("#defparam;\nDefNumber -1 -> 'a';\n#enddefparam;\n"),
+        {"param negative",
+         ByteScript("#defparam;\nDefNumber -1 -> 'a';\n#enddefparam;\n"),
          {"Стр. 6 - При описании байта-параметра можно описать диапазон чисел от 0 до 255."},
          {6}},
-        {"param not a number", ByteScript("#defparam;\nDefNumber x -> 'a';\n#enddefparam;\n"),
-         {"Стр. 6 - Не удалось определить число для определения параметра."}, {6}},
-        {"param without arrow", ByteScript("#defparam;\nDefNumber 5 'a';\n#enddefparam;\n"),
-         {"Стр. 6 - Не удалось определить число для определения параметра."}, {6}},
+        {"param not a number",
+         ByteScript("#defparam;\nDefNumber x -> 'a';\n#enddefparam;\n"),
+         {"Стр. 6 - Не удалось определить число для определения параметра."},
+         {6}},
+        {"param without arrow",
+         ByteScript("#defparam;\nDefNumber 5 'a';\n#enddefparam;\n"),
+         {"Стр. 6 - Не удалось определить число для определения параметра."},
+         {6}},
         {"code out of range",
          Join({"#script;", "#defcrash;", "Code 300 -> 'a';", "#enddefcrash;", "#endscript;"}),
          {"Стр. 3 - При описании кода команды или расшифровки аварии можно описать диапазон "
@@ -126,31 +166,50 @@ TEST(ScriptCheck, MessagesCarryTheirLine) {
          {3}},
         {"code not a number",
          Join({"#script;", "#defcommand;", "Code x -> 'a';", "#enddefcommand;", "#endscript;"}),
-         {"Стр. 3 - Не удалось определить число для кода команды или расшифровки аварии."}, {3}},
+         {"Стр. 3 - Не удалось определить число для кода команды или расшифровки аварии."},
+         {3}},
         {"select out of range",
          Join({"#script;", "#defcommand;", "Select 10 >< 256 -> 'a';", "#enddefcommand;",
                "#endscript;"}),
-         {"Стр. 3 - Диапазон допустимых чисел должен быть от 0 до 255."}, {3}},
+         {"Стр. 3 - Диапазон допустимых чисел должен быть от 0 до 255."},
+         {3}},
         {"select not numbers",
          Join({"#script;", "#defcommand;", "Select 10 - 20 -> 'a';", "#enddefcommand;",
                "#endscript;"}),
-         {"Стр. 3 - Ошибка при указании диапазона выбора допустимых значений для команды."}, {3}},
-        {"dimension not a number", ByteScript("Dimension = много;\n"),
-         {"Стр. 5 - Не удалось определить число для определения параметра."}, {5}},
-        {"dimension zero", ByteScript("Dimension = 0;\n"),
-         {"Стр. 5 - Размерность должна быть целочисленным числом в пределах 1-65535."}, {5}},
-        {"dimension fractional", ByteScript("Dimension = 2,5;\n"),
-         {"Стр. 5 - Размерность должна быть целочисленным числом в пределах 1-65535."}, {5}},
-        {"dimension too large", ByteScript("Dimension = 65536;\n"),
-         {"Стр. 5 - Размерность должна быть целочисленным числом в пределах 1-65535."}, {5}},
-        {"bottom limit", ByteScript("BottomLimit = 1..2;\n"),
-         {"Стр. 5 - Не удалось определить число для определения параметра."}, {5}},
-        {"top limit", ByteScript("TopLimit = ;\n"),
-         {"Стр. 5 - Не удалось определить число для определения параметра."}, {5}},
-        {"bad NaN", ByteScript("NaN = XYZ;\n"),
-         {"Стр. 5 - Не удалось преобразовать значение NaN к числу."}, {5}},
-        {"NaN wider than 64 bits", ByteScript("NaN = 1FFFFFFFFFFFFFFFF;\n"),
-         {"Стр. 5 - Не удалось преобразовать значение NaN к числу."}, {5}},
+         {"Стр. 3 - Ошибка при указании диапазона выбора допустимых значений для команды."},
+         {3}},
+        {"dimension not a number",
+         ByteScript("Dimension = много;\n"),
+         {"Стр. 5 - Не удалось определить число для определения параметра."},
+         {5}},
+        {"dimension zero",
+         ByteScript("Dimension = 0;\n"),
+         {"Стр. 5 - Размерность должна быть целочисленным числом в пределах 1-65535."},
+         {5}},
+        {"dimension fractional",
+         ByteScript("Dimension = 2,5;\n"),
+         {"Стр. 5 - Размерность должна быть целочисленным числом в пределах 1-65535."},
+         {5}},
+        {"dimension too large",
+         ByteScript("Dimension = 65536;\n"),
+         {"Стр. 5 - Размерность должна быть целочисленным числом в пределах 1-65535."},
+         {5}},
+        {"bottom limit",
+         ByteScript("BottomLimit = 1..2;\n"),
+         {"Стр. 5 - Не удалось определить число для определения параметра."},
+         {5}},
+        {"top limit",
+         ByteScript("TopLimit = ;\n"),
+         {"Стр. 5 - Не удалось определить число для определения параметра."},
+         {5}},
+        {"bad NaN",
+         ByteScript("NaN = XYZ;\n"),
+         {"Стр. 5 - Не удалось преобразовать значение NaN к числу."},
+         {5}},
+        {"NaN wider than 64 bits",
+         ByteScript("NaN = 1FFFFFFFFFFFFFFFF;\n"),
+         {"Стр. 5 - Не удалось преобразовать значение NaN к числу."},
+         {5}},
     };
     for (const auto& c : cases) {
         tScriptAnalyser a;
@@ -166,9 +225,9 @@ TEST(ScriptCheck, MessagesCarryTheirLine) {
 // Limits on the edge of what the check takes.
 TEST(ScriptCheck, AcceptedValues) {
     for (const char* extra :
-         {"Dimension = 1;\n", "Dimension = 65535;\n", "Dimension = 10.0;\n", "BottomLimit = -1,5;\n",
-          "TopLimit = 2.25;\n", "NaN = ffff;\n", "NaN = ;\n", "#length = 40;\n",
-          "#defbit 8;\n#enddefbit;\n", "#defbit 1;\nError = 0;\n#enddefbit;\n",
+         {"Dimension = 1;\n", "Dimension = 65535;\n", "Dimension = 10.0;\n",
+          "BottomLimit = -1,5;\n", "TopLimit = 2.25;\n", "NaN = ffff;\n", "NaN = ;\n",
+          "#length = 40;\n", "#defbit 8;\n#enddefbit;\n", "#defbit 1;\nError = 0;\n#enddefbit;\n",
           "#defparam;\nDefNumber 0 -> 'a';\nDefNumber 255 -> 'b';\n#enddefparam;\n",
           "Object = 1;\nSignByte = 1;\nSignBit = 1;\n"}) {
         tScriptAnalyser a;
@@ -201,10 +260,12 @@ TEST(ScriptCheck, EdgeCases) {
     };
     const std::vector<Case> cases = {
         // Only "//" in the first two columns makes a comment.
-        {"indented comment", ByteScript("  // старая уставка;\n"),
+        {"indented comment",
+         ByteScript("  // старая уставка;\n"),
          {"Стр. 5 - Ошибка при определении идентификатора."}},
         {"comment in column one", ByteScript("// старая уставка;\n"), {}},
-        {"caption holding Code", ByteScript("Caption = 'Code котла';\n"),
+        {"caption holding Code",
+         ByteScript("Caption = 'Code котла';\n"),
          {"Стр. 5 - Не удалось определить число для кода команды или расшифровки аварии."}},
         {"caption holding Type",
          Join({"#script;", "#defbyte 1;", "Type = IsByte;", "Caption = 'Type';", "#enddefbyte;",
@@ -215,12 +276,15 @@ TEST(ScriptCheck, EdgeCases) {
                "#enddefbit;", "#enddefbyte;", "#endscript;"}),
          {"Стр. 2 - Не задано название байта"}},
         // The ";" inside the quotes ends the statement; the rest is no statement.
-        {"semicolon in quotes", ByteScript("MetricUnit = 'кг;ч';\n"),
+        {"semicolon in quotes",
+         ByteScript("MetricUnit = 'кг;ч';\n"),
          {"Стр. 5 - Ошибка при определении идентификатора."}},
         // An empty statement keeps the line its ";" stood on.
-        {"empty statement", ByteScript("NaN = FF;;\n"),
+        {"empty statement",
+         ByteScript("NaN = FF;;\n"),
          {"Стр. 5 - Ошибка при определении идентификатора."}},
-        {"case of keywords", ByteScript("type = IsByte;\n"),
+        {"case of keywords",
+         ByteScript("type = IsByte;\n"),
          {"Стр. 5 - Ошибка при определении идентификатора."}},
     };
     for (const auto& c : cases) {
@@ -239,10 +303,10 @@ TEST(ScriptPreprocess, StatementsAndLineNumbers) {
     };
     const std::vector<Case> cases = {
         {"one per line", "#script;\n#endscript;", {"#script;1", "#endscript;2", ""}},
-        {"several on a line", "  Type = IsByte;  Caption = 'A';\n",
+        {"several on a line",
+         "  Type = IsByte;  Caption = 'A';\n",
          {"Type = IsByte;1", "Caption = 'A';1", ""}},
-        {"over several lines", "Caption =\r\n   'A';\r\n",
-         {"Caption = 'A';2", ""}},
+        {"over several lines", "Caption =\r\n   'A';\r\n", {"Caption = 'A';2", ""}},
         {"comment lines count", "// заголовок\n\n#script;\n", {"#script;3", ""}},
         {"tail without semicolon", "#script;\n#endscript", {"#script;1", "#endscript"}},
         {"lone carriage returns", "#script;\r#endscript;\r", {"#script;1", "#endscript;2", ""}},
@@ -272,7 +336,8 @@ TEST(ScriptSplit, SectionsRunFromDefbyteToItsCloser) {
     EXPECT_EQ(a.GetSectionCount(), 2);
     ASSERT_EQ(a.Sections.Count(), 2);
     const tScriptSection& first = a.Sections.Items(0);
-    EXPECT_EQ(first.Text(), "#defbyte 2;3\r\nType = IsByte;4\r\nCaption = 'A';5\r\n#enddefbyte;5\r\n");
+    EXPECT_EQ(first.Text(),
+              "#defbyte 2;3\r\nType = IsByte;4\r\nCaption = 'A';5\r\n#enddefbyte;5\r\n");
     EXPECT_EQ(first.Lines, (std::vector<std::string>{"#defbyte 2;3", "Type = IsByte;4",
                                                      "Caption = 'A';5", "#enddefbyte;5"}));
     EXPECT_EQ(first.GetByteNumber(), 2);
@@ -317,12 +382,15 @@ TEST(ScriptSections, ListAndByteNumber) {
 }
 
 TEST(ScriptGetters, TypeByWord) {
-    struct Case { const char* statement; int type; };
-    for (auto c : {Case{"Type = IsByte;", 1}, Case{"Type = IsShortInt;", 2},
-                   Case{"Type = IsComposite;", 3}, Case{"Type = IsParameter;", 4},
-                   Case{"Type = IsFloat;", 5}, Case{"Type = IsInteger;", 6},
-                   Case{"Type = IsReal;", 7}, Case{"Type = isreal;", 0},
-                   Case{"Type = 'IsReal';", 0}, Case{"Caption = 'A';", 0}}) {
+    struct Case {
+        const char* statement;
+        int type;
+    };
+    for (auto c :
+         {Case{"Type = IsByte;", 1}, Case{"Type = IsShortInt;", 2}, Case{"Type = IsComposite;", 3},
+          Case{"Type = IsParameter;", 4}, Case{"Type = IsFloat;", 5}, Case{"Type = IsInteger;", 6},
+          Case{"Type = IsReal;", 7}, Case{"Type = isreal;", 0}, Case{"Type = 'IsReal';", 0},
+          Case{"Caption = 'A';", 0}}) {
         tScriptSection s;
         s.SetText(std::string("#defbyte 1;1\r\n") + c.statement + "2\r\n#enddefbyte;3\r\n");
         EXPECT_EQ(s.GetType(), c.type) << c.statement;
@@ -350,14 +418,14 @@ TEST(ScriptGetters, QuotesAndVisibility) {
         bool visible;
         std::string unit;
     };
-    for (const auto& c :
-         {Case{"", "", true, ""}, Case{"Caption = 'Котёл ''Вулкан''';\n", "Котёл 'Вулкан'", true, ""},
-          Case{"Caption = Насос;\nVisible = False;\n", "Насос", false, ""},
-          Case{"Caption = 'a';\nVisible = false;\n", "a", true, ""},
-          Case{"Caption = 'a';\nVisible = 'False';\n", "a", true, ""},
-          Case{"Caption = 'a';\nMetricUnit = ''';\n", "a", true, "'"},
-          // A bare pair is a doubled quote, not an empty text.
-          Case{"Caption = '';\nMetricUnit = '°C';\n", "'", true, "°C"}}) {
+    for (const auto& c : {Case{"", "", true, ""},
+                          Case{"Caption = 'Котёл ''Вулкан''';\n", "Котёл 'Вулкан'", true, ""},
+                          Case{"Caption = Насос;\nVisible = False;\n", "Насос", false, ""},
+                          Case{"Caption = 'a';\nVisible = false;\n", "a", true, ""},
+                          Case{"Caption = 'a';\nVisible = 'False';\n", "a", true, ""},
+                          Case{"Caption = 'a';\nMetricUnit = ''';\n", "a", true, "'"},
+                          // A bare pair is a doubled quote, not an empty text.
+                          Case{"Caption = '';\nMetricUnit = '°C';\n", "'", true, "°C"}}) {
         tScriptSection s;
         std::string text = "#defbyte 1;1\r\n";
         int line = 2;
@@ -401,11 +469,12 @@ TEST(ScriptGetters, MissingScalingRaises) {
 
 TEST(ScriptGetters, Bits) {
     tScriptAnalyser a;
-    a.Analyse(Join({"#script;", "#defbyte 1;", "Type = IsComposite;", "Caption = 'Состояние';",
-                    "#defbit 3;", "Caption = 'Насос';", "On0 = 'Стоп';", "On1 = 'Работа';",
-                    "Error = 0;", "#enddefbit;", "#defbit 1;", "Caption = 'Дверь';",
-                    "On1 = 'Открыта';", "Error = 1;", "#enddefbit;", "#defbit 0;",
-                    "Caption = 'нет';", "#enddefbit;", "#enddefbyte;", "#endscript;"}));
+    a.Analyse(Join(
+        {"#script;",         "#defbyte 1;",        "Type = IsComposite;", "Caption = 'Состояние';",
+         "#defbit 3;",       "Caption = 'Насос';", "On0 = 'Стоп';",       "On1 = 'Работа';",
+         "Error = 0;",       "#enddefbit;",        "#defbit 1;",          "Caption = 'Дверь';",
+         "On1 = 'Открыта';", "Error = 1;",         "#enddefbit;",         "#defbit 0;",
+         "Caption = 'нет';", "#enddefbit;",        "#enddefbyte;",        "#endscript;"}));
     ASSERT_TRUE(a.Passed()) << Texts(a)[0];
     tBitDescriptions bits = a.Sections.Items(0).GetBits();
     EXPECT_EQ(bits[0].Caption, "Дверь");
@@ -426,7 +495,7 @@ TEST(ScriptGetters, Bits) {
 TEST(ScriptGetters, BitErrorOutsideZeroOneMeansNone) {
     tScriptSection s;
     s.SetText("#defbyte 1;1\r\n#defbit 2;2\r\nError = 5;3\r\n#enddefbit;4\r\n"
-              "#defbit 4;5\r\nError = 1;6\r\n");  // unclosed: runs to the end
+              "#defbit 4;5\r\nError = 1;6\r\n"); // unclosed: runs to the end
     tBitDescriptions bits = s.GetBits();
     EXPECT_EQ(bits[1].Error, -1);
     EXPECT_EQ(bits[3].Error, 1);
@@ -437,8 +506,8 @@ TEST(ScriptGetters, Parameters) {
     a.Analyse(ByteScript("#defparam;\nDefNumber 0 -> 'Останов';\nDefNumber 2->'Ручной -> да';\n"
                          "DefNumber $0A -> 'Авария ''A''';\n#enddefparam;\n"));
     ASSERT_TRUE(a.Passed()) << Texts(a)[0];
-    EXPECT_EQ(a.Sections.Items(0).GetParameters(),
-              "\r\n0\x01Останов\r\n2\x01Ручной -> да\r\n10\x01" "Авария 'A'");
+    EXPECT_EQ(a.Sections.Items(0).GetParameters(), "\r\n0\x01Останов\r\n2\x01Ручной -> да\r\n10\x01"
+                                                   "Авария 'A'");
 
     tScriptSection none;
     none.SetText("#defbyte 1;1\r\n");
@@ -465,7 +534,8 @@ TEST(ScriptCrashText, CommentedAndLineBrokenEntries) {
 }
 
 TEST(ScriptExample, BoilerScriptPasses) {
-    std::string script = ReadFileBytes(std::string(NUQ_SOURCE_DIR) + "/examples/scripts/boiler.nqs");
+    std::string script =
+        ReadFileBytes(std::string(NUQ_SOURCE_DIR) + "/examples/scripts/boiler.nqs");
     tScriptAnalyser a;
     a.Analyse(script);
     ASSERT_TRUE(a.Passed()) << Texts(a)[0];
@@ -484,5 +554,5 @@ TEST(ScriptExample, BoilerScriptPasses) {
     EXPECT_EQ(a.Sections.Items(0).GetBits()[3].Error, 1);
     EXPECT_FALSE(a.Sections.Items(9).GetVisible());
     EXPECT_EQ(a.CrashText.substr(0, 2), "\r\n");
-    EXPECT_EQ(SplitLines(a.CrashText).size(), 6u);  // a leading empty line and five entries
+    EXPECT_EQ(SplitLines(a.CrashText).size(), 6u); // a leading empty line and five entries
 }
