@@ -1,6 +1,77 @@
-#include <cstdio>
+// nuq: the command line of the acquisition engine.
 
-int main() {
-    std::puts("nuq");
-    return 0;
+#include "app/nuq_commands.h"
+#include "platform/Host.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace nuq::app {
+namespace {
+
+const Command kCommands[] = {
+    {"check-script", "check a packet script and print its messages", CheckScriptHelp,
+     CheckScriptCommand},
+    {"decode", "decode a packet with a packet script", DecodeHelp, DecodeCommand},
+};
+
+void PrintUsage(FILE* out) {
+    std::fprintf(out,
+                 "usage: nuq [--home DIR] COMMAND [ARGS]\n"
+                 "\n"
+                 "The acquisition engine of the boiler-room dispatcher's terminal.\n"
+                 "\n"
+                 "Commands:\n");
+    for (const auto& c : kCommands) std::fprintf(out, "  %-14s %s\n", c.Name, c.Summary);
+    std::fprintf(out,
+                 "\n"
+                 "Options:\n"
+                 "  --home DIR     the host folder (setting.ini, logs); default $NUQ_HOME,\n"
+                 "                 else the folder of this program\n"
+                 "  --help         this text; \"nuq COMMAND --help\" describes a command\n");
+}
+
+} // namespace
+} // namespace nuq::app
+
+int main(int argc, char** argv) {
+    using namespace nuq::app;
+    Args args(argv + 1, argv + argc);
+    size_t i = 0;
+    while (i < args.size() && args[i].rfind("--", 0) == 0) {
+        if (args[i] == "--help" || args[i] == "-h") {
+            PrintUsage(stdout);
+            return 0;
+        }
+        if (args[i] == "--home" && i + 1 < args.size()) {
+            nuq::SetHostFolder(args[i + 1]);
+            i += 2;
+            continue;
+        }
+        std::fprintf(stderr, "nuq: unknown option %s\n", args[i].c_str());
+        PrintUsage(stderr);
+        return 2;
+    }
+    if (i >= args.size()) {
+        PrintUsage(stderr);
+        return 2;
+    }
+    for (const auto& c : kCommands) {
+        if (args[i] != c.Name) continue;
+        Args rest(args.begin() + long(i) + 1, args.end());
+        for (const auto& a : rest)
+            if (a == "--help" || a == "-h") {
+                std::fputs(c.Help, stdout);
+                return 0;
+            }
+        try {
+            return c.Run(rest);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "nuq %s: %s\n", c.Name, e.what());
+            return 1;
+        }
+    }
+    std::fprintf(stderr, "nuq: unknown command \"%s\"\n", args[i].c_str());
+    PrintUsage(stderr);
+    return 2;
 }

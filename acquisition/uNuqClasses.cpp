@@ -1,0 +1,165 @@
+#include "acquisition/uNuqClasses.h"
+
+#include "acquisition/uScriptClasses.h"
+#include "foundation/fhStrUtils.h"
+#include "foundation/uUtils.h"
+#include "platform/EventLoop.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+namespace nuq {
+
+namespace {
+
+// The number that keeps each object's mutex names apart within the process.
+std::atomic<uint64_t> nextObjectNumber{1};
+
+const TCharSet kByte1{'\x01'};
+
+} // namespace
+
+TBoilerRoom::TBoilerRoom() {
+    Packet.fill(0xFF);
+    const std::string n = std::to_string(nextObjectNumber++);
+    OPCRMMutex = CreateOpenMutex("OPCRM" + n);
+    SIPMutex = CreateOpenMutex("SIP" + n);
+}
+
+TBoilerRoom::~TBoilerRoom() = default;
+
+void TBoilerRoom::LoadScript(const std::string& script) {
+    tScriptAnalyser analyser;
+    analyser.Analyse(script);
+    const int sectionCount = analyser.GetSectionCount();
+    if (!analyser.Passed() && sectionCount > 0) {
+        std::string message = "Скрипт не прошёл проверку:";
+        for (const auto& e : analyser.Errors) message += "\n" + e.Text;
+        throw EScriptError(message);
+    }
+
+    for (int i = 0; i < sectionCount; ++i) {
+        const tScriptSection& section = analyser.Sections.Items(i);
+        const int type = section.GetType();
+        if (type < 1 || type > 7) continue;
+        tBlock& block = Blocks.Items(Blocks.Add(type));
+        block.Caption = section.GetCaption();
+        block.Visible = section.GetVisible();
+        if (auto* measured = dynamic_cast<tMeasuredBlock*>(&block)) {
+            measured->NaNText = section.GetNaN();
+            measured->MetricUnit = section.GetMetricUnit();
+        } else {
+            block.NaNText.clear();
+        }
+        if (auto* bits = dynamic_cast<tBitMaskBlock*>(&block)) {
+            const tBitDescriptions described = section.GetBits();
+            for (size_t k = 0; k < 8; ++k)
+                bits->Bits[k] = {described[k].Caption, described[k].On0, described[k].On1,
+                                 described[k].Error};
+        } else if (auto* parameter = dynamic_cast<tParameterBlock*>(&block)) {
+            for (const std::string& line : SplitLines(Trim(section.GetParameters()))) {
+                int number;
+                if (!TryStrToInt(ExtractWord(1, line, kByte1), number)) continue;
+                parameter->Parameters.Add(number, Trim(ExtractWord(2, line, kByte1)));
+            }
+        } else if (auto* real = dynamic_cast<tRealBlock*>(&block)) {
+            real->Dimension = section.GetDimension();
+            real->BottomLimit = section.GetBottomLimit();
+            real->TopLimit = section.GetTopLimit();
+        }
+        block.ByteNo = section.GetByteNumber();
+    }
+
+    for (const std::string& line : SplitLines(Trim(analyser.CrashText))) {
+        int code;
+        // A line whose code does not read (a commented-out entry) names no alarm.
+        if (!TryStrToInt(Trim(ExtractWord(1, line, kByte1)), code)) continue;
+        CrashList.Add(code, ExtractWord(2, line, kByte1));
+    }
+}
+
+void TBoilerRoom::DecodePacket(const PacketBuffer& buffer, int length) {
+    const int count = std::clamp(length, 0, PacketBufferSize);
+    TMutexHold hold(SIPMutex);
+    // The caller may pass this object's own buffer: copy before filling.
+    PacketBuffer copy;
+    std::memcpy(copy.data(), buffer.data(), size_t(count));
+    Packet.fill(0xFF);
+    std::memcpy(Packet.data(), copy.data(), size_t(count));
+    PacketLength = count;
+    DecodeBlocks();
+}
+
+void TBoilerRoom::DecodePacket(std::string_view bytes) {
+    const int count = int(std::min<size_t>(bytes.size(), PacketBufferSize));
+    PacketBuffer buffer;
+    std::memcpy(buffer.data(), bytes.data(), size_t(count));
+    DecodePacket(buffer, count);
+}
+
+void TBoilerRoom::DecodeBlocks() {
+    const uint64_t generation = ++DecodeGeneration;
+    auto byteAt = [this](int index) -> uint8_t { return Packet[size_t(index)]; };
+    // Blocks are walked by index: a handler run between blocks may add some.
+    for (int i = 0; i < Blocks.Count(); ++i) {
+        ProcessMessages();
+        if (generation != DecodeGeneration) return;  // a newer packet was decoded meanwhile
+        if (i >= Blocks.Count()) break;
+        tBlock& block = Blocks.Items(i);
+        const int first = block.ByteNo - 1;
+        const int span = block.ByteSpan();
+        block.OutOfBuffer = first < 0 || first > PacketBufferSize - span;
+        if (block.OutOfBuffer) {
+            // Reads nothing outside the buffer: the block shows its no-data state.
+            if (auto* f = dynamic_cast<tFloatBlock*>(&block)) f->Raw.fill(0xFF);
+            if (auto* n = dynamic_cast<tIntegerBlock*>(&block)) n->High = n->Low = 0xFF;
+            if (auto* r = dynamic_cast<tRealBlock*>(&block)) r->High = r->Low = 0xFF;
+            block.SetValue(0xFF);
+            if (auto* f = dynamic_cast<tFloatBlock*>(&block)) f->SetValue(f->GetFloatValue());
+            if (auto* n = dynamic_cast<tIntegerBlock*>(&block)) n->SetValue(n->GetIntValue());
+            if (auto* r = dynamic_cast<tRealBlock*>(&block)) r->SetValue(r->GetRealValue());
+            continue;
+        }
+        block.SetValue(byteAt(first));
+        switch (block.BlockType) {
+        case 5: {
+            auto& f = static_cast<tFloatBlock&>(block);
+            for (int k = 0; k < 4; ++k) f.Raw[size_t(k)] = byteAt(first + k);
+            f.SetValue(f.GetFloatValue());
+            break;
+        }
+        case 6: {
+            auto& n = static_cast<tIntegerBlock&>(block);
+            n.High = byteAt(first);
+            n.Low = byteAt(first + 1);
+            n.SetValue(n.GetIntValue());
+            break;
+        }
+        case 7: {
+            auto& r = static_cast<tRealBlock&>(block);
+            r.High = byteAt(first);
+            // A one-byte reading at the buffer's last byte has no low byte to read.
+            r.Low = first + 1 < PacketBufferSize ? byteAt(first + 1) : 0xFF;
+            r.SetValue(r.GetRealValue());
+            break;
+        }
+        default: break;
+        }
+    }
+}
+
+void TBoilerRoom::ClearValues() {
+    for (int i = 0; i < Blocks.Count(); ++i) Blocks.Items(i).SetValue(0);
+}
+
+void TBoilerRoom::DecodePacketBuffer() {
+    {
+        TMutexHold hold(SIPMutex);
+        Packet.fill(0xFF);
+        DecodeBlocks();
+    }
+    PacketLength = -1;
+}
+
+} // namespace nuq

@@ -1,0 +1,194 @@
+#include "acquisition/uScriptClasses_Blocks.h"
+
+#include "foundation/uUtils.h"
+#include "platform/SysUtils.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace nuq {
+
+namespace {
+
+// Trunc of a value that may be out of range for an integer (a value set from
+// outside the decoder); NaN reads as 0.
+int64_t SafeTrunc(double v) {
+    if (std::isnan(v)) return 0;
+    if (v >= 9.2e18) return INT64_MAX;
+    if (v <= -9.2e18) return INT64_MIN;
+    return static_cast<int64_t>(std::trunc(v));
+}
+
+void CheckIndex(int index, int count) {
+    if (index < 0 || index >= count)
+        throw EListError("List index out of bounds (" + std::to_string(index) + ")");
+}
+
+} // namespace
+
+tDecodeResult tDecodeList::GetItem(int index) const {
+    CheckIndex(index, Count());
+    return Items[size_t(index)];
+}
+
+void tDecodeList::Delete(int index) {
+    CheckIndex(index, Count());
+    Items.erase(Items.begin() + index);
+}
+
+std::string tMeasuredBlock::GetUnitSuffix() const {
+    const std::string unit = Trim(MetricUnit);
+    return unit == "'" ? std::string() : " " + unit;
+}
+
+bool tMeasuredBlock::NaNCode(int64_t& code) const {
+    const std::string text = GetNaN();
+    return !text.empty() && TryStrToInt64("$" + text, code);
+}
+
+bool tByteBlock::IsNaN() const {
+    if (OutOfBuffer) return true;
+    int64_t code;
+    return NaNCode(code) && double(code) == Value;
+}
+
+void tByteBlock::Decode() {
+    DecodeList.Clear();
+    DecodeList.Add({Caption, IsNaN() ? "-" : IntToStr(SafeTrunc(Value)), false});
+}
+
+void tShortIntBlock::Decode() {
+    DecodeList.Clear();
+    const auto low = static_cast<uint8_t>(SafeTrunc(Value) & 0xFF);
+    DecodeList.Add({Caption, IsNaN() ? "-" : IntToStr(SignMagnitudeByteToInt(low)), false});
+}
+
+void tBitMaskBlock::Decode() {
+    DecodeList.Clear();
+    const int64_t v = SafeTrunc(Value);
+    for (int k = 1; k <= 8; ++k) {
+        const tBitRecord& bit = Bits[size_t(k - 1)];
+        const int state = int((v >> (k - 1)) & 1);
+        const std::string& text = state ? bit.On1 : bit.On0;
+        if (!bit.Caption.empty() && !text.empty()) DecodeList.Add({bit.Caption, text, bit.Error == state});
+    }
+}
+
+void tParameters::Delete(int index) {
+    CheckIndex(index, Count());
+    Items.erase(Items.begin() + index);
+}
+
+std::string tParameters::GetText(int number) const {
+    for (const auto& item : Items)
+        if (item.Number == number) return item.Text;
+    return {};
+}
+
+void tParameterBlock::Decode() {
+    DecodeList.Clear();
+    const int64_t v = SafeTrunc(Value);
+    const std::string text =
+        (v >= INT32_MIN && v <= INT32_MAX) ? Parameters.GetText(int(v)) : std::string();
+    DecodeList.Add({Caption, text, false});
+}
+
+uint32_t tFloatBlock::RawBits() const {
+    return uint32_t(Raw[0]) << 24 | uint32_t(Raw[1]) << 16 | uint32_t(Raw[2]) << 8 | Raw[3];
+}
+
+double tFloatBlock::GetFloatValue() const {
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08X", RawBits());
+    return HexStrToFloat(hex, false);
+}
+
+bool tFloatBlock::IsNaN() const {
+    if (OutOfBuffer) return true;
+    if (GetFloatValue() >= FloatErrorValue) return true;
+    int64_t code;
+    return NaNCode(code) && code == int64_t(RawBits());
+}
+
+void tFloatBlock::Decode() {
+    DecodeList.Clear();
+    // A reading with no data shows "-" like every other measured type,
+    // rather than the conversion's error value.
+    std::string text = "-";
+    if (!IsNaN()) {
+        char hex[9];
+        std::snprintf(hex, sizeof hex, "%08X", RawBits());
+        text = SingleToStr(HexStrToFloat(hex, true));
+    }
+    DecodeList.Add({Caption, text, false});
+}
+
+int tIntegerBlock::GetIntValue() const {
+    const int raw = High * 256 + Low;
+    return (raw & 0x8000) ? -(raw & 0x7FFF) : raw;
+}
+
+bool tIntegerBlock::IsNaN() const {
+    if (OutOfBuffer) return true;
+    int64_t code;
+    return NaNCode(code) && code == High * 256 + Low;
+}
+
+void tIntegerBlock::Decode() {
+    DecodeList.Clear();
+    DecodeList.Add({Caption, IsNaN() ? "-" : IntToStr(GetIntValue()), false});
+}
+
+double tRealBlock::ScaledValue() const {
+    return RoundByFactor(10000, BottomLimit + RawReading() * ((TopLimit - BottomLimit) / Dimension));
+}
+
+bool tRealBlock::IsNaN() const {
+    if (OutOfBuffer || Dimension == 0 || RawReading() > Dimension) return true;
+    const double v = ScaledValue();
+    if (!std::isfinite(v) || std::fabs(v) >= FloatErrorValue) return true;
+    int64_t code;
+    return NaNCode(code) && code == RawReading();
+}
+
+double tRealBlock::GetRealValue() const { return IsNaN() ? FloatErrorValue : ScaledValue(); }
+
+void tRealBlock::Decode() {
+    DecodeList.Clear();
+    DecodeList.Add({Caption, IsNaN() ? "-" : FloatToStr(GetRealValue()), false});
+}
+
+int tBlocks::Add(int typeCode) {
+    std::unique_ptr<tBlock> block;
+    switch (typeCode) {
+    case 1: block = std::make_unique<tByteBlock>(); break;
+    case 2: block = std::make_unique<tShortIntBlock>(); break;
+    case 3: block = std::make_unique<tBitMaskBlock>(); break;
+    case 4: block = std::make_unique<tParameterBlock>(); break;
+    case 5: block = std::make_unique<tFloatBlock>(); break;
+    case 6: block = std::make_unique<tIntegerBlock>(); break;
+    case 7: block = std::make_unique<tRealBlock>(); break;
+    default: return Count() - 1;
+    }
+    block->BlockType = static_cast<uint8_t>(typeCode);
+    List.push_back(std::move(block));
+    return Count() - 1;
+}
+
+tBlock& tBlocks::Items(int index) const {
+    CheckIndex(index, Count());
+    return *List[size_t(index)];
+}
+
+void tCrashList::Delete(int index) {
+    CheckIndex(index, Count());
+    Items.erase(Items.begin() + index);
+}
+
+std::string tCrashList::GetText(int code) const {
+    for (const auto& item : Items)
+        if (item.Code == code) return item.Text;
+    return {};
+}
+
+} // namespace nuq

@@ -1,0 +1,207 @@
+#pragma once
+// Typed decoding blocks: one per described byte of a packet script. Each
+// block turns its byte or bytes of the packet buffer into a value and one or
+// more decoded lines (caption, value text, alarm flag).
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace nuq {
+
+inline constexpr int PacketBufferSize = 32768;
+// A packet as received; byte N of the packet (N from 1) is at index N-1.
+using PacketBuffer = std::array<uint8_t, PacketBufferSize>;
+
+// One decoded line of a block.
+struct tDecodeResult {
+    std::string Caption;
+    std::string Value;
+    bool Alarm = false;
+};
+
+class tDecodeList {
+public:
+    void Add(const tDecodeResult& record) { Items.push_back(record); }
+    tDecodeResult GetItem(int index) const;  // EListError outside the list
+    void Delete(int index);
+    void Clear() { Items.clear(); }
+    int Count() const { return int(Items.size()); }
+
+private:
+    std::vector<tDecodeResult> Items;
+};
+
+class tBlock {
+public:
+    virtual ~tBlock() = default;
+
+    int ByteNo = 0;
+    std::string NaNText;  // '' = the type's default no-data code
+    double Value = 0;
+    std::string Caption;
+    bool Visible = true;
+    uint8_t BlockType = 0;
+    tDecodeList DecodeList;
+    // Set while the block's bytes lie outside the packet buffer: it then shows
+    // its no-data state instead of reading past the buffer.
+    bool OutOfBuffer = false;
+
+    virtual std::string GetNaN() const { return NaNText; }
+    virtual bool IsNaN() const { return false; }
+    virtual std::string GetUnitSuffix() const { return {}; }
+    virtual void Decode() {}
+    void SetValue(double v) {
+        Value = v;
+        Decode();
+    }
+    // Bytes the block reads from its byte number on.
+    virtual int ByteSpan() const { return 1; }
+};
+
+// The block types that carry a unit and a no-data code of their own.
+class tMeasuredBlock : public tBlock {
+public:
+    std::string MetricUnit;
+
+    std::string GetNaN() const override { return NaNText.empty() ? DefaultNaN() : NaNText; }
+    // '' when the unit is a lone quote, else a blank and the trimmed unit.
+    std::string GetUnitSuffix() const override;
+
+protected:
+    virtual std::string DefaultNaN() const = 0;
+    // The no-data code as a number; false when there is none that converts.
+    bool NaNCode(int64_t& code) const;
+};
+
+class tByteBlock : public tMeasuredBlock {
+public:
+    bool IsNaN() const override;
+    void Decode() override;
+
+protected:
+    std::string DefaultNaN() const override { return "FF"; }
+};
+
+// One byte in sign and magnitude: bit 7 the sign.
+class tShortIntBlock : public tByteBlock {
+public:
+    void Decode() override;
+};
+
+struct tBitRecord {
+    std::string Caption;
+    std::string On0;
+    std::string On1;
+    int Error = -1;  // the bit value that means an alarm; -1 never alarms
+};
+
+// A byte of eight described bits; bit 1 is the least significant.
+class tBitMaskBlock : public tBlock {
+public:
+    std::array<tBitRecord, 8> Bits;
+    void Decode() override;
+};
+
+class tParameters {
+public:
+    struct Item {
+        int Number;
+        std::string Text;
+    };
+    void Add(int number, const std::string& text) { Items.push_back({number, text}); }
+    void Delete(int index);
+    void Clear() { Items.clear(); }
+    int Count() const { return int(Items.size()); }
+    std::string GetText(int number) const;  // '' when none
+
+private:
+    std::vector<Item> Items;
+};
+
+// A byte whose value selects a text.
+class tParameterBlock : public tBlock {
+public:
+    tParameters Parameters;
+    void Decode() override;
+};
+
+// Four bytes, first most significant, as an IEEE single.
+class tFloatBlock : public tMeasuredBlock {
+public:
+    std::array<uint8_t, 4> Raw{0xFF, 0xFF, 0xFF, 0xFF};
+    double GetFloatValue() const;
+    bool IsNaN() const override;
+    void Decode() override;
+    int ByteSpan() const override { return 4; }
+
+protected:
+    std::string DefaultNaN() const override { return "FFFFFFFF"; }
+    uint32_t RawBits() const;
+};
+
+// Two bytes, high first, in sign and magnitude over 16 bits.
+class tIntegerBlock : public tMeasuredBlock {
+public:
+    uint8_t High = 0xFF, Low = 0xFF;
+    int GetIntValue() const;
+    bool IsNaN() const override;
+    void Decode() override;
+    int ByteSpan() const override { return 2; }
+
+protected:
+    std::string DefaultNaN() const override { return "FFFF"; }
+};
+
+// A reading scaled between two limits: one byte, or two when the
+// dimension exceeds 255.
+class tRealBlock : public tMeasuredBlock {
+public:
+    uint8_t High = 0xFF, Low = 0xFF;
+    int Dimension = 0;
+    double BottomLimit = 0;
+    double TopLimit = 0;
+    double GetRealValue() const;
+    bool IsNaN() const override;
+    void Decode() override;
+    int ByteSpan() const override { return Dimension > 255 ? 2 : 1; }
+
+protected:
+    std::string DefaultNaN() const override { return Dimension > 255 ? "FFFF" : "FF"; }
+    int RawReading() const { return Dimension > 255 ? High * 256 + Low : High; }
+    double ScaledValue() const;
+};
+
+class tBlocks {
+public:
+    // Creates a block of the type code 1..7 and returns its index; any other
+    // code adds nothing and returns Count - 1.
+    int Add(int typeCode);
+    tBlock& Items(int index) const;  // EListError outside the list
+    int Count() const { return int(List.size()); }
+    void Clear() { List.clear(); }
+
+private:
+    std::vector<std::unique_ptr<tBlock>> List;
+};
+
+// The alarm-code texts of a script.
+class tCrashList {
+public:
+    struct Item {
+        int Code;
+        std::string Text;
+    };
+    void Add(int code, const std::string& text) { Items.push_back({code, text}); }
+    void Delete(int index);
+    void Clear() { Items.clear(); }
+    int Count() const { return int(Items.size()); }
+    std::string GetText(int code) const;  // '' when none
+
+private:
+    std::vector<Item> Items;
+};
+
+} // namespace nuq

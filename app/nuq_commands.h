@@ -1,0 +1,32 @@
+#pragma once
+// Commands of the nuq command line. Each takes the arguments after its name
+// and returns the process exit status.
+
+#include <string>
+#include <vector>
+
+namespace nuq::app {
+
+using Args = std::vector<std::string>;
+
+struct Command {
+    const char* Name;
+    const char* Summary;
+    const char* Help;  // full text for "nuq COMMAND --help"
+    int (*Run)(const Args& args);
+};
+
+int CheckScriptCommand(const Args& args);
+int DecodeCommand(const Args& args);
+
+extern const char* const CheckScriptHelp;
+extern const char* const DecodeHelp;
+
+// Reads a text file of people's making (UTF-8, or cp1251 when not valid
+// UTF-8). On failure prints a clear message and returns false.
+bool ReadTextFile(const std::string& path, std::string& text);
+
+// Hex digits with optional blanks to bytes; false with a reason otherwise.
+bool ParseHexPacket(const std::string& hex, std::string& bytes, std::string& reason);
+
+} // namespace nuq::app

@@ -1,0 +1,145 @@
+// The nuq command line as a user runs it: exit statuses and printed lines.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+Result Nuq(const std::vector<std::string>& args) {
+    const fs::path errFile = fs::temp_directory_path() / ("nuq-test-err-" + std::to_string(getpid()));
+    std::string cmd = Quote(NUQ_EXE);
+    for (const auto& a : args) cmd += " " + Quote(a);
+    cmd += " 2>" + Quote(errFile.string());
+    Result r{};
+    FILE* p = popen(cmd.c_str(), "r");
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    const int status = pclose(p);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream in(errFile);
+    r.err.assign(std::istreambuf_iterator<char>(in), {});
+    fs::remove(errFile);
+    return r;
+}
+
+class NuqCommand : public ::testing::Test {
+protected:
+    fs::path dir = fs::temp_directory_path() / ("nuq-cli-" + std::to_string(getpid()));
+    void SetUp() override { fs::create_directories(dir); }
+    void TearDown() override { fs::remove_all(dir); }
+    std::string Write(const std::string& name, const std::string& text) {
+        std::ofstream(dir / name, std::ios::binary) << text;
+        return (dir / name).string();
+    }
+};
+
+const char* kScript =
+    "#script;\n"
+    "#defbyte 1;\n"
+    "  Type = IsByte;\n"
+    "  Caption = 'Температура';\n"
+    "  MetricUnit = '°C';\n"
+    "#enddefbyte;\n"
+    "#defbyte 2;\n"
+    "  Type = IsComposite; Caption = 'Состояние';\n"
+    "  #defbit 1; Caption = 'Насос'; On0 = 'Стоп'; On1 = 'Работа'; #enddefbit;\n"
+    "  #defbit 2; Caption = 'Авария'; On0 = 'Норма'; On1 = 'Авария'; Error = 1; #enddefbit;\n"
+    "#enddefbyte;\n"
+    "#defbyte 3;\n"
+    "  Type = IsReal; Caption = 'Давление'; MetricUnit = ''';\n"
+    "  Dimension = 1000; BottomLimit = 0; TopLimit = 1,6;\n"
+    "#enddefbyte;\n"
+    "#endscript;\n";
+
+} // namespace
+
+TEST_F(NuqCommand, CheckScript) {
+    Result ok = Nuq({"check-script", Write("ok.nqs", kScript)});
+    EXPECT_EQ(ok.status, 0);
+    EXPECT_EQ(ok.out, "");
+
+    Result bad = Nuq({"check-script", Write("bad.nqs", "#script;\n#defbyte 1;\nType = IsByte;\n"
+                                                         "Caption = 'a';\n#endscript;\n")});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.out.find("Стр. 2 - <#enddefbyte> не найдено.\n"), std::string::npos) << bad.out;
+
+    // A cp1251 file reads as well as a UTF-8 one.
+    Result cp = Nuq({"check-script", Write("cp.nqs", "#script;\n#defbyte 1;\nType = IsByte;\n"
+                                                       "Caption = '\xD2\xE5\xEC\xEF';\n#enddefbyte;\n#endscript;\n")});
+    EXPECT_EQ(cp.status, 0) << cp.out;
+
+    Result missing = Nuq({"check-script", (dir / "none.nqs").string()});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.err.find("none.nqs"), std::string::npos);
+    EXPECT_NE(missing.err.find("No such file"), std::string::npos);
+}
+
+TEST_F(NuqCommand, Decode) {
+    const std::string script = Write("s.nqs", kScript);
+    Result r = Nuq({"decode", "--script", script, "--packet", "41 02 01f4"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "Температура\t65\t°C\t0\n"
+              "Насос\tСтоп\t\t0\n"
+              "Авария\tАвария\t\t1\n"
+              "Давление\t0.8\t\t0\n");
+
+    // Short packet: what was not received shows no data.
+    Result shortPacket = Nuq({"decode", "--script", script, "--packet", "  "});
+    EXPECT_EQ(shortPacket.status, 0);
+    EXPECT_EQ(shortPacket.out.substr(0, shortPacket.out.find('\n')), "Температура\t-\t°C\t0");
+
+    for (const char* hex : {"4", "4G", "41 0x02"}) {
+        Result bad = Nuq({"decode", "--script", script, "--packet", hex});
+        EXPECT_EQ(bad.status, 2) << hex;
+        EXPECT_NE(bad.err.find("bad packet hex text"), std::string::npos) << hex;
+        EXPECT_EQ(bad.out, "");
+    }
+
+    Result failing = Nuq({"decode", "--script", Write("f.nqs", "#defbyte 1;\n"), "--packet", "00"});
+    EXPECT_EQ(failing.status, 1);
+    EXPECT_NE(failing.out.find("Отсутствует описание начала скрипта."), std::string::npos);
+
+    // A scaled byte without its scale is a script that cannot be loaded.
+    Result noScale = Nuq({"decode", "--script",
+                          Write("n.nqs", "#script;\n#defbyte 1;\nType = IsReal;\nCaption = 'a';\n"
+                                         "#enddefbyte;\n#endscript;\n"),
+                          "--packet", "00"});
+    EXPECT_EQ(noScale.status, 1);
+    EXPECT_NE(noScale.err.find("cannot be loaded"), std::string::npos);
+
+    EXPECT_EQ(Nuq({"decode", "--script", script}).status, 2);
+    EXPECT_EQ(Nuq({"decode", "--packet", "00", "--script", (dir / "x").string()}).status, 2);
+}
+
+TEST_F(NuqCommand, Help) {
+    Result top = Nuq({"--help"});
+    EXPECT_EQ(top.status, 0);
+    EXPECT_NE(top.out.find("check-script"), std::string::npos);
+    EXPECT_NE(top.out.find("decode"), std::string::npos);
+    Result sub = Nuq({"decode", "--help"});
+    EXPECT_EQ(sub.status, 0);
+    EXPECT_NE(sub.out.find("--packet HEX"), std::string::npos);
+    EXPECT_EQ(Nuq({}).status, 2);
+    EXPECT_EQ(Nuq({"frobnicate"}).status, 2);
+}
