@@ -1,3 +1,4 @@
+#include "ListTextNotation.h"
 #include "acquisition/uCommandClasses.h"
 #include "acquisition/uListText.h"
 #include "platform/SysUtils.h"
@@ -8,10 +9,12 @@ using namespace nuq;
 
 namespace {
 
-std::string Join(const std::vector<std::string>& lines) {
-    std::string s;
-    for (const auto& l : lines) s += l + "|";
-    return s;
+using Lines = std::vector<std::string>;
+
+Lines LTs(std::initializer_list<std::string_view> lines) {
+    Lines out;
+    for (auto l : lines) out.push_back(LT(l));
+    return out;
 }
 
 void ExpectSame(const tCommandDefinitionItem& a, const tCommandDefinitionItem& b) {
@@ -23,7 +26,7 @@ void ExpectSame(const tCommandDefinitionItem& a, const tCommandDefinitionItem& b
     EXPECT_EQ(a.ByteNum, b.ByteNum);
     EXPECT_EQ(a.VarPath, b.VarPath);
     EXPECT_EQ(a.VarName, b.VarName);
-    EXPECT_EQ(Join(a.Values), Join(b.Values));
+    EXPECT_EQ(a.Values, b.Values);
     EXPECT_EQ(a.OffOnly, b.OffOnly);
     EXPECT_EQ(a.Min, b.Min);
     EXPECT_EQ(a.Max, b.Max);
@@ -49,8 +52,7 @@ void ExpectFixedCommands(const tCommandDefinition& d) {
     EXPECT_EQ(c2->ItemType, 0);
     EXPECT_EQ(c2->ByteNum, 1);
     EXPECT_TRUE(c2->Active);
-    EXPECT_EQ(c2->Values, (std::vector<std::string>{"0\x03" "Без изменений", "1\x03" "Запуск",
-                                                    "2\x03" "Останов"}));
+    EXPECT_EQ(c2->Values, LTs({"0^Без изменений", "1^Запуск", "2^Останов"}));
     const auto* c3 = d.Items(2);
     EXPECT_EQ(c3->Predefined, 3);
     EXPECT_EQ(c3->Name, "Уставка котельной");
@@ -74,11 +76,11 @@ tCommandDefinitionItem SampleItem() {
     i.ByteNum = 4;
     i.VarPath = "Котельная";
     i.VarName = "P2.Пуск";
-    i.Values = {"0\x03" "Стоп", "1\x03" "Пуск"};
+    i.Values = LTs({"0^Стоп", "1^Пуск"});
     i.OffOnly = true;
     i.Min = -10.5;
     i.Max = 120.25;
-    i.MU = "кгс/см²";  // "²" has no cp1251 byte
+    i.MU = "кгс/см²"; // "²" has no cp1251 byte
     i.DefValue = "0";
     i.RangeSize = 40;
     i.MinVis = -3;
@@ -118,7 +120,7 @@ TEST(CommandDefinition, ByteModeGetsTheFixedCommands) {
 
     // An empty byte-mode list read back: exactly the three and the stored size.
     tCommandDefinition e;
-    e.LoadFromString(EncodeListText("\x04" "7"));
+    e.LoadFromString(EncodeListText(LT("`7")));
     EXPECT_EQ(e.Count(), 3);
     ExpectFixedCommands(e);
     EXPECT_EQ(e.PacketSize, 7);
@@ -137,12 +139,14 @@ TEST(CommandDefinition, ItemsInFixedPositionsArePushedDown) {
         i->Predefined = uint8_t(predefined);
         return i;
     };
-    struct Case { std::vector<std::pair<int, int>> items; std::vector<int> nums; };
-    // nums: Num of each resulting item; fixed commands have Num 0.
-    for (const auto& c : {Case{{{7, 0}}, {0, 0, 0, 7}},
-                          Case{{{7, 0}, {8, 0}}, {0, 0, 0, 7, 8}},
-                          Case{{{5, 2}}, {0, 5, 0}},     // fixed 2 found at position 0
-                          Case{{{5, 3}, {6, 1}}, {0, 0, 5, 6}},  // a 3 that lands in place stays
+    // items: (Num, Predefined) before; nums: Num of each item after (fixed ones have 0).
+    struct Case {
+        std::vector<std::pair<int, int>> items;
+        std::vector<int> nums;
+    };
+    for (const auto& c : {Case{{{7, 0}}, {0, 0, 0, 7}}, Case{{{7, 0}, {8, 0}}, {0, 0, 0, 7, 8}},
+                          Case{{{5, 2}}, {0, 5, 0}},            // fixed 2 found at position 0
+                          Case{{{5, 3}, {6, 1}}, {0, 0, 5, 6}}, // a 3 that lands in place stays
                           Case{{{5, 1}, {6, 2}, {7, 3}, {8, 0}}, {5, 6, 7, 8}}}) {
         tCommandDefinition d;
         for (auto [num, pre] : c.items) d.Add(ordinary(num, pre));
@@ -160,13 +164,11 @@ TEST(CommandDefinition, ItemsInFixedPositionsArePushedDown) {
 TEST(CommandDefinition, ItemRoundTripKeepsEveryField) {
     tCommandDefinitionItem empty;
     empty.Clear();
-    empty.Values = {"5\x03" "Пять"};
+    empty.Values = LTs({"5^Пять"});
     for (const auto& original : {SampleItem(), empty, tCommandDefinitionItem()}) {
         tCommandDefinitionItem read;
         read.LoadFromString(original.SaveToString());
-        tCommandDefinitionItem expected = original;
-        if (expected.MU == "кгс/см²") expected.MU = "кгс/см?";  // stored as cp1251
-        else EXPECT_EQ(read.SaveToString(), original.SaveToString());
+        ExpectSame(read, original);
         // Through the list, i.e. through cp1251 and Base64.
         auto d = tCommandDefinition::CreateDefault(1);
         auto item = std::make_unique<tCommandDefinitionItem>();
@@ -176,6 +178,8 @@ TEST(CommandDefinition, ItemRoundTripKeepsEveryField) {
         auto e = tCommandDefinition::CreateDefault(1);
         e.LoadFromString(d.SaveToString());
         ASSERT_EQ(e.Count(), 1);
+        tCommandDefinitionItem expected = original;
+        if (expected.MU == "кгс/см²") expected.MU = "кгс/см?";
         ExpectSame(*e.Items(0), expected);
         EXPECT_EQ(e.PacketSize, 24);
     }
@@ -185,13 +189,13 @@ TEST(CommandDefinition, ItemRoundTripKeepsEveryField) {
 TEST(CommandDefinition, ItemTextLayout) {
     auto d = tCommandDefinition::CreateDefault(0);
     EXPECT_EQ(d.Items(2)->SaveToString(),
-              "1\x02" "0\x02" "2\x02" "1\x02" "Уставка котельной \x02" "°С \x02 \x02" "0\x02"
-              "250\x02" "0\x02 \x02 \x02 \x02" "3\x02" "250\x02" "16\x02" "95\x02 ");
-    EXPECT_TRUE(d.Items(1)->SaveToString().starts_with(
-        "0\x02" "0\x02" "1\x02" "1\x02" "Режим работы \x02 \x02" "0\x03" "Без изменений\r\n1"));
-    EXPECT_EQ(DecodeListText(d.SaveToString()).substr(0, 2), "3\x02");
-    EXPECT_EQ(DecodeListText(d.SaveToString()).substr(DecodeListText(d.SaveToString()).size() - 3),
-              "\x01\x04" "2");
+              LT("1|0|2|1|Уставка котельной |°С | |0|250|0| | | |3|250|16|95| "));
+    EXPECT_EQ(d.Items(1)->SaveToString(),
+              LT("0|0|1|1|Режим работы | |0^Без изменений\r\n1^Запуск\r\n2^Останов\r\n |0|0|0| "
+                 "| | |2|0|0|0| "));
+    std::string list = DecodeListText(d.SaveToString());
+    EXPECT_TRUE(list.starts_with(LT("3|0|0|1|Управление котельной | | |0|0|0| | | |1|0|0|0| ~")));
+    EXPECT_TRUE(list.ends_with(LT(" ~`2")));
 }
 
 TEST(CommandDefinition, ItemDefaults) {
@@ -201,7 +205,7 @@ TEST(CommandDefinition, ItemDefaults) {
     EXPECT_EQ(created.Name, "Наименование");
     EXPECT_EQ(created.RangeSize, 0);
 
-    created.Values = {"1\x03x"};
+    created.Values = LTs({"1^x"});
     created.Clear();
     EXPECT_EQ(created.Name, "");
     EXPECT_EQ(created.RangeSize, 1);
@@ -209,7 +213,7 @@ TEST(CommandDefinition, ItemDefaults) {
     EXPECT_EQ(created.ItemType, 3);
 
     // Fields that are missing or do not convert.
-    for (std::string text : {"", "x", "x\x02x\x02x\x02x"}) {
+    for (std::string text : {std::string(), std::string("x"), LT("x|x|x|x")}) {
         tCommandDefinitionItem i = SampleItem();
         i.LoadFromString(text);
         EXPECT_TRUE(i.Active);
@@ -233,22 +237,36 @@ TEST(CommandDefinition, ItemDefaults) {
 
 TEST(CommandDefinition, ValueLinesWithoutSeparatorAreDropped) {
     tCommandDefinitionItem i;
-    i.LoadFromString("0\x02" "1\x02" "1\x02" "1\x02" "Режим \x02 \x02"
-                     "0\x03Нет\r\nмусор\r\n\r\n1\x03" "Да\n2\x03Авто\r\n \x02" "0\x02" "1");
-    EXPECT_EQ(i.Values, (std::vector<std::string>{"0\x03Нет", "1\x03" "Да", "2\x03" "Авто"}));
+    i.LoadFromString(LT("0|1|1|1|Режим | |0^Нет\r\nмусор\r\n\r\n1^Да\n2^Авто\r\n |0|1"));
+    EXPECT_EQ(i.Values, LTs({"0^Нет", "1^Да", "2^Авто"}));
     EXPECT_EQ(i.Min, 0);
     EXPECT_EQ(i.Max, 1);
 }
 
+// Trimming the whole field would take the #3 off the last line and lose it.
+TEST(CommandDefinition, ValueWithEmptyCaptionSurvives) {
+    for (const Lines& values : {LTs({"5^"}), LTs({"0^Нет", "1^"}), LTs({"1^ ", "2^^"})}) {
+        tCommandDefinitionItem i;
+        i.Values = values;
+        tCommandDefinitionItem j;
+        j.LoadFromString(i.SaveToString());
+        EXPECT_EQ(j.Values, values);
+        EXPECT_EQ(j.Min, 0);
+    }
+}
+
 TEST(CommandDefinition, SizeThatDoesNotConvertReadsAsTwo) {
-    struct Case { std::string decoded; int size; int count; };
-    for (const auto& c : {Case{"\x04" "abc", 2, 0}, Case{"\x04", 2, 0}, Case{"", 2, 0},
-                          Case{"\x04\x02" "5", 2, 0}, Case{"\x04" "5\x02" "6", 5, 0},
-                          Case{"\x04 12 ", 12, 0}, Case{"\x04" "1.5", 2, 0},
-                          Case{"1\x02" "1", 2, 1},  // no size section at all
-                          Case{"1\x02" "1\x01\x04" "3\x04" "4", 2, 1}}) {
+    struct Case {
+        std::string decoded;
+        int size;
+        int count;
+    };
+    for (const auto& c : {Case{"`abc", 2, 0}, Case{"`", 2, 0}, Case{"", 2, 0}, Case{"`|5", 2, 0},
+                          Case{"`5|6", 5, 0}, Case{"` 12 ", 12, 0}, Case{"`1.5", 2, 0},
+                          Case{"1|1", 2, 1}, // no size section at all
+                          Case{"1|1~`3`4", 2, 1}}) {
         auto d = tCommandDefinition::CreateDefault(1);
-        d.LoadFromString(EncodeListText(c.decoded));
+        d.LoadFromString(EncodeListText(LT(c.decoded)));
         EXPECT_EQ(d.PacketSize, c.size) << c.decoded;
         EXPECT_EQ(d.Count(), c.count) << c.decoded;
     }
@@ -261,9 +279,9 @@ TEST(CommandDefinition, SizeThatDoesNotConvertReadsAsTwo) {
 // A caption holding a list separator must not break the list apart.
 TEST(CommandDefinition, SeparatorInACaptionKeepsTheList) {
     auto d = tCommandDefinition::CreateDefault(1);
-    for (std::string name : {"a\x01" "b", "c\x04" "d", "e\x02" "f"}) {
+    for (std::string name : {"a~b", "c`d", "e|f"}) {
         auto i = std::make_unique<tCommandDefinitionItem>();
-        i->Name = name;
+        i->Name = LT(name);
         i->Num = 3;
         d.Add(std::move(i));
     }

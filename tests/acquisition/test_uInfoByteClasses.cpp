@@ -1,3 +1,4 @@
+#include "ListTextNotation.h"
 #include "acquisition/uInfoByteClasses.h"
 #include "acquisition/uListText.h"
 
@@ -37,8 +38,7 @@ TEST(InfoBytes, ClearedRecordSavesAsKnownText) {
     TNuqInfoBytes b;
     b.Clear();
     EXPECT_EQ(b.SaveToString(), "MAIwAjACMAIwAjACMzACMzA=");
-    EXPECT_EQ(DecodeListText(b.SaveToString()),
-              "0\x02" "0\x02" "0\x02" "0\x02" "0\x02" "0\x02" "30\x02" "30");
+    EXPECT_EQ(DecodeListText(b.SaveToString()), LT("0|0|0|0|0|0|30|30"));
 }
 
 TEST(InfoBytes, NewAndClearedValues) {
@@ -73,16 +73,19 @@ TEST(InfoBytes, RoundTrip) {
 }
 
 TEST(InfoBytes, BadTextsGiveDefaults) {
-    struct Case { std::string text; Values v; };
+    struct Case {
+        std::string text;
+        Values v;
+    };
     for (const auto& c : {
              Case{"", Defaults},
              Case{"not base64!", Defaults},
-             Case{"MAIwAjACMAIwAjACMzACMzA", Defaults},  // padding cut off
+             Case{"MAIwAjACMAIwAjACMzACMzA", Defaults}, // padding cut off
              Case{EncodeListText("abc"), Defaults},
-             Case{EncodeListText("1\x02" "2\x02" "3"), {1, 2, 3, 0, 0, 0, 30, 30}},  // truncated
-             Case{EncodeListText("1\x02x\x02" "3\x02" "1\x02" "1\x02" "6\x02" "300\x02" "9"),
-                  {1, 0, 3, 1, 1, 6, 44, 9}},  // one bad field; a byte keeps 8 bits
-             Case{EncodeListText("\x02\x02" "4\x02\x02" "5"), {4, 5, 0, 0, 0, 0, 30, 30}},
+             Case{EncodeListText(LT("1|2|3")), {1, 2, 3, 0, 0, 0, 30, 30}}, // truncated
+             // One bad field; a byte keeps its low 8 bits.
+             Case{EncodeListText(LT("1|x|3|1|1|6|300|9")), {1, 0, 3, 1, 1, 6, 44, 9}},
+             Case{EncodeListText(LT("||4||5")), {4, 5, 0, 0, 0, 0, 30, 30}},
          }) {
         TNuqInfoBytes b;
         b.TemprByte = 77;

@@ -1,3 +1,4 @@
+#include "ListTextNotation.h"
 #include "acquisition/uListText.h"
 #include "acquisition/uSMSNotifyConfigClasses.h"
 #include "platform/SysUtils.h"
@@ -51,7 +52,7 @@ std::vector<tSmsNotifyTemplateItem> SampleLines() {
     value.MaxRange = 150.125;
     value.Dimension = 1000;
     value.NaNText = "FFFF";
-    tSmsNotifyTemplateItem emptyTexts;  // empty texts keep the later fields in place
+    tSmsNotifyTemplateItem emptyTexts; // empty texts keep the later fields in place
     emptyTexts.ItemType = 1;
     emptyTexts.ByteNum = 3;
     emptyTexts.BitNum = 2;
@@ -86,42 +87,55 @@ TEST(SmsTemplate, RoundTripOfEveryLineKind) {
     EXPECT_EQ(u.SaveToString(), t.SaveToString());
 }
 
-// The exact layout of a default line, fields in their stored order.
+// The exact layout of lines, fields in their stored order.
 TEST(SmsTemplate, LineTextLayout) {
     tSmsNotifyTemplate t;
     t.Add(std::make_unique<tSmsNotifyTemplateItem>());
+    auto state = std::make_unique<tSmsNotifyTemplateItem>();
+    state->Assign(SampleLines()[1]);
+    t.Add(std::move(state));
     EXPECT_EQ(DecodeListText(t.SaveToString()),
-              "0\x02" "1\x02" "0\x02" "0\x02" "0\x02 \x02 \x02" "0\x02" "0\x02" "0\x02" "1\x02"
-              "0\x02" "1\x02" "100\x02 \x01");
+              LT("0|1|0|0|0| | |0|0|0|1|0|1|100| ~"
+                 "1|0|2|5|8|Насос стоп |Насос работает |0|0|0|1|0|1|100| ~"));
 }
 
 TEST(SmsTemplate, BadFieldsTakeDefaultsAndLaterFieldsAreRead) {
-    struct Case { std::string decoded; int itemType; bool active; int num; int signBit; double maxRange; int dimension; std::string text0; };
-    for (const auto& c : {
-             Case{"2\x02x\x02" "7", 2, true, 7, 1, 1, 100, ""},
-             Case{"1\x02" "0\x02" "3\x02" "4\x02" "5\x02Текст \x02 \x02" "0\x02" "0\x02" "0\x02"
-                  "y\x02" "0\x02" "2.5\x02" "z", 1, false, 3, 1, 2.5, 100, "Текст"},
-             Case{"\x02\x02", 0, true, 0, 1, 1, 100, ""},
-         }) {
+    struct Case {
+        std::string decoded;
+        int itemType;
+        bool active;
+        int num;
+        int signBit;
+        double maxRange;
+        int dimension;
+        std::string text0;
+    };
+    for (const auto& c :
+         {Case{"2|x|7", 2, true, 7, 1, 1, 100, ""},
+          Case{"1|0|3|4|5|Текст | |0|0|0|y|0|2.5|z", 1, false, 3, 1, 2.5, 100, "Текст"},
+          Case{"||", 0, true, 0, 1, 1, 100, ""}}) {
         tSmsNotifyTemplate t;
-        t.LoadFromString(EncodeListText(c.decoded + "\x01"));
+        t.LoadFromString(EncodeListText(LT(c.decoded + "~")));
         ASSERT_EQ(t.Count(), 1) << c.decoded;
         const auto* i = t.Items(0);
-        EXPECT_EQ(i->ItemType, c.itemType);
-        EXPECT_EQ(i->Active, c.active);
-        EXPECT_EQ(i->Num, c.num);
-        EXPECT_EQ(i->SignBit, c.signBit);
-        EXPECT_EQ(i->MaxRange, c.maxRange);
-        EXPECT_EQ(i->Dimension, c.dimension);
-        EXPECT_EQ(i->Text0, c.text0);
+        EXPECT_EQ(i->ItemType, c.itemType) << c.decoded;
+        EXPECT_EQ(i->Active, c.active) << c.decoded;
+        EXPECT_EQ(i->Num, c.num) << c.decoded;
+        EXPECT_EQ(i->SignBit, c.signBit) << c.decoded;
+        EXPECT_EQ(i->MaxRange, c.maxRange) << c.decoded;
+        EXPECT_EQ(i->Dimension, c.dimension) << c.decoded;
+        EXPECT_EQ(i->Text0, c.text0) << c.decoded;
     }
 }
 
 TEST(SmsTemplate, BadTextsGiveEmptyOrPartialLists) {
-    struct Case { std::string text; int count; };
-    for (const auto& c : {Case{"@@@@", 0}, Case{"QQ", 0}, Case{EncodeListText("\x01\x01\x01"), 0},
-                          Case{EncodeListText("2\x01" "1\x01"), 2},
-                          Case{EncodeListText("2\x01\x04" "1\x01"), 1}}) {
+    struct Case {
+        std::string text;
+        int count;
+    };
+    for (const auto& c :
+         {Case{"@@@@", 0}, Case{"QQ", 0}, Case{EncodeListText(LT("~~~")), 0},
+          Case{EncodeListText(LT("2~1~")), 2}, Case{EncodeListText(LT("2~`1~")), 1}}) {
         tSmsNotifyTemplate t;
         t.Add(std::make_unique<tSmsNotifyTemplateItem>());
         t.LoadFromString(c.text);
