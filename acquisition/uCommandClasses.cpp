@@ -21,7 +21,12 @@ std::unique_ptr<tCommandDefinitionItem> PredefinedItem(int n) {
         item->Name = "Режим работы";
         item->ItemType = 0;
         item->ByteNum = 1;
-        item->Values = {"0\x03" "Без изменений", "1\x03" "Запуск", "2\x03" "Останов"};
+        item->Values = {"0\x03"
+                        "Без изменений",
+                        "1\x03"
+                        "Запуск",
+                        "2\x03"
+                        "Останов"};
         break;
     default:
         item->Name = "Уставка котельной";
@@ -70,6 +75,7 @@ void tCommandDefinitionItem::LoadFromString(std::string_view text) {
     Name = r.Text(5, "Команда");
     MU = r.Text(6);
     Values.clear();
+    // The blank after the last line break makes a line of its own, without #3.
     for (auto& line : r.Lines(7))
         if (line.find(ListSection3) != std::string::npos) Values.push_back(std::move(line));
     Min = r.Float(8, 1);
@@ -131,7 +137,9 @@ void tCommandDefinition::Delete(int index) {
     FItems.erase(FItems.begin() + index);
 }
 
-void tCommandDefinition::Clear() { FItems.clear(); }
+void tCommandDefinition::Clear() {
+    FItems.clear();
+}
 
 void tCommandDefinition::LoadFromString(std::string_view text) {
     std::string decoded = DecodeListText(text);

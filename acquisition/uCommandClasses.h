@@ -14,16 +14,16 @@ namespace nuq {
 
 class tCommandDefinitionItem {
 public:
-    bool Active = false;     // the command is offered
-    uint8_t Predefined = 0;  // 0 ordinary; 1..3 the fixed byte-mode commands
-    uint8_t ItemType = 3;    // 0 list, 1 value from a range, 2 value typed in, 3 separator
+    bool Active = false;    // the command is offered
+    uint8_t Predefined = 0; // 0 ordinary; 1..3 the fixed byte-mode commands
+    uint8_t ItemType = 3;   // 0 list, 1 value from a range, 2 value typed in, 3 separator
     int32_t Num = 0;
-    std::string Name = "Наименование";  // "//" at its start hides the command
-    int32_t ByteNum = 0;                // packet byte (1-based) the command writes
-    std::string VarPath;                // DDE topic
-    std::string VarName;                // DDE item
-    std::vector<std::string> Values;    // each: value, #3, caption
-    bool OffOnly = false;               // only while the plant is stopped
+    std::string Name = "Наименование"; // "//" at its start hides the command
+    int32_t ByteNum = 0;               // packet byte (1-based) the command writes
+    std::string VarPath;               // DDE topic
+    std::string VarName;               // DDE item
+    std::vector<std::string> Values;   // each: value, #3, caption
+    bool OffOnly = false;              // only while the plant is stopped
     double Min = 0;
     double Max = 0;
     std::string MU;
@@ -31,7 +31,7 @@ public:
     int32_t RangeSize = 0;
     double MinVis = 0;
     double MaxVis = 0;
-    std::string View;  // display replacements such as "50=ТГ1"
+    std::string View; // display replacements such as "50=ТГ1"
 
     virtual ~tCommandDefinitionItem() = default;
     virtual void LoadFromString(std::string_view text);
@@ -47,13 +47,13 @@ class tCommandDefinition {
 public:
     int32_t PacketSize = 2;
 
-    tCommandDefinition() = default;  // byte mode, no fixed commands
+    tCommandDefinition() = default; // byte mode, no fixed commands
     // The list of a mode with its fixed commands in place.
     static tCommandDefinition CreateDefault(int32_t kind);
 
     int32_t Kind() const { return FKind; }
     int Count() const { return int(FItems.size()); }
-    tCommandDefinitionItem* Items(int index) const;  // EListError outside the list
+    tCommandDefinitionItem* Items(int index) const; // EListError outside the list
 
     int Add(std::unique_ptr<tCommandDefinitionItem> item);
     void Delete(int index);

@@ -19,14 +19,14 @@ public:
 
 class TNuqInfoBytes : public TInfoBytes {
 public:
-    int32_t TemprByte = 0;           // packet byte (1-based) of the temperature; 0 = none
-    int32_t TemprModeByte = 0;       // packet byte holding the temperature-mode bit
-    int32_t TemprModeBit = 0;        // 1..8
-    uint8_t TemprModeBitValue = 0;   // bit value meaning the temperature mode is on
-    uint8_t LTControl = 0;           // low-temperature control off (0) or on (1)
-    int32_t LTByte = 0;              // packet byte of the controlled temperature
-    uint8_t LTTemper = 0;            // low-temperature limit, 0..80 °C
-    uint8_t LTPeriod = 0;            // check period, 1..240 minutes
+    int32_t TemprByte = 0;         // packet byte (1-based) of the temperature; 0 = none
+    int32_t TemprModeByte = 0;     // packet byte holding the temperature-mode bit
+    int32_t TemprModeBit = 0;      // 1..8
+    uint8_t TemprModeBitValue = 0; // bit value meaning the temperature mode is on
+    uint8_t LTControl = 0;         // low-temperature control off (0) or on (1)
+    int32_t LTByte = 0;            // packet byte of the controlled temperature
+    uint8_t LTTemper = 0;          // low-temperature limit, 0..80 °C
+    uint8_t LTPeriod = 0;          // check period, 1..240 minutes
 
     // Leaves TemprModeBitValue as it is.
     void Clear() override;

@@ -16,7 +16,9 @@ bool IsBase64Char(char c) {
            c == '/';
 }
 
-bool IsWhite(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsWhite(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 std::string DecodeBase64(std::string_view t) {
     while (!t.empty() && IsWhite(t.front())) t.remove_prefix(1);
@@ -39,8 +41,9 @@ std::string DecodeBase64(std::string_view t) {
 std::string EncodeBase64(std::string_view bytes) {
     if (bytes.empty()) return {};
     std::string out((bytes.size() + 2) / 3 * 4 + 1, '\0');
-    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                            reinterpret_cast<const unsigned char*>(bytes.data()), int(bytes.size()));
+    int n =
+        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                        reinterpret_cast<const unsigned char*>(bytes.data()), int(bytes.size()));
     out.resize(size_t(n));
     return out;
 }
@@ -49,15 +52,20 @@ std::string EncodeBase64(std::string_view bytes) {
 std::string WithoutSeparators(std::string_view text, bool keepSection3) {
     std::string out(text);
     for (char& c : out)
-        if (c >= ListRecordEnd && c <= ListSection4 && !(keepSection3 && c == ListSection3)) c = ' ';
+        if (c >= ListRecordEnd && c <= ListSection4 && !(keepSection3 && c == ListSection3))
+            c = ' ';
     return out;
 }
 
 } // namespace
 
-std::string EncodeListText(std::string_view text) { return EncodeBase64(Utf8ToCp1251(text)); }
+std::string EncodeListText(std::string_view text) {
+    return EncodeBase64(Utf8ToCp1251(text));
+}
 
-std::string DecodeListText(std::string_view base64) { return Cp1251ToUtf8(DecodeBase64(base64)); }
+std::string DecodeListText(std::string_view base64) {
+    return Cp1251ToUtf8(DecodeBase64(base64));
+}
 
 void tListRecordWriter::Next() {
     if (!FEmpty) FText += ListFieldSep;
@@ -92,7 +100,9 @@ void tListRecordWriter::AddLines(const std::vector<std::string>& lines) {
 tListRecordReader::tListRecordReader(std::string_view record, TCharSet separators)
     : FRecord(record), FSeparators(separators) {}
 
-bool tListRecordReader::Has(int n) const { return WordPosition(n, FRecord, FSeparators) != 0; }
+bool tListRecordReader::Has(int n) const {
+    return WordPosition(n, FRecord, FSeparators) != 0;
+}
 
 bool tListRecordReader::ReadInt(int n, int& value) const {
     std::string t = Trim(ExtractWord(n, FRecord, FSeparators));
@@ -139,7 +149,7 @@ std::string tListRecordReader::Text(int n, std::string_view def) const {
 }
 
 std::vector<std::string> tListRecordReader::Lines(int n) const {
-    return SplitLines(Text(n));
+    return SplitLines(ExtractWord(n, FRecord, FSeparators));
 }
 
 std::vector<std::string> SplitListRecords(std::string_view list) {

@@ -61,11 +61,12 @@ public:
     bool ReadFloat(int n, double& value) const;
 
     int Int(int n, int def) const;
-    uint8_t Byte(int n, uint8_t def) const;  // truncated to 8 bits
-    bool Bool(int n, bool def) const;        // non-zero byte is true
+    uint8_t Byte(int n, uint8_t def) const; // truncated to 8 bits
+    bool Bool(int n, bool def) const;       // non-zero byte is true
     double Float(int n, double def) const;
     std::string Text(int n, std::string_view def = {}) const;
-    // The field's lines split at CR and LF.
+    // The field's lines split at CR and LF. The field is not trimmed: that
+    // would take the #3 off a last line whose caption is empty.
     std::vector<std::string> Lines(int n) const;
 
 private:

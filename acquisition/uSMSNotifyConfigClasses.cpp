@@ -5,7 +5,9 @@
 
 namespace nuq {
 
-void tSmsNotifyTemplateItem::Clear() { *this = tSmsNotifyTemplateItem(); }
+void tSmsNotifyTemplateItem::Clear() {
+    *this = tSmsNotifyTemplateItem();
+}
 
 void tSmsNotifyTemplateItem::LoadFromString(std::string_view text) {
     const tSmsNotifyTemplateItem d;
@@ -63,7 +65,9 @@ void tSmsNotifyTemplate::Delete(int index) {
     FItems.erase(FItems.begin() + index);
 }
 
-void tSmsNotifyTemplate::Clear() { FItems.clear(); }
+void tSmsNotifyTemplate::Clear() {
+    FItems.clear();
+}
 
 void tSmsNotifyTemplate::LoadFromString(std::string_view text) {
     std::string decoded = DecodeListText(text);

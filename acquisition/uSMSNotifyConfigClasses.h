@@ -13,8 +13,8 @@ namespace nuq {
 
 class tSmsNotifyTemplateItem {
 public:
-    uint8_t ItemType = 0;  // 0 value, 1 state, 2 text
-    bool Active = true;    // the line is shown
+    uint8_t ItemType = 0; // 0 value, 1 state, 2 text
+    bool Active = true;   // the line is shown
     int32_t Num = 0;
     std::string Text0;     // text line: its text; state line: bit 0; value line: title
     std::string Text1;     // state line: bit 1
@@ -27,7 +27,7 @@ public:
     double MinRange = 0;
     double MaxRange = 1;
     int32_t Dimension = 100;
-    std::string NaNText;   // raw reading meaning no data, as hex; empty = none
+    std::string NaNText; // raw reading meaning no data, as hex; empty = none
 
     virtual ~tSmsNotifyTemplateItem() = default;
     virtual void LoadFromString(std::string_view text);
@@ -41,7 +41,7 @@ public:
 class tSmsNotifyTemplate {
 public:
     int Count() const { return int(FItems.size()); }
-    tSmsNotifyTemplateItem* Items(int index) const;  // EListError outside the list
+    tSmsNotifyTemplateItem* Items(int index) const; // EListError outside the list
 
     int Add(std::unique_ptr<tSmsNotifyTemplateItem> item);
     void Delete(int index);

@@ -95,7 +95,7 @@ std::string ByteToHex(uint8_t b) {
 
 std::string UCS2HexToText(std::string_view hex) {
     std::string out;
-    uint32_t pendingHigh = 0;  // a high surrogate waiting for its low half
+    uint32_t pendingHigh = 0; // a high surrogate waiting for its low half
     auto flushLoneHigh = [&] {
         if (pendingHigh) AppendUtf8(out, 0xFFFD);
         pendingHigh = 0;
@@ -162,7 +162,8 @@ TByteList HexToByteList(std::string_view hex) {
     if (t.empty() || t.size() % 2 != 0) return {};
     TByteList list;
     list.reserve(t.size() / 2);
-    for (size_t i = 0; i < t.size(); i += 2) list.push_back(HexByteToInt(std::string_view(t).substr(i, 2)));
+    for (size_t i = 0; i < t.size(); i += 2)
+        list.push_back(HexByteToInt(std::string_view(t).substr(i, 2)));
     return list;
 }
 
