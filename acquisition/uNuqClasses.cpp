@@ -6,28 +6,15 @@
 #include "platform/EventLoop.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 
 namespace nuq {
 
 namespace {
 
-// The number that keeps each object's mutex names apart within the process.
-std::atomic<uint64_t> nextObjectNumber{1};
-
 const TCharSet kByte1{'\x01'};
 
 } // namespace
-
-TBoilerRoom::TBoilerRoom() {
-    Packet.fill(0xFF);
-    const std::string n = std::to_string(nextObjectNumber++);
-    OPCRMMutex = CreateOpenMutex("OPCRM" + n);
-    SIPMutex = CreateOpenMutex("SIP" + n);
-}
-
-TBoilerRoom::~TBoilerRoom() = default;
 
 void TBoilerRoom::LoadScript(const std::string& script) {
     tScriptAnalyser analyser;

@@ -1,15 +1,26 @@
 #pragma once
-// One remote boiler room as the system talks to it. This holds its packet
-// buffer, its script blocks and its alarm-code texts, and decodes received
-// packets into display lines.
+// One remote boiler room as the system talks to it: its record settings, its
+// link state and timers, its packet buffer and script blocks, its
+// configuration objects, and the events through which it tells its owner
+// what happens. Everything runs on the main thread.
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "acquisition/uCommandClasses.h"
+#include "acquisition/uInfoByteClasses.h"
+#include "acquisition/uNuqClasses_Buffer.h"
+#include "acquisition/uSMSNotifyConfigClasses.h"
 #include "acquisition/uScriptClasses_Blocks.h"
+#include "foundation/uNuqSettings.h"
+#include "platform/DateUtils.h"
 #include "platform/SyncObjs.h"
 #include "platform/SysUtils.h"
+#include "platform/Timer.h"
 
 namespace nuq {
 
@@ -19,6 +30,27 @@ public:
     using Exception::Exception;
 };
 
+// Link states.
+enum : uint8_t {
+    bsNotConnected = 0,
+    bsConnecting = 1,
+    bsConnected = 2,
+    bsUndefined = 3,  // paused or given up
+    bsComPortError = 4,
+    bsModemInitError = 5,
+    bsNoNetwork = 6,
+    bsConfigNotSent = 7,
+    bsNoAnswer = 8,
+};
+
+// Link kinds.
+enum : uint8_t { lkComPort = 0, lkTCP = 1, lkDDE = 2, lkGPRS = 3 };
+
+// Kinds of OnStatusChange messages.
+enum : int { smInfo = 0, smError = 1, smConnectionLost = 3 };
+
+class TGPRSManager;
+
 class TBoilerRoom {
 public:
     TBoilerRoom();
@@ -26,21 +58,88 @@ public:
     TBoilerRoom(const TBoilerRoom&) = delete;
     TBoilerRoom& operator=(const TBoilerRoom&) = delete;
 
+    TNuqSettings Settings;  // private copy, reloaded by Start
     std::string Name;
-    int AlarmCode = 0;  // alarm code of the last packet; 0 = no alarm
+    uint8_t Status = 0;  // 1 automatic polling, 2 manual; other values: not polled
+    std::string KeyPass;
+    uint8_t State = bsNotConnected;
+    int ConnectAttempt = 0;
+    uint8_t LinkKind = lkComPort;
+    std::string DDEServiceName;
+    std::unique_ptr<TNuqInfoBytes> InfoBytes;  // assigned by the owner
+    tCommandDefinition Commands;
+    bool SMSNotify = false;
+    std::vector<std::string> SMSPhones;
+    tSmsNotifyTemplate SMSTemplates;
+    std::string GPRSApn, GPRSLogin, GPRSPassword;
+    uint8_t GPRSCallMode = 0;
 
     PacketBuffer Packet;
     int PacketLength = -1;  // -1 = no packet
 
+    bool Running = false;
+    std::string ModeText;
+    int AlarmCode = 0;  // alarm code of the last packet; 0 = no alarm
+    bool NoAnswer = false;
+    bool AnswerPending = false;
+    bool LowTemperature = false;
+    TDateTime LastDataTime = 0;
+    TDateTime LastRequestTime = 0;
+    int FailedRequests = 0;
+    TGPRSManager* Manager = nullptr;  // not owned
+
+    int RequestPeriod = 0;  // s, as passed to Start
+    int DDEPeriod = 0;      // s
+    bool Connected = false;
+    // Kept for the owner's command handling; Start resets them.
+    int CommandIndex = -1;
+    std::string CommandText;
+    uint8_t PendingCommandKind = 0;
+    std::string PendingCommandText;
+
     tBlocks Blocks;
     tCrashList CrashList;
+
+    // Receive buffer of the serial and TCP links; its changes are framed at once.
+    tBuffer RxBuffer;
+
+    // Events; an empty one is skipped.
+    std::function<void(TBoilerRoom& sender, const std::string& data)> OnData;
+    std::function<void(TBoilerRoom& sender, const std::string& text, bool sent)> OnDataSent;
+    std::function<void(TBoilerRoom& sender, const std::string& msg, int kind)> OnStatusChange;
+    std::function<void(TBoilerRoom& sender)> OnRequestTimer;
+    std::function<void(TBoilerRoom& sender, int period)> OnConnected;
+    std::function<uint8_t(TBoilerRoom& sender)> OnGetStatus;
+    std::function<void(TBoilerRoom& sender)> OnAnswerTimeout;
+    std::function<void(TBoilerRoom& sender)> OnLowTemperatureCheck;
+
+    // Timers (null until made): the request timer by InitRequestTimer.
+    TTimer* RequestTimer() const { return FRequestTimer.get(); }
+    TTimer& AnswerTimer() { return FAnswerTimer; }
+    TTimer& LowTempTimer() { return FLowTempTimer; }
+
+    void InitRequestTimer(int seconds, std::function<void(TBoilerRoom&)> handler);
+    void Start(int requestPeriod, int ddePeriod);
+    void Stop();
+    void Restart(bool keepFailedRequests);
+    void Pause();
+    void EnableTimers(bool enable);
+    void RecreateRequestTimer();
+    void StartProcessTimer(int seconds);
+    void StopProcessTimer();
+    void StartWaitTimer();
+    void SetState(uint8_t code);
+    void SetNoAnswer(bool flag);
+    uint8_t GetStatus();
+    bool HasAlarm() const { return AlarmCode != 0; }
+    std::string GetAlarmText() const { return CrashList.GetText(AlarmCode); }
+    std::string GetModeText() const;
 
     // Builds the blocks and the alarm table from a script, appending to what
     // is there. A script that fails its check while describing bytes raises
     // EScriptError and adds nothing; a missing scale of a scaled byte raises
     // EConvertError after the blocks before it were added.
     void LoadScript(const std::string& script);
-
     // Lays a packet into the packet buffer and decodes every block. A packet
     // longer than the buffer is cut to it. The message loop runs once per block.
     void DecodePacket(const PacketBuffer& buffer, int length);
@@ -50,11 +149,33 @@ public:
     // Every block goes to its no-data state; PacketLength becomes -1.
     void DecodePacketBuffer();
 
-    bool HasAlarm() const { return AlarmCode != 0; }
-    std::string GetAlarmText() const { return CrashList.GetText(AlarmCode); }
+    // Sends a line over the link, in state 2 only; Framed puts it in "<" ">".
+    void SendText(const std::string& text, bool framed);
+
+    // The object's state line, and its SMS report.
+    std::string StateText() const;
+    std::string BuildSmsNotifyText();
+
+    // The text of a link state; "Не определено" for 2, 3 and codes outside the table.
+    static std::string StateCodeText(uint8_t code);
 
 private:
+    // Link-specific parts of the life cycle.
+    void StartLink();
+    void StopLink();
+    void PauseLink();
+    void EnableLinkTimer(bool enable);
+    void RestartLinkTimer();
+    void ReleaseLinks();
+    void RxBufferChange();
+    void SendOnLink(const std::string& line);
+
     void DecodeBlocks();
+    void RequestTimerTick();
+    void AnswerTimerExpired();
+    void LowTempTimerTick();
+    void StatusChange(const std::string& msg, int kind);
+    std::string SmsValueText(const tSmsNotifyTemplateItem& item) const;
 
     TMutexHandle SIPMutex;
     TMutexHandle OPCRMMutex;
@@ -62,6 +183,10 @@ private:
     // object (run from a message handled between blocks) stops instead of
     // mixing two packets.
     uint64_t DecodeGeneration = 0;
+
+    std::unique_ptr<TTimer> FRequestTimer;
+    TTimer FAnswerTimer;
+    TTimer FLowTempTimer;
 };
 
 } // namespace nuq

@@ -1,5 +1,7 @@
 #include "acquisition/uSMSNotifyConfigClasses.h"
 
+#include <algorithm>
+
 #include "acquisition/uListText.h"
 #include "platform/SysUtils.h"
 
@@ -87,6 +89,11 @@ std::string tSmsNotifyTemplate::SaveToString() const {
         text += ListRecordEnd;
     }
     return EncodeListText(text);
+}
+
+void tSmsNotifyTemplate::SortByNum() {
+    std::stable_sort(FItems.begin(), FItems.end(),
+                     [](const auto& a, const auto& b) { return a->Num < b->Num; });
 }
 
 } // namespace nuq

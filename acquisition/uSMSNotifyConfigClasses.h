@@ -46,6 +46,8 @@ public:
     int Add(std::unique_ptr<tSmsNotifyTemplateItem> item);
     void Delete(int index);
     void Clear();
+    // Orders the lines by Num, ascending; lines of equal Num keep their order.
+    void SortByNum();
 
     // Base64 text; an empty list is an empty text.
     void LoadFromString(std::string_view text);
