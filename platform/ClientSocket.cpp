@@ -23,43 +23,75 @@ constexpr size_t kCompactAt = 1 << 20;
 
 int SocketErrorFromErrno(int err) {
     switch (err) {
-    case EINTR: return 10004;
-    case EBADF: return 10009;
+    case EINTR:
+        return 10004;
+    case EBADF:
+        return 10009;
     case EPERM:
-    case EACCES: return 10013;
-    case EFAULT: return 10014;
-    case EINVAL: return 10022;
+    case EACCES:
+        return 10013;
+    case EFAULT:
+        return 10014;
+    case EINVAL:
+        return 10022;
     case EMFILE:
-    case ENFILE: return 10024;
-    case EWOULDBLOCK: return 10035;
-    case EINPROGRESS: return 10036;
-    case EALREADY: return 10037;
-    case ENOTSOCK: return 10038;
-    case EDESTADDRREQ: return 10039;
-    case EMSGSIZE: return 10040;
-    case EPROTOTYPE: return 10041;
-    case ENOPROTOOPT: return 10042;
-    case EPROTONOSUPPORT: return 10043;
-    case EOPNOTSUPP: return 10045;
-    case EAFNOSUPPORT: return 10047;
-    case EADDRINUSE: return 10048;
-    case EADDRNOTAVAIL: return wsaeAddrNotAvail;
-    case ENETDOWN: return 10050;
-    case ENETUNREACH: return wsaeNetUnreach;
-    case ENETRESET: return 10052;
-    case ECONNABORTED: return wsaeConnAborted;
+    case ENFILE:
+        return 10024;
+    case EWOULDBLOCK:
+        return 10035;
+    case EINPROGRESS:
+        return 10036;
+    case EALREADY:
+        return 10037;
+    case ENOTSOCK:
+        return 10038;
+    case EDESTADDRREQ:
+        return 10039;
+    case EMSGSIZE:
+        return 10040;
+    case EPROTOTYPE:
+        return 10041;
+    case ENOPROTOOPT:
+        return 10042;
+    case EPROTONOSUPPORT:
+        return 10043;
+    case EOPNOTSUPP:
+        return 10045;
+    case EAFNOSUPPORT:
+        return 10047;
+    case EADDRINUSE:
+        return 10048;
+    case EADDRNOTAVAIL:
+        return wsaeAddrNotAvail;
+    case ENETDOWN:
+        return 10050;
+    case ENETUNREACH:
+        return wsaeNetUnreach;
+    case ENETRESET:
+        return 10052;
+    case ECONNABORTED:
+        return wsaeConnAborted;
     // A send after the peer has gone is reported as a reset, as the runtime does.
     case EPIPE:
-    case ECONNRESET: return wsaeConnReset;
+    case ECONNRESET:
+        return wsaeConnReset;
     case ENOMEM:
-    case ENOBUFS: return 10055;
-    case EISCONN: return 10056;
-    case ENOTCONN: return wsaeNotConn;
-    case ESHUTDOWN: return 10058;
-    case ETIMEDOUT: return wsaeTimedOut;
-    case ECONNREFUSED: return wsaeConnRefused;
-    case EHOSTDOWN: return 10064;
-    case EHOSTUNREACH: return wsaeHostUnreach;
+    case ENOBUFS:
+        return 10055;
+    case EISCONN:
+        return 10056;
+    case ENOTCONN:
+        return wsaeNotConn;
+    case ESHUTDOWN:
+        return 10058;
+    case ETIMEDOUT:
+        return wsaeTimedOut;
+    case ECONNREFUSED:
+        return wsaeConnRefused;
+    case EHOSTDOWN:
+        return 10064;
+    case EHOSTUNREACH:
+        return wsaeHostUnreach;
     }
     // No runtime number: the system's own, which is never 0.
     return err ? err : 10022;
@@ -67,12 +99,17 @@ int SocketErrorFromErrno(int err) {
 
 int SocketErrorFromResolver(int eaiCode, int err) {
     switch (eaiCode) {
-    case EAI_NONAME: return wsaHostNotFound;
-    case EAI_AGAIN: return 11002;
+    case EAI_NONAME:
+        return wsaHostNotFound;
+    case EAI_AGAIN:
+        return 11002;
     case EAI_NODATA:
-    case EAI_ADDRFAMILY: return 11004;
-    case EAI_MEMORY: return 10055;
-    case EAI_SYSTEM: return SocketErrorFromErrno(err);
+    case EAI_ADDRFAMILY:
+        return 11004;
+    case EAI_MEMORY:
+        return 10055;
+    case EAI_SYSTEM:
+        return SocketErrorFromErrno(err);
     }
     return 11003;
 }
@@ -99,7 +136,8 @@ void TClientSocket::Open() {
         addrinfo hints{};
         hints.ai_family = AF_UNSPEC;
         hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = AI_NUMERICSERV; // no AI_ADDRCONFIG: it hides loopback on a host without a network
+        hints.ai_flags =
+            AI_NUMERICSERV; // no AI_ADDRCONFIG: it hides loopback on a host without a network
         addrinfo* list = nullptr;
         errno = 0;
         const int rc = getaddrinfo(Host.c_str(), std::to_string(Port).c_str(), &hints, &list);
@@ -267,8 +305,7 @@ void TClientSocket::Fail(int errorCode) {
     Teardown();
     if (auto handler = OnError) handler(errorCode);
     // Unhandled: said, not thrown into the loop.
-    if (errorCode != 0)
-        std::fprintf(stderr, "Socket error %d on %s\n", errorCode, where.c_str());
+    if (errorCode != 0) std::fprintf(stderr, "Socket error %d on %s\n", errorCode, where.c_str());
 }
 
 void TClientSocket::PostFail(int errorCode) {

@@ -310,10 +310,10 @@ TEST_F(ClientSocketTest, CloseOrFreeInsideEachHandler) {
         bool free;
         std::string trail; // events seen, the acting one included
     };
-    for (const auto& c : {Case{InConnect, false, "C"}, Case{InConnect, true, "C"},
-                          Case{InRead, false, "CR"}, Case{InRead, true, "CR"},
-                          Case{InDisconnect, false, "CRD"}, Case{InDisconnect, true, "CRD"},
-                          Case{InError, false, "E"}, Case{InError, true, "E"}}) {
+    for (const auto& c :
+         {Case{InConnect, false, "C"}, Case{InConnect, true, "C"}, Case{InRead, false, "CR"},
+          Case{InRead, true, "CR"}, Case{InDisconnect, false, "CRD"},
+          Case{InDisconnect, true, "CRD"}, Case{InError, false, "E"}, Case{InError, true, "E"}}) {
         auto s = std::make_unique<TClientSocket>();
         std::string trail;
         auto act = [&] {
@@ -414,8 +414,8 @@ TEST(SocketErrorNumbers, FromErrnoAndResolver) {
     };
     for (auto c : {Case{ECONNREFUSED, 10061}, Case{ETIMEDOUT, 10060}, Case{ECONNRESET, 10054},
                    Case{EPIPE, 10054}, Case{ENETUNREACH, 10051}, Case{EHOSTUNREACH, 10065},
-                   Case{ECONNABORTED, 10053}, Case{EADDRNOTAVAIL, 10049},
-                   Case{EADDRINUSE, 10048}, Case{EACCES, 10013}, Case{ENOTCONN, 10057}})
+                   Case{ECONNABORTED, 10053}, Case{EADDRNOTAVAIL, 10049}, Case{EADDRINUSE, 10048},
+                   Case{EACCES, 10013}, Case{ENOTCONN, 10057}})
         EXPECT_EQ(SocketErrorFromErrno(c.err), c.code) << c.err;
     EXPECT_NE(SocketErrorFromErrno(EIO), 0);
     EXPECT_EQ(SocketErrorFromResolver(EAI_NONAME, 0), 11001);
