@@ -222,7 +222,7 @@ bool Simulator::StartSerial() {
     close(slave); // until the terminal opens it, the master reports a hang-up
     SetNonBlocking(Master);
     fcntl(Master, F_SETFD, FD_CLOEXEC);
-    struct stat st{};
+    struct stat st {};
     if (lstat(Opt.SerialPath.c_str(), &st) == 0) {
         if (!S_ISLNK(st.st_mode)) {
             std::fprintf(stderr, "%s exists and is not a link\n", Opt.SerialPath.c_str());
@@ -353,10 +353,10 @@ void Simulator::Broadcast(const std::string& bytes) {
 bool Simulator::WriteLink(Link& l, Clock::time_point now) {
     while (l.WantsWrite(now)) {
         Link::Piece& piece = l.Out.front();
-        const ssize_t n = l.Serial ? write(l.Fd, piece.Bytes.data() + l.OutPos,
-                                           piece.Bytes.size() - l.OutPos)
-                                   : send(l.Fd, piece.Bytes.data() + l.OutPos,
-                                          piece.Bytes.size() - l.OutPos, MSG_NOSIGNAL);
+        const ssize_t n =
+            l.Serial ? write(l.Fd, piece.Bytes.data() + l.OutPos, piece.Bytes.size() - l.OutPos)
+                     : send(l.Fd, piece.Bytes.data() + l.OutPos, piece.Bytes.size() - l.OutPos,
+                            MSG_NOSIGNAL);
         if (n < 0) {
             if (errno == EINTR) continue;
             return errno == EAGAIN || errno == EWOULDBLOCK;
@@ -541,8 +541,7 @@ int main(int argc, char** argv) {
             std::string line;
             while (std::getline(in, line)) {
                 if (!line.empty() && line.back() == '\r') line.pop_back();
-                if (line.find_first_not_of(" \t") == std::string::npos || line[0] == '#')
-                    continue;
+                if (line.find_first_not_of(" \t") == std::string::npos || line[0] == '#') continue;
                 std::string text;
                 if (!ParseHex(line, text)) return Usage(("bad packet line: " + line).c_str());
                 o.Packets.push_back(text);
@@ -564,7 +563,7 @@ int main(int argc, char** argv) {
     if (o.TcpPort < 0 && o.SerialPath.empty()) return Usage("give --tcp or --serial");
 
     if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) < 0) return 1;
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);

@@ -326,15 +326,14 @@ TEST_F(SimMisbehaviour, StdinClosedEndsTheProgram) {
 // --- command line -----------------------------------------------------------------
 
 TEST_F(SimController, BadCommandLinesAreRefused) {
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {},
-             {"--packet", "11"},
-             {"--tcp", "0", "--packet", "123"},
-             {"--tcp", "0", "--packet", "zz"},
-             {"--tcp", "0", "--period", "0"},
-             {"--tcp", "70000"},
-             {"--tcp", "0", "--bogus"},
-             {"--tcp"}}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{},
+                                                                  {"--packet", "11"},
+                                                                  {"--tcp", "0", "--packet", "123"},
+                                                                  {"--tcp", "0", "--packet", "zz"},
+                                                                  {"--tcp", "0", "--period", "0"},
+                                                                  {"--tcp", "70000"},
+                                                                  {"--tcp", "0", "--bogus"},
+                                                                  {"--tcp"}}) {
         SimProcess sim(args);
         EXPECT_EQ(sim.Wait(), 2) << ::testing::PrintToString(args);
     }
