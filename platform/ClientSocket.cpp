@@ -19,6 +19,18 @@ constexpr size_t kMaxReadPerPass = 1 << 20;
 // Written-out bytes at the front of the queue are dropped once they pass this.
 constexpr size_t kCompactAt = 1 << 20;
 
+// A connect to a free local port of the ephemeral range can meet itself
+// (simultaneous open with the same port at both ends); nothing listens there,
+// so it is a refusal, not a controller.
+bool ConnectedToItself(int fd) {
+    sockaddr_storage local{}, peer{};
+    socklen_t localLen = sizeof local, peerLen = sizeof peer;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLen) < 0 ||
+        getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLen) < 0)
+        return false;
+    return localLen == peerLen && std::memcmp(&local, &peer, localLen) == 0;
+}
+
 } // namespace
 
 int SocketErrorFromErrno(int err) {
@@ -204,6 +216,7 @@ void TClientSocket::FinishConnect() {
     socklen_t len = sizeof err;
     if (getsockopt(FFd, SOL_SOCKET, SO_ERROR, &err, &len) < 0) err = errno;
     if (err == EINPROGRESS || err == EALREADY) return; // not decided yet
+    if (err == 0 && ConnectedToItself(FFd)) err = ECONNREFUSED;
     if (err != 0) {
         FWatch.Stop();
         close(FFd);

@@ -1,5 +1,6 @@
 #include "platform/ClientSocket.h"
 
+#include "platform/DateUtils.h"
 #include "platform/EventLoop.h"
 
 #include <gtest/gtest.h>
@@ -192,6 +193,25 @@ TEST_F(ClientSocketTest, OpenWhileActiveDoesNothing) {
     Settle();
     EXPECT_EQ(e.Trail, "C");
     EXPECT_TRUE(s.Connected());
+}
+
+// Peers in other processes answer within the loop's idle grace, before the
+// virtual clock jumps.
+TEST_F(ClientSocketTest, WorksOnTheVirtualClock) {
+    UseVirtualClock(EncodeDateTime(2024, 3, 1, 12));
+    SetIdleGrace(-1);
+    TClientSocket s;
+    Events e;
+    const int fd = Connect(s, e);
+    WriteAll(fd, "<01>\r\n");
+    EXPECT_TRUE(Pump([&] { return e.Received.size() >= 6; }));
+    EXPECT_EQ(e.Received, "<01>\r\n");
+    s.Port = ClosedPort();
+    s.Close();
+    s.Open();
+    EXPECT_TRUE(Pump([&] { return e.Trail.size() > 1; }));
+    EXPECT_EQ(e.Trail, "CE10061");
+    UseRealClock();
 }
 
 // --- data -------------------------------------------------------------------------
