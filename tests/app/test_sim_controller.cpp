@@ -1,0 +1,340 @@
+// The controller simulator as the terminal meets it: a separate process on a
+// loopback port or a pseudo-terminal, checked by the bytes it sends and the
+// lines it logs.
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kSim = std::string(NUQ_BINARY_DIR) + "/sim/controller/nuq-sim-controller";
+constexpr int kWaitMs = 10000; // only a guard against a hung peer
+
+// Reads from Fd into Buf until Buf holds Delim; returns what came before it
+// (Delim removed) or "<timeout>" / "<eof>".
+std::string ReadUntil(int fd, std::string& buf, const std::string& delim, int* reads = nullptr) {
+    for (;;) {
+        const size_t p = buf.find(delim);
+        if (p != std::string::npos) {
+            std::string line = buf.substr(0, p);
+            buf.erase(0, p + delim.size());
+            return line;
+        }
+        pollfd pf{fd, POLLIN, 0};
+        if (poll(&pf, 1, kWaitMs) != 1) return "<timeout>";
+        char chunk[4096];
+        const ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n <= 0) return "<eof>";
+        if (reads) ++*reads;
+        buf.append(chunk, size_t(n));
+    }
+}
+
+void WriteAll(int fd, const std::string& bytes) {
+    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+}
+
+// The simulator as a child process: control lines to its stdin, status lines
+// from its stdout.
+class SimProcess {
+public:
+    explicit SimProcess(const std::vector<std::string>& args) {
+        int in[2], out[2];
+        if (pipe2(in, O_CLOEXEC) < 0 || pipe2(out, O_CLOEXEC) < 0) return;
+        Pid = fork();
+        if (Pid == 0) {
+            dup2(in[0], STDIN_FILENO);
+            dup2(out[1], STDOUT_FILENO);
+            std::vector<char*> argv{const_cast<char*>(kSim.c_str())};
+            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(kSim.c_str(), argv.data());
+            _exit(127);
+        }
+        close(in[0]);
+        close(out[1]);
+        In = in[1];
+        Out = out[0];
+    }
+    ~SimProcess() {
+        if (Pid > 0) Terminate();
+        if (In >= 0) close(In);
+        if (Out >= 0) close(Out);
+    }
+
+    // The next status line that starts with Prefix; the ones before it are skipped.
+    std::string WaitFor(const std::string& prefix) {
+        for (;;) {
+            std::string line = ReadUntil(Out, Buf, "\n");
+            if (line.rfind(prefix, 0) == 0 || line == "<timeout>" || line == "<eof>") return line;
+        }
+    }
+    // Runs a control command and waits for it to be done.
+    void Control(const std::string& command) {
+        WriteAll(In, command + "\n");
+        EXPECT_EQ(WaitFor("ok "), "ok " + command.substr(0, command.find(' ')));
+    }
+    int Port() {
+        const std::string l = WaitFor("listening ");
+        return l.rfind("listening ", 0) == 0 ? std::stoi(l.substr(10)) : 0;
+    }
+    // The exit status, -1 when it did not exit by itself.
+    int Wait() {
+        int status = 0;
+        for (int i = 0; i < kWaitMs / 10; ++i) {
+            if (waitpid(Pid, &status, WNOHANG) == Pid) {
+                Pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            usleep(10000);
+        }
+        kill(Pid, SIGKILL);
+        waitpid(Pid, &status, 0);
+        Pid = -1;
+        return -1;
+    }
+    int Terminate() {
+        kill(Pid, SIGTERM);
+        return Wait();
+    }
+    void CloseStdin() {
+        close(In);
+        In = -1;
+    }
+
+    pid_t Pid = -1;
+    int In = -1, Out = -1;
+    std::string Buf;
+};
+
+// A TCP client of the simulator, as the terminal's socket is.
+struct Client {
+    int Fd = -1;
+    std::string Buf;
+    explicit Client(int port) {
+        Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(uint16_t(port));
+        if (connect(Fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
+            close(Fd);
+            Fd = -1;
+        }
+    }
+    ~Client() {
+        if (Fd >= 0) close(Fd);
+    }
+    std::string Line(int* reads = nullptr) { return ReadUntil(Fd, Buf, "\r\n", reads); }
+    void Send(const std::string& line) { WriteAll(Fd, line + "\r\n"); }
+};
+
+class SimController : public ::testing::Test {
+protected:
+    fs::path dir = fs::temp_directory_path() / ("nuq-sim-" + std::to_string(getpid()));
+    void SetUp() override {
+        ASSERT_TRUE(fs::exists(kSim)) << kSim;
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+};
+
+std::vector<std::string> ReadLines(const fs::path& file) {
+    std::ifstream in(file);
+    std::vector<std::string> lines;
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    return lines;
+}
+
+} // namespace
+
+// --- packets over TCP -------------------------------------------------------------
+
+TEST_F(SimController, PeriodSendsThePacketsInTurnAsUpperCaseHex) {
+    std::ofstream(dir / "packets") << "# two packets\n0a 0b\n\nff00\n";
+    SimProcess sim({"--tcp", "0", "--packet", "0102ab", "--packets", (dir / "packets").string(),
+                    "--period", "20"});
+    Client c(sim.Port());
+    ASSERT_GE(c.Fd, 0);
+    EXPECT_EQ(sim.WaitFor("connect"), "connect");
+    for (const char* want : {"<0102AB>", "<0A0B>", "<FF00>", "<0102AB>"}) EXPECT_EQ(c.Line(), want);
+    EXPECT_EQ(sim.Terminate(), 0);
+}
+
+TEST_F(SimController, AnswersRequestsAndCommands) {
+    struct Case {
+        std::vector<std::string> args;
+        std::vector<std::string> sent;
+        std::vector<std::string> answers;
+    };
+    const std::vector<Case> cases = {
+        // Every framed line asks for the next packet; unframed ones are only logged.
+        {{"--packet", "11", "--packet", "22"},
+         {"<X>", "plain", "<Y>", "<Z>"},
+         {"<11>", "<22>", "<11>"}},
+        // One request text; other commands are acknowledged.
+        {{"--packet", "11", "--request", "REQ", "--echo"},
+         {"<SET 1>", "<REQ>", "<>", "<REQ>"},
+         {"<OK:SET 1>", "<11>", "<OK:>", "<11>"}},
+        // Without a request text a framed line is both acknowledged and answered.
+        {{"--packet", "11", "--echo"}, {"<A>"}, {"<OK:A>", "<11>"}},
+        {{"--echo"}, {"<Привет>", "  <B>  "}, {"<OK:Привет>", "<OK:B>"}},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const auto& c = cases[i];
+        const fs::path log = dir / ("log" + std::to_string(i));
+        std::vector<std::string> args{"--tcp", "0", "--log", log.string()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        SimProcess sim(args);
+        Client client(sim.Port());
+        ASSERT_GE(client.Fd, 0);
+        for (const auto& s : c.sent) client.Send(s);
+        for (const auto& want : c.answers) EXPECT_EQ(client.Line(), want) << "case " << i;
+        EXPECT_EQ(sim.Terminate(), 0);
+        std::vector<std::string> logged;
+        for (const auto& s : c.sent) logged.push_back("rx " + s);
+        EXPECT_EQ(ReadLines(log), logged) << "case " << i;
+    }
+}
+
+// --- the serial line --------------------------------------------------------------
+
+TEST_F(SimController, PseudoTerminalLinkedAsComPort) {
+    const fs::path com = dir / "COM7";
+    SimProcess sim({"--serial", com.string(), "--packet", "0A0B", "--request", "REQ", "--echo",
+                    "--stdin-control"});
+    EXPECT_EQ(sim.WaitFor("serial "), "serial " + com.string());
+    ASSERT_TRUE(fs::is_symlink(com));
+    EXPECT_EQ(fs::read_symlink(com).string().rfind("/dev/pts/", 0), 0u);
+
+    for (int round = 0; round < 2; ++round) { // the port may be closed and opened again
+        const int fd = open(com.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(sim.WaitFor("serial "), "serial open");
+        std::string buf;
+        WriteAll(fd, "<REQ>\r\n");
+        EXPECT_EQ(ReadUntil(fd, buf, "\r\n"), "<0A0B>");
+        WriteAll(fd, "<CMD 1>\r\n");
+        EXPECT_EQ(ReadUntil(fd, buf, "\r\n"), "<OK:CMD 1>");
+        EXPECT_EQ(sim.WaitFor("rx "), "rx <REQ>");
+        EXPECT_EQ(sim.WaitFor("rx "), "rx <CMD 1>");
+        sim.Control("send");
+        EXPECT_EQ(ReadUntil(fd, buf, "\r\n"), "<0A0B>");
+        sim.Control("send 0d0a");
+        EXPECT_EQ(ReadUntil(fd, buf, "\r\n"), "<0D0A>");
+        close(fd);
+        EXPECT_EQ(sim.WaitFor("serial "), "serial closed");
+    }
+    sim.CloseStdin();
+    EXPECT_EQ(sim.Wait(), 0);
+    EXPECT_FALSE(fs::is_symlink(com));
+}
+
+TEST_F(SimController, TerminationRemovesTheComLink) {
+    const fs::path com = dir / "COM3";
+    fs::create_symlink("/nonexistent", com); // a stale link of an earlier run is replaced
+    SimProcess sim({"--serial", com.string()});
+    EXPECT_EQ(sim.WaitFor("serial "), "serial " + com.string());
+    EXPECT_NE(fs::read_symlink(com), "/nonexistent");
+    EXPECT_EQ(sim.Terminate(), 0);
+    EXPECT_FALSE(fs::is_symlink(com));
+}
+
+// --- misbehaviour -----------------------------------------------------------------
+
+class SimMisbehaviour : public SimController {
+protected:
+    void SetUp() override {
+        SimController::SetUp();
+        sim = std::make_unique<SimProcess>(std::vector<std::string>{
+            "--tcp", "0", "--packet", "11", "--packet", "22", "--stdin-control"});
+        port = sim->Port();
+        client = std::make_unique<Client>(port);
+        ASSERT_GE(client->Fd, 0);
+        EXPECT_EQ(sim->WaitFor("connect"), "connect");
+    }
+    std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<Client> client;
+    int port = 0;
+};
+
+TEST_F(SimMisbehaviour, DropClosesTheConnectionAndANewOneIsServed) {
+    sim->Control("drop");
+    EXPECT_EQ(client->Line(), "<eof>");
+    Client again(port);
+    ASSERT_GE(again.Fd, 0);
+    again.Send("<REQ>");
+    EXPECT_EQ(again.Line(), "<11>");
+}
+
+TEST_F(SimMisbehaviour, GarbageEndsNoLineAndPrefixesTheNext) {
+    sim->Control("garbage 40");
+    sim->Control("send");
+    const std::string line = client->Line();
+    ASSERT_EQ(line.size(), 44u);
+    EXPECT_EQ(line.substr(40), "<11>");
+    EXPECT_EQ(line.substr(0, 40).find_first_of("\r\n"), std::string::npos);
+}
+
+TEST_F(SimMisbehaviour, SplitLinesArriveInPiecesButWhole) {
+    sim->Control("split 1 30");
+    sim->Control("send");
+    int reads = 0;
+    EXPECT_EQ(client->Line(&reads), "<11>");
+    EXPECT_GE(reads, 2);
+    sim->Control("split 0");
+    client->Send("<REQ>");
+    EXPECT_EQ(client->Line(), "<22>");
+}
+
+TEST_F(SimMisbehaviour, UnframedLine) {
+    sim->Control("unframed HELLO 1");
+    EXPECT_EQ(client->Line(), "HELLO 1");
+}
+
+TEST_F(SimMisbehaviour, StallLeavesRequestsUnanswered) {
+    sim->Control("stall 1000");
+    client->Send("<R1>");
+    EXPECT_EQ(sim->WaitFor("rx "), "rx <R1>");
+    EXPECT_EQ(sim->WaitFor("stall end"), "stall end");
+    client->Send("<R2>");
+    EXPECT_EQ(client->Line(), "<11>"); // the first packet: R1 got none
+}
+
+TEST_F(SimMisbehaviour, StdinClosedEndsTheProgram) {
+    sim->CloseStdin();
+    EXPECT_EQ(sim->Wait(), 0);
+    EXPECT_EQ(client->Line(), "<eof>");
+}
+
+// --- command line -----------------------------------------------------------------
+
+TEST_F(SimController, BadCommandLinesAreRefused) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{},
+                                                                  {"--packet", "11"},
+                                                                  {"--tcp", "0", "--packet", "123"},
+                                                                  {"--tcp", "0", "--packet", "zz"},
+                                                                  {"--tcp", "0", "--period", "0"},
+                                                                  {"--tcp", "70000"},
+                                                                  {"--tcp", "0", "--bogus"},
+                                                                  {"--tcp"}}) {
+        SimProcess sim(args);
+        EXPECT_EQ(sim.Wait(), 2) << ::testing::PrintToString(args);
+    }
+}
