@@ -53,6 +53,8 @@ bool Variant::AsBoolean() const {
         std::string s = UpperCase(Trim(std::get<std::string>(V)));
         if (s == "TRUE" || s == "T" || s == "YES" || s == "Y") return true;
         if (s == "FALSE" || s == "F" || s == "NO" || s == "N") return false;
+        int64_t i;
+        if (TryStrToInt64(s, i)) return i != 0;
         double d;
         if (TryStrToFloat(s, d)) return d != 0;
         CannotConvert(TVarType::Text, TVarType::Boolean);
