@@ -24,8 +24,8 @@ class tVarList {
 public:
     tVarItem* Add(std::string name, Variant value);
     int Count() const { return int(List.size()); }
-    tVarItem* Items(int index) const;  // EListError outside the list
-    void Delete(int index);            // frees the item
+    tVarItem* Items(int index) const; // EListError outside the list
+    void Delete(int index);           // frees the item
     void Clear();
     // The first item whose name equals Name exactly (case counts), else nullptr.
     tVarItem* FindByName(const std::string& name) const;

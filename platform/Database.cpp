@@ -36,7 +36,8 @@ std::u16string ToWide(std::string_view s) {
                     ok = (cc & 0xC0) == 0x80;
                     v = (v << 6) | (cc & 0x3F);
                 }
-                bool shortest = (need == 3 && v >= 0x800) || (need == 4 && v >= 0x10000) || need == 2;
+                bool shortest =
+                    (need == 3 && v >= 0x800) || (need == 4 && v >= 0x10000) || need == 2;
                 if (ok && shortest && v <= 0x10FFFF && (v < 0xD800 || v > 0xDFFF)) {
                     cp = v;
                     len = need;
@@ -89,15 +90,20 @@ std::string FromWide(const std::u16string& w) {
     return FromWide(reinterpret_cast<const SQLWCHAR*>(w.data()), w.size());
 }
 
-SQLWCHAR* W(std::u16string& s) { return reinterpret_cast<SQLWCHAR*>(s.data()); }
+SQLWCHAR* W(std::u16string& s) {
+    return reinterpret_cast<SQLWCHAR*>(s.data());
+}
 
 // Case folding for column names: ASCII and Cyrillic letters.
 std::u16string Fold(std::string_view s) {
     std::u16string w = ToWide(s);
     for (char16_t& c : w) {
-        if (c >= u'A' && c <= u'Z') c = char16_t(c + 0x20);
-        else if (c >= 0x0410 && c <= 0x042F) c = char16_t(c + 0x20);
-        else if (c >= 0x0400 && c <= 0x040F) c = char16_t(c + 0x50);
+        if (c >= u'A' && c <= u'Z')
+            c = char16_t(c + 0x20);
+        else if (c >= 0x0410 && c <= 0x042F)
+            c = char16_t(c + 0x20);
+        else if (c >= 0x0400 && c <= 0x040F)
+            c = char16_t(c + 0x50);
     }
     return w;
 }
@@ -120,8 +126,8 @@ TDiag ReadDiag(SQLSMALLINT type, SQLHANDLE handle) {
                                      SQLSMALLINT(std::size(msg)), &len);
         if (!SQL_SUCCEEDED(r)) break;
         if (d.State.empty()) d.State = FromWide(state, 5);
-        std::string text = TrimRight(
-            FromWide(msg, size_t(std::clamp<SQLSMALLINT>(len, 0, std::size(msg) - 1))));
+        std::string text =
+            TrimRight(FromWide(msg, size_t(std::clamp<SQLSMALLINT>(len, 0, std::size(msg) - 1))));
         if (!text.empty()) d.Text += (d.Text.empty() ? "" : "\n") + text;
     }
     return d;
@@ -183,7 +189,8 @@ public:
         SQLSetStmtAttr(Stmt, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(t), 0);
     }
     void Check(SQLRETURN r) {
-        if (r == SQL_ERROR || r == SQL_INVALID_HANDLE) RaiseDiag(SQL_HANDLE_STMT, Stmt, H.Dbc, &H.Lost);
+        if (r == SQL_ERROR || r == SQL_INVALID_HANDLE)
+            RaiseDiag(SQL_HANDLE_STMT, Stmt, H.Dbc, &H.Lost);
     }
     SQLHSTMT Release() {
         SQLHSTMT s = Stmt;
@@ -201,7 +208,9 @@ std::string GetText(SQLHSTMT stmt, SQLUSMALLINT col, bool* isNull = nullptr);
 
 TDBConnection::TDBConnection() : H(std::make_unique<THandles>()) {}
 
-TDBConnection::~TDBConnection() { Close(); }
+TDBConnection::~TDBConnection() {
+    Close();
+}
 
 void TDBConnection::Open() {
     if (Connected()) return;
@@ -253,7 +262,9 @@ void TDBConnection::Close() {
     H->Lost = false;
 }
 
-bool TDBConnection::Connected() const { return H->Dbc != SQL_NULL_HDBC && !H->Lost; }
+bool TDBConnection::Connected() const {
+    return H->Dbc != SQL_NULL_HDBC && !H->Lost;
+}
 
 // ---- stored procedure ----
 
@@ -282,11 +293,16 @@ bool IsCharType(int t) {
 
 TParameterDirection DirectionOf(int columnType) {
     switch (columnType) {
-    case SQL_PARAM_INPUT: return TParameterDirection::Input;
-    case SQL_PARAM_INPUT_OUTPUT: return TParameterDirection::InputOutput;
-    case SQL_PARAM_OUTPUT: return TParameterDirection::Output;
-    case SQL_RETURN_VALUE: return TParameterDirection::ReturnValue;
-    default: return TParameterDirection::Unknown;
+    case SQL_PARAM_INPUT:
+        return TParameterDirection::Input;
+    case SQL_PARAM_INPUT_OUTPUT:
+        return TParameterDirection::InputOutput;
+    case SQL_PARAM_OUTPUT:
+        return TParameterDirection::Output;
+    case SQL_RETURN_VALUE:
+        return TParameterDirection::ReturnValue;
+    default:
+        return TParameterDirection::Unknown;
     }
 }
 
@@ -352,8 +368,8 @@ struct TStoredProc::TState {
     std::vector<TColumn> Columns;
     std::vector<Variant> Row;
     std::vector<TBound> Bound;
-    std::string RefreshedName;  // ProcedureName the parameters were asked for
-    std::string CallName;       // the name as the catalogue gives it, quoted
+    std::string RefreshedName; // ProcedureName the parameters were asked for
+    std::string CallName;      // the name as the catalogue gives it, quoted
 };
 
 TDBConnection::THandles& TStoredProc::Require(TDBConnection* c) {
@@ -364,10 +380,11 @@ TDBConnection::THandles& TStoredProc::Require(TDBConnection* c) {
 TStoredProc::TStoredProc(TDBConnection* connection)
     : Connection(connection), S(std::make_unique<TState>()) {}
 
-TStoredProc::~TStoredProc() { Close(); }
+TStoredProc::~TStoredProc() {
+    Close();
+}
 
 namespace {
-
 
 struct TFound {
     std::string Schema;
@@ -390,10 +407,12 @@ std::string StripVersion(const std::string& name) {
     return semi == std::string::npos ? name : name.substr(0, semi);
 }
 
-std::vector<TFound> FindProcedures(TDBConnection::THandles& h, int timeout, const std::string& name) {
+std::vector<TFound> FindProcedures(TDBConnection::THandles& h, int timeout,
+                                   const std::string& name) {
     TStatement st(h, timeout);
     std::u16string pattern = ToWide(EscapePattern(name, h.PatternEscape));
-    st.Check(SQLProceduresW(st.Stmt, nullptr, 0, nullptr, 0, W(pattern), SQLSMALLINT(pattern.size())));
+    st.Check(
+        SQLProceduresW(st.Stmt, nullptr, 0, nullptr, 0, W(pattern), SQLSMALLINT(pattern.size())));
     std::vector<TFound> found;
     SQLRETURN r;
     while (SQL_SUCCEEDED(r = SQLFetch(st.Stmt))) {
@@ -422,7 +441,8 @@ void TStoredProc::RefreshParameters() {
         throw EDatabaseError("Хранимая процедура \"" + ProcedureName + "\" не найдена на сервере.");
     if (found.size() > 1)
         throw EDatabaseError("Хранимая процедура \"" + ProcedureName +
-                             "\" неоднозначна: на сервере их " + std::to_string(found.size()) + ".");
+                             "\" неоднозначна: на сервере их " + std::to_string(found.size()) +
+                             ".");
 
     TStatement st(h, timeout);
     std::u16string schema = ToWide(EscapePattern(found[0].Schema, h.PatternEscape));
@@ -432,7 +452,8 @@ void TStoredProc::RefreshParameters() {
                                   nullptr, 0));
     SQLRETURN r;
     while (SQL_SUCCEEDED(r = SQLFetch(st.Stmt))) {
-        if (GetText(st.Stmt, 2) != found[0].Schema || GetText(st.Stmt, 3) != found[0].Name) continue;
+        if (GetText(st.Stmt, 2) != found[0].Schema || GetText(st.Stmt, 3) != found[0].Name)
+            continue;
         int columnType = GetInt(st.Stmt, 5);
         if (columnType == SQL_RESULT_COL) continue;
         TParameter p;
@@ -449,7 +470,8 @@ void TStoredProc::RefreshParameters() {
     const std::string& q = h.IdentifierQuote;
     if (!q.empty()) {
         std::string quoted = q;
-        for (char c : call) quoted += (q.size() == 1 && c == q[0]) ? std::string(2, c) : std::string(1, c);
+        for (char c : call)
+            quoted += (q.size() == 1 && c == q[0]) ? std::string(2, c) : std::string(1, c);
         call = quoted + q;
     }
     S->CallName = call;
@@ -508,8 +530,12 @@ void TStoredProc::Execute() {
             break;
         case TVarType::DateTime: {
             TDateTimeParts t = DecodeDateTime(p.Value.AsDateTime());
-            b.Stamp = {SQLSMALLINT(t.Year), SQLUSMALLINT(t.Month), SQLUSMALLINT(t.Day),
-                       SQLUSMALLINT(t.Hour), SQLUSMALLINT(t.Minute), SQLUSMALLINT(t.Second),
+            b.Stamp = {SQLSMALLINT(t.Year),
+                       SQLUSMALLINT(t.Month),
+                       SQLUSMALLINT(t.Day),
+                       SQLUSMALLINT(t.Hour),
+                       SQLUSMALLINT(t.Minute),
+                       SQLUSMALLINT(t.Second),
                        SQLUINTEGER(t.Millisecond) * 1000000u};
             cType = SQL_C_TYPE_TIMESTAMP, data = &b.Stamp;
             if (!sqlType) sqlType = SQL_TYPE_TIMESTAMP;
@@ -565,7 +591,8 @@ void TStoredProc::Open() {
         // A procedure may report counts of changed rows before its result set.
         while (SQL_SUCCEEDED(r) && count == 0 && SQL_SUCCEEDED(r = SQLMoreResults(S->Stmt)))
             r = SQLNumResultCols(S->Stmt, &count);
-        if (r == SQL_ERROR) RaiseDiag(SQL_HANDLE_STMT, S->Stmt, Connection->H->Dbc, &Connection->H->Lost);
+        if (r == SQL_ERROR)
+            RaiseDiag(SQL_HANDLE_STMT, S->Stmt, Connection->H->Dbc, &Connection->H->Lost);
         for (SQLUSMALLINT c = 1; c <= SQLUSMALLINT(count); ++c) {
             SQLWCHAR name[256];
             SQLSMALLINT len = 0, type = 0, digits = 0, nullable = 0;
@@ -679,16 +706,22 @@ void TStoredProc::Close() {
     S->Bound.clear();
 }
 
-bool TStoredProc::Active() const { return S->Active; }
+bool TStoredProc::Active() const {
+    return S->Active;
+}
 
-bool TStoredProc::Eof() const { return S->Eof; }
+bool TStoredProc::Eof() const {
+    return S->Eof;
+}
 
 void TStoredProc::Next() {
     if (!S->Active || S->Eof) return;
     FetchRow();
 }
 
-int TStoredProc::FieldCount() const { return int(S->Columns.size()); }
+int TStoredProc::FieldCount() const {
+    return int(S->Columns.size());
+}
 
 std::string TStoredProc::FieldName(int index) const {
     if (index < 0 || index >= FieldCount())
@@ -699,7 +732,8 @@ std::string TStoredProc::FieldName(int index) const {
 Variant TStoredProc::Fields(int index) const {
     if (index < 0 || index >= FieldCount())
         throw EListError("List index out of bounds (" + std::to_string(index) + ")");
-    if (S->Eof) throw EDatabaseError("Нет текущей записи: набор данных пуст или прочитан до конца.");
+    if (S->Eof)
+        throw EDatabaseError("Нет текущей записи: набор данных пуст или прочитан до конца.");
     return S->Row[size_t(index)];
 }
 

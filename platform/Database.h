@@ -40,7 +40,7 @@ public:
     // False before Open, after Close and once the link was found lost.
     bool Connected() const;
 
-    struct THandles;  // the driver's handles, known only to the layer
+    struct THandles; // the driver's handles, known only to the layer
 
 private:
     friend class TStoredProc;
@@ -54,9 +54,9 @@ struct TParameter {
     std::string Name;
     TParameterDirection Direction = TParameterDirection::Unknown;
     int DataType = 0;
-    int Size = 0;   // the server's column size: characters, digits or bytes
-    int Scale = 0;  // decimal digits
-    Variant Value;  // empty: not given, the server's default applies
+    int Size = 0;  // the server's column size: characters, digits or bytes
+    int Scale = 0; // decimal digits
+    Variant Value; // empty: not given, the server's default applies
 };
 
 class TStoredProc {
@@ -68,7 +68,7 @@ public:
 
     TDBConnection* Connection;
     std::string ProcedureName;
-    int CommandTimeout = 30;  // seconds; 0 or less waits without limit
+    int CommandTimeout = 30; // seconds; 0 or less waits without limit
     // In the server's order, the return value included; result columns are
     // not parameters and are left out.
     std::vector<TParameter> Parameters;
@@ -95,7 +95,7 @@ public:
     // The column's value; the name is matched without regard to case.
     // A name the result set lacks raises.
     Variant FieldByName(const std::string& name) const;
-    int FindField(const std::string& name) const;  // -1 when absent
+    int FindField(const std::string& name) const; // -1 when absent
 
 private:
     struct TState;

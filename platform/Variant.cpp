@@ -16,13 +16,20 @@ namespace {
 
 std::string VarTypeName(TVarType type) {
     switch (type) {
-    case TVarType::Empty: return "Empty";
-    case TVarType::Null: return "Null";
-    case TVarType::Boolean: return "Boolean";
-    case TVarType::Integer: return "Int64";
-    case TVarType::Double: return "Double";
-    case TVarType::DateTime: return "Date";
-    case TVarType::Text: return "String";
+    case TVarType::Empty:
+        return "Empty";
+    case TVarType::Null:
+        return "Null";
+    case TVarType::Boolean:
+        return "Boolean";
+    case TVarType::Integer:
+        return "Int64";
+    case TVarType::Double:
+        return "Double";
+    case TVarType::DateTime:
+        return "Date";
+    case TVarType::Text:
+        return "String";
     }
     return "Unknown";
 }
@@ -39,15 +46,22 @@ Variant Variant::Null() {
     return v;
 }
 
-TVarType Variant::Type() const { return static_cast<TVarType>(V.index()); }
+TVarType Variant::Type() const {
+    return static_cast<TVarType>(V.index());
+}
 
 bool Variant::AsBoolean() const {
     switch (Type()) {
-    case TVarType::Empty: return false;
-    case TVarType::Boolean: return std::get<bool>(V);
-    case TVarType::Integer: return std::get<int64_t>(V) != 0;
-    case TVarType::Double: return std::get<double>(V) != 0;
-    case TVarType::DateTime: return std::get<DateTag>(V).Value != 0;
+    case TVarType::Empty:
+        return false;
+    case TVarType::Boolean:
+        return std::get<bool>(V);
+    case TVarType::Integer:
+        return std::get<int64_t>(V) != 0;
+    case TVarType::Double:
+        return std::get<double>(V) != 0;
+    case TVarType::DateTime:
+        return std::get<DateTag>(V).Value != 0;
     case TVarType::Text: {
         // Servers that send Booleans as text use these spellings.
         std::string s = UpperCase(Trim(std::get<std::string>(V)));
@@ -59,7 +73,8 @@ bool Variant::AsBoolean() const {
         if (TryStrToFloat(s, d)) return d != 0;
         CannotConvert(TVarType::Text, TVarType::Boolean);
     }
-    case TVarType::Null: break;
+    case TVarType::Null:
+        break;
     }
     CannotConvert(Type(), TVarType::Boolean);
 }
@@ -70,11 +85,16 @@ int64_t Variant::AsInteger() const {
         return int64_t(std::llround(d));
     };
     switch (Type()) {
-    case TVarType::Empty: return 0;
-    case TVarType::Boolean: return std::get<bool>(V) ? -1 : 0;  // the runtime's True is -1
-    case TVarType::Integer: return std::get<int64_t>(V);
-    case TVarType::Double: return fromDouble(std::get<double>(V));
-    case TVarType::DateTime: return fromDouble(std::get<DateTag>(V).Value);
+    case TVarType::Empty:
+        return 0;
+    case TVarType::Boolean:
+        return std::get<bool>(V) ? -1 : 0; // the runtime's True is -1
+    case TVarType::Integer:
+        return std::get<int64_t>(V);
+    case TVarType::Double:
+        return fromDouble(std::get<double>(V));
+    case TVarType::DateTime:
+        return fromDouble(std::get<DateTag>(V).Value);
     case TVarType::Text: {
         int64_t i;
         if (TryStrToInt64(std::get<std::string>(V), i)) return i;
@@ -82,25 +102,32 @@ int64_t Variant::AsInteger() const {
         if (TryStrToFloat(std::get<std::string>(V), d)) return fromDouble(d);
         throw EVariantError("\"" + std::get<std::string>(V) + "\" is not a valid integer value");
     }
-    case TVarType::Null: break;
+    case TVarType::Null:
+        break;
     }
     CannotConvert(Type(), TVarType::Integer);
 }
 
 double Variant::AsDouble() const {
     switch (Type()) {
-    case TVarType::Empty: return 0;
-    case TVarType::Boolean: return std::get<bool>(V) ? -1 : 0;
-    case TVarType::Integer: return double(std::get<int64_t>(V));
-    case TVarType::Double: return std::get<double>(V);
-    case TVarType::DateTime: return std::get<DateTag>(V).Value;
+    case TVarType::Empty:
+        return 0;
+    case TVarType::Boolean:
+        return std::get<bool>(V) ? -1 : 0;
+    case TVarType::Integer:
+        return double(std::get<int64_t>(V));
+    case TVarType::Double:
+        return std::get<double>(V);
+    case TVarType::DateTime:
+        return std::get<DateTag>(V).Value;
     case TVarType::Text: {
         double d;
         if (TryStrToFloat(std::get<std::string>(V), d)) return d;
         throw EVariantError("\"" + std::get<std::string>(V) +
                             "\" is not a valid floating point value");
     }
-    case TVarType::Null: break;
+    case TVarType::Null:
+        break;
     }
     CannotConvert(Type(), TVarType::Double);
 }
@@ -114,12 +141,18 @@ TDateTime Variant::AsDateTime() const {
 std::string Variant::AsString() const {
     switch (Type()) {
     case TVarType::Empty:
-    case TVarType::Null: return "";
-    case TVarType::Boolean: return std::get<bool>(V) ? "True" : "False";
-    case TVarType::Integer: return IntToStr(std::get<int64_t>(V));
-    case TVarType::Double: return FloatToStr(std::get<double>(V));
-    case TVarType::DateTime: return DateTimeToStr(std::get<DateTag>(V).Value);
-    case TVarType::Text: return std::get<std::string>(V);
+    case TVarType::Null:
+        return "";
+    case TVarType::Boolean:
+        return std::get<bool>(V) ? "True" : "False";
+    case TVarType::Integer:
+        return IntToStr(std::get<int64_t>(V));
+    case TVarType::Double:
+        return FloatToStr(std::get<double>(V));
+    case TVarType::DateTime:
+        return DateTimeToStr(std::get<DateTag>(V).Value);
+    case TVarType::Text:
+        return std::get<std::string>(V);
     }
     return "";
 }

@@ -24,11 +24,11 @@ public:
 
 class Variant {
 public:
-    Variant() = default;  // empty
+    Variant() = default; // empty
     Variant(bool value) : V(value) {}
     template <std::integral T>
-        requires(!std::same_as<T, bool> && !std::same_as<T, char>)
-    Variant(T value) : V(int64_t(value)) {}
+    requires(!std::same_as<T, bool> && !std::same_as<T, char>) Variant(T value)
+        : V(int64_t(value)) {}
     Variant(double value) : V(value) {}
     Variant(const char* value) : V(std::string(value)) {}
     Variant(std::string value) : V(std::move(value)) {}

@@ -22,7 +22,7 @@ TEST(VarList, FindByNameIsExact) {
     tVarList list = Filled();
     struct Case {
         const char* Name;
-        int Found;  // index, -1 for none
+        int Found; // index, -1 for none
     };
     for (const Case& c : {Case{"Port", 0}, Case{"port", 2}, Case{"PORT", -1}, Case{"Name", 1},
                           Case{"name", -1}, Case{"Name ", -1}, Case{"", -1}})

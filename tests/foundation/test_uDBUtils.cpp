@@ -33,8 +33,8 @@ public:
         char tmpl[] = "/tmp/nuq_dbutils_XXXXXX";
         if (mkdtemp(tmpl)) Root = tmpl;
         fs::create_directories(Root + "/Logs");
-        std::ofstream(Root + "/setting.ini") << "[ShellSettings]\nLogDirectory=" << Root
-                                             << "/Logs\n";
+        std::ofstream(Root + "/setting.ini")
+            << "[ShellSettings]\nLogDirectory=" << Root << "/Logs\n";
         SetHostFolder(Root);
         SetHostParameters({"/TRACE"});
     }
@@ -71,9 +71,9 @@ TEST_F(DatabaseTest, MissingValuesKeepDefaultsSurplusIgnored) {
         int A, B;
         const char* C;
     };
-    for (const Case& c : {Case{{1}, 1, 7, "по умолчанию"}, Case{{1, 2}, 1, 2, "по умолчанию"},
-                          Case{{1, 2, "свой"}, 1, 2, "свой"},
-                          Case{{1, 2, "свой", 99, "лишнее"}, 1, 2, "свой"}}) {
+    for (const Case& c :
+         {Case{{1}, 1, 7, "по умолчанию"}, Case{{1, 2}, 1, 2, "по умолчанию"},
+          Case{{1, 2, "свой"}, 1, 2, "свой"}, Case{{1, 2, "свой", 99, "лишнее"}, 1, 2, "свой"}}) {
         auto p = OpenStoredProc(Db, "nuq_test_spDefaults", c.Values);
         EXPECT_EQ(p->FieldByName("RA").AsInteger(), c.A) << c.Values.size();
         EXPECT_EQ(p->FieldByName("Rb").AsInteger(), c.B) << c.Values.size();
@@ -93,7 +93,8 @@ TEST_F(DatabaseTest, OutputsAreSkipped) {
 }
 
 TEST_F(DatabaseTest, NameIsTrimmed) {
-    for (const char* name : {"nuq_test_spRows", "  nuq_test_spRows", "nuq_test_spRows \t", " \tnuq_test_spRows "})
+    for (const char* name :
+         {"nuq_test_spRows", "  nuq_test_spRows", "nuq_test_spRows \t", " \tnuq_test_spRows "})
         EXPECT_EQ(OpenStoredProc(Db, name, {1})->FieldByName("NO").AsInteger(), 1) << name;
 }
 
@@ -136,5 +137,6 @@ TEST_F(DatabaseTest, ActionLogSwallowsErrorsIntoTrace) {
     killer.Open();
     ASSERT_TRUE(OpenStoredProc(killer, "nuq_test_spTerminate", {pid})->Fields(0).AsBoolean());
     EXPECT_NO_THROW(LogActionRegister(Db, 2, "laStartProcess", "y"));
-    EXPECT_THAT(host.Text(), HasSubstr("LogActionRegister(2, laStartProcess): Связь с базой данных потеряна"));
+    EXPECT_THAT(host.Text(),
+                HasSubstr("LogActionRegister(2, laStartProcess): Связь с базой данных потеряна"));
 }

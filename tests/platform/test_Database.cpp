@@ -1,5 +1,5 @@
-#include "platform/Database.h"
 #include "platform/Cp1251.h"
+#include "platform/Database.h"
 
 #include "test_DatabaseFixture.h"
 
@@ -16,13 +16,14 @@ namespace {
 
 // Runs Name with Values given to its parameters in order and opens it.
 std::unique_ptr<TStoredProc> OpenProc(TDBConnection& db, const std::string& name,
-                                 const std::vector<Variant>& values) {
+                                      const std::vector<Variant>& values) {
     auto p = std::make_unique<TStoredProc>(&db);
     p->ProcedureName = name;
     p->RefreshParameters();
     size_t next = 0;
     for (auto& param : p->Parameters)
-        if (next < values.size() && (param.Direction == Dir::Input || param.Direction == Dir::InputOutput))
+        if (next < values.size() &&
+            (param.Direction == Dir::Input || param.Direction == Dir::InputOutput))
             param.Value = values[next++];
     p->Open();
     return p;
@@ -33,8 +34,9 @@ std::unique_ptr<TStoredProc> OpenProc(TDBConnection& db, const std::string& name
 // A server that cannot be reached is an error at once, never a wait.
 TEST(DBConnection, OpenFailsClearly) {
     std::string noServer = std::filesystem::temp_directory_path() / "nuq_no_server_here";
-    for (std::string cs : {std::string("Driver={No Such Driver};"), "Driver={PostgreSQL Unicode};Servername=" +
-                                                           noServer + ";Port=5432;Database=x;"}) {
+    for (std::string cs :
+         {std::string("Driver={No Such Driver};"),
+          "Driver={PostgreSQL Unicode};Servername=" + noServer + ";Port=5432;Database=x;"}) {
         TDBConnection db;
         db.ConnectionString = cs;
         try {
@@ -71,7 +73,8 @@ TEST_F(DatabaseTest, ParameterListAsTheServerReportsIt) {
     };
     for (const Case& c : {
              Case{"nuq_test_spReturnFirst", {Dir::ReturnValue, Dir::Input, Dir::Input}},
-             Case{"nuq_test_spOutputs", {Dir::Input, Dir::Output, Dir::InputOutput, Dir::Input, Dir::Output}},
+             Case{"nuq_test_spOutputs",
+                  {Dir::Input, Dir::Output, Dir::InputOutput, Dir::Input, Dir::Output}},
              Case{"nuq_test_spDefaults", {Dir::Input, Dir::Input, Dir::Input}},
              Case{"stm_spLogActionRegister", {Dir::Input, Dir::Input, Dir::Input}},
              Case{"nuq_test_spQuoted", {Dir::ReturnValue, Dir::Input}},
@@ -92,10 +95,9 @@ TEST_F(DatabaseTest, UnknownOrAmbiguousNameRaisesNamingIt) {
         const char* Name;
         const char* Says;
     };
-    for (const Case& c : {Case{"nuq_test_spMissing", "не найдена"},
-                          Case{"nuq_test_sp_like", "не найдена"},
-                          Case{"nuq_test_spquoted", "не найдена"},
-                          Case{"nuq_test_spOverloaded", "неоднозначна"}}) {
+    for (const Case& c :
+         {Case{"nuq_test_spMissing", "не найдена"}, Case{"nuq_test_sp_like", "не найдена"},
+          Case{"nuq_test_spquoted", "не найдена"}, Case{"nuq_test_spOverloaded", "неоднозначна"}}) {
         TStoredProc p(&Db);
         p.ProcedureName = c.Name;
         try {
@@ -137,7 +139,7 @@ TEST_F(DatabaseTest, RowsUntilEof) {
         }
         EXPECT_EQ(seen, count);
         EXPECT_THROW(p->Fields(0), EDatabaseError);
-        p->Next();  // past the end stays at the end
+        p->Next(); // past the end stays at the end
         EXPECT_TRUE(p->Eof());
     }
 }
@@ -158,7 +160,7 @@ TEST_F(DatabaseTest, CyrillicPassesUnchanged) {
 TEST_F(DatabaseTest, ValuesOfEveryKindRoundTrip) {
     TDateTime when = EncodeDateTime(2024, 2, 29, 23, 59, 58, 250);
     auto p = OpenProc(Db, "nuq_test_spTypes",
-                 {int64_t(9000000000), 2.5, true, Variant::FromDateTime(when), "текст"});
+                      {int64_t(9000000000), 2.5, true, Variant::FromDateTime(when), "текст"});
     EXPECT_EQ(p->FieldByName("ri").AsInteger(), 9000000000);
     EXPECT_DOUBLE_EQ(p->FieldByName("rd").AsDouble(), 2.5);
     EXPECT_TRUE(p->FieldByName("rb").AsBoolean());
@@ -224,7 +226,7 @@ TEST_F(DatabaseTest, LostConnectionIsReported) {
     } catch (const EDatabaseError& e) {
         EXPECT_TRUE(e.ConnectionLost());
     }
-    open.reset();  // a procedure of the lost link closes quietly
+    open.reset(); // a procedure of the lost link closes quietly
     Db.Close();
     Db.Open();
     EXPECT_EQ(OpenProc(Db, "nuq_test_spRows", {1})->FieldByName("no").AsInteger(), 1);
