@@ -202,8 +202,6 @@ public:
     TDBConnection::THandles& H;
 };
 
-std::string GetText(SQLHSTMT stmt, SQLUSMALLINT col, bool* isNull = nullptr);
-
 } // namespace
 
 TDBConnection::TDBConnection() : H(std::make_unique<THandles>()) {}
@@ -306,7 +304,7 @@ TParameterDirection DirectionOf(int columnType) {
     }
 }
 
-std::string GetText(SQLHSTMT stmt, SQLUSMALLINT col, bool* isNull) {
+std::string GetText(SQLHSTMT stmt, SQLUSMALLINT col, bool* isNull = nullptr) {
     std::u16string out;
     SQLWCHAR buf[2048];
     if (isNull) *isNull = false;
