@@ -17,6 +17,7 @@
 #include "acquisition/uSMSNotifyConfigClasses.h"
 #include "acquisition/uScriptClasses_Blocks.h"
 #include "foundation/uNuqSettings.h"
+#include "platform/ClientSocket.h"
 #include "platform/DateUtils.h"
 #include "platform/SyncObjs.h"
 #include "platform/SysUtils.h"
@@ -149,6 +150,9 @@ public:
     // Every block goes to its no-data state; PacketLength becomes -1.
     void DecodePacketBuffer();
 
+    // Link set-up, one of them before Start.
+    void SetTCPConnection(const std::string& host, int port);
+
     // Sends a line over the link, in state 2 only; Framed puts it in "<" ">".
     void SendText(const std::string& text, bool framed);
 
@@ -169,6 +173,19 @@ private:
     void ReleaseLinks();
     void RxBufferChange();
     void SendOnLink(const std::string& line);
+    void LinkMessage(const std::string& before, const std::string& after, int kind);
+
+    // TCP link.
+    void TryConnect();
+    void SocketConnect();
+    void SocketDisconnect();
+    void SocketError(int& errorCode);
+    void StartReconnectTimer();
+    void ReconnectTick();
+    void AttachSocketEvents();
+    uint32_t ReconnectQuickMs() const;
+    uint32_t ReconnectLongMs() const;
+    int MaxConnectTry() const;
 
     void DecodeBlocks();
     void RequestTimerTick();
@@ -183,6 +200,9 @@ private:
     // object (run from a message handled between blocks) stops instead of
     // mixing two packets.
     uint64_t DecodeGeneration = 0;
+
+    std::unique_ptr<TClientSocket> Socket;
+    std::unique_ptr<TTimer> ReconnectTimer;
 
     std::unique_ptr<TTimer> FRequestTimer;
     TTimer FAnswerTimer;

@@ -58,22 +58,171 @@ void TBoilerRoom::SendText(const std::string& text, bool framed) {
     if (OnDataSent) OnDataSent(*this, line, sent);
 }
 
-void TBoilerRoom::SendOnLink(const std::string&) {
+void TBoilerRoom::LinkMessage(const std::string& before, const std::string& after, int kind) {
+    StatusChange(before + "\"" + Name + "\"" + after, kind);
+}
+
+void TBoilerRoom::SendOnLink(const std::string& line) {
     switch (LinkKind) {
+    case lkTCP:
+        if (!Socket) throw Exception("No TCP link");
+        Socket->SendText(line);
+        break;
     default: break;  // a DDE link sends nothing; the modem manager carries GPRS lines
     }
 }
 
-void TBoilerRoom::StartLink() {}
+void TBoilerRoom::StartLink() {
+    switch (LinkKind) {
+    case lkTCP: TryConnect(); break;
+    default: break;  // the modem manager starts objects on modem links
+    }
+}
 
-void TBoilerRoom::StopLink() {}
+void TBoilerRoom::StopLink() {
+    if (ReconnectTimer) ReconnectTimer->SetEnabled(false);
+    switch (LinkKind) {
+    case lkTCP:
+        if (Socket) {
+            Socket->OnConnect = nullptr;
+            Socket->OnDisconnect = nullptr;
+            Socket->OnError = nullptr;
+            Socket->Close();
+        }
+        Connected = false;
+        SetState(bsNotConnected);
+        LinkMessage("Соединение с ", " разорвано", smInfo);
+        break;
+    default: break;
+    }
+}
 
-void TBoilerRoom::PauseLink() {}
+void TBoilerRoom::PauseLink() {
+    if (ReconnectTimer) ReconnectTimer->SetEnabled(false);
+}
 
 void TBoilerRoom::EnableLinkTimer(bool) {}
 
 void TBoilerRoom::RestartLinkTimer() {}
 
-void TBoilerRoom::ReleaseLinks() {}
+void TBoilerRoom::ReleaseLinks() {
+    ReconnectTimer.reset();
+    if (Socket) {
+        Socket->OnConnect = nullptr;
+        Socket->OnDisconnect = nullptr;
+        Socket->OnError = nullptr;
+        Socket->OnRead = nullptr;
+        Socket.reset();
+    }
+}
+
+// TCP link --------------------------------------------------------------------
+
+// Intervals and counts below 1 (a missing settings file reads as all zero)
+// would stop reconnecting for good; they take the settings' defaults.
+uint32_t TBoilerRoom::ReconnectQuickMs() const {
+    return uint32_t(Settings.ReconnectQuick >= 1 ? Settings.ReconnectQuick : 1) * 1000u;
+}
+
+uint32_t TBoilerRoom::ReconnectLongMs() const {
+    return uint32_t(Settings.ReconnectLong >= 1 ? Settings.ReconnectLong : 60) * 1000u;
+}
+
+int TBoilerRoom::MaxConnectTry() const { return Settings.MaxConnectTry >= 1 ? Settings.MaxConnectTry : 5; }
+
+void TBoilerRoom::SetTCPConnection(const std::string& host, int port) {
+    LinkKind = lkTCP;
+    ReleaseLinks();
+    Socket = std::make_unique<TClientSocket>();
+    Socket->Host = host;
+    Socket->Port = port;
+    Socket->OnRead = [this](const std::string& bytes) { RxBuffer.AddString(bytes); };
+    AttachSocketEvents();
+}
+
+void TBoilerRoom::AttachSocketEvents() {
+    Socket->OnConnect = [this] { SocketConnect(); };
+    Socket->OnDisconnect = [this] { SocketDisconnect(); };
+    Socket->OnError = [this](int& code) { SocketError(code); };
+}
+
+void TBoilerRoom::TryConnect() {
+    if (!Running || !Socket) return;
+    ++ConnectAttempt;
+    if (ConnectAttempt <= MaxConnectTry()) {
+        AttachSocketEvents();
+        Socket->Open();
+        return;
+    }
+    SetNoAnswer(true);
+    SetState(bsUndefined);
+    ConnectAttempt = 1;
+    // The first series may end before any reconnect timer was made.
+    if (!ReconnectTimer) {
+        ReconnectTimer = std::make_unique<TTimer>();
+        ReconnectTimer->SetOnTimer([this] { ReconnectTick(); });
+    }
+    ReconnectTimer->SetInterval(ReconnectLongMs());
+    ReconnectTimer->SetEnabled(false);
+    LinkMessage("Количество попыток связи с ",
+                " исчерпано. Повтор соединения через " + std::to_string(ReconnectLongMs() / 1000) + " сек.",
+                smError);
+    ReconnectTimer->SetEnabled(true);
+}
+
+void TBoilerRoom::SocketConnect() {
+    Connected = true;
+    SetNoAnswer(false);
+    StopProcessTimer();
+    SetState(bsConnected);
+    LinkMessage("Соединение с ", " установлено", smInfo);
+    ConnectAttempt = 0;
+    if (FRequestTimer && FRequestTimer->Enabled()) RequestTimerTick();
+}
+
+void TBoilerRoom::SocketDisconnect() {
+    // A link that went down carries no more requests, and the owner hears of it.
+    const bool wasConnected = Connected;
+    Connected = false;
+    SetNoAnswer(false);
+    AnswerPending = false;
+    StopProcessTimer();
+    SetState(bsNotConnected);
+    if (wasConnected) LinkMessage("Соединение с ", " потеряно", smConnectionLost);
+    if (Running) StartReconnectTimer();
+}
+
+void TBoilerRoom::SocketError(int& errorCode) {
+    if (errorCode != wsaeConnRefused)
+        LinkMessage("Ошибка связи с ", ". Код ошибки: " + std::to_string(errorCode), smError);
+    else if (Connected)
+        LinkMessage("Соединение с ", " потеряно", smConnectionLost);
+    if (Socket) Socket->Close();
+    errorCode = 0;
+    Connected = false;
+    SetState(bsNotConnected);
+    SetNoAnswer(ConnectAttempt >= MaxConnectTry());
+    StartReconnectTimer();
+}
+
+void TBoilerRoom::StartReconnectTimer() {
+    if (!Running) return;
+    ReconnectTimer = std::make_unique<TTimer>();
+    ReconnectTimer->SetInterval(ReconnectQuickMs());
+    ReconnectTimer->SetOnTimer([this] { ReconnectTick(); });
+    SetState(bsNotConnected);
+    StatusChange("", smInfo);
+}
+
+void TBoilerRoom::ReconnectTick() {
+    ReconnectTimer->SetEnabled(false);
+    if (ReconnectTimer->Interval() == ReconnectLongMs()) ReconnectTimer->SetInterval(ReconnectQuickMs());
+    SetState(bsConnecting);
+    if (!Connected)
+        LinkMessage("Попытка соединения с ",
+                    " (" + std::to_string(ConnectAttempt) + " из " + std::to_string(MaxConnectTry()) + ")...",
+                    smInfo);
+    TryConnect();
+}
 
 } // namespace nuq

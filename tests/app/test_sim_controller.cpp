@@ -21,107 +21,13 @@
 
 namespace fs = std::filesystem;
 
+#include "common/SimProcess.h"
+
+using namespace simtest;
+
 namespace {
 
 const std::string kSim = std::string(NUQ_BINARY_DIR) + "/sim/controller/nuq-sim-controller";
-constexpr int kWaitMs = 10000; // only a guard against a hung peer
-
-// Reads from Fd into Buf until Buf holds Delim; returns what came before it
-// (Delim removed) or "<timeout>" / "<eof>".
-std::string ReadUntil(int fd, std::string& buf, const std::string& delim, int* reads = nullptr) {
-    for (;;) {
-        const size_t p = buf.find(delim);
-        if (p != std::string::npos) {
-            std::string line = buf.substr(0, p);
-            buf.erase(0, p + delim.size());
-            return line;
-        }
-        pollfd pf{fd, POLLIN, 0};
-        if (poll(&pf, 1, kWaitMs) != 1) return "<timeout>";
-        char chunk[4096];
-        const ssize_t n = read(fd, chunk, sizeof chunk);
-        if (n <= 0) return "<eof>";
-        if (reads) ++*reads;
-        buf.append(chunk, size_t(n));
-    }
-}
-
-void WriteAll(int fd, const std::string& bytes) {
-    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-}
-
-// The simulator as a child process: control lines to its stdin, status lines
-// from its stdout.
-class SimProcess {
-public:
-    explicit SimProcess(const std::vector<std::string>& args) {
-        int in[2], out[2];
-        if (pipe2(in, O_CLOEXEC) < 0 || pipe2(out, O_CLOEXEC) < 0) return;
-        Pid = fork();
-        if (Pid == 0) {
-            dup2(in[0], STDIN_FILENO);
-            dup2(out[1], STDOUT_FILENO);
-            std::vector<char*> argv{const_cast<char*>(kSim.c_str())};
-            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(kSim.c_str(), argv.data());
-            _exit(127);
-        }
-        close(in[0]);
-        close(out[1]);
-        In = in[1];
-        Out = out[0];
-    }
-    ~SimProcess() {
-        if (Pid > 0) Terminate();
-        if (In >= 0) close(In);
-        if (Out >= 0) close(Out);
-    }
-
-    // The next status line that starts with Prefix; the ones before it are skipped.
-    std::string WaitFor(const std::string& prefix) {
-        for (;;) {
-            std::string line = ReadUntil(Out, Buf, "\n");
-            if (line.rfind(prefix, 0) == 0 || line == "<timeout>" || line == "<eof>") return line;
-        }
-    }
-    // Runs a control command and waits for it to be done.
-    void Control(const std::string& command) {
-        WriteAll(In, command + "\n");
-        EXPECT_EQ(WaitFor("ok "), "ok " + command.substr(0, command.find(' ')));
-    }
-    int Port() {
-        const std::string l = WaitFor("listening ");
-        return l.rfind("listening ", 0) == 0 ? std::stoi(l.substr(10)) : 0;
-    }
-    // The exit status, -1 when it did not exit by itself.
-    int Wait() {
-        int status = 0;
-        for (int i = 0; i < kWaitMs / 10; ++i) {
-            if (waitpid(Pid, &status, WNOHANG) == Pid) {
-                Pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            usleep(10000);
-        }
-        kill(Pid, SIGKILL);
-        waitpid(Pid, &status, 0);
-        Pid = -1;
-        return -1;
-    }
-    int Terminate() {
-        kill(Pid, SIGTERM);
-        return Wait();
-    }
-    void CloseStdin() {
-        close(In);
-        In = -1;
-    }
-
-    pid_t Pid = -1;
-    int In = -1, Out = -1;
-    std::string Buf;
-};
 
 // A TCP client of the simulator, as the terminal's socket is.
 struct Client {
@@ -168,7 +74,7 @@ std::vector<std::string> ReadLines(const fs::path& file) {
 
 TEST_F(SimController, PeriodSendsThePacketsInTurnAsUpperCaseHex) {
     std::ofstream(dir / "packets") << "# two packets\n0a 0b\n\nff00\n";
-    SimProcess sim({"--tcp", "0", "--packet", "0102ab", "--packets", (dir / "packets").string(),
+    SimProcess sim(kSim, {"--tcp", "0", "--packet", "0102ab", "--packets", (dir / "packets").string(),
                     "--period", "20"});
     Client c(sim.Port());
     ASSERT_GE(c.Fd, 0);
@@ -201,7 +107,7 @@ TEST_F(SimController, AnswersRequestsAndCommands) {
         const fs::path log = dir / ("log" + std::to_string(i));
         std::vector<std::string> args{"--tcp", "0", "--log", log.string()};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        SimProcess sim(args);
+        SimProcess sim(kSim, args);
         Client client(sim.Port());
         ASSERT_GE(client.Fd, 0);
         for (const auto& s : c.sent) client.Send(s);
@@ -217,7 +123,7 @@ TEST_F(SimController, AnswersRequestsAndCommands) {
 
 TEST_F(SimController, PseudoTerminalLinkedAsComPort) {
     const fs::path com = dir / "COM7";
-    SimProcess sim({"--serial", com.string(), "--packet", "0A0B", "--request", "REQ", "--echo",
+    SimProcess sim(kSim, {"--serial", com.string(), "--packet", "0A0B", "--request", "REQ", "--echo",
                     "--stdin-control"});
     EXPECT_EQ(sim.WaitFor("serial "), "serial " + com.string());
     ASSERT_TRUE(fs::is_symlink(com));
@@ -249,7 +155,7 @@ TEST_F(SimController, PseudoTerminalLinkedAsComPort) {
 TEST_F(SimController, TerminationRemovesTheComLink) {
     const fs::path com = dir / "COM3";
     fs::create_symlink("/nonexistent", com); // a stale link of an earlier run is replaced
-    SimProcess sim({"--serial", com.string()});
+    SimProcess sim(kSim, {"--serial", com.string()});
     EXPECT_EQ(sim.WaitFor("serial "), "serial " + com.string());
     EXPECT_NE(fs::read_symlink(com), "/nonexistent");
     EXPECT_EQ(sim.Terminate(), 0);
@@ -262,7 +168,7 @@ class SimMisbehaviour : public SimController {
 protected:
     void SetUp() override {
         SimController::SetUp();
-        sim = std::make_unique<SimProcess>(std::vector<std::string>{
+        sim = std::make_unique<SimProcess>(kSim, std::vector<std::string>{
             "--tcp", "0", "--packet", "11", "--packet", "22", "--stdin-control"});
         port = sim->Port();
         client = std::make_unique<Client>(port);
@@ -334,7 +240,7 @@ TEST_F(SimController, BadCommandLinesAreRefused) {
                                                                   {"--tcp", "70000"},
                                                                   {"--tcp", "0", "--bogus"},
                                                                   {"--tcp"}}) {
-        SimProcess sim(args);
+        SimProcess sim(kSim, args);
         EXPECT_EQ(sim.Wait(), 2) << ::testing::PrintToString(args);
     }
 }

@@ -1,0 +1,117 @@
+#pragma once
+// A peer program from sim/ as a child process of a test: control lines to its
+// stdin, status lines from its stdout; killed when the test ends.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace simtest {
+
+constexpr int kWaitMs = 10000; // only a guard against a hung peer
+
+// Reads from Fd into Buf until Buf holds Delim; returns what came before it
+// (Delim removed) or "<timeout>" / "<eof>".
+std::string ReadUntil(int fd, std::string& buf, const std::string& delim, int* reads = nullptr) {
+    for (;;) {
+        const size_t p = buf.find(delim);
+        if (p != std::string::npos) {
+            std::string line = buf.substr(0, p);
+            buf.erase(0, p + delim.size());
+            return line;
+        }
+        pollfd pf{fd, POLLIN, 0};
+        if (poll(&pf, 1, kWaitMs) != 1) return "<timeout>";
+        char chunk[4096];
+        const ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n <= 0) return "<eof>";
+        if (reads) ++*reads;
+        buf.append(chunk, size_t(n));
+    }
+}
+
+void WriteAll(int fd, const std::string& bytes) {
+    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+}
+
+// The simulator as a child process: control lines to its stdin, status lines
+// from its stdout.
+class SimProcess {
+public:
+    SimProcess(const std::string& program, const std::vector<std::string>& args) {
+        int in[2], out[2];
+        if (pipe2(in, O_CLOEXEC) < 0 || pipe2(out, O_CLOEXEC) < 0) return;
+        Pid = fork();
+        if (Pid == 0) {
+            dup2(in[0], STDIN_FILENO);
+            dup2(out[1], STDOUT_FILENO);
+            std::vector<char*> argv{const_cast<char*>(program.c_str())};
+            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+        close(in[0]);
+        close(out[1]);
+        In = in[1];
+        Out = out[0];
+    }
+    ~SimProcess() {
+        if (Pid > 0) Terminate();
+        if (In >= 0) close(In);
+        if (Out >= 0) close(Out);
+    }
+
+    // The next status line that starts with Prefix; the ones before it are skipped.
+    std::string WaitFor(const std::string& prefix) {
+        for (;;) {
+            std::string line = ReadUntil(Out, Buf, "\n");
+            if (line.rfind(prefix, 0) == 0 || line == "<timeout>" || line == "<eof>") return line;
+        }
+    }
+    // Runs a control command and waits for it to be done.
+    void Control(const std::string& command) {
+        WriteAll(In, command + "\n");
+        EXPECT_EQ(WaitFor("ok "), "ok " + command.substr(0, command.find(' ')));
+    }
+    int Port() {
+        const std::string l = WaitFor("listening ");
+        return l.rfind("listening ", 0) == 0 ? std::stoi(l.substr(10)) : 0;
+    }
+    // The exit status, -1 when it did not exit by itself.
+    int Wait() {
+        int status = 0;
+        for (int i = 0; i < kWaitMs / 10; ++i) {
+            if (waitpid(Pid, &status, WNOHANG) == Pid) {
+                Pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            usleep(10000);
+        }
+        kill(Pid, SIGKILL);
+        waitpid(Pid, &status, 0);
+        Pid = -1;
+        return -1;
+    }
+    int Terminate() {
+        kill(Pid, SIGTERM);
+        return Wait();
+    }
+    void CloseStdin() {
+        close(In);
+        In = -1;
+    }
+
+    pid_t Pid = -1;
+    int In = -1, Out = -1;
+    std::string Buf;
+};
+
+} // namespace simtest
