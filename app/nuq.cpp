@@ -10,6 +10,7 @@ namespace nuq::app {
 namespace {
 
 const Command kCommands[] = {
+    {"run", "run the acquisition engine against the objects of objects.ini", RunHelp, RunCommand},
     {"check-script", "check a packet script and print its messages", CheckScriptHelp,
      CheckScriptCommand},
     {"decode", "decode a packet with a packet script", DecodeHelp, DecodeCommand},

@@ -18,9 +18,11 @@ struct Command {
 
 int CheckScriptCommand(const Args& args);
 int DecodeCommand(const Args& args);
+int RunCommand(const Args& args);
 
 extern const char* const CheckScriptHelp;
 extern const char* const DecodeHelp;
+extern const char* const RunHelp;
 
 // Reads a text file of people's making (UTF-8, or cp1251 when not valid
 // UTF-8). On failure prints a clear message and returns false.

@@ -44,11 +44,12 @@ void TIniFile::Parse(const std::string& text) {
         if (line.empty() || line[0] == ';') continue;
         if (line[0] == '[') {
             size_t close = line.find(']');
-            std::string name = UpperCase(
-                Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1)));
+            const std::string written =
+                Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
             // A repeated section is not looked at: the first one answers.
-            auto [it, added] = Sections.try_emplace(name);
+            auto [it, added] = Sections.try_emplace(UpperCase(written));
             current = added ? &it->second : nullptr;
+            if (added) Order.push_back(written);
             continue;
         }
         size_t eq = line.find('=');
@@ -88,6 +89,13 @@ int TIniFile::ReadInteger(const std::string& section, const std::string& ident, 
 
 bool TIniFile::ReadBool(const std::string& section, const std::string& ident, bool def) const {
     return ReadInteger(section, ident, def ? 1 : 0) != 0;
+}
+
+std::vector<std::string> TIniFile::ReadSections() const {
+    std::vector<std::string> names;
+    for (const auto& name : Order)
+        if (SectionExists(name)) names.push_back(name);
+    return names;
 }
 
 } // namespace nuq

@@ -29,6 +29,8 @@ public:
     // keys is how the runtime asks.
     bool SectionExists(const std::string& section) const;
     bool ValueExists(const std::string& section, const std::string& ident) const;
+    // The sections that hold keys, as written and in file order.
+    std::vector<std::string> ReadSections() const;
 
     std::string ReadString(const std::string& section, const std::string& ident,
                            const std::string& def) const;
@@ -45,6 +47,7 @@ private:
     std::string Name;
     // Upper-cased section name -> upper-cased key -> value.
     std::map<std::string, std::map<std::string, std::string>> Sections;
+    std::vector<std::string> Order;
 };
 
 } // namespace nuq

@@ -156,3 +156,8 @@ TEST_F(IniFile, FromBytesReadsLikeAFile) {
     EXPECT_EQ(ini.ReadString("s", "k", ""), "а");
     EXPECT_EQ(ini.FileName(), "");
 }
+
+TEST(IniSections, ListedInFileOrder) {
+    const TIniFile ini = TIniFile::FromBytes("[Zeta]\na=1\n[empty]\n[Alpha]\nb=2\n[zeta]\nc=3\n");
+    EXPECT_EQ(ini.ReadSections(), (std::vector<std::string>{"Zeta", "Alpha"}));
+}

@@ -1,0 +1,149 @@
+#include "app/nuq_host.h"
+
+#include "app/nuq_commands.h"
+#include "foundation/uNuqUtils.h"
+#include "platform/EventLoop.h"
+#include "platform/Host.h"
+#include "platform/IniFiles.h"
+
+#include <cstdio>
+
+namespace nuq::app {
+
+namespace {
+
+std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
+
+bool IsHexText(const std::string& s) {
+    if (s.empty() || s.size() % 2 != 0) return false;
+    for (char c : s)
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+// A link kind by name or number.
+int LinkKindOf(const std::string& text) {
+    const std::string t = UpperCase(Trim(text));
+    if (t == "COM" || t == "0") return lkComPort;
+    if (t == "TCP" || t == "1") return lkTCP;
+    if (t == "DDE" || t == "2") return lkDDE;
+    if (t == "GPRS" || t == "3") return lkGPRS;
+    return -1;
+}
+
+std::string PathInHome(const std::string& name) {
+    if (name.empty() || name[0] == '/') return name;
+    return HostFolder() + name;
+}
+
+} // namespace
+
+void THost::Log(const std::string& text) {
+    std::printf("%s:  %s\n", DateTimeToStr(Now()).c_str(), text.c_str());
+    std::fflush(stdout);
+}
+
+bool THost::LoadObjects(const std::string& fileName) {
+    if (!FileExists(fileName)) {
+        Log("Файл объектов " + fileName + " не найден");
+        return false;
+    }
+    const TIniFile ini(fileName);
+    for (const std::string& section : ini.ReadSections()) {
+        auto read = [&](const char* key, const std::string& def = "") { return ini.ReadString(section, key, def); };
+        auto readInt = [&](const char* key, int def) { return ini.ReadInteger(section, key, def); };
+        THostObject object;
+        object.Section = section;
+        object.Room = std::make_unique<TBoilerRoom>();
+        TBoilerRoom& room = *object.Room;
+        room.Name = read("Name", section);
+        room.Status = uint8_t(readInt("Status", 1));
+        room.KeyPass = read("Key");
+        object.RequestText = read("RequestText");
+        object.RequestPeriod = readInt("RequestPeriod", 10);
+        object.DDEPeriod = readInt("DDEPeriod", 5);
+        try {
+            const std::string script = read("Script");
+            if (!script.empty()) {
+                std::string text;
+                if (!ReadTextFile(PathInHome(script), text)) throw Exception("не удалось прочитать скрипт " + script);
+                room.LoadScript(text);
+            }
+            room.InfoBytes = std::make_unique<TNuqInfoBytes>();
+            room.InfoBytes->LoadFromString(read("InfoBytes"));
+            room.Commands.LoadFromString(read("Commands"));
+            room.SMSTemplates.LoadFromString(read("SMSTemplates"));
+            room.SMSNotify = readInt("SMSNotify", 0) != 0;
+            const int kind = LinkKindOf(read("Link"));
+            switch (kind) {
+            case lkTCP: room.SetTCPConnection(read("Host", "127.0.0.1"), readInt("Port", 0)); break;
+            default: throw Exception("неизвестный вид связи \"" + read("Link") + "\"");
+            }
+        } catch (const std::exception& e) {
+            Log("Объект " + Quoted(room.Name) + " не загружен: " + e.what());
+            continue;
+        }
+        FObjects.push_back(std::move(object));
+    }
+    for (auto& object : FObjects) AssignEvents(object);
+    if (FObjects.empty()) Log("В файле " + fileName + " нет объектов");
+    return !FObjects.empty();
+}
+
+void THost::AssignEvents(THostObject& object) {
+    TBoilerRoom& room = *object.Room;
+    THostObject* o = &object;
+    room.OnStatusChange = [this, o](TBoilerRoom& r, const std::string& msg, int) {
+        if (!msg.empty()) {
+            Log(msg);
+            return;
+        }
+        const std::string state = r.StateText();
+        if (state != o->LastStateText) {
+            o->LastStateText = state;
+            Log(Quoted(r.Name) + ": " + state);
+        }
+    };
+    room.OnData = [this, o](TBoilerRoom&, const std::string& line) { HandleData(*o, line); };
+    room.OnDataSent = [this](TBoilerRoom& r, const std::string& text, bool sent) {
+        Log(Quoted(r.Name) + " >>> " + text + (sent ? "" : " (не отправлено)"));
+    };
+    if (!object.RequestText.empty())
+        room.InitRequestTimer(0, [o](TBoilerRoom& r) { r.SendText(o->RequestText, true); });
+}
+
+void THost::HandleData(THostObject& object, const std::string& line) {
+    TBoilerRoom& room = *object.Room;
+    if (!IsHexText(line)) {
+        Log(Quoted(room.Name) + " <<< " + line);
+        return;
+    }
+    room.StopProcessTimer();
+    room.LastDataTime = Now();
+    const TByteList bytes = HexToByteList(line);
+    room.DecodePacket(std::string(bytes.begin(), bytes.end()));
+    Log(Quoted(room.Name) + ": пакет " + std::to_string(bytes.size()) + " байт");
+    for (int i = 0; i < room.Blocks.Count(); ++i) {
+        const tBlock& block = room.Blocks.Items(i);
+        if (!block.Visible) continue;
+        const std::string unit = Trim(block.GetUnitSuffix());
+        for (int k = 0; k < block.DecodeList.Count(); ++k) {
+            const tDecodeResult r = block.DecodeList.GetItem(k);
+            Log("    " + r.Caption + " = " + r.Value + (unit.empty() ? "" : " " + unit) +
+                (r.Alarm ? "  [АВАРИЯ]" : ""));
+        }
+    }
+}
+
+void THost::StartScanning() {
+    for (auto& object : FObjects) {
+        object.Room->Start(object.RequestPeriod, object.DDEPeriod);
+        object.Room->EnableTimers(true);
+    }
+}
+
+void THost::StopScanning() {
+    for (auto& object : FObjects) object.Room->Stop();
+}
+
+} // namespace nuq::app

@@ -1,0 +1,44 @@
+#pragma once
+// The host stand-in: loads the objects of objects.ini, starts them and prints
+// every event and every decoded packet as log lines.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "acquisition/uNuqClasses.h"
+
+namespace nuq::app {
+
+// One object of objects.ini, as the host configured it.
+struct THostObject {
+    std::string Section;
+    std::string RequestText;  // sent framed on every request tick; empty = none
+    int RequestPeriod = 10;   // s
+    int DDEPeriod = 5;        // s
+    std::string LastStateText;
+    std::unique_ptr<TBoilerRoom> Room;
+};
+
+class THost {
+public:
+    // Prints log lines to stdout: date and time, a colon, two blanks, the text.
+    void Log(const std::string& text);
+
+    // Reads objects.ini of the home folder; every problem of an object is
+    // logged and the object left out, the others load. False when the file
+    // is missing or holds no object.
+    bool LoadObjects(const std::string& fileName);
+    void StartScanning();
+    void StopScanning();
+
+    std::vector<THostObject>& Objects() { return FObjects; }
+
+private:
+    void AssignEvents(THostObject& object);
+    void HandleData(THostObject& object, const std::string& line);
+
+    std::vector<THostObject> FObjects;
+};
+
+} // namespace nuq::app
