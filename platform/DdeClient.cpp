@@ -47,11 +47,20 @@ std::string DdeJoinLine(const std::vector<std::string>& fields) {
         if (i > 0) line += '\t';
         for (char c : fields[i]) {
             switch (c) {
-            case '\\': line += "\\\\"; break;
-            case '\t': line += "\\t"; break;
-            case '\n': line += "\\n"; break;
-            case '\r': line += "\\r"; break;
-            default: line += c;
+            case '\\':
+                line += "\\\\";
+                break;
+            case '\t':
+                line += "\\t";
+                break;
+            case '\n':
+                line += "\\n";
+                break;
+            case '\r':
+                line += "\\r";
+                break;
+            default:
+                line += c;
             }
         }
     }
@@ -71,11 +80,20 @@ bool DdeSplitLine(std::string_view line, std::vector<std::string>& fields) {
         } else {
             if (++i == line.size()) return false;
             switch (line[i]) {
-            case '\\': fields.back() += '\\'; break;
-            case 't': fields.back() += '\t'; break;
-            case 'n': fields.back() += '\n'; break;
-            case 'r': fields.back() += '\r'; break;
-            default: return false;
+            case '\\':
+                fields.back() += '\\';
+                break;
+            case 't':
+                fields.back() += '\t';
+                break;
+            case 'n':
+                fields.back() += '\n';
+                break;
+            case 'r':
+                fields.back() += '\r';
+                break;
+            default:
+                return false;
             }
         }
     }

@@ -25,6 +25,8 @@
 // env NUQ_DDE_TIMEOUT when set) so a stalled server cannot hang the caller;
 // the conversation is then closed, since a late answer would be taken for the
 // next one. Calls nested in a wait (from a timer) are answered in order.
+// On the virtual clock an unanswered call jumps to its time-out once the loop
+// has been idle for the idle grace, as any wait with a peer in flight does.
 
 #include "platform/SysUtils.h"
 

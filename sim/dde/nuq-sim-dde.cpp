@@ -127,10 +127,14 @@ struct Connection {
     void Flush() {
         while (!Dead && !Out.empty()) {
             ssize_t n = ::send(Fd, Out.data(), Out.size(), MSG_NOSIGNAL);
-            if (n > 0) Out.erase(0, size_t(n));
-            else if (n < 0 && errno == EINTR) continue;
-            else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-            else return Kill();
+            if (n > 0)
+                Out.erase(0, size_t(n));
+            else if (n < 0 && errno == EINTR)
+                continue;
+            else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                break;
+            else
+                return Kill();
         }
         if (!Dead) Watch.SetEvents(Out.empty() ? fdRead : fdRead | fdWrite);
     }
@@ -308,8 +312,10 @@ std::string Command(const std::string& line) {
         return "ok";
     }
     if (cmd == "failpokes" && w.size() == 3 && Count(w[2], n)) {
-        if (n > 0) FailPokes[w[1]] = n;
-        else FailPokes.erase(w[1]);
+        if (n > 0)
+            FailPokes[w[1]] = n;
+        else
+            FailPokes.erase(w[1]);
         return "ok";
     }
     if (cmd == "stall" && w.size() == 2 && Count(w[1], n)) {

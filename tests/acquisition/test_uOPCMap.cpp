@@ -77,18 +77,16 @@ TEST(OPCMapStates, MasksAndValueLists) {
         bool matches;
     };
     for (auto c : {
-             Case{"**1*", "2", 6, true},      // 6 AND 0010 = 2
-             Case{"**1*", "6", 6, false},     // compared after the mask
-             Case{"**1*", "0", 4, true},      // 4 AND 2 = 0
-             Case{" 1 1 ", "3", 7, true},     // blanks ignored
-             Case{"  ", "7", 7, true},        // blank mask = none
-             Case{"1x1", "0,1,5", 5, false},  // a bad mask skips the row
-             Case{"**", "0", 3, true},        // all stars compare 0
-             Case{"", " 1 , 2 ,3", 2, true},  // blanks in the value list
-             Case{"", "12", 1, false},        // whole values only
-             Case{"", "1,2", 12, false},
-             Case{"", "-5,4", -5, true},
-             Case{"", "", 0, false},
+             Case{"**1*", "2", 6, true},     // 6 AND 0010 = 2
+             Case{"**1*", "6", 6, false},    // compared after the mask
+             Case{"**1*", "0", 4, true},     // 4 AND 2 = 0
+             Case{" 1 1 ", "3", 7, true},    // blanks ignored
+             Case{"  ", "7", 7, true},       // blank mask = none
+             Case{"1x1", "0,1,5", 5, false}, // a bad mask skips the row
+             Case{"**", "0", 3, true},       // all stars compare 0
+             Case{"", " 1 , 2 ,3", 2, true}, // blanks in the value list
+             Case{"", "12", 1, false},       // whole values only
+             Case{"", "1,2", 12, false}, Case{"", "-5,4", -5, true}, Case{"", "", 0, false},
              Case{"1", "0", 0, true},
              Case{"100000000000000000000000000000001", "1", 3, true}, // beyond 32 bits
          }) {
@@ -129,8 +127,8 @@ TEST(OPCMapStates, HasSource) {
         const char* item;
         bool has;
     };
-    for (auto c : {Case{"", "", false}, Case{"  ", " ", false}, Case{"T", "", true}, Case{"", "I", true},
-                   Case{"T", "I", true}}) {
+    for (auto c : {Case{"", "", false}, Case{"  ", " ", false}, Case{"T", "", true},
+                   Case{"", "I", true}, Case{"T", "I", true}}) {
         auto r = Row("x", "", "", c.path, c.item);
         EXPECT_EQ(r->HasSource(), c.has) << "'" << c.path << "' '" << c.item << "'";
     }
@@ -143,15 +141,27 @@ TEST(OPCMapVars, HexText) {
         const char* hex;
     };
     for (auto c : {
-             Case{2, -5, "8005"}, Case{2, 300, "012C"}, Case{1, 300, "2C"}, Case{4, 1.0f, "3F800000"},
-             Case{4, 0, "00000000"}, Case{4, -0.0f, "00000000"}, Case{4, -1.5f, "BFC00000"},
-             Case{4, 12.5f, "41480000"}, Case{1, -5, "85"}, Case{1, 0, "00"}, Case{1, 255, "FF"},
-             Case{1, 200, "C8"},      // the magnitude's top bit is kept as it comes
-             Case{1, -300, "AC"},     // low bits of 300 with the sign
-             Case{2, 65539, "0003"},  // low 16 bits
-             Case{2, -32767, "FFFF"}, Case{1, 2.5f, "02"}, Case{1, 3.5f, "04"}, // halves to even
-             Case{1, 2.6f, "03"}, Case{2, -0.4f, "0000"}, // rounds to zero: no sign
-             Case{2, -0.6f, "8001"}, Case{2, 1e30f, "0000"},
+             Case{2, -5, "8005"},
+             Case{2, 300, "012C"},
+             Case{1, 300, "2C"},
+             Case{4, 1.0f, "3F800000"},
+             Case{4, 0, "00000000"},
+             Case{4, -0.0f, "00000000"},
+             Case{4, -1.5f, "BFC00000"},
+             Case{4, 12.5f, "41480000"},
+             Case{1, -5, "85"},
+             Case{1, 0, "00"},
+             Case{1, 255, "FF"},
+             Case{1, 200, "C8"},     // the magnitude's top bit is kept as it comes
+             Case{1, -300, "AC"},    // low bits of 300 with the sign
+             Case{2, 65539, "0003"}, // low 16 bits
+             Case{2, -32767, "FFFF"},
+             Case{1, 2.5f, "02"},
+             Case{1, 3.5f, "04"}, // halves to even
+             Case{1, 2.6f, "03"},
+             Case{2, -0.4f, "0000"}, // rounds to zero: no sign
+             Case{2, -0.6f, "8001"},
+             Case{2, 1e30f, "0000"},
          }) {
         auto v = Var(c.size, 1, c.value);
         EXPECT_EQ(v->HexText(), c.hex) << c.size << " bytes of " << c.value;
@@ -178,8 +188,9 @@ TEST(OPCMapVars, LastByteAndCoverage) {
         int size, position, n;
         bool covers;
     };
-    for (auto c : {Case{1, 5, 5, true}, Case{1, 5, 4, false}, Case{1, 5, 6, false}, Case{2, 5, 6, true},
-                   Case{4, 5, 8, true}, Case{4, 5, 9, false}, Case{4, 65535, 65538, true}}) {
+    for (auto c :
+         {Case{1, 5, 5, true}, Case{1, 5, 4, false}, Case{1, 5, 6, false}, Case{2, 5, 6, true},
+          Case{4, 5, 8, true}, Case{4, 5, 9, false}, Case{4, 65535, 65538, true}}) {
         auto v = Var(c.size, c.position);
         EXPECT_EQ(v->LastByte(), c.position + c.size - 1);
         EXPECT_EQ(v->CoversPosition(c.n), c.covers) << c.size << "@" << c.position << " " << c.n;
@@ -229,8 +240,8 @@ TEST(OPCMap, SetSizeAndCheckVars) {
         int size;
         std::vector<int> kept;
     };
-    for (const auto& c : {Case{7, {1, 2, 4}}, Case{100, {1, 2, 4}}, Case{6, {1, 2}}, Case{3, {1, 2}},
-                          Case{2, {1}}, Case{1, {1}}, Case{0, {}}, Case{-1, {}}}) {
+    for (const auto& c : {Case{7, {1, 2, 4}}, Case{100, {1, 2, 4}}, Case{6, {1, 2}},
+                          Case{3, {1, 2}}, Case{2, {1}}, Case{1, {1}}, Case{0, {}}, Case{-1, {}}}) {
         auto m = make();
         m->SetSize(c.size);
         EXPECT_EQ(m->Size, c.size);
@@ -250,9 +261,11 @@ TEST(OPCMap, FindVarByPosition) {
         int n;
         const char* name;
     };
-    for (auto c : {Case{1, nullptr}, Case{2, "a"}, Case{3, "a"}, Case{4, "b"}, Case{6, "b"}, Case{7, nullptr}}) {
+    for (auto c : {Case{1, nullptr}, Case{2, "a"}, Case{3, "a"}, Case{4, "b"}, Case{6, "b"},
+                   Case{7, nullptr}}) {
         TOPCMapVar* v = m.FindVarByPosition(c.n);
-        if (!c.name) EXPECT_EQ(v, nullptr) << c.n;
+        if (!c.name)
+            EXPECT_EQ(v, nullptr) << c.n;
         else {
             ASSERT_NE(v, nullptr) << c.n;
             EXPECT_EQ(v->Name, c.name) << c.n;
@@ -302,7 +315,7 @@ TEST(OPCMapTexts, ReadFromStoredText) {
              {"x|y^ ^ ", 0, 0, {}, {}},
              {"5^ ^ ", 5, 0, {}, {}},
              {"7|300^ ^ ", 7, 44, {}, {}}, // a byte keeps its low 8 bits
-             {"3|1", 3, 1, {}, {}},         // sections missing
+             {"3|1", 3, 1, {}, {}},        // sections missing
              {"1|1^T |A |1|1|0|0~T |B |2|2|1|0~~ ^ ", 1, 1, {}, {1, 2}},
              {"1|1^ ^A |p |i |m |v ~~~B |p |i |m |v ~ ", 1, 1, {"A", "B"}, {}},
          }) {
@@ -333,12 +346,12 @@ TEST(OPCMapTexts, VariableFields) {
     };
     for (auto c : {
              Case{"T |N |4|7|2|3", "T", "N", 4, 7, 2, 3},
-             Case{"T |N |4|7|0|3", "T", "N", 4, 7, 2, 3},  // the type follows the size
+             Case{"T |N |4|7|0|3", "T", "N", 4, 7, 2, 3}, // the type follows the size
              Case{"T |N |2|7|9|3", "T", "N", 2, 7, 1, 3},
-             Case{"T |N |3|7|2|3", "T", "N", 3, 7, 0, 3},  // an unknown size: type 0
-             Case{"T |N |x|y|z|w", "T", "N", 0, 0, 0, 0},  // bad fields: defaults
+             Case{"T |N |3|7|2|3", "T", "N", 3, 7, 0, 3},       // an unknown size: type 0
+             Case{"T |N |x|y|z|w", "T", "N", 0, 0, 0, 0},       // bad fields: defaults
              Case{"T |N |258|65537|0|1", "T", "N", 2, 1, 1, 1}, // truncated to their widths
-             Case{" |N |1|1|0|0", "", "N", 1, 1, 0, 0},    // empty topic keeps the fields
+             Case{" |N |1|1|0|0", "", "N", 1, 1, 0, 0},         // empty topic keeps the fields
              Case{" | |1|2|0|0", "", "", 1, 2, 0, 0},
              Case{"T |N ", "T", "N", 0, 0, 0, 0},
          }) {
@@ -393,7 +406,10 @@ TEST(OPCMapTexts, EmptyLeadingTextsRoundTrip) {
 
 TEST(OPCMapTexts, TextsStoredTrimmedAndWithoutSeparators) {
     TOPCMap m;
-    m.States.Add(Row("  Работа ", " 1, 2 ", " **1* ", "a\x02" "b", "c\x03"));
+    m.States.Add(Row("  Работа ", " 1, 2 ", " **1* ",
+                     "a\x02"
+                     "b",
+                     "c\x03"));
     TOPCMap r;
     r.LoadFromString(m.SaveToString());
     ASSERT_EQ(r.States.Count(), 1);

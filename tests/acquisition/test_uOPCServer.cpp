@@ -21,7 +21,8 @@ const char* kItems = "[Plant|Boiler1]\n"
                      "State = 7\n"
                      "T1 = 1.0\n";
 
-std::string Read(TOPCServer& s, const std::string& topic, const std::string& item, bool* ok = nullptr) {
+std::string Read(TOPCServer& s, const std::string& topic, const std::string& item,
+                 bool* ok = nullptr) {
     std::string value = "stale";
     bool r = s.ReadItem(topic, item, value);
     if (ok) *ok = r;
@@ -205,7 +206,8 @@ TEST(OPCServer, PacketFromLiveItems) {
         for (int i = 0; i < m.States.Count(); ++i) {
             auto* r = m.States.GetItem(i);
             std::string value;
-            if (r->HasSource() && s.ReadItem(r->Path, r->Item, value)) r->Value = StrToIntDef(Trim(value), 0);
+            if (r->HasSource() && s.ReadItem(r->Path, r->Item, value))
+                r->Value = StrToIntDef(Trim(value), 0);
         }
         for (int i = 0; i < m.Vars.Count(); ++i) {
             auto* v = m.Vars.GetItem(i);

@@ -21,8 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Any texts as fields, split at NUL bytes.
     std::vector<std::string> texts(1);
     for (char c : line) {
-        if (c == '\0') texts.emplace_back();
-        else texts.back() += c;
+        if (c == '\0')
+            texts.emplace_back();
+        else
+            texts.back() += c;
     }
     if (!DdeSplitLine(DdeJoinLine(texts), again) || again != texts) std::abort();
     return 0;

@@ -52,7 +52,8 @@ TEST(DdeLine, SocketNames) {
     ::setenv("NUQ_DDE_DIR", "/tmp/x", 1);
     EXPECT_EQ(DdeSocketPath("Plant"), "/tmp/x/Plant");
     EXPECT_EQ(DdeSocketPath("Котельная"), "/tmp/x/Котельная");
-    for (const std::string& bad : std::vector<std::string>{"", ".", "..", "a/b", std::string(120, 'a'), std::string("a\0b", 3)})
+    for (const std::string& bad : std::vector<std::string>{
+             "", ".", "..", "a/b", std::string(120, 'a'), std::string("a\0b", 3)})
         EXPECT_EQ(DdeSocketPath(bad), "") << bad;
     ::unsetenv("NUQ_DDE_DIR");
     EXPECT_EQ(DdeServiceDir().rfind("/tmp/nuq-dde-", 0), 0u);
@@ -211,7 +212,8 @@ TEST(DdeServerProgram, CommandsAndOptions) {
     for (auto k : {Case{"set New Topic Item some value", "ok"}, Case{"refuse Boiler1 2", "ok"},
                    Case{"refuse Boiler1 x", "error bad command: refuse Boiler1 x"},
                    Case{"failpokes T1 -1", "error bad command: failpokes T1 -1"},
-                   Case{"stall", "error bad command: stall"}, Case{"frobnicate", "error bad command: frobnicate"},
+                   Case{"stall", "error bad command: stall"},
+                   Case{"frobnicate", "error bad command: frobnicate"},
                    Case{"stats extra", "error bad command: stats extra"},
                    Case{"stats", "stats links=0 requests=0 pokes=0"}})
         EXPECT_EQ(sim.Command(k.command), k.answer) << k.command;
@@ -240,8 +242,8 @@ TEST(DdeServerProgram, CommandsAndOptions) {
 }
 
 TEST(DdeServerProgram, BadItemFiles) {
-    for (const char* bad : {"T1=1\n", "[Plant]\nT1=1\n", "[Plant|]\n", "[Plant|Boiler1]\nno value\n",
-                            "[Plant|Boiler1]\n=1\n"}) {
+    for (const char* bad : {"T1=1\n", "[Plant]\nT1=1\n", "[Plant|]\n",
+                            "[Plant|Boiler1]\nno value\n", "[Plant|Boiler1]\n=1\n"}) {
         char tmpl[] = "/tmp/nuq-dde-bad-XXXXXX";
         std::string dir = mkdtemp(tmpl);
         std::ofstream(dir + "/items.ini") << bad;

@@ -9,9 +9,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <fcntl.h>
 #include <poll.h>
 #include <string>
 #include <sys/prctl.h>
