@@ -14,6 +14,8 @@
 #include "acquisition/uCommandClasses.h"
 #include "acquisition/uInfoByteClasses.h"
 #include "acquisition/uNuqClasses_Buffer.h"
+#include "acquisition/uOPCMap.h"
+#include "acquisition/uOPCServer.h"
 #include "acquisition/uSMSNotifyConfigClasses.h"
 #include "acquisition/uScriptClasses_Blocks.h"
 #include "foundation/uNuqSettings.h"
@@ -69,11 +71,13 @@ public:
     std::string DDEServiceName;
     std::unique_ptr<TNuqInfoBytes> InfoBytes;  // assigned by the owner
     tCommandDefinition Commands;
+    TOPCMap OPCMap;
     bool SMSNotify = false;
     std::vector<std::string> SMSPhones;
     tSmsNotifyTemplate SMSTemplates;
     std::string GPRSApn, GPRSLogin, GPRSPassword;
     uint8_t GPRSCallMode = 0;
+    std::unique_ptr<TOPCServer> OPCServer;  // made by Start on a DDE link, freed by Stop
 
     PacketBuffer Packet;
     int PacketLength = -1;  // -1 = no packet
@@ -152,9 +156,18 @@ public:
 
     // Link set-up, one of them before Start.
     void SetTCPConnection(const std::string& host, int port);
+    void SetDDEConnection(const std::string& serviceName);
+    // The DDE poll period: at least one second; the timer runs only for Seconds >= 1.
+    void SetRequestInterval(int seconds);
+    TTimer* DDETimer() const { return FDDETimer.get(); }
 
     // Sends a line over the link, in state 2 only; Framed puts it in "<" ">".
     void SendText(const std::string& text, bool framed);
+    // Writes one DDE item, in state 2 only, and reports it through OnDataSent.
+    void WriteOPCValue(const std::string& path, const std::string& item, const std::string& value);
+    // Reads every mapped item and builds the synthetic packet as hex text;
+    // '' when any read fails or a value does not convert.
+    std::string ReadOPCValues();
 
     // The object's state line, and its SMS report.
     std::string StateText() const;
@@ -183,6 +196,8 @@ private:
     void StartReconnectTimer();
     void ReconnectTick();
     void AttachSocketEvents();
+    void PollDDE();
+    void OpenDDEItems();
     uint32_t ReconnectQuickMs() const;
     uint32_t ReconnectLongMs() const;
     int MaxConnectTry() const;
@@ -203,6 +218,7 @@ private:
 
     std::unique_ptr<TClientSocket> Socket;
     std::unique_ptr<TTimer> ReconnectTimer;
+    std::unique_ptr<TTimer> FDDETimer;
 
     std::unique_ptr<TTimer> FRequestTimer;
     TTimer FAnswerTimer;

@@ -2,7 +2,10 @@
 
 #include "acquisition/uNuqClasses.h"
 
+#include "foundation/uNuqUtils.h"
 #include "foundation/uTrace.h"
+
+#include <algorithm>
 #include "platform/Cp1251.h"
 
 namespace nuq {
@@ -75,6 +78,13 @@ void TBoilerRoom::SendOnLink(const std::string& line) {
 void TBoilerRoom::StartLink() {
     switch (LinkKind) {
     case lkTCP: TryConnect(); break;
+    case lkDDE:
+        OPCServer = std::make_unique<TOPCServer>(DDEServiceName);
+        OpenDDEItems();
+        SetState(bsConnected);
+        LinkMessage("OPC/DDE клиент для ", " запущен", smInfo);
+        SetRequestInterval(DDEPeriod);
+        break;
     default: break;  // the modem manager starts objects on modem links
     }
 }
@@ -93,19 +103,35 @@ void TBoilerRoom::StopLink() {
         SetState(bsNotConnected);
         LinkMessage("Соединение с ", " разорвано", smInfo);
         break;
+    case lkDDE:
+        if (FDDETimer) FDDETimer->SetEnabled(false);
+        OPCServer.reset();
+        SetState(bsNotConnected);
+        LinkMessage("OPC/DDE клиент для ", " отключен", smInfo);
+        break;
     default: break;
     }
 }
 
 void TBoilerRoom::PauseLink() {
     if (ReconnectTimer) ReconnectTimer->SetEnabled(false);
+    if (LinkKind == lkDDE) SetState(bsUndefined);
 }
 
-void TBoilerRoom::EnableLinkTimer(bool) {}
+void TBoilerRoom::EnableLinkTimer(bool enable) {
+    if (LinkKind == lkDDE && FDDETimer) FDDETimer->SetEnabled(enable);
+}
 
-void TBoilerRoom::RestartLinkTimer() {}
+void TBoilerRoom::RestartLinkTimer() {
+    if (LinkKind == lkDDE && FDDETimer) {
+        FDDETimer->SetEnabled(false);
+        FDDETimer->SetEnabled(true);
+    }
+}
 
 void TBoilerRoom::ReleaseLinks() {
+    FDDETimer.reset();
+    OPCServer.reset();
     ReconnectTimer.reset();
     if (Socket) {
         Socket->OnConnect = nullptr;
@@ -223,6 +249,94 @@ void TBoilerRoom::ReconnectTick() {
                     " (" + std::to_string(ConnectAttempt) + " из " + std::to_string(MaxConnectTry()) + ")...",
                     smInfo);
     TryConnect();
+}
+
+// DDE link --------------------------------------------------------------------
+
+void TBoilerRoom::SetDDEConnection(const std::string& serviceName) {
+    LinkKind = lkDDE;
+    DDEServiceName = serviceName;
+    State = bsNotConnected;
+    Connected = true;
+    FDDETimer = std::make_unique<TTimer>();
+    FDDETimer->SetOnTimer([this] { PollDDE(); });
+    SetRequestInterval(0);
+}
+
+void TBoilerRoom::SetRequestInterval(int seconds) {
+    if (!FDDETimer) return;
+    FDDETimer->SetInterval(uint32_t(std::max(seconds, 1)) * 1000u);
+    FDDETimer->SetEnabled(seconds >= 1);
+}
+
+// Opens the conversation of every item the object uses; the values are dropped.
+void TBoilerRoom::OpenDDEItems() {
+    std::string value;
+    for (int i = 0; i < Commands.Count(); ++i) {
+        const tCommandDefinitionItem& c = *Commands.Items(i);
+        OPCServer->ReadItem(c.VarPath, c.VarName, value);
+    }
+    for (int i = 0; i < OPCMap.States.Count(); ++i) {
+        const TOPCMapState& st = *OPCMap.States.GetItem(i);
+        OPCServer->ReadItem(st.Path, st.Item, value);
+    }
+    for (int i = 0; i < OPCMap.Vars.Count(); ++i) {
+        const TOPCMapVar& v = *OPCMap.Vars.GetItem(i);
+        OPCServer->ReadItem(v.Path, v.Name, value);
+    }
+}
+
+void TBoilerRoom::PollDDE() {
+    const std::string text = ReadOPCValues();
+    if (OnData) OnData(*this, text);
+}
+
+std::string TBoilerRoom::ReadOPCValues() {
+    TMutexHold hold(OPCRMMutex);
+    if (!OPCServer) return {};
+    try {
+        std::string value;
+        for (int i = 0; i < OPCMap.States.Count(); ++i) {
+            TOPCMapState& st = *OPCMap.States.GetItem(i);
+            if (!st.HasSource()) continue;
+            if (!OPCServer->ReadItem(st.Path, st.Item, value)) return {};
+            int v;
+            if (!TryStrToInt(Trim(value), v)) return {};
+            st.Value = v;
+        }
+        for (int i = 0; i < OPCMap.Vars.Count(); ++i) {
+            TOPCMapVar& var = *OPCMap.Vars.GetItem(i);
+            if (!OPCServer->ReadItem(var.Path, var.Name, value)) return {};
+            std::string number = Trim(value);
+            for (char& c : number)
+                if (c == ',' || c == '.') c = DecimalSeparator;
+            double d;
+            if (!TryStrToFloat(number, d)) return {};
+            var.Value = float(d);
+        }
+        std::string hex;
+        ByteListToHex(OPCMap.BuildPacket(), hex);
+        return hex;
+    } catch (const std::exception& e) {
+        // A map that cannot make a sound packet gives no packet at all.
+        Trace("DDE: " + std::string(e.what()));
+        return {};
+    }
+}
+
+void TBoilerRoom::WriteOPCValue(const std::string& path, const std::string& item, const std::string& value) {
+    if (State != bsConnected) return;
+    bool sent = false;
+    {
+        TMutexHold hold(OPCRMMutex);
+        try {
+            // The server's answer counts: a write it refused is not reported as sent.
+            sent = LinkKind == lkDDE && OPCServer && OPCServer->WriteItem(path, item, value);
+        } catch (const std::exception&) {
+            sent = false;
+        }
+    }
+    if (OnDataSent) OnDataSent(*this, path + "." + item + " = " + value, sent);
 }
 
 } // namespace nuq
