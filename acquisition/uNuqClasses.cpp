@@ -67,30 +67,41 @@ void TBoilerRoom::LoadScript(const std::string& script) {
 }
 
 void TBoilerRoom::DecodePacket(const PacketBuffer& buffer, int length) {
-    const int count = std::clamp(length, 0, PacketBufferSize);
-    TMutexHold hold(SIPMutex);
-    // The caller may pass this object's own buffer: copy before filling.
-    PacketBuffer copy;
-    std::memcpy(copy.data(), buffer.data(), size_t(count));
-    Packet.fill(0xFF);
-    std::memcpy(Packet.data(), copy.data(), size_t(count));
-    PacketLength = count;
-    DecodeBlocks();
+    DecodePacket(std::string_view(reinterpret_cast<const char*>(buffer.data()),
+                                  size_t(std::clamp(length, 0, PacketBufferSize))));
 }
 
 void TBoilerRoom::DecodePacket(std::string_view bytes) {
-    const int count = int(std::min<size_t>(bytes.size(), PacketBufferSize));
-    PacketBuffer buffer;
-    std::memcpy(buffer.data(), bytes.data(), size_t(count));
-    DecodePacket(buffer, count);
+    const size_t count = std::min<size_t>(bytes.size(), PacketBufferSize);
+    TMutexHold hold(SIPMutex);
+    // The caller may pass this object's own buffer: copy before filling.
+    // The copy lives on the heap, as decodes of several objects can nest.
+    const std::string copy(bytes.substr(0, count));
+    Packet.fill(0xFF);
+    std::memcpy(Packet.data(), copy.data(), count);
+    PacketLength = int(count);
+    DecodeBlocks();
 }
+
+namespace {
+// Decodes running on this thread, outermost first.
+thread_local int decodeDepth = 0;
+} // namespace
 
 void TBoilerRoom::DecodeBlocks() {
     const uint64_t generation = ++DecodeGeneration;
     auto byteAt = [this](int index) -> uint8_t { return Packet[size_t(index)]; };
+    struct Depth {
+        Depth() { ++decodeDepth; }
+        ~Depth() { --decodeDepth; }
+    } depth;
+    const bool outermost = decodeDepth == 1;
     // Blocks are walked by index: a handler run between blocks may add some.
     for (int i = 0; i < Blocks.Count(); ++i) {
-        ProcessMessages();
+        // Only the outermost decode lets the loop run: a decode started from
+        // inside that pass runs straight through, so packets of many objects
+        // arriving together cannot nest decodes without bound.
+        if (outermost) ProcessMessages();
         if (generation != DecodeGeneration) return;  // a newer packet was decoded meanwhile
         if (i >= Blocks.Count()) break;
         tBlock& block = Blocks.Items(i);

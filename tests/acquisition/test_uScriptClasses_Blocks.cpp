@@ -264,3 +264,26 @@ TEST(Blocks, MessageLoopBetweenBlocks) {
     EXPECT_EQ(Text(room.Blocks.Items(1)), "8");
     EXPECT_EQ(Text(room.Blocks.Items(2)), "9");
 }
+
+// Packets of many objects arriving together: a decode started from inside
+// another's message pass runs straight through, so decodes nest one deep at most.
+TEST(Blocks, NestedDecodesOfOtherObjectsDoNotPump) {
+    std::vector<std::unique_ptr<TBoilerRoom>> rooms;
+    for (int r = 0; r < 50; ++r) {
+        rooms.push_back(std::make_unique<TBoilerRoom>());
+        for (int i = 1; i <= 4; ++i) AddBlock<tByteBlock>(*rooms.back(), 1, i);
+    }
+    int deepest = 0, depth = 0;
+    // Each decode queues the next object's packet, as sockets with data would.
+    for (size_t r = 1; r < rooms.size(); ++r)
+        PostCall([&, r] {
+            ++depth;
+            deepest = std::max(deepest, depth);
+            rooms[r]->DecodePacket(Bytes({int(r), 2, 3, 4}));
+            --depth;
+        });
+    rooms[0]->DecodePacket(Bytes({1, 2, 3, 4}));
+    while (deepest == 0 || depth > 0) ProcessMessages();
+    EXPECT_EQ(deepest, 1);
+    for (size_t r = 1; r < rooms.size(); ++r) EXPECT_EQ(Text(rooms[r]->Blocks.Items(0)), std::to_string(r));
+}
