@@ -191,11 +191,15 @@ bool TSerialDevice::Configure(const TSerialSettings& s) {
     tio.c_cc[VSTOP] = cc_t(s.XoffChar);
 
     if (::tcsetattr(FFd, TCSANOW, &tio) != 0) return false;
-    // tcsetattr succeeds when any part took; a driver drops what it cannot do.
-    struct termios got;
-    if (::tcgetattr(FFd, &got) != 0) return false;
-    const tcflag_t wanted = CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS;
-    if ((got.c_cflag & wanted) != (tio.c_cflag & wanted)) return Fail(EOPNOTSUPP);
+    // tcsetattr succeeds when any part took; a UART driver drops what it
+    // cannot do. A line without modem lines is a pseudo-terminal, which
+    // carries bytes rather than frames and always reports eight bits, no parity.
+    if (lines) {
+        struct termios got;
+        if (::tcgetattr(FFd, &got) != 0) return false;
+        const tcflag_t wanted = CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS;
+        if ((got.c_cflag & wanted) != (tio.c_cflag & wanted)) return Fail(EOPNOTSUPP);
+    }
     if (speed == B0 && !detail::SerialSetCustomSpeed(FFd, s.Baudrate)) return false;
 
     if (lines) {
