@@ -129,6 +129,35 @@ void TSerialDevice::Close() {
     FPath.clear();
 }
 
+bool SerialFramingFlags(const TSerialSettings& s, uint32_t& cflag) {
+    tcflag_t f = 0;
+    switch (s.DataBits) {
+    case 5: f |= CS5; break;
+    case 6: f |= CS6; break;
+    case 7: f |= CS7; break;
+    case 8: f |= CS8; break;
+    default: return Fail(EINVAL);
+    }
+    switch (s.StopBits) {
+    case 0: break;
+    case 1:  // a UART gives one and a half stop bits for "two" with five data bits
+        if (s.DataBits != 5) return Fail(EINVAL);
+        f |= CSTOPB;
+        break;
+    case 2: f |= CSTOPB; break;
+    default: return Fail(EINVAL);
+    }
+    switch (s.Parity) {
+    case TSerialParity::None: break;
+    case TSerialParity::Odd: f |= PARENB | PARODD; break;
+    case TSerialParity::Even: f |= PARENB; break;
+    case TSerialParity::Mark: f |= PARENB | PARODD | CMSPAR; break;
+    case TSerialParity::Space: f |= PARENB | CMSPAR; break;
+    }
+    cflag = uint32_t(f);
+    return true;
+}
+
 bool TSerialDevice::Configure(const TSerialSettings& s) {
     if (FFd < 0) return Fail(EBADF);
     struct termios tio;
@@ -144,31 +173,9 @@ bool TSerialDevice::Configure(const TSerialSettings& s) {
     ::cfsetispeed(&tio, speed == B0 ? B38400 : speed);
     ::cfsetospeed(&tio, speed == B0 ? B38400 : speed);
 
-    tio.c_cflag &= ~CSIZE;
-    switch (s.DataBits) {
-    case 5: tio.c_cflag |= CS5; break;
-    case 6: tio.c_cflag |= CS6; break;
-    case 7: tio.c_cflag |= CS7; break;
-    case 8: tio.c_cflag |= CS8; break;
-    default: return Fail(EINVAL);
-    }
-    switch (s.StopBits) {
-    case 0: tio.c_cflag &= ~CSTOPB; break;
-    case 1:  // a UART gives one and a half stop bits for "two" with five data bits
-        if (s.DataBits != 5) return Fail(EINVAL);
-        tio.c_cflag |= CSTOPB;
-        break;
-    case 2: tio.c_cflag |= CSTOPB; break;
-    default: return Fail(EINVAL);
-    }
-    tio.c_cflag &= ~(PARENB | PARODD | CMSPAR);
-    switch (s.Parity) {
-    case TSerialParity::None: break;
-    case TSerialParity::Odd: tio.c_cflag |= PARENB | PARODD; break;
-    case TSerialParity::Even: tio.c_cflag |= PARENB; break;
-    case TSerialParity::Mark: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
-    case TSerialParity::Space: tio.c_cflag |= PARENB | CMSPAR; break;
-    }
+    uint32_t framing = 0;
+    if (!SerialFramingFlags(s, framing)) return false;
+    tio.c_cflag &= ~(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR);
     if (s.ParityCheck) tio.c_iflag |= INPCK;
 
     // Facilities termios has no word for.
@@ -179,6 +186,10 @@ bool TSerialDevice::Configure(const TSerialSettings& s) {
 
     bool hardwareFlow = s.OutCtsFlow || s.Rts == TSerialLineControl::Handshake;
     bool lines = HasModemLines();
+    // A line without modem lines is a pseudo-terminal: it carries bytes, not
+    // frames, always stands at eight bits without parity, and the C library
+    // calls any other request a failure.
+    tio.c_cflag |= lines ? tcflag_t(framing) : tcflag_t(CS8);
     if (hardwareFlow) {
         if (!lines) return Fail(EOPNOTSUPP);  // no CTS to follow on this line
         tio.c_cflag |= CRTSCTS;
@@ -191,9 +202,7 @@ bool TSerialDevice::Configure(const TSerialSettings& s) {
     tio.c_cc[VSTOP] = cc_t(s.XoffChar);
 
     if (::tcsetattr(FFd, TCSANOW, &tio) != 0) return false;
-    // tcsetattr succeeds when any part took; a UART driver drops what it
-    // cannot do. A line without modem lines is a pseudo-terminal, which
-    // carries bytes rather than frames and always reports eight bits, no parity.
+    // tcsetattr succeeds when any part took; a UART driver drops what it cannot do.
     if (lines) {
         struct termios got;
         if (::tcgetattr(FFd, &got) != 0) return false;

@@ -58,6 +58,10 @@ struct TSerialSettings {
 // result means no device can have that name.
 std::string ResolveSerialName(std::string_view name);
 
+// The termios framing bits (size, stop bits, parity) Settings ask for;
+// EINVAL for a frame termios cannot describe.
+bool SerialFramingFlags(const TSerialSettings& settings, uint32_t& cflag);
+
 // The 32-bit error number and the system's text for it.
 std::string SysErrorText(int error);
 

@@ -80,18 +80,17 @@ TEST(SerialDevice, ConfigureLineSettings) {
         tcflag_t Expect;  // cflag bits that must be set
         int Error;        // 0 for success
     };
-    // A pseudo-terminal keeps these bits; it forces eight bits without parity.
-    const tcflag_t mask = CSTOPB | PARODD | CMSPAR;
-    for (auto c : {Case{9600, 8, 0, TSerialParity::None, 0, 0},
-                   Case{110, 7, 2, TSerialParity::Even, CSTOPB, 0},
-                   Case{115200, 8, 0, TSerialParity::Odd, PARODD, 0},
-                   Case{19200, 8, 0, TSerialParity::Mark, PARODD | CMSPAR, 0},
-                   Case{19200, 6, 0, TSerialParity::Space, CMSPAR, 0},
-                   Case{14400, 8, 0, TSerialParity::None, 0, 0},
-                   Case{56000, 8, 0, TSerialParity::None, 0, 0},
-                   Case{128000, 8, 0, TSerialParity::None, 0, 0},
-                   Case{256000, 8, 0, TSerialParity::None, 0, 0},
-                   Case{1200, 5, 1, TSerialParity::None, CSTOPB, 0},
+    // The frame asked for; a pseudo-terminal itself always stands at eight bits, no parity.
+    for (auto c : {Case{9600, 8, 0, TSerialParity::None, CS8, 0},
+                   Case{110, 7, 2, TSerialParity::Even, CS7 | CSTOPB | PARENB, 0},
+                   Case{115200, 8, 0, TSerialParity::Odd, CS8 | PARENB | PARODD, 0},
+                   Case{19200, 8, 0, TSerialParity::Mark, CS8 | PARENB | PARODD | CMSPAR, 0},
+                   Case{19200, 6, 0, TSerialParity::Space, CS6 | PARENB | CMSPAR, 0},
+                   Case{14400, 8, 0, TSerialParity::None, CS8, 0},
+                   Case{56000, 8, 0, TSerialParity::None, CS8, 0},
+                   Case{128000, 8, 0, TSerialParity::None, CS8, 0},
+                   Case{256000, 8, 0, TSerialParity::None, CS8, 0},
+                   Case{1200, 5, 1, TSerialParity::None, CS5 | CSTOPB, 0},
                    Case{1200, 8, 1, TSerialParity::None, 0, EINVAL},
                    Case{1200, 4, 0, TSerialParity::None, 0, EINVAL},
                    Case{0, 8, 0, TSerialParity::None, 0, EINVAL}}) {
@@ -109,9 +108,11 @@ TEST(SerialDevice, ConfigureLineSettings) {
             continue;
         }
         ASSERT_TRUE(ok) << SysErrorText(e);
+        uint32_t framing = 0;
+        ASSERT_TRUE(SerialFramingFlags(s, framing));
+        EXPECT_EQ(framing, c.Expect);
         struct termios tio;
         ASSERT_EQ(tcgetattr(pty.Slave, &tio), 0);
-        EXPECT_EQ(tio.c_cflag & mask, c.Expect);
         EXPECT_EQ(tio.c_lflag & (ICANON | ECHO), 0u);  // raw
     }
     struct termios tio;
