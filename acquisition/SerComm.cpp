@@ -194,7 +194,8 @@ void TSerCommWriteThread::Execute(const std::shared_ptr<TSerCommThread>& self) {
             data = Queue.Data.data();
             count = Queue.Count;
             if (count == 0) {
-                DataReady.ResetEvent();
+                // Never clear the signal a closing port gave after setting Terminated.
+                if (!Terminated) DataReady.ResetEvent();
                 continue;
             }
         }
@@ -213,7 +214,7 @@ void TSerCommWriteThread::Execute(const std::shared_ptr<TSerCommThread>& self) {
             {
                 TSerLock lock(Port->FWriteLock);
                 Queue.Count = 0;
-                DataReady.ResetEvent();
+                if (!Terminated) DataReady.ResetEvent();
             }
             Room.SetEvent();
             if (first) Sync(self, EV_ERR, &CloseAbandon);
@@ -224,9 +225,9 @@ void TSerCommWriteThread::Execute(const std::shared_ptr<TSerCommThread>& self) {
             TSerLock lock(Port->FWriteLock);
             Queue.Remove(int(n));
             empty = Queue.Count == 0;
-            if (empty) {
+            if (empty && !Terminated) {
                 DataReady.ResetEvent();
-                if (!Terminated) SetFlag(TxAbandon, false);
+                SetFlag(TxAbandon, false);
             }
         }
         Room.SetEvent();
@@ -384,8 +385,8 @@ void TSerCustomComm::StopThreads() {
             TSerLock lock(FWriteLock);
             stop(*FWriteThread);
             SetFlag(FWriteThread->TxAbandon, true);
+            FWriteThread->DataReady.SetEvent();
         }
-        FWriteThread->DataReady.SetEvent();
     }
     if (FEventThread) stop(*FEventThread);
     // A thread whose handler is running beneath us cannot be waited for: it
