@@ -1,0 +1,709 @@
+#include "acquisition/SerComm.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <thread>
+
+#include "platform/EventLoop.h"
+
+namespace nuq {
+
+namespace {
+
+const char* const PortOpenText = "Can't perform this operation while port is open";
+const char* const BufferFullText = "Output buffer is full. Please check comm status.";
+
+// Completes one of the port's "(%d), %s" texts with an error number and its text.
+std::string FormatError(const std::string& format, int error) {
+    std::string s = format;
+    auto d = s.find("%d");
+    if (d != std::string::npos) s.replace(d, 2, std::to_string(error));
+    auto t = s.find("%s");
+    if (t != std::string::npos) s.replace(t, 2, SysErrorText(error));
+    return s;
+}
+
+// A flag read by Synchronize on another thread.
+void SetFlag(bool& flag, bool value) { std::atomic_ref<bool>(flag).store(value); }
+
+// Priorities are a hint: without the right to raise a thread, it runs at normal priority.
+void ApplyPriority(pid_t tid, TSerThreadPriority p) {
+    static const int niceness[] = {19, 10, 5, 0, -5, -10, -20};
+    if (tid > 0) ::setpriority(PRIO_PROCESS, id_t(tid), niceness[int(p)]);
+}
+
+// The write thread's queue: a block of fixed size with a fill count.
+class TSerCommBuffer {
+public:
+    explicit TSerCommBuffer(int size) : Data(size_t(size > 0 ? size : 0)) {}
+    void Append(const char* bytes, int count) {
+        std::memcpy(Data.data() + Count, bytes, size_t(count));
+        Count += count;
+    }
+    void Remove(int count) {
+        std::memmove(Data.data(), Data.data() + count, size_t(Count - count));
+        Count -= count;
+    }
+    int Size() const { return int(Data.size()); }
+    std::vector<char> Data;
+    int Count = 0;
+};
+
+} // namespace
+
+// What a port thread and the main thread share. The thread object lives
+// while its thread runs or its port holds it, so a thread left running by
+// a close from inside one of its own handlers ends by itself.
+class TSerCommThread {
+public:
+    TSerCommThread(TSerCustomComm* port) : Port(port), Device(&port->FDevice) {}
+    virtual ~TSerCommThread() = default;
+
+    TSerCustomComm* Port;
+    TSerialDevice* Device;
+    std::thread Thread;
+    std::atomic<bool> Terminated{false};
+    std::atomic<bool> InSync{false};  // blocked in a synchronous call
+    bool InHandler = false;           // main thread only: its call is running
+    bool CloseAbandon = false;        // read by Synchronize
+    std::atomic<pid_t> Tid{0};
+    TWakeFd Wake;
+
+    // Runs the port's handling of Mask on the main thread while this thread
+    // waits; false when Abandon became true first.
+    static bool Sync(const std::shared_ptr<TSerCommThread>& self, uint32_t mask,
+                     const bool* abandon) {
+        self->InSync = true;
+        bool done = Synchronize(
+            [self, mask] {
+                if (self->Terminated) return;
+                self->InHandler = true;
+                try {
+                    self->Port->RunEvents(mask);
+                } catch (...) {
+                    // Raised again on the main thread's next pass, so this
+                    // thread is never left waiting for a call that died.
+                    auto e = std::current_exception();
+                    PostCall([e] { std::rethrow_exception(e); });
+                }
+                self->InHandler = false;
+            },
+            abandon);
+        self->InSync = false;
+        return done;
+    }
+};
+
+class TSerCommEventThread : public TSerCommThread {
+public:
+    TSerCommEventThread(TSerCustomComm* port, uint32_t mask)
+        : TSerCommThread(port), Mask(mask), ReadSize(port->FBuffers->ReadSize()) {}
+
+    void Execute(const std::shared_ptr<TSerCommThread>& self);
+
+    uint32_t Mask;
+    int32_t ReadSize;
+    TSerialWaiter Waiter;
+    std::atomic<bool> TxPending{false};  // a direct write waits to be seen drained
+};
+
+class TSerCommWriteThread : public TSerCommThread {
+public:
+    TSerCommWriteThread(TSerCustomComm* port, int size) : TSerCommThread(port), Queue(size) {}
+
+    void Execute(const std::shared_ptr<TSerCommThread>& self);
+
+    TSerWaitEvent DataReady;
+    TSerWaitEvent Room;  // set whenever bytes leave the queue
+    TSerCommBuffer Queue;
+    // A "queue empty" still waiting for the main thread is stale once more
+    // bytes are queued: the new bytes give their own.
+    bool TxAbandon = false;
+};
+
+void TSerCommEventThread::Execute(const std::shared_ptr<TSerCommThread>& self) {
+    const uint32_t lineEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
+    uint32_t lines = 0;
+    bool watchLines = (Mask & lineEvents) && Device->GetModemStatus(lines);
+    bool watchDevice = true;
+    while (!Terminated) {
+        // Modem lines and a draining direct write have no descriptor to wait on: look often.
+        int timeout = (watchDevice && watchLines) || TxPending ? 20 : -1;
+        unsigned r = Waiter.Wait(timeout);
+        if (r & TSerialWaiter::Woken) Wake.Clear();
+        if (Terminated) break;
+        uint32_t events = 0;
+        if (watchDevice) {
+            bool lost = r & TSerialWaiter::HangUp;
+            if (r & TSerialWaiter::Input) {
+                int n = Device->InQueue();
+                if (n < 0 && errno == EIO) lost = true;
+                if (n > 0) {
+                    events |= EV_RXCHAR;
+                    if (ReadSize > 0 && int64_t(n) * 10 >= int64_t(ReadSize) * 8)
+                        events |= EV_RX80FULL;
+                }
+            }
+            if (!lost) {
+                bool brk = false;
+                if (Device->LineErrorsChanged(brk)) events |= EV_ERR;
+                if (brk) events |= EV_BREAK;
+                uint32_t now = 0;
+                if (watchLines && Device->GetModemStatus(now)) {
+                    uint32_t changed = now ^ lines;
+                    if (changed & MS_CTS_ON) events |= EV_CTS;
+                    if (changed & MS_DSR_ON) events |= EV_DSR;
+                    if (changed & MS_RLSD_ON) events |= EV_RLSD;
+                    if (changed & now & MS_RING_ON) events |= EV_RING;
+                    lines = now;
+                }
+            }
+            events &= Mask;
+            if (lost) {
+                // Told once, whether or not errors are watched; the device is
+                // not waited on again, so a dead line cannot keep us spinning.
+                Waiter.DropDevice();
+                watchDevice = false;
+                if (Device->MarkLost()) events |= EV_ERR;
+            }
+        }
+        if (TxPending) {
+            int out = Device->OutQueue();
+            if (out <= 0) {
+                TxPending = false;
+                events |= EV_TXEMPTY & Mask;
+            }
+        }
+        if (events) Sync(self, events, &CloseAbandon);
+    }
+}
+
+void TSerCommWriteThread::Execute(const std::shared_ptr<TSerCommThread>& self) {
+    for (;;) {
+        DataReady.WaitFor(SerInfinite);
+        if (Terminated) return;
+        const char* data;
+        int count;
+        {
+            TSerLock lock(Port->FWriteLock);
+            data = Queue.Data.data();
+            count = Queue.Count;
+            if (count == 0) {
+                // Never clear the signal a closing port gave after setting Terminated.
+                if (!Terminated) DataReady.ResetEvent();
+                continue;
+            }
+        }
+        // Appends only add behind Count and removal is ours, so the bytes
+        // being written stay where they are without the lock.
+        ssize_t n = Device->Write(data, size_t(count));
+        if (n == 0) {
+            if (Device->WaitWritable(Wake.Handle(), -1) == TSerialDevice::TWaitResult::Woken)
+                Wake.Clear();
+            continue;
+        }
+        if (n < 0) {
+            // The device refuses output for good: drop what waits, say so
+            // once, and let further writes fail at once.
+            bool first = Device->MarkLost();
+            {
+                TSerLock lock(Port->FWriteLock);
+                Queue.Count = 0;
+                if (!Terminated) DataReady.ResetEvent();
+            }
+            Room.SetEvent();
+            if (first) Sync(self, EV_ERR, &CloseAbandon);
+            continue;
+        }
+        bool empty;
+        {
+            TSerLock lock(Port->FWriteLock);
+            Queue.Remove(int(n));
+            empty = Queue.Count == 0;
+            if (empty && !Terminated) {
+                DataReady.ResetEvent();
+                SetFlag(TxAbandon, false);
+            }
+        }
+        Room.SetEvent();
+        if (empty) Sync(self, EV_TXEMPTY, &TxAbandon);
+    }
+}
+
+uint32_t BaudrateValue(TSerBaudrate rate) {
+    static const uint32_t values[] = {0,     110,   300,   600,    1200,   2400,   4800,   9600,
+                                      14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
+    return values[rate];
+}
+
+uint32_t EventBits(const TSerCommEvents& events) {
+    static const uint32_t bits[] = {EV_BREAK, EV_CTS,    EV_DSR,    EV_ERR,      EV_RING,
+                                    EV_RLSD,  EV_RXCHAR, EV_TXEMPTY, EV_RXFLAG, EV_PERR,
+                                    EV_RX80FULL, EV_EVENT1, EV_EVENT2};
+    uint32_t mask = 0;
+    for (int e = ceBreak; e <= ceEvent2; ++e)
+        if (events.Contains(TSerCommEvent(e))) mask |= bits[e];
+    return mask;
+}
+
+// ---- attached components
+
+TSerCommComponent::TSerCommComponent() {
+    FDispatcher.Owner = this;
+    FDispatcher.OnEvents = [this](uint32_t mask) { CommEvents(mask); };
+    FDispatcher.OnRxBuf = [this](const char* bytes, int count) { CommRxBuf(bytes, count); };
+}
+
+TSerCommComponent::~TSerCommComponent() { SetComm(nullptr); }
+
+void TSerCommComponent::SetComm(TSerCustomComm* comm) {
+    if (FDispatcher.Comm == comm) return;
+    if (FDispatcher.Comm) FDispatcher.Comm->Detach(&FDispatcher);
+    FDispatcher.Comm = comm;
+    if (comm) comm->Attach(&FDispatcher);
+}
+
+// ---- the port
+
+TSerCustomComm::TSerCustomComm()
+    : FEventChars(std::make_unique<TSerEventChars>()),
+      FFlowControl(std::make_unique<TSerFlowControl>()),
+      FBuffers(std::make_unique<TSerBuffers>()) {
+    FEventChars->OnChange = [this](TSerPersistent&) { ApplySettings(); };
+    FFlowControl->OnChange = [this](TSerPersistent&) { ApplySettings(); };
+    FBuffers->OnChange = [this](TSerPersistent&) { CheckClosed(); };
+}
+
+TSerCustomComm::~TSerCustomComm() {
+    FDestroying = true;
+    *FAlive = false;
+    Close();
+    while (!FDispatchers.empty()) {
+        TSerDispatcher* d = FDispatchers.back();
+        FDispatchers.pop_back();
+        d->Comm = nullptr;
+    }
+}
+
+void TSerCustomComm::CheckClosed() const {
+    if (IsOpen()) throw ESerCommError(PortOpenText);
+}
+
+void TSerCustomComm::RaiseLastError(const std::string& format) const {
+    throw ESerCommError(FormatError(format, errno));
+}
+
+std::string TSerCustomComm::FormattedDeviceName() const {
+    std::string s;
+    for (size_t i = 0; i < FDeviceName.size(); ++i) {
+        if (FDeviceName[i] == '%' && i + 1 < FDeviceName.size()) {
+            char c = FDeviceName[i + 1];
+            if (c == 'd') {
+                s += std::to_string(FPortNum);
+                ++i;
+                continue;
+            }
+            if (c == '%') {
+                s += '%';
+                ++i;
+                continue;
+            }
+        }
+        s += FDeviceName[i];
+    }
+    return s;
+}
+
+void TSerCustomComm::Open() {
+    CheckClosed();
+    try {
+        OpenDevice();
+        CreateThreads();
+    } catch (...) {
+        StopThreads();
+        FDevice.Close();
+        throw;
+    }
+    if (OnOpen) OnOpen(*this);
+}
+
+void TSerCustomComm::OpenDevice() {
+    std::string name = FormattedDeviceName();
+    if (!FDevice.Open(name)) {
+        int e = errno;
+        std::string shown = name.substr(0, 4) == "\\\\.\\" ? name.substr(4) : name;
+        if (e == ENOENT) throw ESerCommError("Specified device not found (" + shown + ").");
+        throw ESerCommError("Can't open specified device " + shown + " (Error " +
+                            std::to_string(e) + ", " + SysErrorText(e) + ")");
+    }
+    // The driver's queues and read time-outs need no setting here: the
+    // device is read without waiting, as those time-outs asked for.
+    if (FUpdateDCB && !FDevice.Configure(MakeSettings())) RaiseLastError("Error writing dcb (%d), %s");
+    FEventMask = EventBits(FMonitorEvents);
+    if (!FDirectWrite) FEventMask &= ~EV_TXEMPTY;  // the write thread tells that itself
+}
+
+void TSerCustomComm::CreateThreads() {
+    if (FEventMask != 0) {
+        auto t = std::make_shared<TSerCommEventThread>(this, FEventMask);
+        if (!t->Wake.Valid() || !t->Waiter.Init(FDevice.Handle(), t->Wake.Handle()))
+            RaiseLastError(" Error setting EventMask (%d), %s");
+        FEventThread = t;
+        TSerThreadPriority p = FEventPriority;
+        t->Thread = std::thread([t, p] {
+            t->Tid = ::gettid();
+            ApplyPriority(t->Tid, p);
+            t->Execute(t);
+        });
+    }
+    if (!FDirectWrite) {
+        auto t = std::make_shared<TSerCommWriteThread>(this, FBuffers->WriteSize());
+        if (!t->Wake.Valid()) RaiseLastError("Error initializing buffers (%d), %s");
+        FWriteThread = t;
+        TSerThreadPriority p = FWritePriority;
+        t->Thread = std::thread([t, p] {
+            t->Tid = ::gettid();
+            ApplyPriority(t->Tid, p);
+            t->Execute(t);
+        });
+    }
+}
+
+void TSerCustomComm::StopThreads() {
+    auto stop = [](TSerCommThread& t) {
+        t.Terminated = true;
+        SetFlag(t.CloseAbandon, true);
+        t.Wake.Signal();
+    };
+    if (FWriteThread) {
+        {
+            TSerLock lock(FWriteLock);
+            stop(*FWriteThread);
+            SetFlag(FWriteThread->TxAbandon, true);
+            FWriteThread->DataReady.SetEvent();
+        }
+    }
+    if (FEventThread) stop(*FEventThread);
+    // A thread whose handler is running beneath us cannot be waited for: it
+    // is blocked in that very call, and ends by itself once the call returns,
+    // touching neither the port nor the device again.
+    auto finish = [](auto& t) {
+        if (!t) return;
+        if (t->Thread.joinable()) {
+            if (t->InSync && t->InHandler) t->Thread.detach();
+            else t->Thread.join();
+        }
+        t.reset();
+    };
+    finish(FWriteThread);
+    finish(FEventThread);
+}
+
+void TSerCustomComm::Close() {
+    if (!IsOpen()) return;
+    {
+        TSerLock lock(FReadLock);
+        StopThreads();
+        FDevice.Close();
+    }
+    if (!FDestroying && OnClose) OnClose(*this);
+}
+
+int TSerCustomComm::Write(const char* bytes, int count) {
+    if (!IsOpen() || count <= 0) return 0;
+    if (FDevice.Lost()) throw ESerCommError(FormatError("Write error (%d), %s", EIO));
+    const TSerBuffers& b = *FBuffers;
+    TSerTimeout timeout;
+    StartTimeout(timeout, uint32_t(b.WriteTimeout()));
+    if (FDirectWrite) {
+        TSerLock lock(FWriteLock);
+        int done = 0;
+        while (done < count) {
+            ssize_t n = FDevice.Write(bytes + done, size_t(count - done));
+            if (n < 0) RaiseLastError("Write error (%d), %s");
+            done += int(n);
+            if (done == count || n > 0) continue;
+            if (TimedOut(timeout)) break;
+            uint32_t left = timeout.Duration - TimeoutElapsed(timeout, GetTickCount());
+            if (FDevice.WaitWritable(-1, int(left > 0x7FFFFFFF ? 0x7FFFFFFF : left)) ==
+                TSerialDevice::TWaitResult::Failed)
+                RaiseLastError("Write error (%d), %s");
+        }
+        // What did go out is counted: calling it nothing would have it sent twice.
+        if (done > 0 && FEventThread && (FEventMask & EV_TXEMPTY)) {
+            FEventThread->TxPending = true;
+            FEventThread->Wake.Signal();
+        }
+        return done;
+    }
+    TSerCommWriteThread& w = *FWriteThread;
+    // A block larger than the whole queue can never fit: no use waiting for room.
+    if (count > w.Queue.Size()) throw ESerCommError(BufferFullText);
+    for (;;) {
+        {
+            TSerLock lock(FWriteLock);
+            if (w.Queue.Count + count <= w.Queue.Size()) {
+                w.Queue.Append(bytes, count);
+                SetFlag(w.TxAbandon, true);
+                w.DataReady.SetEvent();
+                return count;
+            }
+            w.Room.ResetEvent();
+        }
+        if (FDevice.Lost()) throw ESerCommError(FormatError("Write error (%d), %s", EIO));
+        if (TimedOut(timeout)) throw ESerCommError(BufferFullText);
+        w.Room.WaitFor(10);
+    }
+}
+
+bool TSerCustomComm::WriteText(const std::string& s) {
+    return Write(s.data(), int(s.size())) == int(s.size());
+}
+
+int TSerCustomComm::Read(char* bytes, int count) {
+    if (!IsOpen() || count <= 0) return 0;
+    TSerLock lock(FReadLock);
+    // Bytes that have arrived are taken at once; there is nothing to wait for.
+    ssize_t n = FDevice.Read(bytes, size_t(count));
+    if (n < 0) RaiseLastError("Read error (%d), %s");
+    return int(n);
+}
+
+void TSerCustomComm::ReadText(std::string& s) {
+    int n = InQueCount();
+    s.clear();
+    if (n < 1) return;
+    s.resize(size_t(n));
+    s.resize(size_t(Read(s.data(), n)));
+}
+
+int TSerCustomComm::InQueCount() {
+    if (!IsOpen()) return 0;
+    TSerLock lock(FReadLock);
+    int n = FDevice.InQueue();
+    return n > 0 ? n : 0;  // a hung-up device has nothing to read
+}
+
+void TSerCustomComm::GetStatus(uint32_t& errors, TSerialStatus& status) {
+    TSerLock lock(FReadLock);
+    errors = 0;
+    status = {};
+    if (!IsOpen()) return;
+    if (!FDevice.GetStatus(status)) RaiseLastError("Error retrieving statistics (%d), %s");
+    errors = status.Errors;
+}
+
+void TSerCustomComm::Loaded() {
+    if (AutoOpen) Open();
+}
+
+// ---- event handling on the main thread
+
+void TSerCustomComm::RunEvents(uint32_t mask) {
+    auto alive = FAlive;
+    if (mask & EV_RXCHAR) {
+        HandleRxChar();
+        mask &= ~EV_RXCHAR;
+        if (!*alive || !IsOpen()) return;
+    }
+    if (mask) HandleEvents(mask);
+}
+
+void TSerCustomComm::HandleRxChar() {
+    int n = InQueCount();
+    if (n <= 0) return;
+    if (!FDispatchers.empty()) {
+        std::vector<char> bytes(static_cast<size_t>(n));
+        int got = Read(bytes.data(), n);
+        if (got > 0) DispatchRxBuf(bytes.data(), got);
+    } else if (OnRxChar) {
+        OnRxChar(*this, n);
+    }
+}
+
+bool TSerCustomComm::Fire(const TNotifyEvent& event) {
+    auto alive = FAlive;
+    if (event) event(*this);
+    return *alive && IsOpen();
+}
+
+void TSerCustomComm::HandleEvents(uint32_t mask) {
+    auto alive = FAlive;
+    auto goOn = [&] { return *alive && IsOpen(); };
+    if (mask & EV_ERR) {
+        uint32_t errors;
+        TSerialStatus status;
+        GetStatus(errors, status);
+        if (errors && OnError) {
+            OnError(*this, errors);
+            if (!goOn()) return;
+        }
+    }
+    if (!FDispatchers.empty()) {
+        DispatchEvents(mask);
+        if (!goOn()) return;
+    }
+    const std::pair<uint32_t, TNotifyEvent TSerCustomComm::*> order[] = {
+        {EV_RXFLAG, &TSerCustomComm::OnRxFlag},     {EV_CTS, &TSerCustomComm::OnCts},
+        {EV_DSR, &TSerCustomComm::OnDsr},           {EV_RING, &TSerCustomComm::OnRing},
+        {EV_RLSD, &TSerCustomComm::OnRlsd},         {EV_TXEMPTY, &TSerCustomComm::OnTxEmpty},
+        {EV_BREAK, &TSerCustomComm::OnBreak},       {EV_PERR, &TSerCustomComm::OnPErr},
+        {EV_RX80FULL, &TSerCustomComm::OnRx80Full}, {EV_EVENT1, &TSerCustomComm::OnEvent1},
+        {EV_EVENT2, &TSerCustomComm::OnEvent2},
+    };
+    for (const auto& [bit, event] : order)
+        if ((mask & bit) && (this->*event) && !Fire(this->*event)) return;
+}
+
+void TSerCustomComm::DispatchEvents(uint32_t mask) {
+    auto alive = FAlive;
+    for (size_t i = 0; i < FDispatchers.size(); ++i) {
+        TSerDispatcher* d = FDispatchers[i];
+        if (d->Active && d->OnEvents) d->OnEvents(mask);
+        if (!*alive) return;
+    }
+}
+
+void TSerCustomComm::DispatchRxBuf(const char* bytes, int count) {
+    auto alive = FAlive;
+    for (size_t i = 0; i < FDispatchers.size(); ++i) {
+        TSerDispatcher* d = FDispatchers[i];
+        if (d->Active && d->OnRxBuf) d->OnRxBuf(bytes, count);
+        if (!*alive) return;
+    }
+    if (OnRxBuf) OnRxBuf(*this, bytes, count);
+}
+
+void TSerCustomComm::Attach(TSerDispatcher* d) { FDispatchers.push_back(d); }
+
+void TSerCustomComm::Detach(TSerDispatcher* d) {
+    for (auto it = FDispatchers.begin(); it != FDispatchers.end(); ++it)
+        if (*it == d) {
+            FDispatchers.erase(it);
+            return;
+        }
+}
+
+// ---- settings
+
+TSerialSettings TSerCustomComm::MakeSettings() const {
+    TSerialSettings s;
+    s.Baudrate = FBaudrate == brUser ? uint32_t(FUserBaudrate > 0 ? FUserBaudrate : 0)
+                                     : BaudrateValue(FBaudrate);
+    s.DataBits = 4 + int(FDatabits);
+    s.StopBits = FStopbits == sb1 ? 0 : FStopbits == sb15 ? 1 : 2;
+    static const TSerialParity parities[] = {TSerialParity::None, TSerialParity::Odd,
+                                             TSerialParity::Even, TSerialParity::Mark,
+                                             TSerialParity::Space};
+    s.Parity = parities[FParity];
+    s.ParityCheck = FOptions.Contains(coParityCheck);
+    s.ReplaceErrors = FOptions.Contains(coErrorChar);
+    s.NullStrip = FOptions.Contains(coNullStrip);
+    const TSerFlowControl& f = *FFlowControl;
+    s.OutCtsFlow = f.OutCtsFlow();
+    s.OutDsrFlow = f.OutDsrFlow();
+    s.DsrSensitivity = f.DsrSensitivity();
+    static const TSerialLineControl dtr[] = {TSerialLineControl::Disabled,
+                                             TSerialLineControl::Enabled,
+                                             TSerialLineControl::Handshake};
+    static const TSerialLineControl rts[] = {
+        TSerialLineControl::Disabled, TSerialLineControl::Enabled,
+        TSerialLineControl::Handshake, TSerialLineControl::Toggle};
+    s.Dtr = dtr[f.ControlDtr()];
+    s.Rts = rts[f.ControlRts()];
+    s.XonXoffOut = f.XonXoffOut();
+    s.XonXoffIn = f.XonXoffIn();
+    s.XonChar = FEventChars->XonChar();
+    s.XoffChar = FEventChars->XoffChar();
+    return s;
+}
+
+void TSerCustomComm::ApplySettings() {
+    if (IsOpen() && FUpdateDCB && !FDevice.Configure(MakeSettings()))
+        RaiseLastError("Error writing dcb (%d), %s");
+}
+
+void TSerCustomComm::SetBaudrate(TSerBaudrate value) {
+    if (value == FBaudrate) return;
+    FBaudrate = value;
+    if (value != brUser) FUserBaudrate = 0;
+    ApplySettings();
+}
+
+void TSerCustomComm::SetUserBaudrate(int32_t value) {
+    if (value == FUserBaudrate) return;
+    FUserBaudrate = value;
+    FBaudrate = brUser;
+    ApplySettings();
+}
+
+void TSerCustomComm::SetParity(TSerParity value) {
+    if (value == FParity) return;
+    FParity = value;
+    ApplySettings();
+}
+
+void TSerCustomComm::SetDatabits(TSerDatabits value) {
+    if (value == FDatabits) return;
+    FDatabits = value;
+    ApplySettings();
+}
+
+void TSerCustomComm::SetStopbits(TSerStopbits value) {
+    if (value == FStopbits) return;
+    FStopbits = value;
+    ApplySettings();
+}
+
+void TSerCustomComm::SetOptions(TSerCommOptions value) {
+    if (value == FOptions) return;
+    FOptions = value;
+    ApplySettings();
+}
+
+void TSerCustomComm::SetBuffers(const TSerBuffers& value) {
+    CheckClosed();
+    FBuffers->Assign(value);
+}
+
+void TSerCustomComm::SetPortNum(int32_t value) {
+    CheckClosed();
+    FPortNum = value;
+}
+
+void TSerCustomComm::SetDeviceName(const std::string& value) {
+    CheckClosed();
+    FDeviceName = value;
+}
+
+void TSerCustomComm::SetMonitorEvents(TSerCommEvents value) {
+    CheckClosed();
+    FMonitorEvents = value;
+}
+
+void TSerCustomComm::SetDirectWrite(bool value) {
+    CheckClosed();
+    FDirectWrite = value;
+}
+
+void TSerCustomComm::SetUpdateDCB(bool value) {
+    CheckClosed();
+    FUpdateDCB = value;
+}
+
+void TSerCustomComm::SetEventPriority(TSerThreadPriority value) {
+    FEventPriority = value;
+    if (FEventThread) ApplyPriority(FEventThread->Tid, value);
+}
+
+void TSerCustomComm::SetWritePriority(TSerThreadPriority value) {
+    FWritePriority = value;
+    if (FWriteThread) ApplyPriority(FWriteThread->Tid, value);
+}
+
+} // namespace nuq

@@ -1,0 +1,403 @@
+#include "platform/SerialDevice.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace nuq {
+
+namespace detail {
+bool SerialSetCustomSpeed(int fd, uint32_t baudrate);  // SerialDevice_Speed.cpp
+}
+
+namespace {
+
+// Closes Fd without disturbing the errno of the failure being reported.
+void CloseKeepingErrno(int fd) {
+    int e = errno;
+    ::close(fd);
+    errno = e;
+}
+
+bool Fail(int error) {
+    errno = error;
+    return false;
+}
+
+speed_t StandardSpeed(uint32_t baudrate) {
+    struct Entry {
+        uint32_t Rate;
+        speed_t Code;
+    };
+    static const Entry table[] = {
+        {50, B50},         {75, B75},         {110, B110},       {134, B134},
+        {150, B150},       {200, B200},       {300, B300},       {600, B600},
+        {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
+        {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+        {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
+    };
+    for (const auto& e : table)
+        if (e.Rate == baudrate) return e.Code;
+    return B0;
+}
+
+} // namespace
+
+std::string ResolveSerialName(std::string_view name) {
+    if (name.substr(0, 4) == "\\\\.\\") name.remove_prefix(4);
+    bool isCom = name.size() > 3 && (name[0] == 'C' || name[0] == 'c') &&
+                 (name[1] == 'O' || name[1] == 'o') && (name[2] == 'M' || name[2] == 'm');
+    if (isCom) {
+        std::string_view digits = name.substr(3);
+        for (char c : digits)
+            if (c < '0' || c > '9') isCom = false;
+        if (isCom && digits.size() <= 9) {
+            long n = std::strtol(std::string(digits).c_str(), nullptr, 10);
+            if (n < 1) return {};
+            std::string file = "COM" + std::to_string(n);
+            const char* dir = std::getenv("NUQ_PORT_DIR");
+            if (dir && *dir) {
+                std::string path = std::string(dir) + "/" + file;
+                struct stat st;
+                if (::lstat(path.c_str(), &st) == 0) return path;
+            }
+            return "/dev/ttyS" + std::to_string(n - 1);
+        }
+        if (isCom) return {};  // a number no port can have
+    }
+    return std::string(name);
+}
+
+std::string SysErrorText(int error) {
+    char buffer[256];
+    // The GNU variant returns the text, which may not be in Buffer.
+    return strerror_r(error, buffer, sizeof buffer);
+}
+
+bool TSerialDevice::Open(std::string_view name) {
+    Close();
+    std::string path = ResolveSerialName(name);
+    if (path.empty()) return Fail(ENOENT);
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    if (!::isatty(fd)) {
+        ::close(fd);
+        return Fail(ENOTTY);
+    }
+    // Not shared: a second opener is refused, as the port's owner expects.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int e = errno == EWOULDBLOCK ? EBUSY : errno;
+        ::close(fd);
+        return Fail(e);
+    }
+    struct termios tio;
+    if (::tcgetattr(fd, &tio) != 0) {
+        CloseKeepingErrno(fd);
+        return false;
+    }
+    ::cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
+        CloseKeepingErrno(fd);
+        return false;
+    }
+    FFd = fd;
+    FPath = path;
+    FLost = false;
+    FHasCounts = ReadCounts(FCounts);
+    std::memcpy(FEventCounts, FCounts, sizeof FCounts);
+    return true;
+}
+
+void TSerialDevice::Close() {
+    if (FFd < 0) return;
+    ::close(FFd);  // drops the lock with it
+    FFd = -1;
+    FPath.clear();
+}
+
+bool SerialFramingFlags(const TSerialSettings& s, uint32_t& cflag) {
+    tcflag_t f = 0;
+    switch (s.DataBits) {
+    case 5: f |= CS5; break;
+    case 6: f |= CS6; break;
+    case 7: f |= CS7; break;
+    case 8: f |= CS8; break;
+    default: return Fail(EINVAL);
+    }
+    switch (s.StopBits) {
+    case 0: break;
+    case 1:  // a UART gives one and a half stop bits for "two" with five data bits
+        if (s.DataBits != 5) return Fail(EINVAL);
+        f |= CSTOPB;
+        break;
+    case 2: f |= CSTOPB; break;
+    default: return Fail(EINVAL);
+    }
+    switch (s.Parity) {
+    case TSerialParity::None: break;
+    case TSerialParity::Odd: f |= PARENB | PARODD; break;
+    case TSerialParity::Even: f |= PARENB; break;
+    case TSerialParity::Mark: f |= PARENB | PARODD | CMSPAR; break;
+    case TSerialParity::Space: f |= PARENB | CMSPAR; break;
+    }
+    cflag = uint32_t(f);
+    return true;
+}
+
+bool TSerialDevice::Configure(const TSerialSettings& s) {
+    if (FFd < 0) return Fail(EBADF);
+    struct termios tio;
+    if (::tcgetattr(FFd, &tio) != 0) return false;
+    ::cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+
+    speed_t speed = StandardSpeed(s.Baudrate);
+    if (s.Baudrate == 0) return Fail(EINVAL);
+    // A placeholder for a speed termios has no code for; termios2 sets the real one below.
+    ::cfsetispeed(&tio, speed == B0 ? B38400 : speed);
+    ::cfsetospeed(&tio, speed == B0 ? B38400 : speed);
+
+    uint32_t framing = 0;
+    if (!SerialFramingFlags(s, framing)) return false;
+    tio.c_cflag &= ~(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR);
+    if (s.ParityCheck) tio.c_iflag |= INPCK;
+
+    // Facilities termios has no word for.
+    if (s.OutDsrFlow || s.DsrSensitivity || s.ReplaceErrors || s.NullStrip ||
+        s.Dtr == TSerialLineControl::Handshake || s.Dtr == TSerialLineControl::Toggle ||
+        s.Rts == TSerialLineControl::Toggle)
+        return Fail(EOPNOTSUPP);
+
+    bool hardwareFlow = s.OutCtsFlow || s.Rts == TSerialLineControl::Handshake;
+    bool lines = HasModemLines();
+    // A line without modem lines is a pseudo-terminal: it carries bytes, not
+    // frames, always stands at eight bits without parity, and the C library
+    // calls any other request a failure.
+    tio.c_cflag |= lines ? tcflag_t(framing) : tcflag_t(CS8);
+    if (hardwareFlow) {
+        if (!lines) return Fail(EOPNOTSUPP);  // no CTS to follow on this line
+        tio.c_cflag |= CRTSCTS;
+    } else {
+        tio.c_cflag &= ~CRTSCTS;
+    }
+    if (s.XonXoffOut) tio.c_iflag |= IXON;
+    if (s.XonXoffIn) tio.c_iflag |= IXOFF;
+    tio.c_cc[VSTART] = cc_t(s.XonChar);
+    tio.c_cc[VSTOP] = cc_t(s.XoffChar);
+
+    if (::tcsetattr(FFd, TCSANOW, &tio) != 0) return false;
+    // tcsetattr succeeds when any part took; a UART driver drops what it cannot do.
+    if (lines) {
+        struct termios got;
+        if (::tcgetattr(FFd, &got) != 0) return false;
+        const tcflag_t wanted = CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS;
+        if ((got.c_cflag & wanted) != (tio.c_cflag & wanted)) return Fail(EOPNOTSUPP);
+    }
+    if (speed == B0 && !detail::SerialSetCustomSpeed(FFd, s.Baudrate)) return false;
+
+    if (lines) {
+        bool dtr = s.Dtr == TSerialLineControl::Enabled;
+        bool rts = s.Rts == TSerialLineControl::Enabled || hardwareFlow;
+        if (!SetModemLines(dtr, rts)) return false;
+    }
+    return true;
+}
+
+int TSerialDevice::InQueue() const {
+    int n = 0;
+    if (::ioctl(FFd, FIONREAD, &n) != 0) return -1;
+    return n;
+}
+
+int TSerialDevice::OutQueue() const {
+    int n = 0;
+    if (::ioctl(FFd, TIOCOUTQ, &n) != 0) return -1;
+    return n;
+}
+
+ssize_t TSerialDevice::Read(void* buffer, size_t count) const {
+    for (;;) {
+        ssize_t n = ::read(FFd, buffer, count);
+        if (n >= 0) return n;
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN) return 0;
+        return -1;
+    }
+}
+
+ssize_t TSerialDevice::Write(const void* buffer, size_t count) const {
+    for (;;) {
+        ssize_t n = ::write(FFd, buffer, count);
+        if (n >= 0) return n;
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN) return 0;
+        return -1;
+    }
+}
+
+bool TSerialDevice::Purge(bool input, bool output) const {
+    if (!input && !output) return true;
+    return ::tcflush(FFd, input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH) == 0;
+}
+
+TSerialDevice::TWaitResult TSerialDevice::WaitWritable(int wakeFd, int timeoutMs) const {
+    struct pollfd fds[2] = {{FFd, POLLOUT, 0}, {wakeFd, POLLIN, 0}};
+    for (;;) {
+        int n = ::poll(fds, wakeFd >= 0 ? 2 : 1, timeoutMs);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return TWaitResult::Failed;
+        }
+        if (n == 0) return TWaitResult::TimedOut;
+        if (wakeFd >= 0 && fds[1].revents) return TWaitResult::Woken;
+        // A hang-up counts as ready: the write itself then says what went wrong.
+        return TWaitResult::Ready;
+    }
+}
+
+bool TSerialDevice::HasModemLines() const {
+    int bits = 0;
+    return ::ioctl(FFd, TIOCMGET, &bits) == 0;
+}
+
+bool TSerialDevice::SetModemLines(bool dtr, bool rts) const {
+    int on = (dtr ? TIOCM_DTR : 0) | (rts ? TIOCM_RTS : 0);
+    int off = (dtr ? 0 : TIOCM_DTR) | (rts ? 0 : TIOCM_RTS);
+    if (on && ::ioctl(FFd, TIOCMBIS, &on) != 0) return false;
+    if (off && ::ioctl(FFd, TIOCMBIC, &off) != 0) return false;
+    return true;
+}
+
+bool TSerialDevice::GetModemStatus(uint32_t& status) const {
+    status = 0;
+    int bits = 0;
+    if (::ioctl(FFd, TIOCMGET, &bits) != 0) return false;
+    if (bits & TIOCM_CTS) status |= MS_CTS_ON;
+    if (bits & TIOCM_DSR) status |= MS_DSR_ON;
+    if (bits & TIOCM_RNG) status |= MS_RING_ON;
+    if (bits & TIOCM_CAR) status |= MS_RLSD_ON;
+    return true;
+}
+
+bool TSerialDevice::ReadCounts(uint32_t counts[5]) const {
+    struct serial_icounter_struct ic;
+    std::memset(&ic, 0, sizeof ic);
+    if (::ioctl(FFd, TIOCGICOUNT, &ic) != 0) return false;
+    counts[0] = uint32_t(ic.frame);
+    counts[1] = uint32_t(ic.overrun);
+    counts[2] = uint32_t(ic.parity);
+    counts[3] = uint32_t(ic.brk);
+    counts[4] = uint32_t(ic.buf_overrun);
+    return true;
+}
+
+bool TSerialDevice::GetStatus(TSerialStatus& status) {
+    status = {};
+    if (FFd < 0) return Fail(EBADF);
+    if (Lost()) {
+        status.Errors = CE_IOE;
+        return true;
+    }
+    int in = 0, out = 0;
+    if (::ioctl(FFd, FIONREAD, &in) != 0 || ::ioctl(FFd, TIOCOUTQ, &out) != 0) {
+        if (errno != EIO) return false;
+        status.Errors = CE_IOE;  // hung up: the event thread reports it
+        return true;
+    }
+    status.InQueue = uint32_t(in);
+    status.OutQueue = uint32_t(out);
+    uint32_t now[5];
+    if (FHasCounts && ReadCounts(now)) {
+        static const uint32_t flags[5] = {CE_FRAME, CE_OVERRUN, CE_RXPARITY, CE_BREAK, CE_RXOVER};
+        for (int i = 0; i < 5; ++i)
+            if (now[i] != FCounts[i]) status.Errors |= flags[i];
+        std::memcpy(FCounts, now, sizeof now);
+    }
+    return true;
+}
+
+bool TSerialDevice::LineErrorsChanged(bool& breakSeen) {
+    breakSeen = false;
+    uint32_t now[5];
+    if (!FHasCounts || !ReadCounts(now)) return false;
+    bool errors = now[0] != FEventCounts[0] || now[1] != FEventCounts[1] ||
+                  now[2] != FEventCounts[2] || now[4] != FEventCounts[4];
+    breakSeen = now[3] != FEventCounts[3];
+    std::memcpy(FEventCounts, now, sizeof now);
+    return errors;
+}
+
+TWakeFd::TWakeFd() : FFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+TWakeFd::~TWakeFd() {
+    if (FFd >= 0) ::close(FFd);
+}
+
+void TWakeFd::Signal() const {
+    uint64_t one = 1;
+    // A full counter is still readable, which is all a waiter needs.
+    [[maybe_unused]] ssize_t n = ::write(FFd, &one, sizeof one);
+}
+
+void TWakeFd::Clear() const {
+    uint64_t value;
+    [[maybe_unused]] ssize_t n = ::read(FFd, &value, sizeof value);
+}
+
+TSerialWaiter::~TSerialWaiter() {
+    if (FEpoll >= 0) ::close(FEpoll);
+}
+
+bool TSerialWaiter::Init(int deviceFd, int wakeFd) {
+    FEpoll = ::epoll_create1(EPOLL_CLOEXEC);
+    if (FEpoll < 0) return false;
+    struct epoll_event ev;
+    std::memset(&ev, 0, sizeof ev);
+    ev.events = EPOLLIN | EPOLLET;
+    ev.data.fd = deviceFd;
+    if (::epoll_ctl(FEpoll, EPOLL_CTL_ADD, deviceFd, &ev) != 0) return false;
+    FDevice = deviceFd;
+    ev.events = EPOLLIN;
+    ev.data.fd = wakeFd;
+    return ::epoll_ctl(FEpoll, EPOLL_CTL_ADD, wakeFd, &ev) == 0;
+}
+
+unsigned TSerialWaiter::Wait(int timeoutMs) {
+    struct epoll_event events[2];
+    int n = ::epoll_wait(FEpoll, events, 2, timeoutMs);
+    if (n < 0) return errno == EINTR ? 0u : unsigned(Woken);
+    unsigned result = 0;
+    for (int i = 0; i < n; ++i) {
+        if (events[i].data.fd != FDevice) {
+            result |= Woken;
+            continue;
+        }
+        if (events[i].events & (EPOLLHUP | EPOLLERR)) result |= HangUp;
+        if (events[i].events & EPOLLIN) result |= Input;
+    }
+    return result;
+}
+
+void TSerialWaiter::DropDevice() {
+    if (FDevice < 0) return;
+    ::epoll_ctl(FEpoll, EPOLL_CTL_DEL, FDevice, nullptr);
+    FDevice = -1;
+}
+
+} // namespace nuq

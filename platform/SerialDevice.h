@@ -1,0 +1,178 @@
+#pragma once
+// Serial devices over POSIX termios: the port component's "driver".
+//
+// A port is named "COMn" as the system always named it; ResolveSerialName
+// finds the device behind the name. Every call that can fail returns false
+// (or -1) and leaves errno set, so the caller can report the system's own
+// error number and text right after it.
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace nuq {
+
+// Line error flags as the port reports them.
+inline constexpr uint32_t CE_RXOVER = 0x0001;    // input queue overflow
+inline constexpr uint32_t CE_OVERRUN = 0x0002;   // character lost by the hardware
+inline constexpr uint32_t CE_RXPARITY = 0x0004;  // parity error
+inline constexpr uint32_t CE_FRAME = 0x0008;     // framing error
+inline constexpr uint32_t CE_BREAK = 0x0010;     // break received
+inline constexpr uint32_t CE_IOE = 0x0400;       // the device failed or vanished
+
+// Modem status lines.
+inline constexpr uint32_t MS_CTS_ON = 0x0010;
+inline constexpr uint32_t MS_DSR_ON = 0x0020;
+inline constexpr uint32_t MS_RING_ON = 0x0040;
+inline constexpr uint32_t MS_RLSD_ON = 0x0080;
+
+enum class TSerialParity { None, Odd, Even, Mark, Space };
+// How DTR or RTS is driven.
+enum class TSerialLineControl { Disabled, Enabled, Handshake, Toggle };
+
+struct TSerialSettings {
+    uint32_t Baudrate = 9600;
+    int DataBits = 8;   // 5..8
+    int StopBits = 0;   // 0 one, 1 one and a half (five data bits only), 2 two
+    TSerialParity Parity = TSerialParity::None;
+    bool ParityCheck = false;
+    bool OutCtsFlow = false;
+    bool OutDsrFlow = false;
+    bool DsrSensitivity = false;
+    TSerialLineControl Dtr = TSerialLineControl::Disabled;
+    TSerialLineControl Rts = TSerialLineControl::Disabled;
+    bool XonXoffOut = false;
+    bool XonXoffIn = false;
+    char XonChar = 0x11;
+    char XoffChar = 0x13;
+    bool ReplaceErrors = false;  // replace bad characters by an error character
+    bool NullStrip = false;
+};
+
+// The device behind a port name: "COMn" (with or without a leading "\\.\")
+// is a file or link named COMn in $NUQ_PORT_DIR when that holds one, else
+// /dev/ttyS(n-1); any other name is a path used as it stands. An empty
+// result means no device can have that name.
+std::string ResolveSerialName(std::string_view name);
+
+// The termios framing bits (size, stop bits, parity) Settings ask for;
+// EINVAL for a frame termios cannot describe.
+bool SerialFramingFlags(const TSerialSettings& settings, uint32_t& cflag);
+
+// The 32-bit error number and the system's text for it.
+std::string SysErrorText(int error);
+
+// Queue and line state of an open device.
+struct TSerialStatus {
+    uint32_t Errors = 0;  // CE_ flags since the last query
+    uint32_t InQueue = 0;
+    uint32_t OutQueue = 0;
+};
+
+class TSerialDevice {
+public:
+    TSerialDevice() = default;
+    ~TSerialDevice() { Close(); }
+    TSerialDevice(const TSerialDevice&) = delete;
+    TSerialDevice& operator=(const TSerialDevice&) = delete;
+
+    // Opens Name (resolved as above) for exclusive non-blocking use in raw
+    // mode. ENOENT when the name resolves to nothing.
+    bool Open(std::string_view name);
+    void Close();
+    bool IsOpen() const { return FFd >= 0; }
+    int Handle() const { return FFd; }
+    const std::string& Path() const { return FPath; }
+
+    // Programs the line. Settings the line cannot honour fail with
+    // EINVAL (a value termios has no word for) or EOPNOTSUPP (a facility
+    // this device or platform lacks).
+    bool Configure(const TSerialSettings& settings);
+
+    // Bytes received and not read, bytes not yet sent; -1 on failure.
+    int InQueue() const;
+    int OutQueue() const;
+    // Non-blocking; 0 when nothing is there or no room; -1 on failure.
+    ssize_t Read(void* buffer, size_t count) const;
+    ssize_t Write(const void* buffer, size_t count) const;
+    bool Purge(bool input, bool output) const;
+
+    // What happened while waiting for room to write.
+    enum class TWaitResult { Ready, Woken, TimedOut, Failed };
+    // Waits until the device takes output, WakeFd becomes readable, or
+    // TimeoutMs pass (-1 without limit).
+    TWaitResult WaitWritable(int wakeFd, int timeoutMs) const;
+
+    // Modem lines; a device without them (a pseudo-terminal) answers false
+    // with ENOTTY.
+    bool HasModemLines() const;
+    bool SetModemLines(bool dtr, bool rts) const;
+    bool GetModemStatus(uint32_t& status) const;
+
+    // Error flags since the last call and the queue counts; a lost device
+    // answers CE_IOE and empty queues without failing.
+    bool GetStatus(TSerialStatus& status);
+
+    // A device that hung up or failed for good; set by whichever thread
+    // sees it first. MarkLost answers true only for that first call.
+    bool MarkLost() { return !FLost.exchange(true); }
+    bool Lost() const { return FLost.load(); }
+
+    // Line error counters changed since the last call (hardware ports only).
+    bool LineErrorsChanged(bool& breakSeen);
+
+private:
+    bool ReadCounts(uint32_t counts[5]) const;
+
+    int FFd = -1;
+    std::string FPath;
+    std::atomic<bool> FLost{false};
+    bool FHasCounts = false;
+    uint32_t FCounts[5] = {};      // frame, overrun, parity, break, buffer overrun
+    uint32_t FEventCounts[5] = {};  // the event thread's last look at them
+};
+
+// An eventfd a thread waits on besides its device, to be told to stop.
+class TWakeFd {
+public:
+    TWakeFd();
+    ~TWakeFd();
+    TWakeFd(const TWakeFd&) = delete;
+    TWakeFd& operator=(const TWakeFd&) = delete;
+    bool Valid() const { return FFd >= 0; }
+    int Handle() const { return FFd; }
+    void Signal() const;
+    void Clear() const;
+
+private:
+    int FFd = -1;
+};
+
+// Edge-triggered wait for new input, hang-up or a wake-up: bytes already
+// announced and left unread do not wake it again, as a driver's
+// "character received" event fires only for new characters.
+class TSerialWaiter {
+public:
+    enum : unsigned { Input = 1, HangUp = 2, Woken = 4 };
+
+    TSerialWaiter() = default;
+    ~TSerialWaiter();
+    TSerialWaiter(const TSerialWaiter&) = delete;
+    TSerialWaiter& operator=(const TSerialWaiter&) = delete;
+
+    bool Init(int deviceFd, int wakeFd);
+    // The bits above; 0 when TimeoutMs (-1 without limit) passed, and
+    // Woken on a failed wait too so the caller looks at its flags.
+    unsigned Wait(int timeoutMs);
+    // Stops watching the device (after it hung up).
+    void DropDevice();
+
+private:
+    int FEpoll = -1;
+    int FDevice = -1;
+};
+
+} // namespace nuq

@@ -1,0 +1,530 @@
+// The serial port component on a pseudo-terminal linked as COM7.
+
+#include "acquisition/SerComm.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <thread>
+
+#include "acquisition/SerBuffer.h"
+#include "platform/EventLoop.h"
+#include "platform/PtyPair.h"
+
+using namespace nuq;
+using nuqtest::Pattern;
+using nuqtest::TPtyPair;
+
+namespace {
+
+const uint32_t Patience = 30000;  // ms; generous for a loaded machine
+
+// Shows the mask the port gives the device.
+class TProbeComm : public TSerComm {
+public:
+    using TSerCustomComm::EventMask;
+};
+
+std::string ErrorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const ESerCommError& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+// A port on the pair's COMn with a receive buffer and its events counted.
+struct TPortRig {
+    explicit TPortRig(TPtyPair& pty) : Main(std::this_thread::get_id()) {
+        Port.SetPortNum(pty.PortNum);
+        Port.SetBaudrate(br9600);
+        Port.OnOpen = [this](TSerCustomComm&) { ++Opens; };
+        Port.OnClose = [this](TSerCustomComm&) { ++Closes; };
+        Port.OnError = [this](TSerCustomComm&, uint32_t e) {
+            ++Errors;
+            LastErrors = e;
+        };
+        Port.OnRxBuf = [this](TSerCustomComm&, const char* b, int n) {
+            if (std::this_thread::get_id() != Main) ++OffMain;
+            Received.append(b, size_t(n));
+        };
+        Port.OnTxEmpty = [this](TSerCustomComm&) { ++TxEmpties; };
+        Port.SetMonitorEvents(Port.MonitorEvents() - ceError);  // as the link objects do
+        Buffer.SetSize(8192);
+        Buffer.SetComm(&Port);
+    }
+    bool WaitReceived(size_t n) {
+        return ProcessMessagesUntil([&] { return Received.size() >= n; }, Patience);
+    }
+    std::thread::id Main;
+    TSerComm Port;
+    TSerBuffer Buffer;
+    std::string Received;
+    int Opens = 0, Closes = 0, Errors = 0, TxEmpties = 0, OffMain = 0;
+    uint32_t LastErrors = 0;
+};
+
+} // namespace
+
+TEST(SerComm, Defaults) {
+    TProbeComm p;
+    EXPECT_EQ(p.Baudrate(), br1200);
+    EXPECT_EQ(p.Parity(), paNone);
+    EXPECT_EQ(p.Databits(), db8);
+    EXPECT_EQ(p.Stopbits(), sb1);
+    EXPECT_EQ(p.PortNum(), 0);
+    EXPECT_EQ(p.DeviceName(), "\\\\.\\COM%d");
+    EXPECT_TRUE(p.MonitorEvents() == (TSerCommEvents{ceError, ceRxChar, ceTxEmpty}));
+    EXPECT_TRUE(p.UpdateDCB());
+    EXPECT_FALSE(p.DirectWrite());
+    EXPECT_EQ(p.EventPriority(), TSerThreadPriority::Normal);
+    EXPECT_EQ(p.WritePriority(), TSerThreadPriority::Highest);
+    EXPECT_FALSE(p.IsOpen());
+}
+
+TEST(SerComm, BaudrateValuesAndUserRate) {
+    const uint32_t values[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
+                               14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
+    for (int r = brUser; r <= br256000; ++r) EXPECT_EQ(BaudrateValue(TSerBaudrate(r)), values[r]);
+    TSerComm p;
+    p.SetUserBaudrate(31250);
+    EXPECT_EQ(p.Baudrate(), brUser);
+    p.SetBaudrate(br9600);
+    EXPECT_EQ(p.UserBaudrate(), 0);
+}
+
+TEST(SerComm, EventMaskGivenToTheDevice) {
+    TPtyPair pty;
+    struct Case {
+        TSerCommEvents Events;
+        bool Direct;
+        uint32_t Mask;
+    };
+    for (auto c : {Case{{ceError, ceRxChar, ceTxEmpty}, false, 0x0081},
+                   Case{{ceError, ceRxChar, ceTxEmpty}, true, 0x0085},
+                   Case{{ceRxChar, ceTxEmpty}, false, 0x0001},
+                   Case{{ceBreak, ceCts, ceDsr, ceRing, ceRlsd, ceRxFlag, cePErr, ceRx80Full,
+                         ceEvent1, ceEvent2},
+                        false, 0x1F7A},
+                   Case{{}, false, 0}}) {
+        TProbeComm p;
+        p.SetPortNum(pty.PortNum);
+        p.SetMonitorEvents(c.Events);
+        p.SetDirectWrite(c.Direct);
+        p.Open();
+        EXPECT_EQ(p.EventMask(), c.Mask);
+        p.Close();
+    }
+}
+
+TEST(SerComm, OpenAndCloseEvents) {
+    TPtyPair pty;
+    TPortRig rig(pty);
+    rig.Port.Open();
+    EXPECT_TRUE(rig.Port.IsOpen());
+    EXPECT_EQ(rig.Opens, 1);
+    rig.Port.Close();
+    rig.Port.Close();  // closing a closed port does nothing
+    EXPECT_FALSE(rig.Port.IsOpen());
+    EXPECT_EQ(rig.Closes, 1);
+    rig.Port.Open();  // and it opens again
+    EXPECT_EQ(rig.Opens, 2);
+    int closes = 0;
+    {
+        TSerComm p;
+        p.SetPortNum(8);
+        p.OnClose = [&](TSerCustomComm&) { ++closes; };
+    }
+    EXPECT_EQ(closes, 0);  // never opened
+}
+
+TEST(SerComm, OpenFailures) {
+    TPtyPair pty(7);
+    TSerComm p;
+    p.SetPortNum(9);
+    EXPECT_EQ(ErrorOf([&] { p.Open(); }), "Specified device not found (COM9).");
+    std::ofstream(pty.Dir + "/COM9") << "not a line";
+    EXPECT_EQ(ErrorOf([&] { p.Open(); }),
+              "Can't open specified device COM9 (Error 25, Inappropriate ioctl for device)");
+    p.SetPortNum(7);
+    p.Open();
+    TSerComm second;
+    second.SetPortNum(7);
+    EXPECT_EQ(ErrorOf([&] { second.Open(); }),
+              "Can't open specified device COM7 (Error 16, Device or resource busy)");
+    EXPECT_EQ(ErrorOf([&] { p.Open(); }), "Can't perform this operation while port is open");
+    p.Close();
+    unlink((pty.Dir + "/COM9").c_str());
+}
+
+// A line the device cannot run leaves the port closed, and it can try again.
+TEST(SerComm, UnsupportedLineSettingsRaiseAndLeaveItClosed) {
+    TPtyPair pty;
+    struct Case {
+        std::function<void(TSerComm&)> Set;
+        const char* Message;
+    };
+    for (auto& c : std::initializer_list<Case>{
+             {[](TSerComm& p) { p.SetDatabits(db4); }, "Error writing dcb (22), Invalid argument"},
+             {[](TSerComm& p) { p.SetStopbits(sb15); }, "Error writing dcb (22), Invalid argument"},
+             {[](TSerComm& p) { p.SetBaudrate(brUser); }, "Error writing dcb (22), Invalid argument"},
+             {[](TSerComm& p) { p.FlowControl().SetOutCtsFlow(true); },
+              "Error writing dcb (95), Operation not supported"},
+             {[](TSerComm& p) { p.FlowControl().SetControlRts(rtsHandshake); },
+              "Error writing dcb (95), Operation not supported"},
+             {[](TSerComm& p) { p.FlowControl().SetOutDsrFlow(true); },
+              "Error writing dcb (95), Operation not supported"},
+         }) {
+        TSerComm p;
+        p.SetPortNum(pty.PortNum);
+        int opens = 0;
+        p.OnOpen = [&](TSerCustomComm&) { ++opens; };
+        c.Set(p);
+        EXPECT_EQ(ErrorOf([&] { p.Open(); }), c.Message);
+        EXPECT_FALSE(p.IsOpen());
+        EXPECT_EQ(opens, 0);
+        p.SetUpdateDCB(false);  // the line as it is
+        p.Open();
+        EXPECT_TRUE(p.IsOpen());
+    }
+}
+
+TEST(SerComm, LineSettingsFollowTheProperties) {
+    TPtyPair pty;
+    TSerComm p;
+    p.SetPortNum(pty.PortNum);
+    p.SetBaudrate(br115200);
+    p.SetParity(paMark);
+    p.Open();
+    struct termios tio;
+    tcgetattr(pty.Slave, &tio);
+    EXPECT_EQ(cfgetospeed(&tio), speed_t(B115200));
+    // Changed while open: the line is programmed again.
+    p.SetBaudrate(br19200);
+    p.SetParity(paSpace);
+    p.FlowControl().SetXonXoffOut(true);
+    p.EventChars().SetXonChar('+');
+    tcgetattr(pty.Slave, &tio);
+    EXPECT_EQ(cfgetospeed(&tio), speed_t(B19200));
+    EXPECT_NE(tio.c_iflag & IXON, 0u);
+    EXPECT_EQ(tio.c_cc[VSTART], '+');
+    for (auto r : {br14400, br56000, br128000, br256000}) {
+        p.SetBaudrate(r);  // outside the termios table, still accepted
+        EXPECT_EQ(p.Baudrate(), r);
+    }
+    // Refused while open: the line stays as it was and the port open.
+    EXPECT_EQ(ErrorOf([&] { p.SetDatabits(db4); }), "Error writing dcb (22), Invalid argument");
+    EXPECT_TRUE(p.IsOpen());
+}
+
+TEST(SerComm, SettingsThatNeedAClosedPort) {
+    TPtyPair pty;
+    TSerComm p;
+    p.SetPortNum(pty.PortNum);
+    p.Open();
+    const std::string busy = "Can't perform this operation while port is open";
+    TSerBuffers other;
+    for (auto& f : std::initializer_list<std::function<void()>>{
+             [&] { p.SetPortNum(3); },
+             [&] { p.SetPortNum(pty.PortNum); },
+             [&] { p.SetDeviceName("/dev/null"); },
+             [&] { p.SetMonitorEvents({ceRxChar}); },
+             [&] { p.SetDirectWrite(true); },
+             [&] { p.SetUpdateDCB(false); },
+             [&] { p.SetBuffers(other); },
+             [&] { p.Buffers().SetReadSize(100); },
+             [&] { p.Buffers().SetWriteSize(100); },
+         })
+        EXPECT_EQ(ErrorOf(f), busy);
+    EXPECT_EQ(p.PortNum(), pty.PortNum);
+    p.Buffers().SetReadTimeout(50);  // time-outs may change at any time
+    p.SetEventPriority(TSerThreadPriority::Lower);
+    p.SetWritePriority(TSerThreadPriority::Normal);
+    p.Close();
+    p.SetPortNum(3);
+    EXPECT_EQ(p.PortNum(), 3);
+}
+
+TEST(SerComm, DeviceNameFormat) {
+    TPtyPair pty(5);
+    TSerComm p;
+    p.SetPortNum(5);
+    p.SetDeviceName("COM%d");
+    p.Open();
+    p.Close();
+    p.SetDeviceName(pty.SlavePath);  // a plain path, no number
+    p.Open();
+    EXPECT_TRUE(p.IsOpen());
+}
+
+TEST(SerComm, ClosedPortReadsAndWritesNothing) {
+    TSerComm p;
+    char b[4] = {};
+    EXPECT_EQ(p.Write("abc", 3), 0);
+    EXPECT_FALSE(p.WriteText("abc"));
+    EXPECT_EQ(p.Read(b, 4), 0);
+    EXPECT_EQ(p.InQueCount(), 0);
+    std::string s = "old";
+    p.ReadText(s);
+    EXPECT_EQ(s, "");
+    uint32_t errors = 1;
+    TSerialStatus st;
+    p.GetStatus(errors, st);
+    EXPECT_EQ(errors, 0u);
+}
+
+// Without a component the port only announces arrivals; with one it reads them.
+TEST(SerComm, RxCharWithoutComponentRxBufWithOne) {
+    TPtyPair pty;
+    TSerComm p;
+    p.SetPortNum(pty.PortNum);
+    int rxChar = 0, rxBuf = 0, announced = 0;
+    auto main = std::this_thread::get_id();
+    bool offMain = false;
+    p.OnRxChar = [&](TSerCustomComm&, int n) {
+        ++rxChar;
+        announced = n;
+        offMain |= std::this_thread::get_id() != main;
+    };
+    p.OnRxBuf = [&](TSerCustomComm&, const char*, int) { ++rxBuf; };
+    p.Open();
+    ASSERT_TRUE(pty.Send("12345"));
+    ASSERT_TRUE(ProcessMessagesUntil([&] { return rxChar > 0; }, Patience));
+    EXPECT_EQ(rxBuf, 0);
+    EXPECT_FALSE(offMain);
+    EXPECT_EQ(p.InQueCount(), announced);
+    std::string s;
+    p.ReadText(s);
+    EXPECT_EQ(s.substr(0, size_t(announced)), std::string("12345").substr(0, size_t(announced)));
+
+    TSerBuffer buffer;
+    buffer.SetComm(&p);
+    std::string got;
+    p.OnRxBuf = [&](TSerCustomComm&, const char* b, int n) { got.append(b, size_t(n)); };
+    rxChar = 0;
+    ASSERT_TRUE(pty.Send("abc"));
+    ASSERT_TRUE(ProcessMessagesUntil([&] { return got.size() >= 3; }, Patience));
+    EXPECT_EQ(got, "abc");
+    EXPECT_EQ(rxChar, 0);
+    EXPECT_EQ(buffer.Count(), 3);
+    // An inactive component takes nothing, but the port still reads for it.
+    buffer.SetActive(false);
+    ASSERT_TRUE(pty.Send("de"));
+    ASSERT_TRUE(ProcessMessagesUntil([&] { return got.size() >= 5; }, Patience));
+    EXPECT_EQ(buffer.Count(), 3);
+}
+
+TEST(SerComm, BytesArriveInOrderBothWays) {
+    TPtyPair pty;
+    TPortRig rig(pty);
+    rig.Port.Open();
+    std::string out = Pattern(10000, 1);
+    for (size_t i = 0; i < out.size(); i += 1000)
+        ASSERT_EQ(rig.Port.Write(out.data() + i, 1000), 1000);
+    EXPECT_EQ(pty.Receive(out.size()), out);
+    EXPECT_TRUE(rig.Port.WriteText("tail"));
+    EXPECT_EQ(pty.Receive(4), "tail");
+    ASSERT_TRUE(ProcessMessagesUntil([&] { return rig.TxEmpties > 0; }, Patience));
+
+    std::string in = Pattern(200000, 2);
+    bool sent = false;
+    std::thread peer([&] { sent = pty.Send(in); });  // more than the line holds: we must keep reading
+    EXPECT_TRUE(rig.WaitReceived(in.size()));
+    peer.join();
+    EXPECT_TRUE(sent);
+    EXPECT_EQ(rig.Received, in);
+    EXPECT_EQ(rig.OffMain, 0);
+}
+
+TEST(SerComm, OneMebibyteBothDirectionsAtOnce) {
+    TPtyPair pty;
+    TPortRig rig(pty);
+    rig.Port.Buffers().SetWriteSize(16384);
+    rig.Port.Buffers().SetWriteTimeout(int32_t(Patience));
+    rig.Port.Open();
+    const size_t size = 1 << 20;
+    std::string out = Pattern(size, 3), in = Pattern(size, 4), atPeer;
+    bool sent = false;
+    std::thread peerWriter([&] { sent = pty.Send(in, 120000); });
+    std::thread peerReader([&] { atPeer = pty.Receive(size, 120000); });
+    for (size_t i = 0; i < size; i += 4096) {
+        ASSERT_EQ(rig.Port.Write(out.data() + i, 4096), 4096);
+        ProcessMessages();
+    }
+    EXPECT_TRUE(ProcessMessagesUntil([&] { return rig.Received.size() >= size; }, 120000));
+    peerWriter.join();
+    peerReader.join();
+    EXPECT_TRUE(sent);
+    EXPECT_TRUE(atPeer == out);
+    EXPECT_TRUE(rig.Received == in);
+    EXPECT_EQ(rig.OffMain, 0);
+    EXPECT_EQ(rig.Errors, 0);
+}
+
+// Output held back by flow control: the queue fills and the write gives up.
+TEST(SerComm, QueuedWriteTimesOutWhenTheQueueStaysFull) {
+    TPtyPair pty;
+    TPortRig rig(pty);
+    rig.Port.Buffers().SetWriteSize(64);
+    rig.Port.Buffers().SetWriteTimeout(100);
+    rig.Port.Open();
+    ASSERT_EQ(tcflow(pty.Slave, TCOOFF), 0);
+    std::string block = Pattern(64);
+    // Exactly the queue's size into an empty queue: taken without waiting.
+    EXPECT_EQ(rig.Port.Write(block.data(), 64), 64);
+    EXPECT_EQ(ErrorOf([&] { rig.Port.Write("x", 1); }),
+              "Output buffer is full. Please check comm status.");
+    // More than the whole queue can never fit.
+    std::string big = Pattern(65);
+    rig.Port.Buffers().SetWriteTimeout(int32_t(Patience));
+    EXPECT_EQ(ErrorOf([&] { rig.Port.Write(big.data(), 65); }),
+              "Output buffer is full. Please check comm status.");
+    ASSERT_EQ(tcflow(pty.Slave, TCOON), 0);
+    EXPECT_EQ(pty.Receive(64), block);
+}
+
+// A block of the queue's full size waits for a queue that is not empty and
+// goes in once it has drained.
+TEST(SerComm, FullSizeWriteWaitsForTheQueueToDrain) {
+    TPtyPair pty;
+    TPortRig rig(pty);
+    rig.Port.Buffers().SetWriteSize(64);
+    rig.Port.Buffers().SetWriteTimeout(int32_t(Patience));
+    rig.Port.Open();
+    ASSERT_EQ(tcflow(pty.Slave, TCOOFF), 0);
+    std::string a = Pattern(64, 5), b = Pattern(64, 6);
+    ASSERT_EQ(rig.Port.Write(a.data(), 64), 64);
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let the write begin waiting
+        tcflow(pty.Slave, TCOON);
+    });
+    EXPECT_EQ(rig.Port.Write(b.data(), 64), 64);
+    release.join();
+    EXPECT_EQ(pty.Receive(128), a + b);
+}
+
+TEST(SerComm, DirectWriteTimesOutWithWhatWentOut) {
+    TPtyPair pty;
+    TPortRig rig(pty);
+    rig.Port.SetDirectWrite(true);
+    rig.Port.Buffers().SetWriteTimeout(50);
+    rig.Port.Open();
+    EXPECT_EQ(rig.Port.Write("direct", 6), 6);
+    EXPECT_EQ(pty.Receive(6), "direct");
+    ASSERT_TRUE(ProcessMessagesUntil([&] { return rig.TxEmpties > 0; }, Patience));
+    ASSERT_EQ(tcflow(pty.Slave, TCOOFF), 0);
+    EXPECT_EQ(rig.Port.Write("held", 4), 0);
+    tcflow(pty.Slave, TCOON);
+}
+
+// The far end going away mid-transfer is one error event; then writes fail.
+TEST(SerComm, FarEndClosedMidTransfer) {
+    TPtyPair pty;
+    TPortRig rig(pty);
+    rig.Port.Buffers().SetWriteSize(65536);
+    rig.Port.Open();
+    std::string out = Pattern(60000);
+    ASSERT_EQ(rig.Port.Write(out.data(), int(out.size())), int(out.size()));
+    ASSERT_TRUE(pty.Send("partial"));
+    ASSERT_TRUE(rig.WaitReceived(7));
+    EXPECT_EQ(pty.Receive(1000).size(), 1000u);
+    pty.CloseMaster();
+    ASSERT_TRUE(ProcessMessagesUntil([&] { return rig.Errors > 0; }, Patience));
+    EXPECT_EQ(rig.LastErrors, CE_IOE);
+    // Both threads have seen the loss once they have nothing left to do.
+    ProcessMessagesUntil([] { return false; }, 300);
+    EXPECT_EQ(rig.Errors, 1);
+    EXPECT_EQ(ErrorOf([&] { rig.Port.Write("x", 1); }), "Write error (5), Input/output error");
+    EXPECT_EQ(rig.Port.InQueCount(), 0);
+    uint32_t errors = 0;
+    TSerialStatus st;
+    rig.Port.GetStatus(errors, st);
+    EXPECT_EQ(errors, CE_IOE);
+    rig.Port.Close();
+    EXPECT_EQ(rig.Closes, 1);
+}
+
+TEST(SerComm, CloseFromInsideItsOwnReceiveHandler) {
+    TPtyPair pty;
+    TPortRig rig(pty);
+    int handled = 0;
+    rig.Port.OnRxBuf = [&](TSerCustomComm& p, const char*, int) {
+        ++handled;
+        p.Close();
+    };
+    rig.Port.Open();
+    ASSERT_TRUE(pty.Send("x"));
+    ASSERT_TRUE(ProcessMessagesUntil([&] { return handled > 0; }, Patience));
+    EXPECT_FALSE(rig.Port.IsOpen());
+    EXPECT_EQ(rig.Closes, 1);
+    // The port works again afterwards.
+    rig.Port.OnRxBuf = [&](TSerCustomComm&, const char* b, int n) { rig.Received.append(b, size_t(n)); };
+    rig.Port.Open();
+    ASSERT_TRUE(pty.Send("again"));
+    ASSERT_TRUE(rig.WaitReceived(5));
+    EXPECT_EQ(rig.Received, "again");
+}
+
+TEST(SerComm, CloseFromInsideTxEmptyAndFreeFromInsideRx) {
+    TPtyPair pty;
+    TPortRig rig(pty);
+    rig.Port.OnTxEmpty = [&](TSerCustomComm& p) {
+        ++rig.TxEmpties;
+        p.Close();
+    };
+    rig.Port.Open();
+    ASSERT_TRUE(rig.Port.WriteText("bye"));
+    ASSERT_TRUE(ProcessMessagesUntil([&] { return rig.TxEmpties > 0; }, Patience));
+    EXPECT_FALSE(rig.Port.IsOpen());
+
+    auto port = std::make_unique<TSerComm>();
+    port->SetPortNum(pty.PortNum);
+    TSerBuffer buffer;
+    buffer.SetComm(port.get());
+    bool freed = false;
+    port->OnRxBuf = [&](TSerCustomComm&, const char*, int) {
+        port.reset();
+        freed = true;
+    };
+    port->Open();
+    ASSERT_TRUE(pty.Send("z"));
+    ASSERT_TRUE(ProcessMessagesUntil([&] { return freed; }, Patience));
+    EXPECT_EQ(buffer.Comm(), nullptr);
+}
+
+// A handler's exception reaches the main loop without leaving the port's thread stuck.
+TEST(SerComm, HandlerExceptionSurfacesOnTheMainThread) {
+    TPtyPair pty;
+    TPortRig rig(pty);
+    rig.Port.OnRxBuf = [](TSerCustomComm&, const char*, int) { throw Exception("handler failed"); };
+    rig.Port.Open();
+    ASSERT_TRUE(pty.Send("x"));
+    std::string caught;
+    for (int i = 0; i < 1000 && caught.empty(); ++i) {
+        try {
+            ProcessMessagesUntil([] { return false; }, 30);
+        } catch (const Exception& e) {
+            caught = e.what();
+        }
+    }
+    EXPECT_EQ(caught, "handler failed");
+    rig.Port.OnRxBuf = [&](TSerCustomComm&, const char* b, int n) { rig.Received.append(b, size_t(n)); };
+    ASSERT_TRUE(pty.Send("ok"));
+    ASSERT_TRUE(rig.WaitReceived(2));
+    rig.Port.Close();
+}
+
+// Closing while a thread waits for the main thread, which is not pumping.
+TEST(SerComm, CloseWhileEventsWaitForTheMainThread) {
+    TPtyPair pty;
+    TPortRig rig(pty);
+    rig.Port.Open();
+    ASSERT_TRUE(pty.Send("pending"));
+    ASSERT_TRUE(rig.Port.WriteText("out"));
+    EXPECT_EQ(pty.Receive(3), "out");
+    rig.Port.Close();
+    ProcessMessages();  // calls left behind must not touch the closed port
+    EXPECT_EQ(rig.Received, "");
+    EXPECT_EQ(rig.TxEmpties, 0);
+}

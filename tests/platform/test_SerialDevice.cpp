@@ -1,0 +1,258 @@
+// The serial device layer on a pseudo-terminal.
+
+#include "platform/SerialDevice.h"
+
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+
+#include <fstream>
+
+#include "platform/PtyPair.h"
+
+using namespace nuq;
+using nuqtest::TPtyPair;
+
+namespace {
+
+struct TEnvDir {
+    explicit TEnvDir(const char* dir) {
+        if (dir) setenv("NUQ_PORT_DIR", dir, 1);
+        else unsetenv("NUQ_PORT_DIR");
+    }
+    ~TEnvDir() { unsetenv("NUQ_PORT_DIR"); }
+};
+
+} // namespace
+
+TEST(SerialName, ComNumbersWithoutPortFolder) {
+    TEnvDir env(nullptr);
+    struct Case {
+        const char* In;
+        const char* Out;
+    };
+    for (auto c : {Case{"COM1", "/dev/ttyS0"}, Case{"\\\\.\\COM12", "/dev/ttyS11"},
+                   Case{"com2", "/dev/ttyS1"}, Case{"COM0", ""}, Case{"COM", "COM"},
+                   Case{"COM3x", "COM3x"}, Case{"COM99999999999", ""},
+                   Case{"/dev/ttyUSB0", "/dev/ttyUSB0"}})
+        EXPECT_EQ(ResolveSerialName(c.In), c.Out) << c.In;
+}
+
+TEST(SerialName, PortFolderHoldsTheLinkOrNot) {
+    TPtyPair pty(4);
+    EXPECT_EQ(ResolveSerialName("COM4"), pty.Link);
+    EXPECT_EQ(ResolveSerialName("\\\\.\\COM4"), pty.Link);
+    // Not in the folder: the standard device.
+    EXPECT_EQ(ResolveSerialName("COM5"), "/dev/ttyS4");
+    setenv("NUQ_PORT_DIR", "", 1);
+    EXPECT_EQ(ResolveSerialName("COM4"), "/dev/ttyS3");
+}
+
+TEST(SerialDevice, OpenFailuresSayWhy) {
+    TPtyPair pty(3);
+    TSerialDevice d;
+    EXPECT_FALSE(d.Open("COM0"));
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_FALSE(d.Open(pty.Dir + "/nothing"));
+    EXPECT_EQ(errno, ENOENT);
+    std::string file = pty.Dir + "/plain";
+    std::ofstream(file) << "x";
+    EXPECT_FALSE(d.Open(file));
+    EXPECT_EQ(errno, ENOTTY);
+    unlink(file.c_str());
+
+    ASSERT_TRUE(d.Open("COM3"));
+    TSerialDevice second;
+    EXPECT_FALSE(second.Open("COM3"));
+    EXPECT_EQ(errno, EBUSY);
+    d.Close();
+    EXPECT_TRUE(second.Open("COM3"));  // the lock went with the first
+    EXPECT_FALSE(d.IsOpen());
+}
+
+TEST(SerialDevice, ConfigureLineSettings) {
+    TPtyPair pty;
+    TSerialDevice d;
+    ASSERT_TRUE(d.Open("COM7"));
+    struct Case {
+        uint32_t Baud;
+        int Bits, Stop;
+        TSerialParity Parity;
+        tcflag_t Expect;  // cflag bits that must be set
+        int Error;        // 0 for success
+    };
+    // The frame asked for; a pseudo-terminal itself always stands at eight bits, no parity.
+    for (auto c : {Case{9600, 8, 0, TSerialParity::None, CS8, 0},
+                   Case{110, 7, 2, TSerialParity::Even, CS7 | CSTOPB | PARENB, 0},
+                   Case{115200, 8, 0, TSerialParity::Odd, CS8 | PARENB | PARODD, 0},
+                   Case{19200, 8, 0, TSerialParity::Mark, CS8 | PARENB | PARODD | CMSPAR, 0},
+                   Case{19200, 6, 0, TSerialParity::Space, CS6 | PARENB | CMSPAR, 0},
+                   Case{14400, 8, 0, TSerialParity::None, CS8, 0},
+                   Case{56000, 8, 0, TSerialParity::None, CS8, 0},
+                   Case{128000, 8, 0, TSerialParity::None, CS8, 0},
+                   Case{256000, 8, 0, TSerialParity::None, CS8, 0},
+                   Case{1200, 5, 1, TSerialParity::None, CS5 | CSTOPB, 0},
+                   Case{1200, 8, 1, TSerialParity::None, 0, EINVAL},
+                   Case{1200, 4, 0, TSerialParity::None, 0, EINVAL},
+                   Case{0, 8, 0, TSerialParity::None, 0, EINVAL}}) {
+        TSerialSettings s;
+        s.Baudrate = c.Baud;
+        s.DataBits = c.Bits;
+        s.StopBits = c.Stop;
+        s.Parity = c.Parity;
+        bool ok = d.Configure(s);
+        int e = errno;
+        SCOPED_TRACE(c.Baud);
+        if (c.Error) {
+            EXPECT_FALSE(ok);
+            EXPECT_EQ(e, c.Error);
+            continue;
+        }
+        ASSERT_TRUE(ok) << SysErrorText(e);
+        uint32_t framing = 0;
+        ASSERT_TRUE(SerialFramingFlags(s, framing));
+        EXPECT_EQ(framing, c.Expect);
+        struct termios tio;
+        ASSERT_EQ(tcgetattr(pty.Slave, &tio), 0);
+        EXPECT_EQ(tio.c_lflag & (ICANON | ECHO), 0u);  // raw
+    }
+    struct termios tio;
+    TSerialSettings s;
+    s.Baudrate = 57600;
+    ASSERT_TRUE(d.Configure(s));
+    tcgetattr(pty.Slave, &tio);
+    EXPECT_EQ(cfgetospeed(&tio), speed_t(B57600));
+}
+
+TEST(SerialDevice, FlowControlWhereTheLineHasIt) {
+    TPtyPair pty;
+    TSerialDevice d;
+    ASSERT_TRUE(d.Open("COM7"));
+    // A pseudo-terminal has no modem lines, hence no CTS to follow.
+    EXPECT_FALSE(d.HasModemLines());
+    uint32_t status = 1;
+    EXPECT_FALSE(d.GetModemStatus(status));
+    EXPECT_EQ(status, 0u);
+    struct Case {
+        void (*Set)(TSerialSettings&);
+        int Error;
+    };
+    for (auto c : {Case{[](TSerialSettings& s) { s.OutCtsFlow = true; }, EOPNOTSUPP},
+                   Case{[](TSerialSettings& s) { s.Rts = TSerialLineControl::Handshake; }, EOPNOTSUPP},
+                   Case{[](TSerialSettings& s) { s.Rts = TSerialLineControl::Toggle; }, EOPNOTSUPP},
+                   Case{[](TSerialSettings& s) { s.OutDsrFlow = true; }, EOPNOTSUPP},
+                   Case{[](TSerialSettings& s) { s.Dtr = TSerialLineControl::Handshake; }, EOPNOTSUPP},
+                   Case{[](TSerialSettings& s) { s.NullStrip = true; }, EOPNOTSUPP},
+                   // Lines a device lacks are simply not driven.
+                   Case{[](TSerialSettings& s) {
+                            s.Dtr = TSerialLineControl::Enabled;
+                            s.Rts = TSerialLineControl::Enabled;
+                        }, 0},
+                   Case{[](TSerialSettings& s) { s.XonXoffIn = s.XonXoffOut = true; }, 0}}) {
+        TSerialSettings s;
+        c.Set(s);
+        bool ok = d.Configure(s);
+        if (c.Error) {
+            EXPECT_FALSE(ok);
+            EXPECT_EQ(errno, c.Error);
+        } else {
+            EXPECT_TRUE(ok) << SysErrorText(errno);
+        }
+    }
+    TSerialSettings s;
+    s.XonXoffIn = true;
+    s.XonXoffOut = true;
+    s.XonChar = 'Q';
+    s.XoffChar = 'S';
+    ASSERT_TRUE(d.Configure(s));
+    struct termios tio;
+    tcgetattr(pty.Slave, &tio);
+    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), tcflag_t(IXON | IXOFF));
+    EXPECT_EQ(tio.c_cc[VSTART], 'Q');
+    EXPECT_EQ(tio.c_cc[VSTOP], 'S');
+}
+
+TEST(SerialDevice, BytesBothWaysAndQueues) {
+    TPtyPair pty;
+    TSerialDevice d;
+    ASSERT_TRUE(d.Open("COM7"));
+    char buffer[64];
+    EXPECT_EQ(d.Read(buffer, sizeof buffer), 0);  // nothing there: no wait
+    ASSERT_TRUE(pty.Send("hello"));
+    TSerialWaiter w;
+    TWakeFd wake;
+    ASSERT_TRUE(w.Init(d.Handle(), wake.Handle()));
+    EXPECT_EQ(w.Wait(30000) & TSerialWaiter::Input, unsigned(TSerialWaiter::Input));
+    EXPECT_EQ(d.InQueue(), 5);
+    EXPECT_EQ(d.Read(buffer, 3), 3);
+    EXPECT_EQ(std::string(buffer, 3), "hel");
+    EXPECT_TRUE(d.Purge(true, false));
+    EXPECT_EQ(d.InQueue(), 0);
+    EXPECT_EQ(d.Write("world", 5), 5);
+    EXPECT_EQ(pty.Receive(5), "world");
+    TSerialStatus st;
+    ASSERT_TRUE(d.GetStatus(st));
+    EXPECT_EQ(st.Errors, 0u);
+    EXPECT_EQ(st.OutQueue, 0u);
+}
+
+// Unread bytes do not wake the waiter again; new ones and the wake-up do.
+TEST(SerialWaiter, EdgeTriggeredInputAndWakeUp) {
+    TPtyPair pty;
+    TSerialDevice d;
+    ASSERT_TRUE(d.Open("COM7"));
+    TWakeFd wake;
+    TSerialWaiter w;
+    ASSERT_TRUE(w.Init(d.Handle(), wake.Handle()));
+    ASSERT_TRUE(pty.Send("a"));
+    EXPECT_EQ(w.Wait(30000), unsigned(TSerialWaiter::Input));
+    EXPECT_EQ(w.Wait(0), 0u);
+    ASSERT_TRUE(pty.Send("b"));
+    EXPECT_EQ(w.Wait(30000), unsigned(TSerialWaiter::Input));
+    EXPECT_EQ(d.InQueue(), 2);
+    wake.Signal();
+    EXPECT_EQ(w.Wait(30000), unsigned(TSerialWaiter::Woken));
+    wake.Clear();
+    EXPECT_EQ(w.Wait(0), 0u);
+}
+
+// The far end closing is told once; afterwards the device is quiet.
+TEST(SerialWaiter, HangUpOfTheFarEnd) {
+    TPtyPair pty;
+    TSerialDevice d;
+    ASSERT_TRUE(d.Open("COM7"));
+    TWakeFd wake;
+    TSerialWaiter w;
+    ASSERT_TRUE(w.Init(d.Handle(), wake.Handle()));
+    pty.CloseMaster();
+    EXPECT_NE(w.Wait(30000) & TSerialWaiter::HangUp, 0u);
+    EXPECT_TRUE(d.MarkLost());
+    EXPECT_FALSE(d.MarkLost());  // only the first sees it new
+    w.DropDevice();
+    EXPECT_EQ(w.Wait(0), 0u);
+    TSerialStatus st;
+    ASSERT_TRUE(d.GetStatus(st));
+    EXPECT_EQ(st.Errors, CE_IOE);
+    EXPECT_LT(d.Write("x", 1), 0);
+    EXPECT_EQ(errno, EIO);
+}
+
+TEST(SerialDevice, WaitWritableWhenOutputStopped) {
+    TPtyPair pty;
+    TSerialDevice d;
+    ASSERT_TRUE(d.Open("COM7"));
+    TWakeFd wake;
+    EXPECT_EQ(d.WaitWritable(wake.Handle(), 30000), TSerialDevice::TWaitResult::Ready);
+    ASSERT_EQ(tcflow(pty.Slave, TCOOFF), 0);
+    EXPECT_EQ(d.Write("x", 1), 0);  // no room while stopped, and no blocking
+    EXPECT_EQ(d.WaitWritable(wake.Handle(), 0), TSerialDevice::TWaitResult::TimedOut);
+    wake.Signal();
+    EXPECT_EQ(d.WaitWritable(wake.Handle(), 30000), TSerialDevice::TWaitResult::Woken);
+    ASSERT_EQ(tcflow(pty.Slave, TCOON), 0);
+    EXPECT_EQ(d.WaitWritable(-1, 30000), TSerialDevice::TWaitResult::Ready);
+    EXPECT_EQ(d.Write("x", 1), 1);
+}
+
+TEST(SerialDevice, ErrorText) {
+    EXPECT_EQ(SysErrorText(ENOENT), "No such file or directory");
+    EXPECT_EQ(SysErrorText(EIO), "Input/output error");
+}
