@@ -13,6 +13,8 @@
 
 #include "acquisition/uCommandClasses.h"
 #include "acquisition/uInfoByteClasses.h"
+#include "acquisition/SerBuffer.h"
+#include "acquisition/SerComm.h"
 #include "acquisition/uNuqClasses_Buffer.h"
 #include "acquisition/uOPCMap.h"
 #include "acquisition/uOPCServer.h"
@@ -155,11 +157,14 @@ public:
     void DecodePacketBuffer();
 
     // Link set-up, one of them before Start.
+    void SetComPortConnection(int portNumber, int baudRate, int dataBits, int stopBits, int parity,
+                              int flowControl);
     void SetTCPConnection(const std::string& host, int port);
     void SetDDEConnection(const std::string& serviceName);
     // The DDE poll period: at least one second; the timer runs only for Seconds >= 1.
     void SetRequestInterval(int seconds);
     TTimer* DDETimer() const { return FDDETimer.get(); }
+    TSerComm* SerialPort() const { return ComPort.get(); }
 
     // Sends a line over the link, in state 2 only; Framed puts it in "<" ">".
     void SendText(const std::string& text, bool framed);
@@ -187,6 +192,12 @@ private:
     void RxBufferChange();
     void SendOnLink(const std::string& line);
     void LinkMessage(const std::string& before, const std::string& after, int kind);
+
+    // Serial link.
+    void ComError(uint32_t errorCode);
+    void ComOpen();
+    void ComClose();
+    void OpenComPort();
 
     // TCP link.
     void TryConnect();
@@ -216,6 +227,8 @@ private:
     // mixing two packets.
     uint64_t DecodeGeneration = 0;
 
+    std::unique_ptr<TSerComm> ComPort;
+    std::unique_ptr<TSerBuffer> ComBuffer;
     std::unique_ptr<TClientSocket> Socket;
     std::unique_ptr<TTimer> ReconnectTimer;
     std::unique_ptr<TTimer> FDDETimer;

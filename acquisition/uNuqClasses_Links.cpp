@@ -67,6 +67,9 @@ void TBoilerRoom::LinkMessage(const std::string& before, const std::string& afte
 
 void TBoilerRoom::SendOnLink(const std::string& line) {
     switch (LinkKind) {
+    case lkComPort:
+        if (!ComPort || !ComPort->WriteText(line)) throw Exception("The line was not written to the port");
+        break;
     case lkTCP:
         if (!Socket) throw Exception("No TCP link");
         Socket->SendText(line);
@@ -77,6 +80,7 @@ void TBoilerRoom::SendOnLink(const std::string& line) {
 
 void TBoilerRoom::StartLink() {
     switch (LinkKind) {
+    case lkComPort: OpenComPort(); break;
     case lkTCP: TryConnect(); break;
     case lkDDE:
         OPCServer = std::make_unique<TOPCServer>(DDEServiceName);
@@ -92,6 +96,11 @@ void TBoilerRoom::StartLink() {
 void TBoilerRoom::StopLink() {
     if (ReconnectTimer) ReconnectTimer->SetEnabled(false);
     switch (LinkKind) {
+    case lkComPort:
+        if (ComPort) ComPort->Close();  // its close event reports it
+        Connected = false;
+        SetState(bsNotConnected);
+        break;
     case lkTCP:
         if (Socket) {
             Socket->OnConnect = nullptr;
@@ -130,6 +139,14 @@ void TBoilerRoom::RestartLinkTimer() {
 }
 
 void TBoilerRoom::ReleaseLinks() {
+    if (ComPort) {
+        ComPort->OnRxBuf = nullptr;
+        ComPort->OnError = nullptr;
+        ComPort->OnOpen = nullptr;
+        ComPort->OnClose = nullptr;
+    }
+    ComBuffer.reset();
+    ComPort.reset();
     FDDETimer.reset();
     OPCServer.reset();
     ReconnectTimer.reset();
@@ -140,6 +157,87 @@ void TBoilerRoom::ReleaseLinks() {
         Socket->OnRead = nullptr;
         Socket.reset();
     }
+}
+
+// Serial link -----------------------------------------------------------------
+
+void TBoilerRoom::SetComPortConnection(int portNumber, int baudRate, int dataBits, int stopBits,
+                                       int parity, int flowControl) {
+    LinkKind = lkComPort;
+    ReleaseLinks();
+    ComPort = std::make_unique<TSerComm>();
+    ComPort->SetPortNum(portNumber);
+    static const std::pair<int, TSerBaudrate> rates[] = {
+        {110, br110},     {300, br300},     {600, br600},       {1200, br1200},     {2400, br2400},
+        {4800, br4800},   {14400, br14400}, {19200, br19200},   {38400, br38400},   {56000, br56000},
+        {57600, br57600}, {115200, br115200}, {128000, br128000}, {256000, br256000}};
+    TSerBaudrate rate = br9600;
+    for (const auto& [bps, code] : rates)
+        if (bps == baudRate) rate = code;
+    ComPort->SetBaudrate(rate);
+    ComPort->SetDatabits(dataBits >= 4 && dataBits <= 7 ? TSerDatabits(dataBits - 4) : db8);
+    ComPort->SetStopbits(stopBits == 2 ? sb2 : sb1);
+    ComPort->SetParity(parity >= paNone && parity <= paSpace ? TSerParity(parity) : paNone);
+    TSerFlowControl& flow = ComPort->FlowControl();
+    flow.SetOutCtsFlow(false);
+    flow.SetOutDsrFlow(false);
+    flow.SetControlDtr(dtrEnabled);
+    flow.SetControlRts(rtsEnabled);
+    flow.SetXonXoffIn(false);
+    flow.SetXonXoffOut(false);
+    if (flowControl & 1) flow.SetOutDsrFlow(true);
+    if (flowControl & 2) flow.SetOutCtsFlow(true);
+    if (flowControl & 4) {
+        flow.SetXonXoffIn(true);
+        flow.SetXonXoffOut(true);
+    }
+    ComPort->OnRxBuf = [this](TSerCustomComm&, const char* bytes, int count) {
+        // The controller's lines are framed by the receive buffer's change event.
+        RxBuffer.AddString(std::string_view(bytes, size_t(count)));
+    };
+    ComPort->OnError = [this](TSerCustomComm&, uint32_t errors) { ComError(errors); };
+    ComPort->OnOpen = [this](TSerCustomComm&) { ComOpen(); };
+    ComPort->OnClose = [this](TSerCustomComm&) { ComClose(); };
+    ComPort->SetMonitorEvents(ComPort->MonitorEvents() - ceError);
+    ComBuffer = std::make_unique<TSerBuffer>();
+    ComBuffer->SetComm(ComPort.get());
+    ComBuffer->SetSize(8192);
+}
+
+void TBoilerRoom::OpenComPort() {
+    if (!ComPort) return;
+    try {
+        ComPort->Open();
+    } catch (const std::exception& e) {
+        // A port that cannot be opened is reported like a port error, not raised.
+        SetNoAnswer(true);
+        LinkMessage("Ошибка COM-порта для связи с ", ". Код ошибки: " + std::string(e.what()), smError);
+    }
+}
+
+void TBoilerRoom::ComError(uint32_t errorCode) {
+    SetNoAnswer(true);
+    LinkMessage("Ошибка COM-порта для связи с ", ". Код ошибки: " + std::to_string(errorCode), smError);
+}
+
+void TBoilerRoom::ComOpen() {
+    Connected = true;
+    SetNoAnswer(false);
+    StopProcessTimer();
+    SetState(bsConnected);
+    LinkMessage("COM-порт для связи с ", " открыт", smInfo);
+    ConnectAttempt = 0;
+    if (FRequestTimer && FRequestTimer->Enabled()) RequestTimerTick();
+}
+
+void TBoilerRoom::ComClose() {
+    Connected = false;
+    SetNoAnswer(false);
+    StopProcessTimer();
+    AnswerPending = false;
+    FAnswerTimer.SetEnabled(false);
+    SetState(bsNotConnected);
+    LinkMessage("COM-порт для связи с ", " закрыт", smInfo);
 }
 
 // TCP link --------------------------------------------------------------------

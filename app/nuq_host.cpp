@@ -73,10 +73,16 @@ bool THost::LoadObjects(const std::string& fileName) {
             room.InfoBytes->LoadFromString(read("InfoBytes"));
             room.Commands.LoadFromString(read("Commands"));
             room.SMSTemplates.LoadFromString(read("SMSTemplates"));
+            room.OPCMap.LoadFromString(read("OPCMap"));
             room.SMSNotify = readInt("SMSNotify", 0) != 0;
             const int kind = LinkKindOf(read("Link"));
             switch (kind) {
+            case lkComPort:
+                room.SetComPortConnection(readInt("ComPort", 1), readInt("BaudRate", 9600), readInt("DataBits", 8),
+                                          readInt("StopBits", 1), readInt("Parity", 0), readInt("FlowControl", 0));
+                break;
             case lkTCP: room.SetTCPConnection(read("Host", "127.0.0.1"), readInt("Port", 0)); break;
+            case lkDDE: room.SetDDEConnection(read("DDEService")); break;
             default: throw Exception("неизвестный вид связи \"" + read("Link") + "\"");
             }
         } catch (const std::exception& e) {
@@ -114,6 +120,10 @@ void THost::AssignEvents(THostObject& object) {
 
 void THost::HandleData(THostObject& object, const std::string& line) {
     TBoilerRoom& room = *object.Room;
+    if (line.empty() && room.LinkKind == lkDDE) {
+        Log(Quoted(room.Name) + ": не удалось прочитать данные OPC/DDE");
+        return;
+    }
     if (!IsHexText(line)) {
         Log(Quoted(room.Name) + " <<< " + line);
         return;
@@ -137,8 +147,9 @@ void THost::HandleData(THostObject& object, const std::string& line) {
 
 void THost::StartScanning() {
     for (auto& object : FObjects) {
-        object.Room->Start(object.RequestPeriod, object.DDEPeriod);
+        // Timers first, so a link that comes up inside Start asks at once.
         object.Room->EnableTimers(true);
+        object.Room->Start(object.RequestPeriod, object.DDEPeriod);
     }
 }
 

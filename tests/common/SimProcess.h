@@ -19,7 +19,7 @@ constexpr int kWaitMs = 10000; // only a guard against a hung peer
 
 // Reads from Fd into Buf until Buf holds Delim; returns what came before it
 // (Delim removed) or "<timeout>" / "<eof>".
-std::string ReadUntil(int fd, std::string& buf, const std::string& delim, int* reads = nullptr) {
+inline std::string ReadUntil(int fd, std::string& buf, const std::string& delim, int* reads = nullptr) {
     for (;;) {
         const size_t p = buf.find(delim);
         if (p != std::string::npos) {
@@ -37,7 +37,7 @@ std::string ReadUntil(int fd, std::string& buf, const std::string& delim, int* r
     }
 }
 
-void WriteAll(int fd, const std::string& bytes) {
+inline void WriteAll(int fd, const std::string& bytes) {
     ASSERT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
 }
 
@@ -74,6 +74,13 @@ public:
         for (;;) {
             std::string line = ReadUntil(Out, Buf, "\n");
             if (line.rfind(prefix, 0) == 0 || line == "<timeout>" || line == "<eof>") return line;
+        }
+    }
+    // The next status line holding Text anywhere; the ones before it are skipped.
+    std::string WaitForText(const std::string& text) {
+        for (;;) {
+            std::string line = ReadUntil(Out, Buf, "\n");
+            if (line.find(text) != std::string::npos || line == "<timeout>" || line == "<eof>") return line;
         }
     }
     // Runs a control command and waits for it to be done.
