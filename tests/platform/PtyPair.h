@@ -22,6 +22,9 @@ public:
         if (openpty(&Master, &Slave, name, nullptr, nullptr) != 0)
             throw std::runtime_error("openpty failed");
         SlavePath = name;
+        // A child started meanwhile must not keep the line up.
+        fcntl(Master, F_SETFD, FD_CLOEXEC);
+        fcntl(Slave, F_SETFD, FD_CLOEXEC);
         // Raw from the start, so nothing the peer sends is echoed or edited.
         struct termios tio;
         tcgetattr(Slave, &tio);
