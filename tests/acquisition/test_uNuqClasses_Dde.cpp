@@ -1,6 +1,7 @@
 // The DDE link of a boiler room against the stand-in data-source server.
 
 #include "acquisition/uNuqClasses.h"
+#include "foundation/uNuqUtils.h"
 #include "platform/EventLoop.h"
 #include "platform/Host.h"
 #include "platform/test_SimDdeFixture.h"
@@ -80,6 +81,15 @@ TEST_F(DdeLink, PollsTheServerAndBuildsThePacket) {
     ASSERT_EQ(data.size(), 1u);
     // State byte "Работа" (row 2), then the variables by position: 12.5, -5, 300.
     EXPECT_EQ(data[0], "20414800008005012C");
+    room->LoadScript("#script;\n#defbyte 1;\nType = IsParameter;\nCaption = 'Состояние';\n#defparam;\n"
+                     "DefNumber 32 -> 'Работа';\n#enddefparam;\n#enddefbyte;\n#defbyte 2;\nType = IsFloat;\n"
+                     "Caption = 'T1';\n#enddefbyte;\n#defbyte 6;\nType = IsInteger;\nCaption = 'P';\n#enddefbyte;\n"
+                     "#endscript;\n");
+    const TByteList packet = HexToByteList(data[0]);
+    room->DecodePacket(std::string(packet.begin(), packet.end()));
+    EXPECT_EQ(room->Blocks.Items(0).DecodeList.GetItem(0).Value, "Работа");
+    EXPECT_EQ(room->Blocks.Items(1).DecodeList.GetItem(0).Value, "12.5");
+    EXPECT_EQ(room->Blocks.Items(2).DecodeList.GetItem(0).Value, "-5");
 
     EXPECT_EQ(server.Command("set NuqPlant Boiler1 State 7"), "ok");
     EXPECT_EQ(server.Command("set NuqPlant Boiler1 T1 0"), "ok");
