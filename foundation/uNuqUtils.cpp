@@ -28,54 +28,6 @@ bool ReadHexGroup(std::string_view group, uint32_t& value) {
     return true;
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
-}
-
-// One UTF-8 sequence at s[i]; its length, 0 when it is not valid UTF-8.
-size_t DecodeUtf8(std::string_view s, size_t i, uint32_t& cp) {
-    auto b = static_cast<unsigned char>(s[i]);
-    size_t len;
-    if (b < 0x80) {
-        cp = b;
-        return 1;
-    } else if ((b & 0xE0) == 0xC0) {
-        cp = b & 0x1F;
-        len = 2;
-    } else if ((b & 0xF0) == 0xE0) {
-        cp = b & 0x0F;
-        len = 3;
-    } else if ((b & 0xF8) == 0xF0) {
-        cp = b & 0x07;
-        len = 4;
-    } else {
-        return 0;
-    }
-    if (i + len > s.size()) return 0;
-    for (size_t k = 1; k < len; ++k) {
-        auto c = static_cast<unsigned char>(s[i + k]);
-        if ((c & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (c & 0x3F);
-    }
-    static const uint32_t minimum[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < minimum[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return len;
-}
-
 void AppendUnitHex(std::string& out, uint16_t unit) {
     out += ByteToHex(uint8_t(unit >> 8));
     out += ByteToHex(uint8_t(unit & 0xFF));
@@ -97,7 +49,7 @@ std::string UCS2HexToText(std::string_view hex) {
     std::string out;
     uint32_t pendingHigh = 0; // a high surrogate waiting for its low half
     auto flushLoneHigh = [&] {
-        if (pendingHigh) AppendUtf8(out, 0xFFFD);
+        if (pendingHigh) AppendUtf8Char(out, 0xFFFD);
         pendingHigh = 0;
     };
     // A group starts wherever at least two digits remain, so a short last
@@ -110,13 +62,13 @@ std::string UCS2HexToText(std::string_view hex) {
             pendingHigh = unit;
         } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
             if (pendingHigh)
-                AppendUtf8(out, 0x10000 + ((pendingHigh - 0xD800) << 10) + (unit - 0xDC00));
+                AppendUtf8Char(out, 0x10000 + ((pendingHigh - 0xD800) << 10) + (unit - 0xDC00));
             else
-                AppendUtf8(out, 0xFFFD);
+                AppendUtf8Char(out, 0xFFFD);
             pendingHigh = 0;
         } else {
             flushLoneHigh();
-            AppendUtf8(out, unit);
+            AppendUtf8Char(out, unit);
         }
     }
     flushLoneHigh();
@@ -128,11 +80,11 @@ std::string TextToUCS2Hex(std::string_view s) {
     out.reserve(s.size() * 4);
     for (size_t i = 0; i < s.size();) {
         uint32_t cp;
-        size_t len = DecodeUtf8(s, i, cp);
+        size_t len = DecodeUtf8Char(s, i, cp);
         if (len == 0) {
             // A byte that is not UTF-8 is a cp1251 character, as everywhere else.
             std::string u = Cp1251ToUtf8(s.substr(i, 1));
-            DecodeUtf8(u, 0, cp);
+            DecodeUtf8Char(u, 0, cp);
             len = 1;
         }
         i += len;

@@ -37,8 +37,69 @@ const std::unordered_map<uint32_t, char>& ReverseTable() {
     return table;
 }
 
-// Decodes one UTF-8 sequence at s[i]; returns its length, 0 when invalid.
-size_t DecodeUtf8(std::string_view s, size_t i, uint32_t& cp) {
+} // namespace
+
+std::string Utf8ToCp1251(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    const auto& rev = ReverseTable();
+    for (size_t i = 0; i < utf8.size();) {
+        uint32_t cp;
+        size_t len = DecodeUtf8Char(utf8, i, cp);
+        if (len == 0) {
+            out += utf8[i++];
+            continue;
+        }
+        i += len;
+        if (cp < 0x80) {
+            out += char(cp);
+        } else {
+            auto it = rev.find(cp);
+            out += it == rev.end() ? '?' : it->second;
+        }
+    }
+    return out;
+}
+
+std::string Cp1251ToUtf8(std::string_view cp1251) {
+    std::string out;
+    out.reserve(cp1251.size() * 2);
+    for (char c : cp1251) {
+        auto b = static_cast<unsigned char>(c);
+        if (b < 0x80) out += c;
+        else AppendUtf8Char(out, kHigh[b - 0x80]);
+    }
+    return out;
+}
+
+bool IsValidUtf8(std::string_view s) {
+    for (size_t i = 0; i < s.size();) {
+        uint32_t cp;
+        size_t len = DecodeUtf8Char(s, i, cp);
+        if (len == 0) return false;
+        i += len;
+    }
+    return true;
+}
+
+std::string TextFromFileBytes(std::string_view bytes) {
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    if (IsValidUtf8(bytes)) return std::string(bytes);
+    return Cp1251ToUtf8(bytes);
+}
+
+size_t CharLength(std::string_view utf8) {
+    size_t n = 0;
+    for (size_t i = 0; i < utf8.size();) {
+        uint32_t cp;
+        size_t len = DecodeUtf8Char(utf8, i, cp);
+        i += len == 0 ? 1 : len;
+        ++n;
+    }
+    return n;
+}
+
+size_t DecodeUtf8Char(std::string_view s, size_t i, uint32_t& cp) {
     auto b = static_cast<unsigned char>(s[i]);
     size_t len;
     if (b < 0x80) {
@@ -62,85 +123,65 @@ size_t DecodeUtf8(std::string_view s, size_t i, uint32_t& cp) {
         if ((c & 0xC0) != 0x80) return 0;
         cp = (cp << 6) | (c & 0x3F);
     }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
     static const uint32_t minimum[5] = {0, 0, 0x80, 0x800, 0x10000};
     if (cp < minimum[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
     return len;
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
+void AppendUtf8Char(std::string& out, uint32_t cp) {
     if (cp < 0x80) {
         out += char(cp);
     } else if (cp < 0x800) {
         out += char(0xC0 | (cp >> 6));
         out += char(0x80 | (cp & 0x3F));
-    } else {
+    } else if (cp < 0x10000) {
         out += char(0xE0 | (cp >> 12));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    } else {
+        out += char(0xF0 | (cp >> 18));
+        out += char(0x80 | ((cp >> 12) & 0x3F));
         out += char(0x80 | ((cp >> 6) & 0x3F));
         out += char(0x80 | (cp & 0x3F));
     }
 }
 
-} // namespace
-
-std::string Utf8ToCp1251(std::string_view utf8) {
-    std::string out;
+std::u16string Utf8ToUtf16(std::string_view utf8) {
+    std::u16string out;
     out.reserve(utf8.size());
-    const auto& rev = ReverseTable();
     for (size_t i = 0; i < utf8.size();) {
         uint32_t cp;
-        size_t len = DecodeUtf8(utf8, i, cp);
+        size_t len = DecodeUtf8Char(utf8, i, cp);
         if (len == 0) {
-            out += utf8[i++];
-            continue;
+            cp = 0xFFFD;
+            len = 1;
         }
         i += len;
-        if (cp < 0x80) {
-            out += char(cp);
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out += char16_t(0xD800 + (cp >> 10));
+            out += char16_t(0xDC00 + (cp & 0x3FF));
         } else {
-            auto it = rev.find(cp);
-            out += it == rev.end() ? '?' : it->second;
+            out += char16_t(cp);
         }
     }
     return out;
 }
 
-std::string Cp1251ToUtf8(std::string_view cp1251) {
+std::string Utf16ToUtf8(std::u16string_view w) {
     std::string out;
-    out.reserve(cp1251.size() * 2);
-    for (char c : cp1251) {
-        auto b = static_cast<unsigned char>(c);
-        if (b < 0x80) out += c;
-        else AppendUtf8(out, kHigh[b - 0x80]);
+    out.reserve(w.size());
+    for (size_t i = 0; i < w.size(); ++i) {
+        uint32_t cp = w[i];
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < w.size() && w[i + 1] >= 0xDC00 && w[i + 1] < 0xE000) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (w[i + 1] - 0xDC00u);
+            ++i;
+        } else if (cp >= 0xD800 && cp < 0xE000) {
+            cp = 0xFFFD;
+        }
+        AppendUtf8Char(out, cp);
     }
     return out;
-}
-
-bool IsValidUtf8(std::string_view s) {
-    for (size_t i = 0; i < s.size();) {
-        uint32_t cp;
-        size_t len = DecodeUtf8(s, i, cp);
-        if (len == 0) return false;
-        i += len;
-    }
-    return true;
-}
-
-std::string TextFromFileBytes(std::string_view bytes) {
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-    if (IsValidUtf8(bytes)) return std::string(bytes);
-    return Cp1251ToUtf8(bytes);
-}
-
-size_t CharLength(std::string_view utf8) {
-    size_t n = 0;
-    for (size_t i = 0; i < utf8.size();) {
-        uint32_t cp;
-        size_t len = DecodeUtf8(utf8, i, cp);
-        i += len == 0 ? 1 : len;
-        ++n;
-    }
-    return n;
 }
 
 } // namespace nuq

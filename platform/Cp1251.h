@@ -3,6 +3,7 @@
 // original system see one byte per character in this code page, while the
 // program holds UTF-8.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -23,5 +24,15 @@ std::string TextFromFileBytes(std::string_view bytes);
 
 // Length in characters as a peer counts them (one per cp1251 byte).
 size_t CharLength(std::string_view utf8);
+
+// One UTF-8 sequence at S[I]: its length, 0 when it is not valid UTF-8
+// (overlong forms, surrogates and values past U+10FFFF included).
+size_t DecodeUtf8Char(std::string_view s, size_t i, uint32_t& codePoint);
+void AppendUtf8Char(std::string& out, uint32_t codePoint);
+
+// UTF-8 and UTF-16 (wide texts of the tree, the database driver's wide
+// strings). A byte that is not UTF-8 and a lone surrogate become U+FFFD.
+std::u16string Utf8ToUtf16(std::string_view utf8);
+std::string Utf16ToUtf8(std::u16string_view utf16);
 
 } // namespace nuq

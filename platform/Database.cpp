@@ -1,5 +1,7 @@
 #include "platform/Database.h"
 
+#include "platform/Cp1251.h"
+
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlucode.h>
@@ -16,74 +18,10 @@ namespace {
 
 // ---- UTF-8 and the driver manager's UTF-16 ----
 
-std::u16string ToWide(std::string_view s) {
-    std::u16string out;
-    out.reserve(s.size());
-    size_t i = 0;
-    while (i < s.size()) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        char32_t cp = 0xFFFD;
-        size_t len = 1;
-        if (c < 0x80) {
-            cp = c;
-        } else {
-            size_t need = c >= 0xF0 && c < 0xF5 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
-            if (need > 0 && i + need <= s.size()) {
-                char32_t v = c & (0x7F >> need);
-                bool ok = true;
-                for (size_t k = 1; k < need && ok; ++k) {
-                    unsigned char cc = static_cast<unsigned char>(s[i + k]);
-                    ok = (cc & 0xC0) == 0x80;
-                    v = (v << 6) | (cc & 0x3F);
-                }
-                bool shortest =
-                    (need == 3 && v >= 0x800) || (need == 4 && v >= 0x10000) || need == 2;
-                if (ok && shortest && v <= 0x10FFFF && (v < 0xD800 || v > 0xDFFF)) {
-                    cp = v;
-                    len = need;
-                }
-            }
-        }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += char16_t(0xD800 + (cp >> 10));
-            out += char16_t(0xDC00 + (cp & 0x3FF));
-        } else {
-            out += char16_t(cp);
-        }
-        i += len;
-    }
-    return out;
-}
+std::u16string ToWide(std::string_view s) { return Utf8ToUtf16(s); }
 
 std::string FromWide(const SQLWCHAR* w, size_t n) {
-    std::string out;
-    out.reserve(n);
-    for (size_t i = 0; i < n; ++i) {
-        char32_t cp = w[i];
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < n && w[i + 1] >= 0xDC00 && w[i + 1] < 0xE000) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (w[i + 1] - 0xDC00);
-            ++i;
-        } else if (cp >= 0xD800 && cp < 0xE000) {
-            cp = 0xFFFD;
-        }
-        if (cp < 0x80) {
-            out += char(cp);
-        } else if (cp < 0x800) {
-            out += char(0xC0 | (cp >> 6));
-            out += char(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += char(0xE0 | (cp >> 12));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        } else {
-            out += char(0xF0 | (cp >> 18));
-            out += char(0x80 | ((cp >> 12) & 0x3F));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        }
-    }
-    return out;
+    return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(w), n));
 }
 
 std::string FromWide(const std::u16string& w) {

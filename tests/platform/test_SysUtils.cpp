@@ -98,3 +98,11 @@ TEST(NamedMutex, SharedByNameAndRecursive) {
     EXPECT_FALSE(other);
     a->Release();
 }
+
+TEST(Utf16, RoundTripAndBadInput) {
+    for (std::string text : {"", "abc", "Котельная №5", "😀 emoji", "€"})
+        EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(text)), text) << text;
+    EXPECT_EQ(Utf8ToUtf16("😀").size(), 2u);  // a surrogate pair
+    EXPECT_EQ(Utf8ToUtf16("a\xFF" "b"), u"a\uFFFDb");
+    EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+}
