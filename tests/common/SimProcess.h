@@ -19,7 +19,7 @@ constexpr int kWaitMs = 10000; // only a guard against a hung peer
 
 // Reads from Fd into Buf until Buf holds Delim; returns what came before it
 // (Delim removed) or "<timeout>" / "<eof>".
-std::string ReadUntil(int fd, std::string& buf, const std::string& delim, int* reads = nullptr) {
+inline std::string ReadUntil(int fd, std::string& buf, const std::string& delim, int* reads = nullptr) {
     for (;;) {
         const size_t p = buf.find(delim);
         if (p != std::string::npos) {
@@ -37,7 +37,7 @@ std::string ReadUntil(int fd, std::string& buf, const std::string& delim, int* r
     }
 }
 
-void WriteAll(int fd, const std::string& bytes) {
+inline void WriteAll(int fd, const std::string& bytes) {
     ASSERT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
 }
 
