@@ -32,7 +32,8 @@ bool SameText(std::string_view a, std::string_view b) {
 }
 
 bool ContainsText(const std::vector<std::string>& list, std::string_view entry) {
-    return std::any_of(list.begin(), list.end(), [&](const std::string& s) { return SameText(s, entry); });
+    return std::any_of(list.begin(), list.end(),
+                       [&](const std::string& s) { return SameText(s, entry); });
 }
 
 bool DecimalField(std::string_view s, int& value) {
@@ -47,8 +48,10 @@ bool DecimalField(std::string_view s, int& value) {
 std::vector<std::string> SplitFields(std::string_view s, std::string_view separators) {
     std::vector<std::string> fields(1);
     for (char c : s) {
-        if (separators.find(c) != std::string_view::npos) fields.emplace_back();
-        else fields.back() += c;
+        if (separators.find(c) != std::string_view::npos)
+            fields.emplace_back();
+        else
+            fields.back() += c;
     }
     return fields;
 }
@@ -64,18 +67,30 @@ std::string WithoutQuotes(std::string_view s) {
 
 std::string TaskKindName(int kind) {
     switch (kind) {
-    case ttConnectToInternet: return "ttConnectToInternet";
-    case ttProcessIncomingConnect: return "ttProcessIncomingConnect";
-    case ttReadData: return "ttReadData";
-    case ttProcessIncomingPacket: return "ttProcessIncomingPacket";
-    case ttSendConfigurationToBoilerRoom: return "ttSendConfigurationToBoilerRoom";
-    case ttCallToBoilerRoom: return "ttCallToBoilerRoom";
-    case ttSendText: return "ttSendText";
-    case ttGetBalance: return "ttGetBalance";
-    case ttReconnect: return "ttReconnect";
-    case ttCSDIdentWithBoilerRoom: return "ttCSDIdentWithBoilerRoom";
-    case ttSendWhoIS: return "ttSendWhoIS";
-    default: return std::to_string(kind);
+    case ttConnectToInternet:
+        return "ttConnectToInternet";
+    case ttProcessIncomingConnect:
+        return "ttProcessIncomingConnect";
+    case ttReadData:
+        return "ttReadData";
+    case ttProcessIncomingPacket:
+        return "ttProcessIncomingPacket";
+    case ttSendConfigurationToBoilerRoom:
+        return "ttSendConfigurationToBoilerRoom";
+    case ttCallToBoilerRoom:
+        return "ttCallToBoilerRoom";
+    case ttSendText:
+        return "ttSendText";
+    case ttGetBalance:
+        return "ttGetBalance";
+    case ttReconnect:
+        return "ttReconnect";
+    case ttCSDIdentWithBoilerRoom:
+        return "ttCSDIdentWithBoilerRoom";
+    case ttSendWhoIS:
+        return "ttSendWhoIS";
+    default:
+        return std::to_string(kind);
     }
 }
 
@@ -83,33 +98,40 @@ std::string TaskKindName(int kind) {
 
 TAttachedBoilerRoom::TAttachedBoilerRoom(TGPRSModem* modem, TBoilerRoom* boilerRoom,
                                          std::string phone, std::string ident, int ref)
-    : Modem(modem), BoilerRoom(boilerRoom), Phone(std::move(phone)), Ident(std::move(ident)), Ref(ref) {}
+    : Modem(modem), BoilerRoom(boilerRoom), Phone(std::move(phone)), Ident(std::move(ident)),
+      Ref(ref) {}
 
 void TAttachedBoilerRoom::SetStatusText(const std::string& text) {
     StatusText = text;
-    if (BoilerRoom && BoilerRoom->OnStatusChange) BoilerRoom->OnStatusChange(*BoilerRoom, "", smInfo);
+    if (BoilerRoom && BoilerRoom->OnStatusChange)
+        BoilerRoom->OnStatusChange(*BoilerRoom, "", smInfo);
 }
 
-int TAttachedBoilerRoomList::Add(TGPRSModem* modem, TBoilerRoom* boilerRoom, const std::string& phone,
-                                 const std::string& ident) {
-    FItems.push_back(std::make_unique<TAttachedBoilerRoom>(modem, boilerRoom, phone, ident, NextRef++));
+int TAttachedBoilerRoomList::Add(TGPRSModem* modem, TBoilerRoom* boilerRoom,
+                                 const std::string& phone, const std::string& ident) {
+    FItems.push_back(
+        std::make_unique<TAttachedBoilerRoom>(modem, boilerRoom, phone, ident, NextRef++));
     return int(FItems.size()) - 1;
 }
 
 void TAttachedBoilerRoomList::Delete(int index) {
-    if (index < 0 || index >= Count()) throw EListError("List index out of bounds (" + std::to_string(index) + ")");
+    if (index < 0 || index >= Count())
+        throw EListError("List index out of bounds (" + std::to_string(index) + ")");
     FItems.erase(FItems.begin() + index);
 }
 
 namespace {
-template <class Pred> TAttachedBoilerRoom* FindIn(const std::vector<std::unique_ptr<TAttachedBoilerRoom>>& items, Pred pred) {
+template <class Pred>
+TAttachedBoilerRoom* FindIn(const std::vector<std::unique_ptr<TAttachedBoilerRoom>>& items,
+                            Pred pred) {
     for (const auto& a : items)
         if (pred(*a)) return a.get();
     return nullptr;
 }
 } // namespace
 
-TAttachedBoilerRoom* TAttachedBoilerRoomList::FindByBoilerRoom(const TBoilerRoom* boilerRoom) const {
+TAttachedBoilerRoom*
+TAttachedBoilerRoomList::FindByBoilerRoom(const TBoilerRoom* boilerRoom) const {
     return FindIn(FItems, [&](const TAttachedBoilerRoom& a) { return a.BoilerRoom == boilerRoom; });
 }
 TAttachedBoilerRoom* TAttachedBoilerRoomList::FindByPhone(std::string_view phone) const {
@@ -137,13 +159,16 @@ std::unique_ptr<TTimer> NewTimer(uint32_t ms, std::function<void()> tick) {
     return t;
 }
 
-uint32_t Seconds(int s) { return s > 0 ? uint32_t(s) * 1000u : 0u; }
+uint32_t Seconds(int s) {
+    return s > 0 ? uint32_t(s) * 1000u : 0u;
+}
 
 TSerBaudrate RateOf(int baud) {
     static const std::pair<int, TSerBaudrate> rates[] = {
-        {110, br110},     {300, br300},     {600, br600},       {1200, br1200},   {2400, br2400},
-        {4800, br4800},   {9600, br9600},   {14400, br14400},   {19200, br19200}, {38400, br38400},
-        {56000, br56000}, {57600, br57600}, {115200, br115200}, {128000, br128000}, {256000, br256000}};
+        {110, br110},       {300, br300},       {600, br600},      {1200, br1200},
+        {2400, br2400},     {4800, br4800},     {9600, br9600},    {14400, br14400},
+        {19200, br19200},   {38400, br38400},   {56000, br56000},  {57600, br57600},
+        {115200, br115200}, {128000, br128000}, {256000, br256000}};
     for (auto [value, rate] : rates)
         if (value == baud) return rate;
     return br9600;
@@ -195,7 +220,9 @@ void TGPRSModem::SetupPort() {
     Port->OnError = [this](TSerCustomComm&, uint32_t errors) { PortError(errors); };
     // With a buffer attached the port reads the bytes itself and hands them
     // over here; its character-count event is not fired then.
-    Port->OnRxBuf = [this](TSerCustomComm&, const char* bytes, int count) { PortRxBuf(bytes, count); };
+    Port->OnRxBuf = [this](TSerCustomComm&, const char* bytes, int count) {
+        PortRxBuf(bytes, count);
+    };
     PortBuffer = std::make_unique<TSerBuffer>();
     PortBuffer->SetSize(8192);
     PortBuffer->SetComm(Port.get());
@@ -224,7 +251,8 @@ TGPRSModem::~TGPRSModem() {
 
 void TGPRSModem::Report(const std::string& text, bool verboseOnly, bool showDialog) {
     Trace("___" + text);
-    if (OnMessage) OnMessage(AddCharR(' ', "COM" + PortText(), 6) + ": " + text, verboseOnly, showDialog);
+    if (OnMessage)
+        OnMessage(AddCharR(' ', "COM" + PortText(), 6) + ": " + text, verboseOnly, showDialog);
 }
 
 void TGPRSModem::SetStatusTextAll(const std::string& text) {
@@ -246,10 +274,11 @@ bool TGPRSModem::SendCommand(const std::string& text) {
     try {
         const std::string bytes = Utf8ToCp1251(text);
         for (int attempt = 0; attempt < 5 && !sent; ++attempt) {
-            RxBuffer.Clear();  // what is found later answers this command
+            RxBuffer.Clear(); // what is found later answers this command
             sent = Port->WriteText(bytes);
             if (!sent) {
-                Trace("Ошибка отправки команды на COM" + PortText() + ". Повторная попытка через 0,5 сек");
+                Trace("Ошибка отправки команды на COM" + PortText() +
+                      ". Повторная попытка через 0,5 сек");
                 Delay(500);
             }
         }
@@ -458,7 +487,8 @@ void TGPRSModem::InitModem() {
         Report("Инициализация модема (COM" + port + "). Шаг " + std::to_string(i + 1) + " из " +
                std::to_string(Settings.StepCount) + "...");
         if (!(SendCommand(Settings.Steps[size_t(i)] + CRLF) && WaitAnswer("OK", 10000))) {
-            Report("Ошибка при инициализация модема (COM" + port + "). Шаг " + std::to_string(i + 1));
+            Report("Ошибка при инициализация модема (COM" + port + "). Шаг " +
+                   std::to_string(i + 1));
             StartReInitTimer();
             return;
         }
@@ -469,7 +499,8 @@ void TGPRSModem::InitModem() {
     for (int n = 9; n >= 0; --n) {
         Trace("Закрытие сокета " + std::to_string(n));
         if (SendCommand("AT^SISC=" + std::to_string(n) + CRLF)) WaitAnswer("OK", 2000);
-        if (SendCommand("AT^SISS=" + std::to_string(n) + ",srvtype,none" + CRLF)) WaitAnswer("OK", 2000);
+        if (SendCommand("AT^SISS=" + std::to_string(n) + ",srvtype,none" + CRLF))
+            WaitAnswer("OK", 2000);
     }
     if (SendCommand("AT^SICC=0" + CRLF)) WaitAnswer("OK", 2000);
     Sockets.clear();
@@ -479,7 +510,8 @@ void TGPRSModem::InitModem() {
     const bool ready =
         SendCommand(profile) && WaitAnswer("OK", 15000) &&
         SendCommand("AT^SISS=0,srvtype,socket" + CRLF) && WaitAnswer("OK", 15000) &&
-        SendCommand("AT^SISS=0,address,socktcp://listener:" + std::to_string(ModemData.TCPPort) + CRLF) &&
+        SendCommand("AT^SISS=0,address,socktcp://listener:" + std::to_string(ModemData.TCPPort) +
+                    CRLF) &&
         WaitAnswer("OK", 15000);
     if (!ready) {
         StartReInitTimer();
@@ -510,7 +542,8 @@ bool ParseLocalAddress(const std::string& answer, std::string& ip, int& port) {
     b += open.size();
     size_t e = answer.find("^SISO: 1,", b);
     if (e == std::string::npos) e = answer.find_first_of("\r\n", b);
-    const std::string line = Trim(answer.substr(b, e == std::string::npos ? std::string::npos : e - b));
+    const std::string line =
+        Trim(answer.substr(b, e == std::string::npos ? std::string::npos : e - b));
     const std::string address = WithoutQuotes(ExtractWord(6, line, TCharSet{','}));
     const size_t colon = address.find(':');
     if (colon == std::string::npos || colon == 0) return false;
@@ -541,8 +574,8 @@ void TGPRSModem::ConnectToInternet() {
         return;
     }
     if (!Online)
-        Report("Попытка подключения к сети (COM" + port + ") (" + std::to_string(InternetAttempt) + " из " +
-               std::to_string(Settings.InternetConnectTryMax) + ")...");
+        Report("Попытка подключения к сети (COM" + port + ") (" + std::to_string(InternetAttempt) +
+               " из " + std::to_string(Settings.InternetConnectTryMax) + ")...");
     Trace("TGPRSModem.ConnectToInternet - выход в сеть");
     bool ok = SendCommand(CRLF + "AT^SISO=0" + CRLF) && WaitAnswer("OK", 30000);
     if (ok) {
@@ -608,7 +641,8 @@ void TGPRSModem::DisconnectFromInternet() {
     if (PortFault) return;
     for (int n = 1; n <= 9; ++n) {
         Trace("Закрываем сокет " + std::to_string(n));
-        const bool closed = SendCommand("AT^SISC=" + std::to_string(n) + CRLF) && WaitAnswer("OK", 2000) &&
+        const bool closed = SendCommand("AT^SISC=" + std::to_string(n) + CRLF) &&
+                            WaitAnswer("OK", 2000) &&
                             SendCommand("AT^SISS=" + std::to_string(n) + ",srvtype,none" + CRLF) &&
                             WaitAnswer("OK", 2000);
         if (PortFault) return;
@@ -666,7 +700,8 @@ bool TGPRSModem::CheckModem() {
         Port->OnOpen = std::move(onOpen);
         Port->OnClose = std::move(onClose);
     }
-    Report(ok ? "Модем COM" + PortText() + " в порядке" : "Модем COM" + PortText() + " не отвечает");
+    Report(ok ? "Модем COM" + PortText() + " в порядке"
+              : "Модем COM" + PortText() + " не отвечает");
     return ok;
 }
 

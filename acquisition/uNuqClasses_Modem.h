@@ -49,7 +49,13 @@ enum : uint8_t {
 std::string TaskKindName(int kind);
 
 // What a dial command ended with.
-enum TCallResult { clrUnknown = 0, clrConnect = 1, clrBusy = 2, clrNoDialTone = 3, clrNoCarrier = 4 };
+enum TCallResult {
+    clrUnknown = 0,
+    clrConnect = 1,
+    clrBusy = 2,
+    clrNoDialTone = 3,
+    clrNoCarrier = 4
+};
 
 // Separators inside queue entries: byte 1 stands for a line break in a signal
 // and ends a task's kind; byte 2 splits a task parameter in two.
@@ -69,14 +75,14 @@ public:
     TAttachedBoilerRoom(const TAttachedBoilerRoom&) = delete;
     TAttachedBoilerRoom& operator=(const TAttachedBoilerRoom&) = delete;
 
-    TGPRSModem* Modem;        // not owned
-    int Channel = -1;         // socket it identified on; -1 none
-    TBoilerRoom* BoilerRoom;  // not owned
+    TGPRSModem* Modem;       // not owned
+    int Channel = -1;        // socket it identified on; -1 none
+    TBoilerRoom* BoilerRoom; // not owned
     std::string Phone;
     std::string Ident;
     uint8_t LinkState = lsIdle;
-    bool Identified = false;  // since the modem last went online
-    std::unique_ptr<TTimer> ProcessTimer;  // the pending call-cycle step; null when none
+    bool Identified = false;              // since the modem last went online
+    std::unique_ptr<TTimer> ProcessTimer; // the pending call-cycle step; null when none
     std::string StatusText;
     int ReCallCount = 0;
     // How a task parameter names this entry; unique within its modem for the
@@ -127,24 +133,24 @@ public:
     // ---- the object, its port and the dialogue
 
     TModemData ModemData;
-    bool PortFault = false;  // the device stopped working; no command goes out until it reopens
+    bool PortFault = false; // the device stopped working; no command goes out until it reopens
     std::unique_ptr<TSerComm> Port;
     std::unique_ptr<TSerBuffer> PortBuffer;
-    TNuqSettings Settings;  // own copy, reloaded by Connect
-    tBuffer RxBuffer;       // received and not yet consumed
+    TNuqSettings Settings; // own copy, reloaded by Connect
+    tBuffer RxBuffer;      // received and not yet consumed
     std::vector<std::string> Signals;
-    std::vector<std::string> SocketBuffers;  // "S<n>=<text>"
+    std::vector<std::string> SocketBuffers; // "S<n>=<text>"
     std::vector<std::string> Tasks;
     std::string LocalIP;
     int LocalPort = 1;
     // Busy flags: set for the length of their activity.
     bool Sending = false, Extracting = false, ReadingAll = false, Dialling = false,
          ProcessingSignals = false, ExecutingTasks = false, Answering = false, Checking = false;
-    bool PortEventSeen = false;  // the port has reported open, close or error; never cleared
-    bool Online = false;         // the listener is open and its address known
+    bool PortEventSeen = false; // the port has reported open, close or error; never cleared
+    bool Online = false;        // the listener is open and its address known
     TAttachedBoilerRoomList Attached;
     int OpenAttempt = 0, InternetAttempt = 0, InitAttempt = 0;
-    std::vector<int> Sockets;  // accepted incoming connections
+    std::vector<int> Sockets; // accepted incoming connections
 
     // Events. The three queries are polled in every wait and tick; an
     // unassigned one answers false.

@@ -27,7 +27,8 @@ bool TGPRSModem::SendSMS(const std::string& phone, const std::string& text) {
 void TGPRSModem::ReadSMS(const std::string& index, std::string& phone, std::string& text) {
     phone.clear();
     text.clear();
-    if (!(SendCommand("at+cmgr=" + Trim(index) + CRLF) && WaitAnswer("+CMGR:", 2000) && WaitAnswer("OK", 2000)))
+    if (!(SendCommand("at+cmgr=" + Trim(index) + CRLF) && WaitAnswer("+CMGR:", 2000) &&
+          WaitAnswer("OK", 2000)))
         return;
     const std::string s = RxBuffer.AsString();
     Report("Текст СМС: " + s, true);
@@ -60,13 +61,15 @@ void TGPRSModem::ClearSMS() {
             if (DecimalField(rest.substr(0, rest.find(',')), n)) {
                 if (SendCommand("at+cmgd=" + std::to_string(n) + CRLF)) WaitAnswer("OK", 2000);
             }
-            ++i;  // the message text
+            ++i; // the message text
         }
     }
     Trace("TGPRSModem.ClearSMS exit");
 }
 
-void TGPRSModem::RequestBalance() { NotBuilt("RequestBalance"); }
+void TGPRSModem::RequestBalance() {
+    NotBuilt("RequestBalance");
+}
 
 TCallResult TGPRSModem::Call(const std::string& number) {
     (void)number;

@@ -44,11 +44,12 @@ bool TGPRSModem::ExtractSignal(std::string_view start, std::string_view end) {
         } else {
             Trace("-> Зарегистрирован сигнал: " + entry);
             Signals.push_back(entry);
-            Trace("-> Signal " + entry + " inserted in index - " + std::to_string(Signals.size() - 1));
+            Trace("-> Signal " + entry + " inserted in index - " +
+                  std::to_string(Signals.size() - 1));
         }
     } catch (const std::exception& e) {
-        Trace("-> ???? Зарегистрирован сигнал: " + entry + ". Не удалось добавить его в очередь обработки. Ошибка: " +
-              e.what());
+        Trace("-> ???? Зарегистрирован сигнал: " + entry +
+              ". Не удалось добавить его в очередь обработки. Ошибка: " + e.what());
     }
     return true;
 }
@@ -131,25 +132,37 @@ void TGPRSModem::ProcessIncomingData() {
             TraceQueue("--- All processe signals ---------------", ":: ", Signals, SignalLock);
             Trace("-> Обрабатываем сигнал: " + s);
             bool postponed = false;
-            if (s.find("+CLIP:") != std::string::npos) HandleCallerId(s, postponed);
-            if (postponed) {
-                // A second call while one is being answered: on a later tick.
-                processing.Release();
+            try {
+                if (s.find("+CLIP:") != std::string::npos) HandleCallerId(s, postponed);
+                if (postponed) {
+                    // A second call while one is being answered: on a later tick.
+                    processing.Release();
+                    FTaskTimer->SetEnabled(true);
+                    return;
+                }
+                if (s.find("^SIS:") != std::string::npos) HandleServiceEvent(s);
+                if (s.find("^SISR:") != std::string::npos) {
+                    if (s.find("\x01OK") == std::string::npos)
+                        AddTask(ttReadData, "");
+                    else
+                        HandleReadAnswer(s, id);
+                }
+                if (s.find("+CUSD:") != std::string::npos) {
+                    const size_t q1 = s.find('"');
+                    const size_t q2 = q1 == std::string::npos ? q1 : s.find('"', q1 + 1);
+                    if (q2 == std::string::npos)
+                        Trace("ProcessIncomingData " + id + " +CUSD: no reply text. Skip.");
+                    else if (OnBalance)
+                        OnBalance(ModemData.PortNumber, s.substr(q1 + 1, q2 - q1 - 1));
+                }
+                if (s.find("+CMTI:") != std::string::npos) HandleNewSms(s);
+            } catch (...) {
+                // The run ends, but without the signal that broke it: left
+                // at the head it would break every later run too.
+                RemoveSignal(s);
                 FTaskTimer->SetEnabled(true);
-                return;
+                throw;
             }
-            if (s.find("^SIS:") != std::string::npos) HandleServiceEvent(s);
-            if (s.find("^SISR:") != std::string::npos) {
-                if (s.find("\x01OK") == std::string::npos) AddTask(ttReadData, "");
-                else HandleReadAnswer(s, id);
-            }
-            if (s.find("+CUSD:") != std::string::npos) {
-                const size_t q1 = s.find('"');
-                const size_t q2 = q1 == std::string::npos ? q1 : s.find('"', q1 + 1);
-                if (q2 == std::string::npos) Trace("ProcessIncomingData " + id + " +CUSD: no reply text. Skip.");
-                else if (OnBalance) OnBalance(ModemData.PortNumber, s.substr(q1 + 1, q2 - q1 - 1));
-            }
-            if (s.find("+CMTI:") != std::string::npos) HandleNewSms(s);
             RemoveSignal(s);
         }
     }
@@ -171,7 +184,8 @@ void TGPRSModem::RemoveSignal(const std::string& s) {
 }
 
 void TGPRSModem::HandleCallerId(const std::string& s, bool& postponed) {
-    const std::string phone = WithoutQuotes(Trim(SplitFields(AfterMarker(s, "+CLIP:"), ",\x01")[0]));
+    const std::string phone =
+        WithoutQuotes(Trim(SplitFields(AfterMarker(s, "+CLIP:"), ",\x01")[0]));
     TAttachedBoilerRoom* a = phone.empty() ? nullptr : Attached.FindByPhone(phone);
     if (!a) {
         if (SendCommand("ATH" + CRLF)) WaitAnswer("OK", 5000);

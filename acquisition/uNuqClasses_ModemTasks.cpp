@@ -17,7 +17,9 @@ using namespace modem;
 
 namespace {
 
-std::string Quoted(const TAttachedBoilerRoom& a) { return "\"" + a.BoilerRoom->Name + "\""; }
+std::string Quoted(const TAttachedBoilerRoom& a) {
+    return "\"" + a.BoilerRoom->Name + "\"";
+}
 
 void StatusChanged(TBoilerRoom& room) {
     if (room.OnStatusChange) room.OnStatusChange(room, "", smInfo);
@@ -62,7 +64,8 @@ void TGPRSModem::ExecuteTasks() {
     if (IsDestroying() || IsStopping() || IsNotRunning()) return;
     const std::string id = NewGuidText();
     Trace("ExecuteTasks " + id + " start");
-    if (ExecutingTasks || Sending || ReadingAll || Extracting || Dialling || ProcessingSignals || Answering) {
+    if (ExecutingTasks || Sending || ReadingAll || Extracting || Dialling || ProcessingSignals ||
+        Answering) {
         Trace("ExecuteTasks " + id + " another process executing.. Exit;");
         FTaskTimer->SetEnabled(true);
         return;
@@ -135,11 +138,15 @@ void TGPRSModem::RunTask(const std::string& entry, const std::string& id) {
         return false;
     };
     switch (kind) {
-    case ttConnectToInternet: ConnectToInternet(); break;
+    case ttConnectToInternet:
+        ConnectToInternet();
+        break;
     case ttProcessIncomingConnect:
         if (socket()) ProcessIncomingConnect(n);
         break;
-    case ttReadData: ReadAll(); break;
+    case ttReadData:
+        ReadAll();
+        break;
     case ttProcessIncomingPacket:
         if (socket()) ProcessIncomingPacket(n, second);
         break;
@@ -152,7 +159,9 @@ void TGPRSModem::RunTask(const std::string& entry, const std::string& id) {
     case ttSendText:
         if (auto* a = object()) SendTaskText(*a, second);
         break;
-    case ttGetBalance: RequestBalance(); break;
+    case ttGetBalance:
+        RequestBalance();
+        break;
     case ttReconnect:
         if (socket()) ReconnectSocket(n);
         break;
@@ -162,7 +171,9 @@ void TGPRSModem::RunTask(const std::string& entry, const std::string& id) {
     case ttSendWhoIS:
         if (socket()) DoSendText(n, second);
         break;
-    default: Trace("ExecuteTasks " + id + " unknown task " + entry); break;
+    default:
+        Trace("ExecuteTasks " + id + " unknown task " + entry);
+        break;
     }
 }
 
@@ -177,13 +188,16 @@ void TGPRSModem::Start(TBoilerRoom& boilerRoom) {
     Trace("TGPRSModem.Start " + boilerRoom.Name + " ChannelNumber = -1");
     a->ProcessTimer = std::make_unique<TTimer>();
     a->ProcessTimer->SetEnabled(false);
-    a->ProcessTimer->SetInterval(Online ? uint32_t(std::max(Settings.ReCallStep, 0)) * 1000u : 500u);
+    a->ProcessTimer->SetInterval(Online ? uint32_t(std::max(Settings.ReCallStep, 0)) * 1000u
+                                        : 500u);
     if (boilerRoom.GPRSCallMode == 1) {
         a->ProcessTimer->SetOnTimer([this, a] { CSDTick(*a); });
-        Trace("TGPRSModem.Start " + boilerRoom.Name + " запуск таймера для инициализации обмена по CSD");
+        Trace("TGPRSModem.Start " + boilerRoom.Name +
+              " запуск таймера для инициализации обмена по CSD");
     } else {
         a->ProcessTimer->SetOnTimer([this, a] { ConfigurationTick(*a); });
-        Trace("TGPRSModem.Start " + boilerRoom.Name + " запуск таймера для отправки конфигурационнной SMS");
+        Trace("TGPRSModem.Start " + boilerRoom.Name +
+              " запуск таймера для отправки конфигурационнной SMS");
     }
     a->ProcessTimer->SetEnabled(true);
     Trace("TGPRSModem.Start exit for BR " + boilerRoom.Name);
@@ -272,10 +286,13 @@ void TGPRSModem::Stop(TBoilerRoom& boilerRoom) {
     FReadTimer->SetEnabled(false);
     if (a->Channel >= 0) {
         const int channel = a->Channel;
-        Trace("TGPRSModem.Stop for BR " + boilerRoom.Name + " close socket " + std::to_string(channel));
+        Trace("TGPRSModem.Stop for BR " + boilerRoom.Name + " close socket " +
+              std::to_string(channel));
         const bool listed = std::find(Sockets.begin(), Sockets.end(), channel) != Sockets.end();
         CloseSocket(channel);
-        if (listed) Trace("TGPRSModem.Stop delete socket " + std::to_string(channel) + " from process list");
+        if (listed)
+            Trace("TGPRSModem.Stop delete socket " + std::to_string(channel) +
+                  " from process list");
     }
     a->Channel = -1;
     Trace("TGPRSModem.Stop for BR " + boilerRoom.Name + " ChannelNumber := -1");
@@ -293,8 +310,9 @@ void TGPRSModem::PauseTimers(bool pause) {
         PausedTimers.clear();
         for (const auto& a : Attached) {
             TBoilerRoom& room = *a->BoilerRoom;
-            const TPausedTimer candidates[] = {
-                {a->ProcessTimer.get(), nullptr}, {room.RequestTimer(), &room}, {&room.AnswerTimer(), nullptr}};
+            const TPausedTimer candidates[] = {{a->ProcessTimer.get(), nullptr},
+                                               {room.RequestTimer(), &room},
+                                               {&room.AnswerTimer(), nullptr}};
             for (const TPausedTimer& p : candidates)
                 if (p.Timer && p.Timer->Enabled()) {
                     PausedTimers.push_back(p);
@@ -308,7 +326,8 @@ void TGPRSModem::PauseTimers(bool pause) {
     auto alive = [this](const TTimer* t) {
         for (const auto& a : Attached) {
             TBoilerRoom& room = *a->BoilerRoom;
-            if (t == a->ProcessTimer.get() || t == room.RequestTimer() || t == &room.AnswerTimer()) return true;
+            if (t == a->ProcessTimer.get() || t == room.RequestTimer() || t == &room.AnswerTimer())
+                return true;
         }
         return false;
     };
@@ -317,7 +336,8 @@ void TGPRSModem::PauseTimers(bool pause) {
     for (const TPausedTimer& p : paused) {
         if (!alive(p.Timer)) continue;
         if (p.RequestOf) {
-            if (p.Timer == p.RequestOf->RequestTimer() && p.RequestOf->GetStatus() == 1) p.Timer->SetEnabled(true);
+            if (p.Timer == p.RequestOf->RequestTimer() && p.RequestOf->GetStatus() == 1)
+                p.Timer->SetEnabled(true);
         } else {
             p.Timer->SetEnabled(true);
         }

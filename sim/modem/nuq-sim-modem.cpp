@@ -94,7 +94,9 @@ std::string Upper(std::string s) {
     return s;
 }
 
-bool StartsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
+bool StartsWith(const std::string& s, const std::string& prefix) {
+    return s.compare(0, prefix.size(), prefix) == 0;
+}
 
 // \r \n \e \\ \xHH in a control text.
 std::string Unescape(const std::string& s) {
@@ -105,14 +107,18 @@ std::string Unescape(const std::string& s) {
             continue;
         }
         const char c = s[++i];
-        if (c == 'r') r += '\r';
-        else if (c == 'n') r += '\n';
-        else if (c == 'e') r += '\x1B';
+        if (c == 'r')
+            r += '\r';
+        else if (c == 'n')
+            r += '\n';
+        else if (c == 'e')
+            r += '\x1B';
         else if (c == 'x' && i + 2 < s.size() && isxdigit(static_cast<unsigned char>(s[i + 1])) &&
                  isxdigit(static_cast<unsigned char>(s[i + 2]))) {
             r += char(std::stoi(s.substr(i + 1, 2), nullptr, 16));
             i += 2;
-        } else r += c;
+        } else
+            r += c;
     }
     return r;
 }
@@ -126,8 +132,8 @@ void Split(const std::string& s, std::string& word, std::string& rest) {
 
 struct Rule {
     enum Kind { Error, Silent, Late, Inject } What;
-    std::string Pattern;  // upper-cased
-    int Count = 0;        // 0: for good
+    std::string Pattern; // upper-cased
+    int Count = 0;       // 0: for good
     int DelayMs = 0;
     std::string Text;
 };
@@ -135,14 +141,14 @@ struct Rule {
 struct Sms {
     int Index;
     std::string Phone;
-    std::string Text;  // UTF-8
+    std::string Text; // UTF-8
 };
 
 // The modem's internet services and stored messages.
 struct Services {
     int ListenerPort = 2222;
     bool ListenerOpen = false;
-    std::map<int, std::string> SocketData;  // waiting to be read
+    std::map<int, std::string> SocketData; // waiting to be read
     std::vector<Sms> Messages;
     int NextSmsIndex = 1;
 };
@@ -150,7 +156,8 @@ struct Services {
 class Simulator {
 public:
     Simulator(std::string path, std::string log, std::string ip, bool echo, bool verbose)
-        : Path(std::move(path)), LogFile(std::move(log)), Ip(std::move(ip)), Echo(echo), Verbose(verbose) {}
+        : Path(std::move(path)), LogFile(std::move(log)), Ip(std::move(ip)), Echo(echo),
+          Verbose(verbose) {}
     ~Simulator();
     bool Start();
     int Run(bool stdinControl);
@@ -181,7 +188,7 @@ private:
     bool Linked = false;
     bool Open = false;
     std::string In;
-    int DataPending = 0;  // bytes of a socket write still to come
+    int DataPending = 0; // bytes of a socket write still to come
     std::deque<Piece> Out;
     size_t OutPos = 0;
     std::vector<Rule> Rules;
@@ -214,7 +221,7 @@ bool Simulator::MakeTerminal() {
     tcgetattr(slave, &t);
     cfmakeraw(&t);
     tcsetattr(slave, TCSANOW, &t);
-    close(slave);  // until the terminal opens it, the master reports a hang-up
+    close(slave); // until the terminal opens it, the master reports a hang-up
     fcntl(Master, F_SETFL, fcntl(Master, F_GETFL) | O_NONBLOCK);
     fcntl(Master, F_SETFD, FD_CLOEXEC);
     struct stat st {};
@@ -349,14 +356,24 @@ void Simulator::Answer(const std::string& command, const std::string& answer) {
         }
         const Rule::Kind kind = r.What;
         switch (kind) {
-        case Rule::Error: text = "\r\nERROR\r\n"; break;
-        case Rule::Silent: text.clear(); break;
-        case Rule::Late: delay = r.DelayMs; break;
-        case Rule::Inject: Send(r.Text); break;
+        case Rule::Error:
+            text = "\r\nERROR\r\n";
+            break;
+        case Rule::Silent:
+            text.clear();
+            break;
+        case Rule::Late:
+            delay = r.DelayMs;
+            break;
+        case Rule::Inject:
+            Send(r.Text);
+            break;
         }
-        if (r.Count > 0 && --r.Count == 0) Rules.erase(Rules.begin() + ptrdiff_t(i));
-        else ++i;
-        if (kind != Rule::Inject) break;  // the first answering rule decides
+        if (r.Count > 0 && --r.Count == 0)
+            Rules.erase(Rules.begin() + ptrdiff_t(i));
+        else
+            ++i;
+        if (kind != Rule::Inject) break; // the first answering rule decides
     }
     Send(text, delay);
 }
@@ -364,8 +381,8 @@ void Simulator::Answer(const std::string& command, const std::string& answer) {
 std::string Simulator::ListMessages() {
     std::string r;
     for (const Sms& m : Srv.Messages)
-        r += "\r\n+CMGL: " + std::to_string(m.Index) + ",\"REC UNREAD\",\"" + m.Phone + "\",,\"26/01/10,08:00:00+12\"\r\n" +
-             TextToUCS2Hex(m.Text);
+        r += "\r\n+CMGL: " + std::to_string(m.Index) + ",\"REC UNREAD\",\"" + m.Phone +
+             "\",,\"26/01/10,08:00:00+12\"\r\n" + TextToUCS2Hex(m.Text);
     return r + "\r\n\r\nOK\r\n";
 }
 
@@ -373,7 +390,8 @@ std::string Simulator::ReadMessage(int index) {
     for (const Sms& m : Srv.Messages)
         if (m.Index == index) {
             const std::string hex = TextToUCS2Hex(m.Text);
-            return "\r\n+CMGR: \"REC UNREAD\",\"" + m.Phone + "\",,\"26/01/10,08:00:00+12\",145,4,0,8,\"+79000000000\",145," +
+            return "\r\n+CMGR: \"REC UNREAD\",\"" + m.Phone +
+                   "\",,\"26/01/10,08:00:00+12\",145,4,0,8,\"+79000000000\",145," +
                    std::to_string(hex.size() / 2) + "\r\n" + hex + "\r\n\r\nOK\r\n";
         }
     return "\r\nOK\r\n";
@@ -402,13 +420,15 @@ std::string Simulator::Command(const std::string& line) {
     if (StartsWith(c, "AT+CMGD=")) {
         const int n = number("AT+CMGD=");
         auto& m = Srv.Messages;
-        m.erase(std::remove_if(m.begin(), m.end(), [&](const Sms& s) { return s.Index == n; }), m.end());
+        m.erase(std::remove_if(m.begin(), m.end(), [&](const Sms& s) { return s.Index == n; }),
+                m.end());
         return ok;
     }
     if (c == "AT^SISO?") {
-        std::string r = "\r\n^SISO: 0,\"Socket\"," + std::string(Srv.ListenerOpen ? "4,3" : "2,1") + ",0,0,\"" +
-                        (Srv.ListenerOpen ? Ip + ":" + std::to_string(Srv.ListenerPort) : "0.0.0.0:0") +
-                        "\",\"0.0.0.0:0\"";
+        std::string r =
+            "\r\n^SISO: 0,\"Socket\"," + std::string(Srv.ListenerOpen ? "4,3" : "2,1") + ",0,0,\"" +
+            (Srv.ListenerOpen ? Ip + ":" + std::to_string(Srv.ListenerPort) : "0.0.0.0:0") +
+            "\",\"0.0.0.0:0\"";
         for (int n = 1; n <= 9; ++n) r += "\r\n^SISO: " + std::to_string(n) + ",\"\"";
         return r + "\r\n\r\nOK\r\n";
     }
@@ -423,31 +443,36 @@ std::string Simulator::Command(const std::string& line) {
     if (StartsWith(c, "AT^SISS=0,ADDRESS,")) {
         const size_t colon = c.rfind(':');
         int port = 0;
-        if (colon != std::string::npos && ParseInt(c.substr(colon + 1), 1, 65535, port)) Srv.ListenerPort = port;
+        if (colon != std::string::npos && ParseInt(c.substr(colon + 1), 1, 65535, port))
+            Srv.ListenerPort = port;
         return ok;
     }
     if (StartsWith(c, "AT^SISR=")) {
         const int n = number("AT^SISR=");
         const size_t comma = c.find(',');
         int len = 0;
-        if (comma == std::string::npos || !ParseInt(c.substr(comma + 1), 0, 1500, len)) return "\r\nERROR\r\n";
+        if (comma == std::string::npos || !ParseInt(c.substr(comma + 1), 0, 1500, len))
+            return "\r\nERROR\r\n";
         std::string& data = Srv.SocketData[n];
         const std::string part = data.substr(0, size_t(len));
         data.erase(0, part.size());
-        return "\r\n^SISR: " + std::to_string(n) + "," + std::to_string(part.size()) + "\r\n" + part + ok;
+        return "\r\n^SISR: " + std::to_string(n) + "," + std::to_string(part.size()) + "\r\n" +
+               part + ok;
     }
     if (StartsWith(c, "AT^SISW=")) {
         const int n = number("AT^SISW=");
         const size_t comma = c.find(',');
         int len = 0;
-        if (comma == std::string::npos || !ParseInt(c.substr(comma + 1), 0, 1500, len)) return "\r\nERROR\r\n";
+        if (comma == std::string::npos || !ParseInt(c.substr(comma + 1), 0, 1500, len))
+            return "\r\nERROR\r\n";
         DataPending = len;
-        const std::string prompt = "\r\n^SISW: " + std::to_string(n) + "," + std::to_string(len) + ",0\r\n";
+        const std::string prompt =
+            "\r\n^SISW: " + std::to_string(n) + "," + std::to_string(len) + ",0\r\n";
         if (len == 0) return prompt + ok;
         return prompt;
     }
     if (StartsWith(c, "ATD")) return "\r\n" + DialResult + "\r\n";
-    return ok;  // ATH, ATA, AT, every initialisation step, ^SICS, ^SISS, ^SICC ...
+    return ok; // ATH, ATA, AT, every initialisation step, ^SICS, ^SISS, ^SICC ...
 }
 
 bool Simulator::Control(const std::string& line) {
@@ -463,7 +488,9 @@ bool Simulator::Control(const std::string& line) {
     } else if (cmd == "late") {
         std::string a3, a4;
         Split(a2, a3, a4);
-        if (a1.empty() || !ParseInt(a3, 0, 600000, ms) || (!a4.empty() && !ParseInt(a4, 0, 1000000, n))) return false;
+        if (a1.empty() || !ParseInt(a3, 0, 600000, ms) ||
+            (!a4.empty() && !ParseInt(a4, 0, 1000000, n)))
+            return false;
         Rules.push_back({Rule::Late, Upper(a1), n, ms, ""});
     } else if (cmd == "inject") {
         if (a1.empty() || a2.empty()) return false;
@@ -537,13 +564,16 @@ int Simulator::Run(bool stdinControl) {
         CheckOpen();
         if (Open) WriteTerminal();
         auto now = Clock::now();
-        int timeout = Open ? 1000 : 20;  // a closed side is looked at often for its opening
+        int timeout = Open ? 1000 : 20; // a closed side is looked at often for its opening
         if (!Out.empty())
-            timeout = std::min<int>(timeout, int(std::max<int64_t>(
-                                                 0, std::chrono::duration_cast<Ms>(Out.front().At - now).count() + 1)));
+            timeout = std::min<int>(
+                timeout, int(std::max<int64_t>(
+                             0, std::chrono::duration_cast<Ms>(Out.front().At - now).count() + 1)));
         pollfd fds[3] = {{signalPipe[0], POLLIN, 0},
                          {stdinControl ? STDIN_FILENO : -1, POLLIN, 0},
-                         {Open ? Master : -1, short(POLLIN | (!Out.empty() && Out.front().At <= now ? POLLOUT : 0)), 0}};
+                         {Open ? Master : -1,
+                          short(POLLIN | (!Out.empty() && Out.front().At <= now ? POLLOUT : 0)),
+                          0}};
         if (poll(fds, 3, timeout) < 0 && errno != EINTR) {
             std::perror("poll");
             return 1;
@@ -572,18 +602,27 @@ int main(int argc, char** argv) {
         const std::string a = argv[i];
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         const char* v = nullptr;
-        if (a == "--no-echo") echo = false;
-        else if (a == "--stdin-control") stdinControl = true;
-        else if (a == "--verbose") verbose = true;
+        if (a == "--no-echo")
+            echo = false;
+        else if (a == "--stdin-control")
+            stdinControl = true;
+        else if (a == "--verbose")
+            verbose = true;
         else if (a == "--help") {
             std::fputs(kUsage, stdout);
             return 0;
-        } else if (!(v = value())) return Usage(("missing value or unknown option: " + a).c_str());
-        else if (a == "--serial") serial = v;
-        else if (a == "--log") log = v;
-        else if (a == "--ip") ip = v;
-        else if (a == "--script") script = v;
-        else return Usage(("unknown option: " + a).c_str());
+        } else if (!(v = value()))
+            return Usage(("missing value or unknown option: " + a).c_str());
+        else if (a == "--serial")
+            serial = v;
+        else if (a == "--log")
+            log = v;
+        else if (a == "--ip")
+            ip = v;
+        else if (a == "--script")
+            script = v;
+        else
+            return Usage(("unknown option: " + a).c_str());
     }
     if (serial.empty()) return Usage("give --serial");
 

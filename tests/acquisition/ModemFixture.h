@@ -23,12 +23,15 @@ using namespace nuq;
 
 inline const std::string kSimModem = std::string(NUQ_BINARY_DIR) + "/sim/modem/nuq-sim-modem";
 
-inline std::string Cmd(const std::string& s) { return s + "\r\n"; }
+inline std::string Cmd(const std::string& s) {
+    return s + "\r\n";
+}
 
 class ModemTest : public ::testing::Test {
 protected:
-    fs::path home = fs::temp_directory_path() / ("nuq-modem-" + std::to_string(getpid()) + "-" +
-                                                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::path home = fs::temp_directory_path() /
+                    ("nuq-modem-" + std::to_string(getpid()) + "-" +
+                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::unique_ptr<simtest::SimProcess> sim;
     std::unique_ptr<TGPRSModem> modem;
     std::vector<std::unique_ptr<TBoilerRoom>> rooms;
@@ -42,7 +45,7 @@ protected:
         SetHostFolder(home.string());
         setenv("NUQ_PORT_DIR", home.c_str(), 1);
         UseVirtualClock(EncodeDateTime(2026, 1, 10, 8), 1000);
-        SetIdleGrace(60);  // the simulator's answers come through the port's threads
+        SetIdleGrace(60); // the simulator's answers come through the port's threads
     }
     void TearDown() override {
         modem.reset();
@@ -64,8 +67,8 @@ protected:
     }
 
     void StartSim(const std::vector<std::string>& extra = {}) {
-        std::vector<std::string> args{"--serial", (home / "COM7").string(), "--log", (home / "rx.log").string(),
-                                      "--stdin-control"};
+        std::vector<std::string> args{"--serial", (home / "COM7").string(), "--log",
+                                      (home / "rx.log").string(), "--stdin-control"};
         args.insert(args.end(), extra.begin(), extra.end());
         sim = std::make_unique<simtest::SimProcess>(kSimModem, args);
         ASSERT_EQ(sim->WaitFor("serial "), "serial " + (home / "COM7").string());
@@ -93,7 +96,8 @@ protected:
         modem->OnConnectFailed = [this](int, const std::string& m) { failures.push_back(m); };
     }
 
-    TBoilerRoom& Attach(const std::string& name, const std::string& phone, const std::string& ident, uint8_t mode = 0) {
+    TBoilerRoom& Attach(const std::string& name, const std::string& phone, const std::string& ident,
+                        uint8_t mode = 0) {
         rooms.push_back(std::make_unique<TBoilerRoom>());
         TBoilerRoom& r = *rooms.back();
         r.Name = name;
@@ -108,9 +112,13 @@ protected:
     }
     void ResetLog() { sim->Control("reset-log"); }
 
-    bool WaitFor(const std::function<bool()>& done, uint32_t ms = 120000) { return ProcessMessagesUntil(done, ms); }
+    bool WaitFor(const std::function<bool()>& done, uint32_t ms = 120000) {
+        return ProcessMessagesUntil(done, ms);
+    }
     // Lets the loop run for Ms on the clock.
-    void Run(uint32_t ms) { ProcessMessagesUntil([] { return false; }, ms); }
+    void Run(uint32_t ms) {
+        ProcessMessagesUntil([] { return false; }, ms);
+    }
 
     bool HasMessage(const std::string& part) const {
         for (const auto& m : messages)
@@ -128,12 +136,14 @@ protected:
 inline std::string InitSocketCommands() {
     std::string s;
     for (int n = 9; n >= 0; --n)
-        s += Cmd("AT^SISC=" + std::to_string(n)) + Cmd("AT^SISS=" + std::to_string(n) + ",srvtype,none");
+        s += Cmd("AT^SISC=" + std::to_string(n)) +
+             Cmd("AT^SISS=" + std::to_string(n) + ",srvtype,none");
     return s + Cmd("AT^SICC=0");
 }
 
 inline std::string InitProfileCommands() {
-    return Cmd("AT^SICS=0,conType,GPRS0;^SICS=0,passwd,\"pw\";^SICS=0,user,\"gdata\";^SICS=0,apn,\"internet\"") +
+    return Cmd("AT^SICS=0,conType,GPRS0;^SICS=0,passwd,\"pw\";^SICS=0,user,\"gdata\";^SICS=0,apn,"
+               "\"internet\"") +
            Cmd("AT^SISS=0,srvtype,socket") + Cmd("AT^SISS=0,address,socktcp://listener:2222");
 }
 

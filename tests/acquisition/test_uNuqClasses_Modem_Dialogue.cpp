@@ -9,8 +9,9 @@ using namespace modemtest;
 
 namespace {
 
-const char* kFlow = "ReconnectQuick=2\nReconnectLong=60\nMaxConnectTry=3\nReInitModemStep=5\nReInitModemTryMax=2\n"
-                    "InternetConnectTryMax=3\nReCallStep=7\nReCallTryMax=1\n";
+const char* kFlow =
+    "ReconnectQuick=2\nReconnectLong=60\nMaxConnectTry=3\nReInitModemStep=5\nReInitModemTryMax=2\n"
+    "InternetConnectTryMax=3\nReCallStep=7\nReCallTryMax=1\n";
 
 } // namespace
 
@@ -37,7 +38,8 @@ TEST_F(ModemTest, InitOnlineAndOfflineByteStreams) {
     modem->Disconnect();
     std::string off = "\x1B";
     for (int n = 1; n <= 9; ++n)
-        off += Cmd("AT^SISC=" + std::to_string(n)) + Cmd("AT^SISS=" + std::to_string(n) + ",srvtype,none");
+        off += Cmd("AT^SISC=" + std::to_string(n)) +
+               Cmd("AT^SISS=" + std::to_string(n) + ",srvtype,none");
     off += Cmd("AT^SISC=0") + Cmd("AT^SISS=0,srvtype,none") + Cmd("AT^SICC=0");
     EXPECT_EQ(SimLog(), off);
     EXPECT_FALSE(modem->Port->IsOpen());
@@ -67,11 +69,12 @@ TEST_F(ModemTest, FailingStepReinitialisesThenGivesUp) {
     EXPECT_TRUE(modem->ReInitTimer()->Enabled());
     ASSERT_TRUE(WaitFor([&] { return !failures.empty(); }));
     EXPECT_EQ(SimLog(), Cmd("ATE0") + Cmd("AT+CSDH=1") + Cmd("ATE0") + Cmd("AT+CSDH=1"));
-    EXPECT_EQ(failures[0], "Не удалось произвести инициализацию модема COM7. Проверьте его работоспособность и "
-                           "корректность настроек.");
+    EXPECT_EQ(failures[0],
+              "Не удалось произвести инициализацию модема COM7. Проверьте его работоспособность и "
+              "корректность настроек.");
     EXPECT_EQ(room.State, bsModemInitError);
     EXPECT_TRUE(room.NoAnswer);
-    EXPECT_EQ(modem->ReInitTimer(), nullptr);  // given up for good
+    EXPECT_EQ(modem->ReInitTimer(), nullptr); // given up for good
 }
 
 TEST_F(ModemTest, ProfileRefusedReinitialises) {
@@ -89,7 +92,7 @@ TEST_F(ModemTest, ProfileRefusedReinitialises) {
 
 TEST_F(ModemTest, PortOpenRetriesThenState4) {
     Settings(kFlow);
-    MakeModem(9);  // nothing is linked as COM9
+    MakeModem(9); // nothing is linked as COM9
     TBoilerRoom& room = Attach("ТК-1", "+7900", "1");
     modem->Connect();
     EXPECT_TRUE(HasMessage("Открытие COM9 (1 из 3)..."));
@@ -166,7 +169,7 @@ TEST_F(ModemTest, PortErrorIsRetriedLikeAFailedOpen) {
     modem->Connect();
     ASSERT_TRUE(modem->Port->IsOpen());
     ResetLog();
-    sim->Control("hangup");  // the line dies; a new one takes its name
+    sim->Control("hangup"); // the line dies; a new one takes its name
     ASSERT_TRUE(WaitFor([&] { return HasMessage("Ошибка COM7"); }));
     ASSERT_TRUE(WaitFor([&] { return SimLog().find(Cmd("ATE0")) != std::string::npos; }));
     EXPECT_TRUE(modem->Port->IsOpen());
@@ -215,7 +218,7 @@ TEST_F(ModemTest, CheckModem) {
     Settings(kFlow, {});
     StartSim({"--no-echo"});
     MakeModem();
-    notRunning = true;  // checks run while scanning is off
+    notRunning = true; // checks run while scanning is off
     EXPECT_TRUE(modem->CheckModem());
     EXPECT_FALSE(modem->Port->IsOpen());
     EXPECT_FALSE(modem->PortEventSeen);
@@ -232,7 +235,9 @@ TEST_F(ModemTest, UnsolicitedCodeWhileIdleArrivesThroughTheReceiveEvent) {
     MakeModem();
     modem->Connect();
     std::vector<std::string> balance;
-    modem->OnBalance = [&](int port, const std::string& reply) { balance.push_back(std::to_string(port) + reply); };
+    modem->OnBalance = [&](int port, const std::string& reply) {
+        balance.push_back(std::to_string(port) + reply);
+    };
     sim->Control("cusd Баланс 10");
     ASSERT_TRUE(WaitFor([&] { return !balance.empty(); }));
     EXPECT_EQ(balance[0], "7" + TextToUCS2Hex("Баланс 10"));
