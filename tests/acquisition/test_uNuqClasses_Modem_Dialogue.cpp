@@ -242,3 +242,42 @@ TEST_F(ModemTest, UnsolicitedCodeWhileIdleArrivesThroughTheReceiveEvent) {
     ASSERT_TRUE(WaitFor([&] { return !balance.empty(); }));
     EXPECT_EQ(balance[0], "7" + TextToUCS2Hex("Баланс 10"));
 }
+
+TEST(ModemPort, LineSettingsFromTheModemSection) {
+    struct Case {
+        int baud, bits, stop, flow;
+        TSerBaudrate rate;
+        TSerDatabits data;
+        TSerStopbits stops;
+    };
+    const Case cases[] = {
+        {115200, 8, 1, 0, br115200, db8, sb1}, {230400, 7, 2, 0, br9600, db7, sb2},
+        {256000, 4, 0, 0, br256000, db4, sb1}, {14400, 9, 3, 0, br14400, db8, sb1},
+        {0, 3, 2, 7, br9600, db8, sb2},
+    };
+    SetMainThread();
+    for (const Case& c : cases) {
+        TModemData d;
+        d.PortNumber = 3;
+        d.Baudrate = c.baud;
+        d.Databits = c.bits;
+        d.StopBits = c.stop;
+        d.FlowControl = c.flow;
+        d.Parity = 2;
+        TGPRSModem modem(d);
+        EXPECT_EQ(modem.Port->Baudrate(), c.rate) << c.baud;
+        EXPECT_EQ(modem.Port->Databits(), c.data) << c.bits;
+        EXPECT_EQ(modem.Port->Stopbits(), c.stops) << c.stop;
+        EXPECT_EQ(modem.Port->Parity(), paEven);
+        EXPECT_EQ(modem.Port->PortNum(), 3);
+        EXPECT_EQ(modem.Port->Buffers().ReadSize(), 8192);
+        EXPECT_FALSE(modem.Port->MonitorEvents().Contains(ceError));
+        const TSerFlowControl& f = modem.Port->FlowControl();
+        EXPECT_EQ(f.ControlDtr(), dtrEnabled);
+        EXPECT_EQ(f.ControlRts(), rtsEnabled);
+        EXPECT_EQ(f.OutDsrFlow(), (c.flow & 1) != 0);
+        EXPECT_EQ(f.OutCtsFlow(), (c.flow & 2) != 0);
+        EXPECT_EQ(f.XonXoffIn(), (c.flow & 4) != 0);
+        EXPECT_EQ(f.XonXoffOut(), (c.flow & 4) != 0);
+    }
+}
