@@ -1,0 +1,305 @@
+#pragma once
+// A GSM/GPRS modem on a COM port serving boiler rooms over its TCP socket
+// service: the AT dialogue, its initialisation and network connection, the
+// unsolicited signals cut out of its stream, the task queue that runs all its
+// work one dialogue at a time, and the call cycle that brings each attached
+// object onto a socket.
+//
+// Everything runs on the main thread. Waits pump the message loop, so timers
+// of the same modem tick inside a running dialogue; the busy flags keep those
+// activities apart.
+//
+// Text inside the engine is UTF-8; the port sees cp1251 bytes (SendCommand
+// converts on the way out, the receive path on the way in).
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "acquisition/SerBuffer.h"
+#include "acquisition/SerComm.h"
+#include "acquisition/uNuqClasses.h"
+#include "acquisition/uNuqClasses_Buffer.h"
+#include "foundation/uNuqSettings.h"
+#include "platform/Timer.h"
+
+namespace nuq {
+
+class TGPRSModem;
+
+// Kinds of queued modem work; 1 and 12 are not used.
+enum : uint8_t {
+    ttConnectToInternet = 0,
+    ttProcessIncomingConnect = 2,
+    ttReadData = 3,
+    ttProcessIncomingPacket = 4,
+    ttSendConfigurationToBoilerRoom = 5,
+    ttCallToBoilerRoom = 6,
+    ttSendText = 7,
+    ttGetBalance = 8,
+    ttReconnect = 9,
+    ttCSDIdentWithBoilerRoom = 10,
+    ttSendWhoIS = 11,
+};
+// "ttReadData" and so on; the number itself for an unused kind.
+std::string TaskKindName(int kind);
+
+// What a dial command ended with.
+enum TCallResult {
+    clrUnknown = 0,
+    clrConnect = 1,
+    clrBusy = 2,
+    clrNoDialTone = 3,
+    clrNoCarrier = 4
+};
+
+// Separators inside queue entries: byte 1 stands for a line break in a signal
+// and ends a task's kind; byte 2 splits a task parameter in two.
+inline constexpr char SignalBreak = '\x01';
+inline constexpr char TaskKindEnd = '\x01';
+inline constexpr char TaskParamSplit = '\x02';
+
+// Link states of an attached object.
+enum : uint8_t { lsIdle = 0, lsWaitingConnection = 1, lsConnected = 2 };
+
+// A boiler room served by a modem: its phone, its controller identifier, the
+// socket it identified on and where its call cycle stands.
+class TAttachedBoilerRoom {
+public:
+    TAttachedBoilerRoom(TGPRSModem* modem, TBoilerRoom* boilerRoom, std::string phone,
+                        std::string ident, int ref);
+    TAttachedBoilerRoom(const TAttachedBoilerRoom&) = delete;
+    TAttachedBoilerRoom& operator=(const TAttachedBoilerRoom&) = delete;
+
+    TGPRSModem* Modem;       // not owned
+    int Channel = -1;        // socket it identified on; -1 none
+    TBoilerRoom* BoilerRoom; // not owned
+    std::string Phone;
+    std::string Ident;
+    uint8_t LinkState = lsIdle;
+    bool Identified = false;              // since the modem last went online
+    std::unique_ptr<TTimer> ProcessTimer; // the pending call-cycle step; null when none
+    std::string StatusText;
+    int ReCallCount = 0;
+    // How a task parameter names this entry; unique within its modem for the
+    // modem's life, so a task queued for a removed entry finds nothing.
+    const int Ref;
+
+    // Stores the link text and asks the object's owner to refresh it.
+    void SetStatusText(const std::string& text);
+};
+
+// The boiler rooms of one modem: owns its entries, not their boiler rooms.
+class TAttachedBoilerRoomList {
+public:
+    int Add(TGPRSModem* modem, TBoilerRoom* boilerRoom, const std::string& phone,
+            const std::string& ident);
+    void Delete(int index);
+    void Clear() { FItems.clear(); }
+    int Count() const { return int(FItems.size()); }
+    TAttachedBoilerRoom& Items(int index) const { return *FItems.at(size_t(index)); }
+
+    // First match in list order; null when none.
+    TAttachedBoilerRoom* FindByBoilerRoom(const TBoilerRoom* boilerRoom) const;
+    TAttachedBoilerRoom* FindByPhone(std::string_view phone) const;
+    TAttachedBoilerRoom* FindByIdent(std::string_view ident) const;
+    TAttachedBoilerRoom* FindByChannel(int channel) const;
+    TAttachedBoilerRoom* FindByRef(int ref) const;
+
+    auto begin() const { return FItems.begin(); }
+    auto end() const { return FItems.end(); }
+
+private:
+    std::vector<std::unique_ptr<TAttachedBoilerRoom>> FItems;
+    int NextRef = 1;
+};
+
+// The unsolicited-signal cutter on its own: cuts the block Start .. End out of
+// Rx (End stays) and returns the queue entry, or false when either marker is
+// missing. The engine's receive path uses it; so does the fuzz target.
+bool CutSignal(tBuffer& rx, std::string_view start, std::string_view end, std::string& entry);
+
+class TGPRSModem {
+public:
+    explicit TGPRSModem(const TModemData& modemData);
+    ~TGPRSModem();
+    TGPRSModem(const TGPRSModem&) = delete;
+    TGPRSModem& operator=(const TGPRSModem&) = delete;
+
+    // ---- the object, its port and the dialogue
+
+    TModemData ModemData;
+    bool PortFault = false; // the device stopped working; no command goes out until it reopens
+    std::unique_ptr<TSerComm> Port;
+    std::unique_ptr<TSerBuffer> PortBuffer;
+    TNuqSettings Settings; // own copy, reloaded by Connect
+    tBuffer RxBuffer;      // received and not yet consumed
+    std::vector<std::string> Signals;
+    std::vector<std::string> SocketBuffers; // "S<n>=<text>"
+    std::vector<std::string> Tasks;
+    std::string LocalIP;
+    int LocalPort = 1;
+    // Busy flags: set for the length of their activity.
+    bool Sending = false, Extracting = false, ReadingAll = false, Dialling = false,
+         ProcessingSignals = false, ExecutingTasks = false, Answering = false, Checking = false;
+    bool PortEventSeen = false; // the port has reported open, close or error; never cleared
+    bool Online = false;        // the listener is open and its address known
+    TAttachedBoilerRoomList Attached;
+    int OpenAttempt = 0, InternetAttempt = 0, InitAttempt = 0;
+    std::vector<int> Sockets; // accepted incoming connections
+
+    // Events. The three queries are polled in every wait and tick; an
+    // unassigned one answers false.
+    std::function<void(const std::string& text, bool verboseOnly, bool showDialog)> OnMessage;
+    std::function<bool()> OnIsDestroying;
+    std::function<bool()> OnIsStopping;
+    std::function<bool()> OnIsNotRunning;
+    std::function<void(int port, const std::string& msg)> OnConnectFailed;
+    std::function<void(int port, const std::string& reply)> OnBalance;
+    std::function<void(TGPRSModem& modem)> OnNoObjectAnswers;
+    std::function<void(const std::string& text, const std::string& phone)> OnSMSReceived;
+
+    int PortNumber() const { return ModemData.PortNumber; }
+
+    void Connect();
+    void Disconnect();
+    void Reconnect();
+    void InitModem();
+    void ConnectToInternet();
+    void DisconnectFromInternet();
+    // Writes Text as it stands (callers add CR LF); false when nothing went out.
+    bool SendCommand(const std::string& text);
+    bool WaitAnswer(const std::string& expected, int timeoutMs);
+    // Index of the first answer seen (case ignored), -1 for none.
+    int WaitAnyAnswer(const std::vector<std::string>& answers, int timeoutMs);
+    // A report line: "COM" + port padded to six characters + ": " + Text.
+    void Report(const std::string& text, bool verboseOnly = false, bool showDialog = false);
+    bool CheckModem();
+    void SetStatusTextAll(const std::string& text);
+
+    // Retry timers; null while none is pending.
+    TTimer* OpenTimer() const { return FOpenTimer.get(); }
+    TTimer* InternetTimer() const { return FInternetTimer.get(); }
+    TTimer* ReInitTimer() const { return FReInitTimer.get(); }
+    TTimer& TaskTimer() { return *FTaskTimer; }
+    TTimer& SignalTimer() { return *FSignalTimer; }
+    TTimer& ReadTimer() { return *FReadTimer; }
+    TTimer& WhoIsTimer() { return *FWhoIsTimer; }
+
+    // ---- unsolicited signals
+
+    // The receive path: Text (program text) joins RxBuffer and the complete
+    // signals are cut out of it.
+    void ReceiveText(const std::string& text);
+    void ExtractSignals();
+    void SignalTimerTick();
+    void ProcessIncomingData();
+
+    // ---- task queue and call cycle
+
+    void AddTask(uint8_t kind, const std::string& param);
+    void TaskTimerTick();
+    void ExecuteTasks();
+    void Start(TBoilerRoom& boilerRoom);
+    void Stop(TBoilerRoom& boilerRoom);
+    void GetBalance() { AddTask(ttGetBalance, ""); }
+    void PauseTimers(bool pause);
+    void ProcessReCall(TAttachedBoilerRoom& a);
+    void ProcessWaitAnswerFromBoilerRoomTimeout(TAttachedBoilerRoom& a);
+    void CheckNoObjectAnswers();
+
+    // ---- sockets (uNuqClasses_ModemSockets.cpp)
+
+    bool ProcessIncomingConnect(int socket);
+    bool ReadAll();
+    bool ReadDataFromSocket(int socket);
+    void ProcessIncomingPacket(int socket, const std::string& data);
+    void QueueWhoIs(int socket);
+    void WhoIsTimerTick();
+    void ReadTimerTick();
+    bool DoSendText(int socket, const std::string& text);
+    void SendText(TBoilerRoom& boilerRoom, const std::string& text);
+    void SendTaskText(TAttachedBoilerRoom& a, const std::string& text);
+    void ReconnectSocket(int socket);
+    void CloseSocket(int socket);
+
+    // ---- SMS, balance and calls (uNuqClasses_ModemCalls.cpp)
+
+    bool SendSMS(const std::string& phone, const std::string& text);
+    void ReadSMS(const std::string& index, std::string& phone, std::string& text);
+    void ClearSMS();
+    void RequestBalance();
+    TCallResult Call(const std::string& number);
+    void CallToBoilerRoom(TAttachedBoilerRoom& a);
+    void CSDIdent(TAttachedBoilerRoom& a);
+    bool CSDExchange(TAttachedBoilerRoom& a);
+    void HangUp();
+    void SendConfigurationToBoilerRoom(TAttachedBoilerRoom& a);
+    std::string BuildConfigText(TAttachedBoilerRoom& a, bool withAddress, bool withAccess);
+
+    // How many "+++" / "ATH" rounds HangUp makes before it gives up.
+    static constexpr int HangUpTryMax = 3;
+
+private:
+    bool IsDestroying() const { return OnIsDestroying && OnIsDestroying(); }
+    bool IsStopping() const { return OnIsStopping && OnIsStopping(); }
+    bool IsNotRunning() const { return OnIsNotRunning && OnIsNotRunning(); }
+    bool WaitStopped() const { return IsDestroying() || (IsNotRunning() && !Checking); }
+    // A dialogue is running somewhere beneath the current timer tick.
+    bool InDialogue() const { return DialogueDepth > 0; }
+    std::string PortText() const { return std::to_string(ModemData.PortNumber); }
+
+    void SetupPort();
+    void OpenPort();
+    void OpenTimerTick();
+    void PortOpened();
+    void PortClosed();
+    void PortError(uint32_t code);
+    void ResetLinkState();
+    void PortRxBuf(const char* bytes, int count);
+    // Reads what the port holds and passes it to the receive path.
+    void PollPort();
+    void ReInitTimerTick();
+    void InternetTimerTick();
+    void StartReInitTimer();
+    void SetObjectsFailed(uint8_t state);
+
+    bool ExtractSignal(std::string_view start, std::string_view end);
+    void HandleCallerId(const std::string& s, bool& postponed);
+    void HandleServiceEvent(const std::string& s);
+    void HandleReadAnswer(const std::string& s, const std::string& id);
+    void HandleNewSms(const std::string& s);
+    void RemoveSignal(const std::string& s);
+    void TraceQueue(const std::string& title, const std::string& prefix,
+                    const std::vector<std::string>& list, std::recursive_mutex& lock);
+
+    void RunTask(const std::string& entry, const std::string& id);
+    void RemoveTask(const std::string& entry);
+    TAttachedBoilerRoom* TaskObject(const std::string& param) const;
+    void ConfigurationTick(TAttachedBoilerRoom& a);
+    void CSDTick(TAttachedBoilerRoom& a);
+    void ReCallTick(TAttachedBoilerRoom& a);
+    void AnswerWaitTick(TAttachedBoilerRoom& a);
+    void NotBuilt(const char* routine) const;
+
+    std::recursive_mutex TaskLock, SignalLock;
+    std::unique_ptr<TTimer> FTaskTimer, FSignalTimer, FReadTimer, FWhoIsTimer;
+    std::unique_ptr<TTimer> FOpenTimer, FInternetTimer, FReInitTimer;
+    // A port error closed the link: the open timer reopens it even though the
+    // port has reported events before.
+    bool ReopenPending = false;
+    int DialogueDepth = 0;
+    // Timers switched off around a voice call, with the object whose request
+    // timer it is (null for other timers).
+    struct TPausedTimer {
+        TTimer* Timer;
+        TBoilerRoom* RequestOf;
+    };
+    std::vector<TPausedTimer> PausedTimers;
+};
+
+} // namespace nuq
