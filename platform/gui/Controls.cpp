@@ -284,13 +284,13 @@ void TScreen::SetCursor(int index, HCURSOR cursor) {
 }
 
 TScreen& Screen() {
-    static TScreen screen;
-    return screen;
+    static auto* screen = new TScreen; // outlives every other static
+    return *screen;
 }
 
 TApplication& Application() {
-    static TApplication app;
-    return app;
+    static auto* app = new TApplication;
+    return *app;
 }
 
 } // namespace nuq

@@ -77,6 +77,7 @@ public:
 
     HWND Handle(); // creates the window when needed
     bool HandleAllocated() const { return FHandle != 0; }
+    HWND WindowHandle() const { return FHandle; } // 0 without a window; never creates one
     void HandleNeeded();
     void DestroyHandle();
     void RecreateWnd();

@@ -175,7 +175,7 @@ void TCustomImageList::Draw(TCanvas& canvas, int x, int y, int index, bool enabl
     }
     COLORREF bk = BkColor == clNone ? CLR_NONE : ColorToRGB(BkColor);
     ImageList_SetBkColor(l, bk);
-    ImageList_Draw(l, index, canvas.Handle(), x, y, ILD_NORMAL);
+    ImageList_Draw(l, index, canvas.Handle(), x, y, DrawingStyle == dsTransparent ? ILD_TRANSPARENT : ILD_NORMAL);
 }
 
 void TCustomImageList::Change() {

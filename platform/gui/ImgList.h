@@ -56,6 +56,8 @@ public:
     bool Masked = true;
     TColor BkColor = clNone;
     int AllocBy = 4;
+    enum TDrawingStyle { dsFocus, dsSelected, dsNormal, dsTransparent };
+    TDrawingStyle DrawingStyle = dsNormal; // dsNormal fills the mask with BkColor unless it is clNone
     std::function<void(TCustomImageList&)> OnChange;
 
     HIMAGELIST Handle(); // made on demand
