@@ -611,7 +611,7 @@ public:
     PLazyNode RootNode() const { return FRoot; }
     uint32_t RootNodeCount() const { return FRoot ? FRoot->ChildCount : 0; }
     void SetRootNodeCount(uint32_t value);
-    uint32_t VisibleCount() const { return FVisibleCount; }
+    uint32_t VisibleCount() const { return FVisibleCount; } // nodes visible themselves, ancestors aside
     uint32_t TotalCount() const { return FRoot ? FRoot->TotalCount - 1 : 0; }
     virtual void ClearSelection();
     void CancelCutOrCopy();

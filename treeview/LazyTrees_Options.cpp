@@ -162,7 +162,9 @@ int TClipboardFormats::Add(const std::string& s) {
     if (!Accepts(s)) return -1;
     auto it = std::lower_bound(FStrings.begin(), FStrings.end(), s, LessText);
     if (it != FStrings.end() && !LessText(s, *it)) return int(it - FStrings.begin()); // duplicates ignored
-    return int(FStrings.insert(it, s) - FStrings.begin());
+    int index = int(it - FStrings.begin());
+    FStrings.insert(it, s);
+    return index;
 }
 
 void TClipboardFormats::Insert(int, const std::string& s) {

@@ -233,7 +233,7 @@ PLazyNode TBaseLazyTree::AddChild(PLazyNode parent, const void* userData) {
     parent->States = TLazyNodeStates((parent->States | vsHasChildren) & ~vsAllChildrenHidden);
     AdjustTotalCount(parent, 1);
     if ((parent->States & vsExpanded) && IsEffectivelyVisible(node)) AdjustTotalHeight(parent, node->NodeHeight);
-    if (FullyVisible(node)) ++FVisibleCount;
+    if (IsEffectivelyVisible(node)) ++FVisibleCount;
     FStates |= TS(tsValidationNeeded);
     StructureChange(parent, crChildAdded);
     return node;
@@ -259,12 +259,8 @@ void TBaseLazyTree::DoSetChildCountInternal(PLazyNode node, uint32_t newCount) {
         node->LastChild = child;
         heights += child->NodeHeight;
     }
-    if (node->States & vsExpanded) {
-        AdjustTotalHeight(node, heights);
-        if (node == FRoot || FullyVisible(node)) FVisibleCount += add;
-    } else if (node == FRoot || FullyVisible(node)) {
-        FVisibleCount += add;
-    }
+    if (node->States & vsExpanded) AdjustTotalHeight(node, heights);
+    FVisibleCount += add;
     AdjustTotalCount(node, add);
     node->ChildCount = newCount;
     FStates |= TS(tsValidationNeeded);
@@ -337,7 +333,7 @@ void TBaseLazyTree::SetIsHidden(PLazyNode node, bool value) {
 }
 
 void TBaseLazyTree::CountNode(PLazyNode node, bool add) {
-    if (node->Parent == FRoot || FullyVisible(node->Parent)) FVisibleCount += add ? 1u : uint32_t(-1);
+    FVisibleCount += add ? 1u : uint32_t(-1);
     if (node->Parent->States & vsExpanded)
         AdjustTotalHeight(node->Parent, add ? int64_t(node->TotalHeight) : -int64_t(node->TotalHeight));
 }
@@ -376,11 +372,10 @@ void TBaseLazyTree::DeleteSubtree(PLazyNode node) {
 
 namespace {
 
-// Nodes of Node's subtree (Node excluded) that count as visible.
+// Nodes of Node's subtree (Node excluded) that count as visible themselves.
 uint32_t VisibleBelow(const TBaseLazyTree& t, PLazyNode node) {
     uint32_t n = 0;
-    for (PLazyNode c = node->FirstChild; c; c = c->NextSibling)
-        if (t.IsEffectivelyVisible(c)) n += 1 + VisibleBelow(t, c);
+    for (PLazyNode c = node->FirstChild; c; c = c->NextSibling) n += (t.IsEffectivelyVisible(c) ? 1 : 0) + VisibleBelow(t, c);
     return n;
 }
 
@@ -393,7 +388,7 @@ void TBaseLazyTree::DeleteChildren(PLazyNode node, bool resetHasChildren) {
         return;
     }
     InterruptValidation();
-    if (node == FRoot || FullyVisible(node)) FVisibleCount -= VisibleBelow(*this, node);
+    FVisibleCount -= VisibleBelow(*this, node);
     if (node->States & vsExpanded) AdjustTotalHeight(node, -(int64_t(node->TotalHeight) - node->NodeHeight));
     AdjustTotalCount(node, -(int64_t(node->TotalCount) - 1));
     DeleteSubtree(node);
@@ -411,7 +406,7 @@ void TBaseLazyTree::DeleteNode(PLazyNode node, bool reindex) {
     }
     InterruptValidation();
     PLazyNode parent = node->Parent;
-    if (FullyVisible(node)) FVisibleCount -= 1 + VisibleBelow(*this, node);
+    FVisibleCount -= (IsEffectivelyVisible(node) ? 1 : 0) + VisibleBelow(*this, node);
     if ((parent->States & vsExpanded) && IsEffectivelyVisible(node))
         AdjustTotalHeight(parent, -int64_t(node->TotalHeight));
     AdjustTotalCount(parent, -int64_t(node->TotalCount));
