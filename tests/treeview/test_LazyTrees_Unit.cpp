@@ -65,6 +65,7 @@ TEST(ClipboardFormatList, AllowedNamesAndLookupIgnoreCase) {
 }
 
 TEST(ClipboardFormatList, PredefinedIdsTakeTheirNamesAndUnknownOnesAreSkipped) {
+    Globals();
     TClipboardFormatList& list = *InternalClipboardFormats();
     size_t before = list.Entries().size();
     static const TTreeClass probe{"Probe", nullptr};
