@@ -231,18 +231,22 @@ QImage SurfaceImage(TBitmapObject* b) {
                   QImage::Format_RGB32);
 }
 
+void PrepareGuiEnvironment() {
+    if (!getenv("QT_QPA_PLATFORM") && !getenv("DISPLAY") && !getenv("WAYLAND_DISPLAY"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!getenv("XDG_RUNTIME_DIR")) {
+        auto dir = std::filesystem::temp_directory_path() / ("nuq-runtime-" + std::to_string(getuid()));
+        std::filesystem::create_directories(dir);
+        std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
+        setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+    }
+}
+
 void EnsureGuiToolkit() {
     static std::once_flag once;
     std::call_once(once, [] {
         if (QCoreApplication::instance()) return;
-        if (!getenv("QT_QPA_PLATFORM") && !getenv("DISPLAY") && !getenv("WAYLAND_DISPLAY"))
-            setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        if (!getenv("XDG_RUNTIME_DIR")) {
-            auto dir = std::filesystem::temp_directory_path() / ("nuq-runtime-" + std::to_string(getuid()));
-            std::filesystem::create_directories(dir);
-            std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
-            setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
-        }
+        PrepareGuiEnvironment();
         static int argc = 1;
         static char name[] = "nuq";
         static char* argv[] = {name, nullptr};

@@ -9,6 +9,8 @@
 
 namespace nuq {
 
+// Without a display: the offscreen platform and a private runtime folder.
+void PrepareGuiEnvironment();
 HDC CreateSurfaceDC(TBitmapObject* surface, TPoint offset, const QRegion& baseClip);
 // A QImage sharing a bitmap's pixels (valid while the bitmap lives and keeps its size).
 QImage SurfaceImage(TBitmapObject* bitmap);

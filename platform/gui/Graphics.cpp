@@ -99,6 +99,11 @@ void TCanvas::Rectangle(int l, int t, int r, int b) {
     if (HDC dc = Handle()) nuq::Rectangle(dc, l, t, r, b);
 }
 
+void TCanvas::Ellipse(int l, int t, int r, int b) {
+    Prepare();
+    if (HDC dc = Handle()) nuq::Ellipse(dc, l, t, r, b);
+}
+
 void TCanvas::MoveTo(int x, int y) {
     if (HDC dc = Handle()) MoveToEx(dc, x, y);
 }

@@ -76,6 +76,7 @@ public:
     void FillRect(const TRect& r);
     void FrameRect(const TRect& r);
     void Rectangle(int l, int t, int r, int b);
+    void Ellipse(int l, int t, int r, int b);
     void MoveTo(int x, int y);
     void LineTo(int x, int y);
     void TextOut(int x, int y, const std::u16string& text);

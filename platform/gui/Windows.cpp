@@ -6,6 +6,7 @@
 #include "platform/EventLoop.h"
 #include "platform/Timer.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -98,6 +99,8 @@ struct TTable {
     bool PaintScheduled = false;
     HWND Capture = 0, Focus = 0;
 };
+
+std::atomic<uint64_t> paintGeneration{0};
 
 TTable& Table() {
     static auto* table = new TTable; // never destroyed: windows may outlive statics
@@ -738,6 +741,7 @@ HDC BeginPaint(HWND wnd, TPaintStruct& ps) {
     bool erase = w->Erase;
     w->Update = QRegion();
     w->Erase = false;
+    ++paintGeneration;
     ps.DC = CreateSurfaceDC(w->Image.get(), {w->Client.Left, w->Client.Top},
                             update.translated(w->Client.Left, w->Client.Top) &
                                 QRegion(w->Client.Left, w->Client.Top, w->Client.Width(), w->Client.Height()));
@@ -755,6 +759,7 @@ void EndPaint(HWND, const TPaintStruct& ps) {
 HDC GetDC(HWND wnd) {
     TWindowRec* w = Find(wnd);
     if (!w) return nullptr;
+    ++paintGeneration;
     return CreateSurfaceDC(w->Image.get(), {w->Client.Left, w->Client.Top},
                            QRegion(w->Client.Left, w->Client.Top, w->Client.Width(), w->Client.Height()));
 }
@@ -762,11 +767,21 @@ HDC GetDC(HWND wnd) {
 HDC GetWindowDC(HWND wnd) {
     TWindowRec* w = Find(wnd);
     if (!w) return nullptr;
+    ++paintGeneration;
     return CreateSurfaceDC(w->Image.get(), {0, 0}, QRegion(0, 0, w->Image->Width, w->Image->Height));
 }
 
 int ReleaseDC(HWND, HDC dc) {
     return DeleteDC(dc) ? 1 : 0;
+}
+
+uint64_t WindowPaintGeneration() {
+    return paintGeneration.load();
+}
+
+std::vector<HWND> GetChildWindows(HWND wnd) {
+    TWindowRec* w = Find(wnd);
+    return w ? w->Children : std::vector<HWND>{};
 }
 
 HBITMAP GetWindowImage(HWND wnd) {

@@ -17,6 +17,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/gui/Gdi.h"
 #include "platform/gui/WinTypes.h"
@@ -122,6 +123,10 @@ HDC GetWindowDC(HWND wnd); // the whole window
 int ReleaseDC(HWND wnd, HDC dc);
 // The window's image (whole window); null for no window.
 HBITMAP GetWindowImage(HWND wnd);
+// Counts the drawing contexts handed out, so a host knows when to show the images again.
+uint64_t WindowPaintGeneration();
+// The children of a window, bottom first.
+std::vector<HWND> GetChildWindows(HWND wnd);
 
 // Scroll bars drawn and kept by the layer.
 enum : int { SB_HORZ = 0, SB_VERT = 1 };
