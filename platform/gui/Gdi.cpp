@@ -26,9 +26,14 @@ TBitmapObject::TBitmapObject(int width, int height, int bitsPerPixel)
 namespace {
 
 struct TDCState {
+    // The selected objects, and copies of them for drawing: a context never
+    // reads an object that its owner has deleted since.
     HPEN Pen = nullptr;
     HBRUSH Brush = nullptr;
     HFONT Font = nullptr;
+    TPenObject PenV;
+    TBrushObject BrushV;
+    TFontObject FontV;
     HBITMAP Bitmap = nullptr;
     COLORREF Text = 0, Bk = 0xFFFFFF;
     int BkMode = OPAQUE, Rop2 = R2_COPYPEN, StretchMode = BLACKONWHITE, MapMode = MM_TEXT;
@@ -113,7 +118,7 @@ uint32_t Rop3(uint8_t code, uint32_t p, uint32_t s, uint32_t d) {
 
 // The brush's pixel at an image position, in image pixel form.
 uint32_t BrushPixel(const TDeviceContext& dc, int ix, int iy) {
-    const HBRUSH b = dc.S.Brush;
+    const TBrushObject* b = &dc.S.BrushV;
     if (!b || b->Style == BS_NULL) return 0xFFFFFFFFu;
     if (b->Style != BS_PATTERN || b->Pattern.size() < 64) return ToPixel(b->Color);
     int px = ((ix - dc.Offset.X - dc.S.BrushOrg.X) % 8 + 8) % 8;
@@ -139,8 +144,8 @@ uint32_t Store(const TBitmapObject* s, uint32_t v) {
 void FillWithBrush(HDC dc, const TRect& r, HBRUSH brush, uint8_t rop = 0xF0) {
     auto* s = dc->Surface();
     if (!s || !brush || brush->Style == BS_NULL) return;
-    HBRUSH old = dc->S.Brush;
-    dc->S.Brush = brush;
+    TBrushObject old = dc->S.BrushV;
+    dc->S.BrushV = *brush;
     QRect q(QPoint(dc->ToX(r.Left), dc->ToY(r.Top)), QPoint(dc->ToX(r.Right) - 1, dc->ToY(r.Bottom) - 1));
     ForClipped(*dc, q, [&](int x, int y) {
         uint32_t& d = s->Bits[size_t(y) * s->Width + x];
@@ -148,14 +153,14 @@ void FillWithBrush(HDC dc, const TRect& r, HBRUSH brush, uint8_t rop = 0xF0) {
         if (s->BitsPerPixel == 1) p = ToMono(p);
         d = Store(s, Rop3(rop, p, 0, d) | 0xFF000000u);
     });
-    dc->S.Brush = old;
+    dc->S.BrushV = std::move(old);
 }
 
 void PlotPen(HDC dc, int ix, int iy, const QRegion& clip) {
     auto* s = dc->Surface();
     if (!clip.contains(QPoint(ix, iy))) return;
     uint32_t& d = s->Bits[size_t(iy) * s->Width + ix];
-    uint32_t p = ToPixel(dc->S.Pen ? dc->S.Pen->Color : 0);
+    uint32_t p = ToPixel(dc->S.PenV.Color);
     switch (dc->S.Rop2) {
     case R2_XORPEN: d = Store(s, (d ^ p) | 0xFF000000u); break;
     case R2_NOT: d = Store(s, ~d | 0xFF000000u); break;
@@ -168,7 +173,7 @@ void PlotPen(HDC dc, int ix, int iy, const QRegion& clip) {
 // A line from (x0, y0) up to but not including (x1, y1), in logical coordinates.
 void Line(HDC dc, int x0, int y0, int x1, int y1) {
     auto* s = dc->Surface();
-    HPEN pen = dc->S.Pen;
+    const TPenObject* pen = &dc->S.PenV;
     if (!s || !pen || pen->Style == PS_NULL) return;
     QRegion clip = dc->Clip();
     int ax = dc->ToX(x0), ay = dc->ToY(y0), bx = dc->ToX(x1), by = dc->ToY(y1);
@@ -189,7 +194,7 @@ void Line(HDC dc, int x0, int y0, int x1, int y1) {
     }
 }
 
-QFont MakeFont(HFONT f) {
+QFont MakeFont(const TFontObject* f) {
     const TFontObject& font = f ? *f : stockFont;
     QFont q(QString::fromStdString(font.Face));
     q.setPixelSize(std::max(1, std::abs(font.Height)));
@@ -261,9 +266,9 @@ HDC CreateSurfaceDC(TBitmapObject* surface, TPoint offset, const QRegion& baseCl
     dc->Offset = offset;
     dc->Base = baseClip;
     dc->HasBase = true;
-    dc->S.Pen = &stockBlackPen;
-    dc->S.Brush = &stockWhiteBrush;
-    dc->S.Font = &stockFont;
+    SelectObject(dc, &stockBlackPen);
+    SelectObject(dc, &stockWhiteBrush);
+    SelectObject(dc, &stockFont);
     return dc;
 }
 
@@ -352,9 +357,9 @@ HDC CreateCompatibleDC(HDC) {
     dc->Stock = std::make_unique<TBitmapObject>(1, 1, 1);
     dc->S.Bitmap = dc->Stock.get();
     dc->Stock->SelectedInto = dc;
-    dc->S.Pen = &stockBlackPen;
-    dc->S.Brush = &stockWhiteBrush;
-    dc->S.Font = &stockFont;
+    SelectObject(dc, &stockBlackPen);
+    SelectObject(dc, &stockWhiteBrush);
+    SelectObject(dc, &stockFont);
     return dc;
 }
 
@@ -367,9 +372,18 @@ bool DeleteDC(HDC dc) {
 
 HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) {
     if (!dc || !object) return nullptr;
-    if (auto* p = dynamic_cast<TPenObject*>(object)) return std::exchange(dc->S.Pen, p);
-    if (auto* b = dynamic_cast<TBrushObject*>(object)) return std::exchange(dc->S.Brush, b);
-    if (auto* f = dynamic_cast<TFontObject*>(object)) return std::exchange(dc->S.Font, f);
+    if (auto* p = dynamic_cast<TPenObject*>(object)) {
+        dc->S.PenV = *p;
+        return std::exchange(dc->S.Pen, p);
+    }
+    if (auto* b = dynamic_cast<TBrushObject*>(object)) {
+        dc->S.BrushV = *b;
+        return std::exchange(dc->S.Brush, b);
+    }
+    if (auto* f = dynamic_cast<TFontObject*>(object)) {
+        dc->S.FontV = *f;
+        return std::exchange(dc->S.Font, f);
+    }
     if (auto* bm = dynamic_cast<TBitmapObject*>(object)) {
         if (dc->Window) return nullptr; // a window's context draws into the window
         if (bm->SelectedInto && bm->SelectedInto != dc) return nullptr;
@@ -558,7 +572,8 @@ bool BitBlt(HDC dest, int x, int y, int w, int h, HDC src, int sx, int sy, DWORD
 
 bool PatBlt(HDC dc, int x, int y, int w, int h, DWORD rop) {
     if (!dc || !dc->Surface()) return false;
-    FillWithBrush(dc, TRect{x, y, x + w, y + h}, dc->S.Brush, uint8_t(rop >> 16));
+    TBrushObject brush = dc->S.BrushV;
+    FillWithBrush(dc, TRect{x, y, x + w, y + h}, &brush, uint8_t(rop >> 16));
     return true;
 }
 
@@ -605,7 +620,8 @@ bool InvertRect(HDC dc, const TRect& r) {
 
 bool Rectangle(HDC dc, int l, int t, int r, int b) {
     if (!dc) return false;
-    FillWithBrush(dc, {l + 1, t + 1, r - 1, b - 1}, dc->S.Brush);
+    TBrushObject brush = dc->S.BrushV;
+    FillWithBrush(dc, {l + 1, t + 1, r - 1, b - 1}, &brush);
     Line(dc, l, t, r - 1, t);
     Line(dc, r - 1, t, r - 1, b - 1);
     Line(dc, r - 1, b - 1, l, b - 1);
@@ -617,8 +633,8 @@ bool Ellipse(HDC dc, int l, int t, int r, int b) {
     if (!dc) return false;
     int ix = dc->ToX(l), iy = dc->ToY(t);
     WithPainter(dc, [&](QPainter& p) {
-        HPEN pen = dc->S.Pen;
-        HBRUSH br = dc->S.Brush;
+        const TPenObject* pen = &dc->S.PenV;
+        const TBrushObject* br = &dc->S.BrushV;
         p.setPen(pen && pen->Style != PS_NULL ? QPen(QColor::fromRgb(ToPixel(pen->Color)), 0) : QPen(Qt::NoPen));
         p.setBrush(br && br->Style != BS_NULL ? QBrush(QColor::fromRgb(ToPixel(br->Color))) : QBrush(Qt::NoBrush));
         p.drawEllipse(QRect(ix, iy, r - l - 1, b - t - 1));
@@ -645,7 +661,7 @@ bool Polyline(HDC dc, const TPoint* pts, int count) {
 
 bool Polygon(HDC dc, const TPoint* pts, int count) {
     if (!dc || count < 2) return false;
-    HBRUSH br = dc->S.Brush;
+    const TBrushObject* br = &dc->S.BrushV;
     if (br && br->Style != BS_NULL) {
         QPolygon poly;
         for (int i = 0; i < count; ++i) poly << QPoint(dc->ToX(pts[i].X), dc->ToY(pts[i].Y));
@@ -686,7 +702,7 @@ bool DrawFocusRect(HDC dc, const TRect& r) {
 
 bool GetTextMetrics(HDC dc, TTextMetric& tm) {
     EnsureGuiToolkit();
-    QFontMetrics m(MakeFont(dc ? dc->S.Font : nullptr));
+    QFontMetrics m(MakeFont(dc ? &dc->S.FontV : nullptr));
     tm.Height = m.height();
     tm.Ascent = m.ascent();
     tm.Descent = m.descent();
@@ -697,7 +713,7 @@ bool GetTextMetrics(HDC dc, TTextMetric& tm) {
 
 bool GetTextExtentPoint32W(HDC dc, const char16_t* text, int count, TPoint& size) {
     EnsureGuiToolkit();
-    QFontMetrics m(MakeFont(dc ? dc->S.Font : nullptr));
+    QFontMetrics m(MakeFont(dc ? &dc->S.FontV : nullptr));
     size = {m.horizontalAdvance(Text16(text, count)), m.height()};
     return true;
 }
@@ -712,7 +728,7 @@ bool ExtTextOutW(HDC dc, int x, int y, UINT options, const TRect* r, const char1
     QString s = Text16(text, count);
     if (s.isEmpty()) return true;
     EnsureGuiToolkit();
-    QFont font = MakeFont(dc->S.Font);
+    QFont font = MakeFont(&dc->S.FontV);
     QFontMetrics m(font);
     int width = m.horizontalAdvance(s);
     int ix = dc->ToX(x), iy = dc->ToY(y);
@@ -745,7 +761,7 @@ bool TextOutW(HDC dc, int x, int y, const char16_t* text, int count) {
 int DrawTextW(HDC dc, const char16_t* text, int count, TRect& r, UINT format) {
     QString all = Text16(text, count);
     EnsureGuiToolkit();
-    QFontMetrics m(MakeFont(dc ? dc->S.Font : nullptr));
+    QFontMetrics m(MakeFont(dc ? &dc->S.FontV : nullptr));
     QStringList lines;
     if (format & DT_SINGLELINE) {
         lines << QString(all).replace(QChar('\r'), QChar(' ')).replace(QChar('\n'), QChar(' '));
