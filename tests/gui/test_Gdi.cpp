@@ -152,3 +152,138 @@ TEST(Gdi, BitmapSelectedIntoAContextIsNotDeleted) {
     EXPECT_TRUE(DeleteObject(b));
     DeleteDC(dc);
 }
+
+TEST(Gdi, EdgesTakeTheClassicColours) {
+    MemDC d(10, 10, 32, 0);
+    TRect r{0, 0, 10, 10};
+    DrawEdge(d.DC, r, EDGE_RAISED, BF_RECT | BF_MIDDLE | BF_ADJUST);
+    EXPECT_EQ(r, Rect(2, 2, 8, 8));
+    EXPECT_EQ(GetPixel(d.DC, 0, 0), GetSysColor(COLOR_3DLIGHT));
+    EXPECT_EQ(GetPixel(d.DC, 9, 9), GetSysColor(COLOR_3DDKSHADOW));
+    EXPECT_EQ(GetPixel(d.DC, 1, 1), GetSysColor(COLOR_BTNHIGHLIGHT));
+    EXPECT_EQ(GetPixel(d.DC, 8, 8), GetSysColor(COLOR_BTNSHADOW));
+    EXPECT_EQ(GetPixel(d.DC, 5, 5), GetSysColor(COLOR_BTNFACE));
+    TRect s{0, 0, 10, 10};
+    DrawEdge(d.DC, s, EDGE_SUNKEN, BF_TOP); // one side only, no adjusting
+    EXPECT_EQ(s, Rect(0, 0, 10, 10));
+    EXPECT_EQ(GetPixel(d.DC, 5, 0), GetSysColor(COLOR_BTNSHADOW));
+    EXPECT_EQ(GetPixel(d.DC, 5, 1), GetSysColor(COLOR_3DDKSHADOW));
+}
+
+TEST(Gdi, FocusRectangleTwiceRestoresThePixels) {
+    MemDC d(8, 8, 32, 0x336699);
+    DrawFocusRect(d.DC, {1, 1, 7, 7});
+    EXPECT_EQ(GetPixel(d.DC, 1, 1), 0x336699u ^ 0xFFFFFFu);
+    EXPECT_EQ(GetPixel(d.DC, 2, 1), 0x336699u); // every other pixel
+    EXPECT_EQ(GetPixel(d.DC, 3, 3), 0x336699u); // inside untouched
+    DrawFocusRect(d.DC, {1, 1, 7, 7});
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) EXPECT_EQ(GetPixel(d.DC, x, y), 0x336699u);
+}
+
+TEST(Gdi, ExcludedClipAndClipBox) {
+    MemDC d(10, 10);
+    ExcludeClipRect(d.DC, 2, 2, 4, 4);
+    HBRUSH red = CreateSolidBrush(0x0000FF);
+    FillRect(d.DC, {0, 0, 10, 10}, red);
+    EXPECT_EQ(GetPixel(d.DC, 2, 2), CLR_INVALID); // outside the clip: not readable either
+    SelectClipRgn(d.DC, nullptr);
+    EXPECT_EQ(GetPixel(d.DC, 2, 2), 0xFFFFFFu);
+    EXPECT_EQ(GetPixel(d.DC, 4, 4), 0x0000FFu);
+    IntersectClipRect(d.DC, 3, 3, 6, 8);
+    TRect box;
+    EXPECT_EQ(GetClipBox(d.DC, box), int(SIMPLEREGION));
+    EXPECT_EQ(box, Rect(3, 3, 6, 8));
+    SetWindowOrgEx(d.DC, 1, 1);
+    GetClipBox(d.DC, box);
+    EXPECT_EQ(box, Rect(4, 4, 7, 9)); // the same pixels in the moved coordinates
+    DeleteObject(red);
+}
+
+TEST(Gdi, XorPenLineTwiceLeavesNothing) {
+    MemDC d(10, 3, 32, 0x123456);
+    HGDIOBJ old = SelectObject(d.DC, CreatePen(PS_SOLID, 1, 0xFFFFFF));
+    SetROP2(d.DC, R2_XORPEN);
+    MoveToEx(d.DC, 0, 1);
+    LineTo(d.DC, 9, 1);
+    EXPECT_EQ(GetPixel(d.DC, 0, 1), 0x123456u ^ 0xFFFFFFu);
+    EXPECT_EQ(GetPixel(d.DC, 9, 1), 0x123456u); // the end point is not drawn
+    MoveToEx(d.DC, 0, 1);
+    LineTo(d.DC, 9, 1);
+    EXPECT_EQ(GetPixel(d.DC, 4, 1), 0x123456u);
+    DeleteObject(SelectObject(d.DC, old));
+}
+
+TEST(Gdi, DottedPenDrawsEveryOtherPixel) {
+    MemDC d(6, 1);
+    HGDIOBJ old = SelectObject(d.DC, CreatePen(PS_DOT, 1, 0));
+    MoveToEx(d.DC, 0, 0);
+    LineTo(d.DC, 6, 0);
+    EXPECT_EQ(GetPixel(d.DC, 0, 0), 0u);
+    EXPECT_EQ(GetPixel(d.DC, 1, 0), 0xFFFFFFu);
+    EXPECT_EQ(GetPixel(d.DC, 2, 0), 0u);
+    DeleteObject(SelectObject(d.DC, old));
+}
+
+TEST(Gdi, CopyWithinOneBitmapReadsTheOldPixels) {
+    MemDC d(4, 1);
+    SetPixel(d.DC, 0, 0, 0x0000FF);
+    SetPixel(d.DC, 1, 0, 0x00FF00);
+    BitBlt(d.DC, 1, 0, 3, 1, d.DC, 0, 0, SRCCOPY);
+    EXPECT_EQ(GetPixel(d.DC, 1, 0), 0x0000FFu);
+    EXPECT_EQ(GetPixel(d.DC, 2, 0), 0x00FF00u);
+}
+
+TEST(Gdi, PatternInvertAndSaveRestoreDepths) {
+    MemDC d(2, 1, 32, 0x00FF00);
+    HGDIOBJ old = SelectObject(d.DC, CreateSolidBrush(0xFFFFFF));
+    PatBlt(d.DC, 0, 0, 1, 1, PATINVERT);
+    EXPECT_EQ(GetPixel(d.DC, 0, 0), 0xFF00FFu);
+    DeleteObject(SelectObject(d.DC, old));
+    EXPECT_EQ(SaveDC(d.DC), 1);
+    SetBkColor(d.DC, 1);
+    EXPECT_EQ(SaveDC(d.DC), 2);
+    SetBkColor(d.DC, 2);
+    EXPECT_TRUE(RestoreDC(d.DC, 1));
+    EXPECT_EQ(GetBkColor(d.DC), 0xFFFFFFu);
+    EXPECT_FALSE(RestoreDC(d.DC, 1)); // that level is gone
+}
+
+TEST(Gdi, DrawTextMeasuresLinesAndAligns) {
+    MemDC d(100, 40);
+    TTextMetric tm;
+    GetTextMetrics(d.DC, tm);
+    TRect r{10, 5, 11, 6};
+    int h = DrawTextW(d.DC, u"ab\r\nabcdef", -1, r, DT_CALCRECT);
+    TPoint wide;
+    GetTextExtentPoint32W(d.DC, u"abcdef", 6, wide);
+    EXPECT_EQ(h, 2 * tm.Height);
+    EXPECT_EQ(r, Rect(10, 5, 10 + wide.X, 5 + 2 * tm.Height));
+    TRect line{0, 0, 100, 40};
+    SetBkMode(d.DC, TRANSPARENT);
+    SetTextColor(d.DC, 0x0000FF);
+    DrawTextW(d.DC, u"X", 1, line, DT_SINGLELINE | DT_RIGHT | DT_VCENTER);
+    int minX = 100, minY = 40, maxY = 0;
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 100; ++x)
+            if (GetPixel(d.DC, x, y) == 0x0000FF) {
+                minX = std::min(minX, x);
+                minY = std::min(minY, y);
+                maxY = std::max(maxY, y);
+            }
+    EXPECT_GT(minX, 85);
+    EXPECT_GT(minY, 10);
+    EXPECT_LT(maxY, 30);
+}
+
+TEST(Gdi, BitmapInfoIsATopDownSection) {
+    HBITMAP b = CreateBitmap(3, 2, 32);
+    TBitmapInfo info;
+    ASSERT_TRUE(GetBitmapInfo(b, info));
+    EXPECT_EQ(info.Width, 3);
+    EXPECT_EQ(info.Height, -2);
+    EXPECT_EQ(info.BitsPerPixel, 32);
+    EXPECT_EQ(info.Bits, b->Bits.data());
+    EXPECT_FALSE(GetBitmapInfo(nullptr, info));
+    DeleteObject(b);
+}

@@ -278,3 +278,101 @@ TEST(Windows, CrossThreadSendMessageIsAnsweredOnTheMainThread) {
     EXPECT_EQ(seenOn, std::this_thread::get_id());
     DestroyWindow(h);
 }
+
+TEST(Windows, BeginPaintErasesOnlyWhenAsked) {
+    Recorder r;
+    HWND h = r.Create();
+    Pump();
+    r.Msgs.clear();
+    TRect part{0, 0, 10, 10};
+    InvalidateRect(h, &part, false);
+    UpdateWindow(h);
+    EXPECT_EQ(r.Count(WM_PAINT), 1);
+    EXPECT_EQ(r.Count(WM_ERASEBKGND), 0);
+    InvalidateRect(h, &part, true);
+    UpdateWindow(h);
+    EXPECT_EQ(r.Count(WM_ERASEBKGND), 1);
+    UpdateWindow(h); // nothing invalid: no paint
+    EXPECT_EQ(r.Count(WM_PAINT), 2);
+    InvalidateRect(h, nullptr, false);
+    ValidateRect(h, nullptr);
+    Pump();
+    EXPECT_EQ(r.Count(WM_PAINT), 2);
+    DestroyWindow(h);
+}
+
+TEST(Windows, PaintDrawsOnlyInsideTheUpdateRegion) {
+    SetMainThread();
+    TCreateParams p;
+    p.Width = 20;
+    p.Height = 20;
+    p.Proc.Call = [](HWND wnd, UINT msg, WPARAM wp, LPARAM lp) -> LRESULT {
+        if (msg != WM_PAINT) return msg == WM_ERASEBKGND ? 1 : DefWindowProc(wnd, msg, wp, lp);
+        TPaintStruct ps;
+        HDC dc = BeginPaint(wnd, ps);
+        HBRUSH b = CreateSolidBrush(0x0000FF);
+        FillRect(dc, {0, 0, 20, 20}, b);
+        DeleteObject(b);
+        EndPaint(wnd, ps);
+        return 0;
+    };
+    HWND h = CreateWindowEx(p);
+    ValidateRect(h, nullptr);
+    TRect part{5, 5, 8, 8};
+    InvalidateRect(h, &part, false);
+    UpdateWindow(h);
+    HBITMAP img = GetWindowImage(h);
+    EXPECT_EQ(img->Scanline(5)[5] & 0xFFFFFF, 0xFF0000u);
+    EXPECT_EQ(img->Scanline(8)[8] & 0xFFFFFF, 0xFFFFFFu);
+    DestroyWindow(h);
+}
+
+TEST(Windows, MovingAndSizingReportTheClientSize) {
+    Recorder r;
+    HWND h = r.Create(WS_BORDER);
+    r.Msgs.clear();
+    r.WParams.clear();
+    SetWindowPos(h, 7, 8, 50, 40, SWP_NOZORDER);
+    EXPECT_EQ(r.Count(WM_MOVE), 1);
+    EXPECT_EQ(r.Count(WM_SIZE), 1);
+    TRect c;
+    GetClientRect(h, c);
+    EXPECT_EQ(c, Rect(0, 0, 48, 38));
+    EXPECT_EQ(GetWindowImage(h)->Width, 50);
+    SetWindowPos(h, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
+    EXPECT_EQ(r.Count(WM_SIZE), 1);
+    DestroyWindow(h);
+}
+
+TEST(Windows, VisibilityEnablingAndHitTests) {
+    Recorder p, c;
+    HWND hp = p.Create(WS_VISIBLE, 100, 100);
+    HWND hc = c.Create(WS_CHILD | WS_VISIBLE, 40, 40, hp);
+    SetWindowPos(hc, 10, 10, 0, 0, SWP_NOSIZE);
+    EXPECT_EQ(WindowFromPoint({15, 15}), hc);
+    EXPECT_EQ(WindowFromPoint({60, 60}), hp);
+    ShowWindow(hc, SW_HIDE);
+    EXPECT_FALSE(IsWindowVisible(hc));
+    EXPECT_EQ(WindowFromPoint({15, 15}), hp);
+    ShowWindow(hp, SW_HIDE);
+    EXPECT_EQ(WindowFromPoint({60, 60}), 0u);
+    c.Msgs.clear();
+    EnableWindow(hc, false);
+    EXPECT_FALSE(IsWindowEnabled(hc));
+    EXPECT_EQ(c.Count(WM_ENABLE), 1);
+    EnableWindow(hc, false);
+    EXPECT_EQ(c.Count(WM_ENABLE), 1);
+    EXPECT_EQ(SendMessage(hp, WM_NCHITTEST, 0, MakeLParam(50, 50)), LRESULT(HTCLIENT));
+    DestroyWindow(hp);
+}
+
+TEST(Windows, TextAndUserData) {
+    Recorder r;
+    HWND h = r.Create();
+    SetWindowText(h, "Дерево");
+    EXPECT_EQ(GetWindowText(h), "Дерево");
+    SetWindowLongPtr(h, GWLP_USERDATA, 42);
+    EXPECT_EQ(GetWindowLongPtr(h, GWLP_USERDATA), 42);
+    SendMessage(h, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(h));
+}
