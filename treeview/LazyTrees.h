@@ -468,6 +468,7 @@ public:
 class TLTDragManager : public IDropTarget {
 public:
     explicit TLTDragManager(TBaseLazyTree* owner) : FOwner(owner) {}
+    TBaseLazyTree* Owner() const { return FOwner; }
 
 private:
     TBaseLazyTree* FOwner;
