@@ -15,9 +15,44 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <unordered_set>
 #include <unistd.h>
 
 namespace nuq {
+
+namespace {
+
+struct TObjectTable {
+    std::mutex Lock;
+    std::unordered_set<const TGdiObject*> Live;
+};
+
+TObjectTable& Objects() {
+    static auto* t = new TObjectTable; // stock objects outlive every other static
+    return *t;
+}
+
+} // namespace
+
+TGdiObject::TGdiObject() {
+    auto& t = Objects();
+    std::lock_guard<std::mutex> guard(t.Lock);
+    t.Live.insert(this);
+}
+
+TGdiObject::TGdiObject(const TGdiObject&) : TGdiObject() {}
+
+TGdiObject::~TGdiObject() {
+    auto& t = Objects();
+    std::lock_guard<std::mutex> guard(t.Lock);
+    t.Live.erase(this);
+}
+
+bool IsGdiObject(const TGdiObject* object) {
+    auto& t = Objects();
+    std::lock_guard<std::mutex> guard(t.Lock);
+    return t.Live.count(object) != 0;
+}
 
 TBitmapObject::TBitmapObject(int width, int height, int bitsPerPixel)
     : Width(std::max(width, 0)), Height(std::max(height, 0)), BitsPerPixel(bitsPerPixel == 1 ? 1 : 32),
@@ -320,7 +355,7 @@ HRGN CreateRectRgn(int left, int top, int right, int bottom) {
 }
 
 bool DeleteObject(HGDIOBJ object) {
-    if (!object || IsStock(object)) return false;
+    if (!object || IsStock(object) || !IsGdiObject(object)) return false;
     if (auto* b = dynamic_cast<TBitmapObject*>(object); b && b->SelectedInto) return false;
     delete object;
     return true;
@@ -371,7 +406,7 @@ bool DeleteDC(HDC dc) {
 }
 
 HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) {
-    if (!dc || !object) return nullptr;
+    if (!dc || !object || !IsGdiObject(object)) return nullptr;
     if (auto* p = dynamic_cast<TPenObject*>(object)) {
         dc->S.PenV = *p;
         return std::exchange(dc->S.Pen, p);
@@ -870,11 +905,15 @@ bool DrawFrameControl(HDC dc, const TRect& r, UINT type, UINT state) {
     COLORREF fill = GetSysColor(pushed || inactive ? COLOR_BTNFACE : COLOR_WINDOW);
     COLORREF mark = GetSysColor(inactive ? COLOR_GRAYTEXT : COLOR_WINDOWTEXT);
     if (kind == DFCS_BUTTONRADIO) {
-        HGDIOBJ oldPen = SelectObject(dc, CreatePen(PS_SOLID, 1, GetSysColor(flat ? COLOR_BTNSHADOW : COLOR_BTNSHADOW)));
-        HGDIOBJ oldBrush = SelectObject(dc, CreateSolidBrush(fill));
+        // Drawn with the context's own pen and brush swapped for a moment.
+        TDCState saved = dc->S;
+        dc->S.PenV = TPenObject();
+        dc->S.PenV.Color = GetSysColor(COLOR_BTNSHADOW);
+        dc->S.BrushV = TBrushObject();
+        dc->S.BrushV.Color = fill;
         Ellipse(dc, box.Left, box.Top, box.Right, box.Bottom);
-        DeleteObject(SelectObject(dc, oldBrush));
-        DeleteObject(SelectObject(dc, oldPen));
+        dc->S.PenV = saved.PenV;
+        dc->S.BrushV = saved.BrushV;
         if (checked) {
             int c = side / 2, d = std::max(2, side / 3);
             Solid(dc, {box.Left + c - d / 2, box.Top + c - d / 2, box.Left + c - d / 2 + d, box.Top + c - d / 2 + d}, mark);

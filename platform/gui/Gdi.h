@@ -21,10 +21,16 @@ namespace nuq {
 class TDeviceContext;
 using HDC = TDeviceContext*;
 
+// Every drawing object is known while it lives, so a stale handle given back
+// to SelectObject (one its owner deleted meanwhile) is refused, not followed.
 class TGdiObject {
 public:
-    virtual ~TGdiObject() = default;
+    TGdiObject();
+    TGdiObject(const TGdiObject&);
+    TGdiObject& operator=(const TGdiObject&) = default;
+    virtual ~TGdiObject();
 };
+bool IsGdiObject(const TGdiObject* object);
 using HGDIOBJ = TGdiObject*;
 
 enum : int { PS_SOLID = 0, PS_DASH = 1, PS_DOT = 2, PS_NULL = 5, PS_INSIDEFRAME = 6 };

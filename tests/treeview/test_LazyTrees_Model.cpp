@@ -22,6 +22,7 @@ struct TreeFixture : ::testing::Test {
         Tree = NewComponent<TLazyStringTree>();
         Tree->OnFreeNode = [this](TBaseLazyTree&, PLazyNode n) { Freed.push_back(n); };
     }
+    void TearDown() override { Tree.reset(); } // while the recording members still exist
     // Children named by their path ("1", "1.2") as the tree asks for them.
     void NameOnInit(uint32_t rootCount, uint32_t childCount) {
         Tree->OnInitNode = [this, childCount](TBaseLazyTree&, PLazyNode parent, PLazyNode n, TLazyNodeInitStates& s) {
