@@ -287,3 +287,17 @@ TEST(Gdi, BitmapInfoIsATopDownSection) {
     EXPECT_FALSE(GetBitmapInfo(nullptr, info));
     DeleteObject(b);
 }
+
+TEST(Gdi, DeletedObjectsAreNeitherSelectedNorFollowed) {
+    MemDC d(4, 1);
+    HPEN pen = CreatePen(PS_SOLID, 1, 0x0000FF);
+    HGDIOBJ old = SelectObject(d.DC, pen);
+    ASSERT_TRUE(DeleteObject(pen)); // the context keeps drawing with its copy
+    MoveToEx(d.DC, 0, 0);
+    LineTo(d.DC, 2, 0);
+    EXPECT_EQ(GetPixel(d.DC, 1, 0), 0x0000FFu);
+    EXPECT_EQ(SelectObject(d.DC, pen), nullptr); // stale: refused
+    EXPECT_FALSE(DeleteObject(pen));
+    SelectObject(d.DC, old);
+    EXPECT_FALSE(DeleteObject(GetStockObject(BLACK_PEN)));
+}
