@@ -330,9 +330,9 @@ class IAccessible {
 public:
     virtual ~IAccessible() = default;
 };
-class IVTAccessibleProvider {
+class ILTAccessibleProvider {
 public:
-    virtual ~IVTAccessibleProvider() = default;
+    virtual ~ILTAccessibleProvider() = default;
     virtual std::shared_ptr<IAccessible> CreateIAccessible(TBaseLazyTree* tree) = 0;
 };
 bool BindAccessibilityLibrary();
@@ -341,7 +341,7 @@ class TLTAccessibilityFactory {
 public:
     ~TLTAccessibilityFactory();
     std::shared_ptr<IAccessible> CreateAccessible(TBaseLazyTree* tree);
-    std::vector<std::shared_ptr<IVTAccessibleProvider>> Providers;
+    std::vector<std::shared_ptr<ILTAccessibleProvider>> Providers;
 };
 TLTAccessibilityFactory* AccessibilityFactory();
 int AccessibilityUseCount(); // the binding's use count
