@@ -564,6 +564,29 @@ void SetIdleGrace(int ms) {
     idleGrace.store(ms < 0 ? -1 : ms);
 }
 
+int LoopWakeFd() {
+    return Queue().WakeFd;
+}
+
+void ClearLoopWake() {
+    auto& q = Queue();
+    std::lock_guard<std::mutex> guard(q.Lock);
+    uint64_t count;
+    [[maybe_unused]] ssize_t r = read(q.WakeFd, &count, sizeof count); // EAGAIN: drained
+    q.WakePending = false;
+}
+
+int64_t MsToNextTimer() {
+    uint64_t due = TimerQueue::NextDue();
+    if (due == Never) return -1;
+    uint64_t now = Ticks64();
+    return due <= now ? 0 : int64_t(std::min<uint64_t>(due - now, INT_MAX));
+}
+
+bool FdWatchesActive() {
+    return watchCount.load() > 0;
+}
+
 int IdleGraceMs() {
     int ms = idleGrace.load();
     if (ms >= 0) return ms;

@@ -134,4 +134,13 @@ inline constexpr int DefaultIdleGraceMs = 30;
 void SetIdleGrace(int ms);
 int IdleGraceMs(); // the grace in force now
 
+// For a back end that runs the loop inside another event loop (the Qt back
+// end): a descriptor that is readable while a posted call waits, its
+// draining (call before the pass that runs the calls), the milliseconds to
+// the next armed timer (-1: none) and whether descriptors are watched.
+int LoopWakeFd();
+void ClearLoopWake();
+int64_t MsToNextTimer();
+bool FdWatchesActive();
+
 } // namespace nuq

@@ -1,0 +1,47 @@
+#include "platform/gui/Clipbrd.h"
+
+#include "platform/SysUtils.h"
+
+#include <map>
+#include <mutex>
+
+namespace nuq {
+
+namespace {
+
+struct TFormats {
+    std::mutex Lock;
+    std::map<std::string, WORD> ByName; // upper-cased
+    std::map<WORD, std::string> ById;
+    WORD Next = 0xC000;
+};
+
+TFormats& Formats() {
+    static auto* f = new TFormats;
+    return *f;
+}
+
+} // namespace
+
+WORD RegisterClipboardFormat(const std::string& name) {
+    if (name.empty()) return 0;
+    auto& f = Formats();
+    std::lock_guard<std::mutex> guard(f.Lock);
+    std::string key = UpperCase(name);
+    auto it = f.ByName.find(key);
+    if (it != f.ByName.end()) return it->second;
+    if (f.Next == 0xFFFF) return 0;
+    WORD id = f.Next++;
+    f.ByName.emplace(key, id);
+    f.ById.emplace(id, name);
+    return id;
+}
+
+std::string GetClipboardFormatName(WORD format) {
+    auto& f = Formats();
+    std::lock_guard<std::mutex> guard(f.Lock);
+    auto it = f.ById.find(format);
+    return it == f.ById.end() ? std::string() : it->second;
+}
+
+} // namespace nuq

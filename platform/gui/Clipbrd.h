@@ -1,0 +1,30 @@
+#pragma once
+// Clipboard format identifiers: the predefined ones, and formats registered
+// by name (from 0xC000; one name, compared without case, keeps one id).
+
+#include <string>
+
+#include "platform/gui/WinTypes.h"
+
+namespace nuq {
+
+enum : WORD { CF_TEXT = 1, CF_BITMAP = 2, CF_OEMTEXT = 7, CF_DIB = 8, CF_UNICODETEXT = 13, CF_HDROP = 15,
+              CF_LOCALE = 16 };
+enum : DWORD { DVASPECT_CONTENT = 1 };
+enum : DWORD { TYMED_HGLOBAL = 1, TYMED_ISTREAM = 4 };
+
+// The descriptor of a format that a data object offers.
+struct TFormatEtc {
+    WORD cfFormat = 0;
+    void* ptd = nullptr; // target device
+    DWORD dwAspect = DVASPECT_CONTENT;
+    int lindex = -1;
+    DWORD tymed = TYMED_HGLOBAL;
+};
+
+// 0 for an empty name.
+WORD RegisterClipboardFormat(const std::string& name);
+// The registered name of Format; empty for a predefined or unknown one.
+std::string GetClipboardFormatName(WORD format);
+
+} // namespace nuq

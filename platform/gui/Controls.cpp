@@ -1,0 +1,296 @@
+#include "platform/gui/Controls.h"
+
+#include <algorithm>
+
+namespace nuq {
+
+// --- control ----------------------------------------------------------------------
+
+TControl::TControl(TComponent* owner) : TComponent(owner) {
+    WindowProc = [this](TMessage& m) { WndProc(m); };
+}
+
+TControl::~TControl() {
+    Destroying();
+    SetParent(nullptr);
+}
+
+void TControl::SetParent(TWinControl* parent) {
+    if (parent == FParent) return;
+    if (FParent) {
+        std::erase(FParent->FControls, this);
+        if (!IsWindowed()) FParent->Invalidate();
+    }
+    FParent = parent;
+    if (FParent) {
+        FParent->FControls.push_back(this);
+        Invalidate();
+    }
+}
+
+void TControl::SetBounds(int left, int top, int width, int height) {
+    if (!IsWindowed()) Invalidate();
+    FLeft = left;
+    FTop = top;
+    FWidth = width;
+    FHeight = height;
+    if (!IsWindowed()) Invalidate();
+}
+
+void TControl::SetVisible(bool v) {
+    if (v == FVisible) return;
+    FVisible = v;
+    if (FParent) FParent->Invalidate();
+}
+
+LRESULT TControl::Perform(UINT msg, WPARAM w, LPARAM l) {
+    TMessage m{msg, w, l, 0};
+    if (WindowProc) WindowProc(m);
+    return m.Result;
+}
+
+void TControl::Invalidate() {
+    if (FParent && FParent->HandleAllocated() && FVisible) {
+        TRect r = BoundsRect();
+        InvalidateRect(FParent->Handle(), &r, !(ControlStyle & csOpaque));
+    }
+}
+
+void TControl::Update() {
+    if (FParent) FParent->Update();
+}
+
+void TControl::Repaint() {
+    Invalidate();
+    Update();
+}
+
+// --- windowed control -------------------------------------------------------------------
+
+TWinControl::TWinControl(TComponent* owner) : TControl(owner) {}
+
+TWinControl::~TWinControl() {
+    Destroying();
+    for (TControl* c : std::vector<TControl*>(FControls)) c->SetParent(nullptr);
+    DestroyHandle();
+    SetParent(nullptr);
+}
+
+HWND TWinControl::Handle() {
+    HandleNeeded();
+    return FHandle;
+}
+
+void TWinControl::HandleNeeded() {
+    if (FHandle) return;
+    if (FParent) FParent->HandleNeeded();
+    CreateHandle();
+}
+
+void TWinControl::CreateHandle() {
+    if (!FHandle) CreateWnd();
+}
+
+void TWinControl::CreateParams(TCreateParams& p) {
+    p.ClassName = "TWinControl";
+    p.Style = WS_CLIPCHILDREN;
+    if (FParent) p.Style |= WS_CHILD | WS_CLIPSIBLINGS;
+    if (FVisible) p.Style |= WS_VISIBLE;
+    if (TabStop) p.Style |= WS_TABSTOP;
+    p.X = FLeft;
+    p.Y = FTop;
+    p.Width = FWidth;
+    p.Height = FHeight;
+    p.Parent = FParent ? FParent->Handle() : 0;
+}
+
+void TWinControl::CreateWnd() {
+    TCreateParams p;
+    CreateParams(p);
+    p.Proc = {[this](HWND h, UINT m, WPARAM w, LPARAM l) { return MainWndProc(h, m, w, l); }, this};
+    ControlState |= csCreating;
+    HWND h = CreateWindowEx(p);
+    ControlState &= ~csCreating;
+    FHandle = h;
+}
+
+void TWinControl::DestroyWnd() {
+    if (FHandle) DestroyWindow(FHandle);
+    FHandle = 0;
+}
+
+void TWinControl::DestroyHandle() {
+    if (!FHandle) return;
+    ControlState |= csDestroyingHandle;
+    DestroyWnd();
+    ControlState &= ~csDestroyingHandle;
+}
+
+void TWinControl::RecreateWnd() {
+    if (!FHandle) return;
+    DestroyHandle();
+    HandleNeeded();
+}
+
+LRESULT TWinControl::MainWndProc(HWND wnd, UINT msg, WPARAM w, LPARAM l) {
+    if (!FHandle) FHandle = wnd; // messages of the creation come before CreateWindowEx returns
+    TMessage m{msg, w, l, 0};
+    if (WindowProc) WindowProc(m);
+    if (msg == WM_NCDESTROY && FHandle == wnd) FHandle = 0;
+    return m.Result;
+}
+
+TRect TWinControl::ClientRect() {
+    TRect r{0, 0, FWidth, FHeight};
+    if (FHandle) GetClientRect(FHandle, r);
+    return r;
+}
+
+void TWinControl::SetBounds(int left, int top, int width, int height) {
+    bool changed = left != FLeft || top != FTop || width != FWidth || height != FHeight;
+    FLeft = left;
+    FTop = top;
+    FWidth = width;
+    FHeight = height;
+    if (changed && FHandle) SetWindowPos(FHandle, left, top, width, height, SWP_NOZORDER);
+}
+
+void TWinControl::SetVisible(bool v) {
+    if (v == FVisible) return;
+    FVisible = v;
+    if (FHandle) ShowWindow(FHandle, v ? SW_SHOW : SW_HIDE);
+}
+
+void TWinControl::SetParent(TWinControl* parent) {
+    if (parent == FParent) return;
+    if (FHandle) DestroyHandle(); // a window keeps its parent; it comes back on demand
+    TControl::SetParent(parent);
+}
+
+void TWinControl::Invalidate() {
+    if (FHandle) InvalidateRect(FHandle, nullptr, !(ControlStyle & csOpaque));
+}
+
+void TWinControl::Update() {
+    if (FHandle) UpdateWindow(FHandle);
+}
+
+void TWinControl::Dispatch(TMessage& m) {
+    switch (m.Msg) {
+    case WM_PAINT: PaintHandler(m); return;
+    case WM_ERASEBKGND: {
+        HBRUSH b = CreateSolidBrush(ColorToRGB(Color));
+        FillRect(reinterpret_cast<HDC>(m.WParam), ClientRect(), b);
+        DeleteObject(b);
+        m.Result = 1;
+        return;
+    }
+    default: DefaultHandler(m);
+    }
+}
+
+void TWinControl::DefaultHandler(TMessage& m) {
+    if (FHandle) m.Result = DefWindowProc(FHandle, m.Msg, m.WParam, m.LParam);
+}
+
+void TWinControl::PaintWindow(HDC) {}
+
+void TWinControl::PaintHandler(TMessage& m) {
+    HDC dc = reinterpret_cast<HDC>(m.WParam);
+    TPaintStruct ps;
+    if (!dc) dc = BeginPaint(FHandle, ps);
+    int saved = SaveDC(dc);
+    PaintWindow(dc);
+    RestoreDC(dc, saved);
+    PaintControls(dc, nullptr);
+    if (!m.WParam) EndPaint(FHandle, ps);
+}
+
+void TWinControl::PaintControls(HDC dc, TControl* first) {
+    bool started = first == nullptr;
+    for (TControl* c : FControls) {
+        if (!started) {
+            if (c != first) continue;
+            started = true;
+        }
+        if (c->IsWindowed() || !c->Visible()) continue;
+        int saved = SaveDC(dc);
+        TPoint org;
+        GetWindowOrgEx(dc, org);
+        SetWindowOrgEx(dc, org.X - c->Left(), org.Y - c->Top());
+        IntersectClipRect(dc, 0, 0, c->Width(), c->Height());
+        c->Perform(WM_PAINT, WPARAM(dc), 0);
+        RestoreDC(dc, saved);
+    }
+}
+
+// --- custom and graphic controls ----------------------------------------------------------
+
+TCustomControl::TCustomControl(TComponent* owner) : TWinControl(owner), FCanvas(std::make_unique<TCanvas>()) {}
+
+TCustomControl::~TCustomControl() {
+    Destroying();
+    DestroyHandle(); // while Paint and the canvas still exist
+}
+
+void TCustomControl::PaintWindow(HDC dc) {
+    FCanvas->Lock();
+    FCanvas->SetHandle(dc);
+    try {
+        Paint();
+    } catch (...) {
+        FCanvas->SetHandle(nullptr);
+        FCanvas->Unlock();
+        throw;
+    }
+    FCanvas->SetHandle(nullptr);
+    FCanvas->Unlock();
+}
+
+TGraphicControl::TGraphicControl(TComponent* owner) : TControl(owner), FCanvas(std::make_unique<TCanvas>()) {}
+
+TGraphicControl::~TGraphicControl() {
+    Destroying();
+    SetParent(nullptr);
+}
+
+void TGraphicControl::Dispatch(TMessage& m) {
+    if (m.Msg == WM_PAINT && m.WParam) {
+        FCanvas->Lock();
+        FCanvas->SetHandle(reinterpret_cast<HDC>(m.WParam));
+        Paint();
+        FCanvas->SetHandle(nullptr);
+        FCanvas->Unlock();
+        return;
+    }
+    TControl::Dispatch(m);
+}
+
+// --- screen and application ---------------------------------------------------------------
+
+TScreen::~TScreen() {
+    for (auto& [i, c] : FCursors) delete c;
+}
+
+HCURSOR TScreen::Cursor(int index) const {
+    auto it = FCursors.find(index);
+    return it == FCursors.end() ? nullptr : it->second;
+}
+
+void TScreen::SetCursor(int index, HCURSOR cursor) {
+    auto& slot = FCursors[index];
+    if (slot != cursor) delete slot;
+    slot = cursor;
+}
+
+TScreen& Screen() {
+    static auto* screen = new TScreen; // outlives every other static
+    return *screen;
+}
+
+TApplication& Application() {
+    static auto* app = new TApplication;
+    return *app;
+}
+
+} // namespace nuq

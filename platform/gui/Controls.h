@@ -1,0 +1,171 @@
+#pragma once
+// Controls: windowless (graphic) controls and windowed controls over the
+// window layer. A windowed control's window procedure hands every message to
+// WindowProc (WndProc by default), which dispatches it; what a control does
+// not handle goes to the window's default procedure.
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "platform/gui/Classes.h"
+#include "platform/gui/Graphics.h"
+#include "platform/gui/Windows.h"
+
+namespace nuq {
+
+class TWinControl;
+
+enum : unsigned { // ControlState
+    csLButtonDown = 1, csClicked = 2, csPalette = 4, csReadingState = 8, csAlignmentNeeded = 16,
+    csFocusing = 32, csCreating = 64, csPaintCopy = 128, csCustomPaint = 256, csDestroyingHandle = 512,
+};
+enum : unsigned { // ControlStyle
+    csAcceptsControls = 1, csCaptureMouse = 2, csDesignInteractive = 4, csClickEvents = 8, csFramed = 16,
+    csSetCaption = 32, csOpaque = 64, csDoubleClicks = 128, csFixedWidth = 256, csFixedHeight = 512,
+    csNoDesignVisible = 1024, csReplicatable = 2048, csNoStdEvents = 4096, csDisplayDragImage = 8192,
+    csReflector = 16384,
+};
+
+class TControl : public TComponent {
+public:
+    explicit TControl(TComponent* owner = nullptr);
+    ~TControl() override;
+
+    TWinControl* Parent() const { return FParent; }
+    virtual void SetParent(TWinControl* parent);
+    int Left() const { return FLeft; }
+    int Top() const { return FTop; }
+    int Width() const { return FWidth; }
+    int Height() const { return FHeight; }
+    virtual void SetBounds(int left, int top, int width, int height);
+    void SetWidth(int w) { SetBounds(FLeft, FTop, w, FHeight); }
+    void SetHeight(int h) { SetBounds(FLeft, FTop, FWidth, h); }
+    TRect BoundsRect() const { return Bounds(FLeft, FTop, FWidth, FHeight); }
+    virtual TRect ClientRect() { return {0, 0, FWidth, FHeight}; }
+    bool Visible() const { return FVisible; }
+    virtual void SetVisible(bool v);
+    bool Enabled = true;
+    TColor Color = clBtnFace;
+    bool ParentColor = true;
+    unsigned ControlState = 0;
+    unsigned ControlStyle = csCaptureMouse | csClickEvents | csSetCaption | csDoubleClicks;
+
+    // The replaceable entry for messages; WndProc unless someone replaced it.
+    std::function<void(TMessage&)> WindowProc;
+    LRESULT Perform(UINT msg, WPARAM w, LPARAM l);
+    virtual void WndProc(TMessage& msg) { Dispatch(msg); }
+    virtual void Dispatch(TMessage& msg) { DefaultHandler(msg); }
+    virtual void DefaultHandler(TMessage&) {}
+
+    virtual void Invalidate();
+    virtual void Update();
+    void Repaint();
+    virtual bool IsWindowed() const { return false; }
+
+protected:
+    TWinControl* FParent = nullptr;
+    int FLeft = 0, FTop = 0, FWidth = 0, FHeight = 0;
+    bool FVisible = true;
+};
+
+class TWinControl : public TControl {
+public:
+    explicit TWinControl(TComponent* owner = nullptr);
+    ~TWinControl() override;
+
+    HWND Handle(); // creates the window when needed
+    bool HandleAllocated() const { return FHandle != 0; }
+    HWND WindowHandle() const { return FHandle; } // 0 without a window; never creates one
+    void HandleNeeded();
+    void DestroyHandle();
+    void RecreateWnd();
+    bool IsWindowed() const override { return true; }
+    const std::vector<TControl*>& Controls() const { return FControls; }
+    TRect ClientRect() override;
+    void SetBounds(int left, int top, int width, int height) override;
+    void SetVisible(bool v) override;
+    void SetParent(TWinControl* parent) override;
+    void Invalidate() override;
+    void Update() override;
+    bool TabStop = false;
+
+    void Dispatch(TMessage& msg) override;
+    void DefaultHandler(TMessage& msg) override;
+    // Paints the window into DC (for painting a copy or printing).
+    virtual void PaintWindow(HDC dc);
+    void PaintControls(HDC dc, TControl* first);
+    // The window procedure the window is created with: hands messages to WindowProc.
+    LRESULT MainWndProc(HWND wnd, UINT msg, WPARAM w, LPARAM l);
+
+protected:
+    virtual void CreateParams(TCreateParams& params);
+    virtual void CreateWnd();
+    virtual void CreateHandle();
+    virtual void DestroyWnd();
+    void PaintHandler(TMessage& msg);
+
+private:
+    friend class TControl;
+    HWND FHandle = 0;
+    std::vector<TControl*> FControls;
+};
+
+class TCustomControl : public TWinControl {
+public:
+    explicit TCustomControl(TComponent* owner = nullptr);
+    ~TCustomControl() override;
+    TCanvas& Canvas() { return *FCanvas; }
+    void PaintWindow(HDC dc) override;
+
+protected:
+    virtual void Paint() {}
+
+private:
+    std::unique_ptr<TCanvas> FCanvas;
+};
+
+class TGraphicControl : public TControl {
+public:
+    explicit TGraphicControl(TComponent* owner = nullptr);
+    ~TGraphicControl() override;
+    TCanvas& Canvas() { return *FCanvas; }
+    void Dispatch(TMessage& msg) override;
+    std::function<void(TGraphicControl&)> OnPaint;
+
+protected:
+    virtual void Paint() {
+        if (OnPaint) OnPaint(*this);
+    }
+
+private:
+    std::unique_ptr<TCanvas> FCanvas;
+};
+
+// Cursors by number, as the screen object keeps them.
+class TCursorObject {
+public:
+    int HotX = 0, HotY = 0;
+    std::vector<uint32_t> Image; // 32 x 32
+};
+using HCURSOR = TCursorObject*;
+class TScreen {
+public:
+    ~TScreen();
+    HCURSOR Cursor(int index) const;
+    void SetCursor(int index, HCURSOR cursor); // the screen owns it
+private:
+    std::map<int, HCURSOR> FCursors;
+};
+TScreen& Screen();
+
+// The application object's settings the system touches.
+class TApplication {
+public:
+    bool ShowHint = true;
+    void CancelHint() {}
+};
+TApplication& Application();
+
+} // namespace nuq

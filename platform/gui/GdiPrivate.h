@@ -1,0 +1,22 @@
+#pragma once
+// What the window layer needs from the device contexts: a context over a
+// window's image with an offset and a base clip, in image pixels.
+
+#include <QImage>
+#include <QRegion>
+
+#include "platform/gui/Gdi.h"
+
+namespace nuq {
+
+// Without a display: the offscreen platform and a private runtime folder.
+void PrepareGuiEnvironment();
+HDC CreateSurfaceDC(TBitmapObject* surface, TPoint offset, const QRegion& baseClip);
+// A QImage sharing a bitmap's pixels (valid while the bitmap lives and keeps its size).
+QImage SurfaceImage(TBitmapObject* bitmap);
+inline uint32_t ToPixel(COLORREF c) {
+    return 0xFF000000u | uint32_t(GetRValue(c)) << 16 | uint32_t(GetGValue(c)) << 8 | uint32_t(GetBValue(c));
+}
+inline COLORREF FromPixel(uint32_t p) { return RGB((p >> 16) & 255, (p >> 8) & 255, p & 255); }
+
+} // namespace nuq

@@ -1,0 +1,132 @@
+#pragma once
+// Canvases, pens, brushes, fonts and bitmaps over the device contexts of
+// platform/gui/Gdi.h, as the system's drawing code uses them.
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/gui/Gdi.h"
+#include "platform/gui/WinTypes.h"
+
+namespace nuq {
+
+class TBitmap;
+
+enum TPenStyle { psSolid, psDash, psDot, psClear = 5, psInsideFrame = 6 };
+class TPen {
+public:
+    ~TPen();
+    TColor Color = clBlack;
+    int Width = 1;
+    TPenStyle Style = psSolid;
+    HPEN Handle(); // made for the current values; owned by the pen
+private:
+    HPEN FHandle = nullptr;
+};
+
+enum TBrushStyle { bsSolid, bsClear };
+class TBrush {
+public:
+    ~TBrush();
+    TColor Color = clWhite;
+    TBrushStyle Style = bsSolid;
+    TBitmap* Bitmap = nullptr; // an 8 x 8 pattern when set
+    HBRUSH Handle();
+private:
+    HBRUSH FHandle = nullptr;
+};
+
+enum : unsigned { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
+class TFont {
+public:
+    ~TFont();
+    std::string Name = "DejaVu Sans";
+    int Height = -11; // pixels; negative: character height
+    unsigned Style = 0;
+    TColor Color = clWindowText;
+    HFONT Handle();
+    void Assign(const TFont& other);
+private:
+    HFONT FHandle = nullptr;
+};
+
+class TCanvas {
+public:
+    TCanvas() = default;
+    virtual ~TCanvas();
+    TCanvas(const TCanvas&) = delete;
+    TCanvas& operator=(const TCanvas&) = delete;
+
+    HDC Handle(); // made on demand by a descendant
+    void SetHandle(HDC dc);
+    bool HandleAllocated() const { return FHandle != nullptr; }
+
+    TPen Pen;
+    TBrush Brush;
+    TFont Font;
+    DWORD CopyMode = SRCCOPY;
+
+    void Lock() { FLock.lock(); }
+    void Unlock() { FLock.unlock(); }
+
+    TColor Pixel(int x, int y);
+    void SetPixel(int x, int y, TColor c);
+    void FillRect(const TRect& r);
+    void FrameRect(const TRect& r);
+    void Rectangle(int l, int t, int r, int b);
+    void Ellipse(int l, int t, int r, int b);
+    void MoveTo(int x, int y);
+    void LineTo(int x, int y);
+    void TextOut(int x, int y, const std::u16string& text);
+    int TextWidth(const std::u16string& text);
+    int TextHeight(const std::u16string& text);
+    void Draw(int x, int y, TBitmap& bitmap);
+    void StretchDraw(const TRect& r, TBitmap& bitmap);
+    void CopyRect(const TRect& dest, TCanvas& source, const TRect& src);
+    TRect ClipRect();
+
+protected:
+    virtual void CreateHandle() {}
+    // Selects the canvas's pen, brush and font and its colours into the context.
+    void Prepare();
+
+private:
+    HDC FHandle = nullptr;
+    std::recursive_mutex FLock;
+};
+
+enum TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit };
+
+class TBitmap {
+public:
+    TBitmap();
+    TBitmap(int width, int height);
+    ~TBitmap();
+    TBitmap(const TBitmap&) = delete;
+    TBitmap& operator=(const TBitmap&) = delete;
+
+    int Width() const;
+    int Height() const;
+    void SetSize(int width, int height); // new pixels are white
+    bool Monochrome() const { return FMonochrome; }
+    void SetMonochrome(bool value);
+    TPixelFormat PixelFormat = pf32bit; // as loaded; pixels are always 32-bit here
+    HBITMAP Handle() const { return FBitmap; }
+    HPALETTE Palette() const { return nullptr; }
+    TCanvas& Canvas();
+    uint32_t* Scanline(int y) { return FBitmap->Scanline(y); }
+    void Assign(const TBitmap& other);
+
+private:
+    class TBitmapCanvas;
+    HBITMAP FBitmap = nullptr;
+    bool FMonochrome = false;
+    std::unique_ptr<TBitmapCanvas> FCanvas;
+};
+
+std::u16string Utf8ToUtf16(const std::string& s);
+std::string Utf16ToUtf8(const std::u16string& s);
+
+} // namespace nuq

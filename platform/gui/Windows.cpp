@@ -1,0 +1,870 @@
+// The window table, the message queues and the default window procedure.
+
+#include "platform/gui/Windows.h"
+#include "platform/gui/GdiPrivate.h"
+
+#include "platform/EventLoop.h"
+#include "platform/Timer.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+namespace nuq {
+
+// --- system colours and metrics ------------------------------------------------
+
+COLORREF GetSysColor(int index) {
+    static const COLORREF classic[] = {
+        RGB(212, 208, 200), RGB(58, 110, 165), RGB(10, 36, 106),   RGB(128, 128, 128), // 0-3
+        RGB(212, 208, 200), RGB(255, 255, 255), RGB(0, 0, 0),      RGB(0, 0, 0),       // 4-7
+        RGB(0, 0, 0),       RGB(255, 255, 255), RGB(212, 208, 200), RGB(212, 208, 200), // 8-11
+        RGB(128, 128, 128), RGB(10, 36, 106),  RGB(255, 255, 255), RGB(212, 208, 200), // 12-15
+        RGB(128, 128, 128), RGB(128, 128, 128), RGB(0, 0, 0),      RGB(212, 208, 200), // 16-19
+        RGB(255, 255, 255), RGB(64, 64, 64),   RGB(212, 208, 200), RGB(0, 0, 0),       // 20-23
+        RGB(255, 255, 225), RGB(181, 181, 181), RGB(0, 0, 128),    RGB(166, 202, 240), // 24-27
+        RGB(192, 192, 192), RGB(49, 106, 197), RGB(236, 233, 216),                     // 28-30
+    };
+    if (index < 0 || index >= int(sizeof classic / sizeof classic[0])) return 0;
+    return classic[index];
+}
+
+COLORREF ColorToRGB(TColor color) {
+    if (color == clNone || color == clDefault) return COLORREF(color);
+    if (color < 0) return GetSysColor(color & 0xFF);
+    return COLORREF(color) & 0xFFFFFF;
+}
+
+int GetSystemMetrics(int index) {
+    switch (index) {
+    case SM_CXVSCROLL:
+    case SM_CYHSCROLL: return 17;
+    case SM_CXBORDER:
+    case SM_CYBORDER: return 1;
+    case SM_CXEDGE:
+    case SM_CYEDGE: return 2;
+    case SM_CXDRAG:
+    case SM_CYDRAG: return 4;
+    case SM_CXMENUCHECK:
+    case SM_CYMENUCHECK: return 13;
+    default: return 0;
+    }
+}
+
+// --- the table -------------------------------------------------------------------
+
+namespace {
+
+struct TWindowRec {
+    HWND Handle = 0;
+    std::string ClassName, Text;
+    DWORD Style = 0, ExStyle = 0;
+    HWND Parent = 0;
+    std::vector<HWND> Children;
+    TRect WindowRect; // parent's client coordinates
+    TRect Client;     // within the window's image
+    TWindowProc Proc;
+    intptr_t UserData = 0, Id = 0;
+    std::unique_ptr<TBitmapObject> Image;
+    QRegion Update; // client coordinates
+    bool Erase = false;
+    bool Redraw = true;
+    bool Destroying = false;
+    TScrollInfo Scroll[2];
+    std::map<uintptr_t, std::unique_ptr<TTimer>> Timers;
+};
+
+// A message sent from another thread, waiting for the main thread.
+struct TSent {
+    HWND Wnd;
+    UINT Msg;
+    WPARAM W;
+    LPARAM L;
+    LRESULT Result = 0;
+    enum { Pending, Running, Done, Cancelled } Stage = Pending;
+    std::condition_variable Changed;
+};
+
+struct TTable {
+    std::mutex Lock;
+    std::unordered_map<HWND, std::unique_ptr<TWindowRec>> Windows;
+    std::vector<HWND> Order; // creation order, for painting
+    HWND Next = 1;
+    std::deque<TMsg> Posted;
+    std::deque<std::shared_ptr<TSent>> Sent;
+    bool PaintScheduled = false;
+    HWND Capture = 0, Focus = 0;
+};
+
+std::atomic<uint64_t> paintGeneration{0};
+
+TTable& Table() {
+    static auto* table = new TTable; // never destroyed: windows may outlive statics
+    return *table;
+}
+
+// Main thread: the record of a live window, or null.
+TWindowRec* Find(HWND wnd) {
+    if (!wnd) return nullptr;
+    auto& t = Table();
+    std::lock_guard<std::mutex> guard(t.Lock);
+    auto it = t.Windows.find(wnd);
+    return it == t.Windows.end() ? nullptr : it->second.get();
+}
+
+void SchedulePaint();
+
+void PaintIdle() {
+    auto& t = Table();
+    std::vector<HWND> order;
+    {
+        std::lock_guard<std::mutex> guard(t.Lock);
+        t.PaintScheduled = false;
+        if (!t.Posted.empty() || !t.Sent.empty()) {
+            // Painting waits until the queue is idle.
+            t.PaintScheduled = true;
+            PostCall(PaintIdle);
+            return;
+        }
+        order = t.Order;
+    }
+    for (HWND h : order) {
+        TWindowRec* w = Find(h);
+        if (!w || w->Update.isEmpty() || !w->Redraw) continue;
+        SendMessage(h, WM_PAINT, 0, 0);
+        if ((w = Find(h))) w->Update = QRegion(); // a procedure that never validates is not asked again
+    }
+}
+
+void SchedulePaint() {
+    auto& t = Table();
+    {
+        std::lock_guard<std::mutex> guard(t.Lock);
+        if (t.PaintScheduled) return;
+        t.PaintScheduled = true;
+    }
+    PostCall(PaintIdle);
+}
+
+// Runs the messages other threads sent before this call.
+void DeliverSent() {
+    auto& t = Table();
+    size_t limit;
+    {
+        std::lock_guard<std::mutex> guard(t.Lock);
+        limit = t.Sent.size();
+    }
+    for (size_t i = 0; i < limit; ++i) {
+        std::shared_ptr<TSent> s;
+        {
+            std::lock_guard<std::mutex> guard(t.Lock);
+            if (t.Sent.empty()) return;
+            s = t.Sent.front();
+            t.Sent.pop_front();
+            if (s->Stage != TSent::Pending) continue;
+            s->Stage = TSent::Running;
+        }
+        LRESULT r = 0;
+        try {
+            r = IsWindow(s->Wnd) ? SendMessage(s->Wnd, s->Msg, s->W, s->L) : 0;
+        } catch (...) {
+            std::lock_guard<std::mutex> guard(t.Lock);
+            s->Stage = TSent::Done;
+            s->Changed.notify_all();
+            throw;
+        }
+        std::lock_guard<std::mutex> guard(t.Lock);
+        s->Result = r;
+        s->Stage = TSent::Done;
+        s->Changed.notify_all();
+    }
+}
+
+void DispatchOnePosted() {
+    auto& t = Table();
+    TMsg m;
+    {
+        std::lock_guard<std::mutex> guard(t.Lock);
+        if (t.Posted.empty()) return;
+        m = t.Posted.front();
+        t.Posted.pop_front();
+    }
+    DispatchMessage(m);
+}
+
+void Recalc(TWindowRec* w) {
+    TRect r{0, 0, w->WindowRect.Width(), w->WindowRect.Height()};
+    SendMessage(w->Handle, WM_NCCALCSIZE, 0, LPARAM(&r));
+    if ((w = Find(w->Handle))) {
+        if (r.Right < r.Left) r.Right = r.Left;
+        if (r.Bottom < r.Top) r.Bottom = r.Top;
+        w->Client = r;
+    }
+}
+
+void ResizeImage(TWindowRec* w) {
+    int width = std::max(0, w->WindowRect.Width()), height = std::max(0, w->WindowRect.Height());
+    if (w->Image && w->Image->Width == width && w->Image->Height == height) return;
+    w->Image = std::make_unique<TBitmapObject>(width, height, 32);
+    for (auto& p : w->Image->Bits) p = 0xFFFFFFFFu;
+}
+
+TPoint ScreenClientOrigin(HWND wnd) {
+    TPoint p;
+    for (TWindowRec* w = Find(wnd); w; w = Find(w->Parent)) {
+        p.X += w->WindowRect.Left + w->Client.Left;
+        p.Y += w->WindowRect.Top + w->Client.Top;
+    }
+    return p;
+}
+
+void DrawArrowButton(HDC dc, TRect r, int dir) {
+    DrawEdge(dc, r, EDGE_RAISED, BF_RECT | BF_MIDDLE | BF_ADJUST);
+    HBRUSH b = CreateSolidBrush(GetSysColor(COLOR_BTNTEXT));
+    int cx = (r.Left + r.Right) / 2, cy = (r.Top + r.Bottom) / 2;
+    for (int i = 0; i < 4; ++i) {
+        TRect line;
+        switch (dir) {
+        case 0: line = {cx - i, cy - 2 + i, cx + i + 1, cy - 1 + i}; break;  // up
+        case 1: line = {cx - 3 + i, cy - 1 + i, cx + 4 - i, cy + i}; break; // down
+        case 2: line = {cx - 2 + i, cy - i, cx - 1 + i, cy + i + 1}; break; // left
+        default: line = {cx - 1 + i, cy - 3 + i, cx + i, cy + 4 - i}; break; // right
+        }
+        FillRect(dc, line, b);
+    }
+    DeleteObject(b);
+}
+
+void DrawScrollBar(HDC dc, const TScrollInfo& si, TRect r, bool vertical) {
+    HBRUSH track = CreateSolidBrush(GetSysColor(COLOR_SCROLLBAR));
+    FillRect(dc, r, track);
+    DeleteObject(track);
+    int len = vertical ? r.Height() : r.Width(), thick = vertical ? r.Width() : r.Height();
+    int button = std::min(thick, len / 2);
+    if (vertical) {
+        DrawArrowButton(dc, {r.Left, r.Top, r.Right, r.Top + button}, 0);
+        DrawArrowButton(dc, {r.Left, r.Bottom - button, r.Right, r.Bottom}, 1);
+    } else {
+        DrawArrowButton(dc, {r.Left, r.Top, r.Left + button, r.Bottom}, 2);
+        DrawArrowButton(dc, {r.Right - button, r.Top, r.Right, r.Bottom}, 3);
+    }
+    int trackLen = len - 2 * button, range = si.Max - si.Min + 1;
+    if (trackLen <= 8 || range <= 0 || si.Page == 0 || int(si.Page) >= range) return;
+    int thumb = std::max(8, int(int64_t(trackLen) * si.Page / range));
+    int span = range - int(si.Page);
+    int at = span > 0 ? int(int64_t(trackLen - thumb) * (si.Pos - si.Min) / span) : 0;
+    TRect t = vertical ? TRect{r.Left, r.Top + button + at, r.Right, r.Top + button + at + thumb}
+                       : TRect{r.Left + button + at, r.Top, r.Left + button + at + thumb, r.Bottom};
+    DrawEdge(dc, t, EDGE_RAISED, BF_RECT | BF_MIDDLE);
+}
+
+void PaintNonClient(HWND wnd) {
+    TWindowRec* w = Find(wnd);
+    if (!w || !w->Image) return;
+    HDC dc = GetWindowDC(wnd);
+    TRect r{0, 0, w->Image->Width, w->Image->Height};
+    if (w->ExStyle & WS_EX_CLIENTEDGE) DrawEdge(dc, r, EDGE_SUNKEN, BF_RECT | BF_ADJUST);
+    else if (w->Style & WS_BORDER) {
+        HBRUSH b = CreateSolidBrush(GetSysColor(COLOR_WINDOWFRAME));
+        FrameRect(dc, r, b);
+        DeleteObject(b);
+        r = {r.Left + 1, r.Top + 1, r.Right - 1, r.Bottom - 1};
+    }
+    int sb = GetSystemMetrics(SM_CXVSCROLL);
+    bool v = w->Style & WS_VSCROLL, h = w->Style & WS_HSCROLL;
+    if (v) DrawScrollBar(dc, w->Scroll[SB_VERT], {r.Right - sb, r.Top, r.Right, r.Bottom - (h ? sb : 0)}, true);
+    if (h) DrawScrollBar(dc, w->Scroll[SB_HORZ], {r.Left, r.Bottom - sb, r.Right - (v ? sb : 0), r.Bottom}, false);
+    if (v && h) {
+        HBRUSH b = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+        FillRect(dc, {r.Right - sb, r.Bottom - sb, r.Right, r.Bottom}, b);
+        DeleteObject(b);
+    }
+    ReleaseDC(wnd, dc);
+}
+
+} // namespace
+
+// --- creation and destruction ------------------------------------------------------
+
+HWND CreateWindowEx(const TCreateParams& params) {
+    auto& t = Table();
+    auto rec = std::make_unique<TWindowRec>();
+    TWindowRec* w = rec.get();
+    if (params.Parent && !Find(params.Parent)) return 0;
+    {
+        std::lock_guard<std::mutex> guard(t.Lock);
+        w->Handle = t.Next++;
+        t.Windows.emplace(w->Handle, std::move(rec));
+        t.Order.push_back(w->Handle);
+    }
+    HWND h = w->Handle;
+    w->ClassName = params.ClassName;
+    w->Text = params.Caption;
+    w->Style = params.Style;
+    w->ExStyle = params.ExStyle;
+    w->Parent = params.Parent;
+    w->WindowRect = Bounds(params.X, params.Y, std::max(0, params.Width), std::max(0, params.Height));
+    w->Proc = params.Proc;
+    w->Scroll[0].Page = w->Scroll[1].Page = 0;
+    if (TWindowRec* p = Find(params.Parent)) p->Children.push_back(h);
+    ResizeImage(w);
+    if (!SendMessage(h, WM_NCCREATE, 0, LPARAM(&params))) {
+        DestroyWindow(h);
+        return 0;
+    }
+    if (!(w = Find(h))) return 0;
+    Recalc(w);
+    if (SendMessage(h, WM_CREATE, 0, LPARAM(&params)) == -1) {
+        DestroyWindow(h);
+        return 0;
+    }
+    if ((w = Find(h))) {
+        w->Update = QRegion(0, 0, w->Client.Width(), w->Client.Height());
+        w->Erase = true;
+        SchedulePaint();
+    }
+    return IsWindow(h) ? h : 0;
+}
+
+bool DestroyWindow(HWND wnd) {
+    TWindowRec* w = Find(wnd);
+    if (!w || w->Destroying) return false;
+    w->Destroying = true;
+    auto& t = Table();
+    {
+        std::lock_guard<std::mutex> guard(t.Lock);
+        if (t.Focus == wnd) t.Focus = 0;
+    }
+    if (GetCapture() == wnd) ReleaseCapture();
+    SendMessage(wnd, WM_DESTROY, 0, 0);
+    if ((w = Find(wnd))) {
+        auto children = w->Children;
+        for (HWND c : children) DestroyWindow(c);
+    }
+    SendMessage(wnd, WM_NCDESTROY, 0, 0);
+    std::unique_ptr<TWindowRec> gone;
+    {
+        std::lock_guard<std::mutex> guard(t.Lock);
+        auto it = t.Windows.find(wnd);
+        if (it == t.Windows.end()) return false;
+        gone = std::move(it->second);
+        t.Windows.erase(it);
+        std::erase(t.Order, wnd);
+        std::erase_if(t.Posted, [wnd](const TMsg& m) { return m.Wnd == wnd; });
+        for (auto& s : t.Sent)
+            if (s->Wnd == wnd && s->Stage == TSent::Pending) {
+                s->Stage = TSent::Cancelled;
+                s->Changed.notify_all();
+            }
+        std::erase_if(t.Sent, [](const std::shared_ptr<TSent>& s) { return s->Stage == TSent::Cancelled; });
+    }
+    if (TWindowRec* p = Find(gone->Parent)) std::erase(p->Children, wnd);
+    return true;
+}
+
+bool IsWindow(HWND wnd) {
+    if (!wnd) return false;
+    auto& t = Table();
+    std::lock_guard<std::mutex> guard(t.Lock);
+    return t.Windows.count(wnd) != 0;
+}
+
+HWND GetParent(HWND wnd) {
+    TWindowRec* w = Find(wnd);
+    return w ? w->Parent : 0;
+}
+
+// --- procedures ---------------------------------------------------------------------
+
+TWindowProc GetWindowProc(HWND wnd) {
+    TWindowRec* w = Find(wnd);
+    return w ? w->Proc : TWindowProc{};
+}
+
+TWindowProc SetWindowProc(HWND wnd, TWindowProc proc) {
+    TWindowRec* w = Find(wnd);
+    if (!w) return {};
+    return std::exchange(w->Proc, std::move(proc));
+}
+
+LRESULT CallWindowProc(const TWindowProc& proc, HWND wnd, UINT msg, WPARAM w, LPARAM l) {
+    return proc ? proc.Call(wnd, msg, w, l) : DefWindowProc(wnd, msg, w, l);
+}
+
+LRESULT DefWindowProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+    TWindowRec* w = Find(wnd);
+    if (!w) return 0;
+    switch (msg) {
+    case WM_NCCREATE: return 1;
+    case WM_NCCALCSIZE: {
+        auto* r = reinterpret_cast<TRect*>(lp);
+        if (w->ExStyle & WS_EX_CLIENTEDGE) *r = {r->Left + 2, r->Top + 2, r->Right - 2, r->Bottom - 2};
+        else if (w->Style & WS_BORDER) *r = {r->Left + 1, r->Top + 1, r->Right - 1, r->Bottom - 1};
+        if (w->Style & WS_VSCROLL) r->Right -= GetSystemMetrics(SM_CXVSCROLL);
+        if (w->Style & WS_HSCROLL) r->Bottom -= GetSystemMetrics(SM_CYHSCROLL);
+        return 0;
+    }
+    case WM_NCPAINT: PaintNonClient(wnd); return 0;
+    case WM_PAINT: {
+        TPaintStruct ps;
+        BeginPaint(wnd, ps);
+        EndPaint(wnd, ps);
+        return 0;
+    }
+    case WM_ERASEBKGND: {
+        HDC dc = reinterpret_cast<HDC>(wp);
+        HBRUSH b = CreateSolidBrush(GetSysColor(COLOR_WINDOW));
+        FillRect(dc, {0, 0, w->Client.Width(), w->Client.Height()}, b);
+        DeleteObject(b);
+        return 1;
+    }
+    case WM_SETREDRAW:
+        w->Redraw = wp != 0;
+        if (w->Redraw && !w->Update.isEmpty()) SchedulePaint();
+        return 0;
+    case WM_SETTEXT: w->Text = lp ? reinterpret_cast<const char*>(lp) : ""; return 1;
+    case WM_CLOSE: DestroyWindow(wnd); return 0;
+    case WM_NCHITTEST: {
+        TPoint p{int(int16_t(LoWord(uintptr_t(lp)))), int(int16_t(HiWord(uintptr_t(lp))))};
+        TPoint o = ScreenClientOrigin(wnd);
+        TPoint c{p.X - o.X, p.Y - o.Y};
+        if (TRect{0, 0, w->Client.Width(), w->Client.Height()}.Contains(c)) return HTCLIENT;
+        if ((w->Style & WS_VSCROLL) && c.X >= w->Client.Width() && c.Y >= 0 && c.Y < w->Client.Height()) return HTVSCROLL;
+        if ((w->Style & WS_HSCROLL) && c.Y >= w->Client.Height() && c.X >= 0 && c.X < w->Client.Width()) return HTHSCROLL;
+        return HTBORDER;
+    }
+    default: return 0;
+    }
+}
+
+// --- messages -------------------------------------------------------------------------
+
+LRESULT SendMessage(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (IsMainThread()) {
+        TWindowRec* w = Find(wnd);
+        if (!w) return 0;
+        TWindowProc proc = w->Proc; // the procedure may replace itself while it runs
+        return CallWindowProc(proc, wnd, msg, wp, lp);
+    }
+    auto& t = Table();
+    auto s = std::make_shared<TSent>();
+    s->Wnd = wnd;
+    s->Msg = msg;
+    s->W = wp;
+    s->L = lp;
+    {
+        std::lock_guard<std::mutex> guard(t.Lock);
+        if (!t.Windows.count(wnd)) return 0;
+        t.Sent.push_back(s);
+    }
+    PostCall(DeliverSent);
+    std::unique_lock<std::mutex> lock(t.Lock);
+    s->Changed.wait(lock, [&] { return s->Stage == TSent::Done || s->Stage == TSent::Cancelled; });
+    return s->Stage == TSent::Done ? s->Result : 0;
+}
+
+bool PostMessage(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+    auto& t = Table();
+    {
+        std::lock_guard<std::mutex> guard(t.Lock);
+        if (wnd && !t.Windows.count(wnd)) return false;
+        t.Posted.push_back(TMsg{wnd, msg, wp, lp, GetTickCount()});
+    }
+    PostCall(DispatchOnePosted);
+    return true;
+}
+
+void PostQuitMessage(int) {
+    QuitLoop();
+}
+
+bool PeekMessage(TMsg& msg, HWND wnd, UINT min, UINT max, UINT remove) {
+    if (IsMainThread()) DeliverSent();
+    auto& t = Table();
+    std::lock_guard<std::mutex> guard(t.Lock);
+    for (auto it = t.Posted.begin(); it != t.Posted.end(); ++it) {
+        if (wnd && it->Wnd != wnd) continue;
+        if ((min || max) && (it->Message < min || it->Message > max)) continue;
+        msg = *it;
+        if (remove & PM_REMOVE) t.Posted.erase(it);
+        return true;
+    }
+    return false;
+}
+
+LRESULT DispatchMessage(const TMsg& msg) {
+    if (!msg.Wnd) return 0;
+    return SendMessage(msg.Wnd, msg.Message, msg.WParam, msg.LParam);
+}
+
+// --- attributes -------------------------------------------------------------------------
+
+intptr_t GetWindowLongPtr(HWND wnd, int index) {
+    TWindowRec* w = Find(wnd);
+    if (!w) return 0;
+    switch (index) {
+    case GWL_STYLE: return intptr_t(w->Style);
+    case GWL_EXSTYLE: return intptr_t(w->ExStyle);
+    case GWLP_USERDATA: return w->UserData;
+    case GWLP_ID: return w->Id;
+    default: return 0;
+    }
+}
+
+intptr_t SetWindowLongPtr(HWND wnd, int index, intptr_t value) {
+    TWindowRec* w = Find(wnd);
+    if (!w) return 0;
+    switch (index) {
+    case GWL_STYLE: return intptr_t(std::exchange(w->Style, DWORD(value)));
+    case GWL_EXSTYLE: return intptr_t(std::exchange(w->ExStyle, DWORD(value)));
+    case GWLP_USERDATA: return std::exchange(w->UserData, value);
+    case GWLP_ID: return std::exchange(w->Id, value);
+    default: return 0;
+    }
+}
+
+std::string GetWindowText(HWND wnd) {
+    TWindowRec* w = Find(wnd);
+    return w ? w->Text : std::string();
+}
+
+void SetWindowText(HWND wnd, const std::string& text) {
+    SendMessage(wnd, WM_SETTEXT, 0, LPARAM(text.c_str()));
+}
+
+bool GetWindowRect(HWND wnd, TRect& r) {
+    TWindowRec* w = Find(wnd);
+    if (!w) return false;
+    r = w->WindowRect;
+    return true;
+}
+
+bool GetClientRect(HWND wnd, TRect& r) {
+    TWindowRec* w = Find(wnd);
+    if (!w) return false;
+    r = {0, 0, w->Client.Width(), w->Client.Height()};
+    return true;
+}
+
+TPoint ClientOrigin(HWND wnd) {
+    TWindowRec* w = Find(wnd);
+    return w ? TPoint{w->Client.Left, w->Client.Top} : TPoint{};
+}
+
+bool SetWindowPos(HWND wnd, int x, int y, int width, int height, UINT flags) {
+    TWindowRec* w = Find(wnd);
+    if (!w) return false;
+    TRect old = w->WindowRect;
+    TRect r = old;
+    if (!(flags & SWP_NOMOVE)) r = r.Offset(x - r.Left, y - r.Top);
+    if (!(flags & SWP_NOSIZE)) r = Bounds(r.Left, r.Top, std::max(0, width), std::max(0, height));
+    w->WindowRect = r;
+    bool sized = r.Width() != old.Width() || r.Height() != old.Height();
+    if (sized || (flags & SWP_FRAMECHANGED)) {
+        ResizeImage(w);
+        Recalc(w);
+        if (!(w = Find(wnd))) return false;
+    }
+    if (r.Left != old.Left || r.Top != old.Top) SendMessage(wnd, WM_MOVE, 0, MakeLParam(r.Left, r.Top));
+    if (sized && (w = Find(wnd)))
+        SendMessage(wnd, WM_SIZE, 0, MakeLParam(w->Client.Width(), w->Client.Height()));
+    if (!(flags & SWP_NOREDRAW)) RedrawWindow(wnd, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
+    return true;
+}
+
+bool MoveWindow(HWND wnd, int x, int y, int width, int height, bool repaint) {
+    return SetWindowPos(wnd, x, y, width, height, SWP_NOZORDER | (repaint ? 0u : UINT(SWP_NOREDRAW)));
+}
+
+bool ShowWindow(HWND wnd, int cmd) {
+    TWindowRec* w = Find(wnd);
+    if (!w) return false;
+    bool was = w->Style & WS_VISIBLE;
+    if (cmd == SW_HIDE) w->Style &= ~DWORD(WS_VISIBLE);
+    else w->Style |= WS_VISIBLE;
+    if (!was && cmd != SW_HIDE) RedrawWindow(wnd, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
+    return was;
+}
+
+bool IsWindowVisible(HWND wnd) {
+    for (TWindowRec* w = Find(wnd); w; w = Find(w->Parent))
+        if (!(w->Style & WS_VISIBLE)) return false;
+    return wnd && Find(wnd);
+}
+
+bool EnableWindow(HWND wnd, bool enable) {
+    TWindowRec* w = Find(wnd);
+    if (!w) return false;
+    bool wasDisabled = w->Style & WS_DISABLED;
+    if (enable) w->Style &= ~DWORD(WS_DISABLED);
+    else w->Style |= WS_DISABLED;
+    if (wasDisabled == enable) SendMessage(wnd, WM_ENABLE, enable, 0);
+    return wasDisabled;
+}
+
+bool IsWindowEnabled(HWND wnd) {
+    TWindowRec* w = Find(wnd);
+    return w && !(w->Style & WS_DISABLED);
+}
+
+// --- timers, capture, focus ------------------------------------------------------------
+
+bool SetTimer(HWND wnd, uintptr_t id, UINT ms) {
+    TWindowRec* w = Find(wnd);
+    if (!w) return false;
+    auto& timer = w->Timers[id];
+    if (!timer) timer = std::make_unique<TTimer>();
+    timer->SetEnabled(false);
+    timer->SetInterval(ms == 0 ? 1 : ms);
+    timer->SetOnTimer([wnd, id] { SendMessage(wnd, WM_TIMER, id, 0); });
+    timer->SetEnabled(true);
+    return true;
+}
+
+bool KillTimer(HWND wnd, uintptr_t id) {
+    TWindowRec* w = Find(wnd);
+    return w && w->Timers.erase(id) != 0;
+}
+
+HWND SetCapture(HWND wnd) {
+    auto& t = Table();
+    HWND old;
+    {
+        std::lock_guard<std::mutex> guard(t.Lock);
+        old = std::exchange(t.Capture, wnd);
+    }
+    if (old && old != wnd) SendMessage(old, WM_CAPTURECHANGED, 0, LPARAM(wnd));
+    return old;
+}
+
+bool ReleaseCapture() {
+    auto& t = Table();
+    HWND old;
+    {
+        std::lock_guard<std::mutex> guard(t.Lock);
+        old = std::exchange(t.Capture, 0);
+    }
+    if (old) SendMessage(old, WM_CAPTURECHANGED, 0, 0);
+    return true;
+}
+
+HWND GetCapture() {
+    auto& t = Table();
+    std::lock_guard<std::mutex> guard(t.Lock);
+    return t.Capture;
+}
+
+HWND SetFocus(HWND wnd) {
+    auto& t = Table();
+    HWND old;
+    {
+        std::lock_guard<std::mutex> guard(t.Lock);
+        if (wnd && !t.Windows.count(wnd)) return 0;
+        old = t.Focus;
+        if (old == wnd) return old;
+        t.Focus = wnd;
+    }
+    if (old) SendMessage(old, WM_KILLFOCUS, wnd, 0);
+    if (wnd) SendMessage(wnd, WM_SETFOCUS, old, 0);
+    return old;
+}
+
+HWND GetFocus() {
+    auto& t = Table();
+    std::lock_guard<std::mutex> guard(t.Lock);
+    return t.Focus;
+}
+
+// --- painting ------------------------------------------------------------------------------
+
+bool InvalidateRect(HWND wnd, const TRect* r, bool erase) {
+    TWindowRec* w = Find(wnd);
+    if (!w) return false;
+    QRegion all(0, 0, w->Client.Width(), w->Client.Height());
+    QRegion add = r ? QRegion(r->Left, r->Top, std::max(0, r->Width()), std::max(0, r->Height())) & all : all;
+    if (add.isEmpty()) return true;
+    w->Update |= add;
+    w->Erase = w->Erase || erase;
+    SchedulePaint();
+    return true;
+}
+
+bool ValidateRect(HWND wnd, const TRect* r) {
+    TWindowRec* w = Find(wnd);
+    if (!w) return false;
+    if (r) w->Update -= QRegion(r->Left, r->Top, std::max(0, r->Width()), std::max(0, r->Height()));
+    else w->Update = QRegion();
+    if (w->Update.isEmpty()) w->Erase = false;
+    return true;
+}
+
+bool GetUpdateRect(HWND wnd, TRect& r, bool) {
+    TWindowRec* w = Find(wnd);
+    if (!w || w->Update.isEmpty()) {
+        r = {};
+        return false;
+    }
+    QRect b = w->Update.boundingRect();
+    r = {b.left(), b.top(), b.right() + 1, b.bottom() + 1};
+    return true;
+}
+
+bool UpdateWindow(HWND wnd) {
+    TWindowRec* w = Find(wnd);
+    if (!w) return false;
+    if (!w->Update.isEmpty() && w->Redraw) {
+        SendMessage(wnd, WM_PAINT, 0, 0);
+        if ((w = Find(wnd))) w->Update = QRegion();
+    }
+    return true;
+}
+
+bool RedrawWindow(HWND wnd, const TRect* r, UINT flags) {
+    if (!Find(wnd)) return false;
+    if (flags & RDW_FRAME) SendMessage(wnd, WM_NCPAINT, 1, 0);
+    if (flags & RDW_INVALIDATE) InvalidateRect(wnd, r, flags & RDW_ERASE);
+    if (!(flags & RDW_NOCHILDREN) && (flags & RDW_INVALIDATE))
+        if (TWindowRec* w = Find(wnd))
+            for (HWND c : std::vector<HWND>(w->Children)) InvalidateRect(c, nullptr, flags & RDW_ERASE);
+    if (flags & RDW_UPDATENOW) UpdateWindow(wnd);
+    return true;
+}
+
+HDC BeginPaint(HWND wnd, TPaintStruct& ps) {
+    TWindowRec* w = Find(wnd);
+    if (!w) return nullptr;
+    QRegion update = w->Update;
+    bool erase = w->Erase;
+    w->Update = QRegion();
+    w->Erase = false;
+    ++paintGeneration;
+    ps.DC = CreateSurfaceDC(w->Image.get(), {w->Client.Left, w->Client.Top},
+                            update.translated(w->Client.Left, w->Client.Top) &
+                                QRegion(w->Client.Left, w->Client.Top, w->Client.Width(), w->Client.Height()));
+    QRect b = update.boundingRect();
+    ps.Paint = update.isEmpty() ? TRect{} : TRect{b.left(), b.top(), b.right() + 1, b.bottom() + 1};
+    ps.Erase = erase;
+    if (erase) ps.Erase = SendMessage(wnd, WM_ERASEBKGND, WPARAM(ps.DC), 0) == 0;
+    return ps.DC;
+}
+
+void EndPaint(HWND, const TPaintStruct& ps) {
+    DeleteDC(ps.DC);
+}
+
+HDC GetDC(HWND wnd) {
+    TWindowRec* w = Find(wnd);
+    if (!w) return nullptr;
+    ++paintGeneration;
+    return CreateSurfaceDC(w->Image.get(), {w->Client.Left, w->Client.Top},
+                           QRegion(w->Client.Left, w->Client.Top, w->Client.Width(), w->Client.Height()));
+}
+
+HDC GetWindowDC(HWND wnd) {
+    TWindowRec* w = Find(wnd);
+    if (!w) return nullptr;
+    ++paintGeneration;
+    return CreateSurfaceDC(w->Image.get(), {0, 0}, QRegion(0, 0, w->Image->Width, w->Image->Height));
+}
+
+int ReleaseDC(HWND, HDC dc) {
+    return DeleteDC(dc) ? 1 : 0;
+}
+
+uint64_t WindowPaintGeneration() {
+    return paintGeneration.load();
+}
+
+std::vector<HWND> GetChildWindows(HWND wnd) {
+    TWindowRec* w = Find(wnd);
+    return w ? w->Children : std::vector<HWND>{};
+}
+
+HBITMAP GetWindowImage(HWND wnd) {
+    TWindowRec* w = Find(wnd);
+    return w ? w->Image.get() : nullptr;
+}
+
+// --- scroll bars --------------------------------------------------------------------------
+
+int SetScrollInfo(HWND wnd, int bar, const TScrollInfo& info, bool redraw) {
+    TWindowRec* w = Find(wnd);
+    if (!w || bar < 0 || bar > 1) return 0;
+    TScrollInfo& s = w->Scroll[bar];
+    if (info.Mask & SIF_RANGE) {
+        s.Min = info.Min;
+        s.Max = std::max(info.Min, info.Max);
+    }
+    if (info.Mask & SIF_PAGE) s.Page = std::min<UINT>(info.Page, UINT(s.Max - s.Min + 1));
+    if (info.Mask & SIF_POS) s.Pos = info.Pos;
+    int top = s.Max - std::max(int(s.Page) - 1, 0);
+    s.Pos = std::max(s.Min, std::min(s.Pos, top));
+    if (redraw) SendMessage(wnd, WM_NCPAINT, 1, 0);
+    return s.Pos;
+}
+
+bool GetScrollInfo(HWND wnd, int bar, TScrollInfo& info) {
+    TWindowRec* w = Find(wnd);
+    if (!w || bar < 0 || bar > 1) return false;
+    UINT mask = info.Mask;
+    info = w->Scroll[bar];
+    info.Mask = mask;
+    return true;
+}
+
+bool ShowScrollBar(HWND wnd, int bar, bool show) {
+    TWindowRec* w = Find(wnd);
+    if (!w) return false;
+    DWORD flag = bar == SB_VERT ? WS_VSCROLL : WS_HSCROLL;
+    DWORD style = show ? (w->Style | flag) : (w->Style & ~flag);
+    if (style == w->Style) return true;
+    w->Style = style;
+    return SetWindowPos(wnd, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_FRAMECHANGED);
+}
+
+// --- coordinates --------------------------------------------------------------------------
+
+bool MapWindowPoints(HWND from, HWND to, TPoint* points, int count) {
+    TPoint a = from ? ScreenClientOrigin(from) : TPoint{}, b = to ? ScreenClientOrigin(to) : TPoint{};
+    for (int i = 0; i < count; ++i) {
+        points[i].X += a.X - b.X;
+        points[i].Y += a.Y - b.Y;
+    }
+    return true;
+}
+
+HWND WindowFromPoint(TPoint screen) {
+    auto& t = Table();
+    std::vector<HWND> order;
+    {
+        std::lock_guard<std::mutex> guard(t.Lock);
+        order = t.Order;
+    }
+    HWND found = 0;
+    for (auto it = order.rbegin(); it != order.rend(); ++it) {
+        TWindowRec* w = Find(*it);
+        if (!w || w->Parent || !IsWindowVisible(*it) || !w->WindowRect.Contains(screen)) continue;
+        found = *it;
+        break;
+    }
+    for (bool deeper = found != 0; deeper;) {
+        deeper = false;
+        TWindowRec* w = Find(found);
+        TPoint o = ScreenClientOrigin(found);
+        for (auto it = w->Children.rbegin(); it != w->Children.rend(); ++it) {
+            TWindowRec* c = Find(*it);
+            if (c && (c->Style & WS_VISIBLE) && c->WindowRect.Contains({screen.X - o.X, screen.Y - o.Y})) {
+                found = *it;
+                deeper = true;
+                break;
+            }
+        }
+    }
+    return found;
+}
+
+} // namespace nuq

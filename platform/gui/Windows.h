@@ -1,0 +1,148 @@
+#pragma once
+// Windows of our own: handles with a replaceable window procedure, styles,
+// parent and owner, a client and a non-client area, posted and sent
+// messages, per-window timers, capture, focus, invalidation and painting.
+//
+// Every window belongs to the main thread (platform/EventLoop.h) and its
+// procedure runs there. PostMessage and SendMessage work from any thread: a
+// message sent from another thread waits for the main thread's next message
+// pass (or a PeekMessage there) and returns the procedure's result, or 0 when
+// the window is gone or is destroyed before it handles the message. Posted
+// messages are dispatched by the loop's passes in order; WM_PAINT is made for
+// windows with an update region once no posted message is waiting.
+//
+// Each window has an image of its whole size; a device context from GetDC or
+// BeginPaint draws into its client part. A top-level window is shown by a
+// host (platform/gui/WindowHost.h); tests read the image instead.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/gui/Gdi.h"
+#include "platform/gui/WinTypes.h"
+
+namespace nuq {
+
+using TWndProcFn = std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)>;
+// A window procedure; Owner tells who installed it, so a subclasser can see
+// whether the window still has its procedure.
+struct TWindowProc {
+    TWndProcFn Call;
+    const void* Owner = nullptr;
+    explicit operator bool() const { return bool(Call); }
+};
+
+struct TCreateParams {
+    std::string ClassName;
+    std::string Caption;
+    DWORD Style = 0, ExStyle = 0;
+    int X = 0, Y = 0, Width = 0, Height = 0;
+    HWND Parent = 0;
+    TWindowProc Proc; // empty: DefWindowProc
+    void* Param = nullptr;
+};
+
+// Creates the window: WM_NCCREATE, WM_NCCALCSIZE, WM_CREATE (LParam points
+// to the parameters). 0 when WM_NCCREATE answers 0 or WM_CREATE answers -1.
+HWND CreateWindowEx(const TCreateParams& params);
+// WM_DESTROY to the window and then its children, WM_NCDESTROY, then the
+// handle is gone. Messages posted to it are dropped; senders waiting on
+// other threads get 0.
+bool DestroyWindow(HWND wnd);
+bool IsWindow(HWND wnd); // safe from any thread
+HWND GetParent(HWND wnd);
+
+// The window's procedure, and replacing it (returns the one before).
+TWindowProc GetWindowProc(HWND wnd);
+TWindowProc SetWindowProc(HWND wnd, TWindowProc proc);
+LRESULT CallWindowProc(const TWindowProc& proc, HWND wnd, UINT msg, WPARAM w, LPARAM l);
+// The default handling: painting, erasing, non-client size and painting,
+// hit tests, WM_SETREDRAW, WM_CLOSE (destroys), WM_PRINTCLIENT.
+LRESULT DefWindowProc(HWND wnd, UINT msg, WPARAM w, LPARAM l);
+
+LRESULT SendMessage(HWND wnd, UINT msg, WPARAM w, LPARAM l);
+bool PostMessage(HWND wnd, UINT msg, WPARAM w, LPARAM l); // false for no window
+// PostMessage with window 0 on the main thread: a WM_QUIT for the next GetMessage.
+void PostQuitMessage(int exitCode);
+enum : UINT { PM_NOREMOVE = 0, PM_REMOVE = 1 };
+// The first posted message for Wnd (0: any window) within Min..Max (both 0:
+// any). Messages sent from other threads are handled first, as the
+// original's peek does.
+bool PeekMessage(TMsg& msg, HWND wnd, UINT min, UINT max, UINT remove);
+LRESULT DispatchMessage(const TMsg& msg);
+
+enum : int { GWL_STYLE = -16, GWL_EXSTYLE = -20, GWLP_USERDATA = -21, GWLP_ID = -12 };
+intptr_t GetWindowLongPtr(HWND wnd, int index);
+intptr_t SetWindowLongPtr(HWND wnd, int index, intptr_t value); // styles: call SetWindowPos with SWP_FRAMECHANGED
+
+std::string GetWindowText(HWND wnd);
+void SetWindowText(HWND wnd, const std::string& text);
+
+// Geometry. A window rectangle is in its parent's client coordinates (screen
+// for a top-level window); a client rectangle starts at 0, 0.
+bool GetWindowRect(HWND wnd, TRect& r);
+bool GetClientRect(HWND wnd, TRect& r);
+// Where the client area lies within the window.
+TPoint ClientOrigin(HWND wnd);
+enum : UINT { SWP_NOSIZE = 1, SWP_NOMOVE = 2, SWP_NOZORDER = 4, SWP_NOREDRAW = 8, SWP_FRAMECHANGED = 0x20 };
+bool SetWindowPos(HWND wnd, int x, int y, int width, int height, UINT flags);
+bool MoveWindow(HWND wnd, int x, int y, int width, int height, bool repaint);
+enum : int { SW_HIDE = 0, SW_SHOW = 5 };
+bool ShowWindow(HWND wnd, int cmd);
+bool IsWindowVisible(HWND wnd);
+bool EnableWindow(HWND wnd, bool enable);
+bool IsWindowEnabled(HWND wnd);
+
+// Timers: WM_TIMER with the id in WParam, from the loop's passes.
+bool SetTimer(HWND wnd, uintptr_t id, UINT ms);
+bool KillTimer(HWND wnd, uintptr_t id);
+
+HWND SetCapture(HWND wnd);
+bool ReleaseCapture();
+HWND GetCapture();
+HWND SetFocus(HWND wnd); // WM_KILLFOCUS to the old one, WM_SETFOCUS to the new
+HWND GetFocus();
+
+// Invalidation and painting; rectangles are client coordinates, null for all.
+bool InvalidateRect(HWND wnd, const TRect* r, bool erase);
+bool ValidateRect(HWND wnd, const TRect* r);
+bool GetUpdateRect(HWND wnd, TRect& r, bool erase); // false when nothing is invalid
+bool UpdateWindow(HWND wnd);                        // WM_PAINT now when something is invalid
+enum : UINT { RDW_INVALIDATE = 1, RDW_ERASE = 4, RDW_FRAME = 0x400, RDW_UPDATENOW = 0x100, RDW_NOCHILDREN = 0x40 };
+bool RedrawWindow(HWND wnd, const TRect* r, UINT flags);
+struct TPaintStruct {
+    HDC DC = nullptr;
+    bool Erase = false;
+    TRect Paint;
+};
+HDC BeginPaint(HWND wnd, TPaintStruct& ps); // clipped to the update region, which it validates
+void EndPaint(HWND wnd, const TPaintStruct& ps);
+HDC GetDC(HWND wnd);       // the client area
+HDC GetWindowDC(HWND wnd); // the whole window
+int ReleaseDC(HWND wnd, HDC dc);
+// The window's image (whole window); null for no window.
+HBITMAP GetWindowImage(HWND wnd);
+// Counts the drawing contexts handed out, so a host knows when to show the images again.
+uint64_t WindowPaintGeneration();
+// The children of a window, bottom first.
+std::vector<HWND> GetChildWindows(HWND wnd);
+
+// Scroll bars drawn and kept by the layer.
+enum : int { SB_HORZ = 0, SB_VERT = 1 };
+enum : UINT { SIF_RANGE = 1, SIF_PAGE = 2, SIF_POS = 4, SIF_TRACKPOS = 16, SIF_ALL = 23 };
+struct TScrollInfo {
+    UINT Mask = SIF_ALL;
+    int Min = 0, Max = 0;
+    UINT Page = 0;
+    int Pos = 0, TrackPos = 0;
+};
+int SetScrollInfo(HWND wnd, int bar, const TScrollInfo& info, bool redraw); // the new position
+bool GetScrollInfo(HWND wnd, int bar, TScrollInfo& info);
+bool ShowScrollBar(HWND wnd, int bar, bool show);
+
+// Window coordinates: client of From to client of To (0: screen).
+bool MapWindowPoints(HWND from, HWND to, TPoint* points, int count);
+HWND WindowFromPoint(TPoint screen); // the deepest visible window there
+
+} // namespace nuq

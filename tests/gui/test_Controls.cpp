@@ -1,0 +1,148 @@
+// Components and controls: ownership notices, windows on demand, painting of
+// windowless children, erasing in the control's colour.
+
+#include "platform/gui/Controls.h"
+
+#include "platform/EventLoop.h"
+
+#include <gtest/gtest.h>
+
+using namespace nuq;
+
+namespace {
+
+class TWatcher : public TComponent {
+public:
+    using TComponent::TComponent;
+    std::vector<std::pair<TComponent*, TOperation>> Notices;
+    void Notification(TComponent* c, TOperation op) override { Notices.push_back({c, op}); }
+};
+
+class TSwatch : public TGraphicControl {
+public:
+    TColor Fill = clRed;
+    using TGraphicControl::TGraphicControl;
+    void Paint() override {
+        Canvas().Brush.Color = Fill;
+        Canvas().FillRect({0, 0, Width(), Height()});
+    }
+};
+
+void Pump() {
+    for (int i = 0; i < 5; ++i) ProcessMessages();
+}
+
+} // namespace
+
+TEST(Components, OwnerAndFreeNotificationsReportRemoval) {
+    TWatcher owner, watcher;
+    auto child = std::make_unique<TWatcher>(&owner);
+    EXPECT_EQ(owner.Components().size(), 1u);
+    ASSERT_EQ(owner.Notices.size(), 1u);
+    EXPECT_EQ(owner.Notices[0].second, opInsert);
+    child->FreeNotification(&watcher);
+    auto id = reinterpret_cast<uintptr_t>(child.get());
+    child.reset();
+    EXPECT_TRUE(owner.Components().empty());
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(owner.Notices.back().first), id);
+    EXPECT_EQ(owner.Notices.back().second, opRemove);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(watcher.Notices.back().first), id);
+    EXPECT_EQ(watcher.Notices.back().second, opRemove);
+}
+
+TEST(Components, OwnerGoingFirstLeavesItsComponentsWithoutOwner) {
+    auto owner = std::make_unique<TComponent>();
+    TWatcher child(owner.get());
+    owner.reset();
+    EXPECT_EQ(child.Owner(), nullptr);
+}
+
+TEST(Controls, WindowIsMadeOnDemandWithTheParentsWindow) {
+    SetMainThread();
+    TCustomControl parent, child;
+    parent.SetBounds(0, 0, 100, 80);
+    child.SetParent(&parent);
+    child.SetBounds(10, 20, 30, 40);
+    EXPECT_FALSE(parent.HandleAllocated());
+    HWND c = child.Handle();
+    EXPECT_TRUE(parent.HandleAllocated());
+    EXPECT_EQ(GetParent(c), parent.Handle());
+    TRect r;
+    GetWindowRect(c, r);
+    EXPECT_EQ(r, Rect(10, 20, 40, 60));
+    EXPECT_NE(GetWindowLongPtr(c, GWL_STYLE) & WS_CHILD, 0);
+    child.SetBounds(5, 5, 10, 10);
+    GetWindowRect(c, r);
+    EXPECT_EQ(r, Rect(5, 5, 15, 15));
+    parent.DestroyHandle();
+    EXPECT_FALSE(child.HandleAllocated()); // gone with its parent's window
+    EXPECT_FALSE(IsWindow(c));
+}
+
+TEST(Controls, RecreateGivesANewWindowWithTheSameBounds) {
+    SetMainThread();
+    TCustomControl control;
+    control.SetBounds(3, 4, 50, 60);
+    HWND a = control.Handle();
+    control.RecreateWnd();
+    HWND b = control.Handle();
+    EXPECT_NE(a, b);
+    EXPECT_FALSE(IsWindow(a));
+    TRect r;
+    GetWindowRect(b, r);
+    EXPECT_EQ(r, Rect(3, 4, 53, 64));
+}
+
+TEST(Controls, PaintingErasesInTheColourAndDrawsWindowlessChildren) {
+    SetMainThread();
+    TCustomControl parent;
+    parent.Color = clGreen;
+    parent.SetBounds(0, 0, 40, 30);
+    TSwatch swatch;
+    swatch.SetParent(&parent);
+    swatch.SetBounds(10, 5, 6, 4);
+    TSwatch hidden;
+    hidden.Fill = clBlue;
+    hidden.SetParent(&parent);
+    hidden.SetBounds(20, 5, 6, 4);
+    hidden.SetVisible(false);
+    parent.Handle();
+    Pump();
+    HBITMAP img = GetWindowImage(parent.Handle());
+    auto px = [&](int x, int y) { return img->Scanline(y)[x] & 0xFFFFFF; };
+    EXPECT_EQ(px(0, 0), 0x008000u);  // green
+    EXPECT_EQ(px(10, 5), 0xFF0000u); // red in image order
+    EXPECT_EQ(px(15, 8), 0xFF0000u);
+    EXPECT_EQ(px(16, 8), 0x008000u);
+    EXPECT_EQ(px(20, 5), 0x008000u); // the hidden one is not painted
+    // A windowless child's change repaints its part of the parent.
+    swatch.Fill = clBlue;
+    swatch.Invalidate();
+    TRect u;
+    ASSERT_TRUE(GetUpdateRect(parent.Handle(), u, false));
+    EXPECT_EQ(u, Rect(10, 5, 16, 9));
+    Pump();
+    EXPECT_EQ(px(12, 6), 0x0000FFu);
+}
+
+TEST(Controls, ReplacedWindowProcSeesPerformedMessages) {
+    TControl c;
+    std::vector<UINT> seen;
+    auto old = c.WindowProc;
+    c.WindowProc = [&](TMessage& m) {
+        seen.push_back(m.Msg);
+        m.Result = 5;
+    };
+    EXPECT_EQ(c.Perform(WM_USER, 0, 0), 5);
+    EXPECT_EQ(seen, std::vector<UINT>{WM_USER});
+    c.WindowProc = old;
+    EXPECT_EQ(c.Perform(WM_USER, 0, 0), 0);
+}
+
+TEST(Screen, CursorsByNumberAreOwned) {
+    auto* cursor = new TCursorObject;
+    Screen().SetCursor(-1000, cursor);
+    EXPECT_EQ(Screen().Cursor(-1000), cursor);
+    Screen().SetCursor(-1000, nullptr);
+    EXPECT_EQ(Screen().Cursor(-1000), nullptr);
+}

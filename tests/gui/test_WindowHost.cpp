@@ -1,0 +1,143 @@
+// The Qt back end of the loop and the host widget of a top-level window.
+
+#include "platform/gui/WindowHost.h"
+
+#include "platform/EventLoop.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QMouseEvent>
+#include <QTimer>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+using namespace nuq;
+
+namespace {
+
+// The widget toolkit must start before anything draws text.
+class TGuiEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "test_gui";
+        static char* argv[] = {name, nullptr};
+        InitGuiApplication(argc, argv);
+    }
+};
+const auto* const guiEnvironment = ::testing::AddGlobalTestEnvironment(new TGuiEnvironment);
+
+struct Recorder {
+    std::vector<TMessage> Msgs;
+    TColor Fill = clBlue;
+    HWND Create(HWND parent, int x, int y, int w, int h) {
+        TCreateParams p;
+        p.Style = (parent ? DWORD(WS_CHILD) : 0u) | WS_VISIBLE;
+        p.X = x;
+        p.Y = y;
+        p.Width = w;
+        p.Height = h;
+        p.Parent = parent;
+        p.Proc.Call = [this](HWND wnd, UINT msg, WPARAM wp, LPARAM lp) -> LRESULT {
+            Msgs.push_back({msg, wp, lp, 0});
+            if (msg == WM_ERASEBKGND) {
+                HBRUSH b = CreateSolidBrush(COLORREF(Fill));
+                TRect r;
+                GetClientRect(wnd, r);
+                FillRect(reinterpret_cast<HDC>(wp), r, b);
+                DeleteObject(b);
+                return 1;
+            }
+            return DefWindowProc(wnd, msg, wp, lp);
+        };
+        return CreateWindowEx(p);
+    }
+    const TMessage* Last(UINT msg) const {
+        for (auto it = Msgs.rbegin(); it != Msgs.rend(); ++it)
+            if (it->Msg == msg) return &*it;
+        return nullptr;
+    }
+};
+
+QWidget* HostWidget() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible()) return w;
+    return nullptr;
+}
+
+} // namespace
+
+TEST(QtLoop, PostedCallsAndWindowTimersRunInsideTheToolkitsLoop) {
+    Recorder r;
+    HWND h = r.Create(0, 0, 0, 50, 50);
+    SetTimer(h, 3, 5);
+    std::thread::id ranOn;
+    std::thread poster([&] { PostCall([&] { ranOn = std::this_thread::get_id(); }); });
+    poster.join();
+    QTimer::singleShot(3000, [] { QCoreApplication::quit(); }); // a safety net only
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if (ranOn != std::thread::id() && r.Last(WM_TIMER)) QCoreApplication::quit();
+    });
+    check.start(1);
+    RunGuiApplication();
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+    ASSERT_NE(r.Last(WM_TIMER), nullptr);
+    EXPECT_EQ(r.Last(WM_TIMER)->WParam, 3u);
+    DestroyWindow(h);
+}
+
+TEST(WindowHost, ImageHoldsTheChildrenAtTheirPlaces) {
+    Recorder top, child;
+    top.Fill = clBlue;
+    child.Fill = clRed;
+    HWND h = top.Create(0, 0, 0, 60, 40);
+    child.Create(h, 10, 5, 20, 10);
+    for (int i = 0; i < 5; ++i) ProcessMessages();
+    TWindowHost host(h);
+    auto path = (std::filesystem::temp_directory_path() / "nuq_host_test.png").string();
+    ASSERT_TRUE(host.SaveImage(path));
+    QImage img(QString::fromStdString(path));
+    std::filesystem::remove(path);
+    ASSERT_EQ(img.width(), 60);
+    EXPECT_EQ(img.pixel(0, 0) & 0xFFFFFF, 0x0000FFu);  // blue (Qt's order: red, green, blue)
+    EXPECT_EQ(img.pixel(10, 5) & 0xFFFFFF, 0xFF0000u); // the red child
+    EXPECT_EQ(img.pixel(29, 14) & 0xFFFFFF, 0xFF0000u);
+    EXPECT_EQ(img.pixel(30, 15) & 0xFFFFFF, 0x0000FFu);
+    DestroyWindow(h);
+}
+
+TEST(WindowHost, MouseReachesTheWindowUnderItInClientCoordinates) {
+    Recorder top, child;
+    HWND h = top.Create(0, 0, 0, 80, 60);
+    HWND c = child.Create(h, 20, 10, 30, 30);
+    TWindowHost host(h);
+    host.Show();
+    QWidget* w = HostWidget();
+    ASSERT_NE(w, nullptr);
+    QMouseEvent down(QEvent::MouseButtonPress, QPointF(25, 17), QPointF(25, 17), Qt::LeftButton, Qt::LeftButton,
+                     Qt::ShiftModifier);
+    QCoreApplication::sendEvent(w, &down);
+    const TMessage* m = child.Last(WM_LBUTTONDOWN);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(LoWord(uintptr_t(m->LParam)), 5);
+    EXPECT_EQ(HiWord(uintptr_t(m->LParam)), 7);
+    EXPECT_EQ(m->WParam, WPARAM(MK_LBUTTON | MK_SHIFT));
+    SetCapture(c); // a captured window gets the mouse wherever it is
+    QMouseEvent move(QEvent::MouseMove, QPointF(2, 3), QPointF(2, 3), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &move);
+    m = child.Last(WM_MOUSEMOVE);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(int16_t(LoWord(uintptr_t(m->LParam))), -18);
+    ReleaseCapture();
+    w->resize(100, 70);
+    TRect r;
+    GetClientRect(h, r);
+    EXPECT_EQ(r, Rect(0, 0, 100, 70));
+    EXPECT_NE(top.Last(WM_SIZE), nullptr);
+    DestroyWindow(h);
+}

@@ -1,0 +1,949 @@
+#pragma once
+// The lazy tree control: a tree that keeps no captions and creates and
+// initialises its nodes only when something walks over them, asking its
+// owner through events for everything it shows.
+//
+// This header holds the node record, the state and option sets, the shared
+// structures of the unit, the clipboard format registry, the text builders
+// and the tree classes.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/SysUtils.h"
+#include "platform/gui/Clipbrd.h"
+#include "platform/gui/Controls.h"
+#include "platform/gui/ImgList.h"
+#include "platform/gui/Ole.h"
+
+namespace nuq {
+
+class TBaseLazyTree;
+class TCustomLazyStringTree;
+
+class ELazyTreeError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// --- node record -------------------------------------------------------------------
+
+using TLazyNodeStates = uint16_t;
+enum : TLazyNodeStates {
+    vsInitialized = 1 << 0, vsChecking = 1 << 1, vsCutOrCopy = 1 << 2, vsDisabled = 1 << 3, vsDeleting = 1 << 4,
+    vsExpanded = 1 << 5, vsHasChildren = 1 << 6, vsVisible = 1 << 7, vsSelected = 1 << 8,
+    vsInitialUserData = 1 << 9, vsAllChildrenHidden = 1 << 10, vsClearing = 1 << 11, vsMultiline = 1 << 12,
+    vsHeightMeasured = 1 << 13, vsToggling = 1 << 14, vsHidden = 1 << 15,
+};
+
+using TLazyNodeInitStates = uint8_t;
+enum : TLazyNodeInitStates {
+    ivsDisabled = 1, ivsExpanded = 2, ivsHasChildren = 4, ivsMultiline = 8, ivsSelected = 16,
+};
+
+enum TCheckState : uint8_t {
+    csUncheckedNormal, csUncheckedPressed, csCheckedNormal, csCheckedPressed, csMixedNormal, csMixedPressed
+};
+enum TCheckType : uint8_t { ctNone, ctTriStateCheckBox, ctCheckBox, ctRadioButton, ctButton };
+
+// A node: these fields, then the tree classes' internal data areas, then the
+// owner's user data, in one zero-filled block that only the tree frees.
+struct TLazyNode {
+    uint32_t Index;
+    uint32_t ChildCount;
+    uint16_t NodeHeight;
+    TLazyNodeStates States;
+    uint8_t Align;
+    TCheckState CheckState;
+    TCheckType CheckType;
+    uint8_t Dummy;
+    uint32_t TotalCount;
+    uint32_t TotalHeight;
+    TLazyNode* Parent;
+    TLazyNode* PrevSibling;
+    TLazyNode* NextSibling;
+    TLazyNode* FirstChild;
+    TLazyNode* LastChild;
+};
+using PLazyNode = TLazyNode*;
+inline constexpr int TreeNodeSize = int(sizeof(TLazyNode));
+
+// --- tree states ---------------------------------------------------------------------
+
+using TLazyTreeStates = uint64_t;
+enum TLazyTreeState : int {
+    tsCancelHintAnimation, tsChangePending, tsCheckPropagation, tsCollapsing, tsToggleFocusedSelection,
+    tsClearPending, tsClipboardFlushing, tsCopyPending, tsCutPending, tsDrawSelPending, tsDrawSelecting,
+    tsEditing, tsEditPending, tsExpanding, tsNodeHeightTracking, tsNodeHeightTrackPending, tsHint,
+    tsInAnimation, tsIncrementalSearching, tsIncrementalSearchPending, tsIterating, tsKeyCheckPending,
+    tsLeftButtonDown, tsLeftDblClick, tsMouseCheckPending, tsMiddleButtonDown, tsMiddleDblClick, tsNeedScale,
+    tsNeedRootCountUpdate, tsOLEDragging, tsOLEDragPending, tsPainting, tsRightButtonDown, tsRightDblClick,
+    tsPopupMenuShown, tsScrolling, tsScrollPending, tsSizing, tsStopValidation, tsStructureChangePending,
+    tsSynchMode, tsThumbTracking, tsToggling, tsUpdateHiddenChildrenNeeded, tsUpdating, tsUseCache,
+    tsUserDragObject, tsUseThemes, tsValidating, tsValidationNeeded, tsFrameworkDragging,
+    tsFrameworkDragPending, tsWheelPanning, tsWheelScrolling, tsWindowCreating,
+};
+constexpr TLazyTreeStates TS(TLazyTreeState s) { return TLazyTreeStates(1) << s; }
+template <class... S>
+constexpr TLazyTreeStates TS(TLazyTreeState s, S... more) { return TS(s) | TS(more...); }
+
+// The tree's private change-state message: enter in WParam, leave in LParam,
+// four bits each: 1 tsStopValidation, 2 tsUseCache, 4 tsValidating, 8 tsValidationNeeded.
+inline constexpr UINT WM_CHANGESTATE = 0x8020;
+
+// --- options ---------------------------------------------------------------------------
+
+using TLTAnimationOptions = uint8_t;
+enum : TLTAnimationOptions { toAnimatedToggle = 1, toAdvancedAnimatedToggle = 2 };
+using TLTAutoOptions = uint16_t;
+enum : TLTAutoOptions {
+    toAutoDropExpand = 1 << 0, toAutoExpand = 1 << 1, toAutoScroll = 1 << 2, toAutoScrollOnExpand = 1 << 3,
+    toAutoSort = 1 << 4, toAutoSpanColumns = 1 << 5, toAutoTristateTracking = 1 << 6, toAutoHideButtons = 1 << 7,
+    toAutoDeleteMovedNodes = 1 << 8, toDisableAutoscrollOnFocus = 1 << 9, toAutoChangeScale = 1 << 10,
+    toAutoFreeOnCollapse = 1 << 11, toDisableAutoscrollOnEdit = 1 << 12, toAutoBidiColumnOrdering = 1 << 13,
+};
+using TLTMiscOptions = uint16_t;
+enum : TLTMiscOptions {
+    toAcceptOLEDrop = 1 << 0, toCheckSupport = 1 << 1, toEditable = 1 << 2, toFullRepaintOnResize = 1 << 3,
+    toGridExtensions = 1 << 4, toInitOnSave = 1 << 5, toReportMode = 1 << 6, toToggleOnDblClick = 1 << 7,
+    toWheelPanning = 1 << 8, toReadOnly = 1 << 9, toVariableNodeHeight = 1 << 10, toFullRowDrag = 1 << 11,
+    toNodeHeightResize = 1 << 12, toNodeHeightDblClickResize = 1 << 13, toEditOnClick = 1 << 14,
+    toEditOnDblClick = 1 << 15,
+};
+using TLTPaintOptions = uint32_t;
+enum : TLTPaintOptions {
+    toHideFocusRect = 1 << 0, toHideSelection = 1 << 1, toHotTrack = 1 << 2, toPopupMode = 1 << 3,
+    toShowBackground = 1 << 4, toShowButtons = 1 << 5, toShowDropmark = 1 << 6, toShowHorzGridLines = 1 << 7,
+    toShowRoot = 1 << 8, toShowTreeLines = 1 << 9, toShowVertGridLines = 1 << 10, toThemeAware = 1 << 11,
+    toUseBlendedImages = 1 << 12, toGhostedIfUnfocused = 1 << 13, toFullVertGridLines = 1 << 14,
+    toAlwaysHideSelection = 1 << 15, toUseBlendedSelection = 1 << 16, toStaticBackground = 1 << 17,
+    toChildrenAbove = 1 << 18, toFixedIndent = 1 << 19, toUseExplorerTheme = 1 << 20,
+    toHideTreeLinesIfThemed = 1 << 21, toShowHiddenNodes = 1 << 22,
+};
+using TLTSelectionOptions = uint16_t;
+enum : TLTSelectionOptions {
+    toDisableDrawSelection = 1 << 0, toExtendedFocus = 1 << 1, toFullRowSelect = 1 << 2,
+    toLevelSelectConstraint = 1 << 3, toMiddleClickSelect = 1 << 4, toMultiSelect = 1 << 5,
+    toRightClickSelect = 1 << 6, toSiblingSelectConstraint = 1 << 7, toCenterScrollIntoView = 1 << 8,
+    toSimpleDrawSelection = 1 << 9,
+};
+enum TLTExportMode : uint8_t { emAll, emChecked, emUnchecked };
+using TLTStringOptions = uint8_t;
+enum : TLTStringOptions { toSaveCaptions = 1, toShowStaticText = 2, toAutoAcceptEditChange = 4 };
+
+inline constexpr TLTAutoOptions DefaultAutoOptions =
+    toAutoDropExpand | toAutoScrollOnExpand | toAutoTristateTracking | toAutoDeleteMovedNodes;
+inline constexpr TLTMiscOptions DefaultMiscOptions =
+    toAcceptOLEDrop | toFullRepaintOnResize | toInitOnSave | toToggleOnDblClick | toWheelPanning | toEditOnClick;
+inline constexpr TLTPaintOptions DefaultPaintOptions =
+    toShowButtons | toShowDropmark | toShowRoot | toShowTreeLines | toThemeAware | toUseBlendedImages;
+inline constexpr TLTStringOptions DefaultStringOptions = toSaveCaptions | toAutoAcceptEditChange;
+
+class TCustomLazyTreeOptions {
+public:
+    explicit TCustomLazyTreeOptions(TBaseLazyTree* owner);
+    virtual ~TCustomLazyTreeOptions() = default;
+
+    TBaseLazyTree* Owner() const { return FOwner; }
+    TLTPaintOptions PaintOptions() const { return FPaintOptions; }
+    TLTAnimationOptions AnimationOptions() const { return FAnimationOptions; }
+    TLTAutoOptions AutoOptions() const { return FAutoOptions; }
+    TLTSelectionOptions SelectionOptions() const { return FSelectionOptions; }
+    TLTMiscOptions MiscOptions() const { return FMiscOptions; }
+    TLTExportMode ExportMode() const { return FExportMode; }
+    void SetPaintOptions(TLTPaintOptions value);
+    void SetAnimationOptions(TLTAnimationOptions value);
+    void SetAutoOptions(TLTAutoOptions value);
+    void SetSelectionOptions(TLTSelectionOptions value);
+    void SetMiscOptions(TLTMiscOptions value);
+    void SetExportMode(TLTExportMode value) { FExportMode = value; }
+    virtual void AssignTo(TCustomLazyTreeOptions& dest) const;
+
+protected:
+    TBaseLazyTree* FOwner;
+    TLTPaintOptions FPaintOptions = DefaultPaintOptions;
+    TLTAnimationOptions FAnimationOptions = 0;
+    TLTAutoOptions FAutoOptions = DefaultAutoOptions;
+    TLTSelectionOptions FSelectionOptions = 0;
+    TLTMiscOptions FMiscOptions = DefaultMiscOptions;
+    TLTExportMode FExportMode = emAll;
+};
+
+class TCustomStringTreeOptions : public TCustomLazyTreeOptions {
+public:
+    using TCustomLazyTreeOptions::TCustomLazyTreeOptions;
+    TLTStringOptions StringOptions() const { return FStringOptions; }
+    void SetStringOptions(TLTStringOptions value) { FStringOptions = value; }
+    void AssignTo(TCustomLazyTreeOptions& dest) const override;
+
+protected:
+    TLTStringOptions FStringOptions = DefaultStringOptions;
+};
+using TStringTreeOptions = TCustomStringTreeOptions;
+
+// --- tree classes as values --------------------------------------------------------------
+
+// A tree class reference: a class and what it descends from.
+struct TTreeClass {
+    const char* Name;
+    const TTreeClass* Parent;
+    bool InheritsFrom(const TTreeClass* other) const {
+        for (const TTreeClass* c = this; c; c = c->Parent)
+            if (c == other) return true;
+        return false;
+    }
+};
+
+// --- clipboard format registry -------------------------------------------------------------
+
+struct TClipboardFormatListEntry {
+    std::string Description;
+    const TTreeClass* TreeClass = nullptr;
+    uint32_t Priority = 0;
+    TFormatEtc FormatEtc;
+};
+
+class TClipboardFormatList {
+public:
+    ~TClipboardFormatList() { Clear(); }
+    void AddFormat(const std::string& description, const TTreeClass* treeClass, uint32_t priority,
+                   const TFormatEtc& formatEtc);
+    void Clear();
+    // The descriptors for TreeClass and its ancestors, in list order; with
+    // Allowed, only the names it holds (compared without case).
+    void FormatsForClass(const TTreeClass* treeClass, std::vector<TFormatEtc>& formats,
+                         const std::vector<std::string>* allowed) const;
+    // The class registered under Description (last entry first), null when none.
+    const TTreeClass* FindByName(const std::string& description, WORD& format) const;
+    const std::vector<std::unique_ptr<TClipboardFormatListEntry>>& Entries() const { return FList; }
+
+private:
+    void Sort(int low, int high);
+    std::vector<std::unique_ptr<TClipboardFormatListEntry>> FList;
+};
+
+struct TClipboardFormatEntry {
+    WORD ID;
+    const char* Description;
+};
+extern const TClipboardFormatEntry ClipboardDescriptions[16];
+
+// The process's registry; null until the first registration.
+TClipboardFormatList* InternalClipboardFormats();
+WORD RegisterTreeClipboardFormat(const std::string& description, const TTreeClass* treeClass, uint32_t priority,
+                                 DWORD medium = TYMED_HGLOBAL, void* targetDevice = nullptr,
+                                 DWORD aspect = DVASPECT_CONTENT, int index = -1);
+void RegisterTreeClipboardFormat(WORD format, const TTreeClass* treeClass, uint32_t priority);
+
+// --- shared structures ----------------------------------------------------------------------
+
+class TCriticalSection {
+public:
+    void Enter() { FLock.lock(); }
+    void Leave() { FLock.unlock(); }
+
+private:
+    std::recursive_mutex FLock;
+};
+
+extern bool GlobalsInitialised;
+extern bool OleInitialised;
+extern bool ProcessorHasMMX;
+extern bool IsNTFamily, IsVersion50, IsVersion51, IsVersion6OrLater;
+extern WORD TreeReferenceFormat, TreeDataFormat, HtmlFormat, RtfFormat, RtfNoObjectsFormat, CsvFormat;
+extern TCustomImageList* LightCheckImages;
+extern TCustomImageList* DarkCheckImages;
+extern TCustomImageList* LightTickImages;
+extern TCustomImageList* DarkTickImages;
+extern TCustomImageList* FlatImages;
+extern TCustomImageList* XPImages;
+extern TCustomImageList* UtilityImages;
+extern TCustomImageList* PlatformCheckImages;
+extern TCustomImageList* PlatformFlatCheckImages;
+extern TCriticalSection* TreeGlobalLock;
+inline constexpr int crHeaderSplit = 63, crVertSplit = 62;
+
+// The unit's start and end.
+void LazyTreesInitialization();
+void LazyTreesFinalization();
+void InitializeGlobalStructures();
+void FinalizeGlobalStructures();
+// The bitmap resources of the unit by name ("LT_CHECK_LIGHT", ...); null for
+// an unknown name. ColourMapped applies the system colour map.
+std::unique_ptr<TBitmap> LoadTreeBitmapResource(const std::string& name, bool colourMapped);
+void LoadCheckImageStrip(TCustomImageList& imageList, const std::string& resourceName, bool colourMapped);
+void BuildPlatformCheckImages(std::unique_ptr<TCustomImageList>& imageList, UINT flags, bool flat);
+
+void BlendRectangle(HDC source, HDC destination, const TRect& r, TPoint target, int mode, int constantAlpha,
+                    int bias);
+void ComputeDragRects(int width, int height, int deltaX, int deltaY, TRect& clip, TRect& scroll,
+                      TRect& sampleA, TRect& sampleB, TRect& draw, TRect& erase);
+std::u16string ShortenWithEllipsis(HDC dc, const std::u16string& text, int width, int ellipsisWidth = 0);
+std::u16string WrapWideText(HDC dc, const std::u16string& text, const TRect& bounds, bool rightToLeft,
+                            UINT drawFormat);
+void MeasureWideText(HDC dc, const std::u16string& text, TRect& bounds, UINT drawFormat);
+void DrawWideTextSubstitute(HDC dc, const char16_t* text, int count, TRect& bounds, UINT format, bool adjustRight);
+TRect NormalizeRect(const TRect& r);
+TBaseLazyTree* TreeOfNode(PLazyNode node);
+[[noreturn]] void RaiseTreeError(const std::u16string& message, int helpContext);
+uint32_t ColorToImageListColor(TColor color);
+void SortNodeAddresses(std::vector<PLazyNode>& nodes, int low, int high);
+
+// --- text builders -----------------------------------------------------------------------------
+
+class TBufferedAnsiString {
+public:
+    void Add(std::string_view s);
+    void AddNewLine();
+    std::string AsString() const { return std::string(FBuffer.data(), FPosition); }
+    size_t Capacity() const { return FBuffer.size(); }
+
+private:
+    std::vector<char> FBuffer; // Start .. End
+    size_t FPosition = 0;
+};
+
+class TWideBufferedString {
+public:
+    void Add(std::u16string_view s);
+    void AddNewLine();
+    std::u16string AsString() const { return std::u16string(FBuffer.data(), FPosition); }
+    size_t Capacity() const { return FBuffer.size(); } // characters
+
+private:
+    std::vector<char16_t> FBuffer;
+    size_t FPosition = 0;
+};
+
+// --- accessibility --------------------------------------------------------------------------------
+
+class IAccessible {
+public:
+    virtual ~IAccessible() = default;
+};
+class ILTAccessibleProvider {
+public:
+    virtual ~ILTAccessibleProvider() = default;
+    virtual std::shared_ptr<IAccessible> CreateIAccessible(TBaseLazyTree* tree) = 0;
+};
+bool BindAccessibilityLibrary();
+void ReleaseAccessibilityLibrary();
+class TLTAccessibilityFactory {
+public:
+    ~TLTAccessibilityFactory();
+    std::shared_ptr<IAccessible> CreateAccessible(TBaseLazyTree* tree);
+    std::vector<std::shared_ptr<ILTAccessibleProvider>> Providers;
+};
+TLTAccessibilityFactory* AccessibilityFactory();
+int AccessibilityUseCount(); // the binding's use count
+void FinalizeAccessibility(); // the binding unit's end
+
+// --- the worker thread ---------------------------------------------------------------------------
+
+class TWorkerThread {
+public:
+    TWorkerThread();
+    ~TWorkerThread(); // terminates and waits for the thread
+    void AddTree(TBaseLazyTree* tree);
+    void RemoveTree(TBaseLazyTree* tree);
+    TBaseLazyTree* CurrentTree() const { return FCurrentTree.load(); }
+    int RefCount = 0;
+    size_t Waiting() const;
+
+private:
+    void Execute();
+    void ChangeTreeStates(TLazyTreeStates enter, TLazyTreeStates leave);
+    std::atomic<TBaseLazyTree*> FCurrentTree{nullptr};
+    mutable std::mutex FListLock;
+    std::vector<TBaseLazyTree*> FWaiterList;
+    std::atomic<bool> FTerminated{false};
+    std::thread FThread;
+};
+void AddThreadReference();
+void ReleaseThreadReference(TBaseLazyTree* tree);
+TWorkerThread* WorkerThread();
+void SignalWorkEvent();
+TLazyTreeStates DecodeChangeStates(uintptr_t bits); // the four bits of WM_CHANGESTATE
+
+// --- owned objects of a tree ------------------------------------------------------------------------
+
+enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
+enum TScrollBarStyle { sbmRegular, sbmFlat, sbm3D };
+class TScrollBarOptions {
+public:
+    explicit TScrollBarOptions(TBaseLazyTree* owner) : FOwner(owner) {}
+    bool AlwaysVisible() const { return FAlwaysVisible; }
+    void SetAlwaysVisible(bool value);
+    TScrollStyle ScrollBars() const { return FScrollBars; }
+    void SetScrollBars(TScrollStyle value);
+    TScrollBarStyle ScrollBarStyle = sbmRegular;
+    uint16_t HorizontalIncrement = 20;
+    uint16_t VerticalIncrement = 20;
+    void Assign(const TScrollBarOptions& source);
+
+private:
+    TBaseLazyTree* FOwner;
+    bool FAlwaysVisible = false;
+    TScrollStyle FScrollBars = ssBoth;
+};
+
+class TLTColors {
+public:
+    explicit TLTColors(TBaseLazyTree* owner);
+    enum : int {
+        DisabledColor, DropMarkColor, DropTargetColor, FocusedSelectionColor, GridLineColor, TreeLineColor,
+        UnfocusedSelectionColor, BorderColor, HotColor, FocusedSelectionBorderColor, UnfocusedSelectionBorderColor,
+        DropTargetBorderColor, SelectionRectangleBlendColor, SelectionRectangleBorderColor, HeaderHotColor,
+    };
+    TColor Color(int index) const { return FColors[index]; }
+    void SetColor(int index, TColor value);
+    void Assign(const TLTColors& source);
+
+private:
+    TBaseLazyTree* FOwner;
+    TColor FColors[15];
+};
+
+// The names of the formats a tree offers: sorted, no duplicates, only names
+// the registry knows for the tree's class.
+class TClipboardFormats {
+public:
+    explicit TClipboardFormats(TBaseLazyTree* owner) : FOwner(owner) {}
+    int Add(const std::string& s); // the index, -1 when refused
+    void Insert(int index, const std::string& s);
+    const std::vector<std::string>& Strings() const { return FStrings; }
+    int Count() const { return int(FStrings.size()); }
+    void Clear() { FStrings.clear(); }
+
+private:
+    bool Accepts(const std::string& s) const;
+    TBaseLazyTree* FOwner;
+    std::vector<std::string> FStrings;
+};
+
+// The column header; its columns, painting and mouse handling come with the
+// header itself. Here: no columns yet.
+using TColumnIndex = int;
+inline constexpr TColumnIndex NoColumn = -1;
+inline constexpr TColumnIndex InvalidColumn = -2;
+class TLTHeader {
+public:
+    explicit TLTHeader(TBaseLazyTree* owner) : FOwner(owner) {}
+    virtual ~TLTHeader() = default;
+    TBaseLazyTree* Treeview() const { return FOwner; }
+    int ColumnCount() const { return 0; }
+    bool IsValidColumn(TColumnIndex c) const { return c >= 0 && c < ColumnCount(); }
+    bool ColumnAllowsFocus(TColumnIndex c) const { return IsValidColumn(c); }
+    TColumnIndex MainColumn() const { return ColumnCount() == 0 ? NoColumn : FMainColumn; }
+    TColumnIndex SortColumn = NoColumn;
+    int Height = 17;
+
+private:
+    TBaseLazyTree* FOwner;
+    TColumnIndex FMainColumn = -1;
+};
+
+enum TLTDragImageState : uint8_t { dgHidden = 1, dgInDrag = 2, dgPrepared = 4, dgSystemSupport = 8 };
+class TLTDragImage {
+public:
+    explicit TLTDragImage(TBaseLazyTree* owner) : Owner(owner) {}
+    TBaseLazyTree* Owner;
+    uint8_t Transparency = 128;
+    int8_t PrepareBias = 0, BlendBias = 0;
+    bool Fade = false;
+    TColor ColorKey = clNone;
+    uint8_t States = 0;
+};
+
+// The drop target a tree registers for its window.
+class TLTDragManager : public IDropTarget {
+public:
+    explicit TLTDragManager(TBaseLazyTree* owner) : FOwner(owner) {}
+    TBaseLazyTree* Owner() const { return FOwner; }
+
+private:
+    TBaseLazyTree* FOwner;
+};
+
+// --- events -----------------------------------------------------------------------------------------
+
+enum TChangeReason { crIgnore, crAccumulated, crChildAdded, crChildDeleted, crNodeAdded, crNodeCopied, crNodeMoved };
+enum TLTUpdateState { usBegin, usBeginSynch, usSynch, usUpdate, usEnd, usEndSynch };
+enum THintAnimationType { hatNone, hatFade, hatSlide, hatSystemDefault };
+enum TLTTooltipLineBreakStyle { hlbDefault, hlbForceSingleLine, hlbForceMultiLine };
+enum TLTCellPaintMode { cpmPaint, cpmGetContentMargin };
+enum TLTImageKind { ikNormal, ikSelected, ikState, ikOverlay };
+enum TItemEraseAction { eaColor, eaDefault, eaNone };
+enum TDragState { dsDragEnter, dsDragLeave, dsDragMove };
+enum TDropMode { dmNowhere, dmAbove, dmOnNode, dmBelow };
+enum TMouseButton { mbLeft, mbRight, mbMiddle };
+using TShiftState = uint8_t;
+enum : TShiftState { ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16, ssMiddle = 32, ssDouble = 64 };
+enum TDragOperation : uint8_t { doCopy = 1, doMove = 2, doLink = 4 };
+enum TDragType { dtOLE, dtVCL };
+enum TLTDragImageKind { diComplete, diMainColumnOnly, diNoImage };
+enum TLTIncrementalSearch { isAll, isNone, isInitializedOnly, isVisibleOnly };
+enum TLTSearchStart { ssAlwaysStartOver, ssLastHit, ssFocusedNode };
+enum TLTSearchDirection { sdForward, sdBackward };
+enum TLTNodeAlignment { naFromBottom, naFromTop, naProportional };
+enum TLTNodeAttachMode { amNoWhere, amInsertBefore, amInsertAfter, amAddChildFirst, amAddChildLast };
+enum TLTButtonStyle { bsRectangle, bsTriangle };
+enum TLTButtonFillMode { fmTreeColor, fmWindowColor, fmShaded, fmTransparent };
+enum TLTLineStyle { lsCustomStyle, lsDotted, lsSolid };
+enum TLTLineMode { lmNormal, lmBands };
+enum TCheckImageKind { ckLightCheck, ckDarkCheck, ckLightTick, ckDarkTick, ckFlat, ckXP, ckCustom,
+                       ckSystemFlat, ckSystemDefault };
+enum THintMode { hmDefault, hmHint, hmHintAndDefault, hmTooltip };
+enum TLTDrawSelectionMode { smDottedRectangle, smBlendedRectangle };
+enum TAlignment { taLeftJustify, taRightJustify, taCenter };
+enum TLTHeaderHitPosition : uint8_t { hhiNoWhere = 1, hhiOnColumn = 2, hhiOnIcon = 4, hhiOnCheckbox = 8 };
+struct TLTHeaderHitInfo {
+    int X = 0, Y = 0;
+    TMouseButton Button = mbLeft;
+    TShiftState Shift = 0;
+    TColumnIndex Column = NoColumn;
+    uint8_t HitPosition = 0;
+};
+struct THeaderPaintInfo {
+    TCanvas* TargetCanvas = nullptr;
+    TColumnIndex Column = NoColumn;
+    TRect PaintRectangle, TextRectangle;
+    bool IsHoverIndex = false, IsDownIndex = false, IsEnabled = true, ShowHeaderGlyph = false,
+         ShowSortGlyph = false, ShowRightBorder = false;
+};
+using THeaderPaintElements = uint8_t;
+enum TLTDropMarkMode { dmmNone, dmmLeft, dmmRight };
+struct TLTPaintInfo {
+    TCanvas* Canvas = nullptr;
+    PLazyNode Node = nullptr;
+    TColumnIndex Column = NoColumn;
+    TRect CellRect, ContentRect;
+};
+class IDataObject {
+public:
+    virtual ~IDataObject() = default;
+};
+class IVTDragManager {
+public:
+    virtual ~IVTDragManager() = default;
+};
+// The in-place editor's side of an edit.
+class IVTEditLink {
+public:
+    virtual ~IVTEditLink() = default;
+    virtual bool BeginEdit() = 0;
+    virtual bool CancelEdit() = 0;
+    virtual bool EndEdit() = 0;
+    virtual bool PrepareEdit(TBaseLazyTree* tree, PLazyNode node, TColumnIndex column) = 0;
+    virtual TRect GetBounds() = 0;
+    virtual void SetBounds(const TRect& r) = 0;
+};
+class TPopupMenu {
+public:
+    TComponent* PopupComponent = nullptr;
+    std::function<void(TPoint)> OnPopup; // where it would show, in screen coordinates
+    void Popup(TPoint screen) {
+        if (OnPopup) OnPopup(screen);
+    }
+};
+using TCursor = int;
+using HRESULT = long;
+struct TStgMedium {
+    DWORD tymed = 0;
+    std::string Data;
+};
+
+// --- the base tree ------------------------------------------------------------------------------------
+
+class TBaseLazyTree : public TCustomControl {
+public:
+    explicit TBaseLazyTree(TComponent* owner = nullptr);
+    ~TBaseLazyTree() override;
+    static const TTreeClass* ClassInfo();
+    virtual const TTreeClass* ClassType() const { return ClassInfo(); }
+    void AfterConstruction() override;
+
+    // Node interface.
+    virtual PLazyNode AddChild(PLazyNode parent, const void* userData = nullptr);
+    virtual void Clear();
+    void DeleteChildren(PLazyNode node, bool resetHasChildren = false);
+    void DeleteNode(PLazyNode node, bool reindex = true);
+    virtual void ReinitNode(PLazyNode node, bool recursive);
+    PLazyNode GetFirst();
+    PLazyNode GetNext(PLazyNode node);
+    PLazyNode GetLast(PLazyNode node = nullptr);
+    PLazyNode GetPrevious(PLazyNode node);
+    PLazyNode GetFirstVisible();
+    PLazyNode GetNextVisible(PLazyNode node);
+    PLazyNode GetPreviousVisible(PLazyNode node);
+    PLazyNode GetLastVisible();
+    PLazyNode GetFirstVisibleChild(PLazyNode node);
+    PLazyNode GetFirstNoInit();
+    PLazyNode GetNextNoInit(PLazyNode node);
+    PLazyNode GetPreviousNoInit(PLazyNode node);
+    PLazyNode GetFirstVisibleNoInit();
+    PLazyNode GetNextVisibleNoInit(PLazyNode node);
+    PLazyNode GetFirstInitialized();
+    PLazyNode GetNextInitialized(PLazyNode node);
+    unsigned GetNodeLevel(PLazyNode node) const;
+    bool HasAsParent(PLazyNode node, PLazyNode potentialParent) const;
+    bool IsEffectivelyHidden(PLazyNode node) const;
+    bool IsEffectivelyVisible(PLazyNode node) const;
+    virtual void BeginUpdate();
+    virtual void EndUpdate();
+    int UpdateCount() const { return FUpdateCount; }
+    void* GetNodeData(PLazyNode node) const;
+    bool Expanded(PLazyNode node) const { return node && (node->States & vsExpanded); }
+    void SetExpanded(PLazyNode node, bool value);
+    bool IsHidden(PLazyNode node) const { return node && (node->States & vsHidden); }
+    void SetIsHidden(PLazyNode node, bool value);
+    void SetChildCount(PLazyNode node, uint32_t newCount);
+    // A hidden node starts (Show) or stops counting as visible.
+    void AdjustHiddenNode(PLazyNode node, bool show);
+    PLazyNode RootNode() const { return FRoot; }
+    uint32_t RootNodeCount() const { return FRoot ? FRoot->ChildCount : 0; }
+    void SetRootNodeCount(uint32_t value);
+    uint32_t VisibleCount() const { return FVisibleCount; } // nodes visible themselves, ancestors aside
+    uint32_t TotalCount() const { return FRoot ? FRoot->TotalCount - 1 : 0; }
+    virtual void ClearSelection();
+    void CancelCutOrCopy();
+    void InterruptValidation();
+    PLazyNode FocusedNode() const { return FFocusedNode; }
+    PLazyNode HotNode() const { return FCurrentHotNode; }
+    int SelectedCount() const { return int(FSelection.size()); }
+    virtual bool ScrollIntoView(PLazyNode node, bool center, bool horizontally = false);
+    virtual TRect InvalidateNode(PLazyNode node);
+    void UpdateHorizontalScrollBar(bool doRepaint);
+
+    // Properties the constructor sets.
+    int NodeDataSize() const { return FNodeDataSize; }
+    void SetNodeDataSize(int value);
+    int TotalInternalDataSize() const { return FTotalInternalDataSize; }
+    uint32_t DefaultNodeHeight = 18;
+    uint32_t Indent = 18;
+    int Margin = 4, TextMargin = 4;
+    uint8_t DragOperations = doCopy | doMove;
+    TDragType DragType = dtOLE;
+    TLTDragImageKind DragImageKind = diComplete;
+    int DragWidth = 200, DragHeight = 350;
+    TCursor HotCursor = 0;
+    THintAnimationType HintAnimation = hatSystemDefault;
+    uint8_t SelectionBlendFactor = 128;
+    TLTButtonStyle ButtonStyle = bsRectangle;
+    TLTButtonFillMode ButtonFillMode = fmTreeColor;
+    TLTLineStyle LineStyle = lsDotted;
+    TCheckImageKind CheckImageKind = ckSystemDefault;
+    TCustomImageList* CheckImages = nullptr; // the current check images
+    uint32_t AutoExpandDelay = 1000, AutoScrollDelay = 1000, AutoScrollInterval = 1;
+    uint32_t EditDelay = 1000, AnimationDuration = 200;
+    TLTIncrementalSearch IncrementalSearch = isNone;
+    TLTSearchStart IncrementalSearchStart = ssFocusedNode;
+    uint32_t IncrementalSearchTimeout = 1000;
+    TLTSearchDirection IncrementalSearchDirection = sdForward;
+    TLTNodeAlignment NodeAlignment = naProportional;
+    TLTNodeAttachMode DefaultPasteMode = amAddChildLast;
+    int BorderStyle = 1; // single
+    uint32_t ChangeDelay = 0, BottomSpace = 0;
+    bool WantTabs = false;
+    THintMode HintMode = hmDefault;
+    TLTLineMode LineMode = lmNormal;
+    TLTDrawSelectionMode DrawSelectionMode = smDottedRectangle;
+    TAlignment Alignment = taLeftJustify;
+    uint32_t SelectionCurveRadius = 0;
+    int BackgroundOffsetX = 0, BackgroundOffsetY = 0;
+    std::u16string Hint;
+    bool DoubleBuffered = false;
+    TColumnIndex FocusedColumn() const { return FFocusedColumn; }
+    void SetFocusedColumn(TColumnIndex c) { FFocusedColumn = c; }
+    int LastSelectionLevel() const { return FLastSelectionLevel; }
+    TCustomImageList* Images = nullptr;
+    TCustomImageList* StateImages = nullptr;
+    TCustomImageList* CustomCheckImages = nullptr;
+
+    // Owned objects.
+    TScrollBarOptions& ScrollBarOptions() { return *FScrollBarOptions; }
+    TLTHeader& Header() { return *FHeader; }
+    TLTColors& Colors() { return *FColors; }
+    TLTDragImage& DragImage() { return *FDragImage; }
+    TClipboardFormats& ClipboardFormats() { return *FClipboardFormats; }
+    TCustomLazyTreeOptions& TreeOptions() { return *FOptions; }
+    TBitmap& PlusBM() { return *FPlusBM; }
+    TLTDragManager* DragManager(); // made on first demand
+    std::shared_ptr<IVTEditLink> EditLink() const { return FEditLink; }
+    std::shared_ptr<IAccessible> Accessible() const { return FAccessible; }
+
+    TLazyTreeStates TreeStates() const { return FStates.load(); }
+    bool HasState(TLazyTreeState s) const { return FStates & TS(s); }
+    // The one entry through which the state set changes.
+    virtual void DoStateChange(TLazyTreeStates enter, TLazyTreeStates leave = 0);
+    // Validates the position cache for the worker thread; true when finished.
+    virtual bool DoValidateCache() { return true; }
+    void Dispatch(TMessage& msg) override;
+
+    // Events.
+    std::function<void(TBaseLazyTree&, PLazyNode, PLazyNode, TLazyNodeInitStates&)> OnInitNode;
+    std::function<void(TBaseLazyTree&, PLazyNode, uint32_t&)> OnInitChildren;
+    std::function<void(TBaseLazyTree&, PLazyNode)> OnFreeNode;
+    std::function<void(TBaseLazyTree&, int&)> OnGetNodeDataSize;
+    std::function<void(TBaseLazyTree&, TLazyTreeStates, TLazyTreeStates)> OnStateChange;
+    std::function<void(TBaseLazyTree&, PLazyNode, TChangeReason)> OnStructureChange;
+    std::function<void(TBaseLazyTree&, TLTUpdateState)> OnUpdating;
+    std::function<void(TBaseLazyTree&, PLazyNode)> OnChange;
+    std::function<void(TBaseLazyTree&, PLazyNode)> OnChecked;
+    std::function<void(TBaseLazyTree&, PLazyNode, TCheckState&, bool&)> OnChecking;
+    std::function<void(TBaseLazyTree&, PLazyNode)> OnCollapsed;
+    std::function<void(TBaseLazyTree&, PLazyNode, bool&)> OnCollapsing;
+    std::function<void(TBaseLazyTree&, PLazyNode)> OnExpanded;
+    std::function<void(TBaseLazyTree&, PLazyNode, bool&)> OnExpanding;
+    std::function<void(TBaseLazyTree&, TColumnIndex, TShiftState)> OnColumnClick;
+    std::function<void(TBaseLazyTree&, TColumnIndex, TShiftState)> OnColumnDblClick;
+    std::function<void(TLTHeader&, TColumnIndex)> OnColumnResize;
+    std::function<void(TBaseLazyTree&, PLazyNode, PLazyNode, TColumnIndex, int&)> OnCompareNodes;
+    std::function<void(TBaseLazyTree&, std::shared_ptr<IDataObject>&)> OnCreateDataObject;
+    std::function<void(TBaseLazyTree&, std::shared_ptr<IVTDragManager>&)> OnCreateDragManager;
+    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, std::shared_ptr<IVTEditLink>&)> OnCreateEditor;
+    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, bool&)> OnDragAllowed;
+    std::function<void(TBaseLazyTree&, TShiftState, TDragState, TPoint, TDropMode, DWORD&, bool&)> OnDragOver;
+    std::function<void(TBaseLazyTree&, IDataObject*, const std::vector<WORD>&, TShiftState, TPoint, DWORD&,
+                       TDropMode)> OnDragDrop;
+    std::function<void(TBaseLazyTree&, TColumnIndex)> OnEditCancelled;
+    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex)> OnEdited;
+    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, bool&)> OnEditing;
+    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex)> OnFocusChanged;
+    std::function<void(TBaseLazyTree&, PLazyNode, PLazyNode, TColumnIndex, TColumnIndex, bool&)> OnFocusChanging;
+    std::function<void(TBaseLazyTree&, TCursor&)> OnGetCursor;
+    std::function<void(TLTHeader&, TCursor&)> OnGetHeaderCursor;
+    std::function<void(TBaseLazyTree&, PLazyNode, TLTImageKind, TColumnIndex, bool&, int&)> OnGetImageIndex;
+    std::function<void(TBaseLazyTree&, PLazyNode, TLTImageKind, TColumnIndex, bool&, int&, TCustomImageList*&)>
+        OnGetImageIndexEx;
+    std::function<void(TBaseLazyTree&, PLazyNode, TLTImageKind, TColumnIndex, std::u16string&)> OnGetImageText;
+    std::function<void(TBaseLazyTree&, const void*&)> OnGetLineStyle;
+    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, TPoint, bool&, TPopupMenu*&)> OnGetPopupMenu;
+    std::function<void(TBaseLazyTree&, std::vector<TFormatEtc>&)> OnGetUserClipboardFormats;
+    std::function<void(TLTHeader&, TLTHeaderHitInfo)> OnHeaderClick;
+    std::function<void(TLTHeader&, TLTHeaderHitInfo)> OnHeaderDblClick;
+    std::function<void(TLTHeader&, TColumnIndex, int)> OnHeaderDragged;
+    std::function<void(TLTHeader&, TColumnIndex, TPoint)> OnHeaderDraggedOut;
+    std::function<void(TLTHeader&, TColumnIndex, bool&)> OnHeaderDragging;
+    std::function<void(TLTHeader&, TCanvas&, TColumnIndex, TRect, bool, bool, TLTDropMarkMode)> OnHeaderDraw;
+    std::function<void(TLTHeader&, THeaderPaintInfo&, THeaderPaintElements&)> OnHeaderDrawQueryElements;
+    std::function<void(TLTHeader&, THeaderPaintInfo&, THeaderPaintElements)> OnAdvancedHeaderDraw;
+    std::function<void(TLTHeader&, TMouseButton, TShiftState, int, int)> OnHeaderMouseDown;
+    std::function<void(TLTHeader&, TShiftState, int, int)> OnHeaderMouseMove;
+    std::function<void(TLTHeader&, TMouseButton, TShiftState, int, int)> OnHeaderMouseUp;
+    std::function<void(TBaseLazyTree&, PLazyNode, PLazyNode)> OnHotChange;
+    std::function<void(TBaseLazyTree&, PLazyNode, const std::u16string&, int&)> OnIncrementalSearch;
+    std::function<void(TBaseLazyTree&, WORD&, TShiftState&, bool&)> OnKeyAction;
+    std::function<void(TBaseLazyTree&, PLazyNode, std::istream&)> OnLoadNode;
+    std::function<void(TBaseLazyTree&, PLazyNode, std::ostream&)> OnSaveNode;
+    std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, int&)> OnMeasureItem;
+    std::function<void(TBaseLazyTree&, PLazyNode)> OnNodeCopied;
+    std::function<void(TBaseLazyTree&, PLazyNode, PLazyNode, bool&)> OnNodeCopying;
+    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, TShiftState, TPoint, bool&)> OnNodeHeightDblClickResize;
+    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, TShiftState, TPoint&, TPoint, bool&)>
+        OnNodeHeightTracking;
+    std::function<void(TBaseLazyTree&, PLazyNode)> OnNodeMoved;
+    std::function<void(TBaseLazyTree&, PLazyNode, PLazyNode, bool&)> OnNodeMoving;
+    std::function<void(TBaseLazyTree&, TCanvas&, TRect, bool&)> OnPaintBackground;
+    std::function<void(TBaseLazyTree&, const TFormatEtc&, TStgMedium&, bool, HRESULT&)> OnRenderOLEData;
+    std::function<void(TBaseLazyTree&, PLazyNode)> OnResetNode;
+    std::function<void(TBaseLazyTree&, int, int)> OnScroll;
+    std::function<void(TBaseLazyTree&, int, bool)> OnShowScrollbar;
+    std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TColumnIndex, TRect)> OnAfterCellPaint;
+    std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TRect)> OnAfterItemErase;
+    std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TRect)> OnAfterItemPaint;
+    std::function<void(TBaseLazyTree&, TCanvas&)> OnAfterPaint;
+    std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TColumnIndex, TLTCellPaintMode, TRect, TRect&)>
+        OnBeforeCellPaint;
+    std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TRect, TColor&, TItemEraseAction&)> OnBeforeItemErase;
+    std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TRect, bool&)> OnBeforeItemPaint;
+    std::function<void(TBaseLazyTree&, TCanvas&)> OnBeforePaint;
+
+    // Dispatchers: each fires its event when assigned, else gives its default.
+    virtual void DoAdvancedHeaderDraw(THeaderPaintInfo& info, THeaderPaintElements elements);
+    virtual void DoAfterCellPaint(TCanvas& canvas, PLazyNode node, TColumnIndex column, TRect cellRect);
+    virtual void DoAfterItemErase(TCanvas& canvas, PLazyNode node, TRect itemRect);
+    virtual void DoAfterItemPaint(TCanvas& canvas, PLazyNode node, TRect itemRect);
+    virtual void DoAfterPaint(TCanvas& canvas);
+    virtual bool DoBeforeDrag(PLazyNode node, TColumnIndex column);
+    virtual void DoBeforeCellPaint(TCanvas& canvas, PLazyNode node, TColumnIndex column, TLTCellPaintMode mode,
+                                   TRect cellRect, TRect& contentRect);
+    virtual void DoBeforeItemErase(TCanvas& canvas, PLazyNode node, TRect itemRect, TColor& color,
+                                   TItemEraseAction& eraseAction);
+    virtual bool DoBeforeItemPaint(TCanvas& canvas, PLazyNode node, TRect itemRect);
+    virtual void DoBeforePaint(TCanvas& canvas);
+    virtual bool DoCancelEdit();
+    virtual void DoCanEdit(PLazyNode node, TColumnIndex column, bool& allowed);
+    virtual void DoChange(PLazyNode node);
+    virtual void DoCheckClick(PLazyNode node, TCheckState newCheckState);
+    virtual void DoChecked(PLazyNode node);
+    virtual bool DoChecking(PLazyNode node, TCheckState& newCheckState);
+    virtual void DoCollapsed(PLazyNode node);
+    virtual bool DoCollapsing(PLazyNode node);
+    virtual void DoColumnClick(TColumnIndex column, TShiftState shift);
+    virtual void DoColumnDblClick(TColumnIndex column, TShiftState shift);
+    virtual void DoColumnResize(TColumnIndex column);
+    virtual int DoCompare(PLazyNode node1, PLazyNode node2, TColumnIndex column);
+    virtual std::shared_ptr<IDataObject> DoCreateDataObject();
+    virtual std::shared_ptr<IVTDragManager> DoCreateDragManager();
+    virtual std::shared_ptr<IVTEditLink> DoCreateEditor(PLazyNode node, TColumnIndex column);
+    virtual bool DoDragOver(TShiftState shift, TDragState state, TPoint pt, TDropMode mode, DWORD& effect);
+    virtual void DoDragDrop(IDataObject* dataObject, const std::vector<WORD>& formats, TShiftState shift, TPoint pt,
+                            DWORD& effect, TDropMode mode);
+    virtual void DoEdit();
+    virtual bool DoEndEdit();
+    virtual void DoExpanded(PLazyNode node);
+    virtual bool DoExpanding(PLazyNode node);
+    virtual void DoFocusChange(PLazyNode node, TColumnIndex column);
+    virtual bool DoFocusChanging(PLazyNode oldNode, PLazyNode newNode, TColumnIndex oldColumn,
+                                 TColumnIndex newColumn);
+    virtual void DoFocusNode(PLazyNode node, bool ask);
+    virtual void DoFreeNode(PLazyNode node);
+    virtual THintAnimationType DoGetAnimationType();
+    virtual TPoint DoGetCellContentMargin(PLazyNode node, TColumnIndex column, int marginType, TCanvas* canvas);
+    virtual void DoGetCursor(TCursor& cursor);
+    virtual void DoGetHeaderCursor(TCursor& cursor);
+    virtual TCustomImageList* DoGetImageIndex(PLazyNode node, TLTImageKind kind, TColumnIndex column, bool& ghosted,
+                                              int& index);
+    virtual void DoGetImageText(PLazyNode node, TLTImageKind kind, TColumnIndex column, std::u16string& imageText);
+    virtual void DoGetLineStyle(const void*& bits);
+    virtual std::u16string DoGetNodeHint(PLazyNode node, TColumnIndex column, TLTTooltipLineBreakStyle& style);
+    virtual std::u16string DoGetNodeTooltip(PLazyNode node, TColumnIndex column, TLTTooltipLineBreakStyle& style);
+    virtual int DoGetNodeWidth(PLazyNode node, TColumnIndex column, TCanvas* canvas);
+    virtual TPopupMenu* DoGetPopupMenu(PLazyNode node, TColumnIndex column, TPoint position);
+    virtual void DoGetUserClipboardFormats(std::vector<TFormatEtc>& formats);
+    virtual void DoHeaderClick(TLTHeaderHitInfo hitInfo);
+    virtual void DoHeaderDblClick(TLTHeaderHitInfo hitInfo);
+    virtual void DoHeaderDragged(TColumnIndex column, int oldPosition);
+    virtual void DoHeaderDraggedOut(TColumnIndex column, TPoint dropPosition);
+    virtual bool DoHeaderDragging(TColumnIndex column);
+    virtual void DoHeaderDraw(TCanvas& canvas, TColumnIndex column, TRect r, bool hover, bool pressed,
+                              TLTDropMarkMode dropMark);
+    virtual void DoHeaderDrawQueryElements(THeaderPaintInfo& info, THeaderPaintElements& elements);
+    virtual void DoHeaderMouseDown(TMouseButton button, TShiftState shift, int x, int y);
+    virtual void DoHeaderMouseMove(TShiftState shift, int x, int y);
+    virtual void DoHeaderMouseUp(TMouseButton button, TShiftState shift, int x, int y);
+    virtual void DoHotChange(PLazyNode oldNode, PLazyNode newNode);
+    virtual int DoIncrementalSearch(PLazyNode node, const std::u16string& text);
+    virtual void DoInitChildren(PLazyNode node, uint32_t& childCount);
+    virtual void DoInitNode(PLazyNode parent, PLazyNode node, TLazyNodeInitStates& initStates);
+    virtual bool DoKeyAction(WORD& charCode, TShiftState& shift);
+    virtual void DoLoadUserData(PLazyNode node, std::istream& stream);
+    virtual void DoMeasureItem(TCanvas& canvas, PLazyNode node, int& nodeHeight);
+    virtual void DoNodeCopied(PLazyNode node);
+    virtual bool DoNodeCopying(PLazyNode node, PLazyNode newParent);
+    virtual bool DoNodeHeightDblClickResize(PLazyNode node, TColumnIndex column, TShiftState shift, TPoint p);
+    virtual bool DoNodeHeightTracking(PLazyNode node, TColumnIndex column, TShiftState shift, TPoint& trackPoint,
+                                      TPoint p);
+    virtual void DoNodeMoved(PLazyNode node);
+    virtual bool DoNodeMoving(PLazyNode node, PLazyNode newParent);
+    virtual bool DoPaintBackground(TCanvas& canvas, TRect r);
+    virtual void DoPaintDropMark(TCanvas& canvas, PLazyNode node, TRect r);
+    virtual void DoPaintNode(TLTPaintInfo& paintInfo);
+    virtual void DoPopupMenu(PLazyNode node, TColumnIndex column, TPoint position);
+    virtual HRESULT DoRenderOLEData(const TFormatEtc& formatEtcIn, TStgMedium& medium, bool forClipboard);
+    virtual void DoReset(PLazyNode node);
+    virtual void DoSaveUserData(PLazyNode node, std::ostream& stream);
+    virtual void DoScroll(int deltaX, int deltaY);
+    virtual void DoShowScrollbar(int bar, bool show);
+    virtual void DoStructureChange(PLazyNode node, TChangeReason reason);
+    virtual void DoUpdating(TLTUpdateState state);
+    virtual void DoGetNodeDataSize(int& size);
+    virtual void MainColumnChanged();
+
+    // Reserves a per-node area for a tree class; the offset from a node's start.
+    virtual int AllocateInternalDataArea(int size);
+
+protected:
+    virtual std::unique_ptr<TLTHeader> GetHeaderClass();
+    virtual std::unique_ptr<TCustomLazyTreeOptions> GetOptionsClass();
+    PLazyNode InitRootNode(int oldSize = 0);
+    PLazyNode MakeNewNode();
+    void InitNode(PLazyNode node);
+    void InitChildren(PLazyNode node);
+    void FreeNodeBlock(PLazyNode node);
+    void AdjustTotalCount(PLazyNode node, int64_t delta);
+    void AdjustTotalHeight(PLazyNode node, int64_t delta);
+    void StructureChange(PLazyNode node, TChangeReason reason);
+    void StopTimer(uintptr_t id);
+    void NotifyAccessible(DWORD event);
+    bool FullyVisible(PLazyNode node) const;
+    void DeleteSubtree(PLazyNode node); // frees the children of Node, deepest and last first
+    void DoSetChildCountInternal(PLazyNode node, uint32_t newCount);
+    void CountNode(PLazyNode node, bool add); // a node starts or stops counting as visible
+    PLazyNode NextVisible(PLazyNode node, bool init);
+    PLazyNode LastVisibleBelow(PLazyNode node);
+
+    enum : uintptr_t { EditTimer = 2, ChangeTimer = 5, StructureChangeTimer = 6 };
+
+    PLazyNode FRoot = nullptr;
+    int FNodeDataSize = -1;
+    int FTotalInternalDataSize = 0;
+    std::atomic<TLazyTreeStates> FStates{0}; // read by the worker thread
+    int FUpdateCount = 0;
+    uint32_t FVisibleCount = 0;
+    TColumnIndex FFocusedColumn = NoColumn;
+    TColumnIndex FEditColumn = NoColumn;
+    int FLastSelectionLevel = -1;
+    PLazyNode FFocusedNode = nullptr;
+    PLazyNode FCurrentHotNode = nullptr;
+    PLazyNode FDropTargetNode = nullptr;
+    PLazyNode FLastChangedNode = nullptr;
+    PLazyNode FRangeAnchor = nullptr;
+    PLazyNode FLastStructureChangeNode = nullptr;
+    TChangeReason FLastStructureChangeReason = crIgnore;
+    std::vector<PLazyNode> FSelection;
+    std::vector<PLazyNode> FSingletonNodeArray;
+    std::unique_ptr<TScrollBarOptions> FScrollBarOptions;
+    std::unique_ptr<TBitmap> FPlusBM, FHotPlusBM, FMinusBM, FHotMinusBM;
+    std::unique_ptr<TLTHeader> FHeader;
+    std::unique_ptr<TBitmap> FBackground;
+    std::unique_ptr<TLTColors> FColors;
+    std::unique_ptr<TLTDragImage> FDragImage;
+    std::unique_ptr<TClipboardFormats> FClipboardFormats;
+    std::unique_ptr<TCustomLazyTreeOptions> FOptions;
+    std::unique_ptr<TLTDragManager> FDragManager;
+    std::shared_ptr<IVTEditLink> FEditLink;
+    std::shared_ptr<IAccessible> FAccessible;
+    bool FThreadReferenced = false;
+};
+
+// --- the string tree ------------------------------------------------------------------------------------
+
+class TCustomLazyStringTree : public TBaseLazyTree {
+public:
+    explicit TCustomLazyStringTree(TComponent* owner = nullptr);
+    ~TCustomLazyStringTree() override;
+    static const TTreeClass* ClassInfo();
+    const TTreeClass* ClassType() const override { return ClassInfo(); }
+
+    std::u16string DefaultText = u"Node";
+    int InternalDataOffset() const { return FInternalDataOffset; }
+    TCustomStringTreeOptions& TreeOptions() { return static_cast<TCustomStringTreeOptions&>(*FOptions); }
+
+    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, TLTTooltipLineBreakStyle&, std::u16string&)>
+        OnGetHint;
+    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, int, std::u16string&)> OnGetText;
+
+protected:
+    std::unique_ptr<TCustomLazyTreeOptions> GetOptionsClass() override;
+
+private:
+    int FInternalDataOffset = 0;
+};
+
+class TLazyStringTree : public TCustomLazyStringTree {
+public:
+    using TCustomLazyStringTree::TCustomLazyStringTree;
+};
+
+} // namespace nuq

@@ -1,0 +1,34 @@
+// The string tree: a tree whose nodes show texts asked from the owner.
+
+#include "treeview/LazyTrees.h"
+
+namespace nuq {
+
+namespace {
+
+const TTreeClass stringTreeClass{"TCustomLazyStringTree", TBaseLazyTree::ClassInfo()};
+
+} // namespace
+
+const TTreeClass* TCustomLazyStringTree::ClassInfo() {
+    return &stringTreeClass;
+}
+
+TCustomLazyStringTree::TCustomLazyStringTree(TComponent* owner) : TBaseLazyTree(owner) {
+    FOptions = GetOptionsClass(); // the string options, now that this class exists
+    DefaultText = u"Node";
+    FInternalDataOffset = AllocateInternalDataArea(4);
+}
+
+TCustomLazyStringTree::~TCustomLazyStringTree() {
+    Destroying();
+    // Nodes go while this class's overrides still run.
+    FOptions->SetMiscOptions(FOptions->MiscOptions() & ~toReadOnly);
+    if (FRoot) Clear();
+}
+
+std::unique_ptr<TCustomLazyTreeOptions> TCustomLazyStringTree::GetOptionsClass() {
+    return std::make_unique<TCustomStringTreeOptions>(this);
+}
+
+} // namespace nuq

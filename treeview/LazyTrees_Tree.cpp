@@ -1,0 +1,710 @@
+// The tree's data model: construction and destruction, the root, node
+// blocks, adding, deleting and initialising nodes, and the node walks.
+
+#include "treeview/LazyTrees.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace nuq {
+
+namespace {
+
+// The unit's start and end.
+struct TUnitLife {
+    TUnitLife() { LazyTreesInitialization(); }
+    ~TUnitLife() {
+        LazyTreesFinalization();
+        FinalizeAccessibility();
+    }
+} unitLife;
+
+const TTreeClass baseTreeClass{"TBaseLazyTree", nullptr};
+
+} // namespace
+
+const TTreeClass* TBaseLazyTree::ClassInfo() {
+    return &baseTreeClass;
+}
+
+// --- construction ------------------------------------------------------------------------------
+
+TBaseLazyTree::TBaseLazyTree(TComponent* owner) : TCustomControl(owner) {
+    if (!GlobalsInitialised) InitializeGlobalStructures();
+    ControlStyle = (ControlStyle & ~csSetCaption) | csCaptureMouse | csOpaque | csReplicatable |
+                   csDisplayDragImage | csReflector;
+    FTotalInternalDataSize = 0;
+    FNodeDataSize = -1;
+    SetBounds(FLeft, FTop, 200, 100);
+    TabStop = true;
+    ParentColor = false;
+    FScrollBarOptions = std::make_unique<TScrollBarOptions>(this);
+    FFocusedColumn = NoColumn;
+    FLastSelectionLevel = -1;
+    FPlusBM = std::make_unique<TBitmap>();
+    FHotPlusBM = std::make_unique<TBitmap>();
+    FMinusBM = std::make_unique<TBitmap>();
+    FHotMinusBM = std::make_unique<TBitmap>();
+    FHeader = GetHeaderClass();
+    DoubleBuffered = false;
+    CheckImages = LightCheckImages;
+    FBackground = std::make_unique<TBitmap>();
+    FColors = std::make_unique<TLTColors>(this);
+    FDragImage = std::make_unique<TLTDragImage>(this);
+    FDragImage->Transparency = 200;
+    FDragImage->PrepareBias = 0;
+    FDragImage->BlendBias = 0;
+    FDragImage->Fade = true;
+    FSingletonNodeArray.assign(1, nullptr);
+    FClipboardFormats = std::make_unique<TClipboardFormats>(this);
+    FOptions = GetOptionsClass();
+    AddThreadReference();
+    FThreadReferenced = true;
+}
+
+void TBaseLazyTree::AfterConstruction() {
+    TCustomControl::AfterConstruction();
+    if (!FRoot) InitRootNode(0);
+}
+
+std::unique_ptr<TLTHeader> TBaseLazyTree::GetHeaderClass() {
+    return std::make_unique<TLTHeader>(this);
+}
+
+std::unique_ptr<TCustomLazyTreeOptions> TBaseLazyTree::GetOptionsClass() {
+    return std::make_unique<TCustomLazyTreeOptions>(this);
+}
+
+TBaseLazyTree::~TBaseLazyTree() {
+    Destroying();
+    FOptions->SetMiscOptions(FOptions->MiscOptions() & ~toReadOnly);
+    if (FThreadReferenced) ReleaseThreadReference(this);
+    FThreadReferenced = false;
+    if (GetCapture() && GetCapture() == WindowHandle()) ReleaseCapture(); // wheel panning ends
+    FStates &= ~TS(tsWheelPanning, tsWheelScrolling);
+    if (FEditLink) DoCancelEdit();
+    FEditLink.reset();
+    FClipboardFormats.reset();
+    if (FRoot) Clear();
+    FDragImage.reset();
+    FColors.reset();
+    FBackground.reset();
+    FScrollBarOptions.reset();
+    if (HandleAllocated()) {
+        RevokeDragDrop(WindowHandle());
+        DestroyHandle();
+    }
+    FOptions.reset();
+    FHeader.reset();
+    std::free(FRoot);
+    FRoot = nullptr;
+    FPlusBM.reset();
+    FHotPlusBM.reset();
+    FMinusBM.reset();
+    FHotMinusBM.reset();
+    FDragManager.reset();
+}
+
+// --- root and blocks ------------------------------------------------------------------------------
+
+PLazyNode TBaseLazyTree::InitRootNode(int oldSize) {
+    size_t newSize = size_t(TreeNodeSize + FTotalInternalDataSize);
+    bool fresh = !FRoot;
+    if (fresh) {
+        FRoot = static_cast<PLazyNode>(std::calloc(1, newSize));
+        if (!FRoot) throw std::bad_alloc();
+    } else {
+        auto* grown = static_cast<PLazyNode>(std::realloc(FRoot, newSize));
+        if (!grown) throw std::bad_alloc();
+        FRoot = grown;
+        if (size_t(oldSize) < newSize)
+            std::fill(reinterpret_cast<uint8_t*>(FRoot) + oldSize, reinterpret_cast<uint8_t*>(FRoot) + newSize, 0);
+        // The block may have moved: the children must point at it again.
+        for (PLazyNode c = FRoot->FirstChild; c; c = c->NextSibling) c->Parent = FRoot;
+    }
+    FRoot->PrevSibling = FRoot;
+    FRoot->NextSibling = FRoot;
+    FRoot->Parent = reinterpret_cast<PLazyNode>(this); // the sentinel of every upward walk
+    FRoot->States = vsInitialized | vsExpanded | vsHasChildren | vsVisible;
+    FRoot->NodeHeight = uint16_t(DefaultNodeHeight);
+    FRoot->Align = 50;
+    if (fresh) {
+        FRoot->TotalCount = 1;
+        FRoot->TotalHeight = DefaultNodeHeight;
+    }
+    return FRoot;
+}
+
+int TBaseLazyTree::AllocateInternalDataArea(int size) {
+    int oldSize = TreeNodeSize + FTotalInternalDataSize;
+    FTotalInternalDataSize += (size + 3) / 4 * 4;
+    InitRootNode(oldSize);
+    return oldSize;
+}
+
+PLazyNode TBaseLazyTree::MakeNewNode() {
+    if (FNodeDataSize == -1) DoGetNodeDataSize(FNodeDataSize);
+    int data = (ComponentState & csDesigning) ? 0 : std::max(FNodeDataSize, 0);
+    auto* node = static_cast<PLazyNode>(std::calloc(1, size_t(TreeNodeSize + FTotalInternalDataSize + data)));
+    if (!node) throw std::bad_alloc();
+    node->States = vsVisible;
+    node->TotalCount = 1;
+    node->NodeHeight = uint16_t(DefaultNodeHeight);
+    node->TotalHeight = DefaultNodeHeight;
+    node->Align = 50;
+    return node;
+}
+
+void TBaseLazyTree::FreeNodeBlock(PLazyNode node) {
+    std::free(node);
+}
+
+void* TBaseLazyTree::GetNodeData(PLazyNode node) const {
+    if (!node || node == FRoot || FNodeDataSize < 1) return nullptr;
+    return reinterpret_cast<uint8_t*>(node) + TreeNodeSize + FTotalInternalDataSize;
+}
+
+void TBaseLazyTree::SetNodeDataSize(int value) {
+    if (value < -1) value = -1;
+    if (value == FNodeDataSize) return;
+    FNodeDataSize = value;
+    if (ComponentState & (csLoading | csDesigning)) return;
+    uint32_t count = RootNodeCount();
+    Clear();
+    SetRootNodeCount(count);
+}
+
+// --- counts ---------------------------------------------------------------------------------------
+
+void TBaseLazyTree::AdjustTotalCount(PLazyNode node, int64_t delta) {
+    for (PLazyNode run = node;; run = run->Parent) {
+        run->TotalCount = uint32_t(int64_t(run->TotalCount) + delta);
+        if (run == FRoot) break;
+    }
+}
+
+void TBaseLazyTree::AdjustTotalHeight(PLazyNode node, int64_t delta) {
+    for (PLazyNode run = node;; run = run->Parent) {
+        run->TotalHeight = uint32_t(int64_t(run->TotalHeight) + delta);
+        if (run == FRoot || !IsEffectivelyVisible(run) || !(run->Parent->States & vsExpanded)) break;
+    }
+}
+
+bool TBaseLazyTree::FullyVisible(PLazyNode node) const {
+    for (PLazyNode run = node; run && run != FRoot; run = run->Parent)
+        if (!IsEffectivelyVisible(run)) return false;
+    return node != nullptr;
+}
+
+bool TBaseLazyTree::IsEffectivelyHidden(PLazyNode node) const {
+    return node && (node->States & vsHidden) && !(FOptions->PaintOptions() & toShowHiddenNodes);
+}
+
+bool TBaseLazyTree::IsEffectivelyVisible(PLazyNode node) const {
+    return node && (node->States & vsVisible) && !IsEffectivelyHidden(node);
+}
+
+// --- adding ---------------------------------------------------------------------------------------
+
+PLazyNode TBaseLazyTree::AddChild(PLazyNode parent, const void* userData) {
+    if (FOptions->MiscOptions() & toReadOnly) return nullptr;
+    if (!parent) parent = FRoot;
+    if (parent != FRoot && !(parent->States & vsInitialized)) InitNode(parent);
+    // The user data holds a whole pointer, so it needs a pointer's room.
+    if (userData && FNodeDataSize < int(sizeof(void*)))
+        RaiseTreeError(u"Cannot set initial user data because there is not enough user data space allocated.",
+                       2008);
+    InterruptValidation();
+    PLazyNode node = MakeNewNode();
+    if (userData) {
+        if (void* data = GetNodeData(node)) {
+            std::memcpy(data, &userData, sizeof userData);
+            node->States |= vsInitialUserData;
+        }
+    }
+    node->Parent = parent;
+    node->Index = parent->ChildCount;
+    node->PrevSibling = parent->LastChild;
+    if (parent->LastChild) parent->LastChild->NextSibling = node;
+    else parent->FirstChild = node;
+    parent->LastChild = node;
+    ++parent->ChildCount;
+    parent->States = TLazyNodeStates((parent->States | vsHasChildren) & ~vsAllChildrenHidden);
+    AdjustTotalCount(parent, 1);
+    if ((parent->States & vsExpanded) && IsEffectivelyVisible(node)) AdjustTotalHeight(parent, node->NodeHeight);
+    if (IsEffectivelyVisible(node)) ++FVisibleCount;
+    FStates |= TS(tsValidationNeeded);
+    StructureChange(parent, crChildAdded);
+    return node;
+}
+
+void TBaseLazyTree::DoSetChildCountInternal(PLazyNode node, uint32_t newCount) {
+    if (newCount == node->ChildCount) return;
+    InterruptValidation();
+    while (node->ChildCount > newCount) DeleteNode(node->LastChild, false);
+    uint32_t add = newCount - node->ChildCount;
+    if (add == 0) return;
+    uint32_t index = node->LastChild ? node->LastChild->Index + 1 : 0;
+    if (!node->FirstChild) node->States |= vsHasChildren;
+    node->States = TLazyNodeStates(node->States & ~(vsAllChildrenHidden | vsHeightMeasured));
+    int64_t heights = 0;
+    for (uint32_t i = 0; i < add; ++i) {
+        PLazyNode child = MakeNewNode();
+        child->Parent = node;
+        child->Index = index++;
+        child->PrevSibling = node->LastChild;
+        if (node->LastChild) node->LastChild->NextSibling = child;
+        else node->FirstChild = child;
+        node->LastChild = child;
+        heights += child->NodeHeight;
+    }
+    if (node->States & vsExpanded) AdjustTotalHeight(node, heights);
+    FVisibleCount += add;
+    AdjustTotalCount(node, add);
+    node->ChildCount = newCount;
+    FStates |= TS(tsValidationNeeded);
+}
+
+void TBaseLazyTree::SetChildCount(PLazyNode node, uint32_t newCount) {
+    if (FOptions->MiscOptions() & toReadOnly) return;
+    DoSetChildCountInternal(node ? node : FRoot, newCount);
+}
+
+void TBaseLazyTree::SetRootNodeCount(uint32_t value) {
+    if (ComponentState & csLoading) {
+        FRoot->ChildCount = value;
+        DoStateChange(TS(tsNeedRootCountUpdate));
+        return;
+    }
+    if (value == RootNodeCount()) return;
+    BeginUpdate();
+    InterruptValidation();
+    SetChildCount(FRoot, value);
+    EndUpdate();
+}
+
+// --- initialising ---------------------------------------------------------------------------------
+
+void TBaseLazyTree::InitNode(PLazyNode node) {
+    node->States |= vsInitialized;
+    TLazyNodeInitStates init = 0;
+    DoInitNode(node->Parent == FRoot ? nullptr : node->Parent, node, init);
+    if (init & ivsDisabled) node->States |= vsDisabled;
+    if (init & ivsHasChildren) node->States |= vsHasChildren;
+    if (init & ivsMultiline) node->States |= vsMultiline;
+    if ((init & ivsSelected) && !(node->States & vsSelected)) {
+        node->States |= vsSelected;
+        FSelection.push_back(node);
+    }
+    if ((init & ivsExpanded) && !(node->States & vsExpanded)) SetExpanded(node, true);
+}
+
+void TBaseLazyTree::InitChildren(PLazyNode node) {
+    if (!(node->States & vsHasChildren) || node->ChildCount != 0) return;
+    uint32_t count = 0;
+    DoInitChildren(node, count);
+    DoSetChildCountInternal(node, count);
+    if (count == 0) node->States &= ~vsHasChildren;
+}
+
+void TBaseLazyTree::SetExpanded(PLazyNode node, bool value) {
+    if (!node || node == FRoot || value == bool(node->States & vsExpanded)) return;
+    if (value) {
+        InitChildren(node);
+        node->States |= vsExpanded;
+        int64_t delta = 0;
+        for (PLazyNode c = node->FirstChild; c; c = c->NextSibling)
+            if (IsEffectivelyVisible(c)) delta += c->TotalHeight;
+        AdjustTotalHeight(node, delta);
+    } else {
+        int64_t delta = int64_t(node->TotalHeight) - node->NodeHeight;
+        node->States &= ~vsExpanded;
+        AdjustTotalHeight(node, -delta);
+    }
+}
+
+void TBaseLazyTree::SetIsHidden(PLazyNode node, bool value) {
+    if (!node || node == FRoot || value == bool(node->States & vsHidden)) return;
+    bool before = IsEffectivelyVisible(node);
+    node->States = TLazyNodeStates(value ? (node->States | vsHidden) : (node->States & ~vsHidden));
+    bool after = IsEffectivelyVisible(node);
+    if (before != after) CountNode(node, after);
+}
+
+void TBaseLazyTree::CountNode(PLazyNode node, bool add) {
+    FVisibleCount += add ? 1u : uint32_t(-1);
+    if (node->Parent->States & vsExpanded)
+        AdjustTotalHeight(node->Parent, add ? int64_t(node->TotalHeight) : -int64_t(node->TotalHeight));
+}
+
+void TBaseLazyTree::AdjustHiddenNode(PLazyNode node, bool show) {
+    // Called once the paint option has changed, so the node already counts as it should.
+    if ((node->States & vsHidden) && (node->States & vsVisible)) CountNode(node, show);
+}
+
+void TBaseLazyTree::ReinitNode(PLazyNode node, bool recursive) {
+    if (!node) return;
+    if (node != FRoot) {
+        node->States = TLazyNodeStates(node->States & ~(vsChecking | vsCutOrCopy | vsDeleting | vsHeightMeasured));
+        if (node->States & vsInitialized) InitNode(node);
+    }
+    if (recursive)
+        for (PLazyNode c = node->FirstChild; c; c = c->NextSibling) ReinitNode(c, true);
+}
+
+// --- deleting -------------------------------------------------------------------------------------
+
+void TBaseLazyTree::DeleteSubtree(PLazyNode node) {
+    node->States |= vsClearing;
+    PLazyNode run = node->LastChild;
+    while (run) {
+        PLazyNode prev = run->PrevSibling;
+        if (run->FirstChild) DeleteSubtree(run);
+        run->States |= vsDeleting;
+        DoFreeNode(run);
+        run = prev;
+    }
+    node->FirstChild = node->LastChild = nullptr;
+    node->ChildCount = 0;
+    node->States &= ~vsClearing;
+}
+
+namespace {
+
+// Nodes of Node's subtree (Node excluded) that count as visible themselves.
+uint32_t VisibleBelow(const TBaseLazyTree& t, PLazyNode node) {
+    uint32_t n = 0;
+    for (PLazyNode c = node->FirstChild; c; c = c->NextSibling) n += (t.IsEffectivelyVisible(c) ? 1 : 0) + VisibleBelow(t, c);
+    return n;
+}
+
+} // namespace
+
+void TBaseLazyTree::DeleteChildren(PLazyNode node, bool resetHasChildren) {
+    if (!node) return;
+    if (node->ChildCount == 0) {
+        if (resetHasChildren) node->States &= ~vsHasChildren;
+        return;
+    }
+    InterruptValidation();
+    FVisibleCount -= VisibleBelow(*this, node);
+    if (node->States & vsExpanded) AdjustTotalHeight(node, -(int64_t(node->TotalHeight) - node->NodeHeight));
+    AdjustTotalCount(node, -(int64_t(node->TotalCount) - 1));
+    DeleteSubtree(node);
+    node->States &= ~vsAllChildrenHidden;
+    if (resetHasChildren) node->States &= ~vsHasChildren;
+    FStates |= TS(tsValidationNeeded);
+    StructureChange(node, crChildDeleted);
+}
+
+void TBaseLazyTree::DeleteNode(PLazyNode node, bool reindex) {
+    if (!node) return;
+    if (node == FRoot) {
+        DeleteChildren(FRoot, true);
+        return;
+    }
+    InterruptValidation();
+    PLazyNode parent = node->Parent;
+    FVisibleCount -= (IsEffectivelyVisible(node) ? 1 : 0) + VisibleBelow(*this, node);
+    if ((parent->States & vsExpanded) && IsEffectivelyVisible(node))
+        AdjustTotalHeight(parent, -int64_t(node->TotalHeight));
+    AdjustTotalCount(parent, -int64_t(node->TotalCount));
+    if (node->PrevSibling) node->PrevSibling->NextSibling = node->NextSibling;
+    else parent->FirstChild = node->NextSibling;
+    if (node->NextSibling) node->NextSibling->PrevSibling = node->PrevSibling;
+    else parent->LastChild = node->PrevSibling;
+    --parent->ChildCount;
+    if (reindex)
+        for (PLazyNode s = node->NextSibling; s; s = s->NextSibling) --s->Index;
+    if (parent->ChildCount == 0 && parent != FRoot) parent->States &= ~(vsAllChildrenHidden | vsHasChildren);
+    if (node->FirstChild) DeleteSubtree(node);
+    node->States |= vsDeleting;
+    if (FFocusedNode == node) FFocusedNode = nullptr;
+    std::erase(FSelection, node);
+    DoFreeNode(node);
+    FStates |= TS(tsValidationNeeded);
+    StructureChange(parent, crChildDeleted);
+}
+
+void TBaseLazyTree::Clear() {
+    if ((FOptions->MiscOptions() & toReadOnly) && !(ComponentState & csDestroying)) return;
+    BeginUpdate();
+    CancelCutOrCopy();
+    FSelection.clear();
+    FFocusedNode = nullptr;
+    FRangeAnchor = nullptr;
+    DeleteChildren(FRoot, true);
+    FRoot->States |= vsHasChildren; // the root may always have children
+    FVisibleCount = 0;
+    EndUpdate();
+}
+
+void TBaseLazyTree::CancelCutOrCopy() {
+    if (!(FStates & TS(tsCutPending, tsCopyPending))) return;
+    for (PLazyNode n = GetFirstNoInit(); n; n = GetNextNoInit(n)) n->States &= ~vsCutOrCopy;
+    DoStateChange(0, TS(tsCutPending, tsCopyPending));
+}
+
+void TBaseLazyTree::ClearSelection() {
+    if (FSelection.empty() || (ComponentState & csDestroying)) return;
+    if (FUpdateCount == 0 && HandleAllocated()) Invalidate();
+    for (PLazyNode n : FSelection) n->States &= ~vsSelected;
+    FSelection.clear();
+    DoChange(nullptr);
+}
+
+// --- updates, structure changes, validation ------------------------------------------------------------
+
+void TBaseLazyTree::BeginUpdate() {
+    if (FUpdateCount++ == 0) {
+        DoUpdating(usBegin);
+        DoStateChange(TS(tsUpdating));
+    } else {
+        DoUpdating(usUpdate);
+    }
+}
+
+void TBaseLazyTree::EndUpdate() {
+    if (FUpdateCount == 0) return;
+    if (--FUpdateCount > 0) {
+        DoUpdating(usUpdate);
+        return;
+    }
+    DoStateChange(0, TS(tsUpdating));
+    if (FStates & TS(tsStructureChangePending)) DoStructureChange(FLastStructureChangeNode, crAccumulated);
+    if (HandleAllocated()) Invalidate();
+    DoUpdating(usEnd);
+}
+
+void TBaseLazyTree::StructureChange(PLazyNode node, TChangeReason reason) {
+    if (FUpdateCount > 0 || ChangeDelay > 0) {
+        // Reported once, when the update ends.
+        FLastStructureChangeNode = FStates & TS(tsStructureChangePending) ? nullptr : node;
+        FLastStructureChangeReason = crAccumulated;
+        DoStateChange(TS(tsStructureChangePending));
+        return;
+    }
+    DoStructureChange(node, reason);
+}
+
+void TBaseLazyTree::InterruptValidation() {
+    DoStateChange(TS(tsStopValidation), TS(tsUseCache));
+    TWorkerThread* w = WorkerThread();
+    if (!w) return;
+    w->RemoveTree(this);
+    // The worker reports to this tree's window synchronously: answer while waiting.
+    while (w->CurrentTree() == this) {
+        TMsg m;
+        PeekMessage(m, WindowHandle(), 0, 0, PM_NOREMOVE);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+void TBaseLazyTree::Dispatch(TMessage& m) {
+    if (m.Msg == WM_CHANGESTATE) {
+        DoStateChange(DecodeChangeStates(m.WParam), DecodeChangeStates(uintptr_t(m.LParam)));
+        return;
+    }
+    TCustomControl::Dispatch(m);
+}
+
+TLTDragManager* TBaseLazyTree::DragManager() {
+    if (!FDragManager) FDragManager = std::make_unique<TLTDragManager>(this);
+    return FDragManager.get();
+}
+
+bool TBaseLazyTree::ScrollIntoView(PLazyNode node, bool, bool) {
+    // Positions come with the painting layout; until then only the ancestors open.
+    if (!node || node == FRoot) return false;
+    for (PLazyNode p = node->Parent; p != FRoot; p = p->Parent) SetExpanded(p, true);
+    return false;
+}
+
+TRect TBaseLazyTree::InvalidateNode(PLazyNode node) {
+    if (!node || FUpdateCount > 0 || !HandleAllocated()) return {};
+    Invalidate();
+    return ClientRect();
+}
+
+void TBaseLazyTree::UpdateHorizontalScrollBar(bool) {}
+
+// --- walks -------------------------------------------------------------------------------------------
+
+namespace {
+
+inline bool Initialized(PLazyNode n) {
+    return n->States & vsInitialized;
+}
+
+} // namespace
+
+PLazyNode TBaseLazyTree::GetFirst() {
+    InitChildren(FRoot);
+    PLazyNode r = FRoot->FirstChild;
+    if (r && !Initialized(r)) InitNode(r);
+    return r;
+}
+
+PLazyNode TBaseLazyTree::GetNext(PLazyNode node) {
+    if (!node || node == FRoot) return nullptr;
+    InitChildren(node);
+    PLazyNode r = node->FirstChild;
+    if (!r) {
+        for (PLazyNode run = node; run != FRoot; run = run->Parent)
+            if (run->NextSibling) {
+                r = run->NextSibling;
+                break;
+            }
+    }
+    if (r && !Initialized(r)) InitNode(r);
+    return r;
+}
+
+PLazyNode TBaseLazyTree::GetLast(PLazyNode node) {
+    PLazyNode run = node ? node : FRoot;
+    for (;;) {
+        InitChildren(run);
+        PLazyNode next = run->LastChild;
+        if (!next) break;
+        if (!Initialized(next)) InitNode(next);
+        run = next;
+    }
+    return run == FRoot ? nullptr : run;
+}
+
+PLazyNode TBaseLazyTree::GetPrevious(PLazyNode node) {
+    if (!node || node == FRoot) return nullptr;
+    if (PLazyNode p = node->PrevSibling) {
+        if (!Initialized(p)) InitNode(p);
+        PLazyNode last = GetLast(p);
+        return last ? last : p;
+    }
+    return node->Parent == FRoot ? nullptr : node->Parent;
+}
+
+PLazyNode TBaseLazyTree::GetFirstNoInit() {
+    return FRoot->FirstChild;
+}
+
+PLazyNode TBaseLazyTree::GetNextNoInit(PLazyNode node) {
+    if (!node || node == FRoot) return nullptr;
+    if (node->FirstChild) return node->FirstChild;
+    for (PLazyNode run = node; run != FRoot; run = run->Parent)
+        if (run->NextSibling) return run->NextSibling;
+    return nullptr;
+}
+
+PLazyNode TBaseLazyTree::GetPreviousNoInit(PLazyNode node) {
+    if (!node || node == FRoot) return nullptr;
+    if (PLazyNode p = node->PrevSibling) {
+        while (p->LastChild) p = p->LastChild;
+        return p;
+    }
+    return node->Parent == FRoot ? nullptr : node->Parent;
+}
+
+PLazyNode TBaseLazyTree::GetFirstInitialized() {
+    PLazyNode r = GetFirstNoInit();
+    return r && !Initialized(r) ? GetNextInitialized(r) : r;
+}
+
+PLazyNode TBaseLazyTree::GetNextInitialized(PLazyNode node) {
+    do node = GetNextNoInit(node);
+    while (node && !Initialized(node));
+    return node;
+}
+
+PLazyNode TBaseLazyTree::NextVisible(PLazyNode node, bool init) {
+    if (!node || node == FRoot) return nullptr;
+    // Into an expanded node first, then on to the siblings and the ancestors' siblings.
+    if (node->States & vsExpanded) {
+        if (init) InitChildren(node);
+        for (PLazyNode c = node->FirstChild; c; c = c->NextSibling) {
+            if (init && !Initialized(c)) InitNode(c);
+            if (IsEffectivelyVisible(c)) return c;
+        }
+    }
+    for (PLazyNode run = node; run != FRoot; run = run->Parent)
+        for (PLazyNode s = run->NextSibling; s; s = s->NextSibling) {
+            if (init && !Initialized(s)) InitNode(s);
+            if (IsEffectivelyVisible(s)) return s;
+        }
+    return nullptr;
+}
+
+PLazyNode TBaseLazyTree::LastVisibleBelow(PLazyNode node) {
+    for (;;) {
+        if (!(node->States & vsExpanded)) return node;
+        InitChildren(node);
+        PLazyNode found = nullptr;
+        for (PLazyNode c = node->LastChild; c; c = c->PrevSibling) {
+            if (!Initialized(c)) InitNode(c);
+            if (IsEffectivelyVisible(c)) {
+                found = c;
+                break;
+            }
+        }
+        if (!found) return node;
+        node = found;
+    }
+}
+
+PLazyNode TBaseLazyTree::GetFirstVisible() {
+    return GetFirstVisibleChild(nullptr);
+}
+
+PLazyNode TBaseLazyTree::GetFirstVisibleChild(PLazyNode node) {
+    if (!node) node = FRoot;
+    InitChildren(node);
+    for (PLazyNode c = node->FirstChild; c; c = c->NextSibling) {
+        if (!Initialized(c)) InitNode(c);
+        if (IsEffectivelyVisible(c)) return c;
+    }
+    return nullptr;
+}
+
+PLazyNode TBaseLazyTree::GetNextVisible(PLazyNode node) {
+    return NextVisible(node, true);
+}
+
+PLazyNode TBaseLazyTree::GetPreviousVisible(PLazyNode node) {
+    if (!node || node == FRoot) return nullptr;
+    for (PLazyNode s = node->PrevSibling; s; s = s->PrevSibling) {
+        if (!Initialized(s)) InitNode(s);
+        if (IsEffectivelyVisible(s)) return LastVisibleBelow(s);
+    }
+    return node->Parent == FRoot ? nullptr : node->Parent;
+}
+
+PLazyNode TBaseLazyTree::GetLastVisible() {
+    PLazyNode r = LastVisibleBelow(FRoot);
+    return r == FRoot ? nullptr : r;
+}
+
+PLazyNode TBaseLazyTree::GetFirstVisibleNoInit() {
+    for (PLazyNode c = FRoot->FirstChild; c; c = c->NextSibling)
+        if (IsEffectivelyVisible(c)) return c;
+    return nullptr;
+}
+
+PLazyNode TBaseLazyTree::GetNextVisibleNoInit(PLazyNode node) {
+    return NextVisible(node, false);
+}
+
+unsigned TBaseLazyTree::GetNodeLevel(PLazyNode node) const {
+    unsigned level = 0;
+    if (!node || node == FRoot) return 0;
+    for (PLazyNode run = node->Parent; run != FRoot; run = run->Parent) ++level;
+    return level;
+}
+
+bool TBaseLazyTree::HasAsParent(PLazyNode node, PLazyNode potentialParent) const {
+    if (!node || !potentialParent || node == potentialParent || node == FRoot) return false;
+    for (PLazyNode run = node->Parent;; run = run->Parent) {
+        if (run == potentialParent) return true;
+        if (run == FRoot) return false;
+    }
+}
+
+} // namespace nuq
