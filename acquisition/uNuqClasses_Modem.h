@@ -123,6 +123,13 @@ private:
 // missing. The engine's receive path uses it; so does the fuzz target.
 bool CutSignal(tBuffer& rx, std::string_view start, std::string_view end, std::string& entry);
 
+// A socket's reassembly on its own: cuts the complete "<...>" packets out of
+// Buf in order and leaves in it only an unfinished packet.
+std::vector<std::string> CutPackets(std::string& buf);
+// The controller identifier of an identification packet: the text between
+// "ID:" and the next ",", trimmed; '' when the packet is none.
+std::string IdentOf(const std::string& packet);
+
 class TGPRSModem {
 public:
     explicit TGPRSModem(const TModemData& modemData);
@@ -226,6 +233,8 @@ public:
     void SendTaskText(TAttachedBoilerRoom& a, const std::string& text);
     void ReconnectSocket(int socket);
     void CloseSocket(int socket);
+    // The text of a socket not yet cut into packets.
+    std::string SocketBuffer(int socket) const;
 
     // ---- SMS, balance and calls (uNuqClasses_ModemCalls.cpp)
 
@@ -285,6 +294,8 @@ private:
     void ReCallTick(TAttachedBoilerRoom& a);
     void AnswerWaitTick(TAttachedBoilerRoom& a);
     void NotBuilt(const char* routine) const;
+    void Identify(int socket, const std::string& id);
+    void SetSocketBuffer(int socket, const std::string& text);
 
     std::recursive_mutex TaskLock, SignalLock;
     std::unique_ptr<TTimer> FTaskTimer, FSignalTimer, FReadTimer, FWhoIsTimer;

@@ -17,6 +17,10 @@ namespace nuq {
 
 using namespace modem;
 
+void TGPRSModem::NotBuilt(const char* routine) const {
+    Trace(std::string("TGPRSModem.") + routine + ": not available in this build");
+}
+
 bool TGPRSModem::SendSMS(const std::string& phone, const std::string& text) {
     (void)phone;
     (void)text;
