@@ -1,6 +1,7 @@
 // The boiler-room object's state line and its SMS report.
 
 #include "acquisition/uNuqClasses.h"
+#include "acquisition/uNuqClasses_Manager.h"
 
 #include "foundation/fhStrUtils.h"
 #include "foundation/uUtils.h"
@@ -47,6 +48,9 @@ std::string TBoilerRoom::StateCodeText(uint8_t code) {
 }
 
 std::string TBoilerRoom::StateText() const {
+    // A modem link shows where its call cycle stands until it is connected.
+    if (LinkKind == lkGPRS && State != bsConnected)
+        return Manager ? Manager->StateText(*this) : StateCodeText(bsUndefined);
     std::string text = StateCodeText(State);
     if (State == bsConnected && LastDataTime > 10.0) {
         text = GetModeText();
