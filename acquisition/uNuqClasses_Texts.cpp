@@ -137,3 +137,21 @@ std::string TBoilerRoom::BuildSmsNotifyText() {
 }
 
 } // namespace nuq
+
+namespace nuq {
+
+void TBoilerRoom::SendSmsNotify(TGPRSModem* modem, const std::string& phone) {
+    if (!modem || !SMSNotify) return;
+    const std::string text = BuildSmsNotifyText();
+    if (!phone.empty()) {
+        modem->SendSMS(phone, text);
+        return;
+    }
+    for (const std::string& p : SMSPhones) modem->SendSMS(p, text);
+}
+
+void TBoilerRoom::SendSMS(TGPRSModem* modem, const std::string& phone, const std::string& text) {
+    if (modem) modem->SendSMS(phone, text);
+}
+
+} // namespace nuq

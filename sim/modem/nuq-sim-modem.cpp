@@ -721,6 +721,11 @@ std::string Simulator::Command(const std::string& line) {
         if (StartsWith(DialResult, "CONNECT")) DataCall = true;
         return "\r\n" + DialResult + "\r\n";
     }
+    if (StartsWith(c, "ATA") && StartsWith(DialResult, "CONNECT")) {
+        // An incoming data call taken: it carries lines as a dialled one does.
+        DataCall = true;
+        return "\r\n" + DialResult + "\r\n";
+    }
     if (StartsWith(c, "ATH")) {
         DataCall = false;
         return ok;
