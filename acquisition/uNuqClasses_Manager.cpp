@@ -83,7 +83,8 @@ void TGPRSManager::StopBoilerRoom(TBoilerRoom& boilerRoom) {
 
 std::string TGPRSManager::StateText(const TBoilerRoom& boilerRoom) const {
     for (int i = 0; i < ModemList.Count(); ++i)
-        if (const TAttachedBoilerRoom* a = ModemList.Items(i).Attached.FindByBoilerRoom(&boilerRoom))
+        if (const TAttachedBoilerRoom* a =
+                ModemList.Items(i).Attached.FindByBoilerRoom(&boilerRoom))
             return a->StatusText;
     return "Не определено";
 }

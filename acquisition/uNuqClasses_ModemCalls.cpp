@@ -48,7 +48,8 @@ std::string SmsPartText(int reference, int count, int part, const std::string& p
 std::vector<std::string> SmsPieces(const std::string& text) {
     const std::string hex = TextToUCS2Hex(text);
     std::vector<std::string> pieces;
-    for (size_t i = 0; i < hex.size(); i += SmsPieceDigits) pieces.push_back(hex.substr(i, SmsPieceDigits));
+    for (size_t i = 0; i < hex.size(); i += SmsPieceDigits)
+        pieces.push_back(hex.substr(i, SmsPieceDigits));
     // An empty text is still one message, not a success with nothing sent.
     if (pieces.empty()) pieces.emplace_back();
     return pieces;
@@ -77,7 +78,8 @@ bool TGPRSModem::SendSMS(const std::string& phone, const std::string& text) {
     const std::vector<std::string> pieces = SmsPieces(text);
     // Part numbers are one byte each.
     if (pieces.size() > 255) {
-        Trace("SendSMS " + id + ": слишком длинный текст, " + std::to_string(pieces.size()) + " частей");
+        Trace("SendSMS " + id + ": слишком длинный текст, " + std::to_string(pieces.size()) +
+              " частей");
         return false;
     }
     static std::mt19937 random{std::random_device{}()};
@@ -169,12 +171,21 @@ TCallResult TGPRSModem::Call(const std::string& number) {
           " - BUSY,OK,CONNECT,NODIALTONE,NOCARRIER");
     TCallResult r = clrUnknown;
     switch (answer) {
-    case 0: r = clrBusy; break;
+    case 0:
+        r = clrBusy;
+        break;
     case 1:
-    case 2: r = clrConnect; break;
-    case 3: r = clrNoDialTone; break;
-    case 4: r = clrNoCarrier; break;
-    default: break;
+    case 2:
+        r = clrConnect;
+        break;
+    case 3:
+        r = clrNoDialTone;
+        break;
+    case 4:
+        r = clrNoCarrier;
+        break;
+    default:
+        break;
     }
     Trace("Call " + id + " exit");
     return r;

@@ -60,7 +60,8 @@ const char* kUsage =
     "  --split-pause MS   pause between pieces (default 20)\n"
     "  --stdin-control    read control commands from stdin; exit when it closes\n"
     "  --connect HOST:PORT  connect out to a modem's listener (prints \"connected\")\n"
-    "  --ident ID         identifier sent as \"<ID:\" ID \",...>\" on connecting and on \"WHO IS?\"\n"
+    "  --ident ID         identifier sent as \"<ID:\" ID \",...>\" on connecting and on \"WHO "
+    "IS?\"\n"
     "  --reconnect MS     pause before connecting again after the link went (default 1000)\n"
     "control commands: send [HEX] | unframed TEXT | garbage N | split N [MS] | stall MS |\n"
     "                  drop | ident | quit\n";

@@ -182,8 +182,8 @@ struct OutgoingSms {
 struct Services {
     int ListenerPort = 2222;
     bool ListenerOpen = false;
-    int ListenFd = -1; // the real listener standing for the modem's
-    std::map<int, Connection> Sockets; // 1..9
+    int ListenFd = -1;                     // the real listener standing for the modem's
+    std::map<int, Connection> Sockets;     // 1..9
     std::map<int, std::string> SocketData; // waiting to be read
     std::vector<Sms> Messages;
     int NextSmsIndex = 1;
@@ -381,7 +381,9 @@ void Simulator::CloseConnection(int n, bool announce) {
     close(it->second.Fd);
     Srv.Sockets.erase(it);
     Status("tcp close " + std::to_string(n));
-    if (announce) Send("\r\n^SIS: " + std::to_string(n) + ",0,48,\"Remote peer has closed the connection\"\r\n");
+    if (announce)
+        Send("\r\n^SIS: " + std::to_string(n) +
+             ",0,48,\"Remote peer has closed the connection\"\r\n");
 }
 
 // One part of an SMS as AT+CMGS took it: the concatenation header, then the
@@ -919,8 +921,7 @@ int main(int argc, char** argv) {
             balance = v;
         else if (a == "--listen") {
             if (!ParseInt(v, 0, 65535, listen)) return Usage("bad --listen port");
-        }
-        else
+        } else
             return Usage(("unknown option: " + a).c_str());
     }
     if (serial.empty()) return Usage("give --serial");

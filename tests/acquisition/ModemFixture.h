@@ -96,7 +96,8 @@ protected:
     // received lines go to ctl<N>.log.
     simtest::SimProcess& StartController(const std::string& ident,
                                          const std::vector<std::string>& extra = {}) {
-        const std::string log = (home / ("ctl" + std::to_string(controllers.size()) + ".log")).string();
+        const std::string log =
+            (home / ("ctl" + std::to_string(controllers.size()) + ".log")).string();
         std::vector<std::string> args{"--connect", "127.0.0.1:" + std::to_string(listenPort),
                                       "--log", log, "--stdin-control"};
         if (!ident.empty()) {

@@ -8,8 +8,9 @@ using namespace modemtest;
 
 namespace {
 
-const char* kFlow = "ReconnectQuick=2\nReconnectLong=60\nMaxConnectTry=3\nReInitModemStep=5\n"
-                    "ReInitModemTryMax=2\nInternetConnectTryMax=3\nReCallStep=600\nReCallTryMax=1\n";
+const char* kFlow =
+    "ReconnectQuick=2\nReconnectLong=60\nMaxConnectTry=3\nReInitModemStep=5\n"
+    "ReInitModemTryMax=2\nInternetConnectTryMax=3\nReCallStep=600\nReCallTryMax=1\n";
 
 TModemData OnPort(int port) {
     TModemData d;
@@ -99,9 +100,9 @@ TEST_F(Manager, OnlyTheModemOfTheObjectActs) {
     a->LinkState = lsConnected;
     r.SetState(bsConnected);
     r.SendText("PING", true);
-    EXPECT_EQ(m8.Tasks, std::vector<std::string>{std::to_string(ttSendText) + TaskKindEnd +
-                                                  std::to_string(a->Ref) + TaskParamSplit +
-                                                  "<PING>\r\n"});
+    EXPECT_EQ(m8.Tasks,
+              std::vector<std::string>{std::to_string(ttSendText) + TaskKindEnd +
+                                       std::to_string(a->Ref) + TaskParamSplit + "<PING>\r\n"});
     EXPECT_TRUE(m7.Tasks.empty());
     r.Stop();
     EXPECT_EQ(a->ProcessTimer, nullptr);
@@ -161,9 +162,8 @@ TEST_F(Manager, ObjectOnAModemLinkEndToEnd) {
     EXPECT_TRUE(r.Connected);
     r.SendText("CMD1", true);
     EXPECT_EQ(sent, std::vector<std::string>{"<CMD1>"});
-    ASSERT_TRUE(WaitFor([&] {
-        return std::find(data.begin(), data.end(), "OK:CMD1") != data.end();
-    }));
+    ASSERT_TRUE(
+        WaitFor([&] { return std::find(data.begin(), data.end(), "OK:CMD1") != data.end(); }));
     EXPECT_NE(ControllerLog(0).find("rx <CMD1>\n"), std::string::npos);
     r.Stop();
     EXPECT_EQ(r.State, bsNotConnected);

@@ -217,8 +217,7 @@ TEST_F(ModemCalls, DataCallCarriesTheConfiguration) {
     GoOnline();
     sim->Control("dial CONNECT 9600");
     modem->CSDIdent(Entry(r));
-    EXPECT_EQ(sim->WaitFor("csd "),
-              "csd N:054 ID:5 IP:10.0.0.5:2222 AP:internet LG:gdata PW:pw");
+    EXPECT_EQ(sim->WaitFor("csd "), "csd N:054 ID:5 IP:10.0.0.5:2222 AP:internet LG:gdata PW:pw");
     EXPECT_EQ(Entry(r).LinkState, lsWaitingConnection);
     EXPECT_EQ(r.State, bsConnecting);
     EXPECT_FALSE(modem->Answering);

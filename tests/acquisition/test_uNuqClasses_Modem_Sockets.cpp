@@ -9,8 +9,9 @@ using namespace modemtest;
 
 namespace {
 
-const char* kFlow = "ReconnectQuick=2\nReconnectLong=60\nMaxConnectTry=3\nReInitModemStep=5\n"
-                    "ReInitModemTryMax=2\nInternetConnectTryMax=3\nReCallStep=600\nReCallTryMax=1\n";
+const char* kFlow =
+    "ReconnectQuick=2\nReconnectLong=60\nMaxConnectTry=3\nReInitModemStep=5\n"
+    "ReInitModemTryMax=2\nInternetConnectTryMax=3\nReCallStep=600\nReCallTryMax=1\n";
 
 std::string Task(int kind, const std::string& param) {
     return std::to_string(kind) + TaskKindEnd + param;
@@ -144,9 +145,8 @@ TEST_F(ModemPackets, DataBeforeIdentificationAsksWhoIsAndIsDropped) {
     modem->Sockets = {2};
     modem->ProcessIncomingPacket(2, "<0102>");
     EXPECT_TRUE(data.empty());
-    EXPECT_EQ(modem->Tasks,
-              std::vector<std::string>{Task(ttSendWhoIS, std::string("2") + TaskParamSplit +
-                                                              "WHO IS?\r\n")});
+    EXPECT_EQ(modem->Tasks, std::vector<std::string>{Task(
+                                ttSendWhoIS, std::string("2") + TaskParamSplit + "WHO IS?\r\n")});
     EXPECT_TRUE(HasMessage("Зарегистрирован прием инфопакета без предварительной идентификации."));
     // An "OK" packet asks nothing; offline nobody is asked.
     modem->Tasks.clear();
@@ -190,7 +190,8 @@ TEST_F(ModemPackets, SendTextQueuesForAConnectedObjectOnlyAndKeepsRepeats) {
     Entry(r).LinkState = lsConnected;
     modem->SendText(r, "<A>\r\n");
     modem->SendText(r, "<A>\r\n");
-    const std::string t = Task(ttSendText, std::to_string(Entry(r).Ref) + TaskParamSplit + "<A>\r\n");
+    const std::string t =
+        Task(ttSendText, std::to_string(Entry(r).Ref) + TaskParamSplit + "<A>\r\n");
     EXPECT_EQ(modem->Tasks, (std::vector<std::string>{t, t}));
     // Other kinds stay unique.
     modem->AddTask(ttReadData, "");
@@ -267,7 +268,9 @@ TEST_F(ModemSockets, TextSentToTheObjectArrivesWithItsExactLength) {
         size_t n = 0, p = 0;
         while ((p = l.find("rx <REQ>\n", p)) != std::string::npos) ++n, ++p;
         return n == 2;
-    })) << ControllerLog(0) << "\n---\n" << SimLog();
+    })) << ControllerLog(0)
+        << "\n---\n"
+        << SimLog();
     EXPECT_TRUE(ControllerGot(0, Utf8ToCp1251("<Тест>")));
     // The announced length is what was written: cp1251 bytes and the CR LF.
     const std::string first = Cmd("AT^SISW=1,8") + Utf8ToCp1251("<Тест>") + "\r\n";
@@ -303,8 +306,10 @@ TEST_F(ModemSockets, LostSocketIsReconnected) {
     StartController("5", {"--reconnect", "500"});
     ASSERT_TRUE(WaitFor([&] { return Entry(r).LinkState == lsConnected; }));
     sim->Control("close 1");
-    ASSERT_TRUE(WaitFor([&] { return HasMessage("Потеряна связь с \"ТК-5\". Запущен процесс "
-                                                "переподключения."); }));
+    ASSERT_TRUE(WaitFor([&] {
+        return HasMessage("Потеряна связь с \"ТК-5\". Запущен процесс "
+                          "переподключения.");
+    }));
     ASSERT_TRUE(WaitFor([&] { return Count("Cоединение с \"ТК-5\" установлено") == 2; }));
     EXPECT_EQ(Entry(r).LinkState, lsConnected);
     EXPECT_GE(Entry(r).Channel, 1);

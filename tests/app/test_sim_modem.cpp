@@ -244,7 +244,8 @@ TEST_F(SimModem, SmsSubmitUssdAndDataCall) {
     EXPECT_EQ(Read("OK\r\n"), "\r\nERROR\r\n\r\nOK\r\n");
 
     Write("AT+CUSD=1,*100#\r\n");
-    EXPECT_EQ(Read(",72\r\n"), "\r\nOK\r\n\r\n+CUSD: 0,\"04110430043B0430043D04410020003100200440002E\",72\r\n");
+    EXPECT_EQ(Read(",72\r\n"),
+              "\r\nOK\r\n\r\n+CUSD: 0,\"04110430043B0430043D04410020003100200440002E\",72\r\n");
 
     sim->Control("dial CONNECT 9600");
     Write("atd+7900\r\n");

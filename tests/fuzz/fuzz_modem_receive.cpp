@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (size_t i = 0; i < text.size(); i += 7) {
             buf += text.substr(i, 7);
             for (const std::string& p : CutPackets(buf)) {
-                if (p.empty() || p.find('<') != std::string::npos || p.find('>') != std::string::npos)
+                if (p.empty() || p.find('<') != std::string::npos ||
+                    p.find('>') != std::string::npos)
                     std::abort();
                 (void)IdentOf(p);
             }
@@ -56,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // the whole receive path in three pieces.
     modem.ProcessIncomingPacket(2, text);
     modem.ProcessIncomingPacket(3, text);
-    const std::string answer = "\r\n^SISR: 2," + std::to_string(size) + "\r\n" + text + "\r\nOK\r\n";
+    const std::string answer =
+        "\r\n^SISR: 2," + std::to_string(size) + "\r\n" + text + "\r\nOK\r\n";
     const size_t third = answer.size() / 3;
     modem.ReceiveText(answer.substr(0, third));
     modem.ReceiveText(answer.substr(third, third));
