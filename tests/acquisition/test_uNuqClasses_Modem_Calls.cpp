@@ -305,3 +305,27 @@ TEST_F(ModemCalls, ObjectSmsNotifyGoesToItsPhones) {
     room.SendSMS(modem.get(), "+7904", "Проверка");
     EXPECT_EQ(sim->WaitFor("smstext "), "smstext +7904 Проверка");
 }
+
+// The whole call cycle of an object whose controller waits to be told:
+// configuration SMS, the ring it refuses, then its connection.
+TEST_F(ModemTest, CallCycleBringsTheControllerOnline) {
+    Settings("ReCallStep=2\nReCallTryMax=2\nPauseAfterSendCFG=3\nAnswerConnectTimeout=300\n"
+             "InternetConnectTryMax=3\nMaxConnectTry=3\nReInitModemTryMax=2\n",
+             {"ATE0"});
+    StartSimListening();
+    MakeModem();
+    TBoilerRoom& r = Attach("ТК-5", "+79005", "5");
+    r.GPRSApn = "internet";
+    auto* a = modem->Attached.FindByBoilerRoom(&r);
+    modem->Connect();
+    modem->Start(r);
+    ASSERT_TRUE(WaitFor([&] { return a->LinkState == lsWaitingConnection; }));
+    EXPECT_EQ(sim->WaitFor("smstext "), "smstext +79005 N:025 AP:internet LG: PW:");
+    EXPECT_EQ(sim->WaitFor("smstext "), "smstext +79005 N:027 ID:5 IP:10.0.0.5:2222");
+    EXPECT_EQ(sim->WaitFor("dial "), "dial +79005");
+    EXPECT_EQ(r.State, bsConnecting);
+    StartController("5");
+    ASSERT_TRUE(WaitFor([&] { return a->LinkState == lsConnected; }));
+    EXPECT_EQ(a->ProcessTimer, nullptr);
+    EXPECT_EQ(r.State, bsConnected);
+}
