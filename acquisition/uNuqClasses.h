@@ -55,6 +55,7 @@ enum : uint8_t { lkComPort = 0, lkTCP = 1, lkDDE = 2, lkGPRS = 3 };
 enum : int { smInfo = 0, smError = 1, smConnectionLost = 3 };
 
 class TGPRSManager;
+class TGPRSModem;
 
 class TBoilerRoom {
 public:
@@ -161,6 +162,9 @@ public:
                               int flowControl);
     void SetTCPConnection(const std::string& host, int port);
     void SetDDEConnection(const std::string& serviceName);
+    // A modem link: the object is attached through Manager (which must be
+    // assigned first) to the modem on PortNumber.
+    void SetGPRSConnection(int portNumber, const std::string& phone, const std::string& ident);
     // The DDE poll period: at least one second; the timer runs only for Seconds >= 1.
     void SetRequestInterval(int seconds);
     TTimer* DDETimer() const { return FDDETimer.get(); }
@@ -177,6 +181,10 @@ public:
     // The object's state line, and its SMS report.
     std::string StateText() const;
     std::string BuildSmsNotifyText();
+    // The SMS report through Modem, to Phone or, when Phone is empty, to every
+    // number of SMSPhones; only with SMSNotify on. Nothing without a modem.
+    void SendSmsNotify(TGPRSModem* modem, const std::string& phone);
+    void SendSMS(TGPRSModem* modem, const std::string& phone, const std::string& text);
 
     // The text of a link state; "Не определено" for 2, 3 and codes outside the table.
     static std::string StateCodeText(uint8_t code);

@@ -1,6 +1,7 @@
 // The boiler-room object's links: framing of received lines and sending text.
 
 #include "acquisition/uNuqClasses.h"
+#include "acquisition/uNuqClasses_Manager.h"
 
 #include "foundation/uNuqUtils.h"
 #include "foundation/uTrace.h"
@@ -54,7 +55,12 @@ void TBoilerRoom::SendText(const std::string& text, bool framed) {
     Trace(TrafficTrace(">>>", line));
     bool sent = true;
     try {
-        SendOnLink(Utf8ToCp1251(line) + "\r\n");
+        // The modem engine converts on its own way to the port.
+        if (LinkKind == lkGPRS) {
+            if (Manager) Manager->SendText(*this, line + "\r\n");
+        } else {
+            SendOnLink(Utf8ToCp1251(line) + "\r\n");
+        }
     } catch (const std::exception&) {
         sent = false;
     }
@@ -89,7 +95,10 @@ void TBoilerRoom::StartLink() {
         LinkMessage("OPC/DDE клиент для ", " запущен", smInfo);
         SetRequestInterval(DDEPeriod);
         break;
-    default: break;  // the modem manager starts objects on modem links
+    case lkGPRS:
+        if (Manager) Manager->StartBoilerRoom(*this);
+        break;
+    default: break;
     }
 }
 
@@ -117,6 +126,9 @@ void TBoilerRoom::StopLink() {
         OPCServer.reset();
         SetState(bsNotConnected);
         LinkMessage("OPC/DDE клиент для ", " отключен", smInfo);
+        break;
+    case lkGPRS:
+        if (Manager) Manager->StopBoilerRoom(*this);
         break;
     default: break;
     }
@@ -347,6 +359,14 @@ void TBoilerRoom::ReconnectTick() {
                     " (" + std::to_string(ConnectAttempt) + " из " + std::to_string(MaxConnectTry()) + ")...",
                     smInfo);
     TryConnect();
+}
+
+// GPRS link -------------------------------------------------------------------
+
+void TBoilerRoom::SetGPRSConnection(int portNumber, const std::string& phone, const std::string& ident) {
+    if (!Manager) throw Exception("Менеджер модемов не назначен");
+    LinkKind = lkGPRS;
+    Manager->AttachBoilerRoom(*this, portNumber, phone, ident);
 }
 
 // DDE link --------------------------------------------------------------------

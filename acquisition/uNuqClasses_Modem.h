@@ -123,6 +123,25 @@ private:
 // missing. The engine's receive path uses it; so does the fuzz target.
 bool CutSignal(tBuffer& rx, std::string_view start, std::string_view end, std::string& entry);
 
+// A socket's reassembly on its own: cuts the complete "<...>" packets out of
+// Buf in order and leaves in it only an unfinished packet.
+std::vector<std::string> CutPackets(std::string& buf);
+// The controller identifier of an identification packet: the text between
+// "ID:" and the next ",", trimmed; '' when the packet is none.
+std::string IdentOf(const std::string& packet);
+
+// SMS texts on their own. A part carries 66 UCS-2 characters.
+inline constexpr size_t SmsPieceDigits = 264;
+// The text in UCS-2 hex cut into the parts' pieces; one piece at least.
+std::vector<std::string> SmsPieces(const std::string& text);
+// What follows the "at+cmgs" prompt: the concatenation header and the piece.
+std::string SmsPartText(int reference, int count, int part, const std::string& piece);
+// The configuration text a controller is sent: "N:" + the whole length in
+// three digits at least + " " + the address part and/or the access part.
+std::string ConfigText(const std::string& ident, const std::string& ip, int port,
+                       const std::string& apn, const std::string& login,
+                       const std::string& password, bool withAddress, bool withAccess);
+
 class TGPRSModem {
 public:
     explicit TGPRSModem(const TModemData& modemData);
@@ -226,6 +245,8 @@ public:
     void SendTaskText(TAttachedBoilerRoom& a, const std::string& text);
     void ReconnectSocket(int socket);
     void CloseSocket(int socket);
+    // The text of a socket not yet cut into packets.
+    std::string SocketBuffer(int socket) const;
 
     // ---- SMS, balance and calls (uNuqClasses_ModemCalls.cpp)
 
@@ -284,7 +305,11 @@ private:
     void CSDTick(TAttachedBoilerRoom& a);
     void ReCallTick(TAttachedBoilerRoom& a);
     void AnswerWaitTick(TAttachedBoilerRoom& a);
-    void NotBuilt(const char* routine) const;
+    bool SendSMSPart(const std::string& phone, int reference, int part, int count,
+                     const std::string& piece, const std::string& id);
+    void NewProcessTimer(TAttachedBoilerRoom& a, int seconds, bool answerWait);
+    void Identify(int socket, const std::string& id);
+    void SetSocketBuffer(int socket, const std::string& text);
 
     std::recursive_mutex TaskLock, SignalLock;
     std::unique_ptr<TTimer> FTaskTimer, FSignalTimer, FReadTimer, FWhoIsTimer;

@@ -241,7 +241,9 @@ void TGPRSModem::HandleReadAnswer(const std::string& s, const std::string& id) {
         Trace("ProcessIncomingData " + id + " ^SISR: malformed answer. Skip.");
         return;
     }
-    if (len < 3) {
+    // Only an answer without data is the modem's own: a short read is the
+    // tail of a packet split across reads, and dropping it would corrupt it.
+    if (len < 1) {
         Trace("ProcessIncomingData " + id + " ^SISR: system packet detected. Skip.");
         return;
     }

@@ -32,7 +32,9 @@ void TGPRSModem::AddTask(uint8_t kind, const std::string& param) {
     Trace("TGPRSModem.AddTask (" + ReplaceStr(entry, "\r\n", " <CR><LF> ") + ")");
     {
         std::lock_guard lock(TaskLock);
-        if (!ContainsText(Tasks, entry)) Tasks.push_back(entry);
+        // Texts for a controller are each sent: the same command given twice
+        // before the queue runs is two commands, not one.
+        if (kind == ttSendText || !ContainsText(Tasks, entry)) Tasks.push_back(entry);
     }
     FTaskTimer->SetEnabled(true);
 }

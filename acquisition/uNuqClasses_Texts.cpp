@@ -1,6 +1,7 @@
 // The boiler-room object's state line and its SMS report.
 
 #include "acquisition/uNuqClasses.h"
+#include "acquisition/uNuqClasses_Manager.h"
 
 #include "foundation/fhStrUtils.h"
 #include "foundation/uUtils.h"
@@ -47,6 +48,9 @@ std::string TBoilerRoom::StateCodeText(uint8_t code) {
 }
 
 std::string TBoilerRoom::StateText() const {
+    // A modem link shows where its call cycle stands until it is connected.
+    if (LinkKind == lkGPRS && State != bsConnected)
+        return Manager ? Manager->StateText(*this) : StateCodeText(bsUndefined);
     std::string text = StateCodeText(State);
     if (State == bsConnected && LastDataTime > 10.0) {
         text = GetModeText();
@@ -130,6 +134,24 @@ std::string TBoilerRoom::BuildSmsNotifyText() {
         }
     }
     return ReplaceStr(ReplaceStr(text, "#", "\r\n"), "_", " ");
+}
+
+} // namespace nuq
+
+namespace nuq {
+
+void TBoilerRoom::SendSmsNotify(TGPRSModem* modem, const std::string& phone) {
+    if (!modem || !SMSNotify) return;
+    const std::string text = BuildSmsNotifyText();
+    if (!phone.empty()) {
+        modem->SendSMS(phone, text);
+        return;
+    }
+    for (const std::string& p : SMSPhones) modem->SendSMS(p, text);
+}
+
+void TBoilerRoom::SendSMS(TGPRSModem* modem, const std::string& phone, const std::string& text) {
+    if (modem) modem->SendSMS(phone, text);
 }
 
 } // namespace nuq

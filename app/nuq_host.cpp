@@ -1,11 +1,13 @@
 #include "app/nuq_host.h"
 
 #include "app/nuq_commands.h"
+#include "foundation/uNuqSettings.h"
 #include "foundation/uNuqUtils.h"
 #include "platform/EventLoop.h"
 #include "platform/Host.h"
 #include "platform/IniFiles.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace nuq::app {
@@ -38,6 +40,35 @@ std::string PathInHome(const std::string& name) {
 
 } // namespace
 
+THost::THost() {
+    FTerminal.Log = [this](const std::string& line) { Log(line); };
+    // After the running dialogue, as the operator's stop command would come.
+    FTerminal.StopScanning = [this] { PostCall([this] { StopScanning(); }); };
+    FTerminal.ObjectInfo = [this](const std::string& name) -> std::optional<std::string> {
+        for (auto& o : FObjects)
+            if (o.Room->Name == name) return o.Room->BuildSmsNotifyText();
+        return std::nullopt;
+    };
+    FTerminal.AssignTo(FManager);
+}
+
+THost::~THost() {
+    // The modems go without a word to their port.
+    FTerminal.Destroying = true;
+}
+
+void THost::MakeModems(const std::vector<int>& ports) {
+    const TNuqSettings settings = LoadSettings(SettingsFileName());
+    for (int i = 0; i < settings.ModemCount; ++i) {
+        const TModemData& d = settings.Modems[size_t(i)];
+        const bool used = std::find(ports.begin(), ports.end(), d.PortNumber) != ports.end();
+        if ((!used && !d.SMSReporting) || FManager.ModemList.FindByPort(d.PortNumber)) continue;
+        FManager.ModemList.AddModem(d);
+        Log("Модем на COM" + std::to_string(d.PortNumber) + ", слушает порт " + std::to_string(d.TCPPort));
+    }
+    FTerminal.AssignTo(FManager);
+}
+
 void THost::Log(const std::string& text) {
     std::printf("%s:  %s\n", DateTimeToStr(Now()).c_str(), text.c_str());
     std::fflush(stdout);
@@ -49,6 +80,11 @@ bool THost::LoadObjects(const std::string& fileName) {
         return false;
     }
     const TIniFile ini(fileName);
+    std::vector<int> modemPorts;
+    for (const std::string& section : ini.ReadSections())
+        if (LinkKindOf(ini.ReadString(section, "Link", "")) == lkGPRS)
+            modemPorts.push_back(ini.ReadInteger(section, "ModemPort", 0));
+    MakeModems(modemPorts);
     for (const std::string& section : ini.ReadSections()) {
         auto read = [&](const char* key, const std::string& def = "") { return ini.ReadString(section, key, def); };
         auto readInt = [&](const char* key, int def) { return ini.ReadInteger(section, key, def); };
@@ -75,6 +111,11 @@ bool THost::LoadObjects(const std::string& fileName) {
             room.SMSTemplates.LoadFromString(read("SMSTemplates"));
             room.OPCMap.LoadFromString(read("OPCMap"));
             room.SMSNotify = readInt("SMSNotify", 0) != 0;
+            std::string phones = read("SMSPhones") + ",";
+            for (size_t c; (c = phones.find(',')) != std::string::npos; phones.erase(0, c + 1)) {
+                const std::string p = Trim(phones.substr(0, c));
+                if (!p.empty()) room.SMSPhones.push_back(p);
+            }
             const int kind = LinkKindOf(read("Link"));
             switch (kind) {
             case lkComPort:
@@ -83,6 +124,18 @@ bool THost::LoadObjects(const std::string& fileName) {
                 break;
             case lkTCP: room.SetTCPConnection(read("Host", "127.0.0.1"), readInt("Port", 0)); break;
             case lkDDE: room.SetDDEConnection(read("DDEService")); break;
+            case lkGPRS: {
+                const int port = readInt("ModemPort", 0);
+                if (!FManager.ModemList.FindByPort(port))
+                    throw Exception("модем на COM" + std::to_string(port) + " не описан в setting.ini");
+                room.GPRSCallMode = uint8_t(readInt("CallMode", 0));
+                room.GPRSApn = read("APN");
+                room.GPRSLogin = read("APNLogin");
+                room.GPRSPassword = read("APNPassword");
+                room.Manager = &FManager;
+                room.SetGPRSConnection(port, read("Phone"), read("Ident"));
+                break;
+            }
             default: throw Exception("неизвестный вид связи \"" + read("Link") + "\"");
             }
         } catch (const std::exception& e) {
@@ -146,6 +199,14 @@ void THost::HandleData(THostObject& object, const std::string& line) {
 }
 
 void THost::StartScanning() {
+    FScanning = true;
+    FTerminal.Stopping = false;
+    FTerminal.NotRunning = false;
+    for (int i = 0; i < FManager.ModemList.Count(); ++i) {
+        TGPRSModem& m = FManager.ModemList.Items(i);
+        m.Connect();
+        m.GetBalance();
+    }
     for (auto& object : FObjects) {
         // Timers first, so a link that comes up inside Start asks at once.
         object.Room->EnableTimers(true);
@@ -154,7 +215,13 @@ void THost::StartScanning() {
 }
 
 void THost::StopScanning() {
+    if (!FScanning) return;
+    FScanning = false;
+    FTerminal.Stopping = true;
     for (auto& object : FObjects) object.Room->Stop();
+    for (int i = 0; i < FManager.ModemList.Count(); ++i) FManager.ModemList.Items(i).Disconnect();
+    FTerminal.NotRunning = true;
+    FTerminal.Stopping = false;
 }
 
 } // namespace nuq::app

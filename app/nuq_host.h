@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "acquisition/uNuqClasses.h"
+#include "acquisition/uNuqClasses_Manager.h"
+#include "app/nuq_terminal.h"
 
 namespace nuq::app {
 
@@ -22,23 +24,36 @@ struct THostObject {
 
 class THost {
 public:
+    THost();
+    ~THost();
+
     // Prints log lines to stdout: date and time, a colon, two blanks, the text.
     void Log(const std::string& text);
 
-    // Reads objects.ini of the home folder; every problem of an object is
-    // logged and the object left out, the others load. False when the file
-    // is missing or holds no object.
+    // Reads objects.ini of the home folder, making the modems of setting.ini
+    // its objects on modem links need (and those that report by SMS); every
+    // problem of an object is logged and the object left out, the others
+    // load. False when the file is missing or holds no object.
     bool LoadObjects(const std::string& fileName);
+    // Connects the modems (and asks each its balance), then starts every object.
     void StartScanning();
     void StopScanning();
 
     std::vector<THostObject>& Objects() { return FObjects; }
+    TGPRSManager& Manager() { return FManager; }
+    TTerminal& Terminal() { return FTerminal; }
 
 private:
     void AssignEvents(THostObject& object);
     void HandleData(THostObject& object, const std::string& line);
+    void MakeModems(const std::vector<int>& ports);
 
     std::vector<THostObject> FObjects;
+    // The terminal outlives the manager, whose modems ask it while they go;
+    // both go before the objects the modems serve.
+    TTerminal FTerminal;
+    TGPRSManager FManager;
+    bool FScanning = false;
 };
 
 } // namespace nuq::app

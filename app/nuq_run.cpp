@@ -23,10 +23,14 @@ const char* const RunHelp =
     "--trace writes the trace file into the settings' log folder.\n"
     "\n"
     "objects.ini holds one section per object: Name, Status (1 automatic,\n"
-    "2 manual polling), Link (COM, TCP, DDE) and its settings (Host, Port;\n"
-    "ComPort, BaudRate, DataBits, StopBits, Parity, FlowControl; DDEService),\n"
+    "2 manual polling), Link (COM, TCP, DDE, GPRS) and its settings (Host, Port;\n"
+    "ComPort, BaudRate, DataBits, StopBits, Parity, FlowControl; DDEService;\n"
+    "ModemPort, Phone, Ident, CallMode, APN, APNLogin, APNPassword),\n"
     "RequestPeriod, DDEPeriod, RequestText, Script (a packet script file), Key,\n"
-    "and the configuration texts InfoBytes, Commands, OPCMap, SMSTemplates.\n"
+    "SMSNotify, SMSPhones (comma-separated), and the configuration texts\n"
+    "InfoBytes, Commands, OPCMap, SMSTemplates. The modems of GPRS objects are\n"
+    "the [Modem_i] sections of setting.ini with that PortNumber; each is\n"
+    "connected before the objects start and asked its balance once.\n"
     "\n"
     "Exit status: 0 stopped cleanly, 2 bad arguments or no object to run.\n";
 

@@ -68,4 +68,20 @@ void TTerminal::AssignTo(TGPRSModem& modem) {
     };
 }
 
+void TTerminal::AssignTo(TGPRSManager& manager) {
+    manager.SetOnMessage([this](const std::string& t, bool v, bool d) { Message(t, v, d); });
+    manager.SetOnIsDestroying([this] { return IsDestroying(); });
+    manager.SetOnIsStopping([this] { return IsStopping(); });
+    manager.SetOnIsNotRunning([this] { return IsNotRunning(); });
+    manager.SetOnConnectFailed([this](int port, const std::string& msg) { ConnectFailed(port, msg); });
+    manager.SetOnBalance([this](int port, const std::string& reply) { Balance(port, reply); });
+    manager.SetOnNoObjectAnswers([this](TGPRSModem& m) { NoObjectAnswers(m); });
+    for (int i = 0; i < manager.ModemList.Count(); ++i) {
+        TGPRSModem* m = &manager.ModemList.Items(i);
+        m->OnSMSReceived = [this, m](const std::string& text, const std::string& phone) {
+            SMSReceived(*m, text, phone);
+        };
+    }
+}
+
 } // namespace nuq::app

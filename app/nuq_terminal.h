@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "acquisition/uNuqClasses_Modem.h"
+#include "acquisition/uNuqClasses_Manager.h"
 
 namespace nuq::app {
 
@@ -39,6 +39,9 @@ public:
     // Gives Modem this terminal's handlers (the manager's seven events and
     // the modem's own SMS event).
     void AssignTo(TGPRSModem& modem);
+    // Gives the manager this terminal's seven handlers, and each of its
+    // modems the SMS handler.
+    void AssignTo(TGPRSManager& manager);
 
 private:
     void Line(const std::string& text);

@@ -7,6 +7,11 @@
 // on a period and in answer to requests, logs every line it receives, and
 // misbehaves when told to on its control channel (standard input).
 //
+// In client mode (--connect) it is a controller on a GPRS modem link: it
+// connects out to the modem's listener, identifies itself with an "ID:"
+// packet, identifies again when asked "WHO IS?", and connects again after a
+// pause when the connection goes.
+//
 // Single-threaded: one poll loop over the signal pipe, standard input, the
 // listener, the connections and the terminal's master side.
 
@@ -54,8 +59,12 @@ const char* kUsage =
     "  --split N          write every line in pieces of N bytes\n"
     "  --split-pause MS   pause between pieces (default 20)\n"
     "  --stdin-control    read control commands from stdin; exit when it closes\n"
+    "  --connect HOST:PORT  connect out to a modem's listener (prints \"connected\")\n"
+    "  --ident ID         identifier sent as \"<ID:\" ID \",...>\" on connecting and on \"WHO "
+    "IS?\"\n"
+    "  --reconnect MS     pause before connecting again after the link went (default 1000)\n"
     "control commands: send [HEX] | unframed TEXT | garbage N | split N [MS] | stall MS |\n"
-    "                  drop | quit\n";
+    "                  drop | ident | quit\n";
 
 struct Options {
     int TcpPort = -1;
@@ -68,6 +77,10 @@ struct Options {
     int Split = 0;
     int SplitPauseMs = 20;
     bool StdinControl = false;
+    std::string ConnectHost;
+    int ConnectPort = 0;
+    std::string Ident;
+    int ReconnectMs = 1000;
 };
 
 // Hex digits, blanks allowed between bytes; an odd count or another character
@@ -145,6 +158,8 @@ private:
     void Broadcast(const std::string& bytes);
     bool NextPacket(std::string& line);
     bool Stalled() const { return Clock::now() < StallUntil; }
+    void ConnectOut();
+    void Identify(Link& l);
 
     void ReadControl();
     void Control(const std::string& line);
@@ -163,6 +178,8 @@ private:
     bool Quit = false;
     std::ofstream Log;
     uint32_t GarbageSeed = 0x2545F491;
+    Clock::time_point ConnectAt{};
+    Link* Out = nullptr; // the connection made in client mode
 };
 
 Simulator::~Simulator() {
@@ -250,7 +267,36 @@ bool Simulator::Start() {
     if (Opt.TcpPort >= 0 && !StartTcp()) return false;
     if (!Opt.SerialPath.empty() && !StartSerial()) return false;
     NextPeriod = Clock::now() + Ms(Opt.PeriodMs);
+    ConnectAt = Clock::now();
     return true;
+}
+
+// Client mode: a blocking connect on loopback is immediate (or refused).
+void Simulator::ConnectOut() {
+    ConnectAt = Clock::now() + Ms(Opt.ReconnectMs);
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(Opt.ConnectPort));
+    if (inet_pton(AF_INET, Opt.ConnectHost.c_str(), &a.sin_addr) != 1 ||
+        connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
+        close(fd);
+        return;
+    }
+    SetNonBlocking(fd);
+    int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    auto l = std::make_unique<Link>();
+    l->Fd = fd;
+    Out = l.get();
+    Links.push_back(std::move(l));
+    Status("connected");
+    Identify(*Out);
+}
+
+void Simulator::Identify(Link& l) {
+    if (!Opt.Ident.empty()) Queue(l, "<ID:" + Opt.Ident + ",nuq-sim-controller>\r\n");
 }
 
 void Simulator::Accept() {
@@ -272,6 +318,10 @@ void Simulator::CloseLink(size_t i) {
     } else {
         close(l.Fd);
         Status("disconnect");
+    }
+    if (&l == Out) {
+        Out = nullptr;
+        ConnectAt = Clock::now() + Ms(Opt.ReconnectMs);
     }
     Links.erase(Links.begin() + ptrdiff_t(i));
 }
@@ -318,6 +368,10 @@ bool Simulator::ReadLink(Link& l) {
 
 void Simulator::HandleLine(Link& l, std::string line) {
     LogReceived(line);
+    if (line == "WHO IS?") {
+        Identify(l);
+        return;
+    }
     const size_t b = line.find_first_not_of(" \t");
     const size_t e = line.find_last_not_of(" \t");
     if (b == std::string::npos || line[b] != '<' || line[e] != '>' || e == b) return;
@@ -430,6 +484,8 @@ void Simulator::Control(const std::string& line) {
     } else if (cmd == "drop") {
         for (size_t i = Links.size(); i-- > 0;)
             if (!Links[i]->Serial) CloseLink(i);
+    } else if (cmd == "ident") {
+        if (Out) Identify(*Out);
     } else if (cmd == "quit") {
         Quit = true;
     } else {
@@ -446,6 +502,7 @@ int Simulator::Run() {
     while (!Quit) {
         CheckSerial();
         auto now = Clock::now();
+        if (!Opt.ConnectHost.empty() && !Out && now >= ConnectAt) ConnectOut();
         if (!StallReported && now >= StallUntil) {
             StallReported = true;
             Status("stall end");
@@ -463,6 +520,7 @@ int Simulator::Run() {
         if (Opt.PeriodMs > 0) wake = std::min(wake, NextPeriod);
         if (!StallReported) wake = std::min(wake, StallUntil);
         if (Master >= 0 && !SerialOpen) wake = std::min(wake, now + Ms(50));
+        if (!Opt.ConnectHost.empty() && !Out) wake = std::min(wake, ConnectAt);
         for (auto& l : Links)
             if (!l->Out.empty()) wake = std::min(wake, l->ReadyAt);
 
@@ -531,6 +589,17 @@ int main(int argc, char** argv) {
             if (!ParseInt(v, 0, 65535, o.TcpPort)) return Usage("bad --tcp port");
         } else if (a == "--serial") {
             o.SerialPath = v;
+        } else if (a == "--connect") {
+            const std::string hp = v;
+            const size_t colon = hp.rfind(':');
+            if (colon == std::string::npos ||
+                !ParseInt(hp.c_str() + colon + 1, 1, 65535, o.ConnectPort))
+                return Usage("bad --connect: HOST:PORT expected");
+            o.ConnectHost = hp.substr(0, colon);
+        } else if (a == "--ident") {
+            o.Ident = v;
+        } else if (a == "--reconnect") {
+            if (!ParseInt(v, 0, 3600000, o.ReconnectMs)) return Usage("bad --reconnect");
         } else if (a == "--packet") {
             std::string text;
             if (!ParseHex(v, text)) return Usage("bad --packet: hexadecimal bytes expected");
@@ -560,7 +629,8 @@ int main(int argc, char** argv) {
             return Usage(("unknown option: " + a).c_str());
         }
     }
-    if (o.TcpPort < 0 && o.SerialPath.empty()) return Usage("give --tcp or --serial");
+    if (o.TcpPort < 0 && o.SerialPath.empty() && o.ConnectHost.empty())
+        return Usage("give --tcp, --serial or --connect");
 
     if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) < 0) return 1;
     struct sigaction sa {};

@@ -8,6 +8,15 @@
 // ERROR, late, or not at all. Every byte it receives is appended to a log
 // file, so a test can compare the exact dialogue.
 //
+// Its internet service is real: with --listen it serves a TCP port on
+// 127.0.0.1 standing for the modem's listener. A connection is announced with
+// ^SIS, accepted by AT^SISO, its bytes are announced with ^SISR and read by
+// AT^SISR; AT^SISW writes to it and AT^SISC closes it; a peer that goes is
+// announced with ^SIS. SMS sent with AT+CMGS (prompt, text, Ctrl-Z) are
+// printed as status lines, whole messages once every part has come; a USSD
+// request is answered with the balance text in UCS-2; a data call (dial
+// result CONNECT) takes one line, prints it and is hung up by the far side.
+//
 // Driven by control lines from standard input (--stdin-control) or from a
 // script file run at start (--script). Single-threaded: one poll loop over
 // the signal pipe, standard input and the terminal's master side.
@@ -29,9 +38,13 @@
 #include <string>
 #include <vector>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -53,6 +66,11 @@ const char* kUsage =
     "  --script FILE      control commands run at start, one per line (# comments)\n"
     "  --stdin-control    read control commands from stdin; exit when it closes\n"
     "  --verbose          print \"cmd LINE\" for every command received\n"
+    "  --listen PORT      serve the listener on 127.0.0.1:PORT (0: any free port;\n"
+    "                     prints \"listening PORT\")\n"
+    "  --balance TEXT     the USSD balance reply (default \"Баланс 100,00 р.\")\n"
+    "status lines: \"tcp connect N\", \"tcp close N\", \"dial NUMBER\", \"csd TEXT\",\n"
+    "  \"smsout PHONE PDU\" per part, \"smstext PHONE TEXT\" per whole message\n"
     "control commands (answered \"ok NAME\"):\n"
     "  error PATTERN [N]      answer ERROR to commands starting with PATTERN (N times; 0 always)\n"
     "  silent PATTERN [N]     do not answer them\n"
@@ -66,6 +84,8 @@ const char* kUsage =
     "  cusd TEXT              a USSD reply carrying TEXT in UCS-2\n"
     "  data N TEXT            data for socket N to read, announced with ^SISR: N, 1\n"
     "  dial RESULT            what dialling answers from now on (default NO CARRIER)\n"
+    "  csd-hangup yes|no      whether the far side of a data call hangs up after its line\n"
+    "  close N                the peer of socket N goes away\n"
     "  hangup                 the line fails: a new pseudo-terminal takes the name\n"
     "  reset-log              empty the log file\n"
     "  quit\n"
@@ -144,13 +164,32 @@ struct Sms {
     std::string Text; // UTF-8
 };
 
+// A controller's connection to the listener: a socket service of the modem.
+struct Connection {
+    int Fd = -1;
+    bool Accepted = false; // by AT^SISO=n
+    std::string Out;       // written by AT^SISW, not yet on the wire
+};
+
+// Parts of a concatenated SMS being sent, by reference.
+struct OutgoingSms {
+    std::string Phone;
+    int Count = 0;
+    std::map<int, std::string> Parts; // number -> UCS-2 hex
+};
+
 // The modem's internet services and stored messages.
 struct Services {
     int ListenerPort = 2222;
     bool ListenerOpen = false;
+    int ListenFd = -1;                     // the real listener standing for the modem's
+    std::map<int, Connection> Sockets;     // 1..9
     std::map<int, std::string> SocketData; // waiting to be read
     std::vector<Sms> Messages;
     int NextSmsIndex = 1;
+    std::map<int, OutgoingSms> Outgoing;
+    int NextReference = 1;
+    std::string Balance = "Баланс 100,00 р.";
 };
 
 class Simulator {
@@ -159,7 +198,8 @@ public:
         : Path(std::move(path)), LogFile(std::move(log)), Ip(std::move(ip)), Echo(echo),
           Verbose(verbose) {}
     ~Simulator();
-    bool Start();
+    bool Start(int listenPort);
+    void SetBalance(const std::string& text) { Srv.Balance = text; }
     int Run(bool stdinControl);
     bool Control(const std::string& line);
 
@@ -181,6 +221,14 @@ private:
     std::string ListMessages();
     std::string ReadMessage(int index);
     void ReadControl();
+    bool StartListener(int port);
+    void Accept();
+    void ReadConnection(int n);
+    void WriteConnection(int n);
+    void CloseConnection(int n, bool announce);
+    void Announce(int n);
+    void SmsSubmitted(const std::string& pdu);
+    void DataCallLine(const std::string& line);
 
     std::string Path, LogFile, Ip;
     bool Echo, Verbose;
@@ -189,6 +237,13 @@ private:
     bool Open = false;
     std::string In;
     int DataPending = 0; // bytes of a socket write still to come
+    int DataSocket = -1; // where they go
+    std::string DataBytes;
+    bool SkipLf = false;
+    bool SmsPending = false; // AT+CMGS prompted: text up to Ctrl-Z follows
+    std::string SmsPhone;
+    bool DataCall = false; // a CSD call is up: lines are data
+    bool CsdHangup = true;
     std::deque<Piece> Out;
     size_t OutPos = 0;
     std::vector<Rule> Rules;
@@ -200,6 +255,8 @@ private:
 };
 
 Simulator::~Simulator() {
+    for (auto& [n, c] : Srv.Sockets) close(c.Fd);
+    if (Srv.ListenFd >= 0) close(Srv.ListenFd);
     if (Master >= 0) close(Master);
     if (Linked) unlink(Path.c_str());
 }
@@ -240,7 +297,128 @@ bool Simulator::MakeTerminal() {
     return true;
 }
 
-bool Simulator::Start() {
+bool Simulator::StartListener(int port) {
+    Srv.ListenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (Srv.ListenFd < 0) return false;
+    int on = 1;
+    setsockopt(Srv.ListenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(uint16_t(port));
+    socklen_t len = sizeof a;
+    if (bind(Srv.ListenFd, reinterpret_cast<sockaddr*>(&a), len) < 0 ||
+        listen(Srv.ListenFd, 8) < 0 ||
+        getsockname(Srv.ListenFd, reinterpret_cast<sockaddr*>(&a), &len) < 0) {
+        std::fprintf(stderr, "cannot listen on port %d: %s\n", port, strerror(errno));
+        return false;
+    }
+    Status("listening " + std::to_string(ntohs(a.sin_port)));
+    return true;
+}
+
+// A controller connects: it becomes the lowest free socket service, announced
+// to the terminal. While the listener service is closed nobody is let in.
+void Simulator::Accept() {
+    const int fd = accept4(Srv.ListenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) return;
+    int n = 1;
+    while (n <= 9 && Srv.Sockets.count(n)) ++n;
+    if (!Srv.ListenerOpen || n > 9 || !Open) {
+        close(fd);
+        return;
+    }
+    int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    Srv.Sockets[n] = Connection{fd, false, ""};
+    Srv.SocketData[n].clear();
+    Status("tcp connect " + std::to_string(n));
+    Send("\r\n^SIS: 0,1," + std::to_string(n) + "\r\n");
+}
+
+void Simulator::Announce(int n) {
+    Send("\r\n^SISR: " + std::to_string(n) + ", 1\r\n");
+}
+
+void Simulator::ReadConnection(int n) {
+    Connection& c = Srv.Sockets[n];
+    std::string& data = Srv.SocketData[n];
+    const bool wasEmpty = data.empty();
+    char buf[4096];
+    for (;;) {
+        const ssize_t r = read(c.Fd, buf, sizeof buf);
+        if (r > 0) {
+            data.append(buf, size_t(r));
+            continue;
+        }
+        if (r < 0 && errno == EINTR) continue;
+        if (r == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+            CloseConnection(n, true);
+            return;
+        }
+        break;
+    }
+    if (wasEmpty && !data.empty() && c.Accepted) Announce(n);
+}
+
+void Simulator::WriteConnection(int n) {
+    Connection& c = Srv.Sockets[n];
+    while (!c.Out.empty()) {
+        const ssize_t r = send(c.Fd, c.Out.data(), c.Out.size(), MSG_NOSIGNAL);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK) CloseConnection(n, true);
+            return;
+        }
+        c.Out.erase(0, size_t(r));
+    }
+}
+
+// The peer went (Announce) or the terminal closed the service.
+void Simulator::CloseConnection(int n, bool announce) {
+    auto it = Srv.Sockets.find(n);
+    if (it == Srv.Sockets.end()) return;
+    close(it->second.Fd);
+    Srv.Sockets.erase(it);
+    Status("tcp close " + std::to_string(n));
+    if (announce)
+        Send("\r\n^SIS: " + std::to_string(n) +
+             ",0,48,\"Remote peer has closed the connection\"\r\n");
+}
+
+// One part of an SMS as AT+CMGS took it: the concatenation header, then the
+// text in UCS-2. A message is printed whole once all its parts are in.
+void Simulator::SmsSubmitted(const std::string& pdu) {
+    Status("smsout " + SmsPhone + " " + pdu);
+    int ref = 0, count = 0, part = 0;
+    if (pdu.size() < 12 || pdu.compare(0, 6, "050003") != 0) return;
+    try {
+        ref = std::stoi(pdu.substr(6, 2), nullptr, 16);
+        count = std::stoi(pdu.substr(8, 2), nullptr, 16);
+        part = std::stoi(pdu.substr(10, 2), nullptr, 16);
+    } catch (const std::exception&) {
+        return;
+    }
+    OutgoingSms& m = Srv.Outgoing[ref];
+    m.Phone = SmsPhone;
+    m.Count = count;
+    m.Parts[part] = pdu.substr(12);
+    if (int(m.Parts.size()) < count) return;
+    std::string hex;
+    for (auto& [k, v] : m.Parts) hex += v;
+    Status("smstext " + m.Phone + " " + UCS2HexToText(hex));
+    Srv.Outgoing.erase(ref);
+}
+
+void Simulator::DataCallLine(const std::string& line) {
+    Status("csd " + line);
+    if (!CsdHangup) return;
+    DataCall = false;
+    Send("\r\nNO CARRIER\r\n", 200);
+}
+
+bool Simulator::Start(int listenPort) {
+    if (listenPort >= 0 && !StartListener(listenPort)) return false;
     if (!LogFile.empty()) {
         Log.open(LogFile, std::ios::app | std::ios::binary);
         if (!Log) {
@@ -314,11 +492,55 @@ void Simulator::WriteTerminal() {
 void Simulator::Parse() {
     for (;;) {
         if (DataPending > 0) {
+            // The LF ending the AT^SISW line is not data.
+            if (SkipLf) {
+                if (In.empty()) return;
+                if (In[0] == '\n') In.erase(0, 1);
+                SkipLf = false;
+            }
             const size_t take = std::min(In.size(), size_t(DataPending));
+            DataBytes += In.substr(0, take);
             In.erase(0, take);
             DataPending -= int(take);
             if (DataPending > 0) return;
+            auto c = Srv.Sockets.find(DataSocket);
+            if (c != Srv.Sockets.end()) {
+                c->second.Out += DataBytes;
+                WriteConnection(DataSocket);
+            }
+            DataBytes.clear();
             Answer("", "\r\nOK\r\n");
+            continue;
+        }
+        if (SmsPending) {
+            const size_t z = In.find_first_of("\x1A\x1B");
+            if (z == std::string::npos) return;
+            const bool sent = In[z] == '\x1A';
+            std::string text = In.substr(0, z);
+            // The line end of the AT+CMGS command is not message text.
+            while (!text.empty() && (text[0] == '\n' || text[0] == '\r')) text.erase(0, 1);
+            In.erase(0, z + 1);
+            SmsPending = false;
+            if (sent) {
+                SmsSubmitted(text);
+                Answer("AT+CMGS", "\r\n+CMGS: " + std::to_string(Srv.NextReference++ % 256) +
+                                      "\r\n\r\nOK\r\n");
+            }
+            continue;
+        }
+        if (DataCall) {
+            if (StartsWith(In, "+++")) {
+                In.erase(0, 3);
+                DataCall = false;
+                Answer("+++", "\r\nOK\r\n");
+                continue;
+            }
+            const size_t lf = In.find('\n');
+            if (lf == std::string::npos) return;
+            std::string line = In.substr(0, lf);
+            In.erase(0, lf + 1);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (!line.empty()) DataCallLine(line);
             continue;
         }
         // Line ends left over from the previous command, and the escape
@@ -375,6 +597,8 @@ void Simulator::Answer(const std::string& command, const std::string& answer) {
             ++i;
         if (kind != Rule::Inject) break; // the first answering rule decides
     }
+    // A refused submit takes no text: what follows is commands again.
+    if (text != answer && StartsWith(upper, "AT+CMGS=")) SmsPending = false;
     Send(text, delay);
 }
 
@@ -433,11 +657,26 @@ std::string Simulator::Command(const std::string& line) {
         return r + "\r\n\r\nOK\r\n";
     }
     if (StartsWith(c, "AT^SISO=")) {
-        if (number("AT^SISO=") == 0) Srv.ListenerOpen = true;
+        const int n = number("AT^SISO=");
+        if (n == 0) {
+            Srv.ListenerOpen = true;
+            return ok;
+        }
+        auto s = Srv.Sockets.find(n);
+        if (s == Srv.Sockets.end()) return "\r\nERROR\r\n";
+        s->second.Accepted = true;
+        if (!Srv.SocketData[n].empty()) return ok + "\r\n^SISR: " + std::to_string(n) + ", 1\r\n";
         return ok;
     }
     if (StartsWith(c, "AT^SISC=")) {
-        if (number("AT^SISC=") == 0) Srv.ListenerOpen = false;
+        const int n = number("AT^SISC=");
+        if (n == 0) {
+            Srv.ListenerOpen = false;
+            for (int k = 1; k <= 9; ++k) CloseConnection(k, false);
+        } else {
+            CloseConnection(n, false);
+            Srv.SocketData.erase(n);
+        }
         return ok;
     }
     if (StartsWith(c, "AT^SISS=0,ADDRESS,")) {
@@ -456,8 +695,11 @@ std::string Simulator::Command(const std::string& line) {
         std::string& data = Srv.SocketData[n];
         const std::string part = data.substr(0, size_t(len));
         data.erase(0, part.size());
-        return "\r\n^SISR: " + std::to_string(n) + "," + std::to_string(part.size()) + "\r\n" +
-               part + ok;
+        std::string r = "\r\n^SISR: " + std::to_string(n) + "," + std::to_string(part.size()) +
+                        "\r\n" + part + ok;
+        // What did not fit is announced again, as a modem does.
+        if (!data.empty()) r += "\r\n^SISR: " + std::to_string(n) + ", 1\r\n";
+        return r;
     }
     if (StartsWith(c, "AT^SISW=")) {
         const int n = number("AT^SISW=");
@@ -465,13 +707,44 @@ std::string Simulator::Command(const std::string& line) {
         int len = 0;
         if (comma == std::string::npos || !ParseInt(c.substr(comma + 1), 0, 1500, len))
             return "\r\nERROR\r\n";
+        // Data for a socket with no peer is taken and dropped.
         DataPending = len;
+        SkipLf = true;
+        DataSocket = n;
+        DataBytes.clear();
         const std::string prompt =
             "\r\n^SISW: " + std::to_string(n) + "," + std::to_string(len) + ",0\r\n";
         if (len == 0) return prompt + ok;
         return prompt;
     }
-    if (StartsWith(c, "ATD")) return "\r\n" + DialResult + "\r\n";
+    if (StartsWith(c, "ATD")) {
+        Status("dial " + line.substr(3));
+        // A data call carries lines until the far side hangs up.
+        if (StartsWith(DialResult, "CONNECT")) DataCall = true;
+        return "\r\n" + DialResult + "\r\n";
+    }
+    if (StartsWith(c, "ATA") && StartsWith(DialResult, "CONNECT")) {
+        // An incoming data call taken: it carries lines as a dialled one does.
+        DataCall = true;
+        return "\r\n" + DialResult + "\r\n";
+    }
+    if (StartsWith(c, "ATH")) {
+        DataCall = false;
+        return ok;
+    }
+    if (StartsWith(c, "AT+CMGS=")) {
+        const size_t q1 = line.find('"');
+        const size_t q2 = q1 == std::string::npos ? q1 : line.find('"', q1 + 1);
+        if (q2 == std::string::npos) return "\r\nERROR\r\n";
+        SmsPhone = line.substr(q1 + 1, q2 - q1 - 1);
+        SmsPending = true;
+        return "\r\n> ";
+    }
+    if (StartsWith(c, "AT+CUSD=1,")) {
+        Send(ok);
+        Send("\r\n+CUSD: 0,\"" + TextToUCS2Hex(Srv.Balance) + "\",72\r\n", 300);
+        return "";
+    }
     return ok; // ATH, ATA, AT, every initialisation step, ^SICS, ^SISS, ^SICC ...
 }
 
@@ -516,6 +789,12 @@ bool Simulator::Control(const std::string& line) {
     } else if (cmd == "dial") {
         if (arg.empty()) return false;
         DialResult = arg;
+    } else if (cmd == "csd-hangup") {
+        if (arg != "yes" && arg != "no") return false;
+        CsdHangup = arg == "yes";
+    } else if (cmd == "close") {
+        if (!ParseInt(a1, 1, 9, n)) return false;
+        CloseConnection(n, true);
     } else if (cmd == "hangup") {
         close(Master);
         Master = -1;
@@ -569,17 +848,33 @@ int Simulator::Run(bool stdinControl) {
             timeout = std::min<int>(
                 timeout, int(std::max<int64_t>(
                              0, std::chrono::duration_cast<Ms>(Out.front().At - now).count() + 1)));
-        pollfd fds[3] = {{signalPipe[0], POLLIN, 0},
-                         {stdinControl ? STDIN_FILENO : -1, POLLIN, 0},
-                         {Open ? Master : -1,
-                          short(POLLIN | (!Out.empty() && Out.front().At <= now ? POLLOUT : 0)),
-                          0}};
-        if (poll(fds, 3, timeout) < 0 && errno != EINTR) {
+        std::vector<pollfd> fds = {
+            {signalPipe[0], POLLIN, 0},
+            {stdinControl ? STDIN_FILENO : -1, POLLIN, 0},
+            {Open ? Master : -1,
+             short(POLLIN | (!Out.empty() && Out.front().At <= now ? POLLOUT : 0)), 0},
+            {Srv.ListenFd, POLLIN, 0}};
+        std::vector<int> polled;
+        for (auto& [n, c] : Srv.Sockets) {
+            // Unread data waits in the modem: the peer is not read past it.
+            const bool read = Srv.SocketData[n].size() < 65536;
+            fds.push_back({c.Fd, short((read ? POLLIN : 0) | (c.Out.empty() ? 0 : POLLOUT)), 0});
+            polled.push_back(n);
+        }
+        if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) {
             std::perror("poll");
             return 1;
         }
         if (fds[0].revents) break;
         if (fds[2].revents & POLLIN) ReadTerminal();
+        for (size_t i = 0; i < polled.size(); ++i) {
+            const short r = fds[4 + i].revents;
+            if (!r || !Srv.Sockets.count(polled[i])) continue;
+            if (r & POLLOUT) WriteConnection(polled[i]);
+            if (r & (POLLIN | POLLHUP | POLLERR) && Srv.Sockets.count(polled[i]))
+                ReadConnection(polled[i]);
+        }
+        if (fds[3].revents) Accept();
         if (fds[1].revents) ReadControl();
     }
     return 0;
@@ -596,7 +891,8 @@ int Usage(const char* problem) {
 
 int main(int argc, char** argv) {
     using namespace nuq;
-    std::string serial, log, ip = "10.0.0.5", script;
+    std::string serial, log, ip = "10.0.0.5", script, balance;
+    int listen = -1;
     bool echo = true, stdinControl = false, verbose = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -621,7 +917,11 @@ int main(int argc, char** argv) {
             ip = v;
         else if (a == "--script")
             script = v;
-        else
+        else if (a == "--balance")
+            balance = v;
+        else if (a == "--listen") {
+            if (!ParseInt(v, 0, 65535, listen)) return Usage("bad --listen port");
+        } else
             return Usage(("unknown option: " + a).c_str());
     }
     if (serial.empty()) return Usage("give --serial");
@@ -634,6 +934,7 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
 
     Simulator sim(serial, log, ip, echo, verbose);
+    if (!balance.empty()) sim.SetBalance(balance);
     if (!script.empty()) {
         std::ifstream in(script);
         if (!in) return Usage("cannot read --script file");
@@ -643,6 +944,6 @@ int main(int argc, char** argv) {
             if (!sim.Control(line)) return Usage(("bad script line: " + line).c_str());
         }
     }
-    if (!sim.Start()) return 1;
+    if (!sim.Start(listen)) return 1;
     return sim.Run(stdinControl);
 }

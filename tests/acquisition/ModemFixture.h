@@ -22,6 +22,8 @@ namespace fs = std::filesystem;
 using namespace nuq;
 
 inline const std::string kSimModem = std::string(NUQ_BINARY_DIR) + "/sim/modem/nuq-sim-modem";
+inline const std::string kSimController =
+    std::string(NUQ_BINARY_DIR) + "/sim/controller/nuq-sim-controller";
 
 inline std::string Cmd(const std::string& s) {
     return s + "\r\n";
@@ -33,6 +35,8 @@ protected:
                     ("nuq-modem-" + std::to_string(getpid()) + "-" +
                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::unique_ptr<simtest::SimProcess> sim;
+    std::vector<std::unique_ptr<simtest::SimProcess>> controllers;
+    int listenPort = 0; // of the simulator's listener, with --listen
     std::unique_ptr<TGPRSModem> modem;
     std::vector<std::unique_ptr<TBoilerRoom>> rooms;
     std::vector<std::string> messages;
@@ -50,6 +54,7 @@ protected:
     void TearDown() override {
         modem.reset();
         rooms.clear();
+        controllers.clear();
         sim.reset();
         ProcessMessages();
         SetIdleGrace(-1);
@@ -72,6 +77,40 @@ protected:
         args.insert(args.end(), extra.begin(), extra.end());
         sim = std::make_unique<simtest::SimProcess>(kSimModem, args);
         ASSERT_EQ(sim->WaitFor("serial "), "serial " + (home / "COM7").string());
+    }
+
+    // The simulator with its listener on a free loopback port.
+    void StartSimListening(const std::vector<std::string>& extra = {}) {
+        std::vector<std::string> args{"--listen", "0"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        std::vector<std::string> all{"--serial", (home / "COM7").string(), "--log",
+                                     (home / "rx.log").string(), "--stdin-control"};
+        all.insert(all.end(), args.begin(), args.end());
+        sim = std::make_unique<simtest::SimProcess>(kSimModem, all);
+        listenPort = sim->Port();
+        ASSERT_GT(listenPort, 0);
+        ASSERT_EQ(sim->WaitFor("serial "), "serial " + (home / "COM7").string());
+    }
+
+    // A controller in client mode connecting to the simulator's listener; its
+    // received lines go to ctl<N>.log.
+    simtest::SimProcess& StartController(const std::string& ident,
+                                         const std::vector<std::string>& extra = {}) {
+        const std::string log =
+            (home / ("ctl" + std::to_string(controllers.size()) + ".log")).string();
+        std::vector<std::string> args{"--connect", "127.0.0.1:" + std::to_string(listenPort),
+                                      "--log", log, "--stdin-control"};
+        if (!ident.empty()) {
+            args.push_back("--ident");
+            args.push_back(ident);
+        }
+        args.insert(args.end(), extra.begin(), extra.end());
+        controllers.push_back(std::make_unique<simtest::SimProcess>(kSimController, args));
+        return *controllers.back();
+    }
+    std::string ControllerLog(size_t i) {
+        std::ifstream f(home / ("ctl" + std::to_string(i) + ".log"), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(f), {});
     }
 
     TModemData Data(int port = 7) {

@@ -80,8 +80,10 @@ TEST_F(ModemSignals, SignalsBecomeTasks) {
         {"\r\n^SISR: 2, 1\r\n", {Task(ttReadData, "")}},
         {"\r\n^SISR: 2,5\r\nab<c>\r\nOK\r\n",
          {Task(ttProcessIncomingPacket, "2\x02^SISR: 2,5\r\nab<c>\r\nOK\r\n")}},
-        // A read answer of fewer than three bytes is the modem's own.
+        // A read answer without data is the modem's own; a short one is data.
         {"\r\n^SISR: 2,0\r\n\r\nOK\r\n", {}},
+        {"\r\n^SISR: 2,2\r\n4>\r\nOK\r\n",
+         {Task(ttProcessIncomingPacket, "2\x02^SISR: 2,2\r\n4>\r\nOK\r\n")}},
         // Malformed numbers are skipped.
         {"\r\n^SIS: x,1,3\r\n", {}},
         {"\r\n^SIS: 0,1,\r\n", {}},

@@ -31,14 +31,14 @@ TEST_F(ModemTasks, SameTaskIsQueuedOnce) {
     modem->AddTask(ttReadData, "");
     modem->AddTask(ttReadData, "");
     modem->AddTask(ttProcessIncomingConnect, "3");
-    modem->AddTask(ttSendText, "1\x02"
-                               "abc");
-    modem->AddTask(ttSendText, "1\x02"
-                               "ABC"); // compared without regard to case
+    modem->AddTask(ttSendWhoIS, "1\x02"
+                                "who");
+    modem->AddTask(ttSendWhoIS, "1\x02"
+                                "WHO"); // compared without regard to case
     EXPECT_EQ(modem->Tasks,
               (std::vector<std::string>{Task(ttReadData, ""), Task(ttProcessIncomingConnect, "3"),
-                                        Task(ttSendText, "1\x02"
-                                                         "abc")}));
+                                        Task(ttSendWhoIS, "1\x02"
+                                                          "who")}));
     EXPECT_TRUE(modem->TaskTimer().Enabled());
 }
 

@@ -94,3 +94,22 @@ TEST_F(Terminal, NoObjectAnswersReconnectsWithoutAnOperator) {
     EXPECT_NE(lines[0].find("Оператора нет: да, переподключаем."), std::string::npos);
     EXPECT_FALSE(modem.Port->IsOpen());
 }
+
+TEST_F(Terminal, ManagerEventsAndEachModemsSmsHandler) {
+    TGPRSManager manager;
+    manager.ModemList.AddModem(Port(3));
+    terminal.AssignTo(manager);
+    manager.ModemList.AddModem(Port(4)); // gets the manager's seven
+    terminal.NotRunning = false;
+    terminal.Stopping = true;
+    for (int i = 0; i < 2; ++i) {
+        TGPRSModem& m = manager.ModemList.Items(i);
+        ASSERT_TRUE(m.OnIsStopping);
+        EXPECT_TRUE(m.OnIsStopping());
+        ASSERT_TRUE(m.OnBalance);
+        m.OnBalance(m.PortNumber(), "0031");
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{"Баланс модема (COM3): 1", "Баланс модема (COM4): 1"}));
+    // The SMS handler is the modem's own, set when the terminal is assigned.
+    EXPECT_TRUE(manager.ModemList.Items(0).OnSMSReceived);
+}

@@ -244,3 +244,34 @@ TEST_F(SimController, BadCommandLinesAreRefused) {
         EXPECT_EQ(sim.Wait(), 2) << ::testing::PrintToString(args);
     }
 }
+
+// Client mode: the controller connects out, identifies, answers "WHO IS?",
+// and connects again after its link went.
+TEST(SimControllerClient, IdentifiesAndReconnects) {
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), len), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    SimProcess sim(kSim, {"--connect", "127.0.0.1:" + std::to_string(ntohs(a.sin_port)), "--ident",
+                          "5", "--reconnect", "100"});
+    EXPECT_EQ(sim.WaitFor("connected"), "connected");
+    int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    std::string buf;
+    EXPECT_EQ(ReadUntil(fd, buf, "\r\n"), "<ID:5,nuq-sim-controller>");
+    WriteAll(fd, "WHO IS?\r\n");
+    EXPECT_EQ(ReadUntil(fd, buf, "\r\n"), "<ID:5,nuq-sim-controller>");
+    close(fd);
+    EXPECT_EQ(sim.WaitFor("disconnect"), "disconnect");
+    EXPECT_EQ(sim.WaitFor("connected"), "connected");
+    fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    buf.clear();
+    EXPECT_EQ(ReadUntil(fd, buf, "\r\n"), "<ID:5,nuq-sim-controller>");
+    close(fd);
+    close(listener);
+}

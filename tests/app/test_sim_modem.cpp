@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -161,4 +164,93 @@ TEST_F(SimModem, HangupPutsANewLineUnderTheName) {
     OpenTerminal();
     Write("AT\r\n");
     EXPECT_EQ(Read("OK\r\n"), "\r\nOK\r\n");
+}
+
+namespace {
+
+// A controller's side of the simulator's listener.
+struct Peer {
+    int Fd = -1;
+    std::string Buf;
+    explicit Peer(int port) {
+        Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(uint16_t(port));
+        if (connect(Fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
+            close(Fd);
+            Fd = -1;
+        }
+    }
+    ~Peer() {
+        if (Fd >= 0) close(Fd);
+    }
+};
+
+} // namespace
+
+TEST_F(SimModem, ListenerCarriesAControllersBytesBothWays) {
+    sim = std::make_unique<simtest::SimProcess>(
+        kSimModem, std::vector<std::string>{"--serial", (dir / "COM3").string(), "--stdin-control",
+                                            "--no-echo", "--listen", "0"});
+    const int port = sim->Port(); // printed before the terminal's line
+    ASSERT_GT(port, 0);
+    ASSERT_EQ(sim->WaitFor("serial "), "serial " + (dir / "COM3").string());
+    OpenTerminal();
+    {
+        Peer early(port); // the listener service is not open yet: refused
+        char c;
+        EXPECT_EQ(read(early.Fd, &c, 1), 0);
+    }
+    Write("AT^SISO=0\r\n");
+    EXPECT_EQ(Read("OK\r\n"), "\r\nOK\r\n");
+    Peer peer(port);
+    ASSERT_GE(peer.Fd, 0);
+    EXPECT_EQ(Read("\r\n^SIS: 0,1,1\r\n"), "\r\n^SIS: 0,1,1\r\n");
+    simtest::WriteAll(peer.Fd, "<ID:5,x>\r\n");
+    Write("AT^SISO=1\r\n"); // accepted: the waiting data is announced
+    EXPECT_EQ(Read(", 1\r\n"), "\r\nOK\r\n\r\n^SISR: 1, 1\r\n");
+    Write("AT^SISR=1,4\r\n"); // a short read: the rest is announced again
+    EXPECT_EQ(Read(", 1\r\n"), "\r\n^SISR: 1,4\r\n<ID:\r\nOK\r\n\r\n^SISR: 1, 1\r\n");
+    Write("AT^SISR=1,1500\r\n");
+    EXPECT_EQ(Read("OK\r\n"), "\r\n^SISR: 1,6\r\n5,x>\r\n\r\nOK\r\n");
+    Write("AT^SISW=1,7\r\n");
+    EXPECT_EQ(Read(",0\r\n"), "\r\n^SISW: 1,7,0\r\n");
+    Write("<REQ>\r\n");
+    EXPECT_EQ(Read("OK\r\n"), "\r\nOK\r\n");
+    EXPECT_EQ(simtest::ReadUntil(peer.Fd, peer.Buf, "\r\n"), "<REQ>");
+    close(peer.Fd); // the peer goes: announced
+    peer.Fd = -1;
+    EXPECT_EQ(Read("connection\"\r\n"),
+              "\r\n^SIS: 1,0,48,\"Remote peer has closed the connection\"\r\n");
+}
+
+TEST_F(SimModem, SmsSubmitUssdAndDataCall) {
+    Start({"--no-echo", "--balance", "Баланс 1 р."});
+    Write("AT+CMGS=\"+7900\"\r\n");
+    EXPECT_EQ(Read("> "), "\r\n> ");
+    Write("050003070201" + std::string("0041") + "\x1A\r\n");
+    EXPECT_EQ(Read("OK\r\n"), "\r\n+CMGS: 1\r\n\r\nOK\r\n");
+    EXPECT_EQ(sim->WaitFor("smsout "), "smsout +7900 0500030702010041");
+    Write("AT+CMGS=\"+7900\"\r\n");
+    Read("> ");
+    Write("0500030702020042\x1A\r\n");
+    Read("OK\r\n");
+    EXPECT_EQ(sim->WaitFor("smstext "), "smstext +7900 AB");
+    // A refused submit takes no text.
+    sim->Control("error AT+CMGS 1");
+    Write("AT+CMGS=\"+7900\"\r\nAT\r\n");
+    EXPECT_EQ(Read("OK\r\n"), "\r\nERROR\r\n\r\nOK\r\n");
+
+    Write("AT+CUSD=1,*100#\r\n");
+    EXPECT_EQ(Read(",72\r\n"),
+              "\r\nOK\r\n\r\n+CUSD: 0,\"04110430043B0430043D04410020003100200440002E\",72\r\n");
+
+    sim->Control("dial CONNECT 9600");
+    Write("atd+7900\r\n");
+    EXPECT_EQ(Read("9600\r\n"), "\r\nCONNECT 9600\r\n");
+    Write("N:006 \r\n");
+    EXPECT_EQ(sim->WaitFor("csd "), "csd N:006 ");
+    EXPECT_EQ(Read("CARRIER\r\n"), "\r\nNO CARRIER\r\n");
 }

@@ -331,7 +331,9 @@ TEST_F(Settings, FileLivesInTheHostFolder) {
 
 TEST(SettingsExample, DemoFileReads) {
     TNuqSettings s = LoadSettings(std::string(NUQ_SOURCE_DIR) + "/examples/plant/setting.ini");
-    EXPECT_EQ(s.ModemCount, 0);
+    ASSERT_EQ(s.ModemCount, 1);
+    EXPECT_EQ(s.Modems[0].PortNumber, 3);
+    EXPECT_EQ(s.Modems[0].TCPPort, 47032);
     EXPECT_EQ(s.LogDirectory, "Logs");
     EXPECT_EQ(s.NotifyForDBSize, 1800000);
     EXPECT_EQ(s.BlockForDBSize, 2000000);
