@@ -429,7 +429,10 @@ int TSerCustomComm::Write(const char* bytes, int count) {
             done += int(n);
             if (done == count || n > 0) continue;
             if (TimedOut(timeout)) break;
-            uint32_t left = timeout.Duration - TimeoutElapsed(timeout, GetTickCount());
+            // Elapsed is read once: time passing after the check above must not
+            // turn what is left into a huge unsigned wait.
+            const uint32_t elapsed = TimeoutElapsed(timeout, GetTickCount());
+            const uint32_t left = elapsed >= timeout.Duration ? 0 : timeout.Duration - elapsed;
             if (FDevice.WaitWritable(-1, int(left > 0x7FFFFFFF ? 0x7FFFFFFF : left)) ==
                 TSerialDevice::TWaitResult::Failed)
                 RaiseLastError("Write error (%d), %s");
