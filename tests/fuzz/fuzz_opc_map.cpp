@@ -53,6 +53,9 @@ void Try(const std::string& text, const uint8_t* data, size_t size) {
         TByteList packet = m.BuildPacket();
         Check(packet.size() == bytes);
         Check((packet[0] & 0x0F) == 0);
+        // A packet that was built has its variables in position order.
+        for (int i = 0; i < m.Vars.Count() - 1; ++i)
+            Check(m.Vars.GetItem(i)->Position <= m.Vars.GetItem(i + 1)->Position);
     } catch (const EOPCMapError&) {
         // Only a map that cannot give a sound packet, or a value with no integer form.
         if (sound)
@@ -62,9 +65,6 @@ void Try(const std::string& text, const uint8_t* data, size_t size) {
             }
         Check(!sound);
     }
-    for (int i = 0; i < m.Vars.Count() - 1; ++i)
-        Check(m.Vars.GetItem(i)->Position <= m.Vars.GetItem(i + 1)->Position);
-
     m.SetSize(int(size % 300));
     for (int i = 0; i < m.Vars.Count(); ++i) Check(m.Vars.GetItem(i)->LastByte() <= m.Size);
 }
