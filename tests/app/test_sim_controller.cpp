@@ -29,27 +29,7 @@ namespace {
 
 const std::string kSim = std::string(NUQ_BINARY_DIR) + "/sim/controller/nuq-sim-controller";
 
-// A TCP client of the simulator, as the terminal's socket is.
-struct Client {
-    int Fd = -1;
-    std::string Buf;
-    explicit Client(int port) {
-        Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(uint16_t(port));
-        if (connect(Fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
-            close(Fd);
-            Fd = -1;
-        }
-    }
-    ~Client() {
-        if (Fd >= 0) close(Fd);
-    }
-    std::string Line(int* reads = nullptr) { return ReadUntil(Fd, Buf, "\r\n", reads); }
-    void Send(const std::string& line) { WriteAll(Fd, line + "\r\n"); }
-};
+using Client = TcpClient;
 
 class SimController : public ::testing::Test {
 protected:

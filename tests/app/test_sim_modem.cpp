@@ -169,24 +169,7 @@ TEST_F(SimModem, HangupPutsANewLineUnderTheName) {
 namespace {
 
 // A controller's side of the simulator's listener.
-struct Peer {
-    int Fd = -1;
-    std::string Buf;
-    explicit Peer(int port) {
-        Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(uint16_t(port));
-        if (connect(Fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
-            close(Fd);
-            Fd = -1;
-        }
-    }
-    ~Peer() {
-        if (Fd >= 0) close(Fd);
-    }
-};
+using Peer = simtest::TcpClient;
 
 } // namespace
 

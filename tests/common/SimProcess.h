@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -119,6 +122,30 @@ public:
     pid_t Pid = -1;
     int In = -1, Out = -1;
     std::string Buf;
+};
+
+// A TCP client on loopback, as a terminal's socket or a controller is.
+struct TcpClient {
+    int Fd = -1;
+    std::string Buf;
+    explicit TcpClient(int port) {
+        Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(uint16_t(port));
+        if (connect(Fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
+            close(Fd);
+            Fd = -1;
+        }
+    }
+    ~TcpClient() {
+        if (Fd >= 0) close(Fd);
+    }
+    TcpClient(const TcpClient&) = delete;
+    TcpClient& operator=(const TcpClient&) = delete;
+    std::string Line(int* reads = nullptr) { return ReadUntil(Fd, Buf, "\r\n", reads); }
+    void Send(const std::string& line) { WriteAll(Fd, line + "\r\n"); }
 };
 
 } // namespace simtest
