@@ -186,7 +186,7 @@ bool IsDeviceFault(const std::string& message) {
 TGPRSModem::TGPRSModem(const TModemData& modemData) : ModemData(modemData) {
     FTaskTimer = NewTimer(300, [this] { TaskTimerTick(); });
     FSignalTimer = NewTimer(300, [this] { SignalTimerTick(); });
-    FReadTimer = NewTimer(10000, [this] { ReadTimerTick(); });
+    FReadTimer = NewTimer(ReadPeriodMs, [this] { ReadTimerTick(); });
     SetupPort();
     FWhoIsTimer = NewTimer(30000, [this] { WhoIsTimerTick(); });
     Trace("GPRS modem on COM" + PortText() + " created");
@@ -411,6 +411,7 @@ void TGPRSModem::ResetLinkState() {
     PortEventSeen = true;
     OpenAttempt = 0;
     Online = false;
+    Initialised = false;
     InternetAttempt = 0;
     InitAttempt = 0;
     LocalIP.clear();
@@ -418,12 +419,25 @@ void TGPRSModem::ResetLinkState() {
 }
 
 void TGPRSModem::PortOpened() {
+    const bool reopened = ReopenPending;
     ResetLinkState();
     PortFault = false;
     ReopenPending = false;
     Report("COM" + PortText() + " открыт");
     SetStatusTextAll("COM-порт открыт...");
+    // The line failed under the objects: their sockets went with it, and a
+    // controller that does not notice would never be called again. Those
+    // that were connected or awaited start over once the modem is set up.
+    std::vector<TBoilerRoom*> restart;
+    if (reopened)
+        for (const auto& a : Attached)
+            if (a->LinkState != lsIdle) {
+                restart.push_back(a->BoilerRoom);
+                a->Channel = -1; // closed by the initialisation, not one by one
+                Stop(*a->BoilerRoom);
+            }
     InitModem();
+    for (TBoilerRoom* room : restart) Start(*room);
 }
 
 void TGPRSModem::PortClosed() {
@@ -469,6 +483,7 @@ void TGPRSModem::InitModem() {
     if (IsDestroying()) return;
     TDepth dialogue(DialogueDepth);
     FReInitTimer.reset();
+    Initialised = false;
     SetStatusTextAll("Инициализация модема...");
     ++InitAttempt;
     const std::string port = PortText();
@@ -517,11 +532,16 @@ void TGPRSModem::InitModem() {
         StartReInitTimer();
         return;
     }
+    Initialised = true;
     {
         std::lock_guard lock(SignalLock);
         Signals.clear();
     }
     if (Attached.Count() > 0) AddTask(ttConnectToInternet, "");
+    if (BalancePending) {
+        BalancePending = false;
+        AddTask(ttGetBalance, "");
+    }
 }
 
 void TGPRSModem::InternetTimerTick() {

@@ -167,6 +167,7 @@ public:
          ProcessingSignals = false, ExecutingTasks = false, Answering = false, Checking = false;
     bool PortEventSeen = false; // the port has reported open, close or error; never cleared
     bool Online = false;        // the listener is open and its address known
+    bool Initialised = false;   // the last initialisation since the port opened succeeded
     TAttachedBoilerRoomList Attached;
     int OpenAttempt = 0, InternetAttempt = 0, InitAttempt = 0;
     std::vector<int> Sockets; // accepted incoming connections
@@ -264,6 +265,8 @@ public:
 
     // How many "+++" / "ATH" rounds HangUp makes before it gives up.
     static constexpr int HangUpTryMax = 3;
+    // Period of the socket read that does not wait for the modem's notice.
+    static constexpr uint32_t ReadPeriodMs = 10000;
 
 private:
     bool IsDestroying() const { return OnIsDestroying && OnIsDestroying(); }
@@ -305,10 +308,12 @@ private:
     void CSDTick(TAttachedBoilerRoom& a);
     void ReCallTick(TAttachedBoilerRoom& a);
     void AnswerWaitTick(TAttachedBoilerRoom& a);
+    bool CallInProgress(TAttachedBoilerRoom& a);
     bool SendSMSPart(const std::string& phone, int reference, int part, int count,
                      const std::string& piece, const std::string& id);
     void NewProcessTimer(TAttachedBoilerRoom& a, int seconds, bool answerWait);
     void Identify(int socket, const std::string& id);
+    void DrainSocket(int socket);
     void SetSocketBuffer(int socket, const std::string& text);
 
     std::recursive_mutex TaskLock, SignalLock;
@@ -317,6 +322,8 @@ private:
     // A port error closed the link: the open timer reopens it even though the
     // port has reported events before.
     bool ReopenPending = false;
+    // A balance request came before the initialisation succeeded.
+    bool BalancePending = false;
     int DialogueDepth = 0;
     // Timers switched off around a voice call, with the object whose request
     // timer it is (null for other timers).

@@ -95,8 +95,18 @@ bool TGPRSModem::SendSMSPart(const std::string& phone, int reference, int part, 
                              const std::string& piece, const std::string& id) {
     const std::string pdu = SmsPartText(reference, count, part, piece);
     Trace("SendSMS " + id + ": Отправка части SMS: " + pdu);
-    return SendCommand("at+cmgs=\"" + PhoneOf(phone) + "\"" + CRLF) && WaitAnswer(">", 5000) &&
-           SendCommand(pdu) && SendCommand("\x1A" + CRLF) && WaitAnswer("OK", 60000);
+    if (!SendCommand("at+cmgs=\"" + PhoneOf(phone) + "\"" + CRLF)) return false;
+    if (!WaitAnswer(">", 5000)) {
+        // A prompt later than the wait would leave the modem taking every
+        // following command as message text: the entry is cancelled. A
+        // refused command opened none.
+        if (RxBuffer.Find("ERROR") < 0) {
+            Trace("SendSMS " + id + ": нет приглашения, ввод текста отменён");
+            SendCommand("\x1B");
+        }
+        return false;
+    }
+    return SendCommand(pdu) && SendCommand("\x1A" + CRLF) && WaitAnswer("OK", 60000);
 }
 
 void TGPRSModem::ReadSMS(const std::string& index, std::string& phone, std::string& text) {
@@ -147,6 +157,14 @@ void TGPRSModem::ClearSMS() {
 void TGPRSModem::RequestBalance() {
     const std::string code = Trim(ModemData.CmdGetBalance);
     if (code.empty() || !PortEventSeen) return;
+    if (!Initialised) {
+        // A modem not yet initialised may not answer for the request's whole
+        // minute, and its re-initialisation would wait behind it: the
+        // request goes once the initialisation has succeeded.
+        BalancePending = true;
+        Trace("TGPRSModem.RequestBalance: модем не инициализирован, запрос отложен");
+        return;
+    }
     const std::string port = PortText();
     if (SendCommand("AT+CUSD=1," + code + CRLF) && WaitAnswer("OK", 60000))
         Report("Запрос на получение информации о балансе для модема (COM" + port + ") отправлен");

@@ -64,8 +64,17 @@ void TGPRSModem::ExtractSignals() {
                 const std::string ready = "^SISR: " + std::to_string(n) + ", 1\r";
                 bool r = ExtractSignal(ready, "\n");
                 if (!r) r = ExtractSignal(ready, "\n");
-                FReadTimer->SetEnabled(false);
-                FReadTimer->SetEnabled(true);
+                if (r) {
+                    // The read this announces covers every socket: the
+                    // periodic one can start its period again.
+                    FReadTimer->SetEnabled(false);
+                    FReadTimer->SetEnabled(true);
+                } else if (!FReadTimer->Enabled()) {
+                    // Any other text only switches it on. Restarting it here
+                    // would hold it off for as long as the modem talks, and
+                    // a socket whose read failed is announced no more.
+                    FReadTimer->SetEnabled(true);
+                }
                 found = found || r;
             }
             if (!found && !ExtractSignal("^SISR:", "\r\nOK\r\n")) break;
@@ -234,10 +243,14 @@ void TGPRSModem::HandleServiceEvent(const std::string& s) {
     CloseSocket(f1);
 }
 
-void TGPRSModem::HandleReadAnswer(const std::string& s, const std::string& id) {
+bool modem::ParseReadAnswer(const std::string& s, int& socket, int& len) {
     const std::vector<std::string> f = SplitFields(AfterMarker(s, "^SISR:"), ",\r\x01");
-    int len = 0;
-    if (f.size() < 2 || !DecimalField(f[1], len)) {
+    return f.size() >= 2 && DecimalField(f[0], socket) && DecimalField(f[1], len);
+}
+
+void TGPRSModem::HandleReadAnswer(const std::string& s, const std::string& id) {
+    int socket = 0, len = 0;
+    if (s.find("\x01OK") == std::string::npos || !ParseReadAnswer(s, socket, len)) {
         Trace("ProcessIncomingData " + id + " ^SISR: malformed answer. Skip.");
         return;
     }
@@ -247,7 +260,8 @@ void TGPRSModem::HandleReadAnswer(const std::string& s, const std::string& id) {
         Trace("ProcessIncomingData " + id + " ^SISR: system packet detected. Skip.");
         return;
     }
-    AddTask(ttProcessIncomingPacket, Trim(f[0]) + TaskParamSplit + ReplaceStr(s, "\x01", "\r\n"));
+    AddTask(ttProcessIncomingPacket,
+            std::to_string(socket) + TaskParamSplit + ReplaceStr(s, "\x01", "\r\n"));
 }
 
 void TGPRSModem::HandleNewSms(const std::string& s) {

@@ -101,7 +101,14 @@ bool TGPRSModem::ProcessIncomingConnect(int socket) {
 }
 
 void TGPRSModem::ReadTimerTick() {
-    if (IsDestroying() || IsNotRunning() || Sending) return;
+    if (IsDestroying() || IsNotRunning()) return;
+    if (Sending) {
+        // Not skipped for a whole period: a socket whose data-ready notice
+        // was lost is read only here.
+        FReadTimer->SetInterval(300);
+        return;
+    }
+    FReadTimer->SetInterval(ReadPeriodMs);
     AddTask(ttReadData, "");
 }
 
@@ -265,12 +272,65 @@ void TGPRSModem::SendTaskText(TAttachedBoilerRoom& a, const std::string& text) {
 // ---- losing and closing
 
 void TGPRSModem::ReconnectSocket(int socket) {
+    if (!Attached.FindByChannel(socket)) return;
+    DrainSocket(socket);
+    // Its last packets may have bound the socket elsewhere.
     TAttachedBoilerRoom* a = Attached.FindByChannel(socket);
     if (!a) return;
     Report("Потеряна связь с " + Quoted(*a) + ". Запущен процесс переподключения.");
     TBoilerRoom& room = *a->BoilerRoom;
     Stop(room);
     Start(room);
+}
+
+// A controller's last packets before it closed its connection may still be
+// on their way when the loss is handled: a read answer waiting in the signal
+// queue or in the task queue, or data the modem has not announced yet. They
+// reach the object before its socket is closed and the object stopped;
+// afterwards nobody would own them.
+void TGPRSModem::DrainSocket(int socket) {
+    std::vector<std::string> answers;
+    const std::string queued = std::to_string(ttProcessIncomingPacket) + TaskKindEnd +
+                               std::to_string(socket) + TaskParamSplit;
+    {
+        std::lock_guard lock(TaskLock);
+        for (auto it = Tasks.begin(); it != Tasks.end();) {
+            if (it->compare(0, queued.size(), queued) == 0) {
+                answers.push_back(it->substr(queued.size()));
+                it = Tasks.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    // Takes this socket's read answers out of the signal queue; true when
+    // one of them carried data.
+    auto takeAnswers = [&]() {
+        bool data = false;
+        std::lock_guard lock(SignalLock);
+        for (auto it = Signals.begin(); it != Signals.end();) {
+            int n = 0, len = 0;
+            if (it->find("^SISR:") != std::string::npos &&
+                it->find("\x01OK") != std::string::npos && ParseReadAnswer(*it, n, len) &&
+                n == socket) {
+                if (len > 0) {
+                    answers.push_back(ReplaceStr(*it, "\x01", CRLF));
+                    data = true;
+                }
+                it = Signals.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        return data;
+    };
+    takeAnswers();
+    // Bounded by what one socket's reassembly may hold.
+    for (size_t reads = 0;; ++reads) {
+        for (const std::string& answer : answers) ProcessIncomingPacket(socket, answer);
+        answers.clear();
+        if (reads * 1500 > MaxSocketBuffer || !ReadDataFromSocket(socket) || !takeAnswers()) break;
+    }
 }
 
 void TGPRSModem::CloseSocket(int socket) {

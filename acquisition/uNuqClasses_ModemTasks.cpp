@@ -219,15 +219,24 @@ void TGPRSModem::CSDTick(TAttachedBoilerRoom& a) {
     a.SetStatusText("Запрос идентификации...");
 }
 
+bool TGPRSModem::CallInProgress(TAttachedBoilerRoom& a) {
+    if (!Answering && !Dialling) return false;
+    // The tick came inside a call's waits: what it may lead to (a recall, a
+    // give-up and the operator's reconnect) would write into the live call.
+    // It runs once the call has ended.
+    a.ProcessTimer->SetInterval(300);
+    return true;
+}
+
 void TGPRSModem::ReCallTick(TAttachedBoilerRoom& a) {
-    if (!Online) return;
+    if (!Online || CallInProgress(a)) return;
     a.ProcessTimer->SetEnabled(false);
     a.SetStatusText("Дозвон...");
     ProcessReCall(a);
 }
 
 void TGPRSModem::AnswerWaitTick(TAttachedBoilerRoom& a) {
-    if (!Online || a.LinkState != lsWaitingConnection) return;
+    if (!Online || a.LinkState != lsWaitingConnection || CallInProgress(a)) return;
     a.ProcessTimer->SetEnabled(false);
     a.SetStatusText("Нет ответа...");
     ProcessWaitAnswerFromBoilerRoomTimeout(a);

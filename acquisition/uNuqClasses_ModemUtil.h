@@ -47,6 +47,10 @@ bool DecimalField(std::string_view s, int& value);
 // Fields of a modem line split at Separators, empty fields kept.
 std::vector<std::string> SplitFields(std::string_view s, std::string_view separators);
 
+// The socket and the announced length of a read answer as it stands in the
+// signal queue; false when either is not a number.
+bool ParseReadAnswer(const std::string& s, int& socket, int& len);
+
 // Text with every double-quote character removed.
 std::string WithoutQuotes(std::string_view s);
 
