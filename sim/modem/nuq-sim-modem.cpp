@@ -217,6 +217,7 @@ private:
     void Parse();
     void Send(const std::string& bytes, int delayMs = 0);
     void Answer(const std::string& command, const std::string& answer);
+    bool Refused(const std::string& command) const;
     std::string Command(const std::string& line);
     std::string ListMessages();
     std::string ReadMessage(int index);
@@ -560,9 +561,19 @@ void Simulator::Parse() {
         if (line.empty()) continue;
         if (Verbose) Status("cmd " + line);
         if (Echo) Send(line + "\r");
-        const std::string answer = Command(line);
+        // A refused command has no effect: a refused read leaves the data
+        // with the modem.
+        const std::string answer = Refused(line) ? "\r\nERROR\r\n" : Command(line);
         Answer(line, answer);
     }
+}
+
+// Whether the rule that decides Command's answer refuses it.
+bool Simulator::Refused(const std::string& command) const {
+    const std::string upper = Upper(command);
+    for (const Rule& r : Rules)
+        if (r.What != Rule::Inject && StartsWith(upper, r.Pattern)) return r.What == Rule::Error;
+    return false;
 }
 
 // Sends Answer to Command unless a rule says otherwise.
