@@ -118,6 +118,29 @@ TEST_F(ModemCalls, SmsPartNotConfirmedEndsTheMessage) {
     EXPECT_EQ(SimLog(), "");
 }
 
+TEST_F(ModemCalls, TextOfMoreThan255PartsIsRefused) {
+    Connected();
+    EXPECT_EQ(SmsPieces(Repeat("a", 255 * 66)).size(), 255u);
+    // Part numbers are one byte: the 256th part would number itself 0.
+    EXPECT_FALSE(modem->SendSMS("+7900", Repeat("a", 255 * 66 + 1)));
+    EXPECT_EQ(SimLog(), "");
+}
+
+TEST_F(ModemCalls, PhoneNumberStaysInsideItsCommand) {
+    Connected();
+    sim->Control("error AT+CMGS");
+    struct Case {
+        std::string phone, number;
+    };
+    std::string expected;
+    for (const Case& c : {Case{"\"+7900\"", "+7900"}, Case{" +7900\r\n", "+7900"},
+                          Case{"+79\"00\r\nATD1", "+7900ATD1"}, Case{"+7900\n\"", "+7900"}}) {
+        EXPECT_FALSE(modem->SendSMS(c.phone, "a"));
+        expected += Cmd("at+cmgs=\"" + c.number + "\"");
+    }
+    EXPECT_EQ(SimLog(), expected);
+}
+
 TEST_F(ModemCalls, ReadSmsDecodesUcs2) {
     Connected();
     sim->Control("store +79001112233 AB");

@@ -108,6 +108,19 @@ TEST_F(ModemPackets, ShortReadsAreNotDropped) {
     EXPECT_EQ(data, (std::vector<std::string>{"ТК-1:123", "ТК-1:4"}));
 }
 
+TEST_F(ModemPackets, UnfinishedPacketIsNotKeptWithoutBound) {
+    TBoilerRoom& r = Room("ТК-1", "77");
+    Entry(r).Channel = 2;
+    // A controller that opens a packet and never closes it.
+    Read(2, "<" + std::string(1400, 'A'));
+    for (int i = 0; i < 15; ++i) {
+        Read(2, std::string(1400, 'A'));
+        ASSERT_LE(modem->SocketBuffer(2).size(), 16384u) << i;
+    }
+    Read(2, "<0102>");
+    EXPECT_EQ(data, std::vector<std::string>{"ТК-1:0102"});
+}
+
 TEST_F(ModemPackets, IdentificationBindsTheSocketAndANewerOneReplacesIt) {
     Room("ТК-0", "1");
     TBoilerRoom& r = Room("ТК-1", "77");
