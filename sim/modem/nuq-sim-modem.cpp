@@ -49,8 +49,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "foundation/uNuqUtils.h"
-
 namespace nuq {
 namespace {
 
@@ -71,6 +69,7 @@ const char* kUsage =
     "  --balance TEXT     the USSD balance reply (default \"Баланс 100,00 р.\")\n"
     "status lines: \"tcp connect N\", \"tcp close N\", \"dial NUMBER\", \"csd TEXT\",\n"
     "  \"smsout PHONE PDU\" per part, \"smstext PHONE TEXT\" per whole message\n"
+    "  (\"smsbad PHONE HEX\" when its text is not UCS-2 in groups of four hex digits)\n"
     "control commands (answered \"ok NAME\"):\n"
     "  error PATTERN [N]      answer ERROR to commands starting with PATTERN (N times; 0 always)\n"
     "  silent PATTERN [N]     do not answer them\n"
@@ -141,6 +140,106 @@ std::string Unescape(const std::string& s) {
             r += c;
     }
     return r;
+}
+
+// ---- UCS-2 text of SMS and USSD: four hex digits per UTF-16 unit, high
+// byte first. The simulator reads and writes it on its own, so what the
+// engine sends is checked by a reading independent of the engine's.
+
+void PutUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += char(cp);
+    } else if (cp < 0x800) {
+        out += char(0xC0 | (cp >> 6));
+        out += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += char(0xE0 | (cp >> 12));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    } else {
+        out += char(0xF0 | (cp >> 18));
+        out += char(0x80 | ((cp >> 12) & 0x3F));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    }
+}
+
+// The code points of UTF-8 text; a byte that starts no valid sequence is
+// U+FFFD.
+std::vector<uint32_t> CodePoints(const std::string& s) {
+    std::vector<uint32_t> cps;
+    for (size_t i = 0; i < s.size();) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        const int extra = b < 0x80         ? 0
+                          : (b >> 5) == 6  ? 1
+                          : (b >> 4) == 14 ? 2
+                          : (b >> 3) == 30 ? 3
+                                           : -1;
+        uint32_t cp = extra == 0 ? b : extra == 1 ? b & 0x1F : extra == 2 ? b & 0x0F : b & 0x07;
+        bool ok = extra >= 0 && i + size_t(extra) < s.size() + (extra == 0 ? 1 : 0);
+        for (int k = 1; ok && k <= extra; ++k) {
+            const auto c = static_cast<unsigned char>(s[i + size_t(k)]);
+            ok = (c & 0xC0) == 0x80;
+            cp = (cp << 6) | (c & 0x3F);
+        }
+        if (!ok) {
+            cps.push_back(0xFFFD);
+            ++i;
+            continue;
+        }
+        cps.push_back(cp);
+        i += size_t(extra) + 1;
+    }
+    return cps;
+}
+
+std::string Ucs2Hex(const std::string& text) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string hex;
+    auto unit = [&](uint32_t u) {
+        for (int shift = 12; shift >= 0; shift -= 4) hex += digits[(u >> shift) & 0xF];
+    };
+    for (uint32_t cp : CodePoints(text)) {
+        if (cp >= 0x10000) {
+            unit(0xD800 + ((cp - 0x10000) >> 10));
+            unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            unit(cp);
+        }
+    }
+    return hex;
+}
+
+// False when Hex is not whole groups of four hex digits; a surrogate without
+// its other half reads as U+FFFD.
+bool FromUcs2Hex(const std::string& hex, std::string& text) {
+    text.clear();
+    if (hex.size() % 4) return false;
+    std::vector<uint32_t> units;
+    for (size_t i = 0; i < hex.size(); i += 4) {
+        uint32_t u = 0;
+        for (size_t k = i; k < i + 4; ++k) {
+            const char c = hex[k];
+            const int d = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                 : -1;
+            if (d < 0) return false;
+            u = (u << 4) | uint32_t(d);
+        }
+        units.push_back(u);
+    }
+    for (size_t i = 0; i < units.size(); ++i) {
+        const uint32_t u = units[i];
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF) {
+            PutUtf8(text, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+            ++i;
+        } else {
+            PutUtf8(text, u >= 0xD800 && u <= 0xDFFF ? 0xFFFD : u);
+        }
+    }
+    return true;
 }
 
 // Splits "WORD REST" at the first blank.
@@ -405,9 +504,12 @@ void Simulator::SmsSubmitted(const std::string& pdu) {
     m.Count = count;
     m.Parts[part] = pdu.substr(12);
     if (int(m.Parts.size()) < count) return;
-    std::string hex;
+    std::string hex, text;
     for (auto& [k, v] : m.Parts) hex += v;
-    Status("smstext " + m.Phone + " " + UCS2HexToText(hex));
+    if (FromUcs2Hex(hex, text))
+        Status("smstext " + m.Phone + " " + text);
+    else
+        Status("smsbad " + m.Phone + " " + hex);
     Srv.Outgoing.erase(ref);
 }
 
@@ -617,14 +719,14 @@ std::string Simulator::ListMessages() {
     std::string r;
     for (const Sms& m : Srv.Messages)
         r += "\r\n+CMGL: " + std::to_string(m.Index) + ",\"REC UNREAD\",\"" + m.Phone +
-             "\",,\"26/01/10,08:00:00+12\"\r\n" + TextToUCS2Hex(m.Text);
+             "\",,\"26/01/10,08:00:00+12\"\r\n" + Ucs2Hex(m.Text);
     return r + "\r\n\r\nOK\r\n";
 }
 
 std::string Simulator::ReadMessage(int index) {
     for (const Sms& m : Srv.Messages)
         if (m.Index == index) {
-            const std::string hex = TextToUCS2Hex(m.Text);
+            const std::string hex = Ucs2Hex(m.Text);
             return "\r\n+CMGR: \"REC UNREAD\",\"" + m.Phone +
                    "\",,\"26/01/10,08:00:00+12\",145,4,0,8,\"+79000000000\",145," +
                    std::to_string(hex.size() / 2) + "\r\n" + hex + "\r\n\r\nOK\r\n";
@@ -753,7 +855,7 @@ std::string Simulator::Command(const std::string& line) {
     }
     if (StartsWith(c, "AT+CUSD=1,")) {
         Send(ok);
-        Send("\r\n+CUSD: 0,\"" + TextToUCS2Hex(Srv.Balance) + "\",72\r\n", 300);
+        Send("\r\n+CUSD: 0,\"" + Ucs2Hex(Srv.Balance) + "\",72\r\n", 300);
         return "";
     }
     return ok; // ATH, ATA, AT, every initialisation step, ^SICS, ^SISS, ^SICC ...
@@ -792,7 +894,7 @@ bool Simulator::Control(const std::string& line) {
         Srv.Messages.push_back({index, a1, a2});
         if (cmd == "sms") Send("\r\n+CMTI: \"SM\"," + std::to_string(index) + "\r\n");
     } else if (cmd == "cusd") {
-        Send("\r\n+CUSD: 0,\"" + TextToUCS2Hex(arg) + "\",72\r\n");
+        Send("\r\n+CUSD: 0,\"" + Ucs2Hex(arg) + "\",72\r\n");
     } else if (cmd == "data") {
         if (!ParseInt(a1, 1, 9, n)) return false;
         Srv.SocketData[n] += Unescape(a2);

@@ -119,6 +119,10 @@ TEST_F(SimModem, ListenerAddressAndSocketServices) {
               "\r\n^SISO: 0,\"Socket\",4,3,0,0,\"10.1.1.1:4444\",\"0.0.0.0:0\"\r\n^SISO: 1,");
     sim->Control("data 2 <12>");
     EXPECT_EQ(Read("\r\n^SISR: 2, 1\r\n"), "\r\n^SISR: 2, 1\r\n");
+    // A refused read takes nothing away.
+    sim->Control("error AT^SISR 1");
+    Write("AT^SISR=2,1500\r\n");
+    EXPECT_EQ(Read("ERROR\r\n"), "\r\nERROR\r\n");
     Write("AT^SISR=2,1500\r\n");
     EXPECT_EQ(Read("OK\r\n"), "\r\n^SISR: 2,4\r\n<12>\r\nOK\r\n");
     Write("AT^SISW=2,3\r\n");
@@ -236,4 +240,37 @@ TEST_F(SimModem, SmsSubmitUssdAndDataCall) {
     Write("N:006 \r\n");
     EXPECT_EQ(sim->WaitFor("csd "), "csd N:006 ");
     EXPECT_EQ(Read("CARRIER\r\n"), "\r\nNO CARRIER\r\n");
+}
+
+// The simulator reads SMS text on its own: four hex digits per UTF-16 unit,
+// surrogate pairs joined; anything else is reported, not guessed at.
+TEST_F(SimModem, SmsTextIsReadAsUcs2) {
+    Start({"--no-echo"});
+    struct Case {
+        std::string hex, status;
+    };
+    const Case cases[] = {
+        {"041F04400438", "smstext +7900 При"},
+        {"0041d83dde00", "smstext +7900 A\xF0\x9F\x98\x80"},
+        {"D83D0041", "smstext +7900 \xEF\xBF\xBD"
+                     "A"}, // a high half alone
+        {"", "smstext +7900 "},
+        {"04", "smsbad +7900 04"},
+        {"04X1", "smsbad +7900 04X1"},
+    };
+    int reference = 1;
+    for (const Case& c : cases) {
+        Write("AT+CMGS=\"+7900\"\r\n");
+        Read("> ");
+        char header[16];
+        std::snprintf(header, sizeof header, "050003%02X0101", reference++);
+        Write(header + c.hex + "\x1A\r\n");
+        Read("OK\r\n");
+        EXPECT_EQ(sim->WaitFor("sms"), "smsout +7900 " + std::string(header) + c.hex);
+        EXPECT_EQ(sim->WaitFor("sms"), c.status) << c.hex;
+    }
+    // Stored text goes out the same way, a character beyond 16 bits as a pair.
+    sim->Control("store +7901 Я\xF0\x9F\x98\x80");
+    Write("at+cmgr=1\r\n");
+    EXPECT_NE(Read("OK\r\n").find("\r\n042FD83DDE00\r\n"), std::string::npos);
 }
