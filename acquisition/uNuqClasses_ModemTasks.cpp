@@ -305,6 +305,10 @@ void TGPRSModem::Stop(TBoilerRoom& boilerRoom) {
             Trace("TGPRSModem.Stop delete socket " + std::to_string(channel) +
                   " from process list");
     }
+    // The other sockets are still read: one whose data-ready notice was lost
+    // is read only by the period, and a silent modem would never switch it
+    // on again.
+    if (!Sockets.empty()) FReadTimer->SetEnabled(true);
     a->Channel = -1;
     Trace("TGPRSModem.Stop for BR " + boilerRoom.Name + " ChannelNumber := -1");
     a->LinkState = lsIdle;

@@ -236,6 +236,23 @@ TEST_F(ModemTasks, StopReturnsTheObjectToIdle) {
     EXPECT_NE(a.ProcessTimer, nullptr);
 }
 
+TEST_F(ModemTasks, StopKeepsReadingTheOtherSockets) {
+    TBoilerRoom& one = Attach("ТК-1", "+7900", "77");
+    TBoilerRoom& two = Attach("ТК-2", "+7901", "78");
+    TBoilerRoom& idle = Attach("ТК-3", "+7902", "79");
+    Entry(one).Channel = 1;
+    Entry(two).Channel = 2;
+    modem->Sockets = {1, 2};
+    modem->ReadTimer().SetEnabled(true);
+    modem->Stop(idle);
+    EXPECT_TRUE(modem->ReadTimer().Enabled());
+    modem->Stop(one);
+    EXPECT_EQ(modem->Sockets, std::vector<int>{2});
+    EXPECT_TRUE(modem->ReadTimer().Enabled());
+    modem->Stop(two);
+    EXPECT_FALSE(modem->ReadTimer().Enabled()); // nothing left to read
+}
+
 TEST_F(ModemTasks, PausedTimersResumeOnlyWhileTheyStillExist) {
     TBoilerRoom& polled = Attach("ТК-1", "+7900", "77");
     TBoilerRoom& manual = Attach("ТК-2", "+7901", "78");
