@@ -176,7 +176,7 @@ std::vector<uint32_t> CodePoints(const std::string& s) {
                           : (b >> 3) == 30 ? 3
                                            : -1;
         uint32_t cp = extra == 0 ? b : extra == 1 ? b & 0x1F : extra == 2 ? b & 0x0F : b & 0x07;
-        bool ok = extra >= 0 && i + size_t(extra) < s.size() + (extra == 0 ? 1 : 0);
+        bool ok = extra >= 0 && i + size_t(extra) < s.size();
         for (int k = 1; ok && k <= extra; ++k) {
             const auto c = static_cast<unsigned char>(s[i + size_t(k)]);
             ok = (c & 0xC0) == 0x80;
