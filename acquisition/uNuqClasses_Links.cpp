@@ -95,10 +95,16 @@ void TBoilerRoom::FrameLines() {
                 Trace("<<< line longer than " + std::to_string(MaxLineBytes) + " bytes dropped");
                 continue;
             }
-            // The controller's text is cp1251 on the wire.
-            const std::string line = Cp1251ToUtf8(WithoutBrackets(Trim(raw)));
-            Trace(TrafficTrace("<<<", line));
-            if (OnData) OnData(*this, line);
+            try {
+                // The controller's text is cp1251 on the wire.
+                const std::string line = Cp1251ToUtf8(WithoutBrackets(Trim(raw)));
+                Trace(TrafficTrace("<<<", line));
+                if (OnData) OnData(*this, line);
+            } catch (const std::exception& e) {
+                // The lines after it are already out of the buffer: they
+                // still go to the owner.
+                Trace(std::string("<<< framing error: ") + e.what());
+            }
             // The link was opened anew meanwhile: the rest came on the old one.
             if (session != RxSession) break;
         }

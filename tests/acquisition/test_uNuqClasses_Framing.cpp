@@ -193,3 +193,16 @@ TEST_F(LinkFaults, LinesArrivingDuringAHandlerWaitTheirTurn) {
     EXPECT_EQ(deepest, 1);
     EXPECT_EQ(data, (std::vector<std::string>{"1", "1 done", "2", "3"}));
 }
+
+// A handler that fails on one line loses none of the lines after it.
+TEST_F(LinkFaults, HandlerFailureLosesNoOtherLine) {
+    room->OnData = [&](TBoilerRoom&, const std::string& line) {
+        data.push_back(line);
+        if (line == "1") throw Exception("bad packet");
+    };
+    room->Start(10, 0);
+    ASSERT_TRUE(peer.Accept());
+    peer.Send("<1>\r\n<2>\r\n<3>\r\n");
+    ASSERT_TRUE(WaitForData(3));
+    EXPECT_EQ(data, (std::vector<std::string>{"1", "2", "3"}));
+}
