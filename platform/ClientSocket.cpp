@@ -369,7 +369,9 @@ void TClientSocket::Fail(int errorCode) {
     Teardown();
     if (auto handler = OnError) handler(errorCode);
     // Unhandled: said, not thrown into the loop.
-    if (errorCode != 0) std::fprintf(stderr, "Socket error %d on %s\n", errorCode, where.c_str());
+    if (errorCode != 0)
+        std::fprintf(stderr, "Socket error %d (%s) on %s\n", errorCode,
+                     SocketErrorText(errorCode).c_str(), where.c_str());
 }
 
 void TClientSocket::PostFail(int errorCode) {
