@@ -93,7 +93,10 @@ int RunCommand(const Args& args) {
             SetTraceFailureHandler([&host](const std::string& message) { host.Log(message); });
         }
     }
-    if (!host.LoadObjects(HostFolder() + "objects.ini")) return 2;
+    if (!host.LoadObjects(HostFolder() + "objects.ini")) {
+        SetTraceFailureHandler(nullptr);
+        return 2;
+    }
     // A timer's interval is 32-bit milliseconds: a longer run is counted
     // down in steps. Any positive time runs at least a millisecond.
     double remainingMs = seconds > 0 ? std::max(std::ceil(seconds * 1000), 1.0) : 0;
