@@ -143,6 +143,62 @@ TEST_F(NuqRun, TraceMakesItsFolder) {
     EXPECT_NE(traced.find(":  >>><REQ>"), std::string::npos) << traced;
 }
 
+// Packets that arrive while the one before is being decoded (a decode lets
+// the loop run once per block) are each shown with their own values.
+TEST_F(NuqRun, PacketsArrivingDuringADecodeKeepTheirValues) {
+    // Enough blocks that the decode's passes of the loop take a while.
+    constexpr int Blocks = 1000, Packets = 40;
+    std::string script = "#script;\n";
+    for (int i = 1; i <= Blocks; ++i)
+        script +=
+            "#defbyte 1;\nType = IsByte;\nCaption = 'B" + std::to_string(i) + "';\n#enddefbyte;\n";
+    std::ofstream(home / "many.nqs") << script << "#endscript;\n";
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    listen(listener, 1);
+    socklen_t len = sizeof a;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    Objects("[A]\nName=А\nLink=TCP\nHost=127.0.0.1\nPort=" + std::to_string(ntohs(a.sin_port)) +
+            "\nScript=many.nqs\n");
+    SimProcess run(NUQ_EXE, {"--home", home.string(), "run"});
+    const int conn = accept(listener, nullptr, nullptr);
+    ASSERT_GE(conn, 0);
+    for (int k = 1; k <= Packets; ++k) {
+        char packet[16];
+        std::snprintf(packet, sizeof packet, "<%02X>\r\n", k);
+        ASSERT_EQ(write(conn, packet, 6), 6);
+        usleep(300);
+    }
+    // Each packet's lines follow its own heading, in the order sent.
+    int packet = 0, shown = 0;
+    std::string firstWrong;
+    while (packet < Packets || shown < Blocks) {
+        const std::string line = run.WaitForText("");
+        ASSERT_NE(line, "<timeout>");
+        ASSERT_NE(line, "<eof>");
+        if (line.find(": пакет 1 байт") != std::string::npos) {
+            if (shown != (packet ? Blocks : 0) && firstWrong.empty())
+                firstWrong = "packet " + std::to_string(packet) + " showed " +
+                             std::to_string(shown) + " lines";
+            ++packet;
+            shown = 0;
+        } else if (line.find("    B") != std::string::npos) {
+            ++shown;
+            const std::string value = " = " + std::to_string(packet);
+            if (line.substr(line.size() - std::min(line.size(), value.size())) != value &&
+                firstWrong.empty())
+                firstWrong = "packet " + std::to_string(packet) + ": " + line;
+        }
+    }
+    EXPECT_EQ(firstWrong, "");
+    EXPECT_EQ(run.Terminate(), 0);
+    close(conn);
+    close(listener);
+}
+
 TEST_F(NuqRun, StopsByItselfAndReportsMissingObjects) {
     SimProcess none(NUQ_EXE, {"--home", home.string(), "run", "--for", "1"});
     EXPECT_NE(none.WaitForText("objects.ini"), "<timeout>");
