@@ -22,9 +22,10 @@ bool IsUtf8Continuation(char c) {
 // peer's text are escaped, so they cannot start trace lines of their own.
 std::string TrafficTrace(const char* direction, const std::string& text) {
     size_t sixth = 0; // where the sixth character begins
-    for (int n = 0; n < 5 && sixth < text.size(); ++n) do
-            ++sixth;
-        while (sixth < text.size() && IsUtf8Continuation(text[sixth]));
+    for (int n = 0; n < 5 && sixth < text.size(); ++n) {
+        ++sixth;
+        while (sixth < text.size() && IsUtf8Continuation(text[sixth])) ++sixth;
+    }
     if (sixth >= text.size()) return direction + EscapeControlChars(text);
     size_t last = text.size() - 1;
     while (last > sixth && IsUtf8Continuation(text[last])) --last;

@@ -3,6 +3,7 @@
 // a line end, packets arriving while the owner is still busy with the last.
 
 #include "acquisition/uNuqClasses.h"
+#include "platform/Cp1251.h"
 #include "platform/EventLoop.h"
 #include "platform/Host.h"
 
@@ -205,4 +206,26 @@ TEST_F(LinkFaults, HandlerFailureLosesNoOtherLine) {
     peer.Send("<1>\r\n<2>\r\n<3>\r\n");
     ASSERT_TRUE(WaitForData(3));
     EXPECT_EQ(data, (std::vector<std::string>{"1", "2", "3"}));
+}
+
+// The trace shows a long line by whole characters, and the peer's control
+// characters escaped.
+TEST_F(LinkFaults, TrafficTraceKeepsCharactersWhole) {
+    std::ofstream(home / "setting.ini")
+        << "[FlowSettings]\nReconnectQuick=1\n[ShellSettings]\nLogDirectory=" << home.string()
+        << "\n";
+    SetHostParameters({"/TRACE"});
+    room->Start(10, 0);
+    ASSERT_TRUE(peer.Accept());
+    peer.Send("<" + Utf8ToCp1251("Котельная") + "\x1b>\r\n<ab\ncd>\r\n");
+    ASSERT_TRUE(WaitForData(2));
+    SetHostParameters({});
+    std::string traced;
+    for (const auto& e : fs::directory_iterator(home))
+        if (e.path().filename().string().rfind("trace_", 0) == 0) {
+            std::ifstream in(e.path());
+            traced.assign(std::istreambuf_iterator<char>(in), {});
+        }
+    EXPECT_NE(traced.find(":  <<<Котел...\\x1B\n"), std::string::npos) << traced;
+    EXPECT_NE(traced.find(":  <<<ab\\ncd\n"), std::string::npos) << traced;
 }
