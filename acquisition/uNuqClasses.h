@@ -110,6 +110,8 @@ public:
 
     // Receive buffer of the serial and TCP links; its changes are framed at once.
     tBuffer RxBuffer;
+    // Longest line kept without its CR LF; far more than a packet's hex text.
+    static constexpr int MaxLineBytes = 256 * 1024;
 
     // Events; an empty one is skipped.
     std::function<void(TBoilerRoom& sender, const std::string& data)> OnData;
@@ -198,6 +200,8 @@ private:
     void RestartLinkTimer();
     void ReleaseLinks();
     void RxBufferChange();
+    void FrameLines();
+    void ResetRxBuffer();
     void SendOnLink(const std::string& line);
     void LinkMessage(const std::string& before, const std::string& after, int kind);
 
@@ -234,6 +238,14 @@ private:
     // object (run from a message handled between blocks) stops instead of
     // mixing two packets.
     uint64_t DecodeGeneration = 0;
+
+    // Framing of the receive buffer: a pass or a DDE poll is delivering; the
+    // search for CR LF resumes here; the bytes up to the next CR LF belong to
+    // a line too long to keep; bumped when the link opens anew.
+    bool Framing = false;
+    int RxScanFrom = 0;
+    bool DiscardingLine = false;
+    uint64_t RxSession = 0;
 
     std::unique_ptr<TSerComm> ComPort;
     std::unique_ptr<TSerBuffer> ComBuffer;

@@ -4,6 +4,12 @@
 
 namespace nuq {
 
+void tBuffer::ReleaseSpare() {
+    // A flood that has been cut away must not keep its memory for the life
+    // of the link.
+    if (Data.capacity() > SpareBytes && Data.size() < Data.capacity() / 4) Data.shrink_to_fit();
+}
+
 void tBuffer::Changed() {
     if (OnChange) OnChange(*this);
 }
@@ -56,7 +62,8 @@ tBufferBlock tBuffer::FindBlock(std::string_view startMarker, std::string_view e
     return block;
 }
 
-std::string tBuffer::ExtractBetween(std::string_view startMarker, std::string_view endMarker) const {
+std::string tBuffer::ExtractBetween(std::string_view startMarker,
+                                    std::string_view endMarker) const {
     return FindBlock(startMarker, endMarker).Text;
 }
 
@@ -70,6 +77,7 @@ void tBuffer::Delete(int index, int count, bool silent) {
         std::lock_guard<std::recursive_mutex> guard(Lock);
         if (index >= 0 && count > 0 && size_t(index) < Data.size())
             Data.erase(size_t(index), size_t(count));
+        ReleaseSpare();
     }
     if (!silent) Changed();
 }
@@ -78,6 +86,7 @@ void tBuffer::Clear() {
     {
         std::lock_guard<std::recursive_mutex> guard(Lock);
         Data.clear();
+        ReleaseSpare();
     }
     Changed();
 }

@@ -12,18 +12,18 @@ namespace nuq {
 
 struct tBufferBlock {
     bool Found = false;
-    int StartIndex = -1;  // first byte of the start marker
-    int EndIndex = -1;    // first byte of the end marker
-    std::string Text;     // the bytes strictly between the markers
+    int StartIndex = -1; // first byte of the start marker
+    int EndIndex = -1;   // first byte of the end marker
+    std::string Text;    // the bytes strictly between the markers
 };
 
 class tBuffer {
 public:
-    std::function<void(tBuffer&)> OnChange;  // fired after every change, outside the lock
+    std::function<void(tBuffer&)> OnChange; // fired after every change, outside the lock
 
     // Appends the bytes; fires OnChange once, also for an empty text.
     void AddString(std::string_view s);
-    uint8_t Bytes(int index) const;  // 0 outside the buffer
+    uint8_t Bytes(int index) const; // 0 outside the buffer
     int Count() const;
     // First occurrence of Pattern starting at or after From; -1 when none
     // (also for an empty pattern).
@@ -38,6 +38,8 @@ public:
 
 private:
     void Changed();
+    void ReleaseSpare();
+    static constexpr size_t SpareBytes = 64 * 1024;
     int FindLocked(std::string_view pattern, int from) const;
 
     // Every access takes the lock: a link's thread may append while the main

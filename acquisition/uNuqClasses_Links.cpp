@@ -6,21 +6,34 @@
 #include "foundation/uNuqUtils.h"
 #include "foundation/uTrace.h"
 
-#include <algorithm>
 #include "platform/Cp1251.h"
+#include <algorithm>
 
 namespace nuq {
 
 namespace {
 
-// A trace line of link traffic: short texts whole, longer ones as their
-// first five characters, "..." and the last one.
-std::string TrafficTrace(const char* direction, const std::string& text) {
-    if (text.size() < 6) return direction + text;
-    return direction + text.substr(0, 5) + "..." + text.substr(text.size() - 1);
+bool IsUtf8Continuation(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
 
-std::string WithoutBrackets(const std::string& line) {
+// A trace line of link traffic: short texts whole, longer ones as their
+// first five characters, "..." and the last one. Control characters of the
+// peer's text are escaped, so they cannot start trace lines of their own.
+std::string TrafficTrace(const char* direction, const std::string& text) {
+    size_t sixth = 0; // where the sixth character begins
+    for (int n = 0; n < 5 && sixth < text.size(); ++n) {
+        ++sixth;
+        while (sixth < text.size() && IsUtf8Continuation(text[sixth])) ++sixth;
+    }
+    if (sixth >= text.size()) return direction + EscapeControlChars(text);
+    size_t last = text.size() - 1;
+    while (last > sixth && IsUtf8Continuation(text[last])) --last;
+    return direction + EscapeControlChars(std::string_view(text).substr(0, sixth)) + "..." +
+           EscapeControlChars(std::string_view(text).substr(last));
+}
+
+std::string WithoutBrackets(std::string_view line) {
     std::string out;
     out.reserve(line.size());
     for (char c : line)
@@ -31,22 +44,81 @@ std::string WithoutBrackets(const std::string& line) {
 } // namespace
 
 void TBoilerRoom::RxBufferChange() {
+    // OnData may run the loop (a decode does, once per block); bytes arriving
+    // meanwhile wait in the buffer for this pass, so the owner gets the lines
+    // one at a time and in order.
+    if (Framing) return;
+    Framing = true;
     try {
-        for (;;) {
-            const int p = RxBuffer.Find("\r\n");
-            if (p < 0) return;
-            // The controller's text is cp1251 on the wire.
-            const std::string line =
-                Cp1251ToUtf8(WithoutBrackets(Trim(RxBuffer.AsString().substr(0, size_t(p) + 2))));
-            RxBuffer.Delete(0, p + 2, true);
-            Trace(TrafficTrace("<<<", line));
-            if (OnData) OnData(*this, line);
-        }
+        FrameLines();
     } catch (const std::exception& e) {
         // One bad pass must not take the link down; the bytes after it wait
         // for the next change.
         Trace(std::string("<<< framing error: ") + e.what());
     }
+    Framing = false;
+}
+
+void TBoilerRoom::FrameLines() {
+    for (;;) {
+        const int count = RxBuffer.Count();
+        const int p = RxBuffer.Find("\r\n", std::min(RxScanFrom, count));
+        if (p < 0) {
+            // No line end yet. A peer that never sends one must not fill the
+            // memory: past the cap the line is dropped, and so is the rest of
+            // it up to its CR LF. A CR at the end may begin the line end.
+            const bool trailingCR = count > 0 && RxBuffer.Bytes(count - 1) == '\r';
+            if (!DiscardingLine && count > MaxLineBytes) {
+                DiscardingLine = true;
+                Trace("<<< line longer than " + std::to_string(MaxLineBytes) + " bytes dropped");
+            }
+            if (DiscardingLine) RxBuffer.Delete(0, trailingCR ? count - 1 : count, true);
+            RxScanFrom = std::max(RxBuffer.Count() - 1, 0);
+            return;
+        }
+        RxScanFrom = 0;
+        // Every complete line at once: cutting them one by one would move the
+        // rest of the buffer for each.
+        const std::string all = RxBuffer.AsString();
+        const size_t cut = all.rfind("\r\n") + 2;
+        RxBuffer.Delete(0, int(cut), true);
+        const uint64_t session = RxSession;
+        for (size_t start = 0; start < cut;) {
+            const size_t end = all.find("\r\n", start);
+            const std::string_view raw(all.data() + start, end - start);
+            start = end + 2;
+            if (DiscardingLine) {
+                // The tail of a line already dropped.
+                DiscardingLine = false;
+                continue;
+            }
+            if (raw.size() > size_t(MaxLineBytes)) {
+                Trace("<<< line longer than " + std::to_string(MaxLineBytes) + " bytes dropped");
+                continue;
+            }
+            try {
+                // The controller's text is cp1251 on the wire.
+                const std::string line = Cp1251ToUtf8(WithoutBrackets(Trim(raw)));
+                Trace(TrafficTrace("<<<", line));
+                if (OnData) OnData(*this, line);
+            } catch (const std::exception& e) {
+                // The lines after it are already out of the buffer: they
+                // still go to the owner.
+                Trace(std::string("<<< framing error: ") + e.what());
+            }
+            // The link was opened anew meanwhile: the rest came on the old one.
+            if (session != RxSession) break;
+        }
+    }
+}
+
+void TBoilerRoom::ResetRxBuffer() {
+    // A half line of an earlier connection must not glue onto the first
+    // packet of the next one.
+    RxBuffer.Delete(0, RxBuffer.Count(), true);
+    RxScanFrom = 0;
+    DiscardingLine = false;
+    ++RxSession;
 }
 
 void TBoilerRoom::SendText(const std::string& text, bool framed) {
@@ -74,20 +146,26 @@ void TBoilerRoom::LinkMessage(const std::string& before, const std::string& afte
 void TBoilerRoom::SendOnLink(const std::string& line) {
     switch (LinkKind) {
     case lkComPort:
-        if (!ComPort || !ComPort->WriteText(line)) throw Exception("The line was not written to the port");
+        if (!ComPort || !ComPort->WriteText(line))
+            throw Exception("The line was not written to the port");
         break;
     case lkTCP:
         if (!Socket) throw Exception("No TCP link");
         Socket->SendText(line);
         break;
-    default: break;  // a DDE link sends nothing; the modem manager carries GPRS lines
+    default:
+        break; // a DDE link sends nothing; the modem manager carries GPRS lines
     }
 }
 
 void TBoilerRoom::StartLink() {
     switch (LinkKind) {
-    case lkComPort: OpenComPort(); break;
-    case lkTCP: TryConnect(); break;
+    case lkComPort:
+        OpenComPort();
+        break;
+    case lkTCP:
+        TryConnect();
+        break;
     case lkDDE:
         OPCServer = std::make_unique<TOPCServer>(DDEServiceName);
         OpenDDEItems();
@@ -98,7 +176,8 @@ void TBoilerRoom::StartLink() {
     case lkGPRS:
         if (Manager) Manager->StartBoilerRoom(*this);
         break;
-    default: break;
+    default:
+        break;
     }
 }
 
@@ -106,7 +185,7 @@ void TBoilerRoom::StopLink() {
     if (ReconnectTimer) ReconnectTimer->SetEnabled(false);
     switch (LinkKind) {
     case lkComPort:
-        if (ComPort) ComPort->Close();  // its close event reports it
+        if (ComPort) ComPort->Close(); // its close event reports it
         Connected = false;
         SetState(bsNotConnected);
         break;
@@ -130,7 +209,8 @@ void TBoilerRoom::StopLink() {
     case lkGPRS:
         if (Manager) Manager->StopBoilerRoom(*this);
         break;
-    default: break;
+    default:
+        break;
     }
 }
 
@@ -180,9 +260,10 @@ void TBoilerRoom::SetComPortConnection(int portNumber, int baudRate, int dataBit
     ComPort = std::make_unique<TSerComm>();
     ComPort->SetPortNum(portNumber);
     static const std::pair<int, TSerBaudrate> rates[] = {
-        {110, br110},     {300, br300},     {600, br600},       {1200, br1200},     {2400, br2400},
-        {4800, br4800},   {14400, br14400}, {19200, br19200},   {38400, br38400},   {56000, br56000},
-        {57600, br57600}, {115200, br115200}, {128000, br128000}, {256000, br256000}};
+        {110, br110},       {300, br300},      {600, br600},     {1200, br1200},
+        {2400, br2400},     {4800, br4800},    {14400, br14400}, {19200, br19200},
+        {38400, br38400},   {56000, br56000},  {57600, br57600}, {115200, br115200},
+        {128000, br128000}, {256000, br256000}};
     TSerBaudrate rate = br9600;
     for (const auto& [bps, code] : rates)
         if (bps == baudRate) rate = code;
@@ -218,18 +299,21 @@ void TBoilerRoom::SetComPortConnection(int portNumber, int baudRate, int dataBit
 
 void TBoilerRoom::OpenComPort() {
     if (!ComPort) return;
+    ResetRxBuffer();
     try {
         ComPort->Open();
     } catch (const std::exception& e) {
         // A port that cannot be opened is reported like a port error, not raised.
         SetNoAnswer(true);
-        LinkMessage("Ошибка COM-порта для связи с ", ". Код ошибки: " + std::string(e.what()), smError);
+        LinkMessage("Ошибка COM-порта для связи с ", ". Код ошибки: " + std::string(e.what()),
+                    smError);
     }
 }
 
 void TBoilerRoom::ComError(uint32_t errorCode) {
     SetNoAnswer(true);
-    LinkMessage("Ошибка COM-порта для связи с ", ". Код ошибки: " + std::to_string(errorCode), smError);
+    LinkMessage("Ошибка COM-порта для связи с ", ". Код ошибки: " + std::to_string(errorCode),
+                smError);
 }
 
 void TBoilerRoom::ComOpen() {
@@ -264,7 +348,9 @@ uint32_t TBoilerRoom::ReconnectLongMs() const {
     return uint32_t(Settings.ReconnectLong >= 1 ? Settings.ReconnectLong : 60) * 1000u;
 }
 
-int TBoilerRoom::MaxConnectTry() const { return Settings.MaxConnectTry >= 1 ? Settings.MaxConnectTry : 5; }
+int TBoilerRoom::MaxConnectTry() const {
+    return Settings.MaxConnectTry >= 1 ? Settings.MaxConnectTry : 5;
+}
 
 void TBoilerRoom::SetTCPConnection(const std::string& host, int port) {
     LinkKind = lkTCP;
@@ -287,6 +373,7 @@ void TBoilerRoom::TryConnect() {
     ++ConnectAttempt;
     if (ConnectAttempt <= MaxConnectTry()) {
         AttachSocketEvents();
+        ResetRxBuffer();
         Socket->Open();
         return;
     }
@@ -301,7 +388,8 @@ void TBoilerRoom::TryConnect() {
     ReconnectTimer->SetInterval(ReconnectLongMs());
     ReconnectTimer->SetEnabled(false);
     LinkMessage("Количество попыток связи с ",
-                " исчерпано. Повтор соединения через " + std::to_string(ReconnectLongMs() / 1000) + " сек.",
+                " исчерпано. Повтор соединения через " + std::to_string(ReconnectLongMs() / 1000) +
+                    " сек.",
                 smError);
     ReconnectTimer->SetEnabled(true);
 }
@@ -330,7 +418,10 @@ void TBoilerRoom::SocketDisconnect() {
 
 void TBoilerRoom::SocketError(int& errorCode) {
     if (errorCode != wsaeConnRefused)
-        LinkMessage("Ошибка связи с ", ". Код ошибки: " + std::to_string(errorCode), smError);
+        LinkMessage("Ошибка связи с ",
+                    ". Код ошибки: " + std::to_string(errorCode) + " (" +
+                        SocketErrorText(errorCode) + ")",
+                    smError);
     else if (Connected)
         LinkMessage("Соединение с ", " потеряно", smConnectionLost);
     if (Socket) Socket->Close();
@@ -352,18 +443,21 @@ void TBoilerRoom::StartReconnectTimer() {
 
 void TBoilerRoom::ReconnectTick() {
     ReconnectTimer->SetEnabled(false);
-    if (ReconnectTimer->Interval() == ReconnectLongMs()) ReconnectTimer->SetInterval(ReconnectQuickMs());
+    if (ReconnectTimer->Interval() == ReconnectLongMs())
+        ReconnectTimer->SetInterval(ReconnectQuickMs());
     SetState(bsConnecting);
     if (!Connected)
         LinkMessage("Попытка соединения с ",
-                    " (" + std::to_string(ConnectAttempt) + " из " + std::to_string(MaxConnectTry()) + ")...",
+                    " (" + std::to_string(ConnectAttempt) + " из " +
+                        std::to_string(MaxConnectTry()) + ")...",
                     smInfo);
     TryConnect();
 }
 
 // GPRS link -------------------------------------------------------------------
 
-void TBoilerRoom::SetGPRSConnection(int portNumber, const std::string& phone, const std::string& ident) {
+void TBoilerRoom::SetGPRSConnection(int portNumber, const std::string& phone,
+                                    const std::string& ident) {
     if (!Manager) throw Exception("Менеджер модемов не назначен");
     LinkKind = lkGPRS;
     Manager->AttachBoilerRoom(*this, portNumber, phone, ident);
@@ -405,8 +499,18 @@ void TBoilerRoom::OpenDDEItems() {
 }
 
 void TBoilerRoom::PollDDE() {
-    const std::string text = ReadOPCValues();
-    if (OnData) OnData(*this, text);
+    // A tick inside the owner's handling of the last packet (a decode runs
+    // the loop) waits for the next one: packets of one object never overlap.
+    if (Framing) return;
+    Framing = true;
+    try {
+        const std::string text = ReadOPCValues();
+        if (OnData) OnData(*this, text);
+    } catch (...) {
+        Framing = false;
+        throw;
+    }
+    Framing = false;
 }
 
 std::string TBoilerRoom::ReadOPCValues() {
@@ -442,7 +546,8 @@ std::string TBoilerRoom::ReadOPCValues() {
     }
 }
 
-void TBoilerRoom::WriteOPCValue(const std::string& path, const std::string& item, const std::string& value) {
+void TBoilerRoom::WriteOPCValue(const std::string& path, const std::string& item,
+                                const std::string& value) {
     if (State != bsConnected) return;
     bool sent = false;
     {

@@ -17,19 +17,17 @@ const Command kCommands[] = {
 };
 
 void PrintUsage(FILE* out) {
-    std::fprintf(out,
-                 "usage: nuq [--home DIR] COMMAND [ARGS]\n"
-                 "\n"
-                 "The acquisition engine of the boiler-room dispatcher's terminal.\n"
-                 "\n"
-                 "Commands:\n");
+    std::fprintf(out, "usage: nuq [--home DIR] COMMAND [ARGS]\n"
+                      "\n"
+                      "The acquisition engine of the boiler-room dispatcher's terminal.\n"
+                      "\n"
+                      "Commands:\n");
     for (const auto& c : kCommands) std::fprintf(out, "  %-14s %s\n", c.Name, c.Summary);
-    std::fprintf(out,
-                 "\n"
-                 "Options:\n"
-                 "  --home DIR     the host folder (setting.ini, logs); default $NUQ_HOME,\n"
-                 "                 else the folder of this program\n"
-                 "  --help         this text; \"nuq COMMAND --help\" describes a command\n");
+    std::fprintf(out, "\n"
+                      "Options:\n"
+                      "  --home DIR     the host folder (setting.ini, logs); default $NUQ_HOME,\n"
+                      "                 else the folder of this program\n"
+                      "  --help         this text; \"nuq COMMAND --help\" describes a command\n");
 }
 
 } // namespace
@@ -44,7 +42,11 @@ int main(int argc, char** argv) {
             PrintUsage(stdout);
             return 0;
         }
-        if (args[i] == "--home" && i + 1 < args.size()) {
+        if (args[i] == "--home") {
+            if (i + 1 >= args.size()) {
+                std::fprintf(stderr, "nuq: --home needs a folder (the value is missing)\n");
+                return 2;
+            }
             nuq::SetHostFolder(args[i + 1]);
             i += 2;
             continue;

@@ -3,6 +3,7 @@
 #include "app/nuq_commands.h"
 #include "foundation/uNuqSettings.h"
 #include "foundation/uNuqUtils.h"
+#include "foundation/uTrace.h"
 #include "platform/EventLoop.h"
 #include "platform/Host.h"
 #include "platform/IniFiles.h"
@@ -14,7 +15,9 @@ namespace nuq::app {
 
 namespace {
 
-std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
+std::string Quoted(const std::string& name) {
+    return "\"" + name + "\"";
+}
 
 bool IsHexText(const std::string& s) {
     if (s.empty() || s.size() % 2 != 0) return false;
@@ -64,13 +67,25 @@ void THost::MakeModems(const std::vector<int>& ports) {
         const bool used = std::find(ports.begin(), ports.end(), d.PortNumber) != ports.end();
         if ((!used && !d.SMSReporting) || FManager.ModemList.FindByPort(d.PortNumber)) continue;
         FManager.ModemList.AddModem(d);
-        Log("Модем на COM" + std::to_string(d.PortNumber) + ", слушает порт " + std::to_string(d.TCPPort));
+        Log("Модем на COM" + std::to_string(d.PortNumber) + ", слушает порт " +
+            std::to_string(d.TCPPort));
     }
     FTerminal.AssignTo(FManager);
 }
 
+std::string LogLineText(const std::string& text) {
+    // Peers' text reaches the log (lines, names, modem answers): it must not
+    // start lines of its own or make one without end.
+    std::string line = EscapeControlChars(text);
+    if (line.size() <= MaxLogLineBytes) return line;
+    size_t cut = MaxLogLineBytes;
+    while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
+        --cut; // whole characters
+    return line.substr(0, cut) + "… (обрезано, всего " + std::to_string(line.size()) + " байт)";
+}
+
 void THost::Log(const std::string& text) {
-    std::printf("%s:  %s\n", DateTimeToStr(Now()).c_str(), text.c_str());
+    std::printf("%s:  %s\n", DateTimeToStr(Now()).c_str(), LogLineText(text).c_str());
     std::fflush(stdout);
 }
 
@@ -86,7 +101,9 @@ bool THost::LoadObjects(const std::string& fileName) {
             modemPorts.push_back(ini.ReadInteger(section, "ModemPort", 0));
     MakeModems(modemPorts);
     for (const std::string& section : ini.ReadSections()) {
-        auto read = [&](const char* key, const std::string& def = "") { return ini.ReadString(section, key, def); };
+        auto read = [&](const char* key, const std::string& def = "") {
+            return ini.ReadString(section, key, def);
+        };
         auto readInt = [&](const char* key, int def) { return ini.ReadInteger(section, key, def); };
         THostObject object;
         object.Section = section;
@@ -102,7 +119,8 @@ bool THost::LoadObjects(const std::string& fileName) {
             const std::string script = read("Script");
             if (!script.empty()) {
                 std::string text;
-                if (!ReadTextFile(PathInHome(script), text)) throw Exception("не удалось прочитать скрипт " + script);
+                if (!ReadTextFile(PathInHome(script), text))
+                    throw Exception("не удалось прочитать скрипт " + script);
                 room.LoadScript(text);
             }
             room.InfoBytes = std::make_unique<TNuqInfoBytes>();
@@ -119,15 +137,21 @@ bool THost::LoadObjects(const std::string& fileName) {
             const int kind = LinkKindOf(read("Link"));
             switch (kind) {
             case lkComPort:
-                room.SetComPortConnection(readInt("ComPort", 1), readInt("BaudRate", 9600), readInt("DataBits", 8),
-                                          readInt("StopBits", 1), readInt("Parity", 0), readInt("FlowControl", 0));
+                room.SetComPortConnection(readInt("ComPort", 1), readInt("BaudRate", 9600),
+                                          readInt("DataBits", 8), readInt("StopBits", 1),
+                                          readInt("Parity", 0), readInt("FlowControl", 0));
                 break;
-            case lkTCP: room.SetTCPConnection(read("Host", "127.0.0.1"), readInt("Port", 0)); break;
-            case lkDDE: room.SetDDEConnection(read("DDEService")); break;
+            case lkTCP:
+                room.SetTCPConnection(read("Host", "127.0.0.1"), readInt("Port", 0));
+                break;
+            case lkDDE:
+                room.SetDDEConnection(read("DDEService"));
+                break;
             case lkGPRS: {
                 const int port = readInt("ModemPort", 0);
                 if (!FManager.ModemList.FindByPort(port))
-                    throw Exception("модем на COM" + std::to_string(port) + " не описан в setting.ini");
+                    throw Exception("модем на COM" + std::to_string(port) +
+                                    " не описан в setting.ini");
                 room.GPRSCallMode = uint8_t(readInt("CallMode", 0));
                 room.GPRSApn = read("APN");
                 room.GPRSLogin = read("APNLogin");
@@ -136,10 +160,14 @@ bool THost::LoadObjects(const std::string& fileName) {
                 room.SetGPRSConnection(port, read("Phone"), read("Ident"));
                 break;
             }
-            default: throw Exception("неизвестный вид связи \"" + read("Link") + "\"");
+            default:
+                throw Exception("неизвестный вид связи \"" + read("Link") + "\"");
             }
         } catch (const std::exception& e) {
-            Log("Объект " + Quoted(room.Name) + " не загружен: " + e.what());
+            // A script's check messages come one per line.
+            const std::vector<std::string> lines = SplitLines(e.what());
+            Log("Объект " + Quoted(room.Name) + " не загружен: " + (lines.empty() ? "" : lines[0]));
+            for (size_t k = 1; k < lines.size(); ++k) Log("    " + lines[k]);
             continue;
         }
         FObjects.push_back(std::move(object));
@@ -172,6 +200,21 @@ void THost::AssignEvents(THostObject& object) {
 }
 
 void THost::HandleData(THostObject& object, const std::string& line) {
+    // A decode runs the loop once per block, and a packet of the same object
+    // arriving meanwhile (a modem delivers as it reads) would overwrite the
+    // values before they are shown: it waits its turn.
+    object.PendingData.push_back(line);
+    if (object.Handling) return;
+    object.Handling = true;
+    while (!object.PendingData.empty()) {
+        const std::string next = std::move(object.PendingData.front());
+        object.PendingData.pop_front();
+        ShowData(object, next);
+    }
+    object.Handling = false;
+}
+
+void THost::ShowData(THostObject& object, const std::string& line) {
     TBoilerRoom& room = *object.Room;
     if (line.empty() && room.LinkKind == lkDDE) {
         Log(Quoted(room.Name) + ": не удалось прочитать данные OPC/DDE");

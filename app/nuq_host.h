@@ -2,6 +2,7 @@
 // The host stand-in: loads the objects of objects.ini, starts them and prints
 // every event and every decoded packet as log lines.
 
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,12 +16,20 @@ namespace nuq::app {
 // One object of objects.ini, as the host configured it.
 struct THostObject {
     std::string Section;
-    std::string RequestText;  // sent framed on every request tick; empty = none
-    int RequestPeriod = 10;   // s
-    int DDEPeriod = 5;        // s
+    std::string RequestText; // sent framed on every request tick; empty = none
+    int RequestPeriod = 10;  // s
+    int DDEPeriod = 5;       // s
     std::string LastStateText;
+    // Packets that came while one was being decoded and shown.
+    std::deque<std::string> PendingData;
+    bool Handling = false;
     std::unique_ptr<TBoilerRoom> Room;
 };
+
+// The longest text of one log line; longer ones are cut with a mark.
+inline constexpr size_t MaxLogLineBytes = 1000;
+// Text as one log line shows it: control characters escaped, cut to length.
+std::string LogLineText(const std::string& text);
 
 class THost {
 public:
@@ -46,6 +55,7 @@ public:
 private:
     void AssignEvents(THostObject& object);
     void HandleData(THostObject& object, const std::string& line);
+    void ShowData(THostObject& object, const std::string& line);
     void MakeModems(const std::vector<int>& ports);
 
     std::vector<THostObject> FObjects;

@@ -2,10 +2,13 @@
 
 #include "app/nuq_commands.h"
 #include "app/nuq_host.h"
+#include "foundation/uTrace.h"
 #include "platform/EventLoop.h"
 #include "platform/Host.h"
 #include "platform/Timer.h"
 
+#include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -20,7 +23,8 @@ const char* const RunHelp =
     "Loads setting.ini and objects.ini from the home folder, starts every object\n"
     "on its link and prints a log line for every event and the decoded lines of\n"
     "every packet. Stops on SIGINT or SIGTERM, or after SECONDS with --for.\n"
-    "--trace writes the trace file into the settings' log folder.\n"
+    "--trace writes the trace file into the settings' log folder, made when\n"
+    "missing; a trace that cannot be written is reported once in the log.\n"
     "\n"
     "objects.ini holds one section per object: Name, Status (1 automatic,\n"
     "2 manual polling), Link (COM, TCP, DDE, GPRS) and its settings (Host, Port;\n"
@@ -38,6 +42,9 @@ namespace {
 
 int signalPipe[2] = {-1, -1};
 
+// The longest single wait of the stop timer.
+constexpr uint32_t MaxStopStepMs = 24u * 3600u * 1000u;
+
 void OnSignal(int) {
     const char byte = 1;
     // Nothing else is safe in a signal handler; the loop sees the byte.
@@ -48,14 +55,16 @@ void OnSignal(int) {
 
 int RunCommand(const Args& args) {
     double seconds = -1;
+    bool trace = false;
     for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--for" && i + 1 < args.size()) {
-            if (!TryStrToFloat(args[++i], seconds) || seconds < 0) {
+        if (args[i] == "--for") {
+            if (i + 1 >= args.size() || !TryStrToFloat(args[++i], seconds) ||
+                !std::isfinite(seconds) || seconds < 0) {
                 std::fprintf(stderr, "nuq run: --for needs a number of seconds\n");
                 return 2;
             }
         } else if (args[i] == "--trace") {
-            SetHostParameters({"/TRACE"});
+            trace = true;
         } else {
             std::fprintf(stderr, "nuq run: unexpected argument \"%s\"\n", args[i].c_str());
             std::fputs(RunHelp, stderr);
@@ -72,14 +81,42 @@ int RunCommand(const Args& args) {
 
     THost host;
     host.Log("Запуск: папка " + HostFolder());
-    if (!host.LoadObjects(HostFolder() + "objects.ini")) return 2;
+    if (trace) {
+        SetHostParameters({"/TRACE"});
+        // The folder is found (or made) once; the settings are not read
+        // again for every trace line.
+        const std::string folder = ForceTraceFolder();
+        if (folder.empty()) {
+            host.Log(
+                "Трассировка не ведётся: папка журналов в setting.ini не задана или не создана");
+        } else {
+            SetTraceFolder(folder);
+            SetTraceFailureHandler([&host](const std::string& message) { host.Log(message); });
+        }
+    }
+    if (!host.LoadObjects(HostFolder() + "objects.ini")) {
+        SetTraceFailureHandler(nullptr);
+        return 2;
+    }
+    // A timer's interval is 32-bit milliseconds: a longer run is counted
+    // down in steps. Any positive time runs at least a millisecond.
+    double remainingMs = seconds > 0 ? std::max(std::ceil(seconds * 1000), 1.0) : 0;
     TTimer stopTimer;
     stopTimer.SetEnabled(false);
-    if (seconds >= 0) {
-        stopTimer.SetInterval(uint32_t(seconds * 1000));
-        stopTimer.SetOnTimer([] { QuitLoop(); });
-        stopTimer.SetEnabled(seconds > 0);
-    }
+    auto armStop = [&] {
+        const double step = std::min(remainingMs, double(MaxStopStepMs));
+        remainingMs -= step;
+        stopTimer.SetInterval(uint32_t(step));
+        stopTimer.SetEnabled(true);
+    };
+    stopTimer.SetOnTimer([&] {
+        stopTimer.SetEnabled(false);
+        if (remainingMs > 0)
+            armStop();
+        else
+            QuitLoop();
+    });
+    if (seconds > 0) armStop();
     host.Log("Опрос запущен, объектов: " + std::to_string(host.Objects().size()));
     host.StartScanning();
     if (seconds != 0) RunLoop();
@@ -87,6 +124,7 @@ int RunCommand(const Args& args) {
     // Let the links' last events reach the log before the objects go.
     ProcessMessages();
     host.Log("Опрос остановлен");
+    SetTraceFailureHandler(nullptr);
     return 0;
 }
 

@@ -4,6 +4,7 @@
 #include "acquisition/uScriptClasses.h"
 #include "app/nuq_commands.h"
 #include "platform/Cp1251.h"
+#include "platform/LogFiles.h"
 #include "platform/SysUtils.h"
 
 #include <cstdio>
@@ -31,6 +32,11 @@ const char* const DecodeHelp =
     "bad hex text.\n";
 
 bool ReadTextFile(const std::string& path, std::string& text) {
+    // A folder opens like a file and reads as nothing: an empty script would pass.
+    if (DirectoryExists(path)) {
+        std::fprintf(stderr, "nuq: \"%s\" is a folder, not a file\n", path.c_str());
+        return false;
+    }
     try {
         text = TextFromFileBytes(ReadFileBytes(path));
         return true;
@@ -47,9 +53,12 @@ bool ParseHexPacket(const std::string& hex, std::string& bytes, std::string& rea
         const char c = hex[i];
         if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
         int digit;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
         else {
             reason = "character " + std::to_string(i + 1) + " is not a hex digit";
             return false;

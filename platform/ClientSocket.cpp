@@ -14,8 +14,9 @@ namespace nuq {
 
 namespace {
 
-// Enough per pass to keep a fast peer from starving the rest of the loop.
-constexpr size_t kMaxReadPerPass = 1 << 20;
+// Enough per pass to keep a fast peer from starving the rest of the loop,
+// and little enough that a flood costs its reader no more than this at once.
+constexpr size_t kMaxReadPerPass = 256 * 1024;
 // Written-out bytes at the front of the queue are dropped once they pass this.
 constexpr size_t kCompactAt = 1 << 20;
 
@@ -124,6 +125,56 @@ int SocketErrorFromResolver(int eaiCode, int err) {
         return SocketErrorFromErrno(err);
     }
     return 11003;
+}
+
+std::string SocketErrorText(int code) {
+    struct Entry {
+        int code;
+        const char* text;
+    };
+    static const Entry texts[] = {
+        {10004, "Interrupted function call"},
+        {10009, "Bad file descriptor"},
+        {10013, "Permission denied"},
+        {10014, "Bad address"},
+        {10022, "Invalid argument"},
+        {10024, "Too many open files"},
+        {10035, "Resource temporarily unavailable"},
+        {10036, "Operation now in progress"},
+        {10037, "Operation already in progress"},
+        {10038, "Socket operation on nonsocket"},
+        {10039, "Destination address required"},
+        {10040, "Message too long"},
+        {10041, "Protocol wrong type for socket"},
+        {10042, "Bad protocol option"},
+        {10043, "Protocol not supported"},
+        {10045, "Operation not supported"},
+        {10047, "Address family not supported by protocol family"},
+        {10048, "Address already in use"},
+        {wsaeAddrNotAvail, "Cannot assign requested address"},
+        {10050, "Network is down"},
+        {wsaeNetUnreach, "Network is unreachable"},
+        {10052, "Network dropped connection on reset"},
+        {wsaeConnAborted, "Software caused connection abort"},
+        {wsaeConnReset, "Connection reset by peer"},
+        {10055, "No buffer space available"},
+        {10056, "Socket is already connected"},
+        {wsaeNotConn, "Socket is not connected"},
+        {10058, "Cannot send after socket shutdown"},
+        {wsaeTimedOut, "Connection timed out"},
+        {wsaeConnRefused, "Connection refused"},
+        {10064, "Host is down"},
+        {wsaeHostUnreach, "No route to host"},
+        {wsaHostNotFound, "Host not found"},
+        {11002, "Nonauthoritative host not found"},
+        {11003, "This is a nonrecoverable error"},
+        {11004, "Valid name, no data record of requested type"},
+    };
+    for (const auto& e : texts)
+        if (e.code == code) return e.text;
+    // Numbers without a runtime meaning are the system's own.
+    if (code > 0 && code < 10000) return std::strerror(code);
+    return "Unknown error";
 }
 
 TClientSocket::TClientSocket() : FAlive(std::make_shared<char>()) {}
@@ -318,7 +369,9 @@ void TClientSocket::Fail(int errorCode) {
     Teardown();
     if (auto handler = OnError) handler(errorCode);
     // Unhandled: said, not thrown into the loop.
-    if (errorCode != 0) std::fprintf(stderr, "Socket error %d on %s\n", errorCode, where.c_str());
+    if (errorCode != 0)
+        std::fprintf(stderr, "Socket error %d (%s) on %s\n", errorCode,
+                     SocketErrorText(errorCode).c_str(), where.c_str());
 }
 
 void TClientSocket::PostFail(int errorCode) {

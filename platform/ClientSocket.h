@@ -52,6 +52,8 @@ inline constexpr int wsaHostNotFound = 11001;
 int SocketErrorFromErrno(int err);
 // The runtime's number for a getaddrinfo result (EAI_...).
 int SocketErrorFromResolver(int eaiCode, int err);
+// The text of a socket error number, as the runtime words it.
+std::string SocketErrorText(int code);
 
 class TClientSocket {
 public:

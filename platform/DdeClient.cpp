@@ -144,21 +144,33 @@ struct TDdeClientConv::TLink {
             ssize_t n = ::recv(Fd, buf, sizeof buf, 0);
             if (n > 0) {
                 In.append(buf, size_t(n));
+                // Taken as they come, so a server that floods cannot make
+                // this pass hold more than a line's worth.
+                TakeLines();
+                if (Lost) return;
+                if (In.size() > MaxLineBytes) {
+                    Close();
+                    return;
+                }
                 continue;
             }
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-            TakeLines(); // what came before the end still counts
-            Close();
+            Close(); // what came before the end has been taken
             return;
         }
-        TakeLines();
-        if (In.size() > MaxLineBytes) Close();
     }
 
     void TakeLines() {
         size_t start = 0, end;
         while ((end = In.find('\n', start)) != std::string::npos) {
+            // An answer nobody asked for: the server does not follow the
+            // protocol, and every later answer would be taken for the wrong
+            // request. Keeping it would let such a server fill the memory.
+            if (Received == Sent) {
+                Close();
+                return;
+            }
             Answers[++Received] = In.substr(start, end - start);
             start = end + 1;
         }

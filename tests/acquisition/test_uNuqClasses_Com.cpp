@@ -4,6 +4,7 @@
 #include "acquisition/uNuqClasses.h"
 #include "common/SimProcess.h"
 #include "platform/EventLoop.h"
+#include "platform/PtyPair.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kSimController = std::string(NUQ_BINARY_DIR) + "/sim/controller/nuq-sim-controller";
+const std::string kSimController =
+    std::string(NUQ_BINARY_DIR) + "/sim/controller/nuq-sim-controller";
 
 class ComLink : public ::testing::Test {
 protected:
@@ -44,10 +46,18 @@ protected:
 } // namespace
 
 TEST_F(ComLink, LineSettingsFollowTheRecord) {
-    struct Case { int baud; TSerBaudrate rate; int bits; TSerDatabits databits; int stop; TSerStopbits stopbits; };
-    for (const auto& c : {Case{9600, br9600, 8, db8, 1, sb1}, Case{7200, br9600, 7, db7, 2, sb2},
-                          Case{115200, br115200, 4, db4, 0, sb1}, Case{14400, br14400, 9, db8, 3, sb1},
-                          Case{256000, br256000, 3, db8, 2, sb2}}) {
+    struct Case {
+        int baud;
+        TSerBaudrate rate;
+        int bits;
+        TSerDatabits databits;
+        int stop;
+        TSerStopbits stopbits;
+    };
+    for (const auto& c :
+         {Case{9600, br9600, 8, db8, 1, sb1}, Case{7200, br9600, 7, db7, 2, sb2},
+          Case{115200, br115200, 4, db4, 0, sb1}, Case{14400, br14400, 9, db8, 3, sb1},
+          Case{256000, br256000, 3, db8, 2, sb2}}) {
         room->SetComPortConnection(7, c.baud, c.bits, c.stop, 2, 0);
         EXPECT_EQ(room->SerialPort()->Baudrate(), c.rate) << c.baud;
         EXPECT_EQ(room->SerialPort()->Databits(), c.databits) << c.bits;
@@ -72,7 +82,8 @@ TEST_F(ComLink, MissingPortIsReportedNotRaised) {
     room->SetComPortConnection(9, 9600, 8, 1, 0, 0);
     EXPECT_NO_THROW(room->Start(5, 0));
     ASSERT_FALSE(messages.empty());
-    EXPECT_EQ(messages.back().first.rfind("Ошибка COM-порта для связи с \"КТ-7\". Код ошибки: ", 0), 0u);
+    EXPECT_EQ(messages.back().first.rfind("Ошибка COM-порта для связи с \"КТ-7\". Код ошибки: ", 0),
+              0u);
     EXPECT_EQ(messages.back().second, smError);
     EXPECT_TRUE(room->NoAnswer);
     EXPECT_FALSE(room->Connected);
@@ -80,10 +91,11 @@ TEST_F(ComLink, MissingPortIsReportedNotRaised) {
 }
 
 TEST_F(ComLink, EndToEndWithTheController) {
-    simtest::SimProcess sim(kSimController, {"--serial", (dir / "COM7").string(), "--packet", "41 02",
-                                             "--request", "REQ", "--echo"});
+    simtest::SimProcess sim(kSimController, {"--serial", (dir / "COM7").string(), "--packet",
+                                             "41 02", "--request", "REQ", "--echo"});
     ASSERT_EQ(sim.WaitFor("serial "), "serial " + (dir / "COM7").string());
-    room->LoadScript("#script;\n#defbyte 1;\nType = IsByte;\nCaption = 'T';\n#enddefbyte;\n#endscript;\n");
+    room->LoadScript(
+        "#script;\n#defbyte 1;\nType = IsByte;\nCaption = 'T';\n#enddefbyte;\n#endscript;\n");
     std::vector<std::string> sent;
     room->OnDataSent = [&](TBoilerRoom&, const std::string& text, bool ok) {
         if (ok) sent.push_back(text);
@@ -97,7 +109,8 @@ TEST_F(ComLink, EndToEndWithTheController) {
     ASSERT_TRUE(ProcessMessagesUntil([&] { return !data.empty(); }, 10000));
     EXPECT_TRUE(room->Connected);
     EXPECT_EQ(room->State, bsConnected);
-    EXPECT_EQ(messages.front(), (std::pair<std::string, int>{"COM-порт для связи с \"КТ-7\" открыт", smInfo}));
+    EXPECT_EQ(messages.front(),
+              (std::pair<std::string, int>{"COM-порт для связи с \"КТ-7\" открыт", smInfo}));
     EXPECT_EQ(sent.front(), "<REQ>");
     EXPECT_EQ(data.front(), "4102");
 
@@ -108,5 +121,28 @@ TEST_F(ComLink, EndToEndWithTheController) {
     room->Stop();
     EXPECT_FALSE(room->Connected);
     EXPECT_EQ(room->State, bsNotConnected);
-    EXPECT_EQ(messages.back(), (std::pair<std::string, int>{"COM-порт для связи с \"КТ-7\" закрыт", smInfo}));
+    EXPECT_EQ(messages.back(),
+              (std::pair<std::string, int>{"COM-порт для связи с \"КТ-7\" закрыт", smInfo}));
+}
+
+// The port opened again starts with an empty receive buffer: the half line
+// read before it was closed does not glue onto the next packet.
+TEST(ComLinkReopen, HalfLineBeforeClosingIsDropped) {
+    SetMainThread();
+    nuqtest::TPtyPair pty(7);
+    TBoilerRoom room;
+    std::vector<std::string> data;
+    room.OnData = [&](TBoilerRoom&, const std::string& line) { data.push_back(line); };
+    room.SetComPortConnection(7, 9600, 8, 1, 0, 0);
+    room.Start(10, 0);
+    ASSERT_TRUE(room.Connected);
+    ASSERT_TRUE(pty.Send("<4102"));
+    ASSERT_TRUE(ProcessMessagesUntil([&] { return room.RxBuffer.Count() == 5; }, 10000));
+    room.Stop();
+    room.Start(10, 0);
+    ASSERT_TRUE(room.Connected);
+    ASSERT_TRUE(pty.Send("<4201>\r\n"));
+    ASSERT_TRUE(ProcessMessagesUntil([&] { return !data.empty(); }, 10000));
+    EXPECT_EQ(data, std::vector<std::string>{"4201"});
+    room.Stop();
 }

@@ -12,8 +12,7 @@ using namespace nuq;
 
 namespace {
 
-const char* kItems =
-    "[NuqPlant|Boiler1]\nState=2\nT1=12,5\nP=-5\nLevel=300\nCmd=0\n";
+const char* kItems = "[NuqPlant|Boiler1]\nState=2\nT1=12,5\nP=-5\nLevel=300\nCmd=0\n";
 
 std::unique_ptr<TOPCMapState> StateRow(const std::string& caption, const std::string& item,
                                        const std::string& values) {
@@ -62,7 +61,9 @@ protected:
         SetIdleGrace(-1);
         UseRealClock();
     }
-    static void Run(uint32_t ms) { ProcessMessagesUntil([] { return false; }, ms); }
+    static void Run(uint32_t ms) {
+        ProcessMessagesUntil([] { return false; }, ms);
+    }
 };
 
 } // namespace
@@ -70,7 +71,7 @@ protected:
 TEST_F(DdeLink, PollsTheServerAndBuildsThePacket) {
     SimDde server(kItems);
     ASSERT_TRUE(server.Started());
-    EXPECT_TRUE(room->Connected);  // a DDE link counts as up from the start
+    EXPECT_TRUE(room->Connected); // a DDE link counts as up from the start
     room->Start(10, 2);
     EXPECT_EQ(room->State, bsConnected);
     EXPECT_EQ(messages.back(), "OPC/DDE клиент для \"ДДЕ-1\" запущен");
@@ -81,10 +82,12 @@ TEST_F(DdeLink, PollsTheServerAndBuildsThePacket) {
     ASSERT_EQ(data.size(), 1u);
     // State byte "Работа" (row 2), then the variables by position: 12.5, -5, 300.
     EXPECT_EQ(data[0], "20414800008005012C");
-    room->LoadScript("#script;\n#defbyte 1;\nType = IsParameter;\nCaption = 'Состояние';\n#defparam;\n"
-                     "DefNumber 32 -> 'Работа';\n#enddefparam;\n#enddefbyte;\n#defbyte 2;\nType = IsFloat;\n"
-                     "Caption = 'T1';\n#enddefbyte;\n#defbyte 6;\nType = IsInteger;\nCaption = 'P';\n#enddefbyte;\n"
-                     "#endscript;\n");
+    room->LoadScript(
+        "#script;\n#defbyte 1;\nType = IsParameter;\nCaption = 'Состояние';\n#defparam;\n"
+        "DefNumber 32 -> 'Работа';\n#enddefparam;\n#enddefbyte;\n#defbyte 2;\nType = IsFloat;\n"
+        "Caption = 'T1';\n#enddefbyte;\n#defbyte 6;\nType = IsInteger;\nCaption = "
+        "'P';\n#enddefbyte;\n"
+        "#endscript;\n");
     const TByteList packet = HexToByteList(data[0]);
     room->DecodePacket(std::string(packet.begin(), packet.end()));
     EXPECT_EQ(room->Blocks.Items(0).DecodeList.GetItem(0).Value, "Работа");
@@ -121,11 +124,13 @@ TEST_F(DdeLink, WritesReportWhatTheServerDid) {
     SimDde server(kItems);
     ASSERT_TRUE(server.Started());
     std::vector<std::pair<std::string, bool>> sent;
-    room->OnDataSent = [&](TBoilerRoom&, const std::string& text, bool ok) { sent.emplace_back(text, ok); };
-    room->WriteOPCValue("Boiler1", "Cmd", "5");  // not started: nothing
+    room->OnDataSent = [&](TBoilerRoom&, const std::string& text, bool ok) {
+        sent.emplace_back(text, ok);
+    };
+    room->WriteOPCValue("Boiler1", "Cmd", "5"); // not started: nothing
     EXPECT_TRUE(sent.empty());
     room->Start(10, 0);
-    EXPECT_FALSE(room->DDETimer()->Enabled());  // a period of 0 polls nothing
+    EXPECT_FALSE(room->DDETimer()->Enabled()); // a period of 0 polls nothing
     room->WriteOPCValue("Boiler1", "Cmd", "5");
     std::string value;
     ASSERT_TRUE(room->OPCServer->ReadItem("Boiler1", "Cmd", value));
@@ -133,12 +138,12 @@ TEST_F(DdeLink, WritesReportWhatTheServerDid) {
     EXPECT_EQ(server.Command("failpokes Cmd 6"), "ok");
     room->WriteOPCValue("Boiler1", "Cmd", "6");
     EXPECT_EQ(sent, (std::vector<std::pair<std::string, bool>>{{"Boiler1.Cmd = 5", true},
-                                                                {"Boiler1.Cmd = 6", false}}));
+                                                               {"Boiler1.Cmd = 6", false}}));
 }
 
 TEST_F(DdeLink, LostServerGivesEmptyPackets) {
     room->Start(10, 1);
-    Run(1000);  // no server at all
+    Run(1000); // no server at all
     ASSERT_EQ(data.size(), 1u);
     EXPECT_EQ(data[0], "");
     SimDde server(kItems);
@@ -151,4 +156,25 @@ TEST_F(DdeLink, LostServerGivesEmptyPackets) {
     room->OnStatusChange = nullptr;
     room->Stop();
     EXPECT_EQ(room->State, bsNotConnected);
+}
+
+// The owner's handling of a packet may run the loop for longer than the poll
+// period (a decode does); the poll that falls due meanwhile does not hand over
+// a second packet in the middle of the first.
+TEST_F(DdeLink, PollInsideTheOwnersHandlingWaits) {
+    SimDde server(kItems);
+    ASSERT_TRUE(server.Started());
+    SetIdleGrace(20);
+    int depth = 0, deepest = 0;
+    room->OnData = [&](TBoilerRoom&, const std::string& line) {
+        ++depth;
+        deepest = std::max(deepest, depth);
+        data.push_back(line);
+        if (data.size() == 1) Run(3500); // spans the next poll's time
+        --depth;
+    };
+    room->Start(10, 1);
+    ProcessMessagesUntil([&] { return data.size() >= 3; }, 10000);
+    EXPECT_GE(data.size(), 3u);
+    EXPECT_EQ(deepest, 1);
 }

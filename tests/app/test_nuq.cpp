@@ -25,7 +25,8 @@ std::string Quote(const std::string& s) {
 }
 
 Result Nuq(const std::vector<std::string>& args) {
-    const fs::path errFile = fs::temp_directory_path() / ("nuq-test-err-" + std::to_string(getpid()));
+    const fs::path errFile =
+        fs::temp_directory_path() / ("nuq-test-err-" + std::to_string(getpid()));
     std::string cmd = Quote(NUQ_EXE);
     for (const auto& a : args) cmd += " " + Quote(a);
     cmd += " 2>" + Quote(errFile.string());
@@ -79,30 +80,36 @@ TEST_F(NuqCommand, CheckScript) {
     EXPECT_EQ(ok.out, "");
 
     Result bad = Nuq({"check-script", Write("bad.nqs", "#script;\n#defbyte 1;\nType = IsByte;\n"
-                                                         "Caption = 'a';\n#endscript;\n")});
+                                                       "Caption = 'a';\n#endscript;\n")});
     EXPECT_EQ(bad.status, 1);
     EXPECT_NE(bad.out.find("Стр. 2 - <#enddefbyte> не найдено.\n"), std::string::npos) << bad.out;
 
     // A cp1251 file reads as well as a UTF-8 one.
-    Result cp = Nuq({"check-script", Write("cp.nqs", "#script;\n#defbyte 1;\nType = IsByte;\n"
-                                                       "Caption = '\xD2\xE5\xEC\xEF';\n#enddefbyte;\n#endscript;\n")});
+    Result cp =
+        Nuq({"check-script",
+             Write("cp.nqs", "#script;\n#defbyte 1;\nType = IsByte;\n"
+                             "Caption = '\xD2\xE5\xEC\xEF';\n#enddefbyte;\n#endscript;\n")});
     EXPECT_EQ(cp.status, 0) << cp.out;
 
     Result missing = Nuq({"check-script", (dir / "none.nqs").string()});
     EXPECT_EQ(missing.status, 2);
     EXPECT_NE(missing.err.find("none.nqs"), std::string::npos);
     EXPECT_NE(missing.err.find("No such file"), std::string::npos);
+
+    // A folder is not a script that passes.
+    Result folder = Nuq({"check-script", dir.string()});
+    EXPECT_EQ(folder.status, 2);
+    EXPECT_NE(folder.err.find("folder"), std::string::npos) << folder.err;
 }
 
 TEST_F(NuqCommand, Decode) {
     const std::string script = Write("s.nqs", kScript);
     Result r = Nuq({"decode", "--script", script, "--packet", "41 02 01f4"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out,
-              "Температура\t65\t°C\t0\n"
-              "Насос\tСтоп\t\t0\n"
-              "Авария\tАвария\t\t1\n"
-              "Давление\t0.8\t\t0\n");
+    EXPECT_EQ(r.out, "Температура\t65\t°C\t0\n"
+                     "Насос\tСтоп\t\t0\n"
+                     "Авария\tАвария\t\t1\n"
+                     "Давление\t0.8\t\t0\n");
 
     // Short packet: what was not received shows no data.
     Result shortPacket = Nuq({"decode", "--script", script, "--packet", "  "});
@@ -141,5 +148,15 @@ TEST_F(NuqCommand, Help) {
     EXPECT_EQ(sub.status, 0);
     EXPECT_NE(sub.out.find("--packet HEX"), std::string::npos);
     EXPECT_EQ(Nuq({}).status, 2);
+    Result noHome = Nuq({"--home"});
+    EXPECT_EQ(noHome.status, 2);
+    EXPECT_NE(noHome.err.find("--home needs a folder (the value is missing)"), std::string::npos)
+        << noHome.err;
+    for (const char* bad : {"x", "-1", "nan", "inf"}) {
+        Result r = Nuq({"--home", dir.string(), "run", "--for", bad});
+        EXPECT_EQ(r.status, 2) << bad;
+        EXPECT_NE(r.err.find("--for needs a number of seconds"), std::string::npos) << bad;
+    }
+    EXPECT_EQ(Nuq({"--home", dir.string(), "run", "--for"}).status, 2);
     EXPECT_EQ(Nuq({"frobnicate"}).status, 2);
 }

@@ -9,12 +9,21 @@
 #include <fstream>
 #include <signal.h>
 
+#include <algorithm>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <regex>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace fs = std::filesystem;
 using simtest::SimProcess;
 
 namespace {
 
-const std::string kSimController = std::string(NUQ_BINARY_DIR) + "/sim/controller/nuq-sim-controller";
+const std::string kSimController =
+    std::string(NUQ_BINARY_DIR) + "/sim/controller/nuq-sim-controller";
 
 class NuqRun : public ::testing::Test {
 protected:
@@ -22,8 +31,9 @@ protected:
     void SetUp() override {
         fs::create_directories(home);
         std::ofstream(home / "setting.ini") << "[FlowSettings]\nReconnectQuick=1\n";
-        std::ofstream(home / "t.nqs") << "#script;\n#defbyte 1;\nType = IsByte;\nCaption = 'Температура';\n"
-                                         "MetricUnit = '°C';\n#enddefbyte;\n#endscript;\n";
+        std::ofstream(home / "t.nqs")
+            << "#script;\n#defbyte 1;\nType = IsByte;\nCaption = 'Температура';\n"
+               "MetricUnit = '°C';\n#enddefbyte;\n#endscript;\n";
     }
     void TearDown() override { fs::remove_all(home); }
     void Objects(const std::string& text) { std::ofstream(home / "objects.ini") << text; }
@@ -40,13 +50,153 @@ TEST_F(NuqRun, PollsLogsAndStopsOnSignal) {
             "[B]\nName=Без связи\nLink=Радио\n");
     SimProcess run(NUQ_EXE, {"--home", home.string(), "run"});
     const std::string skipped = run.WaitForText("не загружен");
-    EXPECT_NE(skipped.find("Объект \"Без связи\" не загружен: неизвестный вид связи \"Радио\""), std::string::npos);
+    EXPECT_NE(skipped.find("Объект \"Без связи\" не загружен: неизвестный вид связи \"Радио\""),
+              std::string::npos);
     // Log lines: date and time, a colon, two blanks, the text.
     const std::string connected = run.WaitForText("установлено");
-    EXPECT_NE(connected.find(":  Соединение с \"Котельная А\" установлено"), std::string::npos) << connected;
+    EXPECT_NE(connected.find(":  Соединение с \"Котельная А\" установлено"), std::string::npos)
+        << connected;
     EXPECT_EQ(connected[2], '.');
     EXPECT_NE(run.WaitForText("Температура = 65 °C"), "<timeout>");
-    EXPECT_EQ(run.Terminate(), 0);  // SIGTERM: objects stopped, links closed, exit 0
+    EXPECT_EQ(run.Terminate(), 0); // SIGTERM: objects stopped, links closed, exit 0
+}
+
+// Any positive run time ends the run by itself, however small; a long one
+// does not end early (a 32-bit count of milliseconds would wrap).
+TEST_F(NuqRun, RunTimeOfAnySize) {
+    Objects("[A]\nName=A\nLink=TCP\nHost=127.0.0.1\nPort=1\n");
+    SimProcess tiny(NUQ_EXE, {"--home", home.string(), "run", "--for", "0.0009"});
+    EXPECT_NE(tiny.WaitForText("Опрос остановлен"), "<timeout>");
+    EXPECT_EQ(tiny.Wait(), 0);
+
+    SimProcess longRun(NUQ_EXE, {"--home", home.string(), "run", "--for", "4294968"});
+    ASSERT_NE(longRun.WaitForText("Опрос запущен"), "<timeout>");
+    usleep(1500 * 1000); // past where the wrapped time would have ended it
+    EXPECT_EQ(waitpid(longRun.Pid, nullptr, WNOHANG), 0) << "stopped early";
+    EXPECT_EQ(longRun.Terminate(), 0);
+}
+
+// A peer's text cannot forge log lines: every line starts with its stamp,
+// control characters show escaped and an endless line is cut with a mark.
+// Socket errors carry their text.
+TEST_F(NuqRun, PeerTextCannotForgeLogLines) {
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    listen(listener, 1);
+    socklen_t len = sizeof a;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    Objects("[A]\nName=Котельная А\nLink=TCP\nHost=127.0.0.1\nPort=" +
+            std::to_string(ntohs(a.sin_port)) +
+            "\n[B]\nName=Б\nLink=TCP\nHost=127.0.0.1\nPort=0\n");
+    SimProcess run(NUQ_EXE, {"--home", home.string(), "run"});
+    const int conn = accept(listener, nullptr, nullptr);
+    ASSERT_GE(conn, 0);
+    // The controller's text is cp1251 on the wire; this one is plain ASCII.
+    const std::string forged = "x\n01.01.2026 00:00:00:  Connection lost\x1b[2J";
+    const std::string lines = "<" + forged + ">\r\n" + std::string(5000, 'Z') + "\r\nlast\r\n";
+    ASSERT_EQ(write(conn, lines.data(), lines.size()), ssize_t(lines.size()));
+    const std::regex stamped(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d:  .*)");
+    std::vector<std::string> seen;
+    for (;;) {
+        const std::string line = run.WaitForText("");
+        ASSERT_NE(line, "<timeout>");
+        ASSERT_NE(line, "<eof>");
+        EXPECT_TRUE(std::regex_match(line, stamped)) << line;
+        seen.push_back(line);
+        if (line.find("<<< last") != std::string::npos) break;
+    }
+    auto has = [&](const std::string& text) {
+        return std::any_of(seen.begin(), seen.end(),
+                           [&](const std::string& l) { return l.find(text) != std::string::npos; });
+    };
+    EXPECT_TRUE(has("<<< x\\n01.01.2026 00:00:00:  Connection lost\\x1B[2J"));
+    EXPECT_TRUE(has("<<< " + std::string(900, 'Z')));
+    EXPECT_TRUE(has("… (обрезано, всего"));
+    EXPECT_FALSE(has(std::string(1001, 'Z')));
+    EXPECT_TRUE(has("Ошибка связи с \"Б\". Код ошибки: 10049 (Cannot assign requested address)"));
+    EXPECT_EQ(run.Terminate(), 0);
+    close(conn);
+    close(listener);
+}
+
+// --trace makes a missing log folder and writes the link's traffic there.
+TEST_F(NuqRun, TraceMakesItsFolder) {
+    std::ofstream(home / "setting.ini")
+        << "[FlowSettings]\nReconnectQuick=1\n[ShellSettings]\nLogDirectory=Logs/trace\n";
+    SimProcess sim(kSimController, {"--tcp", "0", "--packet", "41", "--request", "REQ"});
+    const int port = sim.Port();
+    ASSERT_GT(port, 0);
+    Objects("[A]\nName=А\nLink=TCP\nHost=127.0.0.1\nPort=" + std::to_string(port) +
+            "\nRequestPeriod=1\nRequestText=REQ\nScript=t.nqs\n");
+    SimProcess run(NUQ_EXE, {"--home", home.string(), "run", "--trace"});
+    ASSERT_NE(run.WaitForText("Температура = 65"), "<timeout>");
+    EXPECT_EQ(run.Terminate(), 0);
+    std::string traced;
+    for (const auto& e : fs::directory_iterator(home / "Logs" / "trace")) {
+        std::ifstream in(e.path());
+        traced.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    EXPECT_NE(traced.find(":  <<<41"), std::string::npos) << traced;
+    EXPECT_NE(traced.find(":  >>><REQ>"), std::string::npos) << traced;
+}
+
+// Packets that arrive while the one before is being decoded (a decode lets
+// the loop run once per block) are each shown with their own values.
+TEST_F(NuqRun, PacketsArrivingDuringADecodeKeepTheirValues) {
+    // Enough blocks that the decode's passes of the loop take a while.
+    constexpr int Blocks = 1000, Packets = 40;
+    std::string script = "#script;\n";
+    for (int i = 1; i <= Blocks; ++i)
+        script +=
+            "#defbyte 1;\nType = IsByte;\nCaption = 'B" + std::to_string(i) + "';\n#enddefbyte;\n";
+    std::ofstream(home / "many.nqs") << script << "#endscript;\n";
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    listen(listener, 1);
+    socklen_t len = sizeof a;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    Objects("[A]\nName=А\nLink=TCP\nHost=127.0.0.1\nPort=" + std::to_string(ntohs(a.sin_port)) +
+            "\nScript=many.nqs\n");
+    SimProcess run(NUQ_EXE, {"--home", home.string(), "run"});
+    const int conn = accept(listener, nullptr, nullptr);
+    ASSERT_GE(conn, 0);
+    for (int k = 1; k <= Packets; ++k) {
+        char packet[16];
+        std::snprintf(packet, sizeof packet, "<%02X>\r\n", k);
+        ASSERT_EQ(write(conn, packet, 6), 6);
+        usleep(300);
+    }
+    // Each packet's lines follow its own heading, in the order sent.
+    int packet = 0, shown = 0;
+    std::string firstWrong;
+    while (packet < Packets || shown < Blocks) {
+        const std::string line = run.WaitForText("");
+        ASSERT_NE(line, "<timeout>");
+        ASSERT_NE(line, "<eof>");
+        if (line.find(": пакет 1 байт") != std::string::npos) {
+            if (shown != (packet ? Blocks : 0) && firstWrong.empty())
+                firstWrong = "packet " + std::to_string(packet) + " showed " +
+                             std::to_string(shown) + " lines";
+            ++packet;
+            shown = 0;
+        } else if (line.find("    B") != std::string::npos) {
+            ++shown;
+            const std::string value = " = " + std::to_string(packet);
+            if (line.substr(line.size() - std::min(line.size(), value.size())) != value &&
+                firstWrong.empty())
+                firstWrong = "packet " + std::to_string(packet) + ": " + line;
+        }
+    }
+    EXPECT_EQ(firstWrong, "");
+    EXPECT_EQ(run.Terminate(), 0);
+    close(conn);
+    close(listener);
 }
 
 TEST_F(NuqRun, StopsByItselfAndReportsMissingObjects) {
@@ -65,14 +215,14 @@ TEST_F(NuqRun, StopsByItselfAndReportsMissingObjects) {
 TEST_F(NuqRun, ObjectOnAModemLink) {
     const std::string modemSim = std::string(NUQ_BINARY_DIR) + "/sim/modem/nuq-sim-modem";
     setenv("NUQ_PORT_DIR", home.c_str(), 1);
-    SimProcess modem(modemSim, {"--serial", (home / "COM7").string(), "--listen", "0",
-                                "--balance", "Баланс 12,50 р."});
+    SimProcess modem(modemSim, {"--serial", (home / "COM7").string(), "--listen", "0", "--balance",
+                                "Баланс 12,50 р."});
     const int port = modem.Port();
     ASSERT_GT(port, 0);
     ASSERT_NE(modem.WaitFor("serial "), "<timeout>");
-    SimProcess controller(kSimController, {"--connect", "127.0.0.1:" + std::to_string(port),
-                                           "--ident", "7", "--packet", "41", "--request", "REQ",
-                                           "--reconnect", "300"});
+    SimProcess controller(kSimController,
+                          {"--connect", "127.0.0.1:" + std::to_string(port), "--ident", "7",
+                           "--packet", "41", "--request", "REQ", "--reconnect", "300"});
     std::ofstream(home / "setting.ini")
         << "[FlowSettings]\nReconnectQuick=1\nReCallStep=600\nReCallTryMax=1\n"
            "[Modem]\nModemCount=2\n"
@@ -95,7 +245,8 @@ TEST_F(NuqRun, ObjectOnAModemLink) {
         ASSERT_NE(line, "<timeout>") << wanted[0];
         ASSERT_NE(line, "<eof>") << wanted[0];
         for (size_t i = 0; i < wanted.size(); ++i)
-            if (line.find(wanted[i]) != std::string::npos) wanted.erase(wanted.begin() + ptrdiff_t(i));
+            if (line.find(wanted[i]) != std::string::npos)
+                wanted.erase(wanted.begin() + ptrdiff_t(i));
     }
     EXPECT_EQ(run.Terminate(), 0);
 }

@@ -6,12 +6,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <regex>
 #include <sstream>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -229,4 +235,100 @@ TEST_F(TraceFile, ConcurrentWritersLoseNoLine) {
         EXPECT_EQ(std::stoi(a[2]), next[a[1]]++) << a[1];
     }
     EXPECT_EQ(next.size(), 4u);
+}
+
+// Whatever stands at the trace file's place, a call returns, the text is lost
+// and the first failure of a run of them is reported once; the next write
+// that succeeds ends the run.
+TEST_F(TraceFile, FileThatCannotBeWrittenNeverBlocks) {
+    std::vector<std::string> reports;
+    SetTraceFailureHandler([&](const std::string& m) { reports.push_back(m); });
+    struct Case {
+        const char* name;
+        std::function<void()> make, undo;
+    };
+    int lockFd = -1;
+    const Case cases[] = {
+        {"fifo without reader", [&] { ASSERT_EQ(mkfifo(HourFile().c_str(), 0644), 0); },
+         [&] { fs::remove(HourFile()); }},
+        {"locked by another",
+         [&] {
+             lockFd = open(HourFile().c_str(), O_WRONLY | O_CREAT, 0644);
+             ASSERT_EQ(flock(lockFd, LOCK_EX), 0);
+         },
+         [&] {
+             close(lockFd);
+             fs::remove(HourFile());
+         }},
+    };
+    for (const auto& c : cases) {
+        reports.clear();
+        c.make();
+        Trace("lost 1");
+        Trace("lost 2");
+        EXPECT_EQ(reports.size(), 1u) << c.name;
+        if (!reports.empty()) {
+            EXPECT_NE(reports[0].find("trace_2010_03_07-09.txt"), std::string::npos) << c.name;
+        }
+        c.undo();
+        Trace("kept");
+        EXPECT_EQ(Lines(HourFile()), std::vector<std::string>{"07.03.2010 09:15:30:  kept"})
+            << c.name;
+        EXPECT_EQ(reports.size(), 1u) << c.name;
+    }
+    SetTraceFailureHandler(nullptr);
+}
+
+// A disk that fills up in the middle of a call leaves the file on a whole line.
+TEST_F(TraceFile, FullDiskLeavesNoHalfLine) {
+    Trace("before");
+    const auto size = fs::file_size(HourFile());
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{rlim_t(size + 40), rlim_t(size + 40)};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        std::string reported;
+        SetTraceFailureHandler([&](const std::string& m) { reported = m; });
+        Trace("a line far longer than the forty bytes the disk still has room for\r\nand a second");
+        _exit(reported.empty() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "failure not reported";
+    EXPECT_EQ(Lines(HourFile()), std::vector<std::string>{"07.03.2010 09:15:30:  before"});
+}
+
+// A peer's text in a trace line cannot start lines of its own or reach the
+// terminal of whoever reads the file.
+TEST_F(TraceFile, ControlCharactersEscaped) {
+    struct Case {
+        std::string in, out;
+    };
+    for (const auto& c : {Case{"plain Котельная", "plain Котельная"}, Case{"a\tb", "a\\tb"},
+                          Case{"\x1b[2J", "\\x1B[2J"}, Case{std::string("n\0l", 3), "n\\x00l"},
+                          Case{"del\x7f", "del\\x7F"}, Case{"\r\n", "\\r\\n"}})
+        EXPECT_EQ(EscapeControlChars(c.in), c.out);
+    Trace("<<<\x1b]0;x\x07");
+    EXPECT_EQ(Lines(HourFile()),
+              std::vector<std::string>{"07.03.2010 09:15:30:  <<<\\x1B]0;x\\x07"});
+}
+
+// The host finds (or makes) the folder once; the settings are not read again.
+TEST_F(TraceFile, FolderMadeOnceAndKept) {
+    SetLogDirectory("New/Sub");
+    const std::string folder = ForceTraceFolder();
+    EXPECT_EQ(folder, Home + "/New/Sub/");
+    EXPECT_TRUE(fs::is_directory(folder));
+    SetLogDirectory(Root + "/abs/made");
+    EXPECT_EQ(ForceTraceFolder(), Root + "/abs/made/");
+    SetLogDirectory("");
+    EXPECT_EQ(ForceTraceFolder(), "");
+    SetTraceFolder(folder);
+    fs::remove(Home + "/setting.ini");
+    Trace("fixed");
+    SetTraceFolder("");
+    EXPECT_EQ(Lines(folder + "trace_2010_03_07-09.txt"),
+              std::vector<std::string>{"07.03.2010 09:15:30:  fixed"});
 }

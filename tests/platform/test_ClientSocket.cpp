@@ -442,3 +442,20 @@ TEST(SocketErrorNumbers, FromErrnoAndResolver) {
     EXPECT_EQ(SocketErrorFromResolver(EAI_AGAIN, 0), 11002);
     EXPECT_EQ(SocketErrorFromResolver(EAI_SYSTEM, ECONNREFUSED), 10061);
 }
+
+// Every number the socket reports has a text a log line can carry beside it.
+TEST(SocketErrorNumbers, Texts) {
+    struct Case {
+        int code;
+        const char* text;
+    };
+    for (auto c : {Case{10049, "Cannot assign requested address"},
+                   Case{10054, "Connection reset by peer"}, Case{10060, "Connection timed out"},
+                   Case{10061, "Connection refused"}, Case{10065, "No route to host"},
+                   Case{11001, "Host not found"}, Case{99999, "Unknown error"}})
+        EXPECT_EQ(SocketErrorText(c.code), c.text) << c.code;
+    for (int err : {EINTR, EACCES, EADDRINUSE, ENETDOWN, ENOBUFS, EHOSTDOWN, EIO})
+        EXPECT_NE(SocketErrorText(SocketErrorFromErrno(err)), "Unknown error") << err;
+    for (int eai : {EAI_NONAME, EAI_AGAIN, EAI_FAIL, EAI_NODATA, EAI_MEMORY})
+        EXPECT_NE(SocketErrorText(SocketErrorFromResolver(eai, 0)), "Unknown error") << eai;
+}

@@ -8,7 +8,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <csignal>
+#include <filesystem>
+#include <thread>
+
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 
 using namespace nuq;
 
@@ -253,4 +260,54 @@ TEST(DdeServerProgram, BadItemFiles) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << bad;
         std::filesystem::remove_all(dir);
     }
+}
+
+// A server that answers what was never asked breaks the protocol: the
+// conversation is closed at once instead of keeping its answers (a flood of
+// them would fill the memory) or taking them for later requests.
+TEST(DdeConversation, UnaskedAnswersEndTheLink) {
+    std::signal(SIGPIPE, SIG_IGN);
+    char tmpl[] = "/tmp/nuq-dde-flood-XXXXXX";
+    const std::string dir = mkdtemp(tmpl);
+    ::setenv("NUQ_DDE_DIR", dir.c_str(), 1);
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string path = dir + "/Flood";
+    path.copy(addr.sun_path, path.size());
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    std::atomic<size_t> sentBytes{0};
+    std::thread server([&] {
+        const int fd = ::accept(listener, nullptr, nullptr);
+        char c;
+        while (::recv(fd, &c, 1, 0) == 1 && c != '\n') {
+        } // the LINK request
+        const std::string answers = "OK\n" + [] {
+            std::string s;
+            for (int i = 0; i < 4096; ++i) s += "OK\tunasked\n";
+            return s;
+        }();
+        ::send(fd, answers.data(), 3, MSG_NOSIGNAL);
+        // Floods until the client hangs up, or 256 MB at most.
+        while (sentBytes < (256u << 20)) {
+            const ssize_t n = ::send(fd, answers.data() + 3, answers.size() - 3, MSG_NOSIGNAL);
+            if (n <= 0) break;
+            sentBytes += size_t(n);
+        }
+        ::close(fd);
+    });
+    {
+        SetMainThread();
+        TDdeClientConv c;
+        ASSERT_TRUE(c.SetLink("Flood", "T"));
+        EXPECT_TRUE(c.OpenLink());
+        EXPECT_TRUE(ProcessMessagesUntil([&] { return !c.Connected(); }, 10000));
+        EXPECT_THROW(c.RequestData("T1"), EDdeError);
+        EXPECT_LT(sentBytes.load(), size_t(256u << 20));
+    }
+    server.join();
+    ::close(listener);
+    ::unsetenv("NUQ_DDE_DIR");
+    std::filesystem::remove_all(dir);
 }
