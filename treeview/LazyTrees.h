@@ -39,19 +39,40 @@ public:
 
 using TLazyNodeStates = uint16_t;
 enum : TLazyNodeStates {
-    vsInitialized = 1 << 0, vsChecking = 1 << 1, vsCutOrCopy = 1 << 2, vsDisabled = 1 << 3, vsDeleting = 1 << 4,
-    vsExpanded = 1 << 5, vsHasChildren = 1 << 6, vsVisible = 1 << 7, vsSelected = 1 << 8,
-    vsInitialUserData = 1 << 9, vsAllChildrenHidden = 1 << 10, vsClearing = 1 << 11, vsMultiline = 1 << 12,
-    vsHeightMeasured = 1 << 13, vsToggling = 1 << 14, vsHidden = 1 << 15,
+    vsInitialized = 1 << 0,
+    vsChecking = 1 << 1,
+    vsCutOrCopy = 1 << 2,
+    vsDisabled = 1 << 3,
+    vsDeleting = 1 << 4,
+    vsExpanded = 1 << 5,
+    vsHasChildren = 1 << 6,
+    vsVisible = 1 << 7,
+    vsSelected = 1 << 8,
+    vsInitialUserData = 1 << 9,
+    vsAllChildrenHidden = 1 << 10,
+    vsClearing = 1 << 11,
+    vsMultiline = 1 << 12,
+    vsHeightMeasured = 1 << 13,
+    vsToggling = 1 << 14,
+    vsHidden = 1 << 15,
 };
 
 using TLazyNodeInitStates = uint8_t;
 enum : TLazyNodeInitStates {
-    ivsDisabled = 1, ivsExpanded = 2, ivsHasChildren = 4, ivsMultiline = 8, ivsSelected = 16,
+    ivsDisabled = 1,
+    ivsExpanded = 2,
+    ivsHasChildren = 4,
+    ivsMultiline = 8,
+    ivsSelected = 16,
 };
 
 enum TCheckState : uint8_t {
-    csUncheckedNormal, csUncheckedPressed, csCheckedNormal, csCheckedPressed, csMixedNormal, csMixedPressed
+    csUncheckedNormal,
+    csUncheckedPressed,
+    csCheckedNormal,
+    csCheckedPressed,
+    csMixedNormal,
+    csMixedPressed
 };
 enum TCheckType : uint8_t { ctNone, ctTriStateCheckBox, ctCheckBox, ctRadioButton, ctButton };
 
@@ -81,20 +102,68 @@ inline constexpr int TreeNodeSize = int(sizeof(TLazyNode));
 
 using TLazyTreeStates = uint64_t;
 enum TLazyTreeState : int {
-    tsCancelHintAnimation, tsChangePending, tsCheckPropagation, tsCollapsing, tsToggleFocusedSelection,
-    tsClearPending, tsClipboardFlushing, tsCopyPending, tsCutPending, tsDrawSelPending, tsDrawSelecting,
-    tsEditing, tsEditPending, tsExpanding, tsNodeHeightTracking, tsNodeHeightTrackPending, tsHint,
-    tsInAnimation, tsIncrementalSearching, tsIncrementalSearchPending, tsIterating, tsKeyCheckPending,
-    tsLeftButtonDown, tsLeftDblClick, tsMouseCheckPending, tsMiddleButtonDown, tsMiddleDblClick, tsNeedScale,
-    tsNeedRootCountUpdate, tsOLEDragging, tsOLEDragPending, tsPainting, tsRightButtonDown, tsRightDblClick,
-    tsPopupMenuShown, tsScrolling, tsScrollPending, tsSizing, tsStopValidation, tsStructureChangePending,
-    tsSynchMode, tsThumbTracking, tsToggling, tsUpdateHiddenChildrenNeeded, tsUpdating, tsUseCache,
-    tsUserDragObject, tsUseThemes, tsValidating, tsValidationNeeded, tsFrameworkDragging,
-    tsFrameworkDragPending, tsWheelPanning, tsWheelScrolling, tsWindowCreating,
+    tsCancelHintAnimation,
+    tsChangePending,
+    tsCheckPropagation,
+    tsCollapsing,
+    tsToggleFocusedSelection,
+    tsClearPending,
+    tsClipboardFlushing,
+    tsCopyPending,
+    tsCutPending,
+    tsDrawSelPending,
+    tsDrawSelecting,
+    tsEditing,
+    tsEditPending,
+    tsExpanding,
+    tsNodeHeightTracking,
+    tsNodeHeightTrackPending,
+    tsHint,
+    tsInAnimation,
+    tsIncrementalSearching,
+    tsIncrementalSearchPending,
+    tsIterating,
+    tsKeyCheckPending,
+    tsLeftButtonDown,
+    tsLeftDblClick,
+    tsMouseCheckPending,
+    tsMiddleButtonDown,
+    tsMiddleDblClick,
+    tsNeedScale,
+    tsNeedRootCountUpdate,
+    tsOLEDragging,
+    tsOLEDragPending,
+    tsPainting,
+    tsRightButtonDown,
+    tsRightDblClick,
+    tsPopupMenuShown,
+    tsScrolling,
+    tsScrollPending,
+    tsSizing,
+    tsStopValidation,
+    tsStructureChangePending,
+    tsSynchMode,
+    tsThumbTracking,
+    tsToggling,
+    tsUpdateHiddenChildrenNeeded,
+    tsUpdating,
+    tsUseCache,
+    tsUserDragObject,
+    tsUseThemes,
+    tsValidating,
+    tsValidationNeeded,
+    tsFrameworkDragging,
+    tsFrameworkDragPending,
+    tsWheelPanning,
+    tsWheelScrolling,
+    tsWindowCreating,
 };
-constexpr TLazyTreeStates TS(TLazyTreeState s) { return TLazyTreeStates(1) << s; }
-template <class... S>
-constexpr TLazyTreeStates TS(TLazyTreeState s, S... more) { return TS(s) | TS(more...); }
+constexpr TLazyTreeStates TS(TLazyTreeState s) {
+    return TLazyTreeStates(1) << s;
+}
+template <class... S> constexpr TLazyTreeStates TS(TLazyTreeState s, S... more) {
+    return TS(s) | TS(more...);
+}
 
 // The tree's private change-state message: enter in WParam, leave in LParam,
 // four bits each: 1 tsStopValidation, 2 tsUseCache, 4 tsValidating, 8 tsValidationNeeded.
@@ -106,34 +175,77 @@ using TLTAnimationOptions = uint8_t;
 enum : TLTAnimationOptions { toAnimatedToggle = 1, toAdvancedAnimatedToggle = 2 };
 using TLTAutoOptions = uint16_t;
 enum : TLTAutoOptions {
-    toAutoDropExpand = 1 << 0, toAutoExpand = 1 << 1, toAutoScroll = 1 << 2, toAutoScrollOnExpand = 1 << 3,
-    toAutoSort = 1 << 4, toAutoSpanColumns = 1 << 5, toAutoTristateTracking = 1 << 6, toAutoHideButtons = 1 << 7,
-    toAutoDeleteMovedNodes = 1 << 8, toDisableAutoscrollOnFocus = 1 << 9, toAutoChangeScale = 1 << 10,
-    toAutoFreeOnCollapse = 1 << 11, toDisableAutoscrollOnEdit = 1 << 12, toAutoBidiColumnOrdering = 1 << 13,
+    toAutoDropExpand = 1 << 0,
+    toAutoExpand = 1 << 1,
+    toAutoScroll = 1 << 2,
+    toAutoScrollOnExpand = 1 << 3,
+    toAutoSort = 1 << 4,
+    toAutoSpanColumns = 1 << 5,
+    toAutoTristateTracking = 1 << 6,
+    toAutoHideButtons = 1 << 7,
+    toAutoDeleteMovedNodes = 1 << 8,
+    toDisableAutoscrollOnFocus = 1 << 9,
+    toAutoChangeScale = 1 << 10,
+    toAutoFreeOnCollapse = 1 << 11,
+    toDisableAutoscrollOnEdit = 1 << 12,
+    toAutoBidiColumnOrdering = 1 << 13,
 };
 using TLTMiscOptions = uint16_t;
 enum : TLTMiscOptions {
-    toAcceptOLEDrop = 1 << 0, toCheckSupport = 1 << 1, toEditable = 1 << 2, toFullRepaintOnResize = 1 << 3,
-    toGridExtensions = 1 << 4, toInitOnSave = 1 << 5, toReportMode = 1 << 6, toToggleOnDblClick = 1 << 7,
-    toWheelPanning = 1 << 8, toReadOnly = 1 << 9, toVariableNodeHeight = 1 << 10, toFullRowDrag = 1 << 11,
-    toNodeHeightResize = 1 << 12, toNodeHeightDblClickResize = 1 << 13, toEditOnClick = 1 << 14,
+    toAcceptOLEDrop = 1 << 0,
+    toCheckSupport = 1 << 1,
+    toEditable = 1 << 2,
+    toFullRepaintOnResize = 1 << 3,
+    toGridExtensions = 1 << 4,
+    toInitOnSave = 1 << 5,
+    toReportMode = 1 << 6,
+    toToggleOnDblClick = 1 << 7,
+    toWheelPanning = 1 << 8,
+    toReadOnly = 1 << 9,
+    toVariableNodeHeight = 1 << 10,
+    toFullRowDrag = 1 << 11,
+    toNodeHeightResize = 1 << 12,
+    toNodeHeightDblClickResize = 1 << 13,
+    toEditOnClick = 1 << 14,
     toEditOnDblClick = 1 << 15,
 };
 using TLTPaintOptions = uint32_t;
 enum : TLTPaintOptions {
-    toHideFocusRect = 1 << 0, toHideSelection = 1 << 1, toHotTrack = 1 << 2, toPopupMode = 1 << 3,
-    toShowBackground = 1 << 4, toShowButtons = 1 << 5, toShowDropmark = 1 << 6, toShowHorzGridLines = 1 << 7,
-    toShowRoot = 1 << 8, toShowTreeLines = 1 << 9, toShowVertGridLines = 1 << 10, toThemeAware = 1 << 11,
-    toUseBlendedImages = 1 << 12, toGhostedIfUnfocused = 1 << 13, toFullVertGridLines = 1 << 14,
-    toAlwaysHideSelection = 1 << 15, toUseBlendedSelection = 1 << 16, toStaticBackground = 1 << 17,
-    toChildrenAbove = 1 << 18, toFixedIndent = 1 << 19, toUseExplorerTheme = 1 << 20,
-    toHideTreeLinesIfThemed = 1 << 21, toShowHiddenNodes = 1 << 22,
+    toHideFocusRect = 1 << 0,
+    toHideSelection = 1 << 1,
+    toHotTrack = 1 << 2,
+    toPopupMode = 1 << 3,
+    toShowBackground = 1 << 4,
+    toShowButtons = 1 << 5,
+    toShowDropmark = 1 << 6,
+    toShowHorzGridLines = 1 << 7,
+    toShowRoot = 1 << 8,
+    toShowTreeLines = 1 << 9,
+    toShowVertGridLines = 1 << 10,
+    toThemeAware = 1 << 11,
+    toUseBlendedImages = 1 << 12,
+    toGhostedIfUnfocused = 1 << 13,
+    toFullVertGridLines = 1 << 14,
+    toAlwaysHideSelection = 1 << 15,
+    toUseBlendedSelection = 1 << 16,
+    toStaticBackground = 1 << 17,
+    toChildrenAbove = 1 << 18,
+    toFixedIndent = 1 << 19,
+    toUseExplorerTheme = 1 << 20,
+    toHideTreeLinesIfThemed = 1 << 21,
+    toShowHiddenNodes = 1 << 22,
 };
 using TLTSelectionOptions = uint16_t;
 enum : TLTSelectionOptions {
-    toDisableDrawSelection = 1 << 0, toExtendedFocus = 1 << 1, toFullRowSelect = 1 << 2,
-    toLevelSelectConstraint = 1 << 3, toMiddleClickSelect = 1 << 4, toMultiSelect = 1 << 5,
-    toRightClickSelect = 1 << 6, toSiblingSelectConstraint = 1 << 7, toCenterScrollIntoView = 1 << 8,
+    toDisableDrawSelection = 1 << 0,
+    toExtendedFocus = 1 << 1,
+    toFullRowSelect = 1 << 2,
+    toLevelSelectConstraint = 1 << 3,
+    toMiddleClickSelect = 1 << 4,
+    toMultiSelect = 1 << 5,
+    toRightClickSelect = 1 << 6,
+    toSiblingSelectConstraint = 1 << 7,
+    toCenterScrollIntoView = 1 << 8,
     toSimpleDrawSelection = 1 << 9,
 };
 enum TLTExportMode : uint8_t { emAll, emChecked, emUnchecked };
@@ -142,10 +254,12 @@ enum : TLTStringOptions { toSaveCaptions = 1, toShowStaticText = 2, toAutoAccept
 
 inline constexpr TLTAutoOptions DefaultAutoOptions =
     toAutoDropExpand | toAutoScrollOnExpand | toAutoTristateTracking | toAutoDeleteMovedNodes;
-inline constexpr TLTMiscOptions DefaultMiscOptions =
-    toAcceptOLEDrop | toFullRepaintOnResize | toInitOnSave | toToggleOnDblClick | toWheelPanning | toEditOnClick;
-inline constexpr TLTPaintOptions DefaultPaintOptions =
-    toShowButtons | toShowDropmark | toShowRoot | toShowTreeLines | toThemeAware | toUseBlendedImages;
+inline constexpr TLTMiscOptions DefaultMiscOptions = toAcceptOLEDrop | toFullRepaintOnResize |
+                                                     toInitOnSave | toToggleOnDblClick |
+                                                     toWheelPanning | toEditOnClick;
+inline constexpr TLTPaintOptions DefaultPaintOptions = toShowButtons | toShowDropmark | toShowRoot |
+                                                       toShowTreeLines | toThemeAware |
+                                                       toUseBlendedImages;
 inline constexpr TLTStringOptions DefaultStringOptions = toSaveCaptions | toAutoAcceptEditChange;
 
 class TCustomLazyTreeOptions {
@@ -239,9 +353,10 @@ extern const TClipboardFormatEntry ClipboardDescriptions[16];
 
 // The process's registry; null until the first registration.
 TClipboardFormatList* InternalClipboardFormats();
-WORD RegisterTreeClipboardFormat(const std::string& description, const TTreeClass* treeClass, uint32_t priority,
-                                 DWORD medium = TYMED_HGLOBAL, void* targetDevice = nullptr,
-                                 DWORD aspect = DVASPECT_CONTENT, int index = -1);
+WORD RegisterTreeClipboardFormat(const std::string& description, const TTreeClass* treeClass,
+                                 uint32_t priority, DWORD medium = TYMED_HGLOBAL,
+                                 void* targetDevice = nullptr, DWORD aspect = DVASPECT_CONTENT,
+                                 int index = -1);
 void RegisterTreeClipboardFormat(WORD format, const TTreeClass* treeClass, uint32_t priority);
 
 // --- shared structures ----------------------------------------------------------------------
@@ -259,7 +374,8 @@ extern bool GlobalsInitialised;
 extern bool OleInitialised;
 extern bool ProcessorHasMMX;
 extern bool IsNTFamily, IsVersion50, IsVersion51, IsVersion6OrLater;
-extern WORD TreeReferenceFormat, TreeDataFormat, HtmlFormat, RtfFormat, RtfNoObjectsFormat, CsvFormat;
+extern WORD TreeReferenceFormat, TreeDataFormat, HtmlFormat, RtfFormat, RtfNoObjectsFormat,
+    CsvFormat;
 extern TCustomImageList* LightCheckImages;
 extern TCustomImageList* DarkCheckImages;
 extern TCustomImageList* LightTickImages;
@@ -280,18 +396,21 @@ void FinalizeGlobalStructures();
 // The bitmap resources of the unit by name ("LT_CHECK_LIGHT", ...); null for
 // an unknown name. ColourMapped applies the system colour map.
 std::unique_ptr<TBitmap> LoadTreeBitmapResource(const std::string& name, bool colourMapped);
-void LoadCheckImageStrip(TCustomImageList& imageList, const std::string& resourceName, bool colourMapped);
+void LoadCheckImageStrip(TCustomImageList& imageList, const std::string& resourceName,
+                         bool colourMapped);
 void BuildPlatformCheckImages(std::unique_ptr<TCustomImageList>& imageList, UINT flags, bool flat);
 
-void BlendRectangle(HDC source, HDC destination, const TRect& r, TPoint target, int mode, int constantAlpha,
-                    int bias);
+void BlendRectangle(HDC source, HDC destination, const TRect& r, TPoint target, int mode,
+                    int constantAlpha, int bias);
 void ComputeDragRects(int width, int height, int deltaX, int deltaY, TRect& clip, TRect& scroll,
                       TRect& sampleA, TRect& sampleB, TRect& draw, TRect& erase);
-std::u16string ShortenWithEllipsis(HDC dc, const std::u16string& text, int width, int ellipsisWidth = 0);
-std::u16string WrapWideText(HDC dc, const std::u16string& text, const TRect& bounds, bool rightToLeft,
-                            UINT drawFormat);
+std::u16string ShortenWithEllipsis(HDC dc, const std::u16string& text, int width,
+                                   int ellipsisWidth = 0);
+std::u16string WrapWideText(HDC dc, const std::u16string& text, const TRect& bounds,
+                            bool rightToLeft, UINT drawFormat);
 void MeasureWideText(HDC dc, const std::u16string& text, TRect& bounds, UINT drawFormat);
-void DrawWideTextSubstitute(HDC dc, const char16_t* text, int count, TRect& bounds, UINT format, bool adjustRight);
+void DrawWideTextSubstitute(HDC dc, const char16_t* text, int count, TRect& bounds, UINT format,
+                            bool adjustRight);
 TRect NormalizeRect(const TRect& r);
 TBaseLazyTree* TreeOfNode(PLazyNode node);
 [[noreturn]] void RaiseTreeError(const std::u16string& message, int helpContext);
@@ -324,7 +443,8 @@ private:
     size_t FPosition = 0;
 };
 
-// --- accessibility --------------------------------------------------------------------------------
+// --- accessibility
+// --------------------------------------------------------------------------------
 
 class IAccessible {
 public:
@@ -344,7 +464,7 @@ public:
     std::vector<std::shared_ptr<ILTAccessibleProvider>> Providers;
 };
 TLTAccessibilityFactory* AccessibilityFactory();
-int AccessibilityUseCount(); // the binding's use count
+int AccessibilityUseCount();  // the binding's use count
 void FinalizeAccessibility(); // the binding unit's end
 
 // --- the worker thread ---------------------------------------------------------------------------
@@ -374,7 +494,8 @@ TWorkerThread* WorkerThread();
 void SignalWorkEvent();
 TLazyTreeStates DecodeChangeStates(uintptr_t bits); // the four bits of WM_CHANGESTATE
 
-// --- owned objects of a tree ------------------------------------------------------------------------
+// --- owned objects of a tree
+// ------------------------------------------------------------------------
 
 enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
 enum TScrollBarStyle { sbmRegular, sbmFlat, sbm3D };
@@ -400,9 +521,21 @@ class TLTColors {
 public:
     explicit TLTColors(TBaseLazyTree* owner);
     enum : int {
-        DisabledColor, DropMarkColor, DropTargetColor, FocusedSelectionColor, GridLineColor, TreeLineColor,
-        UnfocusedSelectionColor, BorderColor, HotColor, FocusedSelectionBorderColor, UnfocusedSelectionBorderColor,
-        DropTargetBorderColor, SelectionRectangleBlendColor, SelectionRectangleBorderColor, HeaderHotColor,
+        DisabledColor,
+        DropMarkColor,
+        DropTargetColor,
+        FocusedSelectionColor,
+        GridLineColor,
+        TreeLineColor,
+        UnfocusedSelectionColor,
+        BorderColor,
+        HotColor,
+        FocusedSelectionBorderColor,
+        UnfocusedSelectionBorderColor,
+        DropTargetBorderColor,
+        SelectionRectangleBlendColor,
+        SelectionRectangleBorderColor,
+        HeaderHotColor,
     };
     TColor Color(int index) const { return FColors[index]; }
     void SetColor(int index, TColor value);
@@ -433,6 +566,7 @@ private:
 // The column header; its columns, painting and mouse handling come with the
 // header itself. Here: no columns yet.
 using TColumnIndex = int;
+enum TSortDirection { sdAscending, sdDescending };
 inline constexpr TColumnIndex NoColumn = -1;
 inline constexpr TColumnIndex InvalidColumn = -2;
 class TLTHeader {
@@ -445,6 +579,7 @@ public:
     bool ColumnAllowsFocus(TColumnIndex c) const { return IsValidColumn(c); }
     TColumnIndex MainColumn() const { return ColumnCount() == 0 ? NoColumn : FMainColumn; }
     TColumnIndex SortColumn = NoColumn;
+    TSortDirection SortDirection = sdAscending;
     int Height = 17;
 
 private:
@@ -452,7 +587,12 @@ private:
     TColumnIndex FMainColumn = -1;
 };
 
-enum TLTDragImageState : uint8_t { dgHidden = 1, dgInDrag = 2, dgPrepared = 4, dgSystemSupport = 8 };
+enum TLTDragImageState : uint8_t {
+    dgHidden = 1,
+    dgInDrag = 2,
+    dgPrepared = 4,
+    dgSystemSupport = 8
+};
 class TLTDragImage {
 public:
     explicit TLTDragImage(TBaseLazyTree* owner) : Owner(owner) {}
@@ -474,9 +614,18 @@ private:
     TBaseLazyTree* FOwner;
 };
 
-// --- events -----------------------------------------------------------------------------------------
+// --- events
+// -----------------------------------------------------------------------------------------
 
-enum TChangeReason { crIgnore, crAccumulated, crChildAdded, crChildDeleted, crNodeAdded, crNodeCopied, crNodeMoved };
+enum TChangeReason {
+    crIgnore,
+    crAccumulated,
+    crChildAdded,
+    crChildDeleted,
+    crNodeAdded,
+    crNodeCopied,
+    crNodeMoved
+};
 enum TLTUpdateState { usBegin, usBeginSynch, usSynch, usUpdate, usEnd, usEndSynch };
 enum THintAnimationType { hatNone, hatFade, hatSlide, hatSystemDefault };
 enum TLTTooltipLineBreakStyle { hlbDefault, hlbForceSingleLine, hlbForceMultiLine };
@@ -487,7 +636,15 @@ enum TDragState { dsDragEnter, dsDragLeave, dsDragMove };
 enum TDropMode { dmNowhere, dmAbove, dmOnNode, dmBelow };
 enum TMouseButton { mbLeft, mbRight, mbMiddle };
 using TShiftState = uint8_t;
-enum : TShiftState { ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16, ssMiddle = 32, ssDouble = 64 };
+enum : TShiftState {
+    ssShift = 1,
+    ssAlt = 2,
+    ssCtrl = 4,
+    ssLeft = 8,
+    ssRight = 16,
+    ssMiddle = 32,
+    ssDouble = 64
+};
 enum TDragOperation : uint8_t { doCopy = 1, doMove = 2, doLink = 4 };
 enum TDragType { dtOLE, dtVCL };
 enum TLTDragImageKind { diComplete, diMainColumnOnly, diNoImage };
@@ -495,17 +652,37 @@ enum TLTIncrementalSearch { isAll, isNone, isInitializedOnly, isVisibleOnly };
 enum TLTSearchStart { ssAlwaysStartOver, ssLastHit, ssFocusedNode };
 enum TLTSearchDirection { sdForward, sdBackward };
 enum TLTNodeAlignment { naFromBottom, naFromTop, naProportional };
-enum TLTNodeAttachMode { amNoWhere, amInsertBefore, amInsertAfter, amAddChildFirst, amAddChildLast };
+enum TLTNodeAttachMode {
+    amNoWhere,
+    amInsertBefore,
+    amInsertAfter,
+    amAddChildFirst,
+    amAddChildLast
+};
 enum TLTButtonStyle { bsRectangle, bsTriangle };
 enum TLTButtonFillMode { fmTreeColor, fmWindowColor, fmShaded, fmTransparent };
 enum TLTLineStyle { lsCustomStyle, lsDotted, lsSolid };
 enum TLTLineMode { lmNormal, lmBands };
-enum TCheckImageKind { ckLightCheck, ckDarkCheck, ckLightTick, ckDarkTick, ckFlat, ckXP, ckCustom,
-                       ckSystemFlat, ckSystemDefault };
+enum TCheckImageKind {
+    ckLightCheck,
+    ckDarkCheck,
+    ckLightTick,
+    ckDarkTick,
+    ckFlat,
+    ckXP,
+    ckCustom,
+    ckSystemFlat,
+    ckSystemDefault
+};
 enum THintMode { hmDefault, hmHint, hmHintAndDefault, hmTooltip };
 enum TLTDrawSelectionMode { smDottedRectangle, smBlendedRectangle };
 enum TAlignment { taLeftJustify, taRightJustify, taCenter };
-enum TLTHeaderHitPosition : uint8_t { hhiNoWhere = 1, hhiOnColumn = 2, hhiOnIcon = 4, hhiOnCheckbox = 8 };
+enum TLTHeaderHitPosition : uint8_t {
+    hhiNoWhere = 1,
+    hhiOnColumn = 2,
+    hhiOnIcon = 4,
+    hhiOnCheckbox = 8
+};
 struct TLTHeaderHitInfo {
     int X = 0, Y = 0;
     TMouseButton Button = mbLeft;
@@ -532,14 +709,14 @@ class IDataObject {
 public:
     virtual ~IDataObject() = default;
 };
-class IVTDragManager {
+class ILTDragManager {
 public:
-    virtual ~IVTDragManager() = default;
+    virtual ~ILTDragManager() = default;
 };
 // The in-place editor's side of an edit.
-class IVTEditLink {
+class ILTEditLink {
 public:
-    virtual ~IVTEditLink() = default;
+    virtual ~ILTEditLink() = default;
     virtual bool BeginEdit() = 0;
     virtual bool CancelEdit() = 0;
     virtual bool EndEdit() = 0;
@@ -562,7 +739,8 @@ struct TStgMedium {
     std::string Data;
 };
 
-// --- the base tree ------------------------------------------------------------------------------------
+// --- the base tree
+// ------------------------------------------------------------------------------------
 
 class TBaseLazyTree : public TCustomControl {
 public:
@@ -607,19 +785,19 @@ public:
     bool IsHidden(PLazyNode node) const { return node && (node->States & vsHidden); }
     void SetIsHidden(PLazyNode node, bool value);
     void SetChildCount(PLazyNode node, uint32_t newCount);
-    // A hidden node starts (Show) or stops counting as visible.
-    void AdjustHiddenNode(PLazyNode node, bool show);
     PLazyNode RootNode() const { return FRoot; }
     uint32_t RootNodeCount() const { return FRoot ? FRoot->ChildCount : 0; }
     void SetRootNodeCount(uint32_t value);
-    uint32_t VisibleCount() const { return FVisibleCount; } // nodes visible themselves, ancestors aside
+    uint32_t VisibleCount() const {
+        return FVisibleCount;
+    } // nodes shown: visible, under open visible parents
     uint32_t TotalCount() const { return FRoot ? FRoot->TotalCount - 1 : 0; }
     virtual void ClearSelection();
     void CancelCutOrCopy();
     void InterruptValidation();
     PLazyNode FocusedNode() const { return FFocusedNode; }
     PLazyNode HotNode() const { return FCurrentHotNode; }
-    int SelectedCount() const { return int(FSelection.size()); }
+    int SelectedCount() const { return int(FSelectionCount); }
     virtual bool ScrollIntoView(PLazyNode node, bool center, bool horizontally = false);
     virtual TRect InvalidateNode(PLazyNode node);
     void UpdateHorizontalScrollBar(bool doRepaint);
@@ -628,7 +806,6 @@ public:
     int NodeDataSize() const { return FNodeDataSize; }
     void SetNodeDataSize(int value);
     int TotalInternalDataSize() const { return FTotalInternalDataSize; }
-    uint32_t DefaultNodeHeight = 18;
     uint32_t Indent = 18;
     int Margin = 4, TextMargin = 4;
     uint8_t DragOperations = doCopy | doMove;
@@ -641,10 +818,9 @@ public:
     TLTButtonStyle ButtonStyle = bsRectangle;
     TLTButtonFillMode ButtonFillMode = fmTreeColor;
     TLTLineStyle LineStyle = lsDotted;
-    TCheckImageKind CheckImageKind = ckSystemDefault;
     TCustomImageList* CheckImages = nullptr; // the current check images
     uint32_t AutoExpandDelay = 1000, AutoScrollDelay = 1000, AutoScrollInterval = 1;
-    uint32_t EditDelay = 1000, AnimationDuration = 200;
+    uint32_t EditDelay = 1000;
     TLTIncrementalSearch IncrementalSearch = isNone;
     TLTSearchStart IncrementalSearchStart = ssFocusedNode;
     uint32_t IncrementalSearchTimeout = 1000;
@@ -663,11 +839,7 @@ public:
     std::u16string Hint;
     bool DoubleBuffered = false;
     TColumnIndex FocusedColumn() const { return FFocusedColumn; }
-    void SetFocusedColumn(TColumnIndex c) { FFocusedColumn = c; }
     int LastSelectionLevel() const { return FLastSelectionLevel; }
-    TCustomImageList* Images = nullptr;
-    TCustomImageList* StateImages = nullptr;
-    TCustomImageList* CustomCheckImages = nullptr;
 
     // Owned objects.
     TScrollBarOptions& ScrollBarOptions() { return *FScrollBarOptions; }
@@ -678,7 +850,7 @@ public:
     TCustomLazyTreeOptions& TreeOptions() { return *FOptions; }
     TBitmap& PlusBM() { return *FPlusBM; }
     TLTDragManager* DragManager(); // made on first demand
-    std::shared_ptr<IVTEditLink> EditLink() const { return FEditLink; }
+    std::shared_ptr<ILTEditLink> EditLink() const { return FEditLink; }
     std::shared_ptr<IAccessible> Accessible() const { return FAccessible; }
 
     TLazyTreeStates TreeStates() const { return FStates.load(); }
@@ -688,6 +860,98 @@ public:
     // Validates the position cache for the worker thread; true when finished.
     virtual bool DoValidateCache() { return true; }
     void Dispatch(TMessage& msg) override;
+
+    // --- node bookkeeping
+    // --------------------------------------------------------------------------- Counts and
+    // heights along the ancestors, visibility, heights on demand, the order of two nodes and the
+    // check-state change with its propagation.
+    void FixupTotalCount(PLazyNode node);
+    void FixupTotalHeight(PLazyNode node);
+    bool IsVisible(PLazyNode node); // nil means the root
+    void SetIsVisible(PLazyNode node, bool value);
+    bool IsFullyVisible(PLazyNode node) const { return FullyVisible(node); }
+    bool HasVisibleParents(PLazyNode node) const;
+    bool HasVisibleNextSibling(PLazyNode node) const;
+    bool HasVisiblePreviousSibling(PLazyNode node) const;
+    bool IsFirstVisibleChild(PLazyNode parent, PLazyNode node) const;
+    bool IsLastVisibleChild(PLazyNode parent, PLazyNode node) const;
+    uint32_t GetNodeHeight(PLazyNode node);
+    void SetNodeHeight(PLazyNode node, uint32_t value);
+    void MeasureItemHeight(TCanvas& canvas, PLazyNode node);
+    // Negative when Node1 comes first in the tree, 0 for the same node.
+    int CompareNodePositions(PLazyNode node1, PLazyNode node2, bool considerChildrenAbove = false);
+    bool ChangeCheckState(PLazyNode node, TCheckState value);
+    virtual bool CheckParentCheckState(PLazyNode node, TCheckState newState);
+    virtual TCheckState DetermineNextCheckState(TCheckType checkType, TCheckState checkState);
+    TCheckState CheckState(PLazyNode node) const {
+        return node ? node->CheckState : csUncheckedNormal;
+    }
+    void SetCheckState(PLazyNode node, TCheckState value);
+    void HandleClickSelection(PLazyNode lastFocused, PLazyNode newNode, TShiftState shift,
+                              bool dragPending);
+    uint32_t CheckPropagationCount() const { return FCheckPropagationCount; }
+    // Marks the position cache stale.
+    void InvalidateCache();
+
+    // --- structure
+    // ------------------------------------------------------------------------------------
+    void ToggleNode(PLazyNode node);
+    virtual void FullExpand(PLazyNode node = nullptr);
+    virtual void FullCollapse(PLazyNode node = nullptr);
+    virtual void SortTree(TColumnIndex column, TSortDirection direction, bool doInit = true);
+    virtual void Sort(PLazyNode node, TColumnIndex column, TSortDirection direction,
+                      bool doInit = true);
+    PLazyNode InsertNode(PLazyNode node, TLTNodeAttachMode mode, const void* userData = nullptr);
+    // Moves Source with its subtree to a place relative to Target in this tree.
+    void MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode mode);
+    virtual void InternalConnectNode(PLazyNode node, PLazyNode destination, TLTNodeAttachMode mode);
+    virtual void InternalDisconnectNode(PLazyNode node, bool keepFocus, bool reindex = true);
+
+    // --- focus, selection and change notices
+    // ------------------------------------------------------------
+    void SetFocusedNode(PLazyNode node);
+    void SetFocusedColumn(TColumnIndex column);
+    bool Selected(PLazyNode node) const { return node && (node->States & vsSelected); }
+    void SetSelected(PLazyNode node, bool value);
+    virtual void AddToSelection(PLazyNode node);
+    virtual void AddToSelection(const std::vector<PLazyNode>& items, bool force);
+    virtual void RemoveFromSelection(PLazyNode node);
+    void InternalRemoveFromSelection(PLazyNode node); // marks the entry; the next packing drops it
+    bool FindNodeInSelection(PLazyNode p, int& index, int lowBound = -1, int highBound = -1) const;
+    bool InternalAddToSelection(PLazyNode node, bool forceInsert);
+    bool InternalAddToSelection(std::vector<PLazyNode> newItems, bool forceInsert);
+    virtual void InternalClearSelection();
+    virtual void MarkCutCopyNodes();
+    // Drops the entries marked by their lowest address bit; the new count.
+    static int PackArray(std::vector<PLazyNode>& items, int count);
+    void SelectAll(bool visibleOnly);
+    PLazyNode GetFirstSelected() const;
+    std::vector<PLazyNode> GetSortedSelection(bool resolve) const;
+    std::vector<PLazyNode> GetSortedCutCopySet(bool resolve);
+    void SelectNodes(PLazyNode startNode, PLazyNode endNode, bool addOnly);
+    void UnselectNodes(PLazyNode startNode, PLazyNode endNode);
+    const std::vector<PLazyNode>& SelectionArray() const { return FSelection; } // sorted by address
+    PLazyNode RangeAnchor() const { return FRangeAnchor; }
+    uint32_t SelectionLocked = 0; // while not 0 nothing is selected or deselected
+    virtual void Change(PLazyNode node);
+    virtual void AdviseChangeEvent(bool structureChange, PLazyNode node, TChangeReason reason);
+
+    // --- properties with effects
+    // -----------------------------------------------------------------------
+    uint32_t DefaultNodeHeight() const { return FDefaultNodeHeight; }
+    void SetDefaultNodeHeight(uint32_t value);
+    uint32_t AnimationDuration() const { return FAnimationDuration; }
+    void SetAnimationDuration(uint32_t value);
+    TCheckImageKind CheckImageKind() const { return FCheckImageKind; }
+    void SetCheckImageKind(TCheckImageKind value);
+    virtual TCustomImageList* GetCheckImageListFor(TCheckImageKind kind);
+    TCustomImageList* Images() const { return FImages; }
+    void SetImages(TCustomImageList* value);
+    TCustomImageList* StateImages() const { return FStateImages; }
+    void SetStateImages(TCustomImageList* value);
+    TCustomImageList* CustomCheckImages() const { return FCustomCheckImages; }
+    void SetCustomCheckImages(TCustomImageList* value);
+    void Notification(TComponent* component, TOperation operation) override;
 
     // Events.
     std::function<void(TBaseLazyTree&, PLazyNode, PLazyNode, TLazyNodeInitStates&)> OnInitNode;
@@ -709,33 +973,43 @@ public:
     std::function<void(TLTHeader&, TColumnIndex)> OnColumnResize;
     std::function<void(TBaseLazyTree&, PLazyNode, PLazyNode, TColumnIndex, int&)> OnCompareNodes;
     std::function<void(TBaseLazyTree&, std::shared_ptr<IDataObject>&)> OnCreateDataObject;
-    std::function<void(TBaseLazyTree&, std::shared_ptr<IVTDragManager>&)> OnCreateDragManager;
-    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, std::shared_ptr<IVTEditLink>&)> OnCreateEditor;
+    std::function<void(TBaseLazyTree&, std::shared_ptr<ILTDragManager>&)> OnCreateDragManager;
+    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, std::shared_ptr<ILTEditLink>&)>
+        OnCreateEditor;
     std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, bool&)> OnDragAllowed;
-    std::function<void(TBaseLazyTree&, TShiftState, TDragState, TPoint, TDropMode, DWORD&, bool&)> OnDragOver;
-    std::function<void(TBaseLazyTree&, IDataObject*, const std::vector<WORD>&, TShiftState, TPoint, DWORD&,
-                       TDropMode)> OnDragDrop;
+    std::function<void(TBaseLazyTree&, TShiftState, TDragState, TPoint, TDropMode, DWORD&, bool&)>
+        OnDragOver;
+    std::function<void(TBaseLazyTree&, IDataObject*, const std::vector<WORD>&, TShiftState, TPoint,
+                       DWORD&, TDropMode)>
+        OnDragDrop;
     std::function<void(TBaseLazyTree&, TColumnIndex)> OnEditCancelled;
     std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex)> OnEdited;
     std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, bool&)> OnEditing;
     std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex)> OnFocusChanged;
-    std::function<void(TBaseLazyTree&, PLazyNode, PLazyNode, TColumnIndex, TColumnIndex, bool&)> OnFocusChanging;
+    std::function<void(TBaseLazyTree&, PLazyNode, PLazyNode, TColumnIndex, TColumnIndex, bool&)>
+        OnFocusChanging;
     std::function<void(TBaseLazyTree&, TCursor&)> OnGetCursor;
     std::function<void(TLTHeader&, TCursor&)> OnGetHeaderCursor;
-    std::function<void(TBaseLazyTree&, PLazyNode, TLTImageKind, TColumnIndex, bool&, int&)> OnGetImageIndex;
-    std::function<void(TBaseLazyTree&, PLazyNode, TLTImageKind, TColumnIndex, bool&, int&, TCustomImageList*&)>
+    std::function<void(TBaseLazyTree&, PLazyNode, TLTImageKind, TColumnIndex, bool&, int&)>
+        OnGetImageIndex;
+    std::function<void(TBaseLazyTree&, PLazyNode, TLTImageKind, TColumnIndex, bool&, int&,
+                       TCustomImageList*&)>
         OnGetImageIndexEx;
-    std::function<void(TBaseLazyTree&, PLazyNode, TLTImageKind, TColumnIndex, std::u16string&)> OnGetImageText;
+    std::function<void(TBaseLazyTree&, PLazyNode, TLTImageKind, TColumnIndex, std::u16string&)>
+        OnGetImageText;
     std::function<void(TBaseLazyTree&, const void*&)> OnGetLineStyle;
-    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, TPoint, bool&, TPopupMenu*&)> OnGetPopupMenu;
+    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, TPoint, bool&, TPopupMenu*&)>
+        OnGetPopupMenu;
     std::function<void(TBaseLazyTree&, std::vector<TFormatEtc>&)> OnGetUserClipboardFormats;
     std::function<void(TLTHeader&, TLTHeaderHitInfo)> OnHeaderClick;
     std::function<void(TLTHeader&, TLTHeaderHitInfo)> OnHeaderDblClick;
     std::function<void(TLTHeader&, TColumnIndex, int)> OnHeaderDragged;
     std::function<void(TLTHeader&, TColumnIndex, TPoint)> OnHeaderDraggedOut;
     std::function<void(TLTHeader&, TColumnIndex, bool&)> OnHeaderDragging;
-    std::function<void(TLTHeader&, TCanvas&, TColumnIndex, TRect, bool, bool, TLTDropMarkMode)> OnHeaderDraw;
-    std::function<void(TLTHeader&, THeaderPaintInfo&, THeaderPaintElements&)> OnHeaderDrawQueryElements;
+    std::function<void(TLTHeader&, TCanvas&, TColumnIndex, TRect, bool, bool, TLTDropMarkMode)>
+        OnHeaderDraw;
+    std::function<void(TLTHeader&, THeaderPaintInfo&, THeaderPaintElements&)>
+        OnHeaderDrawQueryElements;
     std::function<void(TLTHeader&, THeaderPaintInfo&, THeaderPaintElements)> OnAdvancedHeaderDraw;
     std::function<void(TLTHeader&, TMouseButton, TShiftState, int, int)> OnHeaderMouseDown;
     std::function<void(TLTHeader&, TShiftState, int, int)> OnHeaderMouseMove;
@@ -748,13 +1022,16 @@ public:
     std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, int&)> OnMeasureItem;
     std::function<void(TBaseLazyTree&, PLazyNode)> OnNodeCopied;
     std::function<void(TBaseLazyTree&, PLazyNode, PLazyNode, bool&)> OnNodeCopying;
-    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, TShiftState, TPoint, bool&)> OnNodeHeightDblClickResize;
-    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, TShiftState, TPoint&, TPoint, bool&)>
+    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, TShiftState, TPoint, bool&)>
+        OnNodeHeightDblClickResize;
+    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, TShiftState, TPoint&, TPoint,
+                       bool&)>
         OnNodeHeightTracking;
     std::function<void(TBaseLazyTree&, PLazyNode)> OnNodeMoved;
     std::function<void(TBaseLazyTree&, PLazyNode, PLazyNode, bool&)> OnNodeMoving;
     std::function<void(TBaseLazyTree&, TCanvas&, TRect, bool&)> OnPaintBackground;
-    std::function<void(TBaseLazyTree&, const TFormatEtc&, TStgMedium&, bool, HRESULT&)> OnRenderOLEData;
+    std::function<void(TBaseLazyTree&, const TFormatEtc&, TStgMedium&, bool, HRESULT&)>
+        OnRenderOLEData;
     std::function<void(TBaseLazyTree&, PLazyNode)> OnResetNode;
     std::function<void(TBaseLazyTree&, int, int)> OnScroll;
     std::function<void(TBaseLazyTree&, int, bool)> OnShowScrollbar;
@@ -762,21 +1039,24 @@ public:
     std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TRect)> OnAfterItemErase;
     std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TRect)> OnAfterItemPaint;
     std::function<void(TBaseLazyTree&, TCanvas&)> OnAfterPaint;
-    std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TColumnIndex, TLTCellPaintMode, TRect, TRect&)>
+    std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TColumnIndex, TLTCellPaintMode, TRect,
+                       TRect&)>
         OnBeforeCellPaint;
-    std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TRect, TColor&, TItemEraseAction&)> OnBeforeItemErase;
+    std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TRect, TColor&, TItemEraseAction&)>
+        OnBeforeItemErase;
     std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TRect, bool&)> OnBeforeItemPaint;
     std::function<void(TBaseLazyTree&, TCanvas&)> OnBeforePaint;
 
     // Dispatchers: each fires its event when assigned, else gives its default.
     virtual void DoAdvancedHeaderDraw(THeaderPaintInfo& info, THeaderPaintElements elements);
-    virtual void DoAfterCellPaint(TCanvas& canvas, PLazyNode node, TColumnIndex column, TRect cellRect);
+    virtual void DoAfterCellPaint(TCanvas& canvas, PLazyNode node, TColumnIndex column,
+                                  TRect cellRect);
     virtual void DoAfterItemErase(TCanvas& canvas, PLazyNode node, TRect itemRect);
     virtual void DoAfterItemPaint(TCanvas& canvas, PLazyNode node, TRect itemRect);
     virtual void DoAfterPaint(TCanvas& canvas);
     virtual bool DoBeforeDrag(PLazyNode node, TColumnIndex column);
-    virtual void DoBeforeCellPaint(TCanvas& canvas, PLazyNode node, TColumnIndex column, TLTCellPaintMode mode,
-                                   TRect cellRect, TRect& contentRect);
+    virtual void DoBeforeCellPaint(TCanvas& canvas, PLazyNode node, TColumnIndex column,
+                                   TLTCellPaintMode mode, TRect cellRect, TRect& contentRect);
     virtual void DoBeforeItemErase(TCanvas& canvas, PLazyNode node, TRect itemRect, TColor& color,
                                    TItemEraseAction& eraseAction);
     virtual bool DoBeforeItemPaint(TCanvas& canvas, PLazyNode node, TRect itemRect);
@@ -794,11 +1074,12 @@ public:
     virtual void DoColumnResize(TColumnIndex column);
     virtual int DoCompare(PLazyNode node1, PLazyNode node2, TColumnIndex column);
     virtual std::shared_ptr<IDataObject> DoCreateDataObject();
-    virtual std::shared_ptr<IVTDragManager> DoCreateDragManager();
-    virtual std::shared_ptr<IVTEditLink> DoCreateEditor(PLazyNode node, TColumnIndex column);
-    virtual bool DoDragOver(TShiftState shift, TDragState state, TPoint pt, TDropMode mode, DWORD& effect);
-    virtual void DoDragDrop(IDataObject* dataObject, const std::vector<WORD>& formats, TShiftState shift, TPoint pt,
-                            DWORD& effect, TDropMode mode);
+    virtual std::shared_ptr<ILTDragManager> DoCreateDragManager();
+    virtual std::shared_ptr<ILTEditLink> DoCreateEditor(PLazyNode node, TColumnIndex column);
+    virtual bool DoDragOver(TShiftState shift, TDragState state, TPoint pt, TDropMode mode,
+                            DWORD& effect);
+    virtual void DoDragDrop(IDataObject* dataObject, const std::vector<WORD>& formats,
+                            TShiftState shift, TPoint pt, DWORD& effect, TDropMode mode);
     virtual void DoEdit();
     virtual bool DoEndEdit();
     virtual void DoExpanded(PLazyNode node);
@@ -809,15 +1090,19 @@ public:
     virtual void DoFocusNode(PLazyNode node, bool ask);
     virtual void DoFreeNode(PLazyNode node);
     virtual THintAnimationType DoGetAnimationType();
-    virtual TPoint DoGetCellContentMargin(PLazyNode node, TColumnIndex column, int marginType, TCanvas* canvas);
+    virtual TPoint DoGetCellContentMargin(PLazyNode node, TColumnIndex column, int marginType,
+                                          TCanvas* canvas);
     virtual void DoGetCursor(TCursor& cursor);
     virtual void DoGetHeaderCursor(TCursor& cursor);
-    virtual TCustomImageList* DoGetImageIndex(PLazyNode node, TLTImageKind kind, TColumnIndex column, bool& ghosted,
-                                              int& index);
-    virtual void DoGetImageText(PLazyNode node, TLTImageKind kind, TColumnIndex column, std::u16string& imageText);
+    virtual TCustomImageList* DoGetImageIndex(PLazyNode node, TLTImageKind kind,
+                                              TColumnIndex column, bool& ghosted, int& index);
+    virtual void DoGetImageText(PLazyNode node, TLTImageKind kind, TColumnIndex column,
+                                std::u16string& imageText);
     virtual void DoGetLineStyle(const void*& bits);
-    virtual std::u16string DoGetNodeHint(PLazyNode node, TColumnIndex column, TLTTooltipLineBreakStyle& style);
-    virtual std::u16string DoGetNodeTooltip(PLazyNode node, TColumnIndex column, TLTTooltipLineBreakStyle& style);
+    virtual std::u16string DoGetNodeHint(PLazyNode node, TColumnIndex column,
+                                         TLTTooltipLineBreakStyle& style);
+    virtual std::u16string DoGetNodeTooltip(PLazyNode node, TColumnIndex column,
+                                            TLTTooltipLineBreakStyle& style);
     virtual int DoGetNodeWidth(PLazyNode node, TColumnIndex column, TCanvas* canvas);
     virtual TPopupMenu* DoGetPopupMenu(PLazyNode node, TColumnIndex column, TPoint position);
     virtual void DoGetUserClipboardFormats(std::vector<TFormatEtc>& formats);
@@ -826,8 +1111,8 @@ public:
     virtual void DoHeaderDragged(TColumnIndex column, int oldPosition);
     virtual void DoHeaderDraggedOut(TColumnIndex column, TPoint dropPosition);
     virtual bool DoHeaderDragging(TColumnIndex column);
-    virtual void DoHeaderDraw(TCanvas& canvas, TColumnIndex column, TRect r, bool hover, bool pressed,
-                              TLTDropMarkMode dropMark);
+    virtual void DoHeaderDraw(TCanvas& canvas, TColumnIndex column, TRect r, bool hover,
+                              bool pressed, TLTDropMarkMode dropMark);
     virtual void DoHeaderDrawQueryElements(THeaderPaintInfo& info, THeaderPaintElements& elements);
     virtual void DoHeaderMouseDown(TMouseButton button, TShiftState shift, int x, int y);
     virtual void DoHeaderMouseMove(TShiftState shift, int x, int y);
@@ -841,16 +1126,18 @@ public:
     virtual void DoMeasureItem(TCanvas& canvas, PLazyNode node, int& nodeHeight);
     virtual void DoNodeCopied(PLazyNode node);
     virtual bool DoNodeCopying(PLazyNode node, PLazyNode newParent);
-    virtual bool DoNodeHeightDblClickResize(PLazyNode node, TColumnIndex column, TShiftState shift, TPoint p);
-    virtual bool DoNodeHeightTracking(PLazyNode node, TColumnIndex column, TShiftState shift, TPoint& trackPoint,
-                                      TPoint p);
+    virtual bool DoNodeHeightDblClickResize(PLazyNode node, TColumnIndex column, TShiftState shift,
+                                            TPoint p);
+    virtual bool DoNodeHeightTracking(PLazyNode node, TColumnIndex column, TShiftState shift,
+                                      TPoint& trackPoint, TPoint p);
     virtual void DoNodeMoved(PLazyNode node);
     virtual bool DoNodeMoving(PLazyNode node, PLazyNode newParent);
     virtual bool DoPaintBackground(TCanvas& canvas, TRect r);
     virtual void DoPaintDropMark(TCanvas& canvas, PLazyNode node, TRect r);
     virtual void DoPaintNode(TLTPaintInfo& paintInfo);
     virtual void DoPopupMenu(PLazyNode node, TColumnIndex column, TPoint position);
-    virtual HRESULT DoRenderOLEData(const TFormatEtc& formatEtcIn, TStgMedium& medium, bool forClipboard);
+    virtual HRESULT DoRenderOLEData(const TFormatEtc& formatEtcIn, TStgMedium& medium,
+                                    bool forClipboard);
     virtual void DoReset(PLazyNode node);
     virtual void DoSaveUserData(PLazyNode node, std::ostream& stream);
     virtual void DoScroll(int deltaX, int deltaY);
@@ -879,9 +1166,33 @@ protected:
     bool FullyVisible(PLazyNode node) const;
     void DeleteSubtree(PLazyNode node); // frees the children of Node, deepest and last first
     void DoSetChildCountInternal(PLazyNode node, uint32_t newCount);
-    void CountNode(PLazyNode node, bool add); // a node starts or stops counting as visible
     PLazyNode NextVisible(PLazyNode node, bool init);
     PLazyNode LastVisibleBelow(PLazyNode node);
+
+    // Bookkeeping helpers.
+    friend class TCustomLazyTreeOptions;
+    bool
+    IsDisplayed(PLazyNode node) const; // effectively visible with every ancestor open and shown
+    bool ChildrenDisplayed(PLazyNode node) const; // the root, or an expanded node that is displayed
+    uint32_t CountVisibleChildren(PLazyNode node) const; // displayed nodes below an open node
+    void UpdateAllChildrenHidden(PLazyNode node);
+    void VisibilityChanged(PLazyNode node, bool show); // Node started (Show) or stopped being shown
+    void RecountAfterHiddenNodesChange();
+    void ResetRangeAnchor();
+    void PackSelection();
+    void RemoveSelectionEntry(PLazyNode node); // quietly, for a node that goes
+    void ImageListChanged(TCustomImageList& sender);
+    void ReplaceImageList(TCustomImageList*& field, TCustomImageList* value);
+    void DoTimer(uintptr_t id);
+
+    uint32_t FSelectionCount = 0;
+    uint32_t FCheckPropagationCount = 0;
+    uint32_t FDefaultNodeHeight = 18;
+    uint32_t FAnimationDuration = 200;
+    TCheckImageKind FCheckImageKind = ckSystemDefault;
+    TCustomImageList* FImages = nullptr;
+    TCustomImageList* FStateImages = nullptr;
+    TCustomImageList* FCustomCheckImages = nullptr;
 
     enum : uintptr_t { EditTimer = 2, ChangeTimer = 5, StructureChangeTimer = 6 };
 
@@ -912,12 +1223,13 @@ protected:
     std::unique_ptr<TClipboardFormats> FClipboardFormats;
     std::unique_ptr<TCustomLazyTreeOptions> FOptions;
     std::unique_ptr<TLTDragManager> FDragManager;
-    std::shared_ptr<IVTEditLink> FEditLink;
+    std::shared_ptr<ILTEditLink> FEditLink;
     std::shared_ptr<IAccessible> FAccessible;
     bool FThreadReferenced = false;
 };
 
-// --- the string tree ------------------------------------------------------------------------------------
+// --- the string tree
+// ------------------------------------------------------------------------------------
 
 class TCustomLazyStringTree : public TBaseLazyTree {
 public:
@@ -928,9 +1240,12 @@ public:
 
     std::u16string DefaultText = u"Node";
     int InternalDataOffset() const { return FInternalDataOffset; }
-    TCustomStringTreeOptions& TreeOptions() { return static_cast<TCustomStringTreeOptions&>(*FOptions); }
+    TCustomStringTreeOptions& TreeOptions() {
+        return static_cast<TCustomStringTreeOptions&>(*FOptions);
+    }
 
-    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, TLTTooltipLineBreakStyle&, std::u16string&)>
+    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, TLTTooltipLineBreakStyle&,
+                       std::u16string&)>
         OnGetHint;
     std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, int, std::u16string&)> OnGetText;
 

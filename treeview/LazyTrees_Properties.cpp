@@ -1,0 +1,126 @@
+// Tree properties whose setters do more than store: the default node
+// height, the animation switch, the check images and the image lists the
+// tree refers to (forgotten when they are freed).
+
+#include "treeview/LazyTrees.h"
+
+namespace nuq {
+
+namespace {
+
+bool Loading(const TBaseLazyTree& t) {
+    return t.ComponentState & csLoading;
+}
+
+} // namespace
+
+void TBaseLazyTree::SetDefaultNodeHeight(uint32_t value) {
+    if (value == 0) value = 18;
+    if (value == FDefaultNodeHeight) return;
+    DoStateChange(TS(tsNeedScale));
+    int64_t delta = int64_t(value) - int64_t(FDefaultNodeHeight);
+    FRoot->TotalHeight = uint32_t(int64_t(FRoot->TotalHeight) + delta);
+    FRoot->NodeHeight = uint16_t(int64_t(FRoot->NodeHeight) + delta);
+    FDefaultNodeHeight = value;
+    InvalidateCache();
+    if (FUpdateCount == 0 && HandleAllocated() && !Loading(*this)) {
+        if (FFocusedNode)
+            ScrollIntoView(FFocusedNode, FOptions->SelectionOptions() & toCenterScrollIntoView,
+                           true);
+        Invalidate();
+    }
+}
+
+void TBaseLazyTree::SetAnimationDuration(uint32_t value) {
+    FAnimationDuration = value;
+    TLTAnimationOptions o = FOptions->AnimationOptions();
+    FOptions->SetAnimationOptions(value != 0 ? (o | toAnimatedToggle) : (o & ~toAnimatedToggle));
+}
+
+TCustomImageList* TBaseLazyTree::GetCheckImageListFor(TCheckImageKind kind) {
+    switch (kind) {
+    case ckLightCheck:
+        return LightCheckImages;
+    case ckDarkCheck:
+        return DarkCheckImages;
+    case ckLightTick:
+        return LightTickImages;
+    case ckDarkTick:
+        return DarkTickImages;
+    case ckFlat:
+        return FlatImages;
+    case ckXP:
+        return XPImages;
+    case ckSystemFlat:
+        return PlatformFlatCheckImages;
+    case ckSystemDefault:
+        return PlatformCheckImages;
+    default:
+        return nullptr;
+    }
+}
+
+void TBaseLazyTree::SetCheckImageKind(TCheckImageKind value) {
+    FCheckImageKind = value;
+    CheckImages = GetCheckImageListFor(value);
+    if (!CheckImages) CheckImages = FCustomCheckImages;
+    if (HandleAllocated() && FUpdateCount == 0 && !Loading(*this)) Invalidate();
+}
+
+void TBaseLazyTree::ReplaceImageList(TCustomImageList*& field, TCustomImageList* value) {
+    if (field == value) return;
+    // The old list keeps notifying while another slot still holds it.
+    TCustomImageList* old = field;
+    field = value;
+    if (old && old != FImages && old != FStateImages && old != FCustomCheckImages)
+        RemoveFreeNotification(old);
+    if (value) FreeNotification(value);
+}
+
+void TBaseLazyTree::SetImages(TCustomImageList* value) {
+    if (value == FImages) return;
+    ReplaceImageList(FImages, value);
+    if (HandleAllocated() && !Loading(*this)) Invalidate();
+}
+
+void TBaseLazyTree::SetStateImages(TCustomImageList* value) {
+    if (value == FStateImages) return;
+    ReplaceImageList(FStateImages, value);
+    if (HandleAllocated() && !Loading(*this)) Invalidate();
+}
+
+void TBaseLazyTree::SetCustomCheckImages(TCustomImageList* value) {
+    if (value == FCustomCheckImages) return;
+    TCustomImageList* old = FCustomCheckImages;
+    ReplaceImageList(FCustomCheckImages, value);
+    if (FCheckImageKind == ckCustom)
+        CheckImages = value;
+    else if (CheckImages && CheckImages == old)
+        CheckImages = nullptr;
+    if (HandleAllocated() && !Loading(*this)) Invalidate();
+}
+
+void TBaseLazyTree::Notification(TComponent* component, TOperation operation) {
+    if (operation == opRemove && component && component != this) {
+        bool changed = false;
+        if (component == FImages) {
+            FImages = nullptr;
+            changed = true;
+        }
+        if (component == FStateImages) {
+            FStateImages = nullptr;
+            changed = true;
+        }
+        if (component == FCustomCheckImages) {
+            FCustomCheckImages = nullptr;
+            if (CheckImages == component) CheckImages = nullptr;
+            FCheckImageKind = ckSystemDefault;
+            CheckImages = GetCheckImageListFor(ckSystemDefault);
+            changed = true;
+        }
+        if (changed && !(ComponentState & csDestroying) && HandleAllocated()) Invalidate();
+    }
+    TCustomControl::Notification(component, operation);
+}
+
+} // namespace nuq
