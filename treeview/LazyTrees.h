@@ -952,6 +952,8 @@ public:
     TCustomImageList* CustomCheckImages() const { return FCustomCheckImages; }
     void SetCustomCheckImages(TCustomImageList* value);
     void Notification(TComponent* component, TOperation operation) override;
+    // Ends loading from stored properties: a stored root node count is made real.
+    void Loaded();
 
     // Events.
     std::function<void(TBaseLazyTree&, PLazyNode, PLazyNode, TLazyNodeInitStates&)> OnInitNode;

@@ -124,3 +124,28 @@ void TBaseLazyTree::Notification(TComponent* component, TOperation operation) {
 }
 
 } // namespace nuq
+
+namespace nuq {
+
+void TBaseLazyTree::Loaded() {
+    ComponentState &= ~csLoading;
+    if ((FStates & TS(tsNeedRootCountUpdate)) && FRoot->ChildCount) {
+        DoStateChange(0, TS(tsNeedRootCountUpdate));
+        TLTMiscOptions misc = FOptions->MiscOptions();
+        FOptions->SetMiscOptions(misc & ~toReadOnly);
+        uint32_t count = FRoot->ChildCount;
+        FRoot->ChildCount = 0; // only recorded so far: no nodes exist yet
+        BeginUpdate();
+        try {
+            SetChildCount(FRoot, count);
+        } catch (...) {
+            EndUpdate();
+            FOptions->SetMiscOptions(misc);
+            throw;
+        }
+        EndUpdate();
+        FOptions->SetMiscOptions(misc);
+    }
+}
+
+} // namespace nuq
