@@ -353,6 +353,7 @@ extern const TClipboardFormatEntry ClipboardDescriptions[16];
 
 // The process's registry; null until the first registration.
 TClipboardFormatList* InternalClipboardFormats();
+void FreeClipboardFormatList(); // the next registration makes a new registry
 WORD RegisterTreeClipboardFormat(const std::string& description, const TTreeClass* treeClass,
                                  uint32_t priority, DWORD medium = TYMED_HGLOBAL,
                                  void* targetDevice = nullptr, DWORD aspect = DVASPECT_CONTENT,
