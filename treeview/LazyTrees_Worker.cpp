@@ -87,8 +87,7 @@ TWorkerThread::~TWorkerThread() {
 void TWorkerThread::AddTree(TBaseLazyTree* tree) {
     tree->DoStateChange(0, TS(tsStopValidation));
     std::lock_guard<std::mutex> guard(FListLock);
-    if (std::find(FWaiterList.begin(), FWaiterList.end(), tree) == FWaiterList.end())
-        FWaiterList.push_back(tree);
+    if (std::find(FWaiterList.begin(), FWaiterList.end(), tree) == FWaiterList.end()) FWaiterList.push_back(tree);
 }
 
 void TWorkerThread::RemoveTree(TBaseLazyTree* tree) {
@@ -104,8 +103,7 @@ size_t TWorkerThread::Waiting() const {
 void TWorkerThread::ChangeTreeStates(TLazyTreeStates enter, TLazyTreeStates leave) {
     TBaseLazyTree* tree = FCurrentTree.load();
     if (tree && tree->WindowHandle())
-        SendMessage(tree->WindowHandle(), WM_CHANGESTATE, EncodeStates(enter),
-                    LPARAM(EncodeStates(leave)));
+        SendMessage(tree->WindowHandle(), WM_CHANGESTATE, EncodeStates(enter), LPARAM(EncodeStates(leave)));
 }
 
 void TWorkerThread::Execute() {
@@ -127,11 +125,8 @@ void TWorkerThread::Execute() {
         ChangeTreeStates(TS(tsValidating), TS(tsUseCache));
         bool finished = false;
         if (!(tree->TreeStates() & TS(tsStopValidation))) finished = tree->DoValidateCache();
-        if (finished)
-            ChangeTreeStates(TS(tsUseCache),
-                             TS(tsValidating, tsStopValidation, tsValidationNeeded));
-        else
-            ChangeTreeStates(0, TS(tsValidating, tsStopValidation));
+        if (finished) ChangeTreeStates(TS(tsUseCache), TS(tsValidating, tsStopValidation, tsValidationNeeded));
+        else ChangeTreeStates(0, TS(tsValidating, tsStopValidation));
         FCurrentTree = nullptr;
     }
 }
