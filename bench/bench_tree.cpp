@@ -125,7 +125,7 @@ void BM_QTreeViewAddAndFree(benchmark::State& state) {
 }
 BENCHMARK(BM_QTreeViewAddAndFree)->Unit(benchmark::kMillisecond)->Iterations(5);
 
-// --- expand, collapse, sort, delete ---------------------------------------------------------
+// --- expand, collapse, sort, delete ----------------------------------------------------
 
 void BM_LazyTreeExpandAll(benchmark::State& state) {
     int roots = int(state.range(0));

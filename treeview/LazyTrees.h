@@ -751,6 +751,8 @@ public:
     std::vector<PLazyNode> GetSortedCutCopySet(bool resolve);
     void SelectNodes(PLazyNode startNode, PLazyNode endNode, bool addOnly);
     void UnselectNodes(PLazyNode startNode, PLazyNode endNode);
+    void ToggleSelection(PLazyNode startNode, PLazyNode endNode);
+    void SetFocusedNodeAndColumn(PLazyNode node, TColumnIndex column);
     const std::vector<PLazyNode>& SelectionArray() const { return FSelection; } // sorted by address
     PLazyNode RangeAnchor() const { return FRangeAnchor; }
     uint32_t SelectionLocked = 0; // while not 0 nothing is selected or deselected

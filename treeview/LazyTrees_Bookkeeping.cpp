@@ -7,8 +7,7 @@
 
 namespace nuq {
 
-// --- visibility
-// -------------------------------------------------------------------------------------
+// --- visibility ------------------------------------------------------------------------
 
 bool TBaseLazyTree::ChildrenDisplayed(PLazyNode node) const {
     if (node == FRoot) return true;
@@ -139,8 +138,7 @@ bool TBaseLazyTree::IsLastVisibleChild(PLazyNode parent, PLazyNode node) const {
     return false;
 }
 
-// --- counts and heights
-// -----------------------------------------------------------------------------
+// --- counts and heights ----------------------------------------------------------------
 
 void TBaseLazyTree::FixupTotalCount(PLazyNode node) {
     // Node.TotalCount holds the node's own count on entry.
@@ -192,8 +190,7 @@ void TBaseLazyTree::SetNodeHeight(PLazyNode node, uint32_t value) {
     }
 }
 
-// --- order
-// ------------------------------------------------------------------------------------------
+// --- order -----------------------------------------------------------------------------
 
 int TBaseLazyTree::CompareNodePositions(PLazyNode node1, PLazyNode node2,
                                         bool considerChildrenAbove) {
@@ -211,8 +208,7 @@ int TBaseLazyTree::CompareNodePositions(PLazyNode node1, PLazyNode node2,
     return int(int64_t(node1->Index) - int64_t(node2->Index));
 }
 
-// --- expanding and collapsing
-// -------------------------------------------------------------------------
+// --- expanding and collapsing ----------------------------------------------------------
 
 void TBaseLazyTree::SetExpanded(PLazyNode node, bool value) {
     if (!node || node == FRoot || value == bool(node->States & vsExpanded)) return;
@@ -295,8 +291,7 @@ void TBaseLazyTree::FullCollapse(PLazyNode node) {
     EndUpdate();
 }
 
-// --- check states
-// -----------------------------------------------------------------------------------
+// --- check states ----------------------------------------------------------------------
 
 TCheckState TBaseLazyTree::DetermineNextCheckState(TCheckType checkType, TCheckState checkState) {
     switch (checkType) {
@@ -392,8 +387,7 @@ bool TBaseLazyTree::CheckParentCheckState(PLazyNode node, TCheckState newState) 
     return true;
 }
 
-// --- click selection
-// --------------------------------------------------------------------------------
+// --- click selection -------------------------------------------------------------------
 
 void TBaseLazyTree::HandleClickSelection(PLazyNode, PLazyNode newNode, TShiftState shift,
                                          bool dragPending) {
@@ -426,8 +420,7 @@ void TBaseLazyTree::HandleClickSelection(PLazyNode, PLazyNode newNode, TShiftSta
     FRangeAnchor = newNode;
 }
 
-// --- the position cache
-// -----------------------------------------------------------------------------
+// --- the position cache ----------------------------------------------------------------
 
 // Placeholder until the position cache exists: only the states change.
 void TBaseLazyTree::InvalidateCache() {

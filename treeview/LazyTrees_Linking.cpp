@@ -122,8 +122,7 @@ void TBaseLazyTree::InternalDisconnectNode(PLazyNode node, bool keepFocus, bool 
     }
 }
 
-// --- adding
-// -------------------------------------------------------------------------------------------
+// --- adding ----------------------------------------------------------------------------
 
 PLazyNode TBaseLazyTree::AddChild(PLazyNode parent, const void* userData) {
     return InsertNode(parent, amAddChildLast, userData);
@@ -155,8 +154,7 @@ PLazyNode TBaseLazyTree::InsertNode(PLazyNode node, TLTNodeAttachMode mode, cons
     return added;
 }
 
-// --- moving
-// -------------------------------------------------------------------------------------------
+// --- moving ----------------------------------------------------------------------------
 
 void TBaseLazyTree::MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode mode) {
     if (!source || source == FRoot || mode == amNoWhere || (FOptions->MiscOptions() & toReadOnly))
@@ -179,8 +177,7 @@ void TBaseLazyTree::MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode
     StructureChange(source, crNodeMoved);
 }
 
-// --- deleting
-// -----------------------------------------------------------------------------------------
+// --- deleting --------------------------------------------------------------------------
 
 void TBaseLazyTree::DeleteSubtree(PLazyNode node) {
     // Deepest and last first; the caller has taken the subtree out of the counts.
@@ -256,8 +253,7 @@ void TBaseLazyTree::Clear() {
     EndUpdate();
 }
 
-// --- child counts
-// -------------------------------------------------------------------------------------
+// --- child counts ----------------------------------------------------------------------
 
 void TBaseLazyTree::SetChildCount(PLazyNode node, uint32_t newCount) {
     if (FOptions->MiscOptions() & toReadOnly) return;
@@ -307,8 +303,7 @@ void TBaseLazyTree::DoSetChildCountInternal(PLazyNode node, uint32_t newCount) {
     }
 }
 
-// --- sorting
-// ------------------------------------------------------------------------------------------
+// --- sorting ---------------------------------------------------------------------------
 
 void TBaseLazyTree::Sort(PLazyNode node, TColumnIndex column, TSortDirection direction,
                          bool doInit) {

@@ -20,8 +20,7 @@ inline PLazyNode Mark(PLazyNode p) {
 
 } // namespace
 
-// --- the selection store
-// ----------------------------------------------------------------------------
+// --- the selection store ---------------------------------------------------------------
 
 int TBaseLazyTree::PackArray(std::vector<PLazyNode>& items, int count) {
     // An empty array packs to an empty one: a count of -1 would wreck its holder.
@@ -134,8 +133,7 @@ void TBaseLazyTree::ResetRangeAnchor() {
     FLastSelectionLevel = -1;
 }
 
-// --- selecting
-// ----------------------------------------------------------------------------------------
+// --- selecting -------------------------------------------------------------------------
 
 void TBaseLazyTree::AddToSelection(PLazyNode node) {
     if (SelectionLocked || !node) return;
@@ -323,13 +321,51 @@ void TBaseLazyTree::UnselectNodes(PLazyNode startNode, PLazyNode endNode) {
     Change(nullptr);
 }
 
-// --- focus
-// ----------------------------------------------------------------------------------------------
+void TBaseLazyTree::ToggleSelection(PLazyNode startNode, PLazyNode endNode) {
+    if (SelectionLocked || startNode == endNode) return;
+    startNode = RangeStart(*this, startNode);
+    endNode = RangeStart(*this, endNode);
+    if (!startNode || !endNode || startNode == endNode) return;
+    if (CompareNodePositions(startNode, endNode, true) > 0) std::swap(startNode, endNode);
+    std::vector<PLazyNode> added;
+    auto toggle = [&](PLazyNode n) {
+        if (n->States & vsSelected)
+            InternalRemoveFromSelection(n);
+        else
+            added.push_back(n);
+    };
+    // The ends change only on the side away from the anchor.
+    if (FRangeAnchor && CompareNodePositions(startNode, FRangeAnchor, true) < 0) toggle(startNode);
+    for (PLazyNode n = GetNextVisible(startNode); n && n != endNode; n = GetNextVisible(n))
+        toggle(n);
+    if (FRangeAnchor && CompareNodePositions(endNode, FRangeAnchor, true) > 0) toggle(endNode);
+    PackSelection();
+    if (FRangeAnchor && !(FRangeAnchor->States & vsSelected)) added.push_back(FRangeAnchor);
+    InternalAddToSelection(added, false);
+    if (FUpdateCount == 0 && HandleAllocated()) Invalidate();
+    Change(nullptr);
+}
+
+// --- focus -----------------------------------------------------------------------------
 
 void TBaseLazyTree::SetFocusedNode(PLazyNode node) {
     PLazyNode before = FFocusedNode;
     DoFocusNode(node, true);
     if (node != before && FFocusedNode == node) DoFocusChange(FFocusedNode, FFocusedColumn);
+}
+
+void TBaseLazyTree::SetFocusedNodeAndColumn(PLazyNode node, TColumnIndex column) {
+    TColumnIndex oldColumn = FFocusedColumn;
+    PLazyNode oldNode = FFocusedNode;
+    if (FHeader->ColumnAllowsFocus(column)) FFocusedColumn = column;
+    DoFocusNode(node, true);
+    if (node && FFocusedNode == node) {
+        ScrollIntoView(node, FOptions->SelectionOptions() & toCenterScrollIntoView, true);
+        if (oldNode != node || oldColumn != FFocusedColumn)
+            DoFocusChange(FFocusedNode, FFocusedColumn);
+    } else {
+        FFocusedColumn = oldColumn;
+    }
 }
 
 void TBaseLazyTree::SetFocusedColumn(TColumnIndex column) {
@@ -348,8 +384,7 @@ void TBaseLazyTree::SetFocusedColumn(TColumnIndex column) {
     DoFocusChange(FFocusedNode, FFocusedColumn);
 }
 
-// --- change notices
-// -------------------------------------------------------------------------------------
+// --- change notices --------------------------------------------------------------------
 
 void TBaseLazyTree::AdviseChangeEvent(bool structureChange, PLazyNode node, TChangeReason reason) {
     if (structureChange) {

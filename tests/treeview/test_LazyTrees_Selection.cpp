@@ -40,8 +40,7 @@ using Structure = TreeCase;
 
 } // namespace
 
-// --- check states
-// ---------------------------------------------------------------------------------------
+// --- check states ----------------------------------------------------------------------
 
 TEST_F(CheckStates, TriStateParentFollowsItsChildrenAndPassesItsStateDown) {
     PLazyNode parent = Tree->AddChild(nullptr);
@@ -129,8 +128,7 @@ TEST_F(CheckStates, NextStateByCheckType) {
             << int(c.type) << " " << int(c.from);
 }
 
-// --- selection
-// ----------------------------------------------------------------------------------------------
+// --- selection -------------------------------------------------------------------------
 
 TEST_F(Selection, ArrayStaysSortedAndALookupGivesTheInsertionPlace) {
     MultiSelect();
@@ -208,6 +206,21 @@ TEST_F(Selection, AnchorRules) {
     Tree->HandleClickSelection(nullptr, top[0], ssCtrl, true); // decided on mouse up
     EXPECT_FALSE(Tree->Selected(top[0]));
     EXPECT_TRUE(Tree->HasState(tsToggleFocusedSelection));
+}
+
+TEST_F(Selection, ToggleChangesTheNodesBetweenAndKeepsTheAnchor) {
+    MultiSelect();
+    auto top = Children(nullptr, 6);
+    Tree->SetSelected(top[2], true); // the anchor
+    Tree->SetSelected(top[3], true);
+    Tree->ToggleSelection(top[5], top[2]);
+    EXPECT_EQ(Tree->GetSortedSelection(false), (std::vector<PLazyNode>{top[2], top[4], top[5]}));
+    Tree->ToggleSelection(top[0], top[3]);
+    EXPECT_EQ(Tree->GetSortedSelection(false),
+              (std::vector<PLazyNode>{top[0], top[1], top[2], top[3], top[4], top[5]}));
+    Tree->ToggleSelection(top[1], top[1]); // the same node: nothing
+    EXPECT_EQ(Tree->SelectedCount(), 6);
+    EXPECT_EQ(Tree->RangeAnchor(), top[2]);
 }
 
 TEST_F(Selection, ALockedSelectionDoesNotChange) {
@@ -298,8 +311,7 @@ TEST_F(Selection, DeletingASubtreeTakesItsSelectedNodesOut) {
     EXPECT_EQ(Tree->SelectionArray(), std::vector<PLazyNode>{other});
 }
 
-// --- focus
-// ----------------------------------------------------------------------------------------------------
+// --- focus -----------------------------------------------------------------------------
 
 TEST_F(Selection, FocusChangesFireOnceAndARefusalKeepsTheFocus) {
     auto top = Children(nullptr, 2);
@@ -318,11 +330,21 @@ TEST_F(Selection, FocusChangesFireOnceAndARefusalKeepsTheFocus) {
     Tree->DeleteNode(top[0]);
     EXPECT_EQ(Tree->FocusedNode(), nullptr);
     EXPECT_EQ(changed, (std::vector<PLazyNode>{top[0], nullptr}));
+    // Node and column together: a refused node keeps the old column too.
+    Tree->SetFocusedNodeAndColumn(top[1], 0);
+    EXPECT_EQ(Tree->FocusedNode(), top[1]);
+    EXPECT_EQ(changed.back(), top[1]);
+    Tree->OnFocusChanging = [](TBaseLazyTree&, PLazyNode, PLazyNode, TColumnIndex, TColumnIndex,
+                               bool& a) { a = false; };
+    Tree->SetFocusedNodeAndColumn(nullptr, NoColumn);
+    EXPECT_EQ(Tree->FocusedNode(), top[1]);
+    EXPECT_EQ(Tree->FocusedColumn(), NoColumn);
+    EXPECT_EQ(changed.size(), 3u);
+    Tree->OnFocusChanging = nullptr;
     Tree->OnFocusChanged = nullptr;
 }
 
-// --- change notices
-// -------------------------------------------------------------------------------------------
+// --- change notices --------------------------------------------------------------------
 
 TEST_F(Notices, StructureChangesInAnUpdateArriveAsOne) {
     std::vector<std::pair<PLazyNode, TChangeReason>> seen;
@@ -385,8 +407,7 @@ TEST_F(Notices, AChangeInsideAnUpdateIsDeliveredWhenItEnds) {
     Tree->OnChange = nullptr;
 }
 
-// --- properties
-// -----------------------------------------------------------------------------------------------
+// --- properties ------------------------------------------------------------------------
 
 TEST_F(Properties, DefaultNodeHeight) {
     Tree->AddChild(nullptr);
@@ -484,8 +505,7 @@ TEST_F(Properties, AnimationDurationSwitchesAnimatedToggle) {
     EXPECT_NE(Tree->TreeOptions().AnimationOptions() & toAnimatedToggle, 0);
 }
 
-// --- structure
-// --------------------------------------------------------------------------------------------------
+// --- structure -------------------------------------------------------------------------
 
 TEST_F(Structure, InsertAndMoveRenumberAndRefuseAMoveIntoItsOwnSubtree) {
     auto top = Children(nullptr, 3);
@@ -569,8 +589,7 @@ TEST_F(Structure, FullExpandAndCollapseFireTheToggleEvents) {
     Tree->OnCollapsing = nullptr;
 }
 
-// --- the unit's end
-// ---------------------------------------------------------------------------------------------
+// --- the unit's end --------------------------------------------------------------------
 
 TEST(TreeUnit, FinalizationFreesTheClipboardFormatRegistry) {
     SetMainThread();
