@@ -409,7 +409,7 @@ void TBaseLazyTree::AdviseChangeEvent(bool structureChange, PLazyNode node, TCha
 void TBaseLazyTree::Change(PLazyNode node) {
     AdviseChangeEvent(false, node, crIgnore);
     if (FUpdateCount > 0) return;
-    if (ChangeDelay > 0 && !(FStates & TS(tsSynchMode)))
+    if (ChangeDelay > 0 && !(FStates & TS(tsSynchMode)) && !(ComponentState & csDestroying))
         SetTimer(Handle(), ChangeTimer, ChangeDelay);
     else
         DoChange(node);
@@ -418,7 +418,7 @@ void TBaseLazyTree::Change(PLazyNode node) {
 void TBaseLazyTree::StructureChange(PLazyNode node, TChangeReason reason) {
     AdviseChangeEvent(true, node, reason);
     if (FUpdateCount > 0) return;
-    if (ChangeDelay > 0 && !(FStates & TS(tsSynchMode)))
+    if (ChangeDelay > 0 && !(FStates & TS(tsSynchMode)) && !(ComponentState & csDestroying))
         SetTimer(Handle(), StructureChangeTimer, ChangeDelay);
     else
         DoStructureChange(FLastStructureChangeNode, FLastStructureChangeReason);
