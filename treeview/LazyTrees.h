@@ -630,8 +630,6 @@ public:
     int NodeDataSize() const { return FNodeDataSize; }
     void SetNodeDataSize(int value);
     int TotalInternalDataSize() const { return FTotalInternalDataSize; }
-    uint32_t Indent = 18;
-    int Margin = 4, TextMargin = 4;
     uint8_t DragOperations = doCopy | doMove;
     TDragType DragType = dtOLE;
     TLTDragImageKind DragImageKind = diComplete;
@@ -639,27 +637,17 @@ public:
     TCursor HotCursor = 0;
     THintAnimationType HintAnimation = hatSystemDefault;
     uint8_t SelectionBlendFactor = 128;
-    TLTButtonStyle ButtonStyle = bsRectangle;
-    TLTButtonFillMode ButtonFillMode = fmTreeColor;
-    TLTLineStyle LineStyle = lsDotted;
     TCustomImageList* CheckImages = nullptr; // the current check images
     uint32_t AutoExpandDelay = 1000, AutoScrollDelay = 1000, AutoScrollInterval = 1;
     uint32_t EditDelay = 1000;
-    TLTIncrementalSearch IncrementalSearch = isNone;
     TLTSearchStart IncrementalSearchStart = ssFocusedNode;
     uint32_t IncrementalSearchTimeout = 1000;
     TLTSearchDirection IncrementalSearchDirection = sdForward;
-    TLTNodeAlignment NodeAlignment = naProportional;
     TLTNodeAttachMode DefaultPasteMode = amAddChildLast;
-    int BorderStyle = 1; // single
-    uint32_t ChangeDelay = 0, BottomSpace = 0;
+    uint32_t ChangeDelay = 0;
     bool WantTabs = false;
     THintMode HintMode = hmDefault;
-    TLTLineMode LineMode = lmNormal;
     TLTDrawSelectionMode DrawSelectionMode = smDottedRectangle;
-    TAlignment Alignment = taLeftJustify;
-    uint32_t SelectionCurveRadius = 0;
-    int BackgroundOffsetX = 0, BackgroundOffsetY = 0;
     std::u16string Hint;
     bool DoubleBuffered = false;
     TColumnIndex FocusedColumn() const { return FFocusedColumn; }
@@ -774,6 +762,37 @@ public:
     TCustomImageList* CustomCheckImages() const { return FCustomCheckImages; }
     void SetCustomCheckImages(TCustomImageList* value);
     void Notification(TComponent* component, TOperation operation) override;
+    // Visual properties: a changed value repaints a live tree.
+    TAlignment Alignment() const { return FAlignment; }
+    void SetAlignment(TAlignment value);
+    int BackgroundOffsetX() const { return FBackgroundOffset[0]; }
+    int BackgroundOffsetY() const { return FBackgroundOffset[1]; }
+    void SetBackgroundOffset(int index, int value); // 0 horizontal, 1 vertical
+    int BorderStyle() const { return FBorderStyle; } // 0 none, 1 single
+    void SetBorderStyle(int value);
+    uint32_t BottomSpace() const { return FBottomSpace; }
+    void SetBottomSpace(uint32_t value);
+    TLTButtonFillMode ButtonFillMode() const { return FButtonFillMode; }
+    void SetButtonFillMode(TLTButtonFillMode value);
+    TLTButtonStyle ButtonStyle() const { return FButtonStyle; }
+    void SetButtonStyle(TLTButtonStyle value);
+    void SetClipboardFormats(const TClipboardFormats& value);
+    TLTIncrementalSearch IncrementalSearch() const { return FIncrementalSearch; }
+    void SetIncrementalSearch(TLTIncrementalSearch value);
+    uint32_t Indent() const { return FIndent; }
+    void SetIndent(uint32_t value);
+    TLTLineMode LineMode() const { return FLineMode; }
+    void SetLineMode(TLTLineMode value);
+    TLTLineStyle LineStyle() const { return FLineStyle; }
+    void SetLineStyle(TLTLineStyle value);
+    int Margin() const { return FMargin; }
+    void SetMargin(int value);
+    int TextMargin() const { return FTextMargin; }
+    void SetTextMargin(int value);
+    TLTNodeAlignment NodeAlignment() const { return FNodeAlignment; }
+    void SetNodeAlignment(TLTNodeAlignment value);
+    uint32_t SelectionCurveRadius() const { return FSelectionCurveRadius; }
+    void SetSelectionCurveRadius(uint32_t value);
     // Ends loading from stored properties: a stored root node count is made real.
     void Loaded();
 
@@ -984,6 +1003,7 @@ protected:
     void RemoveSelectionEntry(PLazyNode node); // quietly, for a node that goes
     void ReplaceImageList(TCustomImageList*& field, TCustomImageList* value);
     void DoTimer(uintptr_t id);
+    void RepaintIfLive(); // invalidates a tree whose window exists, unless it is loading
 
     uint32_t FSelectionCount = 0;
     uint32_t FCheckPropagationCount = 0;
@@ -993,8 +1013,21 @@ protected:
     TCustomImageList* FImages = nullptr;
     TCustomImageList* FStateImages = nullptr;
     TCustomImageList* FCustomCheckImages = nullptr;
+    TAlignment FAlignment = taLeftJustify;
+    int FBackgroundOffset[2] = {0, 0};
+    int FBorderStyle = 1;
+    uint32_t FBottomSpace = 0;
+    TLTButtonFillMode FButtonFillMode = fmTreeColor;
+    TLTButtonStyle FButtonStyle = bsRectangle;
+    TLTIncrementalSearch FIncrementalSearch = isNone;
+    uint32_t FIndent = 18;
+    TLTLineMode FLineMode = lmNormal;
+    TLTLineStyle FLineStyle = lsDotted;
+    int FMargin = 4, FTextMargin = 4;
+    TLTNodeAlignment FNodeAlignment = naProportional;
+    uint32_t FSelectionCurveRadius = 0;
 
-    enum : uintptr_t { EditTimer = 2, ChangeTimer = 5, StructureChangeTimer = 6 };
+    enum : uintptr_t { EditTimer = 2, ChangeTimer = 5, StructureChangeTimer = 6, SearchTimer = 7 };
 
     PLazyNode FRoot = nullptr;
     int FNodeDataSize = -1;

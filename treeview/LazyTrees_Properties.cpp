@@ -149,3 +149,91 @@ void TBaseLazyTree::Loaded() {
 }
 
 } // namespace nuq
+
+// --- visual properties ----------------------------------------------------------------------
+
+namespace nuq {
+
+namespace {
+
+// Stores a changed value; the caller repaints when it returns true.
+template <class T> bool Store(T& field, T value) {
+    if (field == value) return false;
+    field = value;
+    return true;
+}
+
+} // namespace
+
+void TBaseLazyTree::RepaintIfLive() {
+    if (HandleAllocated() && !(ComponentState & csLoading)) Invalidate();
+}
+
+void TBaseLazyTree::SetAlignment(TAlignment value) {
+    if (Store(FAlignment, value)) RepaintIfLive();
+}
+
+void TBaseLazyTree::SetBackgroundOffset(int index, int value) {
+    if (index >= 0 && index < 2 && Store(FBackgroundOffset[index], value)) RepaintIfLive();
+}
+
+void TBaseLazyTree::SetBorderStyle(int value) {
+    // The border is a window style: a live window is made again.
+    if (Store(FBorderStyle, value) && HandleAllocated()) RecreateWnd();
+}
+
+void TBaseLazyTree::SetBottomSpace(uint32_t value) {
+    Store(FBottomSpace, value); // the vertical range follows with the scroll bars
+}
+
+void TBaseLazyTree::SetButtonFillMode(TLTButtonFillMode value) {
+    if (Store(FButtonFillMode, value)) RepaintIfLive();
+}
+
+void TBaseLazyTree::SetButtonStyle(TLTButtonStyle value) {
+    if (Store(FButtonStyle, value)) RepaintIfLive();
+}
+
+void TBaseLazyTree::SetClipboardFormats(const TClipboardFormats& value) {
+    std::vector<std::string> names = value.Strings(); // Value may be the tree's own list
+    FClipboardFormats->Clear();
+    for (const std::string& name : names) FClipboardFormats->Add(name);
+}
+
+void TBaseLazyTree::SetIncrementalSearch(TLTIncrementalSearch value) {
+    if (Store(FIncrementalSearch, value) && value == isNone) StopTimer(SearchTimer);
+}
+
+void TBaseLazyTree::SetIndent(uint32_t value) {
+    if (!Store(FIndent, value) || (ComponentState & csLoading)) return;
+    if (FUpdateCount == 0 && HandleAllocated()) {
+        UpdateHorizontalScrollBar(false);
+        Invalidate();
+    }
+}
+
+void TBaseLazyTree::SetLineMode(TLTLineMode value) {
+    if (Store(FLineMode, value)) RepaintIfLive();
+}
+
+void TBaseLazyTree::SetLineStyle(TLTLineStyle value) {
+    if (Store(FLineStyle, value)) RepaintIfLive();
+}
+
+void TBaseLazyTree::SetMargin(int value) {
+    if (Store(FMargin, value)) RepaintIfLive();
+}
+
+void TBaseLazyTree::SetTextMargin(int value) {
+    if (Store(FTextMargin, value)) RepaintIfLive();
+}
+
+void TBaseLazyTree::SetNodeAlignment(TLTNodeAlignment value) {
+    if (Store(FNodeAlignment, value) && !(ComponentState & csReading)) RepaintIfLive();
+}
+
+void TBaseLazyTree::SetSelectionCurveRadius(uint32_t value) {
+    if (Store(FSelectionCurveRadius, value)) RepaintIfLive();
+}
+
+} // namespace nuq

@@ -49,7 +49,7 @@ TEST_F(TreeModel, StartValuesOfANewTree) {
     EXPECT_TRUE(Tree->TabStop);
     EXPECT_FALSE(Tree->ParentColor);
     EXPECT_EQ(Tree->DefaultNodeHeight(), 18u);
-    EXPECT_EQ(Tree->Indent, 18u);
+    EXPECT_EQ(Tree->Indent(), 18u);
     EXPECT_EQ(Tree->NodeDataSize(), -1);
     EXPECT_EQ(Tree->FocusedColumn(), NoColumn);
     EXPECT_EQ(Tree->LastSelectionLevel(), -1);

@@ -602,3 +602,69 @@ TEST(TreeUnit, FinalizationFreesTheClipboardFormatRegistry) {
     ASSERT_NE(InternalClipboardFormats(), nullptr);
     EXPECT_EQ(tree->ClipboardFormats().Add("CSV"), 0);
 }
+
+TEST_F(Properties, VisualSettersRepaintOnlyALiveTreeThatChanged) {
+    struct Case {
+        const char* name;
+        std::function<void(TBaseLazyTree&)> same, changed;
+    };
+    const Case cases[] = {
+        {"Alignment", [](TBaseLazyTree& t) { t.SetAlignment(taLeftJustify); },
+         [](TBaseLazyTree& t) { t.SetAlignment(taCenter); }},
+        {"BackgroundOffsetY", [](TBaseLazyTree& t) { t.SetBackgroundOffset(1, 0); },
+         [](TBaseLazyTree& t) { t.SetBackgroundOffset(1, 5); }},
+        {"ButtonFillMode", [](TBaseLazyTree& t) { t.SetButtonFillMode(fmTreeColor); },
+         [](TBaseLazyTree& t) { t.SetButtonFillMode(fmWindowColor); }},
+        {"ButtonStyle", [](TBaseLazyTree& t) { t.SetButtonStyle(bsRectangle); },
+         [](TBaseLazyTree& t) { t.SetButtonStyle(bsTriangle); }},
+        {"Indent", [](TBaseLazyTree& t) { t.SetIndent(18); },
+         [](TBaseLazyTree& t) { t.SetIndent(30); }},
+        {"LineMode", [](TBaseLazyTree& t) { t.SetLineMode(lmNormal); },
+         [](TBaseLazyTree& t) { t.SetLineMode(lmBands); }},
+        {"LineStyle", [](TBaseLazyTree& t) { t.SetLineStyle(lsDotted); },
+         [](TBaseLazyTree& t) { t.SetLineStyle(lsSolid); }},
+        {"Margin", [](TBaseLazyTree& t) { t.SetMargin(4); },
+         [](TBaseLazyTree& t) { t.SetMargin(6); }},
+        {"TextMargin", [](TBaseLazyTree& t) { t.SetTextMargin(4); },
+         [](TBaseLazyTree& t) { t.SetTextMargin(2); }},
+        {"NodeAlignment", [](TBaseLazyTree& t) { t.SetNodeAlignment(naProportional); },
+         [](TBaseLazyTree& t) { t.SetNodeAlignment(naFromTop); }},
+        {"SelectionCurveRadius", [](TBaseLazyTree& t) { t.SetSelectionCurveRadius(0); },
+         [](TBaseLazyTree& t) { t.SetSelectionCurveRadius(3); }},
+    };
+    for (const Case& c : cases) {
+        auto tree = NewComponent<TLazyStringTree>();
+        HWND h = tree->Handle();
+        TRect r;
+        ValidateRect(h, nullptr);
+        c.same(*tree);
+        EXPECT_FALSE(GetUpdateRect(h, r, false)) << c.name;
+        tree->ComponentState |= csLoading;
+        c.changed(*tree);
+        EXPECT_FALSE(GetUpdateRect(h, r, false)) << c.name;
+        tree->ComponentState &= ~csLoading;
+        c.same(*tree); // back to the start value, then a change while live
+        c.changed(*tree);
+        c.same(*tree);
+        EXPECT_TRUE(GetUpdateRect(h, r, false)) << c.name;
+    }
+}
+
+TEST_F(Properties, BorderStyleRecreatesTheWindowAndFormatsAreAssignedByName) {
+    HWND h = Tree->Handle();
+    Tree->SetBorderStyle(1);
+    EXPECT_EQ(Tree->Handle(), h);
+    Tree->SetBorderStyle(0);
+    EXPECT_NE(Tree->Handle(), h);
+    auto other = NewComponent<TLazyStringTree>();
+    other->ClipboardFormats().Add("CSV");
+    other->ClipboardFormats().Add("HTML Format");
+    Tree->ClipboardFormats().Add("Rich Text Format");
+    Tree->SetClipboardFormats(other->ClipboardFormats());
+    EXPECT_EQ(Tree->ClipboardFormats().Strings(), other->ClipboardFormats().Strings());
+    auto base = NewComponent<TBaseLazyTree>();
+    base->SetClipboardFormats(other->ClipboardFormats()); // a plain tree renders neither
+    EXPECT_EQ(base->ClipboardFormats().Count(), 0);
+    Tree->SetClipboardFormats(Tree->ClipboardFormats()); // its own list
+    EXPECT_EQ(Tree->ClipboardFormats().Count(), 2);
+}
