@@ -767,7 +767,7 @@ public:
     void SetAlignment(TAlignment value);
     int BackgroundOffsetX() const { return FBackgroundOffset[0]; }
     int BackgroundOffsetY() const { return FBackgroundOffset[1]; }
-    void SetBackgroundOffset(int index, int value); // 0 horizontal, 1 vertical
+    void SetBackgroundOffset(int index, int value);  // 0 horizontal, 1 vertical
     int BorderStyle() const { return FBorderStyle; } // 0 none, 1 single
     void SetBorderStyle(int value);
     uint32_t BottomSpace() const { return FBottomSpace; }
