@@ -114,20 +114,6 @@ TEST_F(CheckStates, AChangeOfANodeWhoseChangeIsRunningIsRefused) {
     Tree->OnChecking = nullptr;
 }
 
-TEST_F(CheckStates, NextStateByCheckType) {
-    struct Case {
-        TCheckType type;
-        TCheckState from, to;
-    };
-    for (auto c : {Case{ctCheckBox, csCheckedNormal, csUncheckedNormal},
-                   Case{ctCheckBox, csMixedNormal, csCheckedNormal},
-                   Case{ctTriStateCheckBox, csUncheckedNormal, csCheckedNormal},
-                   Case{ctRadioButton, csCheckedNormal, csCheckedNormal},
-                   Case{ctButton, csCheckedNormal, csUncheckedNormal}})
-        EXPECT_EQ(Tree->DetermineNextCheckState(c.type, c.from), c.to)
-            << int(c.type) << " " << int(c.from);
-}
-
 // --- selection -------------------------------------------------------------------------
 
 TEST_F(Selection, ArrayStaysSortedAndALookupGivesTheInsertionPlace) {
@@ -496,13 +482,6 @@ TEST_F(Properties, AFreedImageListIsForgotten) {
     EXPECT_EQ(Tree->CheckImages, nullptr);
     Tree.reset(); // the list outlives the tree
     states.reset();
-}
-
-TEST_F(Properties, AnimationDurationSwitchesAnimatedToggle) {
-    Tree->SetAnimationDuration(0);
-    EXPECT_EQ(Tree->TreeOptions().AnimationOptions() & toAnimatedToggle, 0);
-    Tree->SetAnimationDuration(150);
-    EXPECT_NE(Tree->TreeOptions().AnimationOptions() & toAnimatedToggle, 0);
 }
 
 // --- structure -------------------------------------------------------------------------
