@@ -239,6 +239,7 @@ extern const TClipboardFormatEntry ClipboardDescriptions[16];
 
 // The process's registry; null until the first registration.
 TClipboardFormatList* InternalClipboardFormats();
+void FreeClipboardFormatList(); // the next registration makes a new registry
 WORD RegisterTreeClipboardFormat(const std::string& description, const TTreeClass* treeClass, uint32_t priority,
                                  DWORD medium = TYMED_HGLOBAL, void* targetDevice = nullptr,
                                  DWORD aspect = DVASPECT_CONTENT, int index = -1);
@@ -433,6 +434,7 @@ private:
 // The column header; its columns, painting and mouse handling come with the
 // header itself. Here: no columns yet.
 using TColumnIndex = int;
+enum TSortDirection { sdAscending, sdDescending };
 inline constexpr TColumnIndex NoColumn = -1;
 inline constexpr TColumnIndex InvalidColumn = -2;
 class TLTHeader {
@@ -445,6 +447,7 @@ public:
     bool ColumnAllowsFocus(TColumnIndex c) const { return IsValidColumn(c); }
     TColumnIndex MainColumn() const { return ColumnCount() == 0 ? NoColumn : FMainColumn; }
     TColumnIndex SortColumn = NoColumn;
+    TSortDirection SortDirection = sdAscending;
     int Height = 17;
 
 private:
@@ -532,14 +535,14 @@ class IDataObject {
 public:
     virtual ~IDataObject() = default;
 };
-class IVTDragManager {
+class ILTDragManager {
 public:
-    virtual ~IVTDragManager() = default;
+    virtual ~ILTDragManager() = default;
 };
 // The in-place editor's side of an edit.
-class IVTEditLink {
+class ILTEditLink {
 public:
-    virtual ~IVTEditLink() = default;
+    virtual ~ILTEditLink() = default;
     virtual bool BeginEdit() = 0;
     virtual bool CancelEdit() = 0;
     virtual bool EndEdit() = 0;
@@ -607,19 +610,18 @@ public:
     bool IsHidden(PLazyNode node) const { return node && (node->States & vsHidden); }
     void SetIsHidden(PLazyNode node, bool value);
     void SetChildCount(PLazyNode node, uint32_t newCount);
-    // A hidden node starts (Show) or stops counting as visible.
-    void AdjustHiddenNode(PLazyNode node, bool show);
     PLazyNode RootNode() const { return FRoot; }
     uint32_t RootNodeCount() const { return FRoot ? FRoot->ChildCount : 0; }
     void SetRootNodeCount(uint32_t value);
-    uint32_t VisibleCount() const { return FVisibleCount; } // nodes visible themselves, ancestors aside
+    // Nodes shown: visible themselves, under open and shown parents.
+    uint32_t VisibleCount() const { return FVisibleCount; }
     uint32_t TotalCount() const { return FRoot ? FRoot->TotalCount - 1 : 0; }
     virtual void ClearSelection();
     void CancelCutOrCopy();
     void InterruptValidation();
     PLazyNode FocusedNode() const { return FFocusedNode; }
     PLazyNode HotNode() const { return FCurrentHotNode; }
-    int SelectedCount() const { return int(FSelection.size()); }
+    int SelectedCount() const { return int(FSelectionCount); }
     virtual bool ScrollIntoView(PLazyNode node, bool center, bool horizontally = false);
     virtual TRect InvalidateNode(PLazyNode node);
     void UpdateHorizontalScrollBar(bool doRepaint);
@@ -628,9 +630,6 @@ public:
     int NodeDataSize() const { return FNodeDataSize; }
     void SetNodeDataSize(int value);
     int TotalInternalDataSize() const { return FTotalInternalDataSize; }
-    uint32_t DefaultNodeHeight = 18;
-    uint32_t Indent = 18;
-    int Margin = 4, TextMargin = 4;
     uint8_t DragOperations = doCopy | doMove;
     TDragType DragType = dtOLE;
     TLTDragImageKind DragImageKind = diComplete;
@@ -638,36 +637,21 @@ public:
     TCursor HotCursor = 0;
     THintAnimationType HintAnimation = hatSystemDefault;
     uint8_t SelectionBlendFactor = 128;
-    TLTButtonStyle ButtonStyle = bsRectangle;
-    TLTButtonFillMode ButtonFillMode = fmTreeColor;
-    TLTLineStyle LineStyle = lsDotted;
-    TCheckImageKind CheckImageKind = ckSystemDefault;
     TCustomImageList* CheckImages = nullptr; // the current check images
     uint32_t AutoExpandDelay = 1000, AutoScrollDelay = 1000, AutoScrollInterval = 1;
-    uint32_t EditDelay = 1000, AnimationDuration = 200;
-    TLTIncrementalSearch IncrementalSearch = isNone;
+    uint32_t EditDelay = 1000;
     TLTSearchStart IncrementalSearchStart = ssFocusedNode;
     uint32_t IncrementalSearchTimeout = 1000;
     TLTSearchDirection IncrementalSearchDirection = sdForward;
-    TLTNodeAlignment NodeAlignment = naProportional;
     TLTNodeAttachMode DefaultPasteMode = amAddChildLast;
-    int BorderStyle = 1; // single
-    uint32_t ChangeDelay = 0, BottomSpace = 0;
+    uint32_t ChangeDelay = 0;
     bool WantTabs = false;
     THintMode HintMode = hmDefault;
-    TLTLineMode LineMode = lmNormal;
     TLTDrawSelectionMode DrawSelectionMode = smDottedRectangle;
-    TAlignment Alignment = taLeftJustify;
-    uint32_t SelectionCurveRadius = 0;
-    int BackgroundOffsetX = 0, BackgroundOffsetY = 0;
     std::u16string Hint;
     bool DoubleBuffered = false;
     TColumnIndex FocusedColumn() const { return FFocusedColumn; }
-    void SetFocusedColumn(TColumnIndex c) { FFocusedColumn = c; }
     int LastSelectionLevel() const { return FLastSelectionLevel; }
-    TCustomImageList* Images = nullptr;
-    TCustomImageList* StateImages = nullptr;
-    TCustomImageList* CustomCheckImages = nullptr;
 
     // Owned objects.
     TScrollBarOptions& ScrollBarOptions() { return *FScrollBarOptions; }
@@ -678,7 +662,7 @@ public:
     TCustomLazyTreeOptions& TreeOptions() { return *FOptions; }
     TBitmap& PlusBM() { return *FPlusBM; }
     TLTDragManager* DragManager(); // made on first demand
-    std::shared_ptr<IVTEditLink> EditLink() const { return FEditLink; }
+    std::shared_ptr<ILTEditLink> EditLink() const { return FEditLink; }
     std::shared_ptr<IAccessible> Accessible() const { return FAccessible; }
 
     TLazyTreeStates TreeStates() const { return FStates.load(); }
@@ -688,6 +672,129 @@ public:
     // Validates the position cache for the worker thread; true when finished.
     virtual bool DoValidateCache() { return true; }
     void Dispatch(TMessage& msg) override;
+
+    // --- node bookkeeping ---------------------------------------------------------
+    // Counts and heights along the ancestors, visibility, heights on demand, the
+    // order of two nodes and the check-state change with its propagation.
+    void FixupTotalCount(PLazyNode node);
+    void FixupTotalHeight(PLazyNode node);
+    bool IsVisible(PLazyNode node); // nil means the root
+    void SetIsVisible(PLazyNode node, bool value);
+    bool IsFullyVisible(PLazyNode node) const { return FullyVisible(node); }
+    bool HasVisibleParents(PLazyNode node) const;
+    bool HasVisibleNextSibling(PLazyNode node) const;
+    bool HasVisiblePreviousSibling(PLazyNode node) const;
+    bool IsFirstVisibleChild(PLazyNode parent, PLazyNode node) const;
+    bool IsLastVisibleChild(PLazyNode parent, PLazyNode node) const;
+    uint32_t GetNodeHeight(PLazyNode node);
+    void SetNodeHeight(PLazyNode node, uint32_t value);
+    void MeasureItemHeight(TCanvas& canvas, PLazyNode node);
+    // Negative when Node1 comes first in the tree, 0 for the same node.
+    int CompareNodePositions(PLazyNode node1, PLazyNode node2, bool considerChildrenAbove = false);
+    bool ChangeCheckState(PLazyNode node, TCheckState value);
+    virtual bool CheckParentCheckState(PLazyNode node, TCheckState newState);
+    virtual TCheckState DetermineNextCheckState(TCheckType checkType, TCheckState checkState);
+    TCheckState CheckState(PLazyNode node) const {
+        return node ? node->CheckState : csUncheckedNormal;
+    }
+    void SetCheckState(PLazyNode node, TCheckState value);
+    void HandleClickSelection(PLazyNode lastFocused, PLazyNode newNode, TShiftState shift,
+                              bool dragPending);
+    uint32_t CheckPropagationCount() const { return FCheckPropagationCount; }
+    // Marks the position cache stale.
+    void InvalidateCache();
+
+    // --- structure -----------------------------------------------------------------
+    void ToggleNode(PLazyNode node);
+    virtual void FullExpand(PLazyNode node = nullptr);
+    virtual void FullCollapse(PLazyNode node = nullptr);
+    virtual void SortTree(TColumnIndex column, TSortDirection direction, bool doInit = true);
+    virtual void Sort(PLazyNode node, TColumnIndex column, TSortDirection direction,
+                      bool doInit = true);
+    PLazyNode InsertNode(PLazyNode node, TLTNodeAttachMode mode, const void* userData = nullptr);
+    // Moves Source with its subtree to a place relative to Target in this tree.
+    void MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode mode);
+    virtual void InternalConnectNode(PLazyNode node, PLazyNode destination, TLTNodeAttachMode mode);
+    virtual void InternalDisconnectNode(PLazyNode node, bool keepFocus, bool reindex = true);
+
+    // --- focus, selection and change notices ------------------------------------------
+    void SetFocusedNode(PLazyNode node);
+    void SetFocusedColumn(TColumnIndex column);
+    bool Selected(PLazyNode node) const { return node && (node->States & vsSelected); }
+    void SetSelected(PLazyNode node, bool value);
+    virtual void AddToSelection(PLazyNode node);
+    virtual void AddToSelection(const std::vector<PLazyNode>& items, bool force);
+    virtual void RemoveFromSelection(PLazyNode node);
+    void InternalRemoveFromSelection(PLazyNode node); // marks the entry; the next packing drops it
+    bool FindNodeInSelection(PLazyNode p, int& index, int lowBound = -1, int highBound = -1) const;
+    bool InternalAddToSelection(PLazyNode node, bool forceInsert);
+    bool InternalAddToSelection(std::vector<PLazyNode> newItems, bool forceInsert);
+    virtual void InternalClearSelection();
+    virtual void MarkCutCopyNodes();
+    // Drops the entries marked by their lowest address bit; the new count.
+    static int PackArray(std::vector<PLazyNode>& items, int count);
+    void SelectAll(bool visibleOnly);
+    PLazyNode GetFirstSelected() const;
+    std::vector<PLazyNode> GetSortedSelection(bool resolve) const;
+    std::vector<PLazyNode> GetSortedCutCopySet(bool resolve);
+    void SelectNodes(PLazyNode startNode, PLazyNode endNode, bool addOnly);
+    void UnselectNodes(PLazyNode startNode, PLazyNode endNode);
+    void ToggleSelection(PLazyNode startNode, PLazyNode endNode);
+    void SetFocusedNodeAndColumn(PLazyNode node, TColumnIndex column);
+    const std::vector<PLazyNode>& SelectionArray() const { return FSelection; } // sorted by address
+    PLazyNode RangeAnchor() const { return FRangeAnchor; }
+    uint32_t SelectionLocked = 0; // while not 0 nothing is selected or deselected
+    virtual void Change(PLazyNode node);
+    virtual void AdviseChangeEvent(bool structureChange, PLazyNode node, TChangeReason reason);
+
+    // --- properties with effects -------------------------------------------------------
+    uint32_t DefaultNodeHeight() const { return FDefaultNodeHeight; }
+    void SetDefaultNodeHeight(uint32_t value);
+    uint32_t AnimationDuration() const { return FAnimationDuration; }
+    void SetAnimationDuration(uint32_t value);
+    TCheckImageKind CheckImageKind() const { return FCheckImageKind; }
+    void SetCheckImageKind(TCheckImageKind value);
+    virtual TCustomImageList* GetCheckImageListFor(TCheckImageKind kind);
+    TCustomImageList* Images() const { return FImages; }
+    void SetImages(TCustomImageList* value);
+    TCustomImageList* StateImages() const { return FStateImages; }
+    void SetStateImages(TCustomImageList* value);
+    TCustomImageList* CustomCheckImages() const { return FCustomCheckImages; }
+    void SetCustomCheckImages(TCustomImageList* value);
+    void Notification(TComponent* component, TOperation operation) override;
+    // Visual properties: a changed value repaints a live tree.
+    TAlignment Alignment() const { return FAlignment; }
+    void SetAlignment(TAlignment value);
+    int BackgroundOffsetX() const { return FBackgroundOffset[0]; }
+    int BackgroundOffsetY() const { return FBackgroundOffset[1]; }
+    void SetBackgroundOffset(int index, int value);  // 0 horizontal, 1 vertical
+    int BorderStyle() const { return FBorderStyle; } // 0 none, 1 single
+    void SetBorderStyle(int value);
+    uint32_t BottomSpace() const { return FBottomSpace; }
+    void SetBottomSpace(uint32_t value);
+    TLTButtonFillMode ButtonFillMode() const { return FButtonFillMode; }
+    void SetButtonFillMode(TLTButtonFillMode value);
+    TLTButtonStyle ButtonStyle() const { return FButtonStyle; }
+    void SetButtonStyle(TLTButtonStyle value);
+    void SetClipboardFormats(const TClipboardFormats& value);
+    TLTIncrementalSearch IncrementalSearch() const { return FIncrementalSearch; }
+    void SetIncrementalSearch(TLTIncrementalSearch value);
+    uint32_t Indent() const { return FIndent; }
+    void SetIndent(uint32_t value);
+    TLTLineMode LineMode() const { return FLineMode; }
+    void SetLineMode(TLTLineMode value);
+    TLTLineStyle LineStyle() const { return FLineStyle; }
+    void SetLineStyle(TLTLineStyle value);
+    int Margin() const { return FMargin; }
+    void SetMargin(int value);
+    int TextMargin() const { return FTextMargin; }
+    void SetTextMargin(int value);
+    TLTNodeAlignment NodeAlignment() const { return FNodeAlignment; }
+    void SetNodeAlignment(TLTNodeAlignment value);
+    uint32_t SelectionCurveRadius() const { return FSelectionCurveRadius; }
+    void SetSelectionCurveRadius(uint32_t value);
+    // Ends loading from stored properties: a stored root node count is made real.
+    void Loaded();
 
     // Events.
     std::function<void(TBaseLazyTree&, PLazyNode, PLazyNode, TLazyNodeInitStates&)> OnInitNode;
@@ -709,8 +816,9 @@ public:
     std::function<void(TLTHeader&, TColumnIndex)> OnColumnResize;
     std::function<void(TBaseLazyTree&, PLazyNode, PLazyNode, TColumnIndex, int&)> OnCompareNodes;
     std::function<void(TBaseLazyTree&, std::shared_ptr<IDataObject>&)> OnCreateDataObject;
-    std::function<void(TBaseLazyTree&, std::shared_ptr<IVTDragManager>&)> OnCreateDragManager;
-    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, std::shared_ptr<IVTEditLink>&)> OnCreateEditor;
+    std::function<void(TBaseLazyTree&, std::shared_ptr<ILTDragManager>&)> OnCreateDragManager;
+    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, std::shared_ptr<ILTEditLink>&)>
+        OnCreateEditor;
     std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, bool&)> OnDragAllowed;
     std::function<void(TBaseLazyTree&, TShiftState, TDragState, TPoint, TDropMode, DWORD&, bool&)> OnDragOver;
     std::function<void(TBaseLazyTree&, IDataObject*, const std::vector<WORD>&, TShiftState, TPoint, DWORD&,
@@ -794,8 +902,8 @@ public:
     virtual void DoColumnResize(TColumnIndex column);
     virtual int DoCompare(PLazyNode node1, PLazyNode node2, TColumnIndex column);
     virtual std::shared_ptr<IDataObject> DoCreateDataObject();
-    virtual std::shared_ptr<IVTDragManager> DoCreateDragManager();
-    virtual std::shared_ptr<IVTEditLink> DoCreateEditor(PLazyNode node, TColumnIndex column);
+    virtual std::shared_ptr<ILTDragManager> DoCreateDragManager();
+    virtual std::shared_ptr<ILTEditLink> DoCreateEditor(PLazyNode node, TColumnIndex column);
     virtual bool DoDragOver(TShiftState shift, TDragState state, TPoint pt, TDropMode mode, DWORD& effect);
     virtual void DoDragDrop(IDataObject* dataObject, const std::vector<WORD>& formats, TShiftState shift, TPoint pt,
                             DWORD& effect, TDropMode mode);
@@ -879,11 +987,47 @@ protected:
     bool FullyVisible(PLazyNode node) const;
     void DeleteSubtree(PLazyNode node); // frees the children of Node, deepest and last first
     void DoSetChildCountInternal(PLazyNode node, uint32_t newCount);
-    void CountNode(PLazyNode node, bool add); // a node starts or stops counting as visible
     PLazyNode NextVisible(PLazyNode node, bool init);
     PLazyNode LastVisibleBelow(PLazyNode node);
 
-    enum : uintptr_t { EditTimer = 2, ChangeTimer = 5, StructureChangeTimer = 6 };
+    // Bookkeeping helpers.
+    friend class TCustomLazyTreeOptions;
+    bool IsDisplayed(PLazyNode node) const;       // shown, with every ancestor open and shown
+    bool ChildrenDisplayed(PLazyNode node) const; // the root, or an expanded node that is displayed
+    uint32_t CountVisibleChildren(PLazyNode node) const; // displayed nodes below an open node
+    void UpdateAllChildrenHidden(PLazyNode node);
+    void VisibilityChanged(PLazyNode node, bool show); // Node started (Show) or stopped being shown
+    void RecountAfterHiddenNodesChange();
+    void ResetRangeAnchor();
+    void PackSelection();
+    void RemoveSelectionEntry(PLazyNode node); // quietly, for a node that goes
+    void ReplaceImageList(TCustomImageList*& field, TCustomImageList* value);
+    void DoTimer(uintptr_t id);
+    void RepaintIfLive(); // invalidates a tree whose window exists, unless it is loading
+
+    uint32_t FSelectionCount = 0;
+    uint32_t FCheckPropagationCount = 0;
+    uint32_t FDefaultNodeHeight = 18;
+    uint32_t FAnimationDuration = 200;
+    TCheckImageKind FCheckImageKind = ckSystemDefault;
+    TCustomImageList* FImages = nullptr;
+    TCustomImageList* FStateImages = nullptr;
+    TCustomImageList* FCustomCheckImages = nullptr;
+    TAlignment FAlignment = taLeftJustify;
+    int FBackgroundOffset[2] = {0, 0};
+    int FBorderStyle = 1;
+    uint32_t FBottomSpace = 0;
+    TLTButtonFillMode FButtonFillMode = fmTreeColor;
+    TLTButtonStyle FButtonStyle = bsRectangle;
+    TLTIncrementalSearch FIncrementalSearch = isNone;
+    uint32_t FIndent = 18;
+    TLTLineMode FLineMode = lmNormal;
+    TLTLineStyle FLineStyle = lsDotted;
+    int FMargin = 4, FTextMargin = 4;
+    TLTNodeAlignment FNodeAlignment = naProportional;
+    uint32_t FSelectionCurveRadius = 0;
+
+    enum : uintptr_t { EditTimer = 2, ChangeTimer = 5, StructureChangeTimer = 6, SearchTimer = 7 };
 
     PLazyNode FRoot = nullptr;
     int FNodeDataSize = -1;
@@ -912,7 +1056,7 @@ protected:
     std::unique_ptr<TClipboardFormats> FClipboardFormats;
     std::unique_ptr<TCustomLazyTreeOptions> FOptions;
     std::unique_ptr<TLTDragManager> FDragManager;
-    std::shared_ptr<IVTEditLink> FEditLink;
+    std::shared_ptr<ILTEditLink> FEditLink;
     std::shared_ptr<IAccessible> FAccessible;
     bool FThreadReferenced = false;
 };

@@ -32,6 +32,10 @@ TClipboardFormatList* InternalClipboardFormats() {
     return Registry().get();
 }
 
+void FreeClipboardFormatList() {
+    Registry().reset();
+}
+
 void TClipboardFormatList::AddFormat(const std::string& description, const TTreeClass* treeClass,
                                      uint32_t priority, const TFormatEtc& formatEtc) {
     auto e = std::make_unique<TClipboardFormatListEntry>();

@@ -124,13 +124,7 @@ void TBaseLazyTree::DoChange(PLazyNode node) {
 }
 
 void TBaseLazyTree::DoCheckClick(PLazyNode node, TCheckState newCheckState) {
-    if (!node || (node->States & vsChecking)) return; // a second change of the same node is refused
-    if (!DoChecking(node, newCheckState)) return;
-    node->States |= vsChecking;
-    node->CheckState = newCheckState;
-    node->States &= ~vsChecking;
-    InvalidateNode(node);
-    DoChecked(node);
+    if (node && ChangeCheckState(node, newCheckState)) DoChecked(node);
 }
 
 void TBaseLazyTree::DoChecked(PLazyNode node) {
@@ -186,14 +180,14 @@ std::shared_ptr<IDataObject> TBaseLazyTree::DoCreateDataObject() {
     return result;
 }
 
-std::shared_ptr<IVTDragManager> TBaseLazyTree::DoCreateDragManager() {
-    std::shared_ptr<IVTDragManager> result;
+std::shared_ptr<ILTDragManager> TBaseLazyTree::DoCreateDragManager() {
+    std::shared_ptr<ILTDragManager> result;
     if (OnCreateDragManager) OnCreateDragManager(*this, result);
     return result;
 }
 
-std::shared_ptr<IVTEditLink> TBaseLazyTree::DoCreateEditor(PLazyNode node, TColumnIndex column) {
-    std::shared_ptr<IVTEditLink> result;
+std::shared_ptr<ILTEditLink> TBaseLazyTree::DoCreateEditor(PLazyNode node, TColumnIndex column) {
+    std::shared_ptr<ILTEditLink> result;
     if (OnCreateEditor) {
         OnCreateEditor(*this, node, column, result);
         if (!result) RaiseTreeError(u"Edit link must not be nil.", 2000);
@@ -298,7 +292,7 @@ void TBaseLazyTree::DoFocusNode(PLazyNode node, bool ask) {
                                !(FStates & TS(tsLeftButtonDown, tsMiddleButtonDown, tsRightButtonDown)),
                            true);
     }
-    if (FSelection.empty()) {
+    if (FSelectionCount == 0) {
         FRangeAnchor = FFocusedNode;
         FLastSelectionLevel = -1;
     }

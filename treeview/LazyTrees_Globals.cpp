@@ -68,7 +68,7 @@ void LazyTreesInitialization() {
 
 void LazyTreesFinalization() {
     if (GlobalsInitialised) FinalizeGlobalStructures();
-    if (TClipboardFormatList* list = InternalClipboardFormats()) list->Clear();
+    FreeClipboardFormatList();
     TreeGlobalLock = nullptr;
     globalLock.reset();
 }

@@ -42,10 +42,10 @@ void TCustomLazyTreeOptions::SetSelectionOptions(TLTSelectionOptions value) {
         FOwner->ClearSelection();
     if ((old & toExtendedFocus) && !(value & toExtendedFocus) && FOwner->FocusedColumn() > 0 &&
         FOwner->HandleAllocated()) {
-        FOwner->SetFocusedColumn(FOwner->Header().MainColumn());
+        FOwner->FFocusedColumn = FOwner->Header().MainColumn();
         FOwner->Invalidate();
     }
-    if (!(value & toExtendedFocus)) FOwner->SetFocusedColumn(FOwner->Header().MainColumn());
+    if (!(value & toExtendedFocus)) FOwner->FFocusedColumn = FOwner->Header().MainColumn();
 }
 
 void TCustomLazyTreeOptions::SetMiscOptions(TLTMiscOptions value) {
@@ -75,9 +75,7 @@ void TCustomLazyTreeOptions::SetPaintOptions(TLTPaintOptions value) {
         // Hidden nodes start or stop counting as visible.
         FOwner->BeginUpdate();
         FOwner->InterruptValidation();
-        bool show = value & toShowHiddenNodes;
-        for (PLazyNode n = FOwner->GetFirstNoInit(); n; n = FOwner->GetNextNoInit(n))
-            FOwner->AdjustHiddenNode(n, show);
+        FOwner->RecountAfterHiddenNodesChange();
         FOwner->EndUpdate();
         return;
     }

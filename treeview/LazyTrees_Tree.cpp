@@ -127,11 +127,11 @@ PLazyNode TBaseLazyTree::InitRootNode(int oldSize) {
     FRoot->NextSibling = FRoot;
     FRoot->Parent = reinterpret_cast<PLazyNode>(this); // the sentinel of every upward walk
     FRoot->States = vsInitialized | vsExpanded | vsHasChildren | vsVisible;
-    FRoot->NodeHeight = uint16_t(DefaultNodeHeight);
+    FRoot->NodeHeight = uint16_t(FDefaultNodeHeight);
     FRoot->Align = 50;
     if (fresh) {
         FRoot->TotalCount = 1;
-        FRoot->TotalHeight = DefaultNodeHeight;
+        FRoot->TotalHeight = FDefaultNodeHeight;
     }
     return FRoot;
 }
@@ -150,8 +150,8 @@ PLazyNode TBaseLazyTree::MakeNewNode() {
     if (!node) throw std::bad_alloc();
     node->States = vsVisible;
     node->TotalCount = 1;
-    node->NodeHeight = uint16_t(DefaultNodeHeight);
-    node->TotalHeight = DefaultNodeHeight;
+    node->NodeHeight = uint16_t(FDefaultNodeHeight);
+    node->TotalHeight = FDefaultNodeHeight;
     node->Align = 50;
     return node;
 }
@@ -191,84 +191,12 @@ void TBaseLazyTree::AdjustTotalHeight(PLazyNode node, int64_t delta) {
     }
 }
 
-bool TBaseLazyTree::FullyVisible(PLazyNode node) const {
-    for (PLazyNode run = node; run && run != FRoot; run = run->Parent)
-        if (!IsEffectivelyVisible(run)) return false;
-    return node != nullptr;
-}
-
 bool TBaseLazyTree::IsEffectivelyHidden(PLazyNode node) const {
     return node && (node->States & vsHidden) && !(FOptions->PaintOptions() & toShowHiddenNodes);
 }
 
 bool TBaseLazyTree::IsEffectivelyVisible(PLazyNode node) const {
     return node && (node->States & vsVisible) && !IsEffectivelyHidden(node);
-}
-
-// --- adding ---------------------------------------------------------------------------------------
-
-PLazyNode TBaseLazyTree::AddChild(PLazyNode parent, const void* userData) {
-    if (FOptions->MiscOptions() & toReadOnly) return nullptr;
-    if (!parent) parent = FRoot;
-    if (parent != FRoot && !(parent->States & vsInitialized)) InitNode(parent);
-    // The user data holds a whole pointer, so it needs a pointer's room.
-    if (userData && FNodeDataSize < int(sizeof(void*)))
-        RaiseTreeError(u"Cannot set initial user data because there is not enough user data space allocated.",
-                       2008);
-    InterruptValidation();
-    PLazyNode node = MakeNewNode();
-    if (userData) {
-        if (void* data = GetNodeData(node)) {
-            std::memcpy(data, &userData, sizeof userData);
-            node->States |= vsInitialUserData;
-        }
-    }
-    node->Parent = parent;
-    node->Index = parent->ChildCount;
-    node->PrevSibling = parent->LastChild;
-    if (parent->LastChild) parent->LastChild->NextSibling = node;
-    else parent->FirstChild = node;
-    parent->LastChild = node;
-    ++parent->ChildCount;
-    parent->States = TLazyNodeStates((parent->States | vsHasChildren) & ~vsAllChildrenHidden);
-    AdjustTotalCount(parent, 1);
-    if ((parent->States & vsExpanded) && IsEffectivelyVisible(node)) AdjustTotalHeight(parent, node->NodeHeight);
-    if (IsEffectivelyVisible(node)) ++FVisibleCount;
-    FStates |= TS(tsValidationNeeded);
-    StructureChange(parent, crChildAdded);
-    return node;
-}
-
-void TBaseLazyTree::DoSetChildCountInternal(PLazyNode node, uint32_t newCount) {
-    if (newCount == node->ChildCount) return;
-    InterruptValidation();
-    while (node->ChildCount > newCount) DeleteNode(node->LastChild, false);
-    uint32_t add = newCount - node->ChildCount;
-    if (add == 0) return;
-    uint32_t index = node->LastChild ? node->LastChild->Index + 1 : 0;
-    if (!node->FirstChild) node->States |= vsHasChildren;
-    node->States = TLazyNodeStates(node->States & ~(vsAllChildrenHidden | vsHeightMeasured));
-    int64_t heights = 0;
-    for (uint32_t i = 0; i < add; ++i) {
-        PLazyNode child = MakeNewNode();
-        child->Parent = node;
-        child->Index = index++;
-        child->PrevSibling = node->LastChild;
-        if (node->LastChild) node->LastChild->NextSibling = child;
-        else node->FirstChild = child;
-        node->LastChild = child;
-        heights += child->NodeHeight;
-    }
-    if (node->States & vsExpanded) AdjustTotalHeight(node, heights);
-    FVisibleCount += add;
-    AdjustTotalCount(node, add);
-    node->ChildCount = newCount;
-    FStates |= TS(tsValidationNeeded);
-}
-
-void TBaseLazyTree::SetChildCount(PLazyNode node, uint32_t newCount) {
-    if (FOptions->MiscOptions() & toReadOnly) return;
-    DoSetChildCountInternal(node ? node : FRoot, newCount);
 }
 
 void TBaseLazyTree::SetRootNodeCount(uint32_t value) {
@@ -293,11 +221,8 @@ void TBaseLazyTree::InitNode(PLazyNode node) {
     if (init & ivsDisabled) node->States |= vsDisabled;
     if (init & ivsHasChildren) node->States |= vsHasChildren;
     if (init & ivsMultiline) node->States |= vsMultiline;
-    if ((init & ivsSelected) && !(node->States & vsSelected)) {
-        node->States |= vsSelected;
-        FSelection.push_back(node);
-    }
-    if ((init & ivsExpanded) && !(node->States & vsExpanded)) SetExpanded(node, true);
+    if (init & ivsSelected) InternalAddToSelection(node, false);
+    if ((init & ivsExpanded) && !(node->States & vsExpanded)) ToggleNode(node);
 }
 
 void TBaseLazyTree::InitChildren(PLazyNode node) {
@@ -308,41 +233,6 @@ void TBaseLazyTree::InitChildren(PLazyNode node) {
     if (count == 0) node->States &= ~vsHasChildren;
 }
 
-void TBaseLazyTree::SetExpanded(PLazyNode node, bool value) {
-    if (!node || node == FRoot || value == bool(node->States & vsExpanded)) return;
-    if (value) {
-        InitChildren(node);
-        node->States |= vsExpanded;
-        int64_t delta = 0;
-        for (PLazyNode c = node->FirstChild; c; c = c->NextSibling)
-            if (IsEffectivelyVisible(c)) delta += c->TotalHeight;
-        AdjustTotalHeight(node, delta);
-    } else {
-        int64_t delta = int64_t(node->TotalHeight) - node->NodeHeight;
-        node->States &= ~vsExpanded;
-        AdjustTotalHeight(node, -delta);
-    }
-}
-
-void TBaseLazyTree::SetIsHidden(PLazyNode node, bool value) {
-    if (!node || node == FRoot || value == bool(node->States & vsHidden)) return;
-    bool before = IsEffectivelyVisible(node);
-    node->States = TLazyNodeStates(value ? (node->States | vsHidden) : (node->States & ~vsHidden));
-    bool after = IsEffectivelyVisible(node);
-    if (before != after) CountNode(node, after);
-}
-
-void TBaseLazyTree::CountNode(PLazyNode node, bool add) {
-    FVisibleCount += add ? 1u : uint32_t(-1);
-    if (node->Parent->States & vsExpanded)
-        AdjustTotalHeight(node->Parent, add ? int64_t(node->TotalHeight) : -int64_t(node->TotalHeight));
-}
-
-void TBaseLazyTree::AdjustHiddenNode(PLazyNode node, bool show) {
-    // Called once the paint option has changed, so the node already counts as it should.
-    if ((node->States & vsHidden) && (node->States & vsVisible)) CountNode(node, show);
-}
-
 void TBaseLazyTree::ReinitNode(PLazyNode node, bool recursive) {
     if (!node) return;
     if (node != FRoot) {
@@ -351,107 +241,6 @@ void TBaseLazyTree::ReinitNode(PLazyNode node, bool recursive) {
     }
     if (recursive)
         for (PLazyNode c = node->FirstChild; c; c = c->NextSibling) ReinitNode(c, true);
-}
-
-// --- deleting -------------------------------------------------------------------------------------
-
-void TBaseLazyTree::DeleteSubtree(PLazyNode node) {
-    node->States |= vsClearing;
-    PLazyNode run = node->LastChild;
-    while (run) {
-        PLazyNode prev = run->PrevSibling;
-        if (run->FirstChild) DeleteSubtree(run);
-        run->States |= vsDeleting;
-        DoFreeNode(run);
-        run = prev;
-    }
-    node->FirstChild = node->LastChild = nullptr;
-    node->ChildCount = 0;
-    node->States &= ~vsClearing;
-}
-
-namespace {
-
-// Nodes of Node's subtree (Node excluded) that count as visible themselves.
-uint32_t VisibleBelow(const TBaseLazyTree& t, PLazyNode node) {
-    uint32_t n = 0;
-    for (PLazyNode c = node->FirstChild; c; c = c->NextSibling) n += (t.IsEffectivelyVisible(c) ? 1 : 0) + VisibleBelow(t, c);
-    return n;
-}
-
-} // namespace
-
-void TBaseLazyTree::DeleteChildren(PLazyNode node, bool resetHasChildren) {
-    if (!node) return;
-    if (node->ChildCount == 0) {
-        if (resetHasChildren) node->States &= ~vsHasChildren;
-        return;
-    }
-    InterruptValidation();
-    FVisibleCount -= VisibleBelow(*this, node);
-    if (node->States & vsExpanded) AdjustTotalHeight(node, -(int64_t(node->TotalHeight) - node->NodeHeight));
-    AdjustTotalCount(node, -(int64_t(node->TotalCount) - 1));
-    DeleteSubtree(node);
-    node->States &= ~vsAllChildrenHidden;
-    if (resetHasChildren) node->States &= ~vsHasChildren;
-    FStates |= TS(tsValidationNeeded);
-    StructureChange(node, crChildDeleted);
-}
-
-void TBaseLazyTree::DeleteNode(PLazyNode node, bool reindex) {
-    if (!node) return;
-    if (node == FRoot) {
-        DeleteChildren(FRoot, true);
-        return;
-    }
-    InterruptValidation();
-    PLazyNode parent = node->Parent;
-    FVisibleCount -= (IsEffectivelyVisible(node) ? 1 : 0) + VisibleBelow(*this, node);
-    if ((parent->States & vsExpanded) && IsEffectivelyVisible(node))
-        AdjustTotalHeight(parent, -int64_t(node->TotalHeight));
-    AdjustTotalCount(parent, -int64_t(node->TotalCount));
-    if (node->PrevSibling) node->PrevSibling->NextSibling = node->NextSibling;
-    else parent->FirstChild = node->NextSibling;
-    if (node->NextSibling) node->NextSibling->PrevSibling = node->PrevSibling;
-    else parent->LastChild = node->PrevSibling;
-    --parent->ChildCount;
-    if (reindex)
-        for (PLazyNode s = node->NextSibling; s; s = s->NextSibling) --s->Index;
-    if (parent->ChildCount == 0 && parent != FRoot) parent->States &= ~(vsAllChildrenHidden | vsHasChildren);
-    if (node->FirstChild) DeleteSubtree(node);
-    node->States |= vsDeleting;
-    if (FFocusedNode == node) FFocusedNode = nullptr;
-    std::erase(FSelection, node);
-    DoFreeNode(node);
-    FStates |= TS(tsValidationNeeded);
-    StructureChange(parent, crChildDeleted);
-}
-
-void TBaseLazyTree::Clear() {
-    if ((FOptions->MiscOptions() & toReadOnly) && !(ComponentState & csDestroying)) return;
-    BeginUpdate();
-    CancelCutOrCopy();
-    FSelection.clear();
-    FFocusedNode = nullptr;
-    FRangeAnchor = nullptr;
-    DeleteChildren(FRoot, true);
-    FRoot->States |= vsHasChildren; // the root may always have children
-    FVisibleCount = 0;
-    EndUpdate();
-}
-
-void TBaseLazyTree::CancelCutOrCopy() {
-    if (!(FStates & TS(tsCutPending, tsCopyPending))) return;
-    for (PLazyNode n = GetFirstNoInit(); n; n = GetNextNoInit(n)) n->States &= ~vsCutOrCopy;
-    DoStateChange(0, TS(tsCutPending, tsCopyPending));
-}
-
-void TBaseLazyTree::ClearSelection() {
-    if (FSelection.empty() || (ComponentState & csDestroying)) return;
-    if (FUpdateCount == 0 && HandleAllocated()) Invalidate();
-    for (PLazyNode n : FSelection) n->States &= ~vsSelected;
-    FSelection.clear();
-    DoChange(nullptr);
 }
 
 // --- updates, structure changes, validation ------------------------------------------------------------
@@ -472,20 +261,17 @@ void TBaseLazyTree::EndUpdate() {
         return;
     }
     DoStateChange(0, TS(tsUpdating));
-    if (FStates & TS(tsStructureChangePending)) DoStructureChange(FLastStructureChangeNode, crAccumulated);
+    if (FStates & TS(tsUpdateHiddenChildrenNeeded)) {
+        DoStateChange(0, TS(tsUpdateHiddenChildrenNeeded));
+        for (PLazyNode n = GetFirstNoInit(); n; n = GetNextNoInit(n)) UpdateAllChildrenHidden(n);
+    }
+    PackSelection();
+    // What the update held back is reported now, once.
+    if (FStates & TS(tsStructureChangePending))
+        DoStructureChange(FLastStructureChangeNode, FLastStructureChangeReason);
+    if (FStates & TS(tsChangePending)) DoChange(FLastChangedNode);
     if (HandleAllocated()) Invalidate();
     DoUpdating(usEnd);
-}
-
-void TBaseLazyTree::StructureChange(PLazyNode node, TChangeReason reason) {
-    if (FUpdateCount > 0 || ChangeDelay > 0) {
-        // Reported once, when the update ends.
-        FLastStructureChangeNode = FStates & TS(tsStructureChangePending) ? nullptr : node;
-        FLastStructureChangeReason = crAccumulated;
-        DoStateChange(TS(tsStructureChangePending));
-        return;
-    }
-    DoStructureChange(node, reason);
 }
 
 void TBaseLazyTree::InterruptValidation() {
@@ -504,6 +290,10 @@ void TBaseLazyTree::InterruptValidation() {
 void TBaseLazyTree::Dispatch(TMessage& m) {
     if (m.Msg == WM_CHANGESTATE) {
         DoStateChange(DecodeChangeStates(m.WParam), DecodeChangeStates(uintptr_t(m.LParam)));
+        return;
+    }
+    if (m.Msg == WM_TIMER && (m.WParam == ChangeTimer || m.WParam == StructureChangeTimer)) {
+        DoTimer(m.WParam);
         return;
     }
     TCustomControl::Dispatch(m);

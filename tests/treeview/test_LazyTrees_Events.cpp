@@ -12,7 +12,7 @@ using namespace nuq;
 namespace {
 
 // An edit link that answers as told and records what it was asked.
-class TProbeLink : public IVTEditLink {
+class TProbeLink : public ILTEditLink {
 public:
     bool Prepare = true, Begin = true, Cancel = true, End = true;
     std::vector<std::string> Calls;
@@ -33,9 +33,8 @@ struct EditFixture : ::testing::Test {
         Tree = NewComponent<TLazyStringTree>();
         Node = Tree->AddChild(nullptr);
         Tree->DoFocusNode(Node, false);
-        Tree->OnCreateEditor = [this](TBaseLazyTree&, PLazyNode, TColumnIndex, std::shared_ptr<IVTEditLink>& l) {
-            l = Link;
-        };
+        Tree->OnCreateEditor = [this](TBaseLazyTree&, PLazyNode, TColumnIndex,
+                                      std::shared_ptr<ILTEditLink>& l) { l = Link; };
     }
     void TearDown() override { Tree.reset(); }
 };

@@ -48,8 +48,8 @@ TEST_F(TreeModel, StartValuesOfANewTree) {
     EXPECT_EQ(Tree->Height(), 100);
     EXPECT_TRUE(Tree->TabStop);
     EXPECT_FALSE(Tree->ParentColor);
-    EXPECT_EQ(Tree->DefaultNodeHeight, 18u);
-    EXPECT_EQ(Tree->Indent, 18u);
+    EXPECT_EQ(Tree->DefaultNodeHeight(), 18u);
+    EXPECT_EQ(Tree->Indent(), 18u);
     EXPECT_EQ(Tree->NodeDataSize(), -1);
     EXPECT_EQ(Tree->FocusedColumn(), NoColumn);
     EXPECT_EQ(Tree->LastSelectionLevel(), -1);
@@ -285,13 +285,13 @@ TEST_F(TreeModel, ReinitClearsTransientStatesAndRunsInitAgain) {
 
 TEST_F(TreeModel, InitialStatesFromTheOwner) {
     Tree->OnInitNode = [](TBaseLazyTree&, PLazyNode, PLazyNode n, TLazyNodeInitStates& s) {
-        if (n->Index == 0) s = ivsDisabled | ivsMultiline | ivsSelected | ivsExpanded | ivsHasChildren;
+        if (n->Index == 0) s = ivsMultiline | ivsSelected | ivsExpanded | ivsHasChildren;
     };
     Tree->OnInitChildren = [](TBaseLazyTree&, PLazyNode, uint32_t& c) { c = 3; };
     Tree->SetRootNodeCount(1);
     PLazyNode n = Tree->GetFirst();
     EXPECT_EQ(n->States & (vsDisabled | vsMultiline | vsSelected | vsExpanded | vsHasChildren),
-              vsDisabled | vsMultiline | vsSelected | vsExpanded | vsHasChildren);
+              vsMultiline | vsSelected | vsExpanded | vsHasChildren);
     EXPECT_EQ(n->ChildCount, 3u);
     EXPECT_EQ(n->TotalHeight, 4u * 18);
     EXPECT_EQ(Tree->SelectedCount(), 1);
@@ -444,13 +444,18 @@ TEST_F(TreeModel, CheckClickAppliesOnlyAllowedChanges) {
         allowed = s != csMixedNormal;
         if (s == csCheckedPressed) s = csCheckedNormal;
     };
-    Tree->DoCheckClick(n, csMixedNormal);
+    Tree->SetCheckState(n, csMixedNormal);
     EXPECT_EQ(n->CheckState, csUncheckedNormal);
-    Tree->DoCheckClick(n, csCheckedPressed);
+    Tree->SetCheckState(n, csCheckedPressed);
     EXPECT_EQ(n->CheckState, csCheckedNormal);
     EXPECT_EQ(checked, 1);
     n->States |= vsChecking; // a change in progress refuses a second one
-    Tree->DoCheckClick(n, csUncheckedNormal);
+    Tree->SetCheckState(n, csUncheckedNormal);
+    EXPECT_EQ(n->CheckState, csCheckedNormal);
+    EXPECT_EQ(checked, 1);
+    n->States &= ~vsChecking;
+    n->States |= vsDisabled; // a disabled node keeps its state
+    Tree->SetCheckState(n, csUncheckedNormal);
     EXPECT_EQ(n->CheckState, csCheckedNormal);
 }
 
@@ -484,7 +489,8 @@ TEST_F(TreeModel, ExtendedImageHandlerWinsOverThePlainOne) {
 }
 
 TEST_F(TreeModel, EditorHandlerMustGiveALink) {
-    Tree->OnCreateEditor = [](TBaseLazyTree&, PLazyNode, TColumnIndex, std::shared_ptr<IVTEditLink>&) {};
+    Tree->OnCreateEditor = [](TBaseLazyTree&, PLazyNode, TColumnIndex,
+                              std::shared_ptr<ILTEditLink>&) {};
     try {
         Tree->DoCreateEditor(nullptr, 0);
         FAIL();

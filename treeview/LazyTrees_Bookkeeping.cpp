@@ -1,0 +1,430 @@
+// Node bookkeeping: the derived fields of the node record (counts, heights,
+// the visible count, vsAllChildrenHidden), visibility questions, heights on
+// demand, the order of two nodes, expanding and collapsing, and the
+// check-state change with its tri-state and radio-button propagation.
+
+#include "treeview/LazyTrees.h"
+
+namespace nuq {
+
+// --- visibility ------------------------------------------------------------------------
+
+bool TBaseLazyTree::ChildrenDisplayed(PLazyNode node) const {
+    if (node == FRoot) return true;
+    return (node->States & vsExpanded) && IsDisplayed(node);
+}
+
+bool TBaseLazyTree::IsDisplayed(PLazyNode node) const {
+    for (PLazyNode run = node; run != FRoot; run = run->Parent) {
+        if (!IsEffectivelyVisible(run)) return false;
+        if (run->Parent != FRoot && !(run->Parent->States & vsExpanded)) return false;
+    }
+    return true;
+}
+
+bool TBaseLazyTree::FullyVisible(PLazyNode node) const {
+    return node && IsDisplayed(node);
+}
+
+uint32_t TBaseLazyTree::CountVisibleChildren(PLazyNode node) const {
+    // Iterative: a deep chain must not exhaust the stack.
+    uint32_t count = 0;
+    PLazyNode run = node->FirstChild;
+    while (run) {
+        bool descend = false;
+        if (IsEffectivelyVisible(run)) {
+            ++count;
+            descend = (run->States & vsExpanded) && run->FirstChild;
+        }
+        if (descend) {
+            run = run->FirstChild;
+            continue;
+        }
+        while (run != node && !run->NextSibling) run = run->Parent;
+        if (run == node) break;
+        run = run->NextSibling;
+    }
+    return count;
+}
+
+void TBaseLazyTree::UpdateAllChildrenHidden(PLazyNode node) {
+    if (node == FRoot) return;
+    bool hidden = node->ChildCount > 0;
+    for (PLazyNode c = node->FirstChild; c && hidden; c = c->NextSibling)
+        if (IsEffectivelyVisible(c)) hidden = false;
+    node->States = TLazyNodeStates(hidden ? (node->States | vsAllChildrenHidden)
+                                          : (node->States & ~vsAllChildrenHidden));
+}
+
+void TBaseLazyTree::RecountAfterHiddenNodesChange() {
+    // Hidden nodes flip all at once, so the whole tree is counted again.
+    FixupTotalHeight(FRoot);
+    FVisibleCount = CountVisibleChildren(FRoot);
+    for (PLazyNode n = GetFirstNoInit(); n; n = GetNextNoInit(n))
+        if (n->ChildCount) UpdateAllChildrenHidden(n);
+    InvalidateCache();
+}
+
+void TBaseLazyTree::VisibilityChanged(PLazyNode node, bool show) {
+    PLazyNode parent = node->Parent;
+    if (parent->States & vsExpanded)
+        AdjustTotalHeight(parent, show ? int64_t(node->TotalHeight) : -int64_t(node->TotalHeight));
+    if (ChildrenDisplayed(parent)) {
+        uint32_t n = 1 + ((node->States & vsExpanded) ? CountVisibleChildren(node) : 0);
+        FVisibleCount = show ? FVisibleCount + n : FVisibleCount - n;
+    }
+    if (FUpdateCount > 0)
+        DoStateChange(TS(tsUpdateHiddenChildrenNeeded));
+    else
+        UpdateAllChildrenHidden(parent);
+    InvalidateCache();
+}
+
+bool TBaseLazyTree::IsVisible(PLazyNode node) {
+    if (!node) node = FRoot;
+    if (!(node->States & vsInitialized)) InitNode(node);
+    return node->States & vsVisible;
+}
+
+void TBaseLazyTree::SetIsVisible(PLazyNode node, bool value) {
+    if (!node || node == FRoot || value == bool(node->States & vsVisible)) return;
+    InterruptValidation();
+    bool before = IsEffectivelyVisible(node);
+    node->States =
+        TLazyNodeStates(value ? (node->States | vsVisible) : (node->States & ~vsVisible));
+    if (before != IsEffectivelyVisible(node)) VisibilityChanged(node, !before);
+}
+
+void TBaseLazyTree::SetIsHidden(PLazyNode node, bool value) {
+    if (!node || node == FRoot || value == bool(node->States & vsHidden)) return;
+    InterruptValidation();
+    bool before = IsEffectivelyVisible(node);
+    node->States = TLazyNodeStates(value ? (node->States | vsHidden) : (node->States & ~vsHidden));
+    if (before != IsEffectivelyVisible(node)) VisibilityChanged(node, !before);
+}
+
+bool TBaseLazyTree::HasVisibleParents(PLazyNode node) const {
+    if (!node || node == FRoot) return true;
+    for (PLazyNode run = node->Parent; run != FRoot; run = run->Parent)
+        if (!(run->States & vsExpanded) || !(run->States & vsVisible)) return false;
+    return true;
+}
+
+bool TBaseLazyTree::HasVisibleNextSibling(PLazyNode node) const {
+    if (!node || node == FRoot) return false;
+    for (PLazyNode s = node->NextSibling; s; s = s->NextSibling)
+        if (IsEffectivelyVisible(s)) return true;
+    return false;
+}
+
+bool TBaseLazyTree::HasVisiblePreviousSibling(PLazyNode node) const {
+    if (!node || node == FRoot) return false;
+    for (PLazyNode s = node->PrevSibling; s; s = s->PrevSibling)
+        if (IsEffectivelyVisible(s)) return true;
+    return false;
+}
+
+bool TBaseLazyTree::IsFirstVisibleChild(PLazyNode parent, PLazyNode node) const {
+    if (!parent) parent = FRoot;
+    for (PLazyNode c = parent->FirstChild; c; c = c->NextSibling)
+        if (IsEffectivelyVisible(c)) return c == node;
+    return false;
+}
+
+bool TBaseLazyTree::IsLastVisibleChild(PLazyNode parent, PLazyNode node) const {
+    if (!parent) parent = FRoot;
+    for (PLazyNode c = parent->LastChild; c; c = c->PrevSibling)
+        if (IsEffectivelyVisible(c)) return c == node;
+    return false;
+}
+
+// --- counts and heights ----------------------------------------------------------------
+
+void TBaseLazyTree::FixupTotalCount(PLazyNode node) {
+    // Node.TotalCount holds the node's own count on entry.
+    for (PLazyNode c = node->FirstChild; c; c = c->NextSibling) {
+        c->TotalCount = 1;
+        FixupTotalCount(c);
+        node->TotalCount += c->TotalCount;
+    }
+}
+
+void TBaseLazyTree::FixupTotalHeight(PLazyNode node) {
+    node->TotalHeight = node->NodeHeight;
+    for (PLazyNode c = node->FirstChild; c; c = c->NextSibling) {
+        FixupTotalHeight(c);
+        if ((node->States & vsExpanded) && IsEffectivelyVisible(c))
+            node->TotalHeight += c->TotalHeight;
+    }
+}
+
+uint32_t TBaseLazyTree::GetNodeHeight(PLazyNode node) {
+    if (!node || node == FRoot) return 0;
+    if (FOptions->MiscOptions() & toVariableNodeHeight) {
+        if (!(node->States & vsInitialized)) InitNode(node);
+        MeasureItemHeight(Canvas(), node);
+    }
+    return node->NodeHeight;
+}
+
+void TBaseLazyTree::MeasureItemHeight(TCanvas& canvas, PLazyNode node) {
+    if (!node || node == FRoot || (node->States & vsHeightMeasured)) return;
+    node->States |= vsHeightMeasured;
+    int height = node->NodeHeight;
+    DoMeasureItem(canvas, node, height);
+    if (height >= 0 && uint32_t(height) != node->NodeHeight) SetNodeHeight(node, uint32_t(height));
+}
+
+void TBaseLazyTree::SetNodeHeight(PLazyNode node, uint32_t value) {
+    if (!node || node == FRoot || (FOptions->MiscOptions() & toReadOnly)) return;
+    value = std::min<uint32_t>(value, UINT16_MAX);
+    if (value == node->NodeHeight) return;
+    int64_t delta = int64_t(value) - node->NodeHeight;
+    node->NodeHeight = uint16_t(value);
+    AdjustTotalHeight(node, delta);
+    if (FEditLink && (FStates & TS(tsEditing)) && node == FFocusedNode)
+        FEditLink->SetBounds(FEditLink->GetBounds());
+    if (!(FStates & TS(tsValidating)) && FullyVisible(node)) {
+        InvalidateCache();
+        if (FUpdateCount == 0 && HandleAllocated()) Invalidate();
+    }
+}
+
+// --- order -----------------------------------------------------------------------------
+
+int TBaseLazyTree::CompareNodePositions(PLazyNode node1, PLazyNode node2,
+                                        bool considerChildrenAbove) {
+    if (node1 == node2) return 0;
+    bool above = considerChildrenAbove && (FOptions->PaintOptions() & toChildrenAbove);
+    if (HasAsParent(node1, node2)) return above ? -1 : 1;
+    if (HasAsParent(node2, node1)) return above ? 1 : -1;
+    unsigned level1 = GetNodeLevel(node1), level2 = GetNodeLevel(node2);
+    for (; level1 > level2; --level1) node1 = node1->Parent;
+    for (; level2 > level1; --level2) node2 = node2->Parent;
+    while (node1->Parent != node2->Parent) {
+        node1 = node1->Parent;
+        node2 = node2->Parent;
+    }
+    return int(int64_t(node1->Index) - int64_t(node2->Index));
+}
+
+// --- expanding and collapsing ----------------------------------------------------------
+
+void TBaseLazyTree::SetExpanded(PLazyNode node, bool value) {
+    if (!node || node == FRoot || value == bool(node->States & vsExpanded)) return;
+    ToggleNode(node);
+}
+
+void TBaseLazyTree::ToggleNode(PLazyNode node) {
+    if (!node || node == FRoot || (node->States & vsToggling)) return;
+    if (node->States & vsExpanded) {
+        if (!DoCollapsing(node)) return;
+        node->States |= vsToggling;
+        DoStateChange(TS(tsCollapsing));
+        if (ChildrenDisplayed(node)) FVisibleCount -= CountVisibleChildren(node);
+        int64_t delta = int64_t(node->TotalHeight) - node->NodeHeight;
+        node->States &= ~vsExpanded;
+        AdjustTotalHeight(node, -delta);
+        InvalidateCache();
+        DoStateChange(0, TS(tsCollapsing));
+        node->States &= ~vsToggling;
+        DoCollapsed(node);
+    } else {
+        if (!DoExpanding(node)) return;
+        node->States |= vsToggling;
+        DoStateChange(TS(tsExpanding));
+        InitChildren(node);
+        node->States |= vsExpanded;
+        int64_t delta = 0;
+        for (PLazyNode c = node->FirstChild; c; c = c->NextSibling)
+            if (IsEffectivelyVisible(c)) delta += c->TotalHeight;
+        AdjustTotalHeight(node, delta);
+        if (ChildrenDisplayed(node)) FVisibleCount += CountVisibleChildren(node);
+        InvalidateCache();
+        DoStateChange(0, TS(tsExpanding));
+        node->States &= ~vsToggling;
+        DoExpanded(node);
+    }
+    if (FUpdateCount == 0 && HandleAllocated()) Invalidate();
+}
+
+void TBaseLazyTree::FullExpand(PLazyNode node) {
+    BeginUpdate();
+    try {
+        // Parents first: each expansion then counts only its direct children.
+        PLazyNode stop = nullptr;
+        PLazyNode run = node;
+        if (node) {
+            for (PLazyNode up = node; up != FRoot && !stop; up = up->Parent) stop = up->NextSibling;
+        } else {
+            run = GetFirst();
+        }
+        while (run && run != stop) {
+            if ((run->States & vsHasChildren) && !(run->States & vsExpanded)) ToggleNode(run);
+            run = GetNext(run);
+        }
+    } catch (...) {
+        EndUpdate();
+        throw;
+    }
+    EndUpdate();
+}
+
+void TBaseLazyTree::FullCollapse(PLazyNode node) {
+    BeginUpdate();
+    try {
+        // Backwards in pre-order: children close before their parent, so
+        // each collapse has only its direct children left to uncount.
+        PLazyNode stop = node ? node : nullptr;
+        PLazyNode run = node ? node : FRoot;
+        while (run->LastChild) run = run->LastChild;
+        if (run == FRoot) run = nullptr;
+        while (run) {
+            if (run->States & vsExpanded) ToggleNode(run);
+            if (run == stop) break;
+            run = GetPreviousNoInit(run);
+        }
+    } catch (...) {
+        EndUpdate();
+        throw;
+    }
+    EndUpdate();
+}
+
+// --- check states ----------------------------------------------------------------------
+
+TCheckState TBaseLazyTree::DetermineNextCheckState(TCheckType checkType, TCheckState checkState) {
+    switch (checkType) {
+    case ctTriStateCheckBox:
+    case ctCheckBox:
+        return checkState == csCheckedNormal ? csUncheckedNormal : csCheckedNormal;
+    case ctRadioButton:
+        return csCheckedNormal;
+    case ctButton:
+        return csUncheckedNormal;
+    default:
+        return checkState;
+    }
+}
+
+void TBaseLazyTree::SetCheckState(PLazyNode node, TCheckState value) {
+    if (!node || node == FRoot || node->CheckState == value || (node->States & vsDisabled)) return;
+    if (DoChecking(node, value)) DoCheckClick(node, value);
+}
+
+bool TBaseLazyTree::ChangeCheckState(PLazyNode node, TCheckState value) {
+    if (node->States & vsChecking) return false; // a change of this node is already running
+    node->States |= vsChecking;
+    if (!(node->States & vsInitialized)) InitNode(node);
+    if (FCheckPropagationCount++ == 0) DoStateChange(TS(tsCheckPropagation));
+    bool tracking = FOptions->AutoOptions() & toAutoTristateTracking;
+    bool result = true;
+    try {
+        if (node->CheckType == ctTriStateCheckBox && tracking &&
+            (value == csUncheckedNormal || value == csCheckedNormal) && node->ChildCount) {
+            int unchecked = 0, checked = 0, mixed = 0;
+            for (PLazyNode c = node->FirstChild; c; c = c->NextSibling) {
+                if (c->CheckType != ctTriStateCheckBox && c->CheckType != ctCheckBox) continue;
+                SetCheckState(c, value);
+                if (c->CheckState == csUncheckedNormal)
+                    ++unchecked;
+                else if (c->CheckState == csCheckedNormal)
+                    ++checked;
+                else if (c->CheckState == csMixedNormal)
+                    ++mixed;
+            }
+            if (mixed)
+                value = csMixedNormal;
+            else if (checked)
+                value = unchecked ? csMixedNormal : csCheckedNormal;
+        }
+        if (node->CheckType == ctRadioButton && value == csCheckedNormal) {
+            for (PLazyNode s = node->Parent->FirstChild; s; s = s->NextSibling)
+                if (s->CheckType == ctRadioButton) s->CheckState = csUncheckedNormal;
+            if (HandleAllocated()) Invalidate();
+        }
+        node->CheckState = value;
+        PLazyNode parent = node->Parent;
+        if (parent != FRoot && !(parent->States & vsInitialized)) InitNode(parent);
+        if (tracking && parent != FRoot && !(parent->States & (vsChecking | vsDisabled)) &&
+            (node->CheckType == ctTriStateCheckBox || node->CheckType == ctCheckBox) &&
+            parent->CheckType == ctTriStateCheckBox)
+            result = CheckParentCheckState(node, value);
+    } catch (...) {
+        node->States &= ~vsChecking;
+        if (--FCheckPropagationCount == 0) DoStateChange(0, TS(tsCheckPropagation));
+        throw;
+    }
+    InvalidateNode(node);
+    node->States &= ~vsChecking;
+    if (--FCheckPropagationCount == 0) DoStateChange(0, TS(tsCheckPropagation));
+    return result;
+}
+
+bool TBaseLazyTree::CheckParentCheckState(PLazyNode node, TCheckState newState) {
+    PLazyNode parent = node->Parent;
+    int count = 0, checked = 0;
+    bool mixed = false;
+    for (PLazyNode c = parent->FirstChild; c; c = c->NextSibling) {
+        if (c->CheckType != ctTriStateCheckBox && c->CheckType != ctCheckBox) continue;
+        TCheckState s = c == node ? newState : c->CheckState;
+        ++count;
+        if (s == csCheckedNormal || s == csCheckedPressed) ++checked;
+        if (s == csMixedNormal) mixed = true;
+    }
+    TCheckState state = csCheckedNormal;
+    if (checked == 0 && !mixed)
+        state = csUncheckedNormal;
+    else if (checked < count)
+        state = csMixedNormal;
+    if (!DoChecking(parent, state)) return false;
+    DoCheckClick(parent, state);
+    PLazyNode grand = parent->Parent;
+    if (grand != FRoot && !(grand->States & vsInitialized)) InitNode(grand);
+    if (grand != FRoot && !(grand->States & (vsChecking | vsDisabled)) &&
+        grand->CheckType == ctTriStateCheckBox)
+        return CheckParentCheckState(parent, state);
+    return true;
+}
+
+// --- click selection -------------------------------------------------------------------
+
+void TBaseLazyTree::HandleClickSelection(PLazyNode, PLazyNode newNode, TShiftState shift,
+                                         bool dragPending) {
+    if (shift & ssCtrl) {
+        if (shift & ssShift) {
+            SelectNodes(FRangeAnchor, newNode, true);
+            if (HandleAllocated()) Invalidate();
+            return;
+        }
+        if (!(FOptions->SelectionOptions() & toSiblingSelectConstraint)) FRangeAnchor = newNode;
+        if (dragPending)
+            DoStateChange(TS(tsToggleFocusedSelection));
+        else if (newNode->States & vsSelected)
+            RemoveFromSelection(newNode);
+        else
+            AddToSelection(newNode);
+        return;
+    }
+    if (shift & ssShift) {
+        // Without an anchor the range starts at the first top-level node.
+        if (!FRangeAnchor) FRangeAnchor = FRoot->FirstChild;
+        SelectNodes(FRangeAnchor, newNode, false);
+        if (HandleAllocated()) Invalidate();
+        return;
+    }
+    if (!(newNode->States & vsSelected)) {
+        AddToSelection(newNode);
+        InvalidateNode(newNode);
+    }
+    FRangeAnchor = newNode;
+}
+
+// --- the position cache ----------------------------------------------------------------
+
+// Placeholder until the position cache exists: only the states change.
+void TBaseLazyTree::InvalidateCache() {
+    DoStateChange(TS(tsValidationNeeded), TS(tsUseCache));
+}
+
+} // namespace nuq

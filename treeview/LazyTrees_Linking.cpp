@@ -1,0 +1,355 @@
+// Node linking: every node enters and leaves its place through
+// InternalConnectNode and InternalDisconnectNode, which keep indexes, child
+// counts, total counts, total heights and the visible count right. Adding,
+// inserting, moving, deleting, child counts and sorting build on them.
+
+#include "treeview/LazyTrees.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace nuq {
+
+void TBaseLazyTree::InternalConnectNode(PLazyNode node, PLazyNode destination,
+                                        TLTNodeAttachMode mode) {
+    PLazyNode parent = nullptr;
+    switch (mode) {
+    case amInsertBefore:
+        parent = destination->Parent;
+        node->PrevSibling = destination->PrevSibling;
+        node->NextSibling = destination;
+        destination->PrevSibling = node;
+        if (node->PrevSibling)
+            node->PrevSibling->NextSibling = node;
+        else
+            parent->FirstChild = node;
+        node->Index = destination->Index;
+        for (PLazyNode s = destination; s; s = s->NextSibling) ++s->Index;
+        break;
+    case amInsertAfter:
+        parent = destination->Parent;
+        node->NextSibling = destination->NextSibling;
+        node->PrevSibling = destination;
+        destination->NextSibling = node;
+        if (node->NextSibling)
+            node->NextSibling->PrevSibling = node;
+        else
+            parent->LastChild = node;
+        node->Index = destination->Index;
+        for (PLazyNode s = node; s; s = s->NextSibling) ++s->Index;
+        break;
+    case amAddChildFirst:
+        parent = destination;
+        node->PrevSibling = nullptr;
+        node->NextSibling = destination->FirstChild;
+        if (destination->FirstChild)
+            destination->FirstChild->PrevSibling = node;
+        else
+            destination->LastChild = node;
+        destination->FirstChild = node;
+        node->Index = 0;
+        for (PLazyNode s = node->NextSibling; s; s = s->NextSibling) ++s->Index;
+        break;
+    case amAddChildLast:
+        parent = destination;
+        node->NextSibling = nullptr;
+        node->PrevSibling = destination->LastChild;
+        if (destination->LastChild)
+            destination->LastChild->NextSibling = node;
+        else
+            destination->FirstChild = node;
+        destination->LastChild = node;
+        node->Index = node->PrevSibling ? node->PrevSibling->Index + 1 : 0;
+        break;
+    default:
+        return;
+    }
+    node->Parent = parent;
+    ++parent->ChildCount;
+    parent->States |= vsHasChildren;
+    AdjustTotalCount(parent, node->TotalCount);
+    bool visible = IsEffectivelyVisible(node);
+    if ((parent->States & vsExpanded) && visible) AdjustTotalHeight(parent, node->TotalHeight);
+    if (visible && ChildrenDisplayed(parent))
+        FVisibleCount += 1 + ((node->States & vsExpanded) ? CountVisibleChildren(node) : 0);
+    node->States =
+        TLazyNodeStates(node->States & ~(vsChecking | vsCutOrCopy | vsDeleting | vsClearing));
+    if (parent != FRoot) {
+        if (visible)
+            parent->States &= ~vsAllChildrenHidden;
+        else if (parent->ChildCount == 1)
+            parent->States |= vsAllChildrenHidden;
+    }
+}
+
+void TBaseLazyTree::InternalDisconnectNode(PLazyNode node, bool keepFocus, bool reindex) {
+    if (node == FFocusedNode && !keepFocus) {
+        DoFocusNode(nullptr, false);
+        DoFocusChange(FFocusedNode, FFocusedColumn);
+    }
+    if (node == FRangeAnchor) ResetRangeAnchor();
+    if (node == FRangeAnchor) FRangeAnchor = nullptr; // the focused node itself leaves
+    if (node->States & vsDeleting) return;            // already on its way out
+    node->States &= ~vsChecking;
+    PLazyNode parent = node->Parent;
+    bool visible = IsEffectivelyVisible(node);
+    if (visible && ChildrenDisplayed(parent))
+        FVisibleCount -= 1 + ((node->States & vsExpanded) ? CountVisibleChildren(node) : 0);
+    if ((parent->States & vsExpanded) && visible)
+        AdjustTotalHeight(parent, -int64_t(node->TotalHeight));
+    AdjustTotalCount(parent, -int64_t(node->TotalCount));
+    if (node->PrevSibling)
+        node->PrevSibling->NextSibling = node->NextSibling;
+    else
+        parent->FirstChild = node->NextSibling;
+    if (node->NextSibling)
+        node->NextSibling->PrevSibling = node->PrevSibling;
+    else
+        parent->LastChild = node->PrevSibling;
+    if (reindex) {
+        uint32_t index = node->Index;
+        for (PLazyNode s = node->NextSibling; s; s = s->NextSibling) s->Index = index++;
+    }
+    node->PrevSibling = node->NextSibling = nullptr;
+    if (--parent->ChildCount == 0) {
+        if (parent != FRoot) parent->States &= ~(vsHasChildren | vsAllChildrenHidden | vsExpanded);
+    } else if (parent != FRoot && !(parent->States & vsClearing)) {
+        // Recomputed without the node that left.
+        if (FUpdateCount > 0)
+            DoStateChange(TS(tsUpdateHiddenChildrenNeeded));
+        else
+            UpdateAllChildrenHidden(parent);
+    }
+}
+
+// --- adding ----------------------------------------------------------------------------
+
+PLazyNode TBaseLazyTree::AddChild(PLazyNode parent, const void* userData) {
+    return InsertNode(parent, amAddChildLast, userData);
+}
+
+PLazyNode TBaseLazyTree::InsertNode(PLazyNode node, TLTNodeAttachMode mode, const void* userData) {
+    if ((FOptions->MiscOptions() & toReadOnly) || mode == amNoWhere) return nullptr;
+    if (!node) node = FRoot;
+    if (node == FRoot && (mode == amInsertBefore || mode == amInsertAfter)) return nullptr;
+    PLazyNode parent = (mode == amInsertBefore || mode == amInsertAfter) ? node->Parent : node;
+    if (parent != FRoot && !(parent->States & vsInitialized)) InitNode(parent);
+    // The user data holds a whole pointer, so it needs a pointer's room.
+    if (userData && FNodeDataSize < int(sizeof(void*)))
+        RaiseTreeError(
+            u"Cannot set initial user data because there is not enough user data space allocated.",
+            2008);
+    InterruptValidation();
+    PLazyNode added = MakeNewNode();
+    if (userData) {
+        if (void* data = GetNodeData(added)) {
+            std::memcpy(data, &userData, sizeof userData);
+            added->States |= vsInitialUserData;
+        }
+    }
+    InternalConnectNode(added, node, mode);
+    InvalidateCache();
+    StructureChange(parent == FRoot ? nullptr : parent,
+                    mode == amAddChildLast ? crChildAdded : crNodeAdded);
+    return added;
+}
+
+// --- moving ----------------------------------------------------------------------------
+
+void TBaseLazyTree::MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode mode) {
+    if (!source || source == FRoot || mode == amNoWhere || (FOptions->MiscOptions() & toReadOnly))
+        return;
+    if (!target) target = FRoot;
+    if (target == FRoot && (mode == amInsertBefore || mode == amInsertAfter)) return;
+    // A node cannot go into its own subtree, nor next to itself.
+    if (target == source || HasAsParent(target, source)) return;
+    PLazyNode newParent =
+        (mode == amInsertBefore || mode == amInsertAfter) ? target->Parent : target;
+    if (!DoNodeMoving(source, newParent == FRoot ? nullptr : newParent)) return;
+    InterruptValidation();
+    PLazyNode oldParent = source->Parent;
+    InternalDisconnectNode(source, true, true);
+    if (newParent != FRoot && !(newParent->States & vsInitialized)) InitNode(newParent);
+    InternalConnectNode(source, target, mode);
+    if (oldParent != FRoot && oldParent->ChildCount == 0) oldParent->States &= ~vsAllChildrenHidden;
+    InvalidateCache();
+    DoNodeMoved(source);
+    StructureChange(source, crNodeMoved);
+}
+
+// --- deleting --------------------------------------------------------------------------
+
+void TBaseLazyTree::DeleteSubtree(PLazyNode node) {
+    // Deepest and last first; the caller has taken the subtree out of the counts.
+    node->States |= vsClearing;
+    PLazyNode run = node->LastChild;
+    while (run) {
+        PLazyNode prev = run->PrevSibling;
+        if (run->FirstChild) DeleteSubtree(run);
+        run->States |= vsDeleting;
+        if (run->States & vsSelected) RemoveSelectionEntry(run);
+        DoFreeNode(run);
+        run = prev;
+    }
+    node->FirstChild = node->LastChild = nullptr;
+    node->ChildCount = 0;
+    node->States &= ~vsClearing;
+}
+
+void TBaseLazyTree::DeleteChildren(PLazyNode node, bool resetHasChildren) {
+    if (!node) return;
+    if (node->ChildCount == 0) {
+        if (resetHasChildren && node != FRoot) node->States &= ~vsHasChildren;
+        return;
+    }
+    InterruptValidation();
+    if (ChildrenDisplayed(node)) FVisibleCount -= CountVisibleChildren(node);
+    if (node->States & vsExpanded)
+        AdjustTotalHeight(node, -(int64_t(node->TotalHeight) - node->NodeHeight));
+    AdjustTotalCount(node, -(int64_t(node->TotalCount) - 1));
+    DeleteSubtree(node);
+    node->States &= ~vsAllChildrenHidden;
+    if (resetHasChildren && node != FRoot) node->States &= ~vsHasChildren;
+    InvalidateCache();
+    StructureChange(node == FRoot ? nullptr : node, crChildDeleted);
+}
+
+void TBaseLazyTree::DeleteNode(PLazyNode node, bool reindex) {
+    if (!node) return;
+    if (node == FRoot) {
+        DeleteChildren(FRoot, true);
+        return;
+    }
+    if (node->States & vsDeleting) return;
+    InterruptValidation();
+    PLazyNode parent = node->Parent;
+    InternalDisconnectNode(node, false, reindex);
+    node->States |= vsDeleting;
+    if (node->FirstChild) DeleteSubtree(node);
+    if (node->States & vsSelected) {
+        RemoveSelectionEntry(node);
+        if (FSelectionCount == 0) ResetRangeAnchor();
+        Change(nullptr);
+    }
+    DoFreeNode(node);
+    InvalidateCache();
+    StructureChange(parent == FRoot ? nullptr : parent, crChildDeleted);
+}
+
+void TBaseLazyTree::Clear() {
+    if ((FOptions->MiscOptions() & toReadOnly) && !(ComponentState & csDestroying)) return;
+    BeginUpdate();
+    try {
+        CancelCutOrCopy();
+        InternalClearSelection();
+        FFocusedNode = nullptr;
+        FRangeAnchor = nullptr;
+        DeleteChildren(FRoot, true);
+        FRoot->States |= vsHasChildren; // the root may always have children
+    } catch (...) {
+        EndUpdate();
+        throw;
+    }
+    EndUpdate();
+}
+
+// --- child counts ----------------------------------------------------------------------
+
+void TBaseLazyTree::SetChildCount(PLazyNode node, uint32_t newCount) {
+    if (FOptions->MiscOptions() & toReadOnly) return;
+    DoSetChildCountInternal(node ? node : FRoot, newCount);
+}
+
+void TBaseLazyTree::DoSetChildCountInternal(PLazyNode node, uint32_t newCount) {
+    if (newCount == 0) {
+        DeleteChildren(node);
+        return;
+    }
+    if (newCount == node->ChildCount) return;
+    InterruptValidation();
+    while (node->ChildCount > newCount) DeleteNode(node->LastChild, false);
+    if (newCount > node->ChildCount) {
+        uint32_t add = newCount - node->ChildCount;
+        uint32_t index = node->LastChild ? node->LastChild->Index + 1 : 0;
+        if (!node->FirstChild) node->States |= vsHasChildren;
+        node->States = TLazyNodeStates(node->States & ~(vsAllChildrenHidden | vsHeightMeasured));
+        int64_t heights = 0;
+        for (uint32_t i = 0; i < add; ++i) {
+            PLazyNode child = MakeNewNode();
+            child->Parent = node;
+            child->Index = index++;
+            child->PrevSibling = node->LastChild;
+            if (node->LastChild)
+                node->LastChild->NextSibling = child;
+            else
+                node->FirstChild = child;
+            node->LastChild = child;
+            heights += child->NodeHeight;
+        }
+        if (node->States & vsExpanded) {
+            AdjustTotalHeight(node, heights);
+            if (ChildrenDisplayed(node)) FVisibleCount += add;
+        }
+        AdjustTotalCount(node, add);
+        node->ChildCount = newCount;
+        if (FUpdateCount == 0 && (FOptions->AutoOptions() & toAutoSort) &&
+            FHeader->SortColumn > InvalidColumn)
+            Sort(node, FHeader->SortColumn, FHeader->SortDirection, false);
+        InvalidateCache();
+        if (FUpdateCount == 0 && HandleAllocated()) Invalidate();
+        StructureChange(node == FRoot ? nullptr : node, crChildAdded);
+    } else {
+        InvalidateCache();
+    }
+}
+
+// --- sorting ---------------------------------------------------------------------------
+
+void TBaseLazyTree::Sort(PLazyNode node, TColumnIndex column, TSortDirection direction,
+                         bool doInit) {
+    if (!node) node = FRoot;
+    if (node->ChildCount < 2) return;
+    InterruptValidation();
+    std::vector<PLazyNode> children;
+    children.reserve(node->ChildCount);
+    for (PLazyNode c = node->FirstChild; c; c = c->NextSibling) {
+        if (doInit && !(c->States & vsInitialized)) InitNode(c);
+        children.push_back(c);
+    }
+    if (direction == sdAscending)
+        std::stable_sort(children.begin(), children.end(),
+                         [&](PLazyNode a, PLazyNode b) { return DoCompare(a, b, column) < 0; });
+    else
+        std::stable_sort(children.begin(), children.end(),
+                         [&](PLazyNode a, PLazyNode b) { return DoCompare(b, a, column) < 0; });
+    PLazyNode prev = nullptr;
+    uint32_t index = 0;
+    for (PLazyNode c : children) {
+        c->Index = index++;
+        c->PrevSibling = prev;
+        if (prev) prev->NextSibling = c;
+        prev = c;
+    }
+    prev->NextSibling = nullptr;
+    node->FirstChild = children.front();
+    node->LastChild = prev;
+    InvalidateCache();
+    if (FUpdateCount == 0 && HandleAllocated()) Invalidate();
+}
+
+void TBaseLazyTree::SortTree(TColumnIndex column, TSortDirection direction, bool doInit) {
+    InterruptValidation();
+    // Every level, parents before their children; only nodes that exist are sorted.
+    std::vector<PLazyNode> pending{FRoot};
+    while (!pending.empty()) {
+        PLazyNode n = pending.back();
+        pending.pop_back();
+        Sort(n, column, direction, doInit);
+        for (PLazyNode c = n->FirstChild; c; c = c->NextSibling)
+            if (c->FirstChild) pending.push_back(c);
+    }
+    InvalidateCache();
+    if (HandleAllocated()) Invalidate();
+}
+
+} // namespace nuq
