@@ -234,6 +234,8 @@ private:
     // object (run from a message handled between blocks) stops instead of
     // mixing two packets.
     uint64_t DecodeGeneration = 0;
+    // Packet bytes from here on are $FF: a packet refills only what the last one set.
+    size_t PacketUsed = 0;
 
     std::unique_ptr<TSerComm> ComPort;
     std::unique_ptr<TSerBuffer> ComBuffer;
