@@ -149,8 +149,8 @@ bool tFloatBlock::IsNaN() const {
 void tFloatBlock::Decode() {
     DecodeList.Clear();
     // A reading with no data shows "-" like every other measured type,
-    // rather than the conversion's error value.
-    // The bits are converted once; IsNaN and the shown value read the same.
+    // rather than the conversion's error value. The bits are converted once
+    // for the no-data test and the text alike.
     const uint32_t bits = RawBits();
     const float v = RawToFloat(bits, false);
     int64_t code;
@@ -158,7 +158,7 @@ void tFloatBlock::Decode() {
         DecodeList.Add(Caption, "-", false);
         return;
     }
-    // Readings below 1E-7 are noise of the sensor and shown as 0.
+    // The text shows magnitudes below 1E-7 as 0; the value keeps them.
     DecodeList.Add(Caption, SingleToStr(std::fabs(v) < 1E-7f ? 0.0f : v), false);
 }
 
