@@ -74,11 +74,10 @@ void TBoilerRoom::DecodePacket(const PacketBuffer& buffer, int length) {
 void TBoilerRoom::DecodePacket(std::string_view bytes) {
     const size_t count = std::min<size_t>(bytes.size(), PacketBufferSize);
     TMutexHold hold(SIPMutex);
-    // The caller may pass this object's own buffer: copy before filling.
-    // The copy lives on the heap, as decodes of several objects can nest.
-    const std::string copy(bytes.substr(0, count));
-    Packet.fill(0xFF);
-    std::memcpy(Packet.data(), copy.data(), count);
+    // The caller may pass this object's own buffer, so the bytes move.
+    std::memmove(Packet.data(), bytes.data(), count);
+    if (PacketUsed > count) std::memset(Packet.data() + count, 0xFF, PacketUsed - count);
+    PacketUsed = count;
     PacketLength = int(count);
     DecodeBlocks();
 }
@@ -119,7 +118,7 @@ void TBoilerRoom::DecodeBlocks() {
             if (auto* r = dynamic_cast<tRealBlock*>(&block)) r->SetValue(r->GetRealValue());
             continue;
         }
-        block.SetValue(byteAt(first));
+        // The multi-byte types decode once, from all their bytes.
         switch (block.BlockType) {
         case 5: {
             auto& f = static_cast<tFloatBlock&>(block);
@@ -142,7 +141,9 @@ void TBoilerRoom::DecodeBlocks() {
             r.SetValue(r.GetRealValue());
             break;
         }
-        default: break;
+        default:
+            block.SetValue(byteAt(first));
+            break;
         }
     }
 }
@@ -155,6 +156,7 @@ void TBoilerRoom::DecodePacketBuffer() {
     {
         TMutexHold hold(SIPMutex);
         Packet.fill(0xFF);
+        PacketUsed = 0;
         DecodeBlocks();
     }
     PacketLength = -1;

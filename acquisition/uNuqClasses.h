@@ -238,6 +238,8 @@ private:
     // object (run from a message handled between blocks) stops instead of
     // mixing two packets.
     uint64_t DecodeGeneration = 0;
+    // Packet bytes from here on are $FF: a packet refills only what the last one set.
+    size_t PacketUsed = 0;
 
     // Framing of the receive buffer: a pass or a DDE poll is delivering; the
     // search for CR LF resumes here; the bytes up to the next CR LF belong to

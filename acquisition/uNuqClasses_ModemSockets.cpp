@@ -66,14 +66,14 @@ std::string IdentOf(const std::string& packet) {
 // ---- the socket buffers
 
 std::string TGPRSModem::SocketBuffer(int socket) const {
-    const std::string name = "S" + std::to_string(socket) + "=";
+    const std::string name = std::string("S").append(std::to_string(socket)).append("=");
     for (const std::string& s : SocketBuffers)
         if (s.compare(0, name.size(), name) == 0) return s.substr(name.size());
     return "";
 }
 
 void TGPRSModem::SetSocketBuffer(int socket, const std::string& text) {
-    const std::string name = "S" + std::to_string(socket) + "=";
+    const std::string name = std::string("S").append(std::to_string(socket)).append("=");
     for (std::string& s : SocketBuffers)
         if (s.compare(0, name.size(), name) == 0) {
             s = name + text;

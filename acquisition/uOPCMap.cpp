@@ -78,8 +78,8 @@ bool TOPCMapState::MaskedValue(int64_t& v) const {
 bool TOPCMapState::Matches() const {
     int64_t v;
     if (!MaskedValue(v)) return false;
-    const std::string values = "," + WithoutBlanks(Values) + ",";
-    return values.find("," + std::to_string(v) + ",") != std::string::npos;
+    const std::string values = std::string(",").append(WithoutBlanks(Values)).append(",");
+    return values.find(std::string(",").append(std::to_string(v)).append(",")) != std::string::npos;
 }
 
 void TOPCMapState::LoadFromString(std::string_view record) {

@@ -172,7 +172,8 @@ std::vector<std::string> Preprocess(const std::string& script) {
         if (line.size() >= 2 && line[0] == '/' && line[1] == '/')
             line = " ";
         else
-            line = ReplaceStr(Trim(line), ";", ";" + IntToStr(int64_t(i) + 1) + Byte1);
+            line = ReplaceStr(Trim(line), ";",
+                              std::string(";").append(IntToStr(int64_t(i) + 1)) + Byte1);
     }
     std::string joined = ReplaceStr(JoinText(lines), CrLf, " ");
     std::vector<std::string> statements;

@@ -19,7 +19,7 @@ struct tBitDescription {
     std::string On1;
     int Error = -1;
 };
-using tBitDescriptions = std::array<tBitDescription, 8>;  // [0] is bit 1
+using tBitDescriptions = std::array<tBitDescription, 8>; // [0] is bit 1
 
 // One check message and the line it is about (0 when about the whole script).
 struct tScriptError {
@@ -31,7 +31,7 @@ struct tScriptError {
 // Every getter reads the section text anew.
 class tScriptSection {
 public:
-    std::vector<std::string> Lines;  // the section's statements
+    std::vector<std::string> Lines; // the section's statements
     int ByteNumber = 0;
 
     const std::string& Text() const { return FText; }
@@ -39,11 +39,11 @@ public:
     void SetText(const std::string& text);
 
     int GetByteNumber() const { return ByteNumber; }
-    int GetType() const;  // 1..7 by the type word, 0 for anything else or none
+    int GetType() const; // 1..7 by the type word, 0 for anything else or none
     std::string GetCaption() const;
     std::string GetMetricUnit() const;
-    std::string GetNaN() const;  // upper case, '' when absent
-    bool GetVisible() const;     // false only for exactly "False"
+    std::string GetNaN() const; // upper case, '' when absent
+    bool GetVisible() const;    // false only for exactly "False"
     // Raise EConvertError when absent or not a number.
     int GetDimension() const;
     double GetBottomLimit() const;
@@ -59,7 +59,7 @@ private:
 class tScriptSections {
 public:
     tScriptSection& Add(const std::string& text);
-    tScriptSection& Items(int index) const;  // EListError outside 0..Count-1
+    tScriptSection& Items(int index) const; // EListError outside 0..Count-1
     int Count() const { return int(List.size()); }
     void Delete(int index);
     void Clear() { List.clear(); }
@@ -70,10 +70,10 @@ private:
 
 class tScriptAnalyser {
 public:
-    std::vector<std::string> Lines;  // preprocessed statements: text ";" line number
+    std::vector<std::string> Lines; // preprocessed statements: text ";" line number
     std::string Script;
     std::vector<tScriptError> Errors;
-    std::string CrashText;  // CR LF + code + #1 + text per alarm entry
+    std::string CrashText; // CR LF + code + #1 + text per alarm entry
     tScriptSections Sections;
 
     // Stores, preprocesses and checks the text; fills Sections and CrashText

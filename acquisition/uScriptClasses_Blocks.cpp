@@ -3,8 +3,8 @@
 #include "foundation/uUtils.h"
 #include "platform/SysUtils.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 
 namespace nuq {
 
@@ -19,12 +19,35 @@ int64_t SafeTrunc(double v) {
     return static_cast<int64_t>(std::trunc(v));
 }
 
+// Decimal text of an integer, as IntToStr gives it, without a string.
+std::string_view IntText(int64_t v, char (&buf)[24]) {
+    const auto end = std::to_chars(buf, buf + sizeof buf, v).ptr;
+    return std::string_view(buf, size_t(end - buf));
+}
+
+// The four raw bytes, first most significant, through the common hex
+// conversion, as its hexadecimal text would pass them.
+float RawToFloat(uint32_t bits, bool checkTiny) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    char hex[8];
+    for (int i = 0; i < 8; ++i) hex[i] = digits[(bits >> (28 - 4 * i)) & 0xF];
+    return HexStrToFloat(std::string_view(hex, sizeof hex), checkTiny);
+}
+
 void CheckIndex(int index, int count) {
     if (index < 0 || index >= count)
         throw EListError("List index out of bounds (" + std::to_string(index) + ")");
 }
 
 } // namespace
+
+void tDecodeList::Add(std::string_view caption, std::string_view value, bool alarm) {
+    if (Used == Items.size()) Items.emplace_back();
+    tDecodeResult& r = Items[Used++];
+    r.Caption.assign(caption);
+    r.Value.assign(value);
+    r.Alarm = alarm;
+}
 
 tDecodeResult tDecodeList::GetItem(int index) const {
     CheckIndex(index, Count());
@@ -34,6 +57,7 @@ tDecodeResult tDecodeList::GetItem(int index) const {
 void tDecodeList::Delete(int index) {
     CheckIndex(index, Count());
     Items.erase(Items.begin() + index);
+    --Used;
 }
 
 std::string tMeasuredBlock::GetUnitSuffix() const {
@@ -43,7 +67,13 @@ std::string tMeasuredBlock::GetUnitSuffix() const {
 
 bool tMeasuredBlock::NaNCode(int64_t& code) const {
     const std::string text = GetNaN();
-    return !text.empty() && TryStrToInt64("$" + text, code);
+    if (!ParsedNaN || text != ParsedNaNText) {
+        ParsedNaNValid = !text.empty() && TryStrToInt64("$" + text, ParsedNaNCode);
+        ParsedNaNText = text;
+        ParsedNaN = true;
+    }
+    code = ParsedNaNCode;
+    return ParsedNaNValid;
 }
 
 bool tByteBlock::IsNaN() const {
@@ -54,13 +84,15 @@ bool tByteBlock::IsNaN() const {
 
 void tByteBlock::Decode() {
     DecodeList.Clear();
-    DecodeList.Add({Caption, IsNaN() ? "-" : IntToStr(SafeTrunc(Value)), false});
+    char buf[24];
+    DecodeList.Add(Caption, IsNaN() ? "-" : IntText(SafeTrunc(Value), buf), false);
 }
 
 void tShortIntBlock::Decode() {
     DecodeList.Clear();
     const auto low = static_cast<uint8_t>(SafeTrunc(Value) & 0xFF);
-    DecodeList.Add({Caption, IsNaN() ? "-" : IntToStr(SignMagnitudeByteToInt(low)), false});
+    char buf[24];
+    DecodeList.Add(Caption, IsNaN() ? "-" : IntText(SignMagnitudeByteToInt(low), buf), false);
 }
 
 void tBitMaskBlock::Decode() {
@@ -70,7 +102,8 @@ void tBitMaskBlock::Decode() {
         const tBitRecord& bit = Bits[size_t(k - 1)];
         const int state = int((v >> (k - 1)) & 1);
         const std::string& text = state ? bit.On1 : bit.On0;
-        if (!bit.Caption.empty() && !text.empty()) DecodeList.Add({bit.Caption, text, bit.Error == state});
+        if (!bit.Caption.empty() && !text.empty())
+            DecodeList.Add(bit.Caption, text, bit.Error == state);
     }
 }
 
@@ -88,9 +121,14 @@ std::string tParameters::GetText(int number) const {
 void tParameterBlock::Decode() {
     DecodeList.Clear();
     const int64_t v = SafeTrunc(Value);
-    const std::string text =
-        (v >= INT32_MIN && v <= INT32_MAX) ? Parameters.GetText(int(v)) : std::string();
-    DecodeList.Add({Caption, text, false});
+    std::string_view text;
+    if (v >= INT32_MIN && v <= INT32_MAX)
+        for (const auto& item : Parameters.Items)
+            if (item.Number == int(v)) {
+                text = item.Text;
+                break;
+            }
+    DecodeList.Add(Caption, text, false);
 }
 
 uint32_t tFloatBlock::RawBits() const {
@@ -98,9 +136,7 @@ uint32_t tFloatBlock::RawBits() const {
 }
 
 double tFloatBlock::GetFloatValue() const {
-    char hex[9];
-    std::snprintf(hex, sizeof hex, "%08X", RawBits());
-    return HexStrToFloat(hex, false);
+    return RawToFloat(RawBits(), false);
 }
 
 bool tFloatBlock::IsNaN() const {
@@ -113,14 +149,17 @@ bool tFloatBlock::IsNaN() const {
 void tFloatBlock::Decode() {
     DecodeList.Clear();
     // A reading with no data shows "-" like every other measured type,
-    // rather than the conversion's error value.
-    std::string text = "-";
-    if (!IsNaN()) {
-        char hex[9];
-        std::snprintf(hex, sizeof hex, "%08X", RawBits());
-        text = SingleToStr(HexStrToFloat(hex, true));
+    // rather than the conversion's error value. The bits are converted once
+    // for the no-data test and the text alike.
+    const uint32_t bits = RawBits();
+    const float v = RawToFloat(bits, false);
+    int64_t code;
+    if (OutOfBuffer || v >= FloatErrorValue || (NaNCode(code) && code == int64_t(bits))) {
+        DecodeList.Add(Caption, "-", false);
+        return;
     }
-    DecodeList.Add({Caption, text, false});
+    // The text shows magnitudes below 1E-7 as 0; the value keeps them.
+    DecodeList.Add(Caption, SingleToStr(std::fabs(v) < 1E-7f ? 0.0f : v), false);
 }
 
 int tIntegerBlock::GetIntValue() const {
@@ -136,11 +175,13 @@ bool tIntegerBlock::IsNaN() const {
 
 void tIntegerBlock::Decode() {
     DecodeList.Clear();
-    DecodeList.Add({Caption, IsNaN() ? "-" : IntToStr(GetIntValue()), false});
+    char buf[24];
+    DecodeList.Add(Caption, IsNaN() ? "-" : IntText(GetIntValue(), buf), false);
 }
 
 double tRealBlock::ScaledValue() const {
-    return RoundByFactor(10000, BottomLimit + RawReading() * ((TopLimit - BottomLimit) / Dimension));
+    return RoundByFactor(10000,
+                         BottomLimit + RawReading() * ((TopLimit - BottomLimit) / Dimension));
 }
 
 bool tRealBlock::IsNaN() const {
@@ -151,24 +192,44 @@ bool tRealBlock::IsNaN() const {
     return NaNCode(code) && code == RawReading();
 }
 
-double tRealBlock::GetRealValue() const { return IsNaN() ? FloatErrorValue : ScaledValue(); }
+double tRealBlock::GetRealValue() const {
+    return IsNaN() ? FloatErrorValue : ScaledValue();
+}
 
 void tRealBlock::Decode() {
     DecodeList.Clear();
-    DecodeList.Add({Caption, IsNaN() ? "-" : FloatToStr(GetRealValue()), false});
+    if (IsNaN())
+        DecodeList.Add(Caption, "-", false);
+    else
+        DecodeList.Add(Caption, FloatToStr(ScaledValue()), false);
 }
 
 int tBlocks::Add(int typeCode) {
     std::unique_ptr<tBlock> block;
     switch (typeCode) {
-    case 1: block = std::make_unique<tByteBlock>(); break;
-    case 2: block = std::make_unique<tShortIntBlock>(); break;
-    case 3: block = std::make_unique<tBitMaskBlock>(); break;
-    case 4: block = std::make_unique<tParameterBlock>(); break;
-    case 5: block = std::make_unique<tFloatBlock>(); break;
-    case 6: block = std::make_unique<tIntegerBlock>(); break;
-    case 7: block = std::make_unique<tRealBlock>(); break;
-    default: return Count() - 1;
+    case 1:
+        block = std::make_unique<tByteBlock>();
+        break;
+    case 2:
+        block = std::make_unique<tShortIntBlock>();
+        break;
+    case 3:
+        block = std::make_unique<tBitMaskBlock>();
+        break;
+    case 4:
+        block = std::make_unique<tParameterBlock>();
+        break;
+    case 5:
+        block = std::make_unique<tFloatBlock>();
+        break;
+    case 6:
+        block = std::make_unique<tIntegerBlock>();
+        break;
+    case 7:
+        block = std::make_unique<tRealBlock>();
+        break;
+    default:
+        return Count() - 1;
     }
     block->BlockType = static_cast<uint8_t>(typeCode);
     List.push_back(std::move(block));

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace nuq {
@@ -24,14 +25,18 @@ struct tDecodeResult {
 
 class tDecodeList {
 public:
-    void Add(const tDecodeResult& record) { Items.push_back(record); }
-    tDecodeResult GetItem(int index) const;  // EListError outside the list
+    void Add(const tDecodeResult& record) { Add(record.Caption, record.Value, record.Alarm); }
+    void Add(std::string_view caption, std::string_view value, bool alarm);
+    tDecodeResult GetItem(int index) const; // EListError outside the list
     void Delete(int index);
-    void Clear() { Items.clear(); }
-    int Count() const { return int(Items.size()); }
+    void Clear() { Used = 0; }
+    int Count() const { return int(Used); }
 
 private:
+    // The first Used records are the list. Cleared records keep their text
+    // buffers, so refilling a block for every packet allocates nothing.
     std::vector<tDecodeResult> Items;
+    size_t Used = 0;
 };
 
 class tBlock {
@@ -39,7 +44,7 @@ public:
     virtual ~tBlock() = default;
 
     int ByteNo = 0;
-    std::string NaNText;  // '' = the type's default no-data code
+    std::string NaNText; // '' = the type's default no-data code
     double Value = 0;
     std::string Caption;
     bool Visible = true;
@@ -74,6 +79,13 @@ protected:
     virtual std::string DefaultNaN() const = 0;
     // The no-data code as a number; false when there is none that converts.
     bool NaNCode(int64_t& code) const;
+
+private:
+    // The code last converted and its text: every packet asks again.
+    mutable std::string ParsedNaNText;
+    mutable int64_t ParsedNaNCode = 0;
+    mutable bool ParsedNaNValid = false;
+    mutable bool ParsedNaN = false;
 };
 
 class tByteBlock : public tMeasuredBlock {
@@ -95,7 +107,7 @@ struct tBitRecord {
     std::string Caption;
     std::string On0;
     std::string On1;
-    int Error = -1;  // the bit value that means an alarm; -1 never alarms
+    int Error = -1; // the bit value that means an alarm; -1 never alarms
 };
 
 // A byte of eight described bits; bit 1 is the least significant.
@@ -115,9 +127,10 @@ public:
     void Delete(int index);
     void Clear() { Items.clear(); }
     int Count() const { return int(Items.size()); }
-    std::string GetText(int number) const;  // '' when none
+    std::string GetText(int number) const; // '' when none
 
 private:
+    friend class tParameterBlock; // reads the texts without copying them
     std::vector<Item> Items;
 };
 
@@ -179,7 +192,7 @@ public:
     // Creates a block of the type code 1..7 and returns its index; any other
     // code adds nothing and returns Count - 1.
     int Add(int typeCode);
-    tBlock& Items(int index) const;  // EListError outside the list
+    tBlock& Items(int index) const; // EListError outside the list
     int Count() const { return int(List.size()); }
     void Clear() { List.clear(); }
 
@@ -198,7 +211,7 @@ public:
     void Delete(int index);
     void Clear() { Items.clear(); }
     int Count() const { return int(Items.size()); }
-    std::string GetText(int code) const;  // '' when none
+    std::string GetText(int code) const; // '' when none
 
 private:
     std::vector<Item> Items;

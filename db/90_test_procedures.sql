@@ -76,3 +76,26 @@ LANGUAGE sql AS $$ SELECT pg_terminate_backend(pid, 5000) $$;
 CREATE FUNCTION nuq_test_spActionLog()
 RETURNS TABLE(Code integer, ActionName text, ActionText text)
 LANGUAGE sql AS $$ SELECT Code, ActionName, ActionText FROM stm_ActionLog ORDER BY Id $$;
+
+-- A procedure proper (not a function): run with CALL, it returns nothing but
+-- its output parameters, and may commit. Records what it was given.
+CREATE TABLE nuq_test_ProcCalls (Id serial PRIMARY KEY, A integer, B text);
+
+CREATE PROCEDURE nuq_test_spProcedure(a integer, b text DEFAULT 'по умолчанию')
+LANGUAGE plpgsql AS $$
+BEGIN
+    INSERT INTO nuq_test_ProcCalls (A, B) VALUES (a, b);
+END $$;
+
+-- A procedure's outputs come back as one row: an input-output takes a value,
+-- an output does not.
+CREATE PROCEDURE nuq_test_spProcOutputs(a integer, INOUT acc integer, OUT echo text)
+LANGUAGE plpgsql AS $$
+BEGIN
+    acc := acc + a;
+    echo := 'получено ' || a;
+END $$;
+
+CREATE FUNCTION nuq_test_spProcCalls()
+RETURNS TABLE(a integer, b text)
+LANGUAGE sql AS $$ SELECT A, B FROM nuq_test_ProcCalls ORDER BY Id $$;

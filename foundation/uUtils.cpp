@@ -49,7 +49,8 @@ std::string SecondsToStr(int seconds) {
 
 float HexToSingleValue(std::string_view hex) {
     int64_t raw;
-    if (hex.empty() || hex.size() > 8 || !TryStrToInt64("$" + std::string(hex), raw)) return 0;
+    if (hex.empty() || hex.size() > 8 || !TryStrToInt64(std::string("$").append(hex), raw))
+        return 0;
     const uint32_t bits = static_cast<uint32_t>(raw);
     if ((bits & 0x7FFFFFFF) == 0) return 0;
     const int e = int((bits >> 23) & 0xFF) - 127;
@@ -130,8 +131,9 @@ std::string NewGuidText() {
     b[6] = static_cast<unsigned char>((b[6] & 0x0F) | 0x40);  // version 4
     b[8] = static_cast<unsigned char>((b[8] & 0x3F) | 0x80);  // variant 1
     const std::string h = HexUpper(b, sizeof b);
-    return "{" + h.substr(0, 8) + "-" + h.substr(8, 4) + "-" + h.substr(12, 4) + "-" +
-           h.substr(16, 4) + "-" + h.substr(20, 12) + "}";
+    const std::string g = h.substr(0, 8) + "-" + h.substr(8, 4) + "-" + h.substr(12, 4) + "-" +
+                          h.substr(16, 4) + "-" + h.substr(20, 12);
+    return "{" + g + "}";
 }
 
 std::string NewUniqueKey() { return MD5Hex(NewGuidText()); }

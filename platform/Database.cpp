@@ -18,7 +18,9 @@ namespace {
 
 // ---- UTF-8 and the driver manager's UTF-16 ----
 
-std::u16string ToWide(std::string_view s) { return Utf8ToUtf16(s); }
+std::u16string ToWide(std::string_view s) {
+    return Utf8ToUtf16(s);
+}
 
 std::string FromWide(const SQLWCHAR* w, size_t n) {
     return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(w), n));
@@ -82,6 +84,7 @@ struct TDBConnection::THandles {
     unsigned Generation = 0;     // counts closes, so statements of an old link are not freed twice
     std::string PatternEscape;   // escapes "_" and "%" in catalogue look-ups
     std::string IdentifierQuote; // quotes the procedure name in the call
+    bool PostgreSQL = false;     // its procedures need CALL (see CallsWithCall)
 };
 
 namespace {
@@ -182,6 +185,7 @@ void TDBConnection::Open() {
     };
     H->PatternEscape = info(SQL_SEARCH_PATTERN_ESCAPE);
     H->IdentifierQuote = Trim(info(SQL_IDENTIFIER_QUOTE_CHAR));
+    H->PostgreSQL = info(SQL_DBMS_NAME) == "PostgreSQL";
 }
 
 void TDBConnection::Close() {
@@ -306,6 +310,7 @@ struct TStoredProc::TState {
     std::vector<TBound> Bound;
     std::string RefreshedName; // ProcedureName the parameters were asked for
     std::string CallName;      // the name as the catalogue gives it, quoted
+    bool UseCall = false;      // run by a CALL statement, not the driver's call escape
 };
 
 TDBConnection::THandles& TStoredProc::Require(TDBConnection* c) {
@@ -360,6 +365,32 @@ std::vector<TFound> FindProcedures(TDBConnection::THandles& h, int timeout,
     return found;
 }
 
+// PostgreSQL runs a procedure (CREATE PROCEDURE) only by CALL: the driver's
+// call escape becomes a SELECT, which takes functions alone. The ODBC
+// catalogue reports both as functions, so the server's own is asked.
+bool CallsWithCall(TDBConnection::THandles& h, int timeout, const TFound& found) {
+    if (!h.PostgreSQL) return false;
+    TStatement st(h, timeout);
+    std::u16string schema = ToWide(found.Schema), name = ToWide(StripVersion(found.Name));
+    SQLLEN schemaLen = SQLLEN(schema.size() * sizeof(char16_t));
+    SQLLEN nameLen = SQLLEN(name.size() * sizeof(char16_t));
+    st.Check(SQLBindParameter(st.Stmt, 1, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
+                              std::max<SQLULEN>(1, schema.size()), 0, W(schema), schemaLen,
+                              &schemaLen));
+    st.Check(SQLBindParameter(st.Stmt, 2, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
+                              std::max<SQLULEN>(1, name.size()), 0, W(name), nameLen, &nameLen));
+    std::u16string sql = ToWide("SELECT p.prokind FROM pg_catalog.pg_proc p"
+                                " JOIN pg_catalog.pg_namespace n ON n.oid = p.pronamespace"
+                                " WHERE n.nspname = ? AND p.proname = ?");
+    st.Check(SQLExecDirectW(st.Stmt, W(sql), SQLINTEGER(sql.size())));
+    bool procedure = false;
+    SQLRETURN r;
+    while (SQL_SUCCEEDED(r = SQLFetch(st.Stmt)))
+        if (GetText(st.Stmt, 1) == "p") procedure = true;
+    st.Check(r);
+    return procedure;
+}
+
 } // namespace
 
 void TStoredProc::RefreshParameters() {
@@ -367,6 +398,7 @@ void TStoredProc::RefreshParameters() {
     Parameters.clear();
     S->RefreshedName.clear();
     S->CallName.clear();
+    S->UseCall = false;
     auto& h = Require(Connection);
     const int timeout = Connection->CommandTimeout;
 
@@ -411,6 +443,7 @@ void TStoredProc::RefreshParameters() {
         call = quoted + q;
     }
     S->CallName = call;
+    S->UseCall = CallsWithCall(h, timeout, found[0]);
     S->RefreshedName = ProcedureName;
 }
 
@@ -421,15 +454,18 @@ void TStoredProc::Execute() {
 
     // Only inputs have a place in the call: the return value and outputs come
     // back in the result set. Inputs after the last given value are left out
-    // so that the server's defaults apply.
+    // so that the server's defaults apply. A procedure run by CALL also takes
+    // a place for each output, filled with null, so its places reach its last
+    // output.
     std::vector<const TParameter*> inputs;
     size_t used = 0;
     for (const TParameter& p : Parameters) {
+        const bool output = S->UseCall && p.Direction == TParameterDirection::Output;
         if (p.Direction != TParameterDirection::Input &&
-            p.Direction != TParameterDirection::InputOutput)
+            p.Direction != TParameterDirection::InputOutput && !output)
             continue;
         inputs.push_back(&p);
-        if (!p.Value.IsEmpty()) used = inputs.size();
+        if (!p.Value.IsEmpty() || output) used = inputs.size();
     }
     inputs.resize(used);
 
@@ -491,9 +527,9 @@ void TStoredProc::Execute() {
                                   &b.Indicator));
     }
 
-    std::string sql = "{call " + S->CallName + "(";
+    std::string sql = (S->UseCall ? "CALL " : "{call ") + S->CallName + "(";
     for (size_t i = 0; i < inputs.size(); ++i) sql += i ? ",?" : "?";
-    sql += ")}";
+    sql += S->UseCall ? ")" : ")}";
     std::u16string wsql = ToWide(sql);
     SQLRETURN r = SQLExecDirectW(st.Stmt, W(wsql), SQLINTEGER(wsql.size()));
     if (r != SQL_NO_DATA) st.Check(r);

@@ -145,7 +145,7 @@ std::string GeneralForm(double value, int digits, int precision) {
     if (exponent >= precision || exponent < -4) {
         out = mantissa.substr(0, 1);
         if (mantissa.size() > 1) out += DecimalSeparator + mantissa.substr(1);
-        out += "E" + std::to_string(exponent);
+        out.append("E").append(std::to_string(exponent));
     } else if (exponent < 0) {
         out = "0";
         out += DecimalSeparator;

@@ -100,7 +100,8 @@ TEST(OPCMapStates, MasksAndValueLists) {
 
 TEST(OPCMapStates, FirstMatchingRowWins) {
     TOPCMapStates s;
-    for (int i = 0; i < 16; ++i) s.Add(Row("R" + std::to_string(i), i >= 3 ? "9" : ""));
+    for (int i = 0; i < 16; ++i)
+        s.Add(Row(std::string("R").append(std::to_string(i)), i >= 3 ? "9" : ""));
     SetAll(s, 9);
     EXPECT_EQ(s.StateByteHex(), "30");
     s.GetItem(3)->Values = "";

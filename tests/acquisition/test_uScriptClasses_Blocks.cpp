@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 using namespace nuq;
 
 namespace {
@@ -15,7 +18,9 @@ T& AddBlock(TBoilerRoom& room, int type, int byteNo, const std::string& caption 
     return static_cast<T&>(b);
 }
 
-std::string Text(const tBlock& b, int line = 0) { return b.DecodeList.GetItem(line).Value; }
+std::string Text(const tBlock& b, int line = 0) {
+    return b.DecodeList.GetItem(line).Value;
+}
 
 std::string Bytes(std::initializer_list<int> bytes) {
     std::string s;
@@ -42,42 +47,49 @@ TEST(Blocks, DecodeByType) {
     real200.TopLimit = 150;
     auto& flt = AddBlock<tFloatBlock>(room, 5, 9);
 
-    room.DecodePacket(Bytes({0x10, 0x00, 0x85, 0x80, 0x01, 0x01, 0xF4, 0x64, 0x3F, 0x80, 0x00, 0x00}));
+    room.DecodePacket(
+        Bytes({0x10, 0x00, 0x85, 0x80, 0x01, 0x01, 0xF4, 0x64, 0x3F, 0x80, 0x00, 0x00}));
     EXPECT_EQ(Text(byte), "16");
-    EXPECT_EQ(Text(byte00), "-");  // a zero byte is this block's no-data code
+    EXPECT_EQ(Text(byte00), "-"); // a zero byte is this block's no-data code
     EXPECT_EQ(Text(shortInt), "-5");
     EXPECT_EQ(Text(integer), "-1");
     EXPECT_EQ(integer.Value, -1);
     EXPECT_EQ(Text(real), "50");
     EXPECT_EQ(real.Value, 50);
-    EXPECT_EQ(Text(real200), "50");  // one byte: 100 of 200 between -50 and 150
+    EXPECT_EQ(Text(real200), "50"); // one byte: 100 of 200 between -50 and 150
     EXPECT_EQ(Text(flt), "1");
     EXPECT_EQ(room.PacketLength, 12);
 
-    room.DecodePacket(Bytes({0xFF, 0xFF, 0x05, 0x00, 0x05, 0x03, 0xE9, 0xFF, 0xC1, 0x20, 0x00, 0x00}));
+    room.DecodePacket(
+        Bytes({0xFF, 0xFF, 0x05, 0x00, 0x05, 0x03, 0xE9, 0xFF, 0xC1, 0x20, 0x00, 0x00}));
     EXPECT_EQ(Text(byte), "-");
     EXPECT_EQ(Text(byte00), "255");
     EXPECT_EQ(Text(shortInt), "5");
     EXPECT_EQ(Text(integer), "5");
-    EXPECT_EQ(Text(real), "-");  // 1001 is beyond the dimension
+    EXPECT_EQ(Text(real), "-"); // 1001 is beyond the dimension
     EXPECT_EQ(real.Value, 999999995904.0);
-    EXPECT_EQ(Text(real200), "-");  // $FF: beyond 200 and the default code
+    EXPECT_EQ(Text(real200), "-"); // $FF: beyond 200 and the default code
     EXPECT_EQ(Text(flt), "-10");
 }
 
 TEST(Blocks, FloatReadings) {
-    struct Case { uint32_t bits; std::string text; double value; std::string nan; };
+    struct Case {
+        uint32_t bits;
+        std::string text;
+        double value;
+        std::string nan;
+    };
     for (const auto& c : {Case{0x3F800000, "1", 1.0, ""}, Case{0x40490FD0, "3.14159", 3.14159, ""},
-                          Case{0x33800000, "0", 5.96046e-08, ""},  // tiny: shown as 0, kept as read
+                          Case{0x33800000, "0", 5.96046e-08, ""}, // tiny: shown as 0, kept as read
                           Case{0xFFFFFFFF, "-", 999999995904.0, ""},
-                          Case{0x7F800000, "-", 999999995904.0, ""},  // beyond the error value
-                          Case{0x00000000, "-", 0, "00000000"},       // its own no-data code
+                          Case{0x7F800000, "-", 999999995904.0, ""}, // beyond the error value
+                          Case{0x00000000, "-", 0, "00000000"},      // its own no-data code
                           Case{0x42C80000, "100", 100, "00000000"}}) {
         TBoilerRoom room;
         auto& f = AddBlock<tFloatBlock>(room, 5, 2);
         f.NaNText = c.nan;
-        room.DecodePacket(Bytes({0, int(c.bits >> 24), int(c.bits >> 16 & 0xFF), int(c.bits >> 8 & 0xFF),
-                                 int(c.bits & 0xFF)}));
+        room.DecodePacket(Bytes({0, int(c.bits >> 24), int(c.bits >> 16 & 0xFF),
+                                 int(c.bits >> 8 & 0xFF), int(c.bits & 0xFF)}));
         EXPECT_EQ(Text(f), c.text) << std::hex << c.bits;
         EXPECT_NEAR(f.Value, c.value, std::abs(c.value) * 1e-5) << std::hex << c.bits;
     }
@@ -87,9 +99,9 @@ TEST(Blocks, BitsAndParameters) {
     TBoilerRoom room;
     auto& bits = AddBlock<tBitMaskBlock>(room, 3, 1);
     bits.Bits[0] = {"Насос", "Стоп", "Работа", -1};
-    bits.Bits[1] = {"Авария котла", "Норма", "", 1};  // On1 empty: no line when set
+    bits.Bits[1] = {"Авария котла", "Норма", "", 1}; // On1 empty: no line when set
     bits.Bits[2] = {"Дверь", "Открыта", "Закрыта", 0};
-    bits.Bits[7] = {"", "a", "b", 1};  // no caption: never a line
+    bits.Bits[7] = {"", "a", "b", 1}; // no caption: never a line
     auto& param = AddBlock<tParameterBlock>(room, 4, 2, "Режим");
     param.Parameters.Add(1, "Зима");
     param.Parameters.Add(1, "second entry of 1");
@@ -107,7 +119,7 @@ TEST(Blocks, BitsAndParameters) {
     room.DecodePacket(Bytes({0b00000010, 7}));
     ASSERT_EQ(bits.DecodeList.Count(), 2);
     EXPECT_EQ(bits.DecodeList.GetItem(0).Value, "Стоп");
-    EXPECT_EQ(bits.DecodeList.GetItem(1).Caption, "Дверь");  // bit 2 set with On1 empty: skipped
+    EXPECT_EQ(bits.DecodeList.GetItem(1).Caption, "Дверь"); // bit 2 set with On1 empty: skipped
     EXPECT_EQ(Text(param), "");
     EXPECT_EQ(param.DecodeList.Count(), 1);
 }
@@ -146,7 +158,7 @@ TEST(Blocks, BytesOutsideTheBuffer) {
     TBoilerRoom room;
     auto& last = AddBlock<tByteBlock>(room, 1, 32768);
     auto& zero = AddBlock<tByteBlock>(room, 1, 0);
-    zero.NaNText = "00";  // its no-data state must not depend on reading a byte
+    zero.NaNText = "00"; // its no-data state must not depend on reading a byte
     auto& negative = AddBlock<tShortIntBlock>(room, 2, -3);
     auto& beyond = AddBlock<tByteBlock>(room, 1, 40000);
     auto& fltIn = AddBlock<tFloatBlock>(room, 5, 32761);
@@ -166,7 +178,7 @@ TEST(Blocks, BytesOutsideTheBuffer) {
     packet[32761] = char(0x80);
     packet[32767] = 9;
     room.DecodePacket(packet);
-    EXPECT_EQ(room.PacketLength, 32768);  // cut to the buffer
+    EXPECT_EQ(room.PacketLength, 32768); // cut to the buffer
     EXPECT_EQ(Text(last), "9");
     EXPECT_EQ(Text(zero), "-");
     EXPECT_EQ(Text(negative), "-");
@@ -176,10 +188,10 @@ TEST(Blocks, BytesOutsideTheBuffer) {
     EXPECT_EQ(Text(intOut), "-");
     EXPECT_EQ(Text(realOneByte), "9");
     EXPECT_EQ(Text(realTwoBytes), "-");
-    EXPECT_EQ(Text(bits), "1");  // reads as an absent byte: all bits set
+    EXPECT_EQ(Text(bits), "1"); // reads as an absent byte: all bits set
     EXPECT_TRUE(bits.DecodeList.GetItem(0).Alarm);
 
-    room.DecodePacket(room.Packet, 1 << 20);  // a length past the buffer is cut, not trusted
+    room.DecodePacket(room.Packet, 1 << 20); // a length past the buffer is cut, not trusted
     EXPECT_EQ(room.PacketLength, 32768);
     EXPECT_EQ(Text(last), "9");
     room.DecodePacket(room.Packet, -5);
@@ -187,9 +199,88 @@ TEST(Blocks, BytesOutsideTheBuffer) {
     EXPECT_EQ(Text(last), "-");
 }
 
+// Packets of changing length one after another: every byte past the current
+// packet reads as absent, whatever an earlier, longer packet held there.
+TEST(Blocks, EachPacketReplacesTheLastWhole) {
+    TBoilerRoom room;
+    std::vector<tByteBlock*> bytes;
+    for (int n = 1; n <= 8; ++n) bytes.push_back(&AddBlock<tByteBlock>(room, 1, n));
+    auto expectPacket = [&](const std::string& packet, const char* step) {
+        for (int n = 1; n <= 8; ++n)
+            EXPECT_EQ(Text(*bytes[size_t(n - 1)]),
+                      n <= int(packet.size()) ? std::to_string(uint8_t(packet[size_t(n - 1)]))
+                                              : "-")
+                << step << ", byte " << n;
+    };
+    const std::string full = Bytes({1, 2, 3, 4, 5, 6, 7, 8});
+    room.DecodePacket(full);
+    expectPacket(full, "full");
+    room.DecodePacket(Bytes({9, 10, 11}));
+    expectPacket(Bytes({9, 10, 11}), "shorter");
+    room.DecodePacket(full);
+    room.DecodePacket(room.Packet, 2); // its own buffer, cut
+    expectPacket(Bytes({1, 2}), "own buffer");
+    room.DecodePacket(full);
+    room.DecodePacketBuffer();
+    room.DecodePacket(Bytes({42}));
+    expectPacket(Bytes({42}), "after stop");
+    for (size_t i = 8; i < 64; ++i) EXPECT_EQ(room.Packet[i], 0xFF) << i;
+}
+
+// A block's lines follow every packet: line counts that shrink and grow, and
+// a no-data code changed between packets.
+TEST(Blocks, LinesFollowEveryPacket) {
+    TBoilerRoom room;
+    auto& bits = AddBlock<tBitMaskBlock>(room, 3, 1);
+    for (int k = 0; k < 8; ++k) {
+        std::string caption = "b";
+        caption += char('1' + k);
+        bits.Bits[size_t(k)] = {caption, "", "on", 1};
+    }
+    auto& byte = AddBlock<tByteBlock>(room, 1, 2);
+    auto& integer = AddBlock<tIntegerBlock>(room, 6, 3);
+    struct Case {
+        int bits;
+        std::vector<std::string> captions;
+        std::string byteNaN, byteText, intNaN, intText;
+    };
+    for (const Case& c :
+         {Case{0xFF, {"b1", "b2", "b3", "b4", "b5", "b6", "b7", "b8"}, "", "0", "", "-5"},
+          Case{0x05, {"b1", "b3"}, "00", "-", "8005", "-"}, Case{0x00, {}, "", "0", "", "-5"},
+          Case{0x81, {"b1", "b8"}, "zz", "0", "8005", "-"},
+          Case{0xF0, {"b5", "b6", "b7", "b8"}, "", "0", "", "-5"}}) {
+        byte.NaNText = c.byteNaN;
+        integer.NaNText = c.intNaN;
+        room.DecodePacket(Bytes({c.bits, 0, 0x80, 0x05}));
+        ASSERT_EQ(bits.DecodeList.Count(), int(c.captions.size())) << c.bits;
+        for (size_t k = 0; k < c.captions.size(); ++k) {
+            EXPECT_EQ(bits.DecodeList.GetItem(int(k)).Caption, c.captions[k]) << c.bits;
+            EXPECT_EQ(bits.DecodeList.GetItem(int(k)).Value, "on") << c.bits;
+            EXPECT_TRUE(bits.DecodeList.GetItem(int(k)).Alarm) << c.bits;
+        }
+        EXPECT_EQ(Text(byte), c.byteText) << c.bits;
+        EXPECT_EQ(Text(integer), c.intText) << c.bits;
+        EXPECT_EQ(byte.DecodeList.Count(), 1);
+    }
+    // Lines removed by hand are gone until the next decode refills them.
+    bits.DecodeList.Delete(0);
+    ASSERT_EQ(bits.DecodeList.Count(), 3);
+    EXPECT_EQ(bits.DecodeList.GetItem(0).Caption, "b6");
+    bits.DecodeList.Add({"extra", "x", false});
+    EXPECT_EQ(bits.DecodeList.Count(), 4);
+    EXPECT_EQ(bits.DecodeList.GetItem(3).Caption, "extra");
+    EXPECT_THROW(bits.DecodeList.GetItem(4), EListError);
+    room.DecodePacket(Bytes({0x03}));
+    ASSERT_EQ(bits.DecodeList.Count(), 2);
+    EXPECT_EQ(bits.DecodeList.GetItem(1).Caption, "b2");
+}
+
 TEST(Blocks, UnitSuffixAndDefaults) {
-    struct Case { std::string unit, suffix; };
-    for (const auto& c : {Case{"'", ""}, Case{" ' ", ""}, Case{"", " "}, Case{" °C ", " °C"}, Case{"''", " ''"}}) {
+    struct Case {
+        std::string unit, suffix;
+    };
+    for (const auto& c :
+         {Case{"'", ""}, Case{" ' ", ""}, Case{"", " "}, Case{" °C ", " °C"}, Case{"''", " ''"}}) {
         tByteBlock b;
         b.MetricUnit = c.unit;
         EXPECT_EQ(b.GetUnitSuffix(), c.suffix) << c.unit;
@@ -205,7 +296,7 @@ TEST(Blocks, UnitSuffixAndDefaults) {
     EXPECT_EQ(tIntegerBlock().GetNaN(), "FFFF");
     EXPECT_EQ(tFloatBlock().GetNaN(), "FFFFFFFF");
     EXPECT_EQ(tParameterBlock().GetNaN(), "");
-    tRealBlock zero;  // no dimension: never a value
+    tRealBlock zero; // no dimension: never a value
     zero.SetValue(0);
     EXPECT_EQ(Text(zero), "-");
 }
@@ -250,7 +341,7 @@ TEST(Blocks, MessageLoopBetweenBlocks) {
     PostCall(again);
     room.DecodePacket(Bytes({1, 2, 3}));
     EXPECT_EQ(passes, 3);
-    ProcessMessages();  // drain the last repost
+    ProcessMessages(); // drain the last repost
     EXPECT_EQ(passes, 4);
 
     bool nested = false;
@@ -285,5 +376,6 @@ TEST(Blocks, NestedDecodesOfOtherObjectsDoNotPump) {
     rooms[0]->DecodePacket(Bytes({1, 2, 3, 4}));
     while (deepest == 0 || depth > 0) ProcessMessages();
     EXPECT_EQ(deepest, 1);
-    for (size_t r = 1; r < rooms.size(); ++r) EXPECT_EQ(Text(rooms[r]->Blocks.Items(0)), std::to_string(r));
+    for (size_t r = 1; r < rooms.size(); ++r)
+        EXPECT_EQ(Text(rooms[r]->Blocks.Items(0)), std::to_string(r));
 }

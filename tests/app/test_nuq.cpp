@@ -28,7 +28,7 @@ Result Nuq(const std::vector<std::string>& args) {
     const fs::path errFile =
         fs::temp_directory_path() / ("nuq-test-err-" + std::to_string(getpid()));
     std::string cmd = Quote(NUQ_EXE);
-    for (const auto& a : args) cmd += " " + Quote(a);
+    for (const auto& a : args) cmd.append(" ").append(Quote(a));
     cmd += " 2>" + Quote(errFile.string());
     Result r{};
     FILE* p = popen(cmd.c_str(), "r");

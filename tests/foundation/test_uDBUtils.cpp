@@ -92,6 +92,34 @@ TEST_F(DatabaseTest, OutputsAreSkipped) {
     EXPECT_EQ(p->FieldByName("echo").AsString(), "эхо");
 }
 
+// A procedure proper, not a function, runs as a function does: values in
+// order, defaults kept, and its outputs come back as one row.
+TEST_F(DatabaseTest, ProceduresRunAsFunctionsDo) {
+    const int pid = int(getpid());
+    const std::string pidText = std::to_string(pid);
+    const std::string mark = "вызов " + pidText;
+    ExecStoredProc(Db, "nuq_test_spProcedure", {1, mark, "лишнее"});
+    ExecStoredProc(Db, " NUQ_test_spProcedure ", {pid});
+    int given = 0, defaulted = 0;
+    for (auto p = OpenStoredProc(Db, "nuq_test_spProcCalls", {}); !p->Eof(); p->Next()) {
+        if (p->FieldByName("b").AsString() == mark && p->FieldByName("a").AsInteger() == 1) ++given;
+        if (p->FieldByName("a").AsInteger() == pid) {
+            ++defaulted;
+            EXPECT_EQ(p->FieldByName("b").AsString(), "по умолчанию");
+        }
+    }
+    EXPECT_EQ(given, 1);
+    EXPECT_EQ(defaulted, 1);
+
+    auto p = OpenStoredProc(Db, "nuq_test_spProcOutputs", {2, 10, "лишнее"});
+    EXPECT_EQ(p->FieldByName("acc").AsInteger(), 12);
+    EXPECT_EQ(p->FieldByName("echo").AsString(), "получено 2");
+    EXPECT_NO_THROW(ExecStoredProc(Db, "nuq_test_spProcOutputs", {2, 10}));
+    // The output still has its place when the values run out before it.
+    EXPECT_EQ(OpenStoredProc(Db, "nuq_test_spProcOutputs", {3})->FieldByName("echo").AsString(),
+              "получено 3");
+}
+
 TEST_F(DatabaseTest, NameIsTrimmed) {
     for (const char* name :
          {"nuq_test_spRows", "  nuq_test_spRows", "nuq_test_spRows \t", " \tnuq_test_spRows "})
