@@ -254,8 +254,9 @@ TEST(DdeServerProgram, BadItemFiles) {
         char tmpl[] = "/tmp/nuq-dde-bad-XXXXXX";
         std::string dir = mkdtemp(tmpl);
         std::ofstream(dir + "/items.ini") << bad;
-        std::string cmd = "'" + SimDde::Program() + "' --dir " + dir + "/s " + dir +
-                          "/items.ini </dev/null >/dev/null 2>&1";
+        std::string cmd = "'";
+        cmd.append(SimDde::Program()).append("' --dir ").append(dir).append("/s ");
+        cmd.append(dir).append("/items.ini </dev/null >/dev/null 2>&1");
         int status = std::system(cmd.c_str());
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << bad;
         std::filesystem::remove_all(dir);
