@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace nuq::app {
@@ -64,6 +65,13 @@ int RunCommand(const Args& args) {
     }
 
     SetMainThread();
+    // Every TCP object holds a socket: thousands of them need more than the
+    // usual soft limit of open files.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
     if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) < 0) return 2;
     TFdWatch signals(signalPipe[0], POLLIN, [](short) { QuitLoop(); });
     std::signal(SIGINT, OnSignal);

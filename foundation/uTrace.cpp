@@ -106,7 +106,7 @@ void Trace(const std::string& text) {
 void Delay(int milliseconds) {
     const uint32_t start = GetTickCount();
     do {
-        ProcessMessagesUntil([] { return false; }, 100);
+        ProcessMessagesUntil({}, 100);
     } while (int64_t(GetTickCount() - start) < int64_t(milliseconds));
 }
 

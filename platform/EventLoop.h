@@ -53,9 +53,15 @@ void PostCall(std::function<void()> call);
 // joins the worker.
 bool Synchronize(std::function<void()> call, const bool* abandon = nullptr);
 
+// Sets *Abandon and wakes every Synchronize waiting on it at once. An owner
+// that sets the flag by other means is still obeyed, with some delay.
+void AbandonSynchronize(bool* abandon);
+
 // Pumps the loop until Done returns true or TimeoutMs pass on the loop's
 // clock; returns Done's last answer. For tests and for waits that keep the
-// program alive. Done is asked after every pass. On the virtual clock an idle
+// program alive. Done is asked after every pass, and at least every 10 ms as
+// another thread may turn it; an empty Done never turns, so the loop sleeps
+// until there is work or the time is out. On the virtual clock an idle
 // loop jumps to the next due timer or to the time-out. On another thread than
 // the main one it only waits for Done.
 bool ProcessMessagesUntil(const std::function<bool()>& done, uint32_t timeoutMs);
