@@ -8,6 +8,7 @@
 #include "platform/IniFiles.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 
 namespace nuq::app {
@@ -71,7 +72,14 @@ void THost::MakeModems(const std::vector<int>& ports) {
 
 void THost::Log(const std::string& text) {
     std::printf("%s:  %s\n", DateTimeToStr(Now()).c_str(), text.c_str());
-    std::fflush(stdout);
+    // The lines of one loop pass go out together at the next pass: thousands
+    // of objects log hundreds of thousands of lines a second.
+    static std::atomic<bool> flushPosted{false};
+    if (!flushPosted.exchange(true))
+        PostCall([] {
+            flushPosted = false;
+            std::fflush(stdout);
+        });
 }
 
 bool THost::LoadObjects(const std::string& fileName) {

@@ -89,6 +89,7 @@ int RunCommand(const Args& args) {
         stopTimer.SetEnabled(seconds > 0);
     }
     host.Log("Опрос запущен, объектов: " + std::to_string(host.Objects().size()));
+    std::fflush(stdout); // seen at once, though the log otherwise goes out once a pass
     host.StartScanning();
     if (seconds != 0) RunLoop();
     host.StopScanning();

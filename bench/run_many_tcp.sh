@@ -49,7 +49,7 @@ started=$(awk '/started/{print $2}' "$work/marks.txt")
 ended=$(awk '/ended/{print $2}' "$work/marks.txt")
 requests=$(grep -c '>>> <REQ>' "$work/run.log" || true)
 packets=$(grep -c ': пакет ' "$work/run.log" || true)
-connected=$(grep -c 'connect$' "$work/sim.out" || true)
+connected=$(grep -cx 'connect' "$work/sim.out" || true)
 echo "objects: $objects, seconds: $seconds, connections accepted by the simulator: $connected"
 awk -v b="$begin" -v s="$started" -v e="$ended" -v p="$seconds" \
   'BEGIN{printf "load: %.2f s, stop: %.2f s\n", s-b, e-s-p}'
