@@ -108,6 +108,8 @@ struct PostQueue {
     uint64_t Taken = 0;  // calls ever taken; the front call is number Taken
     bool WakePending = false;
     int WakeFd = -1;
+    std::condition_variable PostedChanged; // for WaitForPostedCall
+    int PostWaiters = 0;
 
     PostQueue() {
         WakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -460,12 +462,27 @@ void PostCall(std::function<void()> call) {
     std::lock_guard<std::mutex> guard(q.Lock);
     q.Calls.push_back(std::move(call));
     ++q.Posted;
+    if (q.PostWaiters) q.PostedChanged.notify_all();
     if (!q.WakePending) {
         // Written under the lock, so a drain never misses it.
         uint64_t one = 1;
         [[maybe_unused]] ssize_t w = write(q.WakeFd, &one, sizeof one); // fails only when full
         q.WakePending = true;
     }
+}
+
+uint64_t PostedCallCount() {
+    auto& q = Queue();
+    std::lock_guard<std::mutex> guard(q.Lock);
+    return q.Posted;
+}
+
+void WaitForPostedCall(uint64_t seen) {
+    auto& q = Queue();
+    std::unique_lock<std::mutex> lock(q.Lock);
+    ++q.PostWaiters;
+    q.PostedChanged.wait(lock, [&] { return q.Posted > seen; });
+    --q.PostWaiters;
 }
 
 namespace {

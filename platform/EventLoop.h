@@ -42,6 +42,13 @@ void HandleMessage();
 // Queues Call to run on the main thread's next message pass. Safe from any thread.
 void PostCall(std::function<void()> call);
 
+// For a wait on the main thread that must answer calls of other threads (a
+// message they send to its windows) without running anything else: the
+// number of calls ever posted, and a wait until it has passed Seen. Read the
+// number before looking at what is waited for, so no post is missed.
+uint64_t PostedCallCount();
+void WaitForPostedCall(uint64_t seen);
+
 // Runs Call on the main thread and returns when it has run. On the main thread
 // it runs at once. From another thread it waits for the main thread's next
 // message pass; it returns false without running Call when Abandon becomes
