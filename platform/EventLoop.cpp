@@ -242,6 +242,16 @@ bool IsOpen(int fd) {
     return fcntl(fd, F_GETFD) >= 0 || errno != EBADF;
 }
 
+// Keeps the wake descriptor readable, as a post does.
+void WakeAgain() {
+    auto& q = Queue();
+    std::lock_guard<std::mutex> guard(q.Lock);
+    if (q.WakePending) return;
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t w = write(q.WakeFd, &one, sizeof one);
+    q.WakePending = true;
+}
+
 int DispatchFds() {
     auto& t = Table();
     if (t.Watches.empty()) return 0;
@@ -273,6 +283,7 @@ int DispatchFds() {
                 if (all) collect(f, all);
             }
         }
+    if (t.Special > 0) WakeAgain(); // a back end waiting on descriptors must not sleep
     if (ready.empty()) return 0;
     std::sort(ready.begin(), ready.end(),
               [](const Ready& a, const Ready& b) { return a.Id < b.Id; });
@@ -760,6 +771,10 @@ void ClearLoopWake() {
     uint64_t count;
     [[maybe_unused]] ssize_t r = read(q.WakeFd, &count, sizeof count); // EAGAIN: drained
     q.WakePending = false;
+}
+
+int LoopWatchFd() {
+    return Table().Epoll;
 }
 
 int64_t MsToNextTimer() {

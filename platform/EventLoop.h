@@ -155,5 +155,9 @@ int LoopWakeFd();
 void ClearLoopWake();
 int64_t MsToNextTimer();
 bool FdWatchesActive();
+// A descriptor that is readable while a watched descriptor is ready; a watch
+// that cannot be waited on (a closed descriptor, a plain file) keeps the
+// wake descriptor readable instead.
+int LoopWatchFd();
 
 } // namespace nuq
