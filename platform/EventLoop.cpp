@@ -195,6 +195,10 @@ struct WatchTable {
             Fds.erase(it);
             return;
         }
+        if (force && (f.Closed || f.Plain)) { // perhaps a new file under the number
+            f.Closed = f.Plain = false;
+            --Special;
+        }
         if (f.Closed || f.Plain) return;
         uint32_t want = 0;
         for (int id : f.Ids) want |= uint32_t(Watches.at(id).Events);
