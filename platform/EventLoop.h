@@ -89,7 +89,13 @@ bool IsMainThread();
 // level-triggered, so a callback that leaves data unread is called again. A
 // watch may be removed or changed from inside any callback, its own included.
 // A watch whose fd turns out closed (POLLNVAL) is removed before its callback
-// runs, since nothing else can come from it.
+// runs, since nothing else can come from it. Close a descriptor only after
+// its watch is gone: the loop sees a closed one when it is watched or when
+// its file, still open elsewhere, has an event; one whose file is gone
+// altogether is simply never ready again. A watch of a file that cannot be
+// waited on (a plain file) is always ready, as poll(2) has it.
+// Calls within a pass follow the order in which the watches were made; the
+// cost of a pass does not grow with the number of idle watches.
 enum TFdEvents : short { fdRead = 0x001 /*POLLIN*/, fdWrite = 0x004 /*POLLOUT*/ };
 using TFdCallback = std::function<void(short revents)>;
 
