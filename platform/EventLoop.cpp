@@ -26,6 +26,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -554,20 +555,19 @@ bool Synchronize(std::function<void()> call, const bool* abandon) {
         state->Changed.notify_all();
     });
 
-    std::multimap<const bool*, SyncState*>::iterator entry;
+    // Findable by AbandonSynchronize while it waits.
+    struct Listed {
+        std::optional<std::multimap<const bool*, SyncState*>::iterator> Entry;
+        ~Listed() {
+            if (!Entry) return;
+            std::lock_guard<std::mutex> guard(Waiters().Lock);
+            Waiters().ByFlag.erase(*Entry);
+        }
+    } listed;
     if (abandon) {
         std::lock_guard<std::mutex> guard(Waiters().Lock);
-        entry = Waiters().ByFlag.emplace(abandon, state.get());
+        listed.Entry = Waiters().ByFlag.emplace(abandon, state.get());
     }
-    struct Leave {
-        const bool* Abandon;
-        std::multimap<const bool*, SyncState*>::iterator Entry;
-        ~Leave() {
-            if (!Abandon) return;
-            std::lock_guard<std::mutex> guard(Waiters().Lock);
-            Waiters().ByFlag.erase(Entry);
-        }
-    } leave{abandon, entry};
 
     std::unique_lock<std::mutex> lock(state->Lock);
     while (state->Stage != SyncState::Done) {
