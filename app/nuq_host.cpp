@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 
 namespace nuq::app {
@@ -71,7 +72,20 @@ void THost::MakeModems(const std::vector<int>& ports) {
 }
 
 void THost::Log(const std::string& text) {
-    std::printf("%s:  %s\n", DateTimeToStr(Now()).c_str(), text.c_str());
+    // The stamp shows whole seconds of the time rounded to the millisecond:
+    // made once per second, not once per line.
+    static int64_t stampSecond = -1;
+    static std::string stamp;
+    const TDateTime now = Now();
+    const int64_t second = std::llround(now * 86400000.0) / 1000;
+    if (second != stampSecond || now < 0) {
+        stampSecond = second;
+        stamp = DateTimeToStr(now);
+    }
+    std::string line;
+    line.reserve(stamp.size() + text.size() + 4);
+    line.append(stamp).append(":  ").append(text.c_str()).push_back('\n'); // up to a NUL, as ever
+    std::fwrite(line.data(), 1, line.size(), stdout);
     // The lines of one loop pass go out together at the next pass: thousands
     // of objects log hundreds of thousands of lines a second.
     static std::atomic<bool> flushPosted{false};
