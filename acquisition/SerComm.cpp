@@ -29,7 +29,12 @@ std::string FormatError(const std::string& format, int error) {
 }
 
 // A flag read by Synchronize on another thread.
-void SetFlag(bool& flag, bool value) { std::atomic_ref<bool>(flag).store(value); }
+void SetFlag(bool& flag, bool value) {
+    if (value)
+        AbandonSynchronize(&flag); // wakes a thread waiting on it at once
+    else
+        std::atomic_ref<bool>(flag).store(false);
+}
 
 // Priorities are a hint: without the right to raise a thread, it runs at normal priority.
 void ApplyPriority(pid_t tid, TSerThreadPriority p) {

@@ -9,6 +9,8 @@
 #include "platform/IniFiles.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <cstdio>
 
 namespace nuq::app {
@@ -85,8 +87,29 @@ std::string LogLineText(const std::string& text) {
 }
 
 void THost::Log(const std::string& text) {
-    std::printf("%s:  %s\n", DateTimeToStr(Now()).c_str(), LogLineText(text).c_str());
-    std::fflush(stdout);
+    // The stamp shows whole seconds of the time rounded to the millisecond:
+    // made once per second, not once per line.
+    static int64_t stampSecond = -1;
+    static std::string stamp;
+    const TDateTime now = Now();
+    const int64_t second = std::llround(now * 86400000.0) / 1000;
+    if (second != stampSecond || now < 0) {
+        stampSecond = second;
+        stamp = DateTimeToStr(now);
+    }
+    const std::string shown = LogLineText(text);
+    std::string line;
+    line.reserve(stamp.size() + shown.size() + 4);
+    line.append(stamp).append(":  ").append(shown).push_back('\n');
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    // The lines of one loop pass go out together at the next pass: thousands
+    // of objects log hundreds of thousands of lines a second.
+    static std::atomic<bool> flushPosted{false};
+    if (!flushPosted.exchange(true))
+        PostCall([] {
+            flushPosted = false;
+            std::fflush(stdout);
+        });
 }
 
 bool THost::LoadObjects(const std::string& fileName) {

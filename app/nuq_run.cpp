@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace nuq::app {
@@ -73,6 +74,13 @@ int RunCommand(const Args& args) {
     }
 
     SetMainThread();
+    // Every TCP object holds a socket: thousands of them need more than the
+    // usual soft limit of open files.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
     if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) < 0) return 2;
     TFdWatch signals(signalPipe[0], POLLIN, [](short) { QuitLoop(); });
     std::signal(SIGINT, OnSignal);
@@ -118,6 +126,7 @@ int RunCommand(const Args& args) {
     });
     if (seconds > 0) armStop();
     host.Log("Опрос запущен, объектов: " + std::to_string(host.Objects().size()));
+    std::fflush(stdout); // seen at once, though the log otherwise goes out once a pass
     host.StartScanning();
     if (seconds != 0) RunLoop();
     host.StopScanning();

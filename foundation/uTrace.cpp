@@ -168,7 +168,7 @@ void SetTraceFailureHandler(std::function<void(const std::string& message)> hand
 void Delay(int milliseconds) {
     const uint32_t start = GetTickCount();
     do {
-        ProcessMessagesUntil([] { return false; }, 100);
+        ProcessMessagesUntil({}, 100);
     } while (int64_t(GetTickCount() - start) < int64_t(milliseconds));
 }
 

@@ -1,13 +1,16 @@
-// The native back end of the message loop: poll(2) over an eventfd that other
-// threads write to when they post, the watched descriptors and the time left
-// to the next due timer; timers are kept ordered by due time.
+// The native back end of the message loop: it waits on an eventfd that other
+// threads write to when they post and on an epoll set of the watched
+// descriptors, for at most the time left to the next due timer; timers are
+// kept ordered by due time.
 
 #include "platform/EventLoop.h"
 
 #include "platform/SysUtils.h"
 #include "platform/Timer.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -23,6 +26,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -30,6 +34,9 @@
 namespace nuq {
 
 static_assert(fdRead == POLLIN && fdWrite == POLLOUT, "fd event bits are poll's");
+static_assert(EPOLLIN == POLLIN && EPOLLOUT == POLLOUT && EPOLLERR == POLLERR &&
+                  EPOLLHUP == POLLHUP,
+              "epoll reports with poll's bits");
 
 namespace {
 
@@ -102,6 +109,8 @@ struct PostQueue {
     uint64_t Taken = 0;  // calls ever taken; the front call is number Taken
     bool WakePending = false;
     int WakeFd = -1;
+    std::condition_variable PostedChanged; // for WaitForPostedCall
+    int PostWaiters = 0;
 
     PostQueue() {
         WakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -142,6 +151,11 @@ int RunPosted() {
 }
 
 // --- descriptor watches ---------------------------------------------------------
+//
+// The watched descriptors live in one epoll set, changed only when a watch
+// changes, so a pass costs the same however many watches sit idle. Several
+// watches may share a descriptor: the set waits for the union of their events
+// and each watch gets its own share of the result.
 
 struct WatchEntry {
     int Fd;
@@ -149,37 +163,143 @@ struct WatchEntry {
     TFdCallback Callback;
 };
 
+struct FdEntry {
+    std::vector<int> Ids; // the watches of this descriptor
+    uint32_t InSet = 0;   // events the epoll set waits for; 0: not in the set
+    bool Closed = false;  // refused by epoll as not open: reported as POLLNVAL
+    bool Plain = false;   // a file epoll cannot wait on: always ready, as poll has it
+};
+
+struct WatchTable {
+    std::map<int, WatchEntry> Watches; // by id, so a pass calls them in the order made
+    std::map<int, FdEntry> Fds;
+    int Special = 0; // descriptors that are closed or plain, reported without epoll
+    int Epoll = -1;
+
+    WatchTable() {
+        Epoll = epoll_create1(EPOLL_CLOEXEC);
+        if (Epoll < 0)
+            throw Exception(std::string("Cannot create the message loop's descriptor set: ") +
+                            std::strerror(errno));
+    }
+
+    // Brings the epoll set in line with what Fd's watches wait for.
+    // Force asks epoll again even when nothing seems to change: a new watch
+    // may be on a new file that took the number of a closed one.
+    void Sync(int fd, bool force = false) {
+        auto it = Fds.find(fd);
+        if (it == Fds.end()) return;
+        FdEntry& f = it->second;
+        if (f.Ids.empty()) {
+            if (f.InSet) epoll_ctl(Epoll, EPOLL_CTL_DEL, fd, nullptr); // EBADF: already closed
+            if (f.Closed || f.Plain) --Special;
+            Fds.erase(it);
+            return;
+        }
+        if (force && (f.Closed || f.Plain)) { // perhaps a new file under the number
+            f.Closed = f.Plain = false;
+            --Special;
+        }
+        if (f.Closed || f.Plain) return;
+        uint32_t want = 0;
+        for (int id : f.Ids) want |= uint32_t(Watches.at(id).Events);
+        if (want == f.InSet && !force) return;
+        int rc;
+        if (!want) {
+            rc = epoll_ctl(Epoll, EPOLL_CTL_DEL, fd, nullptr);
+            if (rc < 0 && errno == ENOENT) rc = 0; // gone with its file
+        } else {
+            epoll_event ev{};
+            ev.events = want;
+            ev.data.fd = fd;
+            rc = epoll_ctl(Epoll, f.InSet ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &ev);
+            // The file went and another took its number; or an old entry of this file.
+            if (rc < 0 && errno == ENOENT)
+                rc = epoll_ctl(Epoll, EPOLL_CTL_ADD, fd, &ev);
+            else if (rc < 0 && errno == EEXIST)
+                rc = epoll_ctl(Epoll, EPOLL_CTL_MOD, fd, &ev);
+        }
+        if (rc == 0) {
+            f.InSet = want;
+        } else if (errno == EPERM) {
+            f.Plain = true;
+            f.InSet = 0;
+            ++Special;
+        } else {
+            f.Closed = true; // EBADF: nothing can come from it
+            f.InSet = 0;
+            ++Special;
+        }
+    }
+};
+
 // Main thread only; never destroyed, so a watch may outlive other statics.
-std::map<int, WatchEntry>& Watches() {
-    static auto* watches = new std::map<int, WatchEntry>;
-    return *watches;
+WatchTable& Table() {
+    static auto* table = new WatchTable;
+    return *table;
 }
 int nextWatchId = 1;
 std::atomic<int> watchCount{0};
 
 std::atomic<int> idleGrace{-1};
 
+bool IsOpen(int fd) {
+    return fcntl(fd, F_GETFD) >= 0 || errno != EBADF;
+}
+
+// Keeps the wake descriptor readable, as a post does.
+void WakeAgain() {
+    auto& q = Queue();
+    std::lock_guard<std::mutex> guard(q.Lock);
+    if (q.WakePending) return;
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t w = write(q.WakeFd, &one, sizeof one);
+    q.WakePending = true;
+}
+
 int DispatchFds() {
-    if (Watches().empty()) return 0;
-    std::vector<pollfd> fds;
-    std::vector<int> ids;
-    for (const auto& [id, w] : Watches()) {
-        if (!w.Events) continue;
-        fds.push_back(pollfd{w.Fd, w.Events, 0});
-        ids.push_back(id);
+    auto& t = Table();
+    if (t.Watches.empty()) return 0;
+    struct Ready {
+        int Id;
+        short Revents;
+    };
+    std::vector<Ready> ready;
+    auto collect = [&](FdEntry& f, short revents) {
+        for (int id : f.Ids)
+            if (t.Watches.at(id).Events || (revents & POLLNVAL)) ready.push_back({id, revents});
+    };
+    epoll_event events[256];
+    int n = epoll_wait(t.Epoll, events, 256, 0);
+    for (int i = 0; i < n; ++i) {
+        int fd = events[i].data.fd;
+        auto it = t.Fds.find(fd);
+        if (it == t.Fds.end()) continue;
+        // A descriptor closed under its watch while its file lives on elsewhere.
+        collect(it->second, IsOpen(fd) ? short(events[i].events) : short(POLLNVAL));
     }
-    if (fds.empty() || poll(fds.data(), fds.size(), 0) <= 0) return 0;
+    if (t.Special > 0)
+        for (auto& [fd, f] : t.Fds) {
+            if (f.Closed)
+                collect(f, POLLNVAL);
+            else if (f.Plain) {
+                short all = 0;
+                for (int id : f.Ids) all |= t.Watches.at(id).Events;
+                if (all) collect(f, all);
+            }
+        }
+    if (t.Special > 0) WakeAgain(); // a back end waiting on descriptors must not sleep
+    if (ready.empty()) return 0;
+    std::sort(ready.begin(), ready.end(),
+              [](const Ready& a, const Ready& b) { return a.Id < b.Id; });
     int ran = 0;
-    for (size_t i = 0; i < fds.size(); ++i) {
-        short revents = fds[i].revents;
-        if (!revents) continue;
-        auto it = Watches().find(ids[i]);
-        if (it == Watches().end()) continue; // removed by an earlier callback
+    for (auto [id, revents] : ready) {
+        auto it = t.Watches.find(id);
+        if (it == t.Watches.end()) continue; // removed by an earlier callback
         TFdCallback callback;
         if (revents & POLLNVAL) {
             callback = std::move(it->second.Callback);
-            Watches().erase(it);
-            --watchCount;
+            UnwatchFd(id);
         } else {
             // An earlier callback may have changed what this watch waits for.
             revents &= short(it->second.Events | POLLERR | POLLHUP);
@@ -196,10 +316,10 @@ int DispatchFds() {
 // true when something arrived.
 bool PollWait(int timeoutMs) {
     auto& q = Queue();
-    std::vector<pollfd> fds{pollfd{q.WakeFd, POLLIN, 0}};
-    for (const auto& [id, w] : Watches())
-        if (w.Events) fds.push_back(pollfd{w.Fd, w.Events, 0});
-    int n = poll(fds.data(), fds.size(), timeoutMs);
+    auto& t = Table();
+    if (t.Special > 0) timeoutMs = 0; // closed and plain descriptors are always ready
+    pollfd fds[2] = {pollfd{q.WakeFd, POLLIN, 0}, pollfd{t.Epoll, POLLIN, 0}};
+    int n = poll(fds, t.Watches.empty() ? 1 : 2, timeoutMs);
     if (n < 0) return errno == EINTR;
     if (fds[0].revents) {
         std::lock_guard<std::mutex> guard(q.Lock);
@@ -207,7 +327,7 @@ bool PollWait(int timeoutMs) {
         [[maybe_unused]] ssize_t r = read(q.WakeFd, &count, sizeof count); // EAGAIN: drained
         q.WakePending = false;
     }
-    return n > 0;
+    return n > 0 || t.Special > 0;
 }
 
 // One per running RunLoop, innermost last.
@@ -358,6 +478,7 @@ void PostCall(std::function<void()> call) {
     std::lock_guard<std::mutex> guard(q.Lock);
     q.Calls.push_back(std::move(call));
     ++q.Posted;
+    if (q.PostWaiters) q.PostedChanged.notify_all();
     if (!q.WakePending) {
         // Written under the lock, so a drain never misses it.
         uint64_t one = 1;
@@ -365,6 +486,44 @@ void PostCall(std::function<void()> call) {
         q.WakePending = true;
     }
 }
+
+uint64_t PostedCallCount() {
+    auto& q = Queue();
+    std::lock_guard<std::mutex> guard(q.Lock);
+    return q.Posted;
+}
+
+void WaitForPostedCall(uint64_t seen) {
+    auto& q = Queue();
+    std::unique_lock<std::mutex> lock(q.Lock);
+    ++q.PostWaiters;
+    q.PostedChanged.wait(lock, [&] { return q.Posted > seen; });
+    --q.PostWaiters;
+}
+
+namespace {
+
+// A Synchronize waiting on the main thread, findable by its Abandon flag so
+// AbandonSynchronize can wake it.
+struct SyncState {
+    std::mutex Lock;
+    std::condition_variable Changed;
+    enum { Pending, Running, Done, Cancelled } Stage = Pending;
+    std::function<void()> Call;
+    std::exception_ptr Error;
+};
+
+struct SyncWaiters {
+    std::mutex Lock;
+    std::multimap<const bool*, SyncState*> ByFlag;
+};
+
+SyncWaiters& Waiters() {
+    static auto* waiters = new SyncWaiters;
+    return *waiters;
+}
+
+} // namespace
 
 bool Synchronize(std::function<void()> call, const bool* abandon) {
     if (!call) return true;
@@ -376,20 +535,13 @@ bool Synchronize(std::function<void()> call, const bool* abandon) {
     auto abandoned = [abandon] { return abandon && __atomic_load_n(abandon, __ATOMIC_ACQUIRE); };
     if (abandoned()) return false;
 
-    struct State {
-        std::mutex Lock;
-        std::condition_variable Changed;
-        enum { Pending, Running, Done, Cancelled } Stage = Pending;
-        std::function<void()> Call;
-        std::exception_ptr Error;
-    };
-    auto state = std::make_shared<State>();
+    auto state = std::make_shared<SyncState>();
     state->Call = std::move(call);
     PostCall([state] {
         {
             std::lock_guard<std::mutex> guard(state->Lock);
-            if (state->Stage != State::Pending) return; // abandoned
-            state->Stage = State::Running;
+            if (state->Stage != SyncState::Pending) return; // abandoned
+            state->Stage = SyncState::Running;
         }
         std::exception_ptr error;
         try {
@@ -399,26 +551,61 @@ bool Synchronize(std::function<void()> call, const bool* abandon) {
         }
         std::lock_guard<std::mutex> guard(state->Lock);
         state->Error = error;
-        state->Stage = State::Done;
+        state->Stage = SyncState::Done;
         state->Changed.notify_all();
     });
 
+    // Findable by AbandonSynchronize while it waits.
+    struct Listed {
+        std::optional<std::multimap<const bool*, SyncState*>::iterator> Entry;
+        ~Listed() {
+            if (!Entry) return;
+            std::lock_guard<std::mutex> guard(Waiters().Lock);
+            Waiters().ByFlag.erase(*Entry);
+        }
+    } listed;
+    if (abandon) {
+        std::lock_guard<std::mutex> guard(Waiters().Lock);
+        listed.Entry = Waiters().ByFlag.emplace(abandon, state.get());
+    }
+
     std::unique_lock<std::mutex> lock(state->Lock);
-    while (state->Stage != State::Done) {
+    while (state->Stage != SyncState::Done) {
         if (abandoned()) {
-            if (state->Stage == State::Pending) state->Stage = State::Cancelled;
+            if (state->Stage == SyncState::Pending) state->Stage = SyncState::Cancelled;
             return false;
         }
-        // The owner sets Abandon without telling us: look again soon.
-        state->Changed.wait_for(lock, std::chrono::milliseconds(2));
+        if (!abandon) {
+            state->Changed.wait(lock);
+            continue;
+        }
+        // AbandonSynchronize wakes us; an owner that sets the flag by itself
+        // is still seen, only later.
+        state->Changed.wait_for(lock, std::chrono::milliseconds(100));
     }
     if (state->Error) std::rethrow_exception(state->Error);
     return true;
 }
 
+void AbandonSynchronize(bool* abandon) {
+    __atomic_store_n(abandon, true, __ATOMIC_RELEASE);
+    auto& w = Waiters();
+    std::lock_guard<std::mutex> guard(w.Lock);
+    auto [from, to] = w.ByFlag.equal_range(abandon);
+    for (auto it = from; it != to; ++it) {
+        // Taking its lock orders the wake after the waiter's last look at the flag.
+        std::lock_guard<std::mutex> stateGuard(it->second->Lock);
+        it->second->Changed.notify_all();
+    }
+}
+
 bool ProcessMessagesUntil(const std::function<bool()>& done, uint32_t timeoutMs) {
     uint64_t deadline = Ticks64() + timeoutMs;
     if (!ClaimMain()) {
+        if (!done) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+            return false;
+        }
         while (!done()) {
             if (Ticks64() >= deadline) return done();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -427,10 +614,10 @@ bool ProcessMessagesUntil(const std::function<bool()>& done, uint32_t timeoutMs)
     }
     for (;;) {
         Pass();
-        if (done()) return true;
+        if (done && done()) return true;
         if (Ticks64() >= deadline) return false;
         // Done may turn on another thread without a post: look again soon.
-        WaitForWork(deadline, 10);
+        WaitForWork(deadline, done ? 10 : -1);
     }
 }
 
@@ -468,19 +655,33 @@ bool IsMainThread() {
 
 int WatchFd(int fd, short events, TFdCallback callback) {
     if (fd < 0) throw Exception("Cannot watch an invalid file descriptor");
+    auto& t = Table();
     int id = nextWatchId++;
-    Watches().emplace(id, WatchEntry{fd, short(events & (POLLIN | POLLOUT)), std::move(callback)});
+    t.Watches.emplace(id, WatchEntry{fd, short(events & (POLLIN | POLLOUT)), std::move(callback)});
+    t.Fds[fd].Ids.push_back(id);
     ++watchCount;
+    t.Sync(fd, true);
     return id;
 }
 
 void UnwatchFd(int id) {
-    if (Watches().erase(id)) --watchCount;
+    auto& t = Table();
+    auto it = t.Watches.find(id);
+    if (it == t.Watches.end()) return;
+    int fd = it->second.Fd;
+    t.Watches.erase(it);
+    --watchCount;
+    auto& ids = t.Fds[fd].Ids;
+    ids.erase(std::find(ids.begin(), ids.end(), id));
+    t.Sync(fd);
 }
 
 void SetFdEvents(int id, short events) {
-    auto it = Watches().find(id);
-    if (it != Watches().end()) it->second.Events = short(events & (POLLIN | POLLOUT));
+    auto& t = Table();
+    auto it = t.Watches.find(id);
+    if (it == t.Watches.end()) return;
+    it->second.Events = short(events & (POLLIN | POLLOUT));
+    t.Sync(it->second.Fd);
 }
 
 void TFdWatch::Watch(int fd, short events, TFdCallback callback) {
@@ -574,6 +775,10 @@ void ClearLoopWake() {
     uint64_t count;
     [[maybe_unused]] ssize_t r = read(q.WakeFd, &count, sizeof count); // EAGAIN: drained
     q.WakePending = false;
+}
+
+int LoopWatchFd() {
+    return Table().Epoll;
 }
 
 int64_t MsToNextTimer() {

@@ -42,6 +42,13 @@ void HandleMessage();
 // Queues Call to run on the main thread's next message pass. Safe from any thread.
 void PostCall(std::function<void()> call);
 
+// For a wait on the main thread that must answer calls of other threads (a
+// message they send to its windows) without running anything else: the
+// number of calls ever posted, and a wait until it has passed Seen. Read the
+// number before looking at what is waited for, so no post is missed.
+uint64_t PostedCallCount();
+void WaitForPostedCall(uint64_t seen);
+
 // Runs Call on the main thread and returns when it has run. On the main thread
 // it runs at once. From another thread it waits for the main thread's next
 // message pass; it returns false without running Call when Abandon becomes
@@ -53,9 +60,15 @@ void PostCall(std::function<void()> call);
 // joins the worker.
 bool Synchronize(std::function<void()> call, const bool* abandon = nullptr);
 
+// Sets *Abandon and wakes every Synchronize waiting on it at once. An owner
+// that sets the flag by other means is still obeyed, with some delay.
+void AbandonSynchronize(bool* abandon);
+
 // Pumps the loop until Done returns true or TimeoutMs pass on the loop's
 // clock; returns Done's last answer. For tests and for waits that keep the
-// program alive. Done is asked after every pass. On the virtual clock an idle
+// program alive. Done is asked after every pass, and at least every 10 ms as
+// another thread may turn it; an empty Done never turns, so the loop sleeps
+// until there is work or the time is out. On the virtual clock an idle
 // loop jumps to the next due timer or to the time-out. On another thread than
 // the main one it only waits for Done.
 bool ProcessMessagesUntil(const std::function<bool()>& done, uint32_t timeoutMs);
@@ -76,7 +89,13 @@ bool IsMainThread();
 // level-triggered, so a callback that leaves data unread is called again. A
 // watch may be removed or changed from inside any callback, its own included.
 // A watch whose fd turns out closed (POLLNVAL) is removed before its callback
-// runs, since nothing else can come from it.
+// runs, since nothing else can come from it. Close a descriptor only after
+// its watch is gone: the loop sees a closed one when it is watched or when
+// its file, still open elsewhere, has an event; one whose file is gone
+// altogether is simply never ready again. A watch of a file that cannot be
+// waited on (a plain file) is always ready, as poll(2) has it.
+// Calls within a pass follow the order in which the watches were made; the
+// cost of a pass does not grow with the number of idle watches.
 enum TFdEvents : short { fdRead = 0x001 /*POLLIN*/, fdWrite = 0x004 /*POLLOUT*/ };
 using TFdCallback = std::function<void(short revents)>;
 
@@ -142,5 +161,9 @@ int LoopWakeFd();
 void ClearLoopWake();
 int64_t MsToNextTimer();
 bool FdWatchesActive();
+// A descriptor that is readable while a watched descriptor is ready; a watch
+// that cannot be waited on (a closed descriptor, a plain file) keeps the
+// wake descriptor readable instead.
+int LoopWatchFd();
 
 } // namespace nuq

@@ -3,6 +3,8 @@
 
 #include "treeview/LazyTrees.h"
 
+#include "platform/EventLoop.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -279,11 +281,15 @@ void TBaseLazyTree::InterruptValidation() {
     TWorkerThread* w = WorkerThread();
     if (!w) return;
     w->RemoveTree(this);
-    // The worker reports to this tree's window synchronously: answer while waiting.
-    while (w->CurrentTree() == this) {
+    // The worker reports to this tree's window synchronously: answer while
+    // waiting. Its messages and its letting go of the tree both come as
+    // posted calls, so the wait sleeps until one is posted.
+    for (;;) {
+        const uint64_t seen = PostedCallCount();
+        if (w->CurrentTree() != this) break;
         TMsg m;
         PeekMessage(m, WindowHandle(), 0, 0, PM_NOREMOVE);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        WaitForPostedCall(seen);
     }
 }
 

@@ -4,6 +4,8 @@
 
 #include "treeview/LazyTrees.h"
 
+#include "platform/EventLoop.h"
+
 namespace nuq {
 
 namespace {
@@ -128,6 +130,7 @@ void TWorkerThread::Execute() {
         if (finished) ChangeTreeStates(TS(tsUseCache), TS(tsValidating, tsStopValidation, tsValidationNeeded));
         else ChangeTreeStates(0, TS(tsValidating, tsStopValidation));
         FCurrentTree = nullptr;
+        PostCall(nullptr); // wakes a tree waiting for its validation to end
     }
 }
 

@@ -19,13 +19,15 @@ namespace nuq {
 namespace {
 
 // Runs our loop's passes from Qt's: when a call is posted (the wake
-// descriptor), when our next timer is due, and every few milliseconds while
-// descriptors are watched.
+// descriptor), when a watched descriptor is ready and when our next timer is
+// due.
 class TLoopDriver : public QObject {
 public:
     TLoopDriver() {
         Notifier = new QSocketNotifier(LoopWakeFd(), QSocketNotifier::Read, this);
         connect(Notifier, &QSocketNotifier::activated, this, [this] { Pass(); });
+        Watches = new QSocketNotifier(LoopWatchFd(), QSocketNotifier::Read, this);
+        connect(Watches, &QSocketNotifier::activated, this, [this] { Pass(); });
         Timer.setSingleShot(true);
         connect(&Timer, &QTimer::timeout, this, [this] { Pass(); });
         Pass();
@@ -36,11 +38,11 @@ private:
         ClearLoopWake();
         ProcessMessages();
         int64_t next = MsToNextTimer();
-        if (FdWatchesActive()) next = next < 0 ? 10 : std::min<int64_t>(next, 10);
         if (next >= 0) Timer.start(int(next));
         else Timer.stop();
     }
     QSocketNotifier* Notifier;
+    QSocketNotifier* Watches;
     QTimer Timer;
 };
 

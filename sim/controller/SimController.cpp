@@ -12,8 +12,9 @@
 // packet, identifies again when asked "WHO IS?", and connects again after a
 // pause when the connection goes.
 //
-// Single-threaded: one poll loop over the signal pipe, standard input, the
-// listener, the connections and the terminal's master side.
+// Single-threaded: one epoll loop over the signal pipe, standard input, the
+// listener, the connections and the terminal's master side, so thousands of
+// idle connections cost nothing while a few of them talk.
 
 #include <algorithm>
 #include <cerrno>
@@ -35,6 +36,8 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/epoll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -126,6 +129,9 @@ struct Link {
     };
     int Fd = -1;
     bool Serial = false;
+    bool Closed = false;  // gone; freed after the events of this round
+    size_t Index = 0;     // place in Simulator::Links
+    bool Pending = false; // in Simulator::Pending: output waits to go
     std::string In;
     std::deque<Piece> Out;
     size_t OutPos = 0;
@@ -148,7 +154,9 @@ private:
     void LogReceived(const std::string& line);
 
     void Accept();
-    void CloseLink(size_t i);
+    void AddLink(std::unique_ptr<Link> l);
+    void CloseLink(Link& l);
+    void Flush(Link& l, Clock::time_point now);
     void CheckSerial();
     // False when the link has ended.
     bool ReadLink(Link& l);
@@ -169,7 +177,11 @@ private:
     int Master = -1;
     bool SerialOpen = false;
     bool SerialLinked = false;
-    std::vector<std::unique_ptr<Link>> Links;
+    std::vector<std::unique_ptr<Link>> Links; // in no order
+    std::vector<std::unique_ptr<Link>> Dead;  // closed in this round of events
+    std::vector<Link*> Pending;               // links with output still to send
+    int Epoll = -1;
+    bool StdinPlain = false; // a file epoll cannot wait on: read it every round
     size_t NextPacketIndex = 0;
     Clock::time_point NextPeriod{};
     Clock::time_point StallUntil{};
@@ -187,6 +199,7 @@ Simulator::~Simulator() {
         if (!l->Serial) close(l->Fd);
     if (Listener >= 0) close(Listener);
     if (Master >= 0) close(Master);
+    if (Epoll >= 0) close(Epoll);
     if (SerialLinked) unlink(Opt.SerialPath.c_str());
 }
 
@@ -215,7 +228,8 @@ bool Simulator::StartTcp() {
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = htons(uint16_t(Opt.TcpPort));
     socklen_t len = sizeof a;
-    if (bind(Listener, reinterpret_cast<sockaddr*>(&a), len) < 0 || listen(Listener, 8) < 0 ||
+    if (bind(Listener, reinterpret_cast<sockaddr*>(&a), len) < 0 ||
+        listen(Listener, SOMAXCONN) < 0 ||
         getsockname(Listener, reinterpret_cast<sockaddr*>(&a), &len) < 0) {
         std::fprintf(stderr, "cannot listen on port %d: %s\n", Opt.TcpPort, strerror(errno));
         return false;
@@ -290,7 +304,7 @@ void Simulator::ConnectOut() {
     auto l = std::make_unique<Link>();
     l->Fd = fd;
     Out = l.get();
-    Links.push_back(std::move(l));
+    AddLink(std::move(l));
     Status("connected");
     Identify(*Out);
 }
@@ -299,19 +313,40 @@ void Simulator::Identify(Link& l) {
     if (!Opt.Ident.empty()) Queue(l, "<ID:" + Opt.Ident + ",nuq-sim-controller>\r\n");
 }
 
+// Takes every waiting connection: many peers may connect at once.
 void Simulator::Accept() {
-    const int fd = accept4(Listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (fd < 0) return;
-    int on = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on); // pieces go out as written
-    auto l = std::make_unique<Link>();
-    l->Fd = fd;
-    Links.push_back(std::move(l));
-    Status("connect");
+    for (;;) {
+        const int fd = accept4(Listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            if (errno == EMFILE || errno == ENFILE)
+                std::fprintf(stderr, "cannot accept: %s\n", strerror(errno));
+            return;
+        }
+        int on = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on); // pieces go out as written
+        auto l = std::make_unique<Link>();
+        l->Fd = fd;
+        AddLink(std::move(l));
+        Status("connect");
+    }
 }
 
-void Simulator::CloseLink(size_t i) {
-    Link& l = *Links[i];
+// Edge-triggered: a link is read until nothing is left and written until the
+// socket is full, and hears again only when that changes.
+void Simulator::AddLink(std::unique_ptr<Link> l) {
+    epoll_event ev{};
+    ev.events = EPOLLIN | EPOLLOUT | EPOLLET;
+    ev.data.ptr = l.get();
+    epoll_ctl(Epoll, EPOLL_CTL_ADD, l->Fd, &ev);
+    l->Index = Links.size();
+    Links.push_back(std::move(l));
+}
+
+void Simulator::CloseLink(Link& l) {
+    if (l.Closed) return;
+    l.Closed = true;
+    epoll_ctl(Epoll, EPOLL_CTL_DEL, l.Fd, nullptr);
     if (l.Serial) {
         SerialOpen = false;
         Status("serial closed");
@@ -323,7 +358,14 @@ void Simulator::CloseLink(size_t i) {
         Out = nullptr;
         ConnectAt = Clock::now() + Ms(Opt.ReconnectMs);
     }
-    Links.erase(Links.begin() + ptrdiff_t(i));
+    // Out of the list at once, freed once no event of this round can name it.
+    const size_t i = l.Index;
+    Dead.push_back(std::move(Links[i]));
+    if (i + 1 != Links.size()) {
+        Links[i] = std::move(Links.back());
+        Links[i]->Index = i;
+    }
+    Links.pop_back();
 }
 
 // The master side hangs up while no one has the terminal open; the link
@@ -336,7 +378,7 @@ void Simulator::CheckSerial() {
     auto l = std::make_unique<Link>();
     l->Fd = Master;
     l->Serial = true;
-    Links.push_back(std::move(l));
+    AddLink(std::move(l));
     Status("serial open");
 }
 
@@ -392,6 +434,10 @@ bool Simulator::NextPacket(std::string& line) {
 
 void Simulator::Queue(Link& l, const std::string& bytes) {
     if (l.Out.empty()) l.ReadyAt = Clock::now();
+    if (!l.Pending) {
+        l.Pending = true;
+        Pending.push_back(&l);
+    }
     if (Opt.Split <= 0) {
         l.Out.push_back({bytes, 0});
         return;
@@ -483,7 +529,7 @@ void Simulator::Control(const std::string& line) {
         StallReported = false;
     } else if (cmd == "drop") {
         for (size_t i = Links.size(); i-- > 0;)
-            if (!Links[i]->Serial) CloseLink(i);
+            if (i < Links.size() && !Links[i]->Serial) CloseLink(*Links[i]);
     } else if (cmd == "ident") {
         if (Out) Identify(*Out);
     } else if (cmd == "quit") {
@@ -495,10 +541,30 @@ void Simulator::Control(const std::string& line) {
     Status("ok " + cmd);
 }
 
+// Sends what is due; a link whose peer went is closed.
+void Simulator::Flush(Link& l, Clock::time_point now) {
+    if (!l.Closed && !WriteLink(l, now)) CloseLink(l);
+}
+
 int Simulator::Run() {
+    Epoll = epoll_create1(EPOLL_CLOEXEC);
+    if (Epoll < 0) {
+        std::perror("epoll_create1");
+        return 1;
+    }
     if (!Start()) return 1;
-    std::vector<pollfd> fds;
-    std::vector<Link*> polled;
+    // Tags of the descriptors that are not links; a link's tag is its address.
+    static char signalTag, stdinTag, listenerTag;
+    auto watch = [this](int fd, void* tag) {
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.ptr = tag;
+        return epoll_ctl(Epoll, EPOLL_CTL_ADD, fd, &ev) == 0;
+    };
+    watch(signalPipe[0], &signalTag);
+    if (Opt.StdinControl && !watch(STDIN_FILENO, &stdinTag)) StdinPlain = true;
+    if (Listener >= 0) watch(Listener, &listenerTag);
+    std::vector<epoll_event> events(1024);
     while (!Quit) {
         CheckSerial();
         auto now = Clock::now();
@@ -514,48 +580,60 @@ int Simulator::Run() {
             if (NextPeriod <= now) NextPeriod = now + Ms(Opt.PeriodMs);
         }
 
+        // Output that is due goes now; what is left waits for room or its time.
+        auto wake = now + Ms(60000);
+        for (size_t i = 0; i < Pending.size();) {
+            Link& l = *Pending[i];
+            if (!l.Closed && l.WantsWrite(now)) Flush(l, now);
+            if (l.Closed || l.Out.empty()) {
+                l.Pending = false;
+                Pending[i] = Pending.back();
+                Pending.pop_back();
+                continue;
+            }
+            wake = std::min(wake, l.ReadyAt);
+            ++i;
+        }
+        Dead.clear();
+
         // Wake for the period, the end of a stall, the next piece of a split
         // line, and to look for the terminal opening its side.
-        auto wake = now + Ms(60000);
         if (Opt.PeriodMs > 0) wake = std::min(wake, NextPeriod);
         if (!StallReported) wake = std::min(wake, StallUntil);
         if (Master >= 0 && !SerialOpen) wake = std::min(wake, now + Ms(50));
         if (!Opt.ConnectHost.empty() && !Out) wake = std::min(wake, ConnectAt);
-        for (auto& l : Links)
-            if (!l->Out.empty()) wake = std::min(wake, l->ReadyAt);
-
-        fds.clear();
-        polled.clear();
-        fds.push_back({signalPipe[0], POLLIN, 0});
-        fds.push_back({Opt.StdinControl ? STDIN_FILENO : -1, POLLIN, 0});
-        fds.push_back({Listener, POLLIN, 0});
-        for (auto& l : Links) {
-            fds.push_back({l->Fd, short(POLLIN | (l->WantsWrite(now) ? POLLOUT : 0)), 0});
-            polled.push_back(l.get());
-        }
-        const int timeout =
+        int timeout =
             int(std::max<int64_t>(0, std::chrono::duration_cast<Ms>(wake - now).count() + 1));
-        if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) {
-            std::perror("poll");
+        if (StdinPlain) timeout = 0;
+        const int n = epoll_wait(Epoll, events.data(), int(events.size()), timeout);
+        if (n < 0 && errno != EINTR) {
+            std::perror("epoll_wait");
             return 1;
         }
-        if (fds[0].revents) break; // SIGTERM or SIGINT
         now = Clock::now();
-        for (size_t i = 0; i < polled.size(); ++i) {
-            Link& l = *polled[i];
-            const short r = fds[3 + i].revents;
-            bool alive = true;
-            if (r & (POLLIN | POLLHUP | POLLERR)) alive = ReadLink(l);
-            if (alive) alive = WriteLink(l, now);
-            if (!alive) {
-                auto it = std::find_if(Links.begin(), Links.end(),
-                                       [&](const auto& p) { return p.get() == &l; });
-                if (it != Links.end()) CloseLink(size_t(it - Links.begin()));
+        bool control = StdinPlain, accept = false;
+        for (int i = 0; i < n; ++i) {
+            void* tag = events[size_t(i)].data.ptr;
+            if (tag == &signalTag) return 0; // SIGTERM or SIGINT
+            if (tag == &stdinTag) {
+                control = true;
+                continue;
             }
+            if (tag == &listenerTag) {
+                accept = true;
+                continue;
+            }
+            Link& l = *static_cast<Link*>(tag);
+            if (l.Closed) continue;
+            const uint32_t r = events[size_t(i)].events;
+            bool alive = true;
+            if (r & (EPOLLIN | EPOLLHUP | EPOLLERR)) alive = ReadLink(l);
+            if (alive) alive = WriteLink(l, now);
+            if (!alive) CloseLink(l);
         }
         // After the links: a control command may close some of them.
-        if (fds[1].revents) ReadControl();
-        if (fds[2].revents) Accept();
+        if (control) ReadControl();
+        if (accept) Accept();
     }
     return 0;
 }
@@ -632,6 +710,12 @@ int main(int argc, char** argv) {
     if (o.TcpPort < 0 && o.SerialPath.empty() && o.ConnectHost.empty())
         return Usage("give --tcp, --serial or --connect");
 
+    // A connection per object: thousands need more than the usual soft limit.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
     if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) < 0) return 1;
     struct sigaction sa {};
     sa.sa_handler = OnSignal;

@@ -101,6 +101,27 @@ TEST_F(SimController, AnswersRequestsAndCommands) {
 
 // --- the serial line --------------------------------------------------------------
 
+// Many peers at once, half of them gone again: each one left gets the answer
+// to its own command.
+TEST_F(SimController, ManyConnectionsEachGetTheirOwnAnswers) {
+    SimProcess sim(kSim, {"--tcp", "0", "--request", "REQ", "--echo", "--packet", "01", "--log",
+                          (dir / "rx").string()});
+    const int port = sim.Port();
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < 300; ++i) {
+        clients.push_back(std::make_unique<Client>(port));
+        ASSERT_GE(clients.back()->Fd, 0) << i;
+    }
+    for (size_t i = 1; i < clients.size(); i += 2) clients[i].reset();
+    for (size_t i = 0; i < clients.size(); i += 2) clients[i]->Send("<C" + std::to_string(i) + ">");
+    for (size_t i = 0; i < clients.size(); i += 2) {
+        EXPECT_EQ(clients[i]->Line(), "<OK:C" + std::to_string(i) + ">");
+        clients[i]->Send("<REQ>");
+        EXPECT_EQ(clients[i]->Line(), "<01>");
+    }
+    EXPECT_EQ(sim.Terminate(), 0);
+}
+
 TEST_F(SimController, PseudoTerminalLinkedAsComPort) {
     const fs::path com = dir / "COM7";
     SimProcess sim(kSim, {"--serial", com.string(), "--packet", "0A0B", "--request", "REQ", "--echo",

@@ -12,7 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <string>
 #include <thread>
 
 using namespace nuq;
@@ -89,6 +93,34 @@ TEST(QtLoop, PostedCallsAndWindowTimersRunInsideTheToolkitsLoop) {
     ASSERT_NE(r.Last(WM_TIMER), nullptr);
     EXPECT_EQ(r.Last(WM_TIMER)->WParam, 3u);
     DestroyWindow(h);
+}
+
+// A descriptor made ready by another thread wakes the toolkit's loop, which
+// runs the watch's callback on the main thread.
+TEST(QtLoop, WatchedDescriptorWakesTheToolkitsLoop) {
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC | O_NONBLOCK), 0);
+    std::string got;
+    std::thread::id ranOn;
+    TFdWatch w(fds[0], fdRead, [&](short) {
+        char buf[16];
+        ssize_t n = read(fds[0], buf, sizeof buf);
+        if (n > 0) got.append(buf, size_t(n));
+        ranOn = std::this_thread::get_id();
+        QCoreApplication::quit();
+    });
+    QTimer::singleShot(3000, [] { QCoreApplication::quit(); }); // a safety net only
+    std::thread writer;
+    // Written once the toolkit's loop is waiting, so only the watch can wake it.
+    QTimer::singleShot(
+        0, [&] { writer = std::thread([&] { EXPECT_EQ(write(fds[1], "ok", 2), 2); }); });
+    RunGuiApplication();
+    writer.join();
+    EXPECT_EQ(got, "ok");
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+    w.Stop();
+    close(fds[0]);
+    close(fds[1]);
 }
 
 TEST(WindowHost, ImageHoldsTheChildrenAtTheirPlaces) {

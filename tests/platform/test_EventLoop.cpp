@@ -8,11 +8,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cmath>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,9 +59,9 @@ TEST_F(PostedCalls, RunInOrderAndNestedPassKeepsIt) {
         trail += 'a';
         PostCall([&] {
             trail += 'd';
-            PostCall([&] { trail += 'e'; });  // posted inside the passes: a later pass
+            PostCall([&] { trail += 'e'; }); // posted inside the passes: a later pass
         });
-        ProcessMessages();  // runs b, c and d, which were waiting when it began
+        ProcessMessages(); // runs b, c and d, which were waiting when it began
     });
     PostCall([&] { trail += 'b'; });
     std::thread([&] { PostCall([&] { trail += 'c'; }); }).join();
@@ -73,7 +76,7 @@ TEST_F(PostedCalls, ErrorLeavesTheRestQueued) {
     PostCall([&] { trail += 'a'; });
     PostCall([] { throw Exception("boom"); });
     PostCall([&] { trail += 'c'; });
-    PostCall(nullptr);  // empty: skipped
+    PostCall(nullptr); // empty: skipped
     EXPECT_THROW(ProcessMessages(), Exception);
     EXPECT_EQ(trail, "a");
     ProcessMessages();
@@ -104,7 +107,7 @@ using SynchronizeTest = LoopTest;
 
 TEST_F(SynchronizeTest, RunsOnMainThreadFromSeveralThreads) {
     UseRealClock();
-    int counter = 0;  // touched on the main thread only
+    int counter = 0; // touched on the main thread only
     bool foreign = false;
     std::atomic<int> finished{0}, failed{0};
     auto main = std::this_thread::get_id();
@@ -157,11 +160,36 @@ TEST_F(SynchronizeTest, AbandonedCallNeverRunsLater) {
         result = Synchronize([&] { ran = true; }, &closing);
     });
     while (!started) std::this_thread::yield();
-    __atomic_store_n(&closing, true, __ATOMIC_RELEASE);  // the owner closes without pumping
+    __atomic_store_n(&closing, true, __ATOMIC_RELEASE); // the owner closes without pumping
     worker.join();
     for (int i = 0; i < 3; ++i) ProcessMessages();
     EXPECT_FALSE(result);
     EXPECT_FALSE(ran);
+}
+
+// The owner abandons through AbandonSynchronize, which wakes the waiter; the
+// call never runs, and a second waiter on another flag is left alone.
+TEST_F(SynchronizeTest, AbandonWakesOnlyItsWaiters) {
+    UseRealClock();
+    bool closing = false, other = false;
+    std::atomic<int> waiting{0};
+    bool ran = false, result = true, otherResult = false;
+    std::thread worker([&] {
+        ++waiting;
+        result = Synchronize([&] { ran = true; }, &closing);
+    });
+    std::thread second([&] {
+        ++waiting;
+        otherResult = Synchronize([] {}, &other);
+    });
+    while (waiting < 2) std::this_thread::yield();
+    AbandonSynchronize(&closing);
+    worker.join();
+    EXPECT_FALSE(result);
+    EXPECT_TRUE(ProcessMessagesUntil([&] { return otherResult; }, 10000));
+    second.join();
+    EXPECT_FALSE(ran);
+    EXPECT_TRUE(otherResult);
 }
 
 TEST_F(SynchronizeTest, AlreadyAbandonedReturnsAtOnce) {
@@ -217,7 +245,7 @@ TEST_F(FdWatch, ReadableCallsBackFromThePass) {
     ProcessMessages();
     EXPECT_EQ(got, "");
     p.Put("abc");
-    EXPECT_EQ(got, "");  // only from the loop
+    EXPECT_EQ(got, ""); // only from the loop
     ProcessMessages();
     EXPECT_EQ(got, "abc");
     EXPECT_TRUE(bits & POLLIN);
@@ -228,8 +256,8 @@ TEST_F(FdWatch, UnwatchInsideCallbacks) {
     int aCalls = 0, bCalls = 0, bId = 0;
     int aId = WatchFd(a.Read, fdRead, [&](short) {
         ++aCalls;
-        UnwatchFd(aId);  // its own watch
-        UnwatchFd(bId);  // and another one that is ready in the same pass
+        UnwatchFd(aId); // its own watch
+        UnwatchFd(bId); // and another one that is ready in the same pass
     });
     bId = WatchFd(b.Read, fdRead, [&](short) { ++bCalls; });
     a.Put("x");
@@ -238,7 +266,7 @@ TEST_F(FdWatch, UnwatchInsideCallbacks) {
     ProcessMessages();
     EXPECT_EQ(aCalls, 1);
     EXPECT_EQ(bCalls, 0);
-    UnwatchFd(aId);  // twice: ignored
+    UnwatchFd(aId); // twice: ignored
 }
 
 TEST_F(FdWatch, EventsChangeAndStop) {
@@ -285,13 +313,161 @@ TEST_F(FdWatch, HangUpAndClosedFd) {
     ProcessMessages();
     EXPECT_EQ(calls, 1);
     EXPECT_TRUE(bits & POLLNVAL);
-    EXPECT_EQ(IdleGraceMs(), 0);  // SetUp's explicit 0; no watch left behind either
+    EXPECT_EQ(IdleGraceMs(), 0); // SetUp's explicit 0; no watch left behind either
     SetIdleGrace(-1);
     EXPECT_EQ(IdleGraceMs(), 0);
 }
 
 TEST_F(FdWatch, InvalidFdIsRefused) {
     EXPECT_THROW(WatchFd(-1, fdRead, [](short) {}), Exception);
+}
+
+// A callback that drops its watch and watches the same descriptor anew: the
+// new watch is not called in the pass that made it, but in the next one.
+TEST_F(FdWatch, RewatchedInsideItsOwnCallback) {
+    Pipe p;
+    std::string trail;
+    int id = 0;
+    std::function<void(short)> first = [&](short) {
+        trail += "1";
+        UnwatchFd(id);
+        id = WatchFd(p.Read, fdRead, [&](short) { trail += "2" + p.Take(); });
+    };
+    id = WatchFd(p.Read, fdRead, first);
+    p.Put("x");
+    ProcessMessages();
+    EXPECT_EQ(trail, "1");
+    ProcessMessages();
+    EXPECT_EQ(trail, "12x");
+    ProcessMessages();
+    EXPECT_EQ(trail, "12x");
+    UnwatchFd(id);
+    EXPECT_FALSE(FdWatchesActive());
+}
+
+// Two watches of one descriptor wait for different things; each is called
+// with its own share, and dropping one leaves the other waiting.
+TEST_F(FdWatch, SharedDescriptorSplitsEvents) {
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds), 0);
+    ASSERT_EQ(write(fds[1], "a", 1), 1);
+    short readBits = 0, writeBits = 0;
+    int reader = WatchFd(fds[0], fdRead, [&](short r) { readBits = r; });
+    int writer = WatchFd(fds[0], fdWrite, [&](short r) { writeBits = r; });
+    ProcessMessages();
+    EXPECT_EQ(readBits, POLLIN);
+    EXPECT_EQ(writeBits, POLLOUT);
+    UnwatchFd(writer);
+    readBits = writeBits = 0;
+    ProcessMessages();
+    EXPECT_EQ(readBits, POLLIN);
+    EXPECT_EQ(writeBits, 0);
+    SetFdEvents(reader, 0);
+    readBits = 0;
+    ProcessMessages();
+    EXPECT_EQ(readBits, 0);
+    UnwatchFd(reader);
+    close(fds[0]);
+    close(fds[1]);
+}
+
+// A callback that turns off another watch ready in the same pass keeps it
+// from being called; turned on again, it is called on the next pass.
+TEST_F(FdWatch, WatchChangedMidPass) {
+    Pipe a, b;
+    std::string trail;
+    int bId = 0;
+    int aId = WatchFd(a.Read, fdRead, [&](short) {
+        trail += "a" + a.Take();
+        SetFdEvents(bId, 0);
+    });
+    bId = WatchFd(b.Read, fdRead, [&](short) { trail += "b" + b.Take(); });
+    a.Put("1");
+    b.Put("2");
+    ProcessMessages();
+    EXPECT_EQ(trail, "a1");
+    SetFdEvents(bId, fdRead);
+    ProcessMessages();
+    EXPECT_EQ(trail, "a1b2");
+    UnwatchFd(aId);
+    UnwatchFd(bId);
+}
+
+// Hundreds of idle watches: only the ready one is called, and all of them go
+// without a trace.
+TEST_F(FdWatch, ManyIdleDescriptors) {
+    std::vector<std::unique_ptr<Pipe>> pipes;
+    std::vector<int> ids;
+    int idleCalls = 0;
+    for (int i = 0; i < 400; ++i) { // 800 descriptors: within the usual soft limit
+        pipes.push_back(std::make_unique<Pipe>());
+        ASSERT_GE(pipes.back()->Read, 0) << i;
+        ids.push_back(WatchFd(pipes.back()->Read, fdRead, [&](short) { ++idleCalls; }));
+    }
+    Pipe busy;
+    std::string got;
+    TFdWatch w(busy.Read, fdRead, [&](short) { got += busy.Take(); });
+    for (char c : std::string("abc")) {
+        busy.Put(std::string(1, c));
+        ProcessMessages();
+    }
+    EXPECT_EQ(got, "abc");
+    EXPECT_EQ(idleCalls, 0);
+    pipes[234]->Put("z");
+    ProcessMessages();
+    EXPECT_EQ(idleCalls, 1);
+    for (int id : ids) UnwatchFd(id);
+    w.Stop();
+    EXPECT_FALSE(FdWatchesActive());
+}
+
+// A descriptor closed without dropping its watch, whose number a new file
+// then takes: a new watch of that number sees the new file, whether the stale
+// watch was made before the close or after it (refused as closed).
+TEST_F(FdWatch, NumberTakenByANewFile) {
+    for (bool watchedBeforeClose : {true, false}) {
+        SCOPED_TRACE(watchedBeforeClose);
+        auto oldPipe = std::make_unique<Pipe>();
+        int number = oldPipe->Read;
+        int stale = 0;
+        if (watchedBeforeClose) stale = WatchFd(number, fdRead, [](short) {});
+        oldPipe.reset(); // both ends closed: the file is gone
+        if (!watchedBeforeClose) stale = WatchFd(number, fdRead, [](short) {});
+        Pipe fresh;
+        if (fresh.Read != number) { // the number went elsewhere: nothing to show
+            UnwatchFd(stale);
+            continue;
+        }
+        std::string got;
+        int id = WatchFd(fresh.Read, fdRead, [&](short) { got += fresh.Take(); });
+        fresh.Put("new");
+        ProcessMessages();
+        EXPECT_EQ(got, "new");
+        UnwatchFd(stale);
+        UnwatchFd(id);
+        EXPECT_FALSE(FdWatchesActive());
+    }
+}
+
+// Regular files cannot be waited on; as with poll, they are always ready.
+TEST_F(FdWatch, RegularFileIsAlwaysReady) {
+    char name[] = "/tmp/nuq-loop-XXXXXX";
+    int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    unlink(name);
+    int calls = 0;
+    short bits = 0;
+    int id = WatchFd(fd, fdRead, [&](short r) {
+        ++calls;
+        bits = r;
+    });
+    ProcessMessages();
+    ProcessMessages();
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(bits, POLLIN);
+    UnwatchFd(id);
+    close(fd);
+    EXPECT_FALSE(FdWatchesActive());
 }
 
 // --- blocking runs ----------------------------------------------------------------
@@ -317,7 +493,7 @@ TEST_F(RunLoopTest, QuitFromACallATimerAndAnotherThread) {
     });
     RunLoop();
     other.join();
-    QuitLoop();  // no loop running: nothing happens
+    QuitLoop(); // no loop running: nothing happens
 }
 
 // On the real clock the blocking wait must wake for a due timer and for a
@@ -369,7 +545,7 @@ TEST_F(RunLoopTest, HandleMessageWaitsForWork) {
     uint32_t start = GetTickCount();
     HandleMessage();
     EXPECT_EQ(ran, 1);
-    EXPECT_EQ(GetTickCount(), start);  // a pending call takes no time
+    EXPECT_EQ(GetTickCount(), start); // a pending call takes no time
 
     TTimer t;
     t.SetInterval(10000);
@@ -385,7 +561,7 @@ TEST_F(RunLoopTest, OtherThreadsCannotPump) {
     bool threw = false, isMain = true;
     std::thread([&] {
         isMain = IsMainThread();
-        ProcessMessages();  // nothing on a worker
+        ProcessMessages(); // nothing on a worker
         try {
             RunLoop();
         } catch (const Exception&) {
@@ -460,7 +636,7 @@ TEST_F(VirtualClock, GraceChosenByWatches) {
 // A peer process answers 10 ms of real time after the request; a 60-second
 // time-out on the virtual clock must not overtake that answer.
 TEST_F(VirtualClock, JumpWaitsForAnAnswerInFlight) {
-    SetIdleGrace(250);  // far above the peer's delay, so a busy machine cannot beat it
+    SetIdleGrace(250); // far above the peer's delay, so a busy machine cannot beat it
     Pipe p;
     std::vector<std::string> events;
     TFdWatch w(p.Read, fdRead, [&](short) { events.push_back(p.Take()); });

@@ -99,6 +99,30 @@ TEST(NamedMutex, SharedByNameAndRecursive) {
     a->Release();
 }
 
+// A name lives while any of its handles is open; after the last one closes
+// it may be opened afresh, and other names are never disturbed.
+TEST(NamedMutex, NameLivesWithItsLastHandle) {
+    auto a = OpenNamedMutex("OPCRM1");
+    auto b = OpenNamedMutex("OPCRM1");
+    auto keep = OpenNamedMutex("OPCRM2");
+    b.reset();
+    EXPECT_EQ(OpenNamedMutex("OPCRM1").get(), a.get()); // a still holds the name
+    a->Acquire();
+    bool other = true;
+    std::thread([&] { other = OpenNamedMutex("OPCRM1")->TryAcquire(); }).join();
+    EXPECT_FALSE(other);
+    a->Release();
+    a.reset();
+    auto fresh = OpenNamedMutex("OPCRM1");
+    std::thread([&] {
+        other = fresh->TryAcquire();
+        if (other) fresh->Release();
+    }).join();
+    EXPECT_TRUE(other);
+    EXPECT_EQ(OpenNamedMutex("OPCRM2").get(), keep.get());
+    EXPECT_NE(OpenNamedMutex("").get(), OpenNamedMutex("").get()); // unnamed: private
+}
+
 TEST(Utf16, RoundTripAndBadInput) {
     for (std::string text : {"", "abc", "Котельная №5", "😀 emoji", "€"})
         EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(text)), text) << text;

@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <map>
+#include <thread>
 
 using namespace nuq;
 
@@ -374,6 +376,39 @@ TEST(TreeLife, WorkerReportsValidationToTheTreesWindow) {
     WorkerThread()->AddTree(tree.get());
     SignalWorkEvent();
     tree.reset();
+}
+
+namespace {
+
+// Validation that holds the worker until the test lets it go.
+class THeldTree : public TBaseLazyTree {
+public:
+    std::atomic<bool> Entered{false}, Release{false};
+    bool DoValidateCache() override {
+        Entered = true;
+        while (!Release) std::this_thread::yield();
+        return true;
+    }
+};
+
+} // namespace
+
+// Interrupting a validation in progress waits for the worker, answering the
+// state reports it sends meanwhile, and returns once the worker lets go.
+TEST(TreeLife, InterruptWaitsForTheValidationInProgress) {
+    SetMainThread();
+    auto tree = NewComponent<THeldTree>();
+    tree->Handle();
+    WorkerThread()->AddTree(tree.get());
+    SignalWorkEvent();
+    // The worker reports "validating" first, synchronously: answer it.
+    ProcessMessagesUntil([&] { return tree->Entered.load(); }, 5000);
+    ASSERT_TRUE(tree->Entered);
+    std::thread releaser([&] { tree->Release = true; });
+    tree->InterruptValidation();
+    releaser.join();
+    EXPECT_NE(WorkerThread()->CurrentTree(), tree.get());
+    EXPECT_FALSE(tree->HasState(tsValidating));
 }
 
 TEST_F(TreeModel, StateChangeReportsOnlyRealChanges) {
