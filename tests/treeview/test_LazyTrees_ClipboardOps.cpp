@@ -166,6 +166,34 @@ TEST_F(ClipboardFixture, CopiedNodesOutliveTheirTree) {
     EXPECT_EQ(*m.hGlobal, "a\r\n\0"s) << "the text holds the marked nodes only";
 }
 
+TEST_F(ClipboardFixture, DamagedNativeDataIsRefused) {
+    Fill(*B);
+    auto data = std::make_shared<TLTDataObject>(nullptr, false);
+    TFormatEtc native;
+    native.cfFormat = TreeDataFormat;
+    std::string node = "\1\0\0\0\0\0\0\0"s;
+    struct Case {
+        const char* what;
+        std::string block;
+        int code;
+    };
+    for (const Case& c : {Case{"length beyond the block", "\xE8\x03\0\0"s + node, 2004},
+                          Case{"node cut short", "\x08\0\0\0"s + node.substr(0, 4) + "abcd", 2004},
+                          Case{"no node chunk", "\x08\0\0\0\2\0\0\0\0\0\0\0"s, 2005}}) {
+        TStgMedium m;
+        m.tymed = TYMED_HGLOBAL;
+        m.hGlobal = std::make_shared<std::string>(c.block);
+        data->SetData(native, m, false);
+        try {
+            B->ProcessOLEData(nullptr, data.get(), nullptr, amAddChildLast, false);
+            ADD_FAILURE() << c.what << ": accepted";
+        } catch (const ELazyTreeError& e) {
+            EXPECT_EQ(e.HelpContext, c.code) << c.what;
+        }
+        EXPECT_EQ(Shape(*B), "a(a1 a2) b c") << c.what;
+    }
+}
+
 TEST_F(ClipboardFixture, ReadOnlyTreesNeitherCutNorPaste) {
     Fill(*A);
     Fill(*B);
