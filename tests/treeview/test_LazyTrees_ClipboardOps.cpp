@@ -140,6 +140,21 @@ TEST_F(ClipboardFixture, CutAndPasteMovesNodes) {
     EXPECT_FALSE(a->States & vsCutOrCopy);
 }
 
+TEST_F(ClipboardFixture, WindowMessagesCutAndPaste) {
+    Fill(*A);
+    Fill(*B);
+    Select(*A, {"b"});
+    TMessage cut{WM_CUT}, paste{WM_PASTE}, copy{WM_COPY};
+    A->Dispatch(cut);
+    B->Dispatch(paste);
+    EXPECT_EQ(Shape(*A), "a(a1 a2) c");
+    EXPECT_EQ(Shape(*B), "a(a1 a2) b c b");
+    Select(*A, {"c"});
+    A->Dispatch(copy);
+    A->Dispatch(paste);
+    EXPECT_EQ(Shape(*A), "a(a1 a2) c c");
+}
+
 TEST_F(ClipboardFixture, CutNodePastedIntoItselfIsKept) {
     Fill(*A);
     Select(*A, {"a", "b"});
