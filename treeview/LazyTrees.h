@@ -759,11 +759,12 @@ public:
     virtual void WriteChunks(std::string& stream, PLazyNode node);
     virtual void FinishChunkHeader(std::string& stream, size_t startPos, size_t endPos);
     virtual void ReadNode(TNodeReader& stream, int version, PLazyNode node);
-    virtual bool ReadChunk(TNodeReader& stream, int version, PLazyNode node, int chunkType, int chunkSize);
+    virtual bool ReadChunk(TNodeReader& stream, int version, PLazyNode node, int chunkType,
+                           int chunkSize);
     virtual void SkipNode(TNodeReader& stream);
     // Reads one node chunk into a new node placed relative to Target; the new node.
     virtual PLazyNode InternalAddFromStream(TNodeReader& stream, int version, PLazyNode target,
-                                           TLTNodeAttachMode mode);
+                                            TLTNodeAttachMode mode);
     // Raises the stream error a damaged run of node chunks gives; Count -1 reads to the end.
     static void CheckNodeChunks(const std::string& data, size_t from, int version, int64_t count);
 
@@ -775,7 +776,8 @@ public:
     virtual bool ProcessOLEData(TBaseLazyTree* source, IDataObject* data, PLazyNode target,
                                 TLTNodeAttachMode mode, bool optimized);
     virtual void GetNativeClipboardFormats(std::vector<TFormatEtc>& formats);
-    virtual HRESULT RenderOLEData(const TFormatEtc& formatEtcIn, TStgMedium& medium, bool forClipboard);
+    virtual HRESULT RenderOLEData(const TFormatEtc& formatEtcIn, TStgMedium& medium,
+                                  bool forClipboard);
     TBaseLazyTree* GetTreeFromDataObject(IDataObject* data) const;
     uint32_t TreeReference(); // this tree's number in the process, for other trees to find it
     static TBaseLazyTree* TreeByReference(uint32_t reference);
@@ -1210,9 +1212,11 @@ public:
     std::string ContentToText(TLTSTextSourceType source, const std::string& separator); // cp1251
     // Cells parted by commas, a cell with a comma, quote or line break quoted.
     std::string ContentToCSV(TLTSTextSourceType source);
-    std::string ContentToHTML(TLTSTextSourceType source, const std::u16string& caption = {}); // UTF-8
+    std::string ContentToHTML(TLTSTextSourceType source,
+                              const std::u16string& caption = {}); // UTF-8
     std::string ContentToRTF(TLTSTextSourceType source);
-    HRESULT RenderOLEData(const TFormatEtc& formatEtcIn, TStgMedium& medium, bool forClipboard) override;
+    HRESULT RenderOLEData(const TFormatEtc& formatEtcIn, TStgMedium& medium,
+                          bool forClipboard) override;
 
 protected:
     std::unique_ptr<TCustomLazyTreeOptions> GetOptionsClass() override;

@@ -294,9 +294,15 @@ void TBaseLazyTree::Dispatch(TMessage& m) {
         return;
     }
     switch (m.Msg) {
-    case WM_COPY: CopyToClipboard(); return;
-    case WM_CUT: CutToClipboard(); return;
-    case WM_PASTE: PasteFromClipboard(); return;
+    case WM_COPY:
+        CopyToClipboard();
+        return;
+    case WM_CUT:
+        CutToClipboard();
+        return;
+    case WM_PASTE:
+        PasteFromClipboard();
+        return;
     }
     if (m.Msg == WM_TIMER && (m.WParam == ChangeTimer || m.WParam == StructureChangeTimer)) {
         DoTimer(m.WParam);
