@@ -467,14 +467,32 @@ public:
     uint8_t States = 0;
 };
 
-// The drop target a tree registers for its window.
-class TLTDragManager : public IDropTarget {
+// The tree's drag source and the drop target it registers for its window.
+class TLTDragManager : public IDropTarget, public IDropSource {
 public:
-    explicit TLTDragManager(TBaseLazyTree* owner) : FOwner(owner) {}
+    explicit TLTDragManager(TBaseLazyTree* owner);
     TBaseLazyTree* Owner() const { return FOwner; }
+    // The data object of the drop under way, else one made by the tree.
+    std::shared_ptr<IDataObject> GetDataObject();
+    TBaseLazyTree* DragSource() const { return FDragSource; }
+    bool DropTargetHelperSupported() const { return FDropTargetHelper != nullptr; }
+    bool IsDropTarget() const { return FIsDropTarget; }
+    void ForceDragLeave();
+
+    HRESULT DragEnter(IDataObject* data, DWORD keyState, TPoint pt, DWORD& effect) override;
+    HRESULT DragOver(DWORD keyState, TPoint pt, DWORD& effect) override;
+    HRESULT DragLeave() override;
+    HRESULT Drop(IDataObject* data, DWORD keyState, TPoint pt, DWORD& effect) override;
+    HRESULT QueryContinueDrag(bool escapePressed, DWORD keyState) override;
+    HRESULT GiveFeedback(DWORD effect) override;
 
 private:
     TBaseLazyTree* FOwner;
+    TBaseLazyTree* FDragSource = nullptr;
+    bool FIsDropTarget = false;
+    IDataObject* FDataObject = nullptr;
+    IDropTarget* FDropTargetHelper = nullptr; // the desktop offers none here
+    bool FFullDragging = false;
 };
 
 // --- events -----------------------------------------------------------------------------------------
@@ -531,10 +549,6 @@ struct TLTPaintInfo {
     TColumnIndex Column = NoColumn;
     TRect CellRect, ContentRect;
 };
-class IDataObject {
-public:
-    virtual ~IDataObject() = default;
-};
 class ILTDragManager {
 public:
     virtual ~ILTDragManager() = default;
@@ -559,11 +573,74 @@ public:
     }
 };
 using TCursor = int;
-using HRESULT = long;
-struct TStgMedium {
-    DWORD tymed = 0;
-    std::string Data;
+
+// --- OLE data object and format enumerator -------------------------------------------------------
+
+// The nodes of a tree offered to the clipboard or a drag, in the formats the
+// tree renders, plus whatever others set on it. Made with std::make_shared.
+class TLTDataObject : public IDataObject, public std::enable_shared_from_this<TLTDataObject> {
+public:
+    TLTDataObject(TBaseLazyTree* owner, bool forClipboard);
+    ~TLTDataObject() override;
+    TBaseLazyTree* Owner() const { return FOwner; }
+    bool ForClipboard() const { return FForClipboard; }
+    const std::vector<TFormatEtc>& FormatEtcArray() const { return FFormatEtcArray; }
+    void Detach() { FOwner = nullptr; } // the owner goes; only stored data remains
+
+    HRESULT GetData(const TFormatEtc& format, TStgMedium& medium) override;
+    HRESULT GetDataHere(const TFormatEtc& format, TStgMedium& medium) override;
+    HRESULT QueryGetData(const TFormatEtc& format) override;
+    HRESULT GetCanonicalFormatEtc(const TFormatEtc& in, TFormatEtc& out) override;
+    HRESULT SetData(const TFormatEtc& format, TStgMedium& medium, bool release) override;
+    HRESULT EnumFormatEtc(DWORD direction, std::shared_ptr<IEnumFORMATETC>& result) override;
+    HRESULT DAdvise(const TFormatEtc& format, DWORD advf, std::shared_ptr<IAdviseSink> sink,
+                    DWORD& connection) override;
+    HRESULT DUnadvise(DWORD connection) override;
+    HRESULT EnumDAdvise(std::vector<DWORD>& connections) override;
+
+private:
+    struct TInternalStgMedium {
+        WORD Format;
+        TStgMedium Medium;
+    };
+    int FindFormatEtc(const TFormatEtc& format) const;
+    TInternalStgMedium* FindInternalStgMedium(WORD format);
+    HRESULT HGlobalClone(const HGLOBAL& source, HGLOBAL& result);
+    HRESULT StgMediumIncRef(const TStgMedium& in, TStgMedium& out, bool copyMedium);
+
+    TBaseLazyTree* FOwner;
+    bool FForClipboard;
+    std::vector<TFormatEtc> FFormatEtcArray;
+    std::vector<TInternalStgMedium> FInternalStgMediumArray;
+    std::unique_ptr<TDataAdviseHolder> FAdviseHolder;
 };
+
+class TEnumFormatEtc : public IEnumFORMATETC {
+public:
+    TEnumFormatEtc(TBaseLazyTree* tree, std::vector<TFormatEtc> formats, size_t index = 0)
+        : FTree(tree), FFormatEtcArray(std::move(formats)), FCurrentIndex(index) {}
+    HRESULT Next(DWORD count, TFormatEtc* formats, DWORD* fetched) override;
+    HRESULT Skip(DWORD count) override;
+    HRESULT Reset() override;
+    HRESULT Clone(std::shared_ptr<IEnumFORMATETC>& result) override;
+
+private:
+    TBaseLazyTree* FTree;
+    std::vector<TFormatEtc> FFormatEtcArray;
+    size_t FCurrentIndex;
+};
+
+// Reads node chunks out of a byte block: the position and the end that the
+// enclosing chunk (or the data) allows.
+struct TNodeReader {
+    const std::string* Data = nullptr;
+    size_t Position = 0;
+    size_t Limit = 0;
+    size_t Remaining() const { return Limit - Position; }
+    int32_t ReadInt32(); // the caller has made sure four bytes remain
+};
+
+enum TLTSTextSourceType { tstAll, tstInitialized, tstSelected, tstCutCopySet, tstVisible };
 
 // --- the base tree ------------------------------------------------------------------------------------
 
@@ -671,6 +748,49 @@ public:
     virtual void DoStateChange(TLazyTreeStates enter, TLazyTreeStates leave = 0);
     // Validates the position cache for the worker thread; true when finished.
     virtual bool DoValidateCache() { return true; }
+
+    // --- node streaming --------------------------------------------------------------
+    // The stream: a 12-byte header, a node count, then one node chunk per node
+    // (the node, its fields, its children and the owner's data). Loading checks
+    // the whole stream before it changes the tree.
+    void SaveToStream(std::ostream& stream, PLazyNode node = nullptr);
+    void LoadFromStream(std::istream& stream);
+    virtual void WriteNode(std::string& stream, PLazyNode node);
+    virtual void WriteChunks(std::string& stream, PLazyNode node);
+    virtual void FinishChunkHeader(std::string& stream, size_t startPos, size_t endPos);
+    virtual void ReadNode(TNodeReader& stream, int version, PLazyNode node);
+    virtual bool ReadChunk(TNodeReader& stream, int version, PLazyNode node, int chunkType,
+                           int chunkSize);
+    virtual void SkipNode(TNodeReader& stream);
+    // Reads one node chunk into a new node placed relative to Target; the new node.
+    virtual PLazyNode InternalAddFromStream(TNodeReader& stream, int version, PLazyNode target,
+                                            TLTNodeAttachMode mode);
+    // Raises the stream error a damaged run of node chunks gives; Count -1 reads to the end.
+    static void CheckNodeChunks(const std::string& data, size_t from, int version, int64_t count);
+
+    // --- clipboard, OLE data and drag manager -------------------------------------------
+    virtual void CopyToClipboard();
+    virtual void CutToClipboard();
+    virtual bool PasteFromClipboard();
+    // Adds the nodes Data holds at Target; a move from this tree moves the nodes themselves.
+    virtual bool ProcessOLEData(TBaseLazyTree* source, IDataObject* data, PLazyNode target,
+                                TLTNodeAttachMode mode, bool optimized);
+    virtual void GetNativeClipboardFormats(std::vector<TFormatEtc>& formats);
+    virtual HRESULT RenderOLEData(const TFormatEtc& formatEtcIn, TStgMedium& medium,
+                                  bool forClipboard);
+    TBaseLazyTree* GetTreeFromDataObject(IDataObject* data) const;
+    uint32_t TreeReference(); // this tree's number in the process, for other trees to find it
+    static TBaseLazyTree* TreeByReference(uint32_t reference);
+    DWORD DragOperationsToEffects() const;
+    // Drop-target handling the drag manager forwards to.
+    virtual HRESULT DragEnter(DWORD keyState, IDataObject* data, TPoint pt, DWORD& effect);
+    virtual HRESULT DragOver(TBaseLazyTree* source, DWORD keyState, TDragState state, TPoint pt,
+                             DWORD& effect);
+    virtual HRESULT DragDrop(IDataObject* data, DWORD keyState, TPoint pt, DWORD& effect);
+    virtual void DragLeave();
+    // Ends this tree's part in the clipboard before it goes.
+    void ReleaseClipboardData();
+    TLTDataObject* ClipboardData() const { return FClipboardData; }
     void Dispatch(TMessage& msg) override;
 
     // --- node bookkeeping ---------------------------------------------------------
@@ -1059,6 +1179,12 @@ protected:
     std::shared_ptr<ILTEditLink> FEditLink;
     std::shared_ptr<IAccessible> FAccessible;
     bool FThreadReferenced = false;
+
+    // Clipboard and OLE data.
+    friend class TLTDataObject;
+    TLTDataObject* FClipboardData = nullptr; // this tree's object on the clipboard
+    uint32_t FTreeReference = 0;
+    std::vector<PLazyNode> LoadedSelection; // nodes read as selected, added in one batch
 };
 
 // --- the string tree ------------------------------------------------------------------------------------
@@ -1077,6 +1203,20 @@ public:
     std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, TLTTooltipLineBreakStyle&, std::u16string&)>
         OnGetHint;
     std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, int, std::u16string&)> OnGetText;
+
+    // --- content renderers ---------------------------------------------------------------
+    // The text of a cell as the owner gives it (DefaultText when it gives none).
+    virtual std::u16string DoGetText(PLazyNode node, TColumnIndex column);
+    // One line per node in tree order, a tab per level before it, cells parted by Separator.
+    std::u16string ContentToUnicode(TLTSTextSourceType source, const std::u16string& separator);
+    std::string ContentToText(TLTSTextSourceType source, const std::string& separator); // cp1251
+    // Cells parted by commas, a cell with a comma, quote or line break quoted.
+    std::string ContentToCSV(TLTSTextSourceType source);
+    std::string ContentToHTML(TLTSTextSourceType source,
+                              const std::u16string& caption = {}); // UTF-8
+    std::string ContentToRTF(TLTSTextSourceType source);
+    HRESULT RenderOLEData(const TFormatEtc& formatEtcIn, TStgMedium& medium,
+                          bool forClipboard) override;
 
 protected:
     std::unique_ptr<TCustomLazyTreeOptions> GetOptionsClass() override;

@@ -22,7 +22,9 @@ TCustomLazyStringTree::TCustomLazyStringTree(TComponent* owner) : TBaseLazyTree(
 
 TCustomLazyStringTree::~TCustomLazyStringTree() {
     Destroying();
-    // Nodes go while this class's overrides still run.
+    // Nodes go while this class's overrides still run; so does the rendering
+    // of what this tree left on the clipboard.
+    ReleaseClipboardData();
     FOptions->SetMiscOptions(FOptions->MiscOptions() & ~toReadOnly);
     if (FRoot) Clear();
 }

@@ -87,6 +87,7 @@ TBaseLazyTree::~TBaseLazyTree() {
     FStates &= ~TS(tsWheelPanning, tsWheelScrolling);
     if (FEditLink) DoCancelEdit();
     FEditLink.reset();
+    ReleaseClipboardData();
     FClipboardFormats.reset();
     if (FRoot) Clear();
     FDragImage.reset();
@@ -296,6 +297,17 @@ void TBaseLazyTree::InterruptValidation() {
 void TBaseLazyTree::Dispatch(TMessage& m) {
     if (m.Msg == WM_CHANGESTATE) {
         DoStateChange(DecodeChangeStates(m.WParam), DecodeChangeStates(uintptr_t(m.LParam)));
+        return;
+    }
+    switch (m.Msg) {
+    case WM_COPY:
+        CopyToClipboard();
+        return;
+    case WM_CUT:
+        CutToClipboard();
+        return;
+    case WM_PASTE:
+        PasteFromClipboard();
         return;
     }
     if (m.Msg == WM_TIMER && (m.WParam == ChangeTimer || m.WParam == StructureChangeTimer)) {

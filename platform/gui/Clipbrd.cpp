@@ -2,6 +2,10 @@
 
 #include "platform/SysUtils.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
+
 #include <map>
 #include <mutex>
 
@@ -42,6 +46,29 @@ std::string GetClipboardFormatName(WORD format) {
     std::lock_guard<std::mutex> guard(f.Lock);
     auto it = f.ById.find(format);
     return it == f.ById.end() ? std::string() : it->second;
+}
+
+bool SystemClipboardAvailable() {
+    // Without a display the offscreen and minimal platforms keep their clipboard to themselves.
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return false;
+    QString platform = QGuiApplication::platformName();
+    return platform != "offscreen" && platform != "minimal" && QGuiApplication::clipboard();
+}
+
+bool SetSystemClipboardData(const std::vector<std::pair<std::string, std::string>>& mimeData) {
+    if (!SystemClipboardAvailable()) return false;
+    auto* data = new QMimeData; // the clipboard takes it
+    for (const auto& [type, bytes] : mimeData) {
+        if (type == "text/plain")
+            data->setText(QString::fromUtf8(bytes.data(), qsizetype(bytes.size())));
+        else if (type == "text/html")
+            data->setHtml(QString::fromUtf8(bytes.data(), qsizetype(bytes.size())));
+        else
+            data->setData(QString::fromStdString(type),
+                          QByteArray(bytes.data(), qsizetype(bytes.size())));
+    }
+    QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
+    return true;
 }
 
 } // namespace nuq
