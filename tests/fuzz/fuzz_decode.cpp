@@ -121,6 +121,13 @@ void CheckBlocks(const TBoilerRoom& room, const std::string& packet) {
             FUZZ_CHECK(value ==
                        static_cast<const tParameterBlock&>(b).Parameters.GetText(int(raw)));
             break;
+        case 5: {
+            // The no-data code stands for the raw 32 bits, first byte most significant.
+            const uint64_t raw32 =
+                uint64_t(raw) << 24 | at(first + 1) << 16 | at(first + 2) << 8 | at(first + 3);
+            if (haveNaN && raw32 == nan) FUZZ_CHECK(value == "-");
+            break;
+        }
         case 6: {
             const unsigned raw16 = raw * 256 + at(first + 1);
             if (haveNaN && raw16 == nan)

@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -59,6 +60,42 @@ int KindOf(const std::string& text) {
     if (t == "DDE" || t == "2") return 2;
     if (t == "GPRS" || t == "3") return 3;
     return -1;
+}
+
+// The link is set up as the section says.
+void CheckLink(app::THost& host, const std::string& section, const TIniFile& ini,
+               const TBoilerRoom& room) {
+    auto readInt = [&](const char* key, int def) { return ini.ReadInteger(section, key, def); };
+    switch (room.LinkKind) {
+    case lkComPort: {
+        const TSerComm* port = room.SerialPort();
+        FUZZ_CHECK(port && port->PortNum() == readInt("ComPort", 1));
+        static const int rates[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
+                                    19200, 38400, 56000, 57600, 115200, 128000, 256000};
+        const int rate = readInt("BaudRate", 9600);
+        TSerBaudrate want = br9600;
+        for (size_t i = 0; i < std::size(rates); ++i)
+            if (rates[i] == rate) want = TSerBaudrate(br110 + int(i));
+        FUZZ_CHECK(port->Baudrate() == want);
+        const int bits = readInt("DataBits", 8);
+        FUZZ_CHECK(port->Databits() == (bits >= 4 && bits <= 7 ? TSerDatabits(bits - 4) : db8));
+        FUZZ_CHECK(port->Stopbits() == (readInt("StopBits", 1) == 2 ? sb2 : sb1));
+        break;
+    }
+    case lkDDE:
+        FUZZ_CHECK(room.DDEServiceName == ini.ReadString(section, "DDEService", ""));
+        break;
+    case lkGPRS: {
+        const TGPRSModem* modem = host.Manager().ModemList.FindByPort(readInt("ModemPort", 0));
+        FUZZ_CHECK(modem != nullptr);
+        const TAttachedBoilerRoom* a = modem->Attached.FindByBoilerRoom(&room);
+        FUZZ_CHECK(a && a->Phone == ini.ReadString(section, "Phone", "") &&
+                   a->Ident == ini.ReadString(section, "Ident", ""));
+        break;
+    }
+    default:
+        break;
+    }
 }
 
 } // namespace
@@ -112,6 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(room.Name == ini.ReadString(o.Section, "Name", o.Section));
         FUZZ_CHECK(int(room.LinkKind) == KindOf(ini.ReadString(o.Section, "Link", "")));
         FUZZ_CHECK(room.InfoBytes != nullptr);
+        CheckLink(host, o.Section, ini, room);
     }
 
     // A TCP or DDE object without a script has nothing that can fail: it loads.
