@@ -8,7 +8,9 @@
 #include "acquisition/uNuqClasses.h"
 #include "acquisition/uScriptClasses.h"
 #include "platform/Cp1251.h"
+#include "platform/SysUtils.h"
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -140,8 +142,19 @@ void CheckBlocks(const TBoilerRoom& room, const std::string& packet) {
             const auto& r = static_cast<const tRealBlock&>(b);
             const unsigned reading = r.Dimension > 255 ? raw * 256 + at(first + 1) : raw;
             if (r.Dimension == 0 || int64_t(reading) > int64_t(r.Dimension) ||
-                (haveNaN && reading == nan))
+                (haveNaN && reading == nan)) {
                 FUZZ_CHECK(value == "-");
+                break;
+            }
+            // Scaled between the limits, then rounded half away from zero to
+            // four decimals.
+            const double v = r.BottomLimit + reading * ((r.TopLimit - r.BottomLimit) / r.Dimension);
+            const double whole = std::trunc(v);
+            const double scaled = whole + std::round((v - whole) * 10000) / 10000;
+            if (!std::isfinite(scaled) || std::fabs(scaled) >= 999999995904.0)
+                FUZZ_CHECK(value == "-");
+            else
+                FUZZ_CHECK(value == FloatToStr(scaled));
             break;
         }
         default:
