@@ -127,7 +127,15 @@ void CheckBlocks(const TBoilerRoom& room, const std::string& packet) {
             // The no-data code stands for the raw 32 bits, first byte most significant.
             const uint64_t raw32 =
                 uint64_t(raw) << 24 | at(first + 1) << 16 | at(first + 2) << 8 | at(first + 3);
-            if (haveNaN && raw32 == nan) FUZZ_CHECK(value == "-");
+            float f;
+            const uint32_t bits = uint32_t(raw32);
+            std::memcpy(&f, &bits, sizeof f);
+            // No data: the code, a reading that is no number, or one past the
+            // conversion's error value. Readings below 1E-7 show as 0.
+            if ((haveNaN && raw32 == nan) || std::isnan(f) || std::fabs(f) >= 999999995904.0f)
+                FUZZ_CHECK(value == "-");
+            else
+                FUZZ_CHECK(value == SingleToStr(std::fabs(f) < 1E-7f ? 0.0f : f));
             break;
         }
         case 6: {
