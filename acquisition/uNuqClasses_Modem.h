@@ -136,6 +136,19 @@ inline constexpr size_t SmsPieceDigits = 264;
 std::vector<std::string> SmsPieces(const std::string& text);
 // What follows the "at+cmgs" prompt: the concatenation header and the piece.
 std::string SmsPartText(int reference, int count, int part, const std::string& piece);
+// An "at+cmgr" answer in text mode, read on its own: the sender's number, the
+// coding field, the message line and its text (decoded from UCS-2 hex when the
+// coding is 8). The engine's SMS reading uses it; so does the fuzz target.
+struct TSmsReading {
+    std::string Phone;
+    std::string Coding;
+    std::string Line;
+    std::string Text;
+};
+TSmsReading ReadSMSAnswer(const std::string& answer);
+// The message indexes an "at+cmgl" listing names, in order; an index that is
+// not a number is left out, as it would go back to the modem in a command.
+std::vector<int> SmsListIndexes(const std::string& listing);
 // The configuration text a controller is sent: "N:" + the whole length in
 // three digits at least + " " + the address part and/or the access part.
 std::string ConfigText(const std::string& ident, const std::string& ip, int port,

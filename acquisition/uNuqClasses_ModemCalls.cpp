@@ -68,6 +68,34 @@ std::string ConfigText(const std::string& ident, const std::string& ip, int port
     return "N:" + std::string(length) + " " + t;
 }
 
+TSmsReading ReadSMSAnswer(const std::string& answer) {
+    TSmsReading r;
+    r.Phone = WithoutQuotes(Trim(ExtractWord(2, answer, TCharSet{','})));
+    // Empty fields must keep their place among the counted ones.
+    r.Coding = Trim(ExtractWord(9, ReplaceStr(answer, ",,", ", ,"), TCharSet{','}));
+    std::vector<std::string> lines;
+    for (const std::string& l : SplitFields(answer, "\r\n"))
+        if (!l.empty()) lines.push_back(l);
+    r.Line = lines.size() >= 2 ? Trim(lines[1]) : "";
+    r.Text = r.Coding == "8" ? UCS2HexToText(r.Line) : r.Line;
+    return r;
+}
+
+std::vector<int> SmsListIndexes(const std::string& listing) {
+    std::vector<int> indexes;
+    const std::vector<std::string> lines = SplitLines(listing);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const size_t p = lines[i].find("+CMGL:");
+        if (p == std::string::npos) continue;
+        const std::string rest = lines[i].substr(p + 6);
+        int n = 0;
+        // Only a number goes back into a command.
+        if (DecimalField(rest.substr(0, rest.find(',')), n)) indexes.push_back(n);
+        ++i; // the message text
+    }
+    return indexes;
+}
+
 // ---- SMS
 
 bool TGPRSModem::SendSMS(const std::string& phone, const std::string& text) {
@@ -117,37 +145,20 @@ void TGPRSModem::ReadSMS(const std::string& index, std::string& phone, std::stri
         return;
     const std::string s = RxBuffer.AsString();
     Report("Текст СМС: " + s, true);
-    phone = WithoutQuotes(Trim(ExtractWord(2, s, TCharSet{','})));
+    const TSmsReading r = ReadSMSAnswer(s);
+    phone = r.Phone;
     Report(" - Телефон: " + phone, true);
-    // Empty fields must keep their place among the counted ones.
-    const std::string coding = Trim(ExtractWord(9, ReplaceStr(s, ",,", ", ,"), TCharSet{','}));
-    Report(" - Кодировка: " + coding, true);
-    std::vector<std::string> lines;
-    for (const std::string& l : SplitFields(s, "\r\n"))
-        if (!l.empty()) lines.push_back(l);
-    text = lines.size() >= 2 ? Trim(lines[1]) : "";
-    Report(" - Текст: " + text, true);
-    if (coding == "8") {
-        text = UCS2HexToText(text);
-        Report(" - Текст обработанный: " + text, true);
-    }
+    Report(" - Кодировка: " + r.Coding, true);
+    Report(" - Текст: " + r.Line, true);
+    text = r.Text;
+    if (r.Coding == "8") Report(" - Текст обработанный: " + text, true);
 }
 
 void TGPRSModem::ClearSMS() {
     Trace("TGPRSModem.ClearSMS start");
     if (SendCommand("at+cmgl=\"all\"" + CRLF) && WaitAnswer("OK", 5000)) {
-        const std::vector<std::string> lines = SplitLines(RxBuffer.AsString());
-        for (size_t i = 0; i < lines.size(); ++i) {
-            const size_t p = lines[i].find("+CMGL:");
-            if (p == std::string::npos) continue;
-            const std::string rest = lines[i].substr(p + 6);
-            int n = 0;
-            // Only a number goes back into a command.
-            if (DecimalField(rest.substr(0, rest.find(',')), n)) {
-                if (SendCommand("at+cmgd=" + std::to_string(n) + CRLF)) WaitAnswer("OK", 2000);
-            }
-            ++i; // the message text
-        }
+        for (int n : SmsListIndexes(RxBuffer.AsString()))
+            if (SendCommand("at+cmgd=" + std::to_string(n) + CRLF)) WaitAnswer("OK", 2000);
     }
     Trace("TGPRSModem.ClearSMS exit");
 }

@@ -352,3 +352,47 @@ TEST_F(ModemTest, CallCycleBringsTheControllerOnline) {
     EXPECT_EQ(a->ProcessTimer, nullptr);
     EXPECT_EQ(r.State, bsConnected);
 }
+
+// A read answer's fields, with the empty ones keeping their places.
+TEST(ModemSmsText, ReadAnswerFields) {
+    struct Case {
+        const char* answer;
+        const char* phone;
+        const char* coding;
+        const char* text;
+    };
+    for (auto c : {
+             Case{"\r\n+CMGR: \"REC UNREAD\",\"+79001230007\",,\"26/12/07,10:15:00+12\",145,4,0,8,"
+                  "\"+79000000000\",145,4\r\n04140430\r\n\r\nOK\r\n",
+                  "+79001230007", "8", "Да"},
+             Case{"+CMGR: \"REC READ\",\"+7900\",\"Иван\",\"26/12/07,10:15:00+12\",145,4,0,0,"
+                  "\"+7901\",145,5\r\n  STATUS 7 \r\nOK\r\n",
+                  "+7900", "0", "STATUS 7"},
+             Case{"\r\nOK\r\n", "", "", ""},
+         }) {
+        const TSmsReading r = ReadSMSAnswer(c.answer);
+        EXPECT_EQ(r.Phone, c.phone) << c.answer;
+        EXPECT_EQ(r.Coding, c.coding) << c.answer;
+        EXPECT_EQ(r.Text, c.text) << c.answer;
+    }
+}
+
+// The indexes of a listing: the line after each entry is its text, and only
+// a number goes back to the modem.
+TEST(ModemSmsText, ListingIndexes) {
+    struct Case {
+        const char* listing;
+        std::vector<int> indexes;
+    };
+    for (const auto& c : {
+             Case{"\r\n+CMGL: 1,\"REC READ\",\"+7900\"\r\nhello\r\n+CMGL: 12 ,\"REC UNREAD\","
+                  "\"+7901\"\r\nbye\r\n\r\nOK\r\n",
+                  {1, 12}},
+             Case{"+CMGL: 2,\"REC READ\"\r\n+CMGL: 3,\"text that looks like an entry\"\r\nOK\r\n",
+                  {2}},
+             Case{"+CMGL: 4;at+cmgd=1,\"REC READ\"\r\nx\r\n+CMGL: ,\"REC READ\"\r\ny\r\n", {}},
+             Case{"+CMGL: 1234567890,\"REC READ\"\r\nx\r\n+CMGL: 5\r\n", {5}},
+         }) {
+        EXPECT_EQ(SmsListIndexes(c.listing), c.indexes) << c.listing;
+    }
+}
