@@ -38,7 +38,9 @@ bool ReadTextFile(const std::string& path, std::string& text) {
         return false;
     }
     try {
-        text = TextFromFileBytes(ReadFileBytes(path));
+        // A script is a few kilobytes; a device such as /dev/zero must not be read forever.
+        constexpr size_t MaxScriptFileBytes = 16 << 20;
+        text = TextFromFileBytes(ReadFileBytes(path, MaxScriptFileBytes));
         return true;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "nuq: %s\n", e.what());

@@ -236,13 +236,22 @@ bool FileExists(const std::string& path) {
     return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-std::string ReadFileBytes(const std::string& path) {
+std::string ReadFileBytes(const std::string& path, size_t maxBytes) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw Exception("Cannot open file \"" + path + "\": " + std::strerror(errno));
-    std::ostringstream ss;
-    ss << in.rdbuf();
+    // Read in pieces so that a device or pipe that never ends stops at the limit.
+    std::string bytes;
+    char piece[65536];
+    while (in) {
+        in.read(piece, sizeof piece);
+        const size_t got = size_t(in.gcount());
+        if (got > maxBytes - bytes.size())
+            throw Exception("File \"" + path + "\" is larger than " + std::to_string(maxBytes) +
+                            " bytes");
+        bytes.append(piece, got);
+    }
     if (in.bad()) throw Exception("Cannot read file \"" + path + "\": " + std::strerror(errno));
-    return ss.str();
+    return bytes;
 }
 
 } // namespace nuq

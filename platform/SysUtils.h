@@ -69,6 +69,7 @@ std::vector<std::string> SplitLines(std::string_view text);
 
 bool FileExists(const std::string& path);
 // Reads a whole file's bytes; raises Exception with the system's reason.
-std::string ReadFileBytes(const std::string& path);
+// The whole file; more than maxBytes (a device, an endless pipe) is an error.
+std::string ReadFileBytes(const std::string& path, size_t maxBytes = SIZE_MAX);
 
 } // namespace nuq

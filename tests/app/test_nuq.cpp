@@ -100,6 +100,11 @@ TEST_F(NuqCommand, CheckScript) {
     Result folder = Nuq({"check-script", dir.string()});
     EXPECT_EQ(folder.status, 2);
     EXPECT_NE(folder.err.find("folder"), std::string::npos) << folder.err;
+
+    // A device that never ends is refused, not read forever.
+    Result endless = Nuq({"check-script", "/dev/zero"});
+    EXPECT_EQ(endless.status, 2);
+    EXPECT_NE(endless.err.find("larger than"), std::string::npos) << endless.err;
 }
 
 TEST_F(NuqCommand, Decode) {
