@@ -77,10 +77,9 @@ std::unique_ptr<TCustomLazyTreeOptions> TBaseLazyTree::GetOptionsClass() {
 }
 
 TBaseLazyTree::~TBaseLazyTree() {
+    ReleaseWorker();
     Destroying();
     FOptions->SetMiscOptions(FOptions->MiscOptions() & ~toReadOnly);
-    if (FThreadReferenced) ReleaseThreadReference(this);
-    FThreadReferenced = false;
     if (GetCapture() && GetCapture() == WindowHandle()) ReleaseCapture(); // wheel panning ends
     FStates &= ~TS(tsWheelPanning, tsWheelScrolling);
     if (FEditLink) DoCancelEdit();
@@ -488,21 +487,12 @@ void TBaseLazyTree::StructureChange(PLazyNode node, TChangeReason reason) {
     DoStructureChange(node, reason);
 }
 
-void TBaseLazyTree::InterruptValidation() {
-    DoStateChange(TS(tsStopValidation), TS(tsUseCache));
-    TWorkerThread* w = WorkerThread();
-    if (!w) return;
-    w->RemoveTree(this);
-    // The worker reports to this tree's window synchronously: answer while waiting.
-    while (w->CurrentTree() == this) {
-        TMsg m;
-        PeekMessage(m, WindowHandle(), 0, 0, PM_NOREMOVE);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-}
-
 void TBaseLazyTree::Dispatch(TMessage& m) {
     if (m.Msg == WM_CHANGESTATE) {
+        struct Depth {
+            int& D;
+            ~Depth() { --D; }
+        } depth{++FChangeStateDepth};
         DoStateChange(DecodeChangeStates(m.WParam), DecodeChangeStates(uintptr_t(m.LParam)));
         return;
     }
