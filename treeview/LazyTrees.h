@@ -931,7 +931,8 @@ protected:
     enum : uintptr_t { EditTimer = 2, ChangeTimer = 5, StructureChangeTimer = 6 };
 
     // Gives up the worker thread for good; the destructors of the tree classes
-    // call it first, so the thread is done with the tree before any part of it goes.
+    // call it first, so the thread is done with the tree before any part of it
+    // goes. A descendant that overrides DoValidateCache calls it first too.
     void ReleaseWorker();
     TCache FPositionCache;
     uint32_t FStartIndex = 0; // leading cache entries known to be valid

@@ -209,12 +209,13 @@ bool TBaseLazyTree::IsEffectivelyVisible(PLazyNode node) const {
 PLazyNode TBaseLazyTree::AddChild(PLazyNode parent, const void* userData) {
     if (FOptions->MiscOptions() & toReadOnly) return nullptr;
     if (!parent) parent = FRoot;
+    // Before the parent's initialisation writes to it: the validation thread may be reading it.
+    InterruptValidation();
     if (parent != FRoot && !(parent->States & vsInitialized)) InitNode(parent);
     // The user data holds a whole pointer, so it needs a pointer's room.
     if (userData && FNodeDataSize < int(sizeof(void*)))
         RaiseTreeError(u"Cannot set initial user data because there is not enough user data space allocated.",
                        2008);
-    InterruptValidation();
     PLazyNode node = MakeNewNode();
     if (userData) {
         if (void* data = GetNodeData(node)) {
@@ -309,6 +310,9 @@ void TBaseLazyTree::InitChildren(PLazyNode node) {
 
 void TBaseLazyTree::SetExpanded(PLazyNode node, bool value) {
     if (!node || node == FRoot || value == bool(node->States & vsExpanded)) return;
+    // The nodes below move: the validation thread must be off the tree and the cache rebuilt.
+    InterruptValidation();
+    FStates |= TS(tsValidationNeeded);
     if (value) {
         InitChildren(node);
         node->States |= vsExpanded;
@@ -325,6 +329,8 @@ void TBaseLazyTree::SetExpanded(PLazyNode node, bool value) {
 
 void TBaseLazyTree::SetIsHidden(PLazyNode node, bool value) {
     if (!node || node == FRoot || value == bool(node->States & vsHidden)) return;
+    InterruptValidation();
+    FStates |= TS(tsValidationNeeded);
     bool before = IsEffectivelyVisible(node);
     node->States = TLazyNodeStates(value ? (node->States | vsHidden) : (node->States & ~vsHidden));
     bool after = IsEffectivelyVisible(node);

@@ -205,6 +205,35 @@ TEST(PositionCache, NodeAtMatchesTheDisplayListWithAndWithoutCache) {
     check("cache");
 }
 
+// Expanding, collapsing or hiding a node moves every node below it: a cache
+// built before must not be used for the new positions.
+TEST(PositionCache, NodesMovedByToggleOrHidingAreNotFoundThroughTheOldCache) {
+    SetMainThread();
+    TFlatTree t(3 * Threshold);
+    t.Tree->SetChildCount(t.Nodes[1], 10);
+    const int children = 10 * int(t.Tree->DefaultNodeHeight);
+    t.Tree->Handle();
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        int delta; // how far the nodes after the change move
+    };
+    for (const Step& s :
+         {Step{"expand", [&] { t.Tree->SetExpanded(t.Nodes[1], true); }, children},
+          Step{"collapse", [&] { t.Tree->SetExpanded(t.Nodes[1], false); }, 0},
+          Step{"hide", [&] { t.Tree->SetIsHidden(t.Nodes[0], true); }, -int(t.Tops[1])}}) {
+        t.Tree->InvalidateCache();
+        t.Tree->ValidateCache();
+        ASSERT_TRUE(PumpUntil([&] { return t.Tree->HasState(tsUseCache); })) << s.what;
+        s.change();
+        int y = int(t.Tops[4000]), top;
+        auto k = std::upper_bound(t.Tops.begin(), t.Tops.end(), uint32_t(y - s.delta)) -
+                 t.Tops.begin() - 1;
+        EXPECT_EQ(t.Tree->GetNodeAt(0, y, false, top), t.Nodes[size_t(k)]) << s.what;
+        EXPECT_EQ(top, int(t.Tops[size_t(k)]) + s.delta) << s.what;
+    }
+}
+
 // --- the validation thread -----------------------------------------------------------------
 
 TEST(ValidationThread, ReportsStartAndEndToTheTreesWindow) {
@@ -333,7 +362,7 @@ TEST(ValidationThread, StressCreateFillValidateDestroy) {
             fill(*trees.back());
         }
         TLazyStringTree& tree = *trees[rng() % trees.size()];
-        switch (rng() % 6) {
+        switch (rng() % 8) {
         case 0:
             tree.ValidateCache();
             break;
@@ -356,6 +385,12 @@ TEST(ValidationThread, StressCreateFillValidateDestroy) {
             tree.GetNodeAt(0, int(rng() % 50000), false, top);
             break;
         }
+        case 6:
+            if (PLazyNode n = tree.GetFirstNoInit()) tree.SetExpanded(n, !tree.Expanded(n));
+            break;
+        case 7:
+            if (PLazyNode n = tree.RootNode()->LastChild) tree.SetIsHidden(n, !tree.IsHidden(n));
+            break;
         }
         if (rng() % 3 == 0) ProcessMessages();
         if (rng() % 4 == 0) trees.erase(trees.begin() + long(rng() % trees.size()));
