@@ -317,6 +317,36 @@ TEST(ValidationThread, TreeDestroyedWhileValidatedWaitsForTheFinalMessage) {
     EXPECT_EQ(WorkerThread()->CurrentTree(), nullptr);
 }
 
+TEST(ValidationThread, RequestDuringABuildStartsOverFromTheFirstEntry) {
+    SetMainThread();
+    int left = 0;
+    TFlatTree t(200 * Threshold);
+    t.Tree->OnStateChange = [&](TBaseLazyTree&, TLazyTreeStates, TLazyTreeStates l) {
+        left += (l & TS(tsValidating)) != 0;
+    };
+    t.Tree->Handle();
+    bool caught = false;
+    for (int i = 0; i < 50 && !caught; ++i) {
+        t.Tree->InvalidateCache();
+        t.Tree->ValidateCache();
+        int before = left;
+        ASSERT_TRUE(PumpUntil([&] { return t.Tree->HasState(tsValidating) || left > before; }));
+        caught = t.Tree->HasState(tsValidating);
+    }
+    ASSERT_TRUE(caught);
+    t.Tree->ValidateCache(); // stops the running build and asks for a new one
+    EXPECT_FALSE(t.Tree->HasState(tsValidating));
+    EXPECT_TRUE(t.Tree->HasState(tsValidationNeeded));
+    ASSERT_TRUE(PumpUntil([&] { return t.Tree->HasState(tsUseCache); }));
+    const auto& cache = t.Tree->PositionCache();
+    ASSERT_EQ(cache.size(), 200u);
+    for (size_t i = 0; i < cache.size(); ++i) {
+        EXPECT_EQ(cache[i].Node, t.Nodes[i * Threshold]) << i;
+        EXPECT_EQ(cache[i].AbsoluteTop, t.Tops[i * Threshold]) << i;
+    }
+    t.Tree->OnStateChange = nullptr;
+}
+
 // A handler of the thread's message that changes the structure cannot wait
 // for the thread, which waits for the handler.
 TEST(ValidationThread, StructureChangedInsideTheThreadsMessage) {
