@@ -208,7 +208,9 @@ void TBaseLazyTree::InterruptValidation() {
         w->WaitForRelease(this, WindowHandle());
     else
         w->Abandon(this);
-    DoStateChange(TS(tsValidationNeeded));
+    // A build that ended meanwhile has let the cache be used again; the
+    // change the caller is about to make outdates it.
+    DoStateChange(TS(tsValidationNeeded), TS(tsUseCache));
 }
 
 void TBaseLazyTree::ReleaseWorker() {
