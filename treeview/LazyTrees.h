@@ -934,6 +934,7 @@ protected:
     // call it first, so the thread is done with the tree before any part of it
     // goes. A descendant that overrides DoValidateCache calls it first too.
     void ReleaseWorker();
+    PLazyNode NodeBefore(PLazyNode node, uint64_t top, uint64_t position, uint64_t& nodeTop) const;
     TCache FPositionCache;
     uint32_t FStartIndex = 0; // leading cache entries known to be valid
     int FOffsetY = 0;

@@ -4,6 +4,8 @@
 
 #include "treeview/LazyTrees.h"
 
+#include <algorithm>
+
 namespace nuq {
 
 // Runs on the validation thread while the user-interface thread may wait for
@@ -99,6 +101,57 @@ PLazyNode TBaseLazyTree::FindInPositionCache(uint32_t position, uint32_t& top) c
     return e.Node;
 }
 
+// The node shown at Position, which lies above Node, whose top is Top: the
+// walk goes backwards from Node, passing over whole subtrees by their total
+// height and going into the one that holds the position from its end.
+PLazyNode TBaseLazyTree::NodeBefore(PLazyNode node, uint64_t top, uint64_t position,
+                                    uint64_t& nodeTop) const {
+    const bool showHidden = FOptions->PaintOptions() & toShowHiddenNodes;
+    auto shown = [showHidden](PLazyNode n) {
+        return (n->States & vsVisible) && (showHidden || !(n->States & vsHidden));
+    };
+    auto previousShown = [&](PLazyNode n) {
+        do n = n->PrevSibling;
+        while (n && !shown(n));
+        return n;
+    };
+    // Candidate is the shown node whose block (the node and its shown
+    // descendants) ends at End; none means the parent's own row ends there.
+    PLazyNode candidate = previousShown(node), parent = node->Parent;
+    uint64_t end = top;
+    for (;;) {
+        if (!candidate) {
+            if (parent == FRoot || end < parent->NodeHeight) return nullptr;
+            uint64_t start = end - parent->NodeHeight;
+            if (position >= start) {
+                nodeTop = start;
+                return parent;
+            }
+            end = start;
+            candidate = previousShown(parent);
+            parent = parent->Parent;
+            continue;
+        }
+        uint64_t block =
+            (candidate->States & vsExpanded) ? candidate->TotalHeight : candidate->NodeHeight;
+        if (end < block) return nullptr;
+        uint64_t start = end - block;
+        if (position >= start) {
+            if (position < start + candidate->NodeHeight) {
+                nodeTop = start;
+                return candidate;
+            }
+            // Into its children, from the last shown one.
+            parent = candidate;
+            candidate = candidate->LastChild;
+            while (candidate && !shown(candidate)) candidate = candidate->PrevSibling;
+            continue;
+        }
+        end = start;
+        candidate = previousShown(candidate);
+    }
+}
+
 PLazyNode TBaseLazyTree::GetNodeAt(int x, int y) {
     int nodeTop;
     return GetNodeAt(x, y, true, nodeTop);
@@ -117,10 +170,23 @@ PLazyNode TBaseLazyTree::GetNodeAt(int, int y, bool relative, int& nodeTop) {
     PLazyNode node = nullptr;
     uint64_t top = 0;
     if ((FStates & TS(tsUseCache)) && !FPositionCache.empty()) {
-        uint32_t cachedTop;
-        node = position <= UINT32_MAX ? FindInPositionCache(uint32_t(position), cachedTop)
-                                      : FindInPositionCache(UINT32_MAX, cachedTop);
-        top = cachedTop;
+        // The entries around the position; the walk starts from the nearer one.
+        auto after =
+            std::upper_bound(FPositionCache.begin(), FPositionCache.end(), uint64_t(position),
+                             [](uint64_t p, const TCacheEntry& e) { return p < e.AbsoluteTop; });
+        if (after != FPositionCache.begin()) {
+            node = after[-1].Node;
+            top = after[-1].AbsoluteTop;
+        }
+        if (after != FPositionCache.end() && after->Node &&
+            (!node || after->AbsoluteTop - uint64_t(position) < uint64_t(position) - top)) {
+            if (PLazyNode found =
+                    NodeBefore(after->Node, after->AbsoluteTop, uint64_t(position), top)) {
+                nodeTop = int(relative ? int64_t(top) + FOffsetY : int64_t(top));
+                return found;
+            }
+            return nullptr;
+        }
     }
     if (!node) {
         top = 0;
