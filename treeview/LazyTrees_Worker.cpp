@@ -201,9 +201,9 @@ void TBaseLazyTree::InterruptValidation() {
     // Only queued: out of the queue, nothing more to wait for.
     if (!w->RemoveOrHeld(this)) return;
     // The thread may have taken the tree before telling it so: it is waited
-    // for all the same, since the tree may be about to change or go. From
-    // inside the thread's own message there is nothing to wait for: the
-    // thread sees tsStopValidation before it reads the tree again.
+    // for all the same, since the tree may be about to change or go. Inside
+    // the thread's own message it cannot be waited for (it waits for this
+    // message to end): it is told to leave the tree alone instead.
     if (FChangeStateDepth == 0)
         w->WaitForRelease(this, WindowHandle());
     else
