@@ -359,14 +359,34 @@ public:
     TBaseLazyTree* CurrentTree() const { return FCurrentTree.load(); }
     int RefCount = 0;
     size_t Waiting() const;
+    // Removes Tree from the queue; true when the thread is working on it
+    // (checked under the same lock, so it cannot take the tree in between).
+    bool RemoveOrHeld(TBaseLazyTree* tree);
+    // Returns once the thread has let go of Tree, answering meanwhile the
+    // messages the thread sends to Wnd (0: the tree has no window).
+    void WaitForRelease(TBaseLazyTree* tree, HWND wnd);
+    // For a tree that cannot wait (it is inside the thread's own message):
+    // the thread reads nothing more of it and only reports the end.
+    void Abandon(TBaseLazyTree* tree);
 
 private:
+    struct TWaiter {
+        TBaseLazyTree* Tree;
+        HWND Window; // taken when queued: the thread never reads the tree's fields for it
+    };
     void Execute();
     void ChangeTreeStates(TLazyTreeStates enter, TLazyTreeStates leave);
+    void Release();
     std::atomic<TBaseLazyTree*> FCurrentTree{nullptr};
+    HWND FCurrentWindow = 0; // the thread's own
     mutable std::mutex FListLock;
-    std::vector<TBaseLazyTree*> FWaiterList;
+    std::vector<TWaiter> FWaiterList;
     std::atomic<bool> FTerminated{false};
+    // Wakes a tree waiting for release: a message on its way or the tree let go.
+    std::mutex FWakeLock;
+    std::condition_variable FWake;
+    bool FSending = false;
+    bool FAbandoned = false;
     std::thread FThread;
 };
 void AddThreadReference();
@@ -746,8 +766,6 @@ public:
     bool HasState(TLazyTreeState s) const { return FStates & TS(s); }
     // The one entry through which the state set changes.
     virtual void DoStateChange(TLazyTreeStates enter, TLazyTreeStates leave = 0);
-    // Validates the position cache for the worker thread; true when finished.
-    virtual bool DoValidateCache() { return true; }
 
     // --- node streaming --------------------------------------------------------------
     // The stream: a 12-byte header, a node count, then one node chunk per node
@@ -821,8 +839,6 @@ public:
     void HandleClickSelection(PLazyNode lastFocused, PLazyNode newNode, TShiftState shift,
                               bool dragPending);
     uint32_t CheckPropagationCount() const { return FCheckPropagationCount; }
-    // Marks the position cache stale.
-    void InvalidateCache();
 
     // --- structure -----------------------------------------------------------------
     void ToggleNode(PLazyNode node);
@@ -915,6 +931,33 @@ public:
     void SetSelectionCurveRadius(uint32_t value);
     // Ends loading from stored properties: a stored root node count is made real.
     void Loaded();
+    // Builds the position cache (on the worker thread); true when finished.
+    virtual bool DoValidateCache();
+
+    // Position cache: every 2000th visible node with its absolute top, built
+    // in the background so that large trees find positions without walking.
+    struct TCacheEntry {
+        PLazyNode Node;
+        uint32_t AbsoluteTop;
+    };
+    using TCache = std::vector<TCacheEntry>;
+    static constexpr uint32_t CacheThreshold = 2000;
+    // Stops a running build and queues the tree when its cache needs building.
+    virtual void ValidateCache();
+    void InvalidateCache();
+    const TCache& PositionCache() const { return FPositionCache; }
+    // The last cache entry whose top is at or above Position, with that top; nil and 0 when none.
+    PLazyNode FindInPositionCache(uint32_t position, uint32_t& top) const;
+    // The node at a vertical position (client-relative when Relative, else
+    // absolute) and its top in the same terms; nil above the first node and
+    // below the last. Initialises nothing.
+    PLazyNode GetNodeAt(int x, int y, bool relative, int& nodeTop);
+    PLazyNode GetNodeAt(int x, int y);
+    int OffsetY() const { return FOffsetY; }
+    // Nodes collected for a batch operation.
+    const std::vector<PLazyNode>& TempNodeCache() const { return FTempNodeCache; }
+    uint32_t TempNodeCount() const { return FTempNodeCount; }
+    virtual void InternalCacheNode(PLazyNode node);
 
     // Events.
     std::function<void(TBaseLazyTree&, PLazyNode, PLazyNode, TLazyNodeInitStates&)> OnInitNode;
@@ -1149,6 +1192,18 @@ protected:
 
     enum : uintptr_t { EditTimer = 2, ChangeTimer = 5, StructureChangeTimer = 6, SearchTimer = 7 };
 
+    // Gives up the worker thread for good; the destructors of the tree classes
+    // call it first, so the thread is done with the tree before any part of it
+    // goes. A descendant that overrides DoValidateCache calls it first too.
+    void ReleaseWorker();
+    PLazyNode NodeBefore(PLazyNode node, uint64_t top, uint64_t position, uint64_t& nodeTop) const;
+    TCache FPositionCache;
+    uint32_t FStartIndex = 0; // leading cache entries known to be valid
+    int FOffsetY = 0;
+    int FChangeStateDepth = 0; // inside the worker's change-state message
+    std::vector<PLazyNode> FTempNodeCache;
+    uint32_t FTempNodeCount = 0;
+
     PLazyNode FRoot = nullptr;
     int FNodeDataSize = -1;
     int FTotalInternalDataSize = 0;
@@ -1228,6 +1283,7 @@ private:
 class TLazyStringTree : public TCustomLazyStringTree {
 public:
     using TCustomLazyStringTree::TCustomLazyStringTree;
+    ~TLazyStringTree() override;
 };
 
 } // namespace nuq

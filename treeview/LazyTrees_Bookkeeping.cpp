@@ -219,6 +219,8 @@ void TBaseLazyTree::ToggleNode(PLazyNode node) {
     if (!node || node == FRoot || (node->States & vsToggling)) return;
     if (node->States & vsExpanded) {
         if (!DoCollapsing(node)) return;
+        // The nodes below move: the validation thread must be off the tree.
+        InterruptValidation();
         node->States |= vsToggling;
         DoStateChange(TS(tsCollapsing));
         if (ChildrenDisplayed(node)) FVisibleCount -= CountVisibleChildren(node);
@@ -231,6 +233,7 @@ void TBaseLazyTree::ToggleNode(PLazyNode node) {
         DoCollapsed(node);
     } else {
         if (!DoExpanding(node)) return;
+        InterruptValidation();
         node->States |= vsToggling;
         DoStateChange(TS(tsExpanding));
         InitChildren(node);
@@ -418,13 +421,6 @@ void TBaseLazyTree::HandleClickSelection(PLazyNode, PLazyNode newNode, TShiftSta
         InvalidateNode(newNode);
     }
     FRangeAnchor = newNode;
-}
-
-// --- the position cache ----------------------------------------------------------------
-
-// Placeholder until the position cache exists: only the states change.
-void TBaseLazyTree::InvalidateCache() {
-    DoStateChange(TS(tsValidationNeeded), TS(tsUseCache));
 }
 
 } // namespace nuq

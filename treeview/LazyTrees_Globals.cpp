@@ -32,7 +32,12 @@ namespace {
 // Owners of the shared lists, in the order they are built.
 // Never destroyed: the unit's end may run after other statics are gone.
 std::unique_ptr<TCustomImageList>* const sharedLists = new std::unique_ptr<TCustomImageList>[9];
-std::unique_ptr<TCriticalSection>& globalLock = *new std::unique_ptr<TCriticalSection>;
+// Made on first use: the unit's start runs from another file's static
+// initialisation, which may come before this file's.
+std::unique_ptr<TCriticalSection>& GlobalLock() {
+    static auto* lock = new std::unique_ptr<TCriticalSection>;
+    return *lock;
+}
 
 bool HasMMX() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -62,15 +67,15 @@ void AssignList(int slot, std::unique_ptr<TCustomImageList> list, TCustomImageLi
 void LazyTreesInitialization() {
     GlobalsInitialised = false;
     OleInitialised = false;
-    if (!globalLock) globalLock = std::make_unique<TCriticalSection>();
-    TreeGlobalLock = globalLock.get();
+    if (!GlobalLock()) GlobalLock() = std::make_unique<TCriticalSection>();
+    TreeGlobalLock = GlobalLock().get();
 }
 
 void LazyTreesFinalization() {
     if (GlobalsInitialised) FinalizeGlobalStructures();
     FreeClipboardFormatList();
     TreeGlobalLock = nullptr;
-    globalLock.reset();
+    GlobalLock().reset();
 }
 
 void InitializeGlobalStructures() {

@@ -133,13 +133,14 @@ PLazyNode TBaseLazyTree::InsertNode(PLazyNode node, TLTNodeAttachMode mode, cons
     if (!node) node = FRoot;
     if (node == FRoot && (mode == amInsertBefore || mode == amInsertAfter)) return nullptr;
     PLazyNode parent = (mode == amInsertBefore || mode == amInsertAfter) ? node->Parent : node;
+    // Before the parent's initialisation writes to it: the validation thread may be reading it.
+    InterruptValidation();
     if (parent != FRoot && !(parent->States & vsInitialized)) InitNode(parent);
     // The user data holds a whole pointer, so it needs a pointer's room.
     if (userData && FNodeDataSize < int(sizeof(void*)))
         RaiseTreeError(
             u"Cannot set initial user data because there is not enough user data space allocated.",
             2008);
-    InterruptValidation();
     PLazyNode added = MakeNewNode();
     if (userData) {
         if (void* data = GetNodeData(added)) {

@@ -21,6 +21,7 @@ TCustomLazyStringTree::TCustomLazyStringTree(TComponent* owner) : TBaseLazyTree(
 }
 
 TCustomLazyStringTree::~TCustomLazyStringTree() {
+    ReleaseWorker();
     Destroying();
     // Nodes go while this class's overrides still run; so does the rendering
     // of what this tree left on the clipboard.

@@ -79,10 +79,9 @@ std::unique_ptr<TCustomLazyTreeOptions> TBaseLazyTree::GetOptionsClass() {
 }
 
 TBaseLazyTree::~TBaseLazyTree() {
+    ReleaseWorker();
     Destroying();
     FOptions->SetMiscOptions(FOptions->MiscOptions() & ~toReadOnly);
-    if (FThreadReferenced) ReleaseThreadReference(this);
-    FThreadReferenced = false;
     if (GetCapture() && GetCapture() == WindowHandle()) ReleaseCapture(); // wheel panning ends
     FStates &= ~TS(tsWheelPanning, tsWheelScrolling);
     if (FEditLink) DoCancelEdit();
@@ -277,25 +276,12 @@ void TBaseLazyTree::EndUpdate() {
     DoUpdating(usEnd);
 }
 
-void TBaseLazyTree::InterruptValidation() {
-    DoStateChange(TS(tsStopValidation), TS(tsUseCache));
-    TWorkerThread* w = WorkerThread();
-    if (!w) return;
-    w->RemoveTree(this);
-    // The worker reports to this tree's window synchronously: answer while
-    // waiting. Its messages and its letting go of the tree both come as
-    // posted calls, so the wait sleeps until one is posted.
-    for (;;) {
-        const uint64_t seen = PostedCallCount();
-        if (w->CurrentTree() != this) break;
-        TMsg m;
-        PeekMessage(m, WindowHandle(), 0, 0, PM_NOREMOVE);
-        WaitForPostedCall(seen);
-    }
-}
-
 void TBaseLazyTree::Dispatch(TMessage& m) {
     if (m.Msg == WM_CHANGESTATE) {
+        struct Depth {
+            int& D;
+            ~Depth() { --D; }
+        } depth{++FChangeStateDepth};
         DoStateChange(DecodeChangeStates(m.WParam), DecodeChangeStates(uintptr_t(m.LParam)));
         return;
     }

@@ -4,8 +4,6 @@
 
 #include "treeview/LazyTrees.h"
 
-#include "platform/EventLoop.h"
-
 namespace nuq {
 
 namespace {
@@ -89,12 +87,23 @@ TWorkerThread::~TWorkerThread() {
 void TWorkerThread::AddTree(TBaseLazyTree* tree) {
     tree->DoStateChange(0, TS(tsStopValidation));
     std::lock_guard<std::mutex> guard(FListLock);
-    if (std::find(FWaiterList.begin(), FWaiterList.end(), tree) == FWaiterList.end()) FWaiterList.push_back(tree);
+    for (TWaiter& w : FWaiterList)
+        if (w.Tree == tree) {
+            w.Window = tree->WindowHandle();
+            return;
+        }
+    FWaiterList.push_back({tree, tree->WindowHandle()});
 }
 
 void TWorkerThread::RemoveTree(TBaseLazyTree* tree) {
     std::lock_guard<std::mutex> guard(FListLock);
-    std::erase(FWaiterList, tree);
+    std::erase_if(FWaiterList, [tree](const TWaiter& w) { return w.Tree == tree; });
+}
+
+bool TWorkerThread::RemoveOrHeld(TBaseLazyTree* tree) {
+    std::lock_guard<std::mutex> guard(FListLock);
+    std::erase_if(FWaiterList, [tree](const TWaiter& w) { return w.Tree == tree; });
+    return FCurrentTree.load() == tree;
 }
 
 size_t TWorkerThread::Waiting() const {
@@ -102,10 +111,50 @@ size_t TWorkerThread::Waiting() const {
     return FWaiterList.size();
 }
 
+void TWorkerThread::WaitForRelease(TBaseLazyTree* tree, HWND wnd) {
+    for (;;) {
+        // One message of the tree's window per turn; the peek also runs
+        // what the thread has sent to it.
+        TMsg m;
+        bool got = wnd && PeekMessage(m, wnd, 0, 0, PM_REMOVE);
+        if (got) DispatchMessage(m);
+        std::unique_lock<std::mutex> lock(FWakeLock);
+        if (FCurrentTree.load() != tree) return;
+        if (got) continue;
+        // Sleeps until a message is on its way or the tree is let go; while
+        // one is on its way, peek again.
+        FWake.wait(lock, [&] { return FCurrentTree.load() != tree || FSending; });
+        if (FCurrentTree.load() != tree) return;
+        lock.unlock();
+        std::this_thread::yield();
+    }
+}
+
+void TWorkerThread::Abandon(TBaseLazyTree* tree) {
+    std::lock_guard<std::mutex> guard(FWakeLock);
+    if (FCurrentTree.load() == tree) FAbandoned = true;
+}
+
 void TWorkerThread::ChangeTreeStates(TLazyTreeStates enter, TLazyTreeStates leave) {
-    TBaseLazyTree* tree = FCurrentTree.load();
-    if (tree && tree->WindowHandle())
-        SendMessage(tree->WindowHandle(), WM_CHANGESTATE, EncodeStates(enter), LPARAM(EncodeStates(leave)));
+    if (!FCurrentTree.load() || !IsWindow(FCurrentWindow)) return;
+    {
+        std::lock_guard<std::mutex> guard(FWakeLock);
+        FSending = true;
+    }
+    FWake.notify_all();
+    SendMessage(FCurrentWindow, WM_CHANGESTATE, EncodeStates(enter), LPARAM(EncodeStates(leave)));
+    std::lock_guard<std::mutex> guard(FWakeLock);
+    FSending = false;
+}
+
+void TWorkerThread::Release() {
+    {
+        std::lock_guard<std::mutex> guard(FWakeLock);
+        FCurrentTree = nullptr;
+        FCurrentWindow = 0;
+        FAbandoned = false;
+    }
+    FWake.notify_all();
 }
 
 void TWorkerThread::Execute() {
@@ -115,7 +164,8 @@ void TWorkerThread::Execute() {
         {
             std::lock_guard<std::mutex> guard(FListLock);
             if (!FWaiterList.empty()) {
-                FCurrentTree = FWaiterList.front();
+                FCurrentTree = FWaiterList.front().Tree;
+                FCurrentWindow = FWaiterList.front().Window;
                 FWaiterList.erase(FWaiterList.begin());
                 if (!FWaiterList.empty()) workEvent->Set(); // the rest still waits
             } else {
@@ -125,13 +175,52 @@ void TWorkerThread::Execute() {
         TBaseLazyTree* tree = FCurrentTree.load();
         if (!tree) continue;
         ChangeTreeStates(TS(tsValidating), TS(tsUseCache));
+        bool abandoned;
+        {
+            std::lock_guard<std::mutex> guard(FWakeLock);
+            abandoned = FAbandoned;
+        }
         bool finished = false;
-        if (!(tree->TreeStates() & TS(tsStopValidation))) finished = tree->DoValidateCache();
-        if (finished) ChangeTreeStates(TS(tsUseCache), TS(tsValidating, tsStopValidation, tsValidationNeeded));
-        else ChangeTreeStates(0, TS(tsValidating, tsStopValidation));
-        FCurrentTree = nullptr;
-        PostCall(nullptr); // wakes a tree waiting for its validation to end
+        if (!abandoned && !(tree->TreeStates() & TS(tsStopValidation)))
+            finished = tree->DoValidateCache();
+        if (finished)
+            ChangeTreeStates(TS(tsUseCache),
+                             TS(tsValidating, tsStopValidation, tsValidationNeeded));
+        else
+            ChangeTreeStates(0, TS(tsValidating, tsStopValidation));
+        Release();
     }
+}
+
+// --- the tree's side ------------------------------------------------------------------------
+
+void TBaseLazyTree::InterruptValidation() {
+    DoStateChange(TS(tsStopValidation), TS(tsUseCache));
+    TWorkerThread* w = WorkerThread();
+    if (!w) return;
+    // Only queued: out of the queue, nothing more to wait for.
+    if (!w->RemoveOrHeld(this)) return;
+    // The thread may have taken the tree before telling it so: it is waited
+    // for all the same, since the tree may be about to change or go. Inside
+    // the thread's own message it cannot be waited for (it waits for this
+    // message to end): it is told to leave the tree alone instead.
+    if (FChangeStateDepth == 0)
+        w->WaitForRelease(this, WindowHandle());
+    else
+        w->Abandon(this);
+    // A build that ended meanwhile has let the cache be used again; the
+    // change the caller is about to make outdates it.
+    DoStateChange(TS(tsValidationNeeded), TS(tsUseCache));
+}
+
+void TBaseLazyTree::ReleaseWorker() {
+    if (!FThreadReferenced) return;
+    FThreadReferenced = false;
+    ReleaseThreadReference(this);
+}
+
+TLazyStringTree::~TLazyStringTree() {
+    ReleaseWorker();
 }
 
 } // namespace nuq

@@ -362,6 +362,8 @@ TEST(TreeLife, WorkerReportsValidationToTheTreesWindow) {
     auto tree = NewComponent<TLazyStringTree>();
     std::vector<std::pair<TLazyTreeStates, TLazyTreeStates>> changes;
     tree->OnStateChange = [&](TBaseLazyTree&, TLazyTreeStates e, TLazyTreeStates l) { changes.push_back({e, l}); };
+    // Small trees have no cache to finish.
+    tree->SetRootNodeCount(TBaseLazyTree::CacheThreshold + 1);
     tree->Handle();
     WorkerThread()->AddTree(tree.get());
     WorkerThread()->AddTree(tree.get());

@@ -1,0 +1,231 @@
+// The position cache: every 2000th visible node with its absolute top, built
+// by the validation thread, and the lookups of a node by vertical position.
+// The temporary node cache that batch operations collect nodes in.
+
+#include "treeview/LazyTrees.h"
+
+#include <algorithm>
+
+namespace nuq {
+
+// Runs on the validation thread while the user-interface thread may wait for
+// it: it reads the nodes but initialises none, so it fires no event, and it
+// gives up as soon as tsStopValidation is set.
+bool TBaseLazyTree::DoValidateCache() {
+    if (FStates & TS(tsStopValidation)) return false;
+    if (FStartIndex == 0) FPositionCache.clear();
+    if (FVisibleCount <= CacheThreshold) return false;
+
+    uint32_t size = (FVisibleCount + CacheThreshold - 1) / CacheThreshold;
+    FPositionCache.resize(size, TCacheEntry{nullptr, 0});
+    if (FStartIndex > size) FStartIndex = size;
+
+    uint32_t index;
+    PLazyNode node;
+    uint32_t top;
+    if (FStartIndex == 0 || !FPositionCache[FStartIndex - 1].Node) {
+        index = 0;
+        node = GetFirstVisibleNoInit();
+        top = 0;
+    } else {
+        index = FStartIndex - 1;
+        node = FPositionCache[index].Node;
+        top = FPositionCache[index].AbsoluteTop;
+    }
+
+    PLazyNode last = nullptr;
+    uint32_t lastTop = 0, number = 0;
+    bool stopped = false, full = false;
+    while (node) {
+        if (FStates & TS(tsStopValidation)) {
+            stopped = true;
+            break;
+        }
+        if (number % CacheThreshold == 0) {
+            FPositionCache[index++] = {node, top};
+            if (index == size) {
+                last = node;
+                full = true;
+                break;
+            }
+        }
+        last = node;
+        lastTop = top;
+        top += node->NodeHeight;
+        ++number;
+        node = GetNextVisibleNoInit(node);
+    }
+    if (!last) {
+        // Counted visible, yet nothing is shown (every node lies under a collapsed parent).
+        if (!stopped) FPositionCache.clear();
+        return false;
+    }
+    if (!stopped && !full) {
+        // Fewer nodes are shown than are counted visible: the last one closes the cache.
+        FPositionCache.resize(index + 1);
+        FPositionCache[index] = {last, lastTop};
+    }
+    return !stopped;
+}
+
+void TBaseLazyTree::ValidateCache() {
+    InterruptValidation();
+    FStartIndex = 0;
+    // A tree on its way out is never queued again.
+    if (!FThreadReferenced || (ComponentState & csDestroying)) return;
+    TWorkerThread* w = WorkerThread();
+    if (w && (FStates & TS(tsValidationNeeded))) {
+        w->AddTree(this);
+        SignalWorkEvent();
+    }
+}
+
+void TBaseLazyTree::InvalidateCache() {
+    DoStateChange(TS(tsValidationNeeded), TS(tsUseCache));
+}
+
+PLazyNode TBaseLazyTree::FindInPositionCache(uint32_t position, uint32_t& top) const {
+    top = 0;
+    if (FPositionCache.empty()) return nullptr;
+    int low = 0, high = int(FPositionCache.size()) - 1;
+    while (low <= high) {
+        int middle = (low + high) / 2;
+        if (FPositionCache[size_t(middle)].AbsoluteTop > position)
+            high = middle - 1;
+        else
+            low = middle + 1;
+    }
+    if (low == 0) return nullptr;
+    const TCacheEntry& e = FPositionCache[size_t(low - 1)];
+    top = e.AbsoluteTop;
+    return e.Node;
+}
+
+// The node shown at Position, which lies above Node, whose top is Top: the
+// walk goes backwards from Node, passing over whole subtrees by their total
+// height and going into the one that holds the position from its end.
+PLazyNode TBaseLazyTree::NodeBefore(PLazyNode node, uint64_t top, uint64_t position,
+                                    uint64_t& nodeTop) const {
+    const bool showHidden = FOptions->PaintOptions() & toShowHiddenNodes;
+    auto shown = [showHidden](PLazyNode n) {
+        return (n->States & vsVisible) && (showHidden || !(n->States & vsHidden));
+    };
+    auto previousShown = [&](PLazyNode n) {
+        do n = n->PrevSibling;
+        while (n && !shown(n));
+        return n;
+    };
+    // Candidate is the shown node whose block (the node and its shown
+    // descendants) ends at End; none means the parent's own row ends there.
+    PLazyNode candidate = previousShown(node), parent = node->Parent;
+    uint64_t end = top;
+    for (;;) {
+        if (!candidate) {
+            if (parent == FRoot || end < parent->NodeHeight) return nullptr;
+            uint64_t start = end - parent->NodeHeight;
+            if (position >= start) {
+                nodeTop = start;
+                return parent;
+            }
+            end = start;
+            candidate = previousShown(parent);
+            parent = parent->Parent;
+            continue;
+        }
+        uint64_t block =
+            (candidate->States & vsExpanded) ? candidate->TotalHeight : candidate->NodeHeight;
+        if (end < block) return nullptr;
+        uint64_t start = end - block;
+        if (position >= start) {
+            if (position < start + candidate->NodeHeight) {
+                nodeTop = start;
+                return candidate;
+            }
+            // Into its children, from the last shown one.
+            parent = candidate;
+            candidate = candidate->LastChild;
+            while (candidate && !shown(candidate)) candidate = candidate->PrevSibling;
+            continue;
+        }
+        end = start;
+        candidate = previousShown(candidate);
+    }
+}
+
+PLazyNode TBaseLazyTree::GetNodeAt(int x, int y) {
+    int nodeTop;
+    return GetNodeAt(x, y, true, nodeTop);
+}
+
+PLazyNode TBaseLazyTree::GetNodeAt(int, int y, bool relative, int& nodeTop) {
+    nodeTop = 0;
+    int64_t position = relative ? int64_t(y) - FOffsetY : int64_t(y);
+    if (position < 0 || !FRoot) return nullptr;
+
+    const bool showHidden = FOptions->PaintOptions() & toShowHiddenNodes;
+    auto shown = [showHidden](PLazyNode n) {
+        return (n->States & vsVisible) && (showHidden || !(n->States & vsHidden));
+    };
+
+    PLazyNode node = nullptr;
+    uint64_t top = 0;
+    if ((FStates & TS(tsUseCache)) && !FPositionCache.empty()) {
+        // The entries around the position; the walk starts from the nearer one.
+        auto after =
+            std::upper_bound(FPositionCache.begin(), FPositionCache.end(), uint64_t(position),
+                             [](uint64_t p, const TCacheEntry& e) { return p < e.AbsoluteTop; });
+        if (after != FPositionCache.begin()) {
+            node = after[-1].Node;
+            top = after[-1].AbsoluteTop;
+        }
+        if (after != FPositionCache.end() && after->Node &&
+            (!node || after->AbsoluteTop - uint64_t(position) < uint64_t(position) - top)) {
+            if (PLazyNode found =
+                    NodeBefore(after->Node, after->AbsoluteTop, uint64_t(position), top)) {
+                nodeTop = int(relative ? int64_t(top) + FOffsetY : int64_t(top));
+                return found;
+            }
+            return nullptr;
+        }
+    }
+    if (!node) {
+        top = 0;
+        node = FRoot->FirstChild;
+        while (node && !shown(node)) node = node->NextSibling;
+    }
+
+    // From the start node on in display order, passing over whole subtrees
+    // by their total height and going into the one that holds the position.
+    while (node) {
+        uint64_t height = node->NodeHeight;
+        if (uint64_t(position) < top + height) break;
+        if ((node->States & vsExpanded) && uint64_t(position) < top + node->TotalHeight) {
+            PLazyNode child = node->FirstChild;
+            while (child && !shown(child)) child = child->NextSibling;
+            if (child) {
+                top += height;
+                node = child;
+                continue;
+            }
+        }
+        top += (node->States & vsExpanded) ? node->TotalHeight : height;
+        // The next shown sibling, else that of the nearest ancestor having one.
+        PLazyNode next = nullptr;
+        for (PLazyNode run = node; run != FRoot && !next; run = run->Parent) {
+            next = run->NextSibling;
+            while (next && !shown(next)) next = next->NextSibling;
+        }
+        node = next;
+    }
+    if (!node) return nullptr;
+    nodeTop = int(relative ? int64_t(top) + FOffsetY : int64_t(top));
+    return node;
+}
+
+void TBaseLazyTree::InternalCacheNode(PLazyNode node) {
+    size_t length = FTempNodeCache.size();
+    if (FTempNodeCount == length) FTempNodeCache.resize(length < 100 ? 100 : length + length / 10);
+    FTempNodeCache[FTempNodeCount++] = node;
+}
+
+} // namespace nuq
