@@ -51,6 +51,7 @@ struct TPropInfo {
     std::function<void(TPersistent&, const std::string&)> SetStr;
     std::function<Variant(TPersistent&)> GetVariant;
     std::function<void(TPersistent&, const Variant&)> SetVariant;
+    bool IsComponentRef = false; // a class property naming a component rather than owning an object
     std::function<TPersistent*(TPersistent&)> GetObject; // class kind
     std::function<void(TPersistent&, TPersistent*)> SetObject;
 };
@@ -113,6 +114,17 @@ public:
         p.GetObject = [get](TPersistent& o) { return get(static_cast<T&>(o)); };
         if (set)
             p.SetObject = [set](TPersistent& o, TPersistent* v) { set(static_cast<T&>(o), v); };
+        return *this;
+    }
+    // A reference to a component that someone else owns.
+    TPublisher& ComponentRef(std::string name, std::function<TComponent*(T&)> get,
+                             std::function<void(T&, TComponent*)> set) {
+        TPropInfo& p = Add(std::move(name), tkClass);
+        p.IsComponentRef = true;
+        p.GetObject = [get](TPersistent& o) -> TPersistent* { return get(static_cast<T&>(o)); };
+        p.SetObject = [set](TPersistent& o, TPersistent* v) {
+            set(static_cast<T&>(o), dynamic_cast<TComponent*>(v));
+        };
         return *this;
     }
     TPublisher& Method(std::string name) {
