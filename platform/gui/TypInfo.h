@@ -149,6 +149,12 @@ void RegisterClass(std::string className, TPublisher<T> publisher = {}) {
     RegisterClassInfo(typeid(T), std::move(className), parent, std::move(publisher.Props));
 }
 
+// A name that a list of unique names already holds.
+class EStringListError : public Exception {
+public:
+    using Exception::Exception;
+};
+
 // A list of text lines.
 class TStringList : public TPersistent {
 public:
