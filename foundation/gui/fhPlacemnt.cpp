@@ -13,12 +13,12 @@ namespace nuq {
 void TWinMinMaxInfo::SetValue(TField f, int v) {
     if (F[f] == v) return;
     F[f] = v;
-    if (FOwner) FOwner->UpdatePlacement();
+    if (FOwner) FOwner->MinMaxInfoModified();
 }
 
 void TWinMinMaxInfo::Assign(const TWinMinMaxInfo& other) {
     std::copy(std::begin(other.F), std::end(other.F), std::begin(F));
-    if (FOwner) FOwner->UpdatePlacement();
+    if (FOwner) FOwner->MinMaxInfoModified();
 }
 
 bool TWinMinMaxInfo::DefaultMinMaxInfo() const {
@@ -87,19 +87,25 @@ void TFormPlacement::SetPreventResize(bool value) {
     FPreventResize = value;
     TForm* form = Form();
     if (!form || (ComponentState & (csLoading | csDesigning))) return;
-    if (value) form->BorderIcons &= ~unsigned(biMaximize);
-    else if (FDefMaximize && form->BorderStyle != bsDialog) form->BorderIcons |= biMaximize;
+    if (value)
+        form->BorderIcons &= ~unsigned(biMaximize);
+    else if (FDefMaximize && form->BorderStyle != bsDialog)
+        form->BorderIcons |= biMaximize;
     UpdatePlacement();
     CheckToggleHook();
 }
 
 void TFormPlacement::UpdatePlacement() {
     TForm* form = Form();
-    if (!form || !form->HandleAllocated() || (ComponentState & csLoading) || (form->ComponentState & csLoading))
+    if (!form || !form->HandleAllocated() || (ComponentState & csLoading) ||
+        (form->ComponentState & csLoading))
         return;
     if (FPreventResize || !FMinMaxInfo.DefaultMinMaxInfo()) return;
-    static const int metrics[][2] = {{0, 0}, {SM_CXBORDER, SM_CYBORDER}, {SM_CXFRAME, SM_CYFRAME},
-                                     {SM_CXDLGFRAME, SM_CYDLGFRAME}, {SM_CXBORDER, SM_CYBORDER},
+    static const int metrics[][2] = {{0, 0},
+                                     {SM_CXBORDER, SM_CYBORDER},
+                                     {SM_CXFRAME, SM_CYFRAME},
+                                     {SM_CXDLGFRAME, SM_CYDLGFRAME},
+                                     {SM_CXBORDER, SM_CYBORDER},
                                      {SM_CXFRAME, SM_CYFRAME}};
     HWND h = form->WindowHandle();
     TWindowPlacement wp;
@@ -109,6 +115,11 @@ void TFormPlacement::UpdatePlacement() {
     const int* m = metrics[form->BorderStyle];
     wp.MaxPosition = {m[0] ? -GetSystemMetrics(m[0]) : 0, m[1] ? -GetSystemMetrics(m[1]) : 0};
     SetWindowPlacement(h, wp);
+}
+
+void TFormPlacement::MinMaxInfoModified() {
+    UpdatePlacement();
+    if (!(ComponentState & csLoading)) CheckToggleHook();
 }
 
 std::string TFormPlacement::GetIniFileName() const {
@@ -128,7 +139,8 @@ void TFormPlacement::OpenStorage(bool readOnly) {
     } else {
         // A bare name lives in the host program's folder, as the profile
         // routines keep such files in one system folder.
-        FStorage = std::make_unique<TIniFile>(name.find('/') == std::string::npos ? HostFolder() + name : name);
+        FStorage = std::make_unique<TIniFile>(
+            name.find('/') == std::string::npos ? HostFolder() + name : name);
     }
 }
 
@@ -212,7 +224,8 @@ void TFormPlacement::WritePlacement() {
 
 void TFormPlacement::ReadPlacement() {
     if (TForm* form = Form())
-        LoadWindowPlacement(form, FStorage.get(), GetIniSection(), Options & fpState, Options & fpPosition);
+        LoadWindowPlacement(form, FStorage.get(), GetIniSection(), Options & fpState,
+                            Options & fpPosition);
 }
 
 std::string TFormPlacement::ReadText(const std::string& ident, const std::string& def) {
@@ -281,12 +294,14 @@ void TFormPlacement::WndMessage(TMessage& msg) {
     msg.Result = 1;
 }
 
-// --- stored values ---------------------------------------------------------------------------------
+// --- stored values
+// ---------------------------------------------------------------------------------
 
 void TStoredValue::SetName(const std::string& name) {
     if (auto* values = dynamic_cast<TStoredValues*>(Collection())) {
         int i = values->IndexOf(name);
-        if (i >= 0 && values->Item(i) != this) throw EStringListError("String list does not allow duplicates");
+        if (i >= 0 && values->Item(i) != this)
+            throw EStringListError("String list does not allow duplicates");
     }
     FName = name;
 }
@@ -323,7 +338,8 @@ void TStoredValue::Read() {
 }
 
 TStoredValues::TStoredValues(TFormStorage* storage)
-    : TCollection([](TCollection* c) { return std::make_unique<TStoredValue>(c); }), FStorage(storage) {}
+    : TCollection([](TCollection* c) { return std::make_unique<TStoredValue>(c); }),
+      FStorage(storage) {}
 
 int TStoredValues::IndexOf(const std::string& name) const {
     const std::string wanted = UpperCase(name);
@@ -340,7 +356,8 @@ void TStoredValues::ReadAll() {
     for (int i = 0; i < Count(); ++i) Item(i)->Read();
 }
 
-// --- form storage ------------------------------------------------------------------------------------
+// --- form storage
+// ------------------------------------------------------------------------------------
 
 TFormStorage::TFormStorage(TComponent* owner) : TFormPlacement(owner) {}
 
@@ -367,15 +384,18 @@ void TFormStorage::Loaded() {
 void TFormStorage::Notification(TComponent* component, TOperation operation) {
     TFormPlacement::Notification(component, operation);
     if (operation == opRemove && !(ComponentState & csDestroying))
-        std::erase_if(FStoredProps, [component](const TStoredItem& i) { return i.Component == component; });
+        std::erase_if(FStoredProps,
+                      [component](const TStoredItem& i) { return i.Component == component; });
 }
 
 void TFormStorage::ConnectProps(TPropsStorage& props) {
     props.Section = GetIniSection();
-    props.OnReadValue = [this](const std::string& section, const std::string& item, const std::string& def) {
+    props.OnReadValue = [this](const std::string& section, const std::string& item,
+                               const std::string& def) {
         return StorageReadString(Storage(), section, item, def);
     };
-    props.OnWriteValue = [this](const std::string& section, const std::string& item, const std::string& value) {
+    props.OnWriteValue = [this](const std::string& section, const std::string& item,
+                                const std::string& value) {
         StorageWriteString(Storage(), section, item, value);
     };
     props.OnClearSection = [this](const std::string& section) {

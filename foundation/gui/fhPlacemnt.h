@@ -23,7 +23,14 @@ namespace nuq {
 
 enum TPlacementOption { fpState = 1, fpPosition = 2, fpActiveControl = 4 };
 using TPlacementOptions = unsigned;
-enum TPlacementRegRoot { prCurrentUser, prLocalMachine, prCurrentConfig, prClassesRoot, prUsers, prDynData };
+enum TPlacementRegRoot {
+    prCurrentUser,
+    prLocalMachine,
+    prCurrentConfig,
+    prClassesRoot,
+    prUsers,
+    prDynData
+};
 
 class TFormPlacement;
 
@@ -31,8 +38,16 @@ class TFormPlacement;
 class TWinMinMaxInfo : public TPersistent {
 public:
     explicit TWinMinMaxInfo(TFormPlacement* owner) : FOwner(owner) {}
-    enum TField { MaxPosLeftF, MaxPosTopF, MaxSizeHeightF, MaxSizeWidthF, MaxTrackHeightF, MaxTrackWidthF,
-                  MinTrackHeightF, MinTrackWidthF };
+    enum TField {
+        MaxPosLeftF,
+        MaxPosTopF,
+        MaxSizeHeightF,
+        MaxSizeWidthF,
+        MaxTrackHeightF,
+        MaxTrackWidthF,
+        MinTrackHeightF,
+        MinTrackWidthF
+    };
     int Value(TField f) const { return F[f]; }
     void SetValue(TField f, int v);
     int MaxPosLeft() const { return F[MaxPosLeftF]; }
@@ -90,6 +105,8 @@ public:
     void Loaded() override;
     // Re-applies the window settings (after a restore and when the limits change).
     void UpdatePlacement();
+    // The limits changed: settings re-applied, the hook attached or detached.
+    void MinMaxInfoModified();
 
 protected:
     virtual void WritePlacement();
@@ -148,7 +165,9 @@ public:
     explicit TStoredValues(TFormStorage* storage);
     TFormStorage* Storage() const { return FStorage; }
     TStoredValue* Add() { return static_cast<TStoredValue*>(TCollection::Add()); }
-    TStoredValue* Item(int index) const { return static_cast<TStoredValue*>(TCollection::Item(index)); }
+    TStoredValue* Item(int index) const {
+        return static_cast<TStoredValue*>(TCollection::Item(index));
+    }
     int IndexOf(const std::string& name) const; // -1 when absent
     void WriteAll();
     void ReadAll();

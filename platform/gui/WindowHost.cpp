@@ -146,7 +146,8 @@ protected:
         if (IsWindow(Wnd)) SetWindowPos(Wnd, 0, 0, width(), height(), SWP_NOMOVE | SWP_NOZORDER);
     }
     void moveEvent(QMoveEvent*) override {
-        if (Follow && IsWindow(Wnd)) SetWindowPos(Wnd, x(), y(), 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        if (Follow && IsWindow(Wnd))
+            SetWindowPos(Wnd, geometry().x(), geometry().y(), 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     }
     void closeEvent(QCloseEvent* e) override {
         if (!IsWindow(Wnd)) return;
