@@ -122,6 +122,14 @@ std::string KeyOfLine(const std::string& raw) {
 
 void TIniFile::WriteString(const std::string& section, const std::string& ident,
                            const std::string& value) {
+    // A line break (or a name the reader would cut elsewhere) would write
+    // lines the file was not asked to hold, and lose the value.
+    const std::string sectionName = Trim(section), name = Trim(ident);
+    if (sectionName.find_first_of("]\r\n") != std::string::npos || name.empty() ||
+        name.find_first_of("=\r\n") != std::string::npos || name[0] == ';' || name[0] == '[' ||
+        value.find_first_of("\r\n") != std::string::npos)
+        throw EIniFileException("Cannot write [" + sectionName + "] " + name + " to " + Name +
+                                ": a line break or separator in the name or value");
     const std::string sec = UpperCase(Trim(section)), key = UpperCase(Trim(ident));
     const std::string line = Trim(ident) + "=" + value;
     size_t i = 0;

@@ -3,6 +3,7 @@
 #include "platform/gui/WindowHost.h"
 #include "platform/gui/GdiPrivate.h"
 #include "platform/gui/Controls.h"
+#include "platform/gui/Forms.h"
 
 #include "platform/EventLoop.h"
 
@@ -119,7 +120,10 @@ public:
                 return;
             }
             if (WindowPaintGeneration() != Seen) update();
-            if (Follow) FollowWindow();
+            if (Follow) {
+                ApplyLimits();
+                FollowWindow();
+            }
         });
         Refresh.start(30);
     }
@@ -134,6 +138,17 @@ public:
         QRect g = geometry();
         if (r.Left != g.x() || r.Top != g.y() || r.Width() != g.width() || r.Height() != g.height())
             setGeometry(r.Left, r.Top, std::max(1, r.Width()), std::max(1, r.Height()));
+    }
+
+    // The window's answer to the size query bounds what the user can drag.
+    void ApplyLimits() {
+        TMinMaxInfo info;
+        if (!SendMessage(Wnd, WM_GETMINMAXINFO, 0, LPARAM(&info))) return;
+        QSize min(std::max(0, info.MinTrackSize.X), std::max(0, info.MinTrackSize.Y));
+        QSize max(info.MaxTrackSize.X > 0 ? info.MaxTrackSize.X : QWIDGETSIZE_MAX,
+                  info.MaxTrackSize.Y > 0 ? info.MaxTrackSize.Y : QWIDGETSIZE_MAX);
+        if (minimumSize() != min) setMinimumSize(min);
+        if (maximumSize() != max) setMaximumSize(max);
     }
 
 protected:
@@ -228,7 +243,10 @@ TWindowHost::TWindowHost(HWND window, bool followWindow) : D(std::make_unique<TI
 TWindowHost::~TWindowHost() = default;
 
 void TWindowHost::Show() {
-    if (D->Widget->Follow) D->Widget->FollowWindow();
+    if (D->Widget->Follow) {
+        D->Widget->ApplyLimits();
+        D->Widget->FollowWindow();
+    }
     D->Widget->show();
 }
 

@@ -122,3 +122,17 @@ TEST_F(FormWindow, RoundTripUnderX) {
     EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << out;
     EXPECT_EQ(out.find("[  SKIPPED ]"), std::string::npos) << out;
 }
+
+// A form that may not be resized keeps its size when the user drags the
+// host larger; it still moves.
+TEST_F(FormWindow, PreventResizeHoldsTheSizeOnScreen) {
+    auto f = CreateForm<TfrmDlgCommands>(Ini());
+    f->FormStorage->SetPreventResize(true);
+    f->Show();
+    ASSERT_TRUE(PumpUntil([&] { return f->Host()->IsShown(); }));
+    f->Host()->SetGeometry(40, 30, 600, 400);
+    ASSERT_TRUE(PumpUntil([&] { return WindowRect(*f).Left == 40; }));
+    for (int i = 0; i < 20; ++i) PumpUntil([] { return true; }); // let anything else arrive
+    EXPECT_EQ(WindowRect(*f), Bounds(40, 30, 300, 200));
+    f->FormStorage->Active = false;
+}

@@ -178,7 +178,8 @@ TEST_F(IniFile, WritesInPlaceAndKeepsTheRest) {
     ini.WriteString("A", "z", "3");
     ini.WriteInteger("C", "n", -4);
     ini.WriteBool("B", "flag", true);
-    EXPECT_EQ(FileText(path), "; settings\n[A]\nX=10\nz=3\n\n[B]\ny=2\nflag=1\n[a]\nx=9\n\n[C]\nn=-4\n");
+    EXPECT_EQ(FileText(path),
+              "; settings\n[A]\nX=10\nz=3\n\n[B]\ny=2\nflag=1\n[a]\nx=9\n\n[C]\nn=-4\n");
     EXPECT_EQ(ini.ReadString("A", "x", ""), "10");
     EXPECT_EQ(TIniFile(path).ReadInteger("C", "N", 0), -4);
 
@@ -190,4 +191,26 @@ TEST_F(IniFile, WritesInPlaceAndKeepsTheRest) {
 TEST_F(IniFile, UnwritableFileRaises) {
     TIniFile ini(Dir + "/missing-folder/test.ini");
     EXPECT_THROW(ini.WriteString("A", "x", "1"), EIniFileException);
+}
+
+// Names and values that would come back as other lines are refused, and the
+// file is left as it was.
+TEST_F(IniFile, WritesThatWouldBreakLinesAreRefused) {
+    std::string path = Write("[A]\nx=1\n");
+    TIniFile ini(path);
+    struct Case {
+        const char *section, *ident, *value;
+    } cases[] = {
+        {"A", "x", "two\n[B]\ny=2"},
+        {"A", "x", "cr\r"},
+        {"A", "k=v", "1"},
+        {"A", "", "1"},
+        {"A]", "x", "1"},
+        {"A", ";x", "1"},
+        {"A", "[x", "1"},
+        {"A\nB", "x", "1"},
+    };
+    for (const auto& c : cases)
+        EXPECT_THROW(ini.WriteString(c.section, c.ident, c.value), EIniFileException) << c.ident;
+    EXPECT_EQ(FileText(path), "[A]\nx=1\n");
 }
