@@ -125,9 +125,9 @@ void TIniFile::WriteString(const std::string& section, const std::string& ident,
     // A line break (or a name the reader would cut elsewhere) would write
     // lines the file was not asked to hold, and lose the value.
     const std::string sectionName = Trim(section), name = Trim(ident);
-    if (sectionName.find_first_of("]\r\n") != std::string::npos || name.empty() ||
-        name.find_first_of("=\r\n") != std::string::npos || name[0] == ';' || name[0] == '[' ||
-        value.find_first_of("\r\n") != std::string::npos)
+    if (sectionName.find_first_of("]\r\n") != std::string::npos ||
+        name.find_first_of("=\r\n") != std::string::npos || name.starts_with(';') ||
+        name.starts_with('[') || value.find_first_of("\r\n") != std::string::npos)
         throw EIniFileException("Cannot write [" + sectionName + "] " + name + " to " + Name +
                                 ": a line break or separator in the name or value");
     const std::string sec = UpperCase(Trim(section)), key = UpperCase(Trim(ident));
@@ -142,7 +142,7 @@ void TIniFile::WriteString(const std::string& section, const std::string& ident,
         size_t last = i; // the section's last non-blank line
         size_t j = i + 1;
         for (; j < Lines.size() && !SectionOfLine(Lines[j]); ++j) {
-            if (KeyOfLine(Lines[j]) == key) break;
+            if (!key.empty() && KeyOfLine(Lines[j]) == key) break;
             if (!Trim(Lines[j]).empty()) last = j;
         }
         if (j < Lines.size() && !SectionOfLine(Lines[j]))

@@ -267,6 +267,7 @@ TEST_F(FormStorage, StoredValuesKeyedAndPlain) {
     plain->Value = Variant(12345);
     plain->OnSave = [](TStoredValue&, Variant& v) { v = Variant("+" + v.AsString()); };
     EXPECT_THROW(f->FormStorage->StoredValues().Add()->SetName("PASSWORD"), EStringListError);
+    f->FormStorage->StoredValues().Delete(2);
     f->Show();
     f->Close();
     TIniFile ini(Ini());

@@ -204,7 +204,7 @@ TEST_F(IniFile, WritesThatWouldBreakLinesAreRefused) {
         {"A", "x", "two\n[B]\ny=2"},
         {"A", "x", "cr\r"},
         {"A", "k=v", "1"},
-        {"A", "", "1"},
+
         {"A]", "x", "1"},
         {"A", ";x", "1"},
         {"A", "[x", "1"},
