@@ -154,14 +154,20 @@ void TIniFile::WriteString(const std::string& section, const std::string& ident,
 }
 
 void TIniFile::EraseSection(const std::string& section) {
+    // Every copy goes: a later one would otherwise come to light in its place.
     const std::string sec = UpperCase(Trim(section));
-    size_t i = 0;
-    while (i < Lines.size() && SectionOfLine(Lines[i]) != sec) ++i;
-    if (i == Lines.size()) return;
-    size_t j = i + 1;
-    while (j < Lines.size() && !SectionOfLine(Lines[j])) ++j;
-    Lines.erase(Lines.begin() + ptrdiff_t(i), Lines.begin() + ptrdiff_t(j));
-    Save();
+    bool erased = false;
+    for (size_t i = 0; i < Lines.size();) {
+        if (SectionOfLine(Lines[i]) != sec) {
+            ++i;
+            continue;
+        }
+        size_t j = i + 1;
+        while (j < Lines.size() && !SectionOfLine(Lines[j])) ++j;
+        Lines.erase(Lines.begin() + ptrdiff_t(i), Lines.begin() + ptrdiff_t(j));
+        erased = true;
+    }
+    if (erased) Save();
 }
 
 void TIniFile::Save() {

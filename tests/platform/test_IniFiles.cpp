@@ -186,6 +186,9 @@ TEST_F(IniFile, WritesInPlaceAndKeepsTheRest) {
     ini.EraseSection("b");
     EXPECT_FALSE(TIniFile(path).SectionExists("B"));
     EXPECT_EQ(TIniFile(path).ReadString("A", "z", ""), "3");
+    ini.EraseSection("A"); // with its later copy, which would come to light
+    EXPECT_FALSE(TIniFile(path).SectionExists("A"));
+    EXPECT_EQ(FileText(path), "; settings\n[C]\nn=-4\n");
 }
 
 TEST_F(IniFile, UnwritableFileRaises) {
