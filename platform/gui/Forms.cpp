@@ -216,6 +216,7 @@ bool TForm::CloseQuery() {
 bool TForm::Close() {
     if (!CloseQuery()) return false;
     Hide();
+    if (this == mainForm) PostQuitMessage(0); // the main form's close ends the program
     return true;
 }
 

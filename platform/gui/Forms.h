@@ -114,7 +114,8 @@ public:
 
     void Show();
     void Hide();
-    // Asks OnCloseQuery; hides the form when it may close. False when it may not.
+    // Asks OnCloseQuery; hides the form when it may close (and ends the
+    // program's loop when it is the main form). False when it may not.
     bool Close();
     virtual bool CloseQuery();
     // Tells the form's components that it has been made (they hook its events then).
