@@ -16,7 +16,8 @@ namespace {
 
 struct TRegistry {
     std::mutex Lock;
-    std::map<std::type_index, TClassInfo> Classes;
+    std::map<std::type_index, std::unique_ptr<TClassInfo>> Classes;
+    std::vector<std::unique_ptr<TClassInfo>> Retired;
 };
 
 TRegistry& Registry() {
@@ -40,14 +41,21 @@ void RegisterClassInfo(std::type_index type, std::string className,
                        std::optional<std::type_index> parent, std::vector<TPropInfo> props) {
     auto& r = Registry();
     std::lock_guard<std::mutex> guard(r.Lock);
-    r.Classes.insert_or_assign(type, TClassInfo{std::move(className), parent, std::move(props)});
+    auto it = r.Classes.find(type);
+    if (it != r.Classes.end()) {
+        // Lists taken from the old declaration may still be in use: it is kept.
+        r.Retired.push_back(std::move(it->second));
+        r.Classes.erase(it);
+    }
+    r.Classes.emplace(type, std::make_unique<TClassInfo>(
+                                TClassInfo{std::move(className), parent, std::move(props)}));
 }
 
 const TClassInfo* FindClassInfo(std::type_index type) {
     auto& r = Registry();
     std::lock_guard<std::mutex> guard(r.Lock);
     auto it = r.Classes.find(type);
-    return it == r.Classes.end() ? nullptr : &it->second; // map nodes stay put
+    return it == r.Classes.end() ? nullptr : it->second.get();
 }
 
 std::vector<const TPropInfo*> GetPropInfos(const TPersistent& object) {

@@ -1,6 +1,7 @@
 // Published properties written as named texts and read back.
 
 #include "foundation/gui/fhProps.h"
+#include "platform/gui/Forms.h"
 
 #include <gtest/gtest.h>
 
@@ -253,20 +254,32 @@ TEST_F(PropsStorage, EmptyValues) {
 }
 
 // Another owner's component is "Owner.Name" (an unnamed owner by its class
-// name without the T); reading finds it among the forms by name.
+// name without the T), one without an owner is its bare name; reading finds
+// "Owner.Name" among the forms by name.
 TEST_F(PropsStorage, ComponentOfAnotherOwner) {
-    TComponent form, unnamedOwner;
-    TComponent inForm(&form), inUnnamed(&unnamedOwner);
+    TForm form;
+    TComponent unnamedOwner;
+    TComponent inForm(&form), inUnnamed(&unnamedOwner), loose;
     form.Name = "frmOther";
     inForm.Name = "btnOk";
     inUnnamed.Name = "tmrPoll";
-    TSample s;
-    s.Ref = &inUnnamed;
-    Run(s, true, &form);
-    EXPECT_EQ(Value("S", "Ref"), "Component.tmrPoll");
-    s.Ref = &inForm;
-    Run(s, true, nullptr);
-    EXPECT_EQ(Value("S", "Ref"), "frmOther.btnOk");
+    loose.Name = "dlgOpen";
+    struct Case {
+        TComponent* ref;
+        const char* text;
+    } cases[] = {
+        {&inUnnamed, "Component.tmrPoll"}, {&inForm, "frmOther.btnOk"}, {&loose, "dlgOpen"}};
+    for (const auto& c : cases) {
+        TSample s;
+        s.Ref = c.ref;
+        Run(s, true);
+        EXPECT_EQ(Value("S", "Ref"), c.text);
+    }
+    TSample back;
+    back.Ref = &loose;
+    Value("S", "Ref") = "FRMOTHER.btnOk";
+    Run(back, false);
+    EXPECT_EQ(back.Ref, &inForm);
 }
 
 // The terminal's tree panel width is stored under "pnlTree_Width".
