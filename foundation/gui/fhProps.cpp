@@ -5,6 +5,7 @@
 #include "platform/SysUtils.h"
 #include "platform/gui/Forms.h"
 
+#include <charconv>
 #include <cstdio>
 
 namespace nuq {
@@ -159,15 +160,15 @@ void TPropsStorage::SetPropertyText(const TPropInfo& prop, const std::string& te
     switch (prop.Kind) {
     case tkInteger:
     case tkInt64: {
-        int64_t v = 0;
-        try {
-            v = std::stoll(text);
-            if (std::to_string(v) != text && std::to_string(v) != Trim(text))
-                v = 0; // trailing junk
-        } catch (const std::exception&) {
-            v = 0;
+        // The runtime's integer rules (hexadecimal after "$" included) for
+        // 32 bits; plain decimal beyond.
+        int64_t v = StrToIntDef(text, 0);
+        if (prop.Kind == tkInt64 && v == 0) {
+            std::string_view digits = text;
+            if (digits.starts_with('+')) digits.remove_prefix(1);
+            auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v);
+            if (ec != std::errc() || end != digits.data() + digits.size()) v = 0;
         }
-        if (prop.Kind == tkInteger && (v > INT32_MAX || v < INT32_MIN)) v = 0;
         prop.SetOrd(t, v);
         return;
     }

@@ -219,6 +219,9 @@ TEST_F(PropsStorage, ReadingForgivingTexts) {
         {"Enum", "alNone", [](const TSample& s) { return s.Enum == 2; }}, // unknown: unchanged
         {"Int", "12x", [](const TSample& s) { return s.Int == 0; }},
         {"Int", "99999999999", [](const TSample& s) { return s.Int == 0; }},
+        {"Int", "$1F", [](const TSample& s) { return s.Int == 31; }},
+        {"Big", "+12", [](const TSample& s) { return s.Big == 12; }},
+        {"Big", "12 34", [](const TSample& s) { return s.Big == 0; }},
         {"Dbl", "2,5", [](const TSample& s) { return s.Dbl == 0; }},
         {"Ch", "", [](const TSample& s) { return s.Ch == 'A'; }}, // no first character: unchanged
         {"Ref", "(NULL)", [](const TSample& s) { return s.Ref == nullptr; }},
