@@ -55,3 +55,15 @@ std::string HostFolder() {
 }
 
 } // namespace nuq
+
+namespace nuq {
+
+std::string HostExeName() {
+    char buf[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return "nuq";
+    std::string exe(buf, size_t(n));
+    return exe.substr(exe.rfind('/') + 1);
+}
+
+} // namespace nuq

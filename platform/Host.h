@@ -8,6 +8,9 @@ namespace nuq {
 // NUQ_HOME when it is set, else the folder of the running program.
 std::string HostFolder();
 
+// The running program's file name, without its folder ("nuq").
+std::string HostExeName();
+
 // Overrides the host folder for this process (the command line's --home).
 void SetHostFolder(const std::string& folder);
 

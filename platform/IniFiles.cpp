@@ -3,6 +3,9 @@
 #include "platform/Cp1251.h"
 #include "platform/SysUtils.h"
 
+#include <fstream>
+#include <optional>
+
 namespace nuq {
 
 namespace {
@@ -35,11 +38,16 @@ TIniFile TIniFile::FromBytes(const std::string& bytes) {
 
 void TIniFile::Parse(const std::string& text) {
     std::map<std::string, std::string>* current = nullptr;
+    Sections.clear();
+    Order.clear();
+    Lines.clear();
     size_t pos = 0;
     while (pos < text.size()) {
         size_t end = text.find_first_of("\r\n", pos);
         if (end == std::string::npos) end = text.size();
-        std::string line = Trim(std::string_view(text).substr(pos, end - pos));
+        Lines.emplace_back(text.substr(pos, end - pos));
+        std::string line = Trim(Lines.back());
+        if (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n') ++end;
         pos = end + 1;
         if (line.empty() || line[0] == ';') continue;
         if (line[0] == '[') {
@@ -89,6 +97,108 @@ int TIniFile::ReadInteger(const std::string& section, const std::string& ident, 
 
 bool TIniFile::ReadBool(const std::string& section, const std::string& ident, bool def) const {
     return ReadInteger(section, ident, def ? 1 : 0) != 0;
+}
+
+namespace {
+
+// The section a line heads, upper-cased; nothing for other lines.
+std::optional<std::string> SectionOfLine(const std::string& raw) {
+    std::string line = Trim(raw);
+    if (line.empty() || line[0] != '[') return std::nullopt;
+    size_t close = line.find(']');
+    return UpperCase(
+        Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1)));
+}
+
+// The key of a line, upper-cased; empty for comments and lines without "=".
+std::string KeyOfLine(const std::string& raw) {
+    std::string line = Trim(raw);
+    size_t eq = line.find('=');
+    if (line.empty() || line[0] == ';' || line[0] == '[' || eq == std::string::npos) return {};
+    return UpperCase(Trim(line.substr(0, eq)));
+}
+
+} // namespace
+
+void TIniFile::WriteString(const std::string& section, const std::string& ident,
+                           const std::string& value) {
+    // A line break (or a name the reader would cut elsewhere) would write
+    // lines the file was not asked to hold, and lose the value.
+    const std::string sectionName = Trim(section), name = Trim(ident);
+    if (sectionName.find_first_of("]\r\n") != std::string::npos ||
+        name.find_first_of("=\r\n") != std::string::npos || name.starts_with(';') ||
+        name.starts_with('[') || value.find_first_of("\r\n") != std::string::npos)
+        throw EIniFileException("Cannot write [" + sectionName + "] " + name + " to " + Name +
+                                ": a line break or separator in the name or value");
+    const std::string sec = UpperCase(Trim(section)), key = UpperCase(Trim(ident));
+    const std::string line = Trim(ident) + "=" + value;
+    size_t i = 0;
+    while (i < Lines.size() && SectionOfLine(Lines[i]) != sec) ++i;
+    if (i == Lines.size()) {
+        if (!Lines.empty() && !Trim(Lines.back()).empty()) Lines.emplace_back();
+        Lines.push_back("[" + Trim(section) + "]");
+        Lines.push_back(line);
+    } else {
+        size_t last = i; // the section's last non-blank line
+        size_t j = i + 1;
+        for (; j < Lines.size() && !SectionOfLine(Lines[j]); ++j) {
+            if (!key.empty() && KeyOfLine(Lines[j]) == key) break;
+            if (!Trim(Lines[j]).empty()) last = j;
+        }
+        if (j < Lines.size() && !SectionOfLine(Lines[j]))
+            Lines[j] = line;
+        else
+            Lines.insert(Lines.begin() + ptrdiff_t(last + 1), line);
+    }
+    Save();
+}
+
+void TIniFile::EraseSection(const std::string& section) {
+    // Every copy goes: a later one would otherwise come to light in its place.
+    const std::string sec = UpperCase(Trim(section));
+    bool erased = false;
+    for (size_t i = 0; i < Lines.size();) {
+        if (SectionOfLine(Lines[i]) != sec) {
+            ++i;
+            continue;
+        }
+        size_t j = i + 1;
+        while (j < Lines.size() && !SectionOfLine(Lines[j])) ++j;
+        Lines.erase(Lines.begin() + ptrdiff_t(i), Lines.begin() + ptrdiff_t(j));
+        erased = true;
+    }
+    if (erased) Save();
+}
+
+void TIniFile::Save() {
+    std::string text;
+    for (const auto& l : Lines) text += l + "\n";
+    if (Name.empty()) {
+        Parse(text);
+        return;
+    }
+    std::ofstream out(Name, std::ios::binary | std::ios::trunc);
+    if (out) out << text;
+    if (!out || !out.flush()) throw EIniFileException("Unable to write to " + Name);
+    Parse(text);
+}
+
+int TCustomIniFile::ReadInteger(const std::string& section, const std::string& ident,
+                                int def) const {
+    return StrToIntDef(ReadString(section, ident, ""), def);
+}
+
+void TCustomIniFile::WriteInteger(const std::string& section, const std::string& ident, int value) {
+    WriteString(section, ident, std::to_string(value));
+}
+
+bool TCustomIniFile::ReadBool(const std::string& section, const std::string& ident,
+                              bool def) const {
+    return ReadInteger(section, ident, def ? 1 : 0) != 0;
+}
+
+void TCustomIniFile::WriteBool(const std::string& section, const std::string& ident, bool value) {
+    WriteString(section, ident, value ? "1" : "0");
 }
 
 std::vector<std::string> TIniFile::ReadSections() const {

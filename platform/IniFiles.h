@@ -9,15 +9,41 @@
 // - a file that is missing or cannot be read holds nothing, so every read
 //   returns its default.
 // The file is read once, when the object is made; it is UTF-8, or cp1251
-// when it is not valid UTF-8.
+// when it is not valid UTF-8. A write changes the first matching line (or
+// adds one at the end of the section, or the section at the end of the file)
+// and writes the whole file again, as UTF-8; comments and other lines stay.
 
 #include <map>
 #include <string>
 #include <vector>
 
+#include "platform/SysUtils.h"
+
 namespace nuq {
 
-class TIniFile {
+// A failed write of an ini file or of the registry store.
+class EIniFileException : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// What the ini file and the registry store have in common: named values in
+// sections, read with a default.
+class TCustomIniFile {
+public:
+    virtual ~TCustomIniFile() = default;
+    virtual std::string ReadString(const std::string& section, const std::string& ident,
+                                   const std::string& def) const = 0;
+    virtual void WriteString(const std::string& section, const std::string& ident,
+                             const std::string& value) = 0;
+    virtual int ReadInteger(const std::string& section, const std::string& ident, int def) const;
+    virtual void WriteInteger(const std::string& section, const std::string& ident, int value);
+    virtual bool ReadBool(const std::string& section, const std::string& ident, bool def) const;
+    virtual void WriteBool(const std::string& section, const std::string& ident, bool value);
+    virtual void EraseSection(const std::string& section) = 0;
+};
+
+class TIniFile : public TCustomIniFile {
 public:
     explicit TIniFile(const std::string& fileName);
     // An ini text already in memory, decoded as a file's bytes would be.
@@ -33,15 +59,22 @@ public:
     std::vector<std::string> ReadSections() const;
 
     std::string ReadString(const std::string& section, const std::string& ident,
-                           const std::string& def) const;
+                           const std::string& def) const override;
     // Decimal, or hexadecimal after "$" or "0x"; anything else gives Def.
-    int ReadInteger(const std::string& section, const std::string& ident, int def) const;
+    int ReadInteger(const std::string& section, const std::string& ident, int def) const override;
     // An integer: non-zero is true; anything that is not an integer gives Def.
-    bool ReadBool(const std::string& section, const std::string& ident, bool def) const;
+    bool ReadBool(const std::string& section, const std::string& ident, bool def) const override;
+
+    // The file is written at once; EIniFileException when it cannot be.
+    void WriteString(const std::string& section, const std::string& ident,
+                     const std::string& value) override;
+    void EraseSection(const std::string& section) override;
 
 private:
     TIniFile() = default;
     void Parse(const std::string& text);
+    void Save();
+    std::vector<std::string> Lines; // the text as read or written, for rewriting
     const std::string* Find(const std::string& section, const std::string& ident) const;
 
     std::string Name;

@@ -16,10 +16,23 @@ namespace nuq {
 enum TOperation { opInsert, opRemove };
 
 enum : unsigned {
-    csLoading = 1, csReading = 2, csWriting = 4, csDestroying = 8, csDesigning = 16, csUpdating = 32,
+    csLoading = 1,
+    csReading = 2,
+    csWriting = 4,
+    csDestroying = 8,
+    csDesigning = 16,
+    csUpdating = 32,
 };
 
-class TComponent {
+// An object with published properties (see TypInfo.h); the class name is
+// the registered one.
+class TPersistent {
+public:
+    virtual ~TPersistent() = default;
+    std::string ClassName() const;
+};
+
+class TComponent : public TPersistent {
 public:
     explicit TComponent(TComponent* owner = nullptr);
     virtual ~TComponent();
@@ -35,6 +48,11 @@ public:
     void RemoveFreeNotification(TComponent* other);
     virtual void Notification(TComponent* component, TOperation operation);
     virtual void AfterConstruction() {}
+    // Runs once the owner has made all its components and set their
+    // properties, as after reading them from a form resource.
+    virtual void Loaded() { ComponentState &= ~csLoading; }
+    // The owned component of that name, compared without regard to case.
+    TComponent* FindComponent(const std::string& name) const;
     // Marks the component as being destroyed and sends its removal notices;
     // a destructor calls it first, so the notices go out while it is whole.
     void Destroying();
@@ -46,8 +64,7 @@ private:
     bool FNoticesSent = false;
 };
 
-template <class T, class... Args>
-std::unique_ptr<T> NewComponent(Args&&... args) {
+template <class T, class... Args> std::unique_ptr<T> NewComponent(Args&&... args) {
     auto c = std::make_unique<T>(std::forward<Args>(args)...);
     c->AfterConstruction();
     return c;

@@ -153,6 +153,9 @@ using HCURSOR = TCursorObject*;
 class TScreen {
 public:
     ~TScreen();
+    // The screen's size in pixels and its resolution; the toolkit's screen
+    // when one is running.
+    int Width = 1024, Height = 768, PixelsPerInch = 96;
     HCURSOR Cursor(int index) const;
     void SetCursor(int index, HCURSOR cursor); // the screen owns it
 private:

@@ -2,6 +2,8 @@
 
 #include "platform/gui/WindowHost.h"
 #include "platform/gui/GdiPrivate.h"
+#include "platform/gui/Controls.h"
+#include "platform/gui/Forms.h"
 
 #include "platform/EventLoop.h"
 
@@ -9,6 +11,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QWheelEvent>
@@ -47,6 +50,7 @@ private:
 };
 
 TLoopDriver* driver = nullptr;
+bool guiStarted = false;
 
 // The window and its visible children composed into one picture.
 void Compose(HWND wnd, QPainter& p, QPoint at) {
@@ -104,10 +108,11 @@ WPARAM VirtualKey(int key) {
 
 class THostWidget : public QWidget {
 public:
-    explicit THostWidget(HWND wnd) : Wnd(wnd) {
+    THostWidget(HWND wnd, bool follow) : Wnd(wnd), Follow(follow) {
         TRect r;
         GetWindowRect(wnd, r);
-        resize(std::max(1, r.Width()), std::max(1, r.Height()));
+        if (Follow) setGeometry(r.Left, r.Top, std::max(1, r.Width()), std::max(1, r.Height()));
+        else resize(std::max(1, r.Width()), std::max(1, r.Height()));
         setFocusPolicy(Qt::StrongFocus);
         setMouseTracking(true);
         setWindowTitle(QString::fromStdString(GetWindowText(wnd)));
@@ -117,11 +122,36 @@ public:
                 return;
             }
             if (WindowPaintGeneration() != Seen) update();
+            if (Follow) {
+                ApplyLimits();
+                FollowWindow();
+            }
         });
         Refresh.start(30);
     }
 
     HWND Wnd;
+    bool Follow;
+
+    // Takes the window's position and size when the program changed them.
+    void FollowWindow() {
+        TRect r;
+        if (!GetWindowRect(Wnd, r)) return;
+        QRect g = geometry();
+        if (r.Left != g.x() || r.Top != g.y() || r.Width() != g.width() || r.Height() != g.height())
+            setGeometry(r.Left, r.Top, std::max(1, r.Width()), std::max(1, r.Height()));
+    }
+
+    // The window's answer to the size query bounds what the user can drag.
+    void ApplyLimits() {
+        TMinMaxInfo info;
+        if (!SendMessage(Wnd, WM_GETMINMAXINFO, 0, LPARAM(&info))) return;
+        QSize min(std::max(0, info.MinTrackSize.X), std::max(0, info.MinTrackSize.Y));
+        QSize max(info.MaxTrackSize.X > 0 ? info.MaxTrackSize.X : QWIDGETSIZE_MAX,
+                  info.MaxTrackSize.Y > 0 ? info.MaxTrackSize.Y : QWIDGETSIZE_MAX);
+        if (minimumSize() != min) setMinimumSize(min);
+        if (maximumSize() != max) setMaximumSize(max);
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override {
@@ -132,8 +162,15 @@ protected:
     void resizeEvent(QResizeEvent*) override {
         if (IsWindow(Wnd)) SetWindowPos(Wnd, 0, 0, width(), height(), SWP_NOMOVE | SWP_NOZORDER);
     }
-    void closeEvent(QCloseEvent*) override {
-        if (IsWindow(Wnd)) PostMessage(Wnd, WM_CLOSE, 0, 0);
+    void moveEvent(QMoveEvent*) override {
+        if (Follow && IsWindow(Wnd))
+            SetWindowPos(Wnd, geometry().x(), geometry().y(), 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    }
+    void closeEvent(QCloseEvent* e) override {
+        if (!IsWindow(Wnd)) return;
+        PostMessage(Wnd, WM_CLOSE, 0, 0);
+        // A window that follows decides itself whether it closes (and hides its host).
+        if (Follow) e->ignore();
     }
     void focusInEvent(QFocusEvent*) override { SetFocus(Wnd); }
     void mousePressEvent(QMouseEvent* e) override { Mouse(e, e->button() == Qt::RightButton ? WM_RBUTTONDOWN : e->button() == Qt::MiddleButton ? WM_MBUTTONDOWN : WM_LBUTTONDOWN); }
@@ -176,9 +213,20 @@ private:
 
 void InitGuiApplication(int& argc, char** argv) {
     SetMainThread();
-    if (QCoreApplication::instance()) return;
-    PrepareGuiEnvironment();
-    new QApplication(argc, argv); // lives as long as the process
+    if (!QCoreApplication::instance()) {
+        PrepareGuiEnvironment();
+        new QApplication(argc, argv); // lives as long as the process
+    }
+    guiStarted = true;
+    if (QScreen* s = QGuiApplication::primaryScreen()) {
+        Screen().Width = s->geometry().width();
+        Screen().Height = s->geometry().height();
+        Screen().PixelsPerInch = int(s->logicalDotsPerInch() + 0.5);
+    }
+}
+
+bool GuiApplicationStarted() {
+    return guiStarted;
 }
 
 int RunGuiApplication() {
@@ -190,14 +238,39 @@ struct TWindowHost::TImpl {
     std::unique_ptr<THostWidget> Widget;
 };
 
-TWindowHost::TWindowHost(HWND window) : D(std::make_unique<TImpl>()) {
-    D->Widget = std::make_unique<THostWidget>(window);
+TWindowHost::TWindowHost(HWND window, bool followWindow) : D(std::make_unique<TImpl>()) {
+    D->Widget = std::make_unique<THostWidget>(window, followWindow);
 }
 
 TWindowHost::~TWindowHost() = default;
 
 void TWindowHost::Show() {
+    if (D->Widget->Follow) {
+        D->Widget->ApplyLimits();
+        D->Widget->FollowWindow();
+    }
     D->Widget->show();
+}
+
+void TWindowHost::Hide() {
+    D->Widget->hide();
+}
+
+bool TWindowHost::IsShown() const {
+    return D->Widget->isVisible();
+}
+
+void TWindowHost::SetGeometry(int left, int top, int width, int height) {
+    D->Widget->setGeometry(left, top, width, height);
+}
+
+TRect TWindowHost::Geometry() const {
+    QRect g = D->Widget->geometry();
+    return Bounds(g.x(), g.y(), g.width(), g.height());
+}
+
+uintptr_t TWindowHost::NativeWindow() const {
+    return uintptr_t(D->Widget->winId());
 }
 
 bool TWindowHost::SaveImage(const std::string& path) {

@@ -51,6 +51,10 @@ int GetSystemMetrics(int index) {
     case SM_CYDRAG: return 4;
     case SM_CXMENUCHECK:
     case SM_CYMENUCHECK: return 13;
+    case 7: // SM_CXDLGFRAME, SM_CYDLGFRAME
+    case 8: return 3;
+    case 32: // SM_CXFRAME, SM_CYFRAME
+    case 33: return 4;
     default: return 0;
     }
 }

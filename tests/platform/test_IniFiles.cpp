@@ -161,3 +161,59 @@ TEST(IniSections, ListedInFileOrder) {
     const TIniFile ini = TIniFile::FromBytes("[Zeta]\na=1\n[empty]\n[Alpha]\nb=2\n[zeta]\nc=3\n");
     EXPECT_EQ(ini.ReadSections(), (std::vector<std::string>{"Zeta", "Alpha"}));
 }
+
+namespace {
+std::string FileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+} // namespace
+
+// A write changes the first matching line in place, adds a missing key at
+// the end of its section and a missing section at the end; comments stay.
+TEST_F(IniFile, WritesInPlaceAndKeepsTheRest) {
+    std::string path = Write("; settings\r\n[A]\r\nx=1\r\n\r\n[B]\r\ny=2\r\n[a]\r\nx=9\r\n");
+    TIniFile ini(path);
+    ini.WriteString("a", "X", "10");
+    ini.WriteString("A", "z", "3");
+    ini.WriteInteger("C", "n", -4);
+    ini.WriteBool("B", "flag", true);
+    EXPECT_EQ(FileText(path),
+              "; settings\n[A]\nX=10\nz=3\n\n[B]\ny=2\nflag=1\n[a]\nx=9\n\n[C]\nn=-4\n");
+    EXPECT_EQ(ini.ReadString("A", "x", ""), "10");
+    EXPECT_EQ(TIniFile(path).ReadInteger("C", "N", 0), -4);
+
+    ini.EraseSection("b");
+    EXPECT_FALSE(TIniFile(path).SectionExists("B"));
+    EXPECT_EQ(TIniFile(path).ReadString("A", "z", ""), "3");
+    ini.EraseSection("A"); // with its later copy, which would come to light
+    EXPECT_FALSE(TIniFile(path).SectionExists("A"));
+    EXPECT_EQ(FileText(path), "; settings\n[C]\nn=-4\n");
+}
+
+TEST_F(IniFile, UnwritableFileRaises) {
+    TIniFile ini(Dir + "/missing-folder/test.ini");
+    EXPECT_THROW(ini.WriteString("A", "x", "1"), EIniFileException);
+}
+
+// Names and values that would come back as other lines are refused, and the
+// file is left as it was.
+TEST_F(IniFile, WritesThatWouldBreakLinesAreRefused) {
+    std::string path = Write("[A]\nx=1\n");
+    TIniFile ini(path);
+    struct Case {
+        const char *section, *ident, *value;
+    } cases[] = {
+        {"A", "x", "two\n[B]\ny=2"},
+        {"A", "x", "cr\r"},
+        {"A", "k=v", "1"},
+
+        {"A]", "x", "1"},
+        {"A", ";x", "1"},
+        {"A", "[x", "1"},
+        {"A\nB", "x", "1"},
+    };
+    for (const auto& c : cases)
+        EXPECT_THROW(ini.WriteString(c.section, c.ident, c.value), EIniFileException) << c.ident;
+    EXPECT_EQ(FileText(path), "[A]\nx=1\n");
+}

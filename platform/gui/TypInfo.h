@@ -1,0 +1,198 @@
+#pragma once
+// Published properties: each class that wants its properties stored declares
+// them here once, with their kinds, getters and setters; enumerations and
+// sets carry their identifiers. Lookups walk from a class to its registered
+// ancestors, so a form class inherits what its base publishes.
+//
+// Also the two persistent containers whose contents are stored as sections
+// of their own: the string list and the collection.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <typeindex>
+#include <vector>
+
+#include "platform/Variant.h"
+#include "platform/gui/Classes.h"
+
+namespace nuq {
+
+enum TTypeKind {
+    tkUnknown,
+    tkInteger,
+    tkChar,
+    tkEnumeration,
+    tkFloat,
+    tkString,
+    tkSet,
+    tkClass,
+    tkMethod,
+    tkWChar,
+    tkLString,
+    tkWString,
+    tkVariant,
+    tkInt64,
+};
+enum TFloatType { ftSingle, ftDouble, ftExtended, ftComp, ftCurr };
+
+struct TPropInfo {
+    std::string Name;
+    TTypeKind Kind = tkUnknown;
+    TFloatType FloatType = ftDouble;
+    std::vector<std::string> Identifiers; // enumeration values, set members
+    // Ordinal kinds (integer, 64-bit, character, enumeration, set as a bit mask).
+    std::function<int64_t(TPersistent&)> GetOrd;
+    std::function<void(TPersistent&, int64_t)> SetOrd;
+    std::function<double(TPersistent&)> GetFloat;
+    std::function<void(TPersistent&, double)> SetFloat;
+    std::function<std::string(TPersistent&)> GetStr; // string kinds; a wide character as UTF-8
+    std::function<void(TPersistent&, const std::string&)> SetStr;
+    std::function<Variant(TPersistent&)> GetVariant;
+    std::function<void(TPersistent&, const Variant&)> SetVariant;
+    bool IsComponentRef = false; // a class property naming a component rather than owning an object
+    std::function<TPersistent*(TPersistent&)> GetObject; // class kind
+    std::function<void(TPersistent&, TPersistent*)> SetObject;
+};
+
+struct TClassInfo {
+    std::string ClassName;
+    std::optional<std::type_index> Parent;
+    std::vector<TPropInfo> Props;
+};
+
+// Declares the class with its published properties (replacing an earlier declaration).
+void RegisterClassInfo(std::type_index type, std::string className,
+                       std::optional<std::type_index> parent, std::vector<TPropInfo> props);
+const TClassInfo* FindClassInfo(std::type_index type);
+// The published properties of the object's class, ancestors' first.
+std::vector<const TPropInfo*> GetPropInfos(const TPersistent& object);
+
+// Builds the descriptors of class T with typed getters and setters.
+template <class T> class TPublisher {
+public:
+    TPublisher& Ordinal(std::string name, TTypeKind kind, std::function<int64_t(T&)> get,
+                        std::function<void(T&, int64_t)> set, std::vector<std::string> ids = {}) {
+        TPropInfo& p = Add(std::move(name), kind);
+        p.Identifiers = std::move(ids);
+        p.GetOrd = [get](TPersistent& o) { return get(static_cast<T&>(o)); };
+        p.SetOrd = [set](TPersistent& o, int64_t v) { set(static_cast<T&>(o), v); };
+        return *this;
+    }
+    TPublisher& Integer(std::string name, std::function<int64_t(T&)> get,
+                        std::function<void(T&, int64_t)> set) {
+        return Ordinal(std::move(name), tkInteger, std::move(get), std::move(set));
+    }
+    TPublisher& Float(std::string name, TFloatType type, std::function<double(T&)> get,
+                      std::function<void(T&, double)> set) {
+        TPropInfo& p = Add(std::move(name), tkFloat);
+        p.FloatType = type;
+        p.GetFloat = [get](TPersistent& o) { return get(static_cast<T&>(o)); };
+        p.SetFloat = [set](TPersistent& o, double v) { set(static_cast<T&>(o), v); };
+        return *this;
+    }
+    TPublisher& String(std::string name, std::function<std::string(T&)> get,
+                       std::function<void(T&, const std::string&)> set,
+                       TTypeKind kind = tkLString) {
+        TPropInfo& p = Add(std::move(name), kind);
+        p.GetStr = [get](TPersistent& o) { return get(static_cast<T&>(o)); };
+        p.SetStr = [set](TPersistent& o, const std::string& v) { set(static_cast<T&>(o), v); };
+        return *this;
+    }
+    TPublisher& VariantProp(std::string name, std::function<Variant(T&)> get,
+                            std::function<void(T&, const Variant&)> set) {
+        TPropInfo& p = Add(std::move(name), tkVariant);
+        p.GetVariant = [get](TPersistent& o) { return get(static_cast<T&>(o)); };
+        p.SetVariant = [set](TPersistent& o, const Variant& v) { set(static_cast<T&>(o), v); };
+        return *this;
+    }
+    // An object property; Set may be empty for an owned object that is only read into.
+    TPublisher& Object(std::string name, std::function<TPersistent*(T&)> get,
+                       std::function<void(T&, TPersistent*)> set = {}) {
+        TPropInfo& p = Add(std::move(name), tkClass);
+        p.GetObject = [get](TPersistent& o) { return get(static_cast<T&>(o)); };
+        if (set)
+            p.SetObject = [set](TPersistent& o, TPersistent* v) { set(static_cast<T&>(o), v); };
+        return *this;
+    }
+    // A reference to a component that someone else owns.
+    TPublisher& ComponentRef(std::string name, std::function<TComponent*(T&)> get,
+                             std::function<void(T&, TComponent*)> set) {
+        TPropInfo& p = Add(std::move(name), tkClass);
+        p.IsComponentRef = true;
+        p.GetObject = [get](TPersistent& o) -> TPersistent* { return get(static_cast<T&>(o)); };
+        p.SetObject = [set](TPersistent& o, TPersistent* v) {
+            set(static_cast<T&>(o), dynamic_cast<TComponent*>(v));
+        };
+        return *this;
+    }
+    TPublisher& Method(std::string name) {
+        Add(std::move(name), tkMethod);
+        return *this;
+    }
+    std::vector<TPropInfo> Props;
+
+private:
+    TPropInfo& Add(std::string name, TTypeKind kind) {
+        Props.push_back({});
+        Props.back().Name = std::move(name);
+        Props.back().Kind = kind;
+        return Props.back();
+    }
+};
+
+template <class T, class Parent = void>
+void RegisterClass(std::string className, TPublisher<T> publisher = {}) {
+    std::optional<std::type_index> parent;
+    if constexpr (!std::is_void_v<Parent>) parent = std::type_index(typeid(Parent));
+    RegisterClassInfo(typeid(T), std::move(className), parent, std::move(publisher.Props));
+}
+
+// A name that a list of unique names already holds.
+class EStringListError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// A list of text lines.
+class TStringList : public TPersistent {
+public:
+    std::vector<std::string> Lines;
+    int Count() const { return int(Lines.size()); }
+    void Assign(const TStringList& other) { Lines = other.Lines; }
+};
+
+class TCollection;
+
+class TCollectionItem : public TPersistent {
+public:
+    explicit TCollectionItem(TCollection* collection) : FCollection(collection) {}
+    TCollection* Collection() const { return FCollection; }
+    int Index() const;
+
+private:
+    TCollection* FCollection;
+};
+
+// An owning list of items of one class; Add makes an item of that class.
+class TCollection : public TPersistent {
+public:
+    using TItemFactory = std::function<std::unique_ptr<TCollectionItem>(TCollection*)>;
+    explicit TCollection(TItemFactory factory) : FFactory(std::move(factory)) {}
+    int Count() const { return int(FItems.size()); }
+    TCollectionItem* Item(int index) const { return FItems.at(size_t(index)).get(); }
+    TCollectionItem* Add();
+    void Clear() { FItems.clear(); }
+    void Delete(int index) { FItems.erase(FItems.begin() + index); }
+    void BeginUpdate() { ++FUpdateCount; }
+    void EndUpdate() { --FUpdateCount; }
+    int UpdateCount() const { return FUpdateCount; }
+
+private:
+    TItemFactory FFactory;
+    std::vector<std::unique_ptr<TCollectionItem>> FItems;
+    int FUpdateCount = 0;
+};
+
+} // namespace nuq

@@ -1,0 +1,138 @@
+// A form on screen through the toolkit's host: shown, moved and resized as
+// the user would, closed and shown again, it comes back where it was with
+// its stored panel width. Runs on the offscreen platform in every test run,
+// and under a virtual X server with real window moves when one can be started.
+
+#include "FormFixture.h"
+
+#include "platform/EventLoop.h"
+#include "platform/gui/WindowHost.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+
+#include <cstdio>
+#include <sys/wait.h>
+#include <thread>
+
+using namespace nuq;
+using namespace formtest;
+
+namespace {
+
+using FormWindow = FormFiles;
+
+// Lets the toolkit and our loop run until Done holds; false when it never does.
+bool PumpUntil(const std::function<bool()>& done) {
+    for (int i = 0; i < 400; ++i) {
+        QCoreApplication::processEvents();
+        ProcessMessages();
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+TRect WindowRect(TForm& f) {
+    TRect r;
+    GetWindowRect(f.Handle(), r);
+    return r;
+}
+
+// Show, move and resize by MoveBy, close; then show a new instance and check.
+void RoundTrip(const std::string& ini, const std::function<void(TWindowHost&, TRect)>& moveBy) {
+    const TRect target = Bounds(150, 120, 500, 350);
+    {
+        auto f = CreateForm<TfrmTerminal>(ini);
+        f->fsView->Options = fpState | fpPosition;
+        f->Show();
+        ASSERT_NE(f->Host(), nullptr);
+        ASSERT_TRUE(PumpUntil([&] { return f->Host()->IsShown(); }));
+        moveBy(*f->Host(), target);
+        ASSERT_TRUE(PumpUntil([&] { return WindowRect(*f) == target; }))
+            << WindowRect(*f).Left << "," << WindowRect(*f).Top << " " << WindowRect(*f).Width()
+            << "x" << WindowRect(*f).Height();
+        EXPECT_EQ(f->Left(), 150);
+        EXPECT_EQ(f->Width(), 500);
+        f->pnlTree->SetWidth(180);
+        ASSERT_TRUE(f->Close());
+        EXPECT_TRUE(PumpUntil([&] { return !f->Host()->IsShown(); }));
+        f->fsView->Active = false; // saved once, on close
+    }
+    TIniFile saved(ini);
+    EXPECT_EQ(saved.ReadString("TfrmTerminal", "NormPos", ""), "150,120,650,470");
+    EXPECT_EQ(saved.ReadString("TfrmTerminal", "pnlTree_Width", ""), "180");
+
+    auto again = CreateForm<TfrmTerminal>(ini);
+    again->fsView->Options = fpState | fpPosition;
+    again->Show();
+    EXPECT_EQ(WindowRect(*again), target);
+    EXPECT_EQ(again->pnlTree->Width(), 180);
+    EXPECT_TRUE(PumpUntil([&] { return again->Host()->Geometry() == target; }));
+    again->fsView->Active = false;
+}
+
+bool IsExecutable(const char* path) {
+    return access(path, X_OK) == 0;
+}
+
+} // namespace
+
+TEST_F(FormWindow, RoundTripThroughTheHost) {
+    if (QGuiApplication::platformName() == "xcb")
+        GTEST_SKIP() << "the X variant covers this display";
+    RoundTrip(Ini(), [](TWindowHost& host, TRect r) {
+        host.SetGeometry(r.Left, r.Top, r.Width(), r.Height());
+    });
+}
+
+// Under X the window is moved and sized from outside, as a user's window
+// manager would, with xdotool. Without a display this test starts itself
+// again under xvfb-run.
+TEST_F(FormWindow, RoundTripUnderX) {
+    if (QGuiApplication::platformName() == "xcb") {
+        RoundTrip(Ini(), [](TWindowHost& host, TRect r) {
+            const std::string id = std::to_string(host.NativeWindow());
+            const std::string cmd = "xdotool windowmove " + id + " " + std::to_string(r.Left) +
+                                    " " + std::to_string(r.Top) + " windowsize " + id + " " +
+                                    std::to_string(r.Width()) + " " + std::to_string(r.Height());
+            ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+        });
+        return;
+    }
+    if (std::getenv("NUQ_UNDER_XVFB"))
+        GTEST_SKIP() << "the X server started, but the toolkit is not on it";
+    if (!IsExecutable("/usr/bin/xvfb-run") || !IsExecutable("/usr/bin/xdotool"))
+        GTEST_SKIP() << "no X server can be started here: xvfb-run or xdotool is missing "
+                        "(scripts/setup installs them)";
+    const std::string cmd =
+        "xvfb-run -a -s '-screen 0 1024x768x24' env -u QT_QPA_PLATFORM NUQ_UNDER_XVFB=1 "
+        "/proc/" +
+        std::to_string(getpid()) + "/exe --gtest_filter=FormWindow.RoundTripUnderX 2>&1";
+    FILE* pipe = popen(cmd.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    char buf[4096];
+    while (size_t n = fread(buf, 1, sizeof buf, pipe)) out.append(buf, n);
+    int status = pclose(pipe);
+    if (out.find("Xvfb failed to start") != std::string::npos ||
+        out.find("could not connect to display") != std::string::npos)
+        GTEST_SKIP() << "no X server could be started:\n" << out;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+    EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << out;
+    EXPECT_EQ(out.find("[  SKIPPED ]"), std::string::npos) << out;
+}
+
+// A form that may not be resized keeps its size when the user drags the
+// host larger; it still moves.
+TEST_F(FormWindow, PreventResizeHoldsTheSizeOnScreen) {
+    auto f = CreateForm<TfrmDlgCommands>(Ini());
+    f->FormStorage->SetPreventResize(true);
+    f->Show();
+    ASSERT_TRUE(PumpUntil([&] { return f->Host()->IsShown(); }));
+    f->Host()->SetGeometry(40, 30, 600, 400);
+    ASSERT_TRUE(PumpUntil([&] { return WindowRect(*f).Left == 40; }));
+    for (int i = 0; i < 20; ++i) PumpUntil([] { return true; }); // let anything else arrive
+    EXPECT_EQ(WindowRect(*f), Bounds(40, 30, 300, 200));
+    f->FormStorage->Active = false;
+}
