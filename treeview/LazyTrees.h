@@ -930,7 +930,7 @@ public:
     uint32_t SelectionCurveRadius() const { return FSelectionCurveRadius; }
     void SetSelectionCurveRadius(uint32_t value);
     // Ends loading from stored properties: a stored root node count is made real.
-    void Loaded();
+    void Loaded() override;
     // Builds the position cache (on the worker thread); true when finished.
     virtual bool DoValidateCache();
 

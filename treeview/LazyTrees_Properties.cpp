@@ -128,7 +128,7 @@ void TBaseLazyTree::Notification(TComponent* component, TOperation operation) {
 namespace nuq {
 
 void TBaseLazyTree::Loaded() {
-    ComponentState &= ~csLoading;
+    TCustomControl::Loaded();
     if ((FStates & TS(tsNeedRootCountUpdate)) && FRoot->ChildCount) {
         DoStateChange(0, TS(tsNeedRootCountUpdate));
         TLTMiscOptions misc = FOptions->MiscOptions();
