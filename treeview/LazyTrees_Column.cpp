@@ -381,7 +381,12 @@ void TLazyTreeColumn::LoadFromStream(std::istream& s, int version) {
         Tag = ReadInt(s);
         SetAlignment(TAlignment(ordinal(ReadInt(s), taCenter)));
     }
-    if (version >= 2) SetColor(ReadInt(s));
+    if (version >= 2) {
+        // A column that follows the tree's colour keeps doing so; the stored
+        // colour is only the tree's colour at the time it was saved.
+        TColor color = ReadInt(s);
+        if (!(FOptions & coParentColor)) SetColor(color);
+    }
     if (version >= 6 && (FOptions & coUseCaptionAlignment))
         SetCaptionAlignment(TAlignment(ordinal(ReadInt(s), taCenter)));
 }
