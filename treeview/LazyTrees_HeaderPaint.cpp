@@ -23,7 +23,8 @@ TEdgeStyle EdgeStyle(TLTHeaderStyle style) {
     case hsFlatButtons:
         return {BDR_RAISEDINNER, 0x280B, BDR_SUNKENOUTER, 0x280F, BDR_RAISEDINNER, 0x280B};
     default:
-        return {BDR_RAISEDINNER, 0x380F, BDR_SUNKENOUTER, 0x280F, BDR_RAISEDINNER, 0x280B};
+        // The right side comes with the cell's right-side flag, so the last cell can go without it.
+        return {BDR_RAISEDINNER, 0x380B, BDR_SUNKENOUTER, 0x280F, BDR_RAISEDINNER, 0x280B};
     }
 }
 

@@ -232,8 +232,7 @@ TEST_F(HeaderPaint, LastColumnRightEdgePerStyle) {
         Paint();
         int right = Columns().TotalWidth() - 1;
         EXPECT_EQ(right, 399);
-        EXPECT_EQ(Px(right, 8) != Face(), k.edge) << k.style << " " << k.bevel << " " << std::hex
-                                                  << Px(right, 8) << " " << Px(right - 1, 8);
+        EXPECT_EQ(Px(right, 8) != Face(), k.edge) << k.style << " " << k.bevel;
         EXPECT_NE(Px(99, 8), Face()) << k.style; // other columns keep their right edge
     }
 }
