@@ -27,7 +27,8 @@ TLTColumnOptions ConvertStreamedOptions(uint32_t value, int version) {
 } // namespace
 
 TLazyTreeColumn::TLazyTreeColumn(TLazyTreeColumns* collection) : FOwner(collection) {
-    FWidth = collection ? collection->DefaultWidth : 50;
+    // The default width comes from stored data too; a new column still keeps its own limits.
+    FWidth = std::min(std::max(collection ? collection->DefaultWidth : 50, FMinWidth), FMaxWidth);
     FLastWidth = FWidth;
 }
 
@@ -165,29 +166,28 @@ void TLazyTreeColumn::SetWidth(int value) {
     if (states & hsScaling) {
         // taken as it is
     } else if (FOwner && tree && (FOptions & (coVisible | coFixed)) == (coVisible | coFixed)) {
-        int totalMax = 0, totalMin = 0;
+        int64_t totalMax = 0, totalMin = 0;
         for (auto& c : FOwner->FItems)
             if ((c->FOptions & (coVisible | coFixed)) == (coVisible | coFixed)) {
                 totalMax += c->FMaxWidth;
                 totalMin += c->FMinWidth;
             }
-        int clientWidth = tree->ClientRect().Width();
+        int64_t clientWidth = tree->ClientRect().Width();
         TLTFixedAreaConstraints& fac = h->FixedAreaConstraints();
         if (fac.MaxWidthPercent() > 0)
             totalMin = std::min(totalMin, clientWidth * fac.MaxWidthPercent() / 100);
         if (fac.MinWidthPercent() > 0)
             totalMax = std::max(totalMax, clientWidth * fac.MinWidthPercent() / 100);
-        int fixedWidth = FOwner->VisibleFixedWidth();
-        int others = fixedWidth - FWidth;
-        int effectiveMax = std::min(totalMax - others, FMaxWidth);
-        int effectiveMin = std::max(totalMin - others, FMinWidth);
-        value = std::min(std::max(value, effectiveMin), effectiveMax);
+        int64_t fixedWidth = FOwner->VisibleFixedWidth();
+        int64_t others = fixedWidth - FWidth;
+        int64_t v = value;
+        v = std::min(std::max(v, std::max(totalMin - others, int64_t(FMinWidth))),
+                     std::min(totalMax - others, int64_t(FMaxWidth)));
         if (fac.MinWidthPercent() > 0)
-            value =
-                std::max(clientWidth * fac.MinWidthPercent() / 100 - fixedWidth + FWidth, value);
+            v = std::max(clientWidth * fac.MinWidthPercent() / 100 - fixedWidth + FWidth, v);
         if (fac.MaxWidthPercent() > 0)
-            value =
-                std::min(clientWidth * fac.MaxWidthPercent() / 100 - fixedWidth + FWidth, value);
+            v = std::min(clientWidth * fac.MaxWidthPercent() / 100 - fixedWidth + FWidth, v);
+        value = int(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
     } else {
         value = std::min(std::max(value, FMinWidth), FMaxWidth);
     }

@@ -24,6 +24,11 @@ bool VisibleFixed(const TLazyTreeColumn& c) {
     return (c.Options() & (coVisible | coFixed)) == (coVisible | coFixed);
 }
 
+// Widths may be as large as an integer holds; sums of them stop at its ends.
+int Sum(int64_t v) {
+    return int(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
 } // namespace
 
 TLazyTreeColumns::TLazyTreeColumns(TLTHeader* header)
@@ -218,7 +223,7 @@ void TLazyTreeColumns::RecalculatePositions(bool force) {
         TLazyTreeColumn& c = *FItems[size_t(i)];
         c.FPosition = TColumnPosition(p);
         c.FLeft = left;
-        if (Visible(c)) left += c.FWidth;
+        if (Visible(c)) left = Sum(int64_t(left) + c.FWidth);
     }
 }
 
@@ -242,7 +247,7 @@ TColumnIndex TLazyTreeColumns::ColumnAndBoundsAt(TPoint p, int& left, int& right
         if (!IsValidColumn(i)) continue;
         const TLazyTreeColumn& c = *FItems[size_t(i)];
         if (!Visible(c)) continue;
-        int next = edge + c.FWidth;
+        int next = Sum(int64_t(edge) + c.FWidth);
         if (next > p.X) {
             left = edge;
             right = next;
@@ -346,7 +351,7 @@ std::vector<TLazyTreeColumn*> TLazyTreeColumns::VisibleColumns() const {
 int TLazyTreeColumns::VisibleFixedWidth() const {
     int w = 0;
     for (auto& c : FItems)
-        if (VisibleFixed(*c)) w += c->FWidth;
+        if (VisibleFixed(*c)) w = Sum(int64_t(w) + c->FWidth);
     return w;
 }
 
@@ -354,13 +359,14 @@ int TLazyTreeColumns::TotalWidth() const {
     for (auto it = FPositionToIndex.rbegin(); it != FPositionToIndex.rend(); ++it)
         if (IsValidColumn(*it) && Visible(*FItems[size_t(*it)])) {
             const TLazyTreeColumn& c = *FItems[size_t(*it)];
-            return c.FLeft + c.FWidth;
+            return Sum(int64_t(c.FLeft) + c.FWidth);
         }
     return 0;
 }
 
 int TLazyTreeColumns::AverageScrollWidth() const {
-    int count = 0, sum = 0;
+    int count = 0;
+    int64_t sum = 0;
     for (auto& c : FItems)
         if (Visible(*c) && !(c->FOptions & coFixed)) {
             ++count;
@@ -378,7 +384,8 @@ void TLazyTreeColumns::ApplyAutoSize(TColumnIndex, bool force) {
     int available =
         tree ? (tree->HandleAllocated() ? tree->ClientRect().Width() : tree->Width()) : 0;
     for (int i = 0; i < Count(); ++i)
-        if (i != index && Visible(*FItems[size_t(i)])) available -= FItems[size_t(i)]->FWidth;
+        if (i != index && Visible(*FItems[size_t(i)]))
+            available = Sum(int64_t(available) - FItems[size_t(i)]->FWidth);
     TLazyTreeColumn& c = *FItems[size_t(index)];
     available = std::min(std::max(available, c.FMinWidth), c.FMaxWidth);
     if (!force && available == c.FWidth) return;

@@ -549,6 +549,7 @@ void TLTHeader::SaveToStream(std::ostream& s) const {
 void TLTHeader::LoadFromStream(std::istream& s) {
     FStates |= hsLoading;
     TLTHeaderOptions saved = FOptions;
+    bool optionsRead = false;
     FOptions = 0;
     auto finish = [this] {
         FStates &= ~hsLoading;
@@ -569,6 +570,7 @@ void TLTHeader::LoadFromStream(std::istream& s) {
         SetHeight(ReadInt(s));
         int options = ReadInt(s);
         FOptions = saved;
+        optionsRead = true;
         SetOptions(TLTHeaderOptions(options & 0xFFFF));
         SetStyle(TLTHeaderStyle(std::min(int(uint8_t(ReadInt(s))), int(hsXPStyle))));
         TFont font;
@@ -599,6 +601,8 @@ void TLTHeader::LoadFromStream(std::istream& s) {
             fac.FMinWidthPercent = percent();
         }
     } catch (...) {
+        // A stream that breaks off before the options must not leave the header without them.
+        if (!optionsRead) FOptions = saved;
         finish();
         throw;
     }

@@ -397,10 +397,11 @@ void TLazyTreeColumns::PaintHeader(HDC dc, const TRect& r, int hOffset) {
             edge += hOffset;
             offsetApplied = true;
         }
-        TRect clip{clipRight, r.Top, std::max(clipRight, edge + c.FWidth), r.Bottom};
+        int end = int(std::clamp<int64_t>(int64_t(edge) + c.FWidth, INT32_MIN, INT32_MAX));
+        TRect clip{clipRight, r.Top, std::max(clipRight, end), r.Bottom};
         clipRight = clip.Right;
-        TRect cell{edge, r.Top, edge + c.FWidth, r.Bottom};
-        edge += c.FWidth;
+        TRect cell{edge, r.Top, end, r.Bottom};
+        edge = end;
         if (cell.Right <= r.Left || cell.Right <= clip.Left) continue;
         if (cell.Left > r.Right) break;
         clip = IntersectRects(clip, r);

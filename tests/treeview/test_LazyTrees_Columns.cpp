@@ -529,3 +529,29 @@ TEST_F(TreeColumns, ColumnRecordKeepsFollowingTheTreeColour) {
         EXPECT_EQ(bool(col.Options() & coParentColor), c.follows);
     }
 }
+
+// Reading is done with the options cleared; a stream that breaks off before
+// the options field must give the header its options back.
+TEST_F(TreeColumns, BrokenHeaderRecordKeepsTheHeaderOptions) {
+    Header().SetOptions(hoVisible | hoAutoResize | hoDrag);
+    Bytes cut;
+    cut.I(-1).I(6).I(0).I(50).I(0).I(int(clBtnFace)); // ends before the height
+    for (const std::string& bytes : {cut.S, std::string("\xFF\xFF")}) {
+        std::istringstream in(bytes);
+        EXPECT_THROW(Header().LoadFromStream(in), EColumnStreamError);
+        EXPECT_EQ(Header().Options(), hoVisible | hoAutoResize | hoDrag);
+    }
+}
+
+// The default width is read from streams: a value outside a column's limits
+// must not make columns narrower than their minimum (or negative).
+TEST_F(TreeColumns, NewColumnsKeepTheirLimitsWhateverTheDefaultWidth) {
+    struct Case {
+        int defaultWidth, width;
+    };
+    for (auto c : {Case{-20, 10}, Case{4, 10}, Case{70, 70}, Case{20000, 10000}}) {
+        Columns().DefaultWidth = c.defaultWidth;
+        EXPECT_EQ(Columns().Add()->Width(), c.width) << c.defaultWidth;
+    }
+    EXPECT_GE(Columns().TotalWidth(), 0);
+}
