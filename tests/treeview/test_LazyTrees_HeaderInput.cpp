@@ -239,3 +239,60 @@ TEST_F(HeaderInput, HoverEndsWhenTheMouseLeavesTheHeader) {
     SendMessage(Wnd, WM_TIMER, TLTHeader::HeaderTimer, 0);
     EXPECT_EQ(Columns().HoverIndex, NoColumn);
 }
+
+TEST_F(HeaderInput, BottomEdgeDragResizesTheHeaderAndTheFrame) {
+    Header().SetOptions(Header().Options() | hoHeightResize);
+    int after = 0;
+    Tree->OnAfterHeaderHeightTracking = [&](TLTHeader&) { ++after; };
+    SetCursorPos({50, 17});
+    EXPECT_EQ(SendMessage(Wnd, WM_SETCURSOR, Wnd, 0), 1);
+    EXPECT_EQ(GetCursor(), Screen().Cursor(crVertSplit));
+    NonClient(WM_NCLBUTTONDOWN, 50, 17);
+    EXPECT_TRUE(Header().States() & hsHeightTrackPending);
+    Client(WM_MOUSEMOVE, 50, 22);
+    Client(WM_MOUSEMOVE, 50, 22); // five below the header's bottom
+    EXPECT_EQ(Header().Height, 22);
+    EXPECT_EQ(ClientOrigin(Wnd).Y, 22);
+    EXPECT_EQ(Tree->HeaderRect().Bottom, 22);
+    SendMessage(Wnd, WM_LBUTTONUP, 0, MakeLParam(50, 0));
+    EXPECT_EQ(after, 1);
+    EXPECT_EQ(GetCapture(), 0u);
+}
+
+namespace {
+
+// A tree whose cells in column 0 are as wide as the node's index says.
+class WideCellTree : public TLazyStringTree {
+public:
+    using TLazyStringTree::TLazyStringTree;
+    int DoGetNodeWidth(PLazyNode node, TColumnIndex column, TCanvas*) override {
+        return column == 0 ? 60 + 40 * int(node->Index) : 5;
+    }
+};
+
+} // namespace
+
+TEST(HeaderAutoFit, DoubleClickOnABorderFitsTheColumnToItsWidestCell) {
+    SetMainThread();
+    EnsureGuiToolkit();
+    UseVirtualClock(TDateTime(46000.0));
+    auto tree = NewComponent<WideCellTree>();
+    tree->SetBounds(0, 0, 400, 200);
+    tree->Handle();
+    TLTHeader& h = tree->Header();
+    h.SetOptions(h.Options() | hoVisible | hoDblClickResize);
+    for (int i = 0; i < 2; ++i) h.Columns().Add()->SetWidth(50);
+    tree->SetRootNodeCount(2);
+    std::vector<TColumnIndex> fitted;
+    tree->OnAfterAutoFitColumn = [&](TLTHeader&, TColumnIndex c) { fitted.push_back(c); };
+    SendMessage(tree->WindowHandle(), 0x00A3 /* non-client left double click */, 0,
+                MakeLParam(50, 8));
+    EXPECT_EQ(fitted, (std::vector<TColumnIndex>{0}));
+    int widest = h.Columns()[0].Width();
+    EXPECT_GT(widest, 100); // the second node's cell, not the first
+    tree->SetRootNodeCount(1);
+    h.AutoFitColumns(false);
+    EXPECT_EQ(widest - h.Columns()[0].Width(), 40);
+    EXPECT_EQ(fitted.size(), 3u);
+    UseRealClock();
+}
