@@ -555,3 +555,35 @@ TEST_F(TreeColumns, NewColumnsKeepTheirLimitsWhateverTheDefaultWidth) {
     }
     EXPECT_GE(Columns().TotalWidth(), 0);
 }
+
+TEST_F(TreeColumns, SpringColumnsShareWidthChangesWithTheirRemainders) {
+    Tree->Handle();
+    TLazyTreeColumn& a = Add(100, DefaultColumnOptions | coAutoSpring);
+    Add(100);
+    TLazyTreeColumn& b = Add(100, DefaultColumnOptions | coAutoSpring);
+    Header().SetOptions(Header().Options() | hoAutoSpring);
+    Header().AdjustAutoSpring(); // learns the width
+    int width = Tree->Width();
+    struct Step {
+        int grow, a, b;
+    };
+    for (auto s : {Step{5, 102, 102}, Step{1, 103, 103}, Step{-3, 102, 102}}) {
+        width += s.grow;
+        Tree->SetBounds(0, 0, width, 200);
+        Header().AdjustAutoSpring();
+        EXPECT_EQ(a.Width(), s.a) << s.grow;
+        EXPECT_EQ(b.Width(), s.b) << s.grow;
+    }
+    EXPECT_EQ(Columns()[1].Width(), 100);
+}
+
+TEST_F(TreeColumns, AutoSizeColumnFollowsTheWindowSize) {
+    Tree->Handle();
+    Add(100);
+    Add(100);
+    Header().SetAutoSizeIndex(1);
+    Header().SetOptions(Header().Options() | hoAutoResize);
+    Tree->SetBounds(0, 0, 300, 200);
+    EXPECT_EQ(Columns()[1].Width(), Tree->ClientRect().Width() - 100);
+    EXPECT_EQ(Columns().TotalWidth(), Tree->ClientRect().Width());
+}

@@ -264,3 +264,26 @@ TEST_F(HeaderPaint, AdvancedHandlerPaintsOnlyTheSortGlyph) {
     Paint();
     EXPECT_TRUE(Find(Inside(c), RGB(255, 0, 0)).IsEmpty());
 }
+
+TEST_F(HeaderPaint, ClickOnAHeaderCheckBoxTogglesIt) {
+    TCustomImageList images(16, 16);
+    Header().SetImages(&images);
+    Header().SetOptions(Header().Options() | hoShowImages);
+    TLazyTreeColumn& c = Add(120, u"On");
+    c.SetImageIndex(0);
+    c.SetCheckBox(true);
+    c.SetCheckType(ctCheckBox);
+    Paint();
+    ASSERT_TRUE(c.GlyphDrawn());
+    std::vector<TLTHeaderHitInfo> clicks;
+    Tree->OnHeaderClick = [&](TLTHeader&, TLTHeaderHitInfo i) { clicks.push_back(i); };
+    TRect glyph = c.GlyphRect(); // window coordinates: the client starts 17 lower
+    TPoint onGlyph{glyph.Left + 4, glyph.Top + 4 - 17}, onCaption{100, -9};
+    Columns().HandleHeaderClick(onCaption, mbLeft, true, false);
+    Columns().HandleHeaderClick(onGlyph, mbLeft, true, false);
+    ASSERT_EQ(clicks.size(), 2u);
+    EXPECT_EQ(clicks[0].HitPosition, hpOnColumn);
+    EXPECT_EQ(clicks[1].HitPosition, hpOnColumn | hpOnIcon | hpOnCheckBox);
+    EXPECT_EQ(c.CheckState(), csCheckedNormal);
+    Header().SetImages(nullptr);
+}
