@@ -1479,6 +1479,7 @@ public:
 private:
     friend class TLazyTreeColumns;
     friend class TLazyTreeColumn;
+    friend class TBaseLazyTree;
     bool HandleHeaderMouseMove(TMessage& message);
     bool DragTo(TPoint p);
     void PrepareDrag(TPoint p, TPoint start);

@@ -198,15 +198,13 @@ void TLTHeader::SetBackground(TColor value) {
 
 void TLTHeader::SetImages(TCustomImageList* value) {
     if (value == FImages) return;
-    if (FImages) {
-        FImages->OnChange = nullptr;
-        FImages->RemoveFreeNotification(FOwner);
-    }
+    // The tree hears of the list's end and clears it here.
+    TCustomImageList* old = FImages;
     FImages = value;
-    if (FImages) {
-        FImages->OnChange = [this](TCustomImageList&) { Invalidate(nullptr); };
-        FImages->FreeNotification(FOwner);
-    }
+    if (old && old != FOwner->Images() && old != FOwner->StateImages() &&
+        old != FOwner->CustomCheckImages())
+        old->RemoveFreeNotification(FOwner);
+    if (FImages) FImages->FreeNotification(FOwner);
     if (!TreeLoading()) Invalidate(nullptr);
 }
 

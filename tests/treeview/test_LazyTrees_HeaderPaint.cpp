@@ -285,5 +285,14 @@ TEST_F(HeaderPaint, ClickOnAHeaderCheckBoxTogglesIt) {
     EXPECT_EQ(clicks[0].HitPosition, hpOnColumn);
     EXPECT_EQ(clicks[1].HitPosition, hpOnColumn | hpOnIcon | hpOnCheckBox);
     EXPECT_EQ(c.CheckState(), csCheckedNormal);
-    Header().SetImages(nullptr);
+}
+
+TEST_F(HeaderPaint, HeaderForgetsAnImageListThatGoes) {
+    auto images = std::make_unique<TCustomImageList>(16, 16);
+    Header().SetImages(images.get());
+    Header().SetOptions(Header().Options() | hoShowImages);
+    Add(100, u"x").SetImageIndex(0);
+    images.reset();
+    EXPECT_EQ(Header().Images(), nullptr);
+    Paint();
 }
