@@ -229,7 +229,9 @@ bool TLTHeader::HandleMessage(TMessage& m) {
     case WM_NCMBUTTONDBLCLK: {
         TPoint p = clientPoint();
         if ((FOptions & hoHeightDblClickResize) && InHeaderSplitterArea(p) && FDefaultHeight > 0) {
-            if (DoHeaderHeightDblClickResize(p, shift) && FDefaultHeight > 0) SetHeight(FMinHeight);
+            // The double click resets the height: back to the default one.
+            if (DoHeaderHeightDblClickResize(p, shift) && FDefaultHeight > 0)
+                SetHeight(FDefaultHeight);
             return true;
         }
         bool left = m.Msg == WM_LBUTTONDBLCLK || m.Msg == WM_NCLBUTTONDBLCLK;

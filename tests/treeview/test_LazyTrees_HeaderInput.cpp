@@ -257,6 +257,11 @@ TEST_F(HeaderInput, BottomEdgeDragResizesTheHeaderAndTheFrame) {
     SendMessage(Wnd, WM_LBUTTONUP, 0, MakeLParam(50, 0));
     EXPECT_EQ(after, 1);
     EXPECT_EQ(GetCapture(), 0u);
+    // A double click on the bottom edge puts the default height back.
+    Header().SetOptions(Header().Options() | hoHeightDblClickResize);
+    EXPECT_EQ(NonClient(0x00A3, 50, 22), 0);
+    EXPECT_EQ(Header().Height, Header().DefaultHeight());
+    EXPECT_EQ(ClientOrigin(Wnd).Y, 17);
 }
 
 namespace {
