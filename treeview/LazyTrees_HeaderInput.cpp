@@ -478,16 +478,21 @@ void TLTHeader::PrepareDrag(TPoint, TPoint start) {
     s.Y += Height;
     cols.DragIndex = cols.ColumnAtPoint(s, true);
     if (!cols.IsValidColumn(cols.DragIndex)) return;
-    // The image of the dragged cell; the drag image itself shows it.
+    // The image of the dragged cell; the drag image itself shows it. The cell is
+    // painted where it shows, scrolled, so the bitmaps never grow past the header
+    // however wide the columns left of it are.
     TLazyTreeColumn& c = cols[cols.DragIndex];
-    TBitmap image(c.Width(), Height);
+    int width = std::min(c.Width(), std::max(tree.Width(), 1));
+    TBitmap image(width, Height);
     HDC dc = image.Canvas().Handle();
     HBRUSH b = CreateSolidBrush(ColorToRGB(clBtnFace));
-    FillRect(dc, {0, 0, c.Width(), Height}, b);
+    FillRect(dc, {0, 0, width, Height}, b);
     DeleteObject(b);
     TPoint old;
-    SetWindowOrgEx(dc, c.Left(), 0, &old);
-    cols.PaintHeader(dc, {-tree.BorderWidth, 0, cols.TotalWidth() - tree.BorderWidth, Height}, 0);
+    SetWindowOrgEx(dc, c.ScrolledLeft(), 0, &old);
+    int right = std::min(cols.TotalWidth(), tree.HeaderRect().Right);
+    cols.PaintHeader(dc, {-tree.BorderWidth, 0, right - tree.BorderWidth, Height},
+                     -tree.EffectiveOffsetX());
     SetWindowOrgEx(dc, old.X, old.Y);
     FDragImage->States = uint8_t((FDragImage->States & ~dgHidden) | dgPrepared | dgInDrag);
 }

@@ -301,3 +301,18 @@ TEST(HeaderAutoFit, DoubleClickOnABorderFitsTheColumnToItsWidestCell) {
     EXPECT_EQ(fitted.size(), 3u);
     UseRealClock();
 }
+
+// Columns may be as wide as an integer holds; dragging one that shows after a
+// huge one paints only what shows.
+TEST_F(HeaderInput, DraggingAColumnBehindAHugeOneStaysSmall) {
+    Columns()[0].SetMaxWidth(2000000000);
+    Columns()[0].SetWidth(1500000000);
+    Tree->SetEffectiveOffsetX(1500000000 - 20);
+    NonClient(WM_NCLBUTTONDOWN, 50, 8); // column 1, shown from 20 to 120
+    EXPECT_EQ(Columns().DownIndex, 1);
+    Client(WM_MOUSEMOVE, 80, 8);
+    EXPECT_TRUE(Header().States() & hsDragging);
+    EXPECT_EQ(Columns().DragIndex, 1);
+    EXPECT_LE(Columns().HeaderBitmap().Width(), 400);
+    Client(WM_LBUTTONUP, 80, 8);
+}
