@@ -296,3 +296,44 @@ TEST_F(HeaderPaint, HeaderForgetsAnImageListThatGoes) {
     EXPECT_EQ(Header().Images(), nullptr);
     Paint();
 }
+
+TEST_F(HeaderPaint, XPButtonFacesInTheirFixedColours) {
+    TBitmap b(60, 17);
+    HDC dc = b.Canvas().Handle();
+    struct Probe {
+        int x, y;
+        COLORREF color;
+    };
+    auto check = [&](bool splitter, bool pressed, bool hot, std::initializer_list<Probe> probes) {
+        Columns().DrawXPButtonFace(dc, {0, 0, 60, 17}, splitter, pressed, hot);
+        for (const Probe& p : probes)
+            EXPECT_EQ(GetPixel(dc, p.x, p.y), p.color)
+                << p.x << "," << p.y << " " << pressed << hot;
+    };
+    const COLORREF face = RGB(0xEB, 0xEA, 0xDB), white = RGB(255, 255, 255),
+                   split = RGB(0xC7, 0xC5, 0xB2);
+    check(true, false, false,
+          {{10, 5, face},
+           {58, 3, split},
+           {59, 3, white},
+           {58, 11, split},
+           {58, 12, face},
+           {58, 2, face},
+           {10, 14, RGB(0xE0, 0xDE, 0xCF)},
+           {10, 15, RGB(0xD5, 0xD2, 0xC3)},
+           {10, 16, RGB(0xCB, 0xC7, 0xB8)}});
+    check(true, true, false,
+          {{10, 5, RGB(0xDE, 0xDF, 0xD8)},
+           {0, 5, RGB(0xA5, 0xA5, 0x97)},
+           {10, 16, RGB(0xA5, 0xA5, 0x97)},
+           {59, 5, RGB(0xA5, 0xA5, 0x97)},
+           {1, 5, RGB(0xC1, 0xC2, 0xB8)},
+           {10, 0, RGB(0xC1, 0xC2, 0xB8)},
+           {2, 5, RGB(0xD0, 0xD1, 0xC9)},
+           {10, 1, RGB(0xD0, 0xD1, 0xC9)},
+           {58, 5, RGB(0xDE, 0xDF, 0xD8)}});
+    check(true, false, true,
+          {{10, 5, RGB(0xFA, 0xF8, 0xF3)},
+           {30, 15, RGB(0xF8, 0x9B, 0x3C)},
+           {58, 5, RGB(0xFA, 0xF8, 0xF3)}});
+}
