@@ -321,6 +321,17 @@ TEST_F(TreeColumns, ResizeDistributionSharesPixelsAndStopsAtTheLimits) {
     EXPECT_EQ(Header().ResizeColumns(0, 0, 2), 0);
 }
 
+TEST_F(TreeColumns, DistributedResizeIsNotReportedColumnByColumn) {
+    Tree->Handle();
+    for (int i = 0; i < 3; ++i) Add(100);
+    int reports = 0;
+    Tree->OnColumnResize = [&](TLTHeader&, TColumnIndex) { ++reports; };
+    EXPECT_EQ(Header().ResizeColumns(9, 0, 2), 9);
+    EXPECT_EQ(reports, 0);
+    Columns()[0].SetWidth(50);
+    EXPECT_EQ(reports, 1);
+}
+
 TEST_F(TreeColumns, AnimatedResizeEndsAtTheClampedWidth) {
     UseVirtualClock(TDateTime(46000.0));
     Tree->Handle();
