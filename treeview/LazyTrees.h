@@ -513,14 +513,18 @@ struct THeaderPaintInfo {
     TCanvas* Canvas = nullptr;
     TLazyTreeColumn* Column = nullptr;
     TRect PaintRect, TextRect;
-    bool IsHot = false, IsPressed = false, IsEnabled = false, ShowGlyph = false, ShowSortGlyph = false,
-         ShowRightBorder = false;
+    bool IsHot = false, IsPressed = false, IsEnabled = false, ShowGlyph = false,
+         ShowSortGlyph = false, ShowRightBorder = false;
     TLTDropMarkMode DropMark = dmmNone;
     TPoint GlyphPos, SortGlyphPos;
 };
 using THeaderPaintElements = uint8_t;
 enum : THeaderPaintElements {
-    hpeBackground = 1, hpeDropMark = 2, hpeHeaderGlyph = 4, hpeSortGlyph = 8, hpeText = 16,
+    hpeBackground = 1,
+    hpeDropMark = 2,
+    hpeHeaderGlyph = 4,
+    hpeSortGlyph = 8,
+    hpeText = 16,
 };
 struct TLTPaintInfo {
     TCanvas* Canvas = nullptr;
@@ -991,10 +995,17 @@ public:
     int GetMaxColumnWidth(TColumnIndex column, bool useSmartColumnWidth = false);
     void InvalidateColumn(TColumnIndex column);
     // The tree operation the header auto-fit runs in; OperationCanceled stops it.
-    void StartOperation() { ++FOperationCount; FOperationCanceled = false; }
-    void EndOperation() { if (FOperationCount > 0) --FOperationCount; }
+    void StartOperation() {
+        ++FOperationCount;
+        FOperationCanceled = false;
+    }
+    void EndOperation() {
+        if (FOperationCount > 0) --FOperationCount;
+    }
     bool OperationCanceled() const { return FOperationCanceled; }
-    void CancelOperation() { if (FOperationCount > 0) FOperationCanceled = true; }
+    void CancelOperation() {
+        if (FOperationCount > 0) FOperationCanceled = true;
+    }
     std::function<void(TLTHeader&, TPoint, TColumnIndex, bool&)> OnCanSplitterResizeColumn;
     std::function<void(TLTHeader&, TColumnIndex)> OnAfterAutoFitColumn;
     std::function<void(TLTHeader&)> OnAfterAutoFitColumns;
@@ -1004,12 +1015,13 @@ public:
     std::function<void(TLTHeader&, TSmartAutoFitType&)> OnBeforeAutoFitColumns;
     std::function<void(TLTHeader&, TColumnIndex, TShiftState)> OnBeforeColumnWidthTracking;
     std::function<void(TLTHeader&, TShiftState)> OnBeforeHeaderHeightTracking;
-    std::function<void(TLTHeader&, TColumnIndex, TShiftState, TPoint, bool&)> OnColumnWidthDblClickResize;
-    std::function<void(TLTHeader&, TColumnIndex, TShiftState, TPoint&, TPoint, bool&)> OnColumnWidthTracking;
+    std::function<void(TLTHeader&, TColumnIndex, TShiftState, TPoint, bool&)>
+        OnColumnWidthDblClickResize;
+    std::function<void(TLTHeader&, TColumnIndex, TShiftState, TPoint&, TPoint, bool&)>
+        OnColumnWidthTracking;
     std::function<void(TLTHeader&, TPoint&, TShiftState, bool&)> OnHeaderHeightTracking;
     std::function<void(TLTHeader&, TPoint&, TShiftState, bool&)> OnHeaderHeightDblClickResize;
     std::function<void(TLTHeader&, TColumnIndex, TPoint, TPopupMenu*&)> OnGetHeaderPopupMenu;
-
 
 protected:
     virtual std::unique_ptr<TLTHeader> GetHeaderClass();
@@ -1136,32 +1148,62 @@ public:
     using TCustomLazyStringTree::TCustomLazyStringTree;
 };
 
-// --- columns and header ------------------------------------------------------------------------------
+// --- columns and header
+// ------------------------------------------------------------------------------
 
 enum TLazyTreeColumnStyle { vsText, vsOwnerDraw };
 enum TLTHeaderColumnLayout { blGlyphLeft, blGlyphRight, blGlyphTop, blGlyphBottom };
 using TLTColumnOptions = uint16_t;
 enum : TLTColumnOptions {
-    coAllowClick = 1 << 0, coDraggable = 1 << 1, coEnabled = 1 << 2, coParentBidiMode = 1 << 3,
-    coParentColor = 1 << 4, coResizable = 1 << 5, coShowDropMark = 1 << 6, coVisible = 1 << 7,
-    coAutoSpring = 1 << 8, coFixed = 1 << 9, coSmartResize = 1 << 10, coAllowFocus = 1 << 11,
-    coDisableAnimatedResize = 1 << 12, coWrapCaption = 1 << 13, coUseCaptionAlignment = 1 << 14,
+    coAllowClick = 1 << 0,
+    coDraggable = 1 << 1,
+    coEnabled = 1 << 2,
+    coParentBidiMode = 1 << 3,
+    coParentColor = 1 << 4,
+    coResizable = 1 << 5,
+    coShowDropMark = 1 << 6,
+    coVisible = 1 << 7,
+    coAutoSpring = 1 << 8,
+    coFixed = 1 << 9,
+    coSmartResize = 1 << 10,
+    coAllowFocus = 1 << 11,
+    coDisableAnimatedResize = 1 << 12,
+    coWrapCaption = 1 << 13,
+    coUseCaptionAlignment = 1 << 14,
 };
 inline constexpr TLTColumnOptions DefaultColumnOptions = 0x08FF;
 
 using TLTHeaderOptions = uint16_t;
 enum : TLTHeaderOptions {
-    hoAutoResize = 1 << 0, hoColumnResize = 1 << 1, hoDblClickResize = 1 << 2, hoDrag = 1 << 3,
-    hoHotTrack = 1 << 4, hoOwnerDraw = 1 << 5, hoRestrictDrag = 1 << 6, hoShowHint = 1 << 7,
-    hoShowImages = 1 << 8, hoShowSortGlyphs = 1 << 9, hoVisible = 1 << 10, hoAutoSpring = 1 << 11,
-    hoFullRepaintOnResize = 1 << 12, hoDisableAnimatedResize = 1 << 13, hoHeightResize = 1 << 14,
+    hoAutoResize = 1 << 0,
+    hoColumnResize = 1 << 1,
+    hoDblClickResize = 1 << 2,
+    hoDrag = 1 << 3,
+    hoHotTrack = 1 << 4,
+    hoOwnerDraw = 1 << 5,
+    hoRestrictDrag = 1 << 6,
+    hoShowHint = 1 << 7,
+    hoShowImages = 1 << 8,
+    hoShowSortGlyphs = 1 << 9,
+    hoVisible = 1 << 10,
+    hoAutoSpring = 1 << 11,
+    hoFullRepaintOnResize = 1 << 12,
+    hoDisableAnimatedResize = 1 << 13,
+    hoHeightResize = 1 << 14,
     hoHeightDblClickResize = 1 << 15,
 };
 using TLTHeaderStates = uint16_t;
 enum : TLTHeaderStates {
-    hsDragging = 1 << 1, hsDragPending = 1 << 2, hsLoading = 1 << 3, hsColumnWidthTracking = 1 << 4,
-    hsColumnWidthTrackPending = 1 << 5, hsHeightTracking = 1 << 6, hsHeightTrackPending = 1 << 7,
-    hsResizing = 1 << 8, hsScaling = 1 << 9, hsNeedScaling = 1 << 10,
+    hsDragging = 1 << 1,
+    hsDragPending = 1 << 2,
+    hsLoading = 1 << 3,
+    hsColumnWidthTracking = 1 << 4,
+    hsColumnWidthTrackPending = 1 << 5,
+    hsHeightTracking = 1 << 6,
+    hsHeightTrackPending = 1 << 7,
+    hsResizing = 1 << 8,
+    hsScaling = 1 << 9,
+    hsNeedScaling = 1 << 10,
 };
 enum TLTHeaderStyle { hsThickButtons, hsFlatButtons, hsPlates, hsXPStyle };
 
@@ -1292,7 +1334,8 @@ private:
         if (OnChange) OnChange();
     }
     TLTHeader* FHeader;
-    uint8_t FMaxHeightPercent = 0, FMaxWidthPercent = 0, FMinHeightPercent = 0, FMinWidthPercent = 0;
+    uint8_t FMaxHeightPercent = 0, FMaxWidthPercent = 0, FMinHeightPercent = 0,
+            FMinWidthPercent = 0;
 };
 
 // The columns of one header, with the map from screen position to index.
@@ -1348,7 +1391,8 @@ public:
     int DefaultWidth = 50;
 
     // Mouse state.
-    TColumnIndex HoverIndex = NoColumn, DownIndex = NoColumn, TrackedIndex = NoColumn, ClickIndex = NoColumn;
+    TColumnIndex HoverIndex = NoColumn, DownIndex = NoColumn, TrackedIndex = NoColumn,
+                 ClickIndex = NoColumn;
     TColumnIndex DragIndex = NoColumn, DropTarget = NoColumn;
     bool DropOnLeft = false;
     bool UpdateHoverColumn(TPoint p);
@@ -1357,8 +1401,8 @@ public:
 
     // Painting.
     virtual void PaintHeader(HDC dc, const TRect& r, int hOffset);
-    void DrawCaptionText(HDC dc, const std::u16string& caption, TRect bounds, bool enabled, bool hot,
-                         UINT drawFormat, bool wrapCaption);
+    void DrawCaptionText(HDC dc, const std::u16string& caption, TRect bounds, bool enabled,
+                         bool hot, UINT drawFormat, bool wrapCaption);
     void DrawXPButtonFace(HDC dc, const TRect& rect, bool drawSplitter, bool pressed, bool hot);
     TBitmap& HeaderBitmap() { return *FHeaderBitmap; }
 
@@ -1441,15 +1485,16 @@ public:
     TPoint TrackPoint() const { return FTrackPoint; }
     TLTDragImage& DragImage() { return *FDragImage; }
 
-    void AutoFitColumns(bool animated = true, TSmartAutoFitType smartAutoFitType = smaUseColumnOption,
+    void AutoFitColumns(bool animated = true,
+                        TSmartAutoFitType smartAutoFitType = smaUseColumnOption,
                         int rangeStartCol = NoColumn, int rangeEndCol = NoColumn);
     void Invalidate(TLazyTreeColumn* column, bool expandToBorder = false);
     void RescaleHeader();
     int ResizeColumns(int changeBy, TColumnIndex rangeStartCol, TColumnIndex rangeEndCol,
                       TLTColumnOptions options = coVisible);
     void RestoreColumns();
-    void AdjustAutoSpring();  // shares a change of the header width among spring columns
-    void FixupMainColumn();   // keeps the main column within the columns
+    void AdjustAutoSpring(); // shares a change of the header width among spring columns
+    void FixupMainColumn();  // keeps the main column within the columns
     virtual void RecalculateHeader();
     virtual bool InHeader(TPoint p);
     virtual bool InHeaderSplitterArea(TPoint p);
@@ -1468,7 +1513,8 @@ public:
     virtual void DoBeforeColumnWidthTracking(TColumnIndex column, TShiftState shift);
     virtual void DoBeforeHeaderHeightTracking(TShiftState shift);
     virtual bool DoColumnWidthDblClickResize(TColumnIndex column, TPoint p, TShiftState shift);
-    virtual bool DoColumnWidthTracking(TColumnIndex column, TShiftState shift, TPoint& trackPoint, TPoint p);
+    virtual bool DoColumnWidthTracking(TColumnIndex column, TShiftState shift, TPoint& trackPoint,
+                                       TPoint p);
     virtual TPopupMenu* DoGetPopupMenu(TColumnIndex column, TPoint position);
     virtual bool DoHeaderHeightTracking(TPoint& p, TShiftState shift);
     virtual bool DoHeaderHeightDblClickResize(TPoint& p, TShiftState shift);
