@@ -164,7 +164,12 @@ void TBaseLazyTree::DoColumnResize(TColumnIndex column) {
         if (n->States & vsMultiline) n->States &= ~vsHeightMeasured;
     UpdateHorizontalScrollBar(false);
     Invalidate();
-    if (OnColumnResize) OnColumnResize(*FHeader, column);
+    // While the header tracks a border the window follows at once; while it
+    // distributes widths over several columns nobody is told of each one.
+    TLTHeaderStates headerStates = FHeader->States();
+    if (FHeader->IsValidColumn(column)) FHeader->Invalidate(&FHeader->Columns()[column]);
+    if ((headerStates & hsColumnWidthTracking) && !(headerStates & hsResizing)) UpdateWindow(WindowHandle());
+    if (OnColumnResize && !(headerStates & hsResizing)) OnColumnResize(*FHeader, column);
     if (FEditLink && (FStates & TS(tsEditing))) FEditLink->SetBounds(FEditLink->GetBounds());
 }
 

@@ -111,6 +111,8 @@ void TBaseLazyTree::Notification(TComponent* component, TOperation operation) {
             FStateImages = nullptr;
             changed = true;
         }
+        if (FHeader && component == FHeader->Images())
+            FHeader->FImages = nullptr; // the header's glyphs
         if (component == FCustomCheckImages) {
             FCustomCheckImages = nullptr;
             if (CheckImages == component) CheckImages = nullptr;

@@ -300,6 +300,11 @@ void TBaseLazyTree::Dispatch(TMessage& m) {
         DoTimer(m.WParam);
         return;
     }
+    if (FHeader && FHeader->HandleMessage(m)) return;
+    if (m.Msg == WM_NCCALCSIZE || m.Msg == WM_NCPAINT) {
+        HeaderNonClient(m);
+        return;
+    }
     TCustomControl::Dispatch(m);
 }
 

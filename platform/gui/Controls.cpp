@@ -1,5 +1,7 @@
 #include "platform/gui/Controls.h"
 
+#include <atomic>
+
 #include <algorithm>
 
 namespace nuq {
@@ -281,6 +283,18 @@ void TScreen::SetCursor(int index, HCURSOR cursor) {
     auto& slot = FCursors[index];
     if (slot != cursor) delete slot;
     slot = cursor;
+}
+
+namespace {
+std::atomic<HCURSOR> currentCursor{nullptr};
+}
+
+HCURSOR SetCursor(HCURSOR cursor) {
+    return currentCursor.exchange(cursor);
+}
+
+HCURSOR GetCursor() {
+    return currentCursor.load();
 }
 
 TScreen& Screen() {

@@ -162,6 +162,9 @@ private:
     std::map<int, HCURSOR> FCursors;
 };
 TScreen& Screen();
+// The mouse cursor shown now (null: the arrow); returns the one before.
+HCURSOR SetCursor(HCURSOR cursor);
+HCURSOR GetCursor();
 
 // The application object's settings the system touches.
 class TApplication {

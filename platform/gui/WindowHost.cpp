@@ -193,6 +193,7 @@ private:
         TRect r;
         GetWindowRect(Wnd, r);
         TPoint screen{int(e->position().x()) + r.Left, int(e->position().y()) + r.Top};
+        SetCursorPos(screen);
         HWND target = GetCapture() ? GetCapture() : WindowFromPoint(screen);
         if (!target) target = Wnd;
         TPoint p = screen;

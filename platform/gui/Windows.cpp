@@ -871,4 +871,18 @@ HWND WindowFromPoint(TPoint screen) {
     return found;
 }
 
+namespace {
+std::atomic<int64_t> cursorPos{0};
+}
+
+bool GetCursorPos(TPoint& screen) {
+    int64_t v = cursorPos.load();
+    screen = {int(int32_t(v & 0xFFFFFFFF)), int(int32_t(v >> 32))};
+    return true;
+}
+
+void SetCursorPos(TPoint screen) {
+    cursorPos = int64_t(uint32_t(screen.X)) | int64_t(uint64_t(uint32_t(screen.Y)) << 32);
+}
+
 } // namespace nuq

@@ -145,4 +145,8 @@ bool ShowScrollBar(HWND wnd, int bar, bool show);
 bool MapWindowPoints(HWND from, HWND to, TPoint* points, int count);
 HWND WindowFromPoint(TPoint screen); // the deepest visible window there
 
+// Where the mouse was last seen, in screen coordinates; the host records it.
+bool GetCursorPos(TPoint& screen);
+void SetCursorPos(TPoint screen);
+
 } // namespace nuq

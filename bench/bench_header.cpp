@@ -1,0 +1,74 @@
+// The tree header: painting a full header, hit tests across many columns and
+// the header's stream record.
+
+#include "treeview/LazyTrees.h"
+
+#include "platform/EventLoop.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <sstream>
+
+using namespace nuq;
+
+namespace {
+
+std::unique_ptr<TLazyStringTree> MakeTree(int columns, int width) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    SetMainThread();
+    EnsureGuiToolkit();
+    auto tree = NewComponent<TLazyStringTree>();
+    tree->SetBounds(0, 0, 1600, 300);
+    tree->Handle();
+    TLTHeader& h = tree->Header();
+    h.SetOptions(h.Options() | hoVisible | hoShowSortGlyphs);
+    h.Columns().BeginUpdate();
+    for (int i = 0; i < columns; ++i) {
+        TLazyTreeColumn* c = h.Columns().Add();
+        c->SetWidth(width);
+        c->SetText(u"Температура " + Utf8ToUtf16(std::to_string(i)));
+    }
+    h.Columns().EndUpdate();
+    h.SetSortColumn(1);
+    return tree;
+}
+
+// Twenty captioned cells with a sort glyph, painted into the window frame.
+void BM_PaintHeader(benchmark::State& state) {
+    auto tree = MakeTree(20, 80);
+    HWND wnd = tree->WindowHandle();
+    for (auto _ : state) RedrawWindow(wnd, nullptr, RDW_FRAME);
+    state.SetItemsProcessed(int64_t(state.iterations()) * 20);
+}
+BENCHMARK(BM_PaintHeader);
+
+// The column under each of the header's pixels, across 100 columns.
+void BM_ColumnAtPoint(benchmark::State& state) {
+    auto tree = MakeTree(100, 16);
+    TLazyTreeColumns& cols = tree->Header().Columns();
+    int found = 0;
+    for (auto _ : state)
+        for (int x = 0; x < 1600; x += 4) found += cols.ColumnAtPoint({x, 5}) >= 0;
+    benchmark::DoNotOptimize(found);
+    state.SetItemsProcessed(int64_t(state.iterations()) * 400);
+}
+BENCHMARK(BM_ColumnAtPoint);
+
+// Writing and reading back a header of 50 columns.
+void BM_HeaderStream(benchmark::State& state) {
+    auto tree = MakeTree(50, 30);
+    auto other = NewComponent<TLazyStringTree>();
+    for (auto _ : state) {
+        std::ostringstream out;
+        tree->Header().SaveToStream(out);
+        std::istringstream in(out.str());
+        other->Header().LoadFromStream(in);
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * 50);
+}
+BENCHMARK(BM_HeaderStream);
+
+} // namespace
+
+BENCHMARK_MAIN();

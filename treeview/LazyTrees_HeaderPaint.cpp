@@ -1,0 +1,516 @@
+// Header painting: every visible column that meets the rectangle is painted
+// into the collection's off-screen bitmap, each cell clipped to itself, and
+// the rectangle goes to the target in one block transfer.
+
+#include "treeview/LazyTrees.h"
+
+#include <algorithm>
+
+namespace nuq {
+
+namespace {
+
+struct TEdgeStyle {
+    UINT Normal, NormalFlags, Pressed, PressedFlags, Hot, HotFlags;
+};
+
+TEdgeStyle EdgeStyle(TLTHeaderStyle style) {
+    switch (style) {
+    case hsThickButtons:
+        return {BDR_RAISEDINNER | BDR_RAISEDOUTER, 0x380B,
+                BDR_RAISEDINNER | BDR_RAISEDOUTER, 0x780F,
+                BDR_RAISEDINNER | BDR_RAISEDOUTER, 0x380B};
+    case hsFlatButtons:
+        return {BDR_RAISEDINNER, 0x280B, BDR_SUNKENOUTER, 0x280F, BDR_RAISEDINNER, 0x280B};
+    default:
+        // The right side comes with the cell's right-side flag, so the last cell can go without it.
+        return {BDR_RAISEDINNER, 0x380B, BDR_SUNKENOUTER, 0x280F, BDR_RAISEDINNER, 0x280B};
+    }
+}
+
+void Line(HDC dc, COLORREF color, std::initializer_list<TPoint> points) {
+    HPEN pen = CreatePen(PS_SOLID, 1, color);
+    HGDIOBJ old = SelectObject(dc, pen);
+    auto it = points.begin();
+    MoveToEx(dc, it->X, it->Y);
+    for (++it; it != points.end(); ++it) LineTo(dc, it->X, it->Y);
+    SelectObject(dc, old);
+    DeleteObject(pen);
+}
+
+void Fill(HDC dc, const TRect& r, COLORREF color) {
+    HBRUSH b = CreateSolidBrush(color);
+    FillRect(dc, r, b);
+    DeleteObject(b);
+}
+
+// The check image of a header check box: groups of four (normal, hot,
+// pressed, disabled) for unchecked and checked radio buttons, unchecked,
+// checked and mixed check boxes, and buttons.
+int HeaderCheckImage(TCheckType type, TCheckState state, bool enabled) {
+    int base;
+    bool checked = state == csCheckedNormal || state == csCheckedPressed;
+    bool mixed = state == csMixedNormal || state == csMixedPressed;
+    bool pressed =
+        state == csUncheckedPressed || state == csCheckedPressed || state == csMixedPressed;
+    switch (type) {
+    case ctNone:
+        return 0;
+    case ctRadioButton:
+        base = checked ? 5 : 1;
+        break;
+    case ctButton:
+        base = 21;
+        break;
+    default:
+        base = checked ? 13 : mixed ? 17 : 9;
+        break;
+    }
+    if (!enabled) return base + 3;
+    return pressed ? base + 2 : base;
+}
+
+TPoint ImageSize(TCustomImageList* list) {
+    return list ? TPoint{list->Width(), list->Height()} : TPoint{};
+}
+
+} // namespace
+
+// --- one cell's layout
+// -------------------------------------------------------------------------------------
+
+void TLazyTreeColumn::LayoutCell(HDC dc, const TRect& client, bool useGlyph, bool useSortGlyph,
+                                 TPoint& glyphPos, TPoint& sortGlyphPos, TRect& textBounds,
+                                 UINT drawFormat) {
+    TBaseLazyTree* tree = Tree();
+    TLTHeader* header = Header();
+    bool hasText = !FText.empty();
+    if (!hasText && !useGlyph && !useSortGlyph) return;
+    int W = client.Width(), H = client.Height();
+    TPoint glyphSize = !useGlyph ? TPoint{}
+                       : FCheckBox && tree
+                           ? ImageSize(tree->GetCheckImageListFor(tree->CheckImageKind()))
+                           : ImageSize(header ? header->Images() : nullptr);
+    TPoint sortSize = useSortGlyph ? ImageSize(UtilityImages) : TPoint{};
+    int gw = glyphSize.X, gh = glyphSize.Y, sw = sortSize.X, sh = sortSize.Y;
+    int M = FMargin, Sp = FSpacing;
+    bool rtl = IsRightToLeftReading();
+    TAlignment align = CaptionAlignment();
+    if (rtl && align == taLeftJustify)
+        align = taRightJustify;
+    else if (rtl && align == taRightJustify)
+        align = taLeftJustify;
+    bool wrap = FOptions & coWrapCaption;
+    bool sideGlyph = FLayout == blGlyphLeft || FLayout == blGlyphRight;
+
+    if (useSortGlyph) sortGlyphPos.Y = (H - sh) / 2;
+    int tw = 0, th = 0, tsp = 0;
+    if (hasText) {
+        if (wrap) {
+            if (FCaptionText.empty()) FCaptionText = FText;
+            TRect b{0, 0, 1, 1};
+            DrawTextW(dc, FCaptionText.c_str(), int(FCaptionText.size()), b,
+                      drawFormat | DT_CALCRECT);
+            tw = b.Width();
+            th = b.Height();
+        } else {
+            FCaptionText = FText;
+            TPoint size;
+            GetTextExtentPoint32W(dc, FCaptionText.c_str(), int(FCaptionText.size()), size);
+            tw = size.X + 2;
+            th = size.Y;
+        }
+        tsp = Sp;
+    }
+    textBounds = {0, 0, tw, th};
+    int textX = 0, textY = 0;
+
+    if (!hasText && !useGlyph) {
+        sortGlyphPos = {(W - sw) / 2, (H - sh) / 2};
+    } else {
+        if (sideGlyph || !useGlyph) {
+            glyphPos.Y = (H - gh) / 2;
+            textY = th >= H ? 0 : (H - th) / 2;
+        } else {
+            int y0 = (H - gh - th - tsp) / 2;
+            if (FLayout == blGlyphTop) {
+                glyphPos.Y = y0;
+                textY = y0 + gh + tsp;
+            } else {
+                textY = y0;
+                glyphPos.Y = y0 + th + tsp;
+            }
+        }
+        if (align == taLeftJustify) {
+            int x = M;
+            if (rtl && useSortGlyph) {
+                sortGlyphPos.X = x;
+                x += sw + Sp;
+            }
+            if (!sideGlyph) {
+                textX = x;
+                if (useGlyph) {
+                    glyphPos.X = std::max((W - gw) / 2, x);
+                    x = std::max(textX + tw + tsp, glyphPos.X + gw + Sp);
+                } else {
+                    x = textX + tw + tsp;
+                }
+            } else {
+                if (useGlyph && FLayout == blGlyphLeft) {
+                    glyphPos.X = x;
+                    x += gw + Sp;
+                }
+                textX = x;
+                x += tsp + tw;
+                if (useGlyph && FLayout == blGlyphRight) {
+                    glyphPos.X = x;
+                    x += gw + Sp;
+                }
+            }
+            if (!rtl && useSortGlyph) sortGlyphPos.X = x;
+        } else if (align == taCenter) {
+            int l, r;
+            if (sideGlyph) {
+                int start = (W - gw - tsp - tw) / 2;
+                textX = start;
+                if (useGlyph && FLayout == blGlyphLeft) {
+                    glyphPos.X = start;
+                    textX = start + gw + tsp;
+                } else if (useGlyph) {
+                    glyphPos.X = start + tsp + tw;
+                }
+            } else {
+                glyphPos.X = (W - gw) / 2;
+                textX = (W - tw) / 2;
+                if (useSortGlyph) {
+                    glyphPos.X -= sw / 2;
+                    textX -= sw / 2;
+                }
+            }
+            l = textX;
+            r = textX + tw;
+            if (useGlyph) {
+                l = std::min(l, glyphPos.X);
+                r = std::max(r, glyphPos.X + gw);
+            }
+            if (useSortGlyph) sortGlyphPos.X = rtl ? l - Sp - sw : r + Sp;
+        } else {
+            int x = W - M;
+            if (!rtl && useSortGlyph) {
+                sortGlyphPos.X = x - sw;
+                x = sortGlyphPos.X - Sp;
+            }
+            if (sideGlyph) {
+                if (useGlyph && FLayout == blGlyphRight) {
+                    glyphPos.X = x - gw;
+                    x = glyphPos.X - Sp;
+                }
+                textX = x - tw;
+                x = textX - tsp;
+                if (useGlyph && FLayout == blGlyphLeft) {
+                    glyphPos.X = x - gw;
+                    x = glyphPos.X - Sp;
+                }
+            } else {
+                textX = x - tw;
+                if (useGlyph) {
+                    glyphPos.X = (W - gw) / 2;
+                    if (glyphPos.X + gw + Sp > x) glyphPos.X = x - Sp - gw;
+                    x = std::min(textX - tsp, glyphPos.X - Sp);
+                } else {
+                    x = textX - tsp;
+                }
+            }
+            if (rtl && useSortGlyph) sortGlyphPos.X = x - sw;
+        }
+    }
+
+    // Keep everything inside the margins; the caption gives way to the glyphs.
+    int minLeft = M, maxRight = W - M;
+    if (useSortGlyph) {
+        if (!rtl) {
+            if (sortGlyphPos.X + sw > maxRight) sortGlyphPos.X = maxRight - sw;
+            maxRight = sortGlyphPos.X - Sp;
+        }
+        if (sortGlyphPos.X < minLeft) sortGlyphPos.X = minLeft;
+        if (rtl) minLeft = sortGlyphPos.X + sw + Sp;
+    }
+    if (useGlyph) {
+        if (glyphPos.X + gw > maxRight) glyphPos.X = maxRight - gw;
+        if (FLayout == blGlyphRight) maxRight = glyphPos.X - Sp;
+        if (glyphPos.X < minLeft) glyphPos.X = minLeft;
+        if (FLayout == blGlyphLeft) minLeft = glyphPos.X + gw + Sp;
+    }
+    glyphPos = {glyphPos.X + client.Left, glyphPos.Y + client.Top};
+    sortGlyphPos = {sortGlyphPos.X + client.Left, sortGlyphPos.Y + client.Top};
+    textX = std::max(textX, minLeft);
+    textBounds = textBounds.Offset(textX, textY);
+    if (textBounds.Right > maxRight) textBounds.Right = maxRight;
+    textBounds = textBounds.Offset(client.Left, client.Top);
+    if (wrap && hasText) {
+        FCaptionText = WrapWideText(dc, FText, textBounds, rtl, drawFormat);
+        TRect b{0, 0, 1, 1};
+        DrawTextW(dc, FCaptionText.c_str(), int(FCaptionText.size()), b, drawFormat | DT_CALCRECT);
+        textBounds.Bottom = textBounds.Top + b.Height();
+    }
+}
+
+// --- caption and XP face
+// -------------------------------------------------------------------------------------
+
+void TLazyTreeColumns::DrawCaptionText(HDC dc, const std::u16string& caption, TRect bounds,
+                                       bool enabled, bool hot, UINT drawFormat, bool wrapCaption) {
+    std::u16string text = caption;
+    if (!wrapCaption) {
+        TPoint size;
+        GetTextExtentPoint32W(dc, text.c_str(), int(text.size()), size);
+        if (size.X > bounds.Width()) text = ShortenWithEllipsis(dc, text, bounds.Width());
+    }
+    SetBkMode(dc, TRANSPARENT);
+    if (enabled) {
+        TBaseLazyTree* tree = Tree();
+        TColor color =
+            hot && tree ? tree->Colors().Color(TLTColors::HeaderHotColor) : FHeader->Font().Color;
+        SetTextColor(dc, ColorToRGB(color));
+        DrawTextW(dc, text.c_str(), int(text.size()), bounds, drawFormat);
+    } else {
+        // Engraved: a highlight one pixel down and right, the shadow in place.
+        TRect shifted = bounds.Offset(1, 1);
+        SetTextColor(dc, ColorToRGB(clBtnHighlight));
+        DrawTextW(dc, text.c_str(), int(text.size()), shifted, drawFormat);
+        SetTextColor(dc, ColorToRGB(clBtnShadow));
+        DrawTextW(dc, text.c_str(), int(text.size()), bounds, drawFormat);
+    }
+}
+
+void TLazyTreeColumns::DrawXPButtonFace(HDC dc, const TRect& rect, bool drawSplitter, bool pressed,
+                                        bool hot) {
+    const COLORREF face = pressed ? RGB(0xDE, 0xDF, 0xD8)
+                          : hot   ? RGB(0xFA, 0xF8, 0xF3)
+                                  : RGB(0xEB, 0xEA, 0xDB);
+    Fill(dc, rect, face);
+    if (drawSplitter && !hot && !pressed) {
+        Line(dc, RGB(0xC7, 0xC5, 0xB2),
+             {{rect.Right - 2, rect.Top + 3}, {rect.Right - 2, rect.Bottom - 5}});
+        Line(dc, RGB(0xFF, 0xFF, 0xFF),
+             {{rect.Right - 1, rect.Top + 3}, {rect.Right - 1, rect.Bottom - 5}});
+    }
+    if (pressed) {
+        Line(dc, RGB(0xA5, 0xA5, 0x97),
+             {{rect.Left, rect.Top},
+              {rect.Left, rect.Bottom - 1},
+              {rect.Right - 1, rect.Bottom - 1},
+              {rect.Right - 1, rect.Top - 1}});
+        Line(dc, RGB(0xC1, 0xC2, 0xB8),
+             {{rect.Left + 1, rect.Bottom - 2},
+              {rect.Left + 1, rect.Top},
+              {rect.Right - 1, rect.Top}});
+        Line(dc, RGB(0xD0, 0xD1, 0xC9),
+             {{rect.Left + 2, rect.Bottom - 2},
+              {rect.Left + 2, rect.Top + 1},
+              {rect.Right - 1, rect.Top + 1}});
+    } else if (hot) {
+        if (!UtilityImages) return;
+        TCanvas canvas;
+        canvas.SetHandle(dc);
+        int y = rect.Bottom - 16; // the underline is the images' bottom three rows
+        if (rect.Width() > 32) {
+            UtilityImages->Draw(canvas, rect.Left, y, 6);
+            int x = rect.Left + 16;
+            do {
+                UtilityImages->Draw(canvas, x, y, 7);
+                x += 16;
+            } while (x + 16 < rect.Right);
+            UtilityImages->Draw(canvas, rect.Right - 16, y, 8);
+        } else {
+            UtilityImages->Draw(canvas, rect.Right - 16, y, 8);
+            int save = SaveDC(dc);
+            IntersectClipRect(dc, rect.Left, rect.Top, rect.Left + rect.Width() / 2, rect.Bottom);
+            UtilityImages->Draw(canvas, rect.Left, y, 6);
+            RestoreDC(dc, save);
+        }
+        canvas.SetHandle(nullptr);
+    } else {
+        Fill(dc, {rect.Left, rect.Bottom - 3, rect.Right, rect.Bottom - 2}, RGB(0xE0, 0xDE, 0xCF));
+        Fill(dc, {rect.Left, rect.Bottom - 2, rect.Right, rect.Bottom - 1}, RGB(0xD5, 0xD2, 0xC3));
+        Fill(dc, {rect.Left, rect.Bottom - 1, rect.Right, rect.Bottom}, RGB(0xCB, 0xC7, 0xB8));
+    }
+}
+
+// --- the header
+// ---------------------------------------------------------------------------------------------
+
+void TLazyTreeColumns::PaintHeader(HDC dc, const TRect& r, int hOffset) {
+    TBaseLazyTree* tree = Tree();
+    if (!tree) return;
+    TRect headerRect = tree->HeaderRect();
+    int width = std::max(headerRect.Right, r.Width()),
+        height = std::max(headerRect.Bottom, r.Bottom);
+    if (width <= 0 || height <= 0) return;
+    if (FHeaderBitmap->Width() != width || FHeaderBitmap->Height() != height)
+        FHeaderBitmap->SetSize(width, height);
+    TCanvas& canvas = FHeaderBitmap->Canvas();
+    canvas.Font.Assign(FHeader->Font());
+    HDC bdc = canvas.Handle();
+    SelectObject(bdc, canvas.Font.Handle());
+
+    bool designing = tree->ComponentState & csDesigning;
+    bool ownerDraw = (FHeader->Options() & hoOwnerDraw) && tree->OnHeaderDraw && !designing;
+    bool advanced = (FHeader->Options() & hoOwnerDraw) && tree->OnAdvancedHeaderDraw &&
+                    tree->OnHeaderDrawQueryElements && !designing;
+    if (advanced) ownerDraw = false;
+    bool themed = tree->HasState(tsUseThemes);
+    TLTHeaderStyle style = FHeader->Style();
+    TEdgeStyle edges = EdgeStyle(style);
+
+    THeaderPaintInfo info;
+    info.Canvas = &canvas;
+
+    // Background.
+    THeaderPaintElements requested = 0;
+    if (advanced) {
+        info.PaintRect = r;
+        info.Column = nullptr;
+        tree->DoHeaderDrawQueryElements(info, requested);
+    }
+    if (advanced && (requested & hpeBackground))
+        tree->DoAdvancedHeaderDraw(info, hpeBackground);
+    else if (style == hsXPStyle && !themed)
+        DrawXPButtonFace(bdc, headerRect, false, false, false);
+    else
+        Fill(bdc, r, ColorToRGB(FHeader->Background()));
+
+    int edge = r.Left;
+    if (tree->UseRightToLeftAlignment()) edge += tree->RTLColumnShift();
+    int clipRight = edge;
+    bool showRightBorder = style == hsThickButtons || !(FHeader->Options() & hoAutoResize) ||
+                           tree->BevelKind == bkNone;
+    info.ShowRightBorder = showRightBorder;
+    TColumnIndex lastVisible = LastVisibleColumn();
+    bool offsetApplied = false;
+
+    for (TColumnIndex index : FPositionToIndex) {
+        if (!IsValidColumn(index)) continue;
+        TLazyTreeColumn& c = *FItems[size_t(index)];
+        if (!(c.FOptions & coVisible)) continue;
+        if (!offsetApplied && !(c.FOptions & coFixed)) {
+            edge += hOffset;
+            offsetApplied = true;
+        }
+        int end = int(std::clamp<int64_t>(int64_t(edge) + c.FWidth, INT32_MIN, INT32_MAX));
+        TRect clip{clipRight, r.Top, std::max(clipRight, end), r.Bottom};
+        clipRight = clip.Right;
+        TRect cell{edge, r.Top, end, r.Bottom};
+        edge = end;
+        if (cell.Right <= r.Left || cell.Right <= clip.Left) continue;
+        if (cell.Left > r.Right) break;
+        clip = IntersectRects(clip, r);
+        int saved = SaveDC(bdc);
+        IntersectClipRect(bdc, clip.Left, clip.Top, clip.Right, clip.Bottom);
+
+        info.Column = &c;
+        info.IsHot =
+            index == HoverIndex && (FHeader->Options() & hoHotTrack) && (c.FOptions & coEnabled);
+        info.IsPressed = index == DownIndex;
+        info.DropMark = (c.FOptions & coShowDropMark) && index == DropTarget && index != DragIndex
+                            ? (DropOnLeft ? dmmLeft : dmmRight)
+                            : dmmNone;
+        info.IsEnabled = (c.FOptions & coEnabled) && tree->Enabled;
+        info.ShowGlyph =
+            (FHeader->Options() & hoShowImages) && FHeader->Images() && c.FImageIndex > -1;
+        info.ShowSortGlyph =
+            index == FHeader->SortColumn && (FHeader->Options() & hoShowSortGlyphs);
+        info.PaintRect = cell;
+        info.GlyphPos = info.SortGlyphPos = {};
+        info.TextRect = {};
+        bool wrap = c.FOptions & coWrapCaption;
+
+        if (c.FStyle == vsOwnerDraw && ownerDraw) {
+            tree->DoHeaderDraw(canvas, index, cell, info.IsHot, info.IsPressed, info.DropMark);
+            RestoreDC(bdc, saved);
+            continue;
+        }
+
+        bool rightSide = showRightBorder || index != lastVisible;
+        requested = 0;
+        if (advanced) tree->DoHeaderDrawQueryElements(info, requested);
+        if (advanced && (requested & hpeBackground)) {
+            tree->DoAdvancedHeaderDraw(info, hpeBackground);
+        } else if (style == hsXPStyle && !themed) {
+            DrawXPButtonFace(bdc, cell, rightSide, info.IsPressed, info.IsHot);
+        } else {
+            TRect e = cell;
+            UINT right = rightSide ? UINT(BF_RIGHT) : 0u;
+            if (info.IsPressed)
+                DrawEdge(bdc, e, edges.Pressed, edges.PressedFlags);
+            else if (style == hsPlates && info.IsHot && (c.FOptions & coAllowClick) &&
+                     (c.FOptions & coEnabled))
+                DrawEdge(bdc, e, edges.Hot, edges.HotFlags | right);
+            else
+                DrawEdge(bdc, e, edges.Normal, edges.NormalFlags | right);
+        }
+
+        TRect inner{cell.Left + 2, cell.Top + 2, cell.Right - 2, cell.Bottom - 2};
+        UINT format = DT_NOPREFIX;
+        TAlignment captionAlign = c.CaptionAlignment();
+        if (captionAlign == taRightJustify)
+            format |= DT_RIGHT;
+        else if (captionAlign == taCenter)
+            format |= DT_CENTER;
+        if (c.IsRightToLeftReading()) format |= DT_RTLREADING;
+        c.LayoutCell(bdc, inner, info.ShowGlyph, info.ShowSortGlyph, info.GlyphPos,
+                     info.SortGlyphPos, info.TextRect, format);
+        if (info.IsPressed) {
+            info.TextRect = info.TextRect.Offset(1, 1);
+            info.GlyphPos = {info.GlyphPos.X + 1, info.GlyphPos.Y + 1};
+            info.SortGlyphPos = {info.SortGlyphPos.X + 1, info.SortGlyphPos.Y + 1};
+        }
+        c.FGlyphDrawn = false;
+
+        if (info.ShowGlyph && !(requested & hpeHeaderGlyph)) {
+            TCustomImageList* list = c.FCheckBox
+                                         ? tree->GetCheckImageListFor(tree->CheckImageKind())
+                                         : FHeader->Images();
+            TPoint size = ImageSize(list);
+            if (list && (!info.ShowSortGlyph || c.IsRightToLeftReading() ||
+                         info.GlyphPos.X + size.X <= info.SortGlyphPos.X)) {
+                int image = c.FCheckBox
+                                ? HeaderCheckImage(c.FCheckType, c.FCheckState, info.IsEnabled)
+                                : c.FImageIndex;
+                list->Draw(canvas, info.GlyphPos.X, info.GlyphPos.Y, image, info.IsEnabled);
+                c.FGlyphRect = {info.GlyphPos.X, info.GlyphPos.Y, info.GlyphPos.X + size.X,
+                                info.GlyphPos.Y + size.Y};
+                c.FGlyphDrawn = true;
+            }
+        }
+        if (!c.FText.empty() && !(requested & hpeText)) {
+            SelectObject(bdc, canvas.Font.Handle());
+            DrawCaptionText(bdc, wrap ? c.FCaptionText : c.FText, info.TextRect, info.IsEnabled,
+                            info.IsHot && (FHeader->Options() & hoHotTrack) && !themed, format,
+                            wrap);
+        }
+        if (info.ShowSortGlyph && !(requested & hpeSortGlyph) && UtilityImages) {
+            int image = FHeader->SortDirection == sdAscending ? 3 : 2;
+            if (themed) image += 2;
+            UtilityImages->Draw(canvas, info.SortGlyphPos.X, info.SortGlyphPos.Y, image);
+        }
+        if (info.DropMark != dmmNone && !(requested & hpeDropMark) && UtilityImages) {
+            int y = inner.Top + (inner.Height() - UtilityImages->Height()) / 2;
+            if (info.DropMark == dmmLeft)
+                UtilityImages->Draw(canvas, inner.Left, y, 0);
+            else
+                UtilityImages->Draw(canvas, inner.Right - 16, y, 1);
+        }
+        THeaderPaintElements foreground =
+            requested & (hpeDropMark | hpeHeaderGlyph | hpeSortGlyph | hpeText);
+        if (foreground) {
+            int state = SaveDC(bdc);
+            tree->DoAdvancedHeaderDraw(info, foreground);
+            RestoreDC(bdc, state);
+        }
+        RestoreDC(bdc, saved);
+    }
+    BitBlt(dc, r.Left, r.Top, r.Width(), r.Height(), bdc, r.Left, r.Top, SRCCOPY);
+}
+
+} // namespace nuq
