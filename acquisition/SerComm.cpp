@@ -1,8 +1,5 @@
 #include "acquisition/SerComm.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -29,12 +26,13 @@ std::string FormatError(const std::string& format, int error) {
 }
 
 // A flag read by Synchronize on another thread.
-void SetFlag(bool& flag, bool value) { std::atomic_ref<bool>(flag).store(value); }
+void SetFlag(bool& flag, bool value) {
+    std::atomic_ref<bool>(flag).store(value);
+}
 
 // Priorities are a hint: without the right to raise a thread, it runs at normal priority.
-void ApplyPriority(pid_t tid, TSerThreadPriority p) {
-    static const int niceness[] = {19, 10, 5, 0, -5, -10, -20};
-    if (tid > 0) ::setpriority(PRIO_PROCESS, id_t(tid), niceness[int(p)]);
+void ApplyPriority(int tid, TSerThreadPriority p) {
+    SetSerialThreadPriority(tid, int(p));
 }
 
 // The write thread's queue: a block of fixed size with a fill count.
@@ -68,10 +66,10 @@ public:
     TSerialDevice* Device;
     std::thread Thread;
     std::atomic<bool> Terminated{false};
-    std::atomic<bool> InSync{false};  // blocked in a synchronous call
-    bool InHandler = false;           // main thread only: its call is running
-    bool CloseAbandon = false;        // read by Synchronize
-    std::atomic<pid_t> Tid{0};
+    std::atomic<bool> InSync{false}; // blocked in a synchronous call
+    bool InHandler = false;          // main thread only: its call is running
+    bool CloseAbandon = false;       // read by Synchronize
+    std::atomic<int> Tid{0};
     TWakeFd Wake;
 
     // Runs the port's handling of Mask on the main thread while this thread
@@ -109,7 +107,7 @@ public:
     uint32_t Mask;
     int32_t ReadSize;
     TSerialWaiter Waiter;
-    std::atomic<bool> TxPending{false};  // a direct write waits to be seen drained
+    std::atomic<bool> TxPending{false}; // a direct write waits to be seen drained
 };
 
 class TSerCommWriteThread : public TSerCommThread {
@@ -119,7 +117,7 @@ public:
     void Execute(const std::shared_ptr<TSerCommThread>& self);
 
     TSerWaitEvent DataReady;
-    TSerWaitEvent Room;  // set whenever bytes leave the queue
+    TSerWaitEvent Room; // set whenever bytes leave the queue
     TSerCommBuffer Queue;
     // A "queue empty" still waiting for the main thread is stale once more
     // bytes are queued: the new bytes give their own.
@@ -236,14 +234,14 @@ void TSerCommWriteThread::Execute(const std::shared_ptr<TSerCommThread>& self) {
 }
 
 uint32_t BaudrateValue(TSerBaudrate rate) {
-    static const uint32_t values[] = {0,     110,   300,   600,    1200,   2400,   4800,   9600,
+    static const uint32_t values[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
                                       14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
     return values[rate];
 }
 
 uint32_t EventBits(const TSerCommEvents& events) {
-    static const uint32_t bits[] = {EV_BREAK, EV_CTS,    EV_DSR,    EV_ERR,      EV_RING,
-                                    EV_RLSD,  EV_RXCHAR, EV_TXEMPTY, EV_RXFLAG, EV_PERR,
+    static const uint32_t bits[] = {EV_BREAK,    EV_CTS,    EV_DSR,     EV_ERR,    EV_RING,
+                                    EV_RLSD,     EV_RXCHAR, EV_TXEMPTY, EV_RXFLAG, EV_PERR,
                                     EV_RX80FULL, EV_EVENT1, EV_EVENT2};
     uint32_t mask = 0;
     for (int e = ceBreak; e <= ceEvent2; ++e)
@@ -259,7 +257,9 @@ TSerCommComponent::TSerCommComponent() {
     FDispatcher.OnRxBuf = [this](const char* bytes, int count) { CommRxBuf(bytes, count); };
 }
 
-TSerCommComponent::~TSerCommComponent() { SetComm(nullptr); }
+TSerCommComponent::~TSerCommComponent() {
+    SetComm(nullptr);
+}
 
 void TSerCommComponent::SetComm(TSerCustomComm* comm) {
     if (FDispatcher.Comm == comm) return;
@@ -272,8 +272,7 @@ void TSerCommComponent::SetComm(TSerCustomComm* comm) {
 
 TSerCustomComm::TSerCustomComm()
     : FEventChars(std::make_unique<TSerEventChars>()),
-      FFlowControl(std::make_unique<TSerFlowControl>()),
-      FBuffers(std::make_unique<TSerBuffers>()) {
+      FFlowControl(std::make_unique<TSerFlowControl>()), FBuffers(std::make_unique<TSerBuffers>()) {
     FEventChars->OnChange = [this](TSerPersistent&) { ApplySettings(); };
     FFlowControl->OnChange = [this](TSerPersistent&) { ApplySettings(); };
     FBuffers->OnChange = [this](TSerPersistent&) { CheckClosed(); };
@@ -343,9 +342,10 @@ void TSerCustomComm::OpenDevice() {
     }
     // The driver's queues and read time-outs need no setting here: the
     // device is read without waiting, as those time-outs asked for.
-    if (FUpdateDCB && !FDevice.Configure(MakeSettings())) RaiseLastError("Error writing dcb (%d), %s");
+    if (FUpdateDCB && !FDevice.Configure(MakeSettings()))
+        RaiseLastError("Error writing dcb (%d), %s");
     FEventMask = EventBits(FMonitorEvents);
-    if (!FDirectWrite) FEventMask &= ~EV_TXEMPTY;  // the write thread tells that itself
+    if (!FDirectWrite) FEventMask &= ~EV_TXEMPTY; // the write thread tells that itself
 }
 
 void TSerCustomComm::CreateThreads() {
@@ -356,7 +356,7 @@ void TSerCustomComm::CreateThreads() {
         FEventThread = t;
         TSerThreadPriority p = FEventPriority;
         t->Thread = std::thread([t, p] {
-            t->Tid = ::gettid();
+            t->Tid = CurrentThreadId();
             ApplyPriority(t->Tid, p);
             t->Execute(t);
         });
@@ -367,7 +367,7 @@ void TSerCustomComm::CreateThreads() {
         FWriteThread = t;
         TSerThreadPriority p = FWritePriority;
         t->Thread = std::thread([t, p] {
-            t->Tid = ::gettid();
+            t->Tid = CurrentThreadId();
             ApplyPriority(t->Tid, p);
             t->Execute(t);
         });
@@ -395,8 +395,10 @@ void TSerCustomComm::StopThreads() {
     auto finish = [](auto& t) {
         if (!t) return;
         if (t->Thread.joinable()) {
-            if (t->InSync && t->InHandler) t->Thread.detach();
-            else t->Thread.join();
+            if (t->InSync && t->InHandler)
+                t->Thread.detach();
+            else
+                t->Thread.join();
         }
         t.reset();
     };
@@ -489,7 +491,7 @@ int TSerCustomComm::InQueCount() {
     if (!IsOpen()) return 0;
     TSerLock lock(FReadLock);
     int n = FDevice.InQueue();
-    return n > 0 ? n : 0;  // a hung-up device has nothing to read
+    return n > 0 ? n : 0; // a hung-up device has nothing to read
 }
 
 void TSerCustomComm::GetStatus(uint32_t& errors, TSerialStatus& status) {
@@ -582,7 +584,9 @@ void TSerCustomComm::DispatchRxBuf(const char* bytes, int count) {
     if (OnRxBuf) OnRxBuf(*this, bytes, count);
 }
 
-void TSerCustomComm::Attach(TSerDispatcher* d) { FDispatchers.push_back(d); }
+void TSerCustomComm::Attach(TSerDispatcher* d) {
+    FDispatchers.push_back(d);
+}
 
 void TSerCustomComm::Detach(TSerDispatcher* d) {
     for (auto it = FDispatchers.begin(); it != FDispatchers.end(); ++it)
@@ -595,6 +599,13 @@ void TSerCustomComm::Detach(TSerDispatcher* d) {
 // ---- settings
 
 TSerialSettings TSerCustomComm::MakeSettings() const {
+    // The control block is built from zero, so a setting switched off is
+    // off on the line too, whatever an earlier one left there.
+    uint32_t flags = dcbBinary | FFlowControl->Flags();
+    if (FOptions.Contains(coErrorChar)) flags |= dcbErrorChar;
+    if (FOptions.Contains(coNullStrip)) flags |= dcbNull;
+    if (FOptions.Contains(coParityCheck)) flags |= dcbParity;
+
     TSerialSettings s;
     s.Baudrate = FBaudrate == brUser ? uint32_t(FUserBaudrate > 0 ? FUserBaudrate : 0)
                                      : BaudrateValue(FBaudrate);
@@ -604,23 +615,19 @@ TSerialSettings TSerCustomComm::MakeSettings() const {
                                              TSerialParity::Even, TSerialParity::Mark,
                                              TSerialParity::Space};
     s.Parity = parities[FParity];
-    s.ParityCheck = FOptions.Contains(coParityCheck);
-    s.ReplaceErrors = FOptions.Contains(coErrorChar);
-    s.NullStrip = FOptions.Contains(coNullStrip);
-    const TSerFlowControl& f = *FFlowControl;
-    s.OutCtsFlow = f.OutCtsFlow();
-    s.OutDsrFlow = f.OutDsrFlow();
-    s.DsrSensitivity = f.DsrSensitivity();
-    static const TSerialLineControl dtr[] = {TSerialLineControl::Disabled,
-                                             TSerialLineControl::Enabled,
-                                             TSerialLineControl::Handshake};
-    static const TSerialLineControl rts[] = {
-        TSerialLineControl::Disabled, TSerialLineControl::Enabled,
-        TSerialLineControl::Handshake, TSerialLineControl::Toggle};
-    s.Dtr = dtr[f.ControlDtr()];
-    s.Rts = rts[f.ControlRts()];
-    s.XonXoffOut = f.XonXoffOut();
-    s.XonXoffIn = f.XonXoffIn();
+    s.ParityCheck = IsFlagSet(dcbParity, flags);
+    s.ReplaceErrors = IsFlagSet(dcbErrorChar, flags);
+    s.NullStrip = IsFlagSet(dcbNull, flags);
+    s.OutCtsFlow = IsFlagSet(dcbOutxCtsFlow, flags);
+    s.OutDsrFlow = IsFlagSet(dcbOutxDsrFlow, flags);
+    s.DsrSensitivity = IsFlagSet(dcbDsrSensitivity, flags);
+    static const TSerialLineControl lineControl[] = {
+        TSerialLineControl::Disabled, TSerialLineControl::Enabled, TSerialLineControl::Handshake,
+        TSerialLineControl::Toggle};
+    s.Dtr = lineControl[(flags >> 4) & 0x3];
+    s.Rts = lineControl[(flags >> 12) & 0x3];
+    s.XonXoffOut = IsFlagSet(dcbOutX, flags);
+    s.XonXoffIn = IsFlagSet(dcbInX, flags);
     s.XonChar = FEventChars->XonChar();
     s.XoffChar = FEventChars->XoffChar();
     return s;
