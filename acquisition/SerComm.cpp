@@ -1,9 +1,11 @@
 #include "acquisition/SerComm.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <mutex>
 #include <thread>
 
 #include "platform/EventLoop.h"
@@ -52,6 +54,40 @@ public:
     int Count = 0;
 };
 
+// Most bytes the event thread takes from the device before the main thread
+// has handled them; beyond it they wait in the device as before.
+const int32_t ReadAheadLimit = 256 * 1024;
+
+// Received bytes taken from the device ahead of their reader, in arrival order.
+class TSerReadAhead {
+public:
+    explicit TSerReadAhead(size_t limit) : Data(limit) {}
+    bool Enabled() const { return !Data.empty(); }
+    size_t Count() const { return Tail - Head; }
+    // The free room behind the kept bytes, which move to the front first.
+    char* Room(size_t& room) {
+        if (Head > 0) {
+            std::memmove(Data.data(), Data.data() + Head, Tail - Head);
+            Tail -= Head;
+            Head = 0;
+        }
+        room = Data.size() - Tail;
+        return Data.data() + Tail;
+    }
+    void Added(size_t count) { Tail += count; }
+    size_t Take(char* bytes, size_t count) {
+        count = std::min(count, Count());
+        std::memcpy(bytes, Data.data() + Head, count);
+        Head += count;
+        if (Head == Tail) Head = Tail = 0;
+        return count;
+    }
+
+private:
+    std::vector<char> Data;
+    size_t Head = 0, Tail = 0;
+};
+
 } // namespace
 
 // What a port thread and the main thread share. The thread object lives
@@ -97,17 +133,31 @@ public:
     }
 };
 
+// Received bytes are read here as they arrive and handed to the main thread
+// in batches: one call on its way stands for every byte that comes before it
+// runs, and this thread does not wait for it. Other events are synchronous.
 class TSerCommEventThread : public TSerCommThread {
 public:
     TSerCommEventThread(TSerCustomComm* port, uint32_t mask)
-        : TSerCommThread(port), Mask(mask), ReadSize(port->FBuffers->ReadSize()) {}
+        : TSerCommThread(port), Mask(mask), ReadSize(port->FBuffers->ReadSize()),
+          Ahead(mask & EV_RXCHAR ? size_t(std::max(ReadSize, ReadAheadLimit)) : 0) {}
 
     void Execute(const std::shared_ptr<TSerCommThread>& self);
+    // Takes what has arrived into Ahead; false when the device is gone.
+    bool ReadAhead(size_t& fresh, size_t& kept);
+    void PostRxChar(const std::shared_ptr<TSerCommThread>& self);
 
     uint32_t Mask;
     int32_t ReadSize;
     TSerialWaiter Waiter;
     std::atomic<bool> TxPending{false}; // a direct write waits to be seen drained
+    // Bytes read and not yet taken by the port's Read: they count as
+    // received and unread. While they are kept, nobody else reads the device.
+    std::mutex AheadLock;
+    TSerReadAhead Ahead;
+    std::vector<char> Incoming = std::vector<char>(65536); // this thread's own
+    std::atomic<bool> AheadFull{false}; // the reader must wake us when it makes room
+    std::atomic<bool> RxPosted{false};
 };
 
 class TSerCommWriteThread : public TSerCommThread {
@@ -119,10 +169,47 @@ public:
     TSerWaitEvent DataReady;
     TSerWaitEvent Room; // set whenever bytes leave the queue
     TSerCommBuffer Queue;
-    // A "queue empty" still waiting for the main thread is stale once more
-    // bytes are queued: the new bytes give their own.
-    bool TxAbandon = false;
+    // Blocks queued so far. A "queue empty" still on its way to the main
+    // thread is stale once more bytes are queued: they give their own.
+    std::atomic<uint64_t> Queued{0};
 };
+
+// Only this thread reads the device while it reads ahead, so the read
+// itself needs no lock; a reader waits for no more than the copy.
+bool TSerCommEventThread::ReadAhead(size_t& fresh, size_t& kept) {
+    fresh = 0;
+    for (;;) {
+        size_t room;
+        {
+            std::lock_guard<std::mutex> lock(AheadLock);
+            Ahead.Room(room);
+            kept = Ahead.Count();
+            if (room == 0) AheadFull = true;
+        }
+        if (room == 0) return true;
+        room = std::min(room, Incoming.size());
+        ssize_t n = Device->Read(Incoming.data(), room);
+        if (n < 0) return errno != EIO;
+        if (n > 0) {
+            std::lock_guard<std::mutex> lock(AheadLock);
+            std::memcpy(Ahead.Room(room), Incoming.data(), size_t(n));
+            Ahead.Added(size_t(n));
+            kept = Ahead.Count();
+        }
+        fresh += size_t(n);
+        // A short read emptied the device; anything later wakes the waiter.
+        if (size_t(n) < room) return true;
+    }
+}
+
+void TSerCommEventThread::PostRxChar(const std::shared_ptr<TSerCommThread>& self) {
+    if (RxPosted.exchange(true)) return; // the call on its way takes these too
+    auto t = std::static_pointer_cast<TSerCommEventThread>(self);
+    PostCall([t] {
+        t->RxPosted = false;
+        if (!t->Terminated) t->Port->RunEvents(EV_RXCHAR);
+    });
+}
 
 void TSerCommEventThread::Execute(const std::shared_ptr<TSerCommThread>& self) {
     const uint32_t lineEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
@@ -138,14 +225,24 @@ void TSerCommEventThread::Execute(const std::shared_ptr<TSerCommThread>& self) {
         uint32_t events = 0;
         if (watchDevice) {
             bool lost = r & TSerialWaiter::HangUp;
-            if (r & TSerialWaiter::Input) {
+            size_t fresh = 0, kept = 0;
+            if (Ahead.Enabled() && !ReadAhead(fresh, kept)) lost = true;
+            // Bytes just read need no second look at the device, unless
+            // some were left there or its fill level matters.
+            int64_t count = int64_t(kept);
+            bool arrived = fresh > 0;
+            if ((r & TSerialWaiter::Input) &&
+                (fresh == 0 || AheadFull || (Mask & EV_RX80FULL) || !Ahead.Enabled())) {
                 int n = Device->InQueue();
                 if (n < 0 && errno == EIO) lost = true;
                 if (n > 0) {
-                    events |= EV_RXCHAR;
-                    if (ReadSize > 0 && int64_t(n) * 10 >= int64_t(ReadSize) * 8)
-                        events |= EV_RX80FULL;
+                    count += n;
+                    arrived = true;
                 }
+            }
+            if (arrived) {
+                events |= EV_RXCHAR;
+                if (ReadSize > 0 && count * 10 >= int64_t(ReadSize) * 8) events |= EV_RX80FULL;
             }
             if (!lost) {
                 bool brk = false;
@@ -176,6 +273,11 @@ void TSerCommEventThread::Execute(const std::shared_ptr<TSerCommThread>& self) {
                 TxPending = false;
                 events |= EV_TXEMPTY & Mask;
             }
+        }
+        if (events & EV_RXCHAR) {
+            // Queued ahead of the other events, so they keep their order.
+            events &= ~EV_RXCHAR;
+            PostRxChar(self);
         }
         if (events) Sync(self, events, &CloseAbandon);
     }
@@ -219,17 +321,22 @@ void TSerCommWriteThread::Execute(const std::shared_ptr<TSerCommThread>& self) {
             continue;
         }
         bool empty;
+        uint64_t queued;
         {
             TSerLock lock(Port->FWriteLock);
             Queue.Remove(int(n));
             empty = Queue.Count == 0;
-            if (empty && !Terminated) {
-                DataReady.ResetEvent();
-                SetFlag(TxAbandon, false);
-            }
+            queued = Queued;
+            if (empty && !Terminated) DataReady.ResetEvent();
         }
         Room.SetEvent();
-        if (empty) Sync(self, EV_TXEMPTY, &TxAbandon);
+        if (empty) {
+            // Told without waiting: the next bytes need not wait for the main thread.
+            auto t = std::static_pointer_cast<TSerCommWriteThread>(self);
+            PostCall([t, queued] {
+                if (!t->Terminated && t->Queued == queued) t->Port->RunEvents(EV_TXEMPTY);
+            });
+        }
     }
 }
 
@@ -384,7 +491,6 @@ void TSerCustomComm::StopThreads() {
         {
             TSerLock lock(FWriteLock);
             stop(*FWriteThread);
-            SetFlag(FWriteThread->TxAbandon, true);
             FWriteThread->DataReady.SetEvent();
         }
     }
@@ -454,7 +560,7 @@ int TSerCustomComm::Write(const char* bytes, int count) {
             TSerLock lock(FWriteLock);
             if (w.Queue.Count + count <= w.Queue.Size()) {
                 w.Queue.Append(bytes, count);
-                SetFlag(w.TxAbandon, true);
+                ++w.Queued;
                 w.DataReady.SetEvent();
                 return count;
             }
@@ -474,9 +580,25 @@ int TSerCustomComm::Read(char* bytes, int count) {
     if (!IsOpen() || count <= 0) return 0;
     TSerLock lock(FReadLock);
     // Bytes that have arrived are taken at once; there is nothing to wait for.
-    ssize_t n = FDevice.Read(bytes, size_t(count));
-    if (n < 0) RaiseLastError("Read error (%d), %s");
-    return int(n);
+    TSerCommEventThread* t = FEventThread.get();
+    if (!t || !t->Ahead.Enabled()) {
+        ssize_t n = FDevice.Read(bytes, size_t(count));
+        if (n < 0) RaiseLastError("Read error (%d), %s");
+        return int(n);
+    }
+    std::lock_guard<std::mutex> ahead(t->AheadLock);
+    size_t done = t->Ahead.Take(bytes, size_t(count));
+    if (done > 0 && t->AheadFull.exchange(false)) t->Wake.Signal();
+    // Bytes still in the device are the event thread's to take, in order
+    // behind these, and to announce.
+    return int(done);
+}
+
+size_t TSerCustomComm::ReadAheadCount() {
+    TSerCommEventThread* t = FEventThread.get();
+    if (!t || !t->Ahead.Enabled()) return 0;
+    std::lock_guard<std::mutex> ahead(t->AheadLock);
+    return t->Ahead.Count();
 }
 
 void TSerCustomComm::ReadText(std::string& s) {
@@ -491,7 +613,7 @@ int TSerCustomComm::InQueCount() {
     if (!IsOpen()) return 0;
     TSerLock lock(FReadLock);
     int n = FDevice.InQueue();
-    return n > 0 ? n : 0; // a hung-up device has nothing to read
+    return (n > 0 ? n : 0) + int(ReadAheadCount()); // a hung-up device has nothing to read
 }
 
 void TSerCustomComm::GetStatus(uint32_t& errors, TSerialStatus& status) {
@@ -500,6 +622,7 @@ void TSerCustomComm::GetStatus(uint32_t& errors, TSerialStatus& status) {
     status = {};
     if (!IsOpen()) return;
     if (!FDevice.GetStatus(status)) RaiseLastError("Error retrieving statistics (%d), %s");
+    status.InQueue += uint32_t(ReadAheadCount());
     errors = status.Errors;
 }
 
@@ -520,7 +643,11 @@ void TSerCustomComm::RunEvents(uint32_t mask) {
 }
 
 void TSerCustomComm::HandleRxChar() {
-    int n = InQueCount();
+    // Bytes read ahead are all a read can take now; the rest are still the
+    // event thread's, which announces them next. Not asking the device spares
+    // a query that stalls that thread's read.
+    bool ahead = !FDispatchers.empty() && FEventThread && FEventThread->Ahead.Enabled();
+    int n = ahead ? int(ReadAheadCount()) : InQueCount();
     if (n <= 0) return;
     if (!FDispatchers.empty()) {
         std::vector<char> bytes(static_cast<size_t>(n));

@@ -22,16 +22,41 @@
 namespace nuq {
 
 enum TSerBaudrate {
-    brUser, br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200, br38400,
-    br56000, br57600, br115200, br128000, br256000
+    brUser,
+    br110,
+    br300,
+    br600,
+    br1200,
+    br2400,
+    br4800,
+    br9600,
+    br14400,
+    br19200,
+    br38400,
+    br56000,
+    br57600,
+    br115200,
+    br128000,
+    br256000
 };
 enum TSerParity { paNone, paOdd, paEven, paMark, paSpace };
 enum TSerDatabits { db4, db5, db6, db7, db8 };
 enum TSerStopbits { sb1, sb15, sb2 };
 enum TSerCommOption { coErrorChar, coNullStrip, coParityCheck };
 enum TSerCommEvent {
-    ceBreak, ceCts, ceDsr, ceError, ceRing, ceRlsd, ceRxChar, ceTxEmpty, ceRxFlag, cePErr,
-    ceRx80Full, ceEvent1, ceEvent2
+    ceBreak,
+    ceCts,
+    ceDsr,
+    ceError,
+    ceRing,
+    ceRlsd,
+    ceRxChar,
+    ceTxEmpty,
+    ceRxFlag,
+    cePErr,
+    ceRx80Full,
+    ceEvent1,
+    ceEvent2
 };
 enum class TSerThreadPriority { Idle, Lowest, Lower, Normal, Higher, Highest, TimeCritical };
 
@@ -219,6 +244,8 @@ private:
     void ApplySettings();
     TSerialSettings MakeSettings() const;
     void StopThreads();
+    // Received bytes the event thread holds for Read.
+    size_t ReadAheadCount();
     // Runs on the main thread for a port thread: the received-bytes handling
     // first, then the remaining events.
     void RunEvents(uint32_t mask);

@@ -647,3 +647,26 @@ TEST(SerComm, LineFlagsComeFromThePropertiesAlone) {
         EXPECT_EQ(tio.c_iflag & c.Flag, 0u) << c.What;
     }
 }
+
+// The event thread goes on reading while the main thread is busy, and the
+// main thread then takes what came in a few calls, not one per read.
+TEST(SerComm, ReceivingGoesOnWhileTheMainThreadIsBusy) {
+    TPtyPair pty;
+    TPortRig rig(pty);
+    int calls = 0;
+    rig.Port.OnRxBuf = [&](TSerCustomComm&, const char* b, int n) {
+        ++calls;
+        rig.Received.append(b, size_t(n));
+    };
+    rig.Port.Open();
+    // Several times what the line itself holds, sent with nobody pumping.
+    const std::string in = Pattern(200000, 9);
+    ASSERT_TRUE(pty.Send(in, 10000));
+    for (int i = 0; i < 3000 && rig.Port.InQueCount() < int(in.size()); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(rig.Port.InQueCount(), int(in.size()));
+    EXPECT_EQ(rig.Received, "");
+    ASSERT_TRUE(rig.WaitReceived(in.size()));
+    EXPECT_TRUE(rig.Received == in);
+    EXPECT_LE(calls, 3);
+}
