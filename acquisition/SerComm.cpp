@@ -107,6 +107,34 @@ public:
     bool CloseAbandon = false;       // read by Synchronize
     std::atomic<int> Tid{0};
     TWakeFd Wake;
+    // Main thread only: a call of this thread is running, and what comes for
+    // it meanwhile (from a handler that pumps messages) waits to run after it.
+    bool Running = false;
+    uint32_t Deferred = 0;
+
+    // Runs the port's handling of Mask on the main thread, or right after
+    // the call of this thread that is running beneath, so its handlers are
+    // never entered again from inside themselves.
+    static void Run(const std::shared_ptr<TSerCommThread>& self, uint32_t mask) {
+        if (self->Terminated) return;
+        if (self->Running) {
+            self->Deferred |= mask;
+            return;
+        }
+        struct TRunning {
+            const std::shared_ptr<TSerCommThread>& T;
+            explicit TRunning(const std::shared_ptr<TSerCommThread>& t) : T(t) {
+                T->Running = true;
+            }
+            ~TRunning() {
+                T->Running = false;
+                uint32_t m = T->Deferred;
+                T->Deferred = 0;
+                if (m && !T->Terminated) PostCall([t = T, m] { Run(t, m); });
+            }
+        } running(self);
+        self->Port->RunEvents(mask);
+    }
 
     // Runs the port's handling of Mask on the main thread while this thread
     // waits; false when Abandon became true first.
@@ -118,7 +146,7 @@ public:
                 if (self->Terminated) return;
                 self->InHandler = true;
                 try {
-                    self->Port->RunEvents(mask);
+                    Run(self, mask);
                 } catch (...) {
                     // Raised again on the main thread's next pass, so this
                     // thread is never left waiting for a call that died.
@@ -140,7 +168,8 @@ class TSerCommEventThread : public TSerCommThread {
 public:
     TSerCommEventThread(TSerCustomComm* port, uint32_t mask)
         : TSerCommThread(port), Mask(mask), ReadSize(port->FBuffers->ReadSize()),
-          Ahead(mask & EV_RXCHAR ? size_t(std::max(ReadSize, ReadAheadLimit)) : 0) {}
+          Ahead(mask & EV_RXCHAR ? size_t(std::max(ReadSize, ReadAheadLimit)) : 0),
+          Incoming(Ahead.Enabled() ? 65536 : 0) {}
 
     void Execute(const std::shared_ptr<TSerCommThread>& self);
     // Takes what has arrived into Ahead; false when the device is gone.
@@ -155,7 +184,7 @@ public:
     // received and unread. While they are kept, nobody else reads the device.
     std::mutex AheadLock;
     TSerReadAhead Ahead;
-    std::vector<char> Incoming = std::vector<char>(65536); // this thread's own
+    std::vector<char> Incoming;         // this thread's own
     std::atomic<bool> AheadFull{false}; // the reader must wake us when it makes room
     std::atomic<bool> RxPosted{false};
 };
@@ -207,7 +236,7 @@ void TSerCommEventThread::PostRxChar(const std::shared_ptr<TSerCommThread>& self
     auto t = std::static_pointer_cast<TSerCommEventThread>(self);
     PostCall([t] {
         t->RxPosted = false;
-        if (!t->Terminated) t->Port->RunEvents(EV_RXCHAR);
+        Run(t, EV_RXCHAR);
     });
 }
 

@@ -670,3 +670,30 @@ TEST(SerComm, ReceivingGoesOnWhileTheMainThreadIsBusy) {
     EXPECT_TRUE(rig.Received == in);
     EXPECT_LE(calls, 3);
 }
+
+// A receive handler that lets the loop run (as a packet decode does between
+// blocks) is not entered again from inside itself; what arrives meanwhile
+// follows once it has returned, in order.
+TEST(SerComm, ReceiveHandlerThatPumpsIsNotReentered) {
+    TPtyPair pty;
+    TPortRig rig(pty);
+    int depth = 0, deepest = 0, calls = 0;
+    const std::string in = Pattern(50000, 11);
+    rig.Port.OnRxBuf = [&](TSerCustomComm&, const char* b, int n) {
+        deepest = std::max(deepest, ++depth);
+        rig.Received.append(b, size_t(n));
+        if (++calls == 1) {
+            EXPECT_TRUE(pty.Send(in.substr(1)));
+            // Long enough for the rest to be read and announced.
+            ProcessMessagesUntil([&] { return rig.Port.InQueCount() >= int(in.size()) - n; },
+                                 Patience);
+            ProcessMessages();
+        }
+        --depth;
+    };
+    rig.Port.Open();
+    ASSERT_TRUE(pty.Send(in.substr(0, 1)));
+    ASSERT_TRUE(rig.WaitReceived(in.size()));
+    EXPECT_TRUE(rig.Received == in);
+    EXPECT_EQ(deepest, 1);
+}
