@@ -220,8 +220,10 @@ bool TSerCommEventThread::ReadAhead(size_t& fresh, size_t& kept) {
         ssize_t n = Device->Read(Incoming.data(), room);
         if (n < 0) return errno != EIO;
         if (n > 0) {
+            // The reader only ever makes room, so what was free still is.
             std::lock_guard<std::mutex> lock(AheadLock);
-            std::memcpy(Ahead.Room(room), Incoming.data(), size_t(n));
+            size_t free;
+            std::memcpy(Ahead.Room(free), Incoming.data(), size_t(n));
             Ahead.Added(size_t(n));
             kept = Ahead.Count();
         }

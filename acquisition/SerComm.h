@@ -2,8 +2,12 @@
 // The serial port component: opens a "COMn" port, programs its line, and turns
 // the device's events into events on the main thread. Each open port runs two
 // threads: an event thread that waits on the device and a write thread that
-// drains the write queue. Every event reaches the owner on the main thread
-// through a synchronous call while the port's thread waits.
+// drains the write queue. Every event reaches the owner on the main thread, in
+// the order it happened. Received bytes are read by the event thread as they
+// arrive and handed over in batches, and "queue empty" is told, without the
+// thread waiting for the main thread; the other events are synchronous calls
+// while the port's thread waits. A handler that lets the loop run is not
+// entered again by its own port's events meanwhile: they follow once it returns.
 //
 // Bytes pass through unchanged: texts given to WriteText or taken from
 // ReadText are byte strings, converted by the caller.
@@ -166,7 +170,8 @@ public:
     int Write(const char* bytes, int count);
     // Whether all of S was written.
     bool WriteText(const std::string& s);
-    // Bytes read from what has arrived; 0 on a closed port.
+    // Bytes read from what has arrived; 0 on a closed port. With received
+    // characters watched, the bytes the event thread has taken so far.
     int Read(char* bytes, int count);
     void ReadText(std::string& s);
     // Bytes received and not yet read; 0 when closed.

@@ -138,8 +138,13 @@ bool TSerialDevice::Open(std::string_view name) {
 
 void TSerialDevice::Close() {
     if (FFd < 0) return;
-    // A line that hung up refuses this; there is nobody left to mind.
-    if (FLineSaved) detail::SerialRestoreLine(FFd, FSavedLine);
+    if (FLineSaved && !Lost()) {
+        // Bytes still leaving go out as they were meant to, not at the old
+        // speed; a line held by flow control is not waited for long.
+        for (int i = 0; i < 400 && OutQueue() > 0; ++i) ::usleep(5000);
+        // A line that hung up refuses this; there is nobody left to mind.
+        detail::SerialRestoreLine(FFd, FSavedLine);
+    }
     FLineSaved = false;
     ::close(FFd); // drops the lock with it
     FFd = -1;
