@@ -185,6 +185,7 @@ public:
     std::mutex AheadLock;
     TSerReadAhead Ahead;
     std::vector<char> Incoming;         // this thread's own
+    bool Reading = false;               // guarded by AheadLock: a read is under way
     std::atomic<bool> AheadFull{false}; // the reader must wake us when it makes room
     std::atomic<bool> RxPosted{false};
 };
@@ -203,8 +204,8 @@ public:
     std::atomic<uint64_t> Queued{0};
 };
 
-// Only this thread reads the device while it reads ahead, so the read
-// itself needs no lock; a reader waits for no more than the copy.
+// The read itself runs without the lock, so a reader waits for no more than
+// the copy; Reading keeps the reader off the device meanwhile.
 bool TSerCommEventThread::ReadAhead(size_t& fresh, size_t& kept) {
     fresh = 0;
     for (;;) {
@@ -214,19 +215,24 @@ bool TSerCommEventThread::ReadAhead(size_t& fresh, size_t& kept) {
             Ahead.Room(room);
             kept = Ahead.Count();
             if (room == 0) AheadFull = true;
+            Reading = room > 0;
         }
         if (room == 0) return true;
         room = std::min(room, Incoming.size());
         ssize_t n = Device->Read(Incoming.data(), room);
-        if (n < 0) return errno != EIO;
-        if (n > 0) {
+        int error = errno;
+        {
             // The reader only ever makes room, so what was free still is.
             std::lock_guard<std::mutex> lock(AheadLock);
-            size_t free;
-            std::memcpy(Ahead.Room(free), Incoming.data(), size_t(n));
-            Ahead.Added(size_t(n));
-            kept = Ahead.Count();
+            if (n > 0) {
+                size_t free;
+                std::memcpy(Ahead.Room(free), Incoming.data(), size_t(n));
+                Ahead.Added(size_t(n));
+                kept = Ahead.Count();
+            }
+            Reading = false;
         }
+        if (n < 0) return error != EIO;
         fresh += size_t(n);
         // A short read emptied the device; anything later wakes the waiter.
         if (size_t(n) < room) return true;
@@ -620,8 +626,15 @@ int TSerCustomComm::Read(char* bytes, int count) {
     std::lock_guard<std::mutex> ahead(t->AheadLock);
     size_t done = t->Ahead.Take(bytes, size_t(count));
     if (done > 0 && t->AheadFull.exchange(false)) t->Wake.Signal();
-    // Bytes still in the device are the event thread's to take, in order
-    // behind these, and to announce.
+    // Behind bytes read ahead, or a read of the event thread under way, the
+    // device's bytes are that thread's to take next, and to announce. When
+    // it is held up (waiting for one of its own handlers, say) they are read
+    // here, as they always were.
+    if (done == 0 && !t->Reading) {
+        ssize_t n = FDevice.Read(bytes, size_t(count));
+        if (n < 0) RaiseLastError("Read error (%d), %s");
+        done = size_t(n);
+    }
     return int(done);
 }
 

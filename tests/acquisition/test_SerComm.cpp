@@ -697,3 +697,30 @@ TEST(SerComm, ReceiveHandlerThatPumpsIsNotReentered) {
     EXPECT_TRUE(rig.Received == in);
     EXPECT_EQ(deepest, 1);
 }
+
+// A handler that waits for an answer reads it from the port itself, as the
+// modem dialogue does, even while the port's thread waits for that handler.
+TEST(SerComm, HandlerReadsTheAnswerItWaitsFor) {
+    TPtyPair pty;
+    TPortRig rig(pty);
+    rig.Port.SetDirectWrite(true); // "queue empty" then comes from the event thread
+    std::string answer;
+    rig.Port.OnTxEmpty = [&](TSerCustomComm& p) {
+        if (++rig.TxEmpties > 1) return;
+        EXPECT_TRUE(pty.Send("OK\r\n"));
+        ProcessMessagesUntil(
+            [&] {
+                std::string s;
+                p.ReadText(s);
+                answer += s;
+                return answer.size() >= 4;
+            },
+            5000);
+    };
+    rig.Port.Open();
+    ASSERT_TRUE(rig.Port.WriteText("AT\r"));
+    EXPECT_EQ(pty.Receive(3), "AT\r");
+    ASSERT_TRUE(ProcessMessagesUntil([&] { return rig.TxEmpties > 0; }, Patience));
+    EXPECT_EQ(answer, "OK\r\n");
+    EXPECT_EQ(rig.Received, "");
+}
