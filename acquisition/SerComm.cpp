@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <exception>
 #include <mutex>
@@ -57,6 +58,12 @@ public:
 // Most bytes the event thread takes from the device before the main thread
 // has handled them; beyond it they wait in the device as before.
 const int32_t ReadAheadLimit = 256 * 1024;
+
+// Bytes after a quiet spell go to the main thread at once. While they keep
+// coming, they go at most once per HandOverGap or per HandOverBytes: waking
+// the main thread for every read would cost more than the reads.
+const auto HandOverGap = std::chrono::milliseconds(1);
+const size_t HandOverBytes = 64 * 1024;
 
 // Received bytes taken from the device ahead of their reader, in arrival order.
 class TSerReadAhead {
@@ -175,6 +182,7 @@ public:
     // Takes what has arrived into Ahead; false when the device is gone.
     bool ReadAhead(size_t& fresh, size_t& kept);
     void PostRxChar(const std::shared_ptr<TSerCommThread>& self);
+    size_t ReadAheadCount();
 
     uint32_t Mask;
     int32_t ReadSize;
@@ -239,6 +247,11 @@ bool TSerCommEventThread::ReadAhead(size_t& fresh, size_t& kept) {
     }
 }
 
+size_t TSerCommEventThread::ReadAheadCount() {
+    std::lock_guard<std::mutex> lock(AheadLock);
+    return Ahead.Count();
+}
+
 void TSerCommEventThread::PostRxChar(const std::shared_ptr<TSerCommThread>& self) {
     if (RxPosted.exchange(true)) return; // the call on its way takes these too
     auto t = std::static_pointer_cast<TSerCommEventThread>(self);
@@ -253,9 +266,18 @@ void TSerCommEventThread::Execute(const std::shared_ptr<TSerCommThread>& self) {
     uint32_t lines = 0;
     bool watchLines = (Mask & lineEvents) && Device->GetModemStatus(lines);
     bool watchDevice = true;
+    using TClock = std::chrono::steady_clock;
+    TClock::time_point handedOver; // the last hand-over of received bytes
+    bool holding = false;          // bytes wait for the next hand-over
     while (!Terminated) {
         // Modem lines and a draining direct write have no descriptor to wait on: look often.
         int timeout = (watchDevice && watchLines) || TxPending ? 20 : -1;
+        if (holding) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(handedOver + HandOverGap -
+                                                                     TClock::now());
+            int ms = int(std::max<int64_t>(left.count(), 0));
+            timeout = timeout < 0 ? ms : std::min(timeout, ms);
+        }
         unsigned r = Waiter.Wait(timeout);
         if (r & TSerialWaiter::Woken) Wake.Clear();
         if (Terminated) break;
@@ -311,10 +333,17 @@ void TSerCommEventThread::Execute(const std::shared_ptr<TSerCommThread>& self) {
                 events |= EV_TXEMPTY & Mask;
             }
         }
-        if (events & EV_RXCHAR) {
-            // Queued ahead of the other events, so they keep their order.
+        if (events & EV_RXCHAR) holding = true;
+        if (holding) {
+            // Handed over ahead of any other event, so they keep their order.
+            auto now = TClock::now();
+            if ((events & ~EV_RXCHAR) || now - handedOver >= HandOverGap ||
+                ReadAheadCount() >= HandOverBytes) {
+                holding = false;
+                handedOver = now;
+                PostRxChar(self);
+            }
             events &= ~EV_RXCHAR;
-            PostRxChar(self);
         }
         if (events) Sync(self, events, &CloseAbandon);
     }
