@@ -89,6 +89,17 @@ public:
         if (Head == Tail) Head = Tail = 0;
         return count;
     }
+    // Takes every kept byte at once by exchanging the block for Spare, a
+    // block of the same size: the bytes start at From in Spare afterwards.
+    size_t TakeAll(std::vector<char>& spare, size_t& from) {
+        size_t count = Count();
+        if (count == 0) return 0;
+        spare.resize(Data.size());
+        Data.swap(spare);
+        from = Head;
+        Head = Tail = 0;
+        return count;
+    }
 
 private:
     std::vector<char> Data;
@@ -182,7 +193,6 @@ public:
     // Takes what has arrived into Ahead; false when the device is gone.
     bool ReadAhead(size_t& fresh, size_t& kept);
     void PostRxChar(const std::shared_ptr<TSerCommThread>& self);
-    size_t ReadAheadCount();
 
     uint32_t Mask;
     int32_t ReadSize;
@@ -193,6 +203,7 @@ public:
     std::mutex AheadLock;
     TSerReadAhead Ahead;
     std::vector<char> Incoming;         // this thread's own
+    std::vector<char> Handed;           // the main thread's: a block taken whole
     bool Reading = false;               // guarded by AheadLock: a read is under way
     std::atomic<bool> AheadFull{false}; // the reader must wake us when it makes room
     std::atomic<bool> RxPosted{false};
@@ -247,11 +258,6 @@ bool TSerCommEventThread::ReadAhead(size_t& fresh, size_t& kept) {
     }
 }
 
-size_t TSerCommEventThread::ReadAheadCount() {
-    std::lock_guard<std::mutex> lock(AheadLock);
-    return Ahead.Count();
-}
-
 void TSerCommEventThread::PostRxChar(const std::shared_ptr<TSerCommThread>& self) {
     if (RxPosted.exchange(true)) return; // the call on its way takes these too
     auto t = std::static_pointer_cast<TSerCommEventThread>(self);
@@ -282,9 +288,10 @@ void TSerCommEventThread::Execute(const std::shared_ptr<TSerCommThread>& self) {
         if (r & TSerialWaiter::Woken) Wake.Clear();
         if (Terminated) break;
         uint32_t events = 0;
+        size_t kept = 0; // bytes read ahead and not yet taken
         if (watchDevice) {
             bool lost = r & TSerialWaiter::HangUp;
-            size_t fresh = 0, kept = 0;
+            size_t fresh = 0;
             if (Ahead.Enabled() && !ReadAhead(fresh, kept)) lost = true;
             // Bytes just read need no second look at the device, unless
             // some were left there or its fill level matters.
@@ -337,8 +344,7 @@ void TSerCommEventThread::Execute(const std::shared_ptr<TSerCommThread>& self) {
         if (holding) {
             // Handed over ahead of any other event, so they keep their order.
             auto now = TClock::now();
-            if ((events & ~EV_RXCHAR) || now - handedOver >= HandOverGap ||
-                ReadAheadCount() >= HandOverBytes) {
+            if ((events & ~EV_RXCHAR) || now - handedOver >= HandOverGap || kept >= HandOverBytes) {
                 holding = false;
                 handedOver = now;
                 PostRxChar(self);
@@ -716,11 +722,23 @@ void TSerCustomComm::RunEvents(uint32_t mask) {
 }
 
 void TSerCustomComm::HandleRxChar() {
-    // Bytes read ahead are all a read can take now; the rest are still the
-    // event thread's, which announces them next. Not asking the device spares
-    // a query that stalls that thread's read.
-    bool ahead = !FDispatchers.empty() && FEventThread && FEventThread->Ahead.Enabled();
-    int n = ahead ? int(ReadAheadCount()) : InQueCount();
+    auto t = FEventThread; // alive while its bytes are handed on, closed or not
+    if (!FDispatchers.empty() && t && t->Ahead.Enabled()) {
+        // The bytes read ahead are taken whole, block for block, so the event
+        // thread never waits on a copy; the rest are still that thread's,
+        // which announces them next. Not asking the device spares a query
+        // that stalls its read. Its own calls never nest, so Handed is free.
+        size_t from = 0, n = 0;
+        {
+            TSerLock lock(FReadLock);
+            std::lock_guard<std::mutex> ahead(t->AheadLock);
+            n = t->Ahead.TakeAll(t->Handed, from);
+            if (n > 0 && t->AheadFull.exchange(false)) t->Wake.Signal();
+        }
+        if (n > 0) DispatchRxBuf(t->Handed.data() + from, int(n));
+        return;
+    }
+    int n = InQueCount();
     if (n <= 0) return;
     if (!FDispatchers.empty()) {
         std::vector<char> bytes(static_cast<size_t>(n));
