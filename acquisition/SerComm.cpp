@@ -68,8 +68,9 @@ const size_t HandOverBytes = 64 * 1024;
 // Received bytes taken from the device ahead of their reader, in arrival order.
 class TSerReadAhead {
 public:
-    explicit TSerReadAhead(size_t limit) : Data(limit) {}
-    bool Enabled() const { return !Data.empty(); }
+    explicit TSerReadAhead(size_t limit) : Limit(limit), Data(limit) {}
+    // Fixed for good: asked without the lock.
+    bool Enabled() const { return Limit > 0; }
     size_t Count() const { return Tail - Head; }
     // The free room behind the kept bytes, which move to the front first.
     char* Room(size_t& room) {
@@ -94,7 +95,7 @@ public:
     size_t TakeAll(std::vector<char>& spare, size_t& from) {
         size_t count = Count();
         if (count == 0) return 0;
-        spare.resize(Data.size());
+        spare.resize(Limit);
         Data.swap(spare);
         from = Head;
         Head = Tail = 0;
@@ -102,6 +103,7 @@ public:
     }
 
 private:
+    const size_t Limit;
     std::vector<char> Data;
     size_t Head = 0, Tail = 0;
 };

@@ -489,8 +489,8 @@ TEST(SerComm, CloseFromInsideTxEmptyAndFreeFromInsideRx) {
     buffer.SetComm(port.get());
     bool freed = false;
     port->OnRxBuf = [&](TSerCustomComm&, const char*, int) {
+        freed = true; // before the handler itself goes with its port
         port.reset();
-        freed = true;
     };
     port->Open();
     ASSERT_TRUE(pty.Send("z"));
