@@ -44,6 +44,10 @@ TSerWaitResult TSerWaitEvent::WaitFor(uint32_t timeout) {
                : wrTimeout;
 }
 
+bool IsFlagSet(uint32_t mask, uint32_t value) {
+    return int32_t(value & mask) > 0;
+}
+
 void StartTimeout(TSerTimeout& t, uint32_t duration) {
     t.Start = GetTickCount();
     t.Duration = duration;
@@ -54,6 +58,8 @@ uint32_t TimeoutElapsed(const TSerTimeout& t, uint32_t now) {
     return now >= t.Start ? now - t.Start : now + (0xFFFFFFFFu - t.Start);
 }
 
-bool TimedOut(const TSerTimeout& t) { return TimeoutElapsed(t, GetTickCount()) > t.Duration; }
+bool TimedOut(const TSerTimeout& t) {
+    return TimeoutElapsed(t, GetTickCount()) > t.Duration;
+}
 
 } // namespace nuq

@@ -98,9 +98,13 @@ private:
 };
 
 struct TSerTimeout {
-    uint32_t Start = 0;     // tick count when started
-    uint32_t Duration = 0;  // milliseconds
+    uint32_t Start = 0;    // tick count when started
+    uint32_t Duration = 0; // milliseconds
 };
+
+// Whether Value holds a flag of Mask: Value AND Mask read as a signed
+// 32-bit number is above 0, so bit 31 alone reads as not set.
+bool IsFlagSet(uint32_t mask, uint32_t value);
 
 void StartTimeout(TSerTimeout& t, uint32_t duration);
 // Milliseconds since T started, as seen at tick count Now.

@@ -1,12 +1,12 @@
 #include "acquisition/SerComm.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <exception>
+#include <mutex>
 #include <thread>
 
 #include "platform/EventLoop.h"
@@ -37,9 +37,8 @@ void SetFlag(bool& flag, bool value) {
 }
 
 // Priorities are a hint: without the right to raise a thread, it runs at normal priority.
-void ApplyPriority(pid_t tid, TSerThreadPriority p) {
-    static const int niceness[] = {19, 10, 5, 0, -5, -10, -20};
-    if (tid > 0) ::setpriority(PRIO_PROCESS, id_t(tid), niceness[int(p)]);
+void ApplyPriority(int tid, TSerThreadPriority p) {
+    SetSerialThreadPriority(tid, int(p));
 }
 
 // The write thread's queue: a block of fixed size with a fill count.
@@ -59,6 +58,59 @@ public:
     int Count = 0;
 };
 
+// Most bytes the event thread takes from the device before the main thread
+// has handled them; beyond it they wait in the device as before.
+const int32_t ReadAheadLimit = 256 * 1024;
+
+// Bytes after a quiet spell go to the main thread at once. While they keep
+// coming, they go at most once per HandOverGap or per HandOverBytes: waking
+// the main thread for every read would cost more than the reads.
+const auto HandOverGap = std::chrono::milliseconds(1);
+const size_t HandOverBytes = 64 * 1024;
+
+// Received bytes taken from the device ahead of their reader, in arrival order.
+class TSerReadAhead {
+public:
+    explicit TSerReadAhead(size_t limit) : Limit(limit), Data(limit) {}
+    // Fixed for good: asked without the lock.
+    bool Enabled() const { return Limit > 0; }
+    size_t Count() const { return Tail - Head; }
+    // The free room behind the kept bytes, which move to the front first.
+    char* Room(size_t& room) {
+        if (Head > 0) {
+            std::memmove(Data.data(), Data.data() + Head, Tail - Head);
+            Tail -= Head;
+            Head = 0;
+        }
+        room = Data.size() - Tail;
+        return Data.data() + Tail;
+    }
+    void Added(size_t count) { Tail += count; }
+    size_t Take(char* bytes, size_t count) {
+        count = std::min(count, Count());
+        std::memcpy(bytes, Data.data() + Head, count);
+        Head += count;
+        if (Head == Tail) Head = Tail = 0;
+        return count;
+    }
+    // Takes every kept byte at once by exchanging the block for Spare, a
+    // block of the same size: the bytes start at From in Spare afterwards.
+    size_t TakeAll(std::vector<char>& spare, size_t& from) {
+        size_t count = Count();
+        if (count == 0) return 0;
+        spare.resize(Limit);
+        Data.swap(spare);
+        from = Head;
+        Head = Tail = 0;
+        return count;
+    }
+
+private:
+    const size_t Limit;
+    std::vector<char> Data;
+    size_t Head = 0, Tail = 0;
+};
+
 } // namespace
 
 // What a port thread and the main thread share. The thread object lives
@@ -73,11 +125,39 @@ public:
     TSerialDevice* Device;
     std::thread Thread;
     std::atomic<bool> Terminated{false};
-    std::atomic<bool> InSync{false};  // blocked in a synchronous call
-    bool InHandler = false;           // main thread only: its call is running
-    bool CloseAbandon = false;        // read by Synchronize
-    std::atomic<pid_t> Tid{0};
+    std::atomic<bool> InSync{false}; // blocked in a synchronous call
+    bool InHandler = false;          // main thread only: its call is running
+    bool CloseAbandon = false;       // read by Synchronize
+    std::atomic<int> Tid{0};
     TWakeFd Wake;
+    // Main thread only: a call of this thread is running, and what comes for
+    // it meanwhile (from a handler that pumps messages) waits to run after it.
+    bool Running = false;
+    uint32_t Deferred = 0;
+
+    // Runs the port's handling of Mask on the main thread, or right after
+    // the call of this thread that is running beneath, so its handlers are
+    // never entered again from inside themselves.
+    static void Run(const std::shared_ptr<TSerCommThread>& self, uint32_t mask) {
+        if (self->Terminated) return;
+        if (self->Running) {
+            self->Deferred |= mask;
+            return;
+        }
+        struct TRunning {
+            const std::shared_ptr<TSerCommThread>& T;
+            explicit TRunning(const std::shared_ptr<TSerCommThread>& t) : T(t) {
+                T->Running = true;
+            }
+            ~TRunning() {
+                T->Running = false;
+                uint32_t m = T->Deferred;
+                T->Deferred = 0;
+                if (m && !T->Terminated) PostCall([t = T, m] { Run(t, m); });
+            }
+        } running(self);
+        self->Port->RunEvents(mask);
+    }
 
     // Runs the port's handling of Mask on the main thread while this thread
     // waits; false when Abandon became true first.
@@ -89,7 +169,7 @@ public:
                 if (self->Terminated) return;
                 self->InHandler = true;
                 try {
-                    self->Port->RunEvents(mask);
+                    Run(self, mask);
                 } catch (...) {
                     // Raised again on the main thread's next pass, so this
                     // thread is never left waiting for a call that died.
@@ -104,17 +184,34 @@ public:
     }
 };
 
+// Received bytes are read here as they arrive and handed to the main thread
+// in batches: one call on its way stands for every byte that comes before it
+// runs, and this thread does not wait for it. Other events are synchronous.
 class TSerCommEventThread : public TSerCommThread {
 public:
     TSerCommEventThread(TSerCustomComm* port, uint32_t mask)
-        : TSerCommThread(port), Mask(mask), ReadSize(port->FBuffers->ReadSize()) {}
+        : TSerCommThread(port), Mask(mask), ReadSize(port->FBuffers->ReadSize()),
+          Ahead(mask & EV_RXCHAR ? size_t(std::max(ReadSize, ReadAheadLimit)) : 0),
+          Incoming(Ahead.Enabled() ? 65536 : 0) {}
 
     void Execute(const std::shared_ptr<TSerCommThread>& self);
+    // Takes what has arrived into Ahead; false when the device is gone.
+    bool ReadAhead(size_t& fresh, size_t& kept);
+    void PostRxChar(const std::shared_ptr<TSerCommThread>& self);
 
     uint32_t Mask;
     int32_t ReadSize;
     TSerialWaiter Waiter;
-    std::atomic<bool> TxPending{false};  // a direct write waits to be seen drained
+    std::atomic<bool> TxPending{false}; // a direct write waits to be seen drained
+    // Bytes read and not yet taken by the port's Read: they count as
+    // received and unread. While they are kept, nobody else reads the device.
+    std::mutex AheadLock;
+    TSerReadAhead Ahead;
+    std::vector<char> Incoming;         // this thread's own
+    std::vector<char> Handed;           // the main thread's: a block taken whole
+    bool Reading = false;               // guarded by AheadLock: a read is under way
+    std::atomic<bool> AheadFull{false}; // the reader must wake us when it makes room
+    std::atomic<bool> RxPosted{false};
 };
 
 class TSerCommWriteThread : public TSerCommThread {
@@ -124,35 +221,99 @@ public:
     void Execute(const std::shared_ptr<TSerCommThread>& self);
 
     TSerWaitEvent DataReady;
-    TSerWaitEvent Room;  // set whenever bytes leave the queue
+    TSerWaitEvent Room; // set whenever bytes leave the queue
     TSerCommBuffer Queue;
-    // A "queue empty" still waiting for the main thread is stale once more
-    // bytes are queued: the new bytes give their own.
-    bool TxAbandon = false;
+    // Blocks queued so far. A "queue empty" still on its way to the main
+    // thread is stale once more bytes are queued: they give their own.
+    std::atomic<uint64_t> Queued{0};
 };
+
+// The read itself runs without the lock, so a reader waits for no more than
+// the copy; Reading keeps the reader off the device meanwhile.
+bool TSerCommEventThread::ReadAhead(size_t& fresh, size_t& kept) {
+    fresh = 0;
+    for (;;) {
+        size_t room;
+        {
+            std::lock_guard<std::mutex> lock(AheadLock);
+            Ahead.Room(room);
+            kept = Ahead.Count();
+            if (room == 0) AheadFull = true;
+            Reading = room > 0;
+        }
+        if (room == 0) return true;
+        room = std::min(room, Incoming.size());
+        ssize_t n = Device->Read(Incoming.data(), room);
+        int error = errno;
+        {
+            // The reader only ever makes room, so what was free still is.
+            std::lock_guard<std::mutex> lock(AheadLock);
+            if (n > 0) {
+                size_t free;
+                std::memcpy(Ahead.Room(free), Incoming.data(), size_t(n));
+                Ahead.Added(size_t(n));
+                kept = Ahead.Count();
+            }
+            Reading = false;
+        }
+        if (n < 0) return error != EIO;
+        fresh += size_t(n);
+        // A short read emptied the device; anything later wakes the waiter.
+        if (size_t(n) < room) return true;
+    }
+}
+
+void TSerCommEventThread::PostRxChar(const std::shared_ptr<TSerCommThread>& self) {
+    if (RxPosted.exchange(true)) return; // the call on its way takes these too
+    auto t = std::static_pointer_cast<TSerCommEventThread>(self);
+    PostCall([t] {
+        t->RxPosted = false;
+        Run(t, EV_RXCHAR);
+    });
+}
 
 void TSerCommEventThread::Execute(const std::shared_ptr<TSerCommThread>& self) {
     const uint32_t lineEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
     uint32_t lines = 0;
     bool watchLines = (Mask & lineEvents) && Device->GetModemStatus(lines);
     bool watchDevice = true;
+    using TClock = std::chrono::steady_clock;
+    TClock::time_point handedOver; // the last hand-over of received bytes
+    bool holding = false;          // bytes wait for the next hand-over
     while (!Terminated) {
         // Modem lines and a draining direct write have no descriptor to wait on: look often.
         int timeout = (watchDevice && watchLines) || TxPending ? 20 : -1;
+        if (holding) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(handedOver + HandOverGap -
+                                                                     TClock::now());
+            int ms = int(std::max<int64_t>(left.count(), 0));
+            timeout = timeout < 0 ? ms : std::min(timeout, ms);
+        }
         unsigned r = Waiter.Wait(timeout);
         if (r & TSerialWaiter::Woken) Wake.Clear();
         if (Terminated) break;
         uint32_t events = 0;
+        size_t kept = 0; // bytes read ahead and not yet taken
         if (watchDevice) {
             bool lost = r & TSerialWaiter::HangUp;
-            if (r & TSerialWaiter::Input) {
+            size_t fresh = 0;
+            if (Ahead.Enabled() && !ReadAhead(fresh, kept)) lost = true;
+            // Bytes just read need no second look at the device, unless
+            // some were left there or its fill level matters.
+            int64_t count = int64_t(kept);
+            bool arrived = fresh > 0;
+            if ((r & TSerialWaiter::Input) &&
+                (fresh == 0 || AheadFull || (Mask & EV_RX80FULL) || !Ahead.Enabled())) {
                 int n = Device->InQueue();
                 if (n < 0 && errno == EIO) lost = true;
                 if (n > 0) {
-                    events |= EV_RXCHAR;
-                    if (ReadSize > 0 && int64_t(n) * 10 >= int64_t(ReadSize) * 8)
-                        events |= EV_RX80FULL;
+                    count += n;
+                    arrived = true;
                 }
+            }
+            if (arrived) {
+                events |= EV_RXCHAR;
+                if (ReadSize > 0 && count * 10 >= int64_t(ReadSize) * 8) events |= EV_RX80FULL;
             }
             if (!lost) {
                 bool brk = false;
@@ -183,6 +344,17 @@ void TSerCommEventThread::Execute(const std::shared_ptr<TSerCommThread>& self) {
                 TxPending = false;
                 events |= EV_TXEMPTY & Mask;
             }
+        }
+        if (events & EV_RXCHAR) holding = true;
+        if (holding) {
+            // Handed over ahead of any other event, so they keep their order.
+            auto now = TClock::now();
+            if ((events & ~EV_RXCHAR) || now - handedOver >= HandOverGap || kept >= HandOverBytes) {
+                holding = false;
+                handedOver = now;
+                PostRxChar(self);
+            }
+            events &= ~EV_RXCHAR;
         }
         if (events) Sync(self, events, &CloseAbandon);
     }
@@ -226,29 +398,34 @@ void TSerCommWriteThread::Execute(const std::shared_ptr<TSerCommThread>& self) {
             continue;
         }
         bool empty;
+        uint64_t queued;
         {
             TSerLock lock(Port->FWriteLock);
             Queue.Remove(int(n));
             empty = Queue.Count == 0;
-            if (empty && !Terminated) {
-                DataReady.ResetEvent();
-                SetFlag(TxAbandon, false);
-            }
+            queued = Queued;
+            if (empty && !Terminated) DataReady.ResetEvent();
         }
         Room.SetEvent();
-        if (empty) Sync(self, EV_TXEMPTY, &TxAbandon);
+        if (empty) {
+            // Told without waiting: the next bytes need not wait for the main thread.
+            auto t = std::static_pointer_cast<TSerCommWriteThread>(self);
+            PostCall([t, queued] {
+                if (!t->Terminated && t->Queued == queued) t->Port->RunEvents(EV_TXEMPTY);
+            });
+        }
     }
 }
 
 uint32_t BaudrateValue(TSerBaudrate rate) {
-    static const uint32_t values[] = {0,     110,   300,   600,    1200,   2400,   4800,   9600,
+    static const uint32_t values[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
                                       14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
     return values[rate];
 }
 
 uint32_t EventBits(const TSerCommEvents& events) {
-    static const uint32_t bits[] = {EV_BREAK, EV_CTS,    EV_DSR,    EV_ERR,      EV_RING,
-                                    EV_RLSD,  EV_RXCHAR, EV_TXEMPTY, EV_RXFLAG, EV_PERR,
+    static const uint32_t bits[] = {EV_BREAK,    EV_CTS,    EV_DSR,     EV_ERR,    EV_RING,
+                                    EV_RLSD,     EV_RXCHAR, EV_TXEMPTY, EV_RXFLAG, EV_PERR,
                                     EV_RX80FULL, EV_EVENT1, EV_EVENT2};
     uint32_t mask = 0;
     for (int e = ceBreak; e <= ceEvent2; ++e)
@@ -264,7 +441,9 @@ TSerCommComponent::TSerCommComponent() {
     FDispatcher.OnRxBuf = [this](const char* bytes, int count) { CommRxBuf(bytes, count); };
 }
 
-TSerCommComponent::~TSerCommComponent() { SetComm(nullptr); }
+TSerCommComponent::~TSerCommComponent() {
+    SetComm(nullptr);
+}
 
 void TSerCommComponent::SetComm(TSerCustomComm* comm) {
     if (FDispatcher.Comm == comm) return;
@@ -277,8 +456,7 @@ void TSerCommComponent::SetComm(TSerCustomComm* comm) {
 
 TSerCustomComm::TSerCustomComm()
     : FEventChars(std::make_unique<TSerEventChars>()),
-      FFlowControl(std::make_unique<TSerFlowControl>()),
-      FBuffers(std::make_unique<TSerBuffers>()) {
+      FFlowControl(std::make_unique<TSerFlowControl>()), FBuffers(std::make_unique<TSerBuffers>()) {
     FEventChars->OnChange = [this](TSerPersistent&) { ApplySettings(); };
     FFlowControl->OnChange = [this](TSerPersistent&) { ApplySettings(); };
     FBuffers->OnChange = [this](TSerPersistent&) { CheckClosed(); };
@@ -348,9 +526,10 @@ void TSerCustomComm::OpenDevice() {
     }
     // The driver's queues and read time-outs need no setting here: the
     // device is read without waiting, as those time-outs asked for.
-    if (FUpdateDCB && !FDevice.Configure(MakeSettings())) RaiseLastError("Error writing dcb (%d), %s");
+    if (FUpdateDCB && !FDevice.Configure(MakeSettings()))
+        RaiseLastError("Error writing dcb (%d), %s");
     FEventMask = EventBits(FMonitorEvents);
-    if (!FDirectWrite) FEventMask &= ~EV_TXEMPTY;  // the write thread tells that itself
+    if (!FDirectWrite) FEventMask &= ~EV_TXEMPTY; // the write thread tells that itself
 }
 
 void TSerCustomComm::CreateThreads() {
@@ -361,7 +540,7 @@ void TSerCustomComm::CreateThreads() {
         FEventThread = t;
         TSerThreadPriority p = FEventPriority;
         t->Thread = std::thread([t, p] {
-            t->Tid = ::gettid();
+            t->Tid = CurrentThreadId();
             ApplyPriority(t->Tid, p);
             t->Execute(t);
         });
@@ -372,7 +551,7 @@ void TSerCustomComm::CreateThreads() {
         FWriteThread = t;
         TSerThreadPriority p = FWritePriority;
         t->Thread = std::thread([t, p] {
-            t->Tid = ::gettid();
+            t->Tid = CurrentThreadId();
             ApplyPriority(t->Tid, p);
             t->Execute(t);
         });
@@ -389,7 +568,6 @@ void TSerCustomComm::StopThreads() {
         {
             TSerLock lock(FWriteLock);
             stop(*FWriteThread);
-            SetFlag(FWriteThread->TxAbandon, true);
             FWriteThread->DataReady.SetEvent();
         }
     }
@@ -400,8 +578,10 @@ void TSerCustomComm::StopThreads() {
     auto finish = [](auto& t) {
         if (!t) return;
         if (t->Thread.joinable()) {
-            if (t->InSync && t->InHandler) t->Thread.detach();
-            else t->Thread.join();
+            if (t->InSync && t->InHandler)
+                t->Thread.detach();
+            else
+                t->Thread.join();
         }
         t.reset();
     };
@@ -457,7 +637,7 @@ int TSerCustomComm::Write(const char* bytes, int count) {
             TSerLock lock(FWriteLock);
             if (w.Queue.Count + count <= w.Queue.Size()) {
                 w.Queue.Append(bytes, count);
-                SetFlag(w.TxAbandon, true);
+                ++w.Queued;
                 w.DataReady.SetEvent();
                 return count;
             }
@@ -477,9 +657,32 @@ int TSerCustomComm::Read(char* bytes, int count) {
     if (!IsOpen() || count <= 0) return 0;
     TSerLock lock(FReadLock);
     // Bytes that have arrived are taken at once; there is nothing to wait for.
-    ssize_t n = FDevice.Read(bytes, size_t(count));
-    if (n < 0) RaiseLastError("Read error (%d), %s");
-    return int(n);
+    TSerCommEventThread* t = FEventThread.get();
+    if (!t || !t->Ahead.Enabled()) {
+        ssize_t n = FDevice.Read(bytes, size_t(count));
+        if (n < 0) RaiseLastError("Read error (%d), %s");
+        return int(n);
+    }
+    std::lock_guard<std::mutex> ahead(t->AheadLock);
+    size_t done = t->Ahead.Take(bytes, size_t(count));
+    if (done > 0 && t->AheadFull.exchange(false)) t->Wake.Signal();
+    // Behind bytes read ahead, or a read of the event thread under way, the
+    // device's bytes are that thread's to take next, and to announce. When
+    // it is held up (waiting for one of its own handlers, say) they are read
+    // here, as they always were.
+    if (done == 0 && !t->Reading) {
+        ssize_t n = FDevice.Read(bytes, size_t(count));
+        if (n < 0) RaiseLastError("Read error (%d), %s");
+        done = size_t(n);
+    }
+    return int(done);
+}
+
+size_t TSerCustomComm::ReadAheadCount() {
+    TSerCommEventThread* t = FEventThread.get();
+    if (!t || !t->Ahead.Enabled()) return 0;
+    std::lock_guard<std::mutex> ahead(t->AheadLock);
+    return t->Ahead.Count();
 }
 
 void TSerCustomComm::ReadText(std::string& s) {
@@ -494,7 +697,7 @@ int TSerCustomComm::InQueCount() {
     if (!IsOpen()) return 0;
     TSerLock lock(FReadLock);
     int n = FDevice.InQueue();
-    return n > 0 ? n : 0;  // a hung-up device has nothing to read
+    return (n > 0 ? n : 0) + int(ReadAheadCount()); // a hung-up device has nothing to read
 }
 
 void TSerCustomComm::GetStatus(uint32_t& errors, TSerialStatus& status) {
@@ -503,6 +706,7 @@ void TSerCustomComm::GetStatus(uint32_t& errors, TSerialStatus& status) {
     status = {};
     if (!IsOpen()) return;
     if (!FDevice.GetStatus(status)) RaiseLastError("Error retrieving statistics (%d), %s");
+    status.InQueue += uint32_t(ReadAheadCount());
     errors = status.Errors;
 }
 
@@ -523,6 +727,22 @@ void TSerCustomComm::RunEvents(uint32_t mask) {
 }
 
 void TSerCustomComm::HandleRxChar() {
+    auto t = FEventThread; // alive while its bytes are handed on, closed or not
+    if (!FDispatchers.empty() && t && t->Ahead.Enabled()) {
+        // The bytes read ahead are taken whole, block for block, so the event
+        // thread never waits on a copy; the rest are still that thread's,
+        // which announces them next. Not asking the device spares a query
+        // that stalls its read. Its own calls never nest, so Handed is free.
+        size_t from = 0, n = 0;
+        {
+            TSerLock lock(FReadLock);
+            std::lock_guard<std::mutex> ahead(t->AheadLock);
+            n = t->Ahead.TakeAll(t->Handed, from);
+            if (n > 0 && t->AheadFull.exchange(false)) t->Wake.Signal();
+        }
+        if (n > 0) DispatchRxBuf(t->Handed.data() + from, int(n));
+        return;
+    }
     int n = InQueCount();
     if (n <= 0) return;
     if (!FDispatchers.empty()) {
@@ -587,7 +807,9 @@ void TSerCustomComm::DispatchRxBuf(const char* bytes, int count) {
     if (OnRxBuf) OnRxBuf(*this, bytes, count);
 }
 
-void TSerCustomComm::Attach(TSerDispatcher* d) { FDispatchers.push_back(d); }
+void TSerCustomComm::Attach(TSerDispatcher* d) {
+    FDispatchers.push_back(d);
+}
 
 void TSerCustomComm::Detach(TSerDispatcher* d) {
     for (auto it = FDispatchers.begin(); it != FDispatchers.end(); ++it)
@@ -600,6 +822,13 @@ void TSerCustomComm::Detach(TSerDispatcher* d) {
 // ---- settings
 
 TSerialSettings TSerCustomComm::MakeSettings() const {
+    // The control block is built from zero, so a setting switched off is
+    // off on the line too, whatever an earlier one left there.
+    uint32_t flags = dcbBinary | FFlowControl->Flags();
+    if (FOptions.Contains(coErrorChar)) flags |= dcbErrorChar;
+    if (FOptions.Contains(coNullStrip)) flags |= dcbNull;
+    if (FOptions.Contains(coParityCheck)) flags |= dcbParity;
+
     TSerialSettings s;
     s.Baudrate = FBaudrate == brUser ? uint32_t(FUserBaudrate > 0 ? FUserBaudrate : 0)
                                      : BaudrateValue(FBaudrate);
@@ -609,23 +838,19 @@ TSerialSettings TSerCustomComm::MakeSettings() const {
                                              TSerialParity::Even, TSerialParity::Mark,
                                              TSerialParity::Space};
     s.Parity = parities[FParity];
-    s.ParityCheck = FOptions.Contains(coParityCheck);
-    s.ReplaceErrors = FOptions.Contains(coErrorChar);
-    s.NullStrip = FOptions.Contains(coNullStrip);
-    const TSerFlowControl& f = *FFlowControl;
-    s.OutCtsFlow = f.OutCtsFlow();
-    s.OutDsrFlow = f.OutDsrFlow();
-    s.DsrSensitivity = f.DsrSensitivity();
-    static const TSerialLineControl dtr[] = {TSerialLineControl::Disabled,
-                                             TSerialLineControl::Enabled,
-                                             TSerialLineControl::Handshake};
-    static const TSerialLineControl rts[] = {
-        TSerialLineControl::Disabled, TSerialLineControl::Enabled,
-        TSerialLineControl::Handshake, TSerialLineControl::Toggle};
-    s.Dtr = dtr[f.ControlDtr()];
-    s.Rts = rts[f.ControlRts()];
-    s.XonXoffOut = f.XonXoffOut();
-    s.XonXoffIn = f.XonXoffIn();
+    s.ParityCheck = IsFlagSet(dcbParity, flags);
+    s.ReplaceErrors = IsFlagSet(dcbErrorChar, flags);
+    s.NullStrip = IsFlagSet(dcbNull, flags);
+    s.OutCtsFlow = IsFlagSet(dcbOutxCtsFlow, flags);
+    s.OutDsrFlow = IsFlagSet(dcbOutxDsrFlow, flags);
+    s.DsrSensitivity = IsFlagSet(dcbDsrSensitivity, flags);
+    static const TSerialLineControl lineControl[] = {
+        TSerialLineControl::Disabled, TSerialLineControl::Enabled, TSerialLineControl::Handshake,
+        TSerialLineControl::Toggle};
+    s.Dtr = lineControl[(flags >> 4) & 0x3];
+    s.Rts = lineControl[(flags >> 12) & 0x3];
+    s.XonXoffOut = IsFlagSet(dcbOutX, flags);
+    s.XonXoffIn = IsFlagSet(dcbInX, flags);
     s.XonChar = FEventChars->XonChar();
     s.XoffChar = FEventChars->XoffChar();
     return s;

@@ -2,8 +2,12 @@
 // The serial port component: opens a "COMn" port, programs its line, and turns
 // the device's events into events on the main thread. Each open port runs two
 // threads: an event thread that waits on the device and a write thread that
-// drains the write queue. Every event reaches the owner on the main thread
-// through a synchronous call while the port's thread waits.
+// drains the write queue. Every event reaches the owner on the main thread, in
+// the order it happened. Received bytes are read by the event thread as they
+// arrive and handed over in batches, and "queue empty" is told, without the
+// thread waiting for the main thread; the other events are synchronous calls
+// while the port's thread waits. A handler that lets the loop run is not
+// entered again by its own port's events meanwhile: they follow once it returns.
 //
 // Bytes pass through unchanged: texts given to WriteText or taken from
 // ReadText are byte strings, converted by the caller.
@@ -22,16 +26,41 @@
 namespace nuq {
 
 enum TSerBaudrate {
-    brUser, br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200, br38400,
-    br56000, br57600, br115200, br128000, br256000
+    brUser,
+    br110,
+    br300,
+    br600,
+    br1200,
+    br2400,
+    br4800,
+    br9600,
+    br14400,
+    br19200,
+    br38400,
+    br56000,
+    br57600,
+    br115200,
+    br128000,
+    br256000
 };
 enum TSerParity { paNone, paOdd, paEven, paMark, paSpace };
 enum TSerDatabits { db4, db5, db6, db7, db8 };
 enum TSerStopbits { sb1, sb15, sb2 };
 enum TSerCommOption { coErrorChar, coNullStrip, coParityCheck };
 enum TSerCommEvent {
-    ceBreak, ceCts, ceDsr, ceError, ceRing, ceRlsd, ceRxChar, ceTxEmpty, ceRxFlag, cePErr,
-    ceRx80Full, ceEvent1, ceEvent2
+    ceBreak,
+    ceCts,
+    ceDsr,
+    ceError,
+    ceRing,
+    ceRlsd,
+    ceRxChar,
+    ceTxEmpty,
+    ceRxFlag,
+    cePErr,
+    ceRx80Full,
+    ceEvent1,
+    ceEvent2
 };
 enum class TSerThreadPriority { Idle, Lowest, Lower, Normal, Higher, Highest, TimeCritical };
 
@@ -141,7 +170,8 @@ public:
     int Write(const char* bytes, int count);
     // Whether all of S was written.
     bool WriteText(const std::string& s);
-    // Bytes read from what has arrived; 0 on a closed port.
+    // Bytes read from what has arrived; 0 on a closed port. With received
+    // characters watched, the bytes the event thread has taken so far.
     int Read(char* bytes, int count);
     void ReadText(std::string& s);
     // Bytes received and not yet read; 0 when closed.
@@ -219,6 +249,8 @@ private:
     void ApplySettings();
     TSerialSettings MakeSettings() const;
     void StopThreads();
+    // Received bytes the event thread holds for Read.
+    size_t ReadAheadCount();
     // Runs on the main thread for a port thread: the received-bytes handling
     // first, then the remaining events.
     void RunEvents(uint32_t mask);

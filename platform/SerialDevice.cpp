@@ -7,6 +7,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -18,8 +19,11 @@
 namespace nuq {
 
 namespace detail {
-bool SerialSetCustomSpeed(int fd, uint32_t baudrate);  // SerialDevice_Speed.cpp
-}
+// SerialDevice_Speed.cpp
+bool SerialSetCustomSpeed(int fd, uint32_t baudrate);
+bool SerialSaveLine(int fd, unsigned char* store, size_t size);
+bool SerialRestoreLine(int fd, const unsigned char* store);
+} // namespace detail
 
 namespace {
 
@@ -41,11 +45,10 @@ speed_t StandardSpeed(uint32_t baudrate) {
         speed_t Code;
     };
     static const Entry table[] = {
-        {50, B50},         {75, B75},         {110, B110},       {134, B134},
-        {150, B150},       {200, B200},       {300, B300},       {600, B600},
-        {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
-        {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-        {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
+        {50, B50},       {75, B75},         {110, B110},       {134, B134},       {150, B150},
+        {200, B200},     {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+        {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+        {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
     };
     for (const auto& e : table)
         if (e.Rate == baudrate) return e.Code;
@@ -74,7 +77,7 @@ std::string ResolveSerialName(std::string_view name) {
             }
             return "/dev/ttyS" + std::to_string(n - 1);
         }
-        if (isCom) return {};  // a number no port can have
+        if (isCom) return {}; // a number no port can have
     }
     return std::string(name);
 }
@@ -83,6 +86,16 @@ std::string SysErrorText(int error) {
     char buffer[256];
     // The GNU variant returns the text, which may not be in Buffer.
     return strerror_r(error, buffer, sizeof buffer);
+}
+
+int CurrentThreadId() {
+    return int(::gettid());
+}
+
+void SetSerialThreadPriority(int threadId, int level) {
+    static const int niceness[] = {19, 10, 5, 0, -5, -10, -20};
+    if (threadId <= 0 || level < 0 || level > 6) return;
+    ::setpriority(PRIO_PROCESS, id_t(threadId), niceness[level]);
 }
 
 bool TSerialDevice::Open(std::string_view name) {
@@ -102,7 +115,7 @@ bool TSerialDevice::Open(std::string_view name) {
         return Fail(e);
     }
     struct termios tio;
-    if (::tcgetattr(fd, &tio) != 0) {
+    if (!detail::SerialSaveLine(fd, FSavedLine, sizeof FSavedLine) || ::tcgetattr(fd, &tio) != 0) {
         CloseKeepingErrno(fd);
         return false;
     }
@@ -116,6 +129,7 @@ bool TSerialDevice::Open(std::string_view name) {
     }
     FFd = fd;
     FPath = path;
+    FLineSaved = true;
     FLost = false;
     FHasCounts = ReadCounts(FCounts);
     std::memcpy(FEventCounts, FCounts, sizeof FCounts);
@@ -124,7 +138,15 @@ bool TSerialDevice::Open(std::string_view name) {
 
 void TSerialDevice::Close() {
     if (FFd < 0) return;
-    ::close(FFd);  // drops the lock with it
+    if (FLineSaved && !Lost()) {
+        // Bytes still leaving go out as they were meant to, not at the old
+        // speed; a line held by flow control is not waited for long.
+        for (int i = 0; i < 400 && OutQueue() > 0; ++i) ::usleep(5000);
+        // A line that hung up refuses this; there is nobody left to mind.
+        detail::SerialRestoreLine(FFd, FSavedLine);
+    }
+    FLineSaved = false;
+    ::close(FFd); // drops the lock with it
     FFd = -1;
     FPath.clear();
 }
@@ -132,27 +154,49 @@ void TSerialDevice::Close() {
 bool SerialFramingFlags(const TSerialSettings& s, uint32_t& cflag) {
     tcflag_t f = 0;
     switch (s.DataBits) {
-    case 5: f |= CS5; break;
-    case 6: f |= CS6; break;
-    case 7: f |= CS7; break;
-    case 8: f |= CS8; break;
-    default: return Fail(EINVAL);
+    case 5:
+        f |= CS5;
+        break;
+    case 6:
+        f |= CS6;
+        break;
+    case 7:
+        f |= CS7;
+        break;
+    case 8:
+        f |= CS8;
+        break;
+    default:
+        return Fail(EINVAL);
     }
     switch (s.StopBits) {
-    case 0: break;
-    case 1:  // a UART gives one and a half stop bits for "two" with five data bits
+    case 0:
+        break;
+    case 1: // a UART gives one and a half stop bits for "two" with five data bits
         if (s.DataBits != 5) return Fail(EINVAL);
         f |= CSTOPB;
         break;
-    case 2: f |= CSTOPB; break;
-    default: return Fail(EINVAL);
+    case 2:
+        f |= CSTOPB;
+        break;
+    default:
+        return Fail(EINVAL);
     }
     switch (s.Parity) {
-    case TSerialParity::None: break;
-    case TSerialParity::Odd: f |= PARENB | PARODD; break;
-    case TSerialParity::Even: f |= PARENB; break;
-    case TSerialParity::Mark: f |= PARENB | PARODD | CMSPAR; break;
-    case TSerialParity::Space: f |= PARENB | CMSPAR; break;
+    case TSerialParity::None:
+        break;
+    case TSerialParity::Odd:
+        f |= PARENB | PARODD;
+        break;
+    case TSerialParity::Even:
+        f |= PARENB;
+        break;
+    case TSerialParity::Mark:
+        f |= PARENB | PARODD | CMSPAR;
+        break;
+    case TSerialParity::Space:
+        f |= PARENB | CMSPAR;
+        break;
     }
     cflag = uint32_t(f);
     return true;
@@ -161,9 +205,15 @@ bool SerialFramingFlags(const TSerialSettings& s, uint32_t& cflag) {
 bool TSerialDevice::Configure(const TSerialSettings& s) {
     if (FFd < 0) return Fail(EBADF);
     struct termios tio;
-    if (::tcgetattr(FFd, &tio) != 0) return false;
-    ::cfmakeraw(&tio);
-    tio.c_cflag |= CLOCAL | CREAD;
+    if (::tcgetattr(FFd, &tio) != 0) return false; // for the line discipline alone
+    // From zero: a flag left by an earlier setting (or the line's previous
+    // user) would have the driver act on its own, such as sending XOFF to a
+    // peer that does not expect it.
+    tio.c_iflag = 0;
+    tio.c_oflag = 0;
+    tio.c_lflag = 0;
+    tio.c_cflag = CLOCAL | CREAD;
+    std::memset(tio.c_cc, 0, sizeof tio.c_cc);
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
 
@@ -175,7 +225,6 @@ bool TSerialDevice::Configure(const TSerialSettings& s) {
 
     uint32_t framing = 0;
     if (!SerialFramingFlags(s, framing)) return false;
-    tio.c_cflag &= ~(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR);
     if (s.ParityCheck) tio.c_iflag |= INPCK;
 
     // Facilities termios has no word for.
@@ -191,10 +240,8 @@ bool TSerialDevice::Configure(const TSerialSettings& s) {
     // calls any other request a failure.
     tio.c_cflag |= lines ? tcflag_t(framing) : tcflag_t(CS8);
     if (hardwareFlow) {
-        if (!lines) return Fail(EOPNOTSUPP);  // no CTS to follow on this line
+        if (!lines) return Fail(EOPNOTSUPP); // no CTS to follow on this line
         tio.c_cflag |= CRTSCTS;
-    } else {
-        tio.c_cflag &= ~CRTSCTS;
     }
     if (s.XonXoffOut) tio.c_iflag |= IXON;
     if (s.XonXoffIn) tio.c_iflag |= IXOFF;
@@ -317,7 +364,7 @@ bool TSerialDevice::GetStatus(TSerialStatus& status) {
     int in = 0, out = 0;
     if (::ioctl(FFd, FIONREAD, &in) != 0 || ::ioctl(FFd, TIOCOUTQ, &out) != 0) {
         if (errno != EIO) return false;
-        status.Errors = CE_IOE;  // hung up: the event thread reports it
+        status.Errors = CE_IOE; // hung up: the event thread reports it
         return true;
     }
     status.InQueue = uint32_t(in);

@@ -16,12 +16,12 @@
 namespace nuq {
 
 // Line error flags as the port reports them.
-inline constexpr uint32_t CE_RXOVER = 0x0001;    // input queue overflow
-inline constexpr uint32_t CE_OVERRUN = 0x0002;   // character lost by the hardware
-inline constexpr uint32_t CE_RXPARITY = 0x0004;  // parity error
-inline constexpr uint32_t CE_FRAME = 0x0008;     // framing error
-inline constexpr uint32_t CE_BREAK = 0x0010;     // break received
-inline constexpr uint32_t CE_IOE = 0x0400;       // the device failed or vanished
+inline constexpr uint32_t CE_RXOVER = 0x0001;   // input queue overflow
+inline constexpr uint32_t CE_OVERRUN = 0x0002;  // character lost by the hardware
+inline constexpr uint32_t CE_RXPARITY = 0x0004; // parity error
+inline constexpr uint32_t CE_FRAME = 0x0008;    // framing error
+inline constexpr uint32_t CE_BREAK = 0x0010;    // break received
+inline constexpr uint32_t CE_IOE = 0x0400;      // the device failed or vanished
 
 // Modem status lines.
 inline constexpr uint32_t MS_CTS_ON = 0x0010;
@@ -35,8 +35,8 @@ enum class TSerialLineControl { Disabled, Enabled, Handshake, Toggle };
 
 struct TSerialSettings {
     uint32_t Baudrate = 9600;
-    int DataBits = 8;   // 5..8
-    int StopBits = 0;   // 0 one, 1 one and a half (five data bits only), 2 two
+    int DataBits = 8; // 5..8
+    int StopBits = 0; // 0 one, 1 one and a half (five data bits only), 2 two
     TSerialParity Parity = TSerialParity::None;
     bool ParityCheck = false;
     bool OutCtsFlow = false;
@@ -48,7 +48,7 @@ struct TSerialSettings {
     bool XonXoffIn = false;
     char XonChar = 0x11;
     char XoffChar = 0x13;
-    bool ReplaceErrors = false;  // replace bad characters by an error character
+    bool ReplaceErrors = false; // replace bad characters by an error character
     bool NullStrip = false;
 };
 
@@ -65,9 +65,15 @@ bool SerialFramingFlags(const TSerialSettings& settings, uint32_t& cflag);
 // The 32-bit error number and the system's text for it.
 std::string SysErrorText(int error);
 
+// The calling thread's id as the system knows it.
+int CurrentThreadId();
+// Priority of a port thread by level, 0 idle .. 3 normal .. 6 time-critical.
+// A hint: without the right to raise a thread it runs where it was.
+void SetSerialThreadPriority(int threadId, int level);
+
 // Queue and line state of an open device.
 struct TSerialStatus {
-    uint32_t Errors = 0;  // CE_ flags since the last query
+    uint32_t Errors = 0; // CE_ flags since the last query
     uint32_t InQueue = 0;
     uint32_t OutQueue = 0;
 };
@@ -82,14 +88,17 @@ public:
     // Opens Name (resolved as above) for exclusive non-blocking use in raw
     // mode. ENOENT when the name resolves to nothing.
     bool Open(std::string_view name);
+    // Puts the line's settings back as they were before Open, then closes:
+    // the next user of the line must not inherit ours.
     void Close();
     bool IsOpen() const { return FFd >= 0; }
     int Handle() const { return FFd; }
     const std::string& Path() const { return FPath; }
 
-    // Programs the line. Settings the line cannot honour fail with
-    // EINVAL (a value termios has no word for) or EOPNOTSUPP (a facility
-    // this device or platform lacks).
+    // Programs the line from Settings alone: nothing set earlier, by us or
+    // by the line's previous user, survives. Settings the line cannot honour
+    // fail with EINVAL (a value termios has no word for) or EOPNOTSUPP (a
+    // facility this device or platform lacks).
     bool Configure(const TSerialSettings& settings);
 
     // Bytes received and not read, bytes not yet sent; -1 on failure.
@@ -129,10 +138,13 @@ private:
 
     int FFd = -1;
     std::string FPath;
+    // The line's settings as Open found them, in the kernel's own layout.
+    alignas(8) unsigned char FSavedLine[64] = {};
+    bool FLineSaved = false;
     std::atomic<bool> FLost{false};
     bool FHasCounts = false;
     uint32_t FCounts[5] = {};      // frame, overrun, parity, break, buffer overrun
-    uint32_t FEventCounts[5] = {};  // the event thread's last look at them
+    uint32_t FEventCounts[5] = {}; // the event thread's last look at them
 };
 
 // An eventfd a thread waits on besides its device, to be told to stop.

@@ -6,7 +6,9 @@
 #include <sys/ioctl.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace nuq::detail {
 
@@ -15,7 +17,7 @@ bool SerialSetCustomSpeed(int fd, uint32_t baudrate) {
     if (ioctl(fd, TCGETS2, &tio) != 0) return false;
     tio.c_cflag &= ~CBAUD;
     tio.c_cflag |= BOTHER;
-    tio.c_cflag &= ~(CBAUD << IBSHIFT);  // input speed follows the output speed
+    tio.c_cflag &= ~(CBAUD << IBSHIFT); // input speed follows the output speed
     tio.c_ispeed = baudrate;
     tio.c_ospeed = baudrate;
     if (ioctl(fd, TCSETS2, &tio) != 0) return false;
@@ -28,6 +30,26 @@ bool SerialSetCustomSpeed(int fd, uint32_t baudrate) {
         return false;
     }
     return true;
+}
+
+// The whole line, custom speeds included, which the C library's termios
+// cannot carry.
+bool SerialSaveLine(int fd, unsigned char* store, size_t size) {
+    static_assert(sizeof(struct termios2) <= 64);
+    if (size < sizeof(struct termios2)) {
+        errno = EINVAL;
+        return false;
+    }
+    struct termios2 tio;
+    if (ioctl(fd, TCGETS2, &tio) != 0) return false;
+    std::memcpy(store, &tio, sizeof tio);
+    return true;
+}
+
+bool SerialRestoreLine(int fd, const unsigned char* store) {
+    struct termios2 tio;
+    std::memcpy(&tio, store, sizeof tio);
+    return ioctl(fd, TCSETS2, &tio) == 0;
 }
 
 } // namespace nuq::detail

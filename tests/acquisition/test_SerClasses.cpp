@@ -27,7 +27,7 @@ TEST(SerPersistent, UpdatesAreBatched) {
     p.BeginUpdate();
     p.Touch();
     p.EndUpdate();
-    EXPECT_EQ(calls, 0);  // still inside the outer update
+    EXPECT_EQ(calls, 0); // still inside the outer update
     p.EndUpdate();
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(sender, &p);
@@ -36,14 +36,14 @@ TEST(SerPersistent, UpdatesAreBatched) {
     EXPECT_EQ(calls, 2);
     EXPECT_EQ(p.GetUpdateCount(), 0);
     p.OnChange = nullptr;
-    p.Touch();  // no handler: nothing happens
+    p.Touch(); // no handler: nothing happens
 }
 
 TEST(SerTimeout, ElapsedAcrossTheWrap) {
     struct Case {
         uint32_t Start, Now, Elapsed;
     };
-    for (auto c : {Case{0xFFFFFFF6u, 10, 19},  // 10 ms before the wrap, looked at 20 ms later
+    for (auto c : {Case{0xFFFFFFF6u, 10, 19}, // 10 ms before the wrap, looked at 20 ms later
                    Case{100, 150, 50}, Case{7, 7, 0}, Case{0xFFFFFFFFu, 0, 0},
                    Case{0, 0xFFFFFFFFu, 0xFFFFFFFFu}}) {
         TSerTimeout t{c.Start, 0};
@@ -64,7 +64,7 @@ TEST(SerWaitEvent, WaitOutcomes) {
     EXPECT_EQ(e.WaitFor(0), wrTimeout);
     e.SetEvent();
     EXPECT_EQ(e.WaitFor(0), wrSignaled);
-    EXPECT_EQ(e.WaitFor(SerInfinite), wrSignaled);  // manual reset: stays set
+    EXPECT_EQ(e.WaitFor(SerInfinite), wrSignaled); // manual reset: stays set
     e.ResetEvent();
     EXPECT_EQ(e.WaitFor(0), wrTimeout);
     EXPECT_EQ(e.LastError, 0u);
@@ -84,10 +84,22 @@ TEST(SerCriticalSection, OwnerMayEnterAgain) {
     s.Leave();
     bool other = false;
     std::thread t([&] {
-        TSerLock lock(s);  // waits until the owner has left twice
+        TSerLock lock(s); // waits until the owner has left twice
         other = true;
     });
     s.Leave();
     t.join();
     EXPECT_TRUE(other);
+}
+
+TEST(SerClasses, IsFlagSetReadsTheMaskedValueAsSigned) {
+    struct Case {
+        uint32_t Mask, Value;
+        bool Set;
+    };
+    for (auto c : {Case{0x0200, 0x0201, true}, Case{0x0200, 0x0001, false},
+                   Case{0x3000, 0x1000, true}, Case{0, 0xFFFFFFFF, false},
+                   Case{0x80000000, 0x80000000, false}, // bit 31 alone is negative
+                   Case{0xFFFFFFFF, 0x80000001, false}, Case{0x7FFFFFFF, 0x80000001, true}})
+        EXPECT_EQ(IsFlagSet(c.Mask, c.Value), c.Set) << std::hex << c.Mask << " " << c.Value;
 }

@@ -17,7 +17,7 @@ using nuqtest::TPtyPair;
 
 namespace {
 
-const uint32_t Patience = 30000;  // ms; generous for a loaded machine
+const uint32_t Patience = 30000; // ms; generous for a loaded machine
 
 // Shows the mask the port gives the device.
 class TProbeComm : public TSerComm {
@@ -50,7 +50,7 @@ struct TPortRig {
             Received.append(b, size_t(n));
         };
         Port.OnTxEmpty = [this](TSerCustomComm&) { ++TxEmpties; };
-        Port.SetMonitorEvents(Port.MonitorEvents() - ceError);  // as the link objects do
+        Port.SetMonitorEvents(Port.MonitorEvents() - ceError); // as the link objects do
         Buffer.SetSize(8192);
         Buffer.SetComm(&Port);
     }
@@ -106,7 +106,8 @@ TEST(SerComm, EventMaskGivenToTheDevice) {
                    Case{{ceRxChar, ceTxEmpty}, false, 0x0001},
                    Case{{ceBreak, ceCts, ceDsr, ceRing, ceRlsd, ceRxFlag, cePErr, ceRx80Full,
                          ceEvent1, ceEvent2},
-                        false, 0x1F7A},
+                        false,
+                        0x1F7A},
                    Case{{}, false, 0}}) {
         TProbeComm p;
         p.SetPortNum(pty.PortNum);
@@ -125,10 +126,10 @@ TEST(SerComm, OpenAndCloseEvents) {
     EXPECT_TRUE(rig.Port.IsOpen());
     EXPECT_EQ(rig.Opens, 1);
     rig.Port.Close();
-    rig.Port.Close();  // closing a closed port does nothing
+    rig.Port.Close(); // closing a closed port does nothing
     EXPECT_FALSE(rig.Port.IsOpen());
     EXPECT_EQ(rig.Closes, 1);
-    rig.Port.Open();  // and it opens again
+    rig.Port.Open(); // and it opens again
     EXPECT_EQ(rig.Opens, 2);
     int closes = 0;
     {
@@ -136,7 +137,7 @@ TEST(SerComm, OpenAndCloseEvents) {
         p.SetPortNum(8);
         p.OnClose = [&](TSerCustomComm&) { ++closes; };
     }
-    EXPECT_EQ(closes, 0);  // never opened
+    EXPECT_EQ(closes, 0); // never opened
 }
 
 TEST(SerComm, OpenFailures) {
@@ -168,7 +169,8 @@ TEST(SerComm, UnsupportedLineSettingsRaiseAndLeaveItClosed) {
     for (auto& c : std::initializer_list<Case>{
              {[](TSerComm& p) { p.SetDatabits(db4); }, "Error writing dcb (22), Invalid argument"},
              {[](TSerComm& p) { p.SetStopbits(sb15); }, "Error writing dcb (22), Invalid argument"},
-             {[](TSerComm& p) { p.SetBaudrate(brUser); }, "Error writing dcb (22), Invalid argument"},
+             {[](TSerComm& p) { p.SetBaudrate(brUser); },
+              "Error writing dcb (22), Invalid argument"},
              {[](TSerComm& p) { p.FlowControl().SetOutCtsFlow(true); },
               "Error writing dcb (95), Operation not supported"},
              {[](TSerComm& p) { p.FlowControl().SetControlRts(rtsHandshake); },
@@ -184,7 +186,7 @@ TEST(SerComm, UnsupportedLineSettingsRaiseAndLeaveItClosed) {
         EXPECT_EQ(ErrorOf([&] { p.Open(); }), c.Message);
         EXPECT_FALSE(p.IsOpen());
         EXPECT_EQ(opens, 0);
-        p.SetUpdateDCB(false);  // the line as it is
+        p.SetUpdateDCB(false); // the line as it is
         p.Open();
         EXPECT_TRUE(p.IsOpen());
     }
@@ -210,7 +212,7 @@ TEST(SerComm, LineSettingsFollowTheProperties) {
     EXPECT_NE(tio.c_iflag & IXON, 0u);
     EXPECT_EQ(tio.c_cc[VSTART], '+');
     for (auto r : {br14400, br56000, br128000, br256000}) {
-        p.SetBaudrate(r);  // outside the termios table, still accepted
+        p.SetBaudrate(r); // outside the termios table, still accepted
         EXPECT_EQ(p.Baudrate(), r);
     }
     // Refused while open: the line stays as it was and the port open.
@@ -238,7 +240,7 @@ TEST(SerComm, SettingsThatNeedAClosedPort) {
          })
         EXPECT_EQ(ErrorOf(f), busy);
     EXPECT_EQ(p.PortNum(), pty.PortNum);
-    p.Buffers().SetReadTimeout(50);  // time-outs may change at any time
+    p.Buffers().SetReadTimeout(50); // time-outs may change at any time
     p.SetEventPriority(TSerThreadPriority::Lower);
     p.SetWritePriority(TSerThreadPriority::Normal);
     p.Close();
@@ -253,7 +255,7 @@ TEST(SerComm, DeviceNameFormat) {
     p.SetDeviceName("COM%d");
     p.Open();
     p.Close();
-    p.SetDeviceName(pty.SlavePath);  // a plain path, no number
+    p.SetDeviceName(pty.SlavePath); // a plain path, no number
     p.Open();
     EXPECT_TRUE(p.IsOpen());
 }
@@ -329,7 +331,8 @@ TEST(SerComm, BytesArriveInOrderBothWays) {
 
     std::string in = Pattern(200000, 2);
     bool sent = false;
-    std::thread peer([&] { sent = pty.Send(in); });  // more than the line holds: we must keep reading
+    std::thread peer(
+        [&] { sent = pty.Send(in); }); // more than the line holds: we must keep reading
     EXPECT_TRUE(rig.WaitReceived(in.size()));
     peer.join();
     EXPECT_TRUE(sent);
@@ -396,7 +399,7 @@ TEST(SerComm, FullSizeWriteWaitsForTheQueueToDrain) {
     std::string a = Pattern(64, 5), b = Pattern(64, 6);
     ASSERT_EQ(rig.Port.Write(a.data(), 64), 64);
     std::thread release([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let the write begin waiting
+        std::this_thread::sleep_for(std::chrono::milliseconds(100)); // let the write begin waiting
         tcflow(pty.Slave, TCOON);
     });
     EXPECT_EQ(rig.Port.Write(b.data(), 64), 64);
@@ -459,7 +462,9 @@ TEST(SerComm, CloseFromInsideItsOwnReceiveHandler) {
     EXPECT_FALSE(rig.Port.IsOpen());
     EXPECT_EQ(rig.Closes, 1);
     // The port works again afterwards.
-    rig.Port.OnRxBuf = [&](TSerCustomComm&, const char* b, int n) { rig.Received.append(b, size_t(n)); };
+    rig.Port.OnRxBuf = [&](TSerCustomComm&, const char* b, int n) {
+        rig.Received.append(b, size_t(n));
+    };
     rig.Port.Open();
     ASSERT_TRUE(pty.Send("again"));
     ASSERT_TRUE(rig.WaitReceived(5));
@@ -484,8 +489,8 @@ TEST(SerComm, CloseFromInsideTxEmptyAndFreeFromInsideRx) {
     buffer.SetComm(port.get());
     bool freed = false;
     port->OnRxBuf = [&](TSerCustomComm&, const char*, int) {
+        freed = true; // before the handler itself goes with its port
         port.reset();
-        freed = true;
     };
     port->Open();
     ASSERT_TRUE(pty.Send("z"));
@@ -509,7 +514,9 @@ TEST(SerComm, HandlerExceptionSurfacesOnTheMainThread) {
         }
     }
     EXPECT_EQ(caught, "handler failed");
-    rig.Port.OnRxBuf = [&](TSerCustomComm&, const char* b, int n) { rig.Received.append(b, size_t(n)); };
+    rig.Port.OnRxBuf = [&](TSerCustomComm&, const char* b, int n) {
+        rig.Received.append(b, size_t(n));
+    };
     ASSERT_TRUE(pty.Send("ok"));
     ASSERT_TRUE(rig.WaitReceived(2));
     rig.Port.Close();
@@ -524,7 +531,196 @@ TEST(SerComm, CloseWhileEventsWaitForTheMainThread) {
     ASSERT_TRUE(rig.Port.WriteText("out"));
     EXPECT_EQ(pty.Receive(3), "out");
     rig.Port.Close();
-    ProcessMessages();  // calls left behind must not touch the closed port
+    ProcessMessages(); // calls left behind must not touch the closed port
     EXPECT_EQ(rig.Received, "");
     EXPECT_EQ(rig.TxEmpties, 0);
+}
+
+namespace {
+
+// The line as another program left it: canonical, echoing, with flow
+// control and parity checking on.
+struct termios UsedLine(int fd) {
+    struct termios tio;
+    tcgetattr(fd, &tio);
+    tio.c_iflag = ICRNL | IXON | IXOFF | IXANY | INPCK | ISTRIP;
+    tio.c_oflag = OPOST | ONLCR;
+    tio.c_lflag = ICANON | ECHO | ISIG | IEXTEN;
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 7;
+    tio.c_cc[VSTART] = 'q';
+    cfsetispeed(&tio, B2400);
+    cfsetospeed(&tio, B2400);
+    tcsetattr(fd, TCSANOW, &tio);
+    tcgetattr(fd, &tio);
+    return tio;
+}
+
+void ExpectSameLine(const struct termios& a, const struct termios& b, const char* what) {
+    EXPECT_EQ(a.c_iflag, b.c_iflag) << what;
+    EXPECT_EQ(a.c_oflag, b.c_oflag) << what;
+    EXPECT_EQ(a.c_cflag, b.c_cflag) << what;
+    EXPECT_EQ(a.c_lflag, b.c_lflag) << what;
+    EXPECT_EQ(cfgetospeed(&a), cfgetospeed(&b)) << what;
+    for (int i = 0; i < NCCS; ++i) EXPECT_EQ(a.c_cc[i], b.c_cc[i]) << what << " c_cc " << i;
+}
+
+} // namespace
+
+// The next reader of the line must not find our raw, non-waiting settings
+// (VMIN 0 reads as end of file to a blocking reader).
+TEST(SerComm, ClosingPutsTheLineBackAsItWas) {
+    TPtyPair pty;
+    struct Case {
+        const char* What;
+        std::function<void(TSerComm&)> Run;
+    };
+    for (auto& c : std::initializer_list<Case>{
+             {"open and close",
+              [](TSerComm& p) {
+                  p.SetBaudrate(br115200);
+                  p.FlowControl().SetXonXoffIn(true);
+                  p.Open();
+                  p.SetParity(paEven);
+                  p.Close();
+              }},
+             {"line refused at open",
+              [](TSerComm& p) {
+                  p.SetDatabits(db4);
+                  EXPECT_NE(ErrorOf([&] { p.Open(); }), "(no error)");
+              }},
+             {"freed while open", [](TSerComm& p) { p.Open(); }},
+         }) {
+        const struct termios before = UsedLine(pty.Slave);
+        {
+            TSerComm p;
+            p.SetPortNum(pty.PortNum);
+            c.Run(p);
+        }
+        struct termios after;
+        tcgetattr(pty.Slave, &after);
+        ExpectSameLine(before, after, c.What);
+    }
+}
+
+// Whatever was set on the line before, by an earlier setting or another
+// program, the line carries only what the properties ask for now.
+TEST(SerComm, LineFlagsComeFromThePropertiesAlone) {
+    TPtyPair pty;
+    struct Case {
+        const char* What;
+        std::function<void(TSerComm&)> On, Off;
+        tcflag_t Flag;
+    };
+    for (auto& c : std::initializer_list<Case>{
+             {"XON/XOFF input by setter", [](TSerComm& p) { p.FlowControl().SetXonXoffIn(true); },
+              [](TSerComm& p) { p.FlowControl().SetXonXoffIn(false); }, IXOFF},
+             {"XON/XOFF input by assigning the defaults",
+              [](TSerComm& p) { p.FlowControl().SetXonXoffIn(true); },
+              [](TSerComm& p) { p.SetFlowControl(TSerFlowControl()); }, IXOFF},
+             {"XON/XOFF output by setter", [](TSerComm& p) { p.FlowControl().SetXonXoffOut(true); },
+              [](TSerComm& p) { p.FlowControl().SetXonXoffOut(false); }, IXON},
+             {"parity checking", [](TSerComm& p) { p.SetOptions({coParityCheck}); },
+              [](TSerComm& p) { p.SetOptions({}); }, INPCK},
+         }) {
+        UsedLine(pty.Slave);
+        TSerComm p;
+        p.SetPortNum(pty.PortNum);
+        p.Open(); // a fresh port on a used line
+        struct termios tio;
+        tcgetattr(pty.Slave, &tio);
+        EXPECT_EQ(tio.c_iflag, 0u) << c.What;
+        EXPECT_EQ(tio.c_oflag, 0u) << c.What;
+        EXPECT_EQ(tio.c_lflag, 0u) << c.What;
+        EXPECT_EQ(tio.c_cc[VMIN], 0) << c.What;
+        c.On(p);
+        tcgetattr(pty.Slave, &tio);
+        EXPECT_EQ(tio.c_iflag & c.Flag, c.Flag) << c.What;
+        c.Off(p);
+        tcgetattr(pty.Slave, &tio);
+        EXPECT_EQ(tio.c_iflag & c.Flag, 0u) << c.What;
+        // Not even after the line is opened again.
+        p.Close();
+        UsedLine(pty.Slave);
+        p.Open();
+        tcgetattr(pty.Slave, &tio);
+        EXPECT_EQ(tio.c_iflag & c.Flag, 0u) << c.What;
+    }
+}
+
+// The event thread goes on reading while the main thread is busy, and the
+// main thread then takes what came in a few calls, not one per read.
+TEST(SerComm, ReceivingGoesOnWhileTheMainThreadIsBusy) {
+    TPtyPair pty;
+    TPortRig rig(pty);
+    int calls = 0;
+    rig.Port.OnRxBuf = [&](TSerCustomComm&, const char* b, int n) {
+        ++calls;
+        rig.Received.append(b, size_t(n));
+    };
+    rig.Port.Open();
+    // Several times what the line itself holds, sent with nobody pumping.
+    const std::string in = Pattern(200000, 9);
+    ASSERT_TRUE(pty.Send(in, 10000));
+    for (int i = 0; i < 3000 && rig.Port.InQueCount() < int(in.size()); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(rig.Port.InQueCount(), int(in.size()));
+    EXPECT_EQ(rig.Received, "");
+    ASSERT_TRUE(rig.WaitReceived(in.size()));
+    EXPECT_TRUE(rig.Received == in);
+    EXPECT_LE(calls, 3);
+}
+
+// A receive handler that lets the loop run (as a packet decode does between
+// blocks) is not entered again from inside itself; what arrives meanwhile
+// follows once it has returned, in order.
+TEST(SerComm, ReceiveHandlerThatPumpsIsNotReentered) {
+    TPtyPair pty;
+    TPortRig rig(pty);
+    int depth = 0, deepest = 0, calls = 0;
+    const std::string in = Pattern(50000, 11);
+    rig.Port.OnRxBuf = [&](TSerCustomComm&, const char* b, int n) {
+        deepest = std::max(deepest, ++depth);
+        rig.Received.append(b, size_t(n));
+        if (++calls == 1) {
+            EXPECT_TRUE(pty.Send(in.substr(1)));
+            // Long enough for the rest to be read and announced.
+            ProcessMessagesUntil([&] { return rig.Port.InQueCount() >= int(in.size()) - n; },
+                                 Patience);
+            ProcessMessages();
+        }
+        --depth;
+    };
+    rig.Port.Open();
+    ASSERT_TRUE(pty.Send(in.substr(0, 1)));
+    ASSERT_TRUE(rig.WaitReceived(in.size()));
+    EXPECT_TRUE(rig.Received == in);
+    EXPECT_EQ(deepest, 1);
+}
+
+// A handler that waits for an answer reads it from the port itself, as the
+// modem dialogue does, even while the port's thread waits for that handler.
+TEST(SerComm, HandlerReadsTheAnswerItWaitsFor) {
+    TPtyPair pty;
+    TPortRig rig(pty);
+    rig.Port.SetDirectWrite(true); // "queue empty" then comes from the event thread
+    std::string answer;
+    rig.Port.OnTxEmpty = [&](TSerCustomComm& p) {
+        if (++rig.TxEmpties > 1) return;
+        EXPECT_TRUE(pty.Send("OK\r\n"));
+        ProcessMessagesUntil(
+            [&] {
+                std::string s;
+                p.ReadText(s);
+                answer += s;
+                return answer.size() >= 4;
+            },
+            5000);
+    };
+    rig.Port.Open();
+    ASSERT_TRUE(rig.Port.WriteText("AT\r"));
+    EXPECT_EQ(pty.Receive(3), "AT\r");
+    ASSERT_TRUE(ProcessMessagesUntil([&] { return rig.TxEmpties > 0; }, Patience));
+    EXPECT_EQ(answer, "OK\r\n");
+    EXPECT_EQ(rig.Received, "");
 }

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 
 #include <fstream>
+#include <thread>
 
 #include "platform/PtyPair.h"
 
@@ -16,8 +18,10 @@ namespace {
 
 struct TEnvDir {
     explicit TEnvDir(const char* dir) {
-        if (dir) setenv("NUQ_PORT_DIR", dir, 1);
-        else unsetenv("NUQ_PORT_DIR");
+        if (dir)
+            setenv("NUQ_PORT_DIR", dir, 1);
+        else
+            unsetenv("NUQ_PORT_DIR");
     }
     ~TEnvDir() { unsetenv("NUQ_PORT_DIR"); }
 };
@@ -30,10 +34,10 @@ TEST(SerialName, ComNumbersWithoutPortFolder) {
         const char* In;
         const char* Out;
     };
-    for (auto c : {Case{"COM1", "/dev/ttyS0"}, Case{"\\\\.\\COM12", "/dev/ttyS11"},
-                   Case{"com2", "/dev/ttyS1"}, Case{"COM0", ""}, Case{"COM", "COM"},
-                   Case{"COM3x", "COM3x"}, Case{"COM99999999999", ""},
-                   Case{"/dev/ttyUSB0", "/dev/ttyUSB0"}})
+    for (auto c :
+         {Case{"COM1", "/dev/ttyS0"}, Case{"\\\\.\\COM12", "/dev/ttyS11"},
+          Case{"com2", "/dev/ttyS1"}, Case{"COM0", ""}, Case{"COM", "COM"}, Case{"COM3x", "COM3x"},
+          Case{"COM99999999999", ""}, Case{"/dev/ttyUSB0", "/dev/ttyUSB0"}})
         EXPECT_EQ(ResolveSerialName(c.In), c.Out) << c.In;
 }
 
@@ -65,7 +69,7 @@ TEST(SerialDevice, OpenFailuresSayWhy) {
     EXPECT_FALSE(second.Open("COM3"));
     EXPECT_EQ(errno, EBUSY);
     d.Close();
-    EXPECT_TRUE(second.Open("COM3"));  // the lock went with the first
+    EXPECT_TRUE(second.Open("COM3")); // the lock went with the first
     EXPECT_FALSE(d.IsOpen());
 }
 
@@ -77,8 +81,8 @@ TEST(SerialDevice, ConfigureLineSettings) {
         uint32_t Baud;
         int Bits, Stop;
         TSerialParity Parity;
-        tcflag_t Expect;  // cflag bits that must be set
-        int Error;        // 0 for success
+        tcflag_t Expect; // cflag bits that must be set
+        int Error;       // 0 for success
     };
     // The frame asked for; a pseudo-terminal itself always stands at eight bits, no parity.
     for (auto c : {Case{9600, 8, 0, TSerialParity::None, CS8, 0},
@@ -113,7 +117,7 @@ TEST(SerialDevice, ConfigureLineSettings) {
         EXPECT_EQ(framing, c.Expect);
         struct termios tio;
         ASSERT_EQ(tcgetattr(pty.Slave, &tio), 0);
-        EXPECT_EQ(tio.c_lflag & (ICANON | ECHO), 0u);  // raw
+        EXPECT_EQ(tio.c_lflag & (ICANON | ECHO), 0u); // raw
     }
     struct termios tio;
     TSerialSettings s;
@@ -136,18 +140,20 @@ TEST(SerialDevice, FlowControlWhereTheLineHasIt) {
         void (*Set)(TSerialSettings&);
         int Error;
     };
-    for (auto c : {Case{[](TSerialSettings& s) { s.OutCtsFlow = true; }, EOPNOTSUPP},
-                   Case{[](TSerialSettings& s) { s.Rts = TSerialLineControl::Handshake; }, EOPNOTSUPP},
-                   Case{[](TSerialSettings& s) { s.Rts = TSerialLineControl::Toggle; }, EOPNOTSUPP},
-                   Case{[](TSerialSettings& s) { s.OutDsrFlow = true; }, EOPNOTSUPP},
-                   Case{[](TSerialSettings& s) { s.Dtr = TSerialLineControl::Handshake; }, EOPNOTSUPP},
-                   Case{[](TSerialSettings& s) { s.NullStrip = true; }, EOPNOTSUPP},
-                   // Lines a device lacks are simply not driven.
-                   Case{[](TSerialSettings& s) {
-                            s.Dtr = TSerialLineControl::Enabled;
-                            s.Rts = TSerialLineControl::Enabled;
-                        }, 0},
-                   Case{[](TSerialSettings& s) { s.XonXoffIn = s.XonXoffOut = true; }, 0}}) {
+    for (auto c :
+         {Case{[](TSerialSettings& s) { s.OutCtsFlow = true; }, EOPNOTSUPP},
+          Case{[](TSerialSettings& s) { s.Rts = TSerialLineControl::Handshake; }, EOPNOTSUPP},
+          Case{[](TSerialSettings& s) { s.Rts = TSerialLineControl::Toggle; }, EOPNOTSUPP},
+          Case{[](TSerialSettings& s) { s.OutDsrFlow = true; }, EOPNOTSUPP},
+          Case{[](TSerialSettings& s) { s.Dtr = TSerialLineControl::Handshake; }, EOPNOTSUPP},
+          Case{[](TSerialSettings& s) { s.NullStrip = true; }, EOPNOTSUPP},
+          // Lines a device lacks are simply not driven.
+          Case{[](TSerialSettings& s) {
+                   s.Dtr = TSerialLineControl::Enabled;
+                   s.Rts = TSerialLineControl::Enabled;
+               },
+               0},
+          Case{[](TSerialSettings& s) { s.XonXoffIn = s.XonXoffOut = true; }, 0}}) {
         TSerialSettings s;
         c.Set(s);
         bool ok = d.Configure(s);
@@ -176,7 +182,7 @@ TEST(SerialDevice, BytesBothWaysAndQueues) {
     TSerialDevice d;
     ASSERT_TRUE(d.Open("COM7"));
     char buffer[64];
-    EXPECT_EQ(d.Read(buffer, sizeof buffer), 0);  // nothing there: no wait
+    EXPECT_EQ(d.Read(buffer, sizeof buffer), 0); // nothing there: no wait
     ASSERT_TRUE(pty.Send("hello"));
     TSerialWaiter w;
     TWakeFd wake;
@@ -226,7 +232,7 @@ TEST(SerialWaiter, HangUpOfTheFarEnd) {
     pty.CloseMaster();
     EXPECT_NE(w.Wait(30000) & TSerialWaiter::HangUp, 0u);
     EXPECT_TRUE(d.MarkLost());
-    EXPECT_FALSE(d.MarkLost());  // only the first sees it new
+    EXPECT_FALSE(d.MarkLost()); // only the first sees it new
     w.DropDevice();
     EXPECT_EQ(w.Wait(0), 0u);
     TSerialStatus st;
@@ -243,7 +249,7 @@ TEST(SerialDevice, WaitWritableWhenOutputStopped) {
     TWakeFd wake;
     EXPECT_EQ(d.WaitWritable(wake.Handle(), 30000), TSerialDevice::TWaitResult::Ready);
     ASSERT_EQ(tcflow(pty.Slave, TCOOFF), 0);
-    EXPECT_EQ(d.Write("x", 1), 0);  // no room while stopped, and no blocking
+    EXPECT_EQ(d.Write("x", 1), 0); // no room while stopped, and no blocking
     EXPECT_EQ(d.WaitWritable(wake.Handle(), 0), TSerialDevice::TWaitResult::TimedOut);
     wake.Signal();
     EXPECT_EQ(d.WaitWritable(wake.Handle(), 30000), TSerialDevice::TWaitResult::Woken);
@@ -255,4 +261,21 @@ TEST(SerialDevice, WaitWritableWhenOutputStopped) {
 TEST(SerialDevice, ErrorText) {
     EXPECT_EQ(SysErrorText(ENOENT), "No such file or directory");
     EXPECT_EQ(SysErrorText(EIO), "Input/output error");
+}
+
+// A port thread's priority as the system sees it; lowered only, which needs no privilege.
+TEST(SerialThread, PriorityLevelsReachTheSystem) {
+    if (getpriority(PRIO_PROCESS, 0) != 0) GTEST_SKIP() << "the tests run at a lowered priority";
+    std::thread t([] {
+        int self = CurrentThreadId();
+        struct Case {
+            int Level, Niceness;
+        };
+        for (auto c :
+             {Case{3, 0}, Case{2, 5}, Case{1, 10}, Case{0, 19}, Case{7, 19}, Case{-1, 19}}) {
+            SetSerialThreadPriority(self, c.Level); // levels outside 0..6 change nothing
+            EXPECT_EQ(getpriority(PRIO_PROCESS, id_t(self)), c.Niceness) << c.Level;
+        }
+    });
+    t.join();
 }
