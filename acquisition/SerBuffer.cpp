@@ -4,10 +4,12 @@
 
 namespace nuq {
 
-TSerBuffer::TSerBuffer() { SetSize(2048); }
+TSerBuffer::TSerBuffer() {
+    SetSize(2048);
+}
 
 TSerBuffer::~TSerBuffer() {
-    OnChange = nullptr;  // nobody is left to tell
+    OnChange = nullptr; // nobody is left to tell
     SetSize(0);
     SetComm(nullptr);
 }

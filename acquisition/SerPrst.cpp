@@ -1,6 +1,5 @@
 #include "acquisition/SerPrst.h"
 
-
 namespace nuq {
 
 namespace {

@@ -101,7 +101,7 @@ void TBoilerRoom::DecodeBlocks() {
         // inside that pass runs straight through, so packets of many objects
         // arriving together cannot nest decodes without bound.
         if (outermost) ProcessMessages();
-        if (generation != DecodeGeneration) return;  // a newer packet was decoded meanwhile
+        if (generation != DecodeGeneration) return; // a newer packet was decoded meanwhile
         if (i >= Blocks.Count()) break;
         tBlock& block = Blocks.Items(i);
         const int first = block.ByteNo - 1;

@@ -11,10 +11,10 @@
 #include <string_view>
 #include <vector>
 
-#include "acquisition/uCommandClasses.h"
-#include "acquisition/uInfoByteClasses.h"
 #include "acquisition/SerBuffer.h"
 #include "acquisition/SerComm.h"
+#include "acquisition/uCommandClasses.h"
+#include "acquisition/uInfoByteClasses.h"
 #include "acquisition/uNuqClasses_Buffer.h"
 #include "acquisition/uOPCMap.h"
 #include "acquisition/uOPCServer.h"
@@ -40,7 +40,7 @@ enum : uint8_t {
     bsNotConnected = 0,
     bsConnecting = 1,
     bsConnected = 2,
-    bsUndefined = 3,  // paused or given up
+    bsUndefined = 3, // paused or given up
     bsComPortError = 4,
     bsModemInitError = 5,
     bsNoNetwork = 6,
@@ -64,15 +64,15 @@ public:
     TBoilerRoom(const TBoilerRoom&) = delete;
     TBoilerRoom& operator=(const TBoilerRoom&) = delete;
 
-    TNuqSettings Settings;  // private copy, reloaded by Start
+    TNuqSettings Settings; // private copy, reloaded by Start
     std::string Name;
-    uint8_t Status = 0;  // 1 automatic polling, 2 manual; other values: not polled
+    uint8_t Status = 0; // 1 automatic polling, 2 manual; other values: not polled
     std::string KeyPass;
     uint8_t State = bsNotConnected;
     int ConnectAttempt = 0;
     uint8_t LinkKind = lkComPort;
     std::string DDEServiceName;
-    std::unique_ptr<TNuqInfoBytes> InfoBytes;  // assigned by the owner
+    std::unique_ptr<TNuqInfoBytes> InfoBytes; // assigned by the owner
     tCommandDefinition Commands;
     TOPCMap OPCMap;
     bool SMSNotify = false;
@@ -80,24 +80,24 @@ public:
     tSmsNotifyTemplate SMSTemplates;
     std::string GPRSApn, GPRSLogin, GPRSPassword;
     uint8_t GPRSCallMode = 0;
-    std::unique_ptr<TOPCServer> OPCServer;  // made by Start on a DDE link, freed by Stop
+    std::unique_ptr<TOPCServer> OPCServer; // made by Start on a DDE link, freed by Stop
 
     PacketBuffer Packet;
-    int PacketLength = -1;  // -1 = no packet
+    int PacketLength = -1; // -1 = no packet
 
     bool Running = false;
     std::string ModeText;
-    int AlarmCode = 0;  // alarm code of the last packet; 0 = no alarm
+    int AlarmCode = 0; // alarm code of the last packet; 0 = no alarm
     bool NoAnswer = false;
     bool AnswerPending = false;
     bool LowTemperature = false;
     TDateTime LastDataTime = 0;
     TDateTime LastRequestTime = 0;
     int FailedRequests = 0;
-    TGPRSManager* Manager = nullptr;  // not owned
+    TGPRSManager* Manager = nullptr; // not owned
 
-    int RequestPeriod = 0;  // s, as passed to Start
-    int DDEPeriod = 0;      // s
+    int RequestPeriod = 0; // s, as passed to Start
+    int DDEPeriod = 0;     // s
     bool Connected = false;
     // Kept for the owner's command handling; Start resets them.
     int CommandIndex = -1;

@@ -14,7 +14,9 @@ namespace {
 // The number that keeps each object's mutex names apart within the process.
 std::atomic<uint64_t> nextObjectNumber{1};
 
-uint32_t Milliseconds(int seconds) { return uint32_t(std::max(seconds, 0)) * 1000u; }
+uint32_t Milliseconds(int seconds) {
+    return uint32_t(std::max(seconds, 0)) * 1000u;
+}
 
 } // namespace
 
@@ -161,9 +163,13 @@ void TBoilerRoom::SetNoAnswer(bool flag) {
     StatusChange("", smInfo);
 }
 
-uint8_t TBoilerRoom::GetStatus() { return OnGetStatus ? OnGetStatus(*this) : Status; }
+uint8_t TBoilerRoom::GetStatus() {
+    return OnGetStatus ? OnGetStatus(*this) : Status;
+}
 
-std::string TBoilerRoom::GetModeText() const { return ModeText.empty() ? "Не определено" : ModeText; }
+std::string TBoilerRoom::GetModeText() const {
+    return ModeText.empty() ? "Не определено" : ModeText;
+}
 
 void TBoilerRoom::RequestTimerTick() {
     if (OnRequestTimer && Connected && !AnswerPending) OnRequestTimer(*this);

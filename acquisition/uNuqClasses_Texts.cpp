@@ -36,14 +36,22 @@ std::string FormatGrouped(double v) {
 
 std::string TBoilerRoom::StateCodeText(uint8_t code) {
     switch (code) {
-    case bsNotConnected: return "Связь не установлена";
-    case bsConnecting: return "Установление связи";
-    case bsComPortError: return "Ошибка открытия COM-порта";
-    case bsModemInitError: return "Ошибка при инициализации модема";
-    case bsNoNetwork: return "Нет связи с сетью";
-    case bsConfigNotSent: return "Не удалось отправить информацию о конфигурации";
-    case bsNoAnswer: return "Объект не отвечает";
-    default: return "Не определено";
+    case bsNotConnected:
+        return "Связь не установлена";
+    case bsConnecting:
+        return "Установление связи";
+    case bsComPortError:
+        return "Ошибка открытия COM-порта";
+    case bsModemInitError:
+        return "Ошибка при инициализации модема";
+    case bsNoNetwork:
+        return "Нет связи с сетью";
+    case bsConfigNotSent:
+        return "Не удалось отправить информацию о конфигурации";
+    case bsNoAnswer:
+        return "Объект не отвечает";
+    default:
+        return "Не определено";
     }
 }
 
@@ -70,7 +78,8 @@ std::string TBoilerRoom::SmsValueText(const tSmsNotifyTemplateItem& item) const 
     if (hasCode && !TryStrToInt64("$" + item.NaNText, code))
         throw EConvertError("'" + item.NaNText + "' is not a valid hexadecimal value");
     auto byteAt = [this](int64_t n) -> int {
-        if (n < 1 || n > PacketBufferSize) throw EListError("Packet byte " + std::to_string(n) + " does not exist");
+        if (n < 1 || n > PacketBufferSize)
+            throw EListError("Packet byte " + std::to_string(n) + " does not exist");
         return Packet[size_t(n - 1)];
     };
     const int64_t n = item.ByteNum;
@@ -101,16 +110,19 @@ std::string TBoilerRoom::SmsValueText(const tSmsNotifyTemplateItem& item) const 
         if (item.Dimension == 0 || raw > item.Dimension) return "-";
         const double v = RoundByFactor(
             10000, item.MinRange + raw * ((item.MaxRange - item.MinRange) / item.Dimension));
-        if (!std::isfinite(v) || std::fabs(v) >= FloatErrorValue || (hasCode && raw == code)) return "-";
+        if (!std::isfinite(v) || std::fabs(v) >= FloatErrorValue || (hasCode && raw == code))
+            return "-";
         return FormatGrouped(v);
     }
-    default: return {};
+    default:
+        return {};
     }
 }
 
 std::string TBoilerRoom::BuildSmsNotifyText() {
     if (Status != 1 && Status != 2) return "Обмен данными остановлен";
-    std::string text = ReplaceStr("\"" + Name + "\"\r\n" + StateText() + "\r\n", "\r\n\r\n", "\r\n");
+    std::string text =
+        ReplaceStr("\"" + Name + "\"\r\n" + StateText() + "\r\n", "\r\n\r\n", "\r\n");
     if (LowTemperature) text += "Низкая температура\r\n";
     SMSTemplates.SortByNum();
     for (int i = 0; i < SMSTemplates.Count(); ++i) {
@@ -118,16 +130,22 @@ std::string TBoilerRoom::BuildSmsNotifyText() {
         if (!item.Active) continue;
         try {
             switch (item.ItemType) {
-            case 2: text += item.Text0; break;
+            case 2:
+                text += item.Text0;
+                break;
             case 1: {
-                if (item.BitNum < 1 || item.BitNum > 8 || item.ByteNum < 1 || item.ByteNum > PacketBufferSize)
+                if (item.BitNum < 1 || item.BitNum > 8 || item.ByteNum < 1 ||
+                    item.ByteNum > PacketBufferSize)
                     throw EListError("no such packet bit");
                 const bool set = (Packet[size_t(item.ByteNum - 1)] >> (item.BitNum - 1)) & 1;
                 text += set ? item.Text1 : item.Text0;
                 break;
             }
-            case 0: text += item.Text0 + SmsValueText(item); break;
-            default: break;
+            case 0:
+                text += item.Text0 + SmsValueText(item);
+                break;
+            default:
+                break;
             }
         } catch (const std::exception&) {
             text += item.Text0 + "=<ER>";

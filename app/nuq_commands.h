@@ -12,7 +12,7 @@ using Args = std::vector<std::string>;
 struct Command {
     const char* Name;
     const char* Summary;
-    const char* Help;  // full text for "nuq COMMAND --help"
+    const char* Help; // full text for "nuq COMMAND --help"
     int (*Run)(const Args& args);
 };
 

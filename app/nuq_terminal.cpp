@@ -73,7 +73,8 @@ void TTerminal::AssignTo(TGPRSManager& manager) {
     manager.SetOnIsDestroying([this] { return IsDestroying(); });
     manager.SetOnIsStopping([this] { return IsStopping(); });
     manager.SetOnIsNotRunning([this] { return IsNotRunning(); });
-    manager.SetOnConnectFailed([this](int port, const std::string& msg) { ConnectFailed(port, msg); });
+    manager.SetOnConnectFailed(
+        [this](int port, const std::string& msg) { ConnectFailed(port, msg); });
     manager.SetOnBalance([this](int port, const std::string& reply) { Balance(port, reply); });
     manager.SetOnNoObjectAnswers([this](TGPRSModem& m) { NoObjectAnswers(m); });
     for (int i = 0; i < manager.ModemList.Count(); ++i) {

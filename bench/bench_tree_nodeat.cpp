@@ -48,7 +48,8 @@ void RunNodeAt(benchmark::State& state, bool useCache) {
     ProcessMessagesUntil([&] { return tree->HasState(tsUseCache); }, 60000);
     if (!useCache) tree->InvalidateCache();
     if (tree->HasState(tsUseCache) != useCache) state.SkipWithError("cache not as asked");
-    std::vector<int> ys = RandomPositions(tree->RootNode()->TotalHeight - tree->DefaultNodeHeight());
+    std::vector<int> ys =
+        RandomPositions(tree->RootNode()->TotalHeight - tree->DefaultNodeHeight());
     size_t i = 0;
     for (auto _ : state) {
         int top;

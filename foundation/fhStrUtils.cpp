@@ -19,7 +19,9 @@ std::string ReplaceStr(std::string_view s, std::string_view search, std::string_
     return out;
 }
 
-std::string MakeStr(char c, int n) { return n < 1 ? std::string() : std::string(size_t(n), c); }
+std::string MakeStr(char c, int n) {
+    return n < 1 ? std::string() : std::string(size_t(n), c);
+}
 
 int NPos(std::string_view sub, std::string_view s, int n) {
     if (sub.empty() || n < 1) return 0;
@@ -111,7 +113,7 @@ std::string XorDecode(std::string_view key, std::string_view hex) {
         return -1;
     };
     std::string k = Utf8ToCp1251(key), bytes;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) {  // an odd last digit is dropped
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) { // an odd last digit is dropped
         int hi = nibble(hex[i]), lo = nibble(hex[i + 1]);
         unsigned char b = (hi < 0 || lo < 0) ? 32 : static_cast<unsigned char>(hi * 16 + lo);
         size_t index = i / 2;

@@ -17,7 +17,7 @@ namespace nuq {
 
 double RoundByFactor(int factor, double value) {
     double whole = std::trunc(value);
-    double r = std::round((value - whole) * factor);  // std::round: half away from zero
+    double r = std::round((value - whole) * factor); // std::round: half away from zero
     return whole + r / factor;
 }
 
@@ -26,8 +26,10 @@ int BinStrToInt(std::string_view s, bool& error) {
     uint32_t result = 0;
     for (char c : s) {
         result <<= 1;
-        if (c == '1') result |= 1;
-        else if (c != '0') error = true;
+        if (c == '1')
+            result |= 1;
+        else if (c != '0')
+            error = true;
     }
     return static_cast<int>(result);
 }
@@ -75,7 +77,9 @@ float HexStrToFloat(std::string_view s, bool checkTiny) {
     return v;
 }
 
-int SignMagnitudeByteToInt(uint8_t b) { return (b & 0x80) ? -int(b & 0x7F) : int(b & 0x7F); }
+int SignMagnitudeByteToInt(uint8_t b) {
+    return (b & 0x80) ? -int(b & 0x7F) : int(b & 0x7F);
+}
 
 bool IsBitSet(int64_t value, int bit) {
     if (bit < 0 || bit > 63) return false;
@@ -128,15 +132,17 @@ std::string MD5Hex(std::string_view s) {
 std::string NewGuidText() {
     unsigned char b[16];
     if (RAND_bytes(b, sizeof b) != 1) throw Exception("No random bytes for a new GUID");
-    b[6] = static_cast<unsigned char>((b[6] & 0x0F) | 0x40);  // version 4
-    b[8] = static_cast<unsigned char>((b[8] & 0x3F) | 0x80);  // variant 1
+    b[6] = static_cast<unsigned char>((b[6] & 0x0F) | 0x40); // version 4
+    b[8] = static_cast<unsigned char>((b[8] & 0x3F) | 0x80); // variant 1
     const std::string h = HexUpper(b, sizeof b);
     const std::string g = h.substr(0, 8) + "-" + h.substr(8, 4) + "-" + h.substr(12, 4) + "-" +
                           h.substr(16, 4) + "-" + h.substr(20, 12);
     return "{" + g + "}";
 }
 
-std::string NewUniqueKey() { return MD5Hex(NewGuidText()); }
+std::string NewUniqueKey() {
+    return MD5Hex(NewGuidText());
+}
 
 std::string PacketSignature(std::string_view s) {
     static const char key[] = "3f9a0c6e1b7d48e2a5c0f9d7364b2e81";

@@ -31,7 +31,7 @@ void CivilFromDays(int64_t z, int& y, int& m, int& d) {
     y = int(int64_t(yoe) + era * 400 + (m <= 2));
 }
 
-constexpr int64_t kEpochOffset = 25569;  // 1970-01-01 as a date-time
+constexpr int64_t kEpochOffset = 25569; // 1970-01-01 as a date-time
 constexpr int64_t kMsPerDay = 86400000;
 
 } // namespace

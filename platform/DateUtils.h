@@ -13,8 +13,8 @@ struct TDateTimeParts {
     int Year = 1899, Month = 12, Day = 30, Hour = 0, Minute = 0, Second = 0, Millisecond = 0;
 };
 
-TDateTime EncodeDateTime(int year, int month, int day, int hour = 0, int minute = 0,
-                         int second = 0, int millisecond = 0);
+TDateTime EncodeDateTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
+                         int millisecond = 0);
 TDateTimeParts DecodeDateTime(TDateTime value);
 
 // The system's short date and long time: "dd.mm.yyyy hh:nn:ss".

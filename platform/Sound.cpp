@@ -54,10 +54,12 @@ bool PlayWaveAsync(const std::string& fileName) {
             dup2(devnull, 1);
             dup2(devnull, 2);
         }
-        const char* quiet = player.size() >= 5 && player.substr(player.size() - 5) == "aplay"
-                                ? "-q" : nullptr;
-        if (quiet) execl(player.c_str(), player.c_str(), quiet, fileName.c_str(), (char*)nullptr);
-        else execl(player.c_str(), player.c_str(), fileName.c_str(), (char*)nullptr);
+        const char* quiet =
+            player.size() >= 5 && player.substr(player.size() - 5) == "aplay" ? "-q" : nullptr;
+        if (quiet)
+            execl(player.c_str(), player.c_str(), quiet, fileName.c_str(), (char*)nullptr);
+        else
+            execl(player.c_str(), player.c_str(), fileName.c_str(), (char*)nullptr);
         _exit(127);
     }
     int status = 0;

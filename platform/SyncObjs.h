@@ -14,7 +14,7 @@ public:
     explicit TNamedMutex(std::string name) : Name(std::move(name)) {}
     const std::string Name;
 
-    void Acquire() { Lock.lock(); }  // waits without time limit
+    void Acquire() { Lock.lock(); } // waits without time limit
     bool TryAcquire() { return Lock.try_lock(); }
     void Release() { Lock.unlock(); }
 

@@ -14,7 +14,9 @@ namespace nuq {
 
 namespace {
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= ' ';
+}
 
 std::string_view TrimView(std::string_view s) {
     size_t b = 0, e = s.size();
@@ -100,8 +102,10 @@ bool TryStrToFloat(std::string_view s, double& value) {
     std::string t(TrimView(s));
     if (t.empty()) return false;
     for (char& c : t) {
-        if (c == DecimalSeparator) c = '.';
-        else if (c == '.' || c == ',') return false;  // not the separator in force
+        if (c == DecimalSeparator)
+            c = '.';
+        else if (c == '.' || c == ',')
+            return false; // not the separator in force
     }
     // Only digits, one sign, one point and an exponent are numbers here;
     // strtod would also take "inf", "nan" and hexadecimal floats.
@@ -187,9 +191,13 @@ std::string SingleToStr(float value) {
     return GeneralForm(value, 9, 15);
 }
 
-std::string IntToStr(int64_t value) { return std::to_string(value); }
+std::string IntToStr(int64_t value) {
+    return std::to_string(value);
+}
 
-std::string Trim(std::string_view s) { return std::string(TrimView(s)); }
+std::string Trim(std::string_view s) {
+    return std::string(TrimView(s));
+}
 
 std::string TrimLeft(std::string_view s) {
     size_t b = 0;

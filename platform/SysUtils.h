@@ -60,7 +60,7 @@ std::string IntToStr(int64_t value);
 std::string Trim(std::string_view s);
 std::string TrimLeft(std::string_view s);
 std::string TrimRight(std::string_view s);
-std::string UpperCase(std::string_view s);  // ASCII letters only, as the runtime's
+std::string UpperCase(std::string_view s); // ASCII letters only, as the runtime's
 std::string LowerCase(std::string_view s);
 
 // A CR LF (or LF) separated text as its lines; a final line break adds no

@@ -77,14 +77,16 @@ LRESULT THookList::WndProc(HWND wnd, UINT msg, WPARAM w, LPARAM l) {
             std::erase_if(FItems, [hook](auto& i) { return i.get() == hook; });
         }
         return 0;
-    default: return DefWindowProc(wnd, msg, w, l);
+    default:
+        return DefWindowProc(wnd, msg, w, l);
     }
 }
 
 // --- control hook ---------------------------------------------------------------------
 
 TControlHook::TControlHook(TWinControl* control) : FControl(control) {
-    FNewWndProc = {[this](HWND h, UINT m, WPARAM w, LPARAM l) { return WndProc(h, m, w, l); }, this};
+    FNewWndProc = {[this](HWND h, UINT m, WPARAM w, LPARAM l) { return WndProc(h, m, w, l); },
+                   this};
 }
 
 TControlHook::~TControlHook() {
@@ -103,7 +105,8 @@ void TControlHook::RemoveHook(TWindowHook* hook) {
 }
 
 void TControlHook::HookControl() {
-    if (!FControl || FList.empty() || (FControl->ComponentState & (csDesigning | csDestroying))) return;
+    if (!FControl || FList.empty() || (FControl->ComponentState & (csDesigning | csDestroying)))
+        return;
     HWND h = FControl->Handle();
     if (GetWindowProc(h).Owner != this) FPrevWndProc = SetWindowProc(h, FNewWndProc);
 }
@@ -128,7 +131,8 @@ LRESULT TControlHook::WndProc(HWND wnd, UINT msg, WPARAM w, LPARAM l) {
             (*it)->DoBeforeMessage(m, handled);
             if (handled) break;
         }
-    if (!handled || msg == WM_DESTROY) m.Result = CallWindowProc(prev, wnd, msg, m.WParam, m.LParam);
+    if (!handled || msg == WM_DESTROY)
+        m.Result = CallWindowProc(prev, wnd, msg, m.WParam, m.LParam);
     if (callHooks) {
         bool afterHandled = false;
         for (auto it = hooks.rbegin(); it != hooks.rend(); ++it) {
@@ -160,8 +164,10 @@ TWindowHook::~TWindowHook() {
 void TWindowHook::SetActive(bool value) {
     if (value == FActive) return;
     FActive = value;
-    if (value) Attach();
-    else Detach();
+    if (value)
+        Attach();
+    else
+        Detach();
 }
 
 void TWindowHook::SetWinControl(TWinControl* control) {
@@ -184,12 +190,14 @@ void TWindowHook::Detach() {
     TControlHook* hook = std::exchange(FControlHook, nullptr);
     hook->RemoveHook(this);
     if (hook->Hooks().empty())
-        if (THookList* list = HookList(false)) PostMessage(list->Window(), THookList::CM_RELEASEHOOK, WPARAM(hook), 0);
+        if (THookList* list = HookList(false))
+            PostMessage(list->Window(), THookList::CM_RELEASEHOOK, WPARAM(hook), 0);
 }
 
 void TWindowHook::Notification(TComponent* component, TOperation operation) {
     TComponent::Notification(component, operation);
-    if (operation == opRemove && (component == FControl || component == Owner())) SetWinControl(nullptr);
+    if (operation == opRemove && (component == FControl || component == Owner()))
+        SetWinControl(nullptr);
 }
 
 void TWindowHook::DoBeforeMessage(TMessage& msg, bool& handled) {

@@ -86,7 +86,7 @@ public:
     int Count() const { return int(FItems.size()); }
     void Notification(TComponent* component, TOperation operation) override;
 
-    static constexpr UINT CM_RELEASEHOOK = WM_USER + 1; // WParam: the object to free
+    static constexpr UINT CM_RELEASEHOOK = WM_USER + 1;    // WParam: the object to free
     static constexpr UINT CM_RECREATEWINDOW = WM_USER + 2; // WParam: the object to hook again
 
 private:

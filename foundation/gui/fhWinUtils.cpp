@@ -32,7 +32,8 @@ void CopyParentImage(TControl* control, TCanvas& dest) {
     RestoreDC(dc, saved);
     for (TControl* c : std::vector<TControl*>(parent->Controls())) {
         if (c == control) break;
-        if (c->IsWindowed() || !c->Visible() || IntersectRects(bounds, c->BoundsRect()).IsEmpty()) continue;
+        if (c->IsWindowed() || !c->Visible() || IntersectRects(bounds, c->BoundsRect()).IsEmpty())
+            continue;
         c->ControlState |= csPaintCopy;
         int s = SaveDC(dc);
         MoveWindowOrg(dc, c->Left() - x, c->Top() - y);
@@ -44,8 +45,9 @@ void CopyParentImage(TControl* control, TCanvas& dest) {
     parent->ControlState &= ~csPaintCopy;
 }
 
-void StretchBltTransparent(HDC dstDC, int dstX, int dstY, int dstW, int dstH, HDC srcDC, int srcX, int srcY,
-                           int srcW, int srcH, HPALETTE palette, COLORREF transparentColor) {
+void StretchBltTransparent(HDC dstDC, int dstX, int dstY, int dstW, int dstH, HDC srcDC, int srcX,
+                           int srcY, int srcW, int srcH, HPALETTE palette,
+                           COLORREF transparentColor) {
     if (dstW <= 0 || dstH <= 0 || srcW <= 0 || srcH <= 0) return;
     HPALETTE oldPal = nullptr;
     if (palette) {
@@ -81,8 +83,9 @@ void StretchBltTransparent(HDC dstDC, int dstX, int dstY, int dstW, int dstH, HD
     BitBlt(imageDC, 0, 0, srcW, srcH, invDC, 0, 0, SRCAND);
     StretchBlt(workDC, 0, 0, dstW, dstH, imageDC, 0, 0, srcW, srcH, SRCPAINT);
     BitBlt(dstDC, dstX, dstY, dstW, dstH, workDC, 0, 0, SRCCOPY);
-    for (auto [dc, old, bmp] : {std::tuple{workDC, oldWork, work}, std::tuple{invDC, oldInv, inv},
-                                std::tuple{maskDC, oldMask, mask}, std::tuple{imageDC, oldImage, image}}) {
+    for (auto [dc, old, bmp] :
+         {std::tuple{workDC, oldWork, work}, std::tuple{invDC, oldInv, inv},
+          std::tuple{maskDC, oldMask, mask}, std::tuple{imageDC, oldImage, image}}) {
         SelectObject(dc, old);
         DeleteDC(dc);
         DeleteObject(bmp);
@@ -90,8 +93,9 @@ void StretchBltTransparent(HDC dstDC, int dstX, int dstY, int dstW, int dstH, HD
     if (palette) SelectPalette(dstDC, oldPal, true);
 }
 
-void DrawTransparentBitmapRect(TCanvas& dest, TBitmap& bitmap, TColor transparentColor, int dstX, int dstY,
-                               int dstW, int dstH, int srcX, int srcY, int srcW, int srcH) {
+void DrawTransparentBitmapRect(TCanvas& dest, TBitmap& bitmap, TColor transparentColor, int dstX,
+                               int dstY, int dstW, int dstH, int srcX, int srcY, int srcW,
+                               int srcH) {
     if (dstW < 1) dstW = bitmap.Width();
     if (dstH < 1) dstH = bitmap.Height();
     if (srcW < 1 || srcH < 1) {
@@ -107,14 +111,18 @@ void DrawTransparentBitmapRect(TCanvas& dest, TBitmap& bitmap, TColor transparen
     SetWindowOrgEx(canvas.Handle(), 0, 0, &oldOrg);
     try {
         if (transparentColor == clNone) {
-            StretchBlt(dc, dstX, dstY, dstW, dstH, canvas.Handle(), srcX, srcY, srcW, srcH, dest.CopyMode);
+            StretchBlt(dc, dstX, dstY, dstW, dstH, canvas.Handle(), srcX, srcY, srcW, srcH,
+                       dest.CopyMode);
         } else {
             COLORREF tc;
-            if (bitmap.Monochrome()) tc = 0xFFFFFF;
-            else if (transparentColor == clDefault) tc = COLORREF(canvas.Pixel(0, bitmap.Height() - 1));
-            else tc = ColorToRGB(transparentColor);
-            StretchBltTransparent(dc, dstX, dstY, dstW, dstH, canvas.Handle(), srcX, srcY, srcW, srcH,
-                                  bitmap.Palette(), tc);
+            if (bitmap.Monochrome())
+                tc = 0xFFFFFF;
+            else if (transparentColor == clDefault)
+                tc = COLORREF(canvas.Pixel(0, bitmap.Height() - 1));
+            else
+                tc = ColorToRGB(transparentColor);
+            StretchBltTransparent(dc, dstX, dstY, dstW, dstH, canvas.Handle(), srcX, srcY, srcW,
+                                  srcH, bitmap.Palette(), tc);
         }
     } catch (...) {
         SetWindowOrgEx(canvas.Handle(), oldOrg.X, oldOrg.Y);
@@ -125,10 +133,10 @@ void DrawTransparentBitmapRect(TCanvas& dest, TBitmap& bitmap, TColor transparen
     canvas.Unlock();
 }
 
-void DrawTransparentBitmap(TCanvas& dest, int dstX, int dstY, int dstW, int dstH, const TRect& src, TBitmap& bitmap,
-                           TColor transparentColor) {
-    DrawTransparentBitmapRect(dest, bitmap, transparentColor, dstX, dstY, dstW, dstH, src.Left, src.Top, src.Width(),
-                              src.Height());
+void DrawTransparentBitmap(TCanvas& dest, int dstX, int dstY, int dstW, int dstH, const TRect& src,
+                           TBitmap& bitmap, TColor transparentColor) {
+    DrawTransparentBitmapRect(dest, bitmap, transparentColor, dstX, dstY, dstW, dstH, src.Left,
+                              src.Top, src.Width(), src.Height());
 }
 
 } // namespace nuq

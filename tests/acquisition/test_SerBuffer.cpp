@@ -65,7 +65,7 @@ TEST(SerBuffer, NewSizeEmptiesTheRing) {
     b.SetSize(8);
     b.Write("12345678", 8);
     TWatch w(b);
-    b.SetSize(8);  // the same size: nothing happens
+    b.SetSize(8); // the same size: nothing happens
     EXPECT_EQ(w.Changes, 0);
     EXPECT_TRUE(b.Full());
     int sizeSeen = -1;
@@ -75,7 +75,7 @@ TEST(SerBuffer, NewSizeEmptiesTheRing) {
     };
     b.SetSize(16);
     EXPECT_EQ(w.Changes, 1);
-    EXPECT_EQ(sizeSeen, 0);  // cleared before the notice
+    EXPECT_EQ(sizeSeen, 0); // cleared before the notice
     EXPECT_EQ(b.Size(), 16);
     EXPECT_EQ(b.Count(), 0);
     EXPECT_FALSE(b.Full());
@@ -92,11 +92,11 @@ TEST(SerBuffer, AttachingAndDetaching) {
         b.SetComm(port.get());
         EXPECT_EQ(a.Comm(), port.get());
         EXPECT_TRUE(a.Active());
-    }  // b detaches as it goes
+    } // b detaches as it goes
     TSerComm other;
     a.SetComm(&other);
     EXPECT_EQ(a.Comm(), &other);
     a.SetComm(port.get());
-    port.reset();  // the port going away leaves its components without one
+    port.reset(); // the port going away leaves its components without one
     EXPECT_EQ(a.Comm(), nullptr);
 }

@@ -23,14 +23,18 @@ TEST(SerFlowControl, SettersAnnounceOnlyChanges) {
         F Same, Other;
     };
     Case cases[] = {
-        {"OutCtsFlow", [](auto& g) { g.SetOutCtsFlow(false); }, [](auto& g) { g.SetOutCtsFlow(true); }},
-        {"OutDsrFlow", [](auto& g) { g.SetOutDsrFlow(false); }, [](auto& g) { g.SetOutDsrFlow(true); }},
+        {"OutCtsFlow", [](auto& g) { g.SetOutCtsFlow(false); },
+         [](auto& g) { g.SetOutCtsFlow(true); }},
+        {"OutDsrFlow", [](auto& g) { g.SetOutDsrFlow(false); },
+         [](auto& g) { g.SetOutDsrFlow(true); }},
         {"ControlDtr", [](auto& g) { g.SetControlDtr(dtrDisabled); },
          [](auto& g) { g.SetControlDtr(dtrHandshake); }},
         {"ControlRts", [](auto& g) { g.SetControlRts(rtsDisabled); },
          [](auto& g) { g.SetControlRts(rtsToggle); }},
-        {"XonXoffOut", [](auto& g) { g.SetXonXoffOut(false); }, [](auto& g) { g.SetXonXoffOut(true); }},
-        {"XonXoffIn", [](auto& g) { g.SetXonXoffIn(false); }, [](auto& g) { g.SetXonXoffIn(true); }},
+        {"XonXoffOut", [](auto& g) { g.SetXonXoffOut(false); },
+         [](auto& g) { g.SetXonXoffOut(true); }},
+        {"XonXoffIn", [](auto& g) { g.SetXonXoffIn(false); },
+         [](auto& g) { g.SetXonXoffIn(true); }},
         {"DsrSensitivity", [](auto& g) { g.SetDsrSensitivity(false); },
          [](auto& g) { g.SetDsrSensitivity(true); }},
         {"TxContinueOnXoff", [](auto& g) { g.SetTxContinueOnXoff(false); },
@@ -140,10 +144,11 @@ TEST(SerBuffers, DefaultsAndWhichChangesAreAnnounced) {
         TSerBuffers g;
         int32_t old = c.Get(g);
         EXPECT_EQ(CountChanges<TSerBuffers>(g, [&](auto& x) { c.Set(x, old); }), 0) << c.Name;
-        EXPECT_EQ(CountChanges<TSerBuffers>(g, [&](auto& x) { c.Set(x, 77); }), c.Notices) << c.Name;
+        EXPECT_EQ(CountChanges<TSerBuffers>(g, [&](auto& x) { c.Set(x, 77); }), c.Notices)
+            << c.Name;
         EXPECT_EQ(c.Get(g), 77) << c.Name;
         c.Set(g, -5);
-        EXPECT_EQ(c.Get(g), 0) << c.Name;  // below the range
+        EXPECT_EQ(c.Get(g), 0) << c.Name; // below the range
         c.Set(g, 0x7FFFFFFF);
         EXPECT_EQ(c.Get(g), 0x7FFFFFFF) << c.Name;
     }

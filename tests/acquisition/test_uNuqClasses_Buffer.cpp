@@ -12,7 +12,7 @@ TEST(Buffer, ChangeEvents) {
     int changes = 0;
     b.OnChange = [&](tBuffer&) { ++changes; };
     b.AddString("");
-    EXPECT_EQ(changes, 1);  // an empty text still notifies
+    EXPECT_EQ(changes, 1); // an empty text still notifies
     EXPECT_EQ(b.Count(), 0);
     b.AddString("<abc>\r\n");
     EXPECT_EQ(changes, 2);
@@ -21,7 +21,7 @@ TEST(Buffer, ChangeEvents) {
     EXPECT_EQ(b.AsString(), "bc>\r\n");
     b.Delete(0, 2, false);
     EXPECT_EQ(changes, 3);
-    b.Delete(1, 100, true);  // cut to what is stored
+    b.Delete(1, 100, true); // cut to what is stored
     EXPECT_EQ(b.AsString(), ">");
     b.Clear();
     EXPECT_EQ(changes, 4);
@@ -31,10 +31,13 @@ TEST(Buffer, ChangeEvents) {
 TEST(Buffer, FindAndBlocks) {
     tBuffer b;
     b.AddString(std::string("x<12>\0<>y", 9));
-    struct Case { std::string pattern; int from, at; };
+    struct Case {
+        std::string pattern;
+        int from, at;
+    };
     for (const auto& c : {Case{"<", 0, 1}, Case{"<", 2, 6}, Case{">", 5, 7}, Case{"12>", 0, 2},
-                          Case{"y", 8, 8}, Case{"yz", 8, -1}, Case{"0123456789", 0, -1}, Case{"", 0, -1},
-                          Case{"x", -4, 0}, Case{"q", 0, -1}})
+                          Case{"y", 8, 8}, Case{"yz", 8, -1}, Case{"0123456789", 0, -1},
+                          Case{"", 0, -1}, Case{"x", -4, 0}, Case{"q", 0, -1}})
         EXPECT_EQ(b.Find(c.pattern, c.from), c.at) << c.pattern << " from " << c.from;
     EXPECT_EQ(b.Find(std::string("\0", 1)), 5);
 
@@ -56,7 +59,7 @@ TEST(Buffer, FindAndBlocks) {
     EXPECT_FALSE(none.Found);
     EXPECT_EQ(none.StartIndex, -1);
     EXPECT_EQ(none.EndIndex, -1);
-    EXPECT_EQ(open.AsString(), "ab<cd");  // nothing removed
+    EXPECT_EQ(open.AsString(), "ab<cd"); // nothing removed
     EXPECT_EQ(open.Bytes(2), '<');
     EXPECT_EQ(open.Bytes(99), 0);
 }

@@ -40,7 +40,9 @@ protected:
         fs::remove_all(home);
     }
     // Runs the loop for Ms of virtual time.
-    static void Run(uint32_t ms) { ProcessMessagesUntil([] { return false; }, ms); }
+    static void Run(uint32_t ms) {
+        ProcessMessagesUntil([] { return false; }, ms);
+    }
 };
 
 } // namespace
@@ -50,16 +52,16 @@ TEST_F(BoilerRoom, RequestTimerAsksOnlyWhenConnectedAndIdle) {
     room->InitRequestTimer(10, [this](TBoilerRoom&) { ++requests; });
     room->Start(10, 0);
     Run(60000);
-    EXPECT_EQ(requests, 0);  // the timer is not enabled by Start
+    EXPECT_EQ(requests, 0); // the timer is not enabled by Start
     room->EnableTimers(true);
     Run(35000);
-    EXPECT_EQ(requests, 0);  // not connected
+    EXPECT_EQ(requests, 0); // not connected
     room->Connected = true;
     Run(30000);
     EXPECT_EQ(requests, 3);
     room->StartProcessTimer(100);
     Run(30000);
-    EXPECT_EQ(requests, 3);  // an answer is awaited
+    EXPECT_EQ(requests, 3); // an answer is awaited
     room->StopProcessTimer();
     EXPECT_EQ(room->LastRequestTime, 2.0);
     Run(10000);
@@ -134,7 +136,7 @@ TEST_F(BoilerRoom, LowTemperaturePeriodFollowsInfoBytes) {
     room->StartWaitTimer();
     Run(2 * 60000);
     EXPECT_EQ(checks, 1);
-    room->InfoBytes->LTPeriod = 5;  // taken at the next tick's re-arming
+    room->InfoBytes->LTPeriod = 5; // taken at the next tick's re-arming
     Run(2 * 60000);
     EXPECT_EQ(checks, 2);
     Run(5 * 60000 - 1);
@@ -155,7 +157,7 @@ TEST_F(BoilerRoom, StateChangesNotifyWithAnEmptyMessage) {
     EXPECT_TRUE(room->NoAnswer);
     EXPECT_EQ(messages, (std::vector<std::pair<std::string, int>>{{"", 0}, {"", 0}}));
     room->OnStatusChange = nullptr;
-    room->SetState(bsConnected);  // made without anybody listening
+    room->SetState(bsConnected); // made without anybody listening
     EXPECT_EQ(room->State, bsConnected);
 
     room->Status = 2;
@@ -165,7 +167,8 @@ TEST_F(BoilerRoom, StateChangesNotifyWithAnEmptyMessage) {
 }
 
 TEST_F(BoilerRoom, StopLeavesEveryBlockWithoutData) {
-    room->LoadScript("#script;\n#defbyte 1;\nType = IsByte;\nCaption = 'T';\n#enddefbyte;\n#endscript;\n");
+    room->LoadScript(
+        "#script;\n#defbyte 1;\nType = IsByte;\nCaption = 'T';\n#enddefbyte;\n#endscript;\n");
     room->DecodePacket(std::string("\x05", 1));
     room->AlarmCode = 3;
     room->ModeText = "Зима";
@@ -215,12 +218,14 @@ TEST_F(BoilerRoom, FramingOfReceivedLines) {
     room->RxBuffer.AddString(">\r\na<b>c\r\n\r\n  <x>  \r\n\xC0\xE1\r");
     EXPECT_EQ(lines, (std::vector<std::string>{"12 34", "56", "abc", "", "x"}));
     room->RxBuffer.AddString("\n");
-    EXPECT_EQ(lines.back(), "Аб");  // cp1251 on the wire
+    EXPECT_EQ(lines.back(), "Аб"); // cp1251 on the wire
 }
 
 TEST_F(BoilerRoom, SendTextOnlyWhenConnected) {
     std::vector<std::pair<std::string, bool>> sent;
-    room->OnDataSent = [&](TBoilerRoom&, const std::string& text, bool ok) { sent.emplace_back(text, ok); };
+    room->OnDataSent = [&](TBoilerRoom&, const std::string& text, bool ok) {
+        sent.emplace_back(text, ok);
+    };
     room->LinkKind = lkDDE;
     room->SendText("PING", true);
     EXPECT_TRUE(sent.empty());
@@ -231,16 +236,26 @@ TEST_F(BoilerRoom, SendTextOnlyWhenConnected) {
 }
 
 TEST_F(BoilerRoom, StateText) {
-    struct Case { uint8_t state; double lastData; std::string mode; int alarm; std::string text; };
+    struct Case {
+        uint8_t state;
+        double lastData;
+        std::string mode;
+        int alarm;
+        std::string text;
+    };
     room->LoadScript("#script;\n#defcrash;\nCode 4 -> 'Перегрев';\n#enddefcrash;\n#endscript;\n");
-    for (const auto& c : {Case{0, 0, "", 0, "Связь не установлена"}, Case{1, 0, "", 0, "Установление связи"},
-                          Case{2, 0, "Зима", 0, "Не определено"}, Case{3, 0, "", 0, "Не определено"},
-                          Case{4, 0, "", 0, "Ошибка открытия COM-порта"},
-                          Case{5, 0, "", 0, "Ошибка при инициализации модема"}, Case{6, 0, "", 0, "Нет связи с сетью"},
-                          Case{7, 0, "", 0, "Не удалось отправить информацию о конфигурации"},
-                          Case{8, 0, "", 0, "Объект не отвечает"}, Case{9, 0, "", 0, "Не определено"},
-                          Case{2, 46000, "", 0, "Не определено (Норма)"}, Case{2, 46000, "Зима", 4, "Зима (Перегрев)"},
-                          Case{2, 46000, "Лето ", 5, "Лето  (Неисправность)"}, Case{0, 46000, "Зима", 4, "Связь не установлена"}}) {
+    for (const auto& c :
+         {Case{0, 0, "", 0, "Связь не установлена"}, Case{1, 0, "", 0, "Установление связи"},
+          Case{2, 0, "Зима", 0, "Не определено"}, Case{3, 0, "", 0, "Не определено"},
+          Case{4, 0, "", 0, "Ошибка открытия COM-порта"},
+          Case{5, 0, "", 0, "Ошибка при инициализации модема"},
+          Case{6, 0, "", 0, "Нет связи с сетью"},
+          Case{7, 0, "", 0, "Не удалось отправить информацию о конфигурации"},
+          Case{8, 0, "", 0, "Объект не отвечает"}, Case{9, 0, "", 0, "Не определено"},
+          Case{2, 46000, "", 0, "Не определено (Норма)"},
+          Case{2, 46000, "Зима", 4, "Зима (Перегрев)"},
+          Case{2, 46000, "Лето ", 5, "Лето  (Неисправность)"},
+          Case{0, 46000, "Зима", 4, "Связь не установлена"}}) {
         room->State = c.state;
         room->LastDataTime = c.lastData;
         room->ModeText = c.mode;
@@ -258,8 +273,8 @@ TEST_F(BoilerRoom, SmsNotifyText) {
     EXPECT_EQ(room->BuildSmsNotifyText(), "\"Котельная №1\"\r\nСвязь не установлена\r\n");
 
     auto add = [&](int num, uint8_t type, std::string t0, std::string t1, int byteNum, int bitNum,
-                   uint8_t valueType = 0, int dimension = 100, double minRange = 0, double maxRange = 1,
-                   std::string nan = "") {
+                   uint8_t valueType = 0, int dimension = 100, double minRange = 0,
+                   double maxRange = 1, std::string nan = "") {
         auto item = std::make_unique<tSmsNotifyTemplateItem>();
         item->Num = num;
         item->ItemType = type;
@@ -278,7 +293,7 @@ TEST_F(BoilerRoom, SmsNotifyText) {
     add(1, 2, "Котел_1:#Насос_", "", 0, 0);
     add(3, 1, "стоп", "работа", 1, 3);
     add(7, 0, "#Т=", "", 3, 0, 1);
-    add(8, 0, "#X", "", 3, 0, 0, 100, 0, 1, "zz");  // a no-data code that is not hex
+    add(8, 0, "#X", "", 3, 0, 0, 100, 0, 1, "zz"); // a no-data code that is not hex
     add(9, 0, "#F=", "", 4, 0, 3);
     add(10, 0, "#N=", "", 3, 0, 0, 100, 0, 1, "85");
     add(11, 0, "#Big=", "", 4, 0, 4, 65535, 0, 100000000);
@@ -289,7 +304,7 @@ TEST_F(BoilerRoom, SmsNotifyText) {
               "\"Котельная №1\"\r\nСвязь не установлена\r\nНизкая температура\r\n"
               "Котел 1:\r\nНасос работа\r\nДавление=5\r\nТ=-5\r\nX=<ER>\r\nF=1 234 567\r\nN=-\r\n"
               "Big=28 744 945.449");
-    EXPECT_EQ(room->SMSTemplates.Items(0)->Num, 1);  // the list keeps its new order
+    EXPECT_EQ(room->SMSTemplates.Items(0)->Num, 1); // the list keeps its new order
 
     room->SMSTemplates.Items(1)->Active = false;
     room->LowTemperature = false;

@@ -80,7 +80,7 @@ TEST(LoadScript, BuildsBlocksAndAlarmTexts) {
     EXPECT_EQ(room.GetAlarmText(), "");
 
     room.DecodePacket(std::string("\x7f\x81\x01\x00\x01\xF4", 6));
-    EXPECT_EQ(byte.DecodeList.GetItem(0).Value, "-");  // its own no-data code 7F
+    EXPECT_EQ(byte.DecodeList.GetItem(0).Value, "-"); // its own no-data code 7F
     ASSERT_EQ(bits.DecodeList.Count(), 2);
     EXPECT_TRUE(bits.DecodeList.GetItem(1).Alarm);
     EXPECT_EQ(param.DecodeList.GetItem(0).Value, "Зима");
@@ -92,12 +92,14 @@ TEST(LoadScript, FailuresKeepTheObjectClean) {
     {
         // A failed check with described bytes: an error, and no block at all.
         TBoilerRoom room;
-        EXPECT_THROW(room.LoadScript("#script;\n#defbyte 1;\nType = IsByte;\n#endscript;\n"), EScriptError);
+        EXPECT_THROW(room.LoadScript("#script;\n#defbyte 1;\nType = IsByte;\n#endscript;\n"),
+                     EScriptError);
         EXPECT_EQ(room.Blocks.Count(), 0);
         try {
             room.LoadScript("#defbyte 1;\n");
         } catch (const EScriptError& e) {
-            EXPECT_NE(std::string(e.what()).find("Отсутствует описание начала скрипта."), std::string::npos);
+            EXPECT_NE(std::string(e.what()).find("Отсутствует описание начала скрипта."),
+                      std::string::npos);
         }
     }
     {
@@ -110,10 +112,11 @@ TEST(LoadScript, FailuresKeepTheObjectClean) {
     {
         // A scaled byte without its scale fails after the blocks before it.
         TBoilerRoom room;
-        EXPECT_THROW(room.LoadScript("#script;\n#defbyte 1;\nType = IsByte;\nCaption = 'a';\n#enddefbyte;\n"
-                                     "#defbyte 2;\nType = IsReal;\nCaption = 'b';\nDimension = 10;\n"
-                                     "#enddefbyte;\n#endscript;\n"),
-                     EConvertError);
+        EXPECT_THROW(
+            room.LoadScript("#script;\n#defbyte 1;\nType = IsByte;\nCaption = 'a';\n#enddefbyte;\n"
+                            "#defbyte 2;\nType = IsReal;\nCaption = 'b';\nDimension = 10;\n"
+                            "#enddefbyte;\n#endscript;\n"),
+            EConvertError);
         EXPECT_EQ(room.Blocks.Count(), 2);
     }
 }

@@ -20,7 +20,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kSimController = std::string(NUQ_BINARY_DIR) + "/sim/controller/nuq-sim-controller";
+const std::string kSimController =
+    std::string(NUQ_BINARY_DIR) + "/sim/controller/nuq-sim-controller";
 
 // A loopback port nobody listens on.
 int FreePort() {
@@ -64,15 +65,19 @@ protected:
         UseRealClock();
         fs::remove_all(home);
     }
-    void Settings(const std::string& flow) { std::ofstream(home / "setting.ini") << "[FlowSettings]\n" << flow; }
-    bool WaitFor(const std::function<bool()>& done, uint32_t ms = 10000) { return ProcessMessagesUntil(done, ms); }
+    void Settings(const std::string& flow) {
+        std::ofstream(home / "setting.ini") << "[FlowSettings]\n" << flow;
+    }
+    bool WaitFor(const std::function<bool()>& done, uint32_t ms = 10000) {
+        return ProcessMessagesUntil(done, ms);
+    }
 };
 
 } // namespace
 
 TEST_F(TcpLink, RefusedHostRunsTheReconnectSeries) {
     UseVirtualClock(EncodeDateTime(2026, 1, 10, 8), 1000);
-    SetIdleGrace(20);  // a refusal comes back through the kernel, not the clock
+    SetIdleGrace(20); // a refusal comes back through the kernel, not the clock
     Settings("ReconnectQuick=2\nReconnectLong=30\nMaxConnectTry=3\n");
     room->SetTCPConnection("127.0.0.1", FreePort());
     const uint32_t t0 = GetTickCount();
@@ -81,15 +86,19 @@ TEST_F(TcpLink, RefusedHostRunsTheReconnectSeries) {
     const std::string name = "\"ТК-1\"";
     std::vector<std::pair<std::string, uint32_t>> seen;
     for (const auto& m : messages) seen.emplace_back(m.text, m.at - t0);
-    EXPECT_EQ(seen, (std::vector<std::pair<std::string, uint32_t>>{
-                        {"Попытка соединения с " + name + " (1 из 3)...", 2000},
-                        {"Попытка соединения с " + name + " (2 из 3)...", 4000},
-                        {"Попытка соединения с " + name + " (3 из 3)...", 6000},
-                        {"Количество попыток связи с " + name + " исчерпано. Повтор соединения через 30 сек.", 6000},
-                        {"Попытка соединения с " + name + " (1 из 3)...", 36000},
-                        {"Попытка соединения с " + name + " (2 из 3)...", 38000},
-                        {"Попытка соединения с " + name + " (3 из 3)...", 40000},
-                        {"Количество попыток связи с " + name + " исчерпано. Повтор соединения через 30 сек.", 40000}}));
+    EXPECT_EQ(
+        seen,
+        (std::vector<std::pair<std::string, uint32_t>>{
+            {"Попытка соединения с " + name + " (1 из 3)...", 2000},
+            {"Попытка соединения с " + name + " (2 из 3)...", 4000},
+            {"Попытка соединения с " + name + " (3 из 3)...", 6000},
+            {"Количество попыток связи с " + name + " исчерпано. Повтор соединения через 30 сек.",
+             6000},
+            {"Попытка соединения с " + name + " (1 из 3)...", 36000},
+            {"Попытка соединения с " + name + " (2 из 3)...", 38000},
+            {"Попытка соединения с " + name + " (3 из 3)...", 40000},
+            {"Количество попыток связи с " + name + " исчерпано. Повтор соединения через 30 сек.",
+             40000}}));
     EXPECT_EQ(messages[3].kind, smError);
     EXPECT_FALSE(room->Connected);
     room->Stop();
@@ -97,7 +106,7 @@ TEST_F(TcpLink, RefusedHostRunsTheReconnectSeries) {
     EXPECT_EQ(messages.back().text, "Соединение с " + name + " разорвано");
     const size_t count = messages.size();
     ProcessMessagesUntil([] { return false; }, 120000);
-    EXPECT_EQ(messages.size(), count);  // stopped: no more attempts
+    EXPECT_EQ(messages.size(), count); // stopped: no more attempts
 }
 
 // A missing settings file must not leave a link that never retries.
@@ -113,14 +122,18 @@ TEST_F(TcpLink, MissingSettingsStillReconnect) {
 
 TEST_F(TcpLink, EndToEndWithTheController) {
     Settings("ReconnectQuick=1\nReconnectLong=5\nMaxConnectTry=5\n");
-    simtest::SimProcess sim(kSimController, {"--tcp", "0", "--packet", "41 02 01F4", "--packet", "42 00 0000",
-                                             "--echo", "--request", "REQ", "--stdin-control"});
+    simtest::SimProcess sim(kSimController,
+                            {"--tcp", "0", "--packet", "41 02 01F4", "--packet", "42 00 0000",
+                             "--echo", "--request", "REQ", "--stdin-control"});
     const int port = sim.Port();
     ASSERT_GT(port, 0);
-    room->LoadScript("#script;\n#defbyte 1;\nType = IsByte;\nCaption = 'T';\n#enddefbyte;\n#endscript;\n");
+    room->LoadScript(
+        "#script;\n#defbyte 1;\nType = IsByte;\nCaption = 'T';\n#enddefbyte;\n#endscript;\n");
     room->Status = 1;
     std::vector<std::pair<std::string, bool>> sent;
-    room->OnDataSent = [&](TBoilerRoom&, const std::string& text, bool ok) { sent.emplace_back(text, ok); };
+    room->OnDataSent = [&](TBoilerRoom&, const std::string& text, bool ok) {
+        sent.emplace_back(text, ok);
+    };
     room->InitRequestTimer(1, [](TBoilerRoom& r) { r.SendText("REQ", true); });
     room->SetTCPConnection("localhost", port);
     room->Start(1, 0);
@@ -139,7 +152,8 @@ TEST_F(TcpLink, EndToEndWithTheController) {
 
     // A command reaches the controller framed, and its answer comes back.
     room->SendText("SET 55", true);
-    ASSERT_TRUE(WaitFor([&] { return std::find(data.begin(), data.end(), "OK:SET 55") != data.end(); }));
+    ASSERT_TRUE(
+        WaitFor([&] { return std::find(data.begin(), data.end(), "OK:SET 55") != data.end(); }));
 
     // Garbage and split lines never spoil the packet that follows.
     sim.Control("garbage 40");
@@ -158,7 +172,7 @@ TEST_F(TcpLink, EndToEndWithTheController) {
     EXPECT_EQ(messages.back().text, "Соединение с \"ТК-1\" потеряно");
     EXPECT_EQ(messages.back().kind, smConnectionLost);
     const size_t sentBefore = sent.size();
-    room->SendText("REQ", true);  // not in state 2: dropped silently
+    room->SendText("REQ", true); // not in state 2: dropped silently
     EXPECT_EQ(sent.size(), sentBefore);
     ASSERT_TRUE(WaitFor([&] { return room->Connected; }));
     EXPECT_EQ(room->State, bsConnected);

@@ -109,7 +109,8 @@ TEST_F(Terminal, ManagerEventsAndEachModemsSmsHandler) {
         ASSERT_TRUE(m.OnBalance);
         m.OnBalance(m.PortNumber(), "0031");
     }
-    EXPECT_EQ(lines, (std::vector<std::string>{"Баланс модема (COM3): 1", "Баланс модема (COM4): 1"}));
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"Баланс модема (COM3): 1", "Баланс модема (COM4): 1"}));
     // The SMS handler is the modem's own, set when the terminal is assigned.
     EXPECT_TRUE(manager.ModemList.Items(0).OnSMSReceived);
 }

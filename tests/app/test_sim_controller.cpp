@@ -54,8 +54,8 @@ std::vector<std::string> ReadLines(const fs::path& file) {
 
 TEST_F(SimController, PeriodSendsThePacketsInTurnAsUpperCaseHex) {
     std::ofstream(dir / "packets") << "# two packets\n0a 0b\n\nff00\n";
-    SimProcess sim(kSim, {"--tcp", "0", "--packet", "0102ab", "--packets", (dir / "packets").string(),
-                    "--period", "20"});
+    SimProcess sim(kSim, {"--tcp", "0", "--packet", "0102ab", "--packets",
+                          (dir / "packets").string(), "--period", "20"});
     Client c(sim.Port());
     ASSERT_GE(c.Fd, 0);
     EXPECT_EQ(sim.WaitFor("connect"), "connect");
@@ -124,8 +124,8 @@ TEST_F(SimController, ManyConnectionsEachGetTheirOwnAnswers) {
 
 TEST_F(SimController, PseudoTerminalLinkedAsComPort) {
     const fs::path com = dir / "COM7";
-    SimProcess sim(kSim, {"--serial", com.string(), "--packet", "0A0B", "--request", "REQ", "--echo",
-                    "--stdin-control"});
+    SimProcess sim(kSim, {"--serial", com.string(), "--packet", "0A0B", "--request", "REQ",
+                          "--echo", "--stdin-control"});
     EXPECT_EQ(sim.WaitFor("serial "), "serial " + com.string());
     ASSERT_TRUE(fs::is_symlink(com));
     EXPECT_EQ(fs::read_symlink(com).string().rfind("/dev/pts/", 0), 0u);
@@ -169,8 +169,9 @@ class SimMisbehaviour : public SimController {
 protected:
     void SetUp() override {
         SimController::SetUp();
-        sim = std::make_unique<SimProcess>(kSim, std::vector<std::string>{
-            "--tcp", "0", "--packet", "11", "--packet", "22", "--stdin-control"});
+        sim = std::make_unique<SimProcess>(kSim, std::vector<std::string>{"--tcp", "0", "--packet",
+                                                                          "11", "--packet", "22",
+                                                                          "--stdin-control"});
         port = sim->Port();
         client = std::make_unique<Client>(port);
         ASSERT_GE(client->Fd, 0);

@@ -22,7 +22,8 @@ constexpr int kWaitMs = 10000; // only a guard against a hung peer
 
 // Reads from Fd into Buf until Buf holds Delim; returns what came before it
 // (Delim removed) or "<timeout>" / "<eof>".
-inline std::string ReadUntil(int fd, std::string& buf, const std::string& delim, int* reads = nullptr) {
+inline std::string ReadUntil(int fd, std::string& buf, const std::string& delim,
+                             int* reads = nullptr) {
     for (;;) {
         const size_t p = buf.find(delim);
         if (p != std::string::npos) {
@@ -83,7 +84,8 @@ public:
     std::string WaitForText(const std::string& text) {
         for (;;) {
             std::string line = ReadUntil(Out, Buf, "\n");
-            if (line.find(text) != std::string::npos || line == "<timeout>" || line == "<eof>") return line;
+            if (line.find(text) != std::string::npos || line == "<timeout>" || line == "<eof>")
+                return line;
         }
     }
     // Runs a control command and waits for it to be done.

@@ -9,14 +9,34 @@ using namespace nuq;
 // never make an empty word.
 TEST(StrUtils, WordsSkipRunsOfSeparators) {
     const TCharSet sep{'\x02'};
-    struct Case { std::string s; int n; std::string word; int pos; };
-    for (const auto& c : {Case{"\x02" "a\x02\x02" "b", 2, "b", 5}, Case{"\x02" "a\x02\x02" "b", 1, "a", 2},
-                          Case{"\x02" "a\x02\x02" "b", 3, "", 0}, Case{"", 1, "", 0},
-                          Case{"abc", 1, "abc", 1}, Case{"abc\x02", 0, "", 0}}) {
+    struct Case {
+        std::string s;
+        int n;
+        std::string word;
+        int pos;
+    };
+    for (const auto& c :
+         {Case{"\x02"
+               "a\x02\x02"
+               "b",
+               2, "b", 5},
+          Case{"\x02"
+               "a\x02\x02"
+               "b",
+               1, "a", 2},
+          Case{"\x02"
+               "a\x02\x02"
+               "b",
+               3, "", 0},
+          Case{"", 1, "", 0}, Case{"abc", 1, "abc", 1}, Case{"abc\x02", 0, "", 0}}) {
         EXPECT_EQ(ExtractWord(c.n, c.s, sep), c.word) << c.n;
         EXPECT_EQ(WordPosition(c.n, c.s, sep), c.pos) << c.n;
     }
-    EXPECT_EQ(WordCount("\x02" "a\x02\x02" "b", sep), 2);
+    EXPECT_EQ(WordCount("\x02"
+                        "a\x02\x02"
+                        "b",
+                        sep),
+              2);
     EXPECT_EQ(WordCount("\x02\x02", sep), 0);
     EXPECT_EQ(WordCount("a b,c", TCharSet{' ', ','}), 3);
     // Cyrillic UTF-8 bytes never count as ASCII separators.
@@ -46,7 +66,11 @@ TEST(StrUtils, PositionsAndPadding) {
 }
 
 TEST(StrUtils, IntToBinGroupsDigits) {
-    struct Case { int64_t v; int digits, spaces; std::string out; };
+    struct Case {
+        int64_t v;
+        int digits, spaces;
+        std::string out;
+    };
     for (const auto& c : {Case{5, 8, 4, " 0000 0101"}, Case{5, 3, 1, " 1 0 1"}, Case{5, 0, 4, ""},
                           Case{-1, 40, 8, " 11111111 11111111 11111111 11111111"},
                           // Spaces below 1 must insert nothing (and not divide by zero).
@@ -67,9 +91,13 @@ TEST(StrUtils, XorRoundTrip) {
 }
 
 TEST(FileUtil, NormalDir) {
-    struct Case { std::string in, out; };
-    for (const auto& c : {Case{"", ""}, Case{"c", "c:\\"}, Case{"Z", "Z:\\"}, Case{"C:\\Logs", "C:\\Logs\\"},
-                          Case{"C:", "C:"}, Case{"C:\\", "C:\\"}, Case{"Logs", "Logs/"}, Case{"D:Logs", "D:Logs\\"}, Case{"a\\b", "a\\b\\"},
-                          Case{"/opt/nuq", "/opt/nuq/"}, Case{"/opt/nuq/", "/opt/nuq/"}, Case{"1", "1/"}})
+    struct Case {
+        std::string in, out;
+    };
+    for (const auto& c :
+         {Case{"", ""}, Case{"c", "c:\\"}, Case{"Z", "Z:\\"}, Case{"C:\\Logs", "C:\\Logs\\"},
+          Case{"C:", "C:"}, Case{"C:\\", "C:\\"}, Case{"Logs", "Logs/"}, Case{"D:Logs", "D:Logs\\"},
+          Case{"a\\b", "a\\b\\"}, Case{"/opt/nuq", "/opt/nuq/"}, Case{"/opt/nuq/", "/opt/nuq/"},
+          Case{"1", "1/"}})
         EXPECT_EQ(NormalDir(c.in), c.out) << c.in;
 }

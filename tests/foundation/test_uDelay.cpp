@@ -11,7 +11,10 @@ using namespace nuq;
 TEST(Delay, PumpsTheLoopInSteps) {
     UseVirtualClock(EncodeDateTime(2026, 1, 1));
     SetIdleGrace(0);
-    struct Case { int ms; uint32_t waited; };
+    struct Case {
+        int ms;
+        uint32_t waited;
+    };
     for (auto c : {Case{0, 100}, Case{1, 100}, Case{100, 100}, Case{250, 300}, Case{5000, 5000}}) {
         const uint32_t start = GetTickCount();
         Delay(c.ms);

@@ -35,7 +35,8 @@ public:
         if (!mkdtemp(dir)) throw std::runtime_error("mkdtemp failed");
         Dir = dir;
         Link = Dir + "/COM" + std::to_string(PortNum);
-        if (symlink(SlavePath.c_str(), Link.c_str()) != 0) throw std::runtime_error("symlink failed");
+        if (symlink(SlavePath.c_str(), Link.c_str()) != 0)
+            throw std::runtime_error("symlink failed");
         setenv("NUQ_PORT_DIR", Dir.c_str(), 1);
     }
     ~TPtyPair() {
@@ -90,7 +91,7 @@ public:
 
     int PortNum;
     int Master = -1;
-    int Slave = -1;  // kept for looking at and stopping the line; never read
+    int Slave = -1; // kept for looking at and stopping the line; never read
     std::string SlavePath;
     std::string Dir;
     std::string Link;

@@ -10,7 +10,11 @@
 using namespace nuq;
 
 TEST(SysUtils, IntegerTexts) {
-    struct Case { std::string s; bool ok; int v; };
+    struct Case {
+        std::string s;
+        bool ok;
+        int v;
+    };
     for (const auto& c : {Case{"12", true, 12}, Case{" -7 ", true, -7}, Case{"$FF", true, 255},
                           Case{"$ffffffff", true, -1}, Case{"0x10", true, 16}, Case{"", false, 0},
                           Case{"1.5", false, 0}, Case{"12a", false, 0}, Case{"$", false, 0},
@@ -34,7 +38,10 @@ TEST(SysUtils, FloatTexts) {
     EXPECT_FALSE(TryStrToFloat("nan", v));
     EXPECT_FALSE(TryStrToFloat("", v));
 
-    struct Case { double v; std::string s; };
+    struct Case {
+        double v;
+        std::string s;
+    };
     for (const auto& c : {Case{50, "50"}, Case{0.1, "0.1"}, Case{-2.00001, "-2.00001"},
                           Case{1234567, "1234567"}, Case{0.0001, "0.0001"}, Case{0.00001, "1E-5"},
                           Case{1e20, "1E20"}, Case{999999995904.0, "999999995904"}, Case{0, "0"}})
@@ -54,14 +61,16 @@ TEST(Cp1251, RoundTripAndUnmappable) {
     std::string text = "Котельная №5 ёЁ";
     std::string bytes = Utf8ToCp1251(text);
     EXPECT_EQ(bytes.size(), CharLength(text));
-    EXPECT_EQ(static_cast<unsigned char>(bytes[0]), 0xCA);  // К
+    EXPECT_EQ(static_cast<unsigned char>(bytes[0]), 0xCA); // К
     EXPECT_EQ(Cp1251ToUtf8(bytes), text);
     EXPECT_EQ(Utf8ToCp1251("a€"), "a\x88");
     EXPECT_EQ(Utf8ToCp1251("日"), "?");
     EXPECT_TRUE(IsValidUtf8(text));
     EXPECT_FALSE(IsValidUtf8(bytes));
     EXPECT_EQ(TextFromFileBytes(bytes), text);
-    EXPECT_EQ(TextFromFileBytes("\xEF\xBB\xBF" "abc"), "abc");
+    EXPECT_EQ(TextFromFileBytes("\xEF\xBB\xBF"
+                                "abc"),
+              "abc");
     for (int b = 0; b < 256; ++b) {
         if (b == 0x98) continue;
         std::string one(1, char(b));
@@ -73,7 +82,7 @@ TEST(EventLoop, ProcessMessagesRunsWhatWasPending) {
     int ran = 0;
     PostCall([&] {
         ++ran;
-        PostCall([&] { ran += 10; });  // posted inside a pass: next pass
+        PostCall([&] { ran += 10; }); // posted inside a pass: next pass
     });
     std::thread([&] { PostCall([&] { ++ran; }); }).join();
     ProcessMessages();
@@ -91,7 +100,7 @@ TEST(NamedMutex, SharedByNameAndRecursive) {
     EXPECT_EQ(a.get(), b.get());
     EXPECT_NE(a.get(), c.get());
     a->Acquire();
-    EXPECT_TRUE(b->TryAcquire());  // same thread: recursive
+    EXPECT_TRUE(b->TryAcquire()); // same thread: recursive
     b->Release();
     bool other = true;
     std::thread([&] { other = a->TryAcquire(); }).join();
@@ -126,7 +135,9 @@ TEST(NamedMutex, NameLivesWithItsLastHandle) {
 TEST(Utf16, RoundTripAndBadInput) {
     for (std::string text : {"", "abc", "Котельная №5", "😀 emoji", "€"})
         EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(text)), text) << text;
-    EXPECT_EQ(Utf8ToUtf16("😀").size(), 2u);  // a surrogate pair
-    EXPECT_EQ(Utf8ToUtf16("a\xFF" "b"), u"a\uFFFDb");
+    EXPECT_EQ(Utf8ToUtf16("😀").size(), 2u); // a surrogate pair
+    EXPECT_EQ(Utf8ToUtf16("a\xFF"
+                          "b"),
+              u"a\uFFFDb");
     EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
 }

@@ -45,7 +45,12 @@ TEST_F(Timer, StartsEnabledAtOneSecondLikeTheRuntimes) {
 }
 
 TEST_F(Timer, FiresOnlyWhenEnabledWithIntervalAndHandler) {
-    struct Case { bool enabled; uint32_t interval; bool handler; int fires; };
+    struct Case {
+        bool enabled;
+        uint32_t interval;
+        bool handler;
+        int fires;
+    };
     for (auto c : {Case{true, 100, true, 3}, Case{false, 100, true, 0}, Case{true, 0, true, 0},
                    Case{true, 100, false, 0}, Case{false, 0, false, 0}}) {
         int fired = 0;
@@ -60,15 +65,29 @@ TEST_F(Timer, FiresOnlyWhenEnabledWithIntervalAndHandler) {
 
 TEST_F(Timer, ChangeRestartsPeriod) {
     // Interval 100 armed at 0; the change comes at 60.
-    struct Case { const char* what; std::function<void(TTimer&)> change; uint32_t firstFire; };
+    struct Case {
+        const char* what;
+        std::function<void(TTimer&)> change;
+        uint32_t firstFire;
+    };
     std::vector<Case> cases{
-        {"disable and enable", [](TTimer& t) { t.SetEnabled(false); t.SetEnabled(true); }, 160},
+        {"disable and enable",
+         [](TTimer& t) {
+             t.SetEnabled(false);
+             t.SetEnabled(true);
+         },
+         160},
         {"enable again", [](TTimer& t) { t.SetEnabled(true); }, 100},
         {"same interval", [](TTimer& t) { t.SetInterval(100); }, 100},
         {"shorter interval", [](TTimer& t) { t.SetInterval(50); }, 110},
         {"longer interval", [](TTimer& t) { t.SetInterval(300); }, 360},
         {"handler assigned", [](TTimer& t) { t.SetOnTimer(t.OnTimer()); }, 160},
-        {"interval 0 and back", [](TTimer& t) { t.SetInterval(0); t.SetInterval(100); }, 160},
+        {"interval 0 and back",
+         [](TTimer& t) {
+             t.SetInterval(0);
+             t.SetInterval(100);
+         },
+         160},
     };
     for (const auto& c : cases) {
         int fired = 0;
@@ -89,7 +108,7 @@ TEST_F(Timer, LateLoopFiresOnceNotOncePerPeriod) {
     TTimer t;
     t.SetInterval(100);
     t.SetOnTimer([&] { ++fired; });
-    AdvanceClock(1000);  // the loop was blocked for ten periods
+    AdvanceClock(1000); // the loop was blocked for ten periods
     ProcessMessages();
     ProcessMessages();
     EXPECT_EQ(fired, 1);
@@ -163,7 +182,7 @@ TEST_F(Timer, NestedPassFiresItAgain) {
         ++fired;
         deepest = std::max(deepest, ++depth);
         if (fired == 1) {
-            SleepMs(100);  // a handler that lets the loop run after a while
+            SleepMs(100); // a handler that lets the loop run after a while
             ProcessMessages();
         }
         --depth;
