@@ -2,7 +2,8 @@
 // the client reads items and writes one through its conversation. Each answer
 // must go to its own request: the k-th line the server sends answers the k-th
 // request, an "OK" line gives its value, an "ERR" line a refusal that keeps
-// the link, and a malformed or missing answer drops the link for good.
+// the link, and a malformed or missing answer, or one sent before its request,
+// drops the link for good.
 //
 // The input: one byte n (taken modulo 21), then n piece sizes, then the bytes
 // the server sends. The server sends its j-th piece when it has read the j-th
@@ -178,6 +179,10 @@ private:
             Lost = true; // timed out
             return {};
         }
+        // A further line already there answers nothing yet: the client drops
+        // the link, though this answer still counts.
+        const size_t next = Script.Stream.find('\n', end + 1);
+        if (next != std::string::npos && next < Script.SentAfter(j)) Lost = true;
         std::vector<std::string> f;
         const bool split = DdeSplitLine(Script.Stream.substr(start, end - start), f);
         if (split && f[0] == "OK" && f.size() <= 2) return {true, f.size() > 1 ? f[1] : ""};
