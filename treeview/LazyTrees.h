@@ -1106,6 +1106,14 @@ protected:
     void NotifyAccessible(DWORD event);
     bool FullyVisible(PLazyNode node) const;
     void DeleteSubtree(PLazyNode node); // frees the children of Node, deepest and last first
+    // Toggles Node; CountLater leaves heights and the visible count to FinishDeferredToggles.
+    bool InternalToggleNode(PLazyNode node, bool countLater); // false when nothing changed
+    void FinishDeferredToggles(PLazyNode node); // recounts after toggles within Node's subtree
+    // The walks behind WriteNode/WriteChunks and ReadNode/ReadChunk(base chunk):
+    // they keep the open nodes in a list of their own, not on the call stack,
+    // and do not call those virtuals again for the nodes below.
+    void WriteSubtree(std::string& stream, PLazyNode node, bool nodeChunk);
+    void ReadSubtree(TNodeReader& stream, int version, PLazyNode node, int baseChunkSize);
     void DoSetChildCountInternal(PLazyNode node, uint32_t newCount);
     PLazyNode NextVisible(PLazyNode node, bool init);
     PLazyNode LastVisibleBelow(PLazyNode node);
