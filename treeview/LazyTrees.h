@@ -1135,6 +1135,9 @@ protected:
 
     uint32_t FSelectionCount = 0;
     uint32_t FCheckPropagationCount = 0;
+    // The last parent update a check-state change ran: for which node, and its result.
+    PLazyNode FParentUpdateOf = nullptr;
+    bool FParentUpdateResult = true;
     uint32_t FDefaultNodeHeight = 18;
     uint32_t FAnimationDuration = 200;
     TCheckImageKind FCheckImageKind = ckSystemDefault;

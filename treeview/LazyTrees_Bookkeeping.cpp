@@ -409,8 +409,11 @@ bool TBaseLazyTree::ChangeCheckState(PLazyNode node, TCheckState value) {
         if (parent != FRoot && !(parent->States & vsInitialized)) InitNode(parent);
         if (tracking && parent != FRoot && !(parent->States & (vsChecking | vsDisabled)) &&
             (node->CheckType == ctTriStateCheckBox || node->CheckType == ctCheckBox) &&
-            parent->CheckType == ctTriStateCheckBox)
+            parent->CheckType == ctTriStateCheckBox) {
             result = CheckParentCheckState(node, value);
+            FParentUpdateOf = node;
+            FParentUpdateResult = result;
+        }
     } catch (...) {
         node->States &= ~vsChecking;
         if (--FCheckPropagationCount == 0) DoStateChange(0, TS(tsCheckPropagation));
@@ -439,7 +442,12 @@ bool TBaseLazyTree::CheckParentCheckState(PLazyNode node, TCheckState newState) 
     else if (checked < count)
         state = csMixedNormal;
     if (!DoChecking(parent, state)) return false;
+    FParentUpdateOf = nullptr;
     DoCheckClick(parent, state);
+    // The parent's own change has already updated the levels above it; doing
+    // that once more here would fire their events again, and each level would
+    // double the work of the one below.
+    if (FParentUpdateOf == parent) return FParentUpdateResult;
     PLazyNode grand = parent->Parent;
     if (grand != FRoot && !(grand->States & vsInitialized)) InitNode(grand);
     if (grand != FRoot && !(grand->States & (vsChecking | vsDisabled)) &&

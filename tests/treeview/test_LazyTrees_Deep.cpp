@@ -380,4 +380,45 @@ TEST_F(DeepFixture, FullToggleCountsMatchTheDefinition) {
     check("all collapsed");
 }
 
+// Checking the leaf of a chain of tri-state boxes updates each ancestor once,
+// nearest first; a refusal on the way stops there and no node reports a
+// completed change.
+TEST_F(DeepFixture, CheckingALeafUpdatesEachAncestorOnce) {
+    constexpr uint32_t depth = 20;
+    TLazyStringTree& t = MakeTree();
+    t.TreeOptions().SetAutoOptions(t.TreeOptions().AutoOptions() | toAutoTristateTracking);
+    PLazyNode leaf = nullptr;
+    for (uint32_t d = 0; d < depth; ++d) {
+        leaf = t.AddChild(leaf);
+        Label(t, leaf) = d;
+        leaf->CheckType = ctTriStateCheckBox;
+    }
+    std::vector<uint32_t> checking, checked;
+    uint32_t refuse = depth; // none
+    t.OnChecking = [&](TBaseLazyTree& tree, PLazyNode n, TCheckState&, bool& allowed) {
+        checking.push_back(Label(tree, n));
+        allowed = Label(tree, n) != refuse;
+    };
+    t.OnChecked = [&](TBaseLazyTree& tree, PLazyNode n) { checked.push_back(Label(tree, n)); };
+    auto states = [&] {
+        std::string s;
+        for (PLazyNode n = t.GetFirstNoInit(); n; n = n->FirstChild)
+            s += n->CheckState == csCheckedNormal ? 'x' : '.';
+        return s;
+    };
+
+    t.SetCheckState(leaf, csCheckedNormal);
+    EXPECT_TRUE(Descending(checking, depth));
+    EXPECT_EQ(checked.size(), depth);
+    EXPECT_EQ(states(), std::string(depth, 'x'));
+
+    checking.clear();
+    checked.clear();
+    refuse = 5;
+    t.SetCheckState(leaf, csUncheckedNormal);
+    EXPECT_EQ(checking.size(), depth - 5);
+    EXPECT_TRUE(checked.empty());
+    EXPECT_EQ(states(), std::string(6, 'x') + std::string(depth - 6, '.'));
+}
+
 } // namespace
