@@ -1201,6 +1201,14 @@ protected:
     void NotifyAccessible(DWORD event);
     bool FullyVisible(PLazyNode node) const;
     void DeleteSubtree(PLazyNode node); // frees the children of Node, deepest and last first
+    // Toggles Node; CountLater leaves heights and the visible count to FinishDeferredToggles.
+    bool InternalToggleNode(PLazyNode node, bool countLater); // false when nothing changed
+    void FinishDeferredToggles(PLazyNode node); // recounts after toggles within Node's subtree
+    // The walks behind WriteNode/WriteChunks and ReadNode/ReadChunk(base chunk):
+    // they keep the open nodes in a list of their own, not on the call stack,
+    // and do not call those virtuals again for the nodes below.
+    void WriteSubtree(std::string& stream, PLazyNode node, bool nodeChunk);
+    void ReadSubtree(TNodeReader& stream, int version, PLazyNode node, int baseChunkSize);
     void DoSetChildCountInternal(PLazyNode node, uint32_t newCount);
     PLazyNode NextVisible(PLazyNode node, bool init);
     PLazyNode LastVisibleBelow(PLazyNode node);
@@ -1222,6 +1230,9 @@ protected:
 
     uint32_t FSelectionCount = 0;
     uint32_t FCheckPropagationCount = 0;
+    // The last parent update a check-state change ran: for which node, and its result.
+    PLazyNode FParentUpdateOf = nullptr;
+    bool FParentUpdateResult = true;
     uint32_t FDefaultNodeHeight = 18;
     uint32_t FAnimationDuration = 200;
     TCheckImageKind FCheckImageKind = ckSystemDefault;

@@ -140,21 +140,52 @@ bool TBaseLazyTree::IsLastVisibleChild(PLazyNode parent, PLazyNode node) const {
 
 // --- counts and heights ----------------------------------------------------------------
 
+// Both fix-ups walk the subtree through the parent links instead of recursing,
+// so that a deep chain cannot exhaust the stack: a node is summed into its
+// parent once its own subtree is done.
+
 void TBaseLazyTree::FixupTotalCount(PLazyNode node) {
     // Node.TotalCount holds the node's own count on entry.
-    for (PLazyNode c = node->FirstChild; c; c = c->NextSibling) {
-        c->TotalCount = 1;
-        FixupTotalCount(c);
-        node->TotalCount += c->TotalCount;
+    PLazyNode run = node->FirstChild;
+    while (run) {
+        run->TotalCount = 1;
+        if (run->FirstChild) {
+            run = run->FirstChild;
+            continue;
+        }
+        for (;;) {
+            PLazyNode parent = run->Parent;
+            parent->TotalCount += run->TotalCount;
+            if (run->NextSibling) {
+                run = run->NextSibling;
+                break;
+            }
+            run = parent == node ? nullptr : parent;
+            if (!run) break;
+        }
     }
 }
 
 void TBaseLazyTree::FixupTotalHeight(PLazyNode node) {
     node->TotalHeight = node->NodeHeight;
-    for (PLazyNode c = node->FirstChild; c; c = c->NextSibling) {
-        FixupTotalHeight(c);
-        if ((node->States & vsExpanded) && IsEffectivelyVisible(c))
-            node->TotalHeight += c->TotalHeight;
+    PLazyNode run = node->FirstChild;
+    while (run) {
+        run->TotalHeight = run->NodeHeight;
+        if (run->FirstChild) {
+            run = run->FirstChild;
+            continue;
+        }
+        for (;;) {
+            PLazyNode parent = run->Parent;
+            if ((parent->States & vsExpanded) && IsEffectivelyVisible(run))
+                parent->TotalHeight += run->TotalHeight;
+            if (run->NextSibling) {
+                run = run->NextSibling;
+                break;
+            }
+            run = parent == node ? nullptr : parent;
+            if (!run) break;
+        }
     }
 }
 
@@ -216,45 +247,68 @@ void TBaseLazyTree::SetExpanded(PLazyNode node, bool value) {
 }
 
 void TBaseLazyTree::ToggleNode(PLazyNode node) {
-    if (!node || node == FRoot || (node->States & vsToggling)) return;
+    InternalToggleNode(node, false);
+}
+
+bool TBaseLazyTree::InternalToggleNode(PLazyNode node, bool countLater) {
+    // CountLater leaves the heights and the visible count to the caller
+    // (FinishDeferredToggles): keeping them exact at every node costs a walk
+    // up to the root each, which a deep subtree cannot afford.
+    if (!node || node == FRoot || (node->States & vsToggling)) return false;
     if (node->States & vsExpanded) {
-        if (!DoCollapsing(node)) return;
+        if (!DoCollapsing(node)) return false;
         // The nodes below move: the validation thread must be off the tree.
         InterruptValidation();
         node->States |= vsToggling;
         DoStateChange(TS(tsCollapsing));
-        if (ChildrenDisplayed(node)) FVisibleCount -= CountVisibleChildren(node);
+        if (!countLater && ChildrenDisplayed(node)) FVisibleCount -= CountVisibleChildren(node);
         int64_t delta = int64_t(node->TotalHeight) - node->NodeHeight;
         node->States &= ~vsExpanded;
-        AdjustTotalHeight(node, -delta);
+        if (!countLater) AdjustTotalHeight(node, -delta);
         InvalidateCache();
         DoStateChange(0, TS(tsCollapsing));
         node->States &= ~vsToggling;
         DoCollapsed(node);
     } else {
-        if (!DoExpanding(node)) return;
+        if (!DoExpanding(node)) return false;
         InterruptValidation();
         node->States |= vsToggling;
         DoStateChange(TS(tsExpanding));
         InitChildren(node);
         node->States |= vsExpanded;
-        int64_t delta = 0;
-        for (PLazyNode c = node->FirstChild; c; c = c->NextSibling)
-            if (IsEffectivelyVisible(c)) delta += c->TotalHeight;
-        AdjustTotalHeight(node, delta);
-        if (ChildrenDisplayed(node)) FVisibleCount += CountVisibleChildren(node);
+        if (!countLater) {
+            int64_t delta = 0;
+            for (PLazyNode c = node->FirstChild; c; c = c->NextSibling)
+                if (IsEffectivelyVisible(c)) delta += c->TotalHeight;
+            AdjustTotalHeight(node, delta);
+            if (ChildrenDisplayed(node)) FVisibleCount += CountVisibleChildren(node);
+        }
         InvalidateCache();
         DoStateChange(0, TS(tsExpanding));
         node->States &= ~vsToggling;
         DoExpanded(node);
     }
     if (FUpdateCount == 0 && HandleAllocated()) Invalidate();
+    return true;
+}
+
+void TBaseLazyTree::FinishDeferredToggles(PLazyNode node) {
+    // Heights below Node are counted afresh; its ancestors have seen every
+    // change that passed through Node, so they take the difference to its old
+    // total. Toggles by handlers elsewhere kept the visible count by deltas; a
+    // recount of the displayed nodes covers both.
+    uint32_t old = node->TotalHeight;
+    FixupTotalHeight(node);
+    if (node != FRoot && IsEffectivelyVisible(node) && (node->Parent->States & vsExpanded))
+        AdjustTotalHeight(node->Parent, int64_t(node->TotalHeight) - int64_t(old));
+    FVisibleCount = CountVisibleChildren(FRoot);
 }
 
 void TBaseLazyTree::FullExpand(PLazyNode node) {
     BeginUpdate();
+    // Parents first; the heights and the visible count are counted once at the end.
+    bool toggled = false;
     try {
-        // Parents first: each expansion then counts only its direct children.
         PLazyNode stop = nullptr;
         PLazyNode run = node;
         if (node) {
@@ -263,34 +317,41 @@ void TBaseLazyTree::FullExpand(PLazyNode node) {
             run = GetFirst();
         }
         while (run && run != stop) {
-            if ((run->States & vsHasChildren) && !(run->States & vsExpanded)) ToggleNode(run);
+            if ((run->States & vsHasChildren) && !(run->States & vsExpanded) &&
+                InternalToggleNode(run, true))
+                toggled = true;
             run = GetNext(run);
         }
     } catch (...) {
+        if (toggled) FinishDeferredToggles(node ? node : FRoot);
         EndUpdate();
         throw;
     }
+    if (toggled) FinishDeferredToggles(node ? node : FRoot);
     EndUpdate();
 }
 
 void TBaseLazyTree::FullCollapse(PLazyNode node) {
     BeginUpdate();
+    // Backwards in pre-order: children close before their parent. The heights
+    // and the visible count are counted once at the end.
+    bool toggled = false;
     try {
-        // Backwards in pre-order: children close before their parent, so
-        // each collapse has only its direct children left to uncount.
         PLazyNode stop = node ? node : nullptr;
         PLazyNode run = node ? node : FRoot;
         while (run->LastChild) run = run->LastChild;
         if (run == FRoot) run = nullptr;
         while (run) {
-            if (run->States & vsExpanded) ToggleNode(run);
+            if ((run->States & vsExpanded) && InternalToggleNode(run, true)) toggled = true;
             if (run == stop) break;
             run = GetPreviousNoInit(run);
         }
     } catch (...) {
+        if (toggled) FinishDeferredToggles(node ? node : FRoot);
         EndUpdate();
         throw;
     }
+    if (toggled) FinishDeferredToggles(node ? node : FRoot);
     EndUpdate();
 }
 
@@ -351,8 +412,11 @@ bool TBaseLazyTree::ChangeCheckState(PLazyNode node, TCheckState value) {
         if (parent != FRoot && !(parent->States & vsInitialized)) InitNode(parent);
         if (tracking && parent != FRoot && !(parent->States & (vsChecking | vsDisabled)) &&
             (node->CheckType == ctTriStateCheckBox || node->CheckType == ctCheckBox) &&
-            parent->CheckType == ctTriStateCheckBox)
+            parent->CheckType == ctTriStateCheckBox) {
             result = CheckParentCheckState(node, value);
+            FParentUpdateOf = node;
+            FParentUpdateResult = result;
+        }
     } catch (...) {
         node->States &= ~vsChecking;
         if (--FCheckPropagationCount == 0) DoStateChange(0, TS(tsCheckPropagation));
@@ -381,7 +445,12 @@ bool TBaseLazyTree::CheckParentCheckState(PLazyNode node, TCheckState newState) 
     else if (checked < count)
         state = csMixedNormal;
     if (!DoChecking(parent, state)) return false;
+    FParentUpdateOf = nullptr;
     DoCheckClick(parent, state);
+    // The parent's own change has already updated the levels above it; doing
+    // that once more here would fire their events again, and each level would
+    // double the work of the one below.
+    if (FParentUpdateOf == parent) return FParentUpdateResult;
     PLazyNode grand = parent->Parent;
     if (grand != FRoot && !(grand->States & vsInitialized)) InitNode(grand);
     if (grand != FRoot && !(grand->States & (vsChecking | vsDisabled)) &&

@@ -182,15 +182,36 @@ void TBaseLazyTree::MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode
 
 void TBaseLazyTree::DeleteSubtree(PLazyNode node) {
     // Deepest and last first; the caller has taken the subtree out of the counts.
+    // Walked through the parent links, not by recursion: a deep chain must not
+    // exhaust the stack. A node is freed once all its children are.
     node->States |= vsClearing;
     PLazyNode run = node->LastChild;
     while (run) {
-        PLazyNode prev = run->PrevSibling;
-        if (run->FirstChild) DeleteSubtree(run);
-        run->States |= vsDeleting;
-        if (run->States & vsSelected) RemoveSelectionEntry(run);
-        DoFreeNode(run);
-        run = prev;
+        if (run->FirstChild) {
+            run->States |= vsClearing;
+            run = run->LastChild;
+            continue;
+        }
+        for (;;) {
+            PLazyNode prev = run->PrevSibling;
+            PLazyNode parent = run->Parent;
+            run->States |= vsDeleting;
+            if (run->States & vsSelected) RemoveSelectionEntry(run);
+            DoFreeNode(run);
+            if (prev) {
+                run = prev;
+                break;
+            }
+            if (parent == node) {
+                run = nullptr;
+                break;
+            }
+            // The last child of Parent is gone: Parent itself goes next.
+            parent->FirstChild = parent->LastChild = nullptr;
+            parent->ChildCount = 0;
+            parent->States &= ~vsClearing;
+            run = parent;
+        }
     }
     node->FirstChild = node->LastChild = nullptr;
     node->ChildCount = 0;

@@ -11,6 +11,7 @@
 #include <iterator>
 #include <ostream>
 #include <sstream>
+#include <vector>
 
 namespace nuq {
 
@@ -117,45 +118,78 @@ void TBaseLazyTree::SaveToStream(std::ostream& stream, PLazyNode node) {
 }
 
 void TBaseLazyTree::WriteNode(std::string& stream, PLazyNode node) {
-    if (FOptions->MiscOptions() & toInitOnSave) {
-        if (!(node->States & vsInitialized)) InitNode(node);
-        if ((node->States & vsHasChildren) && node->ChildCount == 0) InitChildren(node);
-    }
-    size_t start = stream.size();
-    PutInt32(stream, NodeChunk);
-    PutInt32(stream, 0);
-    WriteChunks(stream, node);
-    FinishChunkHeader(stream, start, stream.size());
+    WriteSubtree(stream, node, true);
 }
 
 void TBaseLazyTree::WriteChunks(std::string& stream, PLazyNode node) {
-    size_t start = stream.size();
-    PutInt32(stream, BaseChunk);
-    PutInt32(stream, 0);
-    // The count says how many child chunks follow, and only an initialised node writes them.
-    PutInt32(stream, (node->States & vsInitialized) ? node->ChildCount : 0);
-    PutInt32(stream, node->NodeHeight);
-    TLazyNodeStates states = node->States & ~TransientStates;
-    stream.push_back(char(states & 0xFF));
-    stream.push_back(char(states >> 8));
-    stream.push_back(char(node->Align));
-    stream.push_back(char(node->CheckState));
-    stream.push_back(char(node->CheckType));
-    PutInt32(stream, 0);
-    if (node->States & vsInitialized)
-        for (PLazyNode run = node->FirstChild; run; run = run->NextSibling) WriteNode(stream, run);
-    FinishChunkHeader(stream, start, stream.size());
+    WriteSubtree(stream, node, false);
+}
 
-    // The owner's data; a handler that writes nothing leaves no chunk at all.
-    std::ostringstream user;
-    DoSaveUserData(node, user);
-    std::string bytes = std::move(user).str();
-    if (!bytes.empty()) {
-        start = stream.size();
-        PutInt32(stream, UserChunk);
+void TBaseLazyTree::WriteSubtree(std::string& stream, PLazyNode top, bool nodeChunk) {
+    // A node's chunks enclose its children's, and its user chunk follows
+    // them. The nodes still open are kept here rather than on the call stack,
+    // so that a deep subtree cannot exhaust it; the bytes and the order of
+    // the owner's events are those of a walk that recurses from node to child.
+    constexpr size_t NoChunk = size_t(-1);
+    struct TOpenNode {
+        PLazyNode Node;
+        size_t NodeStart; // NoChunk for the top of WriteChunks, which has no node chunk
+        size_t BaseStart;
+    };
+    std::vector<TOpenNode> open;
+
+    // Writes everything up to the node's first child; returns that child.
+    auto begin = [&](PLazyNode node, bool withNodeChunk) -> PLazyNode {
+        size_t nodeStart = NoChunk;
+        if (withNodeChunk) {
+            if (FOptions->MiscOptions() & toInitOnSave) {
+                if (!(node->States & vsInitialized)) InitNode(node);
+                if ((node->States & vsHasChildren) && node->ChildCount == 0) InitChildren(node);
+            }
+            nodeStart = stream.size();
+            PutInt32(stream, NodeChunk);
+            PutInt32(stream, 0);
+        }
+        size_t baseStart = stream.size();
+        PutInt32(stream, BaseChunk);
         PutInt32(stream, 0);
-        stream += bytes;
-        FinishChunkHeader(stream, start, stream.size());
+        // The count says how many child chunks follow, and only an initialised node writes them.
+        PutInt32(stream, (node->States & vsInitialized) ? node->ChildCount : 0);
+        PutInt32(stream, node->NodeHeight);
+        TLazyNodeStates states = node->States & ~TransientStates;
+        stream.push_back(char(states & 0xFF));
+        stream.push_back(char(states >> 8));
+        stream.push_back(char(node->Align));
+        stream.push_back(char(node->CheckState));
+        stream.push_back(char(node->CheckType));
+        PutInt32(stream, 0);
+        open.push_back({node, nodeStart, baseStart});
+        return (node->States & vsInitialized) ? node->FirstChild : nullptr;
+    };
+
+    PLazyNode next = begin(top, nodeChunk);
+    while (!open.empty()) {
+        if (next) {
+            next = begin(next, true);
+            continue;
+        }
+        TOpenNode done = open.back();
+        open.pop_back();
+        FinishChunkHeader(stream, done.BaseStart, stream.size());
+
+        // The owner's data; a handler that writes nothing leaves no chunk at all.
+        std::ostringstream user;
+        DoSaveUserData(done.Node, user);
+        std::string bytes = std::move(user).str();
+        if (!bytes.empty()) {
+            size_t start = stream.size();
+            PutInt32(stream, UserChunk);
+            PutInt32(stream, 0);
+            stream += bytes;
+            FinishChunkHeader(stream, start, stream.size());
+        }
+        if (done.NodeStart != NoChunk) FinishChunkHeader(stream, done.NodeStart, stream.size());
+        if (!open.empty()) next = done.Node->NextSibling;
     }
 }
 
@@ -288,19 +322,7 @@ PLazyNode TBaseLazyTree::InternalAddFromStream(TNodeReader& stream, int version,
 }
 
 void TBaseLazyTree::ReadNode(TNodeReader& stream, int version, PLazyNode node) {
-    int32_t size = ReadNodeChunkHeader(stream, false);
-    size_t end = stream.Position + size_t(size);
-    size_t outerLimit = stream.Limit;
-    while (stream.Position < end) {
-        stream.Limit = end;
-        if (stream.Remaining() < ChunkHeaderSize) DataAfterEnd();
-        int32_t type = stream.ReadInt32();
-        int32_t chunkSize = stream.ReadInt32();
-        if (chunkSize < 0 || size_t(chunkSize) > stream.Remaining()) DataAfterEnd();
-        ReadChunk(stream, version, node, type, chunkSize);
-    }
-    if (stream.Position != end) DataAfterEnd();
-    stream.Limit = outerLimit;
+    ReadSubtree(stream, version, node, -1);
 }
 
 bool TBaseLazyTree::ReadChunk(TNodeReader& stream, int version, PLazyNode node, int chunkType,
@@ -308,17 +330,58 @@ bool TBaseLazyTree::ReadChunk(TNodeReader& stream, int version, PLazyNode node, 
     size_t end = stream.Position + size_t(chunkSize);
     const std::string& d = *stream.Data;
     switch (chunkType) {
-    case BaseChunk: {
+    case BaseChunk:
+        ReadSubtree(stream, version, node, chunkSize);
+        return true;
+    case UserChunk: {
+        if (chunkSize <= 0) return true;
+        TChunkBuffer buffer(d.data() + stream.Position, size_t(chunkSize));
+        std::istream in(&buffer);
+        DoLoadUserData(node, in);
+        stream.Position = end;
+        return buffer.Consumed() > 0;
+    }
+    default:
+        stream.Position = end;
+        return false;
+    }
+}
+
+void TBaseLazyTree::ReadSubtree(TNodeReader& stream, int version, PLazyNode top,
+                                int baseChunkSize) {
+    // The nodes still open are kept here rather than on the call stack, so
+    // that a deep stream cannot exhaust it; nodes are created, linked and
+    // handed to the owner in the order of a walk that recurses from node to
+    // child. A base chunk is read here; every other chunk goes to ReadChunk.
+    struct TOpenNode {
+        PLazyNode Node;
+        size_t End;        // of the node chunk
+        size_t OuterLimit; // the reader's limit again once the node is read
+        size_t BaseEnd;    // of the base chunk, while its children are read
+        uint32_t ChildrenLeft;
+        bool InBase;
+        bool BaseOnly; // the top of ReadChunk: a base chunk without its node chunk
+    };
+    std::vector<TOpenNode> open;
+    const std::string& d = *stream.Data;
+    const size_t fixedSize = version >= 2 ? BaseChunkSize2 : BaseChunkSize1;
+
+    auto openNode = [&](PLazyNode node) {
+        int32_t size = ReadNodeChunkHeader(stream, false);
+        open.push_back({node, stream.Position + size_t(size), stream.Limit, 0, 0, false, false});
+    };
+    // The base chunk's fixed fields; its children follow.
+    auto openBase = [&](TOpenNode& f, int chunkSize) {
+        if (size_t(chunkSize) < fixedSize) DataAfterEnd();
+        PLazyNode node = f.Node;
         size_t at = stream.Position;
         uint32_t childCount = GetUInt32(d, at);
         uint32_t height = GetUInt32(d, at + 4);
         TLazyNodeStates states;
         if (version >= 2) {
-            if (size_t(chunkSize) < BaseChunkSize2) DataAfterEnd();
             states = GetUInt16(d, at + 8);
             at += 10;
         } else {
-            if (size_t(chunkSize) < BaseChunkSize1) DataAfterEnd();
             uint8_t old = uint8_t(d[at + 8]);
             states = TLazyNodeStates((old & 0x7F) | ((old & 0x80) << 1) | vsVisible);
             at += 9;
@@ -334,36 +397,59 @@ bool TBaseLazyTree::ReadChunk(TNodeReader& stream, int version, PLazyNode node, 
             node->States &= ~vsSelected;
             if (FOptions->SelectionOptions() & toMultiSelect) LoadedSelection.push_back(node);
         }
-        stream.Position += version >= 2 ? BaseChunkSize2 : BaseChunkSize1;
-        for (uint32_t i = 0; i < childCount; ++i) {
-            PLazyNode child = MakeNewNode();
-            child->Index = node->LastChild ? node->LastChild->Index + 1 : 0;
-            child->Parent = node;
-            child->PrevSibling = node->LastChild;
-            if (node->LastChild)
-                node->LastChild->NextSibling = child;
-            else
-                node->FirstChild = child;
-            node->LastChild = child;
-            ++node->ChildCount;
-            stream.Limit = end;
-            ReadNode(stream, version, child);
+        f.BaseEnd = stream.Position + size_t(chunkSize);
+        f.ChildrenLeft = childCount;
+        f.InBase = true;
+        stream.Position += fixedSize;
+    };
+
+    if (baseChunkSize < 0) {
+        openNode(top);
+    } else {
+        open.push_back({top, 0, 0, 0, 0, false, true});
+        openBase(open.back(), baseChunkSize);
+    }
+    while (!open.empty()) {
+        TOpenNode& f = open.back();
+        if (f.InBase) {
+            if (f.ChildrenLeft > 0) {
+                --f.ChildrenLeft;
+                PLazyNode node = f.Node;
+                PLazyNode child = MakeNewNode();
+                child->Index = node->LastChild ? node->LastChild->Index + 1 : 0;
+                child->Parent = node;
+                child->PrevSibling = node->LastChild;
+                if (node->LastChild)
+                    node->LastChild->NextSibling = child;
+                else
+                    node->FirstChild = child;
+                node->LastChild = child;
+                ++node->ChildCount;
+                stream.Limit = f.BaseEnd;
+                openNode(child); // F is gone from here on
+                continue;
+            }
+            if (f.Node->ChildCount) f.Node->States |= vsHasChildren;
+            stream.Position = f.BaseEnd; // room a later layout may use
+            f.InBase = false;
+            if (f.BaseOnly) open.pop_back();
+            continue;
         }
-        if (node->ChildCount) node->States |= vsHasChildren;
-        stream.Position = end; // room a later layout may use
-        return true;
-    }
-    case UserChunk: {
-        if (chunkSize <= 0) return true;
-        TChunkBuffer buffer(d.data() + stream.Position, size_t(chunkSize));
-        std::istream in(&buffer);
-        DoLoadUserData(node, in);
-        stream.Position = end;
-        return buffer.Consumed() > 0;
-    }
-    default:
-        stream.Position = end;
-        return false;
+        if (stream.Position < f.End) {
+            stream.Limit = f.End;
+            if (stream.Remaining() < ChunkHeaderSize) DataAfterEnd();
+            int32_t type = stream.ReadInt32();
+            int32_t chunkSize = stream.ReadInt32();
+            if (chunkSize < 0 || size_t(chunkSize) > stream.Remaining()) DataAfterEnd();
+            if (type == BaseChunk)
+                openBase(f, chunkSize);
+            else
+                ReadChunk(stream, version, f.Node, type, chunkSize);
+            continue;
+        }
+        if (stream.Position != f.End) DataAfterEnd();
+        stream.Limit = f.OuterLimit;
+        open.pop_back();
     }
 }
 

@@ -237,12 +237,27 @@ void TBaseLazyTree::InitChildren(PLazyNode node) {
 
 void TBaseLazyTree::ReinitNode(PLazyNode node, bool recursive) {
     if (!node) return;
-    if (node != FRoot) {
-        node->States = TLazyNodeStates(node->States & ~(vsChecking | vsCutOrCopy | vsDeleting | vsHeightMeasured));
-        if (node->States & vsInitialized) InitNode(node);
+    auto reinit = [this](PLazyNode n) {
+        if (n == FRoot) return;
+        n->States = TLazyNodeStates(n->States &
+                                    ~(vsChecking | vsCutOrCopy | vsDeleting | vsHeightMeasured));
+        if (n->States & vsInitialized) InitNode(n);
+    };
+    reinit(node);
+    if (!recursive) return;
+    // Parents before children, walked through the parent links so that a deep
+    // subtree cannot exhaust the stack; a node's children are looked at only
+    // after the node itself is initialised again.
+    PLazyNode run = node->FirstChild;
+    while (run) {
+        reinit(run);
+        if (run->FirstChild) {
+            run = run->FirstChild;
+            continue;
+        }
+        while (run != node && !run->NextSibling) run = run->Parent;
+        run = run == node ? nullptr : run->NextSibling;
     }
-    if (recursive)
-        for (PLazyNode c = node->FirstChild; c; c = c->NextSibling) ReinitNode(c, true);
 }
 
 // --- updates, structure changes, validation ------------------------------------------------------------
