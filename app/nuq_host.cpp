@@ -128,17 +128,25 @@ bool THost::LoadObjects(const std::string& fileName) {
             return ini.ReadString(section, key, def);
         };
         auto readInt = [&](const char* key, int def) { return ini.ReadInteger(section, key, def); };
+        // Kept in a byte: a value beyond it is a mistake, not something to wrap.
+        auto readByte = [&](const char* key, int def) {
+            const int value = readInt(key, def);
+            if (value < 0 || value > 255)
+                throw Exception(std::string("значение ") + key + "=" + std::to_string(value) +
+                                " вне диапазона 0..255");
+            return uint8_t(value);
+        };
         THostObject object;
         object.Section = section;
         object.Room = std::make_unique<TBoilerRoom>();
         TBoilerRoom& room = *object.Room;
         room.Name = read("Name", section);
-        room.Status = uint8_t(readInt("Status", 1));
         room.KeyPass = read("Key");
         object.RequestText = read("RequestText");
         object.RequestPeriod = readInt("RequestPeriod", 10);
         object.DDEPeriod = readInt("DDEPeriod", 5);
         try {
+            room.Status = readByte("Status", 1);
             const std::string script = read("Script");
             if (!script.empty()) {
                 std::string text;
@@ -175,7 +183,7 @@ bool THost::LoadObjects(const std::string& fileName) {
                 if (!FManager.ModemList.FindByPort(port))
                     throw Exception("модем на COM" + std::to_string(port) +
                                     " не описан в setting.ini");
-                room.GPRSCallMode = uint8_t(readInt("CallMode", 0));
+                room.GPRSCallMode = readByte("CallMode", 0);
                 room.GPRSApn = read("APN");
                 room.GPRSLogin = read("APNLogin");
                 room.GPRSPassword = read("APNPassword");

@@ -47,11 +47,17 @@ TEST_F(NuqRun, PollsLogsAndStopsOnSignal) {
     ASSERT_GT(port, 0);
     Objects("[A]\nName=Котельная А\nLink=TCP\nHost=127.0.0.1\nPort=" + std::to_string(port) +
             "\nRequestPeriod=1\nRequestText=REQ\nScript=t.nqs\n"
-            "[B]\nName=Без связи\nLink=Радио\n");
+            "[B]\nName=Без связи\nLink=Радио\n"
+            "[D]\nName=Статус\nStatus=300\nLink=TCP\n");
     SimProcess run(NUQ_EXE, {"--home", home.string(), "run"});
     const std::string skipped = run.WaitForText("не загружен");
     EXPECT_NE(skipped.find("Объект \"Без связи\" не загружен: неизвестный вид связи \"Радио\""),
               std::string::npos);
+    // A value that a byte cannot hold is refused, not wrapped.
+    const std::string outOfRange = run.WaitForText("вне диапазона");
+    EXPECT_NE(outOfRange.find("Объект \"Статус\" не загружен: значение Status=300 вне диапазона"),
+              std::string::npos)
+        << outOfRange;
     // Log lines: date and time, a colon, two blanks, the text.
     const std::string connected = run.WaitForText("установлено");
     EXPECT_NE(connected.find(":  Соединение с \"Котельная А\" установлено"), std::string::npos)
