@@ -455,16 +455,53 @@ private:
     TColumnIndex FMainColumn = -1;
 };
 
+// --- drag image -------------------------------------------------------------------------------
+
 enum TLTDragImageState : uint8_t { dgHidden = 1, dgInDrag = 2, dgPrepared = 4, dgSystemSupport = 8 };
+enum TLTImageRestriction : uint8_t { rmNone, rmHorizontalOnly, rmVerticalOnly };
+
+// The translucent picture of the dragged nodes that follows the mouse. It is
+// drawn straight onto the screen over a copy of what it covers; a move puts
+// back only the strips it uncovers and copies only those it newly covers.
+// Where the desktop's drag-image service takes the picture, this stays passive.
 class TLTDragImage {
 public:
     explicit TLTDragImage(TBaseLazyTree* owner) : Owner(owner) {}
+    ~TLTDragImage();
+    TLTDragImage(const TLTDragImage&) = delete;
+    TLTDragImage& operator=(const TLTDragImage&) = delete;
+
     TBaseLazyTree* Owner;
+    // The screen under the picture, the blending work area and the picture
+    // with its alpha channel; they live from PrepareDrag to EndDrag.
+    std::unique_ptr<TBitmap> ScreenCopy, BlendImage, Picture;
+    TPoint PicturePosition;   // screen coordinates of the picture's top-left corner
+    TPoint LastMousePosition; // the last point the picture followed
     uint8_t Transparency = 128;
     int8_t PrepareBias = 0, BlendBias = 0;
-    bool Fade = false;
-    TColor ColorKey = clNone;
+    bool Fade = false; // the picture fades out from its centre
+    TLTImageRestriction Restriction = rmNone;
+    TColor ColorKey = clNone; // pixels of this colour are not drawn
     uint8_t States = 0;
+
+    void PrepareDrag(TBitmap& source, TPoint position, TPoint hotSpot, IDataObject* dataObject);
+    // Follows the mouse; true when the picture moved or was repainted.
+    bool DragTo(TPoint p, bool forceRepaint);
+    void ShowPicture();
+    void HidePicture();
+    void EndDrag();
+    TRect PictureRect() const; // empty while not visible
+    // After the tree painted R (client coordinates) while the picture was
+    // hidden: the tree paints that part again into the background copy.
+    void RecaptureScreenCopy(TWinControl& tree, TRect r, HRGN visibleRegion, bool captureNCArea, bool reshow);
+    bool WillMove(TPoint p) const;
+    bool IsVisible() const;
+
+private:
+    int PictureWidth() const { return Picture ? Picture->Width() : 0; }
+    int PictureHeight() const { return Picture ? Picture->Height() : 0; }
+    void BuildAlphaChannel(TBitmap& source, TBitmap& target);
+    void BlendAndDraw(HDC screenDC);
 };
 
 // The tree's drag source and the drop target it registers for its window.

@@ -153,12 +153,34 @@ using HCURSOR = TCursorObject*;
 class TScreen {
 public:
     ~TScreen();
+    TFont HintFont; // the font hints are shown in
     HCURSOR Cursor(int index) const;
     void SetCursor(int index, HCURSOR cursor); // the screen owns it
 private:
     std::map<int, HCURSOR> FCursors;
 };
 TScreen& Screen();
+
+// The pop-up window the application's hint machinery shows a hint in. Its
+// bounds are screen coordinates; it shows without taking the focus.
+class THintWindow : public TCustomControl {
+public:
+    explicit THintWindow(TComponent* owner = nullptr);
+    std::u16string Caption;
+    // Places the window at Rect and shows it.
+    virtual void ActivateHint(TRect rect, const std::u16string& hint);
+    // The size Hint needs, at most MaxWidth wide; Data is the caller's.
+    virtual TRect CalcHintRect(int maxWidth, const std::u16string& hint, void* data);
+    // Whether Msg cancels the hint: mouse, keyboard and activation messages
+    // while the window exists and is shown.
+    virtual bool IsHintMsg(const TMsg& msg);
+    void ReleaseHandle() { DestroyHandle(); }
+    void Dispatch(TMessage& msg) override;
+
+protected:
+    void CreateParams(TCreateParams& params) override;
+    void Paint() override;
+};
 
 // The application object's settings the system touches.
 class TApplication {

@@ -76,6 +76,7 @@ struct TMsg {
 
 // Message numbers.
 enum : UINT {
+    WM_KEYFIRST = 0x0100, WM_KEYLAST = 0x0108,
     WM_NULL = 0x0000, WM_CREATE = 0x0001, WM_DESTROY = 0x0002, WM_MOVE = 0x0003, WM_SIZE = 0x0005,
     WM_ACTIVATE = 0x0006, WM_SETFOCUS = 0x0007, WM_KILLFOCUS = 0x0008, WM_ENABLE = 0x000A,
     WM_SETREDRAW = 0x000B, WM_SETTEXT = 0x000C, WM_GETTEXT = 0x000D, WM_PAINT = 0x000F,
@@ -144,6 +145,8 @@ inline constexpr TColor clHighlightText = clSystemColor | COLOR_HIGHLIGHTTEXT;
 inline constexpr TColor clGrayText = clSystemColor | COLOR_GRAYTEXT;
 inline constexpr TColor cl3DDkShadow = clSystemColor | COLOR_3DDKSHADOW;
 inline constexpr TColor cl3DLight = clSystemColor | COLOR_3DLIGHT;
+inline constexpr TColor clInfoText = clSystemColor | COLOR_INFOTEXT;
+inline constexpr TColor clInfoBk = clSystemColor | COLOR_INFOBK;
 
 // The classic scheme's system colours.
 COLORREF GetSysColor(int index);
