@@ -679,6 +679,58 @@ struct TNodeReader {
 
 enum TLTSTextSourceType { tstAll, tstInitialized, tstSelected, tstCutCopySet, tstVisible };
 
+// --- hint window --------------------------------------------------------------------------------
+
+enum TLTSTextType { ttNormal, ttStatic };
+
+// What a tree hands its hint window for one hint.
+struct TLTHintData {
+    TBaseLazyTree* Tree = nullptr;
+    PLazyNode Node = nullptr; // nil for header and control hints
+    TColumnIndex Column = NoColumn;
+    TRect HintRect;             // used by draw trees only
+    std::u16string GivenHint;   // a text the caller supplies, may be empty
+    std::u16string HintText;    // the text finally shown
+    TBiDiMode BidiMode = bdLeftToRight;
+    TAlignment Alignment = taLeftJustify;
+    TLTTooltipLineBreakStyle LineBreakStyle = hlbDefault;
+};
+
+// Set while no hint window exists (from its destructor on) and cleared when
+// one is made or hidden; a running hint animation stops when it is set.
+extern bool HintWindowGone;
+
+// The pop-up in which trees show hints and tool tips. It measures the hint
+// (empty when the cell shows the whole text already), keeps itself on the
+// desktop, captures the screen under it and fades or slides in.
+class TLazyTreeHintWindow : public THintWindow {
+public:
+    explicit TLazyTreeHintWindow(TComponent* owner = nullptr);
+    ~TLazyTreeHintWindow() override;
+
+    // Data points to a TLTHintData; an empty result means no hint.
+    TRect CalcHintRect(int maxWidth, const std::u16string& hint, void* data) override;
+    void ActivateHint(TRect rect, const std::u16string& hint) override;
+    bool IsHintMsg(const TMsg& msg) override;
+    void Dispatch(TMessage& msg) override;
+    const TLTHintData& HintData() const { return FHintData; }
+
+    // The screen under the window, the rendered hint and the fade's work area.
+    std::unique_ptr<TBitmap> ScreenCopy, HintImage, BlendImage;
+    int LineHeight = 0;
+
+protected:
+    void CreateParams(TCreateParams& params) override;
+    void Paint() override;
+
+private:
+    TLTHintData FHintData;
+    bool FFading = false; // a fade runs: plain paints must not show the finished hint early
+    bool AnimationStep(TBaseLazyTree* tree, int step, int stepSize);
+    void RenderHint(int step, int stepSize);
+    void ShowImage(TBitmap& image, int top, int height, int sourceTop);
+};
+
 // --- the base tree ------------------------------------------------------------------------------------
 
 class TBaseLazyTree : public TCustomControl {
@@ -785,6 +837,16 @@ public:
     virtual void DoStateChange(TLazyTreeStates enter, TLazyTreeStates leave = 0);
     // Validates the position cache for the worker thread; true when finished.
     virtual bool DoValidateCache() { return true; }
+
+    // --- hint support ---------------------------------------------------------------
+    using TLTAnimationCallback = std::function<bool(int step, int stepSize, void* data)>;
+    // Calls Callback for Steps steps spread over Duration ms of the loop's
+    // clock (steps are merged when there are more than milliseconds), then
+    // once more with step size 0 to finish the picture; stops when it answers false.
+    virtual void Animate(uint32_t steps, uint32_t duration, const TLTAnimationCallback& callback, void* data);
+    TRect LastHintRect; // the hint rectangle last computed for the node under the mouse
+    // The font a node's text is shown in (set on the tree's canvas), the text and its rectangle.
+    virtual void GetTextInfo(PLazyNode node, TColumnIndex column, const TFont& font, TRect& r, std::u16string& text);
 
     // --- node streaming --------------------------------------------------------------
     // The stream: a 12-byte header, a node count, then one node chunk per node
@@ -1240,6 +1302,15 @@ public:
     std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, TLTTooltipLineBreakStyle&, std::u16string&)>
         OnGetHint;
     std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, int, std::u16string&)> OnGetText;
+
+    // --- hint support ---------------------------------------------------------------
+    std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TColumnIndex, TLTSTextType)> OnPaintText;
+    // Lets the owner set the canvas font for a node's text.
+    virtual void DoPaintText(PLazyNode node, TCanvas& canvas, TColumnIndex column, TLTSTextType textType);
+    void GetTextInfo(PLazyNode node, TColumnIndex column, const TFont& font, TRect& r,
+                     std::u16string& text) override;
+    std::u16string DoGetNodeHint(PLazyNode node, TColumnIndex column, TLTTooltipLineBreakStyle& style) override;
+    std::u16string DoGetNodeTooltip(PLazyNode node, TColumnIndex column, TLTTooltipLineBreakStyle& style) override;
 
     // --- content renderers ---------------------------------------------------------------
     // The text of a cell as the owner gives it (DefaultText when it gives none).

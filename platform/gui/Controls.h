@@ -28,6 +28,8 @@ enum : unsigned { // ControlStyle
     csReflector = 16384,
 };
 
+enum TBiDiMode { bdLeftToRight, bdRightToLeft, bdRightToLeftNoAlign, bdRightToLeftReadingOnly };
+
 class TControl : public TComponent {
 public:
     explicit TControl(TComponent* owner = nullptr);
@@ -49,6 +51,7 @@ public:
     bool Enabled = true;
     TColor Color = clBtnFace;
     bool ParentColor = true;
+    TBiDiMode BiDiMode = bdLeftToRight;
     unsigned ControlState = 0;
     unsigned ControlStyle = csCaptureMouse | csClickEvents | csSetCaption | csDoubleClicks;
 
