@@ -91,7 +91,8 @@ void TCustomLazyStringTree::GetTextInfo(PLazyNode node, TColumnIndex column, con
 
 std::u16string TCustomLazyStringTree::DoGetNodeHint(PLazyNode node, TColumnIndex column,
                                                     TLTTooltipLineBreakStyle& style) {
-    std::u16string text;
+    // The control's hint unless the owner gives one.
+    std::u16string text = TBaseLazyTree::DoGetNodeHint(node, column, style);
     if (OnGetHint) OnGetHint(*this, node, column, style, text);
     return text;
 }
