@@ -3,6 +3,8 @@
 
 #include "treeview/LazyTrees.h"
 
+#include "platform/EventLoop.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -48,6 +50,11 @@ protected:
             for (int x = 0; x < PicW; ++x) source.Scanline(y)[x] = 0xFF000000 | PictureColour;
     }
     void TearDown() override { RegisterDragSourceHelper({}); }
+    static void FillScreen() {
+        for (int y = 0; y < ScreenH; ++y)
+            for (int x = 0; x < ScreenW; ++x)
+                GetScreenImage()->Scanline(y)[x] = 0xFF000000 | Background(x, y);
+    }
 
     // Every screen pixel: the background outside the picture, the blended
     // picture inside; the background copy holds what the picture covers.
@@ -232,4 +239,42 @@ TEST_F(DragImageTest, DesktopServiceTakesOverOrFallsBack) {
     TLTDragImage fallback(tree.get());
     fallback.PrepareDrag(source, {20, 30}, {0, 0}, data.get());
     EXPECT_EQ(fallback.States, dgHidden | dgInDrag | dgPrepared);
+}
+
+// After a window painted under the hidden picture, the background copy takes
+// the new paint where it meets the picture and the visible region allows.
+TEST_F(DragImageTest, RecaptureTakesTheTreesNewPaint) {
+    SetMainThread();
+    struct Painted : TCustomControl {
+        void Paint() override {
+            Canvas().Brush.Color = clRed;
+            Canvas().FillRect(ClientRect());
+        }
+    } window;
+    window.SetBounds(50, 50, 100, 100);
+    window.HandleNeeded();
+    struct Case {
+        HRGN region;
+        int firstRed; // picture column where the red starts
+    };
+    HRGN right = CreateRectRgn(130, 0, 400, 300);
+    for (auto c : {Case{nullptr, 0}, Case{right, 10}}) {
+        FillScreen(); // the window's red reached the screen when the picture went
+        TLTDragImage image(tree.get());
+        image.PrepareDrag(source, {120, 60}, {0, 0}, nullptr);
+        image.ShowPicture();
+        image.RecaptureScreenCopy(window, {0, 0, 100, 100}, c.region, false, true);
+        for (int x : {0, 9, 10, 29, 30, 60})
+            for (int y : {0, 39}) {
+                bool red = x >= c.firstRed && x < 30;
+                EXPECT_EQ(image.ScreenCopy->Scanline(y)[x] & 0xFFFFFF,
+                          red ? 0xFF0000u : Background(120 + x, 60 + y))
+                    << x << "," << y;
+                uint32_t under = red ? 0xFF0000u : Background(120 + x, 60 + y);
+                EXPECT_EQ(ScreenPixel(120 + x, 60 + y), Blend(under, PictureColour, 128))
+                    << x << "," << y;
+            }
+        image.EndDrag();
+    }
+    DeleteObject(right);
 }
