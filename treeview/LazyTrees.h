@@ -493,7 +493,8 @@ public:
     TRect PictureRect() const; // empty while not visible
     // After the tree painted R (client coordinates) while the picture was
     // hidden: the tree paints that part again into the background copy.
-    void RecaptureScreenCopy(TWinControl& tree, TRect r, HRGN visibleRegion, bool captureNCArea, bool reshow);
+    void RecaptureScreenCopy(TWinControl& tree, TRect r, HRGN visibleRegion, bool captureNCArea,
+                             bool reshow);
     bool WillMove(TPoint p) const;
     bool IsVisible() const;
 
@@ -688,9 +689,9 @@ struct TLTHintData {
     TBaseLazyTree* Tree = nullptr;
     PLazyNode Node = nullptr; // nil for header and control hints
     TColumnIndex Column = NoColumn;
-    TRect HintRect;             // used by draw trees only
-    std::u16string GivenHint;   // a text the caller supplies, may be empty
-    std::u16string HintText;    // the text finally shown
+    TRect HintRect;           // used by draw trees only
+    std::u16string GivenHint; // a text the caller supplies, may be empty
+    std::u16string HintText;  // the text finally shown
     TBiDiMode BidiMode = bdLeftToRight;
     TAlignment Alignment = taLeftJustify;
     TLTTooltipLineBreakStyle LineBreakStyle = hlbDefault;
@@ -843,10 +844,12 @@ public:
     // Calls Callback for Steps steps spread over Duration ms of the loop's
     // clock (steps are merged when there are more than milliseconds), then
     // once more with step size 0 to finish the picture; stops when it answers false.
-    virtual void Animate(uint32_t steps, uint32_t duration, const TLTAnimationCallback& callback, void* data);
+    virtual void Animate(uint32_t steps, uint32_t duration, const TLTAnimationCallback& callback,
+                         void* data);
     TRect LastHintRect; // the hint rectangle last computed for the node under the mouse
     // The font a node's text is shown in (set on the tree's canvas), the text and its rectangle.
-    virtual void GetTextInfo(PLazyNode node, TColumnIndex column, const TFont& font, TRect& r, std::u16string& text);
+    virtual void GetTextInfo(PLazyNode node, TColumnIndex column, const TFont& font, TRect& r,
+                             std::u16string& text);
 
     // --- node streaming --------------------------------------------------------------
     // The stream: a 12-byte header, a node count, then one node chunk per node
@@ -1304,13 +1307,17 @@ public:
     std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, int, std::u16string&)> OnGetText;
 
     // --- hint support ---------------------------------------------------------------
-    std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TColumnIndex, TLTSTextType)> OnPaintText;
+    std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TColumnIndex, TLTSTextType)>
+        OnPaintText;
     // Lets the owner set the canvas font for a node's text.
-    virtual void DoPaintText(PLazyNode node, TCanvas& canvas, TColumnIndex column, TLTSTextType textType);
+    virtual void DoPaintText(PLazyNode node, TCanvas& canvas, TColumnIndex column,
+                             TLTSTextType textType);
     void GetTextInfo(PLazyNode node, TColumnIndex column, const TFont& font, TRect& r,
                      std::u16string& text) override;
-    std::u16string DoGetNodeHint(PLazyNode node, TColumnIndex column, TLTTooltipLineBreakStyle& style) override;
-    std::u16string DoGetNodeTooltip(PLazyNode node, TColumnIndex column, TLTTooltipLineBreakStyle& style) override;
+    std::u16string DoGetNodeHint(PLazyNode node, TColumnIndex column,
+                                 TLTTooltipLineBreakStyle& style) override;
+    std::u16string DoGetNodeTooltip(PLazyNode node, TColumnIndex column,
+                                    TLTTooltipLineBreakStyle& style) override;
 
     // --- content renderers ---------------------------------------------------------------
     // The text of a cell as the owner gives it (DefaultText when it gives none).

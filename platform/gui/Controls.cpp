@@ -299,7 +299,8 @@ TRect THintWindow::CalcHintRect(int maxWidth, const std::u16string& hint, void*)
     Canvas().Font.Assign(Screen().HintFont);
     HDC dc = CreateCompatibleDC(nullptr);
     SelectObject(dc, Canvas().Font.Handle());
-    DrawTextW(dc, hint.c_str(), int(hint.size()), r, DT_CALCRECT | DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
+    DrawTextW(dc, hint.c_str(), int(hint.size()), r,
+              DT_CALCRECT | DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
     DeleteDC(dc);
     r.Right += 6;
     r.Bottom += 2;

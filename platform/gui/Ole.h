@@ -137,7 +137,7 @@ IDropTarget* RegisteredDropTarget(HWND wnd); // null when none
 // the source. There is none here unless a provider is registered.
 struct TShDragImage {
     TPoint DragImageSize;
-    TPoint Offset;         // the cursor's place in the picture
+    TPoint Offset;               // the cursor's place in the picture
     HBITMAP DragImage = nullptr; // the service owns it once it accepts the picture
     COLORREF ColorKey = 0;
 };
@@ -148,7 +148,7 @@ public:
 };
 using TDragSourceHelperFactory = std::function<std::shared_ptr<IDragSourceHelper>()>;
 void RegisterDragSourceHelper(TDragSourceHelperFactory factory); // empty: none again
-std::shared_ptr<IDragSourceHelper> CreateDragSourceHelper();    // null when there is none
+std::shared_ptr<IDragSourceHelper> CreateDragSourceHelper();     // null when there is none
 
 // Whether windows show their content while dragged; always so here.
 bool DragFullWindows();

@@ -154,12 +154,13 @@ TEST_F(HintWindowTest, StaysOnTheDesktop) {
         TRect in;
         TPoint at;
     };
+    // Past the right edge the hint's right edge becomes the desktop's.
     const Case cases[] = {
-        {{350, 50, 450, 70}, {300, 50}},    // past the right edge: its right edge becomes the
-                                            // desktop's
+        {{350, 50, 450, 70}, {300, 50}},    // past the right edge
         {{100, 290, 200, 310}, {100, 280}}, // past the bottom
         {{-20, -5, 80, 15}, {0, 0}},        // above and left of the desktop
-        {{390, 295, 490, 315}, {300, 280}}, {{50, 50, 150, 70}, {50, 50}},
+        {{390, 295, 490, 315}, {300, 280}}, // past the corner
+        {{50, 50, 150, 70}, {50, 50}},      // inside
     };
     for (const auto& c : cases) {
         Calc(nullptr, u"Hint");
