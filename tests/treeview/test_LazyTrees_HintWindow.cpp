@@ -326,3 +326,35 @@ TEST_F(HintWindowTest, RightToLeftHintIsRightAligned) {
     EXPECT_GE(rightmost, edge - 3); // the glyph's own side bearing
     EXPECT_GT(leftmost, 20);        // the spare width stays on the left
 }
+
+// The animation loop merges steps when there are more than milliseconds and
+// runs nothing without a duration or while another animation runs.
+TEST_F(HintWindowTest, AnimationLoopSpreadsStepsOverTheDuration) {
+    struct Case {
+        uint32_t steps, duration;
+        bool busy;
+        int calls, stepSize;
+        uint32_t elapsed;
+    };
+    const Case cases[] = {
+        {255, 400, false, 255, 1, 400}, {40, 200, false, 40, 1, 200}, {100, 50, false, 50, 2, 50},
+        {10, 0, false, 0, 0, 0},        {10, 100, true, 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        tree->Steps.clear();
+        if (c.busy) tree->DoStateChange(TS(tsInAnimation));
+        uint32_t start = GetTickCount();
+        tree->Animate(
+            c.steps, c.duration, [](int, int, void*) { return true; }, nullptr);
+        int calls = 0;
+        for (const auto& s : tree->Steps) calls += s.Size > 0;
+        EXPECT_EQ(calls, c.calls) << c.steps << "/" << c.duration;
+        if (c.calls) {
+            EXPECT_EQ(tree->Steps.front().Size, c.stepSize) << c.steps << "/" << c.duration;
+            EXPECT_EQ(tree->Steps.back().Size, 0); // the finishing call
+        }
+        EXPECT_EQ(GetTickCount() - start, c.elapsed) << c.steps << "/" << c.duration;
+        EXPECT_EQ(tree->HasState(tsInAnimation), c.busy);
+        if (c.busy) tree->DoStateChange(0, TS(tsInAnimation));
+    }
+}
