@@ -465,16 +465,54 @@ enum TBiDiMode { bdLeftToRight, bdRightToLeft, bdRightToLeftNoAlign, bdRightToLe
 enum TBevelKind { bkNone, bkTile, bkSoft, bkFlat };
 enum TSmartAutoFitType { smaAllColumns, smaNoColumn, smaUseColumnOption };
 
+// --- drag image -------------------------------------------------------------------------------
+
 enum TLTDragImageState : uint8_t { dgHidden = 1, dgInDrag = 2, dgPrepared = 4, dgSystemSupport = 8 };
+enum TLTImageRestriction : uint8_t { rmNone, rmHorizontalOnly, rmVerticalOnly };
+
+// The translucent picture of the dragged nodes that follows the mouse. It is
+// drawn straight onto the screen over a copy of what it covers; a move puts
+// back only the strips it uncovers and copies only those it newly covers.
+// Where the desktop's drag-image service takes the picture, this stays passive.
 class TLTDragImage {
 public:
     explicit TLTDragImage(TBaseLazyTree* owner) : Owner(owner) {}
+    ~TLTDragImage();
+    TLTDragImage(const TLTDragImage&) = delete;
+    TLTDragImage& operator=(const TLTDragImage&) = delete;
+
     TBaseLazyTree* Owner;
+    // The screen under the picture, the blending work area and the picture
+    // with its alpha channel; they live from PrepareDrag to EndDrag.
+    std::unique_ptr<TBitmap> ScreenCopy, BlendImage, Picture;
+    TPoint PicturePosition;   // screen coordinates of the picture's top-left corner
+    TPoint LastMousePosition; // the last point the picture followed
     uint8_t Transparency = 128;
     int8_t PrepareBias = 0, BlendBias = 0;
-    bool Fade = false;
-    TColor ColorKey = clNone;
+    bool Fade = false; // the picture fades out from its centre
+    TLTImageRestriction Restriction = rmNone;
+    TColor ColorKey = clNone; // pixels of this colour are not drawn
     uint8_t States = 0;
+
+    void PrepareDrag(TBitmap& source, TPoint position, TPoint hotSpot, IDataObject* dataObject);
+    // Follows the mouse; true when the picture moved or was repainted.
+    bool DragTo(TPoint p, bool forceRepaint);
+    void ShowPicture();
+    void HidePicture();
+    void EndDrag();
+    TRect PictureRect() const; // empty while not visible
+    // After the tree painted R (client coordinates) while the picture was
+    // hidden: the tree paints that part again into the background copy.
+    void RecaptureScreenCopy(TWinControl& tree, TRect r, HRGN visibleRegion, bool captureNCArea,
+                             bool reshow);
+    bool WillMove(TPoint p) const;
+    bool IsVisible() const;
+
+private:
+    int PictureWidth() const { return Picture ? Picture->Width() : 0; }
+    int PictureHeight() const { return Picture ? Picture->Height() : 0; }
+    void BuildAlphaChannel(TBitmap& source, TBitmap& target);
+    void BlendAndDraw(HDC screenDC);
 };
 
 // The tree's drag source and the drop target it registers for its window.
@@ -663,6 +701,58 @@ struct TNodeReader {
 
 enum TLTSTextSourceType { tstAll, tstInitialized, tstSelected, tstCutCopySet, tstVisible };
 
+// --- hint window --------------------------------------------------------------------------------
+
+enum TLTSTextType { ttNormal, ttStatic };
+
+// What a tree hands its hint window for one hint.
+struct TLTHintData {
+    TBaseLazyTree* Tree = nullptr;
+    PLazyNode Node = nullptr; // nil for header and control hints
+    TColumnIndex Column = NoColumn;
+    TRect HintRect;           // used by draw trees only
+    std::u16string GivenHint; // a text the caller supplies, may be empty
+    std::u16string HintText;  // the text finally shown
+    TBiDiMode BidiMode = bdLeftToRight;
+    TAlignment Alignment = taLeftJustify;
+    TLTTooltipLineBreakStyle LineBreakStyle = hlbDefault;
+};
+
+// Set while no hint window exists (from its destructor on) and cleared when
+// one is made or hidden; a running hint animation stops when it is set.
+extern bool HintWindowGone;
+
+// The pop-up in which trees show hints and tool tips. It measures the hint
+// (empty when the cell shows the whole text already), keeps itself on the
+// desktop, captures the screen under it and fades or slides in.
+class TLazyTreeHintWindow : public THintWindow {
+public:
+    explicit TLazyTreeHintWindow(TComponent* owner = nullptr);
+    ~TLazyTreeHintWindow() override;
+
+    // Data points to a TLTHintData; an empty result means no hint.
+    TRect CalcHintRect(int maxWidth, const std::u16string& hint, void* data) override;
+    void ActivateHint(TRect rect, const std::u16string& hint) override;
+    bool IsHintMsg(const TMsg& msg) override;
+    void Dispatch(TMessage& msg) override;
+    const TLTHintData& HintData() const { return FHintData; }
+
+    // The screen under the window, the rendered hint and the fade's work area.
+    std::unique_ptr<TBitmap> ScreenCopy, HintImage, BlendImage;
+    int LineHeight = 0;
+
+protected:
+    void CreateParams(TCreateParams& params) override;
+    void Paint() override;
+
+private:
+    TLTHintData FHintData;
+    bool FFading = false; // a fade runs: plain paints must not show the finished hint early
+    bool AnimationStep(TBaseLazyTree* tree, int step, int stepSize);
+    void RenderHint(int step, int stepSize);
+    void ShowImage(TBitmap& image, int top, int height, int sourceTop);
+};
+
 // --- the base tree ------------------------------------------------------------------------------------
 
 class TBaseLazyTree : public TCustomControl {
@@ -767,6 +857,18 @@ public:
     bool HasState(TLazyTreeState s) const { return FStates & TS(s); }
     // The one entry through which the state set changes.
     virtual void DoStateChange(TLazyTreeStates enter, TLazyTreeStates leave = 0);
+
+    // --- hint support ---------------------------------------------------------------
+    using TLTAnimationCallback = std::function<bool(int step, int stepSize, void* data)>;
+    // Calls Callback for Steps steps spread over Duration ms of the loop's
+    // clock (steps are merged when there are more than milliseconds), then
+    // once more with step size 0 to finish the picture; stops when it answers false.
+    virtual void Animate(uint32_t steps, uint32_t duration, const TLTAnimationCallback& callback,
+                         void* data);
+    TRect LastHintRect; // the hint rectangle last computed for the node under the mouse
+    // The font a node's text is shown in (set on the tree's canvas), the text and its rectangle.
+    virtual void GetTextInfo(PLazyNode node, TColumnIndex column, const TFont& font, TRect& r,
+                             std::u16string& text);
 
     // --- node streaming --------------------------------------------------------------
     // The stream: a 12-byte header, a node count, then one node chunk per node
@@ -1327,6 +1429,19 @@ public:
     std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, TLTTooltipLineBreakStyle&, std::u16string&)>
         OnGetHint;
     std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, int, std::u16string&)> OnGetText;
+
+    // --- hint support ---------------------------------------------------------------
+    std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TColumnIndex, TLTSTextType)>
+        OnPaintText;
+    // Lets the owner set the canvas font for a node's text.
+    virtual void DoPaintText(PLazyNode node, TCanvas& canvas, TColumnIndex column,
+                             TLTSTextType textType);
+    void GetTextInfo(PLazyNode node, TColumnIndex column, const TFont& font, TRect& r,
+                     std::u16string& text) override;
+    std::u16string DoGetNodeHint(PLazyNode node, TColumnIndex column,
+                                 TLTTooltipLineBreakStyle& style) override;
+    std::u16string DoGetNodeTooltip(PLazyNode node, TColumnIndex column,
+                                    TLTTooltipLineBreakStyle& style) override;
 
     // --- content renderers ---------------------------------------------------------------
     // The text of a cell as the owner gives it (DefaultText when it gives none).

@@ -268,6 +268,63 @@ void TGraphicControl::Dispatch(TMessage& m) {
     TControl::Dispatch(m);
 }
 
+// --- hint window ----------------------------------------------------------------------------
+
+THintWindow::THintWindow(TComponent* owner) : TCustomControl(owner) {
+    FVisible = false;
+    Color = clInfoBk;
+}
+
+void THintWindow::CreateParams(TCreateParams& params) {
+    TCustomControl::CreateParams(params);
+    params.ClassName = "THintWindow";
+    params.Style = WS_POPUP | WS_BORDER | (params.Style & WS_VISIBLE);
+    params.Parent = 0;
+}
+
+void THintWindow::Dispatch(TMessage& msg) {
+    // Whoever hides or shows the window, the control follows.
+    if (msg.Msg == WM_SHOWWINDOW) FVisible = msg.WParam != 0;
+    TCustomControl::Dispatch(msg);
+}
+
+void THintWindow::ActivateHint(TRect rect, const std::u16string& hint) {
+    Caption = hint;
+    SetBounds(rect.Left, rect.Top, rect.Width(), rect.Height());
+    HandleNeeded();
+    SetVisible(true);
+    Invalidate();
+}
+
+TRect THintWindow::CalcHintRect(int maxWidth, const std::u16string& hint, void*) {
+    TRect r{0, 0, maxWidth, 0};
+    Canvas().Font.Assign(Screen().HintFont);
+    HDC dc = CreateCompatibleDC(nullptr);
+    SelectObject(dc, Canvas().Font.Handle());
+    DrawTextW(dc, hint.c_str(), int(hint.size()), r,
+              DT_CALCRECT | DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
+    DeleteDC(dc);
+    r.Right += 6;
+    r.Bottom += 2;
+    return r;
+}
+
+bool THintWindow::IsHintMsg(const TMsg& msg) {
+    if (!HandleAllocated() || !IsWindowVisible(WindowHandle())) return false;
+    UINT m = msg.Message;
+    return (m >= WM_KEYFIRST && m <= WM_KEYLAST) || m == WM_NCMOUSEMOVE ||
+           (m >= WM_MOUSEMOVE && m <= WM_MOUSEHWHEEL) || m == WM_ACTIVATE;
+}
+
+void THintWindow::Paint() {
+    TRect r = ClientRect();
+    Canvas().Brush.Color = Color;
+    Canvas().FillRect(r);
+    Canvas().Font.Assign(Screen().HintFont);
+    Canvas().Font.Color = clInfoText;
+    Canvas().TextOut(2, 2, Caption);
+}
+
 // --- screen and application ---------------------------------------------------------------
 
 TScreen::~TScreen() {

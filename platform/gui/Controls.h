@@ -28,6 +28,8 @@ enum : unsigned { // ControlStyle
     csReflector = 16384,
 };
 
+enum TBiDiMode { bdLeftToRight, bdRightToLeft, bdRightToLeftNoAlign, bdRightToLeftReadingOnly };
+
 class TControl : public TComponent {
 public:
     explicit TControl(TComponent* owner = nullptr);
@@ -49,6 +51,7 @@ public:
     bool Enabled = true;
     TColor Color = clBtnFace;
     bool ParentColor = true;
+    TBiDiMode BiDiMode = bdLeftToRight;
     unsigned ControlState = 0;
     unsigned ControlStyle = csCaptureMouse | csClickEvents | csSetCaption | csDoubleClicks;
 
@@ -156,6 +159,7 @@ public:
     // The screen's size in pixels and its resolution; the toolkit's screen
     // when one is running.
     int Width = 1024, Height = 768, PixelsPerInch = 96;
+    TFont HintFont; // the font hints are shown in
     HCURSOR Cursor(int index) const;
     void SetCursor(int index, HCURSOR cursor); // the screen owns it
 private:
@@ -165,6 +169,27 @@ TScreen& Screen();
 // The mouse cursor shown now (null: the arrow); returns the one before.
 HCURSOR SetCursor(HCURSOR cursor);
 HCURSOR GetCursor();
+
+// The pop-up window the application's hint machinery shows a hint in. Its
+// bounds are screen coordinates; it shows without taking the focus.
+class THintWindow : public TCustomControl {
+public:
+    explicit THintWindow(TComponent* owner = nullptr);
+    std::u16string Caption;
+    // Places the window at Rect and shows it.
+    virtual void ActivateHint(TRect rect, const std::u16string& hint);
+    // The size Hint needs, at most MaxWidth wide; Data is the caller's.
+    virtual TRect CalcHintRect(int maxWidth, const std::u16string& hint, void* data);
+    // Whether Msg cancels the hint: mouse, keyboard and activation messages
+    // while the window exists and is shown.
+    virtual bool IsHintMsg(const TMsg& msg);
+    void ReleaseHandle() { DestroyHandle(); }
+    void Dispatch(TMessage& msg) override;
+
+protected:
+    void CreateParams(TCreateParams& params) override;
+    void Paint() override;
+};
 
 // The application object's settings the system touches.
 class TApplication {

@@ -813,6 +813,24 @@ int DrawTextW(HDC dc, const char16_t* text, int count, TRect& r, UINT format) {
             }
         }
         lines << cur;
+        if (format & DT_WORDBREAK) {
+            // Lines break between words where the next word would pass the right edge.
+            QStringList wrapped;
+            for (const QString& l : lines) {
+                QString line;
+                for (const QString& word : l.split(QChar(' '))) {
+                    QString candidate = line.isEmpty() ? word : line + QChar(' ') + word;
+                    if (!line.isEmpty() && m.horizontalAdvance(candidate) > r.Right - r.Left) {
+                        wrapped << line;
+                        line = word;
+                    } else {
+                        line = candidate;
+                    }
+                }
+                wrapped << line;
+            }
+            lines = wrapped;
+        }
     }
     int lineHeight = m.height();
     int total = lineHeight * int(lines.size());

@@ -12,6 +12,8 @@ namespace nuq {
 // Without a display: the offscreen platform and a private runtime folder.
 void PrepareGuiEnvironment();
 HDC CreateSurfaceDC(TBitmapObject* surface, TPoint offset, const QRegion& baseClip);
+// A context over the screen's picture (platform/gui/Windows.h).
+HDC GetScreenDC();
 // A QImage sharing a bitmap's pixels (valid while the bitmap lives and keeps its size).
 QImage SurfaceImage(TBitmapObject* bitmap);
 inline uint32_t ToPixel(COLORREF c) {

@@ -319,4 +319,24 @@ DWORD GetCurrentProcessId() {
     return DWORD(getpid());
 }
 
+// --- drag-image service ---------------------------------------------------------------
+
+namespace {
+
+TDragSourceHelperFactory& DragSourceHelperFactory() {
+    static TDragSourceHelperFactory factory;
+    return factory;
+}
+
+} // namespace
+
+void RegisterDragSourceHelper(TDragSourceHelperFactory factory) {
+    DragSourceHelperFactory() = std::move(factory);
+}
+
+std::shared_ptr<IDragSourceHelper> CreateDragSourceHelper() {
+    auto& factory = DragSourceHelperFactory();
+    return factory ? factory() : nullptr;
+}
+
 } // namespace nuq

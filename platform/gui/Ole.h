@@ -4,6 +4,7 @@
 // window, and the clipboard, which holds one data object. Interfaces are
 // counted by std::shared_ptr.
 
+#include <functional>
 #include <iosfwd>
 #include <map>
 #include <memory>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "platform/gui/Clipbrd.h"
+#include "platform/gui/Gdi.h"
 #include "platform/gui/WinTypes.h"
 
 namespace nuq {
@@ -130,6 +132,23 @@ public:
 HRESULT RegisterDragDrop(HWND wnd, IDropTarget* target);
 HRESULT RevokeDragDrop(HWND wnd);
 IDropTarget* RegisteredDropTarget(HWND wnd); // null when none
+
+// The desktop's drag-image service, which draws the picture of a drag for
+// the source. There is none here unless a provider is registered.
+struct TShDragImage {
+    TPoint DragImageSize;
+    TPoint Offset;               // the cursor's place in the picture
+    HBITMAP DragImage = nullptr; // the service owns it once it accepts the picture
+    COLORREF ColorKey = 0;
+};
+class IDragSourceHelper {
+public:
+    virtual ~IDragSourceHelper() = default;
+    virtual HRESULT InitializeFromBitmap(const TShDragImage& image, IDataObject* data) = 0;
+};
+using TDragSourceHelperFactory = std::function<std::shared_ptr<IDragSourceHelper>()>;
+void RegisterDragSourceHelper(TDragSourceHelperFactory factory); // empty: none again
+std::shared_ptr<IDragSourceHelper> CreateDragSourceHelper();     // null when there is none
 
 // Whether windows show their content while dragged; always so here.
 bool DragFullWindows();

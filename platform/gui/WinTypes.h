@@ -96,6 +96,9 @@ enum : UINT {
     WM_PRINTCLIENT = 0x0318, WM_THEMECHANGED = 0x031A, WM_USER = 0x0400, WM_APP = 0x8000,
 };
 
+// The range of keyboard messages.
+enum : UINT { WM_KEYFIRST = 0x0100, WM_KEYLAST = 0x0108 };
+
 // Window styles.
 enum : DWORD {
     WS_CHILD = 0x40000000, WS_VISIBLE = 0x10000000, WS_DISABLED = 0x08000000,
@@ -144,6 +147,8 @@ inline constexpr TColor clHighlightText = clSystemColor | COLOR_HIGHLIGHTTEXT;
 inline constexpr TColor clGrayText = clSystemColor | COLOR_GRAYTEXT;
 inline constexpr TColor cl3DDkShadow = clSystemColor | COLOR_3DDKSHADOW;
 inline constexpr TColor cl3DLight = clSystemColor | COLOR_3DLIGHT;
+inline constexpr TColor clInfoText = clSystemColor | COLOR_INFOTEXT;
+inline constexpr TColor clInfoBk = clSystemColor | COLOR_INFOBK;
 
 // The classic scheme's system colours.
 COLORREF GetSysColor(int index);

@@ -588,6 +588,10 @@ bool ShowWindow(HWND wnd, int cmd) {
     TWindowRec* w = Find(wnd);
     if (!w) return false;
     bool was = w->Style & WS_VISIBLE;
+    if (was != (cmd != SW_HIDE)) {
+        SendMessage(wnd, WM_SHOWWINDOW, cmd != SW_HIDE, 0);
+        if (!(w = Find(wnd))) return was;
+    }
     if (cmd == SW_HIDE) w->Style &= ~DWORD(WS_VISIBLE);
     else w->Style |= WS_VISIBLE;
     if (!was && cmd != SW_HIDE) RedrawWindow(wnd, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
@@ -761,6 +765,7 @@ void EndPaint(HWND, const TPaintStruct& ps) {
 }
 
 HDC GetDC(HWND wnd) {
+    if (!wnd) return GetScreenDC();
     TWindowRec* w = Find(wnd);
     if (!w) return nullptr;
     ++paintGeneration;

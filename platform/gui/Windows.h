@@ -89,6 +89,7 @@ enum : UINT { SWP_NOSIZE = 1, SWP_NOMOVE = 2, SWP_NOZORDER = 4, SWP_NOREDRAW = 8
 bool SetWindowPos(HWND wnd, int x, int y, int width, int height, UINT flags);
 bool MoveWindow(HWND wnd, int x, int y, int width, int height, bool repaint);
 enum : int { SW_HIDE = 0, SW_SHOW = 5 };
+// WM_SHOWWINDOW (WParam 1 shown, 0 hidden) goes first when visibility changes.
 bool ShowWindow(HWND wnd, int cmd);
 bool IsWindowVisible(HWND wnd);
 bool EnableWindow(HWND wnd, bool enable);
@@ -118,7 +119,7 @@ struct TPaintStruct {
 };
 HDC BeginPaint(HWND wnd, TPaintStruct& ps); // clipped to the update region, which it validates
 void EndPaint(HWND wnd, const TPaintStruct& ps);
-HDC GetDC(HWND wnd);       // the client area
+HDC GetDC(HWND wnd);       // the client area; 0: the screen
 HDC GetWindowDC(HWND wnd); // the whole window
 int ReleaseDC(HWND wnd, HDC dc);
 // The window's image (whole window); null for no window.
@@ -148,5 +149,12 @@ HWND WindowFromPoint(TPoint screen); // the deepest visible window there
 // Where the mouse was last seen, in screen coordinates; the host records it.
 bool GetCursorPos(TPoint& screen);
 void SetCursorPos(TPoint screen);
+// The screen: one picture of the desktop's size that a screen device context
+// (GetDC(0)) draws into and copies from, so code that draws straight onto the
+// screen (drag images, hint captures) can be checked pixel by pixel.
+HBITMAP GetScreenImage();
+void SetScreenSize(int width, int height); // 1024 x 768 at start; the pixels turn black
+// The desktop's work area in screen coordinates (the whole screen here).
+TRect GetDesktopWorkArea();
 
 } // namespace nuq
