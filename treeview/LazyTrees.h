@@ -461,7 +461,6 @@ inline constexpr TColumnIndex InvalidColumn = -2;
 class TLTHeader;
 class TLazyTreeColumn;
 class TLazyTreeColumns;
-enum TBiDiMode { bdLeftToRight, bdRightToLeft, bdRightToLeftNoAlign, bdRightToLeftReadingOnly };
 enum TBevelKind { bkNone, bkTile, bkSoft, bkFlat };
 enum TSmartAutoFitType { smaAllColumns, smaNoColumn, smaUseColumnOption };
 
@@ -1248,7 +1247,6 @@ public:
     // The horizontal scroll amount (0 or more) and its setter for the scrolling code.
     int EffectiveOffsetX() const { return FEffectiveOffsetX; }
     void SetEffectiveOffsetX(int value) { FEffectiveOffsetX = value; }
-    TBiDiMode BiDiMode = bdLeftToRight;
     bool UseRightToLeftAlignment() const { return BiDiMode == bdRightToLeft; }
     // Room right of the columns that right-to-left alignment moves them by.
     int RTLColumnShift();

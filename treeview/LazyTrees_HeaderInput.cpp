@@ -466,10 +466,11 @@ bool TLTHeader::DragTo(TPoint p) {
         cols.DropTarget = c;
         if (cols.IsValidColumn(c)) Invalidate(&cols[c]);
     }
+    FDragImage->DragTo(p, needRepaint);
     return needRepaint;
 }
 
-void TLTHeader::PrepareDrag(TPoint, TPoint start) {
+void TLTHeader::PrepareDrag(TPoint p, TPoint start) {
     TBaseLazyTree& tree = *FOwner;
     TLazyTreeColumns& cols = *FColumns;
     cols.DropTarget = NoColumn;
@@ -494,11 +495,16 @@ void TLTHeader::PrepareDrag(TPoint, TPoint start) {
     cols.PaintHeader(dc, {-tree.BorderWidth, 0, right - tree.BorderWidth, Height},
                      -tree.EffectiveOffsetX());
     SetWindowOrgEx(dc, old.X, old.Y);
-    FDragImage->States = uint8_t((FDragImage->States & ~dgHidden) | dgPrepared | dgInDrag);
+    // The picture starts where the cell shows, at the header's top, on the screen.
+    TPoint at{c.ScrolledLeft() + tree.BorderWidth, -Height};
+    MapWindowPoints(tree.WindowHandle(), 0, &at, 1);
+    FDragImage->Restriction = (FOptions & hoRestrictDrag) ? rmHorizontalOnly : rmNone;
+    FDragImage->PrepareDrag(image, at, p, nullptr);
+    FDragImage->ShowPicture();
 }
 
 void TLTHeader::EndDrag() {
-    FDragImage->States = dgHidden;
+    FDragImage->EndDrag();
 }
 
 } // namespace nuq
