@@ -24,7 +24,8 @@ std::u16string U16(const std::string& s) {
 std::string NodeName(TBaseLazyTree& tree, PLazyNode node) {
     if (!node) return "none";
     if (tree.GetNodeLevel(node) == 0) return "group " + std::to_string(node->Index + 1);
-    return "item " + std::to_string(node->Parent->Index + 1) + "." + std::to_string(node->Index + 1);
+    return "item " + std::to_string(node->Parent->Index + 1) + "." +
+           std::to_string(node->Index + 1);
 }
 
 class TDemoForm : public TCustomControl {
@@ -48,16 +49,24 @@ void SetUpTree(TLazyStringTree& tree) {
         c->SetWidth(widths[i]);
     }
     header.SetOptions(header.Options() | hoVisible);
-    tree.OnInitNode = [](TBaseLazyTree& t, PLazyNode parent, PLazyNode, TLazyNodeInitStates& states) {
+    tree.OnInitNode = [](TBaseLazyTree& t, PLazyNode parent, PLazyNode,
+                         TLazyNodeInitStates& states) {
         if (!parent || parent == t.RootNode()) states |= ivsHasChildren;
     };
     tree.OnInitChildren = [](TBaseLazyTree&, PLazyNode, uint32_t& count) { count = ItemsPerGroup; };
-    tree.OnGetText = [](TBaseLazyTree& t, PLazyNode node, TColumnIndex column, int, std::u16string& text) {
+    tree.OnGetText = [](TBaseLazyTree& t, PLazyNode node, TColumnIndex column, int,
+                        std::u16string& text) {
         bool group = t.GetNodeLevel(node) == 0;
         switch (column) {
-        case 0: text = U16(NodeName(t, node)); break;
-        case 1: text = group ? u"group" : u"item"; break;
-        default: text = U16(std::to_string((node->Index + 1) * (group ? 1000 : 7) % 100000)); break;
+        case 0:
+            text = U16(NodeName(t, node));
+            break;
+        case 1:
+            text = group ? u"group" : u"item";
+            break;
+        default:
+            text = U16(std::to_string((node->Index + 1) * (group ? 1000 : 7) % 100000));
+            break;
         }
     };
     tree.OnFocusChanged = [](TBaseLazyTree& t, PLazyNode node, TColumnIndex column) {
@@ -70,7 +79,8 @@ void SetUpTree(TLazyStringTree& tree) {
         std::cout << "collapsed " << NodeName(t, node) << std::endl;
     };
     tree.OnChange = [](TBaseLazyTree& t, PLazyNode node) {
-        std::cout << "selection " << NodeName(t, node) << " count " << t.SelectedCount() << std::endl;
+        std::cout << "selection " << NodeName(t, node) << " count " << t.SelectedCount()
+                  << std::endl;
     };
     tree.SetRootNodeCount(Groups);
     // The first group open, so lines and buttons of both levels show.
