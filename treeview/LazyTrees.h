@@ -1396,7 +1396,8 @@ protected:
     int FOffsetX = 0;
     int FRangeX = 0; // without columns: the widest node row painted so far
     HBRUSH FDottedBrush = nullptr;
-    bool FBitmapsReady = false;
+    // What the button bitmaps and the line brush were last built from.
+    uint64_t FBitmapKey[2] = {~0ull, ~0ull};
     TDropMode FLastDropMode = dmNowhere;
     int FChangeStateDepth = 0; // inside the worker's change-state message
     std::vector<PLazyNode> FTempNodeCache;

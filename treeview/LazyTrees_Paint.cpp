@@ -31,7 +31,16 @@ void TBaseLazyTree::Paint() {
 void TBaseLazyTree::PaintTree(TCanvas& canvas, TRect window, TPoint target,
                               TLTRowPaintOptions paintOptions) {
     if (window.Width() <= 0 || window.Height() <= 0) return;
-    if (!FBitmapsReady || !FDottedBrush) PrepareBitmaps(!FBitmapsReady, !FDottedBrush);
+    // Styles and colours may have changed since the bitmaps were made.
+    uint64_t buttonKey = uint64_t(FButtonStyle) | uint64_t(FButtonFillMode) << 4 |
+                         uint64_t(ColorToRGB(Color)) << 8 | uint64_t(ColorToRGB(Font.Color)) << 32;
+    buttonKey ^= uint64_t(ColorToRGB(FColors->Color(TLTColors::TreeLineColor))) << 36;
+    uint64_t lineKey = uint64_t(FLineStyle) | (FDottedBrush ? 0 : 1ull << 8);
+    bool buttons = buttonKey != FBitmapKey[0],
+         lines = lineKey != FBitmapKey[1] || FLineStyle == lsCustomStyle;
+    if (buttons || lines) PrepareBitmaps(buttons, lines);
+    FBitmapKey[0] = buttonKey;
+    FBitmapKey[1] = uint64_t(FLineStyle);
     DoStateChange(TS(tsPainting));
     HDC dc = canvas.Handle();
     const TLTPaintOptions paint = FOptions->PaintOptions();

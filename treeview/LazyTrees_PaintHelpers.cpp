@@ -39,6 +39,16 @@ int CheckTableRow(TCheckType type) {
     }
 }
 
+// Polygon with the canvas's own pen and brush.
+void CanvasPolygon(TCanvas& canvas, const TPoint* points, int count) {
+    HDC dc = canvas.Handle();
+    HGDIOBJ oldPen = SelectObject(dc, canvas.Pen.Handle());
+    HGDIOBJ oldBrush = SelectObject(dc, canvas.Brush.Handle());
+    Polygon(dc, points, count);
+    SelectObject(dc, oldPen);
+    SelectObject(dc, oldBrush);
+}
+
 } // namespace
 
 bool TBaseLazyTree::TreeFocused() const {
@@ -82,6 +92,7 @@ void TBaseLazyTree::PaintNodeButton(TCanvas& canvas, PLazyNode node, TColumnInde
 }
 
 void TBaseLazyTree::DrawDottedHLine(const TLTPaintInfo& info, int left, int right, int top) {
+    if (!FDottedBrush) PrepareBitmaps(false, true);
     HDC dc = info.Canvas->Handle();
     TRect r{std::min(left, right), top, std::max(left, right) + 1, top + 1};
     SetBkColor(dc, ColorToRGB(Color));
@@ -89,6 +100,7 @@ void TBaseLazyTree::DrawDottedHLine(const TLTPaintInfo& info, int left, int righ
 }
 
 void TBaseLazyTree::DrawDottedVLine(const TLTPaintInfo& info, int top, int bottom, int left) {
+    if (!FDottedBrush) PrepareBitmaps(false, true);
     HDC dc = info.Canvas->Handle();
     TRect r{left, std::min(top, bottom), left + 1, std::max(top, bottom) + 1};
     SetBkColor(dc, ColorToRGB(Color));
@@ -97,7 +109,6 @@ void TBaseLazyTree::DrawDottedVLine(const TLTPaintInfo& info, int top, int botto
 
 void TBaseLazyTree::PaintTreeLines(const TLTPaintInfo& info, int vAlignment, int indentSize,
                                    const TLineImage& lineImage) {
-    if (!FDottedBrush) PrepareBitmaps(false, true);
     int step = int(FIndent);
     int x = info.IndentX;
     bool reverse = info.RightToLeft;
@@ -304,11 +315,11 @@ void TBaseLazyTree::DoPaintDropMark(TCanvas& canvas, PLazyNode, TRect r) {
     if (FLastDropMode == dmAbove) {
         const TPoint p[6] = {{l + 2, t},      {rt - 2, t},    {rt - 2, t + 6},
                              {rt - 6, t + 2}, {l + 6, t + 2}, {l + 2, t + 6}};
-        Polygon(canvas.Handle(), p, 6);
+        CanvasPolygon(canvas, p, 6);
     } else {
         const TPoint p[6] = {{l + 2, b - 1},  {rt - 2, b - 1}, {rt - 2, b - 8},
                              {rt - 7, b - 3}, {l + 7, b - 3},  {l + 2, b - 8}};
-        Polygon(canvas.Handle(), p, 6);
+        CanvasPolygon(canvas, p, 6);
     }
     canvas.Pen.Style = oldPen;
     canvas.Brush.Color = oldBrush;
@@ -336,7 +347,7 @@ void TBaseLazyTree::PrepareBitmaps(bool needButtons, bool needLines) {
                 c.Pen.Style = psSolid;
                 const TPoint minus[3] = {{0, 2}, {8, 2}, {4, 6}};
                 const TPoint plusPts[3] = {{2, 0}, {6, 4}, {2, 8}};
-                Polygon(c.Handle(), plus ? plusPts : minus, 3);
+                CanvasPolygon(c, plus ? plusPts : minus, 3);
                 return;
             }
             c.Brush.Color = FColors->Color(TLTColors::TreeLineColor);
@@ -354,7 +365,6 @@ void TBaseLazyTree::PrepareBitmaps(bool needButtons, bool needLines) {
         build(*FHotPlusBM, true);
         build(*FMinusBM, false);
         build(*FHotMinusBM, false);
-        FBitmapsReady = true;
     }
     if (needLines) {
         HBITMAP pattern = CreateBitmap(8, 8, 1);
