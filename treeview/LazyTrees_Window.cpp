@@ -22,7 +22,7 @@ void TBaseLazyTree::CreateWnd() {
 }
 
 void TBaseLazyTree::ChangeScale(int m, int d) {
-    if (m == d || !(FOptions->AutoOptions() & toAutoChangeScale)) return;
+    if (m == d || d == 0 || !(FOptions->AutoOptions() & toAutoChangeScale)) return;
     if ((ComponentState & csLoading) && !(FStates & TS(tsNeedScale))) return;
     int scaled = MulDiv(int(FDefaultNodeHeight), m, d);
     if (scaled > 0) FDefaultNodeHeight = uint32_t(scaled);
