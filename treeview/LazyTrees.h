@@ -861,6 +861,8 @@ public:
     // The tree's own handling of scroll, size, erase, focus, enable and print
     // messages; False leaves the message to the framework.
     bool HandleWindowMessage(TMessage& m);
+    // Posted by a paint that found the content's size changed.
+    static constexpr UINT WM_UPDATESCROLLBARS = WM_APP + 33;
     void HandleHScroll(int code);
     void HandleVScroll(int code);
     void HandleSize();
@@ -1396,6 +1398,7 @@ protected:
     int FOffsetX = 0;
     int FRangeX = 0; // without columns: the widest node row painted so far
     HBRUSH FDottedBrush = nullptr;
+    int FBarRangeX = -1, FBarRangeY = -1; // the ranges the scroll bars last showed
     // What the button bitmaps and the line brush were last built from.
     uint64_t FBitmapKey[2] = {~0ull, ~0ull};
     TDropMode FLastDropMode = dmNowhere;

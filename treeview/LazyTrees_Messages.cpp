@@ -40,6 +40,20 @@ bool TBaseLazyTree::HandleWindowMessage(TMessage& m) {
             Invalidate();
         }
         return true;
+    case WM_UPDATESCROLLBARS:
+        if (RangeX() != FBarRangeX || RangeY() != FBarRangeY) UpdateScrollBars(true);
+        return true;
+    case WM_PRINTCLIENT: {
+        // The client area as it shows now, into the given context.
+        HDC dc = reinterpret_cast<HDC>(m.WParam);
+        if (!dc) return true;
+        TCanvas canvas;
+        canvas.SetHandle(dc);
+        TRect client = ClientRect();
+        PaintTree(canvas, client.Offset(-FOffsetX, -FOffsetY), {0, 0}, DefaultPaintTreeOptions);
+        canvas.SetHandle(nullptr);
+        return true;
+    }
     case WM_ENABLE:
         TCustomControl::Dispatch(m);
         RedrawWindow(WindowHandle(), nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_NOCHILDREN);

@@ -23,6 +23,10 @@ void TBaseLazyTree::Paint() {
     TRect r = canvas.ClipRect();
     TRect client = ClientRect();
     if (r.Width() <= 0 || r.Height() <= 0) r = client;
+    // Nodes added, removed, opened or closed since the bars were set: they follow
+    // after this paint (a frame change inside a paint would be painted over).
+    if (FUpdateCount == 0 && (RangeX() != FBarRangeX || RangeY() != FBarRangeY))
+        PostMessage(WindowHandle(), WM_UPDATESCROLLBARS, 0, 0);
     DoBeforePaint(canvas);
     PaintTree(canvas, r.Offset(-FOffsetX, -FOffsetY), {r.Left, r.Top}, DefaultPaintTreeOptions);
     DoAfterPaint(canvas);

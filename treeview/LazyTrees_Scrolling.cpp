@@ -102,6 +102,7 @@ void TBaseLazyTree::UpdateHorizontalScrollBar(bool doRepaint) {
     FEffectiveOffsetX =
         UseRightToLeftAlignment() ? std::max(0, range - client.Width() + FOffsetX) : -FOffsetX;
 
+    FBarRangeX = range;
     bool show = ShowsBar(FScrollBarOptions->ScrollBars(), SB_HORZ) &&
                 (range > client.Width() || FScrollBarOptions->AlwaysVisible());
     TScrollInfo info;
@@ -124,6 +125,7 @@ void TBaseLazyTree::UpdateVerticalScrollBar(bool doRepaint) {
     if (FOffsetY < minY)
         DoSetOffsetXY({FOffsetX, int(minY)}, DefaultScrollUpdateFlags & ~suoUpdateNCArea);
 
+    FBarRangeY = range;
     bool show = ShowsBar(FScrollBarOptions->ScrollBars(), SB_VERT) &&
                 (range > client.Height() || FScrollBarOptions->AlwaysVisible());
     TScrollInfo info;

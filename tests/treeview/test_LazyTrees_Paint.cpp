@@ -333,3 +333,17 @@ TEST(LayoutHelpers, MulDivRoundsHalfAwayFromZero) {
           Case{10, 3, 0, -1}, Case{INT32_MAX, 2, 1, -1}, Case{INT32_MAX, 2, 2, INT32_MAX}})
         EXPECT_EQ(MulDiv(c.n, c.m, c.d), c.expected) << c.n << "*" << c.m << "/" << c.d;
 }
+
+TEST_F(PaintFixture, PrintClientPaintsTheVisibleRowsAndBarsFollowTheContent) {
+    Tree->SetLineStyle(lsSolid);
+    HWND wnd = Tree->WindowHandle();
+    SendMessage(wnd, WM_PRINTCLIENT, WPARAM(Target->Canvas().Handle()), 0);
+    EXPECT_EQ(Count({9, 10, 10, 18}, LineColor), 8);
+    // More rows than fit: the next paint shows the vertical bar.
+    EXPECT_FALSE(GetWindowLongPtr(wnd, GWL_STYLE) & WS_VSCROLL);
+    Tree->SetRootNodeCount(1000);
+    InvalidateRect(wnd, nullptr, false);
+    UpdateWindow(wnd);
+    ProcessMessagesUntil([&] { return GetWindowLongPtr(wnd, GWL_STYLE) & WS_VSCROLL; }, 1000);
+    EXPECT_TRUE(GetWindowLongPtr(wnd, GWL_STYLE) & WS_VSCROLL);
+}
