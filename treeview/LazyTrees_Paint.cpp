@@ -45,6 +45,10 @@ void TBaseLazyTree::PaintTree(TCanvas& canvas, TRect window, TPoint target,
     if (buttons || lines) PrepareBitmaps(buttons, lines);
     FBitmapKey[0] = buttonKey;
     FBitmapKey[1] = uint64_t(FLineStyle);
+    // The walk below initialises nodes, which the validation thread must not
+    // be reading meanwhile: a running build stops and starts again afterwards.
+    const bool resumeValidation = FStates & TS(tsValidating);
+    if (resumeValidation) InterruptValidation();
     DoStateChange(TS(tsPainting));
     HDC dc = canvas.Handle();
     const TLTPaintOptions paint = FOptions->PaintOptions();
@@ -206,6 +210,7 @@ void TBaseLazyTree::PaintTree(TCanvas& canvas, TRect window, TPoint target,
         }
     }
     DoStateChange(0, TS(tsPainting));
+    if (resumeValidation) ValidateCache();
     if (widest > FRangeX) {
         // A wider row than seen so far: the horizontal bar learns the new range.
         FRangeX = widest;
