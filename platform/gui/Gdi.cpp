@@ -182,7 +182,8 @@ void FillWithBrush(HDC dc, const TRect& r, HBRUSH brush, uint8_t rop = 0xF0) {
     if (rop == 0xF0 && brush->Style != BS_PATTERN && s->BitsPerPixel == 32) {
         // A plain colour copied: whole runs of a row at once.
         uint32_t p = ToPixel(brush->Color) | 0xFF000000u;
-        QRect q(QPoint(dc->ToX(r.Left), dc->ToY(r.Top)), QPoint(dc->ToX(r.Right) - 1, dc->ToY(r.Bottom) - 1));
+        QRect q(QPoint(dc->ToX(r.Left), dc->ToY(r.Top)),
+                QPoint(dc->ToX(r.Right) - 1, dc->ToY(r.Bottom) - 1));
         QRegion clip = dc->Clip() & QRegion(q);
         for (const QRect& c : clip)
             for (int y = c.top(); y <= c.bottom(); ++y) {

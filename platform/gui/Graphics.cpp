@@ -16,7 +16,8 @@ std::string Utf16ToUtf8(const std::u16string& s) {
 TPen::~TPen() { DeleteObject(FHandle); }
 // Each handle is made again only when the values it was made for changed.
 HPEN TPen::Handle() {
-    if (FHandle && IsGdiObject(FHandle) && FMadeColor == Color && FMadeWidth == Width && FMadeStyle == Style)
+    if (FHandle && IsGdiObject(FHandle) && FMadeColor == Color && FMadeWidth == Width &&
+        FMadeStyle == Style)
         return FHandle;
     DeleteObject(FHandle);
     FHandle = CreatePen(int(Style), Width, ColorToRGB(Color));
@@ -28,7 +29,8 @@ HPEN TPen::Handle() {
 
 TBrush::~TBrush() { DeleteObject(FHandle); }
 HBRUSH TBrush::Handle() {
-    if (FHandle && !Bitmap && IsGdiObject(FHandle) && FMadeColor == Color && FMadeStyle == Style) return FHandle;
+    if (FHandle && !Bitmap && IsGdiObject(FHandle) && FMadeColor == Color && FMadeStyle == Style)
+        return FHandle;
     FMadeColor = Bitmap ? clNone : Color;
     FMadeStyle = Style;
     DeleteObject(FHandle);
@@ -42,7 +44,8 @@ HBRUSH TBrush::Handle() {
 
 TFont::~TFont() { DeleteObject(FHandle); }
 HFONT TFont::Handle() {
-    if (FHandle && IsGdiObject(FHandle) && FMadeHeight == Height && FMadeStyle == Style && FMadeName == Name)
+    if (FHandle && IsGdiObject(FHandle) && FMadeHeight == Height && FMadeStyle == Style &&
+        FMadeName == Name)
         return FHandle;
     FMadeName = Name;
     FMadeHeight = Height;

@@ -810,8 +810,10 @@ int SetScrollInfo(HWND wnd, int bar, const TScrollInfo& info, bool redraw) {
     int top = s.Max - std::max(int(s.Page) - 1, 0);
     s.Pos = std::max(s.Min, std::min(s.Pos, top));
     // The thumb's drag position: set by whoever drags it, else where the thumb rests.
-    if (info.Mask & SIF_TRACKPOS) s.TrackPos = std::max(s.Min, std::min(info.TrackPos, top));
-    else if (info.Mask & SIF_POS) s.TrackPos = s.Pos;
+    if (info.Mask & SIF_TRACKPOS)
+        s.TrackPos = std::max(s.Min, std::min(info.TrackPos, top));
+    else if (info.Mask & SIF_POS)
+        s.TrackPos = s.Pos;
     if (redraw) SendMessage(wnd, WM_NCPAINT, 1, 0);
     return s.Pos;
 }
