@@ -601,11 +601,52 @@ enum : THeaderPaintElements {
     hpeSortGlyph = 8,
     hpeText = 16,
 };
+enum TLTLineType {
+    ltNone,
+    ltBottomRight,
+    ltTopDown,
+    ltTopDownRight,
+    ltRight,
+    ltTopRight,
+    ltLeft,
+    ltLeftBottom
+};
+using TLineImage = std::vector<TLTLineType>;
+// What the row painter passes to the pieces of a cell.
+enum TLTImageInfoIndex { iiNormal, iiState, iiCheck, iiOverlay };
+struct TLTImageInfo {
+    int Index = -1;
+    int XPos = 0, YPos = 0;
+    bool Ghosted = false;
+    TCustomImageList* Images = nullptr;
+};
+using TLTRowPaintOptions = uint32_t;
+enum : TLTRowPaintOptions {
+    poBackground = 1,
+    poColumnColor = 2,
+    poDrawFocusRect = 4,
+    poDrawSelection = 8,
+    poDrawDropMark = 16,
+    poGridLines = 32,
+    poMainOnly = 64,
+    poSelectedOnly = 128,
+    poBands = 256,
+};
+inline constexpr TLTRowPaintOptions DefaultPaintTreeOptions =
+    poBackground | poColumnColor | poDrawFocusRect | poDrawSelection | poDrawDropMark | poGridLines;
 struct TLTPaintInfo {
     TCanvas* Canvas = nullptr;
     PLazyNode Node = nullptr;
     TColumnIndex Column = NoColumn;
     TRect CellRect, ContentRect;
+    TLTRowPaintOptions PaintOptions = 0;
+    TColumnPosition Position = 0;
+    bool RightToLeft = false;
+    int NodeWidth = 0; // the text's width, measured once per cell
+    int IndentX = 0;   // where the row's tree lines start
+    int VAlign = 0;    // the row's join of lines, buttons and images, from its top
+    TLTImageInfo ImageInfo[4];
+    TLineImage LineImage;
 };
 class ILTDragManager {
 public:
@@ -809,9 +850,111 @@ public:
     PLazyNode FocusedNode() const { return FFocusedNode; }
     PLazyNode HotNode() const { return FCurrentHotNode; }
     int SelectedCount() const { return int(FSelectionCount); }
+
+    // --- scrolling ---------------------------------------------------------------------
+    // Offsets are 0 or negative: the content moves left/up by their amount.
+    enum : unsigned {
+        suoRepaintHeader = 1,
+        suoRepaintScrollBars = 2,
+        suoScrollClientArea = 4,
+        suoUpdateNCArea = 8,
+        DefaultScrollUpdateFlags =
+            suoRepaintHeader | suoRepaintScrollBars | suoScrollClientArea | suoUpdateNCArea,
+    };
+    // The one place the offsets change; False when the clamped value is the current one.
+    virtual bool DoSetOffsetXY(TPoint value, unsigned options = DefaultScrollUpdateFlags,
+                               const TRect* clipRect = nullptr);
+    int OffsetX() const { return FOffsetX; }
+    void SetOffsetX(int value);
+    void SetOffsetY(int value);
+    TPoint OffsetXY() const { return {FOffsetX, FOffsetY}; }
+    void SetOffsetXY(TPoint value) { DoSetOffsetXY(value); }
+    // The content's width (the columns' total, else the widest node painted) and height.
+    int RangeX() const;
+    int RangeY() const { return ContentHeight(); }
+    // Opens the ancestors and scrolls the node into the client area; True when it scrolled.
     virtual bool ScrollIntoView(PLazyNode node, bool center, bool horizontally = false);
-    virtual TRect InvalidateNode(PLazyNode node);
+    virtual void UpdateScrollBars(bool doRepaint);
     void UpdateHorizontalScrollBar(bool doRepaint);
+    void UpdateVerticalScrollBar(bool doRepaint);
+    // The top of a shown node in content coordinates (offset not applied).
+    int GetNodeTop(PLazyNode node);
+    // The node's cell in client coordinates; column -1 is the whole row.
+    TRect GetDisplayRect(PLazyNode node, TColumnIndex column, bool textOnly, bool unclipped = false,
+                         bool applyCellContentMargin = false);
+    virtual TRect InvalidateNode(PLazyNode node);
+    void RepaintNode(PLazyNode node);
+    // Invalidates from the node's top (the whole client area for nil) down.
+    void InvalidateToBottom(PLazyNode node);
+    // The width of the check box and images left of a node's text in Column.
+    int ContentIndentWidth(PLazyNode node, TColumnIndex column);
+
+    // --- painting ------------------------------------------------------------------------
+    // Paints the rows inside Window (content coordinates: x from the content's
+    // left edge, y from the first row's top) with Window's top-left at Target.
+    virtual void PaintTree(TCanvas& targetCanvas, TRect window, TPoint target,
+                           TLTRowPaintOptions paintOptions = DefaultPaintTreeOptions);
+    void Paint() override;
+    // The check image index for a node (or, without one, for the given type, state and enabled
+    // flag).
+    virtual int GetCheckImage(PLazyNode node, TCheckType imgCheckType = ctNone,
+                              TCheckState imgCheckState = csUncheckedNormal,
+                              bool imgEnabled = true);
+    virtual void GetImageIndex(TLTPaintInfo& info, TLTImageKind kind, TLTImageInfoIndex infoIndex,
+                               TCustomImageList* defaultImages);
+    virtual void PaintNodeButton(TCanvas& canvas, PLazyNode node, TColumnIndex column, TRect r,
+                                 int horizontalOffset, int verticalOffset, TBiDiMode bidiMode);
+    virtual void PaintTreeLines(const TLTPaintInfo& info, int vAlignment, int indentSize,
+                                const TLineImage& lineImage);
+    void DrawDottedHLine(const TLTPaintInfo& info, int left, int right, int top);
+    void DrawDottedVLine(const TLTPaintInfo& info, int top, int bottom, int left);
+    virtual void PaintCheckImage(const TLTPaintInfo& info);
+    virtual void PaintImage(TLTPaintInfo& info, TLTImageInfoIndex imageInfoIndex, bool doOverlay);
+    virtual void PaintSelectionRectangle(TCanvas& canvas, int windowOrgX,
+                                         const TRect& selectionRect, TRect targetRect);
+    virtual void PaintCellSelection(TLTPaintInfo& info);
+    // Rebuilds the button bitmaps and the dotted line brush.
+    void PrepareBitmaps(bool needButtons, bool needLines);
+    // Layout of a row.
+    void CalculateVerticalAlignments(bool showImages, bool showStateImages, PLazyNode node,
+                                     int& vAlign, int& vButtonAlign);
+    void AdjustCoordinatesByIndent(TLTPaintInfo& info, int indent);
+    void AdjustImageBorder(TCustomImageList* images, bool rightToLeft, int vAlign, TRect& r,
+                           TLTImageInfo& imageInfo);
+    int DetermineLineImagesAndSelectLevel(PLazyNode node, TLineImage& lineImage);
+    void DrawLineImage(const TLTPaintInfo& info, int x, int y, int h, int vAlign, TLTLineType style,
+                       bool reverse);
+    void PaintItemErase(TLTPaintInfo& info, bool useBackground, TRect r, bool moveToOrigin);
+    void SetFirstPaintColumn(TLTPaintInfo& info);
+    void ClipCanvas(TCanvas& canvas, const TRect& clipRect);
+    // Whether the tree's window holds the keyboard focus.
+    bool TreeFocused() const;
+    TFont Font; // the rows' font
+    TDropMode LastDropMode() const { return FLastDropMode; }
+    void SetLastDropMode(TDropMode value) { FLastDropMode = value; }
+    void SetDropTargetNode(PLazyNode node) { FDropTargetNode = node; }
+    PLazyNode DropTargetNode() const { return FDropTargetNode; }
+
+    // --- window creation, scaling, old forms and animation ---------------------------------
+    void CreateWnd() override;
+    // Follows the form's scaling by M / D under toAutoChangeScale.
+    virtual void ChangeScale(int m, int d);
+    // Reads the single option set of old form resources (its member names) into the option sets.
+    void ReadOldOptions(const std::vector<std::string>& names);
+    using TLTAnimationCallback = std::function<bool(uint32_t step, uint32_t stepSize, void* data)>;
+    // Calls Callback Steps times spread over Duration ms (fewer, bigger steps when time is short).
+    virtual void Animate(uint32_t steps, uint32_t duration, const TLTAnimationCallback& callback,
+                         void* data);
+
+    // --- window messages -----------------------------------------------------------------
+    // The tree's own handling of scroll, size, erase, focus, enable and print
+    // messages; False leaves the message to the framework.
+    bool HandleWindowMessage(TMessage& m);
+    // Posted by a paint that found the content's size changed.
+    static constexpr UINT WM_UPDATESCROLLBARS = WM_APP + 33;
+    void HandleHScroll(int code);
+    void HandleVScroll(int code);
+    void HandleSize();
 
     // Properties the constructor sets.
     int NodeDataSize() const { return FNodeDataSize; }
@@ -1363,6 +1506,13 @@ protected:
     TCache FPositionCache;
     uint32_t FStartIndex = 0; // leading cache entries known to be valid
     int FOffsetY = 0;
+    int FOffsetX = 0;
+    int FRangeX = 0; // without columns: the widest node row painted so far
+    HBRUSH FDottedBrush = nullptr;
+    int FBarRangeX = -1, FBarRangeY = -1; // the ranges the scroll bars last showed
+    // What the button bitmaps and the line brush were last built from.
+    uint64_t FBitmapKey[2] = {~0ull, ~0ull};
+    TDropMode FLastDropMode = dmNowhere;
     int FChangeStateDepth = 0; // inside the worker's change-state message
     std::vector<PLazyNode> FTempNodeCache;
     uint32_t FTempNodeCount = 0;
@@ -1455,11 +1605,25 @@ public:
     HRESULT RenderOLEData(const TFormatEtc& formatEtcIn, TStgMedium& medium,
                           bool forClipboard) override;
 
+    // --- painting the texts ----------------------------------------------------------------
+    std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TColumnIndex)> OnPaintText;
+    // The font, the text rectangle (client coordinates) and the text of a cell.
+    virtual void GetTextInfo(PLazyNode node, TColumnIndex column, TFont& font, TRect& r,
+                             std::u16string& text);
+    // Lets the owner change the canvas's font before a text is drawn.
+    virtual void DoPaintText(PLazyNode node, TCanvas& canvas, TColumnIndex column);
+    int DoGetNodeWidth(PLazyNode node, TColumnIndex column, TCanvas* canvas) override;
+    void DoPaintNode(TLTPaintInfo& info) override;
+
 protected:
     std::unique_ptr<TCustomLazyTreeOptions> GetOptionsClass() override;
 
 private:
     int FInternalDataOffset = 0;
+    // The text height last measured and the font it was measured for.
+    int FTextHeight = -1, FTextHeightSize = 0;
+    unsigned FTextHeightStyle = 0;
+    std::string FTextHeightFace;
 };
 
 class TLazyStringTree : public TCustomLazyStringTree {

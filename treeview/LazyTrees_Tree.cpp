@@ -105,6 +105,7 @@ TBaseLazyTree::~TBaseLazyTree() {
     FHotPlusBM.reset();
     FMinusBM.reset();
     FHotMinusBM.reset();
+    if (FDottedBrush) DeleteObject(FDottedBrush);
     FDragManager.reset();
 }
 
@@ -316,6 +317,7 @@ void TBaseLazyTree::Dispatch(TMessage& m) {
         return;
     }
     if (FHeader && FHeader->HandleMessage(m)) return;
+    if (HandleWindowMessage(m)) return;
     if (m.Msg == WM_NCCALCSIZE || m.Msg == WM_NCPAINT) {
         HeaderNonClient(m);
         return;
@@ -327,21 +329,6 @@ TLTDragManager* TBaseLazyTree::DragManager() {
     if (!FDragManager) FDragManager = std::make_unique<TLTDragManager>(this);
     return FDragManager.get();
 }
-
-bool TBaseLazyTree::ScrollIntoView(PLazyNode node, bool, bool) {
-    // Positions come with the painting layout; until then only the ancestors open.
-    if (!node || node == FRoot) return false;
-    for (PLazyNode p = node->Parent; p != FRoot; p = p->Parent) SetExpanded(p, true);
-    return false;
-}
-
-TRect TBaseLazyTree::InvalidateNode(PLazyNode node) {
-    if (!node || FUpdateCount > 0 || !HandleAllocated()) return {};
-    Invalidate();
-    return ClientRect();
-}
-
-void TBaseLazyTree::UpdateHorizontalScrollBar(bool) {}
 
 // --- walks -------------------------------------------------------------------------------------------
 

@@ -7,6 +7,8 @@
 #include "platform/Timer.h"
 
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -812,6 +814,11 @@ int SetScrollInfo(HWND wnd, int bar, const TScrollInfo& info, bool redraw) {
     if (info.Mask & SIF_POS) s.Pos = info.Pos;
     int top = s.Max - std::max(int(s.Page) - 1, 0);
     s.Pos = std::max(s.Min, std::min(s.Pos, top));
+    // The thumb's drag position: set by whoever drags it, else where the thumb rests.
+    if (info.Mask & SIF_TRACKPOS)
+        s.TrackPos = std::max(s.Min, std::min(info.TrackPos, top));
+    else if (info.Mask & SIF_POS)
+        s.TrackPos = s.Pos;
     if (redraw) SendMessage(wnd, WM_NCPAINT, 1, 0);
     return s.Pos;
 }
@@ -822,6 +829,51 @@ bool GetScrollInfo(HWND wnd, int bar, TScrollInfo& info) {
     UINT mask = info.Mask;
     info = w->Scroll[bar];
     info.Mask = mask;
+    return true;
+}
+
+int MulDiv(int number, int numerator, int denominator) {
+    if (denominator == 0) return -1;
+    int64_t product = int64_t(number) * numerator;
+    int64_t d = denominator;
+    if (d < 0) {
+        d = -d;
+        product = -product;
+    }
+    int64_t q = product >= 0 ? (product + d / 2) / d : -((-product + d / 2) / d);
+    if (q > INT32_MAX || q < INT32_MIN) return -1;
+    return int(q);
+}
+
+bool ScrollWindow(HWND wnd, int dx, int dy, const TRect* clip) {
+    TWindowRec* w = Find(wnd);
+    if (!w) return false;
+    TRect area{0, 0, w->Client.Width(), w->Client.Height()};
+    if (clip)
+        area = {std::max(area.Left, clip->Left), std::max(area.Top, clip->Top),
+                std::min(area.Right, clip->Right), std::min(area.Bottom, clip->Bottom)};
+    if (area.Width() <= 0 || area.Height() <= 0 || (dx == 0 && dy == 0)) return true;
+    QRegion whole(area.Left, area.Top, area.Width(), area.Height());
+    if (w->Image && std::abs(dx) < area.Width() && std::abs(dy) < area.Height()) {
+        // Row by row in the order that never reads a row already overwritten.
+        TBitmapObject& img = *w->Image;
+        int width = area.Width() - std::abs(dx);
+        int srcX = w->Client.Left + area.Left + std::max(0, -dx), dstX = srcX + dx;
+        int rows = area.Height() - std::abs(dy);
+        for (int i = 0; i < rows; ++i) {
+            int row = dy > 0 ? rows - 1 - i : i;
+            int srcY = w->Client.Top + area.Top + std::max(0, -dy) + row, dstY = srcY + dy;
+            if (srcY < 0 || dstY < 0 || srcY >= img.Height || dstY >= img.Height) continue;
+            std::memmove(img.Scanline(dstY) + dstX, img.Scanline(srcY) + srcX, size_t(width) * 4);
+        }
+        QRegion moved = (whole & whole.translated(dx, dy));
+        QRegion pending = w->Update & whole;
+        w->Update = (w->Update - whole) | (pending.translated(dx, dy) & whole) | (whole - moved);
+    } else {
+        w->Update |= whole;
+    }
+    ++paintGeneration;
+    SchedulePaint();
     return true;
 }
 

@@ -129,8 +129,30 @@ uint64_t WindowPaintGeneration();
 // The children of a window, bottom first.
 std::vector<HWND> GetChildWindows(HWND wnd);
 
+// Number * Numerator / Denominator with a 64-bit product, rounded half away
+// from zero; -1 for a zero denominator or a result beyond 32 bits.
+int MulDiv(int number, int numerator, int denominator);
+
 // Scroll bars drawn and kept by the layer.
 enum : int { SB_HORZ = 0, SB_VERT = 1 };
+// Scroll codes of WM_HSCROLL / WM_VSCROLL (low word of WParam).
+enum : int {
+    SB_LINEUP = 0,
+    SB_LINELEFT = 0,
+    SB_LINEDOWN = 1,
+    SB_LINERIGHT = 1,
+    SB_PAGEUP = 2,
+    SB_PAGELEFT = 2,
+    SB_PAGEDOWN = 3,
+    SB_PAGERIGHT = 3,
+    SB_THUMBPOSITION = 4,
+    SB_THUMBTRACK = 5,
+    SB_TOP = 6,
+    SB_LEFT = 6,
+    SB_BOTTOM = 7,
+    SB_RIGHT = 7,
+    SB_ENDSCROLL = 8,
+};
 enum : UINT { SIF_RANGE = 1, SIF_PAGE = 2, SIF_POS = 4, SIF_TRACKPOS = 16, SIF_ALL = 23 };
 struct TScrollInfo {
     UINT Mask = SIF_ALL;
@@ -141,6 +163,9 @@ struct TScrollInfo {
 int SetScrollInfo(HWND wnd, int bar, const TScrollInfo& info, bool redraw); // the new position
 bool GetScrollInfo(HWND wnd, int bar, TScrollInfo& info);
 bool ShowScrollBar(HWND wnd, int bar, bool show);
+// Moves the client pixels inside Clip (null: the whole client area) by Dx, Dy
+// and invalidates what the move uncovers; pending invalid parts move along.
+bool ScrollWindow(HWND wnd, int dx, int dy, const TRect* clip);
 
 // Window coordinates: client of From to client of To (0: screen).
 bool MapWindowPoints(HWND from, HWND to, TPoint* points, int count);
