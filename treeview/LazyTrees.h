@@ -941,10 +941,6 @@ public:
     virtual void ChangeScale(int m, int d);
     // Reads the single option set of old form resources (its member names) into the option sets.
     void ReadOldOptions(const std::vector<std::string>& names);
-    using TLTAnimationCallback = std::function<bool(uint32_t step, uint32_t stepSize, void* data)>;
-    // Calls Callback Steps times spread over Duration ms (fewer, bigger steps when time is short).
-    virtual void Animate(uint32_t steps, uint32_t duration, const TLTAnimationCallback& callback,
-                         void* data);
 
     // --- window messages -----------------------------------------------------------------
     // The tree's own handling of scroll, size, erase, focus, enable and print
@@ -1606,12 +1602,6 @@ public:
                           bool forClipboard) override;
 
     // --- painting the texts ----------------------------------------------------------------
-    std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TColumnIndex)> OnPaintText;
-    // The font, the text rectangle (client coordinates) and the text of a cell.
-    virtual void GetTextInfo(PLazyNode node, TColumnIndex column, TFont& font, TRect& r,
-                             std::u16string& text);
-    // Lets the owner change the canvas's font before a text is drawn.
-    virtual void DoPaintText(PLazyNode node, TCanvas& canvas, TColumnIndex column);
     int DoGetNodeWidth(PLazyNode node, TColumnIndex column, TCanvas* canvas) override;
     void DoPaintNode(TLTPaintInfo& info) override;
 

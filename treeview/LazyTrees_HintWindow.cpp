@@ -28,10 +28,6 @@ bool RightToLeft(TBiDiMode mode) {
     return mode != bdLeftToRight;
 }
 
-int MulDiv(int number, int numerator, int denominator) {
-    return int(std::lround(double(number) * numerator / denominator));
-}
-
 } // namespace
 
 // --- the tree's side ------------------------------------------------------------------------
@@ -82,9 +78,9 @@ void TCustomLazyStringTree::DoPaintText(PLazyNode node, TCanvas& canvas, TColumn
 }
 
 void TCustomLazyStringTree::GetTextInfo(PLazyNode node, TColumnIndex column, const TFont& font,
-                                        TRect&, std::u16string& text) {
-    // The rectangle is the painting layout's; it is left as the caller gave it.
+                                        TRect& r, std::u16string& text) {
     Canvas().Font.Assign(font);
+    r = GetDisplayRect(node, column, true);
     DoPaintText(node, Canvas(), column, ttNormal);
     text = DoGetText(node, column);
 }

@@ -230,17 +230,6 @@ TCanvas& MeasureCanvas(TCanvas* canvas) {
 
 } // namespace
 
-void TCustomLazyStringTree::GetTextInfo(PLazyNode node, TColumnIndex column, TFont& font, TRect& r,
-                                        std::u16string& text) {
-    font.Assign(Font);
-    r = GetDisplayRect(node, column, true);
-    text = DoGetText(node, column);
-}
-
-void TCustomLazyStringTree::DoPaintText(PLazyNode node, TCanvas& canvas, TColumnIndex column) {
-    if (OnPaintText) OnPaintText(*this, canvas, node, column);
-}
-
 int TCustomLazyStringTree::DoGetNodeWidth(PLazyNode node, TColumnIndex column, TCanvas* canvas) {
     TCanvas& c = MeasureCanvas(canvas);
     if (&c != canvas) c.Font.Assign(Font);
@@ -263,7 +252,7 @@ void TCustomLazyStringTree::DoPaintNode(TLTPaintInfo& info) {
         canvas.Font.Color = FColors->Color(TLTColors::DisabledColor);
     else if (selectedLook)
         canvas.Font.Color = clHighlightText;
-    DoPaintText(node, canvas, info.Column);
+    DoPaintText(node, canvas, info.Column, ttNormal);
     HDC dc = canvas.Handle();
     int x = info.ContentRect.Left + TextMargin();
     // One height per font: measuring every row would cost as much as drawing it.

@@ -81,36 +81,5 @@ void TBaseLazyTree::ReadOldOptions(const std::vector<std::string>& names) {
     options.SetPaintOptions(TLTPaintOptions(sets[TOld::Paint]));
 }
 
-void TBaseLazyTree::Animate(uint32_t steps, uint32_t duration, const TLTAnimationCallback& callback,
-                            void* data) {
-    if ((FStates & TS(tsInAnimation)) || duration == 0 || !callback) return;
-    DoStateChange(TS(tsInAnimation));
-    // More steps than milliseconds are merged into bigger ones.
-    uint32_t stepSize = uint32_t(std::lround(std::max(1.0, double(steps) / double(duration))));
-    steps /= stepSize;
-    uint32_t remaining = duration;
-    uint32_t step = 0;
-    while (steps > 0 && remaining > 0) {
-        uint32_t start = GetTickCount();
-        if (!callback(step++, stepSize, data)) break;
-        uint32_t wait = remaining / steps;
-        while (GetTickCount() - start < wait) SleepMs(1);
-        uint32_t used = GetTickCount() - start;
-        if (used > remaining) {
-            remaining = 0;
-            steps = 0;
-        } else {
-            remaining -= used;
-            --steps;
-        }
-        // The last step leaves no steps: nothing to divide the time among.
-        while (steps > 0 && remaining / steps == 0) {
-            ++stepSize;
-            steps = remaining / stepSize;
-        }
-    }
-    callback(step, stepSize, data); // the finished picture
-    DoStateChange(0, TS(tsInAnimation));
-}
 
 } // namespace nuq
