@@ -647,6 +647,7 @@ struct TLTPaintInfo {
     int VAlign = 0;    // the row's join of lines, buttons and images, from its top
     TLTImageInfo ImageInfo[4];
     TLineImage LineImage;
+    TPoint BrushOrigin; // where the content's top-left lies: dotted lines move with it
 };
 class ILTDragManager {
 public:

@@ -91,6 +91,7 @@ void TBaseLazyTree::PaintTree(TCanvas& canvas, TRect window, TPoint target,
     TLTPaintInfo info;
     info.Canvas = &canvas;
     info.PaintOptions = paintOptions;
+    info.BrushOrigin = {dx, dy};
     while (node && y < window.Bottom) {
         if (!(node->States & vsInitialized)) InitNode(node);
         const int height = int(node->NodeHeight);

@@ -96,7 +96,10 @@ void TBaseLazyTree::DrawDottedHLine(const TLTPaintInfo& info, int left, int righ
     HDC dc = info.Canvas->Handle();
     TRect r{std::min(left, right), top, std::max(left, right) + 1, top + 1};
     SetBkColor(dc, ColorToRGB(Color));
+    TPoint old;
+    SetBrushOrgEx(dc, info.BrushOrigin.X, info.BrushOrigin.Y, &old);
     FillRect(dc, r, FDottedBrush);
+    SetBrushOrgEx(dc, old.X, old.Y);
 }
 
 void TBaseLazyTree::DrawDottedVLine(const TLTPaintInfo& info, int top, int bottom, int left) {
@@ -104,7 +107,10 @@ void TBaseLazyTree::DrawDottedVLine(const TLTPaintInfo& info, int top, int botto
     HDC dc = info.Canvas->Handle();
     TRect r{left, std::min(top, bottom), left + 1, std::max(top, bottom) + 1};
     SetBkColor(dc, ColorToRGB(Color));
+    TPoint old;
+    SetBrushOrgEx(dc, info.BrushOrigin.X, info.BrushOrigin.Y, &old);
     FillRect(dc, r, FDottedBrush);
+    SetBrushOrgEx(dc, old.X, old.Y);
 }
 
 void TBaseLazyTree::PaintTreeLines(const TLTPaintInfo& info, int vAlignment, int indentSize,

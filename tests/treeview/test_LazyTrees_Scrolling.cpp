@@ -164,3 +164,32 @@ TEST_F(ScrollFixture, ValidationStateMessageEntersOnlyValidating) {
     EXPECT_EQ(changes[0].second, TLazyTreeStates(0));
     Tree->OnStateChange = nullptr;
 }
+
+// Moving the window's pixels and painting only the uncovered strip must give
+// what a full paint at the new offsets gives.
+TEST_F(ScrollFixture, ScrolledPixelsMatchAFullPaint) {
+    Tree->SetRootNodeCount(200);
+    Tree->SetChildCount(Tree->RootNode()->FirstChild->NextSibling, 3);
+    Tree->SetExpanded(Tree->RootNode()->FirstChild->NextSibling, true);
+    Tree->Color = clWhite;
+    Tree->OnGetText = [](TBaseLazyTree&, PLazyNode n, TColumnIndex, int, std::u16string& t) {
+        t = u"row " + Utf8ToUtf16(std::to_string(n->Index));
+    };
+    HWND wnd = Tree->WindowHandle();
+    Tree->UpdateScrollBars(false);
+    auto snapshot = [&] {
+        HBITMAP img = GetWindowImage(wnd);
+        return img->Bits;
+    };
+    for (int delta : {-20, -7, 25, -180, -400}) {
+        InvalidateRect(wnd, nullptr, false);
+        UpdateWindow(wnd);
+        Tree->SetOffsetY(Tree->OffsetY() + delta);
+        UpdateWindow(wnd);
+        auto scrolled = snapshot();
+        InvalidateRect(wnd, nullptr, false);
+        UpdateWindow(wnd);
+        EXPECT_TRUE(scrolled == snapshot()) << delta;
+    }
+    Tree->OnGetText = nullptr;
+}
