@@ -148,5 +148,9 @@ HWND WindowFromPoint(TPoint screen); // the deepest visible window there
 // Where the mouse was last seen, in screen coordinates; the host records it.
 bool GetCursorPos(TPoint& screen);
 void SetCursorPos(TPoint screen);
+// Whether a key is down now (the high bit of the answer), as the window host
+// saw it last; the host (or a test) sets it before the key or mouse message.
+int16_t GetKeyState(int vk);
+void SetKeyState(int vk, bool down);
 
 } // namespace nuq
