@@ -3,6 +3,8 @@
 
 #include "treeview/LazyTrees.h"
 
+#include <algorithm>
+
 namespace nuq {
 
 namespace {
@@ -22,8 +24,10 @@ public:
             return;
         case WM_KEYDOWN: {
             auto keep = Link.lock(); // the edit may end inside this message
-            if (m.WParam == VK_RETURN) Tree->EndEditNode();
-            else if (m.WParam == VK_ESCAPE) Tree->CancelEditNode();
+            if (m.WParam == VK_RETURN)
+                Tree->EndEditNode();
+            else if (m.WParam == VK_ESCAPE)
+                Tree->CancelEditNode();
             else if (m.WParam == VK_BACK && !Text.empty()) {
                 Text.pop_back();
                 Invalidate();
@@ -56,7 +60,8 @@ public:
     explicit TStringEditLink(TCustomLazyStringTree* tree) : Tree(tree) {}
     ~TStringEditLink() override {
         if (Edit) {
-            // The editor may still be in its own key message: it goes with the next edit or the tree.
+            // The editor may still be in its own key message: it goes with the next edit or the
+            // tree.
             Edit->SetVisible(false);
             Tree->RetiredEditor = std::move(Edit);
         }
@@ -111,7 +116,8 @@ private:
 
 } // namespace
 
-void TCustomLazyStringTree::DoNewText(PLazyNode node, TColumnIndex column, const std::u16string& text) {
+void TCustomLazyStringTree::DoNewText(PLazyNode node, TColumnIndex column,
+                                      const std::u16string& text) {
     if (OnNewText) OnNewText(*this, node, column, text);
 }
 
@@ -120,18 +126,16 @@ int TCustomLazyStringTree::DoGetNodeWidth(PLazyNode node, TColumnIndex column, T
     return c.TextWidth(DoGetText(node, column)) + 2 * FTextMargin;
 }
 
-std::shared_ptr<ILTEditLink> TCustomLazyStringTree::DoCreateEditor(PLazyNode node, TColumnIndex column) {
+std::shared_ptr<ILTEditLink> TCustomLazyStringTree::DoCreateEditor(PLazyNode node,
+                                                                   TColumnIndex column) {
     if (OnCreateEditor) return TBaseLazyTree::DoCreateEditor(node, column);
     return std::make_shared<TStringEditLink>(this);
 }
 
 TRect TCustomLazyStringTree::NodeRowRect(PLazyNode node) {
-    int top = FOffsetY;
-    for (PLazyNode n = GetFirstVisibleNoInit(); n && n != node; n = GetNextVisibleNoInit(n))
-        top += int(GetNodeHeight(n));
-    int left = int(FIndent) * int(GetNodeLevel(node) + ((FOptions->PaintOptions() & toShowRoot) ? 1 : 0)) + FMargin -
-               FEffectiveOffsetX;
-    return TRect{left, top, ClientRect().Width(), top + int(GetNodeHeight(node))};
+    TRect r = GetDisplayRect(node, FEditColumn, true);
+    r.Right = std::max(r.Right, r.Left + DoGetNodeWidth(node, FEditColumn, nullptr));
+    return r;
 }
 
 } // namespace nuq

@@ -20,15 +20,10 @@ bool HasImageIn(TBaseLazyTree& tree, PLazyNode node, TLTImageKind kind, TColumnI
 
 } // namespace
 
-int TBaseLazyTree::InputRangeX() {
-    if (FHeader->UseColumns()) return FHeader->Columns().TotalWidth();
-    return ClientRect().Width();
-}
-
 void TBaseLazyTree::GetHitTestInfoAt(int x, int y, bool relative, THitInfo& hitInfo) {
     hitInfo = THitInfo{};
     TRect client = ClientRect();
-    const int rangeX = InputRangeX(), rangeY = InputRangeY();
+    const int rangeX = RangeX(), rangeY = RangeY();
     if (x < 0) hitInfo.HitPositions |= hiToLeft;
     if (x > std::max(client.Width(), rangeX)) hitInfo.HitPositions |= hiToRight;
     if (y < 0) hitInfo.HitPositions |= hiAbove;
@@ -79,31 +74,38 @@ void TBaseLazyTree::GetHitTestInfoAt(int x, int y, bool relative, THitInfo& hitI
         DetermineHitPositionLTR(hitInfo, x - cellLeft, cellRight - cellLeft, alignment);
 }
 
-void TBaseLazyTree::DetermineHitPositionLTR(THitInfo& hitInfo, int x, int right, TAlignment alignment) {
+void TBaseLazyTree::DetermineHitPositionLTR(THitInfo& hitInfo, int x, int right,
+                                            TAlignment alignment) {
     PLazyNode node = hitInfo.HitNode;
     const TLTPaintOptions paint = FOptions->PaintOptions();
     const bool mainColumn = hitInfo.HitColumn == FHeader->MainColumn();
     int indent = 0;
     if (mainColumn) {
-        if (paint & toFixedIndent) indent = int(FIndent);
-        else indent = int(FIndent) * int(GetNodeLevel(node) + 1 + ((paint & toShowRoot) ? 1 : 0)) - int(FIndent);
+        if (paint & toFixedIndent)
+            indent = int(FIndent);
+        else
+            indent = int(FIndent) * int(GetNodeLevel(node) + 1 + ((paint & toShowRoot) ? 1 : 0)) -
+                     int(FIndent);
     }
     if (x < indent) {
         if ((paint & toShowButtons) && (node->States & vsHasChildren)) {
             if (x >= indent - int(FIndent)) hitInfo.HitPositions |= hiOnItemButton;
             if (x >= indent - FPlusBM->Width()) hitInfo.HitPositions |= hiOnItemButtonExact;
         }
-        if (!(hitInfo.HitPositions & (hiOnItemButton | hiOnItemButtonExact))) hitInfo.HitPositions |= hiOnItemIndent;
+        if (!(hitInfo.HitPositions & (hiOnItemButton | hiOnItemButtonExact)))
+            hitInfo.HitPositions |= hiOnItemIndent;
         return;
     }
     if (!mainColumn && (FOptions->MiscOptions() & toReportMode)) return;
 
     int offset = indent + FMargin;
-    if (mainColumn && (FOptions->MiscOptions() & toCheckSupport) && CheckImages && node->CheckType != ctNone)
+    if (mainColumn && (FOptions->MiscOptions() & toCheckSupport) && CheckImages &&
+        node->CheckType != ctNone)
         offset += CheckImages->Width() + 2;
     if (mainColumn && x < offset) {
         // The margin and the check box form one area.
-        hitInfo.HitPositions = hiOnItem | (hitInfo.HitPositions & (hiUpperSplitter | hiLowerSplitter));
+        hitInfo.HitPositions =
+            hiOnItem | (hitInfo.HitPositions & (hiUpperSplitter | hiLowerSplitter));
         if (node->CheckType != ctNone) hitInfo.HitPositions |= hiOnItemCheckbox;
         return;
     }
@@ -135,9 +137,12 @@ void TBaseLazyTree::DetermineHitPositionLTR(THitInfo& hitInfo, int x, int right,
         break;
     case taCenter: {
         int left = (offset + right - textWidth) / 2;
-        if (x < left) hitInfo.HitPositions |= hiOnItemLeft;
-        else if (x >= left + textWidth) hitInfo.HitPositions |= hiOnItemRight;
-        else hitInfo.HitPositions |= hiOnItemLabel;
+        if (x < left)
+            hitInfo.HitPositions |= hiOnItemLeft;
+        else if (x >= left + textWidth)
+            hitInfo.HitPositions |= hiOnItemRight;
+        else
+            hitInfo.HitPositions |= hiOnItemLabel;
         break;
     }
     }
@@ -145,14 +150,17 @@ void TBaseLazyTree::DetermineHitPositionLTR(THitInfo& hitInfo, int x, int right,
 
 // The left-to-right rules mirrored about the cell: the indentation is counted
 // from the right edge and the content grows leftwards.
-void TBaseLazyTree::DetermineHitPositionRTL(THitInfo& hitInfo, int x, int right, TAlignment alignment) {
+void TBaseLazyTree::DetermineHitPositionRTL(THitInfo& hitInfo, int x, int right,
+                                            TAlignment alignment) {
     PLazyNode node = hitInfo.HitNode;
     const TLTPaintOptions paint = FOptions->PaintOptions();
     const bool mainColumn = hitInfo.HitColumn == FHeader->MainColumn();
     int indent = 0;
     if (mainColumn) {
-        if (paint & toFixedIndent) indent = int(FIndent);
-        else indent = int(FIndent) * int(GetNodeLevel(node) + ((paint & toShowRoot) ? 1 : 0));
+        if (paint & toFixedIndent)
+            indent = int(FIndent);
+        else
+            indent = int(FIndent) * int(GetNodeLevel(node) + ((paint & toShowRoot) ? 1 : 0));
     }
     const int edge = right - indent; // the indentation lies right of this
     if (x >= edge) {
@@ -160,16 +168,19 @@ void TBaseLazyTree::DetermineHitPositionRTL(THitInfo& hitInfo, int x, int right,
             if (x < edge + int(FIndent)) hitInfo.HitPositions |= hiOnItemButton;
             if (x < edge + FPlusBM->Width()) hitInfo.HitPositions |= hiOnItemButtonExact;
         }
-        if (!(hitInfo.HitPositions & (hiOnItemButton | hiOnItemButtonExact))) hitInfo.HitPositions |= hiOnItemIndent;
+        if (!(hitInfo.HitPositions & (hiOnItemButton | hiOnItemButtonExact)))
+            hitInfo.HitPositions |= hiOnItemIndent;
         return;
     }
     if (!mainColumn && (FOptions->MiscOptions() & toReportMode)) return;
 
     int offset = edge - FMargin;
-    if (mainColumn && (FOptions->MiscOptions() & toCheckSupport) && CheckImages && node->CheckType != ctNone)
+    if (mainColumn && (FOptions->MiscOptions() & toCheckSupport) && CheckImages &&
+        node->CheckType != ctNone)
         offset -= CheckImages->Width() + 2;
     if (mainColumn && x >= offset) {
-        hitInfo.HitPositions = hiOnItem | (hitInfo.HitPositions & (hiUpperSplitter | hiLowerSplitter));
+        hitInfo.HitPositions =
+            hiOnItem | (hitInfo.HitPositions & (hiUpperSplitter | hiLowerSplitter));
         if (node->CheckType != ctNone) hitInfo.HitPositions |= hiOnItemCheckbox;
         return;
     }
@@ -202,9 +213,12 @@ void TBaseLazyTree::DetermineHitPositionRTL(THitInfo& hitInfo, int x, int right,
         break;
     case taCenter: {
         int left = (offset - textWidth) / 2;
-        if (x < left) hitInfo.HitPositions |= hiOnItemLeft;
-        else if (x >= left + textWidth) hitInfo.HitPositions |= hiOnItemRight;
-        else hitInfo.HitPositions |= hiOnItemLabel;
+        if (x < left)
+            hitInfo.HitPositions |= hiOnItemLeft;
+        else if (x >= left + textWidth)
+            hitInfo.HitPositions |= hiOnItemRight;
+        else
+            hitInfo.HitPositions |= hiOnItemLabel;
         break;
     }
     }
@@ -214,7 +228,8 @@ bool TBaseLazyTree::CanAutoScroll() {
     const bool panning = FStates & TS(tsWheelPanning, tsWheelScrolling);
     if (!((FOptions->AutoOptions() & toAutoScroll) || panning)) return false;
     if (FHeader->States() & (hsDragging | hsColumnWidthTracking | hsHeightTracking)) return false;
-    return (FStates & TS(tsDrawSelPending, tsDrawSelecting, tsFrameworkDragging, tsOLEDragging)) || panning;
+    return (FStates & TS(tsDrawSelPending, tsDrawSelecting, tsFrameworkDragging, tsOLEDragging)) ||
+           panning;
 }
 
 TScrollDirections TBaseLazyTree::DetermineScrollDirections(int x, int y) {
@@ -226,9 +241,10 @@ TScrollDirections TBaseLazyTree::DetermineScrollDirections(int x, int y) {
     const TRect client = ClientRect();
     const int threshold = int(FDefaultNodeHeight);
     if (x < threshold && FEffectiveOffsetX != 0) result |= sdLeft;
-    if (client.Width() + FEffectiveOffsetX < InputRangeX() && x > client.Width() - threshold) result |= sdRight;
+    if (client.Width() + FEffectiveOffsetX < RangeX() && x > client.Width() - threshold)
+        result |= sdRight;
     if (y < threshold && FOffsetY != 0) result |= sdUp;
-    if (client.Height() - FOffsetY < InputRangeY() && y > client.Height() - threshold) result |= sdDown;
+    if (client.Height() - FOffsetY < RangeY() && y > client.Height() - threshold) result |= sdDown;
     if (result) {
         // Only while the pointer is over this tree (a drop target may lie under a drag image).
         TPoint screen;

@@ -13,42 +13,31 @@ namespace {
 
 TCheckState NormalLook(TCheckState s) {
     switch (s) {
-    case csUncheckedPressed: return csUncheckedNormal;
-    case csCheckedPressed: return csCheckedNormal;
-    case csMixedPressed: return csMixedNormal;
-    default: return s;
+    case csUncheckedPressed:
+        return csUncheckedNormal;
+    case csCheckedPressed:
+        return csCheckedNormal;
+    case csMixedPressed:
+        return csMixedNormal;
+    default:
+        return s;
     }
 }
 
 TCheckState PressedLook(TCheckState s) {
     switch (s) {
-    case csUncheckedNormal: return csUncheckedPressed;
-    case csCheckedNormal: return csCheckedPressed;
-    case csMixedNormal: return csMixedPressed;
-    default: return s;
+    case csUncheckedNormal:
+        return csUncheckedPressed;
+    case csCheckedNormal:
+        return csCheckedPressed;
+    case csMixedNormal:
+        return csMixedPressed;
+    default:
+        return s;
     }
 }
 
 } // namespace
-
-// Until the scrolling core takes these over, an offset is only kept within its range.
-void TBaseLazyTree::SetInputOffsetX(int value) {
-    int64_t low = std::min<int64_t>(0, int64_t(ClientRect().Width()) - InputRangeX());
-    int x = int(std::clamp<int64_t>(-int64_t(value), 0, -low));
-    if (x != FEffectiveOffsetX) {
-        FEffectiveOffsetX = x;
-        if (HandleAllocated()) Invalidate();
-    }
-}
-
-void TBaseLazyTree::SetInputOffsetY(int value) {
-    int64_t low = std::min<int64_t>(0, int64_t(ClientRect().Height()) - InputRangeY());
-    int y = int(std::clamp<int64_t>(value, low, 0));
-    if (y != FOffsetY) {
-        FOffsetY = y;
-        if (HandleAllocated()) Invalidate();
-    }
-}
 
 void TBaseLazyTree::HandleKeyDown(TMessage& message) {
     WORD key = WORD(message.WParam);
@@ -78,11 +67,12 @@ void TBaseLazyTree::HandleKeyDown(TMessage& message) {
     if (key == VK_BACK || key == VK_TAB || (key >= VK_PRIOR && key <= VK_DOWN)) {
         const bool editing = FStates & TS(tsEditing);
         const bool extend = (keys & ssShift) && (sel & toMultiSelect) && !editing;
-        bool range = (key == VK_PRIOR || key == VK_NEXT || key == VK_END || key == VK_HOME) && extend;
+        bool range =
+            (key == VK_PRIOR || key == VK_NEXT || key == VK_END || key == VK_HOME) && extend;
         const bool repaintAll = range || FSelectionCount > 1;
         const bool grid = misc & toGridExtensions;
-        const bool clear = keys == 0 || (grid && !(keys & ssShift)) || !(sel & toMultiSelect) || key == VK_BACK ||
-                           key == VK_TAB;
+        const bool clear = keys == 0 || (grid && !(keys & ssShift)) || !(sel & toMultiSelect) ||
+                           key == VK_BACK || key == VK_TAB;
         PLazyNode oldFocus = FFocusedNode;
         if (!oldFocus && keys != 0) oldFocus = GetFirstVisible();
         if (!FRangeAnchor) FRangeAnchor = FSelectionCount > 0 ? GetFirstSelected() : GetFirst();
@@ -90,8 +80,10 @@ void TBaseLazyTree::HandleKeyDown(TMessage& message) {
 
         switch (key) {
         case VK_BACK:
-            if (FStates & TS(tsIncrementalSearching)) DoStateChange(TS(tsIncrementalSearchPending));
-            else if (FFocusedNode && FFocusedNode->Parent != FRoot) SetFocusedNode(FFocusedNode->Parent);
+            if (FStates & TS(tsIncrementalSearching))
+                DoStateChange(TS(tsIncrementalSearchPending));
+            else if (FFocusedNode && FFocusedNode->Parent != FRoot)
+                SetFocusedNode(FFocusedNode->Parent);
             break;
         case VK_TAB:
             if ((sel & toExtendedFocus) && FHeader->UseColumns() && FFocusedNode) {
@@ -100,8 +92,10 @@ void TBaseLazyTree::HandleKeyDown(TMessage& message) {
                 TColumnIndex column = forward ? columns.NextVisibleColumn(FFocusedColumn)
                                               : columns.PreviousVisibleColumn(FFocusedColumn);
                 while (node) {
-                    while (column > NoColumn && !DoFocusChanging(FFocusedNode, node, FFocusedColumn, column))
-                        column = forward ? columns.NextVisibleColumn(column) : columns.PreviousVisibleColumn(column);
+                    while (column > NoColumn &&
+                           !DoFocusChanging(FFocusedNode, node, FFocusedColumn, column))
+                        column = forward ? columns.NextVisibleColumn(column)
+                                         : columns.PreviousVisibleColumn(column);
                     if (column > NoColumn) {
                         SetFocusedNodeAndColumn(node, column);
                         break;
@@ -115,7 +109,7 @@ void TBaseLazyTree::HandleKeyDown(TMessage& message) {
         case VK_NEXT: {
             const bool up = key == VK_PRIOR;
             if (keys == (ssCtrl | ssShift)) {
-                SetInputOffsetX(-FEffectiveOffsetX + (up ? clientWidth : -clientWidth));
+                SetOffsetX(FOffsetX + (up ? clientWidth : -clientWidth));
             } else if (keys == ssShift && FHeader->UseColumns()) {
                 TColumnIndex column = FFocusedColumn;
                 if (column == InvalidColumn) {
@@ -126,7 +120,8 @@ void TBaseLazyTree::HandleKeyDown(TMessage& message) {
                         TColumnIndex next = up ? columns.PreviousVisibleColumn(column)
                                                : columns.NextVisibleColumn(column);
                         if (next <= NoColumn || !columns.IsValidColumn(column) ||
-                            clientWidth <= used + columns[column].Width() || (columns[next].Options() & coFixed))
+                            clientWidth <= used + columns[column].Width() ||
+                            (columns[next].Options() & coFixed))
                             break;
                         used += columns[column].Width();
                         column = next;
@@ -134,10 +129,11 @@ void TBaseLazyTree::HandleKeyDown(TMessage& message) {
                 }
                 if (column != FFocusedColumn) SetFocusedColumn(column);
             } else if (keys & ssCtrl) {
-                SetInputOffsetY(FOffsetY + (up ? clientHeight : -clientHeight));
+                SetOffsetY(FOffsetY + (up ? clientHeight : -clientHeight));
             } else {
                 // Page by the heights of the nodes passed, not by pixels.
-                PLazyNode node = FFocusedNode ? FFocusedNode : (up ? GetFirstVisible() : GetLastVisible());
+                PLazyNode node =
+                    FFocusedNode ? FFocusedNode : (up ? GetFirstVisible() : GetLastVisible());
                 int used = 0;
                 while (node) {
                     PLazyNode next = up ? GetPreviousVisible(node) : GetNextVisible(node);
@@ -166,8 +162,10 @@ void TBaseLazyTree::HandleKeyDown(TMessage& message) {
                 if (keys == ssCtrl && !grid) {
                     ScrollIntoView(target, sel & toCenterScrollIntoView,
                                    !(FOptions->AutoOptions() & toDisableAutoscrollOnFocus));
-                    if (key == VK_HOME && !UseRightToLeftAlignment()) SetInputOffsetX(0);
-                    else SetInputOffsetX(-2147483647);
+                    if (key == VK_HOME && !UseRightToLeftAlignment())
+                        SetOffsetX(0);
+                    else
+                        SetOffsetX(-2147483647);
                 } else {
                     if (!grid || (keys & ssCtrl)) SetFocusedNode(target);
                     if (grid && !(sel & toFullRowSelect)) SetFocusedColumn(candidate);
@@ -180,22 +178,24 @@ void TBaseLazyTree::HandleKeyDown(TMessage& message) {
             const bool left = key == VK_LEFT;
             if (keys & ssCtrl) {
                 int step = FHeader->UseColumns() ? columns.AverageScrollWidth() : int(FIndent);
-                SetInputOffsetX(-FEffectiveOffsetX + (left ? 1 : -1) * direction * step);
+                SetOffsetX(FOffsetX + (left ? 1 : -1) * direction * step);
             } else if ((sel & toExtendedFocus) && grid) {
-                TColumnIndex column =
-                    left ? columns.PreviousVisibleColumn(FFocusedColumn) : columns.NextVisibleColumn(FFocusedColumn);
+                TColumnIndex column = left ? columns.PreviousVisibleColumn(FFocusedColumn)
+                                           : columns.NextVisibleColumn(FFocusedColumn);
                 if (column > NoColumn) SetFocusedColumn(column);
             } else if (left) {
-                if (FFocusedNode && (FFocusedNode->States & vsExpanded) && (FFocusedNode->States & vsHasChildren) &&
-                    keys == 0) {
+                if (FFocusedNode && (FFocusedNode->States & vsExpanded) &&
+                    (FFocusedNode->States & vsHasChildren) && keys == 0) {
                     ToggleNode(FFocusedNode);
                 } else if (!FFocusedNode) {
                     SetFocusedNode(GetFirstVisible());
                 } else if (FFocusedNode->Parent != FRoot) {
                     PLazyNode parent = FFocusedNode->Parent;
                     if (extend) {
-                        if (FFocusedNode != parent->FirstChild) range = true;
-                        else if (CompareNodePositions(parent, FRangeAnchor) > 0) RemoveFromSelection(FFocusedNode);
+                        if (FFocusedNode != parent->FirstChild)
+                            range = true;
+                        else if (CompareNodePositions(parent, FRangeAnchor) > 0)
+                            RemoveFromSelection(FFocusedNode);
                     }
                     SetFocusedNode(parent);
                 }
@@ -206,7 +206,8 @@ void TBaseLazyTree::HandleKeyDown(TMessage& message) {
                 } else if (!FFocusedNode) {
                     SetFocusedNode(GetFirstVisible());
                 } else if (PLazyNode child = GetFirstVisibleChild(FFocusedNode)) {
-                    if (extend && CompareNodePositions(child, FRangeAnchor) < 0) RemoveFromSelection(FFocusedNode);
+                    if (extend && CompareNodePositions(child, FRangeAnchor) < 0)
+                        RemoveFromSelection(FFocusedNode);
                     SetFocusedNode(child);
                 }
             }
@@ -216,10 +217,11 @@ void TBaseLazyTree::HandleKeyDown(TMessage& message) {
         case VK_DOWN: {
             const bool up = key == VK_UP;
             if (keys & ssCtrl) {
-                SetInputOffsetY(FOffsetY + (up ? 1 : -1) * int(FDefaultNodeHeight));
+                SetOffsetY(FOffsetY + (up ? 1 : -1) * int(FDefaultNodeHeight));
                 break;
             }
-            PLazyNode target = FFocusedNode ? (up ? GetPreviousVisible(FFocusedNode) : GetNextVisible(FFocusedNode))
+            PLazyNode target = FFocusedNode ? (up ? GetPreviousVisible(FFocusedNode)
+                                                  : GetNextVisible(FFocusedNode))
                                             : (up ? GetLastVisible() : GetFirstVisible());
             if (!target) {
                 InvalidateNode(FFocusedNode);
@@ -254,24 +256,36 @@ void TBaseLazyTree::HandleKeyDown(TMessage& message) {
     const bool searching = FStates & TS(tsIncrementalSearching);
     switch (key) {
     case VK_MULTIPLY:
-        if (searching) DoStateChange(TS(tsIncrementalSearchPending));
-        else if (FFocusedNode) FullExpand(FFocusedNode);
+        if (searching)
+            DoStateChange(TS(tsIncrementalSearchPending));
+        else if (FFocusedNode)
+            FullExpand(FFocusedNode);
         break;
     case VK_ADD:
-        if (searching) DoStateChange(TS(tsIncrementalSearchPending));
-        else if (keys == (ssCtrl | ssShift)) FullExpand();
-        else if (keys & ssCtrl) FHeader->AutoFitColumns(true, smaUseColumnOption, -1, -1);
-        else if (FFocusedNode && !(FFocusedNode->States & vsExpanded)) ToggleNode(FFocusedNode);
+        if (searching)
+            DoStateChange(TS(tsIncrementalSearchPending));
+        else if (keys == (ssCtrl | ssShift))
+            FullExpand();
+        else if (keys & ssCtrl)
+            FHeader->AutoFitColumns(true, smaUseColumnOption, -1, -1);
+        else if (FFocusedNode && !(FFocusedNode->States & vsExpanded))
+            ToggleNode(FFocusedNode);
         break;
     case VK_SUBTRACT:
-        if (searching) DoStateChange(TS(tsIncrementalSearchPending));
-        else if (keys == (ssCtrl | ssShift)) FullCollapse();
-        else if (keys & ssCtrl) FHeader->RestoreColumns();
-        else if (FFocusedNode && (FFocusedNode->States & vsExpanded)) ToggleNode(FFocusedNode);
+        if (searching)
+            DoStateChange(TS(tsIncrementalSearchPending));
+        else if (keys == (ssCtrl | ssShift))
+            FullCollapse();
+        else if (keys & ssCtrl)
+            FHeader->RestoreColumns();
+        else if (FFocusedNode && (FFocusedNode->States & vsExpanded))
+            ToggleNode(FFocusedNode);
         break;
     case VK_DIVIDE:
-        if (searching) DoStateChange(TS(tsIncrementalSearchPending));
-        else if (FFocusedNode) FullCollapse(FFocusedNode);
+        if (searching)
+            DoStateChange(TS(tsIncrementalSearchPending));
+        else if (FFocusedNode)
+            FullCollapse(FFocusedNode);
         break;
     case VK_ESCAPE:
         if (IsMouseSelecting()) {
@@ -283,8 +297,11 @@ void TBaseLazyTree::HandleKeyDown(TMessage& message) {
         break;
     case VK_SPACE:
         if ((misc & toCheckSupport) && FFocusedNode && FFocusedNode->CheckType != ctNone) {
-            if ((FStates & TS(tsKeyCheckPending, tsMouseCheckPending)) || (FFocusedNode->States & vsDisabled)) break;
-            TCheckState newState = DetermineNextCheckState(FFocusedNode->CheckType, FFocusedNode->CheckState);
+            if ((FStates & TS(tsKeyCheckPending, tsMouseCheckPending)) ||
+                (FFocusedNode->States & vsDisabled))
+                break;
+            TCheckState newState =
+                DetermineNextCheckState(FFocusedNode->CheckType, FFocusedNode->CheckState);
             if (DoChecking(FFocusedNode, newState)) {
                 DoStateChange(TS(tsKeyCheckPending));
                 FCheckNode = FFocusedNode;
@@ -300,19 +317,11 @@ void TBaseLazyTree::HandleKeyDown(TMessage& message) {
     case VK_APPS:
         if (FFocusedNode) {
             // The middle of the node's text in the focused column.
-            int top = 0;
-            for (PLazyNode n = GetFirstVisibleNoInit(); n && n != FFocusedNode; n = GetNextVisibleNoInit(n))
-                top += int(GetNodeHeight(n));
-            top += FOffsetY;
-            int left = 0, right = clientWidth;
-            if (FHeader->IsValidColumn(FFocusedColumn)) columns.GetColumnBounds(FFocusedColumn, left, right);
-            int textLeft = left;
-            if (FFocusedColumn == FHeader->MainColumn() || !FHeader->UseColumns())
-                textLeft += int(FIndent) * int(GetNodeLevel(FFocusedNode) +
-                                               ((FOptions->PaintOptions() & toShowRoot) ? 1 : 0)) +
-                            FMargin;
-            int width = std::min(DoGetNodeWidth(FFocusedNode, FFocusedColumn, nullptr), right - textLeft);
-            TPoint p{textLeft + width / 2, top + int(GetNodeHeight(FFocusedNode)) / 2};
+            TRect r = GetDisplayRect(FFocusedNode, FFocusedColumn, true);
+            int limit = FHeader->IsValidColumn(FFocusedColumn) ? columns[FFocusedColumn].Width()
+                                                               : clientWidth;
+            int width = std::min(DoGetNodeWidth(FFocusedNode, FFocusedColumn, nullptr), limit);
+            TPoint p{r.Left + width / 2, (r.Top + r.Bottom) / 2};
             DoPopupMenu(FFocusedNode, FFocusedColumn, p);
         }
         break;
@@ -323,11 +332,14 @@ void TBaseLazyTree::HandleKeyDown(TMessage& message) {
         }
         break;
     case 0x41: // A
-        if (keys & ssCtrl) SelectAll(true);
-        else DoStateChange(TS(tsIncrementalSearchPending));
+        if (keys & ssCtrl)
+            SelectAll(true);
+        else
+            DoStateChange(TS(tsIncrementalSearchPending));
         break;
     default:
-        if (!(keys & (ssCtrl | ssAlt)) && key >= VK_SPACE) DoStateChange(TS(tsIncrementalSearchPending));
+        if (!(keys & (ssCtrl | ssAlt)) && key >= VK_SPACE)
+            DoStateChange(TS(tsIncrementalSearchPending));
         break;
     }
 }

@@ -17,19 +17,27 @@ TPoint MessagePoint(LPARAM l) {
 
 TCheckState PressedForm(TCheckState s) {
     switch (s) {
-    case csUncheckedNormal: return csUncheckedPressed;
-    case csCheckedNormal: return csCheckedPressed;
-    case csMixedNormal: return csMixedPressed;
-    default: return s;
+    case csUncheckedNormal:
+        return csUncheckedPressed;
+    case csCheckedNormal:
+        return csCheckedPressed;
+    case csMixedNormal:
+        return csMixedPressed;
+    default:
+        return s;
     }
 }
 
 TCheckState NormalForm(TCheckState s) {
     switch (s) {
-    case csUncheckedPressed: return csUncheckedNormal;
-    case csCheckedPressed: return csCheckedNormal;
-    case csMixedPressed: return csMixedNormal;
-    default: return s;
+    case csUncheckedPressed:
+        return csUncheckedNormal;
+    case csCheckedPressed:
+        return csCheckedNormal;
+    case csMixedPressed:
+        return csMixedNormal;
+    default:
+        return s;
     }
 }
 
@@ -50,7 +58,8 @@ TShiftState TBaseLazyTree::KeysToShift(WPARAM keys) const {
 }
 
 bool TBaseLazyTree::CanEdit(PLazyNode node, TColumnIndex column) {
-    bool allowed = (FOptions->MiscOptions() & toEditable) && Enabled && !(FOptions->MiscOptions() & toReadOnly);
+    bool allowed = (FOptions->MiscOptions() & toEditable) && Enabled &&
+                   !(FOptions->MiscOptions() & toReadOnly);
     DoCanEdit(node, column, allowed);
     return allowed;
 }
@@ -66,17 +75,20 @@ bool TBaseLazyTree::CancelEditNode() {
 }
 
 void TBaseLazyTree::EndPendingMouseStates(bool killFocus) {
-    for (uintptr_t id : {uintptr_t(1), uintptr_t(EditTimer), uintptr_t(3), uintptr_t(ScrollTimerId)}) StopTimer(id);
+    for (uintptr_t id :
+         {uintptr_t(1), uintptr_t(EditTimer), uintptr_t(3), uintptr_t(ScrollTimerId)})
+        StopTimer(id);
     StopTimer(SearchTimer);
     FSearchBuffer.clear();
     FLastSearchNode = nullptr;
     if (killFocus)
-        DoStateChange(0, TS(tsEditPending, tsNodeHeightTracking, tsNodeHeightTrackPending, tsIncrementalSearching,
-                            tsLeftButtonDown, tsMiddleButtonDown, tsOLEDragPending, tsRightButtonDown, tsScrolling,
-                            tsScrollPending, tsFrameworkDragPending));
+        DoStateChange(0, TS(tsEditPending, tsNodeHeightTracking, tsNodeHeightTrackPending,
+                            tsIncrementalSearching, tsLeftButtonDown, tsMiddleButtonDown,
+                            tsOLEDragPending, tsRightButtonDown, tsScrolling, tsScrollPending,
+                            tsFrameworkDragPending));
     else
-        DoStateChange(0, TS(tsClearPending, tsDrawSelPending, tsDrawSelecting, tsEditPending, tsIncrementalSearching,
-                            tsOLEDragPending, tsFrameworkDragPending));
+        DoStateChange(0, TS(tsClearPending, tsDrawSelPending, tsDrawSelecting, tsEditPending,
+                            tsIncrementalSearching, tsOLEDragPending, tsFrameworkDragPending));
 }
 
 bool TBaseLazyTree::InputMessage(TMessage& m) {
@@ -160,11 +172,14 @@ bool TBaseLazyTree::InputMessage(TMessage& m) {
     case WM_KILLFOCUS:
         Application().CancelHint();
         EndPendingMouseStates(true);
-        if (FSelectionCount == 0 && (FOptions->PaintOptions() & toGhostedIfUnfocused)) InvalidateNode(FFocusedNode);
-        else if (HandleAllocated()) Invalidate();
+        if (FSelectionCount == 0 && (FOptions->PaintOptions() & toGhostedIfUnfocused))
+            InvalidateNode(FFocusedNode);
+        else if (HandleAllocated())
+            Invalidate();
         return false;
     case WM_CONTEXTMENU:
-        DoStateChange(0, TS(tsClearPending, tsEditPending, tsOLEDragPending, tsFrameworkDragPending));
+        DoStateChange(0,
+                      TS(tsClearPending, tsEditPending, tsOLEDragPending, tsFrameworkDragPending));
         return FStates & TS(tsPopupMenuShown); // the tree showed its own menu on button up
     case WM_CAPTURECHANGED:
         if (IsMouseSelecting() && HWND(m.LParam) != WindowHandle()) {
@@ -237,7 +252,8 @@ void TBaseLazyTree::HandleMouseDown(TMessage& message, const THitInfo& hitInfoIn
     TColumnIndex newColumn = FFocusedColumn;
     bool columnChange = false;
     if ((hp & hiOnItemLabel) || (sel & toFullRowSelect) || (misc & toGridExtensions)) {
-        TColumnIndex candidate = (sel & toExtendedFocus) ? hitInfo.HitColumn : FHeader->MainColumn();
+        TColumnIndex candidate =
+            (sel & toExtendedFocus) ? hitInfo.HitColumn : FHeader->MainColumn();
         if (candidate != FFocusedColumn && FHeader->AllowFocus(candidate)) {
             newColumn = candidate;
             columnChange = true;
@@ -249,8 +265,9 @@ void TBaseLazyTree::HandleMouseDown(TMessage& message, const THitInfo& hitInfoIn
     shift &= TShiftState(~ssAlt);
     const bool isLabelHit =
         !altPressed && !(sel & toSimpleDrawSelection) && (hp & (hiOnItemLabel | hiOnNormalIcon));
-    const bool isCellHit = !altPressed && !isLabelHit && node && !(hp & (hiOnItemButton | hiOnItemCheckbox)) &&
-                           ((sel & toFullRowSelect) || ((misc & toGridExtensions) && hitInfo.HitColumn > NoColumn));
+    const bool isCellHit =
+        !altPressed && !isLabelHit && node && !(hp & (hiOnItemButton | hiOnItemCheckbox)) &&
+        ((sel & toFullRowSelect) || ((misc & toGridExtensions) && hitInfo.HitColumn > NoColumn));
     const bool isAnyHit = isLabelHit || isCellHit;
     const bool nodeSelected = isAnyHit && Selected(node);
 
@@ -280,7 +297,9 @@ void TBaseLazyTree::HandleMouseDown(TMessage& message, const THitInfo& hitInfoIn
         return;
     }
     if (hp & hiOnItemCheckbox) {
-        if ((FStates & TS(tsMouseCheckPending, tsKeyCheckPending)) || !node || (node->States & vsDisabled)) return;
+        if ((FStates & TS(tsMouseCheckPending, tsKeyCheckPending)) || !node ||
+            (node->States & vsDisabled))
+            return;
         TCheckState newState = DetermineNextCheckState(node->CheckType, node->CheckState);
         if (DoChecking(node, newState)) {
             DoStateChange(TS(tsMouseCheckPending));
@@ -296,13 +315,17 @@ void TBaseLazyTree::HandleMouseDown(TMessage& message, const THitInfo& hitInfoIn
         PLazyNode levelNode = node ? node : GetFirstVisibleNoInit();
         FLastSelectionLevel = levelNode ? int(GetNodeLevel(levelNode)) : -1;
     }
-    if (multiSelect && shift == 0 && isAnyHit && nodeSelected && autoDrag) DoStateChange(TS(tsClearPending));
+    if (multiSelect && shift == 0 && isAnyHit && nodeSelected && autoDrag)
+        DoStateChange(TS(tsClearPending));
 
     if (SelectionLocked == 0) {
-        const bool rightPopup = message.Msg == WM_RBUTTONDOWN && DoGetPopupMenu(node, hitInfo.HitColumn, point);
+        const bool rightPopup =
+            message.Msg == WM_RBUTTONDOWN && DoGetPopupMenu(node, hitInfo.HitColumn, point);
         if ((!isAnyHit && !fullRowDrag && multiSelect && shift == 0) ||
-            (isAnyHit && (!nodeSelected || (!autoDrag && !rightPopup)) && (shift == 0 || !multiSelect))) {
-            if (nodeSelected || (altPressed && node && hitInfo.HitColumn == FHeader->MainColumn())) {
+            (isAnyHit && (!nodeSelected || (!autoDrag && !rightPopup)) &&
+             (shift == 0 || !multiSelect))) {
+            if (nodeSelected ||
+                (altPressed && node && hitInfo.HitColumn == FHeader->MainColumn())) {
                 const bool many = FSelectionCount > 1;
                 InternalClearSelection();
                 InternalAddToSelection(node, true);
@@ -316,16 +339,17 @@ void TBaseLazyTree::HandleMouseDown(TMessage& message, const THitInfo& hitInfoIn
         }
     }
 
-    if (GetFocus() == WindowHandle() && ((hp & hiOnItemLabel) || ((misc & toGridExtensions) && (hp & hiOnItem))) &&
-        nodeSelected && !columnChange && shift == 0)
+    if (GetFocus() == WindowHandle() &&
+        ((hp & hiOnItemLabel) || ((misc & toGridExtensions) && (hp & hiOnItem))) && nodeSelected &&
+        !columnChange && shift == 0)
         DoStateChange(TS(tsEditPending));
 
     if (!(sel & toDisableDrawSelection) && !isLabelHit && !fullRowDrag && multiSelect) {
         SetCapture(Handle());
         DoStateChange(TS(tsDrawSelPending));
         FDrawSelShiftState = shift;
-        FNewSelRect = TRect{point.X + FEffectiveOffsetX, point.Y - FOffsetY, point.X + FEffectiveOffsetX,
-                            point.Y - FOffsetY};
+        FNewSelRect = TRect{point.X + FEffectiveOffsetX, point.Y - FOffsetY,
+                            point.X + FEffectiveOffsetX, point.Y - FOffsetY};
         FOldSelRect = FNewSelRect;
         if (!isCellHit) return;
     }
@@ -350,11 +374,13 @@ void TBaseLazyTree::HandleMouseDown(TMessage& message, const THitInfo& hitInfoIn
             HandleClickSelection(lastFocused, node, shift, autoDrag);
         }
         if (nodeChange || columnChange) {
-            ScrollIntoView(FFocusedNode, false, !(FOptions->AutoOptions() & toDisableAutoscrollOnFocus));
+            ScrollIntoView(FFocusedNode, false,
+                           !(FOptions->AutoOptions() & toDisableAutoscrollOnFocus));
             DoFocusChange(FFocusedNode, FFocusedColumn);
         }
     }
-    if (autoDrag && isAnyHit && (FStates & TS(tsLeftButtonDown, tsMiddleButtonDown, tsRightButtonDown)) &&
+    if (autoDrag && isAnyHit &&
+        (FStates & TS(tsLeftButtonDown, tsMiddleButtonDown, tsRightButtonDown)) &&
         DragType == dtOLE && !(FStates & TS(tsOLEDragging)))
         DoStateChange(TS(tsOLEDragPending));
 }
@@ -371,20 +397,24 @@ void TBaseLazyTree::HandleMouseUp(WPARAM keys, const THitInfo& hitInfo) {
         ClearSelection();
         if (focusedSelected) AddToSelection(FFocusedNode);
     }
-    if ((FStates & TS(tsToggleFocusedSelection)) && hitInfo.HitNode == FFocusedNode && FFocusedNode) {
-        if (Selected(FFocusedNode)) RemoveFromSelection(FFocusedNode);
-        else AddToSelection(FFocusedNode);
+    if ((FStates & TS(tsToggleFocusedSelection)) && hitInfo.HitNode == FFocusedNode &&
+        FFocusedNode) {
+        if (Selected(FFocusedNode))
+            RemoveFromSelection(FFocusedNode);
+        else
+            AddToSelection(FFocusedNode);
         InvalidateNode(FFocusedNode);
     }
-    DoStateChange(0, TS(tsToggleFocusedSelection, tsClearPending, tsDrawSelPending, tsOLEDragging, tsOLEDragPending,
-                        tsScrolling, tsScrollPending));
+    DoStateChange(0, TS(tsToggleFocusedSelection, tsClearPending, tsDrawSelPending, tsOLEDragging,
+                        tsOLEDragPending, tsScrolling, tsScrollPending));
     StopTimer(ScrollTimerId);
 
     if (FStates & TS(tsMouseCheckPending)) {
         DoStateChange(0, TS(tsMouseCheckPending));
         if (PLazyNode node = FCheckNode) {
             node->CheckState = NormalForm(node->CheckState);
-            if ((hitInfo.HitPositions & hiOnItem) && hitInfo.HitNode == node) DoCheckClick(node, FPendingCheckState);
+            if ((hitInfo.HitPositions & hiOnItem) && hitInfo.HitNode == node)
+                DoCheckClick(node, FPendingCheckState);
             InvalidateNode(node);
         }
         FCheckNode = nullptr;
@@ -421,8 +451,10 @@ void TBaseLazyTree::HandleMouseDblClick(TMessage& message, const THitInfo& hitIn
         PLazyNode heightNode = nullptr;
         if ((hp & hiOnItem) && FHeader->IsValidColumn(hitInfo.HitColumn) &&
             (FHeader->Columns()[hitInfo.HitColumn].Options() & coFixed)) {
-            if (hp & hiLowerSplitter) heightNode = node;
-            else if (hp & hiUpperSplitter) heightNode = GetPreviousVisible(node);
+            if (hp & hiLowerSplitter)
+                heightNode = node;
+            else if (hp & hiUpperSplitter)
+                heightNode = GetPreviousVisible(node);
         }
         if (heightNode && heightNode != FRoot && (misc & toNodeHeightDblClickResize) &&
             DoNodeHeightDblClickResize(heightNode, hitInfo.HitColumn, KeysToShift(message.WParam),
@@ -431,7 +463,8 @@ void TBaseLazyTree::HandleMouseDblClick(TMessage& message, const THitInfo& hitIn
             Update();
             canEdit = false;
         } else if (node && (hp & hiOnItemCheckbox)) {
-            if (!(FStates & TS(tsMouseCheckPending, tsKeyCheckPending)) && !(node->States & vsDisabled)) {
+            if (!(FStates & TS(tsMouseCheckPending, tsKeyCheckPending)) &&
+                !(node->States & vsDisabled)) {
                 TCheckState newState = DetermineNextCheckState(node->CheckType, node->CheckState);
                 if (DoChecking(node, newState)) {
                     DoStateChange(TS(tsMouseCheckPending));
@@ -452,8 +485,8 @@ void TBaseLazyTree::HandleMouseDblClick(TMessage& message, const THitInfo& hitIn
             canEdit = false;
         }
     }
-    if (canEdit && editEnded && node && node == FFocusedNode && hitInfo.HitColumn == FFocusedColumn &&
-        CanEdit(FFocusedNode, hitInfo.HitColumn)) {
+    if (canEdit && editEnded && node && node == FFocusedNode &&
+        hitInfo.HitColumn == FFocusedColumn && CanEdit(FFocusedNode, hitInfo.HitColumn)) {
         DoStateChange(TS(tsEditPending));
         FEditColumn = FFocusedColumn;
         SetTimer(Handle(), EditTimer, EditDelay);
@@ -467,7 +500,8 @@ void TBaseLazyTree::HandleHotTrack(int x, int y) {
     if ((info.HitPositions & (hiOnItemCheckbox | hiOnItemLabel)) ||
         (FOptions->SelectionOptions() & toFullRowSelect))
         newNode = info.HitNode;
-    const bool invalidate = FOptions->PaintOptions() & toHotTrack || (FOptions->MiscOptions() & toCheckSupport);
+    const bool invalidate =
+        FOptions->PaintOptions() & toHotTrack || (FOptions->MiscOptions() & toCheckSupport);
     const TColumnIndex newColumn = newNode ? info.HitColumn : NoColumn;
     bool changed = false;
     if (newNode != FCurrentHotNode || newColumn != FHotColumn) {
@@ -477,34 +511,36 @@ void TBaseLazyTree::HandleHotTrack(int x, int y) {
         FHotColumn = newColumn;
         changed = true;
     }
-    const bool buttonHit =
-        FCurrentHotNode && (info.HitPositions & hiOnItemButtonExact) && (FOptions->PaintOptions() & toHotTrack);
+    const bool buttonHit = FCurrentHotNode && (info.HitPositions & hiOnItemButtonExact) &&
+                           (FOptions->PaintOptions() & toHotTrack);
     const bool buttonChanged = buttonHit != FHotNodeButtonHit;
     FHotNodeButtonHit = buttonHit;
-    if (FCurrentHotNode && ((changed && invalidate) || buttonChanged)) InvalidateNode(FCurrentHotNode);
+    if (FCurrentHotNode && ((changed && invalidate) || buttonChanged))
+        InvalidateNode(FCurrentHotNode);
 }
 
 void TBaseLazyTree::MouseMove(TShiftState shift, int x, int y) {
     if (FStates & TS(tsNodeHeightTrackPending)) {
         Application().CancelHint();
         DoStateChange(0, TS(tsWheelPanning, tsWheelScrolling));
-        for (uintptr_t id : {uintptr_t(1), uintptr_t(EditTimer), uintptr_t(3), uintptr_t(ScrollTimerId),
-                             uintptr_t(SearchTimer)})
+        for (uintptr_t id : {uintptr_t(1), uintptr_t(EditTimer), uintptr_t(3),
+                             uintptr_t(ScrollTimerId), uintptr_t(SearchTimer)})
             StopTimer(id);
         FSearchBuffer.clear();
         FLastSearchNode = nullptr;
         DoStateChange(TS(tsNodeHeightTracking),
-                      TS(tsEditPending, tsNodeHeightTrackPending, tsIncrementalSearching, tsOLEDragPending,
-                         tsScrolling, tsScrollPending, tsFrameworkDragPending));
+                      TS(tsEditPending, tsNodeHeightTrackPending, tsIncrementalSearching,
+                         tsOLEDragPending, tsScrolling, tsScrollPending, tsFrameworkDragPending));
     }
     if (!(FStates & TS(tsDrawSelPending))) {
         if (FStates & TS(tsNodeHeightTracking)) {
             TPoint p{x, y};
-            if (FHeightTrackNode && DoNodeHeightTracking(FHeightTrackNode, FHeightTrackColumn, shift,
-                                                         FHeightTrackPoint, p)) {
+            if (FHeightTrackNode && DoNodeHeightTracking(FHeightTrackNode, FHeightTrackColumn,
+                                                         shift, FHeightTrackPoint, p)) {
                 // The new height runs from the row's top to the pointer.
                 int rowTop = 0;
-                for (PLazyNode n = GetFirstVisibleNoInit(); n && n != FHeightTrackNode; n = GetNextVisibleNoInit(n))
+                for (PLazyNode n = GetFirstVisibleNoInit(); n && n != FHeightTrackNode;
+                     n = GetNextVisibleNoInit(n))
                     rowTop += int(GetNodeHeight(n));
                 int height = y - (rowTop + FOffsetY);
                 if (height > 0) SetNodeHeight(FHeightTrackNode, uint32_t(height));
@@ -513,12 +549,13 @@ void TBaseLazyTree::MouseMove(TShiftState shift, int x, int y) {
             return;
         }
         if ((FStates & TS(tsClearPending)) && !(FStates & TS(tsWheelPanning, tsWheelScrolling)) &&
-            (std::abs(FLastClickPos.X - x) >= DragThreshold || std::abs(FLastClickPos.Y - y) >= DragThreshold))
+            (std::abs(FLastClickPos.X - x) >= DragThreshold ||
+             std::abs(FLastClickPos.Y - y) >= DragThreshold))
             DoStateChange(0, TS(tsClearPending));
         DoAutoScroll(x, y);
         if (!(FStates & TS(tsDrawSelecting))) {
-            if ((FOptions->PaintOptions() & toHotTrack) || (FOptions->MiscOptions() & toCheckSupport) ||
-                FCurrentHotNode)
+            if ((FOptions->PaintOptions() & toHotTrack) ||
+                (FOptions->MiscOptions() & toCheckSupport) || FCurrentHotNode)
                 HandleHotTrack(x, y);
         } else if (CalculateSelectionRect(x, y)) {
             HandleDrawSelection();
@@ -556,12 +593,12 @@ TRect Normalized(TRect r) {
 bool TBaseLazyTree::CalculateSelectionRect(int x, int y) {
     if (FStates & TS(tsDrawSelecting)) FOldSelRect = FNewSelRect;
     const TRect client = ClientRect();
-    const int maxX = std::max(client.Width(), InputRangeX()), maxY = std::max(client.Height(), InputRangeY());
+    const int maxX = std::max(client.Width(), RangeX()), maxY = std::max(client.Height(), RangeY());
     TRect r = FNewSelRect;
     r.Right = std::clamp(x + FEffectiveOffsetX, 0, maxX);
     r.Bottom = std::clamp(y - FOffsetY, 0, maxY);
-    const bool changed = r.Left != FNewSelRect.Left || r.Top != FNewSelRect.Top || r.Right != FNewSelRect.Right ||
-                         r.Bottom != FNewSelRect.Bottom;
+    const bool changed = r.Left != FNewSelRect.Left || r.Top != FNewSelRect.Top ||
+                         r.Right != FNewSelRect.Right || r.Bottom != FNewSelRect.Bottom;
     FNewSelRect = r;
     return changed;
 }
@@ -582,11 +619,13 @@ bool TBaseLazyTree::HandleDrawSelection() {
         nodeLeft = left + FEffectiveOffsetX; // in tree terms, as the rectangles are
         maxValue = nodeLeft + c.Width();
     }
-    const bool changed = CollectSelectedNodesLTR(main, nodeLeft, alignment, oldRect, newRect, maxValue);
+    const bool changed =
+        CollectSelectedNodesLTR(main, nodeLeft, alignment, oldRect, newRect, maxValue);
     if (changed) {
         PackSelection();
         if (FTempNodeCount > 0) {
-            std::vector<PLazyNode> added(FTempNodeCache.begin(), FTempNodeCache.begin() + FTempNodeCount);
+            std::vector<PLazyNode> added(FTempNodeCache.begin(),
+                                         FTempNodeCache.begin() + FTempNodeCount);
             InternalAddToSelection(std::move(added), false);
         }
         FTempNodeCount = 0;
@@ -595,9 +634,10 @@ bool TBaseLazyTree::HandleDrawSelection() {
     return changed;
 }
 
-bool TBaseLazyTree::CollectSelectedNodesLTR(int mainColumn, int nodeLeft, TAlignment alignment, TRect oldRect,
-                                             TRect newRect, int maxValue) {
-    const int minY = std::min(oldRect.Top, newRect.Top), maxY = std::max(oldRect.Bottom, newRect.Bottom);
+bool TBaseLazyTree::CollectSelectedNodesLTR(int mainColumn, int nodeLeft, TAlignment alignment,
+                                            TRect oldRect, TRect newRect, int maxValue) {
+    const int minY = std::min(oldRect.Top, newRect.Top),
+              maxY = std::max(oldRect.Bottom, newRect.Bottom);
     const bool withCtrl = FDrawSelShiftState & ssCtrl;
     const TLTPaintOptions paint = FOptions->PaintOptions();
     const bool checks = (FOptions->MiscOptions() & toCheckSupport) && CheckImages;
@@ -636,8 +676,10 @@ bool TBaseLazyTree::CollectSelectedNodesLTR(int mainColumn, int nodeLeft, TAlign
             if (textLeft < oldRect.Left || textLeft < newRect.Left || alignment != taLeftJustify) {
                 int width = DoGetNodeWidth(node, mainColumn, nullptr);
                 if (width < maxValue - textLeft) {
-                    if (alignment == taLeftJustify) textRight = textLeft + width;
-                    else if (alignment == taRightJustify) textLeft = maxValue - width;
+                    if (alignment == taLeftJustify)
+                        textRight = textLeft + width;
+                    else if (alignment == taRightJustify)
+                        textLeft = maxValue - width;
                     else {
                         textLeft = (textLeft + maxValue - width) / 2;
                         textRight = textLeft + width;
@@ -645,7 +687,8 @@ bool TBaseLazyTree::CollectSelectedNodesLTR(int mainColumn, int nodeLeft, TAlign
                 }
             }
             auto in = [&](const TRect& r) {
-                return textRight >= r.Left && r.Right >= textLeft && nextTop > r.Top && top < r.Bottom;
+                return textRight >= r.Left && r.Right >= textLeft && nextTop > r.Top &&
+                       top < r.Bottom;
             };
             inOld = in(oldRect);
             inNew = in(newRect);
@@ -653,8 +696,10 @@ bool TBaseLazyTree::CollectSelectedNodesLTR(int mainColumn, int nodeLeft, TAlign
         if (inOld != inNew) {
             result = true;
             if (withCtrl) {
-                if (node->States & vsSelected) InternalRemoveFromSelection(node);
-                else InternalCacheNode(node);
+                if (node->States & vsSelected)
+                    InternalRemoveFromSelection(node);
+                else
+                    InternalCacheNode(node);
             } else if (inNew) {
                 InternalCacheNode(node);
             } else {

@@ -4,7 +4,6 @@
 
 #include "treeview/LazyTrees.h"
 
-
 namespace nuq {
 
 namespace {
@@ -30,13 +29,21 @@ void TBaseLazyTree::HandleIncrementalSearch(WORD charCode) {
         if (!(backspace && FSearchBuffer.empty())) {
             PLazyNode start = nullptr;
             switch (IncrementalSearchStart) {
-            case ssAlwaysStartOver: start = nullptr; break;
-            case ssFocusedNode: start = FFocusedNode; break;
-            case ssLastHit: start = FLastSearchNode; break;
+            case ssAlwaysStartOver:
+                start = nullptr;
+                break;
+            case ssFocusedNode:
+                start = FFocusedNode;
+                break;
+            case ssLastHit:
+                start = FLastSearchNode;
+                break;
             }
             if (start) {
-                if (FIncrementalSearch == isInitializedOnly && !(start->States & vsInitialized)) start = nullptr;
-                else if (FIncrementalSearch == isVisibleOnly && (!FullyVisible(start) || IsEffectivelyHidden(start)))
+                if (FIncrementalSearch == isInitializedOnly && !(start->States & vsInitialized))
+                    start = nullptr;
+                else if (FIncrementalSearch == isVisibleOnly &&
+                         (!FullyVisible(start) || IsEffectivelyHidden(start)))
                     start = nullptr;
             }
 
@@ -48,8 +55,10 @@ void TBaseLazyTree::HandleIncrementalSearch(WORD charCode) {
                     for (PLazyNode p = GetPreviousNoInit(n); p; p = GetPreviousNoInit(p))
                         if (p->States & vsInitialized) return p;
                     return nullptr;
-                case isVisibleOnly: return forward ? GetNextVisible(n) : GetPreviousVisible(n);
-                default: return forward ? GetNext(n) : GetPrevious(n);
+                case isVisibleOnly:
+                    return forward ? GetNextVisible(n) : GetPreviousVisible(n);
+                default:
+                    return forward ? GetNext(n) : GetPrevious(n);
                 }
             };
             auto first = [&]() -> PLazyNode {
@@ -61,13 +70,16 @@ void TBaseLazyTree::HandleIncrementalSearch(WORD charCode) {
                         if (p->States & vsInitialized) return p;
                     return nullptr;
                 }
-                case isVisibleOnly: return forward ? GetFirstVisible() : GetLastVisible();
-                default: return forward ? GetFirst() : GetLast();
+                case isVisibleOnly:
+                    return forward ? GetFirstVisible() : GetLastVisible();
+                default:
+                    return forward ? GetFirst() : GetLast();
                 }
             };
 
             bool repeated = false;
-            if (FSearchBuffer.size() == 1 && !backspace && UpperChar(c) == UpperChar(FSearchBuffer[0])) {
+            if (FSearchBuffer.size() == 1 && !backspace &&
+                UpperChar(c) == UpperChar(FSearchBuffer[0])) {
                 repeated = true;
                 if (start && DoIncrementalSearch(start, FSearchBuffer + c) == 0) {
                     repeated = false; // the buffer simply grows
@@ -76,8 +88,10 @@ void TBaseLazyTree::HandleIncrementalSearch(WORD charCode) {
                     if (!start) start = first();
                 }
             }
-            if (backspace) FSearchBuffer.pop_back();
-            else if (!repeated) FSearchBuffer += c;
+            if (backspace)
+                FSearchBuffer.pop_back();
+            else if (!repeated)
+                FSearchBuffer += c;
 
             PLazyNode origin = start ? start : first();
             PLazyNode run = origin;

@@ -108,7 +108,8 @@ TBaseLazyTree::~TBaseLazyTree() {
     FDragManager.reset();
 }
 
-// --- root and blocks ------------------------------------------------------------------------------
+// --- root and blocks
+// ------------------------------------------------------------------------------
 
 PLazyNode TBaseLazyTree::InitRootNode(int oldSize) {
     size_t newSize = size_t(TreeNodeSize + FTotalInternalDataSize);
@@ -121,7 +122,8 @@ PLazyNode TBaseLazyTree::InitRootNode(int oldSize) {
         if (!grown) throw std::bad_alloc();
         FRoot = grown;
         if (size_t(oldSize) < newSize)
-            std::fill(reinterpret_cast<uint8_t*>(FRoot) + oldSize, reinterpret_cast<uint8_t*>(FRoot) + newSize, 0);
+            std::fill(reinterpret_cast<uint8_t*>(FRoot) + oldSize,
+                      reinterpret_cast<uint8_t*>(FRoot) + newSize, 0);
         // The block may have moved: the children must point at it again.
         for (PLazyNode c = FRoot->FirstChild; c; c = c->NextSibling) c->Parent = FRoot;
     }
@@ -148,7 +150,8 @@ int TBaseLazyTree::AllocateInternalDataArea(int size) {
 PLazyNode TBaseLazyTree::MakeNewNode() {
     if (FNodeDataSize == -1) DoGetNodeDataSize(FNodeDataSize);
     int data = (ComponentState & csDesigning) ? 0 : std::max(FNodeDataSize, 0);
-    auto* node = static_cast<PLazyNode>(std::calloc(1, size_t(TreeNodeSize + FTotalInternalDataSize + data)));
+    auto* node = static_cast<PLazyNode>(
+        std::calloc(1, size_t(TreeNodeSize + FTotalInternalDataSize + data)));
     if (!node) throw std::bad_alloc();
     node->States = vsVisible;
     node->TotalCount = 1;
@@ -177,7 +180,8 @@ void TBaseLazyTree::SetNodeDataSize(int value) {
     SetRootNodeCount(count);
 }
 
-// --- counts ---------------------------------------------------------------------------------------
+// --- counts
+// ---------------------------------------------------------------------------------------
 
 void TBaseLazyTree::AdjustTotalCount(PLazyNode node, int64_t delta) {
     for (PLazyNode run = node;; run = run->Parent) {
@@ -189,7 +193,8 @@ void TBaseLazyTree::AdjustTotalCount(PLazyNode node, int64_t delta) {
 void TBaseLazyTree::AdjustTotalHeight(PLazyNode node, int64_t delta) {
     for (PLazyNode run = node;; run = run->Parent) {
         run->TotalHeight = uint32_t(int64_t(run->TotalHeight) + delta);
-        if (run == FRoot || !IsEffectivelyVisible(run) || !(run->Parent->States & vsExpanded)) break;
+        if (run == FRoot || !IsEffectivelyVisible(run) || !(run->Parent->States & vsExpanded))
+            break;
     }
 }
 
@@ -214,7 +219,8 @@ void TBaseLazyTree::SetRootNodeCount(uint32_t value) {
     EndUpdate();
 }
 
-// --- initialising ---------------------------------------------------------------------------------
+// --- initialising
+// ---------------------------------------------------------------------------------
 
 void TBaseLazyTree::InitNode(PLazyNode node) {
     node->States |= vsInitialized;
@@ -238,14 +244,16 @@ void TBaseLazyTree::InitChildren(PLazyNode node) {
 void TBaseLazyTree::ReinitNode(PLazyNode node, bool recursive) {
     if (!node) return;
     if (node != FRoot) {
-        node->States = TLazyNodeStates(node->States & ~(vsChecking | vsCutOrCopy | vsDeleting | vsHeightMeasured));
+        node->States = TLazyNodeStates(node->States &
+                                       ~(vsChecking | vsCutOrCopy | vsDeleting | vsHeightMeasured));
         if (node->States & vsInitialized) InitNode(node);
     }
     if (recursive)
         for (PLazyNode c = node->FirstChild; c; c = c->NextSibling) ReinitNode(c, true);
 }
 
-// --- updates, structure changes, validation ------------------------------------------------------------
+// --- updates, structure changes, validation
+// ------------------------------------------------------------
 
 void TBaseLazyTree::BeginUpdate() {
     if (FUpdateCount++ == 0) {
@@ -302,6 +310,7 @@ void TBaseLazyTree::Dispatch(TMessage& m) {
     }
     if (FHeader && FHeader->HandleMessage(m)) return;
     if (InputMessage(m)) return;
+    if (HandleWindowMessage(m)) return;
     if (m.Msg == WM_NCCALCSIZE || m.Msg == WM_NCPAINT) {
         HeaderNonClient(m);
         return;
@@ -314,22 +323,8 @@ TLTDragManager* TBaseLazyTree::DragManager() {
     return FDragManager.get();
 }
 
-bool TBaseLazyTree::ScrollIntoView(PLazyNode node, bool, bool) {
-    // Positions come with the painting layout; until then only the ancestors open.
-    if (!node || node == FRoot) return false;
-    for (PLazyNode p = node->Parent; p != FRoot; p = p->Parent) SetExpanded(p, true);
-    return false;
-}
-
-TRect TBaseLazyTree::InvalidateNode(PLazyNode node) {
-    if (!node || FUpdateCount > 0 || !HandleAllocated()) return {};
-    Invalidate();
-    return ClientRect();
-}
-
-void TBaseLazyTree::UpdateHorizontalScrollBar(bool) {}
-
-// --- walks -------------------------------------------------------------------------------------------
+// --- walks
+// -------------------------------------------------------------------------------------------
 
 namespace {
 

@@ -74,7 +74,8 @@ LRESULT DispatchMessage(const TMsg& msg);
 
 enum : int { GWL_STYLE = -16, GWL_EXSTYLE = -20, GWLP_USERDATA = -21, GWLP_ID = -12 };
 intptr_t GetWindowLongPtr(HWND wnd, int index);
-intptr_t SetWindowLongPtr(HWND wnd, int index, intptr_t value); // styles: call SetWindowPos with SWP_FRAMECHANGED
+intptr_t SetWindowLongPtr(HWND wnd, int index,
+                          intptr_t value); // styles: call SetWindowPos with SWP_FRAMECHANGED
 
 std::string GetWindowText(HWND wnd);
 void SetWindowText(HWND wnd, const std::string& text);
@@ -85,7 +86,13 @@ bool GetWindowRect(HWND wnd, TRect& r);
 bool GetClientRect(HWND wnd, TRect& r);
 // Where the client area lies within the window.
 TPoint ClientOrigin(HWND wnd);
-enum : UINT { SWP_NOSIZE = 1, SWP_NOMOVE = 2, SWP_NOZORDER = 4, SWP_NOREDRAW = 8, SWP_FRAMECHANGED = 0x20 };
+enum : UINT {
+    SWP_NOSIZE = 1,
+    SWP_NOMOVE = 2,
+    SWP_NOZORDER = 4,
+    SWP_NOREDRAW = 8,
+    SWP_FRAMECHANGED = 0x20
+};
 bool SetWindowPos(HWND wnd, int x, int y, int width, int height, UINT flags);
 bool MoveWindow(HWND wnd, int x, int y, int width, int height, bool repaint);
 enum : int { SW_HIDE = 0, SW_SHOW = 5 };
@@ -109,7 +116,13 @@ bool InvalidateRect(HWND wnd, const TRect* r, bool erase);
 bool ValidateRect(HWND wnd, const TRect* r);
 bool GetUpdateRect(HWND wnd, TRect& r, bool erase); // false when nothing is invalid
 bool UpdateWindow(HWND wnd);                        // WM_PAINT now when something is invalid
-enum : UINT { RDW_INVALIDATE = 1, RDW_ERASE = 4, RDW_FRAME = 0x400, RDW_UPDATENOW = 0x100, RDW_NOCHILDREN = 0x40 };
+enum : UINT {
+    RDW_INVALIDATE = 1,
+    RDW_ERASE = 4,
+    RDW_FRAME = 0x400,
+    RDW_UPDATENOW = 0x100,
+    RDW_NOCHILDREN = 0x40
+};
 bool RedrawWindow(HWND wnd, const TRect* r, UINT flags);
 struct TPaintStruct {
     HDC DC = nullptr;
@@ -130,6 +143,24 @@ std::vector<HWND> GetChildWindows(HWND wnd);
 
 // Scroll bars drawn and kept by the layer.
 enum : int { SB_HORZ = 0, SB_VERT = 1 };
+// Scroll codes of WM_HSCROLL / WM_VSCROLL (low word of WParam).
+enum : int {
+    SB_LINEUP = 0,
+    SB_LINELEFT = 0,
+    SB_LINEDOWN = 1,
+    SB_LINERIGHT = 1,
+    SB_PAGEUP = 2,
+    SB_PAGELEFT = 2,
+    SB_PAGEDOWN = 3,
+    SB_PAGERIGHT = 3,
+    SB_THUMBPOSITION = 4,
+    SB_THUMBTRACK = 5,
+    SB_TOP = 6,
+    SB_LEFT = 6,
+    SB_BOTTOM = 7,
+    SB_RIGHT = 7,
+    SB_ENDSCROLL = 8,
+};
 enum : UINT { SIF_RANGE = 1, SIF_PAGE = 2, SIF_POS = 4, SIF_TRACKPOS = 16, SIF_ALL = 23 };
 struct TScrollInfo {
     UINT Mask = SIF_ALL;
@@ -140,6 +171,9 @@ struct TScrollInfo {
 int SetScrollInfo(HWND wnd, int bar, const TScrollInfo& info, bool redraw); // the new position
 bool GetScrollInfo(HWND wnd, int bar, TScrollInfo& info);
 bool ShowScrollBar(HWND wnd, int bar, bool show);
+// Moves the client pixels inside Clip (null: the whole client area) by Dx, Dy
+// and invalidates what the move uncovers; pending invalid parts move along.
+bool ScrollWindow(HWND wnd, int dx, int dy, const TRect* clip);
 
 // Window coordinates: client of From to client of To (0: screen).
 bool MapWindowPoints(HWND from, HWND to, TPoint* points, int count);

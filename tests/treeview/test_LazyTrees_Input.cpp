@@ -36,7 +36,8 @@ struct InputFixture : ::testing::Test {
         Wnd = Tree->WindowHandle();
         // The button bitmaps come with the painting; the hit test needs only their size.
         if (Tree->PlusBM().Width() <= 1) Tree->PlusBM().SetSize(9, 9);
-        Tree->OnGetText = [this](TBaseLazyTree&, PLazyNode n, TColumnIndex, int, std::u16string& s) {
+        Tree->OnGetText = [this](TBaseLazyTree&, PLazyNode n, TColumnIndex, int,
+                                 std::u16string& s) {
             auto it = Captions.find(n);
             if (it != Captions.end()) s = it->second;
         };
@@ -51,7 +52,8 @@ struct InputFixture : ::testing::Test {
         UseRealClock();
     }
     // Top-level nodes with the given captions; each 18 pixels high.
-    std::vector<PLazyNode> Nodes(std::initializer_list<const char16_t*> captions, PLazyNode parent = nullptr) {
+    std::vector<PLazyNode> Nodes(std::initializer_list<const char16_t*> captions,
+                                 PLazyNode parent = nullptr) {
         std::vector<PLazyNode> out;
         for (const char16_t* c : captions) {
             out.push_back(Tree->AddChild(parent));
@@ -69,7 +71,9 @@ struct InputFixture : ::testing::Test {
         Tree->GetHitTestInfoAt(x, y, true, info);
         return info.HitPositions;
     }
-    void Mouse(UINT msg, int x, int y, WPARAM keys = 0) { SendMessage(Wnd, msg, keys, MakeLParam(x, y)); }
+    void Mouse(UINT msg, int x, int y, WPARAM keys = 0) {
+        SendMessage(Wnd, msg, keys, MakeLParam(x, y));
+    }
     void Click(int x, int y, WPARAM keys = 0) {
         Mouse(WM_LBUTTONDOWN, x, y, keys | MK_LBUTTON);
         Mouse(WM_LBUTTONUP, x, y, keys);
@@ -187,7 +191,8 @@ TEST_F(HitTest, ColumnsReportModeAndSplitters) {
     Tree->GetHitTestInfoAt(160, 23, true, info);
     EXPECT_EQ(info.HitColumn, 1);
     EXPECT_EQ(info.HitNode, n[1]);
-    EXPECT_EQ(info.HitPositions, hiOnItem | hiOnItemLabel) << "a non-main column has no indentation";
+    EXPECT_EQ(info.HitPositions, hiOnItem | hiOnItemLabel)
+        << "a non-main column has no indentation";
     Tree->TreeOptions().SetMiscOptions(Tree->TreeOptions().MiscOptions() | toReportMode);
     EXPECT_EQ(Hit(160, 23), hiOnItem);
     EXPECT_EQ(Hit(40, 23), hiOnItem | hiOnItemLabel) << "the main column still has its positions";

@@ -1,0 +1,220 @@
+// Scrolling: the offsets, the ranges behind them, the scroll bars that show
+// them and bringing a node into view.
+
+#include "treeview/LazyTrees.h"
+
+#include <algorithm>
+
+namespace nuq {
+
+namespace {
+
+bool ShowsBar(TScrollStyle style, int bar) {
+    return style == ssBoth || (bar == SB_HORZ ? style == ssHorizontal : style == ssVertical);
+}
+
+} // namespace
+
+int TBaseLazyTree::RangeX() const {
+    if (FHeader && FHeader->UseColumns()) return FHeader->Columns().TotalWidth();
+    return FRangeX;
+}
+
+bool TBaseLazyTree::DoSetOffsetXY(TPoint value, unsigned options, const TRect* clipRect) {
+    TRect client = ClientRect();
+    // 64 bits: a huge negative request minus a range must not wrap.
+    int64_t minX = std::min<int64_t>(0, int64_t(client.Width()) - RangeX());
+    int64_t minY = std::min<int64_t>(0, int64_t(client.Height()) - RangeY());
+    int x = int(std::clamp<int64_t>(value.X, minX, 0));
+    int y = int(std::clamp<int64_t>(value.Y, minY, 0));
+    int dx = x - FOffsetX, dy = y - FOffsetY;
+    if (UseRightToLeftAlignment()) dx = -dx;
+    if (dx == 0 && dy == 0) return false;
+
+    FOffsetX = x;
+    FOffsetY = y;
+    FEffectiveOffsetX =
+        UseRightToLeftAlignment() ? std::max(0, RangeX() - client.Width() + FOffsetX) : -FOffsetX;
+
+    if (FUpdateCount == 0 && HandleAllocated()) {
+        HWND wnd = WindowHandle();
+        if ((options & suoScrollClientArea) && !(FStates & TS(tsToggling))) {
+            if ((FOptions->PaintOptions() & toShowBackground) && FBackground &&
+                FBackground->Width() > 0) {
+                // A fixed background cannot be moved with the rows.
+                Invalidate();
+            } else {
+                int fixed = FHeader->UseColumns() ? FHeader->Columns().VisibleFixedWidth() : 0;
+                if (fixed > 0 && dx != 0) {
+                    TRect area = clipRect ? *clipRect : client;
+                    if (UseRightToLeftAlignment())
+                        area.Right = std::min(area.Right, client.Right - fixed);
+                    else
+                        area.Left = std::max(area.Left, fixed);
+                    ScrollWindow(wnd, dx, 0, &area);
+                    if (dy != 0) ScrollWindow(wnd, 0, dy, clipRect);
+                } else {
+                    ScrollWindow(wnd, dx, dy, clipRect);
+                }
+            }
+        }
+        if (options & suoUpdateNCArea) {
+            bool repaintBars = options & suoRepaintScrollBars;
+            bool horzBar = ShowsBar(FScrollBarOptions->ScrollBars(), SB_HORZ);
+            if (dx != 0) {
+                if ((options & suoRepaintHeader) && (FHeader->Options() & hoVisible))
+                    FHeader->Invalidate(nullptr);
+                if (!(FStates & TS(tsSizing)) && horzBar) UpdateHorizontalScrollBar(repaintBars);
+            }
+            if (dy != 0 && !(FStates & (TS(tsSizing) | TS(tsThumbTracking)))) {
+                UpdateVerticalScrollBar(repaintBars);
+                if (!FHeader->UseColumns() && !(FStates & TS(tsDrawSelecting)) && horzBar)
+                    UpdateHorizontalScrollBar(repaintBars);
+            }
+        }
+    }
+    DoScroll(dx, dy);
+    return true;
+}
+
+void TBaseLazyTree::SetOffsetX(int value) {
+    DoSetOffsetXY({value, FOffsetY});
+}
+
+void TBaseLazyTree::SetOffsetY(int value) {
+    DoSetOffsetXY({FOffsetX, value});
+}
+
+void TBaseLazyTree::UpdateScrollBars(bool doRepaint) {
+    if (FStates & TS(tsUpdating)) return;
+    UpdateVerticalScrollBar(doRepaint);
+    UpdateHorizontalScrollBar(doRepaint);
+}
+
+void TBaseLazyTree::UpdateHorizontalScrollBar(bool doRepaint) {
+    if (!HandleAllocated() || (FStates & TS(tsUpdating))) return;
+    TRect client = ClientRect();
+    int range = RangeX();
+    // Keep the offset valid for the new range (it may have shrunk).
+    int64_t minX = std::min<int64_t>(0, int64_t(client.Width()) - range);
+    if (FOffsetX < minX)
+        DoSetOffsetXY({int(minX), FOffsetY}, DefaultScrollUpdateFlags & ~suoUpdateNCArea);
+    FEffectiveOffsetX =
+        UseRightToLeftAlignment() ? std::max(0, range - client.Width() + FOffsetX) : -FOffsetX;
+
+    bool show = ShowsBar(FScrollBarOptions->ScrollBars(), SB_HORZ) &&
+                (range > client.Width() || FScrollBarOptions->AlwaysVisible());
+    TScrollInfo info;
+    info.Mask = SIF_ALL;
+    info.Min = 0;
+    info.Max = std::max(0, range - 1);
+    info.Page = UINT(std::max(0, client.Width()));
+    info.Pos = FEffectiveOffsetX;
+    HWND wnd = WindowHandle();
+    bool shown = GetWindowLongPtr(wnd, GWL_STYLE) & WS_HSCROLL;
+    if (show != shown) DoShowScrollbar(SB_HORZ, show);
+    if (show) SetScrollInfo(wnd, SB_HORZ, info, doRepaint);
+}
+
+void TBaseLazyTree::UpdateVerticalScrollBar(bool doRepaint) {
+    if (!HandleAllocated() || (FStates & TS(tsUpdating))) return;
+    TRect client = ClientRect();
+    int range = RangeY();
+    int64_t minY = std::min<int64_t>(0, int64_t(client.Height()) - range);
+    if (FOffsetY < minY)
+        DoSetOffsetXY({FOffsetX, int(minY)}, DefaultScrollUpdateFlags & ~suoUpdateNCArea);
+
+    bool show = ShowsBar(FScrollBarOptions->ScrollBars(), SB_VERT) &&
+                (range > client.Height() || FScrollBarOptions->AlwaysVisible());
+    TScrollInfo info;
+    info.Mask = SIF_ALL;
+    info.Min = 0;
+    info.Max = std::max(0, range - 1);
+    info.Page = UINT(std::max(0, client.Height()));
+    info.Pos = -FOffsetY;
+    HWND wnd = WindowHandle();
+    bool shown = GetWindowLongPtr(wnd, GWL_STYLE) & WS_VSCROLL;
+    if (show != shown) DoShowScrollbar(SB_VERT, show);
+    if (show) SetScrollInfo(wnd, SB_VERT, info, doRepaint);
+}
+
+int TBaseLazyTree::GetNodeTop(PLazyNode node) {
+    if (!node || node == FRoot) return 0;
+    const bool showHidden = FOptions->PaintOptions() & toShowHiddenNodes;
+    auto shown = [showHidden](PLazyNode n) {
+        return (n->States & vsVisible) && (showHidden || !(n->States & vsHidden));
+    };
+    // Every shown sibling before the node on each level, plus the parents' own rows.
+    int64_t top = 0;
+    for (PLazyNode run = node; run != FRoot; run = run->Parent) {
+        for (PLazyNode s = run->PrevSibling; s; s = s->PrevSibling)
+            if (shown(s)) top += (s->States & vsExpanded) ? s->TotalHeight : s->NodeHeight;
+        if (run->Parent != FRoot) top += run->Parent->NodeHeight;
+    }
+    return int(top);
+}
+
+bool TBaseLazyTree::ScrollIntoView(PLazyNode node, bool center, bool horizontally) {
+    if (!node || node == FRoot || (FStates & TS(tsUpdating))) return false;
+    for (PLazyNode p = node->Parent; p != FRoot; p = p->Parent)
+        if (!(p->States & vsExpanded)) SetExpanded(p, true);
+    if (!HandleAllocated() || !FullyVisible(node)) return false;
+
+    TRect client = ClientRect();
+    bool fullRow = FOptions->SelectionOptions() & toFullRowSelect;
+    TRect r = GetDisplayRect(node, NoColumn, !fullRow, true);
+    if (r.Height() == 0 && r.Width() == 0) return false;
+    TPoint target{FOffsetX, FOffsetY};
+    if (center) {
+        if (r.Top < 0 || r.Bottom > client.Height())
+            target.Y = FOffsetY - r.Top + (client.Height() - r.Height()) / 2;
+    } else if (r.Bottom > client.Height()) {
+        // A row taller than the client area shows its top.
+        target.Y = FOffsetY - std::min(r.Bottom - client.Height(), r.Top);
+    } else if (r.Top < 0) {
+        target.Y = FOffsetY - r.Top;
+    }
+    if (horizontally && !fullRow) {
+        int fixed = FHeader->UseColumns() ? FHeader->Columns().VisibleFixedWidth() : 0;
+        TRect text = GetDisplayRect(node, FHeader->MainColumn(), true, true);
+        int left = fixed, width = client.Width() - fixed;
+        if (text.Right > left + width && text.Width() <= width)
+            target.X = FOffsetX - (text.Right - (left + width));
+        else if (text.Left < left || text.Right > left + width)
+            target.X = FOffsetX - (text.Left - left);
+    }
+    if (target.X == FOffsetX && target.Y == FOffsetY) return false;
+    return DoSetOffsetXY(target);
+}
+
+TRect TBaseLazyTree::InvalidateNode(PLazyNode node) {
+    if (!node || node == FRoot || FUpdateCount > 0 || !HandleAllocated()) return {};
+    if (!FullyVisible(node)) return {};
+    TRect r = GetDisplayRect(node, NoColumn, false, true);
+    TRect client = ClientRect();
+    r.Left = 0;
+    r.Right = client.Width();
+    if (r.Bottom <= 0 || r.Top >= client.Height()) return r;
+    InvalidateRect(WindowHandle(), &r, false);
+    return r;
+}
+
+void TBaseLazyTree::RepaintNode(PLazyNode node) {
+    if (!node || node == FRoot || FUpdateCount > 0 || !HandleAllocated()) return;
+    TRect r = InvalidateNode(node);
+    if (r.Height() > 0) UpdateWindow(WindowHandle());
+}
+
+void TBaseLazyTree::InvalidateToBottom(PLazyNode node) {
+    if (FUpdateCount > 0 || !HandleAllocated()) return;
+    TRect client = ClientRect();
+    if (node && node != FRoot) {
+        if (!FullyVisible(node)) return;
+        int top = GetNodeTop(node) + FOffsetY;
+        if (top >= client.Height()) return;
+        client.Top = std::max(0, top);
+    }
+    InvalidateRect(WindowHandle(), &client, false);
+}
+
+} // namespace nuq
