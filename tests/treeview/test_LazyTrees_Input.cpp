@@ -202,3 +202,173 @@ TEST_F(HitTest, ColumnsReportModeAndSplitters) {
     EXPECT_EQ(Hit(160, 25), hiOnItem);
     EXPECT_EQ(Hit(320, 5), hiOnItem) << "beyond the last column";
 }
+
+// --- mouse -------------------------------------------------------------------------------------
+
+// Labels span x 22..71 on top-level rows (rows 18 high).
+TEST_F(MouseInput, ClicksCtrlAndShiftClicks) {
+    auto n = Nodes({u"a", u"b", u"c", u"d"});
+    Click(30, 5);
+    EXPECT_EQ(Tree->FocusedNode(), n[0]);
+    EXPECT_EQ(Selection(), "a");
+    Click(30, 23);
+    EXPECT_EQ(Selection(), "b") << "single selection moves";
+    EXPECT_EQ(Log, (std::vector<std::string>{"focus a", "focus b"}));
+
+    Tree->TreeOptions().SetSelectionOptions(toMultiSelect); // clears the selection
+    Click(30, 23);
+    Click(30, 59, MK_CONTROL);
+    EXPECT_EQ(Selection(), "b d");
+    Click(30, 23, MK_CONTROL);
+    EXPECT_EQ(Selection(), "d") << "Ctrl toggles";
+    Click(30, 5);
+    Click(30, 41, MK_SHIFT);
+    EXPECT_EQ(Selection(), "a b c") << "Shift: the range from the anchor";
+    Click(30, 23, MK_SHIFT);
+    EXPECT_EQ(Selection(), "a b");
+    Click(100, 41);
+    EXPECT_EQ(Selection(), "") << "a plain click right of the texts clears a multi-selection";
+}
+
+TEST_F(MouseInput, ClickOnASelectedNodeKeepsTheSelectionUntilTheButtonGoesUp) {
+    auto n = Nodes({u"a", u"b", u"c"});
+    Tree->TreeOptions().SetSelectionOptions(toMultiSelect);
+    Tree->OnDragAllowed = [](TBaseLazyTree&, PLazyNode, TColumnIndex, bool& allowed) {
+        allowed = true;
+    };
+    Click(30, 5);
+    Click(30, 41, MK_SHIFT);
+    ASSERT_EQ(Selection(), "a b c");
+    Mouse(WM_LBUTTONDOWN, 30, 23, MK_LBUTTON);
+    EXPECT_EQ(Selection(), "a b c") << "kept for a drag of the whole selection";
+    EXPECT_EQ(Tree->FocusedNode(), n[1]);
+    Mouse(WM_LBUTTONUP, 30, 23);
+    EXPECT_EQ(Selection(), "b");
+    // Moving away first drops the pending clear: the selection stays.
+    Click(30, 5, MK_SHIFT);
+    Mouse(WM_LBUTTONDOWN, 30, 5, MK_LBUTTON);
+    Mouse(WM_MOUSEMOVE, 30, 15, MK_LBUTTON);
+    Mouse(WM_LBUTTONUP, 30, 15);
+    EXPECT_EQ(Selection(), "a b");
+}
+
+TEST_F(MouseInput, ButtonsToggleOnceAndNeverStartAnEdit) {
+    auto n = Nodes({u"a", u"b"});
+    Nodes({u"a1"}, n[0]);
+    int expanded = 0, collapsed = 0;
+    Tree->OnExpanded = [&](TBaseLazyTree&, PLazyNode) { ++expanded; };
+    Tree->OnCollapsed = [&](TBaseLazyTree&, PLazyNode) { ++collapsed; };
+    auto misc = Tree->TreeOptions().MiscOptions();
+    Tree->TreeOptions().SetMiscOptions(misc | toEditable | toEditOnDblClick | toToggleOnDblClick);
+    Click(12, 5);
+    EXPECT_TRUE(Tree->Expanded(n[0]));
+    EXPECT_EQ(Tree->FocusedNode(), nullptr) << "a button click does not focus";
+    Mouse(WM_LBUTTONDBLCLK, 12, 5, MK_LBUTTON);
+    Mouse(WM_LBUTTONUP, 12, 5);
+    EXPECT_FALSE(Tree->Expanded(n[0]));
+    EXPECT_EQ(expanded, 1);
+    EXPECT_EQ(collapsed, 1);
+    EXPECT_FALSE(Tree->HasState(tsEditPending));
+    // A double click on the label toggles too (toToggleOnDblClick), and starts no edit.
+    Click(30, 5);
+    Mouse(WM_LBUTTONDBLCLK, 30, 5, MK_LBUTTON);
+    Mouse(WM_LBUTTONUP, 30, 5);
+    EXPECT_TRUE(Tree->Expanded(n[0]));
+    EXPECT_FALSE(Tree->HasState(tsEditPending));
+}
+
+TEST_F(MouseInput, CheckBoxPressReleasedOnOrOffTheNode) {
+    auto n = Nodes({u"a", u"b"});
+    for (PLazyNode p : n) p->CheckType = ctCheckBox;
+    Tree->TreeOptions().SetMiscOptions(Tree->TreeOptions().MiscOptions() | toCheckSupport);
+    int checked = 0;
+    Tree->OnChecked = [&](TBaseLazyTree&, PLazyNode) { ++checked; };
+    Mouse(WM_LBUTTONDOWN, 24, 5, MK_LBUTTON);
+    EXPECT_EQ(n[0]->CheckState, csUncheckedPressed);
+    Mouse(WM_LBUTTONUP, 24, 5);
+    EXPECT_EQ(n[0]->CheckState, csCheckedNormal);
+    EXPECT_EQ(checked, 1);
+    Mouse(WM_LBUTTONDOWN, 24, 5, MK_LBUTTON);
+    EXPECT_EQ(n[0]->CheckState, csCheckedPressed);
+    Mouse(WM_LBUTTONUP, 24, 30); // released over the other node
+    EXPECT_EQ(n[0]->CheckState, csCheckedNormal);
+    EXPECT_EQ(n[1]->CheckState, csUncheckedNormal);
+    EXPECT_EQ(checked, 1);
+    n[1]->States |= vsDisabled;
+    Mouse(WM_LBUTTONDOWN, 24, 23, MK_LBUTTON);
+    EXPECT_EQ(n[1]->CheckState, csUncheckedNormal) << "a disabled node's box does not press";
+    Mouse(WM_LBUTTONUP, 24, 23);
+    EXPECT_EQ(n[1]->CheckState, csUncheckedNormal);
+    EXPECT_EQ(checked, 1);
+}
+
+TEST_F(MouseInput, RubberBandSelectsAndShrinkingBackRestores) {
+    Nodes({u"a", u"b", u"c", u"d"});
+    Tree->TreeOptions().SetSelectionOptions(toMultiSelect);
+    Mouse(WM_LBUTTONDOWN, 100, 5, MK_LBUTTON); // right of the text: starts a band
+    EXPECT_TRUE(Tree->HasState(tsDrawSelPending));
+    Mouse(WM_MOUSEMOVE, 30, 45, MK_LBUTTON);
+    EXPECT_TRUE(Tree->HasState(tsDrawSelecting));
+    EXPECT_EQ(Selection(), "a b c");
+    Mouse(WM_MOUSEMOVE, 30, 20, MK_LBUTTON);
+    EXPECT_EQ(Selection(), "a b");
+    Mouse(WM_MOUSEMOVE, 90, 45, MK_LBUTTON);
+    EXPECT_EQ(Selection(), "") << "a band right of every text covers nothing";
+    Mouse(WM_LBUTTONUP, 90, 45);
+    EXPECT_FALSE(Tree->IsMouseSelecting());
+
+    // With Ctrl the band turns each node over; shrinking back turns it back.
+    Click(30, 5);
+    Click(30, 41, MK_CONTROL);
+    ASSERT_EQ(Selection(), "a c");
+    SetKeyState(VK_CONTROL, true);
+    Mouse(WM_LBUTTONDOWN, 100, 5, MK_LBUTTON | MK_CONTROL);
+    Mouse(WM_MOUSEMOVE, 30, 60, MK_LBUTTON | MK_CONTROL);
+    EXPECT_EQ(Selection(), "b d");
+    Mouse(WM_MOUSEMOVE, 30, 30, MK_LBUTTON | MK_CONTROL);
+    EXPECT_EQ(Selection(), "b c");
+    Mouse(WM_MOUSEMOVE, 30, 8, MK_LBUTTON | MK_CONTROL);
+    EXPECT_EQ(Selection(), "c");
+    Mouse(WM_MOUSEMOVE, 100, 8, MK_LBUTTON | MK_CONTROL);
+    EXPECT_EQ(Selection(), "a c");
+    Mouse(WM_LBUTTONUP, 100, 8, MK_CONTROL);
+    SetKeyState(VK_CONTROL, false);
+    EXPECT_EQ(Selection(), "a c");
+}
+
+TEST_F(MouseInput, HotNodeFollowsTheMouseOverLabels) {
+    Nodes({u"a", u"b"});
+    Tree->TreeOptions().SetPaintOptions(Tree->TreeOptions().PaintOptions() | toHotTrack);
+    Tree->OnHotChange = [this](TBaseLazyTree&, PLazyNode from, PLazyNode to) {
+        Log.push_back(Name(from) + ">" + Name(to));
+    };
+    for (auto p : {TPoint{30, 5}, TPoint{40, 6}, TPoint{30, 23}, TPoint{100, 23}, TPoint{30, 100}})
+        Mouse(WM_MOUSEMOVE, p.X, p.Y);
+    EXPECT_EQ(Log, (std::vector<std::string>{"none>a", "a>b", "b>none"}));
+    EXPECT_EQ(Tree->HotNode(), nullptr);
+}
+
+TEST_F(MouseInput, RightClickShowsTheTreesMenuWithoutSelecting) {
+    auto n = Nodes({u"a", u"b"});
+    TPopupMenu menu;
+    std::vector<TPoint> shown;
+    menu.OnPopup = [&](TPoint p) { shown.push_back(p); };
+    std::vector<std::string> asked;
+    Tree->OnGetPopupMenu = [&](TBaseLazyTree&, PLazyNode node, TColumnIndex, TPoint p, bool&,
+                               TPopupMenu*& m) {
+        asked.push_back(Name(node) + " " + std::to_string(p.X) + "," + std::to_string(p.Y));
+        m = &menu;
+    };
+    Mouse(WM_RBUTTONDOWN, 30, 23, MK_RBUTTON);
+    Mouse(WM_RBUTTONUP, 30, 23);
+    EXPECT_EQ(asked, (std::vector<std::string>{"b 30,23"}));
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(Selection(), "");
+    EXPECT_TRUE(Tree->HasState(tsPopupMenuShown));
+    SendMessage(Wnd, WM_CONTEXTMENU, 0, 0); // the tree already showed its menu
+    Tree->TreeOptions().SetSelectionOptions(toRightClickSelect);
+    Mouse(WM_RBUTTONDOWN, 30, 5, MK_RBUTTON);
+    Mouse(WM_RBUTTONUP, 30, 5);
+    EXPECT_EQ(Selection(), "a");
+    EXPECT_EQ(Tree->FocusedNode(), n[0]);
+}
