@@ -107,7 +107,7 @@ using HitTest = InputFixture;
 using MouseInput = InputFixture;
 using KeyInput = InputFixture;
 using Search = InputFixture;
-using Editing = InputFixture;
+using CaptionEditing = InputFixture;
 
 } // namespace
 
@@ -371,4 +371,228 @@ TEST_F(MouseInput, RightClickShowsTheTreesMenuWithoutSelecting) {
     Mouse(WM_RBUTTONUP, 30, 5);
     EXPECT_EQ(Selection(), "a");
     EXPECT_EQ(Tree->FocusedNode(), n[0]);
+}
+
+// --- keyboard
+// -------------------------------------------------------------------------------------
+
+TEST_F(KeyInput, ArrowsMoveFocusAndShiftRangesGoBackToTheAnchor) {
+    auto n = Nodes({u"a", u"b", u"c", u"d"});
+    Key(VK_DOWN);
+    EXPECT_EQ(Tree->FocusedNode(), n[0]) << "the first key focuses the first node";
+    Key(VK_DOWN);
+    Key(VK_DOWN);
+    EXPECT_EQ(Selection(), "c");
+    Key(VK_UP);
+    EXPECT_EQ(Selection(), "b");
+    Key(VK_UP);
+    Key(VK_UP);
+    EXPECT_EQ(Tree->FocusedNode(), n[0]) << "the top stays";
+
+    Tree->TreeOptions().SetSelectionOptions(toMultiSelect);
+    Key(VK_DOWN); // anchor on b
+    Key(VK_DOWN, ssShift);
+    Key(VK_DOWN, ssShift);
+    EXPECT_EQ(Selection(), "b c d");
+    Key(VK_UP, ssShift);
+    Key(VK_UP, ssShift);
+    Key(VK_UP, ssShift);
+    EXPECT_EQ(Selection(), "a b") << "past the anchor the range grows the other way";
+    Key(VK_END, ssShift);
+    EXPECT_EQ(Selection(), "b c d");
+    Key(VK_HOME, ssShift);
+    EXPECT_EQ(Selection(), "a b");
+    Key(0x41, ssCtrl);
+    EXPECT_EQ(Selection(), "a b c d");
+    Key(VK_DOWN);
+    EXPECT_EQ(Selection(), "b") << "a plain key clears";
+}
+
+TEST_F(KeyInput, PagesCountNodeHeightsAndCtrlScrollsOnly) {
+    std::vector<PLazyNode> n;
+    for (int i = 0; i < 30; ++i) n.push_back(Nodes({u"x"})[0]);
+    Tree->SetNodeHeight(n[3], 100);
+    const int h = Tree->ClientRect().Height();
+    // The page ends at the last node whose height still leaves the client not full.
+    auto pageFrom = [&](int from, int step) {
+        int used = 0, i = from;
+        while (i + step >= 0 && i + step < 30 &&
+               h > used + int(Tree->GetNodeHeight(n[size_t(i)]))) {
+            i += step;
+            used += int(Tree->GetNodeHeight(n[size_t(i)]));
+        }
+        return i;
+    };
+    Key(VK_HOME);
+    ASSERT_EQ(Tree->FocusedNode(), n[0]);
+    Key(VK_NEXT);
+    int expected = pageFrom(0, 1);
+    EXPECT_EQ(Tree->FocusedNode(), n[size_t(expected)]);
+    Key(VK_NEXT);
+    EXPECT_EQ(Tree->FocusedNode(), n[size_t(pageFrom(expected, 1))]);
+    int at = pageFrom(expected, 1);
+    Key(VK_PRIOR);
+    EXPECT_EQ(Tree->FocusedNode(), n[size_t(pageFrom(at, -1))]);
+
+    Key(VK_HOME);
+    Key(VK_END, ssCtrl);
+    EXPECT_EQ(Tree->FocusedNode(), n[0]) << "Ctrl+End scrolls without moving the focus";
+    EXPECT_EQ(Tree->OffsetY(), h - Tree->RangeY());
+    Key(VK_HOME, ssCtrl);
+    EXPECT_EQ(Tree->OffsetY(), 0);
+    Key(VK_DOWN, ssCtrl);
+    EXPECT_EQ(Tree->OffsetY(), -int(Tree->DefaultNodeHeight()));
+    EXPECT_EQ(Tree->FocusedNode(), n[0]);
+}
+
+TEST_F(KeyInput, RightLeftAndBackspaceWalkTheLevels) {
+    auto n = Nodes({u"a", u"b"});
+    auto kids = Nodes({u"a1", u"a2"}, n[0]);
+    Key(VK_HOME);
+    Key(VK_RIGHT);
+    EXPECT_TRUE(Tree->Expanded(n[0]));
+    EXPECT_EQ(Tree->FocusedNode(), n[0]);
+    Key(VK_RIGHT);
+    EXPECT_EQ(Tree->FocusedNode(), kids[0]);
+    Key(VK_DOWN);
+    Key(VK_BACK);
+    EXPECT_EQ(Tree->FocusedNode(), n[0]);
+    Key(VK_LEFT);
+    EXPECT_FALSE(Tree->Expanded(n[0]));
+    Key(VK_LEFT);
+    EXPECT_EQ(Tree->FocusedNode(), n[0]) << "a top-level node has no parent to go to";
+    EXPECT_EQ(Selection(), "a");
+}
+
+TEST_F(KeyInput, SpaceChecksOnKeyUpAndAnotherKeyCancels) {
+    auto n = Nodes({u"a", u"b"});
+    for (PLazyNode p : n) p->CheckType = ctCheckBox;
+    Tree->TreeOptions().SetMiscOptions(Tree->TreeOptions().MiscOptions() | toCheckSupport);
+    Key(VK_HOME);
+    SendMessage(Wnd, WM_KEYDOWN, VK_SPACE, 0);
+    EXPECT_EQ(n[0]->CheckState, csUncheckedPressed);
+    SendMessage(Wnd, WM_KEYUP, VK_SPACE, 0);
+    EXPECT_EQ(n[0]->CheckState, csCheckedNormal);
+    SendMessage(Wnd, WM_KEYDOWN, VK_SPACE, 0);
+    SendMessage(Wnd, WM_KEYDOWN, VK_DOWN, 0);
+    SendMessage(Wnd, WM_KEYUP, VK_SPACE, 0);
+    EXPECT_EQ(n[0]->CheckState, csCheckedNormal) << "the pressed box went back without a change";
+    EXPECT_EQ(n[1]->CheckState, csUncheckedNormal);
+    EXPECT_EQ(Tree->FocusedNode(), n[1]);
+}
+
+TEST_F(KeyInput, AKeyCancelledByOnKeyDownDoesNothing) {
+    auto n = Nodes({u"a", u"b"});
+    Key(VK_HOME);
+    Tree->OnKeyDown = [](TBaseLazyTree&, WORD& key, TShiftState) {
+        if (key == VK_DOWN) key = 0;
+    };
+    Key(VK_DOWN);
+    EXPECT_EQ(Tree->FocusedNode(), n[0]);
+    Tree->OnKeyAction = [](TBaseLazyTree&, WORD& key, TShiftState&, bool& doDefault) {
+        if (key == VK_END) doDefault = false;
+    };
+    Key(VK_END);
+    EXPECT_EQ(Tree->FocusedNode(), n[0]);
+    Tree->OnKeyAction = nullptr;
+    Key(VK_END);
+    EXPECT_EQ(Tree->FocusedNode(), n[1]);
+}
+
+// --- incremental search
+// ----------------------------------------------------------------------------
+
+TEST_F(Search, OneLetterCyclesTwoLettersExtendAndTheTimeOutStartsAfresh) {
+    auto n = Nodes({u"apple", u"banana", u"avocado", u"apricot", u"Яблоко"});
+    Tree->SetIncrementalSearch(isAll);
+    Type(u"a");
+    EXPECT_EQ(Tree->FocusedNode(), n[0]);
+    Type(u"a");
+    EXPECT_EQ(Tree->FocusedNode(), n[2]) << "the same letter again: the next node with it";
+    Type(u"a");
+    EXPECT_EQ(Tree->FocusedNode(), n[3]);
+    Type(u"a");
+    EXPECT_EQ(Tree->FocusedNode(), n[0]) << "round the end to the beginning";
+    EXPECT_EQ(Tree->SearchBuffer(), u"a");
+    Type(u"v");
+    EXPECT_EQ(Tree->FocusedNode(), n[2]) << "two letters: the text grows";
+    EXPECT_EQ(Tree->SearchBuffer(), u"av");
+    EXPECT_EQ(Selection(), "avocado");
+
+    AdvanceClock(Tree->IncrementalSearchTimeout - 1);
+    ProcessMessages();
+    EXPECT_EQ(Tree->SearchBuffer(), u"av");
+    SendMessage(Wnd, WM_KEYDOWN, VK_BACK, 0);
+    SendMessage(Wnd, WM_CHAR, VK_BACK, 0);
+    EXPECT_EQ(Tree->SearchBuffer(), u"a") << "Backspace takes the last letter back";
+    AdvanceClock(Tree->IncrementalSearchTimeout - 1);
+    ProcessMessages();
+    EXPECT_TRUE(Tree->HasState(tsIncrementalSearching)) << "each key restarts the time-out";
+    AdvanceClock(1);
+    ProcessMessages();
+    EXPECT_EQ(Tree->SearchBuffer(), u"");
+    EXPECT_FALSE(Tree->HasState(tsIncrementalSearching));
+    Type(u"b");
+    EXPECT_EQ(Tree->FocusedNode(), n[1]);
+    Type(u"я");
+    EXPECT_EQ(Tree->FocusedNode(), n[1]) << "no node begins with \"bя\"";
+    AdvanceClock(Tree->IncrementalSearchTimeout);
+    ProcessMessages();
+    Type(u"я");
+    EXPECT_EQ(Tree->FocusedNode(), n[4]) << "Cyrillic letters match without case";
+}
+
+TEST_F(Search, BackspaceWithAnEmptyBufferOnlyRestartsTheTimer) {
+    auto n = Nodes({u"apple", u"banana"});
+    Tree->SetIncrementalSearch(isAll);
+    Key(VK_END);
+    Tree->HandleIncrementalSearch(VK_BACK);
+    EXPECT_EQ(Tree->FocusedNode(), n[1]);
+    EXPECT_EQ(Tree->SearchBuffer(), u"");
+    Tree->SetIncrementalSearch(isNone);
+    Type(u"a");
+    EXPECT_EQ(Tree->FocusedNode(), n[1]) << "no search when switched off";
+}
+
+// --- editing
+// ---------------------------------------------------------------------------------------
+
+TEST_F(CaptionEditing, F2OrAClickEditsEnterCommitsEscapeCancels) {
+    auto n = Nodes({u"a", u"b"});
+    std::vector<std::string> texts;
+    Tree->OnNewText = [&](TBaseLazyTree&, PLazyNode node, TColumnIndex, const std::u16string& t) {
+        texts.push_back(Name(node) + "=" + std::string(t.begin(), t.end()));
+        Captions[node] = t;
+    };
+    Key(VK_HOME);
+    Key(VK_F2);
+    EXPECT_FALSE(Tree->IsEditing()) << "not editable";
+    Tree->TreeOptions().SetMiscOptions(Tree->TreeOptions().MiscOptions() | toEditable);
+    Key(VK_F2);
+    ASSERT_TRUE(Tree->IsEditing());
+    HWND editor = GetFocus();
+    ASSERT_NE(editor, Wnd);
+    for (char16_t c : std::u16string(u"xy")) SendMessage(editor, WM_CHAR, c, 0);
+    SendMessage(editor, WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_FALSE(Tree->IsEditing());
+    EXPECT_EQ(texts, (std::vector<std::string>{"a=axy"}));
+    EXPECT_EQ(GetFocus(), Wnd) << "the focus comes back to the tree";
+
+    // A click on the focused, selected label edits after EditDelay.
+    Click(30, 5);
+    EXPECT_TRUE(Tree->HasState(tsEditPending));
+    AdvanceClock(Tree->EditDelay);
+    ProcessMessages();
+    ASSERT_TRUE(Tree->IsEditing());
+    editor = GetFocus();
+    SendMessage(editor, WM_CHAR, u'z', 0);
+    SendMessage(editor, WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_FALSE(Tree->IsEditing());
+    EXPECT_EQ(texts.size(), 1u) << "Escape keeps the old text";
+
+    Tree->OnEditing = [](TBaseLazyTree&, PLazyNode, TColumnIndex, bool& allowed) {
+        allowed = false;
+    };
+    Key(VK_F2);
+    EXPECT_FALSE(Tree->IsEditing()) << "the owner refused";
 }
