@@ -734,11 +734,36 @@ enum : THeaderPaintElements {
     hpeSortGlyph = 8,
     hpeText = 16,
 };
+enum TLTLineType { ltNone, ltBottomRight, ltTopDown, ltTopDownRight, ltRight, ltTopRight, ltLeft, ltLeftBottom };
+using TLineImage = std::vector<TLTLineType>;
+// What the row painter passes to the pieces of a cell.
+enum TLTImageInfoIndex { iiNormal, iiState, iiCheck, iiOverlay };
+struct TLTImageInfo {
+    int Index = -1;
+    int XPos = 0, YPos = 0;
+    bool Ghosted = false;
+    TCustomImageList* Images = nullptr;
+};
+using TLTRowPaintOptions = uint32_t;
+enum : TLTRowPaintOptions {
+    poBackground = 1, poColumnColor = 2, poDrawFocusRect = 4, poDrawSelection = 8, poDrawDropMark = 16,
+    poGridLines = 32, poMainOnly = 64, poSelectedOnly = 128, poBands = 256,
+};
+inline constexpr TLTRowPaintOptions DefaultPaintTreeOptions =
+    poBackground | poColumnColor | poDrawFocusRect | poDrawSelection | poDrawDropMark | poGridLines;
 struct TLTPaintInfo {
     TCanvas* Canvas = nullptr;
     PLazyNode Node = nullptr;
     TColumnIndex Column = NoColumn;
     TRect CellRect, ContentRect;
+    TLTRowPaintOptions PaintOptions = 0;
+    TColumnPosition Position = 0;
+    bool RightToLeft = false;
+    int NodeWidth = 0;  // the text's width, measured once per cell
+    int IndentX = 0;    // where the row's tree lines start
+    int VAlign = 0;     // the row's join of lines, buttons and images, from its top
+    TLTImageInfo ImageInfo[4];
+    TLineImage LineImage;
 };
 class ILTDragManager {
 public:
@@ -958,6 +983,50 @@ public:
     void InvalidateToBottom(PLazyNode node);
     // The width of the check box and images left of a node's text in Column.
     int ContentIndentWidth(PLazyNode node, TColumnIndex column);
+
+    // --- painting ------------------------------------------------------------------------
+    // Paints the rows inside Window (content coordinates: x from the content's
+    // left edge, y from the first row's top) with Window's top-left at Target.
+    virtual void PaintTree(TCanvas& targetCanvas, TRect window, TPoint target,
+                           TLTRowPaintOptions paintOptions = DefaultPaintTreeOptions);
+    void Paint() override;
+    // The check image index for a node (or, without one, for the given type, state and enabled flag).
+    virtual int GetCheckImage(PLazyNode node, TCheckType imgCheckType = ctNone,
+                              TCheckState imgCheckState = csUncheckedNormal, bool imgEnabled = true);
+    virtual void GetImageIndex(TLTPaintInfo& info, TLTImageKind kind, TLTImageInfoIndex infoIndex,
+                               TCustomImageList* defaultImages);
+    virtual void PaintNodeButton(TCanvas& canvas, PLazyNode node, TColumnIndex column, TRect r,
+                                 int horizontalOffset, int verticalOffset, TBiDiMode bidiMode);
+    virtual void PaintTreeLines(const TLTPaintInfo& info, int vAlignment, int indentSize,
+                                const TLineImage& lineImage);
+    void DrawDottedHLine(const TLTPaintInfo& info, int left, int right, int top);
+    void DrawDottedVLine(const TLTPaintInfo& info, int top, int bottom, int left);
+    virtual void PaintCheckImage(const TLTPaintInfo& info);
+    virtual void PaintImage(TLTPaintInfo& info, TLTImageInfoIndex imageInfoIndex, bool doOverlay);
+    virtual void PaintSelectionRectangle(TCanvas& canvas, int windowOrgX, const TRect& selectionRect,
+                                         TRect targetRect);
+    virtual void PaintCellSelection(TLTPaintInfo& info);
+    // Rebuilds the button bitmaps and the dotted line brush.
+    void PrepareBitmaps(bool needButtons, bool needLines);
+    // Layout of a row.
+    void CalculateVerticalAlignments(bool showImages, bool showStateImages, PLazyNode node, int& vAlign,
+                                     int& vButtonAlign);
+    void AdjustCoordinatesByIndent(TLTPaintInfo& info, int indent);
+    void AdjustImageBorder(TCustomImageList* images, bool rightToLeft, int vAlign, TRect& r,
+                           TLTImageInfo& imageInfo);
+    int DetermineLineImagesAndSelectLevel(PLazyNode node, TLineImage& lineImage);
+    void DrawLineImage(const TLTPaintInfo& info, int x, int y, int h, int vAlign, TLTLineType style,
+                       bool reverse);
+    void PaintItemErase(TLTPaintInfo& info, bool useBackground, TRect r, bool moveToOrigin);
+    void SetFirstPaintColumn(TLTPaintInfo& info);
+    void ClipCanvas(TCanvas& canvas, const TRect& clipRect);
+    // Whether the tree's window holds the keyboard focus.
+    bool TreeFocused() const;
+    TFont Font; // the rows' font
+    TDropMode LastDropMode() const { return FLastDropMode; }
+    void SetLastDropMode(TDropMode value) { FLastDropMode = value; }
+    void SetDropTargetNode(PLazyNode node) { FDropTargetNode = node; }
+    PLazyNode DropTargetNode() const { return FDropTargetNode; }
 
     // --- window messages -----------------------------------------------------------------
     // The tree's own handling of scroll, size, erase, focus, enable and print
@@ -1557,6 +1626,9 @@ protected:
     int FOffsetY = 0;
     int FOffsetX = 0;
     int FRangeX = 0;           // without columns: the widest node row painted so far
+    HBRUSH FDottedBrush = nullptr;
+    bool FBitmapsReady = false;
+    TDropMode FLastDropMode = dmNowhere;
     int FChangeStateDepth = 0; // inside the worker's change-state message
     std::vector<PLazyNode> FTempNodeCache;
     uint32_t FTempNodeCount = 0;
@@ -1667,11 +1739,19 @@ public:
     std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, const std::u16string&)> OnNewText;
     virtual void DoNewText(PLazyNode node, TColumnIndex column, const std::u16string& text);
     int DoIncrementalSearch(PLazyNode node, const std::u16string& text) override;
-    int DoGetNodeWidth(PLazyNode node, TColumnIndex column, TCanvas* canvas) override;
     std::shared_ptr<ILTEditLink> DoCreateEditor(PLazyNode node, TColumnIndex column) override;
     // The row rectangle of a node in client coordinates (the whole client width).
     TRect NodeRowRect(PLazyNode node);
     std::unique_ptr<TWinControl> RetiredEditor; // an editor that ended inside its own message
+
+    // --- painting the texts ----------------------------------------------------------------
+    std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TColumnIndex)> OnPaintText;
+    // The font, the text rectangle (client coordinates) and the text of a cell.
+    virtual void GetTextInfo(PLazyNode node, TColumnIndex column, TFont& font, TRect& r, std::u16string& text);
+    // Lets the owner change the canvas's font before a text is drawn.
+    virtual void DoPaintText(PLazyNode node, TCanvas& canvas, TColumnIndex column);
+    int DoGetNodeWidth(PLazyNode node, TColumnIndex column, TCanvas* canvas) override;
+    void DoPaintNode(TLTPaintInfo& info) override;
 
 protected:
     std::unique_ptr<TCustomLazyTreeOptions> GetOptionsClass() override;

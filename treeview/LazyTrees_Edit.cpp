@@ -121,11 +121,6 @@ void TCustomLazyStringTree::DoNewText(PLazyNode node, TColumnIndex column,
     if (OnNewText) OnNewText(*this, node, column, text);
 }
 
-int TCustomLazyStringTree::DoGetNodeWidth(PLazyNode node, TColumnIndex column, TCanvas* canvas) {
-    TCanvas& c = canvas ? *canvas : Canvas();
-    return c.TextWidth(DoGetText(node, column)) + 2 * FTextMargin;
-}
-
 std::shared_ptr<ILTEditLink> TCustomLazyStringTree::DoCreateEditor(PLazyNode node,
                                                                    TColumnIndex column) {
     if (OnCreateEditor) return TBaseLazyTree::DoCreateEditor(node, column);

@@ -510,10 +510,6 @@ bool TBaseLazyTree::DoPaintBackground(TCanvas& canvas, TRect r) {
     return handled;
 }
 
-void TBaseLazyTree::DoPaintDropMark(TCanvas&, PLazyNode, TRect) {
-    // Drawn by the drag and drop painting.
-}
-
 void TBaseLazyTree::DoPaintNode(TLTPaintInfo&) {}
 
 void TBaseLazyTree::DoPopupMenu(PLazyNode node, TColumnIndex column, TPoint position) {

@@ -66,3 +66,213 @@ TRect TBaseLazyTree::GetDisplayRect(PLazyNode node, TColumnIndex column, bool te
 }
 
 } // namespace nuq
+
+namespace nuq {
+
+namespace {
+
+bool Shown(PLazyNode n, bool showHidden) {
+    return (n->States & vsVisible) && (showHidden || !(n->States & vsHidden));
+}
+
+bool HasShownNext(PLazyNode n, bool showHidden) {
+    for (PLazyNode s = n->NextSibling; s; s = s->NextSibling)
+        if (Shown(s, showHidden)) return true;
+    return false;
+}
+
+bool HasShownPrevious(PLazyNode n, bool showHidden) {
+    for (PLazyNode s = n->PrevSibling; s; s = s->PrevSibling)
+        if (Shown(s, showHidden)) return true;
+    return false;
+}
+
+} // namespace
+
+void TBaseLazyTree::CalculateVerticalAlignments(bool showImages, bool showStateImages, PLazyNode node,
+                                                int& vAlign, int& vButtonAlign) {
+    int height = int(GetNodeHeight(node));
+    switch (FNodeAlignment) {
+    case naFromBottom: vAlign = height - node->Align; break;
+    case naFromTop: vAlign = node->Align; break;
+    case naProportional:
+        if ((showImages && FImages) || (showStateImages && FStateImages)) {
+            int ih = showImages && FImages ? FImages->Height() : FStateImages->Height();
+            vAlign = MulDiv(height - ih, node->Align, 100) + ih / 2;
+        } else if (FOptions->PaintOptions() & toShowButtons) {
+            int ih = FPlusBM->Height();
+            vAlign = MulDiv(height - ih, node->Align, 100) + ih / 2;
+        } else {
+            vAlign = MulDiv(node->NodeHeight, node->Align, 100);
+        }
+        break;
+    }
+    vButtonAlign = vAlign - FPlusBM->Height() / 2;
+}
+
+void TBaseLazyTree::AdjustCoordinatesByIndent(TLTPaintInfo& info, int indent) {
+    int offset = indent * int(FIndent);
+    int sign = info.RightToLeft ? -1 : 1;
+    if (info.RightToLeft) info.ContentRect.Right -= offset;
+    else info.ContentRect.Left += offset;
+    for (TLTImageInfoIndex i : {iiNormal, iiState, iiCheck}) info.ImageInfo[i].XPos += sign * offset;
+}
+
+void TBaseLazyTree::AdjustImageBorder(TCustomImageList* images, bool rightToLeft, int vAlign, TRect& r,
+                                      TLTImageInfo& imageInfo) {
+    if (rightToLeft) {
+        imageInfo.XPos = r.Right - images->Width();
+        r.Right -= images->Width() + 2;
+    } else {
+        imageInfo.XPos = r.Left;
+        r.Left += images->Width() + 2;
+    }
+    imageInfo.YPos = r.Top + vAlign - images->Height() / 2;
+}
+
+int TBaseLazyTree::DetermineLineImagesAndSelectLevel(PLazyNode node, TLineImage& lineImage) {
+    const TLTPaintOptions paint = FOptions->PaintOptions();
+    const bool showHidden = paint & toShowHiddenNodes;
+    const bool showRoot = paint & toShowRoot;
+    int levels = 0, selected = 0;
+    for (PLazyNode run = node->Parent; run != FRoot; run = run->Parent) {
+        ++levels;
+        if (run->States & vsSelected) ++selected;
+    }
+    int count = levels + (showRoot ? 1 : 0);
+    lineImage.assign(size_t(count), ltNone);
+    bool lines = (paint & toShowTreeLines) &&
+                 !((paint & toHideTreeLinesIfThemed) && (FStates & TS(tsUseThemes)));
+    if (!lines || count == 0) return selected;
+
+    int last = count - 1;
+    if (paint & toChildrenAbove) {
+        bool more = node->Parent != FRoot || HasShownNext(node, showHidden);
+        if (!HasShownPrevious(node, showHidden)) lineImage[size_t(last)] = more ? ltBottomRight : ltRight;
+        else lineImage[size_t(last)] = more ? ltTopDownRight : ltTopRight;
+        int level = last - 1;
+        for (PLazyNode run = node->Parent; run != FRoot && level >= 0; run = run->Parent, --level)
+            if (HasShownPrevious(run, showHidden)) lineImage[size_t(level)] = ltTopDown;
+        return selected;
+    }
+    if (node->Parent != FRoot) {
+        lineImage[size_t(last)] = HasShownNext(node, showHidden) ? ltTopDownRight : ltTopRight;
+        // Every ancestor below the top level carries on its line while it has a next sibling.
+        int level = last - 1;
+        for (PLazyNode run = node->Parent; run->Parent != FRoot; run = run->Parent, --level)
+            lineImage[size_t(level)] = HasShownNext(run, showHidden) ? ltTopDown : ltNone;
+    }
+    if (showRoot) {
+        if (node->Parent != FRoot) {
+            PLazyNode top = node;
+            while (top->Parent != FRoot) top = top->Parent;
+            lineImage[0] = HasShownNext(top, showHidden) ? ltTopDown : ltNone;
+        } else {
+            bool hasNext = HasShownNext(node, showHidden);
+            if (HasShownPrevious(node, showHidden)) lineImage[0] = hasNext ? ltTopDownRight : ltTopRight;
+            else lineImage[0] = hasNext ? ltBottomRight : ltRight;
+        }
+    }
+    return selected;
+}
+
+void TBaseLazyTree::DrawLineImage(const TLTPaintInfo& info, int x, int y, int h, int vAlign,
+                                  TLTLineType style, bool reverse) {
+    const int i = int(FIndent), half = i / 2, t = reverse ? 0 : i;
+    auto v = [&](int top, int bottom, int left) { DrawDottedVLine(info, top, bottom, left); };
+    auto l = [&](int left, int right, int top) { DrawDottedHLine(info, left, right, top); };
+    switch (style) {
+    case ltNone: break;
+    case ltBottomRight:
+        v(y + vAlign, y + h, x + half);
+        l(x + half, x + t, y + vAlign);
+        break;
+    case ltTopDown: v(y, y + h, x + half); break;
+    case ltTopDownRight:
+        v(y, y + h, x + half);
+        l(x + half, x + t, y + vAlign);
+        break;
+    case ltRight: l(x + half, x + t, y + vAlign); break;
+    case ltTopRight:
+        v(y, y + vAlign, x + half);
+        l(x + half, x + t, y + vAlign);
+        break;
+    case ltLeft: v(y, y + h, reverse ? x + i : x); break;
+    case ltLeftBottom:
+        v(y, y + h, reverse ? x + i : x);
+        l(x, x + i, y + h);
+        break;
+    }
+}
+
+void TBaseLazyTree::PaintItemErase(TLTPaintInfo& info, bool useBackground, TRect r, bool moveToOrigin) {
+    TCanvas& canvas = *info.Canvas;
+    TItemEraseAction action = eaDefault;
+    TColor color = Color;
+    DoBeforeItemErase(canvas, info.Node, r, color, action);
+    switch (action) {
+    case eaColor:
+        canvas.Brush.Style = bsSolid;
+        canvas.Brush.Color = color;
+        canvas.FillRect(r);
+        break;
+    case eaNone: break;
+    case eaDefault: {
+        const TLTSelectionOptions sel = FOptions->SelectionOptions();
+        bool fullRowSelected = (info.PaintOptions & poDrawSelection) && (sel & toFullRowSelect) &&
+                               (info.Node->States & vsSelected) &&
+                               !(FOptions->PaintOptions() & toUseBlendedSelection);
+        canvas.Brush.Style = bsSolid;
+        if (useBackground && FBackground && FBackground->Width() > 0 && FBackground->Height() > 0) {
+            // Tiled from the brush origin: the picture scrolls with the rows.
+            int bw = FBackground->Width(), bh = FBackground->Height();
+            int originX = moveToOrigin ? -EffectiveOffsetX() : 0;
+            int originY = (FOptions->PaintOptions() & toStaticBackground) ? 0 : FOffsetY;
+            int startX = r.Left - ((r.Left - originX) % bw + bw) % bw;
+            int startY = r.Top - ((r.Top - originY) % bh + bh) % bh;
+            ClipCanvas(canvas, r);
+            for (int y = startY; y < r.Bottom; y += bh)
+                for (int x = startX; x < r.Right; x += bw) canvas.Draw(x, y, *FBackground);
+        } else if (fullRowSelected) {
+            if (FOptions->PaintOptions() & toShowHorzGridLines) --r.Bottom;
+            bool focused = TreeFocused() || (FOptions->PaintOptions() & toPopupMode);
+            canvas.Brush.Color = FColors->Color(focused ? TLTColors::FocusedSelectionColor
+                                                        : TLTColors::UnfocusedSelectionColor);
+            canvas.Pen.Style = psSolid;
+            canvas.Pen.Color = FColors->Color(focused ? TLTColors::FocusedSelectionBorderColor
+                                                      : TLTColors::UnfocusedSelectionBorderColor);
+            canvas.Rectangle(r.Left, r.Top, r.Right, r.Bottom);
+        } else {
+            canvas.Brush.Color = Color;
+            canvas.FillRect(r);
+        }
+        break;
+    }
+    }
+    DoAfterItemErase(canvas, info.Node, r);
+}
+
+void TBaseLazyTree::SetFirstPaintColumn(TLTPaintInfo& info) {
+    TLazyTreeColumns& columns = FHeader->Columns();
+    info.Column = columns.FirstVisibleColumn();
+    if (columns.IsValidColumn(info.Column)) {
+        info.CellRect.Right = info.CellRect.Left + columns[info.Column].Width();
+        info.Position = columns[info.Column].Position();
+    } else {
+        info.Position = 0;
+    }
+}
+
+void TBaseLazyTree::ClipCanvas(TCanvas& canvas, const TRect& clipRect) {
+    HDC dc = canvas.Handle();
+    TPoint org;
+    GetWindowOrgEx(dc, org);
+    TPoint vp;
+    GetViewportOrgEx(dc, vp);
+    HRGN region = CreateRectRgn(clipRect.Left - org.X + vp.X, clipRect.Top - org.Y + vp.Y,
+                                clipRect.Right - org.X + vp.X, clipRect.Bottom - org.Y + vp.Y);
+    SelectClipRgn(dc, region);
+    DeleteObject(region);
+}
+
+} // namespace nuq

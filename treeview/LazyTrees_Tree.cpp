@@ -105,6 +105,7 @@ TBaseLazyTree::~TBaseLazyTree() {
     FHotPlusBM.reset();
     FMinusBM.reset();
     FHotMinusBM.reset();
+    if (FDottedBrush) DeleteObject(FDottedBrush);
     FDragManager.reset();
 }
 

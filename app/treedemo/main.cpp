@@ -1,33 +1,30 @@
-// A window showing the tree control's shared check-image strips and a few
-// bitmaps drawn with a transparent colour. "--screenshot FILE" saves the
-// window as PNG and exits instead of showing it.
+// A window with a string tree of 1,000,000 nodes (1,000 groups of 999 items)
+// under a header with three columns. Focus, expansion and selection changes
+// are logged to stdout, one line each. "--screenshot FILE" saves the window
+// as PNG and exits instead of showing it.
 
-#include "foundation/gui/fhWinUtils.h"
 #include "platform/EventLoop.h"
 #include "platform/gui/WindowHost.h"
 #include "treeview/LazyTrees.h"
 
 #include <cstring>
 #include <iostream>
+#include <string>
 
 using namespace nuq;
 
 namespace {
 
-// A 24 x 24 picture on magenta: a red disc, a navy frame and a green bar.
-std::unique_ptr<TBitmap> Sprite() {
-    auto b = std::make_unique<TBitmap>(24, 24);
-    TCanvas& c = b->Canvas();
-    c.Brush.Color = clFuchsia;
-    c.FillRect({0, 0, 24, 24});
-    c.Brush.Color = clRed;
-    c.Pen.Color = clMaroon;
-    c.Ellipse(3, 3, 21, 21);
-    c.Brush.Color = clNavy;
-    c.FrameRect({1, 1, 23, 23});
-    c.Brush.Color = clGreen;
-    c.FillRect({6, 11, 18, 14});
-    return b;
+constexpr uint32_t Groups = 1000, ItemsPerGroup = 999;
+
+std::u16string U16(const std::string& s) {
+    return std::u16string(s.begin(), s.end());
+}
+
+std::string NodeName(TBaseLazyTree& tree, PLazyNode node) {
+    if (!node) return "none";
+    if (tree.GetNodeLevel(node) == 0) return "group " + std::to_string(node->Index + 1);
+    return "item " + std::to_string(node->Parent->Index + 1) + "." + std::to_string(node->Index + 1);
 }
 
 class TDemoForm : public TCustomControl {
@@ -36,42 +33,49 @@ public:
 
 protected:
     void Paint() override {
-        TCanvas& c = Canvas();
-        c.Brush.Color = clBtnFace;
-        c.FillRect(ClientRect());
-        struct Row { const char16_t* name; TCustomImageList* list; };
-        const Row rows[] = {{u"LT_CHECK_LIGHT", LightCheckImages}, {u"LT_CHECK_DARK", DarkCheckImages},
-                            {u"LT_TICK_LIGHT", LightTickImages},   {u"LT_TICK_DARK", DarkTickImages},
-                            {u"LT_FLAT", FlatImages},              {u"LT_XP", XPImages},
-                            {u"LT_UTILITIES", UtilityImages},      {u"Platform", PlatformCheckImages},
-                            {u"Platform flat", PlatformFlatCheckImages}};
-        int y = 8;
-        c.Brush.Style = bsClear;
-        c.Font.Color = clBtnText;
-        for (const Row& r : rows) {
-            c.TextOut(8, y + 2, r.name);
-            for (int i = 0; r.list && i < r.list->Count(); ++i) {
-                r.list->DrawingStyle = TCustomImageList::dsTransparent;
-                r.list->Draw(c, 120 + i * 20, y, i);
-            }
-            y += 22;
-        }
-        c.Brush.Style = bsSolid;
-        y += 10;
-        c.Brush.Style = bsClear;
-        c.TextOut(8, y, u"Transparent bitmaps: as they are, default colour, stretched, source part");
-        c.Brush.Style = bsSolid;
-        y += 20;
-        auto sprite = Sprite();
-        DrawTransparentBitmapRect(c, *sprite, clNone, 8, y, 0, 0, 0, 0, 0, 0);
-        DrawTransparentBitmapRect(c, *sprite, clDefault, 48, y, 0, 0, 0, 0, 0, 0);
-        DrawTransparentBitmapRect(c, *sprite, clFuchsia, 88, y, 48, 48, 0, 0, 0, 0);
-        DrawTransparentBitmap(c, 152, y, 72, 72, Rect(0, 0, 12, 12), *sprite, clDefault);
-        c.Brush.Color = clWhite;
-        c.FillRect({240, y, 340, y + 72});
-        DrawTransparentBitmapRect(c, *sprite, clDefault, 250, y + 10, 80, 52, 0, 0, 0, 0);
+        Canvas().Brush.Color = clBtnFace;
+        Canvas().FillRect(ClientRect());
     }
 };
+
+void SetUpTree(TLazyStringTree& tree) {
+    TLTHeader& header = tree.Header();
+    const char16_t* captions[] = {u"Name", u"Level", u"Value"};
+    const int widths[] = {260, 140, 160};
+    for (int i = 0; i < 3; ++i) {
+        TLazyTreeColumn* c = header.Columns().Add();
+        c->SetText(captions[i]);
+        c->SetWidth(widths[i]);
+    }
+    header.SetOptions(header.Options() | hoVisible);
+    tree.OnInitNode = [](TBaseLazyTree& t, PLazyNode parent, PLazyNode, TLazyNodeInitStates& states) {
+        if (!parent || parent == t.RootNode()) states |= ivsHasChildren;
+    };
+    tree.OnInitChildren = [](TBaseLazyTree&, PLazyNode, uint32_t& count) { count = ItemsPerGroup; };
+    tree.OnGetText = [](TBaseLazyTree& t, PLazyNode node, TColumnIndex column, int, std::u16string& text) {
+        bool group = t.GetNodeLevel(node) == 0;
+        switch (column) {
+        case 0: text = U16(NodeName(t, node)); break;
+        case 1: text = group ? u"group" : u"item"; break;
+        default: text = U16(std::to_string((node->Index + 1) * (group ? 1000 : 7) % 100000)); break;
+        }
+    };
+    tree.OnFocusChanged = [](TBaseLazyTree& t, PLazyNode node, TColumnIndex column) {
+        std::cout << "focus " << NodeName(t, node) << " column " << column << std::endl;
+    };
+    tree.OnExpanded = [](TBaseLazyTree& t, PLazyNode node) {
+        std::cout << "expanded " << NodeName(t, node) << std::endl;
+    };
+    tree.OnCollapsed = [](TBaseLazyTree& t, PLazyNode node) {
+        std::cout << "collapsed " << NodeName(t, node) << std::endl;
+    };
+    tree.OnChange = [](TBaseLazyTree& t, PLazyNode node) {
+        std::cout << "selection " << NodeName(t, node) << " count " << t.SelectedCount() << std::endl;
+    };
+    tree.SetRootNodeCount(Groups);
+    // The first group open, so lines and buttons of both levels show.
+    tree.SetExpanded(tree.GetFirst(), true);
+}
 
 } // namespace
 
@@ -79,14 +83,18 @@ int main(int argc, char** argv) {
     InitGuiApplication(argc, argv);
     InitializeGlobalStructures();
     auto form = NewComponent<TDemoForm>();
-    form->SetBounds(100, 100, 660, 340);
-    form->Color = clBtnFace;
+    form->SetBounds(100, 100, 640, 420);
     HWND h = form->Handle();
-    SetWindowText(h, "Lazy tree: check images");
+    SetWindowText(h, "Lazy tree: 1,000,000 nodes");
+    auto tree = NewComponent<TLazyStringTree>(form.get());
+    tree->SetParent(form.get());
+    tree->SetBounds(0, 0, 640, 420);
+    tree->Handle();
+    SetUpTree(*tree);
     TWindowHost host(h);
     if (argc == 3 && std::strcmp(argv[1], "--screenshot") == 0) {
         ProcessMessagesUntil([] { return false; }, 100);
-        UpdateWindow(h);
+        UpdateWindow(tree->WindowHandle());
         if (!host.SaveImage(argv[2])) {
             std::cerr << "cannot save " << argv[2] << "\n";
             return 1;
@@ -94,5 +102,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     host.Show();
-    return RunGuiApplication();
+    std::cout << "ready " << tree->TotalCount() << " nodes" << std::endl;
+    int result = RunGuiApplication();
+    tree.reset();
+    return result;
 }

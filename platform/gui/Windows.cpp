@@ -888,6 +888,19 @@ bool GetScrollInfo(HWND wnd, int bar, TScrollInfo& info) {
     return true;
 }
 
+int MulDiv(int number, int numerator, int denominator) {
+    if (denominator == 0) return -1;
+    int64_t product = int64_t(number) * numerator;
+    int64_t d = denominator;
+    if (d < 0) {
+        d = -d;
+        product = -product;
+    }
+    int64_t q = product >= 0 ? (product + d / 2) / d : -((-product + d / 2) / d);
+    if (q > INT32_MAX || q < INT32_MIN) return -1;
+    return int(q);
+}
+
 bool ScrollWindow(HWND wnd, int dx, int dy, const TRect* clip) {
     TWindowRec* w = Find(wnd);
     if (!w) return false;

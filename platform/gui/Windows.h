@@ -141,6 +141,10 @@ uint64_t WindowPaintGeneration();
 // The children of a window, bottom first.
 std::vector<HWND> GetChildWindows(HWND wnd);
 
+// Number * Numerator / Denominator with a 64-bit product, rounded half away
+// from zero; -1 for a zero denominator or a result beyond 32 bits.
+int MulDiv(int number, int numerator, int denominator);
+
 // Scroll bars drawn and kept by the layer.
 enum : int { SB_HORZ = 0, SB_VERT = 1 };
 // Scroll codes of WM_HSCROLL / WM_VSCROLL (low word of WParam).

@@ -1,0 +1,241 @@
+// The row painting loop: every shown row inside a window of the content is
+// laid out and painted cell by cell onto a target canvas; and the string
+// tree's text painting.
+
+#include "treeview/LazyTrees.h"
+
+#include <algorithm>
+
+namespace nuq {
+
+namespace {
+
+struct TPaintColumn {
+    TColumnIndex Index;
+    int Left, Right; // content coordinates
+    TColumnPosition Position;
+};
+
+} // namespace
+
+void TBaseLazyTree::Paint() {
+    TCanvas& canvas = Canvas();
+    TRect r = canvas.ClipRect();
+    TRect client = ClientRect();
+    if (r.Width() <= 0 || r.Height() <= 0) r = client;
+    DoBeforePaint(canvas);
+    PaintTree(canvas, r.Offset(-FOffsetX, -FOffsetY), {r.Left, r.Top}, DefaultPaintTreeOptions);
+    DoAfterPaint(canvas);
+}
+
+void TBaseLazyTree::PaintTree(TCanvas& canvas, TRect window, TPoint target, TLTRowPaintOptions paintOptions) {
+    if (window.Width() <= 0 || window.Height() <= 0) return;
+    if (!FBitmapsReady || !FDottedBrush) PrepareBitmaps(!FBitmapsReady, !FDottedBrush);
+    DoStateChange(TS(tsPainting));
+    HDC dc = canvas.Handle();
+    const TLTPaintOptions paint = FOptions->PaintOptions();
+    const TLTMiscOptions misc = FOptions->MiscOptions();
+    const int dx = target.X - window.Left, dy = target.Y - window.Top;
+    const TRect targetRect = window.Offset(dx, dy);
+    const bool useColumns = FHeader->UseColumns();
+    const TColumnIndex mainColumn = FHeader->MainColumn();
+    const bool useBackground = (paint & toShowBackground) && FBackground && FBackground->Width() > 0;
+
+    // The visible columns in content coordinates; fixed ones stay put when scrolled.
+    std::vector<TPaintColumn> columns;
+    int contentRight = 0;
+    if (useColumns) {
+        for (TLazyTreeColumn* c : FHeader->Columns().VisibleColumns()) {
+            int left = c->Left();
+            if (c->Options() & coFixed) left += FEffectiveOffsetX;
+            columns.push_back({c->Index(), left, left + c->Width(), c->Position()});
+            contentRight = std::max(contentRight, left + c->Width());
+        }
+        // Fixed columns last, so that they cover what scrolls under them.
+        std::stable_partition(columns.begin(), columns.end(), [this](const TPaintColumn& c) {
+            return !(FHeader->Columns()[c.Index].Options() & coFixed);
+        });
+    } else {
+        contentRight = std::max(window.Right, RangeX());
+        columns.push_back({NoColumn, 0, contentRight, 0});
+    }
+
+    canvas.Font.Assign(Font);
+    int widest = FRangeX;
+    int nodeTop = 0;
+    PLazyNode node = window.Top >= 0 ? GetNodeAt(0, window.Top, false, nodeTop) : nullptr;
+    if (!node && window.Top < 0) {
+        node = GetFirstVisible();
+        nodeTop = 0;
+    }
+    int y = nodeTop;
+    TLTPaintInfo info;
+    info.Canvas = &canvas;
+    info.PaintOptions = paintOptions;
+    while (node && y < window.Bottom) {
+        if (!(node->States & vsInitialized)) InitNode(node);
+        const int height = int(node->NodeHeight);
+        const TRect row{targetRect.Left, y + dy, targetRect.Right, y + dy + height};
+        const bool selected = node->States & vsSelected;
+        if (!((paintOptions & poSelectedOnly) && !selected) && row.Bottom > targetRect.Top) {
+            info.Node = node;
+            DetermineLineImagesAndSelectLevel(node, info.LineImage);
+            const int indentLevels = int(info.LineImage.size());
+            int vAlign = 0, vButtonAlign = 0;
+            CalculateVerticalAlignments(FImages != nullptr, FStateImages != nullptr, node, vAlign, vButtonAlign);
+            info.VAlign = vAlign;
+            TRect itemRect{contentRight > 0 ? dx : row.Left, row.Top, contentRight + dx, row.Bottom};
+            if (!DoBeforeItemPaint(canvas, node, itemRect)) {
+                for (const TPaintColumn& col : columns) {
+                    const TRect cell{col.Left + dx, row.Top, col.Right + dx, row.Bottom};
+                    if (cell.Right <= targetRect.Left || cell.Left >= targetRect.Right) continue;
+                    const bool main = !useColumns || col.Index == mainColumn;
+                    if ((paintOptions & poMainOnly) && !main) continue;
+                    int saved = SaveDC(dc);
+                    IntersectClipRect(dc, std::max(cell.Left, targetRect.Left), row.Top,
+                                      std::min(cell.Right, targetRect.Right), row.Bottom);
+                    info.Column = col.Index;
+                    info.Position = col.Position;
+                    info.CellRect = cell;
+                    info.ContentRect = cell;
+                    info.ContentRect.Left += FMargin;
+                    info.RightToLeft = false;
+                    info.IndentX = cell.Left;
+                    for (TLTImageInfo& slot : info.ImageInfo) slot = {};
+                    if (paintOptions & poBackground) PaintItemErase(info, useBackground, cell, true);
+                    DoBeforeCellPaint(canvas, node, col.Index, cpmPaint, cell, info.ContentRect);
+
+                    if (main) {
+                        if (FLineMode == lmNormal || (paintOptions & poBands))
+                            PaintTreeLines(info, vAlign, indentLevels, info.LineImage);
+                        if ((paint & toShowButtons) && (node->States & vsHasChildren) && indentLevels > 0 &&
+                            !((node->States & vsAllChildrenHidden) &&
+                              (FOptions->AutoOptions() & toAutoHideButtons))) {
+                            int buttonX = (indentLevels - 1) * int(FIndent) + int(FIndent) / 2 - FPlusBM->Width() / 2;
+                            PaintNodeButton(canvas, node, col.Index, cell, buttonX, vButtonAlign, bdLeftToRight);
+                        }
+                        AdjustCoordinatesByIndent(info, indentLevels);
+                        if ((misc & toCheckSupport) && CheckImages && node->CheckType != ctNone) {
+                            TLTImageInfo& slot = info.ImageInfo[iiCheck];
+                            AdjustImageBorder(CheckImages, false, vAlign, info.ContentRect, slot);
+                            slot.Index = GetCheckImage(node);
+                            slot.Images = CheckImages;
+                        }
+                        GetImageIndex(info, ikState, iiState, FStateImages);
+                        if (info.ImageInfo[iiState].Index >= 0 && info.ImageInfo[iiState].Images)
+                            AdjustImageBorder(info.ImageInfo[iiState].Images, false, vAlign, info.ContentRect,
+                                              info.ImageInfo[iiState]);
+                    }
+                    GetImageIndex(info, selected ? ikSelected : ikNormal, iiNormal, FImages);
+                    if (selected && info.ImageInfo[iiNormal].Index < 0)
+                        GetImageIndex(info, ikNormal, iiNormal, FImages);
+                    if (info.ImageInfo[iiNormal].Index >= 0 && info.ImageInfo[iiNormal].Images)
+                        AdjustImageBorder(info.ImageInfo[iiNormal].Images, false, vAlign, info.ContentRect,
+                                          info.ImageInfo[iiNormal]);
+
+                    info.NodeWidth = DoGetNodeWidth(node, col.Index, &canvas);
+                    if (!useColumns)
+                        widest = std::max(widest, info.ContentRect.Left - cell.Left + info.NodeWidth +
+                                                      2 * FTextMargin);
+                    PaintCellSelection(info);
+                    PaintCheckImage(info);
+                    PaintImage(info, iiState, false);
+                    PaintImage(info, iiNormal, true);
+                    DoPaintNode(info);
+
+                    if (paintOptions & poGridLines) {
+                        SetTextColor(dc, ColorToRGB(FColors->Color(TLTColors::GridLineColor)));
+                        if (paint & toShowHorzGridLines)
+                            DrawDottedHLine(info, cell.Left, cell.Right - 1, row.Bottom - 1);
+                        if (useColumns && (paint & toShowVertGridLines))
+                            DrawDottedVLine(info, row.Top, row.Bottom - 1, cell.Right - 1);
+                    }
+                    DoAfterCellPaint(canvas, node, col.Index, cell);
+                    RestoreDC(dc, saved);
+                }
+                // Right of the last column.
+                if ((paintOptions & poBackground) && contentRight + dx < targetRect.Right) {
+                    canvas.Brush.Style = bsSolid;
+                    canvas.Brush.Color = Color;
+                    canvas.FillRect({std::max(targetRect.Left, contentRight + dx), row.Top, targetRect.Right,
+                                     row.Bottom});
+                }
+            }
+            if ((paintOptions & poDrawDropMark) && (paint & toShowDropmark) && node == FDropTargetNode)
+                DoPaintDropMark(canvas, node, itemRect);
+            DoAfterItemPaint(canvas, node, itemRect);
+        }
+        y += height;
+        node = GetNextVisible(node);
+    }
+
+    // Below the last row.
+    if ((paintOptions & poBackground) && y < window.Bottom) {
+        TRect rest{targetRect.Left, std::max(targetRect.Top, y + dy), targetRect.Right, targetRect.Bottom};
+        if (!DoPaintBackground(canvas, rest)) {
+            canvas.Brush.Style = bsSolid;
+            canvas.Brush.Color = Color;
+            canvas.FillRect(rest);
+        }
+    }
+    DoStateChange(0, TS(tsPainting));
+    if (widest > FRangeX) {
+        // A wider row than seen so far: the horizontal bar learns the new range.
+        FRangeX = widest;
+        if (!useColumns) UpdateHorizontalScrollBar(false);
+    }
+}
+
+// --- the string tree's texts ---------------------------------------------------------------------
+
+namespace {
+
+TCanvas& MeasureCanvas(TCanvas* canvas) {
+    if (canvas && canvas->HandleAllocated()) return *canvas;
+    static TBitmap scratch(1, 1);
+    return scratch.Canvas();
+}
+
+} // namespace
+
+void TCustomLazyStringTree::GetTextInfo(PLazyNode node, TColumnIndex column, TFont& font, TRect& r,
+                                        std::u16string& text) {
+    font.Assign(Font);
+    r = GetDisplayRect(node, column, true);
+    text = DoGetText(node, column);
+}
+
+void TCustomLazyStringTree::DoPaintText(PLazyNode node, TCanvas& canvas, TColumnIndex column) {
+    if (OnPaintText) OnPaintText(*this, canvas, node, column);
+}
+
+int TCustomLazyStringTree::DoGetNodeWidth(PLazyNode node, TColumnIndex column, TCanvas* canvas) {
+    TCanvas& c = MeasureCanvas(canvas);
+    if (&c != canvas) c.Font.Assign(Font);
+    return c.TextWidth(DoGetText(node, column));
+}
+
+void TCustomLazyStringTree::DoPaintNode(TLTPaintInfo& info) {
+    TCanvas& canvas = *info.Canvas;
+    PLazyNode node = info.Node;
+    std::u16string text = DoGetText(node, info.Column);
+    if (text.empty()) return;
+    canvas.Font.Assign(Font);
+    const TLTSelectionOptions sel = FOptions->SelectionOptions();
+    bool focusedColumn = !Header().UseColumns() || info.Column == FocusedColumn() || (sel & toFullRowSelect);
+    bool selectedLook = (info.PaintOptions & poDrawSelection) && (node->States & vsSelected) && focusedColumn &&
+                        (TreeFocused() || (FOptions->PaintOptions() & toPopupMode));
+    if (node->States & vsDisabled || !Enabled) canvas.Font.Color = FColors->Color(TLTColors::DisabledColor);
+    else if (selectedLook) canvas.Font.Color = clHighlightText;
+    DoPaintText(node, canvas, info.Column);
+    HDC dc = canvas.Handle();
+    int x = info.ContentRect.Left + TextMargin();
+    int textHeight = canvas.TextHeight(text);
+    int y = info.CellRect.Top + (info.CellRect.Height() - textHeight) / 2;
+    SetBkMode(dc, TRANSPARENT);
+    canvas.Brush.Style = bsClear;
+    canvas.TextOut(x, y, text);
+    canvas.Brush.Style = bsSolid;
+}
+
+} // namespace nuq

@@ -1,0 +1,336 @@
+// The pieces of a painted row: expand buttons, tree lines, check and node
+// images, selection and focus marks and the drop mark; and the button
+// bitmaps and dotted line brush they are drawn with.
+
+#include "treeview/LazyTrees.h"
+
+#include <algorithm>
+
+namespace nuq {
+
+namespace {
+
+// Check image indexes by type row (check box, radio button, push button),
+// state, and disabled / disabled hot / enabled / enabled hot.
+constexpr int CheckImageTable[3][6][4] = {
+    {{12, 12, 9, 10}, {12, 12, 11, 11}, {16, 16, 13, 14}, {16, 16, 15, 15}, {20, 20, 17, 18}, {20, 20, 19, 19}},
+    {{4, 4, 1, 2}, {4, 4, 3, 3}, {8, 8, 5, 6}, {8, 8, 7, 7}, {20, 20, 17, 18}, {20, 20, 19, 19}},
+    {{24, 24, 21, 22}, {24, 24, 23, 23}, {24, 24, 21, 22}, {24, 24, 23, 23}, {20, 20, 17, 18}, {20, 20, 19, 19}},
+};
+
+int CheckTableRow(TCheckType type) {
+    switch (type) {
+    case ctRadioButton: return 1;
+    case ctButton: return 2;
+    default: return 0; // tri-state boxes look like plain ones
+    }
+}
+
+} // namespace
+
+bool TBaseLazyTree::TreeFocused() const {
+    return WindowHandle() && GetFocus() == WindowHandle();
+}
+
+int TBaseLazyTree::GetCheckImage(PLazyNode node, TCheckType imgCheckType, TCheckState imgCheckState,
+                                 bool imgEnabled) {
+    bool hot = false;
+    if (node) {
+        if (node->CheckType == ctNone) return -1;
+        imgCheckType = node->CheckType;
+        imgCheckState = node->CheckState;
+        imgEnabled = !(node->States & vsDisabled) && Enabled;
+        hot = node == FCurrentHotNode;
+    } else if (imgCheckType == ctNone) {
+        return -1;
+    }
+    int column = (imgEnabled ? 2 : 0) + (hot ? 1 : 0);
+    return CheckImageTable[CheckTableRow(imgCheckType)][std::min<int>(imgCheckState, 5)][column];
+}
+
+void TBaseLazyTree::GetImageIndex(TLTPaintInfo& info, TLTImageKind kind, TLTImageInfoIndex infoIndex,
+                                  TCustomImageList* defaultImages) {
+    TLTImageInfo& slot = info.ImageInfo[infoIndex];
+    bool ghosted = false;
+    int index = -1;
+    TCustomImageList* list = DoGetImageIndex(info.Node, kind, info.Column, ghosted, index);
+    slot.Index = index < 0 ? -1 : index;
+    slot.Ghosted = ghosted;
+    slot.Images = list ? list : defaultImages;
+}
+
+void TBaseLazyTree::PaintNodeButton(TCanvas& canvas, PLazyNode node, TColumnIndex, TRect r, int horizontalOffset,
+                                    int verticalOffset, TBiDiMode bidiMode) {
+    bool expanded = node->States & vsExpanded;
+    TBitmap& bitmap = expanded ? *FMinusBM : *FPlusBM;
+    int x = bidiMode == bdLeftToRight ? r.Left + horizontalOffset : r.Right - horizontalOffset - bitmap.Width();
+    canvas.Draw(x, r.Top + verticalOffset, bitmap);
+}
+
+void TBaseLazyTree::DrawDottedHLine(const TLTPaintInfo& info, int left, int right, int top) {
+    HDC dc = info.Canvas->Handle();
+    TRect r{std::min(left, right), top, std::max(left, right) + 1, top + 1};
+    SetBkColor(dc, ColorToRGB(Color));
+    FillRect(dc, r, FDottedBrush);
+}
+
+void TBaseLazyTree::DrawDottedVLine(const TLTPaintInfo& info, int top, int bottom, int left) {
+    HDC dc = info.Canvas->Handle();
+    TRect r{left, std::min(top, bottom), left + 1, std::max(top, bottom) + 1};
+    SetBkColor(dc, ColorToRGB(Color));
+    FillRect(dc, r, FDottedBrush);
+}
+
+void TBaseLazyTree::PaintTreeLines(const TLTPaintInfo& info, int vAlignment, int indentSize,
+                                   const TLineImage& lineImage) {
+    if (!FDottedBrush) PrepareBitmaps(false, true);
+    int step = int(FIndent);
+    int x = info.IndentX;
+    bool reverse = info.RightToLeft;
+    if (reverse) {
+        step = -step;
+        x = info.CellRect.Right - int(FIndent);
+    }
+    int count = std::min<int>(indentSize, int(lineImage.size()));
+    int y = info.CellRect.Top;
+    int h = int(info.Node->NodeHeight);
+    HDC dc = info.Canvas->Handle();
+    if (FLineMode == lmNormal) {
+        SetTextColor(dc, ColorToRGB(FColors->Color(TLTColors::TreeLineColor)));
+        for (int i = 0; i < count; ++i, x += step)
+            DrawLineImage(info, x, y, h, vAlignment, lineImage[size_t(i)], reverse);
+        return;
+    }
+    if (!(info.PaintOptions & poBands)) return;
+    // Bands: derived from the line image, deepest level first.
+    TLineImage bands(size_t(count), ltNone);
+    bool open = (info.Node->States & vsExpanded) && !(info.Node->States & vsAllChildrenHidden);
+    TLTLineType deeperLine = ltNone, deeperBand = ltNone;
+    for (int i = count - 1; i >= 0; --i) {
+        TLTLineType line = lineImage[size_t(i)], band = ltNone;
+        if (open) {
+            band = ltLeft;
+        } else {
+            switch (line) {
+            case ltBottomRight:
+            case ltTopDownRight:
+            case ltRight:
+            case ltTopRight: band = ltLeftBottom; break;
+            case ltNone:
+            case ltTopDown: band = (deeperLine == ltNone || deeperLine == ltTopRight) ? deeperBand : ltLeft; break;
+            case ltLeft:
+            case ltLeftBottom: band = ltNone; break;
+            }
+        }
+        bands[size_t(i)] = band;
+        deeperLine = line;
+        deeperBand = band;
+    }
+    SetTextColor(dc, ColorToRGB(FColors->Color(TLTColors::GridLineColor)));
+    for (int i = 0; i < count; ++i, x += step) DrawLineImage(info, x, y, h - 1, vAlignment, bands[size_t(i)], reverse);
+}
+
+void TBaseLazyTree::PaintCheckImage(const TLTPaintInfo& info) {
+    const TLTImageInfo& slot = info.ImageInfo[iiCheck];
+    if (!slot.Images || slot.Index < 0) return;
+    TCustomImageList& list = *slot.Images;
+    TColor oldBk = list.BkColor;
+    if (info.Node->States & vsSelected) {
+        bool focused = TreeFocused() || (FOptions->PaintOptions() & toPopupMode);
+        list.BkColor =
+            FColors->Color(focused ? TLTColors::FocusedSelectionColor : TLTColors::UnfocusedSelectionColor);
+    }
+    list.Draw(*info.Canvas, slot.XPos, slot.YPos, slot.Index);
+    list.BkColor = oldBk;
+}
+
+void TBaseLazyTree::PaintImage(TLTPaintInfo& info, TLTImageInfoIndex imageInfoIndex, bool doOverlay) {
+    TLTImageInfo& slot = info.ImageInfo[imageInfoIndex];
+    if (!slot.Images || slot.Index < 0) return;
+    PLazyNode node = info.Node;
+    bool cut = (node->States & vsCutOrCopy) && (FStates & TS(tsCutPending));
+    bool selected = node->States & vsSelected;
+    if (doOverlay) GetImageIndex(info, ikOverlay, iiOverlay, FImages);
+    else info.ImageInfo[iiOverlay].Index = -1;
+    TCustomImageList& list = *slot.Images;
+    TColor oldBk = list.BkColor;
+    auto oldStyle = list.DrawingStyle;
+    list.DrawingStyle = TCustomImageList::dsTransparent;
+    if (!selected || slot.Ghosted || cut) list.BkColor = Color;
+    bool enabled = !(node->States & vsDisabled) && Enabled;
+    list.Draw(*info.Canvas, slot.XPos, slot.YPos, slot.Index, enabled);
+    const TLTImageInfo& overlay = info.ImageInfo[iiOverlay];
+    if (overlay.Index >= 0 && overlay.Images) {
+        auto overlayStyle = overlay.Images->DrawingStyle;
+        overlay.Images->DrawingStyle = TCustomImageList::dsTransparent;
+        overlay.Images->Draw(*info.Canvas, slot.XPos, slot.YPos, overlay.Index, enabled);
+        overlay.Images->DrawingStyle = overlayStyle;
+    }
+    list.BkColor = oldBk;
+    list.DrawingStyle = oldStyle;
+}
+
+void TBaseLazyTree::PaintSelectionRectangle(TCanvas& canvas, int windowOrgX, const TRect& selectionRect,
+                                            TRect targetRect) {
+    TRect r{std::min(selectionRect.Left, selectionRect.Right), std::min(selectionRect.Top, selectionRect.Bottom),
+            std::max(selectionRect.Left, selectionRect.Right), std::max(selectionRect.Top, selectionRect.Bottom)};
+    HDC dc = canvas.Handle();
+    if (DrawSelectionMode == smBlendedRectangle) {
+        r = r.Offset(windowOrgX, 0);
+        TRect clipped{std::max(r.Left, targetRect.Left), std::max(r.Top, targetRect.Top),
+                      std::min(r.Right, targetRect.Right), std::min(r.Bottom, targetRect.Bottom)};
+        if (clipped.Width() <= 0 || clipped.Height() <= 0) return;
+        // Constant-alpha blend of the band colour over what is there.
+        COLORREF blend = ColorToRGB(FColors->Color(TLTColors::SelectionRectangleBlendColor));
+        int a = SelectionBlendFactor;
+        for (int y = clipped.Top; y < clipped.Bottom; ++y)
+            for (int x = clipped.Left; x < clipped.Right; ++x) {
+                COLORREF p = GetPixel(dc, x, y);
+                auto mix = [a](int s, int d) { return (s * a + d * (255 - a)) / 255; };
+                SetPixel(dc, x, y,
+                         RGB(mix(GetRValue(blend), GetRValue(p)), mix(GetGValue(blend), GetGValue(p)),
+                             mix(GetBValue(blend), GetBValue(p))));
+            }
+        canvas.Brush.Style = bsSolid;
+        canvas.Brush.Color = FColors->Color(TLTColors::SelectionRectangleBorderColor);
+        canvas.FrameRect(r);
+        return;
+    }
+    COLORREF text = SetTextColor(dc, 0xFFFFFF), bk = SetBkColor(dc, 0);
+    DrawFocusRect(dc, r);
+    SetTextColor(dc, text);
+    SetBkColor(dc, bk);
+}
+
+void TBaseLazyTree::PaintCellSelection(TLTPaintInfo& info) {
+    const TLTSelectionOptions sel = FOptions->SelectionOptions();
+    const TLTPaintOptions paint = FOptions->PaintOptions();
+    TCanvas& canvas = *info.Canvas;
+    PLazyNode node = info.Node;
+    bool useColumns = FHeader->UseColumns();
+    TAlignment alignment =
+        useColumns && FHeader->Columns().IsValidColumn(info.Column) ? FHeader->Columns()[info.Column].Alignment() : FAlignment;
+
+    // The text's part of the content rectangle.
+    TRect inner = info.ContentRect;
+    int width = info.NodeWidth + 2 * FTextMargin;
+    if (!(FOptions->MiscOptions() & toGridExtensions)) {
+        switch (alignment) {
+        case taLeftJustify: inner.Right = std::min(inner.Right, inner.Left + width); break;
+        case taRightJustify: inner.Left = std::max(inner.Left, inner.Right - width); break;
+        case taCenter: {
+            int left = (inner.Left + inner.Right - width) / 2;
+            inner.Left = std::max(inner.Left, left);
+            inner.Right = std::min(inner.Right, left + width);
+            break;
+        }
+        }
+    }
+    TRect fill = (sel & toFullRowSelect) || (FOptions->MiscOptions() & toGridExtensions) ? info.CellRect : inner;
+    if ((paint & toShowHorzGridLines) && (info.PaintOptions & poGridLines)) --fill.Bottom;
+    bool focusedColumn = !useColumns || info.Column == FFocusedColumn || (sel & toFullRowSelect);
+    bool focused = TreeFocused() || (paint & toPopupMode);
+    auto draw = [&](int fillIndex, int borderIndex) {
+        canvas.Brush.Style = bsSolid;
+        canvas.Brush.Color = FColors->Color(fillIndex);
+        canvas.Pen.Style = psSolid;
+        canvas.Pen.Color = FColors->Color(borderIndex);
+        canvas.Rectangle(fill.Left, fill.Top, fill.Right, fill.Bottom);
+    };
+    if ((info.PaintOptions & poDrawSelection) && focusedColumn && !(paint & toHideSelection && !focused)) {
+        if (node == FDropTargetNode && (FLastDropMode == dmOnNode || (node->States & vsSelected))) {
+            draw(TLTColors::DropTargetColor, TLTColors::DropTargetBorderColor);
+        } else if ((node->States & vsSelected) && !(sel & toFullRowSelect && !(paint & toUseBlendedSelection))) {
+            if (focused) draw(TLTColors::FocusedSelectionColor, TLTColors::FocusedSelectionBorderColor);
+            else draw(TLTColors::UnfocusedSelectionColor, TLTColors::UnfocusedSelectionBorderColor);
+        }
+    }
+    if ((info.PaintOptions & poDrawFocusRect) && !(paint & toHideFocusRect) && focused && node == FFocusedNode &&
+        (!useColumns || info.Column == FFocusedColumn)) {
+        HDC dc = canvas.Handle();
+        COLORREF text = SetTextColor(dc, 0xFFFFFF), bk = SetBkColor(dc, 0);
+        DrawFocusRect(dc, inner);
+        SetTextColor(dc, text);
+        SetBkColor(dc, bk);
+    }
+}
+
+void TBaseLazyTree::DoPaintDropMark(TCanvas& canvas, PLazyNode, TRect r) {
+    if (FLastDropMode != dmAbove && FLastDropMode != dmBelow) return;
+    TPenStyle oldPen = canvas.Pen.Style;
+    TColor oldBrush = canvas.Brush.Color;
+    canvas.Pen.Style = psClear;
+    canvas.Brush.Style = bsSolid;
+    canvas.Brush.Color = FColors->Color(TLTColors::DropMarkColor);
+    const int l = r.Left, t = r.Top, rt = r.Right, b = r.Bottom;
+    if (FLastDropMode == dmAbove) {
+        const TPoint p[6] = {{l + 2, t}, {rt - 2, t}, {rt - 2, t + 6}, {rt - 6, t + 2}, {l + 6, t + 2}, {l + 2, t + 6}};
+        Polygon(canvas.Handle(), p, 6);
+    } else {
+        const TPoint p[6] = {{l + 2, b - 1}, {rt - 2, b - 1}, {rt - 2, b - 8},
+                             {rt - 7, b - 3}, {l + 7, b - 3},  {l + 2, b - 8}};
+        Polygon(canvas.Handle(), p, 6);
+    }
+    canvas.Pen.Style = oldPen;
+    canvas.Brush.Color = oldBrush;
+}
+
+void TBaseLazyTree::PrepareBitmaps(bool needButtons, bool needLines) {
+    if (needButtons) {
+        const int size = 9;
+        auto build = [&](TBitmap& bm, bool plus) {
+            bm.SetSize(size, size);
+            TCanvas& c = bm.Canvas();
+            c.Brush.Style = bsSolid;
+            switch (FButtonFillMode) {
+            case fmWindowColor: c.Brush.Color = clWindow; break;
+            default: c.Brush.Color = Color; break; // drawn without a key colour here
+            }
+            c.FillRect({0, 0, size, size});
+            if (FButtonStyle == bsTriangle) {
+                c.Brush.Color = clBlack;
+                c.Pen.Color = clBlack;
+                c.Pen.Style = psSolid;
+                const TPoint minus[3] = {{0, 2}, {8, 2}, {4, 6}};
+                const TPoint plusPts[3] = {{2, 0}, {6, 4}, {2, 8}};
+                Polygon(c.Handle(), plus ? plusPts : minus, 3);
+                return;
+            }
+            c.Brush.Color = FColors->Color(TLTColors::TreeLineColor);
+            c.FrameRect({0, 0, size, size});
+            c.Pen.Style = psSolid;
+            c.Pen.Color = Font.Color;
+            c.MoveTo(2, size / 2);
+            c.LineTo(size - 2, size / 2);
+            if (plus) {
+                c.MoveTo(size / 2, 2);
+                c.LineTo(size / 2, size - 2);
+            }
+        };
+        build(*FPlusBM, true);
+        build(*FHotPlusBM, true);
+        build(*FMinusBM, false);
+        build(*FHotMinusBM, false);
+        FBitmapsReady = true;
+    }
+    if (needLines) {
+        HBITMAP pattern = CreateBitmap(8, 8, 1);
+        const void* custom = nullptr;
+        if (FLineStyle == lsCustomStyle) DoGetLineStyle(custom);
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x) {
+                bool line;
+                if (FLineStyle == lsSolid) line = true;
+                else if (FLineStyle == lsCustomStyle && custom)
+                    line = !(static_cast<const uint16_t*>(custom)[y] & (1u << (7 - x)));
+                else line = (x + y) % 2 == 0;
+                // Pattern pixels that are 0 take the text colour, the others the background.
+                pattern->Scanline(y)[x] = line ? 0u : 0xFFFFFFu;
+            }
+        if (FDottedBrush) DeleteObject(FDottedBrush);
+        FDottedBrush = CreatePatternBrush(pattern);
+        DeleteObject(pattern);
+    }
+}
+
+} // namespace nuq
