@@ -72,6 +72,8 @@ void SetUpTree(TLazyStringTree& tree) {
     tree.OnChange = [](TBaseLazyTree& t, PLazyNode node) {
         std::cout << "selection " << NodeName(t, node) << " count " << t.SelectedCount() << std::endl;
     };
+    // Typing a caption's first letters finds the node.
+    tree.SetIncrementalSearch(isAll);
     tree.SetRootNodeCount(Groups);
     // The first group open, so lines and buttons of both levels show.
     tree.SetExpanded(tree.GetFirst(), true);
