@@ -734,7 +734,16 @@ enum : THeaderPaintElements {
     hpeSortGlyph = 8,
     hpeText = 16,
 };
-enum TLTLineType { ltNone, ltBottomRight, ltTopDown, ltTopDownRight, ltRight, ltTopRight, ltLeft, ltLeftBottom };
+enum TLTLineType {
+    ltNone,
+    ltBottomRight,
+    ltTopDown,
+    ltTopDownRight,
+    ltRight,
+    ltTopRight,
+    ltLeft,
+    ltLeftBottom
+};
 using TLineImage = std::vector<TLTLineType>;
 // What the row painter passes to the pieces of a cell.
 enum TLTImageInfoIndex { iiNormal, iiState, iiCheck, iiOverlay };
@@ -746,8 +755,15 @@ struct TLTImageInfo {
 };
 using TLTRowPaintOptions = uint32_t;
 enum : TLTRowPaintOptions {
-    poBackground = 1, poColumnColor = 2, poDrawFocusRect = 4, poDrawSelection = 8, poDrawDropMark = 16,
-    poGridLines = 32, poMainOnly = 64, poSelectedOnly = 128, poBands = 256,
+    poBackground = 1,
+    poColumnColor = 2,
+    poDrawFocusRect = 4,
+    poDrawSelection = 8,
+    poDrawDropMark = 16,
+    poGridLines = 32,
+    poMainOnly = 64,
+    poSelectedOnly = 128,
+    poBands = 256,
 };
 inline constexpr TLTRowPaintOptions DefaultPaintTreeOptions =
     poBackground | poColumnColor | poDrawFocusRect | poDrawSelection | poDrawDropMark | poGridLines;
@@ -759,9 +775,9 @@ struct TLTPaintInfo {
     TLTRowPaintOptions PaintOptions = 0;
     TColumnPosition Position = 0;
     bool RightToLeft = false;
-    int NodeWidth = 0;  // the text's width, measured once per cell
-    int IndentX = 0;    // where the row's tree lines start
-    int VAlign = 0;     // the row's join of lines, buttons and images, from its top
+    int NodeWidth = 0; // the text's width, measured once per cell
+    int IndentX = 0;   // where the row's tree lines start
+    int VAlign = 0;    // the row's join of lines, buttons and images, from its top
     TLTImageInfo ImageInfo[4];
     TLineImage LineImage;
 };
@@ -990,9 +1006,11 @@ public:
     virtual void PaintTree(TCanvas& targetCanvas, TRect window, TPoint target,
                            TLTRowPaintOptions paintOptions = DefaultPaintTreeOptions);
     void Paint() override;
-    // The check image index for a node (or, without one, for the given type, state and enabled flag).
+    // The check image index for a node (or, without one, for the given type, state and enabled
+    // flag).
     virtual int GetCheckImage(PLazyNode node, TCheckType imgCheckType = ctNone,
-                              TCheckState imgCheckState = csUncheckedNormal, bool imgEnabled = true);
+                              TCheckState imgCheckState = csUncheckedNormal,
+                              bool imgEnabled = true);
     virtual void GetImageIndex(TLTPaintInfo& info, TLTImageKind kind, TLTImageInfoIndex infoIndex,
                                TCustomImageList* defaultImages);
     virtual void PaintNodeButton(TCanvas& canvas, PLazyNode node, TColumnIndex column, TRect r,
@@ -1003,14 +1021,14 @@ public:
     void DrawDottedVLine(const TLTPaintInfo& info, int top, int bottom, int left);
     virtual void PaintCheckImage(const TLTPaintInfo& info);
     virtual void PaintImage(TLTPaintInfo& info, TLTImageInfoIndex imageInfoIndex, bool doOverlay);
-    virtual void PaintSelectionRectangle(TCanvas& canvas, int windowOrgX, const TRect& selectionRect,
-                                         TRect targetRect);
+    virtual void PaintSelectionRectangle(TCanvas& canvas, int windowOrgX,
+                                         const TRect& selectionRect, TRect targetRect);
     virtual void PaintCellSelection(TLTPaintInfo& info);
     // Rebuilds the button bitmaps and the dotted line brush.
     void PrepareBitmaps(bool needButtons, bool needLines);
     // Layout of a row.
-    void CalculateVerticalAlignments(bool showImages, bool showStateImages, PLazyNode node, int& vAlign,
-                                     int& vButtonAlign);
+    void CalculateVerticalAlignments(bool showImages, bool showStateImages, PLazyNode node,
+                                     int& vAlign, int& vButtonAlign);
     void AdjustCoordinatesByIndent(TLTPaintInfo& info, int indent);
     void AdjustImageBorder(TCustomImageList* images, bool rightToLeft, int vAlign, TRect& r,
                            TLTImageInfo& imageInfo);
@@ -1550,6 +1568,16 @@ public:
     const std::u16string& SearchBuffer() const { return FSearchBuffer; }
     TColumnIndex HotColumn() const { return FHotColumn; }
     TColumnIndex EditColumn() const { return FEditColumn; }
+    // One tick of the auto-scroll timer; the wheel; middle-button panning.
+    virtual void DoTimerScroll();
+    virtual void HandleMouseWheel(TMessage& message);
+    void StartWheelPanning(TPoint position);
+    void StopWheelPanning();
+    // The panning cursor for a pointer position (the name of its picture).
+    virtual void AdjustPanningCursor(int x, int y);
+    const std::string& PanningCursor() const { return FPanningCursor; }
+    HWND PanningWindow() const { return FPanningWindow; }
+    std::function<void(TBaseLazyTree&, TShiftState, int, TPoint, bool&)> OnMouseWheel;
     // Input messages: true when handled here.
     bool InputMessage(TMessage& message);
     // The control's own key and click events: a key handler may set the key to 0 to swallow it.
@@ -1625,7 +1653,7 @@ protected:
     uint32_t FStartIndex = 0; // leading cache entries known to be valid
     int FOffsetY = 0;
     int FOffsetX = 0;
-    int FRangeX = 0;           // without columns: the widest node row painted so far
+    int FRangeX = 0; // without columns: the widest node row painted so far
     HBRUSH FDottedBrush = nullptr;
     bool FBitmapsReady = false;
     TDropMode FLastDropMode = dmNowhere;
@@ -1695,6 +1723,10 @@ protected:
     TRect FOldSelRect, FNewSelRect;
     TShiftState FDrawSelShiftState = 0;
     TScrollDirections FScrollDirections = 0;
+    TPoint FPanningAnchor;
+    HWND FPanningWindow = 0;
+    std::unique_ptr<TBitmap> FPanningImage;
+    std::string FPanningCursor;
     uint32_t FLastScrollTick = 0;
     bool FScrollArmed = false;
 };
@@ -1747,7 +1779,8 @@ public:
     // --- painting the texts ----------------------------------------------------------------
     std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TColumnIndex)> OnPaintText;
     // The font, the text rectangle (client coordinates) and the text of a cell.
-    virtual void GetTextInfo(PLazyNode node, TColumnIndex column, TFont& font, TRect& r, std::u16string& text);
+    virtual void GetTextInfo(PLazyNode node, TColumnIndex column, TFont& font, TRect& r,
+                             std::u16string& text);
     // Lets the owner change the canvas's font before a text is drawn.
     virtual void DoPaintText(PLazyNode node, TCanvas& canvas, TColumnIndex column);
     int DoGetNodeWidth(PLazyNode node, TColumnIndex column, TCanvas* canvas) override;

@@ -141,17 +141,35 @@ bool TBaseLazyTree::InputMessage(TMessage& m) {
         return true;
     case WM_MBUTTONDOWN:
         DoStateChange(TS(tsMiddleButtonDown));
-        if (headerIdle && (sel & toMiddleClickSelect)) {
-            hit(info);
-            HandleMouseDown(m, info);
+        if (headerIdle) {
+            const TRect client = ClientRect();
+            if ((FOptions->MiscOptions() & toWheelPanning) &&
+                !(FStates & TS(tsWheelPanning, tsWheelScrolling)) &&
+                (client.Width() < RangeX() || client.Height() < RangeY())) {
+                StartWheelPanning(MessagePoint(m.LParam));
+            } else {
+                StopWheelPanning();
+                if (sel & toMiddleClickSelect) {
+                    hit(info);
+                    HandleMouseDown(m, info);
+                }
+            }
         }
         return true;
     case WM_MBUTTONUP:
         DoStateChange(0, TS(tsMiddleButtonDown));
-        if (headerIdle && (sel & toMiddleClickSelect)) {
+        if (FStates & TS(tsWheelPanning, tsWheelScrolling)) {
+            if (FStates & TS(tsWheelScrolling))
+                DoStateChange(0, TS(tsWheelPanning));
+            else
+                StopWheelPanning();
+        } else if (headerIdle && (sel & toMiddleClickSelect)) {
             hit(info);
             HandleMouseUp(m.WParam, info);
         }
+        return true;
+    case WM_MOUSEWHEEL:
+        HandleMouseWheel(m);
         return true;
     case WM_MBUTTONDBLCLK:
         DoStateChange(TS(tsMiddleDblClick));
@@ -163,6 +181,10 @@ bool TBaseLazyTree::InputMessage(TMessage& m) {
         return true;
     case WM_MOUSEMOVE: {
         TPoint p = MessagePoint(m.LParam);
+        if (FStates & TS(tsWheelPanning, tsWheelScrolling)) {
+            AdjustPanningCursor(p.X, p.Y);
+            return true;
+        }
         MouseMove(KeysToShift(m.WParam), p.X, p.Y);
         return true;
     }
@@ -171,6 +193,7 @@ bool TBaseLazyTree::InputMessage(TMessage& m) {
         return false; // the default handling follows
     case WM_KILLFOCUS:
         Application().CancelHint();
+        StopWheelPanning();
         EndPendingMouseStates(true);
         if (FSelectionCount == 0 && (FOptions->PaintOptions() & toGhostedIfUnfocused))
             InvalidateNode(FFocusedNode);
@@ -216,6 +239,7 @@ bool TBaseLazyTree::InputMessage(TMessage& m) {
                 SetTimer(Handle(), ScrollTimerId, AutoScrollInterval);
                 DoStateChange(TS(tsScrolling), TS(tsScrollPending));
             }
+            DoTimerScroll();
             return true;
         }
         return false;
@@ -231,7 +255,7 @@ void TBaseLazyTree::HandleMouseDown(TMessage& message, const THitInfo& hitInfoIn
     const bool multiSelect = sel & toMultiSelect;
 
     if (FStates & TS(tsWheelPanning, tsWheelScrolling)) {
-        DoStateChange(0, TS(tsWheelPanning, tsWheelScrolling));
+        StopWheelPanning();
         return;
     }
     if (FStates & TS(tsEditPending)) {
@@ -522,7 +546,7 @@ void TBaseLazyTree::HandleHotTrack(int x, int y) {
 void TBaseLazyTree::MouseMove(TShiftState shift, int x, int y) {
     if (FStates & TS(tsNodeHeightTrackPending)) {
         Application().CancelHint();
-        DoStateChange(0, TS(tsWheelPanning, tsWheelScrolling));
+        StopWheelPanning();
         for (uintptr_t id : {uintptr_t(1), uintptr_t(EditTimer), uintptr_t(3),
                              uintptr_t(ScrollTimerId), uintptr_t(SearchTimer)})
             StopTimer(id);

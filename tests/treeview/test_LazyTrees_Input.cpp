@@ -596,3 +596,103 @@ TEST_F(CaptionEditing, F2OrAClickEditsEnterCommitsEscapeCancels) {
     Key(VK_F2);
     EXPECT_FALSE(Tree->IsEditing()) << "the owner refused";
 }
+
+// --- auto-scroll, wheel and panning ------------------------------------------------------------
+
+using AutoScroll = InputFixture;
+
+TEST_F(AutoScroll, StartsOnlyAfterTheDelayNearAnEdgeAndStopsAtTheEnd) {
+    std::vector<PLazyNode> n;
+    for (int i = 0; i < 30; ++i) n.push_back(Nodes({u"x"})[0]);
+    Tree->TreeOptions().SetSelectionOptions(toMultiSelect);
+    Tree->TreeOptions().SetAutoOptions(Tree->TreeOptions().AutoOptions() | toAutoScroll);
+    const int h = Tree->ClientRect().Height(), edge = int(Tree->DefaultNodeHeight());
+    auto moveTo = [&](int x, int y) {
+        TPoint screen{x, y};
+        MapWindowPoints(Wnd, 0, &screen, 1);
+        SetCursorPos(screen);
+        Mouse(WM_MOUSEMOVE, x, y, MK_LBUTTON);
+    };
+    Mouse(WM_LBUTTONDOWN, 100, 5, MK_LBUTTON);
+    moveTo(30, h - edge); // not closer than the edge distance
+    ASSERT_TRUE(Tree->HasState(tsDrawSelecting));
+    AdvanceClock(Tree->AutoScrollDelay);
+    moveTo(30, h - edge);
+    EXPECT_EQ(Tree->ScrollDirections(), 0);
+    moveTo(30, h - edge + 1);
+    EXPECT_EQ(Tree->ScrollDirections(), 0) << "the delay starts now";
+    AdvanceClock(Tree->AutoScrollDelay - 1);
+    moveTo(30, h - 2);
+    EXPECT_EQ(Tree->ScrollDirections(), 0);
+    EXPECT_FALSE(Tree->HasState(tsScrollPending));
+    AdvanceClock(1);
+    moveTo(30, h - 2);
+    EXPECT_EQ(Tree->ScrollDirections(), sdDown);
+    EXPECT_TRUE(Tree->HasState(tsScrollPending));
+    AdvanceClock(Tree->AutoScrollDelay - 1);
+    ProcessMessages();
+    EXPECT_EQ(Tree->OffsetY(), 0);
+    AdvanceClock(1);
+    ProcessMessages();
+    EXPECT_TRUE(Tree->HasState(tsScrolling));
+    EXPECT_EQ(Tree->OffsetY(), -20) << "one vertical increment per tick";
+    for (int i = 0; i < 100 && Tree->HasState(tsScrolling); ++i) {
+        AdvanceClock(Tree->AutoScrollInterval);
+        ProcessMessages();
+    }
+    EXPECT_FALSE(Tree->HasState(tsScrolling)) << "stops by itself at the end";
+    EXPECT_EQ(Tree->OffsetY(), h - Tree->RangeY());
+    EXPECT_TRUE(Tree->Selected(n.back())) << "the band followed the scrolling";
+    Mouse(WM_LBUTTONUP, 30, h - 2);
+}
+
+TEST_F(AutoScroll, WheelScrollsLinesPagesOrSideways) {
+    for (int i = 0; i < 60; ++i) Nodes({u"x"});
+    TLTHeader& hd = Tree->Header();
+    for (int i = 0; i < 2; ++i) hd.Columns().Add()->SetWidth(500);
+    const int h = Tree->ClientRect().Height();
+    auto wheel = [&](int delta, WPARAM keys) {
+        SendMessage(Wnd, WM_MOUSEWHEEL, keys | (WPARAM(uint16_t(int16_t(delta))) << 16),
+                    MakeLParam(10, 10));
+    };
+    wheel(-120, 0);
+    EXPECT_EQ(Tree->OffsetY(), -3 * int(Tree->DefaultNodeHeight()));
+    wheel(60, 0);
+    EXPECT_EQ(Tree->OffsetY(), -3 * int(Tree->DefaultNodeHeight()) + 27) << "half a notch";
+    Tree->SetOffsetY(0);
+    wheel(-120, MK_CONTROL);
+    EXPECT_EQ(Tree->OffsetY(), -h);
+    wheel(-120, MK_SHIFT);
+    EXPECT_EQ(Tree->OffsetX(), std::max(-3 * 500, Tree->ClientRect().Width() - 1000));
+    EXPECT_EQ(Tree->OffsetY(), -h);
+}
+
+TEST_F(AutoScroll, MiddleButtonPansWithCursorsByDirection) {
+    for (int i = 0; i < 60; ++i) Nodes({u"x"});
+    Mouse(WM_MBUTTONDOWN, 100, 100, MK_MBUTTON);
+    ASSERT_TRUE(Tree->HasState(tsWheelPanning));
+    EXPECT_NE(Tree->PanningWindow(), HWND(0));
+    struct Case {
+        int x, y;
+        const char* cursor;
+    };
+    // Only vertical scrolling is possible here.
+    for (auto c :
+         {Case{104, 96, "LT_MOVENS"}, Case{150, 50, "LT_MOVEN"}, Case{50, 150, "LT_MOVES"}}) {
+        Mouse(WM_MOUSEMOVE, c.x, c.y);
+        EXPECT_EQ(Tree->PanningCursor(), c.cursor) << c.x << "," << c.y;
+    }
+    TPoint screen{100, 150};
+    MapWindowPoints(Wnd, 0, &screen, 1);
+    SetCursorPos(screen);
+    Mouse(WM_MBUTTONUP, 100, 150);
+    EXPECT_TRUE(Tree->HasState(tsWheelScrolling))
+        << "released: panning goes on until the next click";
+    AdvanceClock(20);
+    ProcessMessages();
+    EXPECT_EQ(Tree->OffsetY(), -(50 - 8)) << "the distance from the anchor less the dead zone";
+    Mouse(WM_MBUTTONDOWN, 100, 150, MK_MBUTTON);
+    EXPECT_FALSE(Tree->HasState(tsWheelScrolling));
+    EXPECT_EQ(Tree->PanningWindow(), HWND(0));
+    Mouse(WM_MBUTTONUP, 100, 150);
+}
