@@ -188,6 +188,22 @@ bool TBaseLazyTree::InputMessage(TMessage& m) {
         MouseMove(KeysToShift(m.WParam), p.X, p.Y);
         return true;
     }
+    case WM_MOUSELEAVE:
+        // The mouse left the window: nothing is hot any more and the edges no longer scroll.
+        if (!(FStates & TS(tsWheelPanning, tsWheelScrolling))) {
+            StopTimer(ScrollTimerId);
+            DoStateChange(0, TS(tsScrolling, tsScrollPending));
+        }
+        if (FCurrentHotNode) {
+            DoHotChange(FCurrentHotNode, nullptr);
+            if ((FOptions->PaintOptions() & toHotTrack) ||
+                (FOptions->MiscOptions() & toCheckSupport))
+                InvalidateNode(FCurrentHotNode);
+            FCurrentHotNode = nullptr;
+        }
+        FHotColumn = NoColumn;
+        FHotNodeButtonHit = false;
+        return false; // the header and the hints see it too
     case WM_CANCELMODE:
         EndPendingMouseStates(false);
         return false; // the default handling follows

@@ -346,6 +346,10 @@ TEST_F(MouseInput, HotNodeFollowsTheMouseOverLabels) {
         Mouse(WM_MOUSEMOVE, p.X, p.Y);
     EXPECT_EQ(Log, (std::vector<std::string>{"none>a", "a>b", "b>none"}));
     EXPECT_EQ(Tree->HotNode(), nullptr);
+    Mouse(WM_MOUSEMOVE, 30, 5);
+    SendMessage(Wnd, WM_MOUSELEAVE, 0, 0);
+    EXPECT_EQ(Log.back(), "a>none") << "leaving the window ends the hot node";
+    EXPECT_EQ(Tree->HotNode(), nullptr);
 }
 
 TEST_F(MouseInput, RightClickShowsTheTreesMenuWithoutSelecting) {
@@ -695,4 +699,29 @@ TEST_F(AutoScroll, MiddleButtonPansWithCursorsByDirection) {
     EXPECT_FALSE(Tree->HasState(tsWheelScrolling));
     EXPECT_EQ(Tree->PanningWindow(), HWND(0));
     Mouse(WM_MBUTTONUP, 100, 150);
+}
+
+// --- nodes that go while input refers to them
+// ------------------------------------------------------
+
+// A node whose box is pressed from the keyboard is forgotten when it is deleted:
+// a new node (often in the same memory) must not take the pending check.
+TEST_F(KeyInput, ADeletedNodeLosesItsPendingCheck) {
+    auto n = Nodes({u"apple", u"banana", u"cherry"});
+    n[1]->CheckType = ctCheckBox;
+    Tree->TreeOptions().SetMiscOptions(Tree->TreeOptions().MiscOptions() | toCheckSupport);
+    Key(VK_HOME);
+    Key(VK_DOWN);
+    SendMessage(Wnd, WM_KEYDOWN, VK_SPACE, 0);
+    ASSERT_TRUE(Tree->HasState(tsKeyCheckPending));
+    int checked = 0;
+    Tree->OnChecked = [&](TBaseLazyTree&, PLazyNode) { ++checked; };
+    Tree->DeleteNode(n[1]);
+    PLazyNode fresh = Nodes({u"blueberry"})[0];
+    fresh->CheckType = ctCheckBox;
+    Tree->SetFocusedNode(fresh);
+    SendMessage(Wnd, WM_KEYUP, VK_SPACE, 0);
+    EXPECT_EQ(checked, 0);
+    EXPECT_EQ(fresh->CheckState, csUncheckedNormal);
+    EXPECT_FALSE(Tree->HasState(tsKeyCheckPending));
 }
