@@ -725,3 +725,65 @@ TEST_F(KeyInput, ADeletedNodeLosesItsPendingCheck) {
     EXPECT_EQ(fresh->CheckState, csUncheckedNormal);
     EXPECT_FALSE(Tree->HasState(tsKeyCheckPending));
 }
+
+TEST_F(KeyInput, KeypadKeysTabAndTheMenuKey) {
+    auto n = Nodes({u"a", u"b"});
+    auto kids = Nodes({u"a1"}, n[0]);
+    Nodes({u"a11"}, kids[0]);
+    Key(VK_HOME);
+    Key(VK_MULTIPLY);
+    EXPECT_TRUE(Tree->Expanded(n[0]) && Tree->Expanded(kids[0])) << "* opens the whole branch";
+    Key(VK_SUBTRACT);
+    EXPECT_FALSE(Tree->Expanded(n[0]));
+    Key(VK_ADD);
+    EXPECT_TRUE(Tree->Expanded(n[0]));
+    EXPECT_TRUE(Tree->Expanded(kids[0])) << "+ opens one level; the child kept its state";
+    Key(VK_DIVIDE);
+    EXPECT_FALSE(Tree->Expanded(n[0]) || Tree->Expanded(kids[0]));
+
+    // Tab moves through the columns, then on to the next row.
+    TLTHeader& h = Tree->Header();
+    for (int i = 0; i < 2; ++i) h.Columns().Add()->SetWidth(150);
+    Tree->TreeOptions().SetSelectionOptions(toExtendedFocus);
+    Tree->SetFocusedColumn(0);
+    Key(VK_TAB);
+    EXPECT_EQ(Tree->FocusedNode(), n[0]);
+    EXPECT_EQ(Tree->FocusedColumn(), 1);
+    Key(VK_TAB);
+    EXPECT_EQ(Tree->FocusedNode(), n[1]);
+    EXPECT_EQ(Tree->FocusedColumn(), 0);
+    Key(VK_TAB, ssShift);
+    EXPECT_EQ(Tree->FocusedNode(), n[0]);
+    EXPECT_EQ(Tree->FocusedColumn(), 1);
+
+    // The menu key pops the menu up at the middle of the focused text.
+    std::vector<std::string> asked;
+    Tree->OnGetPopupMenu = [&](TBaseLazyTree&, PLazyNode node, TColumnIndex c, TPoint p, bool&,
+                               TPopupMenu*&) {
+        asked.push_back(Name(node) + " " + std::to_string(c) + " " + std::to_string(p.Y));
+    };
+    Key(VK_APPS);
+    EXPECT_EQ(asked, (std::vector<std::string>{"a 1 9"}));
+}
+
+TEST_F(KeyInput, EscapeEndsARubberBandAndLosingTheFocusEndsSearchesAndPendingStates) {
+    Nodes({u"apple", u"banana", u"cherry"});
+    Tree->TreeOptions().SetSelectionOptions(toMultiSelect);
+    Mouse(WM_LBUTTONDOWN, 100, 5, MK_LBUTTON);
+    Mouse(WM_MOUSEMOVE, 30, 45, MK_LBUTTON);
+    ASSERT_TRUE(Tree->IsMouseSelecting());
+    Key(VK_ESCAPE);
+    EXPECT_FALSE(Tree->IsMouseSelecting());
+    Mouse(WM_LBUTTONUP, 30, 45);
+
+    Tree->SetIncrementalSearch(isAll);
+    Type(u"b");
+    ASSERT_TRUE(Tree->HasState(tsIncrementalSearching));
+    Mouse(WM_LBUTTONDOWN, 30, 41, MK_LBUTTON);
+    SendMessage(Wnd, WM_KILLFOCUS, 0, 0);
+    EXPECT_FALSE(Tree->HasState(tsIncrementalSearching));
+    EXPECT_FALSE(Tree->HasState(tsLeftButtonDown));
+    EXPECT_EQ(Tree->SearchBuffer(), u"");
+    Type(u"c");
+    EXPECT_EQ(Tree->SearchBuffer(), u"c") << "a new search after the focus came back";
+}
