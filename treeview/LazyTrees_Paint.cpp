@@ -28,9 +28,19 @@ void TBaseLazyTree::Paint() {
     DoAfterPaint(canvas);
 }
 
-void TBaseLazyTree::PaintTree(TCanvas& canvas, TRect window, TPoint target, TLTRowPaintOptions paintOptions) {
+void TBaseLazyTree::PaintTree(TCanvas& canvas, TRect window, TPoint target,
+                              TLTRowPaintOptions paintOptions) {
     if (window.Width() <= 0 || window.Height() <= 0) return;
-    if (!FBitmapsReady || !FDottedBrush) PrepareBitmaps(!FBitmapsReady, !FDottedBrush);
+    // Styles and colours may have changed since the bitmaps were made.
+    uint64_t buttonKey = uint64_t(FButtonStyle) | uint64_t(FButtonFillMode) << 4 |
+                         uint64_t(ColorToRGB(Color)) << 8 | uint64_t(ColorToRGB(Font.Color)) << 32;
+    buttonKey ^= uint64_t(ColorToRGB(FColors->Color(TLTColors::TreeLineColor))) << 36;
+    uint64_t lineKey = uint64_t(FLineStyle) | (FDottedBrush ? 0 : 1ull << 8);
+    bool buttons = buttonKey != FBitmapKey[0],
+         lines = lineKey != FBitmapKey[1] || FLineStyle == lsCustomStyle;
+    if (buttons || lines) PrepareBitmaps(buttons, lines);
+    FBitmapKey[0] = buttonKey;
+    FBitmapKey[1] = uint64_t(FLineStyle);
     DoStateChange(TS(tsPainting));
     HDC dc = canvas.Handle();
     const TLTPaintOptions paint = FOptions->PaintOptions();
@@ -39,7 +49,8 @@ void TBaseLazyTree::PaintTree(TCanvas& canvas, TRect window, TPoint target, TLTR
     const TRect targetRect = window.Offset(dx, dy);
     const bool useColumns = FHeader->UseColumns();
     const TColumnIndex mainColumn = FHeader->MainColumn();
-    const bool useBackground = (paint & toShowBackground) && FBackground && FBackground->Width() > 0;
+    const bool useBackground =
+        (paint & toShowBackground) && FBackground && FBackground->Width() > 0;
 
     // The visible columns in content coordinates; fixed ones stay put when scrolled.
     std::vector<TPaintColumn> columns;
@@ -82,9 +93,11 @@ void TBaseLazyTree::PaintTree(TCanvas& canvas, TRect window, TPoint target, TLTR
             DetermineLineImagesAndSelectLevel(node, info.LineImage);
             const int indentLevels = int(info.LineImage.size());
             int vAlign = 0, vButtonAlign = 0;
-            CalculateVerticalAlignments(FImages != nullptr, FStateImages != nullptr, node, vAlign, vButtonAlign);
+            CalculateVerticalAlignments(FImages != nullptr, FStateImages != nullptr, node, vAlign,
+                                        vButtonAlign);
             info.VAlign = vAlign;
-            TRect itemRect{contentRight > 0 ? dx : row.Left, row.Top, contentRight + dx, row.Bottom};
+            TRect itemRect{contentRight > 0 ? dx : row.Left, row.Top, contentRight + dx,
+                           row.Bottom};
             if (!DoBeforeItemPaint(canvas, node, itemRect)) {
                 for (const TPaintColumn& col : columns) {
                     const TRect cell{col.Left + dx, row.Top, col.Right + dx, row.Bottom};
@@ -102,17 +115,21 @@ void TBaseLazyTree::PaintTree(TCanvas& canvas, TRect window, TPoint target, TLTR
                     info.RightToLeft = false;
                     info.IndentX = cell.Left;
                     for (TLTImageInfo& slot : info.ImageInfo) slot = {};
-                    if (paintOptions & poBackground) PaintItemErase(info, useBackground, cell, true);
+                    if (paintOptions & poBackground)
+                        PaintItemErase(info, useBackground, cell, true);
                     DoBeforeCellPaint(canvas, node, col.Index, cpmPaint, cell, info.ContentRect);
 
                     if (main) {
                         if (FLineMode == lmNormal || (paintOptions & poBands))
                             PaintTreeLines(info, vAlign, indentLevels, info.LineImage);
-                        if ((paint & toShowButtons) && (node->States & vsHasChildren) && indentLevels > 0 &&
+                        if ((paint & toShowButtons) && (node->States & vsHasChildren) &&
+                            indentLevels > 0 &&
                             !((node->States & vsAllChildrenHidden) &&
                               (FOptions->AutoOptions() & toAutoHideButtons))) {
-                            int buttonX = (indentLevels - 1) * int(FIndent) + int(FIndent) / 2 - FPlusBM->Width() / 2;
-                            PaintNodeButton(canvas, node, col.Index, cell, buttonX, vButtonAlign, bdLeftToRight);
+                            int buttonX = (indentLevels - 1) * int(FIndent) + int(FIndent) / 2 -
+                                          FPlusBM->Width() / 2;
+                            PaintNodeButton(canvas, node, col.Index, cell, buttonX, vButtonAlign,
+                                            bdLeftToRight);
                         }
                         AdjustCoordinatesByIndent(info, indentLevels);
                         if ((misc & toCheckSupport) && CheckImages && node->CheckType != ctNone) {
@@ -123,20 +140,20 @@ void TBaseLazyTree::PaintTree(TCanvas& canvas, TRect window, TPoint target, TLTR
                         }
                         GetImageIndex(info, ikState, iiState, FStateImages);
                         if (info.ImageInfo[iiState].Index >= 0 && info.ImageInfo[iiState].Images)
-                            AdjustImageBorder(info.ImageInfo[iiState].Images, false, vAlign, info.ContentRect,
-                                              info.ImageInfo[iiState]);
+                            AdjustImageBorder(info.ImageInfo[iiState].Images, false, vAlign,
+                                              info.ContentRect, info.ImageInfo[iiState]);
                     }
                     GetImageIndex(info, selected ? ikSelected : ikNormal, iiNormal, FImages);
                     if (selected && info.ImageInfo[iiNormal].Index < 0)
                         GetImageIndex(info, ikNormal, iiNormal, FImages);
                     if (info.ImageInfo[iiNormal].Index >= 0 && info.ImageInfo[iiNormal].Images)
-                        AdjustImageBorder(info.ImageInfo[iiNormal].Images, false, vAlign, info.ContentRect,
-                                          info.ImageInfo[iiNormal]);
+                        AdjustImageBorder(info.ImageInfo[iiNormal].Images, false, vAlign,
+                                          info.ContentRect, info.ImageInfo[iiNormal]);
 
                     info.NodeWidth = DoGetNodeWidth(node, col.Index, &canvas);
                     if (!useColumns)
-                        widest = std::max(widest, info.ContentRect.Left - cell.Left + info.NodeWidth +
-                                                      2 * FTextMargin);
+                        widest = std::max(widest, info.ContentRect.Left - cell.Left +
+                                                      info.NodeWidth + 2 * FTextMargin);
                     PaintCellSelection(info);
                     PaintCheckImage(info);
                     PaintImage(info, iiState, false);
@@ -157,11 +174,12 @@ void TBaseLazyTree::PaintTree(TCanvas& canvas, TRect window, TPoint target, TLTR
                 if ((paintOptions & poBackground) && contentRight + dx < targetRect.Right) {
                     canvas.Brush.Style = bsSolid;
                     canvas.Brush.Color = Color;
-                    canvas.FillRect({std::max(targetRect.Left, contentRight + dx), row.Top, targetRect.Right,
-                                     row.Bottom});
+                    canvas.FillRect({std::max(targetRect.Left, contentRight + dx), row.Top,
+                                     targetRect.Right, row.Bottom});
                 }
             }
-            if ((paintOptions & poDrawDropMark) && (paint & toShowDropmark) && node == FDropTargetNode)
+            if ((paintOptions & poDrawDropMark) && (paint & toShowDropmark) &&
+                node == FDropTargetNode)
                 DoPaintDropMark(canvas, node, itemRect);
             DoAfterItemPaint(canvas, node, itemRect);
         }
@@ -171,7 +189,8 @@ void TBaseLazyTree::PaintTree(TCanvas& canvas, TRect window, TPoint target, TLTR
 
     // Below the last row.
     if ((paintOptions & poBackground) && y < window.Bottom) {
-        TRect rest{targetRect.Left, std::max(targetRect.Top, y + dy), targetRect.Right, targetRect.Bottom};
+        TRect rest{targetRect.Left, std::max(targetRect.Top, y + dy), targetRect.Right,
+                   targetRect.Bottom};
         if (!DoPaintBackground(canvas, rest)) {
             canvas.Brush.Style = bsSolid;
             canvas.Brush.Color = Color;
@@ -222,11 +241,15 @@ void TCustomLazyStringTree::DoPaintNode(TLTPaintInfo& info) {
     if (text.empty()) return;
     canvas.Font.Assign(Font);
     const TLTSelectionOptions sel = FOptions->SelectionOptions();
-    bool focusedColumn = !Header().UseColumns() || info.Column == FocusedColumn() || (sel & toFullRowSelect);
-    bool selectedLook = (info.PaintOptions & poDrawSelection) && (node->States & vsSelected) && focusedColumn &&
+    bool focusedColumn =
+        !Header().UseColumns() || info.Column == FocusedColumn() || (sel & toFullRowSelect);
+    bool selectedLook = (info.PaintOptions & poDrawSelection) && (node->States & vsSelected) &&
+                        focusedColumn &&
                         (TreeFocused() || (FOptions->PaintOptions() & toPopupMode));
-    if (node->States & vsDisabled || !Enabled) canvas.Font.Color = FColors->Color(TLTColors::DisabledColor);
-    else if (selectedLook) canvas.Font.Color = clHighlightText;
+    if (node->States & vsDisabled || !Enabled)
+        canvas.Font.Color = FColors->Color(TLTColors::DisabledColor);
+    else if (selectedLook)
+        canvas.Font.Color = clHighlightText;
     DoPaintText(node, canvas, info.Column);
     HDC dc = canvas.Handle();
     int x = info.ContentRect.Left + TextMargin();

@@ -13,17 +13,40 @@ namespace {
 // Check image indexes by type row (check box, radio button, push button),
 // state, and disabled / disabled hot / enabled / enabled hot.
 constexpr int CheckImageTable[3][6][4] = {
-    {{12, 12, 9, 10}, {12, 12, 11, 11}, {16, 16, 13, 14}, {16, 16, 15, 15}, {20, 20, 17, 18}, {20, 20, 19, 19}},
+    {{12, 12, 9, 10},
+     {12, 12, 11, 11},
+     {16, 16, 13, 14},
+     {16, 16, 15, 15},
+     {20, 20, 17, 18},
+     {20, 20, 19, 19}},
     {{4, 4, 1, 2}, {4, 4, 3, 3}, {8, 8, 5, 6}, {8, 8, 7, 7}, {20, 20, 17, 18}, {20, 20, 19, 19}},
-    {{24, 24, 21, 22}, {24, 24, 23, 23}, {24, 24, 21, 22}, {24, 24, 23, 23}, {20, 20, 17, 18}, {20, 20, 19, 19}},
+    {{24, 24, 21, 22},
+     {24, 24, 23, 23},
+     {24, 24, 21, 22},
+     {24, 24, 23, 23},
+     {20, 20, 17, 18},
+     {20, 20, 19, 19}},
 };
 
 int CheckTableRow(TCheckType type) {
     switch (type) {
-    case ctRadioButton: return 1;
-    case ctButton: return 2;
-    default: return 0; // tri-state boxes look like plain ones
+    case ctRadioButton:
+        return 1;
+    case ctButton:
+        return 2;
+    default:
+        return 0; // tri-state boxes look like plain ones
     }
+}
+
+// Polygon with the canvas's own pen and brush.
+void CanvasPolygon(TCanvas& canvas, const TPoint* points, int count) {
+    HDC dc = canvas.Handle();
+    HGDIOBJ oldPen = SelectObject(dc, canvas.Pen.Handle());
+    HGDIOBJ oldBrush = SelectObject(dc, canvas.Brush.Handle());
+    Polygon(dc, points, count);
+    SelectObject(dc, oldPen);
+    SelectObject(dc, oldBrush);
 }
 
 } // namespace
@@ -48,8 +71,8 @@ int TBaseLazyTree::GetCheckImage(PLazyNode node, TCheckType imgCheckType, TCheck
     return CheckImageTable[CheckTableRow(imgCheckType)][std::min<int>(imgCheckState, 5)][column];
 }
 
-void TBaseLazyTree::GetImageIndex(TLTPaintInfo& info, TLTImageKind kind, TLTImageInfoIndex infoIndex,
-                                  TCustomImageList* defaultImages) {
+void TBaseLazyTree::GetImageIndex(TLTPaintInfo& info, TLTImageKind kind,
+                                  TLTImageInfoIndex infoIndex, TCustomImageList* defaultImages) {
     TLTImageInfo& slot = info.ImageInfo[infoIndex];
     bool ghosted = false;
     int index = -1;
@@ -59,15 +82,17 @@ void TBaseLazyTree::GetImageIndex(TLTPaintInfo& info, TLTImageKind kind, TLTImag
     slot.Images = list ? list : defaultImages;
 }
 
-void TBaseLazyTree::PaintNodeButton(TCanvas& canvas, PLazyNode node, TColumnIndex, TRect r, int horizontalOffset,
-                                    int verticalOffset, TBiDiMode bidiMode) {
+void TBaseLazyTree::PaintNodeButton(TCanvas& canvas, PLazyNode node, TColumnIndex, TRect r,
+                                    int horizontalOffset, int verticalOffset, TBiDiMode bidiMode) {
     bool expanded = node->States & vsExpanded;
     TBitmap& bitmap = expanded ? *FMinusBM : *FPlusBM;
-    int x = bidiMode == bdLeftToRight ? r.Left + horizontalOffset : r.Right - horizontalOffset - bitmap.Width();
+    int x = bidiMode == bdLeftToRight ? r.Left + horizontalOffset
+                                      : r.Right - horizontalOffset - bitmap.Width();
     canvas.Draw(x, r.Top + verticalOffset, bitmap);
 }
 
 void TBaseLazyTree::DrawDottedHLine(const TLTPaintInfo& info, int left, int right, int top) {
+    if (!FDottedBrush) PrepareBitmaps(false, true);
     HDC dc = info.Canvas->Handle();
     TRect r{std::min(left, right), top, std::max(left, right) + 1, top + 1};
     SetBkColor(dc, ColorToRGB(Color));
@@ -75,6 +100,7 @@ void TBaseLazyTree::DrawDottedHLine(const TLTPaintInfo& info, int left, int righ
 }
 
 void TBaseLazyTree::DrawDottedVLine(const TLTPaintInfo& info, int top, int bottom, int left) {
+    if (!FDottedBrush) PrepareBitmaps(false, true);
     HDC dc = info.Canvas->Handle();
     TRect r{left, std::min(top, bottom), left + 1, std::max(top, bottom) + 1};
     SetBkColor(dc, ColorToRGB(Color));
@@ -83,7 +109,6 @@ void TBaseLazyTree::DrawDottedVLine(const TLTPaintInfo& info, int top, int botto
 
 void TBaseLazyTree::PaintTreeLines(const TLTPaintInfo& info, int vAlignment, int indentSize,
                                    const TLineImage& lineImage) {
-    if (!FDottedBrush) PrepareBitmaps(false, true);
     int step = int(FIndent);
     int x = info.IndentX;
     bool reverse = info.RightToLeft;
@@ -115,11 +140,17 @@ void TBaseLazyTree::PaintTreeLines(const TLTPaintInfo& info, int vAlignment, int
             case ltBottomRight:
             case ltTopDownRight:
             case ltRight:
-            case ltTopRight: band = ltLeftBottom; break;
+            case ltTopRight:
+                band = ltLeftBottom;
+                break;
             case ltNone:
-            case ltTopDown: band = (deeperLine == ltNone || deeperLine == ltTopRight) ? deeperBand : ltLeft; break;
+            case ltTopDown:
+                band = (deeperLine == ltNone || deeperLine == ltTopRight) ? deeperBand : ltLeft;
+                break;
             case ltLeft:
-            case ltLeftBottom: band = ltNone; break;
+            case ltLeftBottom:
+                band = ltNone;
+                break;
             }
         }
         bands[size_t(i)] = band;
@@ -127,7 +158,8 @@ void TBaseLazyTree::PaintTreeLines(const TLTPaintInfo& info, int vAlignment, int
         deeperBand = band;
     }
     SetTextColor(dc, ColorToRGB(FColors->Color(TLTColors::GridLineColor)));
-    for (int i = 0; i < count; ++i, x += step) DrawLineImage(info, x, y, h - 1, vAlignment, bands[size_t(i)], reverse);
+    for (int i = 0; i < count; ++i, x += step)
+        DrawLineImage(info, x, y, h - 1, vAlignment, bands[size_t(i)], reverse);
 }
 
 void TBaseLazyTree::PaintCheckImage(const TLTPaintInfo& info) {
@@ -137,21 +169,24 @@ void TBaseLazyTree::PaintCheckImage(const TLTPaintInfo& info) {
     TColor oldBk = list.BkColor;
     if (info.Node->States & vsSelected) {
         bool focused = TreeFocused() || (FOptions->PaintOptions() & toPopupMode);
-        list.BkColor =
-            FColors->Color(focused ? TLTColors::FocusedSelectionColor : TLTColors::UnfocusedSelectionColor);
+        list.BkColor = FColors->Color(focused ? TLTColors::FocusedSelectionColor
+                                              : TLTColors::UnfocusedSelectionColor);
     }
     list.Draw(*info.Canvas, slot.XPos, slot.YPos, slot.Index);
     list.BkColor = oldBk;
 }
 
-void TBaseLazyTree::PaintImage(TLTPaintInfo& info, TLTImageInfoIndex imageInfoIndex, bool doOverlay) {
+void TBaseLazyTree::PaintImage(TLTPaintInfo& info, TLTImageInfoIndex imageInfoIndex,
+                               bool doOverlay) {
     TLTImageInfo& slot = info.ImageInfo[imageInfoIndex];
     if (!slot.Images || slot.Index < 0) return;
     PLazyNode node = info.Node;
     bool cut = (node->States & vsCutOrCopy) && (FStates & TS(tsCutPending));
     bool selected = node->States & vsSelected;
-    if (doOverlay) GetImageIndex(info, ikOverlay, iiOverlay, FImages);
-    else info.ImageInfo[iiOverlay].Index = -1;
+    if (doOverlay)
+        GetImageIndex(info, ikOverlay, iiOverlay, FImages);
+    else
+        info.ImageInfo[iiOverlay].Index = -1;
     TCustomImageList& list = *slot.Images;
     TColor oldBk = list.BkColor;
     auto oldStyle = list.DrawingStyle;
@@ -170,10 +205,12 @@ void TBaseLazyTree::PaintImage(TLTPaintInfo& info, TLTImageInfoIndex imageInfoIn
     list.DrawingStyle = oldStyle;
 }
 
-void TBaseLazyTree::PaintSelectionRectangle(TCanvas& canvas, int windowOrgX, const TRect& selectionRect,
-                                            TRect targetRect) {
-    TRect r{std::min(selectionRect.Left, selectionRect.Right), std::min(selectionRect.Top, selectionRect.Bottom),
-            std::max(selectionRect.Left, selectionRect.Right), std::max(selectionRect.Top, selectionRect.Bottom)};
+void TBaseLazyTree::PaintSelectionRectangle(TCanvas& canvas, int windowOrgX,
+                                            const TRect& selectionRect, TRect targetRect) {
+    TRect r{std::min(selectionRect.Left, selectionRect.Right),
+            std::min(selectionRect.Top, selectionRect.Bottom),
+            std::max(selectionRect.Left, selectionRect.Right),
+            std::max(selectionRect.Top, selectionRect.Bottom)};
     HDC dc = canvas.Handle();
     if (DrawSelectionMode == smBlendedRectangle) {
         r = r.Offset(windowOrgX, 0);
@@ -188,7 +225,8 @@ void TBaseLazyTree::PaintSelectionRectangle(TCanvas& canvas, int windowOrgX, con
                 COLORREF p = GetPixel(dc, x, y);
                 auto mix = [a](int s, int d) { return (s * a + d * (255 - a)) / 255; };
                 SetPixel(dc, x, y,
-                         RGB(mix(GetRValue(blend), GetRValue(p)), mix(GetGValue(blend), GetGValue(p)),
+                         RGB(mix(GetRValue(blend), GetRValue(p)),
+                             mix(GetGValue(blend), GetGValue(p)),
                              mix(GetBValue(blend), GetBValue(p))));
             }
         canvas.Brush.Style = bsSolid;
@@ -208,16 +246,21 @@ void TBaseLazyTree::PaintCellSelection(TLTPaintInfo& info) {
     TCanvas& canvas = *info.Canvas;
     PLazyNode node = info.Node;
     bool useColumns = FHeader->UseColumns();
-    TAlignment alignment =
-        useColumns && FHeader->Columns().IsValidColumn(info.Column) ? FHeader->Columns()[info.Column].Alignment() : FAlignment;
+    TAlignment alignment = useColumns && FHeader->Columns().IsValidColumn(info.Column)
+                               ? FHeader->Columns()[info.Column].Alignment()
+                               : FAlignment;
 
     // The text's part of the content rectangle.
     TRect inner = info.ContentRect;
     int width = info.NodeWidth + 2 * FTextMargin;
     if (!(FOptions->MiscOptions() & toGridExtensions)) {
         switch (alignment) {
-        case taLeftJustify: inner.Right = std::min(inner.Right, inner.Left + width); break;
-        case taRightJustify: inner.Left = std::max(inner.Left, inner.Right - width); break;
+        case taLeftJustify:
+            inner.Right = std::min(inner.Right, inner.Left + width);
+            break;
+        case taRightJustify:
+            inner.Left = std::max(inner.Left, inner.Right - width);
+            break;
         case taCenter: {
             int left = (inner.Left + inner.Right - width) / 2;
             inner.Left = std::max(inner.Left, left);
@@ -226,7 +269,9 @@ void TBaseLazyTree::PaintCellSelection(TLTPaintInfo& info) {
         }
         }
     }
-    TRect fill = (sel & toFullRowSelect) || (FOptions->MiscOptions() & toGridExtensions) ? info.CellRect : inner;
+    TRect fill = (sel & toFullRowSelect) || (FOptions->MiscOptions() & toGridExtensions)
+                     ? info.CellRect
+                     : inner;
     if ((paint & toShowHorzGridLines) && (info.PaintOptions & poGridLines)) --fill.Bottom;
     bool focusedColumn = !useColumns || info.Column == FFocusedColumn || (sel & toFullRowSelect);
     bool focused = TreeFocused() || (paint & toPopupMode);
@@ -237,16 +282,20 @@ void TBaseLazyTree::PaintCellSelection(TLTPaintInfo& info) {
         canvas.Pen.Color = FColors->Color(borderIndex);
         canvas.Rectangle(fill.Left, fill.Top, fill.Right, fill.Bottom);
     };
-    if ((info.PaintOptions & poDrawSelection) && focusedColumn && !(paint & toHideSelection && !focused)) {
+    if ((info.PaintOptions & poDrawSelection) && focusedColumn &&
+        !(paint & toHideSelection && !focused)) {
         if (node == FDropTargetNode && (FLastDropMode == dmOnNode || (node->States & vsSelected))) {
             draw(TLTColors::DropTargetColor, TLTColors::DropTargetBorderColor);
-        } else if ((node->States & vsSelected) && !(sel & toFullRowSelect && !(paint & toUseBlendedSelection))) {
-            if (focused) draw(TLTColors::FocusedSelectionColor, TLTColors::FocusedSelectionBorderColor);
-            else draw(TLTColors::UnfocusedSelectionColor, TLTColors::UnfocusedSelectionBorderColor);
+        } else if ((node->States & vsSelected) &&
+                   !(sel & toFullRowSelect && !(paint & toUseBlendedSelection))) {
+            if (focused)
+                draw(TLTColors::FocusedSelectionColor, TLTColors::FocusedSelectionBorderColor);
+            else
+                draw(TLTColors::UnfocusedSelectionColor, TLTColors::UnfocusedSelectionBorderColor);
         }
     }
-    if ((info.PaintOptions & poDrawFocusRect) && !(paint & toHideFocusRect) && focused && node == FFocusedNode &&
-        (!useColumns || info.Column == FFocusedColumn)) {
+    if ((info.PaintOptions & poDrawFocusRect) && !(paint & toHideFocusRect) && focused &&
+        node == FFocusedNode && (!useColumns || info.Column == FFocusedColumn)) {
         HDC dc = canvas.Handle();
         COLORREF text = SetTextColor(dc, 0xFFFFFF), bk = SetBkColor(dc, 0);
         DrawFocusRect(dc, inner);
@@ -264,12 +313,13 @@ void TBaseLazyTree::DoPaintDropMark(TCanvas& canvas, PLazyNode, TRect r) {
     canvas.Brush.Color = FColors->Color(TLTColors::DropMarkColor);
     const int l = r.Left, t = r.Top, rt = r.Right, b = r.Bottom;
     if (FLastDropMode == dmAbove) {
-        const TPoint p[6] = {{l + 2, t}, {rt - 2, t}, {rt - 2, t + 6}, {rt - 6, t + 2}, {l + 6, t + 2}, {l + 2, t + 6}};
-        Polygon(canvas.Handle(), p, 6);
+        const TPoint p[6] = {{l + 2, t},      {rt - 2, t},    {rt - 2, t + 6},
+                             {rt - 6, t + 2}, {l + 6, t + 2}, {l + 2, t + 6}};
+        CanvasPolygon(canvas, p, 6);
     } else {
-        const TPoint p[6] = {{l + 2, b - 1}, {rt - 2, b - 1}, {rt - 2, b - 8},
+        const TPoint p[6] = {{l + 2, b - 1},  {rt - 2, b - 1}, {rt - 2, b - 8},
                              {rt - 7, b - 3}, {l + 7, b - 3},  {l + 2, b - 8}};
-        Polygon(canvas.Handle(), p, 6);
+        CanvasPolygon(canvas, p, 6);
     }
     canvas.Pen.Style = oldPen;
     canvas.Brush.Color = oldBrush;
@@ -283,8 +333,12 @@ void TBaseLazyTree::PrepareBitmaps(bool needButtons, bool needLines) {
             TCanvas& c = bm.Canvas();
             c.Brush.Style = bsSolid;
             switch (FButtonFillMode) {
-            case fmWindowColor: c.Brush.Color = clWindow; break;
-            default: c.Brush.Color = Color; break; // drawn without a key colour here
+            case fmWindowColor:
+                c.Brush.Color = clWindow;
+                break;
+            default:
+                c.Brush.Color = Color;
+                break; // drawn without a key colour here
             }
             c.FillRect({0, 0, size, size});
             if (FButtonStyle == bsTriangle) {
@@ -293,7 +347,7 @@ void TBaseLazyTree::PrepareBitmaps(bool needButtons, bool needLines) {
                 c.Pen.Style = psSolid;
                 const TPoint minus[3] = {{0, 2}, {8, 2}, {4, 6}};
                 const TPoint plusPts[3] = {{2, 0}, {6, 4}, {2, 8}};
-                Polygon(c.Handle(), plus ? plusPts : minus, 3);
+                CanvasPolygon(c, plus ? plusPts : minus, 3);
                 return;
             }
             c.Brush.Color = FColors->Color(TLTColors::TreeLineColor);
@@ -311,7 +365,6 @@ void TBaseLazyTree::PrepareBitmaps(bool needButtons, bool needLines) {
         build(*FHotPlusBM, true);
         build(*FMinusBM, false);
         build(*FHotMinusBM, false);
-        FBitmapsReady = true;
     }
     if (needLines) {
         HBITMAP pattern = CreateBitmap(8, 8, 1);
@@ -320,10 +373,12 @@ void TBaseLazyTree::PrepareBitmaps(bool needButtons, bool needLines) {
         for (int y = 0; y < 8; ++y)
             for (int x = 0; x < 8; ++x) {
                 bool line;
-                if (FLineStyle == lsSolid) line = true;
+                if (FLineStyle == lsSolid)
+                    line = true;
                 else if (FLineStyle == lsCustomStyle && custom)
                     line = !(static_cast<const uint16_t*>(custom)[y] & (1u << (7 - x)));
-                else line = (x + y) % 2 == 0;
+                else
+                    line = (x + y) % 2 == 0;
                 // Pattern pixels that are 0 take the text colour, the others the background.
                 pattern->Scanline(y)[x] = line ? 0u : 0xFFFFFFu;
             }

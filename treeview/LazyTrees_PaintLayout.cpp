@@ -89,12 +89,16 @@ bool HasShownPrevious(PLazyNode n, bool showHidden) {
 
 } // namespace
 
-void TBaseLazyTree::CalculateVerticalAlignments(bool showImages, bool showStateImages, PLazyNode node,
-                                                int& vAlign, int& vButtonAlign) {
+void TBaseLazyTree::CalculateVerticalAlignments(bool showImages, bool showStateImages,
+                                                PLazyNode node, int& vAlign, int& vButtonAlign) {
     int height = int(GetNodeHeight(node));
     switch (FNodeAlignment) {
-    case naFromBottom: vAlign = height - node->Align; break;
-    case naFromTop: vAlign = node->Align; break;
+    case naFromBottom:
+        vAlign = height - node->Align;
+        break;
+    case naFromTop:
+        vAlign = node->Align;
+        break;
     case naProportional:
         if ((showImages && FImages) || (showStateImages && FStateImages)) {
             int ih = showImages && FImages ? FImages->Height() : FStateImages->Height();
@@ -113,13 +117,16 @@ void TBaseLazyTree::CalculateVerticalAlignments(bool showImages, bool showStateI
 void TBaseLazyTree::AdjustCoordinatesByIndent(TLTPaintInfo& info, int indent) {
     int offset = indent * int(FIndent);
     int sign = info.RightToLeft ? -1 : 1;
-    if (info.RightToLeft) info.ContentRect.Right -= offset;
-    else info.ContentRect.Left += offset;
-    for (TLTImageInfoIndex i : {iiNormal, iiState, iiCheck}) info.ImageInfo[i].XPos += sign * offset;
+    if (info.RightToLeft)
+        info.ContentRect.Right -= offset;
+    else
+        info.ContentRect.Left += offset;
+    for (TLTImageInfoIndex i : {iiNormal, iiState, iiCheck})
+        info.ImageInfo[i].XPos += sign * offset;
 }
 
-void TBaseLazyTree::AdjustImageBorder(TCustomImageList* images, bool rightToLeft, int vAlign, TRect& r,
-                                      TLTImageInfo& imageInfo) {
+void TBaseLazyTree::AdjustImageBorder(TCustomImageList* images, bool rightToLeft, int vAlign,
+                                      TRect& r, TLTImageInfo& imageInfo) {
     if (rightToLeft) {
         imageInfo.XPos = r.Right - images->Width();
         r.Right -= images->Width() + 2;
@@ -148,8 +155,10 @@ int TBaseLazyTree::DetermineLineImagesAndSelectLevel(PLazyNode node, TLineImage&
     int last = count - 1;
     if (paint & toChildrenAbove) {
         bool more = node->Parent != FRoot || HasShownNext(node, showHidden);
-        if (!HasShownPrevious(node, showHidden)) lineImage[size_t(last)] = more ? ltBottomRight : ltRight;
-        else lineImage[size_t(last)] = more ? ltTopDownRight : ltTopRight;
+        if (!HasShownPrevious(node, showHidden))
+            lineImage[size_t(last)] = more ? ltBottomRight : ltRight;
+        else
+            lineImage[size_t(last)] = more ? ltTopDownRight : ltTopRight;
         int level = last - 1;
         for (PLazyNode run = node->Parent; run != FRoot && level >= 0; run = run->Parent, --level)
             if (HasShownPrevious(run, showHidden)) lineImage[size_t(level)] = ltTopDown;
@@ -169,8 +178,10 @@ int TBaseLazyTree::DetermineLineImagesAndSelectLevel(PLazyNode node, TLineImage&
             lineImage[0] = HasShownNext(top, showHidden) ? ltTopDown : ltNone;
         } else {
             bool hasNext = HasShownNext(node, showHidden);
-            if (HasShownPrevious(node, showHidden)) lineImage[0] = hasNext ? ltTopDownRight : ltTopRight;
-            else lineImage[0] = hasNext ? ltBottomRight : ltRight;
+            if (HasShownPrevious(node, showHidden))
+                lineImage[0] = hasNext ? ltTopDownRight : ltTopRight;
+            else
+                lineImage[0] = hasNext ? ltBottomRight : ltRight;
         }
     }
     return selected;
@@ -182,22 +193,29 @@ void TBaseLazyTree::DrawLineImage(const TLTPaintInfo& info, int x, int y, int h,
     auto v = [&](int top, int bottom, int left) { DrawDottedVLine(info, top, bottom, left); };
     auto l = [&](int left, int right, int top) { DrawDottedHLine(info, left, right, top); };
     switch (style) {
-    case ltNone: break;
+    case ltNone:
+        break;
     case ltBottomRight:
         v(y + vAlign, y + h, x + half);
         l(x + half, x + t, y + vAlign);
         break;
-    case ltTopDown: v(y, y + h, x + half); break;
+    case ltTopDown:
+        v(y, y + h, x + half);
+        break;
     case ltTopDownRight:
         v(y, y + h, x + half);
         l(x + half, x + t, y + vAlign);
         break;
-    case ltRight: l(x + half, x + t, y + vAlign); break;
+    case ltRight:
+        l(x + half, x + t, y + vAlign);
+        break;
     case ltTopRight:
         v(y, y + vAlign, x + half);
         l(x + half, x + t, y + vAlign);
         break;
-    case ltLeft: v(y, y + h, reverse ? x + i : x); break;
+    case ltLeft:
+        v(y, y + h, reverse ? x + i : x);
+        break;
     case ltLeftBottom:
         v(y, y + h, reverse ? x + i : x);
         l(x, x + i, y + h);
@@ -205,7 +223,8 @@ void TBaseLazyTree::DrawLineImage(const TLTPaintInfo& info, int x, int y, int h,
     }
 }
 
-void TBaseLazyTree::PaintItemErase(TLTPaintInfo& info, bool useBackground, TRect r, bool moveToOrigin) {
+void TBaseLazyTree::PaintItemErase(TLTPaintInfo& info, bool useBackground, TRect r,
+                                   bool moveToOrigin) {
     TCanvas& canvas = *info.Canvas;
     TItemEraseAction action = eaDefault;
     TColor color = Color;
@@ -216,7 +235,8 @@ void TBaseLazyTree::PaintItemErase(TLTPaintInfo& info, bool useBackground, TRect
         canvas.Brush.Color = color;
         canvas.FillRect(r);
         break;
-    case eaNone: break;
+    case eaNone:
+        break;
     case eaDefault: {
         const TLTSelectionOptions sel = FOptions->SelectionOptions();
         bool fullRowSelected = (info.PaintOptions & poDrawSelection) && (sel & toFullRowSelect) &&

@@ -109,8 +109,7 @@ TBaseLazyTree::~TBaseLazyTree() {
     FDragManager.reset();
 }
 
-// --- root and blocks
-// ------------------------------------------------------------------------------
+// --- root and blocks ------------------------------------------------------------------------------
 
 PLazyNode TBaseLazyTree::InitRootNode(int oldSize) {
     size_t newSize = size_t(TreeNodeSize + FTotalInternalDataSize);
@@ -123,8 +122,7 @@ PLazyNode TBaseLazyTree::InitRootNode(int oldSize) {
         if (!grown) throw std::bad_alloc();
         FRoot = grown;
         if (size_t(oldSize) < newSize)
-            std::fill(reinterpret_cast<uint8_t*>(FRoot) + oldSize,
-                      reinterpret_cast<uint8_t*>(FRoot) + newSize, 0);
+            std::fill(reinterpret_cast<uint8_t*>(FRoot) + oldSize, reinterpret_cast<uint8_t*>(FRoot) + newSize, 0);
         // The block may have moved: the children must point at it again.
         for (PLazyNode c = FRoot->FirstChild; c; c = c->NextSibling) c->Parent = FRoot;
     }
@@ -151,8 +149,7 @@ int TBaseLazyTree::AllocateInternalDataArea(int size) {
 PLazyNode TBaseLazyTree::MakeNewNode() {
     if (FNodeDataSize == -1) DoGetNodeDataSize(FNodeDataSize);
     int data = (ComponentState & csDesigning) ? 0 : std::max(FNodeDataSize, 0);
-    auto* node = static_cast<PLazyNode>(
-        std::calloc(1, size_t(TreeNodeSize + FTotalInternalDataSize + data)));
+    auto* node = static_cast<PLazyNode>(std::calloc(1, size_t(TreeNodeSize + FTotalInternalDataSize + data)));
     if (!node) throw std::bad_alloc();
     node->States = vsVisible;
     node->TotalCount = 1;
@@ -181,8 +178,7 @@ void TBaseLazyTree::SetNodeDataSize(int value) {
     SetRootNodeCount(count);
 }
 
-// --- counts
-// ---------------------------------------------------------------------------------------
+// --- counts ---------------------------------------------------------------------------------------
 
 void TBaseLazyTree::AdjustTotalCount(PLazyNode node, int64_t delta) {
     for (PLazyNode run = node;; run = run->Parent) {
@@ -194,8 +190,7 @@ void TBaseLazyTree::AdjustTotalCount(PLazyNode node, int64_t delta) {
 void TBaseLazyTree::AdjustTotalHeight(PLazyNode node, int64_t delta) {
     for (PLazyNode run = node;; run = run->Parent) {
         run->TotalHeight = uint32_t(int64_t(run->TotalHeight) + delta);
-        if (run == FRoot || !IsEffectivelyVisible(run) || !(run->Parent->States & vsExpanded))
-            break;
+        if (run == FRoot || !IsEffectivelyVisible(run) || !(run->Parent->States & vsExpanded)) break;
     }
 }
 
@@ -220,8 +215,7 @@ void TBaseLazyTree::SetRootNodeCount(uint32_t value) {
     EndUpdate();
 }
 
-// --- initialising
-// ---------------------------------------------------------------------------------
+// --- initialising ---------------------------------------------------------------------------------
 
 void TBaseLazyTree::InitNode(PLazyNode node) {
     node->States |= vsInitialized;
@@ -245,16 +239,14 @@ void TBaseLazyTree::InitChildren(PLazyNode node) {
 void TBaseLazyTree::ReinitNode(PLazyNode node, bool recursive) {
     if (!node) return;
     if (node != FRoot) {
-        node->States = TLazyNodeStates(node->States &
-                                       ~(vsChecking | vsCutOrCopy | vsDeleting | vsHeightMeasured));
+        node->States = TLazyNodeStates(node->States & ~(vsChecking | vsCutOrCopy | vsDeleting | vsHeightMeasured));
         if (node->States & vsInitialized) InitNode(node);
     }
     if (recursive)
         for (PLazyNode c = node->FirstChild; c; c = c->NextSibling) ReinitNode(c, true);
 }
 
-// --- updates, structure changes, validation
-// ------------------------------------------------------------
+// --- updates, structure changes, validation ------------------------------------------------------------
 
 void TBaseLazyTree::BeginUpdate() {
     if (FUpdateCount++ == 0) {
@@ -324,8 +316,7 @@ TLTDragManager* TBaseLazyTree::DragManager() {
     return FDragManager.get();
 }
 
-// --- walks
-// -------------------------------------------------------------------------------------------
+// --- walks -------------------------------------------------------------------------------------------
 
 namespace {
 

@@ -244,6 +244,10 @@ int RunGuiApplication() {
     return QApplication::exec();
 }
 
+void QuitGuiApplication(int code) {
+    QCoreApplication::exit(code);
+}
+
 struct TWindowHost::TImpl {
     std::unique_ptr<THostWidget> Widget;
 };

@@ -15,6 +15,8 @@ void InitGuiApplication(int& argc, char** argv);
 // Runs the toolkit's event loop with ours inside it until the last host
 // closes or QuitLoop; returns the exit code.
 int RunGuiApplication();
+// Ends RunGuiApplication with Code, from the loop.
+void QuitGuiApplication(int code);
 // Whether InitGuiApplication has started the toolkit.
 bool GuiApplicationStarted();
 

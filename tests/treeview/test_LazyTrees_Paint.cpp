@@ -1,0 +1,335 @@
+// Painted rows checked as pixels: tree lines per style, buttons and their
+// vertical placement, check images from the image table, node images with
+// overlays, selection and focus marks, grid lines, drop marks and the row erase.
+
+#include "treeview/LazyTrees.h"
+
+#include "platform/EventLoop.h"
+
+#include <gtest/gtest.h>
+
+using namespace nuq;
+
+namespace {
+
+constexpr TColor LineColor = clRed, GridColor = clBlue, Background = clWhite;
+
+struct PaintFixture : ::testing::Test {
+    std::unique_ptr<TLazyStringTree> Tree;
+    std::unique_ptr<TBitmap> Target;
+    void SetUp() override {
+        SetMainThread();
+        EnsureGuiToolkit();
+        InitializeGlobalStructures();
+        Tree = NewComponent<TLazyStringTree>();
+        Tree->SetBounds(0, 0, 300, 200);
+        Tree->Handle();
+        Tree->Color = Background;
+        Tree->Colors().SetColor(TLTColors::TreeLineColor, LineColor);
+        Tree->Colors().SetColor(TLTColors::GridLineColor, GridColor);
+        Tree->OnGetText = [](TBaseLazyTree&, PLazyNode, TColumnIndex, int, std::u16string& t) {
+            t = u"W";
+        };
+        Tree->SetRootNodeCount(3);
+        Target = std::make_unique<TBitmap>(300, 200);
+    }
+    void TearDown() override { Tree.reset(); }
+    PLazyNode Node(int i) {
+        PLazyNode n = Tree->GetFirst();
+        while (i-- > 0) n = Tree->GetNextVisible(n);
+        return n;
+    }
+    void Paint(TLTRowPaintOptions options = DefaultPaintTreeOptions) {
+        Tree->PaintTree(Target->Canvas(), {0, 0, 300, 200}, {0, 0}, options);
+    }
+    TColor Px(int x, int y) { return TColor(Target->Canvas().Pixel(x, y)); }
+    // How many pixels of a colour lie in a rectangle.
+    int Count(TRect r, TColor c) {
+        COLORREF rgb = ColorToRGB(c);
+        int n = 0;
+        for (int y = r.Top; y < r.Bottom; ++y)
+            for (int x = r.Left; x < r.Right; ++x)
+                if (ColorToRGB(Px(x, y)) == rgb) ++n;
+        return n;
+    }
+};
+
+TCustomImageList* SolidImages(std::initializer_list<TColor> colors, TComponent* owner) {
+    auto* list = new TCustomImageList(16, 16, owner);
+    for (TColor c : colors) {
+        TBitmap b(16, 16);
+        b.Canvas().Brush.Color = clFuchsia;
+        b.Canvas().FillRect({0, 0, 16, 16});
+        b.Canvas().Brush.Color = c;
+        // The overlay colour covers only a corner, so the image shows beside it.
+        b.Canvas().FillRect(c == clYellow ? TRect{0, 0, 6, 6} : TRect{0, 0, 16, 16});
+        list->AddMasked(b, clFuchsia);
+    }
+    return list;
+}
+
+} // namespace
+
+// Rows of three top-level nodes with root lines, 18 pixels each, joins at
+// y 9 of each row and the vertical line at x 9 (half the indent).
+TEST_F(PaintFixture, TreeLinesFollowTheLineImageAndStyle) {
+    struct Case {
+        TLTLineStyle style;
+        int minimumInSegment, maximumInSegment; // of 8 pixels on a line
+    };
+    for (const Case& c : {Case{lsDotted, 3, 5}, Case{lsSolid, 8, 8}}) {
+        Tree->SetLineStyle(c.style);
+        Paint();
+        // First row: from the join down only; the horizontal part right to the indent.
+        EXPECT_EQ(Count({9, 0, 10, 9}, LineColor), 0) << c.style;
+        int below = Count({9, 10, 10, 18}, LineColor);
+        EXPECT_GE(below, c.minimumInSegment) << c.style;
+        EXPECT_LE(below, c.maximumInSegment) << c.style;
+        EXPECT_GE(Count({10, 9, 18, 10}, LineColor), c.minimumInSegment) << c.style;
+        // Middle row: through the whole row.
+        EXPECT_GE(Count({9, 18, 10, 26}, LineColor), c.minimumInSegment) << c.style;
+        EXPECT_GE(Count({9, 28, 10, 36}, LineColor), c.minimumInSegment) << c.style;
+        // Last row: down to the join only.
+        EXPECT_GE(Count({9, 37, 10, 45}, LineColor), c.minimumInSegment) << c.style;
+        EXPECT_EQ(Count({9, 46, 10, 54}, LineColor), 0) << c.style;
+        // Nothing left of the line or beyond the rows.
+        EXPECT_EQ(Count({0, 0, 9, 54}, LineColor), 0) << c.style;
+        EXPECT_EQ(Count({0, 54, 40, 200}, LineColor), 0) << c.style;
+    }
+    // Without tree lines nothing is drawn in the line colour.
+    Tree->TreeOptions().SetPaintOptions(Tree->TreeOptions().PaintOptions() & ~toShowTreeLines);
+    Paint();
+    EXPECT_EQ(Count({0, 0, 40, 54}, LineColor), 0);
+}
+
+TEST_F(PaintFixture, ChildLevelsCarryTheirParentsLines) {
+    Tree->SetChildCount(Node(0), 2);
+    Tree->SetExpanded(Node(0), true);
+    Tree->SetLineStyle(lsSolid);
+    Paint();
+    // Children (rows 1 and 2) sit one indent in: their own line at x 27.
+    EXPECT_EQ(Count({27, 18, 28, 36}, LineColor), 18); // first child: top to bottom
+    EXPECT_EQ(Count({27, 36, 28, 46}, LineColor), 10); // last child: top to the join
+    EXPECT_EQ(Count({27, 46, 28, 54}, LineColor), 0);
+    EXPECT_EQ(Count({9, 18, 10, 54}, LineColor), 36); // the parent's sibling line goes on
+}
+
+TEST_F(PaintFixture, ButtonsShowPlusOrMinusAndFollowTheNodeAlignment) {
+    Tree->SetChildCount(Node(0), 2);
+    // The 9 x 9 button centres on the line at x 9: pixels 5..13; its frame in the line colour.
+    struct Case {
+        TLTNodeAlignment alignment;
+        uint8_t align;
+        int buttonTop;
+    };
+    for (const Case& c : {Case{naProportional, 50, 5}, Case{naFromTop, 0, -4},
+                          Case{naFromTop, 9, 5}, Case{naFromBottom, 9, 5}}) {
+        Tree->SetNodeAlignment(c.alignment);
+        Node(0)->Align = c.align;
+        Tree->SetExpanded(Node(0), false);
+        Paint();
+        int top = std::max(0, c.buttonTop);
+        EXPECT_GT(Count({5, top, 6, c.buttonTop + 9}, LineColor), 0)
+            << c.alignment << "/" << int(c.align);
+        // The plus: black vertical bar through the middle.
+        EXPECT_EQ(ColorToRGB(Px(9, c.buttonTop + 6)), ColorToRGB(clBlack)) << c.alignment;
+        Tree->SetExpanded(Node(0), true);
+        Paint();
+        EXPECT_NE(ColorToRGB(Px(9, c.buttonTop + 6)), ColorToRGB(clBlack)) << c.alignment; // minus
+        EXPECT_EQ(ColorToRGB(Px(9, c.buttonTop + 4)), ColorToRGB(clBlack)) << c.alignment;
+    }
+    // A node without children and a tree without buttons show none.
+    Tree->TreeOptions().SetPaintOptions(Tree->TreeOptions().PaintOptions() & ~toShowButtons);
+    Paint();
+    EXPECT_EQ(Count({5, 0, 14, 18}, clBlack), 0);
+}
+
+TEST_F(PaintFixture, CheckImagesComeFromTheImageTable) {
+    Tree->TreeOptions().SetMiscOptions(Tree->TreeOptions().MiscOptions() | toCheckSupport);
+    Tree->SetCheckImageKind(ckLightCheck);
+    TCustomImageList* list = Tree->CheckImages;
+    ASSERT_TRUE(list);
+    Tree->OnGetText = nullptr; // no text where the image would be
+    Tree->DefaultText.clear();
+    struct Case {
+        TCheckType type;
+        TCheckState state;
+        bool disabled;
+        int expected; // -1: none painted
+    };
+    for (const Case& c :
+         {Case{ctCheckBox, csCheckedNormal, false, 13}, Case{ctCheckBox, csCheckedNormal, true, 16},
+          Case{ctTriStateCheckBox, csMixedNormal, false, 17},
+          Case{ctTriStateCheckBox, csUncheckedPressed, true, 12},
+          Case{ctRadioButton, csCheckedNormal, false, 5}, Case{ctButton, csMixedPressed, false, 19},
+          Case{ctNone, csCheckedNormal, false, -1}}) {
+        PLazyNode n = Node(0);
+        n->CheckType = c.type;
+        n->CheckState = c.state;
+        if (c.disabled)
+            n->States |= vsDisabled;
+        else
+            n->States &= ~vsDisabled;
+        EXPECT_EQ(Tree->GetCheckImage(n), c.expected) << int(c.type) << "/" << int(c.state);
+        Paint();
+        // The image sits after the indent and the margin, centred on the row's join.
+        int x = 18 + Tree->Margin(), y = 9 - list->Height() / 2;
+        TBitmap expected(list->Width(), list->Height());
+        expected.Canvas().Brush.Color = Background;
+        expected.Canvas().FillRect({0, 0, list->Width(), list->Height()});
+        if (c.expected >= 0) {
+            auto style = list->DrawingStyle;
+            list->DrawingStyle = TCustomImageList::dsTransparent;
+            list->Draw(expected.Canvas(), 0, 0, c.expected);
+            list->DrawingStyle = style;
+        }
+        int differences = 0;
+        for (int py = 0; py < list->Height(); ++py)
+            for (int px = 0; px < list->Width(); ++px)
+                if (ColorToRGB(expected.Canvas().Pixel(px, py)) != ColorToRGB(Px(x + px, y + py)))
+                    ++differences;
+        EXPECT_EQ(differences, 0) << int(c.type) << "/" << int(c.state) << "/" << c.disabled;
+    }
+    // Without a node the given type, state and enabled flag count.
+    EXPECT_EQ(Tree->GetCheckImage(nullptr, ctRadioButton, csUncheckedNormal, false), 4);
+    EXPECT_EQ(Tree->GetCheckImage(nullptr, ctNone, csUncheckedNormal, true), -1);
+}
+
+TEST_F(PaintFixture, NodeImagesAndOverlays) {
+    TComponent owner;
+    TCustomImageList* images = SolidImages({clGreen, clYellow}, &owner);
+    Tree->SetImages(images);
+    bool overlay = false;
+    Tree->OnGetImageIndex = [&](TBaseLazyTree&, PLazyNode, TLTImageKind kind, TColumnIndex, bool&,
+                                int& index) {
+        if (kind == ikNormal || kind == ikSelected) index = 0;
+        if (kind == ikOverlay && overlay) index = 1;
+    };
+    Paint();
+    // At the content's left, 16 x 16, centred on the row's join (proportional: the image's middle).
+    int x = 18 + Tree->Margin();
+    EXPECT_EQ(Count({x, 1, x + 16, 17}, clGreen), 256);
+    EXPECT_EQ(Count({x, 19, x + 16, 35}, clGreen), 256);
+    overlay = true;
+    Paint();
+    EXPECT_EQ(Count({x, 1, x + 16, 17}, clYellow), 36);
+    EXPECT_EQ(Count({x, 1, x + 16, 17}, clGreen), 256 - 36);
+    Tree->SetImages(nullptr);
+}
+
+TEST_F(PaintFixture, SelectionAndFocusMarks) {
+    Tree->Colors().SetColor(TLTColors::FocusedSelectionColor, clLime);
+    Tree->Colors().SetColor(TLTColors::FocusedSelectionBorderColor, clLime);
+    Tree->Colors().SetColor(TLTColors::UnfocusedSelectionColor, clSilver);
+    Tree->Colors().SetColor(TLTColors::UnfocusedSelectionBorderColor, clSilver);
+    Tree->SetSelected(Node(1), true);
+    Tree->SetFocusedNode(Node(1));
+    TRect text{18 + Tree->Margin(), 18, 60, 36};
+    struct Case {
+        bool focused;
+        TColor fill;
+    };
+    for (const Case& c : {Case{false, clSilver}, Case{true, clLime}}) {
+        if (c.focused) SetFocus(Tree->WindowHandle());
+        ASSERT_EQ(Tree->TreeFocused(), c.focused);
+        Paint();
+        EXPECT_GT(Count(text, c.fill), 100) << c.focused;
+        EXPECT_EQ(Count({0, 0, 300, 18}, c.fill), 0) << c.focused; // unselected rows stay clear
+        // The dotted focus rectangle breaks the selection's left edge.
+        int edge = 18 - Count({text.Left, 18, text.Left + 1, 36}, c.fill);
+        if (c.focused)
+            EXPECT_GT(edge, 0);
+        else
+            EXPECT_EQ(edge, 0);
+    }
+    // Without selection drawing only the erase remains.
+    Paint(DefaultPaintTreeOptions & ~(poDrawSelection | poDrawFocusRect));
+    EXPECT_EQ(Count(text, clLime), 0);
+}
+
+TEST_F(PaintFixture, GridLinesAndColumns) {
+    for (int w : {100, 120}) Tree->Header().Columns().Add()->SetWidth(w);
+    Tree->TreeOptions().SetPaintOptions(Tree->TreeOptions().PaintOptions() | toShowHorzGridLines |
+                                        toShowVertGridLines);
+    Tree->SetLineStyle(lsSolid);
+    Paint();
+    EXPECT_GT(Count({0, 17, 220, 18}, GridColor), 200); // bottom row of each node
+    EXPECT_GT(Count({99, 0, 100, 17}, GridColor), 10);  // right edge of the first column
+    EXPECT_GT(Count({219, 0, 220, 17}, GridColor), 10);
+    EXPECT_EQ(Count({0, 0, 300, 16}, GridColor) - Count({99, 0, 100, 16}, GridColor) -
+                  Count({219, 0, 220, 16}, GridColor),
+              0);
+    Paint(DefaultPaintTreeOptions & ~poGridLines);
+    EXPECT_EQ(Count({0, 0, 300, 54}, GridColor), 0);
+}
+
+TEST_F(PaintFixture, DropMarksAndDropTarget) {
+    Tree->Colors().SetColor(TLTColors::DropMarkColor, clFuchsia);
+    Tree->Colors().SetColor(TLTColors::DropTargetColor, clAqua);
+    Tree->Colors().SetColor(TLTColors::DropTargetBorderColor, clAqua);
+    Tree->SetDropTargetNode(Node(1));
+    struct Case {
+        TDropMode mode;
+        int markTop, markBottom; // rows holding the mark, -1 for none
+        bool highlighted;
+    };
+    for (const Case& c : {Case{dmAbove, 18, 25, false}, Case{dmBelow, 28, 36, false},
+                          Case{dmOnNode, -1, -1, true}, Case{dmNowhere, -1, -1, false}}) {
+        Tree->SetLastDropMode(c.mode);
+        Paint();
+        int marks = Count({0, 0, 300, 200}, clFuchsia);
+        if (c.markTop >= 0) {
+            EXPECT_GT(Count({2, c.markTop, 298, c.markBottom}, clFuchsia), 0) << c.mode;
+            EXPECT_EQ(Count({2, c.markTop, 298, c.markBottom}, clFuchsia), marks) << c.mode;
+        } else {
+            EXPECT_EQ(marks, 0) << c.mode;
+        }
+        EXPECT_EQ(Count({18, 18, 60, 36}, clAqua) > 0, c.highlighted) << c.mode;
+    }
+    Tree->SetDropTargetNode(nullptr);
+}
+
+TEST_F(PaintFixture, RowEraseActions) {
+    std::vector<PLazyNode> afterErase;
+    Tree->OnBeforeItemErase = [&](TBaseLazyTree&, TCanvas&, PLazyNode n, TRect, TColor& color,
+                                  TItemEraseAction& action) {
+        if (n == Node(1)) action = eaNone;
+        if (n == Node(2)) {
+            action = eaColor;
+            color = clNavy;
+        }
+    };
+    Tree->OnAfterItemErase = [&](TBaseLazyTree&, TCanvas&, PLazyNode n, TRect) {
+        afterErase.push_back(n);
+    };
+    Target->Canvas().Brush.Color = clMaroon;
+    Target->Canvas().FillRect({0, 0, 300, 200});
+    Paint();
+    EXPECT_EQ(ColorToRGB(Px(200, 5)), ColorToRGB(Background));
+    EXPECT_EQ(ColorToRGB(Px(200, 25)), ColorToRGB(clMaroon)); // left unpainted
+    EXPECT_EQ(ColorToRGB(Px(200, 45)), ColorToRGB(clNavy));
+    EXPECT_EQ(ColorToRGB(Px(200, 150)), ColorToRGB(Background)); // below the rows
+    ASSERT_EQ(afterErase.size(), 3u);
+    EXPECT_EQ(afterErase[1], Node(1)); // fires for the skipped row too
+    Tree->OnBeforeItemErase = nullptr;
+    Tree->OnAfterItemErase = nullptr;
+}
+
+TEST_F(PaintFixture, ScrolledWindowsPaintTheRowsAtTheirPlace) {
+    Tree->SetRootNodeCount(1000);
+    Tree->SetLineStyle(lsSolid);
+    // Window from row 500 on, drawn at the target's top.
+    Tree->PaintTree(Target->Canvas(), {0, 500 * 18, 300, 500 * 18 + 200}, {0, 0});
+    EXPECT_EQ(Count({9, 0, 10, 200}, LineColor), 200); // middle rows: the line all the way
+    EXPECT_EQ(Count({10, 9, 18, 10}, LineColor), 8);
+}
+
+TEST(LayoutHelpers, MulDivRoundsHalfAwayFromZero) {
+    struct Case {
+        int n, m, d, expected;
+    };
+    for (const Case& c :
+         {Case{18, 120, 96, 23}, Case{9, 50, 100, 5}, Case{-9, 50, 100, -5}, Case{7, 1, 2, 4},
+          Case{10, 3, 0, -1}, Case{INT32_MAX, 2, 1, -1}, Case{INT32_MAX, 2, 2, INT32_MAX}})
+        EXPECT_EQ(MulDiv(c.n, c.m, c.d), c.expected) << c.n << "*" << c.m << "/" << c.d;
+}

@@ -1,0 +1,116 @@
+// The tree's window creation, rescaling with its form, the option set of old
+// form resources and the timed animation loop.
+
+#include "treeview/LazyTrees.h"
+
+#include "platform/EventLoop.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace nuq {
+
+void TBaseLazyTree::CreateWnd() {
+    DoStateChange(TS(tsWindowCreating));
+    TCustomControl::CreateWnd();
+    DoStateChange(0, TS(tsWindowCreating));
+    DoStateChange(0, TS(tsUseThemes)); // the window layer draws no themes
+    if (FHeader->Options() & hoAutoResize) FHeader->Columns().ApplyAutoSize(InvalidColumn, false);
+    PrepareBitmaps(true, true);
+    UpdateScrollBars(true);
+    UpdateHeaderRect();
+}
+
+void TBaseLazyTree::ChangeScale(int m, int d) {
+    if (m == d || d == 0 || !(FOptions->AutoOptions() & toAutoChangeScale)) return;
+    if ((ComponentState & csLoading) && !(FStates & TS(tsNeedScale))) return;
+    int scaled = MulDiv(int(FDefaultNodeHeight), m, d);
+    if (scaled > 0) FDefaultNodeHeight = uint32_t(scaled);
+    FHeader->ChangeScale(m, d);
+}
+
+void TBaseLazyTree::ReadOldOptions(const std::vector<std::string>& names) {
+    struct TOld {
+        const char* Name;
+        enum { Misc, Animation, Auto, Selection, Paint } Set;
+        uint32_t Option;
+    };
+    static const TOld old[] = {
+        {"voAcceptOLEDrop", TOld::Misc, toAcceptOLEDrop},
+        {"voAnimatedToggle", TOld::Animation, toAnimatedToggle},
+        {"voAutoDropExpand", TOld::Auto, toAutoDropExpand},
+        {"voAutoExpand", TOld::Auto, toAutoExpand},
+        {"voAutoScroll", TOld::Auto, toAutoScroll},
+        {"voAutoSort", TOld::Auto, toAutoSort},
+        {"voAutoSpanColumns", TOld::Auto, toAutoSpanColumns},
+        {"voAutoTristateTracking", TOld::Auto, toAutoTristateTracking},
+        {"voCheckSupport", TOld::Misc, toCheckSupport},
+        {"voDisableDrawSelection", TOld::Selection, toDisableDrawSelection},
+        {"voEditable", TOld::Misc, toEditable},
+        {"voExtendedFocus", TOld::Selection, toExtendedFocus},
+        {"voFullRowSelect", TOld::Selection, toFullRowSelect},
+        {"voGridExtensions", TOld::Misc, toGridExtensions},
+        {"voHideFocusRect", TOld::Paint, toHideFocusRect},
+        {"voHideSelection", TOld::Paint, toHideSelection},
+        {"voHotTrack", TOld::Paint, toHotTrack},
+        {"voInitOnSave", TOld::Misc, toInitOnSave},
+        {"voLevelSelectConstraint", TOld::Selection, toLevelSelectConstraint},
+        {"voMiddleClickSelect", TOld::Selection, toMiddleClickSelect},
+        {"voMultiSelect", TOld::Selection, toMultiSelect},
+        {"voRightClickSelect", TOld::Selection, toRightClickSelect},
+        {"voPopupMode", TOld::Paint, toPopupMode},
+        {"voShowBackground", TOld::Paint, toShowBackground},
+        {"voShowButtons", TOld::Paint, toShowButtons},
+        {"voShowDropmark", TOld::Paint, toShowDropmark},
+        {"voShowHorzGridLines", TOld::Paint, toShowHorzGridLines},
+        {"voShowRoot", TOld::Paint, toShowRoot},
+        {"voShowTreeLines", TOld::Paint, toShowTreeLines},
+        {"voShowVertGridLines", TOld::Paint, toShowVertGridLines},
+        {"voSiblingSelectConstraint", TOld::Selection, toSiblingSelectConstraint},
+        {"voToggleOnDblClick", TOld::Misc, toToggleOnDblClick},
+    };
+    uint32_t sets[5] = {0, 0, 0, 0, 0};
+    for (const std::string& name : names)
+        for (const TOld& o : old)
+            if (name == o.Name) sets[o.Set] |= o.Option;
+    TCustomLazyTreeOptions& options = *FOptions;
+    options.SetMiscOptions(TLTMiscOptions(sets[TOld::Misc]));
+    options.SetAnimationOptions(TLTAnimationOptions(sets[TOld::Animation]));
+    options.SetAutoOptions(TLTAutoOptions(sets[TOld::Auto]));
+    options.SetSelectionOptions(TLTSelectionOptions(sets[TOld::Selection]));
+    options.SetPaintOptions(TLTPaintOptions(sets[TOld::Paint]));
+}
+
+void TBaseLazyTree::Animate(uint32_t steps, uint32_t duration, const TLTAnimationCallback& callback,
+                            void* data) {
+    if ((FStates & TS(tsInAnimation)) || duration == 0 || !callback) return;
+    DoStateChange(TS(tsInAnimation));
+    // More steps than milliseconds are merged into bigger ones.
+    uint32_t stepSize = uint32_t(std::lround(std::max(1.0, double(steps) / double(duration))));
+    steps /= stepSize;
+    uint32_t remaining = duration;
+    uint32_t step = 0;
+    while (steps > 0 && remaining > 0) {
+        uint32_t start = GetTickCount();
+        if (!callback(step++, stepSize, data)) break;
+        uint32_t wait = remaining / steps;
+        while (GetTickCount() - start < wait) SleepMs(1);
+        uint32_t used = GetTickCount() - start;
+        if (used > remaining) {
+            remaining = 0;
+            steps = 0;
+        } else {
+            remaining -= used;
+            --steps;
+        }
+        // The last step leaves no steps: nothing to divide the time among.
+        while (steps > 0 && remaining / steps == 0) {
+            ++stepSize;
+            steps = remaining / stepSize;
+        }
+    }
+    callback(step, stepSize, data); // the finished picture
+    DoStateChange(0, TS(tsInAnimation));
+}
+
+} // namespace nuq
