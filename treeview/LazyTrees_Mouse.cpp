@@ -319,7 +319,8 @@ void TBaseLazyTree::HandleMouseDown(TMessage& message, const THitInfo& hitInfoIn
         if (target && target != FRoot) {
             FHeightTrackNode = target;
             FHeightTrackColumn = hitInfo.HitColumn;
-            FHeightTrackPoint = point;
+            TRect r = GetDisplayRect(target, NoColumn, false);
+            FHeightTrackPoint = TPoint{r.Left, r.Top};
             DoStateChange(TS(tsNodeHeightTrackPending));
             return;
         }
@@ -577,12 +578,8 @@ void TBaseLazyTree::MouseMove(TShiftState shift, int x, int y) {
             TPoint p{x, y};
             if (FHeightTrackNode && DoNodeHeightTracking(FHeightTrackNode, FHeightTrackColumn,
                                                          shift, FHeightTrackPoint, p)) {
-                // The new height runs from the row's top to the pointer.
-                int rowTop = 0;
-                for (PLazyNode n = GetFirstVisibleNoInit(); n && n != FHeightTrackNode;
-                     n = GetNextVisibleNoInit(n))
-                    rowTop += int(GetNodeHeight(n));
-                int height = y - (rowTop + FOffsetY);
+                // The new height runs from the row's top (the track point) to the pointer.
+                int height = y - FHeightTrackPoint.Y;
                 if (height > 0) SetNodeHeight(FHeightTrackNode, uint32_t(height));
                 Update();
             }

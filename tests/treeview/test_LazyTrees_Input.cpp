@@ -787,3 +787,27 @@ TEST_F(KeyInput, EscapeEndsARubberBandAndLosingTheFocusEndsSearchesAndPendingSta
     Type(u"c");
     EXPECT_EQ(Tree->SearchBuffer(), u"c") << "a new search after the focus came back";
 }
+
+TEST_F(MouseInput, RowEdgesOfAFixedColumnResizeTheirNodes) {
+    auto n = Nodes({u"a", u"b", u"c"});
+    TLTHeader& h = Tree->Header();
+    for (int i = 0; i < 2; ++i) h.Columns().Add()->SetWidth(150);
+    h.Columns()[0].SetOptions(h.Columns()[0].Options() | coFixed);
+    Tree->TreeOptions().SetMiscOptions(Tree->TreeOptions().MiscOptions() | toNodeHeightResize |
+                                       toNodeHeightDblClickResize);
+    Mouse(WM_LBUTTONDOWN, 100, 34, MK_LBUTTON); // the lower edge of row 1
+    EXPECT_TRUE(Tree->HasState(tsNodeHeightTrackPending));
+    Mouse(WM_MOUSEMOVE, 100, 60, MK_LBUTTON);
+    EXPECT_EQ(Tree->GetNodeHeight(n[1]), 60u - 18u);
+    Mouse(WM_LBUTTONUP, 100, 60);
+    EXPECT_FALSE(Tree->HasState(tsNodeHeightTracking));
+    EXPECT_EQ(Tree->FocusedNode(), nullptr) << "resizing does not focus";
+    // The upper edge of row 2 (now at 60) belongs to row 1; a double click resets it.
+    Mouse(WM_LBUTTONDBLCLK, 100, 61, MK_LBUTTON);
+    EXPECT_EQ(Tree->GetNodeHeight(n[1]), Tree->DefaultNodeHeight());
+    Mouse(WM_LBUTTONUP, 100, 61);
+    EXPECT_EQ(Tree->GetNodeHeight(n[2]), Tree->DefaultNodeHeight());
+    Mouse(WM_LBUTTONDOWN, 200, 34, MK_LBUTTON); // a column that is not fixed
+    EXPECT_FALSE(Tree->HasState(tsNodeHeightTrackPending));
+    Mouse(WM_LBUTTONUP, 200, 34);
+}
