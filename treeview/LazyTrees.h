@@ -1365,6 +1365,8 @@ public:
     virtual bool HandleDrawSelection();
     virtual bool CollectSelectedNodesLTR(int mainColumn, int nodeLeft, TAlignment alignment,
                                          TRect oldRect, TRect newRect, int maxValue);
+    virtual bool CollectSelectedNodesRTL(int mainColumn, int nodeLeft, TAlignment alignment,
+                                         TRect oldRect, TRect newRect, int maxValue);
     TRect SelectRectangle() const { return FNewSelRect; }
     virtual bool CanAutoScroll();
     virtual TScrollDirections DetermineScrollDirections(int x, int y);

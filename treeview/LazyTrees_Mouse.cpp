@@ -656,8 +656,13 @@ bool TBaseLazyTree::HandleDrawSelection() {
         nodeLeft = left + FEffectiveOffsetX; // in tree terms, as the rectangles are
         maxValue = nodeLeft + c.Width();
     }
+    TBiDiMode bidi = BiDiMode;
+    if (FHeader->UseColumns() && FHeader->IsValidColumn(main))
+        bidi = FHeader->Columns()[main].BiDiMode();
     const bool changed =
-        CollectSelectedNodesLTR(main, nodeLeft, alignment, oldRect, newRect, maxValue);
+        bidi == bdLeftToRight
+            ? CollectSelectedNodesLTR(main, nodeLeft, alignment, oldRect, newRect, maxValue)
+            : CollectSelectedNodesRTL(main, nodeLeft, alignment, oldRect, newRect, maxValue);
     if (changed) {
         PackSelection();
         if (FTempNodeCount > 0) {
@@ -747,6 +752,96 @@ bool TBaseLazyTree::CollectSelectedNodesLTR(int mainColumn, int nodeLeft, TAlign
         if (!next || nextTop > maxY) break;
         int nextLevel = int(GetNodeLevel(next));
         nodeLeft += (nextLevel - level) * int(FIndent);
+        level = nextLevel;
+        node = next;
+        top = nextTop;
+    }
+    return result;
+}
+
+// The mirror image: the content runs leftwards from the cell's right edge.
+bool TBaseLazyTree::CollectSelectedNodesRTL(int mainColumn, int nodeLeft, TAlignment alignment,
+                                            TRect oldRect, TRect newRect, int maxValue) {
+    // Reading from the right, a left-aligned text starts at the right.
+    if (alignment == taLeftJustify)
+        alignment = taRightJustify;
+    else if (alignment == taRightJustify)
+        alignment = taLeftJustify;
+    const int minY = std::min(oldRect.Top, newRect.Top),
+              maxY = std::max(oldRect.Bottom, newRect.Bottom);
+    const bool withCtrl = FDrawSelShiftState & ssCtrl;
+    const TLTPaintOptions paint = FOptions->PaintOptions();
+    const bool checks = (FOptions->MiscOptions() & toCheckSupport) && CheckImages;
+    const bool simple = FOptions->SelectionOptions() & toSimpleDrawSelection;
+    const int checkWidth = checks ? CheckImages->Width() + 2 : 0;
+    const int imageWidth = FImages ? FImages->Width() + 2 : 0;
+    const int stateWidth = FStateImages ? FStateImages->Width() + 2 : 0;
+
+    int top = 0;
+    PLazyNode node = GetNodeAt(0, minY, false, top);
+    if (!node) return false;
+    int level = int(GetNodeLevel(node));
+    int nodeRight = maxValue - (level + ((paint & toShowRoot) ? 1 : 0)) * int(FIndent) - FMargin;
+    bool result = false;
+    for (;;) {
+        int textRight = nodeRight;
+        if (checks && node->CheckType != ctNone) textRight -= checkWidth;
+        bool ghosted = false;
+        int index = -1;
+        if (FImages) {
+            DoGetImageIndex(node, ikNormal, mainColumn, ghosted, index);
+            if (index > -1) textRight -= imageWidth;
+        }
+        index = -1;
+        if (FStateImages) {
+            DoGetImageIndex(node, ikState, mainColumn, ghosted, index);
+            if (index > -1) textRight -= stateWidth;
+        }
+        const int nextTop = top + int(GetNodeHeight(node));
+        bool inOld, inNew;
+        if (simple) {
+            inOld = nextTop > oldRect.Top && top < oldRect.Bottom;
+            inNew = nextTop > newRect.Top && top < newRect.Bottom;
+        } else {
+            int textLeft = nodeLeft;
+            if (textRight > oldRect.Right || textRight > newRect.Right ||
+                alignment != taRightJustify) {
+                int width = DoGetNodeWidth(node, mainColumn, nullptr);
+                if (width < textRight - nodeLeft) {
+                    if (alignment == taRightJustify)
+                        textLeft = textRight - width;
+                    else if (alignment == taLeftJustify)
+                        textRight = nodeLeft + width;
+                    else {
+                        textLeft = (nodeLeft + textRight - width) / 2;
+                        textRight = textLeft + width;
+                    }
+                }
+            }
+            auto in = [&](const TRect& r) {
+                return textRight >= r.Left && r.Right >= textLeft && nextTop > r.Top &&
+                       top < r.Bottom;
+            };
+            inOld = in(oldRect);
+            inNew = in(newRect);
+        }
+        if (inOld != inNew) {
+            result = true;
+            if (withCtrl) {
+                if (node->States & vsSelected)
+                    InternalRemoveFromSelection(node);
+                else
+                    InternalCacheNode(node);
+            } else if (inNew) {
+                InternalCacheNode(node);
+            } else {
+                InternalRemoveFromSelection(node);
+            }
+        }
+        PLazyNode next = GetNextVisibleNoInit(node);
+        if (!next || nextTop > maxY) break;
+        int nextLevel = int(GetNodeLevel(next));
+        nodeRight -= (nextLevel - level) * int(FIndent);
         level = nextLevel;
         node = next;
         top = nextTop;

@@ -811,3 +811,23 @@ TEST_F(MouseInput, RowEdgesOfAFixedColumnResizeTheirNodes) {
     EXPECT_FALSE(Tree->HasState(tsNodeHeightTrackPending));
     Mouse(WM_LBUTTONUP, 200, 34);
 }
+
+// Right to left the texts end at the right: a band there covers them, one at
+// the left of the window covers nothing.
+TEST_F(MouseInput, RubberBandRightToLeft) {
+    Nodes({u"a", u"b", u"c"});
+    Tree->BiDiMode = bdRightToLeft;
+    Tree->TreeOptions().SetSelectionOptions(toMultiSelect);
+    const int w = ClientWidth(), textRight = w - 18 - 4;
+    Mouse(WM_LBUTTONDOWN, 5, 5, MK_LBUTTON);
+    Mouse(WM_MOUSEMOVE, 60, 45, MK_LBUTTON);
+    EXPECT_TRUE(Tree->HasState(tsDrawSelecting));
+    EXPECT_EQ(Selection(), "");
+    Mouse(WM_LBUTTONUP, 60, 45);
+    Mouse(WM_LBUTTONDOWN, textRight - 60, 5, MK_LBUTTON); // left of the texts
+    Mouse(WM_MOUSEMOVE, textRight - 10, 30, MK_LBUTTON);
+    EXPECT_EQ(Selection(), "a b");
+    Mouse(WM_MOUSEMOVE, textRight - 55, 30, MK_LBUTTON);
+    EXPECT_EQ(Selection(), "") << "left of the 50-pixel texts again";
+    Mouse(WM_LBUTTONUP, textRight - 55, 30);
+}
