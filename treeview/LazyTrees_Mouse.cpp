@@ -188,6 +188,38 @@ bool TBaseLazyTree::InputMessage(TMessage& m) {
         MouseMove(KeysToShift(m.WParam), p.X, p.Y);
         return true;
     }
+    case WM_SETCURSOR: {
+        // The header had its say first; here the row edges and the hot node choose.
+        if (FStates & TS(tsWheelPanning, tsWheelScrolling) || (ComponentState & csDesigning) ||
+            HWND(m.WParam) != WindowHandle())
+            return false;
+        TCursor cursor = Cursor;
+        if (cursor != 0) return false;
+        TPoint p;
+        GetCursorPos(p);
+        MapWindowPoints(0, WindowHandle(), &p, 1);
+        bool split = false;
+        if (FOptions->MiscOptions() & toNodeHeightResize) {
+            GetHitTestInfoAt(p.X, p.Y, true, info);
+            if ((info.HitPositions & hiOnItem) && FHeader->IsValidColumn(info.HitColumn) &&
+                (FHeader->Columns()[info.HitColumn].Options() & coFixed)) {
+                PLazyNode node = nullptr;
+                if (info.HitPositions & hiLowerSplitter)
+                    node = info.HitNode;
+                else if (info.HitPositions & hiUpperSplitter)
+                    node = GetPreviousVisible(info.HitNode);
+                split = node && node != FRoot;
+            }
+        }
+        if (split)
+            cursor = crVertSplit;
+        else if ((FOptions->PaintOptions() & toHotTrack) && FCurrentHotNode && HotCursor != 0)
+            cursor = HotCursor;
+        DoGetCursor(cursor);
+        SetCursor(Screen().Cursor(cursor));
+        m.Result = 1;
+        return true;
+    }
     case WM_MOUSELEAVE:
         // The mouse left the window: nothing is hot any more and the edges no longer scroll.
         if (!(FStates & TS(tsWheelPanning, tsWheelScrolling))) {

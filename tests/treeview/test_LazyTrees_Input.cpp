@@ -807,6 +807,18 @@ TEST_F(MouseInput, RowEdgesOfAFixedColumnResizeTheirNodes) {
     EXPECT_EQ(Tree->GetNodeHeight(n[1]), Tree->DefaultNodeHeight());
     Mouse(WM_LBUTTONUP, 100, 61);
     EXPECT_EQ(Tree->GetNodeHeight(n[2]), Tree->DefaultNodeHeight());
+    // The split cursor shows over the edges of the fixed column only.
+    auto cursorAt = [&](int x, int y) {
+        TPoint screen{x, y};
+        MapWindowPoints(Wnd, 0, &screen, 1);
+        SetCursorPos(screen);
+        SetCursor(nullptr);
+        SendMessage(Wnd, WM_SETCURSOR, WPARAM(Wnd), 1);
+        return GetCursor();
+    };
+    EXPECT_EQ(cursorAt(100, 16), Screen().Cursor(crVertSplit));
+    EXPECT_EQ(cursorAt(100, 9), Screen().Cursor(0));
+    EXPECT_EQ(cursorAt(200, 16), Screen().Cursor(0));
     Mouse(WM_LBUTTONDOWN, 200, 34, MK_LBUTTON); // a column that is not fixed
     EXPECT_FALSE(Tree->HasState(tsNodeHeightTrackPending));
     Mouse(WM_LBUTTONUP, 200, 34);
