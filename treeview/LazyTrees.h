@@ -1595,6 +1595,10 @@ protected:
 
 private:
     int FInternalDataOffset = 0;
+    // The text height last measured and the font it was measured for.
+    int FTextHeight = -1, FTextHeightSize = 0;
+    unsigned FTextHeightStyle = 0;
+    std::string FTextHeightFace;
 };
 
 class TLazyStringTree : public TCustomLazyStringTree {

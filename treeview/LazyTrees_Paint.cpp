@@ -150,7 +150,11 @@ void TBaseLazyTree::PaintTree(TCanvas& canvas, TRect window, TPoint target,
                         AdjustImageBorder(info.ImageInfo[iiNormal].Images, false, vAlign,
                                           info.ContentRect, info.ImageInfo[iiNormal]);
 
-                    info.NodeWidth = DoGetNodeWidth(node, col.Index, &canvas);
+                    // Measuring is dear: only where selection, focus, drop target or range need the
+                    // width.
+                    bool needWidth =
+                        !useColumns || selected || node == FFocusedNode || node == FDropTargetNode;
+                    info.NodeWidth = needWidth ? DoGetNodeWidth(node, col.Index, &canvas) : 0;
                     if (!useColumns)
                         widest = std::max(widest, info.ContentRect.Left - cell.Left +
                                                       info.NodeWidth + 2 * FTextMargin);
@@ -253,7 +257,16 @@ void TCustomLazyStringTree::DoPaintNode(TLTPaintInfo& info) {
     DoPaintText(node, canvas, info.Column);
     HDC dc = canvas.Handle();
     int x = info.ContentRect.Left + TextMargin();
-    int textHeight = canvas.TextHeight(text);
+    // One height per font: measuring every row would cost as much as drawing it.
+    const TFont& f = canvas.Font;
+    if (FTextHeight < 0 || f.Height != FTextHeightSize || f.Style != FTextHeightStyle ||
+        f.Name != FTextHeightFace) {
+        FTextHeight = canvas.TextHeight(u"Wg");
+        FTextHeightSize = f.Height;
+        FTextHeightStyle = f.Style;
+        FTextHeightFace = f.Name;
+    }
+    int textHeight = FTextHeight;
     int y = info.CellRect.Top + (info.CellRect.Height() - textHeight) / 2;
     SetBkMode(dc, TRANSPARENT);
     canvas.Brush.Style = bsClear;

@@ -179,6 +179,18 @@ uint32_t Store(const TBitmapObject* s, uint32_t v) {
 void FillWithBrush(HDC dc, const TRect& r, HBRUSH brush, uint8_t rop = 0xF0) {
     auto* s = dc->Surface();
     if (!s || !brush || brush->Style == BS_NULL) return;
+    if (rop == 0xF0 && brush->Style != BS_PATTERN && s->BitsPerPixel == 32) {
+        // A plain colour copied: whole runs of a row at once.
+        uint32_t p = ToPixel(brush->Color) | 0xFF000000u;
+        QRect q(QPoint(dc->ToX(r.Left), dc->ToY(r.Top)), QPoint(dc->ToX(r.Right) - 1, dc->ToY(r.Bottom) - 1));
+        QRegion clip = dc->Clip() & QRegion(q);
+        for (const QRect& c : clip)
+            for (int y = c.top(); y <= c.bottom(); ++y) {
+                uint32_t* row = s->Bits.data() + size_t(y) * s->Width;
+                std::fill(row + c.left(), row + c.right() + 1, p);
+            }
+        return;
+    }
     TBrushObject old = dc->S.BrushV;
     dc->S.BrushV = *brush;
     QRect q(QPoint(dc->ToX(r.Left), dc->ToY(r.Top)), QPoint(dc->ToX(r.Right) - 1, dc->ToY(r.Bottom) - 1));
@@ -765,14 +777,16 @@ bool ExtTextOutW(HDC dc, int x, int y, UINT options, const TRect* r, const char1
     EnsureGuiToolkit();
     QFont font = MakeFont(&dc->S.FontV);
     QFontMetrics m(font);
-    int width = m.horizontalAdvance(s);
-    int ix = dc->ToX(x), iy = dc->ToY(y);
     UINT h = dc->S.TextAlign & 6;
+    // Shaping the text for its width costs as much as drawing it: only when the width is used.
+    bool opaque = dc->S.BkMode == OPAQUE && !(r && (options & ETO_OPAQUE));
+    int width = (h == TA_RIGHT || h == TA_CENTER || opaque) ? m.horizontalAdvance(s) : 0;
+    int ix = dc->ToX(x), iy = dc->ToY(y);
     if (h == TA_RIGHT) ix -= width;
     else if (h == TA_CENTER) ix -= width / 2;
     UINT v = dc->S.TextAlign & 24;
     int top = v == TA_BASELINE ? iy - m.ascent() : v == TA_BOTTOM ? iy - m.height() : iy;
-    if (dc->S.BkMode == OPAQUE && !(r && (options & ETO_OPAQUE))) {
+    if (opaque) {
         HBRUSH bk = CreateSolidBrush(dc->S.Bk);
         int lx = ix - dc->ToX(0), ly = top - dc->ToY(0);
         FillWithBrush(dc, {lx, ly, lx + width, ly + m.height()}, bk);

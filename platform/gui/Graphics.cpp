@@ -14,14 +14,23 @@ std::string Utf16ToUtf8(const std::u16string& s) {
 }
 
 TPen::~TPen() { DeleteObject(FHandle); }
+// Each handle is made again only when the values it was made for changed.
 HPEN TPen::Handle() {
+    if (FHandle && IsGdiObject(FHandle) && FMadeColor == Color && FMadeWidth == Width && FMadeStyle == Style)
+        return FHandle;
     DeleteObject(FHandle);
     FHandle = CreatePen(int(Style), Width, ColorToRGB(Color));
+    FMadeColor = Color;
+    FMadeWidth = Width;
+    FMadeStyle = Style;
     return FHandle;
 }
 
 TBrush::~TBrush() { DeleteObject(FHandle); }
 HBRUSH TBrush::Handle() {
+    if (FHandle && !Bitmap && IsGdiObject(FHandle) && FMadeColor == Color && FMadeStyle == Style) return FHandle;
+    FMadeColor = Bitmap ? clNone : Color;
+    FMadeStyle = Style;
     DeleteObject(FHandle);
     if (Bitmap) FHandle = CreatePatternBrush(Bitmap->Handle());
     else if (Style == bsClear) {
@@ -33,6 +42,11 @@ HBRUSH TBrush::Handle() {
 
 TFont::~TFont() { DeleteObject(FHandle); }
 HFONT TFont::Handle() {
+    if (FHandle && IsGdiObject(FHandle) && FMadeHeight == Height && FMadeStyle == Style && FMadeName == Name)
+        return FHandle;
+    FMadeName = Name;
+    FMadeHeight = Height;
+    FMadeStyle = Style;
     DeleteObject(FHandle);
     TFontObject f;
     f.Face = Name;

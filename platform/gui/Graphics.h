@@ -24,6 +24,9 @@ public:
     HPEN Handle(); // made for the current values; owned by the pen
 private:
     HPEN FHandle = nullptr;
+    TColor FMadeColor = clNone; // the values FHandle was made for
+    int FMadeWidth = 0;
+    TPenStyle FMadeStyle = psSolid;
 };
 
 enum TBrushStyle { bsSolid, bsClear };
@@ -36,6 +39,8 @@ public:
     HBRUSH Handle();
 private:
     HBRUSH FHandle = nullptr;
+    TColor FMadeColor = clNone; // the values a plain FHandle was made for
+    TBrushStyle FMadeStyle = bsSolid;
 };
 
 enum : unsigned { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
@@ -50,6 +55,9 @@ public:
     void Assign(const TFont& other);
 private:
     HFONT FHandle = nullptr;
+    std::string FMadeName; // the values FHandle was made for
+    int FMadeHeight = 0;
+    unsigned FMadeStyle = 0;
 };
 
 class TCanvas {
