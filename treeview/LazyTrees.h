@@ -794,6 +794,22 @@ private:
     void ShowImage(TBitmap& image, int top, int height, int sourceTop);
 };
 
+// Where a point lies in the tree: one bit per position.
+using THitPositions = uint32_t;
+enum : THitPositions {
+    hiAbove = 1 << 0, hiBelow = 1 << 1, hiNowhere = 1 << 2, hiOnItem = 1 << 3, hiOnItemButton = 1 << 4,
+    hiOnItemButtonExact = 1 << 5, hiOnItemCheckbox = 1 << 6, hiOnItemIndent = 1 << 7, hiOnItemLabel = 1 << 8,
+    hiOnItemLeft = 1 << 9, hiOnItemRight = 1 << 10, hiOnNormalIcon = 1 << 11, hiOnStateIcon = 1 << 12,
+    hiToLeft = 1 << 13, hiToRight = 1 << 14, hiUpperSplitter = 1 << 15, hiLowerSplitter = 1 << 16,
+};
+struct THitInfo {
+    PLazyNode HitNode = nullptr;
+    THitPositions HitPositions = 0;
+    TColumnIndex HitColumn = NoColumn;
+};
+using TScrollDirections = uint8_t;
+enum : TScrollDirections { sdLeft = 1, sdUp = 2, sdRight = 4, sdDown = 8 };
+
 // --- the base tree ------------------------------------------------------------------------------------
 
 class TBaseLazyTree : public TCustomControl {
@@ -1426,6 +1442,56 @@ public:
     std::function<void(TLTHeader&, TPoint&, TShiftState, bool&)> OnHeaderHeightDblClickResize;
     std::function<void(TLTHeader&, TColumnIndex, TPoint, TPopupMenu*&)> OnGetHeaderPopupMenu;
 
+    // --- input: hit testing, mouse, keyboard, search, editing, auto-scroll -------------
+    // Where a point lies: node, column and positions. Relative takes client
+    // coordinates, else tree coordinates.
+    virtual void GetHitTestInfoAt(int x, int y, bool relative, THitInfo& hitInfo);
+    virtual void DetermineHitPositionLTR(THitInfo& hitInfo, int x, int right, TAlignment alignment);
+    virtual void DetermineHitPositionRTL(THitInfo& hitInfo, int x, int right, TAlignment alignment);
+    virtual bool CanEdit(PLazyNode node, TColumnIndex column);
+    bool IsEditing() const { return FStates & TS(tsEditing); }
+    bool IsMouseSelecting() const { return FStates & TS(tsDrawSelPending, tsDrawSelecting); }
+    bool EndEditNode();
+    bool CancelEditNode();
+    virtual void HandleMouseDown(TMessage& message, const THitInfo& hitInfo);
+    virtual void HandleMouseUp(WPARAM keys, const THitInfo& hitInfo);
+    virtual void HandleMouseDblClick(TMessage& message, const THitInfo& hitInfo);
+    virtual void HandleHotTrack(int x, int y);
+    virtual void HandleIncrementalSearch(WORD charCode);
+    virtual void MouseMove(TShiftState shift, int x, int y);
+    // The rubber band: its rectangles in tree coordinates, and the selection change it makes.
+    virtual bool CalculateSelectionRect(int x, int y);
+    virtual bool HandleDrawSelection();
+    virtual bool CollectSelectedNodesLTR(int mainColumn, int nodeLeft, TAlignment alignment,
+                                         TRect oldRect, TRect newRect, int maxValue);
+    virtual bool CollectSelectedNodesRTL(int mainColumn, int nodeLeft, TAlignment alignment,
+                                         TRect oldRect, TRect newRect, int maxValue);
+    TRect SelectRectangle() const { return FNewSelRect; }
+    virtual bool CanAutoScroll();
+    virtual TScrollDirections DetermineScrollDirections(int x, int y);
+    virtual void DoAutoScroll(int x, int y);
+    TScrollDirections ScrollDirections() const { return FScrollDirections; }
+    const std::u16string& SearchBuffer() const { return FSearchBuffer; }
+    TColumnIndex HotColumn() const { return FHotColumn; }
+    TColumnIndex EditColumn() const { return FEditColumn; }
+    // One tick of the auto-scroll timer; the wheel; middle-button panning.
+    virtual void DoTimerScroll();
+    virtual void HandleMouseWheel(TMessage& message);
+    void StartWheelPanning(TPoint position);
+    void StopWheelPanning();
+    // The panning cursor for a pointer position (the name of its picture).
+    virtual void AdjustPanningCursor(int x, int y);
+    const std::string& PanningCursor() const { return FPanningCursor; }
+    HWND PanningWindow() const { return FPanningWindow; }
+    std::function<void(TBaseLazyTree&, TShiftState, int, TPoint, bool&)> OnMouseWheel;
+    // Input messages: true when handled here.
+    bool InputMessage(TMessage& message);
+    // The control's own key and click events: a key handler may set the key to 0 to swallow it.
+    std::function<void(TBaseLazyTree&, WORD&, TShiftState)> OnKeyDown;
+    std::function<void(TBaseLazyTree&, WORD&, TShiftState)> OnKeyUp;
+    std::function<void(TBaseLazyTree&, char16_t&)> OnKeyPress;
+    std::function<void(TBaseLazyTree&)> OnDblClick;
+
 protected:
     virtual std::unique_ptr<TLTHeader> GetHeaderClass();
     virtual std::unique_ptr<TCustomLazyTreeOptions> GetOptionsClass();
@@ -1556,6 +1622,32 @@ protected:
     int FOperationCount = 0;
     bool FOperationCanceled = false;
     void HeaderNonClient(TMessage& m); // non-client size and painting with the header
+    // Input state.
+    enum : uintptr_t { ScrollTimerId = 4 };
+    void HandleKeyDown(TMessage& message);
+    void HandleKeyUp(TMessage& message);
+    void HandleChar(TMessage& message);
+    void EndPendingMouseStates(bool killFocus);
+    TShiftState KeysToShift(WPARAM keys) const;
+    PLazyNode FCheckNode = nullptr;
+    TCheckState FPendingCheckState = csUncheckedNormal;
+    PLazyNode FHeightTrackNode = nullptr;
+    TColumnIndex FHeightTrackColumn = NoColumn;
+    TPoint FHeightTrackPoint;
+    TPoint FLastClickPos;
+    TColumnIndex FHotColumn = NoColumn;
+    bool FHotNodeButtonHit = false;
+    std::u16string FSearchBuffer;
+    PLazyNode FLastSearchNode = nullptr;
+    TRect FOldSelRect, FNewSelRect;
+    TShiftState FDrawSelShiftState = 0;
+    TScrollDirections FScrollDirections = 0;
+    TPoint FPanningAnchor;
+    HWND FPanningWindow = 0;
+    std::unique_ptr<TBitmap> FPanningImage;
+    std::string FPanningCursor;
+    uint32_t FLastScrollTick = 0;
+    bool FScrollArmed = false;
 };
 
 // --- the string tree ------------------------------------------------------------------------------------
@@ -1601,6 +1693,16 @@ public:
     std::string ContentToRTF(TLTSTextSourceType source);
     HRESULT RenderOLEData(const TFormatEtc& formatEtcIn, TStgMedium& medium,
                           bool forClipboard) override;
+
+    // --- searching and editing captions ----------------------------------------------------
+    // The owner takes an edited caption here; the tree keeps no texts.
+    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, const std::u16string&)> OnNewText;
+    virtual void DoNewText(PLazyNode node, TColumnIndex column, const std::u16string& text);
+    int DoIncrementalSearch(PLazyNode node, const std::u16string& text) override;
+    std::shared_ptr<ILTEditLink> DoCreateEditor(PLazyNode node, TColumnIndex column) override;
+    // The row rectangle of a node in client coordinates (the whole client width).
+    TRect NodeRowRect(PLazyNode node);
+    std::unique_ptr<TWinControl> RetiredEditor; // an editor that ended inside its own message
 
     // --- painting the texts ----------------------------------------------------------------
     int DoGetNodeWidth(PLazyNode node, TColumnIndex column, TCanvas* canvas) override;

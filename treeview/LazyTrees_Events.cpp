@@ -310,6 +310,10 @@ void TBaseLazyTree::DoFreeNode(PLazyNode node) {
     if (node == FFocusedNode) FFocusedNode = nullptr;
     if (node == FRangeAnchor) FRangeAnchor = nullptr;
     if (node == FLastStructureChangeNode) FLastStructureChangeNode = nullptr;
+    // Input state must not keep a node that goes.
+    if (node == FCheckNode) FCheckNode = nullptr;
+    if (node == FLastSearchNode) FLastSearchNode = nullptr;
+    if (node == FHeightTrackNode) FHeightTrackNode = nullptr;
     if (OnFreeNode && (node->States & (vsInitialized | vsInitialUserData))) OnFreeNode(*this, node);
     FreeNodeBlock(node);
 }

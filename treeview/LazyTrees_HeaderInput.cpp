@@ -18,7 +18,6 @@ enum : UINT {
     WM_NCMBUTTONUP = 0x00A8,
     WM_NCMBUTTONDBLCLK = 0x00A9,
 };
-constexpr WPARAM VK_ESCAPE = 0x1B;
 constexpr TLTHeaderStates MouseStates = hsDragging | hsDragPending | hsColumnWidthTracking |
                                         hsColumnWidthTrackPending | hsHeightTracking |
                                         hsHeightTrackPending;

@@ -26,6 +26,10 @@ TCustomLazyStringTree::~TCustomLazyStringTree() {
     // Nodes go while this class's overrides still run; so does the rendering
     // of what this tree left on the clipboard.
     ReleaseClipboardData();
+    // An editor of this tree goes while the tree it edits still stands.
+    if (FEditLink) DoCancelEdit();
+    FEditLink.reset();
+    RetiredEditor.reset();
     FOptions->SetMiscOptions(FOptions->MiscOptions() & ~toReadOnly);
     if (FRoot) Clear();
 }

@@ -317,6 +317,7 @@ void TBaseLazyTree::Dispatch(TMessage& m) {
         return;
     }
     if (FHeader && FHeader->HandleMessage(m)) return;
+    if (InputMessage(m)) return;
     if (HandleWindowMessage(m)) return;
     if (m.Msg == WM_NCCALCSIZE || m.Msg == WM_NCPAINT) {
         HeaderNonClient(m);

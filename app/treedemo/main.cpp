@@ -86,6 +86,8 @@ void SetUpTree(TLazyStringTree& tree) {
         std::cout << "selection " << NodeName(t, node) << " count " << t.SelectedCount()
                   << std::endl;
     };
+    // Typing a caption's first letters finds the node.
+    tree.SetIncrementalSearch(isAll);
     tree.SetRootNodeCount(Groups);
     // Every item made now, so the tree holds its million nodes from the start.
     for (PLazyNode group = tree.RootNode()->FirstChild; group; group = group->NextSibling)

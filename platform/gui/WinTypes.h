@@ -111,6 +111,15 @@ enum : DWORD {
 // Mouse-message key flags (WParam).
 enum : WPARAM { MK_LBUTTON = 1, MK_RBUTTON = 2, MK_SHIFT = 4, MK_CONTROL = 8, MK_MBUTTON = 16 };
 
+// Virtual key codes (WParam of the key messages).
+enum : int {
+    VK_BACK = 0x08, VK_TAB = 0x09, VK_RETURN = 0x0D, VK_SHIFT = 0x10, VK_CONTROL = 0x11, VK_MENU = 0x12,
+    VK_ESCAPE = 0x1B, VK_SPACE = 0x20, VK_PRIOR = 0x21, VK_NEXT = 0x22, VK_END = 0x23, VK_HOME = 0x24,
+    VK_LEFT = 0x25, VK_UP = 0x26, VK_RIGHT = 0x27, VK_DOWN = 0x28, VK_INSERT = 0x2D, VK_DELETE = 0x2E,
+    VK_APPS = 0x5D, VK_MULTIPLY = 0x6A, VK_ADD = 0x6B, VK_SUBTRACT = 0x6D, VK_DIVIDE = 0x6F, VK_F1 = 0x70,
+    VK_F2 = 0x71,
+};
+
 // Hit-test answers of WM_NCHITTEST.
 enum : LRESULT { HTNOWHERE = 0, HTCLIENT = 1, HTBORDER = 18, HTHSCROLL = 6, HTVSCROLL = 7 };
 

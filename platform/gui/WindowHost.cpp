@@ -67,6 +67,9 @@ void Compose(HWND wnd, QPainter& p, QPoint at) {
 }
 
 WPARAM KeyFlags(Qt::MouseButtons buttons, Qt::KeyboardModifiers mods) {
+    SetKeyState(0x10, mods & Qt::ShiftModifier);
+    SetKeyState(0x11, mods & Qt::ControlModifier);
+    SetKeyState(0x12, mods & Qt::AltModifier);
     WPARAM f = 0;
     if (buttons & Qt::LeftButton) f |= MK_LBUTTON;
     if (buttons & Qt::RightButton) f |= MK_RBUTTON;
@@ -98,6 +101,11 @@ WPARAM VirtualKey(int key) {
     case Qt::Key_Insert: return 0x2D;
     case Qt::Key_Delete: return 0x2E;
     case Qt::Key_F2: return 0x71;
+    case Qt::Key_Menu: return 0x5D;
+    case Qt::Key_Asterisk: return 0x6A;
+    case Qt::Key_Plus: return 0x6B;
+    case Qt::Key_Minus: return 0x6D;
+    case Qt::Key_Slash: return 0x6F;
     default:
         if (key >= Qt::Key_0 && key <= Qt::Key_9) return WPARAM(key);
         if (key >= Qt::Key_A && key <= Qt::Key_Z) return WPARAM(key);
@@ -202,6 +210,7 @@ private:
     }
     void Key(QKeyEvent* e, bool down) {
         HWND target = GetFocus() ? GetFocus() : Wnd;
+        KeyFlags({}, e->modifiers());
         if (WPARAM vk = VirtualKey(e->key())) SendMessage(target, down ? WM_KEYDOWN : WM_KEYUP, vk, 0);
         if (down && !e->text().isEmpty() && e->text()[0].unicode() >= 0x20)
             SendMessage(target, WM_CHAR, e->text()[0].unicode(), 0);

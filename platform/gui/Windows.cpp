@@ -942,4 +942,16 @@ void SetCursorPos(TPoint screen) {
     cursorPos = int64_t(uint32_t(screen.X)) | int64_t(uint64_t(uint32_t(screen.Y)) << 32);
 }
 
+namespace {
+std::atomic<bool> keysDown[256];
+}
+
+int16_t GetKeyState(int vk) {
+    return (vk >= 0 && vk < 256 && keysDown[vk].load()) ? int16_t(0x8000) : int16_t(0);
+}
+
+void SetKeyState(int vk, bool down) {
+    if (vk >= 0 && vk < 256) keysDown[vk] = down;
+}
+
 } // namespace nuq

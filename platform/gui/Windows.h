@@ -182,4 +182,9 @@ void SetScreenSize(int width, int height); // 1024 x 768 at start; the pixels tu
 // The desktop's work area in screen coordinates (the whole screen here).
 TRect GetDesktopWorkArea();
 
+// Whether a key is down now (the high bit of the answer), as the window host
+// saw it last; the host (or a test) sets it before the key or mouse message.
+int16_t GetKeyState(int vk);
+void SetKeyState(int vk, bool down);
+
 } // namespace nuq

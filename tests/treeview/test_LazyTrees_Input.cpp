@@ -1,0 +1,845 @@
+// Hit testing, mouse and keyboard input, incremental search and caption
+// editing, driven by the messages a user's actions send to the tree window.
+
+#include "treeview/LazyTrees.h"
+
+#include "platform/EventLoop.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+using namespace nuq;
+
+namespace {
+
+// Captions from a table; a text width fixed per tree, so that positions are exact.
+class InputTree : public TLazyStringTree {
+public:
+    using TLazyStringTree::TLazyStringTree;
+    int TextWidth = 50;
+    int DoGetNodeWidth(PLazyNode, TColumnIndex, TCanvas*) override { return TextWidth; }
+};
+
+struct InputFixture : ::testing::Test {
+    std::unique_ptr<InputTree> Tree;
+    HWND Wnd = 0;
+    std::map<PLazyNode, std::u16string> Captions;
+    std::vector<std::string> Log;
+    void SetUp() override {
+        SetMainThread();
+        EnsureGuiToolkit();
+        UseVirtualClock(TDateTime(46000.0));
+        Tree = NewComponent<InputTree>();
+        Tree->SetBounds(0, 0, 400, 200);
+        Tree->Handle();
+        Wnd = Tree->WindowHandle();
+        // The button bitmaps come with the painting; the hit test needs only their size.
+        if (Tree->PlusBM().Width() <= 1) Tree->PlusBM().SetSize(9, 9);
+        Tree->OnGetText = [this](TBaseLazyTree&, PLazyNode n, TColumnIndex, int,
+                                 std::u16string& s) {
+            auto it = Captions.find(n);
+            if (it != Captions.end()) s = it->second;
+        };
+        Tree->OnFocusChanged = [this](TBaseLazyTree&, PLazyNode n, TColumnIndex) {
+            Log.push_back("focus " + Name(n));
+        };
+    }
+    void TearDown() override {
+        for (int vk : {VK_SHIFT, VK_CONTROL, VK_MENU}) SetKeyState(vk, false);
+        ReleaseCapture();
+        Tree.reset();
+        UseRealClock();
+    }
+    // Top-level nodes with the given captions; each 18 pixels high.
+    std::vector<PLazyNode> Nodes(std::initializer_list<const char16_t*> captions,
+                                 PLazyNode parent = nullptr) {
+        std::vector<PLazyNode> out;
+        for (const char16_t* c : captions) {
+            out.push_back(Tree->AddChild(parent));
+            Captions[out.back()] = c;
+        }
+        return out;
+    }
+    std::string Name(PLazyNode n) {
+        if (!n) return "none";
+        auto it = Captions.find(n);
+        return it == Captions.end() ? "?" : std::string(it->second.begin(), it->second.end());
+    }
+    THitPositions Hit(int x, int y) {
+        THitInfo info;
+        Tree->GetHitTestInfoAt(x, y, true, info);
+        return info.HitPositions;
+    }
+    void Mouse(UINT msg, int x, int y, WPARAM keys = 0) {
+        SendMessage(Wnd, msg, keys, MakeLParam(x, y));
+    }
+    void Click(int x, int y, WPARAM keys = 0) {
+        Mouse(WM_LBUTTONDOWN, x, y, keys | MK_LBUTTON);
+        Mouse(WM_LBUTTONUP, x, y, keys);
+    }
+    void Key(int vk, TShiftState shift = 0) {
+        SetKeyState(VK_SHIFT, shift & ssShift);
+        SetKeyState(VK_CONTROL, shift & ssCtrl);
+        SendMessage(Wnd, WM_KEYDOWN, WPARAM(vk), 0);
+        SendMessage(Wnd, WM_KEYUP, WPARAM(vk), 0);
+        SetKeyState(VK_SHIFT, false);
+        SetKeyState(VK_CONTROL, false);
+    }
+    void Type(const std::u16string& text) {
+        for (char16_t c : text) {
+            WPARAM vk = (c >= u'a' && c <= u'z') ? WPARAM(c - 32) : WPARAM(c);
+            SendMessage(Wnd, WM_KEYDOWN, vk, 0);
+            SendMessage(Wnd, WM_CHAR, WPARAM(c), 0);
+            SendMessage(Wnd, WM_KEYUP, vk, 0);
+        }
+    }
+    std::string Selection() {
+        std::string s;
+        for (PLazyNode n = Tree->GetFirst(); n; n = Tree->GetNext(n))
+            if (Tree->Selected(n)) s += (s.empty() ? "" : " ") + Name(n);
+        return s;
+    }
+    int ClientWidth() { return Tree->ClientRect().Width(); }
+};
+
+using HitTest = InputFixture;
+using MouseInput = InputFixture;
+using KeyInput = InputFixture;
+using Search = InputFixture;
+using CaptionEditing = InputFixture;
+
+} // namespace
+
+// --- hit testing -----------------------------------------------------------------------------
+
+// Rows are 18 high; node "a" (row 0) has children, "b" (row 1) has a check box,
+// "c" (row 2) has neither. Indent 18, margin 4, text 50 wide.
+TEST_F(HitTest, PositionsAcrossARowLeftToRight) {
+    auto n = Nodes({u"a", u"b", u"c"});
+    Nodes({u"a1"}, n[0]);
+    n[1]->CheckType = ctCheckBox;
+    Tree->TreeOptions().SetMiscOptions(Tree->TreeOptions().MiscOptions() | toCheckSupport);
+    ASSERT_NE(Tree->CheckImages, nullptr);
+    const int button = Tree->PlusBM().Width(), check = Tree->CheckImages->Width() + 2;
+    const int w = ClientWidth();
+    struct Case {
+        int x, y;
+        THitPositions expected;
+        const char* what;
+    };
+    const Case cases[] = {
+        {1, 5, hiOnItem | hiOnItemButton, "button level, left of the bitmap"},
+        {18 - button, 5, hiOnItem | hiOnItemButton | hiOnItemButtonExact, "on the button bitmap"},
+        {5, 41, hiOnItem | hiOnItemIndent, "indentation of a node without children"},
+        {19, 23, hiOnItem | hiOnItemCheckbox, "the margin belongs to the check area"},
+        {18 + 4 + check - 1, 23, hiOnItem | hiOnItemCheckbox, "last pixel of the check area"},
+        {18 + 4 + check, 23, hiOnItem | hiOnItemLabel, "text right after the check box"},
+        {19, 41, hiOnItem, "margin of a node without a check type"},
+        {22, 41, hiOnItem | hiOnItemLabel, "first pixel of the text"},
+        {71, 41, hiOnItem | hiOnItemLabel, "last pixel of the text"},
+        {72, 41, hiOnItem | hiOnItemRight, "right of the text"},
+        {100, 80, hiNowhere, "below the nodes, inside the window"},
+        {-1, 5, hiToLeft, "left of the window"},
+        {w + 1, 5, hiToRight, "right of the window"},
+        {5, -1, hiAbove, "above"},
+        {5, 1000, hiBelow, "below the window"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Hit(c.x, c.y), c.expected) << c.what;
+
+    auto opts = Tree->TreeOptions().PaintOptions();
+    Tree->TreeOptions().SetPaintOptions(opts & ~toShowButtons);
+    EXPECT_EQ(Hit(15, 5), hiOnItem | hiOnItemIndent) << "no buttons shown";
+    Tree->TreeOptions().SetPaintOptions(opts & ~toShowRoot);
+    EXPECT_EQ(Hit(2, 5), hiOnItem) << "no root level: the margin starts at 0";
+    Tree->TreeOptions().SetPaintOptions(opts);
+
+    Tree->TextWidth = 1000;
+    EXPECT_EQ(Hit(w - 2, 41), hiOnItem | hiOnItemLabel) << "text wider than the cell";
+    Tree->TextWidth = 50;
+    Tree->SetAlignment(taRightJustify);
+    EXPECT_EQ(Hit(w - 51, 41), hiOnItem | hiOnItemLeft);
+    EXPECT_EQ(Hit(w - 50, 41), hiOnItem | hiOnItemLabel);
+    Tree->SetAlignment(taCenter);
+    const int left = (22 + w - 50) / 2;
+    EXPECT_EQ(Hit(left - 1, 41), hiOnItem | hiOnItemLeft);
+    EXPECT_EQ(Hit(left, 41), hiOnItem | hiOnItemLabel);
+    EXPECT_EQ(Hit(left + 50, 41), hiOnItem | hiOnItemRight);
+}
+
+TEST_F(HitTest, RightToLeftMirrorsTheRow) {
+    auto n = Nodes({u"a", u"b"});
+    Nodes({u"a1"}, n[0]);
+    Tree->BiDiMode = bdRightToLeft;
+    const int w = std::max(ClientWidth(), 0), button = Tree->PlusBM().Width();
+    const int edge = w - 18, textRight = edge - 4;
+    EXPECT_EQ(Hit(edge + button - 1, 5), hiOnItem | hiOnItemButton | hiOnItemButtonExact);
+    EXPECT_EQ(Hit(w - 1, 5), hiOnItem | hiOnItemButton);
+    EXPECT_EQ(Hit(w - 1, 23), hiOnItem | hiOnItemIndent);
+    EXPECT_EQ(Hit(textRight + 1, 23), hiOnItem);
+    EXPECT_EQ(Hit(textRight - 1, 23), hiOnItem | hiOnItemLabel);
+    EXPECT_EQ(Hit(textRight - 50, 23), hiOnItem | hiOnItemLabel);
+    EXPECT_EQ(Hit(textRight - 51, 23), hiOnItem | hiOnItemLeft);
+}
+
+TEST_F(HitTest, ColumnsReportModeAndSplitters) {
+    auto n = Nodes({u"a", u"b"});
+    TLTHeader& h = Tree->Header();
+    for (int i = 0; i < 2; ++i) h.Columns().Add()->SetWidth(150);
+    h.Columns()[1].SetOptions(h.Columns()[1].Options() | coFixed);
+    THitInfo info;
+    Tree->GetHitTestInfoAt(160, 23, true, info);
+    EXPECT_EQ(info.HitColumn, 1);
+    EXPECT_EQ(info.HitNode, n[1]);
+    EXPECT_EQ(info.HitPositions, hiOnItem | hiOnItemLabel)
+        << "a non-main column has no indentation";
+    Tree->TreeOptions().SetMiscOptions(Tree->TreeOptions().MiscOptions() | toReportMode);
+    EXPECT_EQ(Hit(160, 23), hiOnItem);
+    EXPECT_EQ(Hit(40, 23), hiOnItem | hiOnItemLabel) << "the main column still has its positions";
+    Tree->TreeOptions().SetMiscOptions(Tree->TreeOptions().MiscOptions() | toNodeHeightResize);
+    EXPECT_EQ(Hit(160, 19), hiOnItem | hiUpperSplitter);
+    EXPECT_EQ(Hit(160, 33), hiOnItem | hiLowerSplitter);
+    EXPECT_EQ(Hit(160, 25), hiOnItem);
+    EXPECT_EQ(Hit(320, 5), hiOnItem) << "beyond the last column";
+}
+
+// --- mouse -------------------------------------------------------------------------------------
+
+// Labels span x 22..71 on top-level rows (rows 18 high).
+TEST_F(MouseInput, ClicksCtrlAndShiftClicks) {
+    auto n = Nodes({u"a", u"b", u"c", u"d"});
+    Click(30, 5);
+    EXPECT_EQ(Tree->FocusedNode(), n[0]);
+    EXPECT_EQ(Selection(), "a");
+    Click(30, 23);
+    EXPECT_EQ(Selection(), "b") << "single selection moves";
+    EXPECT_EQ(Log, (std::vector<std::string>{"focus a", "focus b"}));
+
+    Tree->TreeOptions().SetSelectionOptions(toMultiSelect); // clears the selection
+    Click(30, 23);
+    Click(30, 59, MK_CONTROL);
+    EXPECT_EQ(Selection(), "b d");
+    Click(30, 23, MK_CONTROL);
+    EXPECT_EQ(Selection(), "d") << "Ctrl toggles";
+    Click(30, 5);
+    Click(30, 41, MK_SHIFT);
+    EXPECT_EQ(Selection(), "a b c") << "Shift: the range from the anchor";
+    Click(30, 23, MK_SHIFT);
+    EXPECT_EQ(Selection(), "a b");
+    Click(100, 41);
+    EXPECT_EQ(Selection(), "") << "a plain click right of the texts clears a multi-selection";
+}
+
+TEST_F(MouseInput, ClickOnASelectedNodeKeepsTheSelectionUntilTheButtonGoesUp) {
+    auto n = Nodes({u"a", u"b", u"c"});
+    Tree->TreeOptions().SetSelectionOptions(toMultiSelect);
+    Tree->OnDragAllowed = [](TBaseLazyTree&, PLazyNode, TColumnIndex, bool& allowed) {
+        allowed = true;
+    };
+    Click(30, 5);
+    Click(30, 41, MK_SHIFT);
+    ASSERT_EQ(Selection(), "a b c");
+    Mouse(WM_LBUTTONDOWN, 30, 23, MK_LBUTTON);
+    EXPECT_EQ(Selection(), "a b c") << "kept for a drag of the whole selection";
+    EXPECT_EQ(Tree->FocusedNode(), n[1]);
+    Mouse(WM_LBUTTONUP, 30, 23);
+    EXPECT_EQ(Selection(), "b");
+    // Moving away first drops the pending clear: the selection stays.
+    Click(30, 5, MK_SHIFT);
+    Mouse(WM_LBUTTONDOWN, 30, 5, MK_LBUTTON);
+    Mouse(WM_MOUSEMOVE, 30, 15, MK_LBUTTON);
+    Mouse(WM_LBUTTONUP, 30, 15);
+    EXPECT_EQ(Selection(), "a b");
+}
+
+TEST_F(MouseInput, ButtonsToggleOnceAndNeverStartAnEdit) {
+    auto n = Nodes({u"a", u"b"});
+    Nodes({u"a1"}, n[0]);
+    int expanded = 0, collapsed = 0;
+    Tree->OnExpanded = [&](TBaseLazyTree&, PLazyNode) { ++expanded; };
+    Tree->OnCollapsed = [&](TBaseLazyTree&, PLazyNode) { ++collapsed; };
+    auto misc = Tree->TreeOptions().MiscOptions();
+    Tree->TreeOptions().SetMiscOptions(misc | toEditable | toEditOnDblClick | toToggleOnDblClick);
+    Click(12, 5);
+    EXPECT_TRUE(Tree->Expanded(n[0]));
+    EXPECT_EQ(Tree->FocusedNode(), nullptr) << "a button click does not focus";
+    Mouse(WM_LBUTTONDBLCLK, 12, 5, MK_LBUTTON);
+    Mouse(WM_LBUTTONUP, 12, 5);
+    EXPECT_FALSE(Tree->Expanded(n[0]));
+    EXPECT_EQ(expanded, 1);
+    EXPECT_EQ(collapsed, 1);
+    EXPECT_FALSE(Tree->HasState(tsEditPending));
+    // A double click on the label toggles too (toToggleOnDblClick), and starts no edit.
+    Click(30, 5);
+    Mouse(WM_LBUTTONDBLCLK, 30, 5, MK_LBUTTON);
+    Mouse(WM_LBUTTONUP, 30, 5);
+    EXPECT_TRUE(Tree->Expanded(n[0]));
+    EXPECT_FALSE(Tree->HasState(tsEditPending));
+}
+
+TEST_F(MouseInput, CheckBoxPressReleasedOnOrOffTheNode) {
+    auto n = Nodes({u"a", u"b"});
+    for (PLazyNode p : n) p->CheckType = ctCheckBox;
+    Tree->TreeOptions().SetMiscOptions(Tree->TreeOptions().MiscOptions() | toCheckSupport);
+    int checked = 0;
+    Tree->OnChecked = [&](TBaseLazyTree&, PLazyNode) { ++checked; };
+    Mouse(WM_LBUTTONDOWN, 24, 5, MK_LBUTTON);
+    EXPECT_EQ(n[0]->CheckState, csUncheckedPressed);
+    Mouse(WM_LBUTTONUP, 24, 5);
+    EXPECT_EQ(n[0]->CheckState, csCheckedNormal);
+    EXPECT_EQ(checked, 1);
+    Mouse(WM_LBUTTONDOWN, 24, 5, MK_LBUTTON);
+    EXPECT_EQ(n[0]->CheckState, csCheckedPressed);
+    Mouse(WM_LBUTTONUP, 24, 30); // released over the other node
+    EXPECT_EQ(n[0]->CheckState, csCheckedNormal);
+    EXPECT_EQ(n[1]->CheckState, csUncheckedNormal);
+    EXPECT_EQ(checked, 1);
+    n[1]->States |= vsDisabled;
+    Mouse(WM_LBUTTONDOWN, 24, 23, MK_LBUTTON);
+    EXPECT_EQ(n[1]->CheckState, csUncheckedNormal) << "a disabled node's box does not press";
+    Mouse(WM_LBUTTONUP, 24, 23);
+    EXPECT_EQ(n[1]->CheckState, csUncheckedNormal);
+    EXPECT_EQ(checked, 1);
+}
+
+TEST_F(MouseInput, RubberBandSelectsAndShrinkingBackRestores) {
+    Nodes({u"a", u"b", u"c", u"d"});
+    Tree->TreeOptions().SetSelectionOptions(toMultiSelect);
+    Mouse(WM_LBUTTONDOWN, 100, 5, MK_LBUTTON); // right of the text: starts a band
+    EXPECT_TRUE(Tree->HasState(tsDrawSelPending));
+    Mouse(WM_MOUSEMOVE, 30, 45, MK_LBUTTON);
+    EXPECT_TRUE(Tree->HasState(tsDrawSelecting));
+    EXPECT_EQ(Selection(), "a b c");
+    Mouse(WM_MOUSEMOVE, 30, 20, MK_LBUTTON);
+    EXPECT_EQ(Selection(), "a b");
+    Mouse(WM_MOUSEMOVE, 90, 45, MK_LBUTTON);
+    EXPECT_EQ(Selection(), "") << "a band right of every text covers nothing";
+    Mouse(WM_LBUTTONUP, 90, 45);
+    EXPECT_FALSE(Tree->IsMouseSelecting());
+
+    // With Ctrl the band turns each node over; shrinking back turns it back.
+    Click(30, 5);
+    Click(30, 41, MK_CONTROL);
+    ASSERT_EQ(Selection(), "a c");
+    SetKeyState(VK_CONTROL, true);
+    Mouse(WM_LBUTTONDOWN, 100, 5, MK_LBUTTON | MK_CONTROL);
+    Mouse(WM_MOUSEMOVE, 30, 60, MK_LBUTTON | MK_CONTROL);
+    EXPECT_EQ(Selection(), "b d");
+    Mouse(WM_MOUSEMOVE, 30, 30, MK_LBUTTON | MK_CONTROL);
+    EXPECT_EQ(Selection(), "b c");
+    Mouse(WM_MOUSEMOVE, 30, 8, MK_LBUTTON | MK_CONTROL);
+    EXPECT_EQ(Selection(), "c");
+    Mouse(WM_MOUSEMOVE, 100, 8, MK_LBUTTON | MK_CONTROL);
+    EXPECT_EQ(Selection(), "a c");
+    Mouse(WM_LBUTTONUP, 100, 8, MK_CONTROL);
+    SetKeyState(VK_CONTROL, false);
+    EXPECT_EQ(Selection(), "a c");
+}
+
+TEST_F(MouseInput, HotNodeFollowsTheMouseOverLabels) {
+    Nodes({u"a", u"b"});
+    Tree->TreeOptions().SetPaintOptions(Tree->TreeOptions().PaintOptions() | toHotTrack);
+    Tree->OnHotChange = [this](TBaseLazyTree&, PLazyNode from, PLazyNode to) {
+        Log.push_back(Name(from) + ">" + Name(to));
+    };
+    for (auto p : {TPoint{30, 5}, TPoint{40, 6}, TPoint{30, 23}, TPoint{100, 23}, TPoint{30, 100}})
+        Mouse(WM_MOUSEMOVE, p.X, p.Y);
+    EXPECT_EQ(Log, (std::vector<std::string>{"none>a", "a>b", "b>none"}));
+    EXPECT_EQ(Tree->HotNode(), nullptr);
+    Mouse(WM_MOUSEMOVE, 30, 5);
+    SendMessage(Wnd, WM_MOUSELEAVE, 0, 0);
+    EXPECT_EQ(Log.back(), "a>none") << "leaving the window ends the hot node";
+    EXPECT_EQ(Tree->HotNode(), nullptr);
+}
+
+TEST_F(MouseInput, RightClickShowsTheTreesMenuWithoutSelecting) {
+    auto n = Nodes({u"a", u"b"});
+    TPopupMenu menu;
+    std::vector<TPoint> shown;
+    menu.OnPopup = [&](TPoint p) { shown.push_back(p); };
+    std::vector<std::string> asked;
+    Tree->OnGetPopupMenu = [&](TBaseLazyTree&, PLazyNode node, TColumnIndex, TPoint p, bool&,
+                               TPopupMenu*& m) {
+        asked.push_back(Name(node) + " " + std::to_string(p.X) + "," + std::to_string(p.Y));
+        m = &menu;
+    };
+    Mouse(WM_RBUTTONDOWN, 30, 23, MK_RBUTTON);
+    Mouse(WM_RBUTTONUP, 30, 23);
+    EXPECT_EQ(asked, (std::vector<std::string>{"b 30,23"}));
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(Selection(), "");
+    EXPECT_TRUE(Tree->HasState(tsPopupMenuShown));
+    SendMessage(Wnd, WM_CONTEXTMENU, 0, 0); // the tree already showed its menu
+    Tree->TreeOptions().SetSelectionOptions(toRightClickSelect);
+    Mouse(WM_RBUTTONDOWN, 30, 5, MK_RBUTTON);
+    Mouse(WM_RBUTTONUP, 30, 5);
+    EXPECT_EQ(Selection(), "a");
+    EXPECT_EQ(Tree->FocusedNode(), n[0]);
+}
+
+// --- keyboard
+// -------------------------------------------------------------------------------------
+
+TEST_F(KeyInput, ArrowsMoveFocusAndShiftRangesGoBackToTheAnchor) {
+    auto n = Nodes({u"a", u"b", u"c", u"d"});
+    Key(VK_DOWN);
+    EXPECT_EQ(Tree->FocusedNode(), n[0]) << "the first key focuses the first node";
+    Key(VK_DOWN);
+    Key(VK_DOWN);
+    EXPECT_EQ(Selection(), "c");
+    Key(VK_UP);
+    EXPECT_EQ(Selection(), "b");
+    Key(VK_UP);
+    Key(VK_UP);
+    EXPECT_EQ(Tree->FocusedNode(), n[0]) << "the top stays";
+
+    Tree->TreeOptions().SetSelectionOptions(toMultiSelect);
+    Key(VK_DOWN); // anchor on b
+    Key(VK_DOWN, ssShift);
+    Key(VK_DOWN, ssShift);
+    EXPECT_EQ(Selection(), "b c d");
+    Key(VK_UP, ssShift);
+    Key(VK_UP, ssShift);
+    Key(VK_UP, ssShift);
+    EXPECT_EQ(Selection(), "a b") << "past the anchor the range grows the other way";
+    Key(VK_END, ssShift);
+    EXPECT_EQ(Selection(), "b c d");
+    Key(VK_HOME, ssShift);
+    EXPECT_EQ(Selection(), "a b");
+    Key(0x41, ssCtrl);
+    EXPECT_EQ(Selection(), "a b c d");
+    Key(VK_DOWN);
+    EXPECT_EQ(Selection(), "b") << "a plain key clears";
+}
+
+TEST_F(KeyInput, PagesCountNodeHeightsAndCtrlScrollsOnly) {
+    std::vector<PLazyNode> n;
+    for (int i = 0; i < 30; ++i) n.push_back(Nodes({u"x"})[0]);
+    Tree->SetNodeHeight(n[3], 100);
+    const int h = Tree->ClientRect().Height();
+    // The page ends at the last node whose height still leaves the client not full.
+    auto pageFrom = [&](int from, int step) {
+        int used = 0, i = from;
+        while (i + step >= 0 && i + step < 30 &&
+               h > used + int(Tree->GetNodeHeight(n[size_t(i)]))) {
+            i += step;
+            used += int(Tree->GetNodeHeight(n[size_t(i)]));
+        }
+        return i;
+    };
+    Key(VK_HOME);
+    ASSERT_EQ(Tree->FocusedNode(), n[0]);
+    Key(VK_NEXT);
+    int expected = pageFrom(0, 1);
+    EXPECT_EQ(Tree->FocusedNode(), n[size_t(expected)]);
+    Key(VK_NEXT);
+    EXPECT_EQ(Tree->FocusedNode(), n[size_t(pageFrom(expected, 1))]);
+    int at = pageFrom(expected, 1);
+    Key(VK_PRIOR);
+    EXPECT_EQ(Tree->FocusedNode(), n[size_t(pageFrom(at, -1))]);
+
+    Key(VK_HOME);
+    Key(VK_END, ssCtrl);
+    EXPECT_EQ(Tree->FocusedNode(), n[0]) << "Ctrl+End scrolls without moving the focus";
+    EXPECT_EQ(Tree->OffsetY(), h - Tree->RangeY());
+    Key(VK_HOME, ssCtrl);
+    EXPECT_EQ(Tree->OffsetY(), 0);
+    Key(VK_DOWN, ssCtrl);
+    EXPECT_EQ(Tree->OffsetY(), -int(Tree->DefaultNodeHeight()));
+    EXPECT_EQ(Tree->FocusedNode(), n[0]);
+}
+
+TEST_F(KeyInput, RightLeftAndBackspaceWalkTheLevels) {
+    auto n = Nodes({u"a", u"b"});
+    auto kids = Nodes({u"a1", u"a2"}, n[0]);
+    Key(VK_HOME);
+    Key(VK_RIGHT);
+    EXPECT_TRUE(Tree->Expanded(n[0]));
+    EXPECT_EQ(Tree->FocusedNode(), n[0]);
+    Key(VK_RIGHT);
+    EXPECT_EQ(Tree->FocusedNode(), kids[0]);
+    Key(VK_DOWN);
+    Key(VK_BACK);
+    EXPECT_EQ(Tree->FocusedNode(), n[0]);
+    Key(VK_LEFT);
+    EXPECT_FALSE(Tree->Expanded(n[0]));
+    Key(VK_LEFT);
+    EXPECT_EQ(Tree->FocusedNode(), n[0]) << "a top-level node has no parent to go to";
+    EXPECT_EQ(Selection(), "a");
+}
+
+TEST_F(KeyInput, SpaceChecksOnKeyUpAndAnotherKeyCancels) {
+    auto n = Nodes({u"a", u"b"});
+    for (PLazyNode p : n) p->CheckType = ctCheckBox;
+    Tree->TreeOptions().SetMiscOptions(Tree->TreeOptions().MiscOptions() | toCheckSupport);
+    Key(VK_HOME);
+    SendMessage(Wnd, WM_KEYDOWN, VK_SPACE, 0);
+    EXPECT_EQ(n[0]->CheckState, csUncheckedPressed);
+    SendMessage(Wnd, WM_KEYUP, VK_SPACE, 0);
+    EXPECT_EQ(n[0]->CheckState, csCheckedNormal);
+    SendMessage(Wnd, WM_KEYDOWN, VK_SPACE, 0);
+    SendMessage(Wnd, WM_KEYDOWN, VK_DOWN, 0);
+    SendMessage(Wnd, WM_KEYUP, VK_SPACE, 0);
+    EXPECT_EQ(n[0]->CheckState, csCheckedNormal) << "the pressed box went back without a change";
+    EXPECT_EQ(n[1]->CheckState, csUncheckedNormal);
+    EXPECT_EQ(Tree->FocusedNode(), n[1]);
+}
+
+TEST_F(KeyInput, AKeyCancelledByOnKeyDownDoesNothing) {
+    auto n = Nodes({u"a", u"b"});
+    Key(VK_HOME);
+    Tree->OnKeyDown = [](TBaseLazyTree&, WORD& key, TShiftState) {
+        if (key == VK_DOWN) key = 0;
+    };
+    Key(VK_DOWN);
+    EXPECT_EQ(Tree->FocusedNode(), n[0]);
+    Tree->OnKeyAction = [](TBaseLazyTree&, WORD& key, TShiftState&, bool& doDefault) {
+        if (key == VK_END) doDefault = false;
+    };
+    Key(VK_END);
+    EXPECT_EQ(Tree->FocusedNode(), n[0]);
+    Tree->OnKeyAction = nullptr;
+    Key(VK_END);
+    EXPECT_EQ(Tree->FocusedNode(), n[1]);
+}
+
+// --- incremental search
+// ----------------------------------------------------------------------------
+
+TEST_F(Search, OneLetterCyclesTwoLettersExtendAndTheTimeOutStartsAfresh) {
+    auto n = Nodes({u"apple", u"banana", u"avocado", u"apricot", u"Яблоко"});
+    Tree->SetIncrementalSearch(isAll);
+    Type(u"a");
+    EXPECT_EQ(Tree->FocusedNode(), n[0]);
+    Type(u"a");
+    EXPECT_EQ(Tree->FocusedNode(), n[2]) << "the same letter again: the next node with it";
+    Type(u"a");
+    EXPECT_EQ(Tree->FocusedNode(), n[3]);
+    Type(u"a");
+    EXPECT_EQ(Tree->FocusedNode(), n[0]) << "round the end to the beginning";
+    EXPECT_EQ(Tree->SearchBuffer(), u"a");
+    Type(u"v");
+    EXPECT_EQ(Tree->FocusedNode(), n[2]) << "two letters: the text grows";
+    EXPECT_EQ(Tree->SearchBuffer(), u"av");
+    EXPECT_EQ(Selection(), "avocado");
+
+    AdvanceClock(Tree->IncrementalSearchTimeout - 1);
+    ProcessMessages();
+    EXPECT_EQ(Tree->SearchBuffer(), u"av");
+    SendMessage(Wnd, WM_KEYDOWN, VK_BACK, 0);
+    SendMessage(Wnd, WM_CHAR, VK_BACK, 0);
+    EXPECT_EQ(Tree->SearchBuffer(), u"a") << "Backspace takes the last letter back";
+    AdvanceClock(Tree->IncrementalSearchTimeout - 1);
+    ProcessMessages();
+    EXPECT_TRUE(Tree->HasState(tsIncrementalSearching)) << "each key restarts the time-out";
+    AdvanceClock(1);
+    ProcessMessages();
+    EXPECT_EQ(Tree->SearchBuffer(), u"");
+    EXPECT_FALSE(Tree->HasState(tsIncrementalSearching));
+    Type(u"b");
+    EXPECT_EQ(Tree->FocusedNode(), n[1]);
+    Type(u"я");
+    EXPECT_EQ(Tree->FocusedNode(), n[1]) << "no node begins with \"bя\"";
+    AdvanceClock(Tree->IncrementalSearchTimeout);
+    ProcessMessages();
+    Type(u"я");
+    EXPECT_EQ(Tree->FocusedNode(), n[4]) << "Cyrillic letters match without case";
+}
+
+TEST_F(Search, BackspaceWithAnEmptyBufferOnlyRestartsTheTimer) {
+    auto n = Nodes({u"apple", u"banana"});
+    Tree->SetIncrementalSearch(isAll);
+    Key(VK_END);
+    Tree->HandleIncrementalSearch(VK_BACK);
+    EXPECT_EQ(Tree->FocusedNode(), n[1]);
+    EXPECT_EQ(Tree->SearchBuffer(), u"");
+    Tree->SetIncrementalSearch(isNone);
+    Type(u"a");
+    EXPECT_EQ(Tree->FocusedNode(), n[1]) << "no search when switched off";
+}
+
+// --- editing
+// ---------------------------------------------------------------------------------------
+
+TEST_F(CaptionEditing, F2OrAClickEditsEnterCommitsEscapeCancels) {
+    auto n = Nodes({u"a", u"b"});
+    std::vector<std::string> texts;
+    Tree->OnNewText = [&](TBaseLazyTree&, PLazyNode node, TColumnIndex, const std::u16string& t) {
+        texts.push_back(Name(node) + "=" + std::string(t.begin(), t.end()));
+        Captions[node] = t;
+    };
+    Key(VK_HOME);
+    Key(VK_F2);
+    EXPECT_FALSE(Tree->IsEditing()) << "not editable";
+    Tree->TreeOptions().SetMiscOptions(Tree->TreeOptions().MiscOptions() | toEditable);
+    Key(VK_F2);
+    ASSERT_TRUE(Tree->IsEditing());
+    HWND editor = GetFocus();
+    ASSERT_NE(editor, Wnd);
+    for (char16_t c : std::u16string(u"xy")) SendMessage(editor, WM_CHAR, c, 0);
+    SendMessage(editor, WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_FALSE(Tree->IsEditing());
+    EXPECT_EQ(texts, (std::vector<std::string>{"a=axy"}));
+    EXPECT_EQ(GetFocus(), Wnd) << "the focus comes back to the tree";
+
+    // A click on the focused, selected label edits after EditDelay.
+    Click(30, 5);
+    EXPECT_TRUE(Tree->HasState(tsEditPending));
+    AdvanceClock(Tree->EditDelay);
+    ProcessMessages();
+    ASSERT_TRUE(Tree->IsEditing());
+    editor = GetFocus();
+    SendMessage(editor, WM_CHAR, u'z', 0);
+    SendMessage(editor, WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_FALSE(Tree->IsEditing());
+    EXPECT_EQ(texts.size(), 1u) << "Escape keeps the old text";
+
+    Tree->OnEditing = [](TBaseLazyTree&, PLazyNode, TColumnIndex, bool& allowed) {
+        allowed = false;
+    };
+    Key(VK_F2);
+    EXPECT_FALSE(Tree->IsEditing()) << "the owner refused";
+}
+
+// --- auto-scroll, wheel and panning ------------------------------------------------------------
+
+using AutoScroll = InputFixture;
+
+TEST_F(AutoScroll, StartsOnlyAfterTheDelayNearAnEdgeAndStopsAtTheEnd) {
+    std::vector<PLazyNode> n;
+    for (int i = 0; i < 30; ++i) n.push_back(Nodes({u"x"})[0]);
+    Tree->TreeOptions().SetSelectionOptions(toMultiSelect);
+    Tree->TreeOptions().SetAutoOptions(Tree->TreeOptions().AutoOptions() | toAutoScroll);
+    const int h = Tree->ClientRect().Height(), edge = int(Tree->DefaultNodeHeight());
+    auto moveTo = [&](int x, int y) {
+        TPoint screen{x, y};
+        MapWindowPoints(Wnd, 0, &screen, 1);
+        SetCursorPos(screen);
+        Mouse(WM_MOUSEMOVE, x, y, MK_LBUTTON);
+    };
+    Mouse(WM_LBUTTONDOWN, 100, 5, MK_LBUTTON);
+    moveTo(30, h - edge); // not closer than the edge distance
+    ASSERT_TRUE(Tree->HasState(tsDrawSelecting));
+    AdvanceClock(Tree->AutoScrollDelay);
+    moveTo(30, h - edge);
+    EXPECT_EQ(Tree->ScrollDirections(), 0);
+    moveTo(30, h - edge + 1);
+    EXPECT_EQ(Tree->ScrollDirections(), 0) << "the delay starts now";
+    AdvanceClock(Tree->AutoScrollDelay - 1);
+    moveTo(30, h - 2);
+    EXPECT_EQ(Tree->ScrollDirections(), 0);
+    EXPECT_FALSE(Tree->HasState(tsScrollPending));
+    AdvanceClock(1);
+    moveTo(30, h - 2);
+    EXPECT_EQ(Tree->ScrollDirections(), sdDown);
+    EXPECT_TRUE(Tree->HasState(tsScrollPending));
+    AdvanceClock(Tree->AutoScrollDelay - 1);
+    ProcessMessages();
+    EXPECT_EQ(Tree->OffsetY(), 0);
+    AdvanceClock(1);
+    ProcessMessages();
+    EXPECT_TRUE(Tree->HasState(tsScrolling));
+    EXPECT_EQ(Tree->OffsetY(), -20) << "one vertical increment per tick";
+    for (int i = 0; i < 100 && Tree->HasState(tsScrolling); ++i) {
+        AdvanceClock(Tree->AutoScrollInterval);
+        ProcessMessages();
+    }
+    EXPECT_FALSE(Tree->HasState(tsScrolling)) << "stops by itself at the end";
+    EXPECT_EQ(Tree->OffsetY(), h - Tree->RangeY());
+    EXPECT_TRUE(Tree->Selected(n.back())) << "the band followed the scrolling";
+    Mouse(WM_LBUTTONUP, 30, h - 2);
+}
+
+TEST_F(AutoScroll, WheelScrollsLinesPagesOrSideways) {
+    for (int i = 0; i < 60; ++i) Nodes({u"x"});
+    TLTHeader& hd = Tree->Header();
+    for (int i = 0; i < 2; ++i) hd.Columns().Add()->SetWidth(500);
+    const int h = Tree->ClientRect().Height();
+    auto wheel = [&](int delta, WPARAM keys) {
+        SendMessage(Wnd, WM_MOUSEWHEEL, keys | (WPARAM(uint16_t(int16_t(delta))) << 16),
+                    MakeLParam(10, 10));
+    };
+    wheel(-120, 0);
+    EXPECT_EQ(Tree->OffsetY(), -3 * int(Tree->DefaultNodeHeight()));
+    wheel(60, 0);
+    EXPECT_EQ(Tree->OffsetY(), -3 * int(Tree->DefaultNodeHeight()) + 27) << "half a notch";
+    Tree->SetOffsetY(0);
+    wheel(-120, MK_CONTROL);
+    EXPECT_EQ(Tree->OffsetY(), -h);
+    wheel(-120, MK_SHIFT);
+    EXPECT_EQ(Tree->OffsetX(), std::max(-3 * 500, Tree->ClientRect().Width() - 1000));
+    EXPECT_EQ(Tree->OffsetY(), -h);
+}
+
+TEST_F(AutoScroll, MiddleButtonPansWithCursorsByDirection) {
+    for (int i = 0; i < 60; ++i) Nodes({u"x"});
+    Mouse(WM_MBUTTONDOWN, 100, 100, MK_MBUTTON);
+    ASSERT_TRUE(Tree->HasState(tsWheelPanning));
+    EXPECT_NE(Tree->PanningWindow(), HWND(0));
+    struct Case {
+        int x, y;
+        const char* cursor;
+    };
+    // Only vertical scrolling is possible here.
+    for (auto c :
+         {Case{104, 96, "LT_MOVENS"}, Case{150, 50, "LT_MOVEN"}, Case{50, 150, "LT_MOVES"}}) {
+        Mouse(WM_MOUSEMOVE, c.x, c.y);
+        EXPECT_EQ(Tree->PanningCursor(), c.cursor) << c.x << "," << c.y;
+    }
+    TPoint screen{100, 150};
+    MapWindowPoints(Wnd, 0, &screen, 1);
+    SetCursorPos(screen);
+    Mouse(WM_MBUTTONUP, 100, 150);
+    EXPECT_TRUE(Tree->HasState(tsWheelScrolling))
+        << "released: panning goes on until the next click";
+    AdvanceClock(20);
+    ProcessMessages();
+    EXPECT_EQ(Tree->OffsetY(), -(50 - 8)) << "the distance from the anchor less the dead zone";
+    Mouse(WM_MBUTTONDOWN, 100, 150, MK_MBUTTON);
+    EXPECT_FALSE(Tree->HasState(tsWheelScrolling));
+    EXPECT_EQ(Tree->PanningWindow(), HWND(0));
+    Mouse(WM_MBUTTONUP, 100, 150);
+}
+
+// --- nodes that go while input refers to them
+// ------------------------------------------------------
+
+// A node whose box is pressed from the keyboard is forgotten when it is deleted:
+// a new node (often in the same memory) must not take the pending check.
+TEST_F(KeyInput, ADeletedNodeLosesItsPendingCheck) {
+    auto n = Nodes({u"apple", u"banana", u"cherry"});
+    n[1]->CheckType = ctCheckBox;
+    Tree->TreeOptions().SetMiscOptions(Tree->TreeOptions().MiscOptions() | toCheckSupport);
+    Key(VK_HOME);
+    Key(VK_DOWN);
+    SendMessage(Wnd, WM_KEYDOWN, VK_SPACE, 0);
+    ASSERT_TRUE(Tree->HasState(tsKeyCheckPending));
+    int checked = 0;
+    Tree->OnChecked = [&](TBaseLazyTree&, PLazyNode) { ++checked; };
+    Tree->DeleteNode(n[1]);
+    PLazyNode fresh = Nodes({u"blueberry"})[0];
+    fresh->CheckType = ctCheckBox;
+    Tree->SetFocusedNode(fresh);
+    SendMessage(Wnd, WM_KEYUP, VK_SPACE, 0);
+    EXPECT_EQ(checked, 0);
+    EXPECT_EQ(fresh->CheckState, csUncheckedNormal);
+    EXPECT_FALSE(Tree->HasState(tsKeyCheckPending));
+}
+
+TEST_F(KeyInput, KeypadKeysTabAndTheMenuKey) {
+    auto n = Nodes({u"a", u"b"});
+    auto kids = Nodes({u"a1"}, n[0]);
+    Nodes({u"a11"}, kids[0]);
+    Key(VK_HOME);
+    Key(VK_MULTIPLY);
+    EXPECT_TRUE(Tree->Expanded(n[0]) && Tree->Expanded(kids[0])) << "* opens the whole branch";
+    Key(VK_SUBTRACT);
+    EXPECT_FALSE(Tree->Expanded(n[0]));
+    Key(VK_ADD);
+    EXPECT_TRUE(Tree->Expanded(n[0]));
+    EXPECT_TRUE(Tree->Expanded(kids[0])) << "+ opens one level; the child kept its state";
+    Key(VK_DIVIDE);
+    EXPECT_FALSE(Tree->Expanded(n[0]) || Tree->Expanded(kids[0]));
+
+    // Tab moves through the columns, then on to the next row.
+    TLTHeader& h = Tree->Header();
+    for (int i = 0; i < 2; ++i) h.Columns().Add()->SetWidth(150);
+    Tree->TreeOptions().SetSelectionOptions(toExtendedFocus);
+    Tree->SetFocusedColumn(0);
+    Key(VK_TAB);
+    EXPECT_EQ(Tree->FocusedNode(), n[0]);
+    EXPECT_EQ(Tree->FocusedColumn(), 1);
+    Key(VK_TAB);
+    EXPECT_EQ(Tree->FocusedNode(), n[1]);
+    EXPECT_EQ(Tree->FocusedColumn(), 0);
+    Key(VK_TAB, ssShift);
+    EXPECT_EQ(Tree->FocusedNode(), n[0]);
+    EXPECT_EQ(Tree->FocusedColumn(), 1);
+
+    // The menu key pops the menu up at the middle of the focused text.
+    std::vector<std::string> asked;
+    Tree->OnGetPopupMenu = [&](TBaseLazyTree&, PLazyNode node, TColumnIndex c, TPoint p, bool&,
+                               TPopupMenu*&) {
+        asked.push_back(Name(node) + " " + std::to_string(c) + " " + std::to_string(p.Y));
+    };
+    Key(VK_APPS);
+    EXPECT_EQ(asked, (std::vector<std::string>{"a 1 9"}));
+}
+
+TEST_F(KeyInput, EscapeEndsARubberBandAndLosingTheFocusEndsSearchesAndPendingStates) {
+    Nodes({u"apple", u"banana", u"cherry"});
+    Tree->TreeOptions().SetSelectionOptions(toMultiSelect);
+    Mouse(WM_LBUTTONDOWN, 100, 5, MK_LBUTTON);
+    Mouse(WM_MOUSEMOVE, 30, 45, MK_LBUTTON);
+    ASSERT_TRUE(Tree->IsMouseSelecting());
+    Key(VK_ESCAPE);
+    EXPECT_FALSE(Tree->IsMouseSelecting());
+    Mouse(WM_LBUTTONUP, 30, 45);
+
+    Tree->SetIncrementalSearch(isAll);
+    Type(u"b");
+    ASSERT_TRUE(Tree->HasState(tsIncrementalSearching));
+    Mouse(WM_LBUTTONDOWN, 30, 41, MK_LBUTTON);
+    SendMessage(Wnd, WM_KILLFOCUS, 0, 0);
+    EXPECT_FALSE(Tree->HasState(tsIncrementalSearching));
+    EXPECT_FALSE(Tree->HasState(tsLeftButtonDown));
+    EXPECT_EQ(Tree->SearchBuffer(), u"");
+    Type(u"c");
+    EXPECT_EQ(Tree->SearchBuffer(), u"c") << "a new search after the focus came back";
+}
+
+TEST_F(MouseInput, RowEdgesOfAFixedColumnResizeTheirNodes) {
+    auto n = Nodes({u"a", u"b", u"c"});
+    TLTHeader& h = Tree->Header();
+    for (int i = 0; i < 2; ++i) h.Columns().Add()->SetWidth(150);
+    h.Columns()[0].SetOptions(h.Columns()[0].Options() | coFixed);
+    Tree->TreeOptions().SetMiscOptions(Tree->TreeOptions().MiscOptions() | toNodeHeightResize |
+                                       toNodeHeightDblClickResize);
+    Mouse(WM_LBUTTONDOWN, 100, 34, MK_LBUTTON); // the lower edge of row 1
+    EXPECT_TRUE(Tree->HasState(tsNodeHeightTrackPending));
+    Mouse(WM_MOUSEMOVE, 100, 60, MK_LBUTTON);
+    EXPECT_EQ(Tree->GetNodeHeight(n[1]), 60u - 18u);
+    Mouse(WM_LBUTTONUP, 100, 60);
+    EXPECT_FALSE(Tree->HasState(tsNodeHeightTracking));
+    EXPECT_EQ(Tree->FocusedNode(), nullptr) << "resizing does not focus";
+    // The upper edge of row 2 (now at 60) belongs to row 1; a double click resets it.
+    Mouse(WM_LBUTTONDBLCLK, 100, 61, MK_LBUTTON);
+    EXPECT_EQ(Tree->GetNodeHeight(n[1]), Tree->DefaultNodeHeight());
+    Mouse(WM_LBUTTONUP, 100, 61);
+    EXPECT_EQ(Tree->GetNodeHeight(n[2]), Tree->DefaultNodeHeight());
+    // The split cursor shows over the edges of the fixed column only.
+    auto cursorAt = [&](int x, int y) {
+        TPoint screen{x, y};
+        MapWindowPoints(Wnd, 0, &screen, 1);
+        SetCursorPos(screen);
+        SetCursor(nullptr);
+        SendMessage(Wnd, WM_SETCURSOR, WPARAM(Wnd), 1);
+        return GetCursor();
+    };
+    EXPECT_EQ(cursorAt(100, 16), Screen().Cursor(crVertSplit));
+    EXPECT_EQ(cursorAt(100, 9), Screen().Cursor(0));
+    EXPECT_EQ(cursorAt(200, 16), Screen().Cursor(0));
+    Mouse(WM_LBUTTONDOWN, 200, 34, MK_LBUTTON); // a column that is not fixed
+    EXPECT_FALSE(Tree->HasState(tsNodeHeightTrackPending));
+    Mouse(WM_LBUTTONUP, 200, 34);
+}
+
+// Right to left the texts end at the right: a band there covers them, one at
+// the left of the window covers nothing.
+TEST_F(MouseInput, RubberBandRightToLeft) {
+    Nodes({u"a", u"b", u"c"});
+    Tree->BiDiMode = bdRightToLeft;
+    Tree->TreeOptions().SetSelectionOptions(toMultiSelect);
+    const int w = ClientWidth(), textRight = w - 18 - 4;
+    Mouse(WM_LBUTTONDOWN, 5, 5, MK_LBUTTON);
+    Mouse(WM_MOUSEMOVE, 60, 45, MK_LBUTTON);
+    EXPECT_TRUE(Tree->HasState(tsDrawSelecting));
+    EXPECT_EQ(Selection(), "");
+    Mouse(WM_LBUTTONUP, 60, 45);
+    Mouse(WM_LBUTTONDOWN, textRight - 60, 5, MK_LBUTTON); // left of the texts
+    Mouse(WM_MOUSEMOVE, textRight - 10, 30, MK_LBUTTON);
+    EXPECT_EQ(Selection(), "a b");
+    Mouse(WM_MOUSEMOVE, textRight - 55, 30, MK_LBUTTON);
+    EXPECT_EQ(Selection(), "") << "left of the 50-pixel texts again";
+    Mouse(WM_LBUTTONUP, textRight - 55, 30);
+}

@@ -1,0 +1,200 @@
+// Scrolling by itself: the auto-scroll timer near the edges during a rubber
+// band or a drag, the mouse wheel, and panning with the middle button.
+
+#include "treeview/LazyTrees.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/gui/Gdi.h"
+
+namespace nuq {
+
+namespace {
+
+// Lines per wheel notch: the desktop's usual setting.
+constexpr int WheelScrollLines = 3;
+// Pixels around the panning anchor that do not scroll.
+constexpr int PanningDeadZone = 8;
+
+} // namespace
+
+void TBaseLazyTree::DoTimerScroll() {
+    TPoint p;
+    GetCursorPos(p);
+    MapWindowPoints(0, WindowHandle(), &p, 1);
+    const TRect client = ClientRect();
+    const bool inside = p.X >= 0 && p.Y >= 0 && p.X < client.Width() && p.Y < client.Height();
+    const bool panning = FStates & TS(tsWheelPanning, tsWheelScrolling);
+    const bool banding = IsMouseSelecting();
+    if (banding || inside || panning) {
+        if (panning) {
+            // Panning scrolls towards the pointer, faster the farther it is from the anchor.
+            FScrollDirections = 0;
+            if (p.Y < FPanningAnchor.Y - PanningDeadZone) FScrollDirections |= sdUp;
+            if (p.Y > FPanningAnchor.Y + PanningDeadZone) FScrollDirections |= sdDown;
+            if (p.X < FPanningAnchor.X - PanningDeadZone) FScrollDirections |= sdLeft;
+            if (p.X > FPanningAnchor.X + PanningDeadZone) FScrollDirections |= sdRight;
+        }
+        int dy = 0, dx = 0;
+        if (FScrollDirections & (sdUp | sdDown)) {
+            if (panning) {
+                dy = std::abs(p.Y - FPanningAnchor.Y) - PanningDeadZone;
+            } else {
+                dy = std::min<int>(FScrollBarOptions->VerticalIncrement, client.Height());
+                if (p.Y < 0)
+                    dy *= -p.Y;
+                else if (p.Y >= client.Height())
+                    dy *= p.Y - client.Height() + 1;
+            }
+            if (FScrollDirections & sdDown) dy = -dy;
+        }
+        if ((FScrollDirections & sdUp) && FOffsetY == 0)
+            FScrollDirections &= TScrollDirections(~sdUp), dy = 0;
+        if ((FScrollDirections & sdDown) && client.Height() - FOffsetY >= RangeY())
+            FScrollDirections &= TScrollDirections(~sdDown), dy = 0;
+        if (FScrollDirections & (sdLeft | sdRight)) {
+            if (panning) {
+                dx = std::abs(p.X - FPanningAnchor.X) - PanningDeadZone;
+            } else {
+                dx = FScrollBarOptions->HorizontalIncrement;
+                if (p.X < 0)
+                    dx *= -p.X;
+                else if (p.X >= client.Width())
+                    dx *= p.X - client.Width() + 1;
+            }
+            if (FScrollDirections & sdRight) dx = -dx;
+        }
+        if ((FScrollDirections & sdLeft) && FEffectiveOffsetX == 0)
+            FScrollDirections &= TScrollDirections(~sdLeft), dx = 0;
+        if ((FScrollDirections & sdRight) && client.Width() + FEffectiveOffsetX >= RangeX())
+            FScrollDirections &= TScrollDirections(~sdRight), dx = 0;
+        if (UseRightToLeftAlignment()) dx = -dx;
+
+        if (dx != 0 || dy != 0) {
+            if (banding) {
+                // The band is kept in tree coordinates: only its moving corner follows the pointer.
+                DoSetOffsetXY({FOffsetX + dx, FOffsetY + dy});
+                if (CalculateSelectionRect(p.X, p.Y) && HandleDrawSelection())
+                    Invalidate();
+                else
+                    Invalidate();
+            } else {
+                DoSetOffsetXY({FOffsetX + dx, FOffsetY + dy});
+            }
+        }
+        Update();
+    }
+    if (FScrollDirections == 0 && !panning) {
+        StopTimer(ScrollTimerId);
+        DoStateChange(0, TS(tsScrolling, tsScrollPending));
+    }
+}
+
+void TBaseLazyTree::HandleMouseWheel(TMessage& m) {
+    StopWheelPanning();
+    const int delta = int(int16_t(HiWord(m.WParam)));
+    const TShiftState shift = KeysToShift(LoWord(m.WParam));
+    bool handled = false;
+    if (OnMouseWheel) {
+        TPoint p{int(int16_t(LoWord(uintptr_t(m.LParam)))),
+                 int(int16_t(HiWord(uintptr_t(m.LParam))))};
+        OnMouseWheel(*this, shift, delta, p, handled);
+    }
+    if (handled) return;
+    m.Result = 1;
+    const double amount = delta / 120.0;
+    const TRect client = ClientRect();
+    if (client.Height() < RangeY() && !(shift & ssShift)) {
+        double step = (shift & ssCtrl) ? client.Height() * amount
+                                       : WheelScrollLines * amount * double(FDefaultNodeHeight);
+        SetOffsetY(FOffsetY + int(std::trunc(step)));
+    } else {
+        int fixed = FHeader->UseColumns() ? FHeader->Columns().VisibleFixedWidth() : 0;
+        int average =
+            FHeader->UseColumns() ? FHeader->Columns().AverageScrollWidth() : int(FIndent);
+        double step = (shift & ssCtrl) ? (client.Width() - fixed) * amount
+                                       : average * WheelScrollLines * amount;
+        int d = int(std::trunc(step));
+        SetOffsetX(FOffsetX + (UseRightToLeftAlignment() ? -d : d));
+    }
+}
+
+void TBaseLazyTree::StartWheelPanning(TPoint position) {
+    StopTimer(ScrollTimerId);
+    DoStateChange(TS(tsWheelPanning, tsWheelScrolling));
+    FPanningAnchor = position;
+    const TRect client = ClientRect();
+    const char* name = RangeX() <= client.Width()    ? "LT_MOVENS"
+                       : RangeY() <= client.Height() ? "LT_MOVEEW"
+                                                     : "LT_MOVEALL";
+    FPanningImage = LoadTreeBitmapResource(name, false);
+    TPoint screen = position;
+    MapWindowPoints(WindowHandle(), 0, &screen, 1);
+    TCreateParams params;
+    params.ClassName = "LTPanningWindow";
+    params.Style = WS_POPUP;
+    params.X = screen.X - 16;
+    params.Y = screen.Y - 16;
+    params.Width = 32;
+    params.Height = 32;
+    params.Parent = WindowHandle(); // owned by the tree
+    TBitmap* image = FPanningImage.get();
+    params.Proc.Call = [image](HWND wnd, UINT msg, WPARAM w, LPARAM l) -> LRESULT {
+        if (msg == WM_PAINT && image) {
+            TPaintStruct ps;
+            HDC dc = BeginPaint(wnd, ps);
+            BitBlt(dc, 0, 0, image->Width(), image->Height(), image->Canvas().Handle(), 0, 0,
+                   SRCCOPY);
+            EndPaint(wnd, ps);
+            return 0;
+        }
+        return DefWindowProc(wnd, msg, w, l);
+    };
+    FPanningWindow = CreateWindowEx(params);
+    if (FPanningWindow) ShowWindow(FPanningWindow, SW_SHOW);
+    SetFocus(WindowHandle());
+    SetCapture(WindowHandle());
+    AdjustPanningCursor(position.X, position.Y);
+    SetTimer(WindowHandle(), ScrollTimerId, 20);
+}
+
+void TBaseLazyTree::StopWheelPanning() {
+    if (!(FStates & TS(tsWheelPanning, tsWheelScrolling))) return;
+    StopTimer(ScrollTimerId);
+    if (GetCapture() == WindowHandle() && WindowHandle()) ReleaseCapture();
+    DoStateChange(0, TS(tsWheelPanning, tsWheelScrolling));
+    if (FPanningWindow) DestroyWindow(FPanningWindow);
+    FPanningWindow = 0;
+    FPanningImage.reset();
+    FPanningCursor.clear();
+}
+
+void TBaseLazyTree::AdjustPanningCursor(int x, int y) {
+    const TRect client = ClientRect();
+    const bool horizontal = client.Width() < RangeX(), vertical = client.Height() < RangeY();
+    const int dx = x - FPanningAnchor.X, dy = y - FPanningAnchor.Y;
+    const bool nearX = std::abs(dx) <= PanningDeadZone, nearY = std::abs(dy) <= PanningDeadZone;
+    std::string name;
+    if (nearX && nearY) {
+        name = vertical && !horizontal ? "LT_MOVENS" : vertical ? "LT_MOVEALL" : "LT_MOVEEW";
+    } else if (horizontal && vertical) {
+        if (nearX)
+            name = dy < 0 ? "LT_MOVEN" : "LT_MOVES";
+        else if (dx < 0)
+            name = dy < -PanningDeadZone  ? "LT_MOVENW"
+                   : dy > PanningDeadZone ? "LT_MOVESW"
+                                          : "LT_MOVEW";
+        else
+            name = dy < -PanningDeadZone  ? "LT_MOVENE"
+                   : dy > PanningDeadZone ? "LT_MOVESE"
+                                          : "LT_MOVEE";
+    } else if (vertical) {
+        name = dy < 0 ? "LT_MOVEN" : "LT_MOVES";
+    } else {
+        name = dx < 0 ? "LT_MOVEW" : "LT_MOVEE";
+    }
+    FPanningCursor = name;
+}
+
+} // namespace nuq

@@ -1,0 +1,279 @@
+// Hit testing: where a point lies in a row (button, check box, images, text),
+// and the directions in which the tree scrolls by itself near its edges.
+
+#include "treeview/LazyTrees.h"
+
+#include <algorithm>
+
+#include "platform/EventLoop.h"
+
+namespace nuq {
+
+namespace {
+
+bool HasImageIn(TBaseLazyTree& tree, PLazyNode node, TLTImageKind kind, TColumnIndex column) {
+    bool ghosted = false;
+    int index = -1;
+    tree.DoGetImageIndex(node, kind, column, ghosted, index);
+    return index > -1;
+}
+
+} // namespace
+
+void TBaseLazyTree::GetHitTestInfoAt(int x, int y, bool relative, THitInfo& hitInfo) {
+    hitInfo = THitInfo{};
+    TRect client = ClientRect();
+    const int rangeX = RangeX(), rangeY = RangeY();
+    if (x < 0) hitInfo.HitPositions |= hiToLeft;
+    if (x > std::max(client.Width(), rangeX)) hitInfo.HitPositions |= hiToRight;
+    if (y < 0) hitInfo.HitPositions |= hiAbove;
+    if (y > std::max(client.Height(), rangeY)) hitInfo.HitPositions |= hiBelow;
+    if (hitInfo.HitPositions) return;
+
+    if (relative) {
+        y -= FOffsetY;
+        if (x > FHeader->Columns().VisibleFixedWidth()) x += FEffectiveOffsetX;
+    }
+    int nodeTop = 0;
+    PLazyNode node = GetNodeAt(x, y, false, nodeTop);
+    if (!node) {
+        hitInfo.HitPositions = hiNowhere;
+        return;
+    }
+    if (!(node->States & vsInitialized)) InitNode(node);
+    hitInfo.HitNode = node;
+
+    int cellLeft = 0, cellRight = std::max(client.Width(), rangeX);
+    TAlignment alignment = FAlignment;
+    TBiDiMode bidi = BiDiMode;
+    if (FHeader->UseColumns()) {
+        // The columns' bounds come in client terms; the point is in tree terms here.
+        int left = 0, right = 0;
+        TPoint p{x, y};
+        TColumnIndex column = FHeader->Columns().ColumnAndBoundsAt(p, left, right, false);
+        hitInfo.HitColumn = column;
+        if (column == InvalidColumn) {
+            hitInfo.HitPositions = hiOnItem;
+            return;
+        }
+        cellLeft = left;
+        cellRight = right;
+        TLazyTreeColumn& c = FHeader->Columns()[column];
+        alignment = c.Alignment();
+        bidi = c.BiDiMode();
+    }
+    hitInfo.HitPositions = hiOnItem;
+    if (FOptions->MiscOptions() & toNodeHeightResize) {
+        int bottom = nodeTop + int(GetNodeHeight(node));
+        if (y <= nodeTop + 1) hitInfo.HitPositions |= hiUpperSplitter;
+        if (y >= bottom - 3) hitInfo.HitPositions |= hiLowerSplitter;
+    }
+    if (bidi != bdLeftToRight)
+        DetermineHitPositionRTL(hitInfo, x - cellLeft, cellRight - cellLeft, alignment);
+    else
+        DetermineHitPositionLTR(hitInfo, x - cellLeft, cellRight - cellLeft, alignment);
+}
+
+void TBaseLazyTree::DetermineHitPositionLTR(THitInfo& hitInfo, int x, int right,
+                                            TAlignment alignment) {
+    PLazyNode node = hitInfo.HitNode;
+    const TLTPaintOptions paint = FOptions->PaintOptions();
+    const bool mainColumn = hitInfo.HitColumn == FHeader->MainColumn();
+    int indent = 0;
+    if (mainColumn) {
+        if (paint & toFixedIndent)
+            indent = int(FIndent);
+        else
+            indent = int(FIndent) * int(GetNodeLevel(node) + 1 + ((paint & toShowRoot) ? 1 : 0)) -
+                     int(FIndent);
+    }
+    if (x < indent) {
+        if ((paint & toShowButtons) && (node->States & vsHasChildren)) {
+            if (x >= indent - int(FIndent)) hitInfo.HitPositions |= hiOnItemButton;
+            if (x >= indent - FPlusBM->Width()) hitInfo.HitPositions |= hiOnItemButtonExact;
+        }
+        if (!(hitInfo.HitPositions & (hiOnItemButton | hiOnItemButtonExact)))
+            hitInfo.HitPositions |= hiOnItemIndent;
+        return;
+    }
+    if (!mainColumn && (FOptions->MiscOptions() & toReportMode)) return;
+
+    int offset = indent + FMargin;
+    if (mainColumn && (FOptions->MiscOptions() & toCheckSupport) && CheckImages &&
+        node->CheckType != ctNone)
+        offset += CheckImages->Width() + 2;
+    if (mainColumn && x < offset) {
+        // The margin and the check box form one area.
+        hitInfo.HitPositions =
+            hiOnItem | (hitInfo.HitPositions & (hiUpperSplitter | hiLowerSplitter));
+        if (node->CheckType != ctNone) hitInfo.HitPositions |= hiOnItemCheckbox;
+        return;
+    }
+    if (FStateImages && HasImageIn(*this, node, ikState, hitInfo.HitColumn)) {
+        offset += FStateImages->Width() + 2;
+        if (x < offset) {
+            hitInfo.HitPositions |= hiOnStateIcon;
+            return;
+        }
+    }
+    if (FImages && HasImageIn(*this, node, ikNormal, hitInfo.HitColumn)) {
+        offset += FImages->Width() + 2;
+        if (x < offset) {
+            hitInfo.HitPositions |= hiOnNormalIcon;
+            return;
+        }
+    }
+    int textWidth = DoGetNodeWidth(node, hitInfo.HitColumn, nullptr);
+    if (textWidth > right - offset) {
+        hitInfo.HitPositions |= hiOnItemLabel;
+        return;
+    }
+    switch (alignment) {
+    case taLeftJustify:
+        hitInfo.HitPositions |= x >= offset + textWidth ? hiOnItemRight : hiOnItemLabel;
+        break;
+    case taRightJustify:
+        hitInfo.HitPositions |= x < right - textWidth ? hiOnItemLeft : hiOnItemLabel;
+        break;
+    case taCenter: {
+        int left = (offset + right - textWidth) / 2;
+        if (x < left)
+            hitInfo.HitPositions |= hiOnItemLeft;
+        else if (x >= left + textWidth)
+            hitInfo.HitPositions |= hiOnItemRight;
+        else
+            hitInfo.HitPositions |= hiOnItemLabel;
+        break;
+    }
+    }
+}
+
+// The left-to-right rules mirrored about the cell: the indentation is counted
+// from the right edge and the content grows leftwards.
+void TBaseLazyTree::DetermineHitPositionRTL(THitInfo& hitInfo, int x, int right,
+                                            TAlignment alignment) {
+    PLazyNode node = hitInfo.HitNode;
+    const TLTPaintOptions paint = FOptions->PaintOptions();
+    const bool mainColumn = hitInfo.HitColumn == FHeader->MainColumn();
+    int indent = 0;
+    if (mainColumn) {
+        if (paint & toFixedIndent)
+            indent = int(FIndent);
+        else
+            indent = int(FIndent) * int(GetNodeLevel(node) + ((paint & toShowRoot) ? 1 : 0));
+    }
+    const int edge = right - indent; // the indentation lies right of this
+    if (x >= edge) {
+        if ((paint & toShowButtons) && (node->States & vsHasChildren)) {
+            if (x < edge + int(FIndent)) hitInfo.HitPositions |= hiOnItemButton;
+            if (x < edge + FPlusBM->Width()) hitInfo.HitPositions |= hiOnItemButtonExact;
+        }
+        if (!(hitInfo.HitPositions & (hiOnItemButton | hiOnItemButtonExact)))
+            hitInfo.HitPositions |= hiOnItemIndent;
+        return;
+    }
+    if (!mainColumn && (FOptions->MiscOptions() & toReportMode)) return;
+
+    int offset = edge - FMargin;
+    if (mainColumn && (FOptions->MiscOptions() & toCheckSupport) && CheckImages &&
+        node->CheckType != ctNone)
+        offset -= CheckImages->Width() + 2;
+    if (mainColumn && x >= offset) {
+        hitInfo.HitPositions =
+            hiOnItem | (hitInfo.HitPositions & (hiUpperSplitter | hiLowerSplitter));
+        if (node->CheckType != ctNone) hitInfo.HitPositions |= hiOnItemCheckbox;
+        return;
+    }
+    if (FStateImages && HasImageIn(*this, node, ikState, hitInfo.HitColumn)) {
+        offset -= FStateImages->Width() + 2;
+        if (x >= offset) {
+            hitInfo.HitPositions |= hiOnStateIcon;
+            return;
+        }
+    }
+    if (FImages && HasImageIn(*this, node, ikNormal, hitInfo.HitColumn)) {
+        offset -= FImages->Width() + 2;
+        if (x >= offset) {
+            hitInfo.HitPositions |= hiOnNormalIcon;
+            return;
+        }
+    }
+    int textWidth = DoGetNodeWidth(node, hitInfo.HitColumn, nullptr);
+    if (textWidth > offset) {
+        hitInfo.HitPositions |= hiOnItemLabel;
+        return;
+    }
+    // Mirrored: a left-aligned column reads from the right.
+    switch (alignment) {
+    case taLeftJustify:
+        hitInfo.HitPositions |= x < offset - textWidth ? hiOnItemLeft : hiOnItemLabel;
+        break;
+    case taRightJustify:
+        hitInfo.HitPositions |= x >= textWidth ? hiOnItemRight : hiOnItemLabel;
+        break;
+    case taCenter: {
+        int left = (offset - textWidth) / 2;
+        if (x < left)
+            hitInfo.HitPositions |= hiOnItemLeft;
+        else if (x >= left + textWidth)
+            hitInfo.HitPositions |= hiOnItemRight;
+        else
+            hitInfo.HitPositions |= hiOnItemLabel;
+        break;
+    }
+    }
+}
+
+bool TBaseLazyTree::CanAutoScroll() {
+    const bool panning = FStates & TS(tsWheelPanning, tsWheelScrolling);
+    if (!((FOptions->AutoOptions() & toAutoScroll) || panning)) return false;
+    if (FHeader->States() & (hsDragging | hsColumnWidthTracking | hsHeightTracking)) return false;
+    return (FStates & TS(tsDrawSelPending, tsDrawSelecting, tsFrameworkDragging, tsOLEDragging)) ||
+           panning;
+}
+
+TScrollDirections TBaseLazyTree::DetermineScrollDirections(int x, int y) {
+    TScrollDirections result = 0;
+    if (!CanAutoScroll() || (FStates & TS(tsWheelPanning, tsWheelScrolling))) {
+        FScrollArmed = false;
+        return 0;
+    }
+    const TRect client = ClientRect();
+    const int threshold = int(FDefaultNodeHeight);
+    if (x < threshold && FEffectiveOffsetX != 0) result |= sdLeft;
+    if (client.Width() + FEffectiveOffsetX < RangeX() && x > client.Width() - threshold)
+        result |= sdRight;
+    if (y < threshold && FOffsetY != 0) result |= sdUp;
+    if (client.Height() - FOffsetY < RangeY() && y > client.Height() - threshold) result |= sdDown;
+    if (result) {
+        // Only while the pointer is over this tree (a drop target may lie under a drag image).
+        TPoint screen;
+        GetCursorPos(screen);
+        HWND under = WindowFromPoint(screen);
+        if (under && under != WindowHandle() && !(FStates & TS(tsOLEDragging))) result = 0;
+    }
+    if (!result) {
+        FScrollArmed = false;
+        return 0;
+    }
+    if (!FScrollArmed) {
+        FScrollArmed = true;
+        FLastScrollTick = GetTickCount();
+    }
+    if (GetTickCount() - FLastScrollTick < AutoScrollDelay) return 0;
+    return result;
+}
+
+void TBaseLazyTree::DoAutoScroll(int x, int y) {
+    FScrollDirections = DetermineScrollDirections(x, y);
+    if (FStates & TS(tsWheelPanning, tsWheelScrolling)) return;
+    if (FScrollDirections && !(FStates & TS(tsScrolling, tsScrollPending))) {
+        DoStateChange(TS(tsScrollPending));
+        SetTimer(Handle(), ScrollTimerId, AutoScrollDelay);
+    } else if (!FScrollDirections && (FStates & TS(tsScrolling, tsScrollPending))) {
+        StopTimer(ScrollTimerId);
+        DoStateChange(0, TS(tsScrolling, tsScrollPending));
+    }
+}
+
+} // namespace nuq

@@ -1,0 +1,884 @@
+// Mouse input: the button, double-click and move messages of the tree window,
+// the decisions a click makes (focus, selection, check box, toggle, edit,
+// drag) and the hot node under the mouse.
+
+#include "treeview/LazyTrees.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace nuq {
+
+namespace {
+
+TPoint MessagePoint(LPARAM l) {
+    return {int(int16_t(LoWord(uintptr_t(l)))), int(int16_t(HiWord(uintptr_t(l))))};
+}
+
+TCheckState PressedForm(TCheckState s) {
+    switch (s) {
+    case csUncheckedNormal:
+        return csUncheckedPressed;
+    case csCheckedNormal:
+        return csCheckedPressed;
+    case csMixedNormal:
+        return csMixedPressed;
+    default:
+        return s;
+    }
+}
+
+TCheckState NormalForm(TCheckState s) {
+    switch (s) {
+    case csUncheckedPressed:
+        return csUncheckedNormal;
+    case csCheckedPressed:
+        return csCheckedNormal;
+    case csMixedPressed:
+        return csMixedNormal;
+    default:
+        return s;
+    }
+}
+
+// How far the pointer must move before a pending clear or drag gives way.
+constexpr int DragThreshold = 5;
+
+} // namespace
+
+TShiftState TBaseLazyTree::KeysToShift(WPARAM keys) const {
+    TShiftState s = 0;
+    if (keys & MK_SHIFT) s |= ssShift;
+    if (keys & MK_CONTROL) s |= ssCtrl;
+    if (GetKeyState(VK_MENU) < 0) s |= ssAlt;
+    if (keys & MK_LBUTTON) s |= ssLeft;
+    if (keys & MK_RBUTTON) s |= ssRight;
+    if (keys & MK_MBUTTON) s |= ssMiddle;
+    return s;
+}
+
+bool TBaseLazyTree::CanEdit(PLazyNode node, TColumnIndex column) {
+    bool allowed = (FOptions->MiscOptions() & toEditable) && Enabled &&
+                   !(FOptions->MiscOptions() & toReadOnly);
+    DoCanEdit(node, column, allowed);
+    return allowed;
+}
+
+bool TBaseLazyTree::EndEditNode() {
+    if (FStates & TS(tsEditing, tsEditPending)) return DoEndEdit();
+    return true;
+}
+
+bool TBaseLazyTree::CancelEditNode() {
+    if (HandleAllocated() && (FStates & TS(tsEditing, tsEditPending))) return DoCancelEdit();
+    return true;
+}
+
+void TBaseLazyTree::EndPendingMouseStates(bool killFocus) {
+    for (uintptr_t id :
+         {uintptr_t(1), uintptr_t(EditTimer), uintptr_t(3), uintptr_t(ScrollTimerId)})
+        StopTimer(id);
+    StopTimer(SearchTimer);
+    FSearchBuffer.clear();
+    FLastSearchNode = nullptr;
+    if (killFocus)
+        DoStateChange(0, TS(tsEditPending, tsNodeHeightTracking, tsNodeHeightTrackPending,
+                            tsIncrementalSearching, tsLeftButtonDown, tsMiddleButtonDown,
+                            tsOLEDragPending, tsRightButtonDown, tsScrolling, tsScrollPending,
+                            tsFrameworkDragPending));
+    else
+        DoStateChange(0, TS(tsClearPending, tsDrawSelPending, tsDrawSelecting, tsEditPending,
+                            tsIncrementalSearching, tsOLEDragPending, tsFrameworkDragPending));
+}
+
+bool TBaseLazyTree::InputMessage(TMessage& m) {
+    const bool headerIdle = !(FHeader->States() & (hsDragging | hsColumnWidthTracking));
+    auto hit = [&](THitInfo& info) {
+        TPoint p = MessagePoint(m.LParam);
+        GetHitTestInfoAt(p.X, p.Y, true, info);
+    };
+    const TLTSelectionOptions sel = FOptions->SelectionOptions();
+    THitInfo info;
+    switch (m.Msg) {
+    case WM_LBUTTONDOWN:
+        DoStateChange(TS(tsLeftButtonDown));
+        hit(info);
+        HandleMouseDown(m, info);
+        return true;
+    case WM_LBUTTONUP:
+        DoStateChange(0, TS(tsNodeHeightTracking, tsNodeHeightTrackPending, tsLeftButtonDown));
+        hit(info);
+        HandleMouseUp(m.WParam, info);
+        return true;
+    case WM_LBUTTONDBLCLK:
+        DoStateChange(TS(tsLeftDblClick));
+        hit(info);
+        HandleMouseDblClick(m, info);
+        if (OnDblClick) OnDblClick(*this);
+        DoStateChange(0, TS(tsLeftDblClick));
+        return true;
+    case WM_RBUTTONDOWN:
+        DoStateChange(TS(tsRightButtonDown));
+        if (headerIdle && (sel & toRightClickSelect)) {
+            hit(info);
+            HandleMouseDown(m, info);
+        }
+        return true;
+    case WM_RBUTTONUP:
+        DoStateChange(0, TS(tsRightButtonDown, tsPopupMenuShown));
+        if (headerIdle) {
+            Application().CancelHint();
+            hit(info);
+            if (sel & toRightClickSelect) HandleMouseUp(m.WParam, info);
+            DoPopupMenu(info.HitNode, info.HitColumn, MessagePoint(m.LParam));
+        }
+        return true;
+    case WM_RBUTTONDBLCLK:
+        DoStateChange(TS(tsRightDblClick));
+        hit(info);
+        HandleMouseDblClick(m, info);
+        DoStateChange(0, TS(tsRightDblClick));
+        return true;
+    case WM_MBUTTONDOWN:
+        DoStateChange(TS(tsMiddleButtonDown));
+        if (headerIdle) {
+            const TRect client = ClientRect();
+            if ((FOptions->MiscOptions() & toWheelPanning) &&
+                !(FStates & TS(tsWheelPanning, tsWheelScrolling)) &&
+                (client.Width() < RangeX() || client.Height() < RangeY())) {
+                StartWheelPanning(MessagePoint(m.LParam));
+            } else {
+                StopWheelPanning();
+                if (sel & toMiddleClickSelect) {
+                    hit(info);
+                    HandleMouseDown(m, info);
+                }
+            }
+        }
+        return true;
+    case WM_MBUTTONUP:
+        DoStateChange(0, TS(tsMiddleButtonDown));
+        if (FStates & TS(tsWheelPanning, tsWheelScrolling)) {
+            if (FStates & TS(tsWheelScrolling))
+                DoStateChange(0, TS(tsWheelPanning));
+            else
+                StopWheelPanning();
+        } else if (headerIdle && (sel & toMiddleClickSelect)) {
+            hit(info);
+            HandleMouseUp(m.WParam, info);
+        }
+        return true;
+    case WM_MOUSEWHEEL:
+        HandleMouseWheel(m);
+        return true;
+    case WM_MBUTTONDBLCLK:
+        DoStateChange(TS(tsMiddleDblClick));
+        if (sel & toMiddleClickSelect) {
+            hit(info);
+            HandleMouseDblClick(m, info);
+        }
+        DoStateChange(0, TS(tsMiddleDblClick));
+        return true;
+    case WM_MOUSEMOVE: {
+        TPoint p = MessagePoint(m.LParam);
+        if (FStates & TS(tsWheelPanning, tsWheelScrolling)) {
+            AdjustPanningCursor(p.X, p.Y);
+            return true;
+        }
+        MouseMove(KeysToShift(m.WParam), p.X, p.Y);
+        return true;
+    }
+    case WM_SETCURSOR: {
+        // The header had its say first; here the row edges and the hot node choose.
+        if (FStates & TS(tsWheelPanning, tsWheelScrolling) || (ComponentState & csDesigning) ||
+            HWND(m.WParam) != WindowHandle())
+            return false;
+        TCursor cursor = Cursor;
+        if (cursor != 0) return false;
+        TPoint p;
+        GetCursorPos(p);
+        MapWindowPoints(0, WindowHandle(), &p, 1);
+        bool split = false;
+        if (FOptions->MiscOptions() & toNodeHeightResize) {
+            GetHitTestInfoAt(p.X, p.Y, true, info);
+            if ((info.HitPositions & hiOnItem) && FHeader->IsValidColumn(info.HitColumn) &&
+                (FHeader->Columns()[info.HitColumn].Options() & coFixed)) {
+                PLazyNode node = nullptr;
+                if (info.HitPositions & hiLowerSplitter)
+                    node = info.HitNode;
+                else if (info.HitPositions & hiUpperSplitter)
+                    node = GetPreviousVisible(info.HitNode);
+                split = node && node != FRoot;
+            }
+        }
+        if (split)
+            cursor = crVertSplit;
+        else if ((FOptions->PaintOptions() & toHotTrack) && FCurrentHotNode && HotCursor != 0)
+            cursor = HotCursor;
+        DoGetCursor(cursor);
+        SetCursor(Screen().Cursor(cursor));
+        m.Result = 1;
+        return true;
+    }
+    case WM_MOUSELEAVE:
+        // The mouse left the window: nothing is hot any more and the edges no longer scroll.
+        if (!(FStates & TS(tsWheelPanning, tsWheelScrolling))) {
+            StopTimer(ScrollTimerId);
+            DoStateChange(0, TS(tsScrolling, tsScrollPending));
+        }
+        if (FCurrentHotNode) {
+            DoHotChange(FCurrentHotNode, nullptr);
+            if ((FOptions->PaintOptions() & toHotTrack) ||
+                (FOptions->MiscOptions() & toCheckSupport))
+                InvalidateNode(FCurrentHotNode);
+            FCurrentHotNode = nullptr;
+        }
+        FHotColumn = NoColumn;
+        FHotNodeButtonHit = false;
+        return false; // the header and the hints see it too
+    case WM_CANCELMODE:
+        EndPendingMouseStates(false);
+        return false; // the default handling follows
+    case WM_KILLFOCUS:
+        Application().CancelHint();
+        StopWheelPanning();
+        EndPendingMouseStates(true);
+        if (FSelectionCount == 0 && (FOptions->PaintOptions() & toGhostedIfUnfocused))
+            InvalidateNode(FFocusedNode);
+        else if (HandleAllocated())
+            Invalidate();
+        return false;
+    case WM_CONTEXTMENU:
+        DoStateChange(0,
+                      TS(tsClearPending, tsEditPending, tsOLEDragPending, tsFrameworkDragPending));
+        return FStates & TS(tsPopupMenuShown); // the tree showed its own menu on button up
+    case WM_CAPTURECHANGED:
+        if (IsMouseSelecting() && HWND(m.LParam) != WindowHandle()) {
+            DoStateChange(0, TS(tsDrawSelPending, tsDrawSelecting));
+            Invalidate();
+        }
+        return false;
+    case WM_KEYDOWN:
+        HandleKeyDown(m);
+        return true;
+    case WM_KEYUP:
+        HandleKeyUp(m);
+        return true;
+    case WM_CHAR:
+        HandleChar(m);
+        return true;
+    case WM_GETDLGCODE:
+        m.Result = 0x81 | (WantTabs ? 2 : 0);
+        return true;
+    case WM_TIMER:
+        switch (m.WParam) {
+        case EditTimer:
+            DoEdit();
+            return true;
+        case SearchTimer:
+            DoStateChange(0, TS(tsIncrementalSearching));
+            StopTimer(SearchTimer);
+            FSearchBuffer.clear();
+            FLastSearchNode = nullptr;
+            return true;
+        case ScrollTimerId:
+            if (FStates & TS(tsScrollPending)) {
+                Application().CancelHint();
+                SetTimer(Handle(), ScrollTimerId, AutoScrollInterval);
+                DoStateChange(TS(tsScrolling), TS(tsScrollPending));
+            }
+            DoTimerScroll();
+            return true;
+        }
+        return false;
+    }
+    return false;
+}
+
+void TBaseLazyTree::HandleMouseDown(TMessage& message, const THitInfo& hitInfoIn) {
+    THitInfo hitInfo = hitInfoIn;
+    const TPoint point = MessagePoint(message.LParam);
+    const TLTSelectionOptions sel = FOptions->SelectionOptions();
+    const TLTMiscOptions misc = FOptions->MiscOptions();
+    const bool multiSelect = sel & toMultiSelect;
+
+    if (FStates & TS(tsWheelPanning, tsWheelScrolling)) {
+        StopWheelPanning();
+        return;
+    }
+    if (FStates & TS(tsEditPending)) {
+        StopTimer(EditTimer);
+        DoStateChange(0, TS(tsEditPending));
+    }
+    if ((FStates & TS(tsEditing)) && !DoEndEdit()) return;
+
+    if (HandleAllocated() && GetFocus() != WindowHandle() && Enabled && Visible()) {
+        SetFocus(WindowHandle());
+        GetHitTestInfoAt(point.X, point.Y, true, hitInfo);
+    }
+    PLazyNode node = hitInfo.HitNode;
+    const THitPositions hp = hitInfo.HitPositions;
+    FHeader->Columns().ClickIndex = hitInfo.HitColumn;
+
+    // The column the click focuses.
+    TColumnIndex newColumn = FFocusedColumn;
+    bool columnChange = false;
+    if ((hp & hiOnItemLabel) || (sel & toFullRowSelect) || (misc & toGridExtensions)) {
+        TColumnIndex candidate =
+            (sel & toExtendedFocus) ? hitInfo.HitColumn : FHeader->MainColumn();
+        if (candidate != FFocusedColumn && FHeader->AllowFocus(candidate)) {
+            newColumn = candidate;
+            columnChange = true;
+        }
+    }
+
+    TShiftState shift = KeysToShift(message.WParam) & (ssShift | ssAlt | ssCtrl);
+    const bool altPressed = shift & ssAlt;
+    shift &= TShiftState(~ssAlt);
+    const bool isLabelHit =
+        !altPressed && !(sel & toSimpleDrawSelection) && (hp & (hiOnItemLabel | hiOnNormalIcon));
+    const bool isCellHit =
+        !altPressed && !isLabelHit && node && !(hp & (hiOnItemButton | hiOnItemCheckbox)) &&
+        ((sel & toFullRowSelect) || ((misc & toGridExtensions) && hitInfo.HitColumn > NoColumn));
+    const bool isAnyHit = isLabelHit || isCellHit;
+    const bool nodeSelected = isAnyHit && Selected(node);
+
+    // Height tracking at a row's edge in a fixed column.
+    if (message.Msg == WM_LBUTTONDOWN && (misc & toNodeHeightResize) && (hp & hiOnItem) &&
+        (hp & (hiUpperSplitter | hiLowerSplitter)) && FHeader->IsValidColumn(hitInfo.HitColumn) &&
+        (FHeader->Columns()[hitInfo.HitColumn].Options() & coFixed)) {
+        PLazyNode target = (hp & hiLowerSplitter) ? node : GetPreviousVisible(node);
+        if (target && target != FRoot) {
+            FHeightTrackNode = target;
+            FHeightTrackColumn = hitInfo.HitColumn;
+            TRect r = GetDisplayRect(target, NoColumn, false);
+            FHeightTrackPoint = TPoint{r.Left, r.Top};
+            DoStateChange(TS(tsNodeHeightTrackPending));
+            return;
+        }
+    }
+
+    const bool fullRowDrag = (misc & toFullRowDrag) && node;
+    bool autoDrag = false;
+    if (FStates & TS(tsOLEDragging, tsOLEDragPending, tsFrameworkDragging))
+        autoDrag = !isCellHit || (misc & toFullRowDrag);
+    else if (node)
+        autoDrag = (!isCellHit || (misc & toFullRowDrag)) && DoBeforeDrag(node, hitInfo.HitColumn);
+
+    if ((hp & hiOnItemButton) && node && (node->States & vsHasChildren)) {
+        ToggleNode(node);
+        return;
+    }
+    if (hp & hiOnItemCheckbox) {
+        if ((FStates & TS(tsMouseCheckPending, tsKeyCheckPending)) || !node ||
+            (node->States & vsDisabled))
+            return;
+        TCheckState newState = DetermineNextCheckState(node->CheckType, node->CheckState);
+        if (DoChecking(node, newState)) {
+            DoStateChange(TS(tsMouseCheckPending));
+            FCheckNode = node;
+            FPendingCheckState = newState;
+            node->CheckState = PressedForm(node->CheckState);
+            InvalidateNode(node);
+        }
+        return;
+    }
+
+    if ((TotalCount() > 0 && shift == 0) || FSelectionCount == 0) {
+        PLazyNode levelNode = node ? node : GetFirstVisibleNoInit();
+        FLastSelectionLevel = levelNode ? int(GetNodeLevel(levelNode)) : -1;
+    }
+    if (multiSelect && shift == 0 && isAnyHit && nodeSelected && autoDrag)
+        DoStateChange(TS(tsClearPending));
+
+    if (SelectionLocked == 0) {
+        const bool rightPopup =
+            message.Msg == WM_RBUTTONDOWN && DoGetPopupMenu(node, hitInfo.HitColumn, point);
+        if ((!isAnyHit && !fullRowDrag && multiSelect && shift == 0) ||
+            (isAnyHit && (!nodeSelected || (!autoDrag && !rightPopup)) &&
+             (shift == 0 || !multiSelect))) {
+            if (nodeSelected ||
+                (altPressed && node && hitInfo.HitColumn == FHeader->MainColumn())) {
+                const bool many = FSelectionCount > 1;
+                InternalClearSelection();
+                InternalAddToSelection(node, true);
+                if (many) {
+                    Invalidate();
+                    Change(nullptr);
+                }
+            } else {
+                ClearSelection();
+            }
+        }
+    }
+
+    if (GetFocus() == WindowHandle() &&
+        ((hp & hiOnItemLabel) || ((misc & toGridExtensions) && (hp & hiOnItem))) && nodeSelected &&
+        !columnChange && shift == 0)
+        DoStateChange(TS(tsEditPending));
+
+    if (!(sel & toDisableDrawSelection) && !isLabelHit && !fullRowDrag && multiSelect) {
+        SetCapture(Handle());
+        DoStateChange(TS(tsDrawSelPending));
+        FDrawSelShiftState = shift;
+        FNewSelRect = TRect{point.X + FEffectiveOffsetX, point.Y - FOffsetY,
+                            point.X + FEffectiveOffsetX, point.Y - FOffsetY};
+        FOldSelRect = FNewSelRect;
+        if (!isCellHit) return;
+    }
+
+    FLastClickPos = point;
+    if (isAnyHit && DoFocusChanging(FFocusedNode, node, FFocusedColumn, newColumn)) {
+        if (columnChange) {
+            InvalidateColumn(FFocusedColumn);
+            InvalidateColumn(newColumn);
+            FFocusedColumn = newColumn;
+        }
+        PLazyNode lastFocused = FFocusedNode;
+        const bool nodeChange = node != FFocusedNode;
+        if (nodeChange) DoFocusNode(node, false);
+        if (shift == 0 || !multiSelect) {
+            if (!Selected(node)) {
+                AddToSelection(node);
+                InvalidateNode(node);
+            }
+            if (shift == 0) FRangeAnchor = node;
+        } else {
+            HandleClickSelection(lastFocused, node, shift, autoDrag);
+        }
+        if (nodeChange || columnChange) {
+            ScrollIntoView(FFocusedNode, false,
+                           !(FOptions->AutoOptions() & toDisableAutoscrollOnFocus));
+            DoFocusChange(FFocusedNode, FFocusedColumn);
+        }
+    }
+    if (autoDrag && isAnyHit &&
+        (FStates & TS(tsLeftButtonDown, tsMiddleButtonDown, tsRightButtonDown)) &&
+        DragType == dtOLE && !(FStates & TS(tsOLEDragging)))
+        DoStateChange(TS(tsOLEDragPending));
+}
+
+void TBaseLazyTree::HandleMouseUp(WPARAM keys, const THitInfo& hitInfo) {
+    if (GetCapture() == WindowHandle() && WindowHandle()) ReleaseCapture();
+    if (FStates & TS(tsFrameworkDragPending)) return;
+    if (FStates & TS(tsDrawSelPending, tsDrawSelecting)) {
+        DoStateChange(0, TS(tsDrawSelPending, tsDrawSelecting, tsToggleFocusedSelection));
+        Invalidate();
+    }
+    if (FStates & TS(tsClearPending)) {
+        const bool focusedSelected = Selected(FFocusedNode);
+        ClearSelection();
+        if (focusedSelected) AddToSelection(FFocusedNode);
+    }
+    if ((FStates & TS(tsToggleFocusedSelection)) && hitInfo.HitNode == FFocusedNode &&
+        FFocusedNode) {
+        if (Selected(FFocusedNode))
+            RemoveFromSelection(FFocusedNode);
+        else
+            AddToSelection(FFocusedNode);
+        InvalidateNode(FFocusedNode);
+    }
+    DoStateChange(0, TS(tsToggleFocusedSelection, tsClearPending, tsDrawSelPending, tsOLEDragging,
+                        tsOLEDragPending, tsScrolling, tsScrollPending));
+    StopTimer(ScrollTimerId);
+
+    if (FStates & TS(tsMouseCheckPending)) {
+        DoStateChange(0, TS(tsMouseCheckPending));
+        if (PLazyNode node = FCheckNode) {
+            node->CheckState = NormalForm(node->CheckState);
+            if ((hitInfo.HitPositions & hiOnItem) && hitInfo.HitNode == node)
+                DoCheckClick(node, FPendingCheckState);
+            InvalidateNode(node);
+        }
+        FCheckNode = nullptr;
+    }
+    TColumnIndex clickIndex = FHeader->Columns().ClickIndex;
+    if (FHeader->IsValidColumn(clickIndex) && clickIndex == hitInfo.HitColumn)
+        DoColumnClick(clickIndex, KeysToShift(keys));
+
+    if (FStates & TS(tsEditPending)) {
+        if ((hitInfo.HitPositions & hiOnItem) && hitInfo.HitNode == FFocusedNode && FFocusedNode &&
+            CanEdit(FFocusedNode, hitInfo.HitColumn) && (FOptions->MiscOptions() & toEditOnClick)) {
+            FEditColumn = FFocusedColumn;
+            SetTimer(Handle(), EditTimer, EditDelay);
+        } else {
+            DoStateChange(0, TS(tsEditPending));
+        }
+    }
+}
+
+void TBaseLazyTree::HandleMouseDblClick(TMessage& message, const THitInfo& hitInfo) {
+    const TLTMiscOptions misc = FOptions->MiscOptions();
+    bool canEdit = !(FStates & TS(tsEditing)) && (misc & toEditOnDblClick);
+    bool editEnded = true;
+    if (FStates & TS(tsEditPending)) {
+        StopTimer(EditTimer);
+        DoStateChange(0, TS(tsEditPending));
+    }
+    if (FStates & TS(tsEditing)) editEnded = DoEndEdit();
+    PLazyNode node = hitInfo.HitNode;
+    const THitPositions hp = hitInfo.HitPositions;
+    if (editEnded) {
+        if (hitInfo.HitColumn == FHeader->Columns().ClickIndex)
+            DoColumnDblClick(hitInfo.HitColumn, KeysToShift(message.WParam));
+        PLazyNode heightNode = nullptr;
+        if ((hp & hiOnItem) && FHeader->IsValidColumn(hitInfo.HitColumn) &&
+            (FHeader->Columns()[hitInfo.HitColumn].Options() & coFixed)) {
+            if (hp & hiLowerSplitter)
+                heightNode = node;
+            else if (hp & hiUpperSplitter)
+                heightNode = GetPreviousVisible(node);
+        }
+        if (heightNode && heightNode != FRoot && (misc & toNodeHeightDblClickResize) &&
+            DoNodeHeightDblClickResize(heightNode, hitInfo.HitColumn, KeysToShift(message.WParam),
+                                       MessagePoint(message.LParam))) {
+            SetNodeHeight(heightNode, FDefaultNodeHeight);
+            Update();
+            canEdit = false;
+        } else if (node && (hp & hiOnItemCheckbox)) {
+            if (!(FStates & TS(tsMouseCheckPending, tsKeyCheckPending)) &&
+                !(node->States & vsDisabled)) {
+                TCheckState newState = DetermineNextCheckState(node->CheckType, node->CheckState);
+                if (DoChecking(node, newState)) {
+                    DoStateChange(TS(tsMouseCheckPending));
+                    FCheckNode = node;
+                    FPendingCheckState = newState;
+                    node->CheckState = PressedForm(node->CheckState);
+                    InvalidateNode(node);
+                }
+            }
+            canEdit = false;
+        } else if (node && (hp & hiOnItemButton)) {
+            ToggleNode(node);
+            canEdit = false;
+        } else if (node && (misc & toToggleOnDblClick) &&
+                   ((hp & (hiOnItemButton | hiOnItemLabel | hiOnNormalIcon | hiOnStateIcon)) ||
+                    (FOptions->SelectionOptions() & toFullRowSelect))) {
+            ToggleNode(node);
+            canEdit = false;
+        }
+    }
+    if (canEdit && editEnded && node && node == FFocusedNode &&
+        hitInfo.HitColumn == FFocusedColumn && CanEdit(FFocusedNode, hitInfo.HitColumn)) {
+        DoStateChange(TS(tsEditPending));
+        FEditColumn = FFocusedColumn;
+        SetTimer(Handle(), EditTimer, EditDelay);
+    }
+}
+
+void TBaseLazyTree::HandleHotTrack(int x, int y) {
+    THitInfo info;
+    GetHitTestInfoAt(x, y, true, info);
+    PLazyNode newNode = nullptr;
+    if ((info.HitPositions & (hiOnItemCheckbox | hiOnItemLabel)) ||
+        (FOptions->SelectionOptions() & toFullRowSelect))
+        newNode = info.HitNode;
+    const bool invalidate =
+        FOptions->PaintOptions() & toHotTrack || (FOptions->MiscOptions() & toCheckSupport);
+    const TColumnIndex newColumn = newNode ? info.HitColumn : NoColumn;
+    bool changed = false;
+    if (newNode != FCurrentHotNode || newColumn != FHotColumn) {
+        DoHotChange(FCurrentHotNode, newNode);
+        if (invalidate && FCurrentHotNode) InvalidateNode(FCurrentHotNode);
+        FCurrentHotNode = newNode;
+        FHotColumn = newColumn;
+        changed = true;
+    }
+    const bool buttonHit = FCurrentHotNode && (info.HitPositions & hiOnItemButtonExact) &&
+                           (FOptions->PaintOptions() & toHotTrack);
+    const bool buttonChanged = buttonHit != FHotNodeButtonHit;
+    FHotNodeButtonHit = buttonHit;
+    if (FCurrentHotNode && ((changed && invalidate) || buttonChanged))
+        InvalidateNode(FCurrentHotNode);
+}
+
+void TBaseLazyTree::MouseMove(TShiftState shift, int x, int y) {
+    if (FStates & TS(tsNodeHeightTrackPending)) {
+        Application().CancelHint();
+        StopWheelPanning();
+        for (uintptr_t id : {uintptr_t(1), uintptr_t(EditTimer), uintptr_t(3),
+                             uintptr_t(ScrollTimerId), uintptr_t(SearchTimer)})
+            StopTimer(id);
+        FSearchBuffer.clear();
+        FLastSearchNode = nullptr;
+        DoStateChange(TS(tsNodeHeightTracking),
+                      TS(tsEditPending, tsNodeHeightTrackPending, tsIncrementalSearching,
+                         tsOLEDragPending, tsScrolling, tsScrollPending, tsFrameworkDragPending));
+    }
+    if (!(FStates & TS(tsDrawSelPending))) {
+        if (FStates & TS(tsNodeHeightTracking)) {
+            TPoint p{x, y};
+            if (FHeightTrackNode && DoNodeHeightTracking(FHeightTrackNode, FHeightTrackColumn,
+                                                         shift, FHeightTrackPoint, p)) {
+                // The new height runs from the row's top (the track point) to the pointer.
+                int height = y - FHeightTrackPoint.Y;
+                if (height > 0) SetNodeHeight(FHeightTrackNode, uint32_t(height));
+                Update();
+            }
+            return;
+        }
+        if ((FStates & TS(tsClearPending)) && !(FStates & TS(tsWheelPanning, tsWheelScrolling)) &&
+            (std::abs(FLastClickPos.X - x) >= DragThreshold ||
+             std::abs(FLastClickPos.Y - y) >= DragThreshold))
+            DoStateChange(0, TS(tsClearPending));
+        DoAutoScroll(x, y);
+        if (!(FStates & TS(tsDrawSelecting))) {
+            if ((FOptions->PaintOptions() & toHotTrack) ||
+                (FOptions->MiscOptions() & toCheckSupport) || FCurrentHotNode)
+                HandleHotTrack(x, y);
+        } else if (CalculateSelectionRect(x, y)) {
+            HandleDrawSelection();
+            Invalidate();
+        }
+        return;
+    }
+    // A pending rubber band starts once it is larger than the drag threshold.
+    if (CalculateSelectionRect(x, y)) Invalidate();
+    TRect r = FNewSelRect;
+    if (std::abs(r.Right - r.Left) > DragThreshold || std::abs(r.Bottom - r.Top) > DragThreshold) {
+        if (FStates & TS(tsClearPending)) {
+            DoStateChange(0, TS(tsClearPending));
+            ClearSelection();
+        }
+        DoStateChange(TS(tsDrawSelecting), TS(tsDrawSelPending));
+        FOldSelRect = TRect{}; // nothing was covered yet
+        HandleDrawSelection();
+        Invalidate();
+    }
+}
+
+// --- rubber band ---------------------------------------------------------------------------------
+
+namespace {
+
+TRect Normalized(TRect r) {
+    if (r.Left > r.Right) std::swap(r.Left, r.Right);
+    if (r.Top > r.Bottom) std::swap(r.Top, r.Bottom);
+    return r;
+}
+
+} // namespace
+
+bool TBaseLazyTree::CalculateSelectionRect(int x, int y) {
+    if (FStates & TS(tsDrawSelecting)) FOldSelRect = FNewSelRect;
+    const TRect client = ClientRect();
+    const int maxX = std::max(client.Width(), RangeX()), maxY = std::max(client.Height(), RangeY());
+    TRect r = FNewSelRect;
+    r.Right = std::clamp(x + FEffectiveOffsetX, 0, maxX);
+    r.Bottom = std::clamp(y - FOffsetY, 0, maxY);
+    const bool changed = r.Left != FNewSelRect.Left || r.Top != FNewSelRect.Top ||
+                         r.Right != FNewSelRect.Right || r.Bottom != FNewSelRect.Bottom;
+    FNewSelRect = r;
+    return changed;
+}
+
+bool TBaseLazyTree::HandleDrawSelection() {
+    if (!FRoot || FRoot->TotalCount <= 2 || !(FStates & TS(tsDrawSelecting))) return false;
+    // (The root counts itself; more than one node besides it is needed.)
+    const TRect oldRect = Normalized(FOldSelRect), newRect = Normalized(FNewSelRect);
+    FTempNodeCount = 0;
+    TColumnIndex main = FHeader->MainColumn();
+    TAlignment alignment = FAlignment;
+    int nodeLeft = 0, maxValue = ClientRect().Width();
+    if (FHeader->UseColumns() && FHeader->IsValidColumn(main)) {
+        TLazyTreeColumn& c = FHeader->Columns()[main];
+        alignment = c.Alignment();
+        int left = 0, right = 0;
+        FHeader->Columns().GetColumnBounds(main, left, right);
+        nodeLeft = left + FEffectiveOffsetX; // in tree terms, as the rectangles are
+        maxValue = nodeLeft + c.Width();
+    }
+    TBiDiMode bidi = BiDiMode;
+    if (FHeader->UseColumns() && FHeader->IsValidColumn(main))
+        bidi = FHeader->Columns()[main].BiDiMode();
+    const bool changed =
+        bidi == bdLeftToRight
+            ? CollectSelectedNodesLTR(main, nodeLeft, alignment, oldRect, newRect, maxValue)
+            : CollectSelectedNodesRTL(main, nodeLeft, alignment, oldRect, newRect, maxValue);
+    if (changed) {
+        PackSelection();
+        if (FTempNodeCount > 0) {
+            std::vector<PLazyNode> added(FTempNodeCache.begin(),
+                                         FTempNodeCache.begin() + FTempNodeCount);
+            InternalAddToSelection(std::move(added), false);
+        }
+        FTempNodeCount = 0;
+        Change(nullptr);
+    }
+    return changed;
+}
+
+bool TBaseLazyTree::CollectSelectedNodesLTR(int mainColumn, int nodeLeft, TAlignment alignment,
+                                            TRect oldRect, TRect newRect, int maxValue) {
+    const int minY = std::min(oldRect.Top, newRect.Top),
+              maxY = std::max(oldRect.Bottom, newRect.Bottom);
+    const bool withCtrl = FDrawSelShiftState & ssCtrl;
+    const TLTPaintOptions paint = FOptions->PaintOptions();
+    const bool checks = (FOptions->MiscOptions() & toCheckSupport) && CheckImages;
+    const bool simple = FOptions->SelectionOptions() & toSimpleDrawSelection;
+    const int checkWidth = checks ? CheckImages->Width() + 2 : 0;
+    const int imageWidth = FImages ? FImages->Width() + 2 : 0;
+    const int stateWidth = FStateImages ? FStateImages->Width() + 2 : 0;
+
+    int top = 0;
+    PLazyNode node = GetNodeAt(0, minY, false, top);
+    if (!node) return false;
+    int level = int(GetNodeLevel(node));
+    nodeLeft += (level + ((paint & toShowRoot) ? 1 : 0)) * int(FIndent) + FMargin;
+    bool result = false;
+    for (;;) {
+        int textLeft = nodeLeft;
+        if (checks && node->CheckType != ctNone) textLeft += checkWidth;
+        bool ghosted = false;
+        int index = -1;
+        if (FImages) {
+            DoGetImageIndex(node, ikNormal, mainColumn, ghosted, index);
+            if (index > -1) textLeft += imageWidth;
+        }
+        index = -1;
+        if (FStateImages) {
+            DoGetImageIndex(node, ikState, mainColumn, ghosted, index);
+            if (index > -1) textLeft += stateWidth;
+        }
+        const int nextTop = top + int(GetNodeHeight(node));
+        bool inOld, inNew;
+        if (simple) {
+            inOld = nextTop > oldRect.Top && top < oldRect.Bottom;
+            inNew = nextTop > newRect.Top && top < newRect.Bottom;
+        } else {
+            int textRight = maxValue;
+            if (textLeft < oldRect.Left || textLeft < newRect.Left || alignment != taLeftJustify) {
+                int width = DoGetNodeWidth(node, mainColumn, nullptr);
+                if (width < maxValue - textLeft) {
+                    if (alignment == taLeftJustify)
+                        textRight = textLeft + width;
+                    else if (alignment == taRightJustify)
+                        textLeft = maxValue - width;
+                    else {
+                        textLeft = (textLeft + maxValue - width) / 2;
+                        textRight = textLeft + width;
+                    }
+                }
+            }
+            auto in = [&](const TRect& r) {
+                return textRight >= r.Left && r.Right >= textLeft && nextTop > r.Top &&
+                       top < r.Bottom;
+            };
+            inOld = in(oldRect);
+            inNew = in(newRect);
+        }
+        if (inOld != inNew) {
+            result = true;
+            if (withCtrl) {
+                if (node->States & vsSelected)
+                    InternalRemoveFromSelection(node);
+                else
+                    InternalCacheNode(node);
+            } else if (inNew) {
+                InternalCacheNode(node);
+            } else {
+                InternalRemoveFromSelection(node);
+            }
+        }
+        PLazyNode next = GetNextVisibleNoInit(node);
+        if (!next || nextTop > maxY) break;
+        int nextLevel = int(GetNodeLevel(next));
+        nodeLeft += (nextLevel - level) * int(FIndent);
+        level = nextLevel;
+        node = next;
+        top = nextTop;
+    }
+    return result;
+}
+
+// The mirror image: the content runs leftwards from the cell's right edge.
+bool TBaseLazyTree::CollectSelectedNodesRTL(int mainColumn, int nodeLeft, TAlignment alignment,
+                                            TRect oldRect, TRect newRect, int maxValue) {
+    // Reading from the right, a left-aligned text starts at the right.
+    if (alignment == taLeftJustify)
+        alignment = taRightJustify;
+    else if (alignment == taRightJustify)
+        alignment = taLeftJustify;
+    const int minY = std::min(oldRect.Top, newRect.Top),
+              maxY = std::max(oldRect.Bottom, newRect.Bottom);
+    const bool withCtrl = FDrawSelShiftState & ssCtrl;
+    const TLTPaintOptions paint = FOptions->PaintOptions();
+    const bool checks = (FOptions->MiscOptions() & toCheckSupport) && CheckImages;
+    const bool simple = FOptions->SelectionOptions() & toSimpleDrawSelection;
+    const int checkWidth = checks ? CheckImages->Width() + 2 : 0;
+    const int imageWidth = FImages ? FImages->Width() + 2 : 0;
+    const int stateWidth = FStateImages ? FStateImages->Width() + 2 : 0;
+
+    int top = 0;
+    PLazyNode node = GetNodeAt(0, minY, false, top);
+    if (!node) return false;
+    int level = int(GetNodeLevel(node));
+    int nodeRight = maxValue - (level + ((paint & toShowRoot) ? 1 : 0)) * int(FIndent) - FMargin;
+    bool result = false;
+    for (;;) {
+        int textRight = nodeRight;
+        if (checks && node->CheckType != ctNone) textRight -= checkWidth;
+        bool ghosted = false;
+        int index = -1;
+        if (FImages) {
+            DoGetImageIndex(node, ikNormal, mainColumn, ghosted, index);
+            if (index > -1) textRight -= imageWidth;
+        }
+        index = -1;
+        if (FStateImages) {
+            DoGetImageIndex(node, ikState, mainColumn, ghosted, index);
+            if (index > -1) textRight -= stateWidth;
+        }
+        const int nextTop = top + int(GetNodeHeight(node));
+        bool inOld, inNew;
+        if (simple) {
+            inOld = nextTop > oldRect.Top && top < oldRect.Bottom;
+            inNew = nextTop > newRect.Top && top < newRect.Bottom;
+        } else {
+            int textLeft = nodeLeft;
+            if (textRight > oldRect.Right || textRight > newRect.Right ||
+                alignment != taRightJustify) {
+                int width = DoGetNodeWidth(node, mainColumn, nullptr);
+                if (width < textRight - nodeLeft) {
+                    if (alignment == taRightJustify)
+                        textLeft = textRight - width;
+                    else if (alignment == taLeftJustify)
+                        textRight = nodeLeft + width;
+                    else {
+                        textLeft = (nodeLeft + textRight - width) / 2;
+                        textRight = textLeft + width;
+                    }
+                }
+            }
+            auto in = [&](const TRect& r) {
+                return textRight >= r.Left && r.Right >= textLeft && nextTop > r.Top &&
+                       top < r.Bottom;
+            };
+            inOld = in(oldRect);
+            inNew = in(newRect);
+        }
+        if (inOld != inNew) {
+            result = true;
+            if (withCtrl) {
+                if (node->States & vsSelected)
+                    InternalRemoveFromSelection(node);
+                else
+                    InternalCacheNode(node);
+            } else if (inNew) {
+                InternalCacheNode(node);
+            } else {
+                InternalRemoveFromSelection(node);
+            }
+        }
+        PLazyNode next = GetNextVisibleNoInit(node);
+        if (!next || nextTop > maxY) break;
+        int nextLevel = int(GetNodeLevel(next));
+        nodeRight -= (nextLevel - level) * int(FIndent);
+        level = nextLevel;
+        node = next;
+        top = nextTop;
+    }
+    return result;
+}
+
+} // namespace nuq
