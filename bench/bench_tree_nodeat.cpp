@@ -58,6 +58,26 @@ void RunNodeAt(benchmark::State& state, bool useCache) {
     state.SetItemsProcessed(state.iterations());
 }
 
+// Positions in a 600-pixel viewport scrolled to the middle of the tree, as
+// the view below is asked.
+void BM_LazyTreeNodeAtInViewport(benchmark::State& state) {
+    auto tree = MakeTree();
+    tree->Handle();
+    tree->ValidateCache();
+    ProcessMessagesUntil([&] { return tree->HasState(tsUseCache); }, 60000);
+    if (!tree->HasState(tsUseCache)) state.SkipWithError("no cache");
+    const int middle = int(tree->RootNode()->TotalHeight / 2);
+    std::vector<int> ys = RandomPositions(600);
+    for (int& y : ys) y += middle;
+    size_t i = 0;
+    for (auto _ : state) {
+        int top;
+        benchmark::DoNotOptimize(tree->GetNodeAt(0, ys[i++ & (Probes - 1)], false, top));
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_LazyTreeNodeAtInViewport);
+
 void BM_LazyTreeNodeAt(benchmark::State& state) {
     RunNodeAt(state, true);
 }

@@ -1567,6 +1567,11 @@ protected:
     void ReleaseWorker();
     PLazyNode NodeBefore(PLazyNode node, uint64_t top, uint64_t position, uint64_t& nodeTop) const;
     TCache FPositionCache;
+    // The node the last lookup through the cache found and its absolute top:
+    // lookups close to it (a viewport's rows) start there. Valid only while
+    // the cache is, so it goes whenever tsUseCache is entered or left.
+    PLazyNode FLastHitNode = nullptr;
+    uint64_t FLastHitTop = 0;
     uint32_t FStartIndex = 0; // leading cache entries known to be valid
     int FOffsetY = 0;
     int FOffsetX = 0;

@@ -169,23 +169,46 @@ PLazyNode TBaseLazyTree::GetNodeAt(int, int y, bool relative, int& nodeTop) {
 
     PLazyNode node = nullptr;
     uint64_t top = 0;
-    if ((FStates & TS(tsUseCache)) && !FPositionCache.empty()) {
-        // The entries around the position; the walk starts from the nearer one.
+    const bool useCache = (FStates & TS(tsUseCache)) && !FPositionCache.empty();
+    if (useCache) {
+        // The entries around the position and the last hit; the walk starts
+        // from the nearest of them.
+        const uint64_t p = uint64_t(position);
         auto after =
-            std::upper_bound(FPositionCache.begin(), FPositionCache.end(), uint64_t(position),
-                             [](uint64_t p, const TCacheEntry& e) { return p < e.AbsoluteTop; });
+            std::upper_bound(FPositionCache.begin(), FPositionCache.end(), p,
+                             [](uint64_t q, const TCacheEntry& e) { return q < e.AbsoluteTop; });
         if (after != FPositionCache.begin()) {
             node = after[-1].Node;
             top = after[-1].AbsoluteTop;
         }
-        if (after != FPositionCache.end() && after->Node &&
-            (!node || after->AbsoluteTop - uint64_t(position) < uint64_t(position) - top)) {
-            if (PLazyNode found =
-                    NodeBefore(after->Node, after->AbsoluteTop, uint64_t(position), top)) {
-                nodeTop = int(relative ? int64_t(top) + FOffsetY : int64_t(top));
-                return found;
+        uint64_t distance = node ? p - top : UINT64_MAX;
+        PLazyNode backFrom = nullptr; // a start below the position, walked backwards
+        uint64_t backTop = 0;
+        if (after != FPositionCache.end() && after->Node && after->AbsoluteTop - p < distance) {
+            backFrom = after->Node;
+            backTop = after->AbsoluteTop;
+            distance = backTop - p;
+        }
+        if (FLastHitNode) {
+            const uint64_t d = p >= FLastHitTop ? p - FLastHitTop : FLastHitTop - p;
+            if (d < distance) {
+                if (p >= FLastHitTop) {
+                    node = FLastHitNode;
+                    top = FLastHitTop;
+                    backFrom = nullptr;
+                } else {
+                    backFrom = FLastHitNode;
+                    backTop = FLastHitTop;
+                }
             }
-            return nullptr;
+        }
+        if (backFrom) {
+            PLazyNode found = NodeBefore(backFrom, backTop, p, top);
+            if (!found) return nullptr;
+            FLastHitNode = found;
+            FLastHitTop = top;
+            nodeTop = int(relative ? int64_t(top) + FOffsetY : int64_t(top));
+            return found;
         }
     }
     if (!node) {
@@ -218,6 +241,10 @@ PLazyNode TBaseLazyTree::GetNodeAt(int, int y, bool relative, int& nodeTop) {
         node = next;
     }
     if (!node) return nullptr;
+    if (useCache) {
+        FLastHitNode = node;
+        FLastHitTop = top;
+    }
     nodeTop = int(relative ? int64_t(top) + FOffsetY : int64_t(top));
     return node;
 }

@@ -29,6 +29,7 @@ void TBaseLazyTree::DoStateChange(TLazyTreeStates enter, TLazyTreeStates leave) 
         TLazyTreeStates entered = enter & ~current, left = leave & current;
         if (entered || left) OnStateChange(*this, entered, left);
     }
+    if ((enter | leave) & TS(tsUseCache)) FLastHitNode = nullptr;
     FStates = (FStates.load() | enter) & ~leave;
 }
 

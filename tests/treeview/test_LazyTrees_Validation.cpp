@@ -460,3 +460,34 @@ TEST(ValidationThread, StressCreateFillValidateDestroy) {
     trees.clear();
     EXPECT_EQ(WorkerThread(), nullptr);
 }
+
+// Lookups close to each other (a viewport's rows, up and down) start from the
+// node found last; that start is dropped with the cache when the rows move.
+TEST(PositionCache, NearbyLookupsFollowTheRowsAndForgetThemWhenTheyMove) {
+    SetMainThread();
+    TFlatTree t(3 * Threshold + 500);
+    t.Tree->DoStateChange(0, TS(tsStopValidation));
+    ASSERT_TRUE(t.Tree->DoValidateCache());
+    t.Tree->DoStateChange(TS(tsUseCache));
+    auto expect = [&](int y, const char* how) {
+        size_t k = size_t(std::upper_bound(t.Tops.begin(), t.Tops.end(), uint32_t(y)) -
+                          t.Tops.begin()) -
+                   1;
+        int top = -1;
+        ASSERT_EQ(t.Tree->GetNodeAt(0, y, false, top), t.Nodes[k]) << how << " y " << y;
+        ASSERT_EQ(uint32_t(top), t.Tops[k]) << how << " y " << y;
+    };
+    const int middle = int(t.Tops[3000]);
+    for (int y = middle; y < middle + 600; y += 7) expect(y, "down");
+    for (int y = middle + 600; y > middle - 600; y -= 11) expect(y, "up");
+    for (int y : {middle + 3, int(t.Tops[2000]) + 1, middle - 1, 5, middle}) expect(y, "jumps");
+
+    // The first node grows: every row below moves, and the old start must not be used.
+    t.Tree->SetNodeHeight(t.Nodes[0], t.Tree->GetNodeHeight(t.Nodes[0]) + 40);
+    for (uint32_t& top : t.Tops) top += 40;
+    t.Tops[0] = 0;
+    t.Tree->DoStateChange(0, TS(tsStopValidation));
+    ASSERT_TRUE(t.Tree->DoValidateCache());
+    t.Tree->DoStateChange(TS(tsUseCache));
+    for (int y = middle; y < middle + 300; y += 13) expect(y, "after the change");
+}
