@@ -1513,6 +1513,7 @@ protected:
     bool FDroppedOnSelf = false;
     TShiftState DragShift(DWORD keyState) const;
     TDropMode DropModeAt(const THitInfo& hit, TPoint pt) const;
+    void StartDropExpand(); // the hover timer for the drop target node
     std::shared_ptr<ILTEditLink> FEditLink;
     std::shared_ptr<IAccessible> FAccessible;
     bool FThreadReferenced = false;

@@ -126,6 +126,9 @@ HRESULT TBaseLazyTree::DragEnter(DWORD keyState, IDataObject*, TPoint pt, DWORD&
     FDropTargetNode = hit.HitNode;
     FLastDropMode = DropModeAt(hit, p);
     if (FDropTargetNode) InvalidateNode(FDropTargetNode);
+    // The node entered first expands on hover like any other: drag-over
+    // starts the timer only when the target changes.
+    StartDropExpand();
     return S_OK;
 }
 
@@ -172,9 +175,7 @@ HRESULT TBaseLazyTree::DragOver(TBaseLazyTree* source, DWORD keyState, TDragStat
         if (FFocusedColumn < 0) FFocusedColumn = FHeader->MainColumn();
         if (old) InvalidateNode(old);
         if (FDropTargetNode) InvalidateNode(FDropTargetNode);
-        if ((FOptions->AutoOptions() & toAutoDropExpand) && FDropTargetNode &&
-            (FDropTargetNode->States & vsHasChildren))
-            SetTimer(Handle(), ExpandTimer, AutoExpandDelay);
+        StartDropExpand();
     } else if (mode != FLastDropMode && FDropTargetNode) {
         InvalidateNode(FDropTargetNode);
     }
@@ -223,6 +224,12 @@ void TBaseLazyTree::DragLeave() {
     Update();
     DWORD effect = DROPEFFECT_NONE;
     DoDragOver(0, dsDragLeave, TPoint{0, 0}, FLastDropMode, effect);
+}
+
+void TBaseLazyTree::StartDropExpand() {
+    if ((FOptions->AutoOptions() & toAutoDropExpand) && FDropTargetNode &&
+        (FDropTargetNode->States & vsHasChildren))
+        SetTimer(Handle(), ExpandTimer, AutoExpandDelay);
 }
 
 void TBaseLazyTree::DoDragExpand() {

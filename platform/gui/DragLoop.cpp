@@ -139,14 +139,18 @@ private:
             Leave();
             FTarget = target;
             FTargetWnd = wnd;
-            if (FTarget && FTarget->DragEnter(FData, FKeys, FPos, e) >= 0)
-                FEffect = e & FOk & EffectMask;
-            else
-                FEffect = DROPEFFECT_NONE;
-        } else if (FTarget) {
-            FEffect =
-                FTarget->DragOver(FKeys, FPos, e) >= 0 ? e & FOk & EffectMask : DROPEFFECT_NONE;
+            if (FTarget && FTarget->DragEnter(FData, FKeys, FPos, e) < 0) {
+                FTarget = nullptr;
+                FTargetWnd = 0;
+            }
+            e = FOk;
         }
+        // A target hears where the pointer is after it entered too, as it
+        // would from the polling of a resting pointer.
+        if (FTarget && FTarget->DragOver(FKeys, FPos, e) >= 0)
+            FEffect = e & FOk & EffectMask;
+        else
+            FEffect = DROPEFFECT_NONE;
         FSource->GiveFeedback(FEffect);
     }
 
