@@ -1064,6 +1064,16 @@ public:
                              DWORD& effect);
     virtual HRESULT DragDrop(IDataObject* data, DWORD keyState, TPoint pt, DWORD& effect);
     virtual void DragLeave();
+    // --- dragging nodes -------------------------------------------------------------------
+    // Starts an OLE drag at once at the last click, or makes it pending until
+    // the pointer moves Threshold pixels (the system's threshold when negative).
+    void BeginDrag(bool immediate, int threshold = -1);
+    bool Dragging() const;
+    virtual void DoDragging(TPoint p);
+    virtual void DoDragExpand();
+    virtual HRESULT DragAndDrop(DWORD allowedEffects, IDataObject* dataObject, DWORD& dragEffect);
+    virtual DWORD SuggestDropEffect(TBaseLazyTree* source, TShiftState shift, TPoint pt,
+                                    DWORD allowedEffects);
     // Ends this tree's part in the clipboard before it goes.
     void ReleaseClipboardData();
     TLTDataObject* ClipboardData() const { return FClipboardData; }
@@ -1612,6 +1622,14 @@ protected:
     std::unique_ptr<TClipboardFormats> FClipboardFormats;
     std::unique_ptr<TCustomLazyTreeOptions> FOptions;
     std::unique_ptr<TLTDragManager> FDragManager;
+    // Dragging nodes.
+    enum : uintptr_t { ExpandTimer = 1 };
+    int FDragThreshold = 5;
+    std::vector<PLazyNode> FDragSelection; // the nodes of the running drag, in tree order
+    bool FDroppedOnSelf = false;
+    TShiftState DragShift(DWORD keyState) const;
+    TDropMode DropModeAt(const THitInfo& hit, TPoint pt) const;
+    void StartDropExpand(); // the hover timer for the drop target node
     std::shared_ptr<ILTEditLink> FEditLink;
     std::shared_ptr<IAccessible> FAccessible;
     bool FThreadReferenced = false;

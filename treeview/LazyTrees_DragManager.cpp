@@ -69,58 +69,12 @@ HRESULT TLTDragManager::QueryContinueDrag(bool escapePressed, DWORD keyState) {
 
 // --- the tree's side of a drop ---------------------------------------------------------------
 
-namespace {
-
-TShiftState ShiftOfKeys(DWORD keyState) {
-    TShiftState shift = 0;
-    if (keyState & MK_SHIFT) shift |= ssShift;
-    if (keyState & MK_CONTROL) shift |= ssCtrl;
-    if (keyState & MK_LBUTTON) shift |= ssLeft;
-    if (keyState & MK_RBUTTON) shift |= ssRight;
-    if (keyState & MK_MBUTTON) shift |= ssMiddle;
-    return shift;
-}
-
-} // namespace
-
 DWORD TBaseLazyTree::DragOperationsToEffects() const {
     DWORD effects = 0;
     if (DragOperations & doCopy) effects |= DROPEFFECT_COPY;
     if (DragOperations & doMove) effects |= DROPEFFECT_MOVE;
     if (DragOperations & doLink) effects |= DROPEFFECT_LINK;
     return effects ? effects : DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
-}
-
-HRESULT TBaseLazyTree::DragEnter(DWORD keyState, IDataObject*, TPoint pt, DWORD& effect) {
-    if (!DoDragOver(ShiftOfKeys(keyState), dsDragEnter, pt, dmNowhere, effect))
-        effect = DROPEFFECT_NONE;
-    return S_OK;
-}
-
-HRESULT TBaseLazyTree::DragOver(TBaseLazyTree*, DWORD keyState, TDragState state, TPoint pt,
-                                DWORD& effect) {
-    if (!DoDragOver(ShiftOfKeys(keyState), state, pt, dmNowhere, effect)) effect = DROPEFFECT_NONE;
-    return S_OK;
-}
-
-HRESULT TBaseLazyTree::DragDrop(IDataObject* data, DWORD keyState, TPoint pt, DWORD& effect) {
-    if (!DoDragOver(ShiftOfKeys(keyState), dsDragMove, pt, dmNowhere, effect) ||
-        effect == DROPEFFECT_NONE)
-        return E_FAIL;
-    std::vector<WORD> formats;
-    std::shared_ptr<IEnumFORMATETC> e;
-    if (data && data->EnumFormatEtc(DATADIR_GET, e) == S_OK && e) {
-        TFormatEtc f;
-        DWORD fetched = 0;
-        while (e->Next(1, &f, &fetched) == S_OK && fetched == 1) formats.push_back(f.cfFormat);
-    }
-    DoDragDrop(data, formats, ShiftOfKeys(keyState), pt, effect, dmNowhere);
-    return S_OK;
-}
-
-void TBaseLazyTree::DragLeave() {
-    DWORD effect = DROPEFFECT_NONE;
-    DoDragOver(0, dsDragLeave, TPoint{0, 0}, dmNowhere, effect);
 }
 
 } // namespace nuq

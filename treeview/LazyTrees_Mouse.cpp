@@ -281,6 +281,9 @@ bool TBaseLazyTree::InputMessage(TMessage& m) {
             FSearchBuffer.clear();
             FLastSearchNode = nullptr;
             return true;
+        case ExpandTimer:
+            DoDragExpand();
+            return true;
         case ScrollTimerId:
             if (FStates & TS(tsScrollPending)) {
                 Application().CancelHint();
@@ -455,7 +458,7 @@ void TBaseLazyTree::HandleMouseDown(TMessage& message, const THitInfo& hitInfoIn
     if (autoDrag && isAnyHit &&
         (FStates & TS(tsLeftButtonDown, tsMiddleButtonDown, tsRightButtonDown)) &&
         DragType == dtOLE && !(FStates & TS(tsOLEDragging)))
-        DoStateChange(TS(tsOLEDragPending));
+        BeginDrag(false);
 }
 
 void TBaseLazyTree::HandleMouseUp(WPARAM keys, const THitInfo& hitInfo) {
@@ -621,6 +624,11 @@ void TBaseLazyTree::MouseMove(TShiftState shift, int x, int y) {
             (std::abs(FLastClickPos.X - x) >= DragThreshold ||
              std::abs(FLastClickPos.Y - y) >= DragThreshold))
             DoStateChange(0, TS(tsClearPending));
+        if ((FStates & TS(tsOLEDragPending)) && (std::abs(FLastClickPos.X - x) >= FDragThreshold ||
+                                                 std::abs(FLastClickPos.Y - y) >= FDragThreshold)) {
+            DoDragging(FLastClickPos);
+            return;
+        }
         DoAutoScroll(x, y);
         if (!(FStates & TS(tsDrawSelecting))) {
             if ((FOptions->PaintOptions() & toHotTrack) ||

@@ -19,6 +19,7 @@ void TBaseLazyTree::CreateWnd() {
     PrepareBitmaps(true, true);
     UpdateScrollBars(true);
     UpdateHeaderRect();
+    if (FOptions->MiscOptions() & toAcceptOLEDrop) RegisterDragDrop(WindowHandle(), DragManager());
 }
 
 void TBaseLazyTree::ChangeScale(int m, int d) {

@@ -40,6 +40,8 @@ inline constexpr HRESULT CLIPBRD_E_CANT_OPEN = HRESULT(0x800401D0);
 
 enum : DWORD { DATADIR_GET = 1, DATADIR_SET = 2 };
 enum : DWORD { ADVF_NODATA = 1 };
+// Alt in a drag's key state, beside the MK_ mouse flags.
+enum : DWORD { MK_ALT = 0x20 };
 enum : DWORD { DROPEFFECT_NONE = 0, DROPEFFECT_COPY = 1, DROPEFFECT_MOVE = 2, DROPEFFECT_LINK = 4 };
 
 // A global memory block: its bytes, shared by whoever holds the handle.
@@ -149,6 +151,18 @@ public:
 using TDragSourceHelperFactory = std::function<std::shared_ptr<IDragSourceHelper>()>;
 void RegisterDragSourceHelper(TDragSourceHelperFactory factory); // empty: none again
 std::shared_ptr<IDragSourceHelper> CreateDragSourceHelper();     // null when there is none
+
+// The modal drag loop. It captures the mouse and follows its moves, buttons
+// and the Shift, Ctrl, Alt and Escape keys, asks Source whether to go on
+// (QueryContinueDrag) and gives it the effect to show (GiveFeedback). The
+// target is the drop target registered for the window under the pointer, or
+// for its nearest ancestor; it gets DragEnter, DragOver and DragLeave as the
+// pointer moves and Drop when the source says so. Mouse and key messages
+// posted meanwhile belong to the loop; everything else is dispatched as usual.
+// DRAGDROP_S_DROP with the effect the target chose (limited to OkEffects,
+// DROPEFFECT_NONE when it refused), DRAGDROP_S_CANCEL with DROPEFFECT_NONE,
+// or E_INVALIDARG without data, source or effects.
+HRESULT DoDragDrop(IDataObject* data, IDropSource* source, DWORD okEffects, DWORD& effect);
 
 // Whether windows show their content while dragged; always so here.
 bool DragFullWindows();

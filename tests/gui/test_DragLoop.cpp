@@ -1,0 +1,155 @@
+// The modal drag loop over plain windows: which target hears what, and what
+// the drag reports, driven by mouse and key messages posted before it runs.
+
+#include "platform/gui/Ole.h"
+
+#include "platform/EventLoop.h"
+#include "platform/gui/Windows.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace nuq;
+
+namespace {
+
+struct Source : IDropSource {
+    // The rules of a plain drag: Escape or both buttons cancel, no button drops.
+    HRESULT QueryContinueDrag(bool escape, DWORD keys) override {
+        if (escape || (keys & (MK_LBUTTON | MK_RBUTTON)) == (MK_LBUTTON | MK_RBUTTON))
+            return DRAGDROP_S_CANCEL;
+        return keys & (MK_LBUTTON | MK_RBUTTON) ? S_OK : DRAGDROP_S_DROP;
+    }
+    HRESULT GiveFeedback(DWORD) override { return S_OK; }
+};
+
+struct Target : IDropTarget {
+    Target(std::string name, std::vector<std::string>* log) : Name(std::move(name)), Log(log) {}
+    std::string Name;
+    std::vector<std::string>* Log;
+    DWORD Answer = DROPEFFECT_MOVE | DROPEFFECT_LINK;
+    HWND RevokeOnOver = 0;
+    void Note(const std::string& what) { Log->push_back(Name + " " + what); }
+    HRESULT DragEnter(IDataObject*, DWORD, TPoint, DWORD& effect) override {
+        Note("enter");
+        effect &= Answer;
+        return S_OK;
+    }
+    HRESULT DragOver(DWORD keys, TPoint pt, DWORD& effect) override {
+        Note("over " + std::to_string(pt.X) + (keys & MK_CONTROL ? " ctrl" : ""));
+        if (RevokeOnOver) RevokeDragDrop(std::exchange(RevokeOnOver, 0));
+        effect &= Answer;
+        return S_OK;
+    }
+    HRESULT DragLeave() override {
+        Note("leave");
+        return S_OK;
+    }
+    HRESULT Drop(IDataObject*, DWORD keys, TPoint, DWORD& effect) override {
+        Note(std::string("drop") + (keys & MK_LBUTTON ? " left" : ""));
+        effect &= Answer;
+        return S_OK;
+    }
+};
+
+// Data is never looked at by the loop; any object does.
+struct NoData : IDataObject {
+    HRESULT GetData(const TFormatEtc&, TStgMedium&) override { return E_NOTIMPL; }
+    HRESULT GetDataHere(const TFormatEtc&, TStgMedium&) override { return E_NOTIMPL; }
+    HRESULT QueryGetData(const TFormatEtc&) override { return E_NOTIMPL; }
+    HRESULT GetCanonicalFormatEtc(const TFormatEtc&, TFormatEtc&) override { return E_NOTIMPL; }
+    HRESULT SetData(const TFormatEtc&, TStgMedium&, bool) override { return E_NOTIMPL; }
+    HRESULT EnumFormatEtc(DWORD, std::shared_ptr<IEnumFORMATETC>&) override { return E_NOTIMPL; }
+    HRESULT DAdvise(const TFormatEtc&, DWORD, std::shared_ptr<IAdviseSink>, DWORD&) override {
+        return E_NOTIMPL;
+    }
+    HRESULT DUnadvise(DWORD) override { return E_NOTIMPL; }
+    HRESULT EnumDAdvise(std::vector<DWORD>&) override { return E_NOTIMPL; }
+};
+
+struct DragLoop : ::testing::Test {
+    std::vector<std::string> Log;
+    HWND Left = 0, Right = 0, Child = 0;
+    Target L{"L", &Log}, R{"R", &Log};
+    Source S;
+    NoData D;
+    HWND Make(int x, HWND parent = 0) {
+        TCreateParams p;
+        p.Style = WS_VISIBLE | (parent ? WS_CHILD : WS_POPUP);
+        p.X = x;
+        p.Width = 100;
+        p.Height = 100;
+        p.Parent = parent;
+        return CreateWindowEx(p);
+    }
+    void SetUp() override {
+        SetMainThread();
+        Left = Make(0);
+        Right = Make(200);
+        Child = Make(10, Right); // no target of its own: its parent's takes its drops
+        RegisterDragDrop(Left, &L);
+        RegisterDragDrop(Right, &R);
+        SetCursorPos({5, 5});
+    }
+    void TearDown() override {
+        RevokeDragDrop(Left);
+        RevokeDragDrop(Right);
+        for (HWND w : {Child, Left, Right}) DestroyWindow(w);
+        for (int vk : {VK_CONTROL}) SetKeyState(vk, false);
+    }
+    void Move(HWND w, int x, WPARAM keys = MK_LBUTTON) {
+        PostMessage(w, WM_MOUSEMOVE, keys, MakeLParam(x, 5));
+    }
+};
+
+} // namespace
+
+TEST_F(DragLoop, TargetsFollowThePointerAndTheDropTakesTheirEffect) {
+    Move(Child, 20);                                       // screen 230, over Right
+    Move(Left, 50);                                        // back over Left
+    PostMessage(Left, WM_KEYDOWN, VK_CONTROL, 0);          // Ctrl goes down: asked again
+    PostMessage(Left, WM_LBUTTONUP, 0, MakeLParam(50, 5)); // dropped on Left
+    SetKeyState(VK_CONTROL, true);
+    DWORD effect = 99;
+    EXPECT_EQ(DoDragDrop(&D, &S, DROPEFFECT_COPY | DROPEFFECT_MOVE, effect), DRAGDROP_S_DROP);
+    EXPECT_EQ(effect, DWORD(DROPEFFECT_MOVE)) << "what both allow";
+    EXPECT_EQ(Log, (std::vector<std::string>{"L enter", "L over 5 ctrl", "L leave", "R enter",
+                                             "R over 230", "R leave", "L enter", "L over 50",
+                                             "L over 50 ctrl", "L drop left"}));
+    EXPECT_EQ(GetCapture(), HWND(0));
+}
+
+TEST_F(DragLoop, RefusalsCancelsAndRevokedTargets) {
+    struct Case {
+        const char* name;
+        UINT last;
+        WPARAM lastParam;
+        HRESULT result;
+    };
+    for (const Case& c :
+         {Case{"escape", WM_KEYDOWN, VK_ESCAPE, DRAGDROP_S_CANCEL},
+          Case{"both buttons", WM_RBUTTONDOWN, MK_LBUTTON | MK_RBUTTON, DRAGDROP_S_CANCEL},
+          Case{"refused", WM_LBUTTONUP, 0, DRAGDROP_S_DROP}}) {
+        Log.clear();
+        L.Answer = DROPEFFECT_NONE;
+        PostMessage(Left, c.last, c.lastParam, MakeLParam(5, 5));
+        DWORD effect = 99;
+        EXPECT_EQ(DoDragDrop(&D, &S, DROPEFFECT_COPY, effect), c.result) << c.name;
+        EXPECT_EQ(effect, DWORD(DROPEFFECT_NONE)) << c.name;
+        EXPECT_EQ(Log, (std::vector<std::string>{"L enter", "L over 5", "L leave"}))
+            << c.name << ": no drop where nothing was accepted";
+    }
+    // A target revoked during the drag hears nothing more, not even the leave.
+    Log.clear();
+    L.Answer = DROPEFFECT_COPY;
+    L.RevokeOnOver = Left;
+    Move(Left, 6);
+    PostMessage(Left, WM_LBUTTONUP, 0, MakeLParam(6, 5));
+    DWORD effect = 99;
+    EXPECT_EQ(DoDragDrop(&D, &S, DROPEFFECT_COPY, effect), DRAGDROP_S_DROP);
+    EXPECT_EQ(effect, DWORD(DROPEFFECT_NONE));
+    EXPECT_EQ(Log, (std::vector<std::string>{"L enter", "L over 5"}));
+    EXPECT_EQ(DoDragDrop(nullptr, &S, DROPEFFECT_COPY, effect), E_INVALIDARG);
+}

@@ -1,0 +1,222 @@
+// Dragging nodes between two trees and within one, driven by the mouse and
+// key messages a user's drag sends; the drag loop takes the messages posted
+// while it runs.
+
+#include "treeview/LazyTrees.h"
+
+#include "platform/EventLoop.h"
+#include "platform/Timer.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+using namespace nuq;
+
+namespace {
+
+class DragTree : public TLazyStringTree {
+public:
+    using TLazyStringTree::TLazyStringTree;
+    int DoGetNodeWidth(PLazyNode, TColumnIndex, TCanvas*) override { return 50; }
+};
+
+struct DragDrop : ::testing::Test {
+    std::unique_ptr<DragTree> A, B;
+    std::map<const TBaseLazyTree*, std::map<PLazyNode, std::u16string>> Captions;
+    std::vector<std::string> Seen; // what B's drag-over event heard
+    void SetUp() override {
+        SetMainThread();
+        EnsureGuiToolkit();
+        UseVirtualClock(TDateTime(46000.0));
+        A = Make(0);
+        B = Make(300);
+        A->OnDragAllowed = [](TBaseLazyTree&, PLazyNode, TColumnIndex, bool& allowed) {
+            allowed = true;
+        };
+        A->TreeOptions().SetSelectionOptions(toMultiSelect);
+        for (DragTree* t : {A.get(), B.get()}) {
+            t->OnDragOver = [this](TBaseLazyTree& tree, TShiftState, TDragState state, TPoint,
+                                   TDropMode, DWORD&, bool& accept) {
+                if (&tree == B.get())
+                    Seen.push_back(state == dsDragEnter   ? "enter"
+                                   : state == dsDragLeave ? "leave"
+                                                          : "over");
+                accept = true;
+            };
+            // What an application does with a drop of nodes: they go after
+            // the target node, moved or copied as the effect says.
+            t->OnDragDrop = [](TBaseLazyTree& tree, IDataObject* data, const std::vector<WORD>&,
+                               TShiftState, TPoint, DWORD& effect, TDropMode mode) {
+                TBaseLazyTree* source = tree.GetTreeFromDataObject(data);
+                PLazyNode target = tree.DropTargetNode();
+                TLTNodeAttachMode attach = mode == dmOnNode  ? amAddChildLast
+                                           : mode == dmAbove ? amInsertBefore
+                                                             : amInsertAfter;
+                tree.ProcessOLEData(source, data, target, attach, effect == DROPEFFECT_MOVE);
+            };
+        }
+    }
+    void TearDown() override {
+        ReleaseCapture();
+        A.reset();
+        B.reset();
+        UseRealClock();
+    }
+    std::unique_ptr<DragTree> Make(int left) {
+        auto t = NewComponent<DragTree>();
+        t->SetBounds(left, 0, 200, 200);
+        t->Handle();
+        if (t->PlusBM().Width() <= 1) t->PlusBM().SetSize(9, 9);
+        t->OnGetText = [this](TBaseLazyTree& tree, PLazyNode n, TColumnIndex, int,
+                              std::u16string& s) {
+            auto& names = Captions[&tree];
+            auto it = names.find(n);
+            // A copied node has no caption of its own: it is named after the text it was copied
+            // with.
+            s = it != names.end() ? it->second : u"copy";
+        };
+        t->OnNodeCopied = [this](TBaseLazyTree& tree, PLazyNode n) {
+            Captions[&tree][n] = Pending;
+        };
+        return t;
+    }
+    std::u16string Pending; // the caption a copy made by the next drop gets
+    std::vector<PLazyNode> Nodes(DragTree& t, std::initializer_list<const char16_t*> captions,
+                                 PLazyNode parent = nullptr) {
+        std::vector<PLazyNode> out;
+        for (const char16_t* c : captions) {
+            out.push_back(t.AddChild(parent));
+            Captions[&t][out.back()] = c;
+        }
+        return out;
+    }
+    std::string Names(DragTree& t) {
+        std::string s;
+        for (PLazyNode n = t.GetFirst(); n; n = t.GetNext(n)) {
+            auto c = Captions[&t][n];
+            s += (s.empty() ? "" : " ") + std::string(c.begin(), c.end());
+        }
+        return s;
+    }
+    static void Send(DragTree& t, UINT msg, int x, int y, WPARAM keys) {
+        TPoint p{x, y};
+        MapWindowPoints(t.WindowHandle(), 0, &p, 1);
+        SetCursorPos(p);
+        SendMessage(t.WindowHandle(), msg, keys, MakeLParam(x, y));
+    }
+    static void Post(DragTree& t, UINT msg, int x, int y, WPARAM keys) {
+        PostMessage(t.WindowHandle(), msg, keys, MakeLParam(x, y));
+    }
+    // Presses the button on A's row Row and moves it beyond the drag
+    // threshold: the drag runs over what was posted before.
+    void StartDragOnA(int row, WPARAM keys) {
+        Send(*A, WM_LBUTTONDOWN, 30, row * 18 + 5, MK_LBUTTON | keys);
+        Send(*A, WM_MOUSEMOVE, 30, row * 18 + 15, MK_LBUTTON | keys);
+    }
+};
+
+} // namespace
+
+TEST_F(DragDrop, NodesGoToTheOtherTreeMovedWithShiftCopiedOtherwise) {
+    struct Case {
+        WPARAM keys;
+        const char* a;
+        const char* b;
+    };
+    for (const Case& c : {Case{0, "a b c", "x b y"}, Case{MK_CONTROL, "a b c", "x b y"},
+                          Case{MK_SHIFT, "a c", "x b y"}}) {
+        A->Clear();
+        B->Clear();
+        Captions.clear();
+        Nodes(*A, {u"a", u"b", u"c"});
+        Nodes(*B, {u"x", u"y"});
+        Pending = u"b";
+        // Below the middle of "x" in B, then the button goes up there.
+        Post(*B, WM_MOUSEMOVE, 100, 14, MK_LBUTTON | c.keys);
+        Post(*B, WM_LBUTTONUP, 100, 14, c.keys);
+        StartDragOnA(1, c.keys);
+        EXPECT_EQ(Names(*A), c.a) << c.keys;
+        EXPECT_EQ(Names(*B), c.b) << c.keys;
+        EXPECT_FALSE(A->Dragging());
+        EXPECT_FALSE(A->HasState(tsLeftButtonDown)) << "the release went to the drag loop";
+        EXPECT_EQ(B->DropTargetNode(), nullptr);
+        EXPECT_EQ(GetCapture(), HWND(0));
+    }
+}
+
+// Moved within its own tree, a node is moved in place and must not be deleted
+// afterwards as if it had gone to another tree.
+TEST_F(DragDrop, AMoveWithinTheTreeKeepsTheMovedNodes) {
+    Nodes(*A, {u"a", u"b", u"c"});
+    Post(*A, WM_MOUSEMOVE, 30, 2 * 18 + 14, MK_LBUTTON);
+    Post(*A, WM_LBUTTONUP, 30, 2 * 18 + 14, 0);
+    StartDragOnA(0, 0);
+    EXPECT_EQ(Names(*A), "b c a");
+    EXPECT_EQ(A->TotalCount(), 3u);
+}
+
+TEST_F(DragDrop, EscapeOrLeavingBeforeTheReleaseChangesNothing) {
+    auto x = Nodes(*B, {u"x", u"y"});
+    Nodes(*A, {u"a", u"b"});
+    // Escape over "x".
+    Post(*B, WM_MOUSEMOVE, 30, 5, MK_LBUTTON);
+    PostMessage(B->WindowHandle(), WM_KEYDOWN, VK_ESCAPE, 0);
+    Post(*B, WM_MOUSEMOVE, 30, 25, MK_LBUTTON); // never seen: the drag has ended
+    StartDragOnA(0, MK_SHIFT);
+    TMsg rest;
+    while (PeekMessage(rest, 0, 0, 0, PM_REMOVE)) {
+    }
+    EXPECT_EQ(Seen, (std::vector<std::string>{"enter", "over", "leave"}));
+    EXPECT_EQ(B->DropTargetNode(), nullptr);
+    EXPECT_EQ(Names(*A), "a b");
+    EXPECT_EQ(Names(*B), "x y");
+
+    // Over "x", then off both trees, where the button goes up.
+    Seen.clear();
+    Post(*B, WM_MOUSEMOVE, 30, 5, MK_LBUTTON);
+    Post(*B, WM_MOUSEMOVE, 30, 6, MK_LBUTTON);
+    Post(*B, WM_MOUSEMOVE, 250, 5, MK_LBUTTON); // B's client 250 is past its right edge
+    Post(*B, WM_LBUTTONUP, 250, 5, 0);
+    TBaseLazyTree* targetWhileOver = nullptr;
+    B->OnDragOver = [&](TBaseLazyTree&, TShiftState, TDragState state, TPoint, TDropMode, DWORD&,
+                        bool& accept) {
+        Seen.push_back(state == dsDragLeave ? "leave" : "over");
+        if (state == dsDragMove && B->DropTargetNode() == x[0]) targetWhileOver = B.get();
+        accept = true;
+    };
+    StartDragOnA(0, MK_SHIFT);
+    EXPECT_EQ(targetWhileOver, B.get());
+    EXPECT_EQ(Seen, (std::vector<std::string>{"over", "over", "over", "leave"}));
+    EXPECT_EQ(B->DropTargetNode(), nullptr) << "leaving clears the drop highlight";
+    EXPECT_EQ(Names(*A), "a b");
+    EXPECT_EQ(Names(*B), "x y");
+}
+
+TEST_F(DragDrop, HoveringOverACollapsedNodeExpandsItAfterTheDelay) {
+    auto x = Nodes(*B, {u"x", u"y"});
+    Nodes(*B, {u"x1"}, x[0]);
+    Nodes(*A, {u"a"});
+    Pending = u"a";
+    std::vector<bool> expanded;
+    TTimer before, after;
+    before.SetInterval(B->AutoExpandDelay - 1);
+    before.SetOnTimer([&] {
+        before.SetEnabled(false);
+        expanded.push_back(B->Expanded(x[0]));
+    });
+    after.SetInterval(B->AutoExpandDelay + 1);
+    after.SetOnTimer([&] {
+        after.SetEnabled(false);
+        expanded.push_back(B->Expanded(x[0]));
+        Post(*B, WM_LBUTTONUP, 30, 5, 0);
+    });
+    Post(*B, WM_MOUSEMOVE, 30, 5, MK_LBUTTON);
+    PostCall([&] {
+        before.SetEnabled(true);
+        after.SetEnabled(true);
+    });
+    StartDragOnA(0, 0);
+    EXPECT_EQ(expanded, (std::vector<bool>{false, true}));
+    EXPECT_EQ(Names(*B), "x x1 a y") << "dropped on the label, the copy goes into the node";
+}

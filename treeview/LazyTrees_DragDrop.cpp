@@ -1,0 +1,244 @@
+// Dragging nodes: starting an OLE drag from the selection, and the tree as
+// the drop target of a drag (drop mode, drop target node, expanding a node
+// hovered over, scrolling near the edges, the drop itself).
+
+#include "treeview/LazyTrees.h"
+
+namespace nuq {
+
+namespace {
+
+constexpr DWORD ScrollEffectFlag = 0x80000000;
+
+} // namespace
+
+// --- starting a drag -------------------------------------------------------------------------
+
+void TBaseLazyTree::BeginDrag(bool immediate, int threshold) {
+    if (DragType != dtOLE || (FStates & TS(tsOLEDragging))) return;
+    FDragThreshold = threshold < 0 ? 5 : threshold; // the system's threshold
+    if (immediate)
+        DoDragging(FLastClickPos);
+    else
+        DoStateChange(TS(tsOLEDragPending));
+}
+
+bool TBaseLazyTree::Dragging() const {
+    return FStates & TS(tsOLEDragging, tsOLEDragPending, tsFrameworkDragging);
+}
+
+HRESULT TBaseLazyTree::DragAndDrop(DWORD allowedEffects, IDataObject* dataObject,
+                                   DWORD& dragEffect) {
+    return ::nuq::DoDragDrop(dataObject, DragManager(), allowedEffects, dragEffect);
+}
+
+void TBaseLazyTree::DoDragging(TPoint) {
+    if (FCurrentHotNode) {
+        InvalidateNode(FCurrentHotNode);
+        FCurrentHotNode = nullptr;
+    }
+    if (FFocusedNode && !Selected(FFocusedNode)) {
+        AddToSelection(FFocusedNode);
+        InvalidateNode(FFocusedNode);
+    }
+    Update();
+    FDragSelection = GetSortedSelection(true);
+    FDroppedOnSelf = false;
+    DoStateChange(TS(tsOLEDragging), TS(tsOLEDragPending, tsClearPending));
+    DWORD effect = DROPEFFECT_NONE;
+    try {
+        std::shared_ptr<IDataObject> data = DragManager()->GetDataObject();
+        FLastDropMode = dmOnNode;
+        DragAndDrop(DragOperationsToEffects(), data.get(), effect);
+        DragManager()->ForceDragLeave();
+    } catch (...) {
+        FDragSelection.clear();
+        DoStateChange(0,
+                      TS(tsOLEDragging, tsLeftButtonDown, tsMiddleButtonDown, tsRightButtonDown));
+        throw;
+    }
+    // The loop took the button's release, so the tree never sees it go up.
+    if (GetCapture() == WindowHandle() && WindowHandle()) ReleaseCapture();
+    // Dropped on this tree, the nodes were moved in place: nothing is left to delete.
+    if (effect == DROPEFFECT_MOVE && (FOptions->AutoOptions() & toAutoDeleteMovedNodes) &&
+        !FDroppedOnSelf && !FDragSelection.empty()) {
+        BeginUpdate();
+        try {
+            for (PLazyNode n : FDragSelection) DeleteNode(n);
+        } catch (...) {
+            EndUpdate();
+            throw;
+        }
+        EndUpdate();
+    }
+    FDragSelection.clear();
+    DoStateChange(0, TS(tsOLEDragging, tsLeftButtonDown, tsMiddleButtonDown, tsRightButtonDown));
+}
+
+// --- the drop target ---------------------------------------------------------------------------
+
+TShiftState TBaseLazyTree::DragShift(DWORD keyState) const {
+    TShiftState shift = 0;
+    if (keyState & MK_SHIFT) shift |= ssShift;
+    if (keyState & MK_CONTROL) shift |= ssCtrl;
+    if (keyState & MK_ALT) shift |= ssAlt;
+    if (FStates & TS(tsLeftButtonDown)) shift |= ssLeft;
+    if (FStates & TS(tsMiddleButtonDown)) shift |= ssMiddle;
+    if (FStates & TS(tsRightButtonDown)) shift |= ssRight;
+    return shift;
+}
+
+DWORD TBaseLazyTree::SuggestDropEffect(TBaseLazyTree* source, TShiftState shift, TPoint,
+                                       DWORD allowedEffects) {
+    auto allowedOr = [&](DWORD e, DWORD otherwise) { return (allowedEffects & e) ? e : otherwise; };
+    DWORD result = allowedOr(source == this ? DROPEFFECT_MOVE : DROPEFFECT_COPY, allowedEffects);
+    const TShiftState keys = shift & (ssShift | ssCtrl | ssAlt);
+    if (keys == ssShift)
+        result = allowedOr(DROPEFFECT_MOVE, result);
+    else if (keys == ssCtrl)
+        result = allowedOr(DROPEFFECT_COPY, result);
+    else if (keys == (ssShift | ssCtrl) || ((keys & ssAlt) && !(keys & ssCtrl)))
+        result = allowedOr(DROPEFFECT_LINK, result);
+    return result;
+}
+
+TDropMode TBaseLazyTree::DropModeAt(const THitInfo& hit, TPoint pt) const {
+    if (!hit.HitNode) return dmNowhere;
+    if ((hit.HitPositions & (hiOnItemLabel | hiOnNormalIcon | hiOnStateIcon)) ||
+        !(FOptions->PaintOptions() & toShowDropmark))
+        return dmOnNode;
+    TRect r = const_cast<TBaseLazyTree*>(this)->GetDisplayRect(hit.HitNode, NoColumn, false);
+    return pt.Y < (r.Top + r.Bottom) / 2 ? dmAbove : dmBelow;
+}
+
+HRESULT TBaseLazyTree::DragEnter(DWORD keyState, IDataObject*, TPoint pt, DWORD& effect) {
+    TShiftState shift = DragShift(keyState);
+    TPoint p = pt;
+    MapWindowPoints(0, WindowHandle(), &p, 1);
+    TBaseLazyTree* source = DragManager()->DragSource();
+    effect = SuggestDropEffect(source, shift, p, effect);
+    if (!DoDragOver(shift, dsDragEnter, p, FLastDropMode, effect)) {
+        effect = DROPEFFECT_NONE;
+        return S_OK;
+    }
+    THitInfo hit;
+    GetHitTestInfoAt(p.X, p.Y, true, hit);
+    FDropTargetNode = hit.HitNode;
+    FLastDropMode = DropModeAt(hit, p);
+    if (FDropTargetNode) InvalidateNode(FDropTargetNode);
+    // The node entered first expands on hover like any other: drag-over
+    // starts the timer only when the target changes.
+    StartDropExpand();
+    return S_OK;
+}
+
+HRESULT TBaseLazyTree::DragOver(TBaseLazyTree* source, DWORD keyState, TDragState state, TPoint pt,
+                                DWORD& effect) {
+    TPoint p = pt;
+    MapWindowPoints(0, WindowHandle(), &p, 1);
+
+    // Near an edge the tree scrolls, as far as its range goes.
+    bool scrolled = false;
+    if (FOptions->AutoOptions() & toAutoScroll) {
+        const TRect client = ClientRect();
+        TScrollDirections directions = DetermineScrollDirections(p.X, p.Y);
+        int dx = 0, dy = 0;
+        if ((directions & sdUp) && FOffsetY < 0)
+            dy = std::min<int>(FScrollBarOptions->VerticalIncrement, client.Height());
+        if ((directions & sdDown) && client.Height() - FOffsetY < RangeY())
+            dy = -std::min<int>(FScrollBarOptions->VerticalIncrement, client.Height());
+        if ((directions & sdLeft) && FEffectiveOffsetX < 0)
+            dx = FScrollBarOptions->HorizontalIncrement;
+        if ((directions & sdRight) && client.Width() + FEffectiveOffsetX < RangeX())
+            dx = -FScrollBarOptions->HorizontalIncrement;
+        if (UseRightToLeftAlignment()) dx = -dx;
+        unsigned options = DefaultScrollUpdateFlags;
+        if (!DragManager()->DropTargetHelperSupported() && source) options = suoUpdateNCArea;
+        if ((dx || dy) && DoSetOffsetXY({FOffsetX + dx, FOffsetY + dy}, options)) {
+            scrolled = true;
+            Invalidate(); // the drop mark moved with the rows
+        }
+    }
+
+    TShiftState shift = DragShift(keyState);
+    THitInfo hit;
+    GetHitTestInfoAt(p.X, p.Y, true, hit);
+    if ((FOptions->MiscOptions() & toReportMode) &&
+        (!(hit.HitPositions & (hiOnItemLabel | hiOnNormalIcon | hiOnStateIcon)) ||
+         hit.HitColumn != FHeader->MainColumn()))
+        hit.HitNode = nullptr;
+    TDropMode mode = DropModeAt(hit, p);
+    if (hit.HitNode != FDropTargetNode) {
+        StopTimer(ExpandTimer);
+        PLazyNode old = FDropTargetNode;
+        FDropTargetNode = hit.HitNode;
+        if (FFocusedColumn < 0) FFocusedColumn = FHeader->MainColumn();
+        if (old) InvalidateNode(old);
+        if (FDropTargetNode) InvalidateNode(FDropTargetNode);
+        StartDropExpand();
+    } else if (mode != FLastDropMode && FDropTargetNode) {
+        InvalidateNode(FDropTargetNode);
+    }
+    FLastDropMode = mode;
+    Update();
+
+    effect = SuggestDropEffect(source, shift, p, effect);
+    if (!DoDragOver(shift, state, p, mode, effect)) effect = DROPEFFECT_NONE;
+    if (scrolled) effect |= ScrollEffectFlag;
+    return S_OK;
+}
+
+HRESULT TBaseLazyTree::DragDrop(IDataObject* data, DWORD keyState, TPoint pt, DWORD& effect) {
+    StopTimer(ExpandTimer);
+    StopTimer(ScrollTimerId);
+    DoStateChange(0, TS(tsScrolling, tsScrollPending));
+    TBaseLazyTree* source = DragManager()->DragSource();
+    HRESULT result = E_FAIL;
+    DragOver(source, keyState, dsDragMove, pt, effect);
+    if (effect & ~ScrollEffectFlag) {
+        effect &= ~ScrollEffectFlag;
+        TPoint p = pt;
+        MapWindowPoints(0, WindowHandle(), &p, 1);
+        std::vector<WORD> formats;
+        std::shared_ptr<IEnumFORMATETC> e;
+        if (data && data->EnumFormatEtc(DATADIR_GET, e) == S_OK && e) {
+            TFormatEtc f;
+            DWORD fetched = 0;
+            while (e->Next(1, &f, &fetched) == S_OK && fetched == 1) formats.push_back(f.cfFormat);
+        }
+        if (source == this) FDroppedOnSelf = true;
+        DoDragDrop(data, formats, DragShift(keyState), p, effect, FLastDropMode);
+        result = S_OK;
+    } else {
+        effect = DROPEFFECT_NONE;
+    }
+    if (FDropTargetNode) InvalidateNode(FDropTargetNode);
+    FDropTargetNode = nullptr;
+    return result;
+}
+
+void TBaseLazyTree::DragLeave() {
+    StopTimer(ExpandTimer);
+    if (FDropTargetNode) InvalidateNode(FDropTargetNode);
+    FDropTargetNode = nullptr;
+    Update();
+    DWORD effect = DROPEFFECT_NONE;
+    DoDragOver(0, dsDragLeave, TPoint{0, 0}, FLastDropMode, effect);
+}
+
+void TBaseLazyTree::StartDropExpand() {
+    if ((FOptions->AutoOptions() & toAutoDropExpand) && FDropTargetNode &&
+        (FDropTargetNode->States & vsHasChildren))
+        SetTimer(Handle(), ExpandTimer, AutoExpandDelay);
+}
+
+void TBaseLazyTree::DoDragExpand() {
+    StopTimer(ExpandTimer);
+    if (FDropTargetNode && (FDropTargetNode->States & vsHasChildren) &&
+        !Expanded(FDropTargetNode)) {
+        ToggleNode(FDropTargetNode);
+        Update();
+    }
+}
+
+} // namespace nuq
