@@ -195,8 +195,12 @@ public:
           Incoming(Ahead.Enabled() ? 65536 : 0) {}
 
     void Execute(const std::shared_ptr<TSerCommThread>& self);
-    // Takes what has arrived into Ahead; false when the device is gone.
-    bool ReadAhead(size_t& fresh, size_t& kept);
+    // Takes what has arrived into Ahead until the device is empty or a
+    // hand-over is due at Due; false when the device is gone. Drained tells
+    // whether the device was seen empty: when not, bytes may wait there
+    // that no new arrival will announce.
+    bool ReadAhead(size_t& fresh, size_t& kept, bool& drained,
+                   std::chrono::steady_clock::time_point due);
     void PostRxChar(const std::shared_ptr<TSerCommThread>& self);
 
     uint32_t Mask;
@@ -229,9 +233,14 @@ public:
 };
 
 // The read itself runs without the lock, so a reader waits for no more than
-// the copy; Reading keeps the reader off the device meanwhile.
-bool TSerCommEventThread::ReadAhead(size_t& fresh, size_t& kept) {
+// the copy; Reading keeps the reader off the device meanwhile. Reads go on
+// until one finds the device empty, as a blocking reader's would: a line
+// discipline hands its bytes over in small pieces, and waiting for the next
+// wake-up after each piece leaves the line idle between them.
+bool TSerCommEventThread::ReadAhead(size_t& fresh, size_t& kept, bool& drained,
+                                    std::chrono::steady_clock::time_point due) {
     fresh = 0;
+    drained = false;
     for (;;) {
         size_t room;
         {
@@ -257,9 +266,13 @@ bool TSerCommEventThread::ReadAhead(size_t& fresh, size_t& kept) {
             Reading = false;
         }
         if (n < 0) return error != EIO;
+        if (n == 0) {
+            drained = true; // anything later wakes the waiter
+            return true;
+        }
         fresh += size_t(n);
-        // A short read emptied the device; anything later wakes the waiter.
-        if (size_t(n) < room) return true;
+        // The main thread gets its batch on time however long the bytes keep coming.
+        if (fresh >= HandOverBytes || std::chrono::steady_clock::now() >= due) return true;
     }
 }
 
@@ -280,6 +293,7 @@ void TSerCommEventThread::Execute(const std::shared_ptr<TSerCommThread>& self) {
     using TClock = std::chrono::steady_clock;
     TClock::time_point handedOver; // the last hand-over of received bytes
     bool holding = false;          // bytes wait for the next hand-over
+    bool undrained = false;        // the last read ahead stopped with bytes maybe left
     while (!Terminated) {
         // Modem lines and a draining direct write have no descriptor to wait on: look often.
         int timeout = (watchDevice && watchLines) || TxPending ? 20 : -1;
@@ -289,6 +303,8 @@ void TSerCommEventThread::Execute(const std::shared_ptr<TSerCommThread>& self) {
             int ms = int(std::max<int64_t>(left.count(), 0));
             timeout = timeout < 0 ? ms : std::min(timeout, ms);
         }
+        // Bytes left in the device get no new wake-up: take them without waiting.
+        if (undrained) timeout = 0;
         unsigned r = Waiter.Wait(timeout);
         if (r & TSerialWaiter::Woken) Wake.Clear();
         if (Terminated) break;
@@ -297,7 +313,10 @@ void TSerCommEventThread::Execute(const std::shared_ptr<TSerCommThread>& self) {
         if (watchDevice) {
             bool lost = r & TSerialWaiter::HangUp;
             size_t fresh = 0;
-            if (Ahead.Enabled() && !ReadAhead(fresh, kept)) lost = true;
+            bool drained = true;
+            if (Ahead.Enabled() && !ReadAhead(fresh, kept, drained, handedOver + HandOverGap))
+                lost = true;
+            undrained = !drained && !AheadFull;
             // Bytes just read need no second look at the device, unless
             // some were left there or its fill level matters.
             int64_t count = int64_t(kept);
@@ -335,6 +354,7 @@ void TSerCommEventThread::Execute(const std::shared_ptr<TSerCommThread>& self) {
                 // not waited on again, so a dead line cannot keep us spinning.
                 Waiter.DropDevice();
                 watchDevice = false;
+                undrained = false;
                 if (Device->MarkLost()) events |= EV_ERR;
             }
         }
