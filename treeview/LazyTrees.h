@@ -39,19 +39,40 @@ public:
 
 using TLazyNodeStates = uint16_t;
 enum : TLazyNodeStates {
-    vsInitialized = 1 << 0, vsChecking = 1 << 1, vsCutOrCopy = 1 << 2, vsDisabled = 1 << 3, vsDeleting = 1 << 4,
-    vsExpanded = 1 << 5, vsHasChildren = 1 << 6, vsVisible = 1 << 7, vsSelected = 1 << 8,
-    vsInitialUserData = 1 << 9, vsAllChildrenHidden = 1 << 10, vsClearing = 1 << 11, vsMultiline = 1 << 12,
-    vsHeightMeasured = 1 << 13, vsToggling = 1 << 14, vsHidden = 1 << 15,
+    vsInitialized = 1 << 0,
+    vsChecking = 1 << 1,
+    vsCutOrCopy = 1 << 2,
+    vsDisabled = 1 << 3,
+    vsDeleting = 1 << 4,
+    vsExpanded = 1 << 5,
+    vsHasChildren = 1 << 6,
+    vsVisible = 1 << 7,
+    vsSelected = 1 << 8,
+    vsInitialUserData = 1 << 9,
+    vsAllChildrenHidden = 1 << 10,
+    vsClearing = 1 << 11,
+    vsMultiline = 1 << 12,
+    vsHeightMeasured = 1 << 13,
+    vsToggling = 1 << 14,
+    vsHidden = 1 << 15,
 };
 
 using TLazyNodeInitStates = uint8_t;
 enum : TLazyNodeInitStates {
-    ivsDisabled = 1, ivsExpanded = 2, ivsHasChildren = 4, ivsMultiline = 8, ivsSelected = 16,
+    ivsDisabled = 1,
+    ivsExpanded = 2,
+    ivsHasChildren = 4,
+    ivsMultiline = 8,
+    ivsSelected = 16,
 };
 
 enum TCheckState : uint8_t {
-    csUncheckedNormal, csUncheckedPressed, csCheckedNormal, csCheckedPressed, csMixedNormal, csMixedPressed
+    csUncheckedNormal,
+    csUncheckedPressed,
+    csCheckedNormal,
+    csCheckedPressed,
+    csMixedNormal,
+    csMixedPressed
 };
 enum TCheckType : uint8_t { ctNone, ctTriStateCheckBox, ctCheckBox, ctRadioButton, ctButton };
 
@@ -81,20 +102,68 @@ inline constexpr int TreeNodeSize = int(sizeof(TLazyNode));
 
 using TLazyTreeStates = uint64_t;
 enum TLazyTreeState : int {
-    tsCancelHintAnimation, tsChangePending, tsCheckPropagation, tsCollapsing, tsToggleFocusedSelection,
-    tsClearPending, tsClipboardFlushing, tsCopyPending, tsCutPending, tsDrawSelPending, tsDrawSelecting,
-    tsEditing, tsEditPending, tsExpanding, tsNodeHeightTracking, tsNodeHeightTrackPending, tsHint,
-    tsInAnimation, tsIncrementalSearching, tsIncrementalSearchPending, tsIterating, tsKeyCheckPending,
-    tsLeftButtonDown, tsLeftDblClick, tsMouseCheckPending, tsMiddleButtonDown, tsMiddleDblClick, tsNeedScale,
-    tsNeedRootCountUpdate, tsOLEDragging, tsOLEDragPending, tsPainting, tsRightButtonDown, tsRightDblClick,
-    tsPopupMenuShown, tsScrolling, tsScrollPending, tsSizing, tsStopValidation, tsStructureChangePending,
-    tsSynchMode, tsThumbTracking, tsToggling, tsUpdateHiddenChildrenNeeded, tsUpdating, tsUseCache,
-    tsUserDragObject, tsUseThemes, tsValidating, tsValidationNeeded, tsFrameworkDragging,
-    tsFrameworkDragPending, tsWheelPanning, tsWheelScrolling, tsWindowCreating,
+    tsCancelHintAnimation,
+    tsChangePending,
+    tsCheckPropagation,
+    tsCollapsing,
+    tsToggleFocusedSelection,
+    tsClearPending,
+    tsClipboardFlushing,
+    tsCopyPending,
+    tsCutPending,
+    tsDrawSelPending,
+    tsDrawSelecting,
+    tsEditing,
+    tsEditPending,
+    tsExpanding,
+    tsNodeHeightTracking,
+    tsNodeHeightTrackPending,
+    tsHint,
+    tsInAnimation,
+    tsIncrementalSearching,
+    tsIncrementalSearchPending,
+    tsIterating,
+    tsKeyCheckPending,
+    tsLeftButtonDown,
+    tsLeftDblClick,
+    tsMouseCheckPending,
+    tsMiddleButtonDown,
+    tsMiddleDblClick,
+    tsNeedScale,
+    tsNeedRootCountUpdate,
+    tsOLEDragging,
+    tsOLEDragPending,
+    tsPainting,
+    tsRightButtonDown,
+    tsRightDblClick,
+    tsPopupMenuShown,
+    tsScrolling,
+    tsScrollPending,
+    tsSizing,
+    tsStopValidation,
+    tsStructureChangePending,
+    tsSynchMode,
+    tsThumbTracking,
+    tsToggling,
+    tsUpdateHiddenChildrenNeeded,
+    tsUpdating,
+    tsUseCache,
+    tsUserDragObject,
+    tsUseThemes,
+    tsValidating,
+    tsValidationNeeded,
+    tsFrameworkDragging,
+    tsFrameworkDragPending,
+    tsWheelPanning,
+    tsWheelScrolling,
+    tsWindowCreating,
 };
-constexpr TLazyTreeStates TS(TLazyTreeState s) { return TLazyTreeStates(1) << s; }
-template <class... S>
-constexpr TLazyTreeStates TS(TLazyTreeState s, S... more) { return TS(s) | TS(more...); }
+constexpr TLazyTreeStates TS(TLazyTreeState s) {
+    return TLazyTreeStates(1) << s;
+}
+template <class... S> constexpr TLazyTreeStates TS(TLazyTreeState s, S... more) {
+    return TS(s) | TS(more...);
+}
 
 // The tree's private change-state message: enter in WParam, leave in LParam,
 // four bits each: 1 tsStopValidation, 2 tsUseCache, 4 tsValidating, 8 tsValidationNeeded.
@@ -106,34 +175,77 @@ using TLTAnimationOptions = uint8_t;
 enum : TLTAnimationOptions { toAnimatedToggle = 1, toAdvancedAnimatedToggle = 2 };
 using TLTAutoOptions = uint16_t;
 enum : TLTAutoOptions {
-    toAutoDropExpand = 1 << 0, toAutoExpand = 1 << 1, toAutoScroll = 1 << 2, toAutoScrollOnExpand = 1 << 3,
-    toAutoSort = 1 << 4, toAutoSpanColumns = 1 << 5, toAutoTristateTracking = 1 << 6, toAutoHideButtons = 1 << 7,
-    toAutoDeleteMovedNodes = 1 << 8, toDisableAutoscrollOnFocus = 1 << 9, toAutoChangeScale = 1 << 10,
-    toAutoFreeOnCollapse = 1 << 11, toDisableAutoscrollOnEdit = 1 << 12, toAutoBidiColumnOrdering = 1 << 13,
+    toAutoDropExpand = 1 << 0,
+    toAutoExpand = 1 << 1,
+    toAutoScroll = 1 << 2,
+    toAutoScrollOnExpand = 1 << 3,
+    toAutoSort = 1 << 4,
+    toAutoSpanColumns = 1 << 5,
+    toAutoTristateTracking = 1 << 6,
+    toAutoHideButtons = 1 << 7,
+    toAutoDeleteMovedNodes = 1 << 8,
+    toDisableAutoscrollOnFocus = 1 << 9,
+    toAutoChangeScale = 1 << 10,
+    toAutoFreeOnCollapse = 1 << 11,
+    toDisableAutoscrollOnEdit = 1 << 12,
+    toAutoBidiColumnOrdering = 1 << 13,
 };
 using TLTMiscOptions = uint16_t;
 enum : TLTMiscOptions {
-    toAcceptOLEDrop = 1 << 0, toCheckSupport = 1 << 1, toEditable = 1 << 2, toFullRepaintOnResize = 1 << 3,
-    toGridExtensions = 1 << 4, toInitOnSave = 1 << 5, toReportMode = 1 << 6, toToggleOnDblClick = 1 << 7,
-    toWheelPanning = 1 << 8, toReadOnly = 1 << 9, toVariableNodeHeight = 1 << 10, toFullRowDrag = 1 << 11,
-    toNodeHeightResize = 1 << 12, toNodeHeightDblClickResize = 1 << 13, toEditOnClick = 1 << 14,
+    toAcceptOLEDrop = 1 << 0,
+    toCheckSupport = 1 << 1,
+    toEditable = 1 << 2,
+    toFullRepaintOnResize = 1 << 3,
+    toGridExtensions = 1 << 4,
+    toInitOnSave = 1 << 5,
+    toReportMode = 1 << 6,
+    toToggleOnDblClick = 1 << 7,
+    toWheelPanning = 1 << 8,
+    toReadOnly = 1 << 9,
+    toVariableNodeHeight = 1 << 10,
+    toFullRowDrag = 1 << 11,
+    toNodeHeightResize = 1 << 12,
+    toNodeHeightDblClickResize = 1 << 13,
+    toEditOnClick = 1 << 14,
     toEditOnDblClick = 1 << 15,
 };
 using TLTPaintOptions = uint32_t;
 enum : TLTPaintOptions {
-    toHideFocusRect = 1 << 0, toHideSelection = 1 << 1, toHotTrack = 1 << 2, toPopupMode = 1 << 3,
-    toShowBackground = 1 << 4, toShowButtons = 1 << 5, toShowDropmark = 1 << 6, toShowHorzGridLines = 1 << 7,
-    toShowRoot = 1 << 8, toShowTreeLines = 1 << 9, toShowVertGridLines = 1 << 10, toThemeAware = 1 << 11,
-    toUseBlendedImages = 1 << 12, toGhostedIfUnfocused = 1 << 13, toFullVertGridLines = 1 << 14,
-    toAlwaysHideSelection = 1 << 15, toUseBlendedSelection = 1 << 16, toStaticBackground = 1 << 17,
-    toChildrenAbove = 1 << 18, toFixedIndent = 1 << 19, toUseExplorerTheme = 1 << 20,
-    toHideTreeLinesIfThemed = 1 << 21, toShowHiddenNodes = 1 << 22,
+    toHideFocusRect = 1 << 0,
+    toHideSelection = 1 << 1,
+    toHotTrack = 1 << 2,
+    toPopupMode = 1 << 3,
+    toShowBackground = 1 << 4,
+    toShowButtons = 1 << 5,
+    toShowDropmark = 1 << 6,
+    toShowHorzGridLines = 1 << 7,
+    toShowRoot = 1 << 8,
+    toShowTreeLines = 1 << 9,
+    toShowVertGridLines = 1 << 10,
+    toThemeAware = 1 << 11,
+    toUseBlendedImages = 1 << 12,
+    toGhostedIfUnfocused = 1 << 13,
+    toFullVertGridLines = 1 << 14,
+    toAlwaysHideSelection = 1 << 15,
+    toUseBlendedSelection = 1 << 16,
+    toStaticBackground = 1 << 17,
+    toChildrenAbove = 1 << 18,
+    toFixedIndent = 1 << 19,
+    toUseExplorerTheme = 1 << 20,
+    toHideTreeLinesIfThemed = 1 << 21,
+    toShowHiddenNodes = 1 << 22,
 };
 using TLTSelectionOptions = uint16_t;
 enum : TLTSelectionOptions {
-    toDisableDrawSelection = 1 << 0, toExtendedFocus = 1 << 1, toFullRowSelect = 1 << 2,
-    toLevelSelectConstraint = 1 << 3, toMiddleClickSelect = 1 << 4, toMultiSelect = 1 << 5,
-    toRightClickSelect = 1 << 6, toSiblingSelectConstraint = 1 << 7, toCenterScrollIntoView = 1 << 8,
+    toDisableDrawSelection = 1 << 0,
+    toExtendedFocus = 1 << 1,
+    toFullRowSelect = 1 << 2,
+    toLevelSelectConstraint = 1 << 3,
+    toMiddleClickSelect = 1 << 4,
+    toMultiSelect = 1 << 5,
+    toRightClickSelect = 1 << 6,
+    toSiblingSelectConstraint = 1 << 7,
+    toCenterScrollIntoView = 1 << 8,
     toSimpleDrawSelection = 1 << 9,
 };
 enum TLTExportMode : uint8_t { emAll, emChecked, emUnchecked };
@@ -142,10 +254,12 @@ enum : TLTStringOptions { toSaveCaptions = 1, toShowStaticText = 2, toAutoAccept
 
 inline constexpr TLTAutoOptions DefaultAutoOptions =
     toAutoDropExpand | toAutoScrollOnExpand | toAutoTristateTracking | toAutoDeleteMovedNodes;
-inline constexpr TLTMiscOptions DefaultMiscOptions =
-    toAcceptOLEDrop | toFullRepaintOnResize | toInitOnSave | toToggleOnDblClick | toWheelPanning | toEditOnClick;
-inline constexpr TLTPaintOptions DefaultPaintOptions =
-    toShowButtons | toShowDropmark | toShowRoot | toShowTreeLines | toThemeAware | toUseBlendedImages;
+inline constexpr TLTMiscOptions DefaultMiscOptions = toAcceptOLEDrop | toFullRepaintOnResize |
+                                                     toInitOnSave | toToggleOnDblClick |
+                                                     toWheelPanning | toEditOnClick;
+inline constexpr TLTPaintOptions DefaultPaintOptions = toShowButtons | toShowDropmark | toShowRoot |
+                                                       toShowTreeLines | toThemeAware |
+                                                       toUseBlendedImages;
 inline constexpr TLTStringOptions DefaultStringOptions = toSaveCaptions | toAutoAcceptEditChange;
 
 class TCustomLazyTreeOptions {
@@ -240,9 +354,10 @@ extern const TClipboardFormatEntry ClipboardDescriptions[16];
 // The process's registry; null until the first registration.
 TClipboardFormatList* InternalClipboardFormats();
 void FreeClipboardFormatList(); // the next registration makes a new registry
-WORD RegisterTreeClipboardFormat(const std::string& description, const TTreeClass* treeClass, uint32_t priority,
-                                 DWORD medium = TYMED_HGLOBAL, void* targetDevice = nullptr,
-                                 DWORD aspect = DVASPECT_CONTENT, int index = -1);
+WORD RegisterTreeClipboardFormat(const std::string& description, const TTreeClass* treeClass,
+                                 uint32_t priority, DWORD medium = TYMED_HGLOBAL,
+                                 void* targetDevice = nullptr, DWORD aspect = DVASPECT_CONTENT,
+                                 int index = -1);
 void RegisterTreeClipboardFormat(WORD format, const TTreeClass* treeClass, uint32_t priority);
 
 // --- shared structures ----------------------------------------------------------------------
@@ -260,7 +375,8 @@ extern bool GlobalsInitialised;
 extern bool OleInitialised;
 extern bool ProcessorHasMMX;
 extern bool IsNTFamily, IsVersion50, IsVersion51, IsVersion6OrLater;
-extern WORD TreeReferenceFormat, TreeDataFormat, HtmlFormat, RtfFormat, RtfNoObjectsFormat, CsvFormat;
+extern WORD TreeReferenceFormat, TreeDataFormat, HtmlFormat, RtfFormat, RtfNoObjectsFormat,
+    CsvFormat;
 extern TCustomImageList* LightCheckImages;
 extern TCustomImageList* DarkCheckImages;
 extern TCustomImageList* LightTickImages;
@@ -281,18 +397,21 @@ void FinalizeGlobalStructures();
 // The bitmap resources of the unit by name ("LT_CHECK_LIGHT", ...); null for
 // an unknown name. ColourMapped applies the system colour map.
 std::unique_ptr<TBitmap> LoadTreeBitmapResource(const std::string& name, bool colourMapped);
-void LoadCheckImageStrip(TCustomImageList& imageList, const std::string& resourceName, bool colourMapped);
+void LoadCheckImageStrip(TCustomImageList& imageList, const std::string& resourceName,
+                         bool colourMapped);
 void BuildPlatformCheckImages(std::unique_ptr<TCustomImageList>& imageList, UINT flags, bool flat);
 
-void BlendRectangle(HDC source, HDC destination, const TRect& r, TPoint target, int mode, int constantAlpha,
-                    int bias);
+void BlendRectangle(HDC source, HDC destination, const TRect& r, TPoint target, int mode,
+                    int constantAlpha, int bias);
 void ComputeDragRects(int width, int height, int deltaX, int deltaY, TRect& clip, TRect& scroll,
                       TRect& sampleA, TRect& sampleB, TRect& draw, TRect& erase);
-std::u16string ShortenWithEllipsis(HDC dc, const std::u16string& text, int width, int ellipsisWidth = 0);
-std::u16string WrapWideText(HDC dc, const std::u16string& text, const TRect& bounds, bool rightToLeft,
-                            UINT drawFormat);
+std::u16string ShortenWithEllipsis(HDC dc, const std::u16string& text, int width,
+                                   int ellipsisWidth = 0);
+std::u16string WrapWideText(HDC dc, const std::u16string& text, const TRect& bounds,
+                            bool rightToLeft, UINT drawFormat);
 void MeasureWideText(HDC dc, const std::u16string& text, TRect& bounds, UINT drawFormat);
-void DrawWideTextSubstitute(HDC dc, const char16_t* text, int count, TRect& bounds, UINT format, bool adjustRight);
+void DrawWideTextSubstitute(HDC dc, const char16_t* text, int count, TRect& bounds, UINT format,
+                            bool adjustRight);
 TRect NormalizeRect(const TRect& r);
 TBaseLazyTree* TreeOfNode(PLazyNode node);
 [[noreturn]] void RaiseTreeError(const std::u16string& message, int helpContext);
@@ -325,7 +444,8 @@ private:
     size_t FPosition = 0;
 };
 
-// --- accessibility --------------------------------------------------------------------------------
+// --- accessibility
+// --------------------------------------------------------------------------------
 
 class IAccessible {
 public:
@@ -345,7 +465,7 @@ public:
     std::vector<std::shared_ptr<ILTAccessibleProvider>> Providers;
 };
 TLTAccessibilityFactory* AccessibilityFactory();
-int AccessibilityUseCount(); // the binding's use count
+int AccessibilityUseCount();  // the binding's use count
 void FinalizeAccessibility(); // the binding unit's end
 
 // --- the worker thread ---------------------------------------------------------------------------
@@ -395,7 +515,8 @@ TWorkerThread* WorkerThread();
 void SignalWorkEvent();
 TLazyTreeStates DecodeChangeStates(uintptr_t bits); // the four bits of WM_CHANGESTATE
 
-// --- owned objects of a tree ------------------------------------------------------------------------
+// --- owned objects of a tree
+// ------------------------------------------------------------------------
 
 enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
 enum TScrollBarStyle { sbmRegular, sbmFlat, sbm3D };
@@ -421,9 +542,21 @@ class TLTColors {
 public:
     explicit TLTColors(TBaseLazyTree* owner);
     enum : int {
-        DisabledColor, DropMarkColor, DropTargetColor, FocusedSelectionColor, GridLineColor, TreeLineColor,
-        UnfocusedSelectionColor, BorderColor, HotColor, FocusedSelectionBorderColor, UnfocusedSelectionBorderColor,
-        DropTargetBorderColor, SelectionRectangleBlendColor, SelectionRectangleBorderColor, HeaderHotColor,
+        DisabledColor,
+        DropMarkColor,
+        DropTargetColor,
+        FocusedSelectionColor,
+        GridLineColor,
+        TreeLineColor,
+        UnfocusedSelectionColor,
+        BorderColor,
+        HotColor,
+        FocusedSelectionBorderColor,
+        UnfocusedSelectionBorderColor,
+        DropTargetBorderColor,
+        SelectionRectangleBlendColor,
+        SelectionRectangleBorderColor,
+        HeaderHotColor,
     };
     TColor Color(int index) const { return FColors[index]; }
     void SetColor(int index, TColor value);
@@ -466,7 +599,12 @@ enum TSmartAutoFitType { smaAllColumns, smaNoColumn, smaUseColumnOption };
 
 // --- drag image -------------------------------------------------------------------------------
 
-enum TLTDragImageState : uint8_t { dgHidden = 1, dgInDrag = 2, dgPrepared = 4, dgSystemSupport = 8 };
+enum TLTDragImageState : uint8_t {
+    dgHidden = 1,
+    dgInDrag = 2,
+    dgPrepared = 4,
+    dgSystemSupport = 8
+};
 enum TLTImageRestriction : uint8_t { rmNone, rmHorizontalOnly, rmVerticalOnly };
 
 // The translucent picture of the dragged nodes that follows the mouse. It is
@@ -542,9 +680,18 @@ private:
     bool FFullDragging = false;
 };
 
-// --- events -----------------------------------------------------------------------------------------
+// --- events
+// -----------------------------------------------------------------------------------------
 
-enum TChangeReason { crIgnore, crAccumulated, crChildAdded, crChildDeleted, crNodeAdded, crNodeCopied, crNodeMoved };
+enum TChangeReason {
+    crIgnore,
+    crAccumulated,
+    crChildAdded,
+    crChildDeleted,
+    crNodeAdded,
+    crNodeCopied,
+    crNodeMoved
+};
 enum TLTUpdateState { usBegin, usBeginSynch, usSynch, usUpdate, usEnd, usEndSynch };
 enum THintAnimationType { hatNone, hatFade, hatSlide, hatSystemDefault };
 enum TLTTooltipLineBreakStyle { hlbDefault, hlbForceSingleLine, hlbForceMultiLine };
@@ -555,7 +702,15 @@ enum TDragState { dsDragEnter, dsDragLeave, dsDragMove };
 enum TDropMode { dmNowhere, dmAbove, dmOnNode, dmBelow };
 enum TMouseButton { mbLeft, mbRight, mbMiddle };
 using TShiftState = uint8_t;
-enum : TShiftState { ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16, ssMiddle = 32, ssDouble = 64 };
+enum : TShiftState {
+    ssShift = 1,
+    ssAlt = 2,
+    ssCtrl = 4,
+    ssLeft = 8,
+    ssRight = 16,
+    ssMiddle = 32,
+    ssDouble = 64
+};
 enum TDragOperation : uint8_t { doCopy = 1, doMove = 2, doLink = 4 };
 enum TDragType { dtOLE, dtVCL };
 enum TLTDragImageKind { diComplete, diMainColumnOnly, diNoImage };
@@ -563,13 +718,28 @@ enum TLTIncrementalSearch { isAll, isNone, isInitializedOnly, isVisibleOnly };
 enum TLTSearchStart { ssAlwaysStartOver, ssLastHit, ssFocusedNode };
 enum TLTSearchDirection { sdForward, sdBackward };
 enum TLTNodeAlignment { naFromBottom, naFromTop, naProportional };
-enum TLTNodeAttachMode { amNoWhere, amInsertBefore, amInsertAfter, amAddChildFirst, amAddChildLast };
+enum TLTNodeAttachMode {
+    amNoWhere,
+    amInsertBefore,
+    amInsertAfter,
+    amAddChildFirst,
+    amAddChildLast
+};
 enum TLTButtonStyle { bsRectangle, bsTriangle };
 enum TLTButtonFillMode { fmTreeColor, fmWindowColor, fmShaded, fmTransparent };
 enum TLTLineStyle { lsCustomStyle, lsDotted, lsSolid };
 enum TLTLineMode { lmNormal, lmBands };
-enum TCheckImageKind { ckLightCheck, ckDarkCheck, ckLightTick, ckDarkTick, ckFlat, ckXP, ckCustom,
-                       ckSystemFlat, ckSystemDefault };
+enum TCheckImageKind {
+    ckLightCheck,
+    ckDarkCheck,
+    ckLightTick,
+    ckDarkTick,
+    ckFlat,
+    ckXP,
+    ckCustom,
+    ckSystemFlat,
+    ckSystemDefault
+};
 enum THintMode { hmDefault, hmHint, hmHintAndDefault, hmTooltip };
 enum TLTDrawSelectionMode { smDottedRectangle, smBlendedRectangle };
 enum TAlignment { taLeftJustify, taRightJustify, taCenter };
@@ -797,10 +967,23 @@ private:
 // Where a point lies in the tree: one bit per position.
 using THitPositions = uint32_t;
 enum : THitPositions {
-    hiAbove = 1 << 0, hiBelow = 1 << 1, hiNowhere = 1 << 2, hiOnItem = 1 << 3, hiOnItemButton = 1 << 4,
-    hiOnItemButtonExact = 1 << 5, hiOnItemCheckbox = 1 << 6, hiOnItemIndent = 1 << 7, hiOnItemLabel = 1 << 8,
-    hiOnItemLeft = 1 << 9, hiOnItemRight = 1 << 10, hiOnNormalIcon = 1 << 11, hiOnStateIcon = 1 << 12,
-    hiToLeft = 1 << 13, hiToRight = 1 << 14, hiUpperSplitter = 1 << 15, hiLowerSplitter = 1 << 16,
+    hiAbove = 1 << 0,
+    hiBelow = 1 << 1,
+    hiNowhere = 1 << 2,
+    hiOnItem = 1 << 3,
+    hiOnItemButton = 1 << 4,
+    hiOnItemButtonExact = 1 << 5,
+    hiOnItemCheckbox = 1 << 6,
+    hiOnItemIndent = 1 << 7,
+    hiOnItemLabel = 1 << 8,
+    hiOnItemLeft = 1 << 9,
+    hiOnItemRight = 1 << 10,
+    hiOnNormalIcon = 1 << 11,
+    hiOnStateIcon = 1 << 12,
+    hiToLeft = 1 << 13,
+    hiToRight = 1 << 14,
+    hiUpperSplitter = 1 << 15,
+    hiLowerSplitter = 1 << 16,
 };
 struct THitInfo {
     PLazyNode HitNode = nullptr;
@@ -810,7 +993,8 @@ struct THitInfo {
 using TScrollDirections = uint8_t;
 enum : TScrollDirections { sdLeft = 1, sdUp = 2, sdRight = 4, sdDown = 8 };
 
-// --- the base tree ------------------------------------------------------------------------------------
+// --- the base tree
+// ------------------------------------------------------------------------------------
 
 class TBaseLazyTree : public TCustomControl {
 public:
@@ -1251,30 +1435,39 @@ public:
     std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, std::shared_ptr<ILTEditLink>&)>
         OnCreateEditor;
     std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, bool&)> OnDragAllowed;
-    std::function<void(TBaseLazyTree&, TShiftState, TDragState, TPoint, TDropMode, DWORD&, bool&)> OnDragOver;
-    std::function<void(TBaseLazyTree&, IDataObject*, const std::vector<WORD>&, TShiftState, TPoint, DWORD&,
-                       TDropMode)> OnDragDrop;
+    std::function<void(TBaseLazyTree&, TShiftState, TDragState, TPoint, TDropMode, DWORD&, bool&)>
+        OnDragOver;
+    std::function<void(TBaseLazyTree&, IDataObject*, const std::vector<WORD>&, TShiftState, TPoint,
+                       DWORD&, TDropMode)>
+        OnDragDrop;
     std::function<void(TBaseLazyTree&, TColumnIndex)> OnEditCancelled;
     std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex)> OnEdited;
     std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, bool&)> OnEditing;
     std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex)> OnFocusChanged;
-    std::function<void(TBaseLazyTree&, PLazyNode, PLazyNode, TColumnIndex, TColumnIndex, bool&)> OnFocusChanging;
+    std::function<void(TBaseLazyTree&, PLazyNode, PLazyNode, TColumnIndex, TColumnIndex, bool&)>
+        OnFocusChanging;
     std::function<void(TBaseLazyTree&, TCursor&)> OnGetCursor;
     std::function<void(TLTHeader&, TCursor&)> OnGetHeaderCursor;
-    std::function<void(TBaseLazyTree&, PLazyNode, TLTImageKind, TColumnIndex, bool&, int&)> OnGetImageIndex;
-    std::function<void(TBaseLazyTree&, PLazyNode, TLTImageKind, TColumnIndex, bool&, int&, TCustomImageList*&)>
+    std::function<void(TBaseLazyTree&, PLazyNode, TLTImageKind, TColumnIndex, bool&, int&)>
+        OnGetImageIndex;
+    std::function<void(TBaseLazyTree&, PLazyNode, TLTImageKind, TColumnIndex, bool&, int&,
+                       TCustomImageList*&)>
         OnGetImageIndexEx;
-    std::function<void(TBaseLazyTree&, PLazyNode, TLTImageKind, TColumnIndex, std::u16string&)> OnGetImageText;
+    std::function<void(TBaseLazyTree&, PLazyNode, TLTImageKind, TColumnIndex, std::u16string&)>
+        OnGetImageText;
     std::function<void(TBaseLazyTree&, const void*&)> OnGetLineStyle;
-    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, TPoint, bool&, TPopupMenu*&)> OnGetPopupMenu;
+    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, TPoint, bool&, TPopupMenu*&)>
+        OnGetPopupMenu;
     std::function<void(TBaseLazyTree&, std::vector<TFormatEtc>&)> OnGetUserClipboardFormats;
     std::function<void(TLTHeader&, TLTHeaderHitInfo)> OnHeaderClick;
     std::function<void(TLTHeader&, TLTHeaderHitInfo)> OnHeaderDblClick;
     std::function<void(TLTHeader&, TColumnIndex, int)> OnHeaderDragged;
     std::function<void(TLTHeader&, TColumnIndex, TPoint)> OnHeaderDraggedOut;
     std::function<void(TLTHeader&, TColumnIndex, bool&)> OnHeaderDragging;
-    std::function<void(TLTHeader&, TCanvas&, TColumnIndex, TRect, bool, bool, TLTDropMarkMode)> OnHeaderDraw;
-    std::function<void(TLTHeader&, THeaderPaintInfo&, THeaderPaintElements&)> OnHeaderDrawQueryElements;
+    std::function<void(TLTHeader&, TCanvas&, TColumnIndex, TRect, bool, bool, TLTDropMarkMode)>
+        OnHeaderDraw;
+    std::function<void(TLTHeader&, THeaderPaintInfo&, THeaderPaintElements&)>
+        OnHeaderDrawQueryElements;
     std::function<void(TLTHeader&, THeaderPaintInfo&, THeaderPaintElements)> OnAdvancedHeaderDraw;
     std::function<void(TLTHeader&, TMouseButton, TShiftState, int, int)> OnHeaderMouseDown;
     std::function<void(TLTHeader&, TShiftState, int, int)> OnHeaderMouseMove;
@@ -1287,13 +1480,16 @@ public:
     std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, int&)> OnMeasureItem;
     std::function<void(TBaseLazyTree&, PLazyNode)> OnNodeCopied;
     std::function<void(TBaseLazyTree&, PLazyNode, PLazyNode, bool&)> OnNodeCopying;
-    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, TShiftState, TPoint, bool&)> OnNodeHeightDblClickResize;
-    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, TShiftState, TPoint&, TPoint, bool&)>
+    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, TShiftState, TPoint, bool&)>
+        OnNodeHeightDblClickResize;
+    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, TShiftState, TPoint&, TPoint,
+                       bool&)>
         OnNodeHeightTracking;
     std::function<void(TBaseLazyTree&, PLazyNode)> OnNodeMoved;
     std::function<void(TBaseLazyTree&, PLazyNode, PLazyNode, bool&)> OnNodeMoving;
     std::function<void(TBaseLazyTree&, TCanvas&, TRect, bool&)> OnPaintBackground;
-    std::function<void(TBaseLazyTree&, const TFormatEtc&, TStgMedium&, bool, HRESULT&)> OnRenderOLEData;
+    std::function<void(TBaseLazyTree&, const TFormatEtc&, TStgMedium&, bool, HRESULT&)>
+        OnRenderOLEData;
     std::function<void(TBaseLazyTree&, PLazyNode)> OnResetNode;
     std::function<void(TBaseLazyTree&, int, int)> OnScroll;
     std::function<void(TBaseLazyTree&, int, bool)> OnShowScrollbar;
@@ -1301,21 +1497,24 @@ public:
     std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TRect)> OnAfterItemErase;
     std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TRect)> OnAfterItemPaint;
     std::function<void(TBaseLazyTree&, TCanvas&)> OnAfterPaint;
-    std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TColumnIndex, TLTCellPaintMode, TRect, TRect&)>
+    std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TColumnIndex, TLTCellPaintMode, TRect,
+                       TRect&)>
         OnBeforeCellPaint;
-    std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TRect, TColor&, TItemEraseAction&)> OnBeforeItemErase;
+    std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TRect, TColor&, TItemEraseAction&)>
+        OnBeforeItemErase;
     std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TRect, bool&)> OnBeforeItemPaint;
     std::function<void(TBaseLazyTree&, TCanvas&)> OnBeforePaint;
 
     // Dispatchers: each fires its event when assigned, else gives its default.
     virtual void DoAdvancedHeaderDraw(THeaderPaintInfo& info, THeaderPaintElements elements);
-    virtual void DoAfterCellPaint(TCanvas& canvas, PLazyNode node, TColumnIndex column, TRect cellRect);
+    virtual void DoAfterCellPaint(TCanvas& canvas, PLazyNode node, TColumnIndex column,
+                                  TRect cellRect);
     virtual void DoAfterItemErase(TCanvas& canvas, PLazyNode node, TRect itemRect);
     virtual void DoAfterItemPaint(TCanvas& canvas, PLazyNode node, TRect itemRect);
     virtual void DoAfterPaint(TCanvas& canvas);
     virtual bool DoBeforeDrag(PLazyNode node, TColumnIndex column);
-    virtual void DoBeforeCellPaint(TCanvas& canvas, PLazyNode node, TColumnIndex column, TLTCellPaintMode mode,
-                                   TRect cellRect, TRect& contentRect);
+    virtual void DoBeforeCellPaint(TCanvas& canvas, PLazyNode node, TColumnIndex column,
+                                   TLTCellPaintMode mode, TRect cellRect, TRect& contentRect);
     virtual void DoBeforeItemErase(TCanvas& canvas, PLazyNode node, TRect itemRect, TColor& color,
                                    TItemEraseAction& eraseAction);
     virtual bool DoBeforeItemPaint(TCanvas& canvas, PLazyNode node, TRect itemRect);
@@ -1335,9 +1534,10 @@ public:
     virtual std::shared_ptr<IDataObject> DoCreateDataObject();
     virtual std::shared_ptr<ILTDragManager> DoCreateDragManager();
     virtual std::shared_ptr<ILTEditLink> DoCreateEditor(PLazyNode node, TColumnIndex column);
-    virtual bool DoDragOver(TShiftState shift, TDragState state, TPoint pt, TDropMode mode, DWORD& effect);
-    virtual void DoDragDrop(IDataObject* dataObject, const std::vector<WORD>& formats, TShiftState shift, TPoint pt,
-                            DWORD& effect, TDropMode mode);
+    virtual bool DoDragOver(TShiftState shift, TDragState state, TPoint pt, TDropMode mode,
+                            DWORD& effect);
+    virtual void DoDragDrop(IDataObject* dataObject, const std::vector<WORD>& formats,
+                            TShiftState shift, TPoint pt, DWORD& effect, TDropMode mode);
     virtual void DoEdit();
     virtual bool DoEndEdit();
     virtual void DoExpanded(PLazyNode node);
@@ -1348,15 +1548,19 @@ public:
     virtual void DoFocusNode(PLazyNode node, bool ask);
     virtual void DoFreeNode(PLazyNode node);
     virtual THintAnimationType DoGetAnimationType();
-    virtual TPoint DoGetCellContentMargin(PLazyNode node, TColumnIndex column, int marginType, TCanvas* canvas);
+    virtual TPoint DoGetCellContentMargin(PLazyNode node, TColumnIndex column, int marginType,
+                                          TCanvas* canvas);
     virtual void DoGetCursor(TCursor& cursor);
     virtual void DoGetHeaderCursor(TCursor& cursor);
-    virtual TCustomImageList* DoGetImageIndex(PLazyNode node, TLTImageKind kind, TColumnIndex column, bool& ghosted,
-                                              int& index);
-    virtual void DoGetImageText(PLazyNode node, TLTImageKind kind, TColumnIndex column, std::u16string& imageText);
+    virtual TCustomImageList* DoGetImageIndex(PLazyNode node, TLTImageKind kind,
+                                              TColumnIndex column, bool& ghosted, int& index);
+    virtual void DoGetImageText(PLazyNode node, TLTImageKind kind, TColumnIndex column,
+                                std::u16string& imageText);
     virtual void DoGetLineStyle(const void*& bits);
-    virtual std::u16string DoGetNodeHint(PLazyNode node, TColumnIndex column, TLTTooltipLineBreakStyle& style);
-    virtual std::u16string DoGetNodeTooltip(PLazyNode node, TColumnIndex column, TLTTooltipLineBreakStyle& style);
+    virtual std::u16string DoGetNodeHint(PLazyNode node, TColumnIndex column,
+                                         TLTTooltipLineBreakStyle& style);
+    virtual std::u16string DoGetNodeTooltip(PLazyNode node, TColumnIndex column,
+                                            TLTTooltipLineBreakStyle& style);
     virtual int DoGetNodeWidth(PLazyNode node, TColumnIndex column, TCanvas* canvas);
     virtual TPopupMenu* DoGetPopupMenu(PLazyNode node, TColumnIndex column, TPoint position);
     virtual void DoGetUserClipboardFormats(std::vector<TFormatEtc>& formats);
@@ -1365,8 +1569,8 @@ public:
     virtual void DoHeaderDragged(TColumnIndex column, int oldPosition);
     virtual void DoHeaderDraggedOut(TColumnIndex column, TPoint dropPosition);
     virtual bool DoHeaderDragging(TColumnIndex column);
-    virtual void DoHeaderDraw(TCanvas& canvas, TColumnIndex column, TRect r, bool hover, bool pressed,
-                              TLTDropMarkMode dropMark);
+    virtual void DoHeaderDraw(TCanvas& canvas, TColumnIndex column, TRect r, bool hover,
+                              bool pressed, TLTDropMarkMode dropMark);
     virtual void DoHeaderDrawQueryElements(THeaderPaintInfo& info, THeaderPaintElements& elements);
     virtual void DoHeaderMouseDown(TMouseButton button, TShiftState shift, int x, int y);
     virtual void DoHeaderMouseMove(TShiftState shift, int x, int y);
@@ -1380,16 +1584,18 @@ public:
     virtual void DoMeasureItem(TCanvas& canvas, PLazyNode node, int& nodeHeight);
     virtual void DoNodeCopied(PLazyNode node);
     virtual bool DoNodeCopying(PLazyNode node, PLazyNode newParent);
-    virtual bool DoNodeHeightDblClickResize(PLazyNode node, TColumnIndex column, TShiftState shift, TPoint p);
-    virtual bool DoNodeHeightTracking(PLazyNode node, TColumnIndex column, TShiftState shift, TPoint& trackPoint,
-                                      TPoint p);
+    virtual bool DoNodeHeightDblClickResize(PLazyNode node, TColumnIndex column, TShiftState shift,
+                                            TPoint p);
+    virtual bool DoNodeHeightTracking(PLazyNode node, TColumnIndex column, TShiftState shift,
+                                      TPoint& trackPoint, TPoint p);
     virtual void DoNodeMoved(PLazyNode node);
     virtual bool DoNodeMoving(PLazyNode node, PLazyNode newParent);
     virtual bool DoPaintBackground(TCanvas& canvas, TRect r);
     virtual void DoPaintDropMark(TCanvas& canvas, PLazyNode node, TRect r);
     virtual void DoPaintNode(TLTPaintInfo& paintInfo);
     virtual void DoPopupMenu(PLazyNode node, TColumnIndex column, TPoint position);
-    virtual HRESULT DoRenderOLEData(const TFormatEtc& formatEtcIn, TStgMedium& medium, bool forClipboard);
+    virtual HRESULT DoRenderOLEData(const TFormatEtc& formatEtcIn, TStgMedium& medium,
+                                    bool forClipboard);
     virtual void DoReset(PLazyNode node);
     virtual void DoSaveUserData(PLazyNode node, std::ostream& stream);
     virtual void DoScroll(int deltaX, int deltaY);
@@ -1673,7 +1879,8 @@ protected:
     bool FScrollArmed = false;
 };
 
-// --- the string tree ------------------------------------------------------------------------------------
+// --- the string tree
+// ------------------------------------------------------------------------------------
 
 class TCustomLazyStringTree : public TBaseLazyTree {
 public:
@@ -1684,9 +1891,12 @@ public:
 
     std::u16string DefaultText = u"Node";
     int InternalDataOffset() const { return FInternalDataOffset; }
-    TCustomStringTreeOptions& TreeOptions() { return static_cast<TCustomStringTreeOptions&>(*FOptions); }
+    TCustomStringTreeOptions& TreeOptions() {
+        return static_cast<TCustomStringTreeOptions&>(*FOptions);
+    }
 
-    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, TLTTooltipLineBreakStyle&, std::u16string&)>
+    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, TLTTooltipLineBreakStyle&,
+                       std::u16string&)>
         OnGetHint;
     std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, int, std::u16string&)> OnGetText;
 

@@ -7,11 +7,21 @@
 namespace nuq {
 
 const TClipboardFormatEntry ClipboardDescriptions[16] = {
-    {CF_TEXT, "Plain text"},         {2, "Windows bitmap"},           {3, "Windows metafile"},
-    {4, "Symbolic link"},            {5, "Data interchange format"},  {6, "Tiff image"},
-    {7, "OEM text"},                 {8, "DIB image"},                {9, "Palette data"},
-    {10, "Pen data"},                {11, "Riff audio data"},         {12, "Wav audio data"},
-    {CF_UNICODETEXT, "Unicode text"}, {14, "Enhanced metafile image"}, {15, "File name(s)"},
+    {CF_TEXT, "Plain text"},
+    {2, "Windows bitmap"},
+    {3, "Windows metafile"},
+    {4, "Symbolic link"},
+    {5, "Data interchange format"},
+    {6, "Tiff image"},
+    {7, "OEM text"},
+    {8, "DIB image"},
+    {9, "Palette data"},
+    {10, "Pen data"},
+    {11, "Riff audio data"},
+    {12, "Wav audio data"},
+    {CF_UNICODETEXT, "Unicode text"},
+    {14, "Enhanced metafile image"},
+    {15, "File name(s)"},
     {16, "Locale descriptor"},
 };
 
@@ -65,20 +75,23 @@ void TClipboardFormatList::Sort(int low, int high) {
     }
 }
 
-void TClipboardFormatList::FormatsForClass(const TTreeClass* treeClass, std::vector<TFormatEtc>& formats,
+void TClipboardFormatList::FormatsForClass(const TTreeClass* treeClass,
+                                           std::vector<TFormatEtc>& formats,
                                            const std::vector<std::string>* allowed) const {
     formats.clear();
     formats.reserve(FList.size());
     for (const auto& e : FList) {
         if (!treeClass || !treeClass->InheritsFrom(e->TreeClass)) continue;
-        if (allowed && std::none_of(allowed->begin(), allowed->end(),
-                                    [&](const std::string& n) { return SameText(n, e->Description); }))
+        if (allowed && std::none_of(allowed->begin(), allowed->end(), [&](const std::string& n) {
+                return SameText(n, e->Description);
+            }))
             continue;
         formats.push_back(e->FormatEtc);
     }
 }
 
-const TTreeClass* TClipboardFormatList::FindByName(const std::string& description, WORD& format) const {
+const TTreeClass* TClipboardFormatList::FindByName(const std::string& description,
+                                                   WORD& format) const {
     for (auto it = FList.rbegin(); it != FList.rend(); ++it)
         if (SameText((*it)->Description, description)) {
             format = (*it)->FormatEtc.cfFormat;
@@ -87,8 +100,9 @@ const TTreeClass* TClipboardFormatList::FindByName(const std::string& descriptio
     return nullptr;
 }
 
-WORD RegisterTreeClipboardFormat(const std::string& description, const TTreeClass* treeClass, uint32_t priority,
-                                 DWORD medium, void* targetDevice, DWORD aspect, int index) {
+WORD RegisterTreeClipboardFormat(const std::string& description, const TTreeClass* treeClass,
+                                 uint32_t priority, DWORD medium, void* targetDevice, DWORD aspect,
+                                 int index) {
     if (!Registry()) Registry() = std::make_unique<TClipboardFormatList>();
     TFormatEtc f;
     f.cfFormat = RegisterClipboardFormat(description);

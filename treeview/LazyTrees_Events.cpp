@@ -9,8 +9,12 @@ namespace {
 
 // Accessibility notices (window events of the platform).
 enum : DWORD {
-    EVENT_OBJECT_FOCUS = 0x8005, EVENT_OBJECT_SELECTION = 0x8006, EVENT_OBJECT_STATECHANGE = 0x800A,
-    EVENT_OBJECT_LOCATIONCHANGE = 0x800B, EVENT_OBJECT_NAMECHANGE = 0x800C, EVENT_OBJECT_VALUECHANGE = 0x800E,
+    EVENT_OBJECT_FOCUS = 0x8005,
+    EVENT_OBJECT_SELECTION = 0x8006,
+    EVENT_OBJECT_STATECHANGE = 0x800A,
+    EVENT_OBJECT_LOCATIONCHANGE = 0x800B,
+    EVENT_OBJECT_NAMECHANGE = 0x800C,
+    EVENT_OBJECT_VALUECHANGE = 0x800E,
 };
 
 } // namespace
@@ -37,7 +41,8 @@ void TBaseLazyTree::DoAdvancedHeaderDraw(THeaderPaintInfo& info, THeaderPaintEle
     if (OnAdvancedHeaderDraw) OnAdvancedHeaderDraw(*FHeader, info, elements);
 }
 
-void TBaseLazyTree::DoAfterCellPaint(TCanvas& canvas, PLazyNode node, TColumnIndex column, TRect cellRect) {
+void TBaseLazyTree::DoAfterCellPaint(TCanvas& canvas, PLazyNode node, TColumnIndex column,
+                                     TRect cellRect) {
     if (OnAfterCellPaint) OnAfterCellPaint(*this, canvas, node, column, cellRect);
 }
 
@@ -59,8 +64,8 @@ bool TBaseLazyTree::DoBeforeDrag(PLazyNode node, TColumnIndex column) {
     return result;
 }
 
-void TBaseLazyTree::DoBeforeCellPaint(TCanvas& canvas, PLazyNode node, TColumnIndex column, TLTCellPaintMode mode,
-                                      TRect cellRect, TRect& contentRect) {
+void TBaseLazyTree::DoBeforeCellPaint(TCanvas& canvas, PLazyNode node, TColumnIndex column,
+                                      TLTCellPaintMode mode, TRect cellRect, TRect& contentRect) {
     if (!OnBeforeCellPaint) return;
     if (mode != cpmGetContentMargin) {
         OnBeforeCellPaint(*this, canvas, node, column, mode, cellRect, contentRect);
@@ -83,8 +88,8 @@ void TBaseLazyTree::DoBeforeCellPaint(TCanvas& canvas, PLazyNode node, TColumnIn
     }
 }
 
-void TBaseLazyTree::DoBeforeItemErase(TCanvas& canvas, PLazyNode node, TRect itemRect, TColor& color,
-                                      TItemEraseAction& eraseAction) {
+void TBaseLazyTree::DoBeforeItemErase(TCanvas& canvas, PLazyNode node, TRect itemRect,
+                                      TColor& color, TItemEraseAction& eraseAction) {
     if (OnBeforeItemErase) OnBeforeItemErase(*this, canvas, node, itemRect, color, eraseAction);
 }
 
@@ -169,7 +174,8 @@ void TBaseLazyTree::DoColumnResize(TColumnIndex column) {
     // distributes widths over several columns nobody is told of each one.
     TLTHeaderStates headerStates = FHeader->States();
     if (FHeader->IsValidColumn(column)) FHeader->Invalidate(&FHeader->Columns()[column]);
-    if ((headerStates & hsColumnWidthTracking) && !(headerStates & hsResizing)) UpdateWindow(WindowHandle());
+    if ((headerStates & hsColumnWidthTracking) && !(headerStates & hsResizing))
+        UpdateWindow(WindowHandle());
     if (OnColumnResize && !(headerStates & hsResizing)) OnColumnResize(*FHeader, column);
     if (FEditLink && (FStates & TS(tsEditing))) FEditLink->SetBounds(FEditLink->GetBounds());
 }
@@ -201,14 +207,15 @@ std::shared_ptr<ILTEditLink> TBaseLazyTree::DoCreateEditor(PLazyNode node, TColu
     return result;
 }
 
-bool TBaseLazyTree::DoDragOver(TShiftState shift, TDragState state, TPoint pt, TDropMode mode, DWORD& effect) {
+bool TBaseLazyTree::DoDragOver(TShiftState shift, TDragState state, TPoint pt, TDropMode mode,
+                               DWORD& effect) {
     bool accept = false;
     if (OnDragOver) OnDragOver(*this, shift, state, pt, mode, effect, accept);
     return accept;
 }
 
-void TBaseLazyTree::DoDragDrop(IDataObject* dataObject, const std::vector<WORD>& formats, TShiftState shift,
-                               TPoint pt, DWORD& effect, TDropMode mode) {
+void TBaseLazyTree::DoDragDrop(IDataObject* dataObject, const std::vector<WORD>& formats,
+                               TShiftState shift, TPoint pt, DWORD& effect, TDropMode mode) {
     if (OnDragDrop) OnDragDrop(*this, dataObject, formats, shift, pt, effect, mode);
 }
 
@@ -216,13 +223,14 @@ void TBaseLazyTree::DoEdit() {
     Application().CancelHint();
     StopTimer(EditTimer);
     DoStateChange(0, TS(tsEditPending));
-    if (!FFocusedNode || (FFocusedNode->States & vsDisabled) || (FOptions->MiscOptions() & toReadOnly) || FEditLink)
+    if (!FFocusedNode || (FFocusedNode->States & vsDisabled) ||
+        (FOptions->MiscOptions() & toReadOnly) || FEditLink)
         return;
     FEditLink = DoCreateEditor(FFocusedNode, FEditColumn);
     if (!FEditLink) return;
-    DoStateChange(TS(tsEditing), TS(tsToggleFocusedSelection, tsClearPending, tsDrawSelPending, tsDrawSelecting,
-                                    tsMouseCheckPending, tsOLEDragging, tsOLEDragPending, tsScrolling,
-                                    tsScrollPending));
+    DoStateChange(TS(tsEditing), TS(tsToggleFocusedSelection, tsClearPending, tsDrawSelPending,
+                                    tsDrawSelecting, tsMouseCheckPending, tsOLEDragging,
+                                    tsOLEDragPending, tsScrolling, tsScrollPending));
     ScrollIntoView(FFocusedNode, FOptions->SelectionOptions() & toCenterScrollIntoView,
                    !(FOptions->AutoOptions() & toDisableAutoscrollOnEdit));
     if (FEditLink->PrepareEdit(this, FFocusedNode, FEditColumn)) {
@@ -277,12 +285,14 @@ bool TBaseLazyTree::DoFocusChanging(PLazyNode oldNode, PLazyNode newNode, TColum
 void TBaseLazyTree::DoFocusNode(PLazyNode node, bool ask) {
     if ((FStates & TS(tsEditing)) && !DoEndEdit()) return;
     if (node == FRoot) node = nullptr;
-    if (node != FFocusedNode && !(ask && !DoFocusChanging(FFocusedNode, node, FFocusedColumn, FFocusedColumn))) {
+    if (node != FFocusedNode &&
+        !(ask && !DoFocusChanging(FFocusedNode, node, FFocusedColumn, FFocusedColumn))) {
         if (FFocusedNode) {
-            if ((FOptions->AutoOptions() & toAutoExpand) && node && node->Parent == FFocusedNode->Parent &&
-                (FFocusedNode->States & vsExpanded))
+            if ((FOptions->AutoOptions() & toAutoExpand) && node &&
+                node->Parent == FFocusedNode->Parent && (FFocusedNode->States & vsExpanded))
                 SetExpanded(FFocusedNode, false);
-            else InvalidateNode(FFocusedNode);
+            else
+                InvalidateNode(FFocusedNode);
         }
         FFocusedNode = node;
     }
@@ -293,10 +303,11 @@ void TBaseLazyTree::DoFocusNode(PLazyNode node, bool ask) {
             SetExpanded(FFocusedNode, true);
         InvalidateNode(FFocusedNode);
         if (FUpdateCount == 0 && !(FOptions->AutoOptions() & toDisableAutoscrollOnFocus))
-            ScrollIntoView(FFocusedNode,
-                           (FOptions->SelectionOptions() & toCenterScrollIntoView) &&
-                               !(FStates & TS(tsLeftButtonDown, tsMiddleButtonDown, tsRightButtonDown)),
-                           true);
+            ScrollIntoView(
+                FFocusedNode,
+                (FOptions->SelectionOptions() & toCenterScrollIntoView) &&
+                    !(FStates & TS(tsLeftButtonDown, tsMiddleButtonDown, tsRightButtonDown)),
+                true);
     }
     if (FSelectionCount == 0) {
         FRangeAnchor = FFocusedNode;
@@ -327,16 +338,21 @@ THintAnimationType TBaseLazyTree::DoGetAnimationType() {
     return result;
 }
 
-TPoint TBaseLazyTree::DoGetCellContentMargin(PLazyNode node, TColumnIndex column, int marginType, TCanvas* canvas) {
+TPoint TBaseLazyTree::DoGetCellContentMargin(PLazyNode node, TColumnIndex column, int marginType,
+                                             TCanvas* canvas) {
     if (!OnBeforeCellPaint) return {0, 0};
     // The cell's own rectangle comes with the painting layout; the row's for now.
     TRect cell{0, 0, ClientRect().Width(), node ? int(node->NodeHeight) : 0};
     TRect content = cell;
-    DoBeforeCellPaint(canvas ? *canvas : Canvas(), node, column, cpmGetContentMargin, cell, content);
+    DoBeforeCellPaint(canvas ? *canvas : Canvas(), node, column, cpmGetContentMargin, cell,
+                      content);
     switch (marginType) {
-    case 1: return {content.Left - cell.Left, content.Top - cell.Top};
-    case 2: return {cell.Right - content.Right, cell.Bottom - content.Bottom};
-    default: return {cell.Width() - content.Width(), cell.Height() - content.Height()};
+    case 1:
+        return {content.Left - cell.Left, content.Top - cell.Top};
+    case 2:
+        return {cell.Right - content.Right, cell.Bottom - content.Bottom};
+    default:
+        return {cell.Width() - content.Width(), cell.Height() - content.Height()};
     }
 }
 
@@ -348,11 +364,13 @@ void TBaseLazyTree::DoGetHeaderCursor(TCursor& cursor) {
     if (OnGetHeaderCursor) OnGetHeaderCursor(*FHeader, cursor);
 }
 
-TCustomImageList* TBaseLazyTree::DoGetImageIndex(PLazyNode node, TLTImageKind kind, TColumnIndex column,
-                                                 bool& ghosted, int& index) {
+TCustomImageList* TBaseLazyTree::DoGetImageIndex(PLazyNode node, TLTImageKind kind,
+                                                 TColumnIndex column, bool& ghosted, int& index) {
     TCustomImageList* result = nullptr;
-    if (OnGetImageIndexEx) OnGetImageIndexEx(*this, node, kind, column, ghosted, index, result);
-    else if (OnGetImageIndex) OnGetImageIndex(*this, node, kind, column, ghosted, index);
+    if (OnGetImageIndexEx)
+        OnGetImageIndexEx(*this, node, kind, column, ghosted, index, result);
+    else if (OnGetImageIndex)
+        OnGetImageIndex(*this, node, kind, column, ghosted, index);
     return result;
 }
 
@@ -365,12 +383,14 @@ void TBaseLazyTree::DoGetLineStyle(const void*& bits) {
     if (OnGetLineStyle) OnGetLineStyle(*this, bits);
 }
 
-std::u16string TBaseLazyTree::DoGetNodeHint(PLazyNode, TColumnIndex, TLTTooltipLineBreakStyle& style) {
+std::u16string TBaseLazyTree::DoGetNodeHint(PLazyNode, TColumnIndex,
+                                            TLTTooltipLineBreakStyle& style) {
     style = hlbDefault;
     return Hint;
 }
 
-std::u16string TBaseLazyTree::DoGetNodeTooltip(PLazyNode, TColumnIndex, TLTTooltipLineBreakStyle& style) {
+std::u16string TBaseLazyTree::DoGetNodeTooltip(PLazyNode, TColumnIndex,
+                                               TLTTooltipLineBreakStyle& style) {
     style = hlbDefault;
     return Hint;
 }
@@ -419,12 +439,13 @@ bool TBaseLazyTree::DoHeaderDragging(TColumnIndex column) {
     return result;
 }
 
-void TBaseLazyTree::DoHeaderDraw(TCanvas& canvas, TColumnIndex column, TRect r, bool hover, bool pressed,
-                                 TLTDropMarkMode dropMark) {
+void TBaseLazyTree::DoHeaderDraw(TCanvas& canvas, TColumnIndex column, TRect r, bool hover,
+                                 bool pressed, TLTDropMarkMode dropMark) {
     if (OnHeaderDraw) OnHeaderDraw(*FHeader, canvas, column, r, hover, pressed, dropMark);
 }
 
-void TBaseLazyTree::DoHeaderDrawQueryElements(THeaderPaintInfo& info, THeaderPaintElements& elements) {
+void TBaseLazyTree::DoHeaderDrawQueryElements(THeaderPaintInfo& info,
+                                              THeaderPaintElements& elements) {
     if (OnHeaderDrawQueryElements) OnHeaderDrawQueryElements(*FHeader, info, elements);
 }
 
@@ -482,16 +503,19 @@ bool TBaseLazyTree::DoNodeCopying(PLazyNode node, PLazyNode newParent) {
     return result;
 }
 
-bool TBaseLazyTree::DoNodeHeightDblClickResize(PLazyNode node, TColumnIndex column, TShiftState shift, TPoint p) {
+bool TBaseLazyTree::DoNodeHeightDblClickResize(PLazyNode node, TColumnIndex column,
+                                               TShiftState shift, TPoint p) {
     bool result = true;
-    if (OnNodeHeightDblClickResize) OnNodeHeightDblClickResize(*this, node, column, shift, p, result);
+    if (OnNodeHeightDblClickResize)
+        OnNodeHeightDblClickResize(*this, node, column, shift, p, result);
     return result;
 }
 
-bool TBaseLazyTree::DoNodeHeightTracking(PLazyNode node, TColumnIndex column, TShiftState shift, TPoint& trackPoint,
-                                         TPoint p) {
+bool TBaseLazyTree::DoNodeHeightTracking(PLazyNode node, TColumnIndex column, TShiftState shift,
+                                         TPoint& trackPoint, TPoint p) {
     bool result = true;
-    if (OnNodeHeightTracking) OnNodeHeightTracking(*this, node, column, shift, trackPoint, p, result);
+    if (OnNodeHeightTracking)
+        OnNodeHeightTracking(*this, node, column, shift, trackPoint, p, result);
     return result;
 }
 
@@ -524,7 +548,8 @@ void TBaseLazyTree::DoPopupMenu(PLazyNode node, TColumnIndex column, TPoint posi
     menu->Popup(p);
 }
 
-HRESULT TBaseLazyTree::DoRenderOLEData(const TFormatEtc& formatEtcIn, TStgMedium& medium, bool forClipboard) {
+HRESULT TBaseLazyTree::DoRenderOLEData(const TFormatEtc& formatEtcIn, TStgMedium& medium,
+                                       bool forClipboard) {
     HRESULT result = E_FAIL;
     if (OnRenderOLEData) OnRenderOLEData(*this, formatEtcIn, medium, forClipboard, result);
     return result;

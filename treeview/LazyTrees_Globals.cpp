@@ -14,8 +14,8 @@ bool GlobalsInitialised = false;
 bool OleInitialised = false;
 bool ProcessorHasMMX = false;
 bool IsNTFamily = false, IsVersion50 = false, IsVersion51 = false, IsVersion6OrLater = false;
-WORD TreeReferenceFormat = 0, TreeDataFormat = 0, HtmlFormat = 0, RtfFormat = 0, RtfNoObjectsFormat = 0,
-     CsvFormat = 0;
+WORD TreeReferenceFormat = 0, TreeDataFormat = 0, HtmlFormat = 0, RtfFormat = 0,
+     RtfNoObjectsFormat = 0, CsvFormat = 0;
 TCustomImageList* LightCheckImages = nullptr;
 TCustomImageList* DarkCheckImages = nullptr;
 TCustomImageList* LightTickImages = nullptr;
@@ -88,10 +88,17 @@ void InitializeGlobalStructures() {
     OleInitialised = OleInitialize() == S_OK;
     TreeReferenceFormat = RegisterClipboardFormat("Lazy Tree Reference");
     UINT flags = IsNTFamily ? (ILC_MASK | ILC_COLOR32) : (ILC_MASK | ILC_COLOR16);
-    struct Strip { const char* name; bool mapped; TCustomImageList** ref; };
-    const Strip strips[] = {{"LT_CHECK_LIGHT", true, &LightCheckImages}, {"LT_CHECK_DARK", true, &DarkCheckImages},
-                            {"LT_TICK_LIGHT", true, &LightTickImages},   {"LT_TICK_DARK", true, &DarkTickImages},
-                            {"LT_FLAT", true, &FlatImages},              {"LT_XP", false, &XPImages},
+    struct Strip {
+        const char* name;
+        bool mapped;
+        TCustomImageList** ref;
+    };
+    const Strip strips[] = {{"LT_CHECK_LIGHT", true, &LightCheckImages},
+                            {"LT_CHECK_DARK", true, &DarkCheckImages},
+                            {"LT_TICK_LIGHT", true, &LightTickImages},
+                            {"LT_TICK_DARK", true, &DarkTickImages},
+                            {"LT_FLAT", true, &FlatImages},
+                            {"LT_XP", false, &XPImages},
                             {"LT_UTILITIES", true, &UtilityImages}};
     int slot = 0;
     for (const Strip& s : strips) {
@@ -109,17 +116,18 @@ void InitializeGlobalStructures() {
     Screen().SetCursor(crVertSplit, TreeCursor(16, 16).release());
     TreeDataFormat = RegisterTreeClipboardFormat("Lazy Tree Data", TBaseLazyTree::ClassInfo(), 50);
     HtmlFormat = RegisterTreeClipboardFormat("HTML Format", TCustomLazyStringTree::ClassInfo(), 80);
-    RtfNoObjectsFormat =
-        RegisterTreeClipboardFormat("Rich Text Format Without Objects", TCustomLazyStringTree::ClassInfo(), 84);
-    RtfFormat = RegisterTreeClipboardFormat("Rich Text Format", TCustomLazyStringTree::ClassInfo(), 85);
+    RtfNoObjectsFormat = RegisterTreeClipboardFormat("Rich Text Format Without Objects",
+                                                     TCustomLazyStringTree::ClassInfo(), 84);
+    RtfFormat =
+        RegisterTreeClipboardFormat("Rich Text Format", TCustomLazyStringTree::ClassInfo(), 85);
     CsvFormat = RegisterTreeClipboardFormat("CSV", TCustomLazyStringTree::ClassInfo(), 90);
     RegisterTreeClipboardFormat(CF_TEXT, TCustomLazyStringTree::ClassInfo(), 100);
     RegisterTreeClipboardFormat(CF_UNICODETEXT, TCustomLazyStringTree::ClassInfo(), 95);
 }
 
 void FinalizeGlobalStructures() {
-    TCustomImageList** refs[] = {&LightCheckImages, &DarkCheckImages, &LightTickImages,
-                                 &DarkTickImages,   &FlatImages,      &XPImages,
+    TCustomImageList** refs[] = {&LightCheckImages, &DarkCheckImages,     &LightTickImages,
+                                 &DarkTickImages,   &FlatImages,          &XPImages,
                                  &UtilityImages,    &PlatformCheckImages, &PlatformFlatCheckImages};
     for (int i = 0; i < 9; ++i) {
         sharedLists[i].reset();
@@ -134,7 +142,8 @@ void FinalizeGlobalStructures() {
     GlobalsInitialised = false;
 }
 
-void LoadCheckImageStrip(TCustomImageList& imageList, const std::string& resourceName, bool colourMapped) {
+void LoadCheckImageStrip(TCustomImageList& imageList, const std::string& resourceName,
+                         bool colourMapped) {
     TCriticalSection* lock = TreeGlobalLock;
     if (lock) lock->Enter();
     try {
@@ -147,7 +156,8 @@ void LoadCheckImageStrip(TCustomImageList& imageList, const std::string& resourc
             int side = bitmap->Height();
             TBitmap piece(side, side);
             for (int i = 0; i < bitmap->Width() / side; ++i) {
-                BitBlt(piece.Canvas().Handle(), 0, 0, side, side, bitmap->Canvas().Handle(), i * side, 0, SRCCOPY);
+                BitBlt(piece.Canvas().Handle(), 0, 0, side, side, bitmap->Canvas().Handle(),
+                       i * side, 0, SRCCOPY);
                 imageList.AddMasked(piece, mask);
             }
         }
@@ -190,20 +200,24 @@ void BuildPlatformCheckImages(std::unique_ptr<TCustomImageList>& imageList, UINT
     }
 }
 
-void BlendRectangle(HDC source, HDC destination, const TRect& r, TPoint target, int mode, int constantAlpha,
-                    int bias) {
+void BlendRectangle(HDC source, HDC destination, const TRect& r, TPoint target, int mode,
+                    int constantAlpha, int bias) {
     if (r.IsEmpty()) return;
     TBitmapInfo dst;
-    if (!GetBitmapInfo(GetDCBitmap(destination), dst) || dst.BitsPerPixel != 32 || !dst.Bits) return;
+    if (!GetBitmapInfo(GetDCBitmap(destination), dst) || dst.BitsPerPixel != 32 || !dst.Bits)
+        return;
     TBitmapInfo src;
-    if (mode != 3 && (!GetBitmapInfo(GetDCBitmap(source), src) || src.BitsPerPixel != 32 || !src.Bits)) return;
+    if (mode != 3 &&
+        (!GetBitmapInfo(GetDCBitmap(source), src) || src.BitsPerPixel != 32 || !src.Bits))
+        return;
     auto row = [](const TBitmapInfo& b, int y) {
         int height = b.Height < 0 ? -b.Height : b.Height;
         int line = b.Height < 0 ? y : height - y - 1;
         return static_cast<uint8_t*>(b.Bits) + size_t(line) * size_t(b.Width) * 4;
     };
     auto rows = [](const TBitmapInfo& b) { return b.Height < 0 ? -b.Height : b.Height; };
-    const uint8_t colour[4] = {uint8_t(GetBValue(COLORREF(bias))), uint8_t(GetGValue(COLORREF(bias))),
+    const uint8_t colour[4] = {uint8_t(GetBValue(COLORREF(bias))),
+                               uint8_t(GetGValue(COLORREF(bias))),
                                uint8_t(GetRValue(COLORREF(bias))), 0};
     int width = r.Right - r.Left;
     for (int y = 0; y < r.Bottom - r.Top; ++y) {
@@ -221,19 +235,24 @@ void BlendRectangle(HDC source, HDC destination, const TRect& r, TPoint target, 
             if (dx < 0 || dx >= dst.Width || (s && (sx < 0 || sx >= src.Width))) continue;
             uint8_t* dp = d + size_t(dx) * 4;
             const uint8_t* sp = s ? s + size_t(sx) * 4 : nullptr;
-            int alpha = mode == 0 ? constantAlpha : mode == 1 ? sp[3] : mode == 2 ? sp[3] * constantAlpha / 256 : 0;
+            int alpha = mode == 0   ? constantAlpha
+                        : mode == 1 ? sp[3]
+                        : mode == 2 ? sp[3] * constantAlpha / 256
+                                    : 0;
             for (int c = 0; c < 4; ++c) {
                 int v;
-                if (mode == 3) v = (dp[c] * (256 - constantAlpha) + colour[c] * constantAlpha) / 256;
-                else v = dp[c] + (int(sp[c]) - int(dp[c])) * alpha / 256 + bias;
+                if (mode == 3)
+                    v = (dp[c] * (256 - constantAlpha) + colour[c] * constantAlpha) / 256;
+                else
+                    v = dp[c] + (int(sp[c]) - int(dp[c])) * alpha / 256 + bias;
                 dp[c] = uint8_t(std::clamp(v, 0, 255));
             }
         }
     }
 }
 
-void ComputeDragRects(int w, int h, int dx, int dy, TRect& clip, TRect& scroll, TRect& sampleA, TRect& sampleB,
-                      TRect& draw, TRect& erase) {
+void ComputeDragRects(int w, int h, int dx, int dy, TRect& clip, TRect& scroll, TRect& sampleA,
+                      TRect& sampleB, TRect& draw, TRect& erase) {
     clip = {0, 0, w, h};
     if (dx > 0) {
         if (dy > 0) {
@@ -292,15 +311,18 @@ int TextWidth16(HDC dc, const std::u16string& s) {
 
 } // namespace
 
-std::u16string ShortenWithEllipsis(HDC dc, const std::u16string& text, int width, int ellipsisWidth) {
+std::u16string ShortenWithEllipsis(HDC dc, const std::u16string& text, int width,
+                                   int ellipsisWidth) {
     if (text.empty() || width <= 0) return {};
     if (ellipsisWidth == 0) ellipsisWidth = TextWidth16(dc, u"...");
     if (width <= ellipsisWidth) return {};
     int low = 0, high = int(text.size()) - 1;
     while (low < high) {
         int probe = (low + high + 1) / 2;
-        if (TextWidth16(dc, text.substr(0, size_t(probe))) + ellipsisWidth <= width) low = probe;
-        else high = probe - 1;
+        if (TextWidth16(dc, text.substr(0, size_t(probe))) + ellipsisWidth <= width)
+            low = probe;
+        else
+            high = probe - 1;
     }
     return text.substr(0, size_t(low)) + u"...";
 }
@@ -322,15 +344,17 @@ int MeasuredWidth(HDC dc, const std::u16string& s, UINT format) {
 
 } // namespace
 
-std::u16string WrapWideText(HDC dc, const std::u16string& text, const TRect& bounds, bool rightToLeft,
-                            UINT drawFormat) {
+std::u16string WrapWideText(HDC dc, const std::u16string& text, const TRect& bounds,
+                            bool rightToLeft, UINT drawFormat) {
     std::u16string s = TrimWide(text);
     if (s.empty()) return {};
     int usable = bounds.Right - bounds.Left;
     std::vector<std::u16string> words(1);
     for (char16_t c : s) {
-        if (c == u' ') words.emplace_back();
-        else words.back() += c;
+        if (c == u' ')
+            words.emplace_back();
+        else
+            words.back() += c;
     }
     std::u16string result, line;
     bool lineEmpty = true;
@@ -356,14 +380,17 @@ std::u16string WrapWideText(HDC dc, const std::u16string& text, const TRect& bou
         // A word wider than a whole line is cut; at least one character goes onto the line.
         size_t len = word.size() > 1 ? word.size() - 1 : 1;
         for (; len > 1; --len) {
-            std::u16string piece = rightToLeft ? word.substr(word.size() - len) : word.substr(0, len);
+            std::u16string piece =
+                rightToLeft ? word.substr(word.size() - len) : word.substr(0, len);
             if (MeasuredWidth(dc, piece, drawFormat) <= usable) break;
         }
         line = rightToLeft ? word.substr(word.size() - len) : word.substr(0, len);
         lineEmpty = false;
         std::u16string rest = rightToLeft ? word.substr(0, word.size() - len) : word.substr(len);
-        if (rest.empty()) advance();
-        else word = rest;
+        if (rest.empty())
+            advance();
+        else
+            word = rest;
     }
     if (!lineEmpty) result += line + u"\n";
     if (!result.empty() && result.back() == u'\n') result.pop_back();
@@ -373,11 +400,15 @@ std::u16string WrapWideText(HDC dc, const std::u16string& text, const TRect& bou
 void MeasureWideText(HDC dc, const std::u16string& text, TRect& bounds, UINT drawFormat) {
     bounds.Right = bounds.Left + 1;
     bounds.Bottom = bounds.Top + 1;
-    if (IsNTFamily) DrawTextW(dc, text.c_str(), int(text.size()), bounds, drawFormat | DT_CALCRECT);
-    else DrawWideTextSubstitute(dc, text.c_str(), int(text.size()), bounds, drawFormat | DT_CALCRECT, true);
+    if (IsNTFamily)
+        DrawTextW(dc, text.c_str(), int(text.size()), bounds, drawFormat | DT_CALCRECT);
+    else
+        DrawWideTextSubstitute(dc, text.c_str(), int(text.size()), bounds, drawFormat | DT_CALCRECT,
+                               true);
 }
 
-void DrawWideTextSubstitute(HDC dc, const char16_t* text, int count, TRect& bounds, UINT format, bool adjustRight) {
+void DrawWideTextSubstitute(HDC dc, const char16_t* text, int count, TRect& bounds, UINT format,
+                            bool adjustRight) {
     TTextMetric tm;
     GetTextMetrics(dc, tm);
     int lineHeight = tm.Height;
@@ -385,11 +416,15 @@ void DrawWideTextSubstitute(HDC dc, const char16_t* text, int count, TRect& boun
     UINT options = (format & DT_NOCLIP) ? 0u : UINT(ETO_CLIPPED);
     if (format & DT_RTLREADING) options |= ETO_RTLREADING;
     UINT align = TA_LEFT;
-    if (format & DT_RIGHT) align = TA_RIGHT;
-    else if (format & DT_CENTER) align = TA_CENTER;
+    if (format & DT_RIGHT)
+        align = TA_RIGHT;
+    else if (format & DT_CENTER)
+        align = TA_CENTER;
     UINT oldAlign = SetTextAlign(dc, align | TA_TOP);
     auto xFor = [&] {
-        return (format & DT_RIGHT) ? bounds.Right : (format & DT_CENTER) ? (bounds.Left + bounds.Right) / 2 : bounds.Left;
+        return (format & DT_RIGHT)    ? bounds.Right
+               : (format & DT_CENTER) ? (bounds.Left + bounds.Right) / 2
+                                      : bounds.Left;
     };
     int widest = 0;
     int top = bounds.Top;
@@ -409,7 +444,8 @@ void DrawWideTextSubstitute(HDC dc, const char16_t* text, int count, TRect& boun
     } else {
         int start = 0;
         for (int i = 0; i <= count; ++i) {
-            bool end = i == count || text[i] == u'\r' || text[i] == u'\n' || text[i] == char16_t(2028);
+            bool end =
+                i == count || text[i] == u'\r' || text[i] == u'\n' || text[i] == char16_t(2028);
             if (!end) continue;
             if (!calc && top >= bounds.Bottom) break;
             emit(text + start, i - start);

@@ -38,7 +38,8 @@ void TCustomLazyTreeOptions::SetSelectionOptions(TLTSelectionOptions value) {
     TLTSelectionOptions old = FSelectionOptions;
     FSelectionOptions = value;
     TLTSelectionOptions added = value & ~old;
-    if (((value ^ old) & toMultiSelect) || (added & (toLevelSelectConstraint | toSiblingSelectConstraint)))
+    if (((value ^ old) & toMultiSelect) ||
+        (added & (toLevelSelectConstraint | toSiblingSelectConstraint)))
         FOwner->ClearSelection();
     if ((old & toExtendedFocus) && !(value & toExtendedFocus) && FOwner->FocusedColumn() > 0 &&
         FOwner->HandleAllocated()) {
@@ -57,8 +58,10 @@ void TCustomLazyTreeOptions::SetMiscOptions(TLTMiscOptions value) {
     if (FOwner->ComponentState & csDesigning) return;
     if (changed & toFullRepaintOnResize) FOwner->RecreateWnd();
     if (changed & toAcceptOLEDrop) {
-        if (value & toAcceptOLEDrop) RegisterDragDrop(FOwner->Handle(), FOwner->DragManager());
-        else RevokeDragDrop(FOwner->Handle());
+        if (value & toAcceptOLEDrop)
+            RegisterDragDrop(FOwner->Handle(), FOwner->DragManager());
+        else
+            RevokeDragDrop(FOwner->Handle());
     }
 }
 
@@ -81,7 +84,8 @@ void TCustomLazyTreeOptions::SetPaintOptions(TLTPaintOptions value) {
     }
     // Visual themes are not available here: a tree never uses them.
     FOwner->DoStateChange(0, TS(tsUseThemes));
-    if (Live(FOwner)) RedrawWindow(FOwner->Handle(), nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ERASE);
+    if (Live(FOwner))
+        RedrawWindow(FOwner->Handle(), nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ERASE);
 }
 
 void TCustomLazyTreeOptions::AssignTo(TCustomLazyTreeOptions& dest) const {
@@ -94,7 +98,8 @@ void TCustomLazyTreeOptions::AssignTo(TCustomLazyTreeOptions& dest) const {
 
 void TCustomStringTreeOptions::AssignTo(TCustomLazyTreeOptions& dest) const {
     TCustomLazyTreeOptions::AssignTo(dest);
-    if (auto* s = dynamic_cast<TCustomStringTreeOptions*>(&dest)) s->SetStringOptions(FStringOptions);
+    if (auto* s = dynamic_cast<TCustomStringTreeOptions*>(&dest))
+        s->SetStringOptions(FStringOptions);
 }
 
 // --- scroll-bar options, colours, clipboard formats ---------------------------------------------
@@ -120,9 +125,9 @@ void TScrollBarOptions::Assign(const TScrollBarOptions& source) {
 }
 
 TLTColors::TLTColors(TBaseLazyTree* owner) : FOwner(owner) {
-    const TColor start[15] = {clBtnShadow, clHighlight, clHighlight, clHighlight, clBtnFace,
+    const TColor start[15] = {clBtnShadow, clHighlight, clHighlight, clHighlight,  clBtnFace,
                               clBtnShadow, clBtnFace,   clBtnFace,   clWindowText, clHighlight,
-                              clBtnFace,   clHighlight, clHighlight, clHighlight, clBtnShadow};
+                              clBtnFace,   clHighlight, clHighlight, clHighlight,  clBtnShadow};
     std::copy(std::begin(start), std::end(start), FColors);
 }
 
@@ -132,7 +137,8 @@ void TLTColors::SetColor(int index, TColor value) {
     if (!Live(FOwner)) return;
     if (index == BorderColor)
         RedrawWindow(FOwner->Handle(), nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_NOCHILDREN);
-    else FOwner->Invalidate();
+    else
+        FOwner->Invalidate();
 }
 
 void TLTColors::Assign(const TLTColors& source) {
@@ -159,7 +165,8 @@ bool LessText(const std::string& a, const std::string& b) {
 int TClipboardFormats::Add(const std::string& s) {
     if (!Accepts(s)) return -1;
     auto it = std::lower_bound(FStrings.begin(), FStrings.end(), s, LessText);
-    if (it != FStrings.end() && !LessText(s, *it)) return int(it - FStrings.begin()); // duplicates ignored
+    if (it != FStrings.end() && !LessText(s, *it))
+        return int(it - FStrings.begin()); // duplicates ignored
     int index = int(it - FStrings.begin());
     FStrings.insert(it, s);
     return index;

@@ -14,7 +14,8 @@ constexpr TColor Key = clFuchsia; // pixel (0, 0) of every strip: the mask colou
 
 void Fill(TBitmap& b, TRect r, TColor c) {
     for (int y = std::max(r.Top, 0); y < std::min(r.Bottom, b.Height()); ++y)
-        for (int x = std::max(r.Left, 0); x < std::min(r.Right, b.Width()); ++x) b.Canvas().SetPixel(x, y, c);
+        for (int x = std::max(r.Left, 0); x < std::min(r.Right, b.Width()); ++x)
+            b.Canvas().SetPixel(x, y, c);
 }
 
 void Frame(TBitmap& b, TRect r, TColor tl, TColor br) {
@@ -30,7 +31,8 @@ void DrawMark(TBitmap& b, int ox, int oy, Mark m, TColor c) {
     switch (m) {
     case Mark::Check: {
         static const int tops[7] = {2, 3, 4, 3, 2, 1, 0};
-        for (int i = 0; i < 7; ++i) Fill(b, {ox + i, oy + tops[i], ox + i + 1, oy + tops[i] + 3}, c);
+        for (int i = 0; i < 7; ++i)
+            Fill(b, {ox + i, oy + tops[i], ox + i + 1, oy + tops[i] + 3}, c);
         break;
     }
     case Mark::Tick: // a cross
@@ -39,9 +41,14 @@ void DrawMark(TBitmap& b, int ox, int oy, Mark m, TColor c) {
             Fill(b, {ox + 6 - i, oy + i, ox + 7 - i, oy + i + 1}, c);
         }
         break;
-    case Mark::Mixed: Fill(b, {ox + 1, oy + 1, ox + 6, oy + 6}, c); break;
-    case Mark::Dot: Fill(b, {ox + 2, oy + 2, ox + 5, oy + 5}, c); break;
-    case Mark::None: break;
+    case Mark::Mixed:
+        Fill(b, {ox + 1, oy + 1, ox + 6, oy + 6}, c);
+        break;
+    case Mark::Dot:
+        Fill(b, {ox + 2, oy + 2, ox + 5, oy + 5}, c);
+        break;
+    case Mark::None:
+        break;
     }
 }
 
@@ -53,8 +60,10 @@ void DrawCheckCell(TBitmap& b, int index, bool dark, bool tick, bool flat, bool 
         int s = index - 21;
         TRect r{x0 + 1, 2, x0 + 15, 14};
         Fill(b, r, clSilver);
-        if (s == 2) Frame(b, r, clGray, clWhite);
-        else Frame(b, r, clWhite, clBlack);
+        if (s == 2)
+            Frame(b, r, clGray, clWhite);
+        else
+            Frame(b, r, clWhite, clBlack);
         if (s == 1) Frame(b, {r.Left + 1, r.Top + 1, r.Right - 1, r.Bottom - 1}, clWhite, clGray);
         return;
     }
@@ -62,9 +71,12 @@ void DrawCheckCell(TBitmap& b, int index, bool dark, bool tick, bool flat, bool 
     int state = i % 4; // normal, hot, pushed, inactive
     bool radio = i < 8;
     Mark mark = Mark::None;
-    if (radio) mark = i >= 4 ? Mark::Dot : Mark::None;
-    else if (i >= 16) mark = Mark::Mixed;
-    else if (i >= 12) mark = tick ? Mark::Tick : Mark::Check;
+    if (radio)
+        mark = i >= 4 ? Mark::Dot : Mark::None;
+    else if (i >= 16)
+        mark = Mark::Mixed;
+    else if (i >= 12)
+        mark = tick ? Mark::Tick : Mark::Check;
     TColor face = (state == 2 || state == 3) ? clSilver : (dark ? clSilver : clWhite);
     if (dark && state == 1) face = clWhite;
     TColor ink = state == 3 ? clGray : (xp ? TColor(0x21A121) : clBlack);
@@ -78,12 +90,16 @@ void DrawCheckCell(TBitmap& b, int index, bool dark, bool tick, bool flat, bool 
         TColor edge = xp ? TColor(0x7F3B1C) : clGray;
         Fill(b, {box.Left + 3, box.Top, box.Right - 3, box.Top + 1}, edge);
         Fill(b, {box.Left, box.Top + 3, box.Left + 1, box.Bottom - 3}, edge);
-        Fill(b, {box.Left + 3, box.Bottom - 1, box.Right - 3, box.Bottom}, flat || xp ? edge : clWhite);
-        Fill(b, {box.Right - 1, box.Top + 3, box.Right, box.Bottom - 3}, flat || xp ? edge : clWhite);
+        Fill(b, {box.Left + 3, box.Bottom - 1, box.Right - 3, box.Bottom},
+             flat || xp ? edge : clWhite);
+        Fill(b, {box.Right - 1, box.Top + 3, box.Right, box.Bottom - 3},
+             flat || xp ? edge : clWhite);
     } else {
         Fill(b, box, face);
-        if (xp) Frame(b, box, TColor(0x7F3B1C), TColor(0x7F3B1C));
-        else if (flat) Frame(b, box, clGray, clGray);
+        if (xp)
+            Frame(b, box, TColor(0x7F3B1C), TColor(0x7F3B1C));
+        else if (flat)
+            Frame(b, box, clGray, clGray);
         else {
             Frame(b, box, clGray, clWhite);
             Frame(b, {box.Left + 1, box.Top + 1, box.Right - 1, box.Bottom - 1}, clBlack, clSilver);
@@ -151,8 +167,13 @@ std::unique_ptr<TBitmap> PanPicture(bool ew, bool ns) {
 }
 
 void MapColours(TBitmap& b) {
-    struct Map { TColor from; int sys; };
-    static const Map map[] = {{clWhite, COLOR_WINDOW}, {clSilver, COLOR_BTNFACE}, {clGray, COLOR_BTNSHADOW},
+    struct Map {
+        TColor from;
+        int sys;
+    };
+    static const Map map[] = {{clWhite, COLOR_WINDOW},
+                              {clSilver, COLOR_BTNFACE},
+                              {clGray, COLOR_BTNSHADOW},
                               {clBlack, COLOR_BTNTEXT}};
     for (int y = 0; y < b.Height(); ++y)
         for (int x = 0; x < b.Width(); ++x) {
@@ -169,19 +190,32 @@ void MapColours(TBitmap& b) {
 
 std::unique_ptr<TBitmap> LoadTreeBitmapResource(const std::string& name, bool colourMapped) {
     std::unique_ptr<TBitmap> b;
-    if (name == "LT_CHECK_LIGHT") b = CheckStrip(false, false, false, false);
-    else if (name == "LT_CHECK_DARK") b = CheckStrip(true, false, false, false);
-    else if (name == "LT_TICK_LIGHT") b = CheckStrip(false, true, false, false);
-    else if (name == "LT_TICK_DARK") b = CheckStrip(true, true, false, false);
-    else if (name == "LT_FLAT") b = CheckStrip(false, false, true, false);
-    else if (name == "LT_XP") b = CheckStrip(false, false, false, true);
-    else if (name == "LT_UTILITIES") b = UtilityStrip();
-    else if (name == "LT_XPBUTTONPLUS") b = XPButton(true);
-    else if (name == "LT_XPBUTTONMINUS") b = XPButton(false);
-    else if (name == "LT_MOVEALL") b = PanPicture(true, true);
-    else if (name == "LT_MOVEEW") b = PanPicture(true, false);
-    else if (name == "LT_MOVENS") b = PanPicture(false, true);
-    else return nullptr;
+    if (name == "LT_CHECK_LIGHT")
+        b = CheckStrip(false, false, false, false);
+    else if (name == "LT_CHECK_DARK")
+        b = CheckStrip(true, false, false, false);
+    else if (name == "LT_TICK_LIGHT")
+        b = CheckStrip(false, true, false, false);
+    else if (name == "LT_TICK_DARK")
+        b = CheckStrip(true, true, false, false);
+    else if (name == "LT_FLAT")
+        b = CheckStrip(false, false, true, false);
+    else if (name == "LT_XP")
+        b = CheckStrip(false, false, false, true);
+    else if (name == "LT_UTILITIES")
+        b = UtilityStrip();
+    else if (name == "LT_XPBUTTONPLUS")
+        b = XPButton(true);
+    else if (name == "LT_XPBUTTONMINUS")
+        b = XPButton(false);
+    else if (name == "LT_MOVEALL")
+        b = PanPicture(true, true);
+    else if (name == "LT_MOVEEW")
+        b = PanPicture(true, false);
+    else if (name == "LT_MOVENS")
+        b = PanPicture(false, true);
+    else
+        return nullptr;
     if (colourMapped) MapColours(*b);
     return b;
 }

@@ -109,7 +109,8 @@ TBaseLazyTree::~TBaseLazyTree() {
     FDragManager.reset();
 }
 
-// --- root and blocks ------------------------------------------------------------------------------
+// --- root and blocks
+// ------------------------------------------------------------------------------
 
 PLazyNode TBaseLazyTree::InitRootNode(int oldSize) {
     size_t newSize = size_t(TreeNodeSize + FTotalInternalDataSize);
@@ -122,7 +123,8 @@ PLazyNode TBaseLazyTree::InitRootNode(int oldSize) {
         if (!grown) throw std::bad_alloc();
         FRoot = grown;
         if (size_t(oldSize) < newSize)
-            std::fill(reinterpret_cast<uint8_t*>(FRoot) + oldSize, reinterpret_cast<uint8_t*>(FRoot) + newSize, 0);
+            std::fill(reinterpret_cast<uint8_t*>(FRoot) + oldSize,
+                      reinterpret_cast<uint8_t*>(FRoot) + newSize, 0);
         // The block may have moved: the children must point at it again.
         for (PLazyNode c = FRoot->FirstChild; c; c = c->NextSibling) c->Parent = FRoot;
     }
@@ -149,7 +151,8 @@ int TBaseLazyTree::AllocateInternalDataArea(int size) {
 PLazyNode TBaseLazyTree::MakeNewNode() {
     if (FNodeDataSize == -1) DoGetNodeDataSize(FNodeDataSize);
     int data = (ComponentState & csDesigning) ? 0 : std::max(FNodeDataSize, 0);
-    auto* node = static_cast<PLazyNode>(std::calloc(1, size_t(TreeNodeSize + FTotalInternalDataSize + data)));
+    auto* node = static_cast<PLazyNode>(
+        std::calloc(1, size_t(TreeNodeSize + FTotalInternalDataSize + data)));
     if (!node) throw std::bad_alloc();
     node->States = vsVisible;
     node->TotalCount = 1;
@@ -178,7 +181,8 @@ void TBaseLazyTree::SetNodeDataSize(int value) {
     SetRootNodeCount(count);
 }
 
-// --- counts ---------------------------------------------------------------------------------------
+// --- counts
+// ---------------------------------------------------------------------------------------
 
 void TBaseLazyTree::AdjustTotalCount(PLazyNode node, int64_t delta) {
     for (PLazyNode run = node;; run = run->Parent) {
@@ -190,7 +194,8 @@ void TBaseLazyTree::AdjustTotalCount(PLazyNode node, int64_t delta) {
 void TBaseLazyTree::AdjustTotalHeight(PLazyNode node, int64_t delta) {
     for (PLazyNode run = node;; run = run->Parent) {
         run->TotalHeight = uint32_t(int64_t(run->TotalHeight) + delta);
-        if (run == FRoot || !IsEffectivelyVisible(run) || !(run->Parent->States & vsExpanded)) break;
+        if (run == FRoot || !IsEffectivelyVisible(run) || !(run->Parent->States & vsExpanded))
+            break;
     }
 }
 
@@ -215,7 +220,8 @@ void TBaseLazyTree::SetRootNodeCount(uint32_t value) {
     EndUpdate();
 }
 
-// --- initialising ---------------------------------------------------------------------------------
+// --- initialising
+// ---------------------------------------------------------------------------------
 
 void TBaseLazyTree::InitNode(PLazyNode node) {
     node->States |= vsInitialized;
@@ -261,7 +267,8 @@ void TBaseLazyTree::ReinitNode(PLazyNode node, bool recursive) {
     }
 }
 
-// --- updates, structure changes, validation ------------------------------------------------------------
+// --- updates, structure changes, validation
+// ------------------------------------------------------------
 
 void TBaseLazyTree::BeginUpdate() {
     if (FUpdateCount++ == 0) {
@@ -331,7 +338,8 @@ TLTDragManager* TBaseLazyTree::DragManager() {
     return FDragManager.get();
 }
 
-// --- walks -------------------------------------------------------------------------------------------
+// --- walks
+// -------------------------------------------------------------------------------------------
 
 namespace {
 

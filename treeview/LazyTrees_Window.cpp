@@ -82,5 +82,4 @@ void TBaseLazyTree::ReadOldOptions(const std::vector<std::string>& names) {
     options.SetPaintOptions(TLTPaintOptions(sets[TOld::Paint]));
 }
 
-
 } // namespace nuq

@@ -179,7 +179,9 @@ void TWinControl::Update() {
 
 void TWinControl::Dispatch(TMessage& m) {
     switch (m.Msg) {
-    case WM_PAINT: PaintHandler(m); return;
+    case WM_PAINT:
+        PaintHandler(m);
+        return;
     case WM_ERASEBKGND: {
         HBRUSH b = CreateSolidBrush(ColorToRGB(Color));
         FillRect(reinterpret_cast<HDC>(m.WParam), ClientRect(), b);
@@ -187,7 +189,8 @@ void TWinControl::Dispatch(TMessage& m) {
         m.Result = 1;
         return;
     }
-    default: DefaultHandler(m);
+    default:
+        DefaultHandler(m);
     }
 }
 
@@ -228,7 +231,8 @@ void TWinControl::PaintControls(HDC dc, TControl* first) {
 
 // --- custom and graphic controls ----------------------------------------------------------
 
-TCustomControl::TCustomControl(TComponent* owner) : TWinControl(owner), FCanvas(std::make_unique<TCanvas>()) {}
+TCustomControl::TCustomControl(TComponent* owner)
+    : TWinControl(owner), FCanvas(std::make_unique<TCanvas>()) {}
 
 TCustomControl::~TCustomControl() {
     Destroying();
@@ -249,7 +253,8 @@ void TCustomControl::PaintWindow(HDC dc) {
     FCanvas->Unlock();
 }
 
-TGraphicControl::TGraphicControl(TComponent* owner) : TControl(owner), FCanvas(std::make_unique<TCanvas>()) {}
+TGraphicControl::TGraphicControl(TComponent* owner)
+    : TControl(owner), FCanvas(std::make_unique<TCanvas>()) {}
 
 TGraphicControl::~TGraphicControl() {
     Destroying();

@@ -18,13 +18,32 @@ namespace nuq {
 class TWinControl;
 
 enum : unsigned { // ControlState
-    csLButtonDown = 1, csClicked = 2, csPalette = 4, csReadingState = 8, csAlignmentNeeded = 16,
-    csFocusing = 32, csCreating = 64, csPaintCopy = 128, csCustomPaint = 256, csDestroyingHandle = 512,
+    csLButtonDown = 1,
+    csClicked = 2,
+    csPalette = 4,
+    csReadingState = 8,
+    csAlignmentNeeded = 16,
+    csFocusing = 32,
+    csCreating = 64,
+    csPaintCopy = 128,
+    csCustomPaint = 256,
+    csDestroyingHandle = 512,
 };
 enum : unsigned { // ControlStyle
-    csAcceptsControls = 1, csCaptureMouse = 2, csDesignInteractive = 4, csClickEvents = 8, csFramed = 16,
-    csSetCaption = 32, csOpaque = 64, csDoubleClicks = 128, csFixedWidth = 256, csFixedHeight = 512,
-    csNoDesignVisible = 1024, csReplicatable = 2048, csNoStdEvents = 4096, csDisplayDragImage = 8192,
+    csAcceptsControls = 1,
+    csCaptureMouse = 2,
+    csDesignInteractive = 4,
+    csClickEvents = 8,
+    csFramed = 16,
+    csSetCaption = 32,
+    csOpaque = 64,
+    csDoubleClicks = 128,
+    csFixedWidth = 256,
+    csFixedHeight = 512,
+    csNoDesignVisible = 1024,
+    csReplicatable = 2048,
+    csNoStdEvents = 4096,
+    csDisplayDragImage = 8192,
     csReflector = 16384,
 };
 

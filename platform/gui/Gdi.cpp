@@ -15,8 +15,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
-#include <unordered_set>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace nuq {
 
@@ -55,8 +55,8 @@ bool IsGdiObject(const TGdiObject* object) {
 }
 
 TBitmapObject::TBitmapObject(int width, int height, int bitsPerPixel)
-    : Width(std::max(width, 0)), Height(std::max(height, 0)), BitsPerPixel(bitsPerPixel == 1 ? 1 : 32),
-      Bits(size_t(Width) * size_t(Height), 0xFF000000u) {}
+    : Width(std::max(width, 0)), Height(std::max(height, 0)),
+      BitsPerPixel(bitsPerPixel == 1 ? 1 : 32), Bits(size_t(Width) * size_t(Height), 0xFF000000u) {}
 
 namespace {
 
@@ -120,8 +120,9 @@ void InitStock() {
 }
 
 bool IsStock(HGDIOBJ o) {
-    return o == &stockBlackPen || o == &stockWhitePen || o == &stockNullPen || o == &stockWhiteBrush ||
-           o == &stockBlackBrush || o == &stockNullBrush || o == &stockFont;
+    return o == &stockBlackPen || o == &stockWhitePen || o == &stockNullPen ||
+           o == &stockWhiteBrush || o == &stockBlackBrush || o == &stockNullBrush ||
+           o == &stockFont;
 }
 
 uint32_t ToMono(uint32_t pixel) {
@@ -131,19 +132,32 @@ uint32_t ToMono(uint32_t pixel) {
 
 uint32_t Rop3(uint8_t code, uint32_t p, uint32_t s, uint32_t d) {
     switch (code) {
-    case 0xCC: return s;
-    case 0x88: return s & d;
-    case 0xEE: return s | d;
-    case 0x66: return s ^ d;
-    case 0x44: return s & ~d;
-    case 0x33: return ~s;
-    case 0xF0: return p;
-    case 0x5A: return p ^ d;
-    case 0x55: return ~d;
-    case 0xAA: return d;
-    case 0x00: return 0;
-    case 0xFF: return ~0u;
-    default: break;
+    case 0xCC:
+        return s;
+    case 0x88:
+        return s & d;
+    case 0xEE:
+        return s | d;
+    case 0x66:
+        return s ^ d;
+    case 0x44:
+        return s & ~d;
+    case 0x33:
+        return ~s;
+    case 0xF0:
+        return p;
+    case 0x5A:
+        return p ^ d;
+    case 0x55:
+        return ~d;
+    case 0xAA:
+        return d;
+    case 0x00:
+        return 0;
+    case 0xFF:
+        return ~0u;
+    default:
+        break;
     }
     uint32_t r = 0;
     for (int i = 0; i < 8; ++i)
@@ -164,8 +178,7 @@ uint32_t BrushPixel(const TDeviceContext& dc, int ix, int iy) {
 }
 
 // Runs Fn(x, y) for every image pixel of R (image coordinates) inside the clip.
-template <class Fn>
-void ForClipped(const TDeviceContext& dc, QRect r, Fn fn) {
+template <class Fn> void ForClipped(const TDeviceContext& dc, QRect r, Fn fn) {
     QRegion clip = dc.Clip() & QRegion(r);
     for (const QRect& c : clip)
         for (int y = c.top(); y <= c.bottom(); ++y)
@@ -194,7 +207,8 @@ void FillWithBrush(HDC dc, const TRect& r, HBRUSH brush, uint8_t rop = 0xF0) {
     }
     TBrushObject old = dc->S.BrushV;
     dc->S.BrushV = *brush;
-    QRect q(QPoint(dc->ToX(r.Left), dc->ToY(r.Top)), QPoint(dc->ToX(r.Right) - 1, dc->ToY(r.Bottom) - 1));
+    QRect q(QPoint(dc->ToX(r.Left), dc->ToY(r.Top)),
+            QPoint(dc->ToX(r.Right) - 1, dc->ToY(r.Bottom) - 1));
     ForClipped(*dc, q, [&](int x, int y) {
         uint32_t& d = s->Bits[size_t(y) * s->Width + x];
         uint32_t p = BrushPixel(*dc, x, y);
@@ -210,11 +224,20 @@ void PlotPen(HDC dc, int ix, int iy, const QRegion& clip) {
     uint32_t& d = s->Bits[size_t(iy) * s->Width + ix];
     uint32_t p = ToPixel(dc->S.PenV.Color);
     switch (dc->S.Rop2) {
-    case R2_XORPEN: d = Store(s, (d ^ p) | 0xFF000000u); break;
-    case R2_NOT: d = Store(s, ~d | 0xFF000000u); break;
-    case R2_BLACK: d = 0xFF000000u; break;
-    case R2_WHITE: d = 0xFFFFFFFFu; break;
-    default: d = Store(s, p);
+    case R2_XORPEN:
+        d = Store(s, (d ^ p) | 0xFF000000u);
+        break;
+    case R2_NOT:
+        d = Store(s, ~d | 0xFF000000u);
+        break;
+    case R2_BLACK:
+        d = 0xFF000000u;
+        break;
+    case R2_WHITE:
+        d = 0xFFFFFFFFu;
+        break;
+    default:
+        d = Store(s, p);
     }
 }
 
@@ -230,15 +253,21 @@ void Line(HDC dc, int x0, int y0, int x1, int y1) {
     int err = dx + dy, n = 0;
     int w = std::max(1, pen->Width);
     while (!(ax == bx && ay == by)) {
-        bool on = pen->Style == PS_SOLID || pen->Style == PS_INSIDEFRAME || (pen->Style == PS_DOT && n % 2 == 0) ||
-                  (pen->Style == PS_DASH && n % 6 < 4);
+        bool on = pen->Style == PS_SOLID || pen->Style == PS_INSIDEFRAME ||
+                  (pen->Style == PS_DOT && n % 2 == 0) || (pen->Style == PS_DASH && n % 6 < 4);
         if (on)
             for (int i = 0; i < w; ++i)
                 for (int j = 0; j < w; ++j) PlotPen(dc, ax + i - w / 2, ay + j - w / 2, clip);
         ++n;
         int e2 = 2 * err;
-        if (e2 >= dy) { err += dy; ax += sx; }
-        if (e2 <= dx) { err += dx; ay += sy; }
+        if (e2 >= dy) {
+            err += dy;
+            ax += sx;
+        }
+        if (e2 <= dx) {
+            err += dx;
+            ay += sy;
+        }
     }
 }
 
@@ -256,8 +285,7 @@ QFont MakeFont(const TFontObject* f) {
 }
 
 // Paints with QPainter into the image, clipped, in image coordinates.
-template <class Fn>
-void WithPainter(HDC dc, Fn fn) {
+template <class Fn> void WithPainter(HDC dc, Fn fn) {
     auto* s = dc->Surface();
     if (!s || s->Width == 0 || s->Height == 0) return;
     EnsureGuiToolkit();
@@ -288,7 +316,8 @@ void PrepareGuiEnvironment() {
     if (!getenv("QT_QPA_PLATFORM") && !getenv("DISPLAY") && !getenv("WAYLAND_DISPLAY"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     if (!getenv("XDG_RUNTIME_DIR")) {
-        auto dir = std::filesystem::temp_directory_path() / ("nuq-runtime-" + std::to_string(getuid()));
+        auto dir =
+            std::filesystem::temp_directory_path() / ("nuq-runtime-" + std::to_string(getuid()));
         std::filesystem::create_directories(dir);
         std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
         setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
@@ -343,7 +372,8 @@ HBRUSH CreatePatternBrush(HBITMAP bitmap) {
     b->Pattern.assign(64, 0xFFFFFFFFu);
     if (bitmap)
         for (int y = 0; y < 8 && y < bitmap->Height; ++y)
-            for (int x = 0; x < 8 && x < bitmap->Width; ++x) b->Pattern[size_t(y * 8 + x)] = bitmap->Scanline(y)[x];
+            for (int x = 0; x < 8 && x < bitmap->Width; ++x)
+                b->Pattern[size_t(y * 8 + x)] = bitmap->Scanline(y)[x];
     return b;
 }
 
@@ -362,7 +392,8 @@ HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height) {
 
 HRGN CreateRectRgn(int left, int top, int right, int bottom) {
     auto* r = new TRegionObject;
-    TRect rect{std::min(left, right), std::min(top, bottom), std::max(left, right), std::max(top, bottom)};
+    TRect rect{std::min(left, right), std::min(top, bottom), std::max(left, right),
+               std::max(top, bottom)};
     if (!rect.IsEmpty()) r->Rects.push_back(rect);
     return r;
 }
@@ -377,14 +408,22 @@ bool DeleteObject(HGDIOBJ object) {
 HGDIOBJ GetStockObject(int index) {
     InitStock();
     switch (index) {
-    case WHITE_BRUSH: return &stockWhiteBrush;
-    case BLACK_BRUSH: return &stockBlackBrush;
-    case NULL_BRUSH: return &stockNullBrush;
-    case WHITE_PEN: return &stockWhitePen;
-    case BLACK_PEN: return &stockBlackPen;
-    case NULL_PEN: return &stockNullPen;
-    case DEFAULT_GUI_FONT: return &stockFont;
-    default: return nullptr;
+    case WHITE_BRUSH:
+        return &stockWhiteBrush;
+    case BLACK_BRUSH:
+        return &stockBlackBrush;
+    case NULL_BRUSH:
+        return &stockNullBrush;
+    case WHITE_PEN:
+        return &stockWhitePen;
+    case BLACK_PEN:
+        return &stockBlackPen;
+    case NULL_PEN:
+        return &stockNullPen;
+    case DEFAULT_GUI_FONT:
+        return &stockFont;
+    default:
+        return nullptr;
     }
 }
 
@@ -451,11 +490,16 @@ HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) {
 HGDIOBJ GetCurrentObject(HDC dc, int kind) {
     if (!dc) return nullptr;
     switch (kind) {
-    case OBJ_PEN: return dc->S.Pen;
-    case OBJ_BRUSH: return dc->S.Brush;
-    case OBJ_FONT: return dc->S.Font;
-    case OBJ_BITMAP: return dc->S.Bitmap;
-    default: return nullptr;
+    case OBJ_PEN:
+        return dc->S.Pen;
+    case OBJ_BRUSH:
+        return dc->S.Brush;
+    case OBJ_FONT:
+        return dc->S.Font;
+    case OBJ_BITMAP:
+        return dc->S.Bitmap;
+    default:
+        return nullptr;
     }
 }
 
@@ -463,8 +507,12 @@ HBITMAP GetDCBitmap(HDC dc) {
     return dc && !dc->Window ? dc->S.Bitmap : nullptr;
 }
 
-HPALETTE SelectPalette(HDC, HPALETTE, bool) { return nullptr; }
-UINT RealizePalette(HDC) { return 0; }
+HPALETTE SelectPalette(HDC, HPALETTE, bool) {
+    return nullptr;
+}
+UINT RealizePalette(HDC) {
+    return 0;
+}
 
 int SaveDC(HDC dc) {
     dc->Saved.push_back(dc->S);
@@ -485,18 +533,42 @@ bool RestoreDC(HDC dc, int saved) {
     return true;
 }
 
-COLORREF SetBkColor(HDC dc, COLORREF c) { return std::exchange(dc->S.Bk, c & 0xFFFFFF); }
-COLORREF GetBkColor(HDC dc) { return dc->S.Bk; }
-COLORREF SetTextColor(HDC dc, COLORREF c) { return std::exchange(dc->S.Text, c & 0xFFFFFF); }
-COLORREF GetTextColor(HDC dc) { return dc->S.Text; }
-int SetBkMode(HDC dc, int mode) { return std::exchange(dc->S.BkMode, mode); }
-int SetROP2(HDC dc, int mode) { return std::exchange(dc->S.Rop2, mode); }
-int SetStretchBltMode(HDC dc, int mode) { return std::exchange(dc->S.StretchMode, mode); }
-int GetStretchBltMode(HDC dc) { return dc->S.StretchMode; }
-int SetMapMode(HDC dc, int mode) { return std::exchange(dc->S.MapMode, mode); }
-int GetMapMode(HDC dc) { return dc->S.MapMode; }
-UINT SetTextAlign(HDC dc, UINT align) { return std::exchange(dc->S.TextAlign, align); }
-UINT GetTextAlign(HDC dc) { return dc->S.TextAlign; }
+COLORREF SetBkColor(HDC dc, COLORREF c) {
+    return std::exchange(dc->S.Bk, c & 0xFFFFFF);
+}
+COLORREF GetBkColor(HDC dc) {
+    return dc->S.Bk;
+}
+COLORREF SetTextColor(HDC dc, COLORREF c) {
+    return std::exchange(dc->S.Text, c & 0xFFFFFF);
+}
+COLORREF GetTextColor(HDC dc) {
+    return dc->S.Text;
+}
+int SetBkMode(HDC dc, int mode) {
+    return std::exchange(dc->S.BkMode, mode);
+}
+int SetROP2(HDC dc, int mode) {
+    return std::exchange(dc->S.Rop2, mode);
+}
+int SetStretchBltMode(HDC dc, int mode) {
+    return std::exchange(dc->S.StretchMode, mode);
+}
+int GetStretchBltMode(HDC dc) {
+    return dc->S.StretchMode;
+}
+int SetMapMode(HDC dc, int mode) {
+    return std::exchange(dc->S.MapMode, mode);
+}
+int GetMapMode(HDC dc) {
+    return dc->S.MapMode;
+}
+UINT SetTextAlign(HDC dc, UINT align) {
+    return std::exchange(dc->S.TextAlign, align);
+}
+UINT GetTextAlign(HDC dc) {
+    return dc->S.TextAlign;
+}
 
 bool SetWindowOrgEx(HDC dc, int x, int y, TPoint* old) {
     if (old) *old = dc->S.WinOrg;
@@ -572,13 +644,15 @@ int SelectClipRgn(HDC dc, HRGN region) {
 int GetClipBox(HDC dc, TRect& box) {
     QRect b = dc->Clip().boundingRect();
     int ox = dc->ToX(0), oy = dc->ToY(0);
-    box = b.isEmpty() ? TRect{} : TRect{b.left() - ox, b.top() - oy, b.right() + 1 - ox, b.bottom() + 1 - oy};
+    box = b.isEmpty() ? TRect{}
+                      : TRect{b.left() - ox, b.top() - oy, b.right() + 1 - ox, b.bottom() + 1 - oy};
     return RegionKind(dc->Clip());
 }
 
 // --- copies ---------------------------------------------------------------------
 
-bool StretchBlt(HDC dest, int x, int y, int w, int h, HDC src, int sx, int sy, int sw, int sh, DWORD rop) {
+bool StretchBlt(HDC dest, int x, int y, int w, int h, HDC src, int sx, int sy, int sw, int sh,
+                DWORD rop) {
     auto* d = dest ? dest->Surface() : nullptr;
     if (!d || w <= 0 || h <= 0) return false;
     uint8_t code = uint8_t(rop >> 16);
@@ -594,15 +668,20 @@ bool StretchBlt(HDC dest, int x, int y, int w, int h, HDC src, int sx, int sy, i
     }
     int ix0 = dest->ToX(x), iy0 = dest->ToY(y);
     bool srcMono = s && s->BitsPerPixel == 1, destMono = d->BitsPerPixel == 1;
-    uint32_t srcBk = src ? ToPixel(src->S.Bk) : 0, destBk = ToPixel(dest->S.Bk), destText = ToPixel(dest->S.Text);
+    uint32_t srcBk = src ? ToPixel(src->S.Bk) : 0, destBk = ToPixel(dest->S.Bk),
+             destText = ToPixel(dest->S.Text);
     ForClipped(*dest, QRect(ix0, iy0, w, h), [&](int ix, int iy) {
         uint32_t sp = 0xFF000000u;
         if (s) {
-            int lx = sx + int(int64_t(ix - ix0) * sw / w), ly = sy + int(int64_t(iy - iy0) * sh / h);
+            int lx = sx + int(int64_t(ix - ix0) * sw / w),
+                ly = sy + int(int64_t(iy - iy0) * sh / h);
             int px = src->ToX(lx), py = src->ToY(ly);
-            if (px >= 0 && py >= 0 && px < s->Width && py < s->Height) sp = sbits[size_t(py) * s->Width + px];
-            if (srcMono && !destMono) sp = (sp & 0xFFFFFF) ? destBk : destText;
-            else if (!srcMono && destMono) sp = ((sp & 0xFFFFFF) == (srcBk & 0xFFFFFF)) ? 0xFFFFFFFFu : 0xFF000000u;
+            if (px >= 0 && py >= 0 && px < s->Width && py < s->Height)
+                sp = sbits[size_t(py) * s->Width + px];
+            if (srcMono && !destMono)
+                sp = (sp & 0xFFFFFF) ? destBk : destText;
+            else if (!srcMono && destMono)
+                sp = ((sp & 0xFFFFFF) == (srcBk & 0xFFFFFF)) ? 0xFFFFFFFFu : 0xFF000000u;
         }
         uint32_t pp = BrushPixel(*dest, ix, iy);
         if (destMono) pp = ToMono(pp);
@@ -628,7 +707,8 @@ bool PatBlt(HDC dc, int x, int y, int w, int h, DWORD rop) {
 COLORREF GetPixel(HDC dc, int x, int y) {
     auto* s = dc ? dc->Surface() : nullptr;
     int ix = dc ? dc->ToX(x) : 0, iy = dc ? dc->ToY(y) : 0;
-    if (!s || ix < 0 || iy < 0 || ix >= s->Width || iy >= s->Height || !dc->Clip().contains(QPoint(ix, iy)))
+    if (!s || ix < 0 || iy < 0 || ix >= s->Width || iy >= s->Height ||
+        !dc->Clip().contains(QPoint(ix, iy)))
         return CLR_INVALID;
     return FromPixel(s->Bits[size_t(iy) * s->Width + ix]);
 }
@@ -636,7 +716,8 @@ COLORREF GetPixel(HDC dc, int x, int y) {
 COLORREF SetPixel(HDC dc, int x, int y, COLORREF color) {
     auto* s = dc ? dc->Surface() : nullptr;
     int ix = dc ? dc->ToX(x) : 0, iy = dc ? dc->ToY(y) : 0;
-    if (!s || ix < 0 || iy < 0 || ix >= s->Width || iy >= s->Height || !dc->Clip().contains(QPoint(ix, iy)))
+    if (!s || ix < 0 || iy < 0 || ix >= s->Width || iy >= s->Height ||
+        !dc->Clip().contains(QPoint(ix, iy)))
         return CLR_INVALID;
     uint32_t v = Store(s, ToPixel(color));
     s->Bits[size_t(iy) * s->Width + ix] = v;
@@ -683,8 +764,10 @@ bool Ellipse(HDC dc, int l, int t, int r, int b) {
     WithPainter(dc, [&](QPainter& p) {
         const TPenObject* pen = &dc->S.PenV;
         const TBrushObject* br = &dc->S.BrushV;
-        p.setPen(pen && pen->Style != PS_NULL ? QPen(QColor::fromRgb(ToPixel(pen->Color)), 0) : QPen(Qt::NoPen));
-        p.setBrush(br && br->Style != BS_NULL ? QBrush(QColor::fromRgb(ToPixel(br->Color))) : QBrush(Qt::NoBrush));
+        p.setPen(pen && pen->Style != PS_NULL ? QPen(QColor::fromRgb(ToPixel(pen->Color)), 0)
+                                              : QPen(Qt::NoPen));
+        p.setBrush(br && br->Style != BS_NULL ? QBrush(QColor::fromRgb(ToPixel(br->Color)))
+                                              : QBrush(Qt::NoBrush));
         p.drawEllipse(QRect(ix, iy, r - l - 1, b - t - 1));
     });
     return true;
@@ -766,7 +849,8 @@ bool GetTextExtentPoint32W(HDC dc, const char16_t* text, int count, TPoint& size
     return true;
 }
 
-bool ExtTextOutW(HDC dc, int x, int y, UINT options, const TRect* r, const char16_t* text, int count) {
+bool ExtTextOutW(HDC dc, int x, int y, UINT options, const TRect* r, const char16_t* text,
+                 int count) {
     if (!dc || !dc->Surface()) return false;
     if (r && (options & ETO_OPAQUE)) {
         HBRUSH bk = CreateSolidBrush(dc->S.Bk);
@@ -783,8 +867,10 @@ bool ExtTextOutW(HDC dc, int x, int y, UINT options, const TRect* r, const char1
     bool opaque = dc->S.BkMode == OPAQUE && !(r && (options & ETO_OPAQUE));
     int width = (h == TA_RIGHT || h == TA_CENTER || opaque) ? m.horizontalAdvance(s) : 0;
     int ix = dc->ToX(x), iy = dc->ToY(y);
-    if (h == TA_RIGHT) ix -= width;
-    else if (h == TA_CENTER) ix -= width / 2;
+    if (h == TA_RIGHT)
+        ix -= width;
+    else if (h == TA_CENTER)
+        ix -= width / 2;
     UINT v = dc->S.TextAlign & 24;
     int top = v == TA_BASELINE ? iy - m.ascent() : v == TA_BOTTOM ? iy - m.height() : iy;
     if (opaque) {
@@ -795,7 +881,8 @@ bool ExtTextOutW(HDC dc, int x, int y, UINT options, const TRect* r, const char1
     }
     WithPainter(dc, [&](QPainter& p) {
         if (r && (options & ETO_CLIPPED))
-            p.setClipRect(QRect(dc->ToX(r->Left), dc->ToY(r->Top), r->Width(), r->Height()), Qt::IntersectClip);
+            p.setClipRect(QRect(dc->ToX(r->Left), dc->ToY(r->Top), r->Width(), r->Height()),
+                          Qt::IntersectClip);
         p.setFont(font);
         p.setPen(QColor::fromRgb(ToPixel(dc->S.Text)));
         if (options & ETO_RTLREADING) p.setLayoutDirection(Qt::RightToLeft);
@@ -858,16 +945,21 @@ int DrawTextW(HDC dc, const char16_t* text, int count, TRect& r, UINT format) {
     }
     int top = r.Top;
     if (format & DT_SINGLELINE) {
-        if (format & DT_VCENTER) top = (r.Top + r.Bottom - lineHeight) / 2;
-        else if (format & DT_BOTTOM) top = r.Bottom - lineHeight;
+        if (format & DT_VCENTER)
+            top = (r.Top + r.Bottom - lineHeight) / 2;
+        else if (format & DT_BOTTOM)
+            top = r.Bottom - lineHeight;
     }
     int oldMode = SetBkMode(dc, dc->S.BkMode);
     UINT oldAlign = SetTextAlign(dc, TA_LEFT | TA_TOP);
     for (const QString& l : lines) {
         int w = m.horizontalAdvance(l);
-        int x = (format & DT_RIGHT) ? r.Right - w : (format & DT_CENTER) ? (r.Left + r.Right - w) / 2 : r.Left;
+        int x = (format & DT_RIGHT)    ? r.Right - w
+                : (format & DT_CENTER) ? (r.Left + r.Right - w) / 2
+                                       : r.Left;
         std::u16string s(reinterpret_cast<const char16_t*>(l.utf16()), size_t(l.size()));
-        ExtTextOutW(dc, x, top, (format & DT_NOCLIP) ? 0u : UINT(ETO_CLIPPED), &r, s.c_str(), int(s.size()));
+        ExtTextOutW(dc, x, top, (format & DT_NOCLIP) ? 0u : UINT(ETO_CLIPPED), &r, s.c_str(),
+                    int(s.size()));
         top += lineHeight;
     }
     SetTextAlign(dc, oldAlign);
@@ -905,8 +997,9 @@ bool DrawEdge(HDC dc, TRect& rect, UINT edge, UINT flags) {
     if (flags & (BF_FLAT | BF_MONO)) {
         COLORREF c = GetSysColor((flags & BF_MONO) ? COLOR_WINDOWFRAME : COLOR_BTNSHADOW);
         if (edge & 3) Ring(dc, r, c, c, flags);
-        if (edge & 12) Ring(dc, r, (flags & BF_MONO) ? c : GetSysColor(COLOR_BTNFACE),
-                            (flags & BF_MONO) ? c : GetSysColor(COLOR_BTNFACE), flags);
+        if (edge & 12)
+            Ring(dc, r, (flags & BF_MONO) ? c : GetSysColor(COLOR_BTNFACE),
+                 (flags & BF_MONO) ? c : GetSysColor(COLOR_BTNFACE), flags);
     } else {
         if (edge & BDR_RAISEDOUTER)
             Ring(dc, r, GetSysColor(COLOR_3DLIGHT), GetSysColor(COLOR_3DDKSHADOW), flags);
@@ -924,12 +1017,14 @@ bool DrawEdge(HDC dc, TRect& rect, UINT edge, UINT flags) {
 
 bool DrawFrameControl(HDC dc, const TRect& r, UINT type, UINT state) {
     if (!dc || type != DFC_BUTTON) return false;
-    bool inactive = state & DFCS_INACTIVE, pushed = state & DFCS_PUSHED, checked = state & DFCS_CHECKED;
+    bool inactive = state & DFCS_INACTIVE, pushed = state & DFCS_PUSHED,
+         checked = state & DFCS_CHECKED;
     bool flat = state & DFCS_FLAT;
     UINT kind = state & 0x1F;
     if (kind == DFCS_BUTTONPUSH) {
         TRect e = r;
-        DrawEdge(dc, e, pushed ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT | BF_MIDDLE | (flat ? UINT(BF_FLAT) : 0u));
+        DrawEdge(dc, e, pushed ? EDGE_SUNKEN : EDGE_RAISED,
+                 BF_RECT | BF_MIDDLE | (flat ? UINT(BF_FLAT) : 0u));
         return true;
     }
     // The box is the largest square that fits, at the rectangle's top-left.
@@ -949,7 +1044,10 @@ bool DrawFrameControl(HDC dc, const TRect& r, UINT type, UINT state) {
         dc->S.BrushV = saved.BrushV;
         if (checked) {
             int c = side / 2, d = std::max(2, side / 3);
-            Solid(dc, {box.Left + c - d / 2, box.Top + c - d / 2, box.Left + c - d / 2 + d, box.Top + c - d / 2 + d}, mark);
+            Solid(dc,
+                  {box.Left + c - d / 2, box.Top + c - d / 2, box.Left + c - d / 2 + d,
+                   box.Top + c - d / 2 + d},
+                  mark);
         }
         return true;
     }
@@ -963,7 +1061,8 @@ bool DrawFrameControl(HDC dc, const TRect& r, UINT type, UINT state) {
         // Mixed: a dithered face with a grey mark.
         for (int y = e.Top; y < e.Bottom; ++y)
             for (int x = e.Left; x < e.Right; ++x)
-                SetPixel(dc, x, y, ((x + y) & 1) ? GetSysColor(COLOR_BTNFACE) : GetSysColor(COLOR_WINDOW));
+                SetPixel(dc, x, y,
+                         ((x + y) & 1) ? GetSysColor(COLOR_BTNFACE) : GetSysColor(COLOR_WINDOW));
         mark = GetSysColor(COLOR_BTNSHADOW);
     } else {
         Solid(dc, e, fill);
@@ -972,7 +1071,8 @@ bool DrawFrameControl(HDC dc, const TRect& r, UINT type, UINT state) {
         // The classic tick: seven columns, three pixels high each.
         static const int tops[7] = {2, 3, 4, 3, 2, 1, 0};
         int ox = e.Left + (e.Width() - 7) / 2, oy = e.Top + (e.Height() - 7) / 2;
-        for (int i = 0; i < 7; ++i) Solid(dc, {ox + i, oy + tops[i], ox + i + 1, oy + tops[i] + 3}, mark);
+        for (int i = 0; i < 7; ++i)
+            Solid(dc, {ox + i, oy + tops[i], ox + i + 1, oy + tops[i] + 3}, mark);
     }
     return true;
 }

@@ -66,7 +66,7 @@ class TBitmapObject : public TGdiObject {
 public:
     TBitmapObject(int width, int height, int bitsPerPixel);
     int Width, Height;
-    int BitsPerPixel; // 1 or 32
+    int BitsPerPixel;           // 1 or 32
     std::vector<uint32_t> Bits; // top-down, Width * Height
     TDeviceContext* SelectedInto = nullptr;
     uint32_t* Scanline(int y) { return Bits.data() + size_t(y) * Width; }
@@ -93,8 +93,15 @@ HBITMAP CreateBitmap(int width, int height, int bitsPerPixel); // zero-filled (b
 HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height);
 HRGN CreateRectRgn(int left, int top, int right, int bottom);
 bool DeleteObject(HGDIOBJ object); // a bitmap selected into a context is not deleted
-enum : int { WHITE_BRUSH = 0, BLACK_BRUSH = 4, NULL_BRUSH = 5, WHITE_PEN = 6, BLACK_PEN = 7,
-             NULL_PEN = 8, DEFAULT_GUI_FONT = 17 };
+enum : int {
+    WHITE_BRUSH = 0,
+    BLACK_BRUSH = 4,
+    NULL_BRUSH = 5,
+    WHITE_PEN = 6,
+    BLACK_PEN = 7,
+    NULL_PEN = 8,
+    DEFAULT_GUI_FONT = 17
+};
 HGDIOBJ GetStockObject(int index);
 
 // Pixel memory of a bitmap as a section: the base address of row 0 and the
@@ -113,7 +120,7 @@ enum : int { OBJ_PEN = 1, OBJ_BRUSH = 2, OBJ_FONT = 6, OBJ_BITMAP = 7 };
 HPALETTE SelectPalette(HDC dc, HPALETTE palette, bool background); // a palette changes nothing here
 UINT RealizePalette(HDC dc);
 
-int SaveDC(HDC dc);           // the new depth
+int SaveDC(HDC dc);                // the new depth
 bool RestoreDC(HDC dc, int saved); // saved < 0: that many levels back
 COLORREF SetBkColor(HDC dc, COLORREF color);
 COLORREF GetBkColor(HDC dc);
@@ -129,8 +136,15 @@ int GetStretchBltMode(HDC dc);
 enum : int { MM_TEXT = 1 };
 int SetMapMode(HDC dc, int mode);
 int GetMapMode(HDC dc);
-enum : UINT { TA_LEFT = 0, TA_RIGHT = 2, TA_CENTER = 6, TA_TOP = 0, TA_BOTTOM = 8, TA_BASELINE = 24,
-              TA_RTLREADING = 256 };
+enum : UINT {
+    TA_LEFT = 0,
+    TA_RIGHT = 2,
+    TA_CENTER = 6,
+    TA_TOP = 0,
+    TA_BOTTOM = 8,
+    TA_BASELINE = 24,
+    TA_RTLREADING = 256
+};
 UINT SetTextAlign(HDC dc, UINT align);
 UINT GetTextAlign(HDC dc);
 bool SetWindowOrgEx(HDC dc, int x, int y, TPoint* old = nullptr);
@@ -148,10 +162,21 @@ int GetClipBox(HDC dc, TRect& box);     // logical
 
 // Ternary raster operations.
 enum : DWORD {
-    SRCCOPY = 0x00CC0020, SRCPAINT = 0x00EE0086, SRCAND = 0x008800C6, SRCINVERT = 0x00660046,
-    SRCERASE = 0x00440328, NOTSRCCOPY = 0x00330008, NOTSRCERASE = 0x001100A6,
-    MERGECOPY = 0x00C000CA, MERGEPAINT = 0x00BB0226, PATCOPY = 0x00F00021, PATPAINT = 0x00FB0A09,
-    PATINVERT = 0x005A0049, DSTINVERT = 0x00550009, BLACKNESS = 0x00000042, WHITENESS = 0x00FF0062,
+    SRCCOPY = 0x00CC0020,
+    SRCPAINT = 0x00EE0086,
+    SRCAND = 0x008800C6,
+    SRCINVERT = 0x00660046,
+    SRCERASE = 0x00440328,
+    NOTSRCCOPY = 0x00330008,
+    NOTSRCERASE = 0x001100A6,
+    MERGECOPY = 0x00C000CA,
+    MERGEPAINT = 0x00BB0226,
+    PATCOPY = 0x00F00021,
+    PATPAINT = 0x00FB0A09,
+    PATINVERT = 0x005A0049,
+    DSTINVERT = 0x00550009,
+    BLACKNESS = 0x00000042,
+    WHITENESS = 0x00FF0062,
 };
 bool BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX, int srcY, DWORD rop);
 bool StretchBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX, int srcY,
@@ -180,27 +205,60 @@ struct TTextMetric {
 bool GetTextMetrics(HDC dc, TTextMetric& tm);
 bool GetTextExtentPoint32W(HDC dc, const char16_t* text, int count, TPoint& size);
 enum : UINT { ETO_OPAQUE = 2, ETO_CLIPPED = 4, ETO_RTLREADING = 128 };
-bool ExtTextOutW(HDC dc, int x, int y, UINT options, const TRect* r, const char16_t* text, int count);
+bool ExtTextOutW(HDC dc, int x, int y, UINT options, const TRect* r, const char16_t* text,
+                 int count);
 bool TextOutW(HDC dc, int x, int y, const char16_t* text, int count);
 enum : UINT {
-    DT_LEFT = 0, DT_CENTER = 1, DT_RIGHT = 2, DT_VCENTER = 4, DT_BOTTOM = 8, DT_WORDBREAK = 0x10,
-    DT_SINGLELINE = 0x20, DT_EXPANDTABS = 0x40, DT_NOCLIP = 0x100, DT_CALCRECT = 0x400,
-    DT_NOPREFIX = 0x800, DT_END_ELLIPSIS = 0x8000, DT_RTLREADING = 0x20000,
+    DT_LEFT = 0,
+    DT_CENTER = 1,
+    DT_RIGHT = 2,
+    DT_VCENTER = 4,
+    DT_BOTTOM = 8,
+    DT_WORDBREAK = 0x10,
+    DT_SINGLELINE = 0x20,
+    DT_EXPANDTABS = 0x40,
+    DT_NOCLIP = 0x100,
+    DT_CALCRECT = 0x400,
+    DT_NOPREFIX = 0x800,
+    DT_END_ELLIPSIS = 0x8000,
+    DT_RTLREADING = 0x20000,
 };
 int DrawTextW(HDC dc, const char16_t* text, int count, TRect& r, UINT format); // the text height
 
 // Classic 3-D edges and frame controls, from the system colours.
 enum : UINT {
-    BDR_RAISEDOUTER = 1, BDR_SUNKENOUTER = 2, BDR_RAISEDINNER = 4, BDR_SUNKENINNER = 8,
-    EDGE_RAISED = 5, EDGE_SUNKEN = 10, EDGE_ETCHED = 6, EDGE_BUMP = 9,
-    BF_LEFT = 1, BF_TOP = 2, BF_RIGHT = 4, BF_BOTTOM = 8, BF_RECT = 15, BF_MIDDLE = 0x800,
-    BF_SOFT = 0x1000, BF_ADJUST = 0x2000, BF_FLAT = 0x4000, BF_MONO = 0x8000,
+    BDR_RAISEDOUTER = 1,
+    BDR_SUNKENOUTER = 2,
+    BDR_RAISEDINNER = 4,
+    BDR_SUNKENINNER = 8,
+    EDGE_RAISED = 5,
+    EDGE_SUNKEN = 10,
+    EDGE_ETCHED = 6,
+    EDGE_BUMP = 9,
+    BF_LEFT = 1,
+    BF_TOP = 2,
+    BF_RIGHT = 4,
+    BF_BOTTOM = 8,
+    BF_RECT = 15,
+    BF_MIDDLE = 0x800,
+    BF_SOFT = 0x1000,
+    BF_ADJUST = 0x2000,
+    BF_FLAT = 0x4000,
+    BF_MONO = 0x8000,
 };
 bool DrawEdge(HDC dc, TRect& r, UINT edge, UINT flags);
 enum : UINT {
-    DFC_BUTTON = 4, DFCS_BUTTONCHECK = 0, DFCS_BUTTONRADIO = 4, DFCS_BUTTON3STATE = 8,
-    DFCS_BUTTONPUSH = 0x10, DFCS_INACTIVE = 0x100, DFCS_PUSHED = 0x200, DFCS_CHECKED = 0x400,
-    DFCS_FLAT = 0x4000, DFCS_MONO = 0x8000, DFCS_HOT = 0x1000,
+    DFC_BUTTON = 4,
+    DFCS_BUTTONCHECK = 0,
+    DFCS_BUTTONRADIO = 4,
+    DFCS_BUTTON3STATE = 8,
+    DFCS_BUTTONPUSH = 0x10,
+    DFCS_INACTIVE = 0x100,
+    DFCS_PUSHED = 0x200,
+    DFCS_CHECKED = 0x400,
+    DFCS_FLAT = 0x4000,
+    DFCS_MONO = 0x8000,
+    DFCS_HOT = 0x1000,
 };
 bool DrawFrameControl(HDC dc, const TRect& r, UINT type, UINT state);
 

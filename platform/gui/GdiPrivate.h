@@ -17,8 +17,11 @@ HDC GetScreenDC();
 // A QImage sharing a bitmap's pixels (valid while the bitmap lives and keeps its size).
 QImage SurfaceImage(TBitmapObject* bitmap);
 inline uint32_t ToPixel(COLORREF c) {
-    return 0xFF000000u | uint32_t(GetRValue(c)) << 16 | uint32_t(GetGValue(c)) << 8 | uint32_t(GetBValue(c));
+    return 0xFF000000u | uint32_t(GetRValue(c)) << 16 | uint32_t(GetGValue(c)) << 8 |
+           uint32_t(GetBValue(c));
 }
-inline COLORREF FromPixel(uint32_t p) { return RGB((p >> 16) & 255, (p >> 8) & 255, p & 255); }
+inline COLORREF FromPixel(uint32_t p) {
+    return RGB((p >> 16) & 255, (p >> 8) & 255, p & 255);
+}
 
 } // namespace nuq

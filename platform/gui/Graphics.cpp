@@ -13,7 +13,9 @@ std::string Utf16ToUtf8(const std::u16string& s) {
     return QString::fromUtf16(s.data(), qsizetype(s.size())).toStdString();
 }
 
-TPen::~TPen() { DeleteObject(FHandle); }
+TPen::~TPen() {
+    DeleteObject(FHandle);
+}
 // Each handle is made again only when the values it was made for changed.
 HPEN TPen::Handle() {
     if (FHandle && IsGdiObject(FHandle) && FMadeColor == Color && FMadeWidth == Width &&
@@ -27,22 +29,28 @@ HPEN TPen::Handle() {
     return FHandle;
 }
 
-TBrush::~TBrush() { DeleteObject(FHandle); }
+TBrush::~TBrush() {
+    DeleteObject(FHandle);
+}
 HBRUSH TBrush::Handle() {
     if (FHandle && !Bitmap && IsGdiObject(FHandle) && FMadeColor == Color && FMadeStyle == Style)
         return FHandle;
     FMadeColor = Bitmap ? clNone : Color;
     FMadeStyle = Style;
     DeleteObject(FHandle);
-    if (Bitmap) FHandle = CreatePatternBrush(Bitmap->Handle());
+    if (Bitmap)
+        FHandle = CreatePatternBrush(Bitmap->Handle());
     else if (Style == bsClear) {
         FHandle = CreateSolidBrush(0);
         FHandle->Style = BS_NULL;
-    } else FHandle = CreateSolidBrush(ColorToRGB(Color));
+    } else
+        FHandle = CreateSolidBrush(ColorToRGB(Color));
     return FHandle;
 }
 
-TFont::~TFont() { DeleteObject(FHandle); }
+TFont::~TFont() {
+    DeleteObject(FHandle);
+}
 HFONT TFont::Handle() {
     if (FHandle && IsGdiObject(FHandle) && FMadeHeight == Height && FMadeStyle == Style &&
         FMadeName == Name)
@@ -157,16 +165,16 @@ void TCanvas::StretchDraw(const TRect& r, TBitmap& bitmap) {
     HDC dc = Handle();
     if (!dc) return;
     Prepare();
-    StretchBlt(dc, r.Left, r.Top, r.Width(), r.Height(), bitmap.Canvas().Handle(), 0, 0, bitmap.Width(),
-               bitmap.Height(), CopyMode);
+    StretchBlt(dc, r.Left, r.Top, r.Width(), r.Height(), bitmap.Canvas().Handle(), 0, 0,
+               bitmap.Width(), bitmap.Height(), CopyMode);
 }
 
 void TCanvas::CopyRect(const TRect& dest, TCanvas& source, const TRect& src) {
     HDC dc = Handle();
     if (!dc) return;
     Prepare();
-    StretchBlt(dc, dest.Left, dest.Top, dest.Width(), dest.Height(), source.Handle(), src.Left, src.Top,
-               src.Width(), src.Height(), CopyMode);
+    StretchBlt(dc, dest.Left, dest.Top, dest.Width(), dest.Height(), source.Handle(), src.Left,
+               src.Top, src.Width(), src.Height(), CopyMode);
 }
 
 TRect TCanvas::ClipRect() {
@@ -213,8 +221,12 @@ TBitmap::~TBitmap() {
     DeleteObject(FBitmap);
 }
 
-int TBitmap::Width() const { return FBitmap->Width; }
-int TBitmap::Height() const { return FBitmap->Height; }
+int TBitmap::Width() const {
+    return FBitmap->Width;
+}
+int TBitmap::Height() const {
+    return FBitmap->Height;
+}
 
 void TBitmap::SetSize(int width, int height) {
     if (width == Width() && height == Height()) return;

@@ -37,6 +37,7 @@ public:
     TBrushStyle Style = bsSolid;
     TBitmap* Bitmap = nullptr; // an 8 x 8 pattern when set
     HBRUSH Handle();
+
 private:
     HBRUSH FHandle = nullptr;
     TColor FMadeColor = clNone; // the values a plain FHandle was made for
@@ -53,6 +54,7 @@ public:
     TColor Color = clWindowText;
     HFONT Handle();
     void Assign(const TFont& other);
+
 private:
     HFONT FHandle = nullptr;
     std::string FMadeName; // the values FHandle was made for

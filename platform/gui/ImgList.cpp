@@ -26,7 +26,8 @@ int ImageList_GetImageCount(HIMAGELIST list) {
 
 namespace {
 
-int AddPieces(HIMAGELIST list, HBITMAP image, const std::function<bool(int x, int y)>& transparent) {
+int AddPieces(HIMAGELIST list, HBITMAP image,
+              const std::function<bool(int x, int y)>& transparent) {
     if (!list || !image || image->Width < list->Width) return -1;
     int first = int(list->Images.size());
     for (int left = 0; left + list->Width <= image->Width; left += list->Width) {
@@ -49,12 +50,14 @@ int AddPieces(HIMAGELIST list, HBITMAP image, const std::function<bool(int x, in
 
 int ImageList_AddMasked(HIMAGELIST list, HBITMAP bitmap, COLORREF maskColor) {
     uint32_t key = ToPixel(maskColor) & 0xFFFFFF;
-    return AddPieces(list, bitmap, [&](int x, int y) { return (bitmap->Scanline(y)[x] & 0xFFFFFF) == key; });
+    return AddPieces(list, bitmap,
+                     [&](int x, int y) { return (bitmap->Scanline(y)[x] & 0xFFFFFF) == key; });
 }
 
 int ImageList_Add(HIMAGELIST list, HBITMAP image, HBITMAP mask) {
     return AddPieces(list, image, [&](int x, int y) {
-        return mask && x < mask->Width && y < mask->Height && (mask->Scanline(y)[x] & 0xFFFFFF) != 0;
+        return mask && x < mask->Width && y < mask->Height &&
+               (mask->Scanline(y)[x] & 0xFFFFFF) != 0;
     });
 }
 
@@ -121,7 +124,9 @@ void TCustomImageList::SetHeight(int h) {
 }
 
 HIMAGELIST TCustomImageList::Handle() {
-    if (!FHandle) FHandle = ImageList_Create(FWidth, FHeight, (Masked ? UINT(ILC_MASK) : 0u) | ILC_COLOR32, 0, AllocBy);
+    if (!FHandle)
+        FHandle = ImageList_Create(FWidth, FHeight, (Masked ? UINT(ILC_MASK) : 0u) | ILC_COLOR32, 0,
+                                   AllocBy);
     return FHandle;
 }
 
@@ -175,7 +180,8 @@ void TCustomImageList::Draw(TCanvas& canvas, int x, int y, int index, bool enabl
     }
     COLORREF bk = BkColor == clNone ? CLR_NONE : ColorToRGB(BkColor);
     ImageList_SetBkColor(l, bk);
-    ImageList_Draw(l, index, canvas.Handle(), x, y, DrawingStyle == dsTransparent ? ILD_TRANSPARENT : ILD_NORMAL);
+    ImageList_Draw(l, index, canvas.Handle(), x, y,
+                   DrawingStyle == dsTransparent ? ILD_TRANSPARENT : ILD_NORMAL);
 }
 
 void TCustomImageList::Change() {

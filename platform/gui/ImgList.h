@@ -10,7 +10,14 @@
 
 namespace nuq {
 
-enum : UINT { ILC_MASK = 1, ILC_COLOR4 = 4, ILC_COLOR8 = 8, ILC_COLOR16 = 16, ILC_COLOR24 = 24, ILC_COLOR32 = 32 };
+enum : UINT {
+    ILC_MASK = 1,
+    ILC_COLOR4 = 4,
+    ILC_COLOR8 = 8,
+    ILC_COLOR16 = 16,
+    ILC_COLOR24 = 24,
+    ILC_COLOR32 = 32
+};
 enum : UINT { ILD_NORMAL = 0, ILD_TRANSPARENT = 1, ILD_MASK = 0x10 };
 inline constexpr COLORREF CLR_NONE = 0xFFFFFFFF;
 inline constexpr COLORREF CLR_DEFAULT = 0xFF000000;
@@ -57,10 +64,11 @@ public:
     TColor BkColor = clNone;
     int AllocBy = 4;
     enum TDrawingStyle { dsFocus, dsSelected, dsNormal, dsTransparent };
-    TDrawingStyle DrawingStyle = dsNormal; // dsNormal fills the mask with BkColor unless it is clNone
+    TDrawingStyle DrawingStyle =
+        dsNormal; // dsNormal fills the mask with BkColor unless it is clNone
     std::function<void(TCustomImageList&)> OnChange;
 
-    HIMAGELIST Handle(); // made on demand
+    HIMAGELIST Handle();             // made on demand
     void SetHandle(HIMAGELIST list); // the list takes it over, freeing the one it had
     bool HandleAllocated() const { return FHandle != nullptr; }
     int Count();

@@ -1,9 +1,9 @@
 // The Qt back end of the message loop and the host widget of a top-level window.
 
 #include "platform/gui/WindowHost.h"
-#include "platform/gui/GdiPrivate.h"
 #include "platform/gui/Controls.h"
 #include "platform/gui/Forms.h"
+#include "platform/gui/GdiPrivate.h"
 
 #include "platform/EventLoop.h"
 
@@ -41,8 +41,10 @@ private:
         ClearLoopWake();
         ProcessMessages();
         int64_t next = MsToNextTimer();
-        if (next >= 0) Timer.start(int(next));
-        else Timer.stop();
+        if (next >= 0)
+            Timer.start(int(next));
+        else
+            Timer.stop();
     }
     QSocketNotifier* Notifier;
     QSocketNotifier* Watches;
@@ -82,30 +84,53 @@ WPARAM KeyFlags(Qt::MouseButtons buttons, Qt::KeyboardModifiers mods) {
 // Virtual key codes of the keys the system's controls handle.
 WPARAM VirtualKey(int key) {
     switch (key) {
-    case Qt::Key_Backspace: return 0x08;
-    case Qt::Key_Tab: return 0x09;
+    case Qt::Key_Backspace:
+        return 0x08;
+    case Qt::Key_Tab:
+        return 0x09;
     case Qt::Key_Return:
-    case Qt::Key_Enter: return 0x0D;
-    case Qt::Key_Shift: return 0x10;
-    case Qt::Key_Control: return 0x11;
-    case Qt::Key_Escape: return 0x1B;
-    case Qt::Key_Space: return 0x20;
-    case Qt::Key_PageUp: return 0x21;
-    case Qt::Key_PageDown: return 0x22;
-    case Qt::Key_End: return 0x23;
-    case Qt::Key_Home: return 0x24;
-    case Qt::Key_Left: return 0x25;
-    case Qt::Key_Up: return 0x26;
-    case Qt::Key_Right: return 0x27;
-    case Qt::Key_Down: return 0x28;
-    case Qt::Key_Insert: return 0x2D;
-    case Qt::Key_Delete: return 0x2E;
-    case Qt::Key_F2: return 0x71;
-    case Qt::Key_Menu: return 0x5D;
-    case Qt::Key_Asterisk: return 0x6A;
-    case Qt::Key_Plus: return 0x6B;
-    case Qt::Key_Minus: return 0x6D;
-    case Qt::Key_Slash: return 0x6F;
+    case Qt::Key_Enter:
+        return 0x0D;
+    case Qt::Key_Shift:
+        return 0x10;
+    case Qt::Key_Control:
+        return 0x11;
+    case Qt::Key_Escape:
+        return 0x1B;
+    case Qt::Key_Space:
+        return 0x20;
+    case Qt::Key_PageUp:
+        return 0x21;
+    case Qt::Key_PageDown:
+        return 0x22;
+    case Qt::Key_End:
+        return 0x23;
+    case Qt::Key_Home:
+        return 0x24;
+    case Qt::Key_Left:
+        return 0x25;
+    case Qt::Key_Up:
+        return 0x26;
+    case Qt::Key_Right:
+        return 0x27;
+    case Qt::Key_Down:
+        return 0x28;
+    case Qt::Key_Insert:
+        return 0x2D;
+    case Qt::Key_Delete:
+        return 0x2E;
+    case Qt::Key_F2:
+        return 0x71;
+    case Qt::Key_Menu:
+        return 0x5D;
+    case Qt::Key_Asterisk:
+        return 0x6A;
+    case Qt::Key_Plus:
+        return 0x6B;
+    case Qt::Key_Minus:
+        return 0x6D;
+    case Qt::Key_Slash:
+        return 0x6F;
     default:
         if (key >= Qt::Key_0 && key <= Qt::Key_9) return WPARAM(key);
         if (key >= Qt::Key_A && key <= Qt::Key_Z) return WPARAM(key);
@@ -119,8 +144,10 @@ public:
     THostWidget(HWND wnd, bool follow) : Wnd(wnd), Follow(follow) {
         TRect r;
         GetWindowRect(wnd, r);
-        if (Follow) setGeometry(r.Left, r.Top, std::max(1, r.Width()), std::max(1, r.Height()));
-        else resize(std::max(1, r.Width()), std::max(1, r.Height()));
+        if (Follow)
+            setGeometry(r.Left, r.Top, std::max(1, r.Width()), std::max(1, r.Height()));
+        else
+            resize(std::max(1, r.Width()), std::max(1, r.Height()));
         setFocusPolicy(Qt::StrongFocus);
         setMouseTracking(true);
         setWindowTitle(QString::fromStdString(GetWindowText(wnd)));
@@ -181,16 +208,29 @@ protected:
         if (Follow) e->ignore();
     }
     void focusInEvent(QFocusEvent*) override { SetFocus(Wnd); }
-    void mousePressEvent(QMouseEvent* e) override { Mouse(e, e->button() == Qt::RightButton ? WM_RBUTTONDOWN : e->button() == Qt::MiddleButton ? WM_MBUTTONDOWN : WM_LBUTTONDOWN); }
-    void mouseReleaseEvent(QMouseEvent* e) override { Mouse(e, e->button() == Qt::RightButton ? WM_RBUTTONUP : e->button() == Qt::MiddleButton ? WM_MBUTTONUP : WM_LBUTTONUP); }
-    void mouseDoubleClickEvent(QMouseEvent* e) override { Mouse(e, e->button() == Qt::RightButton ? WM_RBUTTONDBLCLK : e->button() == Qt::MiddleButton ? WM_MBUTTONDBLCLK : WM_LBUTTONDBLCLK); }
+    void mousePressEvent(QMouseEvent* e) override {
+        Mouse(e, e->button() == Qt::RightButton    ? WM_RBUTTONDOWN
+                 : e->button() == Qt::MiddleButton ? WM_MBUTTONDOWN
+                                                   : WM_LBUTTONDOWN);
+    }
+    void mouseReleaseEvent(QMouseEvent* e) override {
+        Mouse(e, e->button() == Qt::RightButton    ? WM_RBUTTONUP
+                 : e->button() == Qt::MiddleButton ? WM_MBUTTONUP
+                                                   : WM_LBUTTONUP);
+    }
+    void mouseDoubleClickEvent(QMouseEvent* e) override {
+        Mouse(e, e->button() == Qt::RightButton    ? WM_RBUTTONDBLCLK
+                 : e->button() == Qt::MiddleButton ? WM_MBUTTONDBLCLK
+                                                   : WM_LBUTTONDBLCLK);
+    }
     void mouseMoveEvent(QMouseEvent* e) override { Mouse(e, WM_MOUSEMOVE); }
     void wheelEvent(QWheelEvent* e) override {
         TRect r;
         GetWindowRect(Wnd, r);
         QPoint g = e->position().toPoint() + QPoint(r.Left, r.Top);
         HWND target = GetFocus() ? GetFocus() : Wnd;
-        WPARAM w = KeyFlags(e->buttons(), e->modifiers()) | WPARAM(uint16_t(int16_t(e->angleDelta().y()))) << 16;
+        WPARAM w = KeyFlags(e->buttons(), e->modifiers()) |
+                   WPARAM(uint16_t(int16_t(e->angleDelta().y()))) << 16;
         SendMessage(target, WM_MOUSEWHEEL, w, MakeLParam(g.x(), g.y()));
     }
     void keyPressEvent(QKeyEvent* e) override { Key(e, true); }
@@ -206,12 +246,14 @@ private:
         if (!target) target = Wnd;
         TPoint p = screen;
         MapWindowPoints(0, target, &p, 1);
-        SendMessage(target, msg, KeyFlags(e->buttons() | e->button(), e->modifiers()), MakeLParam(p.X, p.Y));
+        SendMessage(target, msg, KeyFlags(e->buttons() | e->button(), e->modifiers()),
+                    MakeLParam(p.X, p.Y));
     }
     void Key(QKeyEvent* e, bool down) {
         HWND target = GetFocus() ? GetFocus() : Wnd;
         KeyFlags({}, e->modifiers());
-        if (WPARAM vk = VirtualKey(e->key())) SendMessage(target, down ? WM_KEYDOWN : WM_KEYUP, vk, 0);
+        if (WPARAM vk = VirtualKey(e->key()))
+            SendMessage(target, down ? WM_KEYDOWN : WM_KEYUP, vk, 0);
         if (down && !e->text().isEmpty() && e->text()[0].unicode() >= 0x20)
             SendMessage(target, WM_CHAR, e->text()[0].unicode(), 0);
     }

@@ -7,9 +7,9 @@
 #include "platform/Timer.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <condition_variable>
 #include <deque>
 #include <map>
 #include <memory>
@@ -22,14 +22,14 @@ namespace nuq {
 
 COLORREF GetSysColor(int index) {
     static const COLORREF classic[] = {
-        RGB(212, 208, 200), RGB(58, 110, 165), RGB(10, 36, 106),   RGB(128, 128, 128), // 0-3
-        RGB(212, 208, 200), RGB(255, 255, 255), RGB(0, 0, 0),      RGB(0, 0, 0),       // 4-7
+        RGB(212, 208, 200), RGB(58, 110, 165),  RGB(10, 36, 106),   RGB(128, 128, 128), // 0-3
+        RGB(212, 208, 200), RGB(255, 255, 255), RGB(0, 0, 0),       RGB(0, 0, 0),       // 4-7
         RGB(0, 0, 0),       RGB(255, 255, 255), RGB(212, 208, 200), RGB(212, 208, 200), // 8-11
-        RGB(128, 128, 128), RGB(10, 36, 106),  RGB(255, 255, 255), RGB(212, 208, 200), // 12-15
-        RGB(128, 128, 128), RGB(128, 128, 128), RGB(0, 0, 0),      RGB(212, 208, 200), // 16-19
-        RGB(255, 255, 255), RGB(64, 64, 64),   RGB(212, 208, 200), RGB(0, 0, 0),       // 20-23
-        RGB(255, 255, 225), RGB(181, 181, 181), RGB(0, 0, 128),    RGB(166, 202, 240), // 24-27
-        RGB(192, 192, 192), RGB(49, 106, 197), RGB(236, 233, 216),                     // 28-30
+        RGB(128, 128, 128), RGB(10, 36, 106),   RGB(255, 255, 255), RGB(212, 208, 200), // 12-15
+        RGB(128, 128, 128), RGB(128, 128, 128), RGB(0, 0, 0),       RGB(212, 208, 200), // 16-19
+        RGB(255, 255, 255), RGB(64, 64, 64),    RGB(212, 208, 200), RGB(0, 0, 0),       // 20-23
+        RGB(255, 255, 225), RGB(181, 181, 181), RGB(0, 0, 128),     RGB(166, 202, 240), // 24-27
+        RGB(192, 192, 192), RGB(49, 106, 197),  RGB(236, 233, 216),                     // 28-30
     };
     if (index < 0 || index >= int(sizeof classic / sizeof classic[0])) return 0;
     return classic[index];
@@ -44,20 +44,28 @@ COLORREF ColorToRGB(TColor color) {
 int GetSystemMetrics(int index) {
     switch (index) {
     case SM_CXVSCROLL:
-    case SM_CYHSCROLL: return 17;
+    case SM_CYHSCROLL:
+        return 17;
     case SM_CXBORDER:
-    case SM_CYBORDER: return 1;
+    case SM_CYBORDER:
+        return 1;
     case SM_CXEDGE:
-    case SM_CYEDGE: return 2;
+    case SM_CYEDGE:
+        return 2;
     case SM_CXDRAG:
-    case SM_CYDRAG: return 4;
+    case SM_CYDRAG:
+        return 4;
     case SM_CXMENUCHECK:
-    case SM_CYMENUCHECK: return 13;
+    case SM_CYMENUCHECK:
+        return 13;
     case 7: // SM_CXDLGFRAME, SM_CYDLGFRAME
-    case 8: return 3;
+    case 8:
+        return 3;
     case 32: // SM_CXFRAME, SM_CYFRAME
-    case 33: return 4;
-    default: return 0;
+    case 33:
+        return 4;
+    default:
+        return 0;
     }
 }
 
@@ -142,7 +150,8 @@ void PaintIdle() {
         TWindowRec* w = Find(h);
         if (!w || w->Update.isEmpty() || !w->Redraw) continue;
         SendMessage(h, WM_PAINT, 0, 0);
-        if ((w = Find(h))) w->Update = QRegion(); // a procedure that never validates is not asked again
+        if ((w = Find(h)))
+            w->Update = QRegion(); // a procedure that never validates is not asked again
     }
 }
 
@@ -235,10 +244,18 @@ void DrawArrowButton(HDC dc, TRect r, int dir) {
     for (int i = 0; i < 4; ++i) {
         TRect line;
         switch (dir) {
-        case 0: line = {cx - i, cy - 2 + i, cx + i + 1, cy - 1 + i}; break;  // up
-        case 1: line = {cx - 3 + i, cy - 1 + i, cx + 4 - i, cy + i}; break; // down
-        case 2: line = {cx - 2 + i, cy - i, cx - 1 + i, cy + i + 1}; break; // left
-        default: line = {cx - 1 + i, cy - 3 + i, cx + i, cy + 4 - i}; break; // right
+        case 0:
+            line = {cx - i, cy - 2 + i, cx + i + 1, cy - 1 + i};
+            break; // up
+        case 1:
+            line = {cx - 3 + i, cy - 1 + i, cx + 4 - i, cy + i};
+            break; // down
+        case 2:
+            line = {cx - 2 + i, cy - i, cx - 1 + i, cy + i + 1};
+            break; // left
+        default:
+            line = {cx - 1 + i, cy - 3 + i, cx + i, cy + 4 - i};
+            break; // right
         }
         FillRect(dc, line, b);
     }
@@ -273,7 +290,8 @@ void PaintNonClient(HWND wnd) {
     if (!w || !w->Image) return;
     HDC dc = GetWindowDC(wnd);
     TRect r{0, 0, w->Image->Width, w->Image->Height};
-    if (w->ExStyle & WS_EX_CLIENTEDGE) DrawEdge(dc, r, EDGE_SUNKEN, BF_RECT | BF_ADJUST);
+    if (w->ExStyle & WS_EX_CLIENTEDGE)
+        DrawEdge(dc, r, EDGE_SUNKEN, BF_RECT | BF_ADJUST);
     else if (w->Style & WS_BORDER) {
         HBRUSH b = CreateSolidBrush(GetSysColor(COLOR_WINDOWFRAME));
         FrameRect(dc, r, b);
@@ -282,8 +300,12 @@ void PaintNonClient(HWND wnd) {
     }
     int sb = GetSystemMetrics(SM_CXVSCROLL);
     bool v = w->Style & WS_VSCROLL, h = w->Style & WS_HSCROLL;
-    if (v) DrawScrollBar(dc, w->Scroll[SB_VERT], {r.Right - sb, r.Top, r.Right, r.Bottom - (h ? sb : 0)}, true);
-    if (h) DrawScrollBar(dc, w->Scroll[SB_HORZ], {r.Left, r.Bottom - sb, r.Right - (v ? sb : 0), r.Bottom}, false);
+    if (v)
+        DrawScrollBar(dc, w->Scroll[SB_VERT],
+                      {r.Right - sb, r.Top, r.Right, r.Bottom - (h ? sb : 0)}, true);
+    if (h)
+        DrawScrollBar(dc, w->Scroll[SB_HORZ],
+                      {r.Left, r.Bottom - sb, r.Right - (v ? sb : 0), r.Bottom}, false);
     if (v && h) {
         HBRUSH b = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
         FillRect(dc, {r.Right - sb, r.Bottom - sb, r.Right, r.Bottom}, b);
@@ -313,7 +335,8 @@ HWND CreateWindowEx(const TCreateParams& params) {
     w->Style = params.Style;
     w->ExStyle = params.ExStyle;
     w->Parent = params.Parent;
-    w->WindowRect = Bounds(params.X, params.Y, std::max(0, params.Width), std::max(0, params.Height));
+    w->WindowRect =
+        Bounds(params.X, params.Y, std::max(0, params.Width), std::max(0, params.Height));
     w->Proc = params.Proc;
     w->Scroll[0].Page = w->Scroll[1].Page = 0;
     if (TWindowRec* p = Find(params.Parent)) p->Children.push_back(h);
@@ -366,7 +389,8 @@ bool DestroyWindow(HWND wnd) {
                 s->Stage = TSent::Cancelled;
                 s->Changed.notify_all();
             }
-        std::erase_if(t.Sent, [](const std::shared_ptr<TSent>& s) { return s->Stage == TSent::Cancelled; });
+        std::erase_if(t.Sent,
+                      [](const std::shared_ptr<TSent>& s) { return s->Stage == TSent::Cancelled; });
     }
     if (TWindowRec* p = Find(gone->Parent)) std::erase(p->Children, wnd);
     return true;
@@ -405,16 +429,21 @@ LRESULT DefWindowProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     TWindowRec* w = Find(wnd);
     if (!w) return 0;
     switch (msg) {
-    case WM_NCCREATE: return 1;
+    case WM_NCCREATE:
+        return 1;
     case WM_NCCALCSIZE: {
         auto* r = reinterpret_cast<TRect*>(lp);
-        if (w->ExStyle & WS_EX_CLIENTEDGE) *r = {r->Left + 2, r->Top + 2, r->Right - 2, r->Bottom - 2};
-        else if (w->Style & WS_BORDER) *r = {r->Left + 1, r->Top + 1, r->Right - 1, r->Bottom - 1};
+        if (w->ExStyle & WS_EX_CLIENTEDGE)
+            *r = {r->Left + 2, r->Top + 2, r->Right - 2, r->Bottom - 2};
+        else if (w->Style & WS_BORDER)
+            *r = {r->Left + 1, r->Top + 1, r->Right - 1, r->Bottom - 1};
         if (w->Style & WS_VSCROLL) r->Right -= GetSystemMetrics(SM_CXVSCROLL);
         if (w->Style & WS_HSCROLL) r->Bottom -= GetSystemMetrics(SM_CYHSCROLL);
         return 0;
     }
-    case WM_NCPAINT: PaintNonClient(wnd); return 0;
+    case WM_NCPAINT:
+        PaintNonClient(wnd);
+        return 0;
     case WM_PAINT: {
         TPaintStruct ps;
         BeginPaint(wnd, ps);
@@ -432,18 +461,27 @@ LRESULT DefWindowProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
         w->Redraw = wp != 0;
         if (w->Redraw && !w->Update.isEmpty()) SchedulePaint();
         return 0;
-    case WM_SETTEXT: w->Text = lp ? reinterpret_cast<const char*>(lp) : ""; return 1;
-    case WM_CLOSE: DestroyWindow(wnd); return 0;
+    case WM_SETTEXT:
+        w->Text = lp ? reinterpret_cast<const char*>(lp) : "";
+        return 1;
+    case WM_CLOSE:
+        DestroyWindow(wnd);
+        return 0;
     case WM_NCHITTEST: {
         TPoint p{int(int16_t(LoWord(uintptr_t(lp)))), int(int16_t(HiWord(uintptr_t(lp))))};
         TPoint o = ScreenClientOrigin(wnd);
         TPoint c{p.X - o.X, p.Y - o.Y};
         if (TRect{0, 0, w->Client.Width(), w->Client.Height()}.Contains(c)) return HTCLIENT;
-        if ((w->Style & WS_VSCROLL) && c.X >= w->Client.Width() && c.Y >= 0 && c.Y < w->Client.Height()) return HTVSCROLL;
-        if ((w->Style & WS_HSCROLL) && c.Y >= w->Client.Height() && c.X >= 0 && c.X < w->Client.Width()) return HTHSCROLL;
+        if ((w->Style & WS_VSCROLL) && c.X >= w->Client.Width() && c.Y >= 0 &&
+            c.Y < w->Client.Height())
+            return HTVSCROLL;
+        if ((w->Style & WS_HSCROLL) && c.Y >= w->Client.Height() && c.X >= 0 &&
+            c.X < w->Client.Width())
+            return HTHSCROLL;
         return HTBORDER;
     }
-    default: return 0;
+    default:
+        return 0;
     }
 }
 
@@ -513,11 +551,16 @@ intptr_t GetWindowLongPtr(HWND wnd, int index) {
     TWindowRec* w = Find(wnd);
     if (!w) return 0;
     switch (index) {
-    case GWL_STYLE: return intptr_t(w->Style);
-    case GWL_EXSTYLE: return intptr_t(w->ExStyle);
-    case GWLP_USERDATA: return w->UserData;
-    case GWLP_ID: return w->Id;
-    default: return 0;
+    case GWL_STYLE:
+        return intptr_t(w->Style);
+    case GWL_EXSTYLE:
+        return intptr_t(w->ExStyle);
+    case GWLP_USERDATA:
+        return w->UserData;
+    case GWLP_ID:
+        return w->Id;
+    default:
+        return 0;
     }
 }
 
@@ -525,11 +568,16 @@ intptr_t SetWindowLongPtr(HWND wnd, int index, intptr_t value) {
     TWindowRec* w = Find(wnd);
     if (!w) return 0;
     switch (index) {
-    case GWL_STYLE: return intptr_t(std::exchange(w->Style, DWORD(value)));
-    case GWL_EXSTYLE: return intptr_t(std::exchange(w->ExStyle, DWORD(value)));
-    case GWLP_USERDATA: return std::exchange(w->UserData, value);
-    case GWLP_ID: return std::exchange(w->Id, value);
-    default: return 0;
+    case GWL_STYLE:
+        return intptr_t(std::exchange(w->Style, DWORD(value)));
+    case GWL_EXSTYLE:
+        return intptr_t(std::exchange(w->ExStyle, DWORD(value)));
+    case GWLP_USERDATA:
+        return std::exchange(w->UserData, value);
+    case GWLP_ID:
+        return std::exchange(w->Id, value);
+    default:
+        return 0;
     }
 }
 
@@ -575,7 +623,8 @@ bool SetWindowPos(HWND wnd, int x, int y, int width, int height, UINT flags) {
         Recalc(w);
         if (!(w = Find(wnd))) return false;
     }
-    if (r.Left != old.Left || r.Top != old.Top) SendMessage(wnd, WM_MOVE, 0, MakeLParam(r.Left, r.Top));
+    if (r.Left != old.Left || r.Top != old.Top)
+        SendMessage(wnd, WM_MOVE, 0, MakeLParam(r.Left, r.Top));
     if (sized && (w = Find(wnd)))
         SendMessage(wnd, WM_SIZE, 0, MakeLParam(w->Client.Width(), w->Client.Height()));
     if (!(flags & SWP_NOREDRAW)) RedrawWindow(wnd, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
@@ -583,7 +632,8 @@ bool SetWindowPos(HWND wnd, int x, int y, int width, int height, UINT flags) {
 }
 
 bool MoveWindow(HWND wnd, int x, int y, int width, int height, bool repaint) {
-    return SetWindowPos(wnd, x, y, width, height, SWP_NOZORDER | (repaint ? 0u : UINT(SWP_NOREDRAW)));
+    return SetWindowPos(wnd, x, y, width, height,
+                        SWP_NOZORDER | (repaint ? 0u : UINT(SWP_NOREDRAW)));
 }
 
 bool ShowWindow(HWND wnd, int cmd) {
@@ -594,8 +644,10 @@ bool ShowWindow(HWND wnd, int cmd) {
         SendMessage(wnd, WM_SHOWWINDOW, cmd != SW_HIDE, 0);
         if (!(w = Find(wnd))) return was;
     }
-    if (cmd == SW_HIDE) w->Style &= ~DWORD(WS_VISIBLE);
-    else w->Style |= WS_VISIBLE;
+    if (cmd == SW_HIDE)
+        w->Style &= ~DWORD(WS_VISIBLE);
+    else
+        w->Style |= WS_VISIBLE;
     if (!was && cmd != SW_HIDE) RedrawWindow(wnd, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
     return was;
 }
@@ -610,8 +662,10 @@ bool EnableWindow(HWND wnd, bool enable) {
     TWindowRec* w = Find(wnd);
     if (!w) return false;
     bool wasDisabled = w->Style & WS_DISABLED;
-    if (enable) w->Style &= ~DWORD(WS_DISABLED);
-    else w->Style |= WS_DISABLED;
+    if (enable)
+        w->Style &= ~DWORD(WS_DISABLED);
+    else
+        w->Style |= WS_DISABLED;
     if (wasDisabled == enable) SendMessage(wnd, WM_ENABLE, enable, 0);
     return wasDisabled;
 }
@@ -695,7 +749,8 @@ bool InvalidateRect(HWND wnd, const TRect* r, bool erase) {
     TWindowRec* w = Find(wnd);
     if (!w) return false;
     QRegion all(0, 0, w->Client.Width(), w->Client.Height());
-    QRegion add = r ? QRegion(r->Left, r->Top, std::max(0, r->Width()), std::max(0, r->Height())) & all : all;
+    QRegion add =
+        r ? QRegion(r->Left, r->Top, std::max(0, r->Width()), std::max(0, r->Height())) & all : all;
     if (add.isEmpty()) return true;
     w->Update |= add;
     w->Erase = w->Erase || erase;
@@ -706,8 +761,10 @@ bool InvalidateRect(HWND wnd, const TRect* r, bool erase) {
 bool ValidateRect(HWND wnd, const TRect* r) {
     TWindowRec* w = Find(wnd);
     if (!w) return false;
-    if (r) w->Update -= QRegion(r->Left, r->Top, std::max(0, r->Width()), std::max(0, r->Height()));
-    else w->Update = QRegion();
+    if (r)
+        w->Update -= QRegion(r->Left, r->Top, std::max(0, r->Width()), std::max(0, r->Height()));
+    else
+        w->Update = QRegion();
     if (w->Update.isEmpty()) w->Erase = false;
     return true;
 }
@@ -739,7 +796,8 @@ bool RedrawWindow(HWND wnd, const TRect* r, UINT flags) {
     if (flags & RDW_INVALIDATE) InvalidateRect(wnd, r, flags & RDW_ERASE);
     if (!(flags & RDW_NOCHILDREN) && (flags & RDW_INVALIDATE))
         if (TWindowRec* w = Find(wnd))
-            for (HWND c : std::vector<HWND>(w->Children)) InvalidateRect(c, nullptr, flags & RDW_ERASE);
+            for (HWND c : std::vector<HWND>(w->Children))
+                InvalidateRect(c, nullptr, flags & RDW_ERASE);
     if (flags & RDW_UPDATENOW) UpdateWindow(wnd);
     return true;
 }
@@ -752,9 +810,10 @@ HDC BeginPaint(HWND wnd, TPaintStruct& ps) {
     w->Update = QRegion();
     w->Erase = false;
     ++paintGeneration;
-    ps.DC = CreateSurfaceDC(w->Image.get(), {w->Client.Left, w->Client.Top},
-                            update.translated(w->Client.Left, w->Client.Top) &
-                                QRegion(w->Client.Left, w->Client.Top, w->Client.Width(), w->Client.Height()));
+    ps.DC = CreateSurfaceDC(
+        w->Image.get(), {w->Client.Left, w->Client.Top},
+        update.translated(w->Client.Left, w->Client.Top) &
+            QRegion(w->Client.Left, w->Client.Top, w->Client.Width(), w->Client.Height()));
     QRect b = update.boundingRect();
     ps.Paint = update.isEmpty() ? TRect{} : TRect{b.left(), b.top(), b.right() + 1, b.bottom() + 1};
     ps.Erase = erase;
@@ -771,15 +830,17 @@ HDC GetDC(HWND wnd) {
     TWindowRec* w = Find(wnd);
     if (!w) return nullptr;
     ++paintGeneration;
-    return CreateSurfaceDC(w->Image.get(), {w->Client.Left, w->Client.Top},
-                           QRegion(w->Client.Left, w->Client.Top, w->Client.Width(), w->Client.Height()));
+    return CreateSurfaceDC(
+        w->Image.get(), {w->Client.Left, w->Client.Top},
+        QRegion(w->Client.Left, w->Client.Top, w->Client.Width(), w->Client.Height()));
 }
 
 HDC GetWindowDC(HWND wnd) {
     TWindowRec* w = Find(wnd);
     if (!w) return nullptr;
     ++paintGeneration;
-    return CreateSurfaceDC(w->Image.get(), {0, 0}, QRegion(0, 0, w->Image->Width, w->Image->Height));
+    return CreateSurfaceDC(w->Image.get(), {0, 0},
+                           QRegion(0, 0, w->Image->Width, w->Image->Height));
 }
 
 int ReleaseDC(HWND, HDC dc) {
@@ -890,7 +951,8 @@ bool ShowScrollBar(HWND wnd, int bar, bool show) {
 // --- coordinates --------------------------------------------------------------------------
 
 bool MapWindowPoints(HWND from, HWND to, TPoint* points, int count) {
-    TPoint a = from ? ScreenClientOrigin(from) : TPoint{}, b = to ? ScreenClientOrigin(to) : TPoint{};
+    TPoint a = from ? ScreenClientOrigin(from) : TPoint{},
+           b = to ? ScreenClientOrigin(to) : TPoint{};
     for (int i = 0; i < count; ++i) {
         points[i].X += a.X - b.X;
         points[i].Y += a.Y - b.Y;
@@ -918,7 +980,8 @@ HWND WindowFromPoint(TPoint screen) {
         TPoint o = ScreenClientOrigin(found);
         for (auto it = w->Children.rbegin(); it != w->Children.rend(); ++it) {
             TWindowRec* c = Find(*it);
-            if (c && (c->Style & WS_VISIBLE) && c->WindowRect.Contains({screen.X - o.X, screen.Y - o.Y})) {
+            if (c && (c->Style & WS_VISIBLE) &&
+                c->WindowRect.Contains({screen.X - o.X, screen.Y - o.Y})) {
                 found = *it;
                 deeper = true;
                 break;

@@ -74,7 +74,8 @@ LRESULT DispatchMessage(const TMsg& msg);
 
 enum : int { GWL_STYLE = -16, GWL_EXSTYLE = -20, GWLP_USERDATA = -21, GWLP_ID = -12 };
 intptr_t GetWindowLongPtr(HWND wnd, int index);
-intptr_t SetWindowLongPtr(HWND wnd, int index, intptr_t value); // styles: call SetWindowPos with SWP_FRAMECHANGED
+intptr_t SetWindowLongPtr(HWND wnd, int index,
+                          intptr_t value); // styles: call SetWindowPos with SWP_FRAMECHANGED
 
 std::string GetWindowText(HWND wnd);
 void SetWindowText(HWND wnd, const std::string& text);
@@ -85,7 +86,13 @@ bool GetWindowRect(HWND wnd, TRect& r);
 bool GetClientRect(HWND wnd, TRect& r);
 // Where the client area lies within the window.
 TPoint ClientOrigin(HWND wnd);
-enum : UINT { SWP_NOSIZE = 1, SWP_NOMOVE = 2, SWP_NOZORDER = 4, SWP_NOREDRAW = 8, SWP_FRAMECHANGED = 0x20 };
+enum : UINT {
+    SWP_NOSIZE = 1,
+    SWP_NOMOVE = 2,
+    SWP_NOZORDER = 4,
+    SWP_NOREDRAW = 8,
+    SWP_FRAMECHANGED = 0x20
+};
 bool SetWindowPos(HWND wnd, int x, int y, int width, int height, UINT flags);
 bool MoveWindow(HWND wnd, int x, int y, int width, int height, bool repaint);
 enum : int { SW_HIDE = 0, SW_SHOW = 5 };
@@ -110,7 +117,13 @@ bool InvalidateRect(HWND wnd, const TRect* r, bool erase);
 bool ValidateRect(HWND wnd, const TRect* r);
 bool GetUpdateRect(HWND wnd, TRect& r, bool erase); // false when nothing is invalid
 bool UpdateWindow(HWND wnd);                        // WM_PAINT now when something is invalid
-enum : UINT { RDW_INVALIDATE = 1, RDW_ERASE = 4, RDW_FRAME = 0x400, RDW_UPDATENOW = 0x100, RDW_NOCHILDREN = 0x40 };
+enum : UINT {
+    RDW_INVALIDATE = 1,
+    RDW_ERASE = 4,
+    RDW_FRAME = 0x400,
+    RDW_UPDATENOW = 0x100,
+    RDW_NOCHILDREN = 0x40
+};
 bool RedrawWindow(HWND wnd, const TRect* r, UINT flags);
 struct TPaintStruct {
     HDC DC = nullptr;

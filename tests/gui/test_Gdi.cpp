@@ -31,12 +31,16 @@ struct MemDC {
 } // namespace
 
 TEST(Gdi, RasterOperationsCombineSourceAndDestination) {
-    struct Case { DWORD rop; COLORREF src, dst, out; };
-    for (auto c : {Case{SRCCOPY, 0x123456, 0xABCDEF, 0x123456}, Case{SRCAND, 0x00FF0F, 0x0F0FFF, 0x000F0F},
-                   Case{SRCPAINT, 0x00FF00, 0x0000FF, 0x00FFFF}, Case{SRCINVERT, 0xFFFFFF, 0x0F0F0F, 0xF0F0F0},
-                   Case{NOTSRCCOPY, 0x00FF00, 0, 0xFF00FF}, Case{DSTINVERT, 0, 0x00FF00, 0xFF00FF},
-                   Case{SRCERASE, 0xFFFFFF, 0x00FF00, 0xFF00FF}, Case{BLACKNESS, 0x123456, 0x654321, 0},
-                   Case{WHITENESS, 0, 0, 0xFFFFFF}}) {
+    struct Case {
+        DWORD rop;
+        COLORREF src, dst, out;
+    };
+    for (auto c :
+         {Case{SRCCOPY, 0x123456, 0xABCDEF, 0x123456}, Case{SRCAND, 0x00FF0F, 0x0F0FFF, 0x000F0F},
+          Case{SRCPAINT, 0x00FF00, 0x0000FF, 0x00FFFF},
+          Case{SRCINVERT, 0xFFFFFF, 0x0F0F0F, 0xF0F0F0}, Case{NOTSRCCOPY, 0x00FF00, 0, 0xFF00FF},
+          Case{DSTINVERT, 0, 0x00FF00, 0xFF00FF}, Case{SRCERASE, 0xFFFFFF, 0x00FF00, 0xFF00FF},
+          Case{BLACKNESS, 0x123456, 0x654321, 0}, Case{WHITENESS, 0, 0, 0xFFFFFF}}) {
         MemDC s(4, 4, 32, c.src), d(4, 4, 32, c.dst);
         BitBlt(d.DC, 0, 0, 4, 4, s.DC, 0, 0, c.rop);
         EXPECT_EQ(GetPixel(d.DC, 2, 2), c.out) << std::hex << c.rop;
@@ -121,8 +125,10 @@ TEST(Gdi, TextIsDrawnInTheTextColourWithoutBlending) {
     for (int y = 0; y < 20; ++y)
         for (int x = 0; x < 60; ++x) {
             COLORREF c = GetPixel(d.DC, x, y);
-            if (c == 0x0000FF) ++red;
-            else if (c != 0xFFFFFF) ++other;
+            if (c == 0x0000FF)
+                ++red;
+            else if (c != 0xFFFFFF)
+                ++other;
         }
     EXPECT_GT(red, 10);
     EXPECT_EQ(other, 0);
@@ -137,7 +143,7 @@ TEST(Gdi, TextIsDrawnInTheTextColourWithoutBlending) {
 TEST(Gdi, CheckBoxFrameControlHasItsTick) {
     MemDC d(16, 16, 32, 0x0000FF);
     DrawFrameControl(d.DC, {1, 2, 14, 15}, DFC_BUTTON, DFCS_BUTTONCHECK | DFCS_CHECKED);
-    EXPECT_EQ(GetPixel(d.DC, 0, 0), 0x0000FFu);               // outside untouched
+    EXPECT_EQ(GetPixel(d.DC, 0, 0), 0x0000FFu);                    // outside untouched
     EXPECT_EQ(GetPixel(d.DC, 1, 2), GetSysColor(COLOR_BTNSHADOW)); // sunken edge
     EXPECT_EQ(GetPixel(d.DC, 4, 5), GetSysColor(COLOR_WINDOW));
     EXPECT_EQ(GetPixel(d.DC, 4 + 5, 5 + 3), GetSysColor(COLOR_WINDOWTEXT)); // the tick's middle

@@ -151,8 +151,8 @@ TEST(WindowHost, MouseReachesTheWindowUnderItInClientCoordinates) {
     host.Show();
     QWidget* w = HostWidget();
     ASSERT_NE(w, nullptr);
-    QMouseEvent down(QEvent::MouseButtonPress, QPointF(25, 17), QPointF(25, 17), Qt::LeftButton, Qt::LeftButton,
-                     Qt::ShiftModifier);
+    QMouseEvent down(QEvent::MouseButtonPress, QPointF(25, 17), QPointF(25, 17), Qt::LeftButton,
+                     Qt::LeftButton, Qt::ShiftModifier);
     QCoreApplication::sendEvent(w, &down);
     const TMessage* m = child.Last(WM_LBUTTONDOWN);
     ASSERT_NE(m, nullptr);
@@ -160,7 +160,8 @@ TEST(WindowHost, MouseReachesTheWindowUnderItInClientCoordinates) {
     EXPECT_EQ(HiWord(uintptr_t(m->LParam)), 7);
     EXPECT_EQ(m->WParam, WPARAM(MK_LBUTTON | MK_SHIFT));
     SetCapture(c); // a captured window gets the mouse wherever it is
-    QMouseEvent move(QEvent::MouseMove, QPointF(2, 3), QPointF(2, 3), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(2, 3), QPointF(2, 3), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
     QCoreApplication::sendEvent(w, &move);
     m = child.Last(WM_MOUSEMOVE);
     ASSERT_NE(m, nullptr);

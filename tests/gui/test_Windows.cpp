@@ -246,8 +246,10 @@ TEST(Windows, CrossThreadSendMessageUnderStress) {
         std::thread worker([&] {
             for (int i = 1; i <= 20; ++i) {
                 LRESULT res = SendMessage(h, 0x0401, WPARAM(i), 0);
-                if (res == 2 * i) ++answered;
-                else if (res == 0) ++zero;
+                if (res == 2 * i)
+                    ++answered;
+                else if (res == 0)
+                    ++zero;
             }
             done = true;
         });

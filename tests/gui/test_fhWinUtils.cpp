@@ -12,7 +12,8 @@ namespace {
 std::unique_ptr<TBitmap> Sprite() {
     auto b = std::make_unique<TBitmap>(4, 4);
     for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) b->Canvas().SetPixel(x, y, (x < 2 && y < 2) ? clRed : clFuchsia);
+        for (int x = 0; x < 4; ++x)
+            b->Canvas().SetPixel(x, y, (x < 2 && y < 2) ? clRed : clFuchsia);
     return b;
 }
 
@@ -128,9 +129,9 @@ TEST(CopyParentImage, ShowsTheParentAndTheSiblingsBelow) {
     above.Fill = clRed;
     TBitmap dest(20, 10);
     CopyParentImage(&self, dest.Canvas());
-    EXPECT_EQ(dest.Canvas().Pixel(0, 0), clBlue);  // parent's band, x 3-4
+    EXPECT_EQ(dest.Canvas().Pixel(0, 0), clBlue); // parent's band, x 3-4
     EXPECT_EQ(dest.Canvas().Pixel(1, 5), clBlue);
-    EXPECT_EQ(dest.Canvas().Pixel(2, 5), clGray);  // parent's background
+    EXPECT_EQ(dest.Canvas().Pixel(2, 5), clGray);   // parent's background
     EXPECT_EQ(dest.Canvas().Pixel(9, 2), clYellow); // the sibling below at 12, 10
     EXPECT_EQ(dest.Canvas().Pixel(12, 5), clYellow);
     EXPECT_EQ(dest.Canvas().Pixel(13, 6), clGray);

@@ -16,10 +16,22 @@ class TProbeLink : public ILTEditLink {
 public:
     bool Prepare = true, Begin = true, Cancel = true, End = true;
     std::vector<std::string> Calls;
-    bool BeginEdit() override { Calls.push_back("begin"); return Begin; }
-    bool CancelEdit() override { Calls.push_back("cancel"); return Cancel; }
-    bool EndEdit() override { Calls.push_back("end"); return End; }
-    bool PrepareEdit(TBaseLazyTree*, PLazyNode, TColumnIndex) override { Calls.push_back("prepare"); return Prepare; }
+    bool BeginEdit() override {
+        Calls.push_back("begin");
+        return Begin;
+    }
+    bool CancelEdit() override {
+        Calls.push_back("cancel");
+        return Cancel;
+    }
+    bool EndEdit() override {
+        Calls.push_back("end");
+        return End;
+    }
+    bool PrepareEdit(TBaseLazyTree*, PLazyNode, TColumnIndex) override {
+        Calls.push_back("prepare");
+        return Prepare;
+    }
     TRect GetBounds() override { return {}; }
     void SetBounds(const TRect&) override { Calls.push_back("bounds"); }
 };
@@ -117,8 +129,8 @@ TEST(Dispatchers, ContentMarginsAreAskedWithoutReachingTheScreen) {
     for (int i = 0; i < 5; ++i) ProcessMessages();
     TRect pending{1, 2, 3, 4};
     InvalidateRect(h, &pending, false);
-    tree->OnBeforeCellPaint = [&](TBaseLazyTree& t, TCanvas&, PLazyNode, TColumnIndex, TLTCellPaintMode mode, TRect,
-                                  TRect& content) {
+    tree->OnBeforeCellPaint = [&](TBaseLazyTree& t, TCanvas&, PLazyNode, TColumnIndex,
+                                  TLTCellPaintMode mode, TRect, TRect& content) {
         EXPECT_EQ(mode, cpmGetContentMargin);
         // Redrawing is off here: invalidating and pumping paints nothing.
         InvalidateRect(t.WindowHandle(), nullptr, false);
@@ -152,7 +164,8 @@ TEST(Dispatchers, PopupMenuShowsAtScreenPosition) {
     TPopupMenu menu;
     TPoint shownAt{-1, -1};
     menu.OnPopup = [&](TPoint p) { shownAt = p; };
-    tree->OnGetPopupMenu = [&](TBaseLazyTree&, PLazyNode, TColumnIndex, TPoint, bool&, TPopupMenu*& m) { m = &menu; };
+    tree->OnGetPopupMenu = [&](TBaseLazyTree&, PLazyNode, TColumnIndex, TPoint, bool&,
+                               TPopupMenu*& m) { m = &menu; };
     tree->DoPopupMenu(n, 0, {5, 6});
     EXPECT_TRUE(tree->HasState(tsPopupMenuShown));
     EXPECT_EQ(menu.PopupComponent, tree.get());

@@ -27,16 +27,21 @@ struct TreeFixture : ::testing::Test {
     void TearDown() override { Tree.reset(); } // while the recording members still exist
     // Children named by their path ("1", "1.2") as the tree asks for them.
     void NameOnInit(uint32_t rootCount, uint32_t childCount) {
-        Tree->OnInitNode = [this, childCount](TBaseLazyTree&, PLazyNode parent, PLazyNode n, TLazyNodeInitStates& s) {
+        Tree->OnInitNode = [this, childCount](TBaseLazyTree&, PLazyNode parent, PLazyNode n,
+                                              TLazyNodeInitStates& s) {
             Names[n] = (parent ? Names[parent] + "." : "") + std::to_string(n->Index + 1);
             if (!parent && childCount) s |= ivsHasChildren;
         };
-        Tree->OnInitChildren = [childCount](TBaseLazyTree&, PLazyNode, uint32_t& c) { c = childCount; };
+        Tree->OnInitChildren = [childCount](TBaseLazyTree&, PLazyNode, uint32_t& c) {
+            c = childCount;
+        };
         Tree->SetRootNodeCount(rootCount);
     }
-    std::vector<std::string> Walk(PLazyNode (TBaseLazyTree::*first)(), PLazyNode (TBaseLazyTree::*next)(PLazyNode)) {
+    std::vector<std::string> Walk(PLazyNode (TBaseLazyTree::*first)(),
+                                  PLazyNode (TBaseLazyTree::*next)(PLazyNode)) {
         std::vector<std::string> out;
-        for (PLazyNode n = (Tree.get()->*first)(); n; n = (Tree.get()->*next)(n)) out.push_back(Names[n]);
+        for (PLazyNode n = (Tree.get()->*first)(); n; n = (Tree.get()->*next)(n))
+            out.push_back(Names[n]);
         return out;
     }
 };
@@ -130,8 +135,8 @@ TEST_F(TreeModel, AddChildWithUserDataNeedsRoomForIt) {
             FAIL() << size;
         } catch (const ELazyTreeError& e) {
             EXPECT_EQ(e.HelpContext, 2008);
-            EXPECT_EQ(e.Message(),
-                      "Cannot set initial user data because there is not enough user data space allocated.");
+            EXPECT_EQ(e.Message(), "Cannot set initial user data because there is not enough user "
+                                   "data space allocated.");
         }
     }
     EXPECT_EQ(Tree->RootNodeCount(), 0u);
@@ -196,7 +201,8 @@ TEST_F(TreeModel, NoInitWalksInitialiseNothing) {
 
 TEST_F(TreeModel, VisibleWalksFollowExpansionAndSkipHiddenSubtrees) {
     NameOnInit(3, 2);
-    for (PLazyNode n = Tree->GetFirst(); n; n = Tree->GetNext(n)) {}
+    for (PLazyNode n = Tree->GetFirst(); n; n = Tree->GetNext(n)) {
+    }
     PLazyNode one = Tree->GetFirst();
     PLazyNode two = one->NextSibling;
     PLazyNode three = two->NextSibling;
@@ -208,9 +214,11 @@ TEST_F(TreeModel, VisibleWalksFollowExpansionAndSkipHiddenSubtrees) {
     Tree->SetExpanded(two, true);
     auto shown = std::vector<std::string>{"1", "1.1", "1.2", "3", "3.1", "3.2"};
     EXPECT_EQ(Walk(&TBaseLazyTree::GetFirstVisible, &TBaseLazyTree::GetNextVisible), shown);
-    EXPECT_EQ(Walk(&TBaseLazyTree::GetFirstVisibleNoInit, &TBaseLazyTree::GetNextVisibleNoInit), shown);
+    EXPECT_EQ(Walk(&TBaseLazyTree::GetFirstVisibleNoInit, &TBaseLazyTree::GetNextVisibleNoInit),
+              shown);
     std::vector<std::string> back;
-    for (PLazyNode n = Tree->GetLastVisible(); n; n = Tree->GetPreviousVisible(n)) back.push_back(Names[n]);
+    for (PLazyNode n = Tree->GetLastVisible(); n; n = Tree->GetPreviousVisible(n))
+        back.push_back(Names[n]);
     EXPECT_EQ(back, std::vector<std::string>(shown.rbegin(), shown.rend()));
     EXPECT_EQ(Names[Tree->GetFirstVisibleChild(three)], "3.1");
     EXPECT_TRUE(Tree->IsEffectivelyHidden(two));
@@ -221,7 +229,10 @@ TEST_F(TreeModel, LevelsAndAncestry) {
     PLazyNode a = Tree->AddChild(nullptr);
     PLazyNode b = Tree->AddChild(a);
     PLazyNode c = Tree->AddChild(b);
-    struct Case { PLazyNode node; unsigned level; };
+    struct Case {
+        PLazyNode node;
+        unsigned level;
+    };
     for (auto k : {Case{nullptr, 0}, Case{Tree->RootNode(), 0}, Case{a, 0}, Case{b, 1}, Case{c, 2}})
         EXPECT_EQ(Tree->GetNodeLevel(k.node), k.level);
     EXPECT_TRUE(Tree->HasAsParent(c, a));
@@ -240,7 +251,8 @@ TEST_F(TreeModel, DeletingKeepsCountsAndReindexes) {
     Tree->AddChild(second);
     Tree->AddChild(second);
     Tree->SetExpanded(second, true);
-    for (PLazyNode n = Tree->GetFirst(); n; n = Tree->GetNext(n)) {} // initialises them all
+    for (PLazyNode n = Tree->GetFirst(); n; n = Tree->GetNext(n)) {
+    } // initialises them all
     uint32_t visible = Tree->VisibleCount();
     EXPECT_EQ(visible, 6u);
     Freed.clear();
@@ -254,7 +266,7 @@ TEST_F(TreeModel, DeletingKeepsCountsAndReindexes) {
     EXPECT_EQ(last->Index, 2u);
     EXPECT_EQ(first->NextSibling->PrevSibling, first);
     Freed.clear();
-    Tree->DeleteChildren(nullptr); // nothing
+    Tree->DeleteChildren(nullptr);   // nothing
     Tree->SetChildCount(nullptr, 1); // shrinks from the end
     EXPECT_EQ(Tree->RootNodeCount(), 1u);
     EXPECT_EQ(Tree->GetFirst(), first);
@@ -335,7 +347,8 @@ TEST(TreeLife, ReadOnlyTreeStillFreesItsNodes) {
         auto tree = NewComponent<TLazyStringTree>();
         tree->OnFreeNode = [&](TBaseLazyTree&, PLazyNode) { ++freed; };
         tree->SetRootNodeCount(4);
-        for (PLazyNode n = tree->GetFirst(); n; n = tree->GetNext(n)) {}
+        for (PLazyNode n = tree->GetFirst(); n; n = tree->GetNext(n)) {
+        }
         tree->TreeOptions().SetMiscOptions(tree->TreeOptions().MiscOptions() | toReadOnly);
         tree->Clear(); // refused while read-only
         EXPECT_EQ(tree->RootNodeCount(), 4u);
@@ -361,7 +374,9 @@ TEST(TreeLife, WorkerReportsValidationToTheTreesWindow) {
     SetMainThread();
     auto tree = NewComponent<TLazyStringTree>();
     std::vector<std::pair<TLazyTreeStates, TLazyTreeStates>> changes;
-    tree->OnStateChange = [&](TBaseLazyTree&, TLazyTreeStates e, TLazyTreeStates l) { changes.push_back({e, l}); };
+    tree->OnStateChange = [&](TBaseLazyTree&, TLazyTreeStates e, TLazyTreeStates l) {
+        changes.push_back({e, l});
+    };
     // Small trees have no cache to finish.
     tree->SetRootNodeCount(TBaseLazyTree::CacheThreshold + 1);
     tree->Handle();
@@ -415,7 +430,9 @@ TEST(TreeLife, InterruptWaitsForTheValidationInProgress) {
 
 TEST_F(TreeModel, StateChangeReportsOnlyRealChanges) {
     std::vector<std::pair<TLazyTreeStates, TLazyTreeStates>> seen;
-    Tree->OnStateChange = [&](TBaseLazyTree&, TLazyTreeStates e, TLazyTreeStates l) { seen.push_back({e, l}); };
+    Tree->OnStateChange = [&](TBaseLazyTree&, TLazyTreeStates e, TLazyTreeStates l) {
+        seen.push_back({e, l});
+    };
     Tree->DoStateChange(TS(tsEditing, tsHint));
     Tree->DoStateChange(TS(tsEditing), TS(tsScrolling)); // both already satisfied
     Tree->DoStateChange(TS(tsEditing, tsSizing), TS(tsHint, tsScrolling));
@@ -449,7 +466,8 @@ TEST_F(TreeModel, DispatcherDefaults) {
     EXPECT_EQ(Tree->TBaseLazyTree::DoIncrementalSearch(n, u"x"), 0); // the string tree has its own
     EXPECT_EQ(Tree->DoRenderOLEData(TFormatEtc{}, *std::make_unique<TStgMedium>(), true), E_FAIL);
     EXPECT_EQ(Tree->TBaseLazyTree::DoCreateEditor(n, 0), nullptr);
-    EXPECT_EQ(Tree->TBaseLazyTree::DoGetNodeWidth(n, 0, nullptr), 0); // the string tree measures its text
+    EXPECT_EQ(Tree->TBaseLazyTree::DoGetNodeWidth(n, 0, nullptr),
+              0); // the string tree measures its text
     EXPECT_EQ(Tree->DoGetAnimationType(), hatSlide);
     EXPECT_EQ(Tree->DoGetCellContentMargin(n, 0, 0, nullptr), (TPoint{0, 0}));
     EXPECT_FALSE(Tree->DoCancelEdit());
@@ -499,7 +517,8 @@ TEST_F(TreeModel, CheckClickAppliesOnlyAllowedChanges) {
 TEST_F(TreeModel, FocusChangingBetweenColumnsNeedsFocusableColumn) {
     EXPECT_TRUE(Tree->DoFocusChanging(nullptr, nullptr, 1, 1));
     EXPECT_FALSE(Tree->DoFocusChanging(nullptr, nullptr, 0, 1)); // no such column allows focus
-    Tree->OnFocusChanging = [](TBaseLazyTree&, PLazyNode, PLazyNode, TColumnIndex, TColumnIndex, bool& a) { a = true; };
+    Tree->OnFocusChanging = [](TBaseLazyTree&, PLazyNode, PLazyNode, TColumnIndex, TColumnIndex,
+                               bool& a) { a = true; };
     EXPECT_TRUE(Tree->DoFocusChanging(nullptr, nullptr, 0, 1));
 }
 
@@ -507,7 +526,8 @@ TEST_F(TreeModel, ExtendedImageHandlerWinsOverThePlainOne) {
     PLazyNode n = Tree->AddChild(nullptr);
     int plain = 0;
     TCustomImageList list;
-    Tree->OnGetImageIndex = [&](TBaseLazyTree&, PLazyNode, TLTImageKind, TColumnIndex, bool&, int& i) {
+    Tree->OnGetImageIndex = [&](TBaseLazyTree&, PLazyNode, TLTImageKind, TColumnIndex, bool&,
+                                int& i) {
         ++plain;
         i = 1;
     };
@@ -515,8 +535,8 @@ TEST_F(TreeModel, ExtendedImageHandlerWinsOverThePlainOne) {
     int index = -1;
     EXPECT_EQ(Tree->DoGetImageIndex(n, ikNormal, 0, ghosted, index), nullptr);
     EXPECT_EQ(index, 1);
-    Tree->OnGetImageIndexEx = [&](TBaseLazyTree&, PLazyNode, TLTImageKind, TColumnIndex, bool&, int& i,
-                                  TCustomImageList*& l) {
+    Tree->OnGetImageIndexEx = [&](TBaseLazyTree&, PLazyNode, TLTImageKind, TColumnIndex, bool&,
+                                  int& i, TCustomImageList*& l) {
         i = 2;
         l = &list;
     };
@@ -542,14 +562,16 @@ TEST_F(TreeModel, PopupMenuIsAskedUpTheParents) {
     PLazyNode b = Tree->AddChild(a);
     TPopupMenu menu;
     std::vector<PLazyNode> asked;
-    Tree->OnGetPopupMenu = [&](TBaseLazyTree&, PLazyNode n, TColumnIndex, TPoint, bool&, TPopupMenu*& m) {
+    Tree->OnGetPopupMenu = [&](TBaseLazyTree&, PLazyNode n, TColumnIndex, TPoint, bool&,
+                               TPopupMenu*& m) {
         asked.push_back(n);
         if (n == a) m = &menu;
     };
     EXPECT_EQ(Tree->DoGetPopupMenu(b, 0, {}), &menu);
     EXPECT_EQ(asked, (std::vector<PLazyNode>{b, a}));
     asked.clear();
-    Tree->OnGetPopupMenu = [&](TBaseLazyTree&, PLazyNode n, TColumnIndex, TPoint, bool& askParent, TPopupMenu*&) {
+    Tree->OnGetPopupMenu = [&](TBaseLazyTree&, PLazyNode n, TColumnIndex, TPoint, bool& askParent,
+                               TPopupMenu*&) {
         asked.push_back(n);
         askParent = false;
     };
@@ -560,7 +582,9 @@ TEST_F(TreeModel, PopupMenuIsAskedUpTheParents) {
 TEST_F(TreeModel, UpdatesAccumulateStructureChanges) {
     std::vector<TChangeReason> reasons;
     std::vector<TLTUpdateState> updates;
-    Tree->OnStructureChange = [&](TBaseLazyTree&, PLazyNode, TChangeReason r) { reasons.push_back(r); };
+    Tree->OnStructureChange = [&](TBaseLazyTree&, PLazyNode, TChangeReason r) {
+        reasons.push_back(r);
+    };
     Tree->OnUpdating = [&](TBaseLazyTree&, TLTUpdateState s) { updates.push_back(s); };
     Tree->AddChild(nullptr);
     EXPECT_EQ(reasons, std::vector<TChangeReason>{crChildAdded});
@@ -597,7 +621,9 @@ TEST_F(TreeModel, ShowingHiddenNodesAndBackRestoresTheCounts) {
 }
 
 TEST_F(TreeModel, SelectionOptionsClearTheSelection) {
-    Tree->OnInitNode = [](TBaseLazyTree&, PLazyNode, PLazyNode, TLazyNodeInitStates& s) { s = ivsSelected; };
+    Tree->OnInitNode = [](TBaseLazyTree&, PLazyNode, PLazyNode, TLazyNodeInitStates& s) {
+        s = ivsSelected;
+    };
     Tree->SetRootNodeCount(2);
     Tree->GetNext(Tree->GetFirst());
     EXPECT_EQ(Tree->SelectedCount(), 2);
@@ -661,7 +687,8 @@ TEST_F(TreeModel, FocusNodeAutoExpandsAndResetsTheAnchor) {
     Tree->DoFocusNode(two, false);
     EXPECT_FALSE(Tree->Expanded(one)); // the old sibling collapses
     EXPECT_TRUE(Tree->Expanded(two));
-    Tree->OnFocusChanging = [](TBaseLazyTree&, PLazyNode, PLazyNode, TColumnIndex, TColumnIndex, bool& a) { a = false; };
+    Tree->OnFocusChanging = [](TBaseLazyTree&, PLazyNode, PLazyNode, TColumnIndex, TColumnIndex,
+                               bool& a) { a = false; };
     Tree->DoFocusNode(one, true);
     EXPECT_EQ(Tree->FocusedNode(), two);
     Tree->DoFocusNode(Tree->RootNode(), false); // the root counts as none

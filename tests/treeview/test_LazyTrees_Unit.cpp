@@ -32,10 +32,12 @@ std::vector<std::string> Names(const std::vector<TFormatEtc>& formats) {
 TEST(ClipboardFormatList, StringTreeOffersSevenFormatsInPriorityOrder) {
     Globals();
     std::vector<TFormatEtc> formats;
-    InternalClipboardFormats()->FormatsForClass(TCustomLazyStringTree::ClassInfo(), formats, nullptr);
-    EXPECT_EQ(Names(formats), (std::vector<std::string>{"Lazy Tree Data", "HTML Format",
-                                                        "Rich Text Format Without Objects", "Rich Text Format",
-                                                        "CSV", "Unicode text", "Plain text"}));
+    InternalClipboardFormats()->FormatsForClass(TCustomLazyStringTree::ClassInfo(), formats,
+                                                nullptr);
+    EXPECT_EQ(Names(formats),
+              (std::vector<std::string>{"Lazy Tree Data", "HTML Format",
+                                        "Rich Text Format Without Objects", "Rich Text Format",
+                                        "CSV", "Unicode text", "Plain text"}));
     for (const auto& f : formats) {
         EXPECT_EQ(f.dwAspect, 1u);
         EXPECT_EQ(f.lindex, -1);
@@ -50,11 +52,13 @@ TEST(ClipboardFormatList, AllowedNamesAndLookupIgnoreCase) {
     Globals();
     std::vector<TFormatEtc> formats;
     std::vector<std::string> allowed{"csv"};
-    InternalClipboardFormats()->FormatsForClass(TCustomLazyStringTree::ClassInfo(), formats, &allowed);
+    InternalClipboardFormats()->FormatsForClass(TCustomLazyStringTree::ClassInfo(), formats,
+                                                &allowed);
     ASSERT_EQ(formats.size(), 1u);
     EXPECT_EQ(formats[0].cfFormat, CsvFormat);
     WORD id = 0;
-    EXPECT_EQ(InternalClipboardFormats()->FindByName("csv", id), TCustomLazyStringTree::ClassInfo());
+    EXPECT_EQ(InternalClipboardFormats()->FindByName("csv", id),
+              TCustomLazyStringTree::ClassInfo());
     EXPECT_EQ(id, CsvFormat);
     WORD untouched = 77;
     EXPECT_EQ(InternalClipboardFormats()->FindByName("No such format", untouched), nullptr);
@@ -81,7 +85,8 @@ TEST(ClipboardFormatList, PredefinedIdsTakeTheirNamesAndUnknownOnesAreSkipped) {
 
 TEST(CheckImages, StripsSplitIntoSquaresAndPlatformSetsHave25) {
     Globals();
-    for (TCustomImageList* l : {LightCheckImages, DarkCheckImages, LightTickImages, DarkTickImages, FlatImages, XPImages}) {
+    for (TCustomImageList* l : {LightCheckImages, DarkCheckImages, LightTickImages, DarkTickImages,
+                                FlatImages, XPImages}) {
         ASSERT_NE(l, nullptr);
         EXPECT_EQ(l->Count(), 25);
         EXPECT_EQ(l->Width(), 16);
@@ -109,7 +114,8 @@ TEST(CheckImages, KeyColourIsTransparentAndTheCheckedBoxHasItsMark) {
     PlatformCheckImages->DrawingStyle = TCustomImageList::dsNormal;
     EXPECT_EQ(target.Canvas().Pixel(0, 0), clLime);
     EXPECT_EQ(target.Canvas().Pixel(1, 2), TColor(GetSysColor(COLOR_BTNSHADOW)));
-    EXPECT_EQ(target.Canvas().Pixel(1 + 2 + 1 + 5, 2 + 2 + 1 + 3), TColor(GetSysColor(COLOR_WINDOWTEXT)));
+    EXPECT_EQ(target.Canvas().Pixel(1 + 2 + 1 + 5, 2 + 2 + 1 + 3),
+              TColor(GetSysColor(COLOR_WINDOWTEXT)));
     // Mapped strips follow the system colours: the light check box is window-white inside.
     target.Canvas().FillRect({0, 0, 16, 16});
     LightCheckImages->Draw(target.Canvas(), 0, 0, 9);
@@ -121,12 +127,17 @@ TEST(BlendRectangle, FourModesPerChannel) {
     TBitmap src(2, 1), dst(2, 1);
     src.Scanline(0)[0] = 0x80FF0000; // alpha 128, red 255
     src.Scanline(0)[1] = 0x00FF0000; // alpha 0
-    struct Case { int mode, alpha, bias; uint32_t d0, d1; };
-    for (auto c : {Case{0, 128, 0, 0x407F0000u, 0x007F0000u}, Case{1, 0, 0, 0x407F0000u, 0x00000000u},
-                   Case{2, 128, 0, 0x203F0000u, 0x00000000u}, Case{0, 0, 10, 0x0A0A0A0Au, 0x0A0A0A0Au},
-                   Case{3, 64, int(RGB(0, 0, 255)), 0x0000003Fu, 0x0000003Fu}}) {
+    struct Case {
+        int mode, alpha, bias;
+        uint32_t d0, d1;
+    };
+    for (auto c :
+         {Case{0, 128, 0, 0x407F0000u, 0x007F0000u}, Case{1, 0, 0, 0x407F0000u, 0x00000000u},
+          Case{2, 128, 0, 0x203F0000u, 0x00000000u}, Case{0, 0, 10, 0x0A0A0A0Au, 0x0A0A0A0Au},
+          Case{3, 64, int(RGB(0, 0, 255)), 0x0000003Fu, 0x0000003Fu}}) {
         dst.Scanline(0)[0] = dst.Scanline(0)[1] = 0;
-        BlendRectangle(src.Canvas().Handle(), dst.Canvas().Handle(), {0, 0, 2, 1}, {0, 0}, c.mode, c.alpha, c.bias);
+        BlendRectangle(src.Canvas().Handle(), dst.Canvas().Handle(), {0, 0, 2, 1}, {0, 0}, c.mode,
+                       c.alpha, c.bias);
         EXPECT_EQ(dst.Scanline(0)[0], c.d0) << "mode " << c.mode;
         EXPECT_EQ(dst.Scanline(0)[1], c.d1) << "mode " << c.mode;
     }
@@ -182,11 +193,13 @@ TEST(TextHelpers, WrapWideText) {
     EXPECT_EQ(WrapWideText(dc, u"aaa bbb", Rect(0, 0, w.X - 1, 10), true, 0), u"bbb\naaa");
     TPoint two;
     GetTextExtentPoint32W(dc, u"a  b", 4, two);
-    EXPECT_EQ(WrapWideText(dc, u"a  b", Rect(0, 0, two.X, 10), false, 0), u"a  b"); // the empty word keeps its blank
+    EXPECT_EQ(WrapWideText(dc, u"a  b", Rect(0, 0, two.X, 10), false, 0),
+              u"a  b"); // the empty word keeps its blank
     TPoint one;
     GetTextExtentPoint32W(dc, u"ab", 2, one);
     EXPECT_EQ(WrapWideText(dc, u"abcdef", Rect(0, 0, one.X, 10), false, 0), u"ab\ncd\nef");
-    EXPECT_EQ(WrapWideText(dc, u"abc", Rect(0, 0, 1, 10), false, 0), u"a\nb\nc"); // at least one character
+    EXPECT_EQ(WrapWideText(dc, u"abc", Rect(0, 0, 1, 10), false, 0),
+              u"a\nb\nc"); // at least one character
     EXPECT_EQ(WrapWideText(dc, u"   ", Rect(0, 0, 100, 10), false, 0), u"");
 }
 
@@ -223,8 +236,8 @@ TEST(TextHelpers, SubstituteDrawsRightAlignedAndStopsAtTheBottom) {
                 left = std::min(left, x);
                 if (y >= tm.Height) ++below;
             }
-    EXPECT_GT(left, 40);   // drawn from the right edge
-    EXPECT_EQ(below, 0);   // the second line starts at the bottom: not drawn
+    EXPECT_GT(left, 40); // drawn from the right edge
+    EXPECT_EQ(below, 0); // the second line starts at the bottom: not drawn
     EXPECT_EQ(GetTextAlign(dc), UINT(TA_LEFT));
 }
 

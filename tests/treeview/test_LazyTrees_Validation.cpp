@@ -470,9 +470,9 @@ TEST(PositionCache, NearbyLookupsFollowTheRowsAndForgetThemWhenTheyMove) {
     ASSERT_TRUE(t.Tree->DoValidateCache());
     t.Tree->DoStateChange(TS(tsUseCache));
     auto expect = [&](int y, const char* how) {
-        size_t k = size_t(std::upper_bound(t.Tops.begin(), t.Tops.end(), uint32_t(y)) -
-                          t.Tops.begin()) -
-                   1;
+        size_t k =
+            size_t(std::upper_bound(t.Tops.begin(), t.Tops.end(), uint32_t(y)) - t.Tops.begin()) -
+            1;
         int top = -1;
         ASSERT_EQ(t.Tree->GetNodeAt(0, y, false, top), t.Nodes[k]) << how << " y " << y;
         ASSERT_EQ(uint32_t(top), t.Tops[k]) << how << " y " << y;
