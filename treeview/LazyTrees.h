@@ -1204,7 +1204,13 @@ public:
     // once more with step size 0 to finish the picture; stops when it answers false.
     virtual void Animate(uint32_t steps, uint32_t duration, const TLTAnimationCallback& callback,
                          void* data);
-    TRect LastHintRect; // the hint rectangle last computed for the node under the mouse
+    TRect LastHintRect;   // the hint rectangle last computed for the node under the mouse
+    bool ShowHint = true; // whether the tree shows hints at all
+    // How long the mouse must rest before a hint shows (ms of the loop's clock).
+    uint32_t HintPause = 500;
+    TLazyTreeHintWindow* HintWindow() const { return FHintWindow.get(); }
+    // Hides a shown hint and stops waiting for one.
+    void CancelNodeHint();
     // The font a node's text is shown in (set on the tree's canvas), the text and its rectangle.
     virtual void GetTextInfo(PLazyNode node, TColumnIndex column, const TFont& font, TRect& r,
                              std::u16string& text);
@@ -1853,6 +1859,13 @@ protected:
     void HeaderNonClient(TMessage& m); // non-client size and painting with the header
     // Input state.
     enum : uintptr_t { ScrollTimerId = 4 };
+    // Hints: the mouse rests for HintPause, then the hint for the point shows.
+    enum : uintptr_t { HintTimer = 8 };
+    std::unique_ptr<TLazyTreeHintWindow> FHintWindow;
+    TPoint FHintPoint;             // client point the pending hint is for
+    bool HintMessage(TMessage& m); // true when the message was the hint timer
+    void ShowNodeHint(TPoint p);
+    bool HintWanted(const THitInfo& info);
     void HandleKeyDown(TMessage& message);
     void HandleKeyUp(TMessage& message);
     void HandleChar(TMessage& message);

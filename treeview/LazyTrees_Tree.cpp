@@ -323,6 +323,7 @@ void TBaseLazyTree::Dispatch(TMessage& m) {
         DoTimer(m.WParam);
         return;
     }
+    if (HintMessage(m)) return;
     if (FHeader && FHeader->HandleMessage(m)) return;
     if (InputMessage(m)) return;
     if (HandleWindowMessage(m)) return;
