@@ -1185,6 +1185,8 @@ public:
     TLTHeader& Header() { return *FHeader; }
     TLTColors& Colors() { return *FColors; }
     TLTDragImage& DragImage() { return *FDragImage; }
+    // Whether node drags out of this tree show a picture of the dragged nodes.
+    virtual bool CanShowDragImage() const { return DragImageKind != diNoImage; }
     TClipboardFormats& ClipboardFormats() { return *FClipboardFormats; }
     TCustomLazyTreeOptions& TreeOptions() { return *FOptions; }
     TBitmap& PlusBM() { return *FPlusBM; }
@@ -1866,6 +1868,10 @@ protected:
     bool HintMessage(TMessage& m); // true when the message was the hint timer
     void ShowNodeHint(TPoint p);
     bool HintWanted(const THitInfo& info);
+    // The picture of the dragged nodes around HotSpot (client point), handed to the drag image.
+    void PrepareDragImage(TPoint hotSpot, IDataObject* dataObject);
+    // The drag image of Source (a tree dragging nodes over this one), when this tree draws it.
+    TLTDragImage* SourceDragImage(TBaseLazyTree* source);
     void HandleKeyDown(TMessage& message);
     void HandleKeyUp(TMessage& message);
     void HandleChar(TMessage& message);
