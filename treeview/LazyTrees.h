@@ -1868,6 +1868,7 @@ protected:
     bool HintMessage(TMessage& m); // true when the message was the hint timer
     void ShowNodeHint(TPoint p);
     bool HintWanted(const THitInfo& info);
+    void ForgetHintNode(PLazyNode node); // a freed node's hint must not paint it
     // The picture of the dragged nodes around HotSpot (client point), handed to the drag image.
     void PrepareDragImage(TPoint hotSpot, IDataObject* dataObject);
     // The drag image of Source (a tree dragging nodes over this one), when this tree draws it.

@@ -24,6 +24,13 @@ void TBaseLazyTree::CancelNodeHint() {
     DoStateChange(0, TS(tsHint));
 }
 
+void TBaseLazyTree::ForgetHintNode(PLazyNode node) {
+    if (!FHintWindow || FHintWindow->HintData().Node != node) return;
+    CancelNodeHint();
+    // Hidden or not, the window must not keep the node for a later paint.
+    FHintWindow.reset();
+}
+
 bool TBaseLazyTree::HintMessage(TMessage& m) {
     switch (m.Msg) {
     case WM_TIMER:

@@ -88,6 +88,7 @@ TBaseLazyTree::~TBaseLazyTree() {
     FEditLink.reset();
     ReleaseClipboardData();
     FClipboardFormats.reset();
+    FHintWindow.reset(); // it may show one of the nodes
     if (FRoot) Clear();
     FDragImage.reset();
     FColors.reset();

@@ -144,4 +144,19 @@ TEST_F(Hints, TakenAwayByLeavingItsCellAKeyAButtonOrLeavingTheWindow) {
     }
 }
 
+// The hint window paints its node's text; a node deleted under a shown hint
+// (the data behind the tree changed) must take its hint along.
+TEST_F(Hints, DeletingTheNodeTakesItsHintAway) {
+    Tree->HintAnimation = hatSlide;
+    Move(100, 27);
+    Rest();
+    ASSERT_TRUE(Shown());
+    Tree->DeleteNode(Long);
+    EXPECT_FALSE(Shown());
+    EXPECT_FALSE(Tree->HasState(tsHint));
+    Move(100, 9);
+    Rest();
+    EXPECT_FALSE(Shown()); // the short one fits
+}
+
 } // namespace
