@@ -1185,6 +1185,8 @@ public:
     TLTHeader& Header() { return *FHeader; }
     TLTColors& Colors() { return *FColors; }
     TLTDragImage& DragImage() { return *FDragImage; }
+    // Whether node drags out of this tree show a picture of the dragged nodes.
+    virtual bool CanShowDragImage() const { return DragImageKind != diNoImage; }
     TClipboardFormats& ClipboardFormats() { return *FClipboardFormats; }
     TCustomLazyTreeOptions& TreeOptions() { return *FOptions; }
     TBitmap& PlusBM() { return *FPlusBM; }
@@ -1204,7 +1206,13 @@ public:
     // once more with step size 0 to finish the picture; stops when it answers false.
     virtual void Animate(uint32_t steps, uint32_t duration, const TLTAnimationCallback& callback,
                          void* data);
-    TRect LastHintRect; // the hint rectangle last computed for the node under the mouse
+    TRect LastHintRect;   // the hint rectangle last computed for the node under the mouse
+    bool ShowHint = true; // whether the tree shows hints at all
+    // How long the mouse must rest before a hint shows (ms of the loop's clock).
+    uint32_t HintPause = 500;
+    TLazyTreeHintWindow* HintWindow() const { return FHintWindow.get(); }
+    // Hides a shown hint and stops waiting for one.
+    void CancelNodeHint();
     // The font a node's text is shown in (set on the tree's canvas), the text and its rectangle.
     virtual void GetTextInfo(PLazyNode node, TColumnIndex column, const TFont& font, TRect& r,
                              std::u16string& text);
@@ -1853,6 +1861,18 @@ protected:
     void HeaderNonClient(TMessage& m); // non-client size and painting with the header
     // Input state.
     enum : uintptr_t { ScrollTimerId = 4 };
+    // Hints: the mouse rests for HintPause, then the hint for the point shows.
+    enum : uintptr_t { HintTimer = 8 };
+    std::unique_ptr<TLazyTreeHintWindow> FHintWindow;
+    TPoint FHintPoint;             // client point the pending hint is for
+    bool HintMessage(TMessage& m); // true when the message was the hint timer
+    void ShowNodeHint(TPoint p);
+    bool HintWanted(const THitInfo& info);
+    void ForgetHintNode(PLazyNode node); // a freed node's hint must not paint it
+    // The picture of the dragged nodes around HotSpot (client point), handed to the drag image.
+    void PrepareDragImage(TPoint hotSpot, IDataObject* dataObject);
+    // The drag image of Source (a tree dragging nodes over this one), when this tree draws it.
+    TLTDragImage* SourceDragImage(TBaseLazyTree* source);
     void HandleKeyDown(TMessage& message);
     void HandleKeyUp(TMessage& message);
     void HandleChar(TMessage& message);

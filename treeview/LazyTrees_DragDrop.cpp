@@ -4,6 +4,8 @@
 
 #include "treeview/LazyTrees.h"
 
+#include <algorithm>
+
 namespace nuq {
 
 namespace {
@@ -32,7 +34,7 @@ HRESULT TBaseLazyTree::DragAndDrop(DWORD allowedEffects, IDataObject* dataObject
     return ::nuq::DoDragDrop(dataObject, DragManager(), allowedEffects, dragEffect);
 }
 
-void TBaseLazyTree::DoDragging(TPoint) {
+void TBaseLazyTree::DoDragging(TPoint p) {
     if (FCurrentHotNode) {
         InvalidateNode(FCurrentHotNode);
         FCurrentHotNode = nullptr;
@@ -48,10 +50,13 @@ void TBaseLazyTree::DoDragging(TPoint) {
     DWORD effect = DROPEFFECT_NONE;
     try {
         std::shared_ptr<IDataObject> data = DragManager()->GetDataObject();
+        if (CanShowDragImage()) PrepareDragImage(p, data.get());
         FLastDropMode = dmOnNode;
         DragAndDrop(DragOperationsToEffects(), data.get(), effect);
         DragManager()->ForceDragLeave();
+        FDragImage->EndDrag();
     } catch (...) {
+        FDragImage->EndDrag();
         FDragSelection.clear();
         DoStateChange(0,
                       TS(tsOLEDragging, tsLeftButtonDown, tsMiddleButtonDown, tsRightButtonDown));
@@ -73,6 +78,45 @@ void TBaseLazyTree::DoDragging(TPoint) {
     }
     FDragSelection.clear();
     DoStateChange(0, TS(tsOLEDragging, tsLeftButtonDown, tsMiddleButtonDown, tsRightButtonDown));
+}
+
+void TBaseLazyTree::PrepareDragImage(TPoint hotSpot, IDataObject* dataObject) {
+    // The dragged rows that show, at most DragWidth x DragHeight around the hot spot.
+    const TColumnIndex column = DragImageKind == diMainColumnOnly && FHeader->UseColumns()
+                                    ? FHeader->MainColumn()
+                                    : NoColumn;
+    const TRect client = ClientRect();
+    TRect r;
+    for (PLazyNode n : FDragSelection) {
+        if (!FullyVisible(n)) continue;
+        TRect cell = GetDisplayRect(n, column, false);
+        if (cell.Bottom <= client.Top || cell.Top >= client.Bottom) continue;
+        r = UnionRects(r, cell);
+    }
+    r = IntersectRects(r, client);
+    if (r.IsEmpty()) return;
+    if (r.Width() > DragWidth) {
+        r.Left = std::clamp(hotSpot.X - DragWidth / 2, r.Left, r.Right - DragWidth);
+        r.Right = r.Left + DragWidth;
+    }
+    if (r.Height() > DragHeight) {
+        r.Top = std::clamp(hotSpot.Y - DragHeight / 2, r.Top, r.Bottom - DragHeight);
+        r.Bottom = r.Top + DragHeight;
+    }
+    TBitmap image(r.Width(), r.Height());
+    image.Canvas().Brush.Color = Color;
+    image.Canvas().FillRect({0, 0, r.Width(), r.Height()});
+    PaintTree(image.Canvas(), r.Offset(-FOffsetX, -FOffsetY), {0, 0},
+              poColumnColor | poDrawSelection | poSelectedOnly);
+    TPoint position{r.Left, r.Top}, hot = hotSpot;
+    MapWindowPoints(WindowHandle(), 0, &position, 1);
+    MapWindowPoints(WindowHandle(), 0, &hot, 1);
+    FDragImage->PrepareDrag(image, position, hot, dataObject);
+}
+
+TLTDragImage* TBaseLazyTree::SourceDragImage(TBaseLazyTree* source) {
+    if (!source || DragManager()->DropTargetHelperSupported()) return nullptr;
+    return &source->DragImage();
 }
 
 // --- the drop target ---------------------------------------------------------------------------
@@ -126,6 +170,7 @@ HRESULT TBaseLazyTree::DragEnter(DWORD keyState, IDataObject*, TPoint pt, DWORD&
     FDropTargetNode = hit.HitNode;
     FLastDropMode = DropModeAt(hit, p);
     if (FDropTargetNode) InvalidateNode(FDropTargetNode);
+    if (TLTDragImage* image = SourceDragImage(source)) image->ShowPicture();
     // The node entered first expands on hover like any other: drag-over
     // starts the timer only when the target changes.
     StartDropExpand();
@@ -180,7 +225,14 @@ HRESULT TBaseLazyTree::DragOver(TBaseLazyTree* source, DWORD keyState, TDragStat
         InvalidateNode(FDropTargetNode);
     }
     FLastDropMode = mode;
+    // The picture sits on the screen over this window: it goes away while the
+    // window repaints and is put back over what was painted.
+    TLTDragImage* image = SourceDragImage(source);
+    const bool reshow = image && image->IsVisible();
+    if (reshow) image->HidePicture();
     Update();
+    if (reshow) image->ShowPicture();
+    if (image) image->DragTo(pt, false);
 
     effect = SuggestDropEffect(source, shift, p, effect);
     if (!DoDragOver(shift, state, p, mode, effect)) effect = DROPEFFECT_NONE;
@@ -193,8 +245,10 @@ HRESULT TBaseLazyTree::DragDrop(IDataObject* data, DWORD keyState, TPoint pt, DW
     StopTimer(ScrollTimerId);
     DoStateChange(0, TS(tsScrolling, tsScrollPending));
     TBaseLazyTree* source = DragManager()->DragSource();
+    if (TLTDragImage* image = SourceDragImage(source)) image->HidePicture();
     HRESULT result = E_FAIL;
     DragOver(source, keyState, dsDragMove, pt, effect);
+    if (TLTDragImage* image = SourceDragImage(source)) image->HidePicture();
     if (effect & ~ScrollEffectFlag) {
         effect &= ~ScrollEffectFlag;
         TPoint p = pt;
@@ -219,6 +273,7 @@ HRESULT TBaseLazyTree::DragDrop(IDataObject* data, DWORD keyState, TPoint pt, DW
 
 void TBaseLazyTree::DragLeave() {
     StopTimer(ExpandTimer);
+    if (TLTDragImage* image = SourceDragImage(DragManager()->DragSource())) image->HidePicture();
     if (FDropTargetNode) InvalidateNode(FDropTargetNode);
     FDropTargetNode = nullptr;
     Update();
@@ -236,8 +291,12 @@ void TBaseLazyTree::DoDragExpand() {
     StopTimer(ExpandTimer);
     if (FDropTargetNode && (FDropTargetNode->States & vsHasChildren) &&
         !Expanded(FDropTargetNode)) {
+        TLTDragImage* image = SourceDragImage(DragManager()->DragSource());
+        const bool reshow = image && image->IsVisible();
+        if (reshow) image->HidePicture();
         ToggleNode(FDropTargetNode);
         Update();
+        if (reshow) image->ShowPicture();
     }
 }
 

@@ -197,6 +197,7 @@ void TBaseLazyTree::DeleteSubtree(PLazyNode node) {
             PLazyNode parent = run->Parent;
             run->States |= vsDeleting;
             if (run->States & vsSelected) RemoveSelectionEntry(run);
+            ForgetHintNode(run);
             DoFreeNode(run);
             if (prev) {
                 run = prev;
@@ -253,6 +254,7 @@ void TBaseLazyTree::DeleteNode(PLazyNode node, bool reindex) {
         if (FSelectionCount == 0) ResetRangeAnchor();
         Change(nullptr);
     }
+    ForgetHintNode(node);
     DoFreeNode(node);
     InvalidateCache();
     StructureChange(parent == FRoot ? nullptr : parent, crChildDeleted);

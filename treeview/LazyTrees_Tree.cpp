@@ -88,6 +88,7 @@ TBaseLazyTree::~TBaseLazyTree() {
     FEditLink.reset();
     ReleaseClipboardData();
     FClipboardFormats.reset();
+    FHintWindow.reset(); // it may show one of the nodes
     if (FRoot) Clear();
     FDragImage.reset();
     FColors.reset();
@@ -323,6 +324,7 @@ void TBaseLazyTree::Dispatch(TMessage& m) {
         DoTimer(m.WParam);
         return;
     }
+    if (HintMessage(m)) return;
     if (FHeader && FHeader->HandleMessage(m)) return;
     if (InputMessage(m)) return;
     if (HandleWindowMessage(m)) return;

@@ -220,3 +220,86 @@ TEST_F(DragDrop, HoveringOverACollapsedNodeExpandsItAfterTheDelay) {
     EXPECT_EQ(expanded, (std::vector<bool>{false, true}));
     EXPECT_EQ(Names(*B), "x x1 a y") << "dropped on the label, the copy goes into the node";
 }
+
+// The picture of the dragged nodes is drawn onto the screen while the drag is
+// over the other tree, follows the mouse, and leaves the screen as it found it
+// after a drop and after Escape; a tree that shows no drag image draws nothing.
+TEST_F(DragDrop, TheDraggedNodesShowOnTheScreenWhileTheDragRuns) {
+    ProcessorHasMMX = true;
+    SetScreenSize(1024, 768);
+    constexpr uint32_t Backdrop = 0x00FF00;
+    HBITMAP screen = GetScreenImage();
+    auto changedIn = [&](TRect r) {
+        int changed = 0;
+        for (int y = std::max(r.Top, 0); y < std::min(r.Bottom, screen->Height); ++y)
+            for (int x = std::max(r.Left, 0); x < std::min(r.Right, screen->Width); ++x)
+                if ((screen->Scanline(y)[x] & 0xFFFFFF) != Backdrop) ++changed;
+        return changed;
+    };
+    const TRect wholeScreen{0, 0, 1024, 768};
+    struct Case {
+        const char* Name;
+        TLTDragImageKind Kind;
+        bool Escape;
+        bool Shown;
+    } cases[] = {
+        {"dropped", diComplete, false, true},
+        {"escaped", diComplete, true, true},
+        {"main column only", diMainColumnOnly, false, true},
+        {"no image", diNoImage, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        A->Clear();
+        B->Clear();
+        Captions.clear();
+        std::fill(screen->Bits.begin(), screen->Bits.end(), Backdrop);
+        Nodes(*A, {u"a", u"b"});
+        Nodes(*B, {u"x", u"y"});
+        Pending = u"a";
+        A->DragImageKind = c.Kind;
+        struct Seen {
+            TRect Picture;
+            int Changed, Under; // changed pixels on the whole screen and under the picture
+        };
+        std::vector<Seen> seen;
+        B->OnDragOver = [&](TBaseLazyTree&, TShiftState, TDragState state, TPoint, TDropMode,
+                            DWORD&, bool& accept) {
+            if (state == dsDragMove) {
+                TRect r = A->DragImage().PictureRect();
+                seen.push_back({r, changedIn(wholeScreen), changedIn(r)});
+            }
+            accept = true;
+        };
+        Post(*B, WM_MOUSEMOVE, 30, 5, MK_LBUTTON);
+        Post(*B, WM_MOUSEMOVE, 40, 25, MK_LBUTTON);
+        if (c.Escape)
+            PostMessage(B->WindowHandle(), WM_KEYDOWN, VK_ESCAPE, 0);
+        else
+            Post(*B, WM_LBUTTONUP, 40, 25, 0);
+        StartDragOnA(0, 0);
+        TMsg rest;
+        while (PeekMessage(rest, 0, 0, 0, PM_REMOVE)) {
+        }
+        ASSERT_GE(seen.size(), 2u);
+        if (c.Shown) {
+            const Seen &first = seen[0], &second = seen[1];
+            EXPECT_FALSE(first.Picture.IsEmpty());
+            EXPECT_GT(first.Changed, 0);
+            // Everything changed lies under the picture; nothing is left where it was.
+            EXPECT_EQ(first.Changed, first.Under);
+            EXPECT_EQ(second.Picture.Left - first.Picture.Left, 10);
+            EXPECT_EQ(second.Picture.Top - first.Picture.Top, 20);
+            EXPECT_GT(second.Changed, 0);
+            EXPECT_EQ(second.Changed, second.Under);
+        } else {
+            for (const Seen& s : seen) {
+                EXPECT_TRUE(s.Picture.IsEmpty());
+                EXPECT_EQ(s.Changed, 0);
+            }
+        }
+        EXPECT_EQ(changedIn(wholeScreen), 0) << "the screen is as it was";
+        EXPECT_FALSE(A->DragImage().IsVisible());
+        EXPECT_EQ(A->DragImage().States & (dgInDrag | dgPrepared), 0);
+    }
+}

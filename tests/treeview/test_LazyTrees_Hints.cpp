@@ -1,0 +1,162 @@
+// Hints over a tree, driven by the mouse and key messages a user's actions
+// send and the loop's virtual clock: which node gets one, when it shows and
+// what takes it away.
+
+#include "treeview/LazyTrees.h"
+
+#include "platform/EventLoop.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+using namespace nuq;
+
+namespace {
+
+// Captions and their widths from tables, so that what fits is exact.
+class HintTree : public TLazyStringTree {
+public:
+    using TLazyStringTree::TLazyStringTree;
+    std::map<PLazyNode, int> Widths;
+    int DoGetNodeWidth(PLazyNode n, TColumnIndex, TCanvas*) override {
+        auto it = Widths.find(n);
+        return it == Widths.end() ? 50 : it->second;
+    }
+};
+
+struct Hints : ::testing::Test {
+    std::unique_ptr<HintTree> Tree;
+    HWND Wnd = 0;
+    std::map<PLazyNode, std::u16string> Captions;
+    PLazyNode Short = nullptr, Long = nullptr; // rows 0 and 1
+    void SetUp() override {
+        SetMainThread();
+        EnsureGuiToolkit();
+        UseVirtualClock(TDateTime(46000.0));
+        SetScreenSize(1024, 768); // other tests shrink it
+        Tree = NewComponent<HintTree>();
+        Tree->SetBounds(50, 40, 200, 100); // off the screen edge, which would push hints in
+        Tree->HintAnimation = hatNone;
+        Tree->HintMode = hmTooltip;
+        Tree->Handle();
+        Wnd = Tree->WindowHandle();
+        if (Tree->PlusBM().Width() <= 1) Tree->PlusBM().SetSize(9, 9);
+        Tree->OnGetText = [this](TBaseLazyTree&, PLazyNode n, TColumnIndex, int,
+                                 std::u16string& s) { s = Captions[n]; };
+        Short = Tree->AddChild(nullptr);
+        Long = Tree->AddChild(nullptr);
+        Captions[Short] = u"boiler 1";
+        Captions[Long] = u"boiler room 7, district north, pump group B";
+        Tree->Widths[Long] = 400; // far wider than the window
+    }
+    void TearDown() override {
+        Tree.reset();
+        UseRealClock();
+    }
+    void Move(int x, int y) { SendMessage(Wnd, WM_MOUSEMOVE, 0, MakeLParam(x, y)); }
+    void Rest() {
+        AdvanceClock(Tree->HintPause);
+        ProcessMessages();
+    }
+    bool Shown() {
+        TLazyTreeHintWindow* w = Tree->HintWindow();
+        return w && w->HandleAllocated() && IsWindowVisible(w->WindowHandle());
+    }
+    std::u16string ShownText() { return Shown() ? Tree->HintWindow()->HintData().HintText : u""; }
+};
+
+TEST_F(Hints, ShowsAfterThePauseOnlyWhereWanted) {
+    struct Case {
+        const char* Name;
+        THintMode Mode;
+        bool ShowHint;
+        int Row;
+        std::u16string Expected; // empty: no hint
+    } cases[] = {
+        {"cut-off caption", hmTooltip, true, 1, u"boiler room 7, district north, pump group B"},
+        {"caption that fits", hmTooltip, true, 0, u""},
+        {"hints off", hmTooltip, false, 1, u""},
+        {"below the last node", hmTooltip, true, 4, u""},
+        {"node hint text", hmHint, true, 0, u"hint for boiler 1"},
+        {"control hint", hmDefault, true, 0, u"object tree"},
+    };
+    Tree->Hint = u"object tree";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        // With the hint event a tool tip would show its text too; only the hint case has it.
+        Tree->OnGetHint = nullptr;
+        if (c.Mode == hmHint)
+            Tree->OnGetHint = [this](TBaseLazyTree&, PLazyNode n, TColumnIndex,
+                                     TLTTooltipLineBreakStyle&,
+                                     std::u16string& text) { text = u"hint for " + Captions[n]; };
+        Tree->CancelNodeHint();
+        Tree->HintMode = c.Mode;
+        Tree->ShowHint = c.ShowHint;
+        Move(100, c.Row * 18 + 9);
+        AdvanceClock(Tree->HintPause - 1);
+        ProcessMessages();
+        EXPECT_FALSE(Shown()); // not before the pause
+        AdvanceClock(1);
+        ProcessMessages();
+        EXPECT_EQ(ShownText(), c.Expected);
+        EXPECT_EQ(Tree->HasState(tsHint), !c.Expected.empty());
+    }
+}
+
+TEST_F(Hints, ToolTipSitsOverTheCellOnTheScreen) {
+    Move(100, 27);
+    Rest();
+    ASSERT_TRUE(Shown());
+    TRect cell = Tree->GetDisplayRect(Long, NoColumn, false);
+    TPoint origin{cell.Left, cell.Top};
+    MapWindowPoints(Wnd, 0, &origin, 1);
+    TRect bounds = Tree->HintWindow()->BoundsRect();
+    EXPECT_EQ(bounds.Left, origin.X - 1);
+    EXPECT_EQ(bounds.Top, origin.Y - 1);
+}
+
+TEST_F(Hints, TakenAwayByLeavingItsCellAKeyAButtonOrLeavingTheWindow) {
+    struct Case {
+        const char* Name;
+        std::function<void()> Act;
+    } cases[] = {
+        {"move to a node that fits", [this] { Move(100, 9); }},
+        {"key", [this] { SendMessage(Wnd, WM_KEYDOWN, VK_SHIFT, 0); }},
+        {"button", [this] { SendMessage(Wnd, WM_LBUTTONDOWN, MK_LBUTTON, MakeLParam(100, 27)); }},
+        {"mouse leaves", [this] { SendMessage(Wnd, WM_MOUSELEAVE, 0, 0); }},
+        {"focus lost", [this] { SendMessage(Wnd, WM_KILLFOCUS, 0, 0); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        SendMessage(Wnd, WM_LBUTTONUP, 0, MakeLParam(100, 27));
+        ReleaseCapture();
+        Move(100, 27);
+        Rest();
+        ASSERT_TRUE(Shown());
+        Move(120, 28); // within the cell the hint stays
+        EXPECT_TRUE(Shown());
+        c.Act();
+        EXPECT_FALSE(Shown());
+        EXPECT_FALSE(Tree->HasState(tsHint));
+        Rest(); // nor does it come back while the mouse stays put
+        EXPECT_FALSE(Shown());
+    }
+}
+
+// The hint window paints its node's text; a node deleted under a shown hint
+// (the data behind the tree changed) must take its hint along.
+TEST_F(Hints, DeletingTheNodeTakesItsHintAway) {
+    Tree->HintAnimation = hatSlide;
+    Move(100, 27);
+    Rest();
+    ASSERT_TRUE(Shown());
+    Tree->DeleteNode(Long);
+    EXPECT_FALSE(Shown());
+    EXPECT_FALSE(Tree->HasState(tsHint));
+    Move(100, 9);
+    Rest();
+    EXPECT_FALSE(Shown()); // the short one fits
+}
+
+} // namespace

@@ -1,0 +1,137 @@
+// The tree's side of hints: the mouse rests over a point for HintPause, then
+// the tree decides what (if anything) to show there and opens its hint window;
+// moving out of the hint's rectangle, a button, a key, leaving the window or
+// losing the focus takes it away.
+
+#include "treeview/LazyTrees.h"
+
+namespace nuq {
+
+namespace {
+
+TPoint HintMessagePoint(LPARAM l) {
+    return {int(int16_t(LoWord(uintptr_t(l)))), int(int16_t(HiWord(uintptr_t(l))))};
+}
+
+} // namespace
+
+void TBaseLazyTree::CancelNodeHint() {
+    if (HandleAllocated()) KillTimer(WindowHandle(), HintTimer);
+    if (FHintWindow && FHintWindow->HandleAllocated() &&
+        IsWindowVisible(FHintWindow->WindowHandle()))
+        ShowWindow(FHintWindow->WindowHandle(), SW_HIDE);
+    LastHintRect = {};
+    DoStateChange(0, TS(tsHint));
+}
+
+void TBaseLazyTree::ForgetHintNode(PLazyNode node) {
+    if (!FHintWindow || FHintWindow->HintData().Node != node) return;
+    CancelNodeHint();
+    // Hidden or not, the window must not keep the node for a later paint.
+    FHintWindow.reset();
+}
+
+bool TBaseLazyTree::HintMessage(TMessage& m) {
+    switch (m.Msg) {
+    case WM_TIMER:
+        if (m.WParam != HintTimer) return false;
+        KillTimer(WindowHandle(), HintTimer);
+        ShowNodeHint(FHintPoint);
+        return true;
+    case WM_MOUSEMOVE: {
+        TPoint p = HintMessagePoint(m.LParam);
+        FHintPoint = p;
+        const bool shown = FStates & TS(tsHint);
+        // Inside the shown hint's rectangle the hint stays.
+        if (shown && LastHintRect.Contains(p)) return false;
+        if (shown) CancelNodeHint();
+        if (ShowHint) {
+            // Going from one tool tip straight to the next needs no new pause.
+            if (shown && HintMode == hmTooltip)
+                ShowNodeHint(p);
+            else
+                SetTimer(WindowHandle(), HintTimer, HintPause);
+        }
+        return false;
+    }
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+    case WM_MOUSEWHEEL:
+    case WM_MOUSELEAVE:
+    case WM_KILLFOCUS:
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+        CancelNodeHint();
+        return false;
+    }
+    return false;
+}
+
+bool TBaseLazyTree::HintWanted(const THitInfo& info) {
+    if (FStates & TS(tsEditing)) {
+        if (info.HitNode == FFocusedNode) return false;
+    }
+    if (!ShowHint || !Application().ShowHint || GetCapture()) return false;
+    if (FStates & TS(tsOLEDragging, tsOLEDragPending, tsFrameworkDragging, tsFrameworkDragPending,
+                     tsDrawSelPending, tsDrawSelecting, tsScrolling))
+        return false;
+    if (FHeader->States() & (hsDragging | hsDragPending | hsColumnWidthTracking |
+                             hsColumnWidthTrackPending | hsHeightTracking | hsHeightTrackPending))
+        return false;
+    return true;
+}
+
+void TBaseLazyTree::ShowNodeHint(TPoint p) {
+    if (!HandleAllocated() || (ComponentState & csDestroying)) return;
+    THitInfo info;
+    GetHitTestInfoAt(p.X, p.Y, true, info);
+    if (!HintWanted(info)) return;
+
+    TLTHintData data;
+    data.Tree = this;
+    data.Column = info.HitColumn;
+    std::u16string given;
+    TRect area = ClientRect(); // where the hint belongs; moving out of it hides the hint
+    TPoint at = p;             // client point of the hint's top-left corner
+    const bool nodeHint = HintMode != hmDefault && info.HitNode && info.HitColumn >= NoColumn &&
+                          (info.HitPositions & hiOnItem);
+    if (nodeHint) {
+        data.Node = info.HitNode;
+        area = GetDisplayRect(info.HitNode, info.HitColumn, false, false);
+        if (HintMode == hmTooltip) {
+            // A tool tip only for a text that is cut off.
+            TRect text = GetDisplayRect(info.HitNode, info.HitColumn, true, true, true);
+            TRect client = ClientRect();
+            if (text.Right <= area.Right && text.Left >= area.Left &&
+                text.Bottom <= client.Bottom && text.Top >= client.Top)
+                return;
+            at = {area.Left, area.Top};
+        } else {
+            at = {p.X, p.Y + 20}; // below the cursor
+        }
+    } else {
+        if (HintMode != hmDefault && HintMode != hmHintAndDefault) return;
+        if (HintMode == hmHintAndDefault && info.HitNode) return;
+        if (Hint.empty()) return;
+        given = Hint;
+        data.GivenHint = Hint;
+        at = {p.X, p.Y + 20};
+    }
+    LastHintRect = area;
+
+    if (!FHintWindow) FHintWindow = std::make_unique<TLazyTreeHintWindow>(nullptr);
+    TRect r = FHintWindow->CalcHintRect(Screen().Width, given, &data);
+    if (r.IsEmpty()) {
+        LastHintRect = {};
+        DoStateChange(0, TS(tsHint));
+        return;
+    }
+    MapWindowPoints(WindowHandle(), 0, &at, 1);
+    // The measured rectangle starts at (-1, -1) so that the text lands where the cell's is.
+    r = r.Offset(at.X, at.Y);
+    DoStateChange(TS(tsHint));
+    FHintWindow->ActivateHint(r, FHintWindow->HintData().HintText);
+}
+
+} // namespace nuq
