@@ -812,6 +812,7 @@ struct TLTPaintInfo {
     TLTRowPaintOptions PaintOptions = 0;
     TColumnPosition Position = 0;
     bool RightToLeft = false;
+    TAlignment Alignment = taLeftJustify; // of the cell's text, as seen on the screen
     int NodeWidth = 0; // the text's width, measured once per cell
     int IndentX = 0;   // where the row's tree lines start
     int VAlign = 0;    // the row's join of lines, buttons and images, from its top

@@ -252,9 +252,7 @@ void TBaseLazyTree::PaintCellSelection(TLTPaintInfo& info) {
     TCanvas& canvas = *info.Canvas;
     PLazyNode node = info.Node;
     bool useColumns = FHeader->UseColumns();
-    TAlignment alignment = useColumns && FHeader->Columns().IsValidColumn(info.Column)
-                               ? FHeader->Columns()[info.Column].Alignment()
-                               : FAlignment;
+    const TAlignment alignment = info.Alignment;
 
     // The text's part of the content rectangle.
     TRect inner = info.ContentRect;

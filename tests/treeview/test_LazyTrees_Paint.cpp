@@ -347,3 +347,43 @@ TEST_F(PaintFixture, PrintClientPaintsTheVisibleRowsAndBarsFollowTheContent) {
     ProcessMessagesUntil([&] { return GetWindowLongPtr(wnd, GWL_STYLE) & WS_VSCROLL; }, 1000);
     EXPECT_TRUE(GetWindowLongPtr(wnd, GWL_STYLE) & WS_VSCROLL);
 }
+
+// A right-to-left column mirrors the row: lines, button, image and text start
+// at the cell's right edge (one 300 pixel column; the levels' lines sit half an
+// indent into their level from either side).
+TEST_F(PaintFixture, RightToLeftColumnsMirrorTheRow) {
+    TComponent owner;
+    Tree->SetImages(SolidImages({clGreen}, &owner));
+    Tree->OnGetImageIndex = [&](TBaseLazyTree&, PLazyNode, TLTImageKind kind, TColumnIndex, bool&,
+                                int& index) {
+        if (kind == ikNormal) index = 0;
+    };
+    Tree->Header().Columns().Add()->SetWidth(300);
+    Tree->SetChildCount(Node(0), 1);
+    Tree->SetLineStyle(lsSolid);
+    const int image = 18 + Tree->Margin(); // left edge of the image when read left to right
+    struct Case {
+        TBiDiMode mode;
+        int lineX, joinLeft, buttonX, imageLeft;
+    };
+    for (const Case& c : {Case{bdLeftToRight, 9, 10, 9, image},
+                          Case{bdRightToLeft, 291, 282, 291, 300 - image - 16}}) {
+        Tree->Header().Columns()[0].SetBiDiMode(c.mode);
+        Paint();
+        // The vertical line through the middle row and down to the last row's join.
+        EXPECT_EQ(Count({c.lineX, 27, c.lineX + 1, 54}, LineColor), 19) << c.mode;
+        EXPECT_EQ(Count({c.joinLeft, 27, c.joinLeft + 8, 28}, LineColor), 8) << c.mode;
+        // The plus of the first node centres on its line.
+        EXPECT_EQ(ColorToRGB(Px(c.buttonX, 11)), ColorToRGB(clBlack)) << c.mode;
+        EXPECT_EQ(Count({c.imageLeft, 1, c.imageLeft + 16, 17}, clGreen), 256) << c.mode;
+        // The text sits next to the image, on the reading side.
+        const TRect beside = c.mode == bdLeftToRight ? TRect{c.imageLeft + 16, 0, 120, 18}
+                                                     : TRect{180, 0, c.imageLeft, 18};
+        EXPECT_GT(Count(beside, clBlack), 5) << c.mode;
+        EXPECT_EQ(
+            Count(c.mode == bdLeftToRight ? TRect{150, 0, 300, 18} : TRect{0, 0, 150, 18}, clBlack),
+            0)
+            << c.mode;
+    }
+    Tree->SetImages(nullptr);
+}
