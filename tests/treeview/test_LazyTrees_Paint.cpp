@@ -387,3 +387,26 @@ TEST_F(PaintFixture, RightToLeftColumnsMirrorTheRow) {
     }
     Tree->SetImages(nullptr);
 }
+
+// A column's own colour fills its cells when the caller asks for column colours;
+// a column that follows the tree's colour, or a paint without the option, shows the tree's.
+TEST_F(PaintFixture, ColumnsWithTheirOwnColourFillTheirCells) {
+    for (int w : {100, 120}) Tree->Header().Columns().Add()->SetWidth(w);
+    Tree->Header().Columns()[1].SetColor(clYellow); // drops the parent colour
+    ASSERT_FALSE(Tree->Header().Columns()[1].Options() & coParentColor);
+    struct Case {
+        TLTRowPaintOptions options;
+        int yellowInSecondColumn;
+    };
+    const TRect second{100, 0, 220, 54}, first{0, 0, 100, 54};
+    for (const Case& c : {Case{DefaultPaintTreeOptions, 120 * 54},
+                          Case{DefaultPaintTreeOptions & ~poColumnColor, 0}}) {
+        Paint(c.options);
+        // The text of the second column (its main column is the first) is "W" in black.
+        EXPECT_GT(Count(second, clYellow), c.yellowInSecondColumn - 200) << c.options;
+        EXPECT_LE(Count(second, clYellow), c.yellowInSecondColumn) << c.options;
+        EXPECT_EQ(Count(first, clYellow), 0) << c.options;
+        EXPECT_EQ(ColorToRGB(Px(250, 5)), ColorToRGB(Background))
+            << c.options; // beyond the columns
+    }
+}
