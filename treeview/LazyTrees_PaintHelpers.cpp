@@ -49,6 +49,21 @@ void CanvasPolygon(TCanvas& canvas, const TPoint* points, int count) {
     SelectObject(dc, oldBrush);
 }
 
+// Blends a colour over a rectangle of the canvas at the given opacity (0..255);
+// false when the canvas has no pixels of its own to blend into.
+bool BlendCanvasRect(TCanvas& canvas, TRect r, TColor color, int alpha) {
+    HDC dc = canvas.Handle();
+    TBitmapInfo bits;
+    if (!dc || !GetBitmapInfo(GetDCBitmap(dc), bits) || bits.BitsPerPixel != 32 || !bits.Bits)
+        return false;
+    TRect clip = canvas.ClipRect();
+    r = {std::max(r.Left, clip.Left), std::max(r.Top, clip.Top), std::min(r.Right, clip.Right),
+         std::min(r.Bottom, clip.Bottom)};
+    if (r.Width() <= 0 || r.Height() <= 0) return true;
+    BlendRectangle(dc, dc, r, {r.Left, r.Top}, 3, alpha, int(ColorToRGB(color)));
+    return true;
+}
+
 } // namespace
 
 bool TBaseLazyTree::TreeFocused() const {
@@ -279,12 +294,20 @@ void TBaseLazyTree::PaintCellSelection(TLTPaintInfo& info) {
     if ((paint & toShowHorzGridLines) && (info.PaintOptions & poGridLines)) --fill.Bottom;
     bool focusedColumn = !useColumns || info.Column == FFocusedColumn || (sel & toFullRowSelect);
     bool focused = TreeFocused() || (paint & toPopupMode);
+    const int radius = int(FSelectionCurveRadius);
     auto draw = [&](int fillIndex, int borderIndex) {
-        canvas.Brush.Style = bsSolid;
-        canvas.Brush.Color = FColors->Color(fillIndex);
         canvas.Pen.Style = psSolid;
         canvas.Pen.Color = FColors->Color(borderIndex);
-        canvas.Rectangle(fill.Left, fill.Top, fill.Right, fill.Bottom);
+        if ((paint & toUseBlendedSelection) && ProcessorHasMMX &&
+            BlendCanvasRect(canvas, fill, FColors->Color(fillIndex), SelectionBlendFactor)) {
+            // The blend is the fill: only the frame goes on top.
+            canvas.Brush.Style = bsClear;
+        } else {
+            canvas.Brush.Style = bsSolid;
+            canvas.Brush.Color = FColors->Color(fillIndex);
+        }
+        canvas.RoundRect(fill.Left, fill.Top, fill.Right, fill.Bottom, radius, radius);
+        canvas.Brush.Style = bsSolid;
     };
     if ((info.PaintOptions & poDrawSelection) && focusedColumn &&
         !(paint & toHideSelection && !focused)) {

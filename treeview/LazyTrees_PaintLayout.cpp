@@ -261,7 +261,8 @@ void TBaseLazyTree::PaintItemErase(TLTPaintInfo& info, bool useBackground, TRect
             canvas.Pen.Style = psSolid;
             canvas.Pen.Color = FColors->Color(focused ? TLTColors::FocusedSelectionBorderColor
                                                       : TLTColors::UnfocusedSelectionBorderColor);
-            canvas.Rectangle(r.Left, r.Top, r.Right, r.Bottom);
+            canvas.RoundRect(r.Left, r.Top, r.Right, r.Bottom, int(FSelectionCurveRadius),
+                             int(FSelectionCurveRadius));
         } else {
             // A column with a colour of its own keeps it under its cells when the caller asks.
             TColor fill = Color;

@@ -410,3 +410,33 @@ TEST_F(PaintFixture, ColumnsWithTheirOwnColourFillTheirCells) {
             << c.options; // beyond the columns
     }
 }
+
+// The selection fill: square by default, rounded with a curve radius (the
+// corner pixel keeps the background), and a blend of the selection colour over
+// the background when blended selection is on.
+TEST_F(PaintFixture, SelectionFillsRoundedOrBlended) {
+    Tree->Colors().SetColor(TLTColors::UnfocusedSelectionColor, clBlue);
+    Tree->Colors().SetColor(TLTColors::UnfocusedSelectionBorderColor, clBlue);
+    Tree->SetSelected(Node(1), true);
+    const int left = 18 + Tree->Margin();
+    const COLORREF half = RGB(127, 127, 255); // blue at 128/256 over white, rounded down
+    struct Case {
+        uint32_t radius;
+        bool blended;
+        COLORREF corner, inside;
+    };
+    for (const Case& c : {Case{0, false, ColorToRGB(clBlue), ColorToRGB(clBlue)},
+                          Case{8, false, ColorToRGB(Background), ColorToRGB(clBlue)},
+                          Case{0, true, ColorToRGB(clBlue), half}}) {
+        Tree->SetSelectionCurveRadius(c.radius);
+        auto options = Tree->TreeOptions().PaintOptions();
+        Tree->TreeOptions().SetPaintOptions(c.blended ? options | toUseBlendedSelection
+                                                      : options & ~toUseBlendedSelection);
+        Paint();
+        EXPECT_EQ(ColorToRGB(Px(left, 18)), c.corner) << c.radius << "/" << c.blended;
+        COLORREF inside = ColorToRGB(Px(left + 3, 27));
+        EXPECT_NEAR(GetRValue(inside), GetRValue(c.inside), 1) << c.radius << "/" << c.blended;
+        EXPECT_NEAR(GetGValue(inside), GetGValue(c.inside), 1) << c.radius << "/" << c.blended;
+        EXPECT_EQ(GetBValue(inside), GetBValue(c.inside)) << c.radius << "/" << c.blended;
+    }
+}
