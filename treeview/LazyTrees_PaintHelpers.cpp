@@ -214,12 +214,22 @@ void TBaseLazyTree::PaintImage(TLTPaintInfo& info, TLTImageInfoIndex imageInfoIn
     list.DrawingStyle = TCustomImageList::dsTransparent;
     if (!selected || slot.Ghosted || cut) list.BkColor = Color;
     bool enabled = !(node->States & vsDisabled) && Enabled;
-    list.Draw(*info.Canvas, slot.XPos, slot.YPos, slot.Index, enabled);
+    // Ghosted, cut and selected images let some of the row show through them.
+    const TLTPaintOptions paint = FOptions->PaintOptions();
+    const bool focusedPainting = TreeFocused() || (paint & toGhostedIfUnfocused);
+    const bool selectedLook = selected && !(FOptions->SelectionOptions() & toFullRowSelect) &&
+                              !(FOptions->MiscOptions() & toGridExtensions);
+    const UINT blend =
+        (paint & toUseBlendedImages) && focusedPainting && (slot.Ghosted || selectedLook || cut)
+            ? UINT(ILD_BLEND25)
+            : 0;
+    list.DrawBlended(*info.Canvas, slot.XPos, slot.YPos, slot.Index, blend, enabled);
     const TLTImageInfo& overlay = info.ImageInfo[iiOverlay];
     if (overlay.Index >= 0 && overlay.Images) {
         auto overlayStyle = overlay.Images->DrawingStyle;
         overlay.Images->DrawingStyle = TCustomImageList::dsTransparent;
-        overlay.Images->Draw(*info.Canvas, slot.XPos, slot.YPos, overlay.Index, enabled);
+        overlay.Images->DrawBlended(*info.Canvas, slot.XPos, slot.YPos, overlay.Index, blend,
+                                    enabled);
         overlay.Images->DrawingStyle = overlayStyle;
     }
     list.BkColor = oldBk;

@@ -440,3 +440,42 @@ TEST_F(PaintFixture, SelectionFillsRoundedOrBlended) {
         EXPECT_EQ(GetBValue(inside), GetBValue(c.inside)) << c.radius << "/" << c.blended;
     }
 }
+
+// Ghosted images and those of selected nodes let a quarter of the row show
+// through under blended images, while the tree paints focused.
+TEST_F(PaintFixture, BlendedImagesShowTheRowThrough) {
+    TComponent owner;
+    Tree->SetImages(SolidImages({clGreen}, &owner));
+    bool ghosted = false;
+    Tree->OnGetImageIndex = [&](TBaseLazyTree&, PLazyNode n, TLTImageKind kind, TColumnIndex,
+                                bool& ghost, int& index) {
+        if (kind == ikNormal || kind == ikSelected) index = 0;
+        if (n == Node(0)) ghost = ghosted;
+    };
+    const COLORREF plain = ColorToRGB(clGreen), blended = RGB(63, 159, 63); // over white
+    const int x = 18 + Tree->Margin() + 8;
+    struct Case {
+        bool ghosted, blendedOption, ghostedIfUnfocused;
+        COLORREF expected;
+    };
+    for (const Case& c : {Case{false, true, true, plain}, Case{true, true, true, blended},
+                          Case{true, false, true, plain}, Case{true, true, false, plain}}) {
+        ghosted = c.ghosted;
+        auto options =
+            Tree->TreeOptions().PaintOptions() & ~(toUseBlendedImages | toGhostedIfUnfocused);
+        if (c.blendedOption) options |= toUseBlendedImages;
+        if (c.ghostedIfUnfocused) options |= toGhostedIfUnfocused;
+        Tree->TreeOptions().SetPaintOptions(options);
+        Paint();
+        EXPECT_EQ(ColorToRGB(Px(x, 9)), c.expected)
+            << c.ghosted << c.blendedOption << c.ghostedIfUnfocused;
+    }
+    // A selected node's image is blended too (the selection covers only the text).
+    ghosted = false;
+    Tree->SetSelected(Node(1), true);
+    Tree->TreeOptions().SetPaintOptions(Tree->TreeOptions().PaintOptions() | toGhostedIfUnfocused);
+    Paint();
+    EXPECT_EQ(ColorToRGB(Px(x, 27)), blended);
+    EXPECT_EQ(ColorToRGB(Px(x, 9)), plain);
+    Tree->SetImages(nullptr);
+}
