@@ -100,7 +100,10 @@ void TBaseLazyTree::GetImageIndex(TLTPaintInfo& info, TLTImageKind kind,
 void TBaseLazyTree::PaintNodeButton(TCanvas& canvas, PLazyNode node, TColumnIndex, TRect r,
                                     int horizontalOffset, int verticalOffset, TBiDiMode bidiMode) {
     bool expanded = node->States & vsExpanded;
-    TBitmap& bitmap = expanded ? *FMinusBM : *FPlusBM;
+    // The hot forms only while the mouse is over this very button.
+    bool hot =
+        (FOptions->PaintOptions() & toHotTrack) && node == FCurrentHotNode && FHotNodeButtonHit;
+    TBitmap& bitmap = expanded ? (hot ? *FHotMinusBM : *FMinusBM) : (hot ? *FHotPlusBM : *FPlusBM);
     int x = bidiMode == bdLeftToRight ? r.Left + horizontalOffset
                                       : r.Right - horizontalOffset - bitmap.Width();
     canvas.Draw(x, r.Top + verticalOffset, bitmap);

@@ -479,3 +479,59 @@ TEST_F(PaintFixture, BlendedImagesShowTheRowThrough) {
     EXPECT_EQ(ColorToRGB(Px(x, 9)), plain);
     Tree->SetImages(nullptr);
 }
+
+namespace {
+
+// Reaches the hot state and the button bitmaps that the mouse and the
+// bitmap preparation otherwise own.
+class THotButtonTree : public TLazyStringTree {
+public:
+    using TLazyStringTree::TLazyStringTree;
+    void SetHot(PLazyNode node, bool onButton) {
+        FCurrentHotNode = node;
+        FHotNodeButtonHit = onButton;
+    }
+    void MarkHotBitmaps(TColor color) {
+        for (TBitmap* b : {FHotPlusBM.get(), FHotMinusBM.get()}) {
+            b->Canvas().Brush.Color = color;
+            b->Canvas().FillRect({0, 0, b->Width(), b->Height()});
+        }
+    }
+};
+
+} // namespace
+
+// The hot plus and minus show only for the hot node's button under the mouse
+// with hot tracking on.
+TEST_F(PaintFixture, HotButtonsUnderTheMouse) {
+    auto tree = NewComponent<THotButtonTree>();
+    tree->SetBounds(0, 0, 300, 200);
+    tree->Handle();
+    tree->Color = Background;
+    tree->SetRootNodeCount(2);
+    tree->SetChildCount(tree->GetFirst(), 1);
+    tree->SetChildCount(tree->GetFirst()->NextSibling, 1);
+    tree->Colors().SetColor(TLTColors::TreeLineColor, LineColor);
+    auto paint = [&] { tree->PaintTree(Target->Canvas(), {0, 0, 300, 200}, {0, 0}); };
+    paint(); // the bitmaps are made for the tree's colours first
+    tree->MarkHotBitmaps(clAqua);
+    struct Case {
+        bool hotTrack, onButton, expanded;
+        int aquaInFirstButton;
+    };
+    for (const Case& c : {Case{true, true, false, 81}, Case{true, true, true, 81},
+                          Case{true, false, false, 0}, Case{false, true, false, 0}}) {
+        auto options = tree->TreeOptions().PaintOptions() & ~toHotTrack;
+        tree->TreeOptions().SetPaintOptions(c.hotTrack ? options | toHotTrack : options);
+        tree->SetExpanded(tree->GetFirst(), c.expanded);
+        tree->SetHot(tree->GetFirst(), c.onButton);
+        paint();
+        const TRect button{5, 5, 14, 14};
+        EXPECT_EQ(Count(button, clAqua), c.aquaInFirstButton)
+            << c.hotTrack << c.onButton << c.expanded;
+        // The other node's button is never hot.
+        const int second = c.expanded ? 36 : 18;
+        EXPECT_EQ(Count({5, second + 5, 14, second + 14}, clAqua), 0);
+    }
+    tree->SetHot(nullptr, false);
+}
