@@ -365,6 +365,26 @@ void TBaseLazyTree::DoPaintDropMark(TCanvas& canvas, PLazyNode, TRect r) {
     canvas.Brush.Color = oldBrush;
 }
 
+void TBaseLazyTree::PaintNonClientBorder(HDC dc) {
+    if (BevelKind == bkNone && BorderWidth <= 0) return;
+    TRect r = FBorderBandRect;
+    if (BevelKind != bkNone) {
+        UINT flags = BF_RECT | BF_ADJUST;
+        if (BevelKind == bkSoft) flags |= BF_SOFT;
+        if (BevelKind == bkFlat) flags |= BF_FLAT;
+        DrawEdge(dc, r, BDR_RAISEDINNER | BDR_SUNKENOUTER, flags);
+    }
+    const int w = std::max(0, BorderWidth);
+    if (w == 0 || r.Width() <= 0 || r.Height() <= 0) return;
+    HBRUSH brush = CreateSolidBrush(ColorToRGB(FColors->Color(TLTColors::BorderColor)));
+    const int inner = std::min(w, std::min(r.Width(), r.Height()) / 2);
+    FillRect(dc, {r.Left, r.Top, r.Right, r.Top + inner}, brush);
+    FillRect(dc, {r.Left, r.Bottom - inner, r.Right, r.Bottom}, brush);
+    FillRect(dc, {r.Left, r.Top + inner, r.Left + inner, r.Bottom - inner}, brush);
+    FillRect(dc, {r.Right - inner, r.Top + inner, r.Right, r.Bottom - inner}, brush);
+    DeleteObject(brush);
+}
+
 void TBaseLazyTree::PrepareBitmaps(bool needButtons, bool needLines) {
     if (needButtons) {
         const int size = 9;

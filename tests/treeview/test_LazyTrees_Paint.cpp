@@ -535,3 +535,49 @@ TEST_F(PaintFixture, HotButtonsUnderTheMouse) {
     }
     tree->SetHot(nullptr, false);
 }
+
+// Bevel and border band take their room from the client and are painted
+// around it: two bevel pixels, then BorderWidth pixels in the border colour.
+TEST(NonClientBorder, BevelAndBorderBandAroundTheClient) {
+    SetMainThread();
+    EnsureGuiToolkit();
+    InitializeGlobalStructures();
+    struct Case {
+        TBevelKind bevel;
+        int borderWidth, band;
+    };
+    for (const Case& c :
+         {Case{bkNone, 0, 0}, Case{bkNone, 3, 3}, Case{bkFlat, 3, 5}, Case{bkTile, 0, 2}}) {
+        auto tree = NewComponent<TLazyStringTree>();
+        tree->BevelKind = c.bevel;
+        tree->BorderWidth = c.borderWidth;
+        tree->Colors().SetColor(TLTColors::BorderColor, clRed);
+        tree->SetBounds(0, 0, 100, 80);
+        tree->Handle();
+        TRect client = tree->ClientRect();
+        EXPECT_EQ(client.Width(), 100 - 2 * c.band) << c.bevel << "/" << c.borderWidth;
+        EXPECT_EQ(client.Height(), 80 - 2 * c.band) << c.bevel << "/" << c.borderWidth;
+        TBitmap frame(100, 80);
+        frame.Canvas().Brush.Color = clWhite;
+        frame.Canvas().FillRect({0, 0, 100, 80});
+        tree->PaintNonClientBorder(frame.Canvas().Handle());
+        auto px = [&](int x, int y) { return ColorToRGB(TColor(frame.Canvas().Pixel(x, y))); };
+        const int bevel = c.bevel == bkNone ? 0 : 2;
+        for (int i = 0; i < 100; ++i) {
+            COLORREF expected = i < bevel           ? px(i, 40) // bevel: not checked here
+                                : i < c.band        ? ColorToRGB(clRed)
+                                : i >= 100 - bevel  ? px(i, 40)
+                                : i >= 100 - c.band ? ColorToRGB(clRed)
+                                                    : ColorToRGB(clWhite);
+            EXPECT_EQ(px(i, 40), expected) << c.bevel << "/" << c.borderWidth << " x " << i;
+        }
+        if (bevel) {
+            EXPECT_NE(px(0, 40), ColorToRGB(clWhite)) << c.bevel;
+        }
+        // The band runs along the top as well.
+        if (c.band > bevel) {
+            EXPECT_EQ(px(50, c.band - 1), ColorToRGB(clRed)) << c.bevel << "/" << c.borderWidth;
+        }
+        EXPECT_EQ(px(50, c.band), ColorToRGB(clWhite)) << c.bevel << "/" << c.borderWidth;
+    }
+}
