@@ -812,9 +812,10 @@ struct TLTPaintInfo {
     TLTRowPaintOptions PaintOptions = 0;
     TColumnPosition Position = 0;
     bool RightToLeft = false;
-    int NodeWidth = 0; // the text's width, measured once per cell
-    int IndentX = 0;   // where the row's tree lines start
-    int VAlign = 0;    // the row's join of lines, buttons and images, from its top
+    TAlignment Alignment = taLeftJustify; // of the cell's text, as seen on the screen
+    int NodeWidth = 0;                    // the text's width, measured once per cell
+    int IndentX = 0;                      // where the row's tree lines start
+    int VAlign = 0; // the row's join of lines, buttons and images, from its top
     TLTImageInfo ImageInfo[4];
     TLineImage LineImage;
     TPoint BrushOrigin; // where the content's top-left lies: dotted lines move with it
@@ -1105,6 +1106,8 @@ public:
                                TCustomImageList* defaultImages);
     virtual void PaintNodeButton(TCanvas& canvas, PLazyNode node, TColumnIndex column, TRect r,
                                  int horizontalOffset, int verticalOffset, TBiDiMode bidiMode);
+    // The bevel and the BorderWidth band around header and client, in window coordinates.
+    virtual void PaintNonClientBorder(HDC dc);
     virtual void PaintTreeLines(const TLTPaintInfo& info, int vAlignment, int indentSize,
                                 const TLineImage& lineImage);
     void DrawDottedHLine(const TLTPaintInfo& info, int left, int right, int top);
@@ -1859,6 +1862,7 @@ protected:
     int FOperationCount = 0;
     bool FOperationCanceled = false;
     void HeaderNonClient(TMessage& m); // non-client size and painting with the header
+    TRect FBorderBandRect; // the outer edge of bevel and border band, in window coordinates
     // Input state.
     enum : uintptr_t { ScrollTimerId = 4 };
     // Hints: the mouse rests for HintPause, then the hint for the point shows.

@@ -649,16 +649,24 @@ void TBaseLazyTree::HeaderNonClient(TMessage& m) {
     int fullRight = r ? r->Right : 0;
     TCustomControl::Dispatch(m);
     if (r) {
+        // Bevel (raised inner and lowered outer edge, one pixel each) and border band lie
+        // inside the platform's frame and bars, around header and client.
+        FBorderBandRect = *r;
+        const int band = (BevelKind != bkNone ? 2 : 0) + std::max(0, BorderWidth);
+        *r = {r->Left + band, r->Top + band, r->Right - band, r->Bottom - band};
+        fullRight -= band;
         // The header spans the window inside its borders, over the vertical scroll bar too.
         int height = (FHeader->Options() & hoVisible) ? FHeader->Height : 0;
         int border = r->Left;
         FHeaderRect = {border, r->Top, fullRight - border,
                        std::min(r->Top + height, std::max(r->Bottom, r->Top))};
         r->Top = FHeaderRect.Bottom;
-    } else if (m.Msg == WM_NCPAINT && (FHeader->Options() & hoVisible) && !FHeaderRect.IsEmpty()) {
+    } else if (m.Msg == WM_NCPAINT) {
         HDC dc = GetWindowDC(WindowHandle());
         if (dc) {
-            FHeader->Columns().PaintHeader(dc, FHeaderRect, -FEffectiveOffsetX);
+            PaintNonClientBorder(dc);
+            if ((FHeader->Options() & hoVisible) && !FHeaderRect.IsEmpty())
+                FHeader->Columns().PaintHeader(dc, FHeaderRect, -FEffectiveOffsetX);
             ReleaseDC(WindowHandle(), dc);
         }
     }

@@ -120,8 +120,21 @@ void TBaseLazyTree::PaintTree(TCanvas& canvas, TRect window, TPoint target,
                     info.Position = col.Position;
                     info.CellRect = cell;
                     info.ContentRect = cell;
-                    info.ContentRect.Left += FMargin;
-                    info.RightToLeft = false;
+                    // Right-to-left columns mirror the whole row: indent from the right edge.
+                    const bool rtl = useColumns
+                                         ? FHeader->Columns()[col.Index].IsRightToLeftReading()
+                                         : BiDiMode != bdLeftToRight;
+                    if (rtl)
+                        info.ContentRect.Right -= FMargin;
+                    else
+                        info.ContentRect.Left += FMargin;
+                    info.RightToLeft = rtl;
+                    // Right-to-left reading swaps left and right alignment.
+                    info.Alignment =
+                        useColumns ? FHeader->Columns()[col.Index].Alignment() : FAlignment;
+                    if (rtl && info.Alignment != taCenter)
+                        info.Alignment =
+                            info.Alignment == taLeftJustify ? taRightJustify : taLeftJustify;
                     info.IndentX = cell.Left;
                     for (TLTImageInfo& slot : info.ImageInfo) slot = {};
                     if (paintOptions & poBackground)
@@ -135,28 +148,31 @@ void TBaseLazyTree::PaintTree(TCanvas& canvas, TRect window, TPoint target,
                             indentLevels > 0 &&
                             !((node->States & vsAllChildrenHidden) &&
                               (FOptions->AutoOptions() & toAutoHideButtons))) {
-                            int buttonX = (indentLevels - 1) * int(FIndent) + int(FIndent) / 2 -
-                                          FPlusBM->Width() / 2;
+                            // Centred on the line of the deepest level, seen from the
+                            // column's reading side.
+                            const int w = FPlusBM->Width(), indent = int(FIndent);
+                            int buttonX = rtl ? indentLevels * indent - indent / 2 - (w - w / 2)
+                                              : (indentLevels - 1) * indent + indent / 2 - w / 2;
                             PaintNodeButton(canvas, node, col.Index, cell, buttonX, vButtonAlign,
-                                            bdLeftToRight);
+                                            rtl ? bdRightToLeft : bdLeftToRight);
                         }
                         AdjustCoordinatesByIndent(info, indentLevels);
                         if ((misc & toCheckSupport) && CheckImages && node->CheckType != ctNone) {
                             TLTImageInfo& slot = info.ImageInfo[iiCheck];
-                            AdjustImageBorder(CheckImages, false, vAlign, info.ContentRect, slot);
+                            AdjustImageBorder(CheckImages, rtl, vAlign, info.ContentRect, slot);
                             slot.Index = GetCheckImage(node);
                             slot.Images = CheckImages;
                         }
                         GetImageIndex(info, ikState, iiState, FStateImages);
                         if (info.ImageInfo[iiState].Index >= 0 && info.ImageInfo[iiState].Images)
-                            AdjustImageBorder(info.ImageInfo[iiState].Images, false, vAlign,
+                            AdjustImageBorder(info.ImageInfo[iiState].Images, rtl, vAlign,
                                               info.ContentRect, info.ImageInfo[iiState]);
                     }
                     GetImageIndex(info, selected ? ikSelected : ikNormal, iiNormal, FImages);
                     if (selected && info.ImageInfo[iiNormal].Index < 0)
                         GetImageIndex(info, ikNormal, iiNormal, FImages);
                     if (info.ImageInfo[iiNormal].Index >= 0 && info.ImageInfo[iiNormal].Images)
-                        AdjustImageBorder(info.ImageInfo[iiNormal].Images, false, vAlign,
+                        AdjustImageBorder(info.ImageInfo[iiNormal].Images, rtl, vAlign,
                                           info.ContentRect, info.ImageInfo[iiNormal]);
 
                     // Measuring is dear: only where selection, focus, drop target or range need the
@@ -256,6 +272,12 @@ void TCustomLazyStringTree::DoPaintNode(TLTPaintInfo& info) {
     DoPaintText(node, canvas, info.Column, ttNormal);
     HDC dc = canvas.Handle();
     int x = info.ContentRect.Left + TextMargin();
+    if (info.Alignment != taLeftJustify) {
+        int width = canvas.TextWidth(text);
+        x = info.Alignment == taRightJustify
+                ? info.ContentRect.Right - TextMargin() - width
+                : (info.ContentRect.Left + info.ContentRect.Right - width) / 2;
+    }
     // One height per font: measuring every row would cost as much as drawing it.
     const TFont& f = canvas.Font;
     if (FTextHeight < 0 || f.Height != FTextHeightSize || f.Style != FTextHeightStyle ||

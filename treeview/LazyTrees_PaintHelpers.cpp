@@ -49,6 +49,21 @@ void CanvasPolygon(TCanvas& canvas, const TPoint* points, int count) {
     SelectObject(dc, oldBrush);
 }
 
+// Blends a colour over a rectangle of the canvas at the given opacity (0..255);
+// false when the canvas has no pixels of its own to blend into.
+bool BlendCanvasRect(TCanvas& canvas, TRect r, TColor color, int alpha) {
+    HDC dc = canvas.Handle();
+    TBitmapInfo bits;
+    if (!dc || !GetBitmapInfo(GetDCBitmap(dc), bits) || bits.BitsPerPixel != 32 || !bits.Bits)
+        return false;
+    TRect clip = canvas.ClipRect();
+    r = {std::max(r.Left, clip.Left), std::max(r.Top, clip.Top), std::min(r.Right, clip.Right),
+         std::min(r.Bottom, clip.Bottom)};
+    if (r.Width() <= 0 || r.Height() <= 0) return true;
+    BlendRectangle(dc, dc, r, {r.Left, r.Top}, 3, alpha, int(ColorToRGB(color)));
+    return true;
+}
+
 } // namespace
 
 bool TBaseLazyTree::TreeFocused() const {
@@ -85,7 +100,10 @@ void TBaseLazyTree::GetImageIndex(TLTPaintInfo& info, TLTImageKind kind,
 void TBaseLazyTree::PaintNodeButton(TCanvas& canvas, PLazyNode node, TColumnIndex, TRect r,
                                     int horizontalOffset, int verticalOffset, TBiDiMode bidiMode) {
     bool expanded = node->States & vsExpanded;
-    TBitmap& bitmap = expanded ? *FMinusBM : *FPlusBM;
+    // The hot forms only while the mouse is over this very button.
+    bool hot =
+        (FOptions->PaintOptions() & toHotTrack) && node == FCurrentHotNode && FHotNodeButtonHit;
+    TBitmap& bitmap = expanded ? (hot ? *FHotMinusBM : *FMinusBM) : (hot ? *FHotPlusBM : *FPlusBM);
     int x = bidiMode == bdLeftToRight ? r.Left + horizontalOffset
                                       : r.Right - horizontalOffset - bitmap.Width();
     canvas.Draw(x, r.Top + verticalOffset, bitmap);
@@ -199,12 +217,22 @@ void TBaseLazyTree::PaintImage(TLTPaintInfo& info, TLTImageInfoIndex imageInfoIn
     list.DrawingStyle = TCustomImageList::dsTransparent;
     if (!selected || slot.Ghosted || cut) list.BkColor = Color;
     bool enabled = !(node->States & vsDisabled) && Enabled;
-    list.Draw(*info.Canvas, slot.XPos, slot.YPos, slot.Index, enabled);
+    // Ghosted, cut and selected images let some of the row show through them.
+    const TLTPaintOptions paint = FOptions->PaintOptions();
+    const bool focusedPainting = TreeFocused() || (paint & toGhostedIfUnfocused);
+    const bool selectedLook = selected && !(FOptions->SelectionOptions() & toFullRowSelect) &&
+                              !(FOptions->MiscOptions() & toGridExtensions);
+    const UINT blend =
+        (paint & toUseBlendedImages) && focusedPainting && (slot.Ghosted || selectedLook || cut)
+            ? UINT(ILD_BLEND25)
+            : 0;
+    list.DrawBlended(*info.Canvas, slot.XPos, slot.YPos, slot.Index, blend, enabled);
     const TLTImageInfo& overlay = info.ImageInfo[iiOverlay];
     if (overlay.Index >= 0 && overlay.Images) {
         auto overlayStyle = overlay.Images->DrawingStyle;
         overlay.Images->DrawingStyle = TCustomImageList::dsTransparent;
-        overlay.Images->Draw(*info.Canvas, slot.XPos, slot.YPos, overlay.Index, enabled);
+        overlay.Images->DrawBlended(*info.Canvas, slot.XPos, slot.YPos, overlay.Index, blend,
+                                    enabled);
         overlay.Images->DrawingStyle = overlayStyle;
     }
     list.BkColor = oldBk;
@@ -252,9 +280,7 @@ void TBaseLazyTree::PaintCellSelection(TLTPaintInfo& info) {
     TCanvas& canvas = *info.Canvas;
     PLazyNode node = info.Node;
     bool useColumns = FHeader->UseColumns();
-    TAlignment alignment = useColumns && FHeader->Columns().IsValidColumn(info.Column)
-                               ? FHeader->Columns()[info.Column].Alignment()
-                               : FAlignment;
+    const TAlignment alignment = info.Alignment;
 
     // The text's part of the content rectangle.
     TRect inner = info.ContentRect;
@@ -281,12 +307,20 @@ void TBaseLazyTree::PaintCellSelection(TLTPaintInfo& info) {
     if ((paint & toShowHorzGridLines) && (info.PaintOptions & poGridLines)) --fill.Bottom;
     bool focusedColumn = !useColumns || info.Column == FFocusedColumn || (sel & toFullRowSelect);
     bool focused = TreeFocused() || (paint & toPopupMode);
+    const int radius = int(FSelectionCurveRadius);
     auto draw = [&](int fillIndex, int borderIndex) {
-        canvas.Brush.Style = bsSolid;
-        canvas.Brush.Color = FColors->Color(fillIndex);
         canvas.Pen.Style = psSolid;
         canvas.Pen.Color = FColors->Color(borderIndex);
-        canvas.Rectangle(fill.Left, fill.Top, fill.Right, fill.Bottom);
+        if ((paint & toUseBlendedSelection) && ProcessorHasMMX &&
+            BlendCanvasRect(canvas, fill, FColors->Color(fillIndex), SelectionBlendFactor)) {
+            // The blend is the fill: only the frame goes on top.
+            canvas.Brush.Style = bsClear;
+        } else {
+            canvas.Brush.Style = bsSolid;
+            canvas.Brush.Color = FColors->Color(fillIndex);
+        }
+        canvas.RoundRect(fill.Left, fill.Top, fill.Right, fill.Bottom, radius, radius);
+        canvas.Brush.Style = bsSolid;
     };
     if ((info.PaintOptions & poDrawSelection) && focusedColumn &&
         !(paint & toHideSelection && !focused)) {
@@ -329,6 +363,26 @@ void TBaseLazyTree::DoPaintDropMark(TCanvas& canvas, PLazyNode, TRect r) {
     }
     canvas.Pen.Style = oldPen;
     canvas.Brush.Color = oldBrush;
+}
+
+void TBaseLazyTree::PaintNonClientBorder(HDC dc) {
+    if (BevelKind == bkNone && BorderWidth <= 0) return;
+    TRect r = FBorderBandRect;
+    if (BevelKind != bkNone) {
+        UINT flags = BF_RECT | BF_ADJUST;
+        if (BevelKind == bkSoft) flags |= BF_SOFT;
+        if (BevelKind == bkFlat) flags |= BF_FLAT;
+        DrawEdge(dc, r, BDR_RAISEDINNER | BDR_SUNKENOUTER, flags);
+    }
+    const int w = std::max(0, BorderWidth);
+    if (w == 0 || r.Width() <= 0 || r.Height() <= 0) return;
+    HBRUSH brush = CreateSolidBrush(ColorToRGB(FColors->Color(TLTColors::BorderColor)));
+    const int inner = std::min(w, std::min(r.Width(), r.Height()) / 2);
+    FillRect(dc, {r.Left, r.Top, r.Right, r.Top + inner}, brush);
+    FillRect(dc, {r.Left, r.Bottom - inner, r.Right, r.Bottom}, brush);
+    FillRect(dc, {r.Left, r.Top + inner, r.Left + inner, r.Bottom - inner}, brush);
+    FillRect(dc, {r.Right - inner, r.Top + inner, r.Right, r.Bottom - inner}, brush);
+    DeleteObject(brush);
 }
 
 void TBaseLazyTree::PrepareBitmaps(bool needButtons, bool needLines) {

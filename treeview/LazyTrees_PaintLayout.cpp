@@ -261,9 +261,17 @@ void TBaseLazyTree::PaintItemErase(TLTPaintInfo& info, bool useBackground, TRect
             canvas.Pen.Style = psSolid;
             canvas.Pen.Color = FColors->Color(focused ? TLTColors::FocusedSelectionBorderColor
                                                       : TLTColors::UnfocusedSelectionBorderColor);
-            canvas.Rectangle(r.Left, r.Top, r.Right, r.Bottom);
+            canvas.RoundRect(r.Left, r.Top, r.Right, r.Bottom, int(FSelectionCurveRadius),
+                             int(FSelectionCurveRadius));
         } else {
-            canvas.Brush.Color = Color;
+            // A column with a colour of its own keeps it under its cells when the caller asks.
+            TColor fill = Color;
+            if ((info.PaintOptions & poColumnColor) && FHeader->UseColumns() &&
+                FHeader->Columns().IsValidColumn(info.Column)) {
+                const TLazyTreeColumn& column = FHeader->Columns()[info.Column];
+                if (!(column.Options() & coParentColor)) fill = column.Color();
+            }
+            canvas.Brush.Color = fill;
             canvas.FillRect(r);
         }
         break;

@@ -773,6 +773,22 @@ bool Ellipse(HDC dc, int l, int t, int r, int b) {
     return true;
 }
 
+bool RoundRect(HDC dc, int l, int t, int r, int b, int width, int height) {
+    if (!dc) return false;
+    if (width <= 0 || height <= 0) return Rectangle(dc, l, t, r, b);
+    int ix = dc->ToX(l), iy = dc->ToY(t);
+    WithPainter(dc, [&](QPainter& p) {
+        const TPenObject* pen = &dc->S.PenV;
+        const TBrushObject* br = &dc->S.BrushV;
+        p.setPen(pen && pen->Style != PS_NULL ? QPen(QColor::fromRgb(ToPixel(pen->Color)), 0)
+                                              : QPen(Qt::NoPen));
+        p.setBrush(br && br->Style != BS_NULL ? QBrush(QColor::fromRgb(ToPixel(br->Color)))
+                                              : QBrush(Qt::NoBrush));
+        p.drawRoundedRect(QRect(ix, iy, r - l - 1, b - t - 1), width / 2.0, height / 2.0);
+    });
+    return true;
+}
+
 bool MoveToEx(HDC dc, int x, int y, TPoint* old) {
     if (old) *old = dc->S.Pos;
     dc->S.Pos = {x, y};

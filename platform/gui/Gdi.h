@@ -192,6 +192,8 @@ int FrameRect(HDC dc, const TRect& r, HBRUSH brush);
 bool InvertRect(HDC dc, const TRect& r);
 bool Rectangle(HDC dc, int left, int top, int right, int bottom); // pen outline, brush inside
 bool Ellipse(HDC dc, int left, int top, int right, int bottom);
+// Corners are quarter ellipses of the given width and height.
+bool RoundRect(HDC dc, int left, int top, int right, int bottom, int width, int height);
 bool MoveToEx(HDC dc, int x, int y, TPoint* old = nullptr);
 bool LineTo(HDC dc, int x, int y); // the end point is not drawn
 bool Polygon(HDC dc, const TPoint* points, int count);

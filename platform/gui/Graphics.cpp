@@ -129,6 +129,11 @@ void TCanvas::Ellipse(int l, int t, int r, int b) {
     if (HDC dc = Handle()) nuq::Ellipse(dc, l, t, r, b);
 }
 
+void TCanvas::RoundRect(int l, int t, int r, int b, int width, int height) {
+    Prepare();
+    if (HDC dc = Handle()) nuq::RoundRect(dc, l, t, r, b, width, height);
+}
+
 void TCanvas::MoveTo(int x, int y) {
     if (HDC dc = Handle()) MoveToEx(dc, x, y);
 }

@@ -87,6 +87,7 @@ public:
     void FrameRect(const TRect& r);
     void Rectangle(int l, int t, int r, int b);
     void Ellipse(int l, int t, int r, int b);
+    void RoundRect(int l, int t, int r, int b, int width, int height);
     void MoveTo(int x, int y);
     void LineTo(int x, int y);
     void TextOut(int x, int y, const std::u16string& text);

@@ -87,7 +87,14 @@ bool ImageList_Draw(HIMAGELIST list, int index, HDC dc, int x, int y, UINT style
                 if (!keepBackground) SetPixel(dc, x + px, y + py, list->BkColor);
                 continue;
             }
-            SetPixel(dc, x + px, y + py, FromPixel(img.Pixels[i]));
+            COLORREF c = FromPixel(img.Pixels[i]);
+            if (style & ILD_BLEND25) {
+                COLORREF under = GetPixel(dc, x + px, y + py);
+                auto mix = [](int a, int b) { return (a * 3 + b) / 4; };
+                c = RGB(mix(GetRValue(c), GetRValue(under)), mix(GetGValue(c), GetGValue(under)),
+                        mix(GetBValue(c), GetBValue(under)));
+            }
+            SetPixel(dc, x + px, y + py, c);
         }
     return true;
 }
@@ -163,6 +170,11 @@ int TCustomImageList::AddMasked(TBitmap& image, TColor maskColor) {
 }
 
 void TCustomImageList::Draw(TCanvas& canvas, int x, int y, int index, bool enabled) {
+    DrawBlended(canvas, x, y, index, 0, enabled);
+}
+
+void TCustomImageList::DrawBlended(TCanvas& canvas, int x, int y, int index, UINT extraStyle,
+                                   bool enabled) {
     HIMAGELIST l = Handle();
     if (!enabled) {
         // Disabled images are drawn in shades of grey.
@@ -181,7 +193,7 @@ void TCustomImageList::Draw(TCanvas& canvas, int x, int y, int index, bool enabl
     COLORREF bk = BkColor == clNone ? CLR_NONE : ColorToRGB(BkColor);
     ImageList_SetBkColor(l, bk);
     ImageList_Draw(l, index, canvas.Handle(), x, y,
-                   DrawingStyle == dsTransparent ? ILD_TRANSPARENT : ILD_NORMAL);
+                   (DrawingStyle == dsTransparent ? ILD_TRANSPARENT : ILD_NORMAL) | extraStyle);
 }
 
 void TCustomImageList::Change() {

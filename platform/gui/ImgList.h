@@ -18,7 +18,8 @@ enum : UINT {
     ILC_COLOR24 = 24,
     ILC_COLOR32 = 32
 };
-enum : UINT { ILD_NORMAL = 0, ILD_TRANSPARENT = 1, ILD_MASK = 0x10 };
+// ILD_BLEND25: a quarter of what lies under each opaque pixel shows through.
+enum : UINT { ILD_NORMAL = 0, ILD_TRANSPARENT = 1, ILD_BLEND25 = 4, ILD_MASK = 0x10 };
 inline constexpr COLORREF CLR_NONE = 0xFFFFFFFF;
 inline constexpr COLORREF CLR_DEFAULT = 0xFF000000;
 
@@ -76,6 +77,9 @@ public:
     int Add(TBitmap& image, TBitmap* mask);
     int AddMasked(TBitmap& image, TColor maskColor);
     void Draw(TCanvas& canvas, int x, int y, int index, bool enabled = true);
+    // As Draw, adding platform draw flags (ILD_BLEND25) to the drawing style's own.
+    void DrawBlended(TCanvas& canvas, int x, int y, int index, UINT extraStyle,
+                     bool enabled = true);
 
 private:
     void Change();

@@ -347,3 +347,237 @@ TEST_F(PaintFixture, PrintClientPaintsTheVisibleRowsAndBarsFollowTheContent) {
     ProcessMessagesUntil([&] { return GetWindowLongPtr(wnd, GWL_STYLE) & WS_VSCROLL; }, 1000);
     EXPECT_TRUE(GetWindowLongPtr(wnd, GWL_STYLE) & WS_VSCROLL);
 }
+
+// A right-to-left column mirrors the row: lines, button, image and text start
+// at the cell's right edge (one 300 pixel column; the levels' lines sit half an
+// indent into their level from either side).
+TEST_F(PaintFixture, RightToLeftColumnsMirrorTheRow) {
+    TComponent owner;
+    Tree->SetImages(SolidImages({clGreen}, &owner));
+    Tree->OnGetImageIndex = [&](TBaseLazyTree&, PLazyNode, TLTImageKind kind, TColumnIndex, bool&,
+                                int& index) {
+        if (kind == ikNormal) index = 0;
+    };
+    Tree->Header().Columns().Add()->SetWidth(300);
+    Tree->SetChildCount(Node(0), 1);
+    Tree->SetLineStyle(lsSolid);
+    const int image = 18 + Tree->Margin(); // left edge of the image when read left to right
+    struct Case {
+        TBiDiMode mode;
+        int lineX, joinLeft, buttonX, imageLeft;
+    };
+    for (const Case& c : {Case{bdLeftToRight, 9, 10, 9, image},
+                          Case{bdRightToLeft, 291, 282, 291, 300 - image - 16}}) {
+        Tree->Header().Columns()[0].SetBiDiMode(c.mode);
+        Paint();
+        // The vertical line through the middle row and down to the last row's join.
+        EXPECT_EQ(Count({c.lineX, 27, c.lineX + 1, 54}, LineColor), 19) << c.mode;
+        EXPECT_EQ(Count({c.joinLeft, 27, c.joinLeft + 8, 28}, LineColor), 8) << c.mode;
+        // The plus of the first node centres on its line.
+        EXPECT_EQ(ColorToRGB(Px(c.buttonX, 11)), ColorToRGB(clBlack)) << c.mode;
+        EXPECT_EQ(Count({c.imageLeft, 1, c.imageLeft + 16, 17}, clGreen), 256) << c.mode;
+        // The text sits next to the image, on the reading side.
+        const TRect beside = c.mode == bdLeftToRight ? TRect{c.imageLeft + 16, 0, 120, 18}
+                                                     : TRect{180, 0, c.imageLeft, 18};
+        EXPECT_GT(Count(beside, clBlack), 5) << c.mode;
+        EXPECT_EQ(
+            Count(c.mode == bdLeftToRight ? TRect{150, 0, 300, 18} : TRect{0, 0, 150, 18}, clBlack),
+            0)
+            << c.mode;
+    }
+    Tree->SetImages(nullptr);
+}
+
+// A column's own colour fills its cells when the caller asks for column colours;
+// a column that follows the tree's colour, or a paint without the option, shows the tree's.
+TEST_F(PaintFixture, ColumnsWithTheirOwnColourFillTheirCells) {
+    for (int w : {100, 120}) Tree->Header().Columns().Add()->SetWidth(w);
+    Tree->Header().Columns()[1].SetColor(clYellow); // drops the parent colour
+    ASSERT_FALSE(Tree->Header().Columns()[1].Options() & coParentColor);
+    struct Case {
+        TLTRowPaintOptions options;
+        int yellowInSecondColumn;
+    };
+    const TRect second{100, 0, 220, 54}, first{0, 0, 100, 54};
+    for (const Case& c : {Case{DefaultPaintTreeOptions, 120 * 54},
+                          Case{DefaultPaintTreeOptions & ~poColumnColor, 0}}) {
+        Paint(c.options);
+        // The text of the second column (its main column is the first) is "W" in black.
+        EXPECT_GT(Count(second, clYellow), c.yellowInSecondColumn - 200) << c.options;
+        EXPECT_LE(Count(second, clYellow), c.yellowInSecondColumn) << c.options;
+        EXPECT_EQ(Count(first, clYellow), 0) << c.options;
+        EXPECT_EQ(ColorToRGB(Px(250, 5)), ColorToRGB(Background))
+            << c.options; // beyond the columns
+    }
+}
+
+// The selection fill: square by default, rounded with a curve radius (the
+// corner pixel keeps the background), and a blend of the selection colour over
+// the background when blended selection is on.
+TEST_F(PaintFixture, SelectionFillsRoundedOrBlended) {
+    Tree->Colors().SetColor(TLTColors::UnfocusedSelectionColor, clBlue);
+    Tree->Colors().SetColor(TLTColors::UnfocusedSelectionBorderColor, clBlue);
+    Tree->SetSelected(Node(1), true);
+    const int left = 18 + Tree->Margin();
+    const COLORREF half = RGB(127, 127, 255); // blue at 128/256 over white, rounded down
+    struct Case {
+        uint32_t radius;
+        bool blended;
+        COLORREF corner, inside;
+    };
+    for (const Case& c : {Case{0, false, ColorToRGB(clBlue), ColorToRGB(clBlue)},
+                          Case{8, false, ColorToRGB(Background), ColorToRGB(clBlue)},
+                          Case{0, true, ColorToRGB(clBlue), half}}) {
+        Tree->SetSelectionCurveRadius(c.radius);
+        auto options = Tree->TreeOptions().PaintOptions();
+        Tree->TreeOptions().SetPaintOptions(c.blended ? options | toUseBlendedSelection
+                                                      : options & ~toUseBlendedSelection);
+        Paint();
+        EXPECT_EQ(ColorToRGB(Px(left, 18)), c.corner) << c.radius << "/" << c.blended;
+        COLORREF inside = ColorToRGB(Px(left + 3, 27));
+        EXPECT_NEAR(GetRValue(inside), GetRValue(c.inside), 1) << c.radius << "/" << c.blended;
+        EXPECT_NEAR(GetGValue(inside), GetGValue(c.inside), 1) << c.radius << "/" << c.blended;
+        EXPECT_EQ(GetBValue(inside), GetBValue(c.inside)) << c.radius << "/" << c.blended;
+    }
+}
+
+// Ghosted images and those of selected nodes let a quarter of the row show
+// through under blended images, while the tree paints focused.
+TEST_F(PaintFixture, BlendedImagesShowTheRowThrough) {
+    TComponent owner;
+    Tree->SetImages(SolidImages({clGreen}, &owner));
+    bool ghosted = false;
+    Tree->OnGetImageIndex = [&](TBaseLazyTree&, PLazyNode n, TLTImageKind kind, TColumnIndex,
+                                bool& ghost, int& index) {
+        if (kind == ikNormal || kind == ikSelected) index = 0;
+        if (n == Node(0)) ghost = ghosted;
+    };
+    const COLORREF plain = ColorToRGB(clGreen), blended = RGB(63, 159, 63); // over white
+    const int x = 18 + Tree->Margin() + 8;
+    struct Case {
+        bool ghosted, blendedOption, ghostedIfUnfocused;
+        COLORREF expected;
+    };
+    for (const Case& c : {Case{false, true, true, plain}, Case{true, true, true, blended},
+                          Case{true, false, true, plain}, Case{true, true, false, plain}}) {
+        ghosted = c.ghosted;
+        auto options =
+            Tree->TreeOptions().PaintOptions() & ~(toUseBlendedImages | toGhostedIfUnfocused);
+        if (c.blendedOption) options |= toUseBlendedImages;
+        if (c.ghostedIfUnfocused) options |= toGhostedIfUnfocused;
+        Tree->TreeOptions().SetPaintOptions(options);
+        Paint();
+        EXPECT_EQ(ColorToRGB(Px(x, 9)), c.expected)
+            << c.ghosted << c.blendedOption << c.ghostedIfUnfocused;
+    }
+    // A selected node's image is blended too (the selection covers only the text).
+    ghosted = false;
+    Tree->SetSelected(Node(1), true);
+    Tree->TreeOptions().SetPaintOptions(Tree->TreeOptions().PaintOptions() | toGhostedIfUnfocused);
+    Paint();
+    EXPECT_EQ(ColorToRGB(Px(x, 27)), blended);
+    EXPECT_EQ(ColorToRGB(Px(x, 9)), plain);
+    Tree->SetImages(nullptr);
+}
+
+namespace {
+
+// Reaches the hot state and the button bitmaps that the mouse and the
+// bitmap preparation otherwise own.
+class THotButtonTree : public TLazyStringTree {
+public:
+    using TLazyStringTree::TLazyStringTree;
+    void SetHot(PLazyNode node, bool onButton) {
+        FCurrentHotNode = node;
+        FHotNodeButtonHit = onButton;
+    }
+    void MarkHotBitmaps(TColor color) {
+        for (TBitmap* b : {FHotPlusBM.get(), FHotMinusBM.get()}) {
+            b->Canvas().Brush.Color = color;
+            b->Canvas().FillRect({0, 0, b->Width(), b->Height()});
+        }
+    }
+};
+
+} // namespace
+
+// The hot plus and minus show only for the hot node's button under the mouse
+// with hot tracking on.
+TEST_F(PaintFixture, HotButtonsUnderTheMouse) {
+    auto tree = NewComponent<THotButtonTree>();
+    tree->SetBounds(0, 0, 300, 200);
+    tree->Handle();
+    tree->Color = Background;
+    tree->SetRootNodeCount(2);
+    tree->SetChildCount(tree->GetFirst(), 1);
+    tree->SetChildCount(tree->GetFirst()->NextSibling, 1);
+    tree->Colors().SetColor(TLTColors::TreeLineColor, LineColor);
+    auto paint = [&] { tree->PaintTree(Target->Canvas(), {0, 0, 300, 200}, {0, 0}); };
+    paint(); // the bitmaps are made for the tree's colours first
+    tree->MarkHotBitmaps(clAqua);
+    struct Case {
+        bool hotTrack, onButton, expanded;
+        int aquaInFirstButton;
+    };
+    for (const Case& c : {Case{true, true, false, 81}, Case{true, true, true, 81},
+                          Case{true, false, false, 0}, Case{false, true, false, 0}}) {
+        auto options = tree->TreeOptions().PaintOptions() & ~toHotTrack;
+        tree->TreeOptions().SetPaintOptions(c.hotTrack ? options | toHotTrack : options);
+        tree->SetExpanded(tree->GetFirst(), c.expanded);
+        tree->SetHot(tree->GetFirst(), c.onButton);
+        paint();
+        const TRect button{5, 5, 14, 14};
+        EXPECT_EQ(Count(button, clAqua), c.aquaInFirstButton)
+            << c.hotTrack << c.onButton << c.expanded;
+        // The other node's button is never hot.
+        const int second = c.expanded ? 36 : 18;
+        EXPECT_EQ(Count({5, second + 5, 14, second + 14}, clAqua), 0);
+    }
+    tree->SetHot(nullptr, false);
+}
+
+// Bevel and border band take their room from the client and are painted
+// around it: two bevel pixels, then BorderWidth pixels in the border colour.
+TEST(NonClientBorder, BevelAndBorderBandAroundTheClient) {
+    SetMainThread();
+    EnsureGuiToolkit();
+    InitializeGlobalStructures();
+    struct Case {
+        TBevelKind bevel;
+        int borderWidth, band;
+    };
+    for (const Case& c :
+         {Case{bkNone, 0, 0}, Case{bkNone, 3, 3}, Case{bkFlat, 3, 5}, Case{bkTile, 0, 2}}) {
+        auto tree = NewComponent<TLazyStringTree>();
+        tree->BevelKind = c.bevel;
+        tree->BorderWidth = c.borderWidth;
+        tree->Colors().SetColor(TLTColors::BorderColor, clRed);
+        tree->SetBounds(0, 0, 100, 80);
+        tree->Handle();
+        TRect client = tree->ClientRect();
+        EXPECT_EQ(client.Width(), 100 - 2 * c.band) << c.bevel << "/" << c.borderWidth;
+        EXPECT_EQ(client.Height(), 80 - 2 * c.band) << c.bevel << "/" << c.borderWidth;
+        TBitmap frame(100, 80);
+        frame.Canvas().Brush.Color = clWhite;
+        frame.Canvas().FillRect({0, 0, 100, 80});
+        tree->PaintNonClientBorder(frame.Canvas().Handle());
+        auto px = [&](int x, int y) { return ColorToRGB(TColor(frame.Canvas().Pixel(x, y))); };
+        const int bevel = c.bevel == bkNone ? 0 : 2;
+        for (int i = 0; i < 100; ++i) {
+            COLORREF expected = i < bevel           ? px(i, 40) // bevel: not checked here
+                                : i < c.band        ? ColorToRGB(clRed)
+                                : i >= 100 - bevel  ? px(i, 40)
+                                : i >= 100 - c.band ? ColorToRGB(clRed)
+                                                    : ColorToRGB(clWhite);
+            EXPECT_EQ(px(i, 40), expected) << c.bevel << "/" << c.borderWidth << " x " << i;
+        }
+        if (bevel) {
+            EXPECT_NE(px(0, 40), ColorToRGB(clWhite)) << c.bevel;
+        }
+        // The band runs along the top as well.
+        if (c.band > bevel) {
+            EXPECT_EQ(px(50, c.band - 1), ColorToRGB(clRed)) << c.bevel << "/" << c.borderWidth;
+        }
+        EXPECT_EQ(px(50, c.band), ColorToRGB(clWhite)) << c.bevel << "/" << c.borderWidth;
+    }
+}
