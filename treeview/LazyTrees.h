@@ -75,6 +75,17 @@ enum TCheckState : uint8_t {
     csMixedPressed
 };
 enum TCheckType : uint8_t { ctNone, ctTriStateCheckBox, ctCheckBox, ctRadioButton, ctButton };
+// The same check state shown pressed (while a box is held down) or normal again.
+inline TCheckState PressedCheckState(TCheckState s) {
+    return (s == csUncheckedNormal || s == csCheckedNormal || s == csMixedNormal)
+               ? TCheckState(s + 1)
+               : s;
+}
+inline TCheckState NormalCheckState(TCheckState s) {
+    return (s == csUncheckedPressed || s == csCheckedPressed || s == csMixedPressed)
+               ? TCheckState(s - 1)
+               : s;
+}
 
 // A node: these fields, then the tree classes' internal data areas, then the
 // owner's user data, in one zero-filled block that only the tree frees.

@@ -9,36 +9,6 @@
 
 namespace nuq {
 
-namespace {
-
-TCheckState NormalLook(TCheckState s) {
-    switch (s) {
-    case csUncheckedPressed:
-        return csUncheckedNormal;
-    case csCheckedPressed:
-        return csCheckedNormal;
-    case csMixedPressed:
-        return csMixedNormal;
-    default:
-        return s;
-    }
-}
-
-TCheckState PressedLook(TCheckState s) {
-    switch (s) {
-    case csUncheckedNormal:
-        return csUncheckedPressed;
-    case csCheckedNormal:
-        return csCheckedPressed;
-    case csMixedNormal:
-        return csMixedPressed;
-    default:
-        return s;
-    }
-}
-
-} // namespace
-
 void TBaseLazyTree::HandleKeyDown(TMessage& message) {
     WORD key = WORD(message.WParam);
     TShiftState keys = 0;
@@ -52,7 +22,7 @@ void TBaseLazyTree::HandleKeyDown(TMessage& message) {
     if ((FStates & TS(tsKeyCheckPending)) && key != VK_SPACE) {
         DoStateChange(0, TS(tsKeyCheckPending));
         if (FCheckNode) {
-            FCheckNode->CheckState = NormalLook(FCheckNode->CheckState);
+            FCheckNode->CheckState = NormalCheckState(FCheckNode->CheckState);
             InvalidateNode(FCheckNode);
             Update();
         }
@@ -306,7 +276,7 @@ void TBaseLazyTree::HandleKeyDown(TMessage& message) {
                 DoStateChange(TS(tsKeyCheckPending));
                 FCheckNode = FFocusedNode;
                 FPendingCheckState = newState;
-                FCheckNode->CheckState = PressedLook(FCheckNode->CheckState);
+                FCheckNode->CheckState = PressedCheckState(FCheckNode->CheckState);
                 InvalidateNode(FCheckNode);
                 Update();
             }
@@ -353,7 +323,7 @@ void TBaseLazyTree::HandleKeyUp(TMessage& message) {
     if (key == VK_SPACE && (FStates & TS(tsKeyCheckPending))) {
         DoStateChange(0, TS(tsKeyCheckPending));
         if (PLazyNode node = FCheckNode) {
-            node->CheckState = NormalLook(node->CheckState);
+            node->CheckState = NormalCheckState(node->CheckState);
             // A check abandoned because the focus moved is only repainted.
             if (node == FFocusedNode) DoCheckClick(node, FPendingCheckState);
             InvalidateNode(node);

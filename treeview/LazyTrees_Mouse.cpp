@@ -15,32 +15,6 @@ TPoint MessagePoint(LPARAM l) {
     return {int(int16_t(LoWord(uintptr_t(l)))), int(int16_t(HiWord(uintptr_t(l))))};
 }
 
-TCheckState PressedForm(TCheckState s) {
-    switch (s) {
-    case csUncheckedNormal:
-        return csUncheckedPressed;
-    case csCheckedNormal:
-        return csCheckedPressed;
-    case csMixedNormal:
-        return csMixedPressed;
-    default:
-        return s;
-    }
-}
-
-TCheckState NormalForm(TCheckState s) {
-    switch (s) {
-    case csUncheckedPressed:
-        return csUncheckedNormal;
-    case csCheckedPressed:
-        return csCheckedNormal;
-    case csMixedPressed:
-        return csMixedNormal;
-    default:
-        return s;
-    }
-}
-
 // How far the pointer must move before a pending clear or drag gives way.
 constexpr int DragThreshold = 5;
 
@@ -381,7 +355,7 @@ void TBaseLazyTree::HandleMouseDown(TMessage& message, const THitInfo& hitInfoIn
             DoStateChange(TS(tsMouseCheckPending));
             FCheckNode = node;
             FPendingCheckState = newState;
-            node->CheckState = PressedForm(node->CheckState);
+            node->CheckState = PressedCheckState(node->CheckState);
             InvalidateNode(node);
         }
         return;
@@ -488,7 +462,7 @@ void TBaseLazyTree::HandleMouseUp(WPARAM keys, const THitInfo& hitInfo) {
     if (FStates & TS(tsMouseCheckPending)) {
         DoStateChange(0, TS(tsMouseCheckPending));
         if (PLazyNode node = FCheckNode) {
-            node->CheckState = NormalForm(node->CheckState);
+            node->CheckState = NormalCheckState(node->CheckState);
             if ((hitInfo.HitPositions & hiOnItem) && hitInfo.HitNode == node)
                 DoCheckClick(node, FPendingCheckState);
             InvalidateNode(node);
@@ -546,7 +520,7 @@ void TBaseLazyTree::HandleMouseDblClick(TMessage& message, const THitInfo& hitIn
                     DoStateChange(TS(tsMouseCheckPending));
                     FCheckNode = node;
                     FPendingCheckState = newState;
-                    node->CheckState = PressedForm(node->CheckState);
+                    node->CheckState = PressedCheckState(node->CheckState);
                     InvalidateNode(node);
                 }
             }
