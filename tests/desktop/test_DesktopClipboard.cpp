@@ -18,26 +18,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "common/OnPath.h"
+
 #include <cstdlib>
 #include <filesystem>
 
 using namespace nuq;
 
 namespace {
-
-bool OnPath(const char* program) {
-    const char* path = getenv("PATH");
-    std::string dirs = path ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= dirs.size()) {
-        size_t end = dirs.find(':', start);
-        if (end == std::string::npos) end = dirs.size();
-        if (access((dirs.substr(start, end - start) + "/" + program).c_str(), X_OK) == 0)
-            return true;
-        start = end + 1;
-    }
-    return false;
-}
 
 // Starts a program with its output on a pipe; the pid, or -1.
 pid_t Spawn(const std::vector<std::string>& args, int& out) {

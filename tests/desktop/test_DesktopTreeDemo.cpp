@@ -11,6 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "common/OnPath.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -19,20 +21,6 @@
 #include <vector>
 
 namespace {
-
-bool OnPath(const char* program) {
-    const char* path = getenv("PATH");
-    std::string dirs = path ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= dirs.size()) {
-        size_t end = dirs.find(':', start);
-        if (end == std::string::npos) end = dirs.size();
-        if (access((dirs.substr(start, end - start) + "/" + program).c_str(), X_OK) == 0)
-            return true;
-        start = end + 1;
-    }
-    return false;
-}
 
 // A screen dump in the X window dump format: 24-bit colour in 24- or 32-bit pixels.
 struct TDump {
