@@ -60,20 +60,27 @@ public:
 
 // Most bytes the event thread takes from the device before the main thread
 // has handled them; beyond it they wait in the device as before.
-const int32_t ReadAheadLimit = 256 * 1024;
+const int32_t ReadAheadLimit = 2 * 1024 * 1024;
 
 // Bytes after a quiet spell go to the main thread at once. While they keep
-// coming, they go at most once per HandOverGap or per HandOverBytes: waking
-// the main thread for every read would cost more than the reads.
-const auto HandOverGap = std::chrono::milliseconds(1);
-const size_t HandOverBytes = 64 * 1024;
+// coming, they go once per HandOverGap or per HandOverBytes, whichever comes
+// first, and when the line has been quiet for QuietSpell: every wake-up of
+// the main thread costs the reading thread time it would spend reading.
+const auto HandOverGap = std::chrono::milliseconds(5);
+const size_t HandOverBytes = 512 * 1024;
+const auto QuietSpell = std::chrono::microseconds(200);
 
-// Received bytes taken from the device ahead of their reader, in arrival order.
+// Received bytes taken from the device ahead of their reader, in arrival
+// order. The event thread reads straight into Room without the lock; while
+// it does (Filling) the block stays where it is, and what lies behind Tail
+// is not the reader's yet.
 class TSerReadAhead {
 public:
-    explicit TSerReadAhead(size_t limit) : Limit(limit), Data(limit) {}
+    // The whole block at once, before any byte comes: growing it while the
+    // bytes pour in would cost their reader page faults.
+    explicit TSerReadAhead(size_t limit) : Size(limit), Data(limit) {}
     // Fixed for good: asked without the lock.
-    bool Enabled() const { return Limit > 0; }
+    bool Enabled() const { return Size > 0; }
     size_t Count() const { return Tail - Head; }
     // The free room behind the kept bytes, which move to the front first.
     char* Room(size_t& room) {
@@ -90,23 +97,36 @@ public:
         count = std::min(count, Count());
         std::memcpy(bytes, Data.data() + Head, count);
         Head += count;
-        if (Head == Tail) Head = Tail = 0;
+        Settle();
         return count;
     }
-    // Takes every kept byte at once by exchanging the block for Spare, a
-    // block of the same size: the bytes start at From in Spare afterwards.
+    // Takes every kept byte at once: by exchanging the block for Spare, or
+    // by a copy into Spare while a read fills the block. The bytes start at
+    // From in Spare afterwards, which keeps the block's size.
     size_t TakeAll(std::vector<char>& spare, size_t& from) {
         size_t count = Count();
         if (count == 0) return 0;
-        spare.resize(Limit);
+        if (Filling) {
+            if (spare.size() < count) spare.resize(count);
+            std::memcpy(spare.data(), Data.data() + Head, count);
+            from = 0;
+            Head = Tail;
+            return count;
+        }
+        spare.resize(Size);
         Data.swap(spare);
         from = Head;
         Head = Tail = 0;
         return count;
     }
 
+    bool Filling = false; // a read writes behind Tail
+
 private:
-    const size_t Limit;
+    void Settle() {
+        if (Head == Tail && !Filling) Head = Tail = 0;
+    }
+    const size_t Size;
     std::vector<char> Data;
     size_t Head = 0, Tail = 0;
 };
@@ -191,8 +211,7 @@ class TSerCommEventThread : public TSerCommThread {
 public:
     TSerCommEventThread(TSerCustomComm* port, uint32_t mask)
         : TSerCommThread(port), Mask(mask), ReadSize(port->FBuffers->ReadSize()),
-          Ahead(mask & EV_RXCHAR ? size_t(std::max(ReadSize, ReadAheadLimit)) : 0),
-          Incoming(Ahead.Enabled() ? 65536 : 0) {}
+          Ahead(mask & EV_RXCHAR ? size_t(std::max(ReadSize, ReadAheadLimit)) : 0) {}
 
     void Execute(const std::shared_ptr<TSerCommThread>& self);
     // Takes what has arrived into Ahead until the device is empty or a
@@ -211,9 +230,7 @@ public:
     // received and unread. While they are kept, nobody else reads the device.
     std::mutex AheadLock;
     TSerReadAhead Ahead;
-    std::vector<char> Incoming;         // this thread's own
     std::vector<char> Handed;           // the main thread's: a block taken whole
-    bool Reading = false;               // guarded by AheadLock: a read is under way
     std::atomic<bool> AheadFull{false}; // the reader must wake us when it makes room
     std::atomic<bool> RxPosted{false};
 };
@@ -232,8 +249,9 @@ public:
     std::atomic<uint64_t> Queued{0};
 };
 
-// The read itself runs without the lock, so a reader waits for no more than
-// the copy; Reading keeps the reader off the device meanwhile. Reads go on
+// The read itself runs without the lock, straight into the block, so a
+// reader waits for no more than a copy; Filling keeps it off the device
+// meanwhile. Reads go on
 // until one finds the device empty, as a blocking reader's would: a line
 // discipline hands its bytes over in small pieces, and waiting for the next
 // wake-up after each piece leaves the line idle between them.
@@ -243,27 +261,22 @@ bool TSerCommEventThread::ReadAhead(size_t& fresh, size_t& kept, bool& drained,
     drained = false;
     for (;;) {
         size_t room;
+        char* into;
         {
             std::lock_guard<std::mutex> lock(AheadLock);
-            Ahead.Room(room);
+            into = Ahead.Room(room);
             kept = Ahead.Count();
             if (room == 0) AheadFull = true;
-            Reading = room > 0;
+            Ahead.Filling = room > 0;
         }
         if (room == 0) return true;
-        room = std::min(room, Incoming.size());
-        ssize_t n = Device->Read(Incoming.data(), room);
+        ssize_t n = Device->Read(into, room);
         int error = errno;
         {
-            // The reader only ever makes room, so what was free still is.
             std::lock_guard<std::mutex> lock(AheadLock);
-            if (n > 0) {
-                size_t free;
-                std::memcpy(Ahead.Room(free), Incoming.data(), size_t(n));
-                Ahead.Added(size_t(n));
-                kept = Ahead.Count();
-            }
-            Reading = false;
+            if (n > 0) Ahead.Added(size_t(n));
+            kept = Ahead.Count();
+            Ahead.Filling = false;
         }
         if (n < 0) return error != EIO;
         if (n == 0) {
@@ -296,16 +309,27 @@ void TSerCommEventThread::Execute(const std::shared_ptr<TSerCommThread>& self) {
     bool undrained = false;        // the last read ahead stopped with bytes maybe left
     while (!Terminated) {
         // Modem lines and a draining direct write have no descriptor to wait on: look often.
-        int timeout = (watchDevice && watchLines) || TxPending ? 20 : -1;
+        int64_t timeout = (watchDevice && watchLines) || TxPending ? 20000 : -1; // microseconds
+        // Bytes held back go when the line has kept quiet for a while, or
+        // when their time is up.
+        bool quietWait = false;
         if (holding) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(handedOver + HandOverGap -
+            auto left = std::chrono::ceil<std::chrono::microseconds>(handedOver + HandOverGap -
                                                                      TClock::now());
-            int ms = int(std::max<int64_t>(left.count(), 0));
-            timeout = timeout < 0 ? ms : std::min(timeout, ms);
+            int64_t us = std::max<int64_t>(left.count(), 0);
+            if (us > QuietSpell.count()) {
+                us = QuietSpell.count();
+                quietWait = true;
+            }
+            timeout = timeout < 0 ? us : std::min(timeout, us);
         }
         // Bytes left in the device get no new wake-up: take them without waiting.
-        if (undrained) timeout = 0;
+        if (undrained) {
+            timeout = 0;
+            quietWait = false;
+        }
         unsigned r = Waiter.Wait(timeout);
+        bool quiet = quietWait && r == 0;
         if (r & TSerialWaiter::Woken) Wake.Clear();
         if (Terminated) break;
         uint32_t events = 0;
@@ -369,7 +393,8 @@ void TSerCommEventThread::Execute(const std::shared_ptr<TSerCommThread>& self) {
         if (holding) {
             // Handed over ahead of any other event, so they keep their order.
             auto now = TClock::now();
-            if ((events & ~EV_RXCHAR) || now - handedOver >= HandOverGap || kept >= HandOverBytes) {
+            if ((events & ~EV_RXCHAR) || quiet || now - handedOver >= HandOverGap ||
+                kept >= HandOverBytes) {
                 holding = false;
                 handedOver = now;
                 PostRxChar(self);
@@ -690,7 +715,7 @@ int TSerCustomComm::Read(char* bytes, int count) {
     // device's bytes are that thread's to take next, and to announce. When
     // it is held up (waiting for one of its own handlers, say) they are read
     // here, as they always were.
-    if (done == 0 && !t->Reading) {
+    if (done == 0 && !t->Ahead.Filling) {
         ssize_t n = FDevice.Read(bytes, size_t(count));
         if (n < 0) RaiseLastError("Read error (%d), %s");
         done = size_t(n);

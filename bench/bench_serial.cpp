@@ -11,9 +11,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,6 +32,37 @@ namespace {
 const size_t Bytes = 16 << 20;
 const int Patience = 120000; // ms
 
+// The far end's writer: a thread started before the clock and let go when
+// it starts, so both receivers get their bytes the same way.
+class TPeerWriter {
+public:
+    TPeerWriter(nuqtest::TPtyPair& pty, const std::string& data)
+        : Thread([this, &pty, &data] {
+              std::unique_lock<std::mutex> lock(Lock);
+              Changed.wait(lock, [this] { return Go; });
+              lock.unlock();
+              Sent = pty.Send(data, Patience);
+          }) {}
+    void Start() {
+        std::lock_guard<std::mutex> lock(Lock);
+        Go = true;
+        Changed.notify_one();
+    }
+    bool Join() {
+        Start();
+        if (Thread.joinable()) Thread.join();
+        return Sent;
+    }
+    ~TPeerWriter() { Join(); }
+
+private:
+    std::mutex Lock;
+    std::condition_variable Changed;
+    bool Go = false;
+    bool Sent = false;
+    std::thread Thread;
+};
+
 void Receive(benchmark::State& state) {
     std::string data = nuqtest::Pattern(Bytes);
     for (auto _ : state) {
@@ -44,12 +77,13 @@ void Receive(benchmark::State& state) {
         size_t got = 0;
         port.OnRxBuf = [&](TSerCustomComm&, const char*, int n) { got += size_t(n); };
         port.Open();
+        TPeerWriter peer(pty, data);
         state.ResumeTiming();
-        std::thread peer([&] { pty.Send(data, Patience); });
+        peer.Start();
         ProcessMessagesUntil([&] { return got >= Bytes; }, Patience);
-        peer.join();
+        bool sent = peer.Join();
         state.PauseTiming();
-        if (got != Bytes) state.SkipWithError("bytes lost");
+        if (!sent || got != Bytes) state.SkipWithError("bytes lost");
         port.Close();
         state.ResumeTiming();
     }
@@ -122,11 +156,14 @@ void CatReceive(benchmark::State& state) {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         uint64_t before = BytesRead(pid);
+        TPeerWriter peer(pty, data);
         state.ResumeTiming();
-        pty.Send(data, Patience);
+        peer.Start();
         while (BytesRead(pid) < before + Bytes)
             std::this_thread::sleep_for(std::chrono::microseconds(100));
+        bool sent = peer.Join();
         state.PauseTiming();
+        if (!sent) state.SkipWithError("bytes lost");
         pty.CloseMaster(); // cat ends when the line hangs up
         waitpid(pid, nullptr, 0);
         state.ResumeTiming();

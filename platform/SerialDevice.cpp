@@ -12,7 +12,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -425,9 +428,19 @@ bool TSerialWaiter::Init(int deviceFd, int wakeFd) {
     return ::epoll_ctl(FEpoll, EPOLL_CTL_ADD, wakeFd, &ev) == 0;
 }
 
-unsigned TSerialWaiter::Wait(int timeoutMs) {
+unsigned TSerialWaiter::Wait(int64_t timeoutUs) {
     struct epoll_event events[2];
-    int n = ::epoll_wait(FEpoll, events, 2, timeoutMs);
+    struct timespec limit = {time_t(timeoutUs / 1000000), long(timeoutUs % 1000000) * 1000};
+    static std::atomic<bool> fine{true}; // the wait in microseconds is there
+    int n = -1;
+    if (fine) {
+        n = ::epoll_pwait2(FEpoll, events, 2, timeoutUs < 0 ? nullptr : &limit, nullptr);
+        if (n < 0 && (errno == ENOSYS || errno == EPERM)) fine = false; // older kernel, or filtered
+    }
+    if (!fine) {
+        int ms = timeoutUs < 0 ? -1 : int(std::min<int64_t>((timeoutUs + 999) / 1000, INT_MAX));
+        n = ::epoll_wait(FEpoll, events, 2, ms);
+    }
     if (n < 0) return errno == EINTR ? 0u : unsigned(Woken);
     unsigned result = 0;
     for (int i = 0; i < n; ++i) {

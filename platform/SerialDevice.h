@@ -176,9 +176,9 @@ public:
     TSerialWaiter& operator=(const TSerialWaiter&) = delete;
 
     bool Init(int deviceFd, int wakeFd);
-    // The bits above; 0 when TimeoutMs (-1 without limit) passed, and
-    // Woken on a failed wait too so the caller looks at its flags.
-    unsigned Wait(int timeoutMs);
+    // The bits above; 0 when TimeoutUs microseconds (-1 without limit)
+    // passed, and Woken on a failed wait too so the caller looks at its flags.
+    unsigned Wait(int64_t timeoutUs);
     // Stops watching the device (after it hung up).
     void DropDevice();
 

@@ -662,13 +662,47 @@ TEST(SerComm, ReceivingGoesOnWhileTheMainThreadIsBusy) {
     // Several times what the line itself holds, sent with nobody pumping.
     const std::string in = Pattern(200000, 9);
     ASSERT_TRUE(pty.Send(in, 10000));
-    for (int i = 0; i < 3000 && rig.Port.InQueCount() < int(in.size()); ++i)
+    for (uint32_t i = 0; i < Patience && rig.Port.InQueCount() < int(in.size()); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ(rig.Port.InQueCount(), int(in.size()));
     EXPECT_EQ(rig.Received, "");
     ASSERT_TRUE(rig.WaitReceived(in.size()));
     EXPECT_TRUE(rig.Received == in);
     EXPECT_LE(calls, 3);
+}
+
+// A flood several times the read-ahead block, taken by a handler in small
+// reads of its own while the port's thread keeps filling the block, and then
+// in whole batches: every byte once, in order.
+TEST(SerComm, FloodTakenInSmallReadsAndInBatches) {
+    TPtyPair pty;
+    TSerComm p;
+    p.SetPortNum(pty.PortNum);
+    std::string got;
+    p.OnRxChar = [&](TSerCustomComm& c, int) {
+        char piece[777];
+        for (int k; (k = c.Read(piece, sizeof piece)) > 0;) got.append(piece, size_t(k));
+    };
+    p.Open();
+    const std::string in = Pattern(5 << 20, 12);
+    bool sent = false;
+    std::thread peer([&] { sent = pty.Send(in, 120000); });
+    EXPECT_TRUE(ProcessMessagesUntil([&] { return got.size() >= in.size(); }, 120000));
+    peer.join();
+    EXPECT_TRUE(sent);
+    EXPECT_EQ(got.size(), in.size());
+    EXPECT_TRUE(got == in);
+
+    got.clear();
+    TSerBuffer buffer;
+    buffer.SetComm(&p);
+    p.OnRxBuf = [&](TSerCustomComm&, const char* b, int n) { got.append(b, size_t(n)); };
+    std::thread again([&] { sent = pty.Send(in, 120000); });
+    EXPECT_TRUE(ProcessMessagesUntil([&] { return got.size() >= in.size(); }, 120000));
+    again.join();
+    EXPECT_TRUE(sent);
+    EXPECT_EQ(got.size(), in.size());
+    EXPECT_TRUE(got == in);
 }
 
 // A receive handler that lets the loop run (as a packet decode does between

@@ -187,7 +187,7 @@ TEST(SerialDevice, BytesBothWaysAndQueues) {
     TSerialWaiter w;
     TWakeFd wake;
     ASSERT_TRUE(w.Init(d.Handle(), wake.Handle()));
-    EXPECT_EQ(w.Wait(30000) & TSerialWaiter::Input, unsigned(TSerialWaiter::Input));
+    EXPECT_EQ(w.Wait(30000000) & TSerialWaiter::Input, unsigned(TSerialWaiter::Input));
     EXPECT_EQ(d.InQueue(), 5);
     EXPECT_EQ(d.Read(buffer, 3), 3);
     EXPECT_EQ(std::string(buffer, 3), "hel");
@@ -210,15 +210,16 @@ TEST(SerialWaiter, EdgeTriggeredInputAndWakeUp) {
     TSerialWaiter w;
     ASSERT_TRUE(w.Init(d.Handle(), wake.Handle()));
     ASSERT_TRUE(pty.Send("a"));
-    EXPECT_EQ(w.Wait(30000), unsigned(TSerialWaiter::Input));
+    EXPECT_EQ(w.Wait(30000000), unsigned(TSerialWaiter::Input));
     EXPECT_EQ(w.Wait(0), 0u);
     ASSERT_TRUE(pty.Send("b"));
-    EXPECT_EQ(w.Wait(30000), unsigned(TSerialWaiter::Input));
+    EXPECT_EQ(w.Wait(30000000), unsigned(TSerialWaiter::Input));
     EXPECT_EQ(d.InQueue(), 2);
     wake.Signal();
-    EXPECT_EQ(w.Wait(30000), unsigned(TSerialWaiter::Woken));
+    EXPECT_EQ(w.Wait(30000000), unsigned(TSerialWaiter::Woken));
     wake.Clear();
     EXPECT_EQ(w.Wait(0), 0u);
+    EXPECT_EQ(w.Wait(500), 0u); // half a millisecond with nothing: back, empty-handed
 }
 
 // The far end closing is told once; afterwards the device is quiet.
@@ -230,7 +231,7 @@ TEST(SerialWaiter, HangUpOfTheFarEnd) {
     TSerialWaiter w;
     ASSERT_TRUE(w.Init(d.Handle(), wake.Handle()));
     pty.CloseMaster();
-    EXPECT_NE(w.Wait(30000) & TSerialWaiter::HangUp, 0u);
+    EXPECT_NE(w.Wait(30000000) & TSerialWaiter::HangUp, 0u);
     EXPECT_TRUE(d.MarkLost());
     EXPECT_FALSE(d.MarkLost()); // only the first sees it new
     w.DropDevice();
