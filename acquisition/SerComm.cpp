@@ -73,7 +73,9 @@ const auto QuietSpell = std::chrono::microseconds(200);
 // Received bytes taken from the device ahead of their reader, in arrival
 // order. The event thread reads straight into Room without the lock; while
 // it does (Filling) the block stays where it is, and what lies behind Tail
-// is not the reader's yet.
+// is not the reader's yet. The main thread borrows the kept bytes where
+// they lie (Lend) and gives them back when it has handled them (Return);
+// meanwhile the event thread only adds behind them.
 class TSerReadAhead {
 public:
     // The whole block at once, before any byte comes: growing it while the
@@ -82,14 +84,15 @@ public:
     // Fixed for good: asked without the lock.
     bool Enabled() const { return Size > 0; }
     size_t Count() const { return Tail - Head; }
-    // The free room behind the kept bytes, which move to the front first.
+    // The free room behind the kept bytes, which move to the front first
+    // unless some lent bytes lie before them.
     char* Room(size_t& room) {
-        if (Head > 0) {
+        if (Head > 0 && !Lending) {
             std::memmove(Data.data(), Data.data() + Head, Tail - Head);
             Tail -= Head;
             Head = 0;
         }
-        room = Data.size() - Tail;
+        room = Size - Tail;
         return Data.data() + Tail;
     }
     void Added(size_t count) { Tail += count; }
@@ -100,35 +103,31 @@ public:
         Settle();
         return count;
     }
-    // Takes every kept byte at once: by exchanging the block for Spare, or
-    // by a copy into Spare while a read fills the block. The bytes start at
-    // From in Spare afterwards, which keeps the block's size.
-    size_t TakeAll(std::vector<char>& spare, size_t& from) {
+    // Every kept byte at once, where it lies, until Return; nothing while
+    // earlier bytes are still out.
+    size_t Lend(const char*& bytes) {
         size_t count = Count();
-        if (count == 0) return 0;
-        if (Filling) {
-            if (spare.size() < count) spare.resize(count);
-            std::memcpy(spare.data(), Data.data() + Head, count);
-            from = 0;
-            Head = Tail;
-            return count;
-        }
-        spare.resize(Size);
-        Data.swap(spare);
-        from = Head;
-        Head = Tail = 0;
+        if (count == 0 || Lending) return 0;
+        bytes = Data.data() + Head;
+        Head = Tail;
+        Lending = true;
         return count;
+    }
+    void Return() {
+        Lending = false;
+        Settle();
     }
 
     bool Filling = false; // a read writes behind Tail
 
 private:
     void Settle() {
-        if (Head == Tail && !Filling) Head = Tail = 0;
+        if (Head == Tail && !Filling && !Lending) Head = Tail = 0;
     }
     const size_t Size;
     std::vector<char> Data;
     size_t Head = 0, Tail = 0;
+    bool Lending = false; // bytes before Head are the main thread's
 };
 
 } // namespace
@@ -230,7 +229,6 @@ public:
     // received and unread. While they are kept, nobody else reads the device.
     std::mutex AheadLock;
     TSerReadAhead Ahead;
-    std::vector<char> Handed;           // the main thread's: a block taken whole
     std::atomic<bool> AheadFull{false}; // the reader must wake us when it makes room
     std::atomic<bool> RxPosted{false};
 };
@@ -774,18 +772,28 @@ void TSerCustomComm::RunEvents(uint32_t mask) {
 void TSerCustomComm::HandleRxChar() {
     auto t = FEventThread; // alive while its bytes are handed on, closed or not
     if (!FDispatchers.empty() && t && t->Ahead.Enabled()) {
-        // The bytes read ahead are taken whole, block for block, so the event
-        // thread never waits on a copy; the rest are still that thread's,
-        // which announces them next. Not asking the device spares a query
-        // that stalls its read. Its own calls never nest, so Handed is free.
-        size_t from = 0, n = 0;
+        // The bytes read ahead are handled where they lie, all at once, so
+        // the event thread never waits on a copy and reads on behind them;
+        // the rest are still that thread's, which announces them next. Not
+        // asking the device spares a query that stalls its read. Its own
+        // calls never nest, so nothing else is out on loan.
+        const char* bytes = nullptr;
+        size_t n = 0;
         {
             TSerLock lock(FReadLock);
             std::lock_guard<std::mutex> ahead(t->AheadLock);
-            n = t->Ahead.TakeAll(t->Handed, from);
-            if (n > 0 && t->AheadFull.exchange(false)) t->Wake.Signal();
+            n = t->Ahead.Lend(bytes);
         }
-        if (n > 0) DispatchRxBuf(t->Handed.data() + from, int(n));
+        if (n == 0) return;
+        struct TGiveBack {
+            TSerCommEventThread& T;
+            ~TGiveBack() {
+                std::lock_guard<std::mutex> ahead(T.AheadLock);
+                T.Ahead.Return();
+                if (T.AheadFull.exchange(false)) T.Wake.Signal();
+            }
+        } giveBack{*t};
+        DispatchRxBuf(bytes, int(n));
         return;
     }
     int n = InQueCount();
