@@ -1,11 +1,15 @@
 // Sustained throughput through the serial port component over a
 // pseudo-terminal, beside cat moving the same bytes through the same kind
 // of line. Each figure is the median of five runs of 16 MB, the runs of all
-// four interleaved so a change in the machine's load touches each alike; the
-// summary at the end gives the component's share of cat's rate.
+// benchmarks interleaved so a change in the machine's load touches each
+// alike; the summary at the end gives the component's share of cat's rate.
+// The far end is another program (cat of a file), as a line's peer is.
+// A bare blocking read loop on a thread of this program is measured beside
+// them: what any reader living here reaches on this machine.
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -32,39 +36,58 @@ namespace {
 const size_t Bytes = 16 << 20;
 const int Patience = 120000; // ms
 
-// The far end's writer: a thread started before the clock and let go when
-// it starts, so both receivers get their bytes the same way.
-class TPeerWriter {
+pid_t Cat(int in, int out, const char* arg);
+
+// The bytes in a file of their own, for cat to send; removed with the object.
+class TDataFile {
 public:
-    TPeerWriter(nuqtest::TPtyPair& pty, const std::string& data)
-        : Thread([this, &pty, &data] {
-              std::unique_lock<std::mutex> lock(Lock);
-              Changed.wait(lock, [this] { return Go; });
-              lock.unlock();
-              Sent = pty.Send(data, Patience);
-          }) {}
+    explicit TDataFile(const std::string& data) {
+        char path[] = "/tmp/nuq-bench-XXXXXX";
+        int fd = mkstemp(path);
+        Ok = fd >= 0 && write(fd, data.data(), data.size()) == ssize_t(data.size());
+        if (fd >= 0) close(fd);
+        Path = path;
+    }
+    ~TDataFile() { unlink(Path.c_str()); }
+    std::string Path;
+    bool Ok = false;
+};
+
+// The far end: cat sending the file into the line's master end, which it
+// writes to blocking; Join tells whether every byte went.
+class TFarEnd {
+public:
+    TFarEnd(nuqtest::TPtyPair& pty, const TDataFile& file) : Pty(pty), File(file) {}
     void Start() {
-        std::lock_guard<std::mutex> lock(Lock);
-        Go = true;
-        Changed.notify_one();
+        fcntl(Pty.Master, F_SETFL, fcntl(Pty.Master, F_GETFL) & ~O_NONBLOCK);
+        int in = open("/dev/null", O_RDONLY);
+        Pid = Cat(in, Pty.Master, File.Path.c_str());
+        close(in);
     }
     bool Join() {
-        Start();
-        if (Thread.joinable()) Thread.join();
-        return Sent;
+        int status = 0;
+        bool sent = Pid > 0 && waitpid(Pid, &status, 0) == Pid && WIFEXITED(status) &&
+                    WEXITSTATUS(status) == 0;
+        Pid = -1;
+        fcntl(Pty.Master, F_SETFL, fcntl(Pty.Master, F_GETFL) | O_NONBLOCK);
+        return sent;
     }
-    ~TPeerWriter() { Join(); }
+    ~TFarEnd() {
+        if (Pid > 0) {
+            kill(Pid, SIGKILL);
+            Join();
+        }
+    }
 
 private:
-    std::mutex Lock;
-    std::condition_variable Changed;
-    bool Go = false;
-    bool Sent = false;
-    std::thread Thread;
+    nuqtest::TPtyPair& Pty;
+    const TDataFile& File;
+    pid_t Pid = -1;
 };
 
 void Receive(benchmark::State& state) {
-    std::string data = nuqtest::Pattern(Bytes);
+    TDataFile file(nuqtest::Pattern(Bytes));
+    if (!file.Ok) state.SkipWithError("no file");
     for (auto _ : state) {
         state.PauseTiming();
         nuqtest::TPtyPair pty;
@@ -77,7 +100,7 @@ void Receive(benchmark::State& state) {
         size_t got = 0;
         port.OnRxBuf = [&](TSerCustomComm&, const char*, int n) { got += size_t(n); };
         port.Open();
-        TPeerWriter peer(pty, data);
+        TFarEnd peer(pty, file);
         state.ResumeTiming();
         peer.Start();
         ProcessMessagesUntil([&] { return got >= Bytes; }, Patience);
@@ -85,6 +108,34 @@ void Receive(benchmark::State& state) {
         state.PauseTiming();
         if (!sent || got != Bytes) state.SkipWithError("bytes lost");
         port.Close();
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(int64_t(state.iterations() * Bytes));
+}
+
+void ThreadReceive(benchmark::State& state) {
+    TDataFile file(nuqtest::Pattern(Bytes));
+    if (!file.Ok) state.SkipWithError("no file");
+    for (auto _ : state) {
+        state.PauseTiming();
+        nuqtest::TPtyPair pty;
+        std::thread reader([&] {
+            std::vector<char> buffer(65536);
+            for (size_t got = 0; got < Bytes;) {
+                ssize_t n = read(pty.Slave, buffer.data(), buffer.size());
+                if (n <= 0) return;
+                got += size_t(n);
+            }
+        });
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(5)); // reading before the clock starts
+        TFarEnd peer(pty, file);
+        state.ResumeTiming();
+        peer.Start();
+        reader.join();
+        bool sent = peer.Join();
+        state.PauseTiming();
+        if (!sent) state.SkipWithError("bytes lost");
         state.ResumeTiming();
     }
     state.SetBytesProcessed(int64_t(state.iterations() * Bytes));
@@ -143,7 +194,8 @@ uint64_t BytesRead(pid_t pid) {
 }
 
 void CatReceive(benchmark::State& state) {
-    std::string data = nuqtest::Pattern(Bytes);
+    TDataFile file(nuqtest::Pattern(Bytes));
+    if (!file.Ok) state.SkipWithError("no file");
     int devNull = open("/dev/null", O_WRONLY);
     for (auto _ : state) {
         state.PauseTiming();
@@ -156,7 +208,7 @@ void CatReceive(benchmark::State& state) {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         uint64_t before = BytesRead(pid);
-        TPeerWriter peer(pty, data);
+        TFarEnd peer(pty, file);
         state.ResumeTiming();
         peer.Start();
         while (BytesRead(pid) < before + Bytes)
@@ -215,6 +267,11 @@ public:
 } // namespace
 
 BENCHMARK(Receive)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5)->UseRealTime();
+BENCHMARK(ThreadReceive)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->UseRealTime();
 BENCHMARK(CatReceive)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5)->UseRealTime();
 BENCHMARK(Send)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5)->UseRealTime();
 BENCHMARK(CatSend)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5)->UseRealTime();
@@ -231,11 +288,12 @@ int main(int argc, char** argv) {
     auto& r = reporter.Rates;
     auto line = [&](const char* what, const char* ours, const char* cat) {
         if (!r.count(ours) || !r.count(cat) || r[cat] <= 0) return;
-        std::printf("%s: component %.1f MB/s, cat %.1f MB/s, %.0f %% of cat\n", what, r[ours] / 1e6,
+        std::printf("%s: %.1f MB/s, cat %.1f MB/s, %.0f %% of cat\n", what, r[ours] / 1e6,
                     r[cat] / 1e6, 100 * r[ours] / r[cat]);
     };
-    line("receive", "Receive", "CatReceive");
-    line("send", "Send", "CatSend");
+    line("receive, component", "Receive", "CatReceive");
+    line("receive, bare thread", "ThreadReceive", "CatReceive");
+    line("send, component", "Send", "CatSend");
     benchmark::Shutdown();
     return 0;
 }
