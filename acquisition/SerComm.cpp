@@ -78,9 +78,11 @@ const auto QuietSpell = std::chrono::microseconds(200);
 // meanwhile the event thread only adds behind them.
 class TSerReadAhead {
 public:
-    // The whole block at once, before any byte comes: growing it while the
-    // bytes pour in would cost their reader page faults.
-    explicit TSerReadAhead(size_t limit) : Size(limit), Data(limit) {}
+    // The whole block at once, so it never moves or grows under a flood;
+    // left uninitialised, it takes memory only as far as bytes have reached,
+    // which for a line at its usual pace is its first few pages.
+    explicit TSerReadAhead(size_t limit)
+        : Size(limit), Block(limit > 0 ? new char[limit] : nullptr), Data(Block.get()) {}
     // Fixed for good: asked without the lock.
     bool Enabled() const { return Size > 0; }
     size_t Count() const { return Tail - Head; }
@@ -88,17 +90,17 @@ public:
     // unless some lent bytes lie before them.
     char* Room(size_t& room) {
         if (Head > 0 && !Lending) {
-            std::memmove(Data.data(), Data.data() + Head, Tail - Head);
+            std::memmove(Data, Data + Head, Tail - Head);
             Tail -= Head;
             Head = 0;
         }
         room = Size - Tail;
-        return Data.data() + Tail;
+        return Data + Tail;
     }
     void Added(size_t count) { Tail += count; }
     size_t Take(char* bytes, size_t count) {
         count = std::min(count, Count());
-        std::memcpy(bytes, Data.data() + Head, count);
+        std::memcpy(bytes, Data + Head, count);
         Head += count;
         Settle();
         return count;
@@ -108,7 +110,7 @@ public:
     size_t Lend(const char*& bytes) {
         size_t count = Count();
         if (count == 0 || Lending) return 0;
-        bytes = Data.data() + Head;
+        bytes = Data + Head;
         Head = Tail;
         Lending = true;
         return count;
@@ -125,7 +127,8 @@ private:
         if (Head == Tail && !Filling && !Lending) Head = Tail = 0;
     }
     const size_t Size;
-    std::vector<char> Data;
+    const std::unique_ptr<char[]> Block;
+    char* const Data;
     size_t Head = 0, Tail = 0;
     bool Lending = false; // bytes before Head are the main thread's
 };
