@@ -252,10 +252,10 @@ public:
 
 // The read itself runs without the lock, straight into the block, so a
 // reader waits for no more than a copy; Filling keeps it off the device
-// meanwhile. Reads go on
-// until one finds the device empty, as a blocking reader's would: a line
-// discipline hands its bytes over in small pieces, and waiting for the next
-// wake-up after each piece leaves the line idle between them.
+// meanwhile. Reads go on until one finds the device empty, as a blocking
+// reader's would: a line discipline hands its bytes over in small pieces,
+// and waiting for the next wake-up after each piece leaves the line idle
+// between them.
 bool TSerCommEventThread::ReadAhead(size_t& fresh, size_t& kept, bool& drained,
                                     std::chrono::steady_clock::time_point due) {
     fresh = 0;
