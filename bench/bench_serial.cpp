@@ -15,11 +15,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <condition_variable>
 #include <cstdio>
 #include <fstream>
 #include <map>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -225,17 +223,14 @@ void CatReceive(benchmark::State& state) {
 }
 
 void CatSend(benchmark::State& state) {
-    std::string data = nuqtest::Pattern(Bytes);
-    char path[] = "/tmp/nuq-bench-XXXXXX";
-    int fd = mkstemp(path);
-    if (write(fd, data.data(), data.size()) != ssize_t(data.size())) state.SkipWithError("no file");
-    close(fd);
+    TDataFile file(nuqtest::Pattern(Bytes));
+    if (!file.Ok) state.SkipWithError("no file");
     for (auto _ : state) {
         state.PauseTiming();
         nuqtest::TPtyPair pty;
         int in = open("/dev/null", O_RDONLY);
         state.ResumeTiming();
-        pid_t pid = Cat(in, pty.Slave, path);
+        pid_t pid = Cat(in, pty.Slave, file.Path.c_str());
         std::string atPeer = pty.Receive(Bytes, Patience);
         state.PauseTiming();
         waitpid(pid, nullptr, 0);
@@ -243,7 +238,6 @@ void CatSend(benchmark::State& state) {
         if (atPeer.size() != Bytes) state.SkipWithError("bytes lost");
         state.ResumeTiming();
     }
-    unlink(path);
     state.SetBytesProcessed(int64_t(state.iterations() * Bytes));
 }
 
