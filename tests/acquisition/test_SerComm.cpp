@@ -705,6 +705,46 @@ TEST(SerComm, FloodTakenInSmallReadsAndInBatches) {
     EXPECT_TRUE(got == in);
 }
 
+// The bytes a handler is given stay as they were while it reads more from
+// the port itself and more keep coming behind them.
+TEST(SerComm, BytesInTheHandsOfAHandlerStayPut) {
+    TPtyPair pty;
+    TPortRig rig(pty);
+    const std::string first = Pattern(1000, 21), second = Pattern(3000, 22),
+                      third = Pattern(3000, 23);
+    std::string given, seenLater, readInside;
+    // Until the port holds Count bytes, device and read-ahead together, and
+    // a little longer for its thread to take them from the device.
+    auto waitQueued = [&](int count) {
+        for (uint32_t i = 0; i < Patience && rig.Port.InQueCount() < count; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    };
+    int calls = 0;
+    rig.Port.OnRxBuf = [&](TSerCustomComm& c, const char* b, int n) {
+        if (++calls > 1) {
+            rig.Received.append(b, size_t(n));
+            return;
+        }
+        given.assign(b, size_t(n));
+        EXPECT_TRUE(pty.Send(second));
+        waitQueued(int(second.size()));
+        char piece[16384];
+        for (int k; (k = c.Read(piece, sizeof piece)) > 0;) readInside.append(piece, size_t(k));
+        EXPECT_TRUE(pty.Send(third));
+        waitQueued(int(third.size()));
+        seenLater.assign(b, size_t(n));
+    };
+    rig.Port.Open();
+    ASSERT_TRUE(pty.Send(first));
+    const std::string all = first + second + third;
+    ASSERT_TRUE(ProcessMessagesUntil(
+        [&] { return given.size() + readInside.size() + rig.Received.size() >= all.size(); },
+        Patience));
+    EXPECT_TRUE(seenLater == given);
+    EXPECT_TRUE(given + readInside + rig.Received == all);
+}
+
 // A receive handler that lets the loop run (as a packet decode does between
 // blocks) is not entered again from inside itself; what arrives meanwhile
 // follows once it has returned, in order.
