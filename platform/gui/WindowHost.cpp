@@ -245,7 +245,7 @@ public:
     // Popup: a window of its own on screen (hints, drop-downs) that never takes the focus.
     THostWidget(HWND wnd, bool follow, bool popup = false) : Wnd(wnd), Follow(follow) {
         if (popup) {
-            setWindowFlags(Qt::ToolTip | Qt::FramelessWindowHint);
+            setWindowFlags(Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowTransparentForInput);
             setAttribute(Qt::WA_ShowWithoutActivating);
         }
         TRect r;
@@ -348,10 +348,10 @@ protected:
                                                    : WM_LBUTTONDBLCLK);
     }
     void mouseMoveEvent(QMouseEvent* e) override { Mouse(e, WM_MOUSEMOVE); }
-    void leaveEvent(QEvent*) override { DeliverMouseLeave(); }
-    void wheelEvent(QWheelEvent* e) override {
-        DeliverWheel(ScreenPoint(e->position().toPoint()), e->angleDelta().y(),
-                     KeyFlags(e->buttons(), e->modifiers()));
+    // A window of ours shown under the mouse (a hint) makes the toolkit
+    // report a leave though the mouse stayed: only a real leave counts.
+    void leaveEvent(QEvent*) override {
+        if (!rect().contains(mapFromGlobal(QCursor::pos()))) DeliverMouseLeave();
     }
     void keyPressEvent(QKeyEvent* e) override { Key(e, true); }
     void keyReleaseEvent(QKeyEvent* e) override { Key(e, false); }
@@ -458,7 +458,14 @@ private:
     void ShowScreenDrawings() {
         SeenScreen = ScreenPaintGeneration();
         QImage screen = SurfaceImage(GetScreenImage());
-        QImage mask = screen.createMaskFromColor(0xFF000000u, Qt::MaskOutColor);
+        QImage mask(screen.size(), QImage::Format_MonoLSB);
+        mask.setColorTable({0xFFFFFFFFu, 0xFF000000u}); // 1 (black) is the bitmap's colour 1
+        mask.fill(0);
+        for (int y = 0; y < screen.height(); ++y) {
+            auto* line = reinterpret_cast<const uint32_t*>(screen.constScanLine(y));
+            for (int x = 0; x < screen.width(); ++x)
+                if (line[x] & 0xFFFFFFu) mask.setPixel(x, y, 1);
+        }
         QRegion drawn(QBitmap::fromImage(mask));
         if (drawn.isEmpty()) {
             Overlay.hide();

@@ -1068,6 +1068,8 @@ HWND WindowFromPoint(TPoint screen) {
     for (auto it = order.rbegin(); it != order.rend(); ++it) {
         TWindowRec* w = Find(*it);
         if (!w || w->Parent || !IsWindowVisible(*it) || !w->WindowRect.Contains(screen)) continue;
+        if (SendMessage(*it, WM_NCHITTEST, 0, MakeLParam(screen.X, screen.Y)) == HTTRANSPARENT)
+            continue;
         found = *it;
         break;
     }
