@@ -8,8 +8,9 @@
 // What happens is logged to stdout, one line each; once shown it prints
 // "window ID" (the native window) and "ready N nodes at X Y" (the screen
 // position of the first row's top-left corner). It reads commands from its
-// input: "cursor" prints the cursor shown now, "quit" ends it, and so does the
-// end of the input.
+// input: "cursor" prints the cursor shown now, "layout" the tree's client size
+// and its header's height ("layout W H HEADER"), "quit" ends it, and so does
+// the end of the input.
 
 #include "platform/EventLoop.h"
 #include "platform/gui/WindowHost.h"
@@ -34,8 +35,8 @@ const char* const Usage =
     "Shows a tree of 1,000,000 nodes in a window and logs what happens in it.\n"
     "  --screenshot FILE  saves the window as PNG and exits instead of showing it\n"
     "  --help             prints this text\n"
-    "Input lines: \"cursor\" prints the cursor shown now; \"quit\" (or the end of\n"
-    "the input) ends the program.\n";
+    "Input lines: \"cursor\" prints the cursor shown now, \"layout\" the tree's\n"
+    "client size and header height; \"quit\" (or the end of the input) ends it.\n";
 
 std::u16string U16(const std::string& s) {
     return std::u16string(s.begin(), s.end());
@@ -144,7 +145,7 @@ void SetUpTree(TLazyStringTree& tree) {
         default:
             text = U16(std::to_string((node->Index + 1) * (group ? 1000 : 7) % 100000));
             // The groups' values are cut off by their column: a tool tip shows them whole.
-            if (group) text += u" measured in the boiler room's flow line";
+            if (group) text += u" measured in the boiler room's flow line, in degrees Celsius";
             break;
         }
     };
@@ -280,6 +281,12 @@ int main(int argc, char** argv) {
             std::string line = input.substr(0, end);
             input.erase(0, end + 1);
             if (line == "cursor") std::cout << "cursor " << CursorName(GetCursor()) << std::endl;
+            if (line == "layout") {
+                TRect client;
+                GetClientRect(tree->WindowHandle(), client);
+                std::cout << "layout " << client.Width() << " " << client.Height() << " "
+                          << tree->Header().Height << std::endl;
+            }
             if (line == "quit") n = 0;
         }
         if (n <= 0) {
