@@ -1768,7 +1768,7 @@ protected:
     void ResetRangeAnchor();
     void PackSelection();
     void RemoveSelectionEntry(PLazyNode node); // quietly, for a node that goes
-    void ReplaceImageList(TCustomImageList*& field, TCustomImageList* value);
+    void ReplaceImageList(TCustomImageList*& field, TCustomImageList* value, TChangeLink& link);
     void DoTimer(uintptr_t id);
     void RepaintIfLive(); // invalidates a tree whose window exists, unless it is loading
 
@@ -1783,6 +1783,8 @@ protected:
     TCustomImageList* FImages = nullptr;
     TCustomImageList* FStateImages = nullptr;
     TCustomImageList* FCustomCheckImages = nullptr;
+    // A change of an assigned list (an image added, say) repaints the tree.
+    TChangeLink FImageChangeLink, FStateChangeLink, FCustomCheckChangeLink;
     TAlignment FAlignment = taLeftJustify;
     int FBackgroundOffset[2] = {0, 0};
     int FBorderStyle = 1;
@@ -2393,6 +2395,7 @@ private:
     int FMaxHeight = 10000, FMinHeight = 10, FDefaultHeight = 17;
     std::unique_ptr<TLTFixedAreaConstraints> FFixedAreaConstraints;
     TCustomImageList* FImages = nullptr;
+    TChangeLink FImageChangeLink; // repaints the header when its list changes
     TPoint FTrackStart;
     TPoint FDragStart; // screen coordinates
     std::unique_ptr<TLTDragImage> FDragImage;

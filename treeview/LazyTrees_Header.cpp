@@ -66,6 +66,7 @@ TLTHeader::TLTHeader(TBaseLazyTree* owner) : FOwner(owner) {
     FDragImage->PrepareBias = int8_t(206 - 256);
     FDragImage->BlendBias = 0;
     FDragImage->Fade = false;
+    FImageChangeLink.OnChange = [this](TChangeLink&) { Invalidate(nullptr); };
 }
 
 TLTHeader::~TLTHeader() {
@@ -201,6 +202,8 @@ void TLTHeader::SetImages(TCustomImageList* value) {
     // The tree hears of the list's end and clears it here.
     TCustomImageList* old = FImages;
     FImages = value;
+    if (old) old->UnRegisterChanges(&FImageChangeLink);
+    if (value) value->RegisterChanges(&FImageChangeLink);
     if (old && old != FOwner->Images() && old != FOwner->StateImages() &&
         old != FOwner->CustomCheckImages())
         old->RemoveFreeNotification(FOwner);

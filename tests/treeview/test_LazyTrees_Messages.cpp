@@ -1,0 +1,97 @@
+// The tree in its window: change notices of fonts, colours and image lists,
+// the window's styles and border, the framework's messages and the item queries.
+
+#include "treeview/LazyTrees.h"
+
+#include "platform/EventLoop.h"
+
+#include <gtest/gtest.h>
+
+using namespace nuq;
+
+namespace {
+
+struct MessagesFixture : ::testing::Test {
+    std::unique_ptr<TLazyStringTree> Tree;
+    TComponent Owner;
+    HWND Wnd = 0;
+    void SetUp() override {
+        SetMainThread();
+        EnsureGuiToolkit();
+        Tree = NewComponent<TLazyStringTree>();
+        Tree->SetBounds(0, 0, 300, 150);
+        Tree->Color = clWhite;
+        Tree->OnGetText = [](TBaseLazyTree&, PLazyNode, TColumnIndex, int, std::u16string& t) {
+            t = u"W";
+        };
+        Tree->SetRootNodeCount(3);
+        Wnd = Tree->Handle();
+    }
+    void TearDown() override { Tree.reset(); }
+    TLTHeader& Header() { return Tree->Header(); }
+    TLazyTreeColumn& AddColumn(int width, const std::u16string& text) {
+        TLazyTreeColumn* c = Header().Columns().Add();
+        c->SetWidth(width);
+        c->SetText(text);
+        return *c;
+    }
+    // Paints what is invalid now, and nothing else.
+    void Settle() { UpdateWindow(Wnd); }
+    // Window image pixels (header and frame included).
+    COLORREF Px(int x, int y) {
+        HBITMAP img = GetWindowImage(Wnd);
+        uint32_t p = img->Bits[size_t(y) * size_t(img->Width) + size_t(x)];
+        return RGB((p >> 16) & 255, (p >> 8) & 255, p & 255);
+    }
+    int Count(TRect r, TColor c) {
+        COLORREF rgb = ColorToRGB(c);
+        int n = 0;
+        for (int y = r.Top; y < r.Bottom; ++y)
+            for (int x = r.Left; x < r.Right; ++x)
+                if (Px(x, y) == rgb) ++n;
+        return n;
+    }
+    TCustomImageList* Images(TColor first) {
+        auto* list = new TCustomImageList(16, 16, &Owner);
+        AddImage(*list, first);
+        return list;
+    }
+    static void AddImage(TCustomImageList& list, TColor c) {
+        TBitmap b(16, 16);
+        b.Canvas().Brush.Color = c;
+        b.Canvas().FillRect({0, 0, 16, 16});
+        list.AddMasked(b, clFuchsia);
+    }
+};
+
+} // namespace
+
+TEST_F(MessagesFixture, AddingAnImageRepaintsWhatUsesTheList) {
+    // Image 1 is asked for before the list has it; adding it must show it without another cause.
+    enum Slot { TreeImages, StateImages, HeaderImages };
+    for (Slot slot : {TreeImages, StateImages, HeaderImages}) {
+        SCOPED_TRACE(int(slot));
+        TearDown();
+        SetUp();
+        AddColumn(120, u"A");
+        Header().SetOptions(Header().Options() | hoVisible | hoShowImages);
+        TCustomImageList* list = Images(clGreen);
+        Tree->OnGetImageIndex = [&](TBaseLazyTree&, PLazyNode, TLTImageKind kind, TColumnIndex,
+                                    bool&, int& index) {
+            if ((slot == StateImages) == (kind == ikState)) index = 1;
+        };
+        if (slot == TreeImages) Tree->SetImages(list);
+        if (slot == StateImages) Tree->SetStateImages(list);
+        if (slot == HeaderImages) {
+            Header().SetImages(list);
+            Header().Columns()[0].SetImageIndex(1);
+        }
+        Settle();
+        TRect area = slot == HeaderImages ? TRect{0, 0, 120, 17} : TRect{0, 17, 120, 35};
+        EXPECT_EQ(Count(area, clBlue), 0);
+        AddImage(*list, clBlue);
+        Settle();
+        EXPECT_GT(Count(area, clBlue), 100);
+        delete list; // the tree forgets it and its link
+    }
+}
