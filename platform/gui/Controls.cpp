@@ -1,4 +1,5 @@
 #include "platform/gui/Controls.h"
+#include "platform/gui/GdiPrivate.h"
 
 #include <atomic>
 
@@ -332,13 +333,131 @@ void THintWindow::Paint() {
 
 // --- screen and application ---------------------------------------------------------------
 
+namespace {
+
+// The hand and the drag cursor the forms use, drawn as the resources they
+// replace: a pointing hand, and an arrow over a small sheet.
+std::unique_ptr<TCursorObject> DrawnCursor(const char* const rows[], int hotX, int hotY) {
+    auto c = std::make_unique<TCursorObject>();
+    c->HotX = hotX;
+    c->HotY = hotY;
+    c->Image.assign(32 * 32, 0);
+    for (int y = 0; rows[y]; ++y)
+        for (int x = 0; rows[y][x] && x < 32; ++x)
+            if (rows[y][x] != ' ')
+                c->Image[y * 32 + x] = rows[y][x] == '#' ? 0xFF000000u : 0xFFFFFFFFu;
+    return c;
+}
+
+const char* const handRows[] = {"     ##",          "    #..#",         "    #..#",
+                                "    #..#",         "    #..###",       "    #..#..###",
+                                "    #..#..#..##",  " ## #..#..#..#.#", "#..##........#.#",
+                                "#...#..........#", " #............#",  "  #...........#",
+                                "  #..........#",   "   #.........#",   "    #.......#",
+                                "    #.......#",    "    #########",    nullptr};
+const char* const dragRows[] = {"#",
+                                "##",
+                                "#.#",
+                                "#..#",
+                                "#...#",
+                                "#....#",
+                                "#.....#",
+                                "#......#",
+                                "#.......#",
+                                "#........#",
+                                "#.....#####",
+                                "#..#..#",
+                                "#.# #..#",
+                                "##  #..#",
+                                "#    #..#",
+                                "      ##",
+                                "     ########",
+                                "     #......#",
+                                "     #......#",
+                                "     #......#",
+                                "     ########",
+                                nullptr};
+
+} // namespace
+
+HCURSOR LoadCursor(int id) {
+    static const int ids[] = {IDC_ARROW,    IDC_IBEAM,    IDC_WAIT,        IDC_CROSS,  IDC_UPARROW,
+                              IDC_SIZENWSE, IDC_SIZENESW, IDC_SIZEWE,      IDC_SIZENS, IDC_SIZEALL,
+                              IDC_NO,       IDC_HAND,     IDC_APPSTARTING, IDC_HELP};
+    static auto* shared = new std::map<int, TCursorObject>; // never freed: handed out as handles
+    if (std::find(std::begin(ids), std::end(ids), id) == std::end(ids)) return nullptr;
+    TCursorObject& c = (*shared)[id];
+    c.SystemId = id;
+    return &c;
+}
+
+std::unique_ptr<TCursorObject> CreatePictureCursor(HBITMAP picture, COLORREF transparent, int hotX,
+                                                   int hotY) {
+    auto c = std::make_unique<TCursorObject>();
+    c->HotX = hotX;
+    c->HotY = hotY;
+    c->Image.assign(32 * 32, 0);
+    if (!picture) return c;
+    for (int y = 0; y < std::min(32, picture->Height); ++y)
+        for (int x = 0; x < std::min(32, picture->Width); ++x) {
+            uint32_t p = picture->Bits[size_t(y) * picture->Width + x];
+            if (transparent != COLORREF(clNone) && FromPixel(p) == transparent) continue;
+            c->Image[y * 32 + x] = 0xFF000000u | (p & 0xFFFFFFu);
+        }
+    return c;
+}
+
+TScreen::TScreen() {
+    FCursors[14000] = DrawnCursor(handRows, 5, 0).release();
+    FCursors[14001] = DrawnCursor(dragRows, 0, 0).release();
+}
+
 TScreen::~TScreen() {
     for (auto& [i, c] : FCursors) delete c;
 }
 
 HCURSOR TScreen::Cursor(int index) const {
     auto it = FCursors.find(index);
-    return it == FCursors.end() ? nullptr : it->second;
+    if (it != FCursors.end()) return it->second;
+    switch (index) {
+    case crNone:
+        return nullptr;
+    case crCross:
+        return LoadCursor(IDC_CROSS);
+    case crIBeam:
+        return LoadCursor(IDC_IBEAM);
+    case crSizeNESW:
+        return LoadCursor(IDC_SIZENESW);
+    case crSizeNS:
+    case crVSplit:
+        return LoadCursor(IDC_SIZENS);
+    case crSizeNWSE:
+        return LoadCursor(IDC_SIZENWSE);
+    case crSizeWE:
+    case crHSplit:
+        return LoadCursor(IDC_SIZEWE);
+    case crUpArrow:
+        return LoadCursor(IDC_UPARROW);
+    case crHourGlass:
+    case crSQLWait:
+        return LoadCursor(IDC_WAIT);
+    case crNoDrop:
+    case crNo:
+        return LoadCursor(IDC_NO);
+    case crAppStart:
+        return LoadCursor(IDC_APPSTARTING);
+    case crHelp:
+        return LoadCursor(IDC_HELP);
+    case crHandPoint:
+        return LoadCursor(IDC_HAND);
+    case crSizeAll:
+        return LoadCursor(IDC_SIZEALL);
+    case crDrag:
+    case crMultiDrag:
+        return FCursors.at(14001);
+    default:
+        return LoadCursor(IDC_ARROW);
+    }
 }
 
 void TScreen::SetCursor(int index, HCURSOR cursor) {
@@ -349,14 +468,36 @@ void TScreen::SetCursor(int index, HCURSOR cursor) {
 
 namespace {
 std::atomic<HCURSOR> currentCursor{nullptr};
-}
+std::atomic<uint64_t> beeps{0};
+} // namespace
 
 HCURSOR SetCursor(HCURSOR cursor) {
-    return currentCursor.exchange(cursor);
+    HCURSOR old = currentCursor.exchange(cursor);
+    if (old != cursor && HostHooks().CursorChanged) HostHooks().CursorChanged(cursor);
+    return old;
 }
 
 HCURSOR GetCursor() {
     return currentCursor.load();
+}
+
+THostHooks& HostHooks() {
+    static auto* hooks = new THostHooks;
+    return *hooks;
+}
+
+void Beep() {
+    ++beeps;
+    if (HostHooks().Beep) HostHooks().Beep();
+}
+
+uint64_t BeepCount() {
+    return beeps.load();
+}
+
+bool TApplication::HelpContext(int context) {
+    LastHelpContext = context;
+    return context != 0 && OnHelp && OnHelp(context);
 }
 
 TScreen& Screen() {

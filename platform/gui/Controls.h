@@ -165,29 +165,91 @@ private:
     std::unique_ptr<TCanvas> FCanvas;
 };
 
-// Cursors by number, as the screen object keeps them.
+// Cursors: one of the system's shapes by its id, or a picture of the
+// program's own (32 x 32 pixels 0xAARRGGBB; alpha 0 is transparent).
+enum : int {
+    IDC_ARROW = 32512,
+    IDC_IBEAM = 32513,
+    IDC_WAIT = 32514,
+    IDC_CROSS = 32515,
+    IDC_UPARROW = 32516,
+    IDC_SIZENWSE = 32642,
+    IDC_SIZENESW = 32643,
+    IDC_SIZEWE = 32644,
+    IDC_SIZENS = 32645,
+    IDC_SIZEALL = 32646,
+    IDC_NO = 32648,
+    IDC_HAND = 32649,
+    IDC_APPSTARTING = 32650,
+    IDC_HELP = 32651,
+};
 class TCursorObject {
 public:
     int HotX = 0, HotY = 0;
-    std::vector<uint32_t> Image; // 32 x 32
+    std::vector<uint32_t> Image; // 32 x 32, for a picture cursor
+    int SystemId = 0;            // IDC_...; 0: the picture
 };
 using HCURSOR = TCursorObject*;
+// The system cursor Id (IDC_...), owned by the layer; null for an unknown id.
+HCURSOR LoadCursor(int id);
+// A picture cursor from Picture's top-left 32 x 32 pixels; pixels of the
+// colour Transparent (clNone: none) are left out.
+std::unique_ptr<TCursorObject> CreatePictureCursor(HBITMAP picture, COLORREF transparent, int hotX,
+                                                   int hotY);
+
+// The screen's cursor numbers of the standard shapes.
+enum : int {
+    crDefault = 0,
+    crNone = -1,
+    crArrow = -2,
+    crCross = -3,
+    crIBeam = -4,
+    crSizeNESW = -6,
+    crSizeNS = -7,
+    crSizeNWSE = -8,
+    crSizeWE = -9,
+    crUpArrow = -10,
+    crHourGlass = -11,
+    crDrag = -12,
+    crNoDrop = -13,
+    crHSplit = -14,
+    crVSplit = -15,
+    crMultiDrag = -16,
+    crSQLWait = -17,
+    crNo = -18,
+    crAppStart = -19,
+    crHelp = -20,
+    crHandPoint = -21,
+    crSizeAll = -22,
+};
+
+// Cursors by number, as the screen object keeps them: the standard shapes
+// above, the program's hand (14000) and drag (14001) cursors loaded at start,
+// and whatever the program adds.
 class TScreen {
 public:
+    TScreen();
     ~TScreen();
     // The screen's size in pixels and its resolution; the toolkit's screen
     // when one is running.
     int Width = 1024, Height = 768, PixelsPerInch = 96;
     TFont HintFont; // the font hints are shown in
+    // The cursor of number Index; the arrow for numbers nobody set.
     HCURSOR Cursor(int index) const;
     void SetCursor(int index, HCURSOR cursor); // the screen owns it
 private:
     std::map<int, HCURSOR> FCursors;
 };
 TScreen& Screen();
-// The mouse cursor shown now (null: the arrow); returns the one before.
+// The mouse cursor shown now (null: the arrow); returns the one before. A
+// running host shows it at once over its window.
 HCURSOR SetCursor(HCURSOR cursor);
 HCURSOR GetCursor();
+
+// Sounds the system's beep.
+void Beep();
+// How many beeps sounded since the program started (for tests).
+uint64_t BeepCount();
 
 // The pop-up window the application's hint machinery shows a hint in. Its
 // bounds are screen coordinates; it shows without taking the focus.
@@ -215,6 +277,12 @@ class TApplication {
 public:
     bool ShowHint = true;
     void CancelHint() {}
+    // The help hook: shows the help topic of Context; true when it did.
+    std::function<bool(int context)> OnHelp;
+    // Asks OnHelp to show the topic Context; false without a hook or a topic.
+    bool HelpContext(int context);
+    // The context last asked for (0: none yet), for those who test it.
+    int LastHelpContext = 0;
 };
 TApplication& Application();
 

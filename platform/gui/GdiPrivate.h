@@ -2,12 +2,27 @@
 // What the window layer needs from the device contexts: a context over a
 // window's image with an offset and a base clip, in image pixels.
 
+#include <functional>
+
 #include <QImage>
 #include <QRegion>
 
 #include "platform/gui/Gdi.h"
 
 namespace nuq {
+
+class TCursorObject;
+class TPopupMenu;
+
+// What a running host does when the cursor changes and when a popup menu
+// shows or closes (empty without a host).
+struct THostHooks {
+    std::function<void(TCursorObject*)> CursorChanged;
+    std::function<void(TPopupMenu&)> ShowMenu;
+    std::function<void(TPopupMenu&)> HideMenu;
+    std::function<void()> Beep;
+};
+THostHooks& HostHooks();
 
 // Without a display: the offscreen platform and a private runtime folder.
 void PrepareGuiEnvironment();

@@ -154,6 +154,7 @@ enum : UINT {
     WM_MOUSEWHEEL = 0x020A,
     WM_MOUSEHWHEEL = 0x020E,
     WM_CAPTURECHANGED = 0x0215,
+    WM_NCMOUSELEAVE = 0x02A2,
     WM_MOUSELEAVE = 0x02A3,
     WM_CUT = 0x0300,
     WM_COPY = 0x0301,
@@ -217,7 +218,23 @@ enum : int {
 };
 
 // Hit-test answers of WM_NCHITTEST.
-enum : LRESULT { HTNOWHERE = 0, HTCLIENT = 1, HTBORDER = 18, HTHSCROLL = 6, HTVSCROLL = 7 };
+enum : LRESULT {
+    HTERROR = -2,
+    HTTRANSPARENT = -1,
+    HTNOWHERE = 0,
+    HTCLIENT = 1,
+    HTCAPTION = 2,
+    HTSYSMENU = 3,
+    HTGROWBOX = 4,
+    HTMENU = 5,
+    HTHSCROLL = 6,
+    HTVSCROLL = 7,
+    HTMINBUTTON = 8,
+    HTMAXBUTTON = 9,
+    HTBORDER = 18,
+    HTCLOSE = 20,
+    HTHELP = 21,
+};
 
 // Colour value constants of the runtime: a system colour has the top byte
 // set and its index in the low byte.

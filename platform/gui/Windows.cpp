@@ -1018,3 +1018,25 @@ void SetKeyState(int vk, bool down) {
 }
 
 } // namespace nuq
+
+namespace nuq {
+
+void MouseInput(UINT msg, TPoint screen, WPARAM keys) {
+    SetCursorPos(screen);
+    HWND target = GetCapture() ? GetCapture() : WindowFromPoint(screen);
+    if (!target) return;
+    TPoint p = screen;
+    MapWindowPoints(0, target, &p, 1);
+    SendMessage(target, msg, keys, MakeLParam(p.X, p.Y));
+}
+
+void MouseLeaveInput() {}
+
+void WheelInput(TPoint screen, int delta, WPARAM keys) {
+    HWND target = GetFocus() ? GetFocus() : WindowFromPoint(screen);
+    if (target)
+        SendMessage(target, WM_MOUSEWHEEL, keys | WPARAM(uint16_t(int16_t(delta))) << 16,
+                    MakeLParam(screen.X, screen.Y));
+}
+
+} // namespace nuq

@@ -195,6 +195,24 @@ void SetScreenSize(int width, int height); // 1024 x 768 at start; the pixels tu
 // The desktop's work area in screen coordinates (the whole screen here).
 TRect GetDesktopWorkArea();
 
+// Real mouse input, as a host gets it from the toolkit: Msg is the client
+// kind (WM_MOUSEMOVE, WM_LBUTTONDOWN ... WM_MBUTTONDBLCLK) at Screen, with
+// the button and key flags Keys (MK_...). The window under the mouse (or the
+// one holding the capture) is asked WM_NCHITTEST; outside its client area
+// the message goes as its non-client kind with the hit-test code. A move
+// sends WM_SETCURSOR first. The scroll bars run here: clicks on their arrows
+// and track repeat while held, the thumb drags. A button going down on an
+// enabled window with WS_TABSTOP gives it the focus first. The mouse leaving
+// a window's client area (WM_MOUSELEAVE) or non-client area
+// (WM_NCMOUSELEAVE) is reported once.
+void MouseInput(UINT msg, TPoint screen, WPARAM keys);
+// The mouse left every window (the host's leave event).
+void MouseLeaveInput();
+// A wheel turn of Delta (120 a notch) at Screen: WM_MOUSEWHEEL to the focused
+// window when the mouse is over it, else to the window under the mouse;
+// a window that answers 0 hands it to its parent.
+void WheelInput(TPoint screen, int delta, WPARAM keys);
+
 // Whether a key is down now (the high bit of the answer), as the window host
 // saw it last; the host (or a test) sets it before the key or mouse message.
 int16_t GetKeyState(int vk);
