@@ -23,6 +23,7 @@
 #include "platform/gui/Clipbrd.h"
 #include "platform/gui/Controls.h"
 #include "platform/gui/ImgList.h"
+#include "platform/gui/Menus.h"
 #include "platform/gui/Ole.h"
 
 namespace nuq {
@@ -845,14 +846,6 @@ public:
     virtual bool PrepareEdit(TBaseLazyTree* tree, PLazyNode node, TColumnIndex column) = 0;
     virtual TRect GetBounds() = 0;
     virtual void SetBounds(const TRect& r) = 0;
-};
-class TPopupMenu {
-public:
-    TComponent* PopupComponent = nullptr;
-    std::function<void(TPoint)> OnPopup; // where it would show, in screen coordinates
-    void Popup(TPoint screen) {
-        if (OnPopup) OnPopup(screen);
-    }
 };
 using TCursor = int;
 

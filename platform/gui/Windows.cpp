@@ -1021,7 +1021,7 @@ void SetKeyState(int vk, bool down) {
 
 namespace nuq {
 
-void MouseInput(UINT msg, TPoint screen, WPARAM keys) {
+void DeliverMouse(UINT msg, TPoint screen, WPARAM keys) {
     SetCursorPos(screen);
     HWND target = GetCapture() ? GetCapture() : WindowFromPoint(screen);
     if (!target) return;
@@ -1030,9 +1030,9 @@ void MouseInput(UINT msg, TPoint screen, WPARAM keys) {
     SendMessage(target, msg, keys, MakeLParam(p.X, p.Y));
 }
 
-void MouseLeaveInput() {}
+void DeliverMouseLeave() {}
 
-void WheelInput(TPoint screen, int delta, WPARAM keys) {
+void DeliverWheel(TPoint screen, int delta, WPARAM keys) {
     HWND target = GetFocus() ? GetFocus() : WindowFromPoint(screen);
     if (target)
         SendMessage(target, WM_MOUSEWHEEL, keys | WPARAM(uint16_t(int16_t(delta))) << 16,

@@ -205,13 +205,13 @@ TRect GetDesktopWorkArea();
 // enabled window with WS_TABSTOP gives it the focus first. The mouse leaving
 // a window's client area (WM_MOUSELEAVE) or non-client area
 // (WM_NCMOUSELEAVE) is reported once.
-void MouseInput(UINT msg, TPoint screen, WPARAM keys);
+void DeliverMouse(UINT msg, TPoint screen, WPARAM keys);
 // The mouse left every window (the host's leave event).
-void MouseLeaveInput();
+void DeliverMouseLeave();
 // A wheel turn of Delta (120 a notch) at Screen: WM_MOUSEWHEEL to the focused
 // window when the mouse is over it, else to the window under the mouse;
 // a window that answers 0 hands it to its parent.
-void WheelInput(TPoint screen, int delta, WPARAM keys);
+void DeliverWheel(TPoint screen, int delta, WPARAM keys);
 
 // Whether a key is down now (the high bit of the answer), as the window host
 // saw it last; the host (or a test) sets it before the key or mouse message.
