@@ -180,6 +180,19 @@ template <class... S> constexpr TLazyTreeStates TS(TLazyTreeState s, S... more) 
 // The tree's private change-state message: enter in WParam, leave in LParam,
 // four bits each: 1 tsStopValidation, 2 tsUseCache, 4 tsValidating, 8 tsValidationNeeded.
 inline constexpr UINT WM_CHANGESTATE = 0x8020;
+// The framework's component messages: a control tells itself of a change of
+// what it inherits, so that what follows it can follow.
+enum : UINT {
+    CM_BASE = 0xB000,
+    CM_ENABLEDCHANGED = CM_BASE + 1,
+    CM_COLORCHANGED,
+    CM_FONTCHANGED,
+    CM_BIDIMODECHANGED,
+    CM_CTL3DCHANGED,
+    CM_SYSCOLORCHANGE,
+    CM_HINTSHOWPAUSE, // WParam: a hint was showing; LParam: the pause (int*) to adjust
+    CM_DENYSUBCLASSING = CM_BASE + 2000,
+};
 
 // --- options ---------------------------------------------------------------------------
 
@@ -412,6 +425,13 @@ std::unique_ptr<TBitmap> LoadTreeBitmapResource(const std::string& name, bool co
 void LoadCheckImageStrip(TCustomImageList& imageList, const std::string& resourceName,
                          bool colourMapped);
 void BuildPlatformCheckImages(std::unique_ptr<TCustomImageList>& imageList, UINT flags, bool flat);
+// Loads the colour-mapped check strips again, so that they follow new system colours.
+void ReloadCheckImageStrips();
+// The unit's cursor pictures by name ("LT_HEADERSPLIT", "LT_VERTSPLIT", the
+// panning "LT_MOVE..." ones); null for an unknown name.
+std::unique_ptr<TCursorObject> LoadTreeCursorResource(const std::string& name);
+// The panning cursor of that name, made once and kept by the unit.
+HCURSOR TreeCursor(const std::string& name);
 
 void BlendRectangle(HDC source, HDC destination, const TRect& r, TPoint target, int mode,
                     int constantAlpha, int bias);
@@ -1159,6 +1179,16 @@ public:
     void HandleHScroll(int code);
     void HandleVScroll(int code);
     void HandleSize();
+    // The framework's change notices (CM_...); False leaves the message to the framework.
+    bool HandleFrameworkMessage(TMessage& m);
+    // Setters of what the tree inherits from the framework: each tells the tree
+    // of the change, so that its header, columns and bitmaps follow.
+    void SetFont(const TFont& value);
+    void SetColor(TColor value);
+    void SetBiDiMode(TBiDiMode value);
+    void SetEnabled(bool value);
+    bool Ctl3D() const { return FCtl3D; }
+    void SetCtl3D(bool value);
 
     // Properties the constructor sets.
     int NodeDataSize() const { return FNodeDataSize; }
@@ -1781,6 +1811,7 @@ protected:
     TAlignment FAlignment = taLeftJustify;
     int FBackgroundOffset[2] = {0, 0};
     int FBorderStyle = 1;
+    bool FCtl3D = true;
     uint32_t FBottomSpace = 0;
     TLTButtonFillMode FButtonFillMode = fmTreeColor;
     TLTButtonStyle FButtonStyle = bsRectangle;

@@ -230,7 +230,7 @@ void TLTHeader::SetParentFont(bool value) {
 
 void TLTHeader::ParentFontChanged() {
     if (!FParentFont) return;
-    FFont.Assign(FOwner->Canvas().Font);
+    FFont.Assign(FOwner->Font);
     Invalidate(nullptr);
 }
 

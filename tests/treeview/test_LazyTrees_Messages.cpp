@@ -95,3 +95,48 @@ TEST_F(MessagesFixture, AddingAnImageRepaintsWhatUsesTheList) {
         delete list; // the tree forgets it and its link
     }
 }
+
+TEST_F(MessagesFixture, HeaderAndColumnsFollowTheTreesLaterChanges) {
+    // Column 0 follows the tree's colour and reading order; column 1 has its own.
+    AddColumn(100, u"WWWW");
+    AddColumn(100, u"WWWW").SetColor(clSilver);
+    Header().SetOptions(Header().Options() | hoVisible);
+    TLazyTreeColumn& own = Header().Columns()[1];
+    own.SetOptions(own.Options() & ~coParentBidiMode);
+    struct Case {
+        bool parentFont;
+        int headerRed;      // red caption pixels expected in the header: 1 some, 0 none
+        TColor column0Fill; // the fill of column 0's rows after the change
+    };
+    for (const Case& c : {Case{true, 1, clYellow}, Case{false, 0, clYellow}}) {
+        SCOPED_TRACE(c.parentFont);
+        TFont black;
+        Header().SetFont(black);
+        Header().SetParentFont(c.parentFont);
+        Tree->SetColor(clWhite);
+        Tree->SetFont(black);
+        Settle();
+        TFont red;
+        red.Color = clRed;
+        Tree->SetFont(red);
+        Settle();
+        EXPECT_EQ(Count({0, 0, 200, 17}, clRed) > 0, c.headerRed == 1);
+        Tree->SetColor(clYellow);
+        Settle();
+        EXPECT_GT(Count({60, 17, 100, 70}, c.column0Fill), 1000);
+        EXPECT_EQ(Count({160, 17, 200, 70}, clYellow), 0);
+        EXPECT_EQ(Header().Columns()[1].Color(), clSilver);
+    }
+    Tree->SetBiDiMode(bdRightToLeft);
+    EXPECT_EQ(Header().Columns()[0].BiDiMode(), bdRightToLeft);
+    EXPECT_EQ(Header().Columns()[1].BiDiMode(), bdLeftToRight);
+}
+
+TEST_F(MessagesFixture, SystemColourChangeReloadsTheCheckStrips) {
+    ASSERT_TRUE(LightCheckImages);
+    int count = LightCheckImages->Count();
+    LightCheckImages->Clear();
+    Tree->Perform(CM_SYSCOLORCHANGE, 0, 0);
+    EXPECT_EQ(LightCheckImages->Count(), count);
+    EXPECT_EQ(Tree->Perform(CM_DENYSUBCLASSING, 0, 0), 1);
+}
