@@ -627,6 +627,8 @@ class TLTHeader;
 class TLazyTreeColumn;
 class TLazyTreeColumns;
 enum TBevelKind { bkNone, bkTile, bkSoft, bkFlat };
+enum TBevelCut { bvNone, bvLowered, bvRaised, bvSpace };
+enum : unsigned { beLeft = 1, beTop = 2, beRight = 4, beBottom = 8 }; // TBevelEdges
 enum TSmartAutoFitType { smaAllColumns, smaNoColumn, smaUseColumnOption };
 
 // --- drag image -------------------------------------------------------------------------------
@@ -1165,6 +1167,11 @@ public:
 
     // --- window creation, scaling, old forms and animation ---------------------------------
     void CreateWnd() override;
+    // The window's styles: clipping, the scroll bars of ScrollBarOptions and the border.
+    void CreateParams(TCreateParams& params) override;
+    // How far the window's border reaches in on each side, across (X) and down
+    // (Y): 0 or negative.
+    virtual TPoint GetBorderDimensions();
     // Follows the form's scaling by M / D under toAutoChangeScale.
     virtual void ChangeScale(int m, int d);
     // Reads the single option set of old form resources (its member names) into the option sets.
@@ -1668,7 +1675,12 @@ public:
     // Room right of the columns that right-to-left alignment moves them by.
     int RTLColumnShift();
     TBevelKind BevelKind = bkNone;
+    TBevelCut BevelInner = bvRaised, BevelOuter = bvLowered;
+    unsigned BevelEdges = beLeft | beTop | beRight | beBottom;
+    int BevelWidth = 1;
     int BorderWidth = 0;
+    // What bevel and border band take from each side of the window (a rectangle of insets).
+    TRect BevelInsets() const;
     TCursor Cursor = 0;
     // The height of all rows plus BottomSpace.
     int ContentHeight() const;

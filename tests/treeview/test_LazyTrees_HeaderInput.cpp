@@ -25,6 +25,7 @@ struct HeaderInputFixture : ::testing::Test {
         EnsureGuiToolkit();
         Tree = NewComponent<TLazyStringTree>();
         Tree->SetBounds(0, 0, 400, 200);
+        Tree->SetBorderStyle(0);
         Tree->Handle();
         Wnd = Tree->WindowHandle();
         Header().SetOptions(Header().Options() | hoVisible);

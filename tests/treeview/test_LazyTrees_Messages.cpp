@@ -140,3 +140,71 @@ TEST_F(MessagesFixture, SystemColourChangeReloadsTheCheckStrips) {
     EXPECT_EQ(LightCheckImages->Count(), count);
     EXPECT_EQ(Tree->Perform(CM_DENYSUBCLASSING, 0, 0), 1);
 }
+
+TEST_F(MessagesFixture, WindowStylesFollowBorderAndScrollBars) {
+    struct Case {
+        int borderStyle;
+        bool ctl3D;
+        TScrollStyle bars;
+        bool clientEdge, border, hBar, vBar;
+        int inset; // the border's depth on each side
+    };
+    for (const Case& c : {Case{1, true, ssVertical, true, false, false, true, 2},
+                          Case{1, false, ssHorizontal, false, true, true, false, 1},
+                          Case{0, true, ssBoth, false, false, true, true, 0},
+                          Case{0, false, ssNone, false, false, false, false, 0}}) {
+        SCOPED_TRACE(c.borderStyle * 100 + c.ctl3D * 10 + c.bars);
+        Tree->ScrollBarOptions().SetAlwaysVisible(true);
+        Tree->ScrollBarOptions().SetScrollBars(c.bars);
+        Tree->SetBorderStyle(c.borderStyle);
+        Tree->SetCtl3D(c.ctl3D);
+        Tree->RecreateWnd();
+        Wnd = Tree->Handle();
+        const auto style = DWORD(GetWindowLongPtr(Wnd, GWL_STYLE));
+        EXPECT_EQ(bool(GetWindowLongPtr(Wnd, GWL_EXSTYLE) & WS_EX_CLIENTEDGE), c.clientEdge);
+        EXPECT_EQ(bool(style & WS_BORDER), c.border);
+        EXPECT_EQ(bool(style & WS_HSCROLL), c.hBar);
+        EXPECT_EQ(bool(style & WS_VSCROLL), c.vBar);
+        EXPECT_EQ(style & (WS_CLIPCHILDREN | WS_CLIPSIBLINGS),
+                  DWORD(WS_CLIPCHILDREN | WS_CLIPSIBLINGS));
+        EXPECT_EQ(Tree->GetBorderDimensions(), (TPoint{-c.inset, -c.inset}));
+        EXPECT_EQ(ClientOrigin(Wnd), (TPoint{c.inset, c.inset}));
+    }
+}
+
+TEST_F(MessagesFixture, BevelsTakeTheirRoomAndDrawTheirEdges) {
+    const unsigned all = beLeft | beTop | beRight | beBottom;
+    struct Case {
+        TBevelKind kind;
+        TBevelCut inner, outer;
+        unsigned edges;
+        int width;
+        bool ctl3D;
+        TRect insets;       // left, top, right, bottom
+        COLORREF outerLeft; // the window's leftmost pixel half-way down
+    };
+    const COLORREF shadow = GetSysColor(COLOR_BTNSHADOW), light = GetSysColor(COLOR_3DLIGHT),
+                   frame = GetSysColor(COLOR_WINDOWFRAME);
+    for (const Case& c :
+         {Case{bkTile, bvRaised, bvLowered, all, 2, true, {4, 4, 4, 4}, shadow},
+          Case{bkTile, bvNone, bvRaised, beLeft | beTop, 1, true, {1, 1, 0, 0}, light},
+          Case{bkTile, bvLowered, bvNone, all, 3, false, {3, 3, 3, 3}, frame},
+          Case{bkNone, bvRaised, bvLowered, all, 2, true, {0, 0, 0, 0}, ColorToRGB(clWhite)}}) {
+        SCOPED_TRACE(c.kind * 1000 + c.inner * 100 + c.outer * 10 + c.width);
+        Tree->SetBorderStyle(0);
+        Tree->BevelKind = c.kind;
+        Tree->BevelInner = c.inner;
+        Tree->BevelOuter = c.outer;
+        Tree->BevelEdges = c.edges;
+        Tree->BevelWidth = c.width;
+        Tree->SetCtl3D(c.ctl3D);
+        Tree->RecreateWnd();
+        Wnd = Tree->Handle();
+        RedrawWindow(Wnd, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
+        TRect client = Tree->ClientRect();
+        EXPECT_EQ(ClientOrigin(Wnd), (TPoint{c.insets.Left, c.insets.Top}));
+        EXPECT_EQ(client.Width(), 300 - c.insets.Left - c.insets.Right);
+        EXPECT_EQ(client.Height(), 150 - c.insets.Top - c.insets.Bottom);
+        EXPECT_EQ(Px(0, 100), c.outerLeft);
+    }
+}
