@@ -1,9 +1,15 @@
 // A window with a string tree of 1,000,000 nodes (1,000 groups of 999 items)
-// under a header with three columns. Focus, expansion and selection changes
-// are logged to stdout, one line each; once shown it prints "ready N nodes at
-// X Y" (the screen position of the first row's top-left corner) and ends on a
-// "quit" line or the end of its input. "--screenshot FILE" saves the window
-// as PNG and exits instead of showing it.
+// under a header with three columns, with what a person meets in the tree
+// switched on: multi-selection, in-place editing (F2 or a slow click), node
+// drag and drop within the tree, check boxes on the items, hot tracking, tool
+// tips for cut-off captions and a header popup menu. The tree follows the
+// window's size.
+//
+// What happens is logged to stdout, one line each; once shown it prints
+// "window ID" (the native window) and "ready N nodes at X Y" (the screen
+// position of the first row's top-left corner). It reads commands from its
+// input: "cursor" prints the cursor shown now, "quit" ends it, and so does the
+// end of the input.
 
 #include "platform/EventLoop.h"
 #include "platform/gui/WindowHost.h"
@@ -11,8 +17,10 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <map>
 #include <string>
 
 using namespace nuq;
@@ -21,8 +29,20 @@ namespace {
 
 constexpr uint32_t Groups = 1000, ItemsPerGroup = 999;
 
+const char* const Usage =
+    "usage: nuq-treedemo [--screenshot FILE]\n"
+    "Shows a tree of 1,000,000 nodes in a window and logs what happens in it.\n"
+    "  --screenshot FILE  saves the window as PNG and exits instead of showing it\n"
+    "  --help             prints this text\n"
+    "Input lines: \"cursor\" prints the cursor shown now; \"quit\" (or the end of\n"
+    "the input) ends the program.\n";
+
 std::u16string U16(const std::string& s) {
     return std::u16string(s.begin(), s.end());
+}
+
+std::string Narrow(const std::u16string& s) {
+    return std::string(s.begin(), s.end());
 }
 
 std::string NodeName(TBaseLazyTree& tree, PLazyNode node) {
@@ -32,9 +52,40 @@ std::string NodeName(TBaseLazyTree& tree, PLazyNode node) {
            std::to_string(node->Index + 1);
 }
 
+std::string CursorName(HCURSOR c) {
+    if (!c) return "arrow";
+    switch (c->SystemId) {
+    case 0:
+        for (int n : {14000, 14001, crHeaderSplit, crVertSplit})
+            if (Screen().Cursor(n) == c) return "screen " + std::to_string(n);
+        return "picture";
+    case IDC_ARROW:
+        return "arrow";
+    case IDC_SIZEWE:
+        return "size-we";
+    case IDC_HAND:
+        return "hand";
+    default:
+        return "system " + std::to_string(c->SystemId);
+    }
+}
+
+// Captions changed by editing; the others are made from the node's place.
+std::map<PLazyNode, std::u16string> edited;
+
 class TDemoForm : public TCustomControl {
 public:
     using TCustomControl::TCustomControl;
+    TWinControl* Tree = nullptr;
+
+    void Dispatch(TMessage& m) override {
+        TCustomControl::Dispatch(m);
+        if (m.Msg == WM_SIZE && Tree) {
+            TRect r = ClientRect();
+            Tree->SetBounds(0, 0, r.Width(), r.Height());
+            std::cout << "tree size " << Tree->Width() << " " << Tree->Height() << std::endl;
+        }
+    }
 
 protected:
     void Paint() override {
@@ -43,7 +94,7 @@ protected:
     }
 };
 
-void SetUpTree(TLazyStringTree& tree) {
+void SetUpHeader(TLazyStringTree& tree) {
     TLTHeader& header = tree.Header();
     const char16_t* captions[] = {u"Name", u"Level", u"Value"};
     const int widths[] = {260, 140, 160};
@@ -52,27 +103,58 @@ void SetUpTree(TLazyStringTree& tree) {
         c->SetText(captions[i]);
         c->SetWidth(widths[i]);
     }
-    header.SetOptions(header.Options() | hoVisible);
-    tree.OnInitNode = [](TBaseLazyTree& t, PLazyNode parent, PLazyNode,
+    header.SetOptions(header.Options() | hoVisible | hoShowHint | hoHotTrack);
+    tree.OnColumnResize = [](TLTHeader& h, TColumnIndex column) {
+        std::cout << "column " << column << " width " << h.Columns()[column].Width() << std::endl;
+    };
+    tree.OnHeaderDragged = [](TLTHeader& h, TColumnIndex column, int oldPosition) {
+        std::cout << "column " << column << " moved from " << oldPosition << " to "
+                  << h.Columns()[column].Position() << std::endl;
+    };
+}
+
+void SetUpTree(TLazyStringTree& tree) {
+    SetUpHeader(tree);
+    auto& options = tree.TreeOptions();
+    options.SetSelectionOptions(options.SelectionOptions() | toMultiSelect);
+    options.SetMiscOptions(options.MiscOptions() | toEditable | toCheckSupport);
+    options.SetPaintOptions(options.PaintOptions() | toHotTrack);
+    tree.HotCursor = crHandPoint;
+    tree.HintMode = hmTooltip;
+    tree.OnInitNode = [](TBaseLazyTree& t, PLazyNode parent, PLazyNode node,
                          TLazyNodeInitStates& states) {
-        if (!parent || parent == t.RootNode()) states |= ivsHasChildren;
+        if (!parent || parent == t.RootNode())
+            states |= ivsHasChildren;
+        else
+            node->CheckType = ctCheckBox;
     };
     tree.OnInitChildren = [](TBaseLazyTree&, PLazyNode, uint32_t& count) { count = ItemsPerGroup; };
     tree.OnGetText = [](TBaseLazyTree& t, PLazyNode node, TColumnIndex column, int,
                         std::u16string& text) {
         bool group = t.GetNodeLevel(node) == 0;
         switch (column) {
-        case 0:
-            text = U16(NodeName(t, node));
+        case 0: {
+            auto it = edited.find(node);
+            text = it != edited.end() ? it->second : U16(NodeName(t, node));
             break;
+        }
         case 1:
             text = group ? u"group" : u"item";
             break;
         default:
             text = U16(std::to_string((node->Index + 1) * (group ? 1000 : 7) % 100000));
+            // The groups' values are cut off by their column: a tool tip shows them whole.
+            if (group) text += u" measured in the boiler room's flow line";
             break;
         }
     };
+    tree.OnNewText = [](TBaseLazyTree& t, PLazyNode node, TColumnIndex column,
+                        const std::u16string& text) {
+        if (column == 0) edited[node] = text;
+        std::cout << "edited " << NodeName(t, node) << " column " << column << " \"" << Narrow(text)
+                  << "\"" << std::endl;
+    };
+    tree.OnFreeNode = [](TBaseLazyTree&, PLazyNode node) { edited.erase(node); };
     tree.OnFocusChanged = [](TBaseLazyTree& t, PLazyNode node, TColumnIndex column) {
         std::cout << "focus " << NodeName(t, node) << " column " << column << std::endl;
     };
@@ -86,6 +168,38 @@ void SetUpTree(TLazyStringTree& tree) {
         std::cout << "selection " << NodeName(t, node) << " count " << t.SelectedCount()
                   << std::endl;
     };
+    tree.OnChecked = [](TBaseLazyTree& t, PLazyNode node) {
+        std::cout << "checked " << NodeName(t, node) << " state " << int(node->CheckState)
+                  << std::endl;
+    };
+    tree.OnHotChange = [](TBaseLazyTree& t, PLazyNode, PLazyNode node) {
+        std::cout << "hot " << NodeName(t, node) << std::endl;
+    };
+    tree.OnScroll = [](TBaseLazyTree& t, int, int) {
+        std::cout << "offset " << t.OffsetX() << " " << t.OffsetY() << std::endl;
+    };
+    // Nodes dragged within the tree: dropped on a node they become its last children.
+    tree.OnDragAllowed = [](TBaseLazyTree&, PLazyNode, TColumnIndex, bool& allowed) {
+        allowed = true;
+    };
+    tree.OnDragOver = [](TBaseLazyTree&, TShiftState, TDragState, TPoint, TDropMode mode,
+                         DWORD& effect, bool& accept) {
+        accept = mode == dmOnNode;
+        effect = DROPEFFECT_MOVE;
+    };
+    tree.OnDragDrop = [](TBaseLazyTree& t, IDataObject*, const std::vector<WORD>&, TShiftState,
+                         TPoint, DWORD& effect, TDropMode mode) {
+        PLazyNode target = t.DropTargetNode();
+        if (mode != dmOnNode || !target) return;
+        for (PLazyNode node : t.GetSortedSelection(true)) {
+            if (node == target || t.HasAsParent(target, node)) continue;
+            std::string name = NodeName(t, node);
+            t.MoveTo(node, target, amAddChildLast);
+            std::cout << "moved " << name << " onto " << NodeName(t, target) << " as "
+                      << NodeName(t, node) << std::endl;
+        }
+        effect = DROPEFFECT_NONE; // moved here; the source deletes nothing
+    };
     // Typing a caption's first letters finds the node.
     tree.SetIncrementalSearch(isAll);
     tree.SetRootNodeCount(Groups);
@@ -96,9 +210,35 @@ void SetUpTree(TLazyStringTree& tree) {
     tree.SetExpanded(tree.GetFirst(), true);
 }
 
+bool HasDisplay() {
+    const char* platform = getenv("QT_QPA_PLATFORM");
+    if (platform && std::strcmp(platform, "offscreen") == 0) return false;
+    const char* x = getenv("DISPLAY");
+    const char* wayland = getenv("WAYLAND_DISPLAY");
+    return (x && *x) || (wayland && *wayland);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    std::string screenshot;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0) {
+            std::cout << Usage;
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--screenshot") == 0 && i + 1 < argc) {
+            screenshot = argv[++i];
+            continue;
+        }
+        std::cerr << "nuq-treedemo: unknown argument \"" << argv[i] << "\"\n" << Usage;
+        return 2;
+    }
+    if (screenshot.empty() && !HasDisplay()) {
+        std::cerr << "nuq-treedemo: no display to show the window on (set DISPLAY, or use "
+                     "--screenshot FILE)\n";
+        return 2;
+    }
     InitGuiApplication(argc, argv);
     InitializeGlobalStructures();
     auto form = NewComponent<TDemoForm>();
@@ -110,13 +250,15 @@ int main(int argc, char** argv) {
     tree->SetBounds(0, 0, 640, 420);
     tree->Color = clWindow;
     tree->Handle();
+    form->Tree = tree.get();
     SetUpTree(*tree);
-    TWindowHost host(h);
-    if (argc == 3 && std::strcmp(argv[1], "--screenshot") == 0) {
+    // The host follows the window both ways, so the window's screen position is the host's.
+    TWindowHost host(h, true);
+    if (!screenshot.empty()) {
         ProcessMessagesUntil([] { return false; }, 100);
         UpdateWindow(tree->WindowHandle());
-        if (!host.SaveImage(argv[2])) {
-            std::cerr << "cannot save " << argv[2] << "\n";
+        if (!host.SaveImage(screenshot)) {
+            std::cerr << "cannot save " << screenshot << "\n";
             return 1;
         }
         return 0;
@@ -125,6 +267,7 @@ int main(int argc, char** argv) {
     // The host's corner, the form's client area, the tree in it and the tree's client area.
     TRect at = host.Geometry();
     TPoint formOrigin = ClientOrigin(h), treeOrigin = ClientOrigin(tree->WindowHandle());
+    std::cout << "window " << host.NativeWindow() << std::endl;
     std::cout << "ready " << tree->TotalCount() << " nodes at "
               << at.Left + formOrigin.X + tree->Left() + treeOrigin.X << " "
               << at.Top + formOrigin.Y + tree->Top() + treeOrigin.Y << std::endl;
@@ -133,12 +276,19 @@ int main(int argc, char** argv) {
         char buffer[256];
         ssize_t n = read(0, buffer, sizeof buffer);
         if (n > 0) input.append(buffer, size_t(n));
-        if (n <= 0 || input.find("quit") != std::string::npos) {
+        for (size_t end; (end = input.find('\n')) != std::string::npos;) {
+            std::string line = input.substr(0, end);
+            input.erase(0, end + 1);
+            if (line == "cursor") std::cout << "cursor " << CursorName(GetCursor()) << std::endl;
+            if (line == "quit") n = 0;
+        }
+        if (n <= 0) {
             commands.Stop();
             QuitGuiApplication(0);
         }
     });
     int result = RunGuiApplication();
-    tree.reset();
-    return result;
+    // A million nodes take a while to free; the process ends without it.
+    std::cout.flush();
+    std::_Exit(result);
 }

@@ -291,6 +291,11 @@ void THintWindow::CreateParams(TCreateParams& params) {
 void THintWindow::Dispatch(TMessage& msg) {
     // Whoever hides or shows the window, the control follows.
     if (msg.Msg == WM_SHOWWINDOW) FVisible = msg.WParam != 0;
+    // The mouse passes through a hint to the window under it.
+    if (msg.Msg == WM_NCHITTEST) {
+        msg.Result = HTTRANSPARENT;
+        return;
+    }
     TCustomControl::Dispatch(msg);
 }
 

@@ -29,6 +29,8 @@ void PrepareGuiEnvironment();
 HDC CreateSurfaceDC(TBitmapObject* surface, TPoint offset, const QRegion& baseClip);
 // A context over the screen's picture (platform/gui/Windows.h).
 HDC GetScreenDC();
+// Counts the screen contexts handed out, so a host knows when to show the screen's drawings again.
+uint64_t ScreenPaintGeneration();
 // A QImage sharing a bitmap's pixels (valid while the bitmap lives and keeps its size).
 QImage SurfaceImage(TBitmapObject* bitmap);
 inline uint32_t ToPixel(COLORREF c) {

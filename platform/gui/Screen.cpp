@@ -4,6 +4,7 @@
 #include "platform/gui/GdiPrivate.h"
 #include "platform/gui/Windows.h"
 
+#include <atomic>
 #include <memory>
 
 namespace nuq {
@@ -32,7 +33,16 @@ TRect GetDesktopWorkArea() {
     return {0, 0, ScreenBitmap()->Width, ScreenBitmap()->Height};
 }
 
+namespace {
+std::atomic<uint64_t> screenGeneration{0};
+}
+
+uint64_t ScreenPaintGeneration() {
+    return screenGeneration.load();
+}
+
 HDC GetScreenDC() {
+    ++screenGeneration;
     TBitmapObject* b = ScreenBitmap().get();
     return CreateSurfaceDC(b, {0, 0}, QRegion(0, 0, b->Width, b->Height));
 }

@@ -4,11 +4,14 @@
 #include "platform/gui/Controls.h"
 #include "platform/gui/Forms.h"
 #include "platform/gui/GdiPrivate.h"
+#include "platform/gui/Menus.h"
 
 #include "platform/EventLoop.h"
 
 #include <QApplication>
+#include <QBitmap>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
@@ -16,6 +19,9 @@
 #include <QTimer>
 #include <QWheelEvent>
 #include <QWidget>
+
+#include <map>
+#include <set>
 
 namespace nuq {
 
@@ -139,16 +145,116 @@ WPARAM VirtualKey(int key) {
     }
 }
 
+QCursor ToQtCursor(HCURSOR c) {
+    if (!c) return Qt::ArrowCursor;
+    switch (c->SystemId) {
+    case 0:
+        break;
+    case IDC_IBEAM:
+        return Qt::IBeamCursor;
+    case IDC_WAIT:
+        return Qt::WaitCursor;
+    case IDC_CROSS:
+        return Qt::CrossCursor;
+    case IDC_UPARROW:
+        return Qt::UpArrowCursor;
+    case IDC_SIZENWSE:
+        return Qt::SizeFDiagCursor;
+    case IDC_SIZENESW:
+        return Qt::SizeBDiagCursor;
+    case IDC_SIZEWE:
+        return Qt::SizeHorCursor;
+    case IDC_SIZENS:
+        return Qt::SizeVerCursor;
+    case IDC_SIZEALL:
+        return Qt::SizeAllCursor;
+    case IDC_NO:
+        return Qt::ForbiddenCursor;
+    case IDC_HAND:
+        return Qt::PointingHandCursor;
+    case IDC_APPSTARTING:
+        return Qt::BusyCursor;
+    case IDC_HELP:
+        return Qt::WhatsThisCursor;
+    default:
+        return Qt::ArrowCursor;
+    }
+    if (c->Image.size() != 32 * 32) return Qt::ArrowCursor;
+    QImage img(32, 32, QImage::Format_ARGB32);
+    for (int y = 0; y < 32; ++y)
+        std::copy_n(c->Image.data() + y * 32, 32, reinterpret_cast<uint32_t*>(img.scanLine(y)));
+    return QCursor(QPixmap::fromImage(img), c->HotX, c->HotY);
+}
+
+// The popup menu on screen: a real menu while a display is there.
+struct TMenuOnScreen {
+    std::unique_ptr<QMenu> Menu;
+    TPopupMenu* Owner = nullptr;
+    int Chosen = -1;
+};
+TMenuOnScreen& MenuOnScreen() {
+    static auto* m = new TMenuOnScreen;
+    return *m;
+}
+
+void ShowMenu(TPopupMenu& menu) {
+    if (QGuiApplication::platformName() == "offscreen") return;
+    TMenuOnScreen& m = MenuOnScreen();
+    m.Menu = std::make_unique<QMenu>();
+    m.Owner = &menu;
+    m.Chosen = -1;
+    for (size_t i = 0; i < menu.Items.size(); ++i) {
+        const TMenuItem& item = menu.Items[i];
+        if (item.Caption == "-") {
+            m.Menu->addSeparator();
+            continue;
+        }
+        QAction* a = m.Menu->addAction(QString::fromStdString(item.Caption));
+        a->setEnabled(item.Enabled);
+        a->setCheckable(item.Checked);
+        a->setChecked(item.Checked);
+        QObject::connect(a, &QAction::triggered, [i] { MenuOnScreen().Chosen = int(i); });
+    }
+    // The choice arrives after the menu hides: the menu is told once both are in.
+    QObject::connect(m.Menu.get(), &QMenu::aboutToHide, [owner = &menu] {
+        QTimer::singleShot(0, [owner] {
+            TMenuOnScreen& m = MenuOnScreen();
+            if (m.Owner != owner || ShownPopupMenu() != owner) return;
+            m.Owner = nullptr;
+            owner->CloseUp(m.Chosen);
+        });
+    });
+    m.Menu->popup(QPoint(menu.PopupPoint().X, menu.PopupPoint().Y));
+}
+
+void HideMenu(TPopupMenu& menu) {
+    TMenuOnScreen& m = MenuOnScreen();
+    if (m.Owner != &menu && m.Menu && m.Owner) return;
+    m.Owner = nullptr;
+    if (m.Menu) {
+        m.Menu->disconnect();
+        m.Menu->hide();
+        m.Menu.release()->deleteLater();
+    }
+}
+
+class THostWidget;
+
 class THostWidget : public QWidget {
 public:
-    THostWidget(HWND wnd, bool follow) : Wnd(wnd), Follow(follow) {
+    // Popup: a window of its own on screen (hints, drop-downs) that never takes the focus.
+    THostWidget(HWND wnd, bool follow, bool popup = false) : Wnd(wnd), Follow(follow) {
+        if (popup) {
+            setWindowFlags(Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowTransparentForInput);
+            setAttribute(Qt::WA_ShowWithoutActivating);
+        }
         TRect r;
         GetWindowRect(wnd, r);
         if (Follow)
             setGeometry(r.Left, r.Top, std::max(1, r.Width()), std::max(1, r.Height()));
         else
             resize(std::max(1, r.Width()), std::max(1, r.Height()));
-        setFocusPolicy(Qt::StrongFocus);
+        setFocusPolicy(popup ? Qt::NoFocus : Qt::StrongFocus);
         setMouseTracking(true);
         setWindowTitle(QString::fromStdString(GetWindowText(wnd)));
         connect(&Refresh, &QTimer::timeout, this, [this] {
@@ -163,7 +269,16 @@ public:
             }
         });
         Refresh.start(30);
+        Hosts().insert(this);
+        ShowCursor(GetCursor());
     }
+    ~THostWidget() override { Hosts().erase(this); }
+
+    static std::set<THostWidget*>& Hosts() {
+        static auto* hosts = new std::set<THostWidget*>;
+        return *hosts;
+    }
+    void ShowCursor(HCURSOR c) { setCursor(ToQtCursor(c)); }
 
     HWND Wnd;
     bool Follow;
@@ -207,7 +322,16 @@ protected:
         // A window that follows decides itself whether it closes (and hides its host).
         if (Follow) e->ignore();
     }
-    void focusInEvent(QFocusEvent*) override { SetFocus(Wnd); }
+    // The window system's focus arrives late (after the click that asked for
+    // it): the focus stays on whichever of our windows has it, and returns
+    // to the one that had it when the host lost it.
+    void focusInEvent(QFocusEvent*) override {
+        if (Within(GetFocus())) return;
+        SetFocus(Within(LastFocus) ? LastFocus : Wnd);
+    }
+    void focusOutEvent(QFocusEvent*) override {
+        if (Within(GetFocus())) LastFocus = GetFocus();
+    }
     void mousePressEvent(QMouseEvent* e) override {
         Mouse(e, e->button() == Qt::RightButton    ? WM_RBUTTONDOWN
                  : e->button() == Qt::MiddleButton ? WM_MBUTTONDOWN
@@ -224,30 +348,23 @@ protected:
                                                    : WM_LBUTTONDBLCLK);
     }
     void mouseMoveEvent(QMouseEvent* e) override { Mouse(e, WM_MOUSEMOVE); }
-    void wheelEvent(QWheelEvent* e) override {
-        TRect r;
-        GetWindowRect(Wnd, r);
-        QPoint g = e->position().toPoint() + QPoint(r.Left, r.Top);
-        HWND target = GetFocus() ? GetFocus() : Wnd;
-        WPARAM w = KeyFlags(e->buttons(), e->modifiers()) |
-                   WPARAM(uint16_t(int16_t(e->angleDelta().y()))) << 16;
-        SendMessage(target, WM_MOUSEWHEEL, w, MakeLParam(g.x(), g.y()));
+    // A window of ours shown under the mouse (a hint) makes the toolkit
+    // report a leave though the mouse stayed: only a real leave counts.
+    void leaveEvent(QEvent*) override {
+        if (!rect().contains(mapFromGlobal(QCursor::pos()))) DeliverMouseLeave();
     }
     void keyPressEvent(QKeyEvent* e) override { Key(e, true); }
     void keyReleaseEvent(QKeyEvent* e) override { Key(e, false); }
 
 private:
-    void Mouse(QMouseEvent* e, UINT msg) {
+    TPoint ScreenPoint(QPoint at) const {
         TRect r;
         GetWindowRect(Wnd, r);
-        TPoint screen{int(e->position().x()) + r.Left, int(e->position().y()) + r.Top};
-        SetCursorPos(screen);
-        HWND target = GetCapture() ? GetCapture() : WindowFromPoint(screen);
-        if (!target) target = Wnd;
-        TPoint p = screen;
-        MapWindowPoints(0, target, &p, 1);
-        SendMessage(target, msg, KeyFlags(e->buttons() | e->button(), e->modifiers()),
-                    MakeLParam(p.X, p.Y));
+        return {at.x() + r.Left, at.y() + r.Top};
+    }
+    void Mouse(QMouseEvent* e, UINT msg) {
+        DeliverMouse(msg, ScreenPoint(e->position().toPoint()),
+                     KeyFlags(e->buttons() | e->button(), e->modifiers()));
     }
     void Key(QKeyEvent* e, bool down) {
         HWND target = GetFocus() ? GetFocus() : Wnd;
@@ -257,8 +374,14 @@ private:
         if (down && !e->text().isEmpty() && e->text()[0].unicode() >= 0x20)
             SendMessage(target, WM_CHAR, e->text()[0].unicode(), 0);
     }
+    bool Within(HWND h) const {
+        for (; h && IsWindow(h); h = GetParent(h))
+            if (h == Wnd) return true;
+        return false;
+    }
     QTimer Refresh;
     uint64_t Seen = 0;
+    HWND LastFocus = 0;
 };
 
 } // namespace
@@ -270,10 +393,19 @@ void InitGuiApplication(int& argc, char** argv) {
         new QApplication(argc, argv); // lives as long as the process
     }
     guiStarted = true;
+    HostHooks().CursorChanged = [](HCURSOR c) {
+        for (THostWidget* h : THostWidget::Hosts()) h->ShowCursor(c);
+    };
+    HostHooks().ShowMenu = ShowMenu;
+    HostHooks().HideMenu = HideMenu;
+    HostHooks().Beep = [] { QApplication::beep(); };
     if (QScreen* s = QGuiApplication::primaryScreen()) {
         Screen().Width = s->geometry().width();
         Screen().Height = s->geometry().height();
         Screen().PixelsPerInch = int(s->logicalDotsPerInch() + 0.5);
+        // Drawings straight onto the screen land where the toolkit's screen shows them.
+        if (QGuiApplication::platformName() != "offscreen")
+            SetScreenSize(s->geometry().width(), s->geometry().height());
     }
 }
 
@@ -281,8 +413,83 @@ bool GuiApplicationStarted() {
     return guiStarted;
 }
 
+// What the program puts on screen besides its hosted windows: its other
+// top-level windows that show (hints), each in a popup host, and whatever it
+// drew straight onto the screen (drag images), in a window shaped to those
+// pixels that lets the mouse through.
+class TDesktop : public QObject {
+public:
+    TDesktop() {
+        Overlay.setWindowFlags(Qt::ToolTip | Qt::FramelessWindowHint |
+                               Qt::WindowTransparentForInput);
+        Overlay.setAttribute(Qt::WA_ShowWithoutActivating);
+        Overlay.setAttribute(Qt::WA_TransparentForMouseEvents);
+        connect(&Timer, &QTimer::timeout, this, [this] { Follow(); });
+        Timer.start(30);
+    }
+
+private:
+    class TOverlay : public QWidget {
+    public:
+        QImage Picture;
+
+    protected:
+        void paintEvent(QPaintEvent*) override { QPainter(this).drawImage(0, 0, Picture); }
+    };
+
+    void Follow() {
+        std::erase_if(Popups, [](auto& p) { return !IsWindow(p.first); });
+        for (HWND h : GetTopLevelWindows()) {
+            bool shown = IsWindowVisible(h) && (GetWindowLongPtr(h, GWL_STYLE) & WS_POPUP);
+            auto it = Popups.find(h);
+            if (shown && it == Popups.end())
+                it = Popups.emplace(h, std::make_unique<THostWidget>(h, true, true)).first;
+            if (it == Popups.end()) continue;
+            if (shown && !it->second->isVisible()) {
+                it->second->FollowWindow();
+                it->second->show();
+            } else if (!shown && it->second->isVisible())
+                it->second->hide();
+        }
+        if (ScreenPaintGeneration() != SeenScreen) ShowScreenDrawings();
+    }
+
+    // The screen picture is black but for what was drawn onto it.
+    void ShowScreenDrawings() {
+        SeenScreen = ScreenPaintGeneration();
+        QImage screen = SurfaceImage(GetScreenImage());
+        QImage mask(screen.size(), QImage::Format_MonoLSB);
+        mask.setColorTable({0xFFFFFFFFu, 0xFF000000u}); // 1 (black) is the bitmap's colour 1
+        mask.fill(0);
+        for (int y = 0; y < screen.height(); ++y) {
+            auto* line = reinterpret_cast<const uint32_t*>(screen.constScanLine(y));
+            for (int x = 0; x < screen.width(); ++x)
+                if (line[x] & 0xFFFFFFu) mask.setPixel(x, y, 1);
+        }
+        QRegion drawn(QBitmap::fromImage(mask));
+        if (drawn.isEmpty()) {
+            Overlay.hide();
+            return;
+        }
+        QRect box = drawn.boundingRect();
+        Overlay.Picture = screen.copy(box);
+        Overlay.setGeometry(box);
+        Overlay.setMask(drawn.translated(-box.topLeft()));
+        Overlay.show();
+        Overlay.update();
+    }
+
+    std::map<HWND, std::unique_ptr<THostWidget>> Popups;
+    TOverlay Overlay;
+    QTimer Timer;
+    uint64_t SeenScreen = 0;
+};
+
+TDesktop* desktop = nullptr;
+
 int RunGuiApplication() {
     if (!driver) driver = new TLoopDriver;
+    if (!desktop && QGuiApplication::platformName() != "offscreen") desktop = new TDesktop;
     return QApplication::exec();
 }
 

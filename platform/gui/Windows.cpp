@@ -1,6 +1,7 @@
 // The window table, the message queues and the default window procedure.
 
 #include "platform/gui/Windows.h"
+#include "platform/gui/Controls.h"
 #include "platform/gui/GdiPrivate.h"
 
 #include "platform/EventLoop.h"
@@ -262,27 +263,96 @@ void DrawArrowButton(HDC dc, TRect r, int dir) {
     DeleteObject(b);
 }
 
-void DrawScrollBar(HDC dc, const TScrollInfo& si, TRect r, bool vertical) {
+// Where a scroll bar's parts lie along it: two arrow buttons, the track
+// between them, and the thumb in the track when there is room and a page.
+struct TBarLayout {
+    TRect Bar;
+    bool Vertical = true;
+    int Button = 0;                // each arrow's length
+    int ThumbStart = 0, Thumb = 0; // from the bar's start; Thumb 0: none
+    int Length() const { return Vertical ? Bar.Height() : Bar.Width(); }
+    int Along(TPoint p) const { return Vertical ? p.Y - Bar.Top : p.X - Bar.Left; }
+};
+
+TBarLayout LayoutBar(const TScrollInfo& si, TRect r, bool vertical, int pos) {
+    TBarLayout l;
+    l.Bar = r;
+    l.Vertical = vertical;
+    int len = l.Length(), thick = vertical ? r.Width() : r.Height();
+    l.Button = std::min(thick, len / 2);
+    int trackLen = len - 2 * l.Button, range = si.Max - si.Min + 1;
+    if (trackLen <= 8 || range <= 0 || si.Page == 0 || int(si.Page) >= range) return l;
+    l.Thumb = std::max(8, int(int64_t(trackLen) * si.Page / range));
+    int span = range - int(si.Page);
+    l.ThumbStart =
+        l.Button + (span > 0 ? int(int64_t(trackLen - l.Thumb) * (pos - si.Min) / span) : 0);
+    return l;
+}
+
+// The parts of a bar, as a click finds them.
+enum TBarPart { bpNone, bpLineUp, bpPageUp, bpThumb, bpPageDown, bpLineDown };
+
+TBarPart PartAt(const TBarLayout& l, TPoint p) {
+    if (!l.Bar.Contains(p)) return bpNone;
+    int a = l.Along(p);
+    if (a < l.Button) return bpLineUp;
+    if (a >= l.Length() - l.Button) return bpLineDown;
+    if (!l.Thumb) return bpNone;
+    if (a < l.ThumbStart) return bpPageUp;
+    return a < l.ThumbStart + l.Thumb ? bpThumb : bpPageDown;
+}
+
+void DrawScrollBar(HDC dc, const TBarLayout& l) {
+    TRect r = l.Bar;
     HBRUSH track = CreateSolidBrush(GetSysColor(COLOR_SCROLLBAR));
     FillRect(dc, r, track);
     DeleteObject(track);
-    int len = vertical ? r.Height() : r.Width(), thick = vertical ? r.Width() : r.Height();
-    int button = std::min(thick, len / 2);
-    if (vertical) {
-        DrawArrowButton(dc, {r.Left, r.Top, r.Right, r.Top + button}, 0);
-        DrawArrowButton(dc, {r.Left, r.Bottom - button, r.Right, r.Bottom}, 1);
+    if (l.Vertical) {
+        DrawArrowButton(dc, {r.Left, r.Top, r.Right, r.Top + l.Button}, 0);
+        DrawArrowButton(dc, {r.Left, r.Bottom - l.Button, r.Right, r.Bottom}, 1);
     } else {
-        DrawArrowButton(dc, {r.Left, r.Top, r.Left + button, r.Bottom}, 2);
-        DrawArrowButton(dc, {r.Right - button, r.Top, r.Right, r.Bottom}, 3);
+        DrawArrowButton(dc, {r.Left, r.Top, r.Left + l.Button, r.Bottom}, 2);
+        DrawArrowButton(dc, {r.Right - l.Button, r.Top, r.Right, r.Bottom}, 3);
     }
-    int trackLen = len - 2 * button, range = si.Max - si.Min + 1;
-    if (trackLen <= 8 || range <= 0 || si.Page == 0 || int(si.Page) >= range) return;
-    int thumb = std::max(8, int(int64_t(trackLen) * si.Page / range));
-    int span = range - int(si.Page);
-    int at = span > 0 ? int(int64_t(trackLen - thumb) * (si.Pos - si.Min) / span) : 0;
-    TRect t = vertical ? TRect{r.Left, r.Top + button + at, r.Right, r.Top + button + at + thumb}
-                       : TRect{r.Left + button + at, r.Top, r.Left + button + at + thumb, r.Bottom};
+    if (!l.Thumb) return;
+    TRect t = l.Vertical
+                  ? TRect{r.Left, r.Top + l.ThumbStart, r.Right, r.Top + l.ThumbStart + l.Thumb}
+                  : TRect{r.Left + l.ThumbStart, r.Top, r.Left + l.ThumbStart + l.Thumb, r.Bottom};
     DrawEdge(dc, t, EDGE_RAISED, BF_RECT | BF_MIDDLE);
+}
+
+// A scroll bar's rectangle in window coordinates: beside the client area, so
+// below whatever the window keeps above its client area; empty without the bar.
+TRect BarRect(const TWindowRec* w, int bar) {
+    int sb = GetSystemMetrics(SM_CXVSCROLL);
+    const TRect& c = w->Client;
+    if (bar == SB_VERT)
+        return (w->Style & WS_VSCROLL) ? TRect{c.Right, c.Top, c.Right + sb, c.Bottom} : TRect{};
+    return (w->Style & WS_HSCROLL) ? TRect{c.Left, c.Bottom, c.Right, c.Bottom + sb} : TRect{};
+}
+
+// The scroll bar the mouse holds: its window, which bar, the part pressed,
+// where the thumb was grabbed, and the timer repeating arrow and track clicks.
+struct TBarTracking {
+    HWND Wnd = 0;
+    int Bar = SB_VERT;
+    TBarPart Part = bpNone;
+    int Grab = 0;     // the mouse's distance from the thumb's start
+    int TrackPos = 0; // while the thumb is dragged
+    TPoint Mouse;     // window coordinates
+    std::unique_ptr<TTimer> Repeat;
+};
+
+TBarTracking& Tracking() {
+    static auto* t = new TBarTracking;
+    return *t;
+}
+
+TBarLayout LayoutOf(const TWindowRec* w, int bar) {
+    const TBarTracking& t = Tracking();
+    int pos =
+        (t.Wnd == w->Handle && t.Bar == bar && t.Part == bpThumb) ? t.TrackPos : w->Scroll[bar].Pos;
+    return LayoutBar(w->Scroll[bar], BarRect(w, bar), bar == SB_VERT, pos);
 }
 
 void PaintNonClient(HWND wnd) {
@@ -296,19 +366,16 @@ void PaintNonClient(HWND wnd) {
         HBRUSH b = CreateSolidBrush(GetSysColor(COLOR_WINDOWFRAME));
         FrameRect(dc, r, b);
         DeleteObject(b);
-        r = {r.Left + 1, r.Top + 1, r.Right - 1, r.Bottom - 1};
     }
-    int sb = GetSystemMetrics(SM_CXVSCROLL);
     bool v = w->Style & WS_VSCROLL, h = w->Style & WS_HSCROLL;
-    if (v)
-        DrawScrollBar(dc, w->Scroll[SB_VERT],
-                      {r.Right - sb, r.Top, r.Right, r.Bottom - (h ? sb : 0)}, true);
-    if (h)
-        DrawScrollBar(dc, w->Scroll[SB_HORZ],
-                      {r.Left, r.Bottom - sb, r.Right - (v ? sb : 0), r.Bottom}, false);
+    if (v) DrawScrollBar(dc, LayoutOf(w, SB_VERT));
+    if (h) DrawScrollBar(dc, LayoutOf(w, SB_HORZ));
     if (v && h) {
+        int sb = GetSystemMetrics(SM_CXVSCROLL);
         HBRUSH b = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
-        FillRect(dc, {r.Right - sb, r.Bottom - sb, r.Right, r.Bottom}, b);
+        FillRect(dc,
+                 {w->Client.Right, w->Client.Bottom, w->Client.Right + sb, w->Client.Bottom + sb},
+                 b);
         DeleteObject(b);
     }
     ReleaseDC(wnd, dc);
@@ -425,6 +492,10 @@ LRESULT CallWindowProc(const TWindowProc& proc, HWND wnd, UINT msg, WPARAM w, LP
     return proc ? proc.Call(wnd, msg, w, l) : DefWindowProc(wnd, msg, w, l);
 }
 
+namespace {
+void PressBar(HWND wnd, int bar, TPoint screen);
+}
+
 LRESULT DefWindowProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     TWindowRec* w = Find(wnd);
     if (!w) return 0;
@@ -467,6 +538,23 @@ LRESULT DefWindowProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CLOSE:
         DestroyWindow(wnd);
         return 0;
+    case WM_NCLBUTTONDOWN:
+    case WM_NCLBUTTONDBLCLK:
+        if (wp == WPARAM(HTVSCROLL) || wp == WPARAM(HTHSCROLL))
+            PressBar(wnd, wp == WPARAM(HTVSCROLL) ? SB_VERT : SB_HORZ,
+                     {int(int16_t(LoWord(uintptr_t(lp)))), int(int16_t(HiWord(uintptr_t(lp))))});
+        return 0;
+    case WM_SETCURSOR: {
+        // The parent decides first; then the arrow over the client area.
+        if (w->Parent && SendMessage(w->Parent, msg, wp, lp)) return 1;
+        if (int16_t(LoWord(uintptr_t(lp))) == HTCLIENT) {
+            SetCursor(LoadCursor(IDC_ARROW));
+            return 1;
+        }
+        return 0;
+    }
+    case WM_MOUSEWHEEL:
+        return w->Parent ? SendMessage(w->Parent, msg, wp, lp) : 0;
     case WM_NCHITTEST: {
         TPoint p{int(int16_t(LoWord(uintptr_t(lp)))), int(int16_t(HiWord(uintptr_t(lp))))};
         TPoint o = ScreenClientOrigin(wnd);
@@ -851,6 +939,15 @@ uint64_t WindowPaintGeneration() {
     return paintGeneration.load();
 }
 
+std::vector<HWND> GetTopLevelWindows() {
+    auto& t = Table();
+    std::lock_guard<std::mutex> guard(t.Lock);
+    std::vector<HWND> result;
+    for (HWND h : t.Order)
+        if (!t.Windows.at(h)->Parent) result.push_back(h);
+    return result;
+}
+
 std::vector<HWND> GetChildWindows(HWND wnd) {
     TWindowRec* w = Find(wnd);
     return w ? w->Children : std::vector<HWND>{};
@@ -971,6 +1068,8 @@ HWND WindowFromPoint(TPoint screen) {
     for (auto it = order.rbegin(); it != order.rend(); ++it) {
         TWindowRec* w = Find(*it);
         if (!w || w->Parent || !IsWindowVisible(*it) || !w->WindowRect.Contains(screen)) continue;
+        if (SendMessage(*it, WM_NCHITTEST, 0, MakeLParam(screen.X, screen.Y)) == HTTRANSPARENT)
+            continue;
         found = *it;
         break;
     }
@@ -1021,19 +1120,154 @@ void SetKeyState(int vk, bool down) {
 
 namespace nuq {
 
-void DeliverMouse(UINT msg, TPoint screen, WPARAM keys) {
-    SetCursorPos(screen);
-    HWND target = GetCapture() ? GetCapture() : WindowFromPoint(screen);
-    if (!target) return;
-    TPoint p = screen;
-    MapWindowPoints(0, target, &p, 1);
-    SendMessage(target, msg, keys, MakeLParam(p.X, p.Y));
+// --- real input ------------------------------------------------------------------------------
+
+namespace {
+
+void SendScroll(HWND wnd, int bar, int code, int pos) {
+    SendMessage(wnd, bar == SB_VERT ? WM_VSCROLL : WM_HSCROLL,
+                WPARAM(code) | WPARAM(uint16_t(pos)) << 16, 0);
 }
 
-void DeliverMouseLeave() {}
+// One step of a held arrow or track; the track stops once the thumb reaches the mouse.
+void StepBar() {
+    TBarTracking& t = Tracking();
+    TWindowRec* w = Find(t.Wnd);
+    if (!w) return;
+    if ((t.Part == bpPageUp || t.Part == bpPageDown) &&
+        PartAt(LayoutOf(w, t.Bar), t.Mouse) != t.Part)
+        return;
+    static const int codes[] = {0, SB_LINEUP, SB_PAGEUP, 0, SB_PAGEDOWN, SB_LINEDOWN};
+    SendScroll(t.Wnd, t.Bar, codes[t.Part], 0);
+}
+
+TPoint WindowPoint(HWND wnd, TPoint screen) {
+    TPoint o = ScreenClientOrigin(wnd), c = ClientOrigin(wnd);
+    return {screen.X - o.X + c.X, screen.Y - o.Y + c.Y};
+}
+
+// A click on a scroll bar of Wnd at Screen: the part under it acts and keeps
+// acting while the button is held.
+void PressBar(HWND wnd, int bar, TPoint screen) {
+    TWindowRec* w = Find(wnd);
+    if (!w) return;
+    TBarTracking& t = Tracking();
+    t.Mouse = WindowPoint(wnd, screen);
+    TBarLayout l = LayoutOf(w, bar);
+    TBarPart part = PartAt(l, t.Mouse);
+    if (part == bpNone) return;
+    t.Wnd = wnd;
+    t.Bar = bar;
+    t.Part = part;
+    if (part == bpThumb) {
+        t.Grab = l.Along(t.Mouse) - l.ThumbStart;
+        t.TrackPos = w->Scroll[bar].Pos;
+        return;
+    }
+    StepBar();
+    if (!t.Repeat) t.Repeat = std::make_unique<TTimer>();
+    t.Repeat->SetEnabled(false);
+    t.Repeat->SetInterval(350); // the first repeat waits, as a system's does
+    t.Repeat->SetOnTimer([] {
+        Tracking().Repeat->SetInterval(50);
+        StepBar();
+    });
+    t.Repeat->SetEnabled(true);
+}
+
+void DragThumb(TPoint screen) {
+    TBarTracking& t = Tracking();
+    TWindowRec* w = Find(t.Wnd);
+    if (!w) return;
+    TScrollInfo& si = w->Scroll[t.Bar];
+    TBarLayout l = LayoutOf(w, t.Bar);
+    int room = l.Length() - 2 * l.Button - l.Thumb, span = si.Max - si.Min + 1 - int(si.Page);
+    if (room <= 0 || span <= 0) return;
+    int start = std::clamp(l.Along(WindowPoint(t.Wnd, screen)) - t.Grab - l.Button, 0, room);
+    int pos = si.Min + int((int64_t(start) * span + room / 2) / room);
+    if (pos == t.TrackPos) return;
+    t.TrackPos = pos;
+    si.TrackPos = pos;
+    SendScroll(t.Wnd, t.Bar, SB_THUMBTRACK, pos);
+    SendMessage(t.Wnd, WM_NCPAINT, 1, 0);
+}
+
+void ReleaseBar() {
+    TBarTracking& t = Tracking();
+    HWND wnd = std::exchange(t.Wnd, 0);
+    TBarPart part = std::exchange(t.Part, bpNone);
+    if (t.Repeat) t.Repeat->SetEnabled(false);
+    if (!IsWindow(wnd)) return;
+    if (part == bpThumb) {
+        if (TWindowRec* w = Find(wnd)) w->Scroll[t.Bar].TrackPos = t.TrackPos;
+        SendScroll(wnd, t.Bar, SB_THUMBPOSITION, t.TrackPos);
+    }
+    SendScroll(wnd, t.Bar, SB_ENDSCROLL, 0);
+    SendMessage(wnd, WM_NCPAINT, 1, 0);
+}
+
+// The window the mouse was last reported over, and whether over its non-client area.
+struct TMouseOver {
+    HWND Wnd = 0;
+    bool NonClient = false;
+};
+TMouseOver mouseOver;
+
+void Leave(HWND wnd, bool nonClient) {
+    if (mouseOver.Wnd == wnd && mouseOver.NonClient == nonClient) return;
+    TMouseOver old = std::exchange(mouseOver, TMouseOver{wnd, nonClient});
+    if (IsWindow(old.Wnd))
+        SendMessage(old.Wnd, old.NonClient ? WM_NCMOUSELEAVE : WM_MOUSELEAVE, 0, 0);
+}
+
+bool ButtonDown(UINT msg) {
+    return msg == WM_LBUTTONDOWN || msg == WM_RBUTTONDOWN || msg == WM_MBUTTONDOWN ||
+           msg == WM_LBUTTONDBLCLK || msg == WM_RBUTTONDBLCLK || msg == WM_MBUTTONDBLCLK;
+}
+
+constexpr UINT NonClientOffset = WM_MOUSEMOVE - WM_NCMOUSEMOVE;
+
+} // namespace
+
+void DeliverMouse(UINT msg, TPoint screen, WPARAM keys) {
+    SetCursorPos(screen);
+    if (Tracking().Wnd) {
+        Tracking().Mouse = WindowPoint(Tracking().Wnd, screen);
+        if (msg == WM_MOUSEMOVE && Tracking().Part == bpThumb) DragThumb(screen);
+        if (msg == WM_LBUTTONUP) ReleaseBar();
+        return;
+    }
+    HWND capture = GetCapture();
+    HWND target = capture ? capture : WindowFromPoint(screen);
+    if (!target) {
+        Leave(0, false);
+        return;
+    }
+    LRESULT hit =
+        capture ? HTCLIENT : SendMessage(target, WM_NCHITTEST, 0, MakeLParam(screen.X, screen.Y));
+    if (!IsWindow(target)) return;
+    if (!capture) Leave(target, hit != HTCLIENT);
+    if (ButtonDown(msg) && GetFocus() != target && IsWindowEnabled(target) &&
+        (GetWindowLongPtr(target, GWL_STYLE) & WS_TABSTOP))
+        SetFocus(target);
+    if (!capture) SendMessage(target, WM_SETCURSOR, target, MakeLParam(int(hit), int(msg)));
+    if (hit == HTCLIENT) {
+        TPoint p = screen;
+        MapWindowPoints(0, target, &p, 1);
+        SendMessage(target, msg, keys, MakeLParam(p.X, p.Y));
+    } else {
+        SendMessage(target, msg - NonClientOffset, WPARAM(hit), MakeLParam(screen.X, screen.Y));
+    }
+}
+
+void DeliverMouseLeave() {
+    if (!Tracking().Wnd && !GetCapture()) Leave(0, false);
+}
 
 void DeliverWheel(TPoint screen, int delta, WPARAM keys) {
-    HWND target = GetFocus() ? GetFocus() : WindowFromPoint(screen);
+    SetCursorPos(screen);
+    HWND target = WindowFromPoint(screen);
+    if (!target) target = GetFocus();
     if (target)
         SendMessage(target, WM_MOUSEWHEEL, keys | WPARAM(uint16_t(int16_t(delta))) << 16,
                     MakeLParam(screen.X, screen.Y));

@@ -139,6 +139,8 @@ int ReleaseDC(HWND wnd, HDC dc);
 HBITMAP GetWindowImage(HWND wnd);
 // Counts the drawing contexts handed out, so a host knows when to show the images again.
 uint64_t WindowPaintGeneration();
+// The windows without a parent, in order of making.
+std::vector<HWND> GetTopLevelWindows();
 // The children of a window, bottom first.
 std::vector<HWND> GetChildWindows(HWND wnd);
 
@@ -182,7 +184,9 @@ bool ScrollWindow(HWND wnd, int dx, int dy, const TRect* clip);
 
 // Window coordinates: client of From to client of To (0: screen).
 bool MapWindowPoints(HWND from, HWND to, TPoint* points, int count);
-HWND WindowFromPoint(TPoint screen); // the deepest visible window there
+// The deepest visible window there; top-level windows that answer
+// HTTRANSPARENT to the hit test are passed over.
+HWND WindowFromPoint(TPoint screen);
 
 // Where the mouse was last seen, in screen coordinates; the host records it.
 bool GetCursorPos(TPoint& screen);
