@@ -1615,6 +1615,11 @@ public:
                                             TLTTooltipLineBreakStyle& style);
     virtual int DoGetNodeWidth(PLazyNode node, TColumnIndex column, TCanvas* canvas);
     virtual TPopupMenu* DoGetPopupMenu(PLazyNode node, TColumnIndex column, TPoint position);
+    // The menu a right click shows when set (the framework's); else the owner's through
+    // OnGetPopupMenu.
+    TPopupMenu* PopupMenu = nullptr;
+    void SetPopupMenu(TPopupMenu* value);
+    bool HasPopupMenu(PLazyNode node, TColumnIndex column, TPoint position);
     virtual void DoGetUserClipboardFormats(std::vector<TFormatEtc>& formats);
     virtual void DoHeaderClick(TLTHeaderHitInfo hitInfo);
     virtual void DoHeaderDblClick(TLTHeaderHitInfo hitInfo);

@@ -116,6 +116,8 @@ void TBaseLazyTree::Notification(TComponent* component, TOperation operation) {
         }
         if (FHeader && component == FHeader->Images())
             FHeader->FImages = nullptr; // the header's glyphs
+        if (component == PopupMenu) PopupMenu = nullptr;
+        if (FHeader && component == FHeader->PopupMenu) FHeader->PopupMenu = nullptr;
         if (component == FCustomCheckImages) {
             FCustomCheckImages = nullptr;
             if (CheckImages == component) CheckImages = nullptr;

@@ -208,3 +208,36 @@ TEST_F(MessagesFixture, BevelsTakeTheirRoomAndDrawTheirEdges) {
         EXPECT_EQ(Px(0, 100), c.outerLeft);
     }
 }
+
+TEST_F(MessagesFixture, RightButtonReleaseShowsTheTreesMenu) {
+    TPopupMenu own(&Owner), asked(&Owner);
+    own.Items.resize(1);
+    asked.Items.resize(1);
+    struct Case {
+        bool popupMenu, onGet;
+        TPopupMenu* shown;
+    };
+    for (const Case& c : {Case{true, true, &own}, Case{false, true, &asked},
+                          Case{true, false, &own}, Case{false, false, nullptr}}) {
+        SCOPED_TRACE(c.popupMenu * 10 + c.onGet);
+        Tree->SetPopupMenu(c.popupMenu ? &own : nullptr);
+        Tree->OnGetPopupMenu = nullptr;
+        if (c.onGet)
+            Tree->OnGetPopupMenu = [&](TBaseLazyTree&, PLazyNode, TColumnIndex, TPoint, bool&,
+                                       TPopupMenu*& m) { m = &asked; };
+        EXPECT_EQ(Tree->HasPopupMenu(Tree->GetFirst(), NoColumn, {5, 5}), c.shown != nullptr);
+        Tree->Perform(WM_RBUTTONDOWN, MK_RBUTTON, MakeLParam(10, 5));
+        Tree->Perform(WM_RBUTTONUP, 0, MakeLParam(10, 5));
+        EXPECT_EQ(ShownPopupMenu(), c.shown);
+        if (c.shown) {
+            TPoint at{10, 5};
+            MapWindowPoints(Wnd, 0, &at, 1);
+            EXPECT_EQ(c.shown->PopupPoint(), at);
+            EXPECT_EQ(c.shown->PopupComponent, Tree.get());
+            c.shown->CloseUp(-1);
+        }
+        // Without toRightClickSelect the click selects nothing.
+        EXPECT_EQ(Tree->SelectedCount(), 0);
+    }
+    Tree->SetPopupMenu(nullptr);
+}
