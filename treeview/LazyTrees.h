@@ -23,6 +23,7 @@
 #include "platform/gui/Clipbrd.h"
 #include "platform/gui/Controls.h"
 #include "platform/gui/ImgList.h"
+#include "platform/gui/Menus.h"
 #include "platform/gui/Ole.h"
 
 namespace nuq {
@@ -179,6 +180,19 @@ template <class... S> constexpr TLazyTreeStates TS(TLazyTreeState s, S... more) 
 // The tree's private change-state message: enter in WParam, leave in LParam,
 // four bits each: 1 tsStopValidation, 2 tsUseCache, 4 tsValidating, 8 tsValidationNeeded.
 inline constexpr UINT WM_CHANGESTATE = 0x8020;
+// The framework's component messages: a control tells itself of a change of
+// what it inherits, so that what follows it can follow.
+enum : UINT {
+    CM_BASE = 0xB000,
+    CM_ENABLEDCHANGED = CM_BASE + 1,
+    CM_COLORCHANGED,
+    CM_FONTCHANGED,
+    CM_BIDIMODECHANGED,
+    CM_CTL3DCHANGED,
+    CM_SYSCOLORCHANGE,
+    CM_HINTSHOWPAUSE, // WParam: a hint was showing; LParam: the pause (int*) to adjust
+    CM_DENYSUBCLASSING = CM_BASE + 2000,
+};
 
 // --- options ---------------------------------------------------------------------------
 
@@ -411,6 +425,13 @@ std::unique_ptr<TBitmap> LoadTreeBitmapResource(const std::string& name, bool co
 void LoadCheckImageStrip(TCustomImageList& imageList, const std::string& resourceName,
                          bool colourMapped);
 void BuildPlatformCheckImages(std::unique_ptr<TCustomImageList>& imageList, UINT flags, bool flat);
+// Loads the colour-mapped check strips again, so that they follow new system colours.
+void ReloadCheckImageStrips();
+// The unit's cursor pictures by name ("LT_HEADERSPLIT", "LT_VERTSPLIT", the
+// panning "LT_MOVE..." ones); null for an unknown name.
+std::unique_ptr<TCursorObject> LoadTreeCursorResource(const std::string& name);
+// The panning cursor of that name, made once and kept by the unit.
+HCURSOR TreeCursor(const std::string& name);
 
 void BlendRectangle(HDC source, HDC destination, const TRect& r, TPoint target, int mode,
                     int constantAlpha, int bias);
@@ -606,6 +627,8 @@ class TLTHeader;
 class TLazyTreeColumn;
 class TLazyTreeColumns;
 enum TBevelKind { bkNone, bkTile, bkSoft, bkFlat };
+enum TBevelCut { bvNone, bvLowered, bvRaised, bvSpace };
+enum : unsigned { beLeft = 1, beTop = 2, beRight = 4, beBottom = 8 }; // TBevelEdges
 enum TSmartAutoFitType { smaAllColumns, smaNoColumn, smaUseColumnOption };
 
 // --- drag image -------------------------------------------------------------------------------
@@ -845,14 +868,6 @@ public:
     virtual bool PrepareEdit(TBaseLazyTree* tree, PLazyNode node, TColumnIndex column) = 0;
     virtual TRect GetBounds() = 0;
     virtual void SetBounds(const TRect& r) = 0;
-};
-class TPopupMenu {
-public:
-    TComponent* PopupComponent = nullptr;
-    std::function<void(TPoint)> OnPopup; // where it would show, in screen coordinates
-    void Popup(TPoint screen) {
-        if (OnPopup) OnPopup(screen);
-    }
 };
 using TCursor = int;
 
@@ -1152,6 +1167,11 @@ public:
 
     // --- window creation, scaling, old forms and animation ---------------------------------
     void CreateWnd() override;
+    // The window's styles: clipping, the scroll bars of ScrollBarOptions and the border.
+    void CreateParams(TCreateParams& params) override;
+    // How far the window's border reaches in on each side, across (X) and down
+    // (Y): 0 or negative.
+    virtual TPoint GetBorderDimensions();
     // Follows the form's scaling by M / D under toAutoChangeScale.
     virtual void ChangeScale(int m, int d);
     // Reads the single option set of old form resources (its member names) into the option sets.
@@ -1166,6 +1186,16 @@ public:
     void HandleHScroll(int code);
     void HandleVScroll(int code);
     void HandleSize();
+    // The framework's change notices (CM_...); False leaves the message to the framework.
+    bool HandleFrameworkMessage(TMessage& m);
+    // Setters of what the tree inherits from the framework: each tells the tree
+    // of the change, so that its header, columns and bitmaps follow.
+    void SetFont(const TFont& value);
+    void SetColor(TColor value);
+    void SetBiDiMode(TBiDiMode value);
+    void SetEnabled(bool value);
+    bool Ctl3D() const { return FCtl3D; }
+    void SetCtl3D(bool value);
 
     // Properties the constructor sets.
     int NodeDataSize() const { return FNodeDataSize; }
@@ -1585,6 +1615,11 @@ public:
                                             TLTTooltipLineBreakStyle& style);
     virtual int DoGetNodeWidth(PLazyNode node, TColumnIndex column, TCanvas* canvas);
     virtual TPopupMenu* DoGetPopupMenu(PLazyNode node, TColumnIndex column, TPoint position);
+    // The menu a right click shows when set (the framework's); else the owner's through
+    // OnGetPopupMenu.
+    TPopupMenu* PopupMenu = nullptr;
+    void SetPopupMenu(TPopupMenu* value);
+    bool HasPopupMenu(PLazyNode node, TColumnIndex column, TPoint position);
     virtual void DoGetUserClipboardFormats(std::vector<TFormatEtc>& formats);
     virtual void DoHeaderClick(TLTHeaderHitInfo hitInfo);
     virtual void DoHeaderDblClick(TLTHeaderHitInfo hitInfo);
@@ -1645,7 +1680,12 @@ public:
     // Room right of the columns that right-to-left alignment moves them by.
     int RTLColumnShift();
     TBevelKind BevelKind = bkNone;
+    TBevelCut BevelInner = bvRaised, BevelOuter = bvLowered;
+    unsigned BevelEdges = beLeft | beTop | beRight | beBottom;
+    int BevelWidth = 1;
     int BorderWidth = 0;
+    // What bevel and border band take from each side of the window (a rectangle of insets).
+    TRect BevelInsets() const;
     TCursor Cursor = 0;
     // The height of all rows plus BottomSpace.
     int ContentHeight() const;
@@ -1768,7 +1808,7 @@ protected:
     void ResetRangeAnchor();
     void PackSelection();
     void RemoveSelectionEntry(PLazyNode node); // quietly, for a node that goes
-    void ReplaceImageList(TCustomImageList*& field, TCustomImageList* value);
+    void ReplaceImageList(TCustomImageList*& field, TCustomImageList* value, TChangeLink& link);
     void DoTimer(uintptr_t id);
     void RepaintIfLive(); // invalidates a tree whose window exists, unless it is loading
 
@@ -1783,9 +1823,12 @@ protected:
     TCustomImageList* FImages = nullptr;
     TCustomImageList* FStateImages = nullptr;
     TCustomImageList* FCustomCheckImages = nullptr;
+    // A change of an assigned list (an image added, say) repaints the tree.
+    TChangeLink FImageChangeLink, FStateChangeLink, FCustomCheckChangeLink;
     TAlignment FAlignment = taLeftJustify;
     int FBackgroundOffset[2] = {0, 0};
     int FBorderStyle = 1;
+    bool FCtl3D = true;
     uint32_t FBottomSpace = 0;
     TLTButtonFillMode FButtonFillMode = fmTreeColor;
     TLTButtonStyle FButtonStyle = bsRectangle;
@@ -2393,6 +2436,7 @@ private:
     int FMaxHeight = 10000, FMinHeight = 10, FDefaultHeight = 17;
     std::unique_ptr<TLTFixedAreaConstraints> FFixedAreaConstraints;
     TCustomImageList* FImages = nullptr;
+    TChangeLink FImageChangeLink; // repaints the header when its list changes
     TPoint FTrackStart;
     TPoint FDragStart; // screen coordinates
     std::unique_ptr<TLTDragImage> FDragImage;

@@ -195,6 +195,7 @@ void TBaseLazyTree::AdjustPanningCursor(int x, int y) {
         name = dx < 0 ? "LT_MOVEW" : "LT_MOVEE";
     }
     FPanningCursor = name;
+    SetCursor(TreeCursor(name));
 }
 
 } // namespace nuq

@@ -537,6 +537,17 @@ bool TBaseLazyTree::DoPaintBackground(TCanvas& canvas, TRect r) {
 
 void TBaseLazyTree::DoPaintNode(TLTPaintInfo&) {}
 
+void TBaseLazyTree::SetPopupMenu(TPopupMenu* value) {
+    if (PopupMenu == value) return;
+    if (PopupMenu && PopupMenu != FHeader->PopupMenu) RemoveFreeNotification(PopupMenu);
+    PopupMenu = value;
+    if (value) FreeNotification(value);
+}
+
+bool TBaseLazyTree::HasPopupMenu(PLazyNode node, TColumnIndex column, TPoint position) {
+    return PopupMenu || DoGetPopupMenu(node, column, position);
+}
+
 void TBaseLazyTree::DoPopupMenu(PLazyNode node, TColumnIndex column, TPoint position) {
     TPopupMenu* menu = DoGetPopupMenu(node, column, position);
     if (!menu) return;

@@ -4,6 +4,8 @@
 
 #include "treeview/LazyTrees.h"
 
+#include <map>
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
 #endif
@@ -49,12 +51,9 @@ bool HasMMX() {
 #endif
 }
 
-std::unique_ptr<TCursorObject> TreeCursor(int hotX, int hotY) {
-    auto c = std::make_unique<TCursorObject>();
-    c->HotX = hotX;
-    c->HotY = hotY;
-    c->Image.assign(32 * 32, 0);
-    return c;
+std::map<std::string, std::unique_ptr<TCursorObject>>& PanningCursors() {
+    static std::map<std::string, std::unique_ptr<TCursorObject>> cursors;
+    return cursors;
 }
 
 void AssignList(int slot, std::unique_ptr<TCustomImageList> list, TCustomImageList*& ref) {
@@ -112,8 +111,8 @@ void InitializeGlobalStructures() {
     AssignList(7, std::move(platformList), PlatformCheckImages);
     BuildPlatformCheckImages(platformList, flags, true);
     AssignList(8, std::move(platformList), PlatformFlatCheckImages);
-    Screen().SetCursor(crHeaderSplit, TreeCursor(16, 16).release());
-    Screen().SetCursor(crVertSplit, TreeCursor(16, 16).release());
+    Screen().SetCursor(crHeaderSplit, LoadTreeCursorResource("LT_HEADERSPLIT").release());
+    Screen().SetCursor(crVertSplit, LoadTreeCursorResource("LT_VERTSPLIT").release());
     TreeDataFormat = RegisterTreeClipboardFormat("Lazy Tree Data", TBaseLazyTree::ClassInfo(), 50);
     HtmlFormat = RegisterTreeClipboardFormat("HTML Format", TCustomLazyStringTree::ClassInfo(), 80);
     RtfNoObjectsFormat = RegisterTreeClipboardFormat("Rich Text Format Without Objects",
@@ -140,6 +139,25 @@ void FinalizeGlobalStructures() {
     Application().ShowHint = false;
     if (showHint) Application().ShowHint = true;
     GlobalsInitialised = false;
+}
+
+void ReloadCheckImageStrips() {
+    const std::pair<const char*, TCustomImageList*> strips[] = {
+        {"LT_CHECK_LIGHT", LightCheckImages},
+        {"LT_CHECK_DARK", DarkCheckImages},
+        {"LT_TICK_LIGHT", LightTickImages},
+        {"LT_TICK_DARK", DarkTickImages},
+        {"LT_FLAT", FlatImages},
+        {"LT_UTILITIES", UtilityImages}};
+    for (const auto& [name, list] : strips)
+        if (list) LoadCheckImageStrip(*list, name, true);
+}
+
+HCURSOR TreeCursor(const std::string& name) {
+    auto& cursors = PanningCursors();
+    auto it = cursors.find(name);
+    if (it == cursors.end()) it = cursors.emplace(name, LoadTreeCursorResource(name)).first;
+    return it->second.get();
 }
 
 void LoadCheckImageStrip(TCustomImageList& imageList, const std::string& resourceName,

@@ -66,6 +66,7 @@ TLTHeader::TLTHeader(TBaseLazyTree* owner) : FOwner(owner) {
     FDragImage->PrepareBias = int8_t(206 - 256);
     FDragImage->BlendBias = 0;
     FDragImage->Fade = false;
+    FImageChangeLink.OnChange = [this](TChangeLink&) { Invalidate(nullptr); };
 }
 
 TLTHeader::~TLTHeader() {
@@ -201,6 +202,8 @@ void TLTHeader::SetImages(TCustomImageList* value) {
     // The tree hears of the list's end and clears it here.
     TCustomImageList* old = FImages;
     FImages = value;
+    if (old) old->UnRegisterChanges(&FImageChangeLink);
+    if (value) value->RegisterChanges(&FImageChangeLink);
     if (old && old != FOwner->Images() && old != FOwner->StateImages() &&
         old != FOwner->CustomCheckImages())
         old->RemoveFreeNotification(FOwner);
@@ -227,7 +230,7 @@ void TLTHeader::SetParentFont(bool value) {
 
 void TLTHeader::ParentFontChanged() {
     if (!FParentFont) return;
-    FFont.Assign(FOwner->Canvas().Font);
+    FFont.Assign(FOwner->Font);
     Invalidate(nullptr);
 }
 
@@ -634,10 +637,11 @@ void TBaseLazyTree::UpdateHeaderRect() {
         TRect window;
         GetWindowRect(WindowHandle(), window);
         r = {0, 0, window.Width(), window.Height()};
-        TPoint origin = ClientOrigin(WindowHandle());
-        // The borders are what lies left of the client; the right border mirrors it.
-        int border = origin.X;
-        r = {border, border, r.Right - border, r.Bottom - border};
+        // Inside the platform's frame, then the bevel and border band.
+        const TPoint frame = GetBorderDimensions();
+        const TRect inset = BevelInsets();
+        r = {-frame.X + inset.Left, -frame.Y + inset.Top, r.Right + frame.X - inset.Right,
+             r.Bottom + frame.Y - inset.Bottom};
     }
     int height = (FHeader->Options() & hoVisible) ? FHeader->Height : 0;
     r.Bottom = std::min(r.Top + height, std::max(r.Top, r.Bottom));
@@ -646,21 +650,25 @@ void TBaseLazyTree::UpdateHeaderRect() {
 
 void TBaseLazyTree::HeaderNonClient(TMessage& m) {
     auto* r = m.Msg == WM_NCCALCSIZE ? reinterpret_cast<TRect*>(m.LParam) : nullptr;
-    int fullRight = r ? r->Right : 0;
+    // The rectangle comes in the parent's coordinates; band and header are kept in the window's.
+    const TPoint origin = r ? TPoint{r->Left, r->Top} : TPoint{0, 0};
+    const int fullRight = r ? r->Right - origin.X : 0;
     TCustomControl::Dispatch(m);
     if (r) {
-        // Bevel (raised inner and lowered outer edge, one pixel each) and border band lie
-        // inside the platform's frame and bars, around header and client.
-        FBorderBandRect = *r;
-        const int band = (BevelKind != bkNone ? 2 : 0) + std::max(0, BorderWidth);
-        *r = {r->Left + band, r->Top + band, r->Right - band, r->Bottom - band};
-        fullRight -= band;
+        // Bevel and border band lie inside the platform's frame and bars, around header
+        // and client.
+        TRect c = r->Offset(-origin.X, -origin.Y);
+        FBorderBandRect = c;
+        const TRect inset = BevelInsets();
+        const int frame = c.Left;
+        c = {c.Left + inset.Left, c.Top + inset.Top, c.Right - inset.Right,
+             c.Bottom - inset.Bottom};
         // The header spans the window inside its borders, over the vertical scroll bar too.
         int height = (FHeader->Options() & hoVisible) ? FHeader->Height : 0;
-        int border = r->Left;
-        FHeaderRect = {border, r->Top, fullRight - border,
-                       std::min(r->Top + height, std::max(r->Bottom, r->Top))};
-        r->Top = FHeaderRect.Bottom;
+        FHeaderRect = {c.Left, c.Top, fullRight - frame - inset.Right,
+                       std::min(c.Top + height, std::max(c.Bottom, c.Top))};
+        c.Top = FHeaderRect.Bottom;
+        *r = c.Offset(origin.X, origin.Y);
     } else if (m.Msg == WM_NCPAINT) {
         HDC dc = GetWindowDC(WindowHandle());
         if (dc) {

@@ -54,12 +54,112 @@ bool TBaseLazyTree::HandleWindowMessage(TMessage& m) {
         canvas.SetHandle(nullptr);
         return true;
     }
+    case CM_ENABLEDCHANGED:
+    case CM_COLORCHANGED:
+    case CM_FONTCHANGED:
+    case CM_BIDIMODECHANGED:
+    case CM_CTL3DCHANGED:
+    case CM_SYSCOLORCHANGE:
+    case CM_HINTSHOWPAUSE:
+    case CM_DENYSUBCLASSING:
+        return HandleFrameworkMessage(m);
     case WM_ENABLE:
         TCustomControl::Dispatch(m);
         RedrawWindow(WindowHandle(), nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_NOCHILDREN);
         return true;
     }
     return false;
+}
+
+bool TBaseLazyTree::HandleFrameworkMessage(TMessage& m) {
+    const bool loading = ComponentState & csLoading;
+    switch (m.Msg) {
+    case CM_FONTCHANGED:
+        // The plus and minus bars are drawn in the font's colour.
+        if (!loading) PrepareBitmaps(true, false);
+        FHeader->ParentFontChanged();
+        if (!loading && HandleAllocated()) Invalidate();
+        return true;
+    case CM_COLORCHANGED:
+        if (!loading) PrepareBitmaps(true, false);
+        for (int i = 0; i < FHeader->Columns().Count(); ++i)
+            FHeader->Columns()[i].SyncParentColor();
+        if (HandleAllocated()) Invalidate();
+        return true;
+    case CM_BIDIMODECHANGED: {
+        const int width = ClientRect().Width();
+        FEffectiveOffsetX =
+            UseRightToLeftAlignment() ? std::max(0, RangeX() - width + FOffsetX) : -FOffsetX;
+        TLazyTreeColumns& columns = FHeader->Columns();
+        for (int i = 0; i < columns.Count(); ++i) columns[i].SyncParentBiDiMode();
+        if (FOptions->AutoOptions() & toAutoBidiColumnOrdering)
+            columns.ResetPositionOrder(UseRightToLeftAlignment());
+        FHeader->RecalculateHeader();
+        if (HandleAllocated()) Invalidate();
+        return true;
+    }
+    case CM_ENABLEDCHANGED:
+        if (HandleAllocated())
+            RedrawWindow(WindowHandle(), nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_NOCHILDREN);
+        return true;
+    case CM_CTL3DCHANGED:
+        // The sunken edge is a window style.
+        if (FBorderStyle == 1 && HandleAllocated()) RecreateWnd();
+        return true;
+    case CM_SYSCOLORCHANGE: {
+        ReloadCheckImageStrips();
+        TMessage sys{WM_SYSCOLORCHANGE, m.WParam, m.LParam, 0};
+        TCustomControl::Dispatch(sys);
+        if (HandleAllocated()) Invalidate();
+        return true;
+    }
+    case CM_HINTSHOWPAUSE:
+        if (auto* pause = reinterpret_cast<int*>(m.LParam)) {
+            TPoint p;
+            GetCursorPos(p);
+            MapWindowPoints(0, WindowHandle(), &p, 1);
+            if (HintMode == hmTooltip ||
+                (HintWindowGone && FHeader->UseColumns() && (FHeader->Options() & hoShowHint) &&
+                 FHeader->InHeader(p)))
+                *pause = 0;
+        }
+        return true;
+    case CM_DENYSUBCLASSING:
+        m.Result = 1; // no theme manager subclasses the tree
+        return true;
+    }
+    return false;
+}
+
+void TBaseLazyTree::SetFont(const TFont& value) {
+    Font.Assign(value);
+    Perform(CM_FONTCHANGED, 0, 0);
+}
+
+void TBaseLazyTree::SetColor(TColor value) {
+    if (Color == value) return;
+    Color = value;
+    ParentColor = false;
+    Perform(CM_COLORCHANGED, 0, 0);
+}
+
+void TBaseLazyTree::SetBiDiMode(TBiDiMode value) {
+    if (BiDiMode == value) return;
+    BiDiMode = value;
+    Perform(CM_BIDIMODECHANGED, 0, 0);
+}
+
+void TBaseLazyTree::SetEnabled(bool value) {
+    if (Enabled == value) return;
+    Enabled = value;
+    if (HandleAllocated()) EnableWindow(WindowHandle(), value);
+    Perform(CM_ENABLEDCHANGED, 0, 0);
+}
+
+void TBaseLazyTree::SetCtl3D(bool value) {
+    if (FCtl3D == value) return;
+    FCtl3D = value;
+    Perform(CM_CTL3DCHANGED, 0, 0);
 }
 
 void TBaseLazyTree::HandleHScroll(int code) {

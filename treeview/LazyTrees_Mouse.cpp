@@ -102,9 +102,21 @@ bool TBaseLazyTree::InputMessage(TMessage& m) {
         DoStateChange(0, TS(tsRightButtonDown, tsPopupMenuShown));
         if (headerIdle) {
             Application().CancelHint();
+            CancelNodeHint();
+            if (PopupMenu && IsMouseSelecting()) {
+                DoStateChange(0, TS(tsDrawSelPending, tsDrawSelecting));
+                Invalidate();
+            }
+            // As the default handling would: the context menu follows the button's release.
+            if (HandleAllocated()) {
+                TPoint screen = MessagePoint(m.LParam);
+                MapWindowPoints(WindowHandle(), 0, &screen, 1);
+                SendMessage(WindowHandle(), WM_CONTEXTMENU, WPARAM(WindowHandle()),
+                            MakeLParam(screen.X, screen.Y));
+            }
             hit(info);
             if (sel & toRightClickSelect) HandleMouseUp(m.WParam, info);
-            DoPopupMenu(info.HitNode, info.HitColumn, MessagePoint(m.LParam));
+            if (!PopupMenu) DoPopupMenu(info.HitNode, info.HitColumn, MessagePoint(m.LParam));
         }
         return true;
     case WM_RBUTTONDBLCLK:
@@ -225,7 +237,12 @@ bool TBaseLazyTree::InputMessage(TMessage& m) {
     case WM_CONTEXTMENU:
         DoStateChange(0,
                       TS(tsClearPending, tsEditPending, tsOLEDragPending, tsFrameworkDragPending));
-        return FStates & TS(tsPopupMenuShown); // the tree showed its own menu on button up
+        // Unless the tree showed its own menu on button up, the framework shows PopupMenu.
+        if (!(FStates & TS(tsPopupMenuShown)) && PopupMenu) {
+            PopupMenu->PopupComponent = this;
+            PopupMenu->Popup(MessagePoint(m.LParam));
+        }
+        return true;
     case WM_CAPTURECHANGED:
         if (IsMouseSelecting() && HWND(m.LParam) != WindowHandle()) {
             DoStateChange(0, TS(tsDrawSelPending, tsDrawSelecting));

@@ -365,14 +365,43 @@ void TBaseLazyTree::DoPaintDropMark(TCanvas& canvas, PLazyNode, TRect r) {
     canvas.Brush.Color = oldBrush;
 }
 
+TRect TBaseLazyTree::BevelInsets() const {
+    int bevel = 0;
+    if (BevelKind != bkNone)
+        bevel = ((BevelInner != bvNone) + (BevelOuter != bvNone)) * std::max(0, BevelWidth);
+    const int band = std::max(0, BorderWidth);
+    auto side = [&](unsigned edge) { return ((BevelEdges & edge) ? bevel : 0) + band; };
+    return {side(beLeft), side(beTop), side(beRight), side(beBottom)};
+}
+
 void TBaseLazyTree::PaintNonClientBorder(HDC dc) {
     if (BevelKind == bkNone && BorderWidth <= 0) return;
     TRect r = FBorderBandRect;
     if (BevelKind != bkNone) {
-        UINT flags = BF_RECT | BF_ADJUST;
+        UINT flags = (BevelEdges & BF_RECT) | BF_ADJUST;
         if (BevelKind == bkSoft) flags |= BF_SOFT;
         if (BevelKind == bkFlat) flags |= BF_FLAT;
-        DrawEdge(dc, r, BDR_RAISEDINNER | BDR_SUNKENOUTER, flags);
+        if (!FCtl3D) flags |= BF_MONO;
+        // Each cut is BevelWidth rings deep, the outer one first.
+        auto cut = [&](TBevelCut kind, UINT raised, UINT lowered) {
+            for (int i = 0; i < BevelWidth && kind != bvNone; ++i) {
+                if (kind == bvSpace) {
+                    TRect inner = r;
+                    DrawEdge(dc, inner, raised, flags & ~(BF_SOFT | BF_FLAT | BF_MONO));
+                    HBRUSH face = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+                    FillRect(dc, {r.Left, r.Top, r.Right, inner.Top}, face);
+                    FillRect(dc, {r.Left, inner.Bottom, r.Right, r.Bottom}, face);
+                    FillRect(dc, {r.Left, inner.Top, inner.Left, inner.Bottom}, face);
+                    FillRect(dc, {inner.Right, inner.Top, r.Right, inner.Bottom}, face);
+                    DeleteObject(face);
+                    r = inner;
+                } else {
+                    DrawEdge(dc, r, kind == bvRaised ? raised : lowered, flags);
+                }
+            }
+        };
+        cut(BevelOuter, BDR_RAISEDOUTER, BDR_SUNKENOUTER);
+        cut(BevelInner, BDR_RAISEDINNER, BDR_SUNKENINNER);
     }
     const int w = std::max(0, BorderWidth);
     if (w == 0 || r.Width() <= 0 || r.Height() <= 0) return;

@@ -67,8 +67,11 @@ void TBaseLazyTree::SetCheckImageKind(TCheckImageKind value) {
     if (HandleAllocated() && FUpdateCount == 0 && !Loading(*this)) Invalidate();
 }
 
-void TBaseLazyTree::ReplaceImageList(TCustomImageList*& field, TCustomImageList* value) {
+void TBaseLazyTree::ReplaceImageList(TCustomImageList*& field, TCustomImageList* value,
+                                     TChangeLink& link) {
     if (field == value) return;
+    if (field) field->UnRegisterChanges(&link);
+    if (value) value->RegisterChanges(&link);
     // The old list keeps notifying while another slot still holds it.
     TCustomImageList* old = field;
     field = value;
@@ -79,20 +82,20 @@ void TBaseLazyTree::ReplaceImageList(TCustomImageList*& field, TCustomImageList*
 
 void TBaseLazyTree::SetImages(TCustomImageList* value) {
     if (value == FImages) return;
-    ReplaceImageList(FImages, value);
+    ReplaceImageList(FImages, value, FImageChangeLink);
     if (HandleAllocated() && !Loading(*this)) Invalidate();
 }
 
 void TBaseLazyTree::SetStateImages(TCustomImageList* value) {
     if (value == FStateImages) return;
-    ReplaceImageList(FStateImages, value);
+    ReplaceImageList(FStateImages, value, FStateChangeLink);
     if (HandleAllocated() && !Loading(*this)) Invalidate();
 }
 
 void TBaseLazyTree::SetCustomCheckImages(TCustomImageList* value) {
     if (value == FCustomCheckImages) return;
     TCustomImageList* old = FCustomCheckImages;
-    ReplaceImageList(FCustomCheckImages, value);
+    ReplaceImageList(FCustomCheckImages, value, FCustomCheckChangeLink);
     if (FCheckImageKind == ckCustom)
         CheckImages = value;
     else if (CheckImages && CheckImages == old)
@@ -113,6 +116,8 @@ void TBaseLazyTree::Notification(TComponent* component, TOperation operation) {
         }
         if (FHeader && component == FHeader->Images())
             FHeader->FImages = nullptr; // the header's glyphs
+        if (component == PopupMenu) PopupMenu = nullptr;
+        if (FHeader && component == FHeader->PopupMenu) FHeader->PopupMenu = nullptr;
         if (component == FCustomCheckImages) {
             FCustomCheckImages = nullptr;
             if (CheckImages == component) CheckImages = nullptr;

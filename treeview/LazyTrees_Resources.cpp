@@ -166,6 +166,72 @@ std::unique_ptr<TBitmap> PanPicture(bool ew, bool ns) {
     return b;
 }
 
+// A black arrow head with a white rim pointing (DX, DY) away from the centre of a 32 x 32 picture.
+void ArrowHead(TBitmap& b, int dx, int dy) {
+    const int cx = 16 + dx * 10, cy = 16 + dy * 10; // the tip
+    for (int pass = 0; pass < 2; ++pass) {
+        TColor c = pass == 0 ? clWhite : clBlack;
+        int grow = pass == 0 ? 1 : 0;
+        for (int i = 0; i < 5; ++i) {
+            int along = i, half = i + grow;
+            // Along the arrow back from the tip, a line across it of growing width.
+            if (dx != 0 && dy != 0) {
+                for (int k = 0; k <= half; ++k) {
+                    Fill(b,
+                         {cx - dx * (along + k), cy - dy * along, cx - dx * (along + k) + 1,
+                          cy - dy * along + 1},
+                         c);
+                    Fill(b,
+                         {cx - dx * along, cy - dy * (along + k), cx - dx * along + 1,
+                          cy - dy * (along + k) + 1},
+                         c);
+                }
+            } else if (dx != 0) {
+                int x = cx - dx * along;
+                Fill(b, {x, cy - half, x + 1, cy + half + 1}, c);
+            } else {
+                int y = cy - dy * along;
+                Fill(b, {cx - half, y, cx + half + 1, y + 1}, c);
+            }
+        }
+    }
+}
+
+std::unique_ptr<TBitmap> CursorPicture(const std::string& name) {
+    auto b = std::make_unique<TBitmap>(32, 32);
+    Fill(*b, {0, 0, 32, 32}, Key);
+    if (name == "LT_HEADERSPLIT" || name == "LT_VERTSPLIT") {
+        const bool across = name == "LT_HEADERSPLIT"; // a column edge: the bars stand upright
+        TRect bar = across ? TRect{14, 6, 18, 26} : TRect{6, 14, 26, 18};
+        Fill(*b, bar, clWhite);
+        Fill(*b, across ? TRect{15, 7, 16, 25} : TRect{7, 15, 25, 16}, clBlack);
+        Fill(*b, across ? TRect{16, 7, 17, 25} : TRect{7, 16, 25, 17}, clBlack);
+        ArrowHead(*b, across ? -1 : 0, across ? 0 : -1);
+        ArrowHead(*b, across ? 1 : 0, across ? 0 : 1);
+        return b;
+    }
+    if (name.rfind("LT_MOVE", 0) != 0) return nullptr;
+    const std::string where = name.substr(7);
+    Fill(*b, {12, 12, 20, 20}, clWhite);
+    Fill(*b, {13, 13, 19, 19}, clBlack);
+    const bool all = where == "ALL", ns = all || where == "NS", ew = all || where == "EW";
+    if (ns || ew) {
+        if (ns) ArrowHead(*b, 0, -1), ArrowHead(*b, 0, 1);
+        if (ew) ArrowHead(*b, -1, 0), ArrowHead(*b, 1, 0);
+        return b;
+    }
+    int dx = 0, dy = 0;
+    for (char c : where) {
+        if (c == 'N') dy = -1;
+        if (c == 'S') dy = 1;
+        if (c == 'E') dx = 1;
+        if (c == 'W') dx = -1;
+    }
+    if (dx == 0 && dy == 0) return nullptr;
+    ArrowHead(*b, dx, dy);
+    return b;
+}
+
 void MapColours(TBitmap& b) {
     struct Map {
         TColor from;
@@ -187,6 +253,12 @@ void MapColours(TBitmap& b) {
 }
 
 } // namespace
+
+std::unique_ptr<TCursorObject> LoadTreeCursorResource(const std::string& name) {
+    std::unique_ptr<TBitmap> picture = CursorPicture(name);
+    if (!picture) return nullptr;
+    return CreatePictureCursor(picture->Handle(), ColorToRGB(Key), 16, 16);
+}
 
 std::unique_ptr<TBitmap> LoadTreeBitmapResource(const std::string& name, bool colourMapped) {
     std::unique_ptr<TBitmap> b;

@@ -61,6 +61,10 @@ TBaseLazyTree::TBaseLazyTree(TComponent* owner) : TCustomControl(owner) {
     FSingletonNodeArray.assign(1, nullptr);
     FClipboardFormats = std::make_unique<TClipboardFormats>(this);
     FOptions = GetOptionsClass();
+    for (TChangeLink* link : {&FImageChangeLink, &FStateChangeLink, &FCustomCheckChangeLink})
+        link->OnChange = [this](TChangeLink&) {
+            if (HandleAllocated() && !(ComponentState & csDestroying)) Invalidate();
+        };
     AddThreadReference();
     FThreadReferenced = true;
 }

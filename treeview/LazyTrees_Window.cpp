@@ -22,6 +22,32 @@ void TBaseLazyTree::CreateWnd() {
     if (FOptions->MiscOptions() & toAcceptOLEDrop) RegisterDragDrop(WindowHandle(), DragManager());
 }
 
+void TBaseLazyTree::CreateParams(TCreateParams& params) {
+    TCustomControl::CreateParams(params);
+    params.Style |= WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+    const TScrollStyle bars = FScrollBarOptions->ScrollBars();
+    if (bars == ssHorizontal || bars == ssBoth) params.Style |= WS_HSCROLL;
+    if (bars == ssVertical || bars == ssBoth) params.Style |= WS_VSCROLL;
+    params.Style &= ~WS_BORDER;
+    params.ExStyle &= ~WS_EX_CLIENTEDGE;
+    if (FBorderStyle == 1) {
+        if (FCtl3D)
+            params.ExStyle |= WS_EX_CLIENTEDGE;
+        else
+            params.Style |= WS_BORDER;
+    }
+}
+
+TPoint TBaseLazyTree::GetBorderDimensions() {
+    TPoint result{0, 0};
+    if (!HandleAllocated()) return result;
+    // The layer has no sizing frames; a plain border and a client edge remain.
+    if (GetWindowLongPtr(WindowHandle(), GWL_STYLE) & WS_BORDER) result = {-1, -1};
+    if (GetWindowLongPtr(WindowHandle(), GWL_EXSTYLE) & WS_EX_CLIENTEDGE)
+        result = {result.X - GetSystemMetrics(SM_CXEDGE), result.Y - GetSystemMetrics(SM_CYEDGE)};
+    return result;
+}
+
 void TBaseLazyTree::ChangeScale(int m, int d) {
     if (m == d || d == 0 || !(FOptions->AutoOptions() & toAutoChangeScale)) return;
     if ((ComponentState & csLoading) && !(FStates & TS(tsNeedScale))) return;

@@ -2,6 +2,8 @@
 
 #include "platform/gui/GdiPrivate.h"
 
+#include <algorithm>
+
 namespace nuq {
 
 HIMAGELIST ImageList_Create(int width, int height, UINT flags, int initial, int grow) {
@@ -112,6 +114,7 @@ TCustomImageList::TCustomImageList(int width, int height, TComponent* owner)
     : TComponent(owner), FWidth(width), FHeight(height) {}
 
 TCustomImageList::~TCustomImageList() {
+    for (TChangeLink* link : FLinks) link->FSender = nullptr;
     Destroying();
     ImageList_Destroy(FHandle);
 }
@@ -198,6 +201,28 @@ void TCustomImageList::DrawBlended(TCanvas& canvas, int x, int y, int index, UIN
 
 void TCustomImageList::Change() {
     if (OnChange) OnChange(*this);
+    // A listener may unregister itself or another while it hears the change.
+    std::vector<TChangeLink*> links = FLinks;
+    for (TChangeLink* link : links)
+        if (std::find(FLinks.begin(), FLinks.end(), link) != FLinks.end() && link->OnChange)
+            link->OnChange(*link);
+}
+
+void TCustomImageList::RegisterChanges(TChangeLink* link) {
+    if (!link || link->FSender == this) return;
+    if (link->FSender) link->FSender->UnRegisterChanges(link);
+    link->FSender = this;
+    FLinks.push_back(link);
+}
+
+void TCustomImageList::UnRegisterChanges(TChangeLink* link) {
+    if (!link || link->FSender != this) return;
+    link->FSender = nullptr;
+    std::erase(FLinks, link);
+}
+
+TChangeLink::~TChangeLink() {
+    if (FSender) FSender->UnRegisterChanges(this);
 }
 
 } // namespace nuq

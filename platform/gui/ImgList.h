@@ -50,6 +50,24 @@ bool ImageList_Remove(HIMAGELIST list, int index); // -1 removes all
 bool ImageList_Draw(HIMAGELIST list, int index, HDC dc, int x, int y, UINT style);
 COLORREF ImageList_SetBkColor(HIMAGELIST list, COLORREF color);
 
+class TCustomImageList;
+
+// One listener among many of a list's changes (the list's own OnChange is
+// its owner's); it leaves the list when either of them goes.
+class TChangeLink {
+public:
+    TChangeLink() = default;
+    TChangeLink(const TChangeLink&) = delete;
+    TChangeLink& operator=(const TChangeLink&) = delete;
+    ~TChangeLink();
+    std::function<void(TChangeLink&)> OnChange;
+    TCustomImageList* Sender() const { return FSender; }
+
+private:
+    friend class TCustomImageList;
+    TCustomImageList* FSender = nullptr;
+};
+
 // The component over a platform list.
 class TCustomImageList : public TComponent {
 public:
@@ -68,6 +86,9 @@ public:
     TDrawingStyle DrawingStyle =
         dsNormal; // dsNormal fills the mask with BkColor unless it is clNone
     std::function<void(TCustomImageList&)> OnChange;
+    // A link hears of every change until it is unregistered (a link hears one list).
+    void RegisterChanges(TChangeLink* link);
+    void UnRegisterChanges(TChangeLink* link);
 
     HIMAGELIST Handle();             // made on demand
     void SetHandle(HIMAGELIST list); // the list takes it over, freeing the one it had
@@ -85,6 +106,7 @@ private:
     void Change();
     int FWidth = 16, FHeight = 16;
     HIMAGELIST FHandle = nullptr;
+    std::vector<TChangeLink*> FLinks;
 };
 using TImageList = TCustomImageList;
 

@@ -163,7 +163,7 @@ TEST(Dispatchers, PopupMenuShowsAtScreenPosition) {
     tree->Handle();
     TPopupMenu menu;
     TPoint shownAt{-1, -1};
-    menu.OnPopup = [&](TPoint p) { shownAt = p; };
+    menu.OnPopup = [&](TPopupMenu&, TPoint p) { shownAt = p; };
     tree->OnGetPopupMenu = [&](TBaseLazyTree&, PLazyNode, TColumnIndex, TPoint, bool&,
                                TPopupMenu*& m) { m = &menu; };
     tree->DoPopupMenu(n, 0, {5, 6});

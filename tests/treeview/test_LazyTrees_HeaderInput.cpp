@@ -25,6 +25,7 @@ struct HeaderInputFixture : ::testing::Test {
         EnsureGuiToolkit();
         Tree = NewComponent<TLazyStringTree>();
         Tree->SetBounds(0, 0, 400, 200);
+        Tree->SetBorderStyle(0);
         Tree->Handle();
         Wnd = Tree->WindowHandle();
         Header().SetOptions(Header().Options() | hoVisible);
@@ -205,7 +206,7 @@ TEST_F(HeaderInput, ClickOnAColumn) {
 TEST_F(HeaderInput, RightClickPopsUpTheHeaderMenu) {
     TPopupMenu menu;
     std::vector<TPoint> shown;
-    menu.OnPopup = [&](TPoint p) { shown.push_back(p); };
+    menu.OnPopup = [&](TPopupMenu&, TPoint p) { shown.push_back(p); };
     std::vector<std::pair<TColumnIndex, TPoint>> asked;
     Tree->OnGetHeaderPopupMenu = [&](TLTHeader&, TColumnIndex c, TPoint p, TPopupMenu*& m) {
         asked.push_back({c, p});
@@ -221,7 +222,7 @@ TEST_F(HeaderInput, RightClickPopsUpTheHeaderMenu) {
     // A menu of the header itself wins over the event.
     TPopupMenu own;
     Header().PopupMenu = &own;
-    own.OnPopup = [&](TPoint p) { shown.push_back(p); };
+    own.OnPopup = [&](TPopupMenu&, TPoint p) { shown.push_back(p); };
     NonClient(WM_NCRBUTTONUP, 20, 30); // below the header: no menu
     NonClient(WM_NCRBUTTONUP, 20, 5);
     EXPECT_EQ(asked.size(), 1u);

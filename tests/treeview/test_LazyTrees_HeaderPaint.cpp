@@ -20,6 +20,7 @@ struct HeaderPaintFixture : ::testing::Test {
         EnsureGuiToolkit();
         Tree = NewComponent<TLazyStringTree>();
         Tree->SetBounds(0, 0, 400, 120);
+        Tree->SetBorderStyle(0);
         Tree->Handle();
         Wnd = Tree->WindowHandle();
         Header().SetOptions(Header().Options() | hoVisible);

@@ -358,7 +358,7 @@ TEST_F(MouseInput, RightClickShowsTheTreesMenuWithoutSelecting) {
     auto n = Nodes({u"a", u"b"});
     TPopupMenu menu;
     std::vector<TPoint> shown;
-    menu.OnPopup = [&](TPoint p) { shown.push_back(p); };
+    menu.OnPopup = [&](TPopupMenu&, TPoint p) { shown.push_back(p); };
     std::vector<std::string> asked;
     Tree->OnGetPopupMenu = [&](TBaseLazyTree&, PLazyNode node, TColumnIndex, TPoint p, bool&,
                                TPopupMenu*& m) {

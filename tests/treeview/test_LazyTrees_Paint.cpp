@@ -553,6 +553,7 @@ TEST(NonClientBorder, BevelAndBorderBandAroundTheClient) {
         tree->BorderWidth = c.borderWidth;
         tree->Colors().SetColor(TLTColors::BorderColor, clRed);
         tree->SetBounds(0, 0, 100, 80);
+        tree->SetBorderStyle(0);
         tree->Handle();
         TRect client = tree->ClientRect();
         EXPECT_EQ(client.Width(), 100 - 2 * c.band) << c.bevel << "/" << c.borderWidth;

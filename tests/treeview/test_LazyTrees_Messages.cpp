@@ -1,0 +1,243 @@
+// The tree in its window: change notices of fonts, colours and image lists,
+// the window's styles and border, the framework's messages and the item queries.
+
+#include "treeview/LazyTrees.h"
+
+#include "platform/EventLoop.h"
+
+#include <gtest/gtest.h>
+
+using namespace nuq;
+
+namespace {
+
+struct MessagesFixture : ::testing::Test {
+    std::unique_ptr<TLazyStringTree> Tree;
+    TComponent Owner;
+    HWND Wnd = 0;
+    void SetUp() override {
+        SetMainThread();
+        EnsureGuiToolkit();
+        Tree = NewComponent<TLazyStringTree>();
+        Tree->SetBounds(0, 0, 300, 150);
+        Tree->Color = clWhite;
+        Tree->OnGetText = [](TBaseLazyTree&, PLazyNode, TColumnIndex, int, std::u16string& t) {
+            t = u"W";
+        };
+        Tree->SetRootNodeCount(3);
+        Wnd = Tree->Handle();
+    }
+    void TearDown() override { Tree.reset(); }
+    TLTHeader& Header() { return Tree->Header(); }
+    TLazyTreeColumn& AddColumn(int width, const std::u16string& text) {
+        TLazyTreeColumn* c = Header().Columns().Add();
+        c->SetWidth(width);
+        c->SetText(text);
+        return *c;
+    }
+    // Paints what is invalid now, and nothing else.
+    void Settle() { UpdateWindow(Wnd); }
+    // Window image pixels (header and frame included).
+    COLORREF Px(int x, int y) {
+        HBITMAP img = GetWindowImage(Wnd);
+        uint32_t p = img->Bits[size_t(y) * size_t(img->Width) + size_t(x)];
+        return RGB((p >> 16) & 255, (p >> 8) & 255, p & 255);
+    }
+    int Count(TRect r, TColor c) {
+        COLORREF rgb = ColorToRGB(c);
+        int n = 0;
+        for (int y = r.Top; y < r.Bottom; ++y)
+            for (int x = r.Left; x < r.Right; ++x)
+                if (Px(x, y) == rgb) ++n;
+        return n;
+    }
+    TCustomImageList* Images(TColor first) {
+        auto* list = new TCustomImageList(16, 16, &Owner);
+        AddImage(*list, first);
+        return list;
+    }
+    static void AddImage(TCustomImageList& list, TColor c) {
+        TBitmap b(16, 16);
+        b.Canvas().Brush.Color = c;
+        b.Canvas().FillRect({0, 0, 16, 16});
+        list.AddMasked(b, clFuchsia);
+    }
+};
+
+} // namespace
+
+TEST_F(MessagesFixture, AddingAnImageRepaintsWhatUsesTheList) {
+    // Image 1 is asked for before the list has it; adding it must show it without another cause.
+    enum Slot { TreeImages, StateImages, HeaderImages };
+    for (Slot slot : {TreeImages, StateImages, HeaderImages}) {
+        SCOPED_TRACE(int(slot));
+        TearDown();
+        SetUp();
+        AddColumn(120, u"A");
+        Header().SetOptions(Header().Options() | hoVisible | hoShowImages);
+        TCustomImageList* list = Images(clGreen);
+        Tree->OnGetImageIndex = [&](TBaseLazyTree&, PLazyNode, TLTImageKind kind, TColumnIndex,
+                                    bool&, int& index) {
+            if ((slot == StateImages) == (kind == ikState)) index = 1;
+        };
+        if (slot == TreeImages) Tree->SetImages(list);
+        if (slot == StateImages) Tree->SetStateImages(list);
+        if (slot == HeaderImages) {
+            Header().SetImages(list);
+            Header().Columns()[0].SetImageIndex(1);
+        }
+        Settle();
+        TRect area = slot == HeaderImages ? TRect{0, 0, 120, 17} : TRect{0, 17, 120, 35};
+        EXPECT_EQ(Count(area, clBlue), 0);
+        AddImage(*list, clBlue);
+        Settle();
+        EXPECT_GT(Count(area, clBlue), 100);
+        delete list; // the tree forgets it and its link
+    }
+}
+
+TEST_F(MessagesFixture, HeaderAndColumnsFollowTheTreesLaterChanges) {
+    // Column 0 follows the tree's colour and reading order; column 1 has its own.
+    AddColumn(100, u"WWWW");
+    AddColumn(100, u"WWWW").SetColor(clSilver);
+    Header().SetOptions(Header().Options() | hoVisible);
+    TLazyTreeColumn& own = Header().Columns()[1];
+    own.SetOptions(own.Options() & ~coParentBidiMode);
+    struct Case {
+        bool parentFont;
+        int headerRed;      // red caption pixels expected in the header: 1 some, 0 none
+        TColor column0Fill; // the fill of column 0's rows after the change
+    };
+    for (const Case& c : {Case{true, 1, clYellow}, Case{false, 0, clYellow}}) {
+        SCOPED_TRACE(c.parentFont);
+        TFont black;
+        Header().SetFont(black);
+        Header().SetParentFont(c.parentFont);
+        Tree->SetColor(clWhite);
+        Tree->SetFont(black);
+        Settle();
+        TFont red;
+        red.Color = clRed;
+        Tree->SetFont(red);
+        Settle();
+        EXPECT_EQ(Count({0, 0, 200, 17}, clRed) > 0, c.headerRed == 1);
+        Tree->SetColor(clYellow);
+        Settle();
+        EXPECT_GT(Count({60, 17, 100, 70}, c.column0Fill), 1000);
+        EXPECT_EQ(Count({160, 17, 200, 70}, clYellow), 0);
+        EXPECT_EQ(Header().Columns()[1].Color(), clSilver);
+    }
+    Tree->SetBiDiMode(bdRightToLeft);
+    EXPECT_EQ(Header().Columns()[0].BiDiMode(), bdRightToLeft);
+    EXPECT_EQ(Header().Columns()[1].BiDiMode(), bdLeftToRight);
+}
+
+TEST_F(MessagesFixture, SystemColourChangeReloadsTheCheckStrips) {
+    ASSERT_TRUE(LightCheckImages);
+    int count = LightCheckImages->Count();
+    LightCheckImages->Clear();
+    Tree->Perform(CM_SYSCOLORCHANGE, 0, 0);
+    EXPECT_EQ(LightCheckImages->Count(), count);
+    EXPECT_EQ(Tree->Perform(CM_DENYSUBCLASSING, 0, 0), 1);
+}
+
+TEST_F(MessagesFixture, WindowStylesFollowBorderAndScrollBars) {
+    struct Case {
+        int borderStyle;
+        bool ctl3D;
+        TScrollStyle bars;
+        bool clientEdge, border, hBar, vBar;
+        int inset; // the border's depth on each side
+    };
+    for (const Case& c : {Case{1, true, ssVertical, true, false, false, true, 2},
+                          Case{1, false, ssHorizontal, false, true, true, false, 1},
+                          Case{0, true, ssBoth, false, false, true, true, 0},
+                          Case{0, false, ssNone, false, false, false, false, 0}}) {
+        SCOPED_TRACE(c.borderStyle * 100 + c.ctl3D * 10 + c.bars);
+        Tree->ScrollBarOptions().SetAlwaysVisible(true);
+        Tree->ScrollBarOptions().SetScrollBars(c.bars);
+        Tree->SetBorderStyle(c.borderStyle);
+        Tree->SetCtl3D(c.ctl3D);
+        Tree->RecreateWnd();
+        Wnd = Tree->Handle();
+        const auto style = DWORD(GetWindowLongPtr(Wnd, GWL_STYLE));
+        EXPECT_EQ(bool(GetWindowLongPtr(Wnd, GWL_EXSTYLE) & WS_EX_CLIENTEDGE), c.clientEdge);
+        EXPECT_EQ(bool(style & WS_BORDER), c.border);
+        EXPECT_EQ(bool(style & WS_HSCROLL), c.hBar);
+        EXPECT_EQ(bool(style & WS_VSCROLL), c.vBar);
+        EXPECT_EQ(style & (WS_CLIPCHILDREN | WS_CLIPSIBLINGS),
+                  DWORD(WS_CLIPCHILDREN | WS_CLIPSIBLINGS));
+        EXPECT_EQ(Tree->GetBorderDimensions(), (TPoint{-c.inset, -c.inset}));
+        EXPECT_EQ(ClientOrigin(Wnd), (TPoint{c.inset, c.inset}));
+    }
+}
+
+TEST_F(MessagesFixture, BevelsTakeTheirRoomAndDrawTheirEdges) {
+    const unsigned all = beLeft | beTop | beRight | beBottom;
+    struct Case {
+        TBevelKind kind;
+        TBevelCut inner, outer;
+        unsigned edges;
+        int width;
+        bool ctl3D;
+        TRect insets;       // left, top, right, bottom
+        COLORREF outerLeft; // the window's leftmost pixel half-way down
+    };
+    const COLORREF shadow = GetSysColor(COLOR_BTNSHADOW), light = GetSysColor(COLOR_3DLIGHT),
+                   frame = GetSysColor(COLOR_WINDOWFRAME);
+    for (const Case& c :
+         {Case{bkTile, bvRaised, bvLowered, all, 2, true, {4, 4, 4, 4}, shadow},
+          Case{bkTile, bvNone, bvRaised, beLeft | beTop, 1, true, {1, 1, 0, 0}, light},
+          Case{bkTile, bvLowered, bvNone, all, 3, false, {3, 3, 3, 3}, frame},
+          Case{bkNone, bvRaised, bvLowered, all, 2, true, {0, 0, 0, 0}, ColorToRGB(clWhite)}}) {
+        SCOPED_TRACE(c.kind * 1000 + c.inner * 100 + c.outer * 10 + c.width);
+        Tree->SetBorderStyle(0);
+        Tree->BevelKind = c.kind;
+        Tree->BevelInner = c.inner;
+        Tree->BevelOuter = c.outer;
+        Tree->BevelEdges = c.edges;
+        Tree->BevelWidth = c.width;
+        Tree->SetCtl3D(c.ctl3D);
+        Tree->RecreateWnd();
+        Wnd = Tree->Handle();
+        RedrawWindow(Wnd, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
+        TRect client = Tree->ClientRect();
+        EXPECT_EQ(ClientOrigin(Wnd), (TPoint{c.insets.Left, c.insets.Top}));
+        EXPECT_EQ(client.Width(), 300 - c.insets.Left - c.insets.Right);
+        EXPECT_EQ(client.Height(), 150 - c.insets.Top - c.insets.Bottom);
+        EXPECT_EQ(Px(0, 100), c.outerLeft);
+    }
+}
+
+TEST_F(MessagesFixture, RightButtonReleaseShowsTheTreesMenu) {
+    TPopupMenu own(&Owner), asked(&Owner);
+    own.Items.resize(1);
+    asked.Items.resize(1);
+    struct Case {
+        bool popupMenu, onGet;
+        TPopupMenu* shown;
+    };
+    for (const Case& c : {Case{true, true, &own}, Case{false, true, &asked},
+                          Case{true, false, &own}, Case{false, false, nullptr}}) {
+        SCOPED_TRACE(c.popupMenu * 10 + c.onGet);
+        Tree->SetPopupMenu(c.popupMenu ? &own : nullptr);
+        Tree->OnGetPopupMenu = nullptr;
+        if (c.onGet)
+            Tree->OnGetPopupMenu = [&](TBaseLazyTree&, PLazyNode, TColumnIndex, TPoint, bool&,
+                                       TPopupMenu*& m) { m = &asked; };
+        EXPECT_EQ(Tree->HasPopupMenu(Tree->GetFirst(), NoColumn, {5, 5}), c.shown != nullptr);
+        Tree->Perform(WM_RBUTTONDOWN, MK_RBUTTON, MakeLParam(10, 5));
+        Tree->Perform(WM_RBUTTONUP, 0, MakeLParam(10, 5));
+        EXPECT_EQ(ShownPopupMenu(), c.shown);
+        if (c.shown) {
+            TPoint at{10, 5};
+            MapWindowPoints(Wnd, 0, &at, 1);
+            EXPECT_EQ(c.shown->PopupPoint(), at);
+            EXPECT_EQ(c.shown->PopupComponent, Tree.get());
+            c.shown->CloseUp(-1);
+        }
+        // Without toRightClickSelect the click selects nothing.
+        EXPECT_EQ(Tree->SelectedCount(), 0);
+    }
+    Tree->SetPopupMenu(nullptr);
+}
