@@ -95,7 +95,7 @@ protected:
     }
 };
 
-void SetUpHeader(TLazyStringTree& tree) {
+void SetUpHeader(TLazyStringTree& tree, TPopupMenu* menu) {
     TLTHeader& header = tree.Header();
     const char16_t* captions[] = {u"Name", u"Level", u"Value"};
     const int widths[] = {260, 140, 160};
@@ -105,6 +105,24 @@ void SetUpHeader(TLazyStringTree& tree) {
         c->SetWidth(widths[i]);
     }
     header.SetOptions(header.Options() | hoVisible | hoShowHint | hoHotTrack);
+    // The header's popup menu shows or hides a column.
+    menu->OnPopup = [&header](TPopupMenu& m, TPoint at) {
+        m.Items.clear();
+        for (int i = 0; i < header.Columns().Count(); ++i) {
+            TLazyTreeColumn& column = header.Columns()[i];
+            m.Items.emplace_back();
+            m.Items.back().Caption = Narrow(column.Text());
+            m.Items.back().Checked = column.Options() & coVisible;
+            m.Items.back().OnClick = [&column](TPopupMenu&, TMenuItem&) {
+                column.SetOptions(column.Options() ^ coVisible);
+            };
+        }
+        std::cout << "popup at " << at.X << " " << at.Y << std::endl;
+    };
+    menu->OnClose = [](TPopupMenu&, int chosen) {
+        std::cout << "popup closed " << chosen << std::endl;
+    };
+    header.PopupMenu = menu;
     tree.OnColumnResize = [](TLTHeader& h, TColumnIndex column) {
         std::cout << "column " << column << " width " << h.Columns()[column].Width() << std::endl;
     };
@@ -114,8 +132,8 @@ void SetUpHeader(TLazyStringTree& tree) {
     };
 }
 
-void SetUpTree(TLazyStringTree& tree) {
-    SetUpHeader(tree);
+void SetUpTree(TLazyStringTree& tree, TPopupMenu* headerMenu) {
+    SetUpHeader(tree, headerMenu);
     auto& options = tree.TreeOptions();
     options.SetSelectionOptions(options.SelectionOptions() | toMultiSelect);
     options.SetMiscOptions(options.MiscOptions() | toEditable | toCheckSupport);
@@ -252,7 +270,8 @@ int main(int argc, char** argv) {
     tree->Color = clWindow;
     tree->Handle();
     form->Tree = tree.get();
-    SetUpTree(*tree);
+    auto headerMenu = NewComponent<TPopupMenu>(tree.get());
+    SetUpTree(*tree, headerMenu.get());
     // The host follows the window both ways, so the window's screen position is the host's.
     TWindowHost host(h, true);
     if (!screenshot.empty()) {
