@@ -161,10 +161,14 @@ TRect TLazyTreeHintWindow::CalcHintRect(int maxWidth, const std::u16string&, voi
     TBaseLazyTree* tree = FHintData.Tree;
     if (!tree) return {};
 
-    // The column's reading order and alignment come with the column collection;
-    // until then the tree's own.
+    // The column's reading order and alignment, without one the tree's.
     FHintData.BidiMode = tree->BiDiMode;
     FHintData.Alignment = tree->Alignment();
+    if (FHintData.Column >= 0 && tree->Header().Columns().IsValidColumn(FHintData.Column)) {
+        const TLazyTreeColumn& column = tree->Header().Columns()[FHintData.Column];
+        FHintData.BidiMode = column.BiDiMode();
+        FHintData.Alignment = column.Alignment();
+    }
     if (RightToLeft(FHintData.BidiMode)) {
         if (FHintData.Alignment == taLeftJustify)
             FHintData.Alignment = taRightJustify;
@@ -176,7 +180,7 @@ TRect TLazyTreeHintWindow::CalcHintRect(int maxWidth, const std::u16string&, voi
     if (!tooltip)
         Canvas().Font.Assign(Screen().HintFont);
     else {
-        Canvas().Font.Assign(tree->Canvas().Font);
+        Canvas().Font.Assign(tree->Font);
         if (auto* strings = dynamic_cast<TCustomLazyStringTree*>(tree))
             strings->DoPaintText(FHintData.Node, Canvas(), FHintData.Column, ttNormal);
     }
@@ -211,8 +215,18 @@ TRect TLazyTreeHintWindow::CalcHintRect(int maxWidth, const std::u16string&, voi
             FHintData.LineBreakStyle =
                 (FHintData.Node->States & vsMultiline) ? hlbForceMultiLine : hlbForceSingleLine;
         if (FHintData.LineBreakStyle == hlbForceSingleLine) {
+            // The cell's height, but as wide as the whole text (the cell shows it cut off),
+            // held to the screen; right-to-left it grows leftwards from the cell's right edge.
             result = tree->LastHintRect;
             if (tree->TreeOptions().PaintOptions() & toShowHorzGridLines) --result.Bottom;
+            TRect measured{0, 0, maxWidth, LineHeight};
+            DrawTextW(dc, text.c_str(), int(text.size()), measured,
+                      DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+            const int width = std::min(measured.Width() + 2 * tree->TextMargin() + 1, maxWidth);
+            if (RightToLeft(FHintData.BidiMode))
+                result.Left = result.Right - width;
+            else
+                result.Right = result.Left + width;
         } else {
             std::u16string cellText;
             tree->GetTextInfo(FHintData.Node, FHintData.Column, Canvas().Font, result, cellText);

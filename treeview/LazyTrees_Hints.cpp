@@ -46,22 +46,23 @@ bool TBaseLazyTree::HintMessage(TMessage& m) {
         if (shown && LastHintRect.Contains(p)) return false;
         if (shown) CancelNodeHint();
         if (ShowHint) {
-            // Going from one tool tip straight to the next needs no new pause.
-            if (shown && HintMode == hmTooltip)
+            // The tree may shorten the pause (a tool tip needs none).
+            int pause = int(HintPause);
+            Perform(CM_HINTSHOWPAUSE, shown, reinterpret_cast<LPARAM>(&pause));
+            if (pause <= 0)
                 ShowNodeHint(p);
             else
-                SetTimer(WindowHandle(), HintTimer, HintPause);
+                SetTimer(WindowHandle(), HintTimer, UINT(pause));
         }
         return false;
     }
+    // A shown hint stays through key presses; what they scroll takes it away.
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
     case WM_MBUTTONDOWN:
     case WM_MOUSEWHEEL:
     case WM_MOUSELEAVE:
     case WM_KILLFOCUS:
-    case WM_KEYDOWN:
-    case WM_SYSKEYDOWN:
         CancelNodeHint();
         return false;
     }
@@ -113,9 +114,10 @@ void TBaseLazyTree::ShowNodeHint(TPoint p) {
     } else {
         if (HintMode != hmDefault && HintMode != hmHintAndDefault) return;
         if (HintMode == hmHintAndDefault && info.HitNode) return;
-        if (Hint.empty()) return;
-        given = Hint;
-        data.GivenHint = Hint;
+        // Of "Short|long" the control's hint shows the short part.
+        given = Hint.substr(0, Hint.find(u'|'));
+        if (given.empty()) return;
+        data.GivenHint = given;
         at = {p.X, p.Y + 20};
     }
     LastHintRect = area;

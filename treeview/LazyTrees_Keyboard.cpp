@@ -295,6 +295,16 @@ void TBaseLazyTree::HandleKeyDown(TMessage& message) {
             DoPopupMenu(FFocusedNode, FFocusedColumn, p);
         }
         break;
+    case VK_F1:
+        if (OnGetHelpContext) {
+            int context = 0;
+            for (PLazyNode run = FFocusedNode; run && run != FRoot && context == 0;
+                 run = run->Parent)
+                OnGetHelpContext(*this, run, FFocusedColumn, context);
+            if (context == 0) context = HelpContext;
+            if (context != 0) Application().HelpContext(context);
+        }
+        break;
     case VK_F2:
         if (keys == 0 && FFocusedNode && CanEdit(FFocusedNode, FFocusedColumn)) {
             FEditColumn = FFocusedColumn;

@@ -33,6 +33,9 @@ bool TBaseLazyTree::DoSetOffsetXY(TPoint value, unsigned options, const TRect* c
 
     FOffsetX = x;
     FOffsetY = y;
+    // Whatever scrolled, a shown hint no longer sits over its text.
+    Application().CancelHint();
+    if (FStates & TS(tsHint)) CancelNodeHint();
     FEffectiveOffsetX =
         UseRightToLeftAlignment() ? std::max(0, RangeX() - client.Width() + FOffsetX) : -FOffsetX;
 

@@ -110,6 +110,8 @@ void TBaseLazyTree::HandleIncrementalSearch(WORD charCode) {
                 FLastSearchNode = found;
                 SetFocusedNode(found);
                 AddToSelection(found);
+            } else if (origin) {
+                Beep(); // nothing begins with what was typed
             }
         }
     }

@@ -127,13 +127,22 @@ TEST_F(HintWindowTest, MeasuresOrSuppressesTheHint) {
     tree->Cell = {-30, 0, 130, 18};
     EXPECT_FALSE(Calc(node).IsEmpty());
 
-    // A single-line tool tip takes the tree's hint rectangle, a pixel shorter
-    // with horizontal grid lines; then the frame is added.
+    // A single-line tool tip takes the height of the tree's hint rectangle, a
+    // pixel shorter with horizontal grid lines, and the whole text's width in
+    // the tree's font (not the cell's, which shows it cut), at most the screen's
+    // (MaxWidth); then the frame is added.
     node->States &= ~vsMultiline;
-    tree->LastHintRect = {10, 20, 110, 38};
-    EXPECT_EQ(Calc(node), (TRect{-1, -1, 101, 19}));
+    tree->Font.Height = -20;
+    tree->LastHintRect = {10, 20, 40, 38};
+    TBitmap measure(1, 1);
+    measure.Canvas().Font.Assign(tree->Font);
+    const int width = measure.Canvas().TextWidth(text) + 2 * tree->TextMargin() + 1;
+    EXPECT_EQ(Calc(node), (TRect{-1, -1, width + 1, 19}));
     tree->TreeOptions().SetPaintOptions(tree->TreeOptions().PaintOptions() | toShowHorzGridLines);
-    EXPECT_EQ(Calc(node), (TRect{-1, -1, 101, 18}));
+    EXPECT_EQ(Calc(node), (TRect{-1, -1, width + 1, 18}));
+    text = std::u16string(100, u'W');
+    EXPECT_EQ(Calc(node), (TRect{-1, -1, 300 + 1, 18}));
+    text = u"Short";
 
     // No text, no data: no hint.
     text.clear();

@@ -508,6 +508,45 @@ TEST_F(KeyInput, AKeyCancelledByOnKeyDownDoesNothing) {
 // --- incremental search
 // ----------------------------------------------------------------------------
 
+TEST_F(Search, NothingFoundBeepsAndF1AsksTheNodesUpwardsForHelp) {
+    auto n = Nodes({u"apple", u"banana"});
+    Tree->SetIncrementalSearch(isAll);
+    struct Typed {
+        const char16_t* text;
+        uint64_t beeps;
+    };
+    for (const Typed& t : {Typed{u"b", 0}, Typed{u"z", 1}}) {
+        uint64_t before = BeepCount();
+        Type(t.text);
+        EXPECT_EQ(BeepCount() - before, t.beeps) << Name(Tree->FocusedNode());
+    }
+
+    PLazyNode child = Tree->AddChild(n[1]);
+    Tree->SetFocusedNode(child);
+    Tree->HelpContext = 7;
+    std::vector<int> shown;
+    Application().OnHelp = [&](int context) {
+        shown.push_back(context);
+        return true;
+    };
+    struct Case {
+        bool handler;
+        int parentContext; // what the focused node's parent answers
+        std::vector<int> shown;
+    };
+    for (const Case& c : {Case{true, 42, {42}}, Case{true, 0, {7}}, Case{false, 42, {}}}) {
+        shown.clear();
+        Tree->OnGetHelpContext = nullptr;
+        if (c.handler)
+            Tree->OnGetHelpContext = [&](TBaseLazyTree&, PLazyNode node, TColumnIndex, int& h) {
+                if (node == n[1]) h = c.parentContext;
+            };
+        Key(VK_F1);
+        EXPECT_EQ(shown, c.shown) << c.handler << "/" << c.parentContext;
+    }
+    Application().OnHelp = nullptr;
+}
+
 TEST_F(Search, OneLetterCyclesTwoLettersExtendAndTheTimeOutStartsAfresh) {
     auto n = Nodes({u"apple", u"banana", u"avocado", u"apricot", u"Яблоко"});
     Tree->SetIncrementalSearch(isAll);
