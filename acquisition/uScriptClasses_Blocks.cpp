@@ -25,13 +25,10 @@ std::string_view IntText(int64_t v, char (&buf)[24]) {
     return std::string_view(buf, size_t(end - buf));
 }
 
-// The four raw bytes, first most significant, through the common hex
-// conversion, as its hexadecimal text would pass them.
+// The four raw bytes, first most significant, as the common hex conversion
+// reads their hexadecimal text.
 float RawToFloat(uint32_t bits, bool checkTiny) {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    char hex[8];
-    for (int i = 0; i < 8; ++i) hex[i] = digits[(bits >> (28 - 4 * i)) & 0xF];
-    return HexStrToFloat(std::string_view(hex, sizeof hex), checkTiny);
+    return PacketFloatFromBits(bits, checkTiny);
 }
 
 void CheckIndex(int index, int count) {

@@ -1,5 +1,6 @@
 #include "platform/SysUtils.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -130,39 +131,74 @@ double StrToFloat(std::string_view s) {
 
 namespace {
 
-// Formats the digits of %.*e output in general form: fixed notation while the
-// decimal exponent lies in [-4, precision), else d.dddE[-]x.
-std::string GeneralForm(double value, int digits, int precision) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*e", digits - 1, value);
-    std::string s(buf);
-    bool negative = s[0] == '-';
-    if (negative) s.erase(0, 1);
-    size_t ePos = s.find('e');
-    int exponent = std::atoi(s.c_str() + ePos + 1);
-    std::string mantissa;
-    for (size_t i = 0; i < ePos; ++i)
-        if (s[i] != '.') mantissa += s[i];
-    while (mantissa.size() > 1 && mantissa.back() == '0') mantissa.pop_back();
+// Puts the digits of %.*e output (First..Last) in general form: fixed
+// notation while the decimal exponent lies in [-4, precision), else
+// d.dddE[-]x.
+std::string GeneralForm(const char* first, const char* last, int precision) {
+    const bool negative = *first == '-';
+    if (negative) ++first;
+    char mantissa[32];
+    int size = 0;
+    for (; first != last && *first != 'e'; ++first)
+        if (*first != '.' && size < int(sizeof mantissa)) mantissa[size++] = *first;
+    int exponent = 0;
+    if (first != last) {
+        ++first;
+        if (*first == '+') ++first;
+        std::from_chars(first, last, exponent);
+    }
+    while (size > 1 && mantissa[size - 1] == '0') --size;
 
-    std::string out;
+    char out[64];
+    int n = 0;
+    auto put = [&](char c) { out[n++] = c; };
+    if (negative) put('-');
     if (exponent >= precision || exponent < -4) {
-        out = mantissa.substr(0, 1);
-        if (mantissa.size() > 1) out += DecimalSeparator + mantissa.substr(1);
-        out.append("E").append(std::to_string(exponent));
+        put(mantissa[0]);
+        if (size > 1) {
+            put(DecimalSeparator);
+            for (int i = 1; i < size; ++i) put(mantissa[i]);
+        }
+        put('E');
+        n = int(std::to_chars(out + n, out + sizeof out, exponent).ptr - out);
     } else if (exponent < 0) {
-        out = "0";
-        out += DecimalSeparator;
-        out += std::string(-exponent - 1, '0') + mantissa;
+        put('0');
+        put(DecimalSeparator);
+        for (int i = 0; i < -exponent - 1; ++i) put('0');
+        for (int i = 0; i < size; ++i) put(mantissa[i]);
     } else {
-        size_t intDigits = exponent + 1;
-        if (mantissa.size() <= intDigits) {
-            out = mantissa + std::string(intDigits - mantissa.size(), '0');
-        } else {
-            out = mantissa.substr(0, intDigits) + DecimalSeparator + mantissa.substr(intDigits);
+        const int intDigits = exponent + 1;
+        for (int i = 0; i < intDigits; ++i) put(i < size ? mantissa[i] : '0');
+        if (size > intDigits) {
+            put(DecimalSeparator);
+            for (int i = intDigits; i < size; ++i) put(mantissa[i]);
         }
     }
-    return negative ? "-" + out : out;
+    return std::string(out, size_t(n));
+}
+
+// The fewest significant digits (up to MaxDigits) whose correctly rounded
+// text reads back to Value, in general form. The search starts at the length
+// of the shortest text that reads back, since no shorter one can.
+template <class T> std::string ShortestGeneralForm(T value, int maxDigits) {
+    char buf[64];
+    const char* shortest =
+        std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific).ptr;
+    int digits = 0;
+    for (const char* p = buf; p != shortest && *p != 'e'; ++p)
+        if (*p >= '0' && *p <= '9') ++digits;
+    for (digits = std::max(digits, 1); digits < maxDigits; ++digits) {
+        const char* end = std::to_chars(buf, buf + sizeof buf, double(value),
+                                        std::chars_format::scientific, digits - 1)
+                              .ptr;
+        T back{};
+        std::from_chars(buf, end, back);
+        if (back == value) return GeneralForm(buf, end, 15);
+    }
+    const char* end = std::to_chars(buf, buf + sizeof buf, double(value),
+                                    std::chars_format::scientific, maxDigits - 1)
+                          .ptr;
+    return GeneralForm(buf, end, 15);
 }
 
 } // namespace
@@ -171,24 +207,14 @@ std::string FloatToStr(double value) {
     if (std::isnan(value)) return "NAN";
     if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
     if (value == 0) return "0";
-    for (int digits = 1; digits < 15; ++digits) {
-        char buf[64];
-        std::snprintf(buf, sizeof buf, "%.*e", digits - 1, value);
-        if (std::strtod(buf, nullptr) == value) return GeneralForm(value, digits, 15);
-    }
-    return GeneralForm(value, 15, 15);
+    return ShortestGeneralForm(value, 15);
 }
 
 std::string SingleToStr(float value) {
     if (std::isnan(value)) return "NAN";
     if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
     if (value == 0) return "0";
-    for (int digits = 1; digits < 9; ++digits) {
-        char buf[64];
-        std::snprintf(buf, sizeof buf, "%.*e", digits - 1, double(value));
-        if (std::strtof(buf, nullptr) == value) return GeneralForm(value, digits, 15);
-    }
-    return GeneralForm(value, 9, 15);
+    return ShortestGeneralForm(value, 9);
 }
 
 std::string IntToStr(int64_t value) {
