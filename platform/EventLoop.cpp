@@ -115,8 +115,8 @@ struct PostQueue {
     PostQueue() {
         WakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         if (WakeFd < 0)
-            throw Exception(std::string("Cannot create the message loop's event: ") +
-                            std::strerror(errno));
+            throw Exception(std::string("Не удалось создать событие цикла сообщений: ") +
+                            SystemErrorReason(errno));
     }
 };
 
@@ -179,8 +179,8 @@ struct WatchTable {
     WatchTable() {
         Epoll = epoll_create1(EPOLL_CLOEXEC);
         if (Epoll < 0)
-            throw Exception(std::string("Cannot create the message loop's descriptor set: ") +
-                            std::strerror(errno));
+            throw Exception(std::string("Не удалось создать набор дескрипторов цикла сообщений: ") +
+                            SystemErrorReason(errno));
     }
 
     // Brings the epoll set in line with what Fd's watches wait for.
@@ -654,7 +654,7 @@ bool IsMainThread() {
 // --- watches ----------------------------------------------------------------------
 
 int WatchFd(int fd, short events, TFdCallback callback) {
-    if (fd < 0) throw Exception("Cannot watch an invalid file descriptor");
+    if (fd < 0) throw Exception("Нельзя следить за неверным дескриптором файла");
     auto& t = Table();
     int id = nextWatchId++;
     t.Watches.emplace(id, WatchEntry{fd, short(events & (POLLIN | POLLOUT)), std::move(callback)});

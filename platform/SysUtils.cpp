@@ -270,9 +270,66 @@ bool FileExists(const std::string& path) {
     return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+std::string SystemErrorText(int error) {
+    struct Entry {
+        int error;
+        const char* text;
+    };
+    static const Entry texts[] = {
+        {EPERM, "операция не позволена"},
+        {ENOENT, "нет такого файла или каталога"},
+        {EINTR, "системный вызов прерван"},
+        {EIO, "ошибка ввода-вывода"},
+        {ENXIO, "нет такого устройства или адреса"},
+        {EBADF, "неверный дескриптор файла"},
+        {EAGAIN, "ресурс временно недоступен"},
+        {ENOMEM, "недостаточно памяти"},
+        {EACCES, "отказано в доступе"},
+        {EBUSY, "устройство или ресурс занято"},
+        {EEXIST, "файл уже существует"},
+        {ENODEV, "нет такого устройства"},
+        {ENOTDIR, "это не каталог"},
+        {EISDIR, "это каталог"},
+        {EINVAL, "недопустимый аргумент"},
+        {ENFILE, "слишком много открытых файлов в системе"},
+        {EMFILE, "слишком много открытых файлов"},
+        {ENOTTY, "устройство не поддерживает операцию"},
+        {EFBIG, "файл слишком велик"},
+        {ENOSPC, "на устройстве не осталось места"},
+        {EROFS, "файловая система только для чтения"},
+        {EPIPE, "канал закрыт"},
+        {ENAMETOOLONG, "слишком длинное имя файла"},
+        {ELOOP, "слишком много уровней символьных ссылок"},
+        {EDQUOT, "превышена дисковая квота"},
+        {ENOTSOCK, "это не сокет"},
+        {EADDRINUSE, "адрес уже используется"},
+        {EADDRNOTAVAIL, "невозможно назначить запрошенный адрес"},
+        {ENETDOWN, "сеть не работает"},
+        {ENETUNREACH, "сеть недоступна"},
+        {ECONNABORTED, "соединение прервано программой"},
+        {ECONNRESET, "соединение сброшено другой стороной"},
+        {ENOBUFS, "нет места в буфере"},
+        {ENOTCONN, "сокет не подключён"},
+        {ETIMEDOUT, "время ожидания соединения истекло"},
+        {ECONNREFUSED, "в соединении отказано"},
+        {EHOSTDOWN, "узел не работает"},
+        {EHOSTUNREACH, "нет маршрута до узла"},
+        {EALREADY, "операция уже выполняется"},
+        {EINPROGRESS, "операция выполняется"},
+    };
+    for (const auto& e : texts)
+        if (e.error == error) return e.text;
+    return "системная ошибка";
+}
+
+std::string SystemErrorReason(int error) {
+    return SystemErrorText(error) + " (код " + std::to_string(error) + ")";
+}
+
 std::string ReadFileBytes(const std::string& path, size_t maxBytes) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw Exception("Cannot open file \"" + path + "\": " + std::strerror(errno));
+    if (!in)
+        throw Exception("Не удалось открыть файл \"" + path + "\": " + SystemErrorReason(errno));
     // Read in pieces so that a device or pipe that never ends stops at the limit.
     std::string bytes;
     char piece[65536];
@@ -280,11 +337,11 @@ std::string ReadFileBytes(const std::string& path, size_t maxBytes) {
         in.read(piece, sizeof piece);
         const size_t got = size_t(in.gcount());
         if (got > maxBytes - bytes.size())
-            throw Exception("File \"" + path + "\" is larger than " + std::to_string(maxBytes) +
-                            " bytes");
+            throw Exception("Файл \"" + path + "\" больше " + std::to_string(maxBytes) + " байт");
         bytes.append(piece, got);
     }
-    if (in.bad()) throw Exception("Cannot read file \"" + path + "\": " + std::strerror(errno));
+    if (in.bad())
+        throw Exception("Не удалось прочитать файл \"" + path + "\": " + SystemErrorReason(errno));
     return bytes;
 }
 
