@@ -243,6 +243,11 @@ std::atomic<int> watchCount{0};
 
 std::atomic<int> idleGrace{-1};
 
+std::function<bool()>& IdleCheck() {
+    static std::function<bool()> check;
+    return check;
+}
+
 bool IsOpen(int fd) {
     return fcntl(fd, F_GETFD) >= 0 || errno != EBADF;
 }
@@ -454,6 +459,7 @@ void WaitForWork(uint64_t deadline, int capMs) {
         return;
     }
     if (PollWait(IdleGraceMs())) return;
+    if (IdleCheck() && !IdleCheck()()) return; // not yet: the caller waits again
     JumpTo(target);
 }
 
@@ -763,6 +769,10 @@ void AdvanceClock(uint32_t ms) {
 
 void SetIdleGrace(int ms) {
     idleGrace.store(ms < 0 ? -1 : ms);
+}
+
+void SetIdleCheck(std::function<bool()> quiet) {
+    IdleCheck() = std::move(quiet);
 }
 
 int LoopWakeFd() {
