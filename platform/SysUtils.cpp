@@ -83,14 +83,14 @@ bool TryStrToInt(std::string_view s, int& value) {
 int StrToInt(std::string_view s) {
     int v;
     if (!TryStrToInt(s, v))
-        throw EConvertError("'" + std::string(s) + "' is not a valid integer value");
+        throw EConvertError("'" + std::string(s) + "' не является допустимым целым числом");
     return v;
 }
 
 int64_t StrToInt64(std::string_view s) {
     int64_t v;
     if (!TryStrToInt64(s, v))
-        throw EConvertError("'" + std::string(s) + "' is not a valid integer value");
+        throw EConvertError("'" + std::string(s) + "' не является допустимым целым числом");
     return v;
 }
 
@@ -125,7 +125,7 @@ bool TryStrToFloat(std::string_view s, double& value) {
 double StrToFloat(std::string_view s) {
     double v;
     if (!TryStrToFloat(s, v))
-        throw EConvertError("'" + std::string(s) + "' is not a valid floating point value");
+        throw EConvertError("'" + std::string(s) + "' не является допустимым числом");
     return v;
 }
 

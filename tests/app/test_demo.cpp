@@ -12,19 +12,26 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 TEST(Demo, NeverTalksToAForeignListener) {
-    // A listener of another program on the example's controller and modem ports.
-    int listeners[2];
-    for (int i = 0; i < 2; ++i) {
-        listeners[i] = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    // A listener of another program on the example's controller port, and on
+    // its modem port unless another program already listens there.
+    std::vector<int> listeners;
+    for (int port : {47031, 47032}) {
+        const int l = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        const int on = 1; // a connection of an earlier run waiting out its close does not count
+        setsockopt(l, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(uint16_t(47031 + i));
-        if (bind(listeners[i], reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-            GTEST_SKIP() << "port " << 47031 + i << " is taken";
-        ASSERT_EQ(listen(listeners[i], 8), 0);
+        a.sin_port = htons(uint16_t(port));
+        if (bind(l, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(l, 8) != 0) {
+            close(l);
+            if (listeners.empty()) GTEST_SKIP() << "port " << port << " is taken";
+            continue;
+        }
+        listeners.push_back(l);
     }
     const std::string cmd = "DEMO_SECONDS=4 NUQ_DEMO_BIN='" + std::string(NUQ_BINARY_DIR) + "' '" +
                             NUQ_SOURCE_DIR + "/scripts/demo' 2>&1";

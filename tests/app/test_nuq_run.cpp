@@ -289,6 +289,8 @@ TEST_F(NuqRun, RefusesWhatItCannotRun) {
     std::ofstream(home / "random.nqs") << std::string("\x8f\x01\xfe;\x13\x80\xff\x00z", 9);
     std::ofstream(home / "open.nqs") << "#script;\n#defbyte 1;\nType = IsByte;\nCaption = 'a';\n"
                                         "#endscript;\n";
+    std::ofstream(home / "noscale.nqs") << "#script;\n#defbyte 1;\nType = IsReal;\nCaption = 'a';\n"
+                                           "#enddefbyte;\n#endscript;\n";
     struct Case {
         const char* keys;
         const char* logged;
@@ -300,6 +302,7 @@ TEST_F(NuqRun, RefusesWhatItCannotRun) {
         {"Script=open.nqs",
          "скрипт open.nqs не прошёл проверку: Стр. 2 - <#enddefbyte> не найдено."},
         {"Script=none.nqs", "скрипт none.nqs не прочитан: Не удалось открыть файл"},
+        {"Script=noscale.nqs", "'' не является допустимым целым числом"},
         {"Link=COM\nComPort=abc", "значение ComPort=abc не является числом"},
         {"Link=COM\nComPort=0", "значение ComPort=0 вне диапазона 1..255"},
         {"Link=COM\nBaudRate=1234", "значение BaudRate=1234 не является скоростью порта"},
