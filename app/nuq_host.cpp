@@ -142,8 +142,11 @@ bool THost::LoadObjects(const std::string& fileName, std::string& error) {
                 throw Exception(std::string("значение ") + key + "=" + text +
                                 " не является числом");
             if (value < low || value > high)
-                throw Exception(std::string("значение ") + key + "=" + text + " вне диапазона " +
-                                std::to_string(low) + ".." + std::to_string(high));
+                throw Exception(std::string("значение ") + key +
+                                (text.empty()
+                                     ? std::string(" не задано")
+                                     : "=" + text + " вне диапазона " + std::to_string(low) + ".." +
+                                           std::to_string(high)));
             return value;
         };
         // Seconds that still fit the timers' milliseconds.
