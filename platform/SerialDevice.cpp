@@ -105,8 +105,9 @@ const int DsrLookMs = 10;
 } // namespace
 
 void TSerialReceiveFilter::SetMode(bool replaceErrors, char errorChar, bool nullStrip) {
+    // One word, so the reader never sees half of a change.
     uint32_t mode = (replaceErrors ? 0x100u : 0u) | (nullStrip ? 0x200u : 0u);
-    if (mode) mode |= 0x400u | uint8_t(errorChar);
+    if (mode) mode |= uint8_t(errorChar);
     FMode.store(mode, std::memory_order_relaxed);
 }
 
