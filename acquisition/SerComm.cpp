@@ -633,6 +633,7 @@ void TSerCustomComm::StopThreads() {
         }
     }
     if (FEventThread) stop(*FEventThread);
+    FDevice.StopWaits();
     // A thread whose handler is running beneath us cannot be waited for: it
     // is blocked in that very call, and ends by itself once the call returns,
     // touching neither the port nor the device again.

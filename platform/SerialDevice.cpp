@@ -214,6 +214,7 @@ bool TSerialDevice::Open(std::string_view name) {
     FLines = FGivenLines ? FGivenLines : std::make_shared<TKernelLines>(fd);
     FLineSaved = true;
     FLost = false;
+    FStopWaits = false;
     FHasCounts = ReadCounts(FCounts);
     std::memcpy(FEventCounts, FCounts, sizeof FCounts);
     return true;
@@ -384,6 +385,7 @@ bool TSerialDevice::Configure(const TSerialSettings& s) {
     FTxMode = (s.OutDsrFlow ? TxDsrFlow : 0u) | (rtsToggle && !byDriver ? TxRtsToggle : 0u);
     FDsrSensitive = s.DsrSensitivity;
     FDtrHandshake = dtrHandshake;
+    FBaudrate = s.Baudrate;
     FFilter.SetMode(s.ReplaceErrors, s.ErrorChar, s.NullStrip);
     return true;
 }
@@ -431,14 +433,29 @@ ssize_t TSerialDevice::Write(const void* buffer, size_t count) {
     }
     int error = errno;
     if (mode & TxRtsToggle) {
-        // The last bit must be out before the line is let go.
-        if (n > 0) ::tcdrain(FFd);
+        if (n > 0) DrainBeforeRtsDrops(size_t(n));
         std::lock_guard<std::mutex> lock(FLineLock);
         SetLine(LineRts, false);
     }
     if (n >= 0) return n;
     errno = error;
     return error == EAGAIN ? 0 : -1;
+}
+
+void TSerialDevice::DrainBeforeRtsDrops(size_t bytes) {
+    // The last bit must be out before the line is let go. tcdrain alone
+    // would wait for ever on output its peer has stopped, and hold up the
+    // port's close: first the driver's queue, for as long as the bytes take
+    // at the line's speed, then the hardware's own few bytes.
+    using TClock = std::chrono::steady_clock;
+    const uint64_t bitsPerSecond = std::max<uint32_t>(FBaudrate.load(), 50);
+    const auto limit =
+        TClock::now() + std::chrono::milliseconds(200 + bytes * 12000 / bitsPerSecond);
+    while (OutQueue() > 0) {
+        if (FStopWaits || TClock::now() >= limit) return;
+        ::usleep(500);
+    }
+    ::tcdrain(FFd);
 }
 
 bool TSerialDevice::DsrDown() const {

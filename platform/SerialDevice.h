@@ -191,6 +191,8 @@ public:
     // sees it first. MarkLost answers true only for that first call.
     bool MarkLost() { return !FLost.exchange(true); }
     bool Lost() const { return FLost.load(); }
+    // A write waiting for its bytes to drain gives up: the port is closing.
+    void StopWaits() { FStopWaits = true; }
 
     // Line error counters changed since the last call (hardware ports only).
     bool LineErrorsChanged(bool& breakSeen);
@@ -200,6 +202,7 @@ private:
     bool DsrDown() const;
     bool SetLine(int line, bool on); // under FLineLock
     bool WaitForDsr(int wakeFd, int timeoutMs, TWaitResult& result) const;
+    void DrainBeforeRtsDrops(size_t bytes);
 
     int FFd = -1;
     std::shared_ptr<TSerialLines> FGivenLines;
@@ -210,6 +213,8 @@ private:
     std::atomic<uint32_t> FTxMode{0};
     std::atomic<bool> FDsrSensitive{false};
     std::atomic<bool> FDtrHandshake{false};
+    std::atomic<uint32_t> FBaudrate{0};
+    std::atomic<bool> FStopWaits{false};
     TSerialReceiveFilter FFilter;
     bool FRtsOnSend = false; // the driver toggles RTS for us
     std::mutex FLineLock;    // the lines we drive and the fill limits
