@@ -102,6 +102,13 @@ private:
 // descriptor to wait on beside the wake-up's.
 const int DsrLookMs = 10;
 
+// Milliseconds until End, none when it has passed.
+int MsLeft(std::chrono::steady_clock::time_point end) {
+    auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    return int(std::clamp<int64_t>(left.count(), 0, INT_MAX));
+}
+
 } // namespace
 
 void TSerialReceiveFilter::SetMode(bool replaceErrors, char errorChar, bool nullStrip) {
@@ -222,6 +229,13 @@ bool TSerialDevice::Open(std::string_view name) {
 
 void TSerialDevice::Close() {
     if (FFd < 0) return;
+    if (FOutputStopped) {
+        // Held for a peer that never became ready: they are not sent now,
+        // and the line is not left stopped for its next user.
+        ::tcflush(FFd, TCOFLUSH);
+        ::tcflow(FFd, TCOON);
+        FOutputStopped = false;
+    }
     if (FLineSaved && !Lost()) {
         // Bytes still leaving go out as they were meant to, not at the old
         // speed; a line held by flow control is not waited for long.
@@ -421,7 +435,7 @@ ssize_t TSerialDevice::Read(void* buffer, size_t count) {
 
 ssize_t TSerialDevice::Write(const void* buffer, size_t count) {
     const uint32_t mode = FTxMode.load(std::memory_order_relaxed);
-    if ((mode & TxDsrFlow) && DsrDown()) return 0;
+    if ((mode & TxDsrFlow) && OutputHeld()) return 0;
     if (mode & TxRtsToggle) {
         std::lock_guard<std::mutex> lock(FLineLock);
         SetLine(LineRts, true);
@@ -486,18 +500,21 @@ bool TSerialDevice::Purge(bool input, bool output) const {
     return ::tcflush(FFd, input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH) == 0;
 }
 
-bool TSerialDevice::WaitForDsr(int wakeFd, int timeoutMs, TWaitResult& result) const {
-    using TClock = std::chrono::steady_clock;
-    const auto end = TClock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
-    while (DsrDown()) {
-        int slice = DsrLookMs;
-        if (timeoutMs >= 0) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(end - TClock::now()).count();
-            if (left <= 0) {
-                result = TWaitResult::TimedOut;
-                return false;
-            }
-            slice = int(std::min<int64_t>(left, slice));
+// DSR output flow: held while DSR is low. What the driver already has
+// stops with it, and goes on when DSR rises.
+bool TSerialDevice::OutputHeld() {
+    const bool down = DsrDown();
+    if (down != FOutputStopped && ::tcflow(FFd, down ? TCOOFF : TCOON) == 0) FOutputStopped = down;
+    return down;
+}
+
+bool TSerialDevice::WaitForDsr(int wakeFd, int timeoutMs, TWaitResult& result) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (OutputHeld()) {
+        int slice = timeoutMs < 0 ? DsrLookMs : std::min(DsrLookMs, MsLeft(end));
+        if (timeoutMs >= 0 && slice == 0) {
+            result = TWaitResult::TimedOut;
+            return false;
         }
         struct pollfd wake = {wakeFd, POLLIN, 0};
         int n = ::poll(&wake, wakeFd >= 0 ? 1 : 0, slice);
@@ -513,20 +530,27 @@ bool TSerialDevice::WaitForDsr(int wakeFd, int timeoutMs, TWaitResult& result) c
     return true;
 }
 
-TSerialDevice::TWaitResult TSerialDevice::WaitWritable(int wakeFd, int timeoutMs) const {
-    // Output held by DSR: wait for DSR first, then for room as always.
-    TWaitResult held;
-    if ((FTxMode.load(std::memory_order_relaxed) & TxDsrFlow) &&
-        !WaitForDsr(wakeFd, timeoutMs, held))
-        return held;
+TSerialDevice::TWaitResult TSerialDevice::WaitWritable(int wakeFd, int timeoutMs) {
+    const bool dsrFlow = FTxMode.load(std::memory_order_relaxed) & TxDsrFlow;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     struct pollfd fds[2] = {{FFd, POLLOUT, 0}, {wakeFd, POLLIN, 0}};
     for (;;) {
-        int n = ::poll(fds, wakeFd >= 0 ? 2 : 1, timeoutMs);
+        int wait = timeoutMs;
+        if (dsrFlow) {
+            // DSR first, then room; DSR may drop again meanwhile, so look now and then.
+            TWaitResult held;
+            if (!WaitForDsr(wakeFd, timeoutMs < 0 ? -1 : MsLeft(end), held)) return held;
+            wait = timeoutMs < 0 ? DsrLookMs : std::min(DsrLookMs, MsLeft(end));
+        }
+        int n = ::poll(fds, wakeFd >= 0 ? 2 : 1, wait);
         if (n < 0) {
             if (errno == EINTR) continue;
             return TWaitResult::Failed;
         }
-        if (n == 0) return TWaitResult::TimedOut;
+        if (n == 0) {
+            if (dsrFlow && (timeoutMs < 0 || MsLeft(end) > 0)) continue;
+            return TWaitResult::TimedOut;
+        }
         if (wakeFd >= 0 && fds[1].revents) return TWaitResult::Woken;
         // A hang-up counts as ready: the write itself then says what went wrong.
         return TWaitResult::Ready;

@@ -170,7 +170,7 @@ public:
     // Waits until the device takes output (and DSR is up when output
     // follows it), WakeFd becomes readable, or TimeoutMs pass (-1 without
     // limit).
-    TWaitResult WaitWritable(int wakeFd, int timeoutMs) const;
+    TWaitResult WaitWritable(int wakeFd, int timeoutMs);
 
     // Modem lines; a device without them (a pseudo-terminal) answers false
     // with ENOTTY.
@@ -201,7 +201,8 @@ private:
     bool ReadCounts(uint32_t counts[5]) const;
     bool DsrDown() const;
     bool SetLine(int line, bool on); // under FLineLock
-    bool WaitForDsr(int wakeFd, int timeoutMs, TWaitResult& result) const;
+    bool OutputHeld();
+    bool WaitForDsr(int wakeFd, int timeoutMs, TWaitResult& result);
     void DrainBeforeRtsDrops(size_t bytes);
 
     int FFd = -1;
@@ -215,6 +216,7 @@ private:
     std::atomic<bool> FDtrHandshake{false};
     std::atomic<uint32_t> FBaudrate{0};
     std::atomic<bool> FStopWaits{false};
+    std::atomic<bool> FOutputStopped{false}; // by us, for DSR
     TSerialReceiveFilter FFilter;
     bool FRtsOnSend = false; // the driver toggles RTS for us
     std::mutex FLineLock;    // the lines we drive and the fill limits

@@ -2,6 +2,7 @@
 
 #include "platform/SerialDevice.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -11,9 +12,11 @@
 #include <thread>
 #include <vector>
 
+#include "platform/FakeSerialLines.h"
 #include "platform/PtyPair.h"
 
 using namespace nuq;
+using nuqtest::TFakeLines;
 using nuqtest::TPtyPair;
 
 namespace {
@@ -305,6 +308,38 @@ TEST(SerialDevice, WaitWritableWhenOutputStopped) {
     ASSERT_EQ(tcflow(pty.Slave, TCOON), 0);
     EXPECT_EQ(d.WaitWritable(-1, 30000), TSerialDevice::TWaitResult::Ready);
     EXPECT_EQ(d.Write("x", 1), 1);
+}
+
+// DSR output flow on a line whose DSR the test drives: nothing goes while
+// DSR is low, not even what the driver already holds, and the line is not
+// left stopped when the device closes.
+TEST(SerialDevice, DsrOutputFlowStopsTheLineItself) {
+    TPtyPair pty;
+    auto lines = std::make_shared<TFakeLines>();
+    TSerialDevice d;
+    d.SetLines(lines);
+    ASSERT_TRUE(d.Open("COM7"));
+    TSerialSettings s;
+    s.OutDsrFlow = true;
+    ASSERT_TRUE(d.Configure(s));
+    TWakeFd wake;
+    for (int round = 0; round < 2; ++round) {
+        lines->SetInput(LineDsr, false);
+        EXPECT_EQ(d.Write("x", 1), 0);
+        EXPECT_EQ(::write(d.Handle(), "x", 1), -1); // the driver holds its bytes too
+        EXPECT_EQ(errno, EAGAIN);
+        EXPECT_EQ(d.WaitWritable(wake.Handle(), 20), TSerialDevice::TWaitResult::TimedOut);
+        lines->SetInput(LineDsr, true);
+        EXPECT_EQ(d.WaitWritable(wake.Handle(), 30000), TSerialDevice::TWaitResult::Ready);
+        EXPECT_EQ(d.Write("y", 1), 1);
+        EXPECT_EQ(pty.Receive(1), "y");
+    }
+    lines->SetInput(LineDsr, false);
+    EXPECT_EQ(d.Write("z", 1), 0);
+    d.Close();
+    fcntl(pty.Slave, F_SETFL, fcntl(pty.Slave, F_GETFL) | O_NONBLOCK);
+    EXPECT_EQ(::write(pty.Slave, "w", 1), 1);
+    EXPECT_EQ(pty.Receive(1), "w");
 }
 
 TEST(SerialDevice, ErrorText) {
