@@ -1324,6 +1324,10 @@ public:
     PLazyNode InsertNode(PLazyNode node, TLTNodeAttachMode mode, const void* userData = nullptr);
     // Moves Source with its subtree to a place relative to Target in this tree.
     void MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode mode);
+    // The place a target and mode name, checked once for every way in: no
+    // target is the root, and the root, having no siblings, takes a node
+    // inserted before or after it as its last child. False for amNoWhere.
+    bool ResolveAttachPlace(PLazyNode& target, TLTNodeAttachMode& mode) const;
     virtual void InternalConnectNode(PLazyNode node, PLazyNode destination, TLTNodeAttachMode mode);
     virtual void InternalDisconnectNode(PLazyNode node, bool keepFocus, bool reindex = true);
 
