@@ -971,6 +971,8 @@ protected:
 private:
     TLTHintData FHintData;
     bool FFading = false; // a fade runs: plain paints must not show the finished hint early
+    // Lives as long as the window: an animation step still due when it goes is dropped.
+    std::shared_ptr<char> FLife = std::make_shared<char>();
     bool AnimationStep(TBaseLazyTree* tree, int step, int stepSize);
     void RenderHint(int step, int stepSize);
     void ShowImage(TBitmap& image, int top, int height, int sourceTop);
