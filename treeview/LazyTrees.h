@@ -88,8 +88,9 @@ inline TCheckState NormalCheckState(TCheckState s) {
 }
 
 // A node: these fields, then the tree classes' internal data areas, then the
-// owner's user data, in one zero-filled block that only the tree frees.
-struct TLazyNode {
+// owner's user data, in one zero-filled block that only the tree frees. Each
+// part starts where any type may sit.
+struct alignas(std::max_align_t) TLazyNode {
     uint32_t Index;
     uint32_t ChildCount;
     uint16_t NodeHeight;
