@@ -2149,6 +2149,8 @@ private:
     TLTHeader* Header() const;
 
     TLazyTreeColumns* FOwner;
+    // Where the column last was in its collection, checked before it is searched for.
+    mutable TColumnIndex FIndexHint = NoColumn;
     std::u16string FText, FCaptionText;
     int FLeft = 0, FWidth = 0, FMinWidth = 10, FMaxWidth = 10000, FSpacing = 4, FMargin = 4;
     int FImageIndex = -1, FLastWidth = 0;
