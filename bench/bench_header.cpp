@@ -74,11 +74,13 @@ void BM_HeaderLoad(benchmark::State& state) {
     const int columns = int(state.range(0));
     auto tree = NewComponent<TLazyStringTree>();
     TLazyTreeColumns& cols = tree->Header().Columns();
+    cols.BeginUpdate();
     for (int i = 0; i < columns; ++i) {
         TLazyTreeColumn* c = cols.Add();
         c->SetText(u"c" + Utf8ToUtf16(std::to_string(i)));
         c->SetWidth(20 + i % 60);
     }
+    cols.EndUpdate();
     std::ostringstream out;
     tree->Header().SaveToStream(out);
     const std::string bytes = out.str();
