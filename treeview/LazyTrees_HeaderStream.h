@@ -1,7 +1,8 @@
 #pragma once
 // Little-endian integers and counted wide strings of the column and header
 // stream records. A record that ends early, or a count the rest of the stream
-// cannot hold, is refused before anything is allocated for it.
+// cannot hold, is refused before anything is allocated for it; from a stream
+// that cannot tell its size, lengths are read in pieces.
 
 #include <algorithm>
 #include <cstdint>
