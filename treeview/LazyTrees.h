@@ -664,17 +664,29 @@ private:
     void BlendAndDraw(HDC screenDC);
 };
 
-// The tree's drag source and the drop target it registers for its window.
-class TLTDragManager : public IDropTarget, public IDropSource {
+// What a tree needs of its drag manager: the drop source of the drags it
+// starts, the drop target of its window and the drag under way. An owner may
+// supply its own (OnCreateDragManager).
+class ILTDragManager : public IDropTarget, public IDropSource {
+public:
+    // The data object of the drop under way, else one made by the tree.
+    virtual std::shared_ptr<IDataObject> GetDataObject() = 0;
+    virtual TBaseLazyTree* DragSource() const = 0;
+    virtual bool DropTargetHelperSupported() const = 0;
+    virtual bool IsDropTarget() const = 0;
+    virtual void ForceDragLeave() = 0;
+};
+
+// The tree's own drag manager, forwarding to the tree's drag handling.
+class TLTDragManager : public ILTDragManager {
 public:
     explicit TLTDragManager(TBaseLazyTree* owner);
     TBaseLazyTree* Owner() const { return FOwner; }
-    // The data object of the drop under way, else one made by the tree.
-    std::shared_ptr<IDataObject> GetDataObject();
-    TBaseLazyTree* DragSource() const { return FDragSource; }
-    bool DropTargetHelperSupported() const { return FDropTargetHelper != nullptr; }
-    bool IsDropTarget() const { return FIsDropTarget; }
-    void ForceDragLeave();
+    std::shared_ptr<IDataObject> GetDataObject() override;
+    TBaseLazyTree* DragSource() const override { return FDragSource; }
+    bool DropTargetHelperSupported() const override { return FDropTargetHelper != nullptr; }
+    bool IsDropTarget() const override { return FIsDropTarget; }
+    void ForceDragLeave() override;
 
     HRESULT DragEnter(IDataObject* data, DWORD keyState, TPoint pt, DWORD& effect) override;
     HRESULT DragOver(DWORD keyState, TPoint pt, DWORD& effect) override;
@@ -831,10 +843,6 @@ struct TLTPaintInfo {
     TLTImageInfo ImageInfo[4];
     TLineImage LineImage;
     TPoint BrushOrigin; // where the content's top-left lies: dotted lines move with it
-};
-class ILTDragManager {
-public:
-    virtual ~ILTDragManager() = default;
 };
 // The in-place editor's side of an edit.
 class ILTEditLink {
@@ -1207,7 +1215,10 @@ public:
     TClipboardFormats& ClipboardFormats() { return *FClipboardFormats; }
     TCustomLazyTreeOptions& TreeOptions() { return *FOptions; }
     TBitmap& PlusBM() { return *FPlusBM; }
-    TLTDragManager* DragManager(); // made on first demand
+    // The drag manager, made on first demand: the owner's (DoCreateDragManager), else the tree's
+    // own.
+    std::shared_ptr<ILTDragManager> GetDragManager();
+    ILTDragManager* DragManager() { return GetDragManager().get(); }
     std::shared_ptr<ILTEditLink> EditLink() const { return FEditLink; }
     std::shared_ptr<IAccessible> Accessible() const { return FAccessible; }
 
@@ -1856,7 +1867,7 @@ protected:
     std::unique_ptr<TLTDragImage> FDragImage;
     std::unique_ptr<TClipboardFormats> FClipboardFormats;
     std::unique_ptr<TCustomLazyTreeOptions> FOptions;
-    std::unique_ptr<TLTDragManager> FDragManager;
+    std::shared_ptr<ILTDragManager> FDragManager;
     // Dragging nodes.
     enum : uintptr_t { ExpandTimer = 1 };
     int FDragThreshold = 5;

@@ -337,9 +337,12 @@ void TBaseLazyTree::Dispatch(TMessage& m) {
     TCustomControl::Dispatch(m);
 }
 
-TLTDragManager* TBaseLazyTree::DragManager() {
-    if (!FDragManager) FDragManager = std::make_unique<TLTDragManager>(this);
-    return FDragManager.get();
+std::shared_ptr<ILTDragManager> TBaseLazyTree::GetDragManager() {
+    if (!FDragManager) {
+        FDragManager = DoCreateDragManager();
+        if (!FDragManager) FDragManager = std::make_shared<TLTDragManager>(this);
+    }
+    return FDragManager;
 }
 
 // --- walks
