@@ -1748,9 +1748,16 @@ public:
     std::function<void(TBaseLazyTree&, char16_t&)> OnKeyPress;
     std::function<void(TBaseLazyTree&)> OnDblClick;
 
+    // The largest right edge of the main column's content over the rows in
+    // view (indent, images, check image and text), plus Margin.
+    int GetMaxRightExtend();
+
 protected:
     virtual std::unique_ptr<TLTHeader> GetHeaderClass();
     virtual std::unique_ptr<TCustomLazyTreeOptions> GetOptionsClass();
+    // The classes a descendant may replace: of each new column, of the hint window.
+    virtual std::unique_ptr<TLazyTreeColumn> GetColumnClass(TLazyTreeColumns* columns);
+    virtual std::unique_ptr<TLazyTreeHintWindow> GetHintWindowClass();
     PLazyNode InitRootNode(int oldSize = 0);
     PLazyNode MakeNewNode();
     void InitNode(PLazyNode node);
@@ -1931,6 +1938,12 @@ protected:
     uint32_t FLastScrollTick = 0;
     bool FScrollArmed = false;
 };
+
+// Redraws TreeRect (client coordinates) of Tree at once while Image (Tree's
+// own when null) is shown over it: the window paints around the picture and
+// the part under it is painted into the picture's background copy.
+void UpdateWindowAndDragImage(TBaseLazyTree* tree, TRect treeRect, bool updateNCArea,
+                              bool reshowDragImage, TLTDragImage* image = nullptr);
 
 // --- the string tree
 // ------------------------------------------------------------------------------------
@@ -2282,6 +2295,7 @@ private:
     friend class TLazyTreeColumn;
     friend class TLTHeader;
     TBaseLazyTree* Tree() const;
+    std::unique_ptr<TLazyTreeColumn> NewColumn(); // of the tree's column class
     void Changed(TLazyTreeColumn* item);
     void SyncPositionArray();
     void MovePositionEntry(TColumnIndex column, TColumnPosition newPosition);
