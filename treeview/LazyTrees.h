@@ -22,6 +22,7 @@
 #include "platform/SysUtils.h"
 #include "platform/gui/Clipbrd.h"
 #include "platform/gui/Controls.h"
+#include "platform/gui/FrameworkDrag.h"
 #include "platform/gui/ImgList.h"
 #include "platform/gui/Ole.h"
 
@@ -29,6 +30,8 @@ namespace nuq {
 
 class TBaseLazyTree;
 class TCustomLazyStringTree;
+class TReader;
+class TWriter;
 
 class ELazyTreeError : public Exception {
 public:
@@ -274,7 +277,7 @@ inline constexpr TLTPaintOptions DefaultPaintOptions = toShowButtons | toShowDro
                                                        toUseBlendedImages;
 inline constexpr TLTStringOptions DefaultStringOptions = toSaveCaptions | toAutoAcceptEditChange;
 
-class TCustomLazyTreeOptions {
+class TCustomLazyTreeOptions : public TPersistent {
 public:
     explicit TCustomLazyTreeOptions(TBaseLazyTree* owner);
     virtual ~TCustomLazyTreeOptions() = default;
@@ -1289,6 +1292,15 @@ public:
     // the pointer moves Threshold pixels (the system's threshold when negative).
     void BeginDrag(bool immediate, int threshold = -1);
     bool Dragging() const;
+    // The framework's drag: its start (a drag object from the owner marks a
+    // user drag), its end on a target or nowhere, a cancel, and the tree as
+    // target of a framework drag (CM_DRAG).
+    void DoStartDrag(TDragObject*& dragObject) override;
+    void DoEndDrag(TControl* target, int x, int y) override;
+    void DragCanceled() override;
+    // Ends a framework drag: the states go and the tree hears its button go up.
+    virtual void DragFinished();
+    bool HandleFrameworkDrag(TMessage& m);
     virtual void DoDragging(TPoint p);
     virtual void DoDragExpand();
     virtual HRESULT DragAndDrop(DWORD allowedEffects, IDataObject* dataObject, DWORD& dragEffect);
@@ -1423,6 +1435,9 @@ public:
     void SetSelectionCurveRadius(uint32_t value);
     // Ends loading from stored properties: a stored root node count is made real.
     void Loaded() override;
+    // Form resources: the header's columns as "Columns", and the single
+    // option set of old forms as "Options" (read, never written).
+    void DefineProperties(TFiler& filer) override;
     // Builds the position cache (on the worker thread); true when finished.
     virtual bool DoValidateCache();
 
@@ -1878,7 +1893,9 @@ protected:
     // Dragging nodes.
     enum : uintptr_t { ExpandTimer = 1 };
     int FDragThreshold = 5;
-    std::vector<PLazyNode> FDragSelection; // the nodes of the running drag, in tree order
+    std::vector<PLazyNode> FDragSelection;    // the nodes of the running drag, in tree order
+    PLazyNode FFrameworkDropTarget = nullptr; // the drop target a framework drop lands on
+    DWORD FFrameworkDragEffect = 0;
     bool FDroppedOnSelf = false;
     TShiftState DragShift(DWORD keyState) const;
     TDropMode DropModeAt(const THitInfo& hit, TPoint pt) const;
@@ -1938,6 +1955,10 @@ protected:
     uint32_t FLastScrollTick = 0;
     bool FScrollArmed = false;
 };
+
+// Declares the published properties of the trees, their options, header and
+// columns for form resources; the first tree made does it.
+void RegisterLazyTreeClasses();
 
 // Redraws TreeRect (client coordinates) of Tree at once while Image (Tree's
 // own when null) is shown over it: the window paints around the picture and
@@ -2092,7 +2113,7 @@ public:
 
 // One column of a header. Its index is its place in the collection; its
 // position its place on screen.
-class TLazyTreeColumn {
+class TLazyTreeColumn : public TPersistent {
 public:
     explicit TLazyTreeColumn(TLazyTreeColumns* collection);
     virtual ~TLazyTreeColumn();
@@ -2161,6 +2182,8 @@ public:
     bool IsRightToLeftReading() const { return FBiDiMode != bdLeftToRight; }
     void SaveToStream(std::ostream& stream) const;
     void LoadFromStream(std::istream& stream, int version);
+    // Form resources: the caption and hint as "WideText" and "WideHint".
+    void DefineProperties(TFiler& filer) override;
     // Places caption, header glyph and sort glyph inside Client.
     void LayoutCell(HDC dc, const TRect& client, bool useGlyph, bool useSortGlyph, TPoint& glyphPos,
                     TPoint& sortGlyphPos, TRect& textBounds, UINT drawFormat);
@@ -2192,7 +2215,7 @@ private:
 };
 
 // The header's fixed-area limits, in percent of the tree's client size; 0 is no limit.
-class TLTFixedAreaConstraints {
+class TLTFixedAreaConstraints : public TPersistent {
 public:
     explicit TLTFixedAreaConstraints(TLTHeader* header) : FHeader(header) {}
     uint8_t MaxHeightPercent() const { return FMaxHeightPercent; }
@@ -2312,7 +2335,7 @@ private:
 };
 
 // The column header of a tree: a bar in the tree's non-client area.
-class TLTHeader {
+class TLTHeader : public TPersistent {
 public:
     explicit TLTHeader(TBaseLazyTree* owner);
     virtual ~TLTHeader();
@@ -2384,6 +2407,10 @@ public:
     virtual void Assign(const TLTHeader& source);
     virtual void ChangeScale(int m, int d);
     void ParentFontChanged(); // the tree's font changed
+    // The tree's "Columns" in a form resource.
+    virtual bool CanWriteColumns() const { return true; }
+    void ReadColumns(TReader& reader);
+    void WriteColumns(TWriter& writer);
 
     virtual void DoAfterAutoFitColumn(TColumnIndex column);
     virtual void DoAfterColumnWidthTracking(TColumnIndex column);

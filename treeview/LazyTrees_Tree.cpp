@@ -37,6 +37,7 @@ TBaseLazyTree::TBaseLazyTree(TComponent* owner) : TCustomControl(owner) {
     ControlStyle = (ControlStyle & ~csSetCaption) | csCaptureMouse | csOpaque | csReplicatable |
                    csDisplayDragImage | csReflector;
     FTotalInternalDataSize = 0;
+    RegisterLazyTreeClasses();
     FNodeDataSize = -1;
     SetBounds(FLeft, FTop, 200, 100);
     TabStop = true;
@@ -326,6 +327,7 @@ void TBaseLazyTree::Dispatch(TMessage& m) {
         DoTimer(m.WParam);
         return;
     }
+    if (m.Msg == CM_DRAG && HandleFrameworkDrag(m)) return;
     if (HintMessage(m)) return;
     if (FHeader && FHeader->HandleMessage(m)) return;
     if (InputMessage(m)) return;
