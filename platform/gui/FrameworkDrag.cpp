@@ -55,7 +55,10 @@ public:
         };
         FTracker = CreateWindowEx(params);
         if (FTracker) SetCapture(FTracker);
-        if (immediate) Start();
+        if (immediate) {
+            Start();
+            Track();
+        }
         while (!FDone) {
             TMsg msg;
             if (PeekMessage(msg, 0, 0, 0, PM_REMOVE)) {
@@ -113,7 +116,6 @@ private:
             object = FOwnObject.get();
         }
         FObject = object;
-        Track();
     }
 
     LRESULT Send(HWND wnd, TDragMessage message, TControl* target) {

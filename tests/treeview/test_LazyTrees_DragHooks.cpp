@@ -101,4 +101,168 @@ TEST_F(DragHooks, RedrawUnderTheDragImageRefreshesItsBackground) {
     }
 }
 
+// Two trees side by side; A's nodes are dragged with the framework's drag.
+struct FrameworkDrag : ::testing::Test {
+    std::unique_ptr<TLazyStringTree> A, B;
+    std::vector<std::string> Seen; // B's drag-over and drop events, A's end
+    bool Accept = true;
+    void SetUp() override {
+        SetMainThread();
+        EnsureGuiToolkit();
+        UseVirtualClock(TDateTime(46000.0));
+        A = Make(0);
+        B = Make(300);
+        A->DragType = dtVCL;
+        A->DragMode = dmAutomatic;
+        B->OnDragOver = [this](TBaseLazyTree&, TShiftState, TDragState state, TPoint, TDropMode,
+                               DWORD&, bool& accept) {
+            Seen.push_back(state == dsDragEnter   ? "enter"
+                           : state == dsDragLeave ? "leave"
+                                                  : "over");
+            accept = Accept;
+        };
+        B->OnDragDrop = [this](TBaseLazyTree& t, IDataObject* data, const std::vector<WORD>&,
+                               TShiftState, TPoint, DWORD&, TDropMode) {
+            Seen.push_back(std::string("drop") + (data ? " with data" : "") +
+                           (t.DropTargetNode() == t.GetFirst() ? " on the first node" : ""));
+        };
+        A->OnEndDrag = [this](TControl&, TControl* target, int, int) {
+            Seen.push_back(target == B.get() ? "end on B" : "end nowhere");
+        };
+    }
+    void TearDown() override {
+        ReleaseCapture();
+        A.reset();
+        B.reset();
+        UseRealClock();
+    }
+    std::unique_ptr<TLazyStringTree> Make(int left) {
+        auto t = NewComponent<TLazyStringTree>();
+        t->SetBounds(left, 0, 200, 200);
+        t->Handle();
+        t->SetRootNodeCount(2);
+        return t;
+    }
+    static void Post(TLazyStringTree& t, UINT msg, int x, int y, WPARAM keys) {
+        PostMessage(t.WindowHandle(), msg, keys, MakeLParam(x, y));
+    }
+    // Presses the button on A's first row: the drag takes what was posted before.
+    void Press() {
+        TPoint p{30, 5};
+        MapWindowPoints(A->WindowHandle(), 0, &p, 1);
+        SetCursorPos(p);
+        SendMessage(A->WindowHandle(), WM_LBUTTONDOWN, MK_LBUTTON, MakeLParam(30, 5));
+    }
+};
+
+// A press with automatic dragging runs the framework's drag: the tree under
+// the pointer hears it enter, move, leave or take the drop, and the source
+// hears the end, its drag states gone and its button up.
+TEST_F(FrameworkDrag, RunsFromPressToEnd) {
+    struct Case {
+        const char* name;
+        std::function<void()> post;
+        bool accept;
+        std::vector<std::string> seen;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"dropped",
+              [&] {
+                  Post(*B, WM_MOUSEMOVE, 30, 5, MK_LBUTTON);
+                  Post(*B, WM_MOUSEMOVE, 40, 6, MK_LBUTTON);
+                  Post(*B, WM_LBUTTONUP, 40, 6, 0);
+              },
+              true,
+              {"enter", "over", "over", "drop on the first node", "end on B"}},
+             {"refused",
+              [&] {
+                  Post(*B, WM_MOUSEMOVE, 30, 5, MK_LBUTTON);
+                  Post(*B, WM_LBUTTONUP, 30, 5, 0);
+              },
+              false,
+              {"enter", "over", "leave", "end nowhere"}},
+             {"escaped",
+              [&] {
+                  Post(*B, WM_MOUSEMOVE, 30, 5, MK_LBUTTON);
+                  PostMessage(B->WindowHandle(), WM_KEYDOWN, VK_ESCAPE, 0);
+              },
+              true,
+              {"enter", "over", "leave", "end nowhere"}},
+             {"released before the threshold",
+              [&] {
+                  Post(*A, WM_MOUSEMOVE, 32, 6, MK_LBUTTON);
+                  Post(*A, WM_LBUTTONUP, 32, 6, 0);
+              },
+              true,
+              {"end nowhere"}},
+         }) {
+        Seen.clear();
+        Accept = c.accept;
+        c.post();
+        Press();
+        EXPECT_EQ(Seen, c.seen) << c.name;
+        for (TLazyTreeState s :
+             {tsFrameworkDragging, tsFrameworkDragPending, tsUserDragObject, tsLeftButtonDown}) {
+            EXPECT_FALSE(A->HasState(s)) << c.name << " " << s;
+            EXPECT_FALSE(B->HasState(s)) << c.name << " " << s;
+        }
+        EXPECT_FALSE(A->Dragging()) << c.name;
+        EXPECT_EQ(A->FocusedNode(), A->GetFirst()) << c.name << ": the click itself counts";
+    }
+}
+
+// The owner's own drag object marks a user drag while it runs; the drag
+// starts only beyond the system's drag threshold.
+TEST_F(FrameworkDrag, StartsBeyondTheThresholdWithTheOwnersObject) {
+    const int threshold = GetSystemMetrics(SM_CXDRAG);
+    TDragObject own;
+    bool userDragSeen = false;
+    A->OnStartDrag = [&](TControl&, TDragObject*& object) { object = &own; };
+    B->OnDragOver = [&](TBaseLazyTree&, TShiftState, TDragState, TPoint, TDropMode, DWORD&,
+                        bool& accept) {
+        userDragSeen = A->HasState(tsUserDragObject) && CurrentDragObject() == &own;
+        accept = true;
+    };
+    struct Case {
+        int move;
+        bool started;
+    };
+    for (Case c : {Case{threshold, false}, Case{threshold + 1, true}}) {
+        userDragSeen = false;
+        int started = 0;
+        A->OnStartDrag = [&](TControl&, TDragObject*& object) {
+            object = &own;
+            ++started;
+        };
+        Post(*A, WM_MOUSEMOVE, 30 + c.move, 5, MK_LBUTTON);
+        Post(*A, WM_LBUTTONUP, 30 + c.move, 5, 0);
+        Press();
+        EXPECT_EQ(started, c.started ? 1 : 0) << c.move;
+        EXPECT_FALSE(A->HasState(tsUserDragObject));
+    }
+    Post(*B, WM_MOUSEMOVE, 30, 5, MK_LBUTTON);
+    Post(*B, WM_LBUTTONUP, 30, 5, 0);
+    Press();
+    EXPECT_TRUE(userDragSeen);
+}
+
+// An OLE drag of nodes also waits for the system's drag threshold.
+TEST_F(FrameworkDrag, OleDragStartsAtTheSystemThreshold) {
+    const int threshold = GetSystemMetrics(SM_CXDRAG);
+    A->DragType = dtOLE;
+    bool started = false;
+    A->OnStateChange = [&](TBaseLazyTree&, TLazyTreeStates enter, TLazyTreeStates) {
+        if (enter & TS(tsOLEDragging)) started = true;
+    };
+    for (int move : {threshold - 1, threshold}) {
+        started = false;
+        Post(*A, WM_LBUTTONUP, 30 + move, 5, 0); // ends the drag loop when one runs
+        Press();
+        SendMessage(A->WindowHandle(), WM_MOUSEMOVE, MK_LBUTTON, MakeLParam(30 + move, 5));
+        EXPECT_EQ(started, move >= threshold) << move;
+        TMsg rest;
+        while (PeekMessage(rest, 0, 0, 0, PM_REMOVE)) DispatchMessage(rest);
+    }
+}
+
 } // namespace
