@@ -535,7 +535,7 @@ TLazyTreeStates DecodeChangeStates(uintptr_t bits); // the four bits of WM_CHANG
 
 enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
 enum TScrollBarStyle { sbmRegular, sbmFlat, sbm3D };
-class TScrollBarOptions {
+class TScrollBarOptions : public TPersistent {
 public:
     explicit TScrollBarOptions(TBaseLazyTree* owner) : FOwner(owner) {}
     bool AlwaysVisible() const { return FAlwaysVisible; }
@@ -553,7 +553,7 @@ private:
     TScrollStyle FScrollBars = ssBoth;
 };
 
-class TLTColors {
+class TLTColors : public TPersistent {
 public:
     explicit TLTColors(TBaseLazyTree* owner);
     enum : int {

@@ -94,6 +94,63 @@ void RegisterOptions() {
     RegisterClass<TCustomStringTreeOptions, TCustomLazyTreeOptions>("TCustomStringTreeOptions", s);
 }
 
+void RegisterScrollBarsAndColors() {
+    TPublisher<TScrollBarOptions> b;
+    b.Ordinal(
+         "AlwaysVisible", tkEnumeration, [](auto& t) { return t.AlwaysVisible(); },
+         [](auto& t, int64_t v) { t.SetAlwaysVisible(v != 0); }, BooleanIds)
+        .Default(0);
+    b.Integer(
+         "HorizontalIncrement", [](auto& t) { return t.HorizontalIncrement; },
+         [](auto& t, int64_t v) { t.HorizontalIncrement = uint16_t(v); })
+        .Default(20);
+    b.Ordinal(
+         "ScrollBars", tkEnumeration, [](auto& t) { return t.ScrollBars(); },
+         [](auto& t, int64_t v) { t.SetScrollBars(TScrollStyle(v)); },
+         {"ssNone", "ssHorizontal", "ssVertical", "ssBoth"})
+        .Default(ssBoth);
+    b.Ordinal(
+         "ScrollBarStyle", tkEnumeration, [](auto& t) { return t.ScrollBarStyle; },
+         [](auto& t, int64_t v) { t.ScrollBarStyle = TScrollBarStyle(v); },
+         {"sbmRegular", "sbmFlat", "sbm3D"})
+        .Default(sbmRegular);
+    b.Integer(
+         "VerticalIncrement", [](auto& t) { return t.VerticalIncrement; },
+         [](auto& t, int64_t v) { t.VerticalIncrement = uint16_t(v); })
+        .Default(20);
+    RegisterClass<TScrollBarOptions>("TScrollBarOptions", b);
+
+    static const char* const names[15] = {"DisabledColor",
+                                          "DropMarkColor",
+                                          "DropTargetColor",
+                                          "FocusedSelectionColor",
+                                          "GridLineColor",
+                                          "TreeLineColor",
+                                          "UnfocusedSelectionColor",
+                                          "BorderColor",
+                                          "HotColor",
+                                          "FocusedSelectionBorderColor",
+                                          "UnfocusedSelectionBorderColor",
+                                          "DropTargetBorderColor",
+                                          "SelectionRectangleBlendColor",
+                                          "SelectionRectangleBorderColor",
+                                          "HeaderHotColor"};
+    const TLTColors start(nullptr);
+    TPublisher<TLTColors> c;
+    for (int i = 0; i < 15; ++i)
+        c.Integer(
+             names[i], [i](auto& t) { return t.Color(i); },
+             [i](auto& t, int64_t v) { t.SetColor(i, TColor(v)); })
+            .Default(start.Color(i));
+    RegisterClass<TLTColors>("TLTColors", c);
+}
+
+// The header's font as the form stores it: a view of the font, made for
+// each use (the font itself is no persistent object).
+struct THeaderFont : TPersistent {
+    TLTHeader* Header = nullptr;
+};
+
 void RegisterColumn() {
     TPublisher<TLazyTreeColumn> c;
     c.Ordinal(
@@ -212,6 +269,11 @@ void RegisterHeader() {
          [](auto& t, int64_t v) { t.SetDefaultHeight(int(v)); })
         .Default(17);
     h.Object("FixedAreaConstraints", [](auto& t) { return &t.FixedAreaConstraints(); });
+    h.Object("Font", [](auto& t) -> TPersistent* {
+         static thread_local THeaderFont view;
+         view.Header = &t;
+         return &view;
+     }).Stored([](auto& t) { return !t.ParentFont(); });
     h.Integer(
          "Height", [](auto& t) { return t.Height; },
          [](auto& t, int64_t v) { t.SetHeight(int(v)); })
@@ -255,6 +317,29 @@ void RegisterHeader() {
          {"hsThickButtons", "hsFlatButtons", "hsPlates", "hsXPStyle"})
         .Default(hsThickButtons);
     RegisterClass<TLTHeader>("TLTHeader", h);
+
+    // Read while loading: the font's fields change in place; its handle
+    // follows them. What a new font has is not stored.
+    static const TFont fresh;
+    TPublisher<THeaderFont> font;
+    font.Integer(
+            "Color", [](auto& v) { return v.Header->Font().Color; },
+            [](auto& v, int64_t c) { v.Header->Font().Color = TColor(c); })
+        .Default(fresh.Color);
+    font.Integer(
+            "Height", [](auto& v) { return v.Header->Font().Height; },
+            [](auto& v, int64_t h) { v.Header->Font().Height = int(h); })
+        .Default(fresh.Height);
+    font.String(
+            "Name", [](auto& v) { return v.Header->Font().Name; },
+            [](auto& v, const std::string& n) { v.Header->Font().Name = n; })
+        .Stored([](auto& v) { return v.Header->Font().Name != fresh.Name; });
+    font.Ordinal(
+            "Style", tkSet, [](auto& v) { return v.Header->Font().Style; },
+            [](auto& v, int64_t st) { v.Header->Font().Style = unsigned(st); },
+            {"fsBold", "fsItalic", "fsUnderline", "fsStrikeOut"})
+        .Default(fresh.Style);
+    RegisterClass<THeaderFont>("TFont", font);
 }
 
 // A plain field of the tree with a default.
@@ -330,6 +415,7 @@ void RegisterTree() {
     Field(p, "DrawSelectionMode", &TBaseLazyTree::DrawSelectionMode, smDottedRectangle,
           tkEnumeration, {"smDottedRectangle", "smBlendedRectangle"});
     Field(p, "EditDelay", &TBaseLazyTree::EditDelay, 1000);
+    p.Object("Colors", [](auto& t) { return &t.Colors(); });
     p.Object("Header", [](auto& t) { return &t.Header(); });
     Field(p, "HintAnimation", &TBaseLazyTree::HintAnimation, hatSystemDefault, tkEnumeration,
           {"hatNone", "hatFade", "hatSlide", "hatSystemDefault"});
@@ -377,6 +463,7 @@ void RegisterTree() {
          [](auto& t, int64_t v) { t.SetRootNodeCount(uint32_t(v)); })
         .Default(0);
     Field(p, "SelectionBlendFactor", &TBaseLazyTree::SelectionBlendFactor, 128);
+    p.Object("ScrollBarOptions", [](auto& t) { return &t.ScrollBarOptions(); });
     p.Integer(
          "SelectionCurveRadius", [](auto& t) { return t.SelectionCurveRadius(); },
          [](auto& t, int64_t v) { t.SetSelectionCurveRadius(uint32_t(v)); })
@@ -398,6 +485,7 @@ void RegisterLazyTreeClasses() {
     static std::once_flag once;
     std::call_once(once, [] {
         RegisterOptions();
+        RegisterScrollBarsAndColors();
         RegisterColumn();
         RegisterHeader();
         RegisterTree();

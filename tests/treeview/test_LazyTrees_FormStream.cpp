@@ -126,6 +126,14 @@ TEST_F(TreeForm, DefaultsAreNotStored) {
               },
               {"Header.FixedAreaConstraints.MaxWidthPercent", "Header.Height", "Header.MainColumn",
                "Columns"}},
+             {"scroll bars, colours, header font",
+              [](auto& t) {
+                  t.ScrollBarOptions().SetScrollBars(ssVertical);
+                  t.Colors().SetColor(TLTColors::HotColor, clRed);
+                  t.Header().Font().Style = fsBold;
+              },
+              {"Colors.HotColor", "Header.Font.Style", "Header.MainColumn",
+               "ScrollBarOptions.ScrollBars", "Columns"}},
              {"framework drag",
               [](auto& t) { t.DragMode = dmAutomatic; },
               {"DragMode", "Header.MainColumn", "Columns"}},
@@ -158,6 +166,8 @@ TEST_F(TreeForm, PropertiesSurviveWriteAndRead) {
     a->Hint = u"name";
     a->SetWidth(120);
     a->SetColor(clRed);
+    h.Font().Name = "DejaVu Serif";
+    h.Font().Height = -14;
     b->SetCaptionAlignment(taCenter);
     b->SetPosition(0);
     std::string data = Write(*Tree);
@@ -178,6 +188,8 @@ TEST_F(TreeForm, PropertiesSurviveWriteAndRead) {
     EXPECT_EQ(ch.SortColumn, 1);
     EXPECT_EQ(ch.SortDirection, sdDescending);
     EXPECT_FALSE(ch.States() & hsLoading);
+    EXPECT_EQ(ch.Font().Name, "DejaVu Serif");
+    EXPECT_EQ(ch.Font().Height, -14);
     TLazyTreeColumns& cc = ch.Columns();
     ASSERT_EQ(cc.Count(), 2);
     EXPECT_TRUE(cc.SameAs(Columns()));
