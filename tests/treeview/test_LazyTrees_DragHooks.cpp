@@ -217,7 +217,11 @@ TEST_F(FrameworkDrag, StartsBeyondTheThresholdWithTheOwnersObject) {
     const int threshold = GetSystemMetrics(SM_CXDRAG);
     TDragObject own;
     bool userDragSeen = false;
-    A->OnStartDrag = [&](TControl&, TDragObject*& object) { object = &own; };
+    int started = 0;
+    A->OnStartDrag = [&](TControl&, TDragObject*& object) {
+        object = &own;
+        ++started;
+    };
     B->OnDragOver = [&](TBaseLazyTree&, TShiftState, TDragState, TPoint, TDropMode, DWORD&,
                         bool& accept) {
         userDragSeen = A->HasState(tsUserDragObject) && CurrentDragObject() == &own;
@@ -229,11 +233,7 @@ TEST_F(FrameworkDrag, StartsBeyondTheThresholdWithTheOwnersObject) {
     };
     for (Case c : {Case{threshold, false}, Case{threshold + 1, true}}) {
         userDragSeen = false;
-        int started = 0;
-        A->OnStartDrag = [&](TControl&, TDragObject*& object) {
-            object = &own;
-            ++started;
-        };
+        started = 0;
         Post(*A, WM_MOUSEMOVE, 30 + c.move, 5, MK_LBUTTON);
         Post(*A, WM_LBUTTONUP, 30 + c.move, 5, 0);
         Press();
