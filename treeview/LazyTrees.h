@@ -739,7 +739,7 @@ enum : TShiftState {
     ssDouble = 64
 };
 enum TDragOperation : uint8_t { doCopy = 1, doMove = 2, doLink = 4 };
-enum TDragType { dtOLE, dtVCL };
+enum TDragType { dtOLE, dtFramework };
 enum TLTDragImageKind { diComplete, diMainColumnOnly, diNoImage };
 enum TLTIncrementalSearch { isAll, isNone, isInitializedOnly, isVisibleOnly };
 enum TLTSearchStart { ssAlwaysStartOver, ssLastHit, ssFocusedNode };

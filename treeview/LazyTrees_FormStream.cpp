@@ -410,7 +410,7 @@ void RegisterTree() {
           {"dmManual", "dmAutomatic"});
     Field(p, "DragOperations", &TBaseLazyTree::DragOperations, doCopy | doMove, tkSet,
           {"doCopy", "doMove", "doLink"});
-    Field(p, "DragType", &TBaseLazyTree::DragType, dtOLE, tkEnumeration, {"dtOLE", "dtVCL"});
+    Field(p, "DragType", &TBaseLazyTree::DragType, dtOLE, tkEnumeration, {"dtOLE", "dtFramework"});
     Field(p, "DragWidth", &TBaseLazyTree::DragWidth, 200);
     Field(p, "DrawSelectionMode", &TBaseLazyTree::DrawSelectionMode, smDottedRectangle,
           tkEnumeration, {"smDottedRectangle", "smBlendedRectangle"});

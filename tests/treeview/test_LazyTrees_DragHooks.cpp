@@ -112,7 +112,7 @@ struct FrameworkDrag : ::testing::Test {
         UseVirtualClock(TDateTime(46000.0));
         A = Make(0);
         B = Make(300);
-        A->DragType = dtVCL;
+        A->DragType = dtFramework;
         A->DragMode = dmAutomatic;
         B->OnDragOver = [this](TBaseLazyTree&, TShiftState, TDragState state, TPoint, TDropMode,
                                DWORD&, bool& accept) {
