@@ -317,3 +317,27 @@ TEST_F(HeaderInput, DraggingAColumnBehindAHugeOneStaysSmall) {
     EXPECT_LE(Columns().HeaderBitmap().Width(), 400);
     Client(WM_LBUTTONUP, 80, 8);
 }
+
+TEST_F(HeaderInput, DropOnTheShownRightHalfOfAColumnRunningPastTheHeader) {
+    Columns()[2].SetWidth(400); // 200 to 600 in a 400 wide header: 200 to 400 shows
+    Columns()[2].SetText(u"");
+    auto markPixels = [&] {
+        RedrawWindow(Wnd, nullptr, RDW_FRAME);
+        HBITMAP img = GetWindowImage(Wnd);
+        int n = 0;
+        for (int y = 2; y < 15; ++y)
+            for (int x = 370; x < 397; ++x)
+                if (uint32_t p = img->Bits[size_t(y) * size_t(img->Width) + size_t(x)];
+                    RGB((p >> 16) & 255, (p >> 8) & 255, p & 255) != GetSysColor(COLOR_BTNFACE))
+                    ++n;
+        return n;
+    };
+    const int before = markPixels();
+    StartDrag();
+    Client(WM_MOUSEMOVE, 350, 8);
+    EXPECT_EQ(Columns().DropTarget, 2);
+    EXPECT_FALSE(Columns().DropOnLeft);
+    EXPECT_GT(markPixels(), before); // the mark shows at the header's end
+    Client(WM_LBUTTONUP, 350, 8);
+    EXPECT_EQ(Positions(), (std::vector<int>{2, 0, 1}));
+}
