@@ -318,3 +318,42 @@ TEST_F(MessagesFixture, PrintPaintsHeaderAndRowsIntoAContext) {
         EXPECT_NE(px(150, 8), ColorToRGB(clYellow)) << c.flags; // the rows start below the header
     }
 }
+
+TEST_F(MessagesFixture, CursorsAreRealPictures) {
+    for (const char* name :
+         {"LT_HEADERSPLIT", "LT_VERTSPLIT", "LT_MOVEALL", "LT_MOVEEW", "LT_MOVENS", "LT_MOVEN",
+          "LT_MOVES", "LT_MOVEE", "LT_MOVEW", "LT_MOVENE", "LT_MOVENW", "LT_MOVESE", "LT_MOVESW"}) {
+        HCURSOR c = TreeCursor(name);
+        ASSERT_TRUE(c) << name;
+        ASSERT_EQ(c->Image.size(), 32u * 32u) << name;
+        int shown = 0, dark = 0;
+        for (uint32_t p : c->Image) {
+            shown += (p >> 24) != 0;
+            dark += (p >> 24) != 0 && (p & 0xFFFFFF) == 0;
+        }
+        EXPECT_GT(dark, 10) << name;    // a black shape ...
+        EXPECT_GT(shown, dark) << name; // ... with a white rim
+    }
+    EXPECT_EQ(TreeCursor("LT_NOSUCH"), nullptr);
+    for (int screenCursor : {crHeaderSplit, crVertSplit}) {
+        HCURSOR c = Screen().Cursor(screenCursor);
+        ASSERT_TRUE(c);
+        EXPECT_GT(
+            std::count_if(c->Image.begin(), c->Image.end(), [](uint32_t p) { return p >> 24; }), 10)
+            << screenCursor;
+    }
+
+    // Over a hot node the tree shows its HotCursor.
+    Tree->TreeOptions().SetPaintOptions(Tree->TreeOptions().PaintOptions() | toHotTrack);
+    Tree->HotCursor = crHandPoint;
+    const TRect label = Tree->GetDisplayRect(Tree->GetFirst(), NoColumn, true);
+    const TPoint onLabel{(label.Left + label.Right) / 2, (label.Top + label.Bottom) / 2};
+    Tree->Perform(WM_MOUSEMOVE, 0, MakeLParam(onLabel.X, onLabel.Y));
+    ASSERT_EQ(Tree->HotNode(), Tree->GetFirst());
+    TPoint screen = onLabel;
+    MapWindowPoints(Wnd, 0, &screen, 1);
+    SetCursorPos(screen);
+    SetCursor(nullptr);
+    EXPECT_EQ(Tree->Perform(WM_SETCURSOR, WPARAM(Wnd), MakeLParam(HTCLIENT, WM_MOUSEMOVE)), 1);
+    EXPECT_EQ(GetCursor(), Screen().Cursor(crHandPoint));
+}
