@@ -8,8 +8,9 @@
 // What happens is logged to stdout, one line each; once shown it prints
 // "window ID" (the native window) and "ready N nodes at X Y" (the screen
 // position of the first row's top-left corner). It reads commands from its
-// input: "cursor" prints the cursor shown now, "quit" ends it, and so does the
-// end of the input.
+// input: "cursor" prints the cursor shown now, "layout" the tree's client size
+// and its header's height ("layout W H HEADER"), "quit" ends it, and so does
+// the end of the input.
 
 #include "platform/EventLoop.h"
 #include "platform/gui/WindowHost.h"
@@ -34,8 +35,8 @@ const char* const Usage =
     "Shows a tree of 1,000,000 nodes in a window and logs what happens in it.\n"
     "  --screenshot FILE  saves the window as PNG and exits instead of showing it\n"
     "  --help             prints this text\n"
-    "Input lines: \"cursor\" prints the cursor shown now; \"quit\" (or the end of\n"
-    "the input) ends the program.\n";
+    "Input lines: \"cursor\" prints the cursor shown now, \"layout\" the tree's\n"
+    "client size and header height; \"quit\" (or the end of the input) ends it.\n";
 
 std::u16string U16(const std::string& s) {
     return std::u16string(s.begin(), s.end());
@@ -94,7 +95,7 @@ protected:
     }
 };
 
-void SetUpHeader(TLazyStringTree& tree) {
+void SetUpHeader(TLazyStringTree& tree, TPopupMenu* menu) {
     TLTHeader& header = tree.Header();
     const char16_t* captions[] = {u"Name", u"Level", u"Value"};
     const int widths[] = {260, 140, 160};
@@ -104,6 +105,24 @@ void SetUpHeader(TLazyStringTree& tree) {
         c->SetWidth(widths[i]);
     }
     header.SetOptions(header.Options() | hoVisible | hoShowHint | hoHotTrack);
+    // The header's popup menu shows or hides a column.
+    menu->OnPopup = [&header](TPopupMenu& m, TPoint at) {
+        m.Items.clear();
+        for (int i = 0; i < header.Columns().Count(); ++i) {
+            TLazyTreeColumn& column = header.Columns()[i];
+            m.Items.emplace_back();
+            m.Items.back().Caption = Narrow(column.Text());
+            m.Items.back().Checked = column.Options() & coVisible;
+            m.Items.back().OnClick = [&column](TPopupMenu&, TMenuItem&) {
+                column.SetOptions(column.Options() ^ coVisible);
+            };
+        }
+        std::cout << "popup at " << at.X << " " << at.Y << std::endl;
+    };
+    menu->OnClose = [](TPopupMenu&, int chosen) {
+        std::cout << "popup closed " << chosen << std::endl;
+    };
+    header.PopupMenu = menu;
     tree.OnColumnResize = [](TLTHeader& h, TColumnIndex column) {
         std::cout << "column " << column << " width " << h.Columns()[column].Width() << std::endl;
     };
@@ -113,8 +132,8 @@ void SetUpHeader(TLazyStringTree& tree) {
     };
 }
 
-void SetUpTree(TLazyStringTree& tree) {
-    SetUpHeader(tree);
+void SetUpTree(TLazyStringTree& tree, TPopupMenu* headerMenu) {
+    SetUpHeader(tree, headerMenu);
     auto& options = tree.TreeOptions();
     options.SetSelectionOptions(options.SelectionOptions() | toMultiSelect);
     options.SetMiscOptions(options.MiscOptions() | toEditable | toCheckSupport);
@@ -144,7 +163,7 @@ void SetUpTree(TLazyStringTree& tree) {
         default:
             text = U16(std::to_string((node->Index + 1) * (group ? 1000 : 7) % 100000));
             // The groups' values are cut off by their column: a tool tip shows them whole.
-            if (group) text += u" measured in the boiler room's flow line";
+            if (group) text += u" measured in the boiler room's flow line, in degrees Celsius";
             break;
         }
     };
@@ -251,7 +270,8 @@ int main(int argc, char** argv) {
     tree->Color = clWindow;
     tree->Handle();
     form->Tree = tree.get();
-    SetUpTree(*tree);
+    auto headerMenu = NewComponent<TPopupMenu>(tree.get());
+    SetUpTree(*tree, headerMenu.get());
     // The host follows the window both ways, so the window's screen position is the host's.
     TWindowHost host(h, true);
     if (!screenshot.empty()) {
@@ -280,6 +300,12 @@ int main(int argc, char** argv) {
             std::string line = input.substr(0, end);
             input.erase(0, end + 1);
             if (line == "cursor") std::cout << "cursor " << CursorName(GetCursor()) << std::endl;
+            if (line == "layout") {
+                TRect client;
+                GetClientRect(tree->WindowHandle(), client);
+                std::cout << "layout " << client.Width() << " " << client.Height() << " "
+                          << tree->Header().Height << std::endl;
+            }
             if (line == "quit") n = 0;
         }
         if (n <= 0) {

@@ -1,6 +1,8 @@
 #include "platform/gui/Controls.h"
 #include "platform/gui/GdiPrivate.h"
 
+#include "platform/EventLoop.h"
+
 #include <atomic>
 
 #include <algorithm>
@@ -489,6 +491,13 @@ HCURSOR GetCursor() {
 THostHooks& HostHooks() {
     static auto* hooks = new THostHooks;
     return *hooks;
+}
+
+void WaitForInput() {
+    if (HostHooks().WaitForInput)
+        HostHooks().WaitForInput();
+    else
+        HandleMessage();
 }
 
 void Beep() {

@@ -4,6 +4,8 @@
 #include "platform/gui/Ole.h"
 
 #include "platform/EventLoop.h"
+#include "platform/gui/Controls.h"
+#include "platform/gui/GdiPrivate.h"
 #include "platform/gui/Windows.h"
 
 namespace nuq {
@@ -56,6 +58,7 @@ public:
             return DefWindowProc(wnd, msg, w, l);
         };
         FTracker = CreateWindowEx(params);
+        HCURSOR before = GetCursor();
         if (FTracker) SetCapture(FTracker);
         Step();
         while (!FDone) {
@@ -66,7 +69,7 @@ public:
                 else
                     DispatchMessage(msg);
             } else {
-                HandleMessage();
+                WaitForInput();
             }
         }
         FDone = true;
@@ -74,6 +77,7 @@ public:
             if (GetCapture() == FTracker) ReleaseCapture();
             DestroyWindow(FTracker);
         }
+        SetCursor(before);
         effect = FResultEffect;
         return FResult;
     }
@@ -151,7 +155,10 @@ private:
             FEffect = e & FOk & EffectMask;
         else
             FEffect = DROPEFFECT_NONE;
-        FSource->GiveFeedback(FEffect);
+        if (FSource->GiveFeedback(FEffect) == DRAGDROP_S_USEDEFAULTCURSORS)
+            SetCursor(Screen().Cursor(FEffect == DROPEFFECT_NONE  ? crNoDrop
+                                      : FEffect & DROPEFFECT_COPY ? crMultiDrag
+                                                                  : crDrag));
     }
 
     void Leave() {

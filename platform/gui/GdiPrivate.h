@@ -21,8 +21,13 @@ struct THostHooks {
     std::function<void(TPopupMenu&)> ShowMenu;
     std::function<void(TPopupMenu&)> HideMenu;
     std::function<void()> Beep;
+    // One wait of a modal loop that lets the toolkit's input in too.
+    std::function<void()> WaitForInput;
 };
 THostHooks& HostHooks();
+// Waits for the next work of a modal loop (input, a posted message, a timer)
+// and runs it: through the running host, else the message loop alone.
+void WaitForInput();
 
 // Without a display: the offscreen platform and a private runtime folder.
 void PrepareGuiEnvironment();

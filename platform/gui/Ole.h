@@ -154,7 +154,9 @@ std::shared_ptr<IDragSourceHelper> CreateDragSourceHelper();     // null when th
 
 // The modal drag loop. It captures the mouse and follows its moves, buttons
 // and the Shift, Ctrl, Alt and Escape keys, asks Source whether to go on
-// (QueryContinueDrag) and gives it the effect to show (GiveFeedback). The
+// (QueryContinueDrag) and gives it the effect to show (GiveFeedback); when
+// the source answers DRAGDROP_S_USEDEFAULTCURSORS the cursor shows the effect
+// (the screen's no-drop, drag or multi-drag cursor) until the loop ends. The
 // target is the drop target registered for the window under the pointer, or
 // for its nearest ancestor; it gets DragEnter, DragOver and DragLeave as the
 // pointer moves and Drop when the source says so. Mouse and key messages

@@ -353,6 +353,10 @@ protected:
     void leaveEvent(QEvent*) override {
         if (!rect().contains(mapFromGlobal(QCursor::pos()))) DeliverMouseLeave();
     }
+    void wheelEvent(QWheelEvent* e) override {
+        DeliverWheel(ScreenPoint(e->position().toPoint()), e->angleDelta().y(),
+                     KeyFlags(e->buttons(), e->modifiers()));
+    }
     void keyPressEvent(QKeyEvent* e) override { Key(e, true); }
     void keyReleaseEvent(QKeyEvent* e) override { Key(e, false); }
 
@@ -362,9 +366,10 @@ private:
         GetWindowRect(Wnd, r);
         return {at.x() + r.Left, at.y() + r.Top};
     }
+    // The flags name the buttons held after the event: a released one is up.
     void Mouse(QMouseEvent* e, UINT msg) {
         DeliverMouse(msg, ScreenPoint(e->position().toPoint()),
-                     KeyFlags(e->buttons() | e->button(), e->modifiers()));
+                     KeyFlags(e->buttons(), e->modifiers()));
     }
     void Key(QKeyEvent* e, bool down) {
         HWND target = GetFocus() ? GetFocus() : Wnd;
@@ -390,6 +395,9 @@ void InitGuiApplication(int& argc, char** argv) {
     SetMainThread();
     if (!QCoreApplication::instance()) {
         PrepareGuiEnvironment();
+        // Every move of the mouse reaches the windows: a press and the moves
+        // right after it are what starts a drag or a divider's tracking.
+        QCoreApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, false);
         new QApplication(argc, argv); // lives as long as the process
     }
     guiStarted = true;
@@ -489,6 +497,10 @@ TDesktop* desktop = nullptr;
 
 int RunGuiApplication() {
     if (!driver) driver = new TLoopDriver;
+    // Our passes run from the toolkit's loop now: a modal loop waits in that one.
+    HostHooks().WaitForInput = [] {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    };
     if (!desktop && QGuiApplication::platformName() != "offscreen") desktop = new TDesktop;
     return QApplication::exec();
 }

@@ -1057,7 +1057,11 @@ bool MapWindowPoints(HWND from, HWND to, TPoint* points, int count) {
     return true;
 }
 
-HWND WindowFromPoint(TPoint screen) {
+namespace {
+
+// The deepest visible window at Screen, passing over top-level windows that
+// let the mouse through; Hit (when given) gets the window's hit-test answer.
+HWND WindowAt(TPoint screen, LRESULT* hit) {
     auto& t = Table();
     std::vector<HWND> order;
     {
@@ -1065,17 +1069,20 @@ HWND WindowFromPoint(TPoint screen) {
         order = t.Order;
     }
     HWND found = 0;
+    LRESULT answer = HTNOWHERE;
     for (auto it = order.rbegin(); it != order.rend(); ++it) {
         TWindowRec* w = Find(*it);
         if (!w || w->Parent || !IsWindowVisible(*it) || !w->WindowRect.Contains(screen)) continue;
-        if (SendMessage(*it, WM_NCHITTEST, 0, MakeLParam(screen.X, screen.Y)) == HTTRANSPARENT)
-            continue;
+        answer = SendMessage(*it, WM_NCHITTEST, 0, MakeLParam(screen.X, screen.Y));
+        if (answer == HTTRANSPARENT) continue;
         found = *it;
         break;
     }
+    HWND top = found;
     for (bool deeper = found != 0; deeper;) {
         deeper = false;
         TWindowRec* w = Find(found);
+        if (!w) return 0;
         TPoint o = ScreenClientOrigin(found);
         for (auto it = w->Children.rbegin(); it != w->Children.rend(); ++it) {
             TWindowRec* c = Find(*it);
@@ -1087,7 +1094,16 @@ HWND WindowFromPoint(TPoint screen) {
             }
         }
     }
-    return found;
+    if (hit && found)
+        *hit = found == top ? answer
+                            : SendMessage(found, WM_NCHITTEST, 0, MakeLParam(screen.X, screen.Y));
+    return IsWindow(found) ? found : 0;
+}
+
+} // namespace
+
+HWND WindowFromPoint(TPoint screen) {
+    return WindowAt(screen, nullptr);
 }
 
 namespace {
@@ -1238,14 +1254,12 @@ void DeliverMouse(UINT msg, TPoint screen, WPARAM keys) {
         return;
     }
     HWND capture = GetCapture();
-    HWND target = capture ? capture : WindowFromPoint(screen);
+    LRESULT hit = HTCLIENT;
+    HWND target = capture ? capture : WindowAt(screen, &hit);
     if (!target) {
         Leave(0, false);
         return;
     }
-    LRESULT hit =
-        capture ? HTCLIENT : SendMessage(target, WM_NCHITTEST, 0, MakeLParam(screen.X, screen.Y));
-    if (!IsWindow(target)) return;
     if (!capture) Leave(target, hit != HTCLIENT);
     if (ButtonDown(msg) && GetFocus() != target && IsWindowEnabled(target) &&
         (GetWindowLongPtr(target, GWL_STYLE) & WS_TABSTOP))

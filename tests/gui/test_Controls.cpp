@@ -2,6 +2,7 @@
 // windowless children, erasing in the control's colour.
 
 #include "platform/gui/Controls.h"
+#include "platform/gui/Menus.h"
 
 #include "platform/EventLoop.h"
 
@@ -145,4 +146,80 @@ TEST(Screen, CursorsByNumberAreOwned) {
     EXPECT_EQ(Screen().Cursor(-1000), cursor);
     Screen().SetCursor(-1000, nullptr);
     EXPECT_EQ(Screen().Cursor(-1000), nullptr);
+}
+
+TEST(Controls, PopupMenuReportsTheChoiceOnce) {
+    struct Case {
+        const char* Name;
+        int Choose;
+        int Reported; // to OnClose
+    } cases[] = {
+        {"an item", 2, 2},           {"a separator", 1, -1},
+        {"a disabled item", 3, -1},  {"nothing (Escape)", -1, -1},
+        {"beyond the items", 9, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TPopupMenu menu;
+        std::vector<int> clicked, closed;
+        for (const char* caption : {"Open", "-", "Hide", "Sort"}) {
+            menu.Items.emplace_back();
+            menu.Items.back().Caption = caption;
+            menu.Items.back().OnClick = [&](TPopupMenu&, TMenuItem& i) {
+                clicked.push_back(i.Caption[0]);
+            };
+        }
+        menu.Items[3].Enabled = false;
+        menu.OnClose = [&](TPopupMenu&, int chosen) { closed.push_back(chosen); };
+        menu.Popup(40, 50);
+        EXPECT_EQ(ShownPopupMenu(), &menu);
+        EXPECT_EQ(menu.PopupPoint(), (TPoint{40, 50}));
+        menu.CloseUp(c.Choose);
+        menu.CloseUp(c.Choose); // closed already: nothing more
+        EXPECT_EQ(ShownPopupMenu(), nullptr);
+        EXPECT_EQ(closed, std::vector<int>{c.Reported});
+        EXPECT_EQ(clicked.size(), c.Reported >= 0 ? 1u : 0u);
+    }
+    // A second menu closes the first without a choice.
+    TPopupMenu first, second;
+    int firstClosed = 0;
+    first.OnClose = [&](TPopupMenu&, int chosen) { firstClosed = chosen - 10; };
+    first.Popup(0, 0);
+    second.Popup(5, 5);
+    EXPECT_EQ(firstClosed, -11);
+    EXPECT_EQ(ShownPopupMenu(), &second);
+}
+
+TEST(Controls, CursorTableBeepAndHelp) {
+    // Standard numbers give the system's shapes; the forms' hand and drag are pictures.
+    EXPECT_EQ(Screen().Cursor(crHandPoint)->SystemId, IDC_HAND);
+    EXPECT_EQ(Screen().Cursor(crHSplit)->SystemId, IDC_SIZEWE);
+    EXPECT_EQ(Screen().Cursor(12345)->SystemId, IDC_ARROW);
+    EXPECT_EQ(Screen().Cursor(crNone), nullptr);
+    for (int n : {14000, 14001}) {
+        HCURSOR c = Screen().Cursor(n);
+        ASSERT_NE(c, nullptr);
+        EXPECT_EQ(c->SystemId, 0);
+        EXPECT_GT(
+            std::count_if(c->Image.begin(), c->Image.end(), [](uint32_t p) { return p >> 24; }),
+            40);
+    }
+    // A picture cursor leaves out the transparent colour.
+    TBitmapObject picture(2, 1, 32);
+    picture.Bits = {0xFF00FF00u, 0xFFFF0000u};
+    auto c = CreatePictureCursor(&picture, RGB(0, 255, 0), 1, 0);
+    EXPECT_EQ(c->Image[0], 0u);
+    EXPECT_EQ(c->Image[1], 0xFFFF0000u);
+    uint64_t beeps = BeepCount();
+    Beep();
+    EXPECT_EQ(BeepCount(), beeps + 1);
+    int shown = 0;
+    Application().OnHelp = [&](int context) {
+        shown = context;
+        return true;
+    };
+    EXPECT_TRUE(Application().HelpContext(77));
+    EXPECT_EQ(shown, 77);
+    EXPECT_FALSE(Application().HelpContext(0));
+    Application().OnHelp = nullptr;
 }

@@ -4,6 +4,7 @@
 #include "platform/gui/Ole.h"
 
 #include "platform/EventLoop.h"
+#include "platform/gui/Controls.h"
 #include "platform/gui/Windows.h"
 
 #include <gtest/gtest.h>
@@ -22,7 +23,10 @@ struct Source : IDropSource {
             return DRAGDROP_S_CANCEL;
         return keys & (MK_LBUTTON | MK_RBUTTON) ? S_OK : DRAGDROP_S_DROP;
     }
-    HRESULT GiveFeedback(DWORD) override { return S_OK; }
+    HRESULT GiveFeedback(DWORD) override {
+        return DefaultCursors ? DRAGDROP_S_USEDEFAULTCURSORS : S_OK;
+    }
+    bool DefaultCursors = false;
 };
 
 struct Target : IDropTarget {
@@ -31,6 +35,7 @@ struct Target : IDropTarget {
     std::vector<std::string>* Log;
     DWORD Answer = DROPEFFECT_MOVE | DROPEFFECT_LINK;
     HWND RevokeOnOver = 0;
+    HCURSOR CursorAtDrop = nullptr;
     void Note(const std::string& what) { Log->push_back(Name + " " + what); }
     HRESULT DragEnter(IDataObject*, DWORD, TPoint, DWORD& effect) override {
         Note("enter");
@@ -49,6 +54,7 @@ struct Target : IDropTarget {
     }
     HRESULT Drop(IDataObject*, DWORD keys, TPoint, DWORD& effect) override {
         Note(std::string("drop") + (keys & MK_LBUTTON ? " left" : ""));
+        CursorAtDrop = GetCursor();
         effect &= Answer;
         return S_OK;
     }
@@ -152,4 +158,45 @@ TEST_F(DragLoop, RefusalsCancelsAndRevokedTargets) {
     EXPECT_EQ(effect, DWORD(DROPEFFECT_NONE));
     EXPECT_EQ(Log, (std::vector<std::string>{"L enter", "L over 5"}));
     EXPECT_EQ(DoDragDrop(nullptr, &S, DROPEFFECT_COPY, effect), E_INVALIDARG);
+}
+
+TEST_F(DragLoop, DefaultCursorsShowTheEffectUntilTheEnd) {
+    struct Case {
+        const char* Name;
+        DWORD Answer;
+        int Cursor; // at the drop, or while over the target
+    } cases[] = {
+        {"move", DROPEFFECT_MOVE, crDrag},
+        {"copy", DROPEFFECT_COPY, crMultiDrag},
+        {"refused", DROPEFFECT_NONE, crNoDrop},
+    };
+    S.DefaultCursors = true;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        L.Answer = c.Answer;
+        L.CursorAtDrop = nullptr;
+        HCURSOR before = SetCursor(LoadCursor(IDC_IBEAM));
+        Move(Left, 6);
+        // Refused: the cursor is read while the pointer is still over the target.
+        if (c.Answer == DROPEFFECT_NONE) PostMessage(Left, WM_NULL, 0, 0);
+        PostMessage(Left, WM_LBUTTONUP, 0, MakeLParam(6, 5));
+        DWORD effect = 0;
+        HCURSOR during = nullptr;
+        if (c.Answer == DROPEFFECT_NONE) {
+            TWindowProc old = GetWindowProc(Left);
+            SetWindowProc(Left, {[&](HWND w, UINT m, WPARAM wp, LPARAM lp) {
+                                     if (m == WM_NULL) during = GetCursor();
+                                     return CallWindowProc(old, w, m, wp, lp);
+                                 },
+                                 nullptr});
+            DoDragDrop(&D, &S, DROPEFFECT_COPY | DROPEFFECT_MOVE, effect);
+            SetWindowProc(Left, old);
+        } else {
+            DoDragDrop(&D, &S, DROPEFFECT_COPY | DROPEFFECT_MOVE, effect);
+            during = L.CursorAtDrop;
+        }
+        EXPECT_EQ(during, Screen().Cursor(c.Cursor));
+        EXPECT_EQ(GetCursor(), LoadCursor(IDC_IBEAM)) << "the cursor from before the drag";
+        SetCursor(before);
+    }
 }

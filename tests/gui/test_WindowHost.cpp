@@ -1,5 +1,6 @@
 // The Qt back end of the loop and the host widget of a top-level window.
 
+#include "platform/gui/Controls.h"
 #include "platform/gui/WindowHost.h"
 
 #include "platform/EventLoop.h"
@@ -8,6 +9,7 @@
 #include <QImage>
 #include <QMouseEvent>
 #include <QTimer>
+#include <QWheelEvent>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -172,5 +174,42 @@ TEST(WindowHost, MouseReachesTheWindowUnderItInClientCoordinates) {
     GetClientRect(h, r);
     EXPECT_EQ(r, Rect(0, 0, 100, 70));
     EXPECT_NE(top.Last(WM_SIZE), nullptr);
+    DestroyWindow(h);
+}
+
+TEST(WindowHost, ReleasedButtonsFocusWheelAndCursorAsTheWindowsNeedThem) {
+    Recorder top, child;
+    HWND h = top.Create(0, 0, 0, 80, 60);
+    HWND c = child.Create(h, 20, 10, 30, 30);
+    TWindowHost host(h);
+    host.Show();
+    QWidget* w = HostWidget();
+    ASSERT_NE(w, nullptr);
+    // A released button is no longer down in the flags.
+    QMouseEvent up(QEvent::MouseButtonRelease, QPointF(25, 17), QPointF(25, 17), Qt::LeftButton,
+                   Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &up);
+    ASSERT_NE(child.Last(WM_LBUTTONUP), nullptr);
+    EXPECT_EQ(child.Last(WM_LBUTTONUP)->WParam & MK_LBUTTON, 0u);
+    // The window system's focus arriving late keeps the focus where a click put it.
+    SetFocus(c);
+    QFocusEvent in(QEvent::FocusIn, Qt::MouseFocusReason);
+    QCoreApplication::sendEvent(w, &in);
+    EXPECT_EQ(GetFocus(), c);
+    // The wheel turns the window under the mouse, not the focused one.
+    SetFocus(h);
+    QWheelEvent wheel(QPointF(25, 17), QPointF(25, 17), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(w, &wheel);
+    ASSERT_NE(child.Last(WM_MOUSEWHEEL), nullptr);
+    // The cursor set is the one shown: system shapes by id, pictures as pictures.
+    SetCursor(LoadCursor(IDC_SIZEWE));
+    EXPECT_EQ(w->cursor().shape(), Qt::SizeHorCursor);
+    SetCursor(Screen().Cursor(crHandPoint));
+    EXPECT_EQ(w->cursor().shape(), Qt::PointingHandCursor);
+    SetCursor(Screen().Cursor(14001));
+    EXPECT_EQ(w->cursor().shape(), Qt::BitmapCursor);
+    SetCursor(nullptr);
+    EXPECT_EQ(w->cursor().shape(), Qt::ArrowCursor);
     DestroyWindow(h);
 }
