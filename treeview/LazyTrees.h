@@ -1217,6 +1217,9 @@ public:
     void HandleHScroll(int code);
     void HandleVScroll(int code);
     void HandleSize();
+    // Whether the mouse is over the header now; the columns forget the mouse's hover and press.
+    bool MouseOverHeader();
+    void ForgetHeaderHover();
     // The tree-view item queries (TVM_GETITEM, TVM_GETITEMRECT, TVM_GETNEXTITEM).
     LRESULT ItemQuery(const TMessage& m);
     // The framework's change notices (CM_...); False leaves the message to the framework.

@@ -341,3 +341,25 @@ TEST_F(HeaderInput, DropOnTheShownRightHalfOfAColumnRunningPastTheHeader) {
     Client(WM_LBUTTONUP, 350, 8);
     EXPECT_EQ(Positions(), (std::vector<int>{2, 0, 1}));
 }
+
+TEST_F(HeaderInput, LeavingForgetsTheHoverOnlyWhenTheMouseLeftTheHeader) {
+    Header().SetOptions(Header().Options() | hoHotTrack);
+    struct Case {
+        UINT leave;
+        TPoint cursor; // where the mouse went
+        TColumnIndex hover;
+    };
+    for (const Case& c :
+         {Case{WM_NCMOUSELEAVE, {150, 60}, NoColumn}, Case{WM_MOUSELEAVE, {150, 8}, 1},
+          Case{WM_MOUSELEAVE, {900, 600}, NoColumn}, Case{WM_NCMOUSELEAVE, {150, 8}, 1}}) {
+        NonClient(WM_NCMOUSEMOVE, 150, 8);
+        ASSERT_EQ(Columns().HoverIndex, 1);
+        SetCursorPos(c.cursor);
+        SendMessage(Wnd, c.leave, 0, 0);
+        EXPECT_EQ(Columns().HoverIndex, c.hover) << c.leave << " " << c.cursor.Y;
+    }
+    // A press on the header takes the focus first, as one on the rows does.
+    SetFocus(0);
+    NonClient(0x00A4, 150, 8); // the right button on the frame
+    EXPECT_EQ(GetFocus(), Wnd);
+}
