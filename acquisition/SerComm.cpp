@@ -28,6 +28,11 @@ std::string FormatError(const std::string& format, int error) {
     return s;
 }
 
+// A device name as messages show it.
+std::string ShownName(const std::string& name) {
+    return name.substr(0, 4) == "\\\\.\\" ? name.substr(4) : name;
+}
+
 // A flag read by Synchronize on another thread.
 void SetFlag(bool& flag, bool value) {
     if (value)
@@ -278,6 +283,7 @@ bool TSerCommEventThread::ReadAhead(size_t& fresh, size_t& kept, bool& drained,
             if (n > 0) Ahead.Added(size_t(n));
             kept = Ahead.Count();
             Ahead.Filling = false;
+            if (Device->FollowsFill()) Device->FollowFill(kept);
         }
         if (n < 0) return error != EIO;
         if (n == 0) {
@@ -350,6 +356,8 @@ void TSerCommEventThread::Execute(const std::shared_ptr<TSerCommThread>& self) {
                 (fresh == 0 || AheadFull || (Mask & EV_RX80FULL) || !Ahead.Enabled())) {
                 int n = Device->InQueue();
                 if (n < 0 && errno == EIO) lost = true;
+                if (!Ahead.Enabled() && n >= 0 && Device->FollowsFill())
+                    Device->FollowFill(size_t(n));
                 if (n > 0) {
                     count += n;
                     arrived = true;
@@ -527,6 +535,14 @@ void TSerCustomComm::RaiseLastError(const std::string& format) const {
     throw ESerCommError(FormatError(format, errno));
 }
 
+void TSerCustomComm::RaiseDcbError() const {
+    std::string s = FormatError("Error writing dcb (%d), %s", errno);
+    // A mode run on modem lines, asked of a line without them.
+    if (const char* mode = FDevice.Refused())
+        s += ": " + ShownName(FormattedDeviceName()) + " has no modem lines for " + mode;
+    throw ESerCommError(s);
+}
+
 std::string TSerCustomComm::FormattedDeviceName() const {
     std::string s;
     for (size_t i = 0; i < FDeviceName.size(); ++i) {
@@ -565,15 +581,14 @@ void TSerCustomComm::OpenDevice() {
     std::string name = FormattedDeviceName();
     if (!FDevice.Open(name)) {
         int e = errno;
-        std::string shown = name.substr(0, 4) == "\\\\.\\" ? name.substr(4) : name;
+        std::string shown = ShownName(name);
         if (e == ENOENT) throw ESerCommError("Specified device not found (" + shown + ").");
         throw ESerCommError("Can't open specified device " + shown + " (Error " +
                             std::to_string(e) + ", " + SysErrorText(e) + ")");
     }
     // The driver's queues and read time-outs need no setting here: the
     // device is read without waiting, as those time-outs asked for.
-    if (FUpdateDCB && !FDevice.Configure(MakeSettings()))
-        RaiseLastError("Error writing dcb (%d), %s");
+    if (FUpdateDCB && !FDevice.Configure(MakeSettings())) RaiseDcbError();
     FEventMask = EventBits(FMonitorEvents);
     if (!FDirectWrite) FEventMask &= ~EV_TXEMPTY; // the write thread tells that itself
 }
@@ -618,6 +633,7 @@ void TSerCustomComm::StopThreads() {
         }
     }
     if (FEventThread) stop(*FEventThread);
+    FDevice.StopWaits();
     // A thread whose handler is running beneath us cannot be waited for: it
     // is blocked in that very call, and ends by itself once the call returns,
     // touching neither the port nor the device again.
@@ -707,11 +723,13 @@ int TSerCustomComm::Read(char* bytes, int count) {
     if (!t || !t->Ahead.Enabled()) {
         ssize_t n = FDevice.Read(bytes, size_t(count));
         if (n < 0) RaiseLastError("Read error (%d), %s");
+        if (FDevice.FollowsFill()) FDevice.FollowFill(size_t(std::max(FDevice.InQueue(), 0)));
         return int(n);
     }
     std::lock_guard<std::mutex> ahead(t->AheadLock);
     size_t done = t->Ahead.Take(bytes, size_t(count));
     if (done > 0 && t->AheadFull.exchange(false)) t->Wake.Signal();
+    if (done > 0 && FDevice.FollowsFill()) FDevice.FollowFill(t->Ahead.Count());
     // Behind bytes read ahead, or a read of the event thread under way, the
     // device's bytes are that thread's to take next, and to announce. When
     // it is held up (waiting for one of its own handlers, say) they are read
@@ -720,6 +738,7 @@ int TSerCustomComm::Read(char* bytes, int count) {
         ssize_t n = FDevice.Read(bytes, size_t(count));
         if (n < 0) RaiseLastError("Read error (%d), %s");
         done = size_t(n);
+        if (FDevice.FollowsFill()) FDevice.FollowFill(size_t(std::max(FDevice.InQueue(), 0)));
     }
     return int(done);
 }
@@ -786,6 +805,8 @@ void TSerCustomComm::HandleRxChar() {
             TSerLock lock(FReadLock);
             std::lock_guard<std::mutex> ahead(t->AheadLock);
             n = t->Ahead.Lend(bytes);
+            // Bytes in a handler's hands are taken: the line may bring more.
+            if (n > 0 && FDevice.FollowsFill()) FDevice.FollowFill(t->Ahead.Count());
         }
         if (n == 0) return;
         struct TGiveBack {
@@ -909,12 +930,15 @@ TSerialSettings TSerCustomComm::MakeSettings() const {
     s.XonXoffIn = IsFlagSet(dcbInX, flags);
     s.XonChar = FEventChars->XonChar();
     s.XoffChar = FEventChars->XoffChar();
+    s.ErrorChar = FEventChars->ErrorChar();
+    s.InputSize = FBuffers->ReadSize();
+    s.XonLimit = FBuffers->XonLimit();
+    s.XoffLimit = FBuffers->XoffLimit();
     return s;
 }
 
 void TSerCustomComm::ApplySettings() {
-    if (IsOpen() && FUpdateDCB && !FDevice.Configure(MakeSettings()))
-        RaiseLastError("Error writing dcb (%d), %s");
+    if (IsOpen() && FUpdateDCB && !FDevice.Configure(MakeSettings())) RaiseDcbError();
 }
 
 void TSerCustomComm::SetBaudrate(TSerBaudrate value) {

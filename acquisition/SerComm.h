@@ -238,6 +238,8 @@ protected:
     uint32_t EventMask() const { return FEventMask; }
     // The device name for the current PortNum.
     std::string FormattedDeviceName() const;
+    // The device driver; a test gives it modem lines of its own.
+    TSerialDevice& Device() { return FDevice; }
 
 private:
     friend class TSerCommComponent;
@@ -258,6 +260,7 @@ private:
     void Attach(TSerDispatcher* d);
     void Detach(TSerDispatcher* d);
     [[noreturn]] void RaiseLastError(const std::string& format) const;
+    [[noreturn]] void RaiseDcbError() const;
 
     TSerBaudrate FBaudrate = br1200;
     int32_t FUserBaudrate = 0;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 namespace nuq {
 
@@ -14,9 +15,8 @@ namespace {
 
 const TCharSet kByte1{'\x01'};
 
-} // namespace
-
-void TBoilerRoom::LoadScript(const std::string& script) {
+// The blocks and alarm texts a script makes; EScriptError when it fails its check.
+void CompileScript(const std::string& script, tBlocks& blocks, tCrashList& crashList) {
     tScriptAnalyser analyser;
     analyser.Analyse(script);
     const int sectionCount = analyser.GetSectionCount();
@@ -30,7 +30,7 @@ void TBoilerRoom::LoadScript(const std::string& script) {
         const tScriptSection& section = analyser.Sections.Items(i);
         const int type = section.GetType();
         if (type < 1 || type > 7) continue;
-        tBlock& block = Blocks.Items(Blocks.Add(type));
+        tBlock& block = blocks.Items(blocks.Add(type));
         block.Caption = section.GetCaption();
         block.Visible = section.GetVisible();
         if (auto* measured = dynamic_cast<tMeasuredBlock*>(&block)) {
@@ -62,8 +62,64 @@ void TBoilerRoom::LoadScript(const std::string& script) {
         int code;
         // A line whose code does not read (a commented-out entry) names no alarm.
         if (!TryStrToInt(Trim(ExtractWord(1, line, kByte1)), code)) continue;
-        CrashList.Add(code, ExtractWord(2, line, kByte1));
+        crashList.Add(code, ExtractWord(2, line, kByte1));
     }
+}
+
+// A compiled script, kept for the objects that load the same text.
+struct TCompiledScript {
+    std::string Script;
+    tBlocks Blocks;
+    tCrashList CrashList;
+};
+
+// Objects of one kind share a script: the few scripts compiled last are
+// kept, so loading thousands of objects checks and compiles each text once.
+class TCompiledScripts {
+public:
+    std::shared_ptr<const TCompiledScript> Find(const std::string& script) {
+        std::lock_guard<std::mutex> hold(Lock);
+        for (auto it = Recent.begin(); it != Recent.end(); ++it)
+            if ((*it)->Script == script) {
+                auto found = *it;
+                Recent.erase(it);
+                Recent.push_back(found);
+                return found;
+            }
+        return nullptr;
+    }
+    void Keep(std::shared_ptr<const TCompiledScript> compiled) {
+        std::lock_guard<std::mutex> hold(Lock);
+        if (Recent.size() == Kept) Recent.erase(Recent.begin());
+        Recent.push_back(std::move(compiled));
+    }
+
+private:
+    static constexpr size_t Kept = 8;
+    std::mutex Lock;
+    std::vector<std::shared_ptr<const TCompiledScript>> Recent; // newest last
+};
+
+TCompiledScripts compiledScripts;
+
+} // namespace
+
+void TBoilerRoom::LoadScript(const std::string& script) {
+    if (const auto compiled = compiledScripts.Find(script)) {
+        Blocks.Append(compiled->Blocks);
+        CrashList.Append(compiled->CrashList);
+        return;
+    }
+    // Compiled in place, so a script that fails halfway leaves the blocks
+    // made before the fault, then kept for the next object.
+    const int firstBlock = Blocks.Count();
+    const int firstCrash = CrashList.Count();
+    CompileScript(script, Blocks, CrashList);
+    auto compiled = std::make_shared<TCompiledScript>();
+    compiled->Script = script;
+    compiled->Blocks.Append(Blocks, firstBlock);
+    compiled->CrashList.Append(CrashList, firstCrash);
+    compiledScripts.Keep(std::move(compiled));
 }
 
 void TBoilerRoom::DecodePacket(const PacketBuffer& buffer, int length) {
@@ -71,13 +127,15 @@ void TBoilerRoom::DecodePacket(const PacketBuffer& buffer, int length) {
                                   size_t(std::clamp(length, 0, PacketBufferSize))));
 }
 
+void TBoilerRoom::DecodePacket(const TPacketBytes& buffer, int length) {
+    // A copy first: the buffer may be this object's own.
+    DecodePacket(buffer.Bytes(size_t(std::clamp(length, 0, PacketBufferSize))));
+}
+
 void TBoilerRoom::DecodePacket(std::string_view bytes) {
     const size_t count = std::min<size_t>(bytes.size(), PacketBufferSize);
     TMutexHold hold(SIPMutex);
-    // The caller may pass this object's own buffer, so the bytes move.
-    std::memmove(Packet.data(), bytes.data(), count);
-    if (PacketUsed > count) std::memset(Packet.data() + count, 0xFF, PacketUsed - count);
-    PacketUsed = count;
+    Packet.Assign(bytes.substr(0, count));
     PacketLength = int(count);
     DecodeBlocks();
 }
@@ -155,8 +213,7 @@ void TBoilerRoom::ClearValues() {
 void TBoilerRoom::DecodePacketBuffer() {
     {
         TMutexHold hold(SIPMutex);
-        Packet.fill(0xFF);
-        PacketUsed = 0;
+        Packet.Clear();
         DecodeBlocks();
     }
     PacketLength = -1;

@@ -64,7 +64,9 @@ public:
     TBoilerRoom(const TBoilerRoom&) = delete;
     TBoilerRoom& operator=(const TBoilerRoom&) = delete;
 
-    TNuqSettings Settings; // private copy, reloaded by Start
+    // Read from the settings file by Start; objects that read the same file
+    // share one copy, and one given settings of its own keeps them to itself.
+    std::shared_ptr<const TNuqSettings> Settings = NoSettings();
     std::string Name;
     uint8_t Status = 0; // 1 automatic polling, 2 manual; other values: not polled
     std::string KeyPass;
@@ -82,7 +84,7 @@ public:
     uint8_t GPRSCallMode = 0;
     std::unique_ptr<TOPCServer> OPCServer; // made by Start on a DDE link, freed by Stop
 
-    PacketBuffer Packet;
+    TPacketBytes Packet;
     int PacketLength = -1; // -1 = no packet
 
     bool Running = false;
@@ -153,6 +155,7 @@ public:
     // Lays a packet into the packet buffer and decodes every block. A packet
     // longer than the buffer is cut to it. The message loop runs once per block.
     void DecodePacket(const PacketBuffer& buffer, int length);
+    void DecodePacket(const TPacketBytes& buffer, int length);
     void DecodePacket(std::string_view bytes);
     // Every block decodes the value 0.
     void ClearValues();
@@ -238,8 +241,6 @@ private:
     // object (run from a message handled between blocks) stops instead of
     // mixing two packets.
     uint64_t DecodeGeneration = 0;
-    // Packet bytes from here on are $FF: a packet refills only what the last one set.
-    size_t PacketUsed = 0;
 
     // Framing of the receive buffer: a pass or a DDE poll is delivering; the
     // search for CR LF resumes here; the bytes up to the next CR LF belong to

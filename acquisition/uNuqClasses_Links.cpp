@@ -341,15 +341,15 @@ void TBoilerRoom::ComClose() {
 // Intervals and counts below 1 (a missing settings file reads as all zero)
 // would stop reconnecting for good; they take the settings' defaults.
 uint32_t TBoilerRoom::ReconnectQuickMs() const {
-    return uint32_t(Settings.ReconnectQuick >= 1 ? Settings.ReconnectQuick : 1) * 1000u;
+    return uint32_t(Settings->ReconnectQuick >= 1 ? Settings->ReconnectQuick : 1) * 1000u;
 }
 
 uint32_t TBoilerRoom::ReconnectLongMs() const {
-    return uint32_t(Settings.ReconnectLong >= 1 ? Settings.ReconnectLong : 60) * 1000u;
+    return uint32_t(Settings->ReconnectLong >= 1 ? Settings->ReconnectLong : 60) * 1000u;
 }
 
 int TBoilerRoom::MaxConnectTry() const {
-    return Settings.MaxConnectTry >= 1 ? Settings.MaxConnectTry : 5;
+    return Settings->MaxConnectTry >= 1 ? Settings->MaxConnectTry : 5;
 }
 
 void TBoilerRoom::SetTCPConnection(const std::string& host, int port) {

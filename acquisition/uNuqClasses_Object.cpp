@@ -21,7 +21,6 @@ uint32_t Milliseconds(int seconds) {
 } // namespace
 
 TBoilerRoom::TBoilerRoom() {
-    Packet.fill(0xFF);
     FAnswerTimer.SetEnabled(false);
     FLowTempTimer.SetEnabled(false);
     RxBuffer.OnChange = [this](tBuffer&) { RxBufferChange(); };
@@ -71,7 +70,7 @@ void TBoilerRoom::Start(int requestPeriod, int ddePeriod) {
     DDEPeriod = ddePeriod;
     CommandIndex = -1;
     CommandText.clear();
-    LoadSettings(SettingsFileName(), Settings);
+    Settings = LoadSharedSettings(SettingsFileName());
     Running = true;
     StartLink();
     PendingCommandKind = 0;

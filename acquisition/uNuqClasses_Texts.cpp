@@ -76,7 +76,8 @@ std::string TBoilerRoom::SmsValueText(const tSmsNotifyTemplateItem& item) const 
     int64_t code = 0;
     const bool hasCode = !item.NaNText.empty();
     if (hasCode && !TryStrToInt64("$" + item.NaNText, code))
-        throw EConvertError("'" + item.NaNText + "' is not a valid hexadecimal value");
+        throw EConvertError("'" + item.NaNText +
+                            "' не является допустимым шестнадцатеричным числом");
     auto byteAt = [this](int64_t n) -> int {
         if (n < 1 || n > PacketBufferSize)
             throw EListError("Packet byte " + std::to_string(n) + " does not exist");

@@ -423,7 +423,7 @@ int tScriptSection::GetDimension() const {
     double d;
     if (TryStrToFloat(number, d) && d == std::trunc(d) && d >= INT32_MIN && d <= INT32_MAX)
         return int(d);
-    throw EConvertError("'" + value + "' is not a valid integer value");
+    throw EConvertError("'" + value + "' не является допустимым целым числом");
 }
 
 double tScriptSection::GetBottomLimit() const {

@@ -3,6 +3,7 @@
 #include "foundation/uUtils.h"
 #include "platform/SysUtils.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -25,13 +26,10 @@ std::string_view IntText(int64_t v, char (&buf)[24]) {
     return std::string_view(buf, size_t(end - buf));
 }
 
-// The four raw bytes, first most significant, through the common hex
-// conversion, as its hexadecimal text would pass them.
+// The four raw bytes, first most significant, as the common hex conversion
+// reads their hexadecimal text.
 float RawToFloat(uint32_t bits, bool checkTiny) {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    char hex[8];
-    for (int i = 0; i < 8; ++i) hex[i] = digits[(bits >> (28 - 4 * i)) & 0xF];
-    return HexStrToFloat(std::string_view(hex, sizeof hex), checkTiny);
+    return PacketFloatFromBits(bits, checkTiny);
 }
 
 void CheckIndex(int index, int count) {
@@ -40,6 +38,21 @@ void CheckIndex(int index, int count) {
 }
 
 } // namespace
+
+void TPacketBytes::Assign(std::string_view bytes) {
+    bytes = bytes.substr(0, PacketBufferSize);
+    while (!bytes.empty() && uint8_t(bytes.back()) == 0xFF) bytes.remove_suffix(1);
+    Held.assign(bytes);
+    // A long packet followed by short ones would otherwise keep its block.
+    if (Held.capacity() > 2 * Held.size() + 64) Held.shrink_to_fit();
+}
+
+std::string TPacketBytes::Bytes(size_t count) const {
+    count = std::min<size_t>(count, PacketBufferSize);
+    std::string out(count, '\xFF');
+    Held.copy(out.data(), std::min(count, Held.size()));
+    return out;
+}
 
 void tDecodeList::Add(std::string_view caption, std::string_view value, bool alarm) {
     if (Used == Items.size()) Items.emplace_back();
@@ -234,6 +247,11 @@ int tBlocks::Add(int typeCode) {
     block->BlockType = static_cast<uint8_t>(typeCode);
     List.push_back(std::move(block));
     return Count() - 1;
+}
+
+void tBlocks::Append(const tBlocks& other, int from) {
+    for (size_t i = size_t(std::clamp(from, 0, other.Count())); i < other.List.size(); ++i)
+        List.push_back(other.List[i]->Clone());
 }
 
 tBlock& tBlocks::Items(int index) const {

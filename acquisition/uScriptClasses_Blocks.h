@@ -3,6 +3,7 @@
 // block turns its byte or bytes of the packet buffer into a value and one or
 // more decoded lines (caption, value text, alarm flag).
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -15,6 +16,26 @@ namespace nuq {
 inline constexpr int PacketBufferSize = 32768;
 // A packet as received; byte N of the packet (N from 1) is at index N-1.
 using PacketBuffer = std::array<uint8_t, PacketBufferSize>;
+
+// An object's packet buffer: PacketBufferSize bytes that read $FF until a
+// packet sets them. Only the bytes before the last one that differs from $FF
+// are held, so an object that has received nothing holds none.
+class TPacketBytes {
+public:
+    uint8_t operator[](size_t index) const {
+        return index < Held.size() ? uint8_t(Held[index]) : uint8_t(0xFF);
+    }
+    static constexpr size_t size() { return PacketBufferSize; }
+    // The first bytes become Bytes (cut at the buffer's size); all after them read $FF.
+    void Assign(std::string_view bytes);
+    // Every byte reads $FF.
+    void Clear() { std::string().swap(Held); }
+    // The first Count bytes (up to the buffer's size), $FF where none is held.
+    std::string Bytes(size_t count) const;
+
+private:
+    std::string Held;
+};
 
 // One decoded line of a block.
 struct tDecodeResult {
@@ -42,6 +63,8 @@ private:
 class tBlock {
 public:
     virtual ~tBlock() = default;
+    // A block of the same type and settings, and its values as they stand.
+    virtual std::unique_ptr<tBlock> Clone() const { return std::make_unique<tBlock>(*this); }
 
     int ByteNo = 0;
     std::string NaNText; // '' = the type's default no-data code
@@ -90,6 +113,7 @@ private:
 
 class tByteBlock : public tMeasuredBlock {
 public:
+    std::unique_ptr<tBlock> Clone() const override { return std::make_unique<tByteBlock>(*this); }
     bool IsNaN() const override;
     void Decode() override;
 
@@ -100,6 +124,9 @@ protected:
 // One byte in sign and magnitude: bit 7 the sign.
 class tShortIntBlock : public tByteBlock {
 public:
+    std::unique_ptr<tBlock> Clone() const override {
+        return std::make_unique<tShortIntBlock>(*this);
+    }
     void Decode() override;
 };
 
@@ -113,6 +140,9 @@ struct tBitRecord {
 // A byte of eight described bits; bit 1 is the least significant.
 class tBitMaskBlock : public tBlock {
 public:
+    std::unique_ptr<tBlock> Clone() const override {
+        return std::make_unique<tBitMaskBlock>(*this);
+    }
     std::array<tBitRecord, 8> Bits;
     void Decode() override;
 };
@@ -137,6 +167,9 @@ private:
 // A byte whose value selects a text.
 class tParameterBlock : public tBlock {
 public:
+    std::unique_ptr<tBlock> Clone() const override {
+        return std::make_unique<tParameterBlock>(*this);
+    }
     tParameters Parameters;
     void Decode() override;
 };
@@ -144,6 +177,7 @@ public:
 // Four bytes, first most significant, as an IEEE single.
 class tFloatBlock : public tMeasuredBlock {
 public:
+    std::unique_ptr<tBlock> Clone() const override { return std::make_unique<tFloatBlock>(*this); }
     std::array<uint8_t, 4> Raw{0xFF, 0xFF, 0xFF, 0xFF};
     double GetFloatValue() const;
     bool IsNaN() const override;
@@ -158,6 +192,9 @@ protected:
 // Two bytes, high first, in sign and magnitude over 16 bits.
 class tIntegerBlock : public tMeasuredBlock {
 public:
+    std::unique_ptr<tBlock> Clone() const override {
+        return std::make_unique<tIntegerBlock>(*this);
+    }
     uint8_t High = 0xFF, Low = 0xFF;
     int GetIntValue() const;
     bool IsNaN() const override;
@@ -172,6 +209,7 @@ protected:
 // dimension exceeds 255.
 class tRealBlock : public tMeasuredBlock {
 public:
+    std::unique_ptr<tBlock> Clone() const override { return std::make_unique<tRealBlock>(*this); }
     uint8_t High = 0xFF, Low = 0xFF;
     int Dimension = 0;
     double BottomLimit = 0;
@@ -192,6 +230,8 @@ public:
     // Creates a block of the type code 1..7 and returns its index; any other
     // code adds nothing and returns Count - 1.
     int Add(int typeCode);
+    // Appends a copy of every block of Other from its index From on.
+    void Append(const tBlocks& other, int from = 0);
     tBlock& Items(int index) const; // EListError outside the list
     int Count() const { return int(List.size()); }
     void Clear() { List.clear(); }
@@ -208,6 +248,11 @@ public:
         std::string Text;
     };
     void Add(int code, const std::string& text) { Items.push_back({code, text}); }
+    // Appends the entries of Other from its index From on.
+    void Append(const tCrashList& other, int from = 0) {
+        Items.insert(Items.end(), other.Items.begin() + std::clamp(from, 0, other.Count()),
+                     other.Items.end());
+    }
     void Delete(int index);
     void Clear() { Items.clear(); }
     int Count() const { return int(Items.size()); }

@@ -25,10 +25,26 @@ extern const char* const DecodeHelp;
 extern const char* const RunHelp;
 
 // Reads a text file of people's making (UTF-8, or cp1251 when not valid
-// UTF-8). On failure prints a clear message and returns false.
+// UTF-8). On failure gives the reason, or prints it, and returns false.
+bool ReadTextFile(const std::string& path, std::string& text, std::string& reason);
 bool ReadTextFile(const std::string& path, std::string& text);
 
 // Hex digits with optional blanks to bytes; false with a reason otherwise.
 bool ParseHexPacket(const std::string& hex, std::string& bytes, std::string& reason);
+
+} // namespace nuq::app
+
+namespace nuq {
+class TBoilerRoom;
+class tBlock;
+} // namespace nuq
+
+namespace nuq::app {
+
+// The block that carries the packet's alarm code: the byte block captioned
+// "Код аварии"; null when the script has none.
+const tBlock* AlarmCodeBlock(const TBoilerRoom& room);
+// The alarm code the block shows, 0 when it shows no data.
+int AlarmCodeOf(const tBlock& block);
 
 } // namespace nuq::app

@@ -1,5 +1,6 @@
 #include "app/nuq_host.h"
 
+#include "acquisition/uScriptClasses.h"
 #include "app/nuq_commands.h"
 #include "foundation/uNuqSettings.h"
 #include "foundation/uNuqUtils.h"
@@ -10,8 +11,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cmath>
 #include <cstdio>
+#include <map>
 
 namespace nuq::app {
 
@@ -112,9 +115,9 @@ void THost::Log(const std::string& text) {
         });
 }
 
-bool THost::LoadObjects(const std::string& fileName) {
+bool THost::LoadObjects(const std::string& fileName, std::string& error) {
     if (!FileExists(fileName)) {
-        Log("Файл объектов " + fileName + " не найден");
+        error = "файл объектов " + fileName + " не найден";
         return false;
     }
     const TIniFile ini(fileName);
@@ -123,19 +126,31 @@ bool THost::LoadObjects(const std::string& fileName) {
         if (LinkKindOf(ini.ReadString(section, "Link", "")) == lkGPRS)
             modemPorts.push_back(ini.ReadInteger(section, "ModemPort", 0));
     MakeModems(modemPorts);
+    // Objects sharing a script read and check it once: its text, and its
+    // first check message ("" when it passes).
+    std::map<std::string, std::pair<std::string, std::string>> scripts;
     for (const std::string& section : ini.ReadSections()) {
         auto read = [&](const char* key, const std::string& def = "") {
             return ini.ReadString(section, key, def);
         };
-        auto readInt = [&](const char* key, int def) { return ini.ReadInteger(section, key, def); };
-        // Kept in a byte: a value beyond it is a mistake, not something to wrap.
-        auto readByte = [&](const char* key, int def) {
-            const int value = readInt(key, def);
-            if (value < 0 || value > 255)
-                throw Exception(std::string("значение ") + key + "=" + std::to_string(value) +
-                                " вне диапазона 0..255");
-            return uint8_t(value);
+        // A value that does not read, or lies beyond what the link can take,
+        // refuses the object: a default in its place would poll a wrong port.
+        auto readInt = [&](const char* key, int def, int low, int high) {
+            const std::string text = Trim(read(key));
+            int value = def;
+            if (!text.empty() && !TryStrToInt(text, value))
+                throw Exception(std::string("значение ") + key + "=" + text +
+                                " не является числом");
+            if (value < low || value > high)
+                throw Exception(std::string("значение ") + key +
+                                (text.empty()
+                                     ? std::string(" не задано")
+                                     : "=" + text + " вне диапазона " + std::to_string(low) + ".." +
+                                           std::to_string(high)));
+            return value;
         };
+        // Seconds that still fit the timers' milliseconds.
+        constexpr int MaxPeriod = 4294967;
         THostObject object;
         object.Section = section;
         object.Room = std::make_unique<TBoilerRoom>();
@@ -143,23 +158,34 @@ bool THost::LoadObjects(const std::string& fileName) {
         room.Name = read("Name", section);
         room.KeyPass = read("Key");
         object.RequestText = read("RequestText");
-        object.RequestPeriod = readInt("RequestPeriod", 10);
-        object.DDEPeriod = readInt("DDEPeriod", 5);
         try {
-            room.Status = readByte("Status", 1);
+            object.RequestPeriod = readInt("RequestPeriod", 10, 0, MaxPeriod);
+            object.DDEPeriod = readInt("DDEPeriod", 5, 0, MaxPeriod);
+            room.Status = uint8_t(readInt("Status", 1, 0, 255));
             const std::string script = read("Script");
             if (!script.empty()) {
-                std::string text;
-                if (!ReadTextFile(PathInHome(script), text))
-                    throw Exception("не удалось прочитать скрипт " + script);
-                room.LoadScript(text);
+                auto found = scripts.find(script);
+                if (found == scripts.end()) {
+                    std::string text, reason;
+                    if (!ReadTextFile(PathInHome(script), text, reason))
+                        throw Exception("скрипт " + script + " не прочитан: " + reason);
+                    tScriptAnalyser analyser;
+                    analyser.Analyse(text);
+                    const std::string first =
+                        analyser.Passed() ? std::string() : analyser.Errors[0].Text;
+                    found = scripts.emplace(script, std::make_pair(std::move(text), first)).first;
+                }
+                if (!found->second.second.empty())
+                    throw Exception("скрипт " + script +
+                                    " не прошёл проверку: " + found->second.second);
+                room.LoadScript(found->second.first);
             }
             room.InfoBytes = std::make_unique<TNuqInfoBytes>();
             room.InfoBytes->LoadFromString(read("InfoBytes"));
             room.Commands.LoadFromString(read("Commands"));
             room.SMSTemplates.LoadFromString(read("SMSTemplates"));
             room.OPCMap.LoadFromString(read("OPCMap"));
-            room.SMSNotify = readInt("SMSNotify", 0) != 0;
+            room.SMSNotify = readInt("SMSNotify", 0, 0, 1) != 0;
             std::string phones = read("SMSPhones") + ",";
             for (size_t c; (c = phones.find(',')) != std::string::npos; phones.erase(0, c + 1)) {
                 const std::string p = Trim(phones.substr(0, c));
@@ -167,23 +193,32 @@ bool THost::LoadObjects(const std::string& fileName) {
             }
             const int kind = LinkKindOf(read("Link"));
             switch (kind) {
-            case lkComPort:
-                room.SetComPortConnection(readInt("ComPort", 1), readInt("BaudRate", 9600),
-                                          readInt("DataBits", 8), readInt("StopBits", 1),
-                                          readInt("Parity", 0), readInt("FlowControl", 0));
+            case lkComPort: {
+                const int port = readInt("ComPort", 1, 1, 255);
+                const int rate = readInt("BaudRate", 9600, 1, INT_MAX);
+                static const int rates[] = {110,   300,   600,    1200,   2400,
+                                            4800,  9600,  14400,  19200,  38400,
+                                            56000, 57600, 115200, 128000, 256000};
+                if (std::find(std::begin(rates), std::end(rates), rate) == std::end(rates))
+                    throw Exception("значение BaudRate=" + Trim(read("BaudRate")) +
+                                    " не является скоростью порта");
+                room.SetComPortConnection(port, rate, readInt("DataBits", 8, 4, 8),
+                                          readInt("StopBits", 1, 1, 2), readInt("Parity", 0, 0, 4),
+                                          readInt("FlowControl", 0, 0, 7));
                 break;
+            }
             case lkTCP:
-                room.SetTCPConnection(read("Host", "127.0.0.1"), readInt("Port", 0));
+                room.SetTCPConnection(read("Host", "127.0.0.1"), readInt("Port", 0, 1, 65535));
                 break;
             case lkDDE:
                 room.SetDDEConnection(read("DDEService"));
                 break;
             case lkGPRS: {
-                const int port = readInt("ModemPort", 0);
+                const int port = readInt("ModemPort", 0, 1, 255);
                 if (!FManager.ModemList.FindByPort(port))
                     throw Exception("модем на COM" + std::to_string(port) +
                                     " не описан в setting.ini");
-                room.GPRSCallMode = readByte("CallMode", 0);
+                room.GPRSCallMode = uint8_t(readInt("CallMode", 0, 0, 255));
                 room.GPRSApn = read("APN");
                 room.GPRSLogin = read("APNLogin");
                 room.GPRSPassword = read("APNPassword");
@@ -204,7 +239,7 @@ bool THost::LoadObjects(const std::string& fileName) {
         FObjects.push_back(std::move(object));
     }
     for (auto& object : FObjects) AssignEvents(object);
-    if (FObjects.empty()) Log("В файле " + fileName + " нет объектов");
+    if (FObjects.empty()) error = "в файле " + fileName + " нет объектов, которые можно запустить";
     return !FObjects.empty();
 }
 
@@ -259,15 +294,20 @@ void THost::ShowData(THostObject& object, const std::string& line) {
     room.LastDataTime = Now();
     const TByteList bytes = HexToByteList(line);
     room.DecodePacket(std::string(bytes.begin(), bytes.end()));
+    // The terminal takes the object's alarm code from its packet.
+    const tBlock* alarm = AlarmCodeBlock(room);
+    room.AlarmCode = alarm ? AlarmCodeOf(*alarm) : 0;
     Log(Quoted(room.Name) + ": пакет " + std::to_string(bytes.size()) + " байт");
     for (int i = 0; i < room.Blocks.Count(); ++i) {
         const tBlock& block = room.Blocks.Items(i);
-        if (!block.Visible) continue;
+        // The alarm code is shown, hidden from the parameter table or not.
+        if (!block.Visible && &block != alarm) continue;
         const std::string unit = Trim(block.GetUnitSuffix());
+        const std::string alarmText = &block == alarm ? room.GetAlarmText() : std::string();
         for (int k = 0; k < block.DecodeList.Count(); ++k) {
             const tDecodeResult r = block.DecodeList.GetItem(k);
             Log("    " + r.Caption + " = " + r.Value + (unit.empty() ? "" : " " + unit) +
-                (r.Alarm ? "  [АВАРИЯ]" : ""));
+                (alarmText.empty() ? "" : " (" + alarmText + ")") + (r.Alarm ? "  [АВАРИЯ]" : ""));
         }
     }
 }

@@ -42,8 +42,9 @@ public:
     // Reads objects.ini of the home folder, making the modems of setting.ini
     // its objects on modem links need (and those that report by SMS); every
     // problem of an object is logged and the object left out, the others
-    // load. False when the file is missing or holds no object.
-    bool LoadObjects(const std::string& fileName);
+    // load. False, with the error, when the file is missing or holds no
+    // object that loads.
+    bool LoadObjects(const std::string& fileName, std::string& error);
     // Connects the modems (and asks each its balance), then starts every object.
     void StartScanning();
     void StopScanning();

@@ -2,12 +2,14 @@
 
 #include "app/nuq_commands.h"
 #include "app/nuq_host.h"
+#include "foundation/uNuqSettings.h"
 #include "foundation/uTrace.h"
 #include "platform/EventLoop.h"
 #include "platform/Host.h"
 #include "platform/Timer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -36,6 +38,9 @@ const char* const RunHelp =
     "InfoBytes, Commands, OPCMap, SMSTemplates. The modems of GPRS objects are\n"
     "the [Modem_i] sections of setting.ini with that PortNumber; each is\n"
     "connected before the objects start and asked its balance once.\n"
+    "An object whose script fails its check, or whose numbers do not read or lie\n"
+    "out of range, is not started; the log says why. The byte captioned\n"
+    "\"Код аварии\" is shown with its code's text from the script's alarm texts.\n"
     "\n"
     "Exit status: 0 stopped cleanly, 2 bad arguments or no object to run.\n";
 
@@ -81,7 +86,10 @@ int RunCommand(const Args& args) {
         files.rlim_cur = files.rlim_max;
         setrlimit(RLIMIT_NOFILE, &files);
     }
-    if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) < 0) return 2;
+    if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) < 0) {
+        std::fprintf(stderr, "nuq run: %s\n", SystemErrorReason(errno).c_str());
+        return 2;
+    }
     TFdWatch signals(signalPipe[0], POLLIN, [](short) { QuitLoop(); });
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
@@ -89,6 +97,9 @@ int RunCommand(const Args& args) {
 
     THost host;
     host.Log("Запуск: папка " + HostFolder());
+    if (!FileExists(SettingsFileName()))
+        host.Log("Файл настроек " + SettingsFileName() +
+                 " не найден: действуют значения по умолчанию");
     if (trace) {
         SetHostParameters({"/TRACE"});
         // The folder is found (or made) once; the settings are not read
@@ -102,8 +113,11 @@ int RunCommand(const Args& args) {
             SetTraceFailureHandler([&host](const std::string& message) { host.Log(message); });
         }
     }
-    if (!host.LoadObjects(HostFolder() + "objects.ini")) {
+    std::string error;
+    if (!host.LoadObjects(HostFolder() + "objects.ini", error)) {
         SetTraceFailureHandler(nullptr);
+        std::fflush(stdout); // the objects' refusals come before the reason
+        std::fprintf(stderr, "nuq run: %s\n", error.c_str());
         return 2;
     }
     // A timer's interval is 32-bit milliseconds: a longer run is counted

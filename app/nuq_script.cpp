@@ -25,16 +25,18 @@ const char* const DecodeHelp =
     "Loads the packet script in FILE as a boiler room does and decodes the packet\n"
     "given as hex digits (blanks allowed; byte 1 of the packet first). Prints one\n"
     "line per decoded line of every block, in script order, with TAB-separated\n"
-    "fields: caption, value text, unit, and 1 for an alarm or 0.\n"
+    "fields: caption, value text, unit, and 1 for an alarm or 0. The line of the\n"
+    "byte captioned \"Код аварии\" has a fifth field when the script's alarm\n"
+    "texts give its code one: that text.\n"
     "\n"
     "Exit status: 0 decoded, 1 the script does not pass its check or cannot be\n"
     "loaded (its messages are printed), 2 bad arguments, an unreadable file or a\n"
     "bad hex text.\n";
 
-bool ReadTextFile(const std::string& path, std::string& text) {
+bool ReadTextFile(const std::string& path, std::string& text, std::string& reason) {
     // A folder opens like a file and reads as nothing: an empty script would pass.
     if (DirectoryExists(path)) {
-        std::fprintf(stderr, "nuq: \"%s\" is a folder, not a file\n", path.c_str());
+        reason = "\"" + path + "\" - папка, а не файл";
         return false;
     }
     try {
@@ -43,9 +45,28 @@ bool ReadTextFile(const std::string& path, std::string& text) {
         text = TextFromFileBytes(ReadFileBytes(path, MaxScriptFileBytes));
         return true;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "nuq: %s\n", e.what());
+        reason = e.what();
         return false;
     }
+}
+
+bool ReadTextFile(const std::string& path, std::string& text) {
+    std::string reason;
+    if (ReadTextFile(path, text, reason)) return true;
+    std::fprintf(stderr, "nuq: %s\n", reason.c_str());
+    return false;
+}
+
+const tBlock* AlarmCodeBlock(const TBoilerRoom& room) {
+    for (int i = 0; i < room.Blocks.Count(); ++i) {
+        const tBlock& block = room.Blocks.Items(i);
+        if (block.BlockType == 1 && Trim(block.Caption) == "Код аварии") return &block;
+    }
+    return nullptr;
+}
+
+int AlarmCodeOf(const tBlock& block) {
+    return block.IsNaN() ? 0 : int(block.Value);
 }
 
 bool ParseHexPacket(const std::string& hex, std::string& bytes, std::string& reason) {
@@ -135,13 +156,17 @@ int DecodeCommand(const Args& args) {
     if (packet.size() > size_t(PacketBufferSize))
         std::fprintf(stderr, "nuq decode: the packet is cut to %d bytes\n", PacketBufferSize);
     room.DecodePacket(packet);
+    const tBlock* alarm = AlarmCodeBlock(room);
     for (int i = 0; i < room.Blocks.Count(); ++i) {
         const tBlock& block = room.Blocks.Items(i);
         const std::string unit = Trim(block.GetUnitSuffix());
+        const std::string alarmText =
+            &block == alarm ? room.CrashList.GetText(AlarmCodeOf(block)) : std::string();
         for (int k = 0; k < block.DecodeList.Count(); ++k) {
             const tDecodeResult line = block.DecodeList.GetItem(k);
-            std::printf("%s\t%s\t%s\t%d\n", line.Caption.c_str(), line.Value.c_str(), unit.c_str(),
-                        line.Alarm ? 1 : 0);
+            std::printf("%s\t%s\t%s\t%d%s\n", line.Caption.c_str(), line.Value.c_str(),
+                        unit.c_str(), line.Alarm ? 1 : 0,
+                        alarmText.empty() ? "" : ("\t" + alarmText).c_str());
         }
     }
     return 0;

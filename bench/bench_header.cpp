@@ -69,6 +69,30 @@ void BM_HeaderStream(benchmark::State& state) {
 }
 BENCHMARK(BM_HeaderStream);
 
+// Reading a header of many columns: each column's width is set as it is read.
+void BM_HeaderLoad(benchmark::State& state) {
+    const int columns = int(state.range(0));
+    auto tree = NewComponent<TLazyStringTree>();
+    TLazyTreeColumns& cols = tree->Header().Columns();
+    cols.BeginUpdate();
+    for (int i = 0; i < columns; ++i) {
+        TLazyTreeColumn* c = cols.Add();
+        c->SetText(u"c" + Utf8ToUtf16(std::to_string(i)));
+        c->SetWidth(20 + i % 60);
+    }
+    cols.EndUpdate();
+    std::ostringstream out;
+    tree->Header().SaveToStream(out);
+    const std::string bytes = out.str();
+    auto other = NewComponent<TLazyStringTree>();
+    for (auto _ : state) {
+        std::istringstream in(bytes);
+        other->Header().LoadFromStream(in);
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * columns);
+}
+BENCHMARK(BM_HeaderLoad)->Arg(1000)->Arg(4000)->Arg(16000)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 BENCHMARK_MAIN();

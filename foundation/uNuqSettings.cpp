@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <mutex>
+#include <optional>
 
 #include "platform/Host.h"
 #include "platform/IniFiles.h"
@@ -101,6 +103,37 @@ TNuqSettings LoadSettings(const std::string& fileName) {
 
 std::string SettingsFileName() {
     return HostFolder() + "setting.ini";
+}
+
+std::shared_ptr<const TNuqSettings> NoSettings() {
+    static const auto none = std::make_shared<const TNuqSettings>();
+    return none;
+}
+
+std::shared_ptr<const TNuqSettings> LoadSharedSettings(const std::string& fileName) {
+    struct TCached {
+        std::string FileName;
+        std::optional<std::string> Bytes; // none: no file
+        std::shared_ptr<const TNuqSettings> Settings;
+    };
+    static std::mutex lock;
+    static TCached cached;
+    std::optional<std::string> bytes;
+    if (FileExists(fileName)) {
+        try {
+            bytes = ReadFileBytes(fileName);
+        } catch (const Exception&) {
+            // Unreadable now: read as LoadSettings reads it, and share nothing.
+            return std::make_shared<const TNuqSettings>(LoadSettings(fileName));
+        }
+    }
+    std::lock_guard<std::mutex> hold(lock);
+    if (!cached.Settings || cached.FileName != fileName || cached.Bytes != bytes) {
+        cached.Settings = std::make_shared<const TNuqSettings>(LoadSettings(fileName));
+        cached.FileName = fileName;
+        cached.Bytes = std::move(bytes);
+    }
+    return cached.Settings;
 }
 
 } // namespace nuq

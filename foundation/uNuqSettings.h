@@ -1,9 +1,10 @@
 #pragma once
 // The module's tunable behaviour, kept in the hand-edited "setting.ini" of the
-// host folder. Every consumer loads a copy of its own; nothing writes the file.
+// host folder. Every consumer reads the file itself; nothing writes it.
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace nuq {
@@ -68,6 +69,12 @@ struct TNuqSettings {
 // error and leaves the cleared record.
 void LoadSettings(const std::string& fileName, TNuqSettings& settings);
 TNuqSettings LoadSettings(const std::string& fileName);
+// The same, read again each call, but as long as the file holds the same
+// bytes every caller gets the one unchanged copy read first: thousands of
+// objects reading one file hold one record between them.
+std::shared_ptr<const TNuqSettings> LoadSharedSettings(const std::string& fileName);
+// The all-zero record of a missing file, one copy for the whole process.
+std::shared_ptr<const TNuqSettings> NoSettings();
 
 // Where the settings live: the host folder's "setting.ini".
 std::string SettingsFileName();

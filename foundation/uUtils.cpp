@@ -15,6 +15,17 @@
 
 namespace nuq {
 
+namespace {
+// A packet's float as the decoder shows it: the error value for overflow or
+// a failed conversion, and with CheckTiny magnitudes below 1E-7 as 0.
+float PacketFloat(float v, bool checkTiny) {
+    const float magnitude = std::fabs(v);
+    if (std::isnan(v) || magnitude >= float(FloatErrorValue)) return float(FloatErrorValue);
+    if (checkTiny && magnitude < 1E-7f) return 0;
+    return v;
+}
+} // namespace
+
 double RoundByFactor(int factor, double value) {
     double whole = std::trunc(value);
     double r = std::round((value - whole) * factor); // std::round: half away from zero
@@ -53,15 +64,17 @@ float HexToSingleValue(std::string_view hex) {
     int64_t raw;
     if (hex.empty() || hex.size() > 8 || !TryStrToInt64(std::string("$").append(hex), raw))
         return 0;
-    const uint32_t bits = static_cast<uint32_t>(raw);
+    return SingleFromBits(static_cast<uint32_t>(raw));
+}
+
+float SingleFromBits(uint32_t bits) {
     if ((bits & 0x7FFFFFFF) == 0) return 0;
+    // The 24-bit mantissa scaled by its exponent is exact in a double; only
+    // the narrowing to a single rounds.
     const int e = int((bits >> 23) & 0xFF) - 127;
     const uint32_t mantissa = (bits & 0x7FFFFF) | 0x800000;
-    double sum = 0;
-    for (int b = 0; b <= 23; ++b)
-        if (mantissa & (1u << b)) sum += std::ldexp(1.0, e + b - 23);
-    if (bits & 0x80000000) sum = -sum;
-    return static_cast<float>(sum);
+    const double magnitude = std::ldexp(double(mantissa), e - 23);
+    return static_cast<float>((bits & 0x80000000) ? -magnitude : magnitude);
 }
 
 float HexStrToFloat(std::string_view s, bool checkTiny) {
@@ -70,11 +83,11 @@ float HexStrToFloat(std::string_view s, bool checkTiny) {
     std::string hex;
     for (char c : s)
         if (c != '$') hex += c;
-    const float v = HexToSingleValue(hex);
-    const float magnitude = std::fabs(v);
-    if (std::isnan(v) || magnitude >= float(FloatErrorValue)) return float(FloatErrorValue);
-    if (checkTiny && magnitude < 1E-7f) return 0;
-    return v;
+    return PacketFloat(HexToSingleValue(hex), checkTiny);
+}
+
+float PacketFloatFromBits(uint32_t bits, bool checkTiny) {
+    return PacketFloat(SingleFromBits(bits), checkTiny);
 }
 
 int SignMagnitudeByteToInt(uint8_t b) {

@@ -17,9 +17,13 @@ int BinStrToInt(std::string_view s, bool& error);
 std::string SecondsToStr(int seconds);
 // Eight hex digits as an IEEE single, every exponent taken as a normal number.
 float HexToSingleValue(std::string_view hex);
+// The same from the 32 bits themselves.
+float SingleFromBits(uint32_t bits);
 // The float of a packet: 999999995904 for overflow or any failure; with
 // CheckTiny magnitudes below 1E-7 read as 0.
 float HexStrToFloat(std::string_view s, bool checkTiny);
+// The same from the four bytes' bits, first byte most significant.
+float PacketFloatFromBits(uint32_t bits, bool checkTiny);
 int SignMagnitudeByteToInt(uint8_t b);
 bool IsBitSet(int64_t value, int bit);
 // Appends one record of the user-rights text given to the host.

@@ -133,48 +133,48 @@ std::string SocketErrorText(int code) {
         const char* text;
     };
     static const Entry texts[] = {
-        {10004, "Interrupted function call"},
-        {10009, "Bad file descriptor"},
-        {10013, "Permission denied"},
-        {10014, "Bad address"},
-        {10022, "Invalid argument"},
-        {10024, "Too many open files"},
-        {10035, "Resource temporarily unavailable"},
-        {10036, "Operation now in progress"},
-        {10037, "Operation already in progress"},
-        {10038, "Socket operation on nonsocket"},
-        {10039, "Destination address required"},
-        {10040, "Message too long"},
-        {10041, "Protocol wrong type for socket"},
-        {10042, "Bad protocol option"},
-        {10043, "Protocol not supported"},
-        {10045, "Operation not supported"},
-        {10047, "Address family not supported by protocol family"},
-        {10048, "Address already in use"},
-        {wsaeAddrNotAvail, "Cannot assign requested address"},
-        {10050, "Network is down"},
-        {wsaeNetUnreach, "Network is unreachable"},
-        {10052, "Network dropped connection on reset"},
-        {wsaeConnAborted, "Software caused connection abort"},
-        {wsaeConnReset, "Connection reset by peer"},
-        {10055, "No buffer space available"},
-        {10056, "Socket is already connected"},
-        {wsaeNotConn, "Socket is not connected"},
-        {10058, "Cannot send after socket shutdown"},
-        {wsaeTimedOut, "Connection timed out"},
-        {wsaeConnRefused, "Connection refused"},
-        {10064, "Host is down"},
-        {wsaeHostUnreach, "No route to host"},
-        {wsaHostNotFound, "Host not found"},
-        {11002, "Nonauthoritative host not found"},
-        {11003, "This is a nonrecoverable error"},
-        {11004, "Valid name, no data record of requested type"},
+        {10004, "Прерван вызов функции"},
+        {10009, "Неверный дескриптор файла"},
+        {10013, "Отказано в доступе"},
+        {10014, "Неверный адрес"},
+        {10022, "Недопустимый аргумент"},
+        {10024, "Слишком много открытых файлов"},
+        {10035, "Ресурс временно недоступен"},
+        {10036, "Операция выполняется"},
+        {10037, "Операция уже выполняется"},
+        {10038, "Операция с сокетом над объектом, который не является сокетом"},
+        {10039, "Требуется адрес назначения"},
+        {10040, "Слишком длинное сообщение"},
+        {10041, "Неверный тип протокола для сокета"},
+        {10042, "Неверный параметр протокола"},
+        {10043, "Протокол не поддерживается"},
+        {10045, "Операция не поддерживается"},
+        {10047, "Семейство адресов не поддерживается протоколом"},
+        {10048, "Адрес уже используется"},
+        {wsaeAddrNotAvail, "Невозможно назначить запрошенный адрес"},
+        {10050, "Сеть не работает"},
+        {wsaeNetUnreach, "Сеть недоступна"},
+        {10052, "Сеть разорвала соединение при сбросе"},
+        {wsaeConnAborted, "Соединение прервано программой"},
+        {wsaeConnReset, "Соединение сброшено другой стороной"},
+        {10055, "Нет места в буфере"},
+        {10056, "Сокет уже подключён"},
+        {wsaeNotConn, "Сокет не подключён"},
+        {10058, "Отправка невозможна после закрытия сокета"},
+        {wsaeTimedOut, "Время ожидания соединения истекло"},
+        {wsaeConnRefused, "В соединении отказано"},
+        {10064, "Узел не работает"},
+        {wsaeHostUnreach, "Нет маршрута до узла"},
+        {wsaHostNotFound, "Узел не найден"},
+        {11002, "Узел не найден (ответ не окончательный)"},
+        {11003, "Неустранимая ошибка"},
+        {11004, "Имя верно, но нет записи запрошенного типа"},
     };
     for (const auto& e : texts)
         if (e.code == code) return e.text;
     // Numbers without a runtime meaning are the system's own.
-    if (code > 0 && code < 10000) return std::strerror(code);
-    return "Unknown error";
+    if (code > 0 && code < 10000) return SystemErrorText(code);
+    return "Неизвестная ошибка";
 }
 
 TClientSocket::TClientSocket() : FAlive(std::make_shared<char>()) {}
@@ -338,7 +338,7 @@ void TClientSocket::WriteQueued(int& error) {
 }
 
 void TClientSocket::SendText(const std::string& bytes) {
-    if (FState != sConnected) throw ESocketError("Socket is not connected", wsaeNotConn);
+    if (FState != sConnected) throw ESocketError("Сокет не подключён", wsaeNotConn);
     const bool idle = PendingBytes() == 0;
     FOut += bytes;
     if (!idle) return; // already waiting for the socket to become writable

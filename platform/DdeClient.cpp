@@ -242,7 +242,7 @@ bool TDdeClientConv::Call(const std::vector<std::string>& request, std::string& 
     std::shared_ptr<TLink> link = FLink;
     const uint32_t timeout = Timeout;
     if (!link || link->Lost) {
-        answer = "not linked";
+        answer = "нет связи с сервером";
         return false;
     }
     const uint64_t seq = ++link->Sent;
@@ -255,9 +255,9 @@ bool TDdeClientConv::Call(const std::vector<std::string>& request, std::string& 
     auto it = link->Answers.find(seq);
     if (it == link->Answers.end()) {
         if (link->Lost) {
-            answer = "link lost";
+            answer = "связь с сервером потеряна";
         } else {
-            answer = "no answer";
+            answer = "сервер не ответил";
             link->Close(); // a late answer would be taken for the next request's
         }
         return false;
@@ -270,10 +270,10 @@ bool TDdeClientConv::Call(const std::vector<std::string>& request, std::string& 
         return true;
     }
     if (DdeSplitLine(line, fields) && fields[0] == "ERR") {
-        answer = fields.size() > 1 ? fields[1] : std::string("refused");
+        answer = fields.size() > 1 ? fields[1] : std::string("сервер отказал");
         return false;
     }
-    answer = "malformed answer";
+    answer = "неверный ответ сервера";
     link->Close();
     return false;
 }
@@ -281,7 +281,7 @@ bool TDdeClientConv::Call(const std::vector<std::string>& request, std::string& 
 std::string TDdeClientConv::RequestData(const std::string& item) {
     std::string answer;
     if (!Call({"REQUEST", item}, answer))
-        throw EDdeError("DDE request of \"" + item + "\" failed: " + answer);
+        throw EDdeError("Запрос DDE элемента \"" + item + "\" не выполнен: " + answer);
     return answer;
 }
 

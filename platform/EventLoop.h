@@ -152,6 +152,12 @@ void AdvanceClock(uint32_t ms);
 inline constexpr int DefaultIdleGraceMs = 30;
 void SetIdleGrace(int ms);
 int IdleGraceMs(); // the grace in force now
+// A further condition for that jump, asked once the grace has passed: while
+// it answers false the clock stands and the loop waits on, a grace at a time
+// (a test asks whether its peers' processes and threads are all asleep, so
+// a loaded machine that is slow to run them does not see a time-out). Empty
+// (the default): none. Main thread only.
+void SetIdleCheck(std::function<bool()> quiet);
 
 // For a back end that runs the loop inside another event loop (the Qt back
 // end): a descriptor that is readable while a posted call waits, its

@@ -128,8 +128,8 @@ void TIniFile::WriteString(const std::string& section, const std::string& ident,
     if (sectionName.find_first_of("]\r\n") != std::string::npos ||
         name.find_first_of("=\r\n") != std::string::npos || name.starts_with(';') ||
         name.starts_with('[') || value.find_first_of("\r\n") != std::string::npos)
-        throw EIniFileException("Cannot write [" + sectionName + "] " + name + " to " + Name +
-                                ": a line break or separator in the name or value");
+        throw EIniFileException("Не удалось записать [" + sectionName + "] " + name + " в " + Name +
+                                ": перевод строки или разделитель в имени или значении");
     const std::string sec = UpperCase(Trim(section)), key = UpperCase(Trim(ident));
     const std::string line = Trim(ident) + "=" + value;
     size_t i = 0;
@@ -179,7 +179,7 @@ void TIniFile::Save() {
     }
     std::ofstream out(Name, std::ios::binary | std::ios::trunc);
     if (out) out << text;
-    if (!out || !out.flush()) throw EIniFileException("Unable to write to " + Name);
+    if (!out || !out.flush()) throw EIniFileException("Не удалось записать файл " + Name);
     Parse(text);
 }
 

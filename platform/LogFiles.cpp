@@ -1,5 +1,7 @@
 #include "platform/LogFiles.h"
 
+#include "platform/SysUtils.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -14,7 +16,7 @@ namespace nuq {
 namespace {
 
 std::string Reason(const char* what, int err) {
-    return std::string(what) + ": " + std::strerror(err);
+    return std::string(what) + ": " + SystemErrorReason(err);
 }
 
 // Takes the file's lock, retrying for up to WaitMs; a peer holding it longer
@@ -58,17 +60,18 @@ bool AppendRecord(const std::string& path, std::string_view bytes, int lockWaitM
     const int fd =
         open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
     if (fd < 0) {
-        error = Reason("cannot open", errno);
+        error = Reason("не удалось открыть", errno);
         return false;
     }
     struct stat st;
     bool ok = false;
     if (fstat(fd, &st) != 0) {
-        error = Reason("cannot examine", errno);
+        error = Reason("не удалось получить сведения о файле", errno);
     } else if (!S_ISREG(st.st_mode)) {
-        error = "not a regular file";
+        error = "это не обычный файл";
     } else if (!LockWithin(fd, lockWaitMs)) {
-        error = errno == EWOULDBLOCK ? "locked by another process" : Reason("cannot lock", errno);
+        error = errno == EWOULDBLOCK ? "заблокирован другим процессом"
+                                     : Reason("не удалось заблокировать", errno);
     } else {
         // The size under the lock is where this record begins.
         off_t start = fstat(fd, &st) == 0 ? st.st_size : -1;
@@ -87,7 +90,7 @@ bool AppendRecord(const std::string& path, std::string_view bytes, int lockWaitM
             ok = true;
         } else {
             if (done > 0 && start >= 0 && ftruncate(fd, start) != 0) err = errno;
-            error = Reason("cannot write", err);
+            error = Reason("не удалось записать", err);
         }
         flock(fd, LOCK_UN);
     }

@@ -152,12 +152,12 @@ void TRegIniFile::Save() {
         if (out) out << text;
         if (!out || !out.flush()) {
             std::remove(temp.c_str());
-            throw EIniFileException("Unable to write to " + file);
+            throw EIniFileException("Не удалось записать " + file);
         }
     }
     if (std::rename(temp.c_str(), file.c_str()) != 0) {
         std::remove(temp.c_str());
-        throw EIniFileException("Unable to write to " + file);
+        throw EIniFileException("Не удалось записать " + file);
     }
 }
 
@@ -178,7 +178,7 @@ bool TRegIniFile::ValueExists(const std::string& section, const std::string& ide
 
 void TRegIniFile::WriteString(const std::string& section, const std::string& ident,
                               const std::string& value) {
-    if (FReadOnly) throw EIniFileException("Unable to write to " + KeyPath(section));
+    if (FReadOnly) throw EIniFileException("Не удалось записать " + KeyPath(section));
     const std::string path = KeyPath(section);
     TKey& k = Keys[UpperCase(path)];
     if (k.Path.empty()) k.Path = path;
@@ -193,7 +193,7 @@ void TRegIniFile::WriteString(const std::string& section, const std::string& ide
 }
 
 void TRegIniFile::EraseSection(const std::string& section) {
-    if (FReadOnly) throw EIniFileException("Unable to write to " + KeyPath(section));
+    if (FReadOnly) throw EIniFileException("Не удалось записать " + KeyPath(section));
     const std::string path = UpperCase(KeyPath(section));
     std::erase_if(
         Keys, [&](const auto& k) { return k.first == path || k.first.starts_with(path + "\\"); });

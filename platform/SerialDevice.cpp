@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -58,7 +59,92 @@ speed_t StandardSpeed(uint32_t baudrate) {
     return B0;
 }
 
+static_assert(LineDtr == TIOCM_DTR && LineRts == TIOCM_RTS && LineCts == TIOCM_CTS &&
+              LineDcd == TIOCM_CAR && LineRing == TIOCM_RNG && LineDsr == TIOCM_DSR);
+
+// The lines of a real port, as its driver has them.
+class TKernelLines : public TSerialLines {
+public:
+    explicit TKernelLines(int fd) : Fd(fd) {}
+    bool Get(int& bits) override {
+        bits = 0;
+        return ::ioctl(Fd, TIOCMGET, &bits) == 0;
+    }
+    bool Set(int bits) override {
+        // The other output bits (OUT1, OUT2, loop) stay as the driver has them.
+        int now = 0;
+        if (::ioctl(Fd, TIOCMGET, &now) != 0) return false;
+        now = (now & ~(TIOCM_DTR | TIOCM_RTS)) | (bits & (TIOCM_DTR | TIOCM_RTS));
+        return ::ioctl(Fd, TIOCMSET, &now) == 0;
+    }
+    bool SetRtsOnSend(bool on) override {
+        struct serial_rs485 rs;
+        std::memset(&rs, 0, sizeof rs);
+        if (::ioctl(Fd, TIOCGRS485, &rs) != 0) return false;
+        if (on) {
+            rs.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+            rs.flags &= ~uint32_t(SER_RS485_RTS_AFTER_SEND);
+        } else {
+            rs.flags &= ~uint32_t(SER_RS485_ENABLED);
+        }
+        if (::ioctl(Fd, TIOCSRS485, &rs) != 0) return false;
+        // Some drivers take the call and keep what they can do.
+        if (::ioctl(Fd, TIOCGRS485, &rs) != 0) return false;
+        if (bool(rs.flags & SER_RS485_ENABLED) != on) return Fail(EOPNOTSUPP);
+        return true;
+    }
+
+private:
+    int Fd;
+};
+
+// How often a wait for DSR looks at the line: a line's change has no
+// descriptor to wait on beside the wake-up's.
+const int DsrLookMs = 10;
+
+// Milliseconds until End, none when it has passed.
+int MsLeft(std::chrono::steady_clock::time_point end) {
+    auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    return int(std::clamp<int64_t>(left.count(), 0, INT_MAX));
+}
+
 } // namespace
+
+void TSerialReceiveFilter::SetMode(bool replaceErrors, char errorChar, bool nullStrip) {
+    // One word, so the reader never sees half of a change.
+    uint32_t mode = (replaceErrors ? 0x100u : 0u) | (nullStrip ? 0x200u : 0u);
+    if (mode) mode |= uint8_t(errorChar);
+    FMode.store(mode, std::memory_order_relaxed);
+}
+
+size_t TSerialReceiveFilter::Apply(char* bytes, size_t count) {
+    const uint32_t mode = FMode.load(std::memory_order_relaxed);
+    if (mode == 0) return count;
+    const bool marks = mode & 0x100u, strip = mode & 0x200u;
+    const char errorChar = char(mode & 0xFF);
+    if (!marks) FMarked = 0;
+    size_t out = 0;
+    for (size_t i = 0; i < count; ++i) {
+        char c = bytes[i];
+        if (marks) {
+            if (FMarked == 2) {
+                FMarked = 0;
+                c = errorChar; // the byte that came with the error
+            } else if (FMarked == 1) {
+                // 0xFF 0xFF is one 0xFF; the discipline makes no other pair.
+                FMarked = c == '\0' ? 2 : 0;
+                if (FMarked) continue;
+            } else if (c == '\xFF') {
+                FMarked = 1;
+                continue;
+            }
+        }
+        if (strip && c == 0) continue;
+        bytes[out++] = c;
+    }
+    return out;
+}
 
 std::string ResolveSerialName(std::string_view name) {
     if (name.substr(0, 4) == "\\\\.\\") name.remove_prefix(4);
@@ -132,8 +218,10 @@ bool TSerialDevice::Open(std::string_view name) {
     }
     FFd = fd;
     FPath = path;
+    FLines = FGivenLines ? FGivenLines : std::make_shared<TKernelLines>(fd);
     FLineSaved = true;
     FLost = false;
+    FStopWaits = false;
     FHasCounts = ReadCounts(FCounts);
     std::memcpy(FEventCounts, FCounts, sizeof FCounts);
     return true;
@@ -141,14 +229,29 @@ bool TSerialDevice::Open(std::string_view name) {
 
 void TSerialDevice::Close() {
     if (FFd < 0) return;
+    if (FOutputStopped) {
+        // Held for a peer that never became ready: they are not sent now,
+        // and the line is not left stopped for its next user.
+        ::tcflush(FFd, TCOFLUSH);
+        ::tcflow(FFd, TCOON);
+        FOutputStopped = false;
+    }
     if (FLineSaved && !Lost()) {
         // Bytes still leaving go out as they were meant to, not at the old
         // speed; a line held by flow control is not waited for long.
         for (int i = 0; i < 400 && OutQueue() > 0; ++i) ::usleep(5000);
         // A line that hung up refuses this; there is nobody left to mind.
         detail::SerialRestoreLine(FFd, FSavedLine);
+        if (FRtsOnSend) FLines->SetRtsOnSend(false);
     }
     FLineSaved = false;
+    FRtsOnSend = false;
+    FTxMode = 0;
+    FDsrSensitive = false;
+    FDtrHandshake = false;
+    FFilter.SetMode(false, 0, false);
+    FLineBits = 0;
+    FLines.reset();
     ::close(FFd); // drops the lock with it
     FFd = -1;
     FPath.clear();
@@ -206,6 +309,7 @@ bool SerialFramingFlags(const TSerialSettings& s, uint32_t& cflag) {
 }
 
 bool TSerialDevice::Configure(const TSerialSettings& s) {
+    FRefused = nullptr;
     if (FFd < 0) return Fail(EBADF);
     struct termios tio;
     if (::tcgetattr(FFd, &tio) != 0) return false; // for the line discipline alone
@@ -229,23 +333,36 @@ bool TSerialDevice::Configure(const TSerialSettings& s) {
     uint32_t framing = 0;
     if (!SerialFramingFlags(s, framing)) return false;
     if (s.ParityCheck) tio.c_iflag |= INPCK;
+    // Marked, so the filter can tell a bad byte from a good one.
+    if (s.ReplaceErrors) tio.c_iflag |= INPCK | PARMRK;
+    if (s.Dtr == TSerialLineControl::Toggle) return Fail(EINVAL); // DTR has no toggle
 
-    // Facilities termios has no word for.
-    if (s.OutDsrFlow || s.DsrSensitivity || s.ReplaceErrors || s.NullStrip ||
-        s.Dtr == TSerialLineControl::Handshake || s.Dtr == TSerialLineControl::Toggle ||
-        s.Rts == TSerialLineControl::Toggle)
-        return Fail(EOPNOTSUPP);
-
+    // Kernel modem lines mean a real port: it has frames and follows CTS itself.
+    int bits = 0;
+    const bool kernelLines = ::ioctl(FFd, TIOCMGET, &bits) == 0;
+    const bool lines = FLines && FLines->Get(bits);
     bool hardwareFlow = s.OutCtsFlow || s.Rts == TSerialLineControl::Handshake;
-    bool lines = HasModemLines();
+    const bool dtrHandshake = s.Dtr == TSerialLineControl::Handshake;
+    const bool rtsToggle = s.Rts == TSerialLineControl::Toggle;
+    // The modes our threads run on the modem lines.
+    const std::pair<bool, const char*> needLines[] = {
+        {s.OutCtsFlow && !kernelLines, "CTS output flow"},
+        {s.Rts == TSerialLineControl::Handshake && !kernelLines, "RTS handshake"},
+        {s.OutDsrFlow && !lines, "DSR output flow"},
+        {s.DsrSensitivity && !lines, "DSR sensitivity"},
+        {dtrHandshake && !lines, "DTR handshake"},
+        {rtsToggle && !lines, "RTS toggle"},
+    };
+    for (const auto& [refused, mode] : needLines)
+        if (refused) {
+            FRefused = mode;
+            return Fail(EOPNOTSUPP);
+        }
     // A line without modem lines is a pseudo-terminal: it carries bytes, not
     // frames, always stands at eight bits without parity, and the C library
     // calls any other request a failure.
-    tio.c_cflag |= lines ? tcflag_t(framing) : tcflag_t(CS8);
-    if (hardwareFlow) {
-        if (!lines) return Fail(EOPNOTSUPP); // no CTS to follow on this line
-        tio.c_cflag |= CRTSCTS;
-    }
+    tio.c_cflag |= kernelLines ? tcflag_t(framing) : tcflag_t(CS8);
+    if (hardwareFlow) tio.c_cflag |= CRTSCTS;
     if (s.XonXoffOut) tio.c_iflag |= IXON;
     if (s.XonXoffIn) tio.c_iflag |= IXOFF;
     tio.c_cc[VSTART] = cc_t(s.XonChar);
@@ -253,7 +370,7 @@ bool TSerialDevice::Configure(const TSerialSettings& s) {
 
     if (::tcsetattr(FFd, TCSANOW, &tio) != 0) return false;
     // tcsetattr succeeds when any part took; a UART driver drops what it cannot do.
-    if (lines) {
+    if (kernelLines) {
         struct termios got;
         if (::tcgetattr(FFd, &got) != 0) return false;
         const tcflag_t wanted = CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS;
@@ -261,11 +378,29 @@ bool TSerialDevice::Configure(const TSerialSettings& s) {
     }
     if (speed == B0 && !detail::SerialSetCustomSpeed(FFd, s.Baudrate)) return false;
 
+    // RTS toggled by the driver where it can (RS-485 mode), else by our writes.
+    bool byDriver = false;
+    if (rtsToggle)
+        byDriver = FLines->SetRtsOnSend(true);
+    else if (FRtsOnSend)
+        FLines->SetRtsOnSend(false);
+    FRtsOnSend = byDriver;
     if (lines) {
-        bool dtr = s.Dtr == TSerialLineControl::Enabled;
+        std::lock_guard<std::mutex> lock(FLineLock);
+        int64_t high = int64_t(s.InputSize) - s.XoffLimit;
+        FFillHigh = size_t(std::max<int64_t>(high, 1));
+        FFillLow = size_t(std::max(s.XonLimit, 0));
+        // The handshake's DTR starts up, with nothing unread yet.
+        bool dtr = s.Dtr == TSerialLineControl::Enabled || dtrHandshake;
         bool rts = s.Rts == TSerialLineControl::Enabled || hardwareFlow;
-        if (!SetModemLines(dtr, rts)) return false;
+        FLineBits = (dtr ? LineDtr : 0) | (rts ? LineRts : 0);
+        if (!FLines->Set(FLineBits)) return false;
     }
+    FTxMode = (s.OutDsrFlow ? TxDsrFlow : 0u) | (rtsToggle && !byDriver ? TxRtsToggle : 0u);
+    FDsrSensitive = s.DsrSensitivity;
+    FDtrHandshake = dtrHandshake;
+    FBaudrate = s.Baudrate;
+    FFilter.SetMode(s.ReplaceErrors, s.ErrorChar, s.NullStrip);
     return true;
 }
 
@@ -281,23 +416,82 @@ int TSerialDevice::OutQueue() const {
     return n;
 }
 
-ssize_t TSerialDevice::Read(void* buffer, size_t count) const {
+ssize_t TSerialDevice::Read(void* buffer, size_t count) {
     for (;;) {
         ssize_t n = ::read(FFd, buffer, count);
-        if (n >= 0) return n;
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN) return 0;
-        return -1;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN) return 0;
+            return -1;
+        }
+        if (n == 0) return 0;
+        if (FDsrSensitive.load(std::memory_order_relaxed) && DsrDown()) continue;
+        if (!FFilter.Active()) return n;
+        size_t kept = FFilter.Apply(static_cast<char*>(buffer), size_t(n));
+        // Nothing left of them: read on, as more may wait that no wake-up announces.
+        if (kept > 0) return ssize_t(kept);
     }
 }
 
-ssize_t TSerialDevice::Write(const void* buffer, size_t count) const {
+ssize_t TSerialDevice::Write(const void* buffer, size_t count) {
+    const uint32_t mode = FTxMode.load(std::memory_order_relaxed);
+    if ((mode & TxDsrFlow) && OutputHeld()) return 0;
+    if (mode & TxRtsToggle) {
+        std::lock_guard<std::mutex> lock(FLineLock);
+        SetLine(LineRts, true);
+    }
+    ssize_t n;
     for (;;) {
-        ssize_t n = ::write(FFd, buffer, count);
-        if (n >= 0) return n;
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN) return 0;
-        return -1;
+        n = ::write(FFd, buffer, count);
+        if (n >= 0 || errno != EINTR) break;
+    }
+    int error = errno;
+    if (mode & TxRtsToggle) {
+        if (n > 0) DrainBeforeRtsDrops(size_t(n));
+        std::lock_guard<std::mutex> lock(FLineLock);
+        SetLine(LineRts, false);
+    }
+    if (n >= 0) return n;
+    errno = error;
+    return error == EAGAIN ? 0 : -1;
+}
+
+void TSerialDevice::DrainBeforeRtsDrops(size_t bytes) {
+    // The last bit must be out before the line is let go. tcdrain alone
+    // would wait for ever on output its peer has stopped, and hold up the
+    // port's close: first the driver's queue, for as long as the bytes take
+    // at the line's speed, then the hardware's own few bytes.
+    using TClock = std::chrono::steady_clock;
+    const uint64_t bitsPerSecond = std::max<uint32_t>(FBaudrate.load(), 50);
+    const auto limit =
+        TClock::now() + std::chrono::milliseconds(200 + bytes * 12000 / bitsPerSecond);
+    while (OutQueue() > 0) {
+        if (FStopWaits || TClock::now() >= limit) return;
+        ::usleep(500);
+    }
+    ::tcdrain(FFd);
+}
+
+bool TSerialDevice::DsrDown() const {
+    int bits = 0;
+    // A line that cannot be asked is not held: the write or read says what is wrong.
+    return FLines && FLines->Get(bits) && !(bits & LineDsr);
+}
+
+bool TSerialDevice::SetLine(int line, bool on) {
+    int bits = on ? FLineBits | line : FLineBits & ~line;
+    if (bits == FLineBits) return true;
+    FLineBits = bits;
+    return FLines->Set(bits);
+}
+
+void TSerialDevice::FollowFill(size_t fill) {
+    if (!FollowsFill()) return;
+    std::lock_guard<std::mutex> lock(FLineLock);
+    if (FLineBits & LineDtr) {
+        if (fill >= FFillHigh) SetLine(LineDtr, false);
+    } else if (fill < FFillHigh && fill <= FFillLow) {
+        SetLine(LineDtr, true);
     }
 }
 
@@ -306,15 +500,57 @@ bool TSerialDevice::Purge(bool input, bool output) const {
     return ::tcflush(FFd, input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH) == 0;
 }
 
-TSerialDevice::TWaitResult TSerialDevice::WaitWritable(int wakeFd, int timeoutMs) const {
+// DSR output flow: held while DSR is low. What the driver already has
+// stops with it, and goes on when DSR rises.
+bool TSerialDevice::OutputHeld() {
+    const bool down = DsrDown();
+    if (down != FOutputStopped && ::tcflow(FFd, down ? TCOOFF : TCOON) == 0) FOutputStopped = down;
+    return down;
+}
+
+bool TSerialDevice::WaitForDsr(int wakeFd, int timeoutMs, TWaitResult& result) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (OutputHeld()) {
+        int slice = timeoutMs < 0 ? DsrLookMs : std::min(DsrLookMs, MsLeft(end));
+        if (timeoutMs >= 0 && slice == 0) {
+            result = TWaitResult::TimedOut;
+            return false;
+        }
+        struct pollfd wake = {wakeFd, POLLIN, 0};
+        int n = ::poll(&wake, wakeFd >= 0 ? 1 : 0, slice);
+        if (n < 0 && errno != EINTR) {
+            result = TWaitResult::Failed;
+            return false;
+        }
+        if (n > 0) {
+            result = TWaitResult::Woken;
+            return false;
+        }
+    }
+    return true;
+}
+
+TSerialDevice::TWaitResult TSerialDevice::WaitWritable(int wakeFd, int timeoutMs) {
+    const bool dsrFlow = FTxMode.load(std::memory_order_relaxed) & TxDsrFlow;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     struct pollfd fds[2] = {{FFd, POLLOUT, 0}, {wakeFd, POLLIN, 0}};
     for (;;) {
-        int n = ::poll(fds, wakeFd >= 0 ? 2 : 1, timeoutMs);
+        int wait = timeoutMs;
+        if (dsrFlow) {
+            // DSR first, then room; DSR may drop again meanwhile, so look now and then.
+            TWaitResult held;
+            if (!WaitForDsr(wakeFd, timeoutMs < 0 ? -1 : MsLeft(end), held)) return held;
+            wait = timeoutMs < 0 ? DsrLookMs : std::min(DsrLookMs, MsLeft(end));
+        }
+        int n = ::poll(fds, wakeFd >= 0 ? 2 : 1, wait);
         if (n < 0) {
             if (errno == EINTR) continue;
             return TWaitResult::Failed;
         }
-        if (n == 0) return TWaitResult::TimedOut;
+        if (n == 0) {
+            if (dsrFlow && (timeoutMs < 0 || MsLeft(end) > 0)) continue;
+            return TWaitResult::TimedOut;
+        }
         if (wakeFd >= 0 && fds[1].revents) return TWaitResult::Woken;
         // A hang-up counts as ready: the write itself then says what went wrong.
         return TWaitResult::Ready;
@@ -323,21 +559,14 @@ TSerialDevice::TWaitResult TSerialDevice::WaitWritable(int wakeFd, int timeoutMs
 
 bool TSerialDevice::HasModemLines() const {
     int bits = 0;
-    return ::ioctl(FFd, TIOCMGET, &bits) == 0;
-}
-
-bool TSerialDevice::SetModemLines(bool dtr, bool rts) const {
-    int on = (dtr ? TIOCM_DTR : 0) | (rts ? TIOCM_RTS : 0);
-    int off = (dtr ? 0 : TIOCM_DTR) | (rts ? 0 : TIOCM_RTS);
-    if (on && ::ioctl(FFd, TIOCMBIS, &on) != 0) return false;
-    if (off && ::ioctl(FFd, TIOCMBIC, &off) != 0) return false;
-    return true;
+    return FLines && FLines->Get(bits);
 }
 
 bool TSerialDevice::GetModemStatus(uint32_t& status) const {
     status = 0;
     int bits = 0;
-    if (::ioctl(FFd, TIOCMGET, &bits) != 0) return false;
+    if (!FLines) return Fail(EBADF);
+    if (!FLines->Get(bits)) return false;
     if (bits & TIOCM_CTS) status |= MS_CTS_ON;
     if (bits & TIOCM_DSR) status |= MS_DSR_ON;
     if (bits & TIOCM_RNG) status |= MS_RING_ON;

@@ -10,6 +10,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -28,6 +30,14 @@ inline constexpr uint32_t MS_CTS_ON = 0x0010;
 inline constexpr uint32_t MS_DSR_ON = 0x0020;
 inline constexpr uint32_t MS_RING_ON = 0x0040;
 inline constexpr uint32_t MS_RLSD_ON = 0x0080;
+
+// Modem line bits, numbered as the kernel numbers them.
+inline constexpr int LineDtr = 0x002;
+inline constexpr int LineRts = 0x004;
+inline constexpr int LineCts = 0x020;
+inline constexpr int LineDcd = 0x040;
+inline constexpr int LineRing = 0x080;
+inline constexpr int LineDsr = 0x100;
 
 enum class TSerialParity { None, Odd, Even, Mark, Space };
 // How DTR or RTS is driven.
@@ -48,8 +58,45 @@ struct TSerialSettings {
     bool XonXoffIn = false;
     char XonChar = 0x11;
     char XoffChar = 0x13;
-    bool ReplaceErrors = false; // replace bad characters by an error character
+    bool ReplaceErrors = false; // replace bad characters by ErrorChar
+    char ErrorChar = 0;
     bool NullStrip = false;
+    // DTR handshake: DTR drops when the unread bytes reach InputSize -
+    // XoffLimit, and rises again when they are down to XonLimit.
+    int InputSize = 4096;
+    int XonLimit = 1024;
+    int XoffLimit = 1024;
+};
+
+// The modem lines of an open device. A real port's go through the kernel;
+// a test puts a line of its own in, as a pseudo-terminal has none.
+class TSerialLines {
+public:
+    virtual ~TSerialLines() = default;
+    // The Line bits now; false with errno set when the device has no lines.
+    virtual bool Get(int& bits) = 0;
+    // Drives DTR and RTS as Bits has them.
+    virtual bool Set(int bits) = 0;
+    // The driver raising RTS around its own sends, or no longer; false when
+    // it cannot.
+    virtual bool SetRtsOnSend(bool on) = 0;
+};
+
+// What the port itself drops or replaces in received bytes: a byte the
+// line discipline marked as received with a parity or framing error
+// (0xFF 0x00 byte) becomes the error character, a 0xFF it doubled is one
+// again, and NUL bytes go when they are to be stripped.
+class TSerialReceiveFilter {
+public:
+    void SetMode(bool replaceErrors, char errorChar, bool nullStrip);
+    bool Active() const { return FMode.load(std::memory_order_relaxed) != 0; }
+    // Filters Count bytes in place and answers how many are left. A mark
+    // cut in two by the reads is carried over to the next call.
+    size_t Apply(char* bytes, size_t count);
+
+private:
+    std::atomic<uint32_t> FMode{0}; // set on the main thread, read by the reader
+    int FMarked = 0;                // bytes of a mark seen so far
 };
 
 // The device behind a port name: "COMn" (with or without a leading "\\.\")
@@ -98,28 +145,43 @@ public:
     // Programs the line from Settings alone: nothing set earlier, by us or
     // by the line's previous user, survives. Settings the line cannot honour
     // fail with EINVAL (a value termios has no word for) or EOPNOTSUPP (a
-    // facility this device or platform lacks).
+    // facility this device lacks; Refused then names it).
     bool Configure(const TSerialSettings& settings);
+    const char* Refused() const { return FRefused; }
+
+    // Modem lines to use from the next Open on instead of the kernel's;
+    // none puts the kernel's back.
+    void SetLines(std::shared_ptr<TSerialLines> lines) { FGivenLines = std::move(lines); }
 
     // Bytes received and not read, bytes not yet sent; -1 on failure.
     int InQueue() const;
     int OutQueue() const;
     // Non-blocking; 0 when nothing is there or no room; -1 on failure.
-    ssize_t Read(void* buffer, size_t count) const;
-    ssize_t Write(const void* buffer, size_t count) const;
+    // Read gives the bytes as the settings keep them (see the receive
+    // filter; with DSR sensitivity nothing while DSR is low). Write sends
+    // nothing while DSR output flow holds it, and with RTS toggled by us
+    // raises RTS around what it sends, dropped once it has gone out.
+    ssize_t Read(void* buffer, size_t count);
+    ssize_t Write(const void* buffer, size_t count);
     bool Purge(bool input, bool output) const;
 
     // What happened while waiting for room to write.
     enum class TWaitResult { Ready, Woken, TimedOut, Failed };
-    // Waits until the device takes output, WakeFd becomes readable, or
-    // TimeoutMs pass (-1 without limit).
-    TWaitResult WaitWritable(int wakeFd, int timeoutMs) const;
+    // Waits until the device takes output (and DSR is up when output
+    // follows it), WakeFd becomes readable, or TimeoutMs pass (-1 without
+    // limit).
+    TWaitResult WaitWritable(int wakeFd, int timeoutMs);
 
     // Modem lines; a device without them (a pseudo-terminal) answers false
     // with ENOTTY.
     bool HasModemLines() const;
-    bool SetModemLines(bool dtr, bool rts) const;
     bool GetModemStatus(uint32_t& status) const;
+
+    // DTR handshake: whether DTR follows the unread bytes, and following
+    // Fill of them. Called by whoever changes the fill, under the lock
+    // that guards it, so the line ends as the last fill says.
+    bool FollowsFill() const { return FDtrHandshake.load(std::memory_order_relaxed); }
+    void FollowFill(size_t fill);
 
     // Error flags since the last call and the queue counts; a lost device
     // answers CE_IOE and empty queues without failing.
@@ -129,14 +191,37 @@ public:
     // sees it first. MarkLost answers true only for that first call.
     bool MarkLost() { return !FLost.exchange(true); }
     bool Lost() const { return FLost.load(); }
+    // A write waiting for its bytes to drain gives up: the port is closing.
+    void StopWaits() { FStopWaits = true; }
 
     // Line error counters changed since the last call (hardware ports only).
     bool LineErrorsChanged(bool& breakSeen);
 
 private:
     bool ReadCounts(uint32_t counts[5]) const;
+    bool DsrDown() const;
+    bool SetLine(int line, bool on); // under FLineLock
+    bool OutputHeld();
+    bool WaitForDsr(int wakeFd, int timeoutMs, TWaitResult& result);
+    void DrainBeforeRtsDrops(size_t bytes);
 
     int FFd = -1;
+    std::shared_ptr<TSerialLines> FGivenLines;
+    std::shared_ptr<TSerialLines> FLines; // while open
+    const char* FRefused = nullptr;
+    // Modes the port's threads act on, set by Configure.
+    enum : uint32_t { TxDsrFlow = 1, TxRtsToggle = 2 };
+    std::atomic<uint32_t> FTxMode{0};
+    std::atomic<bool> FDsrSensitive{false};
+    std::atomic<bool> FDtrHandshake{false};
+    std::atomic<uint32_t> FBaudrate{0};
+    std::atomic<bool> FStopWaits{false};
+    std::atomic<bool> FOutputStopped{false}; // by us, for DSR
+    TSerialReceiveFilter FFilter;
+    bool FRtsOnSend = false; // the driver toggles RTS for us
+    std::mutex FLineLock;    // the lines we drive and the fill limits
+    int FLineBits = 0;
+    size_t FFillHigh = 0, FFillLow = 0;
     std::string FPath;
     // The line's settings as Open found them, in the kernel's own layout.
     alignas(8) unsigned char FSavedLine[64] = {};

@@ -1,5 +1,6 @@
 #include "platform/SysUtils.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -82,14 +83,14 @@ bool TryStrToInt(std::string_view s, int& value) {
 int StrToInt(std::string_view s) {
     int v;
     if (!TryStrToInt(s, v))
-        throw EConvertError("'" + std::string(s) + "' is not a valid integer value");
+        throw EConvertError("'" + std::string(s) + "' не является допустимым целым числом");
     return v;
 }
 
 int64_t StrToInt64(std::string_view s) {
     int64_t v;
     if (!TryStrToInt64(s, v))
-        throw EConvertError("'" + std::string(s) + "' is not a valid integer value");
+        throw EConvertError("'" + std::string(s) + "' не является допустимым целым числом");
     return v;
 }
 
@@ -124,45 +125,80 @@ bool TryStrToFloat(std::string_view s, double& value) {
 double StrToFloat(std::string_view s) {
     double v;
     if (!TryStrToFloat(s, v))
-        throw EConvertError("'" + std::string(s) + "' is not a valid floating point value");
+        throw EConvertError("'" + std::string(s) + "' не является допустимым числом");
     return v;
 }
 
 namespace {
 
-// Formats the digits of %.*e output in general form: fixed notation while the
-// decimal exponent lies in [-4, precision), else d.dddE[-]x.
-std::string GeneralForm(double value, int digits, int precision) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*e", digits - 1, value);
-    std::string s(buf);
-    bool negative = s[0] == '-';
-    if (negative) s.erase(0, 1);
-    size_t ePos = s.find('e');
-    int exponent = std::atoi(s.c_str() + ePos + 1);
-    std::string mantissa;
-    for (size_t i = 0; i < ePos; ++i)
-        if (s[i] != '.') mantissa += s[i];
-    while (mantissa.size() > 1 && mantissa.back() == '0') mantissa.pop_back();
+// Puts the digits of %.*e output (First..Last) in general form: fixed
+// notation while the decimal exponent lies in [-4, precision), else
+// d.dddE[-]x.
+std::string GeneralForm(const char* first, const char* last, int precision) {
+    const bool negative = *first == '-';
+    if (negative) ++first;
+    char mantissa[32];
+    int size = 0;
+    for (; first != last && *first != 'e'; ++first)
+        if (*first != '.' && size < int(sizeof mantissa)) mantissa[size++] = *first;
+    int exponent = 0;
+    if (first != last) {
+        ++first;
+        if (*first == '+') ++first;
+        std::from_chars(first, last, exponent);
+    }
+    while (size > 1 && mantissa[size - 1] == '0') --size;
 
-    std::string out;
+    char out[64];
+    int n = 0;
+    auto put = [&](char c) { out[n++] = c; };
+    if (negative) put('-');
     if (exponent >= precision || exponent < -4) {
-        out = mantissa.substr(0, 1);
-        if (mantissa.size() > 1) out += DecimalSeparator + mantissa.substr(1);
-        out.append("E").append(std::to_string(exponent));
+        put(mantissa[0]);
+        if (size > 1) {
+            put(DecimalSeparator);
+            for (int i = 1; i < size; ++i) put(mantissa[i]);
+        }
+        put('E');
+        n = int(std::to_chars(out + n, out + sizeof out, exponent).ptr - out);
     } else if (exponent < 0) {
-        out = "0";
-        out += DecimalSeparator;
-        out += std::string(-exponent - 1, '0') + mantissa;
+        put('0');
+        put(DecimalSeparator);
+        for (int i = 0; i < -exponent - 1; ++i) put('0');
+        for (int i = 0; i < size; ++i) put(mantissa[i]);
     } else {
-        size_t intDigits = exponent + 1;
-        if (mantissa.size() <= intDigits) {
-            out = mantissa + std::string(intDigits - mantissa.size(), '0');
-        } else {
-            out = mantissa.substr(0, intDigits) + DecimalSeparator + mantissa.substr(intDigits);
+        const int intDigits = exponent + 1;
+        for (int i = 0; i < intDigits; ++i) put(i < size ? mantissa[i] : '0');
+        if (size > intDigits) {
+            put(DecimalSeparator);
+            for (int i = intDigits; i < size; ++i) put(mantissa[i]);
         }
     }
-    return negative ? "-" + out : out;
+    return std::string(out, size_t(n));
+}
+
+// The fewest significant digits (up to MaxDigits) whose correctly rounded
+// text reads back to Value, in general form. The search starts at the length
+// of the shortest text that reads back, since no shorter one can.
+template <class T> std::string ShortestGeneralForm(T value, int maxDigits) {
+    char buf[64];
+    const char* shortest =
+        std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific).ptr;
+    int digits = 0;
+    for (const char* p = buf; p != shortest && *p != 'e'; ++p)
+        if (*p >= '0' && *p <= '9') ++digits;
+    for (digits = std::max(digits, 1); digits < maxDigits; ++digits) {
+        const char* end = std::to_chars(buf, buf + sizeof buf, double(value),
+                                        std::chars_format::scientific, digits - 1)
+                              .ptr;
+        T back{};
+        std::from_chars(buf, end, back);
+        if (back == value) return GeneralForm(buf, end, 15);
+    }
+    const char* end = std::to_chars(buf, buf + sizeof buf, double(value),
+                                    std::chars_format::scientific, maxDigits - 1)
+                          .ptr;
+    return GeneralForm(buf, end, 15);
 }
 
 } // namespace
@@ -171,24 +207,14 @@ std::string FloatToStr(double value) {
     if (std::isnan(value)) return "NAN";
     if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
     if (value == 0) return "0";
-    for (int digits = 1; digits < 15; ++digits) {
-        char buf[64];
-        std::snprintf(buf, sizeof buf, "%.*e", digits - 1, value);
-        if (std::strtod(buf, nullptr) == value) return GeneralForm(value, digits, 15);
-    }
-    return GeneralForm(value, 15, 15);
+    return ShortestGeneralForm(value, 15);
 }
 
 std::string SingleToStr(float value) {
     if (std::isnan(value)) return "NAN";
     if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
     if (value == 0) return "0";
-    for (int digits = 1; digits < 9; ++digits) {
-        char buf[64];
-        std::snprintf(buf, sizeof buf, "%.*e", digits - 1, double(value));
-        if (std::strtof(buf, nullptr) == value) return GeneralForm(value, digits, 15);
-    }
-    return GeneralForm(value, 9, 15);
+    return ShortestGeneralForm(value, 9);
 }
 
 std::string IntToStr(int64_t value) {
@@ -244,9 +270,66 @@ bool FileExists(const std::string& path) {
     return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+std::string SystemErrorText(int error) {
+    struct Entry {
+        int error;
+        const char* text;
+    };
+    static const Entry texts[] = {
+        {EPERM, "операция не позволена"},
+        {ENOENT, "нет такого файла или каталога"},
+        {EINTR, "системный вызов прерван"},
+        {EIO, "ошибка ввода-вывода"},
+        {ENXIO, "нет такого устройства или адреса"},
+        {EBADF, "неверный дескриптор файла"},
+        {EAGAIN, "ресурс временно недоступен"},
+        {ENOMEM, "недостаточно памяти"},
+        {EACCES, "отказано в доступе"},
+        {EBUSY, "устройство или ресурс занято"},
+        {EEXIST, "файл уже существует"},
+        {ENODEV, "нет такого устройства"},
+        {ENOTDIR, "это не каталог"},
+        {EISDIR, "это каталог"},
+        {EINVAL, "недопустимый аргумент"},
+        {ENFILE, "слишком много открытых файлов в системе"},
+        {EMFILE, "слишком много открытых файлов"},
+        {ENOTTY, "устройство не поддерживает операцию"},
+        {EFBIG, "файл слишком велик"},
+        {ENOSPC, "на устройстве не осталось места"},
+        {EROFS, "файловая система только для чтения"},
+        {EPIPE, "канал закрыт"},
+        {ENAMETOOLONG, "слишком длинное имя файла"},
+        {ELOOP, "слишком много уровней символьных ссылок"},
+        {EDQUOT, "превышена дисковая квота"},
+        {ENOTSOCK, "это не сокет"},
+        {EADDRINUSE, "адрес уже используется"},
+        {EADDRNOTAVAIL, "невозможно назначить запрошенный адрес"},
+        {ENETDOWN, "сеть не работает"},
+        {ENETUNREACH, "сеть недоступна"},
+        {ECONNABORTED, "соединение прервано программой"},
+        {ECONNRESET, "соединение сброшено другой стороной"},
+        {ENOBUFS, "нет места в буфере"},
+        {ENOTCONN, "сокет не подключён"},
+        {ETIMEDOUT, "время ожидания соединения истекло"},
+        {ECONNREFUSED, "в соединении отказано"},
+        {EHOSTDOWN, "узел не работает"},
+        {EHOSTUNREACH, "нет маршрута до узла"},
+        {EALREADY, "операция уже выполняется"},
+        {EINPROGRESS, "операция выполняется"},
+    };
+    for (const auto& e : texts)
+        if (e.error == error) return e.text;
+    return "системная ошибка";
+}
+
+std::string SystemErrorReason(int error) {
+    return SystemErrorText(error) + " (код " + std::to_string(error) + ")";
+}
+
 std::string ReadFileBytes(const std::string& path, size_t maxBytes) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw Exception("Cannot open file \"" + path + "\": " + std::strerror(errno));
+    if (!in)
+        throw Exception("Не удалось открыть файл \"" + path + "\": " + SystemErrorReason(errno));
     // Read in pieces so that a device or pipe that never ends stops at the limit.
     std::string bytes;
     char piece[65536];
@@ -254,11 +337,11 @@ std::string ReadFileBytes(const std::string& path, size_t maxBytes) {
         in.read(piece, sizeof piece);
         const size_t got = size_t(in.gcount());
         if (got > maxBytes - bytes.size())
-            throw Exception("File \"" + path + "\" is larger than " + std::to_string(maxBytes) +
-                            " bytes");
+            throw Exception("Файл \"" + path + "\" больше " + std::to_string(maxBytes) + " байт");
         bytes.append(piece, got);
     }
-    if (in.bad()) throw Exception("Cannot read file \"" + path + "\": " + std::strerror(errno));
+    if (in.bad())
+        throw Exception("Не удалось прочитать файл \"" + path + "\": " + SystemErrorReason(errno));
     return bytes;
 }
 

@@ -68,6 +68,10 @@ std::string LowerCase(std::string_view s);
 std::vector<std::string> SplitLines(std::string_view text);
 
 bool FileExists(const std::string& path);
+// The system's error number as the log words it, in Russian. The reason
+// form keeps the number beside it: "нет такого файла или каталога (код 2)".
+std::string SystemErrorText(int error);
+std::string SystemErrorReason(int error);
 // Reads a whole file's bytes; raises Exception with the system's reason.
 // The whole file; more than maxBytes (a device, an endless pipe) is an error.
 std::string ReadFileBytes(const std::string& path, size_t maxBytes = SIZE_MAX);

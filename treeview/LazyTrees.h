@@ -89,8 +89,9 @@ inline TCheckState NormalCheckState(TCheckState s) {
 }
 
 // A node: these fields, then the tree classes' internal data areas, then the
-// owner's user data, in one zero-filled block that only the tree frees.
-struct TLazyNode {
+// owner's user data, in one zero-filled block that only the tree frees. Each
+// part starts where any type may sit.
+struct alignas(std::max_align_t) TLazyNode {
     uint32_t Index;
     uint32_t ChildCount;
     uint16_t NodeHeight;
@@ -1017,6 +1018,8 @@ protected:
 private:
     TLTHintData FHintData;
     bool FFading = false; // a fade runs: plain paints must not show the finished hint early
+    // Lives as long as the window: an animation step still due when it goes is dropped.
+    std::shared_ptr<char> FLife = std::make_shared<char>();
     bool AnimationStep(TBaseLazyTree* tree, int step, int stepSize);
     void RenderHint(int step, int stepSize);
     void ShowImage(TBitmap& image, int top, int height, int sourceTop);
@@ -1390,6 +1393,10 @@ public:
     PLazyNode InsertNode(PLazyNode node, TLTNodeAttachMode mode, const void* userData = nullptr);
     // Moves Source with its subtree to a place relative to Target in this tree.
     void MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode mode);
+    // The place a target and mode name, checked once for every way in: no
+    // target is the root, and the root, having no siblings, takes a node
+    // inserted before or after it as its last child. False for amNoWhere.
+    bool ResolveAttachPlace(PLazyNode& target, TLTNodeAttachMode& mode) const;
     virtual void InternalConnectNode(PLazyNode node, PLazyNode destination, TLTNodeAttachMode mode);
     virtual void InternalDisconnectNode(PLazyNode node, bool keepFocus, bool reindex = true);
 
@@ -2225,6 +2232,8 @@ private:
     TLTHeader* Header() const;
 
     TLazyTreeColumns* FOwner;
+    // Where the column last was in its collection, checked before it is searched for.
+    mutable TColumnIndex FIndexHint = NoColumn;
     std::u16string FText, FCaptionText;
     int FLeft = 0, FWidth = 0, FMinWidth = 10, FMaxWidth = 10000, FSpacing = 4, FMargin = 4;
     int FImageIndex = -1, FLastWidth = 0;

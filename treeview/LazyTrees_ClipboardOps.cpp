@@ -143,10 +143,7 @@ bool TBaseLazyTree::PasteFromClipboard() {
     if (!TreeDataFormat || data->QueryGetData(native) != S_OK) return false;
     TBaseLazyTree* source = GetTreeFromDataObject(data.get());
     bool isCut = source && source->HasState(tsCutPending);
-    PLazyNode target = FFocusedNode ? FFocusedNode : FRoot;
-    TLTNodeAttachMode mode = DefaultPasteMode;
-    if (target == FRoot && mode != amAddChildFirst) mode = amAddChildLast;
-    if (!ProcessOLEData(source, data.get(), target, mode, isCut)) return false;
+    if (!ProcessOLEData(source, data.get(), FFocusedNode, DefaultPasteMode, isCut)) return false;
     if (isCut) {
         if (source != this) {
             // The nodes now live here; the tree they were cut from lets them go.
@@ -162,7 +159,7 @@ bool TBaseLazyTree::PasteFromClipboard() {
 
 bool TBaseLazyTree::ProcessOLEData(TBaseLazyTree* source, IDataObject* data, PLazyNode target,
                                    TLTNodeAttachMode mode, bool optimized) {
-    if (!target) target = FRoot;
+    if (!ResolveAttachPlace(target, mode)) return false;
     if (optimized && source == this) {
         // Within one tree a move takes the nodes themselves; one that would go
         // into its own subtree stays where it is.

@@ -26,7 +26,8 @@ TLTColumnOptions ConvertStreamedOptions(uint32_t value, int version) {
 
 } // namespace
 
-TLazyTreeColumn::TLazyTreeColumn(TLazyTreeColumns* collection) : FOwner(collection) {
+TLazyTreeColumn::TLazyTreeColumn(TLazyTreeColumns* collection)
+    : FOwner(collection), FIndexHint(collection ? collection->Count() : NoColumn) {
     // The default width comes from stored data too; a new column still keeps its own limits.
     FWidth = std::min(std::max(collection ? collection->DefaultWidth : 50, FMinWidth), FMaxWidth);
     FLastWidth = FWidth;
@@ -44,8 +45,14 @@ TLTHeader* TLazyTreeColumn::Header() const {
 
 TColumnIndex TLazyTreeColumn::Index() const {
     if (!FOwner) return NoColumn;
-    for (int i = 0; i < FOwner->Count(); ++i)
-        if (FOwner->FItems[size_t(i)].get() == this) return i;
+    // Every width set asks for the index: a search each time made loading a
+    // header quadratic in its columns.
+    const auto& items = FOwner->FItems;
+    if (FIndexHint >= 0 && size_t(FIndexHint) < items.size() &&
+        items[size_t(FIndexHint)].get() == this)
+        return FIndexHint;
+    for (size_t i = 0; i < items.size(); ++i)
+        if (items[i].get() == this) return FIndexHint = TColumnIndex(i);
     return NoColumn;
 }
 
@@ -382,10 +389,9 @@ void TLazyTreeColumn::LoadFromStream(std::istream& s, int version) {
         SetAlignment(TAlignment(ordinal(ReadInt(s), taCenter)));
     }
     if (version >= 2) {
-        // A column that follows the tree's colour keeps doing so; the stored
-        // colour is only the tree's colour at the time it was saved.
-        TColor color = ReadInt(s);
-        if (!(FOptions & coParentColor)) SetColor(color);
+        // A column that follows the tree's colour was saved with it and keeps
+        // following; any other colour is the column's own (the setter says so).
+        SetColor(ReadInt(s));
     }
     if (version >= 6 && (FOptions & coUseCaptionAlignment))
         SetCaptionAlignment(TAlignment(ordinal(ReadInt(s), taCenter)));

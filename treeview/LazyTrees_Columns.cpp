@@ -536,9 +536,10 @@ void TLazyTreeColumns::SaveToStream(std::ostream& s) const {
 
 void TLazyTreeColumns::LoadFromStream(std::istream& s, int version) {
     Clear();
-    // The smallest column record is fourteen integers.
-    int n = ReadCount(s, 14 * 4);
+    // A count below one reads no columns. The smallest column record is fourteen integers.
+    int n = ReadInt(s);
     if (n > 0) {
+        CheckRoom(s, n, 14 * 4);
         BeginUpdate();
         try {
             for (int i = 0; i < n; ++i) Add()->LoadFromStream(s, version);

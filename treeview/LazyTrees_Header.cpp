@@ -577,10 +577,7 @@ void TLTHeader::LoadFromStream(std::istream& s) {
         TFont font;
         font.Color = ReadInt(s);
         font.Height = ReadInt(s);
-        int length = ReadCount(s, 1);
-        std::string name(size_t(length), '\0');
-        if (length > 0 && !s.read(name.data(), length)) ReadError();
-        font.Name = name;
+        font.Name = ReadBytes(s, size_t(ReadCount(s, 1)));
         ReadInt(s); // pitch
         font.Style = unsigned(ReadInt(s)) & 0xFF;
         SetFont(font);

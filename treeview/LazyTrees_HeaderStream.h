@@ -1,8 +1,10 @@
 #pragma once
 // Little-endian integers and counted wide strings of the column and header
 // stream records. A record that ends early, or a count the rest of the stream
-// cannot hold, is refused before anything is allocated for it.
+// cannot hold, is refused before anything is allocated for it; from a stream
+// that cannot tell its size, lengths are read in pieces.
 
+#include <algorithm>
 #include <cstdint>
 #include <istream>
 #include <ostream>
@@ -39,13 +41,31 @@ inline int32_t ReadInt(std::istream& s) {
                    uint32_t(b[3]) << 24);
 }
 
-// A count of items of ItemSize bytes each that must still be in the stream.
-inline int32_t ReadCount(std::istream& s, uint64_t itemSize) {
-    int32_t n = ReadInt(s);
+// Refuses N items of ItemSize bytes each when the rest of the stream cannot hold them.
+inline void CheckRoom(std::istream& s, int32_t n, uint64_t itemSize) {
     if (n < 0 || uint64_t(n) * itemSize > Remaining(s))
         throw EColumnStreamError("Ошибка чтения потока: длина " + std::to_string(n) +
                                  " больше оставшихся данных");
+}
+
+// A count of items of ItemSize bytes each that must still be in the stream.
+inline int32_t ReadCount(std::istream& s, uint64_t itemSize) {
+    int32_t n = ReadInt(s);
+    CheckRoom(s, n, itemSize);
     return n;
+}
+
+// N bytes, taken in pieces: a stream that cannot tell its size may still
+// end early, and then only what it held has been allocated.
+inline std::string ReadBytes(std::istream& s, size_t n) {
+    constexpr size_t Piece = 64 * 1024;
+    std::string bytes;
+    while (bytes.size() < n) {
+        size_t at = bytes.size(), take = std::min(Piece, n - at);
+        bytes.resize(at + take);
+        if (!s.read(bytes.data() + at, std::streamsize(take))) ReadError();
+    }
+    return bytes;
 }
 
 inline void WriteWide(std::ostream& s, const std::u16string& text) {
@@ -58,8 +78,7 @@ inline void WriteWide(std::ostream& s, const std::u16string& text) {
 
 inline std::u16string ReadWide(std::istream& s) {
     int32_t n = ReadCount(s, 2);
-    std::string bytes(size_t(n) * 2, '\0');
-    if (n > 0 && !s.read(bytes.data(), std::streamsize(bytes.size()))) ReadError();
+    std::string bytes = ReadBytes(s, size_t(n) * 2);
     std::u16string text(size_t(n), u'\0');
     for (size_t i = 0; i < text.size(); ++i)
         text[i] = char16_t(uint8_t(bytes[2 * i]) | uint8_t(bytes[2 * i + 1]) << 8);

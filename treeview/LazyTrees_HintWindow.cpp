@@ -109,6 +109,7 @@ TLazyTreeHintWindow::TLazyTreeHintWindow(TComponent* owner)
 
 TLazyTreeHintWindow::~TLazyTreeHintWindow() {
     HintWindowGone = true;
+    FLife.reset();
     ScreenCopy.reset();
     HintImage.reset();
     BlendImage.reset();
@@ -289,13 +290,17 @@ void TLazyTreeHintWindow::ActivateHint(TRect rect, const std::u16string& hint) {
 
     SetVisible(true);
     THintAnimationType animation = tree->DoGetAnimationType();
-    auto step = [this, tree](int s, int size, void*) { return AnimationStep(tree, s, size); };
+    // The window may go inside a step's message pass; the steps after it must not reach it.
+    std::weak_ptr<char> life = FLife;
+    auto step = [this, tree, life](int s, int size, void*) {
+        return !life.expired() && AnimationStep(tree, s, size);
+    };
     switch (animation) {
     case hatFade:
         ValidateRect(WindowHandle(), nullptr);
         FFading = true;
         tree->Animate(255, 2 * tree->AnimationDuration(), step, nullptr);
-        if (HintWindowGone) break; // the window went during the animation
+        if (life.expired()) break; // the window went during the animation
         FFading = false;
         // The last step leaves the hint just short of opaque; finish it.
         if (HandleAllocated() && IsWindowVisible(WindowHandle())) RenderHint(-1, 0);
@@ -308,12 +313,12 @@ void TLazyTreeHintWindow::ActivateHint(TRect rect, const std::u16string& hint) {
         Invalidate();
         break;
     }
-    if (wasAnimating && !HintWindowGone) tree->DoStateChange(TS(tsInAnimation));
+    if (wasAnimating && !life.expired()) tree->DoStateChange(TS(tsInAnimation));
 }
 
 bool TLazyTreeHintWindow::AnimationStep(TBaseLazyTree* tree, int step, int stepSize) {
     // The window may have gone or been hidden while messages were handled.
-    if (HintWindowGone || !HandleAllocated() || !IsWindowVisible(WindowHandle()) ||
+    if (!HandleAllocated() || !IsWindowVisible(WindowHandle()) ||
         tree->HasState(tsCancelHintAnimation))
         return false;
     RenderHint(step, stepSize);

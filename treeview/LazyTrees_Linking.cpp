@@ -10,8 +10,25 @@
 
 namespace nuq {
 
+bool TBaseLazyTree::ResolveAttachPlace(PLazyNode& target, TLTNodeAttachMode& mode) const {
+    if (!target) target = FRoot;
+    switch (mode) {
+    case amInsertBefore:
+    case amInsertAfter:
+        // Linked as the root's sibling a node would write into the tree object itself.
+        if (target == FRoot) mode = amAddChildLast;
+        return true;
+    case amAddChildFirst:
+    case amAddChildLast:
+        return true;
+    default:
+        return false;
+    }
+}
+
 void TBaseLazyTree::InternalConnectNode(PLazyNode node, PLazyNode destination,
                                         TLTNodeAttachMode mode) {
+    if (!ResolveAttachPlace(destination, mode)) return;
     PLazyNode parent = nullptr;
     switch (mode) {
     case amInsertBefore:
@@ -129,9 +146,7 @@ PLazyNode TBaseLazyTree::AddChild(PLazyNode parent, const void* userData) {
 }
 
 PLazyNode TBaseLazyTree::InsertNode(PLazyNode node, TLTNodeAttachMode mode, const void* userData) {
-    if ((FOptions->MiscOptions() & toReadOnly) || mode == amNoWhere) return nullptr;
-    if (!node) node = FRoot;
-    if (node == FRoot && (mode == amInsertBefore || mode == amInsertAfter)) return nullptr;
+    if ((FOptions->MiscOptions() & toReadOnly) || !ResolveAttachPlace(node, mode)) return nullptr;
     PLazyNode parent = (mode == amInsertBefore || mode == amInsertAfter) ? node->Parent : node;
     // Before the parent's initialisation writes to it: the validation thread may be reading it.
     InterruptValidation();
@@ -158,10 +173,9 @@ PLazyNode TBaseLazyTree::InsertNode(PLazyNode node, TLTNodeAttachMode mode, cons
 // --- moving ----------------------------------------------------------------------------
 
 void TBaseLazyTree::MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode mode) {
-    if (!source || source == FRoot || mode == amNoWhere || (FOptions->MiscOptions() & toReadOnly))
+    if (!source || source == FRoot || (FOptions->MiscOptions() & toReadOnly) ||
+        !ResolveAttachPlace(target, mode))
         return;
-    if (!target) target = FRoot;
-    if (target == FRoot && (mode == amInsertBefore || mode == amInsertAfter)) return;
     // A node cannot go into its own subtree, nor next to itself.
     if (target == source || HasAsParent(target, source)) return;
     PLazyNode newParent =

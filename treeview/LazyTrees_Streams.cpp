@@ -91,6 +91,13 @@ int32_t ReadNodeChunkHeader(TNodeReader& r, bool atTop) {
     return size;
 }
 
+// Top-level nodes are read while data remains and the stored count (none
+// in the oldest streams) lasts: a count larger than the nodes held loads those held.
+bool MoreTopNodes(const TNodeReader& r, size_t end, int64_t& count) {
+    if (r.Position >= end) return false;
+    return count < 0 || count-- > 0;
+}
+
 } // namespace
 
 int32_t TNodeReader::ReadInt32() {
@@ -207,16 +214,17 @@ void TBaseLazyTree::CheckNodeChunks(const std::string& data, size_t from, int ve
         size_t End;
         bool Base;
         uint32_t ChildrenLeft;
+        bool HasBase; // of a node chunk: its one base chunk was met
     };
     std::vector<TFrame> stack;
     TNodeReader r{&data, from, data.size()};
     auto openNode = [&](size_t limit, bool atTop) {
         r.Limit = limit;
         int32_t size = ReadNodeChunkHeader(r, atTop);
-        stack.push_back({r.Position + size_t(size), false, 0});
+        stack.push_back({r.Position + size_t(size), false, 0, false});
     };
     const size_t fixedSize = version >= 2 ? BaseChunkSize2 : BaseChunkSize1;
-    while (count < 0 ? r.Position < data.size() : count-- > 0) {
+    while (MoreTopNodes(r, data.size(), count)) {
         openNode(data.size(), true);
         while (!stack.empty()) {
             TFrame& f = stack.back();
@@ -240,11 +248,13 @@ void TBaseLazyTree::CheckNodeChunks(const std::string& data, size_t from, int ve
             int32_t size = r.ReadInt32();
             if (size < 0 || size_t(size) > r.Remaining()) DataAfterEnd();
             if (type == BaseChunk) {
-                if (size_t(size) < fixedSize) DataAfterEnd();
+                // A second one would relink the node's children over the first ones'.
+                if (f.HasBase || size_t(size) < fixedSize) DataAfterEnd();
+                f.HasBase = true;
                 uint32_t children = GetUInt32(data, r.Position);
                 size_t end = r.Position + size_t(size);
                 r.Position += fixedSize;
-                stack.push_back({end, true, children});
+                stack.push_back({end, true, children, false});
             } else {
                 r.Position += size_t(size);
             }
@@ -278,7 +288,7 @@ void TBaseLazyTree::LoadFromStream(std::istream& stream) {
     Clear();
     BeginUpdate();
     try {
-        while (count < 0 ? r.Position < data.size() : count-- > 0) {
+        while (MoreTopNodes(r, data.size(), count)) {
             r.Limit = data.size();
             InternalAddFromStream(r, version, FRoot, amAddChildLast);
         }
@@ -296,7 +306,7 @@ void TBaseLazyTree::LoadFromStream(std::istream& stream) {
 
 PLazyNode TBaseLazyTree::InternalAddFromStream(TNodeReader& stream, int version, PLazyNode target,
                                                TLTNodeAttachMode mode) {
-    if (!target) target = FRoot;
+    if (!ResolveAttachPlace(target, mode)) return nullptr;
     PLazyNode node = MakeNewNode();
     LoadedSelection.clear();
     auto attach = [&] {
@@ -361,6 +371,7 @@ void TBaseLazyTree::ReadSubtree(TNodeReader& stream, int version, PLazyNode top,
         uint32_t ChildrenLeft;
         bool InBase;
         bool BaseOnly; // the top of ReadChunk: a base chunk without its node chunk
+        bool HadBase;  // a node chunk holds one base chunk
     };
     std::vector<TOpenNode> open;
     const std::string& d = *stream.Data;
@@ -368,7 +379,8 @@ void TBaseLazyTree::ReadSubtree(TNodeReader& stream, int version, PLazyNode top,
 
     auto openNode = [&](PLazyNode node) {
         int32_t size = ReadNodeChunkHeader(stream, false);
-        open.push_back({node, stream.Position + size_t(size), stream.Limit, 0, 0, false, false});
+        open.push_back(
+            {node, stream.Position + size_t(size), stream.Limit, 0, 0, false, false, false});
     };
     // The base chunk's fixed fields; its children follow.
     auto openBase = [&](TOpenNode& f, int chunkSize) {
@@ -400,13 +412,14 @@ void TBaseLazyTree::ReadSubtree(TNodeReader& stream, int version, PLazyNode top,
         f.BaseEnd = stream.Position + size_t(chunkSize);
         f.ChildrenLeft = childCount;
         f.InBase = true;
+        f.HadBase = true;
         stream.Position += fixedSize;
     };
 
     if (baseChunkSize < 0) {
         openNode(top);
     } else {
-        open.push_back({top, 0, 0, 0, 0, false, true});
+        open.push_back({top, 0, 0, 0, 0, false, true, false});
         openBase(open.back(), baseChunkSize);
     }
     while (!open.empty()) {
@@ -441,10 +454,12 @@ void TBaseLazyTree::ReadSubtree(TNodeReader& stream, int version, PLazyNode top,
             int32_t type = stream.ReadInt32();
             int32_t chunkSize = stream.ReadInt32();
             if (chunkSize < 0 || size_t(chunkSize) > stream.Remaining()) DataAfterEnd();
-            if (type == BaseChunk)
+            if (type == BaseChunk) {
+                if (f.HadBase) DataAfterEnd();
                 openBase(f, chunkSize);
-            else
+            } else {
                 ReadChunk(stream, version, f.Node, type, chunkSize);
+            }
             continue;
         }
         if (stream.Position != f.End) DataAfterEnd();

@@ -148,7 +148,9 @@ PLazyNode TBaseLazyTree::InitRootNode(int oldSize) {
 
 int TBaseLazyTree::AllocateInternalDataArea(int size) {
     int oldSize = TreeNodeSize + FTotalInternalDataSize;
-    FTotalInternalDataSize += (size + 3) / 4 * 4;
+    // Every area, and the user data behind them, starts where any type may sit.
+    constexpr int Align = int(alignof(std::max_align_t));
+    FTotalInternalDataSize += (std::max(size, 0) + Align - 1) / Align * Align;
     InitRootNode(oldSize);
     return oldSize;
 }

@@ -312,14 +312,24 @@ void TPropsStorage::LoadStrings(const TPropInfo& prop, TStringList& list) {
     const std::string sect = Section + "." + ItemName(prop.Name);
     const int count = StrToIntDef(ReadValue(sect, "Count", "0"), 0);
     if (count <= 0) return;
+    // A missing line reads as empty. A count far beyond the lines the
+    // section holds (a damaged file) is not run to its end: a long run of
+    // missing lines ends the list at the last line held.
+    constexpr int MissingRunLimit = 4096;
     std::vector<std::string> lines;
-    // A count beyond the lines the section holds (a damaged or hand-edited
-    // file) ends at the first missing line instead of running on.
+    size_t held = 0;
     for (int i = 0; i < count; ++i) {
         const std::string key = "Item" + std::to_string(i);
-        if (!HasValue(sect, key)) break;
-        lines.push_back(ReadValue(sect, key, ""));
+        if (HasValue(sect, key)) {
+            lines.resize(size_t(i));
+            lines.push_back(ReadValue(sect, key, ""));
+            held = lines.size();
+        } else if (size_t(i) - held >= size_t(MissingRunLimit)) {
+            break;
+        }
     }
+    if (lines.size() < size_t(count) && size_t(count) - held <= size_t(MissingRunLimit))
+        lines.resize(size_t(count));
     list.Lines = std::move(lines);
 }
 

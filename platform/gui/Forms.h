@@ -51,19 +51,6 @@ enum : UINT {
 enum : UINT { WPF_SETMINPOSITION = 1, WPF_RESTORETOMAXIMIZED = 2 };
 enum : UINT { SC_SIZE = 0xF000, SC_MINIMIZE = 0xF020, SC_MAXIMIZE = 0xF030, SC_RESTORE = 0xF120 };
 enum : UINT { WM_INITMENUPOPUP = 0x0117 };
-// Hit-test answers on the sizing border.
-enum : LRESULT {
-    HTSIZEFIRST = 10,
-    HTLEFT = 10,
-    HTRIGHT = 11,
-    HTTOP = 12,
-    HTTOPLEFT = 13,
-    HTTOPRIGHT = 14,
-    HTBOTTOM = 15,
-    HTBOTTOMLEFT = 16,
-    HTBOTTOMRIGHT = 17,
-    HTSIZELAST = 17,
-};
 // Border metrics.
 enum : int { SM_CXDLGFRAME = 7, SM_CYDLGFRAME = 8, SM_CXFRAME = 32, SM_CYFRAME = 33 };
 

@@ -545,13 +545,33 @@ LRESULT DefWindowProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
                      {int(int16_t(LoWord(uintptr_t(lp)))), int(int16_t(HiWord(uintptr_t(lp))))});
         return 0;
     case WM_SETCURSOR: {
-        // The parent decides first; then the arrow over the client area.
+        // The parent decides first; then the sizing borders show their
+        // arrows and everything else the plain arrow.
         if (w->Parent && SendMessage(w->Parent, msg, wp, lp)) return 1;
-        if (int16_t(LoWord(uintptr_t(lp))) == HTCLIENT) {
-            SetCursor(LoadCursor(IDC_ARROW));
-            return 1;
+        int id = IDC_ARROW;
+        switch (int16_t(LoWord(uintptr_t(lp)))) {
+        case HTERROR:
+        case HTNOWHERE:
+            return 0;
+        case HTLEFT:
+        case HTRIGHT:
+            id = IDC_SIZEWE;
+            break;
+        case HTTOP:
+        case HTBOTTOM:
+            id = IDC_SIZENS;
+            break;
+        case HTTOPLEFT:
+        case HTBOTTOMRIGHT:
+            id = IDC_SIZENWSE;
+            break;
+        case HTTOPRIGHT:
+        case HTBOTTOMLEFT:
+            id = IDC_SIZENESW;
+            break;
         }
-        return 0;
+        SetCursor(LoadCursor(id));
+        return 1;
     }
     case WM_MOUSEWHEEL:
         return w->Parent ? SendMessage(w->Parent, msg, wp, lp) : 0;

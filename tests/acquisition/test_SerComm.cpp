@@ -9,10 +9,12 @@
 
 #include "acquisition/SerBuffer.h"
 #include "platform/EventLoop.h"
+#include "platform/FakeSerialLines.h"
 #include "platform/PtyPair.h"
 
 using namespace nuq;
 using nuqtest::Pattern;
+using nuqtest::TFakeLines;
 using nuqtest::TPtyPair;
 
 namespace {
@@ -24,6 +26,19 @@ class TProbeComm : public TSerComm {
 public:
     using TSerCustomComm::EventMask;
 };
+
+// A port whose device can be given modem lines.
+class TLineComm : public TSerComm {
+public:
+    using TSerCustomComm::Device;
+};
+
+// Until Done holds, on a clock that the main loop does not run.
+bool WaitUntil(const std::function<bool()>& done) {
+    for (uint32_t i = 0; i < Patience && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return done();
+}
 
 std::string ErrorOf(const std::function<void()>& f) {
     try {
@@ -58,7 +73,7 @@ struct TPortRig {
         return ProcessMessagesUntil([&] { return Received.size() >= n; }, Patience);
     }
     std::thread::id Main;
-    TSerComm Port;
+    TLineComm Port;
     TSerBuffer Buffer;
     std::string Received;
     int Opens = 0, Closes = 0, Errors = 0, TxEmpties = 0, OffMain = 0;
@@ -162,21 +177,29 @@ TEST(SerComm, OpenFailures) {
 // A line the device cannot run leaves the port closed, and it can try again.
 TEST(SerComm, UnsupportedLineSettingsRaiseAndLeaveItClosed) {
     TPtyPair pty;
+    const std::string invalid = "Error writing dcb (22), Invalid argument",
+                      noLines = "Error writing dcb (95), Operation not supported: COM7 has no "
+                                "modem lines for ";
     struct Case {
         std::function<void(TSerComm&)> Set;
-        const char* Message;
+        std::string Message;
     };
     for (auto& c : std::initializer_list<Case>{
-             {[](TSerComm& p) { p.SetDatabits(db4); }, "Error writing dcb (22), Invalid argument"},
-             {[](TSerComm& p) { p.SetStopbits(sb15); }, "Error writing dcb (22), Invalid argument"},
-             {[](TSerComm& p) { p.SetBaudrate(brUser); },
-              "Error writing dcb (22), Invalid argument"},
+             {[](TSerComm& p) { p.SetDatabits(db4); }, invalid},
+             {[](TSerComm& p) { p.SetStopbits(sb15); }, invalid},
+             {[](TSerComm& p) { p.SetBaudrate(brUser); }, invalid},
              {[](TSerComm& p) { p.FlowControl().SetOutCtsFlow(true); },
-              "Error writing dcb (95), Operation not supported"},
+              noLines + "CTS output flow"},
              {[](TSerComm& p) { p.FlowControl().SetControlRts(rtsHandshake); },
-              "Error writing dcb (95), Operation not supported"},
+              noLines + "RTS handshake"},
              {[](TSerComm& p) { p.FlowControl().SetOutDsrFlow(true); },
-              "Error writing dcb (95), Operation not supported"},
+              noLines + "DSR output flow"},
+             {[](TSerComm& p) { p.FlowControl().SetDsrSensitivity(true); },
+              noLines + "DSR sensitivity"},
+             {[](TSerComm& p) { p.FlowControl().SetControlDtr(dtrHandshake); },
+              noLines + "DTR handshake"},
+             {[](TSerComm& p) { p.FlowControl().SetControlRts(rtsToggle); },
+              noLines + "RTS toggle"},
          }) {
         TSerComm p;
         p.SetPortNum(pty.PortNum);
@@ -797,4 +820,159 @@ TEST(SerComm, HandlerReadsTheAnswerItWaitsFor) {
     ASSERT_TRUE(ProcessMessagesUntil([&] { return rig.TxEmpties > 0; }, Patience));
     EXPECT_EQ(answer, "OK\r\n");
     EXPECT_EQ(rig.Received, "");
+}
+
+// Received bytes as the options keep them: NULs stripped, and a 0xFF that
+// the line marks bad bytes with comes through as the one byte it was.
+TEST(SerComm, NullStripAndErrorCharOptions) {
+    TPtyPair pty;
+    struct Case {
+        TSerCommOptions Options;
+        std::string In, Out;
+    };
+    for (const auto& c : std::initializer_list<Case>{
+             {{coNullStrip}, std::string("a\0b\0\0", 5), "ab"},
+             {{coErrorChar},
+              std::string("a\0\xFF"
+                          "b",
+                          4),
+              std::string("a\0\xFF"
+                          "b",
+                          4)},
+             {{coErrorChar, coNullStrip, coParityCheck},
+              std::string("\0\xFF\xFF\0", 4),
+              "\xFF\xFF"},
+         }) {
+        TPortRig rig(pty);
+        rig.Port.EventChars().SetErrorChar('?');
+        rig.Port.SetOptions(c.Options);
+        rig.Port.Open();
+        ASSERT_TRUE(pty.Send(c.In + "."));
+        ASSERT_TRUE(rig.WaitReceived(c.Out.size() + 1));
+        EXPECT_EQ(rig.Received, c.Out + ".");
+    }
+}
+
+// Writing holds while DSR is low, queued or direct, and goes on once it rises.
+TEST(SerComm, DsrOutputFlowHoldsWritingWhileDsrIsLow) {
+    TPtyPair pty;
+    for (bool direct : {false, true}) {
+        SCOPED_TRACE(direct ? "direct" : "queued");
+        auto lines = std::make_shared<TFakeLines>();
+        TPortRig rig(pty);
+        rig.Port.Device().SetLines(lines);
+        rig.Port.SetDirectWrite(direct);
+        rig.Port.Buffers().SetWriteTimeout(direct ? 50 : int32_t(Patience));
+        rig.Port.FlowControl().SetOutDsrFlow(true);
+        rig.Port.Open();
+        lines->SetInput(LineDsr, false);
+        if (direct) {
+            EXPECT_EQ(rig.Port.Write("held", 4), 0);
+        } else {
+            ASSERT_EQ(rig.Port.Write("held", 4), 4);
+            int seen = lines->Looks; // the write thread finds DSR low, and again
+            ASSERT_TRUE(WaitUntil([&] { return lines->Looks >= seen + 3; }));
+        }
+        EXPECT_EQ(pty.Receive(4, 0), "");
+        lines->SetInput(LineDsr, true);
+        if (direct) {
+            ASSERT_EQ(rig.Port.Write("sent", 4), 4);
+        }
+        EXPECT_EQ(pty.Receive(4), direct ? "sent" : "held");
+    }
+}
+
+TEST(SerComm, DsrSensitivityDropsWhatArrivesWhileDsrIsLow) {
+    TPtyPair pty;
+    auto lines = std::make_shared<TFakeLines>();
+    TPortRig rig(pty);
+    rig.Port.Device().SetLines(lines);
+    rig.Port.FlowControl().SetDsrSensitivity(true);
+    rig.Port.Open();
+    lines->SetInput(LineDsr, false);
+    int seen = lines->Looks;
+    ASSERT_TRUE(pty.Send("lost"));
+    // Read, looked at DSR for, and gone.
+    ASSERT_TRUE(WaitUntil([&] { return lines->Looks > seen && rig.Port.InQueCount() == 0; }));
+    lines->SetInput(LineDsr, true);
+    ASSERT_TRUE(pty.Send("kept"));
+    ASSERT_TRUE(rig.WaitReceived(4));
+    EXPECT_EQ(rig.Received, "kept");
+}
+
+// DTR drops when the unread bytes reach the read size less the XOFF limit,
+// and rises once the owner has taken them.
+TEST(SerComm, DtrHandshakeFollowsTheUnreadBytes) {
+    TPtyPair pty;
+    auto lines = std::make_shared<TFakeLines>();
+    TPortRig rig(pty);
+    rig.Port.Device().SetLines(lines);
+    rig.Port.Buffers().SetReadSize(100);
+    rig.Port.Buffers().SetXoffLimit(40);
+    rig.Port.Buffers().SetXonLimit(20);
+    rig.Port.FlowControl().SetControlDtr(dtrHandshake);
+    rig.Port.Open();
+    EXPECT_TRUE(lines->Output(LineDtr));
+    const std::string in = Pattern(59, 31), more = Pattern(21, 32);
+    ASSERT_TRUE(pty.Send(in)); // nobody takes them: they pile up
+    ASSERT_TRUE(WaitUntil([&] { return rig.Port.InQueCount() == 59; }));
+    EXPECT_TRUE(lines->Output(LineDtr));
+    ASSERT_TRUE(pty.Send(more));
+    ASSERT_TRUE(WaitUntil([&] { return !lines->Output(LineDtr); }));
+    ASSERT_TRUE(rig.WaitReceived(80));
+    EXPECT_TRUE(lines->Output(LineDtr));
+    EXPECT_TRUE(rig.Received == in + more);
+}
+
+// RTS toggled by the driver where it can, else raised around each write.
+TEST(SerComm, RtsToggleByTheDriverOrAroundEachWrite) {
+    TPtyPair pty;
+    for (bool driver : {true, false}) {
+        SCOPED_TRACE(driver ? "driver" : "writes");
+        auto lines = std::make_shared<TFakeLines>(driver);
+        TPortRig rig(pty);
+        rig.Port.Device().SetLines(lines);
+        rig.Port.FlowControl().SetControlRts(rtsToggle);
+        rig.Port.Open();
+        EXPECT_EQ(lines->RtsOnSend, driver);
+        EXPECT_FALSE(lines->Output(LineRts));
+        size_t before = lines->History().size();
+        ASSERT_TRUE(rig.Port.WriteText("abc"));
+        EXPECT_EQ(pty.Receive(3), "abc");
+        ASSERT_TRUE(ProcessMessagesUntil([&] { return rig.TxEmpties > 0; }, Patience));
+        std::vector<int> driven = lines->History();
+        driven.erase(driven.begin(), driven.begin() + ptrdiff_t(before));
+        const std::vector<int> expected =
+            driver ? std::vector<int>{} : std::vector<int>{LineRts, 0};
+        EXPECT_EQ(driven, expected);
+        rig.Port.Close();
+        EXPECT_FALSE(lines->RtsOnSend); // the line as it was for its next user
+    }
+}
+
+// Changes of the lines the port watches become its events.
+TEST(SerComm, ModemLineChangesAreEvents) {
+    TPtyPair pty;
+    auto lines = std::make_shared<TFakeLines>();
+    TPortRig rig(pty);
+    rig.Port.Device().SetLines(lines);
+    rig.Port.SetMonitorEvents({ceCts, ceDsr, ceRlsd});
+    int cts = 0, dsr = 0, rlsd = 0;
+    rig.Port.OnCts = [&](TSerCustomComm&) { ++cts; };
+    rig.Port.OnDsr = [&](TSerCustomComm&) { ++dsr; };
+    rig.Port.OnRlsd = [&](TSerCustomComm&) { ++rlsd; };
+    int seen = lines->Looks;
+    rig.Port.Open();
+    // The lines as the port's thread first finds them are no change.
+    ASSERT_TRUE(WaitUntil([&] { return lines->Looks > seen + 1; }));
+    struct Case {
+        int Line;
+        int* Count;
+    };
+    for (auto c : {Case{LineCts, &cts}, Case{LineDsr, &dsr}, Case{LineDcd, &rlsd}}) {
+        int before = cts + dsr + rlsd;
+        lines->SetInput(c.Line, false);
+        ASSERT_TRUE(ProcessMessagesUntil([&] { return *c.Count == 1; }, Patience)) << c.Line;
+        EXPECT_EQ(cts + dsr + rlsd, before + 1) << c.Line;
+    }
 }

@@ -184,11 +184,19 @@ TEST_F(BoilerRoom, StopLeavesEveryBlockWithoutData) {
 TEST_F(BoilerRoom, StartReloadsItsSettings) {
     std::ofstream(home / "setting.ini") << "[FlowSettings]\nReconnectQuick=3\nMaxConnectTry=7\n";
     room->Start(1, 1);
-    EXPECT_EQ(room->Settings.ReconnectQuick, 3);
-    EXPECT_EQ(room->Settings.MaxConnectTry, 7);
+    EXPECT_EQ(room->Settings->ReconnectQuick, 3);
+    EXPECT_EQ(room->Settings->MaxConnectTry, 7);
     std::ofstream(home / "setting.ini") << "[FlowSettings]\nReconnectQuick=9\n";
     room->Restart(false);
-    EXPECT_EQ(room->Settings.ReconnectQuick, 9);
+    EXPECT_EQ(room->Settings->ReconnectQuick, 9);
+    // Objects reading the same file hold one copy; a changed file makes a new one.
+    TBoilerRoom other;
+    other.Start(1, 1);
+    EXPECT_EQ(other.Settings, room->Settings);
+    std::ofstream(home / "setting.ini") << "[FlowSettings]\nReconnectQuick=4\n";
+    other.Restart(false);
+    EXPECT_EQ(other.Settings->ReconnectQuick, 4);
+    EXPECT_EQ(room->Settings->ReconnectQuick, 9);
 }
 
 // An owner may free the object from one of its handlers; nothing of it runs afterwards.

@@ -128,3 +128,20 @@ TEST(LoadScript, AppendsToWhatIsLoaded) {
     EXPECT_EQ(room.Blocks.Count(), 8);
     EXPECT_EQ(room.CrashList.Count(), 4);
 }
+
+// Objects loading one script share its compilation, never its values: each
+// decodes its own packets into blocks of its own.
+TEST(LoadScript, ObjectsOfOneScriptKeepTheirOwnValues) {
+    TBoilerRoom first, second;
+    first.LoadScript(kScript);
+    second.LoadScript(kScript);
+    ASSERT_EQ(second.Blocks.Count(), first.Blocks.Count());
+    ASSERT_EQ(second.CrashList.Count(), first.CrashList.Count());
+    first.DecodePacket(std::string("\x05\x01\x01", 3));
+    second.DecodePacket(std::string("\x07\x00\x00", 3));
+    EXPECT_EQ(first.Blocks.Items(0).Value, 5);
+    EXPECT_EQ(second.Blocks.Items(0).Value, 7);
+    EXPECT_EQ(first.Blocks.Items(2).DecodeList.GetItem(0).Value, "Зима");
+    EXPECT_EQ(second.Blocks.Items(2).DecodeList.GetItem(0).Value, "Лето");
+    EXPECT_NE(&first.Blocks.Items(0), &second.Blocks.Items(0));
+}

@@ -94,17 +94,18 @@ TEST_F(NuqCommand, CheckScript) {
     Result missing = Nuq({"check-script", (dir / "none.nqs").string()});
     EXPECT_EQ(missing.status, 2);
     EXPECT_NE(missing.err.find("none.nqs"), std::string::npos);
-    EXPECT_NE(missing.err.find("No such file"), std::string::npos);
+    EXPECT_NE(missing.err.find("нет такого файла или каталога (код 2)"), std::string::npos)
+        << missing.err;
 
     // A folder is not a script that passes.
     Result folder = Nuq({"check-script", dir.string()});
     EXPECT_EQ(folder.status, 2);
-    EXPECT_NE(folder.err.find("folder"), std::string::npos) << folder.err;
+    EXPECT_NE(folder.err.find("папка, а не файл"), std::string::npos) << folder.err;
 
     // A device that never ends is refused, not read forever.
     Result endless = Nuq({"check-script", "/dev/zero"});
     EXPECT_EQ(endless.status, 2);
-    EXPECT_NE(endless.err.find("larger than"), std::string::npos) << endless.err;
+    EXPECT_NE(endless.err.find("больше 16777216 байт"), std::string::npos) << endless.err;
 }
 
 TEST_F(NuqCommand, Decode) {
@@ -139,6 +140,15 @@ TEST_F(NuqCommand, Decode) {
                           "--packet", "00"});
     EXPECT_EQ(noScale.status, 1);
     EXPECT_NE(noScale.err.find("cannot be loaded"), std::string::npos);
+
+    // The alarm code's line carries its text, when the script gives one.
+    const std::string alarms = Write("a.nqs", "#script;\n#defbyte 1;\nType = IsByte;\n"
+                                              "Caption = 'Код аварии';\n#enddefbyte;\n#defcrash;\n"
+                                              "Code 2 -> 'Загазованность помещения';\n"
+                                              "#enddefcrash;\n#endscript;\n");
+    EXPECT_EQ(Nuq({"decode", "--script", alarms, "--packet", "02"}).out,
+              "Код аварии\t2\t\t0\tЗагазованность помещения\n");
+    EXPECT_EQ(Nuq({"decode", "--script", alarms, "--packet", "03"}).out, "Код аварии\t3\t\t0\n");
 
     EXPECT_EQ(Nuq({"decode", "--script", script}).status, 2);
     EXPECT_EQ(Nuq({"decode", "--packet", "00", "--script", (dir / "x").string()}).status, 2);

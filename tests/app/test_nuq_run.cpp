@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cstdlib>
 #include <netinet/in.h>
 #include <regex>
 #include <sys/socket.h>
@@ -38,6 +39,26 @@ protected:
     void TearDown() override { fs::remove_all(home); }
     void Objects(const std::string& text) { std::ofstream(home / "objects.ini") << text; }
 };
+
+struct Output {
+    int status;
+    std::string out, err;
+};
+
+std::string ReadAll(const fs::path& file) {
+    std::ifstream in(file);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// nuq run in HOME for SECONDS, its two streams kept apart.
+Output RunFor(const fs::path& home, const std::string& seconds) {
+    const std::string cmd = std::string(NUQ_EXE) + " --home '" + home.string() + "' run --for " +
+                            seconds + " >'" + (home / "out").string() + "' 2>'" +
+                            (home / "err").string() + "'";
+    const int status = std::system(cmd.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(home / "out"),
+            ReadAll(home / "err")};
+}
 
 } // namespace
 
@@ -96,7 +117,7 @@ TEST_F(NuqRun, PeerTextCannotForgeLogLines) {
     getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
     Objects("[A]\nName=Котельная А\nLink=TCP\nHost=127.0.0.1\nPort=" +
             std::to_string(ntohs(a.sin_port)) +
-            "\n[B]\nName=Б\nLink=TCP\nHost=127.0.0.1\nPort=0\n");
+            "\n[B]\nName=Б\nLink=TCP\nHost=256.0.0.1\nPort=1\n");
     SimProcess run(NUQ_EXE, {"--home", home.string(), "run"});
     const int conn = accept(listener, nullptr, nullptr);
     ASSERT_GE(conn, 0);
@@ -122,7 +143,7 @@ TEST_F(NuqRun, PeerTextCannotForgeLogLines) {
     EXPECT_TRUE(has("<<< " + std::string(900, 'Z')));
     EXPECT_TRUE(has("… (обрезано, всего"));
     EXPECT_FALSE(has(std::string(1001, 'Z')));
-    EXPECT_TRUE(has("Ошибка связи с \"Б\". Код ошибки: 10049 (Cannot assign requested address)"));
+    EXPECT_TRUE(has("Ошибка связи с \"Б\". Код ошибки: 11001 (Узел не найден)"));
     EXPECT_EQ(run.Terminate(), 0);
     close(conn);
     close(listener);
@@ -206,9 +227,12 @@ TEST_F(NuqRun, PacketsArrivingDuringADecodeKeepTheirValues) {
 }
 
 TEST_F(NuqRun, StopsByItselfAndReportsMissingObjects) {
-    SimProcess none(NUQ_EXE, {"--home", home.string(), "run", "--for", "1"});
-    EXPECT_NE(none.WaitForText("objects.ini"), "<timeout>");
-    EXPECT_EQ(none.Wait(), 2);
+    const Output none = RunFor(home, "1");
+    EXPECT_EQ(none.status, 2);
+    EXPECT_NE(
+        none.err.find("nuq run: файл объектов " + (home / "objects.ini").string() + " не найден"),
+        std::string::npos)
+        << none.err;
 
     Objects("[A]\nName=A\nLink=TCP\nHost=127.0.0.1\nPort=1\n");
     SimProcess run(NUQ_EXE, {"--home", home.string(), "run", "--for", "1.5"});
@@ -254,5 +278,94 @@ TEST_F(NuqRun, ObjectOnAModemLink) {
             if (line.find(wanted[i]) != std::string::npos)
                 wanted.erase(wanted.begin() + ptrdiff_t(i));
     }
+    EXPECT_EQ(run.Terminate(), 0);
+}
+
+// What cannot run is not started, and the log says which object, which key
+// or script, and why; the objects that can run still do.
+TEST_F(NuqRun, RefusesWhatItCannotRun) {
+    std::ofstream(home / "empty.nqs") << "";
+    std::ofstream(home / "hello.nqs") << "hello world\n";
+    std::ofstream(home / "random.nqs") << std::string("\x8f\x01\xfe;\x13\x80\xff\x00z", 9);
+    std::ofstream(home / "open.nqs") << "#script;\n#defbyte 1;\nType = IsByte;\nCaption = 'a';\n"
+                                        "#endscript;\n";
+    std::ofstream(home / "noscale.nqs") << "#script;\n#defbyte 1;\nType = IsReal;\nCaption = 'a';\n"
+                                           "#enddefbyte;\n#endscript;\n";
+    struct Case {
+        const char* keys;
+        const char* logged;
+    };
+    const Case cases[] = {
+        {"Script=empty.nqs", "скрипт empty.nqs не прошёл проверку: Не найден текст скрипта"},
+        {"Script=hello.nqs", "скрипт hello.nqs не прошёл проверку: Отсутствует описание начала"},
+        {"Script=random.nqs", "скрипт random.nqs не прошёл проверку: "},
+        {"Script=open.nqs",
+         "скрипт open.nqs не прошёл проверку: Стр. 2 - <#enddefbyte> не найдено."},
+        {"Script=none.nqs", "скрипт none.nqs не прочитан: Не удалось открыть файл"},
+        {"Script=noscale.nqs", "'' не является допустимым целым числом"},
+        {"Link=COM\nComPort=abc", "значение ComPort=abc не является числом"},
+        {"Link=COM\nComPort=0", "значение ComPort=0 вне диапазона 1..255"},
+        {"Link=COM\nBaudRate=1234", "значение BaudRate=1234 не является скоростью порта"},
+        {"Link=COM\nDataBits=9", "значение DataBits=9 вне диапазона 4..8"},
+        {"Link=COM\nStopBits=x", "значение StopBits=x не является числом"},
+        {"Link=COM\nParity=5", "значение Parity=5 вне диапазона 0..4"},
+        {"Link=COM\nFlowControl=-1", "значение FlowControl=-1 вне диапазона 0..7"},
+        {"Port=abc", "значение Port=abc не является числом"},
+        {"Port=0", "значение Port=0 вне диапазона 1..65535"},
+        {"Port=-1", "значение Port=-1 вне диапазона 1..65535"},
+        {"Port=99999", "значение Port=99999 вне диапазона 1..65535"},
+        {"RequestPeriod=soon", "значение RequestPeriod=soon не является числом"},
+        {"DDEPeriod=-5", "значение DDEPeriod=-5 вне диапазона 0..4294967"},
+        {"Link=GPRS\nModemPort=COM3", "значение ModemPort=COM3 не является числом"},
+        {"SMSNotify=2", "значение SMSNotify=2 вне диапазона 0..1"},
+    };
+    std::string objects;
+    for (size_t i = 0; i < std::size(cases); ++i)
+        // The first of a key's lines counts: the case's before the defaults.
+        objects += "[O" + std::to_string(i) + "]\nName=Объект " + std::to_string(i) + "\n" +
+                   cases[i].keys + "\nLink=TCP\nPort=1\n";
+    Objects(objects + "[Good]\nName=Годный\nLink=TCP\nPort=1\nScript=t.nqs\n");
+    fs::remove(home / "setting.ini");
+    const Output run = RunFor(home, "0.5");
+    EXPECT_EQ(run.status, 0) << run.err;
+    for (size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_NE(run.out.find("Объект \"Объект " + std::to_string(i) +
+                               "\" не загружен: " + cases[i].logged),
+                  std::string::npos)
+            << cases[i].keys << "\n"
+            << run.out;
+    EXPECT_NE(run.out.find("Опрос запущен, объектов: 1"), std::string::npos) << run.out;
+    // A missing setting.ini is said once, at start.
+    const std::string noSettings = "Файл настроек " + (home / "setting.ini").string() +
+                                   " не найден: действуют значения по умолчанию";
+    const size_t said = run.out.find(noSettings);
+    EXPECT_NE(said, std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find(noSettings, said + 1), std::string::npos) << run.out;
+
+    // Nothing left to run is a fatal error, on standard error.
+    Objects("[O]\nName=О\nLink=TCP\n");
+    const Output none = RunFor(home, "0.5");
+    EXPECT_EQ(none.status, 2);
+    EXPECT_NE(none.out.find("Объект \"О\" не загружен: значение Port не задано"), std::string::npos)
+        << none.out;
+    EXPECT_NE(none.err.find("nuq run: в файле "), std::string::npos) << none.err;
+}
+
+// The alarm code of a packet is shown with its text from the object's
+// script, though the byte is hidden from the parameter table.
+TEST_F(NuqRun, ShowsTheAlarmCodesText) {
+    std::ofstream(home / "alarm.nqs")
+        << "#script;\n#defbyte 1;\nType = IsByte;\nCaption = 'Код аварии';\nVisible = False;\n"
+           "#enddefbyte;\n#defcrash;\nCode 2 -> 'Загазованность помещения';\n#enddefcrash;\n"
+           "#endscript;\n";
+    SimProcess sim(kSimController, {"--tcp", "0", "--packet", "02", "--request", "REQ"});
+    const int port = sim.Port();
+    ASSERT_GT(port, 0);
+    Objects("[A]\nName=А\nLink=TCP\nHost=127.0.0.1\nPort=" + std::to_string(port) +
+            "\nRequestPeriod=1\nRequestText=REQ\nScript=alarm.nqs\n");
+    SimProcess run(NUQ_EXE, {"--home", home.string(), "run"});
+    const std::string shown = run.WaitForText("Код аварии");
+    EXPECT_NE(shown.find("    Код аварии = 2 (Загазованность помещения)"), std::string::npos)
+        << shown;
     EXPECT_EQ(run.Terminate(), 0);
 }

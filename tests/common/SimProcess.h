@@ -4,8 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/EventLoop.h"
+
+#include <algorithm>
 #include <arpa/inet.h>
+#include <chrono>
+#include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -45,6 +51,50 @@ inline void WriteAll(int fd, const std::string& bytes) {
     ASSERT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
 }
 
+// The peers' processes running now.
+inline std::vector<pid_t>& Peers() {
+    static std::vector<pid_t> peers;
+    return peers;
+}
+
+// No thread under TaskDir but Skip is running or waiting for a processor.
+inline bool ThreadsAsleep(const std::string& taskDir, pid_t skip) {
+    DIR* dir = opendir(taskDir.c_str());
+    if (!dir) return true; // gone
+    bool asleep = true;
+    while (const dirent* e = readdir(dir)) {
+        if (e->d_name[0] == '.' || atoi(e->d_name) == skip) continue;
+        std::ifstream f(taskDir + "/" + e->d_name + "/stat");
+        std::string stat;
+        std::getline(f, stat);
+        const size_t name = stat.rfind(')'); // the name may hold blanks and brackets
+        if (name != std::string::npos && name + 2 < stat.size() &&
+            (stat[name + 2] == 'R' || stat[name + 2] == 'D')) {
+            asleep = false;
+            break;
+        }
+    }
+    closedir(dir);
+    return asleep;
+}
+
+// The virtual clock's jump waits while a peer, or a thread of ours (a serial
+// port's), still has work: a loaded machine runs them late, not never. A
+// peer that keeps running for seconds is let be, so a test cannot hang on it.
+inline bool PeersAsleep() {
+    using Clock = std::chrono::steady_clock;
+    static Clock::time_point busySince{};
+    bool asleep = ThreadsAsleep("/proc/self/task", gettid());
+    for (pid_t p : Peers())
+        asleep = asleep && ThreadsAsleep("/proc/" + std::to_string(p) + "/task", 0);
+    if (asleep) {
+        busySince = {};
+        return true;
+    }
+    if (busySince == Clock::time_point{}) busySince = Clock::now();
+    return Clock::now() - busySince > std::chrono::seconds(5);
+}
+
 // The simulator as a child process: control lines to its stdin, status lines
 // from its stdout.
 class SimProcess {
@@ -66,6 +116,10 @@ public:
         close(out[1]);
         In = in[1];
         Out = out[0];
+        if (Pid > 0) {
+            if (Peers().empty()) nuq::SetIdleCheck(PeersAsleep);
+            Peers().push_back(Pid);
+        }
     }
     ~SimProcess() {
         if (Pid > 0) Terminate();
@@ -102,14 +156,14 @@ public:
         int status = 0;
         for (int i = 0; i < kWaitMs / 10; ++i) {
             if (waitpid(Pid, &status, WNOHANG) == Pid) {
-                Pid = -1;
+                Gone();
                 return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
             }
             usleep(10000);
         }
         kill(Pid, SIGKILL);
         waitpid(Pid, &status, 0);
-        Pid = -1;
+        Gone();
         return -1;
     }
     int Terminate() {
@@ -124,6 +178,14 @@ public:
     pid_t Pid = -1;
     int In = -1, Out = -1;
     std::string Buf;
+
+private:
+    void Gone() {
+        auto& peers = Peers();
+        peers.erase(std::remove(peers.begin(), peers.end(), Pid), peers.end());
+        if (peers.empty()) nuq::SetIdleCheck(nullptr);
+        Pid = -1;
+    }
 };
 
 // A TCP client on loopback, as a terminal's socket or a controller is.

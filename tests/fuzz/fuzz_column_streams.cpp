@@ -4,7 +4,7 @@
 
 #include "treeview/LazyTrees.h"
 
-#include "platform/EventLoop.h"
+#include "FuzzGuiSetup.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -54,12 +54,6 @@ void Load(TBaseLazyTree& tree, const std::string& bytes) {
 }
 
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    SetMainThread();
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static std::unique_ptr<TLazyStringTree> tree = NewComponent<TLazyStringTree>();

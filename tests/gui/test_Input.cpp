@@ -2,6 +2,7 @@
 // the cursor query, leave reports, focus on a click, the wheel and the
 // scroll bars' arrows, track and thumb.
 
+#include "platform/gui/Controls.h"
 #include "platform/gui/Windows.h"
 
 #include "platform/EventLoop.h"
@@ -167,6 +168,7 @@ TEST(Input, NonClientMessagesCursorQueriesLeaveReportsAndFocus) {
     HWND c = child.Create(WS_TABSTOP, 100, 40, 50, 40, t); // screen 100..150, 60..100
     HWND o = other.Create(WS_POPUP, 300, 0, 50, 50);
     SetFocus(o);
+    SetCursor(LoadCursor(IDC_HAND));
     auto run = [&](Recorder& r, std::function<void()> act) {
         top.Msgs.clear();
         child.Msgs.clear();
@@ -183,6 +185,7 @@ TEST(Input, NonClientMessagesCursorQueriesLeaveReportsAndFocus) {
     EXPECT_EQ(top.Msgs[1].LParam, MakeLParam(HTBORDER, WM_MOUSEMOVE));
     EXPECT_EQ(top.Msgs[2].WParam, WPARAM(HTBORDER));
     EXPECT_EQ(top.Msgs[2].LParam, MakeLParam(30, 10));
+    EXPECT_EQ(GetCursor(), LoadCursor(IDC_ARROW)) << "no cursor left from before";
     EXPECT_EQ(run(top,
                   [] {
                       DeliverMouse(WM_RBUTTONDOWN, {30, 10}, MK_RBUTTON);

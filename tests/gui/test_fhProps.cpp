@@ -324,6 +324,16 @@ TEST_F(PropsStorage, SyncStoredList) {
     EXPECT_EQ(toForm[0].Text, "pnlNodes.Width");
 }
 
+// A missing line of a stored list reads as empty, up to "Count".
+TEST_F(PropsStorage, MissingLinesReadEmpty) {
+    TSample s;
+    Value("S.Lines", "Count") = "4";
+    Value("S.Lines", "Item0") = "a";
+    Value("S.Lines", "Item2") = "c";
+    Run(s, false);
+    EXPECT_EQ(s.Lines.Lines, (std::vector<std::string>{"a", "", "c", ""}));
+}
+
 // A "Count" beyond what the section holds reads only what is there.
 TEST_F(PropsStorage, DamagedCountsAreCapped) {
     TSample s;

@@ -449,13 +449,16 @@ TEST(SocketErrorNumbers, Texts) {
         int code;
         const char* text;
     };
-    for (auto c : {Case{10049, "Cannot assign requested address"},
-                   Case{10054, "Connection reset by peer"}, Case{10060, "Connection timed out"},
-                   Case{10061, "Connection refused"}, Case{10065, "No route to host"},
-                   Case{11001, "Host not found"}, Case{99999, "Unknown error"}})
+    // In the log's language.
+    for (auto c :
+         {Case{10049, "Невозможно назначить запрошенный адрес"},
+          Case{10054, "Соединение сброшено другой стороной"},
+          Case{10060, "Время ожидания соединения истекло"}, Case{10061, "В соединении отказано"},
+          Case{10065, "Нет маршрута до узла"}, Case{11001, "Узел не найден"},
+          Case{EIO, "ошибка ввода-вывода"}, Case{99999, "Неизвестная ошибка"}})
         EXPECT_EQ(SocketErrorText(c.code), c.text) << c.code;
     for (int err : {EINTR, EACCES, EADDRINUSE, ENETDOWN, ENOBUFS, EHOSTDOWN, EIO})
-        EXPECT_NE(SocketErrorText(SocketErrorFromErrno(err)), "Unknown error") << err;
+        EXPECT_NE(SocketErrorText(SocketErrorFromErrno(err)), "Неизвестная ошибка") << err;
     for (int eai : {EAI_NONAME, EAI_AGAIN, EAI_FAIL, EAI_NODATA, EAI_MEMORY})
-        EXPECT_NE(SocketErrorText(SocketErrorFromResolver(eai, 0)), "Unknown error") << eai;
+        EXPECT_NE(SocketErrorText(SocketErrorFromResolver(eai, 0)), "Неизвестная ошибка") << eai;
 }

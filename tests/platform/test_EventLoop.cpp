@@ -657,3 +657,30 @@ TEST_F(VirtualClock, JumpWaitsForAnAnswerInFlight) {
     EXPECT_EQ(events, (std::vector<std::string>{"OK", "timeout"}));
     EXPECT_EQ(GetTickCount() - start, 60000u);
 }
+
+// The idle check holds the clock for as long as it says a peer is at work,
+// however long the peer takes; then the clock jumps as before.
+TEST_F(VirtualClock, IdleCheckHoldsTheJump) {
+    Pipe p;
+    std::vector<std::string> events;
+    TFdWatch w(p.Read, fdRead, [&](short) { events.push_back(p.Take()); });
+    TTimer timeout;
+    timeout.SetInterval(60000);
+    timeout.SetOnTimer([&] { events.push_back("timeout"); });
+    pid_t peer = fork();
+    ASSERT_GE(peer, 0);
+    if (peer == 0) {
+        usleep(300000); // far beyond the grace
+        if (write(p.Write, "OK", 2) != 2) _exit(1);
+        _exit(0);
+    }
+    int checks = 0;
+    SetIdleCheck([&] {
+        ++checks;
+        return waitpid(peer, nullptr, WNOHANG) == peer;
+    });
+    EXPECT_TRUE(ProcessMessagesUntil([&] { return events.size() == 2; }, 120000));
+    SetIdleCheck(nullptr);
+    EXPECT_EQ(events, (std::vector<std::string>{"OK", "timeout"}));
+    EXPECT_GT(checks, 1);
+}

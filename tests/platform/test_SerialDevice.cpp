@@ -2,16 +2,21 @@
 
 #include "platform/SerialDevice.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 
 #include <fstream>
+#include <string>
 #include <thread>
+#include <vector>
 
+#include "platform/FakeSerialLines.h"
 #include "platform/PtyPair.h"
 
 using namespace nuq;
+using nuqtest::TFakeLines;
 using nuqtest::TPtyPair;
 
 namespace {
@@ -139,21 +144,29 @@ TEST(SerialDevice, FlowControlWhereTheLineHasIt) {
     struct Case {
         void (*Set)(TSerialSettings&);
         int Error;
+        const char* Refused; // the mode named for want of modem lines
     };
     for (auto c :
-         {Case{[](TSerialSettings& s) { s.OutCtsFlow = true; }, EOPNOTSUPP},
-          Case{[](TSerialSettings& s) { s.Rts = TSerialLineControl::Handshake; }, EOPNOTSUPP},
-          Case{[](TSerialSettings& s) { s.Rts = TSerialLineControl::Toggle; }, EOPNOTSUPP},
-          Case{[](TSerialSettings& s) { s.OutDsrFlow = true; }, EOPNOTSUPP},
-          Case{[](TSerialSettings& s) { s.Dtr = TSerialLineControl::Handshake; }, EOPNOTSUPP},
-          Case{[](TSerialSettings& s) { s.NullStrip = true; }, EOPNOTSUPP},
+         {Case{[](TSerialSettings& s) { s.OutCtsFlow = true; }, EOPNOTSUPP, "CTS output flow"},
+          Case{[](TSerialSettings& s) { s.Rts = TSerialLineControl::Handshake; }, EOPNOTSUPP,
+               "RTS handshake"},
+          Case{[](TSerialSettings& s) { s.Rts = TSerialLineControl::Toggle; }, EOPNOTSUPP,
+               "RTS toggle"},
+          Case{[](TSerialSettings& s) { s.OutDsrFlow = true; }, EOPNOTSUPP, "DSR output flow"},
+          Case{[](TSerialSettings& s) { s.DsrSensitivity = true; }, EOPNOTSUPP, "DSR sensitivity"},
+          Case{[](TSerialSettings& s) { s.Dtr = TSerialLineControl::Handshake; }, EOPNOTSUPP,
+               "DTR handshake"},
+          Case{[](TSerialSettings& s) { s.Dtr = TSerialLineControl::Toggle; }, EINVAL, nullptr},
+          // Done by the port itself, whatever the line.
+          Case{[](TSerialSettings& s) { s.NullStrip = true; }, 0, nullptr},
+          Case{[](TSerialSettings& s) { s.ReplaceErrors = true; }, 0, nullptr},
           // Lines a device lacks are simply not driven.
           Case{[](TSerialSettings& s) {
                    s.Dtr = TSerialLineControl::Enabled;
                    s.Rts = TSerialLineControl::Enabled;
                },
-               0},
-          Case{[](TSerialSettings& s) { s.XonXoffIn = s.XonXoffOut = true; }, 0}}) {
+               0, nullptr},
+          Case{[](TSerialSettings& s) { s.XonXoffIn = s.XonXoffOut = true; }, 0, nullptr}}) {
         TSerialSettings s;
         c.Set(s);
         bool ok = d.Configure(s);
@@ -163,6 +176,7 @@ TEST(SerialDevice, FlowControlWhereTheLineHasIt) {
         } else {
             EXPECT_TRUE(ok) << SysErrorText(errno);
         }
+        EXPECT_STREQ(d.Refused(), c.Refused);
     }
     TSerialSettings s;
     s.XonXoffIn = true;
@@ -175,6 +189,43 @@ TEST(SerialDevice, FlowControlWhereTheLineHasIt) {
     EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), tcflag_t(IXON | IXOFF));
     EXPECT_EQ(tio.c_cc[VSTART], 'Q');
     EXPECT_EQ(tio.c_cc[VSTOP], 'S');
+}
+
+// Marks of the line discipline undone, bad bytes replaced, NULs stripped,
+// with a mark cut anywhere by the reads.
+TEST(SerialReceiveFilter, MarksAndNuls) {
+    struct Case {
+        bool Replace, Strip;
+        std::vector<std::string> Reads;
+        std::string Out;
+    };
+    const std::string ff = "\xFF", mark = std::string("\xFF\0", 2);
+    for (const auto& c : std::initializer_list<Case>{
+             {false, false, {std::string("a\0\xFF", 3)}, std::string("a\0\xFF", 3)},
+             {false, true, {std::string("\0a\0\0b\0", 6)}, "ab"},
+             {true, false, {"a" + mark + "x" + "b"}, "a?b"},
+             {true,
+              false,
+              {"a" + ff + ff + "b"},
+              "a\xFF"
+              "b"},
+             {true,
+              false,
+              {"a" + ff, ff + "b"},
+              "a\xFF"
+              "b"},
+             {true, false, {"a" + ff, std::string(1, '\0'), "xb"}, "a?b"},
+             {true, false, {"a" + mark, "x"}, "a?"},
+             {true, true, {std::string("\0a", 2) + mark + std::string(1, '\0')}, "a?"},
+         }) {
+        TSerialReceiveFilter f;
+        f.SetMode(c.Replace, '?', c.Strip);
+        EXPECT_EQ(f.Active(), c.Replace || c.Strip);
+        std::string out;
+        for (std::string piece : c.Reads)
+            out.append(piece.data(), f.Apply(piece.data(), piece.size()));
+        EXPECT_EQ(out, c.Out) << c.Reads.size() << " reads";
+    }
 }
 
 TEST(SerialDevice, BytesBothWaysAndQueues) {
@@ -257,6 +308,38 @@ TEST(SerialDevice, WaitWritableWhenOutputStopped) {
     ASSERT_EQ(tcflow(pty.Slave, TCOON), 0);
     EXPECT_EQ(d.WaitWritable(-1, 30000), TSerialDevice::TWaitResult::Ready);
     EXPECT_EQ(d.Write("x", 1), 1);
+}
+
+// DSR output flow on a line whose DSR the test drives: nothing goes while
+// DSR is low, not even what the driver already holds, and the line is not
+// left stopped when the device closes.
+TEST(SerialDevice, DsrOutputFlowStopsTheLineItself) {
+    TPtyPair pty;
+    auto lines = std::make_shared<TFakeLines>();
+    TSerialDevice d;
+    d.SetLines(lines);
+    ASSERT_TRUE(d.Open("COM7"));
+    TSerialSettings s;
+    s.OutDsrFlow = true;
+    ASSERT_TRUE(d.Configure(s));
+    TWakeFd wake;
+    for (int round = 0; round < 2; ++round) {
+        lines->SetInput(LineDsr, false);
+        EXPECT_EQ(d.Write("x", 1), 0);
+        EXPECT_EQ(::write(d.Handle(), "x", 1), -1); // the driver holds its bytes too
+        EXPECT_EQ(errno, EAGAIN);
+        EXPECT_EQ(d.WaitWritable(wake.Handle(), 20), TSerialDevice::TWaitResult::TimedOut);
+        lines->SetInput(LineDsr, true);
+        EXPECT_EQ(d.WaitWritable(wake.Handle(), 30000), TSerialDevice::TWaitResult::Ready);
+        EXPECT_EQ(d.Write("y", 1), 1);
+        EXPECT_EQ(pty.Receive(1), "y");
+    }
+    lines->SetInput(LineDsr, false);
+    EXPECT_EQ(d.Write("z", 1), 0);
+    d.Close();
+    fcntl(pty.Slave, F_SETFL, fcntl(pty.Slave, F_GETFL) | O_NONBLOCK);
+    EXPECT_EQ(::write(pty.Slave, "w", 1), 1);
+    EXPECT_EQ(pty.Receive(1), "w");
 }
 
 TEST(SerialDevice, ErrorText) {

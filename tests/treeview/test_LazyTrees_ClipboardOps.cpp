@@ -187,14 +187,18 @@ TEST_F(ClipboardFixture, DamagedNativeDataIsRefused) {
     TFormatEtc native;
     native.cfFormat = TreeDataFormat;
     std::string node = "\1\0\0\0\0\0\0\0"s;
+    // A base chunk of a leaf: 17 bytes of fields.
+    std::string base = "\2\0\0\0\x11\0\0\0"s + std::string(17, '\0');
     struct Case {
         const char* what;
         std::string block;
         int code;
     };
-    for (const Case& c : {Case{"length beyond the block", "\xE8\x03\0\0"s + node, 2004},
-                          Case{"node cut short", "\x08\0\0\0"s + node.substr(0, 4) + "abcd", 2004},
-                          Case{"no node chunk", "\x08\0\0\0\2\0\0\0\0\0\0\0"s, 2005}}) {
+    for (const Case& c :
+         {Case{"length beyond the block", "\xE8\x03\0\0"s + node, 2004},
+          Case{"node cut short", "\x08\0\0\0"s + node.substr(0, 4) + "abcd", 2004},
+          Case{"no node chunk", "\x08\0\0\0\2\0\0\0\0\0\0\0"s, 2005},
+          Case{"two base chunks", "\x3A\0\0\0\1\0\0\0\x32\0\0\0"s + base + base, 2006}}) {
         TStgMedium m;
         m.tymed = TYMED_HGLOBAL;
         m.hGlobal = std::make_shared<std::string>(c.block);
@@ -206,6 +210,32 @@ TEST_F(ClipboardFixture, DamagedNativeDataIsRefused) {
             EXPECT_EQ(e.HelpContext, c.code) << c.what;
         }
         EXPECT_EQ(Shape(*B), "a(a1 a2) b c") << c.what;
+    }
+}
+
+// Before or after no node (as a drop below the last row asks) is the end of
+// the top level: for copied nodes, nodes moved within the tree, inserting and moving.
+TEST_F(ClipboardFixture, BeforeOrAfterNoNodeIsTheEndOfTheTopLevel) {
+    Fill(*A);
+    Select(*A, {"a"});
+    A->CopyToClipboard();
+    std::shared_ptr<IDataObject> data;
+    ASSERT_EQ(OleGetClipboard(data), S_OK);
+    for (TLTNodeAttachMode mode : {amInsertBefore, amInsertAfter}) {
+        auto t = MakeTree();
+        Fill(*t);
+        ASSERT_TRUE(t->ProcessOLEData(nullptr, data.get(), nullptr, mode, false)) << mode;
+        EXPECT_EQ(Shape(*t), "a(a1 a2) b c a(a1 a2)") << mode;
+        Select(*t, {"b"});
+        ASSERT_TRUE(t->ProcessOLEData(t.get(), nullptr, nullptr, mode, true)) << mode;
+        t->MoveTo(Find(*t, "c"), nullptr, mode);
+        EXPECT_EQ(Shape(*t), "a(a1 a2) a(a1 a2) b c") << mode;
+        PLazyNode added = t->InsertNode(nullptr, mode);
+        EXPECT_EQ(t->RootNode()->LastChild, added) << mode;
+        uint32_t index = 0;
+        for (PLazyNode n = t->RootNode()->FirstChild; n; n = n->NextSibling)
+            EXPECT_EQ(n->Index, index++) << mode;
+        EXPECT_EQ(t->TotalCount(), 5u + 3u + 1u) << mode;
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 using namespace nuq;
@@ -419,7 +420,7 @@ TEST_F(TreeColumns, OlderColumnRecordsConvertTheirOptions) {
         Bytes b;
         b.W(u"x").W(u"").I(80).I(10).I(10000).I(0).I(-1).I(0).I(4).I(4).I(0).I(c.stored);
         if (c.version >= 1) b.I(3).I(taCenter);
-        if (c.version >= 2) b.I(int(clRed));
+        if (c.version >= 2) b.I(int(Tree->Color)); // the tree's: the parent colour stays
         TLazyTreeColumn& col = Add(50);
         std::istringstream in(b.S);
         col.LoadFromStream(in, c.version);
@@ -501,6 +502,46 @@ TEST_F(TreeColumns, DamagedRecordsAreRefusedWithAClearError) {
     }
 }
 
+// A count below one is no columns; the default width still follows it.
+TEST_F(TreeColumns, NegativeColumnCountReadsNoColumns) {
+    Add(60);
+    Bytes b;
+    b.I(-3).I(33);
+    std::istringstream in(b.S);
+    Columns().LoadFromStream(in, 6);
+    EXPECT_EQ(Columns().Count(), 0);
+    EXPECT_EQ(Columns().DefaultWidth, 33);
+    EXPECT_EQ(in.peek(), EOF);
+}
+
+// A stream that cannot seek tells no size, so a length it gives cannot be
+// checked first: read in pieces, a stream that ends early fails having taken
+// no more than it held.
+TEST_F(TreeColumns, LengthsFromAnUnseekableStreamAreReadInPieces) {
+    struct TPipe : std::streambuf {
+        explicit TPipe(std::string s) : Data(std::move(s)) {
+            setg(Data.data(), Data.data(), Data.data() + Data.size());
+        }
+        std::streamsize xsgetn(char* p, std::streamsize n) override {
+            Largest = std::max(Largest, n);
+            return std::streambuf::xsgetn(p, n);
+        }
+        std::string Data;
+        std::streamsize Largest = 0;
+    };
+    const int32_t huge = 0x01000000;
+    Bytes caption, hint, font;
+    caption.I(-1).I(6).I(1).I(huge).A("abcd");
+    hint.I(-1).I(6).I(1).W(u"a").I(huge).A("ab");
+    font.I(-1).I(6).I(0).I(50).I(0).I(int(clBtnFace)).I(17).I(0).I(0).I(0).I(-11).I(huge).A("Mo");
+    for (const Bytes* b : {&caption, &hint, &font}) {
+        TPipe pipe(b->S);
+        std::istream in(&pipe);
+        EXPECT_THROW(Header().LoadFromStream(in), EColumnStreamError);
+        EXPECT_LE(pipe.Largest, 1 << 20);
+    }
+}
+
 // A column narrower than the default minimum (or wider than the default
 // maximum) must come back as it was saved, not clamped by the limits a fresh
 // column starts with.
@@ -520,19 +561,19 @@ TEST_F(TreeColumns, ColumnRecordKeepsWidthsOutsideTheDefaultLimits) {
     }
 }
 
-// A column saved while following the tree's colour keeps following it when
-// loaded into a tree of another colour, instead of taking the old colour as
-// its own.
-TEST_F(TreeColumns, ColumnRecordKeepsFollowingTheTreeColour) {
+// The stored colour goes through the colour setter: the tree's own colour
+// leaves a column following the tree, any other becomes the column's own.
+TEST_F(TreeColumns, ColumnRecordColourGoesThroughTheSetter) {
     Tree->Color = clAqua;
     struct Case {
         TLTColumnOptions options;
-        TColor loaded;
+        TColor stored, loaded;
         bool follows;
     };
-    for (auto c : {Case{0x08FF, clAqua, true}, Case{0x08FF & ~coParentColor, clRed, false}}) {
+    for (auto c : {Case{0x08FF, clAqua, clAqua, true}, Case{0x08FF, clRed, clRed, false},
+                   Case{0x08FF & ~coParentColor, clRed, clRed, false}}) {
         Bytes b;
-        ColumnRecord(b, u"c", 50, 10, 10000, c.options, 0, 0, int(clRed));
+        ColumnRecord(b, u"c", 50, 10, 10000, c.options, 0, 0, int(c.stored));
         TLazyTreeColumn& col = Add(50);
         std::istringstream in(b.S);
         col.LoadFromStream(in, 6);

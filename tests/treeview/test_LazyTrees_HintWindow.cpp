@@ -271,6 +271,18 @@ TEST_F(HintWindowTest, AnimationStopsWhenTheWindowGoes) {
     EXPECT_EQ(tree->Steps.size(), 7u);
     EXPECT_TRUE(HintWindowGone);
     EXPECT_FALSE(tree->HasState(tsInAnimation));
+
+    // Nor does a new hint window, made at once, take up the steps of the one that went.
+    window = std::make_unique<TLazyTreeHintWindow>();
+    tree->Steps.clear();
+    Calc(nullptr, u"Going");
+    tree->AfterStep = [&](int n) {
+        if (n == 5) window = std::make_unique<TLazyTreeHintWindow>();
+    };
+    raw = window.get();
+    raw->ActivateHint(Bounds(40, 40, 60, 40), u"Going");
+    EXPECT_EQ(tree->Steps.size(), 7u);
+    EXPECT_FALSE(tree->HasState(tsInAnimation));
 }
 
 TEST_F(HintWindowTest, KeysAndFrameMovesDoNotCancelAVisibleHint) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <map>
 #include <thread>
@@ -14,6 +15,9 @@
 using namespace nuq;
 
 namespace {
+
+// Internal areas and user data start where any type may sit.
+constexpr int Aligned = int(alignof(std::max_align_t));
 
 struct TreeFixture : ::testing::Test {
     std::unique_ptr<TLazyStringTree> Tree;
@@ -63,7 +67,7 @@ TEST_F(TreeModel, StartValuesOfANewTree) {
     EXPECT_EQ(Tree->DragOperations, doCopy | doMove);
     EXPECT_EQ(Tree->CheckImages, LightCheckImages);
     EXPECT_EQ(Tree->DefaultText, u"Node");
-    EXPECT_EQ(Tree->TotalInternalDataSize(), 4);
+    EXPECT_EQ(Tree->TotalInternalDataSize(), Aligned);
     EXPECT_EQ(Tree->InternalDataOffset(), TreeNodeSize);
     EXPECT_EQ(Tree->ControlStyle & csSetCaption, 0u);
     EXPECT_NE(Tree->ControlStyle & csOpaque, 0u);
@@ -114,8 +118,9 @@ TEST_F(TreeModel, NodeDataSizeIsAskedAtTheFirstNodeOnly) {
     EXPECT_EQ(Tree->NodeDataSize(), 12);
     auto* da = static_cast<uint8_t*>(Tree->GetNodeData(a));
     ASSERT_NE(da, nullptr);
-    EXPECT_EQ(da - reinterpret_cast<uint8_t*>(a), TreeNodeSize + 4);
-    EXPECT_EQ(std::count(da, da + 12, 0), 12); // zero-filled
+    EXPECT_EQ(da - reinterpret_cast<uint8_t*>(a), TreeNodeSize + Aligned);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(da) % Aligned, 0u); // a double or pointer fits
+    EXPECT_EQ(std::count(da, da + 12, 0), 12);                // zero-filled
     EXPECT_NE(Tree->GetNodeData(b), nullptr);
 }
 
@@ -315,8 +320,8 @@ TEST_F(TreeModel, InternalDataAreaAfterConstructionKeepsTheRoot) {
     PLazyNode a = Tree->AddChild(nullptr);
     a->Index = 0;
     int offset = Tree->AllocateInternalDataArea(5);
-    EXPECT_EQ(offset, TreeNodeSize + 4);
-    EXPECT_EQ(Tree->TotalInternalDataSize(), 12);
+    EXPECT_EQ(offset, TreeNodeSize + Aligned);
+    EXPECT_EQ(Tree->TotalInternalDataSize(), 2 * Aligned);
     PLazyNode root = Tree->RootNode();
     EXPECT_EQ(root->ChildCount, 1u);
     EXPECT_EQ(root->TotalCount, 2u);

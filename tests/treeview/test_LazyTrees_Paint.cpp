@@ -54,8 +54,8 @@ struct PaintFixture : ::testing::Test {
     }
 };
 
-TCustomImageList* SolidImages(std::initializer_list<TColor> colors, TComponent* owner) {
-    auto* list = new TCustomImageList(16, 16, owner);
+std::unique_ptr<TCustomImageList> SolidImages(std::initializer_list<TColor> colors) {
+    auto list = std::make_unique<TCustomImageList>(16, 16);
     for (TColor c : colors) {
         TBitmap b(16, 16);
         b.Canvas().Brush.Color = clFuchsia;
@@ -196,9 +196,8 @@ TEST_F(PaintFixture, CheckImagesComeFromTheImageTable) {
 }
 
 TEST_F(PaintFixture, NodeImagesAndOverlays) {
-    TComponent owner;
-    TCustomImageList* images = SolidImages({clGreen, clYellow}, &owner);
-    Tree->SetImages(images);
+    auto images = SolidImages({clGreen, clYellow});
+    Tree->SetImages(images.get());
     bool overlay = false;
     Tree->OnGetImageIndex = [&](TBaseLazyTree&, PLazyNode, TLTImageKind kind, TColumnIndex, bool&,
                                 int& index) {
@@ -352,8 +351,8 @@ TEST_F(PaintFixture, PrintClientPaintsTheVisibleRowsAndBarsFollowTheContent) {
 // at the cell's right edge (one 300 pixel column; the levels' lines sit half an
 // indent into their level from either side).
 TEST_F(PaintFixture, RightToLeftColumnsMirrorTheRow) {
-    TComponent owner;
-    Tree->SetImages(SolidImages({clGreen}, &owner));
+    auto images = SolidImages({clGreen});
+    Tree->SetImages(images.get());
     Tree->OnGetImageIndex = [&](TBaseLazyTree&, PLazyNode, TLTImageKind kind, TColumnIndex, bool&,
                                 int& index) {
         if (kind == ikNormal) index = 0;
@@ -444,8 +443,8 @@ TEST_F(PaintFixture, SelectionFillsRoundedOrBlended) {
 // Ghosted images and those of selected nodes let a quarter of the row show
 // through under blended images, while the tree paints focused.
 TEST_F(PaintFixture, BlendedImagesShowTheRowThrough) {
-    TComponent owner;
-    Tree->SetImages(SolidImages({clGreen}, &owner));
+    auto images = SolidImages({clGreen});
+    Tree->SetImages(images.get());
     bool ghosted = false;
     Tree->OnGetImageIndex = [&](TBaseLazyTree&, PLazyNode n, TLTImageKind kind, TColumnIndex,
                                 bool& ghost, int& index) {

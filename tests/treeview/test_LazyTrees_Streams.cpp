@@ -234,8 +234,11 @@ TEST_F(StreamFixture, DamagedStreamsAreRefusedAndTheTreeKept) {
         {"version 3", Header(3) + Int32(0), 2003},
         {"version 0", Header(0) + Int32(0), 2003},
         {"no count", Header() + "\1\0", 2004},
-        {"count beyond the data", Header() + Int32(3) + node, 2004},
-        {"huge count", Header() + Int32(0xFFFFFFFF), 2004},
+        {"count beyond the data, a torn node after", Header() + Int32(3) + node + node.substr(0, 5),
+         2004},
+        {"huge count, a torn node", Header() + Int32(0xFFFFFFFF) + node.substr(0, 12), 2004},
+        {"two base chunks in a node",
+         Header() + Int32(1) + Chunk(1, Base(0, 18, leaf) + Base(0, 18, leaf)), 2006},
         {"base chunk where a node chunk belongs", Header() + Int32(1) + Base(0, 18, leaf), 2005},
         {"node cut off by the end", Header() + Int32(1) + node.substr(0, node.size() - 1), 2004},
         {"negative node size", Header() + Int32(1) + negative, 2006},
@@ -271,6 +274,21 @@ TEST_F(StreamFixture, DamagedStreamsAreRefusedAndTheTreeKept) {
         }
         EXPECT_EQ(Tree->TotalCount(), 3u) << c.what << ": the tree lost nodes";
         EXPECT_EQ(Freed, 0) << c.what;
+    }
+}
+
+// The nodes are read while data remains and the count lasts.
+TEST_F(StreamFixture, ACountBeyondTheNodesLoadsThoseHeld) {
+    const uint16_t leaf = vsInitialized | vsVisible;
+    std::string two =
+        Chunk(1, Base(0, 18, leaf) + Chunk(4, "a")) + Chunk(1, Base(0, 18, leaf) + Chunk(4, "b"));
+    for (uint32_t count : {3u, 0xFFFFFFFFu}) {
+        Build();
+        Loaded.clear();
+        Load(Header() + Int32(count) + two);
+        EXPECT_EQ(LoadedInOrder(), (std::vector<std::string>{"0:a", "0:b"})) << count;
+        Load(Header() + Int32(count));
+        EXPECT_EQ(Tree->TotalCount(), 0u) << count;
     }
 }
 
