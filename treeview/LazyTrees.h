@@ -22,6 +22,7 @@
 #include "platform/SysUtils.h"
 #include "platform/gui/Clipbrd.h"
 #include "platform/gui/Controls.h"
+#include "platform/gui/FrameworkDrag.h"
 #include "platform/gui/ImgList.h"
 #include "platform/gui/Menus.h"
 #include "platform/gui/Ole.h"
@@ -30,6 +31,8 @@ namespace nuq {
 
 class TBaseLazyTree;
 class TCustomLazyStringTree;
+class TReader;
+class TWriter;
 
 class ELazyTreeError : public Exception {
 public:
@@ -319,7 +322,7 @@ inline constexpr TLTPaintOptions DefaultPaintOptions = toShowButtons | toShowDro
                                                        toUseBlendedImages;
 inline constexpr TLTStringOptions DefaultStringOptions = toSaveCaptions | toAutoAcceptEditChange;
 
-class TCustomLazyTreeOptions {
+class TCustomLazyTreeOptions : public TPersistent {
 public:
     explicit TCustomLazyTreeOptions(TBaseLazyTree* owner);
     virtual ~TCustomLazyTreeOptions() = default;
@@ -584,7 +587,7 @@ TLazyTreeStates DecodeChangeStates(uintptr_t bits); // the four bits of WM_CHANG
 
 enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
 enum TScrollBarStyle { sbmRegular, sbmFlat, sbm3D };
-class TScrollBarOptions {
+class TScrollBarOptions : public TPersistent {
 public:
     explicit TScrollBarOptions(TBaseLazyTree* owner) : FOwner(owner) {}
     bool AlwaysVisible() const { return FAlwaysVisible; }
@@ -602,7 +605,7 @@ private:
     TScrollStyle FScrollBars = ssBoth;
 };
 
-class TLTColors {
+class TLTColors : public TPersistent {
 public:
     explicit TLTColors(TBaseLazyTree* owner);
     enum : int {
@@ -718,17 +721,29 @@ private:
     void BlendAndDraw(HDC screenDC);
 };
 
-// The tree's drag source and the drop target it registers for its window.
-class TLTDragManager : public IDropTarget, public IDropSource {
+// What a tree needs of its drag manager: the drop source of the drags it
+// starts, the drop target of its window and the drag under way. An owner may
+// supply its own (OnCreateDragManager).
+class ILTDragManager : public IDropTarget, public IDropSource {
+public:
+    // The data object of the drop under way, else one made by the tree.
+    virtual std::shared_ptr<IDataObject> GetDataObject() = 0;
+    virtual TBaseLazyTree* DragSource() const = 0;
+    virtual bool DropTargetHelperSupported() const = 0;
+    virtual bool IsDropTarget() const = 0;
+    virtual void ForceDragLeave() = 0;
+};
+
+// The tree's own drag manager, forwarding to the tree's drag handling.
+class TLTDragManager : public ILTDragManager {
 public:
     explicit TLTDragManager(TBaseLazyTree* owner);
     TBaseLazyTree* Owner() const { return FOwner; }
-    // The data object of the drop under way, else one made by the tree.
-    std::shared_ptr<IDataObject> GetDataObject();
-    TBaseLazyTree* DragSource() const { return FDragSource; }
-    bool DropTargetHelperSupported() const { return FDropTargetHelper != nullptr; }
-    bool IsDropTarget() const { return FIsDropTarget; }
-    void ForceDragLeave();
+    std::shared_ptr<IDataObject> GetDataObject() override;
+    TBaseLazyTree* DragSource() const override { return FDragSource; }
+    bool DropTargetHelperSupported() const override { return FDropTargetHelper != nullptr; }
+    bool IsDropTarget() const override { return FIsDropTarget; }
+    void ForceDragLeave() override;
 
     HRESULT DragEnter(IDataObject* data, DWORD keyState, TPoint pt, DWORD& effect) override;
     HRESULT DragOver(DWORD keyState, TPoint pt, DWORD& effect) override;
@@ -778,7 +793,7 @@ enum : TShiftState {
     ssDouble = 64
 };
 enum TDragOperation : uint8_t { doCopy = 1, doMove = 2, doLink = 4 };
-enum TDragType { dtOLE, dtVCL };
+enum TDragType { dtOLE, dtFramework };
 enum TLTDragImageKind { diComplete, diMainColumnOnly, diNoImage };
 enum TLTIncrementalSearch { isAll, isNone, isInitializedOnly, isVisibleOnly };
 enum TLTSearchStart { ssAlwaysStartOver, ssLastHit, ssFocusedNode };
@@ -885,10 +900,6 @@ struct TLTPaintInfo {
     TLTImageInfo ImageInfo[4];
     TLineImage LineImage;
     TPoint BrushOrigin; // where the content's top-left lies: dotted lines move with it
-};
-class ILTDragManager {
-public:
-    virtual ~ILTDragManager() = default;
 };
 // The in-place editor's side of an edit.
 class ILTEditLink {
@@ -1273,7 +1284,10 @@ public:
     TClipboardFormats& ClipboardFormats() { return *FClipboardFormats; }
     TCustomLazyTreeOptions& TreeOptions() { return *FOptions; }
     TBitmap& PlusBM() { return *FPlusBM; }
-    TLTDragManager* DragManager(); // made on first demand
+    // The drag manager, made on first demand: the owner's (DoCreateDragManager), else the tree's
+    // own.
+    std::shared_ptr<ILTDragManager> GetDragManager();
+    ILTDragManager* DragManager() { return GetDragManager().get(); }
     std::shared_ptr<ILTEditLink> EditLink() const { return FEditLink; }
     std::shared_ptr<IAccessible> Accessible() const { return FAccessible; }
 
@@ -1344,6 +1358,15 @@ public:
     // the pointer moves Threshold pixels (the system's threshold when negative).
     void BeginDrag(bool immediate, int threshold = -1);
     bool Dragging() const;
+    // The framework's drag: its start (a drag object from the owner marks a
+    // user drag), its end on a target or nowhere, a cancel, and the tree as
+    // target of a framework drag (CM_DRAG).
+    void DoStartDrag(TDragObject*& dragObject) override;
+    void DoEndDrag(TControl* target, int x, int y) override;
+    void DragCanceled() override;
+    // Ends a framework drag: the states go and the tree hears its button go up.
+    virtual void DragFinished();
+    bool HandleFrameworkDrag(TMessage& m);
     virtual void DoDragging(TPoint p);
     virtual void DoDragExpand();
     virtual HRESULT DragAndDrop(DWORD allowedEffects, IDataObject* dataObject, DWORD& dragEffect);
@@ -1478,6 +1501,9 @@ public:
     void SetSelectionCurveRadius(uint32_t value);
     // Ends loading from stored properties: a stored root node count is made real.
     void Loaded() override;
+    // Form resources: the header's columns as "Columns", and the single
+    // option set of old forms as "Options" (read, never written).
+    void DefineProperties(TFiler& filer) override;
     // Builds the position cache (on the worker thread); true when finished.
     virtual bool DoValidateCache();
 
@@ -1817,9 +1843,16 @@ public:
     std::function<void(TBaseLazyTree&, char16_t&)> OnKeyPress;
     std::function<void(TBaseLazyTree&)> OnDblClick;
 
+    // The largest right edge of the main column's content over the rows in
+    // view (indent, images, check image and text), plus Margin.
+    int GetMaxRightExtend();
+
 protected:
     virtual std::unique_ptr<TLTHeader> GetHeaderClass();
     virtual std::unique_ptr<TCustomLazyTreeOptions> GetOptionsClass();
+    // The classes a descendant may replace: of each new column, of the hint window.
+    virtual std::unique_ptr<TLazyTreeColumn> GetColumnClass(TLazyTreeColumns* columns);
+    virtual std::unique_ptr<TLazyTreeHintWindow> GetHintWindowClass();
     PLazyNode InitRootNode(int oldSize = 0);
     PLazyNode MakeNewNode();
     void InitNode(PLazyNode node);
@@ -1939,11 +1972,13 @@ protected:
     std::unique_ptr<TLTDragImage> FDragImage;
     std::unique_ptr<TClipboardFormats> FClipboardFormats;
     std::unique_ptr<TCustomLazyTreeOptions> FOptions;
-    std::unique_ptr<TLTDragManager> FDragManager;
+    std::shared_ptr<ILTDragManager> FDragManager;
     // Dragging nodes.
     enum : uintptr_t { ExpandTimer = 1 };
     int FDragThreshold = 5;
-    std::vector<PLazyNode> FDragSelection; // the nodes of the running drag, in tree order
+    std::vector<PLazyNode> FDragSelection;    // the nodes of the running drag, in tree order
+    PLazyNode FFrameworkDropTarget = nullptr; // the drop target a framework drop lands on
+    DWORD FFrameworkDragEffect = 0;
     bool FDroppedOnSelf = false;
     TShiftState DragShift(DWORD keyState) const;
     TDropMode DropModeAt(const THitInfo& hit, TPoint pt) const;
@@ -2003,6 +2038,16 @@ protected:
     uint32_t FLastScrollTick = 0;
     bool FScrollArmed = false;
 };
+
+// Declares the published properties of the trees, their options, header and
+// columns for form resources; the first tree made does it.
+void RegisterLazyTreeClasses();
+
+// Redraws TreeRect (client coordinates) of Tree at once while Image (Tree's
+// own when null) is shown over it: the window paints around the picture and
+// the part under it is painted into the picture's background copy.
+void UpdateWindowAndDragImage(TBaseLazyTree* tree, TRect treeRect, bool updateNCArea,
+                              bool reshowDragImage, TLTDragImage* image = nullptr);
 
 // --- the string tree
 // ------------------------------------------------------------------------------------
@@ -2151,7 +2196,7 @@ public:
 
 // One column of a header. Its index is its place in the collection; its
 // position its place on screen.
-class TLazyTreeColumn {
+class TLazyTreeColumn : public TPersistent {
 public:
     explicit TLazyTreeColumn(TLazyTreeColumns* collection);
     virtual ~TLazyTreeColumn();
@@ -2220,6 +2265,8 @@ public:
     bool IsRightToLeftReading() const { return FBiDiMode != bdLeftToRight; }
     void SaveToStream(std::ostream& stream) const;
     void LoadFromStream(std::istream& stream, int version);
+    // Form resources: the caption and hint as "WideText" and "WideHint".
+    void DefineProperties(TFiler& filer) override;
     // Places caption, header glyph and sort glyph inside Client.
     void LayoutCell(HDC dc, const TRect& client, bool useGlyph, bool useSortGlyph, TPoint& glyphPos,
                     TPoint& sortGlyphPos, TRect& textBounds, UINT drawFormat);
@@ -2251,7 +2298,7 @@ private:
 };
 
 // The header's fixed-area limits, in percent of the tree's client size; 0 is no limit.
-class TLTFixedAreaConstraints {
+class TLTFixedAreaConstraints : public TPersistent {
 public:
     explicit TLTFixedAreaConstraints(TLTHeader* header) : FHeader(header) {}
     uint8_t MaxHeightPercent() const { return FMaxHeightPercent; }
@@ -2354,6 +2401,7 @@ private:
     friend class TLazyTreeColumn;
     friend class TLTHeader;
     TBaseLazyTree* Tree() const;
+    std::unique_ptr<TLazyTreeColumn> NewColumn(); // of the tree's column class
     void Changed(TLazyTreeColumn* item);
     void SyncPositionArray();
     void MovePositionEntry(TColumnIndex column, TColumnPosition newPosition);
@@ -2370,7 +2418,7 @@ private:
 };
 
 // The column header of a tree: a bar in the tree's non-client area.
-class TLTHeader {
+class TLTHeader : public TPersistent {
 public:
     explicit TLTHeader(TBaseLazyTree* owner);
     virtual ~TLTHeader();
@@ -2442,6 +2490,10 @@ public:
     virtual void Assign(const TLTHeader& source);
     virtual void ChangeScale(int m, int d);
     void ParentFontChanged(); // the tree's font changed
+    // The tree's "Columns" in a form resource.
+    virtual bool CanWriteColumns() const { return true; }
+    void ReadColumns(TReader& reader);
+    void WriteColumns(TWriter& writer);
 
     virtual void DoAfterAutoFitColumn(TColumnIndex column);
     virtual void DoAfterColumnWidthTracking(TColumnIndex column);

@@ -49,8 +49,13 @@ TLazyTreeColumn* TLazyTreeColumns::Items(TColumnIndex index) const {
     return IsValidColumn(index) ? FItems[size_t(index)].get() : nullptr;
 }
 
+std::unique_ptr<TLazyTreeColumn> TLazyTreeColumns::NewColumn() {
+    TBaseLazyTree* tree = Tree();
+    return tree ? tree->GetColumnClass(this) : std::make_unique<TLazyTreeColumn>(this);
+}
+
 TLazyTreeColumn* TLazyTreeColumns::Add() {
-    FItems.push_back(std::make_unique<TLazyTreeColumn>(this));
+    FItems.push_back(NewColumn());
     TLazyTreeColumn* c = FItems.back().get();
     c->FPosition = TColumnPosition(Count() - 1);
     Changed(nullptr);
@@ -134,7 +139,7 @@ void TLazyTreeColumns::Assign(const TLazyTreeColumns& source) {
     FItems.clear();
     FClearing = false;
     for (auto& c : source.FItems) {
-        FItems.push_back(std::make_unique<TLazyTreeColumn>(this));
+        FItems.push_back(NewColumn());
         FItems.back()->Assign(*c);
     }
     FPositionToIndex = source.FPositionToIndex;

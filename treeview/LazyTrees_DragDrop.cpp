@@ -17,8 +17,13 @@ constexpr DWORD ScrollEffectFlag = 0x80000000;
 // --- starting a drag -------------------------------------------------------------------------
 
 void TBaseLazyTree::BeginDrag(bool immediate, int threshold) {
-    if (DragType != dtOLE || (FStates & TS(tsOLEDragging))) return;
-    FDragThreshold = threshold < 0 ? 5 : threshold; // the system's threshold
+    if (DragType != dtOLE) {
+        DoStateChange(TS(tsFrameworkDragPending));
+        TCustomControl::BeginDrag(immediate, threshold);
+        return;
+    }
+    if (FStates & TS(tsOLEDragging)) return;
+    FDragThreshold = threshold < 0 ? GetSystemMetrics(SM_CXDRAG) : threshold;
     if (immediate)
         DoDragging(FLastClickPos);
     else
@@ -26,7 +31,7 @@ void TBaseLazyTree::BeginDrag(bool immediate, int threshold) {
 }
 
 bool TBaseLazyTree::Dragging() const {
-    return FStates & TS(tsOLEDragging, tsOLEDragPending, tsFrameworkDragging);
+    return (FStates & TS(tsOLEDragging, tsOLEDragPending)) || TCustomControl::Dragging();
 }
 
 HRESULT TBaseLazyTree::DragAndDrop(DWORD allowedEffects, IDataObject* dataObject,

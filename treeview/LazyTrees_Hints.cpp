@@ -150,7 +150,7 @@ void TBaseLazyTree::ShowNodeHint(TPoint p) {
     }
     LastHintRect = area;
 
-    if (!FHintWindow) FHintWindow = std::make_unique<TLazyTreeHintWindow>(nullptr);
+    if (!FHintWindow) FHintWindow = GetHintWindowClass();
     TRect r = FHintWindow->CalcHintRect(Screen().Width, given, &data);
     if (r.IsEmpty()) {
         LastHintRect = {};

@@ -375,7 +375,8 @@ void TBaseLazyTree::HandleMouseDown(TMessage& message, const THitInfo& hitInfoIn
 
     const bool fullRowDrag = (misc & toFullRowDrag) && node;
     bool autoDrag = false;
-    if (FStates & TS(tsOLEDragging, tsOLEDragPending, tsFrameworkDragging))
+    if (DragMode == dmAutomatic || (FStates & TS(tsOLEDragging, tsOLEDragPending)) ||
+        TCustomControl::Dragging())
         autoDrag = !isCellHit || (misc & toFullRowDrag);
     else if (node)
         autoDrag = (!isCellHit || (misc & toFullRowDrag)) && DoBeforeDrag(node, hitInfo.HitColumn);
@@ -469,7 +470,7 @@ void TBaseLazyTree::HandleMouseDown(TMessage& message, const THitInfo& hitInfoIn
     }
     if (autoDrag && isAnyHit &&
         (FStates & TS(tsLeftButtonDown, tsMiddleButtonDown, tsRightButtonDown)) &&
-        DragType == dtOLE && !(FStates & TS(tsOLEDragging)))
+        !(FStates & TS(tsOLEDragging)) && !TCustomControl::Dragging())
         BeginDrag(false);
 }
 

@@ -153,6 +153,14 @@ void TBaseLazyTree::Loaded() {
         EndUpdate();
         FOptions->SetMiscOptions(misc);
     }
+    // Column positions and widths were only recorded while loading: now they take effect.
+    TLTHeader& header = *FHeader;
+    header.RecalculateHeader();
+    header.FColumns->RebuildPositionArray();
+    if (FOptions->AutoOptions() & toAutoBidiColumnOrdering)
+        header.FColumns->ResetPositionOrder(UseRightToLeftAlignment());
+    header.FStates &= ~hsLoading;
+    if (header.Options() & hoAutoResize) header.FColumns->ApplyAutoSize(InvalidColumn, false);
 }
 
 } // namespace nuq

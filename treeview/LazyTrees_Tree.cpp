@@ -37,6 +37,7 @@ TBaseLazyTree::TBaseLazyTree(TComponent* owner) : TCustomControl(owner) {
     ControlStyle = (ControlStyle & ~csSetCaption) | csCaptureMouse | csOpaque | csReplicatable |
                    csDisplayDragImage | csReflector;
     FTotalInternalDataSize = 0;
+    RegisterLazyTreeClasses();
     FNodeDataSize = -1;
     SetBounds(FLeft, FTop, 200, 100);
     TabStop = true;
@@ -337,6 +338,7 @@ void TBaseLazyTree::Dispatch(TMessage& m) {
         DoTimer(m.WParam);
         return;
     }
+    if (m.Msg == CM_DRAG && HandleFrameworkDrag(m)) return;
     if (HintMessage(m)) return;
     if (FHeader && FHeader->HandleMessage(m)) return;
     if (InputMessage(m)) return;
@@ -348,9 +350,12 @@ void TBaseLazyTree::Dispatch(TMessage& m) {
     TCustomControl::Dispatch(m);
 }
 
-TLTDragManager* TBaseLazyTree::DragManager() {
-    if (!FDragManager) FDragManager = std::make_unique<TLTDragManager>(this);
-    return FDragManager.get();
+std::shared_ptr<ILTDragManager> TBaseLazyTree::GetDragManager() {
+    if (!FDragManager) {
+        FDragManager = DoCreateDragManager();
+        if (!FDragManager) FDragManager = std::make_shared<TLTDragManager>(this);
+    }
+    return FDragManager;
 }
 
 // --- walks

@@ -24,12 +24,17 @@ enum : unsigned {
     csUpdating = 32,
 };
 
+class TFiler;
+
 // An object with published properties (see TypInfo.h); the class name is
 // the registered one.
 class TPersistent {
 public:
     virtual ~TPersistent() = default;
     std::string ClassName() const;
+    // Properties the object stores itself in a form resource, besides the
+    // published ones (see Filer.h).
+    virtual void DefineProperties(TFiler&) {}
 };
 
 class TComponent : public TPersistent {

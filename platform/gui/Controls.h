@@ -49,6 +49,12 @@ enum : unsigned { // ControlStyle
 
 enum TBiDiMode { bdLeftToRight, bdRightToLeft, bdRightToLeftNoAlign, bdRightToLeftReadingOnly };
 
+// The framework's own drag of a control (FrameworkDrag.h): started by the
+// control itself (manual) or by a press on it (automatic); docking is not ours.
+enum TDragMode { dmManual, dmAutomatic };
+enum TDragKind { dkDrag, dkDock };
+class TDragObject;
+
 class TControl : public TComponent {
 public:
     explicit TControl(TComponent* owner = nullptr);
@@ -85,6 +91,22 @@ public:
     virtual void Update();
     void Repaint();
     virtual bool IsWindowed() const { return false; }
+
+    // The framework's drag of this control (FrameworkDrag.cpp): BeginDrag
+    // runs it until the button goes up; it starts once the pointer moved
+    // Threshold pixels (the system's drag threshold when negative), or at once.
+    TDragMode DragMode = dmManual;
+    TDragKind DragKind = dkDrag;
+    void BeginDrag(bool immediate, int threshold = -1);
+    bool Dragging() const; // a drag of this control runs
+    // The drag starts: the owner may give its own drag object.
+    virtual void DoStartDrag(TDragObject*& dragObject);
+    // The drag ended, on Target (null: nowhere or cancelled) at X, Y of Target.
+    virtual void DoEndDrag(TControl* target, int x, int y);
+    // The drag was cancelled or found no taker; DoEndDrag follows.
+    virtual void DragCanceled() {}
+    std::function<void(TControl&, TDragObject*&)> OnStartDrag;
+    std::function<void(TControl&, TControl*, int, int)> OnEndDrag;
 
 protected:
     TWinControl* FParent = nullptr;

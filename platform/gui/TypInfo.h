@@ -54,6 +54,10 @@ struct TPropInfo {
     bool IsComponentRef = false; // a class property naming a component rather than owning an object
     std::function<TPersistent*(TPersistent&)> GetObject; // class kind
     std::function<void(TPersistent&, TPersistent*)> SetObject;
+    // What a form resource leaves out: an ordinal property at its default
+    // (none: always written), an empty string, a property Stored declines.
+    std::optional<int64_t> Default;
+    std::function<bool(TPersistent&)> Stored;
 };
 
 struct TClassInfo {
@@ -125,6 +129,15 @@ public:
         p.SetObject = [set](TPersistent& o, TPersistent* v) {
             set(static_cast<T&>(o), dynamic_cast<TComponent*>(v));
         };
+        return *this;
+    }
+    // The last property's default and its stored condition.
+    TPublisher& Default(int64_t value) {
+        Props.back().Default = value;
+        return *this;
+    }
+    TPublisher& Stored(std::function<bool(T&)> stored) {
+        Props.back().Stored = [stored](TPersistent& o) { return stored(static_cast<T&>(o)); };
         return *this;
     }
     TPublisher& Method(std::string name) {

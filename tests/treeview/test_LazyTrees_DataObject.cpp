@@ -230,7 +230,7 @@ TEST_F(DataObjectFixture, ClipboardObjectGoingCancelsTheCopy) {
 // --- drag manager -----------------------------------------------------------------------------
 
 TEST_F(DataObjectFixture, DragContinuesWhileOneButtonIsHeld) {
-    TLTDragManager& m = *Tree->DragManager();
+    ILTDragManager& m = *Tree->DragManager();
     struct Case {
         bool escape;
         DWORD keys;
@@ -259,7 +259,7 @@ TEST_F(DataObjectFixture, DropTargetCallsReachTheTree) {
     auto sourceTree = NewComponent<TLazyStringTree>();
     auto data = std::make_shared<TLTDataObject>(sourceTree.get(), false);
 
-    TLTDragManager& m = *Tree->DragManager();
+    ILTDragManager& m = *Tree->DragManager();
     EXPECT_FALSE(m.DropTargetHelperSupported());
     DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
     EXPECT_EQ(m.DragEnter(data.get(), MK_LBUTTON | MK_CONTROL, {5, 5}, effect), S_OK);

@@ -1,0 +1,41 @@
+#pragma once
+// The framework's own drag of a control, beside the OLE one: the drag
+// object, and the CM_DRAG message that carries the drag to the control
+// under the pointer. WParam holds the TDragMessage, LParam a TDragRec*.
+// The answer to dmFindTarget is the target control (0: none there); to
+// dmDragEnter, dmDragMove and dmDragLeave it is non-zero when the control
+// would take a drop.
+
+#include "platform/gui/Controls.h"
+
+namespace nuq {
+
+enum TDragMessage { dmDragEnter, dmDragLeave, dmDragMove, dmDragDrop, dmDragCancel, dmFindTarget };
+inline constexpr UINT CM_DRAG = 0xB036;
+
+class TDragObject {
+public:
+    virtual ~TDragObject() = default;
+    TPoint DragPos;                 // screen coordinates of the pointer
+    TControl* DragTarget = nullptr; // the control under the pointer that answered
+    bool Dropped = false;
+};
+
+// The drag of a control, made when its owner gives no drag object of its own.
+class TDragControlObject : public TDragObject {
+public:
+    explicit TDragControlObject(TControl* control) : Control(control) {}
+    TControl* Control;
+};
+
+struct TDragRec {
+    TPoint Pos; // screen coordinates
+    TDragObject* Source = nullptr;
+    TControl* Target = nullptr;
+    bool Docking = false;
+};
+
+// The drag object of the framework drag running now; null when none runs.
+TDragObject* CurrentDragObject();
+
+} // namespace nuq

@@ -1,0 +1,268 @@
+// The tree's drag hooks: the owner's drag manager, the framework's own drag
+// kind (start, messages, end), and redrawing under a shown drag image.
+
+#include "treeview/LazyTrees.h"
+
+#include "platform/EventLoop.h"
+
+#include <gtest/gtest.h>
+
+using namespace nuq;
+
+namespace {
+
+struct DragHookFixture : ::testing::Test {
+    std::unique_ptr<TLazyStringTree> Tree;
+    void SetUp() override {
+        SetMainThread();
+        Tree = NewComponent<TLazyStringTree>();
+        Tree->SetBounds(0, 0, 200, 150);
+    }
+    void TearDown() override { Tree.reset(); }
+};
+
+using DragHooks = DragHookFixture;
+
+// An owner's manager that counts the drop-target calls reaching it.
+struct OwnerDragManager : TLTDragManager {
+    using TLTDragManager::TLTDragManager;
+    int Leaves = 0;
+    HRESULT DragLeave() override {
+        ++Leaves;
+        return TLTDragManager::DragLeave();
+    }
+};
+
+// The owner is asked for the drag manager first; the tree makes its own only
+// when the owner gives none, and the window's drop target is that manager.
+TEST_F(DragHooks, OwnerSuppliesTheDragManager) {
+    for (bool ownerGivesOne : {true, false}) {
+        Tree = NewComponent<TLazyStringTree>();
+        std::shared_ptr<OwnerDragManager> given;
+        int asked = 0;
+        Tree->OnCreateDragManager = [&](TBaseLazyTree& t, std::shared_ptr<ILTDragManager>& m) {
+            ++asked;
+            if (ownerGivesOne) m = given = std::make_shared<OwnerDragManager>(&t);
+        };
+        HWND h = Tree->Handle();
+        ILTDragManager* m = Tree->DragManager();
+        EXPECT_EQ(asked, 1);
+        EXPECT_EQ(Tree->DragManager(), m) << "kept, not asked again";
+        EXPECT_EQ(asked, 1);
+        EXPECT_EQ(RegisteredDropTarget(h), static_cast<IDropTarget*>(m));
+        if (ownerGivesOne) {
+            EXPECT_EQ(m, given.get());
+            static_cast<IDropTarget*>(m)->DragLeave();
+            EXPECT_EQ(given->Leaves, 1);
+        } else
+            EXPECT_NE(dynamic_cast<TLTDragManager*>(m), nullptr);
+    }
+}
+
+// A repaint under a shown drag image reaches the window and, where the
+// picture covers the tree, the picture's background copy and the screen.
+TEST_F(DragHooks, RedrawUnderTheDragImageRefreshesItsBackground) {
+    EnsureGuiToolkit();
+    ProcessorHasMMX = true;
+    SetScreenSize(320, 200);
+    constexpr uint32_t Backdrop = 0x00FF00, PictureColour = 0xC82828;
+    TBitmap picture;
+    picture.SetSize(60, 30);
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 60; ++x) picture.Scanline(y)[x] = 0xFF000000 | PictureColour;
+    for (bool shown : {true, false}) {
+        HBITMAP screen = GetScreenImage();
+        std::fill(screen->Bits.begin(), screen->Bits.end(), 0xFF000000 | Backdrop);
+        Tree = NewComponent<TLazyStringTree>();
+        Tree->SetBounds(20, 20, 200, 150);
+        Tree->Color = clWhite;
+        HWND wnd = Tree->Handle();
+        UpdateWindow(wnd);
+        TPoint origin{};
+        MapWindowPoints(wnd, 0, &origin, 1);
+        TLTDragImage& image = Tree->DragImage();
+        image.PrepareDrag(picture, {origin.X + 80, origin.Y + 40}, {0, 0}, nullptr);
+        if (shown) image.ShowPicture();
+        Tree->Color = clBlue;
+        UpdateWindowAndDragImage(Tree.get(), Tree->ClientRect(), false, true);
+        HDC dc = GetDC(wnd);
+        EXPECT_EQ(GetPixel(dc, 5, 5) & 0xFFFFFF, ColorToRGB(clBlue)) << shown;
+        ReleaseDC(wnd, dc);
+        const uint32_t blue = 0x0000FF; // the screen's pixels are 0xRRGGBB
+        const uint32_t under = image.ScreenCopy->Scanline(10)[10] & 0xFFFFFF;
+        const uint32_t onScreen = screen->Scanline(origin.Y + 50)[origin.X + 90] & 0xFFFFFF;
+        if (shown) {
+            EXPECT_EQ(under, blue);
+            EXPECT_NE(onScreen, Backdrop);
+            EXPECT_NE(onScreen, PictureColour) << "blended over the new paint";
+        } else
+            EXPECT_EQ(onScreen, Backdrop) << "no picture: the screen is left alone";
+        image.EndDrag();
+    }
+}
+
+// Two trees side by side; A's nodes are dragged with the framework's drag.
+struct FrameworkDrag : ::testing::Test {
+    std::unique_ptr<TLazyStringTree> A, B;
+    std::vector<std::string> Seen; // B's drag-over and drop events, A's end
+    bool Accept = true;
+    void SetUp() override {
+        SetMainThread();
+        EnsureGuiToolkit();
+        UseVirtualClock(TDateTime(46000.0));
+        A = Make(0);
+        B = Make(300);
+        A->DragType = dtFramework;
+        A->DragMode = dmAutomatic;
+        B->OnDragOver = [this](TBaseLazyTree&, TShiftState, TDragState state, TPoint, TDropMode,
+                               DWORD&, bool& accept) {
+            Seen.push_back(state == dsDragEnter   ? "enter"
+                           : state == dsDragLeave ? "leave"
+                                                  : "over");
+            accept = Accept;
+        };
+        B->OnDragDrop = [this](TBaseLazyTree& t, IDataObject* data, const std::vector<WORD>&,
+                               TShiftState, TPoint, DWORD&, TDropMode) {
+            Seen.push_back(std::string("drop") + (data ? " with data" : "") +
+                           (t.DropTargetNode() == t.GetFirst() ? " on the first node" : ""));
+        };
+        A->OnEndDrag = [this](TControl&, TControl* target, int, int) {
+            Seen.push_back(target == B.get() ? "end on B" : "end nowhere");
+        };
+    }
+    void TearDown() override {
+        ReleaseCapture();
+        A.reset();
+        B.reset();
+        UseRealClock();
+    }
+    std::unique_ptr<TLazyStringTree> Make(int left) {
+        auto t = NewComponent<TLazyStringTree>();
+        t->SetBounds(left, 0, 200, 200);
+        t->Handle();
+        t->SetRootNodeCount(2);
+        return t;
+    }
+    static void Post(TLazyStringTree& t, UINT msg, int x, int y, WPARAM keys) {
+        PostMessage(t.WindowHandle(), msg, keys, MakeLParam(x, y));
+    }
+    // Presses the button on A's first row: the drag takes what was posted before.
+    void Press() {
+        TPoint p{30, 5};
+        MapWindowPoints(A->WindowHandle(), 0, &p, 1);
+        SetCursorPos(p);
+        SendMessage(A->WindowHandle(), WM_LBUTTONDOWN, MK_LBUTTON, MakeLParam(30, 5));
+    }
+};
+
+// A press with automatic dragging runs the framework's drag: the tree under
+// the pointer hears it enter, move, leave or take the drop, and the source
+// hears the end, its drag states gone and its button up.
+TEST_F(FrameworkDrag, RunsFromPressToEnd) {
+    struct Case {
+        const char* name;
+        std::function<void()> post;
+        bool accept;
+        std::vector<std::string> seen;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"dropped",
+              [&] {
+                  Post(*B, WM_MOUSEMOVE, 30, 5, MK_LBUTTON);
+                  Post(*B, WM_MOUSEMOVE, 40, 6, MK_LBUTTON);
+                  Post(*B, WM_LBUTTONUP, 40, 6, 0);
+              },
+              true,
+              {"enter", "over", "over", "drop on the first node", "end on B"}},
+             {"refused",
+              [&] {
+                  Post(*B, WM_MOUSEMOVE, 30, 5, MK_LBUTTON);
+                  Post(*B, WM_LBUTTONUP, 30, 5, 0);
+              },
+              false,
+              {"enter", "over", "leave", "end nowhere"}},
+             {"escaped",
+              [&] {
+                  Post(*B, WM_MOUSEMOVE, 30, 5, MK_LBUTTON);
+                  PostMessage(B->WindowHandle(), WM_KEYDOWN, VK_ESCAPE, 0);
+              },
+              true,
+              {"enter", "over", "leave", "end nowhere"}},
+             {"released before the threshold",
+              [&] {
+                  Post(*A, WM_MOUSEMOVE, 32, 6, MK_LBUTTON);
+                  Post(*A, WM_LBUTTONUP, 32, 6, 0);
+              },
+              true,
+              {"end nowhere"}},
+         }) {
+        Seen.clear();
+        Accept = c.accept;
+        c.post();
+        Press();
+        EXPECT_EQ(Seen, c.seen) << c.name;
+        for (TLazyTreeState s :
+             {tsFrameworkDragging, tsFrameworkDragPending, tsUserDragObject, tsLeftButtonDown}) {
+            EXPECT_FALSE(A->HasState(s)) << c.name << " " << s;
+            EXPECT_FALSE(B->HasState(s)) << c.name << " " << s;
+        }
+        EXPECT_FALSE(A->Dragging()) << c.name;
+        EXPECT_EQ(A->FocusedNode(), A->GetFirst()) << c.name << ": the click itself counts";
+    }
+}
+
+// The owner's own drag object marks a user drag while it runs; the drag
+// starts only beyond the system's drag threshold.
+TEST_F(FrameworkDrag, StartsBeyondTheThresholdWithTheOwnersObject) {
+    const int threshold = GetSystemMetrics(SM_CXDRAG);
+    TDragObject own;
+    bool userDragSeen = false;
+    int started = 0;
+    A->OnStartDrag = [&](TControl&, TDragObject*& object) {
+        object = &own;
+        ++started;
+    };
+    B->OnDragOver = [&](TBaseLazyTree&, TShiftState, TDragState, TPoint, TDropMode, DWORD&,
+                        bool& accept) {
+        userDragSeen = A->HasState(tsUserDragObject) && CurrentDragObject() == &own;
+        accept = true;
+    };
+    struct Case {
+        int move;
+        bool started;
+    };
+    for (Case c : {Case{threshold, false}, Case{threshold + 1, true}}) {
+        userDragSeen = false;
+        started = 0;
+        Post(*A, WM_MOUSEMOVE, 30 + c.move, 5, MK_LBUTTON);
+        Post(*A, WM_LBUTTONUP, 30 + c.move, 5, 0);
+        Press();
+        EXPECT_EQ(started, c.started ? 1 : 0) << c.move;
+        EXPECT_FALSE(A->HasState(tsUserDragObject));
+    }
+    Post(*B, WM_MOUSEMOVE, 30, 5, MK_LBUTTON);
+    Post(*B, WM_LBUTTONUP, 30, 5, 0);
+    Press();
+    EXPECT_TRUE(userDragSeen);
+}
+
+// An OLE drag of nodes also waits for the system's drag threshold.
+TEST_F(FrameworkDrag, OleDragStartsAtTheSystemThreshold) {
+    const int threshold = GetSystemMetrics(SM_CXDRAG);
+    A->DragType = dtOLE;
+    bool started = false;
+    A->OnStateChange = [&](TBaseLazyTree&, TLazyTreeStates enter, TLazyTreeStates) {
+        if (enter & TS(tsOLEDragging)) started = true;
+    };
+    for (int move : {threshold - 1, threshold}) {
+        started = false;
+        Post(*A, WM_LBUTTONUP, 30 + move, 5, 0); // ends the drag loop when one runs
+        Press();
+        SendMessage(A->WindowHandle(), WM_MOUSEMOVE, MK_LBUTTON, MakeLParam(30 + move, 5));
+        EXPECT_EQ(started, move >= threshold) << move;
+        TMsg rest;
+        while (PeekMessage(rest, 0, 0, 0, PM_REMOVE)) DispatchMessage(rest);
+    }
+}
+
+} // namespace

@@ -1,0 +1,249 @@
+// The tree read from and written to a form resource: its properties, the
+// header's and the columns', the old single option set, and the end of
+// loading that makes recorded column positions and widths real.
+
+#include "treeview/LazyTrees.h"
+
+#include "platform/EventLoop.h"
+#include "platform/gui/Filer.h"
+
+#include <gtest/gtest.h>
+
+using namespace nuq;
+
+namespace {
+
+struct FormFixture : ::testing::Test {
+    std::unique_ptr<TLazyStringTree> Tree;
+    void SetUp() override {
+        SetMainThread();
+        Tree = NewComponent<TLazyStringTree>();
+        Tree->SetBounds(0, 0, 400, 200);
+    }
+    void TearDown() override { Tree.reset(); }
+    TLazyTreeColumns& Columns() { return Tree->Header().Columns(); }
+};
+
+using TreeForm = FormFixture;
+
+std::string Write(TComponent& c) {
+    TWriter w;
+    w.WriteComponent(c);
+    return w.Data;
+}
+
+std::unique_ptr<TLazyStringTree> ReadTree(const std::string& data) {
+    auto tree = NewComponent<TLazyStringTree>();
+    TReader(data).ReadComponent(*tree);
+    return tree;
+}
+
+// The names of the properties a written component holds, in order.
+std::vector<std::string> Names(const std::string& data) {
+    size_t pos = 0;
+    for (int text = 0; text < 2; ++text) pos += 4 + uint8_t(data[pos]); // class, name
+    std::vector<std::string> names;
+    while (data.at(pos) != 0) {
+        size_t n = uint8_t(data[pos]);
+        names.push_back(data.substr(pos + 1, n));
+        TReader value(data.substr(pos + 1 + n));
+        value.SkipValue();
+        pos += 1 + n + value.Position();
+    }
+    return names;
+}
+
+// A component's bytes with one more property, written as given.
+std::string WithProperty(const std::string& data, const std::string& name,
+                         const std::string& value) {
+    return data.substr(0, data.size() - 1) + char(name.size()) + name + value + '\0';
+}
+
+// Positions and widths set while loading are only recorded; the end of
+// loading builds the position map from them and fits the auto-size column.
+TEST_F(TreeForm, LoadedAppliesRecordedColumnPositions) {
+    struct Case {
+        std::vector<TColumnPosition> positions;
+        bool autoResize, bidiOrdering, rightToLeft;
+        std::vector<TColumnIndex> map;
+        int autoWidth; // the last column's width afterwards
+    };
+    for (const Case& c : {
+             Case{{2, 0, 1}, false, false, false, {1, 2, 0}, 60},
+             Case{{1, 0, 2}, true, false, false, {1, 0, 2}, 400 - 50 - 50},
+             Case{{2, 0, 1}, false, true, true, {2, 1, 0}, 60},
+         }) {
+        Tree = NewComponent<TLazyStringTree>();
+        Tree->SetBounds(0, 0, 400, 200);
+        Tree->ComponentState |= csLoading;
+        if (c.rightToLeft) Tree->BiDiMode = bdRightToLeft;
+        if (c.bidiOrdering)
+            Tree->TreeOptions().SetAutoOptions(Tree->TreeOptions().AutoOptions() |
+                                               toAutoBidiColumnOrdering);
+        Tree->Header().SetOptions(Tree->Header().Options() | (c.autoResize ? hoAutoResize : 0));
+        Tree->Header().SetAutoSizeIndex(2);
+        for (size_t i = 0; i < c.positions.size(); ++i) {
+            TLazyTreeColumn* col = Columns().Add();
+            col->SetWidth(i == 2 ? 60 : 50);
+            col->SetPosition(c.positions[i]);
+        }
+        Tree->Loaded();
+        EXPECT_EQ(Columns().PositionMap(), c.map) << c.positions[0];
+        EXPECT_EQ(Columns()[2].Width(), c.autoWidth) << c.positions[0];
+        TColumnIndex first = c.map[0];
+        EXPECT_EQ(Columns()[first].Left(), 0);
+        EXPECT_EQ(Columns()[c.map[1]].Left(), Columns()[first].Width());
+    }
+}
+
+// Only what differs from its default is written; the header's columns always are.
+TEST_F(TreeForm, DefaultsAreNotStored) {
+    struct Case {
+        const char* name;
+        std::function<void(TLazyStringTree&)> change;
+        std::vector<std::string> written;
+    };
+    for (const Case& c : std::vector<Case>{
+             // Without columns the main column reads -1, not its default 0.
+             {"fresh", [](auto&) {}, {"Header.MainColumn", "Columns"}},
+             {"one column", [](auto& t) { t.Header().Columns().Add(); }, {"Columns"}},
+             {"indent",
+              [](auto& t) { t.SetIndent(20); },
+              {"Header.MainColumn", "Indent", "Columns"}},
+             {"indent back",
+              [](auto& t) { t.SetIndent(20), t.SetIndent(18); },
+              {"Header.MainColumn", "Columns"}},
+             {"paint option",
+              [](auto& t) {
+                  auto& o = t.TreeOptions();
+                  o.SetPaintOptions(o.PaintOptions() | toHotTrack);
+              },
+              {"Header.MainColumn", "TreeOptions.PaintOptions", "Columns"}},
+             {"header",
+              [](auto& t) {
+                  t.Header().SetHeight(30);
+                  t.Header().FixedAreaConstraints().SetMaxWidthPercent(50);
+              },
+              {"Header.FixedAreaConstraints.MaxWidthPercent", "Header.Height", "Header.MainColumn",
+               "Columns"}},
+             {"scroll bars, colours, header font",
+              [](auto& t) {
+                  t.ScrollBarOptions().SetScrollBars(ssVertical);
+                  t.Colors().SetColor(TLTColors::HotColor, clRed);
+                  t.Header().Font().Style = fsBold;
+              },
+              {"Colors.HotColor", "Header.Font.Style", "Header.MainColumn",
+               "ScrollBarOptions.ScrollBars", "Columns"}},
+             {"framework drag",
+              [](auto& t) { t.DragMode = dmAutomatic; },
+              {"DragMode", "Header.MainColumn", "Columns"}},
+         }) {
+        Tree = NewComponent<TLazyStringTree>();
+        c.change(*Tree);
+        EXPECT_EQ(Names(Write(*Tree)), c.written) << c.name;
+    }
+}
+
+// A tree written and read back into a new tree has the same properties,
+// header, columns (positions, captions, parent-colour rule) and nodes.
+TEST_F(TreeForm, PropertiesSurviveWriteAndRead) {
+    Tree->SetIndent(24);
+    Tree->SetRootNodeCount(3);
+    Tree->SetIncrementalSearch(isAll);
+    Tree->DragOperations = doCopy | doLink;
+    Tree->WantTabs = true;
+    auto& o = Tree->TreeOptions();
+    o.SetMiscOptions(o.MiscOptions() | toEditable);
+    o.SetStringOptions(toShowStaticText);
+    TLTHeader& h = Tree->Header();
+    h.SetOptions(h.Options() | hoVisible | hoDblClickResize);
+    h.SetAutoSizeIndex(1);
+    TLazyTreeColumn* a = Columns().Add();
+    TLazyTreeColumn* b = Columns().Add();
+    h.SetSortColumn(1);
+    h.SetSortDirection(sdDescending);
+    a->SetText(u"Котельная");
+    a->Hint = u"name";
+    a->SetWidth(120);
+    a->SetColor(clRed);
+    h.Font().Name = "DejaVu Serif";
+    h.Font().Height = -14;
+    b->SetCaptionAlignment(taCenter);
+    b->SetPosition(0);
+    std::string data = Write(*Tree);
+
+    auto copy = ReadTree(data);
+    EXPECT_FALSE(copy->ComponentState & (csLoading | csReading));
+    EXPECT_EQ(copy->Indent(), 24u);
+    EXPECT_EQ(copy->RootNodeCount(), 3u);
+    EXPECT_EQ(copy->TotalCount(), 3u) << "the nodes are made after loading";
+    EXPECT_EQ(copy->IncrementalSearch(), isAll);
+    EXPECT_EQ(copy->DragOperations, doCopy | doLink);
+    EXPECT_TRUE(copy->WantTabs);
+    EXPECT_EQ(copy->TreeOptions().MiscOptions(), o.MiscOptions());
+    EXPECT_EQ(copy->TreeOptions().StringOptions(), toShowStaticText);
+    TLTHeader& ch = copy->Header();
+    EXPECT_EQ(ch.Options(), h.Options());
+    EXPECT_EQ(ch.AutoSizeIndex(), 1);
+    EXPECT_EQ(ch.SortColumn, 1);
+    EXPECT_EQ(ch.SortDirection, sdDescending);
+    EXPECT_FALSE(ch.States() & hsLoading);
+    EXPECT_EQ(ch.Font().Name, "DejaVu Serif");
+    EXPECT_EQ(ch.Font().Height, -14);
+    TLazyTreeColumns& cc = ch.Columns();
+    ASSERT_EQ(cc.Count(), 2);
+    EXPECT_TRUE(cc.SameAs(Columns()));
+    EXPECT_EQ(cc.PositionMap(), (std::vector<TColumnIndex>{1, 0}));
+    EXPECT_EQ(cc[0].Text(), u"Котельная");
+    EXPECT_EQ(cc[0].Hint, u"name");
+    EXPECT_EQ(cc[0].Color(), clRed);
+    EXPECT_FALSE(cc[0].Options() & coParentColor);
+    EXPECT_TRUE(cc[1].Options() & coParentColor);
+    EXPECT_EQ(cc[1].CaptionAlignment(), taCenter);
+    EXPECT_EQ(Write(*copy), data) << "read back, it writes the same bytes";
+}
+
+// The single option set of old forms replaces all option sets; the captions
+// of old forms come as narrow strings.
+TEST_F(TreeForm, OldFormsAreRead) {
+    TWriter set;
+    set.WriteSet({"voShowRoot", "voMultiSelect", "voUnknown"});
+    auto tree = ReadTree(WithProperty(Write(*Tree), "Options", set.Data));
+    auto& o = tree->TreeOptions();
+    EXPECT_EQ(o.PaintOptions(), toShowRoot);
+    EXPECT_EQ(o.SelectionOptions(), toMultiSelect);
+    EXPECT_EQ(o.MiscOptions() | o.AutoOptions() | o.AnimationOptions(), 0);
+
+    TWriter text;
+    text.WriteString("Давление");
+    std::string column = std::string(1, char(vaCollection)) + char(vaList) + char(8) + "WideText" +
+                         text.Data + '\0' + char(vaNull);
+    tree = ReadTree(WithProperty(Write(*Tree), "Columns", column));
+    ASSERT_EQ(tree->Header().Columns().Count(), 1);
+    EXPECT_EQ(tree->Header().Columns()[0].Text(), u"Давление");
+}
+
+// Damaged or foreign data gives a read error and leaves the tree not loading.
+TEST_F(TreeForm, BadFormsGiveAReadError) {
+    const std::string good = Write(*Tree);
+    TWriter word;
+    word.WriteString("x");
+    TWriter number;
+    number.WriteInteger(1);
+    std::vector<std::pair<const char*, std::string>> cases = {
+        {"empty", ""},
+        {"cut short", good.substr(0, good.size() - 3)},
+        {"unknown property", WithProperty(good, "Bogus", number.Data)},
+        {"unknown owned object", WithProperty(good, "Bogus.Height", number.Data)},
+        {"wrong value type", WithProperty(good, "Indent", word.Data)},
+        {"unknown identifier", WithProperty(good, "HintMode", "\x09\x01\0\0\0z")},
+        {"endless nesting", WithProperty(good, "Options", std::string(1000, char(vaList)))},
+    };
+    for (auto& [name, data] : cases) {
+        auto tree = NewComponent<TLazyStringTree>();
+        EXPECT_THROW(TReader(data).ReadComponent(*tree), EReadError) << name;
+        EXPECT_FALSE(tree->ComponentState & (csLoading | csReading)) << name;
+    }
+}
+
+} // namespace

@@ -1,0 +1,135 @@
+// The tree's replaceable class points and the widest content in view.
+
+#include "treeview/LazyTrees.h"
+
+#include "platform/EventLoop.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+using namespace nuq;
+
+namespace {
+
+struct OwnColumn : TLazyTreeColumn {
+    using TLazyTreeColumn::TLazyTreeColumn;
+};
+struct OwnHintWindow : TLazyTreeHintWindow {
+    using TLazyTreeHintWindow::TLazyTreeHintWindow;
+};
+
+// A tree with its own column and hint window classes and table-driven text widths.
+class HookTree : public TLazyStringTree {
+public:
+    using TLazyStringTree::TLazyStringTree;
+    std::map<PLazyNode, int> Widths;
+    int DoGetNodeWidth(PLazyNode n, TColumnIndex, TCanvas*) override {
+        auto it = Widths.find(n);
+        return it == Widths.end() ? 50 : it->second;
+    }
+
+protected:
+    std::unique_ptr<TLazyTreeColumn> GetColumnClass(TLazyTreeColumns* columns) override {
+        return std::make_unique<OwnColumn>(columns);
+    }
+    std::unique_ptr<TLazyTreeHintWindow> GetHintWindowClass() override {
+        return std::make_unique<OwnHintWindow>(nullptr);
+    }
+};
+
+struct Hooks : ::testing::Test {
+    std::unique_ptr<HookTree> Tree;
+    void SetUp() override {
+        SetMainThread();
+        EnsureGuiToolkit();
+        Tree = NewComponent<HookTree>();
+        Tree->SetBounds(0, 0, 200, 60);
+    }
+    void TearDown() override { Tree.reset(); }
+};
+
+// Columns made by adding, by assignment and by reading a stream are of the
+// tree's column class; the hint window is of the tree's hint window class.
+TEST_F(Hooks, DescendantClassesAreUsed) {
+    TLazyTreeColumns& columns = Tree->Header().Columns();
+    columns.Add();
+    auto other = NewComponent<HookTree>();
+    other->Header().Columns().Add();
+    other->Header().Columns().Add();
+    columns.Assign(other->Header().Columns());
+    std::stringstream stream;
+    other->Header().Columns().SaveToStream(stream);
+    auto third = NewComponent<HookTree>();
+    third->Header().Columns().LoadFromStream(stream, 6);
+    for (TLazyTreeColumns* c : {&columns, &third->Header().Columns()}) {
+        ASSERT_EQ(c->Count(), 2);
+        for (int i = 0; i < c->Count(); ++i)
+            EXPECT_NE(dynamic_cast<OwnColumn*>(c->Items(i)), nullptr);
+    }
+
+    UseVirtualClock(TDateTime(46000.0));
+    SetScreenSize(1024, 768);
+    Tree->HintAnimation = hatNone;
+    Tree->HintMode = hmTooltip;
+    HWND wnd = Tree->Handle();
+    PLazyNode wide = Tree->AddChild(nullptr);
+    Tree->Widths[wide] = 400;
+    Tree->OnGetText = [](TBaseLazyTree&, PLazyNode, TColumnIndex, int, std::u16string& s) {
+        s = u"boiler room 7, district north, pump group B";
+    };
+    SendMessage(wnd, WM_MOUSEMOVE, 0, MakeLParam(30, 5));
+    AdvanceClock(Tree->HintPause);
+    ProcessMessages();
+    EXPECT_NE(dynamic_cast<OwnHintWindow*>(Tree->HintWindow()), nullptr);
+    Tree.reset();
+    UseRealClock();
+}
+
+// Right edge = indent of the level (one more with toShowRoot) + images + check
+// image + text width, the largest over the rows in view, plus Margin.
+TEST_F(Hooks, MaxRightExtendCoversTheRowsInView) {
+    TCustomImageList images, checks;
+    images.SetWidth(16);
+    checks.SetWidth(13);
+    struct Case {
+        const char* name;
+        bool showRoot, withImages, withChecks, empty;
+        int expected;
+    };
+    for (const Case& c : {
+             Case{"show root", true, false, false, false, 36 + 120 + 4},
+             Case{"no root", false, false, false, false, 18 + 120 + 4},
+             Case{"images", true, true, false, false, 36 + 18 + 120 + 4},
+             Case{"check boxes", true, false, true, false, 36 + 13 + 120 + 4},
+             Case{"empty tree", true, false, false, true, 4},
+         }) {
+        Tree = NewComponent<HookTree>();
+        Tree->SetBounds(0, 0, 200, 50); // three rows of 18 show, the fourth starts at 54
+        auto& o = Tree->TreeOptions();
+        o.SetPaintOptions(c.showRoot ? o.PaintOptions() | toShowRoot
+                                     : o.PaintOptions() & ~toShowRoot);
+        if (c.withImages) Tree->SetImages(&images);
+        if (c.withChecks) {
+            o.SetMiscOptions(o.MiscOptions() | toCheckSupport);
+            Tree->SetCustomCheckImages(&checks);
+            Tree->SetCheckImageKind(ckCustom);
+        }
+        if (!c.empty) {
+            PLazyNode a = Tree->AddChild(nullptr);
+            PLazyNode b = Tree->AddChild(a);
+            Tree->SetExpanded(a, true);
+            if (c.withChecks) b->CheckType = ctCheckBox;
+            Tree->Widths[b] = 120;
+            Tree->AddChild(nullptr);
+            PLazyNode below = Tree->AddChild(nullptr); // row 4: out of view
+            PLazyNode far = Tree->AddChild(nullptr);
+            Tree->Widths[below] = Tree->Widths[far] = 1000;
+        }
+        Tree->Handle();
+        EXPECT_EQ(Tree->GetMaxRightExtend(), c.expected) << c.name;
+        Tree.reset();
+    }
+}
+
+} // namespace
