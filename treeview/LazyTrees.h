@@ -184,6 +184,37 @@ template <class... S> constexpr TLazyTreeStates TS(TLazyTreeState s, S... more) 
 // The tree's private change-state message: enter in WParam, leave in LParam,
 // four bits each: 1 tsStopValidation, 2 tsUseCache, 4 tsValidating, 8 tsValidationNeeded.
 inline constexpr UINT WM_CHANGESTATE = 0x8020;
+// Printing the window into a given context, and what to print.
+enum : UINT { WM_PRINT = 0x0317 };
+enum : UINT { PRF_CHECKVISIBLE = 0x01, PRF_NONCLIENT = 0x02, PRF_CLIENT = 0x04 };
+// The tree-view item queries the tree answers for accessibility tools; the
+// item handle is a node.
+enum : UINT { TVM_GETITEMRECT = 0x1104, TVM_GETNEXTITEM = 0x110A, TVM_GETITEM = 0x110C };
+enum : UINT {
+    TVIF_TEXT = 0x01,
+    TVIF_IMAGE = 0x02,
+    TVIF_STATE = 0x08,
+    TVIF_HANDLE = 0x10,
+    TVIF_SELECTEDIMAGE = 0x20,
+    TVIF_CHILDREN = 0x40,
+};
+enum : UINT {
+    TVIS_FOCUSED = 0x01,
+    TVIS_SELECTED = 0x02,
+    TVIS_CUT = 0x04,
+    TVIS_DROPHILITED = 0x08,
+    TVIS_EXPANDED = 0x20,
+};
+struct TTVItem {
+    UINT Mask = 0;
+    void* Item = nullptr;
+    UINT State = 0, StateMask = 0;
+    char* Text = nullptr; // the caller's buffer, in the ANSI code page
+    int TextMax = 0;
+    int Image = 0, SelectedImage = 0, Children = 0;
+    LPARAM Param = 0;
+};
+
 // The framework's component messages: a control tells itself of a change of
 // what it inherits, so that what follows it can follow.
 enum : UINT {
@@ -1200,6 +1231,11 @@ public:
     void HandleHScroll(int code);
     void HandleVScroll(int code);
     void HandleSize();
+    // Whether the mouse is over the header now; the columns forget the mouse's hover and press.
+    bool MouseOverHeader();
+    void ForgetHeaderHover();
+    // The tree-view item queries (TVM_GETITEM, TVM_GETITEMRECT, TVM_GETNEXTITEM).
+    LRESULT ItemQuery(const TMessage& m);
     // The framework's change notices (CM_...); False leaves the message to the framework.
     bool HandleFrameworkMessage(TMessage& m);
     // Setters of what the tree inherits from the framework: each tells the tree

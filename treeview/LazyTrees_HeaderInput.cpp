@@ -454,6 +454,9 @@ bool TLTHeader::DragTo(TPoint p) {
     if (cols.IsValidColumn(c)) {
         int left, right;
         cols.GetColumnBounds(c, left, right);
+        // A column that runs past the header's end is split where it shows, or its right
+        // half could never be reached.
+        right = std::min(right, tree.HeaderRect().Width());
         bool onLeft = client.X < (left + right) / 2;
         if (onLeft != cols.DropOnLeft) needRepaint = true;
         cols.DropOnLeft = onLeft;

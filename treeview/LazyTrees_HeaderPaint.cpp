@@ -498,8 +498,8 @@ void TLazyTreeColumns::PaintHeader(HDC dc, const TRect& r, int hOffset) {
             int y = inner.Top + (inner.Height() - UtilityImages->Height()) / 2;
             if (info.DropMark == dmmLeft)
                 UtilityImages->Draw(canvas, inner.Left, y, 0);
-            else
-                UtilityImages->Draw(canvas, inner.Right - 16, y, 1);
+            else // at the end that shows of a cell running past the header
+                UtilityImages->Draw(canvas, std::min(inner.Right, r.Right - 2) - 16, y, 1);
         }
         THeaderPaintElements foreground =
             requested & (hpeDropMark | hpeHeaderGlyph | hpeSortGlyph | hpeText);

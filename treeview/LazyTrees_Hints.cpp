@@ -38,8 +38,18 @@ bool TBaseLazyTree::HintMessage(TMessage& m) {
         KillTimer(WindowHandle(), HintTimer);
         ShowNodeHint(FHintPoint);
         return true;
+    case WM_NCMOUSEMOVE:
     case WM_MOUSEMOVE: {
         TPoint p = HintMessagePoint(m.LParam);
+        if (m.Msg == WM_NCMOUSEMOVE) {
+            // Over the header its columns give hints; elsewhere in the frame nothing does.
+            MapWindowPoints(0, WindowHandle(), &p, 1);
+            if (!(FHeader->Options() & hoVisible) || !(FHeader->Options() & hoShowHint) ||
+                !FHeader->InHeader(p)) {
+                if (FStates & TS(tsHint)) CancelNodeHint();
+                return false;
+            }
+        }
         FHintPoint = p;
         const bool shown = FStates & TS(tsHint);
         // Inside the shown hint's rectangle the hint stays.
@@ -95,9 +105,27 @@ void TBaseLazyTree::ShowNodeHint(TPoint p) {
     std::u16string given;
     TRect area = ClientRect(); // where the hint belongs; moving out of it hides the hint
     TPoint at = p;             // client point of the hint's top-left corner
-    const bool nodeHint = HintMode != hmDefault && info.HitNode && info.HitColumn >= NoColumn &&
-                          (info.HitPositions & hiOnItem);
-    if (nodeHint) {
+    const bool overHeader = (FHeader->Options() & hoVisible) && (FHeader->Options() & hoShowHint) &&
+                            FHeader->InHeader(p);
+    if (overHeader) {
+        // The column under the mouse gives the hint, over its header cell.
+        TLazyTreeColumns& columns = FHeader->Columns();
+        TColumnIndex c = columns.ColumnAtPoint({p.X, p.Y + FHeader->Height}, true);
+        if (!columns.IsValidColumn(c)) return;
+        given = columns[c].Hint.substr(0, columns[c].Hint.find(u'|'));
+        if (given.empty()) return;
+        int left, right;
+        columns.GetColumnBounds(c, left, right);
+        area = {left, -FHeader->Height, right, 0};
+        data.Column = c;
+        data.GivenHint = given;
+        at = {p.X, p.Y + 20};
+    }
+    const bool nodeHint = !overHeader && HintMode != hmDefault && info.HitNode &&
+                          info.HitColumn >= NoColumn && (info.HitPositions & hiOnItem);
+    if (overHeader) {
+        // Set above.
+    } else if (nodeHint) {
         data.Node = info.HitNode;
         area = GetDisplayRect(info.HitNode, info.HitColumn, false, false);
         if (HintMode == hmTooltip) {

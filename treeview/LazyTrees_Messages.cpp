@@ -17,6 +17,11 @@ bool TBaseLazyTree::HandleWindowMessage(TMessage& m) {
         HandleVScroll(int(m.WParam & 0xFFFF));
         m.Result = 0;
         return true;
+    case TVM_GETITEM:
+    case TVM_GETITEMRECT:
+    case TVM_GETNEXTITEM:
+        m.Result = ItemQuery(m);
+        return true;
     case WM_ERASEBKGND:
         // The paint draws every pixel.
         m.Result = 1;
@@ -63,6 +68,25 @@ bool TBaseLazyTree::HandleWindowMessage(TMessage& m) {
     case CM_HINTSHOWPAUSE:
     case CM_DENYSUBCLASSING:
         return HandleFrameworkMessage(m);
+    case WM_PRINT: {
+        HDC dc = reinterpret_cast<HDC>(m.WParam);
+        const auto flags = UINT(m.LParam);
+        if (!dc ||
+            ((flags & PRF_CHECKVISIBLE) && !(HandleAllocated() && IsWindowVisible(WindowHandle()))))
+            return true;
+        if ((flags & PRF_NONCLIENT) && (FHeader->Options() & hoVisible) && !FHeaderRect.IsEmpty())
+            FHeader->Columns().PaintHeader(dc, FHeaderRect, -FEffectiveOffsetX);
+        // As the default handling would: the client area below the header, at its place.
+        if (flags & PRF_CLIENT) {
+            const TPoint origin = ClientOrigin(WindowHandle());
+            TPoint old;
+            GetViewportOrgEx(dc, old);
+            SetViewportOrgEx(dc, old.X + origin.X, old.Y + origin.Y);
+            SendMessage(WindowHandle(), WM_PRINTCLIENT, m.WParam, LPARAM(flags));
+            SetViewportOrgEx(dc, old.X, old.Y);
+        }
+        return true;
+    }
     case WM_ENABLE:
         TCustomControl::Dispatch(m);
         RedrawWindow(WindowHandle(), nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_NOCHILDREN);

@@ -65,6 +65,22 @@ void TBaseLazyTree::EndPendingMouseStates(bool killFocus) {
                             tsIncrementalSearching, tsOLEDragPending, tsFrameworkDragPending));
 }
 
+bool TBaseLazyTree::MouseOverHeader() {
+    if (!HandleAllocated() || !(FHeader->Options() & hoVisible)) return false;
+    TPoint p;
+    GetCursorPos(p);
+    MapWindowPoints(0, WindowHandle(), &p, 1);
+    return FHeader->InHeader(p);
+}
+
+void TBaseLazyTree::ForgetHeaderHover() {
+    TLazyTreeColumns& columns = FHeader->Columns();
+    if (columns.HoverIndex == NoColumn && columns.DownIndex == NoColumn) return;
+    columns.HoverIndex = NoColumn;
+    columns.DownIndex = NoColumn;
+    FHeader->Invalidate(nullptr);
+}
+
 bool TBaseLazyTree::InputMessage(TMessage& m) {
     const bool headerIdle = !(FHeader->States() & (hsDragging | hsColumnWidthTracking));
     auto hit = [&](THitInfo& info) {
@@ -221,7 +237,12 @@ bool TBaseLazyTree::InputMessage(TMessage& m) {
         }
         FHotColumn = NoColumn;
         FHotNodeButtonHit = false;
+        // Gone to the header, the mouse may still hover a column there.
+        if (!MouseOverHeader()) ForgetHeaderHover();
         return false; // the header and the hints see it too
+    case WM_NCMOUSELEAVE:
+        if (!MouseOverHeader()) ForgetHeaderHover();
+        return false;
     case WM_CANCELMODE:
         EndPendingMouseStates(false);
         return false; // the default handling follows

@@ -317,6 +317,13 @@ void TBaseLazyTree::Dispatch(TMessage& m) {
         return;
     }
     switch (m.Msg) {
+    case 0x00A1: // a button pressed on the frame (the header): the focus comes first
+    case 0x00A4:
+    case 0x00A7:
+        if (HandleAllocated() && GetFocus() != WindowHandle() && Enabled && Visible() &&
+            !(ComponentState & csDesigning))
+            SetFocus(WindowHandle());
+        break;
     case WM_COPY:
         CopyToClipboard();
         return;

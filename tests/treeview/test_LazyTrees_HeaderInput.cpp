@@ -317,3 +317,49 @@ TEST_F(HeaderInput, DraggingAColumnBehindAHugeOneStaysSmall) {
     EXPECT_LE(Columns().HeaderBitmap().Width(), 400);
     Client(WM_LBUTTONUP, 80, 8);
 }
+
+TEST_F(HeaderInput, DropOnTheShownRightHalfOfAColumnRunningPastTheHeader) {
+    Columns()[2].SetWidth(400); // 200 to 600 in a 400 wide header: 200 to 400 shows
+    Columns()[2].SetText(u"");
+    auto markPixels = [&] {
+        RedrawWindow(Wnd, nullptr, RDW_FRAME);
+        HBITMAP img = GetWindowImage(Wnd);
+        int n = 0;
+        for (int y = 2; y < 15; ++y)
+            for (int x = 370; x < 397; ++x)
+                if (uint32_t p = img->Bits[size_t(y) * size_t(img->Width) + size_t(x)];
+                    RGB((p >> 16) & 255, (p >> 8) & 255, p & 255) != GetSysColor(COLOR_BTNFACE))
+                    ++n;
+        return n;
+    };
+    const int before = markPixels();
+    StartDrag();
+    Client(WM_MOUSEMOVE, 350, 8);
+    EXPECT_EQ(Columns().DropTarget, 2);
+    EXPECT_FALSE(Columns().DropOnLeft);
+    EXPECT_GT(markPixels(), before); // the mark shows at the header's end
+    Client(WM_LBUTTONUP, 350, 8);
+    EXPECT_EQ(Positions(), (std::vector<int>{2, 0, 1}));
+}
+
+TEST_F(HeaderInput, LeavingForgetsTheHoverOnlyWhenTheMouseLeftTheHeader) {
+    Header().SetOptions(Header().Options() | hoHotTrack);
+    struct Case {
+        UINT leave;
+        TPoint cursor; // where the mouse went
+        TColumnIndex hover;
+    };
+    for (const Case& c :
+         {Case{WM_NCMOUSELEAVE, {150, 60}, NoColumn}, Case{WM_MOUSELEAVE, {150, 8}, 1},
+          Case{WM_MOUSELEAVE, {900, 600}, NoColumn}, Case{WM_NCMOUSELEAVE, {150, 8}, 1}}) {
+        NonClient(WM_NCMOUSEMOVE, 150, 8);
+        ASSERT_EQ(Columns().HoverIndex, 1);
+        SetCursorPos(c.cursor);
+        SendMessage(Wnd, c.leave, 0, 0);
+        EXPECT_EQ(Columns().HoverIndex, c.hover) << c.leave << " " << c.cursor.Y;
+    }
+    // A press on the header takes the focus first, as one on the rows does.
+    SetFocus(0);
+    NonClient(0x00A4, 150, 8); // the right button on the frame
+    EXPECT_EQ(GetFocus(), Wnd);
+}

@@ -154,6 +154,42 @@ TEST_F(Hints, TakenAwayByLeavingItsCellAKeyAButtonOrLeavingTheWindow) {
     EXPECT_TRUE(Shown());
 }
 
+TEST_F(Hints, HeaderColumnsGiveTheirHintsOverTheHeader) {
+    Tree->HintMode = hmDefault;
+    Tree->Hint = u"object tree";
+    TLTHeader& header = Tree->Header();
+    header.Columns().Add()->SetWidth(80);
+    header.Columns().Add()->SetWidth(80);
+    header.Columns()[0].Hint = u"Pump|the pump group of the room";
+    header.SetOptions(header.Options() | hoVisible);
+    auto overHeader = [this](int x) {
+        TPoint screen{x, -8}; // half-way up the header, above the client area
+        MapWindowPoints(Wnd, 0, &screen, 1);
+        SendMessage(Wnd, WM_NCMOUSEMOVE, HTBORDER, MakeLParam(screen.X, screen.Y));
+    };
+    struct Case {
+        bool showHint;
+        int x;
+        std::u16string expected;
+    };
+    for (const Case& c : {Case{true, 40, u"Pump"}, Case{true, 120, u""}, Case{false, 40, u""}}) {
+        SCOPED_TRACE(c.x);
+        Tree->CancelNodeHint();
+        header.SetOptions(c.showHint ? header.Options() | hoShowHint
+                                     : header.Options() & ~hoShowHint);
+        overHeader(c.x);
+        Rest();
+        EXPECT_EQ(ShownText(), c.expected);
+    }
+    // Moving from the header into the rows takes the header's hint away.
+    header.SetOptions(header.Options() | hoShowHint);
+    overHeader(40);
+    Rest();
+    ASSERT_TRUE(Shown());
+    Move(100, 9);
+    EXPECT_FALSE(Shown());
+}
+
 // The hint window paints its node's text; a node deleted under a shown hint
 // (the data behind the tree changed) must take its hint along.
 TEST_F(Hints, DeletingTheNodeTakesItsHintAway) {

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 using namespace nuq;
 
 namespace {
@@ -240,4 +242,118 @@ TEST_F(MessagesFixture, RightButtonReleaseShowsTheTreesMenu) {
         EXPECT_EQ(Tree->SelectedCount(), 0);
     }
     Tree->SetPopupMenu(nullptr);
+}
+
+TEST_F(MessagesFixture, ItemQueriesAnswerForNodes) {
+    PLazyNode a = Tree->GetFirst(), b = Tree->GetNext(a), c = Tree->GetNext(b);
+    PLazyNode child = Tree->AddChild(b);
+    Tree->SetExpanded(b, true);
+    Tree->SetFocusedNode(child);
+    Tree->SetSelected(b, true);
+    Tree->SetDropTargetNode(c);
+    Tree->OnGetImageIndex = [&](TBaseLazyTree&, PLazyNode n, TLTImageKind kind, TColumnIndex, bool&,
+                                int& index) {
+        if (n == b)
+            index = kind == ikNormal ? 3 : kind == ikSelected ? 4 : kind == ikState ? 1 : -1;
+    };
+    auto next = [&](WPARAM code, PLazyNode n) {
+        return reinterpret_cast<PLazyNode>(Tree->Perform(TVM_GETNEXTITEM, code, LPARAM(n)));
+    };
+    struct Case {
+        WPARAM code;
+        PLazyNode from, expected;
+    };
+    for (const Case& q :
+         {Case{0, nullptr, a}, Case{1, a, b}, Case{2, b, a}, Case{3, child, b}, Case{3, a, nullptr},
+          Case{4, b, child}, Case{5, nullptr, a}, Case{6, b, child}, Case{7, c, child},
+          Case{8, nullptr, c}, Case{9, nullptr, child}, Case{10, nullptr, c}})
+        EXPECT_EQ(next(q.code, q.from), q.expected) << q.code;
+
+    char text[3] = "xx";
+    TTVItem item;
+    item.Mask =
+        TVIF_HANDLE | TVIF_TEXT | TVIF_STATE | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_CHILDREN;
+    item.Item = b;
+    item.Text = text;
+    item.TextMax = 2; // room for one character and the end
+    ASSERT_EQ(Tree->Perform(TVM_GETITEM, 0, LPARAM(&item)), 1);
+    EXPECT_EQ(std::string(text), "W");
+    EXPECT_EQ(item.Children, 1);
+    EXPECT_EQ(item.Image, 3);
+    EXPECT_EQ(item.SelectedImage, 4);
+    EXPECT_EQ(item.StateMask, 0xFF2Fu);
+    EXPECT_EQ(item.State, UINT(TVIS_SELECTED | TVIS_EXPANDED | 2 << 12));
+    item.Mask = TVIF_TEXT; // without the handle flag nothing is answered
+    EXPECT_EQ(Tree->Perform(TVM_GETITEM, 0, LPARAM(&item)), 0);
+
+    TRect r{};
+    std::memcpy(static_cast<void*>(&r), &b, sizeof b);
+    ASSERT_EQ(Tree->Perform(TVM_GETITEMRECT, 0, LPARAM(&r)), 1);
+    EXPECT_EQ(r, Tree->GetDisplayRect(b, NoColumn, false));
+    Tree->SetExpanded(b, false);
+    std::memcpy(static_cast<void*>(&r), &child, sizeof child);
+    EXPECT_EQ(Tree->Perform(TVM_GETITEMRECT, 0, LPARAM(&r)), 0); // a hidden node has none
+}
+
+TEST_F(MessagesFixture, PrintPaintsHeaderAndRowsIntoAContext) {
+    AddColumn(300, u"WWWW");
+    Header().SetOptions(Header().Options() | hoVisible);
+    Tree->SetBorderStyle(0);
+    Tree->RecreateWnd();
+    Wnd = Tree->Handle();
+    Tree->SetColor(clYellow);
+    struct Case {
+        UINT flags;
+        bool header, rows;
+    };
+    for (const Case& c : {Case{PRF_NONCLIENT | PRF_CLIENT, true, true},
+                          Case{PRF_CLIENT, false, true}, Case{PRF_NONCLIENT, true, false}}) {
+        TBitmap target(300, 150);
+        target.Canvas().Brush.Color = clFuchsia;
+        target.Canvas().FillRect({0, 0, 300, 150});
+        Tree->Perform(WM_PRINT, WPARAM(target.Canvas().Handle()), LPARAM(c.flags));
+        auto px = [&](int x, int y) { return ColorToRGB(TColor(target.Canvas().Pixel(x, y))); };
+        EXPECT_EQ(px(150, 8) == GetSysColor(COLOR_BTNFACE), c.header) << c.flags;
+        EXPECT_EQ(px(150, 17 + 30) == ColorToRGB(clYellow), c.rows) << c.flags;
+        EXPECT_NE(px(150, 8), ColorToRGB(clYellow)) << c.flags; // the rows start below the header
+    }
+}
+
+TEST_F(MessagesFixture, CursorsAreRealPictures) {
+    for (const char* name :
+         {"LT_HEADERSPLIT", "LT_VERTSPLIT", "LT_MOVEALL", "LT_MOVEEW", "LT_MOVENS", "LT_MOVEN",
+          "LT_MOVES", "LT_MOVEE", "LT_MOVEW", "LT_MOVENE", "LT_MOVENW", "LT_MOVESE", "LT_MOVESW"}) {
+        HCURSOR c = TreeCursor(name);
+        ASSERT_TRUE(c) << name;
+        ASSERT_EQ(c->Image.size(), 32u * 32u) << name;
+        int shown = 0, dark = 0;
+        for (uint32_t p : c->Image) {
+            shown += (p >> 24) != 0;
+            dark += (p >> 24) != 0 && (p & 0xFFFFFF) == 0;
+        }
+        EXPECT_GT(dark, 10) << name;    // a black shape ...
+        EXPECT_GT(shown, dark) << name; // ... with a white rim
+    }
+    EXPECT_EQ(TreeCursor("LT_NOSUCH"), nullptr);
+    for (int screenCursor : {crHeaderSplit, crVertSplit}) {
+        HCURSOR c = Screen().Cursor(screenCursor);
+        ASSERT_TRUE(c);
+        EXPECT_GT(
+            std::count_if(c->Image.begin(), c->Image.end(), [](uint32_t p) { return p >> 24; }), 10)
+            << screenCursor;
+    }
+
+    // Over a hot node the tree shows its HotCursor.
+    Tree->TreeOptions().SetPaintOptions(Tree->TreeOptions().PaintOptions() | toHotTrack);
+    Tree->HotCursor = crHandPoint;
+    const TRect label = Tree->GetDisplayRect(Tree->GetFirst(), NoColumn, true);
+    const TPoint onLabel{(label.Left + label.Right) / 2, (label.Top + label.Bottom) / 2};
+    Tree->Perform(WM_MOUSEMOVE, 0, MakeLParam(onLabel.X, onLabel.Y));
+    ASSERT_EQ(Tree->HotNode(), Tree->GetFirst());
+    TPoint screen = onLabel;
+    MapWindowPoints(Wnd, 0, &screen, 1);
+    SetCursorPos(screen);
+    SetCursor(nullptr);
+    EXPECT_EQ(Tree->Perform(WM_SETCURSOR, WPARAM(Wnd), MakeLParam(HTCLIENT, WM_MOUSEMOVE)), 1);
+    EXPECT_EQ(GetCursor(), Screen().Cursor(crHandPoint));
 }
