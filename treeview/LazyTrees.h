@@ -894,9 +894,9 @@ struct TLTPaintInfo {
     TColumnPosition Position = 0;
     bool RightToLeft = false;
     TAlignment Alignment = taLeftJustify; // of the cell's text, as seen on the screen
-    int NodeWidth = 0;                    // the text's width, measured once per cell
-    int IndentX = 0;                      // where the row's tree lines start
-    int VAlign = 0; // the row's join of lines, buttons and images, from its top
+    int NodeWidth = 0; // the text with its margins (DoGetNodeWidth), measured once per cell
+    int IndentX = 0;   // where the row's tree lines start
+    int VAlign = 0;    // the row's join of lines, buttons and images, from its top
     TLTImageInfo ImageInfo[4];
     TLineImage LineImage;
     TPoint BrushOrigin; // where the content's top-left lies: dotted lines move with it
@@ -1142,6 +1142,14 @@ public:
     void SetOffsetY(int value);
     TPoint OffsetXY() const { return {FOffsetX, FOffsetY}; }
     void SetOffsetXY(TPoint value) { DoSetOffsetXY(value); }
+    // The rows at the top and at the bottom of the client area; setting one
+    // opens the node's ancestors and scrolls it to that place.
+    PLazyNode GetTopNode();
+    PLazyNode GetBottomNode();
+    PLazyNode TopNode() { return GetTopNode(); }
+    PLazyNode BottomNode() { return GetBottomNode(); }
+    void SetTopNode(PLazyNode node);
+    void SetBottomNode(PLazyNode node);
     // The content's width (the columns' total, else the widest node painted) and height.
     int RangeX() const;
     int RangeY() const { return ContentHeight(); }
@@ -1199,7 +1207,15 @@ public:
     int DetermineLineImagesAndSelectLevel(PLazyNode node, TLineImage& lineImage);
     void DrawLineImage(const TLTPaintInfo& info, int x, int y, int h, int vAlign, TLTLineType style,
                        bool reverse);
+    // MoveToOrigin: the row is painted on its own at the canvas top (R moves up to top 0).
     void PaintItemErase(TLTPaintInfo& info, bool useBackground, TRect r, bool moveToOrigin);
+    // The background picture in R: tiled and scrolling with the content (whose top-left lies
+    // at ContentOrigin), or with toStaticBackground once at the offsets within the client
+    // area and the tree's colour around it.
+    void PaintBackgroundPicture(TCanvas& canvas, TRect r, TPoint contentOrigin);
+    void EraseBackground(TCanvas& canvas, TRect r, bool useBackground, TPoint contentOrigin);
+    const TBitmap& Background() const { return *FBackground; }
+    void SetBackground(const TBitmap& picture);
     void SetFirstPaintColumn(TLTPaintInfo& info);
     void ClipCanvas(TCanvas& canvas, const TRect& clipRect);
     // Whether the tree's window holds the keyboard focus.
@@ -1289,6 +1305,9 @@ public:
     std::shared_ptr<ILTDragManager> GetDragManager();
     ILTDragManager* DragManager() { return GetDragManager().get(); }
     std::shared_ptr<ILTEditLink> EditLink() const { return FEditLink; }
+    // While editing: the editor over the focused cell's text (the whole cell
+    // for a multiline node), wherever the cell now lies.
+    virtual void UpdateEditBounds();
     std::shared_ptr<IAccessible> Accessible() const { return FAccessible; }
 
     TLazyTreeStates TreeStates() const { return FStates.load(); }
@@ -1518,6 +1537,9 @@ public:
     // Stops a running build and queues the tree when its cache needs building.
     virtual void ValidateCache();
     void InvalidateCache();
+    // After a change is complete: outside an update, a stale cache of a tree
+    // large enough to have one is queued for building.
+    void QueueValidation();
     const TCache& PositionCache() const { return FPositionCache; }
     // The last cache entry whose top is at or above Position, with that top; nil and 0 when none.
     PLazyNode FindInPositionCache(uint32_t position, uint32_t& top) const;
@@ -1799,6 +1821,19 @@ public:
     virtual void GetHitTestInfoAt(int x, int y, bool relative, THitInfo& hitInfo);
     virtual void DetermineHitPositionLTR(THitInfo& hitInfo, int x, int right, TAlignment alignment);
     virtual void DetermineHitPositionRTL(THitInfo& hitInfo, int x, int right, TAlignment alignment);
+    // Whether Node shows nothing in Column, so that a caption beside it may run
+    // on into it under toAutoSpanColumns: the owner decides, else it is.
+    virtual bool ColumnIsEmpty(PLazyNode node, TColumnIndex column);
+    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, bool&)> OnGetCellIsEmpty;
+    // The visible columns beside Column (after it in position when Forward,
+    // else before it) that are empty for Node, up to the first that is not:
+    // their number and total width. Reading 0 takes every column, 1 only
+    // left-to-right ones, 2 only right-to-left ones.
+    int AutoSpanWidth(PLazyNode node, TColumnIndex column, bool forward, int reading,
+                      int* count = nullptr);
+    // Before a cell is painted: NextNonEmpty is the next column the loop paints;
+    // a descendant may widen the cell over the columns it skips.
+    virtual void AdjustPaintCellRect(TLTPaintInfo& info, TColumnIndex& nextNonEmpty);
     virtual bool CanEdit(PLazyNode node, TColumnIndex column);
     bool IsEditing() const { return FStates & TS(tsEditing); }
     bool IsMouseSelecting() const { return FStates & TS(tsDrawSelPending, tsDrawSelecting); }
@@ -1875,13 +1910,14 @@ protected:
     void ReadSubtree(TNodeReader& stream, int version, PLazyNode node, int baseChunkSize);
     void DoSetChildCountInternal(PLazyNode node, uint32_t newCount);
     PLazyNode NextVisible(PLazyNode node, bool init);
+    void OpenAncestors(PLazyNode node);
     PLazyNode LastVisibleBelow(PLazyNode node);
 
     // Bookkeeping helpers.
     friend class TCustomLazyTreeOptions;
     bool IsDisplayed(PLazyNode node) const;       // shown, with every ancestor open and shown
     bool ChildrenDisplayed(PLazyNode node) const; // the root, or an expanded node that is displayed
-    uint32_t CountVisibleChildren(PLazyNode node) const; // displayed nodes below an open node
+    virtual uint32_t CountVisibleChildren(PLazyNode node) const; // 0 for a closed node
     void UpdateAllChildrenHidden(PLazyNode node);
     void VisibilityChanged(PLazyNode node, bool show); // Node started (Show) or stopped being shown
     void RecountAfterHiddenNodesChange();
@@ -1890,7 +1926,8 @@ protected:
     void RemoveSelectionEntry(PLazyNode node); // quietly, for a node that goes
     void ReplaceImageList(TCustomImageList*& field, TCustomImageList* value, TChangeLink& link);
     void DoTimer(uintptr_t id);
-    void RepaintIfLive(); // invalidates a tree whose window exists, unless it is loading
+    void RepaintIfLive();    // invalidates a tree whose window exists, unless it is loading
+    void SetRedraw(bool on); // the window's redrawing, switched outside updates only
 
     uint32_t FSelectionCount = 0;
     uint32_t FCheckPropagationCount = 0;
@@ -2110,6 +2147,10 @@ public:
     // --- painting the texts ----------------------------------------------------------------
     int DoGetNodeWidth(PLazyNode node, TColumnIndex column, TCanvas* canvas) override;
     void DoPaintNode(TLTPaintInfo& info) override;
+    // A cell is empty when its text is (unless the owner decides); under
+    // toAutoSpanColumns a caption widens its cell over the empty cells after it.
+    bool ColumnIsEmpty(PLazyNode node, TColumnIndex column) override;
+    void AdjustPaintCellRect(TLTPaintInfo& info, TColumnIndex& nextNonEmpty) override;
 
 protected:
     std::unique_ptr<TCustomLazyTreeOptions> GetOptionsClass() override;

@@ -27,7 +27,9 @@ bool TBaseLazyTree::FullyVisible(PLazyNode node) const {
 }
 
 uint32_t TBaseLazyTree::CountVisibleChildren(PLazyNode node) const {
-    // Iterative: a deep chain must not exhaust the stack.
+    // A closed node shows none of its children. Iterative: a deep chain must
+    // not exhaust the stack.
+    if (node != FRoot && !(node->States & vsExpanded)) return 0;
     uint32_t count = 0;
     PLazyNode run = node->FirstChild;
     while (run) {
@@ -93,6 +95,7 @@ void TBaseLazyTree::SetIsVisible(PLazyNode node, bool value) {
     node->States =
         TLazyNodeStates(value ? (node->States | vsVisible) : (node->States & ~vsVisible));
     if (before != IsEffectivelyVisible(node)) VisibilityChanged(node, !before);
+    QueueValidation();
 }
 
 void TBaseLazyTree::SetIsHidden(PLazyNode node, bool value) {
@@ -101,6 +104,7 @@ void TBaseLazyTree::SetIsHidden(PLazyNode node, bool value) {
     bool before = IsEffectivelyVisible(node);
     node->States = TLazyNodeStates(value ? (node->States | vsHidden) : (node->States & ~vsHidden));
     if (before != IsEffectivelyVisible(node)) VisibilityChanged(node, !before);
+    QueueValidation();
 }
 
 bool TBaseLazyTree::HasVisibleParents(PLazyNode node) const {
@@ -213,11 +217,14 @@ void TBaseLazyTree::SetNodeHeight(PLazyNode node, uint32_t value) {
     int64_t delta = int64_t(value) - node->NodeHeight;
     node->NodeHeight = uint16_t(value);
     AdjustTotalHeight(node, delta);
-    if (FEditLink && (FStates & TS(tsEditing)) && node == FFocusedNode)
-        FEditLink->SetBounds(FEditLink->GetBounds());
+    UpdateEditBounds();
     if (!(FStates & TS(tsValidating)) && FullyVisible(node)) {
         InvalidateCache();
-        if (FUpdateCount == 0 && HandleAllocated()) Invalidate();
+        QueueValidation();
+        if (FUpdateCount == 0 && HandleAllocated()) {
+            InvalidateToBottom(node);
+            UpdateVerticalScrollBar(true);
+        }
     }
 }
 
@@ -289,6 +296,7 @@ bool TBaseLazyTree::InternalToggleNode(PLazyNode node, bool countLater) {
         DoExpanded(node);
     }
     if (FUpdateCount == 0 && HandleAllocated()) Invalidate();
+    if (!countLater) QueueValidation();
     return true;
 }
 

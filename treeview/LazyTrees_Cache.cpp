@@ -80,6 +80,16 @@ void TBaseLazyTree::ValidateCache() {
     }
 }
 
+void TBaseLazyTree::QueueValidation() {
+    // Trees the cache does not serve are walked, and a tree without a window
+    // cannot be told that its cache is ready: no thread is woken for them.
+    // Inside the thread's own message the thread is not waited for: the
+    // change made there waits for the next request.
+    if (FUpdateCount == 0 && (FStates & TS(tsValidationNeeded)) && FVisibleCount > CacheThreshold &&
+        HandleAllocated() && FChangeStateDepth == 0)
+        ValidateCache();
+}
+
 void TBaseLazyTree::InvalidateCache() {
     DoStateChange(TS(tsValidationNeeded), TS(tsUseCache));
 }

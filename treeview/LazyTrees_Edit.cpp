@@ -127,6 +127,26 @@ std::shared_ptr<ILTEditLink> TCustomLazyStringTree::DoCreateEditor(PLazyNode nod
     return std::make_shared<TStringEditLink>(this);
 }
 
+void TBaseLazyTree::UpdateEditBounds() {
+    if (!(FStates & TS(tsEditing)) || !FEditLink || !FFocusedNode) return;
+    const bool multiline = FFocusedNode->States & vsMultiline;
+    TRect r = GetDisplayRect(FFocusedNode, FEditColumn, !multiline);
+    const TLazyTreeColumns& columns = FHeader->Columns();
+    if ((FOptions->MiscOptions() & toGridExtensions) && FHeader->UseColumns() &&
+        columns.IsValidColumn(FEditColumn)) {
+        // The editor takes the cell's room on the side the text runs to.
+        const TRect cell = GetDisplayRect(FFocusedNode, FEditColumn, false);
+        const TLazyTreeColumn& column = columns[FEditColumn];
+        TAlignment alignment = column.Alignment();
+        if (column.IsRightToLeftReading() && alignment != taCenter)
+            alignment = alignment == taLeftJustify ? taRightJustify : taLeftJustify;
+        if (alignment != taRightJustify) r.Right = cell.Right;
+        if (alignment != taLeftJustify) r.Left = cell.Left;
+    }
+    if (FOptions->PaintOptions() & toShowHorzGridLines) --r.Bottom;
+    FEditLink->SetBounds(r);
+}
+
 TRect TCustomLazyStringTree::NodeRowRect(PLazyNode node) {
     TRect r = GetDisplayRect(node, FEditColumn, true);
     r.Right = std::max(r.Right, r.Left + DoGetNodeWidth(node, FEditColumn, nullptr));

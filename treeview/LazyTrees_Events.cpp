@@ -177,7 +177,7 @@ void TBaseLazyTree::DoColumnResize(TColumnIndex column) {
     if ((headerStates & hsColumnWidthTracking) && !(headerStates & hsResizing))
         UpdateWindow(WindowHandle());
     if (OnColumnResize && !(headerStates & hsResizing)) OnColumnResize(*FHeader, column);
-    if (FEditLink && (FStates & TS(tsEditing))) FEditLink->SetBounds(FEditLink->GetBounds());
+    UpdateEditBounds();
 }
 
 int TBaseLazyTree::DoCompare(PLazyNode node1, PLazyNode node2, TColumnIndex column) {
@@ -234,6 +234,7 @@ void TBaseLazyTree::DoEdit() {
     ScrollIntoView(FFocusedNode, FOptions->SelectionOptions() & toCenterScrollIntoView,
                    !(FOptions->AutoOptions() & toDisableAutoscrollOnEdit));
     if (FEditLink->PrepareEdit(this, FFocusedNode, FEditColumn)) {
+        UpdateEditBounds();
         InvalidateNode(FFocusedNode);
         if (!FEditLink->BeginEdit()) DoStateChange(0, TS(tsEditing));
     } else {
@@ -341,8 +342,7 @@ THintAnimationType TBaseLazyTree::DoGetAnimationType() {
 TPoint TBaseLazyTree::DoGetCellContentMargin(PLazyNode node, TColumnIndex column, int marginType,
                                              TCanvas* canvas) {
     if (!OnBeforeCellPaint) return {0, 0};
-    // The cell's own rectangle comes with the painting layout; the row's for now.
-    TRect cell{0, 0, ClientRect().Width(), node ? int(node->NodeHeight) : 0};
+    TRect cell = GetDisplayRect(node, column, false);
     TRect content = cell;
     DoBeforeCellPaint(canvas ? *canvas : Canvas(), node, column, cpmGetContentMargin, cell,
                       content);

@@ -692,7 +692,7 @@ int TBaseLazyTree::GetMaxColumnWidth(TColumnIndex column, bool useSmartColumnWid
     int result = 0;
     for (PLazyNode n = useSmartColumnWidth ? GetFirstVisible() : GetFirst(); n;
          n = useSmartColumnWidth ? GetNextVisible(n) : GetNext(n)) {
-        int width = DoGetNodeWidth(n, column, &Canvas()) + 2 * FTextMargin + FMargin;
+        int width = DoGetNodeWidth(n, column, &Canvas()) + FMargin;
         if (main) width += int(FIndent) * int(GetNodeLevel(n) + (showRoot ? 1 : 0));
         result = std::max(result, width);
     }

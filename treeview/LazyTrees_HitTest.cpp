@@ -56,6 +56,18 @@ void TBaseLazyTree::GetHitTestInfoAt(int x, int y, bool relative, THitInfo& hitI
             hitInfo.HitPositions = hiOnItem;
             return;
         }
+        if (FOptions->AutoOptions() & toAutoSpanColumns) {
+            // An empty cell belongs to the caption left of it that runs on into it.
+            TLazyTreeColumns& columns = FHeader->Columns();
+            for (TColumnIndex previous = columns.PreviousVisibleColumn(column);
+                 previous > NoColumn && ColumnIsEmpty(node, column);
+                 previous = columns.PreviousVisibleColumn(column)) {
+                left -= columns[previous].Width();
+                column = previous;
+            }
+            hitInfo.HitColumn = column;
+            right += AutoSpanWidth(node, column, true, 0);
+        }
         cellLeft = left;
         cellRight = right;
         TLazyTreeColumn& c = FHeader->Columns()[column];
@@ -224,6 +236,29 @@ void TBaseLazyTree::DetermineHitPositionRTL(THitInfo& hitInfo, int x, int right,
     }
 }
 
+bool TBaseLazyTree::ColumnIsEmpty(PLazyNode node, TColumnIndex column) {
+    bool empty = true;
+    if (OnGetCellIsEmpty) OnGetCellIsEmpty(*this, node, column, empty);
+    return empty;
+}
+
+int TBaseLazyTree::AutoSpanWidth(PLazyNode node, TColumnIndex column, bool forward, int reading,
+                                 int* count) {
+    TLazyTreeColumns& columns = FHeader->Columns();
+    int width = 0, n = 0;
+    for (TColumnIndex c = forward ? columns.NextVisibleColumn(column)
+                                  : columns.PreviousVisibleColumn(column);
+         c > NoColumn;
+         c = forward ? columns.NextVisibleColumn(c) : columns.PreviousVisibleColumn(c)) {
+        if (reading != 0 && columns[c].IsRightToLeftReading() != (reading == 2)) break;
+        if (!ColumnIsEmpty(node, c)) break;
+        width += columns[c].Width();
+        ++n;
+    }
+    if (count) *count = n;
+    return width;
+}
+
 bool TBaseLazyTree::CanAutoScroll() {
     const bool panning = FStates & TS(tsWheelPanning, tsWheelScrolling);
     if (!((FOptions->AutoOptions() & toAutoScroll) || panning)) return false;
@@ -246,11 +281,11 @@ TScrollDirections TBaseLazyTree::DetermineScrollDirections(int x, int y) {
     if (y < threshold && FOffsetY != 0) result |= sdUp;
     if (client.Height() - FOffsetY < RangeY() && y > client.Height() - threshold) result |= sdDown;
     if (result) {
-        // Only while the pointer is over this tree (a drop target may lie under a drag image).
+        // Only while the pointer is over this tree; a drop target may lie under a drag image.
         TPoint screen;
         GetCursorPos(screen);
-        HWND under = WindowFromPoint(screen);
-        if (under && under != WindowHandle() && !(FStates & TS(tsOLEDragging))) result = 0;
+        const bool dropTarget = FDragManager && FDragManager->IsDropTarget();
+        if (WindowFromPoint(screen) != WindowHandle() && !dropTarget) result = 0;
     }
     if (!result) {
         FScrollArmed = false;

@@ -167,6 +167,7 @@ PLazyNode TBaseLazyTree::InsertNode(PLazyNode node, TLTNodeAttachMode mode, cons
     InvalidateCache();
     StructureChange(parent == FRoot ? nullptr : parent,
                     mode == amAddChildLast ? crChildAdded : crNodeAdded);
+    QueueValidation();
     return added;
 }
 
@@ -190,6 +191,7 @@ void TBaseLazyTree::MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode
     InvalidateCache();
     DoNodeMoved(source);
     StructureChange(source, crNodeMoved);
+    QueueValidation();
 }
 
 // --- deleting --------------------------------------------------------------------------
@@ -249,6 +251,7 @@ void TBaseLazyTree::DeleteChildren(PLazyNode node, bool resetHasChildren) {
     if (resetHasChildren && node != FRoot) node->States &= ~vsHasChildren;
     InvalidateCache();
     StructureChange(node == FRoot ? nullptr : node, crChildDeleted);
+    QueueValidation();
 }
 
 void TBaseLazyTree::DeleteNode(PLazyNode node, bool reindex) {
@@ -272,6 +275,7 @@ void TBaseLazyTree::DeleteNode(PLazyNode node, bool reindex) {
     DoFreeNode(node);
     InvalidateCache();
     StructureChange(parent == FRoot ? nullptr : parent, crChildDeleted);
+    QueueValidation();
 }
 
 void TBaseLazyTree::Clear() {
@@ -339,6 +343,7 @@ void TBaseLazyTree::DoSetChildCountInternal(PLazyNode node, uint32_t newCount) {
     } else {
         InvalidateCache();
     }
+    QueueValidation();
 }
 
 // --- sorting ---------------------------------------------------------------------------
@@ -373,6 +378,7 @@ void TBaseLazyTree::Sort(PLazyNode node, TColumnIndex column, TSortDirection dir
     node->LastChild = prev;
     InvalidateCache();
     if (FUpdateCount == 0 && HandleAllocated()) Invalidate();
+    QueueValidation();
 }
 
 void TBaseLazyTree::SortTree(TColumnIndex column, TSortDirection direction, bool doInit) {
@@ -388,6 +394,7 @@ void TBaseLazyTree::SortTree(TColumnIndex column, TSortDirection direction, bool
     }
     InvalidateCache();
     if (HandleAllocated()) Invalidate();
+    QueueValidation();
 }
 
 } // namespace nuq

@@ -274,6 +274,8 @@ void TBaseLazyTree::HandleSize() {
     DoStateChange(TS(tsSizing));
     UpdateHeaderRect();
     UpdateScrollBars(true);
+    // Without columns the editor spans the client width, which just changed.
+    if (!FHeader->UseColumns()) UpdateEditBounds();
     DoStateChange(0, TS(tsSizing));
 }
 

@@ -740,6 +740,7 @@ bool TBaseLazyTree::CollectSelectedNodesLTR(int mainColumn, int nodeLeft, TAlign
     const int checkWidth = checks ? CheckImages->Width() + 2 : 0;
     const int imageWidth = FImages ? FImages->Width() + 2 : 0;
     const int stateWidth = FStateImages ? FStateImages->Width() + 2 : 0;
+    const bool autoSpan = FHeader->UseColumns() && (FOptions->AutoOptions() & toAutoSpanColumns);
 
     int top = 0;
     PLazyNode node = GetNodeAt(0, minY, false, top);
@@ -767,16 +768,18 @@ bool TBaseLazyTree::CollectSelectedNodesLTR(int mainColumn, int nodeLeft, TAlign
             inOld = nextTop > oldRect.Top && top < oldRect.Bottom;
             inNew = nextTop > newRect.Top && top < newRect.Bottom;
         } else {
-            int textRight = maxValue;
+            // The caption runs on into the empty cells after it.
+            const int limit = maxValue + (autoSpan ? AutoSpanWidth(node, mainColumn, true, 1) : 0);
+            int textRight = limit;
             if (textLeft < oldRect.Left || textLeft < newRect.Left || alignment != taLeftJustify) {
                 int width = DoGetNodeWidth(node, mainColumn, nullptr);
-                if (width < maxValue - textLeft) {
+                if (width < limit - textLeft) {
                     if (alignment == taLeftJustify)
                         textRight = textLeft + width;
                     else if (alignment == taRightJustify)
-                        textLeft = maxValue - width;
+                        textLeft = limit - width;
                     else {
-                        textLeft = (textLeft + maxValue - width) / 2;
+                        textLeft = (textLeft + limit - width) / 2;
                         textRight = textLeft + width;
                     }
                 }
@@ -835,6 +838,7 @@ bool TBaseLazyTree::CollectSelectedNodesRTL(int mainColumn, int nodeLeft, TAlign
     if (!node) return false;
     int level = int(GetNodeLevel(node));
     int nodeRight = maxValue - (level + ((paint & toShowRoot) ? 1 : 0)) * int(FIndent) - FMargin;
+    const bool autoSpan = FHeader->UseColumns() && (FOptions->AutoOptions() & toAutoSpanColumns);
     bool result = false;
     for (;;) {
         int textRight = nodeRight;
@@ -856,17 +860,19 @@ bool TBaseLazyTree::CollectSelectedNodesRTL(int mainColumn, int nodeLeft, TAlign
             inOld = nextTop > oldRect.Top && top < oldRect.Bottom;
             inNew = nextTop > newRect.Top && top < newRect.Bottom;
         } else {
-            int textLeft = nodeLeft;
+            // Reading leftwards, the caption runs on into the empty cells before it.
+            const int limit = nodeLeft - (autoSpan ? AutoSpanWidth(node, mainColumn, false, 2) : 0);
+            int textLeft = limit;
             if (textRight > oldRect.Right || textRight > newRect.Right ||
                 alignment != taRightJustify) {
                 int width = DoGetNodeWidth(node, mainColumn, nullptr);
-                if (width < textRight - nodeLeft) {
+                if (width < textRight - limit) {
                     if (alignment == taRightJustify)
                         textLeft = textRight - width;
                     else if (alignment == taLeftJustify)
-                        textRight = nodeLeft + width;
+                        textRight = limit + width;
                     else {
-                        textLeft = (nodeLeft + textRight - width) / 2;
+                        textLeft = (limit + textRight - width) / 2;
                         textRight = textLeft + width;
                     }
                 }

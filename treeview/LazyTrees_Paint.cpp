@@ -5,6 +5,7 @@
 #include "treeview/LazyTrees.h"
 
 #include <algorithm>
+#include <climits>
 
 namespace nuq {
 
@@ -108,27 +109,37 @@ void TBaseLazyTree::PaintTree(TCanvas& canvas, TRect window, TPoint target,
             TRect itemRect{contentRight > 0 ? dx : row.Left, row.Top, contentRight + dx,
                            row.Bottom};
             if (!DoBeforeItemPaint(canvas, node, itemRect)) {
+                int coveredTo = INT_MIN; // content x up to which a caption runs on
                 for (const TPaintColumn& col : columns) {
-                    const TRect cell{col.Left + dx, row.Top, col.Right + dx, row.Bottom};
+                    const bool fixed =
+                        useColumns && (FHeader->Columns()[col.Index].Options() & coFixed);
+                    if (!fixed && col.Left < coveredTo) continue;
+                    // Right-to-left columns mirror the whole row: indent from the right edge.
+                    const bool rtl = useColumns
+                                         ? FHeader->Columns()[col.Index].IsRightToLeftReading()
+                                         : BiDiMode != bdLeftToRight;
+                    info.Node = node;
+                    info.Column = col.Index;
+                    info.RightToLeft = rtl;
+                    info.CellRect = {col.Left + dx, row.Top, col.Right + dx, row.Bottom};
+                    if (useColumns) {
+                        TColumnIndex nextNonEmpty;
+                        AdjustPaintCellRect(info, nextNonEmpty);
+                        if (!fixed) coveredTo = info.CellRect.Right - dx;
+                    }
+                    const TRect cell = info.CellRect;
                     if (cell.Right <= targetRect.Left || cell.Left >= targetRect.Right) continue;
                     const bool main = !useColumns || col.Index == mainColumn;
                     if ((paintOptions & poMainOnly) && !main) continue;
                     int saved = SaveDC(dc);
                     IntersectClipRect(dc, std::max(cell.Left, targetRect.Left), row.Top,
                                       std::min(cell.Right, targetRect.Right), row.Bottom);
-                    info.Column = col.Index;
                     info.Position = col.Position;
-                    info.CellRect = cell;
                     info.ContentRect = cell;
-                    // Right-to-left columns mirror the whole row: indent from the right edge.
-                    const bool rtl = useColumns
-                                         ? FHeader->Columns()[col.Index].IsRightToLeftReading()
-                                         : BiDiMode != bdLeftToRight;
                     if (rtl)
                         info.ContentRect.Right -= FMargin;
                     else
                         info.ContentRect.Left += FMargin;
-                    info.RightToLeft = rtl;
                     // Right-to-left reading swaps left and right alignment.
                     info.Alignment =
                         useColumns ? FHeader->Columns()[col.Index].Alignment() : FAlignment;
@@ -138,7 +149,7 @@ void TBaseLazyTree::PaintTree(TCanvas& canvas, TRect window, TPoint target,
                     info.IndentX = cell.Left;
                     for (TLTImageInfo& slot : info.ImageInfo) slot = {};
                     if (paintOptions & poBackground)
-                        PaintItemErase(info, useBackground, cell, true);
+                        PaintItemErase(info, useBackground, cell, false);
                     DoBeforeCellPaint(canvas, node, col.Index, cpmPaint, cell, info.ContentRect);
 
                     if (main) {
@@ -181,8 +192,8 @@ void TBaseLazyTree::PaintTree(TCanvas& canvas, TRect window, TPoint target,
                         !useColumns || selected || node == FFocusedNode || node == FDropTargetNode;
                     info.NodeWidth = needWidth ? DoGetNodeWidth(node, col.Index, &canvas) : 0;
                     if (!useColumns)
-                        widest = std::max(widest, info.ContentRect.Left - cell.Left +
-                                                      info.NodeWidth + 2 * FTextMargin);
+                        widest =
+                            std::max(widest, info.ContentRect.Left - cell.Left + info.NodeWidth);
                     PaintCellSelection(info);
                     PaintCheckImage(info);
                     PaintImage(info, iiState, false);
@@ -200,12 +211,11 @@ void TBaseLazyTree::PaintTree(TCanvas& canvas, TRect window, TPoint target,
                     RestoreDC(dc, saved);
                 }
                 // Right of the last column.
-                if ((paintOptions & poBackground) && contentRight + dx < targetRect.Right) {
-                    canvas.Brush.Style = bsSolid;
-                    canvas.Brush.Color = Color;
-                    canvas.FillRect({std::max(targetRect.Left, contentRight + dx), row.Top,
-                                     targetRect.Right, row.Bottom});
-                }
+                if ((paintOptions & poBackground) && contentRight + dx < targetRect.Right)
+                    EraseBackground(canvas,
+                                    {std::max(targetRect.Left, contentRight + dx), row.Top,
+                                     targetRect.Right, row.Bottom},
+                                    useBackground, info.BrushOrigin);
             }
             if ((paintOptions & poDrawDropMark) && (paint & toShowDropmark) &&
                 node == FDropTargetNode)
@@ -220,11 +230,8 @@ void TBaseLazyTree::PaintTree(TCanvas& canvas, TRect window, TPoint target,
     if ((paintOptions & poBackground) && y < window.Bottom) {
         TRect rest{targetRect.Left, std::max(targetRect.Top, y + dy), targetRect.Right,
                    targetRect.Bottom};
-        if (!DoPaintBackground(canvas, rest)) {
-            canvas.Brush.Style = bsSolid;
-            canvas.Brush.Color = Color;
-            canvas.FillRect(rest);
-        }
+        if (!DoPaintBackground(canvas, rest))
+            EraseBackground(canvas, rest, useBackground, info.BrushOrigin);
     }
     DoStateChange(0, TS(tsPainting));
     if (resumeValidation) ValidateCache();
@@ -235,7 +242,38 @@ void TBaseLazyTree::PaintTree(TCanvas& canvas, TRect window, TPoint target,
     }
 }
 
+void TBaseLazyTree::EraseBackground(TCanvas& canvas, TRect r, bool useBackground,
+                                    TPoint contentOrigin) {
+    if (useBackground) {
+        PaintBackgroundPicture(canvas, r, contentOrigin);
+        return;
+    }
+    canvas.Brush.Style = bsSolid;
+    canvas.Brush.Color = Color;
+    canvas.FillRect(r);
+}
+
+void TBaseLazyTree::AdjustPaintCellRect(TLTPaintInfo& info, TColumnIndex& nextNonEmpty) {
+    nextNonEmpty = FHeader->Columns().NextVisibleColumn(info.Column);
+}
+
 // --- the string tree's texts ---------------------------------------------------------------------
+
+bool TCustomLazyStringTree::ColumnIsEmpty(PLazyNode node, TColumnIndex column) {
+    if (OnGetCellIsEmpty) return TBaseLazyTree::ColumnIsEmpty(node, column);
+    return DoGetText(node, column).empty();
+}
+
+void TCustomLazyStringTree::AdjustPaintCellRect(TLTPaintInfo& info, TColumnIndex& nextNonEmpty) {
+    TBaseLazyTree::AdjustPaintCellRect(info, nextNonEmpty);
+    if (!(FOptions->AutoOptions() & toAutoSpanColumns) || !FHeader->UseColumns() ||
+        info.Column <= NoColumn || info.RightToLeft)
+        return;
+    // Left-to-right cells only: the caption runs on rightwards into empty cells that read alike.
+    int skipped = 0;
+    info.CellRect.Right += AutoSpanWidth(info.Node, info.Column, true, 1, &skipped);
+    while (skipped-- > 0) nextNonEmpty = FHeader->Columns().NextVisibleColumn(nextNonEmpty);
+}
 
 namespace {
 
@@ -248,9 +286,10 @@ TCanvas& MeasureCanvas(TCanvas* canvas) {
 } // namespace
 
 int TCustomLazyStringTree::DoGetNodeWidth(PLazyNode node, TColumnIndex column, TCanvas* canvas) {
+    // The text with its margins: what the selection shows and a click finds.
     TCanvas& c = MeasureCanvas(canvas);
     if (&c != canvas) c.Font.Assign(Font);
-    return c.TextWidth(DoGetText(node, column));
+    return c.TextWidth(DoGetText(node, column)) + 2 * TextMargin();
 }
 
 void TCustomLazyStringTree::DoPaintNode(TLTPaintInfo& info) {

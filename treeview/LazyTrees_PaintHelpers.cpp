@@ -246,7 +246,8 @@ void TBaseLazyTree::PaintSelectionRectangle(TCanvas& canvas, int windowOrgX,
             std::max(selectionRect.Left, selectionRect.Right),
             std::max(selectionRect.Top, selectionRect.Bottom)};
     HDC dc = canvas.Handle();
-    if (DrawSelectionMode == smBlendedRectangle) {
+    // The blend needs the processor's help; without it the dotted band serves.
+    if ((DrawSelectionMode == smBlendedRectangle || HasState(tsUseThemes)) && ProcessorHasMMX) {
         r = r.Offset(windowOrgX, 0);
         TRect clipped{std::max(r.Left, targetRect.Left), std::max(r.Top, targetRect.Top),
                       std::min(r.Right, targetRect.Right), std::min(r.Bottom, targetRect.Bottom)};
@@ -284,7 +285,7 @@ void TBaseLazyTree::PaintCellSelection(TLTPaintInfo& info) {
 
     // The text's part of the content rectangle.
     TRect inner = info.ContentRect;
-    int width = info.NodeWidth + 2 * FTextMargin;
+    int width = info.NodeWidth;
     if (!(FOptions->MiscOptions() & toGridExtensions)) {
         switch (alignment) {
         case taLeftJustify:

@@ -58,7 +58,7 @@ TRect TBaseLazyTree::GetDisplayRect(PLazyNode node, TColumnIndex column, bool te
         left += levels * int(FIndent) + ContentIndentWidth(node, textColumn);
     }
     if (applyCellContentMargin) left += FTextMargin;
-    int right = left + DoGetNodeWidth(node, textColumn, &Canvas()) + 2 * FTextMargin;
+    int right = left + DoGetNodeWidth(node, textColumn, &Canvas());
     if (!unclipped) right = std::min(right, cellRight);
     r.Left = left;
     r.Right = std::max(left, right);
@@ -228,6 +228,13 @@ void TBaseLazyTree::PaintItemErase(TLTPaintInfo& info, bool useBackground, TRect
     TCanvas& canvas = *info.Canvas;
     TItemEraseAction action = eaDefault;
     TColor color = Color;
+    // Where the content's top-left lies on the canvas: the background picture
+    // scrolls with it. A row painted on its own at the canvas top has it moved too.
+    TPoint origin = info.BrushOrigin;
+    if (moveToOrigin) {
+        origin = {-FEffectiveOffsetX, origin.Y - r.Top};
+        r = r.Offset(0, -r.Top);
+    }
     DoBeforeItemErase(canvas, info.Node, r, color, action);
     switch (action) {
     case eaColor:
@@ -244,15 +251,7 @@ void TBaseLazyTree::PaintItemErase(TLTPaintInfo& info, bool useBackground, TRect
                                !(FOptions->PaintOptions() & toUseBlendedSelection);
         canvas.Brush.Style = bsSolid;
         if (useBackground && FBackground && FBackground->Width() > 0 && FBackground->Height() > 0) {
-            // Tiled from the brush origin: the picture scrolls with the rows.
-            int bw = FBackground->Width(), bh = FBackground->Height();
-            int originX = moveToOrigin ? -EffectiveOffsetX() : 0;
-            int originY = (FOptions->PaintOptions() & toStaticBackground) ? 0 : FOffsetY;
-            int startX = r.Left - ((r.Left - originX) % bw + bw) % bw;
-            int startY = r.Top - ((r.Top - originY) % bh + bh) % bh;
-            ClipCanvas(canvas, r);
-            for (int y = startY; y < r.Bottom; y += bh)
-                for (int x = startX; x < r.Right; x += bw) canvas.Draw(x, y, *FBackground);
+            PaintBackgroundPicture(canvas, r, origin);
         } else if (fullRowSelected) {
             if (FOptions->PaintOptions() & toShowHorzGridLines) --r.Bottom;
             bool focused = TreeFocused() || (FOptions->PaintOptions() & toPopupMode);
@@ -278,6 +277,32 @@ void TBaseLazyTree::PaintItemErase(TLTPaintInfo& info, bool useBackground, TRect
     }
     }
     DoAfterItemErase(canvas, info.Node, r);
+}
+
+void TBaseLazyTree::PaintBackgroundPicture(TCanvas& canvas, TRect r, TPoint contentOrigin) {
+    const int bw = FBackground->Width(), bh = FBackground->Height();
+    HDC dc = canvas.Handle();
+    const int saved = SaveDC(dc);
+    IntersectClipRect(dc, r.Left, r.Top, r.Right, r.Bottom);
+    if (FOptions->PaintOptions() & toStaticBackground) {
+        // Once, at the offsets within the client area whatever the scrolling; the tree's colour
+        // around it.
+        const int x = contentOrigin.X - FOffsetX + FBackgroundOffset[0];
+        const int y = contentOrigin.Y - FOffsetY + FBackgroundOffset[1];
+        canvas.Brush.Style = bsSolid;
+        canvas.Brush.Color = Color;
+        canvas.FillRect(r);
+        canvas.Draw(x, y, *FBackground);
+    } else {
+        // Tiled from the content's origin moved by the offsets: the picture scrolls with the rows.
+        const int originX = contentOrigin.X + FBackgroundOffset[0];
+        const int originY = contentOrigin.Y + FBackgroundOffset[1];
+        const int startX = r.Left - ((r.Left - originX) % bw + bw) % bw;
+        const int startY = r.Top - ((r.Top - originY) % bh + bh) % bh;
+        for (int y = startY; y < r.Bottom; y += bh)
+            for (int x = startX; x < r.Right; x += bw) canvas.Draw(x, y, *FBackground);
+    }
+    RestoreDC(dc, saved);
 }
 
 void TBaseLazyTree::SetFirstPaintColumn(TLTPaintInfo& info) {

@@ -24,6 +24,8 @@ void TBaseLazyTree::SetDefaultNodeHeight(uint32_t value) {
     FDefaultNodeHeight = value;
     InvalidateCache();
     if (FUpdateCount == 0 && HandleAllocated() && !Loading(*this)) {
+        QueueValidation();
+        UpdateScrollBars(false);
         if (FFocusedNode)
             ScrollIntoView(FFocusedNode, FOptions->SelectionOptions() & toCenterScrollIntoView,
                            true);
@@ -188,6 +190,11 @@ void TBaseLazyTree::SetAlignment(TAlignment value) {
     if (Store(FAlignment, value)) RepaintIfLive();
 }
 
+void TBaseLazyTree::SetBackground(const TBitmap& picture) {
+    FBackground->Assign(picture);
+    RepaintIfLive();
+}
+
 void TBaseLazyTree::SetBackgroundOffset(int index, int value) {
     if (index >= 0 && index < 2 && Store(FBackgroundOffset[index], value)) RepaintIfLive();
 }
@@ -216,7 +223,12 @@ void TBaseLazyTree::SetClipboardFormats(const TClipboardFormats& value) {
 }
 
 void TBaseLazyTree::SetIncrementalSearch(TLTIncrementalSearch value) {
-    if (Store(FIncrementalSearch, value) && value == isNone) StopTimer(SearchTimer);
+    if (!Store(FIncrementalSearch, value) || value != isNone) return;
+    // A search running now ends here, as its timer would have ended it.
+    StopTimer(SearchTimer);
+    DoStateChange(0, TS(tsIncrementalSearching));
+    FSearchBuffer.clear();
+    FLastSearchNode = nullptr;
 }
 
 void TBaseLazyTree::SetIndent(uint32_t value) {

@@ -76,6 +76,7 @@ bool TBaseLazyTree::DoSetOffsetXY(TPoint value, unsigned options, const TRect* c
             }
         }
     }
+    UpdateEditBounds(); // the editor is a window of its own: it moves with its cell
     DoScroll(dx, dy);
     return true;
 }
@@ -86,6 +87,34 @@ void TBaseLazyTree::SetOffsetX(int value) {
 
 void TBaseLazyTree::SetOffsetY(int value) {
     DoSetOffsetXY({FOffsetX, value});
+}
+
+PLazyNode TBaseLazyTree::GetTopNode() {
+    return GetNodeAt(0, 0);
+}
+
+PLazyNode TBaseLazyTree::GetBottomNode() {
+    return GetNodeAt(0, ClientRect().Height() - 1);
+}
+
+void TBaseLazyTree::OpenAncestors(PLazyNode node) {
+    for (PLazyNode run = node->Parent; run && run != FRoot; run = run->Parent)
+        if (!(run->States & vsExpanded)) ToggleNode(run);
+}
+
+void TBaseLazyTree::SetTopNode(PLazyNode node) {
+    if (!node || node == FRoot) return;
+    OpenAncestors(node);
+    TRect r = GetDisplayRect(node, FHeader->MainColumn(), true);
+    SetOffsetY(FOffsetY - r.Top);
+}
+
+void TBaseLazyTree::SetBottomNode(PLazyNode node) {
+    if (!node || node == FRoot) return;
+    OpenAncestors(node);
+    TRect r = GetDisplayRect(node, FHeader->MainColumn(), true);
+    DoSetOffsetXY({FOffsetX, ClientRect().Height() + FOffsetY - r.Top - int(GetNodeHeight(node))},
+                  suoRepaintScrollBars | suoUpdateNCArea);
 }
 
 void TBaseLazyTree::UpdateScrollBars(bool doRepaint) {

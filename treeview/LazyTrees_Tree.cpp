@@ -278,7 +278,13 @@ void TBaseLazyTree::ReinitNode(PLazyNode node, bool recursive) {
 // --- updates, structure changes, validation
 // ------------------------------------------------------------
 
+void TBaseLazyTree::SetRedraw(bool on) {
+    if (Visible() && HandleAllocated() && FUpdateCount == 0)
+        SendMessage(WindowHandle(), WM_SETREDRAW, on ? 1 : 0, 0);
+}
+
 void TBaseLazyTree::BeginUpdate() {
+    if (FUpdateCount == 0) SetRedraw(false);
     if (FUpdateCount++ == 0) {
         DoUpdating(usBegin);
         DoStateChange(TS(tsUpdating));
@@ -303,6 +309,8 @@ void TBaseLazyTree::EndUpdate() {
     if (FStates & TS(tsStructureChangePending))
         DoStructureChange(FLastStructureChangeNode, FLastStructureChangeReason);
     if (FStates & TS(tsChangePending)) DoChange(FLastChangedNode);
+    QueueValidation();
+    SetRedraw(true);
     if (HandleAllocated()) Invalidate();
     DoUpdating(usEnd);
 }

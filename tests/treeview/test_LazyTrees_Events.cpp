@@ -58,7 +58,7 @@ using Editing = EditFixture;
 TEST_F(Editing, DoEditPreparesAndBeginsThenEndEditEnds) {
     Tree->DoStateChange(TS(tsEditPending, tsDrawSelecting));
     Tree->DoEdit();
-    EXPECT_EQ(Link->Calls, (std::vector<std::string>{"prepare", "begin"}));
+    EXPECT_EQ(Link->Calls, (std::vector<std::string>{"prepare", "bounds", "begin"}));
     EXPECT_TRUE(Tree->HasState(tsEditing));
     EXPECT_FALSE(Tree->HasState(tsEditPending));
     EXPECT_FALSE(Tree->HasState(tsDrawSelecting));
