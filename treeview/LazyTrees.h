@@ -1911,6 +1911,19 @@ protected:
     void DoSetChildCountInternal(PLazyNode node, uint32_t newCount);
     PLazyNode NextVisible(PLazyNode node, bool init);
     void OpenAncestors(PLazyNode node);
+    // The rows below a node that opened (Expanding) or closed slide down or up by
+    // Distance pixels over AnimationDuration, before the window repaints them.
+    void AnimateToggle(PLazyNode node, bool expanding, int64_t distance);
+    // One step of it: the bands of the record scroll by the step size; the strip
+    // they leave takes the background.
+    struct TToggleAnimationData {
+        HDC DC = 0;
+        TRect R1, R2;
+        int Mode1 = 2, Mode2 = 2; // 0 up, 1 down, 2 left alone
+        double ScaleFactor = 0, MissedSteps = 0;
+    };
+    bool ToggleAnimationStep(int step, int stepSize, TToggleAnimationData& data);
+    void FillAnimationStrip(HDC dc, const TRect& r);
     PLazyNode LastVisibleBelow(PLazyNode node);
 
     // Bookkeeping helpers.

@@ -271,7 +271,10 @@ bool TBaseLazyTree::InternalToggleNode(PLazyNode node, bool countLater) {
         if (!countLater && ChildrenDisplayed(node)) FVisibleCount -= CountVisibleChildren(node);
         int64_t delta = int64_t(node->TotalHeight) - node->NodeHeight;
         node->States &= ~vsExpanded;
-        if (!countLater) AdjustTotalHeight(node, -delta);
+        if (!countLater) {
+            AdjustTotalHeight(node, -delta);
+            AnimateToggle(node, false, delta);
+        }
         InvalidateCache();
         DoStateChange(0, TS(tsCollapsing));
         node->States &= ~vsToggling;
@@ -289,6 +292,7 @@ bool TBaseLazyTree::InternalToggleNode(PLazyNode node, bool countLater) {
                 if (IsEffectivelyVisible(c)) delta += c->TotalHeight;
             AdjustTotalHeight(node, delta);
             if (ChildrenDisplayed(node)) FVisibleCount += CountVisibleChildren(node);
+            AnimateToggle(node, true, delta);
         }
         InvalidateCache();
         DoStateChange(0, TS(tsExpanding));

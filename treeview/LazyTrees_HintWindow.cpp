@@ -6,6 +6,7 @@
 #include "platform/EventLoop.h"
 
 #include <cmath>
+#include <thread>
 
 namespace nuq {
 
@@ -45,9 +46,15 @@ void TBaseLazyTree::Animate(uint32_t steps, uint32_t duration, const TLTAnimatio
         if (!callback(step, int(stepSize), data)) break;
         step += int(stepSize);
         uint32_t wait = remaining / steps;
+        // A sleep of a millisecond or two oversleeps on a busy machine, and the
+        // time lost would merge the steps that follow: the real clock is
+        // watched instead; the virtual one is moved exactly.
         uint32_t used = GetTickCount() - start;
-        if (used < wait) {
-            SleepMs(wait - used);
+        while (used < wait) {
+            if (VirtualClockInUse())
+                SleepMs(wait - used);
+            else
+                std::this_thread::yield();
             used = GetTickCount() - start;
         }
         if (used > remaining) {

@@ -117,6 +117,71 @@ void TBaseLazyTree::SetBottomNode(PLazyNode node) {
                   suoRepaintScrollBars | suoUpdateNCArea);
 }
 
+void TBaseLazyTree::AnimateToggle(PLazyNode node, bool expanding, int64_t distance) {
+    if (!(FOptions->AnimationOptions() & toAnimatedToggle) || FAnimationDuration == 0 ||
+        FUpdateCount > 0 || !HandleAllocated() || distance <= 0 || !IsDisplayed(node))
+        return;
+    const TRect client = ClientRect();
+    const int rowBottom = GetNodeTop(node) + FOffsetY + int(node->NodeHeight);
+    if (rowBottom < 0 || rowBottom >= client.Height()) return;
+    TToggleAnimationData data;
+    data.R1 = {0, rowBottom, client.Width(), client.Height()};
+    data.Mode1 = expanding ? 1 : 0;
+    const int steps = int(std::min<int64_t>(distance, data.R1.Height()));
+    data.DC = GetDC(WindowHandle());
+    Animate(uint32_t(steps), FAnimationDuration,
+            [this, &data](int step, int stepSize, void*) {
+                return ToggleAnimationStep(step, stepSize, data);
+            },
+            nullptr);
+    ReleaseDC(WindowHandle(), data.DC);
+}
+
+bool TBaseLazyTree::ToggleAnimationStep(int, int stepSize, TToggleAnimationData& data) {
+    if (stepSize <= 0) return true;
+    auto scroll = [&](const TRect& band, int mode, int by) {
+        if (mode == 2 || by <= 0 || band.Height() <= 0) return;
+        by = std::min(by, band.Height());
+        ScrollWindow(WindowHandle(), 0, mode == 1 ? by : -by, &band);
+        FillAnimationStrip(data.DC, mode == 1 ? TRect{band.Left, band.Top, band.Right, band.Top + by}
+                                              : TRect{band.Left, band.Bottom - by, band.Right,
+                                                      band.Bottom});
+    };
+    scroll(data.R1, data.Mode1, stepSize);
+    if (data.ScaleFactor > 0) {
+        // The second band moves in proportion; the rounding remainder is carried on.
+        const double exact = stepSize * data.ScaleFactor + data.MissedSteps;
+        const int by = int(exact);
+        data.MissedSteps = exact - by;
+        scroll(data.R2, data.Mode2, by);
+    }
+    return true;
+}
+
+void TBaseLazyTree::FillAnimationStrip(HDC dc, const TRect& r) {
+    auto fill = [dc](const TRect& part, TColor color) {
+        HBRUSH brush = CreateSolidBrush(ColorToRGB(color));
+        FillRect(dc, part, brush);
+        DeleteObject(brush);
+    };
+    if (!FHeader->UseColumns()) {
+        fill(r, Color);
+        return;
+    }
+    // Column by column, each in its own colour.
+    const int clientWidth = ClientRect().Width();
+    TLazyTreeColumns& columns = FHeader->Columns();
+    for (TColumnIndex c = columns.FirstVisibleColumn(); c > NoColumn;
+         c = columns.NextVisibleColumn(c)) {
+        int left = 0, right = 0;
+        columns.GetColumnBounds(c, left, right);
+        if (left >= clientWidth) break;
+        const TLazyTreeColumn& column = columns[c];
+        fill({std::max(r.Left, left), r.Top, std::min(r.Right, right), r.Bottom},
+             (column.Options() & coParentColor) ? Color : column.Color());
+    }
+}
+
 void TBaseLazyTree::UpdateScrollBars(bool doRepaint) {
     if (FStates & TS(tsUpdating)) return;
     UpdateVerticalScrollBar(doRepaint);

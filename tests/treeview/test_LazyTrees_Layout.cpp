@@ -21,6 +21,12 @@ class LayoutTree : public TLazyStringTree {
 public:
     using TBaseLazyTree::CountVisibleChildren;
     using TLazyStringTree::TLazyStringTree;
+    std::vector<std::pair<uint32_t, uint32_t>> Animations; // steps and duration asked for
+    void Animate(uint32_t steps, uint32_t duration, const TLTAnimationCallback& callback,
+                 void* data) override {
+        Animations.push_back({steps, duration});
+        TLazyStringTree::Animate(steps, duration, callback, data);
+    }
 };
 
 struct Layout : ::testing::Test {
@@ -360,4 +366,66 @@ TEST(PositionCacheInUse, BuiltAfterEachChange) {
     }
     // The first row is 40 high and its child above the 2000th row now.
     EXPECT_EQ(tree->PositionCache()[1].AbsoluteTop, 40u + 1999u * 18u);
+}
+
+// The animation loop spreads its steps evenly over the duration, merging them
+// only when there are more steps than milliseconds.
+TEST_F(Layout, AnimationKeepsItsSteps) {
+    struct Case {
+        uint32_t steps, duration;
+        size_t calls;
+        int size;
+        uint32_t spacing;
+    };
+    for (auto c : {Case{100, 200, 100, 1, 2}, Case{100, 50, 50, 2, 1}, Case{10, 0, 0, 0, 0}}) {
+        std::vector<uint32_t> ticks;
+        int size = 0;
+        Tree->Animate(
+            c.steps, c.duration,
+            [&](int, int stepSize, void*) {
+                if (stepSize > 0) ticks.push_back(GetTickCount()), size = stepSize;
+                return true;
+            },
+            nullptr);
+        ASSERT_EQ(ticks.size(), c.calls) << c.steps << "/" << c.duration;
+        EXPECT_EQ(size, c.size);
+        for (size_t i = 1; i < ticks.size(); ++i)
+            EXPECT_EQ(ticks[i] - ticks[i - 1], c.spacing)
+                << c.steps << "/" << c.duration << " " << i;
+    }
+}
+
+// Opening a node slides the rows below it down, closing slides them up, step
+// by step in the window before it repaints; without the option nothing slides.
+TEST_F(Layout, ToggleSlidesTheRowsBelow) {
+    PLazyNode p = Add({u"p"});
+    for (int i = 0; i < 3; ++i) Add({u"c"}, p);
+    Add({u"WWW"});
+    auto textRows = [&](int top, int bottom) {
+        HDC dc = GetDC(Wnd);
+        int n = 0;
+        for (int y = top; y < bottom; ++y)
+            for (int x = 30; x < 80; ++x)
+                if (ColorToRGB(TColor(GetPixel(dc, x, y))) == ColorToRGB(clBlack)) ++n;
+        ReleaseDC(Wnd, dc);
+        return n;
+    };
+    struct Case {
+        uint32_t duration;
+        bool open;
+        size_t animations;
+        int lastRowTop; // of the row after P, in the window before it repaints
+    };
+    for (auto c : {Case{0, true, 0, 18}, Case{0, false, 0, 72}, Case{100, true, 1, 72},
+                   Case{100, false, 2, 18}}) {
+        Tree->SetAnimationDuration(c.duration);
+        InvalidateRect(Wnd, nullptr, true);
+        UpdateWindow(Wnd);
+        Tree->SetExpanded(p, c.open);
+        EXPECT_EQ(Tree->Animations.size(), c.animations) << c.duration << c.open;
+        EXPECT_GT(textRows(c.lastRowTop, c.lastRowTop + 18), 0) << c.duration << c.open;
+        if (c.duration > 0) {
+            EXPECT_EQ(Tree->Animations.back(), (std::pair<uint32_t, uint32_t>{54, 100}));
+        }
+    }
 }
