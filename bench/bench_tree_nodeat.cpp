@@ -1,6 +1,8 @@
 // Finding the node at a vertical position on a tree of 100 roots x 10,000
 // children, all expanded: the lazy tree through its position cache (and by
-// walking, without it) beside QTreeView::indexAt over a QStandardItemModel.
+// walking, without it) beside QTreeView::indexAt over a QStandardItemModel;
+// and the whole hit test of a tree filled in normal use, its cache built by
+// the validation thread as the tree asks for it.
 
 #include "platform/EventLoop.h"
 #include "platform/gui/WindowHost.h"
@@ -22,8 +24,13 @@ namespace {
 constexpr int Roots = 100, Children = 10000;
 constexpr size_t Probes = 1 << 14; // random positions, cycled through
 
-std::unique_ptr<TLazyStringTree> MakeTree() {
+// With Window the tree has its window while it is filled, as in a program.
+std::unique_ptr<TLazyStringTree> MakeTree(bool window = false) {
     auto tree = NewComponent<TLazyStringTree>();
+    if (window) {
+        tree->SetBounds(0, 0, 400, 600);
+        tree->Handle();
+    }
     tree->BeginUpdate();
     tree->SetRootNodeCount(Roots);
     for (PLazyNode r = tree->GetFirstNoInit(); r; r = r->NextSibling) {
@@ -87,6 +94,24 @@ void BM_LazyTreeNodeAtWithoutCache(benchmark::State& state) {
     RunNodeAt(state, false);
 }
 BENCHMARK(BM_LazyTreeNodeAtWithoutCache);
+
+// Filled with its window present, as a program does, then left to the message
+// loop: the tree queues its own validation; nothing asks for it here.
+void BM_LazyTreeHitTestCacheByWorker(benchmark::State& state) {
+    auto tree = MakeTree(true);
+    ProcessMessagesUntil([&] { return tree->HasState(tsUseCache); }, 60000);
+    state.counters["cache"] = tree->HasState(tsUseCache) ? 1 : 0;
+    tree->SetOffsetY(-int(tree->RootNode()->TotalHeight / 2));
+    std::vector<int> ys = RandomPositions(600);
+    size_t i = 0;
+    for (auto _ : state) {
+        THitInfo hit;
+        tree->GetHitTestInfoAt(5, ys[i++ & (Probes - 1)], true, hit);
+        benchmark::DoNotOptimize(hit);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_LazyTreeHitTestCacheByWorker);
 
 // The view answers for points in its viewport, so the positions are random
 // within it, scrolled to the middle of the tree.

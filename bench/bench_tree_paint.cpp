@@ -106,6 +106,19 @@ void BM_LazyTreePaintViewport(benchmark::State& state) {
 }
 BENCHMARK(BM_LazyTreePaintViewport)->Unit(benchmark::kMillisecond);
 
+// The same, the tree left to the message loop first: its position cache is
+// built by the validation thread as the tree asks for it after filling.
+void BM_LazyTreePaintViewportCacheByWorker(benchmark::State& state) {
+    auto tree = MakeLazyTree();
+    ProcessMessagesUntil([&] { return tree->HasState(tsUseCache); }, 60000);
+    state.counters["cache"] = tree->HasState(tsUseCache) ? 1 : 0;
+    tree->SetOffsetY(-9000000);
+    TBitmap target(Width, Height);
+    TRect window = tree->ClientRect().Offset(-tree->OffsetX(), -tree->OffsetY());
+    for (auto _ : state) tree->PaintTree(target.Canvas(), window, {0, 0});
+}
+BENCHMARK(BM_LazyTreePaintViewportCacheByWorker)->Unit(benchmark::kMillisecond);
+
 void BM_QTreeViewPaintViewport(benchmark::State& state) {
     TQtTree qt;
     qt.View->verticalScrollBar()->setValue(qt.View->verticalScrollBar()->maximum() / 2);
