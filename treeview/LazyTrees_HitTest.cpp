@@ -66,7 +66,7 @@ void TBaseLazyTree::GetHitTestInfoAt(int x, int y, bool relative, THitInfo& hitI
                 column = previous;
             }
             hitInfo.HitColumn = column;
-            right += AutoSpanWidth(node, column, true, 0);
+            right = left + columns[column].Width() + AutoSpanWidth(node, column, true, 0);
         }
         cellLeft = left;
         cellRight = right;

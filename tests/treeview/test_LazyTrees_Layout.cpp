@@ -145,6 +145,22 @@ TEST_F(Layout, CaptionRunsOnIntoEmptyCells) {
     }
 }
 
+// Read from the right, a cell spanned over empty cells is hit the same way.
+TEST_F(Layout, SpannedCellIsHitRightToLeft) {
+    Columns(2, 100);
+    Add({u"WWWWWWWWWWWWWWWWWWWW", u""});
+    Tree->Header().Columns()[0].SetBiDiMode(bdRightToLeft);
+    for (bool span : {false, true}) {
+        auto o = Tree->TreeOptions().AutoOptions();
+        Tree->TreeOptions().SetAutoOptions(span ? o | toAutoSpanColumns : o & ~toAutoSpanColumns);
+        THitInfo h = Hit(150, 9);
+        EXPECT_EQ(h.HitColumn, span ? 0 : 1) << span;
+        EXPECT_EQ(bool(h.HitPositions & hiOnItemLabel), span) << span;
+        EXPECT_EQ(bool(Hit(195, 9).HitPositions & hiOnItemIndent), span)
+            << span << ": the indentation lies at the spanned cell's right edge";
+    }
+}
+
 // Tiled, the picture starts at the offsets and scrolls with the rows; static,
 // it stays once at the offsets of the client area, the tree's colour around it.
 TEST_F(Layout, BackgroundAtItsOffsets) {
