@@ -132,11 +132,14 @@ void TBaseLazyTree::UpdateEditBounds() {
     const bool multiline = FFocusedNode->States & vsMultiline;
     TRect r = GetDisplayRect(FFocusedNode, FEditColumn, !multiline);
     const TLazyTreeColumns& columns = FHeader->Columns();
+    // No edit column in a tree with columns edits the main column's text.
+    const TColumnIndex index =
+        columns.IsValidColumn(FEditColumn) ? FEditColumn : FHeader->MainColumn();
     if ((FOptions->MiscOptions() & toGridExtensions) && FHeader->UseColumns() &&
-        columns.IsValidColumn(FEditColumn)) {
+        columns.IsValidColumn(index)) {
         // The editor takes the cell's room on the side the text runs to.
-        const TRect cell = GetDisplayRect(FFocusedNode, FEditColumn, false);
-        const TLazyTreeColumn& column = columns[FEditColumn];
+        const TRect cell = GetDisplayRect(FFocusedNode, index, false);
+        const TLazyTreeColumn& column = columns[index];
         TAlignment alignment = column.Alignment();
         if (column.IsRightToLeftReading() && alignment != taCenter)
             alignment = alignment == taLeftJustify ? taRightJustify : taLeftJustify;

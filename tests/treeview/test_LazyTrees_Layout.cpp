@@ -278,6 +278,13 @@ TEST_F(Layout, EditorFollowsItsCell) {
     ASSERT_TRUE(Tree->IsEditing());
     Tree->Header().Columns()[0].SetWidth(80);
     EXPECT_EQ(bounds().Right, 80) << "a narrower column";
+    Texts[{n, 0}] = u"x";
+    TCustomLazyTreeOptions& o = Tree->TreeOptions();
+    o.SetMiscOptions(o.MiscOptions() | toGridExtensions);
+    o.SetPaintOptions(o.PaintOptions() | toShowHorzGridLines);
+    Tree->UpdateEditBounds();
+    EXPECT_EQ(bounds().Right, 80) << "a short caption with grid extensions: the whole cell";
+    EXPECT_EQ(bounds().Height(), 29) << "above the grid line";
     Tree->CancelEditNode();
 }
 
