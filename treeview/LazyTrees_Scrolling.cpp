@@ -129,11 +129,12 @@ void TBaseLazyTree::AnimateToggle(PLazyNode node, bool expanding, int64_t distan
     data.Mode1 = expanding ? 1 : 0;
     const int steps = int(std::min<int64_t>(distance, data.R1.Height()));
     data.DC = GetDC(WindowHandle());
-    Animate(uint32_t(steps), FAnimationDuration,
-            [this, &data](int step, int stepSize, void*) {
-                return ToggleAnimationStep(step, stepSize, data);
-            },
-            nullptr);
+    Animate(
+        uint32_t(steps), FAnimationDuration,
+        [this, &data](int step, int stepSize, void*) {
+            return ToggleAnimationStep(step, stepSize, data);
+        },
+        nullptr);
     ReleaseDC(WindowHandle(), data.DC);
 }
 
@@ -143,9 +144,9 @@ bool TBaseLazyTree::ToggleAnimationStep(int, int stepSize, TToggleAnimationData&
         if (mode == 2 || by <= 0 || band.Height() <= 0) return;
         by = std::min(by, band.Height());
         ScrollWindow(WindowHandle(), 0, mode == 1 ? by : -by, &band);
-        FillAnimationStrip(data.DC, mode == 1 ? TRect{band.Left, band.Top, band.Right, band.Top + by}
-                                              : TRect{band.Left, band.Bottom - by, band.Right,
-                                                      band.Bottom});
+        FillAnimationStrip(data.DC,
+                           mode == 1 ? TRect{band.Left, band.Top, band.Right, band.Top + by}
+                                     : TRect{band.Left, band.Bottom - by, band.Right, band.Bottom});
     };
     scroll(data.R1, data.Mode1, stepSize);
     if (data.ScaleFactor > 0) {
