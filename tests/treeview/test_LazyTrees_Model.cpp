@@ -420,7 +420,8 @@ public:
 TEST(TreeLife, InterruptWaitsForTheValidationInProgress) {
     SetMainThread();
     auto tree = NewComponent<THeldTree>();
-    tree->Handle();
+    // Painted first: a paint while the held build runs would wait for it for good.
+    UpdateWindow(tree->Handle());
     WorkerThread()->AddTree(tree.get());
     SignalWorkEvent();
     // The worker reports "validating" first, synchronously: answer it.
