@@ -59,7 +59,12 @@ public:
         };
         FTracker = CreateWindowEx(params);
         HCURSOR before = GetCursor();
-        if (FTracker) SetCapture(FTracker);
+        HWND keysBefore = 0;
+        if (FTracker) {
+            SetCapture(FTracker);
+            // The keys (Escape above all) are the loop's while it runs.
+            keysBefore = SetModalKeyWindow(FTracker);
+        }
         Step();
         while (!FDone) {
             TMsg msg;
@@ -74,6 +79,7 @@ public:
         }
         FDone = true;
         if (FTracker) {
+            SetModalKeyWindow(keysBefore);
             if (GetCapture() == FTracker) ReleaseCapture();
             DestroyWindow(FTracker);
         }

@@ -374,10 +374,9 @@ private:
     void Key(QKeyEvent* e, bool down) {
         HWND target = GetFocus() ? GetFocus() : Wnd;
         KeyFlags({}, e->modifiers());
-        if (WPARAM vk = VirtualKey(e->key()))
-            SendMessage(target, down ? WM_KEYDOWN : WM_KEYUP, vk, 0);
-        if (down && !e->text().isEmpty() && e->text()[0].unicode() >= 0x20)
-            SendMessage(target, WM_CHAR, e->text()[0].unicode(), 0);
+        WPARAM ch =
+            !e->text().isEmpty() && e->text()[0].unicode() >= 0x20 ? e->text()[0].unicode() : 0;
+        DeliverKey(target, down ? WM_KEYDOWN : WM_KEYUP, VirtualKey(e->key()), ch);
     }
     bool Within(HWND h) const {
         for (; h && IsWindow(h); h = GetParent(h))

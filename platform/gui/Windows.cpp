@@ -112,7 +112,7 @@ struct TTable {
     std::deque<TMsg> Posted;
     std::deque<std::shared_ptr<TSent>> Sent;
     bool PaintScheduled = false;
-    HWND Capture = 0, Focus = 0;
+    HWND Capture = 0, Focus = 0, ModalKeys = 0;
 };
 
 std::atomic<uint64_t> paintGeneration{0};
@@ -1305,6 +1305,28 @@ void DeliverWheel(TPoint screen, int delta, WPARAM keys) {
     if (target)
         SendMessage(target, WM_MOUSEWHEEL, keys | WPARAM(uint16_t(int16_t(delta))) << 16,
                     MakeLParam(screen.X, screen.Y));
+}
+
+HWND SetModalKeyWindow(HWND wnd) {
+    auto& t = Table();
+    std::lock_guard<std::mutex> guard(t.Lock);
+    return std::exchange(t.ModalKeys, wnd);
+}
+
+void DeliverKey(HWND wnd, UINT msg, WPARAM vk, WPARAM ch) {
+    HWND modal = 0;
+    {
+        auto& t = Table();
+        std::lock_guard<std::mutex> guard(t.Lock);
+        modal = t.ModalKeys;
+    }
+    // The modal loop translates no keys into characters.
+    if (modal && IsWindow(modal)) {
+        if (vk) SendMessage(modal, msg, vk, 0);
+        return;
+    }
+    if (vk) SendMessage(wnd, msg, vk, 0);
+    if (msg == WM_KEYDOWN && ch && IsWindow(wnd)) SendMessage(wnd, WM_CHAR, ch, 0);
 }
 
 } // namespace nuq

@@ -216,6 +216,14 @@ void DeliverMouseLeave();
 // window when the mouse is over it, else to the window under the mouse;
 // a window that answers 0 hands it to its parent.
 void DeliverWheel(TPoint screen, int delta, WPARAM keys);
+// A real key going down or up (WM_KEYDOWN or WM_KEYUP with the virtual key
+// Vk, 0 for none), with the character Ch it types (0 for none) as WM_CHAR
+// after a down: to Wnd (the focused window), or while a modal loop reads the
+// keys itself, only the key, to that loop's window.
+void DeliverKey(HWND wnd, UINT msg, WPARAM vk, WPARAM ch);
+// A modal loop that reads the keys itself names its window here while it
+// runs (0 when it ends); answers the one named before.
+HWND SetModalKeyWindow(HWND wnd);
 
 // Whether a key is down now (the high bit of the answer), as the window host
 // saw it last; the host (or a test) sets it before the key or mouse message.

@@ -200,3 +200,28 @@ TEST_F(DragLoop, DefaultCursorsShowTheEffectUntilTheEnd) {
         SetCursor(before);
     }
 }
+
+TEST_F(DragLoop, RealKeysReachTheLoopNotTheFocusedWindow) {
+    std::vector<UINT> heard; // by the focused window
+    TWindowProc old = GetWindowProc(Left);
+    SetWindowProc(Left, {[&](HWND w, UINT m, WPARAM wp, LPARAM lp) {
+                             if (m == WM_KEYDOWN || m == WM_CHAR) heard.push_back(m);
+                             // Escape arrives from the host while the loop runs.
+                             if (m == WM_NULL) DeliverKey(w, WM_KEYDOWN, VK_ESCAPE, 0);
+                             return CallWindowProc(old, w, m, wp, lp);
+                         },
+                         nullptr});
+    SetFocus(Left);
+    PostMessage(Left, WM_NULL, 0, 0);
+    PostMessage(Left, WM_LBUTTONUP, 0, MakeLParam(5, 5)); // ends a loop that missed Escape
+    DWORD effect = 99;
+    EXPECT_EQ(DoDragDrop(&D, &S, DROPEFFECT_MOVE, effect), DRAGDROP_S_CANCEL);
+    EXPECT_EQ(effect, DWORD(DROPEFFECT_NONE));
+    TMsg unused; // the release after the cancel
+    PeekMessage(unused, 0, 0, 0, PM_REMOVE);
+    EXPECT_TRUE(heard.empty());
+    DeliverKey(Left, WM_KEYDOWN, 'A', 'a'); // after the drag the focus hears keys again
+    EXPECT_EQ(heard, (std::vector<UINT>{WM_KEYDOWN, WM_CHAR}));
+    SetWindowProc(Left, old);
+    SetFocus(0);
+}
