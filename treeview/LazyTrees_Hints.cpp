@@ -157,6 +157,10 @@ void TBaseLazyTree::ShowNodeHint(TPoint p) {
         DoStateChange(0, TS(tsHint));
         return;
     }
+    // Right to left a tool tip's text ends where the cell's does: the tip
+    // grows leftwards from the cell's right edge.
+    if (nodeHint && HintMode == hmTooltip && FHintWindow->HintData().BidiMode != bdLeftToRight)
+        at.X = area.Right - r.Right;
     MapWindowPoints(WindowHandle(), 0, &at, 1);
     // The measured rectangle starts at (-1, -1) so that the text lands where the cell's is.
     r = r.Offset(at.X, at.Y);

@@ -106,15 +106,27 @@ TEST_F(Hints, ShowsAfterThePauseOnlyWhereWanted) {
 }
 
 TEST_F(Hints, ToolTipSitsOverTheCellOnTheScreen) {
-    Move(100, 27);
-    Rest();
-    ASSERT_TRUE(Shown());
-    TRect cell = Tree->GetDisplayRect(Long, NoColumn, false);
-    TPoint origin{cell.Left, cell.Top};
-    MapWindowPoints(Wnd, 0, &origin, 1);
-    TRect bounds = Tree->HintWindow()->BoundsRect();
-    EXPECT_EQ(bounds.Left, origin.X - 1);
-    EXPECT_EQ(bounds.Top, origin.Y - 1);
+    // Right to left the text ends at the cell's right edge and the tip grows leftwards.
+    Tree->SetBounds(600, 40, 200, 100); // room on the left for a right-to-left tip
+    Tree->Header().Columns().Add()->SetWidth(150);
+    for (TBiDiMode mode : {bdLeftToRight, bdRightToLeft}) {
+        SCOPED_TRACE(int(mode));
+        Tree->CancelNodeHint();
+        Tree->SetBiDiMode(mode);
+        Move(100, 27);
+        Rest();
+        ASSERT_TRUE(Shown());
+        TPoint origin{0, 0};
+        MapWindowPoints(Wnd, 0, &origin, 1);
+        TRect cell = Tree->GetDisplayRect(Long, 0, false).Offset(origin.X, origin.Y);
+        TRect bounds = Tree->HintWindow()->BoundsRect();
+        EXPECT_GT(bounds.Width(), cell.Width()) << "the whole caption, not the cut one";
+        EXPECT_EQ(bounds.Top, cell.Top - 1);
+        if (mode == bdLeftToRight)
+            EXPECT_EQ(bounds.Left, cell.Left - 1);
+        else
+            EXPECT_EQ(bounds.Right, cell.Right);
+    }
 }
 
 TEST_F(Hints, TakenAwayByLeavingItsCellAKeyAButtonOrLeavingTheWindow) {
