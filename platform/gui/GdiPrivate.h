@@ -23,6 +23,8 @@ struct THostHooks {
     std::function<void()> Beep;
     // One wait of a modal loop that lets the toolkit's input in too.
     std::function<void()> WaitForInput;
+    // Paints what the program's windows show now onto a picture of the whole screen.
+    std::function<void(QImage&)> PaintScreen;
 };
 THostHooks& HostHooks();
 // Waits for the next work of a modal loop (input, a posted message, a timer)
@@ -36,6 +38,8 @@ HDC CreateSurfaceDC(TBitmapObject* surface, TPoint offset, const QRegion& baseCl
 HDC GetScreenDC();
 // Counts the screen contexts handed out, so a host knows when to show the screen's drawings again.
 uint64_t ScreenPaintGeneration();
+// The pixels of the screen's picture that were drawn onto it, not shown by a window.
+QRegion ScreenDrawings();
 // A QImage sharing a bitmap's pixels (valid while the bitmap lives and keeps its size).
 QImage SurfaceImage(TBitmapObject* bitmap);
 inline uint32_t ToPixel(COLORREF c) {

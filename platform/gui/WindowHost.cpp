@@ -432,6 +432,12 @@ public:
         Overlay.setAttribute(Qt::WA_ShowWithoutActivating);
         Overlay.setAttribute(Qt::WA_TransparentForMouseEvents);
         connect(&Timer, &QTimer::timeout, this, [this] { Follow(); });
+        HostHooks().PaintScreen = [](QImage& screen) {
+            QPainter p(&screen);
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* host = dynamic_cast<THostWidget*>(w); host && host->isVisible())
+                    Compose(host->Wnd, p, host->mapToGlobal(QPoint(0, 0)));
+        };
         Timer.start(30);
     }
 
@@ -461,19 +467,11 @@ private:
         if (ScreenPaintGeneration() != SeenScreen) ShowScreenDrawings();
     }
 
-    // The screen picture is black but for what was drawn onto it.
+    // Only what was drawn onto the screen's picture shows over the windows.
     void ShowScreenDrawings() {
         SeenScreen = ScreenPaintGeneration();
         QImage screen = SurfaceImage(GetScreenImage());
-        QImage mask(screen.size(), QImage::Format_MonoLSB);
-        mask.setColorTable({0xFFFFFFFFu, 0xFF000000u}); // 1 (black) is the bitmap's colour 1
-        mask.fill(0);
-        for (int y = 0; y < screen.height(); ++y) {
-            auto* line = reinterpret_cast<const uint32_t*>(screen.constScanLine(y));
-            for (int x = 0; x < screen.width(); ++x)
-                if (line[x] & 0xFFFFFFu) mask.setPixel(x, y, 1);
-        }
-        QRegion drawn(QBitmap::fromImage(mask));
+        QRegion drawn = ScreenDrawings();
         if (drawn.isEmpty()) {
             Overlay.hide();
             return;

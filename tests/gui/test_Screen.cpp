@@ -3,6 +3,7 @@
 #include "platform/gui/Windows.h"
 
 #include "platform/EventLoop.h"
+#include "platform/gui/GdiPrivate.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,38 @@ TEST(Screen, ScreenContextDrawsIntoTheScreensPicture) {
     ReleaseDC(0, dc);
     EXPECT_EQ(GetScreenImage()->Scanline(99)[199] & 0xFFFFFF, 0x0A141Eu);
     EXPECT_EQ(GetScreenImage()->Width, 200);
+    SetScreenSize(1024, 768);
+}
+
+// Over a real screen a drag image is blended with what the windows show, and
+// only what was drawn shows over them.
+TEST(Screen, ScreenContextSeesTheWindowsAndKeepsWhatWasDrawn) {
+    EnsureGuiToolkit();
+    SetScreenSize(20, 10);
+    const uint32_t desk = 0xFF000040u;
+    uint32_t window = 0xFFFF0000u; // a window over the left half
+    HostHooks().PaintScreen = [&](QImage& screen) {
+        screen.fill(desk);
+        for (int y = 0; y < 10; ++y)
+            for (int x = 0; x < 10; ++x) screen.setPixel(x, y, window);
+    };
+    auto drawn = [] { return ScreenDrawings().boundingRect(); };
+    HDC dc = GetDC(0);
+    EXPECT_EQ(GetPixel(dc, 5, 5), RGB(255, 0, 0));
+    EXPECT_EQ(GetPixel(dc, 15, 5), RGB(0, 0, 0x40));
+    SetPixel(dc, 5, 5, RGB(0, 255, 0));
+    SetPixel(dc, 15, 5, RGB(0, 255, 0));
+    ReleaseDC(0, dc);
+    EXPECT_EQ(drawn(), QRect(5, 5, 11, 1));
+    window = 0xFF0000FFu; // the window repaints: over it the drawing is gone
+    dc = GetDC(0);
+    EXPECT_EQ(GetPixel(dc, 5, 5), RGB(0, 0, 255));
+    EXPECT_EQ(GetPixel(dc, 15, 5), RGB(0, 255, 0));
+    EXPECT_EQ(drawn(), QRect(15, 5, 1, 1));
+    SetPixel(dc, 15, 5, RGB(0, 0, 0x40)); // put back: nothing drawn is left
+    ReleaseDC(0, dc);
+    EXPECT_TRUE(ScreenDrawings().isEmpty());
+    HostHooks().PaintScreen = nullptr;
     SetScreenSize(1024, 768);
 }
 
