@@ -353,7 +353,7 @@ void Simulator::PauseAccepting(bool pause) {
     AcceptPaused = pause;
     AcceptRetryAt = Clock::now() + Ms(1000);
     epoll_event ev{};
-    ev.events = pause ? 0 : EPOLLIN;
+    ev.events = pause ? 0u : uint32_t(EPOLLIN);
     ev.data.ptr = &ListenerTag;
     epoll_ctl(Epoll, EPOLL_CTL_MOD, Listener, &ev);
 }
