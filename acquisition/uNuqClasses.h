@@ -249,6 +249,9 @@ private:
     int RxScanFrom = 0;
     bool DiscardingLine = false;
     uint64_t RxSession = 0;
+    // False once the object is destroyed: a handler may destroy it while a
+    // pass still runs on it.
+    std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
 
     std::unique_ptr<TSerComm> ComPort;
     std::unique_ptr<TSerBuffer> ComBuffer;

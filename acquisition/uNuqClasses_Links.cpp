@@ -49,6 +49,7 @@ void TBoilerRoom::RxBufferChange() {
     // one at a time and in order.
     if (Framing) return;
     Framing = true;
+    const std::shared_ptr<bool> alive = FAlive;
     try {
         FrameLines();
     } catch (const std::exception& e) {
@@ -56,10 +57,11 @@ void TBoilerRoom::RxBufferChange() {
         // for the next change.
         Trace(std::string("<<< framing error: ") + e.what());
     }
-    Framing = false;
+    if (*alive) Framing = false;
 }
 
 void TBoilerRoom::FrameLines() {
+    const std::shared_ptr<bool> alive = FAlive;
     for (;;) {
         const int count = RxBuffer.Count();
         const int p = RxBuffer.Find("\r\n", std::min(RxScanFrom, count));
@@ -106,6 +108,8 @@ void TBoilerRoom::FrameLines() {
                 // still go to the owner.
                 Trace(std::string("<<< framing error: ") + e.what());
             }
+            // The owner destroyed the object from its handler: nothing of it is left.
+            if (!*alive) return;
             // The link was opened anew meanwhile: the rest came on the old one.
             if (session != RxSession) break;
         }
@@ -503,14 +507,15 @@ void TBoilerRoom::PollDDE() {
     // the loop) waits for the next one: packets of one object never overlap.
     if (Framing) return;
     Framing = true;
+    const std::shared_ptr<bool> alive = FAlive;
     try {
         const std::string text = ReadOPCValues();
         if (OnData) OnData(*this, text);
     } catch (...) {
-        Framing = false;
+        if (*alive) Framing = false;
         throw;
     }
-    Framing = false;
+    if (*alive) Framing = false;
 }
 
 std::string TBoilerRoom::ReadOPCValues() {

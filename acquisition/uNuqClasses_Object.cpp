@@ -41,6 +41,7 @@ TBoilerRoom::~TBoilerRoom() {
     OnAnswerTimeout = nullptr;
     OnLowTemperatureCheck = nullptr;
     RxBuffer.OnChange = nullptr;
+    *FAlive = false;
     Running = false;
     FAnswerTimer.SetEnabled(false);
     FLowTempTimer.SetEnabled(false);

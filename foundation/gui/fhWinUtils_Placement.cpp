@@ -2,6 +2,9 @@
 
 #include "foundation/gui/fhWinUtils.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "foundation/fhStrUtils.h"
 #include "platform/Host.h"
 #include "platform/Registry.h"
@@ -42,6 +45,18 @@ int PosWord(const std::string& s, int n, int def) {
 std::string FourNumbers(int a, int b, int c, int d) {
     return std::to_string(a) + "," + std::to_string(b) + "," + std::to_string(c) + "," +
            std::to_string(d);
+}
+
+// A damaged file must neither put the form off the screen nor make it larger
+// than the screen: the rectangle keeps its size up to the work area's and is
+// moved into it.
+TRect WithinWorkArea(int left, int top, int64_t width, int64_t height) {
+    const TRect area = GetDesktopWorkArea();
+    width = std::clamp<int64_t>(width, 0, area.Width());
+    height = std::clamp<int64_t>(height, 0, area.Height());
+    return Bounds(int(std::clamp<int64_t>(left, area.Left, area.Right - width)),
+                  int(std::clamp<int64_t>(top, area.Top, area.Bottom - height)), int(width),
+                  int(height));
 }
 
 std::string ExeNameWithout() {
@@ -151,11 +166,14 @@ void LoadWindowPlacement(TForm* form, TCustomIniFile* storage, const std::string
         const int ppi =
             StorageReadInteger(storage, section, "PixelsPerInch", Screen().PixelsPerInch);
         if (found && ppi == Screen().PixelsPerInch) {
+            TRect& r = wp.NormalPosition;
+            int64_t width = int64_t(r.Right) - r.Left, height = int64_t(r.Bottom) - r.Top;
             if (form->BorderStyle != bsSizeable && form->BorderStyle != bsSizeToolWin) {
-                TRect& r = wp.NormalPosition;
-                r = Bounds(r.Left, r.Top, form->Width(), form->Height());
+                width = form->Width();
+                height = form->Height();
             }
-            if (wp.NormalPosition.Left < wp.NormalPosition.Right) {
+            if (width > 0) { // the left is less than the right
+                r = WithinWorkArea(r.Left, r.Top, width, height);
                 if (!(form->ComponentState & csDesigning) &&
                     (form->Position == poScreenCenter || form->Position == poDesktopCenter)) {
                     form->ComponentState |= csDesigning;

@@ -4,6 +4,7 @@
 // window code is written against.
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 
 namespace nuq {
@@ -18,6 +19,12 @@ using LRESULT = intptr_t;
 using COLORREF = uint32_t; // 0x00BBGGRR
 using HWND = uint32_t;     // 0 is no window; a handle is never reused
 
+// A coordinate moved by Delta; one that would leave the range of int stops at
+// its end.
+constexpr int MovedCoord(int coord, int64_t delta) {
+    return int(std::clamp<int64_t>(coord + delta, INT_MIN, INT_MAX));
+}
+
 struct TPoint {
     int X = 0, Y = 0;
     bool operator==(const TPoint&) const = default;
@@ -25,13 +32,16 @@ struct TPoint {
 
 struct TRect {
     int Left = 0, Top = 0, Right = 0, Bottom = 0;
-    int Width() const { return Right - Left; }
-    int Height() const { return Bottom - Top; }
+    int Width() const { return MovedCoord(Right, -int64_t(Left)); }
+    int Height() const { return MovedCoord(Bottom, -int64_t(Top)); }
     bool IsEmpty() const { return Right <= Left || Bottom <= Top; }
     bool Contains(TPoint p) const {
         return p.X >= Left && p.X < Right && p.Y >= Top && p.Y < Bottom;
     }
-    TRect Offset(int dx, int dy) const { return {Left + dx, Top + dy, Right + dx, Bottom + dy}; }
+    TRect Offset(int64_t dx, int64_t dy) const {
+        return {MovedCoord(Left, dx), MovedCoord(Top, dy), MovedCoord(Right, dx),
+                MovedCoord(Bottom, dy)};
+    }
     bool operator==(const TRect&) const = default;
 };
 
@@ -39,7 +49,7 @@ inline TRect Rect(int l, int t, int r, int b) {
     return {l, t, r, b};
 }
 inline TRect Bounds(int l, int t, int w, int h) {
-    return {l, t, l + w, t + h};
+    return {l, t, MovedCoord(l, w), MovedCoord(t, h)};
 }
 // Empty when the two do not meet.
 inline TRect IntersectRects(const TRect& a, const TRect& b) {

@@ -407,8 +407,8 @@ void InitGuiApplication(int& argc, char** argv) {
     HostHooks().HideMenu = HideMenu;
     HostHooks().Beep = [] { QApplication::beep(); };
     if (QScreen* s = QGuiApplication::primaryScreen()) {
-        Screen().Width = s->geometry().width();
-        Screen().Height = s->geometry().height();
+        // The work area that restored forms are kept within is this screen's.
+        SetScreenSize(s->geometry().width(), s->geometry().height());
         Screen().PixelsPerInch = int(s->logicalDotsPerInch() + 0.5);
         // Drawings straight onto the screen land where the toolkit's screen shows them.
         if (QGuiApplication::platformName() != "offscreen")

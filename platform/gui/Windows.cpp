@@ -222,8 +222,13 @@ void Recalc(TWindowRec* w) {
     }
 }
 
+int WindowExtent(int64_t size) {
+    return int(std::clamp<int64_t>(size, 0, MaxWindowExtent));
+}
+
 void ResizeImage(TWindowRec* w) {
-    int width = std::max(0, w->WindowRect.Width()), height = std::max(0, w->WindowRect.Height());
+    const int width = WindowExtent(int64_t(w->WindowRect.Right) - w->WindowRect.Left);
+    const int height = WindowExtent(int64_t(w->WindowRect.Bottom) - w->WindowRect.Top);
     if (w->Image && w->Image->Width == width && w->Image->Height == height) return;
     w->Image = std::make_unique<TBitmapObject>(width, height, 32);
     for (auto& p : w->Image->Bits) p = 0xFFFFFFFFu;
@@ -403,7 +408,7 @@ HWND CreateWindowEx(const TCreateParams& params) {
     w->ExStyle = params.ExStyle;
     w->Parent = params.Parent;
     w->WindowRect =
-        Bounds(params.X, params.Y, std::max(0, params.Width), std::max(0, params.Height));
+        Bounds(params.X, params.Y, WindowExtent(params.Width), WindowExtent(params.Height));
     w->Proc = params.Proc;
     w->Scroll[0].Page = w->Scroll[1].Page = 0;
     if (TWindowRec* p = Find(params.Parent)) p->Children.push_back(h);
@@ -722,8 +727,8 @@ bool SetWindowPos(HWND wnd, int x, int y, int width, int height, UINT flags) {
     if (!w) return false;
     TRect old = w->WindowRect;
     TRect r = old;
-    if (!(flags & SWP_NOMOVE)) r = r.Offset(x - r.Left, y - r.Top);
-    if (!(flags & SWP_NOSIZE)) r = Bounds(r.Left, r.Top, std::max(0, width), std::max(0, height));
+    if (!(flags & SWP_NOMOVE)) r = r.Offset(int64_t(x) - r.Left, int64_t(y) - r.Top);
+    if (!(flags & SWP_NOSIZE)) r = Bounds(r.Left, r.Top, WindowExtent(width), WindowExtent(height));
     w->WindowRect = r;
     bool sized = r.Width() != old.Width() || r.Height() != old.Height();
     if (sized || (flags & SWP_FRAMECHANGED)) {

@@ -93,6 +93,9 @@ enum : UINT {
     SWP_NOREDRAW = 8,
     SWP_FRAMECHANGED = 0x20
 };
+// No window is wider or higher than this: each one keeps an image of its
+// whole size, and a damaged stored size must not ask for gigabytes.
+inline constexpr int MaxWindowExtent = 8192;
 bool SetWindowPos(HWND wnd, int x, int y, int width, int height, UINT flags);
 bool MoveWindow(HWND wnd, int x, int y, int width, int height, bool repaint);
 enum : int { SW_HIDE = 0, SW_SHOW = 5 };

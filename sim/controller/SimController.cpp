@@ -154,6 +154,7 @@ private:
     void LogReceived(const std::string& line);
 
     void Accept();
+    void PauseAccepting(bool pause);
     void AddLink(std::unique_ptr<Link> l);
     void CloseLink(Link& l);
     void Flush(Link& l, Clock::time_point now);
@@ -174,6 +175,12 @@ private:
 
     Options Opt;
     int Listener = -1;
+    char ListenerTag = 0; // the listener's tag in the epoll set
+    // Out of descriptors: the listener is left out of the loop until a link
+    // closes or the retry time comes, and the failure is told once per run of them.
+    bool AcceptPaused = false;
+    bool AcceptFailReported = false;
+    Clock::time_point AcceptRetryAt{};
     int Master = -1;
     bool SerialOpen = false;
     bool SerialLinked = false;
@@ -319,10 +326,17 @@ void Simulator::Accept() {
         const int fd = accept4(Listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) {
             if (errno == EINTR || errno == ECONNABORTED) continue;
-            if (errno == EMFILE || errno == ENFILE)
-                std::fprintf(stderr, "cannot accept: %s\n", strerror(errno));
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                // The waiting connection stays waiting: asking again at once
+                // would only spin.
+                if (!AcceptFailReported)
+                    std::fprintf(stderr, "cannot accept: %s\n", strerror(errno));
+                AcceptFailReported = true;
+                PauseAccepting(true);
+            }
             return;
         }
+        AcceptFailReported = false;
         int on = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on); // pieces go out as written
         auto l = std::make_unique<Link>();
@@ -330,6 +344,18 @@ void Simulator::Accept() {
         AddLink(std::move(l));
         Status("connect");
     }
+}
+
+// A descriptor closed elsewhere in the system does not wake us: the retry
+// time covers that.
+void Simulator::PauseAccepting(bool pause) {
+    if (Listener < 0 || AcceptPaused == pause) return;
+    AcceptPaused = pause;
+    AcceptRetryAt = Clock::now() + Ms(1000);
+    epoll_event ev{};
+    ev.events = pause ? 0u : uint32_t(EPOLLIN);
+    ev.data.ptr = &ListenerTag;
+    epoll_ctl(Epoll, EPOLL_CTL_MOD, Listener, &ev);
 }
 
 // Edge-triggered: a link is read until nothing is left and written until the
@@ -353,6 +379,7 @@ void Simulator::CloseLink(Link& l) {
     } else {
         close(l.Fd);
         Status("disconnect");
+        PauseAccepting(false); // a descriptor is free again
     }
     if (&l == Out) {
         Out = nullptr;
@@ -554,7 +581,7 @@ int Simulator::Run() {
     }
     if (!Start()) return 1;
     // Tags of the descriptors that are not links; a link's tag is its address.
-    static char signalTag, stdinTag, listenerTag;
+    static char signalTag, stdinTag;
     auto watch = [this](int fd, void* tag) {
         epoll_event ev{};
         ev.events = EPOLLIN;
@@ -563,12 +590,13 @@ int Simulator::Run() {
     };
     watch(signalPipe[0], &signalTag);
     if (Opt.StdinControl && !watch(STDIN_FILENO, &stdinTag)) StdinPlain = true;
-    if (Listener >= 0) watch(Listener, &listenerTag);
+    if (Listener >= 0) watch(Listener, &ListenerTag);
     std::vector<epoll_event> events(1024);
     while (!Quit) {
         CheckSerial();
         auto now = Clock::now();
         if (!Opt.ConnectHost.empty() && !Out && now >= ConnectAt) ConnectOut();
+        if (AcceptPaused && now >= AcceptRetryAt) PauseAccepting(false);
         if (!StallReported && now >= StallUntil) {
             StallReported = true;
             Status("stall end");
@@ -602,6 +630,7 @@ int Simulator::Run() {
         if (!StallReported) wake = std::min(wake, StallUntil);
         if (Master >= 0 && !SerialOpen) wake = std::min(wake, now + Ms(50));
         if (!Opt.ConnectHost.empty() && !Out) wake = std::min(wake, ConnectAt);
+        if (AcceptPaused) wake = std::min(wake, AcceptRetryAt);
         int timeout =
             int(std::max<int64_t>(0, std::chrono::duration_cast<Ms>(wake - now).count() + 1));
         if (StdinPlain) timeout = 0;
@@ -619,7 +648,7 @@ int Simulator::Run() {
                 control = true;
                 continue;
             }
-            if (tag == &listenerTag) {
+            if (tag == &ListenerTag) {
                 accept = true;
                 continue;
             }

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <netinet/in.h>
 #include <regex>
+#include <sstream>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -238,6 +239,22 @@ TEST_F(NuqRun, StopsByItselfAndReportsMissingObjects) {
     SimProcess run(NUQ_EXE, {"--home", home.string(), "run", "--for", "1.5"});
     EXPECT_NE(run.WaitForText("Опрос остановлен"), "<timeout>");
     EXPECT_EQ(run.Wait(), 0);
+}
+
+// Every TCP object holds a descriptor: a run takes all that its hard limit allows.
+TEST_F(NuqRun, TakesTheHardLimitOfOpenFiles) {
+    Objects("[A]\nName=A\nLink=TCP\nHost=127.0.0.1\nPort=1\n");
+    SimProcess run("/bin/sh", {"-c", "ulimit -Sn 64 && exec " + std::string(NUQ_EXE) + " --home '" +
+                                         home.string() + "' run"});
+    ASSERT_NE(run.WaitForText("Опрос запущен"), "<timeout>");
+    std::ifstream limits("/proc/" + std::to_string(run.Pid) + "/limits");
+    std::string soft, hard;
+    for (std::string line; std::getline(limits, line);)
+        if (line.rfind("Max open files", 0) == 0)
+            std::istringstream(line.substr(14)) >> soft >> hard;
+    ASSERT_FALSE(hard.empty());
+    EXPECT_EQ(soft, hard);
+    EXPECT_EQ(run.Terminate(), 0);
 }
 
 // An object on a modem link: the modem simulator on a pseudo-terminal linked

@@ -122,6 +122,34 @@ TEST_F(SimController, ManyConnectionsEachGetTheirOwnAnswers) {
     EXPECT_EQ(sim.Terminate(), 0);
 }
 
+// Under a low soft limit the simulator first takes what the hard limit allows;
+// out of descriptors it says so once and waits for one to free instead of
+// asking again and again.
+TEST_F(SimController, OutOfDescriptorsWaitsForOneToFree) {
+    SimProcess sim("/bin/sh",
+                   {"-c", "ulimit -Sn 16 && ulimit -Hn 48 && exec 2>&1 " + kSim + " --tcp 0"});
+    const int port = sim.Port();
+    ASSERT_GT(port, 0);
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < 60; ++i) clients.push_back(std::make_unique<Client>(port));
+    int accepted = 0;
+    for (std::string l; (l = ReadUntil(sim.Out, sim.Buf, "\n")).rfind("cannot accept", 0) != 0;) {
+        ASSERT_NE(l, "<timeout>");
+        ASSERT_NE(l, "<eof>");
+        accepted += l == "connect";
+    }
+    EXPECT_GT(accepted, 16);
+    clients[0].reset();
+    int failures = 0;
+    for (std::string l; (l = ReadUntil(sim.Out, sim.Buf, "\n")) != "connect";) {
+        ASSERT_NE(l, "<timeout>");
+        ASSERT_NE(l, "<eof>");
+        failures += l.rfind("cannot accept", 0) == 0;
+    }
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(sim.Terminate(), 0);
+}
+
 TEST_F(SimController, PseudoTerminalLinkedAsComPort) {
     const fs::path com = dir / "COM7";
     SimProcess sim(kSim, {"--serial", com.string(), "--packet", "0A0B", "--request", "REQ",

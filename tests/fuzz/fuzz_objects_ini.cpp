@@ -133,9 +133,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const TIniFile ini = TIniFile::FromBytes(parts[0]);
     const std::vector<std::string> sections = ini.ReadSections();
     app::THost host;
-    const bool loaded = host.LoadObjects(Home() + "objects.ini");
+    std::string error;
+    const bool loaded = host.LoadObjects(Home() + "objects.ini", error);
     auto& objects = host.Objects();
     FUZZ_CHECK(loaded == !objects.empty());
+    FUZZ_CHECK(loaded == error.empty());
     FUZZ_CHECK(objects.size() <= sections.size());
 
     // The objects come in file order, each from its own section.
@@ -152,10 +154,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CheckLink(host, o.Section, ini, room);
     }
 
-    // A TCP or DDE object without a script has nothing that can fail: it loads.
+    // A DDE object, or a TCP one with a port in range, without a script or
+    // other numbers has nothing that can fail: it loads.
     for (const std::string& s : sections) {
         const int kind = KindOf(ini.ReadString(s, "Link", ""));
         if ((kind != 1 && kind != 2) || !ini.ReadString(s, "Script", "").empty()) continue;
+        bool numbers = false;
+        for (const char* key : {"RequestPeriod", "DDEPeriod", "Status", "SMSNotify"})
+            numbers = numbers || !Trim(ini.ReadString(s, key, "")).empty();
+        int port = 0;
+        if (numbers || (kind == 1 && (!TryStrToInt(Trim(ini.ReadString(s, "Port", "")), port) ||
+                                      port < 1 || port > 65535)))
+            continue;
         bool found = false;
         for (auto& o : objects) found = found || o.Section == s;
         FUZZ_CHECK(found);

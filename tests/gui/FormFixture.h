@@ -87,13 +87,11 @@ protected:
         if (const char* old = std::getenv("XDG_CONFIG_HOME")) SavedConfig = old;
         setenv("XDG_CONFIG_HOME", Dir.c_str(), 1);
         SavedScreen = {Screen().Width, Screen().Height, Screen().PixelsPerInch};
-        Screen().Width = 1024;
-        Screen().Height = 768;
+        SetScreenSize(1024, 768);
         Screen().PixelsPerInch = 96;
     }
     void TearDown() override {
-        Screen().Width = SavedScreen[0];
-        Screen().Height = SavedScreen[1];
+        SetScreenSize(SavedScreen[0], SavedScreen[1]);
         Screen().PixelsPerInch = SavedScreen[2];
         if (SavedConfig.empty())
             unsetenv("XDG_CONFIG_HOME");

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <climits>
 #include <thread>
 #include <vector>
 
@@ -344,6 +345,34 @@ TEST(Windows, MovingAndSizingReportTheClientSize) {
     SetWindowPos(h, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
     EXPECT_EQ(r.Count(WM_SIZE), 1);
     DestroyWindow(h);
+}
+
+// Sizes beyond what a window can be stop there, image and all; positions at
+// the ends of the int range do not wrap.
+TEST(Windows, SizeAndPositionStayInRange) {
+    struct Case {
+        int x, y, width, height;
+        TRect expected;
+    } cases[] = {
+        {0, 0, MaxWindowExtent + 1, 10, {0, 0, MaxWindowExtent, 10}},
+        {5, 6, 20, INT_MAX, {5, 6, 25, 6 + MaxWindowExtent}},
+        {INT_MAX - 80, 0, 100, 100, {INT_MAX - 80, 0, INT_MAX, 100}},
+        {INT_MIN, INT_MIN, 100, 100, {INT_MIN, INT_MIN, INT_MIN + 100, INT_MIN + 100}},
+    };
+    Recorder r;
+    HWND h = r.Create();
+    for (const auto& c : cases) {
+        SetWindowPos(h, c.x, c.y, c.width, c.height, SWP_NOZORDER);
+        TRect w;
+        GetWindowRect(h, w);
+        EXPECT_EQ(w, c.expected) << c.x << " " << c.width;
+        EXPECT_EQ(GetWindowImage(h)->Width, c.expected.Width());
+        EXPECT_EQ(GetWindowImage(h)->Height, c.expected.Height());
+        SetWindowPos(h, 1, 1, 0, 0, SWP_NOSIZE); // moved from afar
+    }
+    DestroyWindow(h);
+    EXPECT_EQ((TRect{INT_MIN, INT_MIN, INT_MAX, 0}).Width(), INT_MAX);
+    EXPECT_EQ((TRect{0, INT_MAX, 0, INT_MIN}).Height(), INT_MIN);
 }
 
 TEST(Windows, VisibilityEnablingAndHitTests) {

@@ -82,6 +82,35 @@ TEST_F(PlacementKeys, PositionIsRestoredByTheRules) {
     }
 }
 
+// A damaged file keeps the form within the work area and no larger than it;
+// numbers at the ends of the int range do not wrap.
+TEST_F(PlacementKeys, DamagedPositionStaysWithinTheWorkArea) {
+    struct Case {
+        const char* normPos;
+        bool dialog;
+        TRect expected;
+    } cases[] = {
+        {"10,20,3010,2020", false, {0, 0, 1024, 768}},
+        {"2147483567,0,2147483647,100", false, {944, 0, 1024, 100}},
+        {"2147483567,0,2147483647,100", true, {724, 0, 1024, 200}},
+        {"-2147483648,-2147483648,2147483647,2147483647", false, {0, 0, 1024, 768}},
+        {"-500,-400,-100,-100", false, {0, 0, 400, 300}},
+        {"900,700,1100,800", false, {824, 668, 1024, 768}},
+        {"10,20,5,100", false, {100, 80, 740, 560}}, // left not below right: not applied
+    };
+    for (const auto& c : cases) {
+        WriteFile(std::string("[Frm]\nNormPos=") + c.normPos + "\n");
+        TFormPtr<TForm> f;
+        if (c.dialog)
+            f = CreateForm<TfrmDlgCommands>(Ini());
+        else
+            f = CreateForm<TfrmTerminal>(Ini());
+        TIniFile ini(Ini());
+        LoadWindowPlacement(f.get(), &ini, "Frm", false, true);
+        EXPECT_EQ(WindowRect(*f), c.expected) << c.normPos;
+    }
+}
+
 // The window state after a restore, by stored "ShowCmd" and by what the
 // form starts as (maximised for a default-positioned form without a main form).
 TEST_F(PlacementKeys, ShowCommandDecidesTheState) {
