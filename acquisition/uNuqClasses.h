@@ -145,6 +145,9 @@ public:
     uint8_t GetStatus();
     bool HasAlarm() const { return AlarmCode != 0; }
     std::string GetAlarmText() const { return CrashList.GetText(AlarmCode); }
+    // Reads false once the object is destroyed: whoever fires one of its
+    // events holds it across the call, since a handler may free the object.
+    std::shared_ptr<const bool> AliveFlag() const { return FAlive; }
     std::string GetModeText() const;
 
     // Builds the blocks and the alarm table from a script, appending to what

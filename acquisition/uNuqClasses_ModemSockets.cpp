@@ -161,7 +161,11 @@ void TGPRSModem::ProcessIncomingPacket(int socket, const std::string& data) {
                 const std::string l = Trim(line);
                 if (l.empty()) continue;
                 Trace(" process packet " + l + " for " + room.Name);
+                const std::shared_ptr<const bool> alive = room.AliveFlag();
                 if (room.OnData) room.OnData(room, l);
+                // Its owner may have freed the object from the handler, and
+                // our entry of it with it: nothing more is read for it now.
+                if (!*alive) return;
                 room.RecreateRequestTimer();
             }
         } else {

@@ -97,6 +97,20 @@ TEST_F(ModemPackets, PacketSplitAcrossReadsIsReassembled) {
     EXPECT_EQ(modem->SocketBuffer(3), "<5");
 }
 
+// An owner may free the object, and take it off the modem, from its data
+// handler; the rest of the read is not delivered to it.
+TEST_F(ModemPackets, ObjectDestroyedFromItsOwnHandler) {
+    TBoilerRoom& r = Room("ТК-1", "77");
+    Entry(r).Channel = 3;
+    r.OnData = [this](TBoilerRoom&, const std::string& line) {
+        data.push_back(line);
+        modem->Attached.Clear();
+        rooms.clear();
+    };
+    Read(3, "<1>\r\n<2>\r\n<3>");
+    EXPECT_EQ(data, std::vector<std::string>{"1"});
+}
+
 TEST_F(ModemPackets, ShortReadsAreNotDropped) {
     TBoilerRoom& r = Room("ТК-1", "77");
     Entry(r).Channel = 2;
