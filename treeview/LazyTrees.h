@@ -1216,6 +1216,8 @@ public:
     void EraseBackground(TCanvas& canvas, TRect r, bool useBackground, TPoint contentOrigin);
     const TBitmap& Background() const { return *FBackground; }
     void SetBackground(const TBitmap& picture);
+    void WriteBackground(std::ostream& out);
+    void ReadBackground(std::istream& in);
     void SetFirstPaintColumn(TLTPaintInfo& info);
     void ClipCanvas(TCanvas& canvas, const TRect& clipRect);
     // Whether the tree's window holds the keyboard focus.
