@@ -1216,6 +1216,8 @@ public:
     void EraseBackground(TCanvas& canvas, TRect r, bool useBackground, TPoint contentOrigin);
     const TBitmap& Background() const { return *FBackground; }
     void SetBackground(const TBitmap& picture);
+    void WriteBackground(std::ostream& out);
+    void ReadBackground(std::istream& in);
     void SetFirstPaintColumn(TLTPaintInfo& info);
     void ClipCanvas(TCanvas& canvas, const TRect& clipRect);
     // Whether the tree's window holds the keyboard focus.
@@ -1386,6 +1388,7 @@ public:
     // Ends a framework drag: the states go and the tree hears its button go up.
     virtual void DragFinished();
     bool HandleFrameworkDrag(TMessage& m);
+    bool PaintUnderFrameworkDrag(TMessage& m);
     virtual void DoDragging(TPoint p);
     virtual void DoDragExpand();
     virtual HRESULT DragAndDrop(DWORD allowedEffects, IDataObject* dataObject, DWORD& dragEffect);
@@ -1578,7 +1581,8 @@ public:
     std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, std::shared_ptr<ILTEditLink>&)>
         OnCreateEditor;
     std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, bool&)> OnDragAllowed;
-    std::function<void(TBaseLazyTree&, TShiftState, TDragState, TPoint, TDropMode, DWORD&, bool&)>
+    std::function<void(TBaseLazyTree&, TPersistent*, TShiftState, TDragState, TPoint, TDropMode,
+                       DWORD&, bool&)>
         OnDragOver;
     std::function<void(TBaseLazyTree&, IDataObject*, const std::vector<WORD>&, TShiftState, TPoint,
                        DWORD&, TDropMode)>
@@ -1677,8 +1681,10 @@ public:
     virtual std::shared_ptr<IDataObject> DoCreateDataObject();
     virtual std::shared_ptr<ILTDragManager> DoCreateDragManager();
     virtual std::shared_ptr<ILTEditLink> DoCreateEditor(PLazyNode node, TColumnIndex column);
-    virtual bool DoDragOver(TShiftState shift, TDragState state, TPoint pt, TDropMode mode,
-                            DWORD& effect);
+    // Source: the tree an OLE drag comes from (null for another program's), or
+    // in a framework drag the dragged control or the owner's drag object.
+    virtual bool DoDragOver(TPersistent* source, TShiftState shift, TDragState state, TPoint pt,
+                            TDropMode mode, DWORD& effect);
     virtual void DoDragDrop(IDataObject* dataObject, const std::vector<WORD>& formats,
                             TShiftState shift, TPoint pt, DWORD& effect, TDropMode mode);
     virtual void DoEdit();

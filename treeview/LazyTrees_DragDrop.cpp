@@ -166,7 +166,7 @@ HRESULT TBaseLazyTree::DragEnter(DWORD keyState, IDataObject*, TPoint pt, DWORD&
     MapWindowPoints(0, WindowHandle(), &p, 1);
     TBaseLazyTree* source = DragManager()->DragSource();
     effect = SuggestDropEffect(source, shift, p, effect);
-    if (!DoDragOver(shift, dsDragEnter, p, FLastDropMode, effect)) {
+    if (!DoDragOver(source, shift, dsDragEnter, p, FLastDropMode, effect)) {
         effect = DROPEFFECT_NONE;
         return S_OK;
     }
@@ -240,7 +240,7 @@ HRESULT TBaseLazyTree::DragOver(TBaseLazyTree* source, DWORD keyState, TDragStat
     if (image) image->DragTo(pt, false);
 
     effect = SuggestDropEffect(source, shift, p, effect);
-    if (!DoDragOver(shift, state, p, mode, effect)) effect = DROPEFFECT_NONE;
+    if (!DoDragOver(source, shift, state, p, mode, effect)) effect = DROPEFFECT_NONE;
     if (scrolled) effect |= ScrollEffectFlag;
     return S_OK;
 }
@@ -283,7 +283,7 @@ void TBaseLazyTree::DragLeave() {
     FDropTargetNode = nullptr;
     Update();
     DWORD effect = DROPEFFECT_NONE;
-    DoDragOver(0, dsDragLeave, TPoint{0, 0}, FLastDropMode, effect);
+    DoDragOver(nullptr, 0, dsDragLeave, TPoint{0, 0}, FLastDropMode, effect);
 }
 
 void TBaseLazyTree::StartDropExpand() {

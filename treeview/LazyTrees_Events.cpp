@@ -207,10 +207,10 @@ std::shared_ptr<ILTEditLink> TBaseLazyTree::DoCreateEditor(PLazyNode node, TColu
     return result;
 }
 
-bool TBaseLazyTree::DoDragOver(TShiftState shift, TDragState state, TPoint pt, TDropMode mode,
-                               DWORD& effect) {
+bool TBaseLazyTree::DoDragOver(TPersistent* source, TShiftState shift, TDragState state, TPoint pt,
+                               TDropMode mode, DWORD& effect) {
     bool accept = false;
-    if (OnDragOver) OnDragOver(*this, shift, state, pt, mode, effect, accept);
+    if (OnDragOver) OnDragOver(*this, source, shift, state, pt, mode, effect, accept);
     return accept;
 }
 

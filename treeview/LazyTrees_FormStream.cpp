@@ -7,7 +7,11 @@
 #include "platform/Cp1251.h"
 #include "platform/gui/Filer.h"
 
+#include <cstring>
+#include <istream>
+#include <iterator>
 #include <mutex>
+#include <ostream>
 
 namespace nuq {
 
@@ -390,6 +394,9 @@ void RegisterTree() {
          {"bsRectangle", "bsTriangle"})
         .Default(bsRectangle);
     Field(p, "ChangeDelay", &TBaseLazyTree::ChangeDelay, 0);
+    p.ComponentRef(
+        "CustomCheckImages", [](auto& t) { return t.CustomCheckImages(); },
+        [](auto& t, TComponent* v) { t.SetCustomCheckImages(dynamic_cast<TCustomImageList*>(v)); });
     p.Ordinal(
          "CheckImageKind", tkEnumeration, [](auto& t) { return t.CheckImageKind(); },
          [](auto& t, int64_t v) { t.SetCheckImageKind(TCheckImageKind(v)); },
@@ -422,6 +429,9 @@ void RegisterTree() {
     Field(p, "HintMode", &TBaseLazyTree::HintMode, hmDefault, tkEnumeration,
           {"hmDefault", "hmHint", "hmHintAndDefault", "hmTooltip"});
     Field(p, "HotCursor", &TBaseLazyTree::HotCursor, 0);
+    p.ComponentRef(
+        "Images", [](auto& t) { return t.Images(); },
+        [](auto& t, TComponent* v) { t.SetImages(dynamic_cast<TCustomImageList*>(v)); });
     p.Ordinal(
          "IncrementalSearch", tkEnumeration, [](auto& t) { return t.IncrementalSearch(); },
          [](auto& t, int64_t v) { t.SetIncrementalSearch(TLTIncrementalSearch(v)); },
@@ -462,12 +472,18 @@ void RegisterTree() {
          "RootNodeCount", [](auto& t) { return t.RootNodeCount(); },
          [](auto& t, int64_t v) { t.SetRootNodeCount(uint32_t(v)); })
         .Default(0);
+    p.ComponentRef(
+        "PopupMenu", [](auto& t) { return t.PopupMenu; },
+        [](auto& t, TComponent* v) { t.SetPopupMenu(dynamic_cast<TPopupMenu*>(v)); });
     Field(p, "SelectionBlendFactor", &TBaseLazyTree::SelectionBlendFactor, 128);
     p.Object("ScrollBarOptions", [](auto& t) { return &t.ScrollBarOptions(); });
     p.Integer(
          "SelectionCurveRadius", [](auto& t) { return t.SelectionCurveRadius(); },
          [](auto& t, int64_t v) { t.SetSelectionCurveRadius(uint32_t(v)); })
         .Default(0);
+    p.ComponentRef(
+        "StateImages", [](auto& t) { return t.StateImages(); },
+        [](auto& t, TComponent* v) { t.SetStateImages(dynamic_cast<TCustomImageList*>(v)); });
     p.Integer(
          "TextMargin", [](auto& t) { return t.TextMargin(); },
          [](auto& t, int64_t v) { t.SetTextMargin(int(v)); })
@@ -510,6 +526,48 @@ void TBaseLazyTree::DefineProperties(TFiler& filer) {
                 r.SkipValue();
         },
         nullptr, false);
+    filer.DefineProperty(
+        "ClipboardFormats",
+        [this](TReader& r) {
+            FClipboardFormats->Clear();
+            r.ReadListBegin();
+            while (!r.EndOfList()) FClipboardFormats->Add(r.ReadString());
+            r.ReadListEnd();
+        },
+        [this](TWriter& w) {
+            w.WriteListBegin();
+            for (const std::string& name : FClipboardFormats->Strings()) w.WriteString(name);
+            w.WriteListEnd();
+        },
+        FClipboardFormats->Count() > 0);
+    filer.DefineBinaryProperty(
+        "Background", [this](std::istream& in) { ReadBackground(in); },
+        [this](std::ostream& out) { WriteBackground(out); },
+        FBackground->Width() > 0 && FBackground->Height() > 0);
+}
+
+// The picture as its width, its height and its 32-bit pixels, rows top-down.
+void TBaseLazyTree::WriteBackground(std::ostream& out) {
+    const int32_t size[2] = {FBackground->Width(), FBackground->Height()};
+    out.write(reinterpret_cast<const char*>(size), sizeof size);
+    for (int y = 0; y < size[1]; ++y)
+        out.write(reinterpret_cast<const char*>(FBackground->Scanline(y)),
+                  std::streamsize(size[0]) * 4);
+}
+
+void TBaseLazyTree::ReadBackground(std::istream& in) {
+    int32_t size[2] = {};
+    const bool sized = bool(in.read(reinterpret_cast<char*>(size), sizeof size));
+    const std::string pixels(std::istreambuf_iterator<char>(in), {});
+    if (!sized || size[0] < 0 || size[1] < 0 ||
+        int64_t(pixels.size()) != int64_t(size[0]) * size[1] * 4)
+        throw EReadError("Ошибка чтения формы: повреждена картинка фона");
+    if (pixels.empty()) size[0] = size[1] = 0; // no picture, however long its empty side
+    TBitmap picture(size[0], size[1]);
+    for (int y = 0; y < size[1]; ++y)
+        std::memcpy(picture.Scanline(y), pixels.data() + size_t(y) * size[0] * 4,
+                    size_t(size[0]) * 4);
+    SetBackground(picture);
 }
 
 void TLTHeader::ReadColumns(TReader& reader) {

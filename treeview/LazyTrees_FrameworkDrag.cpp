@@ -42,6 +42,11 @@ bool TBaseLazyTree::HandleFrameworkDrag(TMessage& m) {
         m.Result = LRESULT(static_cast<TControl*>(this));
         return true;
     }
+    // The dragged control is the source, unless the owner gave its own object.
+    TPersistent* source = rec->Source;
+    if (auto* own = dynamic_cast<TDragControlObject*>(rec->Source);
+        own && !(FStates & TS(tsUserDragObject)))
+        source = own->Control;
     TPoint p = rec->Pos;
     if (WindowHandle()) MapWindowPoints(0, WindowHandle(), &p, 1);
     DWORD keys = 0;
@@ -73,7 +78,7 @@ bool TBaseLazyTree::HandleFrameworkDrag(TMessage& m) {
     GetHitTestInfoAt(p.X, p.Y, true, hit);
     const TDropMode mode = message == dmDragLeave ? FLastDropMode : DropModeAt(hit, p);
     DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
-    const bool accept = DoDragOver(shift, state, p, mode, effect);
+    const bool accept = DoDragOver(source, shift, state, p, mode, effect);
     PLazyNode target = message == dmDragLeave ? nullptr : hit.HitNode;
     if (target != FDropTargetNode || mode != FLastDropMode) {
         if (FDropTargetNode) InvalidateNode(FDropTargetNode);
@@ -83,6 +88,17 @@ bool TBaseLazyTree::HandleFrameworkDrag(TMessage& m) {
     FLastDropMode = mode;
     FFrameworkDragEffect = effect;
     m.Result = accept ? 1 : 0;
+    return true;
+}
+
+// The drag object's picture lies over the screen: it goes away while the
+// window paints and comes back over what was painted.
+bool TBaseLazyTree::PaintUnderFrameworkDrag(TMessage& m) {
+    TDragObject* object = CurrentDragObject();
+    if (m.Msg != WM_PAINT || !object || !(FStates & TS(tsFrameworkDragging))) return false;
+    object->HideDragImage();
+    TCustomControl::Dispatch(m);
+    object->ShowDragImage();
     return true;
 }
 

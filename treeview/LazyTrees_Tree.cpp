@@ -347,6 +347,7 @@ void TBaseLazyTree::Dispatch(TMessage& m) {
         return;
     }
     if (m.Msg == CM_DRAG && HandleFrameworkDrag(m)) return;
+    if (PaintUnderFrameworkDrag(m)) return;
     if (HintMessage(m)) return;
     if (FHeader && FHeader->HandleMessage(m)) return;
     if (InputMessage(m)) return;

@@ -201,8 +201,8 @@ void SetUpTree(TLazyStringTree& tree, TPopupMenu* headerMenu) {
     tree.OnDragAllowed = [](TBaseLazyTree&, PLazyNode, TColumnIndex, bool& allowed) {
         allowed = true;
     };
-    tree.OnDragOver = [](TBaseLazyTree&, TShiftState, TDragState, TPoint, TDropMode mode,
-                         DWORD& effect, bool& accept) {
+    tree.OnDragOver = [](TBaseLazyTree&, TPersistent*, TShiftState, TDragState, TPoint,
+                         TDropMode mode, DWORD& effect, bool& accept) {
         accept = mode == dmOnNode;
         effect = DROPEFFECT_MOVE;
     };

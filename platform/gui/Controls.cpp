@@ -6,8 +6,22 @@
 #include <atomic>
 
 #include <algorithm>
+#include <unordered_map>
 
 namespace nuq {
+
+namespace {
+// The windows our controls made (the user-interface thread only).
+std::unordered_map<HWND, TWinControl*>& WindowControls() {
+    static std::unordered_map<HWND, TWinControl*> map;
+    return map;
+}
+} // namespace
+
+TWinControl* FindControl(HWND wnd) {
+    auto it = WindowControls().find(wnd);
+    return it == WindowControls().end() ? nullptr : it->second;
+}
 
 // --- control ----------------------------------------------------------------------
 
@@ -117,10 +131,14 @@ void TWinControl::CreateWnd() {
     HWND h = CreateWindowEx(p);
     ControlState &= ~csCreating;
     FHandle = h;
+    if (h) WindowControls()[h] = this;
 }
 
 void TWinControl::DestroyWnd() {
-    if (FHandle) DestroyWindow(FHandle);
+    if (FHandle) {
+        WindowControls().erase(FHandle);
+        DestroyWindow(FHandle);
+    }
     FHandle = 0;
 }
 
@@ -138,10 +156,18 @@ void TWinControl::RecreateWnd() {
 }
 
 LRESULT TWinControl::MainWndProc(HWND wnd, UINT msg, WPARAM w, LPARAM l) {
-    if (!FHandle) FHandle = wnd; // messages of the creation come before CreateWindowEx returns
+    if (!FHandle) { // messages of the creation come before CreateWindowEx returns
+        FHandle = wnd;
+        WindowControls()[wnd] = this;
+    }
     TMessage m{msg, w, l, 0};
     if (WindowProc) WindowProc(m);
-    if (msg == WM_NCDESTROY && FHandle == wnd) FHandle = 0;
+    if (msg == WM_NCDESTROY) {
+        if (auto it = WindowControls().find(wnd);
+            it != WindowControls().end() && it->second == this)
+            WindowControls().erase(it);
+        if (FHandle == wnd) FHandle = 0;
+    }
     return m.Result;
 }
 

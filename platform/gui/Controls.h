@@ -156,6 +156,9 @@ private:
     std::vector<TControl*> FControls;
 };
 
+// The windowed control whose window this is; null for a window no control made.
+TWinControl* FindControl(HWND wnd);
+
 class TCustomControl : public TWinControl {
 public:
     explicit TCustomControl(TComponent* owner = nullptr);

@@ -107,9 +107,17 @@ void TWriter::WriteProperties(TPersistent& instance) {
 
 void TWriter::WriteProperty(TPersistent& instance, const TPropInfo& p) {
     if (p.Stored && !p.Stored(instance)) return;
+    if (p.Kind == tkClass && p.IsComponentRef) {
+        // A referenced component is stored by its name; an unnamed one cannot be found again.
+        auto* ref = p.GetObject ? dynamic_cast<TComponent*>(p.GetObject(instance)) : nullptr;
+        if (!ref || ref->Name.empty()) return;
+        WritePropName(PropPath + p.Name);
+        WriteIdent(ref->Name);
+        return;
+    }
     if (p.Kind == tkClass) {
-        // A referenced component is not the form's to store; an owned object stores its own.
-        TPersistent* object = p.IsComponentRef || !p.GetObject ? nullptr : p.GetObject(instance);
+        // An owned object stores its own properties.
+        TPersistent* object = p.GetObject ? p.GetObject(instance) : nullptr;
         if (!object) return;
         std::string saved = PropPath;
         PropPath += p.Name + ".";
@@ -269,7 +277,9 @@ void TReader::ReadComponent(TComponent& component) {
     component.Name = ReadText();
     {
         TReadingScope scope(component);
+        FFixups.clear();
         ReadProperties(component);
+        ResolveFixups(component);
     }
     component.Loaded();
 }
@@ -298,6 +308,11 @@ void TReader::ReadProperty(TPersistent& instance) {
         target = object;
     }
     const TPropInfo* p = FindProp(*target, rest);
+    if (p && p->Kind == tkClass && p->IsComponentRef && p->SetObject) {
+        if (NextValue() != vaIdent) Fail("неверное значение свойства " + name);
+        FFixups.push_back({target, p, ReadIdent()});
+        return;
+    }
     if (p && p->Kind != tkMethod && p->Kind != tkClass) {
         ReadPropValue(*target, *p);
         return;
@@ -311,6 +326,18 @@ void TReader::ReadProperty(TPersistent& instance) {
     FPropName = savedName;
     FPropHandled = savedHandled;
     if (!handled) Fail("свойство " + name + " не существует");
+}
+
+// References name components of the reading component's owner (or its own),
+// which exist by the time the whole component is read.
+void TReader::ResolveFixups(TComponent& component) {
+    for (const TFixup& f : FFixups) {
+        TComponent* found = component.Owner() ? component.Owner()->FindComponent(f.Name) : nullptr;
+        if (!found) found = component.FindComponent(f.Name);
+        if (!found) Fail("компонент " + f.Name + " не найден");
+        f.Prop->SetObject(*f.Instance, found);
+    }
+    FFixups.clear();
 }
 
 void TReader::ReadPropValue(TPersistent& instance, const TPropInfo& p) {

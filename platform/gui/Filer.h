@@ -8,8 +8,9 @@
 // The bytes: the class name and the component name, then properties until
 // an empty name. A property is its name and one value; a value is a type
 // byte and its data (little-endian, texts and binary data with a 4-byte
-// length). A set is identifiers up to an empty one; a collection is items,
-// each a list marker and properties up to an empty name, up to vaNull.
+// length); a referenced component is stored by its name as an identifier.
+// A set is identifiers up to an empty one; a collection is items, each a
+// list marker and properties up to an empty name, up to vaNull.
 
 #include <cstdint>
 #include <functional>
@@ -134,6 +135,15 @@ private:
     std::string ReadPropName();
     const char* Take(size_t count); // Count more bytes, or a read error
     [[noreturn]] void Fail(const std::string& what) const;
+    void ResolveFixups(TComponent& component);
+
+    // A component reference read, set once the whole component is read.
+    struct TFixup {
+        TPersistent* Instance;
+        const TPropInfo* Prop;
+        std::string Name;
+    };
+    std::vector<TFixup> FFixups;
 
     std::string FData;
     size_t FPos = 0;

@@ -127,10 +127,17 @@ private:
         return SendMessage(wnd, CM_DRAG, WPARAM(message), LPARAM(&rec));
     }
 
-    // The control that answers for the window under the pointer or its nearest ancestor.
+    // The control that the nearest window of a control under the pointer
+    // names; an answer that is not that control or one of its own is none.
     TControl* TargetAt(HWND& wnd) {
-        for (wnd = WindowFromPoint(FPos); wnd; wnd = GetParent(wnd))
-            if (auto* c = reinterpret_cast<TControl*>(Send(wnd, dmFindTarget, nullptr))) return c;
+        TWinControl* control = nullptr;
+        for (wnd = WindowFromPoint(FPos); wnd && !(control = FindControl(wnd));)
+            wnd = GetParent(wnd);
+        if (!control) return nullptr;
+        auto* answer = reinterpret_cast<TControl*>(Send(wnd, dmFindTarget, nullptr));
+        if (answer == control) return answer;
+        for (TControl* child : control->Controls())
+            if (child == answer) return answer;
         return nullptr;
     }
 

@@ -4,7 +4,9 @@
 // under the pointer. WParam holds the TDragMessage, LParam a TDragRec*.
 // The answer to dmFindTarget is the target control (0: none there); to
 // dmDragEnter, dmDragMove and dmDragLeave it is non-zero when the control
-// would take a drop.
+// would take a drop. Only the nearest window a control of ours owns is asked
+// for the target: a window of no control is passed over, and one whose
+// control does not answer takes no drop.
 
 #include "platform/gui/Controls.h"
 
@@ -13,9 +15,13 @@ namespace nuq {
 enum TDragMessage { dmDragEnter, dmDragLeave, dmDragMove, dmDragDrop, dmDragCancel, dmFindTarget };
 inline constexpr UINT CM_DRAG = 0xB036;
 
-class TDragObject {
+// A framework drag object: the source a target is told of.
+class TDragObject : public TPersistent {
 public:
-    virtual ~TDragObject() = default;
+    // A picture of what is dragged, drawn over the screen, goes away while a
+    // window under it repaints; the base object shows none.
+    virtual void HideDragImage() {}
+    virtual void ShowDragImage() {}
     TPoint DragPos;                 // screen coordinates of the pointer
     TControl* DragTarget = nullptr; // the control under the pointer that answered
     bool Dropped = false;

@@ -248,8 +248,8 @@ TEST_F(DataObjectFixture, DragContinuesWhileOneButtonIsHeld) {
 TEST_F(DataObjectFixture, DropTargetCallsReachTheTree) {
     std::vector<std::string> seen;
     std::vector<WORD> dropped;
-    Tree->OnDragOver = [&](TBaseLazyTree&, TShiftState shift, TDragState state, TPoint, TDropMode,
-                           DWORD& effect, bool& accept) {
+    Tree->OnDragOver = [&](TBaseLazyTree&, TPersistent*, TShiftState shift, TDragState state,
+                           TPoint, TDropMode, DWORD& effect, bool& accept) {
         seen.push_back(std::to_string(int(state)) + (shift & ssCtrl ? "c" : ""));
         accept = true;
         effect = DROPEFFECT_COPY;

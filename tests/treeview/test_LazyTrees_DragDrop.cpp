@@ -36,8 +36,8 @@ struct DragDrop : ::testing::Test {
         };
         A->TreeOptions().SetSelectionOptions(toMultiSelect);
         for (DragTree* t : {A.get(), B.get()}) {
-            t->OnDragOver = [this](TBaseLazyTree& tree, TShiftState, TDragState state, TPoint,
-                                   TDropMode, DWORD&, bool& accept) {
+            t->OnDragOver = [this](TBaseLazyTree& tree, TPersistent*, TShiftState, TDragState state,
+                                   TPoint, TDropMode, DWORD&, bool& accept) {
                 if (&tree == B.get())
                     Seen.push_back(state == dsDragEnter   ? "enter"
                                    : state == dsDragLeave ? "leave"
@@ -179,8 +179,8 @@ TEST_F(DragDrop, EscapeOrLeavingBeforeTheReleaseChangesNothing) {
     Post(*B, WM_MOUSEMOVE, 250, 5, MK_LBUTTON); // B's client 250 is past its right edge
     Post(*B, WM_LBUTTONUP, 250, 5, 0);
     TBaseLazyTree* targetWhileOver = nullptr;
-    B->OnDragOver = [&](TBaseLazyTree&, TShiftState, TDragState state, TPoint, TDropMode, DWORD&,
-                        bool& accept) {
+    B->OnDragOver = [&](TBaseLazyTree&, TPersistent*, TShiftState, TDragState state, TPoint,
+                        TDropMode, DWORD&, bool& accept) {
         Seen.push_back(state == dsDragLeave ? "leave" : "over");
         if (state == dsDragMove && B->DropTargetNode() == x[0]) targetWhileOver = B.get();
         accept = true;
@@ -263,8 +263,8 @@ TEST_F(DragDrop, TheDraggedNodesShowOnTheScreenWhileTheDragRuns) {
             int Changed, Under; // changed pixels on the whole screen and under the picture
         };
         std::vector<Seen> seen;
-        B->OnDragOver = [&](TBaseLazyTree&, TShiftState, TDragState state, TPoint, TDropMode,
-                            DWORD&, bool& accept) {
+        B->OnDragOver = [&](TBaseLazyTree&, TPersistent*, TShiftState, TDragState state, TPoint,
+                            TDropMode, DWORD&, bool& accept) {
             if (state == dsDragMove) {
                 TRect r = A->DragImage().PictureRect();
                 seen.push_back({r, changedIn(wholeScreen), changedIn(r)});

@@ -114,8 +114,8 @@ struct FrameworkDrag : ::testing::Test {
         B = Make(300);
         A->DragType = dtFramework;
         A->DragMode = dmAutomatic;
-        B->OnDragOver = [this](TBaseLazyTree&, TShiftState, TDragState state, TPoint, TDropMode,
-                               DWORD&, bool& accept) {
+        B->OnDragOver = [this](TBaseLazyTree&, TPersistent*, TShiftState, TDragState state, TPoint,
+                               TDropMode, DWORD&, bool& accept) {
             Seen.push_back(state == dsDragEnter   ? "enter"
                            : state == dsDragLeave ? "leave"
                                                   : "over");
@@ -222,8 +222,8 @@ TEST_F(FrameworkDrag, StartsBeyondTheThresholdWithTheOwnersObject) {
         object = &own;
         ++started;
     };
-    B->OnDragOver = [&](TBaseLazyTree&, TShiftState, TDragState, TPoint, TDropMode, DWORD&,
-                        bool& accept) {
+    B->OnDragOver = [&](TBaseLazyTree&, TPersistent*, TShiftState, TDragState, TPoint, TDropMode,
+                        DWORD&, bool& accept) {
         userDragSeen = A->HasState(tsUserDragObject) && CurrentDragObject() == &own;
         accept = true;
     };
@@ -263,6 +263,74 @@ TEST_F(FrameworkDrag, OleDragStartsAtTheSystemThreshold) {
         TMsg rest;
         while (PeekMessage(rest, 0, 0, 0, PM_REMOVE)) DispatchMessage(rest);
     }
+}
+
+// The target hears the dragged control as the source, or the owner's own
+// drag object, whose picture goes away while the target repaints.
+TEST_F(FrameworkDrag, TargetHearsTheSourceAndRepaintsUnderThePicture) {
+    struct Picture : TDragObject {
+        std::vector<std::string>* Seen;
+        void HideDragImage() override { Seen->push_back("hide"); }
+        void ShowDragImage() override { Seen->push_back("show"); }
+    } own;
+    own.Seen = &Seen;
+    for (bool ownObject : {false, true}) {
+        A->OnStartDrag = [&](TControl&, TDragObject*& object) {
+            if (ownObject) object = &own;
+        };
+        TPersistent* source = nullptr;
+        B->OnDragOver = [&](TBaseLazyTree&, TPersistent* s, TShiftState, TDragState state, TPoint,
+                            TDropMode, DWORD&, bool& accept) {
+            accept = true;
+            if (state != dsDragMove || source) return;
+            source = s;
+            B->Invalidate();
+            B->Update();
+        };
+        B->OnAfterPaint = [&](TBaseLazyTree&, TCanvas&) { Seen.push_back("paint"); };
+        Seen.clear();
+        Post(*B, WM_MOUSEMOVE, 30, 5, MK_LBUTTON);
+        Post(*B, WM_LBUTTONUP, 30, 5, 0);
+        Press();
+        B->OnAfterPaint = nullptr;
+        EXPECT_EQ(source, ownObject ? static_cast<TPersistent*>(&own) : A.get()) << ownObject;
+        if (!ownObject) continue;
+        ASSERT_GE(Seen.size(), 3u);
+        EXPECT_EQ(std::vector<std::string>(Seen.begin(), Seen.begin() + 3),
+                  (std::vector<std::string>{"hide", "paint", "show"}));
+    }
+}
+
+// Only the nearest window of a control is asked for the target: another
+// window's answer is no control, and a control that does not answer takes
+// no drop.
+TEST_F(FrameworkDrag, TargetIsTheNearestControlThatAnswers) {
+    TCreateParams params;
+    params.ClassName = "Foreign";
+    params.Style = WS_CHILD | WS_VISIBLE;
+    params.Width = params.Height = 50;
+    params.Parent = B->WindowHandle();
+    params.Proc.Call = [](HWND wnd, UINT msg, WPARAM w, LPARAM l) -> LRESULT {
+        return msg == CM_DRAG ? 1 : DefWindowProc(wnd, msg, w, l); // no control at 1
+    };
+    HWND foreign = CreateWindowEx(params);
+    TCustomControl plain;
+    plain.SetParent(B.get());
+    plain.SetBounds(0, 100, 50, 50);
+    plain.Handle();
+    struct Case {
+        HWND wnd;
+        std::vector<std::string> seen;
+    };
+    for (const Case& c : {Case{foreign, {"enter", "over", "drop", "end on B"}},
+                          Case{plain.WindowHandle(), {"end nowhere"}}}) {
+        Seen.clear();
+        PostMessage(c.wnd, WM_MOUSEMOVE, MK_LBUTTON, MakeLParam(30, 20));
+        PostMessage(c.wnd, WM_LBUTTONUP, 0, MakeLParam(30, 20));
+        Press();
+        EXPECT_EQ(Seen, c.seen);
+    }
+    DestroyWindow(foreign);
 }
 
 } // namespace

@@ -203,6 +203,49 @@ TEST_F(TreeForm, PropertiesSurviveWriteAndRead) {
     EXPECT_EQ(Write(*copy), data) << "read back, it writes the same bytes";
 }
 
+// The offered formats, the background picture and the components the tree
+// refers to (by name, found again among the form's components).
+TEST_F(TreeForm, FormatsPictureAndReferencesSurvive) {
+    TComponent form;
+    TCustomImageList icons(16, 16, &form), states(16, 16, &form), checks(16, 16, &form);
+    TPopupMenu menu(&form);
+    icons.Name = "Icons", states.Name = "States", checks.Name = "Checks", menu.Name = "Menu";
+    auto tree = NewComponent<TLazyStringTree>(&form);
+    tree->ClipboardFormats().Clear();
+    tree->ClipboardFormats().Add("CSV");
+    tree->ClipboardFormats().Add("HTML Format");
+    TBitmap picture(3, 2);
+    picture.Scanline(1)[2] = 0xFF123456u;
+    tree->SetBackground(picture);
+    tree->SetImages(&icons);
+    tree->SetStateImages(&states);
+    tree->SetCustomCheckImages(&checks);
+    tree->SetPopupMenu(&menu);
+    const std::string data = Write(*tree);
+
+    auto copy = NewComponent<TLazyStringTree>(&form);
+    TReader(data).ReadComponent(*copy);
+    EXPECT_EQ(copy->ClipboardFormats().Strings(), (std::vector<std::string>{"CSV", "HTML Format"}));
+    ASSERT_EQ(copy->Background().Width(), 3);
+    ASSERT_EQ(copy->Background().Height(), 2);
+    EXPECT_EQ(const_cast<TBitmap&>(copy->Background()).Scanline(1)[2], 0xFF123456u);
+    EXPECT_EQ(copy->Images(), &icons);
+    EXPECT_EQ(copy->StateImages(), &states);
+    EXPECT_EQ(copy->CustomCheckImages(), &checks);
+    EXPECT_EQ(copy->PopupMenu, &menu);
+    EXPECT_EQ(Write(*copy), data);
+
+    // A name the form does not hold, or a damaged picture, is a read error.
+    icons.Name = "Renamed";
+    auto lost = NewComponent<TLazyStringTree>(&form);
+    EXPECT_THROW(TReader(data).ReadComponent(*lost), EReadError);
+    TWriter bad;
+    bad.WriteBinary(std::string("\x05\0\0\0\x05\0\0\0abcd", 12));
+    EXPECT_THROW(TReader(WithProperty(Write(*Tree), "Background", bad.Data)).ReadComponent(*lost),
+                 EReadError);
+    copy.reset(), lost.reset(), tree.reset();
+}
+
 // The single option set of old forms replaces all option sets; the captions
 // of old forms come as narrow strings.
 TEST_F(TreeForm, OldFormsAreRead) {
