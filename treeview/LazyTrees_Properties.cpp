@@ -205,7 +205,8 @@ void TBaseLazyTree::SetBorderStyle(int value) {
 }
 
 void TBaseLazyTree::SetBottomSpace(uint32_t value) {
-    Store(FBottomSpace, value); // the vertical range follows with the scroll bars
+    Store(FBottomSpace, value);
+    UpdateVerticalScrollBar(true); // the range and a bottom-clamped offset follow at once
 }
 
 void TBaseLazyTree::SetButtonFillMode(TLTButtonFillMode value) {

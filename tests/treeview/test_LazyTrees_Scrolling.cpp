@@ -106,6 +106,22 @@ TEST_F(ScrollFixture, ScrollBarMessagesMoveTheOffsets) {
     EXPECT_EQ(Tree->OffsetX(), 0);
 }
 
+TEST_F(ScrollFixture, BottomSpaceChangesTheVerticalRangeAtOnce) {
+    Tree->SetRootNodeCount(100); // 1800 pixels high
+    Tree->UpdateScrollBars(false);
+    HWND wnd = Tree->WindowHandle();
+    for (int space : {100, 0}) {
+        Tree->SetBottomSpace(uint32_t(space));
+        TScrollInfo info;
+        info.Mask = SIF_ALL;
+        GetScrollInfo(wnd, SB_VERT, info);
+        EXPECT_EQ(info.Max, 1800 + space - 1) << space;
+        if (space) Tree->SetOffsetY(-100000); // at the bottom of the larger range
+    }
+    // Giving up the space at the bottom pulls the offset back into the content.
+    EXPECT_EQ(Tree->OffsetY(), ClientH() - 1800);
+}
+
 TEST_F(ScrollFixture, ScrollIntoViewReachesTheLastOfAMillion) {
     Tree->SetRootNodeCount(1000000);
     PLazyNode last = Tree->GetLastVisible();
