@@ -2265,6 +2265,12 @@ public:
 
     TLazyTreeColumns* Owner() const { return FOwner; }
     TColumnIndex Index() const;
+    // Moves the column to another place in its collection; out-of-range places are ignored.
+    virtual void SetIndex(TColumnIndex value);
+    // Moves the column to the end of another collection; it cannot be left without one.
+    virtual void SetCollection(TLazyTreeColumns* value);
+    // The name is the text's (see GetDisplayName); setting it only tells the collection.
+    virtual void SetDisplayName(const std::u16string& value);
 
     TAlignment Alignment() const { return FAlignment; }
     void SetAlignment(TAlignment value);
@@ -2382,6 +2388,8 @@ private:
             FMinWidthPercent = 0;
 };
 
+enum TColumnNotification { cnAdded, cnExtracting, cnDeleting };
+
 // The columns of one header, with the map from screen position to index.
 class TLazyTreeColumns {
 public:
@@ -2457,6 +2465,14 @@ public:
     // Called for every change of a column (Item) or of the whole collection (null).
     virtual void Update(TLazyTreeColumn* item);
 
+protected:
+    // A column joined, is leaving or is about to be destroyed; Notify hands on to the hooks.
+    virtual void Added(TLazyTreeColumn& item) { (void)item; }
+    virtual void Deleting(TLazyTreeColumn& item) { (void)item; }
+    virtual void Notify(TLazyTreeColumn& item, TColumnNotification action);
+    // A column has joined; its name is its text, so there is nothing to give it.
+    virtual void SetItemName(TLazyTreeColumn& item) { (void)item; }
+
 private:
     friend class TLazyTreeColumn;
     friend class TLTHeader;
@@ -2467,6 +2483,8 @@ private:
     void MovePositionEntry(TColumnIndex column, TColumnPosition newPosition);
     void RemoveIndexFromPositions(TColumnIndex oldIndex);
     void AdjustIndex(TColumnIndex& value, TColumnIndex removed) const;
+    TLazyTreeColumn* Insert(std::unique_ptr<TLazyTreeColumn> column);
+    std::unique_ptr<TLazyTreeColumn> Extract(TColumnIndex index);
 
     TLTHeader* FHeader;
     std::vector<std::unique_ptr<TLazyTreeColumn>> FItems;

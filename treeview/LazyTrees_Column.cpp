@@ -60,6 +60,35 @@ void TLazyTreeColumn::Changed() {
     if (FOwner) FOwner->Changed(this);
 }
 
+void TLazyTreeColumn::SetIndex(TColumnIndex value) {
+    TColumnIndex current = Index();
+    if (!FOwner || current == value || !FOwner->IsValidColumn(value)) return;
+    auto& items = FOwner->FItems;
+    auto from = items.begin() + current, to = items.begin() + value;
+    if (current < value)
+        std::rotate(from, from + 1, to + 1);
+    else
+        std::rotate(to, from, from + 1);
+    FIndexHint = value;
+    // The position map still names places by index: the whole collection is laid out anew.
+    FOwner->Changed(nullptr);
+}
+
+void TLazyTreeColumn::SetCollection(TLazyTreeColumns* value) {
+    if (value == FOwner) return;
+    // The collection owns its columns: a column only moves from one collection to another.
+    if (!value || !FOwner) throw EListError("Столбец переходит только из одного набора в другой");
+    TLazyTreeColumns* old = FOwner;
+    old->Notify(*this, cnExtracting);
+    std::unique_ptr<TLazyTreeColumn> self = old->Extract(Index());
+    old->Changed(nullptr);
+    value->Insert(std::move(self));
+}
+
+void TLazyTreeColumn::SetDisplayName(const std::u16string&) {
+    if (FOwner) FOwner->Changed(nullptr);
+}
+
 // --- setters -------------------------------------------------------------------------------------
 
 void TLazyTreeColumn::SetAlignment(TAlignment value) {

@@ -55,13 +55,29 @@ std::unique_ptr<TLazyTreeColumn> TLazyTreeColumns::NewColumn() {
 }
 
 TLazyTreeColumn* TLazyTreeColumns::Add() {
-    FItems.push_back(NewColumn());
-    TLazyTreeColumn* c = FItems.back().get();
-    c->FPosition = TColumnPosition(Count() - 1);
-    Changed(nullptr);
+    TLazyTreeColumn* c = Insert(NewColumn());
     c->SyncParentBiDiMode();
     c->SyncParentColor();
     return c;
+}
+
+TLazyTreeColumn* TLazyTreeColumns::Insert(std::unique_ptr<TLazyTreeColumn> column) {
+    FItems.push_back(std::move(column));
+    TLazyTreeColumn* c = FItems.back().get();
+    c->FOwner = this;
+    c->FIndexHint = Count() - 1;
+    c->FPosition = TColumnPosition(Count() - 1);
+    Notify(*c, cnAdded);
+    Changed(nullptr);
+    SetItemName(*c);
+    return c;
+}
+
+void TLazyTreeColumns::Notify(TLazyTreeColumn& item, TColumnNotification action) {
+    if (action == cnAdded)
+        Added(item);
+    else if (action == cnDeleting)
+        Deleting(item);
 }
 
 void TLazyTreeColumns::AdjustIndex(TColumnIndex& value, TColumnIndex removed) const {
@@ -71,7 +87,7 @@ void TLazyTreeColumns::AdjustIndex(TColumnIndex& value, TColumnIndex removed) co
         --value;
 }
 
-void TLazyTreeColumns::Delete(TColumnIndex index) {
+std::unique_ptr<TLazyTreeColumn> TLazyTreeColumns::Extract(TColumnIndex index) {
     if (!IsValidColumn(index))
         throw EListError("Индекс списка вне диапазона (" + std::to_string(index) + ")");
     if (!FClearing) {
@@ -87,7 +103,15 @@ void TLazyTreeColumns::Delete(TColumnIndex index) {
         else if (main > index)
             --main;
     }
+    std::unique_ptr<TLazyTreeColumn> column = std::move(FItems[size_t(index)]);
     FItems.erase(FItems.begin() + index);
+    column->FOwner = nullptr;
+    return column;
+}
+
+void TLazyTreeColumns::Delete(TColumnIndex index) {
+    if (IsValidColumn(index)) Notify(*FItems[size_t(index)], cnDeleting);
+    Extract(index).reset();
     Changed(nullptr);
 }
 

@@ -225,6 +225,65 @@ TEST_F(TreeColumns, MovesAndDeletesKeepThePositionMapAPermutation) {
     EXPECT_EQ(Lefts(), (std::vector<int>{30, 0}));
 }
 
+TEST_F(TreeColumns, ANewIndexMovesTheColumnWithinItsCollection) {
+    struct Case {
+        TColumnIndex from, to;
+        std::vector<int> widthsByIndex, lefts;
+    };
+    // The position map names places by index, so the screen order follows the new indices.
+    for (const Case& c :
+         {Case{2, 0, {30, 10, 20}, {0, 30, 40}}, Case{0, 2, {20, 30, 10}, {0, 20, 50}},
+          Case{1, 1, {10, 20, 30}, {0, 10, 30}}, Case{1, 3, {10, 20, 30}, {0, 10, 30}},
+          Case{1, -1, {10, 20, 30}, {0, 10, 30}}}) {
+        Columns().Clear();
+        for (int i = 0; i < 3; ++i) Add(10 + 10 * i);
+        TLazyTreeColumn& moved = Columns()[c.from];
+        moved.SetIndex(c.to);
+        std::vector<int> widths;
+        for (int i = 0; i < 3; ++i) widths.push_back(Columns()[i].Width());
+        EXPECT_EQ(widths, c.widthsByIndex) << c.from << "->" << c.to;
+        EXPECT_EQ(Lefts(), c.lefts) << c.from << "->" << c.to;
+        EXPECT_EQ(moved.Index(), Columns().IsValidColumn(c.to) ? c.to : c.from);
+        EXPECT_EQ(Columns().PositionMap(), (std::vector<TColumnIndex>{0, 1, 2}));
+    }
+}
+
+TEST_F(TreeColumns, AColumnMovesToTheEndOfAnotherCollection) {
+    auto other = NewComponent<TLazyStringTree>();
+    other->Header().Columns().Add();
+    for (int i = 0; i < 3; ++i) Add(10 + 10 * i);
+    Header().SetSortColumn(2);
+    TLazyTreeColumn& moved = Columns()[1];
+    moved.SetCollection(&other->Header().Columns());
+    EXPECT_EQ(Columns().Count(), 2);
+    EXPECT_EQ(Columns().PositionMap(), (std::vector<TColumnIndex>{0, 1}));
+    EXPECT_EQ(Header().SortColumn, 1); // still the same column
+    EXPECT_EQ(Lefts(), (std::vector<int>{0, 10}));
+    EXPECT_EQ(moved.Owner(), &other->Header().Columns());
+    EXPECT_EQ(moved.Index(), 1);
+    EXPECT_EQ(moved.Position(), 1u);
+    EXPECT_EQ(moved.Left(), other->Header().Columns()[0].Width());
+    // Without a collection the column would have no owner: refused, nothing moves.
+    EXPECT_THROW(moved.SetCollection(nullptr), EListError);
+    EXPECT_EQ(other->Header().Columns().Count(), 2);
+}
+
+TEST_F(TreeColumns, JoiningLeavingAndDeletingReachTheCollectionHooks) {
+    struct Logging : TLazyTreeColumns {
+        using TLazyTreeColumns::TLazyTreeColumns;
+        std::string Log;
+        void Added(TLazyTreeColumn& c) override { Log += "+" + std::to_string(c.Index()); }
+        void Deleting(TLazyTreeColumn& c) override { Log += "-" + std::to_string(c.Index()); }
+        void SetItemName(TLazyTreeColumn& c) override { Log += "n" + std::to_string(c.Index()); }
+    } logging(&Header());
+    logging.Add();
+    logging.Add();
+    Add(10).SetCollection(&logging);      // joins: named like an added column
+    logging[0].SetCollection(&Columns()); // leaves without being destroyed: no deleting
+    logging.Delete(1);
+    EXPECT_EQ(logging.Log, "+0n0+1n1+2n2-1");
+}
+
 TEST_F(TreeColumns, AColumnMovedBesideTheFixedAreaJoinsIt) {
     Add(50, DefaultColumnOptions | coFixed);
     Add(50);
