@@ -66,7 +66,8 @@ std::vector<int> Positions() {
 }
 
 size_t HeapInUse() {
-    return mallinfo2().uordblks;
+    struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd; // large blocks are mapped apart
 }
 
 // --- the subjects ------------------------------------------------------------------------
