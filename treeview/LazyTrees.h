@@ -2033,6 +2033,10 @@ protected:
     PLazyNode FRoot = nullptr;
     TLazyNodeSlabs FNodeSlabs;
     bool FFreeingAllNodes = false; // the blocks go back with their slabs, not one by one
+    // Kept so that adding node after node costs no lock: a tree never handed
+    // to the validation thread, or no structure timer set, needs none.
+    bool FWithWorker = false;
+    bool FStructureTimerSet = false;
     int FNodeDataSize = -1;
     int FTotalInternalDataSize = 0;
     std::atomic<TLazyTreeStates> FStates{0}; // read by the worker thread
@@ -2075,6 +2079,7 @@ protected:
 
     // Clipboard and OLE data.
     friend class TLTDataObject;
+    friend class TWorkerThread;
     TLTDataObject* FClipboardData = nullptr; // this tree's object on the clipboard
     uint32_t FTreeReference = 0;
     std::vector<PLazyNode> LoadedSelection; // nodes read as selected, added in one batch
