@@ -114,6 +114,34 @@ struct alignas(std::max_align_t) TLazyNode {
 using PLazyNode = TLazyNode*;
 inline constexpr int TreeNodeSize = int(sizeof(TLazyNode));
 
+// The node blocks of one tree, cut from slabs of its own: a block keeps its
+// address while it lives, freed blocks are reused, and a tree that goes
+// empty gives all its slabs back at once.
+class TLazyNodeSlabs {
+public:
+    TLazyNodeSlabs() = default;
+    TLazyNodeSlabs(const TLazyNodeSlabs&) = delete;
+    TLazyNodeSlabs& operator=(const TLazyNodeSlabs&) = delete;
+    ~TLazyNodeSlabs() { ReleaseAll(); }
+    void* Take(size_t size); // zero-filled
+    void Give(void* block);
+    void Forget() { --FLive; } // a block that ReleaseAll will take back with its slab
+    void ReleaseAll();
+    size_t Live() const { return FLive; }
+
+private:
+    struct TFreeBlock {
+        TFreeBlock* Next;
+    };
+    std::vector<void*> FSlabs;
+    uint8_t* FNext = nullptr;
+    uint8_t* FEnd = nullptr;
+    TFreeBlock* FFree = nullptr;
+    size_t FBlockSize = 0;
+    size_t FSlabBlocks = 0;
+    size_t FLive = 0;
+};
+
 // --- tree states ---------------------------------------------------------------------
 
 using TLazyTreeStates = uint64_t;
@@ -2003,6 +2031,12 @@ protected:
     uint32_t FTempNodeCount = 0;
 
     PLazyNode FRoot = nullptr;
+    TLazyNodeSlabs FNodeSlabs;
+    bool FFreeingAllNodes = false; // the blocks go back with their slabs, not one by one
+    // Kept so that adding node after node costs no lock: a tree never handed
+    // to the validation thread, or no structure timer set, needs none.
+    bool FWithWorker = false;
+    bool FStructureTimerSet = false;
     int FNodeDataSize = -1;
     int FTotalInternalDataSize = 0;
     std::atomic<TLazyTreeStates> FStates{0}; // read by the worker thread
@@ -2045,6 +2079,7 @@ protected:
 
     // Clipboard and OLE data.
     friend class TLTDataObject;
+    friend class TWorkerThread;
     TLTDataObject* FClipboardData = nullptr; // this tree's object on the clipboard
     uint32_t FTreeReference = 0;
     std::vector<PLazyNode> LoadedSelection; // nodes read as selected, added in one batch

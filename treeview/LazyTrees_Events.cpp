@@ -585,6 +585,7 @@ void TBaseLazyTree::DoShowScrollbar(int bar, bool show) {
 
 void TBaseLazyTree::DoStructureChange(PLazyNode node, TChangeReason reason) {
     StopTimer(StructureChangeTimer);
+    FStructureTimerSet = false;
     if (OnStructureChange) OnStructureChange(*this, node, reason);
     DoStateChange(0, TS(tsStructureChangePending));
     FLastStructureChangeNode = nullptr;

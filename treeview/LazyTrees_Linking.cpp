@@ -245,8 +245,20 @@ void TBaseLazyTree::DeleteChildren(PLazyNode node, bool resetHasChildren) {
     if (ChildrenDisplayed(node)) FVisibleCount -= CountVisibleChildren(node);
     if (node->States & vsExpanded)
         AdjustTotalHeight(node, -(int64_t(node->TotalHeight) - node->NodeHeight));
+    // When every block of the store is in the tree, the whole tree goes: the
+    // events still come for every node, the blocks go back with their slabs.
+    FFreeingAllNodes = node == FRoot && FNodeSlabs.Live() == FRoot->TotalCount - 1;
     AdjustTotalCount(node, -(int64_t(node->TotalCount) - 1));
-    DeleteSubtree(node);
+    try {
+        DeleteSubtree(node);
+    } catch (...) {
+        FFreeingAllNodes = false;
+        throw;
+    }
+    if (FFreeingAllNodes) {
+        FFreeingAllNodes = false;
+        FNodeSlabs.ReleaseAll();
+    }
     node->States &= ~vsAllChildrenHidden;
     if (resetHasChildren && node != FRoot) node->States &= ~vsHasChildren;
     InvalidateCache();

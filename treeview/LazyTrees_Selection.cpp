@@ -388,9 +388,9 @@ void TBaseLazyTree::SetFocusedColumn(TColumnIndex column) {
 
 void TBaseLazyTree::AdviseChangeEvent(bool structureChange, PLazyNode node, TChangeReason reason) {
     if (structureChange) {
-        if (FStates & TS(tsStructureChangePending))
-            StopTimer(StructureChangeTimer);
-        else
+        if (FStates & TS(tsStructureChangePending)) {
+            if (std::exchange(FStructureTimerSet, false)) StopTimer(StructureChangeTimer);
+        } else
             DoStateChange(TS(tsStructureChangePending));
         FLastStructureChangeNode = node;
         if (FLastStructureChangeReason == crIgnore)
@@ -419,7 +419,7 @@ void TBaseLazyTree::StructureChange(PLazyNode node, TChangeReason reason) {
     AdviseChangeEvent(true, node, reason);
     if (FUpdateCount > 0) return;
     if (ChangeDelay > 0 && !(FStates & TS(tsSynchMode)) && !(ComponentState & csDestroying))
-        SetTimer(Handle(), StructureChangeTimer, ChangeDelay);
+        FStructureTimerSet = SetTimer(Handle(), StructureChangeTimer, ChangeDelay);
     else
         DoStructureChange(FLastStructureChangeNode, FLastStructureChangeReason);
 }

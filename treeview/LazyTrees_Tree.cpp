@@ -5,6 +5,7 @@
 
 #include "platform/EventLoop.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -160,8 +161,7 @@ PLazyNode TBaseLazyTree::MakeNewNode() {
     if (FNodeDataSize == -1) DoGetNodeDataSize(FNodeDataSize);
     int data = (ComponentState & csDesigning) ? 0 : std::max(FNodeDataSize, 0);
     auto* node = static_cast<PLazyNode>(
-        std::calloc(1, size_t(TreeNodeSize + FTotalInternalDataSize + data)));
-    if (!node) throw std::bad_alloc();
+        FNodeSlabs.Take(size_t(TreeNodeSize + FTotalInternalDataSize + data)));
     node->States = vsVisible;
     node->TotalCount = 1;
     node->NodeHeight = uint16_t(FDefaultNodeHeight);
@@ -171,7 +171,58 @@ PLazyNode TBaseLazyTree::MakeNewNode() {
 }
 
 void TBaseLazyTree::FreeNodeBlock(PLazyNode node) {
-    std::free(node);
+    if (FFreeingAllNodes)
+        FNodeSlabs.Forget();
+    else
+        FNodeSlabs.Give(node);
+}
+
+void* TLazyNodeSlabs::Take(size_t size) {
+    size = (size + alignof(TLazyNode) - 1) / alignof(TLazyNode) * alignof(TLazyNode);
+    if (size != FBlockSize) {
+        // Blocks of the old size stay where they are until their slabs go.
+        FBlockSize = size;
+        FFree = nullptr;
+        FNext = FEnd = nullptr;
+    }
+    ++FLive;
+    if (FFree) {
+        void* block = FFree;
+        FFree = FFree->Next;
+        std::memset(block, 0, size);
+        return block;
+    }
+    if (FNext == FEnd) {
+        // Slabs grow with the tree, up to a few megabytes each.
+        FSlabBlocks = std::clamp<size_t>(FSlabBlocks * 2, 32, size_t(1) << 16);
+        void* slab = std::calloc(FSlabBlocks, size);
+        if (!slab) {
+            --FLive;
+            throw std::bad_alloc();
+        }
+        FSlabs.push_back(slab);
+        FNext = static_cast<uint8_t*>(slab);
+        FEnd = FNext + FSlabBlocks * size;
+    }
+    void* block = FNext;
+    FNext += size;
+    return block;
+}
+
+void TLazyNodeSlabs::Give(void* block) {
+    --FLive;
+    auto* free = static_cast<TFreeBlock*>(block);
+    free->Next = FFree;
+    FFree = free;
+}
+
+void TLazyNodeSlabs::ReleaseAll() {
+    for (void* slab : FSlabs) std::free(slab);
+    FSlabs.clear();
+    FNext = FEnd = nullptr;
+    FFree = nullptr;
+    FSlabBlocks = 0;
+    FLive = 0;
 }
 
 void* TBaseLazyTree::GetNodeData(PLazyNode node) const {

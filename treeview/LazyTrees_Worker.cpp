@@ -86,6 +86,7 @@ TWorkerThread::~TWorkerThread() {
 
 void TWorkerThread::AddTree(TBaseLazyTree* tree) {
     tree->DoStateChange(0, TS(tsStopValidation));
+    tree->FWithWorker = true;
     std::lock_guard<std::mutex> guard(FListLock);
     for (TWaiter& w : FWaiterList)
         if (w.Tree == tree) {
@@ -196,10 +197,13 @@ void TWorkerThread::Execute() {
 
 void TBaseLazyTree::InterruptValidation() {
     DoStateChange(TS(tsStopValidation), TS(tsUseCache));
-    TWorkerThread* w = WorkerThread();
+    TWorkerThread* w = FWithWorker ? WorkerThread() : nullptr;
     if (!w) return;
     // Only queued: out of the queue, nothing more to wait for.
-    if (!w->RemoveOrHeld(this)) return;
+    if (!w->RemoveOrHeld(this)) {
+        FWithWorker = false;
+        return;
+    }
     // The thread may have taken the tree before telling it so: it is waited
     // for all the same, since the tree may be about to change or go. Inside
     // the thread's own message it cannot be waited for (it waits for this
