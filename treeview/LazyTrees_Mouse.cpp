@@ -15,8 +15,14 @@ TPoint MessagePoint(LPARAM l) {
     return {int(int16_t(LoWord(uintptr_t(l)))), int(int16_t(HiWord(uintptr_t(l))))};
 }
 
-// How far the pointer must move before a pending clear or drag gives way.
-constexpr int DragThreshold = 5;
+// How far the pointer must move before a pending clear or rubber band gives way: the
+// desktop's own drag distance, so the tree feels like the rest of the desktop.
+bool BeyondDragThreshold(int dx, int dy, bool inclusive) {
+    int cx = GetSystemMetrics(SM_CXDRAG), cy = GetSystemMetrics(SM_CYDRAG);
+    dx = std::abs(dx);
+    dy = std::abs(dy);
+    return inclusive ? dx >= cx || dy >= cy : dx > cx || dy > cy;
+}
 
 } // namespace
 
@@ -634,8 +640,7 @@ void TBaseLazyTree::MouseMove(TShiftState shift, int x, int y) {
             return;
         }
         if ((FStates & TS(tsClearPending)) && !(FStates & TS(tsWheelPanning, tsWheelScrolling)) &&
-            (std::abs(FLastClickPos.X - x) >= DragThreshold ||
-             std::abs(FLastClickPos.Y - y) >= DragThreshold))
+            BeyondDragThreshold(FLastClickPos.X - x, FLastClickPos.Y - y, true))
             DoStateChange(0, TS(tsClearPending));
         if ((FStates & TS(tsOLEDragPending)) && (std::abs(FLastClickPos.X - x) >= FDragThreshold ||
                                                  std::abs(FLastClickPos.Y - y) >= FDragThreshold)) {
@@ -656,7 +661,7 @@ void TBaseLazyTree::MouseMove(TShiftState shift, int x, int y) {
     // A pending rubber band starts once it is larger than the drag threshold.
     if (CalculateSelectionRect(x, y)) Invalidate();
     TRect r = FNewSelRect;
-    if (std::abs(r.Right - r.Left) > DragThreshold || std::abs(r.Bottom - r.Top) > DragThreshold) {
+    if (BeyondDragThreshold(r.Right - r.Left, r.Bottom - r.Top, false)) {
         if (FStates & TS(tsClearPending)) {
             DoStateChange(0, TS(tsClearPending));
             ClearSelection();

@@ -884,3 +884,20 @@ TEST_F(MouseInput, RubberBandRightToLeft) {
     EXPECT_EQ(Selection(), "") << "left of the 50-pixel texts again";
     Mouse(WM_LBUTTONUP, textRight - 55, 30);
 }
+
+// The band starts once it is wider or taller than the desktop's drag distance, not sooner.
+TEST_F(MouseInput, RubberBandStartsPastTheDesktopDragDistance) {
+    Nodes({u"a", u"b", u"c"});
+    Tree->TreeOptions().SetSelectionOptions(toMultiSelect);
+    const int cx = GetSystemMetrics(SM_CXDRAG), cy = GetSystemMetrics(SM_CYDRAG);
+    struct Case {
+        int dx, dy;
+        bool starts;
+    } cases[] = {{cx, 0, false}, {0, cy, false}, {cx + 1, 0, true}, {0, cy + 1, true}};
+    for (const Case& c : cases) {
+        Mouse(WM_LBUTTONDOWN, 100, 5, MK_LBUTTON);
+        Mouse(WM_MOUSEMOVE, 100 + c.dx, 5 + c.dy, MK_LBUTTON);
+        EXPECT_EQ(Tree->HasState(tsDrawSelecting), c.starts) << c.dx << "," << c.dy;
+        Mouse(WM_LBUTTONUP, 100 + c.dx, 5 + c.dy);
+    }
+}
