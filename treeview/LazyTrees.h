@@ -1448,6 +1448,8 @@ public:
     bool ChangeCheckState(PLazyNode node, TCheckState value);
     virtual bool CheckParentCheckState(PLazyNode node, TCheckState newState);
     virtual TCheckState DetermineNextCheckState(TCheckType checkType, TCheckState checkState);
+    // A click on a column's header check box moves it on to its next state.
+    virtual void UpdateColumnCheckState(TLazyTreeColumn* column);
     TCheckState CheckState(PLazyNode node) const {
         return node ? node->CheckState : csUncheckedNormal;
     }
@@ -1749,6 +1751,7 @@ public:
     TPopupMenu* PopupMenu = nullptr;
     void SetPopupMenu(TPopupMenu* value);
     bool HasPopupMenu(PLazyNode node, TColumnIndex column, TPoint position);
+    virtual bool HasImage(PLazyNode node, TLTImageKind kind, TColumnIndex column);
     virtual void DoGetUserClipboardFormats(std::vector<TFormatEtc>& formats);
     virtual void DoHeaderClick(TLTHeaderHitInfo hitInfo);
     virtual void DoHeaderDblClick(TLTHeaderHitInfo hitInfo);
@@ -1820,15 +1823,15 @@ public:
     int ContentHeight() const;
     int GetMaxColumnWidth(TColumnIndex column, bool useSmartColumnWidth = false);
     void InvalidateColumn(TColumnIndex column);
-    // The tree operation the header auto-fit runs in; OperationCanceled stops it.
-    void StartOperation() {
-        ++FOperationCount;
-        FOperationCanceled = false;
+    // The long operations (the header auto-fit) OperationCanceled stops. Only the outermost
+    // start forgets an earlier cancel request, so a nested start cannot undo a cancel.
+    void BeginOperation() {
+        if (FOperationCount++ == 0) FOperationCanceled = false;
     }
     void EndOperation() {
         if (FOperationCount > 0) --FOperationCount;
     }
-    bool OperationCanceled() const { return FOperationCanceled; }
+    bool OperationCanceled() const { return FOperationCanceled && FOperationCount > 0; }
     void CancelOperation() {
         if (FOperationCount > 0) FOperationCanceled = true;
     }

@@ -397,6 +397,10 @@ void TBaseLazyTree::FullCollapse(PLazyNode node) {
 
 // --- check states ----------------------------------------------------------------------
 
+void TBaseLazyTree::UpdateColumnCheckState(TLazyTreeColumn* column) {
+    column->SetCheckState(DetermineNextCheckState(column->CheckType(), column->CheckState()));
+}
+
 TCheckState TBaseLazyTree::DetermineNextCheckState(TCheckType checkType, TCheckState checkState) {
     switch (checkType) {
     case ctTriStateCheckBox:

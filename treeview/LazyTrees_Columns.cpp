@@ -529,9 +529,7 @@ void TLazyTreeColumns::HandleHeaderClick(TPoint p, TMouseButton button, bool for
         if (col.FGlyphDrawn && col.FGlyphRect.Contains(w)) {
             info.HitPosition |= hpOnIcon;
             if (col.FCheckBox) {
-                if (tree)
-                    col.SetCheckState(
-                        tree->DetermineNextCheckState(col.FCheckType, col.FCheckState));
+                if (tree) tree->UpdateColumnCheckState(&col);
                 info.HitPosition |= hpOnCheckBox;
             }
         }

@@ -362,7 +362,7 @@ void TLTHeader::AutoFitColumns(bool animated, TSmartAutoFitType smartAutoFitType
     int start = std::max(0, rangeStartCol);
     int end = rangeEndCol <= NoColumn ? count - 1 : std::min(rangeEndCol, count - 1);
     if (end < start) return;
-    FOwner->StartOperation();
+    FOwner->BeginOperation();
     if (FOwner->OnBeforeAutoFitColumns) FOwner->OnBeforeAutoFitColumns(*this, smartAutoFitType);
     for (int p = start; p <= end; ++p) {
         TColumnIndex index = FColumns->ColumnAtPosition(TColumnPosition(p));

@@ -9,16 +9,12 @@
 
 namespace nuq {
 
-namespace {
-
-bool HasImageIn(TBaseLazyTree& tree, PLazyNode node, TLTImageKind kind, TColumnIndex column) {
+bool TBaseLazyTree::HasImage(PLazyNode node, TLTImageKind kind, TColumnIndex column) {
     bool ghosted = false;
     int index = -1;
-    tree.DoGetImageIndex(node, kind, column, ghosted, index);
+    DoGetImageIndex(node, kind, column, ghosted, index);
     return index > -1;
 }
-
-} // namespace
 
 void TBaseLazyTree::GetHitTestInfoAt(int x, int y, bool relative, THitInfo& hitInfo) {
     hitInfo = THitInfo{};
@@ -121,14 +117,14 @@ void TBaseLazyTree::DetermineHitPositionLTR(THitInfo& hitInfo, int x, int right,
         if (node->CheckType != ctNone) hitInfo.HitPositions |= hiOnItemCheckbox;
         return;
     }
-    if (FStateImages && HasImageIn(*this, node, ikState, hitInfo.HitColumn)) {
+    if (FStateImages && HasImage(node, ikState, hitInfo.HitColumn)) {
         offset += FStateImages->Width() + 2;
         if (x < offset) {
             hitInfo.HitPositions |= hiOnStateIcon;
             return;
         }
     }
-    if (FImages && HasImageIn(*this, node, ikNormal, hitInfo.HitColumn)) {
+    if (FImages && HasImage(node, ikNormal, hitInfo.HitColumn)) {
         offset += FImages->Width() + 2;
         if (x < offset) {
             hitInfo.HitPositions |= hiOnNormalIcon;
@@ -196,14 +192,14 @@ void TBaseLazyTree::DetermineHitPositionRTL(THitInfo& hitInfo, int x, int right,
         if (node->CheckType != ctNone) hitInfo.HitPositions |= hiOnItemCheckbox;
         return;
     }
-    if (FStateImages && HasImageIn(*this, node, ikState, hitInfo.HitColumn)) {
+    if (FStateImages && HasImage(node, ikState, hitInfo.HitColumn)) {
         offset -= FStateImages->Width() + 2;
         if (x >= offset) {
             hitInfo.HitPositions |= hiOnStateIcon;
             return;
         }
     }
-    if (FImages && HasImageIn(*this, node, ikNormal, hitInfo.HitColumn)) {
+    if (FImages && HasImage(node, ikNormal, hitInfo.HitColumn)) {
         offset -= FImages->Width() + 2;
         if (x >= offset) {
             hitInfo.HitPositions |= hiOnNormalIcon;

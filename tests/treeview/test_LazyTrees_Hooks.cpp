@@ -28,6 +28,10 @@ public:
         auto it = Widths.find(n);
         return it == Widths.end() ? 50 : it->second;
     }
+    bool AllHaveImages = false;
+    bool HasImage(PLazyNode n, TLTImageKind kind, TColumnIndex column) override {
+        return (AllHaveImages && kind == ikNormal) || TLazyStringTree::HasImage(n, kind, column);
+    }
 
 protected:
     std::unique_ptr<TLazyTreeColumn> GetColumnClass(TLazyTreeColumns* columns) override {
@@ -133,3 +137,34 @@ TEST_F(Hooks, MaxRightExtendCoversTheRowsInView) {
 }
 
 } // namespace
+
+// A tree that says every node has an image gets the image hit where the text began.
+TEST_F(Hooks, HitTestAsksTheTreeWhetherANodeHasAnImage) {
+    TCustomImageList images;
+    images.SetWidth(16);
+    Tree->SetImages(&images);
+    Tree->AddChild(nullptr);
+    for (bool all : {false, true}) {
+        Tree->AllHaveImages = all;
+        THitInfo info;
+        Tree->GetHitTestInfoAt(18 + 4 + 2, 5, true, info);
+        EXPECT_EQ((info.HitPositions & hiOnNormalIcon) != 0, all);
+    }
+}
+
+// A cancel request holds only while a long operation runs; a nested start keeps it.
+TEST_F(Hooks, CancelHoldsOnlyWhileAnOperationRuns) {
+    Tree->CancelOperation();
+    EXPECT_FALSE(Tree->OperationCanceled()) << "nothing runs";
+    Tree->BeginOperation();
+    Tree->CancelOperation();
+    Tree->BeginOperation();
+    EXPECT_TRUE(Tree->OperationCanceled()) << "the nested start keeps the request";
+    Tree->EndOperation();
+    EXPECT_TRUE(Tree->OperationCanceled());
+    Tree->EndOperation();
+    EXPECT_FALSE(Tree->OperationCanceled()) << "the operation ended";
+    Tree->BeginOperation();
+    EXPECT_FALSE(Tree->OperationCanceled()) << "a new operation starts afresh";
+    Tree->EndOperation();
+}
