@@ -1585,6 +1585,9 @@ public:
     // Nodes collected for a batch operation.
     const std::vector<PLazyNode>& TempNodeCache() const { return FTempNodeCache; }
     uint32_t TempNodeCount() const { return FTempNodeCount; }
+    virtual void ClearTempCache();
+    // Level of node2 less level of node1.
+    virtual int CountLevelDifference(PLazyNode node1, PLazyNode node2);
     virtual void InternalCacheNode(PLazyNode node);
 
     // Events.
@@ -1809,7 +1812,10 @@ public:
     int EffectiveOffsetX() const { return FEffectiveOffsetX; }
     void SetEffectiveOffsetX(int value) { FEffectiveOffsetX = value; }
     bool UseRightToLeftAlignment() const { return BiDiMode == bdRightToLeft; }
-    // Room right of the columns that right-to-left alignment moves them by.
+    // How far right-to-left painting shifts the columns: the room the header leaves right of
+    // them; excludeScrollBar leaves out the room a shown vertical scroll bar takes.
+    virtual int ComputeRTLOffset(bool excludeScrollBar = false);
+    // The shift of the columns in the client area (0 unless right-to-left).
     int RTLColumnShift();
     TBevelKind BevelKind = bkNone;
     TBevelCut BevelInner = bvRaised, BevelOuter = bvLowered;

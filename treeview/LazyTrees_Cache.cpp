@@ -265,4 +265,13 @@ void TBaseLazyTree::InternalCacheNode(PLazyNode node) {
     FTempNodeCache[FTempNodeCount++] = node;
 }
 
+void TBaseLazyTree::ClearTempCache() {
+    FTempNodeCache.clear();
+    FTempNodeCount = 0;
+}
+
+int TBaseLazyTree::CountLevelDifference(PLazyNode node1, PLazyNode node2) {
+    return int(GetNodeLevel(node2)) - int(GetNodeLevel(node1));
+}
+
 } // namespace nuq

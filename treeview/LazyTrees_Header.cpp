@@ -677,9 +677,20 @@ void TBaseLazyTree::HeaderNonClient(TMessage& m) {
     }
 }
 
+int TBaseLazyTree::ComputeRTLOffset(bool excludeScrollBar) {
+    const TScrollStyle bars = FScrollBarOptions->ScrollBars();
+    const bool barShown =
+        ClientRect().Height() < RangeY() && (bars == ssVertical || bars == ssBoth);
+    const int bar = barShown ? GetSystemMetrics(SM_CXVSCROLL) : 0;
+    const int header = FHeaderRect.Width(), tree = RangeX();
+    int result = header < tree + bar ? bar : header - tree;
+    if (excludeScrollBar) result -= bar;
+    return result;
+}
+
 int TBaseLazyTree::RTLColumnShift() {
     if (!UseRightToLeftAlignment()) return 0;
-    return std::max(0, ClientRect().Width() - FHeader->Columns().TotalWidth());
+    return std::max(0, ComputeRTLOffset(true));
 }
 
 int TBaseLazyTree::ContentHeight() const {

@@ -728,7 +728,7 @@ bool TBaseLazyTree::HandleDrawSelection() {
                                          FTempNodeCache.begin() + FTempNodeCount);
             InternalAddToSelection(std::move(added), false);
         }
-        FTempNodeCount = 0;
+        ClearTempCache();
         Change(nullptr);
     }
     return changed;

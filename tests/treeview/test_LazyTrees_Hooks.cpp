@@ -168,3 +168,30 @@ TEST_F(Hooks, CancelHoldsOnlyWhileAnOperationRuns) {
     EXPECT_FALSE(Tree->OperationCanceled()) << "a new operation starts afresh";
     Tree->EndOperation();
 }
+
+TEST_F(Hooks, LevelDifferenceCountsFromTheFirstNodeToTheSecond) {
+    PLazyNode a = Tree->AddChild(nullptr), b = Tree->AddChild(a), c = Tree->AddChild(b);
+    struct Case {
+        PLazyNode from, to;
+        int expected;
+    } cases[] = {{a, c, 2}, {c, a, -2}, {b, b, 0}};
+    for (const Case& k : cases) EXPECT_EQ(Tree->CountLevelDifference(k.from, k.to), k.expected);
+}
+
+// Right to left, the columns move by the room the header leaves; a shown vertical bar
+// takes its width of that room unless it is left out.
+TEST_F(Hooks, RightToLeftOffsetCountsTheVerticalBarOnlyWhenShown) {
+    Tree->BiDiMode = bdRightToLeft;
+    Tree->Header().Columns().Add()->SetWidth(80);
+    Tree->Header().SetOptions(Tree->Header().Options() | hoVisible);
+    Tree->Handle();
+    const int bar = GetSystemMetrics(SM_CXVSCROLL);
+    for (int rows : {1, 10}) {
+        while (int(Tree->RootNodeCount()) < rows) Tree->AddChild(nullptr);
+        Tree->UpdateScrollBars(false);
+        const int room = Tree->ClientRect().Width() - 80, shown = rows == 10 ? bar : 0;
+        EXPECT_EQ(Tree->ComputeRTLOffset(true), room) << rows;
+        EXPECT_EQ(Tree->ComputeRTLOffset(false), room + shown) << rows;
+        EXPECT_EQ(Tree->RTLColumnShift(), room) << rows;
+    }
+}
