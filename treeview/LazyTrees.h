@@ -2108,6 +2108,7 @@ protected:
     bool HintMessage(TMessage& m); // true when the message was the hint timer
     void ShowNodeHint(TPoint p);
     bool HintWanted(const THitInfo& info);
+    bool HasHintFocus() const;
     void ForgetHintNode(PLazyNode node); // a freed node's hint must not paint it
     // The picture of the dragged nodes around HotSpot (client point), handed to the drag image.
     void PrepareDragImage(TPoint hotSpot, IDataObject* dataObject);

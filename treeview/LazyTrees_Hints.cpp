@@ -5,6 +5,8 @@
 
 #include "treeview/LazyTrees.h"
 
+#include "platform/gui/Forms.h"
+
 namespace nuq {
 
 namespace {
@@ -79,11 +81,23 @@ bool TBaseLazyTree::HintMessage(TMessage& m) {
     return false;
 }
 
+// Hints are for the program the user works in: the tree, or its form while the
+// program is active.
+bool TBaseLazyTree::HasHintFocus() const {
+    const HWND focus = GetFocus();
+    if (focus && focus == WindowHandle()) return true;
+    for (TWinControl* c = Parent(); c; c = c->Parent())
+        if (auto* form = dynamic_cast<TForm*>(c))
+            return (focus && focus == form->WindowHandle()) || Application().Active();
+    return false;
+}
+
 bool TBaseLazyTree::HintWanted(const THitInfo& info) {
     if (FStates & TS(tsEditing)) {
         if (info.HitNode == FFocusedNode) return false;
     }
     if (!ShowHint || !Application().ShowHint || GetCapture()) return false;
+    if (!HasHintFocus()) return false;
     if (FStates & TS(tsOLEDragging, tsOLEDragPending, tsFrameworkDragging, tsFrameworkDragPending,
                      tsDrawSelPending, tsDrawSelecting, tsScrolling))
         return false;

@@ -3,6 +3,8 @@
 
 #include "platform/EventLoop.h"
 
+#include <QGuiApplication>
+
 #include <atomic>
 
 #include <algorithm>
@@ -538,6 +540,10 @@ uint64_t BeepCount() {
 bool TApplication::HelpContext(int context) {
     LastHelpContext = context;
     return context != 0 && OnHelp && OnHelp(context);
+}
+
+bool TApplication::Active() const {
+    return QGuiApplication::focusWindow() != nullptr;
 }
 
 TScreen& Screen() {

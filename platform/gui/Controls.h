@@ -302,6 +302,8 @@ class TApplication {
 public:
     bool ShowHint = true;
     void CancelHint() {}
+    // True while one of the program's top-level windows is the desktop's active window.
+    bool Active() const;
     // The help hook: shows the help topic of Context; true when it did.
     std::function<bool(int context)> OnHelp;
     // Asks OnHelp to show the topic Context; false without a hook or a topic.

@@ -4,6 +4,8 @@
 
 #include "treeview/LazyTrees.h"
 
+#include "platform/gui/Forms.h"
+
 #include "platform/EventLoop.h"
 
 #include <gtest/gtest.h>
@@ -41,6 +43,7 @@ struct Hints : ::testing::Test {
         Tree->HintMode = hmTooltip;
         Tree->Handle();
         Wnd = Tree->WindowHandle();
+        SetFocus(Wnd); // hints are only for the window the user works in
         if (Tree->PlusBM().Width() <= 1) Tree->PlusBM().SetSize(9, 9);
         Tree->OnGetText = [this](TBaseLazyTree&, PLazyNode n, TColumnIndex, int,
                                  std::u16string& s) { s = Captions[n]; };
@@ -218,3 +221,20 @@ TEST_F(Hints, DeletingTheNodeTakesItsHintAway) {
 }
 
 } // namespace
+
+// Without the focus on the tree (nor on a form it sits on) no hint comes.
+TEST_F(Hints, OnlyForTheFocusedTreeOrItsForm) {
+    auto form = CreateForm<TForm>();
+    for (bool onForm : {false, true})
+        for (bool focused : {false, true}) {
+            SCOPED_TRACE(onForm);
+            if (onForm) Tree->SetParent(form.get());
+            Wnd = Tree->Handle();
+            SetFocus(!focused ? 0 : onForm ? form->Handle() : Wnd);
+            Move(100, 27);
+            Rest();
+            EXPECT_EQ(Shown(), focused);
+            SendMessage(Wnd, WM_MOUSELEAVE, 0, 0);
+        }
+    Tree->SetParent(nullptr);
+}

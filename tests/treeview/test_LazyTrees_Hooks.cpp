@@ -77,6 +77,7 @@ TEST_F(Hooks, DescendantClassesAreUsed) {
     Tree->HintAnimation = hatNone;
     Tree->HintMode = hmTooltip;
     HWND wnd = Tree->Handle();
+    SetFocus(wnd);
     PLazyNode wide = Tree->AddChild(nullptr);
     Tree->Widths[wide] = 400;
     Tree->OnGetText = [](TBaseLazyTree&, PLazyNode, TColumnIndex, int, std::u16string& s) {
