@@ -23,14 +23,6 @@ DWORD ModifierKeys() {
     return keys;
 }
 
-bool IsMouseMessage(UINT msg) {
-    return msg >= WM_MOUSEMOVE && msg <= WM_MBUTTONDBLCLK;
-}
-
-bool IsKeyMessage(UINT msg) {
-    return msg == WM_KEYDOWN || msg == WM_KEYUP || msg == WM_SYSKEYDOWN || msg == WM_SYSKEYUP;
-}
-
 class TDragLoop {
 public:
     TDragLoop(IDataObject* data, IDropSource* source, DWORD okEffects)
@@ -59,27 +51,11 @@ public:
         };
         FTracker = CreateWindowEx(params);
         HCURSOR before = GetCursor();
-        HWND keysBefore = 0;
-        if (FTracker) {
-            SetCapture(FTracker);
-            // The keys (Escape above all) are the loop's while it runs.
-            keysBefore = SetModalKeyWindow(FTracker);
-        }
+        if (FTracker) SetCapture(FTracker);
         Step();
-        while (!FDone) {
-            TMsg msg;
-            if (PeekMessage(msg, 0, 0, 0, PM_REMOVE)) {
-                if (IsMouseMessage(msg.Message) || IsKeyMessage(msg.Message))
-                    Input(msg);
-                else
-                    DispatchMessage(msg);
-            } else {
-                WaitForInput();
-            }
-        }
+        RunModalInputLoop(FTracker, FDone, [this](const TMsg& msg) { Input(msg); });
         FDone = true;
         if (FTracker) {
-            SetModalKeyWindow(keysBefore);
             if (GetCapture() == FTracker) ReleaseCapture();
             DestroyWindow(FTracker);
         }
@@ -219,6 +195,36 @@ HRESULT DoDragDrop(IDataObject* data, IDropSource* source, DWORD okEffects, DWOR
     if (!data || !source || !(okEffects & EffectMask)) return E_INVALIDARG;
     TDragLoop loop(data, source, okEffects);
     return loop.Run(effect);
+}
+
+bool IsMouseMessage(UINT msg) {
+    return msg >= WM_MOUSEMOVE && msg <= WM_MBUTTONDBLCLK;
+}
+
+bool IsKeyMessage(UINT msg) {
+    return msg == WM_KEYDOWN || msg == WM_KEYUP || msg == WM_SYSKEYDOWN || msg == WM_SYSKEYUP;
+}
+
+void RunModalInputLoop(HWND tracker, const bool& done,
+                       const std::function<void(const TMsg&)>& input) {
+    const HWND keysBefore = tracker ? SetModalKeyWindow(tracker) : 0;
+    struct TKeysBack {
+        HWND Tracker, Before;
+        ~TKeysBack() {
+            if (Tracker) SetModalKeyWindow(Before);
+        }
+    } keysBack{tracker, keysBefore};
+    while (!done) {
+        TMsg msg;
+        if (PeekMessage(msg, 0, 0, 0, PM_REMOVE)) {
+            if (IsMouseMessage(msg.Message) || IsKeyMessage(msg.Message))
+                input(msg);
+            else
+                DispatchMessage(msg);
+        } else {
+            WaitForInput();
+        }
+    }
 }
 
 } // namespace nuq

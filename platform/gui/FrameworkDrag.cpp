@@ -6,20 +6,13 @@
 #include "platform/gui/FrameworkDrag.h"
 
 #include "platform/EventLoop.h"
+#include "platform/gui/GdiPrivate.h"
 
 #include <cstdlib>
 
 namespace nuq {
 
 namespace {
-
-bool IsMouseMessage(UINT msg) {
-    return msg >= WM_MOUSEMOVE && msg <= WM_MBUTTONDBLCLK;
-}
-
-bool IsKeyMessage(UINT msg) {
-    return msg == WM_KEYDOWN || msg == WM_KEYUP || msg == WM_SYSKEYDOWN || msg == WM_SYSKEYUP;
-}
 
 bool IsButtonUp(UINT msg) {
     return msg == WM_LBUTTONUP || msg == WM_RBUTTONUP || msg == WM_MBUTTONUP;
@@ -59,17 +52,7 @@ public:
             Start();
             Track();
         }
-        while (!FDone) {
-            TMsg msg;
-            if (PeekMessage(msg, 0, 0, 0, PM_REMOVE)) {
-                if (IsMouseMessage(msg.Message) || IsKeyMessage(msg.Message))
-                    Input(msg);
-                else
-                    DispatchMessage(msg);
-            } else {
-                HandleMessage();
-            }
-        }
+        RunModalInputLoop(FTracker, FDone, [this](const TMsg& msg) { Input(msg); });
         if (FTracker) {
             if (GetCapture() == FTracker) ReleaseCapture();
             DestroyWindow(FTracker);

@@ -30,6 +30,13 @@ THostHooks& HostHooks();
 // Waits for the next work of a modal loop (input, a posted message, a timer)
 // and runs it: through the running host, else the message loop alone.
 void WaitForInput();
+// The pointer's modal loops (the drags): until Done, mouse and key messages
+// go to Input and the rest are dispatched. The keys are Tracker's meanwhile,
+// so a real keyboard's Escape reaches the loop, not the focused window.
+bool IsMouseMessage(UINT msg);
+bool IsKeyMessage(UINT msg);
+void RunModalInputLoop(HWND tracker, const bool& done,
+                       const std::function<void(const TMsg&)>& input);
 
 // Without a display: the offscreen platform and a private runtime folder.
 void PrepareGuiEnvironment();

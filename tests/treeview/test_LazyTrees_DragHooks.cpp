@@ -159,6 +159,15 @@ struct FrameworkDrag : ::testing::Test {
 // the pointer hears it enter, move, leave or take the drop, and the source
 // hears the end, its drag states gone and its button up.
 TEST_F(FrameworkDrag, RunsFromPressToEnd) {
+    // Keys from the keyboard go to the focused window unless a loop takes them.
+    const TWindowProc old = GetWindowProc(B->WindowHandle());
+    SetWindowProc(B->WindowHandle(), {[&](HWND w, UINT m, WPARAM wp, LPARAM lp) {
+                                          if (m == WM_NULL)
+                                              DeliverKey(A->WindowHandle(), WM_KEYDOWN, VK_ESCAPE,
+                                                         0);
+                                          return CallWindowProc(old, w, m, wp, lp);
+                                      },
+                                      nullptr});
     struct Case {
         const char* name;
         std::function<void()> post;
@@ -185,6 +194,15 @@ TEST_F(FrameworkDrag, RunsFromPressToEnd) {
               [&] {
                   Post(*B, WM_MOUSEMOVE, 30, 5, MK_LBUTTON);
                   PostMessage(B->WindowHandle(), WM_KEYDOWN, VK_ESCAPE, 0);
+              },
+              true,
+              {"enter", "over", "leave", "end nowhere"}},
+             {"escaped on the keyboard",
+              [&] {
+                  Post(*B, WM_MOUSEMOVE, 30, 5, MK_LBUTTON);
+                  // B's procedure below turns this into the keyboard's Escape.
+                  PostMessage(B->WindowHandle(), WM_NULL, 0, 0);
+                  Post(*B, WM_LBUTTONUP, 30, 5, 0); // drops when the Escape missed the loop
               },
               true,
               {"enter", "over", "leave", "end nowhere"}},
