@@ -133,9 +133,10 @@ TEST(OPCServer, WriteOfUnknownItemFails) {
 TEST(OPCServer, StalledServer) {
     SimDde sim(kItems);
     ASSERT_TRUE(sim.Started());
-    // Conversations take their time-out when they are made.
+    // Conversations take their time-out when they are made; the first read
+    // must get its answer within it on a loaded machine too.
     struct Timeout {
-        Timeout() { ::setenv("NUQ_DDE_TIMEOUT", "200", 1); }
+        Timeout() { ::setenv("NUQ_DDE_TIMEOUT", "1000", 1); }
         ~Timeout() { ::unsetenv("NUQ_DDE_TIMEOUT"); }
     } timeout;
     TOPCServer s("Plant");

@@ -161,7 +161,7 @@ struct FrameworkDrag : ::testing::Test {
 TEST_F(FrameworkDrag, RunsFromPressToEnd) {
     // Keys from the keyboard go to the focused window unless a loop takes them.
     const TWindowProc old = GetWindowProc(B->WindowHandle());
-    SetWindowProc(B->WindowHandle(), {[&](HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    SetWindowProc(B->WindowHandle(), {[this, old](HWND w, UINT m, WPARAM wp, LPARAM lp) {
                                           if (m == WM_NULL)
                                               DeliverKey(A->WindowHandle(), WM_KEYDOWN, VK_ESCAPE,
                                                          0);
@@ -227,6 +227,7 @@ TEST_F(FrameworkDrag, RunsFromPressToEnd) {
         EXPECT_FALSE(A->Dragging()) << c.name;
         EXPECT_EQ(A->FocusedNode(), A->GetFirst()) << c.name << ": the click itself counts";
     }
+    SetWindowProc(B->WindowHandle(), old);
 }
 
 // The owner's own drag object marks a user drag while it runs; the drag
