@@ -33,23 +33,12 @@ public:
         // not record buttons, so the left one is taken.
         FKeys = FDropKeys = MK_LBUTTON | ModifierKeys();
         GetCursorPos(FPos);
-        TCreateParams params;
-        params.ClassName = "LTDragTracker";
-        params.Style = WS_POPUP;
-        params.Proc.Call = [this](HWND wnd, UINT msg, WPARAM w, LPARAM l) -> LRESULT {
-            if (IsMouseMessage(msg) || IsKeyMessage(msg)) {
-                Input(TMsg{wnd, msg, w, l, 0});
-                return 0;
-            }
-            if (msg == WM_CAPTURECHANGED && !FDone && HWND(l) != wnd) {
-                // Someone else took the mouse: the drag cannot go on.
+        FTracker = CreateDragTracker(
+            "LTDragTracker", FDone, [this](const TMsg& msg) { Input(msg); },
+            [this] {
                 FCaptureLost = true;
                 Step();
-                return 0;
-            }
-            return DefWindowProc(wnd, msg, w, l);
-        };
-        FTracker = CreateWindowEx(params);
+            });
         HCURSOR before = GetCursor();
         if (FTracker) SetCapture(FTracker);
         Step();
@@ -203,6 +192,27 @@ bool IsMouseMessage(UINT msg) {
 
 bool IsKeyMessage(UINT msg) {
     return msg == WM_KEYDOWN || msg == WM_KEYUP || msg == WM_SYSKEYDOWN || msg == WM_SYSKEYUP;
+}
+
+HWND CreateDragTracker(const std::string& className, const bool& done,
+                       std::function<void(const TMsg&)> input, std::function<void()> captureLost) {
+    TCreateParams params;
+    params.ClassName = className;
+    params.Style = WS_POPUP;
+    params.Proc.Call = [&done, input = std::move(input), captureLost = std::move(captureLost)](
+                           HWND wnd, UINT msg, WPARAM w, LPARAM l) -> LRESULT {
+        if (IsMouseMessage(msg) || IsKeyMessage(msg)) {
+            input(TMsg{wnd, msg, w, l, 0});
+            return 0;
+        }
+        if (msg == WM_CAPTURECHANGED && !done && HWND(l) != wnd) {
+            // Someone else took the mouse: the drag cannot go on.
+            captureLost();
+            return 0;
+        }
+        return DefWindowProc(wnd, msg, w, l);
+    };
+    return CreateWindowEx(params);
 }
 
 void RunModalInputLoop(HWND tracker, const bool& done,

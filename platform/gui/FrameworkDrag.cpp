@@ -32,21 +32,9 @@ public:
         } running;
         GetCursorPos(FStart);
         FPos = FStart;
-        TCreateParams params;
-        params.ClassName = "FrameworkDragTracker";
-        params.Style = WS_POPUP;
-        params.Proc.Call = [this](HWND wnd, UINT msg, WPARAM w, LPARAM l) -> LRESULT {
-            if (IsMouseMessage(msg) || IsKeyMessage(msg)) {
-                Input(TMsg{wnd, msg, w, l, 0});
-                return 0;
-            }
-            if (msg == WM_CAPTURECHANGED && !FDone && HWND(l) != wnd) {
-                Cancel(); // someone else took the mouse
-                return 0;
-            }
-            return DefWindowProc(wnd, msg, w, l);
-        };
-        FTracker = CreateWindowEx(params);
+        FTracker = CreateDragTracker(
+            "FrameworkDragTracker", FDone, [this](const TMsg& msg) { Input(msg); },
+            [this] { Cancel(); });
         if (FTracker) SetCapture(FTracker);
         if (immediate) {
             Start();

@@ -3,6 +3,7 @@
 // window's image with an offset and a base clip, in image pixels.
 
 #include <functional>
+#include <string>
 
 #include <QImage>
 #include <QRegion>
@@ -35,6 +36,11 @@ void WaitForInput();
 // so a real keyboard's Escape reaches the loop, not the focused window.
 bool IsMouseMessage(UINT msg);
 bool IsKeyMessage(UINT msg);
+// The hidden window such a loop holds the mouse with: its mouse and key
+// messages go to Input; CaptureLost runs when another window takes the mouse
+// before Done.
+HWND CreateDragTracker(const std::string& className, const bool& done,
+                       std::function<void(const TMsg&)> input, std::function<void()> captureLost);
 void RunModalInputLoop(HWND tracker, const bool& done,
                        const std::function<void(const TMsg&)>& input);
 
