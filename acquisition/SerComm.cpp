@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <exception>
@@ -18,13 +17,13 @@ namespace {
 const char* const PortOpenText = "Can't perform this operation while port is open";
 const char* const BufferFullText = "Output buffer is full. Please check comm status.";
 
-// Completes one of the port's "(%d), %s" texts with an error number and its text.
-std::string FormatError(const std::string& format, int error) {
+// Completes one of the port's "(%d), %s" texts with the system's error number and its text.
+std::string FormatError(const std::string& format, const TSerialError& error) {
     std::string s = format;
     auto d = s.find("%d");
-    if (d != std::string::npos) s.replace(d, 2, std::to_string(error));
+    if (d != std::string::npos) s.replace(d, 2, std::to_string(error.Code));
     auto t = s.find("%s");
-    if (t != std::string::npos) s.replace(t, 2, SysErrorText(error));
+    if (t != std::string::npos) s.replace(t, 2, error.Text());
     return s;
 }
 
@@ -277,7 +276,7 @@ bool TSerCommEventThread::ReadAhead(size_t& fresh, size_t& kept, bool& drained,
         }
         if (room == 0) return true;
         ssize_t n = Device->Read(into, room);
-        int error = errno;
+        const bool lost = n < 0 && LastSerialError().Kind == TSerialError::TKind::Lost;
         {
             std::lock_guard<std::mutex> lock(AheadLock);
             if (n > 0) Ahead.Added(size_t(n));
@@ -285,7 +284,7 @@ bool TSerCommEventThread::ReadAhead(size_t& fresh, size_t& kept, bool& drained,
             Ahead.Filling = false;
             if (Device->FollowsFill()) Device->FollowFill(kept);
         }
-        if (n < 0) return error != EIO;
+        if (n < 0) return !lost;
         if (n == 0) {
             drained = true; // anything later wakes the waiter
             return true;
@@ -355,7 +354,7 @@ void TSerCommEventThread::Execute(const std::shared_ptr<TSerCommThread>& self) {
             if ((r & TSerialWaiter::Input) &&
                 (fresh == 0 || AheadFull || (Mask & EV_RX80FULL) || !Ahead.Enabled())) {
                 int n = Device->InQueue();
-                if (n < 0 && errno == EIO) lost = true;
+                if (n < 0 && LastSerialError().Kind == TSerialError::TKind::Lost) lost = true;
                 if (!Ahead.Enabled() && n >= 0 && Device->FollowsFill())
                     Device->FollowFill(size_t(n));
                 if (n > 0) {
@@ -532,11 +531,11 @@ void TSerCustomComm::CheckClosed() const {
 }
 
 void TSerCustomComm::RaiseLastError(const std::string& format) const {
-    throw ESerCommError(FormatError(format, errno));
+    throw ESerCommError(FormatError(format, LastSerialError()));
 }
 
 void TSerCustomComm::RaiseDcbError() const {
-    std::string s = FormatError("Error writing dcb (%d), %s", errno);
+    std::string s = FormatError("Error writing dcb (%d), %s", LastSerialError());
     // A mode run on modem lines, asked of a line without them.
     if (const char* mode = FDevice.Refused())
         s += ": " + ShownName(FormattedDeviceName()) + " has no modem lines for " + mode;
@@ -580,11 +579,12 @@ void TSerCustomComm::Open() {
 void TSerCustomComm::OpenDevice() {
     std::string name = FormattedDeviceName();
     if (!FDevice.Open(name)) {
-        int e = errno;
+        const TSerialError e = LastSerialError();
         std::string shown = ShownName(name);
-        if (e == ENOENT) throw ESerCommError("Specified device not found (" + shown + ").");
+        if (e.Kind == TSerialError::TKind::NotFound)
+            throw ESerCommError("Specified device not found (" + shown + ").");
         throw ESerCommError("Can't open specified device " + shown + " (Error " +
-                            std::to_string(e) + ", " + SysErrorText(e) + ")");
+                            std::to_string(e.Code) + ", " + e.Text() + ")");
     }
     // The driver's queues and read time-outs need no setting here: the
     // device is read without waiting, as those time-outs asked for.
@@ -663,7 +663,8 @@ void TSerCustomComm::Close() {
 
 int TSerCustomComm::Write(const char* bytes, int count) {
     if (!IsOpen() || count <= 0) return 0;
-    if (FDevice.Lost()) throw ESerCommError(FormatError("Write error (%d), %s", EIO));
+    if (FDevice.Lost())
+        throw ESerCommError(FormatError("Write error (%d), %s", TSerialError::LineLost()));
     const TSerBuffers& b = *FBuffers;
     TSerTimeout timeout;
     StartTimeout(timeout, uint32_t(b.WriteTimeout()));
@@ -705,7 +706,8 @@ int TSerCustomComm::Write(const char* bytes, int count) {
             }
             w.Room.ResetEvent();
         }
-        if (FDevice.Lost()) throw ESerCommError(FormatError("Write error (%d), %s", EIO));
+        if (FDevice.Lost())
+            throw ESerCommError(FormatError("Write error (%d), %s", TSerialError::LineLost()));
         if (TimedOut(timeout)) throw ESerCommError(BufferFullText);
         w.Room.WaitFor(10);
     }

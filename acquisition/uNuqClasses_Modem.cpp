@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 
 #include "acquisition/uNuqClasses_ModemUtil.h"
 #include "foundation/fhStrUtils.h"
@@ -178,7 +177,8 @@ TSerBaudrate RateOf(int baud) {
 // system's "device not functioning" (31) and the I/O error a vanished line gives.
 bool IsDeviceFault(const std::string& message) {
     return message.find("(31)") != std::string::npos ||
-           message.find("(" + std::to_string(EIO) + ")") != std::string::npos;
+           message.find("(" + std::to_string(TSerialError::LineLost().Code) + ")") !=
+               std::string::npos;
 }
 
 } // namespace

@@ -38,9 +38,29 @@ void CloseKeepingErrno(int fd) {
     errno = e;
 }
 
+thread_local TSerialError tLastError;
+
+TSerialError ErrorOf(int code) {
+    using K = TSerialError::TKind;
+    // A line that hung up answers EIO to every call from then on.
+    return {code == ENOENT ? K::NotFound : code == EIO ? K::Lost : K::Other, code};
+}
+
+// Records errno as this thread's last failure; false, for the caller to return.
+bool Failed() {
+    tLastError = ErrorOf(errno);
+    return false;
+}
+
 bool Fail(int error) {
     errno = error;
-    return false;
+    return Failed();
+}
+
+// Failed() for a call that answers a count.
+int FailedCount() {
+    Failed();
+    return -1;
 }
 
 speed_t StandardSpeed(uint32_t baudrate) {
@@ -171,6 +191,14 @@ std::string ResolveSerialName(std::string_view name) {
     return std::string(name);
 }
 
+TSerialError TSerialError::LineLost() {
+    return ErrorOf(EIO);
+}
+
+TSerialError LastSerialError() {
+    return tLastError;
+}
+
 std::string SysErrorText(int error) {
     char buffer[256];
     // The GNU variant returns the text, which may not be in Buffer.
@@ -192,7 +220,7 @@ bool TSerialDevice::Open(std::string_view name) {
     std::string path = ResolveSerialName(name);
     if (path.empty()) return Fail(ENOENT);
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) return Failed();
     if (!::isatty(fd)) {
         ::close(fd);
         return Fail(ENOTTY);
@@ -206,7 +234,7 @@ bool TSerialDevice::Open(std::string_view name) {
     struct termios tio;
     if (!detail::SerialSaveLine(fd, FSavedLine, sizeof FSavedLine) || ::tcgetattr(fd, &tio) != 0) {
         CloseKeepingErrno(fd);
-        return false;
+        return Failed();
     }
     ::cfmakeraw(&tio);
     tio.c_cflag |= CLOCAL | CREAD;
@@ -214,7 +242,7 @@ bool TSerialDevice::Open(std::string_view name) {
     tio.c_cc[VTIME] = 0;
     if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
         CloseKeepingErrno(fd);
-        return false;
+        return Failed();
     }
     FFd = fd;
     FPath = path;
@@ -312,7 +340,7 @@ bool TSerialDevice::Configure(const TSerialSettings& s) {
     FRefused = nullptr;
     if (FFd < 0) return Fail(EBADF);
     struct termios tio;
-    if (::tcgetattr(FFd, &tio) != 0) return false; // for the line discipline alone
+    if (::tcgetattr(FFd, &tio) != 0) return Failed(); // for the line discipline alone
     // From zero: a flag left by an earlier setting (or the line's previous
     // user) would have the driver act on its own, such as sending XOFF to a
     // peer that does not expect it.
@@ -331,7 +359,7 @@ bool TSerialDevice::Configure(const TSerialSettings& s) {
     ::cfsetospeed(&tio, speed == B0 ? B38400 : speed);
 
     uint32_t framing = 0;
-    if (!SerialFramingFlags(s, framing)) return false;
+    if (!SerialFramingFlags(s, framing)) return Failed();
     if (s.ParityCheck) tio.c_iflag |= INPCK;
     // Marked, so the filter can tell a bad byte from a good one.
     if (s.ReplaceErrors) tio.c_iflag |= INPCK | PARMRK;
@@ -368,15 +396,15 @@ bool TSerialDevice::Configure(const TSerialSettings& s) {
     tio.c_cc[VSTART] = cc_t(s.XonChar);
     tio.c_cc[VSTOP] = cc_t(s.XoffChar);
 
-    if (::tcsetattr(FFd, TCSANOW, &tio) != 0) return false;
+    if (::tcsetattr(FFd, TCSANOW, &tio) != 0) return Failed();
     // tcsetattr succeeds when any part took; a UART driver drops what it cannot do.
     if (kernelLines) {
         struct termios got;
-        if (::tcgetattr(FFd, &got) != 0) return false;
+        if (::tcgetattr(FFd, &got) != 0) return Failed();
         const tcflag_t wanted = CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS;
         if ((got.c_cflag & wanted) != (tio.c_cflag & wanted)) return Fail(EOPNOTSUPP);
     }
-    if (speed == B0 && !detail::SerialSetCustomSpeed(FFd, s.Baudrate)) return false;
+    if (speed == B0 && !detail::SerialSetCustomSpeed(FFd, s.Baudrate)) return Failed();
 
     // RTS toggled by the driver where it can (RS-485 mode), else by our writes.
     bool byDriver = false;
@@ -394,7 +422,7 @@ bool TSerialDevice::Configure(const TSerialSettings& s) {
         bool dtr = s.Dtr == TSerialLineControl::Enabled || dtrHandshake;
         bool rts = s.Rts == TSerialLineControl::Enabled || hardwareFlow;
         FLineBits = (dtr ? LineDtr : 0) | (rts ? LineRts : 0);
-        if (!FLines->Set(FLineBits)) return false;
+        if (!FLines->Set(FLineBits)) return Failed();
     }
     FTxMode = (s.OutDsrFlow ? TxDsrFlow : 0u) | (rtsToggle && !byDriver ? TxRtsToggle : 0u);
     FDsrSensitive = s.DsrSensitivity;
@@ -406,13 +434,13 @@ bool TSerialDevice::Configure(const TSerialSettings& s) {
 
 int TSerialDevice::InQueue() const {
     int n = 0;
-    if (::ioctl(FFd, FIONREAD, &n) != 0) return -1;
+    if (::ioctl(FFd, FIONREAD, &n) != 0) return FailedCount();
     return n;
 }
 
 int TSerialDevice::OutQueue() const {
     int n = 0;
-    if (::ioctl(FFd, TIOCOUTQ, &n) != 0) return -1;
+    if (::ioctl(FFd, TIOCOUTQ, &n) != 0) return FailedCount();
     return n;
 }
 
@@ -422,7 +450,7 @@ ssize_t TSerialDevice::Read(void* buffer, size_t count) {
         if (n < 0) {
             if (errno == EINTR) continue;
             if (errno == EAGAIN) return 0;
-            return -1;
+            return FailedCount();
         }
         if (n == 0) return 0;
         if (FDsrSensitive.load(std::memory_order_relaxed) && DsrDown()) continue;
@@ -453,7 +481,7 @@ ssize_t TSerialDevice::Write(const void* buffer, size_t count) {
     }
     if (n >= 0) return n;
     errno = error;
-    return error == EAGAIN ? 0 : -1;
+    return error == EAGAIN ? 0 : FailedCount();
 }
 
 void TSerialDevice::DrainBeforeRtsDrops(size_t bytes) {
@@ -497,7 +525,10 @@ void TSerialDevice::FollowFill(size_t fill) {
 
 bool TSerialDevice::Purge(bool input, bool output) const {
     if (!input && !output) return true;
-    return ::tcflush(FFd, input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH) == 0;
+    return ::tcflush(FFd, input && output ? TCIOFLUSH
+                          : input         ? TCIFLUSH
+                                          : TCOFLUSH) == 0 ||
+           Failed();
 }
 
 // DSR output flow: held while DSR is low. What the driver already has
@@ -520,7 +551,7 @@ bool TSerialDevice::WaitForDsr(int wakeFd, int timeoutMs, TWaitResult& result) {
         int n = ::poll(&wake, wakeFd >= 0 ? 1 : 0, slice);
         if (n < 0 && errno != EINTR) {
             result = TWaitResult::Failed;
-            return false;
+            return Failed();
         }
         if (n > 0) {
             result = TWaitResult::Woken;
@@ -545,6 +576,7 @@ TSerialDevice::TWaitResult TSerialDevice::WaitWritable(int wakeFd, int timeoutMs
         int n = ::poll(fds, wakeFd >= 0 ? 2 : 1, wait);
         if (n < 0) {
             if (errno == EINTR) continue;
+            Failed();
             return TWaitResult::Failed;
         }
         if (n == 0) {
@@ -566,7 +598,7 @@ bool TSerialDevice::GetModemStatus(uint32_t& status) const {
     status = 0;
     int bits = 0;
     if (!FLines) return Fail(EBADF);
-    if (!FLines->Get(bits)) return false;
+    if (!FLines->Get(bits)) return Failed();
     if (bits & TIOCM_CTS) status |= MS_CTS_ON;
     if (bits & TIOCM_DSR) status |= MS_DSR_ON;
     if (bits & TIOCM_RNG) status |= MS_RING_ON;
@@ -595,7 +627,7 @@ bool TSerialDevice::GetStatus(TSerialStatus& status) {
     }
     int in = 0, out = 0;
     if (::ioctl(FFd, FIONREAD, &in) != 0 || ::ioctl(FFd, TIOCOUTQ, &out) != 0) {
-        if (errno != EIO) return false;
+        if (errno != EIO) return Failed();
         status.Errors = CE_IOE; // hung up: the event thread reports it
         return true;
     }
@@ -622,7 +654,9 @@ bool TSerialDevice::LineErrorsChanged(bool& breakSeen) {
     return errors;
 }
 
-TWakeFd::TWakeFd() : FFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+TWakeFd::TWakeFd() : FFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (FFd < 0) Failed();
+}
 
 TWakeFd::~TWakeFd() {
     if (FFd >= 0) ::close(FFd);
@@ -645,16 +679,16 @@ TSerialWaiter::~TSerialWaiter() {
 
 bool TSerialWaiter::Init(int deviceFd, int wakeFd) {
     FEpoll = ::epoll_create1(EPOLL_CLOEXEC);
-    if (FEpoll < 0) return false;
+    if (FEpoll < 0) return Failed();
     struct epoll_event ev;
     std::memset(&ev, 0, sizeof ev);
     ev.events = EPOLLIN | EPOLLET;
     ev.data.fd = deviceFd;
-    if (::epoll_ctl(FEpoll, EPOLL_CTL_ADD, deviceFd, &ev) != 0) return false;
+    if (::epoll_ctl(FEpoll, EPOLL_CTL_ADD, deviceFd, &ev) != 0) return Failed();
     FDevice = deviceFd;
     ev.events = EPOLLIN;
     ev.data.fd = wakeFd;
-    return ::epoll_ctl(FEpoll, EPOLL_CTL_ADD, wakeFd, &ev) == 0;
+    return ::epoll_ctl(FEpoll, EPOLL_CTL_ADD, wakeFd, &ev) == 0 || Failed();
 }
 
 unsigned TSerialWaiter::Wait(int64_t timeoutUs) {

@@ -3,8 +3,8 @@
 //
 // A port is named "COMn" as the system always named it; ResolveSerialName
 // finds the device behind the name. Every call that can fail returns false
-// (or -1) and leaves errno set, so the caller can report the system's own
-// error number and text right after it.
+// (or -1) and leaves LastSerialError() telling why, so the caller can act on
+// a missing or lost device and report the system's own error number and text.
 
 #include <sys/types.h>
 
@@ -111,6 +111,22 @@ bool SerialFramingFlags(const TSerialSettings& settings, uint32_t& cflag);
 
 // The 32-bit error number and the system's text for it.
 std::string SysErrorText(int error);
+
+// Why a serial call failed.
+struct TSerialError {
+    // NotFound: no device has the name; Lost: the device hung up or failed
+    // for good; Other: anything else, told by Code alone.
+    enum class TKind { None, NotFound, Lost, Other };
+    TKind Kind = TKind::None;
+    int Code = 0; // the system's error number, as messages show it
+    std::string Text() const { return SysErrorText(Code); }
+    // What a device already lost answers to a write.
+    static TSerialError LineLost();
+};
+
+// The failure of this thread's last failed call on a device, waiter or
+// wake-up; calls that succeed leave it as it was.
+TSerialError LastSerialError();
 
 // The calling thread's id as the system knows it.
 int CurrentThreadId();

@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -76,6 +77,38 @@ TEST(SerialDevice, OpenFailuresSayWhy) {
     d.Close();
     EXPECT_TRUE(second.Open("COM3")); // the lock went with the first
     EXPECT_FALSE(d.IsOpen());
+}
+
+// What a failed call tells its caller: a device no name leads to, one that
+// hung up, or the system's other reason, always with the system's number.
+TEST(SerialDevice, FailuresTellWhatWentWrong) {
+    TPtyPair pty(3);
+    const std::string file = pty.Dir + "/plain";
+    std::ofstream(file) << "x";
+    TSerialDevice d, hungUp;
+    ASSERT_TRUE(hungUp.Open("COM3"));
+    pty.CloseMaster();
+    char byte = 'x';
+    using K = TSerialError::TKind;
+    struct Case {
+        const char* What;
+        std::function<bool()> Fails;
+        K Kind;
+        int Code;
+    };
+    for (const auto& c : std::initializer_list<Case>{
+             {"no such port number", [&] { return !d.Open("COM0"); }, K::NotFound, ENOENT},
+             {"no such path", [&] { return !d.Open(pty.Dir + "/nothing"); }, K::NotFound, ENOENT},
+             {"not a terminal", [&] { return !d.Open(file); }, K::Other, ENOTTY},
+             {"write after hang-up", [&] { return hungUp.Write(&byte, 1) < 0; }, K::Lost, EIO},
+             {"queue after hang-up", [&] { return hungUp.InQueue() < 0; }, K::Lost, EIO}}) {
+        SCOPED_TRACE(c.What);
+        ASSERT_TRUE(c.Fails());
+        const TSerialError e = LastSerialError();
+        EXPECT_EQ(e.Kind, c.Kind);
+        EXPECT_EQ(e.Code, c.Code);
+    }
+    unlink(file.c_str());
 }
 
 TEST(SerialDevice, ConfigureLineSettings) {
