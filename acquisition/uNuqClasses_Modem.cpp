@@ -501,7 +501,8 @@ void TGPRSModem::InitModem() {
     for (int i = 0; i < Settings.StepCount; ++i) {
         Report("Инициализация модема (COM" + port + "). Шаг " + std::to_string(i + 1) + " из " +
                std::to_string(Settings.StepCount) + "...");
-        if (!(SendCommand(Settings.Steps[size_t(i)] + CRLF) && WaitAnswer("OK", 10000))) {
+        if (!(SendCommand(Settings.Steps[size_t(i)] + CRLF) &&
+              WaitAnswer("OK", InitStepAnswerMs))) {
             Report("Ошибка при инициализация модема (COM" + port + "). Шаг " +
                    std::to_string(i + 1));
             StartReInitTimer();
@@ -513,21 +514,21 @@ void TGPRSModem::InitModem() {
     ClearSMS();
     for (int n = 9; n >= 0; --n) {
         Trace("Закрытие сокета " + std::to_string(n));
-        if (SendCommand("AT^SISC=" + std::to_string(n) + CRLF)) WaitAnswer("OK", 2000);
+        if (SendCommand("AT^SISC=" + std::to_string(n) + CRLF)) WaitAnswer("OK", CommandAnswerMs);
         if (SendCommand("AT^SISS=" + std::to_string(n) + ",srvtype,none" + CRLF))
-            WaitAnswer("OK", 2000);
+            WaitAnswer("OK", CommandAnswerMs);
     }
-    if (SendCommand("AT^SICC=0" + CRLF)) WaitAnswer("OK", 2000);
+    if (SendCommand("AT^SICC=0" + CRLF)) WaitAnswer("OK", CommandAnswerMs);
     Sockets.clear();
     const std::string profile = "AT^SICS=0,conType,GPRS0;^SICS=0,passwd,\"" + ModemData.GPRS_PW +
                                 "\";^SICS=0,user,\"" + ModemData.GPRS_LG + "\";^SICS=0,apn,\"" +
                                 ModemData.GPRS_AP + "\"" + CRLF;
     const bool ready =
-        SendCommand(profile) && WaitAnswer("OK", 15000) &&
-        SendCommand("AT^SISS=0,srvtype,socket" + CRLF) && WaitAnswer("OK", 15000) &&
+        SendCommand(profile) && WaitAnswer("OK", ServiceSetupMs) &&
+        SendCommand("AT^SISS=0,srvtype,socket" + CRLF) && WaitAnswer("OK", ServiceSetupMs) &&
         SendCommand("AT^SISS=0,address,socktcp://listener:" + std::to_string(ModemData.TCPPort) +
                     CRLF) &&
-        WaitAnswer("OK", 15000);
+        WaitAnswer("OK", ServiceSetupMs);
     if (!ready) {
         StartReInitTimer();
         return;
@@ -597,10 +598,10 @@ void TGPRSModem::ConnectToInternet() {
         Report("Попытка подключения к сети (COM" + port + ") (" + std::to_string(InternetAttempt) +
                " из " + std::to_string(Settings.InternetConnectTryMax) + ")...");
     Trace("TGPRSModem.ConnectToInternet - выход в сеть");
-    bool ok = SendCommand(CRLF + "AT^SISO=0" + CRLF) && WaitAnswer("OK", 30000);
+    bool ok = SendCommand(CRLF + "AT^SISO=0" + CRLF) && WaitAnswer("OK", SocketOpenMs);
     if (ok) {
         Trace("TGPRSModem.ConnectToInternet - чтение сокетов");
-        ok = SendCommand("AT^SISO?" + CRLF) && WaitAnswer("OK", 10000);
+        ok = SendCommand("AT^SISO?" + CRLF) && WaitAnswer("OK", SocketStatesMs);
     }
     std::string ip;
     int localPort = 1;
@@ -662,18 +663,18 @@ void TGPRSModem::DisconnectFromInternet() {
     for (int n = 1; n <= 9; ++n) {
         Trace("Закрываем сокет " + std::to_string(n));
         const bool closed = SendCommand("AT^SISC=" + std::to_string(n) + CRLF) &&
-                            WaitAnswer("OK", 2000) &&
+                            WaitAnswer("OK", CommandAnswerMs) &&
                             SendCommand("AT^SISS=" + std::to_string(n) + ",srvtype,none" + CRLF) &&
-                            WaitAnswer("OK", 2000);
+                            WaitAnswer("OK", CommandAnswerMs);
         if (PortFault) return;
         if (!closed) break;
     }
     Sockets.clear();
     Trace("Закрываем сокет 0");
-    if (SendCommand("AT^SISC=0" + CRLF) && WaitAnswer("OK", 2000) &&
-        SendCommand("AT^SISS=0,srvtype,none" + CRLF) && WaitAnswer("OK", 2000) &&
+    if (SendCommand("AT^SISC=0" + CRLF) && WaitAnswer("OK", CommandAnswerMs) &&
+        SendCommand("AT^SISS=0,srvtype,none" + CRLF) && WaitAnswer("OK", CommandAnswerMs) &&
         SendCommand("AT^SICC=0" + CRLF))
-        WaitAnswer("OK", 5000);
+        WaitAnswer("OK", SlowCommandAnswerMs);
     if (PortFault) return;
     SetStatusTextAll("Не определено");
     Trace("TGPRSModem.DisconnectFromInternet exit");
@@ -711,7 +712,7 @@ bool TGPRSModem::CheckModem() {
         try {
             if (!wasOpen) Port->Open();
             RxBuffer.Clear();
-            ok = SendCommand("AT" + CRLF) && WaitAnswer("OK", 3000);
+            ok = SendCommand("AT" + CRLF) && WaitAnswer("OK", CheckAnswerMs);
         } catch (const std::exception& e) {
             Trace("TGPRSModem.CheckModem: " + std::string(e.what()));
             ok = false;

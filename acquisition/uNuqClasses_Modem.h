@@ -282,6 +282,28 @@ public:
     static constexpr uint32_t ReadPeriodMs = 10000;
 
 private:
+    // How long a dialogue waits for the modem, by what it waits for.
+    // A command the modem carries out at once: a socket's read, write or
+    // close, a message read or deleted, the escape, our own call hung up.
+    static constexpr int CommandAnswerMs = 2000;
+    // A command that takes the modem a while: listing the stored messages,
+    // refusing a ringing call, dropping the network connection.
+    static constexpr int SlowCommandAnswerMs = 5000;
+    static constexpr int CheckAnswerMs = 3000;  // the check's "AT"
+    static constexpr int HangUpAnswerMs = 3000; // a data call hung up after the escape
+    static constexpr int SmsPromptMs = 5000;    // the prompt for a message's text
+    // The controller hanging up once it has taken its settings.
+    static constexpr int ConfigTakenMs = 5000;
+    static constexpr int InitStepAnswerMs = 10000; // a step of the modem's initialisation
+    static constexpr int SocketStatesMs = 10000;   // the sockets' states once online
+    // The connection profile and the listening service set up.
+    static constexpr int ServiceSetupMs = 15000;
+    // The network connection or an incoming socket opened.
+    static constexpr int SocketOpenMs = 30000;
+    static constexpr int DialAnswerMs = 35000; // the called number answering, or not
+    // The network taking a message sent or a balance request.
+    static constexpr int NetworkAnswerMs = 60000;
+
     bool IsDestroying() const { return OnIsDestroying && OnIsDestroying(); }
     bool IsStopping() const { return OnIsStopping && OnIsStopping(); }
     bool IsNotRunning() const { return OnIsNotRunning && OnIsNotRunning(); }

@@ -124,7 +124,7 @@ bool TGPRSModem::SendSMSPart(const std::string& phone, int reference, int part, 
     const std::string pdu = SmsPartText(reference, count, part, piece);
     Trace("SendSMS " + id + ": Отправка части SMS: " + pdu);
     if (!SendCommand("at+cmgs=\"" + PhoneOf(phone) + "\"" + CRLF)) return false;
-    if (!WaitAnswer(">", 5000)) {
+    if (!WaitAnswer(">", SmsPromptMs)) {
         // A prompt later than the wait would leave the modem taking every
         // following command as message text: the entry is cancelled. A
         // refused command opened none.
@@ -134,14 +134,14 @@ bool TGPRSModem::SendSMSPart(const std::string& phone, int reference, int part, 
         }
         return false;
     }
-    return SendCommand(pdu) && SendCommand("\x1A" + CRLF) && WaitAnswer("OK", 60000);
+    return SendCommand(pdu) && SendCommand("\x1A" + CRLF) && WaitAnswer("OK", NetworkAnswerMs);
 }
 
 void TGPRSModem::ReadSMS(const std::string& index, std::string& phone, std::string& text) {
     phone.clear();
     text.clear();
-    if (!(SendCommand("at+cmgr=" + Trim(index) + CRLF) && WaitAnswer("+CMGR:", 2000) &&
-          WaitAnswer("OK", 2000)))
+    if (!(SendCommand("at+cmgr=" + Trim(index) + CRLF) && WaitAnswer("+CMGR:", CommandAnswerMs) &&
+          WaitAnswer("OK", CommandAnswerMs)))
         return;
     const std::string s = RxBuffer.AsString();
     Report("Текст СМС: " + s, true);
@@ -156,9 +156,10 @@ void TGPRSModem::ReadSMS(const std::string& index, std::string& phone, std::stri
 
 void TGPRSModem::ClearSMS() {
     Trace("TGPRSModem.ClearSMS start");
-    if (SendCommand("at+cmgl=\"all\"" + CRLF) && WaitAnswer("OK", 5000)) {
+    if (SendCommand("at+cmgl=\"all\"" + CRLF) && WaitAnswer("OK", SlowCommandAnswerMs)) {
         for (int n : SmsListIndexes(RxBuffer.AsString()))
-            if (SendCommand("at+cmgd=" + std::to_string(n) + CRLF)) WaitAnswer("OK", 2000);
+            if (SendCommand("at+cmgd=" + std::to_string(n) + CRLF))
+                WaitAnswer("OK", CommandAnswerMs);
     }
     Trace("TGPRSModem.ClearSMS exit");
 }
@@ -177,7 +178,7 @@ void TGPRSModem::RequestBalance() {
         return;
     }
     const std::string port = PortText();
-    if (SendCommand("AT+CUSD=1," + code + CRLF) && WaitAnswer("OK", 60000))
+    if (SendCommand("AT+CUSD=1," + code + CRLF) && WaitAnswer("OK", NetworkAnswerMs))
         Report("Запрос на получение информации о балансе для модема (COM" + port + ") отправлен");
     else
         Report("Не удалось отправить запрос на получение информации о балансе для модема (COM" +
@@ -195,7 +196,8 @@ TCallResult TGPRSModem::Call(const std::string& number) {
         return clrUnknown;
     }
     Trace("Call " + id + " wait answer");
-    const int answer = WaitAnyAnswer({"BUSY", "OK", "CONNECT", "NO DIALTONE", "NO CARRIER"}, 35000);
+    const int answer =
+        WaitAnyAnswer({"BUSY", "OK", "CONNECT", "NO DIALTONE", "NO CARRIER"}, DialAnswerMs);
     Trace("Call " + id + " answer is " + std::to_string(answer) +
           " - BUSY,OK,CONNECT,NODIALTONE,NOCARRIER");
     TCallResult r = clrUnknown;
@@ -240,7 +242,7 @@ void TGPRSModem::CallToBoilerRoom(TAttachedBoilerRoom& a) {
     const std::string number = a.Phone + (room.GPRSCallMode == 2 ? ";" : "");
     const TCallResult r = Call(number);
     if (!IsDestroying() && !IsStopping()) {
-        if (SendCommand("ATH" + CRLF)) WaitAnswer("OK", 2000);
+        if (SendCommand("ATH" + CRLF)) WaitAnswer("OK", CommandAnswerMs);
         switch (r) {
         case clrConnect:
         case clrBusy:
@@ -293,12 +295,14 @@ void TGPRSModem::CSDIdent(TAttachedBoilerRoom& a) {
 
 bool TGPRSModem::CSDExchange(TAttachedBoilerRoom& a) {
     TBoilerRoom& room = *a.BoilerRoom;
-    const int answer = WaitAnyAnswer({"CONNECT", "OK", "BUSY", "NO DIALTONE", "NO CARRIER"}, 35000);
+    const int answer =
+        WaitAnyAnswer({"CONNECT", "OK", "BUSY", "NO DIALTONE", "NO CARRIER"}, DialAnswerMs);
     bool ok = false;
     if (answer == 0 || answer == 1) {
         Delay(500);
         // The controller hangs up once it has taken its settings.
-        ok = SendCommand(BuildConfigText(a, true, true) + CRLF) && WaitAnswer("NO CARRIER", 5000);
+        ok = SendCommand(BuildConfigText(a, true, true) + CRLF) &&
+             WaitAnswer("NO CARRIER", ConfigTakenMs);
     }
     if (ok) {
         room.SetState(bsConnecting);
@@ -317,9 +321,10 @@ void TGPRSModem::HangUp() {
     for (int round = 0; round < HangUpTryMax; ++round) {
         if (IsDestroying() || IsNotRunning()) return;
         Delay(1500);
-        if (SendCommand("+++")) WaitAnswer("OK", 2000);
+        if (SendCommand("+++")) WaitAnswer("OK", CommandAnswerMs);
         Delay(1000);
-        if (SendCommand("ATH" + CRLF) && WaitAnyAnswer({"OK", "NO CARRIER"}, 3000) >= 0) return;
+        if (SendCommand("ATH" + CRLF) && WaitAnyAnswer({"OK", "NO CARRIER"}, HangUpAnswerMs) >= 0)
+            return;
     }
     Trace("TGPRSModem.HangUp: no answer after " + std::to_string(HangUpTryMax) + " tries");
 }

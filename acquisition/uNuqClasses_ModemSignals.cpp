@@ -197,7 +197,7 @@ void TGPRSModem::HandleCallerId(const std::string& s, bool& postponed) {
         WithoutQuotes(Trim(SplitFields(AfterMarker(s, "+CLIP:"), ",\x01")[0]));
     TAttachedBoilerRoom* a = phone.empty() ? nullptr : Attached.FindByPhone(phone);
     if (!a) {
-        if (SendCommand("ATH" + CRLF)) WaitAnswer("OK", 5000);
+        if (SendCommand("ATH" + CRLF)) WaitAnswer("OK", SlowCommandAnswerMs);
         return;
     }
     if (a->BoilerRoom->GPRSCallMode == 1) {
@@ -209,7 +209,7 @@ void TGPRSModem::HandleCallerId(const std::string& s, bool& postponed) {
         if (SendCommand("ATA" + CRLF)) CSDExchange(*a);
         return;
     }
-    if (SendCommand("ATH" + CRLF)) WaitAnswer("OK", 5000);
+    if (SendCommand("ATH" + CRLF)) WaitAnswer("OK", SlowCommandAnswerMs);
     a->Identified = false;
     AddTask(ttSendConfigurationToBoilerRoom, std::to_string(a->Ref));
 }
@@ -278,7 +278,7 @@ void TGPRSModem::HandleNewSms(const std::string& s) {
         ReadSMS(index, phone, text);
         OnSMSReceived(text, phone);
     }
-    if (SendCommand("at+cmgd=" + index + CRLF)) WaitAnswer("OK", 2000);
+    if (SendCommand("at+cmgd=" + index + CRLF)) WaitAnswer("OK", CommandAnswerMs);
 }
 
 } // namespace nuq

@@ -86,7 +86,7 @@ void TGPRSModem::SetSocketBuffer(int socket, const std::string& text) {
 
 bool TGPRSModem::ProcessIncomingConnect(int socket) {
     const std::string n = std::to_string(socket);
-    const bool ok = SendCommand("at^siso=" + n + CRLF) && WaitAnswer("OK", 30000);
+    const bool ok = SendCommand("at^siso=" + n + CRLF) && WaitAnswer("OK", SocketOpenMs);
     if (IsDestroying() || IsStopping()) return ok;
     if (ok) {
         if (std::find(Sockets.begin(), Sockets.end(), socket) == Sockets.end())
@@ -123,7 +123,7 @@ bool TGPRSModem::ReadAll() {
 bool TGPRSModem::ReadDataFromSocket(int socket) {
     if (socket < 0) return true;
     const bool ok = SendCommand("AT^SISR=" + std::to_string(socket) + ",1500" + CRLF) &&
-                    WaitAnswer("OK", 2000) && WaitAnswer("OK", 2000);
+                    WaitAnswer("OK", CommandAnswerMs) && WaitAnswer("OK", CommandAnswerMs);
     if (!ok) Trace("--! Не удалось выполнить команду чтения данных. Попробуем в следующий раз.");
     return ok;
 }
@@ -249,10 +249,10 @@ bool TGPRSModem::DoSendText(int socket, const std::string& text) {
         Trace("!!! Send AT^SISW to port failed");
         return false;
     }
-    if (!WaitAnswer("^SISW: " + n, 2000))
+    if (!WaitAnswer("^SISW: " + n, CommandAnswerMs))
         Trace("!!! ^SISW: not detected. Send packet to port immediate");
     if (!SendCommand(bytes)) Trace("!!! Send packet to port failed");
-    WaitAnyAnswer({"OK", "^SISW: " + n + ", 1", "^SISW:" + n + ",1"}, 2000);
+    WaitAnyAnswer({"OK", "^SISW: " + n + ", 1", "^SISW:" + n + ",1"}, CommandAnswerMs);
     return true;
 }
 
@@ -339,8 +339,8 @@ void TGPRSModem::DrainSocket(int socket) {
 
 void TGPRSModem::CloseSocket(int socket) {
     const std::string n = std::to_string(socket);
-    if (SendCommand("AT^SISC=" + n + CRLF)) WaitAnswer("OK", 2000);
-    if (SendCommand("AT^SISS=" + n + ",srvtype,none" + CRLF)) WaitAnswer("OK", 2000);
+    if (SendCommand("AT^SISC=" + n + CRLF)) WaitAnswer("OK", CommandAnswerMs);
+    if (SendCommand("AT^SISS=" + n + ",srvtype,none" + CRLF)) WaitAnswer("OK", CommandAnswerMs);
     auto it = std::find(Sockets.begin(), Sockets.end(), socket);
     if (it != Sockets.end()) Sockets.erase(it);
 }
