@@ -3,6 +3,7 @@
 // the hint window's fade step (one blend of the prepared bitmaps).
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
 
 #include <benchmark/benchmark.h>
 

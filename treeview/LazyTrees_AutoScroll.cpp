@@ -2,6 +2,7 @@
 // band or a drag, the mouse wheel, and panning with the middle button.
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,6 +2,7 @@
 // length rounded up to 4096 units, so many small appends reallocate rarely.
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
 
 namespace nuq {
 

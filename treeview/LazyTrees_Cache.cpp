@@ -3,6 +3,7 @@
 // The temporary node cache that batch operations collect nodes in.
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Worker.h"
 
 #include <algorithm>
 

@@ -2,6 +2,7 @@
 // its nodes, and how a tree of this process is found from a data object.
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
 
 #include <iterator>
 #include <map>

@@ -2,6 +2,7 @@
 // binary stream record.
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
 #include "treeview/LazyTrees_HeaderStream.h"
 
 #include <algorithm>

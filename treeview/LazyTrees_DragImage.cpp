@@ -2,6 +2,7 @@
 // screen over a copy of the background it covers.
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -2,6 +2,7 @@
 // fires it when the owner assigned a handler and otherwise gives the default.
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
 
 namespace nuq {
 

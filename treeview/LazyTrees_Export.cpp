@@ -2,6 +2,7 @@
 // rendering of those clipboard formats.
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
 
 #include "platform/Cp1251.h"
 #include "platform/gui/Graphics.h"

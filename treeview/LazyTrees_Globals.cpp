@@ -2,6 +2,7 @@
 // and its end, the check-image lists, blending, drag rectangles and the
 // wide-text helpers.
 
+#include "treeview/LazyTrees_Globals.h"
 #include "treeview/LazyTrees.h"
 
 #include <map>

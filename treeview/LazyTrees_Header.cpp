@@ -3,6 +3,7 @@
 // header (its rectangle in the non-client area, column bands, content widths).
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
 #include "treeview/LazyTrees_HeaderStream.h"
 
 #include <algorithm>

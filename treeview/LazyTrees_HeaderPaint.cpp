@@ -3,6 +3,7 @@
 // the rectangle goes to the target in one block transfer.
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
 
 #include <algorithm>
 

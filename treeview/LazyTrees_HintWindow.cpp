@@ -2,6 +2,7 @@
 // the string tree's hint texts.
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
 
 #include "platform/EventLoop.h"
 

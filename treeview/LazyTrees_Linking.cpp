@@ -4,6 +4,7 @@
 // inserting, moving, deleting, child counts and sorting build on them.
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
 
 #include <algorithm>
 #include <cstring>

@@ -2,6 +2,7 @@
 // erasing, focus and enable changes and painting into a given context.
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
 
 #include <algorithm>
 

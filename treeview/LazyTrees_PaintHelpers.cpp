@@ -3,6 +3,7 @@
 // bitmaps and dotted line brush they are drawn with.
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
 
 #include <algorithm>
 

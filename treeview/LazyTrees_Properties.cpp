@@ -3,6 +3,7 @@
 // tree refers to (forgotten when they are freed).
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
 
 namespace nuq {
 

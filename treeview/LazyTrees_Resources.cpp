@@ -3,6 +3,7 @@
 // utility strip, the XP buttons and the panning pictures.
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
 
 #include <cstdlib>
 

@@ -5,6 +5,7 @@
 // when the owner wrote any, a user chunk (4).
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
 
 #include <cstring>
 #include <istream>

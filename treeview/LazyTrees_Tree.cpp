@@ -2,6 +2,8 @@
 // blocks, adding, deleting and initialising nodes, and the node walks.
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
+#include "treeview/LazyTrees_Worker.h"
 
 #include "platform/EventLoop.h"
 

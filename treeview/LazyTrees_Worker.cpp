@@ -2,6 +2,7 @@
 // thread validates each one's position cache and reports its progress by
 // change-state messages sent to the tree's window.
 
+#include "treeview/LazyTrees_Worker.h"
 #include "treeview/LazyTrees.h"
 
 namespace nuq {

@@ -3,6 +3,7 @@
 // while it runs.
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
 
 #include "platform/EventLoop.h"
 #include "platform/Timer.h"

@@ -2,6 +2,7 @@
 // kind (start, messages, end), and redrawing under a shown drag image.
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
 
 #include "platform/EventLoop.h"
 

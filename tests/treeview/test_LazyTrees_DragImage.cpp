@@ -2,6 +2,7 @@
 // channel and the desktop's drag-image service.
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
 
 #include "platform/EventLoop.h"
 

@@ -2,6 +2,7 @@
 // through, and the fade and slide on the loop's virtual clock.
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
 
 #include "platform/EventLoop.h"
 

@@ -4,6 +4,7 @@
 // position cache the validation thread builds in normal use.
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
 
 #include "platform/EventLoop.h"
 

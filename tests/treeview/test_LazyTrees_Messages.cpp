@@ -2,6 +2,7 @@
 // the window's styles and border, the framework's messages and the item queries.
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
 
 #include "platform/EventLoop.h"
 

@@ -1,6 +1,8 @@
 // The tree's data model, node interface, option sets and dispatchers.
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
+#include "treeview/LazyTrees_Worker.h"
 
 #include "platform/EventLoop.h"
 

@@ -2,6 +2,7 @@
 // blending, drag rectangles, text helpers, buffers and accessibility.
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
 
 #include "platform/EventLoop.h"
 

@@ -2,6 +2,7 @@
 // tree, when it lets go of it, and the node found at a vertical position.
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Worker.h"
 
 #include "platform/EventLoop.h"
 

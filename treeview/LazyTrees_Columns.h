@@ -1,0 +1,455 @@
+#pragma once
+// The column header of a tree: its columns, the collection that orders them
+// on screen, the fixed-area limits and the header itself.
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/gui/Controls.h"
+#include "platform/gui/ImgList.h"
+#include "platform/gui/Menus.h"
+#include "treeview/LazyTrees_DragDrop.h"
+#include "treeview/LazyTrees_Types.h"
+
+namespace nuq {
+
+// --- columns and header
+// ------------------------------------------------------------------------------
+
+enum TLazyTreeColumnStyle { vsText, vsOwnerDraw };
+enum TLTHeaderColumnLayout { blGlyphLeft, blGlyphRight, blGlyphTop, blGlyphBottom };
+using TLTColumnOptions = uint16_t;
+enum : TLTColumnOptions {
+    coAllowClick = 1 << 0,
+    coDraggable = 1 << 1,
+    coEnabled = 1 << 2,
+    coParentBidiMode = 1 << 3,
+    coParentColor = 1 << 4,
+    coResizable = 1 << 5,
+    coShowDropMark = 1 << 6,
+    coVisible = 1 << 7,
+    coAutoSpring = 1 << 8,
+    coFixed = 1 << 9,
+    coSmartResize = 1 << 10,
+    coAllowFocus = 1 << 11,
+    coDisableAnimatedResize = 1 << 12,
+    coWrapCaption = 1 << 13,
+    coUseCaptionAlignment = 1 << 14,
+};
+inline constexpr TLTColumnOptions DefaultColumnOptions = 0x08FF;
+
+using TLTHeaderOptions = uint16_t;
+enum : TLTHeaderOptions {
+    hoAutoResize = 1 << 0,
+    hoColumnResize = 1 << 1,
+    hoDblClickResize = 1 << 2,
+    hoDrag = 1 << 3,
+    hoHotTrack = 1 << 4,
+    hoOwnerDraw = 1 << 5,
+    hoRestrictDrag = 1 << 6,
+    hoShowHint = 1 << 7,
+    hoShowImages = 1 << 8,
+    hoShowSortGlyphs = 1 << 9,
+    hoVisible = 1 << 10,
+    hoAutoSpring = 1 << 11,
+    hoFullRepaintOnResize = 1 << 12,
+    hoDisableAnimatedResize = 1 << 13,
+    hoHeightResize = 1 << 14,
+    hoHeightDblClickResize = 1 << 15,
+};
+using TLTHeaderStates = uint16_t;
+enum : TLTHeaderStates {
+    hsDragging = 1 << 1,
+    hsDragPending = 1 << 2,
+    hsLoading = 1 << 3,
+    hsColumnWidthTracking = 1 << 4,
+    hsColumnWidthTrackPending = 1 << 5,
+    hsHeightTracking = 1 << 6,
+    hsHeightTrackPending = 1 << 7,
+    hsResizing = 1 << 8,
+    hsScaling = 1 << 9,
+    hsNeedScaling = 1 << 10,
+};
+enum TLTHeaderStyle { hsThickButtons, hsFlatButtons, hsPlates, hsXPStyle };
+
+// A stream record that cannot be read: too short, or a count or length the
+// stream cannot hold.
+class EColumnStreamError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// One column of a header. Its index is its place in the collection; its
+// position its place on screen.
+class TLazyTreeColumn : public TPersistent {
+public:
+    explicit TLazyTreeColumn(TLazyTreeColumns* collection);
+    virtual ~TLazyTreeColumn();
+    TLazyTreeColumn(const TLazyTreeColumn&) = delete;
+    TLazyTreeColumn& operator=(const TLazyTreeColumn&) = delete;
+
+    TLazyTreeColumns* Owner() const { return FOwner; }
+    TColumnIndex Index() const;
+    // Moves the column to another place in its collection; out-of-range places are ignored.
+    virtual void SetIndex(TColumnIndex value);
+    // Moves the column to the end of another collection; it cannot be left without one.
+    virtual void SetCollection(TLazyTreeColumns* value);
+    // The name is the text's (see GetDisplayName); setting it only tells the collection.
+    virtual void SetDisplayName(const std::u16string& value);
+
+    TAlignment Alignment() const { return FAlignment; }
+    void SetAlignment(TAlignment value);
+    TBiDiMode BiDiMode() const { return FBiDiMode; }
+    void SetBiDiMode(TBiDiMode value);
+    TAlignment CaptionAlignment() const;
+    void SetCaptionAlignment(TAlignment value);
+    const std::u16string& CaptionText() const { return FCaptionText; }
+    TCheckType CheckType() const { return FCheckType; }
+    void SetCheckType(TCheckType value);
+    TCheckState CheckState() const { return FCheckState; }
+    void SetCheckState(TCheckState value);
+    bool CheckBox() const { return FCheckBox; }
+    void SetCheckBox(bool value);
+    TColor Color() const { return FColor; }
+    void SetColor(TColor value);
+    std::u16string Hint;
+    int ImageIndex() const { return FImageIndex; }
+    void SetImageIndex(int value);
+    TLTHeaderColumnLayout Layout() const { return FLayout; }
+    void SetLayout(TLTHeaderColumnLayout value);
+    int Margin() const { return FMargin; }
+    void SetMargin(int value);
+    int MaxWidth() const { return FMaxWidth; }
+    void SetMaxWidth(int value);
+    int MinWidth() const { return FMinWidth; }
+    void SetMinWidth(int value);
+    TLTColumnOptions Options() const { return FOptions; }
+    void SetOptions(TLTColumnOptions value);
+    TColumnPosition Position() const { return FPosition; }
+    void SetPosition(TColumnPosition value);
+    int Spacing() const { return FSpacing; }
+    void SetSpacing(int value);
+    TLazyTreeColumnStyle Style() const { return FStyle; }
+    void SetStyle(TLazyTreeColumnStyle value);
+    int Tag = 0;
+    const std::u16string& Text() const { return FText; }
+    void SetText(const std::u16string& value);
+    int Width() const { return FWidth; }
+    void SetWidth(int value);
+
+    int Left() const { return FLeft; }
+    int LastWidth() const { return FLastWidth; }
+    bool ExtraPixel = false;
+    float SpringRemainder = 0;
+    bool GlyphDrawn() const { return FGlyphDrawn; }
+    TRect GlyphRect() const { return FGlyphRect; }
+
+    virtual TRect GetHeaderRect() const;
+    void GetAbsoluteBounds(int& left, int& right) const;
+    int ScrolledLeft() const;
+    std::u16string GetDisplayName() const;
+    void Assign(const TLazyTreeColumn& source);
+    bool SameAs(const TLazyTreeColumn& other) const;
+    void SyncParentBiDiMode();
+    void SyncParentColor();
+    void RestoreLastWidth();
+    bool IsRightToLeftReading() const { return FBiDiMode != bdLeftToRight; }
+    void SaveToStream(std::ostream& stream) const;
+    void LoadFromStream(std::istream& stream, int version);
+    // Form resources: the caption and hint as "WideText" and "WideHint".
+    void DefineProperties(TFiler& filer) override;
+    // Places caption, header glyph and sort glyph inside Client.
+    void LayoutCell(HDC dc, const TRect& client, bool useGlyph, bool useSortGlyph, TPoint& glyphPos,
+                    TPoint& sortGlyphPos, TRect& textBounds, UINT drawFormat);
+
+private:
+    friend class TLazyTreeColumns;
+    friend class TLTHeader;
+    void Changed(); // the item's change notice to its collection
+    TBaseLazyTree* Tree() const;
+    TLTHeader* Header() const;
+
+    TLazyTreeColumns* FOwner;
+    // Where the column last was in its collection, checked before it is searched for.
+    mutable TColumnIndex FIndexHint = NoColumn;
+    std::u16string FText, FCaptionText;
+    int FLeft = 0, FWidth = 0, FMinWidth = 10, FMaxWidth = 10000, FSpacing = 4, FMargin = 4;
+    int FImageIndex = -1, FLastWidth = 0;
+    TColumnPosition FPosition = 0;
+    TAlignment FAlignment = taLeftJustify, FCaptionAlignment = taLeftJustify;
+    TBiDiMode FBiDiMode = bdLeftToRight;
+    TColor FColor = clWindow;
+    TLTHeaderColumnLayout FLayout = blGlyphLeft;
+    TLazyTreeColumnStyle FStyle = vsText;
+    TLTColumnOptions FOptions = DefaultColumnOptions;
+    TCheckType FCheckType = ctCheckBox;
+    TCheckState FCheckState = csUncheckedNormal;
+    bool FCheckBox = false, FGlyphDrawn = false;
+    TRect FGlyphRect;
+};
+
+// The header's fixed-area limits, in percent of the tree's client size; 0 is no limit.
+class TLTFixedAreaConstraints : public TPersistent {
+public:
+    explicit TLTFixedAreaConstraints(TLTHeader* header) : FHeader(header) {}
+    uint8_t MaxHeightPercent() const { return FMaxHeightPercent; }
+    uint8_t MaxWidthPercent() const { return FMaxWidthPercent; }
+    uint8_t MinHeightPercent() const { return FMinHeightPercent; }
+    uint8_t MinWidthPercent() const { return FMinWidthPercent; }
+    void SetMaxHeightPercent(uint8_t value);
+    void SetMaxWidthPercent(uint8_t value);
+    void SetMinHeightPercent(uint8_t value);
+    void SetMinWidthPercent(uint8_t value);
+    void Assign(const TLTFixedAreaConstraints& source);
+    std::function<void()> OnChange;
+
+private:
+    friend class TLTHeader;
+    void Change() {
+        if (OnChange) OnChange();
+    }
+    TLTHeader* FHeader;
+    uint8_t FMaxHeightPercent = 0, FMaxWidthPercent = 0, FMinHeightPercent = 0,
+            FMinWidthPercent = 0;
+};
+
+enum TColumnNotification { cnAdded, cnExtracting, cnDeleting };
+
+// The columns of one header, with the map from screen position to index.
+class TLazyTreeColumns {
+public:
+    explicit TLazyTreeColumns(TLTHeader* header);
+    virtual ~TLazyTreeColumns();
+    TLazyTreeColumns(const TLazyTreeColumns&) = delete;
+    TLazyTreeColumns& operator=(const TLazyTreeColumns&) = delete;
+
+    TLTHeader* Header() const { return FHeader; }
+    int Count() const { return int(FItems.size()); }
+    TLazyTreeColumn& operator[](TColumnIndex index) const { return *FItems.at(size_t(index)); }
+    TLazyTreeColumn* Items(TColumnIndex index) const;
+    virtual TLazyTreeColumn* Add();
+    virtual void Clear();
+    void Delete(TColumnIndex index);
+    void BeginUpdate() { ++FUpdateCount; }
+    void EndUpdate();
+    int UpdateCount() const { return FUpdateCount; }
+    void Assign(const TLazyTreeColumns& source);
+    bool SameAs(const TLazyTreeColumns& other) const;
+
+    // Positions.
+    const std::vector<TColumnIndex>& PositionMap() const { return FPositionToIndex; }
+    void RebuildPositionArray();
+    void ResetPositionOrder(bool rightToLeft);
+    void RecalculatePositions(bool force);
+
+    // Hit tests; header points are client points with the header height added to Y.
+    virtual TColumnIndex ColumnAtPoint(TPoint p, bool relative = false);
+    TColumnIndex ColumnAndBoundsAt(TPoint p, int& left, int& right, bool relative = true);
+    virtual TColumnIndex ColumnAtPosition(TColumnPosition positionIndex) const;
+    void GetColumnBounds(TColumnIndex column, int& left, int& right);
+    bool CanResizeAtSplitter(TPoint p, TColumnIndex column);
+
+    // Navigation in screen order.
+    TColumnIndex FirstVisibleColumn(bool considerAllowFocus = false) const;
+    TColumnIndex LastVisibleColumn(bool considerAllowFocus = false) const;
+    TColumnIndex NextColumn(TColumnIndex column) const;
+    TColumnIndex PreviousColumn(TColumnIndex column) const;
+    TColumnIndex NextVisibleColumn(TColumnIndex column, bool considerAllowFocus = false) const;
+    TColumnIndex PreviousVisibleColumn(TColumnIndex column, bool considerAllowFocus = false) const;
+    std::vector<TLazyTreeColumn*> VisibleColumns() const;
+    bool IsValidColumn(TColumnIndex column) const { return column >= 0 && column < Count(); }
+
+    // Widths.
+    int VisibleFixedWidth() const;
+    int TotalWidth() const;
+    int AverageScrollWidth() const;
+    void ApplyAutoSize(TColumnIndex currentIndex, bool force);
+    void AnimatedResize(TColumnIndex column, int newWidth);
+    int DefaultWidth = 50;
+
+    // Mouse state.
+    TColumnIndex HoverIndex = NoColumn, DownIndex = NoColumn, TrackedIndex = NoColumn,
+                 ClickIndex = NoColumn;
+    TColumnIndex DragIndex = NoColumn, DropTarget = NoColumn;
+    bool DropOnLeft = false;
+    bool UpdateHoverColumn(TPoint p);
+    TColumnIndex UpdateDownColumn(TPoint p);
+    virtual void HandleHeaderClick(TPoint p, TMouseButton button, bool force, bool dblClick);
+
+    // Painting.
+    virtual void PaintHeader(HDC dc, const TRect& r, int hOffset);
+    void DrawCaptionText(HDC dc, const std::u16string& caption, TRect bounds, bool enabled,
+                         bool hot, UINT drawFormat, bool wrapCaption);
+    void DrawXPButtonFace(HDC dc, const TRect& rect, bool drawSplitter, bool pressed, bool hot);
+    TBitmap& HeaderBitmap() { return *FHeaderBitmap; }
+
+    // Streaming.
+    void SaveToStream(std::ostream& stream) const;
+    void LoadFromStream(std::istream& stream, int version);
+
+    // Called for every change of a column (Item) or of the whole collection (null).
+    virtual void Update(TLazyTreeColumn* item);
+
+protected:
+    // A column joined, is leaving or is about to be destroyed; Notify hands on to the hooks.
+    virtual void Added(TLazyTreeColumn& item) { (void)item; }
+    virtual void Deleting(TLazyTreeColumn& item) { (void)item; }
+    virtual void Notify(TLazyTreeColumn& item, TColumnNotification action);
+    // A column has joined; its name is its text, so there is nothing to give it.
+    virtual void SetItemName(TLazyTreeColumn& item) { (void)item; }
+
+private:
+    friend class TLazyTreeColumn;
+    friend class TLTHeader;
+    TBaseLazyTree* Tree() const;
+    std::unique_ptr<TLazyTreeColumn> NewColumn(); // of the tree's column class
+    void Changed(TLazyTreeColumn* item);
+    void SyncPositionArray();
+    void MovePositionEntry(TColumnIndex column, TColumnPosition newPosition);
+    void RemoveIndexFromPositions(TColumnIndex oldIndex);
+    void AdjustIndex(TColumnIndex& value, TColumnIndex removed) const;
+    TLazyTreeColumn* Insert(std::unique_ptr<TLazyTreeColumn> column);
+    std::unique_ptr<TLazyTreeColumn> Extract(TColumnIndex index);
+
+    TLTHeader* FHeader;
+    std::vector<std::unique_ptr<TLazyTreeColumn>> FItems;
+    std::unique_ptr<TBitmap> FHeaderBitmap;
+    std::vector<TColumnIndex> FPositionToIndex;
+    bool FPositionsNeedFix = false;
+    bool FClearing = false;
+    int FUpdateCount = 0;
+};
+
+// The column header of a tree: a bar in the tree's non-client area.
+class TLTHeader : public TPersistent {
+public:
+    explicit TLTHeader(TBaseLazyTree* owner);
+    virtual ~TLTHeader();
+    TLTHeader(const TLTHeader&) = delete;
+    TLTHeader& operator=(const TLTHeader&) = delete;
+
+    TBaseLazyTree* Treeview() const { return FOwner; }
+    TLazyTreeColumns& Columns() { return *FColumns; }
+    const TLazyTreeColumns& Columns() const { return *FColumns; }
+    int ColumnCount() const { return FColumns->Count(); }
+    bool IsValidColumn(TColumnIndex c) const { return FColumns->IsValidColumn(c); }
+    bool ColumnAllowsFocus(TColumnIndex c) const { return AllowFocus(c); }
+    bool AllowFocus(TColumnIndex c) const;
+    bool UseColumns() const { return ColumnCount() > 0; }
+
+    // Read directly; changed through the setters.
+    int Height = 17;
+    TColumnIndex SortColumn = NoColumn;
+    TSortDirection SortDirection = sdAscending;
+    void SetHeight(int value);
+    void SetSortColumn(TColumnIndex value);
+    void SetSortDirection(TSortDirection value);
+
+    TColumnIndex AutoSizeIndex() const { return FAutoSizeIndex; }
+    void SetAutoSizeIndex(TColumnIndex value);
+    TColor Background() const { return FBackground; }
+    void SetBackground(TColor value);
+    int DefaultHeight() const { return FDefaultHeight; }
+    void SetDefaultHeight(int value);
+    TFont& Font() { return FFont; }
+    void SetFont(const TFont& value);
+    bool ParentFont() const { return FParentFont; }
+    void SetParentFont(bool value);
+    TLTFixedAreaConstraints& FixedAreaConstraints() { return *FFixedAreaConstraints; }
+    TCustomImageList* Images() const { return FImages; }
+    void SetImages(TCustomImageList* value);
+    TColumnIndex MainColumn() const { return ColumnCount() == 0 ? NoColumn : FMainColumn; }
+    void SetMainColumn(TColumnIndex value);
+    int MaxHeight() const { return FMaxHeight; }
+    void SetMaxHeight(int value);
+    int MinHeight() const { return FMinHeight; }
+    void SetMinHeight(int value);
+    TLTHeaderOptions Options() const { return FOptions; }
+    void SetOptions(TLTHeaderOptions value);
+    TPopupMenu* PopupMenu = nullptr;
+    TLTHeaderStyle Style() const { return FStyle; }
+    void SetStyle(TLTHeaderStyle value);
+    TLTHeaderStates States() const { return FStates; }
+    TPoint TrackPoint() const { return FTrackPoint; }
+    TLTDragImage& DragImage() { return *FDragImage; }
+
+    void AutoFitColumns(bool animated = true,
+                        TSmartAutoFitType smartAutoFitType = smaUseColumnOption,
+                        int rangeStartCol = NoColumn, int rangeEndCol = NoColumn);
+    void Invalidate(TLazyTreeColumn* column, bool expandToBorder = false);
+    void RescaleHeader();
+    int ResizeColumns(int changeBy, TColumnIndex rangeStartCol, TColumnIndex rangeEndCol,
+                      TLTColumnOptions options = coVisible);
+    void RestoreColumns();
+    void AdjustAutoSpring(); // shares a change of the header width among spring columns
+    void FixupMainColumn();  // keeps the main column within the columns
+    virtual void RecalculateHeader();
+    virtual bool InHeader(TPoint p);
+    virtual bool InHeaderSplitterArea(TPoint p);
+    virtual bool DetermineSplitterIndex(TPoint p);
+    virtual bool HandleMessage(TMessage& message);
+    virtual void LoadFromStream(std::istream& stream);
+    virtual void SaveToStream(std::ostream& stream) const;
+    virtual void Assign(const TLTHeader& source);
+    virtual void ChangeScale(int m, int d);
+    void ParentFontChanged(); // the tree's font changed
+    // The tree's "Columns" in a form resource.
+    virtual bool CanWriteColumns() const { return true; }
+    void ReadColumns(TReader& reader);
+    void WriteColumns(TWriter& writer);
+
+    virtual void DoAfterAutoFitColumn(TColumnIndex column);
+    virtual void DoAfterColumnWidthTracking(TColumnIndex column);
+    virtual void DoAfterHeaderHeightTracking();
+    virtual bool DoBeforeAutoFitColumn(TColumnIndex column, TSmartAutoFitType smartAutoFitType);
+    virtual void DoBeforeColumnWidthTracking(TColumnIndex column, TShiftState shift);
+    virtual void DoBeforeHeaderHeightTracking(TShiftState shift);
+    virtual bool DoColumnWidthDblClickResize(TColumnIndex column, TPoint p, TShiftState shift);
+    virtual bool DoColumnWidthTracking(TColumnIndex column, TShiftState shift, TPoint& trackPoint,
+                                       TPoint p);
+    virtual TPopupMenu* DoGetPopupMenu(TColumnIndex column, TPoint position);
+    virtual bool DoHeaderHeightTracking(TPoint& p, TShiftState shift);
+    virtual bool DoHeaderHeightDblClickResize(TPoint& p, TShiftState shift);
+    virtual void DoSetSortColumn(TColumnIndex value);
+
+    enum : uintptr_t { HeaderTimer = 3, ScrollTimer = 4 };
+
+private:
+    friend class TLazyTreeColumns;
+    friend class TLazyTreeColumn;
+    friend class TBaseLazyTree;
+    bool HandleHeaderMouseMove(TMessage& message);
+    bool DragTo(TPoint p);
+    void PrepareDrag(TPoint p, TPoint start);
+    bool ColumnBorderHit(TPoint p);
+    void EndDrag();
+    bool TreeLoading() const;
+    TShiftState ShiftOf(WPARAM keys) const;
+
+    TBaseLazyTree* FOwner;
+    std::unique_ptr<TLazyTreeColumns> FColumns;
+    TFont FFont;
+    bool FParentFont = false;
+    TLTHeaderOptions FOptions = hoColumnResize | hoDrag | hoShowSortGlyphs;
+    TLTHeaderStates FStates = 0;
+    TPoint FTrackPoint;
+    TLTHeaderStyle FStyle = hsThickButtons;
+    TColor FBackground = clBtnFace;
+    TColumnIndex FAutoSizeIndex = 0;
+    TColumnIndex FMainColumn = -1;
+    int FMaxHeight = 10000, FMinHeight = 10, FDefaultHeight = 17;
+    std::unique_ptr<TLTFixedAreaConstraints> FFixedAreaConstraints;
+    TCustomImageList* FImages = nullptr;
+    TChangeLink FImageChangeLink; // repaints the header when its list changes
+    TPoint FTrackStart;
+    TPoint FDragStart; // screen coordinates
+    std::unique_ptr<TLTDragImage> FDragImage;
+    int FLastWidth = 0;
+    WPARAM FLastKeys = 0; // key flags of the last mouse message, for the shift state
+};
+
+} // namespace nuq

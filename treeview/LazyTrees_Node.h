@@ -1,0 +1,242 @@
+#pragma once
+// The node record of the lazy tree, the states of its nodes and of the tree,
+// and the window messages the tree answers besides the usual ones.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "platform/SysUtils.h"
+#include "platform/gui/WinTypes.h"
+
+namespace nuq {
+
+class TBaseLazyTree;
+class TCustomLazyStringTree;
+class TReader;
+class TWriter;
+
+class ELazyTreeError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// --- node record -------------------------------------------------------------------
+
+using TLazyNodeStates = uint16_t;
+enum : TLazyNodeStates {
+    vsInitialized = 1 << 0,
+    vsChecking = 1 << 1,
+    vsCutOrCopy = 1 << 2,
+    vsDisabled = 1 << 3,
+    vsDeleting = 1 << 4,
+    vsExpanded = 1 << 5,
+    vsHasChildren = 1 << 6,
+    vsVisible = 1 << 7,
+    vsSelected = 1 << 8,
+    vsInitialUserData = 1 << 9,
+    vsAllChildrenHidden = 1 << 10,
+    vsClearing = 1 << 11,
+    vsMultiline = 1 << 12,
+    vsHeightMeasured = 1 << 13,
+    vsToggling = 1 << 14,
+    vsHidden = 1 << 15,
+};
+
+using TLazyNodeInitStates = uint8_t;
+enum : TLazyNodeInitStates {
+    ivsDisabled = 1,
+    ivsExpanded = 2,
+    ivsHasChildren = 4,
+    ivsMultiline = 8,
+    ivsSelected = 16,
+};
+
+enum TCheckState : uint8_t {
+    csUncheckedNormal,
+    csUncheckedPressed,
+    csCheckedNormal,
+    csCheckedPressed,
+    csMixedNormal,
+    csMixedPressed
+};
+enum TCheckType : uint8_t { ctNone, ctTriStateCheckBox, ctCheckBox, ctRadioButton, ctButton };
+// The same check state shown pressed (while a box is held down) or normal again.
+inline TCheckState PressedCheckState(TCheckState s) {
+    return (s == csUncheckedNormal || s == csCheckedNormal || s == csMixedNormal)
+               ? TCheckState(s + 1)
+               : s;
+}
+inline TCheckState NormalCheckState(TCheckState s) {
+    return (s == csUncheckedPressed || s == csCheckedPressed || s == csMixedPressed)
+               ? TCheckState(s - 1)
+               : s;
+}
+
+// A node: these fields, then the tree classes' internal data areas, then the
+// owner's user data, in one zero-filled block that only the tree frees. Each
+// part starts where any type may sit.
+struct alignas(std::max_align_t) TLazyNode {
+    uint32_t Index;
+    uint32_t ChildCount;
+    uint16_t NodeHeight;
+    TLazyNodeStates States;
+    uint8_t Align;
+    TCheckState CheckState;
+    TCheckType CheckType;
+    uint8_t Dummy;
+    uint32_t TotalCount;
+    uint32_t TotalHeight;
+    TLazyNode* Parent;
+    TLazyNode* PrevSibling;
+    TLazyNode* NextSibling;
+    TLazyNode* FirstChild;
+    TLazyNode* LastChild;
+};
+using PLazyNode = TLazyNode*;
+inline constexpr int TreeNodeSize = int(sizeof(TLazyNode));
+
+// The node blocks of one tree, cut from slabs of its own: a block keeps its
+// address while it lives, freed blocks are reused, and a tree that goes
+// empty gives all its slabs back at once.
+class TLazyNodeSlabs {
+public:
+    TLazyNodeSlabs() = default;
+    TLazyNodeSlabs(const TLazyNodeSlabs&) = delete;
+    TLazyNodeSlabs& operator=(const TLazyNodeSlabs&) = delete;
+    ~TLazyNodeSlabs() { ReleaseAll(); }
+    void* Take(size_t size); // zero-filled
+    void Give(void* block);
+    void Forget() { --FLive; } // a block that ReleaseAll will take back with its slab
+    void ReleaseAll();
+    size_t Live() const { return FLive; }
+
+private:
+    struct TFreeBlock {
+        TFreeBlock* Next;
+    };
+    std::vector<void*> FSlabs;
+    uint8_t* FNext = nullptr;
+    uint8_t* FEnd = nullptr;
+    TFreeBlock* FFree = nullptr;
+    size_t FBlockSize = 0;
+    size_t FSlabBlocks = 0;
+    size_t FLive = 0;
+};
+
+// --- tree states ---------------------------------------------------------------------
+
+using TLazyTreeStates = uint64_t;
+enum TLazyTreeState : int {
+    tsCancelHintAnimation,
+    tsChangePending,
+    tsCheckPropagation,
+    tsCollapsing,
+    tsToggleFocusedSelection,
+    tsClearPending,
+    tsClipboardFlushing,
+    tsCopyPending,
+    tsCutPending,
+    tsDrawSelPending,
+    tsDrawSelecting,
+    tsEditing,
+    tsEditPending,
+    tsExpanding,
+    tsNodeHeightTracking,
+    tsNodeHeightTrackPending,
+    tsHint,
+    tsInAnimation,
+    tsIncrementalSearching,
+    tsIncrementalSearchPending,
+    tsIterating,
+    tsKeyCheckPending,
+    tsLeftButtonDown,
+    tsLeftDblClick,
+    tsMouseCheckPending,
+    tsMiddleButtonDown,
+    tsMiddleDblClick,
+    tsNeedScale,
+    tsNeedRootCountUpdate,
+    tsOLEDragging,
+    tsOLEDragPending,
+    tsPainting,
+    tsRightButtonDown,
+    tsRightDblClick,
+    tsPopupMenuShown,
+    tsScrolling,
+    tsScrollPending,
+    tsSizing,
+    tsStopValidation,
+    tsStructureChangePending,
+    tsSynchMode,
+    tsThumbTracking,
+    tsToggling,
+    tsUpdateHiddenChildrenNeeded,
+    tsUpdating,
+    tsUseCache,
+    tsUserDragObject,
+    tsUseThemes,
+    tsValidating,
+    tsValidationNeeded,
+    tsFrameworkDragging,
+    tsFrameworkDragPending,
+    tsWheelPanning,
+    tsWheelScrolling,
+    tsWindowCreating,
+};
+constexpr TLazyTreeStates TS(TLazyTreeState s) {
+    return TLazyTreeStates(1) << s;
+}
+template <class... S> constexpr TLazyTreeStates TS(TLazyTreeState s, S... more) {
+    return TS(s) | TS(more...);
+}
+
+// The tree's private change-state message: enter in WParam, leave in LParam,
+// four bits each: 1 tsStopValidation, 2 tsUseCache, 4 tsValidating, 8 tsValidationNeeded.
+inline constexpr UINT WM_CHANGESTATE = 0x8020;
+// Printing the window into a given context, and what to print.
+enum : UINT { WM_PRINT = 0x0317 };
+enum : UINT { PRF_CHECKVISIBLE = 0x01, PRF_NONCLIENT = 0x02, PRF_CLIENT = 0x04 };
+// The tree-view item queries the tree answers for accessibility tools; the
+// item handle is a node.
+enum : UINT { TVM_GETITEMRECT = 0x1104, TVM_GETNEXTITEM = 0x110A, TVM_GETITEM = 0x110C };
+enum : UINT {
+    TVIF_TEXT = 0x01,
+    TVIF_IMAGE = 0x02,
+    TVIF_STATE = 0x08,
+    TVIF_HANDLE = 0x10,
+    TVIF_SELECTEDIMAGE = 0x20,
+    TVIF_CHILDREN = 0x40,
+};
+enum : UINT {
+    TVIS_FOCUSED = 0x01,
+    TVIS_SELECTED = 0x02,
+    TVIS_CUT = 0x04,
+    TVIS_DROPHILITED = 0x08,
+    TVIS_EXPANDED = 0x20,
+};
+struct TTVItem {
+    UINT Mask = 0;
+    void* Item = nullptr;
+    UINT State = 0, StateMask = 0;
+    char* Text = nullptr; // the caller's buffer, in the ANSI code page
+    int TextMax = 0;
+    int Image = 0, SelectedImage = 0, Children = 0;
+    LPARAM Param = 0;
+};
+
+// The framework's component messages: a control tells itself of a change of
+// what it inherits, so that what follows it can follow.
+enum : UINT {
+    CM_BASE = 0xB000,
+    CM_ENABLEDCHANGED = CM_BASE + 1,
+    CM_COLORCHANGED,
+    CM_FONTCHANGED,
+    CM_BIDIMODECHANGED,
+    CM_CTL3DCHANGED,
+    CM_SYSCOLORCHANGE,
+    CM_HINTSHOWPAUSE, // WParam: a hint was showing; LParam: the pause (int*) to adjust
+    CM_DENYSUBCLASSING = CM_BASE + 2000,
+};
+
+} // namespace nuq
