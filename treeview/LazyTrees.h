@@ -154,6 +154,9 @@ public:
     virtual void PaintTree(TCanvas& targetCanvas, TRect window, TPoint target,
                            TLTRowPaintOptions paintOptions = DefaultPaintTreeOptions);
     void Paint() override;
+    // While painting, the canvas font's change notice: the next cell starts again
+    // from the tree's font; the handler installed before hears of it too.
+    virtual void FontChanged(TFont& sender);
     // The check image index for a node (or, without one, for the given type, state and enabled
     // flag).
     virtual int GetCheckImage(PLazyNode node, TCheckType imgCheckType = ctNone,
@@ -984,6 +987,9 @@ protected:
     int FBarRangeX = -1, FBarRangeY = -1; // the ranges the scroll bars last showed
     // What the button bitmaps and the line brush were last built from.
     uint64_t FBitmapKey[2] = {~0ull, ~0ull};
+    bool FFontChanged = false; // the paint canvas's font is no longer the tree's
+    std::function<void(TFont&)> FOldFontChange;
+    void ResetCanvasFont(TCanvas& canvas);
     TDropMode FLastDropMode = dmNowhere;
     int FChangeStateDepth = 0; // inside the worker's change-state message
     std::vector<PLazyNode> FTempNodeCache;

@@ -68,6 +68,7 @@ TLTHeader::TLTHeader(TBaseLazyTree* owner) : FOwner(owner) {
     FDragImage->BlendBias = 0;
     FDragImage->Fade = false;
     FImageChangeLink.OnChange = [this](TChangeLink&) { Invalidate(nullptr); };
+    FFont.OnChange = [this](TFont&) { Invalidate(nullptr); }; // however it is written
 }
 
 TLTHeader::~TLTHeader() {
@@ -220,7 +221,6 @@ void TLTHeader::SetAutoSizeIndex(TColumnIndex value) {
 void TLTHeader::SetFont(const TFont& value) {
     FFont.Assign(value);
     FParentFont = false;
-    Invalidate(nullptr);
 }
 
 void TLTHeader::SetParentFont(bool value) {
@@ -232,7 +232,6 @@ void TLTHeader::SetParentFont(bool value) {
 void TLTHeader::ParentFontChanged() {
     if (!FParentFont) return;
     FFont.Assign(FOwner->Font);
-    Invalidate(nullptr);
 }
 
 void TLTHeader::ChangeScale(int m, int d) {
@@ -530,8 +529,8 @@ void TLTHeader::SaveToStream(std::ostream& s) const {
     WriteInt(s, FStyle);
     WriteInt(s, FFont.Color);
     WriteInt(s, FFont.Height);
-    WriteInt(s, int32_t(FFont.Name.size()));
-    s.write(FFont.Name.data(), std::streamsize(FFont.Name.size()));
+    WriteInt(s, int32_t(FFont.Name().size()));
+    s.write(FFont.Name().data(), std::streamsize(FFont.Name().size()));
     WriteInt(s, 0); // pitch: default
     WriteInt(s, int32_t(FFont.Style & 0xFF));
     WriteInt(s, FMainColumn);

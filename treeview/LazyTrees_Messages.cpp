@@ -157,8 +157,7 @@ bool TBaseLazyTree::HandleFrameworkMessage(TMessage& m) {
 }
 
 void TBaseLazyTree::SetFont(const TFont& value) {
-    Font.Assign(value);
-    Perform(CM_FONTCHANGED, 0, 0);
+    Font.Assign(value); // a real change tells the tree through the font's handler
 }
 
 void TBaseLazyTree::SetColor(TColor value) {

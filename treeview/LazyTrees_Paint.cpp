@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <functional>
+#include <utility>
 
 namespace nuq {
 
@@ -15,6 +17,24 @@ struct TPaintColumn {
     TColumnIndex Index;
     int Left, Right; // content coordinates
     TColumnPosition Position;
+};
+
+// Routes the paint canvas font's change notice to the tree while it paints;
+// the handler installed before comes back on every way out.
+class TFontNoticeRoute {
+public:
+    TFontNoticeRoute(TFont& font, std::function<void(TFont&)>& saved,
+                     std::function<void(TFont&)> handler)
+        : FFont(font), FSaved(saved),
+          FOuter(std::exchange(saved, std::exchange(font.OnChange, std::move(handler)))) {}
+    ~TFontNoticeRoute() { FFont.OnChange = std::exchange(FSaved, std::move(FOuter)); }
+    TFontNoticeRoute(const TFontNoticeRoute&) = delete;
+    TFontNoticeRoute& operator=(const TFontNoticeRoute&) = delete;
+
+private:
+    TFont& FFont;
+    std::function<void(TFont&)>& FSaved;
+    std::function<void(TFont&)> FOuter; // of a paint this one runs inside
 };
 
 } // namespace
@@ -80,7 +100,9 @@ void TBaseLazyTree::PaintTree(TCanvas& canvas, TRect window, TPoint target,
         columns.push_back({NoColumn, 0, contentRight, 0});
     }
 
+    TFontNoticeRoute route(canvas.Font, FOldFontChange, [this](TFont& f) { FontChanged(f); });
     canvas.Font.Assign(Font);
+    FFontChanged = false;
     int widest = FRangeX;
     int nodeTop = 0;
     PLazyNode node = window.Top >= 0 ? GetNodeAt(0, window.Top, false, nodeTop) : nullptr;
@@ -132,6 +154,7 @@ void TBaseLazyTree::PaintTree(TCanvas& canvas, TRect window, TPoint target,
                     const bool main = !useColumns || col.Index == mainColumn;
                     if ((paintOptions & poMainOnly) && !main) continue;
                     int saved = SaveDC(dc);
+                    ResetCanvasFont(canvas); // an event of the cell before may have changed it
                     IntersectClipRect(dc, std::max(cell.Left, targetRect.Left), row.Top,
                                       std::min(cell.Right, targetRect.Right), row.Bottom);
                     info.Position = col.Position;
@@ -242,6 +265,17 @@ void TBaseLazyTree::PaintTree(TCanvas& canvas, TRect window, TPoint target,
     }
 }
 
+void TBaseLazyTree::FontChanged(TFont& sender) {
+    FFontChanged = true;
+    if (FOldFontChange) FOldFontChange(sender);
+}
+
+void TBaseLazyTree::ResetCanvasFont(TCanvas& canvas) {
+    if (!FFontChanged) return;
+    canvas.Font.Assign(Font);
+    FFontChanged = false;
+}
+
 void TBaseLazyTree::EraseBackground(TCanvas& canvas, TRect r, bool useBackground,
                                     TPoint contentOrigin) {
     if (useBackground) {
@@ -297,7 +331,7 @@ void TCustomLazyStringTree::DoPaintNode(TLTPaintInfo& info) {
     PLazyNode node = info.Node;
     std::u16string text = DoGetText(node, info.Column);
     if (text.empty()) return;
-    canvas.Font.Assign(Font);
+    ResetCanvasFont(canvas);
     const TLTSelectionOptions sel = FOptions->SelectionOptions();
     bool focusedColumn =
         !Header().UseColumns() || info.Column == FocusedColumn() || (sel & toFullRowSelect);

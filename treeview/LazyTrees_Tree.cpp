@@ -69,6 +69,11 @@ TBaseLazyTree::TBaseLazyTree(TComponent* owner) : TCustomControl(owner) {
         link->OnChange = [this](TChangeLink&) {
             if (HandleAllocated() && !(ComponentState & csDestroying)) Invalidate();
         };
+    // However the font is written, the tree, its bitmaps and header follow.
+    Font.OnChange = [this](TFont&) {
+        FFontChanged = true;
+        Perform(CM_FONTCHANGED, 0, 0);
+    };
     AddThreadReference();
     FThreadReferenced = true;
 }

@@ -48,6 +48,14 @@ HBRUSH TBrush::Handle() {
     return FHandle;
 }
 
+TFont::TFont(const TFont& o)
+    : Name{this, o.Name}, Height{this, o.Height}, Style{this, o.Style}, Color{this, o.Color} {}
+
+TFont& TFont::operator=(const TFont& o) {
+    Assign(o);
+    return *this;
+}
+
 TFont::~TFont() {
     DeleteObject(FHandle);
 }
@@ -69,11 +77,16 @@ HFONT TFont::Handle() {
     FHandle = CreateFontIndirect(f);
     return FHandle;
 }
+// The values change together: the owner hears of them once.
 void TFont::Assign(const TFont& o) {
-    Name = o.Name;
-    Height = o.Height;
-    Style = o.Style;
-    Color = o.Color;
+    if (&o == this ||
+        (Name == o.Name && Height == o.Height && Style == o.Style && Color == o.Color))
+        return;
+    Name.FValue = o.Name;
+    Height.FValue = o.Height;
+    Style.FValue = o.Style;
+    Color.FValue = o.Color;
+    Changed();
 }
 
 // --- canvas ---------------------------------------------------------------------

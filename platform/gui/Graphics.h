@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <type_traits>
 
 #include "platform/gui/Gdi.h"
 #include "platform/gui/WinTypes.h"
@@ -45,22 +46,64 @@ private:
 };
 
 enum : unsigned { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
+class TFont;
+
+// One value of a font: reads as the value; assigning another value tells the
+// font's owner. A loose copy of it tells nobody.
+template <class T> class TFontAttribute {
+public:
+    TFontAttribute(const TFontAttribute& other) : FValue(other.FValue) {}
+    TFontAttribute& operator=(const TFontAttribute& other) { return *this = other.FValue; }
+    TFontAttribute& operator=(const T& value);
+    operator const T&() const { return FValue; }
+    const T& operator()() const { return FValue; }
+    friend bool operator==(const TFontAttribute& a, const TFontAttribute& b) {
+        return a.FValue == b.FValue;
+    }
+    friend bool operator==(const TFontAttribute& a, const T& b) requires std::is_class_v<T> {
+        return a.FValue == b;
+    }
+
+private:
+    friend class TFont;
+    TFontAttribute(TFont* font, T value) : FFont(font), FValue(std::move(value)) {}
+    TFont* FFont = nullptr;
+    T FValue;
+};
+
 class TFont {
 public:
+    TFont() = default;
+    // A copy takes the values only: neither the handle nor the change handler.
+    TFont(const TFont& other);
+    TFont& operator=(const TFont& other);
     ~TFont();
-    std::string Name = "DejaVu Sans";
-    int Height = -11; // pixels; negative: character height
-    unsigned Style = 0;
-    TColor Color = clWindowText;
+    TFontAttribute<std::string> Name{this, "DejaVu Sans"};
+    TFontAttribute<int> Height{this, -11}; // pixels; negative: character height
+    TFontAttribute<unsigned> Style{this, 0};
+    TFontAttribute<TColor> Color{this, clWindowText};
+    // Fired once for every change of a value, an Assign included.
+    std::function<void(TFont&)> OnChange;
     HFONT Handle();
     void Assign(const TFont& other);
 
 private:
+    template <class T> friend class TFontAttribute;
+    void Changed() {
+        if (OnChange) OnChange(*this);
+    }
     HFONT FHandle = nullptr;
     std::string FMadeName; // the values FHandle was made for
     int FMadeHeight = 0;
     unsigned FMadeStyle = 0;
 };
+
+template <class T> TFontAttribute<T>& TFontAttribute<T>::operator=(const T& value) {
+    if (FValue == value) return *this;
+    FValue = value;
+    if (FFont) FFont->Changed();
+    return *this;
+}
 
 class TCanvas {
 public:

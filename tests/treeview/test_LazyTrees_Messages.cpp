@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 
 using namespace nuq;
 
@@ -133,6 +134,39 @@ TEST_F(MessagesFixture, HeaderAndColumnsFollowTheTreesLaterChanges) {
     Tree->SetBiDiMode(bdRightToLeft);
     EXPECT_EQ(Header().Columns()[0].BiDiMode(), bdRightToLeft);
     EXPECT_EQ(Header().Columns()[1].BiDiMode(), bdLeftToRight);
+}
+
+// Fonts written field by field: the tree's repaints its buttons and the header
+// that takes it; the header's own repaints the header.
+TEST_F(MessagesFixture, FontsWrittenDirectlyRepaint) {
+    AddColumn(100, u"WWWW");
+    Header().SetOptions(Header().Options() | hoVisible);
+    Header().SetParentFont(true);
+    Tree->SetChildCount(Tree->GetFirst(), 1);
+    const TRect header{0, 0, 100, 17}, button{5, 17, 14, 35};
+    struct Case {
+        const char* what;
+        std::function<void()> write;
+        TRect area;
+        TColor colour;
+    };
+    const Case cases[] = {
+        {"tree colour: the plus bars", [&] { Tree->Font.Color = clRed; }, button, clRed},
+        {"tree colour: the header", [&] { Tree->Font.Color = clGreen; }, header, clGreen},
+        {"header colour",
+         [&] {
+             Header().SetParentFont(false);
+             Header().Font().Color = clBlue;
+         },
+         header, clBlue},
+    };
+    for (const Case& c : cases) {
+        Settle();
+        EXPECT_EQ(Count(c.area, c.colour), 0) << c.what;
+        c.write();
+        Settle();
+        EXPECT_GT(Count(c.area, c.colour), 0) << c.what;
+    }
 }
 
 TEST_F(MessagesFixture, SystemColourChangeReloadsTheCheckStrips) {

@@ -246,6 +246,32 @@ TEST_F(PaintFixture, SelectionAndFocusMarks) {
     EXPECT_EQ(Count(text, clLime), 0);
 }
 
+// An owner's font for one node's text stays with that node; the canvas's own
+// handler hears of the changes and is back after the paint.
+TEST_F(PaintFixture, TextFontOfOneNodeDoesNotReachTheNext) {
+    Tree->Colors().SetColor(TLTColors::UnfocusedSelectionColor, clSilver);
+    Tree->Colors().SetColor(TLTColors::UnfocusedSelectionBorderColor, clSilver);
+    Tree->SetSelected(Node(1), true);
+    Tree->OnPaintText = [this](TBaseLazyTree&, TCanvas& canvas, PLazyNode node, TColumnIndex,
+                               TLTSTextType) {
+        if (node != Node(0)) return;
+        canvas.Font.Height = -40;
+        canvas.Font.Color = clGreen;
+    };
+    int notices = 0;
+    Target->Canvas().Font.OnChange = [&](TFont&) { ++notices; };
+    Paint();
+    EXPECT_GT(Count({0, 0, 300, 18}, clGreen), 0);
+    // Row 1: the selection as wide as "W" in the tree's font, the text in its colour.
+    EXPECT_GT(Count({18, 18, 40, 36}, clSilver), 100);
+    EXPECT_EQ(Count({45, 18, 300, 36}, clSilver), 0);
+    EXPECT_EQ(Count({0, 18, 300, 36}, clGreen), 0);
+    EXPECT_GT(notices, 0);
+    notices = 0;
+    Target->Canvas().Font.Color = clBlue;
+    EXPECT_EQ(notices, 1);
+}
+
 TEST_F(PaintFixture, GridLinesAndColumns) {
     for (int w : {100, 120}) Tree->Header().Columns().Add()->SetWidth(w);
     Tree->TreeOptions().SetPaintOptions(Tree->TreeOptions().PaintOptions() | toShowHorzGridLines |
