@@ -114,6 +114,7 @@ void TWinControl::CreateHandle() {
 
 void TWinControl::CreateParams(TCreateParams& p) {
     p.ClassName = "TWinControl";
+    p.ClassStyle = CS_HREDRAW | CS_VREDRAW;
     p.Style = WS_CLIPCHILDREN;
     if (FParent) p.Style |= WS_CHILD | WS_CLIPSIBLINGS;
     if (FVisible) p.Style |= WS_VISIBLE;
