@@ -21,19 +21,36 @@ namespace nuq {
 
 // --- system colours and metrics ------------------------------------------------
 
+namespace {
+
+const COLORREF classicColors[] = {
+    RGB(212, 208, 200), RGB(58, 110, 165),  RGB(10, 36, 106),   RGB(128, 128, 128), // 0-3
+    RGB(212, 208, 200), RGB(255, 255, 255), RGB(0, 0, 0),       RGB(0, 0, 0),       // 4-7
+    RGB(0, 0, 0),       RGB(255, 255, 255), RGB(212, 208, 200), RGB(212, 208, 200), // 8-11
+    RGB(128, 128, 128), RGB(10, 36, 106),   RGB(255, 255, 255), RGB(212, 208, 200), // 12-15
+    RGB(128, 128, 128), RGB(128, 128, 128), RGB(0, 0, 0),       RGB(212, 208, 200), // 16-19
+    RGB(255, 255, 255), RGB(64, 64, 64),    RGB(212, 208, 200), RGB(0, 0, 0),       // 20-23
+    RGB(255, 255, 225), RGB(181, 181, 181), RGB(0, 0, 128),     RGB(166, 202, 240), // 24-27
+    RGB(192, 192, 192), RGB(49, 106, 197),  RGB(236, 233, 216),                     // 28-30
+};
+constexpr int sysColorCount = int(std::size(classicColors));
+
+// Read from any thread that draws; changed on the main thread.
+std::atomic<COLORREF>* SysColors() {
+    static std::atomic<COLORREF> table[sysColorCount];
+    static const bool filled = [] {
+        for (int i = 0; i < sysColorCount; ++i) table[i] = classicColors[i];
+        return true;
+    }();
+    (void)filled;
+    return table;
+}
+
+} // namespace
+
 COLORREF GetSysColor(int index) {
-    static const COLORREF classic[] = {
-        RGB(212, 208, 200), RGB(58, 110, 165),  RGB(10, 36, 106),   RGB(128, 128, 128), // 0-3
-        RGB(212, 208, 200), RGB(255, 255, 255), RGB(0, 0, 0),       RGB(0, 0, 0),       // 4-7
-        RGB(0, 0, 0),       RGB(255, 255, 255), RGB(212, 208, 200), RGB(212, 208, 200), // 8-11
-        RGB(128, 128, 128), RGB(10, 36, 106),   RGB(255, 255, 255), RGB(212, 208, 200), // 12-15
-        RGB(128, 128, 128), RGB(128, 128, 128), RGB(0, 0, 0),       RGB(212, 208, 200), // 16-19
-        RGB(255, 255, 255), RGB(64, 64, 64),    RGB(212, 208, 200), RGB(0, 0, 0),       // 20-23
-        RGB(255, 255, 225), RGB(181, 181, 181), RGB(0, 0, 128),     RGB(166, 202, 240), // 24-27
-        RGB(192, 192, 192), RGB(49, 106, 197),  RGB(236, 233, 216),                     // 28-30
-    };
-    if (index < 0 || index >= int(sizeof classic / sizeof classic[0])) return 0;
-    return classic[index];
+    if (index < 0 || index >= sysColorCount) return 0;
+    return SysColors()[index].load(std::memory_order_relaxed);
 }
 
 COLORREF ColorToRGB(TColor color) {
@@ -1011,6 +1028,26 @@ std::vector<HWND> GetTopLevelWindows() {
 std::vector<HWND> GetChildWindows(HWND wnd) {
     TWindowRec* w = Find(wnd);
     return w ? w->Children : std::vector<HWND>{};
+}
+
+namespace {
+void RedrawWithChildren(HWND wnd) {
+    RedrawWindow(wnd, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_NOCHILDREN);
+    for (HWND c : GetChildWindows(wnd)) RedrawWithChildren(c);
+}
+} // namespace
+
+bool SetSysColors(int count, const int* elements, const COLORREF* values) {
+    if (count < 0 || (count > 0 && (!elements || !values))) return false;
+    for (int i = 0; i < count; ++i)
+        if (elements[i] < 0 || elements[i] >= sysColorCount) return false;
+    for (int i = 0; i < count; ++i)
+        SysColors()[elements[i]].store(values[i] & 0xFFFFFF, std::memory_order_relaxed);
+    for (HWND h : GetTopLevelWindows()) {
+        SendMessage(h, WM_SYSCOLORCHANGE, 0, 0);
+        if (IsWindow(h)) RedrawWithChildren(h);
+    }
+    return true;
 }
 
 HBITMAP GetWindowImage(HWND wnd) {

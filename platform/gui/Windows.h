@@ -150,6 +150,10 @@ HBITMAP GetWindowImage(HWND wnd);
 uint64_t WindowPaintGeneration();
 // The windows without a parent, in order of making.
 std::vector<HWND> GetTopLevelWindows();
+// Sets the system colours Elements[i] (COLOR_...) to Values[i], then sends
+// WM_SYSCOLORCHANGE to every top-level window and repaints every window.
+// False, changing nothing, for an unknown index. Main thread.
+bool SetSysColors(int count, const int* elements, const COLORREF* values);
 // The children of a window, bottom first.
 std::vector<HWND> GetChildWindows(HWND wnd);
 

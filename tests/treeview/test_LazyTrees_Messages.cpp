@@ -175,6 +175,30 @@ TEST_F(MessagesFixture, ResizeRepaintsWholeOnlyWithFullRepaintOnResize) {
     }
 }
 
+// A change of the system colours reaches the tree in its window as
+// CM_SYSCOLORCHANGE, and its next paint uses the new window colour.
+TEST_F(MessagesFixture, SystemColourChangeReachesTheWindowAndItsPaint) {
+    ASSERT_TRUE(LightCheckImages);
+    const int count = LightCheckImages->Count();
+    Tree->Color = clWindow;
+    Settle();
+    const int window = COLOR_WINDOW;
+    struct Restore {
+        COLORREF Classic = GetSysColor(COLOR_WINDOW);
+        ~Restore() {
+            const int index = COLOR_WINDOW;
+            SetSysColors(1, &index, &Classic);
+        }
+    } restore;
+    const COLORREF cream = RGB(250, 240, 200);
+    LightCheckImages->Clear();
+    ASSERT_TRUE(SetSysColors(1, &window, &cream));
+    EXPECT_EQ(LightCheckImages->Count(), count);
+    Settle();
+    const TPoint origin = ClientOrigin(Wnd);
+    EXPECT_EQ(Px(origin.X + 290, origin.Y + 140), cream);
+}
+
 TEST_F(MessagesFixture, WindowStylesFollowBorderAndScrollBars) {
     struct Case {
         int borderStyle;
