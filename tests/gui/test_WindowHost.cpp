@@ -258,9 +258,13 @@ TEST(WindowHost, DesktopPaletteChangeReachesTheControls) {
     for (const Case& c : cases)
         changed.setColor(c.group, c.role,
                          QColor(GetRValue(c.rgb), GetGValue(c.rgb), GetBValue(c.rgb)));
+    TBrush brush; // made for the classic window colour, it must not keep it
+    brush.Color = clWindow;
+    brush.Handle();
     QApplication::setPalette(changed);
     EXPECT_EQ(inner.Heard, 1);
     for (const Case& c : cases) EXPECT_EQ(GetSysColor(c.index), c.rgb) << c.index;
+    EXPECT_EQ(brush.Handle()->Color, RGB(1, 2, 3));
     QApplication::setPalette(before);
     SetSysColors(int(all.size()), all.data(), classic.data());
 }
