@@ -48,9 +48,8 @@ enum : unsigned { // ControlStyle
 };
 
 // The framework's component messages: a control tells itself of a change of
-// what it inherits, so that what follows it can follow;
-// CM_SYSCOLORCHANGE goes down from a window told WM_SYSCOLORCHANGE to all
-// the controls within it.
+// what it inherits, so that what follows it can follow. A window told
+// WM_SYSCOLORCHANGE hands CM_SYSCOLORCHANGE down to every control within it.
 enum : UINT {
     CM_BASE = 0xB000,
     CM_ENABLEDCHANGED = CM_BASE + 1,

@@ -424,6 +424,7 @@ void FollowDesktopPalette(const QPalette& palette) {
         indexes.push_back(r.Index);
         values.push_back(RGB(c.red(), c.green(), c.blue()));
     }
+    // The toolkit may tell of one change more than once: only a real one goes on.
     bool changed = false;
     for (size_t i = 0; i < indexes.size(); ++i) changed |= GetSysColor(indexes[i]) != values[i];
     if (changed) SetSysColors(int(indexes.size()), indexes.data(), values.data());
