@@ -132,9 +132,10 @@ bool TBaseLazyTree::HandleFrameworkMessage(TMessage& m) {
         if (FBorderStyle == 1 && HandleAllocated()) RecreateWnd();
         return true;
     case CM_SYSCOLORCHANGE: {
+        TCustomControl::Dispatch(m);
         ReloadCheckImageStrips();
         TMessage sys{WM_SYSCOLORCHANGE, m.WParam, m.LParam, 0};
-        TCustomControl::Dispatch(sys);
+        TCustomControl::DefaultHandler(sys);
         if (HandleAllocated()) Invalidate();
         return true;
     }

@@ -225,18 +225,4 @@ struct TTVItem {
     LPARAM Param = 0;
 };
 
-// The framework's component messages: a control tells itself of a change of
-// what it inherits, so that what follows it can follow.
-enum : UINT {
-    CM_BASE = 0xB000,
-    CM_ENABLEDCHANGED = CM_BASE + 1,
-    CM_COLORCHANGED,
-    CM_FONTCHANGED,
-    CM_BIDIMODECHANGED,
-    CM_CTL3DCHANGED,
-    CM_SYSCOLORCHANGE,
-    CM_HINTSHOWPAUSE, // WParam: a hint was showing; LParam: the pause (int*) to adjust
-    CM_DENYSUBCLASSING = CM_BASE + 2000,
-};
-
 } // namespace nuq

@@ -25,6 +25,10 @@ void TBaseLazyTree::CreateWnd() {
 void TBaseLazyTree::CreateParams(TCreateParams& params) {
     TCustomControl::CreateParams(params);
     params.Style |= WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+    if (FOptions->MiscOptions() & toFullRepaintOnResize)
+        params.ClassStyle |= CS_HREDRAW | CS_VREDRAW;
+    else
+        params.ClassStyle &= ~UINT(CS_HREDRAW | CS_VREDRAW);
     const TScrollStyle bars = FScrollBarOptions->ScrollBars();
     if (bars == ssHorizontal || bars == ssBoth) params.Style |= WS_HSCROLL;
     if (bars == ssVertical || bars == ssBoth) params.Style |= WS_VSCROLL;

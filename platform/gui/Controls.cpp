@@ -114,6 +114,7 @@ void TWinControl::CreateHandle() {
 
 void TWinControl::CreateParams(TCreateParams& p) {
     p.ClassName = "TWinControl";
+    p.ClassStyle = CS_HREDRAW | CS_VREDRAW;
     p.Style = WS_CLIPCHILDREN;
     if (FParent) p.Style |= WS_CHILD | WS_CLIPSIBLINGS;
     if (FVisible) p.Style |= WS_VISIBLE;
@@ -220,9 +221,19 @@ void TWinControl::Dispatch(TMessage& m) {
         m.Result = 1;
         return;
     }
+    case WM_SYSCOLORCHANGE:
+        Perform(CM_SYSCOLORCHANGE, m.WParam, m.LParam);
+        return;
+    case CM_SYSCOLORCHANGE:
+        Broadcast(m);
+        return;
     default:
         DefaultHandler(m);
     }
+}
+
+void TWinControl::Broadcast(TMessage& m) {
+    for (TControl* c : std::vector<TControl*>(FControls)) c->Perform(m.Msg, m.WParam, m.LParam);
 }
 
 void TWinControl::DefaultHandler(TMessage& m) {

@@ -47,6 +47,21 @@ enum : unsigned { // ControlStyle
     csReflector = 16384,
 };
 
+// The framework's component messages: a control tells itself of a change of
+// what it inherits, so that what follows it can follow. A window told
+// WM_SYSCOLORCHANGE hands CM_SYSCOLORCHANGE down to every control within it.
+enum : UINT {
+    CM_BASE = 0xB000,
+    CM_ENABLEDCHANGED = CM_BASE + 1,
+    CM_COLORCHANGED,
+    CM_FONTCHANGED,
+    CM_BIDIMODECHANGED,
+    CM_CTL3DCHANGED,
+    CM_SYSCOLORCHANGE,
+    CM_HINTSHOWPAUSE, // WParam: a hint was showing; LParam: the pause (int*) to adjust
+    CM_DENYSUBCLASSING = CM_BASE + 2000,
+};
+
 enum TBiDiMode { bdLeftToRight, bdRightToLeft, bdRightToLeftNoAlign, bdRightToLeftReadingOnly };
 
 // The framework's own drag of a control (FrameworkDrag.h): started by the
@@ -140,6 +155,8 @@ public:
     // Paints the window into DC (for painting a copy or printing).
     virtual void PaintWindow(HDC dc);
     void PaintControls(HDC dc, TControl* first);
+    // Msg to every control within this one.
+    void Broadcast(TMessage& msg);
     // The window procedure the window is created with: hands messages to WindowProc.
     LRESULT MainWndProc(HWND wnd, UINT msg, WPARAM w, LPARAM l);
 

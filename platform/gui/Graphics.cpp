@@ -18,12 +18,12 @@ TPen::~TPen() {
 }
 // Each handle is made again only when the values it was made for changed.
 HPEN TPen::Handle() {
-    if (FHandle && IsGdiObject(FHandle) && FMadeColor == Color && FMadeWidth == Width &&
-        FMadeStyle == Style)
+    if (FHandle && IsGdiObject(FHandle) && FMadeColor == TColor(ColorToRGB(Color)) &&
+        FMadeWidth == Width && FMadeStyle == Style)
         return FHandle;
     DeleteObject(FHandle);
     FHandle = CreatePen(int(Style), Width, ColorToRGB(Color));
-    FMadeColor = Color;
+    FMadeColor = TColor(ColorToRGB(Color));
     FMadeWidth = Width;
     FMadeStyle = Style;
     return FHandle;
@@ -33,9 +33,10 @@ TBrush::~TBrush() {
     DeleteObject(FHandle);
 }
 HBRUSH TBrush::Handle() {
-    if (FHandle && !Bitmap && IsGdiObject(FHandle) && FMadeColor == Color && FMadeStyle == Style)
+    if (FHandle && !Bitmap && IsGdiObject(FHandle) && FMadeColor == TColor(ColorToRGB(Color)) &&
+        FMadeStyle == Style)
         return FHandle;
-    FMadeColor = Bitmap ? clNone : Color;
+    FMadeColor = Bitmap ? clNone : TColor(ColorToRGB(Color));
     FMadeStyle = Style;
     DeleteObject(FHandle);
     if (Bitmap)

@@ -25,7 +25,8 @@ public:
     HPEN Handle(); // made for the current values; owned by the pen
 private:
     HPEN FHandle = nullptr;
-    TColor FMadeColor = clNone; // the values FHandle was made for
+    TColor FMadeColor = clNone; // the values FHandle was made for (colour resolved:
+                                // a system colour may change)
     int FMadeWidth = 0;
     TPenStyle FMadeStyle = psSolid;
 };
@@ -41,7 +42,7 @@ public:
 
 private:
     HBRUSH FHandle = nullptr;
-    TColor FMadeColor = clNone; // the values a plain FHandle was made for
+    TColor FMadeColor = clNone; // the values a plain FHandle was made for (colour resolved)
     TBrushStyle FMadeStyle = bsSolid;
 };
 

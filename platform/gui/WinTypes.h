@@ -309,7 +309,8 @@ inline constexpr TColor cl3DLight = clSystemColor | COLOR_3DLIGHT;
 inline constexpr TColor clInfoText = clSystemColor | COLOR_INFOTEXT;
 inline constexpr TColor clInfoBk = clSystemColor | COLOR_INFOBK;
 
-// The classic scheme's system colours.
+// The system colours: the classic scheme until SetSysColors (Windows.h)
+// changes them, as a change of the desktop's colours does.
 COLORREF GetSysColor(int index);
 // A colour value as red-green-blue, system colours resolved; clNone and
 // clDefault come back unchanged.

@@ -388,6 +388,57 @@ private:
     HWND LastFocus = 0;
 };
 
+// The desktop's colours as the system colours they stand for. At start the
+// classic colours stay (what the program draws is known); a change of the
+// desktop's palette later is followed.
+void FollowDesktopPalette(const QPalette& palette) {
+    struct TRole {
+        int Index;
+        QPalette::ColorGroup Group;
+        QPalette::ColorRole Role;
+    };
+    static const TRole roles[] = {
+        {COLOR_SCROLLBAR, QPalette::Active, QPalette::Button},
+        {COLOR_MENU, QPalette::Active, QPalette::Window},
+        {COLOR_WINDOW, QPalette::Active, QPalette::Base},
+        {COLOR_WINDOWFRAME, QPalette::Active, QPalette::Shadow},
+        {COLOR_MENUTEXT, QPalette::Active, QPalette::WindowText},
+        {COLOR_WINDOWTEXT, QPalette::Active, QPalette::Text},
+        {COLOR_HIGHLIGHT, QPalette::Active, QPalette::Highlight},
+        {COLOR_HIGHLIGHTTEXT, QPalette::Active, QPalette::HighlightedText},
+        {COLOR_BTNFACE, QPalette::Active, QPalette::Button},
+        {COLOR_BTNSHADOW, QPalette::Active, QPalette::Dark},
+        {COLOR_GRAYTEXT, QPalette::Disabled, QPalette::Text},
+        {COLOR_BTNTEXT, QPalette::Active, QPalette::ButtonText},
+        {COLOR_BTNHIGHLIGHT, QPalette::Active, QPalette::Light},
+        {COLOR_3DDKSHADOW, QPalette::Active, QPalette::Shadow},
+        {COLOR_3DLIGHT, QPalette::Active, QPalette::Midlight},
+        {COLOR_INFOTEXT, QPalette::Active, QPalette::ToolTipText},
+        {COLOR_INFOBK, QPalette::Active, QPalette::ToolTipBase},
+        {COLOR_HOTLIGHT, QPalette::Active, QPalette::Link},
+    };
+    std::vector<int> indexes;
+    std::vector<COLORREF> values;
+    for (const TRole& r : roles) {
+        QColor c = palette.color(r.Group, r.Role);
+        indexes.push_back(r.Index);
+        values.push_back(RGB(c.red(), c.green(), c.blue()));
+    }
+    // The toolkit may tell of one change more than once: only a real one goes on.
+    bool changed = false;
+    for (size_t i = 0; i < indexes.size(); ++i) changed |= GetSysColor(indexes[i]) != values[i];
+    if (changed) SetSysColors(int(indexes.size()), indexes.data(), values.data());
+}
+
+class TPaletteWatch : public QObject {
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (o == QCoreApplication::instance() && e->type() == QEvent::ApplicationPaletteChange)
+            FollowDesktopPalette(QGuiApplication::palette());
+        return false;
+    }
+};
+
 } // namespace
 
 void InitGuiApplication(int& argc, char** argv) {
@@ -399,6 +450,7 @@ void InitGuiApplication(int& argc, char** argv) {
         QCoreApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, false);
         new QApplication(argc, argv); // lives as long as the process
     }
+    if (!guiStarted) QCoreApplication::instance()->installEventFilter(new TPaletteWatch);
     guiStarted = true;
     HostHooks().CursorChanged = [](HCURSOR c) {
         for (THostWidget* h : THostWidget::Hosts()) h->ShowCursor(c);

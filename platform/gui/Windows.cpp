@@ -21,19 +21,36 @@ namespace nuq {
 
 // --- system colours and metrics ------------------------------------------------
 
+namespace {
+
+const COLORREF classicColors[] = {
+    RGB(212, 208, 200), RGB(58, 110, 165),  RGB(10, 36, 106),   RGB(128, 128, 128), // 0-3
+    RGB(212, 208, 200), RGB(255, 255, 255), RGB(0, 0, 0),       RGB(0, 0, 0),       // 4-7
+    RGB(0, 0, 0),       RGB(255, 255, 255), RGB(212, 208, 200), RGB(212, 208, 200), // 8-11
+    RGB(128, 128, 128), RGB(10, 36, 106),   RGB(255, 255, 255), RGB(212, 208, 200), // 12-15
+    RGB(128, 128, 128), RGB(128, 128, 128), RGB(0, 0, 0),       RGB(212, 208, 200), // 16-19
+    RGB(255, 255, 255), RGB(64, 64, 64),    RGB(212, 208, 200), RGB(0, 0, 0),       // 20-23
+    RGB(255, 255, 225), RGB(181, 181, 181), RGB(0, 0, 128),     RGB(166, 202, 240), // 24-27
+    RGB(192, 192, 192), RGB(49, 106, 197),  RGB(236, 233, 216),                     // 28-30
+};
+constexpr int sysColorCount = int(std::size(classicColors));
+
+// Read from any thread that draws; changed on the main thread.
+std::atomic<COLORREF>* SysColors() {
+    static std::atomic<COLORREF> table[sysColorCount];
+    static const bool filled = [] {
+        for (int i = 0; i < sysColorCount; ++i) table[i] = classicColors[i];
+        return true;
+    }();
+    (void)filled;
+    return table;
+}
+
+} // namespace
+
 COLORREF GetSysColor(int index) {
-    static const COLORREF classic[] = {
-        RGB(212, 208, 200), RGB(58, 110, 165),  RGB(10, 36, 106),   RGB(128, 128, 128), // 0-3
-        RGB(212, 208, 200), RGB(255, 255, 255), RGB(0, 0, 0),       RGB(0, 0, 0),       // 4-7
-        RGB(0, 0, 0),       RGB(255, 255, 255), RGB(212, 208, 200), RGB(212, 208, 200), // 8-11
-        RGB(128, 128, 128), RGB(10, 36, 106),   RGB(255, 255, 255), RGB(212, 208, 200), // 12-15
-        RGB(128, 128, 128), RGB(128, 128, 128), RGB(0, 0, 0),       RGB(212, 208, 200), // 16-19
-        RGB(255, 255, 255), RGB(64, 64, 64),    RGB(212, 208, 200), RGB(0, 0, 0),       // 20-23
-        RGB(255, 255, 225), RGB(181, 181, 181), RGB(0, 0, 128),     RGB(166, 202, 240), // 24-27
-        RGB(192, 192, 192), RGB(49, 106, 197),  RGB(236, 233, 216),                     // 28-30
-    };
-    if (index < 0 || index >= int(sizeof classic / sizeof classic[0])) return 0;
-    return classic[index];
+    if (index < 0 || index >= sysColorCount) return 0;
+    return SysColors()[index].load(std::memory_order_relaxed);
 }
 
 COLORREF ColorToRGB(TColor color) {
@@ -77,6 +94,7 @@ namespace {
 struct TWindowRec {
     HWND Handle = 0;
     std::string ClassName, Text;
+    UINT ClassStyle = 0;
     DWORD Style = 0, ExStyle = 0;
     HWND Parent = 0;
     std::vector<HWND> Children;
@@ -230,8 +248,33 @@ void ResizeImage(TWindowRec* w) {
     const int width = WindowExtent(int64_t(w->WindowRect.Right) - w->WindowRect.Left);
     const int height = WindowExtent(int64_t(w->WindowRect.Bottom) - w->WindowRect.Top);
     if (w->Image && w->Image->Width == width && w->Image->Height == height) return;
-    w->Image = std::make_unique<TBitmapObject>(width, height, 32);
-    for (auto& p : w->Image->Bits) p = 0xFFFFFFFFu;
+    auto image = std::make_unique<TBitmapObject>(width, height, 32);
+    for (auto& p : image->Bits) p = 0xFFFFFFFFu;
+    // What stays inside keeps its pixels: a resize repaints only what the
+    // class styles ask for.
+    if (const TBitmapObject* old = w->Image.get())
+        for (int y = 0; y < std::min(height, old->Height); ++y)
+            std::copy_n(old->Bits.begin() + ptrdiff_t(y) * old->Width, std::min(width, old->Width),
+                        image->Bits.begin() + ptrdiff_t(y) * width);
+    w->Image = std::move(image);
+}
+
+// Whether a resize from the client rectangle Old repaints the whole client
+// area: the class styles ask for it, or the client area moved in the window.
+bool RedrawsWhole(const TWindowRec& w, const TRect& old) {
+    return ((w.ClassStyle & CS_HREDRAW) && w.Client.Width() != old.Width()) ||
+           ((w.ClassStyle & CS_VREDRAW) && w.Client.Height() != old.Height()) ||
+           w.Client.Left != old.Left || w.Client.Top != old.Top;
+}
+
+// The strips right of and below the old client area that a resize uncovered.
+void InvalidateUncovered(HWND wnd, const TRect& old) {
+    TRect now;
+    GetClientRect(wnd, now);
+    const TRect right{old.Width(), 0, now.Right, now.Bottom};
+    const TRect below{0, old.Height(), now.Right, now.Bottom};
+    InvalidateRect(wnd, &right, true);
+    InvalidateRect(wnd, &below, true);
 }
 
 TPoint ScreenClientOrigin(HWND wnd) {
@@ -403,6 +446,7 @@ HWND CreateWindowEx(const TCreateParams& params) {
     }
     HWND h = w->Handle;
     w->ClassName = params.ClassName;
+    w->ClassStyle = params.ClassStyle;
     w->Text = params.Caption;
     w->Style = params.Style;
     w->ExStyle = params.ExStyle;
@@ -730,17 +774,25 @@ bool SetWindowPos(HWND wnd, int x, int y, int width, int height, UINT flags) {
     if (!(flags & SWP_NOMOVE)) r = r.Offset(int64_t(x) - r.Left, int64_t(y) - r.Top);
     if (!(flags & SWP_NOSIZE)) r = Bounds(r.Left, r.Top, WindowExtent(width), WindowExtent(height));
     w->WindowRect = r;
+    const TRect oldClient = w->Client;
     bool sized = r.Width() != old.Width() || r.Height() != old.Height();
     if (sized || (flags & SWP_FRAMECHANGED)) {
         ResizeImage(w);
         Recalc(w);
         if (!(w = Find(wnd))) return false;
     }
-    if (r.Left != old.Left || r.Top != old.Top)
-        SendMessage(wnd, WM_MOVE, 0, MakeLParam(r.Left, r.Top));
+    const bool moved = r.Left != old.Left || r.Top != old.Top;
+    if (moved) SendMessage(wnd, WM_MOVE, 0, MakeLParam(r.Left, r.Top));
     if (sized && (w = Find(wnd)))
         SendMessage(wnd, WM_SIZE, 0, MakeLParam(w->Client.Width(), w->Client.Height()));
-    if (!(flags & SWP_NOREDRAW)) RedrawWindow(wnd, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
+    if (flags & SWP_NOREDRAW) return true;
+    if (!moved && (sized || (flags & SWP_FRAMECHANGED)) && (w = Find(wnd)) &&
+        !RedrawsWhole(*w, oldClient)) {
+        SendMessage(wnd, WM_NCPAINT, 1, 0);
+        InvalidateUncovered(wnd, oldClient);
+    } else {
+        RedrawWindow(wnd, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
+    }
     return true;
 }
 
@@ -976,6 +1028,26 @@ std::vector<HWND> GetTopLevelWindows() {
 std::vector<HWND> GetChildWindows(HWND wnd) {
     TWindowRec* w = Find(wnd);
     return w ? w->Children : std::vector<HWND>{};
+}
+
+namespace {
+void RedrawWithChildren(HWND wnd) {
+    RedrawWindow(wnd, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_NOCHILDREN);
+    for (HWND c : GetChildWindows(wnd)) RedrawWithChildren(c);
+}
+} // namespace
+
+bool SetSysColors(int count, const int* elements, const COLORREF* values) {
+    if (count < 0 || (count > 0 && (!elements || !values))) return false;
+    for (int i = 0; i < count; ++i)
+        if (elements[i] < 0 || elements[i] >= sysColorCount) return false;
+    for (int i = 0; i < count; ++i)
+        SysColors()[elements[i]].store(values[i] & 0xFFFFFF, std::memory_order_relaxed);
+    for (HWND h : GetTopLevelWindows()) {
+        SendMessage(h, WM_SYSCOLORCHANGE, 0, 0);
+        if (IsWindow(h)) RedrawWithChildren(h);
+    }
+    return true;
 }
 
 HBITMAP GetWindowImage(HWND wnd) {

@@ -33,6 +33,11 @@ struct TWindowProc {
     explicit operator bool() const { return bool(Call); }
 };
 
+// Class styles: a window with CS_HREDRAW (CS_VREDRAW) is repainted whole
+// when its client width (height) changes; without, a resize keeps the
+// client's pixels and invalidates only the part it uncovers.
+enum : UINT { CS_VREDRAW = 1, CS_HREDRAW = 2 };
+
 struct TCreateParams {
     std::string ClassName;
     std::string Caption;
@@ -41,6 +46,7 @@ struct TCreateParams {
     HWND Parent = 0;
     TWindowProc Proc; // empty: DefWindowProc
     void* Param = nullptr;
+    UINT ClassStyle = 0; // CS_...
 };
 
 // Creates the window: WM_NCCREATE, WM_NCCALCSIZE, WM_CREATE (LParam points
@@ -144,6 +150,10 @@ HBITMAP GetWindowImage(HWND wnd);
 uint64_t WindowPaintGeneration();
 // The windows without a parent, in order of making.
 std::vector<HWND> GetTopLevelWindows();
+// Sets the system colours Elements[i] (COLOR_...) to Values[i], then sends
+// WM_SYSCOLORCHANGE to every top-level window and repaints every window.
+// False, changing nothing, for an unknown index. Main thread.
+bool SetSysColors(int count, const int* elements, const COLORREF* values);
 // The children of a window, bottom first.
 std::vector<HWND> GetChildWindows(HWND wnd);
 

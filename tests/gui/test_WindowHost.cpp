@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QImage>
 #include <QMouseEvent>
+#include <QPalette>
 #include <QTimer>
 #include <QWheelEvent>
 #include <QWidget>
@@ -212,4 +213,58 @@ TEST(WindowHost, ReleasedButtonsFocusWheelAndCursorAsTheWindowsNeedThem) {
     SetCursor(nullptr);
     EXPECT_EQ(w->cursor().shape(), Qt::ArrowCursor);
     DestroyWindow(h);
+}
+
+// The desktop's palette changing becomes the system colours (the classic ones
+// until then) and reaches the controls within our top-level windows.
+TEST(WindowHost, DesktopPaletteChangeReachesTheControls) {
+    struct TProbe : TWinControl {
+        int Heard = 0;
+        void Dispatch(TMessage& m) override {
+            if (m.Msg == CM_SYSCOLORCHANGE) ++Heard;
+            TWinControl::Dispatch(m);
+        }
+    };
+    TWinControl form;
+    form.SetBounds(0, 0, 80, 60);
+    TProbe inner;
+    inner.SetParent(&form);
+    inner.SetBounds(5, 5, 20, 20);
+    form.HandleNeeded();
+    const int bad[] = {COLOR_WINDOW, 99};
+    const COLORREF red[] = {RGB(255, 0, 0), RGB(255, 0, 0)};
+    EXPECT_FALSE(SetSysColors(2, bad, red));
+    EXPECT_EQ(GetSysColor(COLOR_WINDOW), RGB(255, 255, 255));
+    EXPECT_EQ(GetSysColor(COLOR_BTNFACE), RGB(212, 208, 200));
+    std::vector<int> all;
+    std::vector<COLORREF> classic;
+    for (int i = 0; i <= COLOR_HOTLIGHT; ++i) {
+        all.push_back(i);
+        classic.push_back(GetSysColor(i));
+    }
+    const QPalette before = QApplication::palette();
+    QPalette changed = before;
+    struct Case {
+        QPalette::ColorGroup group;
+        QPalette::ColorRole role;
+        int index;
+        COLORREF rgb;
+    };
+    const Case cases[] = {{QPalette::Active, QPalette::Base, COLOR_WINDOW, RGB(1, 2, 3)},
+                          {QPalette::Active, QPalette::Text, COLOR_WINDOWTEXT, RGB(4, 5, 6)},
+                          {QPalette::Active, QPalette::Button, COLOR_BTNFACE, RGB(7, 8, 9)},
+                          {QPalette::Active, QPalette::Highlight, COLOR_HIGHLIGHT, RGB(10, 11, 12)},
+                          {QPalette::Disabled, QPalette::Text, COLOR_GRAYTEXT, RGB(13, 14, 15)}};
+    for (const Case& c : cases)
+        changed.setColor(c.group, c.role,
+                         QColor(GetRValue(c.rgb), GetGValue(c.rgb), GetBValue(c.rgb)));
+    TBrush brush; // made for the classic window colour, it must not keep it
+    brush.Color = clWindow;
+    brush.Handle();
+    QApplication::setPalette(changed);
+    EXPECT_EQ(inner.Heard, 1);
+    for (const Case& c : cases) EXPECT_EQ(GetSysColor(c.index), c.rgb) << c.index;
+    EXPECT_EQ(brush.Handle()->Color, RGB(1, 2, 3));
+    QApplication::setPalette(before);
+    SetSysColors(int(all.size()), all.data(), classic.data());
 }

@@ -178,6 +178,61 @@ TEST_F(MessagesFixture, SystemColourChangeReloadsTheCheckStrips) {
     EXPECT_EQ(Tree->Perform(CM_DENYSUBCLASSING, 0, 0), 1);
 }
 
+// Growing the tree repaints it whole only with toFullRepaintOnResize;
+// without, just the uncovered strip is painted and the rest keeps its pixels.
+TEST_F(MessagesFixture, ResizeRepaintsWholeOnlyWithFullRepaintOnResize) {
+    struct Case {
+        bool full;
+        int grow, growDown;
+    };
+    auto& o = Tree->TreeOptions();
+    for (auto c : {Case{true, 40, 0}, Case{true, 0, 30}, Case{false, 40, 0}, Case{false, 0, 30}}) {
+        SCOPED_TRACE(testing::Message() << c.full << " " << c.grow << "x" << c.growDown);
+        o.SetMiscOptions(c.full ? o.MiscOptions() | toFullRepaintOnResize
+                                : o.MiscOptions() & ~toFullRepaintOnResize);
+        Tree->SetBounds(0, 0, 300, 150);
+        Tree->Color = clYellow;
+        Wnd = Tree->Handle();
+        Settle();
+        TRect before, after, update;
+        GetClientRect(Wnd, before);
+        Tree->SetBounds(0, 0, 300 + c.grow, 150 + c.growDown);
+        GetClientRect(Wnd, after);
+        ASSERT_TRUE(GetUpdateRect(Wnd, update, false));
+        const TRect strip{c.grow ? before.Right : 0, c.growDown ? before.Bottom : 0, after.Right,
+                          after.Bottom};
+        EXPECT_EQ(update, c.full ? after : strip);
+        Settle();
+        const TPoint origin = ClientOrigin(Wnd);
+        EXPECT_EQ(Px(origin.X + before.Right - 2, origin.Y + before.Bottom - 2),
+                  ColorToRGB(clYellow));
+    }
+}
+
+// A change of the system colours reaches the tree in its window as
+// CM_SYSCOLORCHANGE, and its next paint uses the new window colour.
+TEST_F(MessagesFixture, SystemColourChangeReachesTheWindowAndItsPaint) {
+    ASSERT_TRUE(LightCheckImages);
+    const int count = LightCheckImages->Count();
+    Tree->Color = clWindow;
+    Settle();
+    const int window = COLOR_WINDOW;
+    struct Restore {
+        COLORREF Classic = GetSysColor(COLOR_WINDOW);
+        ~Restore() {
+            const int index = COLOR_WINDOW;
+            SetSysColors(1, &index, &Classic);
+        }
+    } restore;
+    const COLORREF cream = RGB(250, 240, 200);
+    LightCheckImages->Clear();
+    ASSERT_TRUE(SetSysColors(1, &window, &cream));
+    EXPECT_EQ(LightCheckImages->Count(), count);
+    Settle();
+    const TPoint origin = ClientOrigin(Wnd);
+    EXPECT_EQ(Px(origin.X + 290, origin.Y + 140), cream);
+}
+
 TEST_F(MessagesFixture, WindowStylesFollowBorderAndScrollBars) {
     struct Case {
         int borderStyle;
