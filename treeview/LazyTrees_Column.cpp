@@ -28,66 +28,31 @@ TLTColumnOptions ConvertStreamedOptions(uint32_t value, int version) {
 } // namespace
 
 TLazyTreeColumn::TLazyTreeColumn(TLazyTreeColumns* collection)
-    : FOwner(collection), FIndexHint(collection ? collection->Count() : NoColumn) {
+    : TCollectionItem(collection),
+      FPosition(collection ? TColumnPosition(collection->Count()) : 0) {
     // The default width comes from stored data too; a new column still keeps its own limits.
     FWidth = std::min(std::max(collection ? collection->DefaultWidth : 50, FMinWidth), FMaxWidth);
     FLastWidth = FWidth;
 }
 
-TLazyTreeColumn::~TLazyTreeColumn() = default;
+TLazyTreeColumn::~TLazyTreeColumn() {
+    // A collection clearing itself resets the indices that name its columns at once.
+    TLazyTreeColumns* owner = Owner();
+    if (owner && !owner->FClearing && Index() >= 0) owner->ForgetIndex(Index());
+}
+
+TLazyTreeColumns* TLazyTreeColumn::Owner() const {
+    return dynamic_cast<TLazyTreeColumns*>(Collection());
+}
 
 TBaseLazyTree* TLazyTreeColumn::Tree() const {
-    return FOwner ? FOwner->Tree() : nullptr;
+    TLazyTreeColumns* owner = Owner();
+    return owner ? owner->Tree() : nullptr;
 }
 
 TLTHeader* TLazyTreeColumn::Header() const {
-    return FOwner ? FOwner->Header() : nullptr;
-}
-
-TColumnIndex TLazyTreeColumn::Index() const {
-    if (!FOwner) return NoColumn;
-    // Every width set asks for the index: a search each time made loading a
-    // header quadratic in its columns.
-    const auto& items = FOwner->FItems;
-    if (FIndexHint >= 0 && size_t(FIndexHint) < items.size() &&
-        items[size_t(FIndexHint)].get() == this)
-        return FIndexHint;
-    for (size_t i = 0; i < items.size(); ++i)
-        if (items[i].get() == this) return FIndexHint = TColumnIndex(i);
-    return NoColumn;
-}
-
-void TLazyTreeColumn::Changed() {
-    if (FOwner) FOwner->Changed(this);
-}
-
-void TLazyTreeColumn::SetIndex(TColumnIndex value) {
-    TColumnIndex current = Index();
-    if (!FOwner || current == value || !FOwner->IsValidColumn(value)) return;
-    auto& items = FOwner->FItems;
-    auto from = items.begin() + current, to = items.begin() + value;
-    if (current < value)
-        std::rotate(from, from + 1, to + 1);
-    else
-        std::rotate(to, from, from + 1);
-    FIndexHint = value;
-    // The position map still names places by index: the whole collection is laid out anew.
-    FOwner->Changed(nullptr);
-}
-
-void TLazyTreeColumn::SetCollection(TLazyTreeColumns* value) {
-    if (value == FOwner) return;
-    // The collection owns its columns: a column only moves from one collection to another.
-    if (!value || !FOwner) throw EListError("Столбец переходит только из одного набора в другой");
-    TLazyTreeColumns* old = FOwner;
-    old->Notify(*this, cnExtracting);
-    std::unique_ptr<TLazyTreeColumn> self = old->Extract(Index());
-    old->Changed(nullptr);
-    value->Insert(std::move(self));
-}
-
-void TLazyTreeColumn::SetDisplayName(const std::u16string&) {
-    if (FOwner) FOwner->Changed(nullptr);
+    TLazyTreeColumns* owner = Owner();
+    return owner ? owner->Header() : nullptr;
 }
 
 // --- setters -------------------------------------------------------------------------------------
@@ -95,7 +60,7 @@ void TLazyTreeColumn::SetDisplayName(const std::u16string&) {
 void TLazyTreeColumn::SetAlignment(TAlignment value) {
     if (FAlignment == value) return;
     FAlignment = value;
-    Changed();
+    Changed(false);
     if (TBaseLazyTree* t = Tree(); t && t->HandleAllocated()) t->Invalidate();
 }
 
@@ -103,7 +68,7 @@ void TLazyTreeColumn::SetBiDiMode(TBiDiMode value) {
     if (FBiDiMode == value) return;
     FBiDiMode = value;
     FOptions &= ~coParentBidiMode;
-    Changed();
+    Changed(false);
     if (TBaseLazyTree* t = Tree(); t && t->HandleAllocated()) t->Invalidate();
 }
 
@@ -121,46 +86,46 @@ void TLazyTreeColumn::SetCaptionAlignment(TAlignment value) {
 void TLazyTreeColumn::SetCheckType(TCheckType value) {
     if (FCheckType == value) return;
     FCheckType = value;
-    Changed();
+    Changed(false);
 }
 
 void TLazyTreeColumn::SetCheckState(TCheckState value) {
     if (FCheckState == value) return;
     FCheckState = value;
-    Changed();
+    Changed(false);
 }
 
 void TLazyTreeColumn::SetCheckBox(bool value) {
     if (FCheckBox == value) return;
     FCheckBox = value;
-    Changed();
+    Changed(false);
 }
 
 void TLazyTreeColumn::SetColor(TColor value) {
     if (FColor == value) return;
     FColor = value;
     FOptions &= ~coParentColor;
-    Changed();
+    Changed(false);
     if (TBaseLazyTree* t = Tree(); t && t->HandleAllocated()) t->Invalidate();
 }
 
 void TLazyTreeColumn::SetImageIndex(int value) {
     if (FImageIndex == value) return;
     FImageIndex = value;
-    Changed();
+    Changed(false);
 }
 
 void TLazyTreeColumn::SetLayout(TLTHeaderColumnLayout value) {
     if (FLayout == value) return;
     FLayout = value;
-    Changed();
+    Changed(false);
 }
 
 void TLazyTreeColumn::SetMargin(int value) {
     if (value < 0) value = 4;
     if (FMargin == value) return;
     FMargin = value;
-    Changed();
+    Changed(false);
 }
 
 void TLazyTreeColumn::SetMaxWidth(int value) {
@@ -180,34 +145,36 @@ void TLazyTreeColumn::SetMinWidth(int value) {
 void TLazyTreeColumn::SetSpacing(int value) {
     if (FSpacing == value) return;
     FSpacing = value;
-    Changed();
+    Changed(false);
 }
 
 void TLazyTreeColumn::SetStyle(TLazyTreeColumnStyle value) {
     if (FStyle == value) return;
     FStyle = value;
-    Changed();
+    Changed(false);
 }
 
 void TLazyTreeColumn::SetText(const std::u16string& value) {
     if (FText == value) return;
     FText = value;
     FCaptionText.clear();
-    Changed();
+    Changed(false);
 }
 
 void TLazyTreeColumn::SetWidth(int value) {
+    TLazyTreeColumns* owner = Owner();
     TLTHeader* h = Header();
     TBaseLazyTree* tree = Tree();
     TLTHeaderStates states = h ? h->States() : 0;
     if (states & hsScaling) {
         // taken as it is
-    } else if (FOwner && tree && (FOptions & (coVisible | coFixed)) == (coVisible | coFixed)) {
+    } else if (owner && tree && (FOptions & (coVisible | coFixed)) == (coVisible | coFixed)) {
         int64_t totalMax = 0, totalMin = 0;
-        for (auto& c : FOwner->FItems)
-            if ((c->FOptions & (coVisible | coFixed)) == (coVisible | coFixed)) {
-                totalMax += c->FMaxWidth;
-                totalMin += c->FMinWidth;
+        for (int i = 0; i < owner->Count(); ++i)
+            if (const TLazyTreeColumn& c = (*owner)[i];
+                (c.FOptions & (coVisible | coFixed)) == (coVisible | coFixed)) {
+                totalMax += c.FMaxWidth;
+                totalMin += c.FMinWidth;
             }
         int64_t clientWidth = tree->ClientRect().Width();
         TLTFixedAreaConstraints& fac = h->FixedAreaConstraints();
@@ -215,7 +182,7 @@ void TLazyTreeColumn::SetWidth(int value) {
             totalMin = std::min(totalMin, clientWidth * fac.MaxWidthPercent() / 100);
         if (fac.MinWidthPercent() > 0)
             totalMax = std::max(totalMax, clientWidth * fac.MinWidthPercent() / 100);
-        int64_t fixedWidth = FOwner->VisibleFixedWidth();
+        int64_t fixedWidth = owner->VisibleFixedWidth();
         int64_t others = fixedWidth - FWidth;
         int64_t v = value;
         v = std::min(std::max(v, std::max(totalMin - others, int64_t(FMinWidth))),
@@ -235,10 +202,10 @@ void TLazyTreeColumn::SetWidth(int value) {
     bool autoSized = h && (h->Options() & hoAutoResize) && index == h->AutoSizeIndex();
     if (!autoSized) {
         FWidth = value;
-        if (FOwner) FOwner->RecalculatePositions(false);
+        if (owner) owner->RecalculatePositions(false);
     }
-    if (tree && !Loading(tree) && FOwner && FOwner->UpdateCount() == 0) {
-        if (h->Options() & hoAutoResize) FOwner->ApplyAutoSize(index, false);
+    if (tree && !Loading(tree) && owner && owner->UpdateCount() == 0) {
+        if (h->Options() & hoAutoResize) owner->ApplyAutoSize(index, false);
         tree->DoColumnResize(index);
     }
 }
@@ -252,7 +219,7 @@ void TLazyTreeColumn::SetOptions(TLTColumnOptions value) {
     if (added & coAutoSpring) SpringRemainder = 0;
     if (((added | removed) & coFixed) && (value & coVisible))
         if (TLTHeader* h = Header()) h->RescaleHeader();
-    Changed();
+    Changed(false);
     TBaseLazyTree* tree = Tree();
     if (!tree || Loading(tree)) return;
     bool visibilityChanged = (added | removed) & coVisible;
@@ -264,31 +231,32 @@ void TLazyTreeColumn::SetOptions(TLTColumnOptions value) {
 }
 
 void TLazyTreeColumn::SetPosition(TColumnPosition value) {
+    TLazyTreeColumns* owner = Owner();
     TBaseLazyTree* tree = Tree();
-    if (Loading(tree) || !FOwner) {
+    if (Loading(tree) || !owner) {
         FPosition = value;
-        if (FOwner) FOwner->FPositionsNeedFix = true;
+        if (owner) owner->FPositionsNeedFix = true;
         return;
     }
-    if (value >= TColumnPosition(FOwner->Count())) value = TColumnPosition(FOwner->Count() - 1);
+    if (value >= TColumnPosition(owner->Count())) value = TColumnPosition(owner->Count() - 1);
     if (value != FPosition) {
-        FOwner->SyncPositionArray();
+        owner->SyncPositionArray();
         if (tree && tree->HandleAllocated() &&
             (tree->HasState(tsEditing) || tree->HasState(tsEditPending)))
             tree->DoCancelEdit();
-        FOwner->MovePositionEntry(Index(), value);
-        Changed();
-        if (FOwner->UpdateCount() == 0 && tree && tree->HandleAllocated()) {
+        owner->MovePositionEntry(Index(), value);
+        Changed(false);
+        if (owner->UpdateCount() == 0 && tree && tree->HandleAllocated()) {
             Header()->Invalidate(this);
             tree->Invalidate();
         }
     }
     // A column moved next to fixed columns joins the fixed area; one moved out leaves it.
     TColumnIndex neighbour = ((FOptions & coFixed) && FPosition > 0)
-                                 ? FOwner->ColumnAtPosition(FPosition - 1)
-                                 : FOwner->ColumnAtPosition(FPosition + 1);
-    if (FOwner->IsValidColumn(neighbour)) {
-        bool fixed = (*FOwner)[neighbour].FOptions & coFixed;
+                                 ? owner->ColumnAtPosition(FPosition - 1)
+                                 : owner->ColumnAtPosition(FPosition + 1);
+    if (owner->IsValidColumn(neighbour)) {
+        bool fixed = (*owner)[neighbour].FOptions & coFixed;
         if (fixed && !(FOptions & coFixed))
             SetOptions(FOptions | coFixed);
         else if (!fixed && (FOptions & coFixed))
@@ -317,31 +285,35 @@ int TLazyTreeColumn::ScrolledLeft() const {
     return FLeft - (tree ? tree->EffectiveOffsetX() : 0);
 }
 
-std::u16string TLazyTreeColumn::GetDisplayName() const {
+std::string TLazyTreeColumn::GetDisplayName() const {
     for (char16_t c : FText)
-        if (c >= 256) return u"Column " + Utf8ToUtf16(std::to_string(Index()));
-    return FText;
+        if (c >= 256) return "Column " + std::to_string(Index());
+    return Utf16ToUtf8(FText);
 }
 
 void TLazyTreeColumn::SyncParentBiDiMode() {
     TBaseLazyTree* tree = Tree();
     if (!(FOptions & coParentBidiMode) || !tree || FBiDiMode == tree->BiDiMode) return;
     FBiDiMode = tree->BiDiMode;
-    Changed();
+    Changed(false);
 }
 
 void TLazyTreeColumn::SyncParentColor() {
     TBaseLazyTree* tree = Tree();
     if (!(FOptions & coParentColor) || !tree || FColor == tree->Color) return;
     FColor = tree->Color;
-    Changed();
+    Changed(false);
 }
 
 void TLazyTreeColumn::RestoreLastWidth() {
-    if (FOwner) FOwner->AnimatedResize(Index(), FLastWidth);
+    TLazyTreeColumns* owner = Owner();
+    if (owner) owner->AnimatedResize(Index(), FLastWidth);
 }
 
-void TLazyTreeColumn::Assign(const TLazyTreeColumn& source) {
+void TLazyTreeColumn::Assign(const TCollectionItem& item) {
+    const auto* column = dynamic_cast<const TLazyTreeColumn*>(&item);
+    if (!column) return TCollectionItem::Assign(item);
+    const TLazyTreeColumn& source = *column;
     TLTColumnOptions saved = FOptions;
     FOptions = 0;
     SetBiDiMode(source.FBiDiMode);
@@ -362,7 +334,7 @@ void TLazyTreeColumn::Assign(const TLazyTreeColumn& source) {
     Tag = source.Tag;
     FOptions = saved;
     SetOptions(source.FOptions);
-    Changed();
+    Changed(false);
 }
 
 bool TLazyTreeColumn::SameAs(const TLazyTreeColumn& o) const {

@@ -32,13 +32,18 @@ int Sum(int64_t v) {
 } // namespace
 
 TLazyTreeColumns::TLazyTreeColumns(TLTHeader* header)
-    : FHeader(header), FHeaderBitmap(std::make_unique<TBitmap>()) {
+    : TCollection([this](TCollection*) -> std::unique_ptr<TCollectionItem> {
+          // Of the tree's column class.
+          TBaseLazyTree* tree = Tree();
+          return tree ? tree->GetColumnClass(this) : std::make_unique<TLazyTreeColumn>(this);
+      }),
+      FHeader(header), FHeaderBitmap(std::make_unique<TBitmap>()) {
     FHeaderBitmap->PixelFormat = pf32bit;
 }
 
 TLazyTreeColumns::~TLazyTreeColumns() {
     FClearing = true;
-    FItems.clear();
+    FreeItems();
 }
 
 TBaseLazyTree* TLazyTreeColumns::Tree() const {
@@ -46,38 +51,19 @@ TBaseLazyTree* TLazyTreeColumns::Tree() const {
 }
 
 TLazyTreeColumn* TLazyTreeColumns::Items(TColumnIndex index) const {
-    return IsValidColumn(index) ? FItems[size_t(index)].get() : nullptr;
-}
-
-std::unique_ptr<TLazyTreeColumn> TLazyTreeColumns::NewColumn() {
-    TBaseLazyTree* tree = Tree();
-    return tree ? tree->GetColumnClass(this) : std::make_unique<TLazyTreeColumn>(this);
+    return IsValidColumn(index) ? &(*this)[index] : nullptr;
 }
 
 TLazyTreeColumn* TLazyTreeColumns::Add() {
-    TLazyTreeColumn* c = Insert(NewColumn());
+    auto* c = static_cast<TLazyTreeColumn*>(TCollection::Add());
     c->SyncParentBiDiMode();
     c->SyncParentColor();
     return c;
 }
 
-TLazyTreeColumn* TLazyTreeColumns::Insert(std::unique_ptr<TLazyTreeColumn> column) {
-    FItems.push_back(std::move(column));
-    TLazyTreeColumn* c = FItems.back().get();
-    c->FOwner = this;
-    c->FIndexHint = Count() - 1;
-    c->FPosition = TColumnPosition(Count() - 1);
-    Notify(*c, cnAdded);
-    Changed(nullptr);
-    SetItemName(*c);
-    return c;
-}
-
-void TLazyTreeColumns::Notify(TLazyTreeColumn& item, TColumnNotification action) {
-    if (action == cnAdded)
-        Added(item);
-    else if (action == cnDeleting)
-        Deleting(item);
+void TLazyTreeColumns::Notify(TCollectionItem& item, TCollectionNotification action) {
+    TCollection::Notify(item, action);
+    if (action == cnExtracting && !FClearing) ForgetIndex(item.Index());
 }
 
 void TLazyTreeColumns::AdjustIndex(TColumnIndex& value, TColumnIndex removed) const {
@@ -87,32 +73,18 @@ void TLazyTreeColumns::AdjustIndex(TColumnIndex& value, TColumnIndex removed) co
         --value;
 }
 
-std::unique_ptr<TLazyTreeColumn> TLazyTreeColumns::Extract(TColumnIndex index) {
-    if (!IsValidColumn(index))
-        throw EListError("Индекс списка вне диапазона (" + std::to_string(index) + ")");
-    if (!FClearing) {
-        RemoveIndexFromPositions(index);
-        for (TColumnIndex* v : {&HoverIndex, &DownIndex, &TrackedIndex, &ClickIndex})
-            AdjustIndex(*v, index);
-        AdjustIndex(FHeader->FAutoSizeIndex, index);
-        AdjustIndex(FHeader->SortColumn, index);
-        // The main column keeps naming the same column; when it goes, the first one takes over.
-        TColumnIndex& main = FHeader->FMainColumn;
-        if (main == index)
-            main = Count() > 1 ? 0 : NoColumn;
-        else if (main > index)
-            --main;
-    }
-    std::unique_ptr<TLazyTreeColumn> column = std::move(FItems[size_t(index)]);
-    FItems.erase(FItems.begin() + index);
-    column->FOwner = nullptr;
-    return column;
-}
-
-void TLazyTreeColumns::Delete(TColumnIndex index) {
-    if (IsValidColumn(index)) Notify(*FItems[size_t(index)], cnDeleting);
-    Extract(index).reset();
-    Changed(nullptr);
+void TLazyTreeColumns::ForgetIndex(TColumnIndex index) {
+    RemoveIndexFromPositions(index);
+    for (TColumnIndex* v : {&HoverIndex, &DownIndex, &TrackedIndex, &ClickIndex})
+        AdjustIndex(*v, index);
+    AdjustIndex(FHeader->FAutoSizeIndex, index);
+    AdjustIndex(FHeader->SortColumn, index);
+    // The main column keeps naming the same column; when it goes, the first one takes over.
+    TColumnIndex& main = FHeader->FMainColumn;
+    if (main == index)
+        main = Count() > 1 ? 0 : NoColumn;
+    else if (main > index)
+        --main;
 }
 
 void TLazyTreeColumns::Clear() {
@@ -124,20 +96,13 @@ void TLazyTreeColumns::Clear() {
         FHeader->SortColumn = NoColumn;
     }
     BeginUpdate();
-    FItems.clear();
+    TCollection::Clear();
     EndUpdate();
     FClearing = false;
 }
 
-void TLazyTreeColumns::EndUpdate() {
-    if (FUpdateCount > 0 && --FUpdateCount == 0) Update(nullptr);
-}
-
-void TLazyTreeColumns::Changed(TLazyTreeColumn* item) {
-    if (FUpdateCount == 0) Update(item);
-}
-
-void TLazyTreeColumns::Update(TLazyTreeColumn* item) {
+void TLazyTreeColumns::Update(TCollectionItem* changed) {
+    auto* item = static_cast<TLazyTreeColumn*>(changed);
     SyncPositionArray();
     TBaseLazyTree* tree = Tree();
     bool loading = tree && (tree->ComponentState & csLoading);
@@ -157,33 +122,32 @@ void TLazyTreeColumns::Update(TLazyTreeColumn* item) {
     }
 }
 
-void TLazyTreeColumns::Assign(const TLazyTreeColumns& source) {
+void TLazyTreeColumns::Assign(const TCollection& source) {
     BeginUpdate();
+    // Columns replaced wholesale leave the indices that named them as they are.
     FClearing = true;
-    FItems.clear();
+    TCollection::Clear();
     FClearing = false;
-    for (auto& c : source.FItems) {
-        FItems.push_back(NewColumn());
-        FItems.back()->Assign(*c);
+    TCollection::Assign(source);
+    if (const auto* columns = dynamic_cast<const TLazyTreeColumns*>(&source)) {
+        FPositionToIndex = columns->FPositionToIndex;
+        FPositionsNeedFix = false;
+        RecalculatePositions(true);
     }
-    FPositionToIndex = source.FPositionToIndex;
-    FPositionsNeedFix = false;
-    --FUpdateCount;
-    RecalculatePositions(true);
-    Update(nullptr);
+    EndUpdate();
 }
 
 bool TLazyTreeColumns::SameAs(const TLazyTreeColumns& other) const {
     if (Count() != other.Count() || FPositionToIndex != other.FPositionToIndex) return false;
     for (int i = 0; i < Count(); ++i)
-        if (!FItems[size_t(i)]->SameAs(*other.FItems[size_t(i)])) return false;
+        if (!(*this)[i].SameAs(other[i])) return false;
     return true;
 }
 
 // --- positions -----------------------------------------------------------------------------------
 
 void TLazyTreeColumns::SyncPositionArray() {
-    size_t count = FItems.size();
+    size_t count = size_t(Count());
     if (FPositionToIndex.size() == count) return;
     size_t old = FPositionToIndex.size();
     FPositionToIndex.resize(count);
@@ -219,11 +183,11 @@ void TLazyTreeColumns::RemoveIndexFromPositions(TColumnIndex oldIndex) {
 void TLazyTreeColumns::RebuildPositionArray() {
     // Cached positions from a damaged form may be out of range or doubled:
     // each column takes its slot when free, the rest fill the gaps in index order.
-    size_t count = FItems.size();
+    size_t count = size_t(Count());
     FPositionToIndex.assign(count, NoColumn);
     std::vector<TColumnIndex> homeless;
     for (size_t i = 0; i < count; ++i) {
-        TColumnPosition p = FItems[i]->FPosition;
+        TColumnPosition p = (*this)[TColumnIndex(i)].FPosition;
         if (p < count && FPositionToIndex[p] == NoColumn)
             FPositionToIndex[p] = TColumnIndex(i);
         else
@@ -244,12 +208,12 @@ void TLazyTreeColumns::ResetPositionOrder(bool rightToLeft) {
 }
 
 void TLazyTreeColumns::RecalculatePositions(bool force) {
-    if (FPositionsNeedFix || (!force && FUpdateCount > 0)) return;
+    if (FPositionsNeedFix || (!force && UpdateCount() > 0)) return;
     int left = 0;
     for (size_t p = 0; p < FPositionToIndex.size(); ++p) {
         TColumnIndex i = FPositionToIndex[p];
         if (!IsValidColumn(i)) continue;
-        TLazyTreeColumn& c = *FItems[size_t(i)];
+        TLazyTreeColumn& c = (*this)[i];
         c.FPosition = TColumnPosition(p);
         c.FLeft = left;
         if (Visible(c)) left = Sum(int64_t(left) + c.FWidth);
@@ -274,7 +238,7 @@ TColumnIndex TLazyTreeColumns::ColumnAndBoundsAt(TPoint p, int& left, int& right
     right = edge;
     for (TColumnIndex i : FPositionToIndex) {
         if (!IsValidColumn(i)) continue;
-        const TLazyTreeColumn& c = *FItems[size_t(i)];
+        const TLazyTreeColumn& c = (*this)[i];
         if (!Visible(c)) continue;
         int next = Sum(int64_t(edge) + c.FWidth);
         if (next > p.X) {
@@ -299,7 +263,7 @@ void TLazyTreeColumns::GetColumnBounds(TColumnIndex column, int& left, int& righ
         right = tree ? tree->ClientRect().Width() : 0;
         return;
     }
-    TLazyTreeColumn& c = *FItems[size_t(column)];
+    TLazyTreeColumn& c = (*this)[column];
     left = c.ScrolledLeft();
     right = left + c.FWidth;
     if (tree && tree->UseRightToLeftAlignment()) {
@@ -310,8 +274,8 @@ void TLazyTreeColumns::GetColumnBounds(TColumnIndex column, int& left, int& righ
 }
 
 bool TLazyTreeColumns::CanResizeAtSplitter(TPoint p, TColumnIndex column) {
-    bool result = IsValidColumn(column) && (FItems[size_t(column)]->FOptions &
-                                            (coResizable | coVisible)) == (coResizable | coVisible);
+    bool result = IsValidColumn(column) && ((*this)[column].FOptions & (coResizable | coVisible)) ==
+                                               (coResizable | coVisible);
     TBaseLazyTree* tree = Tree();
     if (tree && tree->OnCanSplitterResizeColumn)
         tree->OnCanSplitterResizeColumn(*FHeader, p, column, result);
@@ -331,46 +295,46 @@ bool Qualifies(const TLazyTreeColumn& c, bool considerAllowFocus) {
 
 TColumnIndex TLazyTreeColumns::FirstVisibleColumn(bool considerAllowFocus) const {
     for (TColumnIndex i : FPositionToIndex)
-        if (IsValidColumn(i) && Qualifies(*FItems[size_t(i)], considerAllowFocus)) return i;
+        if (IsValidColumn(i) && Qualifies((*this)[i], considerAllowFocus)) return i;
     return InvalidColumn;
 }
 
 TColumnIndex TLazyTreeColumns::LastVisibleColumn(bool considerAllowFocus) const {
     for (auto it = FPositionToIndex.rbegin(); it != FPositionToIndex.rend(); ++it)
-        if (IsValidColumn(*it) && Qualifies(*FItems[size_t(*it)], considerAllowFocus)) return *it;
+        if (IsValidColumn(*it) && Qualifies((*this)[*it], considerAllowFocus)) return *it;
     return InvalidColumn;
 }
 
 TColumnIndex TLazyTreeColumns::NextColumn(TColumnIndex column) const {
     if (!IsValidColumn(column)) return InvalidColumn;
-    TColumnPosition p = FItems[size_t(column)]->FPosition;
+    TColumnPosition p = (*this)[column].FPosition;
     return p + 1 < FPositionToIndex.size() ? FPositionToIndex[p + 1] : InvalidColumn;
 }
 
 TColumnIndex TLazyTreeColumns::PreviousColumn(TColumnIndex column) const {
     if (!IsValidColumn(column)) return InvalidColumn;
-    TColumnPosition p = FItems[size_t(column)]->FPosition;
+    TColumnPosition p = (*this)[column].FPosition;
     return p > 0 && p <= FPositionToIndex.size() ? FPositionToIndex[p - 1] : InvalidColumn;
 }
 
 TColumnIndex TLazyTreeColumns::NextVisibleColumn(TColumnIndex column,
                                                  bool considerAllowFocus) const {
     do column = NextColumn(column);
-    while (column != InvalidColumn && !Qualifies(*FItems[size_t(column)], considerAllowFocus));
+    while (column != InvalidColumn && !Qualifies((*this)[column], considerAllowFocus));
     return column;
 }
 
 TColumnIndex TLazyTreeColumns::PreviousVisibleColumn(TColumnIndex column,
                                                      bool considerAllowFocus) const {
     do column = PreviousColumn(column);
-    while (column != InvalidColumn && !Qualifies(*FItems[size_t(column)], considerAllowFocus));
+    while (column != InvalidColumn && !Qualifies((*this)[column], considerAllowFocus));
     return column;
 }
 
 std::vector<TLazyTreeColumn*> TLazyTreeColumns::VisibleColumns() const {
     std::vector<TLazyTreeColumn*> result;
-    for (auto& c : FItems)
-        if (Visible(*c)) result.push_back(c.get());
+    for (int i = 0; i < Count(); ++i)
+        if (Visible((*this)[i])) result.push_back(&(*this)[i]);
     return result;
 }
 
@@ -379,15 +343,15 @@ std::vector<TLazyTreeColumn*> TLazyTreeColumns::VisibleColumns() const {
 
 int TLazyTreeColumns::VisibleFixedWidth() const {
     int w = 0;
-    for (auto& c : FItems)
-        if (VisibleFixed(*c)) w = Sum(int64_t(w) + c->FWidth);
+    for (int i = 0; i < Count(); ++i)
+        if (VisibleFixed((*this)[i])) w = Sum(int64_t(w) + (*this)[i].FWidth);
     return w;
 }
 
 int TLazyTreeColumns::TotalWidth() const {
     for (auto it = FPositionToIndex.rbegin(); it != FPositionToIndex.rend(); ++it)
-        if (IsValidColumn(*it) && Visible(*FItems[size_t(*it)])) {
-            const TLazyTreeColumn& c = *FItems[size_t(*it)];
+        if (IsValidColumn(*it) && Visible((*this)[*it])) {
+            const TLazyTreeColumn& c = (*this)[*it];
             return Sum(int64_t(c.FLeft) + c.FWidth);
         }
     return 0;
@@ -396,10 +360,10 @@ int TLazyTreeColumns::TotalWidth() const {
 int TLazyTreeColumns::AverageScrollWidth() const {
     int count = 0;
     int64_t sum = 0;
-    for (auto& c : FItems)
-        if (Visible(*c) && !(c->FOptions & coFixed)) {
+    for (int i = 0; i < Count(); ++i)
+        if (const TLazyTreeColumn& c = (*this)[i]; Visible(c) && !(c.FOptions & coFixed)) {
             ++count;
-            sum += c->FWidth;
+            sum += c.FWidth;
         }
     if (count == 0) return Tree() ? int(Tree()->Indent()) : 0;
     return int(std::nearbyint(double(sum) / count)); // halves to even
@@ -413,9 +377,9 @@ void TLazyTreeColumns::ApplyAutoSize(TColumnIndex, bool force) {
     int available =
         tree ? (tree->HandleAllocated() ? tree->ClientRect().Width() : tree->Width()) : 0;
     for (int i = 0; i < Count(); ++i)
-        if (i != index && Visible(*FItems[size_t(i)]))
-            available = Sum(int64_t(available) - FItems[size_t(i)]->FWidth);
-    TLazyTreeColumn& c = *FItems[size_t(index)];
+        if (i != index && Visible((*this)[i]))
+            available = Sum(int64_t(available) - (*this)[i].FWidth);
+    TLazyTreeColumn& c = (*this)[index];
     available = std::min(std::max(available, c.FMinWidth), c.FMaxWidth);
     if (!force && available == c.FWidth) return;
     c.FWidth = available;
@@ -445,7 +409,7 @@ void ScrollImageBand(HDC dc, const TRect& r, int dx) {
 
 void TLazyTreeColumns::AnimatedResize(TColumnIndex column, int newWidth) {
     if (!IsValidColumn(column)) return;
-    TLazyTreeColumn& c = *FItems[size_t(column)];
+    TLazyTreeColumn& c = (*this)[column];
     newWidth = std::min(std::max(newWidth, c.FMinWidth), c.FMaxWidth);
     if (newWidth == c.FWidth) return;
     TBaseLazyTree* tree = Tree();
@@ -490,8 +454,8 @@ void TLazyTreeColumns::AnimatedResize(TColumnIndex column, int newWidth) {
 bool TLazyTreeColumns::UpdateHoverColumn(TPoint p) {
     TColumnIndex c = ColumnAtPoint({p.X, p.Y + FHeader->Height}, true);
     if (c == HoverIndex) return false;
-    if (IsValidColumn(HoverIndex)) FHeader->Invalidate(FItems[size_t(HoverIndex)].get());
-    if (IsValidColumn(c)) FHeader->Invalidate(FItems[size_t(c)].get());
+    if (IsValidColumn(HoverIndex)) FHeader->Invalidate(&(*this)[HoverIndex]);
+    if (IsValidColumn(c)) FHeader->Invalidate(&(*this)[c]);
     HoverIndex = c;
     return true;
 }
@@ -499,10 +463,10 @@ bool TLazyTreeColumns::UpdateHoverColumn(TPoint p) {
 TColumnIndex TLazyTreeColumns::UpdateDownColumn(TPoint p) {
     TColumnIndex c = ColumnAtPoint({p.X, p.Y + FHeader->Height}, true);
     if (c >= 0 && c != DownIndex &&
-        (FItems[size_t(c)]->FOptions & (coAllowClick | coEnabled)) == (coAllowClick | coEnabled)) {
-        if (IsValidColumn(DownIndex)) FHeader->Invalidate(FItems[size_t(DownIndex)].get());
+        ((*this)[c].FOptions & (coAllowClick | coEnabled)) == (coAllowClick | coEnabled)) {
+        if (IsValidColumn(DownIndex)) FHeader->Invalidate(&(*this)[DownIndex]);
         DownIndex = c;
-        FHeader->Invalidate(FItems[size_t(c)].get());
+        FHeader->Invalidate(&(*this)[c]);
     }
     return c;
 }
@@ -515,8 +479,8 @@ void TLazyTreeColumns::HandleHeaderClick(TPoint p, TMouseButton button, bool for
     info.Shift = FHeader->ShiftOf(FHeader->FLastKeys) | (dblClick ? ssDouble : 0);
     TColumnIndex c = ColumnAtPoint({p.X, p.Y + FHeader->Height}, true);
     TBaseLazyTree* tree = Tree();
-    if (c >= 0 && (FItems[size_t(c)]->FOptions & coAllowClick) && (c == DownIndex || force)) {
-        TLazyTreeColumn& col = *FItems[size_t(c)];
+    if (c >= 0 && ((*this)[c].FOptions & coAllowClick) && (c == DownIndex || force)) {
+        TLazyTreeColumn& col = (*this)[c];
         ClickIndex = c;
         info.Column = c;
         info.HitPosition = hpOnColumn;
@@ -544,7 +508,7 @@ void TLazyTreeColumns::HandleHeaderClick(TPoint p, TMouseButton button, bool for
         else
             tree->DoHeaderClick(info);
     }
-    if (info.HitPosition != hpNowhere) FHeader->Invalidate(FItems[size_t(c)].get());
+    if (info.HitPosition != hpNowhere) FHeader->Invalidate(&(*this)[c]);
 }
 
 // --- stream record
@@ -554,7 +518,7 @@ void TLazyTreeColumns::SaveToStream(std::ostream& s) const {
     int n = Count();
     WriteInt(s, n);
     if (n > 0) {
-        for (auto& c : FItems) c->SaveToStream(s);
+        for (int i = 0; i < n; ++i) (*this)[i].SaveToStream(s);
         for (int p = 0; p < n; ++p)
             WriteInt(s, p < int(FPositionToIndex.size()) ? FPositionToIndex[size_t(p)] : p);
     }
@@ -584,9 +548,8 @@ void TLazyTreeColumns::LoadFromStream(std::istream& s, int version) {
             EndUpdate();
             throw;
         }
-        --FUpdateCount;
         RecalculatePositions(true);
-        Update(nullptr);
+        EndUpdate();
     }
     if (version >= 5) DefaultWidth = ReadInt(s);
 }

@@ -12,6 +12,7 @@
 #include "platform/gui/Controls.h"
 #include "platform/gui/ImgList.h"
 #include "platform/gui/Menus.h"
+#include "platform/gui/TypInfo.h"
 #include "treeview/LazyTrees_DragDrop.h"
 #include "treeview/LazyTrees_Types.h"
 
@@ -85,21 +86,12 @@ public:
 
 // One column of a header. Its index is its place in the collection; its
 // position its place on screen.
-class TLazyTreeColumn : public TPersistent {
+class TLazyTreeColumn : public TCollectionItem {
 public:
     explicit TLazyTreeColumn(TLazyTreeColumns* collection);
-    virtual ~TLazyTreeColumn();
-    TLazyTreeColumn(const TLazyTreeColumn&) = delete;
-    TLazyTreeColumn& operator=(const TLazyTreeColumn&) = delete;
+    ~TLazyTreeColumn() override;
 
-    TLazyTreeColumns* Owner() const { return FOwner; }
-    TColumnIndex Index() const;
-    // Moves the column to another place in its collection; out-of-range places are ignored.
-    virtual void SetIndex(TColumnIndex value);
-    // Moves the column to the end of another collection; it cannot be left without one.
-    virtual void SetCollection(TLazyTreeColumns* value);
-    // The name is the text's (see GetDisplayName); setting it only tells the collection.
-    virtual void SetDisplayName(const std::u16string& value);
+    TLazyTreeColumns* Owner() const;
 
     TAlignment Alignment() const { return FAlignment; }
     void SetAlignment(TAlignment value);
@@ -151,8 +143,8 @@ public:
     virtual TRect GetHeaderRect() const;
     void GetAbsoluteBounds(int& left, int& right) const;
     int ScrolledLeft() const;
-    std::u16string GetDisplayName() const;
-    void Assign(const TLazyTreeColumn& source);
+    std::string GetDisplayName() const override;
+    void Assign(const TCollectionItem& source) override;
     bool SameAs(const TLazyTreeColumn& other) const;
     void SyncParentBiDiMode();
     void SyncParentColor();
@@ -169,13 +161,9 @@ public:
 private:
     friend class TLazyTreeColumns;
     friend class TLTHeader;
-    void Changed(); // the item's change notice to its collection
     TBaseLazyTree* Tree() const;
     TLTHeader* Header() const;
 
-    TLazyTreeColumns* FOwner;
-    // Where the column last was in its collection, checked before it is searched for.
-    mutable TColumnIndex FIndexHint = NoColumn;
     std::u16string FText, FCaptionText;
     int FLeft = 0, FWidth = 0, FMinWidth = 10, FMaxWidth = 10000, FSpacing = 4, FMargin = 4;
     int FImageIndex = -1, FLastWidth = 0;
@@ -217,27 +205,20 @@ private:
             FMinWidthPercent = 0;
 };
 
-enum TColumnNotification { cnAdded, cnExtracting, cnDeleting };
-
 // The columns of one header, with the map from screen position to index.
-class TLazyTreeColumns {
+class TLazyTreeColumns : public TCollection {
 public:
     explicit TLazyTreeColumns(TLTHeader* header);
-    virtual ~TLazyTreeColumns();
-    TLazyTreeColumns(const TLazyTreeColumns&) = delete;
-    TLazyTreeColumns& operator=(const TLazyTreeColumns&) = delete;
+    ~TLazyTreeColumns() override;
 
     TLTHeader* Header() const { return FHeader; }
-    int Count() const { return int(FItems.size()); }
-    TLazyTreeColumn& operator[](TColumnIndex index) const { return *FItems.at(size_t(index)); }
+    TLazyTreeColumn& operator[](TColumnIndex index) const {
+        return static_cast<TLazyTreeColumn&>(*Item(index));
+    }
     TLazyTreeColumn* Items(TColumnIndex index) const;
     virtual TLazyTreeColumn* Add();
     virtual void Clear();
-    void Delete(TColumnIndex index);
-    void BeginUpdate() { ++FUpdateCount; }
-    void EndUpdate();
-    int UpdateCount() const { return FUpdateCount; }
-    void Assign(const TLazyTreeColumns& source);
+    void Assign(const TCollection& source) override;
     bool SameAs(const TLazyTreeColumns& other) const;
 
     // Positions.
@@ -292,36 +273,27 @@ public:
     void LoadFromStream(std::istream& stream, int version);
 
     // Called for every change of a column (Item) or of the whole collection (null).
-    virtual void Update(TLazyTreeColumn* item);
+    void Update(TCollectionItem* item) override;
 
 protected:
-    // A column joined, is leaving or is about to be destroyed; Notify hands on to the hooks.
-    virtual void Added(TLazyTreeColumn& item) { (void)item; }
-    virtual void Deleting(TLazyTreeColumn& item) { (void)item; }
-    virtual void Notify(TLazyTreeColumn& item, TColumnNotification action);
-    // A column has joined; its name is its text, so there is nothing to give it.
-    virtual void SetItemName(TLazyTreeColumn& item) { (void)item; }
+    // A column leaving for another collection takes its index with it.
+    void Notify(TCollectionItem& item, TCollectionNotification action) override;
 
 private:
     friend class TLazyTreeColumn;
     friend class TLTHeader;
     TBaseLazyTree* Tree() const;
-    std::unique_ptr<TLazyTreeColumn> NewColumn(); // of the tree's column class
-    void Changed(TLazyTreeColumn* item);
     void SyncPositionArray();
     void MovePositionEntry(TColumnIndex column, TColumnPosition newPosition);
     void RemoveIndexFromPositions(TColumnIndex oldIndex);
     void AdjustIndex(TColumnIndex& value, TColumnIndex removed) const;
-    TLazyTreeColumn* Insert(std::unique_ptr<TLazyTreeColumn> column);
-    std::unique_ptr<TLazyTreeColumn> Extract(TColumnIndex index);
+    void ForgetIndex(TColumnIndex index);
 
     TLTHeader* FHeader;
-    std::vector<std::unique_ptr<TLazyTreeColumn>> FItems;
     std::unique_ptr<TBitmap> FHeaderBitmap;
     std::vector<TColumnIndex> FPositionToIndex;
     bool FPositionsNeedFix = false;
     bool FClearing = false;
-    int FUpdateCount = 0;
 };
 
 // The column header of a tree: a bar in the tree's non-client area.

@@ -392,7 +392,7 @@ void TLazyTreeColumns::PaintHeader(HDC dc, const TRect& r, int hOffset) {
 
     for (TColumnIndex index : FPositionToIndex) {
         if (!IsValidColumn(index)) continue;
-        TLazyTreeColumn& c = *FItems[size_t(index)];
+        TLazyTreeColumn& c = (*this)[index];
         if (!(c.FOptions & coVisible)) continue;
         if (!offsetApplied && !(c.FOptions & coFixed)) {
             edge += hOffset;

@@ -91,16 +91,124 @@ TComponent* TComponent::FindComponent(const std::string& name) const {
     return nullptr;
 }
 
-int TCollectionItem::Index() const {
-    if (!FCollection) return -1;
-    for (int i = 0; i < FCollection->Count(); ++i)
-        if (FCollection->Item(i) == this) return i;
-    return -1;
+void TCollectionItem::Assign(const TCollectionItem& source) {
+    throw EConvertError("Нельзя присвоить " + source.ClassName() + " объекту " + ClassName());
+}
+
+void TCollectionItem::Changed(bool allItems) {
+    if (FCollection && FCollection->FUpdateCount == 0)
+        FCollection->Update(allItems ? nullptr : this);
+}
+
+void TCollectionItem::SetCollection(TCollection* value) {
+    if (value == FCollection) return;
+    // The collection owns its items: an item only moves from one collection to another.
+    if (!value || !FCollection)
+        throw EListError("Элемент переходит только из одного набора в другой");
+    TCollection* old = FCollection;
+    old->Notify(*this, cnExtracting);
+    std::unique_ptr<TCollectionItem> self = old->ExtractItem(FIndex);
+    old->Changed();
+    value->InsertItem(std::move(self));
+}
+
+void TCollectionItem::SetIndex(int value) {
+    if (!FCollection || value == FIndex || value < 0 || value >= FCollection->Count()) return;
+    auto& items = FCollection->FItems;
+    auto from = items.begin() + FIndex, to = items.begin() + value;
+    if (FIndex < value)
+        std::rotate(from, from + 1, to + 1);
+    else
+        std::rotate(to, from, from + 1);
+    FCollection->Renumber(std::min(FIndex, value));
+    Changed(true);
+}
+
+void TCollectionItem::SetDisplayName(const std::string&) {
+    Changed(true);
+}
+
+TCollection::~TCollection() {
+    FreeItems();
+}
+
+void TCollection::Renumber(int from) {
+    for (size_t i = size_t(std::max(from, 0)); i < FItems.size(); ++i) FItems[i]->FIndex = int(i);
+}
+
+void TCollection::InsertItem(std::unique_ptr<TCollectionItem> item) {
+    TCollectionItem& joined = *item;
+    joined.FCollection = this;
+    joined.FIndex = Count();
+    FItems.push_back(std::move(item));
+    Notify(joined, cnAdded);
+    Changed();
+    SetItemName(joined);
+}
+
+std::unique_ptr<TCollectionItem> TCollection::ExtractItem(int index) {
+    std::unique_ptr<TCollectionItem> item = std::move(FItems.at(size_t(index)));
+    FItems.erase(FItems.begin() + index);
+    Renumber(index);
+    item->FCollection = nullptr;
+    return item;
+}
+
+void TCollection::DestroyItem(int index) {
+    // The item still holds its place while its destructor runs: it may ask for its index.
+    std::unique_ptr<TCollectionItem> doomed = std::move(FItems.at(size_t(index)));
+    doomed.reset();
+    FItems.erase(FItems.begin() + index);
+    Renumber(index);
 }
 
 TCollectionItem* TCollection::Add() {
-    FItems.push_back(FFactory(this));
+    InsertItem(FFactory(this));
     return FItems.back().get();
+}
+
+void TCollection::Delete(int index) {
+    if (index < 0 || index >= Count())
+        throw EListError("Индекс списка вне диапазона (" + std::to_string(index) + ")");
+    Notify(*FItems[size_t(index)], cnDeleting);
+    DestroyItem(index);
+    Changed();
+}
+
+void TCollection::FreeItems() {
+    while (!FItems.empty()) DestroyItem(Count() - 1);
+}
+
+void TCollection::Clear() {
+    if (FItems.empty()) return;
+    BeginUpdate();
+    FreeItems();
+    EndUpdate();
+}
+
+void TCollection::EndUpdate() {
+    if (FUpdateCount > 0 && --FUpdateCount == 0) Changed();
+}
+
+void TCollection::Changed() {
+    if (FUpdateCount == 0) Update(nullptr);
+}
+
+void TCollection::Notify(TCollectionItem& item, TCollectionNotification action) {
+    if (action == cnAdded)
+        Added(item);
+    else if (action == cnDeleting)
+        Deleting(item);
+}
+
+void TCollection::Assign(const TCollection& source) {
+    BeginUpdate();
+    struct EndGuard {
+        TCollection& C;
+        ~EndGuard() { C.EndUpdate(); }
+    } guard{*this};
+    Clear();
+    for (int i = 0; i < source.Count(); ++i) Add()->Assign(*source.Item(i));
 }
 
 } // namespace nuq

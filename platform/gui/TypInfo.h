@@ -178,14 +178,34 @@ public:
 
 class TCollection;
 
+enum TCollectionNotification { cnAdded, cnExtracting, cnDeleting };
+
+// An item of a collection. The collection owns it; its index is its place there.
 class TCollectionItem : public TPersistent {
 public:
     explicit TCollectionItem(TCollection* collection) : FCollection(collection) {}
+    TCollectionItem(const TCollectionItem&) = delete;
+    TCollectionItem& operator=(const TCollectionItem&) = delete;
     TCollection* Collection() const { return FCollection; }
-    int Index() const;
+    int Index() const { return FCollection ? FIndex : -1; }
+    // An item copies only what it knows; anything else is refused.
+    virtual void Assign(const TCollectionItem& source);
+    virtual std::string GetDisplayName() const { return ClassName(); }
+    // Moves the item to the end of another collection; it cannot be left without one.
+    virtual void SetCollection(TCollection* value);
+    // Moves the item to another place in its collection; out-of-range places are ignored.
+    virtual void SetIndex(int value);
+    // The name is the item's own to answer; setting it only tells the collection.
+    virtual void SetDisplayName(const std::string& value);
+
+protected:
+    // Tells the collection of a change of this item, or of all of them.
+    void Changed(bool allItems);
 
 private:
+    friend class TCollection;
     TCollection* FCollection;
+    int FIndex = -1;
 };
 
 // An owning list of items of one class; Add makes an item of that class.
@@ -193,16 +213,42 @@ class TCollection : public TPersistent {
 public:
     using TItemFactory = std::function<std::unique_ptr<TCollectionItem>(TCollection*)>;
     explicit TCollection(TItemFactory factory) : FFactory(std::move(factory)) {}
+    ~TCollection() override;
+    TCollection(const TCollection&) = delete;
+    TCollection& operator=(const TCollection&) = delete;
     int Count() const { return int(FItems.size()); }
     TCollectionItem* Item(int index) const { return FItems.at(size_t(index)).get(); }
     TCollectionItem* Add();
-    void Clear() { FItems.clear(); }
-    void Delete(int index) { FItems.erase(FItems.begin() + index); }
-    void BeginUpdate() { ++FUpdateCount; }
-    void EndUpdate() { --FUpdateCount; }
+    void Clear();
+    void Delete(int index);
+    // Replaces the items by copies of the source's.
+    virtual void Assign(const TCollection& source);
+    virtual void BeginUpdate() { ++FUpdateCount; }
+    // The last end of an update tells of a change of the whole collection.
+    virtual void EndUpdate();
     int UpdateCount() const { return FUpdateCount; }
 
+protected:
+    // An item joined, is leaving for another collection or is about to be
+    // destroyed; Notify hands on to the hooks.
+    virtual void Added(TCollectionItem& item) { (void)item; }
+    virtual void Deleting(TCollectionItem& item) { (void)item; }
+    virtual void Notify(TCollectionItem& item, TCollectionNotification action);
+    // An item has joined; a collection that names its items does it here.
+    virtual void SetItemName(TCollectionItem& item) { (void)item; }
+    // A change of one item, or of the whole collection (null), outside updates.
+    virtual void Update(TCollectionItem* item) { (void)item; }
+    void Changed();
+    // Destroys the items without telling anyone, as a collection being destroyed does.
+    void FreeItems();
+
 private:
+    friend class TCollectionItem;
+    void InsertItem(std::unique_ptr<TCollectionItem> item);
+    std::unique_ptr<TCollectionItem> ExtractItem(int index);
+    void DestroyItem(int index);
+    void Renumber(int from);
+
     TItemFactory FFactory;
     std::vector<std::unique_ptr<TCollectionItem>> FItems;
     int FUpdateCount = 0;

@@ -185,10 +185,10 @@ TEST_F(TreeColumns, ExplicitColourAndReadingOrderLeaveTheParentUntilAskedBack) {
 TEST_F(TreeColumns, DisplayNames) {
     for (int i = 0; i < 4; ++i) Add(50);
     Columns()[3].SetText(u"Давление");
-    EXPECT_EQ(Columns()[3].GetDisplayName(), u"Column 3");
+    EXPECT_EQ(Columns()[3].GetDisplayName(), "Column 3");
     Columns()[2].SetText(u"Name");
-    EXPECT_EQ(Columns()[2].GetDisplayName(), u"Name");
-    EXPECT_EQ(Columns()[1].GetDisplayName(), u"");
+    EXPECT_EQ(Columns()[2].GetDisplayName(), "Name");
+    EXPECT_EQ(Columns()[1].GetDisplayName(), "");
 }
 
 TEST_F(TreeColumns, LeftsTotalWidthAndHitsWithAHiddenMiddleColumn) {
@@ -272,9 +272,9 @@ TEST_F(TreeColumns, JoiningLeavingAndDeletingReachTheCollectionHooks) {
     struct Logging : TLazyTreeColumns {
         using TLazyTreeColumns::TLazyTreeColumns;
         std::string Log;
-        void Added(TLazyTreeColumn& c) override { Log += "+" + std::to_string(c.Index()); }
-        void Deleting(TLazyTreeColumn& c) override { Log += "-" + std::to_string(c.Index()); }
-        void SetItemName(TLazyTreeColumn& c) override { Log += "n" + std::to_string(c.Index()); }
+        void Added(TCollectionItem& c) override { Log += "+" + std::to_string(c.Index()); }
+        void Deleting(TCollectionItem& c) override { Log += "-" + std::to_string(c.Index()); }
+        void SetItemName(TCollectionItem& c) override { Log += "n" + std::to_string(c.Index()); }
     } logging(&Header());
     logging.Add();
     logging.Add();
