@@ -570,8 +570,8 @@ public:
     std::function<void(TBaseLazyTree&, TPersistent*, TShiftState, TDragState, TPoint, TDropMode,
                        DWORD&, bool&)>
         OnDragOver;
-    std::function<void(TBaseLazyTree&, IDataObject*, const std::vector<WORD>&, TShiftState, TPoint,
-                       DWORD&, TDropMode)>
+    std::function<void(TBaseLazyTree&, TPersistent*, IDataObject*, const std::vector<WORD>&,
+                       TShiftState, TPoint, DWORD&, TDropMode)>
         OnDragDrop;
     std::function<void(TBaseLazyTree&, TColumnIndex)> OnEditCancelled;
     std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex)> OnEdited;
@@ -671,8 +671,9 @@ public:
     // in a framework drag the dragged control or the owner's drag object.
     virtual bool DoDragOver(TPersistent* source, TShiftState shift, TDragState state, TPoint pt,
                             TDropMode mode, DWORD& effect);
-    virtual void DoDragDrop(IDataObject* dataObject, const std::vector<WORD>& formats,
-                            TShiftState shift, TPoint pt, DWORD& effect, TDropMode mode);
+    virtual void DoDragDrop(TPersistent* source, IDataObject* dataObject,
+                            const std::vector<WORD>& formats, TShiftState shift, TPoint pt,
+                            DWORD& effect, TDropMode mode);
     virtual void DoEdit();
     virtual bool DoEndEdit();
     virtual void DoExpanded(PLazyNode node);

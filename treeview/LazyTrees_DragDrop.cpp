@@ -266,7 +266,7 @@ HRESULT TBaseLazyTree::DragDrop(IDataObject* data, DWORD keyState, TPoint pt, DW
             while (e->Next(1, &f, &fetched) == S_OK && fetched == 1) formats.push_back(f.cfFormat);
         }
         if (source == this) FDroppedOnSelf = true;
-        DoDragDrop(data, formats, DragShift(keyState), p, effect, FLastDropMode);
+        DoDragDrop(source, data, formats, DragShift(keyState), p, effect, FLastDropMode);
         result = S_OK;
     } else {
         effect = DROPEFFECT_NONE;

@@ -215,9 +215,10 @@ bool TBaseLazyTree::DoDragOver(TPersistent* source, TShiftState shift, TDragStat
     return accept;
 }
 
-void TBaseLazyTree::DoDragDrop(IDataObject* dataObject, const std::vector<WORD>& formats,
-                               TShiftState shift, TPoint pt, DWORD& effect, TDropMode mode) {
-    if (OnDragDrop) OnDragDrop(*this, dataObject, formats, shift, pt, effect, mode);
+void TBaseLazyTree::DoDragDrop(TPersistent* source, IDataObject* dataObject,
+                               const std::vector<WORD>& formats, TShiftState shift, TPoint pt,
+                               DWORD& effect, TDropMode mode) {
+    if (OnDragDrop) OnDragDrop(*this, source, dataObject, formats, shift, pt, effect, mode);
 }
 
 void TBaseLazyTree::DoEdit() {

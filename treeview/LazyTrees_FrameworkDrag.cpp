@@ -57,7 +57,7 @@ bool TBaseLazyTree::HandleFrameworkDrag(TMessage& m) {
         if (FDropTargetNode) InvalidateNode(FDropTargetNode);
         FDropTargetNode = FFrameworkDropTarget;
         DWORD effect = FFrameworkDragEffect;
-        DoDragDrop(nullptr, {}, shift, p, effect, FLastDropMode);
+        DoDragDrop(source, nullptr, {}, shift, p, effect, FLastDropMode);
         if (FDropTargetNode) InvalidateNode(FDropTargetNode);
         FDropTargetNode = FFrameworkDropTarget = nullptr;
         // No leave follows a drop: the drag is over here too.

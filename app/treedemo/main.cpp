@@ -206,10 +206,12 @@ void SetUpTree(TLazyStringTree& tree, TPopupMenu* headerMenu) {
         accept = mode == dmOnNode;
         effect = DROPEFFECT_MOVE;
     };
-    tree.OnDragDrop = [](TBaseLazyTree& t, IDataObject*, const std::vector<WORD>&, TShiftState,
-                         TPoint, DWORD& effect, TDropMode mode) {
+    tree.OnDragDrop = [](TBaseLazyTree& t, TPersistent* source, IDataObject*,
+                         const std::vector<WORD>&, TShiftState, TPoint, DWORD& effect,
+                         TDropMode mode) {
         PLazyNode target = t.DropTargetNode();
-        if (mode != dmOnNode || !target) return;
+        // Only this tree's own selection is moved.
+        if (mode != dmOnNode || !target || source != &t) return;
         for (PLazyNode node : t.GetSortedSelection(true)) {
             if (node == target || t.HasAsParent(target, node)) continue;
             std::string name = NodeName(t, node);

@@ -254,8 +254,9 @@ TEST_F(DataObjectFixture, DropTargetCallsReachTheTree) {
         accept = true;
         effect = DROPEFFECT_COPY;
     };
-    Tree->OnDragDrop = [&](TBaseLazyTree&, IDataObject*, const std::vector<WORD>& formats,
-                           TShiftState, TPoint, DWORD&, TDropMode) { dropped = formats; };
+    Tree->OnDragDrop = [&](TBaseLazyTree&, TPersistent*, IDataObject*,
+                           const std::vector<WORD>& formats, TShiftState, TPoint, DWORD&,
+                           TDropMode) { dropped = formats; };
     auto sourceTree = NewComponent<TLazyStringTree>();
     auto data = std::make_shared<TLTDataObject>(sourceTree.get(), false);
 
@@ -281,6 +282,44 @@ TEST_F(DataObjectFixture, DropTargetCallsReachTheTree) {
     auto own = m.GetDataObject();
     ASSERT_TRUE(own);
     EXPECT_NE(own.get(), data.get());
+}
+
+// The drop names where it came from: one of our trees by its data object, a
+// framework drag by the dragged control, which brings no data.
+TEST_F(DataObjectFixture, TheDropNamesItsSource) {
+    auto other = NewComponent<TLazyStringTree>();
+    Tree->OnDragOver = [](TBaseLazyTree&, TPersistent*, TShiftState, TDragState, TPoint, TDropMode,
+                          DWORD&, bool& accept) { accept = true; };
+    std::vector<const void*> seen; // source, data object
+    Tree->OnDragDrop = [&](TBaseLazyTree&, TPersistent* source, IDataObject* data,
+                           const std::vector<WORD>&, TShiftState, TPoint, DWORD&, TDropMode) {
+        seen = {source, data};
+    };
+    struct Case {
+        const char* name;
+        TBaseLazyTree* from;
+        bool framework;
+    };
+    for (const Case& c :
+         {Case{"this tree", Tree.get(), false}, Case{"another tree", other.get(), false},
+          Case{"framework drag", other.get(), true}}) {
+        seen.clear();
+        auto data = std::make_shared<TLTDataObject>(c.from, false);
+        DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+        TDragControlObject object(c.from);
+        TDragRec rec;
+        rec.Source = &object;
+        if (c.framework) {
+            Tree->Perform(CM_DRAG, dmDragEnter, LPARAM(&rec));
+            Tree->Perform(CM_DRAG, dmDragDrop, LPARAM(&rec));
+        } else {
+            Tree->DragManager()->DragEnter(data.get(), MK_LBUTTON, {5, 5}, effect);
+            Tree->DragManager()->Drop(data.get(), 0, {5, 5}, effect);
+        }
+        const void* expectedData = c.framework ? nullptr : static_cast<IDataObject*>(data.get());
+        EXPECT_EQ(seen, (std::vector<const void*>{static_cast<TPersistent*>(c.from), expectedData}))
+            << c.name;
+    }
 }
 
 } // namespace

@@ -47,8 +47,9 @@ struct DragDrop : ::testing::Test {
             };
             // What an application does with a drop of nodes: they go after
             // the target node, moved or copied as the effect says.
-            t->OnDragDrop = [](TBaseLazyTree& tree, IDataObject* data, const std::vector<WORD>&,
-                               TShiftState, TPoint, DWORD& effect, TDropMode mode) {
+            t->OnDragDrop = [](TBaseLazyTree& tree, TPersistent*, IDataObject* data,
+                               const std::vector<WORD>&, TShiftState, TPoint, DWORD& effect,
+                               TDropMode mode) {
                 TBaseLazyTree* source = tree.GetTreeFromDataObject(data);
                 PLazyNode target = tree.DropTargetNode();
                 TLTNodeAttachMode attach = mode == dmOnNode  ? amAddChildLast

@@ -122,8 +122,8 @@ struct FrameworkDrag : ::testing::Test {
                                                   : "over");
             accept = Accept;
         };
-        B->OnDragDrop = [this](TBaseLazyTree& t, IDataObject* data, const std::vector<WORD>&,
-                               TShiftState, TPoint, DWORD&, TDropMode) {
+        B->OnDragDrop = [this](TBaseLazyTree& t, TPersistent*, IDataObject* data,
+                               const std::vector<WORD>&, TShiftState, TPoint, DWORD&, TDropMode) {
             Seen.push_back(std::string("drop") + (data ? " with data" : "") +
                            (t.DropTargetNode() == t.GetFirst() ? " on the first node" : ""));
         };
