@@ -186,6 +186,10 @@ HRESULT TBaseLazyTree::DragOver(TBaseLazyTree* source, DWORD keyState, TDragStat
                                 DWORD& effect) {
     TPoint p = pt;
     MapWindowPoints(0, WindowHandle(), &p, 1);
+    // A tree's picture shown over this window takes what the window paints
+    // into its background copy; the screen beneath is not the window's.
+    TLTDragImage* image = SourceDragImage(source);
+    const bool underImage = image && image->IsVisible();
 
     // Near an edge the tree scrolls, as far as its range goes.
     bool scrolled = false;
@@ -206,7 +210,11 @@ HRESULT TBaseLazyTree::DragOver(TBaseLazyTree* source, DWORD keyState, TDragStat
         if (!DragManager()->DropTargetHelperSupported() && source) options = suoUpdateNCArea;
         if ((dx || dy) && DoSetOffsetXY({FOffsetX + dx, FOffsetY + dy}, options)) {
             scrolled = true;
-            Invalidate(); // the drop mark moved with the rows
+            // Only the non-client part was updated: the rows and the drop mark are painted anew.
+            if (underImage)
+                UpdateWindowAndDragImage(this, ClientRect(), true, true, image);
+            else
+                Invalidate();
         }
     }
 
@@ -223,8 +231,8 @@ HRESULT TBaseLazyTree::DragOver(TBaseLazyTree* source, DWORD keyState, TDragStat
         PLazyNode old = FDropTargetNode;
         FDropTargetNode = hit.HitNode;
         if (FFocusedColumn < 0) FFocusedColumn = FHeader->MainColumn();
-        if (old) InvalidateNode(old);
-        if (FDropTargetNode) InvalidateNode(FDropTargetNode);
+        const TRect rows = UnionRects(InvalidateNode(old), InvalidateNode(FDropTargetNode));
+        if (underImage) UpdateWindowAndDragImage(this, rows, false, true, image);
         StartDropExpand();
     } else if (mode != FLastDropMode && FDropTargetNode) {
         InvalidateNode(FDropTargetNode);
@@ -232,7 +240,6 @@ HRESULT TBaseLazyTree::DragOver(TBaseLazyTree* source, DWORD keyState, TDragStat
     FLastDropMode = mode;
     // The picture sits on the screen over this window: it goes away while the
     // window repaints and is put back over what was painted.
-    TLTDragImage* image = SourceDragImage(source);
     const bool reshow = image && image->IsVisible();
     if (reshow) image->HidePicture();
     Update();

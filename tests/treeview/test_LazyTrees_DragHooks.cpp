@@ -102,6 +102,60 @@ TEST_F(DragHooks, RedrawUnderTheDragImageRefreshesItsBackground) {
     }
 }
 
+// While a tree's picture shows over the target, what the target paints for a
+// new drop target or after scrolling reaches the picture's background copy,
+// not only the window (the screen beneath is not the window's).
+TEST_F(DragHooks, DragOverRepaintsUnderTheSourcesPicture) {
+    EnsureGuiToolkit();
+    ProcessorHasMMX = true;
+    UseVirtualClock(TDateTime(46000.0));
+    SetScreenSize(320, 200);
+    constexpr uint32_t Backdrop = 0x00FF00;
+    TBitmap picture;
+    picture.SetSize(200, 150);
+    struct Case {
+        const char* name;
+        bool ownDrag; // the tree drags over itself, so it scrolls near an edge
+        int overY, checkY;
+    };
+    for (const Case& c :
+         {Case{"new drop target", false, 45, 45}, Case{"scrolled", true, 140, 70}}) {
+        HBITMAP screen = GetScreenImage();
+        std::fill(screen->Bits.begin(), screen->Bits.end(), 0xFF000000 | Backdrop);
+        auto other = NewComponent<TLazyStringTree>();
+        Tree = NewComponent<TLazyStringTree>();
+        Tree->SetBounds(20, 20, 200, 150);
+        Tree->SetRootNodeCount(50);
+        Tree->TreeOptions().SetAutoOptions(Tree->TreeOptions().AutoOptions() | toAutoScroll);
+        Tree->OnDragOver = [](TBaseLazyTree&, TPersistent*, TShiftState, TDragState, TPoint,
+                              TDropMode, DWORD&, bool& accept) { accept = true; };
+        HWND wnd = Tree->Handle();
+        UpdateWindow(wnd);
+        TPoint origin{};
+        MapWindowPoints(wnd, 0, &origin, 1);
+        TBaseLazyTree* source = c.ownDrag ? Tree.get() : other.get();
+        if (c.ownDrag) Tree->DoStateChange(TS(tsOLEDragging));
+        const TPoint over{origin.X + 100, origin.Y + c.overY};
+        TLTDragImage& image = source->DragImage();
+        image.PrepareDrag(picture, origin, over, nullptr);
+        image.ShowPicture();
+        auto data = std::make_shared<TLTDataObject>(source, false);
+        ILTDragManager& m = *Tree->DragManager();
+        DWORD effect = DROPEFFECT_COPY;
+        m.DragEnter(data.get(), MK_LBUTTON, {origin.X + 100, origin.Y + 5}, effect);
+        m.DragOver(MK_LBUTTON, over, effect); // arms the scroll
+        AdvanceClock(Tree->AutoScrollDelay);
+        effect = DROPEFFECT_COPY;
+        m.DragOver(MK_LBUTTON, over, effect);
+        EXPECT_EQ(bool(effect & 0x80000000), c.ownDrag) << c.name;
+        EXPECT_NE(image.ScreenCopy->Scanline(c.checkY)[100] & 0xFFFFFF, Backdrop) << c.name;
+        m.DragLeave();
+        image.EndDrag();
+        Tree->DoStateChange(0, TS(tsOLEDragging));
+    }
+    UseRealClock();
+}
+
 // Two trees side by side; A's nodes are dragged with the framework's drag.
 struct FrameworkDrag : ::testing::Test {
     std::unique_ptr<TLazyStringTree> A, B;
