@@ -28,7 +28,7 @@ TLTColumnOptions ConvertStreamedOptions(uint32_t value, int version) {
 } // namespace
 
 TLazyTreeColumn::TLazyTreeColumn(TLazyTreeColumns* collection)
-    : TCollectionItem(collection),
+    : TCollectionItem(collection), FOwner(collection),
       FPosition(collection ? TColumnPosition(collection->Count()) : 0) {
     // The default width comes from stored data too; a new column still keeps its own limits.
     FWidth = std::min(std::max(collection ? collection->DefaultWidth : 50, FMinWidth), FMaxWidth);
@@ -39,10 +39,6 @@ TLazyTreeColumn::~TLazyTreeColumn() {
     // A collection clearing itself resets the indices that name its columns at once.
     TLazyTreeColumns* owner = Owner();
     if (owner && !owner->FClearing && Index() >= 0) owner->ForgetIndex(Index());
-}
-
-TLazyTreeColumns* TLazyTreeColumn::Owner() const {
-    return dynamic_cast<TLazyTreeColumns*>(Collection());
 }
 
 TBaseLazyTree* TLazyTreeColumn::Tree() const {

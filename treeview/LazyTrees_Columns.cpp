@@ -63,7 +63,12 @@ TLazyTreeColumn* TLazyTreeColumns::Add() {
 
 void TLazyTreeColumns::Notify(TCollectionItem& item, TCollectionNotification action) {
     TCollection::Notify(item, action);
-    if (action == cnExtracting && !FClearing) ForgetIndex(item.Index());
+    auto* column = dynamic_cast<TLazyTreeColumn*>(&item);
+    if (action == cnAdded && column) column->FOwner = this;
+    if (action != cnExtracting) return;
+    if (!FClearing) ForgetIndex(item.Index());
+    // A column moved into another kind of collection has no column collection.
+    if (column) column->FOwner = nullptr;
 }
 
 void TLazyTreeColumns::AdjustIndex(TColumnIndex& value, TColumnIndex removed) const {

@@ -91,7 +91,7 @@ public:
     explicit TLazyTreeColumn(TLazyTreeColumns* collection);
     ~TLazyTreeColumn() override;
 
-    TLazyTreeColumns* Owner() const;
+    TLazyTreeColumns* Owner() const { return FOwner; }
 
     TAlignment Alignment() const { return FAlignment; }
     void SetAlignment(TAlignment value);
@@ -164,6 +164,9 @@ private:
     TBaseLazyTree* Tree() const;
     TLTHeader* Header() const;
 
+    // The collection while it is a column collection; every setter asks for it,
+    // so it is kept rather than looked up (the collection keeps it current).
+    TLazyTreeColumns* FOwner;
     std::u16string FText, FCaptionText;
     int FLeft = 0, FWidth = 0, FMinWidth = 10, FMaxWidth = 10000, FSpacing = 4, FMargin = 4;
     int FImageIndex = -1, FLastWidth = 0;
@@ -276,7 +279,8 @@ public:
     void Update(TCollectionItem* item) override;
 
 protected:
-    // A column leaving for another collection takes its index with it.
+    // A column leaving for another collection takes its index with it; joining
+    // or leaving keeps the column's owner current.
     void Notify(TCollectionItem& item, TCollectionNotification action) override;
 
 private:
