@@ -301,11 +301,14 @@ bool TCustomLazyStringTree::ColumnIsEmpty(PLazyNode node, TColumnIndex column) {
 void TCustomLazyStringTree::AdjustPaintCellRect(TLTPaintInfo& info, TColumnIndex& nextNonEmpty) {
     TBaseLazyTree::AdjustPaintCellRect(info, nextNonEmpty);
     if (!(FOptions->AutoOptions() & toAutoSpanColumns) || !FHeader->UseColumns() ||
-        info.Column <= NoColumn || info.RightToLeft)
+        info.Column <= NoColumn)
         return;
-    // Left-to-right cells only: the caption runs on rightwards into empty cells that read alike.
+    // The caption runs on rightwards into the empty cells after it. A left-to-right
+    // one only into cells that read alike; a right-to-left one is laid out from the
+    // right edge of its whole span, where a click finds it too.
     int skipped = 0;
-    info.CellRect.Right += AutoSpanWidth(info.Node, info.Column, true, 1, &skipped);
+    info.CellRect.Right +=
+        AutoSpanWidth(info.Node, info.Column, true, info.RightToLeft ? 0 : 1, &skipped);
     while (skipped-- > 0) nextNonEmpty = FHeader->Columns().NextVisibleColumn(nextNonEmpty);
 }
 

@@ -146,7 +146,8 @@ TEST_F(Layout, CaptionRunsOnIntoEmptyCells) {
     }
 }
 
-// Read from the right, a cell spanned over empty cells is hit the same way.
+// Read from the right, a cell spanned over empty cells is painted and hit
+// from the right edge of its span.
 TEST_F(Layout, SpannedCellIsHitRightToLeft) {
     Columns(2, 100);
     Add({u"WWWWWWWWWWWWWWWWWWWW", u""});
@@ -159,6 +160,8 @@ TEST_F(Layout, SpannedCellIsHitRightToLeft) {
         EXPECT_EQ(bool(h.HitPositions & hiOnItemLabel), span) << span;
         EXPECT_EQ(bool(Hit(195, 9).HitPositions & hiOnItemIndent), span)
             << span << ": the indentation lies at the spanned cell's right edge";
+        Paint();
+        EXPECT_EQ(Count({100, 0, 200, 18}, clBlack) > 0, span) << span;
     }
 }
 
