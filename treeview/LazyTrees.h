@@ -112,9 +112,13 @@ public:
         DefaultScrollUpdateFlags =
             suoRepaintHeader | suoRepaintScrollBars | suoScrollClientArea | suoUpdateNCArea,
     };
+
+protected:
     // The one place the offsets change; False when the clamped value is the current one.
     virtual bool DoSetOffsetXY(TPoint value, unsigned options = DefaultScrollUpdateFlags,
                                const TRect* clipRect = nullptr);
+
+public:
     int OffsetX() const { return FOffsetX; }
     void SetOffsetX(int value);
     void SetOffsetY(int value);
@@ -162,6 +166,8 @@ public:
     virtual int GetCheckImage(PLazyNode node, TCheckType imgCheckType = ctNone,
                               TCheckState imgCheckState = csUncheckedNormal,
                               bool imgEnabled = true);
+
+protected:
     virtual void GetImageIndex(TLTPaintInfo& info, TLTImageKind kind, TLTImageInfoIndex infoIndex,
                                TCustomImageList* defaultImages);
     virtual void PaintNodeButton(TCanvas& canvas, PLazyNode node, TColumnIndex column, TRect r,
@@ -195,12 +201,14 @@ public:
     // area and the tree's colour around it.
     void PaintBackgroundPicture(TCanvas& canvas, TRect r, TPoint contentOrigin);
     void EraseBackground(TCanvas& canvas, TRect r, bool useBackground, TPoint contentOrigin);
+    void SetFirstPaintColumn(TLTPaintInfo& info);
+    void ClipCanvas(TCanvas& canvas, const TRect& clipRect);
+
+public:
     const TBitmap& Background() const { return *FBackground; }
     void SetBackground(const TBitmap& picture);
     void WriteBackground(std::ostream& out);
     void ReadBackground(std::istream& in);
-    void SetFirstPaintColumn(TLTPaintInfo& info);
-    void ClipCanvas(TCanvas& canvas, const TRect& clipRect);
     // Whether the tree's window holds the keyboard focus.
     bool TreeFocused() const;
     TFont Font; // the rows' font
@@ -210,6 +218,7 @@ public:
     PLazyNode DropTargetNode() const { return FDropTargetNode; }
 
     // --- window creation, scaling, old forms and animation ---------------------------------
+protected:
     void CreateWnd() override;
     // The window's styles: clipping, the scroll bars of ScrollBarOptions and the border.
     void CreateParams(TCreateParams& params) override;
@@ -221,6 +230,7 @@ public:
     // Reads the single option set of old form resources (its member names) into the option sets.
     void ReadOldOptions(const std::vector<std::string>& names);
 
+public:
     // --- window messages -----------------------------------------------------------------
     // The tree's own handling of scroll, size, erase, focus, enable and print
     // messages; False leaves the message to the framework.
@@ -278,8 +288,12 @@ public:
     TLTHeader& Header() { return *FHeader; }
     TLTColors& Colors() { return *FColors; }
     TLTDragImage& DragImage() { return *FDragImage; }
+
+protected:
     // Whether node drags out of this tree show a picture of the dragged nodes.
     virtual bool CanShowDragImage() const { return DragImageKind != diNoImage; }
+
+public:
     TClipboardFormats& ClipboardFormats() { return *FClipboardFormats; }
     TCustomLazyTreeOptions& TreeOptions() { return *FOptions; }
     TBitmap& PlusBM() { return *FPlusBM; }
@@ -295,16 +309,23 @@ public:
 
     TLazyTreeStates TreeStates() const { return FStates.load(); }
     bool HasState(TLazyTreeState s) const { return FStates & TS(s); }
+
+protected:
     // The one entry through which the state set changes.
     virtual void DoStateChange(TLazyTreeStates enter, TLazyTreeStates leave = 0);
 
+public:
     // --- hint support ---------------------------------------------------------------
     using TLTAnimationCallback = std::function<bool(int step, int stepSize, void* data)>;
+
+protected:
     // Calls Callback for Steps steps spread over Duration ms of the loop's
     // clock (steps are merged when there are more than milliseconds), then
     // once more with step size 0 to finish the picture; stops when it answers false.
     virtual void Animate(uint32_t steps, uint32_t duration, const TLTAnimationCallback& callback,
                          void* data);
+
+public:
     TRect LastHintRect;   // the hint rectangle last computed for the node under the mouse
     bool ShowHint = true; // whether the tree shows hints at all
     // How long the mouse must rest before a hint shows (ms of the loop's clock).
@@ -322,6 +343,8 @@ public:
     // the whole stream before it changes the tree.
     void SaveToStream(std::ostream& stream, PLazyNode node = nullptr);
     void LoadFromStream(std::istream& stream);
+
+protected:
     virtual void WriteNode(std::string& stream, PLazyNode node);
     virtual void WriteChunks(std::string& stream, PLazyNode node);
     virtual void FinishChunkHeader(std::string& stream, size_t startPos, size_t endPos);
@@ -335,6 +358,7 @@ public:
     // Raises the stream error a damaged run of node chunks gives; Count -1 reads to the end.
     static void CheckNodeChunks(const std::string& data, size_t from, int version, int64_t count);
 
+public:
     // --- clipboard, OLE data and drag manager -------------------------------------------
     virtual void CopyToClipboard();
     virtual void CutToClipboard();
@@ -370,8 +394,12 @@ public:
     virtual void DragFinished();
     bool HandleFrameworkDrag(TMessage& m);
     bool PaintUnderFrameworkDrag(TMessage& m);
+
+protected:
     virtual void DoDragging(TPoint p);
     virtual void DoDragExpand();
+
+public:
     virtual HRESULT DragAndDrop(DWORD allowedEffects, IDataObject* dataObject, DWORD& dragEffect);
     virtual DWORD SuggestDropEffect(TBaseLazyTree* source, TShiftState shift, TPoint pt,
                                     DWORD allowedEffects);
@@ -399,8 +427,12 @@ public:
     // Negative when Node1 comes first in the tree, 0 for the same node.
     int CompareNodePositions(PLazyNode node1, PLazyNode node2, bool considerChildrenAbove = false);
     bool ChangeCheckState(PLazyNode node, TCheckState value);
+
+protected:
     virtual bool CheckParentCheckState(PLazyNode node, TCheckState newState);
     virtual TCheckState DetermineNextCheckState(TCheckType checkType, TCheckState checkState);
+
+public:
     // A click on a column's header check box moves it on to its next state.
     virtual void UpdateColumnCheckState(TLazyTreeColumn* column);
     TCheckState CheckState(PLazyNode node) const {
@@ -425,14 +457,19 @@ public:
     // target is the root, and the root, having no siblings, takes a node
     // inserted before or after it as its last child. False for amNoWhere.
     bool ResolveAttachPlace(PLazyNode& target, TLTNodeAttachMode& mode) const;
+
+protected:
     virtual void InternalConnectNode(PLazyNode node, PLazyNode destination, TLTNodeAttachMode mode);
     virtual void InternalDisconnectNode(PLazyNode node, bool keepFocus, bool reindex = true);
 
+public:
     // --- focus, selection and change notices ------------------------------------------
     void SetFocusedNode(PLazyNode node);
     void SetFocusedColumn(TColumnIndex column);
     bool Selected(PLazyNode node) const { return node && (node->States & vsSelected); }
     void SetSelected(PLazyNode node, bool value);
+
+protected:
     virtual void AddToSelection(PLazyNode node);
     virtual void AddToSelection(const std::vector<PLazyNode>& items, bool force);
     virtual void RemoveFromSelection(PLazyNode node);
@@ -444,6 +481,8 @@ public:
     virtual void MarkCutCopyNodes();
     // Drops the entries marked by their lowest address bit; the new count.
     static int PackArray(std::vector<PLazyNode>& items, int count);
+
+public:
     void SelectAll(bool visibleOnly);
     PLazyNode GetFirstSelected() const;
     std::vector<PLazyNode> GetSortedSelection(bool resolve) const;
@@ -455,9 +494,12 @@ public:
     const std::vector<PLazyNode>& SelectionArray() const { return FSelection; } // sorted by address
     PLazyNode RangeAnchor() const { return FRangeAnchor; }
     uint32_t SelectionLocked = 0; // while not 0 nothing is selected or deselected
+
+protected:
     virtual void Change(PLazyNode node);
     virtual void AdviseChangeEvent(bool structureChange, PLazyNode node, TChangeReason reason);
 
+public:
     // --- properties with effects -------------------------------------------------------
     uint32_t DefaultNodeHeight() const { return FDefaultNodeHeight; }
     void SetDefaultNodeHeight(uint32_t value);
@@ -506,12 +548,15 @@ public:
     void SetSelectionCurveRadius(uint32_t value);
     // Ends loading from stored properties: a stored root node count is made real.
     void Loaded() override;
+
+protected:
     // Form resources: the header's columns as "Columns", and the single
     // option set of old forms as "Options" (read, never written).
     void DefineProperties(TFiler& filer) override;
     // Builds the position cache (on the worker thread); true when finished.
     virtual bool DoValidateCache();
 
+public:
     // Position cache: every 2000th visible node with its absolute top, built
     // in the background so that large trees find positions without walking.
     struct TCacheEntry {
@@ -538,11 +583,14 @@ public:
     // Nodes collected for a batch operation.
     const std::vector<PLazyNode>& TempNodeCache() const { return FTempNodeCache; }
     uint32_t TempNodeCount() const { return FTempNodeCount; }
+
+protected:
     virtual void ClearTempCache();
     // Level of node2 less level of node1.
     virtual int CountLevelDifference(PLazyNode node1, PLazyNode node2);
     virtual void InternalCacheNode(PLazyNode node);
 
+public:
     // Events.
     std::function<void(TBaseLazyTree&, PLazyNode, PLazyNode, TLazyNodeInitStates&)> OnInitNode;
     std::function<void(TBaseLazyTree&, PLazyNode, uint32_t&)> OnInitChildren;
@@ -638,6 +686,18 @@ public:
     std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TRect, bool&)> OnBeforeItemPaint;
     std::function<void(TBaseLazyTree&, TCanvas&)> OnBeforePaint;
 
+    // F1: the help context of the focused node or, asked up its parents, of one of them;
+    // 0 leaves the tree's own HelpContext.
+    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, int&)> OnGetHelpContext;
+    int HelpContext = 0;
+    // The menu a right click shows when set (the framework's); else the owner's through
+    // OnGetPopupMenu.
+    TPopupMenu* PopupMenu = nullptr;
+    void SetPopupMenu(TPopupMenu* value);
+    bool HasPopupMenu(PLazyNode node, TColumnIndex column, TPoint position);
+    virtual bool HasImage(PLazyNode node, TLTImageKind kind, TColumnIndex column);
+
+protected:
     // Dispatchers: each fires its event when assigned, else gives its default.
     virtual void DoAdvancedHeaderDraw(THeaderPaintInfo& info, THeaderPaintElements elements);
     virtual void DoAfterCellPaint(TCanvas& canvas, PLazyNode node, TColumnIndex column,
@@ -699,16 +759,6 @@ public:
                                             TLTTooltipLineBreakStyle& style);
     virtual int DoGetNodeWidth(PLazyNode node, TColumnIndex column, TCanvas* canvas);
     virtual TPopupMenu* DoGetPopupMenu(PLazyNode node, TColumnIndex column, TPoint position);
-    // F1: the help context of the focused node or, asked up its parents, of one of them;
-    // 0 leaves the tree's own HelpContext.
-    std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, int&)> OnGetHelpContext;
-    int HelpContext = 0;
-    // The menu a right click shows when set (the framework's); else the owner's through
-    // OnGetPopupMenu.
-    TPopupMenu* PopupMenu = nullptr;
-    void SetPopupMenu(TPopupMenu* value);
-    bool HasPopupMenu(PLazyNode node, TColumnIndex column, TPoint position);
-    virtual bool HasImage(PLazyNode node, TLTImageKind kind, TColumnIndex column);
     virtual void DoGetUserClipboardFormats(std::vector<TFormatEtc>& formats);
     virtual void DoHeaderClick(TLTHeaderHitInfo hitInfo);
     virtual void DoHeaderDblClick(TLTHeaderHitInfo hitInfo);
@@ -754,6 +804,7 @@ public:
     // Reserves a per-node area for a tree class; the offset from a node's start.
     virtual int AllocateInternalDataArea(int size);
 
+public:
     // --- header and columns --------------------------------------------------------
     // The header sits in the non-client area above the client; its rectangle is
     // in window coordinates.
@@ -766,9 +817,13 @@ public:
     int EffectiveOffsetX() const { return FEffectiveOffsetX; }
     void SetEffectiveOffsetX(int value) { FEffectiveOffsetX = value; }
     bool UseRightToLeftAlignment() const { return BiDiMode == bdRightToLeft; }
+
+protected:
     // How far right-to-left painting shifts the columns: the room the header leaves right of
     // them; excludeScrollBar leaves out the room a shown vertical scroll bar takes.
     virtual int ComputeRTLOffset(bool excludeScrollBar = false);
+
+public:
     // The shift of the columns in the client area (0 unless right-to-left).
     int RTLColumnShift();
     TBevelKind BevelKind = bkNone;
@@ -783,6 +838,8 @@ public:
     int ContentHeight() const;
     int GetMaxColumnWidth(TColumnIndex column, bool useSmartColumnWidth = false);
     void InvalidateColumn(TColumnIndex column);
+
+protected:
     // The long operations (the header auto-fit) OperationCanceled stops. Only the outermost
     // start forgets an earlier cancel request, so a nested start cannot undo a cancel.
     void BeginOperation() {
@@ -792,6 +849,8 @@ public:
         if (FOperationCount > 0) --FOperationCount;
     }
     bool OperationCanceled() const { return FOperationCanceled && FOperationCount > 0; }
+
+public:
     void CancelOperation() {
         if (FOperationCount > 0) FOperationCanceled = true;
     }
@@ -816,11 +875,15 @@ public:
     // Where a point lies: node, column and positions. Relative takes client
     // coordinates, else tree coordinates.
     virtual void GetHitTestInfoAt(int x, int y, bool relative, THitInfo& hitInfo);
+
+protected:
     virtual void DetermineHitPositionLTR(THitInfo& hitInfo, int x, int right, TAlignment alignment);
     virtual void DetermineHitPositionRTL(THitInfo& hitInfo, int x, int right, TAlignment alignment);
     // Whether Node shows nothing in Column, so that a caption beside it may run
     // on into it under toAutoSpanColumns: the owner decides, else it is.
     virtual bool ColumnIsEmpty(PLazyNode node, TColumnIndex column);
+
+public:
     std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, bool&)> OnGetCellIsEmpty;
     // The visible columns beside Column (after it in position when Forward,
     // else before it) that are empty for Node, up to the first that is not:
@@ -828,9 +891,13 @@ public:
     // left-to-right ones, 2 only right-to-left ones.
     int AutoSpanWidth(PLazyNode node, TColumnIndex column, bool forward, int reading,
                       int* count = nullptr);
+
+protected:
     // Before a cell is painted: NextNonEmpty is the next column the loop paints;
     // a descendant may widen the cell over the columns it skips.
     virtual void AdjustPaintCellRect(TLTPaintInfo& info, TColumnIndex& nextNonEmpty);
+
+public:
     virtual bool CanEdit(PLazyNode node, TColumnIndex column);
     bool IsEditing() const { return FStates & TS(tsEditing); }
     bool IsMouseSelecting() const { return FStates & TS(tsDrawSelPending, tsDrawSelecting); }
@@ -842,6 +909,8 @@ public:
     virtual void HandleHotTrack(int x, int y);
     virtual void HandleIncrementalSearch(WORD charCode);
     virtual void MouseMove(TShiftState shift, int x, int y);
+
+protected:
     // The rubber band: its rectangles in tree coordinates, and the selection change it makes.
     virtual bool CalculateSelectionRect(int x, int y);
     virtual bool HandleDrawSelection();
@@ -849,21 +918,36 @@ public:
                                          TRect oldRect, TRect newRect, int maxValue);
     virtual bool CollectSelectedNodesRTL(int mainColumn, int nodeLeft, TAlignment alignment,
                                          TRect oldRect, TRect newRect, int maxValue);
+
+public:
     TRect SelectRectangle() const { return FNewSelRect; }
     virtual bool CanAutoScroll();
     virtual TScrollDirections DetermineScrollDirections(int x, int y);
+
+protected:
     virtual void DoAutoScroll(int x, int y);
+
+public:
     TScrollDirections ScrollDirections() const { return FScrollDirections; }
     const std::u16string& SearchBuffer() const { return FSearchBuffer; }
     TColumnIndex HotColumn() const { return FHotColumn; }
     TColumnIndex EditColumn() const { return FEditColumn; }
-    // One tick of the auto-scroll timer; the wheel; middle-button panning.
+
+protected:
+    // One tick of the auto-scroll timer.
     virtual void DoTimerScroll();
+
+public:
+    // The wheel; middle-button panning.
     virtual void HandleMouseWheel(TMessage& message);
     void StartWheelPanning(TPoint position);
     void StopWheelPanning();
+
+protected:
     // The panning cursor for a pointer position (the name of its picture).
     virtual void AdjustPanningCursor(int x, int y);
+
+public:
     const std::string& PanningCursor() const { return FPanningCursor; }
     HWND PanningWindow() const { return FPanningWindow; }
     std::function<void(TBaseLazyTree&, TShiftState, int, TPoint, bool&)> OnMouseWheel;
@@ -1046,7 +1130,12 @@ protected:
     // Clipboard and OLE data.
     friend class TLTDataObject;
     friend class TWorkerThread;
+    // The unit's own classes that call the tree's protected hooks.
+    friend class TLTDragManager;
+    friend class TLazyTreeHintWindow;
     TLTDataObject* FClipboardData = nullptr; // this tree's object on the clipboard
+    // Marks the selection for cut or copy and hands the clipboard a data object for it.
+    void PutOnClipboard(TLazyTreeState pending);
     uint32_t FTreeReference = 0;
     std::vector<PLazyNode> LoadedSelection; // nodes read as selected, added in one batch
     // Header and columns.
@@ -1125,19 +1214,30 @@ public:
     // --- hint support ---------------------------------------------------------------
     std::function<void(TBaseLazyTree&, TCanvas&, PLazyNode, TColumnIndex, TLTSTextType)>
         OnPaintText;
+
+protected:
     // Lets the owner set the canvas font for a node's text.
     virtual void DoPaintText(PLazyNode node, TCanvas& canvas, TColumnIndex column,
                              TLTSTextType textType);
+
+public:
     void GetTextInfo(PLazyNode node, TColumnIndex column, const TFont& font, TRect& r,
                      std::u16string& text) override;
+
+protected:
     std::u16string DoGetNodeHint(PLazyNode node, TColumnIndex column,
                                  TLTTooltipLineBreakStyle& style) override;
     std::u16string DoGetNodeTooltip(PLazyNode node, TColumnIndex column,
                                     TLTTooltipLineBreakStyle& style) override;
 
+public:
     // --- content renderers ---------------------------------------------------------------
+
+protected:
     // The text of a cell as the owner gives it (DefaultText when it gives none).
     virtual std::u16string DoGetText(PLazyNode node, TColumnIndex column);
+
+public:
     // One line per node in tree order, a tab per level before it, cells parted by Separator.
     std::u16string ContentToUnicode(TLTSTextSourceType source, const std::u16string& separator);
     std::string ContentToText(TLTSTextSourceType source, const std::string& separator); // cp1251
@@ -1152,13 +1252,18 @@ public:
     // --- searching and editing captions ----------------------------------------------------
     // The owner takes an edited caption here; the tree keeps no texts.
     std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, const std::u16string&)> OnNewText;
+
+protected:
     virtual void DoNewText(PLazyNode node, TColumnIndex column, const std::u16string& text);
     int DoIncrementalSearch(PLazyNode node, const std::u16string& text) override;
     std::shared_ptr<ILTEditLink> DoCreateEditor(PLazyNode node, TColumnIndex column) override;
+
+public:
     // The row rectangle of a node in client coordinates (the whole client width).
     TRect NodeRowRect(PLazyNode node);
     std::unique_ptr<TWinControl> RetiredEditor; // an editor that ended inside its own message
 
+protected:
     // --- painting the texts ----------------------------------------------------------------
     int DoGetNodeWidth(PLazyNode node, TColumnIndex column, TCanvas* canvas) override;
     void DoPaintNode(TLTPaintInfo& info) override;
@@ -1166,11 +1271,13 @@ public:
     // toAutoSpanColumns a caption widens its cell over the empty cells after it.
     bool ColumnIsEmpty(PLazyNode node, TColumnIndex column) override;
     void AdjustPaintCellRect(TLTPaintInfo& info, TColumnIndex& nextNonEmpty) override;
-
-protected:
     std::unique_ptr<TCustomLazyTreeOptions> GetOptionsClass() override;
 
 private:
+    // The unit's own classes that call the text dispatchers.
+    friend class TBaseLazyTree;
+    friend class TLazyTreeHintWindow;
+    friend class TStringEditLink;
     int FInternalDataOffset = 0;
     // The text height last measured and the font it was measured for.
     int FTextHeight = -1, FTextHeightSize = 0;

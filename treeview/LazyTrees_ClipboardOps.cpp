@@ -110,29 +110,25 @@ HRESULT TBaseLazyTree::RenderOLEData(const TFormatEtc& formatEtcIn, TStgMedium& 
 
 // --- clipboard operations ----------------------------------------------------------------
 
-namespace {
-
-void PutOnClipboard(TBaseLazyTree& tree, TLTDataObject*& slot, TLazyTreeState pending) {
+void TBaseLazyTree::PutOnClipboard(TLazyTreeState pending) {
     // The object the clipboard held for this tree no longer speaks for its marks.
-    tree.CancelCutOrCopy();
-    slot = nullptr;
-    tree.MarkCutCopyNodes();
-    tree.DoStateChange(TS(pending));
-    auto data = std::make_shared<TLTDataObject>(&tree, true);
-    slot = data.get();
+    CancelCutOrCopy();
+    FClipboardData = nullptr;
+    MarkCutCopyNodes();
+    DoStateChange(TS(pending));
+    auto data = std::make_shared<TLTDataObject>(this, true);
+    FClipboardData = data.get();
     OleSetClipboard(std::move(data));
 }
 
-} // namespace
-
 void TBaseLazyTree::CopyToClipboard() {
     if (FSelectionCount == 0) return;
-    PutOnClipboard(*this, FClipboardData, tsCopyPending);
+    PutOnClipboard(tsCopyPending);
 }
 
 void TBaseLazyTree::CutToClipboard() {
     if (FSelectionCount == 0 || (FOptions->MiscOptions() & toReadOnly)) return;
-    PutOnClipboard(*this, FClipboardData, tsCutPending);
+    PutOnClipboard(tsCutPending);
 }
 
 bool TBaseLazyTree::PasteFromClipboard() {

@@ -55,6 +55,9 @@ protected:
     }
 };
 
+} // namespace
+
+// Named, not local to this file: the string tree lets it reach its text dispatchers.
 class TStringEditLink : public ILTEditLink, public std::enable_shared_from_this<TStringEditLink> {
 public:
     explicit TStringEditLink(TCustomLazyStringTree* tree) : Tree(tree) {}
@@ -113,8 +116,6 @@ private:
     TColumnIndex Column = NoColumn;
     std::u16string Original;
 };
-
-} // namespace
 
 void TCustomLazyStringTree::DoNewText(PLazyNode node, TColumnIndex column,
                                       const std::u16string& text) {

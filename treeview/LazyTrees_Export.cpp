@@ -41,7 +41,10 @@ std::vector<PLazyNode> NodesOf(TCustomLazyStringTree& tree, TLTSTextSourceType s
 }
 
 // The rows to export, levels counted from the shallowest exported node.
-std::vector<TExportRow> RowsOf(TCustomLazyStringTree& tree, TLTSTextSourceType source) {
+// CellText is the tree's text dispatcher, handed over by the tree itself.
+using TCellText = std::u16string (TCustomLazyStringTree::*)(PLazyNode, TColumnIndex);
+std::vector<TExportRow> RowsOf(TCustomLazyStringTree& tree, TLTSTextSourceType source,
+                               TCellText cellText) {
     std::vector<PLazyNode> nodes = NodesOf(tree, source);
     std::vector<TColumnIndex> columns;
     for (TColumnIndex c = 0; c < tree.Header().ColumnCount(); ++c) columns.push_back(c);
@@ -51,7 +54,7 @@ std::vector<TExportRow> RowsOf(TCustomLazyStringTree& tree, TLTSTextSourceType s
     std::vector<TExportRow> rows;
     for (PLazyNode n : nodes) {
         TExportRow row{tree.GetNodeLevel(n) - top, {}};
-        for (TColumnIndex c : columns) row.Cells.push_back(tree.DoGetText(n, c));
+        for (TColumnIndex c : columns) row.Cells.push_back((tree.*cellText)(n, c));
         rows.push_back(std::move(row));
     }
     return rows;
@@ -135,7 +138,7 @@ std::u16string TCustomLazyStringTree::DoGetText(PLazyNode node, TColumnIndex col
 std::u16string TCustomLazyStringTree::ContentToUnicode(TLTSTextSourceType source,
                                                        const std::u16string& separator) {
     TWideBufferedString out;
-    for (const TExportRow& row : RowsOf(*this, source)) {
+    for (const TExportRow& row : RowsOf(*this, source, &TCustomLazyStringTree::DoGetText)) {
         for (unsigned i = 0; i < row.Level; ++i) out.Add(u"\t");
         for (size_t c = 0; c < row.Cells.size(); ++c) {
             if (c) out.Add(separator);
@@ -154,7 +157,7 @@ std::string TCustomLazyStringTree::ContentToText(TLTSTextSourceType source,
 
 std::string TCustomLazyStringTree::ContentToCSV(TLTSTextSourceType source) {
     TBufferedAnsiString out;
-    for (const TExportRow& row : RowsOf(*this, source)) {
+    for (const TExportRow& row : RowsOf(*this, source, &TCustomLazyStringTree::DoGetText)) {
         for (size_t c = 0; c < row.Cells.size(); ++c) {
             if (c) out.Add(",");
             std::string cell = Utf8ToCp1251(Utf16ToUtf8(row.Cells[c]));
@@ -183,7 +186,7 @@ std::string TCustomLazyStringTree::ContentToHTML(TLTSTextSourceType source,
     out.AddNewLine();
     out.Add("<!--StartFragment--><table>");
     out.AddNewLine();
-    for (const TExportRow& row : RowsOf(*this, source)) {
+    for (const TExportRow& row : RowsOf(*this, source, &TCustomLazyStringTree::DoGetText)) {
         out.Add("<tr>");
         for (size_t c = 0; c < row.Cells.size(); ++c) {
             if (c == 0 && row.Level > 0)
@@ -206,7 +209,7 @@ std::string TCustomLazyStringTree::ContentToRTF(TLTSTextSourceType source) {
     out.Add(
         "{\\rtf1\\ansi\\ansicpg1251\\deff0{\\fonttbl{\\f0\\fswiss DejaVu Sans;}}\\uc1\\f0\\fs18");
     out.AddNewLine();
-    for (const TExportRow& row : RowsOf(*this, source)) {
+    for (const TExportRow& row : RowsOf(*this, source, &TCustomLazyStringTree::DoGetText)) {
         for (unsigned i = 0; i < row.Level; ++i) out.Add("\\tab ");
         for (size_t c = 0; c < row.Cells.size(); ++c) {
             if (c) out.Add("\\tab ");

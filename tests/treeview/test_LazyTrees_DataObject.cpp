@@ -4,6 +4,8 @@
 
 #include "platform/EventLoop.h"
 
+#include "TreeProbe.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -38,10 +40,10 @@ std::vector<WORD> Formats(IEnumFORMATETC& e) {
 }
 
 struct DataObjectFixture : ::testing::Test {
-    std::unique_ptr<TLazyStringTree> Tree;
+    std::unique_ptr<TTreeProbe> Tree;
     void SetUp() override {
         SetMainThread();
-        Tree = NewComponent<TLazyStringTree>();
+        Tree = NewComponent<TTreeProbe>();
         Tree->OnGetText = [](TBaseLazyTree&, PLazyNode n, TColumnIndex, int, std::u16string& s) {
             s = u"n" + std::u16string(1, char16_t(u'0' + n->Index));
         };

@@ -7,6 +7,8 @@
 
 #include "platform/EventLoop.h"
 
+#include "TreeProbe.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -79,8 +81,8 @@ struct DeepFixture : ::testing::Test {
     static uint32_t& Label(TBaseLazyTree& t, PLazyNode n) {
         return *static_cast<uint32_t*>(t.GetNodeData(n));
     }
-    TLazyStringTree& MakeTree() {
-        auto t = NewComponent<TLazyStringTree>();
+    TTreeProbe& MakeTree() {
+        auto t = NewComponent<TTreeProbe>();
         t->SetNodeDataSize(4);
         t->TreeOptions().SetSelectionOptions(toMultiSelect);
         t->OnSaveNode = [this](TBaseLazyTree& tree, PLazyNode n, std::ostream& s) {
@@ -94,8 +96,9 @@ struct DeepFixture : ::testing::Test {
         t->OnFreeNode = [this](TBaseLazyTree& tree, PLazyNode n) {
             FreedOrder.push_back(Label(tree, n));
         };
+        TTreeProbe& made = *t;
         Trees.push_back(std::move(t));
-        return *Trees.back();
+        return made;
     }
     std::string Save(TBaseLazyTree& t) {
         std::ostringstream out;
@@ -140,7 +143,7 @@ struct DeepFixture : ::testing::Test {
 // walk; saving and freeing hand the nodes to the owner deepest first.
 TEST_F(DeepFixture, MillionDeepChainSurvivesEveryWholeTreeWalk) {
     constexpr uint32_t depth = 1'000'000;
-    TLazyStringTree& a = MakeTree();
+    TTreeProbe& a = MakeTree();
     PLazyNode top = BuildChain(a, depth);
     ASSERT_EQ(a.TotalCount(), depth);
     ASSERT_EQ(ChainLength(a, top), depth);

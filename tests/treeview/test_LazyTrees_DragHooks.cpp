@@ -6,6 +6,8 @@
 
 #include "platform/EventLoop.h"
 
+#include "TreeProbe.h"
+
 #include <gtest/gtest.h>
 
 using namespace nuq;
@@ -13,10 +15,10 @@ using namespace nuq;
 namespace {
 
 struct DragHookFixture : ::testing::Test {
-    std::unique_ptr<TLazyStringTree> Tree;
+    std::unique_ptr<TTreeProbe> Tree;
     void SetUp() override {
         SetMainThread();
-        Tree = NewComponent<TLazyStringTree>();
+        Tree = NewComponent<TTreeProbe>();
         Tree->SetBounds(0, 0, 200, 150);
     }
     void TearDown() override { Tree.reset(); }
@@ -38,7 +40,7 @@ struct OwnerDragManager : TLTDragManager {
 // when the owner gives none, and the window's drop target is that manager.
 TEST_F(DragHooks, OwnerSuppliesTheDragManager) {
     for (bool ownerGivesOne : {true, false}) {
-        Tree = NewComponent<TLazyStringTree>();
+        Tree = NewComponent<TTreeProbe>();
         std::shared_ptr<OwnerDragManager> given;
         int asked = 0;
         Tree->OnCreateDragManager = [&](TBaseLazyTree& t, std::shared_ptr<ILTDragManager>& m) {
@@ -74,7 +76,7 @@ TEST_F(DragHooks, RedrawUnderTheDragImageRefreshesItsBackground) {
     for (bool shown : {true, false}) {
         HBITMAP screen = GetScreenImage();
         std::fill(screen->Bits.begin(), screen->Bits.end(), 0xFF000000 | Backdrop);
-        Tree = NewComponent<TLazyStringTree>();
+        Tree = NewComponent<TTreeProbe>();
         Tree->SetBounds(20, 20, 200, 150);
         Tree->Color = clWhite;
         HWND wnd = Tree->Handle();
@@ -123,7 +125,7 @@ TEST_F(DragHooks, DragOverRepaintsUnderTheSourcesPicture) {
         HBITMAP screen = GetScreenImage();
         std::fill(screen->Bits.begin(), screen->Bits.end(), 0xFF000000 | Backdrop);
         auto other = NewComponent<TLazyStringTree>();
-        Tree = NewComponent<TLazyStringTree>();
+        Tree = NewComponent<TTreeProbe>();
         Tree->SetBounds(20, 20, 200, 150);
         Tree->SetRootNodeCount(50);
         Tree->TreeOptions().SetAutoOptions(Tree->TreeOptions().AutoOptions() | toAutoScroll);

@@ -5,6 +5,8 @@
 
 #include "platform/EventLoop.h"
 
+#include "TreeProbe.h"
+
 #include <gtest/gtest.h>
 
 using namespace nuq;
@@ -37,12 +39,12 @@ public:
 };
 
 struct EditFixture : ::testing::Test {
-    std::unique_ptr<TLazyStringTree> Tree;
+    std::unique_ptr<TTreeProbe> Tree;
     std::shared_ptr<TProbeLink> Link = std::make_shared<TProbeLink>();
     PLazyNode Node = nullptr;
     void SetUp() override {
         SetMainThread();
-        Tree = NewComponent<TLazyStringTree>();
+        Tree = NewComponent<TTreeProbe>();
         Node = Tree->AddChild(nullptr);
         Tree->DoFocusNode(Node, false);
         Tree->OnCreateEditor = [this](TBaseLazyTree&, PLazyNode, TColumnIndex,
@@ -123,7 +125,7 @@ TEST_F(Editing, FocusingAnotherNodeEndsTheEditFirst) {
 
 TEST(Dispatchers, ContentMarginsAreAskedWithoutReachingTheScreen) {
     SetMainThread();
-    auto tree = NewComponent<TLazyStringTree>();
+    auto tree = NewComponent<TTreeProbe>();
     PLazyNode n = tree->AddChild(nullptr);
     HWND h = tree->Handle();
     for (int i = 0; i < 5; ++i) ProcessMessages();
@@ -158,7 +160,7 @@ TEST(Dispatchers, ContentMarginsAreAskedWithoutReachingTheScreen) {
 
 TEST(Dispatchers, PopupMenuShowsAtScreenPosition) {
     SetMainThread();
-    auto tree = NewComponent<TLazyStringTree>();
+    auto tree = NewComponent<TTreeProbe>();
     tree->SetBounds(30, 40, 200, 100);
     PLazyNode n = tree->AddChild(nullptr);
     tree->Handle();
@@ -176,7 +178,7 @@ TEST(Dispatchers, PopupMenuShowsAtScreenPosition) {
 
 TEST(Dispatchers, ShowScrollbarChangesTheWindowFirst) {
     SetMainThread();
-    auto tree = NewComponent<TLazyStringTree>();
+    auto tree = NewComponent<TTreeProbe>();
     HWND h = tree->Handle();
     bool styleAtEvent = false;
     tree->OnShowScrollbar = [&](TBaseLazyTree&, int, bool) {
@@ -191,7 +193,7 @@ TEST(Dispatchers, ShowScrollbarChangesTheWindowFirst) {
 
 TEST(Dispatchers, StructureChangeClearsThePendingState) {
     SetMainThread();
-    auto tree = NewComponent<TLazyStringTree>();
+    auto tree = NewComponent<TTreeProbe>();
     tree->DoStateChange(TS(tsStructureChangePending));
     tree->DoStructureChange(nullptr, crIgnore);
     EXPECT_FALSE(tree->HasState(tsStructureChangePending));

@@ -6,6 +6,8 @@
 
 #include "platform/EventLoop.h"
 
+#include "TreeProbe.h"
+
 #include <gtest/gtest.h>
 
 using namespace nuq;
@@ -13,12 +15,12 @@ using namespace nuq;
 namespace {
 
 struct HeaderPaintFixture : ::testing::Test {
-    std::unique_ptr<TLazyStringTree> Tree;
+    std::unique_ptr<TTreeProbe> Tree;
     HWND Wnd = 0;
     void SetUp() override {
         SetMainThread();
         EnsureGuiToolkit();
-        Tree = NewComponent<TLazyStringTree>();
+        Tree = NewComponent<TTreeProbe>();
         Tree->SetBounds(0, 0, 400, 120);
         Tree->SetBorderStyle(0);
         Tree->Handle();

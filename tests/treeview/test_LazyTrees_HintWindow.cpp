@@ -6,6 +6,8 @@
 
 #include "platform/EventLoop.h"
 
+#include "TreeProbe.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -33,9 +35,9 @@ uint32_t Blend(uint32_t d, uint32_t s, int alpha) {
 
 // A string tree whose painting layout is a fixed cell, and whose animation
 // loop lets the test look at every step.
-class TTestTree : public TLazyStringTree {
+class TTestTree : public TTreeProbe {
 public:
-    using TLazyStringTree::TLazyStringTree;
+    using TTreeProbe::TTreeProbe;
     TRect Cell{20, 0, 180, 18};
     struct TStep {
         int Step, Size;

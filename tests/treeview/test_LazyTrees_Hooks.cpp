@@ -4,6 +4,8 @@
 
 #include "platform/EventLoop.h"
 
+#include "TreeProbe.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -20,9 +22,9 @@ struct OwnHintWindow : TLazyTreeHintWindow {
 };
 
 // A tree with its own column and hint window classes and table-driven text widths.
-class HookTree : public TLazyStringTree {
+class HookTree : public TTreeProbe {
 public:
-    using TLazyStringTree::TLazyStringTree;
+    using TTreeProbe::TTreeProbe;
     std::map<PLazyNode, int> Widths;
     int DoGetNodeWidth(PLazyNode n, TColumnIndex, TCanvas*) override {
         auto it = Widths.find(n);

@@ -8,6 +8,8 @@
 
 #include "platform/EventLoop.h"
 
+#include "TreeProbe.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -18,10 +20,10 @@ namespace {
 
 constexpr TColor Mark = clLime;
 
-class LayoutTree : public TLazyStringTree {
+class LayoutTree : public TTreeProbe {
 public:
     using TBaseLazyTree::CountVisibleChildren;
-    using TLazyStringTree::TLazyStringTree;
+    using TTreeProbe::TTreeProbe;
     std::vector<std::pair<uint32_t, uint32_t>> Animations; // steps and duration asked for
     void Animate(uint32_t steps, uint32_t duration, const TLTAnimationCallback& callback,
                  void* data) override {

@@ -6,6 +6,8 @@
 
 #include "platform/EventLoop.h"
 
+#include "TreeProbe.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -16,13 +18,13 @@ using namespace nuq;
 namespace {
 
 struct MessagesFixture : ::testing::Test {
-    std::unique_ptr<TLazyStringTree> Tree;
+    std::unique_ptr<TTreeProbe> Tree;
     TComponent Owner;
     HWND Wnd = 0;
     void SetUp() override {
         SetMainThread();
         EnsureGuiToolkit();
-        Tree = NewComponent<TLazyStringTree>();
+        Tree = NewComponent<TTreeProbe>();
         Tree->SetBounds(0, 0, 300, 150);
         Tree->Color = clWhite;
         Tree->OnGetText = [](TBaseLazyTree&, PLazyNode, TColumnIndex, int, std::u16string& t) {

@@ -6,6 +6,8 @@
 
 #include "platform/EventLoop.h"
 
+#include "TreeProbe.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -22,12 +24,12 @@ namespace {
 constexpr int Aligned = int(alignof(std::max_align_t));
 
 struct TreeFixture : ::testing::Test {
-    std::unique_ptr<TLazyStringTree> Tree;
+    std::unique_ptr<TTreeProbe> Tree;
     std::vector<PLazyNode> Freed;
     std::map<PLazyNode, std::string> Names;
     void SetUp() override {
         SetMainThread();
-        Tree = NewComponent<TLazyStringTree>();
+        Tree = NewComponent<TTreeProbe>();
         Tree->OnFreeNode = [this](TBaseLazyTree&, PLazyNode n) { Freed.push_back(n); };
     }
     void TearDown() override { Tree.reset(); } // while the recording members still exist
@@ -471,10 +473,10 @@ TEST_F(TreeModel, DispatcherDefaults) {
     EXPECT_TRUE(Tree->DoExpanding(n));
     EXPECT_FALSE(Tree->DoBeforeDrag(n, 0));
     EXPECT_EQ(Tree->DoCompare(n, n, 0), 0);
-    EXPECT_EQ(Tree->TBaseLazyTree::DoIncrementalSearch(n, u"x"), 0); // the string tree has its own
+    EXPECT_EQ(Tree->BaseDoIncrementalSearch(n, u"x"), 0); // the string tree has its own
     EXPECT_EQ(Tree->DoRenderOLEData(TFormatEtc{}, *std::make_unique<TStgMedium>(), true), E_FAIL);
-    EXPECT_EQ(Tree->TBaseLazyTree::DoCreateEditor(n, 0), nullptr);
-    EXPECT_EQ(Tree->TBaseLazyTree::DoGetNodeWidth(n, 0, nullptr),
+    EXPECT_EQ(Tree->BaseDoCreateEditor(n, 0), nullptr);
+    EXPECT_EQ(Tree->BaseDoGetNodeWidth(n, 0, nullptr),
               0); // the string tree measures its text
     EXPECT_EQ(Tree->DoGetAnimationType(), hatSlide);
     EXPECT_EQ(Tree->DoGetCellContentMargin(n, 0, 0, nullptr), (TPoint{0, 0}));

@@ -6,6 +6,8 @@
 
 #include "platform/EventLoop.h"
 
+#include "TreeProbe.h"
+
 #include <gtest/gtest.h>
 
 using namespace nuq;
@@ -15,13 +17,13 @@ namespace {
 constexpr TColor LineColor = clRed, GridColor = clBlue, Background = clWhite;
 
 struct PaintFixture : ::testing::Test {
-    std::unique_ptr<TLazyStringTree> Tree;
+    std::unique_ptr<TTreeProbe> Tree;
     std::unique_ptr<TBitmap> Target;
     void SetUp() override {
         SetMainThread();
         EnsureGuiToolkit();
         InitializeGlobalStructures();
-        Tree = NewComponent<TLazyStringTree>();
+        Tree = NewComponent<TTreeProbe>();
         Tree->SetBounds(0, 0, 300, 200);
         Tree->Handle();
         Tree->Color = Background;
@@ -573,7 +575,7 @@ TEST(NonClientBorder, BevelAndBorderBandAroundTheClient) {
     };
     for (const Case& c :
          {Case{bkNone, 0, 0}, Case{bkNone, 3, 3}, Case{bkFlat, 3, 5}, Case{bkTile, 0, 2}}) {
-        auto tree = NewComponent<TLazyStringTree>();
+        auto tree = NewComponent<TTreeProbe>();
         tree->BevelKind = c.bevel;
         tree->BorderWidth = c.borderWidth;
         tree->Colors().SetColor(TLTColors::BorderColor, clRed);

@@ -5,6 +5,8 @@
 
 #include "platform/EventLoop.h"
 
+#include "TreeProbe.h"
+
 #include <gtest/gtest.h>
 
 using namespace nuq;
@@ -12,12 +14,12 @@ using namespace nuq;
 namespace {
 
 struct ScrollFixture : ::testing::Test {
-    std::unique_ptr<TLazyStringTree> Tree;
+    std::unique_ptr<TTreeProbe> Tree;
     std::vector<std::pair<int, int>> Scrolls;
     void SetUp() override {
         SetMainThread();
         EnsureGuiToolkit();
-        Tree = NewComponent<TLazyStringTree>();
+        Tree = NewComponent<TTreeProbe>();
         Tree->SetBounds(0, 0, 300, 200);
         Tree->Handle();
         Tree->OnScroll = [this](TBaseLazyTree&, int dx, int dy) { Scrolls.push_back({dx, dy}); };

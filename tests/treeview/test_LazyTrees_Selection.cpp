@@ -5,6 +5,8 @@
 
 #include "platform/EventLoop.h"
 
+#include "TreeProbe.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,10 +17,10 @@ using namespace nuq;
 namespace {
 
 struct TreeCase : ::testing::Test {
-    std::unique_ptr<TLazyStringTree> Tree;
+    std::unique_ptr<TTreeProbe> Tree;
     void SetUp() override {
         SetMainThread();
-        Tree = NewComponent<TLazyStringTree>();
+        Tree = NewComponent<TTreeProbe>();
     }
     void TearDown() override { Tree.reset(); }
     std::vector<PLazyNode> Children(PLazyNode parent, int count, TCheckType type = ctNone) {
@@ -260,7 +262,7 @@ TEST_F(Selection, SortedSetsInTreeOrderAndCutOrCopyMarks) {
 
 TEST_F(Selection, PackingDropsMarkedEntriesAndAnEmptyArrayStaysEmpty) {
     std::vector<PLazyNode> none;
-    EXPECT_EQ(TBaseLazyTree::PackArray(none, 0), 0);
+    EXPECT_EQ(TTreeProbe::PackArray(none, 0), 0);
     MultiSelect();
     auto top = Children(nullptr, 4);
     Tree->SelectAll(false);

@@ -6,6 +6,8 @@
 
 #include "platform/EventLoop.h"
 
+#include "TreeProbe.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -44,7 +46,7 @@ void StartValidating(TBaseLazyTree& tree) {
 
 // Top-level nodes of the given heights; the expected display list alongside.
 struct TFlatTree {
-    std::unique_ptr<TLazyStringTree> Tree = NewComponent<TLazyStringTree>();
+    std::unique_ptr<TTreeProbe> Tree = NewComponent<TTreeProbe>();
     std::vector<PLazyNode> Nodes;
     std::vector<uint32_t> Tops;
     explicit TFlatTree(uint32_t count) {
@@ -111,7 +113,7 @@ TEST(PositionCache, StopRequestLeavesTheCacheAndReportsUnfinished) {
 
 TEST(PositionCache, TemporaryNodeCacheGrowsByATenth) {
     SetMainThread();
-    auto tree = NewComponent<TLazyStringTree>();
+    auto tree = NewComponent<TTreeProbe>();
     std::vector<size_t> lengths{tree->TempNodeCache().size()};
     for (int i = 0; i < 122; ++i) {
         tree->InternalCacheNode(tree->RootNode());

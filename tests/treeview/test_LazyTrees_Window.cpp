@@ -5,6 +5,8 @@
 
 #include "platform/EventLoop.h"
 
+#include "TreeProbe.h"
+
 #include <gtest/gtest.h>
 
 using namespace nuq;
@@ -12,12 +14,12 @@ using namespace nuq;
 namespace {
 
 struct WindowFixture : ::testing::Test {
-    std::unique_ptr<TLazyStringTree> Tree;
+    std::unique_ptr<TTreeProbe> Tree;
     void SetUp() override {
         SetMainThread();
         EnsureGuiToolkit();
         UseVirtualClock(45000.0, 1000);
-        Tree = NewComponent<TLazyStringTree>();
+        Tree = NewComponent<TTreeProbe>();
     }
     void TearDown() override {
         Tree.reset();
