@@ -7,6 +7,7 @@
 #include "foundation/uTrace.h"
 
 #include "platform/Cp1251.h"
+#include "platform/ScopeGuard.h"
 #include <algorithm>
 
 namespace nuq {
@@ -507,15 +508,13 @@ void TBoilerRoom::PollDDE() {
     // the loop) waits for the next one: packets of one object never overlap.
     if (Framing) return;
     Framing = true;
+    // The owner's handler may free this object: the flag is cleared only if it lives.
     const std::shared_ptr<bool> alive = FAlive;
-    try {
-        const std::string text = ReadOPCValues();
-        if (OnData) OnData(*this, text);
-    } catch (...) {
+    TScopeExit done([&] {
         if (*alive) Framing = false;
-        throw;
-    }
-    if (*alive) Framing = false;
+    });
+    const std::string text = ReadOPCValues();
+    if (OnData) OnData(*this, text);
 }
 
 std::string TBoilerRoom::ReadOPCValues() {

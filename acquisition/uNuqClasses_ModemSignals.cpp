@@ -7,6 +7,7 @@
 #include "foundation/fhStrUtils.h"
 #include "foundation/uTrace.h"
 #include "foundation/uUtils.h"
+#include "platform/ScopeGuard.h"
 #include "platform/SysUtils.h"
 
 namespace nuq {
@@ -127,6 +128,8 @@ void TGPRSModem::ProcessIncomingData() {
         return;
     }
     TDepth dialogue(DialogueDepth);
+    // However the run ends, the modem's tasks go on after it.
+    TScopeExit resumeTasks([this] { FTaskTimer->SetEnabled(true); });
     {
         TBusy processing(ProcessingSignals);
         FSignalTimer->SetEnabled(false);
@@ -141,41 +144,35 @@ void TGPRSModem::ProcessIncomingData() {
             TraceQueue("--- All processe signals ---------------", ":: ", Signals, SignalLock);
             Trace("-> Обрабатываем сигнал: " + s);
             bool postponed = false;
-            try {
-                if (s.find("+CLIP:") != std::string::npos) HandleCallerId(s, postponed);
-                if (postponed) {
-                    // A second call while one is being answered: on a later tick.
-                    processing.Release();
-                    FTaskTimer->SetEnabled(true);
-                    return;
-                }
-                if (s.find("^SIS:") != std::string::npos) HandleServiceEvent(s);
-                if (s.find("^SISR:") != std::string::npos) {
-                    if (s.find("\x01OK") == std::string::npos)
-                        AddTask(ttReadData, "");
-                    else
-                        HandleReadAnswer(s, id);
-                }
-                if (s.find("+CUSD:") != std::string::npos) {
-                    const size_t q1 = s.find('"');
-                    const size_t q2 = q1 == std::string::npos ? q1 : s.find('"', q1 + 1);
-                    if (q2 == std::string::npos)
-                        Trace("ProcessIncomingData " + id + " +CUSD: no reply text. Skip.");
-                    else if (OnBalance)
-                        OnBalance(ModemData.PortNumber, s.substr(q1 + 1, q2 - q1 - 1));
-                }
-                if (s.find("+CMTI:") != std::string::npos) HandleNewSms(s);
-            } catch (...) {
-                // The run ends, but without the signal that broke it: left
-                // at the head it would break every later run too.
-                RemoveSignal(s);
-                FTaskTimer->SetEnabled(true);
-                throw;
+            // A signal that breaks the run goes with it: left at the head it
+            // would break every later run too.
+            TScopeExit done([&] {
+                if (!postponed) RemoveSignal(s);
+            });
+            if (s.find("+CLIP:") != std::string::npos) HandleCallerId(s, postponed);
+            if (postponed) {
+                // A second call while one is being answered: on a later tick.
+                processing.Release();
+                return;
             }
-            RemoveSignal(s);
+            if (s.find("^SIS:") != std::string::npos) HandleServiceEvent(s);
+            if (s.find("^SISR:") != std::string::npos) {
+                if (s.find("\x01OK") == std::string::npos)
+                    AddTask(ttReadData, "");
+                else
+                    HandleReadAnswer(s, id);
+            }
+            if (s.find("+CUSD:") != std::string::npos) {
+                const size_t q1 = s.find('"');
+                const size_t q2 = q1 == std::string::npos ? q1 : s.find('"', q1 + 1);
+                if (q2 == std::string::npos)
+                    Trace("ProcessIncomingData " + id + " +CUSD: no reply text. Skip.");
+                else if (OnBalance)
+                    OnBalance(ModemData.PortNumber, s.substr(q1 + 1, q2 - q1 - 1));
+            }
+            if (s.find("+CMTI:") != std::string::npos) HandleNewSms(s);
         }
     }
-    FTaskTimer->SetEnabled(true);
     Trace("ProcessIncomingData " + id + " exit");
 }
 

@@ -1,6 +1,7 @@
 #include "platform/Database.h"
 
 #include "platform/Cp1251.h"
+#include "platform/ScopeGuard.h"
 
 #include <sql.h>
 #include <sqlext.h>
@@ -539,20 +540,13 @@ void TStoredProc::Execute() {
 
 void TStoredProc::ExecProc() {
     Execute();
+    TScopeExit close([this] { Close(); });
     // Errors a server reports after the first result come with the next ones.
     SQLRETURN r;
     while (SQL_SUCCEEDED(r = SQLMoreResults(S->Stmt))) {
     }
-    if (r == SQL_ERROR) {
-        auto& h = *Connection->H;
-        try {
-            RaiseDiag(SQL_HANDLE_STMT, S->Stmt, h.Dbc, &h.Lost);
-        } catch (...) {
-            Close();
-            throw;
-        }
-    }
-    Close();
+    if (r == SQL_ERROR)
+        RaiseDiag(SQL_HANDLE_STMT, S->Stmt, Connection->H->Dbc, &Connection->H->Lost);
 }
 
 void TStoredProc::Open() {

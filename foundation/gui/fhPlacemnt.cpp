@@ -5,6 +5,7 @@
 #include "foundation/uTrace.h"
 #include "platform/Host.h"
 #include "platform/Registry.h"
+#include "platform/ScopeGuard.h"
 
 namespace nuq {
 
@@ -174,22 +175,18 @@ void TFormPlacement::FormDestroy(TComponent& sender) {
 void TFormPlacement::SaveState() {
     if (Active && !FRestored) return; // never shown: nothing worth keeping
     OpenStorage(false);
-    try {
-        FStorage->WriteInteger(GetIniSection(), "FormVersion", Version);
-        WritePlacement();
-        if (OnSavePlacement) OnSavePlacement(*this);
-        FSaved = true;
-    } catch (...) {
-        CloseStorage();
-        throw;
-    }
-    CloseStorage();
+    TScopeExit close([this] { CloseStorage(); });
+    FStorage->WriteInteger(GetIniSection(), "FormVersion", Version);
+    WritePlacement();
+    if (OnSavePlacement) OnSavePlacement(*this);
+    FSaved = true;
 }
 
 void TFormPlacement::RestoreState() {
     FSaved = false;
     OpenStorage(true);
-    try {
+    {
+        TScopeExit close([this] { CloseStorage(); });
         const std::string section = GetIniSection();
         if (FStorage->ReadInteger(section, "FormVersion", 0) >= Version) {
             ReadPlacement();
@@ -202,11 +199,7 @@ void TFormPlacement::RestoreState() {
             }
         }
         FRestored = true;
-    } catch (...) {
-        CloseStorage();
-        throw;
     }
-    CloseStorage();
     UpdatePlacement();
 }
 
@@ -239,13 +232,8 @@ std::string TFormPlacement::ReadText(const std::string& ident, const std::string
 void TFormPlacement::WriteText(const std::string& ident, const std::string& value) {
     if (FStorage) return StorageWriteString(FStorage.get(), GetIniSection(), ident, value);
     OpenStorage(false);
-    try {
-        StorageWriteString(FStorage.get(), GetIniSection(), ident, value);
-    } catch (...) {
-        CloseStorage();
-        throw;
-    }
-    CloseStorage();
+    TScopeExit close([this] { CloseStorage(); });
+    StorageWriteString(FStorage.get(), GetIniSection(), ident, value);
 }
 
 int TFormPlacement::ReadNumber(const std::string& ident, int def) {

@@ -2,6 +2,7 @@
 
 #include "foundation/fhStrUtils.h"
 #include "platform/Cp1251.h"
+#include "platform/ScopeGuard.h"
 #include "platform/SysUtils.h"
 #include "platform/gui/Forms.h"
 
@@ -333,16 +334,26 @@ void TPropsStorage::LoadStrings(const TPropInfo& prop, TStringList& list) {
     list.Lines = std::move(lines);
 }
 
+namespace {
+
+// The storage of a collection's items: the owner's, in the collection's own section.
+TPropsStorage ItemStorage(const TPropsStorage& owner, const std::string& section) {
+    TPropsStorage items;
+    items.Owner = owner.Owner;
+    items.Section = section;
+    items.OnReadValue = owner.OnReadValue;
+    items.OnWriteValue = owner.OnWriteValue;
+    items.OnClearSection = owner.OnClearSection;
+    return items;
+}
+
+} // namespace
+
 void TPropsStorage::StoreCollection(const TPropInfo& prop, TCollection& collection) {
     const std::string sect = Section + "." + ItemName(prop.Name);
     ClearSection(sect);
     WriteValue(Section, ItemName(prop.Name) + ".Count", std::to_string(collection.Count()));
-    TPropsStorage items;
-    items.Owner = Owner;
-    items.Section = sect;
-    items.OnReadValue = OnReadValue;
-    items.OnWriteValue = OnWriteValue;
-    items.OnClearSection = OnClearSection;
+    TPropsStorage items = ItemStorage(*this, sect);
     for (int i = 0; i < collection.Count(); ++i)
         items.StoreObjectProperties(*collection.Item(i), "Item" + std::to_string(i) + "_");
 }
@@ -370,25 +381,14 @@ void TPropsStorage::LoadCollection(const TPropInfo& prop, TCollection& collectio
         }
         count = std::min(count, std::max(held, current));
     }
-    collection.BeginUpdate();
-    try {
-        if (count != collection.Count()) {
-            collection.Clear();
-            for (int i = 0; i < count; ++i) collection.Add();
-        }
-        TPropsStorage items;
-        items.Owner = Owner;
-        items.Section = sect;
-        items.OnReadValue = OnReadValue;
-        items.OnWriteValue = OnWriteValue;
-        items.OnClearSection = OnClearSection;
-        for (int i = 0; i < collection.Count(); ++i)
-            items.LoadObjectProperties(*collection.Item(i), "Item" + std::to_string(i) + "_");
-    } catch (...) {
-        collection.EndUpdate();
-        throw;
+    TUpdateScope update(collection);
+    if (count != collection.Count()) {
+        collection.Clear();
+        for (int i = 0; i < count; ++i) collection.Add();
     }
-    collection.EndUpdate();
+    TPropsStorage items = ItemStorage(*this, sect);
+    for (int i = 0; i < collection.Count(); ++i)
+        items.LoadObjectProperties(*collection.Item(i), "Item" + std::to_string(i) + "_");
 }
 
 void TPropsStorage::SaveListedProperties(const std::vector<std::string>& names) {

@@ -1,5 +1,7 @@
 #include "foundation/gui/fhWinUtils.h"
 
+#include "platform/ScopeGuard.h"
+
 namespace nuq {
 
 namespace {
@@ -109,28 +111,24 @@ void DrawTransparentBitmapRect(TCanvas& dest, TBitmap& bitmap, TColor transparen
     canvas.Lock();
     TPoint oldOrg;
     SetWindowOrgEx(canvas.Handle(), 0, 0, &oldOrg);
-    try {
-        if (transparentColor == clNone) {
-            StretchBlt(dc, dstX, dstY, dstW, dstH, canvas.Handle(), srcX, srcY, srcW, srcH,
-                       dest.CopyMode);
-        } else {
-            COLORREF tc;
-            if (bitmap.Monochrome())
-                tc = 0xFFFFFF;
-            else if (transparentColor == clDefault)
-                tc = COLORREF(canvas.Pixel(0, bitmap.Height() - 1));
-            else
-                tc = ColorToRGB(transparentColor);
-            StretchBltTransparent(dc, dstX, dstY, dstW, dstH, canvas.Handle(), srcX, srcY, srcW,
-                                  srcH, bitmap.Palette(), tc);
-        }
-    } catch (...) {
+    TScopeExit restore([&] {
         SetWindowOrgEx(canvas.Handle(), oldOrg.X, oldOrg.Y);
         canvas.Unlock();
-        throw;
+    });
+    if (transparentColor == clNone) {
+        StretchBlt(dc, dstX, dstY, dstW, dstH, canvas.Handle(), srcX, srcY, srcW, srcH,
+                   dest.CopyMode);
+    } else {
+        COLORREF tc;
+        if (bitmap.Monochrome())
+            tc = 0xFFFFFF;
+        else if (transparentColor == clDefault)
+            tc = COLORREF(canvas.Pixel(0, bitmap.Height() - 1));
+        else
+            tc = ColorToRGB(transparentColor);
+        StretchBltTransparent(dc, dstX, dstY, dstW, dstH, canvas.Handle(), srcX, srcY, srcW, srcH,
+                              bitmap.Palette(), tc);
     }
-    SetWindowOrgEx(canvas.Handle(), oldOrg.X, oldOrg.Y);
-    canvas.Unlock();
 }
 
 void DrawTransparentBitmap(TCanvas& dest, int dstX, int dstY, int dstW, int dstH, const TRect& src,

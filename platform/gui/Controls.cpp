@@ -2,6 +2,7 @@
 #include "platform/gui/GdiPrivate.h"
 
 #include "platform/EventLoop.h"
+#include "platform/ScopeGuard.h"
 
 #include <QGuiApplication>
 
@@ -284,15 +285,11 @@ TCustomControl::~TCustomControl() {
 void TCustomControl::PaintWindow(HDC dc) {
     FCanvas->Lock();
     FCanvas->SetHandle(dc);
-    try {
-        Paint();
-    } catch (...) {
+    TScopeExit release([this] {
         FCanvas->SetHandle(nullptr);
         FCanvas->Unlock();
-        throw;
-    }
-    FCanvas->SetHandle(nullptr);
-    FCanvas->Unlock();
+    });
+    Paint();
 }
 
 TGraphicControl::TGraphicControl(TComponent* owner)

@@ -5,6 +5,7 @@
 #include "platform/gui/GdiPrivate.h"
 
 #include "platform/EventLoop.h"
+#include "platform/ScopeGuard.h"
 #include "platform/Timer.h"
 
 #include <atomic>
@@ -202,19 +203,15 @@ void DeliverSent() {
             if (s->Stage != TSent::Pending) continue;
             s->Stage = TSent::Running;
         }
+        // The sender waits for this message however its handling ends.
         LRESULT r = 0;
-        try {
-            r = IsWindow(s->Wnd) ? SendMessage(s->Wnd, s->Msg, s->W, s->L) : 0;
-        } catch (...) {
+        TScopeExit answer([&] {
             std::lock_guard<std::mutex> guard(t.Lock);
+            s->Result = r;
             s->Stage = TSent::Done;
             s->Changed.notify_all();
-            throw;
-        }
-        std::lock_guard<std::mutex> guard(t.Lock);
-        s->Result = r;
-        s->Stage = TSent::Done;
-        s->Changed.notify_all();
+        });
+        r = IsWindow(s->Wnd) ? SendMessage(s->Wnd, s->Msg, s->W, s->L) : 0;
     }
 }
 
