@@ -7,6 +7,9 @@
 #include "treeview/LazyTrees.h"
 #include "treeview/LazyTrees_Globals.h"
 
+#include "platform/ScopeGuard.h"
+
+#include <algorithm>
 #include <cstring>
 #include <istream>
 #include <iterator>
@@ -97,6 +100,74 @@ int32_t ReadNodeChunkHeader(TNodeReader& r, bool atTop) {
 bool MoreTopNodes(const TNodeReader& r, size_t end, int64_t& count) {
     if (r.Position >= end) return false;
     return count < 0 || count-- > 0;
+}
+
+// A node whose chunks are still being read.
+struct TOpenNode {
+    PLazyNode Node;
+    size_t End;        // of the node chunk
+    size_t OuterLimit; // the reader's limit again once the node is read
+    size_t BaseEnd;    // of the base chunk, while its children are read
+    uint32_t ChildrenLeft;
+    bool InBase;
+    bool BaseOnly; // the top of ReadChunk: a base chunk without its node chunk
+    bool HadBase;  // a node chunk holds one base chunk
+};
+
+void OpenNodeChunk(TNodeReader& stream, std::vector<TOpenNode>& open, PLazyNode node) {
+    int32_t size = ReadNodeChunkHeader(stream, false);
+    open.push_back({node, stream.Position + size_t(size), stream.Limit, 0, 0, false, false, false});
+}
+
+// The base chunk's fixed fields; its children follow. A node stored as
+// selected goes to Selected when the tree selects several nodes.
+void ReadBaseFields(TNodeReader& stream, int version, int chunkSize, TOpenNode& f,
+                    const TCustomLazyTreeOptions& options, std::vector<PLazyNode>& selected) {
+    const size_t fixedSize = version >= 2 ? BaseChunkSize2 : BaseChunkSize1;
+    if (size_t(chunkSize) < fixedSize) DataAfterEnd();
+    const std::string& d = *stream.Data;
+    PLazyNode node = f.Node;
+    size_t at = stream.Position;
+    uint32_t childCount = GetUInt32(d, at);
+    uint32_t height = GetUInt32(d, at + 4);
+    TLazyNodeStates states;
+    if (version >= 2) {
+        states = GetUInt16(d, at + 8);
+        at += 10;
+    } else {
+        uint8_t old = uint8_t(d[at + 8]);
+        states = TLazyNodeStates((old & 0x7F) | ((old & 0x80) << 1) | vsVisible);
+        at += 9;
+    }
+    node->States = TLazyNodeStates(states & ~UnloadableStates);
+    node->NodeHeight = uint16_t(std::min<uint32_t>(height, 0xFFFF));
+    node->TotalHeight = node->NodeHeight;
+    node->Align = uint8_t(d[at]);
+    node->CheckState = TCheckState(std::min<uint8_t>(uint8_t(d[at + 1]), csMixedPressed));
+    node->CheckType = TCheckType(std::min<uint8_t>(uint8_t(d[at + 2]), ctButton));
+    node->ChildCount = 0; // counts the children really linked below
+    if (node->States & vsSelected) {
+        node->States &= ~vsSelected;
+        if (options.SelectionOptions() & toMultiSelect) selected.push_back(node);
+    }
+    f.BaseEnd = stream.Position + size_t(chunkSize);
+    f.ChildrenLeft = childCount;
+    f.InBase = true;
+    f.HadBase = true;
+    stream.Position += fixedSize;
+}
+
+// Child, just made, becomes Node's last child.
+void AppendLoadedChild(PLazyNode node, PLazyNode child) {
+    child->Index = node->LastChild ? node->LastChild->Index + 1 : 0;
+    child->Parent = node;
+    child->PrevSibling = node->LastChild;
+    if (node->LastChild)
+        node->LastChild->NextSibling = child;
+    else
+        node->FirstChild = child;
+    node->LastChild = child;
+    ++node->ChildCount;
 }
 
 } // namespace
@@ -287,17 +358,13 @@ void TBaseLazyTree::LoadFromStream(std::istream& stream) {
     CheckNodeChunks(data, r.Position, version, count);
 
     Clear();
-    BeginUpdate();
-    try {
+    {
+        TUpdateScope update(*this);
         while (MoreTopNodes(r, data.size(), count)) {
             r.Limit = data.size();
             InternalAddFromStream(r, version, FRoot, amAddChildLast);
         }
-    } catch (...) {
-        EndUpdate();
-        throw;
     }
-    EndUpdate();
     if (start != std::streampos(-1)) {
         stream.clear();
         stream.seekg(start + std::streamoff(r.Position)); // whatever follows the tree stays unread
@@ -318,16 +385,14 @@ PLazyNode TBaseLazyTree::InternalAddFromStream(TNodeReader& stream, int version,
         InternalConnectNode(node, target, mode);
         InvalidateCache();
     };
-    try {
-        ReadNode(stream, version, node);
-    } catch (...) {
-        attach(); // what was read stays
-        LoadedSelection.clear();
-        throw;
+    {
+        TScopeExit forgetSelected([this] { LoadedSelection.clear(); });
+        {
+            TScopeExit keepRead(attach); // what was read stays, even when the rest is refused
+            ReadNode(stream, version, node);
+        }
+        if (FOptions->SelectionOptions() & toMultiSelect) AddToSelection(LoadedSelection, true);
     }
-    attach();
-    if (FOptions->SelectionOptions() & toMultiSelect) AddToSelection(LoadedSelection, true);
-    LoadedSelection.clear();
     StructureChange(node->Parent == FRoot ? nullptr : node->Parent, crNodeAdded);
     return node;
 }
@@ -364,83 +429,22 @@ void TBaseLazyTree::ReadSubtree(TNodeReader& stream, int version, PLazyNode top,
     // that a deep stream cannot exhaust it; nodes are created, linked and
     // handed to the owner in the order of a walk that recurses from node to
     // child. A base chunk is read here; every other chunk goes to ReadChunk.
-    struct TOpenNode {
-        PLazyNode Node;
-        size_t End;        // of the node chunk
-        size_t OuterLimit; // the reader's limit again once the node is read
-        size_t BaseEnd;    // of the base chunk, while its children are read
-        uint32_t ChildrenLeft;
-        bool InBase;
-        bool BaseOnly; // the top of ReadChunk: a base chunk without its node chunk
-        bool HadBase;  // a node chunk holds one base chunk
-    };
     std::vector<TOpenNode> open;
-    const std::string& d = *stream.Data;
-    const size_t fixedSize = version >= 2 ? BaseChunkSize2 : BaseChunkSize1;
-
-    auto openNode = [&](PLazyNode node) {
-        int32_t size = ReadNodeChunkHeader(stream, false);
-        open.push_back(
-            {node, stream.Position + size_t(size), stream.Limit, 0, 0, false, false, false});
-    };
-    // The base chunk's fixed fields; its children follow.
-    auto openBase = [&](TOpenNode& f, int chunkSize) {
-        if (size_t(chunkSize) < fixedSize) DataAfterEnd();
-        PLazyNode node = f.Node;
-        size_t at = stream.Position;
-        uint32_t childCount = GetUInt32(d, at);
-        uint32_t height = GetUInt32(d, at + 4);
-        TLazyNodeStates states;
-        if (version >= 2) {
-            states = GetUInt16(d, at + 8);
-            at += 10;
-        } else {
-            uint8_t old = uint8_t(d[at + 8]);
-            states = TLazyNodeStates((old & 0x7F) | ((old & 0x80) << 1) | vsVisible);
-            at += 9;
-        }
-        node->States = TLazyNodeStates(states & ~UnloadableStates);
-        node->NodeHeight = uint16_t(std::min<uint32_t>(height, 0xFFFF));
-        node->TotalHeight = node->NodeHeight;
-        node->Align = uint8_t(d[at]);
-        node->CheckState = TCheckState(std::min<uint8_t>(uint8_t(d[at + 1]), csMixedPressed));
-        node->CheckType = TCheckType(std::min<uint8_t>(uint8_t(d[at + 2]), ctButton));
-        node->ChildCount = 0; // counts the children really linked below
-        if (node->States & vsSelected) {
-            node->States &= ~vsSelected;
-            if (FOptions->SelectionOptions() & toMultiSelect) LoadedSelection.push_back(node);
-        }
-        f.BaseEnd = stream.Position + size_t(chunkSize);
-        f.ChildrenLeft = childCount;
-        f.InBase = true;
-        f.HadBase = true;
-        stream.Position += fixedSize;
-    };
-
     if (baseChunkSize < 0) {
-        openNode(top);
+        OpenNodeChunk(stream, open, top);
     } else {
         open.push_back({top, 0, 0, 0, 0, false, true, false});
-        openBase(open.back(), baseChunkSize);
+        ReadBaseFields(stream, version, baseChunkSize, open.back(), *FOptions, LoadedSelection);
     }
     while (!open.empty()) {
         TOpenNode& f = open.back();
         if (f.InBase) {
             if (f.ChildrenLeft > 0) {
                 --f.ChildrenLeft;
-                PLazyNode node = f.Node;
                 PLazyNode child = MakeNewNode();
-                child->Index = node->LastChild ? node->LastChild->Index + 1 : 0;
-                child->Parent = node;
-                child->PrevSibling = node->LastChild;
-                if (node->LastChild)
-                    node->LastChild->NextSibling = child;
-                else
-                    node->FirstChild = child;
-                node->LastChild = child;
-                ++node->ChildCount;
+                AppendLoadedChild(f.Node, child);
                 stream.Limit = f.BaseEnd;
-                openNode(child); // F is gone from here on
+                OpenNodeChunk(stream, open, child); // F is gone from here on
                 continue;
             }
             if (f.Node->ChildCount) f.Node->States |= vsHasChildren;
@@ -457,7 +461,7 @@ void TBaseLazyTree::ReadSubtree(TNodeReader& stream, int version, PLazyNode top,
             if (chunkSize < 0 || size_t(chunkSize) > stream.Remaining()) DataAfterEnd();
             if (type == BaseChunk) {
                 if (f.HadBase) DataAfterEnd();
-                openBase(f, chunkSize);
+                ReadBaseFields(stream, version, chunkSize, f, *FOptions, LoadedSelection);
             } else {
                 ReadChunk(stream, version, f.Node, type, chunkSize);
             }
