@@ -5,6 +5,8 @@
 
 #include "treeview/LazyTrees.h"
 
+#include "platform/ScopeGuard.h"
+
 namespace nuq {
 
 // --- visibility ------------------------------------------------------------------------
@@ -420,55 +422,70 @@ void TBaseLazyTree::SetCheckState(PLazyNode node, TCheckState value) {
     if (DoChecking(node, value)) DoCheckClick(node, value);
 }
 
+namespace {
+
+// A two- or three-state check box.
+bool IsCheckBox(PLazyNode node) {
+    return node->CheckType == ctTriStateCheckBox || node->CheckType == ctCheckBox;
+}
+
+// With tri-state tracking, a plain check or uncheck of a tri-state node goes
+// to its check-box children; the node then shows what they took.
+TCheckState CheckChildrenAlike(TBaseLazyTree& tree, PLazyNode node, TCheckState value) {
+    if (node->CheckType != ctTriStateCheckBox || !node->ChildCount ||
+        (value != csUncheckedNormal && value != csCheckedNormal))
+        return value;
+    int unchecked = 0, checked = 0, mixed = 0;
+    for (PLazyNode c = node->FirstChild; c; c = c->NextSibling) {
+        if (!IsCheckBox(c)) continue;
+        tree.SetCheckState(c, value);
+        if (c->CheckState == csUncheckedNormal)
+            ++unchecked;
+        else if (c->CheckState == csCheckedNormal)
+            ++checked;
+        else if (c->CheckState == csMixedNormal)
+            ++mixed;
+    }
+    if (mixed) return csMixedNormal;
+    if (checked) return unchecked ? csMixedNormal : csCheckedNormal;
+    return value;
+}
+
+// A radio button that becomes checked unchecks its sibling radio buttons (itself too, until set).
+void UncheckRadioSiblings(TBaseLazyTree& tree, PLazyNode node) {
+    for (PLazyNode s = node->Parent->FirstChild; s; s = s->NextSibling)
+        if (s->CheckType == ctRadioButton) s->CheckState = csUncheckedNormal;
+    if (tree.HandleAllocated()) tree.Invalidate();
+}
+
+} // namespace
+
 bool TBaseLazyTree::ChangeCheckState(PLazyNode node, TCheckState value) {
     if (node->States & vsChecking) return false; // a change of this node is already running
     node->States |= vsChecking;
     if (!(node->States & vsInitialized)) InitNode(node);
+    // The change of the node, and the tree's check propagation with the
+    // outermost change, last until this call ends, however it ends.
     if (FCheckPropagationCount++ == 0) DoStateChange(TS(tsCheckPropagation));
-    bool tracking = FOptions->AutoOptions() & toAutoTristateTracking;
-    bool result = true;
-    try {
-        if (node->CheckType == ctTriStateCheckBox && tracking &&
-            (value == csUncheckedNormal || value == csCheckedNormal) && node->ChildCount) {
-            int unchecked = 0, checked = 0, mixed = 0;
-            for (PLazyNode c = node->FirstChild; c; c = c->NextSibling) {
-                if (c->CheckType != ctTriStateCheckBox && c->CheckType != ctCheckBox) continue;
-                SetCheckState(c, value);
-                if (c->CheckState == csUncheckedNormal)
-                    ++unchecked;
-                else if (c->CheckState == csCheckedNormal)
-                    ++checked;
-                else if (c->CheckState == csMixedNormal)
-                    ++mixed;
-            }
-            if (mixed)
-                value = csMixedNormal;
-            else if (checked)
-                value = unchecked ? csMixedNormal : csCheckedNormal;
-        }
-        if (node->CheckType == ctRadioButton && value == csCheckedNormal) {
-            for (PLazyNode s = node->Parent->FirstChild; s; s = s->NextSibling)
-                if (s->CheckType == ctRadioButton) s->CheckState = csUncheckedNormal;
-            if (HandleAllocated()) Invalidate();
-        }
-        node->CheckState = value;
-        PLazyNode parent = node->Parent;
-        if (parent != FRoot && !(parent->States & vsInitialized)) InitNode(parent);
-        if (tracking && parent != FRoot && !(parent->States & (vsChecking | vsDisabled)) &&
-            (node->CheckType == ctTriStateCheckBox || node->CheckType == ctCheckBox) &&
-            parent->CheckType == ctTriStateCheckBox) {
-            result = CheckParentCheckState(node, value);
-            FParentUpdateOf = node;
-            FParentUpdateResult = result;
-        }
-    } catch (...) {
+    TScopeExit leave([this, node] {
         node->States &= ~vsChecking;
         if (--FCheckPropagationCount == 0) DoStateChange(0, TS(tsCheckPropagation));
-        throw;
+    });
+    const bool tracking = FOptions->AutoOptions() & toAutoTristateTracking;
+    if (tracking) value = CheckChildrenAlike(*this, node, value);
+    if (node->CheckType == ctRadioButton && value == csCheckedNormal)
+        UncheckRadioSiblings(*this, node);
+    node->CheckState = value;
+    PLazyNode parent = node->Parent;
+    if (parent != FRoot && !(parent->States & vsInitialized)) InitNode(parent);
+    bool result = true;
+    if (tracking && parent != FRoot && !(parent->States & (vsChecking | vsDisabled)) &&
+        IsCheckBox(node) && parent->CheckType == ctTriStateCheckBox) {
+        result = CheckParentCheckState(node, value);
+        FParentUpdateOf = node;
+        FParentUpdateResult = result;
     }
     InvalidateNode(node);
-    node->States &= ~vsChecking;
-    if (--FCheckPropagationCount == 0) DoStateChange(0, TS(tsCheckPropagation));
     return result;
 }
 
@@ -477,7 +494,7 @@ bool TBaseLazyTree::CheckParentCheckState(PLazyNode node, TCheckState newState) 
     int count = 0, checked = 0;
     bool mixed = false;
     for (PLazyNode c = parent->FirstChild; c; c = c->NextSibling) {
-        if (c->CheckType != ctTriStateCheckBox && c->CheckType != ctCheckBox) continue;
+        if (!IsCheckBox(c)) continue;
         TCheckState s = c == node ? newState : c->CheckState;
         ++count;
         if (s == csCheckedNormal || s == csCheckedPressed) ++checked;
