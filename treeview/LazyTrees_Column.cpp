@@ -126,7 +126,6 @@ void TLazyTreeColumn::SetMargin(int value) {
 
 void TLazyTreeColumn::SetMaxWidth(int value) {
     if (value < FMinWidth) value = FMinWidth;
-    if (!IsNTFamily && value > 10000) value = 10000;
     FMaxWidth = value;
     SetWidth(FWidth);
 }

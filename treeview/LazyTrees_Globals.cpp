@@ -5,6 +5,8 @@
 #include "treeview/LazyTrees_Globals.h"
 #include "treeview/LazyTrees.h"
 
+#include "platform/ScopeGuard.h"
+
 #include <map>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -16,7 +18,6 @@ namespace nuq {
 bool GlobalsInitialised = false;
 bool OleInitialised = false;
 bool ProcessorHasMMX = false;
-bool IsNTFamily = false, IsVersion50 = false, IsVersion51 = false, IsVersion6OrLater = false;
 WORD TreeReferenceFormat = 0, TreeDataFormat = 0, HtmlFormat = 0, RtfFormat = 0,
      RtfNoObjectsFormat = 0, CsvFormat = 0;
 TCustomImageList* LightCheckImages = nullptr;
@@ -81,13 +82,9 @@ void LazyTreesFinalization() {
 void InitializeGlobalStructures() {
     GlobalsInitialised = true;
     ProcessorHasMMX = HasMMX();
-    // The platform counts as the NT family of version 6 or later.
-    IsNTFamily = true;
-    IsVersion50 = IsVersion51 = false;
-    IsVersion6OrLater = true;
     OleInitialised = OleInitialize() == S_OK;
     TreeReferenceFormat = RegisterClipboardFormat("Lazy Tree Reference");
-    UINT flags = IsNTFamily ? (ILC_MASK | ILC_COLOR32) : (ILC_MASK | ILC_COLOR16);
+    const UINT flags = ILC_MASK | ILC_COLOR32;
     struct Strip {
         const char* name;
         bool mapped;
@@ -165,26 +162,22 @@ void LoadCheckImageStrip(TCustomImageList& imageList, const std::string& resourc
                          bool colourMapped) {
     TCriticalSection* lock = TreeGlobalLock;
     if (lock) lock->Enter();
-    try {
-        auto bitmap = LoadTreeBitmapResource(resourceName, colourMapped);
-        imageList.Clear();
-        if (bitmap && bitmap->Height() > 0) {
-            imageList.SetHeight(bitmap->Height());
-            imageList.SetWidth(bitmap->Height());
-            TColor mask = bitmap->Canvas().Pixel(0, 0);
-            int side = bitmap->Height();
-            TBitmap piece(side, side);
-            for (int i = 0; i < bitmap->Width() / side; ++i) {
-                BitBlt(piece.Canvas().Handle(), 0, 0, side, side, bitmap->Canvas().Handle(),
-                       i * side, 0, SRCCOPY);
-                imageList.AddMasked(piece, mask);
-            }
-        }
-    } catch (...) {
+    TScopeExit leave([lock] {
         if (lock) lock->Leave();
-        throw;
+    });
+    auto bitmap = LoadTreeBitmapResource(resourceName, colourMapped);
+    imageList.Clear();
+    if (!bitmap || bitmap->Height() <= 0) return;
+    imageList.SetHeight(bitmap->Height());
+    imageList.SetWidth(bitmap->Height());
+    TColor mask = bitmap->Canvas().Pixel(0, 0);
+    int side = bitmap->Height();
+    TBitmap piece(side, side);
+    for (int i = 0; i < bitmap->Width() / side; ++i) {
+        BitBlt(piece.Canvas().Handle(), 0, 0, side, side, bitmap->Canvas().Handle(), i * side, 0,
+               SRCCOPY);
+        imageList.AddMasked(piece, mask);
     }
-    if (lock) lock->Leave();
 }
 
 void BuildPlatformCheckImages(std::unique_ptr<TCustomImageList>& imageList, UINT flags, bool flat) {
@@ -419,11 +412,7 @@ std::u16string WrapWideText(HDC dc, const std::u16string& text, const TRect& bou
 void MeasureWideText(HDC dc, const std::u16string& text, TRect& bounds, UINT drawFormat) {
     bounds.Right = bounds.Left + 1;
     bounds.Bottom = bounds.Top + 1;
-    if (IsNTFamily)
-        DrawTextW(dc, text.c_str(), int(text.size()), bounds, drawFormat | DT_CALCRECT);
-    else
-        DrawWideTextSubstitute(dc, text.c_str(), int(text.size()), bounds, drawFormat | DT_CALCRECT,
-                               true);
+    DrawTextW(dc, text.c_str(), int(text.size()), bounds, drawFormat | DT_CALCRECT);
 }
 
 void DrawWideTextSubstitute(HDC dc, const char16_t* text, int count, TRect& bounds, UINT format,

@@ -29,7 +29,6 @@ private:
 extern bool GlobalsInitialised;
 extern bool OleInitialised;
 extern bool ProcessorHasMMX;
-extern bool IsNTFamily, IsVersion50, IsVersion51, IsVersion6OrLater;
 
 extern TCustomImageList* LightCheckImages;
 extern TCustomImageList* DarkCheckImages;

@@ -6,6 +6,8 @@
 #include "treeview/LazyTrees_Globals.h"
 #include "treeview/LazyTrees_HeaderStream.h"
 
+#include "platform/ScopeGuard.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -125,7 +127,6 @@ void TLTHeader::SetMinHeight(int value) {
 
 void TLTHeader::SetMaxHeight(int value) {
     value = std::max(value, FMinHeight);
-    if (!IsNTFamily && value > 10000) value = 10000;
     FMaxHeight = value;
     SetHeight(Height);
 }
@@ -552,59 +553,53 @@ void TLTHeader::LoadFromStream(std::istream& s) {
     TLTHeaderOptions saved = FOptions;
     bool optionsRead = false;
     FOptions = 0;
-    auto finish = [this] {
-        FStates &= ~hsLoading;
-        FOwner->DoColumnResize(NoColumn);
-    };
-    try {
-        int version = ReadInt(s);
-        if (version >= 0) {
-            // No marker: the oldest layout, which starts with the column count.
-            s.seekg(-4, std::ios::cur);
-            version = -1;
-        } else {
-            version = ReadInt(s);
-        }
-        FColumns->LoadFromStream(s, version);
-        SetAutoSizeIndex(ReadInt(s));
-        SetBackground(ReadInt(s));
-        SetHeight(ReadInt(s));
-        int options = ReadInt(s);
-        FOptions = saved;
-        optionsRead = true;
-        SetOptions(TLTHeaderOptions(options & 0xFFFF));
-        SetStyle(TLTHeaderStyle(std::min(int(uint8_t(ReadInt(s))), int(hsXPStyle))));
-        TFont font;
-        font.Color = ReadInt(s);
-        font.Height = ReadInt(s);
-        font.Name = ReadBytes(s, size_t(ReadCount(s, 1)));
-        ReadInt(s); // pitch
-        font.Style = unsigned(ReadInt(s)) & 0xFF;
-        SetFont(font);
-        if (version > 0) {
-            SetMainColumn(ReadInt(s));
-            SetSortColumn(ReadInt(s));
-            SetSortDirection(ReadInt(s) ? sdDescending : sdAscending);
-        }
-        if (version > 4) {
-            SetParentFont(ReadInt(s) != 0);
-            FMaxHeight = ReadInt(s);
-            FMinHeight = ReadInt(s);
-            FDefaultHeight = ReadInt(s);
-            TLTFixedAreaConstraints& fac = *FFixedAreaConstraints;
-            auto percent = [&] { return uint8_t(std::min(ReadInt(s) & 0xFF, 100)); };
-            fac.FMaxHeightPercent = percent();
-            fac.FMaxWidthPercent = percent();
-            fac.FMinHeightPercent = percent();
-            fac.FMinWidthPercent = percent();
-        }
-    } catch (...) {
+    TScopeExit finish([&] {
         // A stream that breaks off before the options must not leave the header without them.
         if (!optionsRead) FOptions = saved;
-        finish();
-        throw;
+        FStates &= ~hsLoading;
+        FOwner->DoColumnResize(NoColumn);
+    });
+    int version = ReadInt(s);
+    if (version >= 0) {
+        // No marker: the oldest layout, which starts with the column count.
+        s.seekg(-4, std::ios::cur);
+        version = -1;
+    } else {
+        version = ReadInt(s);
     }
-    finish();
+    FColumns->LoadFromStream(s, version);
+    SetAutoSizeIndex(ReadInt(s));
+    SetBackground(ReadInt(s));
+    SetHeight(ReadInt(s));
+    int options = ReadInt(s);
+    FOptions = saved;
+    optionsRead = true;
+    SetOptions(TLTHeaderOptions(options & 0xFFFF));
+    SetStyle(TLTHeaderStyle(std::min(int(uint8_t(ReadInt(s))), int(hsXPStyle))));
+    TFont font;
+    font.Color = ReadInt(s);
+    font.Height = ReadInt(s);
+    font.Name = ReadBytes(s, size_t(ReadCount(s, 1)));
+    ReadInt(s); // pitch
+    font.Style = unsigned(ReadInt(s)) & 0xFF;
+    SetFont(font);
+    if (version > 0) {
+        SetMainColumn(ReadInt(s));
+        SetSortColumn(ReadInt(s));
+        SetSortDirection(ReadInt(s) ? sdDescending : sdAscending);
+    }
+    if (version > 4) {
+        SetParentFont(ReadInt(s) != 0);
+        FMaxHeight = ReadInt(s);
+        FMinHeight = ReadInt(s);
+        FDefaultHeight = ReadInt(s);
+        TLTFixedAreaConstraints& fac = *FFixedAreaConstraints;
+        auto percent = [&] { return uint8_t(std::min(ReadInt(s) & 0xFF, 100)); };
+        fac.FMaxHeightPercent = percent();
+        fac.FMaxWidthPercent = percent();
+        fac.FMinHeightPercent = percent();
+        fac.FMinWidthPercent = percent();
+    }
 }
 
 void TLTHeader::Assign(const TLTHeader& source) {
