@@ -4,6 +4,8 @@
 #include "treeview/LazyTrees.h"
 #include "treeview/LazyTrees_Globals.h"
 
+#include "platform/ScopeGuard.h"
+
 #include <iterator>
 #include <map>
 #include <sstream>
@@ -164,14 +166,10 @@ bool TBaseLazyTree::ProcessOLEData(TBaseLazyTree* source, IDataObject* data, PLa
             HasState(tsCutPending) ? GetSortedCutCopySet(true) : GetSortedSelection(true);
         if (mode == amAddChildFirst || mode == amInsertAfter)
             std::reverse(nodes.begin(), nodes.end());
-        BeginUpdate();
-        try {
+        {
+            TUpdateScope update(*this);
             for (PLazyNode n : nodes) MoveTo(n, target, mode);
-        } catch (...) {
-            EndUpdate();
-            throw;
         }
-        EndUpdate();
         CancelCutOrCopy();
         return true;
     }
@@ -198,24 +196,18 @@ bool TBaseLazyTree::ProcessOLEData(TBaseLazyTree* source, IDataObject* data, PLa
     CheckNodeChunks(bytes, 0, 2, -1);
     if (bytes.empty()) return false;
 
-    BeginUpdate();
-    try {
-        TNodeReader r{&bytes, 0, bytes.size()};
-        while (r.Position < bytes.size()) {
-            r.Limit = bytes.size();
-            PLazyNode n = InternalAddFromStream(r, 2, target, mode);
-            DoNodeCopied(n);
-            // The next node follows this one, so the copies keep their order.
-            if (mode == amInsertAfter || mode == amAddChildFirst) {
-                target = n;
-                mode = amInsertAfter;
-            }
+    TUpdateScope update(*this);
+    TNodeReader r{&bytes, 0, bytes.size()};
+    while (r.Position < bytes.size()) {
+        r.Limit = bytes.size();
+        PLazyNode n = InternalAddFromStream(r, 2, target, mode);
+        DoNodeCopied(n);
+        // The next node follows this one, so the copies keep their order.
+        if (mode == amInsertAfter || mode == amAddChildFirst) {
+            target = n;
+            mode = amInsertAfter;
         }
-    } catch (...) {
-        EndUpdate();
-        throw;
     }
-    EndUpdate();
     return true;
 }
 

@@ -4,6 +4,8 @@
 
 #include "treeview/LazyTrees.h"
 
+#include "platform/ScopeGuard.h"
+
 #include <algorithm>
 
 namespace nuq {
@@ -52,37 +54,29 @@ void TBaseLazyTree::DoDragging(TPoint p) {
     FDragSelection = GetSortedSelection(true);
     FDroppedOnSelf = false;
     DoStateChange(TS(tsOLEDragging), TS(tsOLEDragPending, tsClearPending));
+    // However the drag ends, it leaves no dragged nodes and no drag states behind.
+    TScopeExit endDrag([this] {
+        FDragSelection.clear();
+        DoStateChange(0,
+                      TS(tsOLEDragging, tsLeftButtonDown, tsMiddleButtonDown, tsRightButtonDown));
+    });
     DWORD effect = DROPEFFECT_NONE;
-    try {
+    {
+        TScopeExit hidePicture([this] { FDragImage->EndDrag(); });
         std::shared_ptr<IDataObject> data = DragManager()->GetDataObject();
         if (CanShowDragImage()) PrepareDragImage(p, data.get());
         FLastDropMode = dmOnNode;
         DragAndDrop(DragOperationsToEffects(), data.get(), effect);
         DragManager()->ForceDragLeave();
-        FDragImage->EndDrag();
-    } catch (...) {
-        FDragImage->EndDrag();
-        FDragSelection.clear();
-        DoStateChange(0,
-                      TS(tsOLEDragging, tsLeftButtonDown, tsMiddleButtonDown, tsRightButtonDown));
-        throw;
     }
     // The loop took the button's release, so the tree never sees it go up.
     if (GetCapture() == WindowHandle() && WindowHandle()) ReleaseCapture();
     // Dropped on this tree, the nodes were moved in place: nothing is left to delete.
     if (effect == DROPEFFECT_MOVE && (FOptions->AutoOptions() & toAutoDeleteMovedNodes) &&
         !FDroppedOnSelf && !FDragSelection.empty()) {
-        BeginUpdate();
-        try {
-            for (PLazyNode n : FDragSelection) DeleteNode(n);
-        } catch (...) {
-            EndUpdate();
-            throw;
-        }
-        EndUpdate();
+        TUpdateScope update(*this);
+        for (PLazyNode n : FDragSelection) DeleteNode(n);
     }
-    FDragSelection.clear();
-    DoStateChange(0, TS(tsOLEDragging, tsLeftButtonDown, tsMiddleButtonDown, tsRightButtonDown));
 }
 
 void TBaseLazyTree::PrepareDragImage(TPoint hotSpot, IDataObject* dataObject) {

@@ -4,6 +4,8 @@
 #include "treeview/LazyTrees.h"
 #include "treeview/LazyTrees_Globals.h"
 
+#include "platform/ScopeGuard.h"
+
 namespace nuq {
 
 namespace {
@@ -77,16 +79,13 @@ void TBaseLazyTree::DoBeforeCellPaint(TCanvas& canvas, PLazyNode node, TColumnIn
     TRect pending;
     bool hadUpdate = quiet && GetUpdateRect(WindowHandle(), pending, false);
     if (quiet) SendMessage(WindowHandle(), WM_SETREDRAW, 0, 0);
-    try {
+    {
+        TScopeExit redraw([this, quiet] {
+            if (quiet) SendMessage(WindowHandle(), WM_SETREDRAW, 1, 0);
+        });
         OnBeforeCellPaint(*this, canvas, node, column, mode, cellRect, contentRect);
-    } catch (...) {
-        if (quiet) SendMessage(WindowHandle(), WM_SETREDRAW, 1, 0);
-        throw;
     }
-    if (quiet) {
-        SendMessage(WindowHandle(), WM_SETREDRAW, 1, 0);
-        if (hadUpdate) InvalidateRect(WindowHandle(), &pending, false);
-    }
+    if (quiet && hadUpdate) InvalidateRect(WindowHandle(), &pending, false);
 }
 
 void TBaseLazyTree::DoBeforeItemErase(TCanvas& canvas, PLazyNode node, TRect itemRect,

@@ -6,6 +6,8 @@
 #include "treeview/LazyTrees.h"
 #include "treeview/LazyTrees_Globals.h"
 
+#include "platform/ScopeGuard.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -293,19 +295,13 @@ void TBaseLazyTree::DeleteNode(PLazyNode node, bool reindex) {
 
 void TBaseLazyTree::Clear() {
     if ((FOptions->MiscOptions() & toReadOnly) && !(ComponentState & csDestroying)) return;
-    BeginUpdate();
-    try {
-        CancelCutOrCopy();
-        InternalClearSelection();
-        FFocusedNode = nullptr;
-        FRangeAnchor = nullptr;
-        DeleteChildren(FRoot, true);
-        FRoot->States |= vsHasChildren; // the root may always have children
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    TUpdateScope update(*this);
+    CancelCutOrCopy();
+    InternalClearSelection();
+    FFocusedNode = nullptr;
+    FRangeAnchor = nullptr;
+    DeleteChildren(FRoot, true);
+    FRoot->States |= vsHasChildren; // the root may always have children
 }
 
 // --- child counts ----------------------------------------------------------------------

@@ -5,6 +5,8 @@
 #include "treeview/LazyTrees.h"
 #include "treeview/LazyTrees_Globals.h"
 
+#include "platform/ScopeGuard.h"
+
 namespace nuq {
 
 namespace {
@@ -145,16 +147,9 @@ void TBaseLazyTree::Loaded() {
         FOptions->SetMiscOptions(misc & ~toReadOnly);
         uint32_t count = FRoot->ChildCount;
         FRoot->ChildCount = 0; // only recorded so far: no nodes exist yet
-        BeginUpdate();
-        try {
-            SetChildCount(FRoot, count);
-        } catch (...) {
-            EndUpdate();
-            FOptions->SetMiscOptions(misc);
-            throw;
-        }
-        EndUpdate();
-        FOptions->SetMiscOptions(misc);
+        TScopeExit restoreOptions([this, misc] { FOptions->SetMiscOptions(misc); });
+        TUpdateScope update(*this);
+        SetChildCount(FRoot, count);
     }
     // Column positions and widths were only recorded while loading: now they take effect.
     TLTHeader& header = *FHeader;
