@@ -14,36 +14,26 @@ size_t RoundUp4096(size_t n) {
 
 } // namespace
 
-void TBufferedAnsiString::Add(std::string_view s) {
-    size_t room = FBuffer.size() - FPosition;
-    if (s.size() >= room) {
-        if (s.empty() && FBuffer.empty()) return; // nothing to keep and nothing to add
-        FBuffer.resize(FBuffer.size() + RoundUp4096(s.size()));
+template <class Char, size_t NewLineRoom>
+void TBufferedText<Char, NewLineRoom>::Add(std::basic_string_view<Char> s) {
+    if (s.size() >= FCapacity - FText.size()) {
+        if (s.empty() && FCapacity == 0) return; // nothing to keep and nothing to add
+        FCapacity += RoundUp4096(s.size());
+        FText.reserve(FCapacity);
     }
-    std::copy(s.begin(), s.end(), FBuffer.begin() + ptrdiff_t(FPosition));
-    FPosition += s.size();
+    FText += s;
 }
 
-void TBufferedAnsiString::AddNewLine() {
-    if (FBuffer.size() - FPosition < 3) FBuffer.resize(FBuffer.size() + 4096);
-    FBuffer[FPosition++] = '\r';
-    FBuffer[FPosition++] = '\n';
-}
-
-void TWideBufferedString::Add(std::u16string_view s) {
-    size_t room = FBuffer.size() - FPosition;
-    if (s.size() >= room) {
-        if (s.empty() && FBuffer.empty()) return;
-        FBuffer.resize(FBuffer.size() + RoundUp4096(s.size()));
+template <class Char, size_t NewLineRoom> void TBufferedText<Char, NewLineRoom>::AddNewLine() {
+    if (FCapacity - FText.size() < NewLineRoom) {
+        FCapacity += 4096;
+        FText.reserve(FCapacity);
     }
-    std::copy(s.begin(), s.end(), FBuffer.begin() + ptrdiff_t(FPosition));
-    FPosition += s.size();
+    FText += Char('\r');
+    FText += Char('\n');
 }
 
-void TWideBufferedString::AddNewLine() {
-    if (FBuffer.size() - FPosition < 5) FBuffer.resize(FBuffer.size() + 4096);
-    FBuffer[FPosition++] = u'\r';
-    FBuffer[FPosition++] = u'\n';
-}
+template class TBufferedText<char, 3>;
+template class TBufferedText<char16_t, 5>;
 
 } // namespace nuq

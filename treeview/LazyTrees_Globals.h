@@ -74,28 +74,22 @@ void SortNodeAddresses(std::vector<PLazyNode>& nodes, int low, int high);
 
 // --- text builders -----------------------------------------------------------------------------
 
-class TBufferedAnsiString {
+// Text the export appends piece by piece. Its room grows in whole blocks of
+// 4096 units, at least the piece's length, so many small appends reserve rarely;
+// a line end wants NewLineRoom units left before it goes in.
+template <class Char, size_t NewLineRoom> class TBufferedText {
 public:
-    void Add(std::string_view s);
+    void Add(std::basic_string_view<Char> s);
     void AddNewLine();
-    std::string AsString() const { return std::string(FBuffer.data(), FPosition); }
-    size_t Capacity() const { return FBuffer.size(); }
+    std::basic_string<Char> AsString() const { return FText; }
+    size_t Capacity() const { return FCapacity; } // in units
 
 private:
-    std::vector<char> FBuffer; // Start .. End
-    size_t FPosition = 0;
+    std::basic_string<Char> FText;
+    size_t FCapacity = 0; // reserved for FText
 };
 
-class TWideBufferedString {
-public:
-    void Add(std::u16string_view s);
-    void AddNewLine();
-    std::u16string AsString() const { return std::u16string(FBuffer.data(), FPosition); }
-    size_t Capacity() const { return FBuffer.size(); } // characters
-
-private:
-    std::vector<char16_t> FBuffer;
-    size_t FPosition = 0;
-};
+class TBufferedAnsiString : public TBufferedText<char, 3> {};
+class TWideBufferedString : public TBufferedText<char16_t, 5> {};
 
 } // namespace nuq
