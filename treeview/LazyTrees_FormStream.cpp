@@ -155,8 +155,8 @@ struct THeaderFont : TPersistent {
     TLTHeader* Header = nullptr;
 };
 
-void RegisterColumn() {
-    TPublisher<TLazyTreeColumn> c;
+// A column's look: alignments, check box, colour, image and layout.
+void PublishColumnLook(TPublisher<TLazyTreeColumn>& c) {
     c.Ordinal(
          "Alignment", tkEnumeration, [](auto& t) { return t.Alignment(); },
          [](auto& t, int64_t v) { t.SetAlignment(TAlignment(v)); }, AlignmentIds)
@@ -200,6 +200,10 @@ void RegisterColumn() {
          [](auto& t, int64_t v) { t.SetLayout(TLTHeaderColumnLayout(v)); },
          {"blGlyphLeft", "blGlyphRight", "blGlyphTop", "blGlyphBottom"})
         .Default(blGlyphLeft);
+}
+
+// A column's sizes, options, place and style.
+void PublishColumnSizes(TPublisher<TLazyTreeColumn>& c) {
     c.Integer(
          "Margin", [](auto& t) { return t.Margin(); },
          [](auto& t, int64_t v) { t.SetMargin(int(v)); })
@@ -236,10 +240,16 @@ void RegisterColumn() {
     c.Integer(
          "Width", [](auto& t) { return t.Width(); }, [](auto& t, int64_t v) { t.SetWidth(int(v)); })
         .Default(50);
+}
+
+void RegisterColumn() {
+    TPublisher<TLazyTreeColumn> c;
+    PublishColumnLook(c);
+    PublishColumnSizes(c);
     RegisterClass<TLazyTreeColumn>("TLazyTreeColumn", c);
 }
 
-void RegisterHeader() {
+void RegisterFixedAreaConstraints() {
     TPublisher<TLTFixedAreaConstraints> f;
     f.Integer(
          "MaxHeightPercent", [](auto& t) { return t.MaxHeightPercent(); },
@@ -258,7 +268,9 @@ void RegisterHeader() {
          [](auto& t, int64_t v) { t.SetMinWidthPercent(uint8_t(v)); })
         .Default(0);
     RegisterClass<TLTFixedAreaConstraints>("TLTFixedAreaConstraints", f);
+}
 
+void RegisterHeaderProperties() {
     TPublisher<TLTHeader> h;
     h.Integer(
          "AutoSizeIndex", [](auto& t) { return t.AutoSizeIndex(); },
@@ -321,7 +333,9 @@ void RegisterHeader() {
          {"hsThickButtons", "hsFlatButtons", "hsPlates", "hsXPStyle"})
         .Default(hsThickButtons);
     RegisterClass<TLTHeader>("TLTHeader", h);
+}
 
+void RegisterHeaderFont() {
     // Read while loading: the font's fields change in place; its handle
     // follows them. What a new font has is not stored.
     static const TFont fresh;
@@ -346,6 +360,12 @@ void RegisterHeader() {
     RegisterClass<THeaderFont>("TFont", font);
 }
 
+void RegisterHeader() {
+    RegisterFixedAreaConstraints();
+    RegisterHeaderProperties();
+    RegisterHeaderFont();
+}
+
 // A plain field of the tree with a default.
 template <class C, class F>
 void Field(TPublisher<TBaseLazyTree>& p, const char* name, F C::*field, int64_t byDefault,
@@ -356,8 +376,8 @@ void Field(TPublisher<TBaseLazyTree>& p, const char* name, F C::*field, int64_t 
         .Default(byDefault);
 }
 
-void RegisterTree() {
-    TPublisher<TBaseLazyTree> p;
+// The tree's alignment, delays, border, buttons and check images.
+void PublishTreeLookAndDelays(TPublisher<TBaseLazyTree>& p) {
     p.Ordinal(
          "Alignment", tkEnumeration, [](auto& t) { return t.Alignment(); },
          [](auto& t, int64_t v) { t.SetAlignment(TAlignment(v)); }, AlignmentIds)
@@ -403,6 +423,10 @@ void RegisterTree() {
          {"ckLightCheck", "ckDarkCheck", "ckLightTick", "ckDarkTick", "ckFlat", "ckXP", "ckCustom",
           "ckSystemFlat", "ckSystemDefault"})
         .Default(ckSystemDefault);
+}
+
+// Node height, pasting, dragging, the selection rectangle and editing.
+void PublishTreeDragAndEdit(TPublisher<TBaseLazyTree>& p) {
     p.Integer(
          "DefaultNodeHeight", [](auto& t) { return t.DefaultNodeHeight(); },
          [](auto& t, int64_t v) { t.SetDefaultNodeHeight(uint32_t(v)); })
@@ -422,6 +446,10 @@ void RegisterTree() {
     Field(p, "DrawSelectionMode", &TBaseLazyTree::DrawSelectionMode, smDottedRectangle,
           tkEnumeration, {"smDottedRectangle", "smBlendedRectangle"});
     Field(p, "EditDelay", &TBaseLazyTree::EditDelay, 1000);
+}
+
+// Colours, header, hints, images and incremental search.
+void PublishTreePartsAndSearch(TPublisher<TBaseLazyTree>& p) {
     p.Object("Colors", [](auto& t) { return &t.Colors(); });
     p.Object("Header", [](auto& t) { return &t.Header(); });
     Field(p, "HintAnimation", &TBaseLazyTree::HintAnimation, hatSystemDefault, tkEnumeration,
@@ -442,6 +470,10 @@ void RegisterTree() {
     Field(p, "IncrementalSearchStart", &TBaseLazyTree::IncrementalSearchStart, ssFocusedNode,
           tkEnumeration, {"ssAlwaysStartOver", "ssLastHit", "ssFocusedNode"});
     Field(p, "IncrementalSearchTimeout", &TBaseLazyTree::IncrementalSearchTimeout, 1000);
+}
+
+// Indent, lines, margins, node counts, menus, scroll bars, selection and options.
+void PublishTreeLayout(TPublisher<TBaseLazyTree>& p) {
     p.Integer(
          "Indent", [](auto& t) { return t.Indent(); },
          [](auto& t, int64_t v) { t.SetIndent(uint32_t(v)); })
@@ -490,6 +522,14 @@ void RegisterTree() {
         .Default(4);
     p.Object("TreeOptions", [](auto& t) { return &t.TreeOptions(); });
     Field(p, "WantTabs", &TBaseLazyTree::WantTabs, 0, tkEnumeration, BooleanIds);
+}
+
+void RegisterTree() {
+    TPublisher<TBaseLazyTree> p;
+    PublishTreeLookAndDelays(p);
+    PublishTreeDragAndEdit(p);
+    PublishTreePartsAndSearch(p);
+    PublishTreeLayout(p);
     RegisterClass<TBaseLazyTree>("TBaseLazyTree", p);
     RegisterClass<TCustomLazyStringTree, TBaseLazyTree>("TCustomLazyStringTree");
     RegisterClass<TLazyStringTree, TCustomLazyStringTree>("TLazyStringTree");
