@@ -347,54 +347,44 @@ void TBaseLazyTree::FinishDeferredToggles(PLazyNode node) {
 }
 
 void TBaseLazyTree::FullExpand(PLazyNode node) {
-    BeginUpdate();
+    TUpdateScope update(*this);
     // Parents first; the heights and the visible count are counted once at the end.
     bool toggled = false;
-    try {
-        PLazyNode stop = nullptr;
-        PLazyNode run = node;
-        if (node) {
-            for (PLazyNode up = node; up != FRoot && !stop; up = up->Parent) stop = up->NextSibling;
-        } else {
-            run = GetFirst();
-        }
-        while (run && run != stop) {
-            if ((run->States & vsHasChildren) && !(run->States & vsExpanded) &&
-                InternalToggleNode(run, true))
-                toggled = true;
-            run = GetNext(run);
-        }
-    } catch (...) {
+    TScopeExit recount([&] {
         if (toggled) FinishDeferredToggles(node ? node : FRoot);
-        EndUpdate();
-        throw;
+    });
+    PLazyNode stop = nullptr;
+    PLazyNode run = node;
+    if (node) {
+        for (PLazyNode up = node; up != FRoot && !stop; up = up->Parent) stop = up->NextSibling;
+    } else {
+        run = GetFirst();
     }
-    if (toggled) FinishDeferredToggles(node ? node : FRoot);
-    EndUpdate();
+    while (run && run != stop) {
+        if ((run->States & vsHasChildren) && !(run->States & vsExpanded) &&
+            InternalToggleNode(run, true))
+            toggled = true;
+        run = GetNext(run);
+    }
 }
 
 void TBaseLazyTree::FullCollapse(PLazyNode node) {
-    BeginUpdate();
+    TUpdateScope update(*this);
     // Backwards in pre-order: children close before their parent. The heights
     // and the visible count are counted once at the end.
     bool toggled = false;
-    try {
-        PLazyNode stop = node ? node : nullptr;
-        PLazyNode run = node ? node : FRoot;
-        while (run->LastChild) run = run->LastChild;
-        if (run == FRoot) run = nullptr;
-        while (run) {
-            if ((run->States & vsExpanded) && InternalToggleNode(run, true)) toggled = true;
-            if (run == stop) break;
-            run = GetPreviousNoInit(run);
-        }
-    } catch (...) {
+    TScopeExit recount([&] {
         if (toggled) FinishDeferredToggles(node ? node : FRoot);
-        EndUpdate();
-        throw;
+    });
+    PLazyNode stop = node ? node : nullptr;
+    PLazyNode run = node ? node : FRoot;
+    while (run->LastChild) run = run->LastChild;
+    if (run == FRoot) run = nullptr;
+    while (run) {
+        if ((run->States & vsExpanded) && InternalToggleNode(run, true)) toggled = true;
+        if (run == stop) break;
+        run = GetPreviousNoInit(run);
     }
-    if (toggled) FinishDeferredToggles(node ? node : FRoot);
-    EndUpdate();
 }
 
 // --- check states ----------------------------------------------------------------------

@@ -252,15 +252,10 @@ void TBaseLazyTree::DeleteChildren(PLazyNode node, bool resetHasChildren) {
     // events still come for every node, the blocks go back with their slabs.
     FFreeingAllNodes = node == FRoot && FNodeSlabs.Live() == FRoot->TotalCount - 1;
     AdjustTotalCount(node, -(int64_t(node->TotalCount) - 1));
-    try {
+    {
+        TScopeExit freed([this] { FFreeingAllNodes = false; });
         DeleteSubtree(node);
-    } catch (...) {
-        FFreeingAllNodes = false;
-        throw;
-    }
-    if (FFreeingAllNodes) {
-        FFreeingAllNodes = false;
-        FNodeSlabs.ReleaseAll();
+        if (FFreeingAllNodes) FNodeSlabs.ReleaseAll();
     }
     node->States &= ~vsAllChildrenHidden;
     if (resetHasChildren && node != FRoot) node->States &= ~vsHasChildren;
