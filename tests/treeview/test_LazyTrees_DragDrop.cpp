@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <stdexcept>
 
 using namespace nuq;
 
@@ -145,6 +146,22 @@ TEST_F(DragDrop, NodesGoToTheOtherTreeMovedWithShiftCopiedOtherwise) {
         EXPECT_EQ(B->DropTargetNode(), nullptr);
         EXPECT_EQ(GetCapture(), HWND(0));
     }
+}
+
+// A move to another tree whose deletion of the moved nodes fails still ends the drag.
+TEST_F(DragDrop, AFailedDeletionOfTheMovedNodesStillEndsTheDrag) {
+    Nodes(*A, {u"a", u"b", u"c"});
+    Nodes(*B, {u"x"});
+    A->TreeOptions().SetAutoOptions(A->TreeOptions().AutoOptions() | toAutoDeleteMovedNodes);
+    A->OnFreeNode = [](TBaseLazyTree&, PLazyNode) { throw std::runtime_error("freeing"); };
+    Post(*B, WM_MOUSEMOVE, 100, 14, MK_LBUTTON | MK_SHIFT);
+    Post(*B, WM_LBUTTONUP, 100, 14, MK_SHIFT);
+    EXPECT_THROW(StartDragOnA(1, MK_SHIFT), std::runtime_error);
+    A->OnFreeNode = nullptr;
+    EXPECT_FALSE(A->Dragging());
+    EXPECT_FALSE(A->HasState(tsOLEDragging));
+    EXPECT_FALSE(A->HasState(tsLeftButtonDown));
+    EXPECT_EQ(A->UpdateCount(), 0);
 }
 
 // Moved within its own tree, a node is moved in place and must not be deleted

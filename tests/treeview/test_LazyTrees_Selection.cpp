@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <random>
+#include <stdexcept>
 
 using namespace nuq;
 
@@ -393,6 +394,59 @@ TEST_F(Notices, AChangeInsideAnUpdateIsDeliveredWhenItEnds) {
     Tree->EndUpdate();
     EXPECT_EQ(changes, 1);
     Tree->OnChange = nullptr;
+}
+
+// A handler's error leaves through the update or the check change it broke:
+// both end on the way out, so the tree paints and propagates checks afterwards.
+TEST_F(Notices, AHandlerThatThrowsEndsTheUpdateAndTheCheckChange) {
+    struct Case {
+        const char* what;
+        std::function<void(PLazyNode parent, PLazyNode kid)> arm, act;
+    };
+    auto fail = [] { throw std::runtime_error("handler"); };
+    auto failOn = [fail](PLazyNode target) {
+        return [target, fail](TBaseLazyTree&, PLazyNode n, TCheckState&, bool&) {
+            if (n == target) fail();
+        };
+    };
+    const Case cases[] = {
+        {"expanding", [&](PLazyNode, PLazyNode) { Tree->OnExpanding = [&](auto&&...) { fail(); }; },
+         [&](PLazyNode, PLazyNode) { Tree->FullExpand(); }},
+        {"collapsing",
+         [&](PLazyNode parent, PLazyNode) {
+             Tree->SetExpanded(parent, true);
+             Tree->OnCollapsing = [&](auto&&...) { fail(); };
+         },
+         [&](PLazyNode, PLazyNode) { Tree->FullCollapse(); }},
+        {"a child's check", [&](PLazyNode, PLazyNode kid) { Tree->OnChecking = failOn(kid); },
+         [&](PLazyNode parent, PLazyNode) { Tree->SetCheckState(parent, csCheckedNormal); }},
+        {"the parent's check",
+         [&](PLazyNode parent, PLazyNode) { Tree->OnChecking = failOn(parent); },
+         [&](PLazyNode, PLazyNode kid) { Tree->SetCheckState(kid, csCheckedNormal); }},
+    };
+    auto& o = Tree->TreeOptions();
+    o.SetAutoOptions(o.AutoOptions() | toAutoTristateTracking);
+    for (const Case& c : cases) {
+        Tree->Clear();
+        PLazyNode parent = Tree->AddChild(nullptr);
+        parent->CheckType = ctTriStateCheckBox;
+        auto kids = Children(parent, 2, ctCheckBox);
+        c.arm(parent, kids[1]);
+        EXPECT_THROW(c.act(parent, kids[1]), std::runtime_error) << c.what;
+        Tree->OnExpanding = nullptr;
+        Tree->OnCollapsing = nullptr;
+        Tree->OnChecking = nullptr;
+        EXPECT_EQ(Tree->UpdateCount(), 0) << c.what;
+        EXPECT_FALSE(Tree->HasState(tsUpdating)) << c.what;
+        EXPECT_EQ(Tree->CheckPropagationCount(), 0u) << c.what;
+        EXPECT_FALSE(Tree->HasState(tsCheckPropagation)) << c.what;
+        for (PLazyNode n : {parent, kids[0], kids[1]}) {
+            EXPECT_EQ(n->States & vsChecking, 0) << c.what;
+            n->CheckState = csUncheckedNormal;
+        }
+        Tree->SetCheckState(kids[0], csCheckedNormal);
+        EXPECT_EQ(parent->CheckState, csMixedNormal) << c.what;
+    }
 }
 
 // --- properties ------------------------------------------------------------------------
