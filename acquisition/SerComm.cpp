@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/EventLoop.h"
+#include "platform/ScopeGuard.h"
 
 namespace nuq {
 
@@ -565,13 +566,13 @@ std::string TSerCustomComm::FormattedDeviceName() const {
 
 void TSerCustomComm::Open() {
     CheckClosed();
-    try {
+    {
+        TScopeFail undo([this] {
+            StopThreads();
+            FDevice.Close();
+        });
         OpenDevice();
         CreateThreads();
-    } catch (...) {
-        StopThreads();
-        FDevice.Close();
-        throw;
     }
     if (OnOpen) OnOpen(*this);
 }

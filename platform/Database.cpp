@@ -551,33 +551,29 @@ void TStoredProc::ExecProc() {
 
 void TStoredProc::Open() {
     Execute();
-    try {
-        SQLSMALLINT count = 0;
-        SQLRETURN r = SQLNumResultCols(S->Stmt, &count);
-        // A procedure may report counts of changed rows before its result set.
-        while (SQL_SUCCEEDED(r) && count == 0 && SQL_SUCCEEDED(r = SQLMoreResults(S->Stmt)))
-            r = SQLNumResultCols(S->Stmt, &count);
-        if (r == SQL_ERROR)
+    TScopeFail closeOnError([this] { Close(); });
+    SQLSMALLINT count = 0;
+    SQLRETURN r = SQLNumResultCols(S->Stmt, &count);
+    // A procedure may report counts of changed rows before its result set.
+    while (SQL_SUCCEEDED(r) && count == 0 && SQL_SUCCEEDED(r = SQLMoreResults(S->Stmt)))
+        r = SQLNumResultCols(S->Stmt, &count);
+    if (r == SQL_ERROR)
+        RaiseDiag(SQL_HANDLE_STMT, S->Stmt, Connection->H->Dbc, &Connection->H->Lost);
+    for (SQLUSMALLINT c = 1; c <= SQLUSMALLINT(count); ++c) {
+        SQLWCHAR name[256];
+        SQLSMALLINT len = 0, type = 0, digits = 0, nullable = 0;
+        SQLULEN size = 0;
+        if (!SQL_SUCCEEDED(SQLDescribeColW(S->Stmt, c, name, SQLSMALLINT(std::size(name)), &len,
+                                           &type, &size, &digits, &nullable)))
             RaiseDiag(SQL_HANDLE_STMT, S->Stmt, Connection->H->Dbc, &Connection->H->Lost);
-        for (SQLUSMALLINT c = 1; c <= SQLUSMALLINT(count); ++c) {
-            SQLWCHAR name[256];
-            SQLSMALLINT len = 0, type = 0, digits = 0, nullable = 0;
-            SQLULEN size = 0;
-            if (!SQL_SUCCEEDED(SQLDescribeColW(S->Stmt, c, name, SQLSMALLINT(std::size(name)), &len,
-                                               &type, &size, &digits, &nullable)))
-                RaiseDiag(SQL_HANDLE_STMT, S->Stmt, Connection->H->Dbc, &Connection->H->Lost);
-            TColumn col;
-            col.Name = FromWide(name, size_t(std::clamp<SQLSMALLINT>(len, 0, std::size(name) - 1)));
-            col.Folded = Fold(col.Name);
-            col.Type = type;
-            S->Columns.push_back(std::move(col));
-        }
-        S->Active = true;
-        FetchRow();
-    } catch (...) {
-        Close();
-        throw;
+        TColumn col;
+        col.Name = FromWide(name, size_t(std::clamp<SQLSMALLINT>(len, 0, std::size(name) - 1)));
+        col.Folded = Fold(col.Name);
+        col.Type = type;
+        S->Columns.push_back(std::move(col));
     }
+    S->Active = true;
+    FetchRow();
 }
 
 void TStoredProc::FetchRow() {

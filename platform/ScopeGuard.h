@@ -1,6 +1,7 @@
 #pragma once
 // Clean-up that must run on every way out of a scope, the normal one and an
-// exception's, held by a small object instead of a catch that repeats it.
+// exception's (or on an exception's alone), held by a small object instead
+// of a catch that repeats it.
 //
 // A clean-up that fails on the normal way out raises its error as any call
 // would. One that fails while an exception is already leaving the scope is
@@ -38,6 +39,23 @@ public:
 
 private:
     F FCleanUp;
+    int FExceptions = std::uncaught_exceptions();
+};
+
+// Runs Undo only when the scope is left by an exception: a half-done step
+// is taken back, a finished one stays.
+template <class F> class TScopeFail {
+public:
+    explicit TScopeFail(F undo) : FUndo(std::move(undo)) {}
+    ~TScopeFail() {
+        if (std::uncaught_exceptions() > FExceptions)
+            ScopeGuardDetail::RunOnExit(FExceptions, FUndo);
+    }
+    TScopeFail(const TScopeFail&) = delete;
+    TScopeFail& operator=(const TScopeFail&) = delete;
+
+private:
+    F FUndo;
     int FExceptions = std::uncaught_exceptions();
 };
 

@@ -6,6 +6,7 @@
 #include "treeview/LazyTrees_HeaderStream.h"
 
 #include "platform/EventLoop.h"
+#include "platform/ScopeGuard.h"
 
 #include <algorithm>
 #include <cmath>
@@ -537,7 +538,12 @@ void TLazyTreeColumns::LoadFromStream(std::istream& s, int version) {
     if (n > 0) {
         CheckRoom(s, n, 14 * 4);
         BeginUpdate();
-        try {
+        {
+            // A refused stream leaves a position for each column read so far.
+            TScopeFail abandon([this] {
+                SyncPositionArray();
+                EndUpdate();
+            });
             for (int i = 0; i < n; ++i) Add()->LoadFromStream(s, version);
             std::vector<TColumnIndex> map(static_cast<size_t>(n));
             std::vector<bool> seen(size_t(n), false);
@@ -548,10 +554,6 @@ void TLazyTreeColumns::LoadFromStream(std::istream& s, int version) {
                 seen[size_t(e)] = true;
             }
             FPositionToIndex = std::move(map);
-        } catch (...) {
-            SyncPositionArray();
-            EndUpdate();
-            throw;
         }
         RecalculatePositions(true);
         EndUpdate();

@@ -52,5 +52,13 @@ TEST(ScopeGuard, CleanUpRunsOnEveryWayOutAndTheFirstFaultIsReported) {
             EXPECT_EQ(counter->Ends, 1) << c.bodyFails << c.cleanUpFails;
         }
         EXPECT_EQ(updateCount.Updates, 0);
+        // An undo runs on the way out of an error alone.
+        int undone = 0;
+        try {
+            TScopeFail undo([&] { ++undone; });
+            if (c.bodyFails) throw std::runtime_error("body");
+        } catch (const std::runtime_error&) {
+        }
+        EXPECT_EQ(undone, c.bodyFails ? 1 : 0);
     }
 }
