@@ -537,13 +537,10 @@ void TLazyTreeColumns::LoadFromStream(std::istream& s, int version) {
     int n = ReadInt(s);
     if (n > 0) {
         CheckRoom(s, n, 14 * 4);
-        BeginUpdate();
+        TUpdateScope update(*this);
         {
             // A refused stream leaves a position for each column read so far.
-            TScopeFail abandon([this] {
-                SyncPositionArray();
-                EndUpdate();
-            });
+            TScopeFail abandon([this] { SyncPositionArray(); });
             for (int i = 0; i < n; ++i) Add()->LoadFromStream(s, version);
             std::vector<TColumnIndex> map(static_cast<size_t>(n));
             std::vector<bool> seen(size_t(n), false);
@@ -556,7 +553,6 @@ void TLazyTreeColumns::LoadFromStream(std::istream& s, int version) {
             FPositionToIndex = std::move(map);
         }
         RecalculatePositions(true);
-        EndUpdate();
     }
     if (version >= 5) DefaultWidth = ReadInt(s);
 }
