@@ -877,8 +877,10 @@ public:
     virtual void GetHitTestInfoAt(int x, int y, bool relative, THitInfo& hitInfo);
 
 protected:
-    virtual void DetermineHitPositionLTR(THitInfo& hitInfo, int x, int right, TAlignment alignment);
-    virtual void DetermineHitPositionRTL(THitInfo& hitInfo, int x, int right, TAlignment alignment);
+    // Where X lies in a cell Right wide: indent, button, check box, images or text,
+    // the row read from the right edge when RightToLeft.
+    virtual void DetermineHitPosition(THitInfo& hitInfo, int x, int right, TAlignment alignment,
+                                      bool rightToLeft);
     // Whether Node shows nothing in Column, so that a caption beside it may run
     // on into it under toAutoSpanColumns: the owner decides, else it is.
     virtual bool ColumnIsEmpty(PLazyNode node, TColumnIndex column);

@@ -76,29 +76,68 @@ void TBaseLazyTree::GetHitTestInfoAt(int x, int y, bool relative, THitInfo& hitI
         if (y <= nodeTop + 1) hitInfo.HitPositions |= hiUpperSplitter;
         if (y >= bottom - 3) hitInfo.HitPositions |= hiLowerSplitter;
     }
-    if (bidi != bdLeftToRight)
-        DetermineHitPositionRTL(hitInfo, x - cellLeft, cellRight - cellLeft, alignment);
-    else
-        DetermineHitPositionLTR(hitInfo, x - cellLeft, cellRight - cellLeft, alignment);
+    DetermineHitPosition(hitInfo, x - cellLeft, cellRight - cellLeft, alignment,
+                         bidi != bdLeftToRight);
 }
 
-void TBaseLazyTree::DetermineHitPositionLTR(THitInfo& hitInfo, int x, int right,
-                                            TAlignment alignment) {
+namespace {
+
+// A cell read from the side its indentation starts at: left to right from the
+// left edge, right to left from the right edge. Hit positions name the
+// physical side, so the one nearest the reading start changes with it.
+struct TReadingSide {
+    bool RightToLeft;
+    int Right; // the cell's width
+
+    // How far X lies from the reading start, counted as X is left to right.
+    int Distance(int x) const { return RightToLeft ? Right - 1 - x : x; }
+    THitPositions Near() const { return RightToLeft ? hiOnItemRight : hiOnItemLeft; }
+    THitPositions Far() const { return RightToLeft ? hiOnItemLeft : hiOnItemRight; }
+
+    // Beside or on a text TextWidth wide placed by Alignment, with Offset taken by
+    // indent, check box and images from the reading start.
+    THitPositions TextPosition(int x, int offset, int textWidth, TAlignment alignment) const {
+        if (textWidth > Right - offset) return hiOnItemLabel;
+        const int d = Distance(x);
+        // Right to left a left-aligned column reads from the right.
+        switch (alignment) {
+        case taLeftJustify:
+            return d >= offset + textWidth ? Far() : hiOnItemLabel;
+        case taRightJustify:
+            return d < Right - textWidth ? Near() : hiOnItemLabel;
+        case taCenter: {
+            // Centred in what the content leaves of the cell, on the screen's own terms.
+            const int areaLeft = RightToLeft ? 0 : offset;
+            const int areaRight = RightToLeft ? Right - offset : Right;
+            const int left = (areaLeft + areaRight - textWidth) / 2;
+            if (x < left) return hiOnItemLeft;
+            return x >= left + textWidth ? hiOnItemRight : hiOnItemLabel;
+        }
+        }
+        return 0;
+    }
+};
+
+} // namespace
+
+void TBaseLazyTree::DetermineHitPosition(THitInfo& hitInfo, int x, int right, TAlignment alignment,
+                                         bool rightToLeft) {
     PLazyNode node = hitInfo.HitNode;
     const TLTPaintOptions paint = FOptions->PaintOptions();
     const bool mainColumn = hitInfo.HitColumn == FHeader->MainColumn();
+    const TReadingSide side{rightToLeft, right};
+    const int d = side.Distance(x);
     int indent = 0;
     if (mainColumn) {
         if (paint & toFixedIndent)
             indent = int(FIndent);
         else
-            indent = int(FIndent) * int(GetNodeLevel(node) + 1 + ((paint & toShowRoot) ? 1 : 0)) -
-                     int(FIndent);
+            indent = int(FIndent) * int(GetNodeLevel(node) + ((paint & toShowRoot) ? 1 : 0));
     }
-    if (x < indent) {
+    if (d < indent) {
         if ((paint & toShowButtons) && (node->States & vsHasChildren)) {
-            if (x >= indent - int(FIndent)) hitInfo.HitPositions |= hiOnItemButton;
-            if (x >= indent - FPlusBM->Width()) hitInfo.HitPositions |= hiOnItemButtonExact;
+            if (d >= indent - int(FIndent)) hitInfo.HitPositions |= hiOnItemButton;
+            if (d >= indent - FPlusBM->Width()) hitInfo.HitPositions |= hiOnItemButtonExact;
         }
         if (!(hitInfo.HitPositions & (hiOnItemButton | hiOnItemButtonExact)))
             hitInfo.HitPositions |= hiOnItemIndent;
@@ -106,11 +145,11 @@ void TBaseLazyTree::DetermineHitPositionLTR(THitInfo& hitInfo, int x, int right,
     }
     if (!mainColumn && (FOptions->MiscOptions() & toReportMode)) return;
 
-    int offset = indent + FMargin;
+    int offset = indent + FMargin; // from the reading start
     if (mainColumn && (FOptions->MiscOptions() & toCheckSupport) && CheckImages &&
         node->CheckType != ctNone)
         offset += CheckImages->Width() + 2;
-    if (mainColumn && x < offset) {
+    if (mainColumn && d < offset) {
         // The margin and the check box form one area.
         hitInfo.HitPositions =
             hiOnItem | (hitInfo.HitPositions & (hiUpperSplitter | hiLowerSplitter));
@@ -119,117 +158,20 @@ void TBaseLazyTree::DetermineHitPositionLTR(THitInfo& hitInfo, int x, int right,
     }
     if (FStateImages && HasImage(node, ikState, hitInfo.HitColumn)) {
         offset += FStateImages->Width() + 2;
-        if (x < offset) {
+        if (d < offset) {
             hitInfo.HitPositions |= hiOnStateIcon;
             return;
         }
     }
     if (FImages && HasImage(node, ikNormal, hitInfo.HitColumn)) {
         offset += FImages->Width() + 2;
-        if (x < offset) {
+        if (d < offset) {
             hitInfo.HitPositions |= hiOnNormalIcon;
             return;
         }
     }
-    int textWidth = DoGetNodeWidth(node, hitInfo.HitColumn, nullptr);
-    if (textWidth > right - offset) {
-        hitInfo.HitPositions |= hiOnItemLabel;
-        return;
-    }
-    switch (alignment) {
-    case taLeftJustify:
-        hitInfo.HitPositions |= x >= offset + textWidth ? hiOnItemRight : hiOnItemLabel;
-        break;
-    case taRightJustify:
-        hitInfo.HitPositions |= x < right - textWidth ? hiOnItemLeft : hiOnItemLabel;
-        break;
-    case taCenter: {
-        int left = (offset + right - textWidth) / 2;
-        if (x < left)
-            hitInfo.HitPositions |= hiOnItemLeft;
-        else if (x >= left + textWidth)
-            hitInfo.HitPositions |= hiOnItemRight;
-        else
-            hitInfo.HitPositions |= hiOnItemLabel;
-        break;
-    }
-    }
-}
-
-// The left-to-right rules mirrored about the cell: the indentation is counted
-// from the right edge and the content grows leftwards.
-void TBaseLazyTree::DetermineHitPositionRTL(THitInfo& hitInfo, int x, int right,
-                                            TAlignment alignment) {
-    PLazyNode node = hitInfo.HitNode;
-    const TLTPaintOptions paint = FOptions->PaintOptions();
-    const bool mainColumn = hitInfo.HitColumn == FHeader->MainColumn();
-    int indent = 0;
-    if (mainColumn) {
-        if (paint & toFixedIndent)
-            indent = int(FIndent);
-        else
-            indent = int(FIndent) * int(GetNodeLevel(node) + ((paint & toShowRoot) ? 1 : 0));
-    }
-    const int edge = right - indent; // the indentation lies right of this
-    if (x >= edge) {
-        if ((paint & toShowButtons) && (node->States & vsHasChildren)) {
-            if (x < edge + int(FIndent)) hitInfo.HitPositions |= hiOnItemButton;
-            if (x < edge + FPlusBM->Width()) hitInfo.HitPositions |= hiOnItemButtonExact;
-        }
-        if (!(hitInfo.HitPositions & (hiOnItemButton | hiOnItemButtonExact)))
-            hitInfo.HitPositions |= hiOnItemIndent;
-        return;
-    }
-    if (!mainColumn && (FOptions->MiscOptions() & toReportMode)) return;
-
-    int offset = edge - FMargin;
-    if (mainColumn && (FOptions->MiscOptions() & toCheckSupport) && CheckImages &&
-        node->CheckType != ctNone)
-        offset -= CheckImages->Width() + 2;
-    if (mainColumn && x >= offset) {
-        hitInfo.HitPositions =
-            hiOnItem | (hitInfo.HitPositions & (hiUpperSplitter | hiLowerSplitter));
-        if (node->CheckType != ctNone) hitInfo.HitPositions |= hiOnItemCheckbox;
-        return;
-    }
-    if (FStateImages && HasImage(node, ikState, hitInfo.HitColumn)) {
-        offset -= FStateImages->Width() + 2;
-        if (x >= offset) {
-            hitInfo.HitPositions |= hiOnStateIcon;
-            return;
-        }
-    }
-    if (FImages && HasImage(node, ikNormal, hitInfo.HitColumn)) {
-        offset -= FImages->Width() + 2;
-        if (x >= offset) {
-            hitInfo.HitPositions |= hiOnNormalIcon;
-            return;
-        }
-    }
-    int textWidth = DoGetNodeWidth(node, hitInfo.HitColumn, nullptr);
-    if (textWidth > offset) {
-        hitInfo.HitPositions |= hiOnItemLabel;
-        return;
-    }
-    // Mirrored: a left-aligned column reads from the right.
-    switch (alignment) {
-    case taLeftJustify:
-        hitInfo.HitPositions |= x < offset - textWidth ? hiOnItemLeft : hiOnItemLabel;
-        break;
-    case taRightJustify:
-        hitInfo.HitPositions |= x >= textWidth ? hiOnItemRight : hiOnItemLabel;
-        break;
-    case taCenter: {
-        int left = (offset - textWidth) / 2;
-        if (x < left)
-            hitInfo.HitPositions |= hiOnItemLeft;
-        else if (x >= left + textWidth)
-            hitInfo.HitPositions |= hiOnItemRight;
-        else
-            hitInfo.HitPositions |= hiOnItemLabel;
-        break;
-    }
-    }
+    hitInfo.HitPositions |=
+        side.TextPosition(x, offset, DoGetNodeWidth(node, hitInfo.HitColumn, nullptr), alignment);
 }
 
 bool TBaseLazyTree::ColumnIsEmpty(PLazyNode node, TColumnIndex column) {
