@@ -1186,6 +1186,12 @@ protected:
     std::string FPanningCursor;
     uint32_t FLastScrollTick = 0;
     bool FScrollArmed = false;
+
+private:
+    // Steps of the window message handling.
+    void HandleKillFocus();
+    void PrintClient(HDC dc);
+    void Print(HDC dc, UINT flags);
 };
 
 // Declares the published properties of the trees, their options, header and

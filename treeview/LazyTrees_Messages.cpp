@@ -37,29 +37,14 @@ bool TBaseLazyTree::HandleWindowMessage(TMessage& m) {
         return true;
     case WM_KILLFOCUS:
         TCustomControl::Dispatch(m);
-        StopTimer(4); // auto-scroll
-        DoStateChange(0, TS(tsScrolling) | TS(tsScrollPending) | TS(tsLeftButtonDown) |
-                             TS(tsMiddleButtonDown) | TS(tsRightButtonDown));
-        if (FSelectionCount == 0 && (FOptions->PaintOptions() & toGhostedIfUnfocused)) {
-            if (FFocusedNode) InvalidateNode(FFocusedNode);
-        } else {
-            Invalidate();
-        }
+        HandleKillFocus();
         return true;
     case WM_UPDATESCROLLBARS:
         if (RangeX() != FBarRangeX || RangeY() != FBarRangeY) UpdateScrollBars(true);
         return true;
-    case WM_PRINTCLIENT: {
-        // The client area as it shows now, into the given context.
-        HDC dc = reinterpret_cast<HDC>(m.WParam);
-        if (!dc) return true;
-        TCanvas canvas;
-        canvas.SetHandle(dc);
-        TRect client = ClientRect();
-        PaintTree(canvas, client.Offset(-FOffsetX, -FOffsetY), {0, 0}, DefaultPaintTreeOptions);
-        canvas.SetHandle(nullptr);
+    case WM_PRINTCLIENT:
+        PrintClient(reinterpret_cast<HDC>(m.WParam));
         return true;
-    }
     case CM_ENABLEDCHANGED:
     case CM_COLORCHANGED:
     case CM_FONTCHANGED:
@@ -69,31 +54,53 @@ bool TBaseLazyTree::HandleWindowMessage(TMessage& m) {
     case CM_HINTSHOWPAUSE:
     case CM_DENYSUBCLASSING:
         return HandleFrameworkMessage(m);
-    case WM_PRINT: {
-        HDC dc = reinterpret_cast<HDC>(m.WParam);
-        const auto flags = UINT(m.LParam);
-        if (!dc ||
-            ((flags & PRF_CHECKVISIBLE) && !(HandleAllocated() && IsWindowVisible(WindowHandle()))))
-            return true;
-        if ((flags & PRF_NONCLIENT) && (FHeader->Options() & hoVisible) && !FHeaderRect.IsEmpty())
-            FHeader->Columns().PaintHeader(dc, FHeaderRect, -FEffectiveOffsetX);
-        // As the default handling would: the client area below the header, at its place.
-        if (flags & PRF_CLIENT) {
-            const TPoint origin = ClientOrigin(WindowHandle());
-            TPoint old;
-            GetViewportOrgEx(dc, old);
-            SetViewportOrgEx(dc, old.X + origin.X, old.Y + origin.Y);
-            SendMessage(WindowHandle(), WM_PRINTCLIENT, m.WParam, LPARAM(flags));
-            SetViewportOrgEx(dc, old.X, old.Y);
-        }
+    case WM_PRINT:
+        Print(reinterpret_cast<HDC>(m.WParam), UINT(m.LParam));
         return true;
-    }
     case WM_ENABLE:
         TCustomControl::Dispatch(m);
         RedrawWindow(WindowHandle(), nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_NOCHILDREN);
         return true;
     }
     return false;
+}
+
+void TBaseLazyTree::HandleKillFocus() {
+    StopTimer(ScrollTimerId);
+    DoStateChange(0, TS(tsScrolling) | TS(tsScrollPending) | TS(tsLeftButtonDown) |
+                         TS(tsMiddleButtonDown) | TS(tsRightButtonDown));
+    if (FSelectionCount == 0 && (FOptions->PaintOptions() & toGhostedIfUnfocused)) {
+        if (FFocusedNode) InvalidateNode(FFocusedNode);
+    } else {
+        Invalidate();
+    }
+}
+
+void TBaseLazyTree::PrintClient(HDC dc) {
+    // The client area as it shows now, into the given context.
+    if (!dc) return;
+    TCanvas canvas;
+    canvas.SetHandle(dc);
+    TRect client = ClientRect();
+    PaintTree(canvas, client.Offset(-FOffsetX, -FOffsetY), {0, 0}, DefaultPaintTreeOptions);
+    canvas.SetHandle(nullptr);
+}
+
+void TBaseLazyTree::Print(HDC dc, UINT flags) {
+    if (!dc ||
+        ((flags & PRF_CHECKVISIBLE) && !(HandleAllocated() && IsWindowVisible(WindowHandle()))))
+        return;
+    if ((flags & PRF_NONCLIENT) && (FHeader->Options() & hoVisible) && !FHeaderRect.IsEmpty())
+        FHeader->Columns().PaintHeader(dc, FHeaderRect, -FEffectiveOffsetX);
+    // As the default handling would: the client area below the header, at its place.
+    if (flags & PRF_CLIENT) {
+        const TPoint origin = ClientOrigin(WindowHandle());
+        TPoint old;
+        GetViewportOrgEx(dc, old);
+        SetViewportOrgEx(dc, old.X + origin.X, old.Y + origin.Y);
+        SendMessage(WindowHandle(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), LPARAM(flags));
+        SetViewportOrgEx(dc, old.X, old.Y);
+    }
 }
 
 bool TBaseLazyTree::HandleFrameworkMessage(TMessage& m) {
