@@ -1192,6 +1192,12 @@ private:
     void HandleKillFocus();
     void PrintClient(HDC dc);
     void Print(HDC dc, UINT flags);
+    // The item queries, one member each; TextOnly asks for the text's rectangle.
+    LRESULT QueryItem(TTVItem* item);
+    int ItemImage(PLazyNode node, TLTImageKind kind);
+    UINT ItemState(PLazyNode node);
+    LRESULT QueryItemRect(TRect* rect, bool textOnly);
+    PLazyNode QueryNextItem(WPARAM relation, PLazyNode node);
 };
 
 // Declares the published properties of the trees, their options, header and

@@ -88,96 +88,94 @@ void FinalizeAccessibility() {
 
 LRESULT TBaseLazyTree::ItemQuery(const TMessage& m) {
     switch (m.Msg) {
-    case TVM_GETITEM: {
-        auto* item = reinterpret_cast<TTVItem*>(m.LParam);
-        if (!item || !(item->Mask & TVIF_HANDLE) || !item->Item) return 0;
-        auto node = static_cast<PLazyNode>(item->Item);
-        auto image = [&](TLTImageKind kind) {
-            bool ghosted = false;
-            int index = -1;
-            DoGetImageIndex(node, kind, NoColumn, ghosted, index);
-            return index;
-        };
-        if (item->Mask & TVIF_CHILDREN) item->Children = int(node->ChildCount);
-        if (item->Mask & TVIF_IMAGE) item->Image = image(ikNormal);
-        if (item->Mask & TVIF_SELECTEDIMAGE) item->SelectedImage = image(ikSelected);
-        if (item->Mask & TVIF_STATE) {
-            item->StateMask = 0xFF2F;
-            UINT state = 0;
-            if (node == FFocusedNode) state |= TVIS_FOCUSED;
-            if (node->States & vsSelected) state |= TVIS_SELECTED;
-            if (node->States & vsCutOrCopy) state |= TVIS_CUT;
-            if (node == FDropTargetNode) state |= TVIS_DROPHILITED;
-            if (node->States & vsExpanded) state |= TVIS_EXPANDED;
-            state |= UINT(image(ikState) + 1) << 12 & 0xF000;
-            state |= UINT(image(ikOverlay) + 1) << 8 & 0x0F00;
-            item->State = state;
-        }
-        if ((item->Mask & TVIF_TEXT) && item->Text && item->TextMax > 0) {
-            std::string text;
-            if (auto* strings = dynamic_cast<TCustomLazyStringTree*>(this))
-                text = Utf8ToCp1251(Utf16ToUtf8(strings->DoGetText(node, NoColumn)));
-            size_t n = std::min(text.size(), size_t(item->TextMax - 1));
-            std::copy_n(text.data(), n, item->Text);
-            item->Text[n] = 0;
-        }
-        return 1;
-    }
-    case TVM_GETITEMRECT: {
-        // The node comes in the rectangle's place, the rectangle goes back there.
-        auto* rect = reinterpret_cast<TRect*>(m.LParam);
-        if (!rect) return 0;
-        PLazyNode node = nullptr;
-        std::memcpy(&node, static_cast<const void*>(rect), sizeof node);
-        if (!node || !FullyVisible(node)) return 0;
-        *rect = GetDisplayRect(node, NoColumn, m.WParam != 0);
-        return 1;
-    }
-    case TVM_GETNEXTITEM: {
-        auto node = reinterpret_cast<PLazyNode>(m.LParam);
-        PLazyNode result = nullptr;
-        switch (m.WParam) {
-        case 0:
-            result = GetFirst();
-            break;
-        case 1:
-            result = node ? node->NextSibling : nullptr;
-            break;
-        case 2:
-            result = node ? node->PrevSibling : nullptr;
-            break;
-        case 3:
-            if (node && node != FRoot && node->Parent != FRoot) result = node->Parent;
-            break;
-        case 4:
-            if (node) {
-                InitChildren(node);
-                result = node->FirstChild;
-            }
-            break;
-        case 5:
-            result = GetFirstVisible();
-            break;
-        case 6:
-            result = node ? GetNextVisible(node) : nullptr;
-            break;
-        case 7:
-            result = node ? GetPreviousVisible(node) : nullptr;
-            break;
-        case 8:
-            result = FDropTargetNode;
-            break;
-        case 9:
-            result = FFocusedNode;
-            break;
-        case 10:
-            result = GetLastVisible();
-            break;
-        }
-        return LRESULT(result);
-    }
+    case TVM_GETITEM:
+        return QueryItem(reinterpret_cast<TTVItem*>(m.LParam));
+    case TVM_GETITEMRECT:
+        return QueryItemRect(reinterpret_cast<TRect*>(m.LParam), m.WParam != 0);
+    case TVM_GETNEXTITEM:
+        return LRESULT(QueryNextItem(m.WParam, reinterpret_cast<PLazyNode>(m.LParam)));
     }
     return 0;
+}
+
+LRESULT TBaseLazyTree::QueryItem(TTVItem* item) {
+    if (!item || !(item->Mask & TVIF_HANDLE) || !item->Item) return 0;
+    auto node = static_cast<PLazyNode>(item->Item);
+    if (item->Mask & TVIF_CHILDREN) item->Children = int(node->ChildCount);
+    if (item->Mask & TVIF_IMAGE) item->Image = ItemImage(node, ikNormal);
+    if (item->Mask & TVIF_SELECTEDIMAGE) item->SelectedImage = ItemImage(node, ikSelected);
+    if (item->Mask & TVIF_STATE) {
+        item->StateMask = 0xFF2F;
+        item->State = ItemState(node);
+    }
+    if ((item->Mask & TVIF_TEXT) && item->Text && item->TextMax > 0) {
+        std::string text;
+        if (auto* strings = dynamic_cast<TCustomLazyStringTree*>(this))
+            text = Utf8ToCp1251(Utf16ToUtf8(strings->DoGetText(node, NoColumn)));
+        size_t n = std::min(text.size(), size_t(item->TextMax - 1));
+        std::copy_n(text.data(), n, item->Text);
+        item->Text[n] = 0;
+    }
+    return 1;
+}
+
+int TBaseLazyTree::ItemImage(PLazyNode node, TLTImageKind kind) {
+    bool ghosted = false;
+    int index = -1;
+    DoGetImageIndex(node, kind, NoColumn, ghosted, index);
+    return index;
+}
+
+UINT TBaseLazyTree::ItemState(PLazyNode node) {
+    UINT state = 0;
+    if (node == FFocusedNode) state |= TVIS_FOCUSED;
+    if (node->States & vsSelected) state |= TVIS_SELECTED;
+    if (node->States & vsCutOrCopy) state |= TVIS_CUT;
+    if (node == FDropTargetNode) state |= TVIS_DROPHILITED;
+    if (node->States & vsExpanded) state |= TVIS_EXPANDED;
+    state |= UINT(ItemImage(node, ikState) + 1) << 12 & 0xF000;
+    state |= UINT(ItemImage(node, ikOverlay) + 1) << 8 & 0x0F00;
+    return state;
+}
+
+LRESULT TBaseLazyTree::QueryItemRect(TRect* rect, bool textOnly) {
+    // The node comes in the rectangle's place, the rectangle goes back there.
+    if (!rect) return 0;
+    PLazyNode node = nullptr;
+    std::memcpy(&node, static_cast<const void*>(rect), sizeof node);
+    if (!node || !FullyVisible(node)) return 0;
+    *rect = GetDisplayRect(node, NoColumn, textOnly);
+    return 1;
+}
+
+PLazyNode TBaseLazyTree::QueryNextItem(WPARAM relation, PLazyNode node) {
+    switch (relation) {
+    case 0:
+        return GetFirst();
+    case 1:
+        return node ? node->NextSibling : nullptr;
+    case 2:
+        return node ? node->PrevSibling : nullptr;
+    case 3:
+        return node && node != FRoot && node->Parent != FRoot ? node->Parent : nullptr;
+    case 4:
+        if (!node) return nullptr;
+        InitChildren(node);
+        return node->FirstChild;
+    case 5:
+        return GetFirstVisible();
+    case 6:
+        return node ? GetNextVisible(node) : nullptr;
+    case 7:
+        return node ? GetPreviousVisible(node) : nullptr;
+    case 8:
+        return FDropTargetNode;
+    case 9:
+        return FFocusedNode;
+    case 10:
+        return GetLastVisible();
+    }
+    return nullptr;
 }
 
 } // namespace nuq
