@@ -19,12 +19,16 @@ HDC DC(std::unique_ptr<TBitmap>& bitmap) {
     return bitmap->Canvas().Handle();
 }
 
-// A context for measuring text in Font; free it with DeleteDC.
-HDC MeasuringDC(TFont& font) {
-    HDC dc = CreateCompatibleDC(nullptr);
-    SelectObject(dc, font.Handle());
-    return dc;
-}
+// A context for measuring text in a font, freed on every way out.
+struct TMeasuringDC {
+    HDC Handle;
+    explicit TMeasuringDC(TFont& font) : Handle(CreateCompatibleDC(nullptr)) {
+        SelectObject(Handle, font.Handle());
+    }
+    ~TMeasuringDC() { DeleteDC(Handle); }
+    TMeasuringDC(const TMeasuringDC&) = delete;
+    TMeasuringDC& operator=(const TMeasuringDC&) = delete;
+};
 
 bool RightToLeft(TBiDiMode mode) {
     return mode != bdLeftToRight;
@@ -169,21 +173,7 @@ TRect TLazyTreeHintWindow::CalcHintRect(int maxWidth, const std::u16string&, voi
     FHintData = *static_cast<TLTHintData*>(data);
     TBaseLazyTree* tree = FHintData.Tree;
     if (!tree) return {};
-
-    // The column's reading order and alignment, without one the tree's.
-    FHintData.BidiMode = tree->BiDiMode;
-    FHintData.Alignment = tree->Alignment();
-    if (FHintData.Column >= 0 && tree->Header().Columns().IsValidColumn(FHintData.Column)) {
-        const TLazyTreeColumn& column = tree->Header().Columns()[FHintData.Column];
-        FHintData.BidiMode = column.BiDiMode();
-        FHintData.Alignment = column.Alignment();
-    }
-    if (RightToLeft(FHintData.BidiMode)) {
-        if (FHintData.Alignment == taLeftJustify)
-            FHintData.Alignment = taRightJustify;
-        else if (FHintData.Alignment == taRightJustify)
-            FHintData.Alignment = taLeftJustify;
-    }
+    TakeReadingOrder(*tree);
 
     bool tooltip = FHintData.Node && tree->HintMode == hmTooltip;
     if (!tooltip)
@@ -193,9 +183,9 @@ TRect TLazyTreeHintWindow::CalcHintRect(int maxWidth, const std::u16string&, voi
         if (auto* strings = dynamic_cast<TCustomLazyStringTree*>(tree))
             strings->DoPaintText(FHintData.Node, Canvas(), FHintData.Column, ttNormal);
     }
-    HDC dc = MeasuringDC(Canvas().Font);
+    TMeasuringDC dc(Canvas().Font);
     TTextMetric tm;
-    GetTextMetrics(dc, tm);
+    GetTextMetrics(dc.Handle, tm);
     LineHeight = tm.Height;
     FHintData.LineBreakStyle = hlbDefault;
 
@@ -208,60 +198,80 @@ TRect TLazyTreeHintWindow::CalcHintRect(int maxWidth, const std::u16string&, voi
         FHintData.HintText =
             tree->DoGetNodeHint(FHintData.Node, FHintData.Column, FHintData.LineBreakStyle);
     const std::u16string& text = FHintData.HintText;
-    TRect result;
-    if (text.empty()) {
-        DeleteDC(dc);
-        return {};
-    }
+    if (text.empty()) return {};
 
+    TRect result;
     if (!tooltip) {
         result = {0, 0, maxWidth, LineHeight};
-        DrawTextW(dc, text.c_str(), int(text.size()), result, DT_CALCRECT | DT_NOPREFIX);
+        DrawTextW(dc.Handle, text.c_str(), int(text.size()), result, DT_CALCRECT | DT_NOPREFIX);
         result.Bottom += 6;
         result.Right += 2 * tree->TextMargin() + 2;
     } else {
         if (FHintData.LineBreakStyle == hlbDefault)
             FHintData.LineBreakStyle =
                 (FHintData.Node->States & vsMultiline) ? hlbForceMultiLine : hlbForceSingleLine;
-        if (FHintData.LineBreakStyle == hlbForceSingleLine) {
-            // The cell's height, but as wide as the whole text (the cell shows it cut off),
-            // held to the screen; right-to-left it grows leftwards from the cell's right edge.
-            result = tree->LastHintRect;
-            if (tree->TreeOptions().PaintOptions() & toShowHorzGridLines) --result.Bottom;
-            TRect measured{0, 0, maxWidth, LineHeight};
-            DrawTextW(dc, text.c_str(), int(text.size()), measured,
-                      DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
-            const int width = std::min(measured.Width() + 2 * tree->TextMargin() + 1, maxWidth);
-            if (RightToLeft(FHintData.BidiMode))
-                result.Left = result.Right - width;
-            else
-                result.Right = result.Left + width;
-        } else {
-            std::u16string cellText;
-            tree->GetTextInfo(FHintData.Node, FHintData.Column, Canvas().Font, result, cellText);
-            TRect measured = result;
-            DrawTextW(dc, text.c_str(), int(text.size()), measured,
-                      DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
-            if (RightToLeft(FHintData.BidiMode))
-                result.Left = measured.Left - tree->TextMargin() + 1;
-            else
-                result.Right = tree->TextMargin() + measured.Right;
-            result.Bottom = measured.Bottom;
-            ++result.Right;
-            TRect client = tree->ClientRect();
-            int columnWidth = client.Width(); // the whole row while the tree has no columns
-            if (int(FHintData.Node->NodeHeight) + 2 >= result.Height() &&
-                columnWidth + 2 >= result.Width() && result.Left >= 0 && result.Top >= 0 &&
-                result.Right <= client.Width() + 3 && result.Bottom <= client.Height() + 3) {
-                // The cell shows the whole text already.
-                DeleteDC(dc);
-                return {};
-            }
-        }
+        if (FHintData.LineBreakStyle == hlbForceSingleLine)
+            result = SingleLineTooltipRect(*tree, dc.Handle, maxWidth);
+        else if (!MultiLineTooltipRect(*tree, dc.Handle, result))
+            return {};
     }
-    DeleteDC(dc);
     // One pixel of frame on every side; the caller places the rectangle.
     return {-1, -1, result.Width() + 1, result.Height() + 1};
+}
+
+void TLazyTreeHintWindow::TakeReadingOrder(TBaseLazyTree& tree) {
+    // The column's reading order and alignment, without one the tree's.
+    FHintData.BidiMode = tree.BiDiMode;
+    FHintData.Alignment = tree.Alignment();
+    if (FHintData.Column >= 0 && tree.Header().Columns().IsValidColumn(FHintData.Column)) {
+        const TLazyTreeColumn& column = tree.Header().Columns()[FHintData.Column];
+        FHintData.BidiMode = column.BiDiMode();
+        FHintData.Alignment = column.Alignment();
+    }
+    if (RightToLeft(FHintData.BidiMode)) {
+        if (FHintData.Alignment == taLeftJustify)
+            FHintData.Alignment = taRightJustify;
+        else if (FHintData.Alignment == taRightJustify)
+            FHintData.Alignment = taLeftJustify;
+    }
+}
+
+TRect TLazyTreeHintWindow::SingleLineTooltipRect(TBaseLazyTree& tree, HDC dc, int maxWidth) {
+    // The cell's height, but as wide as the whole text (the cell shows it cut off),
+    // held to the screen; right-to-left it grows leftwards from the cell's right edge.
+    const std::u16string& text = FHintData.HintText;
+    TRect result = tree.LastHintRect;
+    if (tree.TreeOptions().PaintOptions() & toShowHorzGridLines) --result.Bottom;
+    TRect measured{0, 0, maxWidth, LineHeight};
+    DrawTextW(dc, text.c_str(), int(text.size()), measured,
+              DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    const int width = std::min(measured.Width() + 2 * tree.TextMargin() + 1, maxWidth);
+    if (RightToLeft(FHintData.BidiMode))
+        result.Left = result.Right - width;
+    else
+        result.Right = result.Left + width;
+    return result;
+}
+
+bool TLazyTreeHintWindow::MultiLineTooltipRect(TBaseLazyTree& tree, HDC dc, TRect& result) {
+    const std::u16string& text = FHintData.HintText;
+    std::u16string cellText;
+    tree.GetTextInfo(FHintData.Node, FHintData.Column, Canvas().Font, result, cellText);
+    TRect measured = result;
+    DrawTextW(dc, text.c_str(), int(text.size()), measured,
+              DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    if (RightToLeft(FHintData.BidiMode))
+        result.Left = measured.Left - tree.TextMargin() + 1;
+    else
+        result.Right = tree.TextMargin() + measured.Right;
+    result.Bottom = measured.Bottom;
+    ++result.Right;
+    TRect client = tree.ClientRect();
+    int columnWidth = client.Width(); // the whole row while the tree has no columns
+    // False when the cell shows the whole text already.
+    return !(int(FHintData.Node->NodeHeight) + 2 >= result.Height() &&
+             columnWidth + 2 >= result.Width() && result.Left >= 0 && result.Top >= 0 &&
+             result.Right <= client.Width() + 3 && result.Bottom <= client.Height() + 3);
 }
 
 void TLazyTreeHintWindow::ActivateHint(TRect rect, const std::u16string& hint) {

@@ -62,6 +62,11 @@ private:
     bool AnimationStep(TBaseLazyTree* tree, int step, int stepSize);
     void RenderHint(int step, int stepSize);
     void ShowImage(TBitmap& image, int top, int height, int sourceTop);
+    // Steps of CalcHintRect: the reading order and alignment the hint takes, and
+    // a tooltip's rectangle on one line or wrapped (False: the cell shows it all).
+    void TakeReadingOrder(TBaseLazyTree& tree);
+    TRect SingleLineTooltipRect(TBaseLazyTree& tree, HDC dc, int maxWidth);
+    bool MultiLineTooltipRect(TBaseLazyTree& tree, HDC dc, TRect& result);
 };
 
 } // namespace nuq
