@@ -280,79 +280,127 @@ void TLTHeader::RescaleHeader() {
     FStates &= ~(hsScaling | hsNeedScaling);
 }
 
+namespace {
+
+// A width change shared out among a range of columns: each matching column
+// takes what its limit leaves room for, the odd pixels going round one each.
+class TWidthShare {
+public:
+    TWidthShare(TLazyTreeColumns& columns, int start, int end, bool grow, TLTColumnOptions options)
+        : FColumns(columns), FStart(start), FGrow(grow), FCount(size_t(end - start + 1)),
+          FWidths(FCount), FLimits(FCount), FMatches(FCount) {
+        for (size_t k = 0; k < FCount; ++k) {
+            TLazyTreeColumn& c = Column(k);
+            FWidths[k] = c.Width();
+            FLimits[k] = grow ? c.MaxWidth() : c.MinWidth();
+            FMatches[k] = (c.Options() & options) == options;
+        }
+    }
+
+    // How many columns have room left, and how much room they have together.
+    void Measure(int& count, int& total) const {
+        count = total = 0;
+        for (size_t k = 0; k < FCount; ++k)
+            if (Open(k)) {
+                ++count;
+                total += Room(k);
+            }
+    }
+
+    // The widest column's minimum gives way a tenth; False when it cannot.
+    bool LowerWidestMinimum() {
+        size_t widest = FCount;
+        for (size_t k = 0; k < FCount; ++k)
+            if (FMatches[k] && (widest == FCount || FWidths[k] > FWidths[widest])) widest = k;
+        if (widest == FCount || FLimits[widest] <= 10) return false;
+        FLimits[widest] -= FLimits[widest] / 10;
+        return true;
+    }
+
+    // Every column with room takes up to Share of Remaining.
+    void GiveEach(int share, int& remaining) {
+        for (size_t k = 0; k < FCount; ++k)
+            if (Open(k)) {
+                int take = std::min(share, Room(k));
+                FWidths[k] += take * Sign();
+                remaining -= take;
+            }
+    }
+
+    // The odd pixels go round the columns, one each, so repeated calls share them out.
+    void GiveOddPixels(int& remaining, int count) {
+        for (int pass = 0; pass < 2 && remaining > 0 && remaining < count; ++pass) {
+            bool any = false;
+            for (size_t step = 0; step < FCount && remaining > 0; ++step) {
+                size_t k = FGrow ? step : FCount - 1 - step;
+                TLazyTreeColumn& c = Column(k);
+                if (Open(k) && c.ExtraPixel != FGrow) {
+                    FWidths[k] += Sign();
+                    c.ExtraPixel = FGrow;
+                    --remaining;
+                    any = true;
+                }
+            }
+            if (remaining > 0 && !any)
+                for (size_t k = 0; k < FCount; ++k)
+                    if (FMatches[k]) Column(k).ExtraPixel = !FGrow;
+        }
+    }
+
+    // The new widths to the columns; the change they took.
+    int Apply() {
+        int applied = 0;
+        for (size_t k = 0; k < FCount; ++k)
+            if (FMatches[k]) {
+                TLazyTreeColumn& c = Column(k);
+                int old = c.Width();
+                c.SetWidth(FWidths[k]);
+                applied += c.Width() - old;
+            }
+        return applied;
+    }
+
+private:
+    TLazyTreeColumn& Column(size_t k) { return FColumns[FStart + int(k)]; }
+    int Sign() const { return FGrow ? 1 : -1; }
+    int Room(size_t k) const { return FGrow ? FLimits[k] - FWidths[k] : FWidths[k] - FLimits[k]; }
+    bool Open(size_t k) const { return FMatches[k] && Room(k) > 0; }
+
+    TLazyTreeColumns& FColumns;
+    int FStart;
+    bool FGrow;
+    size_t FCount;
+    std::vector<int> FWidths, FLimits;
+    std::vector<bool> FMatches;
+};
+
+} // namespace
+
 int TLTHeader::ResizeColumns(int changeBy, TColumnIndex rangeStartCol, TColumnIndex rangeEndCol,
                              TLTColumnOptions options) {
     if (changeBy == 0 || ColumnCount() == 0) return 0;
     int start = std::max(rangeStartCol, 0), end = std::min(rangeEndCol, ColumnCount() - 1);
     if (rangeEndCol < 0) end = ColumnCount() - 1;
     if (end < start) return 0;
-    bool grow = changeBy > 0;
-    int sign = grow ? 1 : -1;
+    const bool grow = changeBy > 0;
+    TWidthShare widths(*FColumns, start, end, grow, options);
     int remaining = std::abs(changeBy);
-    size_t n = size_t(end - start + 1);
-    std::vector<int> widths(n), limits(n);
-    std::vector<bool> matches(n);
-    for (size_t k = 0; k < n; ++k) {
-        TLazyTreeColumn& c = (*FColumns)[start + int(k)];
-        widths[k] = c.Width();
-        limits[k] = grow ? c.MaxWidth() : c.MinWidth();
-        matches[k] = (c.Options() & options) == options;
-    }
-    auto room = [&](size_t k) { return grow ? limits[k] - widths[k] : widths[k] - limits[k]; };
     while (remaining >= 1) {
         int count = 0, total = 0;
-        for (size_t k = 0; k < n; ++k)
-            if (matches[k] && room(k) > 0) {
-                ++count;
-                total += room(k);
-            }
-        if (total < std::abs(changeBy) && (FStates & hsScaling) && !grow) {
-            // While rescaling, the widest column's minimum gives way a tenth at a time.
-            size_t widest = n;
-            for (size_t k = 0; k < n; ++k)
-                if (matches[k] && (widest == n || widths[k] > widths[widest])) widest = k;
-            if (widest < n && limits[widest] > 10) {
-                limits[widest] -= limits[widest] / 10;
-                continue;
-            }
-        }
+        widths.Measure(count, total);
+        // While rescaling, the widest column's minimum gives way a tenth at a time.
+        if (total < std::abs(changeBy) && (FStates & hsScaling) && !grow &&
+            widths.LowerWidestMinimum())
+            continue;
         if (count == 0) break;
         remaining = std::min(remaining, total);
         int share = remaining / count;
-        for (size_t k = 0; k < n; ++k)
-            if (matches[k] && room(k) > 0) {
-                int take = std::min(share, room(k));
-                widths[k] += take * sign;
-                remaining -= take;
-            }
-        // The odd pixels go round the columns, one each, so repeated calls share them out.
-        for (int pass = 0; pass < 2 && remaining > 0 && remaining < count; ++pass) {
-            bool any = false;
-            for (size_t step = 0; step < n && remaining > 0; ++step) {
-                size_t k = grow ? step : n - 1 - step;
-                TLazyTreeColumn& c = (*FColumns)[start + int(k)];
-                if (matches[k] && room(k) > 0 && c.ExtraPixel != grow) {
-                    widths[k] += sign;
-                    c.ExtraPixel = grow;
-                    --remaining;
-                    any = true;
-                }
-            }
-            if (remaining > 0 && !any)
-                for (size_t k = 0; k < n; ++k)
-                    if (matches[k]) (*FColumns)[start + int(k)].ExtraPixel = !grow;
-        }
+        widths.GiveEach(share, remaining);
+        widths.GiveOddPixels(remaining, count);
         if (share == 0 && remaining >= count) break; // cannot happen; keeps the loop finite
     }
     FStates |= hsResizing;
-    int applied = 0;
-    for (size_t k = 0; k < n; ++k)
-        if (matches[k]) {
-            TLazyTreeColumn& c = (*FColumns)[start + int(k)];
-            int old = c.Width();
-            c.SetWidth(widths[k]);
-            applied += c.Width() - old;
-        }
+    int applied = widths.Apply();
     FStates &= ~hsResizing;
     return applied;
 }
