@@ -398,6 +398,21 @@ private:
     friend class TLazyTreeColumns;
     friend class TLazyTreeColumn;
     friend class TBaseLazyTree;
+    // HandleMessage's steps, one per message; True when the message was used up.
+    TPoint ClientPointOf(const TMessage& m) const;
+    TShiftState ShiftOfMessage(const TMessage& m) const;
+    bool HandleSize();
+    bool HandleLeftButtonDown(TMessage& m);
+    bool ReportButtonDown(const TMessage& m, TMouseButton button);
+    bool HandleMiddleButtonUp(const TMessage& m);
+    bool HandleRightButtonUp(TMessage& m); // the popup menu
+    bool HandleDoubleClick(TMessage& m);
+    bool HandleLeftButtonUp(TMessage& m);
+    void DropDraggedColumn(TMessage& m);
+    bool HandleNonClientMouseMove(const TMessage& m);
+    bool HandleHoverTimer(TMessage& m);
+    bool HandleSetCursor(TMessage& m);
+    bool CancelMouseStates(TMessage& m); // Escape or the focus gone
     bool HandleHeaderMouseMove(TMessage& message);
     bool DragTo(TPoint p);
     void PrepareDrag(TPoint p, TPoint start);

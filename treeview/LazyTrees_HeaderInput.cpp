@@ -112,282 +112,313 @@ bool TLTHeader::ColumnBorderHit(TPoint p) {
 }
 
 bool TLTHeader::HandleMessage(TMessage& m) {
-    TBaseLazyTree& tree = *FOwner;
-    HWND wnd = tree.WindowHandle();
-    bool designing = tree.ComponentState & csDesigning;
     if (m.Msg >= WM_MOUSEMOVE && m.Msg <= WM_MBUTTONDBLCLK) FLastKeys = m.WParam;
-    // Non-client points are screen points; client ones are already in client coordinates.
-    auto clientPoint = [&]() {
-        TPoint p = PointOf(m.LParam);
-        if (NonClient(m.Msg) && wnd) MapWindowPoints(0, wnd, &p, 1);
-        return p;
-    };
-    TShiftState shift = NonClient(m.Msg) ? 0 : ShiftOf(m.WParam);
-
     switch (m.Msg) {
     case WM_SIZE:
-        if (tree.HasState(tsWindowCreating)) return false;
-        if (FOptions & hoAutoResize) {
-            FColumns->ApplyAutoSize(InvalidColumn, false);
-            Invalidate(nullptr);
-        } else if (!(FStates & hsScaling)) {
-            RescaleHeader();
-            Invalidate(nullptr);
-        }
-        return false;
-
+        return HandleSize();
     case WM_LBUTTONDOWN:
-    case WM_NCLBUTTONDOWN: {
-        if (m.Msg == WM_LBUTTONDOWN && designing) return false;
-        Application().CancelHint();
-        tree.StopTimer(ScrollTimer);
-        tree.StopTimer(TBaseLazyTree::EditTimer);
-        tree.DoStateChange(0, TS(tsScrollPending, tsScrolling, tsEditPending));
-        if (m.Msg == WM_NCLBUTTONDOWN)
-            FDragStart = PointOf(m.LParam);
-        else {
-            FDragStart = PointOf(m.LParam);
-            if (wnd) MapWindowPoints(wnd, 0, &FDragStart, 1);
-        }
-        TPoint p = clientPoint();
-        bool consumed = false;
-        bool heightHit = (FOptions & hoHeightResize) && InHeaderSplitterArea(p);
-        bool borderHit = !heightHit && ColumnBorderHit(p);
-        if (heightHit || borderHit) {
-            FTrackStart = p;
-            FColumns->HoverIndex = NoColumn;
-            if (heightHit) {
-                DoBeforeHeaderHeightTracking(shift);
-                FStates |= hsHeightTrackPending;
-            } else {
-                DoBeforeColumnWidthTracking(FColumns->TrackedIndex, shift);
-                FStates |= hsColumnWidthTrackPending;
-            }
-            SetCapture(wnd);
-            m.Result = 0;
-            consumed = true;
-        } else if (InHeader(p)) {
-            TColumnIndex c = FColumns->UpdateDownColumn(p);
-            if ((FOptions & hoDrag) && IsValidColumn(c) &&
-                ((*FColumns)[c].Options() & coDraggable)) {
-                FStates |= hsDragPending;
-                SetCapture(wnd);
-                consumed = true;
-            }
-        }
-        if (InHeader(p)) tree.DoHeaderMouseDown(mbLeft, shift, p.X, p.Y + Height);
-        return consumed;
-    }
-
-    case WM_NCMBUTTONDOWN: {
-        TPoint p = clientPoint();
-        if (InHeader(p)) tree.DoHeaderMouseDown(mbMiddle, shift, p.X, p.Y + Height);
-        return false;
-    }
-    case WM_NCMBUTTONUP: {
-        TPoint p = clientPoint();
-        if (InHeader(p)) {
-            FColumns->HandleHeaderClick(p, mbMiddle, true, false);
-            tree.DoHeaderMouseUp(mbMiddle, shift, p.X, p.Y + Height);
-            FColumns->DownIndex = NoColumn;
-        }
-        return false;
-    }
-    case WM_NCRBUTTONDOWN: {
-        TPoint p = clientPoint();
-        if (InHeader(p)) tree.DoHeaderMouseDown(mbRight, shift, p.X, p.Y + Height);
-        return false;
-    }
-    case WM_NCRBUTTONUP: {
-        if (designing) return false;
-        Application().CancelHint();
-        TPoint p = clientPoint();
-        if (!InHeader(p)) return false;
-        FColumns->HandleHeaderClick(p, mbRight, true, false);
-        tree.DoHeaderMouseUp(mbRight, shift, p.X, p.Y + Height);
-        FColumns->DownIndex = NoColumn;
-        FColumns->TrackedIndex = NoColumn;
-        TPoint headerPoint{p.X, p.Y + Height};
-        TPopupMenu* menu =
-            PopupMenu ? PopupMenu
-                      : DoGetPopupMenu(FColumns->ColumnAtPoint(headerPoint, true), headerPoint);
-        if (!menu) return false;
-        tree.StopTimer(ScrollTimer);
-        tree.StopTimer(HeaderTimer);
-        FColumns->HoverIndex = NoColumn;
-        tree.DoStateChange(0, TS(tsScrollPending, tsScrolling));
-        menu->PopupComponent = &tree;
-        menu->Popup(PointOf(m.LParam));
-        m.Result = 0;
-        return true;
-    }
-
+    case WM_NCLBUTTONDOWN:
+        return HandleLeftButtonDown(m);
+    case WM_NCMBUTTONDOWN:
+        return ReportButtonDown(m, mbMiddle);
+    case WM_NCMBUTTONUP:
+        return HandleMiddleButtonUp(m);
+    case WM_NCRBUTTONDOWN:
+        return ReportButtonDown(m, mbRight);
+    case WM_NCRBUTTONUP:
+        return HandleRightButtonUp(m);
     case WM_LBUTTONDBLCLK:
     case WM_NCLBUTTONDBLCLK:
     case WM_NCRBUTTONDBLCLK:
-    case WM_NCMBUTTONDBLCLK: {
-        TPoint p = clientPoint();
-        if ((FOptions & hoHeightDblClickResize) && InHeaderSplitterArea(p) && FDefaultHeight > 0) {
-            // The double click resets the height: back to the default one.
-            if (DoHeaderHeightDblClickResize(p, shift) && FDefaultHeight > 0)
-                SetHeight(FDefaultHeight);
-            return true;
-        }
-        bool left = m.Msg == WM_LBUTTONDBLCLK || m.Msg == WM_NCLBUTTONDBLCLK;
-        if (left && (FOptions & hoDblClickResize) && ColumnBorderHit(p) &&
-            FColumns->TrackedIndex >= 0) {
-            TColumnIndex track = FColumns->TrackedIndex;
-            if (DoColumnWidthDblClickResize(track, p, shift))
-                AutoFitColumns(true, smaUseColumnOption, track, track);
-            m.Result = 0;
-            return true;
-        }
-        if (NonClient(m.Msg) && InHeader(p)) {
-            TMouseButton button = m.Msg == WM_NCRBUTTONDBLCLK   ? mbRight
-                                  : m.Msg == WM_NCMBUTTONDBLCLK ? mbMiddle
-                                                                : mbLeft;
-            FColumns->HandleHeaderClick(p, button, true, true);
-        }
-        return false;
-    }
-
+    case WM_NCMBUTTONDBLCLK:
+        return HandleDoubleClick(m);
     case WM_LBUTTONUP:
-    case WM_NCLBUTTONUP: {
-        Application().CancelHint();
-        TPoint p = clientPoint();
-        bool hadState = FStates & MouseStates;
-        if (hadState) {
-            ReleaseCapture();
-            if (FStates & hsDragging) {
-                EndDrag();
-                TLazyTreeColumns& cols = *FColumns;
-                TPoint screen = PointOf(m.LParam);
-                if (!NonClient(m.Msg) && wnd) MapWindowPoints(wnd, 0, &screen, 1);
-                TRect window;
-                GetWindowRect(wnd, window);
-                if (cols.IsValidColumn(cols.DropTarget) && cols.DropTarget != cols.DragIndex &&
-                    window.Contains(screen) && cols.IsValidColumn(cols.DragIndex)) {
-                    TLazyTreeColumn& dragged = cols[cols.DragIndex];
-                    int oldPosition = int(dragged.Position());
-                    int target = int(cols[cols.DropTarget].Position());
-                    bool wasLeft = oldPosition < target;
-                    int position = cols.DropOnLeft ? (wasLeft ? std::max(target - 1, 0) : target)
-                                                   : (wasLeft ? target : target + 1);
-                    dragged.SetPosition(TColumnPosition(position));
-                    tree.DoHeaderDragged(cols.DragIndex, oldPosition);
-                } else {
-                    tree.DoHeaderDraggedOut(cols.DragIndex, screen);
-                }
-                cols.DropTarget = NoColumn;
-                Invalidate(nullptr);
-                FStates &= ~(hsDragging | hsDragPending);
-                m.Result = 0;
-                return true;
-            }
-        }
-        if (m.Msg == WM_NCLBUTTONUP) {
-            FColumns->HandleHeaderClick(p, mbLeft, false, false);
-            tree.DoHeaderMouseUp(mbLeft, shift, p.X, p.Y + Height);
-        } else {
-            if (FColumns->DownIndex >= 0) FColumns->HandleHeaderClick(p, mbLeft, false, false);
-            if (hadState) tree.DoHeaderMouseUp(mbLeft, shift, p.X, p.Y + Height);
-        }
-        if (FColumns->TrackedIndex >= 0) {
-            TColumnIndex track = FColumns->TrackedIndex;
-            if (FStates & hsColumnWidthTracking) DoAfterColumnWidthTracking(track);
-            if (IsValidColumn(track)) Invalidate(&(*FColumns)[track]);
-            FColumns->TrackedIndex = NoColumn;
-        }
-        if (FColumns->DownIndex >= 0) {
-            if (IsValidColumn(FColumns->DownIndex)) Invalidate(&(*FColumns)[FColumns->DownIndex]);
-            FColumns->DownIndex = NoColumn;
-        }
-        if (FStates & hsHeightTracking) DoAfterHeaderHeightTracking();
-        FStates &= ~MouseStates;
-        return hadState;
-    }
-
-    case WM_NCMOUSEMOVE: {
-        TPoint p = clientPoint();
-        tree.DoHeaderMouseMove(shift, p.X, p.Y + Height);
-        if (InHeader(p)) {
-            bool hoverChanged = FColumns->UpdateHoverColumn(p);
-            if (hoverChanged ||
-                (FColumns->DownIndex >= 0 && FColumns->DownIndex != FColumns->HoverIndex))
-                SetTimer(wnd, HeaderTimer, 50);
-        }
+    case WM_NCLBUTTONUP:
+        return HandleLeftButtonUp(m);
+    case WM_NCMOUSEMOVE:
+        return HandleNonClientMouseMove(m);
+    case WM_TIMER:
+        return m.WParam == HeaderTimer && HandleHoverTimer(m);
+    case WM_MOUSEMOVE:
+        return HandleHeaderMouseMove(m);
+    case WM_SETCURSOR:
+        return HandleSetCursor(m);
+    case WM_KEYDOWN:
+    case WM_KILLFOCUS:
+        if (m.Msg == WM_KEYDOWN && m.WParam != VK_ESCAPE) return false;
+        return CancelMouseStates(m);
+    default:
         return false;
     }
+}
 
-    case WM_TIMER: {
-        if (m.WParam != HeaderTimer) return false;
-        TPoint p;
-        GetCursorPos(p);
-        if (wnd) MapWindowPoints(0, wnd, &p, 1);
-        bool inside = InHeader(p);
-        if (inside && (FColumns->DownIndex < 0 ||
-                       FColumns->DownIndex == FColumns->ColumnAtPoint({p.X, p.Y + Height}, true)))
-            return true;
-        KillTimer(wnd, HeaderTimer);
+TPoint TLTHeader::ClientPointOf(const TMessage& m) const {
+    // Non-client points are screen points; client ones are already in client coordinates.
+    TPoint p = PointOf(m.LParam);
+    HWND wnd = FOwner->WindowHandle();
+    if (NonClient(m.Msg) && wnd) MapWindowPoints(0, wnd, &p, 1);
+    return p;
+}
+
+TShiftState TLTHeader::ShiftOfMessage(const TMessage& m) const {
+    return NonClient(m.Msg) ? 0 : ShiftOf(m.WParam);
+}
+
+bool TLTHeader::HandleSize() {
+    if (FOwner->HasState(tsWindowCreating)) return false;
+    if (FOptions & hoAutoResize) {
+        FColumns->ApplyAutoSize(InvalidColumn, false);
+        Invalidate(nullptr);
+    } else if (!(FStates & hsScaling)) {
+        RescaleHeader();
+        Invalidate(nullptr);
+    }
+    return false;
+}
+
+bool TLTHeader::HandleLeftButtonDown(TMessage& m) {
+    TBaseLazyTree& tree = *FOwner;
+    HWND wnd = tree.WindowHandle();
+    if (m.Msg == WM_LBUTTONDOWN && (tree.ComponentState & csDesigning)) return false;
+    const TShiftState shift = ShiftOfMessage(m);
+    Application().CancelHint();
+    tree.StopTimer(ScrollTimer);
+    tree.StopTimer(TBaseLazyTree::EditTimer);
+    tree.DoStateChange(0, TS(tsScrollPending, tsScrolling, tsEditPending));
+    FDragStart = PointOf(m.LParam);
+    if (m.Msg != WM_NCLBUTTONDOWN && wnd) MapWindowPoints(wnd, 0, &FDragStart, 1);
+    TPoint p = ClientPointOf(m);
+    bool consumed = false;
+    bool heightHit = (FOptions & hoHeightResize) && InHeaderSplitterArea(p);
+    bool borderHit = !heightHit && ColumnBorderHit(p);
+    if (heightHit || borderHit) {
+        FTrackStart = p;
         FColumns->HoverIndex = NoColumn;
-        FColumns->ClickIndex = NoColumn;
+        if (heightHit) {
+            DoBeforeHeaderHeightTracking(shift);
+            FStates |= hsHeightTrackPending;
+        } else {
+            DoBeforeColumnWidthTracking(FColumns->TrackedIndex, shift);
+            FStates |= hsColumnWidthTrackPending;
+        }
+        SetCapture(wnd);
+        m.Result = 0;
+        consumed = true;
+    } else if (InHeader(p)) {
+        TColumnIndex c = FColumns->UpdateDownColumn(p);
+        if ((FOptions & hoDrag) && IsValidColumn(c) && ((*FColumns)[c].Options() & coDraggable)) {
+            FStates |= hsDragPending;
+            SetCapture(wnd);
+            consumed = true;
+        }
+    }
+    if (InHeader(p)) tree.DoHeaderMouseDown(mbLeft, shift, p.X, p.Y + Height);
+    return consumed;
+}
+
+bool TLTHeader::ReportButtonDown(const TMessage& m, TMouseButton button) {
+    TPoint p = ClientPointOf(m);
+    if (InHeader(p)) FOwner->DoHeaderMouseDown(button, ShiftOfMessage(m), p.X, p.Y + Height);
+    return false;
+}
+
+bool TLTHeader::HandleMiddleButtonUp(const TMessage& m) {
+    TPoint p = ClientPointOf(m);
+    if (InHeader(p)) {
+        FColumns->HandleHeaderClick(p, mbMiddle, true, false);
+        FOwner->DoHeaderMouseUp(mbMiddle, ShiftOfMessage(m), p.X, p.Y + Height);
         FColumns->DownIndex = NoColumn;
+    }
+    return false;
+}
+
+bool TLTHeader::HandleRightButtonUp(TMessage& m) {
+    TBaseLazyTree& tree = *FOwner;
+    if (tree.ComponentState & csDesigning) return false;
+    Application().CancelHint();
+    TPoint p = ClientPointOf(m);
+    if (!InHeader(p)) return false;
+    FColumns->HandleHeaderClick(p, mbRight, true, false);
+    tree.DoHeaderMouseUp(mbRight, ShiftOfMessage(m), p.X, p.Y + Height);
+    FColumns->DownIndex = NoColumn;
+    FColumns->TrackedIndex = NoColumn;
+    TPoint headerPoint{p.X, p.Y + Height};
+    TPopupMenu* menu =
+        PopupMenu ? PopupMenu
+                  : DoGetPopupMenu(FColumns->ColumnAtPoint(headerPoint, true), headerPoint);
+    if (!menu) return false;
+    tree.StopTimer(ScrollTimer);
+    tree.StopTimer(HeaderTimer);
+    FColumns->HoverIndex = NoColumn;
+    tree.DoStateChange(0, TS(tsScrollPending, tsScrolling));
+    menu->PopupComponent = &tree;
+    menu->Popup(PointOf(m.LParam));
+    m.Result = 0;
+    return true;
+}
+
+bool TLTHeader::HandleDoubleClick(TMessage& m) {
+    TPoint p = ClientPointOf(m);
+    const TShiftState shift = ShiftOfMessage(m);
+    if ((FOptions & hoHeightDblClickResize) && InHeaderSplitterArea(p) && FDefaultHeight > 0) {
+        // The double click resets the height: back to the default one.
+        if (DoHeaderHeightDblClickResize(p, shift) && FDefaultHeight > 0) SetHeight(FDefaultHeight);
+        return true;
+    }
+    bool left = m.Msg == WM_LBUTTONDBLCLK || m.Msg == WM_NCLBUTTONDBLCLK;
+    if (left && (FOptions & hoDblClickResize) && ColumnBorderHit(p) &&
+        FColumns->TrackedIndex >= 0) {
+        TColumnIndex track = FColumns->TrackedIndex;
+        if (DoColumnWidthDblClickResize(track, p, shift))
+            AutoFitColumns(true, smaUseColumnOption, track, track);
+        m.Result = 0;
+        return true;
+    }
+    if (NonClient(m.Msg) && InHeader(p)) {
+        TMouseButton button = m.Msg == WM_NCRBUTTONDBLCLK   ? mbRight
+                              : m.Msg == WM_NCMBUTTONDBLCLK ? mbMiddle
+                                                            : mbLeft;
+        FColumns->HandleHeaderClick(p, button, true, true);
+    }
+    return false;
+}
+
+bool TLTHeader::HandleLeftButtonUp(TMessage& m) {
+    TBaseLazyTree& tree = *FOwner;
+    Application().CancelHint();
+    TPoint p = ClientPointOf(m);
+    const TShiftState shift = ShiftOfMessage(m);
+    bool hadState = FStates & MouseStates;
+    if (hadState) {
+        ReleaseCapture();
+        if (FStates & hsDragging) {
+            DropDraggedColumn(m);
+            return true;
+        }
+    }
+    if (m.Msg == WM_NCLBUTTONUP) {
+        FColumns->HandleHeaderClick(p, mbLeft, false, false);
+        tree.DoHeaderMouseUp(mbLeft, shift, p.X, p.Y + Height);
+    } else {
+        if (FColumns->DownIndex >= 0) FColumns->HandleHeaderClick(p, mbLeft, false, false);
+        if (hadState) tree.DoHeaderMouseUp(mbLeft, shift, p.X, p.Y + Height);
+    }
+    if (FColumns->TrackedIndex >= 0) {
+        TColumnIndex track = FColumns->TrackedIndex;
+        if (FStates & hsColumnWidthTracking) DoAfterColumnWidthTracking(track);
+        if (IsValidColumn(track)) Invalidate(&(*FColumns)[track]);
+        FColumns->TrackedIndex = NoColumn;
+    }
+    if (FColumns->DownIndex >= 0) {
+        if (IsValidColumn(FColumns->DownIndex)) Invalidate(&(*FColumns)[FColumns->DownIndex]);
+        FColumns->DownIndex = NoColumn;
+    }
+    if (FStates & hsHeightTracking) DoAfterHeaderHeightTracking();
+    FStates &= ~MouseStates;
+    return hadState;
+}
+
+void TLTHeader::DropDraggedColumn(TMessage& m) {
+    TBaseLazyTree& tree = *FOwner;
+    HWND wnd = tree.WindowHandle();
+    EndDrag();
+    TLazyTreeColumns& cols = *FColumns;
+    TPoint screen = PointOf(m.LParam);
+    if (!NonClient(m.Msg) && wnd) MapWindowPoints(wnd, 0, &screen, 1);
+    TRect window;
+    GetWindowRect(wnd, window);
+    if (cols.IsValidColumn(cols.DropTarget) && cols.DropTarget != cols.DragIndex &&
+        window.Contains(screen) && cols.IsValidColumn(cols.DragIndex)) {
+        TLazyTreeColumn& dragged = cols[cols.DragIndex];
+        int oldPosition = int(dragged.Position());
+        int target = int(cols[cols.DropTarget].Position());
+        bool wasLeft = oldPosition < target;
+        int position = cols.DropOnLeft ? (wasLeft ? std::max(target - 1, 0) : target)
+                                       : (wasLeft ? target : target + 1);
+        dragged.SetPosition(TColumnPosition(position));
+        tree.DoHeaderDragged(cols.DragIndex, oldPosition);
+    } else {
+        tree.DoHeaderDraggedOut(cols.DragIndex, screen);
+    }
+    cols.DropTarget = NoColumn;
+    Invalidate(nullptr);
+    FStates &= ~(hsDragging | hsDragPending);
+    m.Result = 0;
+}
+
+bool TLTHeader::HandleNonClientMouseMove(const TMessage& m) {
+    TPoint p = ClientPointOf(m);
+    FOwner->DoHeaderMouseMove(ShiftOfMessage(m), p.X, p.Y + Height);
+    if (InHeader(p)) {
+        bool hoverChanged = FColumns->UpdateHoverColumn(p);
+        if (hoverChanged ||
+            (FColumns->DownIndex >= 0 && FColumns->DownIndex != FColumns->HoverIndex))
+            SetTimer(FOwner->WindowHandle(), HeaderTimer, 50);
+    }
+    return false;
+}
+
+bool TLTHeader::HandleHoverTimer(TMessage& m) {
+    HWND wnd = FOwner->WindowHandle();
+    TPoint p;
+    GetCursorPos(p);
+    if (wnd) MapWindowPoints(0, wnd, &p, 1);
+    bool inside = InHeader(p);
+    if (inside && (FColumns->DownIndex < 0 ||
+                   FColumns->DownIndex == FColumns->ColumnAtPoint({p.X, p.Y + Height}, true)))
+        return true;
+    KillTimer(wnd, HeaderTimer);
+    FColumns->HoverIndex = NoColumn;
+    FColumns->ClickIndex = NoColumn;
+    FColumns->DownIndex = NoColumn;
+    Invalidate(nullptr);
+    m.Result = 0;
+    return true;
+}
+
+bool TLTHeader::HandleSetCursor(TMessage& m) {
+    TBaseLazyTree& tree = *FOwner;
+    if ((tree.ComponentState & csDesigning) || (FStates & MouseStates)) {
+        m.Result = 1;
+        return true;
+    }
+    HWND wnd = tree.WindowHandle();
+    TPoint p;
+    GetCursorPos(p);
+    if (wnd) MapWindowPoints(0, wnd, &p, 1);
+    TCursor cursor = tree.Cursor;
+    if (ColumnBorderHit(p))
+        cursor = crHeaderSplit;
+    else if ((FOptions & hoHeightResize) && InHeaderSplitterArea(p))
+        cursor = crVertSplit;
+    FColumns->TrackedIndex = NoColumn;
+    tree.DoGetHeaderCursor(cursor);
+    if (cursor == 0) return false; // the default cursor: the tree's own handling
+    SetCursor(Screen().Cursor(cursor));
+    m.Result = 1;
+    return true;
+}
+
+bool TLTHeader::CancelMouseStates(TMessage& m) {
+    if (FStates & hsDragging) {
+        ReleaseCapture();
+        EndDrag();
+        FStates &= ~(hsDragging | hsDragPending);
+        FColumns->DropTarget = NoColumn;
         Invalidate(nullptr);
         m.Result = 0;
         return true;
     }
-
-    case WM_MOUSEMOVE:
-        return HandleHeaderMouseMove(m);
-
-    case WM_SETCURSOR: {
-        if (designing || (FStates & MouseStates)) {
-            m.Result = 1;
-            return true;
-        }
-        TPoint p;
-        GetCursorPos(p);
-        if (wnd) MapWindowPoints(0, wnd, &p, 1);
-        TCursor cursor = tree.Cursor;
-        if (ColumnBorderHit(p))
-            cursor = crHeaderSplit;
-        else if ((FOptions & hoHeightResize) && InHeaderSplitterArea(p))
-            cursor = crVertSplit;
-        FColumns->TrackedIndex = NoColumn;
-        tree.DoGetHeaderCursor(cursor);
-        if (cursor == 0) return false; // the default cursor: the tree's own handling
-        SetCursor(Screen().Cursor(cursor));
-        m.Result = 1;
+    if (FStates & TrackStates) {
+        ReleaseCapture();
+        if (FStates & hsColumnWidthTracking) DoAfterColumnWidthTracking(FColumns->TrackedIndex);
+        if (FStates & hsHeightTracking) DoAfterHeaderHeightTracking();
+        FStates &= ~TrackStates;
+        m.Result = 0;
         return true;
     }
-
-    case WM_KEYDOWN:
-    case WM_KILLFOCUS: {
-        if (m.Msg == WM_KEYDOWN && m.WParam != VK_ESCAPE) return false;
-        if (FStates & hsDragging) {
-            ReleaseCapture();
-            EndDrag();
-            FStates &= ~(hsDragging | hsDragPending);
-            FColumns->DropTarget = NoColumn;
-            Invalidate(nullptr);
-            m.Result = 0;
-            return true;
-        }
-        if (FStates & TrackStates) {
-            ReleaseCapture();
-            if (FStates & hsColumnWidthTracking) DoAfterColumnWidthTracking(FColumns->TrackedIndex);
-            if (FStates & hsHeightTracking) DoAfterHeaderHeightTracking();
-            FStates &= ~TrackStates;
-            m.Result = 0;
-            return true;
-        }
-        FStates &= ~TrackStates;
-        return false;
-    }
-
-    default:
-        return false;
-    }
+    FStates &= ~TrackStates;
+    return false;
 }
 
 bool TLTHeader::HandleHeaderMouseMove(TMessage& m) {
