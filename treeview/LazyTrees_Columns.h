@@ -161,6 +161,8 @@ public:
 private:
     friend class TLazyTreeColumns;
     friend class TLTHeader;
+    // The caption's size as LayoutCell places it; Wrap measures the wrapped caption.
+    void MeasureCaption(HDC dc, bool wrap, UINT drawFormat, int& width, int& height);
     TBaseLazyTree* Tree() const;
     TLTHeader* Header() const;
 

@@ -80,6 +80,177 @@ TPoint ImageSize(TCustomImageList* list) {
 // --- one cell's layout
 // -------------------------------------------------------------------------------------
 
+namespace {
+
+// Where caption, glyph and sort glyph go inside a header cell W by H, counted
+// from the cell's corner: the sizes come in, the positions go out. Glyph and
+// Sort start as the caller's, which a position not placed keeps.
+struct TCellLayout {
+    int W, H;
+    int GW, GH, SW, SH; // glyph and sort glyph
+    int TW, TH, TSp;    // the caption, and the spacing after it (none without a caption)
+    int Margin, Spacing;
+    bool RightToLeft, UseGlyph, UseSortGlyph, SideGlyph;
+    TLTHeaderColumnLayout Layout;
+    TPoint Glyph, Sort;
+    int TextX = 0, TextY = 0;
+
+    void Place(TAlignment align, bool hasText) {
+        if (UseSortGlyph) Sort.Y = (H - SH) / 2;
+        if (!hasText && !UseGlyph) {
+            Sort = {(W - SW) / 2, (H - SH) / 2};
+            return;
+        }
+        PlaceVertically();
+        if (align == taLeftJustify)
+            PlaceFromLeft();
+        else if (align == taCenter)
+            PlaceCentred();
+        else
+            PlaceFromRight();
+    }
+
+    void PlaceVertically() {
+        if (SideGlyph || !UseGlyph) {
+            Glyph.Y = (H - GH) / 2;
+            TextY = TH >= H ? 0 : (H - TH) / 2;
+            return;
+        }
+        int y0 = (H - GH - TH - TSp) / 2;
+        if (Layout == blGlyphTop) {
+            Glyph.Y = y0;
+            TextY = y0 + GH + TSp;
+        } else {
+            TextY = y0;
+            Glyph.Y = y0 + TH + TSp;
+        }
+    }
+
+    void PlaceFromLeft() {
+        int x = Margin;
+        if (RightToLeft && UseSortGlyph) {
+            Sort.X = x;
+            x += SW + Spacing;
+        }
+        if (!SideGlyph) {
+            TextX = x;
+            if (UseGlyph) {
+                Glyph.X = std::max((W - GW) / 2, x);
+                x = std::max(TextX + TW + TSp, Glyph.X + GW + Spacing);
+            } else {
+                x = TextX + TW + TSp;
+            }
+        } else {
+            if (UseGlyph && Layout == blGlyphLeft) {
+                Glyph.X = x;
+                x += GW + Spacing;
+            }
+            TextX = x;
+            x += TSp + TW;
+            if (UseGlyph && Layout == blGlyphRight) {
+                Glyph.X = x;
+                x += GW + Spacing;
+            }
+        }
+        if (!RightToLeft && UseSortGlyph) Sort.X = x;
+    }
+
+    void PlaceCentred() {
+        if (SideGlyph) {
+            int start = (W - GW - TSp - TW) / 2;
+            TextX = start;
+            if (UseGlyph && Layout == blGlyphLeft) {
+                Glyph.X = start;
+                TextX = start + GW + TSp;
+            } else if (UseGlyph) {
+                Glyph.X = start + TSp + TW;
+            }
+        } else {
+            Glyph.X = (W - GW) / 2;
+            TextX = (W - TW) / 2;
+            if (UseSortGlyph) {
+                Glyph.X -= SW / 2;
+                TextX -= SW / 2;
+            }
+        }
+        int l = TextX, r = TextX + TW;
+        if (UseGlyph) {
+            l = std::min(l, Glyph.X);
+            r = std::max(r, Glyph.X + GW);
+        }
+        if (UseSortGlyph) Sort.X = RightToLeft ? l - Spacing - SW : r + Spacing;
+    }
+
+    void PlaceFromRight() {
+        int x = W - Margin;
+        if (!RightToLeft && UseSortGlyph) {
+            Sort.X = x - SW;
+            x = Sort.X - Spacing;
+        }
+        if (SideGlyph) {
+            if (UseGlyph && Layout == blGlyphRight) {
+                Glyph.X = x - GW;
+                x = Glyph.X - Spacing;
+            }
+            TextX = x - TW;
+            x = TextX - TSp;
+            if (UseGlyph && Layout == blGlyphLeft) {
+                Glyph.X = x - GW;
+                x = Glyph.X - Spacing;
+            }
+        } else {
+            TextX = x - TW;
+            if (UseGlyph) {
+                Glyph.X = (W - GW) / 2;
+                if (Glyph.X + GW + Spacing > x) Glyph.X = x - Spacing - GW;
+                x = std::min(TextX - TSp, Glyph.X - Spacing);
+            } else {
+                x = TextX - TSp;
+            }
+        }
+        if (RightToLeft && UseSortGlyph) Sort.X = x - SW;
+    }
+
+    // Keeps the glyphs inside the margins; what they leave between them is the
+    // caption's, which gives way to them.
+    void KeepInsideMargins(int& minLeft, int& maxRight) {
+        minLeft = Margin;
+        maxRight = W - Margin;
+        if (UseSortGlyph) {
+            if (!RightToLeft) {
+                if (Sort.X + SW > maxRight) Sort.X = maxRight - SW;
+                maxRight = Sort.X - Spacing;
+            }
+            if (Sort.X < minLeft) Sort.X = minLeft;
+            if (RightToLeft) minLeft = Sort.X + SW + Spacing;
+        }
+        if (UseGlyph) {
+            if (Glyph.X + GW > maxRight) Glyph.X = maxRight - GW;
+            if (Layout == blGlyphRight) maxRight = Glyph.X - Spacing;
+            if (Glyph.X < minLeft) Glyph.X = minLeft;
+            if (Layout == blGlyphLeft) minLeft = Glyph.X + GW + Spacing;
+        }
+    }
+};
+
+} // namespace
+
+void TLazyTreeColumn::MeasureCaption(HDC dc, bool wrap, UINT drawFormat, int& width, int& height) {
+    if (wrap) {
+        if (FCaptionText.empty()) FCaptionText = FText;
+        TRect b{0, 0, 1, 1};
+        DrawTextW(dc, FCaptionText.c_str(), int(FCaptionText.size()), b, drawFormat | DT_CALCRECT);
+        width = b.Width();
+        height = b.Height();
+    } else {
+        FCaptionText = FText;
+        TPoint size;
+        GetTextExtentPoint32W(dc, FCaptionText.c_str(), int(FCaptionText.size()), size);
+        width = size.X + 2;
+        height = size.Y;
+    }
+}
+
 void TLazyTreeColumn::LayoutCell(HDC dc, const TRect& client, bool useGlyph, bool useSortGlyph,
                                  TPoint& glyphPos, TPoint& sortGlyphPos, TRect& textBounds,
                                  UINT drawFormat) {
@@ -87,14 +258,11 @@ void TLazyTreeColumn::LayoutCell(HDC dc, const TRect& client, bool useGlyph, boo
     TLTHeader* header = Header();
     bool hasText = !FText.empty();
     if (!hasText && !useGlyph && !useSortGlyph) return;
-    int W = client.Width(), H = client.Height();
     TPoint glyphSize = !useGlyph ? TPoint{}
                        : FCheckBox && tree
                            ? ImageSize(tree->GetCheckImageListFor(tree->CheckImageKind()))
                            : ImageSize(header ? header->Images() : nullptr);
     TPoint sortSize = useSortGlyph ? ImageSize(UtilityImages) : TPoint{};
-    int gw = glyphSize.X, gh = glyphSize.Y, sw = sortSize.X, sh = sortSize.Y;
-    int M = FMargin, Sp = FSpacing;
     bool rtl = IsRightToLeftReading();
     TAlignment align = CaptionAlignment();
     if (rtl && align == taLeftJustify)
@@ -102,150 +270,34 @@ void TLazyTreeColumn::LayoutCell(HDC dc, const TRect& client, bool useGlyph, boo
     else if (rtl && align == taRightJustify)
         align = taLeftJustify;
     bool wrap = FOptions & coWrapCaption;
-    bool sideGlyph = FLayout == blGlyphLeft || FLayout == blGlyphRight;
 
-    if (useSortGlyph) sortGlyphPos.Y = (H - sh) / 2;
-    int tw = 0, th = 0, tsp = 0;
-    if (hasText) {
-        if (wrap) {
-            if (FCaptionText.empty()) FCaptionText = FText;
-            TRect b{0, 0, 1, 1};
-            DrawTextW(dc, FCaptionText.c_str(), int(FCaptionText.size()), b,
-                      drawFormat | DT_CALCRECT);
-            tw = b.Width();
-            th = b.Height();
-        } else {
-            FCaptionText = FText;
-            TPoint size;
-            GetTextExtentPoint32W(dc, FCaptionText.c_str(), int(FCaptionText.size()), size);
-            tw = size.X + 2;
-            th = size.Y;
-        }
-        tsp = Sp;
-    }
-    textBounds = {0, 0, tw, th};
-    int textX = 0, textY = 0;
+    int tw = 0, th = 0;
+    if (hasText) MeasureCaption(dc, wrap, drawFormat, tw, th);
+    TCellLayout layout{.W = client.Width(),
+                       .H = client.Height(),
+                       .GW = glyphSize.X,
+                       .GH = glyphSize.Y,
+                       .SW = sortSize.X,
+                       .SH = sortSize.Y,
+                       .TW = tw,
+                       .TH = th,
+                       .TSp = hasText ? FSpacing : 0,
+                       .Margin = FMargin,
+                       .Spacing = FSpacing,
+                       .RightToLeft = rtl,
+                       .UseGlyph = useGlyph,
+                       .UseSortGlyph = useSortGlyph,
+                       .SideGlyph = FLayout == blGlyphLeft || FLayout == blGlyphRight,
+                       .Layout = FLayout,
+                       .Glyph = glyphPos,
+                       .Sort = sortGlyphPos};
+    layout.Place(align, hasText);
+    int minLeft, maxRight;
+    layout.KeepInsideMargins(minLeft, maxRight);
 
-    if (!hasText && !useGlyph) {
-        sortGlyphPos = {(W - sw) / 2, (H - sh) / 2};
-    } else {
-        if (sideGlyph || !useGlyph) {
-            glyphPos.Y = (H - gh) / 2;
-            textY = th >= H ? 0 : (H - th) / 2;
-        } else {
-            int y0 = (H - gh - th - tsp) / 2;
-            if (FLayout == blGlyphTop) {
-                glyphPos.Y = y0;
-                textY = y0 + gh + tsp;
-            } else {
-                textY = y0;
-                glyphPos.Y = y0 + th + tsp;
-            }
-        }
-        if (align == taLeftJustify) {
-            int x = M;
-            if (rtl && useSortGlyph) {
-                sortGlyphPos.X = x;
-                x += sw + Sp;
-            }
-            if (!sideGlyph) {
-                textX = x;
-                if (useGlyph) {
-                    glyphPos.X = std::max((W - gw) / 2, x);
-                    x = std::max(textX + tw + tsp, glyphPos.X + gw + Sp);
-                } else {
-                    x = textX + tw + tsp;
-                }
-            } else {
-                if (useGlyph && FLayout == blGlyphLeft) {
-                    glyphPos.X = x;
-                    x += gw + Sp;
-                }
-                textX = x;
-                x += tsp + tw;
-                if (useGlyph && FLayout == blGlyphRight) {
-                    glyphPos.X = x;
-                    x += gw + Sp;
-                }
-            }
-            if (!rtl && useSortGlyph) sortGlyphPos.X = x;
-        } else if (align == taCenter) {
-            int l, r;
-            if (sideGlyph) {
-                int start = (W - gw - tsp - tw) / 2;
-                textX = start;
-                if (useGlyph && FLayout == blGlyphLeft) {
-                    glyphPos.X = start;
-                    textX = start + gw + tsp;
-                } else if (useGlyph) {
-                    glyphPos.X = start + tsp + tw;
-                }
-            } else {
-                glyphPos.X = (W - gw) / 2;
-                textX = (W - tw) / 2;
-                if (useSortGlyph) {
-                    glyphPos.X -= sw / 2;
-                    textX -= sw / 2;
-                }
-            }
-            l = textX;
-            r = textX + tw;
-            if (useGlyph) {
-                l = std::min(l, glyphPos.X);
-                r = std::max(r, glyphPos.X + gw);
-            }
-            if (useSortGlyph) sortGlyphPos.X = rtl ? l - Sp - sw : r + Sp;
-        } else {
-            int x = W - M;
-            if (!rtl && useSortGlyph) {
-                sortGlyphPos.X = x - sw;
-                x = sortGlyphPos.X - Sp;
-            }
-            if (sideGlyph) {
-                if (useGlyph && FLayout == blGlyphRight) {
-                    glyphPos.X = x - gw;
-                    x = glyphPos.X - Sp;
-                }
-                textX = x - tw;
-                x = textX - tsp;
-                if (useGlyph && FLayout == blGlyphLeft) {
-                    glyphPos.X = x - gw;
-                    x = glyphPos.X - Sp;
-                }
-            } else {
-                textX = x - tw;
-                if (useGlyph) {
-                    glyphPos.X = (W - gw) / 2;
-                    if (glyphPos.X + gw + Sp > x) glyphPos.X = x - Sp - gw;
-                    x = std::min(textX - tsp, glyphPos.X - Sp);
-                } else {
-                    x = textX - tsp;
-                }
-            }
-            if (rtl && useSortGlyph) sortGlyphPos.X = x - sw;
-        }
-    }
-
-    // Keep everything inside the margins; the caption gives way to the glyphs.
-    int minLeft = M, maxRight = W - M;
-    if (useSortGlyph) {
-        if (!rtl) {
-            if (sortGlyphPos.X + sw > maxRight) sortGlyphPos.X = maxRight - sw;
-            maxRight = sortGlyphPos.X - Sp;
-        }
-        if (sortGlyphPos.X < minLeft) sortGlyphPos.X = minLeft;
-        if (rtl) minLeft = sortGlyphPos.X + sw + Sp;
-    }
-    if (useGlyph) {
-        if (glyphPos.X + gw > maxRight) glyphPos.X = maxRight - gw;
-        if (FLayout == blGlyphRight) maxRight = glyphPos.X - Sp;
-        if (glyphPos.X < minLeft) glyphPos.X = minLeft;
-        if (FLayout == blGlyphLeft) minLeft = glyphPos.X + gw + Sp;
-    }
-    glyphPos = {glyphPos.X + client.Left, glyphPos.Y + client.Top};
-    sortGlyphPos = {sortGlyphPos.X + client.Left, sortGlyphPos.Y + client.Top};
-    textX = std::max(textX, minLeft);
-    textBounds = textBounds.Offset(textX, textY);
+    glyphPos = {layout.Glyph.X + client.Left, layout.Glyph.Y + client.Top};
+    sortGlyphPos = {layout.Sort.X + client.Left, layout.Sort.Y + client.Top};
+    textBounds = TRect{0, 0, tw, th}.Offset(std::max(layout.TextX, minLeft), layout.TextY);
     if (textBounds.Right > maxRight) textBounds.Right = maxRight;
     textBounds = textBounds.Offset(client.Left, client.Top);
     if (wrap && hasText) {
