@@ -294,6 +294,17 @@ private:
     void RemoveIndexFromPositions(TColumnIndex oldIndex);
     void AdjustIndex(TColumnIndex& value, TColumnIndex removed) const;
     void ForgetIndex(TColumnIndex index);
+    // PaintHeader's steps: the background, and each column's face and content.
+    struct THeaderPaintPass;
+    void PaintHeaderBackground(const THeaderPaintPass& pass, THeaderPaintInfo& info,
+                               const TRect& headerRect);
+    void PaintHeaderColumn(const THeaderPaintPass& pass, THeaderPaintInfo& info, TColumnIndex index,
+                           const TRect& cell);
+    void DrawColumnFace(const THeaderPaintPass& pass, const THeaderPaintInfo& info,
+                        const TRect& cell, bool rightSide);
+    void PaintColumnContent(const THeaderPaintPass& pass, THeaderPaintInfo& info,
+                            const TRect& inner, UINT format, THeaderPaintElements requested);
+    void DrawColumnGlyph(const THeaderPaintPass& pass, const THeaderPaintInfo& info);
 
     TLTHeader* FHeader;
     std::unique_ptr<TBitmap> FHeaderBitmap;

@@ -393,6 +393,16 @@ void TLazyTreeColumns::DrawXPButtonFace(HDC dc, const TRect& rect, bool drawSpli
 // --- the header
 // ---------------------------------------------------------------------------------------------
 
+// What stays the same for every column of one header paint.
+struct TLazyTreeColumns::THeaderPaintPass {
+    TCanvas& Canvas;
+    HDC DC;
+    TRect Rect; // the part painted
+    bool OwnerDraw, Advanced, Themed, ShowRightBorder;
+    TLTHeaderStyle Style;
+    TColumnIndex LastVisible;
+};
+
 void TLazyTreeColumns::PaintHeader(HDC dc, const TRect& r, int hOffset) {
     TBaseLazyTree* tree = Tree();
     if (!tree) return;
@@ -412,36 +422,28 @@ void TLazyTreeColumns::PaintHeader(HDC dc, const TRect& r, int hOffset) {
     bool advanced = (FHeader->Options() & hoOwnerDraw) && tree->OnAdvancedHeaderDraw &&
                     tree->OnHeaderDrawQueryElements && !designing;
     if (advanced) ownerDraw = false;
-    bool themed = tree->HasState(tsUseThemes);
     TLTHeaderStyle style = FHeader->Style();
-    TEdgeStyle edges = EdgeStyle(style);
+    bool showRightBorder = style == hsThickButtons || !(FHeader->Options() & hoAutoResize) ||
+                           tree->BevelKind == bkNone;
+    const THeaderPaintPass pass{.Canvas = canvas,
+                                .DC = bdc,
+                                .Rect = r,
+                                .OwnerDraw = ownerDraw,
+                                .Advanced = advanced,
+                                .Themed = tree->HasState(tsUseThemes),
+                                .ShowRightBorder = showRightBorder,
+                                .Style = style,
+                                .LastVisible = LastVisibleColumn()};
 
     THeaderPaintInfo info;
     info.Canvas = &canvas;
-
-    // Background.
-    THeaderPaintElements requested = 0;
-    if (advanced) {
-        info.PaintRect = r;
-        info.Column = nullptr;
-        tree->DoHeaderDrawQueryElements(info, requested);
-    }
-    if (advanced && (requested & hpeBackground))
-        tree->DoAdvancedHeaderDraw(info, hpeBackground);
-    else if (style == hsXPStyle && !themed)
-        DrawXPButtonFace(bdc, headerRect, false, false, false);
-    else
-        Fill(bdc, r, ColorToRGB(FHeader->Background()));
+    PaintHeaderBackground(pass, info, headerRect);
 
     int edge = r.Left;
     if (tree->UseRightToLeftAlignment()) edge += tree->RTLColumnShift();
     int clipRight = edge;
-    bool showRightBorder = style == hsThickButtons || !(FHeader->Options() & hoAutoResize) ||
-                           tree->BevelKind == bkNone;
     info.ShowRightBorder = showRightBorder;
-    TColumnIndex lastVisible = LastVisibleColumn();
     bool offsetApplied = false;
-
     for (TColumnIndex index : FPositionToIndex) {
         if (!IsValidColumn(index)) continue;
         TLazyTreeColumn& c = (*this)[index];
@@ -460,110 +462,147 @@ void TLazyTreeColumns::PaintHeader(HDC dc, const TRect& r, int hOffset) {
         clip = IntersectRects(clip, r);
         int saved = SaveDC(bdc);
         IntersectClipRect(bdc, clip.Left, clip.Top, clip.Right, clip.Bottom);
-
-        info.Column = &c;
-        info.IsHot =
-            index == HoverIndex && (FHeader->Options() & hoHotTrack) && (c.FOptions & coEnabled);
-        info.IsPressed = index == DownIndex;
-        info.DropMark = (c.FOptions & coShowDropMark) && index == DropTarget && index != DragIndex
-                            ? (DropOnLeft ? dmmLeft : dmmRight)
-                            : dmmNone;
-        info.IsEnabled = (c.FOptions & coEnabled) && tree->Enabled;
-        info.ShowGlyph =
-            (FHeader->Options() & hoShowImages) && FHeader->Images() && c.FImageIndex > -1;
-        info.ShowSortGlyph =
-            index == FHeader->SortColumn && (FHeader->Options() & hoShowSortGlyphs);
-        info.PaintRect = cell;
-        info.GlyphPos = info.SortGlyphPos = {};
-        info.TextRect = {};
-        bool wrap = c.FOptions & coWrapCaption;
-
-        if (c.FStyle == vsOwnerDraw && ownerDraw) {
-            tree->DoHeaderDraw(canvas, index, cell, info.IsHot, info.IsPressed, info.DropMark);
-            RestoreDC(bdc, saved);
-            continue;
-        }
-
-        bool rightSide = showRightBorder || index != lastVisible;
-        requested = 0;
-        if (advanced) tree->DoHeaderDrawQueryElements(info, requested);
-        if (advanced && (requested & hpeBackground)) {
-            tree->DoAdvancedHeaderDraw(info, hpeBackground);
-        } else if (style == hsXPStyle && !themed) {
-            DrawXPButtonFace(bdc, cell, rightSide, info.IsPressed, info.IsHot);
-        } else {
-            TRect e = cell;
-            UINT right = rightSide ? UINT(BF_RIGHT) : 0u;
-            if (info.IsPressed)
-                DrawEdge(bdc, e, edges.Pressed, edges.PressedFlags);
-            else if (style == hsPlates && info.IsHot && (c.FOptions & coAllowClick) &&
-                     (c.FOptions & coEnabled))
-                DrawEdge(bdc, e, edges.Hot, edges.HotFlags | right);
-            else
-                DrawEdge(bdc, e, edges.Normal, edges.NormalFlags | right);
-        }
-
-        TRect inner{cell.Left + 2, cell.Top + 2, cell.Right - 2, cell.Bottom - 2};
-        UINT format = DT_NOPREFIX;
-        TAlignment captionAlign = c.CaptionAlignment();
-        if (captionAlign == taRightJustify)
-            format |= DT_RIGHT;
-        else if (captionAlign == taCenter)
-            format |= DT_CENTER;
-        if (c.IsRightToLeftReading()) format |= DT_RTLREADING;
-        c.LayoutCell(bdc, inner, info.ShowGlyph, info.ShowSortGlyph, info.GlyphPos,
-                     info.SortGlyphPos, info.TextRect, format);
-        if (info.IsPressed) {
-            info.TextRect = info.TextRect.Offset(1, 1);
-            info.GlyphPos = {info.GlyphPos.X + 1, info.GlyphPos.Y + 1};
-            info.SortGlyphPos = {info.SortGlyphPos.X + 1, info.SortGlyphPos.Y + 1};
-        }
-        c.FGlyphDrawn = false;
-
-        if (info.ShowGlyph && !(requested & hpeHeaderGlyph)) {
-            TCustomImageList* list = c.FCheckBox
-                                         ? tree->GetCheckImageListFor(tree->CheckImageKind())
-                                         : FHeader->Images();
-            TPoint size = ImageSize(list);
-            if (list && (!info.ShowSortGlyph || c.IsRightToLeftReading() ||
-                         info.GlyphPos.X + size.X <= info.SortGlyphPos.X)) {
-                int image = c.FCheckBox
-                                ? HeaderCheckImage(c.FCheckType, c.FCheckState, info.IsEnabled)
-                                : c.FImageIndex;
-                list->Draw(canvas, info.GlyphPos.X, info.GlyphPos.Y, image, info.IsEnabled);
-                c.FGlyphRect = {info.GlyphPos.X, info.GlyphPos.Y, info.GlyphPos.X + size.X,
-                                info.GlyphPos.Y + size.Y};
-                c.FGlyphDrawn = true;
-            }
-        }
-        if (!c.FText.empty() && !(requested & hpeText)) {
-            SelectObject(bdc, canvas.Font.Handle());
-            DrawCaptionText(bdc, wrap ? c.FCaptionText : c.FText, info.TextRect, info.IsEnabled,
-                            info.IsHot && (FHeader->Options() & hoHotTrack) && !themed, format,
-                            wrap);
-        }
-        if (info.ShowSortGlyph && !(requested & hpeSortGlyph) && UtilityImages) {
-            int image = FHeader->SortDirection == sdAscending ? 3 : 2;
-            if (themed) image += 2;
-            UtilityImages->Draw(canvas, info.SortGlyphPos.X, info.SortGlyphPos.Y, image);
-        }
-        if (info.DropMark != dmmNone && !(requested & hpeDropMark) && UtilityImages) {
-            int y = inner.Top + (inner.Height() - UtilityImages->Height()) / 2;
-            if (info.DropMark == dmmLeft)
-                UtilityImages->Draw(canvas, inner.Left, y, 0);
-            else // at the end that shows of a cell running past the header
-                UtilityImages->Draw(canvas, std::min(inner.Right, r.Right - 2) - 16, y, 1);
-        }
-        THeaderPaintElements foreground =
-            requested & (hpeDropMark | hpeHeaderGlyph | hpeSortGlyph | hpeText);
-        if (foreground) {
-            int state = SaveDC(bdc);
-            tree->DoAdvancedHeaderDraw(info, foreground);
-            RestoreDC(bdc, state);
-        }
+        PaintHeaderColumn(pass, info, index, cell);
         RestoreDC(bdc, saved);
     }
     BitBlt(dc, r.Left, r.Top, r.Width(), r.Height(), bdc, r.Left, r.Top, SRCCOPY);
+}
+
+void TLazyTreeColumns::PaintHeaderBackground(const THeaderPaintPass& pass, THeaderPaintInfo& info,
+                                             const TRect& headerRect) {
+    TBaseLazyTree* tree = Tree();
+    THeaderPaintElements requested = 0;
+    if (pass.Advanced) {
+        info.PaintRect = pass.Rect;
+        info.Column = nullptr;
+        tree->DoHeaderDrawQueryElements(info, requested);
+    }
+    if (pass.Advanced && (requested & hpeBackground))
+        tree->DoAdvancedHeaderDraw(info, hpeBackground);
+    else if (pass.Style == hsXPStyle && !pass.Themed)
+        DrawXPButtonFace(pass.DC, headerRect, false, false, false);
+    else
+        Fill(pass.DC, pass.Rect, ColorToRGB(FHeader->Background()));
+}
+
+void TLazyTreeColumns::PaintHeaderColumn(const THeaderPaintPass& pass, THeaderPaintInfo& info,
+                                         TColumnIndex index, const TRect& cell) {
+    TBaseLazyTree* tree = Tree();
+    TLazyTreeColumn& c = (*this)[index];
+    info.Column = &c;
+    info.IsHot =
+        index == HoverIndex && (FHeader->Options() & hoHotTrack) && (c.FOptions & coEnabled);
+    info.IsPressed = index == DownIndex;
+    info.DropMark = (c.FOptions & coShowDropMark) && index == DropTarget && index != DragIndex
+                        ? (DropOnLeft ? dmmLeft : dmmRight)
+                        : dmmNone;
+    info.IsEnabled = (c.FOptions & coEnabled) && tree->Enabled;
+    info.ShowGlyph = (FHeader->Options() & hoShowImages) && FHeader->Images() && c.FImageIndex > -1;
+    info.ShowSortGlyph = index == FHeader->SortColumn && (FHeader->Options() & hoShowSortGlyphs);
+    info.PaintRect = cell;
+    info.GlyphPos = info.SortGlyphPos = {};
+    info.TextRect = {};
+
+    if (c.FStyle == vsOwnerDraw && pass.OwnerDraw) {
+        tree->DoHeaderDraw(pass.Canvas, index, cell, info.IsHot, info.IsPressed, info.DropMark);
+        return;
+    }
+
+    THeaderPaintElements requested = 0;
+    if (pass.Advanced) tree->DoHeaderDrawQueryElements(info, requested);
+    if (pass.Advanced && (requested & hpeBackground))
+        tree->DoAdvancedHeaderDraw(info, hpeBackground);
+    else
+        DrawColumnFace(pass, info, cell, pass.ShowRightBorder || index != pass.LastVisible);
+
+    TRect inner{cell.Left + 2, cell.Top + 2, cell.Right - 2, cell.Bottom - 2};
+    UINT format = DT_NOPREFIX;
+    TAlignment captionAlign = c.CaptionAlignment();
+    if (captionAlign == taRightJustify)
+        format |= DT_RIGHT;
+    else if (captionAlign == taCenter)
+        format |= DT_CENTER;
+    if (c.IsRightToLeftReading()) format |= DT_RTLREADING;
+    c.LayoutCell(pass.DC, inner, info.ShowGlyph, info.ShowSortGlyph, info.GlyphPos,
+                 info.SortGlyphPos, info.TextRect, format);
+    if (info.IsPressed) {
+        info.TextRect = info.TextRect.Offset(1, 1);
+        info.GlyphPos = {info.GlyphPos.X + 1, info.GlyphPos.Y + 1};
+        info.SortGlyphPos = {info.SortGlyphPos.X + 1, info.SortGlyphPos.Y + 1};
+    }
+    c.FGlyphDrawn = false;
+    PaintColumnContent(pass, info, inner, format, requested);
+}
+
+void TLazyTreeColumns::DrawColumnFace(const THeaderPaintPass& pass, const THeaderPaintInfo& info,
+                                      const TRect& cell, bool rightSide) {
+    if (pass.Style == hsXPStyle && !pass.Themed) {
+        DrawXPButtonFace(pass.DC, cell, rightSide, info.IsPressed, info.IsHot);
+        return;
+    }
+    const TEdgeStyle edges = EdgeStyle(pass.Style);
+    const TLTColumnOptions options = info.Column->FOptions;
+    TRect e = cell;
+    UINT right = rightSide ? UINT(BF_RIGHT) : 0u;
+    if (info.IsPressed)
+        DrawEdge(pass.DC, e, edges.Pressed, edges.PressedFlags);
+    else if (pass.Style == hsPlates && info.IsHot && (options & coAllowClick) &&
+             (options & coEnabled))
+        DrawEdge(pass.DC, e, edges.Hot, edges.HotFlags | right);
+    else
+        DrawEdge(pass.DC, e, edges.Normal, edges.NormalFlags | right);
+}
+
+void TLazyTreeColumns::PaintColumnContent(const THeaderPaintPass& pass, THeaderPaintInfo& info,
+                                          const TRect& inner, UINT format,
+                                          THeaderPaintElements requested) {
+    TBaseLazyTree* tree = Tree();
+    TLazyTreeColumn& c = *info.Column;
+    if (info.ShowGlyph && !(requested & hpeHeaderGlyph)) DrawColumnGlyph(pass, info);
+    if (!c.FText.empty() && !(requested & hpeText)) {
+        bool wrap = c.FOptions & coWrapCaption;
+        SelectObject(pass.DC, pass.Canvas.Font.Handle());
+        DrawCaptionText(pass.DC, wrap ? c.FCaptionText : c.FText, info.TextRect, info.IsEnabled,
+                        info.IsHot && (FHeader->Options() & hoHotTrack) && !pass.Themed, format,
+                        wrap);
+    }
+    if (info.ShowSortGlyph && !(requested & hpeSortGlyph) && UtilityImages) {
+        int image = FHeader->SortDirection == sdAscending ? 3 : 2;
+        if (pass.Themed) image += 2;
+        UtilityImages->Draw(pass.Canvas, info.SortGlyphPos.X, info.SortGlyphPos.Y, image);
+    }
+    if (info.DropMark != dmmNone && !(requested & hpeDropMark) && UtilityImages) {
+        int y = inner.Top + (inner.Height() - UtilityImages->Height()) / 2;
+        if (info.DropMark == dmmLeft)
+            UtilityImages->Draw(pass.Canvas, inner.Left, y, 0);
+        else // at the end that shows of a cell running past the header
+            UtilityImages->Draw(pass.Canvas, std::min(inner.Right, pass.Rect.Right - 2) - 16, y, 1);
+    }
+    THeaderPaintElements foreground =
+        requested & (hpeDropMark | hpeHeaderGlyph | hpeSortGlyph | hpeText);
+    if (foreground) {
+        int state = SaveDC(pass.DC);
+        tree->DoAdvancedHeaderDraw(info, foreground);
+        RestoreDC(pass.DC, state);
+    }
+}
+
+void TLazyTreeColumns::DrawColumnGlyph(const THeaderPaintPass& pass, const THeaderPaintInfo& info) {
+    TBaseLazyTree* tree = Tree();
+    TLazyTreeColumn& c = *info.Column;
+    TCustomImageList* list =
+        c.FCheckBox ? tree->GetCheckImageListFor(tree->CheckImageKind()) : FHeader->Images();
+    TPoint size = ImageSize(list);
+    // Not over the sort glyph it would run into.
+    if (!list || (info.ShowSortGlyph && !c.IsRightToLeftReading() &&
+                  info.GlyphPos.X + size.X > info.SortGlyphPos.X))
+        return;
+    int image =
+        c.FCheckBox ? HeaderCheckImage(c.FCheckType, c.FCheckState, info.IsEnabled) : c.FImageIndex;
+    list->Draw(pass.Canvas, info.GlyphPos.X, info.GlyphPos.Y, image, info.IsEnabled);
+    c.FGlyphRect = {info.GlyphPos.X, info.GlyphPos.Y, info.GlyphPos.X + size.X,
+                    info.GlyphPos.Y + size.Y};
+    c.FGlyphDrawn = true;
 }
 
 } // namespace nuq
