@@ -1198,6 +1198,15 @@ private:
     UINT ItemState(PLazyNode node);
     LRESULT QueryItemRect(TRect* rect, bool textOnly);
     PLazyNode QueryNextItem(WPARAM relation, PLazyNode node);
+    // PaintTree's steps: the bitmaps, the columns, each row and each of its cells.
+    struct TTreePaintPass;
+    void RefreshPaintBitmaps();
+    void CollectPaintColumns(TTreePaintPass& pass);
+    void PaintRow(TTreePaintPass& pass, TLTPaintInfo& info, PLazyNode node, int y, int height);
+    void PaintCell(TTreePaintPass& pass, TLTPaintInfo& info, TColumnIndex column, int left,
+                   int right, TColumnPosition position, int& coveredTo);
+    void PaintCellIndent(TTreePaintPass& pass, TLTPaintInfo& info, const TRect& cell);
+    void PaintCellContent(TTreePaintPass& pass, TLTPaintInfo& info, const TRect& cell);
 };
 
 // Declares the published properties of the trees, their options, header and
