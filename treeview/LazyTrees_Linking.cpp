@@ -197,7 +197,7 @@ void TBaseLazyTree::MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode
 
 // --- deleting --------------------------------------------------------------------------
 
-void TBaseLazyTree::DeleteSubtree(PLazyNode node) {
+void TBaseLazyTree::DeleteSubtree(PLazyNode node, TLazyWalkAhead ahead) {
     // Deepest and last first; the caller has taken the subtree out of the counts.
     // Walked through the parent links, not by recursion: a deep chain must not
     // exhaust the stack. A node is freed once all its children are.
@@ -210,6 +210,7 @@ void TBaseLazyTree::DeleteSubtree(PLazyNode node) {
             continue;
         }
         for (;;) {
+            ahead.Step();
             PLazyNode prev = run->PrevSibling;
             PLazyNode parent = run->Parent;
             run->States |= vsDeleting;
@@ -243,15 +244,21 @@ void TBaseLazyTree::DeleteChildren(PLazyNode node, bool resetHasChildren) {
         return;
     }
     InterruptValidation();
-    if (ChildrenDisplayed(node)) FVisibleCount -= CountVisibleChildren(node);
+    // The root's children show every node shown, a count spared on a whole tree.
+    if (node == FRoot)
+        FVisibleCount = 0;
+    else if (ChildrenDisplayed(node))
+        FVisibleCount -= CountVisibleChildren(node);
     if (node->States & vsExpanded)
         AdjustTotalHeight(node, -(int64_t(node->TotalHeight) - node->NodeHeight));
     // When every block of the store is in the tree, the whole tree goes: the
     // events still come for every node, the blocks go back with their slabs.
     FFreeingAllNodes = node == FRoot && FNodeSlabs.Live() == FRoot->TotalCount - 1;
+    TLazyWalkAhead ahead;
+    if (FFreeingAllNodes) ahead = WalkAhead(FRoot, true);
     AdjustTotalCount(node, -(int64_t(node->TotalCount) - 1));
     try {
-        DeleteSubtree(node);
+        DeleteSubtree(node, std::move(ahead));
     } catch (...) {
         FFreeingAllNodes = false;
         throw;
