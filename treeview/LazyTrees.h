@@ -1070,6 +1070,14 @@ protected:
     // the cache is, so it goes whenever tsUseCache is entered or left.
     PLazyNode FLastHitNode = nullptr;
     uint64_t FLastHitTop = 0;
+    // The nodes lately found, by their tops in steps of 16 pixels: the rows
+    // in view are found again without a walk. Valid while FLastHitNode is set.
+    struct THit {
+        PLazyNode Node;
+        uint64_t Top;
+    };
+    THit FHits[64] = {};
+    void RememberHit(PLazyNode node, uint64_t top);
     uint32_t FStartIndex = 0; // leading cache entries known to be valid
     int FOffsetY = 0;
     int FOffsetX = 0;
