@@ -92,6 +92,9 @@ void TBaseLazyTree::QueueValidation() {
 }
 
 void TBaseLazyTree::InvalidateCache() {
+    // Already so (as after every node added but the first): nothing to tell.
+    if ((FStates & TS(tsValidationNeeded, tsUseCache)) == TS(tsValidationNeeded) && !FLastHitNode)
+        return;
     DoStateChange(TS(tsValidationNeeded), TS(tsUseCache));
 }
 
