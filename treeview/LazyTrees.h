@@ -976,16 +976,22 @@ protected:
     void InitNode(PLazyNode node);
     void InitChildren(PLazyNode node);
     void FreeNodeBlock(PLazyNode node);
+    // For a walk over Subtree in pre-order or backwards; it fetches
+    // ahead only over a whole tree too big for the caches.
+    TLazyWalkAhead WalkAhead(PLazyNode subtree, bool backwards) const;
+    std::vector<PLazyNode> WalkOrder() const; // the whole tree in pre-order, read off the slabs
     void AdjustTotalCount(PLazyNode node, int64_t delta);
     void AdjustTotalHeight(PLazyNode node, int64_t delta);
     void StructureChange(PLazyNode node, TChangeReason reason);
     void StopTimer(uintptr_t id);
     void NotifyAccessible(DWORD event);
     bool FullyVisible(PLazyNode node) const;
-    void DeleteSubtree(PLazyNode node); // frees the children of Node, deepest and last first
+    // Frees the children of Node, deepest and last first.
+    void DeleteSubtree(PLazyNode node, TLazyWalkAhead ahead = {});
     // Toggles Node; CountLater leaves heights and the visible count to FinishDeferredToggles.
     bool InternalToggleNode(PLazyNode node, bool countLater); // false when nothing changed
-    void FinishDeferredToggles(PLazyNode node); // recounts after toggles within Node's subtree
+    // Recounts after toggles within Node's subtree.
+    void FinishDeferredToggles(PLazyNode node, TLazyWalkAhead ahead);
     // The walks behind WriteNode/WriteChunks and ReadNode/ReadChunk(base chunk):
     // they keep the open nodes in a list of their own, not on the call stack,
     // and do not call those virtuals again for the nodes below.
@@ -1066,6 +1072,14 @@ protected:
     // the cache is, so it goes whenever tsUseCache is entered or left.
     PLazyNode FLastHitNode = nullptr;
     uint64_t FLastHitTop = 0;
+    // The nodes lately found, by their tops in steps of 16 pixels: the rows
+    // in view are found again without a walk. Valid while FLastHitNode is set.
+    struct THit {
+        PLazyNode Node;
+        uint64_t Top;
+    };
+    THit FHits[64] = {};
+    void RememberHit(PLazyNode node, uint64_t top);
     uint32_t FStartIndex = 0; // leading cache entries known to be valid
     int FOffsetY = 0;
     int FOffsetX = 0;

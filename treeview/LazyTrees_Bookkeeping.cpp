@@ -177,7 +177,7 @@ namespace {
 // Total heights below Node counted afresh, in one walk that also counts the
 // nodes shown below it (as CountVisibleChildren does): on a million nodes
 // every walk costs a cache miss per node.
-uint32_t FixupHeightsAndCount(const TBaseLazyTree& tree, PLazyNode node) {
+uint32_t FixupHeightsAndCount(const TBaseLazyTree& tree, PLazyNode node, TLazyWalkAhead ahead) {
     auto visible = [&tree](PLazyNode n) { return tree.IsEffectivelyVisible(n); };
     auto open = [&](PLazyNode n) { return (n->States & vsExpanded) && visible(n); };
     uint32_t shown = 0;
@@ -185,6 +185,7 @@ uint32_t FixupHeightsAndCount(const TBaseLazyTree& tree, PLazyNode node) {
     node->TotalHeight = node->NodeHeight;
     PLazyNode run = node->FirstChild;
     while (run) {
+        ahead.Step();
         run->TotalHeight = run->NodeHeight;
         bool runVisible = visible(run);
         if (closed == 0 && runVisible) ++shown;
@@ -216,7 +217,7 @@ uint32_t FixupHeightsAndCount(const TBaseLazyTree& tree, PLazyNode node) {
 } // namespace
 
 void TBaseLazyTree::FixupTotalHeight(PLazyNode node) {
-    FixupHeightsAndCount(*this, node);
+    FixupHeightsAndCount(*this, node, WalkAhead(node, false));
 }
 
 uint32_t TBaseLazyTree::GetNodeHeight(PLazyNode node) {
@@ -330,13 +331,13 @@ bool TBaseLazyTree::InternalToggleNode(PLazyNode node, bool countLater) {
     return true;
 }
 
-void TBaseLazyTree::FinishDeferredToggles(PLazyNode node) {
+void TBaseLazyTree::FinishDeferredToggles(PLazyNode node, TLazyWalkAhead ahead) {
     // Heights below Node are counted afresh; its ancestors have seen every
     // change that passed through Node, so they take the difference to its old
     // total. Toggles by handlers elsewhere kept the visible count by deltas; a
     // recount of the displayed nodes covers both.
     uint32_t old = node->TotalHeight;
-    uint32_t shown = FixupHeightsAndCount(*this, node);
+    uint32_t shown = FixupHeightsAndCount(*this, node, std::move(ahead).Again(false));
     if (node == FRoot) {
         FVisibleCount = shown;
         return;
@@ -350,17 +351,20 @@ void TBaseLazyTree::FullExpand(PLazyNode node) {
     TUpdateScope update(*this);
     // Parents first; the heights and the visible count are counted once at the end.
     bool toggled = false;
+    TLazyWalkAhead ahead;
     TScopeExit recount([&] {
-        if (toggled) FinishDeferredToggles(node ? node : FRoot);
+        if (toggled) FinishDeferredToggles(node ? node : FRoot, std::move(ahead));
     });
     PLazyNode stop = nullptr;
     PLazyNode run = node;
     if (node) {
         for (PLazyNode up = node; up != FRoot && !stop; up = up->Parent) stop = up->NextSibling;
     } else {
+        ahead = WalkAhead(FRoot, false);
         run = GetFirst();
     }
     while (run && run != stop) {
+        ahead.Step();
         if ((run->States & vsHasChildren) && !(run->States & vsExpanded) &&
             InternalToggleNode(run, true))
             toggled = true;
@@ -373,14 +377,16 @@ void TBaseLazyTree::FullCollapse(PLazyNode node) {
     // Backwards in pre-order: children close before their parent. The heights
     // and the visible count are counted once at the end.
     bool toggled = false;
+    TLazyWalkAhead ahead = WalkAhead(node, true);
     TScopeExit recount([&] {
-        if (toggled) FinishDeferredToggles(node ? node : FRoot);
+        if (toggled) FinishDeferredToggles(node ? node : FRoot, std::move(ahead));
     });
     PLazyNode stop = node ? node : nullptr;
     PLazyNode run = node ? node : FRoot;
     while (run->LastChild) run = run->LastChild;
     if (run == FRoot) run = nullptr;
     while (run) {
+        ahead.Step();
         if ((run->States & vsExpanded) && InternalToggleNode(run, true)) toggled = true;
         if (run == stop) break;
         run = GetPreviousNoInit(run);

@@ -92,6 +92,9 @@ void TBaseLazyTree::QueueValidation() {
 }
 
 void TBaseLazyTree::InvalidateCache() {
+    // Already so (as after every node added but the first): nothing to tell.
+    if ((FStates & TS(tsValidationNeeded, tsUseCache)) == TS(tsValidationNeeded) && !FLastHitNode)
+        return;
     DoStateChange(TS(tsValidationNeeded), TS(tsUseCache));
 }
 
@@ -182,9 +185,20 @@ PLazyNode TBaseLazyTree::GetNodeAt(int, int y, bool relative, int& nodeTop) {
     uint64_t top = 0;
     const bool useCache = (FStates & TS(tsUseCache)) && !FPositionCache.empty();
     if (useCache) {
+        const uint64_t p = uint64_t(position);
+        if (!FLastHitNode) std::fill(std::begin(FHits), std::end(FHits), THit{});
+        // A row found lately starts in this step of the hits or the one before.
+        for (uint64_t step : {p >> 4, (p >> 4) - 1}) {
+            const THit& hit = FHits[step & 63];
+            if (hit.Node && hit.Top <= p && p < hit.Top + hit.Node->NodeHeight) {
+                FLastHitNode = hit.Node;
+                FLastHitTop = hit.Top;
+                nodeTop = int(relative ? int64_t(hit.Top) + FOffsetY : int64_t(hit.Top));
+                return hit.Node;
+            }
+        }
         // The entries around the position and the last hit; the walk starts
         // from the nearest of them.
-        const uint64_t p = uint64_t(position);
         auto after =
             std::upper_bound(FPositionCache.begin(), FPositionCache.end(), p,
                              [](uint64_t q, const TCacheEntry& e) { return q < e.AbsoluteTop; });
@@ -216,8 +230,7 @@ PLazyNode TBaseLazyTree::GetNodeAt(int, int y, bool relative, int& nodeTop) {
         if (backFrom) {
             PLazyNode found = NodeBefore(backFrom, backTop, p, top);
             if (!found) return nullptr;
-            FLastHitNode = found;
-            FLastHitTop = top;
+            RememberHit(found, top);
             nodeTop = int(relative ? int64_t(top) + FOffsetY : int64_t(top));
             return found;
         }
@@ -252,12 +265,15 @@ PLazyNode TBaseLazyTree::GetNodeAt(int, int y, bool relative, int& nodeTop) {
         node = next;
     }
     if (!node) return nullptr;
-    if (useCache) {
-        FLastHitNode = node;
-        FLastHitTop = top;
-    }
+    if (useCache) RememberHit(node, top);
     nodeTop = int(relative ? int64_t(top) + FOffsetY : int64_t(top));
     return node;
+}
+
+void TBaseLazyTree::RememberHit(PLazyNode node, uint64_t top) {
+    FLastHitNode = node;
+    FLastHitTop = top;
+    FHits[(top >> 4) & 63] = {node, top};
 }
 
 void TBaseLazyTree::InternalCacheNode(PLazyNode node) {

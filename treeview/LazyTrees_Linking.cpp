@@ -199,7 +199,7 @@ void TBaseLazyTree::MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode
 
 // --- deleting --------------------------------------------------------------------------
 
-void TBaseLazyTree::DeleteSubtree(PLazyNode node) {
+void TBaseLazyTree::DeleteSubtree(PLazyNode node, TLazyWalkAhead ahead) {
     // Deepest and last first; the caller has taken the subtree out of the counts.
     // Walked through the parent links, not by recursion: a deep chain must not
     // exhaust the stack. A node is freed once all its children are.
@@ -212,6 +212,7 @@ void TBaseLazyTree::DeleteSubtree(PLazyNode node) {
             continue;
         }
         for (;;) {
+            ahead.Step();
             PLazyNode prev = run->PrevSibling;
             PLazyNode parent = run->Parent;
             run->States |= vsDeleting;
@@ -245,16 +246,22 @@ void TBaseLazyTree::DeleteChildren(PLazyNode node, bool resetHasChildren) {
         return;
     }
     InterruptValidation();
-    if (ChildrenDisplayed(node)) FVisibleCount -= CountVisibleChildren(node);
+    // The root's children show every node shown, a count spared on a whole tree.
+    if (node == FRoot)
+        FVisibleCount = 0;
+    else if (ChildrenDisplayed(node))
+        FVisibleCount -= CountVisibleChildren(node);
     if (node->States & vsExpanded)
         AdjustTotalHeight(node, -(int64_t(node->TotalHeight) - node->NodeHeight));
     // When every block of the store is in the tree, the whole tree goes: the
     // events still come for every node, the blocks go back with their slabs.
     FFreeingAllNodes = node == FRoot && FNodeSlabs.Live() == FRoot->TotalCount - 1;
+    TLazyWalkAhead ahead;
+    if (FFreeingAllNodes) ahead = WalkAhead(FRoot, true);
     AdjustTotalCount(node, -(int64_t(node->TotalCount) - 1));
     {
         TScopeExit freed([this] { FFreeingAllNodes = false; });
-        DeleteSubtree(node);
+        DeleteSubtree(node, std::move(ahead));
         if (FFreeingAllNodes) FNodeSlabs.ReleaseAll();
     }
     node->States &= ~vsAllChildrenHidden;
@@ -372,6 +379,8 @@ void TBaseLazyTree::Sort(PLazyNode node, TColumnIndex column, TSortDirection dir
     PLazyNode prev = nullptr;
     uint32_t index = 0;
     for (PLazyNode c : children) {
+        // Sorted, a long row of siblings lies all over memory.
+        if (index + 8 < children.size()) __builtin_prefetch(children[index + 8], 1);
         c->Index = index++;
         c->PrevSibling = prev;
         if (prev) prev->NextSibling = c;

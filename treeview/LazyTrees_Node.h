@@ -110,18 +110,57 @@ public:
     void Forget() { --FLive; } // a block that ReleaseAll will take back with its slab
     void ReleaseAll();
     size_t Live() const { return FLive; }
+    // Every block handed out, live or given back, in address order within a slab.
+    template <class F> void ForEachBlock(F&& visit) const {
+        for (size_t i = 0; i < FSlabs.size(); ++i) {
+            const TSlab& s = FSlabs[i];
+            uint8_t* end = i + 1 == FSlabs.size() && FNext ? FNext : s.End;
+            for (uint8_t* b = s.Begin; b < end; b += s.BlockSize) visit(static_cast<void*>(b));
+        }
+    }
 
 private:
     struct TFreeBlock {
         TFreeBlock* Next;
     };
-    std::vector<void*> FSlabs;
+    struct TSlab {
+        uint8_t* Begin;
+        uint8_t* End; // of the blocks handed out once the slab is no longer cut
+        size_t BlockSize;
+    };
+    std::vector<TSlab> FSlabs;
     uint8_t* FNext = nullptr;
     uint8_t* FEnd = nullptr;
     TFreeBlock* FFree = nullptr;
     size_t FBlockSize = 0;
     size_t FSlabBlocks = 0;
     size_t FLive = 0;
+};
+
+// Fetches the nodes a whole-tree walk will reach some steps before it gets
+// there. Sibling links after a sort lead all over the slabs, and a walk that
+// follows them waits for memory at every node; the order, read off the
+// slabs beforehand, lets the fetches overlap. A walk that strays from the
+// order only fetches in vain.
+class TLazyWalkAhead {
+public:
+    TLazyWalkAhead() = default;
+    TLazyWalkAhead(std::vector<PLazyNode> order, bool backwards);
+    void Step() {
+        if (FAt < FOrder.size()) Fetch(FOrder[FAt++]);
+    }
+    // The same nodes for another walk, when the tree has not changed meanwhile.
+    TLazyWalkAhead Again(bool backwards) &&;
+
+private:
+    static constexpr size_t Distance = 16;
+    static void Fetch(PLazyNode node) {
+        __builtin_prefetch(node);
+        __builtin_prefetch(reinterpret_cast<const char*>(node) + sizeof(TLazyNode) - 1);
+    }
+    std::vector<PLazyNode> FOrder;
+    size_t FAt = 0;
+    bool FBackwards = false;
 };
 
 // --- tree states ---------------------------------------------------------------------

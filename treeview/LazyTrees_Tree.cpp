@@ -178,16 +178,119 @@ PLazyNode TBaseLazyTree::MakeNewNode() {
 }
 
 void TBaseLazyTree::FreeNodeBlock(PLazyNode node) {
-    if (FFreeingAllNodes)
+    if (FFreeingAllNodes) {
         FNodeSlabs.Forget();
-    else
+    } else {
+        node->Parent = nullptr; // how WalkAhead tells a block given back
         FNodeSlabs.Give(node);
+    }
+}
+
+TLazyWalkAhead TBaseLazyTree::WalkAhead(PLazyNode subtree, bool backwards) const {
+    // Below this the tree stays in the caches anyway.
+    constexpr uint32_t Worthwhile = 1 << 16;
+    if ((subtree && subtree != FRoot) || FRoot->TotalCount < Worthwhile) return {};
+    // Nodes in pre-order that mostly lie one after the other, as a tree built
+    // and never sorted has them, are fetched ahead by the processor itself.
+    int far = 0;
+    PLazyNode n = FRoot->FirstChild;
+    for (int step = 0; step < 64 && n; ++step) {
+        PLazyNode next = n->FirstChild;
+        for (PLazyNode run = n; !next && run != FRoot; run = run->Parent) next = run->NextSibling;
+        if (next &&
+            std::abs(reinterpret_cast<intptr_t>(next) - reinterpret_cast<intptr_t>(n)) > 4096)
+            ++far;
+        n = next;
+    }
+    if (far < 16) return {};
+    try {
+        return {WalkOrder(), backwards};
+    } catch (const std::bad_alloc&) {
+        return {}; // the walk goes on without
+    }
+}
+
+std::vector<PLazyNode> TBaseLazyTree::WalkOrder() const {
+    // One read of the slabs in address order, which memory serves fast, notes
+    // each node's place; every node's children then get a row of places and a
+    // child sits at its index.
+    struct TSeen {
+        uintptr_t Node; // its lowest bit set when the node has children
+        PLazyNode Parent;
+        uint32_t Index;
+    };
+    struct TRow {
+        PLazyNode Parent;
+        size_t First;
+        uint32_t Count;
+    };
+    std::vector<TSeen> seen;
+    seen.reserve(FNodeSlabs.Live());
+    std::vector<TRow> rows{{FRoot, 0, FRoot->ChildCount}};
+    size_t total = FRoot->ChildCount;
+    FNodeSlabs.ForEachBlock([&](void* block) {
+        auto* b = static_cast<PLazyNode>(block);
+        if (!b->Parent) return;
+        seen.push_back(
+            {reinterpret_cast<uintptr_t>(b) | (b->ChildCount ? 1 : 0), b->Parent, b->Index});
+        if (b->ChildCount) {
+            rows.push_back({b, total, b->ChildCount});
+            total += b->ChildCount;
+        }
+    });
+    // Live blocks outside the tree would leave places empty: no order then.
+    if (total != FRoot->TotalCount - 1) return {};
+    std::sort(rows.begin(), rows.end(),
+              [](const TRow& a, const TRow& b) { return a.Parent < b.Parent; });
+    auto rowOf = [&rows](PLazyNode parent) {
+        auto it = std::lower_bound(rows.begin(), rows.end(), parent,
+                                   [](const TRow& r, PLazyNode p) { return r.Parent < p; });
+        return it != rows.end() && it->Parent == parent ? &*it : nullptr;
+    };
+    std::vector<uintptr_t> places(total, 0);
+    const TRow* row = nullptr;
+    for (const TSeen& s : seen) {
+        if (!row || row->Parent != s.Parent) row = rowOf(s.Parent);
+        if (!row || s.Index >= row->Count || places[row->First + s.Index]) return {};
+        places[row->First + s.Index] = s.Node;
+    }
+    seen = {};
+    std::vector<PLazyNode> order;
+    order.reserve(total);
+    const TRow* top = rowOf(FRoot);
+    std::vector<std::pair<size_t, size_t>> pending{{top->First, top->First + top->Count}};
+    while (!pending.empty()) {
+        auto [at, end] = pending.back();
+        if (at == end) {
+            pending.pop_back();
+            continue;
+        }
+        ++pending.back().first;
+        uintptr_t place = places[at];
+        auto* node = reinterpret_cast<PLazyNode>(place & ~uintptr_t(1));
+        order.push_back(node);
+        if (const TRow* below = place & 1 ? rowOf(node) : nullptr)
+            pending.push_back({below->First, below->First + below->Count});
+    }
+    return order;
+}
+
+TLazyWalkAhead::TLazyWalkAhead(std::vector<PLazyNode> order, bool backwards)
+    : FOrder(std::move(order)), FBackwards(backwards) {
+    if (backwards) std::reverse(FOrder.begin(), FOrder.end());
+    while (FAt < std::min(Distance, FOrder.size())) Step();
+}
+
+TLazyWalkAhead TLazyWalkAhead::Again(bool backwards) && {
+    if (FBackwards) std::reverse(FOrder.begin(), FOrder.end());
+    return {std::move(FOrder), backwards};
 }
 
 void* TLazyNodeSlabs::Take(size_t size) {
     size = (size + alignof(TLazyNode) - 1) / alignof(TLazyNode) * alignof(TLazyNode);
     if (size != FBlockSize) {
         // Blocks of the old size stay where they are until their slabs go.
+        if (FNext) FSlabs.back().End = FNext;
         FBlockSize = size;
         FFree = nullptr;
         FNext = FEnd = nullptr;
@@ -202,14 +305,15 @@ void* TLazyNodeSlabs::Take(size_t size) {
     if (FNext == FEnd) {
         // Slabs grow with the tree, up to a few megabytes each.
         FSlabBlocks = std::clamp<size_t>(FSlabBlocks * 2, 32, size_t(1) << 16);
+        FSlabs.reserve(FSlabs.size() + 1);
         void* slab = std::calloc(FSlabBlocks, size);
         if (!slab) {
             --FLive;
             throw std::bad_alloc();
         }
-        FSlabs.push_back(slab);
         FNext = static_cast<uint8_t*>(slab);
         FEnd = FNext + FSlabBlocks * size;
+        FSlabs.push_back({FNext, FEnd, size});
     }
     void* block = FNext;
     FNext += size;
@@ -224,7 +328,7 @@ void TLazyNodeSlabs::Give(void* block) {
 }
 
 void TLazyNodeSlabs::ReleaseAll() {
-    for (void* slab : FSlabs) std::free(slab);
+    for (const TSlab& slab : FSlabs) std::free(slab.Begin);
     FSlabs.clear();
     FNext = FEnd = nullptr;
     FFree = nullptr;

@@ -11,6 +11,9 @@ namespace nuq {
 class TTreeProbe : public TLazyStringTree {
 public:
     using TLazyStringTree::TLazyStringTree;
+    // The worker may still be validating this tree: stop it before the
+    // object stops being a probe.
+    ~TTreeProbe() override { ReleaseWorker(); }
 
     // States, scrolling, the position cache and window set-up.
     using TBaseLazyTree::AllocateInternalDataArea;

@@ -248,3 +248,37 @@ TEST_F(Stress, RandomTreesKeepEveryLinkAndCount) {
         Check("final clear");
     }
 }
+
+// A tree too big for the caches, its sibling order scattered by a sort, with
+// blocks given back among the live ones: the whole-tree walks keep every link
+// and count, and clearing frees deepest and last first.
+TEST_F(Stress, BigSortedTreeKeepsEveryLinkAndCount) {
+    std::vector<uintptr_t> tops;
+    for (uintptr_t id = 1; id <= 90000; ++id) {
+        uintptr_t parent = id <= 8 ? 0 : tops[Pick(tops.size())];
+        Keys[id] = int(Random() % 1000);
+        Held[id] = Tree->AddChild(NodeOf(parent), reinterpret_cast<void*>(id));
+        Model.Add(id, parent, Model.Children[parent].size());
+        if (id <= 8 || id % 1000 == 0) tops.push_back(id);
+    }
+    NextId = 90001;
+    for (int i = 0; i < 20; ++i) Delete();
+    Sort(true, sdDescending);
+    Check("sort all");
+    Tree->FullExpand();
+    Check("expand all");
+    Tree->FullCollapse();
+    Check("collapse all");
+    std::vector<uintptr_t> order;
+    std::function<void(uintptr_t)> last = [&](uintptr_t id) {
+        const auto& kids = Model.Children[id];
+        for (auto c = kids.rbegin(); c != kids.rend(); ++c) last(*c);
+        if (id) order.push_back(id);
+    };
+    last(0);
+    Freed.clear();
+    Expected.clear();
+    Clear();
+    EXPECT_EQ(Freed, order);
+    Check("clear");
+}
