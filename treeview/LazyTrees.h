@@ -1080,6 +1080,11 @@ protected:
     };
     THit FHits[64] = {};
     void RememberHit(PLazyNode node, uint64_t top);
+    // The steps of finding the row at a position.
+    bool IsShownRow(PLazyNode node) const;
+    PLazyNode RecentHit(uint64_t position, uint64_t& top);
+    PLazyNode NearestStart(uint64_t position, PLazyNode& node, uint64_t& top) const;
+    PLazyNode WalkToPosition(PLazyNode node, uint64_t position, uint64_t& top) const;
     uint32_t FStartIndex = 0; // leading cache entries known to be valid
     int FOffsetY = 0;
     int FOffsetX = 0;

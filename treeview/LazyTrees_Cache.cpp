@@ -175,80 +175,101 @@ PLazyNode TBaseLazyTree::GetNodeAt(int, int y, bool relative, int& nodeTop) {
     nodeTop = 0;
     int64_t position = relative ? int64_t(y) - FOffsetY : int64_t(y);
     if (position < 0 || !FRoot) return nullptr;
-
-    const bool showHidden = FOptions->PaintOptions() & toShowHiddenNodes;
-    auto shown = [showHidden](PLazyNode n) {
-        return (n->States & vsVisible) && (showHidden || !(n->States & vsHidden));
+    const uint64_t p = uint64_t(position);
+    auto found = [&](PLazyNode node, uint64_t top) {
+        nodeTop = int(relative ? int64_t(top) + FOffsetY : int64_t(top));
+        return node;
     };
 
     PLazyNode node = nullptr;
     uint64_t top = 0;
     const bool useCache = (FStates & TS(tsUseCache)) && !FPositionCache.empty();
     if (useCache) {
-        const uint64_t p = uint64_t(position);
-        if (!FLastHitNode) std::fill(std::begin(FHits), std::end(FHits), THit{});
-        // A row found lately starts in this step of the hits or the one before.
-        for (uint64_t step : {p >> 4, (p >> 4) - 1}) {
-            const THit& hit = FHits[step & 63];
-            if (hit.Node && hit.Top <= p && p < hit.Top + hit.Node->NodeHeight) {
-                FLastHitNode = hit.Node;
-                FLastHitTop = hit.Top;
-                nodeTop = int(relative ? int64_t(hit.Top) + FOffsetY : int64_t(hit.Top));
-                return hit.Node;
-            }
-        }
-        // The entries around the position and the last hit; the walk starts
-        // from the nearest of them.
-        auto after =
-            std::upper_bound(FPositionCache.begin(), FPositionCache.end(), p,
-                             [](uint64_t q, const TCacheEntry& e) { return q < e.AbsoluteTop; });
-        if (after != FPositionCache.begin()) {
-            node = after[-1].Node;
-            top = after[-1].AbsoluteTop;
-        }
-        uint64_t distance = node ? p - top : UINT64_MAX;
-        PLazyNode backFrom = nullptr; // a start below the position, walked backwards
-        uint64_t backTop = 0;
-        if (after != FPositionCache.end() && after->Node && after->AbsoluteTop - p < distance) {
-            backFrom = after->Node;
-            backTop = after->AbsoluteTop;
-            distance = backTop - p;
-        }
-        if (FLastHitNode) {
-            const uint64_t d = p >= FLastHitTop ? p - FLastHitTop : FLastHitTop - p;
-            if (d < distance) {
-                if (p >= FLastHitTop) {
-                    node = FLastHitNode;
-                    top = FLastHitTop;
-                    backFrom = nullptr;
-                } else {
-                    backFrom = FLastHitNode;
-                    backTop = FLastHitTop;
-                }
-            }
-        }
+        if (PLazyNode hit = RecentHit(p, top)) return found(hit, top);
+        PLazyNode backFrom = NearestStart(p, node, top);
         if (backFrom) {
-            PLazyNode found = NodeBefore(backFrom, backTop, p, top);
-            if (!found) return nullptr;
-            RememberHit(found, top);
-            nodeTop = int(relative ? int64_t(top) + FOffsetY : int64_t(top));
-            return found;
+            const uint64_t backTop = top;
+            PLazyNode before = NodeBefore(backFrom, backTop, p, top);
+            if (!before) return nullptr;
+            RememberHit(before, top);
+            return found(before, top);
         }
     }
     if (!node) {
         top = 0;
         node = FRoot->FirstChild;
-        while (node && !shown(node)) node = node->NextSibling;
+        while (node && !IsShownRow(node)) node = node->NextSibling;
     }
+    node = WalkToPosition(node, p, top);
+    if (!node) return nullptr;
+    if (useCache) RememberHit(node, top);
+    return found(node, top);
+}
 
+bool TBaseLazyTree::IsShownRow(PLazyNode node) const {
+    return (node->States & vsVisible) &&
+           ((FOptions->PaintOptions() & toShowHiddenNodes) || !(node->States & vsHidden));
+}
+
+PLazyNode TBaseLazyTree::RecentHit(uint64_t position, uint64_t& top) {
+    if (!FLastHitNode) std::fill(std::begin(FHits), std::end(FHits), THit{});
+    // A row found lately starts in this step of the hits or the one before.
+    for (uint64_t step : {position >> 4, (position >> 4) - 1}) {
+        const THit& hit = FHits[step & 63];
+        if (hit.Node && hit.Top <= position && position < hit.Top + hit.Node->NodeHeight) {
+            FLastHitNode = hit.Node;
+            FLastHitTop = hit.Top;
+            top = hit.Top;
+            return hit.Node;
+        }
+    }
+    return nullptr;
+}
+
+PLazyNode TBaseLazyTree::NearestStart(uint64_t p, PLazyNode& node, uint64_t& top) const {
+    // The entries around the position and the last hit; the walk starts from
+    // the nearest of them, forwards from one above or backwards from one below.
+    auto after =
+        std::upper_bound(FPositionCache.begin(), FPositionCache.end(), p,
+                         [](uint64_t q, const TCacheEntry& e) { return q < e.AbsoluteTop; });
+    if (after != FPositionCache.begin()) {
+        node = after[-1].Node;
+        top = after[-1].AbsoluteTop;
+    }
+    uint64_t distance = node ? p - top : UINT64_MAX;
+    PLazyNode backFrom = nullptr;
+    uint64_t backTop = 0;
+    if (after != FPositionCache.end() && after->Node && after->AbsoluteTop - p < distance) {
+        backFrom = after->Node;
+        backTop = after->AbsoluteTop;
+        distance = backTop - p;
+    }
+    if (FLastHitNode) {
+        const uint64_t d = p >= FLastHitTop ? p - FLastHitTop : FLastHitTop - p;
+        if (d < distance) {
+            if (p >= FLastHitTop) {
+                node = FLastHitNode;
+                top = FLastHitTop;
+                backFrom = nullptr;
+            } else {
+                backFrom = FLastHitNode;
+                backTop = FLastHitTop;
+            }
+        }
+    }
+    if (backFrom) top = backTop;
+    return backFrom;
+}
+
+PLazyNode TBaseLazyTree::WalkToPosition(PLazyNode node, uint64_t position, uint64_t& top) const {
     // From the start node on in display order, passing over whole subtrees
     // by their total height and going into the one that holds the position.
     while (node) {
         uint64_t height = node->NodeHeight;
-        if (uint64_t(position) < top + height) break;
-        if ((node->States & vsExpanded) && uint64_t(position) < top + node->TotalHeight) {
+        if (position < top + height) break;
+        if ((node->States & vsExpanded) && position < top + node->TotalHeight) {
             PLazyNode child = node->FirstChild;
-            while (child && !shown(child)) child = child->NextSibling;
+            while (child && !IsShownRow(child)) child = child->NextSibling;
             if (child) {
                 top += height;
                 node = child;
@@ -260,13 +281,10 @@ PLazyNode TBaseLazyTree::GetNodeAt(int, int y, bool relative, int& nodeTop) {
         PLazyNode next = nullptr;
         for (PLazyNode run = node; run != FRoot && !next; run = run->Parent) {
             next = run->NextSibling;
-            while (next && !shown(next)) next = next->NextSibling;
+            while (next && !IsShownRow(next)) next = next->NextSibling;
         }
         node = next;
     }
-    if (!node) return nullptr;
-    if (useCache) RememberHit(node, top);
-    nodeTop = int(relative ? int64_t(top) + FOffsetY : int64_t(top));
     return node;
 }
 
