@@ -1221,6 +1221,26 @@ private:
                    int right, TColumnPosition position, int& coveredTo);
     void PaintCellIndent(TTreePaintPass& pass, TLTPaintInfo& info, const TRect& cell);
     void PaintCellContent(TTreePaintPass& pass, TLTPaintInfo& info, const TRect& cell);
+    // Key handling by key group.
+    void AbandonKeyCheck();
+    void HandleNavigationKey(WORD key, TShiftState keys);
+    void SelectAfterKeyMove(PLazyNode oldFocus, TShiftState keys, bool clear, bool range,
+                            bool repaintAll);
+    void TabToNextCell(bool forward);
+    void HandlePageKey(bool up, TShiftState keys);
+    void PageFocusedColumn(bool up, int clientWidth);
+    void PageFocusedNode(bool up, int clientHeight);
+    void HandleHomeEndKey(bool home, TShiftState keys);
+    bool HandleLeftRightKey(bool left, TShiftState keys, bool extend);
+    bool StepOutToParent(TShiftState keys, bool extend);
+    void StepInToChild(TShiftState keys, bool extend);
+    void HandleUpDownKey(bool up, TShiftState keys, bool extend, PLazyNode oldFocus);
+    void HandleCommandKey(WORD key, TShiftState keys);
+    void HandleExpandKey(WORD key, TShiftState keys);
+    void HandleSpaceKey();
+    bool PressCheckBox(PLazyNode node, TLazyTreeState pending);
+    void PopupMenuAtFocus();
+    void ShowHelpForFocus();
 };
 
 // Declares the published properties of the trees, their options, header and
