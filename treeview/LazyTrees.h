@@ -1239,6 +1239,18 @@ private:
     void HandleExpandKey(WORD key, TShiftState keys);
     void HandleSpaceKey();
     bool PressCheckBox(PLazyNode node, TLazyTreeState pending);
+    // Input messages, one member per message or button.
+    bool HeaderIdle() const;
+    void LeftButtonMessage(TMessage& m);
+    void RightButtonMessage(TMessage& m);
+    void RightButtonReleased(TMessage& m, bool select);
+    void MiddleButtonMessage(TMessage& m);
+    bool ChooseCursor(TMessage& m);
+    PLazyNode HeightSplitterNode(const THitInfo& info);
+    void MouseLeftWindow();
+    void FocusLost();
+    void ContextMenuMessage(TMessage& m);
+    bool TimerMessage(TMessage& m);
     void PopupMenuAtFocus();
     void ShowHelpForFocus();
 };

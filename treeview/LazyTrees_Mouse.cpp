@@ -15,6 +15,14 @@ TPoint MessagePoint(LPARAM l) {
     return {int(int16_t(LoWord(uintptr_t(l)))), int(int16_t(HiWord(uintptr_t(l))))};
 }
 
+// What lies under a mouse message's point (client coordinates).
+THitInfo HitAt(TBaseLazyTree& tree, LPARAM l) {
+    const TPoint p = MessagePoint(l);
+    THitInfo info;
+    tree.GetHitTestInfoAt(p.X, p.Y, true, info);
+    return info;
+}
+
 // How far the pointer must move before a pending clear or rubber band gives way: the
 // desktop's own drag distance, so the tree feels like the rest of the desktop.
 bool BeyondDragThreshold(int dx, int dy, bool inclusive) {
@@ -87,164 +95,39 @@ void TBaseLazyTree::ForgetHeaderHover() {
     FHeader->Invalidate(nullptr);
 }
 
+// The window's input messages, one member per message or button; true when handled here.
 bool TBaseLazyTree::InputMessage(TMessage& m) {
-    const bool headerIdle = !(FHeader->States() & (hsDragging | hsColumnWidthTracking));
-    auto hit = [&](THitInfo& info) {
-        TPoint p = MessagePoint(m.LParam);
-        GetHitTestInfoAt(p.X, p.Y, true, info);
-    };
-    const TLTSelectionOptions sel = FOptions->SelectionOptions();
-    THitInfo info;
     switch (m.Msg) {
     case WM_LBUTTONDOWN:
-        DoStateChange(TS(tsLeftButtonDown));
-        hit(info);
-        HandleMouseDown(m, info);
-        return true;
     case WM_LBUTTONUP:
-        DoStateChange(0, TS(tsNodeHeightTracking, tsNodeHeightTrackPending, tsLeftButtonDown));
-        hit(info);
-        HandleMouseUp(m.WParam, info);
-        return true;
     case WM_LBUTTONDBLCLK:
-        DoStateChange(TS(tsLeftDblClick));
-        hit(info);
-        HandleMouseDblClick(m, info);
-        if (OnDblClick) OnDblClick(*this);
-        DoStateChange(0, TS(tsLeftDblClick));
+        LeftButtonMessage(m);
         return true;
     case WM_RBUTTONDOWN:
-        DoStateChange(TS(tsRightButtonDown));
-        if (headerIdle && (sel & toRightClickSelect)) {
-            hit(info);
-            HandleMouseDown(m, info);
-        }
-        return true;
     case WM_RBUTTONUP:
-        DoStateChange(0, TS(tsRightButtonDown, tsPopupMenuShown));
-        if (headerIdle) {
-            Application().CancelHint();
-            CancelNodeHint();
-            if (PopupMenu && IsMouseSelecting()) {
-                DoStateChange(0, TS(tsDrawSelPending, tsDrawSelecting));
-                Invalidate();
-            }
-            // As the default handling would: the context menu follows the button's release.
-            if (HandleAllocated()) {
-                TPoint screen = MessagePoint(m.LParam);
-                MapWindowPoints(WindowHandle(), 0, &screen, 1);
-                SendMessage(WindowHandle(), WM_CONTEXTMENU, WPARAM(WindowHandle()),
-                            MakeLParam(screen.X, screen.Y));
-            }
-            hit(info);
-            if (sel & toRightClickSelect) HandleMouseUp(m.WParam, info);
-            if (!PopupMenu) DoPopupMenu(info.HitNode, info.HitColumn, MessagePoint(m.LParam));
-        }
-        return true;
     case WM_RBUTTONDBLCLK:
-        DoStateChange(TS(tsRightDblClick));
-        hit(info);
-        HandleMouseDblClick(m, info);
-        DoStateChange(0, TS(tsRightDblClick));
+        RightButtonMessage(m);
         return true;
     case WM_MBUTTONDOWN:
-        DoStateChange(TS(tsMiddleButtonDown));
-        if (headerIdle) {
-            const TRect client = ClientRect();
-            if ((FOptions->MiscOptions() & toWheelPanning) &&
-                !(FStates & TS(tsWheelPanning, tsWheelScrolling)) &&
-                (client.Width() < RangeX() || client.Height() < RangeY())) {
-                StartWheelPanning(MessagePoint(m.LParam));
-            } else {
-                StopWheelPanning();
-                if (sel & toMiddleClickSelect) {
-                    hit(info);
-                    HandleMouseDown(m, info);
-                }
-            }
-        }
-        return true;
     case WM_MBUTTONUP:
-        DoStateChange(0, TS(tsMiddleButtonDown));
-        if (FStates & TS(tsWheelPanning, tsWheelScrolling)) {
-            if (FStates & TS(tsWheelScrolling))
-                DoStateChange(0, TS(tsWheelPanning));
-            else
-                StopWheelPanning();
-        } else if (headerIdle && (sel & toMiddleClickSelect)) {
-            hit(info);
-            HandleMouseUp(m.WParam, info);
-        }
+    case WM_MBUTTONDBLCLK:
+        MiddleButtonMessage(m);
         return true;
     case WM_MOUSEWHEEL:
         HandleMouseWheel(m);
         return true;
-    case WM_MBUTTONDBLCLK:
-        DoStateChange(TS(tsMiddleDblClick));
-        if (sel & toMiddleClickSelect) {
-            hit(info);
-            HandleMouseDblClick(m, info);
-        }
-        DoStateChange(0, TS(tsMiddleDblClick));
-        return true;
     case WM_MOUSEMOVE: {
         TPoint p = MessagePoint(m.LParam);
-        if (FStates & TS(tsWheelPanning, tsWheelScrolling)) {
+        if (FStates & TS(tsWheelPanning, tsWheelScrolling))
             AdjustPanningCursor(p.X, p.Y);
-            return true;
-        }
-        MouseMove(KeysToShift(m.WParam), p.X, p.Y);
+        else
+            MouseMove(KeysToShift(m.WParam), p.X, p.Y);
         return true;
     }
-    case WM_SETCURSOR: {
-        // The header had its say first; here the row edges and the hot node choose.
-        if (FStates & TS(tsWheelPanning, tsWheelScrolling) || (ComponentState & csDesigning) ||
-            HWND(m.WParam) != WindowHandle())
-            return false;
-        TCursor cursor = Cursor;
-        if (cursor != 0) return false;
-        TPoint p;
-        GetCursorPos(p);
-        MapWindowPoints(0, WindowHandle(), &p, 1);
-        bool split = false;
-        if (FOptions->MiscOptions() & toNodeHeightResize) {
-            GetHitTestInfoAt(p.X, p.Y, true, info);
-            if ((info.HitPositions & hiOnItem) && FHeader->IsValidColumn(info.HitColumn) &&
-                (FHeader->Columns()[info.HitColumn].Options() & coFixed)) {
-                PLazyNode node = nullptr;
-                if (info.HitPositions & hiLowerSplitter)
-                    node = info.HitNode;
-                else if (info.HitPositions & hiUpperSplitter)
-                    node = GetPreviousVisible(info.HitNode);
-                split = node && node != FRoot;
-            }
-        }
-        if (split)
-            cursor = crVertSplit;
-        else if ((FOptions->PaintOptions() & toHotTrack) && FCurrentHotNode && HotCursor != 0)
-            cursor = HotCursor;
-        DoGetCursor(cursor);
-        SetCursor(Screen().Cursor(cursor));
-        m.Result = 1;
-        return true;
-    }
+    case WM_SETCURSOR:
+        return ChooseCursor(m);
     case WM_MOUSELEAVE:
-        // The mouse left the window: nothing is hot any more and the edges no longer scroll.
-        if (!(FStates & TS(tsWheelPanning, tsWheelScrolling))) {
-            StopTimer(ScrollTimerId);
-            DoStateChange(0, TS(tsScrolling, tsScrollPending));
-        }
-        if (FCurrentHotNode) {
-            DoHotChange(FCurrentHotNode, nullptr);
-            if ((FOptions->PaintOptions() & toHotTrack) ||
-                (FOptions->MiscOptions() & toCheckSupport))
-                InvalidateNode(FCurrentHotNode);
-            FCurrentHotNode = nullptr;
-        }
-        FHotColumn = NoColumn;
-        FHotNodeButtonHit = false;
-        // Gone to the header, the mouse may still hover a column there.
-        if (!MouseOverHeader()) ForgetHeaderHover();
+        MouseLeftWindow();
         return false; // the header and the hints see it too
     case WM_NCMOUSELEAVE:
         if (!MouseOverHeader()) ForgetHeaderHover();
@@ -253,22 +136,10 @@ bool TBaseLazyTree::InputMessage(TMessage& m) {
         EndPendingMouseStates(false);
         return false; // the default handling follows
     case WM_KILLFOCUS:
-        Application().CancelHint();
-        StopWheelPanning();
-        EndPendingMouseStates(true);
-        if (FSelectionCount == 0 && (FOptions->PaintOptions() & toGhostedIfUnfocused))
-            InvalidateNode(FFocusedNode);
-        else if (HandleAllocated())
-            Invalidate();
+        FocusLost();
         return false;
     case WM_CONTEXTMENU:
-        DoStateChange(0,
-                      TS(tsClearPending, tsEditPending, tsOLEDragPending, tsFrameworkDragPending));
-        // Unless the tree showed its own menu on button up, the framework shows PopupMenu.
-        if (!(FStates & TS(tsPopupMenuShown)) && PopupMenu) {
-            PopupMenu->PopupComponent = this;
-            PopupMenu->Popup(MessagePoint(m.LParam));
-        }
+        ContextMenuMessage(m);
         return true;
     case WM_CAPTURECHANGED:
         if (IsMouseSelecting() && HWND(m.LParam) != WindowHandle()) {
@@ -289,29 +160,214 @@ bool TBaseLazyTree::InputMessage(TMessage& m) {
         m.Result = 0x81 | (WantTabs ? 2 : 0);
         return true;
     case WM_TIMER:
-        switch (m.WParam) {
-        case EditTimer:
-            DoEdit();
-            return true;
-        case SearchTimer:
-            DoStateChange(0, TS(tsIncrementalSearching));
-            StopTimer(SearchTimer);
-            FSearchBuffer.clear();
-            FLastSearchNode = nullptr;
-            return true;
-        case ExpandTimer:
-            DoDragExpand();
-            return true;
-        case ScrollTimerId:
-            if (FStates & TS(tsScrollPending)) {
-                Application().CancelHint();
-                SetTimer(Handle(), ScrollTimerId, AutoScrollInterval);
-                DoStateChange(TS(tsScrolling), TS(tsScrollPending));
-            }
-            DoTimerScroll();
-            return true;
+        return TimerMessage(m);
+    }
+    return false;
+}
+
+bool TBaseLazyTree::HeaderIdle() const {
+    return !(FHeader->States() & (hsDragging | hsColumnWidthTracking));
+}
+
+void TBaseLazyTree::LeftButtonMessage(TMessage& m) {
+    switch (m.Msg) {
+    case WM_LBUTTONDOWN:
+        DoStateChange(TS(tsLeftButtonDown));
+        HandleMouseDown(m, HitAt(*this, m.LParam));
+        break;
+    case WM_LBUTTONUP:
+        DoStateChange(0, TS(tsNodeHeightTracking, tsNodeHeightTrackPending, tsLeftButtonDown));
+        HandleMouseUp(m.WParam, HitAt(*this, m.LParam));
+        break;
+    case WM_LBUTTONDBLCLK:
+        DoStateChange(TS(tsLeftDblClick));
+        HandleMouseDblClick(m, HitAt(*this, m.LParam));
+        if (OnDblClick) OnDblClick(*this);
+        DoStateChange(0, TS(tsLeftDblClick));
+        break;
+    }
+}
+
+// The right button selects only with toRightClickSelect.
+void TBaseLazyTree::RightButtonMessage(TMessage& m) {
+    const bool headerIdle = HeaderIdle();
+    const bool select = FOptions->SelectionOptions() & toRightClickSelect;
+    switch (m.Msg) {
+    case WM_RBUTTONDOWN:
+        DoStateChange(TS(tsRightButtonDown));
+        if (headerIdle && select) HandleMouseDown(m, HitAt(*this, m.LParam));
+        break;
+    case WM_RBUTTONUP:
+        DoStateChange(0, TS(tsRightButtonDown, tsPopupMenuShown));
+        if (headerIdle) RightButtonReleased(m, select);
+        break;
+    case WM_RBUTTONDBLCLK:
+        DoStateChange(TS(tsRightDblClick));
+        HandleMouseDblClick(m, HitAt(*this, m.LParam));
+        DoStateChange(0, TS(tsRightDblClick));
+        break;
+    }
+}
+
+// The release ends a rubber band that a popup menu would interrupt and brings the
+// context menu.
+void TBaseLazyTree::RightButtonReleased(TMessage& m, bool select) {
+    Application().CancelHint();
+    CancelNodeHint();
+    if (PopupMenu && IsMouseSelecting()) {
+        DoStateChange(0, TS(tsDrawSelPending, tsDrawSelecting));
+        Invalidate();
+    }
+    // As the default handling would: the context menu follows the button's release.
+    if (HandleAllocated()) {
+        TPoint screen = MessagePoint(m.LParam);
+        MapWindowPoints(WindowHandle(), 0, &screen, 1);
+        SendMessage(WindowHandle(), WM_CONTEXTMENU, WPARAM(WindowHandle()),
+                    MakeLParam(screen.X, screen.Y));
+    }
+    const THitInfo info = HitAt(*this, m.LParam);
+    if (select) HandleMouseUp(m.WParam, info);
+    if (!PopupMenu) DoPopupMenu(info.HitNode, info.HitColumn, MessagePoint(m.LParam));
+}
+
+// The middle button pans the view when there is something to scroll and
+// toWheelPanning is set; otherwise it selects only with toMiddleClickSelect.
+void TBaseLazyTree::MiddleButtonMessage(TMessage& m) {
+    const bool headerIdle = HeaderIdle();
+    const bool select = FOptions->SelectionOptions() & toMiddleClickSelect;
+    switch (m.Msg) {
+    case WM_MBUTTONDOWN: {
+        DoStateChange(TS(tsMiddleButtonDown));
+        if (!headerIdle) break;
+        const TRect client = ClientRect();
+        if ((FOptions->MiscOptions() & toWheelPanning) &&
+            !(FStates & TS(tsWheelPanning, tsWheelScrolling)) &&
+            (client.Width() < RangeX() || client.Height() < RangeY())) {
+            StartWheelPanning(MessagePoint(m.LParam));
+        } else {
+            StopWheelPanning();
+            if (select) HandleMouseDown(m, HitAt(*this, m.LParam));
         }
+        break;
+    }
+    case WM_MBUTTONUP:
+        DoStateChange(0, TS(tsMiddleButtonDown));
+        if (FStates & TS(tsWheelPanning, tsWheelScrolling)) {
+            if (FStates & TS(tsWheelScrolling))
+                DoStateChange(0, TS(tsWheelPanning));
+            else
+                StopWheelPanning();
+        } else if (headerIdle && select) {
+            HandleMouseUp(m.WParam, HitAt(*this, m.LParam));
+        }
+        break;
+    case WM_MBUTTONDBLCLK:
+        DoStateChange(TS(tsMiddleDblClick));
+        if (select) HandleMouseDblClick(m, HitAt(*this, m.LParam));
+        DoStateChange(0, TS(tsMiddleDblClick));
+        break;
+    }
+}
+
+// The header had its say first; here the row edges and the hot node choose.
+bool TBaseLazyTree::ChooseCursor(TMessage& m) {
+    if (FStates & TS(tsWheelPanning, tsWheelScrolling) || (ComponentState & csDesigning) ||
+        HWND(m.WParam) != WindowHandle())
         return false;
+    TCursor cursor = Cursor;
+    if (cursor != 0) return false;
+    TPoint p;
+    GetCursorPos(p);
+    MapWindowPoints(0, WindowHandle(), &p, 1);
+    bool split = false;
+    if (FOptions->MiscOptions() & toNodeHeightResize) {
+        THitInfo info;
+        GetHitTestInfoAt(p.X, p.Y, true, info);
+        split = HeightSplitterNode(info) != nullptr;
+    }
+    if (split)
+        cursor = crVertSplit;
+    else if ((FOptions->PaintOptions() & toHotTrack) && FCurrentHotNode && HotCursor != 0)
+        cursor = HotCursor;
+    DoGetCursor(cursor);
+    SetCursor(Screen().Cursor(cursor));
+    m.Result = 1;
+    return true;
+}
+
+// The row whose lower edge a splitter hit in a fixed column lies on (the row
+// above for the upper edge), or null.
+PLazyNode TBaseLazyTree::HeightSplitterNode(const THitInfo& info) {
+    if (!(info.HitPositions & hiOnItem) || !FHeader->IsValidColumn(info.HitColumn) ||
+        !(FHeader->Columns()[info.HitColumn].Options() & coFixed))
+        return nullptr;
+    PLazyNode node = nullptr;
+    if (info.HitPositions & hiLowerSplitter)
+        node = info.HitNode;
+    else if (info.HitPositions & hiUpperSplitter)
+        node = GetPreviousVisible(info.HitNode);
+    return node == FRoot ? nullptr : node;
+}
+
+// The mouse left the window: nothing is hot any more and the edges no longer scroll.
+void TBaseLazyTree::MouseLeftWindow() {
+    if (!(FStates & TS(tsWheelPanning, tsWheelScrolling))) {
+        StopTimer(ScrollTimerId);
+        DoStateChange(0, TS(tsScrolling, tsScrollPending));
+    }
+    if (FCurrentHotNode) {
+        DoHotChange(FCurrentHotNode, nullptr);
+        if ((FOptions->PaintOptions() & toHotTrack) || (FOptions->MiscOptions() & toCheckSupport))
+            InvalidateNode(FCurrentHotNode);
+        FCurrentHotNode = nullptr;
+    }
+    FHotColumn = NoColumn;
+    FHotNodeButtonHit = false;
+    // Gone to the header, the mouse may still hover a column there.
+    if (!MouseOverHeader()) ForgetHeaderHover();
+}
+
+void TBaseLazyTree::FocusLost() {
+    Application().CancelHint();
+    StopWheelPanning();
+    EndPendingMouseStates(true);
+    if (FSelectionCount == 0 && (FOptions->PaintOptions() & toGhostedIfUnfocused))
+        InvalidateNode(FFocusedNode);
+    else if (HandleAllocated())
+        Invalidate();
+}
+
+void TBaseLazyTree::ContextMenuMessage(TMessage& m) {
+    DoStateChange(0, TS(tsClearPending, tsEditPending, tsOLEDragPending, tsFrameworkDragPending));
+    // Unless the tree showed its own menu on button up, the framework shows PopupMenu.
+    if (!(FStates & TS(tsPopupMenuShown)) && PopupMenu) {
+        PopupMenu->PopupComponent = this;
+        PopupMenu->Popup(MessagePoint(m.LParam));
+    }
+}
+
+bool TBaseLazyTree::TimerMessage(TMessage& m) {
+    switch (m.WParam) {
+    case EditTimer:
+        DoEdit();
+        return true;
+    case SearchTimer:
+        DoStateChange(0, TS(tsIncrementalSearching));
+        StopTimer(SearchTimer);
+        FSearchBuffer.clear();
+        FLastSearchNode = nullptr;
+        return true;
+    case ExpandTimer:
+        DoDragExpand();
+        return true;
+    case ScrollTimerId:
+        if (FStates & TS(tsScrollPending)) {
+            Application().CancelHint();
+            SetTimer(Handle(), ScrollTimerId, AutoScrollInterval);
+            DoStateChange(TS(tsScrolling), TS(tsScrollPending));
+        }
+        DoTimerScroll();
+        return true;
     }
     return false;
 }
