@@ -1251,6 +1251,17 @@ private:
     void FocusLost();
     void ContextMenuMessage(TMessage& m);
     bool TimerMessage(TMessage& m);
+    // The steps of a button press and of a double click.
+    struct TMouseClick;
+    void CancelPendingEdit();
+    void ClassifyClick(TMouseClick& click, WPARAM keys);
+    bool StartHeightTracking(const THitInfo& hit);
+    bool ClickStartsDrag(const TMouseClick& click);
+    void SelectOnMouseDown(const TMouseClick& click, bool rightButton);
+    void ArmEditOnClick(const TMouseClick& click);
+    bool StartRubberBand(const TMouseClick& click);
+    void FocusClickedNode(const TMouseClick& click);
+    bool DoubleClickActs(TMessage& message, const THitInfo& hitInfo, TLTMiscOptions misc);
     void PopupMenuAtFocus();
     void ShowHelpForFocus();
 };

@@ -372,168 +372,213 @@ bool TBaseLazyTree::TimerMessage(TMessage& m) {
     return false;
 }
 
-void TBaseLazyTree::HandleMouseDown(TMessage& message, const THitInfo& hitInfoIn) {
-    THitInfo hitInfo = hitInfoIn;
-    const TPoint point = MessagePoint(message.LParam);
-    const TLTSelectionOptions sel = FOptions->SelectionOptions();
-    const TLTMiscOptions misc = FOptions->MiscOptions();
-    const bool multiSelect = sel & toMultiSelect;
+// What a button press hit and how the tree takes it, worked out once for the
+// steps of HandleMouseDown.
+struct TBaseLazyTree::TMouseClick {
+    TLTSelectionOptions Sel;
+    TLTMiscOptions Misc;
+    TPoint Point;
+    THitInfo Hit;
+    PLazyNode Node = nullptr;
+    THitPositions Positions = 0;
+    TShiftState Shift = 0; // Shift and Ctrl; Alt is taken apart
+    bool Alt = false;
+    bool LabelHit = false, CellHit = false, AnyHit = false, NodeSelected = false;
+    TColumnIndex NewColumn = NoColumn; // the column the click focuses
+    bool ColumnChange = false;
+    bool FullRowDrag = false, AutoDrag = false;
+    bool MultiSelect() const { return Sel & toMultiSelect; }
+};
 
+void TBaseLazyTree::HandleMouseDown(TMessage& message, const THitInfo& hitInfo) {
+    TMouseClick click{FOptions->SelectionOptions(), FOptions->MiscOptions(),
+                      MessagePoint(message.LParam), hitInfo};
     if (FStates & TS(tsWheelPanning, tsWheelScrolling)) {
         StopWheelPanning();
         return;
     }
-    if (FStates & TS(tsEditPending)) {
-        StopTimer(EditTimer);
-        DoStateChange(0, TS(tsEditPending));
-    }
+    CancelPendingEdit();
     if ((FStates & TS(tsEditing)) && !DoEndEdit()) return;
 
     if (HandleAllocated() && GetFocus() != WindowHandle() && Enabled && Visible()) {
         SetFocus(WindowHandle());
-        GetHitTestInfoAt(point.X, point.Y, true, hitInfo);
+        GetHitTestInfoAt(click.Point.X, click.Point.Y, true, click.Hit);
     }
-    PLazyNode node = hitInfo.HitNode;
-    const THitPositions hp = hitInfo.HitPositions;
-    FHeader->Columns().ClickIndex = hitInfo.HitColumn;
+    ClassifyClick(click, message.WParam);
+    if (message.Msg == WM_LBUTTONDOWN && (click.Misc & toNodeHeightResize) &&
+        StartHeightTracking(click.Hit))
+        return;
+    click.FullRowDrag = (click.Misc & toFullRowDrag) && click.Node;
+    click.AutoDrag = ClickStartsDrag(click);
 
-    // The column the click focuses.
-    TColumnIndex newColumn = FFocusedColumn;
-    bool columnChange = false;
-    if ((hp & hiOnItemLabel) || (sel & toFullRowSelect) || (misc & toGridExtensions)) {
-        TColumnIndex candidate =
-            (sel & toExtendedFocus) ? hitInfo.HitColumn : FHeader->MainColumn();
-        if (candidate != FFocusedColumn && FHeader->AllowFocus(candidate)) {
-            newColumn = candidate;
-            columnChange = true;
-        }
-    }
-
-    TShiftState shift = KeysToShift(message.WParam) & (ssShift | ssAlt | ssCtrl);
-    const bool altPressed = shift & ssAlt;
-    shift &= TShiftState(~ssAlt);
-    const bool isLabelHit =
-        !altPressed && !(sel & toSimpleDrawSelection) && (hp & (hiOnItemLabel | hiOnNormalIcon));
-    const bool isCellHit =
-        !altPressed && !isLabelHit && node && !(hp & (hiOnItemButton | hiOnItemCheckbox)) &&
-        ((sel & toFullRowSelect) || ((misc & toGridExtensions) && hitInfo.HitColumn > NoColumn));
-    const bool isAnyHit = isLabelHit || isCellHit;
-    const bool nodeSelected = isAnyHit && Selected(node);
-
-    // Height tracking at a row's edge in a fixed column.
-    if (message.Msg == WM_LBUTTONDOWN && (misc & toNodeHeightResize) && (hp & hiOnItem) &&
-        (hp & (hiUpperSplitter | hiLowerSplitter)) && FHeader->IsValidColumn(hitInfo.HitColumn) &&
-        (FHeader->Columns()[hitInfo.HitColumn].Options() & coFixed)) {
-        PLazyNode target = (hp & hiLowerSplitter) ? node : GetPreviousVisible(node);
-        if (target && target != FRoot) {
-            FHeightTrackNode = target;
-            FHeightTrackColumn = hitInfo.HitColumn;
-            TRect r = GetDisplayRect(target, NoColumn, false);
-            FHeightTrackPoint = TPoint{r.Left, r.Top};
-            DoStateChange(TS(tsNodeHeightTrackPending));
-            return;
-        }
-    }
-
-    const bool fullRowDrag = (misc & toFullRowDrag) && node;
-    bool autoDrag = false;
-    if (DragMode == dmAutomatic || (FStates & TS(tsOLEDragging, tsOLEDragPending)) ||
-        TCustomControl::Dragging())
-        autoDrag = !isCellHit || (misc & toFullRowDrag);
-    else if (node)
-        autoDrag = (!isCellHit || (misc & toFullRowDrag)) && DoBeforeDrag(node, hitInfo.HitColumn);
-
-    if ((hp & hiOnItemButton) && node && (node->States & vsHasChildren)) {
+    PLazyNode node = click.Node;
+    if ((click.Positions & hiOnItemButton) && node && (node->States & vsHasChildren)) {
         ToggleNode(node);
         return;
     }
-    if (hp & hiOnItemCheckbox) {
-        if ((FStates & TS(tsMouseCheckPending, tsKeyCheckPending)) || !node ||
-            (node->States & vsDisabled))
-            return;
-        TCheckState newState = DetermineNextCheckState(node->CheckType, node->CheckState);
-        if (DoChecking(node, newState)) {
-            DoStateChange(TS(tsMouseCheckPending));
-            FCheckNode = node;
-            FPendingCheckState = newState;
-            node->CheckState = PressedCheckState(node->CheckState);
-            InvalidateNode(node);
-        }
+    if (click.Positions & hiOnItemCheckbox) {
+        if (node) PressCheckBox(node, tsMouseCheckPending);
         return;
     }
-
-    if ((TotalCount() > 0 && shift == 0) || FSelectionCount == 0) {
-        PLazyNode levelNode = node ? node : GetFirstVisibleNoInit();
-        FLastSelectionLevel = levelNode ? int(GetNodeLevel(levelNode)) : -1;
-    }
-    if (multiSelect && shift == 0 && isAnyHit && nodeSelected && autoDrag)
-        DoStateChange(TS(tsClearPending));
-
-    if (SelectionLocked == 0) {
-        const bool rightPopup =
-            message.Msg == WM_RBUTTONDOWN && DoGetPopupMenu(node, hitInfo.HitColumn, point);
-        if ((!isAnyHit && !fullRowDrag && multiSelect && shift == 0) ||
-            (isAnyHit && (!nodeSelected || (!autoDrag && !rightPopup)) &&
-             (shift == 0 || !multiSelect))) {
-            if (nodeSelected ||
-                (altPressed && node && hitInfo.HitColumn == FHeader->MainColumn())) {
-                const bool many = FSelectionCount > 1;
-                InternalClearSelection();
-                InternalAddToSelection(node, true);
-                if (many) {
-                    Invalidate();
-                    Change(nullptr);
-                }
-            } else {
-                ClearSelection();
-            }
-        }
-    }
-
-    if (GetFocus() == WindowHandle() &&
-        ((hp & hiOnItemLabel) || ((misc & toGridExtensions) && (hp & hiOnItem))) && nodeSelected &&
-        !columnChange && shift == 0)
-        DoStateChange(TS(tsEditPending));
-
-    if (!(sel & toDisableDrawSelection) && !isLabelHit && !fullRowDrag && multiSelect) {
-        SetCapture(Handle());
-        DoStateChange(TS(tsDrawSelPending));
-        FDrawSelShiftState = shift;
-        FNewSelRect = TRect{point.X + FEffectiveOffsetX, point.Y - FOffsetY,
-                            point.X + FEffectiveOffsetX, point.Y - FOffsetY};
-        FOldSelRect = FNewSelRect;
-        if (!isCellHit) return;
-    }
-
-    FLastClickPos = point;
-    if (isAnyHit && DoFocusChanging(FFocusedNode, node, FFocusedColumn, newColumn)) {
-        if (columnChange) {
-            InvalidateColumn(FFocusedColumn);
-            InvalidateColumn(newColumn);
-            FFocusedColumn = newColumn;
-        }
-        PLazyNode lastFocused = FFocusedNode;
-        const bool nodeChange = node != FFocusedNode;
-        if (nodeChange) DoFocusNode(node, false);
-        if (shift == 0 || !multiSelect) {
-            if (!Selected(node)) {
-                AddToSelection(node);
-                InvalidateNode(node);
-            }
-            if (shift == 0) FRangeAnchor = node;
-        } else {
-            HandleClickSelection(lastFocused, node, shift, autoDrag);
-        }
-        if (nodeChange || columnChange) {
-            ScrollIntoView(FFocusedNode, false,
-                           !(FOptions->AutoOptions() & toDisableAutoscrollOnFocus));
-            DoFocusChange(FFocusedNode, FFocusedColumn);
-        }
-    }
-    if (autoDrag && isAnyHit &&
+    SelectOnMouseDown(click, message.Msg == WM_RBUTTONDOWN);
+    ArmEditOnClick(click);
+    if (StartRubberBand(click) && !click.CellHit) return;
+    FLastClickPos = click.Point;
+    if (click.AnyHit && DoFocusChanging(FFocusedNode, node, FFocusedColumn, click.NewColumn))
+        FocusClickedNode(click);
+    if (click.AutoDrag && click.AnyHit &&
         (FStates & TS(tsLeftButtonDown, tsMiddleButtonDown, tsRightButtonDown)) &&
         !(FStates & TS(tsOLEDragging)) && !TCustomControl::Dragging())
         BeginDrag(false);
+}
+
+// A click or double click drops an edit that was about to start.
+void TBaseLazyTree::CancelPendingEdit() {
+    if (FStates & TS(tsEditPending)) {
+        StopTimer(EditTimer);
+        DoStateChange(0, TS(tsEditPending));
+    }
+}
+
+// The column the click focuses, the keys held, and whether the caption or the
+// cell was hit.
+void TBaseLazyTree::ClassifyClick(TMouseClick& click, WPARAM keys) {
+    const TLTSelectionOptions sel = click.Sel;
+    const TLTMiscOptions misc = click.Misc;
+    click.Node = click.Hit.HitNode;
+    click.Positions = click.Hit.HitPositions;
+    const THitPositions hp = click.Positions;
+    FHeader->Columns().ClickIndex = click.Hit.HitColumn;
+
+    click.NewColumn = FFocusedColumn;
+    if ((hp & hiOnItemLabel) || (sel & toFullRowSelect) || (misc & toGridExtensions)) {
+        TColumnIndex candidate =
+            (sel & toExtendedFocus) ? click.Hit.HitColumn : FHeader->MainColumn();
+        if (candidate != FFocusedColumn && FHeader->AllowFocus(candidate)) {
+            click.NewColumn = candidate;
+            click.ColumnChange = true;
+        }
+    }
+
+    TShiftState shift = KeysToShift(keys) & (ssShift | ssAlt | ssCtrl);
+    click.Alt = shift & ssAlt;
+    click.Shift = shift & TShiftState(~ssAlt);
+    click.LabelHit =
+        !click.Alt && !(sel & toSimpleDrawSelection) && (hp & (hiOnItemLabel | hiOnNormalIcon));
+    click.CellHit =
+        !click.Alt && !click.LabelHit && click.Node &&
+        !(hp & (hiOnItemButton | hiOnItemCheckbox)) &&
+        ((sel & toFullRowSelect) || ((misc & toGridExtensions) && click.Hit.HitColumn > NoColumn));
+    click.AnyHit = click.LabelHit || click.CellHit;
+    click.NodeSelected = click.AnyHit && Selected(click.Node);
+}
+
+// Height tracking starts at a row's edge in a fixed column.
+bool TBaseLazyTree::StartHeightTracking(const THitInfo& hit) {
+    PLazyNode target = HeightSplitterNode(hit);
+    if (!target) return false;
+    FHeightTrackNode = target;
+    FHeightTrackColumn = hit.HitColumn;
+    TRect r = GetDisplayRect(target, NoColumn, false);
+    FHeightTrackPoint = TPoint{r.Left, r.Top};
+    DoStateChange(TS(tsNodeHeightTrackPending));
+    return true;
+}
+
+// Whether dragging the mouse from here drags the node: the caption always may,
+// a cell only with toFullRowDrag; outside an automatic drag the owner decides.
+bool TBaseLazyTree::ClickStartsDrag(const TMouseClick& click) {
+    const bool draggable = !click.CellHit || (click.Misc & toFullRowDrag);
+    if (DragMode == dmAutomatic || (FStates & TS(tsOLEDragging, tsOLEDragPending)) ||
+        TCustomControl::Dragging())
+        return draggable;
+    if (click.Node) return draggable && DoBeforeDrag(click.Node, click.Hit.HitColumn);
+    return false;
+}
+
+// A plain click selects the clicked node alone (a selected one only once it is
+// clear that no drag follows); a click beside the nodes clears the selection.
+void TBaseLazyTree::SelectOnMouseDown(const TMouseClick& click, bool rightButton) {
+    const bool multiSelect = click.MultiSelect();
+    PLazyNode node = click.Node;
+    if ((TotalCount() > 0 && click.Shift == 0) || FSelectionCount == 0) {
+        PLazyNode levelNode = node ? node : GetFirstVisibleNoInit();
+        FLastSelectionLevel = levelNode ? int(GetNodeLevel(levelNode)) : -1;
+    }
+    if (multiSelect && click.Shift == 0 && click.AnyHit && click.NodeSelected && click.AutoDrag)
+        DoStateChange(TS(tsClearPending));
+    if (SelectionLocked != 0) return;
+
+    const bool rightPopup = rightButton && DoGetPopupMenu(node, click.Hit.HitColumn, click.Point);
+    const bool clearBeside = !click.AnyHit && !click.FullRowDrag && multiSelect && click.Shift == 0;
+    const bool clearOnNode = click.AnyHit &&
+                             (!click.NodeSelected || (!click.AutoDrag && !rightPopup)) &&
+                             (click.Shift == 0 || !multiSelect);
+    if (!clearBeside && !clearOnNode) return;
+    if (click.NodeSelected || (click.Alt && node && click.Hit.HitColumn == FHeader->MainColumn())) {
+        const bool many = FSelectionCount > 1;
+        InternalClearSelection();
+        InternalAddToSelection(node, true);
+        if (many) {
+            Invalidate();
+            Change(nullptr);
+        }
+    } else {
+        ClearSelection();
+    }
+}
+
+// A plain click on the caption of a node already selected arms the edit that
+// the button's release starts.
+void TBaseLazyTree::ArmEditOnClick(const TMouseClick& click) {
+    if (GetFocus() == WindowHandle() &&
+        ((click.Positions & hiOnItemLabel) ||
+         ((click.Misc & toGridExtensions) && (click.Positions & hiOnItem))) &&
+        click.NodeSelected && !click.ColumnChange && click.Shift == 0)
+        DoStateChange(TS(tsEditPending));
+}
+
+// Outside a caption (and a full-row drag) of a multi-select tree the rubber band
+// is pending from the point until the mouse moves far enough. True when it is.
+bool TBaseLazyTree::StartRubberBand(const TMouseClick& click) {
+    if ((click.Sel & toDisableDrawSelection) || click.LabelHit || click.FullRowDrag ||
+        !click.MultiSelect())
+        return false;
+    SetCapture(Handle());
+    DoStateChange(TS(tsDrawSelPending));
+    FDrawSelShiftState = click.Shift;
+    const TPoint p{click.Point.X + FEffectiveOffsetX, click.Point.Y - FOffsetY};
+    FNewSelRect = TRect{p.X, p.Y, p.X, p.Y};
+    FOldSelRect = FNewSelRect;
+    return true;
+}
+
+// The clicked node and column take the focus; a plain click selects the node
+// and sets the anchor, Shift or Ctrl extend or toggle the selection.
+void TBaseLazyTree::FocusClickedNode(const TMouseClick& click) {
+    PLazyNode node = click.Node;
+    if (click.ColumnChange) {
+        InvalidateColumn(FFocusedColumn);
+        InvalidateColumn(click.NewColumn);
+        FFocusedColumn = click.NewColumn;
+    }
+    PLazyNode lastFocused = FFocusedNode;
+    const bool nodeChange = node != FFocusedNode;
+    if (nodeChange) DoFocusNode(node, false);
+    if (click.Shift == 0 || !click.MultiSelect()) {
+        if (!Selected(node)) {
+            AddToSelection(node);
+            InvalidateNode(node);
+        }
+        if (click.Shift == 0) FRangeAnchor = node;
+    } else {
+        HandleClickSelection(lastFocused, node, click.Shift, click.AutoDrag);
+    }
+    if (nodeChange || click.ColumnChange) {
+        ScrollIntoView(FFocusedNode, false,
+                       !(FOptions->AutoOptions() & toDisableAutoscrollOnFocus));
+        DoFocusChange(FFocusedNode, FFocusedColumn);
+    }
 }
 
 void TBaseLazyTree::HandleMouseUp(WPARAM keys, const THitInfo& hitInfo) {
@@ -588,60 +633,48 @@ void TBaseLazyTree::HandleMouseUp(WPARAM keys, const THitInfo& hitInfo) {
 void TBaseLazyTree::HandleMouseDblClick(TMessage& message, const THitInfo& hitInfo) {
     const TLTMiscOptions misc = FOptions->MiscOptions();
     bool canEdit = !(FStates & TS(tsEditing)) && (misc & toEditOnDblClick);
-    bool editEnded = true;
-    if (FStates & TS(tsEditPending)) {
-        StopTimer(EditTimer);
-        DoStateChange(0, TS(tsEditPending));
-    }
-    if (FStates & TS(tsEditing)) editEnded = DoEndEdit();
+    CancelPendingEdit();
+    const bool editEnded = !(FStates & TS(tsEditing)) || DoEndEdit();
+    if (editEnded && DoubleClickActs(message, hitInfo, misc)) canEdit = false;
     PLazyNode node = hitInfo.HitNode;
-    const THitPositions hp = hitInfo.HitPositions;
-    if (editEnded) {
-        if (hitInfo.HitColumn == FHeader->Columns().ClickIndex)
-            DoColumnDblClick(hitInfo.HitColumn, KeysToShift(message.WParam));
-        PLazyNode heightNode = nullptr;
-        if ((hp & hiOnItem) && FHeader->IsValidColumn(hitInfo.HitColumn) &&
-            (FHeader->Columns()[hitInfo.HitColumn].Options() & coFixed)) {
-            if (hp & hiLowerSplitter)
-                heightNode = node;
-            else if (hp & hiUpperSplitter)
-                heightNode = GetPreviousVisible(node);
-        }
-        if (heightNode && heightNode != FRoot && (misc & toNodeHeightDblClickResize) &&
-            DoNodeHeightDblClickResize(heightNode, hitInfo.HitColumn, KeysToShift(message.WParam),
-                                       MessagePoint(message.LParam))) {
-            SetNodeHeight(heightNode, FDefaultNodeHeight);
-            Update();
-            canEdit = false;
-        } else if (node && (hp & hiOnItemCheckbox)) {
-            if (!(FStates & TS(tsMouseCheckPending, tsKeyCheckPending)) &&
-                !(node->States & vsDisabled)) {
-                TCheckState newState = DetermineNextCheckState(node->CheckType, node->CheckState);
-                if (DoChecking(node, newState)) {
-                    DoStateChange(TS(tsMouseCheckPending));
-                    FCheckNode = node;
-                    FPendingCheckState = newState;
-                    node->CheckState = PressedCheckState(node->CheckState);
-                    InvalidateNode(node);
-                }
-            }
-            canEdit = false;
-        } else if (node && (hp & hiOnItemButton)) {
-            ToggleNode(node);
-            canEdit = false;
-        } else if (node && (misc & toToggleOnDblClick) &&
-                   ((hp & (hiOnItemButton | hiOnItemLabel | hiOnNormalIcon | hiOnStateIcon)) ||
-                    (FOptions->SelectionOptions() & toFullRowSelect))) {
-            ToggleNode(node);
-            canEdit = false;
-        }
-    }
     if (canEdit && editEnded && node && node == FFocusedNode &&
         hitInfo.HitColumn == FFocusedColumn && CanEdit(FFocusedNode, hitInfo.HitColumn)) {
         DoStateChange(TS(tsEditPending));
         FEditColumn = FFocusedColumn;
         SetTimer(Handle(), EditTimer, EditDelay);
     }
+}
+
+// What a double click does besides the column's own double click: a row edge
+// resets the row's height, a check box is pressed, a button toggles and, with
+// toToggleOnDblClick, so does the node. True when it did one of these, so that
+// no edit starts.
+bool TBaseLazyTree::DoubleClickActs(TMessage& message, const THitInfo& hitInfo,
+                                    TLTMiscOptions misc) {
+    PLazyNode node = hitInfo.HitNode;
+    const THitPositions hp = hitInfo.HitPositions;
+    if (hitInfo.HitColumn == FHeader->Columns().ClickIndex)
+        DoColumnDblClick(hitInfo.HitColumn, KeysToShift(message.WParam));
+    PLazyNode heightNode = HeightSplitterNode(hitInfo);
+    if (heightNode && (misc & toNodeHeightDblClickResize) &&
+        DoNodeHeightDblClickResize(heightNode, hitInfo.HitColumn, KeysToShift(message.WParam),
+                                   MessagePoint(message.LParam))) {
+        SetNodeHeight(heightNode, FDefaultNodeHeight);
+        Update();
+        return true;
+    }
+    if (!node) return false;
+    if (hp & hiOnItemCheckbox) {
+        PressCheckBox(node, tsMouseCheckPending);
+        return true;
+    }
+    if ((hp & hiOnItemButton) ||
+        ((misc & toToggleOnDblClick) && ((hp & (hiOnItemLabel | hiOnNormalIcon | hiOnStateIcon)) ||
+                                         (FOptions->SelectionOptions() & toFullRowSelect)))) {
+        ToggleNode(node);
+        return true;
+    }
+    return false;
 }
 
 void TBaseLazyTree::HandleHotTrack(int x, int y) {
