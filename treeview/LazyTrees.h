@@ -1262,6 +1262,10 @@ private:
     bool StartRubberBand(const TMouseClick& click);
     void FocusClickedNode(const TMouseClick& click);
     bool DoubleClickActs(TMessage& message, const THitInfo& hitInfo, TLTMiscOptions misc);
+    // The rubber band's collection, written once for both reading directions.
+    bool CollectSelectedNodes(bool rightToLeft, int mainColumn, int nodeLeft, TAlignment alignment,
+                              TRect oldRect, TRect newRect, int maxValue);
+    int LeadingImagesWidth(PLazyNode node, TColumnIndex column);
     void PopupMenuAtFocus();
     void ShowHelpForFocus();
 };

@@ -823,63 +823,94 @@ bool TBaseLazyTree::HandleDrawSelection() {
     return changed;
 }
 
+namespace {
+
+// The caption's edges in a row of the rubber band. Start is where the text
+// begins in reading order (after indent, check box and images), Limit the
+// farthest the cell (with its span) reaches; Width is the text's measured
+// width, or -1 when it was not measured and the caption is taken to fill the
+// cell. The alignment is the column's as set, left meaning "at the start"
+// only when reading left to right.
+struct TCaptionEdges {
+    int Left, Right;
+};
+
+TCaptionEdges CaptionEdges(int start, int limit, int width, TAlignment alignment,
+                           bool rightToLeft) {
+    const int dir = rightToLeft ? -1 : 1;
+    int nearEdge = start, farEdge = limit;
+    if (width >= 0 && width < dir * (limit - start)) {
+        if (alignment == taLeftJustify) {
+            farEdge = start + dir * width;
+        } else if (alignment == taRightJustify) {
+            nearEdge = limit - dir * width;
+        } else {
+            const int left = (start + limit - width) / 2;
+            return {left, left + width};
+        }
+    }
+    return rightToLeft ? TCaptionEdges{farEdge, nearEdge} : TCaptionEdges{nearEdge, farEdge};
+}
+
+} // namespace
+
 bool TBaseLazyTree::CollectSelectedNodesLTR(int mainColumn, int nodeLeft, TAlignment alignment,
                                             TRect oldRect, TRect newRect, int maxValue) {
+    return CollectSelectedNodes(false, mainColumn, nodeLeft, alignment, oldRect, newRect, maxValue);
+}
+
+// The mirror image: the content runs leftwards from the cell's right edge.
+bool TBaseLazyTree::CollectSelectedNodesRTL(int mainColumn, int nodeLeft, TAlignment alignment,
+                                            TRect oldRect, TRect newRect, int maxValue) {
+    return CollectSelectedNodes(true, mainColumn, nodeLeft, alignment, oldRect, newRect, maxValue);
+}
+
+// The rows between the two rectangles' extremes whose captions lie in exactly
+// one of them change: with Ctrl they turn over, else a row now inside goes to
+// the cache (added to the selection afterwards) and one now outside leaves the
+// selection. Right to left every horizontal step is mirrored.
+bool TBaseLazyTree::CollectSelectedNodes(bool rightToLeft, int mainColumn, int nodeLeft,
+                                         TAlignment alignment, TRect oldRect, TRect newRect,
+                                         int maxValue) {
+    const int dir = rightToLeft ? -1 : 1;
     const int minY = std::min(oldRect.Top, newRect.Top),
               maxY = std::max(oldRect.Bottom, newRect.Bottom);
     const bool withCtrl = FDrawSelShiftState & ssCtrl;
-    const TLTPaintOptions paint = FOptions->PaintOptions();
-    const bool checks = (FOptions->MiscOptions() & toCheckSupport) && CheckImages;
     const bool simple = FOptions->SelectionOptions() & toSimpleDrawSelection;
-    const int checkWidth = checks ? CheckImages->Width() + 2 : 0;
-    const int imageWidth = FImages ? FImages->Width() + 2 : 0;
-    const int stateWidth = FStateImages ? FStateImages->Width() + 2 : 0;
     const bool autoSpan = FHeader->UseColumns() && (FOptions->AutoOptions() & toAutoSpanColumns);
+    // A caption is measured unless it starts within both rectangles' near sides
+    // and is aligned to its start.
+    auto startsBefore = [&](int start, const TRect& r) {
+        return rightToLeft ? start > r.Right : start < r.Left;
+    };
 
     int top = 0;
     PLazyNode node = GetNodeAt(0, minY, false, top);
     if (!node) return false;
     int level = int(GetNodeLevel(node));
-    nodeLeft += (level + ((paint & toShowRoot) ? 1 : 0)) * int(FIndent) + FMargin;
+    const int indents = level + ((FOptions->PaintOptions() & toShowRoot) ? 1 : 0);
+    int contentStart =
+        (rightToLeft ? maxValue : nodeLeft) + dir * (indents * int(FIndent) + FMargin);
     bool result = false;
     for (;;) {
-        int textLeft = nodeLeft;
-        if (checks && node->CheckType != ctNone) textLeft += checkWidth;
-        bool ghosted = false;
-        int index = -1;
-        if (FImages) {
-            DoGetImageIndex(node, ikNormal, mainColumn, ghosted, index);
-            if (index > -1) textLeft += imageWidth;
-        }
-        index = -1;
-        if (FStateImages) {
-            DoGetImageIndex(node, ikState, mainColumn, ghosted, index);
-            if (index > -1) textLeft += stateWidth;
-        }
+        const int start = contentStart + dir * LeadingImagesWidth(node, mainColumn);
         const int nextTop = top + int(GetNodeHeight(node));
         bool inOld, inNew;
         if (simple) {
             inOld = nextTop > oldRect.Top && top < oldRect.Bottom;
             inNew = nextTop > newRect.Top && top < newRect.Bottom;
         } else {
-            // The caption runs on into the empty cells after it.
-            const int limit = maxValue + (autoSpan ? AutoSpanWidth(node, mainColumn, true, 1) : 0);
-            int textRight = limit;
-            if (textLeft < oldRect.Left || textLeft < newRect.Left || alignment != taLeftJustify) {
-                int width = DoGetNodeWidth(node, mainColumn, nullptr);
-                if (width < limit - textLeft) {
-                    if (alignment == taLeftJustify)
-                        textRight = textLeft + width;
-                    else if (alignment == taRightJustify)
-                        textLeft = limit - width;
-                    else {
-                        textLeft = (textLeft + limit - width) / 2;
-                        textRight = textLeft + width;
-                    }
-                }
-            }
+            // The caption runs on into the empty cells after it (before it, reading leftwards).
+            const int span =
+                autoSpan ? AutoSpanWidth(node, mainColumn, !rightToLeft, rightToLeft ? 2 : 1) : 0;
+            const int limit = (rightToLeft ? nodeLeft : maxValue) + dir * span;
+            int width = -1;
+            if (startsBefore(start, oldRect) || startsBefore(start, newRect) ||
+                alignment != taLeftJustify)
+                width = DoGetNodeWidth(node, mainColumn, nullptr);
+            const TCaptionEdges text = CaptionEdges(start, limit, width, alignment, rightToLeft);
             auto in = [&](const TRect& r) {
-                return textRight >= r.Left && r.Right >= textLeft && nextTop > r.Top &&
+                return text.Right >= r.Left && r.Right >= text.Left && nextTop > r.Top &&
                        top < r.Bottom;
             };
             inOld = in(oldRect);
@@ -887,21 +918,15 @@ bool TBaseLazyTree::CollectSelectedNodesLTR(int mainColumn, int nodeLeft, TAlign
         }
         if (inOld != inNew) {
             result = true;
-            if (withCtrl) {
-                if (node->States & vsSelected)
-                    InternalRemoveFromSelection(node);
-                else
-                    InternalCacheNode(node);
-            } else if (inNew) {
+            if (withCtrl ? !(node->States & vsSelected) : inNew)
                 InternalCacheNode(node);
-            } else {
+            else
                 InternalRemoveFromSelection(node);
-            }
         }
         PLazyNode next = GetNextVisibleNoInit(node);
         if (!next || nextTop > maxY) break;
         int nextLevel = int(GetNodeLevel(next));
-        nodeLeft += (nextLevel - level) * int(FIndent);
+        contentStart += dir * (nextLevel - level) * int(FIndent);
         level = nextLevel;
         node = next;
         top = nextTop;
@@ -909,97 +934,25 @@ bool TBaseLazyTree::CollectSelectedNodesLTR(int mainColumn, int nodeLeft, TAlign
     return result;
 }
 
-// The mirror image: the content runs leftwards from the cell's right edge.
-bool TBaseLazyTree::CollectSelectedNodesRTL(int mainColumn, int nodeLeft, TAlignment alignment,
-                                            TRect oldRect, TRect newRect, int maxValue) {
-    // Reading from the right, a left-aligned text starts at the right.
-    if (alignment == taLeftJustify)
-        alignment = taRightJustify;
-    else if (alignment == taRightJustify)
-        alignment = taLeftJustify;
-    const int minY = std::min(oldRect.Top, newRect.Top),
-              maxY = std::max(oldRect.Bottom, newRect.Bottom);
-    const bool withCtrl = FDrawSelShiftState & ssCtrl;
-    const TLTPaintOptions paint = FOptions->PaintOptions();
-    const bool checks = (FOptions->MiscOptions() & toCheckSupport) && CheckImages;
-    const bool simple = FOptions->SelectionOptions() & toSimpleDrawSelection;
-    const int checkWidth = checks ? CheckImages->Width() + 2 : 0;
-    const int imageWidth = FImages ? FImages->Width() + 2 : 0;
-    const int stateWidth = FStateImages ? FStateImages->Width() + 2 : 0;
-
-    int top = 0;
-    PLazyNode node = GetNodeAt(0, minY, false, top);
-    if (!node) return false;
-    int level = int(GetNodeLevel(node));
-    int nodeRight = maxValue - (level + ((paint & toShowRoot) ? 1 : 0)) * int(FIndent) - FMargin;
-    const bool autoSpan = FHeader->UseColumns() && (FOptions->AutoOptions() & toAutoSpanColumns);
-    bool result = false;
-    for (;;) {
-        int textRight = nodeRight;
-        if (checks && node->CheckType != ctNone) textRight -= checkWidth;
-        bool ghosted = false;
-        int index = -1;
-        if (FImages) {
-            DoGetImageIndex(node, ikNormal, mainColumn, ghosted, index);
-            if (index > -1) textRight -= imageWidth;
-        }
-        index = -1;
-        if (FStateImages) {
-            DoGetImageIndex(node, ikState, mainColumn, ghosted, index);
-            if (index > -1) textRight -= stateWidth;
-        }
-        const int nextTop = top + int(GetNodeHeight(node));
-        bool inOld, inNew;
-        if (simple) {
-            inOld = nextTop > oldRect.Top && top < oldRect.Bottom;
-            inNew = nextTop > newRect.Top && top < newRect.Bottom;
-        } else {
-            // Reading leftwards, the caption runs on into the empty cells before it.
-            const int limit = nodeLeft - (autoSpan ? AutoSpanWidth(node, mainColumn, false, 2) : 0);
-            int textLeft = limit;
-            if (textRight > oldRect.Right || textRight > newRect.Right ||
-                alignment != taRightJustify) {
-                int width = DoGetNodeWidth(node, mainColumn, nullptr);
-                if (width < textRight - limit) {
-                    if (alignment == taRightJustify)
-                        textLeft = textRight - width;
-                    else if (alignment == taLeftJustify)
-                        textRight = limit + width;
-                    else {
-                        textLeft = (limit + textRight - width) / 2;
-                        textRight = textLeft + width;
-                    }
-                }
-            }
-            auto in = [&](const TRect& r) {
-                return textRight >= r.Left && r.Right >= textLeft && nextTop > r.Top &&
-                       top < r.Bottom;
-            };
-            inOld = in(oldRect);
-            inNew = in(newRect);
-        }
-        if (inOld != inNew) {
-            result = true;
-            if (withCtrl) {
-                if (node->States & vsSelected)
-                    InternalRemoveFromSelection(node);
-                else
-                    InternalCacheNode(node);
-            } else if (inNew) {
-                InternalCacheNode(node);
-            } else {
-                InternalRemoveFromSelection(node);
-            }
-        }
-        PLazyNode next = GetNextVisibleNoInit(node);
-        if (!next || nextTop > maxY) break;
-        int nextLevel = int(GetNodeLevel(next));
-        nodeRight -= (nextLevel - level) * int(FIndent);
-        level = nextLevel;
-        node = next;
-        top = nextTop;
+// The room the check box, the normal and the state image take before a
+// node's caption in Column (each with its 2-pixel gap). The band measures with
+// the tree's own image lists, not a list a node may be given for painting.
+int TBaseLazyTree::LeadingImagesWidth(PLazyNode node, TColumnIndex column) {
+    int width = 0;
+    if ((FOptions->MiscOptions() & toCheckSupport) && CheckImages && node->CheckType != ctNone)
+        width += CheckImages->Width() + 2;
+    bool ghosted = false;
+    int index = -1;
+    if (FImages) {
+        DoGetImageIndex(node, ikNormal, column, ghosted, index);
+        if (index > -1) width += FImages->Width() + 2;
     }
-    return result;
+    index = -1;
+    if (FStateImages) {
+        DoGetImageIndex(node, ikState, column, ghosted, index);
+        if (index > -1) width += FStateImages->Width() + 2;
+    }
+    return width;
 }
 
 } // namespace nuq
