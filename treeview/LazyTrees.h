@@ -1266,6 +1266,14 @@ private:
     bool CollectSelectedNodes(bool rightToLeft, int mainColumn, int nodeLeft, TAlignment alignment,
                               TRect oldRect, TRect newRect, int maxValue);
     int LeadingImagesWidth(PLazyNode node, TColumnIndex column);
+    // The steps of the incremental search.
+    void SearchFor(char16_t c);
+    PLazyNode SearchStartNode();
+    PLazyNode NextSearchNode(PLazyNode node);
+    PLazyNode FirstSearchNode();
+    // The steps of an auto-scroll tick.
+    TScrollDirections PanningDirections(TPoint p) const;
+    TPoint TimerScrollDelta(TPoint p, TRect client, bool panning);
     void PopupMenuAtFocus();
     void ShowHelpForFocus();
 };
