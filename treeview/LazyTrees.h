@@ -1224,6 +1224,7 @@ private:
     // Key handling by key group.
     void AbandonKeyCheck();
     void HandleNavigationKey(WORD key, TShiftState keys);
+    bool MoveFocusByKey(WORD key, TShiftState keys, bool extend, PLazyNode oldFocus);
     void SelectAfterKeyMove(PLazyNode oldFocus, TShiftState keys, bool clear, bool range,
                             bool repaintAll);
     void TabToNextCell(bool forward);

@@ -58,7 +58,12 @@ void TBaseLazyTree::HandleNavigationKey(WORD key, TShiftState keys) {
     PLazyNode oldFocus = FFocusedNode;
     if (!oldFocus && keys != 0) oldFocus = GetFirstVisible();
     if (!FRangeAnchor) FRangeAnchor = FSelectionCount > 0 ? GetFirstSelected() : GetFirst();
+    if (MoveFocusByKey(key, keys, extend, oldFocus)) range = true;
+    SelectAfterKeyMove(oldFocus, keys, clear, range, repaintAll);
+}
 
+// The focus moves as the key says; true when the move selects a range back to the anchor.
+bool TBaseLazyTree::MoveFocusByKey(WORD key, TShiftState keys, bool extend, PLazyNode oldFocus) {
     switch (key) {
     case VK_BACK:
         if (FStates & TS(tsIncrementalSearching))
@@ -67,7 +72,8 @@ void TBaseLazyTree::HandleNavigationKey(WORD key, TShiftState keys) {
             SetFocusedNode(FFocusedNode->Parent);
         break;
     case VK_TAB:
-        if ((sel & toExtendedFocus) && FHeader->UseColumns() && FFocusedNode)
+        if ((FOptions->SelectionOptions() & toExtendedFocus) && FHeader->UseColumns() &&
+            FFocusedNode)
             TabToNextCell(!(keys & ssShift));
         break;
     case VK_PRIOR:
@@ -80,14 +86,13 @@ void TBaseLazyTree::HandleNavigationKey(WORD key, TShiftState keys) {
         break;
     case VK_LEFT:
     case VK_RIGHT:
-        if (HandleLeftRightKey(key == VK_LEFT, keys, extend)) range = true;
-        break;
+        return HandleLeftRightKey(key == VK_LEFT, keys, extend);
     case VK_UP:
     case VK_DOWN:
         HandleUpDownKey(key == VK_UP, keys, extend, oldFocus);
         break;
     }
-    SelectAfterKeyMove(oldFocus, keys, clear, range, repaintAll);
+    return false;
 }
 
 // The selection follows the focus: a plain move selects the focused node alone
