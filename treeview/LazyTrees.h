@@ -1240,6 +1240,8 @@ private:
     void HandleExpandKey(WORD key, TShiftState keys);
     void HandleSpaceKey();
     bool PressCheckBox(PLazyNode node, TLazyTreeState pending);
+    void PopupMenuAtFocus();
+    void ShowHelpForFocus();
     // Input messages, one member per message or button.
     bool HeaderIdle() const;
     void LeftButtonMessage(TMessage& m);
@@ -1275,8 +1277,6 @@ private:
     // The steps of an auto-scroll tick.
     TScrollDirections PanningDirections(TPoint p) const;
     TPoint TimerScrollDelta(TPoint p, TRect client, bool panning);
-    void PopupMenuAtFocus();
-    void ShowHelpForFocus();
 };
 
 // Declares the published properties of the trees, their options, header and
