@@ -1226,6 +1226,62 @@ private:
                    int right, TColumnPosition position, int& coveredTo);
     void PaintCellIndent(TTreePaintPass& pass, TLTPaintInfo& info, const TRect& cell);
     void PaintCellContent(TTreePaintPass& pass, TLTPaintInfo& info, const TRect& cell);
+    // Key handling by key group.
+    void AbandonKeyCheck();
+    void HandleNavigationKey(WORD key, TShiftState keys);
+    bool MoveFocusByKey(WORD key, TShiftState keys, bool extend, PLazyNode oldFocus);
+    void SelectAfterKeyMove(PLazyNode oldFocus, TShiftState keys, bool clear, bool range,
+                            bool repaintAll);
+    void TabToNextCell(bool forward);
+    void HandlePageKey(bool up, TShiftState keys);
+    void PageFocusedColumn(bool up, int clientWidth);
+    void PageFocusedNode(bool up, int clientHeight);
+    void HandleHomeEndKey(bool home, TShiftState keys);
+    bool HandleLeftRightKey(bool left, TShiftState keys, bool extend);
+    bool StepOutToParent(TShiftState keys, bool extend);
+    void StepInToChild(TShiftState keys, bool extend);
+    void HandleUpDownKey(bool up, TShiftState keys, bool extend, PLazyNode oldFocus);
+    void HandleCommandKey(WORD key, TShiftState keys);
+    void HandleExpandKey(WORD key, TShiftState keys);
+    void HandleSpaceKey();
+    bool PressCheckBox(PLazyNode node, TLazyTreeState pending);
+    void PopupMenuAtFocus();
+    void ShowHelpForFocus();
+    // Input messages, one member per message or button.
+    bool HeaderIdle() const;
+    void LeftButtonMessage(TMessage& m);
+    void RightButtonMessage(TMessage& m);
+    void RightButtonReleased(TMessage& m, bool select);
+    void MiddleButtonMessage(TMessage& m);
+    bool ChooseCursor(TMessage& m);
+    PLazyNode HeightSplitterNode(const THitInfo& info);
+    void MouseLeftWindow();
+    void FocusLost();
+    void ContextMenuMessage(TMessage& m);
+    bool TimerMessage(TMessage& m);
+    // The steps of a button press and of a double click.
+    struct TMouseClick;
+    void CancelPendingEdit();
+    void ClassifyClick(TMouseClick& click, WPARAM keys);
+    bool StartHeightTracking(const THitInfo& hit);
+    bool ClickStartsDrag(const TMouseClick& click);
+    void SelectOnMouseDown(const TMouseClick& click, bool rightButton);
+    void ArmEditOnClick(const TMouseClick& click);
+    bool StartRubberBand(const TMouseClick& click);
+    void FocusClickedNode(const TMouseClick& click);
+    bool DoubleClickActs(TMessage& message, const THitInfo& hitInfo, TLTMiscOptions misc);
+    // The rubber band's collection, written once for both reading directions.
+    bool CollectSelectedNodes(bool rightToLeft, int mainColumn, int nodeLeft, TAlignment alignment,
+                              TRect oldRect, TRect newRect, int maxValue);
+    int LeadingImagesWidth(PLazyNode node, TColumnIndex column);
+    // The steps of the incremental search.
+    void SearchFor(char16_t c);
+    PLazyNode SearchStartNode();
+    PLazyNode NextSearchNode(PLazyNode node);
+    PLazyNode FirstSearchNode();
+    // The steps of an auto-scroll tick.
+    TScrollDirections PanningDirections(TPoint p) const;
+    TPoint TimerScrollDelta(TPoint p, TRect client, bool panning);
 };
 
 // Declares the published properties of the trees, their options, header and

@@ -18,6 +18,16 @@ constexpr int WheelScrollLines = 3;
 // Pixels around the panning anchor that do not scroll.
 constexpr int PanningDeadZone = 8;
 
+// One tick's step along an axis: panning, the pointer's distance from the
+// anchor beyond the dead zone; otherwise the increment, times how far the
+// pointer lies past the window's edge.
+int TimerScrollStep(int pointer, int anchor, int extent, int increment, bool panning) {
+    if (panning) return std::abs(pointer - anchor) - PanningDeadZone;
+    if (pointer < 0) return increment * -pointer;
+    if (pointer >= extent) return increment * (pointer - extent + 1);
+    return increment;
+}
+
 } // namespace
 
 void TBaseLazyTree::DoTimerScroll() {
@@ -29,59 +39,14 @@ void TBaseLazyTree::DoTimerScroll() {
     const bool panning = FStates & TS(tsWheelPanning, tsWheelScrolling);
     const bool banding = IsMouseSelecting();
     if (banding || inside || panning) {
-        if (panning) {
-            // Panning scrolls towards the pointer, faster the farther it is from the anchor.
-            FScrollDirections = 0;
-            if (p.Y < FPanningAnchor.Y - PanningDeadZone) FScrollDirections |= sdUp;
-            if (p.Y > FPanningAnchor.Y + PanningDeadZone) FScrollDirections |= sdDown;
-            if (p.X < FPanningAnchor.X - PanningDeadZone) FScrollDirections |= sdLeft;
-            if (p.X > FPanningAnchor.X + PanningDeadZone) FScrollDirections |= sdRight;
-        }
-        int dy = 0, dx = 0;
-        if (FScrollDirections & (sdUp | sdDown)) {
-            if (panning) {
-                dy = std::abs(p.Y - FPanningAnchor.Y) - PanningDeadZone;
-            } else {
-                dy = std::min<int>(FScrollBarOptions->VerticalIncrement, client.Height());
-                if (p.Y < 0)
-                    dy *= -p.Y;
-                else if (p.Y >= client.Height())
-                    dy *= p.Y - client.Height() + 1;
-            }
-            if (FScrollDirections & sdDown) dy = -dy;
-        }
-        if ((FScrollDirections & sdUp) && FOffsetY == 0)
-            FScrollDirections &= TScrollDirections(~sdUp), dy = 0;
-        if ((FScrollDirections & sdDown) && client.Height() - FOffsetY >= RangeY())
-            FScrollDirections &= TScrollDirections(~sdDown), dy = 0;
-        if (FScrollDirections & (sdLeft | sdRight)) {
-            if (panning) {
-                dx = std::abs(p.X - FPanningAnchor.X) - PanningDeadZone;
-            } else {
-                dx = FScrollBarOptions->HorizontalIncrement;
-                if (p.X < 0)
-                    dx *= -p.X;
-                else if (p.X >= client.Width())
-                    dx *= p.X - client.Width() + 1;
-            }
-            if (FScrollDirections & sdRight) dx = -dx;
-        }
-        if ((FScrollDirections & sdLeft) && FEffectiveOffsetX == 0)
-            FScrollDirections &= TScrollDirections(~sdLeft), dx = 0;
-        if ((FScrollDirections & sdRight) && client.Width() + FEffectiveOffsetX >= RangeX())
-            FScrollDirections &= TScrollDirections(~sdRight), dx = 0;
-        if (UseRightToLeftAlignment()) dx = -dx;
-
-        if (dx != 0 || dy != 0) {
+        if (panning) FScrollDirections = PanningDirections(p);
+        const TPoint delta = TimerScrollDelta(p, client, panning);
+        if (delta.X != 0 || delta.Y != 0) {
+            DoSetOffsetXY({FOffsetX + delta.X, FOffsetY + delta.Y});
+            // The band is kept in tree coordinates: only its moving corner follows the pointer.
             if (banding) {
-                // The band is kept in tree coordinates: only its moving corner follows the pointer.
-                DoSetOffsetXY({FOffsetX + dx, FOffsetY + dy});
-                if (CalculateSelectionRect(p.X, p.Y) && HandleDrawSelection())
-                    Invalidate();
-                else
-                    Invalidate();
-            } else {
-                DoSetOffsetXY({FOffsetX + dx, FOffsetY + dy});
+                if (CalculateSelectionRect(p.X, p.Y)) HandleDrawSelection();
+                Invalidate();
             }
         }
         Update();
@@ -90,6 +55,42 @@ void TBaseLazyTree::DoTimerScroll() {
         StopTimer(ScrollTimerId);
         DoStateChange(0, TS(tsScrolling, tsScrollPending));
     }
+}
+
+// Panning scrolls towards the pointer, faster the farther it is from the anchor.
+TScrollDirections TBaseLazyTree::PanningDirections(TPoint p) const {
+    TScrollDirections directions = 0;
+    if (p.Y < FPanningAnchor.Y - PanningDeadZone) directions |= sdUp;
+    if (p.Y > FPanningAnchor.Y + PanningDeadZone) directions |= sdDown;
+    if (p.X < FPanningAnchor.X - PanningDeadZone) directions |= sdLeft;
+    if (p.X > FPanningAnchor.X + PanningDeadZone) directions |= sdRight;
+    return directions;
+}
+
+// One tick's scroll for the scroll directions; a direction at the end of its
+// range is dropped. Right to left the horizontal step is mirrored.
+TPoint TBaseLazyTree::TimerScrollDelta(TPoint p, TRect client, bool panning) {
+    int dy = 0, dx = 0;
+    if (FScrollDirections & (sdUp | sdDown)) {
+        const int increment = std::min<int>(FScrollBarOptions->VerticalIncrement, client.Height());
+        dy = TimerScrollStep(p.Y, FPanningAnchor.Y, client.Height(), increment, panning);
+        if (FScrollDirections & sdDown) dy = -dy;
+    }
+    if ((FScrollDirections & sdUp) && FOffsetY == 0)
+        FScrollDirections &= TScrollDirections(~sdUp), dy = 0;
+    if ((FScrollDirections & sdDown) && client.Height() - FOffsetY >= RangeY())
+        FScrollDirections &= TScrollDirections(~sdDown), dy = 0;
+    if (FScrollDirections & (sdLeft | sdRight)) {
+        const int increment = FScrollBarOptions->HorizontalIncrement;
+        dx = TimerScrollStep(p.X, FPanningAnchor.X, client.Width(), increment, panning);
+        if (FScrollDirections & sdRight) dx = -dx;
+    }
+    if ((FScrollDirections & sdLeft) && FEffectiveOffsetX == 0)
+        FScrollDirections &= TScrollDirections(~sdLeft), dx = 0;
+    if ((FScrollDirections & sdRight) && client.Width() + FEffectiveOffsetX >= RangeX())
+        FScrollDirections &= TScrollDirections(~sdRight), dx = 0;
+    if (UseRightToLeftAlignment()) dx = -dx;
+    return {dx, dy};
 }
 
 void TBaseLazyTree::HandleMouseWheel(TMessage& m) {

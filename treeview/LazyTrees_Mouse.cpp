@@ -15,6 +15,14 @@ TPoint MessagePoint(LPARAM l) {
     return {int(int16_t(LoWord(uintptr_t(l)))), int(int16_t(HiWord(uintptr_t(l))))};
 }
 
+// What lies under a mouse message's point (client coordinates).
+THitInfo HitAt(TBaseLazyTree& tree, LPARAM l) {
+    const TPoint p = MessagePoint(l);
+    THitInfo info;
+    tree.GetHitTestInfoAt(p.X, p.Y, true, info);
+    return info;
+}
+
 // How far the pointer must move before a pending clear or rubber band gives way: the
 // desktop's own drag distance, so the tree feels like the rest of the desktop.
 bool BeyondDragThreshold(int dx, int dy, bool inclusive) {
@@ -87,164 +95,39 @@ void TBaseLazyTree::ForgetHeaderHover() {
     FHeader->Invalidate(nullptr);
 }
 
+// The window's input messages, one member per message or button; true when handled here.
 bool TBaseLazyTree::InputMessage(TMessage& m) {
-    const bool headerIdle = !(FHeader->States() & (hsDragging | hsColumnWidthTracking));
-    auto hit = [&](THitInfo& info) {
-        TPoint p = MessagePoint(m.LParam);
-        GetHitTestInfoAt(p.X, p.Y, true, info);
-    };
-    const TLTSelectionOptions sel = FOptions->SelectionOptions();
-    THitInfo info;
     switch (m.Msg) {
     case WM_LBUTTONDOWN:
-        DoStateChange(TS(tsLeftButtonDown));
-        hit(info);
-        HandleMouseDown(m, info);
-        return true;
     case WM_LBUTTONUP:
-        DoStateChange(0, TS(tsNodeHeightTracking, tsNodeHeightTrackPending, tsLeftButtonDown));
-        hit(info);
-        HandleMouseUp(m.WParam, info);
-        return true;
     case WM_LBUTTONDBLCLK:
-        DoStateChange(TS(tsLeftDblClick));
-        hit(info);
-        HandleMouseDblClick(m, info);
-        if (OnDblClick) OnDblClick(*this);
-        DoStateChange(0, TS(tsLeftDblClick));
+        LeftButtonMessage(m);
         return true;
     case WM_RBUTTONDOWN:
-        DoStateChange(TS(tsRightButtonDown));
-        if (headerIdle && (sel & toRightClickSelect)) {
-            hit(info);
-            HandleMouseDown(m, info);
-        }
-        return true;
     case WM_RBUTTONUP:
-        DoStateChange(0, TS(tsRightButtonDown, tsPopupMenuShown));
-        if (headerIdle) {
-            Application().CancelHint();
-            CancelNodeHint();
-            if (PopupMenu && IsMouseSelecting()) {
-                DoStateChange(0, TS(tsDrawSelPending, tsDrawSelecting));
-                Invalidate();
-            }
-            // As the default handling would: the context menu follows the button's release.
-            if (HandleAllocated()) {
-                TPoint screen = MessagePoint(m.LParam);
-                MapWindowPoints(WindowHandle(), 0, &screen, 1);
-                SendMessage(WindowHandle(), WM_CONTEXTMENU, WPARAM(WindowHandle()),
-                            MakeLParam(screen.X, screen.Y));
-            }
-            hit(info);
-            if (sel & toRightClickSelect) HandleMouseUp(m.WParam, info);
-            if (!PopupMenu) DoPopupMenu(info.HitNode, info.HitColumn, MessagePoint(m.LParam));
-        }
-        return true;
     case WM_RBUTTONDBLCLK:
-        DoStateChange(TS(tsRightDblClick));
-        hit(info);
-        HandleMouseDblClick(m, info);
-        DoStateChange(0, TS(tsRightDblClick));
+        RightButtonMessage(m);
         return true;
     case WM_MBUTTONDOWN:
-        DoStateChange(TS(tsMiddleButtonDown));
-        if (headerIdle) {
-            const TRect client = ClientRect();
-            if ((FOptions->MiscOptions() & toWheelPanning) &&
-                !(FStates & TS(tsWheelPanning, tsWheelScrolling)) &&
-                (client.Width() < RangeX() || client.Height() < RangeY())) {
-                StartWheelPanning(MessagePoint(m.LParam));
-            } else {
-                StopWheelPanning();
-                if (sel & toMiddleClickSelect) {
-                    hit(info);
-                    HandleMouseDown(m, info);
-                }
-            }
-        }
-        return true;
     case WM_MBUTTONUP:
-        DoStateChange(0, TS(tsMiddleButtonDown));
-        if (FStates & TS(tsWheelPanning, tsWheelScrolling)) {
-            if (FStates & TS(tsWheelScrolling))
-                DoStateChange(0, TS(tsWheelPanning));
-            else
-                StopWheelPanning();
-        } else if (headerIdle && (sel & toMiddleClickSelect)) {
-            hit(info);
-            HandleMouseUp(m.WParam, info);
-        }
+    case WM_MBUTTONDBLCLK:
+        MiddleButtonMessage(m);
         return true;
     case WM_MOUSEWHEEL:
         HandleMouseWheel(m);
         return true;
-    case WM_MBUTTONDBLCLK:
-        DoStateChange(TS(tsMiddleDblClick));
-        if (sel & toMiddleClickSelect) {
-            hit(info);
-            HandleMouseDblClick(m, info);
-        }
-        DoStateChange(0, TS(tsMiddleDblClick));
-        return true;
     case WM_MOUSEMOVE: {
         TPoint p = MessagePoint(m.LParam);
-        if (FStates & TS(tsWheelPanning, tsWheelScrolling)) {
+        if (FStates & TS(tsWheelPanning, tsWheelScrolling))
             AdjustPanningCursor(p.X, p.Y);
-            return true;
-        }
-        MouseMove(KeysToShift(m.WParam), p.X, p.Y);
+        else
+            MouseMove(KeysToShift(m.WParam), p.X, p.Y);
         return true;
     }
-    case WM_SETCURSOR: {
-        // The header had its say first; here the row edges and the hot node choose.
-        if (FStates & TS(tsWheelPanning, tsWheelScrolling) || (ComponentState & csDesigning) ||
-            HWND(m.WParam) != WindowHandle())
-            return false;
-        TCursor cursor = Cursor;
-        if (cursor != 0) return false;
-        TPoint p;
-        GetCursorPos(p);
-        MapWindowPoints(0, WindowHandle(), &p, 1);
-        bool split = false;
-        if (FOptions->MiscOptions() & toNodeHeightResize) {
-            GetHitTestInfoAt(p.X, p.Y, true, info);
-            if ((info.HitPositions & hiOnItem) && FHeader->IsValidColumn(info.HitColumn) &&
-                (FHeader->Columns()[info.HitColumn].Options() & coFixed)) {
-                PLazyNode node = nullptr;
-                if (info.HitPositions & hiLowerSplitter)
-                    node = info.HitNode;
-                else if (info.HitPositions & hiUpperSplitter)
-                    node = GetPreviousVisible(info.HitNode);
-                split = node && node != FRoot;
-            }
-        }
-        if (split)
-            cursor = crVertSplit;
-        else if ((FOptions->PaintOptions() & toHotTrack) && FCurrentHotNode && HotCursor != 0)
-            cursor = HotCursor;
-        DoGetCursor(cursor);
-        SetCursor(Screen().Cursor(cursor));
-        m.Result = 1;
-        return true;
-    }
+    case WM_SETCURSOR:
+        return ChooseCursor(m);
     case WM_MOUSELEAVE:
-        // The mouse left the window: nothing is hot any more and the edges no longer scroll.
-        if (!(FStates & TS(tsWheelPanning, tsWheelScrolling))) {
-            StopTimer(ScrollTimerId);
-            DoStateChange(0, TS(tsScrolling, tsScrollPending));
-        }
-        if (FCurrentHotNode) {
-            DoHotChange(FCurrentHotNode, nullptr);
-            if ((FOptions->PaintOptions() & toHotTrack) ||
-                (FOptions->MiscOptions() & toCheckSupport))
-                InvalidateNode(FCurrentHotNode);
-            FCurrentHotNode = nullptr;
-        }
-        FHotColumn = NoColumn;
-        FHotNodeButtonHit = false;
-        // Gone to the header, the mouse may still hover a column there.
-        if (!MouseOverHeader()) ForgetHeaderHover();
+        MouseLeftWindow();
         return false; // the header and the hints see it too
     case WM_NCMOUSELEAVE:
         if (!MouseOverHeader()) ForgetHeaderHover();
@@ -253,22 +136,10 @@ bool TBaseLazyTree::InputMessage(TMessage& m) {
         EndPendingMouseStates(false);
         return false; // the default handling follows
     case WM_KILLFOCUS:
-        Application().CancelHint();
-        StopWheelPanning();
-        EndPendingMouseStates(true);
-        if (FSelectionCount == 0 && (FOptions->PaintOptions() & toGhostedIfUnfocused))
-            InvalidateNode(FFocusedNode);
-        else if (HandleAllocated())
-            Invalidate();
+        FocusLost();
         return false;
     case WM_CONTEXTMENU:
-        DoStateChange(0,
-                      TS(tsClearPending, tsEditPending, tsOLEDragPending, tsFrameworkDragPending));
-        // Unless the tree showed its own menu on button up, the framework shows PopupMenu.
-        if (!(FStates & TS(tsPopupMenuShown)) && PopupMenu) {
-            PopupMenu->PopupComponent = this;
-            PopupMenu->Popup(MessagePoint(m.LParam));
-        }
+        ContextMenuMessage(m);
         return true;
     case WM_CAPTURECHANGED:
         if (IsMouseSelecting() && HWND(m.LParam) != WindowHandle()) {
@@ -289,195 +160,425 @@ bool TBaseLazyTree::InputMessage(TMessage& m) {
         m.Result = 0x81 | (WantTabs ? 2 : 0);
         return true;
     case WM_TIMER:
-        switch (m.WParam) {
-        case EditTimer:
-            DoEdit();
-            return true;
-        case SearchTimer:
-            DoStateChange(0, TS(tsIncrementalSearching));
-            StopTimer(SearchTimer);
-            FSearchBuffer.clear();
-            FLastSearchNode = nullptr;
-            return true;
-        case ExpandTimer:
-            DoDragExpand();
-            return true;
-        case ScrollTimerId:
-            if (FStates & TS(tsScrollPending)) {
-                Application().CancelHint();
-                SetTimer(Handle(), ScrollTimerId, AutoScrollInterval);
-                DoStateChange(TS(tsScrolling), TS(tsScrollPending));
-            }
-            DoTimerScroll();
-            return true;
-        }
-        return false;
+        return TimerMessage(m);
     }
     return false;
 }
 
-void TBaseLazyTree::HandleMouseDown(TMessage& message, const THitInfo& hitInfoIn) {
-    THitInfo hitInfo = hitInfoIn;
-    const TPoint point = MessagePoint(message.LParam);
-    const TLTSelectionOptions sel = FOptions->SelectionOptions();
-    const TLTMiscOptions misc = FOptions->MiscOptions();
-    const bool multiSelect = sel & toMultiSelect;
+bool TBaseLazyTree::HeaderIdle() const {
+    return !(FHeader->States() & (hsDragging | hsColumnWidthTracking));
+}
 
+void TBaseLazyTree::LeftButtonMessage(TMessage& m) {
+    switch (m.Msg) {
+    case WM_LBUTTONDOWN:
+        DoStateChange(TS(tsLeftButtonDown));
+        HandleMouseDown(m, HitAt(*this, m.LParam));
+        break;
+    case WM_LBUTTONUP:
+        DoStateChange(0, TS(tsNodeHeightTracking, tsNodeHeightTrackPending, tsLeftButtonDown));
+        HandleMouseUp(m.WParam, HitAt(*this, m.LParam));
+        break;
+    case WM_LBUTTONDBLCLK:
+        DoStateChange(TS(tsLeftDblClick));
+        HandleMouseDblClick(m, HitAt(*this, m.LParam));
+        if (OnDblClick) OnDblClick(*this);
+        DoStateChange(0, TS(tsLeftDblClick));
+        break;
+    }
+}
+
+// The right button selects only with toRightClickSelect.
+void TBaseLazyTree::RightButtonMessage(TMessage& m) {
+    const bool headerIdle = HeaderIdle();
+    const bool select = FOptions->SelectionOptions() & toRightClickSelect;
+    switch (m.Msg) {
+    case WM_RBUTTONDOWN:
+        DoStateChange(TS(tsRightButtonDown));
+        if (headerIdle && select) HandleMouseDown(m, HitAt(*this, m.LParam));
+        break;
+    case WM_RBUTTONUP:
+        DoStateChange(0, TS(tsRightButtonDown, tsPopupMenuShown));
+        if (headerIdle) RightButtonReleased(m, select);
+        break;
+    case WM_RBUTTONDBLCLK:
+        DoStateChange(TS(tsRightDblClick));
+        HandleMouseDblClick(m, HitAt(*this, m.LParam));
+        DoStateChange(0, TS(tsRightDblClick));
+        break;
+    }
+}
+
+// The release ends a rubber band that a popup menu would interrupt and brings the
+// context menu.
+void TBaseLazyTree::RightButtonReleased(TMessage& m, bool select) {
+    Application().CancelHint();
+    CancelNodeHint();
+    if (PopupMenu && IsMouseSelecting()) {
+        DoStateChange(0, TS(tsDrawSelPending, tsDrawSelecting));
+        Invalidate();
+    }
+    // As the default handling would: the context menu follows the button's release.
+    if (HandleAllocated()) {
+        TPoint screen = MessagePoint(m.LParam);
+        MapWindowPoints(WindowHandle(), 0, &screen, 1);
+        SendMessage(WindowHandle(), WM_CONTEXTMENU, WPARAM(WindowHandle()),
+                    MakeLParam(screen.X, screen.Y));
+    }
+    const THitInfo info = HitAt(*this, m.LParam);
+    if (select) HandleMouseUp(m.WParam, info);
+    if (!PopupMenu) DoPopupMenu(info.HitNode, info.HitColumn, MessagePoint(m.LParam));
+}
+
+// The middle button pans the view when there is something to scroll and
+// toWheelPanning is set; otherwise it selects only with toMiddleClickSelect.
+void TBaseLazyTree::MiddleButtonMessage(TMessage& m) {
+    const bool headerIdle = HeaderIdle();
+    const bool select = FOptions->SelectionOptions() & toMiddleClickSelect;
+    switch (m.Msg) {
+    case WM_MBUTTONDOWN: {
+        DoStateChange(TS(tsMiddleButtonDown));
+        if (!headerIdle) break;
+        const TRect client = ClientRect();
+        if ((FOptions->MiscOptions() & toWheelPanning) &&
+            !(FStates & TS(tsWheelPanning, tsWheelScrolling)) &&
+            (client.Width() < RangeX() || client.Height() < RangeY())) {
+            StartWheelPanning(MessagePoint(m.LParam));
+        } else {
+            StopWheelPanning();
+            if (select) HandleMouseDown(m, HitAt(*this, m.LParam));
+        }
+        break;
+    }
+    case WM_MBUTTONUP:
+        DoStateChange(0, TS(tsMiddleButtonDown));
+        if (FStates & TS(tsWheelPanning, tsWheelScrolling)) {
+            if (FStates & TS(tsWheelScrolling))
+                DoStateChange(0, TS(tsWheelPanning));
+            else
+                StopWheelPanning();
+        } else if (headerIdle && select) {
+            HandleMouseUp(m.WParam, HitAt(*this, m.LParam));
+        }
+        break;
+    case WM_MBUTTONDBLCLK:
+        DoStateChange(TS(tsMiddleDblClick));
+        if (select) HandleMouseDblClick(m, HitAt(*this, m.LParam));
+        DoStateChange(0, TS(tsMiddleDblClick));
+        break;
+    }
+}
+
+// The header had its say first; here the row edges and the hot node choose.
+bool TBaseLazyTree::ChooseCursor(TMessage& m) {
+    if (FStates & TS(tsWheelPanning, tsWheelScrolling) || (ComponentState & csDesigning) ||
+        HWND(m.WParam) != WindowHandle())
+        return false;
+    TCursor cursor = Cursor;
+    if (cursor != 0) return false;
+    TPoint p;
+    GetCursorPos(p);
+    MapWindowPoints(0, WindowHandle(), &p, 1);
+    bool split = false;
+    if (FOptions->MiscOptions() & toNodeHeightResize) {
+        THitInfo info;
+        GetHitTestInfoAt(p.X, p.Y, true, info);
+        split = HeightSplitterNode(info) != nullptr;
+    }
+    if (split)
+        cursor = crVertSplit;
+    else if ((FOptions->PaintOptions() & toHotTrack) && FCurrentHotNode && HotCursor != 0)
+        cursor = HotCursor;
+    DoGetCursor(cursor);
+    SetCursor(Screen().Cursor(cursor));
+    m.Result = 1;
+    return true;
+}
+
+// The row whose lower edge a splitter hit in a fixed column lies on (the row
+// above for the upper edge), or null.
+PLazyNode TBaseLazyTree::HeightSplitterNode(const THitInfo& info) {
+    if (!(info.HitPositions & hiOnItem) || !FHeader->IsValidColumn(info.HitColumn) ||
+        !(FHeader->Columns()[info.HitColumn].Options() & coFixed))
+        return nullptr;
+    PLazyNode node = nullptr;
+    if (info.HitPositions & hiLowerSplitter)
+        node = info.HitNode;
+    else if (info.HitPositions & hiUpperSplitter)
+        node = GetPreviousVisible(info.HitNode);
+    return node == FRoot ? nullptr : node;
+}
+
+// The mouse left the window: nothing is hot any more and the edges no longer scroll.
+void TBaseLazyTree::MouseLeftWindow() {
+    if (!(FStates & TS(tsWheelPanning, tsWheelScrolling))) {
+        StopTimer(ScrollTimerId);
+        DoStateChange(0, TS(tsScrolling, tsScrollPending));
+    }
+    if (FCurrentHotNode) {
+        DoHotChange(FCurrentHotNode, nullptr);
+        if ((FOptions->PaintOptions() & toHotTrack) || (FOptions->MiscOptions() & toCheckSupport))
+            InvalidateNode(FCurrentHotNode);
+        FCurrentHotNode = nullptr;
+    }
+    FHotColumn = NoColumn;
+    FHotNodeButtonHit = false;
+    // Gone to the header, the mouse may still hover a column there.
+    if (!MouseOverHeader()) ForgetHeaderHover();
+}
+
+void TBaseLazyTree::FocusLost() {
+    Application().CancelHint();
+    StopWheelPanning();
+    EndPendingMouseStates(true);
+    if (FSelectionCount == 0 && (FOptions->PaintOptions() & toGhostedIfUnfocused))
+        InvalidateNode(FFocusedNode);
+    else if (HandleAllocated())
+        Invalidate();
+}
+
+void TBaseLazyTree::ContextMenuMessage(TMessage& m) {
+    DoStateChange(0, TS(tsClearPending, tsEditPending, tsOLEDragPending, tsFrameworkDragPending));
+    // Unless the tree showed its own menu on button up, the framework shows PopupMenu.
+    if (!(FStates & TS(tsPopupMenuShown)) && PopupMenu) {
+        PopupMenu->PopupComponent = this;
+        PopupMenu->Popup(MessagePoint(m.LParam));
+    }
+}
+
+bool TBaseLazyTree::TimerMessage(TMessage& m) {
+    switch (m.WParam) {
+    case EditTimer:
+        DoEdit();
+        return true;
+    case SearchTimer:
+        DoStateChange(0, TS(tsIncrementalSearching));
+        StopTimer(SearchTimer);
+        FSearchBuffer.clear();
+        FLastSearchNode = nullptr;
+        return true;
+    case ExpandTimer:
+        DoDragExpand();
+        return true;
+    case ScrollTimerId:
+        if (FStates & TS(tsScrollPending)) {
+            Application().CancelHint();
+            SetTimer(Handle(), ScrollTimerId, AutoScrollInterval);
+            DoStateChange(TS(tsScrolling), TS(tsScrollPending));
+        }
+        DoTimerScroll();
+        return true;
+    }
+    return false;
+}
+
+// What a button press hit and how the tree takes it, worked out once for the
+// steps of HandleMouseDown.
+struct TBaseLazyTree::TMouseClick {
+    TLTSelectionOptions Sel;
+    TLTMiscOptions Misc;
+    TPoint Point;
+    THitInfo Hit;
+    PLazyNode Node = nullptr;
+    THitPositions Positions = 0;
+    TShiftState Shift = 0; // Shift and Ctrl; Alt is taken apart
+    bool Alt = false;
+    bool LabelHit = false, CellHit = false, AnyHit = false, NodeSelected = false;
+    TColumnIndex NewColumn = NoColumn; // the column the click focuses
+    bool ColumnChange = false;
+    bool FullRowDrag = false, AutoDrag = false;
+    bool MultiSelect() const { return Sel & toMultiSelect; }
+};
+
+void TBaseLazyTree::HandleMouseDown(TMessage& message, const THitInfo& hitInfo) {
+    TMouseClick click{FOptions->SelectionOptions(), FOptions->MiscOptions(),
+                      MessagePoint(message.LParam), hitInfo};
     if (FStates & TS(tsWheelPanning, tsWheelScrolling)) {
         StopWheelPanning();
         return;
     }
-    if (FStates & TS(tsEditPending)) {
-        StopTimer(EditTimer);
-        DoStateChange(0, TS(tsEditPending));
-    }
+    CancelPendingEdit();
     if ((FStates & TS(tsEditing)) && !DoEndEdit()) return;
 
     if (HandleAllocated() && GetFocus() != WindowHandle() && Enabled && Visible()) {
         SetFocus(WindowHandle());
-        GetHitTestInfoAt(point.X, point.Y, true, hitInfo);
+        GetHitTestInfoAt(click.Point.X, click.Point.Y, true, click.Hit);
     }
-    PLazyNode node = hitInfo.HitNode;
-    const THitPositions hp = hitInfo.HitPositions;
-    FHeader->Columns().ClickIndex = hitInfo.HitColumn;
+    ClassifyClick(click, message.WParam);
+    if (message.Msg == WM_LBUTTONDOWN && (click.Misc & toNodeHeightResize) &&
+        StartHeightTracking(click.Hit))
+        return;
+    click.FullRowDrag = (click.Misc & toFullRowDrag) && click.Node;
+    click.AutoDrag = ClickStartsDrag(click);
 
-    // The column the click focuses.
-    TColumnIndex newColumn = FFocusedColumn;
-    bool columnChange = false;
-    if ((hp & hiOnItemLabel) || (sel & toFullRowSelect) || (misc & toGridExtensions)) {
-        TColumnIndex candidate =
-            (sel & toExtendedFocus) ? hitInfo.HitColumn : FHeader->MainColumn();
-        if (candidate != FFocusedColumn && FHeader->AllowFocus(candidate)) {
-            newColumn = candidate;
-            columnChange = true;
-        }
-    }
-
-    TShiftState shift = KeysToShift(message.WParam) & (ssShift | ssAlt | ssCtrl);
-    const bool altPressed = shift & ssAlt;
-    shift &= TShiftState(~ssAlt);
-    const bool isLabelHit =
-        !altPressed && !(sel & toSimpleDrawSelection) && (hp & (hiOnItemLabel | hiOnNormalIcon));
-    const bool isCellHit =
-        !altPressed && !isLabelHit && node && !(hp & (hiOnItemButton | hiOnItemCheckbox)) &&
-        ((sel & toFullRowSelect) || ((misc & toGridExtensions) && hitInfo.HitColumn > NoColumn));
-    const bool isAnyHit = isLabelHit || isCellHit;
-    const bool nodeSelected = isAnyHit && Selected(node);
-
-    // Height tracking at a row's edge in a fixed column.
-    if (message.Msg == WM_LBUTTONDOWN && (misc & toNodeHeightResize) && (hp & hiOnItem) &&
-        (hp & (hiUpperSplitter | hiLowerSplitter)) && FHeader->IsValidColumn(hitInfo.HitColumn) &&
-        (FHeader->Columns()[hitInfo.HitColumn].Options() & coFixed)) {
-        PLazyNode target = (hp & hiLowerSplitter) ? node : GetPreviousVisible(node);
-        if (target && target != FRoot) {
-            FHeightTrackNode = target;
-            FHeightTrackColumn = hitInfo.HitColumn;
-            TRect r = GetDisplayRect(target, NoColumn, false);
-            FHeightTrackPoint = TPoint{r.Left, r.Top};
-            DoStateChange(TS(tsNodeHeightTrackPending));
-            return;
-        }
-    }
-
-    const bool fullRowDrag = (misc & toFullRowDrag) && node;
-    bool autoDrag = false;
-    if (DragMode == dmAutomatic || (FStates & TS(tsOLEDragging, tsOLEDragPending)) ||
-        TCustomControl::Dragging())
-        autoDrag = !isCellHit || (misc & toFullRowDrag);
-    else if (node)
-        autoDrag = (!isCellHit || (misc & toFullRowDrag)) && DoBeforeDrag(node, hitInfo.HitColumn);
-
-    if ((hp & hiOnItemButton) && node && (node->States & vsHasChildren)) {
+    PLazyNode node = click.Node;
+    if ((click.Positions & hiOnItemButton) && node && (node->States & vsHasChildren)) {
         ToggleNode(node);
         return;
     }
-    if (hp & hiOnItemCheckbox) {
-        if ((FStates & TS(tsMouseCheckPending, tsKeyCheckPending)) || !node ||
-            (node->States & vsDisabled))
-            return;
-        TCheckState newState = DetermineNextCheckState(node->CheckType, node->CheckState);
-        if (DoChecking(node, newState)) {
-            DoStateChange(TS(tsMouseCheckPending));
-            FCheckNode = node;
-            FPendingCheckState = newState;
-            node->CheckState = PressedCheckState(node->CheckState);
-            InvalidateNode(node);
-        }
+    if (click.Positions & hiOnItemCheckbox) {
+        if (node) PressCheckBox(node, tsMouseCheckPending);
         return;
     }
-
-    if ((TotalCount() > 0 && shift == 0) || FSelectionCount == 0) {
-        PLazyNode levelNode = node ? node : GetFirstVisibleNoInit();
-        FLastSelectionLevel = levelNode ? int(GetNodeLevel(levelNode)) : -1;
-    }
-    if (multiSelect && shift == 0 && isAnyHit && nodeSelected && autoDrag)
-        DoStateChange(TS(tsClearPending));
-
-    if (SelectionLocked == 0) {
-        const bool rightPopup =
-            message.Msg == WM_RBUTTONDOWN && DoGetPopupMenu(node, hitInfo.HitColumn, point);
-        if ((!isAnyHit && !fullRowDrag && multiSelect && shift == 0) ||
-            (isAnyHit && (!nodeSelected || (!autoDrag && !rightPopup)) &&
-             (shift == 0 || !multiSelect))) {
-            if (nodeSelected ||
-                (altPressed && node && hitInfo.HitColumn == FHeader->MainColumn())) {
-                const bool many = FSelectionCount > 1;
-                InternalClearSelection();
-                InternalAddToSelection(node, true);
-                if (many) {
-                    Invalidate();
-                    Change(nullptr);
-                }
-            } else {
-                ClearSelection();
-            }
-        }
-    }
-
-    if (GetFocus() == WindowHandle() &&
-        ((hp & hiOnItemLabel) || ((misc & toGridExtensions) && (hp & hiOnItem))) && nodeSelected &&
-        !columnChange && shift == 0)
-        DoStateChange(TS(tsEditPending));
-
-    if (!(sel & toDisableDrawSelection) && !isLabelHit && !fullRowDrag && multiSelect) {
-        SetCapture(Handle());
-        DoStateChange(TS(tsDrawSelPending));
-        FDrawSelShiftState = shift;
-        FNewSelRect = TRect{point.X + FEffectiveOffsetX, point.Y - FOffsetY,
-                            point.X + FEffectiveOffsetX, point.Y - FOffsetY};
-        FOldSelRect = FNewSelRect;
-        if (!isCellHit) return;
-    }
-
-    FLastClickPos = point;
-    if (isAnyHit && DoFocusChanging(FFocusedNode, node, FFocusedColumn, newColumn)) {
-        if (columnChange) {
-            InvalidateColumn(FFocusedColumn);
-            InvalidateColumn(newColumn);
-            FFocusedColumn = newColumn;
-        }
-        PLazyNode lastFocused = FFocusedNode;
-        const bool nodeChange = node != FFocusedNode;
-        if (nodeChange) DoFocusNode(node, false);
-        if (shift == 0 || !multiSelect) {
-            if (!Selected(node)) {
-                AddToSelection(node);
-                InvalidateNode(node);
-            }
-            if (shift == 0) FRangeAnchor = node;
-        } else {
-            HandleClickSelection(lastFocused, node, shift, autoDrag);
-        }
-        if (nodeChange || columnChange) {
-            ScrollIntoView(FFocusedNode, false,
-                           !(FOptions->AutoOptions() & toDisableAutoscrollOnFocus));
-            DoFocusChange(FFocusedNode, FFocusedColumn);
-        }
-    }
-    if (autoDrag && isAnyHit &&
+    SelectOnMouseDown(click, message.Msg == WM_RBUTTONDOWN);
+    ArmEditOnClick(click);
+    if (StartRubberBand(click) && !click.CellHit) return;
+    FLastClickPos = click.Point;
+    if (click.AnyHit && DoFocusChanging(FFocusedNode, node, FFocusedColumn, click.NewColumn))
+        FocusClickedNode(click);
+    if (click.AutoDrag && click.AnyHit &&
         (FStates & TS(tsLeftButtonDown, tsMiddleButtonDown, tsRightButtonDown)) &&
         !(FStates & TS(tsOLEDragging)) && !TCustomControl::Dragging())
         BeginDrag(false);
+}
+
+// A click or double click drops an edit that was about to start.
+void TBaseLazyTree::CancelPendingEdit() {
+    if (FStates & TS(tsEditPending)) {
+        StopTimer(EditTimer);
+        DoStateChange(0, TS(tsEditPending));
+    }
+}
+
+// The column the click focuses, the keys held, and whether the caption or the
+// cell was hit.
+void TBaseLazyTree::ClassifyClick(TMouseClick& click, WPARAM keys) {
+    const TLTSelectionOptions sel = click.Sel;
+    const TLTMiscOptions misc = click.Misc;
+    click.Node = click.Hit.HitNode;
+    click.Positions = click.Hit.HitPositions;
+    const THitPositions hp = click.Positions;
+    FHeader->Columns().ClickIndex = click.Hit.HitColumn;
+
+    click.NewColumn = FFocusedColumn;
+    if ((hp & hiOnItemLabel) || (sel & toFullRowSelect) || (misc & toGridExtensions)) {
+        TColumnIndex candidate =
+            (sel & toExtendedFocus) ? click.Hit.HitColumn : FHeader->MainColumn();
+        if (candidate != FFocusedColumn && FHeader->AllowFocus(candidate)) {
+            click.NewColumn = candidate;
+            click.ColumnChange = true;
+        }
+    }
+
+    TShiftState shift = KeysToShift(keys) & (ssShift | ssAlt | ssCtrl);
+    click.Alt = shift & ssAlt;
+    click.Shift = shift & TShiftState(~ssAlt);
+    click.LabelHit =
+        !click.Alt && !(sel & toSimpleDrawSelection) && (hp & (hiOnItemLabel | hiOnNormalIcon));
+    click.CellHit =
+        !click.Alt && !click.LabelHit && click.Node &&
+        !(hp & (hiOnItemButton | hiOnItemCheckbox)) &&
+        ((sel & toFullRowSelect) || ((misc & toGridExtensions) && click.Hit.HitColumn > NoColumn));
+    click.AnyHit = click.LabelHit || click.CellHit;
+    click.NodeSelected = click.AnyHit && Selected(click.Node);
+}
+
+// Height tracking starts at a row's edge in a fixed column.
+bool TBaseLazyTree::StartHeightTracking(const THitInfo& hit) {
+    PLazyNode target = HeightSplitterNode(hit);
+    if (!target) return false;
+    FHeightTrackNode = target;
+    FHeightTrackColumn = hit.HitColumn;
+    TRect r = GetDisplayRect(target, NoColumn, false);
+    FHeightTrackPoint = TPoint{r.Left, r.Top};
+    DoStateChange(TS(tsNodeHeightTrackPending));
+    return true;
+}
+
+// Whether dragging the mouse from here drags the node: the caption always may,
+// a cell only with toFullRowDrag; outside an automatic drag the owner decides.
+bool TBaseLazyTree::ClickStartsDrag(const TMouseClick& click) {
+    const bool draggable = !click.CellHit || (click.Misc & toFullRowDrag);
+    if (DragMode == dmAutomatic || (FStates & TS(tsOLEDragging, tsOLEDragPending)) ||
+        TCustomControl::Dragging())
+        return draggable;
+    if (click.Node) return draggable && DoBeforeDrag(click.Node, click.Hit.HitColumn);
+    return false;
+}
+
+// A plain click selects the clicked node alone (a selected one only once it is
+// clear that no drag follows); a click beside the nodes clears the selection.
+void TBaseLazyTree::SelectOnMouseDown(const TMouseClick& click, bool rightButton) {
+    const bool multiSelect = click.MultiSelect();
+    PLazyNode node = click.Node;
+    if ((TotalCount() > 0 && click.Shift == 0) || FSelectionCount == 0) {
+        PLazyNode levelNode = node ? node : GetFirstVisibleNoInit();
+        FLastSelectionLevel = levelNode ? int(GetNodeLevel(levelNode)) : -1;
+    }
+    if (multiSelect && click.Shift == 0 && click.AnyHit && click.NodeSelected && click.AutoDrag)
+        DoStateChange(TS(tsClearPending));
+    if (SelectionLocked != 0) return;
+
+    const bool rightPopup = rightButton && DoGetPopupMenu(node, click.Hit.HitColumn, click.Point);
+    const bool clearBeside = !click.AnyHit && !click.FullRowDrag && multiSelect && click.Shift == 0;
+    const bool clearOnNode = click.AnyHit &&
+                             (!click.NodeSelected || (!click.AutoDrag && !rightPopup)) &&
+                             (click.Shift == 0 || !multiSelect);
+    if (!clearBeside && !clearOnNode) return;
+    if (click.NodeSelected || (click.Alt && node && click.Hit.HitColumn == FHeader->MainColumn())) {
+        const bool many = FSelectionCount > 1;
+        InternalClearSelection();
+        InternalAddToSelection(node, true);
+        if (many) {
+            Invalidate();
+            Change(nullptr);
+        }
+    } else {
+        ClearSelection();
+    }
+}
+
+// A plain click on the caption of a node already selected arms the edit that
+// the button's release starts.
+void TBaseLazyTree::ArmEditOnClick(const TMouseClick& click) {
+    if (GetFocus() == WindowHandle() &&
+        ((click.Positions & hiOnItemLabel) ||
+         ((click.Misc & toGridExtensions) && (click.Positions & hiOnItem))) &&
+        click.NodeSelected && !click.ColumnChange && click.Shift == 0)
+        DoStateChange(TS(tsEditPending));
+}
+
+// Outside a caption (and a full-row drag) of a multi-select tree the rubber band
+// is pending from the point until the mouse moves far enough. True when it is.
+bool TBaseLazyTree::StartRubberBand(const TMouseClick& click) {
+    if ((click.Sel & toDisableDrawSelection) || click.LabelHit || click.FullRowDrag ||
+        !click.MultiSelect())
+        return false;
+    SetCapture(Handle());
+    DoStateChange(TS(tsDrawSelPending));
+    FDrawSelShiftState = click.Shift;
+    const TPoint p{click.Point.X + FEffectiveOffsetX, click.Point.Y - FOffsetY};
+    FNewSelRect = TRect{p.X, p.Y, p.X, p.Y};
+    FOldSelRect = FNewSelRect;
+    return true;
+}
+
+// The clicked node and column take the focus; a plain click selects the node
+// and sets the anchor, Shift or Ctrl extend or toggle the selection.
+void TBaseLazyTree::FocusClickedNode(const TMouseClick& click) {
+    PLazyNode node = click.Node;
+    if (click.ColumnChange) {
+        InvalidateColumn(FFocusedColumn);
+        InvalidateColumn(click.NewColumn);
+        FFocusedColumn = click.NewColumn;
+    }
+    PLazyNode lastFocused = FFocusedNode;
+    const bool nodeChange = node != FFocusedNode;
+    if (nodeChange) DoFocusNode(node, false);
+    if (click.Shift == 0 || !click.MultiSelect()) {
+        if (!Selected(node)) {
+            AddToSelection(node);
+            InvalidateNode(node);
+        }
+        if (click.Shift == 0) FRangeAnchor = node;
+    } else {
+        HandleClickSelection(lastFocused, node, click.Shift, click.AutoDrag);
+    }
+    if (nodeChange || click.ColumnChange) {
+        ScrollIntoView(FFocusedNode, false,
+                       !(FOptions->AutoOptions() & toDisableAutoscrollOnFocus));
+        DoFocusChange(FFocusedNode, FFocusedColumn);
+    }
 }
 
 void TBaseLazyTree::HandleMouseUp(WPARAM keys, const THitInfo& hitInfo) {
@@ -532,60 +633,48 @@ void TBaseLazyTree::HandleMouseUp(WPARAM keys, const THitInfo& hitInfo) {
 void TBaseLazyTree::HandleMouseDblClick(TMessage& message, const THitInfo& hitInfo) {
     const TLTMiscOptions misc = FOptions->MiscOptions();
     bool canEdit = !(FStates & TS(tsEditing)) && (misc & toEditOnDblClick);
-    bool editEnded = true;
-    if (FStates & TS(tsEditPending)) {
-        StopTimer(EditTimer);
-        DoStateChange(0, TS(tsEditPending));
-    }
-    if (FStates & TS(tsEditing)) editEnded = DoEndEdit();
+    CancelPendingEdit();
+    const bool editEnded = !(FStates & TS(tsEditing)) || DoEndEdit();
+    if (editEnded && DoubleClickActs(message, hitInfo, misc)) canEdit = false;
     PLazyNode node = hitInfo.HitNode;
-    const THitPositions hp = hitInfo.HitPositions;
-    if (editEnded) {
-        if (hitInfo.HitColumn == FHeader->Columns().ClickIndex)
-            DoColumnDblClick(hitInfo.HitColumn, KeysToShift(message.WParam));
-        PLazyNode heightNode = nullptr;
-        if ((hp & hiOnItem) && FHeader->IsValidColumn(hitInfo.HitColumn) &&
-            (FHeader->Columns()[hitInfo.HitColumn].Options() & coFixed)) {
-            if (hp & hiLowerSplitter)
-                heightNode = node;
-            else if (hp & hiUpperSplitter)
-                heightNode = GetPreviousVisible(node);
-        }
-        if (heightNode && heightNode != FRoot && (misc & toNodeHeightDblClickResize) &&
-            DoNodeHeightDblClickResize(heightNode, hitInfo.HitColumn, KeysToShift(message.WParam),
-                                       MessagePoint(message.LParam))) {
-            SetNodeHeight(heightNode, FDefaultNodeHeight);
-            Update();
-            canEdit = false;
-        } else if (node && (hp & hiOnItemCheckbox)) {
-            if (!(FStates & TS(tsMouseCheckPending, tsKeyCheckPending)) &&
-                !(node->States & vsDisabled)) {
-                TCheckState newState = DetermineNextCheckState(node->CheckType, node->CheckState);
-                if (DoChecking(node, newState)) {
-                    DoStateChange(TS(tsMouseCheckPending));
-                    FCheckNode = node;
-                    FPendingCheckState = newState;
-                    node->CheckState = PressedCheckState(node->CheckState);
-                    InvalidateNode(node);
-                }
-            }
-            canEdit = false;
-        } else if (node && (hp & hiOnItemButton)) {
-            ToggleNode(node);
-            canEdit = false;
-        } else if (node && (misc & toToggleOnDblClick) &&
-                   ((hp & (hiOnItemButton | hiOnItemLabel | hiOnNormalIcon | hiOnStateIcon)) ||
-                    (FOptions->SelectionOptions() & toFullRowSelect))) {
-            ToggleNode(node);
-            canEdit = false;
-        }
-    }
     if (canEdit && editEnded && node && node == FFocusedNode &&
         hitInfo.HitColumn == FFocusedColumn && CanEdit(FFocusedNode, hitInfo.HitColumn)) {
         DoStateChange(TS(tsEditPending));
         FEditColumn = FFocusedColumn;
         SetTimer(Handle(), EditTimer, EditDelay);
     }
+}
+
+// What a double click does besides the column's own double click: a row edge
+// resets the row's height, a check box is pressed, a button toggles and, with
+// toToggleOnDblClick, so does the node. True when it did one of these, so that
+// no edit starts.
+bool TBaseLazyTree::DoubleClickActs(TMessage& message, const THitInfo& hitInfo,
+                                    TLTMiscOptions misc) {
+    PLazyNode node = hitInfo.HitNode;
+    const THitPositions hp = hitInfo.HitPositions;
+    if (hitInfo.HitColumn == FHeader->Columns().ClickIndex)
+        DoColumnDblClick(hitInfo.HitColumn, KeysToShift(message.WParam));
+    PLazyNode heightNode = HeightSplitterNode(hitInfo);
+    if (heightNode && (misc & toNodeHeightDblClickResize) &&
+        DoNodeHeightDblClickResize(heightNode, hitInfo.HitColumn, KeysToShift(message.WParam),
+                                   MessagePoint(message.LParam))) {
+        SetNodeHeight(heightNode, FDefaultNodeHeight);
+        Update();
+        return true;
+    }
+    if (!node) return false;
+    if (hp & hiOnItemCheckbox) {
+        PressCheckBox(node, tsMouseCheckPending);
+        return true;
+    }
+    if ((hp & hiOnItemButton) ||
+        ((misc & toToggleOnDblClick) && ((hp & (hiOnItemLabel | hiOnNormalIcon | hiOnStateIcon)) ||
+                                         (FOptions->SelectionOptions() & toFullRowSelect)))) {
+        ToggleNode(node);
+        return true;
+    }
+    return false;
 }
 
 void TBaseLazyTree::HandleHotTrack(int x, int y) {
@@ -734,63 +823,94 @@ bool TBaseLazyTree::HandleDrawSelection() {
     return changed;
 }
 
+namespace {
+
+// The caption's edges in a row of the rubber band. Start is where the text
+// begins in reading order (after indent, check box and images), Limit the
+// farthest the cell (with its span) reaches; Width is the text's measured
+// width, or -1 when it was not measured and the caption is taken to fill the
+// cell. The alignment is the column's as set, left meaning "at the start"
+// only when reading left to right.
+struct TCaptionEdges {
+    int Left, Right;
+};
+
+TCaptionEdges CaptionEdges(int start, int limit, int width, TAlignment alignment,
+                           bool rightToLeft) {
+    const int dir = rightToLeft ? -1 : 1;
+    int nearEdge = start, farEdge = limit;
+    if (width >= 0 && width < dir * (limit - start)) {
+        if (alignment == taLeftJustify) {
+            farEdge = start + dir * width;
+        } else if (alignment == taRightJustify) {
+            nearEdge = limit - dir * width;
+        } else {
+            const int left = (start + limit - width) / 2;
+            return {left, left + width};
+        }
+    }
+    return rightToLeft ? TCaptionEdges{farEdge, nearEdge} : TCaptionEdges{nearEdge, farEdge};
+}
+
+} // namespace
+
 bool TBaseLazyTree::CollectSelectedNodesLTR(int mainColumn, int nodeLeft, TAlignment alignment,
                                             TRect oldRect, TRect newRect, int maxValue) {
+    return CollectSelectedNodes(false, mainColumn, nodeLeft, alignment, oldRect, newRect, maxValue);
+}
+
+// The mirror image: the content runs leftwards from the cell's right edge.
+bool TBaseLazyTree::CollectSelectedNodesRTL(int mainColumn, int nodeLeft, TAlignment alignment,
+                                            TRect oldRect, TRect newRect, int maxValue) {
+    return CollectSelectedNodes(true, mainColumn, nodeLeft, alignment, oldRect, newRect, maxValue);
+}
+
+// The rows between the two rectangles' extremes whose captions lie in exactly
+// one of them change: with Ctrl they turn over, else a row now inside goes to
+// the cache (added to the selection afterwards) and one now outside leaves the
+// selection. Right to left every horizontal step is mirrored.
+bool TBaseLazyTree::CollectSelectedNodes(bool rightToLeft, int mainColumn, int nodeLeft,
+                                         TAlignment alignment, TRect oldRect, TRect newRect,
+                                         int maxValue) {
+    const int dir = rightToLeft ? -1 : 1;
     const int minY = std::min(oldRect.Top, newRect.Top),
               maxY = std::max(oldRect.Bottom, newRect.Bottom);
     const bool withCtrl = FDrawSelShiftState & ssCtrl;
-    const TLTPaintOptions paint = FOptions->PaintOptions();
-    const bool checks = (FOptions->MiscOptions() & toCheckSupport) && CheckImages;
     const bool simple = FOptions->SelectionOptions() & toSimpleDrawSelection;
-    const int checkWidth = checks ? CheckImages->Width() + 2 : 0;
-    const int imageWidth = FImages ? FImages->Width() + 2 : 0;
-    const int stateWidth = FStateImages ? FStateImages->Width() + 2 : 0;
     const bool autoSpan = FHeader->UseColumns() && (FOptions->AutoOptions() & toAutoSpanColumns);
+    // A caption is measured unless it starts within both rectangles' near sides
+    // and is aligned to its start.
+    auto startsBefore = [&](int start, const TRect& r) {
+        return rightToLeft ? start > r.Right : start < r.Left;
+    };
 
     int top = 0;
     PLazyNode node = GetNodeAt(0, minY, false, top);
     if (!node) return false;
     int level = int(GetNodeLevel(node));
-    nodeLeft += (level + ((paint & toShowRoot) ? 1 : 0)) * int(FIndent) + FMargin;
+    const int indents = level + ((FOptions->PaintOptions() & toShowRoot) ? 1 : 0);
+    int contentStart =
+        (rightToLeft ? maxValue : nodeLeft) + dir * (indents * int(FIndent) + FMargin);
     bool result = false;
     for (;;) {
-        int textLeft = nodeLeft;
-        if (checks && node->CheckType != ctNone) textLeft += checkWidth;
-        bool ghosted = false;
-        int index = -1;
-        if (FImages) {
-            DoGetImageIndex(node, ikNormal, mainColumn, ghosted, index);
-            if (index > -1) textLeft += imageWidth;
-        }
-        index = -1;
-        if (FStateImages) {
-            DoGetImageIndex(node, ikState, mainColumn, ghosted, index);
-            if (index > -1) textLeft += stateWidth;
-        }
+        const int start = contentStart + dir * LeadingImagesWidth(node, mainColumn);
         const int nextTop = top + int(GetNodeHeight(node));
         bool inOld, inNew;
         if (simple) {
             inOld = nextTop > oldRect.Top && top < oldRect.Bottom;
             inNew = nextTop > newRect.Top && top < newRect.Bottom;
         } else {
-            // The caption runs on into the empty cells after it.
-            const int limit = maxValue + (autoSpan ? AutoSpanWidth(node, mainColumn, true, 1) : 0);
-            int textRight = limit;
-            if (textLeft < oldRect.Left || textLeft < newRect.Left || alignment != taLeftJustify) {
-                int width = DoGetNodeWidth(node, mainColumn, nullptr);
-                if (width < limit - textLeft) {
-                    if (alignment == taLeftJustify)
-                        textRight = textLeft + width;
-                    else if (alignment == taRightJustify)
-                        textLeft = limit - width;
-                    else {
-                        textLeft = (textLeft + limit - width) / 2;
-                        textRight = textLeft + width;
-                    }
-                }
-            }
+            // The caption runs on into the empty cells after it (before it, reading leftwards).
+            const int span =
+                autoSpan ? AutoSpanWidth(node, mainColumn, !rightToLeft, rightToLeft ? 2 : 1) : 0;
+            const int limit = (rightToLeft ? nodeLeft : maxValue) + dir * span;
+            int width = -1;
+            if (startsBefore(start, oldRect) || startsBefore(start, newRect) ||
+                alignment != taLeftJustify)
+                width = DoGetNodeWidth(node, mainColumn, nullptr);
+            const TCaptionEdges text = CaptionEdges(start, limit, width, alignment, rightToLeft);
             auto in = [&](const TRect& r) {
-                return textRight >= r.Left && r.Right >= textLeft && nextTop > r.Top &&
+                return text.Right >= r.Left && r.Right >= text.Left && nextTop > r.Top &&
                        top < r.Bottom;
             };
             inOld = in(oldRect);
@@ -798,21 +918,15 @@ bool TBaseLazyTree::CollectSelectedNodesLTR(int mainColumn, int nodeLeft, TAlign
         }
         if (inOld != inNew) {
             result = true;
-            if (withCtrl) {
-                if (node->States & vsSelected)
-                    InternalRemoveFromSelection(node);
-                else
-                    InternalCacheNode(node);
-            } else if (inNew) {
+            if (withCtrl ? !(node->States & vsSelected) : inNew)
                 InternalCacheNode(node);
-            } else {
+            else
                 InternalRemoveFromSelection(node);
-            }
         }
         PLazyNode next = GetNextVisibleNoInit(node);
         if (!next || nextTop > maxY) break;
         int nextLevel = int(GetNodeLevel(next));
-        nodeLeft += (nextLevel - level) * int(FIndent);
+        contentStart += dir * (nextLevel - level) * int(FIndent);
         level = nextLevel;
         node = next;
         top = nextTop;
@@ -820,97 +934,25 @@ bool TBaseLazyTree::CollectSelectedNodesLTR(int mainColumn, int nodeLeft, TAlign
     return result;
 }
 
-// The mirror image: the content runs leftwards from the cell's right edge.
-bool TBaseLazyTree::CollectSelectedNodesRTL(int mainColumn, int nodeLeft, TAlignment alignment,
-                                            TRect oldRect, TRect newRect, int maxValue) {
-    // Reading from the right, a left-aligned text starts at the right.
-    if (alignment == taLeftJustify)
-        alignment = taRightJustify;
-    else if (alignment == taRightJustify)
-        alignment = taLeftJustify;
-    const int minY = std::min(oldRect.Top, newRect.Top),
-              maxY = std::max(oldRect.Bottom, newRect.Bottom);
-    const bool withCtrl = FDrawSelShiftState & ssCtrl;
-    const TLTPaintOptions paint = FOptions->PaintOptions();
-    const bool checks = (FOptions->MiscOptions() & toCheckSupport) && CheckImages;
-    const bool simple = FOptions->SelectionOptions() & toSimpleDrawSelection;
-    const int checkWidth = checks ? CheckImages->Width() + 2 : 0;
-    const int imageWidth = FImages ? FImages->Width() + 2 : 0;
-    const int stateWidth = FStateImages ? FStateImages->Width() + 2 : 0;
-
-    int top = 0;
-    PLazyNode node = GetNodeAt(0, minY, false, top);
-    if (!node) return false;
-    int level = int(GetNodeLevel(node));
-    int nodeRight = maxValue - (level + ((paint & toShowRoot) ? 1 : 0)) * int(FIndent) - FMargin;
-    const bool autoSpan = FHeader->UseColumns() && (FOptions->AutoOptions() & toAutoSpanColumns);
-    bool result = false;
-    for (;;) {
-        int textRight = nodeRight;
-        if (checks && node->CheckType != ctNone) textRight -= checkWidth;
-        bool ghosted = false;
-        int index = -1;
-        if (FImages) {
-            DoGetImageIndex(node, ikNormal, mainColumn, ghosted, index);
-            if (index > -1) textRight -= imageWidth;
-        }
-        index = -1;
-        if (FStateImages) {
-            DoGetImageIndex(node, ikState, mainColumn, ghosted, index);
-            if (index > -1) textRight -= stateWidth;
-        }
-        const int nextTop = top + int(GetNodeHeight(node));
-        bool inOld, inNew;
-        if (simple) {
-            inOld = nextTop > oldRect.Top && top < oldRect.Bottom;
-            inNew = nextTop > newRect.Top && top < newRect.Bottom;
-        } else {
-            // Reading leftwards, the caption runs on into the empty cells before it.
-            const int limit = nodeLeft - (autoSpan ? AutoSpanWidth(node, mainColumn, false, 2) : 0);
-            int textLeft = limit;
-            if (textRight > oldRect.Right || textRight > newRect.Right ||
-                alignment != taRightJustify) {
-                int width = DoGetNodeWidth(node, mainColumn, nullptr);
-                if (width < textRight - limit) {
-                    if (alignment == taRightJustify)
-                        textLeft = textRight - width;
-                    else if (alignment == taLeftJustify)
-                        textRight = limit + width;
-                    else {
-                        textLeft = (limit + textRight - width) / 2;
-                        textRight = textLeft + width;
-                    }
-                }
-            }
-            auto in = [&](const TRect& r) {
-                return textRight >= r.Left && r.Right >= textLeft && nextTop > r.Top &&
-                       top < r.Bottom;
-            };
-            inOld = in(oldRect);
-            inNew = in(newRect);
-        }
-        if (inOld != inNew) {
-            result = true;
-            if (withCtrl) {
-                if (node->States & vsSelected)
-                    InternalRemoveFromSelection(node);
-                else
-                    InternalCacheNode(node);
-            } else if (inNew) {
-                InternalCacheNode(node);
-            } else {
-                InternalRemoveFromSelection(node);
-            }
-        }
-        PLazyNode next = GetNextVisibleNoInit(node);
-        if (!next || nextTop > maxY) break;
-        int nextLevel = int(GetNodeLevel(next));
-        nodeRight -= (nextLevel - level) * int(FIndent);
-        level = nextLevel;
-        node = next;
-        top = nextTop;
+// The room the check box, the normal and the state image take before a
+// node's caption in Column (each with its 2-pixel gap). The band measures with
+// the tree's own image lists, not a list a node may be given for painting.
+int TBaseLazyTree::LeadingImagesWidth(PLazyNode node, TColumnIndex column) {
+    int width = 0;
+    if ((FOptions->MiscOptions() & toCheckSupport) && CheckImages && node->CheckType != ctNone)
+        width += CheckImages->Width() + 2;
+    bool ghosted = false;
+    int index = -1;
+    if (FImages) {
+        DoGetImageIndex(node, ikNormal, column, ghosted, index);
+        if (index > -1) width += FImages->Width() + 2;
     }
-    return result;
+    index = -1;
+    if (FStateImages) {
+        DoGetImageIndex(node, ikState, column, ghosted, index);
+        if (index > -1) width += FStateImages->Width() + 2;
+    }
+    return width;
 }
 
 } // namespace nuq

@@ -24,98 +24,107 @@ void TBaseLazyTree::HandleIncrementalSearch(WORD charCode) {
     if (charCode != 0) {
         DoStateChange(TS(tsIncrementalSearching));
         // Characters come as Unicode from the window layer already.
-        const char16_t c = char16_t(charCode);
-        const bool backspace = charCode == VK_BACK;
-        if (!(backspace && FSearchBuffer.empty())) {
-            PLazyNode start = nullptr;
-            switch (IncrementalSearchStart) {
-            case ssAlwaysStartOver:
-                start = nullptr;
-                break;
-            case ssFocusedNode:
-                start = FFocusedNode;
-                break;
-            case ssLastHit:
-                start = FLastSearchNode;
-                break;
-            }
-            if (start) {
-                if (FIncrementalSearch == isInitializedOnly && !(start->States & vsInitialized))
-                    start = nullptr;
-                else if (FIncrementalSearch == isVisibleOnly &&
-                         (!FullyVisible(start) || IsEffectivelyHidden(start)))
-                    start = nullptr;
-            }
-
-            auto step = [&](PLazyNode n) -> PLazyNode {
-                const bool forward = IncrementalSearchDirection == sdForward;
-                switch (FIncrementalSearch) {
-                case isInitializedOnly:
-                    if (forward) return GetNextInitialized(n);
-                    for (PLazyNode p = GetPreviousNoInit(n); p; p = GetPreviousNoInit(p))
-                        if (p->States & vsInitialized) return p;
-                    return nullptr;
-                case isVisibleOnly:
-                    return forward ? GetNextVisible(n) : GetPreviousVisible(n);
-                default:
-                    return forward ? GetNext(n) : GetPrevious(n);
-                }
-            };
-            auto first = [&]() -> PLazyNode {
-                const bool forward = IncrementalSearchDirection == sdForward;
-                switch (FIncrementalSearch) {
-                case isInitializedOnly: {
-                    if (forward) return GetFirstInitialized();
-                    for (PLazyNode p = GetLast(); p; p = GetPreviousNoInit(p))
-                        if (p->States & vsInitialized) return p;
-                    return nullptr;
-                }
-                case isVisibleOnly:
-                    return forward ? GetFirstVisible() : GetLastVisible();
-                default:
-                    return forward ? GetFirst() : GetLast();
-                }
-            };
-
-            bool repeated = false;
-            if (FSearchBuffer.size() == 1 && !backspace &&
-                UpperChar(c) == UpperChar(FSearchBuffer[0])) {
-                repeated = true;
-                if (start && DoIncrementalSearch(start, FSearchBuffer + c) == 0) {
-                    repeated = false; // the buffer simply grows
-                } else if (start) {
-                    start = step(start); // on to the next node with that letter
-                    if (!start) start = first();
-                }
-            }
-            if (backspace)
-                FSearchBuffer.pop_back();
-            else if (!repeated)
-                FSearchBuffer += c;
-
-            PLazyNode origin = start ? start : first();
-            PLazyNode run = origin;
-            PLazyNode found = nullptr;
-            while (run) {
-                if (DoIncrementalSearch(run, FSearchBuffer) == 0) {
-                    found = run;
-                    break;
-                }
-                run = step(run);
-                if (!run) run = first();
-                if (run == origin) break;
-            }
-            if (found) {
-                ClearSelection();
-                FLastSearchNode = found;
-                SetFocusedNode(found);
-                AddToSelection(found);
-            } else if (origin) {
-                Beep(); // nothing begins with what was typed
-            }
-        }
+        if (!(charCode == VK_BACK && FSearchBuffer.empty())) SearchFor(char16_t(charCode));
     }
     if (HandleAllocated()) SetTimer(Handle(), SearchTimer, IncrementalSearchTimeout);
+}
+
+// One typed character (or a backspace): the search text grows or shrinks and
+// the first node from the start node on that begins with it takes the focus
+// and the selection; a repeated single letter moves on to the next such node.
+void TBaseLazyTree::SearchFor(char16_t c) {
+    const bool backspace = c == VK_BACK;
+    PLazyNode start = SearchStartNode();
+    bool repeated = false;
+    if (FSearchBuffer.size() == 1 && !backspace && UpperChar(c) == UpperChar(FSearchBuffer[0])) {
+        repeated = true;
+        if (start && DoIncrementalSearch(start, FSearchBuffer + c) == 0) {
+            repeated = false; // the buffer simply grows
+        } else if (start) {
+            start = NextSearchNode(start); // on to the next node with that letter
+            if (!start) start = FirstSearchNode();
+        }
+    }
+    if (backspace)
+        FSearchBuffer.pop_back();
+    else if (!repeated)
+        FSearchBuffer += c;
+
+    PLazyNode origin = start ? start : FirstSearchNode();
+    PLazyNode run = origin;
+    PLazyNode found = nullptr;
+    while (run) {
+        if (DoIncrementalSearch(run, FSearchBuffer) == 0) {
+            found = run;
+            break;
+        }
+        run = NextSearchNode(run);
+        if (!run) run = FirstSearchNode();
+        if (run == origin) break;
+    }
+    if (found) {
+        ClearSelection();
+        FLastSearchNode = found;
+        SetFocusedNode(found);
+        AddToSelection(found);
+    } else if (origin) {
+        Beep(); // nothing begins with what was typed
+    }
+}
+
+// Where the search begins, as IncrementalSearchStart says, when that node is
+// among those the search looks at; else from the first of them.
+PLazyNode TBaseLazyTree::SearchStartNode() {
+    PLazyNode start = nullptr;
+    switch (IncrementalSearchStart) {
+    case ssAlwaysStartOver:
+        start = nullptr;
+        break;
+    case ssFocusedNode:
+        start = FFocusedNode;
+        break;
+    case ssLastHit:
+        start = FLastSearchNode;
+        break;
+    }
+    if (!start) return nullptr;
+    if (FIncrementalSearch == isInitializedOnly && !(start->States & vsInitialized)) return nullptr;
+    if (FIncrementalSearch == isVisibleOnly && (!FullyVisible(start) || IsEffectivelyHidden(start)))
+        return nullptr;
+    return start;
+}
+
+// The next node the search looks at in its direction: every node, the
+// initialised ones or the visible ones.
+PLazyNode TBaseLazyTree::NextSearchNode(PLazyNode node) {
+    const bool forward = IncrementalSearchDirection == sdForward;
+    switch (FIncrementalSearch) {
+    case isInitializedOnly:
+        if (forward) return GetNextInitialized(node);
+        for (PLazyNode p = GetPreviousNoInit(node); p; p = GetPreviousNoInit(p))
+            if (p->States & vsInitialized) return p;
+        return nullptr;
+    case isVisibleOnly:
+        return forward ? GetNextVisible(node) : GetPreviousVisible(node);
+    default:
+        return forward ? GetNext(node) : GetPrevious(node);
+    }
+}
+
+// Where the search wraps to: the first node it looks at in its direction.
+PLazyNode TBaseLazyTree::FirstSearchNode() {
+    const bool forward = IncrementalSearchDirection == sdForward;
+    switch (FIncrementalSearch) {
+    case isInitializedOnly:
+        if (forward) return GetFirstInitialized();
+        for (PLazyNode p = GetLast(); p; p = GetPreviousNoInit(p))
+            if (p->States & vsInitialized) return p;
+        return nullptr;
+    case isVisibleOnly:
+        return forward ? GetFirstVisible() : GetLastVisible();
+    default:
+        return forward ? GetFirst() : GetLast();
+    }
 }
 
 // A node matches when its text in the main column begins with the search text,

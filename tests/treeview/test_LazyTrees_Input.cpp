@@ -487,6 +487,24 @@ TEST_F(KeyInput, SpaceChecksOnKeyUpAndAnotherKeyCancels) {
     EXPECT_EQ(Tree->FocusedNode(), n[1]);
 }
 
+// The box the space bar pressed is the node it asked about, even when the
+// question moved the focus: the press then lapses and no other node is checked.
+TEST_F(KeyInput, ASpaceCheckStaysWithTheNodeItAskedAbout) {
+    auto n = Nodes({u"a", u"b"});
+    for (PLazyNode p : n) p->CheckType = ctCheckBox;
+    Tree->TreeOptions().SetMiscOptions(Tree->TreeOptions().MiscOptions() | toCheckSupport);
+    Key(VK_HOME);
+    Tree->OnChecking = [&](TBaseLazyTree& t, PLazyNode, TCheckState&, bool&) {
+        t.SetFocusedNode(n[1]);
+    };
+    SendMessage(Wnd, WM_KEYDOWN, VK_SPACE, 0);
+    EXPECT_EQ(n[0]->CheckState, csUncheckedPressed);
+    EXPECT_EQ(n[1]->CheckState, csUncheckedNormal);
+    SendMessage(Wnd, WM_KEYUP, VK_SPACE, 0);
+    EXPECT_EQ(n[0]->CheckState, csUncheckedNormal);
+    EXPECT_EQ(n[1]->CheckState, csUncheckedNormal);
+}
+
 TEST_F(KeyInput, AKeyCancelledByOnKeyDownDoesNothing) {
     auto n = Nodes({u"a", u"b"});
     Key(VK_HOME);
