@@ -1080,6 +1080,8 @@ protected:
     };
     THit FHits[64] = {};
     void RememberHit(PLazyNode node, uint64_t top);
+    // A drag near an edge scrolls; true when it did.
+    bool DragScroll(TPoint clientPoint, bool treeSource, TLTDragImage* shownImage);
     // The steps of finding the row at a position.
     bool IsShownRow(PLazyNode node) const;
     PLazyNode RecentHit(uint64_t position, uint64_t& top);

@@ -176,6 +176,31 @@ HRESULT TBaseLazyTree::DragEnter(DWORD keyState, IDataObject*, TPoint pt, DWORD&
     return S_OK;
 }
 
+bool TBaseLazyTree::DragScroll(TPoint p, bool treeSource, TLTDragImage* shownImage) {
+    // Near an edge the tree scrolls, as far as its range goes.
+    if (!(FOptions->AutoOptions() & toAutoScroll)) return false;
+    const TRect client = ClientRect();
+    TScrollDirections directions = DetermineScrollDirections(p.X, p.Y);
+    int dx = 0, dy = 0;
+    if ((directions & sdUp) && FOffsetY < 0)
+        dy = std::min<int>(FScrollBarOptions->VerticalIncrement, client.Height());
+    if ((directions & sdDown) && client.Height() - FOffsetY < RangeY())
+        dy = -std::min<int>(FScrollBarOptions->VerticalIncrement, client.Height());
+    if ((directions & sdLeft) && FEffectiveOffsetX < 0) dx = FScrollBarOptions->HorizontalIncrement;
+    if ((directions & sdRight) && client.Width() + FEffectiveOffsetX < RangeX())
+        dx = -FScrollBarOptions->HorizontalIncrement;
+    if (UseRightToLeftAlignment()) dx = -dx;
+    unsigned options = DefaultScrollUpdateFlags;
+    if (!DragManager()->DropTargetHelperSupported() && treeSource) options = suoUpdateNCArea;
+    if (!(dx || dy) || !DoSetOffsetXY({FOffsetX + dx, FOffsetY + dy}, options)) return false;
+    // Only the non-client part was updated: the rows and the drop mark are painted anew.
+    if (shownImage)
+        UpdateWindowAndDragImage(this, ClientRect(), true, true, shownImage);
+    else
+        Invalidate();
+    return true;
+}
+
 HRESULT TBaseLazyTree::DragOver(TBaseLazyTree* source, DWORD keyState, TDragState state, TPoint pt,
                                 DWORD& effect) {
     TPoint p = pt;
@@ -185,33 +210,7 @@ HRESULT TBaseLazyTree::DragOver(TBaseLazyTree* source, DWORD keyState, TDragStat
     TLTDragImage* image = SourceDragImage(source);
     const bool underImage = image && image->IsVisible();
 
-    // Near an edge the tree scrolls, as far as its range goes.
-    bool scrolled = false;
-    if (FOptions->AutoOptions() & toAutoScroll) {
-        const TRect client = ClientRect();
-        TScrollDirections directions = DetermineScrollDirections(p.X, p.Y);
-        int dx = 0, dy = 0;
-        if ((directions & sdUp) && FOffsetY < 0)
-            dy = std::min<int>(FScrollBarOptions->VerticalIncrement, client.Height());
-        if ((directions & sdDown) && client.Height() - FOffsetY < RangeY())
-            dy = -std::min<int>(FScrollBarOptions->VerticalIncrement, client.Height());
-        if ((directions & sdLeft) && FEffectiveOffsetX < 0)
-            dx = FScrollBarOptions->HorizontalIncrement;
-        if ((directions & sdRight) && client.Width() + FEffectiveOffsetX < RangeX())
-            dx = -FScrollBarOptions->HorizontalIncrement;
-        if (UseRightToLeftAlignment()) dx = -dx;
-        unsigned options = DefaultScrollUpdateFlags;
-        if (!DragManager()->DropTargetHelperSupported() && source) options = suoUpdateNCArea;
-        if ((dx || dy) && DoSetOffsetXY({FOffsetX + dx, FOffsetY + dy}, options)) {
-            scrolled = true;
-            // Only the non-client part was updated: the rows and the drop mark are painted anew.
-            if (underImage)
-                UpdateWindowAndDragImage(this, ClientRect(), true, true, image);
-            else
-                Invalidate();
-        }
-    }
-
+    const bool scrolled = DragScroll(p, source != nullptr, underImage ? image : nullptr);
     TShiftState shift = DragShift(keyState);
     THitInfo hit;
     GetHitTestInfoAt(p.X, p.Y, true, hit);

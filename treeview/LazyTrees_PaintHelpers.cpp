@@ -11,6 +11,33 @@ namespace nuq {
 
 namespace {
 
+// A dotted focus frame drawn in the inverting colours, whatever the context had.
+void DrawInvertedFocusRect(HDC dc, const TRect& r) {
+    COLORREF text = SetTextColor(dc, 0xFFFFFF), bk = SetBkColor(dc, 0);
+    DrawFocusRect(dc, r);
+    SetTextColor(dc, text);
+    SetBkColor(dc, bk);
+}
+
+// The part of a content rectangle a text of the given width takes, by alignment.
+TRect TextPart(TRect inner, int width, TAlignment alignment) {
+    switch (alignment) {
+    case taLeftJustify:
+        inner.Right = std::min(inner.Right, inner.Left + width);
+        break;
+    case taRightJustify:
+        inner.Left = std::max(inner.Left, inner.Right - width);
+        break;
+    case taCenter: {
+        int left = (inner.Left + inner.Right - width) / 2;
+        inner.Left = std::max(inner.Left, left);
+        inner.Right = std::min(inner.Right, left + width);
+        break;
+    }
+    }
+    return inner;
+}
+
 // Check image indexes by type row (check box, radio button, push button),
 // state, and disabled / disabled hot / enabled / enabled hot.
 constexpr int CheckImageTable[3][6][4] = {
@@ -270,10 +297,7 @@ void TBaseLazyTree::PaintSelectionRectangle(TCanvas& canvas, int windowOrgX,
         canvas.FrameRect(r);
         return;
     }
-    COLORREF text = SetTextColor(dc, 0xFFFFFF), bk = SetBkColor(dc, 0);
-    DrawFocusRect(dc, r);
-    SetTextColor(dc, text);
-    SetBkColor(dc, bk);
+    DrawInvertedFocusRect(dc, r);
 }
 
 void TBaseLazyTree::PaintCellSelection(TLTPaintInfo& info) {
@@ -282,27 +306,11 @@ void TBaseLazyTree::PaintCellSelection(TLTPaintInfo& info) {
     TCanvas& canvas = *info.Canvas;
     PLazyNode node = info.Node;
     bool useColumns = FHeader->UseColumns();
-    const TAlignment alignment = info.Alignment;
 
     // The text's part of the content rectangle.
-    TRect inner = info.ContentRect;
-    int width = info.NodeWidth;
-    if (!(FOptions->MiscOptions() & toGridExtensions)) {
-        switch (alignment) {
-        case taLeftJustify:
-            inner.Right = std::min(inner.Right, inner.Left + width);
-            break;
-        case taRightJustify:
-            inner.Left = std::max(inner.Left, inner.Right - width);
-            break;
-        case taCenter: {
-            int left = (inner.Left + inner.Right - width) / 2;
-            inner.Left = std::max(inner.Left, left);
-            inner.Right = std::min(inner.Right, left + width);
-            break;
-        }
-        }
-    }
+    const TRect inner = FOptions->MiscOptions() & toGridExtensions
+                            ? info.ContentRect
+                            : TextPart(info.ContentRect, info.NodeWidth, info.Alignment);
     TRect fill = (sel & toFullRowSelect) || (FOptions->MiscOptions() & toGridExtensions)
                      ? info.CellRect
                      : inner;
@@ -338,11 +346,7 @@ void TBaseLazyTree::PaintCellSelection(TLTPaintInfo& info) {
     }
     if ((info.PaintOptions & poDrawFocusRect) && !(paint & toHideFocusRect) && focused &&
         node == FFocusedNode && (!useColumns || info.Column == FFocusedColumn)) {
-        HDC dc = canvas.Handle();
-        COLORREF text = SetTextColor(dc, 0xFFFFFF), bk = SetBkColor(dc, 0);
-        DrawFocusRect(dc, inner);
-        SetTextColor(dc, text);
-        SetBkColor(dc, bk);
+        DrawInvertedFocusRect(canvas.Handle(), inner);
     }
 }
 
