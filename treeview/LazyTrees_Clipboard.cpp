@@ -2,6 +2,7 @@
 
 #include "treeview/LazyTrees.h"
 
+#include <algorithm>
 #include <strings.h>
 
 namespace nuq {
@@ -62,17 +63,11 @@ void TClipboardFormatList::Clear() {
 }
 
 void TClipboardFormatList::Sort(int low, int high) {
-    while (low < high) {
-        int i = low, j = high;
-        uint32_t pivot = FList[size_t((low + high) / 2)]->Priority;
-        while (i <= j) {
-            while (FList[size_t(i)]->Priority < pivot) ++i;
-            while (FList[size_t(j)]->Priority > pivot) --j;
-            if (i <= j) std::swap(FList[size_t(i++)], FList[size_t(j--)]);
-        }
-        if (low < j) Sort(low, j);
-        low = i;
-    }
+    // Ascending by priority over [low, high]; equal priorities keep the order
+    // they were registered in.
+    if (low >= high) return;
+    std::stable_sort(FList.begin() + low, FList.begin() + high + 1,
+                     [](const auto& a, const auto& b) { return a->Priority < b->Priority; });
 }
 
 void TClipboardFormatList::FormatsForClass(const TTreeClass* treeClass,

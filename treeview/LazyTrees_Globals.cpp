@@ -7,6 +7,7 @@
 
 #include "platform/ScopeGuard.h"
 
+#include <algorithm>
 #include <map>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -492,17 +493,9 @@ uint32_t ColorToImageListColor(TColor color) {
 }
 
 void SortNodeAddresses(std::vector<PLazyNode>& nodes, int low, int high) {
-    while (low < high) {
-        int i = low, j = high;
-        PLazyNode pivot = nodes[size_t((low + high) / 2)];
-        while (i <= j) {
-            while (std::less<PLazyNode>()(nodes[size_t(i)], pivot)) ++i;
-            while (std::less<PLazyNode>()(pivot, nodes[size_t(j)])) --j;
-            if (i <= j) std::swap(nodes[size_t(i++)], nodes[size_t(j--)]);
-        }
-        if (low < j) SortNodeAddresses(nodes, low, j);
-        low = i;
-    }
+    // Ascending by address over [low, high].
+    if (low >= high) return;
+    std::sort(nodes.begin() + low, nodes.begin() + high + 1, std::less<PLazyNode>());
 }
 
 } // namespace nuq
