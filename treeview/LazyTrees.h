@@ -1083,7 +1083,9 @@ protected:
     // A drag near an edge scrolls; true when it did.
     bool DragScroll(TPoint clientPoint, bool treeSource, TLTDragImage* shownImage);
     // The steps of finding the row at a position.
-    bool IsShownRow(PLazyNode node) const;
+    static bool IsShownRow(PLazyNode node, bool showHidden) {
+        return (node->States & vsVisible) && (showHidden || !(node->States & vsHidden));
+    }
     PLazyNode RecentHit(uint64_t position, uint64_t& top);
     PLazyNode NearestStart(uint64_t position, PLazyNode& node, uint64_t& top) const;
     PLazyNode WalkToPosition(PLazyNode node, uint64_t position, uint64_t& top) const;

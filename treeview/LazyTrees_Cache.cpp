@@ -196,19 +196,15 @@ PLazyNode TBaseLazyTree::GetNodeAt(int, int y, bool relative, int& nodeTop) {
         }
     }
     if (!node) {
+        const bool showHidden = FOptions->PaintOptions() & toShowHiddenNodes;
         top = 0;
         node = FRoot->FirstChild;
-        while (node && !IsShownRow(node)) node = node->NextSibling;
+        while (node && !IsShownRow(node, showHidden)) node = node->NextSibling;
     }
     node = WalkToPosition(node, p, top);
     if (!node) return nullptr;
     if (useCache) RememberHit(node, top);
     return found(node, top);
-}
-
-bool TBaseLazyTree::IsShownRow(PLazyNode node) const {
-    return (node->States & vsVisible) &&
-           ((FOptions->PaintOptions() & toShowHiddenNodes) || !(node->States & vsHidden));
 }
 
 PLazyNode TBaseLazyTree::RecentHit(uint64_t position, uint64_t& top) {
@@ -262,6 +258,7 @@ PLazyNode TBaseLazyTree::NearestStart(uint64_t p, PLazyNode& node, uint64_t& top
 }
 
 PLazyNode TBaseLazyTree::WalkToPosition(PLazyNode node, uint64_t position, uint64_t& top) const {
+    const bool showHidden = FOptions->PaintOptions() & toShowHiddenNodes;
     // From the start node on in display order, passing over whole subtrees
     // by their total height and going into the one that holds the position.
     while (node) {
@@ -269,7 +266,7 @@ PLazyNode TBaseLazyTree::WalkToPosition(PLazyNode node, uint64_t position, uint6
         if (position < top + height) break;
         if ((node->States & vsExpanded) && position < top + node->TotalHeight) {
             PLazyNode child = node->FirstChild;
-            while (child && !IsShownRow(child)) child = child->NextSibling;
+            while (child && !IsShownRow(child, showHidden)) child = child->NextSibling;
             if (child) {
                 top += height;
                 node = child;
@@ -281,7 +278,7 @@ PLazyNode TBaseLazyTree::WalkToPosition(PLazyNode node, uint64_t position, uint6
         PLazyNode next = nullptr;
         for (PLazyNode run = node; run != FRoot && !next; run = run->Parent) {
             next = run->NextSibling;
-            while (next && !IsShownRow(next)) next = next->NextSibling;
+            while (next && !IsShownRow(next, showHidden)) next = next->NextSibling;
         }
         node = next;
     }
