@@ -336,11 +336,6 @@ void TLazyNodeSlabs::ReleaseAll() {
     FLive = 0;
 }
 
-void* TBaseLazyTree::GetNodeData(PLazyNode node) const {
-    if (!node || node == FRoot || FNodeDataSize < 1) return nullptr;
-    return reinterpret_cast<uint8_t*>(node) + TreeNodeSize + FTotalInternalDataSize;
-}
-
 void TBaseLazyTree::SetNodeDataSize(int value) {
     if (value < -1) value = -1;
     if (value == FNodeDataSize) return;
