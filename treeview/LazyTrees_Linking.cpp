@@ -462,9 +462,21 @@ void TBaseLazyTree::SortTree(TColumnIndex column, TSortDirection direction, bool
     while (!pending.empty()) {
         PLazyNode n = pending.back();
         pending.pop_back();
-        Sort(n, column, direction, doInit);
+        if (doInit) {
+            // Initialising may give nodes children: they are looked for after the sort.
+            Sort(n, column, direction, true);
+            for (PLazyNode c = n->FirstChild; c; c = c->NextSibling)
+                if (c->FirstChild) pending.push_back(c);
+            continue;
+        }
+        // The parents among the children are noted before the sort scatters
+        // the row in memory, then put in their new order.
+        size_t mark = pending.size();
         for (PLazyNode c = n->FirstChild; c; c = c->NextSibling)
             if (c->FirstChild) pending.push_back(c);
+        Sort(n, column, direction, false);
+        std::sort(pending.begin() + ptrdiff_t(mark), pending.end(),
+                  [](PLazyNode a, PLazyNode b) { return a->Index < b->Index; });
     }
     InvalidateCache();
     if (HandleAllocated()) Invalidate();
