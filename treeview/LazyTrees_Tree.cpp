@@ -224,22 +224,33 @@ std::vector<PLazyNode> TBaseLazyTree::WalkOrder() const {
         size_t First;
         uint32_t Count;
     };
+    // The top level's places are known at once; other nodes wait for their rows.
+    const size_t nodes = FRoot->TotalCount - 1, top = FRoot->ChildCount;
+    std::vector<uintptr_t> places(nodes, 0);
     std::vector<TSeen> seen;
-    seen.reserve(FNodeSlabs.Live());
+    seen.reserve(FNodeSlabs.Live() - std::min(FNodeSlabs.Live(), top));
     std::vector<TRow> rows{{FRoot, 0, FRoot->ChildCount}};
-    size_t total = FRoot->ChildCount;
+    size_t total = top;
+    bool clash = false;
     FNodeSlabs.ForEachBlock([&](void* block) {
         auto* b = static_cast<PLazyNode>(block);
         if (!b->Parent) return;
-        seen.push_back(
-            {reinterpret_cast<uintptr_t>(b) | (b->ChildCount ? 1 : 0), b->Parent, b->Index});
+        uintptr_t place = reinterpret_cast<uintptr_t>(b) | (b->ChildCount ? 1 : 0);
+        if (b->Parent == FRoot) {
+            if (b->Index >= top || places[b->Index])
+                clash = true;
+            else
+                places[b->Index] = place;
+        } else {
+            seen.push_back({place, b->Parent, b->Index});
+        }
         if (b->ChildCount) {
             rows.push_back({b, total, b->ChildCount});
             total += b->ChildCount;
         }
     });
     // Live blocks outside the tree would leave places empty: no order then.
-    if (total != FRoot->TotalCount - 1) return {};
+    if (clash || total != nodes) return {};
     std::sort(rows.begin(), rows.end(),
               [](const TRow& a, const TRow& b) { return a.Parent < b.Parent; });
     auto rowOf = [&rows](PLazyNode parent) {
@@ -247,7 +258,6 @@ std::vector<PLazyNode> TBaseLazyTree::WalkOrder() const {
                                    [](const TRow& r, PLazyNode p) { return r.Parent < p; });
         return it != rows.end() && it->Parent == parent ? &*it : nullptr;
     };
-    std::vector<uintptr_t> places(total, 0);
     const TRow* row = nullptr;
     for (const TSeen& s : seen) {
         if (!row || row->Parent != s.Parent) row = rowOf(s.Parent);
@@ -257,8 +267,7 @@ std::vector<PLazyNode> TBaseLazyTree::WalkOrder() const {
     seen = {};
     std::vector<PLazyNode> order;
     order.reserve(total);
-    const TRow* top = rowOf(FRoot);
-    std::vector<std::pair<size_t, size_t>> pending{{top->First, top->First + top->Count}};
+    std::vector<std::pair<size_t, size_t>> pending{{0, top}};
     while (!pending.empty()) {
         auto [at, end] = pending.back();
         if (at == end) {
