@@ -78,8 +78,13 @@ public:
     PLazyNode GetNextInitialized(PLazyNode node);
     unsigned GetNodeLevel(PLazyNode node) const;
     bool HasAsParent(PLazyNode node, PLazyNode potentialParent) const;
-    bool IsEffectivelyHidden(PLazyNode node) const;
-    bool IsEffectivelyVisible(PLazyNode node) const;
+    // Inline: every count and height kept up asks them at each node.
+    bool IsEffectivelyHidden(PLazyNode node) const {
+        return node && (node->States & vsHidden) && !(FOptions->PaintOptions() & toShowHiddenNodes);
+    }
+    bool IsEffectivelyVisible(PLazyNode node) const {
+        return node && (node->States & vsVisible) && !IsEffectivelyHidden(node);
+    }
     virtual void BeginUpdate();
     virtual void EndUpdate();
     int UpdateCount() const { return FUpdateCount; }
@@ -571,7 +576,12 @@ public:
     static constexpr uint32_t CacheThreshold = 2000;
     // Stops a running build and queues the tree when its cache needs building.
     virtual void ValidateCache();
-    void InvalidateCache();
+    void InvalidateCache() {
+        // Already so (as after every node added but the first): nothing to tell.
+        if ((FStates & TS(tsValidationNeeded, tsUseCache)) != TS(tsValidationNeeded) ||
+            FLastHitNode)
+            DoStateChange(TS(tsValidationNeeded), TS(tsUseCache));
+    }
     // After a change is complete: outside an update, a stale cache of a tree
     // large enough to have one is queued for building.
     void QueueValidation();
@@ -1021,8 +1031,11 @@ protected:
 
     // Bookkeeping helpers.
     friend class TCustomLazyTreeOptions;
-    bool IsDisplayed(PLazyNode node) const;       // shown, with every ancestor open and shown
-    bool ChildrenDisplayed(PLazyNode node) const; // the root, or an expanded node that is displayed
+    bool IsDisplayed(PLazyNode node) const; // shown, with every ancestor open and shown
+    // The root, or an expanded node that is displayed.
+    bool ChildrenDisplayed(PLazyNode node) const {
+        return node == FRoot || ((node->States & vsExpanded) && IsDisplayed(node));
+    }
     virtual uint32_t CountVisibleChildren(PLazyNode node) const; // 0 for a closed node
     void UpdateAllChildrenHidden(PLazyNode node);
     void VisibilityChanged(PLazyNode node, bool show); // Node started (Show) or stopped being shown

@@ -11,11 +11,6 @@ namespace nuq {
 
 // --- visibility ------------------------------------------------------------------------
 
-bool TBaseLazyTree::ChildrenDisplayed(PLazyNode node) const {
-    if (node == FRoot) return true;
-    return (node->States & vsExpanded) && IsDisplayed(node);
-}
-
 bool TBaseLazyTree::IsDisplayed(PLazyNode node) const {
     for (PLazyNode run = node; run != FRoot; run = run->Parent) {
         if (!IsEffectivelyVisible(run)) return false;

@@ -91,13 +91,6 @@ void TBaseLazyTree::QueueValidation() {
         ValidateCache();
 }
 
-void TBaseLazyTree::InvalidateCache() {
-    // Already so (as after every node added but the first): nothing to tell.
-    if ((FStates & TS(tsValidationNeeded, tsUseCache)) == TS(tsValidationNeeded) && !FLastHitNode)
-        return;
-    DoStateChange(TS(tsValidationNeeded), TS(tsUseCache));
-}
-
 PLazyNode TBaseLazyTree::FindInPositionCache(uint32_t position, uint32_t& top) const {
     top = 0;
     if (FPositionCache.empty()) return nullptr;

@@ -170,7 +170,7 @@ PLazyNode TBaseLazyTree::InsertNode(PLazyNode node, TLTNodeAttachMode mode, cons
     InvalidateCache();
     StructureChange(parent == FRoot ? nullptr : parent,
                     mode == amAddChildLast ? crChildAdded : crNodeAdded);
-    QueueValidation();
+    if (FUpdateCount == 0) QueueValidation(); // which waits for the update's end anyway
     return added;
 }
 

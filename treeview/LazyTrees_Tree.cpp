@@ -373,14 +373,6 @@ void TBaseLazyTree::AdjustTotalHeight(PLazyNode node, int64_t delta) {
     }
 }
 
-bool TBaseLazyTree::IsEffectivelyHidden(PLazyNode node) const {
-    return node && (node->States & vsHidden) && !(FOptions->PaintOptions() & toShowHiddenNodes);
-}
-
-bool TBaseLazyTree::IsEffectivelyVisible(PLazyNode node) const {
-    return node && (node->States & vsVisible) && !IsEffectivelyHidden(node);
-}
-
 void TBaseLazyTree::SetRootNodeCount(uint32_t value) {
     if (ComponentState & csLoading) {
         FRoot->ChildCount = value;

@@ -197,6 +197,11 @@ void TWorkerThread::Execute() {
 // --- the tree's side ------------------------------------------------------------------------
 
 void TBaseLazyTree::InterruptValidation() {
+    // Already stopped and no thread holds the tree (as at every node added
+    // after the first): nothing would change and nothing to tell.
+    if (!FWithWorker && !FLastHitNode &&
+        (FStates & TS(tsStopValidation, tsUseCache)) == TS(tsStopValidation))
+        return;
     DoStateChange(TS(tsStopValidation), TS(tsUseCache));
     TWorkerThread* w = FWithWorker ? WorkerThread() : nullptr;
     if (!w) return;
