@@ -1006,6 +1006,11 @@ protected:
     bool InternalToggleNode(PLazyNode node, bool countLater); // false when nothing changed
     // Recounts after toggles within Node's subtree.
     void FinishDeferredToggles(PLazyNode node, TLazyWalkAhead ahead);
+    // The expanded nodes of Top's subtree (Top too, unless it is the root),
+    // children before their parents as a backward walk meets them.
+    std::vector<PLazyNode> ExpandedBelow(PLazyNode top);
+    bool ExpandedBelowByIndex(PLazyNode top, std::vector<PLazyNode>& found) const;
+    const TLazyNodeSet& ExpandedNodes() const { return FExpandedNodes; }
     // The walks behind WriteNode/WriteChunks and ReadNode/ReadChunk(base chunk):
     // they keep the open nodes in a list of their own, not on the call stack,
     // and do not call those virtuals again for the nodes below.
@@ -1125,6 +1130,10 @@ protected:
     PLazyNode FRoot = nullptr;
     TLazyNodeSlabs FNodeSlabs;
     bool FFreeingAllNodes = false; // the blocks go back with their slabs, not one by one
+    // The nodes that hold vsExpanded. Every change of the flag goes through
+    // the tree (the heights and counts rely on that too); a flag written
+    // into the record directly is not seen here.
+    TLazyNodeSet FExpandedNodes;
     // Kept so that adding node after node costs no lock: a tree never handed
     // to the validation thread, or no structure timer set, needs none.
     bool FWithWorker = false;

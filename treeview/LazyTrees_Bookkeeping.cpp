@@ -268,6 +268,77 @@ int TBaseLazyTree::CompareNodePositions(PLazyNode node1, PLazyNode node2,
     return int(int64_t(node1->Index) - int64_t(node2->Index));
 }
 
+// --- the expanded nodes ----------------------------------------------------------------
+
+size_t TLazyNodeSet::Find(PLazyNode node) const {
+    if (FSlots.empty()) return 0;
+    size_t mask = FSlots.size() - 1;
+    for (size_t i = Home(node);; i = (i + 1) & mask) {
+        if (FSlots[i] == node) return i;
+        if (!FSlots[i]) return FSlots.size();
+    }
+}
+
+bool TLazyNodeSet::Contains(PLazyNode node) const {
+    return Find(node) < FSlots.size();
+}
+
+void TLazyNodeSet::Insert(PLazyNode node) {
+    if (Contains(node)) return;
+    if ((FSize + 1) * 2 > FSlots.size()) Rehash(std::max<size_t>(16, FSlots.size() * 2));
+    size_t mask = FSlots.size() - 1;
+    size_t i = Home(node);
+    while (FSlots[i]) i = (i + 1) & mask;
+    FSlots[i] = node;
+    ++FSize;
+    ++FInsertions;
+}
+
+void TLazyNodeSet::Erase(PLazyNode node) {
+    size_t i = Find(node);
+    if (i >= FSlots.size()) return;
+    // Later members of the run move up into the hole unless their home
+    // lies after it (cyclically), so that every probe still finds them.
+    size_t mask = FSlots.size() - 1;
+    for (size_t j = (i + 1) & mask; FSlots[j]; j = (j + 1) & mask) {
+        size_t home = Home(FSlots[j]);
+        bool stays = i <= j ? (i < home && home <= j) : (i < home || home <= j);
+        if (stays) continue;
+        FSlots[i] = FSlots[j];
+        i = j;
+    }
+    FSlots[i] = nullptr;
+    if (--FSize == 0) {
+        Clear();
+    } else if (FSlots.size() > 64 && FSize * 8 < FSlots.size()) {
+        // A table left mostly empty by a collapse would cost every visit its size.
+        try {
+            Rehash(FSlots.size() / 4);
+        } catch (const std::bad_alloc&) {
+            // The larger table serves as well.
+        }
+    }
+}
+
+void TLazyNodeSet::Clear() {
+    FSlots = {};
+    FSize = 0;
+    FShift = 64;
+}
+
+void TLazyNodeSet::Rehash(size_t capacity) {
+    std::vector<PLazyNode> old = std::exchange(FSlots, std::vector<PLazyNode>(capacity, nullptr));
+    FShift = 64;
+    for (size_t c = capacity; c > 1; c >>= 1) --FShift;
+    size_t mask = capacity - 1;
+    for (PLazyNode n : old) {
+        if (!n) continue;
+        size_t i = Home(n);
+        while (FSlots[i]) i = (i + 1) & mask;
+        FSlots[i] = n;
+    }
+}
+
 // --- expanding and collapsing ----------------------------------------------------------
 
 void TBaseLazyTree::SetExpanded(PLazyNode node, bool value) {
@@ -293,9 +364,14 @@ bool TBaseLazyTree::InternalToggleNode(PLazyNode node, bool countLater) {
         if (!countLater && ChildrenDisplayed(node)) FVisibleCount -= CountVisibleChildren(node);
         int64_t delta = int64_t(node->TotalHeight) - node->NodeHeight;
         node->States &= ~vsExpanded;
+        FExpandedNodes.Erase(node);
         if (!countLater) {
             AdjustTotalHeight(node, -delta);
             AnimateToggle(node, false, delta);
+        } else {
+            // Nothing below a closed node counts: its own total is known
+            // now, while a handler may still free it. Its ancestors are the caller's.
+            node->TotalHeight = node->NodeHeight;
         }
         InvalidateCache();
         DoStateChange(0, TS(tsCollapsing));
@@ -307,6 +383,7 @@ bool TBaseLazyTree::InternalToggleNode(PLazyNode node, bool countLater) {
         node->States |= vsToggling;
         DoStateChange(TS(tsExpanding));
         InitChildren(node);
+        FExpandedNodes.Insert(node);
         node->States |= vsExpanded;
         if (!countLater) {
             int64_t delta = 0;
@@ -367,25 +444,107 @@ void TBaseLazyTree::FullExpand(PLazyNode node) {
     }
 }
 
-void TBaseLazyTree::FullCollapse(PLazyNode node) {
-    TUpdateScope update(*this);
-    // Backwards in pre-order: children close before their parent. The heights
-    // and the visible count are counted once at the end.
-    bool toggled = false;
-    TLazyWalkAhead ahead = WalkAhead(node, true);
-    TScopeExit recount([&] {
-        if (toggled) FinishDeferredToggles(node ? node : FRoot, std::move(ahead));
+namespace {
+
+// The total height of an open node whose children's totals are right.
+uint32_t OpenNodeHeight(const TBaseLazyTree& tree, PLazyNode node) {
+    uint32_t height = node->NodeHeight;
+    for (PLazyNode c = node->FirstChild; c; c = c->NextSibling)
+        if (tree.IsEffectivelyVisible(c)) height += c->TotalHeight;
+    return height;
+}
+
+} // namespace
+
+bool TBaseLazyTree::ExpandedBelowByIndex(PLazyNode top, std::vector<PLazyNode>& found) const {
+    // Worth it while the expanded nodes are few beside the nodes a walk
+    // would read; each is placed by its path of indexes from Top.
+    constexpr size_t Ratio = 8;
+    size_t budget = top->TotalCount / Ratio;
+    if (FExpandedNodes.Size() > budget) return false;
+    struct TPlaced {
+        PLazyNode Node;
+        size_t First, End; // of its path in Paths
+    };
+    std::vector<uint32_t> paths;
+    std::vector<TPlaced> placed;
+    size_t steps = 0;
+    FExpandedNodes.ForEach([&](PLazyNode n) {
+        if (!(n->States & vsExpanded)) return true;
+        size_t first = paths.size();
+        PLazyNode run = n;
+        for (; run != top && run != FRoot; run = run->Parent) paths.push_back(run->Index);
+        steps += paths.size() - first + 1;
+        if (run != top) {
+            paths.resize(first); // outside the subtree
+        } else {
+            std::reverse(paths.begin() + ptrdiff_t(first), paths.end());
+            placed.push_back({n, first, paths.size()});
+        }
+        return steps <= budget;
     });
-    PLazyNode stop = node ? node : nullptr;
-    PLazyNode run = node ? node : FRoot;
-    while (run->LastChild) run = run->LastChild;
-    if (run == FRoot) run = nullptr;
+    if (steps > budget) return false;
+    // Pre-order is the order of the paths, a parent's before its children's; backwards here.
+    auto at = [&paths](size_t i) { return paths.begin() + ptrdiff_t(i); };
+    std::sort(placed.begin(), placed.end(), [&](const TPlaced& a, const TPlaced& b) {
+        return std::lexicographical_compare(at(b.First), at(b.End), at(a.First), at(a.End));
+    });
+    found.reserve(placed.size());
+    for (const TPlaced& p : placed) found.push_back(p.Node);
+    return true;
+}
+
+std::vector<PLazyNode> TBaseLazyTree::ExpandedBelow(PLazyNode top) {
+    std::vector<PLazyNode> found;
+    if (ExpandedBelowByIndex(top, found)) return found;
+    TLazyWalkAhead ahead = WalkAhead(top, false);
+    PLazyNode run = top == FRoot ? top->FirstChild : top;
     while (run) {
         ahead.Step();
-        if ((run->States & vsExpanded) && InternalToggleNode(run, true)) toggled = true;
-        if (run == stop) break;
-        run = GetPreviousNoInit(run);
+        if (run->States & vsExpanded) found.push_back(run);
+        if (run->FirstChild) {
+            run = run->FirstChild;
+            continue;
+        }
+        while (run != top && !run->NextSibling) run = run->Parent;
+        run = run == top ? nullptr : run->NextSibling;
     }
+    std::reverse(found.begin(), found.end());
+    return found;
+}
+
+void TBaseLazyTree::FullCollapse(PLazyNode node) {
+    TUpdateScope update(*this);
+    PLazyNode top = node ? node : FRoot;
+    std::vector<PLazyNode> open = ExpandedBelow(top);
+    if (open.empty()) return;
+    // Children close before their parents. A node's total height is right
+    // once it is closed, or refused and counted from its children, all of
+    // which are done by then; Top closes as any single toggle does, which
+    // keeps its ancestors right. What stays is the root's total and the
+    // visible count, counted over the nodes still shown. A node opened by
+    // a handler on the way may hold stale totals below it: then everything
+    // is counted afresh, as on any way out by an exception.
+    uint64_t insertions = FExpandedNodes.Insertions();
+    bool done = false;
+    TScopeExit recount([&] {
+        if (!done || FExpandedNodes.Insertions() != insertions) {
+            FinishDeferredToggles(FRoot, {});
+            return;
+        }
+        if (top == FRoot) FRoot->TotalHeight = OpenNodeHeight(*this, FRoot);
+        FVisibleCount = CountVisibleChildren(FRoot);
+    });
+    for (PLazyNode n : open) {
+        // A handler may have closed or freed a node since: only members are touched.
+        if (!FExpandedNodes.Contains(n) || !(n->States & vsExpanded)) continue;
+        if (InternalToggleNode(n, n != top) || !FExpandedNodes.Contains(n)) continue;
+        uint32_t old = n->TotalHeight;
+        n->TotalHeight = OpenNodeHeight(*this, n);
+        if (n == top && IsEffectivelyVisible(n) && (n->Parent->States & vsExpanded))
+            AdjustTotalHeight(n->Parent, int64_t(n->TotalHeight) - int64_t(old));
+    }
+    done = true;
 }
 
 // --- check states ----------------------------------------------------------------------

@@ -133,6 +133,7 @@ void TBaseLazyTree::InternalDisconnectNode(PLazyNode node, bool keepFocus, bool 
     node->PrevSibling = node->NextSibling = nullptr;
     if (--parent->ChildCount == 0) {
         if (parent != FRoot) parent->States &= ~(vsHasChildren | vsAllChildrenHidden | vsExpanded);
+        if (parent != FRoot) FExpandedNodes.Erase(parent);
     } else if (parent != FRoot && !(parent->States & vsClearing)) {
         // Recomputed without the node that left.
         if (FUpdateCount > 0)
@@ -258,6 +259,7 @@ void TBaseLazyTree::DeleteChildren(PLazyNode node, bool resetHasChildren) {
     FFreeingAllNodes = node == FRoot && FNodeSlabs.Live() == FRoot->TotalCount - 1;
     TLazyWalkAhead ahead;
     if (FFreeingAllNodes) ahead = WalkAhead(FRoot, true);
+    if (FFreeingAllNodes) FExpandedNodes.Clear(); // spares a look-up per node freed
     AdjustTotalCount(node, -(int64_t(node->TotalCount) - 1));
     {
         TScopeExit freed([this] { FFreeingAllNodes = false; });

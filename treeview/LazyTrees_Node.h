@@ -163,6 +163,37 @@ private:
     bool FBackwards = false;
 };
 
+// The nodes of one tree that hold vsExpanded, the root aside: collapsing
+// all of a million nodes reads these instead of every node. A set of node
+// addresses by open addressing; it never holds a node the tree has freed.
+class TLazyNodeSet {
+public:
+    bool Contains(PLazyNode node) const;
+    void Insert(PLazyNode node); // may throw bad_alloc, the set unchanged
+    void Erase(PLazyNode node);  // never throws
+    void Clear();                // gives the table back
+    size_t Size() const { return FSize; }
+    // Members ever added: tells whether any node opened meanwhile.
+    uint64_t Insertions() const { return FInsertions; }
+    // Visits the members in no particular order while Visit returns true.
+    template <class F> void ForEach(F&& visit) const {
+        for (PLazyNode n : FSlots)
+            if (n && !visit(n)) return;
+    }
+
+private:
+    size_t Home(PLazyNode node) const {
+        return size_t((uint64_t(reinterpret_cast<uintptr_t>(node)) >> 4) * 0x9E3779B97F4A7C15ull >>
+                      FShift);
+    }
+    size_t Find(PLazyNode node) const; // its slot, or the table's size
+    void Rehash(size_t capacity);
+    std::vector<PLazyNode> FSlots; // empty, or a power of two long and at most half full
+    size_t FSize = 0;
+    unsigned FShift = 64;
+    uint64_t FInsertions = 0;
+};
+
 // --- tree states ---------------------------------------------------------------------
 
 using TLazyTreeStates = uint64_t;

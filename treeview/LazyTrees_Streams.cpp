@@ -122,7 +122,8 @@ void OpenNodeChunk(TNodeReader& stream, std::vector<TOpenNode>& open, PLazyNode 
 // The base chunk's fixed fields; its children follow. A node stored as
 // selected goes to Selected when the tree selects several nodes.
 void ReadBaseFields(TNodeReader& stream, int version, int chunkSize, TOpenNode& f,
-                    const TCustomLazyTreeOptions& options, std::vector<PLazyNode>& selected) {
+                    const TCustomLazyTreeOptions& options, std::vector<PLazyNode>& selected,
+                    TLazyNodeSet& expanded) {
     const size_t fixedSize = version >= 2 ? BaseChunkSize2 : BaseChunkSize1;
     if (size_t(chunkSize) < fixedSize) DataAfterEnd();
     const std::string& d = *stream.Data;
@@ -139,6 +140,10 @@ void ReadBaseFields(TNodeReader& stream, int version, int chunkSize, TOpenNode& 
         states = TLazyNodeStates((old & 0x7F) | ((old & 0x80) << 1) | vsVisible);
         at += 9;
     }
+    if (states & vsExpanded)
+        expanded.Insert(node);
+    else if (node->States & vsExpanded)
+        expanded.Erase(node); // a node read again in place
     node->States = TLazyNodeStates(states & ~UnloadableStates);
     node->NodeHeight = uint16_t(std::min<uint32_t>(height, 0xFFFF));
     node->TotalHeight = node->NodeHeight;
@@ -434,7 +439,8 @@ void TBaseLazyTree::ReadSubtree(TNodeReader& stream, int version, PLazyNode top,
         OpenNodeChunk(stream, open, top);
     } else {
         open.push_back({top, 0, 0, 0, 0, false, true, false});
-        ReadBaseFields(stream, version, baseChunkSize, open.back(), *FOptions, LoadedSelection);
+        ReadBaseFields(stream, version, baseChunkSize, open.back(), *FOptions, LoadedSelection,
+                       FExpandedNodes);
     }
     while (!open.empty()) {
         TOpenNode& f = open.back();
@@ -461,7 +467,8 @@ void TBaseLazyTree::ReadSubtree(TNodeReader& stream, int version, PLazyNode top,
             if (chunkSize < 0 || size_t(chunkSize) > stream.Remaining()) DataAfterEnd();
             if (type == BaseChunk) {
                 if (f.HadBase) DataAfterEnd();
-                ReadBaseFields(stream, version, chunkSize, f, *FOptions, LoadedSelection);
+                ReadBaseFields(stream, version, chunkSize, f, *FOptions, LoadedSelection,
+                               FExpandedNodes);
             } else {
                 ReadChunk(stream, version, f.Node, type, chunkSize);
             }
