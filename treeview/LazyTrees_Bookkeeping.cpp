@@ -457,10 +457,11 @@ uint32_t OpenNodeHeight(const TBaseLazyTree& tree, PLazyNode node) {
 } // namespace
 
 bool TBaseLazyTree::ExpandedBelowByIndex(PLazyNode top, std::vector<PLazyNode>& found) const {
-    // Worth it while the expanded nodes are few beside the nodes a walk
-    // would read; each is placed by its path of indexes from Top.
-    constexpr size_t Ratio = 8;
-    size_t budget = top->TotalCount / Ratio;
+    // Worth it while the expanded nodes and their paths are few beside the
+    // nodes a walk would read (or few at all); each is placed by its path
+    // of indexes from Top.
+    constexpr size_t Ratio = 8, Few = 64;
+    size_t budget = std::max<size_t>(top->TotalCount / Ratio, Few);
     if (FExpandedNodes.Size() > budget) return false;
     struct TPlaced {
         PLazyNode Node;

@@ -24,6 +24,7 @@ public:
     using TBaseLazyTree::DoSetOffsetXY;
     using TBaseLazyTree::DoStateChange;
     using TBaseLazyTree::DoValidateCache;
+    using TBaseLazyTree::ExpandedNodes;
     using TBaseLazyTree::GetBorderDimensions;
     using TBaseLazyTree::InternalCacheNode;
     using TBaseLazyTree::ReadOldOptions;

@@ -204,6 +204,9 @@ TEST_F(StreamFixture, RoundTripKeepsShapeDataAndSelection) {
     EXPECT_TRUE(other->Selected(b2->FirstChild));
     EXPECT_EQ(Loaded[b2->FirstChild], "CC");
     EXPECT_EQ(Save(), bytes);
+    other->FullCollapse(); // finds the node loaded open
+    EXPECT_FALSE(other->Expanded(b2));
+    EXPECT_EQ(other->VisibleCount(), 2u);
 }
 
 TEST_F(StreamFixture, ChildrenOfAnUninitialisedNodeAreNotPromised) {

@@ -1,9 +1,9 @@
 // Random trees built, sorted, moved, toggled, deleted and cleared while the
 // caller holds every node, checked against a plain model of the same tree
 // after each step: every link, index and count, the events of freed nodes,
-// and that a held node keeps its address and data.
+// the set of expanded nodes, and that a held node keeps its address and data.
 
-#include "treeview/LazyTrees.h"
+#include "TreeProbe.h"
 
 #include "platform/EventLoop.h"
 
@@ -50,7 +50,7 @@ struct TModel {
 };
 
 struct Stress : ::testing::Test {
-    std::unique_ptr<TLazyStringTree> Tree;
+    std::unique_ptr<TTreeProbe> Tree;
     TModel Model;
     std::map<uintptr_t, PLazyNode> Held;
     std::map<uintptr_t, int> Keys;
@@ -61,7 +61,7 @@ struct Stress : ::testing::Test {
 
     void SetUp() override {
         SetMainThread();
-        Tree = NewComponent<TLazyStringTree>();
+        Tree = NewComponent<TTreeProbe>();
         Tree->SetNodeDataSize(sizeof(void*));
         Tree->OnFreeNode = [this](TBaseLazyTree&, PLazyNode n) { Freed.push_back(Id(n)); };
         Tree->OnCompareNodes = [this](TBaseLazyTree&, PLazyNode a, PLazyNode b, TColumnIndex,
@@ -78,6 +78,12 @@ struct Stress : ::testing::Test {
     }
     PLazyNode NodeOf(uintptr_t id) { return id ? Held[id] : nullptr; }
 
+    uintptr_t AddChild(uintptr_t parent) {
+        uintptr_t id = NextId++;
+        Held[id] = Tree->AddChild(NodeOf(parent), reinterpret_cast<void*>(id));
+        Model.Add(id, parent, Model.Children[parent].size());
+        return id;
+    }
     void Add() {
         uintptr_t id = NextId++, target = AnyNode(true);
         Keys[id] = int(Random() % 8); // ties too: the sort must keep their order
@@ -98,8 +104,7 @@ struct Stress : ::testing::Test {
         for (uintptr_t g : gone) Held.erase(g);
         Expected.insert(gone.begin(), gone.end());
     }
-    void Delete() {
-        uintptr_t id = AnyNode(false);
+    void Delete(uintptr_t id) {
         Tree->DeleteNode(Held[id]);
         Model.Detach(id);
         std::set<uintptr_t> gone;
@@ -151,18 +156,34 @@ struct Stress : ::testing::Test {
         for (auto& [parent, kids] : Model.Children) sort(kids);
     }
     void Toggle() {
+        uintptr_t id = Pick(2) ? 0 : AnyNode(false);
         switch (Pick(4)) {
         case 0:
-            Tree->FullExpand();
+            Tree->FullExpand(NodeOf(id));
             break;
         case 1:
-            Tree->FullCollapse();
+            FullCollapse(id);
             break;
         default: {
             PLazyNode n = NodeOf(AnyNode(false));
             Tree->SetExpanded(n, !Tree->Expanded(n));
         }
         }
+    }
+    // The expanded nodes of the subtree close children first, later siblings
+    // first: backwards in pre-order, as a walk meets them.
+    void FullCollapse(uintptr_t id) {
+        std::vector<uintptr_t> expected, closed;
+        std::function<void(uintptr_t)> walk = [&](uintptr_t at) {
+            if (at && Tree->Expanded(Held[at])) expected.push_back(at);
+            for (uintptr_t c : Model.Children[at]) walk(c);
+        };
+        walk(id);
+        std::reverse(expected.begin(), expected.end());
+        Tree->OnCollapsed = [&](TBaseLazyTree&, PLazyNode n) { closed.push_back(Id(n)); };
+        Tree->FullCollapse(NodeOf(id));
+        Tree->OnCollapsed = nullptr;
+        EXPECT_EQ(closed, expected);
     }
 
     // Links, indexes and counts of the whole tree, its shape against the
@@ -209,6 +230,12 @@ struct Stress : ::testing::Test {
         };
         walk(root, 0, true);
         EXPECT_EQ(seen, Held.size());
+        size_t expanded = 0;
+        for (auto [id, n] : Held) {
+            expanded += Tree->Expanded(n);
+            EXPECT_EQ(Tree->ExpandedNodes().Contains(n), Tree->Expanded(n)) << id;
+        }
+        EXPECT_EQ(Tree->ExpandedNodes().Size(), expanded);
         EXPECT_EQ(Tree->TotalCount(), Held.size());
         EXPECT_EQ(Tree->VisibleCount(), visible);
         // Every node the model lost is reported freed exactly once, and no other.
@@ -225,10 +252,14 @@ TEST_F(Stress, RandomTreesKeepEveryLinkAndCount) {
         for (int step = 0; step < 400 && !HasFailure(); ++step) {
             unsigned roll = unsigned(Random() % 100);
             const char* name;
-            if (Held.empty() || roll < 40) {
+            if (roll < 3) {
+                // Wide rows too, so that expanded nodes are few beside the rest.
+                name = "add many";
+                for (size_t i = 10 + Pick(50); i > 0; --i) Add();
+            } else if (Held.empty() || roll < 40) {
                 name = "add", Add();
             } else if (roll < 50) {
-                name = "delete", Delete();
+                name = "delete", Delete(AnyNode(false));
             } else if (roll < 53) {
                 name = "delete children", DeleteChildren();
             } else if (roll < 68) {
@@ -262,12 +293,12 @@ TEST_F(Stress, BigSortedTreeKeepsEveryLinkAndCount) {
         if (id <= 8 || id % 1000 == 0) tops.push_back(id);
     }
     NextId = 90001;
-    for (int i = 0; i < 20; ++i) Delete();
+    for (int i = 0; i < 20; ++i) Delete(AnyNode(false));
     Sort(true, sdDescending);
     Check("sort all");
     Tree->FullExpand();
     Check("expand all");
-    Tree->FullCollapse();
+    FullCollapse(0);
     Check("collapse all");
     std::vector<uintptr_t> order;
     std::function<void(uintptr_t)> last = [&](uintptr_t id) {
@@ -281,4 +312,64 @@ TEST_F(Stress, BigSortedTreeKeepsEveryLinkAndCount) {
     Clear();
     EXPECT_EQ(Freed, order);
     Check("clear");
+}
+
+// Handlers that delete or open nodes while a full collapse runs, with the
+// expanded nodes found from the set or by a walk (few or many of them): no
+// event reaches a freed node, and every link, count and the set stay right.
+TEST_F(Stress, HandlersChangingTheTreeDuringAFullCollapse) {
+    std::vector<uintptr_t> tops;
+    std::vector<std::vector<uintptr_t>> kids; // of each top, each with two children
+    struct Case {
+        const char* Name;
+        int Top;          // of the subtree collapsed, -1 for the whole tree
+        bool FirstClosed; // the first top closed alone before, its kids left open
+        int KidOf, Kid;   // the handler acts once this node has closed
+        std::function<void()> Act;
+    };
+    const Case cases[] = {
+        {"a node waiting to close deleted", -1, false, 3, 0, [&] { Delete(tops[1]); }},
+        {"the subtree's top deleted", 2, false, 2, 1, [&] { Delete(tops[2]); }},
+        {"the closed node and a later one deleted", -1, false, 2, 1,
+         [&] {
+             Delete(kids[2][1]);
+             Delete(kids[1][0]);
+         }},
+        {"a closed node with open kids opened", -1, true, 2, 0,
+         [&] { Tree->SetExpanded(Held[tops[0]], true); }},
+    };
+    std::set<PLazyNode> freed;
+    Tree->OnFreeNode = [&](TBaseLazyTree&, PLazyNode n) {
+        Freed.push_back(Id(n));
+        freed.insert(n);
+    };
+    for (size_t width : {2, 12})
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.Name);
+            Clear();
+            tops.clear();
+            kids.assign(4, {});
+            for (size_t t = 0; t < 4; ++t) {
+                tops.push_back(AddChild(0));
+                for (size_t k = 0; k < width; ++k) {
+                    kids[t].push_back(AddChild(tops[t]));
+                    for (int g = 0; g < 2; ++g) AddChild(kids[t][k]);
+                }
+            }
+            Tree->FullExpand();
+            if (c.FirstClosed) Tree->SetExpanded(Held[tops[0]], false);
+            freed.clear();
+            PLazyNode at = Held[kids[size_t(c.KidOf)][size_t(c.Kid)]];
+            Tree->OnCollapsing = [&](TBaseLazyTree&, PLazyNode n, bool&) {
+                EXPECT_EQ(freed.count(n), 0u);
+            };
+            Tree->OnCollapsed = [&](TBaseLazyTree&, PLazyNode n) {
+                if (n == at) c.Act();
+            };
+            Tree->FullCollapse(c.Top < 0 ? nullptr : Held[tops[size_t(c.Top)]]);
+            Tree->OnCollapsing = nullptr;
+            Tree->OnCollapsed = nullptr;
+            Check("after the collapse");
+        }
+    Tree->OnFreeNode = nullptr; // it holds this test's set of freed nodes
 }
