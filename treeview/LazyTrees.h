@@ -1134,6 +1134,8 @@ protected:
     // the tree (the heights and counts rely on that too); a flag written
     // into the record directly is not seen here.
     TLazyNodeSet FExpandedNodes;
+    uint64_t FStructureChanges =
+        0; // by StructureChange: how a full collapse sees handlers' changes
     // Kept so that adding node after node costs no lock: a tree never handed
     // to the validation thread, or no structure timer set, needs none.
     bool FWithWorker = false;

@@ -524,16 +524,19 @@ void TBaseLazyTree::FullCollapse(PLazyNode node) {
     // once it is closed, or refused and counted from its children, all of
     // which are done by then; Top closes as any single toggle does, which
     // keeps its ancestors right. What stays is the root's total and the
-    // visible count, counted over the nodes still shown. A node opened by
-    // a handler on the way may hold stale totals below it: then everything
-    // is counted afresh, as on any way out by an exception.
-    uint64_t insertions = FExpandedNodes.Insertions();
-    bool done = false;
+    // visible count, counted over the nodes still shown. Nodes a handler
+    // opened, added, moved or deleted on the way may leave stale totals
+    // where this does not look: then everything is counted afresh, as on
+    // any way out by an exception.
+    const uint64_t insertions = FExpandedNodes.Insertions(), changes = FStructureChanges;
+    bool changed = false, done = false;
     TScopeExit recount([&] {
-        if (!done || FExpandedNodes.Insertions() != insertions) {
+        if (!done) InterruptValidation();
+        if (!done || FExpandedNodes.Insertions() != insertions || FStructureChanges != changes) {
             FinishDeferredToggles(FRoot, {});
             return;
         }
+        if (!changed) return;
         if (top != FRoot) {
             FVisibleCount = CountVisibleChildren(FRoot);
             return;
@@ -551,11 +554,17 @@ void TBaseLazyTree::FullCollapse(PLazyNode node) {
     for (PLazyNode n : open) {
         // A handler may have closed or freed a node since: only members are touched.
         if (!FExpandedNodes.Contains(n) || !(n->States & vsExpanded)) continue;
-        if (InternalToggleNode(n, n != top) || !FExpandedNodes.Contains(n)) continue;
-        uint32_t old = n->TotalHeight;
-        n->TotalHeight = OpenNodeHeight(*this, n);
-        if (n == top && IsEffectivelyVisible(n) && (n->Parent->States & vsExpanded))
-            AdjustTotalHeight(n->Parent, int64_t(n->TotalHeight) - int64_t(old));
+        if (InternalToggleNode(n, n != top)) {
+            changed = true;
+        } else if (FExpandedNodes.Contains(n)) {
+            // Refused: its children may have closed.
+            InterruptValidation();
+            changed = true;
+            uint32_t old = n->TotalHeight;
+            n->TotalHeight = OpenNodeHeight(*this, n);
+            if (n == top && IsEffectivelyVisible(n) && (n->Parent->States & vsExpanded))
+                AdjustTotalHeight(n->Parent, int64_t(n->TotalHeight) - int64_t(old));
+        }
     }
     done = true;
 }

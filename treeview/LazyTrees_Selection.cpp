@@ -416,6 +416,7 @@ void TBaseLazyTree::Change(PLazyNode node) {
 }
 
 void TBaseLazyTree::StructureChange(PLazyNode node, TChangeReason reason) {
+    ++FStructureChanges;
     AdviseChangeEvent(true, node, reason);
     if (FUpdateCount > 0) return;
     if (ChangeDelay > 0 && !(FStates & TS(tsSynchMode)) && !(ComponentState & csDestroying))

@@ -314,52 +314,67 @@ TEST_F(Stress, BigSortedTreeKeepsEveryLinkAndCount) {
     Check("clear");
 }
 
-// Handlers that delete or open nodes while a full collapse runs, with the
-// expanded nodes found from the set or by a walk (few or many of them): no
-// event reaches a freed node, and every link, count and the set stay right.
+// Handlers that delete, open or move nodes while a full collapse runs, with
+// the expanded nodes found from the set or by a walk (few leaves or many):
+// no event reaches a freed node, and every link, count and the set stay right.
 TEST_F(Stress, HandlersChangingTheTreeDuringAFullCollapse) {
+    // Four tops of two kids of two grandchildren of Leaves leaves each.
     std::vector<uintptr_t> tops;
-    std::vector<std::vector<uintptr_t>> kids; // of each top, each with two children
+    std::vector<std::vector<uintptr_t>> kids;
+    std::vector<std::vector<std::vector<uintptr_t>>> grands;
     struct Case {
         const char* Name;
-        int Top;          // of the subtree collapsed, -1 for the whole tree
-        bool FirstClosed; // the first top closed alone before, its kids left open
-        int KidOf, Kid;   // the handler acts once this node has closed
+        int Top;                       // of the subtree collapsed, -1 for the whole tree
+        bool FirstClosed;              // the first top closed alone before, its kids left open
+        std::function<uintptr_t()> At; // the handler acts once this node has closed
         std::function<void()> Act;
     };
     const Case cases[] = {
-        {"a node waiting to close deleted", -1, false, 3, 0, [&] { Delete(tops[1]); }},
-        {"the subtree's top deleted", 2, false, 2, 1, [&] { Delete(tops[2]); }},
-        {"the closed node and a later one deleted", -1, false, 2, 1,
+        {"a node waiting to close deleted", -1, false, [&] { return kids[3][0]; },
+         [&] { Delete(tops[1]); }},
+        {"the subtree's top deleted", 2, false, [&] { return kids[2][1]; },
+         [&] { Delete(tops[2]); }},
+        {"the closed node and a later one deleted", -1, false, [&] { return kids[2][1]; },
          [&] {
              Delete(kids[2][1]);
              Delete(kids[1][0]);
          }},
-        {"a closed node with open kids opened", -1, true, 2, 0,
+        {"a closed node with open kids opened", -1, true, [&] { return kids[2][0]; },
          [&] { Tree->SetExpanded(Held[tops[0]], true); }},
+        {"a node waiting to close moved out of the subtree", 2, false,
+         [&] { return grands[2][0][0]; },
+         [&] {
+             Tree->MoveTo(Held[kids[2][0]], Held[tops[1]], amAddChildFirst);
+             Model.Detach(kids[2][0]);
+             Model.Add(kids[2][0], tops[1], 0);
+         }},
     };
     std::set<PLazyNode> freed;
     Tree->OnFreeNode = [&](TBaseLazyTree&, PLazyNode n) {
         Freed.push_back(Id(n));
         freed.insert(n);
     };
-    for (size_t width : {2, 12})
+    for (size_t leaves : {1, 100})
         for (const Case& c : cases) {
             SCOPED_TRACE(c.Name);
             Clear();
             tops.clear();
             kids.assign(4, {});
+            grands.assign(4, std::vector<std::vector<uintptr_t>>(2));
             for (size_t t = 0; t < 4; ++t) {
                 tops.push_back(AddChild(0));
-                for (size_t k = 0; k < width; ++k) {
+                for (size_t k = 0; k < 2; ++k) {
                     kids[t].push_back(AddChild(tops[t]));
-                    for (int g = 0; g < 2; ++g) AddChild(kids[t][k]);
+                    for (int g = 0; g < 2; ++g) {
+                        grands[t][k].push_back(AddChild(kids[t][k]));
+                        for (size_t l = 0; l < leaves; ++l) AddChild(grands[t][k].back());
+                    }
                 }
             }
             Tree->FullExpand();
             if (c.FirstClosed) Tree->SetExpanded(Held[tops[0]], false);
             freed.clear();
-            PLazyNode at = Held[kids[size_t(c.KidOf)][size_t(c.Kid)]];
+            PLazyNode at = Held[c.At()];
             Tree->OnCollapsing = [&](TBaseLazyTree&, PLazyNode n, bool&) {
                 EXPECT_EQ(freed.count(n), 0u);
             };
