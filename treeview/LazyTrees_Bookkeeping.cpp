@@ -294,7 +294,7 @@ void TLazyNodeSet::Insert(PLazyNode node) {
     ++FInsertions;
 }
 
-void TLazyNodeSet::Erase(PLazyNode node) {
+void TLazyNodeSet::EraseMember(PLazyNode node) {
     size_t i = Find(node);
     if (i >= FSlots.size()) return;
     // Later members of the run move up into the hole unless their home

@@ -170,8 +170,10 @@ class TLazyNodeSet {
 public:
     bool Contains(PLazyNode node) const;
     void Insert(PLazyNode node); // may throw bad_alloc, the set unchanged
-    void Erase(PLazyNode node);  // never throws
-    void Clear();                // gives the table back
+    void Erase(PLazyNode node) { // never throws
+        if (FSize) EraseMember(node);
+    }
+    void Clear(); // gives the table back
     size_t Size() const { return FSize; }
     // Members ever added: tells whether any node opened meanwhile.
     uint64_t Insertions() const { return FInsertions; }
@@ -187,6 +189,7 @@ private:
                       FShift);
     }
     size_t Find(PLazyNode node) const; // its slot, or the table's size
+    void EraseMember(PLazyNode node);
     void Rehash(size_t capacity);
     std::vector<PLazyNode> FSlots; // empty, or a power of two long and at most half full
     size_t FSize = 0;
