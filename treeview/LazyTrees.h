@@ -1010,6 +1010,7 @@ protected:
     // children before their parents as a backward walk meets them.
     std::vector<PLazyNode> ExpandedBelow(PLazyNode top);
     bool ExpandedBelowByIndex(PLazyNode top, std::vector<PLazyNode>& found) const;
+    std::vector<PLazyNode> ExpandedBelowByWalk(PLazyNode top);
     const TLazyNodeSet& ExpandedNodes() const { return FExpandedNodes; }
     // The walks behind WriteNode/WriteChunks and ReadNode/ReadChunk(base chunk):
     // they keep the open nodes in a list of their own, not on the call stack,
@@ -1134,8 +1135,9 @@ protected:
     // the tree (the heights and counts rely on that too); a flag written
     // into the record directly is not seen here.
     TLazyNodeSet FExpandedNodes;
-    uint64_t FStructureChanges =
-        0; // by StructureChange: how a full collapse sees handlers' changes
+    // How a full collapse sees what handlers did on the way.
+    uint64_t FStructureChanges = 0; // StructureChange calls
+    uint64_t FFreedNodes = 0;
     // Kept so that adding node after node costs no lock: a tree never handed
     // to the validation thread, or no structure timer set, needs none.
     bool FWithWorker = false;

@@ -283,15 +283,35 @@ bool TLazyNodeSet::Contains(PLazyNode node) const {
     return Find(node) < FSlots.size();
 }
 
-void TLazyNodeSet::Insert(PLazyNode node) {
-    if (Contains(node)) return;
+void TLazyNodeSet::Insert(PLazyNode node, size_t most) {
+    ++FInsertions;
+    if (!FTracking || Contains(node)) return;
+    if (FSize >= most) {
+        Clear();
+        FTracking = false;
+        return;
+    }
     if ((FSize + 1) * 2 > FSlots.size()) Rehash(std::max<size_t>(16, FSlots.size() * 2));
     size_t mask = FSlots.size() - 1;
     size_t i = Home(node);
     while (FSlots[i]) i = (i + 1) & mask;
     FSlots[i] = node;
     ++FSize;
-    ++FInsertions;
+}
+
+void TLazyNodeSet::Track(const std::vector<PLazyNode>& members) {
+    Clear();
+    size_t capacity = 16;
+    while (capacity < members.size() * 2) capacity *= 2;
+    Rehash(capacity);
+    FTracking = true;
+    size_t mask = capacity - 1;
+    for (PLazyNode n : members) {
+        size_t i = Home(n);
+        while (FSlots[i] && FSlots[i] != n) i = (i + 1) & mask;
+        if (!FSlots[i]) ++FSize;
+        FSlots[i] = n;
+    }
 }
 
 void TLazyNodeSet::EraseMember(PLazyNode node) {
@@ -383,7 +403,7 @@ bool TBaseLazyTree::InternalToggleNode(PLazyNode node, bool countLater) {
         node->States |= vsToggling;
         DoStateChange(TS(tsExpanding));
         InitChildren(node);
-        FExpandedNodes.Insert(node);
+        FExpandedNodes.Insert(node, TLazyNodeSet::Worthwhile(FRoot->TotalCount));
         node->States |= vsExpanded;
         if (!countLater) {
             int64_t delta = 0;
@@ -459,11 +479,9 @@ uint32_t OpenNodeHeight(const TBaseLazyTree& tree, PLazyNode node) {
 bool TBaseLazyTree::ExpandedBelowByIndex(PLazyNode top, std::vector<PLazyNode>& found) const {
     // Worth it while the expanded nodes and their paths are few beside the
     // nodes a walk would read (or few at all); each is placed by its path
-    // of indexes from Top. A member costs about as much as 30 nodes walked
-    // in build order, or 3 in an order scattered by sorting.
-    constexpr size_t Ratio = 16, Few = 64;
-    size_t budget = std::max<size_t>(top->TotalCount / Ratio, Few);
-    if (FExpandedNodes.Size() > budget) return false;
+    // of indexes from Top.
+    size_t budget = TLazyNodeSet::Worthwhile(top->TotalCount);
+    if (!FExpandedNodes.Tracking() || FExpandedNodes.Size() > budget) return false;
     struct TPlaced {
         PLazyNode Node;
         size_t First, End; // of its path in Paths
@@ -499,6 +517,11 @@ bool TBaseLazyTree::ExpandedBelowByIndex(PLazyNode top, std::vector<PLazyNode>& 
 std::vector<PLazyNode> TBaseLazyTree::ExpandedBelow(PLazyNode top) {
     std::vector<PLazyNode> found;
     if (ExpandedBelowByIndex(top, found)) return found;
+    return ExpandedBelowByWalk(top);
+}
+
+std::vector<PLazyNode> TBaseLazyTree::ExpandedBelowByWalk(PLazyNode top) {
+    std::vector<PLazyNode> found;
     TLazyWalkAhead ahead = WalkAhead(top, false);
     PLazyNode run = top == FRoot ? top->FirstChild : top;
     while (run) {
@@ -529,7 +552,9 @@ void TBaseLazyTree::FullCollapse(PLazyNode node) {
     // where this does not look: then everything is counted afresh, as on
     // any way out by an exception.
     const uint64_t insertions = FExpandedNodes.Insertions(), changes = FStructureChanges;
+    uint64_t frees = FFreedNodes;
     bool changed = false, done = false;
+    std::vector<PLazyNode> refused;
     TScopeExit recount([&] {
         if (!done) InterruptValidation();
         if (!done || FExpandedNodes.Insertions() != insertions || FStructureChanges != changes) {
@@ -550,16 +575,31 @@ void TBaseLazyTree::FullCollapse(PLazyNode node) {
         }
         FRoot->TotalHeight = height;
         FVisibleCount = shown;
+        // What stays open is known now: the set may track again.
+        if (!FExpandedNodes.Tracking()) FExpandedNodes.Track(refused);
     });
-    for (PLazyNode n : open) {
-        // A handler may have closed or freed a node since: only members are touched.
-        if (!FExpandedNodes.Contains(n) || !(n->States & vsExpanded)) continue;
+    // Whether N is still a node of the tree: a handler may have freed nodes
+    // since they were found. The set then tells, made exact first if need be.
+    auto live = [&](size_t at) {
+        if (FFreedNodes == frees) return true;
+        if (FExpandedNodes.Tracking()) return FExpandedNodes.Contains(open[at]);
+        FExpandedNodes.Track(ExpandedBelowByWalk(FRoot));
+        auto rest = std::remove_if(open.begin() + ptrdiff_t(at), open.end(),
+                                   [&](PLazyNode n) { return !FExpandedNodes.Contains(n); });
+        open.erase(rest, open.end());
+        frees = FFreedNodes;
+        return at < open.size();
+    };
+    for (size_t i = 0; i < open.size(); ++i) {
+        if (!live(i) || !(open[i]->States & vsExpanded)) continue;
+        PLazyNode n = open[i];
         if (InternalToggleNode(n, n != top)) {
             changed = true;
-        } else if (FExpandedNodes.Contains(n)) {
+        } else if (live(i) && open[i] == n && (n->States & vsExpanded)) {
             // Refused: its children may have closed.
             InterruptValidation();
             changed = true;
+            refused.push_back(n);
             uint32_t old = n->TotalHeight;
             n->TotalHeight = OpenNodeHeight(*this, n);
             if (n == top && IsEffectivelyVisible(n) && (n->Parent->States & vsExpanded))

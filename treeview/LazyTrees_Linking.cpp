@@ -259,7 +259,7 @@ void TBaseLazyTree::DeleteChildren(PLazyNode node, bool resetHasChildren) {
     FFreeingAllNodes = node == FRoot && FNodeSlabs.Live() == FRoot->TotalCount - 1;
     TLazyWalkAhead ahead;
     if (FFreeingAllNodes) ahead = WalkAhead(FRoot, true);
-    if (FFreeingAllNodes) FExpandedNodes.Clear(); // spares a look-up per node freed
+    if (FFreeingAllNodes) FExpandedNodes.Track({}); // none left; spares a look-up per node freed
     AdjustTotalCount(node, -(int64_t(node->TotalCount) - 1));
     {
         TScopeExit freed([this] { FFreeingAllNodes = false; });

@@ -123,7 +123,7 @@ void OpenNodeChunk(TNodeReader& stream, std::vector<TOpenNode>& open, PLazyNode 
 // selected goes to Selected when the tree selects several nodes.
 void ReadBaseFields(TNodeReader& stream, int version, int chunkSize, TOpenNode& f,
                     const TCustomLazyTreeOptions& options, std::vector<PLazyNode>& selected,
-                    TLazyNodeSet& expanded) {
+                    TLazyNodeSet& expanded, size_t most) {
     const size_t fixedSize = version >= 2 ? BaseChunkSize2 : BaseChunkSize1;
     if (size_t(chunkSize) < fixedSize) DataAfterEnd();
     const std::string& d = *stream.Data;
@@ -141,7 +141,7 @@ void ReadBaseFields(TNodeReader& stream, int version, int chunkSize, TOpenNode& 
         at += 9;
     }
     if (states & vsExpanded)
-        expanded.Insert(node);
+        expanded.Insert(node, most);
     else if (node->States & vsExpanded)
         expanded.Erase(node); // a node read again in place
     node->States = TLazyNodeStates(states & ~UnloadableStates);
@@ -435,12 +435,13 @@ void TBaseLazyTree::ReadSubtree(TNodeReader& stream, int version, PLazyNode top,
     // handed to the owner in the order of a walk that recurses from node to
     // child. A base chunk is read here; every other chunk goes to ReadChunk.
     std::vector<TOpenNode> open;
+    const size_t most = TLazyNodeSet::Worthwhile(FRoot->TotalCount);
     if (baseChunkSize < 0) {
         OpenNodeChunk(stream, open, top);
     } else {
         open.push_back({top, 0, 0, 0, 0, false, true, false});
         ReadBaseFields(stream, version, baseChunkSize, open.back(), *FOptions, LoadedSelection,
-                       FExpandedNodes);
+                       FExpandedNodes, most);
     }
     while (!open.empty()) {
         TOpenNode& f = open.back();
@@ -468,7 +469,7 @@ void TBaseLazyTree::ReadSubtree(TNodeReader& stream, int version, PLazyNode top,
             if (type == BaseChunk) {
                 if (f.HadBase) DataAfterEnd();
                 ReadBaseFields(stream, version, chunkSize, f, *FOptions, LoadedSelection,
-                               FExpandedNodes);
+                               FExpandedNodes, most);
             } else {
                 ReadChunk(stream, version, f.Node, type, chunkSize);
             }

@@ -179,6 +179,7 @@ PLazyNode TBaseLazyTree::MakeNewNode() {
 
 void TBaseLazyTree::FreeNodeBlock(PLazyNode node) {
     FExpandedNodes.Erase(node); // whatever its flag says: the set keeps no freed node
+    ++FFreedNodes;
     if (FFreeingAllNodes) {
         FNodeSlabs.Forget();
     } else {
