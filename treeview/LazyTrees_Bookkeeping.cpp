@@ -286,7 +286,7 @@ bool TLazyNodeSet::Contains(PLazyNode node) const {
 void TLazyNodeSet::Insert(PLazyNode node, size_t most) {
     ++FInsertions;
     if (!FTracking || Contains(node)) return;
-    if (FSize >= most) {
+    if (FSize >= most && FKeeps == 0) {
         Clear();
         FTracking = false;
         return;
@@ -551,8 +551,8 @@ void TBaseLazyTree::FullCollapse(PLazyNode node) {
     // opened, added, moved or deleted on the way may leave stale totals
     // where this does not look: then everything is counted afresh, as on
     // any way out by an exception.
-    const uint64_t insertions = FExpandedNodes.Insertions(), changes = FStructureChanges;
-    uint64_t frees = FFreedNodes;
+    const uint64_t insertions = FExpandedNodes.Insertions(), changes = FStructureChanges,
+                   frees = FFreedNodes;
     bool changed = false, done = false;
     std::vector<PLazyNode> refused;
     TScopeExit recount([&] {
@@ -576,26 +576,25 @@ void TBaseLazyTree::FullCollapse(PLazyNode node) {
         FRoot->TotalHeight = height;
         FVisibleCount = shown;
         // What stays open is known now: the set may track again.
-        if (!FExpandedNodes.Tracking()) FExpandedNodes.Track(refused);
+        if (FExpandedNodes.Tracking()) return;
+        std::erase_if(refused, [](PLazyNode n) { return !(n->States & vsExpanded); });
+        FExpandedNodes.Track(refused);
     });
     // Whether N is still a node of the tree: a handler may have freed nodes
-    // since they were found. The set then tells, made exact first if need be.
-    auto live = [&](size_t at) {
+    // since they were found. The set then tells, made exact first if need
+    // be, and kept tracking until the collapse ends.
+    FExpandedNodes.Keep();
+    TScopeExit release([this] { FExpandedNodes.Release(); });
+    auto live = [&](PLazyNode n) {
         if (FFreedNodes == frees) return true;
-        if (FExpandedNodes.Tracking()) return FExpandedNodes.Contains(open[at]);
-        FExpandedNodes.Track(ExpandedBelowByWalk(FRoot));
-        auto rest = std::remove_if(open.begin() + ptrdiff_t(at), open.end(),
-                                   [&](PLazyNode n) { return !FExpandedNodes.Contains(n); });
-        open.erase(rest, open.end());
-        frees = FFreedNodes;
-        return at < open.size();
+        if (!FExpandedNodes.Tracking()) FExpandedNodes.Track(ExpandedBelowByWalk(FRoot));
+        return FExpandedNodes.Contains(n);
     };
-    for (size_t i = 0; i < open.size(); ++i) {
-        if (!live(i) || !(open[i]->States & vsExpanded)) continue;
-        PLazyNode n = open[i];
+    for (PLazyNode n : open) {
+        if (!live(n) || !(n->States & vsExpanded)) continue;
         if (InternalToggleNode(n, n != top)) {
             changed = true;
-        } else if (live(i) && open[i] == n && (n->States & vsExpanded)) {
+        } else if (live(n) && (n->States & vsExpanded)) {
             // Refused: its children may have closed.
             InterruptValidation();
             changed = true;

@@ -186,6 +186,10 @@ public:
     void Clear(); // gives the table back
     // Tracks again, with every expanded node of the tree.
     void Track(const std::vector<PLazyNode>& members);
+    // While kept (by nested callers too), a tracking set goes on tracking
+    // however many members it gets.
+    void Keep() { ++FKeeps; }
+    void Release() { --FKeeps; }
     size_t Size() const { return FSize; }
     // Nodes ever opened, tracked or not: tells whether any node opened meanwhile.
     uint64_t Insertions() const { return FInsertions; }
@@ -208,6 +212,7 @@ private:
     unsigned FShift = 64;
     uint64_t FInsertions = 0;
     bool FTracking = true;
+    int FKeeps = 0;
 };
 
 // --- tree states ---------------------------------------------------------------------

@@ -385,10 +385,16 @@ TEST_F(Stress, HandlersChangingTheTreeDuringAFullCollapse) {
             Tree->OnCollapsed = [&](TBaseLazyTree&, PLazyNode n) {
                 if (n == at) c.Act();
             };
-            Tree->FullCollapse(c.Top < 0 ? nullptr : Held[tops[size_t(c.Top)]]);
+            uintptr_t top = c.Top < 0 ? 0 : tops[size_t(c.Top)];
+            Tree->FullCollapse(NodeOf(top));
             Tree->OnCollapsing = nullptr;
             Tree->OnCollapsed = nullptr;
             Check("after the collapse");
+            // Only a node opened by the handler after its turn stays open.
+            for (auto [id, n] : Held) {
+                bool closes = Model.Within(id, top) && !(c.FirstClosed && id == tops[0]);
+                EXPECT_FALSE(closes && Tree->Expanded(n)) << id;
+            }
         }
     Tree->OnFreeNode = nullptr; // it holds this test's set of freed nodes
 }
