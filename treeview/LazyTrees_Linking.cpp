@@ -258,8 +258,10 @@ void TBaseLazyTree::DeleteChildren(PLazyNode node, bool resetHasChildren) {
     // events still come for every node, the blocks go back with their slabs.
     FFreeingAllNodes = node == FRoot && FNodeSlabs.Live() == FRoot->TotalCount - 1;
     TLazyWalkAhead ahead;
-    if (FFreeingAllNodes) ahead = WalkAhead(FRoot, true);
-    if (FFreeingAllNodes) FExpandedNodes.Track({}); // none left; spares a look-up per node freed
+    if (FFreeingAllNodes) {
+        ahead = WalkAhead(FRoot, true);
+        FExpandedNodes.Track({}); // none left; spares a look-up per node freed
+    }
     AdjustTotalCount(node, -(int64_t(node->TotalCount) - 1));
     {
         TScopeExit freed([this] { FFreeingAllNodes = false; });
