@@ -9,8 +9,9 @@
 // "window ID" (the native window) and "ready N nodes at X Y" (the screen
 // position of the first row's top-left corner). It reads commands from its
 // input: "cursor" prints the cursor shown now, "layout" the tree's client size
-// and its header's height ("layout W H HEADER"), "quit" ends it, and so does
-// the end of the input.
+// and its header's height ("layout W H HEADER"), "repaint" paints the whole
+// window afresh ("repaint done"), "quit" ends it, and so does the end of the
+// input.
 
 #include "platform/EventLoop.h"
 #include "platform/gui/WindowHost.h"
@@ -36,7 +37,8 @@ const char* const Usage =
     "  --screenshot FILE  saves the window as PNG and exits instead of showing it\n"
     "  --help             prints this text\n"
     "Input lines: \"cursor\" prints the cursor shown now, \"layout\" the tree's\n"
-    "client size and header height; \"quit\" (or the end of the input) ends it.\n";
+    "client size and header height, \"repaint\" paints the window afresh; \"quit\"\n"
+    "(or the end of the input) ends it.\n";
 
 std::u16string U16(const std::string& s) {
     return std::u16string(s.begin(), s.end());
@@ -307,6 +309,13 @@ int main(int argc, char** argv) {
                 GetClientRect(tree->WindowHandle(), client);
                 std::cout << "layout " << client.Width() << " " << client.Height() << " "
                           << tree->Header().Height << std::endl;
+            }
+            if (line == "repaint") {
+                // Everything painted afresh: what the screen must already show.
+                for (HWND w : {form->Handle(), tree->WindowHandle()})
+                    RedrawWindow(w, nullptr,
+                                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW);
+                std::cout << "repaint done" << std::endl;
             }
             if (line == "quit") n = 0;
         }
