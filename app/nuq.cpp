@@ -4,7 +4,9 @@
 #include "platform/Host.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace nuq::app {
 namespace {
@@ -26,8 +28,20 @@ void PrintUsage(FILE* out) {
     std::fprintf(out, "\n"
                       "Options:\n"
                       "  --home DIR     the host folder (setting.ini, logs); default $NUQ_HOME,\n"
-                      "                 else the folder of this program\n"
+                      "                 else /etc/nuq for an installed /usr/bin/nuq, else the\n"
+                      "                 folder of this program\n"
                       "  --help         this text; \"nuq COMMAND --help\" describes a command\n");
+}
+
+// The installed engine keeps its home where the system keeps configuration,
+// not beside the program: R/usr/bin/nuq reads R/etc/nuq (R is "" once
+// installed, or the folder a package was installed into for a try).
+void DefaultInstalledHome() {
+    if (const char* home = std::getenv("NUQ_HOME"); home && *home) return;
+    const std::string folder = nuq::HostFolder(), bin = "/usr/bin/";
+    if (folder.size() >= bin.size() &&
+        folder.compare(folder.size() - bin.size(), bin.size(), bin) == 0)
+        nuq::SetHostFolder(folder.substr(0, folder.size() - bin.size()) + "/etc/nuq");
 }
 
 } // namespace
@@ -37,6 +51,7 @@ int main(int argc, char** argv) {
     using namespace nuq::app;
     Args args(argv + 1, argv + argc);
     size_t i = 0;
+    bool homeGiven = false;
     while (i < args.size() && args[i].rfind("--", 0) == 0) {
         if (args[i] == "--help" || args[i] == "-h") {
             PrintUsage(stdout);
@@ -48,6 +63,7 @@ int main(int argc, char** argv) {
                 return 2;
             }
             nuq::SetHostFolder(args[i + 1]);
+            homeGiven = true;
             i += 2;
             continue;
         }
@@ -55,6 +71,7 @@ int main(int argc, char** argv) {
         PrintUsage(stderr);
         return 2;
     }
+    if (!homeGiven) DefaultInstalledHome();
     if (i >= args.size()) {
         PrintUsage(stderr);
         return 2;
