@@ -303,6 +303,43 @@ TEST(HeaderAutoFit, DoubleClickOnABorderFitsTheColumnToItsWidestCell) {
     UseRealClock();
 }
 
+// Fitting measures the rows one can scroll to (children of a collapsed node
+// neither count nor cost), or with smart width the rows in view; the main
+// column makes room for the indent and the check box.
+TEST(HeaderAutoFit, MeasuresTheRowsShown) {
+    SetMainThread();
+    EnsureGuiToolkit();
+    auto tree = NewComponent<WideCellTree>();
+    tree->SetBounds(0, 0, 400, 200);
+    tree->SetBorderStyle(0);
+    tree->Handle();
+    TLTHeader& h = tree->Header();
+    h.SetOptions(h.Options() | hoVisible);
+    h.Columns().Add()->SetWidth(50);
+    auto& options = tree->TreeOptions();
+    options.SetMiscOptions(options.MiscOptions() | toCheckSupport);
+    tree->OnInitNode = [](TBaseLazyTree& t, PLazyNode parent, PLazyNode node,
+                          TLazyNodeInitStates& states) {
+        if (!parent || parent == t.RootNode())
+            states |= ivsHasChildren;
+        else
+            node->CheckType = ctCheckBox;
+    };
+    tree->OnInitChildren = [](TBaseLazyTree&, PLazyNode, uint32_t& count) { count = 3; };
+    tree->SetRootNodeCount(2);
+    const int indent = int(tree->Indent()), margin = tree->Margin();
+    const int check = tree->CheckImages->Width() + 2;
+    struct Case { bool expanded, smart; int clientHeight, width; };
+    for (auto c : {Case{false, false, 183, 100 + margin + indent},
+                   Case{true, false, 183, 140 + margin + 2 * indent + check},
+                   Case{true, true, 36, 60 + margin + 2 * indent + check}}) {
+        tree->SetBounds(0, 0, 400, c.clientHeight + 17);
+        tree->SetExpanded(tree->GetFirst(), c.expanded);
+        h.AutoFitColumns(false, c.smart ? smaAllColumns : smaNoColumn);
+        EXPECT_EQ(h.Columns()[0].Width(), c.width) << c.expanded << c.smart;
+    }
+}
+
 // Columns may be as wide as an integer holds; dragging one that shows after a
 // huge one paints only what shows.
 TEST_F(HeaderInput, DraggingAColumnBehindAHugeOneStaysSmall) {
