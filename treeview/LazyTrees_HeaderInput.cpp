@@ -310,8 +310,9 @@ bool TLTHeader::HandleLeftButtonUp(TMessage& m) {
         FColumns->TrackedIndex = NoColumn;
     }
     if (FColumns->DownIndex >= 0) {
-        if (IsValidColumn(FColumns->DownIndex)) Invalidate(&(*FColumns)[FColumns->DownIndex]);
-        FColumns->DownIndex = NoColumn;
+        TColumnIndex down = FColumns->DownIndex;
+        FColumns->DownIndex = NoColumn; // before the cell repaints, so that it shows released
+        if (IsValidColumn(down)) Invalidate(&(*FColumns)[down]);
     }
     if (FStates & hsHeightTracking) DoAfterHeaderHeightTracking();
     FStates &= ~MouseStates;
@@ -493,11 +494,16 @@ bool TLTHeader::DragTo(TPoint p) {
         cols.DropOnLeft = onLeft;
     }
     if (needRepaint) {
+        // The cells repaint at once: with the picture off them, so that what it
+        // keeps of the screen under it is the header as it now is, not an old mark
+        // it would put back when it moves or ends.
+        FDragImage->HidePicture();
         TColumnIndex old = cols.DropTarget;
         cols.DropTarget = NoColumn;
         if (cols.IsValidColumn(old)) Invalidate(&cols[old]);
         cols.DropTarget = c;
         if (cols.IsValidColumn(c)) Invalidate(&cols[c]);
+        FDragImage->ShowPicture();
     }
     FDragImage->DragTo(p, needRepaint);
     return needRepaint;
