@@ -326,8 +326,12 @@ void TLTHeader::DropDraggedColumn(TMessage& m) {
     TLazyTreeColumns& cols = *FColumns;
     TPoint screen = PointOf(m.LParam);
     if (!NonClient(m.Msg) && wnd) MapWindowPoints(wnd, 0, &screen, 1);
+    // The window on the screen: a child's window rectangle is in its parent's client.
     TRect window;
     GetWindowRect(wnd, window);
+    TPoint origin{}, inset = ClientOrigin(wnd);
+    MapWindowPoints(wnd, 0, &origin, 1);
+    window = Bounds(origin.X - inset.X, origin.Y - inset.Y, window.Width(), window.Height());
     if (cols.IsValidColumn(cols.DropTarget) && cols.DropTarget != cols.DragIndex &&
         window.Contains(screen) && cols.IsValidColumn(cols.DragIndex)) {
         TLazyTreeColumn& dragged = cols[cols.DragIndex];
@@ -482,6 +486,13 @@ bool TLTHeader::DragTo(TPoint p) {
     MapWindowPoints(0, tree.WindowHandle(), &client, 1);
     client.Y += Height;
     TColumnIndex c = cols.ColumnAtPoint(client, true);
+    // Past the right end of the last column: dropped there it goes last.
+    if (TColumnIndex last = cols.LastVisibleColumn();
+        c == InvalidColumn && cols.IsValidColumn(last) && !tree.UseRightToLeftAlignment()) {
+        int left, right;
+        cols.GetColumnBounds(last, left, right);
+        if (client.X >= right && client.Y >= 0 && client.Y <= tree.Height()) c = last;
+    }
     bool needRepaint = c != InvalidColumn && c != cols.DropTarget;
     if (cols.IsValidColumn(c)) {
         int left, right;

@@ -171,6 +171,17 @@ TEST_F(HeaderInput, DroppedColumnsMoveAndDropsElsewhereAreReportedOut) {
               (std::vector<std::string>{"dragged 0 from 0", "dragged 1 from 0", "out 2", "out 2"}));
 }
 
+// Past the right end of the last column (the header runs on to 400) a
+// dragged column is dropped after it.
+TEST_F(HeaderInput, ColumnsDroppedPastTheLastOneGoLast) {
+    StartDrag();
+    Client(WM_MOUSEMOVE, 350, 8);
+    EXPECT_EQ(Columns().DropTarget, 2);
+    EXPECT_FALSE(Columns().DropOnLeft);
+    Client(WM_LBUTTONUP, 350, 8);
+    EXPECT_EQ(Positions(), (std::vector<int>{2, 0, 1}));
+}
+
 TEST_F(HeaderInput, EscapeEndsADragWithoutMovingTheColumn) {
     StartDrag();
     Client(WM_MOUSEMOVE, 260, 8);
