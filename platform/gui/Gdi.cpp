@@ -18,8 +18,8 @@
 #include <optional>
 #include <string_view>
 #include <tuple>
-#include <unordered_map>
 #include <unistd.h>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace nuq {
@@ -873,7 +873,8 @@ public:
         const TFontObject& font = f ? *f : stockFont;
         auto key = std::tie(font.Face, font.Height, font.Weight, font.Italic, font.Underline,
                             font.StrikeOut);
-        if (!FMetrics || key != std::tie(FFace, FHeight, FWeight, FItalic, FUnderline, FStrikeOut)) {
+        if (!FMetrics ||
+            key != std::tie(FFace, FHeight, FWeight, FItalic, FUnderline, FStrikeOut)) {
             std::tie(FFace, FHeight, FWeight, FItalic, FUnderline, FStrikeOut) = key;
             FMetrics.emplace(MakeFont(&font));
             FWidths.clear();

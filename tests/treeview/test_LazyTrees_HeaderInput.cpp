@@ -340,7 +340,10 @@ TEST(HeaderAutoFit, MeasuresTheRowsShown) {
     tree->SetRootNodeCount(2);
     const int indent = int(tree->Indent()), margin = tree->Margin();
     const int check = tree->CheckImages->Width() + 2;
-    struct Case { bool expanded, smart; int clientHeight, width; };
+    struct Case {
+        bool expanded, smart;
+        int clientHeight, width;
+    };
     for (auto c : {Case{false, false, 183, 100 + margin + indent},
                    Case{true, false, 183, 140 + margin + 2 * indent + check},
                    Case{true, true, 36, 60 + margin + 2 * indent + check}}) {
