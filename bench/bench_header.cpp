@@ -93,6 +93,30 @@ void BM_HeaderLoad(benchmark::State& state) {
 }
 BENCHMARK(BM_HeaderLoad)->Arg(1000)->Arg(4000)->Arg(16000)->Unit(benchmark::kMillisecond);
 
+// Fitting three columns to their content over a million expanded nodes (1,000
+// groups of 999 items, all open), as Ctrl+keypad-plus does without animation.
+void BM_AutoFitMillion(benchmark::State& state) {
+    auto tree = MakeTree(3, 100);
+    tree->OnInitNode = [](TBaseLazyTree& t, PLazyNode parent, PLazyNode, TLazyNodeInitStates& s) {
+        if (!parent || parent == t.RootNode()) s |= ivsHasChildren;
+    };
+    tree->OnGetText = [](TBaseLazyTree& t, PLazyNode node, TColumnIndex column, int,
+                         std::u16string& text) {
+        text = column == 1 ? u"item" : Utf8ToUtf16(std::to_string(node->Index * 7 + column));
+        if (column == 0 && t.GetNodeLevel(node) == 0) text += u" group";
+    };
+    tree->SetRootNodeCount(1000);
+    for (PLazyNode group = tree->RootNode()->FirstChild; group; group = group->NextSibling)
+        tree->SetChildCount(group, 999);
+    tree->FullExpand();
+    for (auto _ : state) {
+        for (int i = 0; i < 3; ++i) tree->Header().Columns()[i].SetWidth(100);
+        tree->Header().AutoFitColumns(false, smaUseColumnOption);
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * 3 * tree->TotalCount());
+}
+BENCHMARK(BM_AutoFitMillion)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 BENCHMARK_MAIN();

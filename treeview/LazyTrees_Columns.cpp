@@ -460,9 +460,11 @@ void TLazyTreeColumns::AnimatedResize(TColumnIndex column, int newWidth) {
 bool TLazyTreeColumns::UpdateHoverColumn(TPoint p) {
     TColumnIndex c = ColumnAtPoint({p.X, p.Y + FHeader->Height}, true);
     if (c == HoverIndex) return false;
-    if (IsValidColumn(HoverIndex)) FHeader->Invalidate(&(*this)[HoverIndex]);
-    if (IsValidColumn(c)) FHeader->Invalidate(&(*this)[c]);
+    // The header repaints at once: the cells must see the new state.
+    TColumnIndex old = HoverIndex;
     HoverIndex = c;
+    if (IsValidColumn(old)) FHeader->Invalidate(&(*this)[old]);
+    if (IsValidColumn(c)) FHeader->Invalidate(&(*this)[c]);
     return true;
 }
 
@@ -470,8 +472,9 @@ TColumnIndex TLazyTreeColumns::UpdateDownColumn(TPoint p) {
     TColumnIndex c = ColumnAtPoint({p.X, p.Y + FHeader->Height}, true);
     if (c >= 0 && c != DownIndex &&
         ((*this)[c].FOptions & (coAllowClick | coEnabled)) == (coAllowClick | coEnabled)) {
-        if (IsValidColumn(DownIndex)) FHeader->Invalidate(&(*this)[DownIndex]);
+        TColumnIndex old = DownIndex;
         DownIndex = c;
+        if (IsValidColumn(old)) FHeader->Invalidate(&(*this)[old]);
         FHeader->Invalidate(&(*this)[c]);
     }
     return c;

@@ -741,13 +741,26 @@ int TBaseLazyTree::ContentHeight() const {
 }
 
 int TBaseLazyTree::GetMaxColumnWidth(TColumnIndex column, bool useSmartColumnWidth) {
+    // The rows one can scroll to, or with smart width only the rows in view: nodes
+    // inside collapsed groups are not shown, so they neither count nor cost.
     bool showRoot = FOptions->PaintOptions() & toShowRoot;
     bool main = column == FHeader->MainColumn() || !FHeader->UseColumns();
+    // One canvas with the tree's font for every row, not a font set up per row.
+    TBitmap measure(1, 1);
+    measure.Canvas().Font.Assign(Font);
+    const int bottom = ClientRect().Height();
+    int top = 0;
+    PLazyNode n = useSmartColumnWidth ? GetNodeAt(0, 0, true, top) : GetFirstVisible();
     int result = 0;
-    for (PLazyNode n = useSmartColumnWidth ? GetFirstVisible() : GetFirst(); n;
-         n = useSmartColumnWidth ? GetNextVisible(n) : GetNext(n)) {
-        int width = DoGetNodeWidth(n, column, &Canvas()) + FMargin;
-        if (main) width += int(FIndent) * int(GetNodeLevel(n) + (showRoot ? 1 : 0));
+    for (; n && !OperationCanceled(); n = GetNextVisible(n)) {
+        if (useSmartColumnWidth) {
+            if (top >= bottom) break;
+            top += int(GetNodeHeight(n));
+        }
+        int width = DoGetNodeWidth(n, column, &measure.Canvas()) + FMargin;
+        if (main)
+            width += int(FIndent) * int(GetNodeLevel(n) + (showRoot ? 1 : 0)) +
+                     ContentIndentWidth(n, column);
         result = std::max(result, width);
     }
     return result;

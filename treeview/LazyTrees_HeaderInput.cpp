@@ -310,8 +310,9 @@ bool TLTHeader::HandleLeftButtonUp(TMessage& m) {
         FColumns->TrackedIndex = NoColumn;
     }
     if (FColumns->DownIndex >= 0) {
-        if (IsValidColumn(FColumns->DownIndex)) Invalidate(&(*FColumns)[FColumns->DownIndex]);
-        FColumns->DownIndex = NoColumn;
+        TColumnIndex down = FColumns->DownIndex;
+        FColumns->DownIndex = NoColumn; // before the cell repaints, so that it shows released
+        if (IsValidColumn(down)) Invalidate(&(*FColumns)[down]);
     }
     if (FStates & hsHeightTracking) DoAfterHeaderHeightTracking();
     FStates &= ~MouseStates;
@@ -325,8 +326,12 @@ void TLTHeader::DropDraggedColumn(TMessage& m) {
     TLazyTreeColumns& cols = *FColumns;
     TPoint screen = PointOf(m.LParam);
     if (!NonClient(m.Msg) && wnd) MapWindowPoints(wnd, 0, &screen, 1);
+    // The window on the screen: a child's window rectangle is in its parent's client.
     TRect window;
     GetWindowRect(wnd, window);
+    TPoint origin{}, inset = ClientOrigin(wnd);
+    MapWindowPoints(wnd, 0, &origin, 1);
+    window = Bounds(origin.X - inset.X, origin.Y - inset.Y, window.Width(), window.Height());
     if (cols.IsValidColumn(cols.DropTarget) && cols.DropTarget != cols.DragIndex &&
         window.Contains(screen) && cols.IsValidColumn(cols.DragIndex)) {
         TLazyTreeColumn& dragged = cols[cols.DragIndex];
@@ -481,6 +486,13 @@ bool TLTHeader::DragTo(TPoint p) {
     MapWindowPoints(0, tree.WindowHandle(), &client, 1);
     client.Y += Height;
     TColumnIndex c = cols.ColumnAtPoint(client, true);
+    // Past the right end of the last column: dropped there it goes last.
+    if (TColumnIndex last = cols.LastVisibleColumn();
+        c == InvalidColumn && cols.IsValidColumn(last) && !tree.UseRightToLeftAlignment()) {
+        int left, right;
+        cols.GetColumnBounds(last, left, right);
+        if (client.X >= right && client.Y >= 0 && client.Y <= tree.Height()) c = last;
+    }
     bool needRepaint = c != InvalidColumn && c != cols.DropTarget;
     if (cols.IsValidColumn(c)) {
         int left, right;
@@ -493,11 +505,16 @@ bool TLTHeader::DragTo(TPoint p) {
         cols.DropOnLeft = onLeft;
     }
     if (needRepaint) {
+        // The cells repaint at once: with the picture off them, so that what it
+        // keeps of the screen under it is the header as it now is, not an old mark
+        // it would put back when it moves or ends.
+        FDragImage->HidePicture();
         TColumnIndex old = cols.DropTarget;
         cols.DropTarget = NoColumn;
         if (cols.IsValidColumn(old)) Invalidate(&cols[old]);
         cols.DropTarget = c;
         if (cols.IsValidColumn(c)) Invalidate(&cols[c]);
+        FDragImage->ShowPicture();
     }
     FDragImage->DragTo(p, needRepaint);
     return needRepaint;

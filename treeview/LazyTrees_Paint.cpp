@@ -166,6 +166,12 @@ void TBaseLazyTree::CollectPaintColumns(TTreePaintPass& pass) {
         pass.Columns.push_back({c->Index(), left, left + c->Width(), c->Position()});
         pass.ContentRight = std::max(pass.ContentRight, left + c->Width());
     }
+    // In screen order, which a moved column leaves different from index order: a
+    // caption running on into empty cells skips only the cells right of it.
+    std::sort(pass.Columns.begin(), pass.Columns.end(),
+              [](const TTreePaintPass::TColumn& a, const TTreePaintPass::TColumn& b) {
+                  return a.Position < b.Position;
+              });
     // Fixed columns last, so that they cover what scrolls under them.
     std::stable_partition(pass.Columns.begin(), pass.Columns.end(),
                           [this](const TTreePaintPass::TColumn& c) {

@@ -15,7 +15,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <optional>
+#include <string_view>
+#include <tuple>
 #include <unistd.h>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace nuq {
@@ -858,10 +862,57 @@ bool GetTextMetrics(HDC dc, TTextMetric& tm) {
     return true;
 }
 
+namespace {
+
+// Texts are measured far more often than fonts change (a column fitted to its
+// content measures every row): the metrics of the last font measured in are
+// kept, with the widths of the texts met in it.
+class TTextMeasure {
+public:
+    const QFontMetrics& Metrics(const TFontObject* f) {
+        const TFontObject& font = f ? *f : stockFont;
+        auto key = std::tie(font.Face, font.Height, font.Weight, font.Italic, font.Underline,
+                            font.StrikeOut);
+        if (!FMetrics ||
+            key != std::tie(FFace, FHeight, FWeight, FItalic, FUnderline, FStrikeOut)) {
+            std::tie(FFace, FHeight, FWeight, FItalic, FUnderline, FStrikeOut) = key;
+            FMetrics.emplace(MakeFont(&font));
+            FWidths.clear();
+        }
+        return *FMetrics;
+    }
+    int Width(const char16_t* text, int count) {
+        std::u16string_view key(text, size_t(count));
+        if (auto it = FWidths.find(key); it != FWidths.end()) return it->second;
+        int width = FMetrics->horizontalAdvance(Text16(text, count));
+        if (FWidths.size() >= MaxWidths) FWidths.clear();
+        FWidths.emplace(std::u16string(key), width);
+        return width;
+    }
+
+private:
+    static constexpr size_t MaxWidths = 1 << 16;
+    struct Hash {
+        using is_transparent = void;
+        size_t operator()(std::u16string_view s) const {
+            return std::hash<std::u16string_view>()(s);
+        }
+    };
+    std::string FFace;
+    int FHeight = 0, FWeight = 0;
+    bool FItalic = false, FUnderline = false, FStrikeOut = false;
+    std::optional<QFontMetrics> FMetrics;
+    std::unordered_map<std::u16string, int, Hash, std::equal_to<>> FWidths;
+};
+
+} // namespace
+
 bool GetTextExtentPoint32W(HDC dc, const char16_t* text, int count, TPoint& size) {
     EnsureGuiToolkit();
-    QFontMetrics m(MakeFont(dc ? &dc->S.FontV : nullptr));
-    size = {m.horizontalAdvance(Text16(text, count)), m.height()};
+    if (count < 0) count = int(std::u16string_view(text).size());
+    thread_local TTextMeasure measure;
+    const QFontMetrics& m = measure.Metrics(dc ? &dc->S.FontV : nullptr);
+    size = {measure.Width(text, count), m.height()};
     return true;
 }
 

@@ -351,7 +351,11 @@ protected:
     // A window of ours shown under the mouse (a hint) makes the toolkit
     // report a leave though the mouse stayed: only a real leave counts.
     void leaveEvent(QEvent*) override {
-        if (!rect().contains(mapFromGlobal(QCursor::pos()))) DeliverMouseLeave();
+        QPoint at = mapFromGlobal(QCursor::pos());
+        if (rect().contains(at)) return;
+        // Where the pointer went: what asks for it from now on must not find it still here.
+        if (!GetCapture()) SetCursorPos(ScreenPoint(at));
+        DeliverMouseLeave();
     }
     void wheelEvent(QWheelEvent* e) override {
         DeliverWheel(ScreenPoint(e->position().toPoint()), e->angleDelta().y(),

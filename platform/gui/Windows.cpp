@@ -283,10 +283,22 @@ TPoint ScreenClientOrigin(HWND wnd) {
     return p;
 }
 
-void DrawArrowButton(HDC dc, TRect r, int dir) {
-    DrawEdge(dc, r, EDGE_RAISED, BF_RECT | BF_MIDDLE | BF_ADJUST);
-    HBRUSH b = CreateSolidBrush(GetSysColor(COLOR_BTNTEXT));
+void DrawArrowButton(HDC dc, TRect r, int dir, bool pressed = false) {
     int cx = (r.Left + r.Right) / 2, cy = (r.Top + r.Bottom) / 2;
+    if (pressed) {
+        // Held down: flat in the shadow colour, the arrow one pixel down and right.
+        HBRUSH face = CreateSolidBrush(GetSysColor(COLOR_BTNFACE)),
+               shadow = CreateSolidBrush(GetSysColor(COLOR_BTNSHADOW));
+        FillRect(dc, r, face);
+        FrameRect(dc, r, shadow);
+        DeleteObject(face);
+        DeleteObject(shadow);
+        ++cx;
+        ++cy;
+    } else {
+        DrawEdge(dc, r, EDGE_RAISED, BF_RECT | BF_MIDDLE | BF_ADJUST);
+    }
+    HBRUSH b = CreateSolidBrush(GetSysColor(COLOR_BTNTEXT));
     for (int i = 0; i < 4; ++i) {
         TRect line;
         switch (dir) {
@@ -347,17 +359,19 @@ TBarPart PartAt(const TBarLayout& l, TPoint p) {
     return a < l.ThumbStart + l.Thumb ? bpThumb : bpPageDown;
 }
 
-void DrawScrollBar(HDC dc, const TBarLayout& l) {
+// Pressed: the arrow held down under the mouse (bpLineUp or bpLineDown), else bpNone.
+void DrawScrollBar(HDC dc, const TBarLayout& l, TBarPart pressed) {
     TRect r = l.Bar;
     HBRUSH track = CreateSolidBrush(GetSysColor(COLOR_SCROLLBAR));
     FillRect(dc, r, track);
     DeleteObject(track);
+    const bool up = pressed == bpLineUp, down = pressed == bpLineDown;
     if (l.Vertical) {
-        DrawArrowButton(dc, {r.Left, r.Top, r.Right, r.Top + l.Button}, 0);
-        DrawArrowButton(dc, {r.Left, r.Bottom - l.Button, r.Right, r.Bottom}, 1);
+        DrawArrowButton(dc, {r.Left, r.Top, r.Right, r.Top + l.Button}, 0, up);
+        DrawArrowButton(dc, {r.Left, r.Bottom - l.Button, r.Right, r.Bottom}, 1, down);
     } else {
-        DrawArrowButton(dc, {r.Left, r.Top, r.Left + l.Button, r.Bottom}, 2);
-        DrawArrowButton(dc, {r.Right - l.Button, r.Top, r.Right, r.Bottom}, 3);
+        DrawArrowButton(dc, {r.Left, r.Top, r.Left + l.Button, r.Bottom}, 2, up);
+        DrawArrowButton(dc, {r.Right - l.Button, r.Top, r.Right, r.Bottom}, 3, down);
     }
     if (!l.Thumb) return;
     TRect t = l.Vertical
@@ -400,6 +414,14 @@ TBarLayout LayoutOf(const TWindowRec* w, int bar) {
     return LayoutBar(w->Scroll[bar], BarRect(w, bar), bar == SB_VERT, pos);
 }
 
+// The arrow of the bar held down with the mouse still on it, which shows pressed.
+TBarPart PressedArrow(const TWindowRec* w, int bar) {
+    const TBarTracking& t = Tracking();
+    if (t.Wnd != w->Handle || t.Bar != bar || (t.Part != bpLineUp && t.Part != bpLineDown))
+        return bpNone;
+    return PartAt(LayoutOf(w, bar), t.Mouse) == t.Part ? t.Part : bpNone;
+}
+
 void PaintNonClient(HWND wnd) {
     TWindowRec* w = Find(wnd);
     if (!w || !w->Image) return;
@@ -413,8 +435,8 @@ void PaintNonClient(HWND wnd) {
         DeleteObject(b);
     }
     bool v = w->Style & WS_VSCROLL, h = w->Style & WS_HSCROLL;
-    if (v) DrawScrollBar(dc, LayoutOf(w, SB_VERT));
-    if (h) DrawScrollBar(dc, LayoutOf(w, SB_HORZ));
+    if (v) DrawScrollBar(dc, LayoutOf(w, SB_VERT), PressedArrow(w, SB_VERT));
+    if (h) DrawScrollBar(dc, LayoutOf(w, SB_HORZ), PressedArrow(w, SB_HORZ));
     if (v && h) {
         int sb = GetSystemMetrics(SM_CXVSCROLL);
         HBRUSH b = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
@@ -1275,6 +1297,7 @@ void PressBar(HWND wnd, int bar, TPoint screen) {
         return;
     }
     StepBar();
+    SendMessage(wnd, WM_NCPAINT, 1, 0); // the arrow shows pressed
     if (!t.Repeat) t.Repeat = std::make_unique<TTimer>();
     t.Repeat->SetEnabled(false);
     t.Repeat->SetInterval(350); // the first repeat waits, as a system's does
@@ -1342,7 +1365,12 @@ constexpr UINT NonClientOffset = WM_MOUSEMOVE - WM_NCMOUSEMOVE;
 void DeliverMouse(UINT msg, TPoint screen, WPARAM keys) {
     SetCursorPos(screen);
     if (Tracking().Wnd) {
-        Tracking().Mouse = WindowPoint(Tracking().Wnd, screen);
+        TBarTracking& t = Tracking();
+        TWindowRec* w = Find(t.Wnd);
+        TBarPart shown = w ? PressedArrow(w, t.Bar) : bpNone;
+        t.Mouse = WindowPoint(t.Wnd, screen);
+        // A held arrow shows pressed only while the mouse is on it.
+        if (w && PressedArrow(w, t.Bar) != shown) SendMessage(t.Wnd, WM_NCPAINT, 1, 0);
         if (msg == WM_MOUSEMOVE && Tracking().Part == bpThumb) DragThumb(screen);
         if (msg == WM_LBUTTONUP) ReleaseBar();
         return;

@@ -171,6 +171,17 @@ TEST_F(HeaderInput, DroppedColumnsMoveAndDropsElsewhereAreReportedOut) {
               (std::vector<std::string>{"dragged 0 from 0", "dragged 1 from 0", "out 2", "out 2"}));
 }
 
+// Past the right end of the last column (the header runs on to 400) a
+// dragged column is dropped after it.
+TEST_F(HeaderInput, ColumnsDroppedPastTheLastOneGoLast) {
+    StartDrag();
+    Client(WM_MOUSEMOVE, 350, 8);
+    EXPECT_EQ(Columns().DropTarget, 2);
+    EXPECT_FALSE(Columns().DropOnLeft);
+    Client(WM_LBUTTONUP, 350, 8);
+    EXPECT_EQ(Positions(), (std::vector<int>{2, 0, 1}));
+}
+
 TEST_F(HeaderInput, EscapeEndsADragWithoutMovingTheColumn) {
     StartDrag();
     Client(WM_MOUSEMOVE, 260, 8);
@@ -301,6 +312,46 @@ TEST(HeaderAutoFit, DoubleClickOnABorderFitsTheColumnToItsWidestCell) {
     EXPECT_EQ(widest - h.Columns()[0].Width(), 40);
     EXPECT_EQ(fitted.size(), 3u);
     UseRealClock();
+}
+
+// Fitting measures the rows one can scroll to (children of a collapsed node
+// neither count nor cost), or with smart width the rows in view; the main
+// column makes room for the indent and the check box.
+TEST(HeaderAutoFit, MeasuresTheRowsShown) {
+    SetMainThread();
+    EnsureGuiToolkit();
+    auto tree = NewComponent<WideCellTree>();
+    tree->SetBounds(0, 0, 400, 200);
+    tree->SetBorderStyle(0);
+    tree->Handle();
+    TLTHeader& h = tree->Header();
+    h.SetOptions(h.Options() | hoVisible);
+    h.Columns().Add()->SetWidth(50);
+    auto& options = tree->TreeOptions();
+    options.SetMiscOptions(options.MiscOptions() | toCheckSupport);
+    tree->OnInitNode = [](TBaseLazyTree& t, PLazyNode parent, PLazyNode node,
+                          TLazyNodeInitStates& states) {
+        if (!parent || parent == t.RootNode())
+            states |= ivsHasChildren;
+        else
+            node->CheckType = ctCheckBox;
+    };
+    tree->OnInitChildren = [](TBaseLazyTree&, PLazyNode, uint32_t& count) { count = 3; };
+    tree->SetRootNodeCount(2);
+    const int indent = int(tree->Indent()), margin = tree->Margin();
+    const int check = tree->CheckImages->Width() + 2;
+    struct Case {
+        bool expanded, smart;
+        int clientHeight, width;
+    };
+    for (auto c : {Case{false, false, 183, 100 + margin + indent},
+                   Case{true, false, 183, 140 + margin + 2 * indent + check},
+                   Case{true, true, 36, 60 + margin + 2 * indent + check}}) {
+        tree->SetBounds(0, 0, 400, c.clientHeight + 17);
+        tree->SetExpanded(tree->GetFirst(), c.expanded);
+        h.AutoFitColumns(false, c.smart ? smaAllColumns : smaNoColumn);
+        EXPECT_EQ(h.Columns()[0].Width(), c.width) << c.expanded << c.smart;
+    }
 }
 
 // Columns may be as wide as an integer holds; dragging one that shows after a

@@ -290,6 +290,24 @@ TEST_F(PaintFixture, GridLinesAndColumns) {
     EXPECT_EQ(Count({0, 0, 300, 54}, GridColor), 0);
 }
 
+// A column moved before the others paints its own cells where it now shows,
+// whichever column it passed.
+TEST_F(PaintFixture, MovedColumnsPaintInTheirNewPlace) {
+    for (int w : {100, 60, 80}) Tree->Header().Columns().Add()->SetWidth(w);
+    Tree->OnGetText = [](TBaseLazyTree&, PLazyNode, TColumnIndex column, int, std::u16string& t) {
+        t = column == 2 ? u"WWW" : u"";
+    };
+    for (int position : {2, 0, 1}) {
+        Tree->Header().Columns()[2].SetPosition(TColumnPosition(position));
+        int left = Tree->Header().Columns()[2].Left();
+        Target->Canvas().Brush.Color = clLime;
+        Target->Canvas().FillRect({0, 0, 300, 200});
+        Paint();
+        EXPECT_EQ(Count({left, 0, left + 80, 18}, clLime), 0) << position;
+        EXPECT_GT(Count({left, 0, left + 80, 18}, clBlack), 10) << position;
+    }
+}
+
 TEST_F(PaintFixture, DropMarksAndDropTarget) {
     Tree->Colors().SetColor(TLTColors::DropMarkColor, clFuchsia);
     Tree->Colors().SetColor(TLTColors::DropTargetColor, clAqua);
