@@ -224,6 +224,7 @@ private:
     void SocketError(int& errorCode);
     void StartReconnectTimer();
     void ReconnectTick();
+    void AttemptMessage();
     void AttachSocketEvents();
     void PollDDE();
     void OpenDDEItems();

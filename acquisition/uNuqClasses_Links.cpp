@@ -169,6 +169,8 @@ void TBoilerRoom::StartLink() {
         OpenComPort();
         break;
     case lkTCP:
+        // Said before the wait, which may last the socket's whole connect limit.
+        AttemptMessage();
         TryConnect();
         break;
     case lkDDE:
@@ -451,12 +453,15 @@ void TBoilerRoom::ReconnectTick() {
     if (ReconnectTimer->Interval() == ReconnectLongMs())
         ReconnectTimer->SetInterval(ReconnectQuickMs());
     SetState(bsConnecting);
-    if (!Connected)
-        LinkMessage("Попытка соединения с ",
-                    " (" + std::to_string(ConnectAttempt) + " из " +
-                        std::to_string(MaxConnectTry()) + ")...",
-                    smInfo);
+    if (!Connected) AttemptMessage();
     TryConnect();
+}
+
+void TBoilerRoom::AttemptMessage() {
+    LinkMessage("Попытка соединения с ",
+                " (" + std::to_string(ConnectAttempt) + " из " + std::to_string(MaxConnectTry()) +
+                    ")...",
+                smInfo);
 }
 
 // GPRS link -------------------------------------------------------------------
