@@ -208,6 +208,7 @@ private:
     void RxBufferChange();
     void FrameLines();
     void ResetRxBuffer();
+    void LineDropped(); // says DroppedBytes in the log and the trace
     void SendOnLink(const std::string& line);
     void LinkMessage(const std::string& before, const std::string& after, int kind);
 
@@ -252,6 +253,7 @@ private:
     bool Framing = false;
     int RxScanFrom = 0;
     bool DiscardingLine = false;
+    uint64_t DroppedBytes = 0; // of the line being dropped
     uint64_t RxSession = 0;
     // False once the object is destroyed: a handler may destroy it while a
     // pass still runs on it.

@@ -73,9 +73,13 @@ void TBoilerRoom::FrameLines() {
             const bool trailingCR = count > 0 && RxBuffer.Bytes(count - 1) == '\r';
             if (!DiscardingLine && count > MaxLineBytes) {
                 DiscardingLine = true;
-                Trace("<<< line longer than " + std::to_string(MaxLineBytes) + " bytes dropped");
+                DroppedBytes = 0;
             }
-            if (DiscardingLine) RxBuffer.Delete(0, trailingCR ? count - 1 : count, true);
+            if (DiscardingLine) {
+                const int dropped = trailingCR ? count - 1 : count;
+                DroppedBytes += uint64_t(dropped);
+                RxBuffer.Delete(0, dropped, true);
+            }
             RxScanFrom = std::max(RxBuffer.Count() - 1, 0);
             return;
         }
@@ -90,13 +94,12 @@ void TBoilerRoom::FrameLines() {
             const size_t end = all.find("\r\n", start);
             const std::string_view raw(all.data() + start, end - start);
             start = end + 2;
-            if (DiscardingLine) {
-                // The tail of a line already dropped.
+            if (DiscardingLine || raw.size() > size_t(MaxLineBytes)) {
+                // A line too long to keep, or the tail of one already cut.
+                DroppedBytes = (DiscardingLine ? DroppedBytes : 0) + raw.size();
                 DiscardingLine = false;
-                continue;
-            }
-            if (raw.size() > size_t(MaxLineBytes)) {
-                Trace("<<< line longer than " + std::to_string(MaxLineBytes) + " bytes dropped");
+                LineDropped();
+                if (!*alive) return;
                 continue;
             }
             try {
@@ -117,12 +120,21 @@ void TBoilerRoom::FrameLines() {
     }
 }
 
+void TBoilerRoom::LineDropped() {
+    const std::string what = "длиннее " + std::to_string(MaxLineBytes) +
+                             " байт отброшена, отброшено байт: " + std::to_string(DroppedBytes);
+    Trace("<<< line " + what);
+    LinkMessage("Строка от ", " " + what, smError);
+}
+
 void TBoilerRoom::ResetRxBuffer() {
     // A half line of an earlier connection must not glue onto the first
-    // packet of the next one.
+    // packet of the next one; a long one being dropped is said as it stands.
+    if (DiscardingLine) LineDropped();
     RxBuffer.Delete(0, RxBuffer.Count(), true);
     RxScanFrom = 0;
     DiscardingLine = false;
+    DroppedBytes = 0;
     ++RxSession;
 }
 
