@@ -217,6 +217,8 @@ private:
     void ComOpen();
     void ComClose();
     void OpenComPort();
+    void StartComReopenTimer();
+    void ComRetryMessage();
 
     // TCP link.
     void TryConnect();
@@ -260,6 +262,7 @@ private:
     std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
 
     std::unique_ptr<TSerComm> ComPort;
+    std::string ComFailure; // the last open failure said, until the port opens
     std::unique_ptr<TSerBuffer> ComBuffer;
     std::unique_ptr<TClientSocket> Socket;
     std::unique_ptr<TTimer> ReconnectTimer;

@@ -205,6 +205,7 @@ void TBoilerRoom::StopLink() {
     switch (LinkKind) {
     case lkComPort:
         if (ComPort) ComPort->Close(); // its close event reports it
+        ComFailure.clear();
         Connected = false;
         SetState(bsNotConnected);
         break;
@@ -322,10 +323,16 @@ void TBoilerRoom::OpenComPort() {
     try {
         ComPort->Open();
     } catch (const std::exception& e) {
-        // A port that cannot be opened is reported like a port error, not raised.
+        // A port that cannot be opened is reported like a port error, not
+        // raised; the same failure again on a retry is not said again.
         SetNoAnswer(true);
-        LinkMessage("Ошибка COM-порта для связи с ", ". Код ошибки: " + std::string(e.what()),
-                    smError);
+        if (e.what() != ComFailure) {
+            ComFailure = e.what();
+            LinkMessage("Ошибка COM-порта для связи с ", ". Код ошибки: " + std::string(e.what()),
+                        smError);
+            ComRetryMessage();
+        }
+        StartComReopenTimer();
     }
 }
 
@@ -333,9 +340,39 @@ void TBoilerRoom::ComError(uint32_t errorCode) {
     SetNoAnswer(true);
     LinkMessage("Ошибка COM-порта для связи с ", ". Код ошибки: " + std::to_string(errorCode),
                 smError);
+    // A device that went away is closed, so that it can be opened again
+    // when it comes back.
+    if (ComPort && ComPort->IsOpen() && ComPort->LineLost()) {
+        ComPort->Close();
+        ComFailure.clear();
+        ComRetryMessage();
+        StartComReopenTimer();
+    }
+}
+
+void TBoilerRoom::ComRetryMessage() {
+    if (Running)
+        LinkMessage("Повтор открытия COM-порта для связи с ",
+                    " через " + std::to_string(ReconnectLongMs() / 1000) + " сек.", smInfo);
+}
+
+// While the object runs and its port is shut, the port is tried every
+// ReconnectLong seconds, as a TCP link reconnects.
+void TBoilerRoom::StartComReopenTimer() {
+    if (!Running) return;
+    if (!ReconnectTimer) {
+        ReconnectTimer = std::make_unique<TTimer>();
+        ReconnectTimer->SetOnTimer([this] {
+            ReconnectTimer->SetEnabled(false);
+            if (Running && ComPort && !ComPort->IsOpen()) OpenComPort();
+        });
+    }
+    ReconnectTimer->SetInterval(ReconnectLongMs());
+    ReconnectTimer->SetEnabled(true);
 }
 
 void TBoilerRoom::ComOpen() {
+    ComFailure.clear();
     Connected = true;
     SetNoAnswer(false);
     StopProcessTimer();
