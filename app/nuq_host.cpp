@@ -2,6 +2,7 @@
 
 #include "acquisition/uScriptClasses.h"
 #include "app/nuq_commands.h"
+#include "app/nuq_requests.h"
 #include "foundation/uNuqSettings.h"
 #include "foundation/uNuqUtils.h"
 #include "foundation/uTrace.h"
@@ -261,8 +262,7 @@ void THost::AssignEvents(THostObject& object) {
     room.OnDataSent = [this](TBoilerRoom& r, const std::string& text, bool sent) {
         Log(Quoted(r.Name) + " >>> " + text + (sent ? "" : " (не отправлено)"));
     };
-    if (!object.RequestText.empty())
-        room.InitRequestTimer(0, [o](TBoilerRoom& r) { r.SendText(o->RequestText, true); });
+    if (!object.RequestText.empty()) AssignRequests(*this, object);
 }
 
 void THost::HandleData(THostObject& object, const std::string& line) {
@@ -290,7 +290,7 @@ void THost::ShowData(THostObject& object, const std::string& line) {
         Log(Quoted(room.Name) + " <<< " + line);
         return;
     }
-    room.StopProcessTimer();
+    AnswerReceived(object);
     room.LastDataTime = Now();
     const TByteList bytes = HexToByteList(line);
     room.DecodePacket(std::string(bytes.begin(), bytes.end()));

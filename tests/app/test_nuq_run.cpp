@@ -386,3 +386,23 @@ TEST_F(NuqRun, ShowsTheAlarmCodesText) {
         << shown;
     EXPECT_EQ(run.Terminate(), 0);
 }
+
+// A controller that never answers is said at each time-out, marked as not
+// answering after MaxRequestFailCount of them, and its link opened anew.
+TEST_F(NuqRun, MuteControllerIsReportedAndRestarted) {
+    std::ofstream(home / "setting.ini")
+        << "[FlowSettings]\nReconnectQuick=1\nWailAnswerTimeout=1\nMaxRequestFailCount=2\n";
+    SimProcess sim(kSimController, {"--tcp", "0", "--packet", "41", "--request", "NEVER"});
+    const int port = sim.Port();
+    ASSERT_GT(port, 0);
+    Objects("[A]\nName=А\nLink=TCP\nHost=127.0.0.1\nPort=" + std::to_string(port) +
+            "\nRequestPeriod=1\nRequestText=REQ\nScript=t.nqs\n");
+    SimProcess run(NUQ_EXE, {"--home", home.string(), "run"});
+    for (const char* said :
+         {"Соединение с \"А\" установлено", "Объект \"А\" не ответил на запрос за 1 сек. (1 из 2)",
+          "Объект \"А\" не ответил на запрос за 1 сек. (2 из 2)", "\"А\": Объект не отвечает",
+          "Связь с \"А\" открывается заново", "Соединение с \"А\" установлено",
+          "Объект \"А\" не ответил на запрос за 1 сек. (1 из 2)"})
+        EXPECT_NE(run.WaitForText(said), "<timeout>") << said;
+    EXPECT_EQ(run.Terminate(), 0);
+}
