@@ -406,3 +406,28 @@ TEST_F(NuqRun, MuteControllerIsReportedAndRestarted) {
         EXPECT_NE(run.WaitForText(said), "<timeout>") << said;
     EXPECT_EQ(run.Terminate(), 0);
 }
+
+// A serial device that goes away (the controller's pseudo-terminal closed)
+// and comes back is opened again and polled again.
+TEST_F(NuqRun, SerialDeviceGoneAndBackIsPolledAgain) {
+    std::ofstream(home / "setting.ini") << "[FlowSettings]\nReconnectLong=1\n";
+    const std::string com = (home / "COM7").string();
+    auto sim = std::make_unique<SimProcess>(
+        kSimController, std::vector<std::string>{"--serial", com, "--packet", "41"});
+    ASSERT_EQ(sim->WaitFor("serial "), "serial " + com);
+    Objects("[C]\nName=К\nLink=COM\nComPort=7\nRequestPeriod=1\nRequestText=REQ\nScript=t.nqs\n");
+    setenv("NUQ_PORT_DIR", home.c_str(), 1);
+    SimProcess run(NUQ_EXE, {"--home", home.string(), "run"});
+    unsetenv("NUQ_PORT_DIR");
+    ASSERT_NE(run.WaitForText("Температура = 65 °C"), "<timeout>");
+    sim.reset();
+    EXPECT_NE(run.WaitForText("COM-порт для связи с \"К\" закрыт"), "<timeout>");
+    EXPECT_NE(run.WaitForText("Повтор открытия COM-порта для связи с \"К\" через 1 сек."),
+              "<timeout>");
+    sim = std::make_unique<SimProcess>(
+        kSimController, std::vector<std::string>{"--serial", com, "--packet", "42"});
+    ASSERT_EQ(sim->WaitFor("serial "), "serial " + com);
+    EXPECT_NE(run.WaitForText("COM-порт для связи с \"К\" открыт"), "<timeout>");
+    EXPECT_NE(run.WaitForText("Температура = 66 °C"), "<timeout>");
+    EXPECT_EQ(run.Terminate(), 0);
+}
