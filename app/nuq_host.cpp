@@ -122,6 +122,7 @@ bool THost::LoadObjects(const std::string& fileName, std::string& error) {
         return false;
     }
     const TIniFile ini(fileName);
+    for (int line : ini.NotUtf8Lines()) Log(NotUtf8LineMessage("Файл " + fileName, line));
     std::vector<int> modemPorts;
     for (const std::string& section : ini.ReadSections())
         if (LinkKindOf(ini.ReadString(section, "Link", "")) == lkGPRS)
@@ -168,12 +169,15 @@ bool THost::LoadObjects(const std::string& fileName, std::string& error) {
                 auto found = scripts.find(script);
                 if (found == scripts.end()) {
                     std::string text, reason;
-                    if (!ReadTextFile(PathInHome(script), text, reason))
+                    TScriptFileLines lines;
+                    if (!ReadScriptFile(PathInHome(script), script, text, lines, reason))
                         throw Exception("скрипт " + script + " не прочитан: " + reason);
+                    for (const std::string& line : lines.Said) Log(line);
                     tScriptAnalyser analyser;
                     analyser.Analyse(text);
-                    const std::string first =
-                        analyser.Passed() ? std::string() : analyser.Errors[0].Text;
+                    const std::string first = !lines.Refusals.empty() ? lines.Refusals[0]
+                                              : analyser.Passed()     ? std::string()
+                                                                      : analyser.Errors[0].Text;
                     found = scripts.emplace(script, std::make_pair(std::move(text), first)).first;
                 }
                 if (!found->second.second.empty())

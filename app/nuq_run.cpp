@@ -6,6 +6,7 @@
 #include "foundation/uTrace.h"
 #include "platform/EventLoop.h"
 #include "platform/Host.h"
+#include "platform/IniFiles.h"
 #include "platform/Timer.h"
 
 #include <algorithm>
@@ -100,6 +101,9 @@ int RunCommand(const Args& args) {
     if (!FileExists(SettingsFileName()))
         host.Log("Файл настроек " + SettingsFileName() +
                  " не найден: действуют значения по умолчанию");
+    const TIniFile settingsIni(SettingsFileName());
+    for (int line : settingsIni.NotUtf8Lines())
+        host.Log(NotUtf8LineMessage("Файл " + SettingsFileName(), line));
     if (trace) {
         SetHostParameters({"/TRACE"});
         // The folder is found (or made) once; the settings are not read

@@ -308,11 +308,16 @@ TEST_F(NuqRun, RefusesWhatItCannotRun) {
                                         "#endscript;\n";
     std::ofstream(home / "noscale.nqs") << "#script;\n#defbyte 1;\nType = IsReal;\nCaption = 'a';\n"
                                            "#enddefbyte;\n#endscript;\n";
+    std::ofstream(home / "mixed.nqs") << "#script;\n#defbyte 1;\nType = IsByte;\nCaption = 'Т';\n"
+                                         "MetricUnit = '\xB0" "C';\nCaption = 'Т';\n#enddefbyte;\n"
+                                         "#endscript;\n";
     struct Case {
         const char* keys;
         const char* logged;
     };
     const Case cases[] = {
+        {"Script=mixed.nqs",
+         "скрипт mixed.nqs не прошёл проверку: Стр. 5 - Строка не в кодировке UTF-8."},
         {"Script=empty.nqs", "скрипт empty.nqs не прошёл проверку: Не найден текст скрипта"},
         {"Script=hello.nqs", "скрипт hello.nqs не прошёл проверку: Отсутствует описание начала"},
         {"Script=random.nqs", "скрипт random.nqs не прошёл проверку: "},
@@ -370,17 +375,26 @@ TEST_F(NuqRun, RefusesWhatItCannotRun) {
 
 // The alarm code of a packet is shown with its text from the object's
 // script, though the byte is hidden from the parameter table.
+// Both files mix encodings: the cp1251 comment of the UTF-8 script and the
+// cp1251 line of objects.ini are said, and the caption still matches.
 TEST_F(NuqRun, ShowsTheAlarmCodesText) {
     std::ofstream(home / "alarm.nqs")
-        << "#script;\n#defbyte 1;\nType = IsByte;\nCaption = 'Код аварии';\nVisible = False;\n"
+        << "#script;\n// \xCA\xEE\xE4 \xE0\xE2\xE0\xF0\xE8\xE8\n#defbyte 1;\nType = IsByte;\n"
+           "Caption = 'Код аварии';\nVisible = False;\n"
            "#enddefbyte;\n#defcrash;\nCode 2 -> 'Загазованность помещения';\n#enddefcrash;\n"
            "#endscript;\n";
     SimProcess sim(kSimController, {"--tcp", "0", "--packet", "02", "--request", "REQ"});
     const int port = sim.Port();
     ASSERT_GT(port, 0);
     Objects("[A]\nName=А\nLink=TCP\nHost=127.0.0.1\nPort=" + std::to_string(port) +
-            "\nRequestPeriod=1\nRequestText=REQ\nScript=alarm.nqs\n");
+            "\nRequestPeriod=1\nRequestText=REQ\nScript=alarm.nqs\nKey=\xCA\xEB\xFE\xF7\n");
     SimProcess run(NUQ_EXE, {"--home", home.string(), "run"});
+    EXPECT_NE(run.WaitForText("objects.ini, стр. 9: строка не в кодировке UTF-8, прочитана как "
+                              "cp1251"),
+              "<timeout>");
+    EXPECT_NE(run.WaitForText("Скрипт alarm.nqs, стр. 2: строка не в кодировке UTF-8, прочитана "
+                              "как cp1251 (комментарий)"),
+              "<timeout>");
     const std::string shown = run.WaitForText("Код аварии");
     EXPECT_NE(shown.find("    Код аварии = 2 (Загазованность помещения)"), std::string::npos)
         << shown;
