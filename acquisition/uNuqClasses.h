@@ -185,6 +185,9 @@ public:
     // Reads every mapped item and builds the synthetic packet as hex text;
     // '' when any read fails or a value does not convert.
     std::string ReadOPCValues();
+    // Why the last ReadOPCValues gave nothing (the service, topic and item,
+    // and the reason); '' when it built its packet.
+    std::string OPCReadError;
 
     // The object's state line, and its SMS report.
     std::string StateText() const;
@@ -263,6 +266,7 @@ private:
 
     std::unique_ptr<TSerComm> ComPort;
     std::string ComFailure; // the last open failure said, until the port opens
+    std::string OPCFailureSaid; // the DDE read failure said, until reads work again
     std::unique_ptr<TSerBuffer> ComBuffer;
     std::unique_ptr<TClientSocket> Socket;
     std::unique_ptr<TTimer> ReconnectTimer;

@@ -223,6 +223,7 @@ void TBoilerRoom::StopLink() {
     case lkDDE:
         if (FDDETimer) FDDETimer->SetEnabled(false);
         OPCServer.reset();
+        OPCFailureSaid.clear();
         SetState(bsNotConnected);
         LinkMessage("OPC/DDE клиент для ", " отключен", smInfo);
         break;
@@ -568,38 +569,64 @@ void TBoilerRoom::PollDDE() {
         if (*alive) Framing = false;
     });
     const std::string text = ReadOPCValues();
+    // A source that stays down is said once as it goes and once as it is back.
+    if (OPCReadError != OPCFailureSaid && (OPCReadError.empty() || OPCFailureSaid.empty())) {
+        OPCFailureSaid = OPCReadError;
+        if (OPCReadError.empty())
+            LinkMessage("Чтение OPC/DDE для ", " восстановлено", smInfo);
+        else
+            LinkMessage("Ошибка чтения OPC/DDE для ", ": " + OPCReadError, smError);
+        if (!*alive) return;
+    }
     if (OnData) OnData(*this, text);
 }
 
 std::string TBoilerRoom::ReadOPCValues() {
     TMutexHold hold(OPCRMMutex);
+    OPCReadError = "клиент не запущен";
     if (!OPCServer) return {};
+    // Reads one item; false with OPCReadError naming it and the reason.
+    auto read = [&](const std::string& topic, const std::string& item, std::string& value) {
+        const std::string where =
+            "сервис " + DDEServiceName + ", раздел " + topic + ", элемент " + item + ": ";
+        if (!OPCServer->ReadItem(topic, item, value)) {
+            OPCReadError = where + "нет связи с сервисом";
+            return false;
+        }
+        value = Trim(value);
+        if (value.empty()) {
+            OPCReadError = where + "значение не получено";
+            return false;
+        }
+        OPCReadError = where + "значение \"" + value + "\" не является числом";
+        return true;
+    };
     try {
         std::string value;
         for (int i = 0; i < OPCMap.States.Count(); ++i) {
             TOPCMapState& st = *OPCMap.States.GetItem(i);
             if (!st.HasSource()) continue;
-            if (!OPCServer->ReadItem(st.Path, st.Item, value)) return {};
             int v;
-            if (!TryStrToInt(Trim(value), v)) return {};
+            if (!read(st.Path, st.Item, value) || !TryStrToInt(value, v)) return {};
             st.Value = v;
         }
         for (int i = 0; i < OPCMap.Vars.Count(); ++i) {
             TOPCMapVar& var = *OPCMap.Vars.GetItem(i);
-            if (!OPCServer->ReadItem(var.Path, var.Name, value)) return {};
-            std::string number = Trim(value);
-            for (char& c : number)
+            if (!read(var.Path, var.Name, value)) return {};
+            for (char& c : value)
                 if (c == ',' || c == '.') c = DecimalSeparator;
             double d;
-            if (!TryStrToFloat(number, d)) return {};
+            if (!TryStrToFloat(value, d)) return {};
             var.Value = float(d);
         }
         std::string hex;
         ByteListToHex(OPCMap.BuildPacket(), hex);
+        OPCReadError.clear();
         return hex;
     } catch (const std::exception& e) {
         // A map that cannot make a sound packet gives no packet at all.
         Trace("DDE: " + std::string(e.what()));
+        OPCReadError = e.what();
         return {};
     }
 }

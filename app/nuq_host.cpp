@@ -2,7 +2,7 @@
 
 #include "acquisition/uScriptClasses.h"
 #include "app/nuq_commands.h"
-#include "app/nuq_requests.h"
+#include "app/nuq_links.h"
 #include "foundation/uNuqSettings.h"
 #include "foundation/uNuqUtils.h"
 #include "foundation/uTrace.h"
@@ -216,6 +216,7 @@ bool THost::LoadObjects(const std::string& fileName, std::string& error) {
                 room.SetTCPConnection(read("Host", "127.0.0.1"), readInt("Port", 0, 1, 65535));
                 break;
             case lkDDE:
+                CheckOPCMap(read("OPCMap"), room.OPCMap);
                 room.SetDDEConnection(read("DDEService"));
                 break;
             case lkGPRS: {
@@ -286,10 +287,8 @@ void THost::HandleData(THostObject& object, const std::string& line) {
 
 void THost::ShowData(THostObject& object, const std::string& line) {
     TBoilerRoom& room = *object.Room;
-    if (line.empty() && room.LinkKind == lkDDE) {
-        Log(Quoted(room.Name) + ": не удалось прочитать данные OPC/DDE");
-        return;
-    }
+    // A failed DDE read is said by the object, once as it starts and once as it ends.
+    if (line.empty() && room.LinkKind == lkDDE) return;
     if (!IsHexText(line)) {
         Log(Quoted(room.Name) + " <<< " + line);
         return;

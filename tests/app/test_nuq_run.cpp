@@ -340,6 +340,9 @@ TEST_F(NuqRun, RefusesWhatItCannotRun) {
         {"DDEPeriod=-5", "значение DDEPeriod=-5 вне диапазона 0..4294967"},
         {"Link=GPRS\nModemPort=COM3", "значение ModemPort=COM3 не является числом"},
         {"SMSNotify=2", "значение SMSNotify=2 вне диапазона 0..1"},
+        {"Link=DDE\nDDEService=S", "матрица соответствия OPCMap не задана"},
+        {"Link=DDE\nOPCMap=not a map", "матрица соответствия OPCMap не читается"},
+        {"Link=DDE\nOPCMap=MAIwAyADIA==", "матрица соответствия OPCMap пуста"},
     };
     std::string objects;
     for (size_t i = 0; i < std::size(cases); ++i)

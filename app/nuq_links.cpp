@@ -1,5 +1,6 @@
-#include "app/nuq_requests.h"
+#include "app/nuq_links.h"
 
+#include "acquisition/uListText.h"
 #include "app/nuq_host.h"
 
 #include <algorithm>
@@ -44,6 +45,17 @@ void AssignRequests(THost& host, THostObject& object) {
 void AnswerReceived(THostObject& object) {
     object.Room->StopProcessTimer();
     object.Room->FailedRequests = 0;
+}
+
+void CheckOPCMap(const std::string& text, const TOPCMap& map) {
+    // Without items a poll would build a made-up one-byte packet every period.
+    if (Trim(text).empty()) throw Exception("матрица соответствия OPCMap не задана");
+    if (DecodeListText(text).find(ListSection3) == std::string::npos)
+        throw Exception("матрица соответствия OPCMap не читается: это не её текст");
+    bool mapsItems = map.Vars.Count() > 0;
+    for (int i = 0; i < map.States.Count() && !mapsItems; ++i)
+        mapsItems = map.States.GetItem(i)->HasSource();
+    if (!mapsItems) throw Exception("матрица соответствия OPCMap пуста: в ней нет ни одного элемента");
 }
 
 } // namespace nuq::app
