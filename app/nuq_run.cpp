@@ -106,6 +106,7 @@ int RunCommand(const Args& args) {
         host.Log(NotUtf8LineMessage("Файл " + SettingsFileName(), line));
     if (trace) {
         SetHostParameters({"/TRACE"});
+        host.Terminal().Verbose = true; // the modems' detail lines, as the trace switch shows them
         // The folder is found (or made) once; the settings are not read
         // again for every trace line.
         const std::string folder = ForceTraceFolder();

@@ -263,10 +263,11 @@ TEST_F(NuqRun, ObjectOnAModemLink) {
     const std::string modemSim = std::string(NUQ_BINARY_DIR) + "/sim/modem/nuq-sim-modem";
     setenv("NUQ_PORT_DIR", home.c_str(), 1);
     SimProcess modem(modemSim, {"--serial", (home / "COM7").string(), "--listen", "0", "--balance",
-                                "Баланс 12,50 р."});
+                                "Баланс 12,50 р.", "--stdin-control"});
     const int port = modem.Port();
     ASSERT_GT(port, 0);
     ASSERT_NE(modem.WaitFor("serial "), "<timeout>");
+    modem.Control("error AT+NUQ 1"); // the step fails once: said with --trace
     SimProcess controller(kSimController,
                           {"--connect", "127.0.0.1:" + std::to_string(port), "--ident", "7",
                            "--packet", "41", "--request", "REQ", "--reconnect", "300"});
@@ -275,16 +276,17 @@ TEST_F(NuqRun, ObjectOnAModemLink) {
            "[Modem]\nModemCount=2\n"
            "[Modem_0]\nPortNumber=7\nBaudrate=115200\nTCPPort=2222\nCmdGetBalance=*100#\n"
            "[Modem_1]\nPortNumber=8\n"
-           "[ModemInit]\nStepCount=1\nStep_0=ATE0\n";
+           "[ModemInit]\nStepCount=2\nStep_0=ATE0\nStep_1=AT+NUQ\n";
     Objects("[G]\nName=Котельная Г\nLink=GPRS\nModemPort=7\nPhone=+79007\nIdent=7\nCallMode=0\n"
             "APN=internet\nRequestPeriod=1\nRequestText=REQ\nScript=t.nqs\n"
             "[H]\nName=Без модема\nLink=GPRS\nModemPort=9\n");
-    SimProcess run(NUQ_EXE, {"--home", home.string(), "run"});
+    SimProcess run(NUQ_EXE, {"--home", home.string(), "run", "--trace"});
     unsetenv("NUQ_PORT_DIR");
     EXPECT_NE(run.WaitForText("Объект \"Без модема\" не загружен: модем на COM9 не описан"),
               "<timeout>");
     // In whatever order they come.
-    std::vector<std::string> wanted{"Баланс модема (COM7): Баланс 12,50 р.",
+    std::vector<std::string> wanted{"COM7  : Модем вернул сигнал \"Error\".",
+                                    "Баланс модема (COM7): Баланс 12,50 р.",
                                     "Cоединение с \"Котельная Г\" установлено",
                                     "Температура = 65 °C"};
     while (!wanted.empty()) {
