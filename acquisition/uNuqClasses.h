@@ -265,7 +265,7 @@ private:
     std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
 
     std::unique_ptr<TSerComm> ComPort;
-    std::string ComFailure; // the last open failure said, until the port opens
+    std::string ComFailure;     // the last open failure said, until the port opens
     std::string OPCFailureSaid; // the DDE read failure said, until reads work again
     std::unique_ptr<TSerBuffer> ComBuffer;
     std::unique_ptr<TClientSocket> Socket;

@@ -55,7 +55,8 @@ void CheckOPCMap(const std::string& text, const TOPCMap& map) {
     bool mapsItems = map.Vars.Count() > 0;
     for (int i = 0; i < map.States.Count() && !mapsItems; ++i)
         mapsItems = map.States.GetItem(i)->HasSource();
-    if (!mapsItems) throw Exception("матрица соответствия OPCMap пуста: в ней нет ни одного элемента");
+    if (!mapsItems)
+        throw Exception("матрица соответствия OPCMap пуста: в ней нет ни одного элемента");
 }
 
 } // namespace nuq::app

@@ -85,7 +85,8 @@ TEST_F(ComLink, MissingPortIsReportedNotRaised) {
     room->SetComPortConnection(9, 9600, 8, 1, 0, 0);
     EXPECT_NO_THROW(room->Start(5, 0));
     ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messages[0].first.rfind("Ошибка COM-порта для связи с \"КТ-7\". Код ошибки: ", 0), 0u);
+    EXPECT_EQ(messages[0].first.rfind("Ошибка COM-порта для связи с \"КТ-7\". Код ошибки: ", 0),
+              0u);
     EXPECT_EQ(messages[0].second, smError);
     EXPECT_EQ(messages[1].first, "Повтор открытия COM-порта для связи с \"КТ-7\" через 60 сек.");
     EXPECT_TRUE(room->NoAnswer);

@@ -165,10 +165,10 @@ TEST_F(LinkFaults, FloodWithoutLineEndIsBounded) {
         EXPECT_EQ(data, std::vector<std::string>{"43"}) << c.name;
         EXPECT_LE(largest, TBoilerRoom::MaxLineBytes) << c.name;
         EXPECT_EQ(room->RxBuffer.Count(), 0) << c.name;
-        EXPECT_EQ(messages, std::vector<std::string>{"Строка от \"ТК\" длиннее " +
-                                                     std::to_string(TBoilerRoom::MaxLineBytes) +
-                                                     " байт отброшена, отброшено байт: " +
-                                                     std::to_string(c.flood.size())})
+        EXPECT_EQ(messages,
+                  std::vector<std::string>{
+                      "Строка от \"ТК\" длиннее " + std::to_string(TBoilerRoom::MaxLineBytes) +
+                      " байт отброшена, отброшено байт: " + std::to_string(c.flood.size())})
             << c.name;
     }
 }

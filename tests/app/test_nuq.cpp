@@ -101,10 +101,10 @@ TEST_F(NuqCommand, CheckScript) {
                                "(комментарий)"),
               std::string::npos)
         << comment.out;
-    Result caption = Nuq({"check-script", Write("caption.nqs", mixed +
-                                                                   "#defbyte 2;\nType = IsByte;\n"
-                                                                   "Caption = '\xD2\xE5\xEC\xEF';\n"
-                                                                   "#enddefbyte;\n#endscript;\n")});
+    Result caption =
+        Nuq({"check-script", Write("caption.nqs", mixed + "#defbyte 2;\nType = IsByte;\n"
+                                                          "Caption = '\xD2\xE5\xEC\xEF';\n"
+                                                          "#enddefbyte;\n#endscript;\n")});
     EXPECT_EQ(caption.status, 1) << caption.out;
     EXPECT_NE(caption.out.find("Стр. 10 - Строка не в кодировке UTF-8.\n"), std::string::npos)
         << caption.out;

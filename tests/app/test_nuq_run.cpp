@@ -285,10 +285,9 @@ TEST_F(NuqRun, ObjectOnAModemLink) {
     EXPECT_NE(run.WaitForText("Объект \"Без модема\" не загружен: модем на COM9 не описан"),
               "<timeout>");
     // In whatever order they come.
-    std::vector<std::string> wanted{"COM7  : Модем вернул сигнал \"Error\".",
-                                    "Баланс модема (COM7): Баланс 12,50 р.",
-                                    "Cоединение с \"Котельная Г\" установлено",
-                                    "Температура = 65 °C"};
+    std::vector<std::string> wanted{
+        "COM7  : Модем вернул сигнал \"Error\".", "Баланс модема (COM7): Баланс 12,50 р.",
+        "Cоединение с \"Котельная Г\" установлено", "Температура = 65 °C"};
     while (!wanted.empty()) {
         const std::string line = run.WaitForText("");
         ASSERT_NE(line, "<timeout>") << wanted[0];
@@ -311,7 +310,8 @@ TEST_F(NuqRun, RefusesWhatItCannotRun) {
     std::ofstream(home / "noscale.nqs") << "#script;\n#defbyte 1;\nType = IsReal;\nCaption = 'a';\n"
                                            "#enddefbyte;\n#endscript;\n";
     std::ofstream(home / "mixed.nqs") << "#script;\n#defbyte 1;\nType = IsByte;\nCaption = 'Т';\n"
-                                         "MetricUnit = '\xB0" "C';\nCaption = 'Т';\n#enddefbyte;\n"
+                                         "MetricUnit = '\xB0"
+                                         "C';\nCaption = 'Т';\n#enddefbyte;\n"
                                          "#endscript;\n";
     struct Case {
         const char* keys;
@@ -443,8 +443,8 @@ TEST_F(NuqRun, SerialDeviceGoneAndBackIsPolledAgain) {
     EXPECT_NE(run.WaitForText("COM-порт для связи с \"К\" закрыт"), "<timeout>");
     EXPECT_NE(run.WaitForText("Повтор открытия COM-порта для связи с \"К\" через 1 сек."),
               "<timeout>");
-    sim = std::make_unique<SimProcess>(
-        kSimController, std::vector<std::string>{"--serial", com, "--packet", "42"});
+    sim = std::make_unique<SimProcess>(kSimController,
+                                       std::vector<std::string>{"--serial", com, "--packet", "42"});
     ASSERT_EQ(sim->WaitFor("serial "), "serial " + com);
     EXPECT_NE(run.WaitForText("COM-порт для связи с \"К\" открыт"), "<timeout>");
     EXPECT_NE(run.WaitForText("Температура = 66 °C"), "<timeout>");
