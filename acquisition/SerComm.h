@@ -165,6 +165,9 @@ public:
     void Open();
     void Close();
     bool IsOpen() const { return FDevice.IsOpen(); }
+    // The device hung up or failed for good (a pseudo-terminal closed, an
+    // adapter pulled): only closing and opening it again can bring it back.
+    bool LineLost() const { return FDevice.Lost(); }
 
     // Bytes written (queued, without DirectWrite); 0 on a closed port.
     int Write(const char* bytes, int count);

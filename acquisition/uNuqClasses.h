@@ -185,6 +185,9 @@ public:
     // Reads every mapped item and builds the synthetic packet as hex text;
     // '' when any read fails or a value does not convert.
     std::string ReadOPCValues();
+    // Why the last ReadOPCValues gave nothing (the service, topic and item,
+    // and the reason); '' when it built its packet.
+    std::string OPCReadError;
 
     // The object's state line, and its SMS report.
     std::string StateText() const;
@@ -208,6 +211,7 @@ private:
     void RxBufferChange();
     void FrameLines();
     void ResetRxBuffer();
+    void LineDropped(); // says DroppedBytes in the log and the trace
     void SendOnLink(const std::string& line);
     void LinkMessage(const std::string& before, const std::string& after, int kind);
 
@@ -216,6 +220,8 @@ private:
     void ComOpen();
     void ComClose();
     void OpenComPort();
+    void StartComReopenTimer();
+    void ComRetryMessage();
 
     // TCP link.
     void TryConnect();
@@ -224,6 +230,7 @@ private:
     void SocketError(int& errorCode);
     void StartReconnectTimer();
     void ReconnectTick();
+    void AttemptMessage();
     void AttachSocketEvents();
     void PollDDE();
     void OpenDDEItems();
@@ -251,12 +258,15 @@ private:
     bool Framing = false;
     int RxScanFrom = 0;
     bool DiscardingLine = false;
+    uint64_t DroppedBytes = 0; // of the line being dropped
     uint64_t RxSession = 0;
     // False once the object is destroyed: a handler may destroy it while a
     // pass still runs on it.
     std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
 
     std::unique_ptr<TSerComm> ComPort;
+    std::string ComFailure;     // the last open failure said, until the port opens
+    std::string OPCFailureSaid; // the DDE read failure said, until reads work again
     std::unique_ptr<TSerBuffer> ComBuffer;
     std::unique_ptr<TClientSocket> Socket;
     std::unique_ptr<TTimer> ReconnectTimer;

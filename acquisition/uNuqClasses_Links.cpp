@@ -73,9 +73,13 @@ void TBoilerRoom::FrameLines() {
             const bool trailingCR = count > 0 && RxBuffer.Bytes(count - 1) == '\r';
             if (!DiscardingLine && count > MaxLineBytes) {
                 DiscardingLine = true;
-                Trace("<<< line longer than " + std::to_string(MaxLineBytes) + " bytes dropped");
+                DroppedBytes = 0;
             }
-            if (DiscardingLine) RxBuffer.Delete(0, trailingCR ? count - 1 : count, true);
+            if (DiscardingLine) {
+                const int dropped = trailingCR ? count - 1 : count;
+                DroppedBytes += uint64_t(dropped);
+                RxBuffer.Delete(0, dropped, true);
+            }
             RxScanFrom = std::max(RxBuffer.Count() - 1, 0);
             return;
         }
@@ -90,13 +94,12 @@ void TBoilerRoom::FrameLines() {
             const size_t end = all.find("\r\n", start);
             const std::string_view raw(all.data() + start, end - start);
             start = end + 2;
-            if (DiscardingLine) {
-                // The tail of a line already dropped.
+            if (DiscardingLine || raw.size() > size_t(MaxLineBytes)) {
+                // A line too long to keep, or the tail of one already cut.
+                DroppedBytes = (DiscardingLine ? DroppedBytes : 0) + raw.size();
                 DiscardingLine = false;
-                continue;
-            }
-            if (raw.size() > size_t(MaxLineBytes)) {
-                Trace("<<< line longer than " + std::to_string(MaxLineBytes) + " bytes dropped");
+                LineDropped();
+                if (!*alive) return;
                 continue;
             }
             try {
@@ -117,12 +120,21 @@ void TBoilerRoom::FrameLines() {
     }
 }
 
+void TBoilerRoom::LineDropped() {
+    const std::string what = "длиннее " + std::to_string(MaxLineBytes) +
+                             " байт отброшена, отброшено байт: " + std::to_string(DroppedBytes);
+    Trace("<<< line " + what);
+    LinkMessage("Строка от ", " " + what, smError);
+}
+
 void TBoilerRoom::ResetRxBuffer() {
     // A half line of an earlier connection must not glue onto the first
-    // packet of the next one.
+    // packet of the next one; a long one being dropped is said as it stands.
+    if (DiscardingLine) LineDropped();
     RxBuffer.Delete(0, RxBuffer.Count(), true);
     RxScanFrom = 0;
     DiscardingLine = false;
+    DroppedBytes = 0;
     ++RxSession;
 }
 
@@ -169,6 +181,8 @@ void TBoilerRoom::StartLink() {
         OpenComPort();
         break;
     case lkTCP:
+        // Said before the wait, which may last the socket's whole connect limit.
+        AttemptMessage();
         TryConnect();
         break;
     case lkDDE:
@@ -191,6 +205,7 @@ void TBoilerRoom::StopLink() {
     switch (LinkKind) {
     case lkComPort:
         if (ComPort) ComPort->Close(); // its close event reports it
+        ComFailure.clear();
         Connected = false;
         SetState(bsNotConnected);
         break;
@@ -208,6 +223,7 @@ void TBoilerRoom::StopLink() {
     case lkDDE:
         if (FDDETimer) FDDETimer->SetEnabled(false);
         OPCServer.reset();
+        OPCFailureSaid.clear();
         SetState(bsNotConnected);
         LinkMessage("OPC/DDE клиент для ", " отключен", smInfo);
         break;
@@ -308,10 +324,16 @@ void TBoilerRoom::OpenComPort() {
     try {
         ComPort->Open();
     } catch (const std::exception& e) {
-        // A port that cannot be opened is reported like a port error, not raised.
+        // A port that cannot be opened is reported like a port error, not
+        // raised; the same failure again on a retry is not said again.
         SetNoAnswer(true);
-        LinkMessage("Ошибка COM-порта для связи с ", ". Код ошибки: " + std::string(e.what()),
-                    smError);
+        if (e.what() != ComFailure) {
+            ComFailure = e.what();
+            LinkMessage("Ошибка COM-порта для связи с ", ". Код ошибки: " + std::string(e.what()),
+                        smError);
+            ComRetryMessage();
+        }
+        StartComReopenTimer();
     }
 }
 
@@ -319,9 +341,39 @@ void TBoilerRoom::ComError(uint32_t errorCode) {
     SetNoAnswer(true);
     LinkMessage("Ошибка COM-порта для связи с ", ". Код ошибки: " + std::to_string(errorCode),
                 smError);
+    // A device that went away is closed, so that it can be opened again
+    // when it comes back.
+    if (ComPort && ComPort->IsOpen() && ComPort->LineLost()) {
+        ComPort->Close();
+        ComFailure.clear();
+        ComRetryMessage();
+        StartComReopenTimer();
+    }
+}
+
+void TBoilerRoom::ComRetryMessage() {
+    if (Running)
+        LinkMessage("Повтор открытия COM-порта для связи с ",
+                    " через " + std::to_string(ReconnectLongMs() / 1000) + " сек.", smInfo);
+}
+
+// While the object runs and its port is shut, the port is tried every
+// ReconnectLong seconds, as a TCP link reconnects.
+void TBoilerRoom::StartComReopenTimer() {
+    if (!Running) return;
+    if (!ReconnectTimer) {
+        ReconnectTimer = std::make_unique<TTimer>();
+        ReconnectTimer->SetOnTimer([this] {
+            ReconnectTimer->SetEnabled(false);
+            if (Running && ComPort && !ComPort->IsOpen()) OpenComPort();
+        });
+    }
+    ReconnectTimer->SetInterval(ReconnectLongMs());
+    ReconnectTimer->SetEnabled(true);
 }
 
 void TBoilerRoom::ComOpen() {
+    ComFailure.clear();
     Connected = true;
     SetNoAnswer(false);
     StopProcessTimer();
@@ -451,12 +503,15 @@ void TBoilerRoom::ReconnectTick() {
     if (ReconnectTimer->Interval() == ReconnectLongMs())
         ReconnectTimer->SetInterval(ReconnectQuickMs());
     SetState(bsConnecting);
-    if (!Connected)
-        LinkMessage("Попытка соединения с ",
-                    " (" + std::to_string(ConnectAttempt) + " из " +
-                        std::to_string(MaxConnectTry()) + ")...",
-                    smInfo);
+    if (!Connected) AttemptMessage();
     TryConnect();
+}
+
+void TBoilerRoom::AttemptMessage() {
+    LinkMessage("Попытка соединения с ",
+                " (" + std::to_string(ConnectAttempt) + " из " + std::to_string(MaxConnectTry()) +
+                    ")...",
+                smInfo);
 }
 
 // GPRS link -------------------------------------------------------------------
@@ -514,38 +569,64 @@ void TBoilerRoom::PollDDE() {
         if (*alive) Framing = false;
     });
     const std::string text = ReadOPCValues();
+    // A source that stays down is said once as it goes and once as it is back.
+    if (OPCReadError != OPCFailureSaid && (OPCReadError.empty() || OPCFailureSaid.empty())) {
+        OPCFailureSaid = OPCReadError;
+        if (OPCReadError.empty())
+            LinkMessage("Чтение OPC/DDE для ", " восстановлено", smInfo);
+        else
+            LinkMessage("Ошибка чтения OPC/DDE для ", ": " + OPCReadError, smError);
+        if (!*alive) return;
+    }
     if (OnData) OnData(*this, text);
 }
 
 std::string TBoilerRoom::ReadOPCValues() {
     TMutexHold hold(OPCRMMutex);
+    OPCReadError = "клиент не запущен";
     if (!OPCServer) return {};
+    // Reads one item; false with OPCReadError naming it and the reason.
+    auto read = [&](const std::string& topic, const std::string& item, std::string& value) {
+        const std::string where =
+            "сервис " + DDEServiceName + ", раздел " + topic + ", элемент " + item + ": ";
+        if (!OPCServer->ReadItem(topic, item, value)) {
+            OPCReadError = where + "нет связи с сервисом";
+            return false;
+        }
+        value = Trim(value);
+        if (value.empty()) {
+            OPCReadError = where + "значение не получено";
+            return false;
+        }
+        OPCReadError = where + "значение \"" + value + "\" не является числом";
+        return true;
+    };
     try {
         std::string value;
         for (int i = 0; i < OPCMap.States.Count(); ++i) {
             TOPCMapState& st = *OPCMap.States.GetItem(i);
             if (!st.HasSource()) continue;
-            if (!OPCServer->ReadItem(st.Path, st.Item, value)) return {};
             int v;
-            if (!TryStrToInt(Trim(value), v)) return {};
+            if (!read(st.Path, st.Item, value) || !TryStrToInt(value, v)) return {};
             st.Value = v;
         }
         for (int i = 0; i < OPCMap.Vars.Count(); ++i) {
             TOPCMapVar& var = *OPCMap.Vars.GetItem(i);
-            if (!OPCServer->ReadItem(var.Path, var.Name, value)) return {};
-            std::string number = Trim(value);
-            for (char& c : number)
+            if (!read(var.Path, var.Name, value)) return {};
+            for (char& c : value)
                 if (c == ',' || c == '.') c = DecimalSeparator;
             double d;
-            if (!TryStrToFloat(number, d)) return {};
+            if (!TryStrToFloat(value, d)) return {};
             var.Value = float(d);
         }
         std::string hex;
         ByteListToHex(OPCMap.BuildPacket(), hex);
+        OPCReadError.clear();
         return hex;
     } catch (const std::exception& e) {
         // A map that cannot make a sound packet gives no packet at all.
         Trace("DDE: " + std::string(e.what()));
+        OPCReadError = e.what();
         return {};
     }
 }

@@ -2,6 +2,7 @@
 
 #include "acquisition/uScriptClasses.h"
 #include "app/nuq_commands.h"
+#include "app/nuq_links.h"
 #include "foundation/uNuqSettings.h"
 #include "foundation/uNuqUtils.h"
 #include "foundation/uTrace.h"
@@ -121,6 +122,7 @@ bool THost::LoadObjects(const std::string& fileName, std::string& error) {
         return false;
     }
     const TIniFile ini(fileName);
+    for (int line : ini.NotUtf8Lines()) Log(NotUtf8LineMessage("Файл " + fileName, line));
     std::vector<int> modemPorts;
     for (const std::string& section : ini.ReadSections())
         if (LinkKindOf(ini.ReadString(section, "Link", "")) == lkGPRS)
@@ -167,12 +169,15 @@ bool THost::LoadObjects(const std::string& fileName, std::string& error) {
                 auto found = scripts.find(script);
                 if (found == scripts.end()) {
                     std::string text, reason;
-                    if (!ReadTextFile(PathInHome(script), text, reason))
+                    TScriptFileLines lines;
+                    if (!ReadScriptFile(PathInHome(script), script, text, lines, reason))
                         throw Exception("скрипт " + script + " не прочитан: " + reason);
+                    for (const std::string& line : lines.Said) Log(line);
                     tScriptAnalyser analyser;
                     analyser.Analyse(text);
-                    const std::string first =
-                        analyser.Passed() ? std::string() : analyser.Errors[0].Text;
+                    const std::string first = !lines.Refusals.empty() ? lines.Refusals[0]
+                                              : analyser.Passed()     ? std::string()
+                                                                      : analyser.Errors[0].Text;
                     found = scripts.emplace(script, std::make_pair(std::move(text), first)).first;
                 }
                 if (!found->second.second.empty())
@@ -211,6 +216,7 @@ bool THost::LoadObjects(const std::string& fileName, std::string& error) {
                 room.SetTCPConnection(read("Host", "127.0.0.1"), readInt("Port", 0, 1, 65535));
                 break;
             case lkDDE:
+                CheckOPCMap(read("OPCMap"), room.OPCMap);
                 room.SetDDEConnection(read("DDEService"));
                 break;
             case lkGPRS: {
@@ -261,8 +267,7 @@ void THost::AssignEvents(THostObject& object) {
     room.OnDataSent = [this](TBoilerRoom& r, const std::string& text, bool sent) {
         Log(Quoted(r.Name) + " >>> " + text + (sent ? "" : " (не отправлено)"));
     };
-    if (!object.RequestText.empty())
-        room.InitRequestTimer(0, [o](TBoilerRoom& r) { r.SendText(o->RequestText, true); });
+    if (!object.RequestText.empty()) AssignRequests(*this, object);
 }
 
 void THost::HandleData(THostObject& object, const std::string& line) {
@@ -282,15 +287,13 @@ void THost::HandleData(THostObject& object, const std::string& line) {
 
 void THost::ShowData(THostObject& object, const std::string& line) {
     TBoilerRoom& room = *object.Room;
-    if (line.empty() && room.LinkKind == lkDDE) {
-        Log(Quoted(room.Name) + ": не удалось прочитать данные OPC/DDE");
-        return;
-    }
+    // A failed DDE read is said by the object, once as it starts and once as it ends.
+    if (line.empty() && room.LinkKind == lkDDE) return;
     if (!IsHexText(line)) {
         Log(Quoted(room.Name) + " <<< " + line);
         return;
     }
-    room.StopProcessTimer();
+    AnswerReceived(object);
     room.LastDataTime = Now();
     const TByteList bytes = HexToByteList(line);
     room.DecodePacket(std::string(bytes.begin(), bytes.end()));

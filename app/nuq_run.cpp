@@ -6,6 +6,7 @@
 #include "foundation/uTrace.h"
 #include "platform/EventLoop.h"
 #include "platform/Host.h"
+#include "platform/IniFiles.h"
 #include "platform/Timer.h"
 
 #include <algorithm>
@@ -100,8 +101,12 @@ int RunCommand(const Args& args) {
     if (!FileExists(SettingsFileName()))
         host.Log("Файл настроек " + SettingsFileName() +
                  " не найден: действуют значения по умолчанию");
+    const TIniFile settingsIni(SettingsFileName());
+    for (int line : settingsIni.NotUtf8Lines())
+        host.Log(NotUtf8LineMessage("Файл " + SettingsFileName(), line));
     if (trace) {
         SetHostParameters({"/TRACE"});
+        host.Terminal().Verbose = true; // the modems' detail lines, as the trace switch shows them
         // The folder is found (or made) once; the settings are not read
         // again for every trace line.
         const std::string folder = ForceTraceFolder();

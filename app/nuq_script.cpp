@@ -33,7 +33,8 @@ const char* const DecodeHelp =
     "loaded (its messages are printed), 2 bad arguments, an unreadable file or a\n"
     "bad hex text.\n";
 
-bool ReadTextFile(const std::string& path, std::string& text, std::string& reason) {
+bool ReadTextFile(const std::string& path, std::string& text, std::string& reason,
+                  std::vector<int>* notUtf8Lines) {
     // A folder opens like a file and reads as nothing: an empty script would pass.
     if (DirectoryExists(path)) {
         reason = "\"" + path + "\" - папка, а не файл";
@@ -42,7 +43,7 @@ bool ReadTextFile(const std::string& path, std::string& text, std::string& reaso
     try {
         // A script is a few kilobytes; a device such as /dev/zero must not be read forever.
         constexpr size_t MaxScriptFileBytes = 16 << 20;
-        text = TextFromFileBytes(ReadFileBytes(path, MaxScriptFileBytes));
+        text = TextFromFileBytes(ReadFileBytes(path, MaxScriptFileBytes), notUtf8Lines);
         return true;
     } catch (const std::exception& e) {
         reason = e.what();
@@ -55,6 +56,30 @@ bool ReadTextFile(const std::string& path, std::string& text) {
     if (ReadTextFile(path, text, reason)) return true;
     std::fprintf(stderr, "nuq: %s\n", reason.c_str());
     return false;
+}
+
+std::string NotUtf8LineMessage(const std::string& file, int line) {
+    return file + ", стр. " + std::to_string(line) +
+           ": строка не в кодировке UTF-8, прочитана как cp1251";
+}
+
+bool ReadScriptFile(const std::string& path, const std::string& shownName, std::string& text,
+                    TScriptFileLines& lines, std::string& reason) {
+    std::vector<int> numbers;
+    if (!ReadTextFile(path, text, reason, &numbers)) return false;
+    lines = {};
+    const std::vector<std::string> all = SplitLines(text);
+    for (int n : numbers) {
+        // A comment is blanked whole: its bytes change nothing. Any other
+        // line would be read in a code page its writer did not mean.
+        const bool comment = size_t(n) <= all.size() && all[size_t(n - 1)].rfind("//", 0) == 0;
+        lines.Said.push_back(NotUtf8LineMessage("Скрипт " + shownName, n) +
+                             (comment ? " (комментарий)" : ""));
+        if (!comment)
+            lines.Refusals.push_back("Стр. " + std::to_string(n) +
+                                     " - Строка не в кодировке UTF-8.");
+    }
+    return true;
 }
 
 const tBlock* AlarmCodeBlock(const TBoilerRoom& room) {
@@ -105,12 +130,18 @@ int CheckScriptCommand(const Args& args) {
         std::fputs(CheckScriptHelp, stderr);
         return 2;
     }
-    std::string script;
-    if (!ReadTextFile(args[0], script)) return 2;
+    std::string script, reason;
+    TScriptFileLines lines;
+    if (!ReadScriptFile(args[0], args[0], script, lines, reason)) {
+        std::fprintf(stderr, "nuq: %s\n", reason.c_str());
+        return 2;
+    }
+    for (const auto& line : lines.Said) std::printf("%s\n", line.c_str());
+    for (const auto& line : lines.Refusals) std::printf("%s\n", line.c_str());
     tScriptAnalyser analyser;
     analyser.Analyse(script);
     for (const auto& e : analyser.Errors) std::printf("%s\n", e.Text.c_str());
-    return analyser.Passed() ? 0 : 1;
+    return analyser.Passed() && lines.Refusals.empty() ? 0 : 1;
 }
 
 int DecodeCommand(const Args& args) {

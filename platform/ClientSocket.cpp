@@ -177,7 +177,10 @@ std::string SocketErrorText(int code) {
     return "Неизвестная ошибка";
 }
 
-TClientSocket::TClientSocket() : FAlive(std::make_shared<char>()) {}
+TClientSocket::TClientSocket() : FAlive(std::make_shared<char>()) {
+    FConnectTimer.SetEnabled(false);
+    FConnectTimer.SetOnTimer([this] { ConnectTimedOut(); });
+}
 
 TClientSocket::~TClientSocket() {
     FWatch.Stop();
@@ -215,8 +218,17 @@ void TClientSocket::Open() {
             if (FAddresses.empty()) error = wsaHostNotFound;
         }
     }
-    if (!error && TryNextAddress(error)) return;
+    if (!error && TryNextAddress(error)) {
+        FConnectTimer.SetInterval(ConnectTimeoutMs);
+        FConnectTimer.SetEnabled(ConnectTimeoutMs > 0);
+        return;
+    }
     PostFail(error);
+}
+
+void TClientSocket::ConnectTimedOut() {
+    FConnectTimer.SetEnabled(false);
+    if (FState == sConnecting) Fail(wsaeTimedOut);
 }
 
 // Starts a connect to the next address that takes one; false with the last
@@ -277,6 +289,7 @@ void TClientSocket::FinishConnect() {
         return;
     }
     FState = sConnected;
+    FConnectTimer.SetEnabled(false);
     FAddresses.clear();
     FWatch.SetEvents(fdRead);
     if (auto handler = OnConnect) handler();
@@ -354,6 +367,7 @@ void TClientSocket::Close() {
 
 void TClientSocket::Teardown() {
     FWatch.Stop();
+    FConnectTimer.SetEnabled(false);
     if (FFd >= 0) close(FFd);
     FFd = -1;
     FState = sIdle;

@@ -29,6 +29,7 @@
 
 #include "platform/EventLoop.h"
 #include "platform/SysUtils.h"
+#include "platform/Timer.h"
 
 namespace nuq {
 
@@ -64,6 +65,9 @@ public:
 
     std::string Host; // name or numeric address; read by Open
     int Port = 0;
+    // A connect not decided by then fails with 10060, as the runtime's does;
+    // the kernel alone would wait over two minutes for a host that is silent.
+    uint32_t ConnectTimeoutMs = 20000;
 
     std::function<void()> OnConnect;
     std::function<void()> OnDisconnect;
@@ -98,10 +102,12 @@ private:
     void Teardown();
     void Fail(int errorCode);
     void PostFail(int errorCode);
+    void ConnectTimedOut();
 
     TState FState = sIdle;
     int FFd = -1;
     TFdWatch FWatch;
+    TTimer FConnectTimer;
     std::vector<std::vector<char>> FAddresses; // sockaddr bytes, in the resolver's order
     size_t FNextAddress = 0;
     std::string FOut;

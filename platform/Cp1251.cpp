@@ -1,5 +1,7 @@
 #include "platform/Cp1251.h"
 
+#include <algorithm>
+
 #include <cstdint>
 #include <unordered_map>
 
@@ -79,10 +81,36 @@ bool IsValidUtf8(std::string_view s) {
     return true;
 }
 
-std::string TextFromFileBytes(std::string_view bytes) {
+std::string TextFromFileBytes(std::string_view bytes, std::vector<int>* notUtf8Lines) {
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
     if (IsValidUtf8(bytes)) return std::string(bytes);
-    return Cp1251ToUtf8(bytes);
+    // Lines, not bytes, are weighed: a whole line of cp1251 words is
+    // practically never valid UTF-8 by chance.
+    std::vector<std::string_view> lines;
+    size_t utf8Lines = 0, otherLines = 0;
+    for (size_t start = 0; start < bytes.size();) {
+        const size_t lf = bytes.find('\n', start);
+        const size_t end = lf == std::string_view::npos ? bytes.size() : lf + 1;
+        const std::string_view line = bytes.substr(start, end - start);
+        lines.push_back(line);
+        if (!IsValidUtf8(line))
+            ++otherLines;
+        else if (std::any_of(line.begin(), line.end(), [](char c) { return c & 0x80; }))
+            ++utf8Lines;
+        start = end;
+    }
+    if (utf8Lines == 0 || utf8Lines < otherLines) return Cp1251ToUtf8(bytes);
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (IsValidUtf8(lines[i])) {
+            out += lines[i];
+        } else {
+            out += Cp1251ToUtf8(lines[i]);
+            if (notUtf8Lines) notUtf8Lines->push_back(int(i + 1));
+        }
+    }
+    return out;
 }
 
 size_t CharLength(std::string_view utf8) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace nuq {
 
@@ -19,8 +20,14 @@ std::string Cp1251ToUtf8(std::string_view cp1251);
 bool IsValidUtf8(std::string_view s);
 
 // A text file of people's making: UTF-8 when it is valid UTF-8 (a leading
-// byte-order mark dropped), else read as cp1251.
-std::string TextFromFileBytes(std::string_view bytes);
+// byte-order mark dropped), else read as cp1251. A file that mixes the two
+// (lines added by an editor of the other kind) is UTF-8 when it has lines of
+// UTF-8 characters and no more lines that are not valid UTF-8: each of those
+// is then read as cp1251 on its own, and its number (from 1, counted at LF)
+// goes to NotUtf8Lines when given. Otherwise the whole file is cp1251, so a
+// line that happens to look like UTF-8 in a cp1251 file does not turn the
+// rest of it into errors.
+std::string TextFromFileBytes(std::string_view bytes, std::vector<int>* notUtf8Lines = nullptr);
 
 // Length in characters as a peer counts them (one per cp1251 byte).
 size_t CharLength(std::string_view utf8);

@@ -27,7 +27,7 @@ TIniFile::TIniFile(const std::string& fileName) : Name(fileName) {
     } catch (const Exception&) {
         return; // unreadable reads as empty, as the profile functions do
     }
-    Parse(TextFromFileBytes(bytes));
+    Parse(TextFromFileBytes(bytes, &FNotUtf8Lines));
 }
 
 TIniFile TIniFile::FromBytes(const std::string& bytes) {

@@ -50,6 +50,9 @@ public:
     static TIniFile FromBytes(const std::string& bytes);
 
     const std::string& FileName() const { return Name; }
+    // Lines (from 1) of a mostly UTF-8 file that were not UTF-8 and were read
+    // as cp1251; kept, for the owner to say.
+    const std::vector<int>& NotUtf8Lines() const { return FNotUtf8Lines; }
 
     // A section counts only when it holds at least one key, as listing its
     // keys is how the runtime asks.
@@ -78,6 +81,7 @@ private:
     const std::string* Find(const std::string& section, const std::string& ident) const;
 
     std::string Name;
+    std::vector<int> FNotUtf8Lines;
     // Upper-cased section name -> upper-cased key -> value.
     std::map<std::string, std::map<std::string, std::string>> Sections;
     std::vector<std::string> Order;

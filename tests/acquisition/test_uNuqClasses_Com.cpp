@@ -3,12 +3,15 @@
 
 #include "acquisition/uNuqClasses.h"
 #include "common/SimProcess.h"
+#include "platform/DateUtils.h"
 #include "platform/EventLoop.h"
+#include "platform/Host.h"
 #include "platform/PtyPair.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 using namespace nuq;
 namespace fs = std::filesystem;
@@ -81,10 +84,11 @@ TEST_F(ComLink, LineSettingsFollowTheRecord) {
 TEST_F(ComLink, MissingPortIsReportedNotRaised) {
     room->SetComPortConnection(9, 9600, 8, 1, 0, 0);
     EXPECT_NO_THROW(room->Start(5, 0));
-    ASSERT_FALSE(messages.empty());
-    EXPECT_EQ(messages.back().first.rfind("Ошибка COM-порта для связи с \"КТ-7\". Код ошибки: ", 0),
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].first.rfind("Ошибка COM-порта для связи с \"КТ-7\". Код ошибки: ", 0),
               0u);
-    EXPECT_EQ(messages.back().second, smError);
+    EXPECT_EQ(messages[0].second, smError);
+    EXPECT_EQ(messages[1].first, "Повтор открытия COM-порта для связи с \"КТ-7\" через 60 сек.");
     EXPECT_TRUE(room->NoAnswer);
     EXPECT_FALSE(room->Connected);
     room->Stop();
@@ -145,4 +149,54 @@ TEST(ComLinkReopen, HalfLineBeforeClosingIsDropped) {
     ASSERT_TRUE(ProcessMessagesUntil([&] { return !data.empty(); }, 10000));
     EXPECT_EQ(data, std::vector<std::string>{"4201"});
     room.Stop();
+}
+
+// A device that goes away (the pseudo-terminal closed, as an adapter pulled)
+// is closed and said; while it is missing the port is tried every
+// ReconnectLong seconds, its failure said once; once a device is back the
+// object is polled again.
+TEST(ComLinkReopen, DeviceGoneAndBackIsOpenedAgain) {
+    SetMainThread();
+    const fs::path home = fs::temp_directory_path() / ("nuq-com-back-" + std::to_string(getpid()));
+    fs::create_directories(home);
+    std::ofstream(home / "setting.ini") << "[FlowSettings]\nReconnectLong=2\n";
+    SetHostFolder(home.string());
+    UseVirtualClock(EncodeDateTime(2026, 1, 10, 8), 1000);
+    SetIdleGrace(30);
+    auto pty = std::make_unique<nuqtest::TPtyPair>(7);
+    TBoilerRoom room;
+    room.Name = "КТ-7";
+    std::vector<std::string> messages, data;
+    room.OnStatusChange = [&](TBoilerRoom&, const std::string& m, int) {
+        if (!m.empty()) messages.push_back(m);
+    };
+    room.OnData = [&](TBoilerRoom&, const std::string& line) { data.push_back(line); };
+    room.SetComPortConnection(7, 9600, 8, 1, 0, 0);
+    room.Start(10, 0);
+    ASSERT_TRUE(room.Connected);
+    pty->CloseMaster();
+    ASSERT_TRUE(ProcessMessagesUntil([&] { return !room.Connected; }, 10000));
+    pty.reset();
+    ProcessMessagesUntil([] { return false; }, 7000); // three tries without a device
+    pty = std::make_unique<nuqtest::TPtyPair>(7);
+    ASSERT_TRUE(ProcessMessagesUntil([&] { return room.Connected; }, 10000));
+    ASSERT_TRUE(pty->Send("<4201>\r\n"));
+    ASSERT_TRUE(ProcessMessagesUntil([&] { return !data.empty(); }, 10000));
+    EXPECT_EQ(data, std::vector<std::string>{"4201"});
+    const std::vector<std::string> said{
+        "COM-порт для связи с \"КТ-7\" открыт",
+        "Ошибка COM-порта для связи с \"КТ-7\". Код ошибки: ",
+        "COM-порт для связи с \"КТ-7\" закрыт",
+        "Повтор открытия COM-порта для связи с \"КТ-7\" через 2 сек.",
+        "Ошибка COM-порта для связи с \"КТ-7\". Код ошибки: Specified device not found",
+        "Повтор открытия COM-порта для связи с \"КТ-7\" через 2 сек.",
+        "COM-порт для связи с \"КТ-7\" открыт"};
+    ASSERT_EQ(messages.size(), said.size()) << ::testing::PrintToString(messages);
+    for (size_t i = 0; i < said.size(); ++i)
+        EXPECT_EQ(messages[i].rfind(said[i], 0), 0u) << messages[i];
+    room.Stop();
+    SetIdleGrace(-1);
+    UseRealClock();
+    SetHostFolder("");
+    fs::remove_all(home);
 }

@@ -141,16 +141,22 @@ TEST_F(DdeLink, WritesReportWhatTheServerDid) {
                                                                {"Boiler1.Cmd = 6", false}}));
 }
 
+// A failing read is said once, naming the service, topic, item and reason,
+// and once more when reads work again.
 TEST_F(DdeLink, LostServerGivesEmptyPackets) {
     room->Start(10, 1);
-    Run(1000); // no server at all
-    ASSERT_EQ(data.size(), 1u);
-    EXPECT_EQ(data[0], "");
+    messages.clear();
+    Run(3000); // no server at all
+    ASSERT_EQ(data, std::vector<std::string>(3, ""));
     SimDde server(kItems);
     ASSERT_TRUE(server.Started());
     Run(1000);
-    ASSERT_EQ(data.size(), 2u);
-    EXPECT_EQ(data[1], "20414800008005012C");
+    ASSERT_EQ(data.size(), 4u);
+    EXPECT_EQ(data[3], "20414800008005012C");
+    EXPECT_EQ(messages, (std::vector<std::string>{
+                            "Ошибка чтения OPC/DDE для \"ДДЕ-1\": сервис NuqPlant, раздел Boiler1, "
+                            "элемент State: нет связи с сервисом",
+                            "Чтение OPC/DDE для \"ДДЕ-1\" восстановлено"}));
 
     // Stopped with nobody listening: the state still changes.
     room->OnStatusChange = nullptr;

@@ -85,6 +85,7 @@ protected:
     fs::path home = fs::temp_directory_path() / ("nuq-framing-" + std::to_string(getpid()));
     std::unique_ptr<TBoilerRoom> room = std::make_unique<TBoilerRoom>();
     std::vector<std::string> data;
+    std::vector<std::string> messages;
     Peer peer;
 
     void SetUp() override {
@@ -94,6 +95,9 @@ protected:
         std::ofstream(home / "setting.ini") << "[FlowSettings]\nReconnectQuick=1\n";
         room->Name = "ТК";
         room->OnData = [this](TBoilerRoom&, const std::string& line) { data.push_back(line); };
+        room->OnStatusChange = [this](TBoilerRoom&, const std::string& m, int) {
+            if (m.find("отброшен") != std::string::npos) messages.push_back(m);
+        };
         room->SetTCPConnection("127.0.0.1", peer.Port);
     }
     void TearDown() override {
@@ -129,8 +133,9 @@ TEST_F(LinkFaults, HalfLineBeforeAResetIsDropped) {
     EXPECT_EQ(data, (std::vector<std::string>{"41 02 01F4", "42 00 0000"}));
 }
 
-// Bytes without a line end cost at most the cap, and the link carries proper
-// lines again as soon as they come.
+// Bytes without a line end cost at most the cap, the line dropped is said
+// once with its size, and the link carries proper lines again as soon as
+// they come.
 TEST_F(LinkFaults, FloodWithoutLineEndIsBounded) {
     struct Case {
         const char* name;
@@ -142,6 +147,7 @@ TEST_F(LinkFaults, FloodWithoutLineEndIsBounded) {
          {Case{"in pieces", big, 4096}, Case{"at once", big, big.size()},
           Case{"with CR at the cap", std::string(TBoilerRoom::MaxLineBytes, 'B') + "\r", 4096}}) {
         data.clear();
+        messages.clear();
         room->Stop();
         room->Start(10, 0);
         ASSERT_TRUE(peer.Accept()) << c.name;
@@ -159,6 +165,11 @@ TEST_F(LinkFaults, FloodWithoutLineEndIsBounded) {
         EXPECT_EQ(data, std::vector<std::string>{"43"}) << c.name;
         EXPECT_LE(largest, TBoilerRoom::MaxLineBytes) << c.name;
         EXPECT_EQ(room->RxBuffer.Count(), 0) << c.name;
+        EXPECT_EQ(messages,
+                  std::vector<std::string>{
+                      "Строка от \"ТК\" длиннее " + std::to_string(TBoilerRoom::MaxLineBytes) +
+                      " байт отброшена, отброшено байт: " + std::to_string(c.flood.size())})
+            << c.name;
     }
 }
 

@@ -82,13 +82,14 @@ TEST_F(TcpLink, RefusedHostRunsTheReconnectSeries) {
     room->SetTCPConnection("127.0.0.1", FreePort());
     const uint32_t t0 = GetTickCount();
     room->Start(10, 0);
-    ASSERT_TRUE(WaitFor([&] { return messages.size() >= 8; }, 120000));
+    ASSERT_TRUE(WaitFor([&] { return messages.size() >= 9; }, 120000));
     const std::string name = "\"ТК-1\"";
     std::vector<std::pair<std::string, uint32_t>> seen;
     for (const auto& m : messages) seen.emplace_back(m.text, m.at - t0);
     EXPECT_EQ(
         seen,
         (std::vector<std::pair<std::string, uint32_t>>{
+            {"Попытка соединения с " + name + " (0 из 3)...", 0},
             {"Попытка соединения с " + name + " (1 из 3)...", 2000},
             {"Попытка соединения с " + name + " (2 из 3)...", 4000},
             {"Попытка соединения с " + name + " (3 из 3)...", 6000},
@@ -99,7 +100,7 @@ TEST_F(TcpLink, RefusedHostRunsTheReconnectSeries) {
             {"Попытка соединения с " + name + " (3 из 3)...", 40000},
             {"Количество попыток связи с " + name + " исчерпано. Повтор соединения через 30 сек.",
              40000}}));
-    EXPECT_EQ(messages[3].kind, smError);
+    EXPECT_EQ(messages[4].kind, smError);
     EXPECT_FALSE(room->Connected);
     room->Stop();
     EXPECT_EQ(room->State, bsNotConnected);
@@ -116,8 +117,41 @@ TEST_F(TcpLink, MissingSettingsStillReconnect) {
     room->SetTCPConnection("127.0.0.1", FreePort());
     room->Start(10, 0);
     ASSERT_TRUE(WaitFor([&] { return messages.size() >= 2; }, 10000));
-    EXPECT_NE(messages[0].text.find("(1 из 5)"), std::string::npos);
+    EXPECT_NE(messages[1].text.find("(1 из 5)"), std::string::npos);
     room->Stop();
+}
+
+// A host that never answers the connect is said when the attempt starts and
+// given up after the socket's limit, then retried.
+TEST_F(TcpLink, SilentHostIsGivenUpAfterTheConnectLimit) {
+    UseVirtualClock(EncodeDateTime(2026, 1, 10, 8), 1000);
+    SetIdleGrace(20);
+    Settings("ReconnectQuick=1\nMaxConnectTry=5\n");
+    // A listener that never accepts: its one queue place is taken, so its
+    // kernel drops every further handshake.
+    const int full = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(full, reinterpret_cast<sockaddr*>(&a), len), 0);
+    ASSERT_EQ(listen(full, 0), 0);
+    getsockname(full, reinterpret_cast<sockaddr*>(&a), &len);
+    const int first = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(connect(first, reinterpret_cast<sockaddr*>(&a), len), 0);
+    room->SetTCPConnection("127.0.0.1", ntohs(a.sin_port));
+    const uint32_t t0 = GetTickCount();
+    room->Start(10, 0);
+    ASSERT_TRUE(WaitFor([&] { return messages.size() >= 3; }, 60000));
+    EXPECT_EQ(messages[0].text, "Попытка соединения с \"ТК-1\" (0 из 5)...");
+    EXPECT_EQ(messages[0].at - t0, 0u);
+    EXPECT_EQ(messages[1].text, "Ошибка связи с \"ТК-1\". Код ошибки: 10060 (Время ожидания "
+                                "соединения истекло)");
+    EXPECT_EQ(messages[1].at - t0, 20000u);
+    EXPECT_EQ(messages[2].text, "Попытка соединения с \"ТК-1\" (1 из 5)...");
+    room->Stop();
+    close(first);
+    close(full);
 }
 
 TEST_F(TcpLink, EndToEndWithTheController) {
@@ -142,7 +176,7 @@ TEST_F(TcpLink, EndToEndWithTheController) {
     ASSERT_TRUE(WaitFor([&] { return data.size() >= 2; }));
     EXPECT_TRUE(room->Connected);
     EXPECT_EQ(room->State, bsConnected);
-    EXPECT_EQ(messages.front().text, "Соединение с \"ТК-1\" установлено");
+    EXPECT_EQ(messages.at(1).text, "Соединение с \"ТК-1\" установлено");
     EXPECT_EQ(data[0], "410201F4");
     EXPECT_EQ(data[1], "42000000");
     EXPECT_EQ(sent.front(), (std::pair<std::string, bool>{"<REQ>", true}));

@@ -91,6 +91,24 @@ TEST_F(NuqCommand, CheckScript) {
                              "Caption = '\xD2\xE5\xEC\xEF';\n#enddefbyte;\n#endscript;\n")});
     EXPECT_EQ(cp.status, 0) << cp.out;
 
+    // In a UTF-8 file a cp1251 line is said; outside a comment it fails the check.
+    const std::string mixed = "#script;\n// \xCA\xEE\xEC\xEC\xE5\xED\xF2\xE0\xF0\xE8\xE9\n"
+                              "#defbyte 1;\nType = IsByte;\nCaption = 'Т';\nMetricUnit = '°C';\n"
+                              "#enddefbyte;\n";
+    Result comment = Nuq({"check-script", Write("comment.nqs", mixed + "#endscript;\n")});
+    EXPECT_EQ(comment.status, 0) << comment.out;
+    EXPECT_NE(comment.out.find(", стр. 2: строка не в кодировке UTF-8, прочитана как cp1251 "
+                               "(комментарий)"),
+              std::string::npos)
+        << comment.out;
+    Result caption =
+        Nuq({"check-script", Write("caption.nqs", mixed + "#defbyte 2;\nType = IsByte;\n"
+                                                          "Caption = '\xD2\xE5\xEC\xEF';\n"
+                                                          "#enddefbyte;\n#endscript;\n")});
+    EXPECT_EQ(caption.status, 1) << caption.out;
+    EXPECT_NE(caption.out.find("Стр. 10 - Строка не в кодировке UTF-8.\n"), std::string::npos)
+        << caption.out;
+
     Result missing = Nuq({"check-script", (dir / "none.nqs").string()});
     EXPECT_EQ(missing.status, 2);
     EXPECT_NE(missing.err.find("none.nqs"), std::string::npos);

@@ -263,10 +263,11 @@ TEST_F(NuqRun, ObjectOnAModemLink) {
     const std::string modemSim = std::string(NUQ_BINARY_DIR) + "/sim/modem/nuq-sim-modem";
     setenv("NUQ_PORT_DIR", home.c_str(), 1);
     SimProcess modem(modemSim, {"--serial", (home / "COM7").string(), "--listen", "0", "--balance",
-                                "Баланс 12,50 р."});
+                                "Баланс 12,50 р.", "--stdin-control"});
     const int port = modem.Port();
     ASSERT_GT(port, 0);
     ASSERT_NE(modem.WaitFor("serial "), "<timeout>");
+    modem.Control("error AT+NUQ 1"); // the step fails once: said with --trace
     SimProcess controller(kSimController,
                           {"--connect", "127.0.0.1:" + std::to_string(port), "--ident", "7",
                            "--packet", "41", "--request", "REQ", "--reconnect", "300"});
@@ -275,18 +276,18 @@ TEST_F(NuqRun, ObjectOnAModemLink) {
            "[Modem]\nModemCount=2\n"
            "[Modem_0]\nPortNumber=7\nBaudrate=115200\nTCPPort=2222\nCmdGetBalance=*100#\n"
            "[Modem_1]\nPortNumber=8\n"
-           "[ModemInit]\nStepCount=1\nStep_0=ATE0\n";
+           "[ModemInit]\nStepCount=2\nStep_0=ATE0\nStep_1=AT+NUQ\n";
     Objects("[G]\nName=Котельная Г\nLink=GPRS\nModemPort=7\nPhone=+79007\nIdent=7\nCallMode=0\n"
             "APN=internet\nRequestPeriod=1\nRequestText=REQ\nScript=t.nqs\n"
             "[H]\nName=Без модема\nLink=GPRS\nModemPort=9\n");
-    SimProcess run(NUQ_EXE, {"--home", home.string(), "run"});
+    SimProcess run(NUQ_EXE, {"--home", home.string(), "run", "--trace"});
     unsetenv("NUQ_PORT_DIR");
     EXPECT_NE(run.WaitForText("Объект \"Без модема\" не загружен: модем на COM9 не описан"),
               "<timeout>");
     // In whatever order they come.
-    std::vector<std::string> wanted{"Баланс модема (COM7): Баланс 12,50 р.",
-                                    "Cоединение с \"Котельная Г\" установлено",
-                                    "Температура = 65 °C"};
+    std::vector<std::string> wanted{
+        "COM7  : Модем вернул сигнал \"Error\".", "Баланс модема (COM7): Баланс 12,50 р.",
+        "Cоединение с \"Котельная Г\" установлено", "Температура = 65 °C"};
     while (!wanted.empty()) {
         const std::string line = run.WaitForText("");
         ASSERT_NE(line, "<timeout>") << wanted[0];
@@ -308,11 +309,17 @@ TEST_F(NuqRun, RefusesWhatItCannotRun) {
                                         "#endscript;\n";
     std::ofstream(home / "noscale.nqs") << "#script;\n#defbyte 1;\nType = IsReal;\nCaption = 'a';\n"
                                            "#enddefbyte;\n#endscript;\n";
+    std::ofstream(home / "mixed.nqs") << "#script;\n#defbyte 1;\nType = IsByte;\nCaption = 'Т';\n"
+                                         "MetricUnit = '\xB0"
+                                         "C';\nCaption = 'Т';\n#enddefbyte;\n"
+                                         "#endscript;\n";
     struct Case {
         const char* keys;
         const char* logged;
     };
     const Case cases[] = {
+        {"Script=mixed.nqs",
+         "скрипт mixed.nqs не прошёл проверку: Стр. 5 - Строка не в кодировке UTF-8."},
         {"Script=empty.nqs", "скрипт empty.nqs не прошёл проверку: Не найден текст скрипта"},
         {"Script=hello.nqs", "скрипт hello.nqs не прошёл проверку: Отсутствует описание начала"},
         {"Script=random.nqs", "скрипт random.nqs не прошёл проверку: "},
@@ -335,6 +342,9 @@ TEST_F(NuqRun, RefusesWhatItCannotRun) {
         {"DDEPeriod=-5", "значение DDEPeriod=-5 вне диапазона 0..4294967"},
         {"Link=GPRS\nModemPort=COM3", "значение ModemPort=COM3 не является числом"},
         {"SMSNotify=2", "значение SMSNotify=2 вне диапазона 0..1"},
+        {"Link=DDE\nDDEService=S", "матрица соответствия OPCMap не задана"},
+        {"Link=DDE\nOPCMap=not a map", "матрица соответствия OPCMap не читается"},
+        {"Link=DDE\nOPCMap=MAIwAyADIA==", "матрица соответствия OPCMap пуста"},
     };
     std::string objects;
     for (size_t i = 0; i < std::size(cases); ++i)
@@ -370,19 +380,73 @@ TEST_F(NuqRun, RefusesWhatItCannotRun) {
 
 // The alarm code of a packet is shown with its text from the object's
 // script, though the byte is hidden from the parameter table.
+// Both files mix encodings: the cp1251 comment of the UTF-8 script and the
+// cp1251 line of objects.ini are said, and the caption still matches.
 TEST_F(NuqRun, ShowsTheAlarmCodesText) {
     std::ofstream(home / "alarm.nqs")
-        << "#script;\n#defbyte 1;\nType = IsByte;\nCaption = 'Код аварии';\nVisible = False;\n"
+        << "#script;\n// \xCA\xEE\xE4 \xE0\xE2\xE0\xF0\xE8\xE8\n#defbyte 1;\nType = IsByte;\n"
+           "Caption = 'Код аварии';\nVisible = False;\n"
            "#enddefbyte;\n#defcrash;\nCode 2 -> 'Загазованность помещения';\n#enddefcrash;\n"
            "#endscript;\n";
     SimProcess sim(kSimController, {"--tcp", "0", "--packet", "02", "--request", "REQ"});
     const int port = sim.Port();
     ASSERT_GT(port, 0);
     Objects("[A]\nName=А\nLink=TCP\nHost=127.0.0.1\nPort=" + std::to_string(port) +
-            "\nRequestPeriod=1\nRequestText=REQ\nScript=alarm.nqs\n");
+            "\nRequestPeriod=1\nRequestText=REQ\nScript=alarm.nqs\nKey=\xCA\xEB\xFE\xF7\n");
     SimProcess run(NUQ_EXE, {"--home", home.string(), "run"});
+    EXPECT_NE(run.WaitForText("objects.ini, стр. 9: строка не в кодировке UTF-8, прочитана как "
+                              "cp1251"),
+              "<timeout>");
+    EXPECT_NE(run.WaitForText("Скрипт alarm.nqs, стр. 2: строка не в кодировке UTF-8, прочитана "
+                              "как cp1251 (комментарий)"),
+              "<timeout>");
     const std::string shown = run.WaitForText("Код аварии");
     EXPECT_NE(shown.find("    Код аварии = 2 (Загазованность помещения)"), std::string::npos)
         << shown;
+    EXPECT_EQ(run.Terminate(), 0);
+}
+
+// A controller that never answers is said at each time-out, marked as not
+// answering after MaxRequestFailCount of them, and its link opened anew.
+TEST_F(NuqRun, MuteControllerIsReportedAndRestarted) {
+    std::ofstream(home / "setting.ini")
+        << "[FlowSettings]\nReconnectQuick=1\nWailAnswerTimeout=1\nMaxRequestFailCount=2\n";
+    SimProcess sim(kSimController, {"--tcp", "0", "--packet", "41", "--request", "NEVER"});
+    const int port = sim.Port();
+    ASSERT_GT(port, 0);
+    Objects("[A]\nName=А\nLink=TCP\nHost=127.0.0.1\nPort=" + std::to_string(port) +
+            "\nRequestPeriod=1\nRequestText=REQ\nScript=t.nqs\n");
+    SimProcess run(NUQ_EXE, {"--home", home.string(), "run"});
+    for (const char* said :
+         {"Соединение с \"А\" установлено", "Объект \"А\" не ответил на запрос за 1 сек. (1 из 2)",
+          "Объект \"А\" не ответил на запрос за 1 сек. (2 из 2)", "\"А\": Объект не отвечает",
+          "Связь с \"А\" открывается заново", "Соединение с \"А\" установлено",
+          "Объект \"А\" не ответил на запрос за 1 сек. (1 из 2)"})
+        EXPECT_NE(run.WaitForText(said), "<timeout>") << said;
+    EXPECT_EQ(run.Terminate(), 0);
+}
+
+// A serial device that goes away (the controller's pseudo-terminal closed)
+// and comes back is opened again and polled again.
+TEST_F(NuqRun, SerialDeviceGoneAndBackIsPolledAgain) {
+    std::ofstream(home / "setting.ini") << "[FlowSettings]\nReconnectLong=1\n";
+    const std::string com = (home / "COM7").string();
+    auto sim = std::make_unique<SimProcess>(
+        kSimController, std::vector<std::string>{"--serial", com, "--packet", "41"});
+    ASSERT_EQ(sim->WaitFor("serial "), "serial " + com);
+    Objects("[C]\nName=К\nLink=COM\nComPort=7\nRequestPeriod=1\nRequestText=REQ\nScript=t.nqs\n");
+    setenv("NUQ_PORT_DIR", home.c_str(), 1);
+    SimProcess run(NUQ_EXE, {"--home", home.string(), "run"});
+    unsetenv("NUQ_PORT_DIR");
+    ASSERT_NE(run.WaitForText("Температура = 65 °C"), "<timeout>");
+    sim.reset();
+    EXPECT_NE(run.WaitForText("COM-порт для связи с \"К\" закрыт"), "<timeout>");
+    EXPECT_NE(run.WaitForText("Повтор открытия COM-порта для связи с \"К\" через 1 сек."),
+              "<timeout>");
+    sim = std::make_unique<SimProcess>(kSimController,
+                                       std::vector<std::string>{"--serial", com, "--packet", "42"});
+    ASSERT_EQ(sim->WaitFor("serial "), "serial " + com);
+    EXPECT_NE(run.WaitForText("COM-порт для связи с \"К\" открыт"), "<timeout>");
+    EXPECT_NE(run.WaitForText("Температура = 66 °C"), "<timeout>");
     EXPECT_EQ(run.Terminate(), 0);
 }

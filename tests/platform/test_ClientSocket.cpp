@@ -214,6 +214,41 @@ TEST_F(ClientSocketTest, WorksOnTheVirtualClock) {
     UseRealClock();
 }
 
+// A host that never answers the connect (here a listener whose queue is full,
+// so its kernel drops the handshake) is given up after the socket's own limit,
+// not the kernel's two minutes.
+TEST_F(ClientSocketTest, SilentHostTimesOut) {
+    UseVirtualClock(EncodeDateTime(2024, 3, 1, 12), 1000);
+    SetIdleGrace(20);
+    const int full = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(full, reinterpret_cast<sockaddr*>(&a), len), 0);
+    ASSERT_EQ(listen(full, 0), 0);
+    getsockname(full, reinterpret_cast<sockaddr*>(&a), &len);
+    TClientSocket first, s;
+    Events firstEvents, e;
+    for (TClientSocket* sock : {&first, &s}) {
+        sock->Host = "127.0.0.1";
+        sock->Port = ntohs(a.sin_port);
+    }
+    firstEvents.Attach(first);
+    first.Open(); // takes the one place in the queue
+    ASSERT_TRUE(Pump([&] { return !firstEvents.Trail.empty(); }));
+    e.Attach(s);
+    const uint32_t t0 = GetTickCount();
+    s.Open();
+    EXPECT_TRUE(ProcessMessagesUntil([&] { return !e.Trail.empty(); }, 60000));
+    EXPECT_EQ(e.Trail, "E10060");
+    EXPECT_EQ(GetTickCount() - t0, 20000u);
+    EXPECT_FALSE(s.Active());
+    close(full);
+    SetIdleGrace(-1);
+    UseRealClock();
+}
+
 // --- data -------------------------------------------------------------------------
 
 TEST_F(ClientSocketTest, ExchangesTextBothWays) {

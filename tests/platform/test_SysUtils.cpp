@@ -78,6 +78,32 @@ TEST(Cp1251, RoundTripAndUnmappable) {
     }
 }
 
+// A file of both encodings: mostly UTF-8 keeps its UTF-8 lines and reads each
+// other line as cp1251, naming it; mostly cp1251 stays cp1251 throughout.
+TEST(Cp1251, MixedFileIsDecodedLineByLine) {
+    const std::string utf = "Код аварии", cp = Utf8ToCp1251("Котёл");
+    struct Case {
+        std::string bytes, text;
+        std::vector<int> lines;
+    };
+    for (const auto& c : {
+             Case{utf + "\n" + cp + "\r\n" + utf, utf + "\n" + "Котёл\r\n" + utf, {2}},
+             Case{cp + "\n" + utf + "\n" + cp + "\n" + utf + "\n" + utf,
+                  "Котёл\n" + utf + "\nКотёл\n" + utf + "\n" + utf,
+                  {1, 3}},
+             // One line that happens to be valid UTF-8 in a cp1251 file.
+             Case{Utf8ToCp1251("Т°") + "\n" + cp + "\n" + cp,
+                  Cp1251ToUtf8(Utf8ToCp1251("Т°")) + "\nКотёл\nКотёл",
+                  {}},
+             Case{cp + "\n" + cp, "Котёл\nКотёл", {}},
+             Case{utf, utf, {}},
+         }) {
+        std::vector<int> lines;
+        EXPECT_EQ(TextFromFileBytes(c.bytes, &lines), c.text);
+        EXPECT_EQ(lines, c.lines) << c.text;
+    }
+}
+
 TEST(EventLoop, ProcessMessagesRunsWhatWasPending) {
     int ran = 0;
     PostCall([&] {
