@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+
 using namespace nuq;
 
 namespace {
@@ -290,3 +293,28 @@ TEST_F(TreeForm, BadFormsGiveAReadError) {
 }
 
 } // namespace
+
+// A data size read while nodes exist applies to new nodes only; a freed old
+// node's smaller block must not be handed to a new node of the larger size.
+TEST_F(TreeForm, DataSizeReadOverExistingNodes) {
+    Tree->SetNodeDataSize(4);
+    Tree->SetRootNodeCount(3);
+    auto source = NewComponent<TLazyStringTree>();
+    source->SetNodeDataSize(200);
+    TReader(Write(*source)).ReadComponent(*Tree);
+    ASSERT_EQ(Tree->NodeDataSize(), 200);
+    auto fill = [&](PLazyNode n, int byte) { std::memset(Tree->GetNodeData(n), byte, 200); };
+    PLazyNode added = Tree->AddChild(nullptr);
+    fill(added, 0xAB);
+    Tree->DeleteNode(Tree->GetFirst());
+    fill(Tree->AddChild(nullptr), 0xCD);
+    std::vector<PLazyNode> nodes;
+    for (PLazyNode n = Tree->GetFirst(); n; n = Tree->GetNext(n)) nodes.push_back(n);
+    ASSERT_EQ(nodes.size(), 4u);
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        EXPECT_EQ(nodes[i]->Index, i);
+        EXPECT_EQ(nodes[i]->PrevSibling, i ? nodes[i - 1] : nullptr);
+    }
+    auto* data = static_cast<uint8_t*>(Tree->GetNodeData(added));
+    EXPECT_EQ(std::count(data, data + 200, 0xAB), 200);
+}
