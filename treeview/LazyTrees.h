@@ -557,6 +557,9 @@ public:
     void SetSelectionCurveRadius(uint32_t value);
     // Ends loading from stored properties: a stored root node count is made real.
     void Loaded() override;
+    // A read that broke off: the recorded root node count is dropped and the
+    // header's loading ends, so that the tree stays as it was.
+    void ReadFailed() override;
 
 protected:
     // Form resources: the header's columns as "Columns", and the single
@@ -1131,6 +1134,8 @@ protected:
     PLazyNode FRoot = nullptr;
     TLazyNodeSlabs FNodeSlabs;
     bool FFreeingAllNodes = false; // the blocks go back with their slabs, not one by one
+    uint32_t FRootCountBeforeLoading = 0; // the root's real child count while a read records one
+    void EndHeaderLoading();
     // The nodes that hold vsExpanded. Every change of the flag goes through
     // the tree (the heights and counts rely on that too); a flag written
     // into the record directly is not seen here.

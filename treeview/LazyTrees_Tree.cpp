@@ -164,8 +164,26 @@ int TBaseLazyTree::AllocateInternalDataArea(int size) {
     return oldSize;
 }
 
+namespace {
+
+// The owner's record in a node; a size beyond it is a fault, refused before
+// any node is made with it.
+constexpr int MaxNodeDataSize = 1 << 20;
+
+[[noreturn]] void RefuseNodeDataSize() {
+    RaiseTreeError(u"Node data size is out of range.", 2007);
+}
+
+} // namespace
+
 PLazyNode TBaseLazyTree::MakeNewNode() {
-    if (FNodeDataSize == -1) DoGetNodeDataSize(FNodeDataSize);
+    if (FNodeDataSize == -1) {
+        DoGetNodeDataSize(FNodeDataSize);
+        if (FNodeDataSize > MaxNodeDataSize) {
+            FNodeDataSize = -1; // asked again at the next node
+            RefuseNodeDataSize();
+        }
+    }
     int data = (ComponentState & csDesigning) ? 0 : std::max(FNodeDataSize, 0);
     auto* node = static_cast<PLazyNode>(
         FNodeSlabs.Take(size_t(TreeNodeSize + FTotalInternalDataSize + data)));
@@ -401,6 +419,7 @@ void TLazyNodeSlabs::ReleaseAll() {
 
 void TBaseLazyTree::SetNodeDataSize(int value) {
     if (value < -1) value = -1;
+    if (value > MaxNodeDataSize) RefuseNodeDataSize();
     if (value == FNodeDataSize) return;
     FNodeDataSize = value;
     if (ComponentState & (csLoading | csDesigning)) return;
@@ -429,6 +448,8 @@ void TBaseLazyTree::AdjustTotalHeight(PLazyNode node, int64_t delta) {
 
 void TBaseLazyTree::SetRootNodeCount(uint32_t value) {
     if (ComponentState & csLoading) {
+        // Recorded only: the nodes are made, or the count dropped, when the read ends.
+        if (!(FStates & TS(tsNeedRootCountUpdate))) FRootCountBeforeLoading = FRoot->ChildCount;
         FRoot->ChildCount = value;
         DoStateChange(TS(tsNeedRootCountUpdate));
         return;
