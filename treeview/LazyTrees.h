@@ -14,6 +14,7 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -1134,7 +1135,8 @@ protected:
     PLazyNode FRoot = nullptr;
     TLazyNodeSlabs FNodeSlabs;
     bool FFreeingAllNodes = false; // the blocks go back with their slabs, not one by one
-    uint32_t FRootCountBeforeLoading = 0; // the root's real child count while a read records one
+    // The root's real child count while a read records one in its place.
+    std::optional<uint32_t> FRootCountBeforeLoading;
     void EndHeaderLoading();
     // The nodes that hold vsExpanded. Every change of the flag goes through
     // the tree (the heights and counts rely on that too); a flag written

@@ -108,7 +108,9 @@ void TLTHeader::SetHeight(int value) {
     if (FOwner && FOwner->HandleAllocated()) {
         TLTFixedAreaConstraints& fac = *FFixedAreaConstraints;
         const int64_t h = int64_t(FOwner->ClientRect().Height()) + Height;
-        auto share = [h](int percent) { return BoundHeight(int(std::min<int64_t>(h * percent / 100, HeaderHeightLimit))); };
+        auto share = [h](int percent) {
+            return BoundHeight(int(std::min<int64_t>(h * percent / 100, HeaderHeightLimit)));
+        };
         int lower = FMinHeight, upper = FMaxHeight;
         if (fac.MaxHeightPercent() > 0) lower = std::min(lower, share(fac.MaxHeightPercent()));
         if (fac.MinHeightPercent() > 0) upper = std::max(upper, share(fac.MinHeightPercent()));

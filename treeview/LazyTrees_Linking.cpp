@@ -324,7 +324,7 @@ void TBaseLazyTree::DoSetChildCountInternal(PLazyNode node, uint32_t newCount) {
     }
     if (newCount == node->ChildCount) return;
     InterruptValidation();
-    // A count with fewer children linked than it says stops at the first child.
+    // A count above the children linked stops when none is left to delete.
     while (node->ChildCount > newCount && node->LastChild) DeleteNode(node->LastChild, false);
     if (!node->LastChild) node->ChildCount = 0;
     if (newCount > node->ChildCount) {

@@ -155,7 +155,7 @@ private:
     TFreeBlock*& FreeList(size_t blockSize);
     size_t BlockSizeOf(const void* block) const;
     std::vector<TSlab> FSlabs;
-    std::vector<TSlab> FByAddress; // the same slabs, by their start
+    std::vector<TSlab> FByAddress;     // the same slabs, by their start
     std::vector<TFreeList> FFreeLists; // one per block size; a tree has one or two
     uint8_t* FNext = nullptr;
     uint8_t* FEnd = nullptr;

@@ -142,10 +142,11 @@ namespace nuq {
 
 void TBaseLazyTree::Loaded() {
     TCustomControl::Loaded();
-    if (FStates & TS(tsNeedRootCountUpdate)) {
+    if (FRootCountBeforeLoading) {
         DoStateChange(0, TS(tsNeedRootCountUpdate));
         uint32_t count = FRoot->ChildCount;
-        FRoot->ChildCount = FRootCountBeforeLoading; // only recorded so far
+        FRoot->ChildCount = *FRootCountBeforeLoading; // only recorded so far
+        FRootCountBeforeLoading.reset();
         if (count != FRoot->ChildCount) {
             TLTMiscOptions misc = FOptions->MiscOptions();
             FOptions->SetMiscOptions(misc & ~toReadOnly);
@@ -159,8 +160,9 @@ void TBaseLazyTree::Loaded() {
 
 void TBaseLazyTree::ReadFailed() {
     TCustomControl::ReadFailed();
-    if (FStates & TS(tsNeedRootCountUpdate)) {
-        FRoot->ChildCount = FRootCountBeforeLoading;
+    if (FRootCountBeforeLoading) {
+        FRoot->ChildCount = *FRootCountBeforeLoading;
+        FRootCountBeforeLoading.reset();
         DoStateChange(0, TS(tsNeedRootCountUpdate));
     }
     if (FHeader->FStates & hsLoading) EndHeaderLoading();

@@ -379,11 +379,10 @@ void* TLazyNodeSlabs::Take(size_t size) {
         FNext = static_cast<uint8_t*>(slab);
         FEnd = FNext + blocks * size;
         FSlabs.push_back({FNext, FEnd, FEnd, size});
-        FByAddress.insert(std::upper_bound(FByAddress.begin(), FByAddress.end(), FNext,
-                                           [](const uint8_t* p, const TSlab& s) {
-                                               return p < s.Begin;
-                                           }),
-                          FSlabs.back());
+        FByAddress.insert(
+            std::upper_bound(FByAddress.begin(), FByAddress.end(), FNext,
+                             [](const uint8_t* p, const TSlab& s) { return p < s.Begin; }),
+            FSlabs.back());
         Poison(slab, blocks * size);
     }
     void* block = FNext;
@@ -449,7 +448,7 @@ void TBaseLazyTree::AdjustTotalHeight(PLazyNode node, int64_t delta) {
 void TBaseLazyTree::SetRootNodeCount(uint32_t value) {
     if (ComponentState & csLoading) {
         // Recorded only: the nodes are made, or the count dropped, when the read ends.
-        if (!(FStates & TS(tsNeedRootCountUpdate))) FRootCountBeforeLoading = FRoot->ChildCount;
+        if (!FRootCountBeforeLoading) FRootCountBeforeLoading = FRoot->ChildCount;
         FRoot->ChildCount = value;
         DoStateChange(TS(tsNeedRootCountUpdate));
         return;

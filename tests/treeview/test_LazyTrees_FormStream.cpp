@@ -331,9 +331,9 @@ TEST_F(TreeForm, FailedReadLeavesTheTreeAsItWas) {
     ASSERT_NE(count, std::string::npos);
     ASSERT_NE(columns, std::string::npos);
     const std::string unknown{char(vaInt8), 1};
-    for (const std::string& bad : {WithProperty(data, "Unknown", unknown),
-                                   data.substr(0, std::max(count, columns) + 16),
-                                   data.substr(0, columns + 16)}) {
+    for (const std::string& bad :
+         {WithProperty(data, "Unknown", unknown), data.substr(0, std::max(count, columns) + 16),
+          data.substr(0, columns + 16)}) {
         SCOPED_TRACE(bad.size());
         auto tree = NewComponent<TLazyStringTree>();
         tree->SetRootNodeCount(2);
@@ -357,8 +357,9 @@ TEST_F(TreeForm, OutOfRangeSizesAreBoundedOrRefused) {
     };
     auto read = [](const char* name, int64_t value) {
         auto tree = NewComponent<TLazyStringTree>();
-        TReader(WithProperty(Write(*tree), name, std::string{char(vaInt32)} +
-                                                    std::string(reinterpret_cast<const char*>(&value), 4)))
+        TReader(WithProperty(Write(*tree), name,
+                             std::string{char(vaInt32)} +
+                                 std::string(reinterpret_cast<const char*>(&value), 4)))
             .ReadComponent(*tree);
         return tree;
     };
