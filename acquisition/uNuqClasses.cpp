@@ -162,9 +162,12 @@ void TBoilerRoom::DecodeBlocks() {
         if (generation != DecodeGeneration) return; // a newer packet was decoded meanwhile
         if (i >= Blocks.Count()) break;
         tBlock& block = Blocks.Items(i);
-        const int first = block.ByteNo - 1;
+        // Any byte number a script holds, the lowest integer included, is
+        // compared without overflow; the reads below stay inside the buffer.
+        const int64_t firstByte = int64_t(block.ByteNo) - 1;
         const int span = block.ByteSpan();
-        block.OutOfBuffer = first < 0 || first > PacketBufferSize - span;
+        block.OutOfBuffer = firstByte < 0 || firstByte > PacketBufferSize - span;
+        const int first = int(firstByte);
         if (block.OutOfBuffer) {
             // Reads nothing outside the buffer: the block shows its no-data state.
             if (auto* f = dynamic_cast<tFloatBlock*>(&block)) f->Raw.fill(0xFF);

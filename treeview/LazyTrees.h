@@ -14,6 +14,7 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -557,6 +558,9 @@ public:
     void SetSelectionCurveRadius(uint32_t value);
     // Ends loading from stored properties: a stored root node count is made real.
     void Loaded() override;
+    // A read that broke off: the recorded root node count is dropped and the
+    // header's loading ends, so that the tree stays as it was.
+    void ReadFailed() override;
 
 protected:
     // Form resources: the header's columns as "Columns", and the single
@@ -1131,6 +1135,9 @@ protected:
     PLazyNode FRoot = nullptr;
     TLazyNodeSlabs FNodeSlabs;
     bool FFreeingAllNodes = false; // the blocks go back with their slabs, not one by one
+    // The root's real child count while a read records one in its place.
+    std::optional<uint32_t> FRootCountBeforeLoading;
+    void EndHeaderLoading();
     // The nodes that hold vsExpanded. Every change of the flag goes through
     // the tree (the heights and counts rely on that too); a flag written
     // into the record directly is not seen here.

@@ -91,16 +91,32 @@ bool TLTHeader::AllowFocus(TColumnIndex c) const {
 // --- setters
 // -------------------------------------------------------------------------------------------
 
+namespace {
+
+// Header heights, however stored, stay where the header rectangle and the
+// shares of the tree's height cannot overflow.
+constexpr int HeaderHeightLimit = 32767;
+
+int BoundHeight(int value) {
+    return std::clamp(value, 0, HeaderHeightLimit);
+}
+
+} // namespace
+
 void TLTHeader::SetHeight(int value) {
+    value = BoundHeight(value);
     if (FOwner && FOwner->HandleAllocated()) {
         TLTFixedAreaConstraints& fac = *FFixedAreaConstraints;
-        int h = FOwner->ClientRect().Height() + Height;
+        const int64_t h = int64_t(FOwner->ClientRect().Height()) + Height;
+        auto share = [h](int percent) {
+            return BoundHeight(int(std::min<int64_t>(h * percent / 100, HeaderHeightLimit)));
+        };
         int lower = FMinHeight, upper = FMaxHeight;
-        if (fac.MaxHeightPercent() > 0) lower = std::min(lower, h * fac.MaxHeightPercent() / 100);
-        if (fac.MinHeightPercent() > 0) upper = std::max(upper, h * fac.MinHeightPercent() / 100);
+        if (fac.MaxHeightPercent() > 0) lower = std::min(lower, share(fac.MaxHeightPercent()));
+        if (fac.MinHeightPercent() > 0) upper = std::max(upper, share(fac.MinHeightPercent()));
         value = std::min(std::max(value, lower), upper);
-        if (fac.MinHeightPercent() > 0) value = std::max(value, h * fac.MinHeightPercent() / 100);
-        if (fac.MaxHeightPercent() > 0) value = std::min(value, h * fac.MaxHeightPercent() / 100);
+        if (fac.MinHeightPercent() > 0) value = std::max(value, share(fac.MinHeightPercent()));
+        if (fac.MaxHeightPercent() > 0) value = std::min(value, share(fac.MaxHeightPercent()));
         if (value == Height) return;
         Height = value;
         if (!TreeLoading() && !(FStates & hsScaling)) RecalculateHeader();
@@ -120,14 +136,12 @@ void TLTHeader::SetDefaultHeight(int value) {
 }
 
 void TLTHeader::SetMinHeight(int value) {
-    if (value < 0) value = 0;
-    FMinHeight = std::min(value, FMaxHeight);
+    FMinHeight = std::min(BoundHeight(value), FMaxHeight);
     SetHeight(Height);
 }
 
 void TLTHeader::SetMaxHeight(int value) {
-    value = std::max(value, FMinHeight);
-    FMaxHeight = value;
+    FMaxHeight = std::max(BoundHeight(value), FMinHeight);
     SetHeight(Height);
 }
 
@@ -638,9 +652,9 @@ void TLTHeader::LoadFromStream(std::istream& s) {
     }
     if (version > 4) {
         SetParentFont(ReadInt(s) != 0);
-        FMaxHeight = ReadInt(s);
-        FMinHeight = ReadInt(s);
-        FDefaultHeight = ReadInt(s);
+        FMaxHeight = BoundHeight(ReadInt(s));
+        FMinHeight = std::min(BoundHeight(ReadInt(s)), FMaxHeight);
+        FDefaultHeight = std::clamp(ReadInt(s), FMinHeight, FMaxHeight);
         TLTFixedAreaConstraints& fac = *FFixedAreaConstraints;
         auto percent = [&] { return uint8_t(std::min(ReadInt(s) & 0xFF, 100)); };
         fac.FMaxHeightPercent = percent();

@@ -324,7 +324,9 @@ void TBaseLazyTree::DoSetChildCountInternal(PLazyNode node, uint32_t newCount) {
     }
     if (newCount == node->ChildCount) return;
     InterruptValidation();
-    while (node->ChildCount > newCount) DeleteNode(node->LastChild, false);
+    // A count above the children linked stops when none is left to delete.
+    while (node->ChildCount > newCount && node->LastChild) DeleteNode(node->LastChild, false);
+    if (!node->LastChild) node->ChildCount = 0;
     if (newCount > node->ChildCount) {
         uint32_t add = newCount - node->ChildCount;
         uint32_t index = node->LastChild ? node->LastChild->Index + 1 : 0;

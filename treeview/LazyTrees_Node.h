@@ -10,6 +10,17 @@
 #include "platform/SysUtils.h"
 #include "platform/gui/WinTypes.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define NUQ_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define NUQ_ASAN 1
+#endif
+#endif
+#ifdef NUQ_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace nuq {
 
 class TBaseLazyTree;
@@ -99,7 +110,11 @@ inline constexpr int TreeNodeSize = int(sizeof(TLazyNode));
 
 // The node blocks of one tree, cut from slabs of its own: a block keeps its
 // address while it lives, freed blocks are reused, and a tree that goes
-// empty gives all its slabs back at once.
+// empty gives all its slabs back at once. A block goes back to the blocks of
+// the size it was cut with: nodes made before a change of the data size
+// keep their size until they are freed. In builds with the address
+// sanitizer a block not handed out is poisoned, so that a node used after
+// it was freed is caught as a heap block of its own would be.
 class TLazyNodeSlabs {
 public:
     TLazyNodeSlabs() = default;
@@ -111,12 +126,14 @@ public:
     void Forget() { --FLive; } // a block that ReleaseAll will take back with its slab
     void ReleaseAll();
     size_t Live() const { return FLive; }
-    // Every block handed out, live or given back, in address order within a slab.
+    // Every block handed out, live or given back, in address order within a
+    // slab (given-back blocks the sanitizer guards are left out).
     template <class F> void ForEachBlock(F&& visit) const {
         for (size_t i = 0; i < FSlabs.size(); ++i) {
             const TSlab& s = FSlabs[i];
             uint8_t* end = i + 1 == FSlabs.size() && FNext ? FNext : s.End;
-            for (uint8_t* b = s.Begin; b < end; b += s.BlockSize) visit(static_cast<void*>(b));
+            for (uint8_t* b = s.Begin; b < end; b += s.BlockSize)
+                if (!Guarded(b)) visit(static_cast<void*>(b));
         }
     }
 
@@ -127,16 +144,33 @@ private:
     struct TSlab {
         uint8_t* Begin;
         uint8_t* End; // of the blocks handed out once the slab is no longer cut
+        uint8_t* Limit;
         size_t BlockSize;
     };
+    struct TFreeList {
+        size_t BlockSize;
+        TFreeBlock* First;
+    };
+    static bool Guarded(const void* block);
+    TFreeBlock*& FreeList(size_t blockSize);
+    size_t BlockSizeOf(const void* block) const;
     std::vector<TSlab> FSlabs;
+    std::vector<TSlab> FByAddress;     // the same slabs, by their start
+    std::vector<TFreeList> FFreeLists; // one per block size; a tree has one or two
     uint8_t* FNext = nullptr;
     uint8_t* FEnd = nullptr;
-    TFreeBlock* FFree = nullptr;
     size_t FBlockSize = 0;
     size_t FSlabBlocks = 0;
     size_t FLive = 0;
 };
+
+inline bool TLazyNodeSlabs::Guarded([[maybe_unused]] const void* block) {
+#ifdef NUQ_ASAN
+    return __asan_address_is_poisoned(block);
+#else
+    return false;
+#endif
+}
 
 // Fetches the nodes a whole-tree walk will reach some steps before it gets
 // there. Sibling links after a sort lead all over the slabs, and a walk that

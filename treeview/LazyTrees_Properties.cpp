@@ -19,6 +19,7 @@ bool Loading(const TBaseLazyTree& t) {
 
 void TBaseLazyTree::SetDefaultNodeHeight(uint32_t value) {
     if (value == 0) value = 18;
+    value = std::min<uint32_t>(value, UINT16_MAX); // what a node's height holds
     if (value == FDefaultNodeHeight) return;
     DoStateChange(TS(tsNeedScale));
     int64_t delta = int64_t(value) - int64_t(FDefaultNodeHeight);
@@ -141,16 +142,33 @@ namespace nuq {
 
 void TBaseLazyTree::Loaded() {
     TCustomControl::Loaded();
-    if ((FStates & TS(tsNeedRootCountUpdate)) && FRoot->ChildCount) {
+    if (FRootCountBeforeLoading) {
         DoStateChange(0, TS(tsNeedRootCountUpdate));
-        TLTMiscOptions misc = FOptions->MiscOptions();
-        FOptions->SetMiscOptions(misc & ~toReadOnly);
         uint32_t count = FRoot->ChildCount;
-        FRoot->ChildCount = 0; // only recorded so far: no nodes exist yet
-        TScopeExit restoreOptions([this, misc] { FOptions->SetMiscOptions(misc); });
-        TUpdateScope update(*this);
-        SetChildCount(FRoot, count);
+        FRoot->ChildCount = *FRootCountBeforeLoading; // only recorded so far
+        FRootCountBeforeLoading.reset();
+        if (count != FRoot->ChildCount) {
+            TLTMiscOptions misc = FOptions->MiscOptions();
+            FOptions->SetMiscOptions(misc & ~toReadOnly);
+            TScopeExit restoreOptions([this, misc] { FOptions->SetMiscOptions(misc); });
+            TUpdateScope update(*this);
+            SetChildCount(FRoot, count);
+        }
     }
+    EndHeaderLoading();
+}
+
+void TBaseLazyTree::ReadFailed() {
+    TCustomControl::ReadFailed();
+    if (FRootCountBeforeLoading) {
+        FRoot->ChildCount = *FRootCountBeforeLoading;
+        FRootCountBeforeLoading.reset();
+        DoStateChange(0, TS(tsNeedRootCountUpdate));
+    }
+    if (FHeader->FStates & hsLoading) EndHeaderLoading();
+}
+
+void TBaseLazyTree::EndHeaderLoading() {
     // Column positions and widths were only recorded while loading: now they take effect.
     TLTHeader& header = *FHeader;
     header.RecalculateHeader();

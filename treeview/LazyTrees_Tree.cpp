@@ -164,8 +164,26 @@ int TBaseLazyTree::AllocateInternalDataArea(int size) {
     return oldSize;
 }
 
+namespace {
+
+// The owner's record in a node; a size beyond it is a fault, refused before
+// any node is made with it.
+constexpr int MaxNodeDataSize = 1 << 20;
+
+[[noreturn]] void RefuseNodeDataSize() {
+    RaiseTreeError(u"Node data size is out of range.", 2007);
+}
+
+} // namespace
+
 PLazyNode TBaseLazyTree::MakeNewNode() {
-    if (FNodeDataSize == -1) DoGetNodeDataSize(FNodeDataSize);
+    if (FNodeDataSize == -1) {
+        DoGetNodeDataSize(FNodeDataSize);
+        if (FNodeDataSize > MaxNodeDataSize) {
+            FNodeDataSize = -1; // asked again at the next node
+            RefuseNodeDataSize();
+        }
+    }
     int data = (ComponentState & csDesigning) ? 0 : std::max(FNodeDataSize, 0);
     auto* node = static_cast<PLazyNode>(
         FNodeSlabs.Take(size_t(TreeNodeSize + FTotalInternalDataSize + data)));
@@ -297,58 +315,110 @@ TLazyWalkAhead TLazyWalkAhead::Again(bool backwards) && {
     return {std::move(FOrder), backwards};
 }
 
+namespace {
+
+// A block's bytes for the address sanitizer: out of bounds while the slabs
+// hold it, in bounds while a node lives in it.
+void Poison([[maybe_unused]] void* at, [[maybe_unused]] size_t size) {
+#ifdef NUQ_ASAN
+    __asan_poison_memory_region(at, size);
+#endif
+}
+
+void Unpoison([[maybe_unused]] void* at, [[maybe_unused]] size_t size) {
+#ifdef NUQ_ASAN
+    __asan_unpoison_memory_region(at, size);
+#endif
+}
+
+// Slabs of large nodes stay small: a slab is cut whole out of address space.
+constexpr size_t MaxSlabBytes = size_t(16) << 20;
+
+} // namespace
+
+TLazyNodeSlabs::TFreeBlock*& TLazyNodeSlabs::FreeList(size_t blockSize) {
+    for (TFreeList& list : FFreeLists)
+        if (list.BlockSize == blockSize) return list.First;
+    FFreeLists.push_back({blockSize, nullptr});
+    return FFreeLists.back().First;
+}
+
+size_t TLazyNodeSlabs::BlockSizeOf(const void* block) const {
+    if (FFreeLists.size() == 1) return FFreeLists.front().BlockSize; // one size was ever cut
+    auto* b = static_cast<const uint8_t*>(block);
+    auto it = std::upper_bound(FByAddress.begin(), FByAddress.end(), b,
+                               [](const uint8_t* p, const TSlab& s) { return p < s.Begin; });
+    return std::prev(it)->BlockSize;
+}
+
 void* TLazyNodeSlabs::Take(size_t size) {
     size = (size + alignof(TLazyNode) - 1) / alignof(TLazyNode) * alignof(TLazyNode);
     if (size != FBlockSize) {
         // Blocks of the old size stay where they are until their slabs go.
         if (FNext) FSlabs.back().End = FNext;
         FBlockSize = size;
-        FFree = nullptr;
         FNext = FEnd = nullptr;
     }
-    ++FLive;
-    if (FFree) {
-        void* block = FFree;
-        FFree = FFree->Next;
+    TFreeBlock*& free = FreeList(size);
+    if (free) {
+        void* block = free;
+        Unpoison(block, size);
+        free = free->Next;
         std::memset(block, 0, size);
+        ++FLive;
         return block;
     }
     if (FNext == FEnd) {
         // Slabs grow with the tree, up to a few megabytes each.
         FSlabBlocks = std::clamp<size_t>(FSlabBlocks * 2, 32, size_t(1) << 16);
+        const size_t blocks = std::clamp<size_t>(MaxSlabBytes / size, 1, FSlabBlocks);
         FSlabs.reserve(FSlabs.size() + 1);
-        void* slab = std::calloc(FSlabBlocks, size);
-        if (!slab) {
-            --FLive;
-            throw std::bad_alloc();
-        }
+        FByAddress.reserve(FByAddress.size() + 1);
+        void* slab = std::calloc(blocks, size);
+        if (!slab) throw std::bad_alloc();
         FNext = static_cast<uint8_t*>(slab);
-        FEnd = FNext + FSlabBlocks * size;
-        FSlabs.push_back({FNext, FEnd, size});
+        FEnd = FNext + blocks * size;
+        FSlabs.push_back({FNext, FEnd, FEnd, size});
+        FByAddress.insert(
+            std::upper_bound(FByAddress.begin(), FByAddress.end(), FNext,
+                             [](const uint8_t* p, const TSlab& s) { return p < s.Begin; }),
+            FSlabs.back());
+        Poison(slab, blocks * size);
     }
     void* block = FNext;
     FNext += size;
+    Unpoison(block, size);
+    ++FLive;
     return block;
 }
 
 void TLazyNodeSlabs::Give(void* block) {
     --FLive;
-    auto* free = static_cast<TFreeBlock*>(block);
-    free->Next = FFree;
-    FFree = free;
+    const size_t size = BlockSizeOf(block);
+    TFreeBlock*& free = FreeList(size);
+    auto* given = static_cast<TFreeBlock*>(block);
+    given->Next = free;
+    free = given;
+    Poison(block, size);
 }
 
 void TLazyNodeSlabs::ReleaseAll() {
-    for (const TSlab& slab : FSlabs) std::free(slab.Begin);
+    for (const TSlab& slab : FSlabs) {
+        Unpoison(slab.Begin, size_t(slab.Limit - slab.Begin));
+        std::free(slab.Begin);
+    }
     FSlabs.clear();
+    FByAddress.clear();
+    FFreeLists.clear();
     FNext = FEnd = nullptr;
-    FFree = nullptr;
+    FBlockSize = 0;
     FSlabBlocks = 0;
     FLive = 0;
 }
 
 void TBaseLazyTree::SetNodeDataSize(int value) {
     if (value < -1) value = -1;
+    if (value > MaxNodeDataSize) RefuseNodeDataSize();
     if (value == FNodeDataSize) return;
     FNodeDataSize = value;
     if (ComponentState & (csLoading | csDesigning)) return;
@@ -377,6 +447,8 @@ void TBaseLazyTree::AdjustTotalHeight(PLazyNode node, int64_t delta) {
 
 void TBaseLazyTree::SetRootNodeCount(uint32_t value) {
     if (ComponentState & csLoading) {
+        // Recorded only: the nodes are made, or the count dropped, when the read ends.
+        if (!FRootCountBeforeLoading) FRootCountBeforeLoading = FRoot->ChildCount;
         FRoot->ChildCount = value;
         DoStateChange(TS(tsNeedRootCountUpdate));
         return;

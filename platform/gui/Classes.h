@@ -56,6 +56,9 @@ public:
     // Runs once the owner has made all its components and set their
     // properties, as after reading them from a form resource.
     virtual void Loaded() { ComponentState &= ~csLoading; }
+    // Runs in place of Loaded when reading the component's stored properties
+    // broke off: it undoes what it only recorded for Loaded.
+    virtual void ReadFailed() {}
     // The owned component of that name, compared without regard to case.
     TComponent* FindComponent(const std::string& name) const;
     // Marks the component as being destroyed and sends its removal notices;

@@ -275,11 +275,14 @@ void TReader::ReadComponent(TComponent& component) {
     if (UpperCase(className) != UpperCase(component.ClassName()))
         Fail("записан класс " + className + ", а читается " + component.ClassName());
     component.Name = ReadText();
-    {
+    try {
         TReadingScope scope(component);
         FFixups.clear();
         ReadProperties(component);
         ResolveFixups(component);
+    } catch (...) {
+        component.ReadFailed(); // not loading any more, and no Loaded to come
+        throw;
     }
     component.Loaded();
 }

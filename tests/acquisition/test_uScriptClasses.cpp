@@ -286,6 +286,11 @@ TEST(ScriptCheck, EdgeCases) {
         {"case of keywords",
          ByteScript("type = IsByte;\n"),
          {"Стр. 5 - Ошибка при определении идентификатора."}},
+        // Byte numbers are not bounded here: decoding shows such a byte as no data.
+        {"byte number beyond any packet",
+         Join({"#script;", "#defbyte -2147483648;", "Type = IsByte;", "Caption = 'A';",
+               "#enddefbyte;", "#endscript;"}),
+         {}},
     };
     for (const auto& c : cases) {
         tScriptAnalyser a;

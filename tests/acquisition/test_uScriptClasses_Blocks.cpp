@@ -161,6 +161,9 @@ TEST(Blocks, BytesOutsideTheBuffer) {
     zero.NaNText = "00"; // its no-data state must not depend on reading a byte
     auto& negative = AddBlock<tShortIntBlock>(room, 2, -3);
     auto& beyond = AddBlock<tByteBlock>(room, 1, 40000);
+    auto& lowest = AddBlock<tByteBlock>(room, 1, INT32_MIN);
+    lowest.NaNText = "00";
+    auto& highest = AddBlock<tFloatBlock>(room, 5, INT32_MAX);
     auto& fltIn = AddBlock<tFloatBlock>(room, 5, 32761);
     auto& fltOut = AddBlock<tFloatBlock>(room, 5, 32766);
     auto& intOut = AddBlock<tIntegerBlock>(room, 6, 32768);
@@ -183,6 +186,8 @@ TEST(Blocks, BytesOutsideTheBuffer) {
     EXPECT_EQ(Text(zero), "-");
     EXPECT_EQ(Text(negative), "-");
     EXPECT_EQ(Text(beyond), "-");
+    EXPECT_EQ(Text(lowest), "-");
+    EXPECT_EQ(Text(highest), "-");
     EXPECT_EQ(Text(fltIn), "1");
     EXPECT_EQ(Text(fltOut), "-");
     EXPECT_EQ(Text(intOut), "-");

@@ -68,7 +68,7 @@ bool ValidFlag(const bool& flag) {
 
 // Every block's lines against what its definition and the packet imply.
 void CheckBlocks(const TBoilerRoom& room, const std::string& packet) {
-    auto at = [&](int index) -> unsigned {
+    auto at = [&](int64_t index) -> unsigned {
         return size_t(index) < packet.size() ? static_cast<unsigned char>(packet[size_t(index)])
                                              : 0xFFu;
     };
@@ -81,7 +81,7 @@ void CheckBlocks(const TBoilerRoom& room, const std::string& packet) {
             FUZZ_CHECK(IsValidUtf8(r.Caption) && IsValidUtf8(r.Value) && ValidFlag(r.Alarm));
             FUZZ_CHECK(r.Alarm == false || b.BlockType == 3);
         }
-        const int first = b.ByteNo - 1;
+        const int64_t first = int64_t(b.ByteNo) - 1;
         const int span = b.BlockType == 5   ? 4
                          : b.BlockType == 6 ? 2
                          : b.BlockType == 7 && static_cast<const tRealBlock&>(b).Dimension > 255

@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+
 using namespace nuq;
 
 namespace {
@@ -290,3 +293,100 @@ TEST_F(TreeForm, BadFormsGiveAReadError) {
 }
 
 } // namespace
+
+// A data size read while nodes exist applies to new nodes only; a freed old
+// node's smaller block must not be handed to a new node of the larger size.
+TEST_F(TreeForm, DataSizeReadOverExistingNodes) {
+    Tree->SetNodeDataSize(4);
+    Tree->SetRootNodeCount(3);
+    auto source = NewComponent<TLazyStringTree>();
+    source->SetNodeDataSize(200);
+    TReader(Write(*source)).ReadComponent(*Tree);
+    ASSERT_EQ(Tree->NodeDataSize(), 200);
+    auto fill = [&](PLazyNode n, int byte) { std::memset(Tree->GetNodeData(n), byte, 200); };
+    PLazyNode added = Tree->AddChild(nullptr);
+    fill(added, 0xAB);
+    Tree->DeleteNode(Tree->GetFirst());
+    fill(Tree->AddChild(nullptr), 0xCD);
+    std::vector<PLazyNode> nodes;
+    for (PLazyNode n = Tree->GetFirst(); n; n = Tree->GetNext(n)) nodes.push_back(n);
+    ASSERT_EQ(nodes.size(), 4u);
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        EXPECT_EQ(nodes[i]->Index, i);
+        EXPECT_EQ(nodes[i]->PrevSibling, i ? nodes[i - 1] : nullptr);
+    }
+    auto* data = static_cast<uint8_t*>(Tree->GetNodeData(added));
+    EXPECT_EQ(std::count(data, data + 200, 0xAB), 200);
+}
+
+// A read that breaks off leaves the tree as it was: no recorded node count
+// without its nodes, no header left loading, and the count still settable.
+TEST_F(TreeForm, FailedReadLeavesTheTreeAsItWas) {
+    auto source = NewComponent<TLazyStringTree>();
+    source->SetRootNodeCount(5);
+    source->Header().Columns().Add();
+    source->Header().Columns().Add();
+    const std::string data = Write(*source);
+    const size_t count = data.find("RootNodeCount"), columns = data.find("Columns");
+    ASSERT_NE(count, std::string::npos);
+    ASSERT_NE(columns, std::string::npos);
+    const std::string unknown{char(vaInt8), 1};
+    for (const std::string& bad :
+         {WithProperty(data, "Unknown", unknown), data.substr(0, std::max(count, columns) + 16),
+          data.substr(0, columns + 16)}) {
+        SCOPED_TRACE(bad.size());
+        auto tree = NewComponent<TLazyStringTree>();
+        tree->SetRootNodeCount(2);
+        EXPECT_THROW(TReader(bad).ReadComponent(*tree), EReadError);
+        EXPECT_EQ(tree->RootNodeCount(), 2u);
+        EXPECT_EQ(tree->RootNode()->TotalCount, 3u);
+        EXPECT_FALSE(tree->HasState(tsNeedRootCountUpdate));
+        EXPECT_FALSE(tree->Header().States() & hsLoading);
+        tree->SetRootNodeCount(1);
+        EXPECT_EQ(tree->GetFirst(), tree->GetLast());
+        EXPECT_EQ(tree->RootNode()->TotalCount, 2u);
+    }
+}
+
+// Heights and sizes a form may hold stay where no arithmetic overflows; a
+// node data size beyond any record is refused with the tree's error.
+TEST_F(TreeForm, OutOfRangeSizesAreBoundedOrRefused) {
+    struct Case {
+        const char* Name;
+        int64_t Value;
+    };
+    auto read = [](const char* name, int64_t value) {
+        auto tree = NewComponent<TLazyStringTree>();
+        TReader(WithProperty(Write(*tree), name,
+                             std::string{char(vaInt32)} +
+                                 std::string(reinterpret_cast<const char*>(&value), 4)))
+            .ReadComponent(*tree);
+        return tree;
+    };
+    for (int64_t huge : {int64_t(INT32_MAX), int64_t(-1)}) {
+        EXPECT_LE(read("Header.Height", huge)->Header().Height, 32767);
+        EXPECT_GE(read("Header.Height", huge)->Header().Height, 0);
+        EXPECT_LE(read("Header.MaxHeight", huge)->Header().MaxHeight(), 32767);
+        auto tree = read("DefaultNodeHeight", huge);
+        PLazyNode n = tree->AddChild(nullptr);
+        EXPECT_EQ(n->NodeHeight, n->TotalHeight);
+    }
+    // With a window the header's height is bounded by its limits too.
+    auto shown = NewComponent<TLazyStringTree>();
+    shown->HandleNeeded();
+    shown->Header().SetMaxHeight(INT32_MAX);
+    shown->Header().SetHeight(INT32_MAX);
+    EXPECT_EQ(shown->Header().Height, 32767);
+    for (int64_t size : {int64_t(INT32_MAX), int64_t(100000000)}) {
+        try {
+            read("NodeDataSize", size);
+            FAIL() << size;
+        } catch (const ELazyTreeError& e) {
+            EXPECT_EQ(e.HelpContext, 2007);
+        }
+    }
+    Tree->OnGetNodeDataSize = [](TBaseLazyTree&, int& size) { size = INT32_MAX; };
+    EXPECT_THROW(Tree->AddChild(nullptr), ELazyTreeError);
+    EXPECT_EQ(Tree->NodeDataSize(), -1);
+    EXPECT_EQ(Tree->RootNodeCount(), 0u);
+}

@@ -349,6 +349,28 @@ TEST_F(TreeModel, NodeDataSizeChangeRebuildsTheTopLevel) {
     EXPECT_EQ(Tree->NodeDataSize(), -1);
 }
 
+// Node blocks share slabs, so only the slabs' own poisoning lets the
+// address sanitizer see a node used after it was freed.
+TEST_F(TreeModel, FreedNodeIsPoisonedForTheSanitizer) {
+#ifndef NUQ_ASAN
+    GTEST_SKIP() << "only with the address sanitizer";
+#else
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    Tree->SetRootNodeCount(3);
+    PLazyNode second = Tree->GetFirst()->NextSibling;
+    Tree->DeleteNode(second);
+    EXPECT_DEATH(
+        {
+            volatile uint32_t index = second->Index;
+            (void)index;
+        },
+        "use-after-poison");
+    // Taken again, the block is a node like any other.
+    PLazyNode again = Tree->AddChild(nullptr);
+    EXPECT_EQ(again->ChildCount, 0u);
+#endif
+}
+
 TEST(TreeLife, ReadOnlyTreeStillFreesItsNodes) {
     SetMainThread();
     int freed = 0;
