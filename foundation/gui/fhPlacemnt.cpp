@@ -27,12 +27,16 @@ void RegisterPlacementClasses() {
             .Default(0);
     RegisterClass<TWinMinMaxInfo>("TWinMinMaxInfo", m);
 
-    const std::vector<std::string> boolean{"False", "True"};
     TPublisher<TFormPlacement> p;
-    p.Ordinal(
-         "Active", tkEnumeration, [](auto& o) { return o.Active; },
-         [](auto& o, int64_t v) { o.Active = v != 0; }, boolean)
-        .Default(1);
+    auto boolean = [&p](std::string name, std::function<bool(TFormPlacement&)> get,
+                        std::function<void(TFormPlacement&, bool)> set, bool def) {
+        p.Ordinal(
+             std::move(name), tkEnumeration, [get](auto& o) { return get(o); },
+             [set](auto& o, int64_t v) { set(o, v != 0); }, {"False", "True"})
+            .Default(def);
+    };
+    boolean(
+        "Active", [](auto& o) { return o.Active; }, [](auto& o, bool v) { o.Active = v; }, true);
     p.String(
         "IniFileName", [](auto& o) { return o.IniFileName; },
         [](auto& o, const std::string& v) { o.IniFileName = v; });
@@ -45,20 +49,18 @@ void RegisterPlacementClasses() {
          [](auto& o, int64_t v) { o.Options = TPlacementOptions(v); },
          {"fpState", "fpPosition", "fpActiveControl"})
         .Default(fpState | fpPosition);
-    p.Ordinal(
-         "PreventResize", tkEnumeration, [](auto& o) { return o.PreventResize(); },
-         [](auto& o, int64_t v) { o.SetPreventResize(v != 0); }, boolean)
-        .Default(0);
+    boolean(
+        "PreventResize", [](auto& o) { return o.PreventResize(); },
+        [](auto& o, bool v) { o.SetPreventResize(v); }, false);
     p.Ordinal(
          "RegistryRoot", tkEnumeration, [](auto& o) { return o.RegistryRoot; },
          [](auto& o, int64_t v) { o.RegistryRoot = TPlacementRegRoot(v); },
          {"prCurrentUser", "prLocalMachine", "prCurrentConfig", "prClassesRoot", "prUsers",
           "prDynData"})
         .Default(prCurrentUser);
-    p.Ordinal(
-         "UseRegistry", tkEnumeration, [](auto& o) { return o.UseRegistry; },
-         [](auto& o, int64_t v) { o.UseRegistry = v != 0; }, boolean)
-        .Default(1);
+    boolean(
+        "UseRegistry", [](auto& o) { return o.UseRegistry; },
+        [](auto& o, bool v) { o.UseRegistry = v; }, true);
     p.Integer(
          "Version", [](auto& o) { return o.Version; },
          [](auto& o, int64_t v) { o.Version = int(v); })
