@@ -7,6 +7,7 @@
 #include <exception>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "platform/EventLoop.h"
 #include "platform/ScopeGuard.h"
@@ -218,7 +219,8 @@ class TSerCommEventThread : public TSerCommThread {
 public:
     TSerCommEventThread(TSerCustomComm* port, uint32_t mask)
         : TSerCommThread(port), Mask(mask), ReadSize(port->FBuffers->ReadSize()),
-          Ahead(mask & EV_RXCHAR ? size_t(std::max(ReadSize, ReadAheadLimit)) : 0) {}
+          // The event character is seen only in bytes read here.
+          Ahead(mask & (EV_RXCHAR | EV_RXFLAG) ? size_t(std::max(ReadSize, ReadAheadLimit)) : 0) {}
 
     void Execute(const std::shared_ptr<TSerCommThread>& self);
     // Takes what has arrived into Ahead until the device is empty or a
@@ -239,6 +241,7 @@ public:
     TSerReadAhead Ahead;
     std::atomic<bool> AheadFull{false}; // the reader must wake us when it makes room
     std::atomic<bool> RxPosted{false};
+    bool FlagSeen = false; // the event character came in the bytes read ahead
 };
 
 class TSerCommWriteThread : public TSerCommThread {
@@ -291,6 +294,7 @@ bool TSerCommEventThread::ReadAhead(size_t& fresh, size_t& kept, bool& drained,
             return true;
         }
         fresh += size_t(n);
+        if ((Mask & EV_RXFLAG) && Device->HasEventChar(into, size_t(n))) FlagSeen = true;
         // The main thread gets its batch on time however long the bytes keep coming.
         if (fresh >= HandOverBytes || std::chrono::steady_clock::now() >= due) return true;
     }
@@ -363,6 +367,7 @@ void TSerCommEventThread::Execute(const std::shared_ptr<TSerCommThread>& self) {
                     arrived = true;
                 }
             }
+            if (std::exchange(FlagSeen, false)) events |= EV_RXFLAG;
             if (arrived) {
                 events |= EV_RXCHAR;
                 if (ReadSize > 0 && count * 10 >= int64_t(ReadSize) * 8) events |= EV_RX80FULL;
@@ -931,9 +936,11 @@ TSerialSettings TSerCustomComm::MakeSettings() const {
     s.Rts = lineControl[(flags >> 12) & 0x3];
     s.XonXoffOut = IsFlagSet(dcbOutX, flags);
     s.XonXoffIn = IsFlagSet(dcbInX, flags);
+    s.TxContinueOnXoff = IsFlagSet(dcbTxContinueOnXoff, flags);
     s.XonChar = FEventChars->XonChar();
     s.XoffChar = FEventChars->XoffChar();
     s.ErrorChar = FEventChars->ErrorChar();
+    s.EventChar = FEventChars->EventChar();
     s.InputSize = FBuffers->ReadSize();
     s.XonLimit = FBuffers->XonLimit();
     s.XoffLimit = FBuffers->XoffLimit();

@@ -257,12 +257,16 @@ bool TSerialDevice::Open(std::string_view name) {
 
 void TSerialDevice::Close() {
     if (FFd < 0) return;
-    if (FOutputStopped) {
-        // Held for a peer that never became ready: they are not sent now,
-        // and the line is not left stopped for its next user.
-        ::tcflush(FFd, TCOFLUSH);
-        ::tcflow(FFd, TCOON);
-        FOutputStopped = false;
+    {
+        std::lock_guard<std::mutex> lock(FLineLock);
+        // Neither end of the line is left stopped for its next user. Bytes
+        // held for a peer that never became ready are not sent now; bytes
+        // held behind our XOFF go after our XON.
+        if (FHeld & HeldForDsr) ::tcflush(FFd, TCOFLUSH);
+        HoldOutput(FHeld, false);
+        if (FXoffSent) SendXon();
+        FHeld = 0;
+        FXoffSent = false;
     }
     if (FLineSaved && !Lost()) {
         // Bytes still leaving go out as they were meant to, not at the old
@@ -276,7 +280,7 @@ void TSerialDevice::Close() {
     FRtsOnSend = false;
     FTxMode = 0;
     FDsrSensitive = false;
-    FDtrHandshake = false;
+    FFillMode = 0;
     FFilter.SetMode(false, 0, false);
     FLineBits = 0;
     FLines.reset();
@@ -413,11 +417,11 @@ bool TSerialDevice::Configure(const TSerialSettings& s) {
     else if (FRtsOnSend)
         FLines->SetRtsOnSend(false);
     FRtsOnSend = byDriver;
+    std::lock_guard<std::mutex> lock(FLineLock);
+    int64_t high = int64_t(s.InputSize) - s.XoffLimit;
+    FFillHigh = size_t(std::max<int64_t>(high, 1));
+    FFillLow = size_t(std::max(s.XonLimit, 0));
     if (lines) {
-        std::lock_guard<std::mutex> lock(FLineLock);
-        int64_t high = int64_t(s.InputSize) - s.XoffLimit;
-        FFillHigh = size_t(std::max<int64_t>(high, 1));
-        FFillLow = size_t(std::max(s.XonLimit, 0));
         // The handshake's DTR starts up, with nothing unread yet.
         bool dtr = s.Dtr == TSerialLineControl::Enabled || dtrHandshake;
         bool rts = s.Rts == TSerialLineControl::Enabled || hardwareFlow;
@@ -426,7 +430,13 @@ bool TSerialDevice::Configure(const TSerialSettings& s) {
     }
     FTxMode = (s.OutDsrFlow ? TxDsrFlow : 0u) | (rtsToggle && !byDriver ? TxRtsToggle : 0u);
     FDsrSensitive = s.DsrSensitivity;
-    FDtrHandshake = dtrHandshake;
+    FFillMode = (dtrHandshake ? FillDtr : 0u) | (s.XonXoffIn ? FillXoff : 0u) |
+                (s.TxContinueOnXoff ? FillTxContinue : 0u);
+    // A flow switched off lets go of what it holds.
+    if (FXoffSent && !s.XonXoffIn) SendXon();
+    HoldOutput(HeldForXoff, FXoffSent && !s.TxContinueOnXoff);
+    if (!s.OutDsrFlow) HoldOutput(HeldForDsr, false);
+    FEventChar = uint8_t(s.EventChar);
     FBaudrate = s.Baudrate;
     FFilter.SetMode(s.ReplaceErrors, s.ErrorChar, s.NullStrip);
     return true;
@@ -514,13 +524,41 @@ bool TSerialDevice::SetLine(int line, bool on) {
 }
 
 void TSerialDevice::FollowFill(size_t fill) {
-    if (!FollowsFill()) return;
+    const uint32_t mode = FFillMode.load(std::memory_order_relaxed);
+    if (!mode) return;
     std::lock_guard<std::mutex> lock(FLineLock);
-    if (FLineBits & LineDtr) {
-        if (fill >= FFillHigh) SetLine(LineDtr, false);
-    } else if (fill < FFillHigh && fill <= FFillLow) {
-        SetLine(LineDtr, true);
+    const bool high = fill >= FFillHigh, low = !high && fill <= FFillLow;
+    if (mode & FillDtr) {
+        if ((FLineBits & LineDtr) && high)
+            SetLine(LineDtr, false);
+        else if (!(FLineBits & LineDtr) && low)
+            SetLine(LineDtr, true);
     }
+    if (mode & FillXoff) {
+        // The flow characters go out ahead of any queued output.
+        if (!FXoffSent && high && ::tcflow(FFd, TCIOFF) == 0)
+            FXoffSent = true;
+        else if (FXoffSent && low)
+            SendXon();
+        HoldOutput(HeldForXoff, FXoffSent && !(mode & FillTxContinue));
+    }
+}
+
+void TSerialDevice::SendXon() {
+    // A line stopped by us drops what we send: output goes on first.
+    HoldOutput(HeldForXoff, false);
+    if (::tcflow(FFd, TCION) == 0) FXoffSent = false;
+}
+
+bool TSerialDevice::HasEventChar(const char* bytes, size_t count) const {
+    return std::memchr(bytes, FEventChar.load(std::memory_order_relaxed), count) != nullptr;
+}
+
+void TSerialDevice::HoldOutput(uint32_t holder, bool on) {
+    const uint32_t held = on ? FHeld | holder : FHeld & ~holder;
+    // What the driver already has stops with the line, and goes on with it.
+    if (bool(held) != bool(FHeld) && ::tcflow(FFd, held ? TCOOFF : TCOON) != 0) return;
+    FHeld = held;
 }
 
 bool TSerialDevice::Purge(bool input, bool output) const {
@@ -535,7 +573,8 @@ bool TSerialDevice::Purge(bool input, bool output) const {
 // stops with it, and goes on when DSR rises.
 bool TSerialDevice::OutputHeld() {
     const bool down = DsrDown();
-    if (down != FOutputStopped && ::tcflow(FFd, down ? TCOOFF : TCOON) == 0) FOutputStopped = down;
+    std::lock_guard<std::mutex> lock(FLineLock);
+    HoldOutput(HeldForDsr, down);
     return down;
 }
 

@@ -56,13 +56,18 @@ struct TSerialSettings {
     TSerialLineControl Rts = TSerialLineControl::Disabled;
     bool XonXoffOut = false;
     bool XonXoffIn = false;
+    // Output goes on after we sent XOFF; otherwise it waits for our XON.
+    bool TxContinueOnXoff = false;
     char XonChar = 0x11;
     char XoffChar = 0x13;
+    char EventChar = 0;         // announced by the port's event thread when it arrives
     bool ReplaceErrors = false; // replace bad characters by ErrorChar
     char ErrorChar = 0;
     bool NullStrip = false;
-    // DTR handshake: DTR drops when the unread bytes reach InputSize -
-    // XoffLimit, and rises again when they are down to XonLimit.
+    // DTR handshake and XON/XOFF input flow: DTR drops (XOFF goes out) when
+    // the unread bytes reach InputSize - XoffLimit, and rises again (XON goes
+    // out) when they are down to XonLimit. The kernel's own XOFF thresholds
+    // cannot be set: the port's threads follow these.
     int InputSize = 4096;
     int XonLimit = 1024;
     int XoffLimit = 1024;
@@ -193,11 +198,13 @@ public:
     bool HasModemLines() const;
     bool GetModemStatus(uint32_t& status) const;
 
-    // DTR handshake: whether DTR follows the unread bytes, and following
-    // Fill of them. Called by whoever changes the fill, under the lock
-    // that guards it, so the line ends as the last fill says.
-    bool FollowsFill() const { return FDtrHandshake.load(std::memory_order_relaxed); }
+    // DTR handshake and XON/XOFF input flow: whether they follow the unread
+    // bytes, and following Fill of them. Called by whoever changes the fill,
+    // under the lock that guards it, so the line ends as the last fill says.
+    bool FollowsFill() const { return FFillMode.load(std::memory_order_relaxed) != 0; }
     void FollowFill(size_t fill);
+    // Whether the event character is among Count bytes read.
+    bool HasEventChar(const char* bytes, size_t count) const;
 
     // Error flags since the last call and the queue counts; a lost device
     // answers CE_IOE and empty queues without failing.
@@ -218,6 +225,8 @@ private:
     bool DsrDown() const;
     bool SetLine(int line, bool on); // under FLineLock
     bool OutputHeld();
+    void HoldOutput(uint32_t holder, bool on); // under FLineLock
+    void SendXon();                            // under FLineLock
     bool WaitForDsr(int wakeFd, int timeoutMs, TWaitResult& result);
     void DrainBeforeRtsDrops(size_t bytes);
 
@@ -229,13 +238,18 @@ private:
     enum : uint32_t { TxDsrFlow = 1, TxRtsToggle = 2 };
     std::atomic<uint32_t> FTxMode{0};
     std::atomic<bool> FDsrSensitive{false};
-    std::atomic<bool> FDtrHandshake{false};
+    enum : uint32_t { FillDtr = 1, FillXoff = 2, FillTxContinue = 4 };
+    std::atomic<uint32_t> FFillMode{0};
+    std::atomic<int> FEventChar{0};
     std::atomic<uint32_t> FBaudrate{0};
     std::atomic<bool> FStopWaits{false};
-    std::atomic<bool> FOutputStopped{false}; // by us, for DSR
+    // Output we stopped, and for whom; under FLineLock.
+    enum : uint32_t { HeldForDsr = 1, HeldForXoff = 2 };
+    uint32_t FHeld = 0;
+    bool FXoffSent = false; // the peer is to wait for our XON
     TSerialReceiveFilter FFilter;
     bool FRtsOnSend = false; // the driver toggles RTS for us
-    std::mutex FLineLock;    // the lines we drive and the fill limits
+    std::mutex FLineLock;    // the lines we drive, the fill limits and the flow we hold
     int FLineBits = 0;
     size_t FFillHigh = 0, FFillLow = 0;
     std::string FPath;

@@ -1250,6 +1250,7 @@ protected:
 private:
     // Steps of the window message handling.
     void HandleKillFocus();
+    void ReleaseWindowTies();
     void PrintClient(HDC dc);
     void Print(HDC dc, UINT flags);
     // The item queries, one member each; TextOnly asks for the text's rectangle.

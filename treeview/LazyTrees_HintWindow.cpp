@@ -335,8 +335,8 @@ void TLazyTreeHintWindow::ActivateHint(TRect rect, const std::u16string& hint) {
 }
 
 bool TLazyTreeHintWindow::AnimationStep(TBaseLazyTree* tree, int step, int stepSize) {
-    // The window may have gone or been hidden while messages were handled.
-    if (!HandleAllocated() || !IsWindowVisible(WindowHandle()) ||
+    // The window, or its tree's, may have gone or been hidden while messages were handled.
+    if (HintWindowGone || !HandleAllocated() || !IsWindowVisible(WindowHandle()) ||
         tree->HasState(tsCancelHintAnimation))
         return false;
     RenderHint(step, stepSize);

@@ -5,6 +5,7 @@
 #include "treeview/LazyTrees_Globals.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace nuq {
 
@@ -42,6 +43,10 @@ bool TBaseLazyTree::HandleWindowMessage(TMessage& m) {
     case WM_UPDATESCROLLBARS:
         if (RangeX() != FBarRangeX || RangeY() != FBarRangeY) UpdateScrollBars(true);
         return true;
+    case WM_NCDESTROY:
+        ReleaseWindowTies();
+        TCustomControl::Dispatch(m);
+        return true;
     case WM_PRINTCLIENT:
         PrintClient(reinterpret_cast<HDC>(m.WParam));
         return true;
@@ -74,6 +79,20 @@ void TBaseLazyTree::HandleKillFocus() {
     } else {
         Invalidate();
     }
+}
+
+void TBaseLazyTree::ReleaseWindowTies() {
+    // The window may go while the tree stays (a new border recreates it): nothing
+    // may keep pointing at the old one.
+    InterruptValidation();
+    StopTimer(ChangeTimer);
+    StopTimer(StructureChangeTimer);
+    FStructureTimerSet = false;
+    if (!(ComponentState & csDesigning) && (FOptions->MiscOptions() & toAcceptOLEDrop))
+        RevokeDragDrop(WindowHandle());
+    if (FDottedBrush) DeleteObject(std::exchange(FDottedBrush, nullptr));
+    // A hint animating over this tree stops at its next step.
+    if (HasState(tsInAnimation)) HintWindowGone = true;
 }
 
 void TBaseLazyTree::PrintClient(HDC dc) {

@@ -70,16 +70,15 @@ void TCustomLazyTreeOptions::SetPaintOptions(TLTPaintOptions value) {
     TLTPaintOptions changed = value ^ FPaintOptions;
     FPaintOptions = value;
     if (!Live(FOwner) && !(changed & toShowHiddenNodes)) return;
-    if (!(changed & (toThemeAware | toUseExplorerTheme))) {
-        if (!(changed & toShowHiddenNodes)) {
-            if (Live(FOwner)) FOwner->Invalidate();
-            return;
-        }
-        // Hidden nodes start or stop counting as visible.
+    if (changed & toShowHiddenNodes) {
+        // Hidden nodes start or stop counting as visible, whatever else changed with them.
         FOwner->BeginUpdate();
         FOwner->InterruptValidation();
         FOwner->RecountAfterHiddenNodesChange();
         FOwner->EndUpdate();
+    }
+    if (!(changed & (toThemeAware | toUseExplorerTheme))) {
+        if (!(changed & toShowHiddenNodes) && Live(FOwner)) FOwner->Invalidate();
         return;
     }
     // Visual themes are not available here: a tree never uses them.

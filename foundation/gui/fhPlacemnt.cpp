@@ -6,8 +6,84 @@
 #include "platform/Host.h"
 #include "platform/Registry.h"
 #include "platform/ScopeGuard.h"
+#include "platform/gui/Filer.h"
+
+#include <mutex>
 
 namespace nuq {
+
+namespace {
+
+// The published properties that form resources keep of the placement and
+// storage components.
+void RegisterPlacementClasses() {
+    TPublisher<TWinMinMaxInfo> m;
+    const char* limits[] = {"MaxPosLeft",     "MaxPosTop",     "MaxSizeHeight",  "MaxSizeWidth",
+                            "MaxTrackHeight", "MaxTrackWidth", "MinTrackHeight", "MinTrackWidth"};
+    for (int f = 0; f < 8; ++f)
+        m.Integer(
+             limits[f], [f](auto& o) { return o.Value(TWinMinMaxInfo::TField(f)); },
+             [f](auto& o, int64_t v) { o.SetValue(TWinMinMaxInfo::TField(f), int(v)); })
+            .Default(0);
+    RegisterClass<TWinMinMaxInfo>("TWinMinMaxInfo", m);
+
+    TPublisher<TFormPlacement> p;
+    auto boolean = [&p](std::string name, std::function<bool(TFormPlacement&)> get,
+                        std::function<void(TFormPlacement&, bool)> set, bool def) {
+        p.Ordinal(
+             std::move(name), tkEnumeration, [get](auto& o) { return get(o); },
+             [set](auto& o, int64_t v) { set(o, v != 0); }, {"False", "True"})
+            .Default(def);
+    };
+    boolean(
+        "Active", [](auto& o) { return o.Active; }, [](auto& o, bool v) { o.Active = v; }, true);
+    p.String(
+        "IniFileName", [](auto& o) { return o.IniFileName; },
+        [](auto& o, const std::string& v) { o.IniFileName = v; });
+    p.String(
+        "IniSection", [](auto& o) { return o.IniSection; },
+        [](auto& o, const std::string& v) { o.IniSection = v; });
+    p.Object("MinMaxInfo", [](auto& o) { return &o.MinMaxInfo(); });
+    p.Ordinal(
+         "Options", tkSet, [](auto& o) { return o.Options; },
+         [](auto& o, int64_t v) { o.Options = TPlacementOptions(v); },
+         {"fpState", "fpPosition", "fpActiveControl"})
+        .Default(fpState | fpPosition);
+    boolean(
+        "PreventResize", [](auto& o) { return o.PreventResize(); },
+        [](auto& o, bool v) { o.SetPreventResize(v); }, false);
+    p.Ordinal(
+         "RegistryRoot", tkEnumeration, [](auto& o) { return o.RegistryRoot; },
+         [](auto& o, int64_t v) { o.RegistryRoot = TPlacementRegRoot(v); },
+         {"prCurrentUser", "prLocalMachine", "prCurrentConfig", "prClassesRoot", "prUsers",
+          "prDynData"})
+        .Default(prCurrentUser);
+    boolean(
+        "UseRegistry", [](auto& o) { return o.UseRegistry; },
+        [](auto& o, bool v) { o.UseRegistry = v; }, true);
+    p.Integer(
+         "Version", [](auto& o) { return o.Version; },
+         [](auto& o, int64_t v) { o.Version = int(v); })
+        .Default(0);
+    p.Method("OnSavePlacement").Method("OnRestorePlacement");
+    RegisterClass<TFormPlacement>("TFormPlacement", p);
+    RegisterClass<TFormStorage, TFormPlacement>("TFormStorage");
+
+    TPublisher<TStoredValue> v;
+    v.String(
+        "Name", [](auto& o) { return o.Name(); },
+        [](auto& o, const std::string& name) { o.SetName(name); });
+    v.VariantProp(
+        "Value", [](auto& o) { return o.Value; },
+        [](auto& o, const Variant& value) { o.Value = value; });
+    v.String(
+        "KeyString", [](auto& o) { return o.KeyString; },
+        [](auto& o, const std::string& key) { o.KeyString = key; });
+    v.Method("OnSave").Method("OnRestore");
+    RegisterClass<TStoredValue>("TStoredValue", v);
+}
+
+} // namespace
 
 // --- size limits ----------------------------------------------------------------------------
 
@@ -29,6 +105,8 @@ bool TWinMinMaxInfo::DefaultMinMaxInfo() const {
 // --- placement ----------------------------------------------------------------------------------
 
 TFormPlacement::TFormPlacement(TComponent* owner) : TComponent(owner) {
+    static std::once_flag registered;
+    std::call_once(registered, RegisterPlacementClasses);
     ComponentState |= csLoading;
     if (!dynamic_cast<TForm*>(owner)) Options = 0;
     FWinHook = std::make_unique<TWindowHook>();
@@ -374,6 +452,42 @@ void TFormStorage::Notification(TComponent* component, TOperation operation) {
     if (operation == opRemove && !(ComponentState & csDestroying))
         std::erase_if(FStoredProps,
                       [component](const TStoredItem& i) { return i.Component == component; });
+}
+
+void TFormStorage::DefineProperties(TFiler& filer) {
+    TFormPlacement::DefineProperties(filer);
+    // Components may have been renamed or freed since the list was set.
+    if (dynamic_cast<TWriter*>(&filer)) SyncStoredList(Owner(), FStoredProps, false);
+    filer.DefineProperty(
+        "StoredProps",
+        [this](TReader& reader) {
+            // Components are attached once the whole form is read (Loaded).
+            TStoredList list;
+            reader.ReadListBegin();
+            while (!reader.EndOfList()) list.push_back({reader.ReadString(), nullptr});
+            reader.ReadListEnd();
+            SetStoredProps(std::move(list));
+        },
+        [this](TWriter& writer) {
+            writer.WriteListBegin();
+            for (const TStoredItem& item : FStoredProps) writer.WriteString(item.Text);
+            writer.WriteListEnd();
+        },
+        !FStoredProps.empty());
+    filer.DefineProperty(
+        "StoredValues",
+        [this](TReader& reader) {
+            FStoredValues.BeginUpdate();
+            TScopeExit end([this] { FStoredValues.EndUpdate(); });
+            FStoredValues.Clear();
+            reader.ReadCollection([this] { return FStoredValues.Add(); });
+        },
+        [this](TWriter& writer) {
+            std::vector<TPersistent*> items;
+            for (int i = 0; i < FStoredValues.Count(); ++i) items.push_back(FStoredValues.Item(i));
+            writer.WriteCollection(items);
+        },
+        FStoredValues.Count() > 0);
 }
 
 void TFormStorage::ConnectProps(TPropsStorage& props) {

@@ -189,6 +189,9 @@ public:
 
     void Loaded() override;
     void Notification(TComponent* component, TOperation operation) override;
+    // In a form resource: the stored properties (named after their components'
+    // current names; items without a component are dropped first) and values.
+    void DefineProperties(TFiler& filer) override;
     void WriteStoredProps();
     void ReadStoredProps();
 

@@ -49,9 +49,12 @@ std::string DefaultPlacementSection(TComponent* component);
 // The installed provider's answer, else the host program's name with ".INI".
 std::string DefaultIniFileName();
 extern std::function<std::string()> OnGetDefaultIniName;
-// "Software\" and the host program's name; the vendor prefix goes in front when set.
+// "Software\" and the host program's name (the application's title instead
+// when RegistryKeyPrefersTitle is set and the title is not empty); the vendor
+// prefix goes in front when set.
 std::string DefaultRegistryKey();
 extern std::string DefCompanyName;
+extern bool RegistryKeyPrefersTitle;
 
 // Ini files get values that begin and end with the same quote wrapped in an
 // extra pair of double quotes, which their reader takes off again.

@@ -13,6 +13,7 @@ namespace nuq {
 
 std::function<std::string()> OnGetDefaultIniName;
 std::string DefCompanyName;
+bool RegistryKeyPrefersTitle = false;
 
 namespace {
 
@@ -91,7 +92,9 @@ std::string DefaultIniFileName() {
 }
 
 std::string DefaultRegistryKey() {
-    std::string key = "Software\\" + ExeNameWithout();
+    const std::string& title = Application().Title;
+    std::string key =
+        "Software\\" + (RegistryKeyPrefersTitle && !title.empty() ? title : ExeNameWithout());
     return DefCompanyName.empty() ? key : DefCompanyName + "\\" + key;
 }
 

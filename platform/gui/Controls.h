@@ -317,6 +317,7 @@ protected:
 // The application object's settings the system touches.
 class TApplication {
 public:
+    std::string Title; // the program's title for people; empty: none given
     bool ShowHint = true;
     void CancelHint() {}
     // True while one of the program's top-level windows is the desktop's active window.

@@ -40,6 +40,7 @@ bool AtDefault(TPersistent& o, const TPropInfo& p) {
     if (IsOrdinal(p.Kind)) return p.Default && p.GetOrd(o) == *p.Default;
     if (p.Kind == tkFloat) return p.GetFloat(o) == 0;
     if (IsString(p.Kind)) return p.GetStr(o).empty();
+    if (p.Kind == tkVariant) return !p.GetVariant || p.GetVariant(o).IsEmpty();
     return true;
 }
 
@@ -125,10 +126,12 @@ void TWriter::WriteProperty(TPersistent& instance, const TPropInfo& p) {
         PropPath = saved;
         return;
     }
-    if (!IsOrdinal(p.Kind) && p.Kind != tkFloat && !IsString(p.Kind)) return;
+    if (!IsOrdinal(p.Kind) && p.Kind != tkFloat && !IsString(p.Kind) && p.Kind != tkVariant) return;
     if (AtDefault(instance, p)) return;
     WritePropName(PropPath + p.Name);
-    if (IsString(p.Kind)) {
+    if (p.Kind == tkVariant)
+        WriteVariant(p.GetVariant(instance));
+    else if (IsString(p.Kind)) {
         if (IsWide(p.Kind))
             WriteWideString(Utf8ToUtf16(p.GetStr(instance)));
         else
@@ -213,6 +216,32 @@ void TWriter::WriteSet(const std::vector<std::string>& members) {
 void TWriter::WriteBinary(const std::string& bytes) {
     WriteValue(vaBinary);
     WriteText(bytes);
+}
+
+void TWriter::WriteVariant(const Variant& value) {
+    switch (value.Type()) {
+    case TVarType::Empty:
+        return;
+    case TVarType::Null:
+        WriteValue(vaNull);
+        return;
+    case TVarType::Boolean:
+        WriteBoolean(value.AsBoolean());
+        return;
+    case TVarType::Integer:
+        WriteInteger(value.AsInteger());
+        return;
+    case TVarType::Double:
+        WriteFloat(value.AsDouble());
+        return;
+    case TVarType::DateTime:
+        WriteValue(vaDate);
+        Append(Data, double(value.AsDateTime()));
+        return;
+    case TVarType::Text:
+        WriteString(value.AsString());
+        return;
+    }
 }
 
 void TWriter::WriteListBegin() {
@@ -345,11 +374,14 @@ void TReader::ResolveFixups(TComponent& component) {
 
 void TReader::ReadPropValue(TPersistent& instance, const TPropInfo& p) {
     if ((IsString(p.Kind) && !p.SetStr) || (IsOrdinal(p.Kind) && !p.SetOrd) ||
-        (p.Kind == tkFloat && !p.SetFloat) || p.Kind == tkVariant || p.Kind == tkUnknown) {
+        (p.Kind == tkFloat && !p.SetFloat) || (p.Kind == tkVariant && !p.SetVariant) ||
+        p.Kind == tkUnknown) {
         SkipValue(); // read-only or not kept in forms
         return;
     }
-    if (IsString(p.Kind))
+    if (p.Kind == tkVariant)
+        p.SetVariant(instance, ReadVariant());
+    else if (IsString(p.Kind))
         p.SetStr(instance, ReadString());
     else if (p.Kind == tkFloat)
         p.SetFloat(instance, ReadFloat());
@@ -452,6 +484,32 @@ std::string TReader::ReadBinary() {
     return ReadText();
 }
 
+Variant TReader::ReadVariant() {
+    switch (NextValue()) {
+    case vaNull:
+        Take(1);
+        return Variant::Null();
+    case vaFalse:
+    case vaTrue:
+        return ReadBoolean();
+    case vaInt8:
+    case vaInt16:
+    case vaInt32:
+    case vaInt64:
+        return ReadInteger();
+    case vaFloat:
+        return ReadFloat();
+    case vaDate:
+        Take(1);
+        return Variant::FromDateTime(Load<double>(Take(8)));
+    case vaString:
+    case vaWString:
+        return ReadString();
+    default:
+        Fail("неверное значение варианта");
+    }
+}
+
 void TReader::ReadListBegin() {
     if (ReadValue() != vaList) Fail("ожидался список");
 }
@@ -483,6 +541,7 @@ void TReader::SkipValue() {
         return;
     case vaInt64:
     case vaFloat:
+    case vaDate:
         Take(8);
         return;
     case vaString:

@@ -9,6 +9,7 @@
 // an empty name. A property is its name and one value; a value is a type
 // byte and its data (little-endian, texts and binary data with a 4-byte
 // length); a referenced component is stored by its name as an identifier.
+// A variant is written only when not empty, as the value of its kind.
 // A set is identifiers up to an empty one; a collection is items, each a
 // list marker and properties up to an empty name, up to vaNull.
 
@@ -48,6 +49,7 @@ enum TValueType : uint8_t {
     vaBinary,
     vaSet,
     vaCollection,
+    vaDate, // a date-time variant, as a double
 };
 
 class TFiler {
@@ -81,6 +83,7 @@ public:
     void WriteIdent(const std::string& value);
     void WriteSet(const std::vector<std::string>& members);
     void WriteBinary(const std::string& bytes);
+    void WriteVariant(const Variant& value); // an empty one writes nothing
     void WriteListBegin();
     void WriteListEnd();
 
@@ -115,6 +118,7 @@ public:
     std::string ReadIdent();
     std::vector<std::string> ReadSet();
     std::string ReadBinary();
+    Variant ReadVariant();
     void ReadListBegin();
     void ReadListEnd();
     bool EndOfList() const { return NextValue() == vaNull; }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <thread>
 
@@ -922,6 +923,61 @@ TEST(SerComm, DtrHandshakeFollowsTheUnreadBytes) {
     ASSERT_TRUE(rig.WaitReceived(80));
     EXPECT_TRUE(lines->Output(LineDtr));
     EXPECT_TRUE(rig.Received == in + more);
+}
+
+// XON/XOFF input flow by the same limits: XOFF goes out when the unread
+// bytes reach the read size less the XOFF limit, XON once the owner has
+// taken them. Our own output waits for our XON unless it is to go on.
+TEST(SerComm, XonXoffInputFollowsTheUnreadBytes) {
+    TPtyPair pty;
+    for (bool goOn : {false, true}) {
+        SCOPED_TRACE(goOn ? "output goes on" : "output waits");
+        TPortRig rig(pty);
+        rig.Port.Buffers().SetReadSize(100);
+        rig.Port.Buffers().SetXoffLimit(40);
+        rig.Port.Buffers().SetXonLimit(20);
+        rig.Port.FlowControl().SetXonXoffIn(true);
+        rig.Port.FlowControl().SetTxContinueOnXoff(goOn);
+        rig.Port.Open();
+        const std::string in = Pattern(59, 31), more = Pattern(21, 32);
+        ASSERT_TRUE(pty.Send(in)); // nobody takes them: they pile up
+        ASSERT_TRUE(WaitUntil([&] { return rig.Port.InQueCount() == 59; }));
+        EXPECT_EQ(pty.Receive(1, 0), "");
+        ASSERT_TRUE(pty.Send(more));
+        EXPECT_EQ(pty.Receive(1), "\x13");
+        ASSERT_TRUE(rig.Port.WriteText("out"));
+        if (goOn)
+            EXPECT_EQ(pty.Receive(3), "out");
+        else
+            EXPECT_EQ(pty.Receive(3, 200), "");
+        ASSERT_TRUE(rig.WaitReceived(80));
+        // Held output and our XON go out together, in either order.
+        std::string after = pty.Receive(goOn ? 1 : 4);
+        std::sort(after.begin(), after.end());
+        EXPECT_EQ(after, goOn ? "\x11" : "\x11otu");
+        EXPECT_TRUE(rig.Received == in + more);
+    }
+}
+
+// The event character fires OnRxFlag when it arrives, whether or not
+// received bytes are announced too.
+TEST(SerComm, EventCharacterFiresRxFlag) {
+    TPtyPair pty;
+    for (TSerCommEvents events : {TSerCommEvents{ceRxChar, ceRxFlag}, TSerCommEvents{ceRxFlag}}) {
+        TPortRig rig(pty);
+        rig.Port.SetMonitorEvents(events);
+        rig.Port.EventChars().SetEventChar('\r');
+        int flags = 0;
+        rig.Port.OnRxFlag = [&](TSerCustomComm&) { ++flags; };
+        rig.Port.Open();
+        ASSERT_TRUE(pty.Send("no flag"));
+        ASSERT_TRUE(ProcessMessagesUntil(
+            [&] { return rig.Received.size() == 7 || rig.Port.InQueCount() == 7; }, Patience));
+        ProcessMessages();
+        EXPECT_EQ(flags, 0);
+        ASSERT_TRUE(pty.Send("flag\r"));
+        EXPECT_TRUE(ProcessMessagesUntil([&] { return flags == 1; }, Patience));
+    }
 }
 
 // RTS toggled by the driver where it can, else raised around each write.

@@ -3,6 +3,8 @@
 
 #include "platform/gui/Filer.h"
 
+#include "platform/DateUtils.h"
+
 #include <gtest/gtest.h>
 
 #include <istream>
@@ -25,6 +27,7 @@ struct TFormSample : TComponent {
     std::string Text, Wide;
     TInner Inner;
     std::string Blob;
+    Variant Tag;
     void DefineProperties(TFiler& filer) override {
         filer.DefineBinaryProperty(
             "Blob",
@@ -57,6 +60,8 @@ void Register() {
         "Wide", [](auto& o) { return o.Wide; }, [](auto& o, const std::string& v) { o.Wide = v; },
         tkWString);
     p.Object("Inner", [](auto& o) { return &o.Inner; });
+    p.VariantProp(
+        "Tag", [](auto& o) { return o.Tag; }, [](auto& o, const Variant& v) { o.Tag = v; });
     RegisterClass<TFormSample>("TFormSample", p);
     TPublisher<TInner> i;
     i.Integer(
@@ -98,6 +103,24 @@ TEST(Filer, ValuesSurviveWriteAndReadDefaultsStayOut) {
     EXPECT_EQ(b.Inner.Size, 300);
     EXPECT_EQ(b.Blob, a.Blob);
     EXPECT_FALSE(b.ComponentState & (csLoading | csReading));
+}
+
+// A variant keeps its kind; an empty one is not written (the size above).
+TEST(Filer, VariantsKeepTheirKind) {
+    Register();
+    for (const Variant& v : {Variant(-70000), Variant(2.5), Variant("котёл"), Variant(true),
+                             Variant::Null(), Variant::FromDateTime(EncodeDateTime(2024, 3, 1))}) {
+        SCOPED_TRACE(VarTypeName(v.Type()));
+        TFormSample a;
+        a.Tag = v;
+        a.Blob = "after";
+        TWriter w;
+        w.WriteComponent(a);
+        TFormSample b;
+        TReader(w.Data).ReadComponent(b);
+        EXPECT_EQ(b.Tag, v);
+        EXPECT_EQ(b.Blob, "after"); // what follows the variant is read as before
+    }
 }
 
 } // namespace

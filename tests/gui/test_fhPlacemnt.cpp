@@ -4,6 +4,7 @@
 
 #include "foundation/fhStrUtils.h"
 #include "foundation/gui/fhWinUtils.h"
+#include "platform/gui/Filer.h"
 
 using namespace nuq;
 using namespace formtest;
@@ -35,6 +36,23 @@ TEST_F(PlacementKeys, DefaultNames) {
     EXPECT_EQ(DefaultPlacementSection(&loose), "fsLoose");
     EXPECT_EQ(DefaultIniFileName(), "test_gui.INI");
     EXPECT_EQ(DefaultRegistryKey(), "Software\\test_gui");
+    // The title is preferred only when asked to, and only when there is one.
+    struct Case {
+        bool prefer;
+        std::string title, company, key;
+    };
+    for (const Case& c : {Case{false, "Диспетчер", "", "Software\\test_gui"},
+                          Case{true, "Диспетчер", "", "Software\\Диспетчер"},
+                          Case{true, "", "", "Software\\test_gui"},
+                          Case{true, "Диспетчер", "Nuq", "Nuq\\Software\\Диспетчер"}}) {
+        RegistryKeyPrefersTitle = c.prefer;
+        Application().Title = c.title;
+        DefCompanyName = c.company;
+        EXPECT_EQ(DefaultRegistryKey(), c.key) << c.prefer << c.title;
+    }
+    RegistryKeyPrefersTitle = false;
+    Application().Title.clear();
+    DefCompanyName.clear();
 }
 
 // Values that begin and end with one kind of quote survive the ini file's
@@ -319,6 +337,52 @@ TEST_F(FormStorage, StorageErrorOnDestroyDoesNotEscape) {
     f->Show();
     EXPECT_THROW(f->Close(), EIniFileException);
     EXPECT_NO_THROW(f.reset());
+}
+
+// In a form resource: the settings, the stored properties under their
+// components' current names, and the stored values (an empty one without
+// its value).
+TEST_F(FormStorage, FormResourceKeepsSettingsPropertiesAndValues) {
+    auto f = CreateForm<TfrmTerminal>(Ini());
+    TPanel old(f.get(), f.get(), "pnlOld");
+    TFormStorage& fs = *f->fsView;
+    fs.SetStoredProps({{"pnlTree.Width", nullptr}, {"pnlOld.Height", nullptr}});
+    old.Name = "pnlNew";
+    fs.Active = false;
+    fs.Options = fpActiveControl;
+    fs.RegistryRoot = prUsers;
+    fs.Version = 3;
+    fs.MinMaxInfo().SetValue(TWinMinMaxInfo::MinTrackWidthF, 200);
+    TStoredValue* none = fs.StoredValues().Add();
+    none->SetName("Empty");
+    TStoredValue* kept = fs.StoredValues().Add();
+    kept->SetName("Kept");
+    kept->KeyString = "k";
+    kept->Value = Variant(250);
+    TWriter w;
+    w.WriteComponent(fs);
+    EXPECT_EQ(w.Data.find("\x05Value"), w.Data.rfind("\x05Value")); // once only
+
+    auto copy = std::make_unique<TFormStorage>(f.get());
+    TReader(w.Data).ReadComponent(*copy);
+    EXPECT_EQ(copy->Name, "fsView");
+    EXPECT_FALSE(copy->Active);
+    EXPECT_FALSE(copy->UseRegistry);
+    EXPECT_EQ(copy->IniFileName, Ini());
+    EXPECT_EQ(copy->Options, unsigned(fpActiveControl));
+    EXPECT_EQ(copy->RegistryRoot, prUsers);
+    EXPECT_EQ(copy->Version, 3);
+    EXPECT_EQ(copy->MinMaxInfo().MinTrackWidth(), 200);
+    ASSERT_EQ(copy->StoredProps().size(), 2u);
+    EXPECT_EQ(copy->StoredProps()[0].Text, "pnlTree.Width");
+    EXPECT_EQ(copy->StoredProps()[0].Component, f->pnlTree.get());
+    EXPECT_EQ(copy->StoredProps()[1].Text, "pnlNew.Height");
+    EXPECT_EQ(copy->StoredProps()[1].Component, &old);
+    ASSERT_EQ(copy->StoredValues().Count(), 2);
+    EXPECT_EQ(copy->StoredValues().Item(0)->Name(), "Empty");
+    EXPECT_TRUE(copy->StoredValues().Item(0)->Value.IsEmpty());
+    EXPECT_EQ(copy->StoredValues().Item(1)->Value, Variant(250));
+    EXPECT_EQ(copy->StoredValues().Item(1)->KeyString, "k");
 }
 
 TEST_F(FormStorage, RemovedComponentLeavesTheStoredList) {

@@ -286,6 +286,18 @@ TEST_F(HintWindowTest, AnimationStopsWhenTheWindowGoes) {
     raw->ActivateHint(Bounds(40, 40, 60, 40), u"Going");
     EXPECT_EQ(tree->Steps.size(), 7u);
     EXPECT_FALSE(tree->HasState(tsInAnimation));
+
+    // Nor does it go on when the tree's own window goes (a new border recreates it).
+    tree->Handle();
+    HintWindowGone = false; // the window replaced above set it as it went
+    tree->Steps.clear();
+    Calc(nullptr, u"Going");
+    tree->AfterStep = [&](int n) {
+        if (n == 5) tree->SetBorderStyle(1 - tree->BorderStyle());
+    };
+    window->ActivateHint(Bounds(40, 40, 60, 40), u"Going");
+    EXPECT_EQ(tree->Steps.size(), 7u);
+    EXPECT_TRUE(HintWindowGone);
 }
 
 TEST_F(HintWindowTest, KeysAndFrameMovesDoNotCancelAVisibleHint) {

@@ -644,12 +644,17 @@ TEST_F(TreeModel, ShowingHiddenNodesAndBackRestoresTheCounts) {
     uint32_t height = Tree->RootNode()->TotalHeight, visible = Tree->VisibleCount();
     EXPECT_EQ(height, 18u * (1 + 3 + 3)); // root, 1 and 3 with two children each
     auto& o = Tree->TreeOptions();
-    o.SetPaintOptions(o.PaintOptions() | toShowHiddenNodes);
-    EXPECT_EQ(Tree->RootNode()->TotalHeight, 18u * 10);
-    EXPECT_GT(Tree->VisibleCount(), visible);
-    o.SetPaintOptions(o.PaintOptions() & ~toShowHiddenNodes);
-    EXPECT_EQ(Tree->RootNode()->TotalHeight, height);
-    EXPECT_EQ(Tree->VisibleCount(), visible);
+    // Alone, or in one assignment with a theme flag.
+    for (TLTPaintOptions with :
+         {TLTPaintOptions(0), TLTPaintOptions(toThemeAware), TLTPaintOptions(toUseExplorerTheme)}) {
+        SCOPED_TRACE(with);
+        o.SetPaintOptions(o.PaintOptions() ^ (toShowHiddenNodes | with));
+        EXPECT_EQ(Tree->RootNode()->TotalHeight, 18u * 10);
+        EXPECT_GT(Tree->VisibleCount(), visible);
+        o.SetPaintOptions(o.PaintOptions() ^ (toShowHiddenNodes | with));
+        EXPECT_EQ(Tree->RootNode()->TotalHeight, height);
+        EXPECT_EQ(Tree->VisibleCount(), visible);
+    }
 }
 
 TEST_F(TreeModel, SelectionOptionsClearTheSelection) {

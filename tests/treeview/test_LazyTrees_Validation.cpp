@@ -394,6 +394,34 @@ TEST(ValidationThread, StructureChangedInsideTheThreadsMessage) {
     EXPECT_EQ(t.Tree->PositionCache().size(), 4u);
 }
 
+// A new border or 3-D edge recreates the window while the tree stays: the
+// thread lets the tree go and reports its end to the old window still, the
+// drop target moves to the new window.
+TEST(ValidationThread, RecreatedWindowLeavesNoTiesToTheOldOne) {
+    SetMainThread();
+    EnsureGuiToolkit();
+    for (bool byBorder : {true, false}) {
+        SCOPED_TRACE(byBorder);
+        TFlatTree t(200 * Threshold);
+        HWND old = t.Tree->Handle();
+        StartValidating(*t.Tree);
+        if (byBorder)
+            t.Tree->SetBorderStyle(0);
+        else
+            t.Tree->SetCtl3D(false);
+        HWND now = t.Tree->Handle();
+        ASSERT_NE(now, old);
+        EXPECT_TRUE(LetGo(t.Tree.get()));
+        EXPECT_FALSE(t.Tree->HasState(tsValidating));
+        EXPECT_TRUE(t.Tree->HasState(tsValidationNeeded));
+        EXPECT_EQ(RegisteredDropTarget(old), nullptr);
+        EXPECT_EQ(RegisteredDropTarget(now), t.Tree->DragManager());
+        // The tree validates again through its new window.
+        t.Tree->ValidateCache();
+        EXPECT_TRUE(PumpUntil([&] { return t.Tree->HasState(tsUseCache); }));
+    }
+}
+
 // Trees made, filled, validated, changed and destroyed in random order while
 // the thread works on them; run under the thread sanitizer by scripts/test.
 TEST(ValidationThread, StressCreateFillValidateDestroy) {
