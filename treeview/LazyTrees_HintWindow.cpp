@@ -155,6 +155,13 @@ void TLazyTreeHintWindow::Dispatch(TMessage& msg) {
     THintWindow::Dispatch(msg);
 }
 
+void TLazyTreeHintWindow::CancelHint() {
+    if (TBaseLazyTree* tree = FHintData.Tree)
+        tree->CancelNodeHint();
+    else
+        THintWindow::CancelHint();
+}
+
 bool TLazyTreeHintWindow::IsHintMsg(const TMsg& msg) {
     bool result = THintWindow::IsHintMsg(msg);
     bool visible = HandleAllocated() && IsWindowVisible(WindowHandle());

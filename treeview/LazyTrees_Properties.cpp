@@ -158,6 +158,7 @@ void TBaseLazyTree::Loaded() {
     if (FOptions->AutoOptions() & toAutoBidiColumnOrdering)
         header.FColumns->ResetPositionOrder(UseRightToLeftAlignment());
     header.FStates &= ~hsLoading;
+    header.FixupMainColumn(); // stored unclamped while the columns were still coming
     if (header.Options() & hoAutoResize) header.FColumns->ApplyAutoSize(InvalidColumn, false);
 }
 
