@@ -46,6 +46,7 @@ public:
     // Streaming and painting steps.
     using TBaseLazyTree::PaintItemErase;
     using TBaseLazyTree::PaintNonClientBorder;
+    using TBaseLazyTree::ClipCanvas;
     using TBaseLazyTree::PaintSelectionRectangle;
     using TBaseLazyTree::WriteNode;
 
