@@ -352,6 +352,15 @@ TEST_F(MouseInput, HotNodeFollowsTheMouseOverLabels) {
     SendMessage(Wnd, WM_MOUSELEAVE, 0, 0);
     EXPECT_EQ(Log.back(), "a>none") << "leaving the window ends the hot node";
     EXPECT_EQ(Tree->HotNode(), nullptr);
+    // A scroll moves "b" under the resting pointer: it becomes hot.
+    for (int i = 0; i < 20; ++i) Nodes({u"c"});
+    TPoint screen{30, 5};
+    MapWindowPoints(Wnd, 0, &screen, 1);
+    SetCursorPos(screen);
+    Mouse(WM_MOUSEMOVE, 30, 5);
+    Tree->SetOffsetY(-18);
+    EXPECT_EQ(Log.back(), "a>b");
+    EXPECT_EQ(Tree->HotNode(), Tree->GetNext(Tree->GetFirst()));
 }
 
 TEST_F(MouseInput, RightClickShowsTheTreesMenuWithoutSelecting) {
