@@ -743,7 +743,23 @@ TEST_F(AutoScroll, MiddleButtonPansWithCursorsByDirection) {
     for (int i = 0; i < 60; ++i) Nodes({u"x"});
     Mouse(WM_MBUTTONDOWN, 100, 100, MK_MBUTTON);
     ASSERT_TRUE(Tree->HasState(tsWheelPanning));
-    EXPECT_NE(Tree->PanningWindow(), HWND(0));
+    ASSERT_NE(Tree->PanningWindow(), HWND(0));
+    // The panning picture is centred on the press on the screen, shaped to its arrows.
+    TPoint press{100, 100};
+    MapWindowPoints(Wnd, 0, &press, 1);
+    TRect placed;
+    GetWindowRect(Tree->PanningWindow(), placed);
+    EXPECT_EQ(placed, (TRect{press.X - 16, press.Y - 16, press.X + 16, press.Y + 16}));
+    HRGN shape = CreateRectRgn(0, 0, 0, 0);
+    ASSERT_NE(GetWindowRgn(Tree->PanningWindow(), shape), RGN_ERROR);
+    auto inShape = [&](int x, int y) {
+        for (const TRect& r : shape->Rects)
+            if (r.Contains({x, y})) return true;
+        return false;
+    };
+    EXPECT_TRUE(inShape(16, 16));  // the centre dot
+    EXPECT_FALSE(inShape(0, 0));   // the magenta around the arrows
+    DeleteObject(shape);
     struct Case {
         int x, y;
         const char* cursor;
