@@ -443,8 +443,8 @@ void TBaseLazyTree::PrepareBitmaps(bool needButtons, bool needLines) {
                 c.Brush.Color = clWindow;
             c.FillRect({0, 0, size, size});
             if (FButtonStyle == bsRectangle && FButtonFillMode == fmShaded) {
-                if (auto shaded =
-                        LoadTreeBitmapResource(plus ? "LT_XPBUTTONPLUS" : "LT_XPBUTTONMINUS", false)) {
+                if (auto shaded = LoadTreeBitmapResource(
+                        plus ? "LT_XPBUTTONPLUS" : "LT_XPBUTTONMINUS", false)) {
                     bm.SetSize(shaded->Width(), shaded->Height());
                     c.Draw(0, 0, *shaded);
                     return;

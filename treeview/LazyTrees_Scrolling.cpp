@@ -44,8 +44,7 @@ bool TBaseLazyTree::DoSetOffsetXY(TPoint value, unsigned options, const TRect* c
     if (FUpdateCount == 0 && HandleAllocated()) {
         HWND wnd = WindowHandle();
         // The framework drag's picture lies on the screen: moved with the rows it would smear.
-        TDragObject* dragged =
-            (FStates & TS(tsFrameworkDragging)) ? CurrentDragObject() : nullptr;
+        TDragObject* dragged = (FStates & TS(tsFrameworkDragging)) ? CurrentDragObject() : nullptr;
         if (dragged) dragged->HideDragImage();
         TScopeExit showPicture([dragged] {
             if (dragged) dragged->ShowDragImage();

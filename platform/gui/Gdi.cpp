@@ -633,7 +633,8 @@ namespace {
 QRegion ToQRegion(HRGN region) {
     QRegion r;
     if (region)
-        for (const TRect& rc : region->Rects) r |= QRegion(rc.Left, rc.Top, rc.Width(), rc.Height());
+        for (const TRect& rc : region->Rects)
+            r |= QRegion(rc.Left, rc.Top, rc.Width(), rc.Height());
     return r;
 }
 

@@ -9,7 +9,6 @@
 #include "platform/Timer.h"
 
 #include <atomic>
-#include <optional>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
 
 namespace nuq {
@@ -762,7 +762,7 @@ int GetWindowRgn(HWND wnd, HRGN region) {
     TWindowRec* w = Find(wnd);
     if (!w || !region || !w->Shape) return RGN_ERROR;
     region->Rects = *w->Shape;
-    return region->Rects.empty()        ? NULLREGION
+    return region->Rects.empty()       ? NULLREGION
            : region->Rects.size() == 1 ? SIMPLEREGION
                                        : COMPLEXREGION;
 }

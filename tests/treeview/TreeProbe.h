@@ -44,9 +44,9 @@ public:
     using TBaseLazyTree::RemoveFromSelection;
 
     // Streaming and painting steps.
+    using TBaseLazyTree::ClipCanvas;
     using TBaseLazyTree::PaintItemErase;
     using TBaseLazyTree::PaintNonClientBorder;
-    using TBaseLazyTree::ClipCanvas;
     using TBaseLazyTree::PaintSelectionRectangle;
     using TBaseLazyTree::WriteNode;
 

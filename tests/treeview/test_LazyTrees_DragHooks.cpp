@@ -341,14 +341,17 @@ TEST_F(FrameworkDrag, OleDragStartsAtTheSystemThreshold) {
     }
 }
 
+// An owner's drag object that tells when its picture goes and comes back.
+struct Picture : TDragObject {
+    std::vector<std::string>* Seen = nullptr;
+    void HideDragImage() override { Seen->push_back("hide"); }
+    void ShowDragImage() override { Seen->push_back("show"); }
+};
+
 // The target hears the dragged control as the source, or the owner's own
 // drag object, whose picture goes away while the target repaints.
 TEST_F(FrameworkDrag, TargetHearsTheSourceAndRepaintsUnderThePicture) {
-    struct Picture : TDragObject {
-        std::vector<std::string>* Seen;
-        void HideDragImage() override { Seen->push_back("hide"); }
-        void ShowDragImage() override { Seen->push_back("show"); }
-    } own;
+    Picture own;
     own.Seen = &Seen;
     for (bool ownObject : {false, true}) {
         A->OnStartDrag = [&](TControl&, TDragObject*& object) {
@@ -379,11 +382,7 @@ TEST_F(FrameworkDrag, TargetHearsTheSourceAndRepaintsUnderThePicture) {
 
 // A scroll under a framework drag's picture hides the picture meanwhile.
 TEST_F(FrameworkDrag, ScrollingUnderThePictureHidesItMeanwhile) {
-    struct Picture : TDragObject {
-        std::vector<std::string>* Seen;
-        void HideDragImage() override { Seen->push_back("hide"); }
-        void ShowDragImage() override { Seen->push_back("show"); }
-    } own;
+    Picture own;
     own.Seen = &Seen;
     A->OnStartDrag = [&](TControl&, TDragObject*& object) { object = &own; };
     B->SetRootNodeCount(30);

@@ -757,8 +757,8 @@ TEST_F(AutoScroll, MiddleButtonPansWithCursorsByDirection) {
             if (r.Contains({x, y})) return true;
         return false;
     };
-    EXPECT_TRUE(inShape(16, 16));  // the centre dot
-    EXPECT_FALSE(inShape(0, 0));   // the magenta around the arrows
+    EXPECT_TRUE(inShape(16, 16)); // the centre dot
+    EXPECT_FALSE(inShape(0, 0));  // the magenta around the arrows
     DeleteObject(shape);
     struct Case {
         int x, y;

@@ -161,17 +161,17 @@ TEST_F(PaintFixture, ButtonFillModesOverASelectedRow) {
         TLTButtonFillMode fill;
         TColor inside; // pixel (6, 6): the bitmap's (1, 1)
     };
-    for (const Case& c : {Case{bsRectangle, fmTreeColor, clYellow},
-                          Case{bsRectangle, fmWindowColor, clWindow},
-                          Case{bsRectangle, fmTransparent, clSilver},
-                          Case{bsRectangle, fmShaded, clWhite}, // the shaded picture's face
-                          Case{bsTriangle, fmTreeColor, clSilver},
-                          Case{bsTriangle, fmShaded, clSilver}}) {
+    for (const Case& c :
+         {Case{bsRectangle, fmTreeColor, clYellow}, Case{bsRectangle, fmWindowColor, clWindow},
+          Case{bsRectangle, fmTransparent, clSilver},
+          Case{bsRectangle, fmShaded, clWhite}, // the shaded picture's face
+          Case{bsTriangle, fmTreeColor, clSilver}, Case{bsTriangle, fmShaded, clSilver}}) {
         Tree->SetButtonStyle(c.style);
         Tree->SetButtonFillMode(c.fill);
         Paint();
         EXPECT_EQ(ColorToRGB(Px(6, 6)), ColorToRGB(c.inside)) << c.style << "/" << c.fill;
-        EXPECT_EQ(Count({5, 5, 14, 14}, TColor(0x998877)), c.fill == fmShaded && c.style == bsRectangle ? 32 : 0)
+        EXPECT_EQ(Count({5, 5, 14, 14}, TColor(0x998877)),
+                  c.fill == fmShaded && c.style == bsRectangle ? 32 : 0)
             << c.style << "/" << c.fill; // the shaded picture's frame
     }
 }
