@@ -212,7 +212,7 @@ protected:
     void PaintBackgroundPicture(TCanvas& canvas, TRect r, TPoint contentOrigin);
     void EraseBackground(TCanvas& canvas, TRect r, bool useBackground, TPoint contentOrigin);
     void SetFirstPaintColumn(TLTPaintInfo& info);
-    void ClipCanvas(TCanvas& canvas, const TRect& clipRect);
+    void ClipCanvas(TCanvas& canvas, const TRect& clipRect, HRGN visibleRegion = 0);
 
 public:
     const TBitmap& Background() const { return *FBackground; }
@@ -592,6 +592,8 @@ public:
     const TCache& PositionCache() const { return FPositionCache; }
     // The last cache entry whose top is at or above Position, with that top; nil and 0 when none.
     PLazyNode FindInPositionCache(uint32_t position, uint32_t& top) const;
+    // The last cached node at or before Node in tree order, and its top.
+    PLazyNode FindInPositionCache(PLazyNode node, uint32_t& top);
     // The node at a vertical position (client-relative when Relative, else
     // absolute) and its top in the same terms; nil above the first node and
     // below the last. Initialises nothing.
@@ -1077,6 +1079,7 @@ protected:
     bool FCtl3D = true;
     uint32_t FBottomSpace = 0;
     TLTButtonFillMode FButtonFillMode = fmTreeColor;
+    static constexpr TColor ButtonKeyColor = clFuchsia; // button pixels that are not drawn
     TLTButtonStyle FButtonStyle = bsRectangle;
     TLTIncrementalSearch FIncrementalSearch = isNone;
     uint32_t FIndent = 18;
@@ -1401,6 +1404,8 @@ protected:
 public:
     // The row rectangle of a node in client coordinates (the whole client width).
     TRect NodeRowRect(PLazyNode node);
+    // A row repainted may show other text: its height is asked for again.
+    TRect InvalidateNode(PLazyNode node) override;
     std::unique_ptr<TWinControl> RetiredEditor; // an editor that ended inside its own message
 
 protected:

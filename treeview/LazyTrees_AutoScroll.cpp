@@ -122,6 +122,33 @@ void TBaseLazyTree::HandleMouseWheel(TMessage& m) {
     }
 }
 
+namespace {
+
+// The picture's pixels that are not the magenta key, as a region.
+HRGN PictureShape(TBitmap& picture) {
+    HRGN shape = CreateRectRgn(0, 0, 0, 0);
+    const uint32_t key = ColorToRGB(clFuchsia) & 0xFFFFFF;
+    for (int y = 0; y < picture.Height(); ++y)
+        for (int x = 0; x < picture.Width();) {
+            auto keyed = [&](int at) {
+                return (ColorToRGB(picture.Canvas().Pixel(at, y)) & 0xFFFFFF) == key;
+            };
+            if (keyed(x)) {
+                ++x;
+                continue;
+            }
+            int end = x;
+            while (end < picture.Width() && !keyed(end)) ++end;
+            HRGN run = CreateRectRgn(x, y, end, y + 1);
+            CombineRgn(shape, shape, run, RGN_OR);
+            DeleteObject(run);
+            x = end;
+        }
+    return shape;
+}
+
+} // namespace
+
 void TBaseLazyTree::StartWheelPanning(TPoint position) {
     StopTimer(ScrollTimerId);
     DoStateChange(TS(tsWheelPanning, tsWheelScrolling));
@@ -140,7 +167,9 @@ void TBaseLazyTree::StartWheelPanning(TPoint position) {
     params.Y = screen.Y - 16;
     params.Width = 32;
     params.Height = 32;
-    params.Parent = WindowHandle(); // owned by the tree
+    // A window of its own over the screen, placed in screen coordinates: a
+    // child of the tree would take them as the tree's.
+    params.Parent = 0;
     TBitmap* image = FPanningImage.get();
     params.Proc.Call = [image](HWND wnd, UINT msg, WPARAM w, LPARAM l) -> LRESULT {
         if (msg == WM_PAINT && image) {
@@ -154,6 +183,7 @@ void TBaseLazyTree::StartWheelPanning(TPoint position) {
         return DefWindowProc(wnd, msg, w, l);
     };
     FPanningWindow = CreateWindowEx(params);
+    if (FPanningWindow && image) SetWindowRgn(FPanningWindow, PictureShape(*image), false);
     if (FPanningWindow) ShowWindow(FPanningWindow, SW_SHOW);
     SetFocus(WindowHandle());
     SetCapture(WindowHandle());

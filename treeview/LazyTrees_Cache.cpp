@@ -91,21 +91,38 @@ void TBaseLazyTree::QueueValidation() {
         ValidateCache();
 }
 
-PLazyNode TBaseLazyTree::FindInPositionCache(uint32_t position, uint32_t& top) const {
+namespace {
+
+// The last cache entry not after the one sought (After tells whether an entry
+// lies beyond it): its node and top, or nil and 0.
+template <class TEntries, class TAfter>
+PLazyNode LastCachedBefore(const TEntries& cache, uint32_t& top, TAfter after) {
     top = 0;
-    if (FPositionCache.empty()) return nullptr;
-    int low = 0, high = int(FPositionCache.size()) - 1;
+    int low = 0, high = int(cache.size()) - 1;
     while (low <= high) {
         int middle = (low + high) / 2;
-        if (FPositionCache[size_t(middle)].AbsoluteTop > position)
+        if (after(cache[size_t(middle)]))
             high = middle - 1;
         else
             low = middle + 1;
     }
     if (low == 0) return nullptr;
-    const TCacheEntry& e = FPositionCache[size_t(low - 1)];
+    const auto& e = cache[size_t(low - 1)];
     top = e.AbsoluteTop;
     return e.Node;
+}
+
+} // namespace
+
+PLazyNode TBaseLazyTree::FindInPositionCache(uint32_t position, uint32_t& top) const {
+    return LastCachedBefore(FPositionCache, top,
+                            [position](const auto& e) { return e.AbsoluteTop > position; });
+}
+
+PLazyNode TBaseLazyTree::FindInPositionCache(PLazyNode node, uint32_t& top) {
+    return LastCachedBefore(FPositionCache, top, [this, node](const auto& e) {
+        return CompareNodePositions(e.Node, node, false) > 0;
+    });
 }
 
 // The node shown at Position, which lies above Node, whose top is Top: the

@@ -485,7 +485,7 @@ void TLazyTreeColumns::HandleHeaderClick(TPoint p, TMouseButton button, bool for
     info.X = p.X;
     info.Y = p.Y;
     info.Button = button;
-    info.Shift = FHeader->ShiftOf(FHeader->FLastKeys) | (dblClick ? ssDouble : 0);
+    info.Shift = FHeader->GetShiftState() | (dblClick ? ssDouble : 0);
     TColumnIndex c = ColumnAtPoint({p.X, p.Y + FHeader->Height}, true);
     TBaseLazyTree* tree = Tree();
     if (c >= 0 && ((*this)[c].FOptions & coAllowClick) && (c == DownIndex || force)) {

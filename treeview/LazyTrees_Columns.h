@@ -374,8 +374,9 @@ public:
     int ResizeColumns(int changeBy, TColumnIndex rangeStartCol, TColumnIndex rangeEndCol,
                       TLTColumnOptions options = coVisible);
     void RestoreColumns();
-    void AdjustAutoSpring(); // shares a change of the header width among spring columns
-    void FixupMainColumn();  // keeps the main column within the columns
+    void AdjustAutoSpring();           // shares a change of the header width among spring columns
+    void FixupMainColumn();            // keeps the main column within the columns
+    TShiftState GetShiftState() const; // Shift, Ctrl and Alt as the keys are now
     virtual void RecalculateHeader();
     virtual bool InHeader(TPoint p);
     virtual bool InHeaderSplitterArea(TPoint p);
@@ -413,7 +414,6 @@ private:
     friend class TBaseLazyTree;
     // HandleMessage's steps, one per message; True when the message was used up.
     TPoint ClientPointOf(const TMessage& m) const;
-    TShiftState ShiftOfMessage(const TMessage& m) const;
     bool HandleSize();
     bool HandleLeftButtonDown(TMessage& m);
     bool ReportButtonDown(const TMessage& m, TMouseButton button);
@@ -432,7 +432,6 @@ private:
     bool ColumnBorderHit(TPoint p);
     void EndDrag();
     bool TreeLoading() const;
-    TShiftState ShiftOf(WPARAM keys) const;
 
     TBaseLazyTree* FOwner;
     std::unique_ptr<TLazyTreeColumns> FColumns;
@@ -453,7 +452,6 @@ private:
     TPoint FDragStart; // screen coordinates
     std::unique_ptr<TLTDragImage> FDragImage;
     int FLastWidth = 0;
-    WPARAM FLastKeys = 0; // key flags of the last mouse message, for the shift state
 };
 
 } // namespace nuq

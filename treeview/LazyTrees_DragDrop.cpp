@@ -68,6 +68,12 @@ void TBaseLazyTree::DoDragging(TPoint p) {
         FLastDropMode = dmOnNode;
         DragAndDrop(DragOperationsToEffects(), data.get(), effect);
         DragManager()->ForceDragLeave();
+        // The framework's end-drag notice, as its own drags give; the tree's
+        // own end-drag steps are for those drags only.
+        TPoint at;
+        GetCursorPos(at);
+        if (WindowHandle()) MapWindowPoints(0, WindowHandle(), &at, 1);
+        TCustomControl::DoEndDrag(this, at.X, at.Y);
     }
     // The loop took the button's release, so the tree never sees it go up.
     if (GetCapture() == WindowHandle() && WindowHandle()) ReleaseCapture();

@@ -34,10 +34,13 @@ bool NonClient(UINT msg) {
 
 } // namespace
 
-TShiftState TLTHeader::ShiftOf(WPARAM keys) const {
+// Non-client messages carry no key flags, and the flags of client ones lack Alt:
+// the keys as they are now serve both alike.
+TShiftState TLTHeader::GetShiftState() const {
     TShiftState s = 0;
-    if (keys & MK_SHIFT) s |= ssShift;
-    if (keys & MK_CONTROL) s |= ssCtrl;
+    if (GetKeyState(VK_SHIFT) < 0) s |= ssShift;
+    if (GetKeyState(VK_CONTROL) < 0) s |= ssCtrl;
+    if (GetKeyState(VK_MENU) < 0) s |= ssAlt;
     return s;
 }
 
@@ -112,7 +115,6 @@ bool TLTHeader::ColumnBorderHit(TPoint p) {
 }
 
 bool TLTHeader::HandleMessage(TMessage& m) {
-    if (m.Msg >= WM_MOUSEMOVE && m.Msg <= WM_MBUTTONDBLCLK) FLastKeys = m.WParam;
     switch (m.Msg) {
     case WM_SIZE:
         return HandleSize();
@@ -160,10 +162,6 @@ TPoint TLTHeader::ClientPointOf(const TMessage& m) const {
     return p;
 }
 
-TShiftState TLTHeader::ShiftOfMessage(const TMessage& m) const {
-    return NonClient(m.Msg) ? 0 : ShiftOf(m.WParam);
-}
-
 bool TLTHeader::HandleSize() {
     if (FOwner->HasState(tsWindowCreating)) return false;
     if (FOptions & hoAutoResize) {
@@ -180,7 +178,7 @@ bool TLTHeader::HandleLeftButtonDown(TMessage& m) {
     TBaseLazyTree& tree = *FOwner;
     HWND wnd = tree.WindowHandle();
     if (m.Msg == WM_LBUTTONDOWN && (tree.ComponentState & csDesigning)) return false;
-    const TShiftState shift = ShiftOfMessage(m);
+    const TShiftState shift = GetShiftState();
     Application().CancelHint();
     tree.StopTimer(ScrollTimer);
     tree.StopTimer(TBaseLazyTree::EditTimer);
@@ -218,7 +216,7 @@ bool TLTHeader::HandleLeftButtonDown(TMessage& m) {
 
 bool TLTHeader::ReportButtonDown(const TMessage& m, TMouseButton button) {
     TPoint p = ClientPointOf(m);
-    if (InHeader(p)) FOwner->DoHeaderMouseDown(button, ShiftOfMessage(m), p.X, p.Y + Height);
+    if (InHeader(p)) FOwner->DoHeaderMouseDown(button, GetShiftState(), p.X, p.Y + Height);
     return false;
 }
 
@@ -226,7 +224,7 @@ bool TLTHeader::HandleMiddleButtonUp(const TMessage& m) {
     TPoint p = ClientPointOf(m);
     if (InHeader(p)) {
         FColumns->HandleHeaderClick(p, mbMiddle, true, false);
-        FOwner->DoHeaderMouseUp(mbMiddle, ShiftOfMessage(m), p.X, p.Y + Height);
+        FOwner->DoHeaderMouseUp(mbMiddle, GetShiftState(), p.X, p.Y + Height);
         FColumns->DownIndex = NoColumn;
     }
     return false;
@@ -239,7 +237,7 @@ bool TLTHeader::HandleRightButtonUp(TMessage& m) {
     TPoint p = ClientPointOf(m);
     if (!InHeader(p)) return false;
     FColumns->HandleHeaderClick(p, mbRight, true, false);
-    tree.DoHeaderMouseUp(mbRight, ShiftOfMessage(m), p.X, p.Y + Height);
+    tree.DoHeaderMouseUp(mbRight, GetShiftState(), p.X, p.Y + Height);
     FColumns->DownIndex = NoColumn;
     FColumns->TrackedIndex = NoColumn;
     TPoint headerPoint{p.X, p.Y + Height};
@@ -259,7 +257,7 @@ bool TLTHeader::HandleRightButtonUp(TMessage& m) {
 
 bool TLTHeader::HandleDoubleClick(TMessage& m) {
     TPoint p = ClientPointOf(m);
-    const TShiftState shift = ShiftOfMessage(m);
+    const TShiftState shift = GetShiftState();
     if ((FOptions & hoHeightDblClickResize) && InHeaderSplitterArea(p) && FDefaultHeight > 0) {
         // The double click resets the height: back to the default one.
         if (DoHeaderHeightDblClickResize(p, shift) && FDefaultHeight > 0) SetHeight(FDefaultHeight);
@@ -287,7 +285,7 @@ bool TLTHeader::HandleLeftButtonUp(TMessage& m) {
     TBaseLazyTree& tree = *FOwner;
     Application().CancelHint();
     TPoint p = ClientPointOf(m);
-    const TShiftState shift = ShiftOfMessage(m);
+    const TShiftState shift = GetShiftState();
     bool hadState = FStates & MouseStates;
     if (hadState) {
         ReleaseCapture();
@@ -353,7 +351,7 @@ void TLTHeader::DropDraggedColumn(TMessage& m) {
 
 bool TLTHeader::HandleNonClientMouseMove(const TMessage& m) {
     TPoint p = ClientPointOf(m);
-    FOwner->DoHeaderMouseMove(ShiftOfMessage(m), p.X, p.Y + Height);
+    FOwner->DoHeaderMouseMove(GetShiftState(), p.X, p.Y + Height);
     if (InHeader(p)) {
         bool hoverChanged = FColumns->UpdateHoverColumn(p);
         if (hoverChanged ||
@@ -429,7 +427,7 @@ bool TLTHeader::CancelMouseStates(TMessage& m) {
 bool TLTHeader::HandleHeaderMouseMove(TMessage& m) {
     TBaseLazyTree& tree = *FOwner;
     TPoint p = PointOf(m.LParam);
-    TShiftState shift = ShiftOf(m.WParam);
+    TShiftState shift = GetShiftState();
     if (FStates & hsColumnWidthTrackPending) {
         tree.StopTimer(HeaderTimer);
         FStates = TLTHeaderStates((FStates & ~hsColumnWidthTrackPending) | hsColumnWidthTracking);
@@ -539,14 +537,16 @@ void TLTHeader::PrepareDrag(TPoint p, TPoint start) {
     HBRUSH b = CreateSolidBrush(ColorToRGB(clBtnFace));
     FillRect(dc, {0, 0, width, Height}, b);
     DeleteObject(b);
+    // Right to left the columns are painted shifted: the cell shows that much further right.
+    const int shown = c.ScrolledLeft() + tree.RTLColumnShift();
     TPoint old;
-    SetWindowOrgEx(dc, c.ScrolledLeft(), 0, &old);
+    SetWindowOrgEx(dc, shown, 0, &old);
     int right = std::min(cols.TotalWidth(), tree.HeaderRect().Right);
     cols.PaintHeader(dc, {-tree.BorderWidth, 0, right - tree.BorderWidth, Height},
                      -tree.EffectiveOffsetX());
     SetWindowOrgEx(dc, old.X, old.Y);
     // The picture starts where the cell shows, at the header's top, on the screen.
-    TPoint at{c.ScrolledLeft() + tree.BorderWidth, -Height};
+    TPoint at{shown + tree.BorderWidth, -Height};
     MapWindowPoints(tree.WindowHandle(), 0, &at, 1);
     FDragImage->Restriction = (FOptions & hoRestrictDrag) ? rmHorizontalOnly : rmNone;
     FDragImage->PrepareDrag(image, at, p, nullptr);

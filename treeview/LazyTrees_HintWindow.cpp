@@ -155,6 +155,13 @@ void TLazyTreeHintWindow::Dispatch(TMessage& msg) {
     THintWindow::Dispatch(msg);
 }
 
+void TLazyTreeHintWindow::CancelHint() {
+    if (TBaseLazyTree* tree = FHintData.Tree)
+        tree->CancelNodeHint();
+    else
+        THintWindow::CancelHint();
+}
+
 bool TLazyTreeHintWindow::IsHintMsg(const TMsg& msg) {
     bool result = THintWindow::IsHintMsg(msg);
     bool visible = HandleAllocated() && IsWindowVisible(WindowHandle());
@@ -267,7 +274,11 @@ bool TLazyTreeHintWindow::MultiLineTooltipRect(TBaseLazyTree& tree, HDC dc, TRec
     result.Bottom = measured.Bottom;
     ++result.Right;
     TRect client = tree.ClientRect();
-    int columnWidth = client.Width(); // the whole row while the tree has no columns
+    // The cell's column bounds what shows; the whole row while the tree has no columns.
+    TLazyTreeColumns& columns = tree.Header().Columns();
+    const int columnWidth = tree.Header().UseColumns() && columns.IsValidColumn(FHintData.Column)
+                                ? columns[FHintData.Column].Width()
+                                : client.Width();
     // False when the cell shows the whole text already.
     return !(int(FHintData.Node->NodeHeight) + 2 >= result.Height() &&
              columnWidth + 2 >= result.Width() && result.Left >= 0 && result.Top >= 0 &&

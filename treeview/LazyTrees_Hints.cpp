@@ -74,6 +74,7 @@ bool TBaseLazyTree::HintMessage(TMessage& m) {
     case WM_MBUTTONDOWN:
     case WM_MOUSEWHEEL:
     case WM_MOUSELEAVE:
+    case WM_NCMOUSELEAVE: // out of the header, into the rows or off the window
     case WM_KILLFOCUS:
         CancelNodeHint();
         return false;

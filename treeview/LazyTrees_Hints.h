@@ -43,6 +43,7 @@ public:
     TRect CalcHintRect(int maxWidth, const std::u16string& hint, void* data) override;
     void ActivateHint(TRect rect, const std::u16string& hint) override;
     bool IsHintMsg(const TMsg& msg) override;
+    void CancelHint() override; // the tree that shows the hint forgets it too
     void Dispatch(TMessage& msg) override;
     const TLTHintData& HintData() const { return FHintData; }
 

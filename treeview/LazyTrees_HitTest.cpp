@@ -201,7 +201,9 @@ bool TBaseLazyTree::CanAutoScroll() {
     const bool panning = FStates & TS(tsWheelPanning, tsWheelScrolling);
     if (!((FOptions->AutoOptions() & toAutoScroll) || panning)) return false;
     if (FHeader->States() & (hsDragging | hsColumnWidthTracking | hsHeightTracking)) return false;
-    return (FStates & TS(tsDrawSelPending, tsDrawSelecting, tsFrameworkDragging, tsOLEDragging)) ||
+    // A drag counts over the tree it would drop on, whichever tree it started from.
+    const bool dropTarget = FDragManager && FDragManager->IsDropTarget();
+    return (FStates & TS(tsDrawSelPending, tsDrawSelecting, tsFrameworkDragging)) || dropTarget ||
            panning;
 }
 

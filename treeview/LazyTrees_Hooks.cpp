@@ -16,24 +16,21 @@ std::unique_ptr<TLazyTreeHintWindow> TBaseLazyTree::GetHintWindowClass() {
     return std::make_unique<TLazyTreeHintWindow>(nullptr);
 }
 
+// Every visible node counts, not only those on the screen: the extent must not
+// change as the tree scrolls.
 int TBaseLazyTree::GetMaxRightExtend() {
-    int top = 0;
-    PLazyNode node = GetNodeAt(0, 0, true, top);
     const TLTPaintOptions paint = FOptions->PaintOptions();
     int imagesWidth = 0;
     if (FStateImages) imagesWidth += FStateImages->Width() + 2;
     if (FImages) imagesWidth += FImages->Width() + 2;
     const bool withCheck = (FOptions->MiscOptions() & toCheckSupport) && CheckImages;
-    const int clientHeight = ClientRect().Height();
     int result = 0;
-    while (node && top < clientHeight) {
+    for (PLazyNode node = GetFirstVisible(); node; node = GetNextVisible(node)) {
         if (!(node->States & vsInitialized)) InitNode(node);
         int left =
             int(GetNodeLevel(node) + ((paint & toShowRoot) ? 1 : 0)) * int(FIndent) + imagesWidth;
         if (withCheck && node->CheckType != ctNone) left += CheckImages->Width();
         result = std::max(result, left + DoGetNodeWidth(node, FHeader->MainColumn(), nullptr));
-        top += int(GetNodeHeight(node));
-        node = GetNextVisible(node);
     }
     return result + FMargin;
 }

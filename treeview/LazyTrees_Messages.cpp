@@ -301,6 +301,7 @@ void TBaseLazyTree::HandleSize() {
     DoStateChange(TS(tsSizing));
     UpdateHeaderRect();
     UpdateScrollBars(true);
+    FHeader->AdjustAutoSpring(); // the scroll bars may have changed the width once more
     // Without columns the editor spans the client width, which just changed.
     if (!FHeader->UseColumns()) UpdateEditBounds();
     DoStateChange(0, TS(tsSizing));

@@ -134,7 +134,16 @@ void TBaseLazyTree::PaintNodeButton(TCanvas& canvas, PLazyNode node, TColumnInde
     TBitmap& bitmap = expanded ? (hot ? *FHotMinusBM : *FMinusBM) : (hot ? *FHotPlusBM : *FPlusBM);
     int x = bidiMode == bdLeftToRight ? r.Left + horizontalOffset
                                       : r.Right - horizontalOffset - bitmap.Width();
-    canvas.Draw(x, r.Top + verticalOffset, bitmap);
+    // Key-coloured pixels let the row show through: a selected or coloured row
+    // keeps its colour around a transparent button.
+    const uint32_t key = ColorToRGB(ButtonKeyColor) & 0xFFFFFF;
+    HDC dc = canvas.Handle();
+    const int y = r.Top + verticalOffset;
+    for (int py = 0; py < bitmap.Height(); ++py)
+        for (int px = 0; px < bitmap.Width(); ++px) {
+            COLORREF c = ColorToRGB(bitmap.Canvas().Pixel(px, py));
+            if ((c & 0xFFFFFF) != key) SetPixel(dc, x + px, y + py, c);
+        }
 }
 
 void TBaseLazyTree::DrawDottedHLine(const TLTPaintInfo& info, int left, int right, int top) {
@@ -427,15 +436,20 @@ void TBaseLazyTree::PrepareBitmaps(bool needButtons, bool needLines) {
             bm.SetSize(size, size);
             TCanvas& c = bm.Canvas();
             c.Brush.Style = bsSolid;
-            switch (FButtonFillMode) {
-            case fmWindowColor:
-                c.Brush.Color = clWindow;
-                break;
-            default:
+            c.Brush.Color = ButtonKeyColor; // transparent unless a fill mode says otherwise
+            if (FButtonStyle == bsRectangle && FButtonFillMode == fmTreeColor)
                 c.Brush.Color = Color;
-                break; // drawn without a key colour here
-            }
+            else if (FButtonStyle == bsRectangle && FButtonFillMode == fmWindowColor)
+                c.Brush.Color = clWindow;
             c.FillRect({0, 0, size, size});
+            if (FButtonStyle == bsRectangle && FButtonFillMode == fmShaded) {
+                if (auto shaded = LoadTreeBitmapResource(
+                        plus ? "LT_XPBUTTONPLUS" : "LT_XPBUTTONMINUS", false)) {
+                    bm.SetSize(shaded->Width(), shaded->Height());
+                    c.Draw(0, 0, *shaded);
+                    return;
+                }
+            }
             if (FButtonStyle == bsTriangle) {
                 c.Brush.Color = clBlack;
                 c.Pen.Color = clBlack;

@@ -316,7 +316,7 @@ void TBaseLazyTree::SetFirstPaintColumn(TLTPaintInfo& info) {
     }
 }
 
-void TBaseLazyTree::ClipCanvas(TCanvas& canvas, const TRect& clipRect) {
+void TBaseLazyTree::ClipCanvas(TCanvas& canvas, const TRect& clipRect, HRGN visibleRegion) {
     HDC dc = canvas.Handle();
     TPoint org;
     GetWindowOrgEx(dc, org);
@@ -324,6 +324,7 @@ void TBaseLazyTree::ClipCanvas(TCanvas& canvas, const TRect& clipRect) {
     GetViewportOrgEx(dc, vp);
     HRGN region = CreateRectRgn(clipRect.Left - org.X + vp.X, clipRect.Top - org.Y + vp.Y,
                                 clipRect.Right - org.X + vp.X, clipRect.Bottom - org.Y + vp.Y);
+    if (visibleRegion) CombineRgn(region, region, visibleRegion, RGN_AND);
     SelectClipRgn(dc, region);
     DeleteObject(region);
 }

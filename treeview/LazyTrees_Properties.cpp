@@ -176,6 +176,7 @@ void TBaseLazyTree::EndHeaderLoading() {
     if (FOptions->AutoOptions() & toAutoBidiColumnOrdering)
         header.FColumns->ResetPositionOrder(UseRightToLeftAlignment());
     header.FStates &= ~hsLoading;
+    header.FixupMainColumn(); // stored unclamped while the columns were still coming
     if (header.Options() & hoAutoResize) header.FColumns->ApplyAutoSize(InvalidColumn, false);
 }
 

@@ -3,6 +3,8 @@
 
 #include "treeview/LazyTrees.h"
 
+#include "platform/ScopeGuard.h"
+
 #include <algorithm>
 
 namespace nuq {
@@ -41,6 +43,12 @@ bool TBaseLazyTree::DoSetOffsetXY(TPoint value, unsigned options, const TRect* c
 
     if (FUpdateCount == 0 && HandleAllocated()) {
         HWND wnd = WindowHandle();
+        // The framework drag's picture lies on the screen: moved with the rows it would smear.
+        TDragObject* dragged = (FStates & TS(tsFrameworkDragging)) ? CurrentDragObject() : nullptr;
+        if (dragged) dragged->HideDragImage();
+        TScopeExit showPicture([dragged] {
+            if (dragged) dragged->ShowDragImage();
+        });
         if ((options & suoScrollClientArea) && !(FStates & TS(tsToggling))) {
             if ((FOptions->PaintOptions() & toShowBackground) && FBackground &&
                 FBackground->Width() > 0) {
@@ -77,6 +85,13 @@ bool TBaseLazyTree::DoSetOffsetXY(TPoint value, unsigned options, const TRect* c
         }
     }
     UpdateEditBounds(); // the editor is a window of its own: it moves with its cell
+    // The rows moved under a pointer that did not: what it is over now is hot.
+    TPoint pointer;
+    GetCursorPos(pointer);
+    if (HandleAllocated()) {
+        MapWindowPoints(0, WindowHandle(), &pointer, 1);
+        if (ClientRect().Contains(pointer)) HandleHotTrack(pointer.X, pointer.Y);
+    }
     DoScroll(dx, dy);
     return true;
 }

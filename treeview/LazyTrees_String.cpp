@@ -20,6 +20,12 @@ TCustomLazyStringTree::TCustomLazyStringTree(TComponent* owner) : TBaseLazyTree(
     FInternalDataOffset = AllocateInternalDataArea(4);
 }
 
+TRect TCustomLazyStringTree::InvalidateNode(PLazyNode node) {
+    TRect r = TBaseLazyTree::InvalidateNode(node);
+    if (node) node->States &= ~vsHeightMeasured;
+    return r;
+}
+
 TCustomLazyStringTree::~TCustomLazyStringTree() {
     ReleaseWorker();
     Destroying();

@@ -97,6 +97,7 @@ TBaseLazyTree::~TBaseLazyTree() {
     FOptions->SetMiscOptions(FOptions->MiscOptions() & ~toReadOnly);
     if (GetCapture() && GetCapture() == WindowHandle()) ReleaseCapture(); // wheel panning ends
     FStates &= ~TS(tsWheelPanning, tsWheelScrolling);
+    if (FPanningWindow) DestroyWindow(std::exchange(FPanningWindow, HWND(0))); // not a child
     if (FEditLink) DoCancelEdit();
     FEditLink.reset();
     ReleaseClipboardData();

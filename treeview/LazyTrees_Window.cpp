@@ -19,6 +19,9 @@ void TBaseLazyTree::CreateWnd() {
     PrepareBitmaps(true, true);
     UpdateScrollBars(true);
     UpdateHeaderRect();
+    // A height or constraint set before the window existed could not be bounded then.
+    if (FHeader->States() & hsNeedScaling) FHeader->RescaleHeader();
+    FHeader->AdjustAutoSpring(); // the width spring columns follow from now on
     if (FOptions->MiscOptions() & toAcceptOLEDrop) RegisterDragDrop(WindowHandle(), DragManager());
 }
 

@@ -319,6 +319,14 @@ THintWindow::THintWindow(TComponent* owner) : TCustomControl(owner) {
     Color = clInfoBk;
 }
 
+THintWindow::~THintWindow() {
+    if (Application().FShownHint == this) Application().FShownHint = nullptr;
+}
+
+void THintWindow::CancelHint() {
+    if (HandleAllocated() && IsWindowVisible(WindowHandle())) ShowWindow(WindowHandle(), SW_HIDE);
+}
+
 void THintWindow::CreateParams(TCreateParams& params) {
     TCustomControl::CreateParams(params);
     params.ClassName = "THintWindow";
@@ -328,7 +336,10 @@ void THintWindow::CreateParams(TCreateParams& params) {
 
 void THintWindow::Dispatch(TMessage& msg) {
     // Whoever hides or shows the window, the control follows.
-    if (msg.Msg == WM_SHOWWINDOW) FVisible = msg.WParam != 0;
+    if (msg.Msg == WM_SHOWWINDOW) {
+        FVisible = msg.WParam != 0;
+        if (FVisible) Application().FShownHint = this;
+    }
     // The mouse passes through a hint to the window under it.
     if (msg.Msg == WM_NCHITTEST) {
         msg.Result = HTTRANSPARENT;
@@ -543,6 +554,10 @@ void Beep() {
 
 uint64_t BeepCount() {
     return beeps.load();
+}
+
+void TApplication::CancelHint() {
+    if (FShownHint) FShownHint->CancelHint();
 }
 
 bool TApplication::HelpContext(int context) {

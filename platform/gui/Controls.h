@@ -298,7 +298,10 @@ uint64_t BeepCount();
 class THintWindow : public TCustomControl {
 public:
     explicit THintWindow(TComponent* owner = nullptr);
+    ~THintWindow() override;
     std::u16string Caption;
+    // Takes the hint away; the application's CancelHint asks the window shown last.
+    virtual void CancelHint();
     // Places the window at Rect and shows it.
     virtual void ActivateHint(TRect rect, const std::u16string& hint);
     // The size Hint needs, at most MaxWidth wide; Data is the caller's.
@@ -319,7 +322,8 @@ class TApplication {
 public:
     std::string Title; // the program's title for people; empty: none given
     bool ShowHint = true;
-    void CancelHint() {}
+    // Takes away the hint shown now, if any.
+    void CancelHint();
     // True while one of the program's top-level windows is the desktop's active window.
     bool Active() const;
     // The help hook: shows the help topic of Context; true when it did.
@@ -328,6 +332,10 @@ public:
     bool HelpContext(int context);
     // The context last asked for (0: none yet), for those who test it.
     int LastHelpContext = 0;
+
+private:
+    friend class THintWindow;
+    THintWindow* FShownHint = nullptr; // the hint window shown last, while it exists
 };
 TApplication& Application();
 

@@ -4,6 +4,7 @@
 #include "platform/gui/Ole.h"
 
 #include "platform/EventLoop.h"
+#include "platform/Timer.h"
 #include "platform/gui/Controls.h"
 #include "platform/gui/GdiPrivate.h"
 #include "platform/gui/Windows.h"
@@ -14,6 +15,9 @@ namespace {
 
 constexpr DWORD ButtonKeys = MK_LBUTTON | MK_RBUTTON | MK_MBUTTON;
 constexpr DWORD EffectMask = DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
+// A resting pointer is polled as often: a target that scrolls after a delay
+// near its edge hears that the pointer is still there.
+constexpr uint32_t PollInterval = 50;
 
 DWORD ModifierKeys() {
     DWORD keys = 0;
@@ -41,6 +45,9 @@ public:
             });
         HCURSOR before = GetCursor();
         if (FTracker) SetCapture(FTracker);
+        TTimer poll;
+        poll.SetInterval(PollInterval);
+        poll.SetOnTimer([this] { Step(); });
         Step();
         RunModalInputLoop(FTracker, FDone, [this](const TMsg& msg) { Input(msg); });
         FDone = true;

@@ -632,14 +632,53 @@ int ExcludeClipRect(HDC dc, int l, int t, int r, int b) {
     return RegionKind(dc->S.Clip);
 }
 
+namespace {
+
+QRegion ToQRegion(HRGN region) {
+    QRegion r;
+    if (region)
+        for (const TRect& rc : region->Rects)
+            r |= QRegion(rc.Left, rc.Top, rc.Width(), rc.Height());
+    return r;
+}
+
+} // namespace
+
+int CombineRgn(HRGN dest, HRGN a, HRGN b, int mode) {
+    if (!dest || !a || (mode != RGN_COPY && !b)) return RGN_ERROR;
+    QRegion first = ToQRegion(a), second = mode == RGN_COPY ? QRegion() : ToQRegion(b), r;
+    switch (mode) {
+    case RGN_AND:
+        r = first & second;
+        break;
+    case RGN_OR:
+        r = first | second;
+        break;
+    case RGN_XOR:
+        r = first ^ second;
+        break;
+    case RGN_DIFF:
+        r = first - second;
+        break;
+    case RGN_COPY:
+        r = first;
+        break;
+    default:
+        return RGN_ERROR;
+    }
+    dest->Rects.clear();
+    for (const QRect& q : r)
+        dest->Rects.push_back({q.left(), q.top(), q.right() + 1, q.bottom() + 1});
+    return RegionKind(r);
+}
+
 int SelectClipRgn(HDC dc, HRGN region) {
     if (!region) {
         dc->S.HasClip = false;
         dc->S.Clip = QRegion();
         return SIMPLEREGION;
     }
-    QRegion r;
-    for (const TRect& rc : region->Rects) r |= QRegion(rc.Left, rc.Top, rc.Width(), rc.Height());
+    QRegion r = ToQRegion(region);
     dc->S.Clip = r;
     dc->S.HasClip = true;
     return RegionKind(r);

@@ -92,6 +92,10 @@ HFONT CreateFontIndirect(const TFontObject& font);
 HBITMAP CreateBitmap(int width, int height, int bitsPerPixel); // zero-filled (black)
 HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height);
 HRGN CreateRectRgn(int left, int top, int right, int bottom);
+enum : int { RGN_AND = 1, RGN_OR = 2, RGN_XOR = 3, RGN_DIFF = 4, RGN_COPY = 5 };
+// Dest becomes A combined with B by Mode (B is not read for RGN_COPY); the
+// kind of region that results.
+int CombineRgn(HRGN dest, HRGN a, HRGN b, int mode);
 bool DeleteObject(HGDIOBJ object); // a bitmap selected into a context is not deleted
 enum : int {
     WHITE_BRUSH = 0,

@@ -266,6 +266,7 @@ public:
             if (Follow) {
                 ApplyLimits();
                 FollowWindow();
+                ApplyShape();
             }
         });
         Refresh.start(30);
@@ -282,6 +283,19 @@ public:
 
     HWND Wnd;
     bool Follow;
+
+    // A shaped window shows only its region's pixels.
+    void ApplyShape() {
+        HRGN region = CreateRectRgn(0, 0, 0, 0);
+        QRegion shape;
+        const bool shaped = GetWindowRgn(Wnd, region) != RGN_ERROR;
+        for (const TRect& r : region->Rects) shape |= QRect(r.Left, r.Top, r.Width(), r.Height());
+        DeleteObject(region);
+        if (shaped && shape != mask())
+            setMask(shape);
+        else if (!shaped && !mask().isEmpty())
+            clearMask();
+    }
 
     // Takes the window's position and size when the program changed them.
     void FollowWindow() {

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
 
 namespace nuq {
@@ -110,6 +111,7 @@ struct TWindowRec {
     bool Destroying = false;
     TScrollInfo Scroll[2];
     std::map<uintptr_t, std::unique_ptr<TTimer>> Timers;
+    std::optional<std::vector<TRect>> Shape; // the window region, window coordinates
 };
 
 // A message sent from another thread, waiting for the main thread.
@@ -764,6 +766,27 @@ std::string GetWindowText(HWND wnd) {
 
 void SetWindowText(HWND wnd, const std::string& text) {
     SendMessage(wnd, WM_SETTEXT, 0, LPARAM(text.c_str()));
+}
+
+int SetWindowRgn(HWND wnd, HRGN region, bool redraw) {
+    TWindowRec* w = Find(wnd);
+    if (!w) return 0;
+    if (region)
+        w->Shape = region->Rects;
+    else
+        w->Shape.reset();
+    if (region) DeleteObject(region); // the window owns it now
+    if (redraw) InvalidateRect(wnd, nullptr, true);
+    return 1;
+}
+
+int GetWindowRgn(HWND wnd, HRGN region) {
+    TWindowRec* w = Find(wnd);
+    if (!w || !region || !w->Shape) return RGN_ERROR;
+    region->Rects = *w->Shape;
+    return region->Rects.empty()       ? NULLREGION
+           : region->Rects.size() == 1 ? SIMPLEREGION
+                                       : COMPLEXREGION;
 }
 
 bool GetWindowRect(HWND wnd, TRect& r) {

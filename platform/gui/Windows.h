@@ -49,6 +49,12 @@ struct TCreateParams {
     UINT ClassStyle = 0; // CS_...
 };
 
+// The window's shape: only the region's pixels (window coordinates) show. The
+// window takes the region; a null one gives back the whole rectangle.
+int SetWindowRgn(HWND wnd, HRGN region, bool redraw);
+// Copies the shape into Region; RGN_ERROR when the window has none.
+int GetWindowRgn(HWND wnd, HRGN region);
+
 // Creates the window: WM_NCCREATE, WM_NCCALCSIZE, WM_CREATE (LParam points
 // to the parameters). 0 when WM_NCCREATE answers 0 or WM_CREATE answers -1.
 HWND CreateWindowEx(const TCreateParams& params);

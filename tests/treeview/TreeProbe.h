@@ -44,6 +44,7 @@ public:
     using TBaseLazyTree::RemoveFromSelection;
 
     // Streaming and painting steps.
+    using TBaseLazyTree::ClipCanvas;
     using TBaseLazyTree::PaintItemErase;
     using TBaseLazyTree::PaintNonClientBorder;
     using TBaseLazyTree::PaintSelectionRectangle;

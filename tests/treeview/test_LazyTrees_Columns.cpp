@@ -147,6 +147,24 @@ TEST_F(TreeColumns, FixedColumnsStayWithinTheirShareOfTheClient) {
     EXPECT_EQ(b.Width(), client * 40 / 100 - a.Width());
 }
 
+// Limits set before the window exists bound the height once it is made.
+TEST_F(TreeColumns, HeightSetWithoutAWindowIsBoundedWhenTheWindowIsMade) {
+    struct Case {
+        int maxHeight, maxPercent, height, expected;
+    };
+    for (auto c : {Case{30, 0, 80, 30}, Case{10000, 10, 80, 27}, Case{10000, 0, 80, 80}}) {
+        Tree = NewComponent<TLazyStringTree>();
+        Tree->SetBounds(0, 0, 400, 200);
+        Header().SetMaxHeight(c.maxHeight);
+        Header().FixedAreaConstraints().SetMaxHeightPercent(c.maxPercent);
+        Header().SetHeight(c.height);
+        ASSERT_TRUE(Header().States() & hsNeedScaling);
+        Tree->Handle();
+        EXPECT_EQ(Header().Height, c.expected) << c.maxHeight << " " << c.maxPercent;
+        EXPECT_FALSE(Header().States() & hsNeedScaling);
+    }
+}
+
 TEST(FixedAreaConstraints, MinimumAboveMaximumRaisesASetMaximumOnly) {
     TLTFixedAreaConstraints c(nullptr);
     int changes = 0;
@@ -667,13 +685,13 @@ TEST_F(TreeColumns, NewColumnsKeepTheirLimitsWhateverTheDefaultWidth) {
     EXPECT_GE(Columns().TotalWidth(), 0);
 }
 
+// The window's own size changes drive the springs, from the width it was made with.
 TEST_F(TreeColumns, SpringColumnsShareWidthChangesWithTheirRemainders) {
     Tree->Handle();
     TLazyTreeColumn& a = Add(100, DefaultColumnOptions | coAutoSpring);
     Add(100);
     TLazyTreeColumn& b = Add(100, DefaultColumnOptions | coAutoSpring);
     Header().SetOptions(Header().Options() | hoAutoSpring);
-    Header().AdjustAutoSpring(); // learns the width
     int width = Tree->Width();
     struct Step {
         int grow, a, b;
@@ -681,7 +699,6 @@ TEST_F(TreeColumns, SpringColumnsShareWidthChangesWithTheirRemainders) {
     for (auto s : {Step{5, 102, 102}, Step{1, 103, 103}, Step{-3, 102, 102}}) {
         width += s.grow;
         Tree->SetBounds(0, 0, width, 200);
-        Header().AdjustAutoSpring();
         EXPECT_EQ(a.Width(), s.a) << s.grow;
         EXPECT_EQ(b.Width(), s.b) << s.grow;
     }

@@ -129,6 +129,8 @@ TEST_F(DragDrop, NodesGoToTheOtherTreeMovedWithShiftCopiedOtherwise) {
     };
     for (const Case& c : {Case{0, "a b c", "x b y"}, Case{MK_CONTROL, "a b c", "x b y"},
                           Case{MK_SHIFT, "a c", "x b y"}}) {
+        std::vector<TPoint> ends; // the source hears the end where the pointer is
+        A->OnEndDrag = [&](TControl&, TControl*, int x, int y) { ends.push_back({x, y}); };
         A->Clear();
         B->Clear();
         Captions.clear();
@@ -145,7 +147,30 @@ TEST_F(DragDrop, NodesGoToTheOtherTreeMovedWithShiftCopiedOtherwise) {
         EXPECT_FALSE(A->HasState(tsLeftButtonDown)) << "the release went to the drag loop";
         EXPECT_EQ(B->DropTargetNode(), nullptr);
         EXPECT_EQ(GetCapture(), HWND(0));
+        EXPECT_EQ(ends, (std::vector<TPoint>{{400, 14}})) << c.keys;
     }
+}
+
+// The drag rests near the bottom of the tree it would drop on: after the
+// delay that tree scrolls, though the pointer does not move.
+TEST_F(DragDrop, ARestingDragNearTheTargetsEdgeScrollsItAfterTheDelay) {
+    for (int i = 0; i < 30; ++i) Nodes(*B, {u"row"});
+    Nodes(*A, {u"a"});
+    Pending = u"a";
+    B->TreeOptions().SetAutoOptions(B->TreeOptions().AutoOptions() | toAutoScroll);
+    std::vector<int> offsets;
+    TTimer look;
+    look.SetInterval(B->AutoScrollDelay * 3);
+    look.SetOnTimer([&] {
+        look.SetEnabled(false);
+        offsets.push_back(B->OffsetY());
+        PostMessage(B->WindowHandle(), WM_KEYDOWN, VK_ESCAPE, 0); // the drag ends
+    });
+    Post(*B, WM_MOUSEMOVE, 30, B->ClientRect().Height() - 5, MK_LBUTTON);
+    PostCall([&] { look.SetEnabled(true); });
+    StartDragOnA(0, 0);
+    ASSERT_EQ(offsets.size(), 1u);
+    EXPECT_LT(offsets[0], 0);
 }
 
 // A move to another tree whose deletion of the moved nodes fails still ends the drag.

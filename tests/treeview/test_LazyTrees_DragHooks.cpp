@@ -341,14 +341,17 @@ TEST_F(FrameworkDrag, OleDragStartsAtTheSystemThreshold) {
     }
 }
 
+// An owner's drag object that tells when its picture goes and comes back.
+struct Picture : TDragObject {
+    std::vector<std::string>* Seen = nullptr;
+    void HideDragImage() override { Seen->push_back("hide"); }
+    void ShowDragImage() override { Seen->push_back("show"); }
+};
+
 // The target hears the dragged control as the source, or the owner's own
 // drag object, whose picture goes away while the target repaints.
 TEST_F(FrameworkDrag, TargetHearsTheSourceAndRepaintsUnderThePicture) {
-    struct Picture : TDragObject {
-        std::vector<std::string>* Seen;
-        void HideDragImage() override { Seen->push_back("hide"); }
-        void ShowDragImage() override { Seen->push_back("show"); }
-    } own;
+    Picture own;
     own.Seen = &Seen;
     for (bool ownObject : {false, true}) {
         A->OnStartDrag = [&](TControl&, TDragObject*& object) {
@@ -375,6 +378,29 @@ TEST_F(FrameworkDrag, TargetHearsTheSourceAndRepaintsUnderThePicture) {
         EXPECT_EQ(std::vector<std::string>(Seen.begin(), Seen.begin() + 3),
                   (std::vector<std::string>{"hide", "paint", "show"}));
     }
+}
+
+// A scroll under a framework drag's picture hides the picture meanwhile.
+TEST_F(FrameworkDrag, ScrollingUnderThePictureHidesItMeanwhile) {
+    Picture own;
+    own.Seen = &Seen;
+    A->OnStartDrag = [&](TControl&, TDragObject*& object) { object = &own; };
+    B->SetRootNodeCount(30);
+    B->OnDragOver = [&](TBaseLazyTree&, TPersistent*, TShiftState, TDragState state, TPoint,
+                        TDropMode, DWORD&, bool& accept) {
+        accept = true;
+        if (state == dsDragMove && B->OffsetY() == 0) {
+            Seen.clear();
+            B->SetOffsetY(-18);
+        }
+    };
+    B->OnScroll = [&](TBaseLazyTree&, int, int) { Seen.push_back("scroll"); };
+    Post(*B, WM_MOUSEMOVE, 30, 5, MK_LBUTTON);
+    Post(*B, WM_LBUTTONUP, 30, 5, 0);
+    Press();
+    ASSERT_GE(Seen.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(Seen.begin(), Seen.begin() + 3),
+              (std::vector<std::string>{"hide", "show", "scroll"}));
 }
 
 // Only the nearest window of a control is asked for the target: another

@@ -69,12 +69,13 @@ TEST_F(TreeForm, LoadedAppliesRecordedColumnPositions) {
         std::vector<TColumnPosition> positions;
         bool autoResize, bidiOrdering, rightToLeft;
         std::vector<TColumnIndex> map;
-        int autoWidth; // the last column's width afterwards
+        int autoWidth;                 // the last column's width afterwards
+        TColumnIndex main, mainLoaded; // the main column as read, and as loading ends
     };
     for (const Case& c : {
-             Case{{2, 0, 1}, false, false, false, {1, 2, 0}, 60},
-             Case{{1, 0, 2}, true, false, false, {1, 0, 2}, 400 - 50 - 50},
-             Case{{2, 0, 1}, false, true, true, {2, 1, 0}, 60},
+             Case{{2, 0, 1}, false, false, false, {1, 2, 0}, 60, 1, 1},
+             Case{{1, 0, 2}, true, false, false, {1, 0, 2}, 400 - 50 - 50, 7, 2},
+             Case{{2, 0, 1}, false, true, true, {2, 1, 0}, 60, -4, 0},
          }) {
         Tree = NewComponent<TLazyStringTree>();
         Tree->SetBounds(0, 0, 400, 200);
@@ -90,7 +91,9 @@ TEST_F(TreeForm, LoadedAppliesRecordedColumnPositions) {
             col->SetWidth(i == 2 ? 60 : 50);
             col->SetPosition(c.positions[i]);
         }
+        Tree->Header().SetMainColumn(c.main);
         Tree->Loaded();
+        EXPECT_EQ(Tree->Header().MainColumn(), c.mainLoaded);
         EXPECT_EQ(Columns().PositionMap(), c.map) << c.positions[0];
         EXPECT_EQ(Columns()[2].Width(), c.autoWidth) << c.positions[0];
         TColumnIndex first = c.map[0];

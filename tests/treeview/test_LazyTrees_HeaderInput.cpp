@@ -214,6 +214,48 @@ TEST_F(HeaderInput, ClickOnAColumn) {
     EXPECT_EQ(Columns().DownIndex, NoColumn);
 }
 
+// Non-client messages carry no key flags and client ones no Alt: the keys
+// held now give the shift state of every header event.
+TEST_F(HeaderInput, ShiftStateComesFromTheKeysHeldNow) {
+    std::vector<TShiftState> seen;
+    Tree->OnHeaderMouseDown = [&](TLTHeader&, TMouseButton, TShiftState s, int, int) {
+        seen.push_back(s);
+    };
+    Tree->OnHeaderMouseUp = [&](TLTHeader&, TMouseButton, TShiftState s, int, int) {
+        seen.push_back(s);
+    };
+    Tree->OnHeaderClick = [&](TLTHeader&, TLTHeaderHitInfo i) { seen.push_back(i.Shift); };
+    struct Case {
+        bool shift, ctrl, alt;
+        TShiftState expected;
+    };
+    for (auto c : {Case{true, false, false, ssShift}, Case{false, true, true, ssCtrl | ssAlt},
+                   Case{false, false, false, 0}}) {
+        SetKeyState(VK_SHIFT, c.shift);
+        SetKeyState(VK_CONTROL, c.ctrl);
+        SetKeyState(VK_MENU, c.alt);
+        seen.clear();
+        NonClient(WM_NCLBUTTONDOWN, 150, 8); // down (captured for a drag), then up, click
+        SendMessage(Wnd, WM_LBUTTONUP, MK_SHIFT | MK_CONTROL, MakeLParam(150, 8 - 17));
+        EXPECT_EQ(seen, (std::vector<TShiftState>(3, c.expected))) << c.expected;
+    }
+}
+
+// Right to left the columns sit shifted right of the free room; the dragged
+// column's picture starts where the column shows.
+TEST_F(HeaderInput, DragPictureStartsAtTheShownColumnRightToLeft) {
+    Tree->BiDiMode = bdRightToLeft;
+    Columns()[2].SetWidth(50); // 250 wide in a 400 wide header: 150 free on the left
+    Tree->Invalidate();
+    ASSERT_EQ(Tree->RTLColumnShift(), 150);
+    NonClient(WM_NCLBUTTONDOWN, 200, 8); // column 0, shown from 150 to 250
+    Client(WM_MOUSEMOVE, 230, 8);
+    ASSERT_TRUE(Header().States() & hsDragging);
+    EXPECT_EQ(Columns().DragIndex, 0);
+    EXPECT_EQ(Header().DragImage().PicturePosition.X, 150);
+    Client(WM_LBUTTONUP, 230, 8);
+}
+
 TEST_F(HeaderInput, RightClickPopsUpTheHeaderMenu) {
     TPopupMenu menu;
     std::vector<TPoint> shown;

@@ -90,10 +90,12 @@ protected:
         UseRealClock();
     }
 
-    TRect Calc(PLazyNode forNode, const std::u16string& given = {}) {
+    TRect Calc(PLazyNode forNode, const std::u16string& given = {},
+               TColumnIndex column = NoColumn) {
         TLTHintData data;
         data.Tree = tree.get();
         data.Node = forNode;
+        data.Column = column;
         data.GivenHint = given;
         return window->CalcHintRect(300, given, &data);
     }
@@ -118,6 +120,10 @@ TEST_F(HintWindowTest, MeasuresOrSuppressesTheHint) {
     node->States |= vsMultiline;
     // A short text inside an 18-pixel row of a 160-pixel cell shows whole: no hint.
     EXPECT_TRUE(Calc(node).IsEmpty());
+    // Not so in a column narrower than the text.
+    tree->Header().Columns().Add()->SetWidth(20);
+    EXPECT_FALSE(Calc(node, {}, 0).IsEmpty());
+    tree->Header().Columns().Clear();
     // Wrapped onto several lines it no longer fits the row.
     text = u"A much longer text that has to wrap over several lines of the cell";
     TRect r = Calc(node);

@@ -196,13 +196,32 @@ TEST_F(Hints, HeaderColumnsGiveTheirHintsOverTheHeader) {
         Rest();
         EXPECT_EQ(ShownText(), c.expected);
     }
-    // Moving from the header into the rows takes the header's hint away.
+    // Moving into the rows, pressing a column or leaving across the header takes
+    // the header's hint away.
     header.SetOptions(header.Options() | hoShowHint);
-    overHeader(40);
-    Rest();
-    ASSERT_TRUE(Shown());
-    Move(100, 9);
-    EXPECT_FALSE(Shown());
+    header.SetOptions(header.Options() & ~hoDrag); // a press that captures nothing
+    TPoint press{40, -8};
+    MapWindowPoints(Wnd, 0, &press, 1);
+    struct Away {
+        const char* Name;
+        std::function<void()> Act;
+    } aways[] = {
+        {"into the rows", [this] { Move(100, 9); }},
+        {"column pressed",
+         [&] { SendMessage(Wnd, WM_NCLBUTTONDOWN, HTBORDER, MakeLParam(press.X, press.Y)); }},
+        {"left the window", [this] { SendMessage(Wnd, WM_NCMOUSELEAVE, 0, 0); }},
+    };
+    for (const Away& a : aways) {
+        SCOPED_TRACE(a.Name);
+        SendMessage(Wnd, WM_NCLBUTTONUP, HTBORDER, MakeLParam(press.X, press.Y));
+        overHeader(60);
+        overHeader(40);
+        Rest();
+        ASSERT_TRUE(Shown());
+        a.Act();
+        EXPECT_FALSE(Shown());
+        EXPECT_FALSE(Tree->HasState(tsHint));
+    }
 }
 
 // The hint window paints its node's text; a node deleted under a shown hint

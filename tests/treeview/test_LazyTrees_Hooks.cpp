@@ -102,14 +102,16 @@ TEST_F(Hooks, MaxRightExtendCoversTheRowsInView) {
     struct Case {
         const char* name;
         bool showRoot, withImages, withChecks, empty;
+        int belowWidth; // of the rows below the window, which count as well
         int expected;
     };
     for (const Case& c : {
-             Case{"show root", true, false, false, false, 36 + 120 + 4},
-             Case{"no root", false, false, false, false, 18 + 120 + 4},
-             Case{"images", true, true, false, false, 36 + 18 + 120 + 4},
-             Case{"check boxes", true, false, true, false, 36 + 13 + 120 + 4},
-             Case{"empty tree", true, false, false, true, 4},
+             Case{"show root", true, false, false, false, 50, 36 + 120 + 4},
+             Case{"no root", false, false, false, false, 50, 18 + 120 + 4},
+             Case{"images", true, true, false, false, 50, 36 + 18 + 120 + 4},
+             Case{"check boxes", true, false, true, false, 50, 36 + 13 + 120 + 4},
+             Case{"empty tree", true, false, false, true, 50, 4},
+             Case{"wide below the window", true, false, false, false, 1000, 18 + 1000 + 4},
          }) {
         Tree = NewComponent<HookTree>();
         Tree->SetBounds(0, 0, 200, 50); // three rows of 18 show, the fourth starts at 54
@@ -130,8 +132,8 @@ TEST_F(Hooks, MaxRightExtendCoversTheRowsInView) {
             Tree->Widths[b] = 120;
             Tree->AddChild(nullptr);
             PLazyNode below = Tree->AddChild(nullptr); // row 4: out of view
-            PLazyNode far = Tree->AddChild(nullptr);
-            Tree->Widths[below] = Tree->Widths[far] = 1000;
+            Tree->AddChild(nullptr);
+            Tree->Widths[below] = c.belowWidth;
         }
         Tree->Handle();
         EXPECT_EQ(Tree->GetMaxRightExtend(), c.expected) << c.name;

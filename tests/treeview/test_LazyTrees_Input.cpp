@@ -352,6 +352,15 @@ TEST_F(MouseInput, HotNodeFollowsTheMouseOverLabels) {
     SendMessage(Wnd, WM_MOUSELEAVE, 0, 0);
     EXPECT_EQ(Log.back(), "a>none") << "leaving the window ends the hot node";
     EXPECT_EQ(Tree->HotNode(), nullptr);
+    // A scroll moves "b" under the resting pointer: it becomes hot.
+    for (int i = 0; i < 20; ++i) Nodes({u"c"});
+    TPoint screen{30, 5};
+    MapWindowPoints(Wnd, 0, &screen, 1);
+    SetCursorPos(screen);
+    Mouse(WM_MOUSEMOVE, 30, 5);
+    Tree->SetOffsetY(-18);
+    EXPECT_EQ(Log.back(), "a>b");
+    EXPECT_EQ(Tree->HotNode(), Tree->GetNext(Tree->GetFirst()));
 }
 
 TEST_F(MouseInput, RightClickShowsTheTreesMenuWithoutSelecting) {
@@ -734,7 +743,23 @@ TEST_F(AutoScroll, MiddleButtonPansWithCursorsByDirection) {
     for (int i = 0; i < 60; ++i) Nodes({u"x"});
     Mouse(WM_MBUTTONDOWN, 100, 100, MK_MBUTTON);
     ASSERT_TRUE(Tree->HasState(tsWheelPanning));
-    EXPECT_NE(Tree->PanningWindow(), HWND(0));
+    ASSERT_NE(Tree->PanningWindow(), HWND(0));
+    // The panning picture is centred on the press on the screen, shaped to its arrows.
+    TPoint press{100, 100};
+    MapWindowPoints(Wnd, 0, &press, 1);
+    TRect placed;
+    GetWindowRect(Tree->PanningWindow(), placed);
+    EXPECT_EQ(placed, (TRect{press.X - 16, press.Y - 16, press.X + 16, press.Y + 16}));
+    HRGN shape = CreateRectRgn(0, 0, 0, 0);
+    ASSERT_NE(GetWindowRgn(Tree->PanningWindow(), shape), RGN_ERROR);
+    auto inShape = [&](int x, int y) {
+        for (const TRect& r : shape->Rects)
+            if (r.Contains({x, y})) return true;
+        return false;
+    };
+    EXPECT_TRUE(inShape(16, 16)); // the centre dot
+    EXPECT_FALSE(inShape(0, 0));  // the magenta around the arrows
+    DeleteObject(shape);
     struct Case {
         int x, y;
         const char* cursor;

@@ -146,6 +146,60 @@ TEST_F(PaintFixture, ButtonsShowPlusOrMinusAndFollowTheNodeAlignment) {
     EXPECT_EQ(Count({5, 0, 14, 18}, clBlack), 0);
 }
 
+// Inside the button's square (clear of its glyph) a selected full row shows
+// through unless the fill mode paints the square.
+TEST_F(PaintFixture, ButtonFillModesOverASelectedRow) {
+    auto& o = Tree->TreeOptions();
+    o.SetSelectionOptions(o.SelectionOptions() | toFullRowSelect);
+    Tree->Colors().SetColor(TLTColors::UnfocusedSelectionColor, clSilver);
+    Tree->Colors().SetColor(TLTColors::UnfocusedSelectionBorderColor, clSilver);
+    Tree->Color = clYellow;
+    Tree->SetChildCount(Node(0), 2);
+    Tree->SetSelected(Node(0), true);
+    struct Case {
+        TLTButtonStyle style;
+        TLTButtonFillMode fill;
+        TColor inside; // pixel (6, 6): the bitmap's (1, 1)
+    };
+    for (const Case& c :
+         {Case{bsRectangle, fmTreeColor, clYellow}, Case{bsRectangle, fmWindowColor, clWindow},
+          Case{bsRectangle, fmTransparent, clSilver},
+          Case{bsRectangle, fmShaded, clWhite}, // the shaded picture's face
+          Case{bsTriangle, fmTreeColor, clSilver}, Case{bsTriangle, fmShaded, clSilver}}) {
+        Tree->SetButtonStyle(c.style);
+        Tree->SetButtonFillMode(c.fill);
+        Paint();
+        EXPECT_EQ(ColorToRGB(Px(6, 6)), ColorToRGB(c.inside)) << c.style << "/" << c.fill;
+        EXPECT_EQ(Count({5, 5, 14, 14}, TColor(0x998877)),
+                  c.fill == fmShaded && c.style == bsRectangle ? 32 : 0)
+            << c.style << "/" << c.fill; // the shaded picture's frame
+    }
+}
+
+// The clip is the rectangle within the visible region.
+TEST_F(PaintFixture, ClipCanvasKeepsToTheVisibleRegion) {
+    struct Case {
+        bool region;
+        int painted;
+    };
+    for (auto c : {Case{false, 100 * 50}, Case{true, 50 * 50}}) {
+        TBitmap b(100, 100);
+        b.Canvas().Brush.Color = clWhite;
+        b.Canvas().FillRect({0, 0, 100, 100});
+        HRGN region = c.region ? CreateRectRgn(50, 0, 100, 100) : HRGN(0);
+        Tree->ClipCanvas(b.Canvas(), {0, 0, 100, 50}, region);
+        if (region) DeleteObject(region);
+        HBRUSH black = CreateSolidBrush(0);
+        FillRect(b.Canvas().Handle(), {0, 0, 100, 100}, black);
+        DeleteObject(black);
+        SelectClipRgn(b.Canvas().Handle(), nullptr); // pixels are read through the clip too
+        int n = 0;
+        for (int y = 0; y < 100; ++y)
+            for (int x = 0; x < 100; ++x) n += ColorToRGB(b.Canvas().Pixel(x, y)) == 0;
+        EXPECT_EQ(n, c.painted) << c.region;
+    }
+}
+
 TEST_F(PaintFixture, CheckImagesComeFromTheImageTable) {
     Tree->TreeOptions().SetMiscOptions(Tree->TreeOptions().MiscOptions() | toCheckSupport);
     Tree->SetCheckImageKind(ckLightCheck);

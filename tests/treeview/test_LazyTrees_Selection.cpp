@@ -514,6 +514,14 @@ TEST_F(Properties, MeasuredHeightIsAskedOnce) {
     EXPECT_EQ(asked, 1);
     EXPECT_EQ(Tree->RootNode()->TotalHeight, 18u + 33);
     EXPECT_EQ(Tree->GetNodeHeight(nullptr), 0u);
+    // A row invalidated may have changed: it is measured again.
+    Tree->OnMeasureItem = [&](TBaseLazyTree&, TCanvas&, PLazyNode, int& h) {
+        ++asked;
+        h = 40;
+    };
+    Tree->InvalidateNode(a);
+    EXPECT_EQ(Tree->GetNodeHeight(a), 40u);
+    EXPECT_EQ(asked, 2);
     Tree->OnMeasureItem = nullptr;
 }
 

@@ -86,6 +86,22 @@ TEST(PositionCache, EntriesHoldEvery2000thNodeWithItsTop) {
     }
 }
 
+// Both look-ups give the last entry at or before what they are asked for.
+TEST(PositionCache, LookupsByNodeAndByPositionFindTheEntryBefore) {
+    SetMainThread();
+    TFlatTree t(2 * Threshold + 500);
+    t.Tree->DoStateChange(0, TS(tsStopValidation));
+    ASSERT_TRUE(t.Tree->DoValidateCache());
+    for (uint32_t asked : {0u, 1999u, 2000u, 2001u, 3999u, 4000u, 4499u}) {
+        const uint32_t entry = asked / Threshold * Threshold;
+        uint32_t top = 1;
+        EXPECT_EQ(t.Tree->FindInPositionCache(t.Nodes[asked], top), t.Nodes[entry]) << asked;
+        EXPECT_EQ(top, t.Tops[entry]) << asked;
+        EXPECT_EQ(t.Tree->FindInPositionCache(t.Tops[asked], top), t.Nodes[entry]) << asked;
+        EXPECT_EQ(top, t.Tops[entry]) << asked;
+    }
+}
+
 TEST(PositionCache, ChildrenOfACollapsedNodeTakeNoEntries) {
     SetMainThread();
     // Children of a collapsed node are not shown, so they are neither counted nor cached.
