@@ -39,7 +39,8 @@ public:
         connect(Watches, &QSocketNotifier::activated, this, [this] { Pass(); });
         Timer.setSingleShot(true);
         connect(&Timer, &QTimer::timeout, this, [this] { Pass(); });
-        Pass();
+        // The first pass runs inside the toolkit's loop, so that a quit it asks for ends it.
+        Timer.start(0);
     }
 
 private:
@@ -59,6 +60,8 @@ private:
 
 TLoopDriver* driver = nullptr;
 bool guiStarted = false;
+bool loopRunning = false, quitBeforeRun = false;
+int quitCode = 0;
 
 // The window and its visible children composed into one picture.
 void Compose(HWND wnd, QPainter& p, QPoint at) {
@@ -546,15 +549,27 @@ TDesktop* desktop = nullptr;
 
 int RunGuiApplication() {
     if (!driver) driver = new TLoopDriver;
+    // Asked to end before the loop ran (the input was at its end at once): it ends now.
+    if (quitBeforeRun) {
+        quitBeforeRun = false;
+        return quitCode;
+    }
     // Our passes run from the toolkit's loop now: a modal loop waits in that one.
     HostHooks().WaitForInput = [] {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     };
     if (!desktop && QGuiApplication::platformName() != "offscreen") desktop = new TDesktop;
-    return QApplication::exec();
+    loopRunning = true;
+    int result = QApplication::exec();
+    loopRunning = false;
+    return result;
 }
 
 void QuitGuiApplication(int code) {
+    if (!loopRunning) {
+        quitBeforeRun = true;
+        quitCode = code;
+    }
     QCoreApplication::exit(code);
 }
 
