@@ -1289,6 +1289,7 @@ private:
     void MiddleButtonMessage(TMessage& m);
     bool ChooseCursor(TMessage& m);
     PLazyNode HeightSplitterNode(const THitInfo& info);
+    PLazyNode HotNodeAt(int x, int y, THitInfo& info);
     void MouseLeftWindow();
     void FocusLost();
     void ContextMenuMessage(TMessage& m);
