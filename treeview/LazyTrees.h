@@ -1290,6 +1290,7 @@ private:
     bool ChooseCursor(TMessage& m);
     PLazyNode HeightSplitterNode(const THitInfo& info);
     PLazyNode HotNodeAt(int x, int y, THitInfo& info);
+    void FocusOntoCollapsed();
     void MouseLeftWindow();
     void FocusLost();
     void ContextMenuMessage(TMessage& m);
