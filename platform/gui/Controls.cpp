@@ -529,6 +529,10 @@ THostHooks& HostHooks() {
     return *hooks;
 }
 
+void NoteWindowsChanged() {
+    if (HostHooks().WindowsChanged) HostHooks().WindowsChanged();
+}
+
 void WaitForInput() {
     if (HostHooks().WaitForInput)
         HostHooks().WaitForInput();

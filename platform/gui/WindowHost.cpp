@@ -20,10 +20,13 @@
 #include <QWheelEvent>
 #include <QWidget>
 
+#include <atomic>
 #include <map>
 #include <set>
 
 namespace nuq {
+
+void RefreshHosts();
 
 namespace {
 
@@ -243,6 +246,20 @@ void HideMenu(TPopupMenu& menu) {
 
 class THostWidget;
 
+// The hosts look at the windows when the layer tells of a change, once the
+// work that made it is done; nothing runs on a clock, so an idle program sleeps.
+std::atomic<bool> refreshPending{false};
+void ScheduleRefresh() {
+    if (refreshPending.exchange(true) || !QCoreApplication::instance()) return;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [] {
+            refreshPending = false;
+            RefreshHosts();
+        },
+        Qt::QueuedConnection);
+}
+
 class THostWidget : public QWidget {
 public:
     // Popup: a window of its own on screen (hints, drop-downs) that never takes the focus.
@@ -260,20 +277,22 @@ public:
         setFocusPolicy(popup ? Qt::NoFocus : Qt::StrongFocus);
         setMouseTracking(true);
         setWindowTitle(QString::fromStdString(GetWindowText(wnd)));
-        connect(&Refresh, &QTimer::timeout, this, [this] {
-            if (!IsWindow(Wnd)) {
-                close();
-                return;
-            }
-            if (WindowPaintGeneration() != Seen) update();
-            if (Follow) {
-                ApplyLimits();
-                FollowWindow();
-            }
-        });
-        Refresh.start(30);
         Hosts().insert(this);
         ShowCursor(GetCursor());
+        ScheduleRefresh();
+    }
+
+    // Shows what the window painted and follows where the program put it.
+    void Refresh() {
+        if (!IsWindow(Wnd)) {
+            close();
+            return;
+        }
+        if (WindowPaintGeneration() != Seen) update();
+        if (Follow) {
+            ApplyLimits();
+            FollowWindow();
+        }
     }
     ~THostWidget() override { Hosts().erase(this); }
 
@@ -386,7 +405,6 @@ private:
             if (h == Wnd) return true;
         return false;
     }
-    QTimer Refresh;
     uint64_t Seen = 0;
     HWND LastFocus = 0;
 };
@@ -461,6 +479,7 @@ void InitGuiApplication(int& argc, char** argv) {
     HostHooks().ShowMenu = ShowMenu;
     HostHooks().HideMenu = HideMenu;
     HostHooks().Beep = [] { QApplication::beep(); };
+    HostHooks().WindowsChanged = ScheduleRefresh;
     if (QScreen* s = QGuiApplication::primaryScreen()) {
         // The work area that restored forms are kept within is this screen's.
         SetScreenSize(s->geometry().width(), s->geometry().height());
@@ -486,24 +505,14 @@ public:
                                Qt::WindowTransparentForInput);
         Overlay.setAttribute(Qt::WA_ShowWithoutActivating);
         Overlay.setAttribute(Qt::WA_TransparentForMouseEvents);
-        connect(&Timer, &QTimer::timeout, this, [this] { Follow(); });
         HostHooks().PaintScreen = [](QImage& screen) {
             QPainter p(&screen);
             for (QWidget* w : QApplication::topLevelWidgets())
                 if (auto* host = dynamic_cast<THostWidget*>(w); host && host->isVisible())
                     Compose(host->Wnd, p, host->mapToGlobal(QPoint(0, 0)));
         };
-        Timer.start(30);
+        ScheduleRefresh();
     }
-
-private:
-    class TOverlay : public QWidget {
-    public:
-        QImage Picture;
-
-    protected:
-        void paintEvent(QPaintEvent*) override { QPainter(this).drawImage(0, 0, Picture); }
-    };
 
     void Follow() {
         std::erase_if(Popups, [](auto& p) { return !IsWindow(p.first); });
@@ -521,6 +530,15 @@ private:
         }
         if (ScreenPaintGeneration() != SeenScreen) ShowScreenDrawings();
     }
+
+private:
+    class TOverlay : public QWidget {
+    public:
+        QImage Picture;
+
+    protected:
+        void paintEvent(QPaintEvent*) override { QPainter(this).drawImage(0, 0, Picture); }
+    };
 
     // Only what was drawn onto the screen's picture shows over the windows.
     void ShowScreenDrawings() {
@@ -541,11 +559,18 @@ private:
 
     std::map<HWND, std::unique_ptr<THostWidget>> Popups;
     TOverlay Overlay;
-    QTimer Timer;
     uint64_t SeenScreen = 0;
 };
 
 TDesktop* desktop = nullptr;
+
+void RefreshHosts() {
+    // A refresh may close hosts and end popups: each is looked up again first.
+    std::vector<THostWidget*> hosts(THostWidget::Hosts().begin(), THostWidget::Hosts().end());
+    for (THostWidget* h : hosts)
+        if (THostWidget::Hosts().count(h)) h->Refresh();
+    if (desktop) desktop->Follow();
+}
 
 int RunGuiApplication() {
     if (!driver) driver = new TLoopDriver;
