@@ -250,7 +250,7 @@ class THostWidget;
 // work that made it is done; nothing runs on a clock, so an idle program sleeps.
 std::atomic<bool> refreshPending{false};
 void ScheduleRefresh() {
-    if (refreshPending.exchange(true) || !QCoreApplication::instance()) return;
+    if (!QCoreApplication::instance() || refreshPending.exchange(true)) return;
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
         [] {
