@@ -82,7 +82,6 @@ std::string CursorName(HCURSOR c) {
     }
 }
 
-
 class TDemoForm : public TCustomControl {
 public:
     using TCustomControl::TCustomControl;
@@ -141,8 +140,8 @@ void SetUpHeader(TLazyStringTree& tree, TPopupMenu* menu) {
         if (position == oldPosition)
             std::cout << "column " << column << " stays at " << position << std::endl;
         else
-            std::cout << "column " << column << " moved from " << oldPosition << " to "
-                      << position << std::endl;
+            std::cout << "column " << column << " moved from " << oldPosition << " to " << position
+                      << std::endl;
     };
 }
 

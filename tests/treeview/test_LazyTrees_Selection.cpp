@@ -357,8 +357,8 @@ TEST_F(Selection, CollapsingAboveTheFocusMovesItOntoTheGroup) {
         };
         c.Close();
         EXPECT_EQ(Tree->FocusedNode(), c.Focus);
-        EXPECT_EQ(changed, c.Focus == leaf ? std::vector<PLazyNode>{}
-                                            : std::vector<PLazyNode>{c.Focus});
+        EXPECT_EQ(changed,
+                  c.Focus == leaf ? std::vector<PLazyNode>{} : std::vector<PLazyNode>{c.Focus});
         EXPECT_TRUE(c.Focus == leaf || !Tree->Expanded(c.Focus));
         Tree->OnFocusChanged = nullptr;
     }
