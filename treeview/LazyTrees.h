@@ -1300,6 +1300,8 @@ private:
     void MiddleButtonMessage(TMessage& m);
     bool ChooseCursor(TMessage& m);
     PLazyNode HeightSplitterNode(const THitInfo& info);
+    PLazyNode HotNodeAt(int x, int y, THitInfo& info);
+    void FocusOntoCollapsed();
     void MouseLeftWindow();
     void FocusLost();
     void ContextMenuMessage(TMessage& m);

@@ -396,7 +396,9 @@ bool TBaseLazyTree::InternalToggleNode(PLazyNode node, bool countLater) {
         InvalidateCache();
         DoStateChange(0, TS(tsCollapsing));
         node->States &= ~vsToggling;
+        const uint64_t frees = FFreedNodes;
         DoCollapsed(node);
+        if (!countLater && FFreedNodes == frees) FocusOntoCollapsed();
     } else {
         if (!DoExpanding(node)) return false;
         InterruptValidation();
@@ -421,6 +423,24 @@ bool TBaseLazyTree::InternalToggleNode(PLazyNode node, bool countLater) {
     if (FUpdateCount == 0 && HandleAllocated()) Invalidate();
     if (!countLater) QueueValidation();
     return true;
+}
+
+// A focused node hidden by closing a group above it: the focus moves onto
+// the outermost closed group, where a person sees it and the keys go on from
+// there (not opening it again as they would from a hidden node).
+void TBaseLazyTree::FocusOntoCollapsed() {
+    PLazyNode shown = nullptr;
+    for (PLazyNode up = FFocusedNode ? FFocusedNode->Parent : nullptr; up && up != FRoot;
+         up = up->Parent)
+        if (!(up->States & vsExpanded)) shown = up;
+    if (!shown) return;
+    // Focusing must not open it again (automatic expansion of the focused node).
+    const bool toggling = shown->States & vsToggling;
+    shown->States |= vsToggling;
+    TScopeExit back([&] {
+        if (!toggling) shown->States &= ~vsToggling;
+    });
+    SetFocusedNode(shown);
 }
 
 void TBaseLazyTree::FinishDeferredToggles(PLazyNode node, TLazyWalkAhead ahead) {
@@ -555,6 +575,9 @@ void TBaseLazyTree::FullCollapse(PLazyNode node) {
                    frees = FFreedNodes;
     bool changed = false, done = false;
     std::vector<PLazyNode> refused;
+    TScopeExit focus([&] {
+        if (done && changed) FocusOntoCollapsed();
+    });
     TScopeExit recount([&] {
         if (!done) InterruptValidation();
         if (!done || FExpandedNodes.Insertions() != insertions || FStructureChanges != changes) {

@@ -272,6 +272,8 @@ HRESULT TBaseLazyTree::DragDrop(IDataObject* data, DWORD keyState, TPoint pt, DW
             while (e->Next(1, &f, &fetched) == S_OK && fetched == 1) formats.push_back(f.cfFormat);
         }
         if (source == this) FDroppedOnSelf = true;
+        // The target's row as it is now: the drop may move it elsewhere.
+        if (FDropTargetNode) InvalidateNode(FDropTargetNode);
         DoDragDrop(source, data, formats, DragShift(keyState), p, effect, FLastDropMode);
         result = S_OK;
     } else {

@@ -150,7 +150,9 @@ void TBaseLazyTree::ShowNodeHint(TPoint p) {
             if (text.Right <= area.Right && text.Left >= area.Left &&
                 text.Bottom <= client.Bottom && text.Top >= client.Top)
                 return;
-            at = {area.Left, area.Top};
+            // Over the text itself: its whole text lies where the cut-off one was
+            // (in the main column the text starts after the indent and the images).
+            at = {text.Left - TextMargin(), area.Top};
         } else {
             at = {p.X, p.Y + 20}; // below the cursor
         }

@@ -193,6 +193,8 @@ void TBaseLazyTree::MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode
     InternalConnectNode(source, target, mode);
     if (oldParent != FRoot && oldParent->ChildCount == 0) oldParent->States &= ~vsAllChildrenHidden;
     InvalidateCache();
+    // Rows from the old place to the new one show other nodes now.
+    if (FUpdateCount == 0 && HandleAllocated()) Invalidate();
     DoNodeMoved(source);
     StructureChange(source, crNodeMoved);
     QueueValidation();

@@ -279,15 +279,13 @@ bool TBaseLazyTree::ChooseCursor(TMessage& m) {
     TPoint p;
     GetCursorPos(p);
     MapWindowPoints(0, WindowHandle(), &p, 1);
-    bool split = false;
-    if (FOptions->MiscOptions() & toNodeHeightResize) {
-        THitInfo info;
-        GetHitTestInfoAt(p.X, p.Y, true, info);
-        split = HeightSplitterNode(info) != nullptr;
-    }
-    if (split)
+    // The cursor is asked for before the move reaches the tree: it follows
+    // where the pointer is now, not the hot node of the move before.
+    THitInfo info;
+    const PLazyNode hot = HotNodeAt(p.X, p.Y, info);
+    if ((FOptions->MiscOptions() & toNodeHeightResize) && HeightSplitterNode(info))
         cursor = crVertSplit;
-    else if ((FOptions->PaintOptions() & toHotTrack) && FCurrentHotNode && HotCursor != 0)
+    else if ((FOptions->PaintOptions() & toHotTrack) && hot && HotCursor != 0)
         cursor = HotCursor;
     DoGetCursor(cursor);
     SetCursor(Screen().Cursor(cursor));
@@ -677,13 +675,18 @@ bool TBaseLazyTree::DoubleClickActs(TMessage& message, const THitInfo& hitInfo,
     return false;
 }
 
-void TBaseLazyTree::HandleHotTrack(int x, int y) {
-    THitInfo info;
+// The node a pointer at client point (x, y) makes hot, or null.
+PLazyNode TBaseLazyTree::HotNodeAt(int x, int y, THitInfo& info) {
     GetHitTestInfoAt(x, y, true, info);
-    PLazyNode newNode = nullptr;
     if ((info.HitPositions & (hiOnItemCheckbox | hiOnItemLabel)) ||
         (FOptions->SelectionOptions() & toFullRowSelect))
-        newNode = info.HitNode;
+        return info.HitNode;
+    return nullptr;
+}
+
+void TBaseLazyTree::HandleHotTrack(int x, int y) {
+    THitInfo info;
+    PLazyNode newNode = HotNodeAt(x, y, info);
     const bool invalidate =
         FOptions->PaintOptions() & toHotTrack || (FOptions->MiscOptions() & toCheckSupport);
     const TColumnIndex newColumn = newNode ? info.HitColumn : NoColumn;

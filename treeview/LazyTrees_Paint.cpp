@@ -131,6 +131,12 @@ void TBaseLazyTree::PaintTree(TCanvas& canvas, TRect window, TPoint target,
         if (!DoPaintBackground(canvas, rest))
             EraseBackground(canvas, rest, pass.UseBackground, info.BrushOrigin);
     }
+    // The rubber band over the rows it covers; it is kept in the coordinates
+    // the mouse handling gives it (client point plus the effective offset).
+    if ((paintOptions & poDrawSelection) && (FStates & TS(tsDrawSelecting))) {
+        const TRect band = FNewSelRect.Offset(-FEffectiveOffsetX - FOffsetX + dx, dy);
+        PaintSelectionRectangle(canvas, 0, band, pass.Target);
+    }
     DoStateChange(0, TS(tsPainting));
     if (resumeValidation) ValidateCache();
     if (pass.Widest > FRangeX) {

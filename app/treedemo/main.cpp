@@ -55,6 +55,15 @@ std::string NodeName(TBaseLazyTree& tree, PLazyNode node) {
            std::to_string(node->Index + 1);
 }
 
+// Captions changed by editing; the others are made from the node's place.
+std::map<PLazyNode, std::u16string> edited;
+
+// The caption a person sees: an edited one, or the one made from its place.
+std::string Caption(TBaseLazyTree& tree, PLazyNode node) {
+    auto it = edited.find(node);
+    return it != edited.end() ? Narrow(it->second) : NodeName(tree, node);
+}
+
 std::string CursorName(HCURSOR c) {
     if (!c) return "arrow";
     switch (c->SystemId) {
@@ -72,9 +81,6 @@ std::string CursorName(HCURSOR c) {
         return "system " + std::to_string(c->SystemId);
     }
 }
-
-// Captions changed by editing; the others are made from the node's place.
-std::map<PLazyNode, std::u16string> edited;
 
 class TDemoForm : public TCustomControl {
 public:
@@ -128,9 +134,14 @@ void SetUpHeader(TLazyStringTree& tree, TPopupMenu* menu) {
     tree.OnColumnResize = [](TLTHeader& h, TColumnIndex column) {
         std::cout << "column " << column << " width " << h.Columns()[column].Width() << std::endl;
     };
+    // Dropped next to itself a column keeps its place: nothing moved.
     tree.OnHeaderDragged = [](TLTHeader& h, TColumnIndex column, int oldPosition) {
-        std::cout << "column " << column << " moved from " << oldPosition << " to "
-                  << h.Columns()[column].Position() << std::endl;
+        const int position = int(h.Columns()[column].Position());
+        if (position == oldPosition)
+            std::cout << "column " << column << " stays at " << position << std::endl;
+        else
+            std::cout << "column " << column << " moved from " << oldPosition << " to " << position
+                      << std::endl;
     };
 }
 
@@ -179,11 +190,15 @@ void SetUpTree(TLazyStringTree& tree, TPopupMenu* headerMenu) {
     tree.OnFocusChanged = [](TBaseLazyTree& t, PLazyNode node, TColumnIndex column) {
         std::cout << "focus " << NodeName(t, node) << " column " << column << std::endl;
     };
-    tree.OnExpanded = [](TBaseLazyTree& t, PLazyNode node) {
-        std::cout << "expanded " << NodeName(t, node) << std::endl;
+    // A node without children opens or closes nothing a person sees.
+    auto hasChildren = [](PLazyNode node) {
+        return node->ChildCount > 0 || (node->States & vsHasChildren);
     };
-    tree.OnCollapsed = [](TBaseLazyTree& t, PLazyNode node) {
-        std::cout << "collapsed " << NodeName(t, node) << std::endl;
+    tree.OnExpanded = [hasChildren](TBaseLazyTree& t, PLazyNode node) {
+        if (hasChildren(node)) std::cout << "expanded " << NodeName(t, node) << std::endl;
+    };
+    tree.OnCollapsed = [hasChildren](TBaseLazyTree& t, PLazyNode node) {
+        if (hasChildren(node)) std::cout << "collapsed " << NodeName(t, node) << std::endl;
     };
     tree.OnChange = [](TBaseLazyTree& t, PLazyNode node) {
         std::cout << "selection " << NodeName(t, node) << " count " << t.SelectedCount()
@@ -214,12 +229,14 @@ void SetUpTree(TLazyStringTree& tree, TPopupMenu* headerMenu) {
         PLazyNode target = t.DropTargetNode();
         // Only this tree's own selection is moved.
         if (mode != dmOnNode || !target || source != &t) return;
+        // Named as they showed when dropped: captions made from places change with the move.
+        const std::string onto = Caption(t, target);
         for (PLazyNode node : t.GetSortedSelection(true)) {
             if (node == target || t.HasAsParent(target, node)) continue;
-            std::string name = NodeName(t, node);
+            std::string name = Caption(t, node);
             t.MoveTo(node, target, amAddChildLast);
-            std::cout << "moved " << name << " onto " << NodeName(t, target) << " as "
-                      << NodeName(t, node) << std::endl;
+            std::cout << "moved " << name << " onto " << onto << " as " << NodeName(t, node)
+                      << std::endl;
         }
         effect = DROPEFFECT_NONE; // moved here; the source deletes nothing
     };

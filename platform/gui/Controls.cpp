@@ -540,6 +540,10 @@ THostHooks& HostHooks() {
     return *hooks;
 }
 
+void NoteWindowsChanged() {
+    if (HostHooks().WindowsChanged) HostHooks().WindowsChanged();
+}
+
 void WaitForInput() {
     if (HostHooks().WaitForInput)
         HostHooks().WaitForInput();

@@ -26,7 +26,11 @@ struct THostHooks {
     std::function<void()> WaitForInput;
     // Paints what the program's windows show now onto a picture of the whole screen.
     std::function<void(QImage&)> PaintScreen;
+    // Something the host shows changed (a paint, a window moved, shown,
+    // hidden or gone, a drawing on the screen): it looks again when idle.
+    std::function<void()> WindowsChanged;
 };
+void NoteWindowsChanged();
 THostHooks& HostHooks();
 // Waits for the next work of a modal loop (input, a posted message, a timer)
 // and runs it: through the running host, else the message loop alone.

@@ -80,6 +80,7 @@ uint64_t ScreenPaintGeneration() {
 
 HDC GetScreenDC() {
     ++screenGeneration;
+    NoteWindowsChanged();
     TBitmapObject* b = ScreenBitmap().get();
     if (HostHooks().PaintScreen) TakeWindowsIntoScreen(b);
     return CreateSurfaceDC(b, {0, 0}, QRegion(0, 0, b->Width, b->Height));

@@ -20,10 +20,13 @@
 #include <QWheelEvent>
 #include <QWidget>
 
+#include <atomic>
 #include <map>
 #include <set>
 
 namespace nuq {
+
+void RefreshHosts();
 
 namespace {
 
@@ -39,7 +42,8 @@ public:
         connect(Watches, &QSocketNotifier::activated, this, [this] { Pass(); });
         Timer.setSingleShot(true);
         connect(&Timer, &QTimer::timeout, this, [this] { Pass(); });
-        Pass();
+        // The first pass runs inside the toolkit's loop, so that a quit it asks for ends it.
+        Timer.start(0);
     }
 
 private:
@@ -59,6 +63,8 @@ private:
 
 TLoopDriver* driver = nullptr;
 bool guiStarted = false;
+bool loopRunning = false, quitBeforeRun = false;
+int quitCode = 0;
 
 // The window and its visible children composed into one picture.
 void Compose(HWND wnd, QPainter& p, QPoint at) {
@@ -240,6 +246,20 @@ void HideMenu(TPopupMenu& menu) {
 
 class THostWidget;
 
+// The hosts look at the windows when the layer tells of a change, once the
+// work that made it is done; nothing runs on a clock, so an idle program sleeps.
+std::atomic<bool> refreshPending{false};
+void ScheduleRefresh() {
+    if (!QCoreApplication::instance() || refreshPending.exchange(true)) return;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [] {
+            refreshPending = false;
+            RefreshHosts();
+        },
+        Qt::QueuedConnection);
+}
+
 class THostWidget : public QWidget {
 public:
     // Popup: a window of its own on screen (hints, drop-downs) that never takes the focus.
@@ -257,21 +277,23 @@ public:
         setFocusPolicy(popup ? Qt::NoFocus : Qt::StrongFocus);
         setMouseTracking(true);
         setWindowTitle(QString::fromStdString(GetWindowText(wnd)));
-        connect(&Refresh, &QTimer::timeout, this, [this] {
-            if (!IsWindow(Wnd)) {
-                close();
-                return;
-            }
-            if (WindowPaintGeneration() != Seen) update();
-            if (Follow) {
-                ApplyLimits();
-                FollowWindow();
-                ApplyShape();
-            }
-        });
-        Refresh.start(30);
         Hosts().insert(this);
         ShowCursor(GetCursor());
+        ScheduleRefresh();
+    }
+
+    // Shows what the window painted and follows where the program put it.
+    void Refresh() {
+        if (!IsWindow(Wnd)) {
+            close();
+            return;
+        }
+        if (WindowPaintGeneration() != Seen) update();
+        if (Follow) {
+            ApplyLimits();
+            FollowWindow();
+            ApplyShape();
+        }
     }
     ~THostWidget() override { Hosts().erase(this); }
 
@@ -401,7 +423,6 @@ private:
             if (h == Wnd) return true;
         return false;
     }
-    QTimer Refresh;
     uint64_t Seen = 0;
     HWND LastFocus = 0;
 };
@@ -476,6 +497,7 @@ void InitGuiApplication(int& argc, char** argv) {
     HostHooks().ShowMenu = ShowMenu;
     HostHooks().HideMenu = HideMenu;
     HostHooks().Beep = [] { QApplication::beep(); };
+    HostHooks().WindowsChanged = ScheduleRefresh;
     if (QScreen* s = QGuiApplication::primaryScreen()) {
         // The work area that restored forms are kept within is this screen's.
         SetScreenSize(s->geometry().width(), s->geometry().height());
@@ -501,24 +523,14 @@ public:
                                Qt::WindowTransparentForInput);
         Overlay.setAttribute(Qt::WA_ShowWithoutActivating);
         Overlay.setAttribute(Qt::WA_TransparentForMouseEvents);
-        connect(&Timer, &QTimer::timeout, this, [this] { Follow(); });
         HostHooks().PaintScreen = [](QImage& screen) {
             QPainter p(&screen);
             for (QWidget* w : QApplication::topLevelWidgets())
                 if (auto* host = dynamic_cast<THostWidget*>(w); host && host->isVisible())
                     Compose(host->Wnd, p, host->mapToGlobal(QPoint(0, 0)));
         };
-        Timer.start(30);
+        ScheduleRefresh();
     }
-
-private:
-    class TOverlay : public QWidget {
-    public:
-        QImage Picture;
-
-    protected:
-        void paintEvent(QPaintEvent*) override { QPainter(this).drawImage(0, 0, Picture); }
-    };
 
     void Follow() {
         std::erase_if(Popups, [](auto& p) { return !IsWindow(p.first); });
@@ -536,6 +548,15 @@ private:
         }
         if (ScreenPaintGeneration() != SeenScreen) ShowScreenDrawings();
     }
+
+private:
+    class TOverlay : public QWidget {
+    public:
+        QImage Picture;
+
+    protected:
+        void paintEvent(QPaintEvent*) override { QPainter(this).drawImage(0, 0, Picture); }
+    };
 
     // Only what was drawn onto the screen's picture shows over the windows.
     void ShowScreenDrawings() {
@@ -556,23 +577,42 @@ private:
 
     std::map<HWND, std::unique_ptr<THostWidget>> Popups;
     TOverlay Overlay;
-    QTimer Timer;
     uint64_t SeenScreen = 0;
 };
 
 TDesktop* desktop = nullptr;
 
+void RefreshHosts() {
+    // A refresh may close hosts and end popups: each is looked up again first.
+    std::vector<THostWidget*> hosts(THostWidget::Hosts().begin(), THostWidget::Hosts().end());
+    for (THostWidget* h : hosts)
+        if (THostWidget::Hosts().count(h)) h->Refresh();
+    if (desktop) desktop->Follow();
+}
+
 int RunGuiApplication() {
     if (!driver) driver = new TLoopDriver;
+    // Asked to end before the loop ran (the input was at its end at once): it ends now.
+    if (quitBeforeRun) {
+        quitBeforeRun = false;
+        return quitCode;
+    }
     // Our passes run from the toolkit's loop now: a modal loop waits in that one.
     HostHooks().WaitForInput = [] {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     };
     if (!desktop && QGuiApplication::platformName() != "offscreen") desktop = new TDesktop;
-    return QApplication::exec();
+    loopRunning = true;
+    int result = QApplication::exec();
+    loopRunning = false;
+    return result;
 }
 
 void QuitGuiApplication(int code) {
+    if (!loopRunning) {
+        quitBeforeRun = true;
+        quitCode = code;
+    }
     QCoreApplication::exit(code);
 }
 

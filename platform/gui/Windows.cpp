@@ -500,6 +500,7 @@ bool DestroyWindow(HWND wnd) {
     TWindowRec* w = Find(wnd);
     if (!w || w->Destroying) return false;
     w->Destroying = true;
+    NoteWindowsChanged();
     auto& t = Table();
     {
         std::lock_guard<std::mutex> guard(t.Lock);
@@ -824,6 +825,7 @@ bool SetWindowPos(HWND wnd, int x, int y, int width, int height, UINT flags) {
         if (!(w = Find(wnd))) return false;
     }
     const bool moved = r.Left != old.Left || r.Top != old.Top;
+    if (moved || sized) NoteWindowsChanged();
     if (moved) SendMessage(wnd, WM_MOVE, 0, MakeLParam(r.Left, r.Top));
     if (sized && (w = Find(wnd)))
         SendMessage(wnd, WM_SIZE, 0, MakeLParam(w->Client.Width(), w->Client.Height()));
@@ -855,6 +857,7 @@ bool ShowWindow(HWND wnd, int cmd) {
         w->Style &= ~DWORD(WS_VISIBLE);
     else
         w->Style |= WS_VISIBLE;
+    if (was != (cmd != SW_HIDE)) NoteWindowsChanged();
     if (!was && cmd != SW_HIDE) RedrawWindow(wnd, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
     return was;
 }
@@ -1017,6 +1020,7 @@ HDC BeginPaint(HWND wnd, TPaintStruct& ps) {
     w->Update = QRegion();
     w->Erase = false;
     ++paintGeneration;
+    NoteWindowsChanged();
     ps.DC = CreateSurfaceDC(
         w->Image.get(), {w->Client.Left, w->Client.Top},
         update.translated(w->Client.Left, w->Client.Top) &
@@ -1037,6 +1041,7 @@ HDC GetDC(HWND wnd) {
     TWindowRec* w = Find(wnd);
     if (!w) return nullptr;
     ++paintGeneration;
+    NoteWindowsChanged();
     return CreateSurfaceDC(
         w->Image.get(), {w->Client.Left, w->Client.Top},
         QRegion(w->Client.Left, w->Client.Top, w->Client.Width(), w->Client.Height()));
@@ -1046,6 +1051,7 @@ HDC GetWindowDC(HWND wnd) {
     TWindowRec* w = Find(wnd);
     if (!w) return nullptr;
     ++paintGeneration;
+    NoteWindowsChanged();
     return CreateSurfaceDC(w->Image.get(), {0, 0},
                            QRegion(0, 0, w->Image->Width, w->Image->Height));
 }
@@ -1170,6 +1176,7 @@ bool ScrollWindow(HWND wnd, int dx, int dy, const TRect* clip) {
         w->Update |= whole;
     }
     ++paintGeneration;
+    NoteWindowsChanged();
     SchedulePaint();
     return true;
 }

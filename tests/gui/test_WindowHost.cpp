@@ -126,6 +126,28 @@ TEST(QtLoop, WatchedDescriptorWakesTheToolkitsLoop) {
     close(fds[1]);
 }
 
+// An end asked for before the loop runs (a program whose input is at its end
+// at once) ends the loop as soon as it starts, with the code asked for; so
+// does one asked for by a watch that is ready at once.
+TEST(QtLoop, QuitAskedBeforeTheLoopRunsEndsIt) {
+    QTimer net; // a safety net only
+    net.setSingleShot(true);
+    QObject::connect(&net, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    net.start(3000);
+    QuitGuiApplication(7);
+    EXPECT_EQ(RunGuiApplication(), 7);
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC | O_NONBLOCK), 0);
+    close(fds[1]);
+    TFdWatch w(fds[0], fdRead, [&](short) {
+        char buf[16];
+        if (read(fds[0], buf, sizeof buf) <= 0) QuitGuiApplication(5);
+    });
+    EXPECT_EQ(RunGuiApplication(), 5);
+    w.Stop();
+    close(fds[0]);
+}
+
 TEST(WindowHost, ImageHoldsTheChildrenAtTheirPlaces) {
     Recorder top, child;
     top.Fill = clBlue;

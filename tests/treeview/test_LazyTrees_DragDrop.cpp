@@ -193,11 +193,25 @@ TEST_F(DragDrop, AFailedDeletionOfTheMovedNodesStillEndsTheDrag) {
 // afterwards as if it had gone to another tree.
 TEST_F(DragDrop, AMoveWithinTheTreeKeepsTheMovedNodes) {
     Nodes(*A, {u"a", u"b", u"c"});
+    // Moved one by one, as an application moves its own nodes, outside an update.
+    A->OnDragDrop = [](TBaseLazyTree& tree, TPersistent*, IDataObject*, const std::vector<WORD>&,
+                       TShiftState, TPoint, DWORD& effect, TDropMode) {
+        for (PLazyNode n : tree.GetSortedSelection(true))
+            tree.MoveTo(n, tree.DropTargetNode(), amInsertAfter);
+        effect = DROPEFFECT_NONE;
+    };
     Post(*A, WM_MOUSEMOVE, 30, 2 * 18 + 14, MK_LBUTTON);
     Post(*A, WM_LBUTTONUP, 30, 2 * 18 + 14, 0);
     StartDragOnA(0, 0);
     EXPECT_EQ(Names(*A), "b c a");
     EXPECT_EQ(A->TotalCount(), 3u);
+    // The rows show the move (no selection left at the old place, no drop
+    // highlight) as a fresh paint does.
+    HWND wnd = A->WindowHandle();
+    UpdateWindow(wnd);
+    const std::vector<uint32_t> shown = GetWindowImage(wnd)->Bits;
+    RedrawWindow(wnd, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    EXPECT_TRUE(shown == GetWindowImage(wnd)->Bits);
 }
 
 TEST_F(DragDrop, EscapeOrLeavingBeforeTheReleaseChangesNothing) {

@@ -122,11 +122,13 @@ TEST_F(Hints, ToolTipSitsOverTheCellOnTheScreen) {
         TPoint origin{0, 0};
         MapWindowPoints(Wnd, 0, &origin, 1);
         TRect cell = Tree->GetDisplayRect(Long, 0, false).Offset(origin.X, origin.Y);
+        TRect text = Tree->GetDisplayRect(Long, 0, true, true, true).Offset(origin.X, origin.Y);
         TRect bounds = Tree->HintWindow()->BoundsRect();
         EXPECT_GT(bounds.Width(), cell.Width()) << "the whole caption, not the cut one";
         EXPECT_EQ(bounds.Top, cell.Top - 1);
+        // Its text lies on the row's: after the indent, a text margin into the tip.
         if (mode == bdLeftToRight)
-            EXPECT_EQ(bounds.Left, cell.Left - 1);
+            EXPECT_EQ(bounds.Left, text.Left - Tree->TextMargin() - 1);
         else
             EXPECT_EQ(bounds.Right, cell.Right);
     }

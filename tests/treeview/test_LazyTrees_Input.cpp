@@ -312,12 +312,29 @@ TEST_F(MouseInput, RubberBandSelectsAndShrinkingBackRestores) {
     Mouse(WM_MOUSEMOVE, 30, 45, MK_LBUTTON);
     EXPECT_TRUE(Tree->HasState(tsDrawSelecting));
     EXPECT_EQ(Selection(), "a b c");
+    // The band shows on the window while it is drawn: its edge right of the texts.
+    auto darkAt = [&](int x) {
+        UpdateWindow(Wnd);
+        const TPoint o = ClientOrigin(Wnd);
+        int dark = 0;
+        for (int y = 10; y < 40; ++y) {
+            const uint32_t p = GetWindowImage(Wnd)->Scanline(o.Y + y)[o.X + x];
+            dark += (p & 255) + (p >> 8 & 255) + (p >> 16 & 255) < 384;
+        }
+        return dark;
+    };
+    EXPECT_GT(darkAt(99), 5);
     Mouse(WM_MOUSEMOVE, 30, 20, MK_LBUTTON);
     EXPECT_EQ(Selection(), "a b");
     Mouse(WM_MOUSEMOVE, 90, 45, MK_LBUTTON);
     EXPECT_EQ(Selection(), "") << "a band right of every text covers nothing";
-    Mouse(WM_LBUTTONUP, 90, 45);
+    EXPECT_GT(darkAt(90), 5);
+    Mouse(WM_MOUSEMOVE, 95, 45, MK_LBUTTON);
+    EXPECT_EQ(darkAt(90), 0) << "the band's old edge is gone";
+    EXPECT_GT(darkAt(95), 5);
+    Mouse(WM_LBUTTONUP, 95, 45);
     EXPECT_FALSE(Tree->IsMouseSelecting());
+    EXPECT_EQ(darkAt(95) + darkAt(99), 0) << "the band is gone with the button";
 
     // With Ctrl the band turns each node over; shrinking back turns it back.
     Click(30, 5);

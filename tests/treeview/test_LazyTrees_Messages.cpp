@@ -448,4 +448,15 @@ TEST_F(MessagesFixture, CursorsAreRealPictures) {
     SetCursor(nullptr);
     EXPECT_EQ(Tree->Perform(WM_SETCURSOR, WPARAM(Wnd), MakeLParam(HTCLIENT, WM_MOUSEMOVE)), 1);
     EXPECT_EQ(GetCursor(), Screen().Cursor(crHandPoint));
+    // The cursor is asked for before the move reaches the tree: it follows
+    // the pointer's place, not the hot node of the move before.
+    for (auto [at, cursor] : {std::pair{TPoint{label.Right + 40, onLabel.Y}, 0},
+                              std::pair{onLabel, int(crHandPoint)}}) {
+        screen = at;
+        MapWindowPoints(Wnd, 0, &screen, 1);
+        SetCursorPos(screen);
+        Tree->Perform(WM_SETCURSOR, WPARAM(Wnd), MakeLParam(HTCLIENT, WM_MOUSEMOVE));
+        EXPECT_EQ(GetCursor(), Screen().Cursor(cursor)) << at.X;
+        Tree->Perform(WM_MOUSEMOVE, 0, MakeLParam(at.X, at.Y));
+    }
 }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <random>
 #include <stdexcept>
 
@@ -331,6 +332,36 @@ TEST_F(Selection, FocusChangesFireOnceAndARefusalKeepsTheFocus) {
     EXPECT_EQ(changed.size(), 3u);
     Tree->OnFocusChanging = nullptr;
     Tree->OnFocusChanged = nullptr;
+}
+
+// Closing a group above the focused node moves the focus onto the outermost
+// closed group, which stays closed even where focusing opens nodes.
+TEST_F(Selection, CollapsingAboveTheFocusMovesItOntoTheGroup) {
+    auto top = Children(nullptr, 2);
+    PLazyNode mid = Tree->AddChild(top[0]);
+    PLazyNode leaf = Children(mid, 2)[1];
+    Tree->TreeOptions().SetAutoOptions(Tree->TreeOptions().AutoOptions() | toAutoExpand);
+    struct Case {
+        std::function<void()> Close;
+        PLazyNode Focus;
+    };
+    for (const Case& c : {Case{[&] { Tree->ToggleNode(mid); }, mid},
+                          Case{[&] { Tree->FullCollapse(top[0]); }, top[0]},
+                          Case{[&] { Tree->FullCollapse(); }, top[0]},
+                          Case{[&] { Tree->SetExpanded(top[1], false); }, leaf}}) {
+        Tree->FullExpand();
+        Tree->SetFocusedNode(leaf);
+        std::vector<PLazyNode> changed;
+        Tree->OnFocusChanged = [&](TBaseLazyTree&, PLazyNode n, TColumnIndex) {
+            changed.push_back(n);
+        };
+        c.Close();
+        EXPECT_EQ(Tree->FocusedNode(), c.Focus);
+        EXPECT_EQ(changed,
+                  c.Focus == leaf ? std::vector<PLazyNode>{} : std::vector<PLazyNode>{c.Focus});
+        EXPECT_TRUE(c.Focus == leaf || !Tree->Expanded(c.Focus));
+        Tree->OnFocusChanged = nullptr;
+    }
 }
 
 // --- change notices --------------------------------------------------------------------
