@@ -78,6 +78,19 @@ void THost::MakeModems(const std::vector<int>& ports) {
     FTerminal.AssignTo(FManager);
 }
 
+std::string CountText(uint64_t n, const char* one, const char* few, const char* many) {
+    const uint64_t tens = n % 100, units = n % 10;
+    const char* word = tens >= 11 && tens <= 14 ? many
+                       : units == 1             ? one
+                       : units >= 2 && units <= 4 ? few
+                                                  : many;
+    return std::to_string(n) + " " + word;
+}
+
+std::string BytesText(uint64_t n) {
+    return CountText(n, "байт", "байта", "байт");
+}
+
 std::string LogLineText(const std::string& text) {
     // Peers' text reaches the log (lines, names, modem answers): it must not
     // start lines of its own or make one without end.
@@ -86,7 +99,7 @@ std::string LogLineText(const std::string& text) {
     size_t cut = MaxLogLineBytes;
     while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
         --cut; // whole characters
-    return line.substr(0, cut) + "… (обрезано, всего " + std::to_string(line.size()) + " байт)";
+    return line.substr(0, cut) + "… (обрезано, всего " + BytesText(line.size()) + ")";
 }
 
 void THost::Log(const std::string& text) {
@@ -297,7 +310,7 @@ void THost::ShowData(THostObject& object, const std::string& line) {
     // The terminal takes the object's alarm code from its packet.
     const tBlock* alarm = AlarmCodeBlock(room);
     room.AlarmCode = alarm ? AlarmCodeOf(*alarm) : 0;
-    Log(Quoted(room.Name) + ": пакет " + std::to_string(bytes.size()) + " байт");
+    Log(Quoted(room.Name) + ": пакет " + BytesText(bytes.size()));
     for (int i = 0; i < room.Blocks.Count(); ++i) {
         const tBlock& block = room.Blocks.Items(i);
         // The alarm code is shown, hidden from the parameter table or not.

@@ -26,6 +26,12 @@ struct THostObject {
     std::unique_ptr<TBoilerRoom> Room;
 };
 
+// N and the word in the form Russian puts after N: One for 1, 21, 31...;
+// Few for 2-4, 22-24...; Many for the rest (5-20, 11-14 included).
+std::string CountText(uint64_t n, const char* one, const char* few, const char* many);
+// "1 байт", "3 байта", "5 байт".
+std::string BytesText(uint64_t n);
+
 // The longest text of one log line; longer ones are cut with a mark.
 inline constexpr size_t MaxLogLineBytes = 1000;
 // Text as one log line shows it: control characters escaped, cut to length.

@@ -375,12 +375,13 @@ TEST_F(NuqRun, ShowsTheAlarmCodesText) {
         << "#script;\n#defbyte 1;\nType = IsByte;\nCaption = 'Код аварии';\nVisible = False;\n"
            "#enddefbyte;\n#defcrash;\nCode 2 -> 'Загазованность помещения';\n#enddefcrash;\n"
            "#endscript;\n";
-    SimProcess sim(kSimController, {"--tcp", "0", "--packet", "02", "--request", "REQ"});
+    SimProcess sim(kSimController, {"--tcp", "0", "--packet", "020000", "--request", "REQ"});
     const int port = sim.Port();
     ASSERT_GT(port, 0);
     Objects("[A]\nName=А\nLink=TCP\nHost=127.0.0.1\nPort=" + std::to_string(port) +
             "\nRequestPeriod=1\nRequestText=REQ\nScript=alarm.nqs\n");
     SimProcess run(NUQ_EXE, {"--home", home.string(), "run"});
+    EXPECT_NE(run.WaitForText("пакет 3 байта"), "<timeout>");
     const std::string shown = run.WaitForText("Код аварии");
     EXPECT_NE(shown.find("    Код аварии = 2 (Загазованность помещения)"), std::string::npos)
         << shown;
