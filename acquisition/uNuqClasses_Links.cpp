@@ -310,7 +310,8 @@ void TBoilerRoom::OpenComPort() {
     } catch (const std::exception& e) {
         // A port that cannot be opened is reported like a port error, not raised.
         SetNoAnswer(true);
-        LinkMessage("Ошибка COM-порта для связи с ", ". Код ошибки: " + std::string(e.what()),
+        const std::string& why = ComPort->OpenFailure();
+        LinkMessage("Ошибка COM-порта для связи с ", ": " + (why.empty() ? e.what() : why),
                     smError);
     }
 }

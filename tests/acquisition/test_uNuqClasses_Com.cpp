@@ -82,8 +82,11 @@ TEST_F(ComLink, MissingPortIsReportedNotRaised) {
     room->SetComPortConnection(9, 9600, 8, 1, 0, 0);
     EXPECT_NO_THROW(room->Start(5, 0));
     ASSERT_FALSE(messages.empty());
-    EXPECT_EQ(messages.back().first.rfind("Ошибка COM-порта для связи с \"КТ-7\". Код ошибки: ", 0),
-              0u);
+    // In Russian, naming the device that was looked for.
+    EXPECT_EQ(messages.back().first.rfind("Ошибка COM-порта для связи с \"КТ-7\": устройство COM9", 0),
+              0u)
+        << messages.back().first;
+    EXPECT_NE(messages.back().first.find("не найдено"), std::string::npos) << messages.back().first;
     EXPECT_EQ(messages.back().second, smError);
     EXPECT_TRUE(room->NoAnswer);
     EXPECT_FALSE(room->Connected);

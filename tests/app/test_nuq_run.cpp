@@ -323,7 +323,7 @@ TEST_F(NuqRun, RefusesWhatItCannotRun) {
         {"Link=COM\nComPort=abc", "значение ComPort=abc не является числом"},
         {"Link=COM\nComPort=0", "значение ComPort=0 вне диапазона 1..255"},
         {"Link=COM\nBaudRate=1234", "значение BaudRate=1234 не является скоростью порта"},
-        {"Link=COM\nDataBits=9", "значение DataBits=9 вне диапазона 4..8"},
+        {"Link=COM\nDataBits=4", "значение DataBits=4 вне диапазона 5..8"},
         {"Link=COM\nStopBits=x", "значение StopBits=x не является числом"},
         {"Link=COM\nParity=5", "значение Parity=5 вне диапазона 0..4"},
         {"Link=COM\nFlowControl=-1", "значение FlowControl=-1 вне диапазона 0..7"},
