@@ -437,7 +437,7 @@ void THost::AssignEvents(THostObject& object) {
 void THost::LogState(THostObject& object) {
     // Scanning's own start and stop pass every object through "not
     // connected": thousands of lines that say nothing.
-    if (!FScanning) return;
+    if (!FScanning || FStopRequested) return;
     const std::string state = object.Room->StateText();
     if (state == object.LastStateText) return;
     object.LastStateText = state;

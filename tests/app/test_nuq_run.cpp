@@ -387,3 +387,70 @@ TEST_F(NuqRun, ShowsTheAlarmCodesText) {
         << shown;
     EXPECT_EQ(run.Terminate(), 0);
 }
+
+// Run as a service: one run per home folder (the second is refused, naming
+// the first), stopped cleanly by a hang-up, and by its standard output going
+// away (a pipe whose reader closed) with a status that says so.
+TEST_F(NuqRun, OneRunPerHomeStoppedCleanly) {
+    Objects("[A]\nName=A\nLink=TCP\nHost=127.0.0.1\nPort=1\n");
+    SimProcess first(NUQ_EXE, {"--home", home.string(), "run"});
+    ASSERT_NE(first.WaitForText("Опрос запущен"), "<timeout>");
+    const Output second = RunFor(home, "0.5");
+    EXPECT_EQ(second.status, 2);
+    EXPECT_NE(second.err.find("уже занята другим запуском nuq run (PID " +
+                              std::to_string(first.Pid) + ","),
+              std::string::npos)
+        << second.err;
+    EXPECT_EQ(second.out, "");
+    kill(first.Pid, SIGHUP);
+    EXPECT_NE(first.WaitForText("Опрос остановлен"), "<timeout>");
+    EXPECT_EQ(first.Wait(), 0);
+
+    // The lock went with its holder.
+    SimProcess piped(NUQ_EXE, {"--home", home.string(), "run"});
+    ASSERT_NE(piped.WaitForText("Опрос запущен"), "<timeout>");
+    close(piped.Out);
+    piped.Out = -1;
+    EXPECT_EQ(piped.Wait(), 3);
+}
+
+// A stop asked while a modem command waits for its answer does not wait for
+// it; a second signal ends a stop that is itself waiting on a mute modem, as
+// the signal ends a process.
+TEST_F(NuqRun, StopsAtOnceUnderAPendingModemCommand) {
+    const std::string modemSim = std::string(NUQ_BINARY_DIR) + "/sim/modem/nuq-sim-modem";
+    setenv("NUQ_PORT_DIR", home.c_str(), 1);
+    SimProcess modem(modemSim, {"--serial", (home / "COM7").string(), "--stdin-control"});
+    ASSERT_NE(modem.WaitFor("serial "), "<timeout>");
+    std::ofstream(home / "setting.ini")
+        << "[Modem]\nModemCount=1\n[Modem_0]\nPortNumber=7\nBaudrate=115200\n"
+           "[ModemInit]\nStepCount=1\nStep_0=ATE0\n";
+    Objects("[G]\nName=Г\nLink=GPRS\nModemPort=7\nIdent=7\n");
+    modem.Control("silent ATE0 0");
+    {
+        SimProcess run(NUQ_EXE, {"--home", home.string(), "run"});
+        ASSERT_NE(run.WaitForText("Шаг 1 из 1"), "<timeout>");
+        kill(run.Pid, SIGTERM);
+        // The wait gives up for the stop: no step is reported failed, and
+        // the stop ends long before the step's answer time.
+        for (std::string line; line.find("Опрос остановлен") == std::string::npos;) {
+            line = run.WaitForText("");
+            ASSERT_NE(line, "<timeout>");
+            ASSERT_NE(line, "<eof>");
+            EXPECT_EQ(line.find("Ошибка при инициализация"), std::string::npos) << line;
+        }
+        EXPECT_EQ(run.Wait(), 0);
+    }
+    modem.Control("clear");
+    SimProcess run("/bin/sh", {"-c", "\"$0\" --home \"$1\" run; echo exit $?", NUQ_EXE,
+                               home.string()});
+    unsetenv("NUQ_PORT_DIR");
+    ASSERT_NE(run.WaitForText("подключен к сети"), "<timeout>");
+    modem.Control("silent AT 0");
+    const pid_t nuq = std::stoi(ReadAll(home / "nuq.lock"));
+    kill(nuq, SIGTERM);
+    usleep(300 * 1000);
+    kill(nuq, SIGTERM);
+    EXPECT_EQ(run.WaitFor("exit "), "exit 143");
+    kill(nuq, SIGKILL); // should it have outlived the test
+}
