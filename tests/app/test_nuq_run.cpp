@@ -86,6 +86,12 @@ TEST_F(NuqRun, PollsLogsAndStopsOnSignal) {
         << connected;
     EXPECT_EQ(connected[2], '.');
     EXPECT_NE(run.WaitForText("Температура = 65 °C"), "<timeout>");
+    // The state line follows the packets, not only the link: it comes
+    // before the next packet.
+    std::string next = run.WaitForText("");
+    for (; next.find("(Норма)") == std::string::npos; next = run.WaitForText(""))
+        ASSERT_EQ(next.find("Температура"), std::string::npos) << "no state line after a packet";
+    EXPECT_NE(next.find("\"Котельная А\": Не определено (Норма)"), std::string::npos) << next;
     EXPECT_EQ(run.Terminate(), 0); // SIGTERM: objects stopped, links closed, exit 0
 }
 
@@ -327,6 +333,7 @@ TEST_F(NuqRun, RefusesWhatItCannotRun) {
         {"Link=COM\nStopBits=x", "значение StopBits=x не является числом"},
         {"Link=COM\nParity=5", "значение Parity=5 вне диапазона 0..4"},
         {"Link=COM\nFlowControl=-1", "значение FlowControl=-1 вне диапазона 0..7"},
+        {"Host=", "значение Host не задано"},
         {"Port=abc", "значение Port=abc не является числом"},
         {"Port=0", "значение Port=0 вне диапазона 1..65535"},
         {"Port=-1", "значение Port=-1 вне диапазона 1..65535"},
@@ -366,6 +373,72 @@ TEST_F(NuqRun, RefusesWhatItCannotRun) {
     EXPECT_NE(none.out.find("Объект \"О\" не загружен: значение Port не задано"), std::string::npos)
         << none.out;
     EXPECT_NE(none.err.find("nuq run: в файле "), std::string::npos) << none.err;
+
+    // What the files hold that does not read is said once, where it stands;
+    // each link once, with the device a COM number stands for here.
+    const std::string ini = (home / "objects.ini").string() + ", строка ";
+    std::ofstream(home / "setting.ini")
+        << "[FlowSettings]\nReconnectQuick=soon\n[ShellSettings]\nAutoStart=yes\n"
+           "[Modem]\nModemCount=1\n[Modem_0]\nPortNumber=6\nSMSReporting=1\nParity=odd\n";
+    SimProcess sim(kSimController, {"--tcp", "0", "--packet", "41", "--request", "REQ"});
+    const std::string port = std::to_string(sim.Port());
+    Objects("junk\n[A]\nName=А\nLink=COM\nComPort=5\nHots=x\n[B]\nName=Б\nLink=COM\nComPort=5\n"
+            "[C]\nName=В\nLink=COM\nComPort=6\n[a]\nName=Второе А\n"
+            "[D]\nName=Г\nLink=TCP\nStatus=2\nScript=t.nqs\nRequestPeriod=1\nRequestText=REQ\n"
+            "Port=" + port + "\n");
+    fs::create_symlink("/nonexistent", home / "COM5");
+    setenv("NUQ_PORT_DIR", home.c_str(), 1);
+    const Output loaded = RunFor(home, "0.5");
+    unsetenv("NUQ_PORT_DIR");
+    const std::string settings = "Файл настроек " + (home / "setting.ini").string() + ": значение ";
+    const std::string com5 = "COM5 (" + (home / "COM5").string() + ")";
+    for (const std::string& line : std::vector<std::string>{
+             settings + "[FlowSettings] ReconnectQuick=soon не читается: действует 1",
+             settings + "[ShellSettings] AutoStart=yes не читается: действует No",
+             settings + "[Modem_0] Parity=odd не читается: действует None",
+             ini + "1: строка не является ключом и пропущена: junk",
+             ini + "6: ключ Hots неизвестен и пропущен",
+             ini + "15: раздел [a] повторяет раздел строки 2 и не загружен",
+             "Объект \"Б\" не загружен: COM5 уже занят объектом \"А\"",
+             "Объект \"В\" не загружен: COM6 уже занят модемом [Modem_0] из setting.ini",
+             "\"А\": связь " + com5 + ", 9600 бит/с; скрипт не задан, пакеты показываются без "
+                                       "расшифровки",
+             "\"Г\": связь TCP 127.0.0.1:" + port + "; не опрашивается автоматически: Status=2 (ручной опрос)",
+             "Ошибка COM-порта для связи с \"А\": устройство " + com5 + " не найдено",
+         }) {
+        const size_t at = loaded.out.find(line);
+        EXPECT_NE(at, std::string::npos) << line << "\n" << loaded.out;
+        EXPECT_EQ(loaded.out.find(line, at + 1), std::string::npos) << line << "\n" << loaded.out;
+    }
+    // Manual polling sends no request on a link that is up.
+    EXPECT_NE(loaded.out.find("Соединение с \"Г\" установлено"), std::string::npos) << loaded.out;
+    EXPECT_EQ(loaded.out.find("\"Г\" >>>"), std::string::npos) << loaded.out;
+    // Start and stop pass every object through "not connected": not news.
+    EXPECT_EQ(loaded.out.find("Связь не установлена"), std::string::npos) << loaded.out;
+
+    // Files that are not there, not files or not readable.
+    struct FileCase {
+        const char* objects; // "dir": a folder; "loop": a link to itself
+        const char* settings;
+        const char* said;
+    };
+    for (const FileCase& c : {FileCase{"dir", "", "objects.ini - папка, а не файл"},
+                              FileCase{"loop", "", "objects.ini не прочитан: слишком много "
+                                                   "уровней символьных ссылок (код 40)"},
+                              FileCase{"", "dir", "setting.ini - папка, а не файл: действуют"},
+                              FileCase{"", "loop", "setting.ini не прочитан: слишком много"}}) {
+        for (const char* name : {"objects.ini", "setting.ini"}) {
+            const std::string kind = name[0] == 'o' ? c.objects : c.settings;
+            fs::remove_all(home / name);
+            if (kind == "dir")
+                fs::create_directory(home / name);
+            else if (kind == "loop")
+                fs::create_symlink(name, home / name);
+        }
+        if (std::string(c.objects).empty()) Objects("[A]\nName=A\nLink=TCP\nPort=1\n");
+        const Output r = RunFor(home, "0.1");
+        EXPECT_NE((r.out + r.err).find(c.said), std::string::npos) << c.said << "\n" << r.out << r.err;
+    }
 }
 
 // The alarm code of a packet is shown with its text from the object's
