@@ -73,17 +73,25 @@ void OnSignal(int signal) {
 
 // One run per home folder: two would poll every object twice. The lock is
 // the kernel's, so a run that crashed leaves nothing that blocks the next.
-// -1 with the reason when another run holds it; the descriptor stays open
-// for the life of the process.
-int LockHome(std::string& refusal) {
+// -1 with Refusal when another run holds it, or with Warning when no lock
+// can be made; the descriptor stays open for the life of the process.
+int LockHome(std::string& refusal, std::string& warning) {
     const std::string name = HostFolder() + "nuq.lock";
     const int fd = open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
         // A home that cannot be written (an installed example) still runs.
-        refusal.clear();
+        warning = "Файл блокировки " + name + " не создан (" + SystemErrorReason(errno) +
+                  "): второй запуск в этой папке не будет замечен";
         return -1;
     }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int locked = flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
+    if (locked && locked != EWOULDBLOCK) {
+        warning = "Файл блокировки " + name + " не заблокирован (" + SystemErrorReason(locked) +
+                  "): второй запуск в этой папке не будет замечен";
+        close(fd);
+        return -1;
+    }
+    if (locked) {
         char pid[32] = {};
         [[maybe_unused]] ssize_t n = pread(fd, pid, sizeof pid - 1, 0);
         refusal = "папка " + HostFolder() + " уже занята другим запуском nuq run (PID " +
@@ -142,8 +150,8 @@ int RunCommand(const Args& args) {
         std::fprintf(stderr, "nuq run: %s\n", SystemErrorReason(errno).c_str());
         return 2;
     }
-    std::string refusal;
-    const int lock = LockHome(refusal);
+    std::string refusal, lockWarning;
+    const int lock = LockHome(refusal, lockWarning);
     if (lock < 0 && !refusal.empty()) {
         std::fprintf(stderr, "nuq run: %s\n", refusal.c_str());
         return 2;
@@ -161,7 +169,7 @@ int RunCommand(const Args& args) {
     WatchOutput(output, host);
 
     host.Log("Запуск: папка " + HostFolder());
-    if (lock < 0) host.Log("Блокировка nuq.lock в папке не создана: второй запуск не будет замечен");
+    if (lock < 0) host.Log(lockWarning);
     host.CheckSettingsFile();
     if (trace) {
         SetHostParameters({"/TRACE"});
