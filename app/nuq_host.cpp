@@ -5,9 +5,9 @@
 #include "foundation/uNuqSettings.h"
 #include "foundation/uNuqUtils.h"
 #include "foundation/uTrace.h"
+#include "platform/Cp1251.h"
 #include "platform/EventLoop.h"
 #include "platform/Host.h"
-#include "platform/Cp1251.h"
 #include "platform/IniFiles.h"
 #include "platform/ScopeGuard.h"
 #include "platform/SerialDevice.h"
@@ -61,11 +61,11 @@ std::string ComPortText(int port) {
 
 // The keys of an object's section that the engine reads.
 const char* const ObjectKeys[] = {
-    "Name",        "Status",   "Link",        "Host",        "Port",      "ComPort",
-    "BaudRate",    "DataBits", "StopBits",    "Parity",      "FlowControl", "DDEService",
-    "ModemPort",   "Phone",    "Ident",       "CallMode",    "APN",       "APNLogin",
-    "APNPassword", "RequestPeriod", "DDEPeriod", "RequestText", "Script", "Key",
-    "SMSNotify",   "SMSPhones", "InfoBytes",  "Commands",    "OPCMap",    "SMSTemplates"};
+    "Name",        "Status",        "Link",      "Host",        "Port",        "ComPort",
+    "BaudRate",    "DataBits",      "StopBits",  "Parity",      "FlowControl", "DDEService",
+    "ModemPort",   "Phone",         "Ident",     "CallMode",    "APN",         "APNLogin",
+    "APNPassword", "RequestPeriod", "DDEPeriod", "RequestText", "Script",      "Key",
+    "SMSNotify",   "SMSPhones",     "InfoBytes", "Commands",    "OPCMap",      "SMSTemplates"};
 
 bool IsObjectKey(const std::string& key) {
     const std::string k = UpperCase(key);
@@ -123,9 +123,7 @@ bool ReadHomeFile(const std::string& path, std::string& bytes, std::string& prob
     }
 }
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 THost::THost() {
     FTerminal.Log = [this](const std::string& line) { Log(line); };
@@ -160,8 +158,8 @@ void THost::MakeModems(const std::vector<int>& ports) {
 
 std::string CountText(uint64_t n, const char* one, const char* few, const char* many) {
     const uint64_t tens = n % 100, units = n % 10;
-    const char* word = tens >= 11 && tens <= 14 ? many
-                       : units == 1             ? one
+    const char* word = tens >= 11 && tens <= 14   ? many
+                       : units == 1               ? one
                        : units >= 2 && units <= 4 ? few
                                                   : many;
     return std::to_string(n) + " " + word;
@@ -357,7 +355,7 @@ void THost::LoadObject(const TIniFile& ini, THostObject& object,
     case lkComPort: {
         const int port = readInt("ComPort", 1, 1, 255);
         const int rate = readInt("BaudRate", 9600, 1, INT_MAX);
-        static const int rates[] = {110,   300,   600,   1200,   2400,   4800,   9600,  14400,
+        static const int rates[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
                                     19200, 38400, 56000, 57600, 115200, 128000, 256000};
         if (std::find(std::begin(rates), std::end(rates), rate) == std::end(rates))
             throw Exception("значение BaudRate=" + Trim(read("BaudRate")) +

@@ -22,8 +22,8 @@ struct TSettingsReader {
     void Note(const std::string& section, const std::string& key, const std::string& text,
               const std::string& used) const {
         if (Notes)
-            Notes->push_back("значение [" + section + "] " + key + "=" + text + " не читается: " +
-                             "действует " + used);
+            Notes->push_back("значение [" + section + "] " + key + "=" + text +
+                             " не читается: " + "действует " + used);
     }
     int Int(const std::string& section, const std::string& key, int def) const {
         const std::string text = Ini.ReadString(section, key, "");

@@ -83,8 +83,9 @@ TEST_F(ComLink, MissingPortIsReportedNotRaised) {
     EXPECT_NO_THROW(room->Start(5, 0));
     ASSERT_FALSE(messages.empty());
     // In Russian, naming the device that was looked for.
-    EXPECT_EQ(messages.back().first.rfind("Ошибка COM-порта для связи с \"КТ-7\": устройство COM9", 0),
-              0u)
+    EXPECT_EQ(
+        messages.back().first.rfind("Ошибка COM-порта для связи с \"КТ-7\": устройство COM9", 0),
+        0u)
         << messages.back().first;
     EXPECT_NE(messages.back().first.find("не найдено"), std::string::npos) << messages.back().first;
     EXPECT_EQ(messages.back().second, smError);

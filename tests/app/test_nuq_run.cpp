@@ -385,7 +385,8 @@ TEST_F(NuqRun, RefusesWhatItCannotRun) {
     Objects("junk\n[A]\nName=А\nLink=COM\nComPort=5\nHots=x\n[B]\nName=Б\nLink=COM\nComPort=5\n"
             "[C]\nName=В\nLink=COM\nComPort=6\n[a]\nName=Второе А\n"
             "[D]\nName=Г\nLink=TCP\nStatus=2\nScript=t.nqs\nRequestPeriod=1\nRequestText=REQ\n"
-            "Port=" + port + "\n");
+            "Port=" +
+            port + "\n");
     fs::create_symlink("/nonexistent", home / "COM5");
     setenv("NUQ_PORT_DIR", home.c_str(), 1);
     const Output loaded = RunFor(home, "0.5");
@@ -401,9 +402,11 @@ TEST_F(NuqRun, RefusesWhatItCannotRun) {
              ini + "15: раздел [a] повторяет раздел строки 2 и не загружен",
              "Объект \"Б\" не загружен: COM5 уже занят объектом \"А\"",
              "Объект \"В\" не загружен: COM6 уже занят модемом [Modem_0] из setting.ini",
-             "\"А\": связь " + com5 + ", 9600 бит/с; скрипт не задан, пакеты показываются без "
-                                       "расшифровки",
-             "\"Г\": связь TCP 127.0.0.1:" + port + "; не опрашивается автоматически: Status=2 (ручной опрос)",
+             "\"А\": связь " + com5 +
+                 ", 9600 бит/с; скрипт не задан, пакеты показываются без "
+                 "расшифровки",
+             "\"Г\": связь TCP 127.0.0.1:" + port +
+                 "; не опрашивается автоматически: Status=2 (ручной опрос)",
              "Ошибка COM-порта для связи с \"А\": устройство " + com5 + " не найдено",
          }) {
         const size_t at = loaded.out.find(line);
@@ -423,8 +426,9 @@ TEST_F(NuqRun, RefusesWhatItCannotRun) {
         const char* said;
     };
     for (const FileCase& c : {FileCase{"dir", "", "objects.ini - папка, а не файл"},
-                              FileCase{"loop", "", "objects.ini не прочитан: слишком много "
-                                                   "уровней символьных ссылок (код 40)"},
+                              FileCase{"loop", "",
+                                       "objects.ini не прочитан: слишком много "
+                                       "уровней символьных ссылок (код 40)"},
                               FileCase{"", "dir", "setting.ini - папка, а не файл: действуют"},
                               FileCase{"", "loop", "setting.ini не прочитан: слишком много"}}) {
         for (const char* name : {"objects.ini", "setting.ini"}) {
@@ -437,7 +441,8 @@ TEST_F(NuqRun, RefusesWhatItCannotRun) {
         }
         if (std::string(c.objects).empty()) Objects("[A]\nName=A\nLink=TCP\nPort=1\n");
         const Output r = RunFor(home, "0.1");
-        EXPECT_NE((r.out + r.err).find(c.said), std::string::npos) << c.said << "\n" << r.out << r.err;
+        EXPECT_NE((r.out + r.err).find(c.said), std::string::npos) << c.said << "\n"
+                                                                   << r.out << r.err;
     }
 }
 
@@ -515,8 +520,8 @@ TEST_F(NuqRun, StopsAtOnceUnderAPendingModemCommand) {
         EXPECT_EQ(run.Wait(), 0);
     }
     modem.Control("clear");
-    SimProcess run("/bin/sh", {"-c", "\"$0\" --home \"$1\" run; echo exit $?", NUQ_EXE,
-                               home.string()});
+    SimProcess run("/bin/sh",
+                   {"-c", "\"$0\" --home \"$1\" run; echo exit $?", NUQ_EXE, home.string()});
     unsetenv("NUQ_PORT_DIR");
     ASSERT_NE(run.WaitForText("подключен к сети"), "<timeout>");
     modem.Control("silent AT 0");
