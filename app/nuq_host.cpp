@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -195,16 +196,22 @@ void THost::Log(const std::string& text) {
     std::string line;
     line.reserve(stamp.size() + shown.size() + 4);
     line.append(stamp).append(":  ").append(shown).push_back('\n');
+    errno = 0; // the reason a failed write leaves, not an older one
     std::fwrite(line.data(), 1, line.size(), stdout);
-    if (std::ferror(stdout)) NoteOutputLost();
+    if (std::ferror(stdout)) NoteOutputLost(errno ? errno : EIO);
     // The lines of one loop pass go out together at the next pass: thousands
     // of objects log hundreds of thousands of lines a second.
     static std::atomic<bool> flushPosted{false};
     if (!flushPosted.exchange(true))
         PostCall([this] {
             flushPosted = false;
-            if (std::fflush(stdout) != 0) NoteOutputLost();
+            FlushLog();
         });
+}
+
+void THost::FlushLog() {
+    errno = 0;
+    if (std::fflush(stdout) != 0) NoteOutputLost(errno ? errno : EIO);
 }
 
 void THost::CheckSettingsFile() {
@@ -520,9 +527,10 @@ void THost::RequestStop() {
     QuitLoop();
 }
 
-void THost::NoteOutputLost() {
+void THost::NoteOutputLost(int error) {
     if (FOutputLost) return;
     FOutputLost = true;
+    FOutputLostReason = SystemErrorReason(error);
     RequestStop();
 }
 

@@ -57,6 +57,8 @@ public:
 
     // Prints log lines to stdout: date and time, a colon, two blanks, the text.
     void Log(const std::string& text);
+    // Sends the lines logged so far out now.
+    void FlushLog();
 
     // Says once what setting.ini gives: missing, a folder, unreadable, or
     // each value that does not read and is replaced by its default.
@@ -76,10 +78,12 @@ public:
     // modems' dialogues gives up at once. Safe to ask more than once.
     void RequestStop();
     bool StopRequested() const { return FStopRequested; }
-    // Standard output went away (its reader closed the pipe): the run stops.
+    // Standard output went away (its reader closed the pipe) or fails: the
+    // run stops. The reason, as the system gives it.
     bool OutputLost() const { return FOutputLost; }
-    // Called once when standard output is found gone.
-    void NoteOutputLost();
+    const std::string& OutputLostReason() const { return FOutputLostReason; }
+    // Called when standard output is found gone; Error is the system's number.
+    void NoteOutputLost(int error);
 
     std::vector<THostObject>& Objects() { return FObjects; }
     TGPRSManager& Manager() { return FManager; }
@@ -105,6 +109,7 @@ private:
     bool FScanning = false;
     bool FStopRequested = false;
     bool FOutputLost = false;
+    std::string FOutputLostReason;
     // COM port -> who holds it ("объектом \"A\"", "модемом [Modem_0]").
     std::map<int, std::string> FComOwners;
 };

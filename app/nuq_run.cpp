@@ -48,7 +48,7 @@ const char* const RunHelp =
     "\"Код аварии\" is shown with its code's text from the script's alarm texts.\n"
     "\n"
     "Exit status: 0 stopped cleanly, 2 bad arguments, no object to run or the\n"
-    "home folder in use by another run, 3 standard output went away.\n";
+    "home folder in use by another run, 3 standard output went away or failed.\n";
 
 namespace {
 
@@ -114,7 +114,7 @@ void WatchOutput(TFdWatch& watch, THost& host) {
     if (fstat(STDOUT_FILENO, &st) != 0 || !S_ISFIFO(st.st_mode)) return;
     watch.Watch(STDOUT_FILENO, fdRead, [&watch, &host](short revents) {
         watch.Stop();
-        if (revents & (POLLERR | POLLHUP)) host.NoteOutputLost();
+        if (revents & (POLLERR | POLLHUP)) host.NoteOutputLost(EPIPE);
     });
 }
 
@@ -188,7 +188,7 @@ int RunCommand(const Args& args) {
     std::string error;
     if (!host.LoadObjects(HostFolder() + "objects.ini", error)) {
         SetTraceFailureHandler(nullptr);
-        std::fflush(stdout); // the objects' refusals come before the reason
+        host.FlushLog(); // the objects' refusals come before the reason
         std::fprintf(stderr, "nuq run: %s\n", error.c_str());
         return 2;
     }
@@ -212,7 +212,7 @@ int RunCommand(const Args& args) {
     });
     if (seconds > 0) armStop();
     host.Log("Опрос запущен, объектов: " + std::to_string(host.Objects().size()));
-    std::fflush(stdout); // seen at once, though the log otherwise goes out once a pass
+    host.FlushLog(); // seen at once, though the log otherwise goes out once a pass
     host.StartScanning();
     // A stop asked while the links were starting has ended no loop yet.
     if (seconds != 0 && !host.StopRequested()) RunLoop();
@@ -222,7 +222,9 @@ int RunCommand(const Args& args) {
     host.Log("Опрос остановлен");
     SetTraceFailureHandler(nullptr);
     if (host.OutputLost()) {
-        std::fprintf(stderr, "nuq run: стандартный вывод закрыт, опрос остановлен\n");
+        std::fprintf(stderr,
+                     "nuq run: стандартный вывод не принимает журнал (%s): опрос остановлен\n",
+                     host.OutputLostReason().c_str());
         return 3;
     }
     return 0;
