@@ -164,7 +164,13 @@ int RunCommand(const Args& args) {
         }
         host.RequestStop();
     });
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, OnSignal);
+    // A hang-up or interrupt the caller chose to ignore (nohup, a background
+    // job of a script) stays ignored.
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction was {};
+        if (s != SIGTERM && sigaction(s, nullptr, &was) == 0 && was.sa_handler == SIG_IGN) continue;
+        std::signal(s, OnSignal);
+    }
     std::signal(SIGPIPE, SIG_IGN);
     TFdWatch output;
     WatchOutput(output, host);
