@@ -80,9 +80,11 @@ int LockHome(std::string& refusal, std::string& warning) {
     const std::string name = HostFolder() + "nuq.lock";
     const int fd = open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
-        // A home that cannot be written (an installed example) still runs.
-        warning = "Файл блокировки " + name + " не создан (" + SystemErrorReason(errno) +
-                  "): второй запуск в этой папке не будет замечен";
+        // A home that cannot be written (an installed example) still runs;
+        // one that is not there fails on its objects, said then.
+        if (errno != ENOENT)
+            warning = "Файл блокировки " + name + " не создан (" + SystemErrorReason(errno) +
+                      "): второй запуск в этой папке не будет замечен";
         return -1;
     }
     const int locked = flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
@@ -176,7 +178,7 @@ int RunCommand(const Args& args) {
     WatchOutput(output, host);
 
     host.Log("Запуск: папка " + HostFolder());
-    if (lock < 0) host.Log(lockWarning);
+    if (!lockWarning.empty()) host.Log(lockWarning);
     host.CheckSettingsFile();
     if (trace) {
         SetHostParameters({"/TRACE"});
