@@ -34,18 +34,21 @@ const char* const RunHelp =
     "missing; a trace that cannot be written is reported once in the log.\n"
     "\n"
     "objects.ini holds one section per object: Name, Status (1 automatic\n"
-    "polling; 2 manual and any other value are not polled), Link (COM, TCP, DDE, GPRS) and its "
-    "settings (Host, Port;\n"
-    "ComPort, BaudRate, DataBits, StopBits, Parity, FlowControl; DDEService;\n"
-    "ModemPort, Phone, Ident, CallMode, APN, APNLogin, APNPassword),\n"
-    "RequestPeriod, DDEPeriod, RequestText, Script (a packet script file), Key,\n"
-    "SMSNotify, SMSPhones (comma-separated), and the configuration texts\n"
-    "InfoBytes, Commands, OPCMap, SMSTemplates. The modems of GPRS objects are\n"
-    "the [Modem_i] sections of setting.ini with that PortNumber; each is\n"
-    "connected before the objects start and asked its balance once.\n"
-    "An object whose script fails its check, or whose numbers do not read or lie\n"
-    "out of range, is not started; the log says why. The byte captioned\n"
-    "\"Код аварии\" is shown with its code's text from the script's alarm texts.\n"
+    "polling; 2 manual and any other value are not polled), Link (COM, TCP,\n"
+    "DDE, GPRS) and its settings (Host, Port; ComPort, BaudRate, DataBits,\n"
+    "StopBits, Parity, FlowControl; DDEService; ModemPort, Phone, Ident,\n"
+    "CallMode, APN, APNLogin, APNPassword), RequestPeriod, DDEPeriod,\n"
+    "RequestText, Script (a packet script file), Key, SMSNotify, SMSPhones\n"
+    "(comma-separated), and the configuration texts InfoBytes, Commands, OPCMap,\n"
+    "SMSTemplates. The modems of GPRS objects are the [Modem_i] sections of\n"
+    "setting.ini with that PortNumber; each is connected before the objects\n"
+    "start and asked its balance once.\n"
+    "An object whose script fails its check, whose numbers do not read or lie\n"
+    "out of range, whose Host is empty, or whose COM port an object or modem\n"
+    "before it holds, is not started; the log says why. So is a section that\n"
+    "repeats an earlier one; lines that are not keys and unknown keys are said\n"
+    "with their line number. The byte captioned \"Код аварии\" is shown with\n"
+    "its code's text from the script's alarm texts.\n"
     "\n"
     "Exit status: 0 stopped cleanly, 2 bad arguments, no object to run or the\n"
     "home folder in use by another run, 3 standard output went away or failed.\n";
@@ -58,15 +61,15 @@ volatile sig_atomic_t stopSignal = 0;
 // The longest single wait of the stop timer.
 constexpr uint32_t MaxStopStepMs = 24u * 3600u * 1000u;
 
-void OnSignal(int signal) {
+void OnSignal(int number) {
     if (stopSignal) {
         // A second signal: the stop is not awaited; the process ends as the
         // signal ends it, with the status the shell expects of it.
-        std::signal(signal, SIG_DFL);
-        raise(signal);
+        std::signal(number, SIG_DFL);
+        raise(number);
         return;
     }
-    stopSignal = signal;
+    stopSignal = number;
     const char byte = 1;
     // Nothing else is safe in a signal handler; the loop sees the byte.
     [[maybe_unused]] ssize_t n = write(signalPipe[1], &byte, 1);
