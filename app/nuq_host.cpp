@@ -524,6 +524,7 @@ void THost::RequestStop() {
     // The modems' dialogues ask at every wait and step whether scanning
     // still runs: a pending command must not hold the stop.
     if (FScanning) FTerminal.NotRunning = true;
+    AbandonPeerWaits(true);
     QuitLoop();
 }
 
@@ -539,6 +540,7 @@ void THost::StopScanning() {
     FScanning = false;
     // The stop's own dialogues (closing the modems' services) still run.
     FTerminal.NotRunning = false;
+    AbandonPeerWaits(false);
     FTerminal.Stopping = true;
     for (auto& object : FObjects) object.Room->Stop();
     for (int i = 0; i < FManager.ModemList.Count(); ++i) FManager.ModemList.Items(i).Disconnect();

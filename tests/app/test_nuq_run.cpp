@@ -492,10 +492,30 @@ TEST_F(NuqRun, OneRunPerHomeStoppedCleanly) {
     EXPECT_EQ(piped.Wait(), 3);
 }
 
-// A stop asked while a modem command waits for its answer does not wait for
-// it; a second signal ends a stop that is itself waiting on a mute modem, as
-// the signal ends a process.
-TEST_F(NuqRun, StopsAtOnceUnderAPendingModemCommand) {
+// A stop asked while a modem command or a DDE request waits for its answer
+// does not wait for it; a second signal ends a stop that is itself waiting on
+// a mute modem, as the signal ends a process.
+TEST_F(NuqRun, StopsAtOnceInsideAPendingWait) {
+    {
+        std::ifstream plant(std::string(NUQ_SOURCE_DIR) + "/examples/plant/objects.ini");
+        std::string map;
+        for (std::string line; std::getline(plant, line);)
+            if (line.rfind("OPCMap=", 0) == 0) map = line;
+        Objects("[O]\nName=О\nLink=DDE\nDDEService=NuqPlant\n" + map + "\n");
+        SimProcess dde(std::string(NUQ_BINARY_DIR) + "/sim/dde/nuq-sim-dde",
+                       {"--dir", home.string(), "--stall", "600000",
+                        std::string(NUQ_SOURCE_DIR) + "/sim/dde/plant.ini"});
+        ASSERT_EQ(dde.WaitFor("ready"), "ready");
+        setenv("NUQ_DDE_DIR", home.c_str(), 1);
+        setenv("NUQ_DDE_TIMEOUT", "600000", 1); // longer than the test waits
+        SimProcess run(NUQ_EXE, {"--home", home.string(), "run"});
+        unsetenv("NUQ_DDE_DIR");
+        unsetenv("NUQ_DDE_TIMEOUT");
+        ASSERT_NE(run.WaitForText("Опрос запущен"), "<timeout>");
+        kill(run.Pid, SIGTERM);
+        EXPECT_NE(run.WaitForText("Опрос остановлен"), "<timeout>");
+        EXPECT_EQ(run.Wait(), 0);
+    }
     const std::string modemSim = std::string(NUQ_BINARY_DIR) + "/sim/modem/nuq-sim-modem";
     setenv("NUQ_PORT_DIR", home.c_str(), 1);
     SimProcess modem(modemSim, {"--serial", (home / "COM7").string(), "--stdin-control"});
