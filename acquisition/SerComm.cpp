@@ -11,6 +11,7 @@
 
 #include "platform/EventLoop.h"
 #include "platform/ScopeGuard.h"
+#include "platform/SysUtils.h"
 
 namespace nuq {
 
@@ -571,6 +572,7 @@ std::string TSerCustomComm::FormattedDeviceName() const {
 
 void TSerCustomComm::Open() {
     CheckClosed();
+    FOpenFailure.clear();
     {
         TScopeFail undo([this] {
             StopThreads();
@@ -584,8 +586,15 @@ void TSerCustomComm::Open() {
 
 void TSerCustomComm::OpenDevice() {
     std::string name = FormattedDeviceName();
+    // "COM7 (/dev/ttyS6)": the name and the device it stands for here.
+    const std::string path = ResolveSerialName(name);
+    const std::string where =
+        ShownName(name) + (path.empty() || path == ShownName(name) ? "" : " (" + path + ")");
     if (!FDevice.Open(name)) {
         const TSerialError e = LastSerialError();
+        FOpenFailure = e.Kind == TSerialError::TKind::NotFound
+                           ? "устройство " + where + " не найдено"
+                           : "не удалось открыть " + where + ": " + SystemErrorReason(e.Code);
         std::string shown = ShownName(name);
         if (e.Kind == TSerialError::TKind::NotFound)
             throw ESerCommError("Specified device not found (" + shown + ").");
@@ -594,7 +603,13 @@ void TSerCustomComm::OpenDevice() {
     }
     // The driver's queues and read time-outs need no setting here: the
     // device is read without waiting, as those time-outs asked for.
-    if (FUpdateDCB && !FDevice.Configure(MakeSettings())) RaiseDcbError();
+    if (FUpdateDCB && !FDevice.Configure(MakeSettings())) {
+        const char* mode = FDevice.Refused();
+        FOpenFailure = "устройство " + where + " не принимает настройки линии: " +
+                       SystemErrorReason(LastSerialError().Code) +
+                       (mode ? std::string(" (у него нет модемных линий для ") + mode + ")" : "");
+        RaiseDcbError();
+    }
     FEventMask = EventBits(FMonitorEvents);
     if (!FDirectWrite) FEventMask &= ~EV_TXEMPTY; // the write thread tells that itself
 }

@@ -163,6 +163,9 @@ public:
 
     // Raise ESerCommError with the reason.
     void Open();
+    // Why the last Open failed, in Russian for an owner's log: what failed
+    // and on which device; empty when it did not fail there.
+    const std::string& OpenFailure() const { return FOpenFailure; }
     void Close();
     bool IsOpen() const { return FDevice.IsOpen(); }
     // The device hung up or failed for good (a pseudo-terminal closed, an
@@ -283,6 +286,7 @@ private:
     TSerThreadPriority FWritePriority = TSerThreadPriority::Highest;
 
     TSerialDevice FDevice;
+    std::string FOpenFailure;
     uint32_t FEventMask = 0;
     std::shared_ptr<TSerCommEventThread> FEventThread;
     std::shared_ptr<TSerCommWriteThread> FWriteThread;

@@ -327,10 +327,11 @@ void TBoilerRoom::OpenComPort() {
         // A port that cannot be opened is reported like a port error, not
         // raised; the same failure again on a retry is not said again.
         SetNoAnswer(true);
-        if (e.what() != ComFailure) {
-            ComFailure = e.what();
-            LinkMessage("Ошибка COM-порта для связи с ", ". Код ошибки: " + std::string(e.what()),
-                        smError);
+        const std::string& why = ComPort->OpenFailure();
+        const std::string reason = why.empty() ? e.what() : why;
+        if (reason != ComFailure) {
+            ComFailure = reason;
+            LinkMessage("Ошибка COM-порта для связи с ", ": " + reason, smError);
             ComRetryMessage();
         }
         StartComReopenTimer();

@@ -386,6 +386,9 @@ void TGPRSModem::OpenPort() {
         Port->Open();
     } catch (const std::exception& e) {
         Trace("TGPRSModem.OpenPort COM" + PortText() + ": " + e.what());
+        // The reason once a series; the series' end is reported on its own.
+        if (OpenAttempt == 1 && !Port->OpenFailure().empty())
+            Report("Ошибка открытия COM" + PortText() + ": " + Port->OpenFailure());
         // The handler of a successful open may have replaced the timer.
         if (!FOpenTimer) FOpenTimer = NewTimer(0, [this] { OpenTimerTick(); });
         FOpenTimer->SetInterval(Seconds(Settings.ReconnectQuick));
@@ -503,6 +506,7 @@ void TGPRSModem::InitModem() {
                std::to_string(Settings.StepCount) + "...");
         if (!(SendCommand(Settings.Steps[size_t(i)] + CRLF) &&
               WaitAnswer("OK", InitStepAnswerMs))) {
+            if (WaitStopped()) return; // a stop gave up the wait, not the modem
             Report("Ошибка при инициализация модема (COM" + port + "). Шаг " +
                    std::to_string(i + 1));
             StartReInitTimer();

@@ -30,7 +30,8 @@ void PrintUsage(FILE* out) {
                       "  --home DIR     the host folder (setting.ini, logs); default $NUQ_HOME,\n"
                       "                 else /etc/nuq for an installed /usr/bin/nuq, else the\n"
                       "                 folder of this program\n"
-                      "  --help         this text; \"nuq COMMAND --help\" describes a command\n");
+                      "  -h, --help     this text; \"nuq COMMAND --help\" describes a command\n"
+                      "  --version      the program's version\n");
 }
 
 // The installed engine keeps its home where the system keeps configuration,
@@ -52,9 +53,13 @@ int main(int argc, char** argv) {
     Args args(argv + 1, argv + argc);
     size_t i = 0;
     bool homeGiven = false;
-    while (i < args.size() && args[i].rfind("--", 0) == 0) {
+    while (i < args.size() && args[i].size() > 1 && args[i][0] == '-') {
         if (args[i] == "--help" || args[i] == "-h") {
             PrintUsage(stdout);
+            return 0;
+        }
+        if (args[i] == "--version") {
+            std::printf("nuq %s\n", NUQ_VERSION);
             return 0;
         }
         if (args[i] == "--home") {

@@ -16,7 +16,9 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace nuq::app {
@@ -26,36 +28,100 @@ const char* const RunHelp =
     "\n"
     "Loads setting.ini and objects.ini from the home folder, starts every object\n"
     "on its link and prints a log line for every event and the decoded lines of\n"
-    "every packet. Stops on SIGINT or SIGTERM, or after SECONDS with --for.\n"
+    "every packet. Stops on SIGINT, SIGTERM or SIGHUP (a second one ends it at\n"
+    "once), when its standard output goes away, or after SECONDS with --for.\n"
+    "One run at a time per home folder: nuq.lock there names its process.\n"
     "--trace writes the trace file into the settings' log folder, made when\n"
     "missing; a trace that cannot be written is reported once in the log.\n"
     "\n"
-    "objects.ini holds one section per object: Name, Status (1 automatic,\n"
-    "2 manual polling), Link (COM, TCP, DDE, GPRS) and its settings (Host, Port;\n"
-    "ComPort, BaudRate, DataBits, StopBits, Parity, FlowControl; DDEService;\n"
-    "ModemPort, Phone, Ident, CallMode, APN, APNLogin, APNPassword),\n"
-    "RequestPeriod, DDEPeriod, RequestText, Script (a packet script file), Key,\n"
-    "SMSNotify, SMSPhones (comma-separated), and the configuration texts\n"
-    "InfoBytes, Commands, OPCMap, SMSTemplates. The modems of GPRS objects are\n"
-    "the [Modem_i] sections of setting.ini with that PortNumber; each is\n"
-    "connected before the objects start and asked its balance once.\n"
-    "An object whose script fails its check, or whose numbers do not read or lie\n"
-    "out of range, is not started; the log says why. The byte captioned\n"
-    "\"Код аварии\" is shown with its code's text from the script's alarm texts.\n"
+    "objects.ini holds one section per object: Name, Status (1 automatic\n"
+    "polling; 2 manual and any other value are not polled), Link (COM, TCP,\n"
+    "DDE, GPRS) and its settings (Host, Port; ComPort, BaudRate, DataBits,\n"
+    "StopBits, Parity, FlowControl; DDEService; ModemPort, Phone, Ident,\n"
+    "CallMode, APN, APNLogin, APNPassword), RequestPeriod, DDEPeriod,\n"
+    "RequestText, Script (a packet script file), Key, SMSNotify, SMSPhones\n"
+    "(comma-separated), and the configuration texts InfoBytes, Commands, OPCMap,\n"
+    "SMSTemplates. The modems of GPRS objects are the [Modem_i] sections of\n"
+    "setting.ini with that PortNumber; each is connected before the objects\n"
+    "start and asked its balance once.\n"
+    "An object whose script fails its check, whose numbers do not read or lie\n"
+    "out of range, whose Host is empty, or whose COM port an object or modem\n"
+    "before it holds, is not started; the log says why. So is a section that\n"
+    "repeats an earlier one; lines that are not keys and unknown keys are said\n"
+    "with their line number. The byte captioned \"Код аварии\" is shown with\n"
+    "its code's text from the script's alarm texts.\n"
     "\n"
-    "Exit status: 0 stopped cleanly, 2 bad arguments or no object to run.\n";
+    "Exit status: 0 stopped cleanly, 2 bad arguments, no object to run or the\n"
+    "home folder in use by another run, 3 standard output went away or failed.\n";
 
 namespace {
 
 int signalPipe[2] = {-1, -1};
+volatile sig_atomic_t stopSignal = 0;
 
 // The longest single wait of the stop timer.
 constexpr uint32_t MaxStopStepMs = 24u * 3600u * 1000u;
 
-void OnSignal(int) {
+void OnSignal(int number) {
+    if (stopSignal) {
+        // A second signal: the stop is not awaited; the process ends as the
+        // signal ends it, with the status the shell expects of it.
+        std::signal(number, SIG_DFL);
+        raise(number);
+        return;
+    }
+    stopSignal = number;
     const char byte = 1;
     // Nothing else is safe in a signal handler; the loop sees the byte.
     [[maybe_unused]] ssize_t n = write(signalPipe[1], &byte, 1);
+}
+
+// One run per home folder: two would poll every object twice. The lock is
+// the kernel's, so a run that crashed leaves nothing that blocks the next.
+// -1 with Refusal when another run holds it, or with Warning when no lock
+// can be made; the descriptor stays open for the life of the process.
+int LockHome(std::string& refusal, std::string& warning) {
+    const std::string name = HostFolder() + "nuq.lock";
+    const int fd = open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        // A home that cannot be written (an installed example) still runs;
+        // one that is not there fails on its objects, said then.
+        if (errno != ENOENT)
+            warning = "Файл блокировки " + name + " не создан (" + SystemErrorReason(errno) +
+                      "): второй запуск в этой папке не будет замечен";
+        return -1;
+    }
+    const int locked = flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
+    if (locked && locked != EWOULDBLOCK) {
+        warning = "Файл блокировки " + name + " не заблокирован (" + SystemErrorReason(locked) +
+                  "): второй запуск в этой папке не будет замечен";
+        close(fd);
+        return -1;
+    }
+    if (locked) {
+        char pid[32] = {};
+        [[maybe_unused]] ssize_t n = pread(fd, pid, sizeof pid - 1, 0);
+        refusal = "папка " + HostFolder() + " уже занята другим запуском nuq run (PID " +
+                  Trim(pid) + ", " + name + ")";
+        close(fd);
+        return -1;
+    }
+    const std::string pid = std::to_string(getpid()) + "\n";
+    if (ftruncate(fd, 0) == 0) {
+        [[maybe_unused]] ssize_t n = pwrite(fd, pid.data(), pid.size(), 0);
+    }
+    return fd;
+}
+
+// A standard output that is a pipe tells when its reader goes, though
+// nothing is being written.
+void WatchOutput(TFdWatch& watch, THost& host) {
+    struct stat st;
+    if (fstat(STDOUT_FILENO, &st) != 0 || !S_ISFIFO(st.st_mode)) return;
+    watch.Watch(STDOUT_FILENO, fdRead, [&watch, &host](short revents) {
+        watch.Stop();
+        if (revents & (POLLERR | POLLHUP)) host.NoteOutputLost(EPIPE);
+    });
 }
 
 } // namespace
@@ -91,16 +157,33 @@ int RunCommand(const Args& args) {
         std::fprintf(stderr, "nuq run: %s\n", SystemErrorReason(errno).c_str());
         return 2;
     }
-    TFdWatch signals(signalPipe[0], POLLIN, [](short) { QuitLoop(); });
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
-    std::signal(SIGPIPE, SIG_IGN);
-
+    std::string refusal, lockWarning;
+    const int lock = LockHome(refusal, lockWarning);
+    if (lock < 0 && !refusal.empty()) {
+        std::fprintf(stderr, "nuq run: %s\n", refusal.c_str());
+        return 2;
+    }
     THost host;
+    TFdWatch signals(signalPipe[0], POLLIN, [&host](short) {
+        char bytes[16];
+        while (read(signalPipe[0], bytes, sizeof bytes) > 0) {
+        }
+        host.RequestStop();
+    });
+    // A hang-up or interrupt the caller chose to ignore (nohup, a background
+    // job of a script) stays ignored.
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction was {};
+        if (s != SIGTERM && sigaction(s, nullptr, &was) == 0 && was.sa_handler == SIG_IGN) continue;
+        std::signal(s, OnSignal);
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    TFdWatch output;
+    WatchOutput(output, host);
+
     host.Log("Запуск: папка " + HostFolder());
-    if (!FileExists(SettingsFileName()))
-        host.Log("Файл настроек " + SettingsFileName() +
-                 " не найден: действуют значения по умолчанию");
+    if (!lockWarning.empty()) host.Log(lockWarning);
+    host.CheckSettingsFile();
     const TIniFile settingsIni(SettingsFileName());
     for (int line : settingsIni.NotUtf8Lines())
         host.Log(NotUtf8LineMessage("Файл " + SettingsFileName(), line));
@@ -121,7 +204,7 @@ int RunCommand(const Args& args) {
     std::string error;
     if (!host.LoadObjects(HostFolder() + "objects.ini", error)) {
         SetTraceFailureHandler(nullptr);
-        std::fflush(stdout); // the objects' refusals come before the reason
+        host.FlushLog(); // the objects' refusals come before the reason
         std::fprintf(stderr, "nuq run: %s\n", error.c_str());
         return 2;
     }
@@ -141,18 +224,25 @@ int RunCommand(const Args& args) {
         if (remainingMs > 0)
             armStop();
         else
-            QuitLoop();
+            host.RequestStop();
     });
     if (seconds > 0) armStop();
     host.Log("Опрос запущен, объектов: " + std::to_string(host.Objects().size()));
-    std::fflush(stdout); // seen at once, though the log otherwise goes out once a pass
+    host.FlushLog(); // seen at once, though the log otherwise goes out once a pass
     host.StartScanning();
-    if (seconds != 0) RunLoop();
+    // A stop asked while the links were starting has ended no loop yet.
+    if (seconds != 0 && !host.StopRequested()) RunLoop();
     host.StopScanning();
     // Let the links' last events reach the log before the objects go.
     ProcessMessages();
     host.Log("Опрос остановлен");
     SetTraceFailureHandler(nullptr);
+    if (host.OutputLost()) {
+        std::fprintf(stderr,
+                     "nuq run: стандартный вывод не принимает журнал (%s): опрос остановлен\n",
+                     host.OutputLostReason().c_str());
+        return 3;
+    }
     return 0;
 }
 

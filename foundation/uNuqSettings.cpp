@@ -13,86 +13,122 @@ namespace nuq {
 
 namespace {
 
-uint8_t ParityFromText(const std::string& s) {
-    if (s == "Odd") return 1;
-    if (s == "Even") return 2;
-    if (s == "Mark") return 3;
-    if (s == "Space") return 4;
-    return 0;
-}
+// Reads the file's values as the profile functions do, and notes each value
+// written that does not read and gives way to its default.
+struct TSettingsReader {
+    const TIniFile& Ini;
+    std::vector<std::string>* Notes;
 
-// Database size limits: an empty or unreadable text means "never reached".
-int SizeLimit(const TIniFile& ini, const std::string& ident) {
-    return StrToIntDef(ini.ReadString("Main", ident, ""), INT_MAX);
-}
+    void Note(const std::string& section, const std::string& key, const std::string& text,
+              const std::string& used) const {
+        if (Notes)
+            Notes->push_back("значение [" + section + "] " + key + "=" + text +
+                             " не читается: " + "действует " + used);
+    }
+    int Int(const std::string& section, const std::string& key, int def) const {
+        const std::string text = Ini.ReadString(section, key, "");
+        int value;
+        if (TryStrToInt(text, value)) return value;
+        if (!text.empty()) Note(section, key, text, std::to_string(def));
+        return def;
+    }
+    std::string Text(const std::string& section, const std::string& key,
+                     const std::string& def) const {
+        return Ini.ReadString(section, key, def);
+    }
+    // True exactly when the text is "Yes", as written.
+    bool Flag(const std::string& section, const std::string& key, const char* def) const {
+        const std::string text = Ini.ReadString(section, key, def);
+        if (text != "Yes" && text != "No") Note(section, key, text, "No");
+        return text == "Yes";
+    }
+    // Database size limits: an empty or unreadable text means "never reached".
+    int SizeLimit(const std::string& key) const {
+        const std::string text = Ini.ReadString("Main", key, "");
+        int value;
+        if (TryStrToInt(text, value)) return value;
+        if (!text.empty()) Note("Main", key, text, "без ограничения");
+        return INT_MAX;
+    }
+    uint8_t Parity(const std::string& section) const {
+        static const char* const names[] = {"None", "Odd", "Even", "Mark", "Space"};
+        const std::string text = Ini.ReadString(section, "Parity", "None");
+        for (uint8_t i = 0; i < std::size(names); ++i)
+            if (text == names[i]) return i;
+        Note(section, "Parity", text, "None");
+        return 0;
+    }
+};
 
-void ReadModem(const TIniFile& ini, const std::string& section, TModemData& m) {
-    m.PortNumber = ini.ReadInteger(section, "PortNumber", 0);
-    m.Baudrate = ini.ReadInteger(section, "Baudrate", 9600);
-    m.Databits = ini.ReadInteger(section, "Databits", 8);
-    m.StopBits = ini.ReadInteger(section, "StopBits", 1);
-    m.Parity = ParityFromText(ini.ReadString(section, "Parity", "None"));
-    m.FlowControl = ini.ReadInteger(section, "FlowControl", 0);
-    m.MaxChannel = ini.ReadInteger(section, "MaxChannel", 9);
-    m.CmdGetBalance = ini.ReadString(section, "CmdGetBalance", "");
-    m.TCPPort = ini.ReadInteger(section, "TCPPort", 2222);
-    m.SMSReporting = ini.ReadBool(section, "SMSReporting", false);
-    m.GPRS_AP = ini.ReadString(section, "GPRS_AP", "");
-    m.GPRS_LG = ini.ReadString(section, "GPRS_LG", "");
-    m.GPRS_PW = ini.ReadString(section, "GPRS_PW", "");
+void ReadModem(const TSettingsReader& r, const std::string& section, TModemData& m) {
+    m.PortNumber = r.Int(section, "PortNumber", 0);
+    m.Baudrate = r.Int(section, "Baudrate", 9600);
+    m.Databits = r.Int(section, "Databits", 8);
+    m.StopBits = r.Int(section, "StopBits", 1);
+    m.Parity = r.Parity(section);
+    m.FlowControl = r.Int(section, "FlowControl", 0);
+    m.MaxChannel = r.Int(section, "MaxChannel", 9);
+    m.CmdGetBalance = r.Text(section, "CmdGetBalance", "");
+    m.TCPPort = r.Int(section, "TCPPort", 2222);
+    m.SMSReporting = r.Int(section, "SMSReporting", 0) != 0;
+    m.GPRS_AP = r.Text(section, "GPRS_AP", "");
+    m.GPRS_LG = r.Text(section, "GPRS_LG", "");
+    m.GPRS_PW = r.Text(section, "GPRS_PW", "");
 }
 
 } // namespace
 
-void LoadSettings(const std::string& fileName, TNuqSettings& settings) {
+void LoadSettings(const std::string& fileName, TNuqSettings& settings,
+                  std::vector<std::string>* notes) {
     settings = TNuqSettings{};
     if (!FileExists(fileName)) return;
-    TIniFile ini(fileName);
+    const TIniFile ini(fileName);
+    const TSettingsReader r{ini, notes};
     TNuqSettings& s = settings;
 
     // The tables hold 256 entries; a larger count would send readers past them.
-    s.ModemCount = std::clamp(ini.ReadInteger("Modem", "ModemCount", 0), 0, MaxModemCount);
+    s.ModemCount = std::clamp(r.Int("Modem", "ModemCount", 0), 0, MaxModemCount);
     for (int i = 0; i < s.ModemCount; ++i) {
         std::string section = "Modem_" + std::to_string(i);
-        if (ini.SectionExists(section)) ReadModem(ini, section, s.Modems[size_t(i)]);
+        if (ini.SectionExists(section)) ReadModem(r, section, s.Modems[size_t(i)]);
     }
 
-    s.StepCount = std::clamp(ini.ReadInteger("ModemInit", "StepCount", 0), 0, MaxStepCount);
+    s.StepCount = std::clamp(r.Int("ModemInit", "StepCount", 0), 0, MaxStepCount);
     for (int i = 0; i < s.StepCount; ++i) {
         std::string key = "Step_" + std::to_string(i);
         if (ini.ValueExists("ModemInit", key))
             s.Steps[size_t(i)] = ini.ReadString("ModemInit", key, "");
     }
 
-    s.AutoStart = ini.ReadString("ShellSettings", "AutoStart", "No") == "Yes";
-    s.LogEnabled = ini.ReadString("ShellSettings", "LogEnabled", "Yes") == "Yes";
-    s.ActionLogEnabled = ini.ReadString("ShellSettings", "ActionLogEnabled", "Yes") == "Yes";
-    s.LogDirectory = ini.ReadString("ShellSettings", "LogDirectory", "Logs");
+    s.AutoStart = r.Flag("ShellSettings", "AutoStart", "No");
+    s.LogEnabled = r.Flag("ShellSettings", "LogEnabled", "Yes");
+    s.ActionLogEnabled = r.Flag("ShellSettings", "ActionLogEnabled", "Yes");
+    s.LogDirectory = r.Text("ShellSettings", "LogDirectory", "Logs");
 
-    s.NotifyForDBSize = SizeLimit(ini, "NotifyForDBSize");
-    s.BlockForDBSize = SizeLimit(ini, "BlockForDBSize");
+    s.NotifyForDBSize = r.SizeLimit("NotifyForDBSize");
+    s.BlockForDBSize = r.SizeLimit("BlockForDBSize");
 
     const std::string flow = "FlowSettings";
-    s.WailAnswerTimeout = ini.ReadInteger(flow, "WailAnswerTimeout", 60);
-    s.AnswerConnectTimeout = ini.ReadInteger(flow, "AnswerConnectTimeout", 300);
-    s.MaxRequestFailCount = ini.ReadInteger(flow, "MaxRequestFailCount", 5);
-    s.ReconnectQuick = ini.ReadInteger(flow, "ReconnectQuick", 1);
-    s.ReconnectLong = ini.ReadInteger(flow, "ReconnectLong", 60);
-    s.MaxConnectTry = ini.ReadInteger(flow, "MaxConnectTry", 5);
-    s.PauseAfterSendCFG = ini.ReadInteger(flow, "PauseAfterSendCFG", 7);
-    s.InternetConnectTryMax = ini.ReadInteger(flow, "InternetConnectTryMax", 10);
-    s.ReInitModemStep = ini.ReadInteger(flow, "ReInitModemStep", 1);
-    s.ReInitModemTryMax = ini.ReadInteger(flow, "ReInitModemTryMax", 3);
-    s.ReCallStep = ini.ReadInteger(flow, "ReCallStep", 7);
-    s.ReCallTryMax = ini.ReadInteger(flow, "ReCallTryMax", 1);
-    s.TaskStep = ini.ReadInteger(flow, "TaskStep", 500);
+    s.WailAnswerTimeout = r.Int(flow, "WailAnswerTimeout", 60);
+    s.AnswerConnectTimeout = r.Int(flow, "AnswerConnectTimeout", 300);
+    s.MaxRequestFailCount = r.Int(flow, "MaxRequestFailCount", 5);
+    s.ReconnectQuick = r.Int(flow, "ReconnectQuick", 1);
+    s.ReconnectLong = r.Int(flow, "ReconnectLong", 60);
+    s.MaxConnectTry = r.Int(flow, "MaxConnectTry", 5);
+    s.PauseAfterSendCFG = r.Int(flow, "PauseAfterSendCFG", 7);
+    s.InternetConnectTryMax = r.Int(flow, "InternetConnectTryMax", 10);
+    s.ReInitModemStep = r.Int(flow, "ReInitModemStep", 1);
+    s.ReInitModemTryMax = r.Int(flow, "ReInitModemTryMax", 3);
+    s.ReCallStep = r.Int(flow, "ReCallStep", 7);
+    s.ReCallTryMax = r.Int(flow, "ReCallTryMax", 1);
+    s.TaskStep = r.Int(flow, "TaskStep", 500);
 
-    s.SoundEnabled = ini.ReadString("Sound", "Enabled", "Yes") == "Yes";
-    s.SoundOnStart = ini.ReadString("Sound", "OnStart", "");
-    s.SoundOnStop = ini.ReadString("Sound", "OnStop", "");
-    s.SoundOnGetData = ini.ReadString("Sound", "OnGetData", "");
-    s.SoundOnGetDataAlarm = ini.ReadString("Sound", "OnGetDataAlarm", "");
-    s.SoundOnGetDataCold = ini.ReadString("Sound", "OnGetDataCold", "");
+    s.SoundEnabled = r.Flag("Sound", "Enabled", "Yes");
+    s.SoundOnStart = r.Text("Sound", "OnStart", "");
+    s.SoundOnStop = r.Text("Sound", "OnStop", "");
+    s.SoundOnGetData = r.Text("Sound", "OnGetData", "");
+    s.SoundOnGetDataAlarm = r.Text("Sound", "OnGetDataAlarm", "");
+    s.SoundOnGetDataCold = r.Text("Sound", "OnGetDataCold", "");
 }
 
 TNuqSettings LoadSettings(const std::string& fileName) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace nuq {
 
@@ -66,8 +67,11 @@ struct TNuqSettings {
 
 // Clears Settings, then, when FileName exists, fills it from the file; keys
 // missing from an existing file take their defaults. A missing file is no
-// error and leaves the cleared record.
-void LoadSettings(const std::string& fileName, TNuqSettings& settings);
+// error and leaves the cleared record. Notes, when given, gets one text for
+// each value written in the file that does not read and so gives way to
+// its default (a flag neither "Yes" nor "No" included).
+void LoadSettings(const std::string& fileName, TNuqSettings& settings,
+                  std::vector<std::string>* notes = nullptr);
 TNuqSettings LoadSettings(const std::string& fileName);
 // The same, read again each call, but as long as the file holds the same
 // bytes every caller gets the one unchanged copy read first: thousands of

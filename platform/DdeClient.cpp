@@ -251,13 +251,16 @@ bool TDdeClientConv::Call(const std::vector<std::string>& request, std::string& 
     link->Flush();
     // From here on this conversation may be freed by a handler run in the
     // wait; only the link is touched.
-    ProcessMessagesUntil([&] { return link->Lost || link->Answers.count(seq) != 0; }, timeout);
+    ProcessMessagesUntil(
+        [&] { return link->Lost || link->Answers.count(seq) != 0 || PeerWaitsAbandoned(); },
+        timeout);
     auto it = link->Answers.find(seq);
     if (it == link->Answers.end()) {
         if (link->Lost) {
             answer = "связь с сервером потеряна";
         } else {
-            answer = "сервер не ответил";
+            answer =
+                PeerWaitsAbandoned() ? "ожидание ответа прервано остановкой" : "сервер не ответил";
             link->Close(); // a late answer would be taken for the next request's
         }
         return false;

@@ -771,6 +771,18 @@ void SetIdleGrace(int ms) {
     idleGrace.store(ms < 0 ? -1 : ms);
 }
 
+namespace {
+bool peerWaitsAbandoned = false;
+}
+
+void AbandonPeerWaits(bool abandon) {
+    peerWaitsAbandoned = abandon;
+}
+
+bool PeerWaitsAbandoned() {
+    return peerWaitsAbandoned;
+}
+
 void SetIdleCheck(std::function<bool()> quiet) {
     IdleCheck() = std::move(quiet);
 }

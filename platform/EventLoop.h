@@ -73,6 +73,12 @@ void AbandonSynchronize(bool* abandon);
 // the main one it only waits for Done.
 bool ProcessMessagesUntil(const std::function<bool()>& done, uint32_t timeoutMs);
 
+// A program that is stopping: waits for a peer's answer (a DDE call) give
+// up at once instead of running to their time-outs, so a stop asked inside
+// one is not held. Off until set; main thread only.
+void AbandonPeerWaits(bool abandon);
+bool PeerWaitsAbandoned();
+
 // Runs the loop, waiting in between, until QuitLoop. Nested runs are allowed;
 // QuitLoop ends the innermost one. Main thread only.
 void RunLoop();

@@ -32,7 +32,7 @@ TIniFile::TIniFile(const std::string& fileName) : Name(fileName) {
 
 TIniFile TIniFile::FromBytes(const std::string& bytes) {
     TIniFile ini;
-    ini.Parse(TextFromFileBytes(bytes));
+    ini.Parse(TextFromFileBytes(bytes, &ini.FNotUtf8Lines));
     return ini;
 }
 

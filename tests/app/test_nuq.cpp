@@ -173,10 +173,15 @@ TEST_F(NuqCommand, Decode) {
 }
 
 TEST_F(NuqCommand, Help) {
-    Result top = Nuq({"--help"});
-    EXPECT_EQ(top.status, 0);
-    EXPECT_NE(top.out.find("check-script"), std::string::npos);
-    EXPECT_NE(top.out.find("decode"), std::string::npos);
+    for (const char* help : {"--help", "-h"}) {
+        Result top = Nuq({help});
+        EXPECT_EQ(top.status, 0) << help;
+        EXPECT_NE(top.out.find("check-script"), std::string::npos) << help;
+        EXPECT_NE(top.out.find("decode"), std::string::npos) << help;
+    }
+    Result version = Nuq({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("nuq ", 0), 0u) << version.out;
     Result sub = Nuq({"decode", "--help"});
     EXPECT_EQ(sub.status, 0);
     EXPECT_NE(sub.out.find("--packet HEX"), std::string::npos);

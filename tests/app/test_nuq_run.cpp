@@ -86,6 +86,12 @@ TEST_F(NuqRun, PollsLogsAndStopsOnSignal) {
         << connected;
     EXPECT_EQ(connected[2], '.');
     EXPECT_NE(run.WaitForText("Температура = 65 °C"), "<timeout>");
+    // The state line follows the packets, not only the link: it comes
+    // before the next packet.
+    std::string next = run.WaitForText("");
+    for (; next.find("(Норма)") == std::string::npos; next = run.WaitForText(""))
+        ASSERT_EQ(next.find("Температура"), std::string::npos) << "no state line after a packet";
+    EXPECT_NE(next.find("\"Котельная А\": Не определено (Норма)"), std::string::npos) << next;
     EXPECT_EQ(run.Terminate(), 0); // SIGTERM: objects stopped, links closed, exit 0
 }
 
@@ -330,10 +336,11 @@ TEST_F(NuqRun, RefusesWhatItCannotRun) {
         {"Link=COM\nComPort=abc", "значение ComPort=abc не является числом"},
         {"Link=COM\nComPort=0", "значение ComPort=0 вне диапазона 1..255"},
         {"Link=COM\nBaudRate=1234", "значение BaudRate=1234 не является скоростью порта"},
-        {"Link=COM\nDataBits=9", "значение DataBits=9 вне диапазона 4..8"},
+        {"Link=COM\nDataBits=4", "значение DataBits=4 вне диапазона 5..8"},
         {"Link=COM\nStopBits=x", "значение StopBits=x не является числом"},
         {"Link=COM\nParity=5", "значение Parity=5 вне диапазона 0..4"},
         {"Link=COM\nFlowControl=-1", "значение FlowControl=-1 вне диапазона 0..7"},
+        {"Host=", "значение Host не задано"},
         {"Port=abc", "значение Port=abc не является числом"},
         {"Port=0", "значение Port=0 вне диапазона 1..65535"},
         {"Port=-1", "значение Port=-1 вне диапазона 1..65535"},
@@ -376,6 +383,77 @@ TEST_F(NuqRun, RefusesWhatItCannotRun) {
     EXPECT_NE(none.out.find("Объект \"О\" не загружен: значение Port не задано"), std::string::npos)
         << none.out;
     EXPECT_NE(none.err.find("nuq run: в файле "), std::string::npos) << none.err;
+
+    // What the files hold that does not read is said once, where it stands;
+    // each link once, with the device a COM number stands for here.
+    const std::string ini = (home / "objects.ini").string() + ", строка ";
+    std::ofstream(home / "setting.ini")
+        << "[FlowSettings]\nReconnectQuick=soon\n[ShellSettings]\nAutoStart=yes\n"
+           "[Modem]\nModemCount=1\n[Modem_0]\nPortNumber=6\nSMSReporting=1\nParity=odd\n";
+    SimProcess sim(kSimController, {"--tcp", "0", "--packet", "41", "--request", "REQ"});
+    const std::string port = std::to_string(sim.Port());
+    Objects("junk\n[A]\nName=А\nLink=COM\nComPort=5\nHots=x\n[B]\nName=Б\nLink=COM\nComPort=5\n"
+            "[C]\nName=В\nLink=COM\nComPort=6\n[a]\nName=Второе А\n"
+            "[D]\nName=Г\nLink=TCP\nStatus=2\nScript=t.nqs\nRequestPeriod=1\nRequestText=REQ\n"
+            "Port=" +
+            port + "\n");
+    fs::create_symlink("/nonexistent", home / "COM5");
+    setenv("NUQ_PORT_DIR", home.c_str(), 1);
+    const Output loaded = RunFor(home, "0.5");
+    unsetenv("NUQ_PORT_DIR");
+    const std::string settings = "Файл настроек " + (home / "setting.ini").string() + ": значение ";
+    const std::string com5 = "COM5 (" + (home / "COM5").string() + ")";
+    for (const std::string& line : std::vector<std::string>{
+             settings + "[FlowSettings] ReconnectQuick=soon не читается: действует 1",
+             settings + "[ShellSettings] AutoStart=yes не читается: действует No",
+             settings + "[Modem_0] Parity=odd не читается: действует None",
+             ini + "1: строка не является ключом и пропущена: junk",
+             ini + "6: ключ Hots неизвестен и пропущен",
+             ini + "15: раздел [a] повторяет раздел строки 2 и не загружен",
+             "Объект \"Б\" не загружен: COM5 уже занят объектом \"А\"",
+             "Объект \"В\" не загружен: COM6 уже занят модемом [Modem_0] из setting.ini",
+             "\"А\": связь " + com5 +
+                 ", 9600 бит/с; скрипт не задан, пакеты показываются без "
+                 "расшифровки",
+             "\"Г\": связь TCP 127.0.0.1:" + port +
+                 "; не опрашивается автоматически: Status=2 (ручной опрос)",
+             "Ошибка COM-порта для связи с \"А\": устройство " + com5 + " не найдено",
+         }) {
+        const size_t at = loaded.out.find(line);
+        EXPECT_NE(at, std::string::npos) << line << "\n" << loaded.out;
+        EXPECT_EQ(loaded.out.find(line, at + 1), std::string::npos) << line << "\n" << loaded.out;
+    }
+    // Manual polling sends no request on a link that is up.
+    EXPECT_NE(loaded.out.find("Соединение с \"Г\" установлено"), std::string::npos) << loaded.out;
+    EXPECT_EQ(loaded.out.find("\"Г\" >>>"), std::string::npos) << loaded.out;
+    // Start and stop pass every object through "not connected": not news.
+    EXPECT_EQ(loaded.out.find("Связь не установлена"), std::string::npos) << loaded.out;
+
+    // Files that are not there, not files or not readable.
+    struct FileCase {
+        const char* objects; // "dir": a folder; "loop": a link to itself
+        const char* settings;
+        const char* said;
+    };
+    for (const FileCase& c : {FileCase{"dir", "", "objects.ini - папка, а не файл"},
+                              FileCase{"loop", "",
+                                       "objects.ini не прочитан: слишком много "
+                                       "уровней символьных ссылок (код 40)"},
+                              FileCase{"", "dir", "setting.ini - папка, а не файл: действуют"},
+                              FileCase{"", "loop", "setting.ini не прочитан: слишком много"}}) {
+        for (const char* name : {"objects.ini", "setting.ini"}) {
+            const std::string kind = name[0] == 'o' ? c.objects : c.settings;
+            fs::remove_all(home / name);
+            if (kind == "dir")
+                fs::create_directory(home / name);
+            else if (kind == "loop")
+                fs::create_symlink(name, home / name);
+        }
+        if (std::string(c.objects).empty()) Objects("[A]\nName=A\nLink=TCP\nPort=1\n");
+        const Output r = RunFor(home, "0.1");
+        EXPECT_NE((r.out + r.err).find(c.said), std::string::npos) << c.said << "\n"
+                                                                   << r.out << r.err;
+    }
 }
 
 // The alarm code of a packet is shown with its text from the object's
@@ -388,7 +466,7 @@ TEST_F(NuqRun, ShowsTheAlarmCodesText) {
            "Caption = 'Код аварии';\nVisible = False;\n"
            "#enddefbyte;\n#defcrash;\nCode 2 -> 'Загазованность помещения';\n#enddefcrash;\n"
            "#endscript;\n";
-    SimProcess sim(kSimController, {"--tcp", "0", "--packet", "02", "--request", "REQ"});
+    SimProcess sim(kSimController, {"--tcp", "0", "--packet", "020000", "--request", "REQ"});
     const int port = sim.Port();
     ASSERT_GT(port, 0);
     Objects("[A]\nName=А\nLink=TCP\nHost=127.0.0.1\nPort=" + std::to_string(port) +
@@ -400,6 +478,7 @@ TEST_F(NuqRun, ShowsTheAlarmCodesText) {
     EXPECT_NE(run.WaitForText("Скрипт alarm.nqs, стр. 2: строка не в кодировке UTF-8, прочитана "
                               "как cp1251 (комментарий)"),
               "<timeout>");
+    EXPECT_NE(run.WaitForText("пакет 3 байта"), "<timeout>");
     const std::string shown = run.WaitForText("Код аварии");
     EXPECT_NE(shown.find("    Код аварии = 2 (Загазованность помещения)"), std::string::npos)
         << shown;
@@ -449,4 +528,91 @@ TEST_F(NuqRun, SerialDeviceGoneAndBackIsPolledAgain) {
     EXPECT_NE(run.WaitForText("COM-порт для связи с \"К\" открыт"), "<timeout>");
     EXPECT_NE(run.WaitForText("Температура = 66 °C"), "<timeout>");
     EXPECT_EQ(run.Terminate(), 0);
+}
+
+// Run as a service: one run per home folder (the second is refused, naming
+// the first), stopped cleanly by a hang-up, and by its standard output going
+// away (a pipe whose reader closed) with a status that says so.
+TEST_F(NuqRun, OneRunPerHomeStoppedCleanly) {
+    Objects("[A]\nName=A\nLink=TCP\nHost=127.0.0.1\nPort=1\n");
+    SimProcess first(NUQ_EXE, {"--home", home.string(), "run"});
+    ASSERT_NE(first.WaitForText("Опрос запущен"), "<timeout>");
+    const Output second = RunFor(home, "0.5");
+    EXPECT_EQ(second.status, 2);
+    EXPECT_NE(second.err.find("уже занята другим запуском nuq run (PID " +
+                              std::to_string(first.Pid) + ","),
+              std::string::npos)
+        << second.err;
+    EXPECT_EQ(second.out, "");
+    kill(first.Pid, SIGHUP);
+    EXPECT_NE(first.WaitForText("Опрос остановлен"), "<timeout>");
+    EXPECT_EQ(first.Wait(), 0);
+
+    // The lock went with its holder.
+    SimProcess piped(NUQ_EXE, {"--home", home.string(), "run"});
+    ASSERT_NE(piped.WaitForText("Опрос запущен"), "<timeout>");
+    close(piped.Out);
+    piped.Out = -1;
+    EXPECT_EQ(piped.Wait(), 3);
+}
+
+// A stop asked while a modem command or a DDE request waits for its answer
+// does not wait for it; a second signal ends a stop that is itself waiting on
+// a mute modem, as the signal ends a process.
+TEST_F(NuqRun, StopsAtOnceInsideAPendingWait) {
+    {
+        std::ifstream plant(std::string(NUQ_SOURCE_DIR) + "/examples/plant/objects.ini");
+        std::string map;
+        for (std::string line; std::getline(plant, line);)
+            if (line.rfind("OPCMap=", 0) == 0) map = line;
+        Objects("[O]\nName=О\nLink=DDE\nDDEService=NuqPlant\n" + map + "\n");
+        SimProcess dde(std::string(NUQ_BINARY_DIR) + "/sim/dde/nuq-sim-dde",
+                       {"--dir", home.string(), "--stall", "600000",
+                        std::string(NUQ_SOURCE_DIR) + "/sim/dde/plant.ini"});
+        ASSERT_EQ(dde.WaitFor("ready"), "ready");
+        setenv("NUQ_DDE_DIR", home.c_str(), 1);
+        setenv("NUQ_DDE_TIMEOUT", "600000", 1); // longer than the test waits
+        SimProcess run(NUQ_EXE, {"--home", home.string(), "run"});
+        unsetenv("NUQ_DDE_DIR");
+        unsetenv("NUQ_DDE_TIMEOUT");
+        ASSERT_NE(run.WaitForText("Опрос запущен"), "<timeout>");
+        kill(run.Pid, SIGTERM);
+        EXPECT_NE(run.WaitForText("Опрос остановлен"), "<timeout>");
+        EXPECT_EQ(run.Wait(), 0);
+    }
+    const std::string modemSim = std::string(NUQ_BINARY_DIR) + "/sim/modem/nuq-sim-modem";
+    setenv("NUQ_PORT_DIR", home.c_str(), 1);
+    SimProcess modem(modemSim, {"--serial", (home / "COM7").string(), "--stdin-control"});
+    ASSERT_NE(modem.WaitFor("serial "), "<timeout>");
+    std::ofstream(home / "setting.ini")
+        << "[Modem]\nModemCount=1\n[Modem_0]\nPortNumber=7\nBaudrate=115200\n"
+           "[ModemInit]\nStepCount=1\nStep_0=ATE0\n";
+    Objects("[G]\nName=Г\nLink=GPRS\nModemPort=7\nIdent=7\n");
+    modem.Control("silent ATE0 0");
+    {
+        SimProcess run(NUQ_EXE, {"--home", home.string(), "run"});
+        ASSERT_NE(run.WaitForText("Шаг 1 из 1"), "<timeout>");
+        kill(run.Pid, SIGTERM);
+        // The wait gives up for the stop: no step is reported failed, and
+        // the stop ends long before the step's answer time.
+        for (std::string line; line.find("Опрос остановлен") == std::string::npos;) {
+            line = run.WaitForText("");
+            ASSERT_NE(line, "<timeout>");
+            ASSERT_NE(line, "<eof>");
+            EXPECT_EQ(line.find("Ошибка при инициализация"), std::string::npos) << line;
+        }
+        EXPECT_EQ(run.Wait(), 0);
+    }
+    modem.Control("clear");
+    SimProcess run("/bin/sh",
+                   {"-c", "\"$0\" --home \"$1\" run; echo exit $?", NUQ_EXE, home.string()});
+    unsetenv("NUQ_PORT_DIR");
+    ASSERT_NE(run.WaitForText("подключен к сети"), "<timeout>");
+    modem.Control("silent AT 0");
+    const pid_t nuq = std::stoi(ReadAll(home / "nuq.lock"));
+    kill(nuq, SIGTERM);
+    usleep(300 * 1000);
+    kill(nuq, SIGTERM);
+    EXPECT_EQ(run.WaitFor("exit "), "exit 143");
+    kill(nuq, SIGKILL); // should it have outlived the test
 }
