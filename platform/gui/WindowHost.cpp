@@ -39,6 +39,7 @@ public:
         connect(Watches, &QSocketNotifier::activated, this, [this] { Pass(); });
         Timer.setSingleShot(true);
         connect(&Timer, &QTimer::timeout, this, [this] { Pass(); });
+        SetTimerArmedHook([this] { Schedule(); });
         Pass();
     }
 
@@ -46,6 +47,9 @@ private:
     void Pass() {
         ClearLoopWake();
         ProcessMessages();
+        Schedule();
+    }
+    void Schedule() {
         int64_t next = MsToNextTimer();
         if (next >= 0)
             Timer.start(int(next));
