@@ -13,6 +13,7 @@
 // window afresh ("repaint done"), "quit" ends it, and so does the end of the
 // input.
 
+#include "platform/Cp1251.h"
 #include "platform/EventLoop.h"
 #include "platform/gui/WindowHost.h"
 #include "treeview/LazyTrees.h"
@@ -32,9 +33,10 @@ namespace {
 constexpr uint32_t Groups = 1000, ItemsPerGroup = 999;
 
 const char* const Usage =
-    "usage: nuq-treedemo [--screenshot FILE]\n"
+    "usage: nuq-treedemo [--screenshot FILE] [--russian]\n"
     "Shows a tree of 1,000,000 nodes in a window and logs what happens in it.\n"
     "  --screenshot FILE  saves the window as PNG and exits instead of showing it\n"
+    "  --russian          Russian captions (\"Котельная 1\", \"т.1.1\") in the first column\n"
     "  --help             prints this text\n"
     "Input lines: \"cursor\" prints the cursor shown now, \"layout\" the tree's\n"
     "client size and header height, \"repaint\" paints the window afresh; \"quit\"\n"
@@ -75,6 +77,15 @@ std::string CursorName(HCURSOR c) {
 
 // Captions changed by editing; the others are made from the node's place.
 std::map<PLazyNode, std::u16string> edited;
+bool russian = false; // boiler rooms and their measuring points ("т.") in Russian
+
+std::u16string Caption(TBaseLazyTree& tree, PLazyNode node) {
+    if (!russian) return U16(NodeName(tree, node));
+    if (tree.GetNodeLevel(node) == 0)
+        return Utf8ToUtf16("Котельная " + std::to_string(node->Index + 1));
+    return Utf8ToUtf16("т." + std::to_string(node->Parent->Index + 1) + "." +
+                       std::to_string(node->Index + 1));
+}
 
 class TDemoForm : public TCustomControl {
 public:
@@ -156,7 +167,7 @@ void SetUpTree(TLazyStringTree& tree, TPopupMenu* headerMenu) {
         switch (column) {
         case 0: {
             auto it = edited.find(node);
-            text = it != edited.end() ? it->second : U16(NodeName(t, node));
+            text = it != edited.end() ? it->second : Caption(t, node);
             break;
         }
         case 1:
@@ -249,6 +260,10 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--help") == 0) {
             std::cout << Usage;
             return 0;
+        }
+        if (std::strcmp(argv[i], "--russian") == 0) {
+            russian = true;
+            continue;
         }
         if (std::strcmp(argv[i], "--screenshot") == 0 && i + 1 < argc) {
             screenshot = argv[++i];

@@ -531,12 +531,17 @@ TEST_F(Search, NothingFoundBeepsAndF1AsksTheNodesUpwardsForHelp) {
     Tree->SetIncrementalSearch(isAll);
     struct Typed {
         const char16_t* text;
-        uint64_t beeps;
+        TLTSearchStart start;
+        uint64_t beeps; // only a search that had a node to start from beeps
     };
-    for (const Typed& t : {Typed{u"b", 0}, Typed{u"z", 1}}) {
+    for (const Typed& t : {Typed{u"b", ssFocusedNode, 0}, Typed{u"z", ssFocusedNode, 1},
+                           Typed{u"z", ssAlwaysStartOver, 0}}) {
+        Tree->IncrementalSearchStart = t.start;
         uint64_t before = BeepCount();
         Type(t.text);
         EXPECT_EQ(BeepCount() - before, t.beeps) << Name(Tree->FocusedNode());
+        AdvanceClock(Tree->IncrementalSearchTimeout);
+        ProcessMessages();
     }
 
     PLazyNode child = Tree->AddChild(n[1]);
@@ -547,22 +552,32 @@ TEST_F(Search, NothingFoundBeepsAndF1AsksTheNodesUpwardsForHelp) {
         shown.push_back(context);
         return true;
     };
+    // Without a context of the nodes' or the tree's, the controls it lies within give one.
+    auto form = NewComponent<TCustomControl>();
+    form->HelpContext = 9;
+    Tree->SetParent(form.get());
+    Wnd = Tree->Handle(); // a new parent makes a new window
     struct Case {
         bool handler;
         int parentContext; // what the focused node's parent answers
+        int treeContext;
         std::vector<int> shown;
     };
-    for (const Case& c : {Case{true, 42, {42}}, Case{true, 0, {7}}, Case{false, 42, {}}}) {
+    for (const Case& c : {Case{true, 42, 7, {42}}, Case{true, 0, 7, {7}}, Case{true, 0, 0, {9}},
+                          Case{false, 42, 7, {}}}) {
         shown.clear();
+        Tree->HelpContext = c.treeContext;
         Tree->OnGetHelpContext = nullptr;
         if (c.handler)
             Tree->OnGetHelpContext = [&](TBaseLazyTree&, PLazyNode node, TColumnIndex, int& h) {
                 if (node == n[1]) h = c.parentContext;
             };
         Key(VK_F1);
-        EXPECT_EQ(shown, c.shown) << c.handler << "/" << c.parentContext;
+        EXPECT_EQ(shown, c.shown) << c.handler << "/" << c.parentContext << "/" << c.treeContext;
     }
     Application().OnHelp = nullptr;
+    Tree->SetParent(nullptr);
+    Wnd = Tree->Handle();
 }
 
 TEST_F(Search, OneLetterCyclesTwoLettersExtendAndTheTimeOutStartsAfresh) {
@@ -728,6 +743,15 @@ TEST_F(AutoScroll, WheelScrollsLinesPagesOrSideways) {
     wheel(-120, MK_SHIFT);
     EXPECT_EQ(Tree->OffsetX(), std::max(-3 * 500, Tree->ClientRect().Width() - 1000));
     EXPECT_EQ(Tree->OffsetY(), -h);
+    // The desktop's lines a notch; its page setting scrolls a page.
+    for (unsigned lines : {5u, WHEEL_PAGESCROLL}) {
+        SetWheelScrollLines(lines);
+        Tree->SetOffsetY(0);
+        wheel(-120, 0);
+        EXPECT_EQ(Tree->OffsetY(),
+                  lines == WHEEL_PAGESCROLL ? -h : -5 * int(Tree->DefaultNodeHeight()));
+    }
+    SetWheelScrollLines(3);
 }
 
 TEST_F(AutoScroll, MiddleButtonPansWithCursorsByDirection) {
@@ -814,6 +838,24 @@ TEST_F(KeyInput, KeypadKeysTabAndTheMenuKey) {
     Key(VK_TAB, ssShift);
     EXPECT_EQ(Tree->FocusedNode(), n[0]);
     EXPECT_EQ(Tree->FocusedColumn(), 1);
+    // A typed Tab reaches the tree only with WantTabs; else it moves on to the next control.
+    auto form = NewComponent<TCustomControl>();
+    auto next = NewComponent<TCustomControl>(form.get());
+    next->TabStop = true;
+    next->SetParent(form.get());
+    HWND nextWnd = next->Handle();
+    Tree->SetParent(form.get());
+    Wnd = Tree->Handle(); // a new parent makes a new window
+    for (bool want : {false, true}) {
+        Tree->WantTabs = want;
+        SetFocus(Wnd);
+        Tree->SetFocusedColumn(0);
+        DeliverKey(Wnd, WM_KEYDOWN, VK_TAB, 0);
+        EXPECT_EQ(GetFocus(), want ? Wnd : nextWnd) << want;
+        EXPECT_EQ(Tree->FocusedColumn(), want ? 1 : 0) << want;
+    }
+    Tree->SetParent(nullptr);
+    Wnd = Tree->Handle();
 
     // The menu key pops the menu up at the middle of the focused text.
     std::vector<std::string> asked;
