@@ -40,6 +40,13 @@ public:
         if (width != Width()) SetBounds(Left(), Top(), width, Height());
         KeepCaretInView();
     }
+    void KeepCaretInView() {
+        const int inner = std::max(1, Width() - 2 * Margin);
+        const int cx = Measure(Text.substr(0, Caret));
+        if (cx - ScrollX > inner) ScrollX = cx - inner;
+        if (cx < ScrollX) ScrollX = cx;
+        ScrollX = std::max(0, std::min(ScrollX, Measure(Text) - inner + 1));
+    }
 
     void Dispatch(TMessage& m) override {
         switch (m.Msg) {
@@ -179,14 +186,6 @@ private:
         else
             KeepCaretInView();
         Invalidate();
-    }
-    void KeepCaretInView() {
-        const int inner = std::max(1, Width() - 2 * Margin);
-        const int cx = Measure(Text.substr(0, Caret));
-        if (cx - ScrollX > inner) ScrollX = cx - inner;
-        if (cx < ScrollX) ScrollX = cx;
-        ScrollX = std::max(0, std::min(ScrollX, Measure(Text) - inner + 1));
-        if (ScrollX < 0) ScrollX = 0;
     }
 
     void Key(WORD key) {
@@ -340,9 +339,10 @@ public:
     TRect GetBounds() override { return Edit ? Edit->BoundsRect() : TRect{}; }
     void SetBounds(const TRect& r) override {
         if (!Edit) return;
+        // The cell the tree gives; typing widens the box from there.
         Edit->MinWidth = r.Right - r.Left;
         Edit->SetBounds(r.Left, r.Top, r.Right - r.Left, r.Bottom - r.Top);
-        Edit->Fit();
+        Edit->KeepCaretInView();
     }
 
 private:

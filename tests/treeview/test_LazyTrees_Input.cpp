@@ -680,6 +680,7 @@ TEST_F(CaptionEditing, F2OrAClickEditsEnterCommitsEscapeCancels) {
 // clipboard keys, the mouse; losing the focus ends the edit keeping the text.
 TEST_F(CaptionEditing, TheEditorEditsAsATextBoxDoes) {
     auto n = Nodes({u"alpha beta", u"b"});
+    Tree->TextWidth = 150; // the box is wider than the text: nothing scrolled
     Tree->TreeOptions().SetMiscOptions(Tree->TreeOptions().MiscOptions() | toEditable);
     std::u16string stored;
     Tree->OnNewText = [&](TBaseLazyTree&, PLazyNode, TColumnIndex, const std::u16string& t) {
