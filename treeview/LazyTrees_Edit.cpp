@@ -329,7 +329,11 @@ public:
         if (!Edit) return true;
         std::u16string text = Edit->Text;
         Finish();
-        if (text != Original) Tree->DoNewText(Node, Column, text);
+        if (text != Original) {
+            Tree->DoNewText(Node, Column, text);
+            // The row shows the new text, whatever else repaints or not.
+            Tree->InvalidateNode(Node);
+        }
         return true;
     }
     bool CancelEdit() override {
