@@ -399,6 +399,11 @@ protected:
             if (IsWindow(LastFocus) && LastFocus != capture)
                 SendMessage(LastFocus, WM_CANCELMODE, 0, 0);
             SetFocus(0);
+            // A window that went with the focus (an editor that ended) leaves
+            // it to the nearest window around it that stays.
+            while (IsWindow(LastFocus) && !IsWindowVisible(LastFocus) &&
+                   Within(GetParent(LastFocus)))
+                LastFocus = GetParent(LastFocus);
         }
     }
     void mousePressEvent(QMouseEvent* e) override {

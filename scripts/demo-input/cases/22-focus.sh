@@ -33,4 +33,9 @@ expect_after "$mark" '^edited group 1 column 0 "hot"$'
 for _ in $(seq 30); do [ "$(edge)" -lt 5 ] && break; sleep 0.1; done
 [ "$(edge)" -lt 5 ] || fail "the editor stays on screen with the keyboard elsewhere"
 expect_fresh "an edit ended by losing the keyboard"
+# With the keyboard back, keys reach the tree again.
+xdotool windowfocus --sync "$wid"
+mark=$(lines)
+xdotool key Down
+expect_after "$mark" "^focus item 1.1 column 0$"
 stop_demo
