@@ -59,7 +59,8 @@ public:
             return;
         }
         case WM_CHAR:
-            if (m.WParam >= 0x20 && GetKeyState(VK_CONTROL) >= 0) Replace(std::u16string(1, char16_t(m.WParam)));
+            if (m.WParam >= 0x20 && GetKeyState(VK_CONTROL) >= 0)
+                Replace(std::u16string(1, char16_t(m.WParam)));
             return;
         case WM_SETCURSOR:
             SetCursor(LoadCursor(IDC_IBEAM));

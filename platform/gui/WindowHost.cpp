@@ -162,7 +162,8 @@ WPARAM VirtualKeyAt(uint32_t code) {
     static const uint32_t starts[] = {10, 24, 38, 52};
     for (int r = 0; r < 4; ++r) {
         const size_t length = std::char_traits<char>::length(rows[r]);
-        if (code >= starts[r] && code < starts[r] + length) return WPARAM(rows[r][code - starts[r]]);
+        if (code >= starts[r] && code < starts[r] + length)
+            return WPARAM(rows[r][code - starts[r]]);
     }
     switch (code) {
     case 20: // - _

@@ -243,7 +243,8 @@ TEST(WindowHost, KeysTabAndLosingTheKeyboardToAnotherApplication) {
     Recorder top, first, second;
     HWND h = top.Create(0, 0, 0, 80, 60);
     HWND a = first.Create(h, 0, 0, 30, 30), b = second.Create(h, 40, 0, 30, 30);
-    for (HWND c : {a, b}) SetWindowLongPtr(c, GWL_STYLE, GetWindowLongPtr(c, GWL_STYLE) | WS_TABSTOP);
+    for (HWND c : {a, b})
+        SetWindowLongPtr(c, GWL_STYLE, GetWindowLongPtr(c, GWL_STYLE) | WS_TABSTOP);
     TWindowHost host(h);
     host.Show();
     QWidget* w = HostWidget();
