@@ -59,7 +59,8 @@ public:
             return;
         }
         case WM_CHAR:
-            if (m.WParam >= 0x20 && GetKeyState(VK_CONTROL) >= 0)
+            // Ctrl with a key is a command, not text; Ctrl+Alt (AltGr) types.
+            if (m.WParam >= 0x20 && (!Held(VK_CONTROL) || Held(VK_MENU)))
                 Replace(std::u16string(1, char16_t(m.WParam)));
             return;
         case WM_SETCURSOR:
