@@ -633,6 +633,9 @@ LRESULT DefWindowProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     }
     case WM_MOUSEWHEEL:
         return w->Parent ? SendMessage(w->Parent, msg, wp, lp) : 0;
+    case WM_CANCELMODE:
+        if (GetCapture() == wnd) ReleaseCapture();
+        return 0;
     case WM_NCHITTEST: {
         TPoint p{int(int16_t(LoWord(uintptr_t(lp)))), int(int16_t(HiWord(uintptr_t(lp))))};
         TPoint o = ScreenClientOrigin(wnd);
@@ -836,6 +839,12 @@ bool EnableWindow(HWND wnd, bool enable) {
     TWindowRec* w = Find(wnd);
     if (!w) return false;
     bool wasDisabled = w->Style & WS_DISABLED;
+    // A window being disabled ends its modes (capture, tracking) first.
+    if (!enable && !wasDisabled) {
+        SendMessage(wnd, WM_CANCELMODE, 0, 0);
+        w = Find(wnd);
+        if (!w) return false;
+    }
     if (enable)
         w->Style &= ~DWORD(WS_DISABLED);
     else
