@@ -14,6 +14,10 @@ selected() {
   p=$(pixels sel "$((left + 20))" "$((top + 2))" "$((left + width))" "$((top + 16))")
   [ "$(field "$p" dark)" -gt "$(field "$p" black)" ]
 }
+unselected() { ! selected; }
+clipboard_is() { [ "$(xclip -o -selection clipboard 2>/dev/null)" = "$1" ]; }
+# Waits (at most 3 s) until the command succeeds.
+within() { for _ in $(seq 30); do "$@" && return 0; sleep 0.1; done; return 1; }
 click 60 "$(row 0)"
 expect "^focus group 1 column 0$"
 xdotool mousemove "$((left + 200))" "$(row 3)"
@@ -26,25 +30,21 @@ selected || fail "the text is not selected when the editor opens"
 box_black() { shot box; field "$(pixels box "$((left + 20))" "$((top + 2))" "$((left + width))" "$((top + 16))")" black; }
 # Typing replaces the selected text.
 xdotool type --delay 30 "boiler"
-sleep 0.2
-selected && fail "typing left a selection"
+within unselected || fail "typing left a selection"
 # The caret blinks: the box alternates while nothing else happens.
 seen=""
 for _ in $(seq 12); do seen="$seen $(box_black)"; sleep 0.1; done
 [ "$(echo "$seen" | tr ' ' '\n' | sort -u | grep -c .)" -ge 2 ] || fail "no caret blinks in the box ($seen)"
 # Home and Shift+End select by keys; Ctrl+C copies to the desktop's clipboard.
 xdotool key Home shift+End
-sleep 0.2
-selected || fail "Shift+End selected nothing"
+within selected || fail "Shift+End selected nothing"
 xdotool key ctrl+c
-sleep 0.2
-[ "$(xclip -o -selection clipboard)" = boiler ] || fail "Ctrl+C put \"$(xclip -o -selection clipboard)\" on the clipboard"
+within clipboard_is boiler || fail "Ctrl+C put \"$(xclip -o -selection clipboard)\" on the clipboard"
 # End, then Shift+Left selects backwards; typing replaces it.
 xdotool key End
 xdotool type --delay 30 " room"
 xdotool key shift+Left shift+Left shift+Left shift+Left
-sleep 0.2
-selected || fail "Shift+Left selected nothing"
+within selected || fail "Shift+Left selected nothing"
 xdotool type --delay 30 "site"
 # Text another program put on the clipboard pastes with Ctrl+V and Shift+Ins.
 printf ' flow' | xclip -selection clipboard
@@ -53,30 +53,27 @@ printf '!' | xclip -selection clipboard
 xdotool key shift+Insert
 # The box grows with the text, within the tree.
 xdotool type --delay 10 "wwwwwwwwwwwwwwwwwwww"
-sleep 0.2
+wide() { [ "$(box_width)" -gt $((opened + 100)) ]; }
+within wide
 grown=$(box_width)
 [ "$grown" -gt $((opened + 100)) ] && [ "$grown" -le "$width" ] || fail "the box is $grown wide for a long text (at first $opened)"
 # Ctrl+A selects all; Home ends the selection; a double click selects a word.
 xdotool key ctrl+a
-sleep 0.2
-selected || fail "Ctrl+A selected nothing"
+within selected || fail "Ctrl+A selected nothing"
 xdotool key Home
-sleep 0.2
-selected && fail "Home kept the selection"
+within unselected || fail "Home kept the selection"
 xdotool mousemove "$((left + 32))" "$y0" click --repeat 2 --delay 80 1
-sleep 0.2
-selected || fail "a double click selected no word"
+within selected || fail "a double click selected no word"
 xdotool type --delay 30 "hot "
 # A drag from the box's left selects; Shift+Del cuts it to the clipboard.
 xdotool mousemove "$((left + 24))" "$y0" mousedown 1
 glide "$((left + 24))" "$y0" "$((left + 50))" "$y0"
 xdotool mouseup 1
-sleep 0.2
-selected || fail "a drag selected nothing"
+within selected || fail "a drag selected nothing"
+clipboard_is '!' || fail "the clipboard does not hold what was put there"
 xdotool key shift+Delete
-sleep 0.2
-cut=$(xclip -o -selection clipboard)
-[ -n "$cut" ] || fail "Shift+Del cut nothing to the clipboard"
+within unselected || fail "Shift+Del left the selection"
+clipboard_is '!' && fail "Shift+Del cut nothing to the clipboard"
 # The I-beam over the box.
 expect_cursor "$((left + 60))" "$y0" "system 32513" "$arrow_shape" "over the editor"
 xdotool key Return
