@@ -115,8 +115,9 @@ void TBaseLazyTree::HandleMouseWheel(TMessage& m) {
         int fixed = FHeader->UseColumns() ? FHeader->Columns().VisibleFixedWidth() : 0;
         int average =
             FHeader->UseColumns() ? FHeader->Columns().AverageScrollWidth() : int(FIndent);
-        double step = (shift & ssCtrl) ? (client.Width() - fixed) * amount
-                                       : average * (pages ? 1.0 : double(lines)) * amount;
+        // The page setting pages sideways too (its lines value is no count).
+        double step = (shift & ssCtrl) || pages ? (client.Width() - fixed) * amount
+                                                : average * double(lines) * amount;
         int d = int(std::trunc(step));
         SetOffsetX(FOffsetX + (UseRightToLeftAlignment() ? -d : d));
     }

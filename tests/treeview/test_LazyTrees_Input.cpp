@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
 
 using namespace nuq;
@@ -848,13 +849,18 @@ TEST_F(AutoScroll, WheelScrollsLinesPagesOrSideways) {
     wheel(-120, MK_SHIFT);
     EXPECT_EQ(Tree->OffsetX(), std::max(-3 * 500, Tree->ClientRect().Width() - 1000));
     EXPECT_EQ(Tree->OffsetY(), -h);
-    // The desktop's lines a notch; its page setting scrolls a page.
+    // The desktop's lines a notch; its page setting scrolls a page, sideways too.
     for (unsigned lines : {5u, WHEEL_PAGESCROLL}) {
         SetWheelScrollLines(lines);
         Tree->SetOffsetY(0);
+        Tree->SetOffsetX(0);
         wheel(-120, 0);
         EXPECT_EQ(Tree->OffsetY(),
                   lines == WHEEL_PAGESCROLL ? -h : -5 * int(Tree->DefaultNodeHeight()));
+        wheel(-24, MK_SHIFT); // a fifth of a notch
+        const double fifth = -24 / 120.0;
+        EXPECT_EQ(Tree->OffsetX(), int(std::trunc(lines == WHEEL_PAGESCROLL ? ClientWidth() * fifth
+                                                                            : 500 * 5.0 * fifth)));
     }
     SetWheelScrollLines(3);
 }
