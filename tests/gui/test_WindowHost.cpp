@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPalette>
+#include <QStyleHints>
 #include <QTimer>
 #include <QWheelEvent>
 #include <QWidget>
@@ -298,6 +299,16 @@ TEST(WindowHost, KeysTabAndLosingTheKeyboardToAnotherApplication) {
     EXPECT_EQ(GetFocus(), a) << "the focus comes back where it was";
     SetKeyState(VK_SHIFT, false);
     DestroyWindow(h);
+}
+
+// The desktop's lines a wheel notch scrolls are the layer's, now and after a change.
+TEST(WindowHost, DesktopWheelLinesAreTheLayers) {
+    QStyleHints* hints = QGuiApplication::styleHints();
+    const int before = hints->wheelScrollLines();
+    EXPECT_EQ(GetWheelScrollLines(), unsigned(before));
+    hints->setWheelScrollLines(7);
+    EXPECT_EQ(GetWheelScrollLines(), 7u);
+    hints->setWheelScrollLines(before);
 }
 
 // The desktop's palette changing becomes the system colours (the classic ones
