@@ -1,5 +1,6 @@
 // Editing a caption of the string tree in place: a one-line editor over the
-// node's text; Enter hands the new text to the owner, Escape drops it.
+// node's text; Enter (or the focus going elsewhere) hands the new text to the
+// owner, Escape drops it.
 
 #include "treeview/LazyTrees.h"
 
