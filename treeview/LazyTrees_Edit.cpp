@@ -117,11 +117,11 @@ protected:
         c.FillRect({w - Margin, 1, w - 1, h - 1});
         c.Brush.Color = clWindowText;
         c.FrameRect({0, 0, w, h});
+        // The caret inverts what lies under it, so it shows over a selection too.
         if (CaretOn) {
             const int cx = x + c.TextWidth(Text.substr(0, Caret));
-            c.Pen.Color = clWindowText;
-            c.MoveTo(cx, 2);
-            c.LineTo(cx, h - 2);
+            if (cx >= Margin - 1 && cx < w - Margin + 1)
+                InvertRect(c.Handle(), {cx, 2, cx + 1, h - 2});
         }
     }
 
