@@ -26,6 +26,7 @@ public:
     std::weak_ptr<ILTEditLink> Link;
     bool Closing = false; // the link ends the edit itself: the focus leaving is no end
     int MinWidth = 0;     // the cell's width: the box grows from it with its text
+    bool Typed = false;   // the text changed: the box is as wide as it needs
 
     void SelectAll() {
         Anchor = 0;
@@ -184,6 +185,7 @@ private:
     void Changed(bool text) {
         CaretOn = HandleAllocated() && GetFocus() == WindowHandle();
         if (CaretOn) SetTimer(WindowHandle(), BlinkTimer, BlinkMs);
+        Typed |= text;
         if (text)
             Fit();
         else
@@ -346,10 +348,14 @@ public:
     TRect GetBounds() override { return Edit ? Edit->BoundsRect() : TRect{}; }
     void SetBounds(const TRect& r) override {
         if (!Edit) return;
-        // The cell the tree gives; typing widens the box from there.
+        // The cell the tree gives; typing widens the box from there, and a box
+        // widened so keeps its width when the cell moves (a scroll).
         Edit->MinWidth = r.Right - r.Left;
         Edit->SetBounds(r.Left, r.Top, r.Right - r.Left, r.Bottom - r.Top);
-        Edit->KeepCaretInView();
+        if (Edit->Typed)
+            Edit->Fit();
+        else
+            Edit->KeepCaretInView();
     }
 
 private:

@@ -776,6 +776,9 @@ TEST_F(CaptionEditing, TheEditorEditsAsATextBoxDoes) {
     TRect client = Tree->ClientRect();
     MapWindowPoints(Wnd, 0, reinterpret_cast<TPoint*>(&client), 2);
     EXPECT_LE(after.Right, client.Right);
+    Tree->UpdateEditBounds(); // the cell laid out again (a scroll): the box keeps its width
+    GetWindowRect(editor, before);
+    EXPECT_EQ(before.Width(), after.Width());
     SetFocus(0);
     EXPECT_FALSE(Tree->IsEditing());
     EXPECT_EQ(stored, std::u16string(200, u'w'));
