@@ -80,4 +80,13 @@ xdotool key Return
 expect "^edited group 1 column 0 \".*site flow!wwwwwwwwwwwwwwwwwwww\"$"
 grep -q "^edited group 1 column 0 \"hot site" "$log" && fail "Shift+Del cut nothing from the text"
 expect_fresh "an edit"
+# A click elsewhere ends an edit keeping its text, and the click goes on to its row.
+xdotool key F2
+within selected || fail "F2 again shows no selected text"
+xdotool type --delay 30 "north"
+mark=$(lines)
+click 60 "$(row 3)"
+expect_after "$mark" '^edited group 1 column 0 "north"$'
+expect_after "$mark" "^focus item 1.3 column 0$"
+expect_fresh "an edit ended by a click elsewhere"
 stop_demo
