@@ -351,12 +351,18 @@ struct TimerQueue {
         return *armed;
     }
     static inline uint64_t NextSeq = 0;
+    static std::function<void()>& ArmedHook() {
+        static auto* hook = new std::function<void()>;
+        return *hook;
+    }
 
     static void Arm(TTimer* t, uint64_t due) {
+        const bool first = due < NextDue();
         t->Due = due;
         t->Seq = ++NextSeq;
         t->Armed = true;
         Armed().emplace(std::make_pair(t->Due, t->Seq), t);
+        if (first && ArmedHook()) ArmedHook()();
     }
     static void Disarm(TTimer* t) {
         if (!t->Armed) return;
@@ -808,6 +814,10 @@ int64_t MsToNextTimer() {
     if (due == Never) return -1;
     uint64_t now = Ticks64();
     return due <= now ? 0 : int64_t(std::min<uint64_t>(due - now, INT_MAX));
+}
+
+void SetTimerArmedHook(std::function<void()> hook) {
+    TimerQueue::ArmedHook() = std::move(hook);
 }
 
 bool FdWatchesActive() {

@@ -172,6 +172,10 @@ void SetIdleCheck(std::function<bool()> quiet);
 int LoopWakeFd();
 void ClearLoopWake();
 int64_t MsToNextTimer();
+// Called on the main thread when a timer is armed to fire before every other
+// armed one, so that such a back end shortens its wait (a timer set from the
+// other loop's own events would wait for the next pass otherwise).
+void SetTimerArmedHook(std::function<void()> hook);
 bool FdWatchesActive();
 // A descriptor that is readable while a watched descriptor is ready; a watch
 // that cannot be waited on (a closed descriptor, a plain file) keeps the

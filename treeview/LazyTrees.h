@@ -709,7 +709,6 @@ public:
     // F1: the help context of the focused node or, asked up its parents, of one of them;
     // 0 leaves the tree's own HelpContext.
     std::function<void(TBaseLazyTree&, PLazyNode, TColumnIndex, int&)> OnGetHelpContext;
-    int HelpContext = 0;
     // The menu a right click shows when set (the framework's); else the owner's through
     // OnGetPopupMenu.
     TPopupMenu* PopupMenu = nullptr;

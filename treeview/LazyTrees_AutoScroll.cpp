@@ -13,8 +13,6 @@ namespace nuq {
 
 namespace {
 
-// Lines per wheel notch: the desktop's usual setting.
-constexpr int WheelScrollLines = 3;
 // Pixels around the panning anchor that do not scroll.
 constexpr int PanningDeadZone = 8;
 
@@ -107,16 +105,19 @@ void TBaseLazyTree::HandleMouseWheel(TMessage& m) {
     m.Result = 1;
     const double amount = delta / 120.0;
     const TRect client = ClientRect();
+    const unsigned lines = GetWheelScrollLines();
+    const bool pages = lines == WHEEL_PAGESCROLL;
     if (client.Height() < RangeY() && !(shift & ssShift)) {
-        double step = (shift & ssCtrl) ? client.Height() * amount
-                                       : WheelScrollLines * amount * double(FDefaultNodeHeight);
+        double step = (shift & ssCtrl) || pages ? client.Height() * amount
+                                                : lines * amount * double(FDefaultNodeHeight);
         SetOffsetY(FOffsetY + int(std::trunc(step)));
     } else {
         int fixed = FHeader->UseColumns() ? FHeader->Columns().VisibleFixedWidth() : 0;
         int average =
             FHeader->UseColumns() ? FHeader->Columns().AverageScrollWidth() : int(FIndent);
-        double step = (shift & ssCtrl) ? (client.Width() - fixed) * amount
-                                       : average * WheelScrollLines * amount;
+        // The page setting pages sideways too (its lines value is no count).
+        double step = (shift & ssCtrl) || pages ? (client.Width() - fixed) * amount
+                                                : average * double(lines) * amount;
         int d = int(std::trunc(step));
         SetOffsetX(FOffsetX + (UseRightToLeftAlignment() ? -d : d));
     }

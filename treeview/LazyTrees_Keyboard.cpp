@@ -412,12 +412,12 @@ void TBaseLazyTree::PopupMenuAtFocus() {
 }
 
 // F1: the help context of the focused node or its nearest ancestor that has one,
-// else the tree's own.
+// else the tree's own, else the nearest of the controls it lies within.
 void TBaseLazyTree::ShowHelpForFocus() {
     int context = 0;
     for (PLazyNode run = FFocusedNode; run && run != FRoot && context == 0; run = run->Parent)
         OnGetHelpContext(*this, run, FFocusedColumn, context);
-    if (context == 0) context = HelpContext;
+    for (TControl* c = this; c && context == 0; c = c->Parent()) context = c->HelpContext;
     if (context != 0) Application().HelpContext(context);
 }
 

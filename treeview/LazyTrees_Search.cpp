@@ -67,8 +67,8 @@ void TBaseLazyTree::SearchFor(char16_t c) {
         FLastSearchNode = found;
         SetFocusedNode(found);
         AddToSelection(found);
-    } else if (origin) {
-        Beep(); // nothing begins with what was typed
+    } else if (start) {
+        Beep(); // nothing begins with what was typed from where the search began
     }
 }
 

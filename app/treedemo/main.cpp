@@ -13,6 +13,7 @@
 // window afresh ("repaint done"), "quit" ends it, and so does the end of the
 // input.
 
+#include "platform/Cp1251.h"
 #include "platform/EventLoop.h"
 #include "platform/gui/WindowHost.h"
 #include "treeview/LazyTrees.h"
@@ -32,9 +33,10 @@ namespace {
 constexpr uint32_t Groups = 1000, ItemsPerGroup = 999;
 
 const char* const Usage =
-    "usage: nuq-treedemo [--screenshot FILE]\n"
+    "usage: nuq-treedemo [--screenshot FILE] [--russian]\n"
     "Shows a tree of 1,000,000 nodes in a window and logs what happens in it.\n"
     "  --screenshot FILE  saves the window as PNG and exits instead of showing it\n"
+    "  --russian          Russian captions (\"Котельная 1\", \"т.1.1\") in the first column\n"
     "  --help             prints this text\n"
     "Input lines: \"cursor\" prints the cursor shown now, \"layout\" the tree's\n"
     "client size and header height, \"repaint\" paints the window afresh; \"quit\"\n"
@@ -55,15 +57,6 @@ std::string NodeName(TBaseLazyTree& tree, PLazyNode node) {
            std::to_string(node->Index + 1);
 }
 
-// Captions changed by editing; the others are made from the node's place.
-std::map<PLazyNode, std::u16string> edited;
-
-// The caption a person sees: an edited one, or the one made from its place.
-std::string Caption(TBaseLazyTree& tree, PLazyNode node) {
-    auto it = edited.find(node);
-    return it != edited.end() ? Narrow(it->second) : NodeName(tree, node);
-}
-
 std::string CursorName(HCURSOR c) {
     if (!c) return "arrow";
     switch (c->SystemId) {
@@ -80,6 +73,28 @@ std::string CursorName(HCURSOR c) {
     default:
         return "system " + std::to_string(c->SystemId);
     }
+}
+
+// Captions changed by editing; the others are made from the node's place.
+std::map<PLazyNode, std::u16string> edited;
+bool russian = false; // boiler rooms and their measuring points ("т.") in Russian
+
+std::u16string PlaceCaption(TBaseLazyTree& tree, PLazyNode node) {
+    if (!russian) return U16(NodeName(tree, node));
+    if (tree.GetNodeLevel(node) == 0)
+        return Utf8ToUtf16("Котельная " + std::to_string(node->Index + 1));
+    return Utf8ToUtf16("т." + std::to_string(node->Parent->Index + 1) + "." +
+                       std::to_string(node->Index + 1));
+}
+
+// The caption a person sees: an edited one, or the one made from its place.
+std::u16string ShownCaption(TBaseLazyTree& tree, PLazyNode node) {
+    auto it = edited.find(node);
+    return it != edited.end() ? it->second : PlaceCaption(tree, node);
+}
+
+std::string Caption(TBaseLazyTree& tree, PLazyNode node) {
+    return Utf16ToUtf8(ShownCaption(tree, node));
 }
 
 class TDemoForm : public TCustomControl {
@@ -166,8 +181,7 @@ void SetUpTree(TLazyStringTree& tree, TPopupMenu* headerMenu) {
         bool group = t.GetNodeLevel(node) == 0;
         switch (column) {
         case 0: {
-            auto it = edited.find(node);
-            text = it != edited.end() ? it->second : U16(NodeName(t, node));
+            text = ShownCaption(t, node);
             break;
         }
         case 1:
@@ -266,6 +280,10 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--help") == 0) {
             std::cout << Usage;
             return 0;
+        }
+        if (std::strcmp(argv[i], "--russian") == 0) {
+            russian = true;
+            continue;
         }
         if (std::strcmp(argv[i], "--screenshot") == 0 && i + 1 < argc) {
             screenshot = argv[++i];

@@ -71,4 +71,14 @@ bool SetSystemClipboardData(const std::vector<std::pair<std::string, std::string
     return true;
 }
 
+bool GetForeignSystemClipboardText(std::string& utf8) {
+    if (!SystemClipboardAvailable()) return false;
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (clipboard->ownsClipboard()) return false;
+    const QMimeData* data = clipboard->mimeData(QClipboard::Clipboard);
+    if (!data || !data->hasText()) return false;
+    utf8 = data->text().toStdString();
+    return true;
+}
+
 } // namespace nuq

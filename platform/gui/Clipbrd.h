@@ -47,5 +47,8 @@ std::string GetClipboardFormatName(WORD format);
 // ("text/plain", "text/html", ...) replace what it held. False without a display.
 bool SystemClipboardAvailable();
 bool SetSystemClipboardData(const std::vector<std::pair<std::string, std::string>>& mimeData);
+// The desktop clipboard's text (UTF-8) when another program put it there;
+// false when it holds none, holds ours, or there is no display.
+bool GetForeignSystemClipboardText(std::string& utf8);
 
 } // namespace nuq

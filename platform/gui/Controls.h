@@ -94,6 +94,7 @@ public:
     TBiDiMode BiDiMode = bdLeftToRight;
     unsigned ControlState = 0;
     unsigned ControlStyle = csCaptureMouse | csClickEvents | csSetCaption | csDoubleClicks;
+    int HelpContext = 0; // the help topic for this control and those within it (0: none)
 
     // The replaceable entry for messages; WndProc unless someone replaced it.
     std::function<void(TMessage&)> WindowProc;

@@ -309,6 +309,35 @@ HRESULT OleIsCurrentClipboard(const IDataObject* data) {
     return data && c.Data.get() == data ? S_OK : S_FALSE;
 }
 
+void SetClipboardText(const std::u16string& text) {
+    std::string bytes;
+    for (char16_t c : text) {
+        bytes.push_back(char(c & 0xFF));
+        bytes.push_back(char(c >> 8));
+    }
+    bytes.append(2, '\0');
+    auto data = std::make_shared<TFlushedData>();
+    TFormatEtc format;
+    format.cfFormat = CF_UNICODETEXT;
+    data->Add(format, bytes);
+    OleSetClipboard(data);
+}
+
+std::u16string GetClipboardText() {
+    std::string utf8;
+    if (GetForeignSystemClipboardText(utf8)) return Utf8ToUtf16(utf8);
+    std::shared_ptr<IDataObject> data;
+    OleGetClipboard(data);
+    if (!data) return {};
+    std::string bytes;
+    TFormatEtc format;
+    format.cfFormat = CF_UNICODETEXT;
+    if (FetchBytes(*data, format, bytes)) return Utf8ToUtf16(Utf16BytesToUtf8(bytes));
+    format.cfFormat = CF_TEXT;
+    if (FetchBytes(*data, format, bytes)) return Utf8ToUtf16(Cp1251ToUtf8(CutAtZero(bytes)));
+    return {};
+}
+
 HRESULT OleInitialize() {
     return S_OK;
 }

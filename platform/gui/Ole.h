@@ -178,6 +178,10 @@ HRESULT OleGetClipboard(std::shared_ptr<IDataObject>& data); // S_OK with null w
 // Renders every format of the held object into global memory and lets the object go.
 HRESULT OleFlushClipboard();
 HRESULT OleIsCurrentClipboard(const IDataObject* data); // S_OK or S_FALSE
+// Plain text on the clipboard (as CF_UNICODETEXT and so on the desktop's);
+// read back from the desktop's when another program put text there last.
+void SetClipboardText(const std::u16string& text);
+std::u16string GetClipboardText();
 
 // The thread's OLE initialisation; always succeeds here.
 HRESULT OleInitialize();

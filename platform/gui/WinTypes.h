@@ -227,6 +227,14 @@ enum : int {
     VK_F2 = 0x71,
 };
 
+// Answers of WM_GETDLGCODE: the keys a window keeps from the focus moves.
+enum : LRESULT {
+    DLGC_WANTARROWS = 0x01,
+    DLGC_WANTTAB = 0x02,
+    DLGC_WANTALLKEYS = 0x04,
+    DLGC_WANTCHARS = 0x80
+};
+
 // Hit-test answers of WM_NCHITTEST.
 enum : LRESULT {
     HTERROR = -2,
@@ -330,5 +338,11 @@ enum : int {
     SM_CYMENUCHECK = 72,
 };
 int GetSystemMetrics(int index);
+
+// Lines a wheel notch scrolls, as the desktop sets it (3 until a host says);
+// WHEEL_PAGESCROLL: a page a notch.
+inline constexpr unsigned WHEEL_PAGESCROLL = 0xFFFFFFFFu;
+unsigned GetWheelScrollLines();
+void SetWheelScrollLines(unsigned lines);
 
 } // namespace nuq

@@ -16,6 +16,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <QStyleHints>
 #include <QTimer>
 #include <QWheelEvent>
 #include <QWidget>
@@ -42,14 +43,20 @@ public:
         connect(Watches, &QSocketNotifier::activated, this, [this] { Pass(); });
         Timer.setSingleShot(true);
         connect(&Timer, &QTimer::timeout, this, [this] { Pass(); });
+        SetTimerArmedHook([this] { Schedule(); });
         // The first pass runs inside the toolkit's loop, so that a quit it asks for ends it.
         Timer.start(0);
     }
 
 private:
     void Pass() {
+        FirstPassDue = false;
         ClearLoopWake();
         ProcessMessages();
+        Schedule();
+    }
+    void Schedule() {
+        if (FirstPassDue) return; // it schedules what follows
         int64_t next = MsToNextTimer();
         if (next >= 0)
             Timer.start(int(next));
@@ -59,6 +66,7 @@ private:
     QSocketNotifier* Notifier;
     QSocketNotifier* Watches;
     QTimer Timer;
+    bool FirstPassDue = true;
 };
 
 TLoopDriver* driver = nullptr;
@@ -99,6 +107,7 @@ WPARAM VirtualKey(int key) {
     case Qt::Key_Backspace:
         return 0x08;
     case Qt::Key_Tab:
+    case Qt::Key_Backtab: // Shift+Tab: the Shift comes with the key state
         return 0x09;
     case Qt::Key_Return:
     case Qt::Key_Enter:
@@ -107,6 +116,8 @@ WPARAM VirtualKey(int key) {
         return 0x10;
     case Qt::Key_Control:
         return 0x11;
+    case Qt::Key_Alt:
+        return 0x12;
     case Qt::Key_Escape:
         return 0x1B;
     case Qt::Key_Space:
@@ -149,6 +160,56 @@ WPARAM VirtualKey(int key) {
         if (key >= Qt::Key_F1 && key <= Qt::Key_F12) return WPARAM(0x70 + key - Qt::Key_F1);
         return 0;
     }
+}
+
+// The main block's keys by their place on the keyboard (the X server's key
+// code, a Linux input code + 8), as the desktop the key codes come from
+// names them whatever the layout: a Cyrillic letter comes as the Latin
+// letter on its key, punctuation as the OEM key it sits on.
+WPARAM VirtualKeyAt(uint32_t code) {
+    static const char* const rows[] = {"1234567890", "QWERTYUIOP", "ASDFGHJKL", "ZXCVBNM"};
+    static const uint32_t starts[] = {10, 24, 38, 52};
+    for (int r = 0; r < 4; ++r) {
+        const size_t length = std::char_traits<char>::length(rows[r]);
+        if (code >= starts[r] && code < starts[r] + length)
+            return WPARAM(rows[r][code - starts[r]]);
+    }
+    switch (code) {
+    case 20: // - _
+        return 0xBD;
+    case 21: // = +
+        return 0xBB;
+    case 34: // [ {
+        return 0xDB;
+    case 35: // ] }
+        return 0xDD;
+    case 47: // ; :
+        return 0xBA;
+    case 48: // ' "
+        return 0xDE;
+    case 49: // ` ~
+        return 0xC0;
+    case 51: // backslash |
+        return 0xDC;
+    case 59: // , <
+        return 0xBC;
+    case 60: // . >
+        return 0xBE;
+    case 61: // / ?
+        return 0xBF;
+    case 94: // the extra key left of Z
+        return 0xE2;
+    default:
+        return 0;
+    }
+}
+
+// Every key that types something gets a key code: its own, the one of its
+// place, or else the code of a key that stands for a typed character alone.
+WPARAM VirtualKey(const QKeyEvent& e) {
+    if (WPARAM vk = VirtualKey(e.key())) return vk;
+    if (WPARAM vk = VirtualKeyAt(e.nativeScanCode())) return vk;
+    return e.text().isEmpty() ? 0 : 0xE7;
 }
 
 QCursor ToQtCursor(HCURSOR c) {
@@ -365,8 +426,25 @@ protected:
         if (Within(GetFocus())) return;
         SetFocus(Within(LastFocus) ? LastFocus : Wnd);
     }
-    void focusOutEvent(QFocusEvent*) override {
+    void focusOutEvent(QFocusEvent* e) override {
         if (Within(GetFocus())) LastFocus = GetFocus();
+        // Another application took the keyboard: our window is deactivated,
+        // its modes end and the focused window learns it lost the focus.
+        if (e->reason() == Qt::ActiveWindowFocusReason && Within(GetFocus())) {
+            HWND capture = GetCapture();
+            if (Within(capture)) {
+                SendMessage(capture, WM_CANCELMODE, 0, 0);
+                if (GetCapture() == capture) ReleaseCapture();
+            }
+            if (IsWindow(LastFocus) && LastFocus != capture)
+                SendMessage(LastFocus, WM_CANCELMODE, 0, 0);
+            SetFocus(0);
+            // A window that went with the focus (an editor that ended) leaves
+            // it to the nearest window around it that stays.
+            while (IsWindow(LastFocus) && !IsWindowVisible(LastFocus) &&
+                   Within(GetParent(LastFocus)))
+                LastFocus = GetParent(LastFocus);
+        }
     }
     void mousePressEvent(QMouseEvent* e) override {
         Mouse(e, e->button() == Qt::RightButton    ? WM_RBUTTONDOWN
@@ -397,6 +475,8 @@ protected:
         DeliverWheel(ScreenPoint(e->position().toPoint()), e->angleDelta().y(),
                      KeyFlags(e->buttons(), e->modifiers()));
     }
+    // Tab is a key like the others: the layer decides whether it moves the focus.
+    bool focusNextPrevChild(bool) override { return false; }
     void keyPressEvent(QKeyEvent* e) override { Key(e, true); }
     void keyReleaseEvent(QKeyEvent* e) override { Key(e, false); }
 
@@ -416,7 +496,7 @@ private:
         KeyFlags({}, e->modifiers());
         WPARAM ch =
             !e->text().isEmpty() && e->text()[0].unicode() >= 0x20 ? e->text()[0].unicode() : 0;
-        DeliverKey(target, down ? WM_KEYDOWN : WM_KEYUP, VirtualKey(e->key()), ch);
+        DeliverKey(target, down ? WM_KEYDOWN : WM_KEYUP, VirtualKey(*e), ch);
     }
     bool Within(HWND h) const {
         for (; h && IsWindow(h); h = GetParent(h))
@@ -498,6 +578,10 @@ void InitGuiApplication(int& argc, char** argv) {
     HostHooks().HideMenu = HideMenu;
     HostHooks().Beep = [] { QApplication::beep(); };
     HostHooks().WindowsChanged = ScheduleRefresh;
+    // The wheel scrolls as many lines a notch as the desktop says, now and after a change.
+    SetWheelScrollLines(unsigned(std::max(1, QGuiApplication::styleHints()->wheelScrollLines())));
+    QObject::connect(QGuiApplication::styleHints(), &QStyleHints::wheelScrollLinesChanged,
+                     [](int lines) { SetWheelScrollLines(unsigned(std::max(1, lines))); });
     if (QScreen* s = QGuiApplication::primaryScreen()) {
         // The work area that restored forms are kept within is this screen's.
         SetScreenSize(s->geometry().width(), s->geometry().height());

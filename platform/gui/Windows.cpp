@@ -61,6 +61,18 @@ COLORREF ColorToRGB(TColor color) {
     return COLORREF(color) & 0xFFFFFF;
 }
 
+namespace {
+std::atomic<unsigned> wheelScrollLines{3};
+} // namespace
+
+unsigned GetWheelScrollLines() {
+    return wheelScrollLines.load();
+}
+
+void SetWheelScrollLines(unsigned lines) {
+    wheelScrollLines.store(lines);
+}
+
 int GetSystemMetrics(int index) {
     switch (index) {
     case SM_CXVSCROLL:
@@ -646,6 +658,9 @@ LRESULT DefWindowProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     }
     case WM_MOUSEWHEEL:
         return w->Parent ? SendMessage(w->Parent, msg, wp, lp) : 0;
+    case WM_CANCELMODE:
+        if (GetCapture() == wnd) ReleaseCapture();
+        return 0;
     case WM_NCHITTEST: {
         TPoint p{int(int16_t(LoWord(uintptr_t(lp)))), int(int16_t(HiWord(uintptr_t(lp))))};
         TPoint o = ScreenClientOrigin(wnd);
@@ -872,6 +887,12 @@ bool EnableWindow(HWND wnd, bool enable) {
     TWindowRec* w = Find(wnd);
     if (!w) return false;
     bool wasDisabled = w->Style & WS_DISABLED;
+    // A window being disabled ends its modes (capture, tracking) first.
+    if (!enable && !wasDisabled) {
+        SendMessage(wnd, WM_CANCELMODE, 0, 0);
+        w = Find(wnd);
+        if (!w) return false;
+    }
     if (enable)
         w->Style &= ~DWORD(WS_DISABLED);
     else
@@ -1445,6 +1466,37 @@ HWND SetModalKeyWindow(HWND wnd) {
     return std::exchange(t.ModalKeys, wnd);
 }
 
+namespace {
+
+// The window's tab stops that can take the focus, in the order of the tree of windows.
+void CollectTabStops(HWND wnd, std::vector<HWND>& stops) {
+    for (HWND c : GetChildWindows(wnd)) {
+        if (!IsWindowVisible(c) || !IsWindowEnabled(c)) continue;
+        if (GetWindowLongPtr(c, GWL_STYLE) & WS_TABSTOP) stops.push_back(c);
+        CollectTabStops(c, stops);
+    }
+}
+
+// Tab (and Shift+Tab) moves the focus to the next (previous) tab stop of the
+// top-level window, unless the focused window wants the key (its dialog code).
+bool TabMovesFocus(HWND wnd, UINT msg, WPARAM vk) {
+    if (vk != VK_TAB || GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0) return false;
+    if (SendMessage(wnd, WM_GETDLGCODE, vk, 0) & (DLGC_WANTTAB | DLGC_WANTALLKEYS)) return false;
+    if (msg != WM_KEYDOWN) return true;
+    HWND top = wnd;
+    while (GetParent(top)) top = GetParent(top);
+    std::vector<HWND> stops;
+    CollectTabStops(top, stops);
+    auto at = std::find(stops.begin(), stops.end(), wnd);
+    if (stops.empty()) return true;
+    size_t i = at == stops.end() ? 0 : size_t(at - stops.begin());
+    i = GetKeyState(VK_SHIFT) < 0 ? (i + stops.size() - 1) % stops.size() : (i + 1) % stops.size();
+    SetFocus(stops[i]);
+    return true;
+}
+
+} // namespace
+
 void DeliverKey(HWND wnd, UINT msg, WPARAM vk, WPARAM ch) {
     HWND modal = 0;
     {
@@ -1457,6 +1509,7 @@ void DeliverKey(HWND wnd, UINT msg, WPARAM vk, WPARAM ch) {
         if (vk) SendMessage(modal, msg, vk, 0);
         return;
     }
+    if (IsWindow(wnd) && TabMovesFocus(wnd, msg, vk)) return;
     if (vk) SendMessage(wnd, msg, vk, 0);
     if (msg == WM_KEYDOWN && ch && IsWindow(wnd)) SendMessage(wnd, WM_CHAR, ch, 0);
 }

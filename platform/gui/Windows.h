@@ -238,7 +238,9 @@ void DeliverWheel(TPoint screen, int delta, WPARAM keys);
 // A real key going down or up (WM_KEYDOWN or WM_KEYUP with the virtual key
 // Vk, 0 for none), with the character Ch it types (0 for none) as WM_CHAR
 // after a down: to Wnd (the focused window), or while a modal loop reads the
-// keys itself, only the key, to that loop's window.
+// keys itself, only the key, to that loop's window. Tab moves the focus to
+// the next tab stop (Shift+Tab: the previous) of the top-level window unless
+// the focused window's WM_GETDLGCODE asks for the Tab key.
 void DeliverKey(HWND wnd, UINT msg, WPARAM vk, WPARAM ch);
 // A modal loop that reads the keys itself names its window here while it
 // runs (0 when it ends); answers the one named before.

@@ -169,3 +169,5 @@ expect_offset() {
   for _ in $(seq 100); do [ "$(offset)" = "$1" ] && return 0; sleep 0.1; done
   fail "the offset is $(offset), not $1"
 }
+# The colour of a fresh picture at $1 pixels right of the rows' left edge in row $2.
+colour_at() { shot at; colour at "$((left + $1))" "$(row "$2")"; }

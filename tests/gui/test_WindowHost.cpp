@@ -7,8 +7,10 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPalette>
+#include <QStyleHints>
 #include <QTimer>
 #include <QWheelEvent>
 #include <QWidget>
@@ -41,6 +43,7 @@ const auto* const guiEnvironment = ::testing::AddGlobalTestEnvironment(new TGuiE
 struct Recorder {
     std::vector<TMessage> Msgs;
     TColor Fill = clBlue;
+    LRESULT DlgCode = 0; // the answer to WM_GETDLGCODE
     HWND Create(HWND parent, int x, int y, int w, int h) {
         TCreateParams p;
         p.Style = (parent ? DWORD(WS_CHILD) : 0u) | WS_VISIBLE;
@@ -51,6 +54,7 @@ struct Recorder {
         p.Parent = parent;
         p.Proc.Call = [this](HWND wnd, UINT msg, WPARAM wp, LPARAM lp) -> LRESULT {
             Msgs.push_back({msg, wp, lp, 0});
+            if (msg == WM_GETDLGCODE) return DlgCode;
             if (msg == WM_ERASEBKGND) {
                 HBRUSH b = CreateSolidBrush(COLORREF(Fill));
                 TRect r;
@@ -95,6 +99,24 @@ TEST(QtLoop, PostedCallsAndWindowTimersRunInsideTheToolkitsLoop) {
     EXPECT_EQ(ranOn, std::this_thread::get_id());
     ASSERT_NE(r.Last(WM_TIMER), nullptr);
     EXPECT_EQ(r.Last(WM_TIMER)->WParam, 3u);
+    DestroyWindow(h);
+}
+
+// A timer set while the toolkit handles an event of its own (a key, a click)
+// fires in time: no pass of our loop has to come first.
+TEST(QtLoop, TimerSetFromTheToolkitsOwnEventFires) {
+    Recorder r;
+    HWND h = r.Create(0, 0, 0, 50, 50);
+    QTimer::singleShot(3000, [] { QCoreApplication::quit(); }); // a safety net only
+    QTimer::singleShot(20, [h] { SetTimer(h, 5, 5); });
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if (r.Last(WM_TIMER)) QCoreApplication::quit();
+    });
+    check.start(1);
+    RunGuiApplication();
+    ASSERT_NE(r.Last(WM_TIMER), nullptr);
+    EXPECT_EQ(r.Last(WM_TIMER)->WParam, 5u);
     DestroyWindow(h);
 }
 
@@ -235,6 +257,80 @@ TEST(WindowHost, ReleasedButtonsFocusWheelAndCursorAsTheWindowsNeedThem) {
     SetCursor(nullptr);
     EXPECT_EQ(w->cursor().shape(), Qt::ArrowCursor);
     DestroyWindow(h);
+}
+
+// Every typed key comes with a key code (its own, its place's, or one for a
+// typed character); Tab moves the focus unless the focused window asks for
+// it; another application taking the keyboard ends our modes and focus.
+TEST(WindowHost, KeysTabAndLosingTheKeyboardToAnotherApplication) {
+    Recorder top, first, second;
+    HWND h = top.Create(0, 0, 0, 80, 60);
+    HWND a = first.Create(h, 0, 0, 30, 30), b = second.Create(h, 40, 0, 30, 30);
+    for (HWND c : {a, b})
+        SetWindowLongPtr(c, GWL_STYLE, GetWindowLongPtr(c, GWL_STYLE) | WS_TABSTOP);
+    TWindowHost host(h);
+    host.Show();
+    QWidget* w = HostWidget();
+    ASSERT_NE(w, nullptr);
+    SetFocus(a);
+    struct Typed {
+        int key;
+        uint32_t place; // the X server's key code
+        const char16_t* text;
+        WPARAM vk;
+    };
+    for (const Typed& t : {Typed{Qt::Key_Period, 60, u".", 0xBE}, Typed{0x0422, 57, u"т", 'N'},
+                           Typed{0x0416, 0, u"ж", 0xE7}, Typed{Qt::Key_A, 38, u"a", 'A'}}) {
+        first.Msgs.clear();
+        QKeyEvent key(QEvent::KeyPress, t.key, Qt::NoModifier, t.place, 0, 0,
+                      QString::fromUtf16(t.text));
+        QCoreApplication::sendEvent(w, &key);
+        ASSERT_NE(first.Last(WM_KEYDOWN), nullptr) << t.key;
+        EXPECT_EQ(first.Last(WM_KEYDOWN)->WParam, t.vk) << t.key;
+        ASSERT_NE(first.Last(WM_CHAR), nullptr) << t.key;
+        EXPECT_EQ(first.Last(WM_CHAR)->WParam, WPARAM(t.text[0])) << t.key;
+    }
+    auto tab = [&](bool shift) {
+        QKeyEvent key(QEvent::KeyPress, shift ? Qt::Key_Backtab : Qt::Key_Tab,
+                      shift ? Qt::ShiftModifier : Qt::NoModifier, "\t");
+        QCoreApplication::sendEvent(w, &key);
+    };
+    first.Msgs.clear();
+    tab(false);
+    EXPECT_EQ(GetFocus(), b);
+    EXPECT_EQ(first.Last(WM_KEYDOWN), nullptr);
+    tab(true);
+    EXPECT_EQ(GetFocus(), a) << "Shift+Tab goes back";
+    first.DlgCode = DLGC_WANTTAB;
+    tab(true);
+    EXPECT_EQ(GetFocus(), a);
+    ASSERT_NE(first.Last(WM_KEYDOWN), nullptr);
+    EXPECT_EQ(first.Last(WM_KEYDOWN)->WParam, WPARAM(VK_TAB));
+    EXPECT_LT(GetKeyState(VK_SHIFT), 0) << "Shift+Tab is Tab with Shift";
+
+    SetCapture(a);
+    first.Msgs.clear();
+    QFocusEvent out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QCoreApplication::sendEvent(w, &out);
+    EXPECT_NE(first.Last(WM_CANCELMODE), nullptr);
+    EXPECT_NE(first.Last(WM_KILLFOCUS), nullptr);
+    EXPECT_EQ(GetFocus(), HWND(0));
+    EXPECT_EQ(GetCapture(), HWND(0));
+    QFocusEvent in(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
+    QCoreApplication::sendEvent(w, &in);
+    EXPECT_EQ(GetFocus(), a) << "the focus comes back where it was";
+    SetKeyState(VK_SHIFT, false);
+    DestroyWindow(h);
+}
+
+// The desktop's lines a wheel notch scrolls are the layer's, now and after a change.
+TEST(WindowHost, DesktopWheelLinesAreTheLayers) {
+    QStyleHints* hints = QGuiApplication::styleHints();
+    const int before = hints->wheelScrollLines();
+    EXPECT_EQ(GetWheelScrollLines(), unsigned(before));
+    hints->setWheelScrollLines(7);
+    EXPECT_EQ(GetWheelScrollLines(), 7u);
+    hints->setWheelScrollLines(before);
 }
 
 // The desktop's palette changing becomes the system colours (the classic ones

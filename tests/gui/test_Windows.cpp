@@ -388,11 +388,15 @@ TEST(Windows, VisibilityEnablingAndHitTests) {
     ShowWindow(hp, SW_HIDE);
     EXPECT_EQ(WindowFromPoint({60, 60}), 0u);
     c.Msgs.clear();
-    EnableWindow(hc, false);
+    SetCapture(hc);
+    EnableWindow(hc, false); // ends its modes first: the capture goes
     EXPECT_FALSE(IsWindowEnabled(hc));
+    EXPECT_EQ(c.Count(WM_CANCELMODE), 1);
     EXPECT_EQ(c.Count(WM_ENABLE), 1);
+    EXPECT_EQ(GetCapture(), 0u);
     EnableWindow(hc, false);
     EXPECT_EQ(c.Count(WM_ENABLE), 1);
+    EXPECT_EQ(c.Count(WM_CANCELMODE), 1);
     EXPECT_EQ(SendMessage(hp, WM_NCHITTEST, 0, MakeLParam(50, 50)), LRESULT(HTCLIENT));
     DestroyWindow(hp);
 }

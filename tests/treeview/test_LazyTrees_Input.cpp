@@ -1,12 +1,14 @@
 // Hit testing, mouse and keyboard input, incremental search and caption
 // editing, driven by the messages a user's actions send to the tree window.
 
+#include "platform/gui/Ole.h"
 #include "treeview/LazyTrees.h"
 
 #include "platform/EventLoop.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
 
 using namespace nuq;
@@ -557,12 +559,17 @@ TEST_F(Search, NothingFoundBeepsAndF1AsksTheNodesUpwardsForHelp) {
     Tree->SetIncrementalSearch(isAll);
     struct Typed {
         const char16_t* text;
-        uint64_t beeps;
+        TLTSearchStart start;
+        uint64_t beeps; // only a search that had a node to start from beeps
     };
-    for (const Typed& t : {Typed{u"b", 0}, Typed{u"z", 1}}) {
+    for (const Typed& t : {Typed{u"b", ssFocusedNode, 0}, Typed{u"z", ssFocusedNode, 1},
+                           Typed{u"z", ssAlwaysStartOver, 0}}) {
+        Tree->IncrementalSearchStart = t.start;
         uint64_t before = BeepCount();
         Type(t.text);
         EXPECT_EQ(BeepCount() - before, t.beeps) << Name(Tree->FocusedNode());
+        AdvanceClock(Tree->IncrementalSearchTimeout);
+        ProcessMessages();
     }
 
     PLazyNode child = Tree->AddChild(n[1]);
@@ -573,22 +580,32 @@ TEST_F(Search, NothingFoundBeepsAndF1AsksTheNodesUpwardsForHelp) {
         shown.push_back(context);
         return true;
     };
+    // Without a context of the nodes' or the tree's, the controls it lies within give one.
+    auto form = NewComponent<TCustomControl>();
+    form->HelpContext = 9;
+    Tree->SetParent(form.get());
+    Wnd = Tree->Handle(); // a new parent makes a new window
     struct Case {
         bool handler;
         int parentContext; // what the focused node's parent answers
+        int treeContext;
         std::vector<int> shown;
     };
-    for (const Case& c : {Case{true, 42, {42}}, Case{true, 0, {7}}, Case{false, 42, {}}}) {
+    for (const Case& c : {Case{true, 42, 7, {42}}, Case{true, 0, 7, {7}}, Case{true, 0, 0, {9}},
+                          Case{false, 42, 7, {}}}) {
         shown.clear();
+        Tree->HelpContext = c.treeContext;
         Tree->OnGetHelpContext = nullptr;
         if (c.handler)
             Tree->OnGetHelpContext = [&](TBaseLazyTree&, PLazyNode node, TColumnIndex, int& h) {
                 if (node == n[1]) h = c.parentContext;
             };
         Key(VK_F1);
-        EXPECT_EQ(shown, c.shown) << c.handler << "/" << c.parentContext;
+        EXPECT_EQ(shown, c.shown) << c.handler << "/" << c.parentContext << "/" << c.treeContext;
     }
     Application().OnHelp = nullptr;
+    Tree->SetParent(nullptr);
+    Wnd = Tree->Handle();
 }
 
 TEST_F(Search, OneLetterCyclesTwoLettersExtendAndTheTimeOutStartsAfresh) {
@@ -664,7 +681,7 @@ TEST_F(CaptionEditing, F2OrAClickEditsEnterCommitsEscapeCancels) {
     for (char16_t c : std::u16string(u"xy")) SendMessage(editor, WM_CHAR, c, 0);
     SendMessage(editor, WM_KEYDOWN, VK_RETURN, 0);
     EXPECT_FALSE(Tree->IsEditing());
-    EXPECT_EQ(texts, (std::vector<std::string>{"a=axy"}));
+    EXPECT_EQ(texts, (std::vector<std::string>{"a=xy"})) << "typing replaces the text selected";
     EXPECT_EQ(GetFocus(), Wnd) << "the focus comes back to the tree";
 
     // A click on the focused, selected label edits after EditDelay.
@@ -684,6 +701,113 @@ TEST_F(CaptionEditing, F2OrAClickEditsEnterCommitsEscapeCancels) {
     };
     Key(VK_F2);
     EXPECT_FALSE(Tree->IsEditing()) << "the owner refused";
+}
+
+// The editor is a one-line text box: caret keys, Shift selections, the
+// clipboard keys, the mouse; losing the focus ends the edit keeping the text.
+TEST_F(CaptionEditing, TheEditorEditsAsATextBoxDoes) {
+    auto n = Nodes({u"alpha beta", u"b"});
+    Tree->TextWidth = 150; // the box is wider than the text: nothing scrolled
+    Tree->TreeOptions().SetMiscOptions(Tree->TreeOptions().MiscOptions() | toEditable);
+    std::u16string stored;
+    Tree->OnNewText = [&](TBaseLazyTree&, PLazyNode, TColumnIndex, const std::u16string& t) {
+        stored = t;
+    };
+    // Steps: a key with its shift state, typed text, or a click (x; negative: the right edge).
+    struct Step {
+        int vk;
+        TShiftState shift = 0;
+        const char16_t* text = nullptr;
+        UINT mouse = 0;
+        int x = 0;
+    };
+    auto key = [](int vk, TShiftState shift = 0) { return Step{vk, shift}; };
+    auto type = [](const char16_t* t) { return Step{0, 0, t}; };
+    auto mouse = [](UINT msg, int x) { return Step{0, 0, nullptr, msg, x}; };
+    struct Case {
+        std::vector<Step> steps;
+        const char16_t* text;
+        const char16_t* clipboard = nullptr;
+    };
+    const std::vector<Case> cases = {
+        {{type(u"x")}, u"x"},
+        {{key(VK_END), type(u"!")}, u"alpha beta!"},
+        {{key(VK_HOME), type(u"<")}, u"<alpha beta"},
+        {{key(VK_END), key(VK_LEFT), key(VK_LEFT), key(VK_BACK)}, u"alpha bta"},
+        {{key(VK_HOME), key(VK_DELETE)}, u"lpha beta"},
+        {{key(VK_HOME), key(VK_RIGHT, ssShift), key(VK_RIGHT, ssShift), key(VK_RIGHT, ssShift),
+          type(u"Z")},
+         u"Zha beta"},
+        {{key(VK_END), key(VK_LEFT, ssCtrl), key(VK_HOME, ssShift), key('C', ssCtrl)},
+         u"alpha beta",
+         u"alpha "},
+        {{key('A', ssCtrl), key('X', ssCtrl), key('V', ssCtrl), key('V', ssCtrl)},
+         u"alpha betaalpha beta",
+         u"alpha beta"},
+        {{key(VK_END), key(VK_LEFT, ssShift | ssCtrl), key(VK_DELETE, ssShift), key(VK_HOME),
+          key(VK_INSERT, ssShift)},
+         u"betaalpha ",
+         u"beta"},
+        {{mouse(WM_LBUTTONDOWN, 1), mouse(WM_LBUTTONUP, 1), type(u"<")}, u"<alpha beta"},
+        {{mouse(WM_LBUTTONDBLCLK, -4), type(u"gamma")}, u"alpha gamma"},
+        {{key(VK_END), mouse(WM_LBUTTONDOWN, 1), mouse(WM_MOUSEMOVE, -4), mouse(WM_LBUTTONUP, -4),
+          type(u"q")},
+         u"q"},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        Captions[n[0]] = u"alpha beta";
+        stored = u"(none)";
+        Tree->SetFocusedNode(n[0]);
+        Key(VK_F2);
+        ASSERT_TRUE(Tree->IsEditing());
+        HWND editor = GetFocus();
+        TRect box;
+        GetClientRect(editor, box);
+        for (const Step& step : c.steps) {
+            if (step.text) {
+                for (const char16_t* t = step.text; *t; ++t) SendMessage(editor, WM_CHAR, *t, 0);
+            } else if (step.mouse) {
+                const int x = step.x < 0 ? box.Width() + step.x : step.x;
+                WPARAM buttons = step.mouse == WM_LBUTTONUP ? WPARAM(0) : WPARAM(MK_LBUTTON);
+                SendMessage(editor, step.mouse, buttons, MakeLParam(x, 5));
+            } else {
+                SetKeyState(VK_SHIFT, step.shift & ssShift);
+                SetKeyState(VK_CONTROL, step.shift & ssCtrl);
+                SendMessage(editor, WM_KEYDOWN, WPARAM(step.vk), 0);
+                SetKeyState(VK_SHIFT, false);
+                SetKeyState(VK_CONTROL, false);
+            }
+        }
+        SendMessage(editor, WM_KEYDOWN, VK_RETURN, 0);
+        const std::u16string expected = c.text;
+        EXPECT_EQ(expected == u"alpha beta" ? u"(none)" : expected, stored) << "case " << i;
+        if (c.clipboard) {
+            EXPECT_EQ(GetClipboardText(), c.clipboard) << "case " << i;
+        }
+    }
+
+    // The I-beam over the box; the box grows with its text up to the tree's edge; the focus
+    // going elsewhere ends the edit with the text typed.
+    Tree->SetFocusedNode(n[0]);
+    Key(VK_F2);
+    HWND editor = GetFocus();
+    SendMessage(editor, WM_SETCURSOR, editor, MakeLParam(HTCLIENT, WM_MOUSEMOVE));
+    EXPECT_EQ(GetCursor(), LoadCursor(IDC_IBEAM));
+    TRect before, after;
+    GetWindowRect(editor, before);
+    for (int i = 0; i < 200; ++i) SendMessage(editor, WM_CHAR, u'w', 0);
+    GetWindowRect(editor, after);
+    EXPECT_GT(after.Width(), before.Width());
+    TRect client = Tree->ClientRect();
+    MapWindowPoints(Wnd, 0, reinterpret_cast<TPoint*>(&client), 2);
+    EXPECT_LE(after.Right, client.Right);
+    Tree->UpdateEditBounds(); // the cell laid out again (a scroll): the box keeps its width
+    GetWindowRect(editor, before);
+    EXPECT_EQ(before.Width(), after.Width());
+    SetFocus(0);
+    EXPECT_FALSE(Tree->IsEditing());
+    EXPECT_EQ(stored, std::u16string(200, u'w'));
 }
 
 // --- auto-scroll, wheel and panning ------------------------------------------------------------
@@ -754,6 +878,20 @@ TEST_F(AutoScroll, WheelScrollsLinesPagesOrSideways) {
     wheel(-120, MK_SHIFT);
     EXPECT_EQ(Tree->OffsetX(), std::max(-3 * 500, Tree->ClientRect().Width() - 1000));
     EXPECT_EQ(Tree->OffsetY(), -h);
+    // The desktop's lines a notch; its page setting scrolls a page, sideways too.
+    for (unsigned lines : {5u, WHEEL_PAGESCROLL}) {
+        SetWheelScrollLines(lines);
+        Tree->SetOffsetY(0);
+        Tree->SetOffsetX(0);
+        wheel(-120, 0);
+        EXPECT_EQ(Tree->OffsetY(),
+                  lines == WHEEL_PAGESCROLL ? -h : -5 * int(Tree->DefaultNodeHeight()));
+        wheel(-24, MK_SHIFT); // a fifth of a notch
+        const double fifth = -24 / 120.0;
+        EXPECT_EQ(Tree->OffsetX(), int(std::trunc(lines == WHEEL_PAGESCROLL ? ClientWidth() * fifth
+                                                                            : 500 * 5.0 * fifth)));
+    }
+    SetWheelScrollLines(3);
 }
 
 TEST_F(AutoScroll, MiddleButtonPansWithCursorsByDirection) {
@@ -856,6 +994,24 @@ TEST_F(KeyInput, KeypadKeysTabAndTheMenuKey) {
     Key(VK_TAB, ssShift);
     EXPECT_EQ(Tree->FocusedNode(), n[0]);
     EXPECT_EQ(Tree->FocusedColumn(), 1);
+    // A typed Tab reaches the tree only with WantTabs; else it moves on to the next control.
+    auto form = NewComponent<TCustomControl>();
+    auto next = NewComponent<TCustomControl>(form.get());
+    next->TabStop = true;
+    next->SetParent(form.get());
+    HWND nextWnd = next->Handle();
+    Tree->SetParent(form.get());
+    Wnd = Tree->Handle(); // a new parent makes a new window
+    for (bool want : {false, true}) {
+        Tree->WantTabs = want;
+        SetFocus(Wnd);
+        Tree->SetFocusedColumn(0);
+        DeliverKey(Wnd, WM_KEYDOWN, VK_TAB, 0);
+        EXPECT_EQ(GetFocus(), want ? Wnd : nextWnd) << want;
+        EXPECT_EQ(Tree->FocusedColumn(), want ? 1 : 0) << want;
+    }
+    Tree->SetParent(nullptr);
+    Wnd = Tree->Handle();
 
     // The menu key pops the menu up at the middle of the focused text.
     std::vector<std::string> asked;
