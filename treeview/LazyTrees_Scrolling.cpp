@@ -90,7 +90,15 @@ bool TBaseLazyTree::DoSetOffsetXY(TPoint value, unsigned options, const TRect* c
     GetCursorPos(pointer);
     if (HandleAllocated()) {
         MapWindowPoints(0, WindowHandle(), &pointer, 1);
-        if (ClientRect().Contains(pointer)) HandleHotTrack(pointer.X, pointer.Y);
+        if (ClientRect().Contains(pointer)) {
+            PLazyNode hot = FCurrentHotNode;
+            HandleHotTrack(pointer.X, pointer.Y);
+            // The cursor follows, as a move of the mouse would choose it; a
+            // capture (a drag, panning) keeps its own.
+            if (hot != FCurrentHotNode && !GetCapture())
+                SendMessage(WindowHandle(), WM_SETCURSOR, WPARAM(WindowHandle()),
+                            MakeLParam(HTCLIENT, WM_MOUSEMOVE));
+        }
     }
     DoScroll(dx, dy);
     return true;
