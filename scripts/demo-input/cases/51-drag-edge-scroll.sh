@@ -1,5 +1,6 @@
 # A node dragged to the tree's lower edge and held there still scrolls the
-# tree after the auto-scroll delay; held in the middle it scrolls no more.
+# tree after the auto-scroll delay; held in the middle it scrolls no more;
+# held at the upper edge it scrolls back.
 start_demo
 first_row="$left $top $((left + 200)) $((top + 17))"
 shot before
@@ -23,6 +24,17 @@ expect_fresh "a drag that scrolled, back in the middle"
 held=$(offset)
 sleep 1.5
 [ "$(offset)" = "$held" ] || fail "a node held in the middle scrolls the tree ($held, then $(offset))"
+shot middle
+glide "$x" "$(row 10)" "$x" "$((top + 5))"
+# shellcheck disable=SC2086
+for _ in $(seq 100); do
+  shot top
+  [ "$(differ middle top $first_row)" -gt 50 ] && [ "$(offset)" -gt "$held" ] && break
+  sleep 0.1
+done
+[ "$(offset)" -gt "$held" ] || fail "a node held at the upper edge does not scroll the tree back"
+glide "$x" "$((top + 5))" "$x" "$(row 10)"
+expect_fresh "a drag that scrolled back, in the middle"
 xdotool key Escape
 sleep 0.3
 xdotool mouseup 1
