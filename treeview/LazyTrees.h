@@ -1299,6 +1299,7 @@ private:
     void RightButtonReleased(TMessage& m, bool select);
     void MiddleButtonMessage(TMessage& m);
     bool ChooseCursor(TMessage& m);
+    void ChooseCursorAtRest();
     PLazyNode HeightSplitterNode(const THitInfo& info);
     void MouseLeftWindow();
     void FocusLost();

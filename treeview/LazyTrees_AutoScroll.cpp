@@ -200,6 +200,7 @@ void TBaseLazyTree::StopWheelPanning() {
     FPanningWindow = 0;
     FPanningImage.reset();
     FPanningCursor.clear();
+    ChooseCursorAtRest();
 }
 
 void TBaseLazyTree::AdjustPanningCursor(int x, int y) {

@@ -93,11 +93,7 @@ bool TBaseLazyTree::DoSetOffsetXY(TPoint value, unsigned options, const TRect* c
         if (ClientRect().Contains(pointer)) {
             PLazyNode hot = FCurrentHotNode;
             HandleHotTrack(pointer.X, pointer.Y);
-            // The cursor follows, as a move of the mouse would choose it; a
-            // capture (a drag, panning) keeps its own.
-            if (hot != FCurrentHotNode && !GetCapture())
-                SendMessage(WindowHandle(), WM_SETCURSOR, WPARAM(WindowHandle()),
-                            MakeLParam(HTCLIENT, WM_MOUSEMOVE));
+            if (hot != FCurrentHotNode) ChooseCursorAtRest();
         }
     }
     DoScroll(dx, dy);
