@@ -31,7 +31,8 @@ xdotool mousemove "$px" "$((py + 60))"
 for _ in $(seq 100); do [ "$(offset)" -lt -100 ] && break; sleep 0.1; done
 [ "$(offset)" -lt -100 ] || fail "the pointer below the panning picture does not scroll"
 xdotool mousemove "$px" "$py"
-sleep 0.3
+expect_fresh "panning back at its start"
+[ "$(colour shown "$px" "$py")" = 000000 ] || fail "the panning picture did not stay at the press point"
 xdotool click 1
 expect_fresh "panning ended"
 # The pointer has not moved since: its cursor is the arrow again, on screen too.
