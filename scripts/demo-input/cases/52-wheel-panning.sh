@@ -19,6 +19,7 @@ for _ in $(seq 50); do
 done
 # shellcheck disable=SC2086
 [ "$(differ before panning $box)" -gt 20 ] || fail "no panning picture at the press point"
+# shellcheck disable=SC2086
 [ "$(differ before panning 0 0 1023 767)" = "$(differ before panning $box)" ] ||
   fail "the panning picture shows away from the press point"
 [ "$(colour panning "$px" "$py")" = 000000 ] || fail "the panning picture is not centred on the press"
@@ -40,6 +41,6 @@ for _ in $(seq 50); do
   [ "$(ask cursor)" = arrow ] && [ "$(xcursor)" = "$arrow_cursor" ] && break
   sleep 0.1
 done
-[ "$(ask cursor)" = arrow ] && [ "$(xcursor)" = "$arrow_cursor" ] ||
+{ [ "$(ask cursor)" = arrow ] && [ "$(xcursor)" = "$arrow_cursor" ]; } ||
   fail "after panning the cursor is \"$(ask cursor)\" (on screen: $(xcursor)), not the arrow"
 stop_demo

@@ -11,6 +11,8 @@ sleep 0.3
 mark=$(lines)
 xdotool windowsize "$wid" 300 200
 expect_after "$mark" "^tree size 300 200$"
+# expect_fresh and the checks below take the new size.
+# shellcheck disable=SC2034
 read -r width height header < <(ask layout)
 expect_fresh "the window shrunk during a node drag"
 glide "$((left + 300))" "$(row 15)" "$((left + 100))" "$(row 4)"
@@ -29,6 +31,6 @@ for _ in $(seq 30); do
   sleep 0.1
 done
 # shellcheck disable=SC2086
-[ "$(field "$(pixels after $right)" lit)" = 0 ] && [ "$(field "$(pixels after $below)" lit)" = 0 ] ||
+{ [ "$(field "$(pixels after $right)" lit)" = 0 ] && [ "$(field "$(pixels after $below)" lit)" = 0 ]; } ||
   fail "the drag left pieces of rows where the window was ($(pixels after $right); $(pixels after $below))"
 stop_demo
