@@ -1298,6 +1298,7 @@ private:
     void RightButtonReleased(TMessage& m, bool select);
     void MiddleButtonMessage(TMessage& m);
     bool ChooseCursor(TMessage& m);
+    void ChooseCursorAtRest();
     PLazyNode HeightSplitterNode(const THitInfo& info);
     PLazyNode HotNodeAt(int x, int y, THitInfo& info);
     void FocusOntoCollapsed();

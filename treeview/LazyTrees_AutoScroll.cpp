@@ -201,6 +201,7 @@ void TBaseLazyTree::StopWheelPanning() {
     FPanningWindow = 0;
     FPanningImage.reset();
     FPanningCursor.clear();
+    ChooseCursorAtRest();
 }
 
 void TBaseLazyTree::AdjustPanningCursor(int x, int y) {

@@ -23,6 +23,21 @@ void CopyPart(HDC dest, TPoint destOrigin, HDC src, TPoint srcOrigin, const TRec
            srcOrigin.X + part.Left, srcOrigin.Y + part.Top, SRCCOPY);
 }
 
+// Where the screen no longer shows the drawn picture, a window under it
+// painted there since (it moved, shrank or changed): that is the background
+// now, and putting the old copy back would leave a stale piece of it behind.
+void TakeWindowChanges(HDC screen, TPoint at, TBitmap& drawn, TBitmap& background) {
+    const int width = drawn.Width(), height = drawn.Height();
+    TBitmap now(width, height);
+    BitBlt(now.Canvas().Handle(), 0, 0, width, height, screen, at.X, at.Y, SRCCOPY);
+    for (int y = 0; y < height; ++y) {
+        const uint32_t *shown = now.Scanline(y), *was = drawn.Scanline(y);
+        uint32_t* under = background.Scanline(y);
+        for (int x = 0; x < width; ++x)
+            if ((shown[x] ^ was[x]) & 0xFFFFFF) under[x] = shown[x];
+    }
+}
+
 } // namespace
 
 TLTDragImage::~TLTDragImage() {
@@ -104,6 +119,7 @@ bool TLTDragImage::DragTo(TPoint p, bool forceRepaint) {
 
     if (IsVisible()) {
         HDC screen = GetDC(0);
+        TakeWindowChanges(screen, PicturePosition, *BlendImage, *ScreenCopy);
         int width = PictureWidth(), height = PictureHeight();
         if (std::abs(deltaX) >= width || std::abs(deltaY) >= height || forceRepaint) {
             // No overlap to reuse: put the whole old area back and take the whole new one.
@@ -158,6 +174,7 @@ void TLTDragImage::HidePicture() {
     if (!IsVisible()) return;
     States |= dgHidden;
     HDC screen = GetDC(0);
+    TakeWindowChanges(screen, PicturePosition, *BlendImage, *ScreenCopy);
     BitBlt(screen, PicturePosition.X, PicturePosition.Y, PictureWidth(), PictureHeight(),
            DC(ScreenCopy), 0, 0, SRCCOPY);
     ReleaseDC(0, screen);

@@ -293,6 +293,18 @@ bool TBaseLazyTree::ChooseCursor(TMessage& m) {
     return true;
 }
 
+// What changed under a pointer that did not move (a scroll, the end of
+// panning) changes its cursor as a move would; a capture keeps its own.
+void TBaseLazyTree::ChooseCursorAtRest() {
+    if (!HandleAllocated() || GetCapture()) return;
+    TPoint p;
+    GetCursorPos(p);
+    MapWindowPoints(0, WindowHandle(), &p, 1);
+    if (ClientRect().Contains(p))
+        SendMessage(WindowHandle(), WM_SETCURSOR, WPARAM(WindowHandle()),
+                    MakeLParam(HTCLIENT, WM_MOUSEMOVE));
+}
+
 // The row whose lower edge a splitter hit in a fixed column lies on (the row
 // above for the upper edge), or null.
 PLazyNode TBaseLazyTree::HeightSplitterNode(const THitInfo& info) {

@@ -90,7 +90,11 @@ bool TBaseLazyTree::DoSetOffsetXY(TPoint value, unsigned options, const TRect* c
     GetCursorPos(pointer);
     if (HandleAllocated()) {
         MapWindowPoints(0, WindowHandle(), &pointer, 1);
-        if (ClientRect().Contains(pointer)) HandleHotTrack(pointer.X, pointer.Y);
+        if (ClientRect().Contains(pointer)) {
+            PLazyNode hot = FCurrentHotNode;
+            HandleHotTrack(pointer.X, pointer.Y);
+            if (hot != FCurrentHotNode) ChooseCursorAtRest();
+        }
     }
     DoScroll(dx, dy);
     return true;

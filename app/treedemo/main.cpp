@@ -166,6 +166,8 @@ void SetUpTree(TLazyStringTree& tree, TPopupMenu* headerMenu) {
     options.SetSelectionOptions(options.SelectionOptions() | toMultiSelect);
     options.SetMiscOptions(options.MiscOptions() | toEditable | toCheckSupport);
     options.SetPaintOptions(options.PaintOptions() | toHotTrack);
+    // A node dragged to an edge scrolls the tree there.
+    options.SetAutoOptions(options.AutoOptions() | toAutoScroll);
     tree.HotCursor = crHandPoint;
     tree.HintMode = hmTooltip;
     tree.OnInitNode = [](TBaseLazyTree& t, PLazyNode parent, PLazyNode node,

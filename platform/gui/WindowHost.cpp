@@ -626,6 +626,8 @@ public:
             if (it == Popups.end()) continue;
             if (shown && !it->second->isVisible()) {
                 it->second->FollowWindow();
+                // The X server takes a shape given before the window maps, not after.
+                it->second->ApplyShape();
                 it->second->show();
             } else if (!shown && it->second->isVisible())
                 it->second->hide();
