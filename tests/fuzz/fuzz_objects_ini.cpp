@@ -154,11 +154,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CheckLink(host, o.Section, ini, room);
     }
 
-    // A DDE object, or a TCP one with a port in range, without a script or
-    // other numbers has nothing that can fail: it loads.
+    // A TCP object with a port in range and a host (or none, which means this
+    // machine), without a script or other numbers, has nothing that can fail:
+    // it loads. (A data-source object also needs an item map that reads.)
     for (const std::string& s : sections) {
         const int kind = KindOf(ini.ReadString(s, "Link", ""));
-        if ((kind != 1 && kind != 2) || !ini.ReadString(s, "Script", "").empty()) continue;
+        if (kind != 1 || !ini.ReadString(s, "Script", "").empty()) continue;
+        if (ini.ValueExists(s, "Host") && Trim(ini.ReadString(s, "Host", "")).empty()) continue;
         bool numbers = false;
         for (const char* key : {"RequestPeriod", "DDEPeriod", "Status", "SMSNotify"})
             numbers = numbers || !Trim(ini.ReadString(s, key, "")).empty();

@@ -7,6 +7,7 @@
 #include "acquisition/uScriptClasses.h"
 #include "platform/Cp1251.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -40,9 +41,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text = TextFromFileBytes(bytes);
     FUZZ_CHECK(IsValidUtf8(text));
     // A leading byte-order mark is dropped; then valid UTF-8 is taken as it
-    // stands, anything else byte by byte as cp1251.
+    // stands. A file mixing encodings is read line by line (each line that is
+    // valid UTF-8 as it stands, the others as cp1251) or wholly as cp1251; one
+    // with no UTF-8 sequence at all is cp1251.
     const std::string body = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? bytes.substr(3) : bytes;
-    FUZZ_CHECK(text == (IsValidUtf8(body) ? body : Cp1251ToUtf8(body)));
+    if (IsValidUtf8(body)) {
+        FUZZ_CHECK(text == body);
+    } else {
+        std::string mixed;
+        bool anyUtf8 = false;
+        for (size_t start = 0; start < body.size();) {
+            const size_t lf = body.find('\n', start);
+            const size_t end = lf == std::string::npos ? body.size() : lf + 1;
+            const std::string line = body.substr(start, end - start);
+            const bool utf8 = IsValidUtf8(line);
+            anyUtf8 = anyUtf8 || (utf8 && std::any_of(line.begin(), line.end(),
+                                                      [](char c) { return c & 0x80; }));
+            mixed += utf8 ? line : Cp1251ToUtf8(line);
+            start = end;
+        }
+        FUZZ_CHECK(text == Cp1251ToUtf8(body) || (anyUtf8 && text == mixed));
+    }
 
     const std::vector<tScriptError> errors = CheckText(text);
     for (const tScriptError& e : errors) {
