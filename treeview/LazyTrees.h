@@ -150,8 +150,9 @@ public:
     virtual void UpdateScrollBars(bool doRepaint);
     void UpdateHorizontalScrollBar(bool doRepaint);
     void UpdateVerticalScrollBar(bool doRepaint);
-    // The top of a shown node in content coordinates (offset not applied).
-    int GetNodeTop(PLazyNode node);
+    // The top of a shown node in content coordinates (offset not applied);
+    // the count stops once it passes Limit.
+    int GetNodeTop(PLazyNode node, int64_t limit = INT64_MAX);
     // The node's cell in client coordinates; column -1 is the whole row.
     TRect GetDisplayRect(PLazyNode node, TColumnIndex column, bool textOnly, bool unclipped = false,
                          bool applyCellContentMargin = false);
@@ -1023,6 +1024,10 @@ protected:
     void WriteSubtree(std::string& stream, PLazyNode node, bool nodeChunk);
     void ReadSubtree(TNodeReader& stream, int version, PLazyNode node, int baseChunkSize);
     void DoSetChildCountInternal(PLazyNode node, uint32_t newCount);
+    bool InternalDeleteNode(PLazyNode node, bool reindex); // false when nothing was deleted
+    // Rows from Before's (the sibling above a change of Parent's children, when
+    // it is shown) or else Parent's down show other nodes now.
+    void InvalidateChangedRows(PLazyNode parent, PLazyNode before);
     PLazyNode NextVisible(PLazyNode node, bool init);
     void OpenAncestors(PLazyNode node);
     // The rows below a node that opened (Expanding) or closed slide down or up by

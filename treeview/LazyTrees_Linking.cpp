@@ -169,6 +169,7 @@ PLazyNode TBaseLazyTree::InsertNode(PLazyNode node, TLTNodeAttachMode mode, cons
     }
     InternalConnectNode(added, node, mode);
     InvalidateCache();
+    InvalidateChangedRows(parent, added->PrevSibling);
     StructureChange(parent == FRoot ? nullptr : parent,
                     mode == amAddChildLast ? crChildAdded : crNodeAdded);
     if (FUpdateCount == 0) QueueValidation(); // which waits for the update's end anyway
@@ -201,6 +202,15 @@ void TBaseLazyTree::MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode
 }
 
 // --- deleting --------------------------------------------------------------------------
+
+void TBaseLazyTree::InvalidateChangedRows(PLazyNode parent, PLazyNode before) {
+    // During an update nothing: its end repaints the whole client.
+    if (FUpdateCount > 0 || !HandleAllocated()) return;
+    // The sibling above a change: its tree line now reaches further or less far down.
+    PLazyNode from = before && FullyVisible(before) ? before : parent;
+    if (from == FRoot || (FOptions->PaintOptions() & toChildrenAbove)) from = nullptr;
+    InvalidateToBottom(from);
+}
 
 void TBaseLazyTree::DeleteSubtree(PLazyNode node, TLazyWalkAhead ahead) {
     // Deepest and last first; the caller has taken the subtree out of the counts.
@@ -273,6 +283,7 @@ void TBaseLazyTree::DeleteChildren(PLazyNode node, bool resetHasChildren) {
     node->States &= ~vsAllChildrenHidden;
     if (resetHasChildren && node != FRoot) node->States &= ~vsHasChildren;
     InvalidateCache();
+    InvalidateChangedRows(node, nullptr);
     StructureChange(node == FRoot ? nullptr : node, crChildDeleted);
     QueueValidation();
 }
@@ -283,7 +294,12 @@ void TBaseLazyTree::DeleteNode(PLazyNode node, bool reindex) {
         DeleteChildren(FRoot, true);
         return;
     }
-    if (node->States & vsDeleting) return;
+    PLazyNode parent = node->Parent, before = node->PrevSibling;
+    if (InternalDeleteNode(node, reindex)) InvalidateChangedRows(parent, before);
+}
+
+bool TBaseLazyTree::InternalDeleteNode(PLazyNode node, bool reindex) {
+    if (node->States & vsDeleting) return false;
     InterruptValidation();
     PLazyNode parent = node->Parent;
     InternalDisconnectNode(node, false, reindex);
@@ -299,6 +315,7 @@ void TBaseLazyTree::DeleteNode(PLazyNode node, bool reindex) {
     InvalidateCache();
     StructureChange(parent == FRoot ? nullptr : parent, crChildDeleted);
     QueueValidation();
+    return true;
 }
 
 void TBaseLazyTree::Clear() {
@@ -327,8 +344,11 @@ void TBaseLazyTree::DoSetChildCountInternal(PLazyNode node, uint32_t newCount) {
     if (newCount == node->ChildCount) return;
     InterruptValidation();
     // A count above the children linked stops when none is left to delete.
-    while (node->ChildCount > newCount && node->LastChild) DeleteNode(node->LastChild, false);
+    // The rows are repainted once, not per node deleted.
+    while (node->ChildCount > newCount && node->LastChild)
+        InternalDeleteNode(node->LastChild, false);
     if (!node->LastChild) node->ChildCount = 0;
+    PLazyNode before = node->LastChild;
     if (newCount > node->ChildCount) {
         uint32_t add = newCount - node->ChildCount;
         uint32_t index = node->LastChild ? node->LastChild->Index + 1 : 0;
@@ -354,13 +374,16 @@ void TBaseLazyTree::DoSetChildCountInternal(PLazyNode node, uint32_t newCount) {
         AdjustTotalCount(node, add);
         node->ChildCount = newCount;
         if (FUpdateCount == 0 && (FOptions->AutoOptions() & toAutoSort) &&
-            FHeader->SortColumn > InvalidColumn)
+            FHeader->SortColumn > InvalidColumn) {
             Sort(node, FHeader->SortColumn, FHeader->SortDirection, false);
+            before = nullptr; // the old children may have moved down among the new
+        }
         InvalidateCache();
-        if (FUpdateCount == 0 && HandleAllocated()) Invalidate();
+        InvalidateChangedRows(node, before);
         StructureChange(node == FRoot ? nullptr : node, crChildAdded);
     } else {
         InvalidateCache();
+        InvalidateChangedRows(node, before);
     }
     QueueValidation();
 }

@@ -257,7 +257,7 @@ void TBaseLazyTree::UpdateVerticalScrollBar(bool doRepaint) {
     if (show) SetScrollInfo(wnd, SB_VERT, info, doRepaint);
 }
 
-int TBaseLazyTree::GetNodeTop(PLazyNode node) {
+int TBaseLazyTree::GetNodeTop(PLazyNode node, int64_t limit) {
     if (!node || node == FRoot) return 0;
     const bool showHidden = FOptions->PaintOptions() & toShowHiddenNodes;
     auto shown = [showHidden](PLazyNode n) {
@@ -267,7 +267,10 @@ int TBaseLazyTree::GetNodeTop(PLazyNode node) {
     int64_t top = 0;
     for (PLazyNode run = node; run != FRoot; run = run->Parent) {
         for (PLazyNode s = run->PrevSibling; s; s = s->PrevSibling)
-            if (shown(s)) top += (s->States & vsExpanded) ? s->TotalHeight : s->NodeHeight;
+            if (shown(s)) {
+                top += (s->States & vsExpanded) ? s->TotalHeight : s->NodeHeight;
+                if (top > limit) return int(std::min<int64_t>(top, INT32_MAX));
+            }
         if (run->Parent != FRoot) top += run->Parent->NodeHeight;
     }
     return int(top);
@@ -329,9 +332,10 @@ void TBaseLazyTree::InvalidateToBottom(PLazyNode node) {
     TRect client = ClientRect();
     if (node && node != FRoot) {
         if (!FullyVisible(node)) return;
-        int top = GetNodeTop(node) + FOffsetY;
+        // A row far below the client area is not counted to its end.
+        int64_t top = int64_t(GetNodeTop(node, int64_t(client.Height()) - FOffsetY)) + FOffsetY;
         if (top >= client.Height()) return;
-        client.Top = std::max(0, top);
+        client.Top = int(std::max<int64_t>(0, top));
     }
     InvalidateRect(WindowHandle(), &client, false);
 }

@@ -480,7 +480,11 @@ void TBaseLazyTree::InitChildren(PLazyNode node) {
     uint32_t count = 0;
     DoInitChildren(node, count);
     DoSetChildCountInternal(node, count);
-    if (count == 0) node->States &= ~vsHasChildren;
+    if (count == 0) {
+        node->States &= ~vsHasChildren;
+        // Often asked by a paint that has drawn the node's button already.
+        TBaseLazyTree::InvalidateNode(node);
+    }
 }
 
 void TBaseLazyTree::ReinitNode(PLazyNode node, bool recursive) {

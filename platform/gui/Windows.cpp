@@ -117,7 +117,8 @@ struct TWindowRec {
     TWindowProc Proc;
     intptr_t UserData = 0, Id = 0;
     std::unique_ptr<TBitmapObject> Image;
-    QRegion Update; // client coordinates
+    QRegion Update;           // client coordinates
+    uint64_t Validations = 0; // by BeginPaint
     bool Erase = false;
     bool Redraw = true;
     bool Destroying = false;
@@ -166,6 +167,14 @@ TWindowRec* Find(HWND wnd) {
 
 void SchedulePaint();
 
+// What the paint invalidates again after its BeginPaint stays due, as it
+// changed after it was drawn; a procedure that never validates is not asked again.
+void PaintNow(HWND wnd, TWindowRec* w) {
+    uint64_t validations = w->Validations;
+    SendMessage(wnd, WM_PAINT, 0, 0);
+    if ((w = Find(wnd)) && w->Validations == validations) w->Update = QRegion();
+}
+
 void PaintIdle() {
     auto& t = Table();
     std::vector<HWND> order;
@@ -183,9 +192,7 @@ void PaintIdle() {
     for (HWND h : order) {
         TWindowRec* w = Find(h);
         if (!w || w->Update.isEmpty() || !w->Redraw) continue;
-        SendMessage(h, WM_PAINT, 0, 0);
-        if ((w = Find(h)))
-            w->Update = QRegion(); // a procedure that never validates is not asked again
+        PaintNow(h, w);
     }
 }
 
@@ -1014,10 +1021,7 @@ bool GetUpdateRect(HWND wnd, TRect& r, bool) {
 bool UpdateWindow(HWND wnd) {
     TWindowRec* w = Find(wnd);
     if (!w) return false;
-    if (!w->Update.isEmpty() && w->Redraw) {
-        SendMessage(wnd, WM_PAINT, 0, 0);
-        if ((w = Find(wnd))) w->Update = QRegion();
-    }
+    if (!w->Update.isEmpty() && w->Redraw) PaintNow(wnd, w);
     return true;
 }
 
@@ -1038,6 +1042,7 @@ HDC BeginPaint(HWND wnd, TPaintStruct& ps) {
     if (!w) return nullptr;
     QRegion update = w->Update;
     bool erase = w->Erase;
+    ++w->Validations;
     w->Update = QRegion();
     w->Erase = false;
     ++paintGeneration;

@@ -681,3 +681,62 @@ TEST(NonClientBorder, BevelAndBorderBandAroundTheClient) {
         EXPECT_EQ(px(50, c.band), ColorToRGB(clWhite)) << c.bevel << "/" << c.borderWidth;
     }
 }
+
+// Rows the program adds or removes while the tree is shown appear or vanish
+// at once, outside an update as at its end, and the scroll bar follows.
+TEST(PaintWindow, NodesAddedOrRemovedByTheProgramShowAtOnce) {
+    SetMainThread();
+    EnsureGuiToolkit();
+    InitializeGlobalStructures();
+    struct Case {
+        const char* name;
+        std::function<void(TLazyStringTree&)> change;
+    };
+    auto nth = [](TLazyStringTree& t, int i) {
+        PLazyNode n = t.GetFirst();
+        while (i-- > 0) n = n->NextSibling;
+        return n;
+    };
+    const Case cases[] = {
+        {"AddChild top level", [](TLazyStringTree& t) { t.AddChild(nullptr); }},
+        {"AddChild under a collapsed node", [&](TLazyStringTree& t) { t.AddChild(nth(t, 1)); }},
+        {"AddChild under an expanded node", [&](TLazyStringTree& t) { t.AddChild(nth(t, 2)); }},
+        {"InsertNode before the first",
+         [&](TLazyStringTree& t) { t.InsertNode(nth(t, 0), amInsertBefore); }},
+        {"DeleteNode", [&](TLazyStringTree& t) { t.DeleteNode(nth(t, 1)); }},
+        {"DeleteNode of the last child",
+         [&](TLazyStringTree& t) { t.DeleteNode(nth(t, 2)->FirstChild); }},
+        {"ChildCount more rows than fit", [](TLazyStringTree& t) { t.SetChildCount(nullptr, 20); }},
+        {"ChildCount fewer", [](TLazyStringTree& t) { t.SetChildCount(nullptr, 1); }},
+        {"ChildCount of an expanded node",
+         [&](TLazyStringTree& t) { t.SetChildCount(nth(t, 2), 4); }},
+        {"RootNodeCount", [](TLazyStringTree& t) { t.SetRootNodeCount(2); }},
+        {"DeleteChildren", [&](TLazyStringTree& t) { t.DeleteChildren(nth(t, 2)); }},
+        {"Clear", [](TLazyStringTree& t) { t.Clear(); }},
+    };
+    for (const Case& c : cases)
+        for (bool inUpdate : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (inUpdate ? " in an update" : ""));
+            auto tree = NewComponent<TLazyStringTree>();
+            tree->SetBounds(0, 0, 200, 120);
+            tree->OnGetText = [](TBaseLazyTree&, PLazyNode n, TColumnIndex, int,
+                                 std::u16string& t) { t = std::u16string(1, u'A' + n->Index); };
+            HWND wnd = tree->Handle();
+            tree->SetRootNodeCount(3);
+            PLazyNode last = nth(*tree, 2);
+            tree->SetChildCount(last, 1);
+            tree->SetExpanded(last, true);
+            ProcessMessages();
+            UpdateWindow(wnd);
+            if (inUpdate) tree->BeginUpdate();
+            c.change(*tree);
+            if (inUpdate) tree->EndUpdate();
+            for (int i = 0; i < 3; ++i) ProcessMessages(); // the paint, then the bars it asks for
+            UpdateWindow(wnd);
+            const std::vector<uint32_t> shown = GetWindowImage(wnd)->Bits;
+            RedrawWindow(wnd, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW);
+            EXPECT_TRUE(shown == GetWindowImage(wnd)->Bits);
+            const bool barShown = GetWindowLongPtr(wnd, GWL_STYLE) & WS_VSCROLL;
+            EXPECT_EQ(barShown, tree->RangeY() > tree->ClientRect().Height());
+        }
+}
