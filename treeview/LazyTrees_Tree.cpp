@@ -482,8 +482,9 @@ void TBaseLazyTree::InitChildren(PLazyNode node) {
     DoSetChildCountInternal(node, count);
     if (count == 0) {
         node->States &= ~vsHasChildren;
-        // Often asked by a paint that has drawn the node's button already.
-        TBaseLazyTree::InvalidateNode(node);
+        // Often asked by a paint that has drawn the node's button already;
+        // from the row down, which spares counting to a row far below.
+        if (node != FRoot) InvalidateToBottom(node);
     }
 }
 
