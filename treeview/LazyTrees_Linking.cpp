@@ -169,7 +169,7 @@ PLazyNode TBaseLazyTree::InsertNode(PLazyNode node, TLTNodeAttachMode mode, cons
     }
     InternalConnectNode(added, node, mode);
     InvalidateCache();
-    InvalidateChangedRows(parent, added->PrevSibling);
+    if (FUpdateCount == 0) InvalidateChangedRows(parent, added->PrevSibling);
     StructureChange(parent == FRoot ? nullptr : parent,
                     mode == amAddChildLast ? crChildAdded : crNodeAdded);
     if (FUpdateCount == 0) QueueValidation(); // which waits for the update's end anyway
@@ -202,15 +202,6 @@ void TBaseLazyTree::MoveTo(PLazyNode source, PLazyNode target, TLTNodeAttachMode
 }
 
 // --- deleting --------------------------------------------------------------------------
-
-void TBaseLazyTree::InvalidateChangedRows(PLazyNode parent, PLazyNode before) {
-    // During an update nothing: its end repaints the whole client.
-    if (FUpdateCount > 0 || !HandleAllocated()) return;
-    // The sibling above a change: its tree line now reaches further or less far down.
-    PLazyNode from = before && FullyVisible(before) ? before : parent;
-    if (from == FRoot || (FOptions->PaintOptions() & toChildrenAbove)) from = nullptr;
-    InvalidateToBottom(from);
-}
 
 void TBaseLazyTree::DeleteSubtree(PLazyNode node, TLazyWalkAhead ahead) {
     // Deepest and last first; the caller has taken the subtree out of the counts.

@@ -340,4 +340,13 @@ void TBaseLazyTree::InvalidateToBottom(PLazyNode node) {
     InvalidateRect(WindowHandle(), &client, false);
 }
 
+void TBaseLazyTree::InvalidateChangedRows(PLazyNode parent, PLazyNode before) {
+    // During an update nothing: its end repaints the whole client.
+    if (FUpdateCount > 0 || !HandleAllocated()) return;
+    // The sibling above a change: its tree line now reaches further or less far down.
+    PLazyNode from = before && FullyVisible(before) ? before : parent;
+    if (from == FRoot || (FOptions->PaintOptions() & toChildrenAbove)) from = nullptr;
+    InvalidateToBottom(from);
+}
+
 } // namespace nuq
