@@ -202,8 +202,8 @@ bool TBaseLazyTree::DragScroll(TPoint p, bool treeSource, TLTDragImage* shownIma
     // Only the non-client part was updated: the rows and the drop mark are painted anew.
     if (shownImage)
         UpdateWindowAndDragImage(this, ClientRect(), true, true, shownImage);
-    else
-        Invalidate();
+    else // the scroll bars too: they were not repainted either
+        RedrawWindow(WindowHandle(), nullptr, RDW_INVALIDATE | RDW_FRAME);
     return true;
 }
 

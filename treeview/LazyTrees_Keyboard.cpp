@@ -363,9 +363,15 @@ void TBaseLazyTree::HandleExpandKey(WORD key, TShiftState keys) {
             ToggleNode(FFocusedNode);
         break;
     case VK_SUBTRACT:
-        if (keys == (ssCtrl | ssShift))
+        if (keys == (ssCtrl | ssShift)) {
+            PLazyNode focused = FFocusedNode;
             FullCollapse();
-        else if (keys & ssCtrl)
+            // The focus moved onto a closed group, perhaps out of sight: shown,
+            // as wherever else the keys move it.
+            if (FFocusedNode != focused && !(FOptions->AutoOptions() & toDisableAutoscrollOnFocus))
+                ScrollIntoView(FFocusedNode, FOptions->SelectionOptions() & toCenterScrollIntoView,
+                               true);
+        } else if (keys & ssCtrl)
             FHeader->RestoreColumns();
         else if (FFocusedNode && (FFocusedNode->States & vsExpanded))
             ToggleNode(FFocusedNode);

@@ -146,26 +146,35 @@ void TBaseLazyTree::PaintNodeButton(TCanvas& canvas, PLazyNode node, TColumnInde
         }
 }
 
+namespace {
+
+// A dotted line's rectangle filled with the dotted brush. A brush origin counts
+// in device pixels, so a canvas with an origin of its own (a drag image's copy
+// of the screen) moves it along, or the dots fall between those the window shows.
+void FillDotted(HDC dc, const TRect& r, TPoint origin, TColor background, HBRUSH brush) {
+    TPoint window, viewport, old;
+    GetWindowOrgEx(dc, window);
+    GetViewportOrgEx(dc, viewport);
+    SetBkColor(dc, ColorToRGB(background));
+    SetBrushOrgEx(dc, origin.X - window.X + viewport.X, origin.Y - window.Y + viewport.Y, &old);
+    FillRect(dc, r, brush);
+    SetBrushOrgEx(dc, old.X, old.Y);
+}
+
+} // namespace
+
 void TBaseLazyTree::DrawDottedHLine(const TLTPaintInfo& info, int left, int right, int top) {
     if (!FDottedBrush) PrepareBitmaps(false, true);
-    HDC dc = info.Canvas->Handle();
-    TRect r{std::min(left, right), top, std::max(left, right) + 1, top + 1};
-    SetBkColor(dc, ColorToRGB(Color));
-    TPoint old;
-    SetBrushOrgEx(dc, info.BrushOrigin.X, info.BrushOrigin.Y, &old);
-    FillRect(dc, r, FDottedBrush);
-    SetBrushOrgEx(dc, old.X, old.Y);
+    FillDotted(info.Canvas->Handle(),
+               {std::min(left, right), top, std::max(left, right) + 1, top + 1}, info.BrushOrigin,
+               Color, FDottedBrush);
 }
 
 void TBaseLazyTree::DrawDottedVLine(const TLTPaintInfo& info, int top, int bottom, int left) {
     if (!FDottedBrush) PrepareBitmaps(false, true);
-    HDC dc = info.Canvas->Handle();
-    TRect r{left, std::min(top, bottom), left + 1, std::max(top, bottom) + 1};
-    SetBkColor(dc, ColorToRGB(Color));
-    TPoint old;
-    SetBrushOrgEx(dc, info.BrushOrigin.X, info.BrushOrigin.Y, &old);
-    FillRect(dc, r, FDottedBrush);
-    SetBrushOrgEx(dc, old.X, old.Y);
+    FillDotted(info.Canvas->Handle(),
+               {left, std::min(top, bottom), left + 1, std::max(top, bottom) + 1}, info.BrushOrigin,
+               Color, FDottedBrush);
 }
 
 void TBaseLazyTree::PaintTreeLines(const TLTPaintInfo& info, int vAlignment, int indentSize,

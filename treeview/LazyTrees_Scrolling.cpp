@@ -231,7 +231,8 @@ void TBaseLazyTree::UpdateHorizontalScrollBar(bool doRepaint) {
     HWND wnd = WindowHandle();
     bool shown = GetWindowLongPtr(wnd, GWL_STYLE) & WS_HSCROLL;
     if (show != shown) DoShowScrollbar(SB_HORZ, show);
-    if (show) SetScrollInfo(wnd, SB_HORZ, info, doRepaint);
+    // A bar that has just appeared was drawn before it knew its thumb.
+    if (show) SetScrollInfo(wnd, SB_HORZ, info, doRepaint || !shown);
 }
 
 void TBaseLazyTree::UpdateVerticalScrollBar(bool doRepaint) {
@@ -254,7 +255,8 @@ void TBaseLazyTree::UpdateVerticalScrollBar(bool doRepaint) {
     HWND wnd = WindowHandle();
     bool shown = GetWindowLongPtr(wnd, GWL_STYLE) & WS_VSCROLL;
     if (show != shown) DoShowScrollbar(SB_VERT, show);
-    if (show) SetScrollInfo(wnd, SB_VERT, info, doRepaint);
+    // A bar that has just appeared was drawn before it knew its thumb.
+    if (show) SetScrollInfo(wnd, SB_VERT, info, doRepaint || !shown);
 }
 
 int TBaseLazyTree::GetNodeTop(PLazyNode node, int64_t limit) {
