@@ -432,7 +432,10 @@ void THost::LogLinks() {
 void THost::AssignEvents(THostObject& object) {
     TBoilerRoom& room = *object.Room;
     THostObject* o = &object;
-    room.OnStatusChange = [this, o](TBoilerRoom&, const std::string& msg, int) {
+    room.OnStatusChange = [this, o](TBoilerRoom& r, const std::string& msg, int) {
+        // The data of a link that went down say nothing of the plant now:
+        // the state line shows no mode or alarm again until a packet comes.
+        if (r.State != bsConnected) r.LastDataTime = 0;
         if (msg.empty())
             LogState(*o);
         else
