@@ -452,10 +452,15 @@ void THost::LogState(THostObject& object) {
     // Scanning's own start and stop pass every object through "not
     // connected": thousands of lines that say nothing.
     if (!FScanning || FStopRequested) return;
-    const std::string state = object.Room->StateText();
+    const TBoilerRoom& room = *object.Room;
+    const std::string state = room.StateText();
     if (state == object.LastStateText) return;
     object.LastStateText = state;
-    Log(Quoted(object.Room->Name) + ": " + state);
+    // A TCP link that reconnects passes through these at every attempt; its
+    // own messages say each loss and attempt.
+    if (room.LinkKind == lkTCP && (room.State == bsNotConnected || room.State == bsConnecting))
+        return;
+    Log(Quoted(room.Name) + ": " + state);
 }
 
 void THost::HandleData(THostObject& object, const std::string& line) {

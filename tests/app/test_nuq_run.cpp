@@ -96,7 +96,8 @@ TEST_F(NuqRun, PollsLogsAndStopsOnSignal) {
 }
 
 // Any positive run time ends the run by itself, however small; a long one
-// does not end early (a 32-bit count of milliseconds would wrap).
+// does not end early (a 32-bit count of milliseconds would wrap). A link that
+// keeps failing logs its attempts, not a state line at each.
 TEST_F(NuqRun, RunTimeOfAnySize) {
     Objects("[A]\nName=A\nLink=TCP\nHost=127.0.0.1\nPort=1\n");
     SimProcess tiny(NUQ_EXE, {"--home", home.string(), "run", "--for", "0.0009"});
@@ -105,7 +106,14 @@ TEST_F(NuqRun, RunTimeOfAnySize) {
 
     SimProcess longRun(NUQ_EXE, {"--home", home.string(), "run", "--for", "4294968"});
     ASSERT_NE(longRun.WaitForText("Опрос запущен"), "<timeout>");
-    usleep(1500 * 1000); // past where the wrapped time would have ended it
+    // Past where the wrapped time would have ended it. The attempts to
+    // connect are said, the state lines they pass through every second not.
+    for (std::string line; line.find("Попытка соединения с \"A\" (2 из") == std::string::npos;) {
+        line = longRun.WaitForText("");
+        ASSERT_NE(line, "<timeout>");
+        ASSERT_NE(line, "<eof>");
+        EXPECT_EQ(line.find("\"A\": "), std::string::npos) << line;
+    }
     EXPECT_EQ(waitpid(longRun.Pid, nullptr, WNOHANG), 0) << "stopped early";
     EXPECT_EQ(longRun.Terminate(), 0);
 }
