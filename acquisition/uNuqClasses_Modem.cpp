@@ -270,6 +270,10 @@ void TGPRSModem::SetObjectsFailed(uint8_t state) {
 
 bool TGPRSModem::SendCommand(const std::string& text) {
     if (IsDestroying() || !Port->IsOpen() || PortFault) return false;
+    if (!IsStopping())
+        StopUnanswered = false;
+    else if (StopUnanswered)
+        return false;
     bool sent = false;
     try {
         const std::string bytes = Utf8ToCp1251(text);
@@ -303,7 +307,7 @@ void TGPRSModem::PollPort() {
 bool TGPRSModem::WaitAnswer(const std::string& expected, int timeoutMs) {
     Trace("Start wait " + expected);
     TDepth dialogue(DialogueDepth);
-    bool found = false;
+    bool found = false, error = false;
     const uint32_t start = GetTickCount();
     uint32_t polled = start;
     auto done = [&]() -> bool {
@@ -317,6 +321,7 @@ bool TGPRSModem::WaitAnswer(const std::string& expected, int timeoutMs) {
             found = text.find(expected) != std::string::npos;
             if (text.find("ERROR") != std::string::npos) {
                 Report("Модем вернул сигнал \"Error\".", true);
+                error = true;
                 return true;
             }
         }
@@ -325,6 +330,7 @@ bool TGPRSModem::WaitAnswer(const std::string& expected, int timeoutMs) {
     };
     if (!done()) ProcessMessagesUntil(done, uint32_t(std::max(timeoutMs, 0)));
     if (found) Trace(expected + " received. Return TRUE");
+    if (!found && !error && !WaitStopped() && IsStopping()) StopUnanswered = true;
     return found;
 }
 

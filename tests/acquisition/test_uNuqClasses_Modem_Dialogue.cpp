@@ -191,6 +191,23 @@ TEST_F(ModemTest, ReinitialisationWaitsForTheRunningDialogue) {
     EXPECT_EQ(SimLog().substr(0, 15), Cmd("AT+LONG") + Cmd("ATE0"));
 }
 
+// A modem that leaves a command of the stop unanswered is sent nothing more
+// of the stop, and so not waited for again.
+TEST_F(ModemTest, StopGivesUpOnAMuteModem) {
+    Settings(kFlow, {});
+    StartSim();
+    MakeModem();
+    Attach("ТК-1", "+79001112233", "77");
+    modem->Connect();
+    ASSERT_TRUE(WaitFor([&] { return modem->Online; }));
+    sim->Control("silent AT 0");
+    ResetLog();
+    stopping = true;
+    modem->Disconnect();
+    EXPECT_EQ(SimLog(), "\x1B" + Cmd("AT^SISC=1"));
+    EXPECT_FALSE(modem->Port->IsOpen());
+}
+
 TEST_F(ModemTest, HangUpIsBounded) {
     Settings(kFlow, {});
     StartSim();
