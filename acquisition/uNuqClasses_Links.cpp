@@ -346,11 +346,14 @@ void TBoilerRoom::OpenComPort() {
 
 void TBoilerRoom::ComError(uint32_t errorCode) {
     SetNoAnswer(true);
-    LinkMessage("Ошибка COM-порта для связи с ", ". Код ошибки: " + std::to_string(errorCode),
+    const bool lost = ComPort && ComPort->IsOpen() && ComPort->LineLost();
+    LinkMessage("Ошибка COM-порта для связи с ",
+                ". Код ошибки: " + std::to_string(errorCode) +
+                    (lost ? " (устройство " + ComPort->OpenedDevice() + " отключено)" : ""),
                 smError);
     // A device that went away is closed, so that it can be opened again
     // when it comes back.
-    if (ComPort && ComPort->IsOpen() && ComPort->LineLost()) {
+    if (lost) {
         ComPort->Close();
         ComFailure.clear();
         ComRetryMessage();

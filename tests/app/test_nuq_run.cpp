@@ -527,6 +527,10 @@ TEST_F(NuqRun, SerialDeviceGoneAndBackIsPolledAgain) {
     unsetenv("NUQ_PORT_DIR");
     ASSERT_NE(run.WaitForText("Температура = 65 °C"), "<timeout>");
     sim.reset();
+    EXPECT_NE(run.WaitForText("Ошибка COM-порта для связи с \"К\". Код ошибки: 1024 (устройство "
+                              "COM7 (" +
+                              com + ") отключено)"),
+              "<timeout>");
     EXPECT_NE(run.WaitForText("COM-порт для связи с \"К\" закрыт"), "<timeout>");
     EXPECT_NE(run.WaitForText("Повтор открытия COM-порта для связи с \"К\" через 1 сек."),
               "<timeout>");
