@@ -392,9 +392,12 @@ void TGPRSModem::OpenPort() {
         Port->Open();
     } catch (const std::exception& e) {
         Trace("TGPRSModem.OpenPort COM" + PortText() + ": " + e.what());
-        // The reason once a series; the series' end is reported on its own.
-        if (OpenAttempt == 1 && !Port->OpenFailure().empty())
-            Report("Ошибка открытия COM" + PortText() + ": " + Port->OpenFailure());
+        // The reason once, not again every series; the series' end is
+        // reported on its own.
+        if (!Port->OpenFailure().empty() && Port->OpenFailure() != OpenFailureSaid) {
+            OpenFailureSaid = Port->OpenFailure();
+            Report("Ошибка открытия COM" + PortText() + ": " + OpenFailureSaid);
+        }
         // The handler of a successful open may have replaced the timer.
         if (!FOpenTimer) FOpenTimer = NewTimer(0, [this] { OpenTimerTick(); });
         FOpenTimer->SetInterval(Seconds(Settings.ReconnectQuick));
@@ -430,6 +433,7 @@ void TGPRSModem::ResetLinkState() {
 void TGPRSModem::PortOpened() {
     const bool reopened = ReopenPending;
     ResetLinkState();
+    OpenFailureSaid.clear();
     PortFault = false;
     ReopenPending = false;
     Report("COM" + PortText() + " открыт");

@@ -103,6 +103,12 @@ TEST_F(ModemTest, PortOpenRetriesThenState4) {
     ASSERT_NE(modem->OpenTimer(), nullptr);
     EXPECT_EQ(modem->OpenTimer()->Interval(), 60000u);
     EXPECT_TRUE(modem->OpenTimer()->Enabled());
+    // The next series says its attempts, not the same reason again.
+    EXPECT_TRUE(HasMessage("Ошибка открытия COM9: устройство COM9"));
+    messages.clear();
+    ASSERT_TRUE(WaitFor([&] { return HasMessage("Не удалось открыть (COM9)"); }));
+    EXPECT_TRUE(HasMessage("Открытие COM9 (1 из 3)..."));
+    EXPECT_FALSE(HasMessage("Ошибка открытия COM9")) << messages[0];
 }
 
 TEST_F(ModemTest, ErrorEndsTheWaitAndIsReported) {
