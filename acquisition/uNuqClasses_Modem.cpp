@@ -465,6 +465,14 @@ void TGPRSModem::PortError(uint32_t code) {
     // offline until someone reconnects by hand.
     if (IsDestroying() || Checking) return;
     ReopenPending = true;
+    // The objects' sockets went with the line: until the modem is set up
+    // again they are not connected, and a request to one would be lost.
+    for (const auto& a : Attached) {
+        TBoilerRoom& room = *a->BoilerRoom;
+        if (room.State != bsConnected) continue;
+        room.Connected = false;
+        room.SetState(bsNotConnected);
+    }
     FOpenTimer = NewTimer(Seconds(Settings.ReconnectQuick), [this] { OpenTimerTick(); });
     FOpenTimer->SetEnabled(true);
 }
