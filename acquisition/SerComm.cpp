@@ -610,6 +610,7 @@ void TSerCustomComm::OpenDevice() {
                        (mode ? std::string(" (у него нет модемных линий для ") + mode + ")" : "");
         RaiseDcbError();
     }
+    FOpenedDevice = where;
     FEventMask = EventBits(FMonitorEvents);
     if (!FDirectWrite) FEventMask &= ~EV_TXEMPTY; // the write thread tells that itself
 }

@@ -166,6 +166,8 @@ public:
     // Why the last Open failed, in Russian for an owner's log: what failed
     // and on which device; empty when it did not fail there.
     const std::string& OpenFailure() const { return FOpenFailure; }
+    // The device the port last opened, as "COM7 (/dev/ttyS6)".
+    const std::string& OpenedDevice() const { return FOpenedDevice; }
     void Close();
     bool IsOpen() const { return FDevice.IsOpen(); }
     // The device hung up or failed for good (a pseudo-terminal closed, an
@@ -287,6 +289,7 @@ private:
 
     TSerialDevice FDevice;
     std::string FOpenFailure;
+    std::string FOpenedDevice;
     uint32_t FEventMask = 0;
     std::shared_ptr<TSerCommEventThread> FEventThread;
     std::shared_ptr<TSerCommWriteThread> FWriteThread;

@@ -129,8 +129,14 @@ void TBoilerRoom::LineDropped() {
 
 void TBoilerRoom::ResetRxBuffer() {
     // A half line of an earlier connection must not glue onto the first
-    // packet of the next one; a long one being dropped is said as it stands.
-    if (DiscardingLine) LineDropped();
+    // packet of the next one; a long one being dropped is said as it stands,
+    // and so is a line the link went down in the middle of.
+    if (DiscardingLine)
+        LineDropped();
+    else if (RxBuffer.Count() > 0)
+        LinkMessage("Строка от ",
+                    " оборвана разрывом связи, отброшено байт: " + std::to_string(RxBuffer.Count()),
+                    smError);
     RxBuffer.Delete(0, RxBuffer.Count(), true);
     RxScanFrom = 0;
     DiscardingLine = false;
@@ -340,11 +346,14 @@ void TBoilerRoom::OpenComPort() {
 
 void TBoilerRoom::ComError(uint32_t errorCode) {
     SetNoAnswer(true);
-    LinkMessage("Ошибка COM-порта для связи с ", ". Код ошибки: " + std::to_string(errorCode),
+    const bool lost = ComPort && ComPort->IsOpen() && ComPort->LineLost();
+    LinkMessage("Ошибка COM-порта для связи с ",
+                ". Код ошибки: " + std::to_string(errorCode) +
+                    (lost ? " (устройство " + ComPort->OpenedDevice() + " отключено)" : ""),
                 smError);
     // A device that went away is closed, so that it can be opened again
     // when it comes back.
-    if (ComPort && ComPort->IsOpen() && ComPort->LineLost()) {
+    if (lost) {
         ComPort->Close();
         ComFailure.clear();
         ComRetryMessage();

@@ -270,6 +270,10 @@ void TGPRSModem::SetObjectsFailed(uint8_t state) {
 
 bool TGPRSModem::SendCommand(const std::string& text) {
     if (IsDestroying() || !Port->IsOpen() || PortFault) return false;
+    if (!IsStopping())
+        StopUnanswered = false;
+    else if (StopUnanswered)
+        return false;
     bool sent = false;
     try {
         const std::string bytes = Utf8ToCp1251(text);
@@ -303,7 +307,7 @@ void TGPRSModem::PollPort() {
 bool TGPRSModem::WaitAnswer(const std::string& expected, int timeoutMs) {
     Trace("Start wait " + expected);
     TDepth dialogue(DialogueDepth);
-    bool found = false;
+    bool found = false, error = false;
     const uint32_t start = GetTickCount();
     uint32_t polled = start;
     auto done = [&]() -> bool {
@@ -317,6 +321,7 @@ bool TGPRSModem::WaitAnswer(const std::string& expected, int timeoutMs) {
             found = text.find(expected) != std::string::npos;
             if (text.find("ERROR") != std::string::npos) {
                 Report("Модем вернул сигнал \"Error\".", true);
+                error = true;
                 return true;
             }
         }
@@ -325,6 +330,7 @@ bool TGPRSModem::WaitAnswer(const std::string& expected, int timeoutMs) {
     };
     if (!done()) ProcessMessagesUntil(done, uint32_t(std::max(timeoutMs, 0)));
     if (found) Trace(expected + " received. Return TRUE");
+    if (!found && !error && !WaitStopped() && IsStopping()) StopUnanswered = true;
     return found;
 }
 
@@ -386,9 +392,12 @@ void TGPRSModem::OpenPort() {
         Port->Open();
     } catch (const std::exception& e) {
         Trace("TGPRSModem.OpenPort COM" + PortText() + ": " + e.what());
-        // The reason once a series; the series' end is reported on its own.
-        if (OpenAttempt == 1 && !Port->OpenFailure().empty())
-            Report("Ошибка открытия COM" + PortText() + ": " + Port->OpenFailure());
+        // The reason once, not again every series; the series' end is
+        // reported on its own.
+        if (!Port->OpenFailure().empty() && Port->OpenFailure() != OpenFailureSaid) {
+            OpenFailureSaid = Port->OpenFailure();
+            Report("Ошибка открытия COM" + PortText() + ": " + OpenFailureSaid);
+        }
         // The handler of a successful open may have replaced the timer.
         if (!FOpenTimer) FOpenTimer = NewTimer(0, [this] { OpenTimerTick(); });
         FOpenTimer->SetInterval(Seconds(Settings.ReconnectQuick));
@@ -424,6 +433,7 @@ void TGPRSModem::ResetLinkState() {
 void TGPRSModem::PortOpened() {
     const bool reopened = ReopenPending;
     ResetLinkState();
+    OpenFailureSaid.clear();
     PortFault = false;
     ReopenPending = false;
     Report("COM" + PortText() + " открыт");
@@ -455,6 +465,14 @@ void TGPRSModem::PortError(uint32_t code) {
     // offline until someone reconnects by hand.
     if (IsDestroying() || Checking) return;
     ReopenPending = true;
+    // The objects' sockets went with the line: until the modem is set up
+    // again they are not connected, and a request to one would be lost.
+    for (const auto& a : Attached) {
+        TBoilerRoom& room = *a->BoilerRoom;
+        if (room.State != bsConnected) continue;
+        room.Connected = false;
+        room.SetState(bsNotConnected);
+    }
     FOpenTimer = NewTimer(Seconds(Settings.ReconnectQuick), [this] { OpenTimerTick(); });
     FOpenTimer->SetEnabled(true);
 }

@@ -359,6 +359,13 @@ private:
     bool ReopenPending = false;
     // A balance request came before the initialisation succeeded.
     bool BalancePending = false;
+    // A command of the scanning's stop went unanswered: the modem is mute,
+    // and the rest of the stop neither sends nor waits (each wait would add
+    // its whole time-out to the stop).
+    bool StopUnanswered = false;
+    // Why the port last failed to open, as said: said again only when it
+    // changes or after the port has opened.
+    std::string OpenFailureSaid;
     int DialogueDepth = 0;
     // Timers switched off around a voice call, with the object whose request
     // timer it is (null for other timers).

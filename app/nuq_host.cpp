@@ -432,7 +432,10 @@ void THost::LogLinks() {
 void THost::AssignEvents(THostObject& object) {
     TBoilerRoom& room = *object.Room;
     THostObject* o = &object;
-    room.OnStatusChange = [this, o](TBoilerRoom&, const std::string& msg, int) {
+    room.OnStatusChange = [this, o](TBoilerRoom& r, const std::string& msg, int) {
+        // The data of a link that went down say nothing of the plant now:
+        // the state line shows no mode or alarm again until a packet comes.
+        if (r.State != bsConnected) r.LastDataTime = 0;
         if (msg.empty())
             LogState(*o);
         else
@@ -449,10 +452,15 @@ void THost::LogState(THostObject& object) {
     // Scanning's own start and stop pass every object through "not
     // connected": thousands of lines that say nothing.
     if (!FScanning || FStopRequested) return;
-    const std::string state = object.Room->StateText();
+    const TBoilerRoom& room = *object.Room;
+    const std::string state = room.StateText();
     if (state == object.LastStateText) return;
     object.LastStateText = state;
-    Log(Quoted(object.Room->Name) + ": " + state);
+    // A TCP link that reconnects passes through these at every attempt; its
+    // own messages say each loss and attempt.
+    if (room.LinkKind == lkTCP && (room.State == bsNotConnected || room.State == bsConnecting))
+        return;
+    Log(Quoted(room.Name) + ": " + state);
 }
 
 void THost::HandleData(THostObject& object, const std::string& line) {

@@ -115,7 +115,8 @@ protected:
 } // namespace
 
 // The bytes of a line cut short by a reset belong to no packet: the first
-// packet of the next connection arrives whole, with its own values.
+// packet of the next connection arrives whole, with its own values, and the
+// bytes dropped are said.
 TEST_F(LinkFaults, HalfLineBeforeAResetIsDropped) {
     UseVirtualClock(EncodeDateTime(2026, 1, 10, 8), 1000);
     SetIdleGrace(20);
@@ -131,6 +132,8 @@ TEST_F(LinkFaults, HalfLineBeforeAResetIsDropped) {
     peer.Send("<42 00 0000>\r\n");
     ASSERT_TRUE(WaitForData(2));
     EXPECT_EQ(data, (std::vector<std::string>{"41 02 01F4", "42 00 0000"}));
+    EXPECT_EQ(messages, std::vector<std::string>{
+                            "Строка от \"ТК\" оборвана разрывом связи, отброшено байт: 5"});
 }
 
 // Bytes without a line end cost at most the cap, the line dropped is said

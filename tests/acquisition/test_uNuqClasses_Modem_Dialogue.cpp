@@ -103,6 +103,12 @@ TEST_F(ModemTest, PortOpenRetriesThenState4) {
     ASSERT_NE(modem->OpenTimer(), nullptr);
     EXPECT_EQ(modem->OpenTimer()->Interval(), 60000u);
     EXPECT_TRUE(modem->OpenTimer()->Enabled());
+    // The next series says its attempts, not the same reason again.
+    EXPECT_TRUE(HasMessage("Ошибка открытия COM9: устройство COM9"));
+    messages.clear();
+    ASSERT_TRUE(WaitFor([&] { return HasMessage("Не удалось открыть (COM9)"); }));
+    EXPECT_TRUE(HasMessage("Открытие COM9 (1 из 3)..."));
+    EXPECT_FALSE(HasMessage("Ошибка открытия COM9")) << messages[0];
 }
 
 TEST_F(ModemTest, ErrorEndsTheWaitAndIsReported) {
@@ -189,6 +195,23 @@ TEST_F(ModemTest, ReinitialisationWaitsForTheRunningDialogue) {
     EXPECT_EQ(SimLog(), Cmd("AT+LONG"));
     ASSERT_TRUE(WaitFor([&] { return SimLog().find(Cmd("AT^SICC=0")) != std::string::npos; }));
     EXPECT_EQ(SimLog().substr(0, 15), Cmd("AT+LONG") + Cmd("ATE0"));
+}
+
+// A modem that leaves a command of the stop unanswered is sent nothing more
+// of the stop, and so not waited for again.
+TEST_F(ModemTest, StopGivesUpOnAMuteModem) {
+    Settings(kFlow, {});
+    StartSim();
+    MakeModem();
+    Attach("ТК-1", "+79001112233", "77");
+    modem->Connect();
+    ASSERT_TRUE(WaitFor([&] { return modem->Online; }));
+    sim->Control("silent AT 0");
+    ResetLog();
+    stopping = true;
+    modem->Disconnect();
+    EXPECT_EQ(SimLog(), "\x1B" + Cmd("AT^SISC=1"));
+    EXPECT_FALSE(modem->Port->IsOpen());
 }
 
 TEST_F(ModemTest, HangUpIsBounded) {

@@ -123,6 +123,9 @@ TEST_F(ModemFaults, ObjectsStartOverWhenTheLineComesBack) {
     ResetLog();
     sim->Control("hangup");
     ASSERT_TRUE(WaitFor([&] { return HasMessage("Ошибка COM7"); }));
+    // Not taken for connected while the line is down: a request would be lost.
+    EXPECT_NE(r.State, bsConnected);
+    EXPECT_FALSE(r.Connected);
     ASSERT_TRUE(
         WaitFor([&] { return SimLog().find(Cmd("at+cmgs=\"+79005\"")) != std::string::npos; }));
     EXPECT_EQ(Entry(r).Channel, -1);

@@ -96,7 +96,8 @@ TEST_F(NuqRun, PollsLogsAndStopsOnSignal) {
 }
 
 // Any positive run time ends the run by itself, however small; a long one
-// does not end early (a 32-bit count of milliseconds would wrap).
+// does not end early (a 32-bit count of milliseconds would wrap). A link that
+// keeps failing logs its attempts, not a state line at each.
 TEST_F(NuqRun, RunTimeOfAnySize) {
     Objects("[A]\nName=A\nLink=TCP\nHost=127.0.0.1\nPort=1\n");
     SimProcess tiny(NUQ_EXE, {"--home", home.string(), "run", "--for", "0.0009"});
@@ -105,7 +106,14 @@ TEST_F(NuqRun, RunTimeOfAnySize) {
 
     SimProcess longRun(NUQ_EXE, {"--home", home.string(), "run", "--for", "4294968"});
     ASSERT_NE(longRun.WaitForText("Опрос запущен"), "<timeout>");
-    usleep(1500 * 1000); // past where the wrapped time would have ended it
+    // Past where the wrapped time would have ended it. The attempts to
+    // connect are said, the state lines they pass through every second not.
+    for (std::string line; line.find("Попытка соединения с \"A\" (2 из") == std::string::npos;) {
+        line = longRun.WaitForText("");
+        ASSERT_NE(line, "<timeout>");
+        ASSERT_NE(line, "<eof>");
+        EXPECT_EQ(line.find("\"A\": "), std::string::npos) << line;
+    }
     EXPECT_EQ(waitpid(longRun.Pid, nullptr, WNOHANG), 0) << "stopped early";
     EXPECT_EQ(longRun.Terminate(), 0);
 }
@@ -506,7 +514,7 @@ TEST_F(NuqRun, MuteControllerIsReportedAndRestarted) {
 }
 
 // A serial device that goes away (the controller's pseudo-terminal closed)
-// and comes back is opened again and polled again.
+// and comes back is opened again and polled again, its old data forgotten.
 TEST_F(NuqRun, SerialDeviceGoneAndBackIsPolledAgain) {
     std::ofstream(home / "setting.ini") << "[FlowSettings]\nReconnectLong=1\n";
     const std::string com = (home / "COM7").string();
@@ -519,14 +527,27 @@ TEST_F(NuqRun, SerialDeviceGoneAndBackIsPolledAgain) {
     unsetenv("NUQ_PORT_DIR");
     ASSERT_NE(run.WaitForText("Температура = 65 °C"), "<timeout>");
     sim.reset();
+    EXPECT_NE(run.WaitForText("Ошибка COM-порта для связи с \"К\". Код ошибки: 1024 (устройство "
+                              "COM7 (" +
+                              com + ") отключено)"),
+              "<timeout>");
     EXPECT_NE(run.WaitForText("COM-порт для связи с \"К\" закрыт"), "<timeout>");
     EXPECT_NE(run.WaitForText("Повтор открытия COM-порта для связи с \"К\" через 1 сек."),
               "<timeout>");
     sim = std::make_unique<SimProcess>(kSimController,
                                        std::vector<std::string>{"--serial", com, "--packet", "42"});
     ASSERT_EQ(sim->WaitFor("serial "), "serial " + com);
-    EXPECT_NE(run.WaitForText("COM-порт для связи с \"К\" открыт"), "<timeout>");
-    EXPECT_NE(run.WaitForText("Температура = 66 °C"), "<timeout>");
+    // The packets before the link went say nothing of the plant now: no
+    // "(Норма)" before the first packet of the new link.
+    bool opened = false;
+    for (std::string line; line.find("Температура = 66 °C") == std::string::npos;) {
+        line = run.WaitForText("");
+        ASSERT_NE(line, "<timeout>");
+        ASSERT_NE(line, "<eof>");
+        opened = opened || line.find("COM-порт для связи с \"К\" открыт") != std::string::npos;
+        EXPECT_EQ(line.find("(Норма)"), std::string::npos) << line;
+    }
+    EXPECT_TRUE(opened);
     EXPECT_EQ(run.Terminate(), 0);
 }
 
