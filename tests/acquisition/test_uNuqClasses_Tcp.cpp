@@ -2,6 +2,7 @@
 // and end to end against the controller simulator.
 
 #include "acquisition/uNuqClasses.h"
+#include "common/FullListener.h"
 #include "common/SimProcess.h"
 #include "foundation/uNuqUtils.h"
 #include "platform/EventLoop.h"
@@ -127,19 +128,10 @@ TEST_F(TcpLink, SilentHostIsGivenUpAfterTheConnectLimit) {
     UseVirtualClock(EncodeDateTime(2026, 1, 10, 8), 1000);
     SetIdleGrace(20);
     Settings("ReconnectQuick=1\nMaxConnectTry=5\n");
-    // A listener that never accepts: its one queue place is taken, so its
-    // kernel drops every further handshake.
-    const int full = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ASSERT_EQ(bind(full, reinterpret_cast<sockaddr*>(&a), len), 0);
-    ASSERT_EQ(listen(full, 0), 0);
-    getsockname(full, reinterpret_cast<sockaddr*>(&a), &len);
-    const int first = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_EQ(connect(first, reinterpret_cast<sockaddr*>(&a), len), 0);
-    room->SetTCPConnection("127.0.0.1", ntohs(a.sin_port));
+    TFullListener full;
+    ASSERT_GT(full.Port, 0);
+    ASSERT_TRUE(full.Fill());
+    room->SetTCPConnection("127.0.0.1", full.Port);
     const uint32_t t0 = GetTickCount();
     room->Start(10, 0);
     ASSERT_TRUE(WaitFor([&] { return messages.size() >= 3; }, 60000));
@@ -150,8 +142,6 @@ TEST_F(TcpLink, SilentHostIsGivenUpAfterTheConnectLimit) {
     EXPECT_EQ(messages[1].at - t0, 20000u);
     EXPECT_EQ(messages[2].text, "Попытка соединения с \"ТК-1\" (1 из 5)...");
     room->Stop();
-    close(first);
-    close(full);
 }
 
 TEST_F(TcpLink, EndToEndWithTheController) {

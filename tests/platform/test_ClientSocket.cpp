@@ -1,5 +1,6 @@
 #include "platform/ClientSocket.h"
 
+#include "common/FullListener.h"
 #include "platform/DateUtils.h"
 #include "platform/EventLoop.h"
 
@@ -220,19 +221,13 @@ TEST_F(ClientSocketTest, WorksOnTheVirtualClock) {
 TEST_F(ClientSocketTest, SilentHostTimesOut) {
     UseVirtualClock(EncodeDateTime(2024, 3, 1, 12), 1000);
     SetIdleGrace(20);
-    const int full = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ASSERT_EQ(bind(full, reinterpret_cast<sockaddr*>(&a), len), 0);
-    ASSERT_EQ(listen(full, 0), 0);
-    getsockname(full, reinterpret_cast<sockaddr*>(&a), &len);
+    TFullListener full;
+    ASSERT_GT(full.Port, 0);
     TClientSocket first, s;
     Events firstEvents, e;
     for (TClientSocket* sock : {&first, &s}) {
         sock->Host = "127.0.0.1";
-        sock->Port = ntohs(a.sin_port);
+        sock->Port = full.Port;
     }
     firstEvents.Attach(first);
     first.Open(); // takes the one place in the queue
@@ -244,7 +239,6 @@ TEST_F(ClientSocketTest, SilentHostTimesOut) {
     EXPECT_EQ(e.Trail, "E10060");
     EXPECT_EQ(GetTickCount() - t0, 20000u);
     EXPECT_FALSE(s.Active());
-    close(full);
     SetIdleGrace(-1);
     UseRealClock();
 }
