@@ -1,6 +1,7 @@
 // nuq run as the main job: objects of a home folder polled against the
 // controller simulator, logged, and stopped cleanly.
 
+#include "common/FullListener.h"
 #include "common/SimProcess.h"
 
 #include <gtest/gtest.h>
@@ -490,6 +491,24 @@ TEST_F(NuqRun, ShowsTheAlarmCodesText) {
     const std::string shown = run.WaitForText("Код аварии");
     EXPECT_NE(shown.find("    Код аварии = 2 (Загазованность помещения)"), std::string::npos)
         << shown;
+    EXPECT_EQ(run.Terminate(), 0);
+}
+
+// A host that never answers the connect (a listener whose one queue place is
+// taken): the attempt is said when it starts, and 10060 follows within the
+// connect's own limit of about 20 s, where the kernel would wait two minutes.
+TEST_F(NuqRun, SilentHostIsSaidWithinTheConnectLimit) {
+    TFullListener full;
+    ASSERT_GT(full.Port, 0);
+    ASSERT_TRUE(full.Fill());
+    Objects("[A]\nName=А\nLink=TCP\nHost=127.0.0.1\nPort=" + std::to_string(full.Port) +
+            "\nRequestPeriod=1\nRequestText=REQ\n");
+    SimProcess run(NUQ_EXE, {"--home", home.string(), "run"});
+    ASSERT_NE(run.WaitForText("Попытка соединения с \"А\" (0 из"), "<timeout>");
+    // Each wait gives up after 10 s of silence; three of them bound the wait.
+    std::string said = "<timeout>";
+    for (int i = 0; i < 3 && said == "<timeout>"; ++i) said = run.WaitForText("Код ошибки: 10060");
+    EXPECT_NE(said.find("Ошибка связи с \"А\". Код ошибки: 10060"), std::string::npos) << said;
     EXPECT_EQ(run.Terminate(), 0);
 }
 
