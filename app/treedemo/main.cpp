@@ -53,8 +53,12 @@ std::string Narrow(const std::u16string& s) {
 std::string NodeName(TBaseLazyTree& tree, PLazyNode node) {
     if (!node) return "none";
     if (tree.GetNodeLevel(node) == 0) return "group " + std::to_string(node->Index + 1);
-    return "item " + std::to_string(node->Parent->Index + 1) + "." +
-           std::to_string(node->Index + 1);
+    // The place from the group down, so that a node dropped deeper is named
+    // by where it is ("item 1.28.1").
+    std::string place = std::to_string(node->Index + 1);
+    for (PLazyNode p = node->Parent; p && p != tree.RootNode(); p = p->Parent)
+        place = std::to_string(p->Index + 1) + "." + place;
+    return "item " + place;
 }
 
 std::string CursorName(HCURSOR c) {
