@@ -222,6 +222,9 @@ void THost::CheckSettingsFile() {
         Log("Файл настроек " + name + " " + problem + ": действуют значения по умолчанию");
         return;
     }
+    std::vector<int> notUtf8;
+    TextFromFileBytes(bytes, &notUtf8);
+    for (int line : notUtf8) Log(NotUtf8LineMessage("Файл " + name, line));
     std::vector<std::string> notes;
     TNuqSettings settings;
     LoadSettings(name, settings, &notes);

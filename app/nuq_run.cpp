@@ -6,7 +6,6 @@
 #include "foundation/uTrace.h"
 #include "platform/EventLoop.h"
 #include "platform/Host.h"
-#include "platform/IniFiles.h"
 #include "platform/Timer.h"
 
 #include <algorithm>
@@ -184,9 +183,6 @@ int RunCommand(const Args& args) {
     host.Log("Запуск: папка " + HostFolder());
     if (!lockWarning.empty()) host.Log(lockWarning);
     host.CheckSettingsFile();
-    const TIniFile settingsIni(SettingsFileName());
-    for (int line : settingsIni.NotUtf8Lines())
-        host.Log(NotUtf8LineMessage("Файл " + SettingsFileName(), line));
     if (trace) {
         SetHostParameters({"/TRACE"});
         host.Terminal().Verbose = true; // the modems' detail lines, as the trace switch shows them
