@@ -1261,7 +1261,8 @@ private:
     // Steps of the window message handling.
     void HandleKillFocus();
     void ReleaseWindowTies();
-    void PrintClient(HDC dc);
+    bool PrintSkipped(HDC dc, UINT flags);
+    void PrintClient(HDC dc, UINT flags);
     void Print(HDC dc, UINT flags);
     // The item queries, one member each; TextOnly asks for the text's rectangle.
     LRESULT QueryItem(TTVItem* item);
