@@ -109,6 +109,28 @@ TEST_F(NuqCommand, CheckScript) {
     EXPECT_NE(caption.out.find("Стр. 10 - Строка не в кодировке UTF-8.\n"), std::string::npos)
         << caption.out;
 
+    // A lone CR ends a line for the note and the comment check alike.
+    struct LoneCR {
+        const char* name;
+        std::string script;
+        int status;
+        std::string said;
+    };
+    const std::string tail = "#defbyte 1;\nType = IsByte;\nCaption = 'Т';\nMetricUnit = "
+                             "'°C';\n#enddefbyte;\n#endscript;\n";
+    for (const LoneCR& c :
+         {LoneCR{"comment.nqs", "#script;\r// \xCA\xEE\xEC\xEC\xE5\xED\xF2\n" + tail, 0,
+                 ", стр. 2: строка не в кодировке UTF-8, прочитана как cp1251 (комментарий)\n"},
+          LoneCR{"caption.nqs",
+                 "#script;\n#defbyte 2;\nType = IsByte;\n// caption\rCaption = '\xD2\xE5\xEC\xEF';"
+                 "\nMetricUnit = '°C';\n#enddefbyte;\n" +
+                     tail,
+                 1, "Стр. 5 - Строка не в кодировке UTF-8.\n"}}) {
+        Result r = Nuq({"check-script", Write(c.name, c.script)});
+        EXPECT_EQ(r.status, c.status) << c.name << "\n" << r.out;
+        EXPECT_NE(r.out.find(c.said), std::string::npos) << c.name << "\n" << r.out;
+    }
+
     Result missing = Nuq({"check-script", (dir / "none.nqs").string()});
     EXPECT_EQ(missing.status, 2);
     EXPECT_NE(missing.err.find("none.nqs"), std::string::npos);
