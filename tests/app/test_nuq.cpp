@@ -90,6 +90,14 @@ TEST_F(NuqCommand, CheckScript) {
              Write("cp.nqs", "#script;\n#defbyte 1;\nType = IsByte;\n"
                              "Caption = '\xD2\xE5\xEC\xEF';\n#enddefbyte;\n#endscript;\n")});
     EXPECT_EQ(cp.status, 0) << cp.out;
+    // So does one whose one line happens to be valid UTF-8 ("Т°" is D2 B0, "Ұ" in UTF-8).
+    const std::string chance =
+        Write("chance.nqs", "#script;\n#defbyte 1;\nType = IsByte;\nCaption = '\xD2\xB0';\n"
+                            "MetricUnit = '\xE3\xF0\xE0\xE4';\n#enddefbyte;\n#endscript;\n");
+    Result chanceCheck = Nuq({"check-script", chance});
+    EXPECT_EQ(chanceCheck.status, 0) << chanceCheck.out;
+    EXPECT_EQ(chanceCheck.out, "");
+    EXPECT_EQ(Nuq({"decode", "--script", chance, "--packet", "05"}).out, "Т°\t5\tград\t0\n");
 
     // In a UTF-8 file a cp1251 line is said; outside a comment it fails the check.
     const std::string mixed = "#script;\n// \xCA\xEE\xEC\xEC\xE5\xED\xF2\xE0\xF0\xE8\xE9\n"
