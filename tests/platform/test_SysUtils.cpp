@@ -104,6 +104,10 @@ TEST(Cp1251, MixedFileIsDecodedLineByLine) {
              Case{signs + "\n" + utf, signs + "\n" + utf, {}},
              Case{chance + "\r\n" + cp, "Т°1\r\nКотёл", {}},
              Case{"a = 1\n" + chance + "\n", "a = 1\nТ°1\n", {}},
+             Case{"\xEF\xBB\xBF"
+                  "a = 1\nΩ = 2",
+                  "a = 1\nΩ = 2",
+                  {}},
              Case{utf + "\n" + utf + "\n" + utf + "\n" + cp + "\n" + chance,
                   utf + "\n" + utf + "\n" + utf + "\nКотёл\nТ°1",
                   {4, 5}},
