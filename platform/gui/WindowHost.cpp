@@ -352,6 +352,7 @@ public:
         if (WindowPaintGeneration() != Seen) update();
         if (Follow) {
             ApplyLimits();
+            ApplyForm();
             FollowWindow();
             ApplyShape();
         }
@@ -380,10 +381,11 @@ public:
             clearMask();
     }
 
-    // Takes the window's position and size when the program changed them.
+    // Takes the window's position and size when the program changed them;
+    // a minimised or maximised window is placed by the window manager.
     void FollowWindow() {
         TRect r;
-        if (!GetWindowRect(Wnd, r)) return;
+        if (!GetWindowRect(Wnd, r) || ScreenState()) return;
         QRect g = geometry();
         if (r.Left != g.x() || r.Top != g.y() || r.Width() != g.width() || r.Height() != g.height())
             setGeometry(r.Left, r.Top, std::max(1, r.Width()), std::max(1, r.Height()));
@@ -400,7 +402,53 @@ public:
         if (maximumSize() != max) setMaximumSize(max);
     }
 
+    // A form's border icons and state go to the toolkit's window. The
+    // normal rectangle is remembered while the program and the screen agree
+    // on it, for a window manager that maximises or minimises the window.
+    void ApplyForm() {
+        auto* form = dynamic_cast<TForm*>(FindControl(Wnd));
+        if (!form) return;
+        Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+        if (form->BorderIcons() & biSystemMenu)
+            flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+        if (form->BorderIcons() & biMinimize) flags |= Qt::WindowMinimizeButtonHint;
+        if (form->BorderIcons() & biMaximize) flags |= Qt::WindowMaximizeButtonHint;
+        if (flags != windowFlags()) {
+            const bool shown = isVisible();
+            setWindowFlags(flags); // hides a shown window
+            if (shown) show();
+        }
+        const Qt::WindowStates wanted = WantedState();
+        if (ScreenState() != wanted) {
+            Applying = true;
+            setWindowState(wanted);
+            Applying = false;
+        }
+        TRect r;
+        if (!wanted && PlacementState() == SW_SHOWNORMAL && GetWindowRect(Wnd, r))
+            Normal = QRect(r.Left, r.Top, r.Width(), r.Height());
+    }
+
 protected:
+    // The window manager minimised, maximised or restored the window: the
+    // program's window takes that state and keeps its normal rectangle.
+    void changeEvent(QEvent* e) override {
+        QWidget::changeEvent(e);
+        if (e->type() != QEvent::WindowStateChange || Applying || !Follow ||
+            !dynamic_cast<TForm*>(FindControl(Wnd)) || ScreenState() == WantedState())
+            return;
+        const Qt::WindowStates state = ScreenState();
+        if (state && PlacementState() == SW_SHOWNORMAL && Normal.isValid())
+            SetWindowPos(Wnd, Normal.x(), Normal.y(), Normal.width(), Normal.height(),
+                         SWP_NOZORDER);
+        SendMessage(Wnd, WM_SYSCOMMAND,
+                    state.testFlag(Qt::WindowMinimized)   ? SC_MINIMIZE
+                    : state.testFlag(Qt::WindowMaximized) ? SC_MAXIMIZE
+                                                          : SC_RESTORE,
+                    0);
+        if (state.testFlag(Qt::WindowMaximized) && IsWindow(Wnd))
+            SetWindowPos(Wnd, x(), y(), width(), height(), SWP_NOZORDER);
+    }
     void paintEvent(QPaintEvent*) override {
         Seen = WindowPaintGeneration();
         QPainter p(this);
@@ -503,8 +551,32 @@ private:
             if (h == Wnd) return true;
         return false;
     }
+    UINT PlacementState() const {
+        TWindowPlacement wp;
+        wp.Length = 44;
+        return GetWindowPlacement(Wnd, wp) ? wp.ShowCmd : SW_SHOWNORMAL;
+    }
+    Qt::WindowStates ScreenState() const {
+        return windowState() & (Qt::WindowMinimized | Qt::WindowMaximized);
+    }
+    // A window maximised where its size answer says is placed as a normal
+    // one there: a window manager has no way to take that place.
+    Qt::WindowStates WantedState() const {
+        bool own = false;
+        switch (PlacementState()) {
+        case SW_SHOWMINIMIZED:
+            return Qt::WindowMinimized;
+        case SW_SHOWMAXIMIZED:
+            MaximizedBounds(Wnd, &own);
+            return own ? Qt::WindowNoState : Qt::WindowMaximized;
+        default:
+            return Qt::WindowNoState;
+        }
+    }
     uint64_t Seen = 0;
     HWND LastFocus = 0;
+    bool Applying = false; // the state change is ours, not the window manager's
+    QRect Normal;
 };
 
 // The desktop's colours as the system colours they stand for. At start the
@@ -715,6 +787,7 @@ TWindowHost::~TWindowHost() = default;
 void TWindowHost::Show() {
     if (D->Widget->Follow) {
         D->Widget->ApplyLimits();
+        D->Widget->ApplyForm(); // before the window maps: its first state is the right one
         D->Widget->FollowWindow();
     }
     D->Widget->show();
