@@ -420,6 +420,13 @@ public:
         }
         const Qt::WindowStates wanted = WantedState();
         if (ScreenState() != wanted) {
+            // The manager learns the normal rectangle first: its restore goes there.
+            TWindowPlacement wp;
+            wp.Length = 44;
+            if (wanted && !ScreenState() && GetWindowPlacement(Wnd, wp)) {
+                const TRect& n = wp.NormalPosition;
+                setGeometry(n.Left, n.Top, std::max(1, n.Width()), std::max(1, n.Height()));
+            }
             Applying = true;
             setWindowState(wanted);
             Applying = false;

@@ -78,18 +78,26 @@ bool IsExecutable(const char* path) {
 }
 
 // Runs this test program's test Name again under a virtual X server of its
-// own (xvfb-run), for a test that needs X and finds no display.
-void RunUnderX(const std::string& name) {
+// own (xvfb-run), for a test that needs X and finds no display; with
+// Manager, a window manager runs there first.
+void RunUnderX(const std::string& name, bool manager = false) {
     if (std::getenv("NUQ_UNDER_XVFB"))
         GTEST_SKIP() << "the X server started, but the toolkit is not on it";
     if (!IsExecutable("/usr/bin/xvfb-run") || !IsExecutable("/usr/bin/xdotool") ||
         !IsExecutable("/usr/bin/xprop"))
         GTEST_SKIP() << "no X server can be started here: xvfb-run, xdotool or xprop is missing "
                         "(scripts/setup installs them)";
-    const std::string cmd =
-        "xvfb-run -a -s '-screen 0 1024x768x24' env -u QT_QPA_PLATFORM NUQ_UNDER_XVFB=1 "
-        "/proc/" +
-        std::to_string(getpid()) + "/exe --gtest_filter=" + name + " 2>&1";
+    if (manager && (!IsExecutable("/usr/bin/openbox") || !IsExecutable("/usr/bin/wmctrl")))
+        GTEST_SKIP() << "no window manager here: openbox or wmctrl is missing (scripts/setup "
+                        "installs them)";
+    const std::string self = "env -u QT_QPA_PLATFORM NUQ_UNDER_XVFB=1 /proc/" +
+                             std::to_string(getpid()) + "/exe --gtest_filter=" + name;
+    const std::string cmd = "xvfb-run -a -s '-screen 0 1024x768x24' " +
+                            (manager ? "sh -c 'openbox >/dev/null 2>&1 & for i in $(seq 100); do "
+                                       "wmctrl -m >/dev/null 2>&1 && break; sleep 0.1; done; " +
+                                           self + "'"
+                                     : self) +
+                            " 2>&1";
     FILE* pipe = popen(cmd.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
     std::string out;
@@ -261,4 +269,52 @@ TEST_F(FormWindow, PreventResizeHoldsTheSizeOnScreen) {
     for (int i = 0; i < 20; ++i) PumpUntil([] { return true; }); // let anything else arrive
     EXPECT_EQ(WindowRect(*f), Bounds(40, 30, 300, 200));
     f->FormStorage->Active = false;
+}
+
+// With a window manager on the X server (openbox, driven by wmctrl and
+// xdotool as a user's clicks would): its maximise is saved as maximised over
+// the normal rectangle and comes back maximised; its restore gives the
+// normal rectangle back; its minimise takes the window off the screen and is
+// saved as minimised.
+TEST_F(FormWindow, WindowManagerUnderX) {
+    if (QGuiApplication::platformName() != "xcb")
+        return RunUnderX("FormWindow.WindowManagerUnderX", true);
+    ASSERT_EQ(std::system("wmctrl -m >/dev/null 2>&1"), 0) << "the window manager is not there";
+    const auto wm = [](TForm& f, const std::string& what) {
+        const std::string id = std::to_string(f.Host()->NativeWindow());
+        const std::string cmd = what == "minimize" ? "xdotool windowminimize " + id
+                                                   : "wmctrl -i -r " + id + " -b " + what +
+                                                         ",maximized_vert,maximized_horz";
+        ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    };
+    const auto saved = [this](const char* key) {
+        return TIniFile(Ini()).ReadString("TfrmTerminal", key, "");
+    };
+    {
+        auto f = ShowTerminal(Ini());
+        ASSERT_TRUE(PumpUntil([&] { return f->Host()->IsShown(); }));
+        f->Host()->SetGeometry(150, 120, 500, 350);
+        ASSERT_TRUE(PumpUntil([&] { return WindowRect(*f) == Bounds(150, 120, 500, 350); }));
+        wm(*f, "add");
+        EXPECT_TRUE(PumpUntil([&] { return f->WindowState() == wsMaximized; }));
+        ASSERT_TRUE(f->Close());
+        f->fsView->Active = false;
+    }
+    EXPECT_EQ(saved("ShowCmd"), "3");
+    EXPECT_EQ(saved("NormPos"), "150,120,650,470");
+
+    auto f = ShowTerminal(Ini());
+    ASSERT_TRUE(PumpUntil([&] { return f->Host()->IsShown(); }));
+    EXPECT_EQ(f->WindowState(), wsMaximized);
+    EXPECT_TRUE(PumpUntil([&] { return ScreenState(*f) == Qt::WindowMaximized; }));
+    wm(*f, "remove");
+    EXPECT_TRUE(PumpUntil([&] {
+        return f->WindowState() == wsNormal && WindowRect(*f) == Bounds(150, 120, 500, 350);
+    }));
+    wm(*f, "minimize");
+    EXPECT_TRUE(PumpUntil([&] { return f->WindowState() == wsMinimized; }));
+    ASSERT_TRUE(f->Close());
+    f->fsView->Active = false;
+    EXPECT_EQ(saved("ShowCmd"), "2");
+    EXPECT_EQ(saved("NormPos"), "150,120,650,470");
 }
