@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QWheelEvent>
 #include <QWidget>
+#include <QWindow>
 
 #include <atomic>
 #include <map>
@@ -394,7 +395,8 @@ public:
     // The window's answer to the size query bounds what the user can drag.
     void ApplyLimits() {
         TMinMaxInfo info;
-        if (!SendMessage(Wnd, WM_GETMINMAXINFO, 0, LPARAM(&info))) return;
+        // No answer: no limits, whatever an earlier answer gave.
+        if (!SendMessage(Wnd, WM_GETMINMAXINFO, 0, LPARAM(&info))) info = {};
         QSize min(std::max(0, info.MinTrackSize.X), std::max(0, info.MinTrackSize.Y));
         QSize max(info.MaxTrackSize.X > 0 ? info.MaxTrackSize.X : QWIDGETSIZE_MAX,
                   info.MaxTrackSize.Y > 0 ? info.MaxTrackSize.Y : QWIDGETSIZE_MAX);
@@ -414,9 +416,10 @@ public:
         if (form->BorderIcons() & biMinimize) flags |= Qt::WindowMinimizeButtonHint;
         if (form->BorderIcons() & biMaximize) flags |= Qt::WindowMaximizeButtonHint;
         if (flags != windowFlags()) {
-            const bool shown = isVisible();
-            setWindowFlags(flags); // hides a shown window
-            if (shown) show();
+            // A window on screen changes its hints in place (the widget's own
+            // change would take it off the screen and make it anew).
+            overrideWindowFlags(flags);
+            if (windowHandle()) windowHandle()->setFlags(flags);
         }
         const Qt::WindowStates wanted = WantedState();
         if (ScreenState() != wanted) {
@@ -432,8 +435,11 @@ public:
             Applying = false;
         }
         TRect r;
-        if (!wanted && PlacementState() == SW_SHOWNORMAL && GetWindowRect(Wnd, r))
+        if (!wanted && PlacementState() == SW_SHOWNORMAL && GetWindowRect(Wnd, r) &&
+            QRect(r.Left, r.Top, r.Width(), r.Height()) != Normal) {
+            EarlierNormal = Normal;
             Normal = QRect(r.Left, r.Top, r.Width(), r.Height());
+        }
     }
 
 protected:
@@ -445,8 +451,14 @@ protected:
             !dynamic_cast<TForm*>(FindControl(Wnd)) || ScreenState() == WantedState())
             return;
         const Qt::WindowStates state = ScreenState();
-        if (state && PlacementState() == SW_SHOWNORMAL && Normal.isValid())
-            SetWindowPos(Wnd, Normal.x(), Normal.y(), Normal.width(), Normal.height(),
+        QRect normal = Normal;
+        // A manager that resized the window before it told of the maximise:
+        // the rectangle seen last is the maximised one.
+        if (state.testFlag(Qt::WindowMaximized) && normal == geometry() && screen() &&
+            frameGeometry() == screen()->availableGeometry())
+            normal = EarlierNormal;
+        if (state && PlacementState() == SW_SHOWNORMAL && normal.isValid())
+            SetWindowPos(Wnd, normal.x(), normal.y(), normal.width(), normal.height(),
                          SWP_NOZORDER);
         SendMessage(Wnd, WM_SYSCOMMAND,
                     state.testFlag(Qt::WindowMinimized)   ? SC_MINIMIZE
@@ -583,7 +595,7 @@ private:
     uint64_t Seen = 0;
     HWND LastFocus = 0;
     bool Applying = false; // the state change is ours, not the window manager's
-    QRect Normal;
+    QRect Normal, EarlierNormal;
 };
 
 // The desktop's colours as the system colours they stand for. At start the

@@ -23,9 +23,10 @@ namespace {
 
 using FormWindow = FormFiles;
 
-// Lets the toolkit and our loop run until Done holds; false when it never does.
-bool PumpUntil(const std::function<bool()>& done) {
-    for (int i = 0; i < 400; ++i) {
+// Lets the toolkit and our loop run until Done holds; false when it never
+// does. A window manager on a busy machine may want more Rounds.
+bool PumpUntil(const std::function<bool()>& done, int rounds = 400) {
+    for (int i = 0; i < rounds; ++i) {
         QCoreApplication::processEvents();
         ProcessMessages();
         if (done()) return true;
@@ -93,7 +94,7 @@ void RunUnderX(const std::string& name, bool manager = false) {
     const std::string self = "env -u QT_QPA_PLATFORM NUQ_UNDER_XVFB=1 /proc/" +
                              std::to_string(getpid()) + "/exe --gtest_filter=" + name;
     const std::string cmd = "xvfb-run -a -s '-screen 0 1024x768x24' " +
-                            (manager ? "sh -c 'openbox >/dev/null 2>&1 & for i in $(seq 100); do "
+                            (manager ? "sh -c 'openbox >/dev/null 2>&1 & for i in $(seq 300); do "
                                        "wmctrl -m >/dev/null 2>&1 && break; sleep 0.1; done; " +
                                            self + "'"
                                      : self) +
@@ -268,6 +269,11 @@ TEST_F(FormWindow, PreventResizeHoldsTheSizeOnScreen) {
     ASSERT_TRUE(PumpUntil([&] { return WindowRect(*f).Left == 40; }));
     for (int i = 0; i < 20; ++i) PumpUntil([] { return true; }); // let anything else arrive
     EXPECT_EQ(WindowRect(*f), Bounds(40, 30, 300, 200));
+    // Allowed again, the size follows the user's drag.
+    f->FormStorage->SetPreventResize(false);
+    for (int i = 0; i < 20; ++i) PumpUntil([] { return true; });
+    f->Host()->SetGeometry(40, 30, 600, 400);
+    EXPECT_TRUE(PumpUntil([&] { return WindowRect(*f) == Bounds(40, 30, 600, 400); }));
     f->FormStorage->Active = false;
 }
 
@@ -279,7 +285,8 @@ TEST_F(FormWindow, PreventResizeHoldsTheSizeOnScreen) {
 TEST_F(FormWindow, WindowManagerUnderX) {
     if (QGuiApplication::platformName() != "xcb")
         return RunUnderX("FormWindow.WindowManagerUnderX", true);
-    ASSERT_EQ(std::system("wmctrl -m >/dev/null 2>&1"), 0) << "the window manager is not there";
+    ASSERT_TRUE(PumpUntil([] { return std::system("wmctrl -m >/dev/null 2>&1") == 0; }, 4000))
+        << "the window manager is not there";
     const auto wm = [](TForm& f, const std::string& what) {
         const std::string id = std::to_string(f.Host()->NativeWindow());
         const std::string cmd = what == "minimize" ? "xdotool windowminimize " + id
@@ -296,7 +303,7 @@ TEST_F(FormWindow, WindowManagerUnderX) {
         f->Host()->SetGeometry(150, 120, 500, 350);
         ASSERT_TRUE(PumpUntil([&] { return WindowRect(*f) == Bounds(150, 120, 500, 350); }));
         wm(*f, "add");
-        EXPECT_TRUE(PumpUntil([&] { return f->WindowState() == wsMaximized; }));
+        EXPECT_TRUE(PumpUntil([&] { return f->WindowState() == wsMaximized; }, 4000));
         ASSERT_TRUE(f->Close());
         f->fsView->Active = false;
     }
@@ -306,15 +313,38 @@ TEST_F(FormWindow, WindowManagerUnderX) {
     auto f = ShowTerminal(Ini());
     ASSERT_TRUE(PumpUntil([&] { return f->Host()->IsShown(); }));
     EXPECT_EQ(f->WindowState(), wsMaximized);
-    EXPECT_TRUE(PumpUntil([&] { return ScreenState(*f) == Qt::WindowMaximized; }));
+    EXPECT_TRUE(PumpUntil([&] { return ScreenState(*f) == Qt::WindowMaximized; }, 4000));
     wm(*f, "remove");
-    EXPECT_TRUE(PumpUntil([&] {
-        return f->WindowState() == wsNormal && WindowRect(*f) == Bounds(150, 120, 500, 350);
-    }));
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            return f->WindowState() == wsNormal && WindowRect(*f) == Bounds(150, 120, 500, 350);
+        },
+        4000));
     wm(*f, "minimize");
-    EXPECT_TRUE(PumpUntil([&] { return f->WindowState() == wsMinimized; }));
+    EXPECT_TRUE(PumpUntil([&] { return f->WindowState() == wsMinimized; }, 4000));
     ASSERT_TRUE(f->Close());
     f->fsView->Active = false;
     EXPECT_EQ(saved("ShowCmd"), "2");
     EXPECT_EQ(saved("NormPos"), "150,120,650,470");
+
+    // A form that may not be resized offers the manager no maximise and no resize.
+    std::filesystem::remove(Ini());
+    auto fixed = ShowTerminal(Ini());
+    for (bool prevent : {true, false}) {
+        fixed->fsView->SetPreventResize(prevent);
+        const auto allowed = [&] {
+            return Output("xprop -id " + std::to_string(fixed->Host()->NativeWindow()) +
+                          " _NET_WM_ALLOWED_ACTIONS");
+        };
+        EXPECT_TRUE(PumpUntil(
+            [&] {
+                const std::string a = allowed();
+                return a.find("_NET_WM_ACTION_MOVE") != std::string::npos &&
+                       (a.find("_NET_WM_ACTION_MAXIMIZE_HORZ") == std::string::npos) == prevent &&
+                       (a.find("_NET_WM_ACTION_RESIZE") == std::string::npos) == prevent;
+            },
+            4000))
+            << prevent << ": " << allowed();
+    }
+    fixed->fsView->Active = false;
 }
