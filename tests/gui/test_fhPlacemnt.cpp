@@ -221,6 +221,16 @@ TEST_F(FormStorage, PlainControlsKeepTheirPlaceAndSize) {
     EXPECT_EQ(again->pnlBR->BoundsRect(), Bounds(7, 0, 100, 40));
     EXPECT_EQ(again->imgState->BoundsRect(), Bounds(0, 12, 33, 10));
     again->FormStorage->Active = false;
+    again.reset();
+
+    // A damaged file gives no place or size that a window cannot have.
+    WriteFile("[TfrmDlgReportParams]\npnlBR_Height=2000000000\npnlBR_Left=-2000000000\n"
+              "imgState_Width=-7\nimgState_Top=40000\n");
+    auto damaged = CreateForm<TfrmDlgReportParams>(Ini());
+    damaged->Show();
+    EXPECT_EQ(damaged->pnlBR->BoundsRect(), Bounds(-32768, 0, 100, 32767));
+    EXPECT_EQ(damaged->imgState->BoundsRect(), Bounds(0, 32767, 0, 10));
+    damaged->FormStorage->Active = false;
 }
 
 // A dialog keeps its placement, whether it was visible and its active control.
