@@ -297,9 +297,20 @@ TEST_F(FormWindow, WindowManagerUnderX) {
     const auto saved = [this](const char* key) {
         return TIniFile(Ini()).ReadString("TfrmTerminal", key, "");
     };
+    // The manager has taken the window in (framed it): its first placing is done.
+    const auto managed = [](TForm& f) {
+        const std::string id = std::to_string(f.Host()->NativeWindow());
+        return PumpUntil(
+            [&] {
+                return Output("xprop -id " + id + " _NET_FRAME_EXTENTS").find('=') !=
+                       std::string::npos;
+            },
+            4000);
+    };
     {
         auto f = ShowTerminal(Ini());
         ASSERT_TRUE(PumpUntil([&] { return f->Host()->IsShown(); }));
+        ASSERT_TRUE(managed(*f));
         f->Host()->SetGeometry(150, 120, 500, 350);
         ASSERT_TRUE(PumpUntil([&] { return WindowRect(*f) == Bounds(150, 120, 500, 350); }));
         wm(*f, "add");
@@ -312,6 +323,7 @@ TEST_F(FormWindow, WindowManagerUnderX) {
 
     auto f = ShowTerminal(Ini());
     ASSERT_TRUE(PumpUntil([&] { return f->Host()->IsShown(); }));
+    ASSERT_TRUE(managed(*f));
     EXPECT_EQ(f->WindowState(), wsMaximized);
     EXPECT_TRUE(PumpUntil([&] { return ScreenState(*f) == Qt::WindowMaximized; }, 4000));
     wm(*f, "remove");
@@ -330,6 +342,7 @@ TEST_F(FormWindow, WindowManagerUnderX) {
     // A form that may not be resized offers the manager no maximise and no resize.
     std::filesystem::remove(Ini());
     auto fixed = ShowTerminal(Ini());
+    ASSERT_TRUE(managed(*fixed));
     for (bool prevent : {true, false}) {
         fixed->fsView->SetPreventResize(prevent);
         const auto allowed = [&] {
