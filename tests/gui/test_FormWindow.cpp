@@ -78,6 +78,19 @@ bool IsExecutable(const char* path) {
     return access(path, X_OK) == 0;
 }
 
+// What a shell command prints; Status: how it ended (-1: it did not start).
+std::string Output(const std::string& cmd, int* status = nullptr) {
+    std::string out;
+    FILE* pipe = popen(cmd.c_str(), "r");
+    if (status) *status = -1;
+    if (!pipe) return out;
+    char buf[4096];
+    while (size_t n = fread(buf, 1, sizeof buf, pipe)) out.append(buf, n);
+    const int ended = pclose(pipe);
+    if (status) *status = ended;
+    return out;
+}
+
 // Runs this test program's test Name again under a virtual X server of its
 // own (xvfb-run), for a test that needs X and finds no display; with
 // Manager, a window manager runs there first.
@@ -99,29 +112,15 @@ void RunUnderX(const std::string& name, bool manager = false) {
                                            self + "'"
                                      : self) +
                             " 2>&1";
-    FILE* pipe = popen(cmd.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string out;
-    char buf[4096];
-    while (size_t n = fread(buf, 1, sizeof buf, pipe)) out.append(buf, n);
-    int status = pclose(pipe);
+    int status = 0;
+    const std::string out = Output(cmd, &status);
+    ASSERT_NE(status, -1) << cmd;
     if (out.find("Xvfb failed to start") != std::string::npos ||
         out.find("could not connect to display") != std::string::npos)
         GTEST_SKIP() << "no X server could be started:\n" << out;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
     EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << out;
     EXPECT_EQ(out.find("[  SKIPPED ]"), std::string::npos) << out;
-}
-
-// What a shell command prints.
-std::string Output(const std::string& cmd) {
-    FILE* pipe = popen(cmd.c_str(), "r");
-    if (!pipe) return "";
-    std::string out;
-    char buf[4096];
-    while (size_t n = fread(buf, 1, sizeof buf, pipe)) out.append(buf, n);
-    pclose(pipe);
-    return out;
 }
 
 QWidget* HostWidget(TForm& f) {
