@@ -42,8 +42,9 @@ struct tModuleAboutInfo {
 };
 
 // The hand and the drag cursor, by the numbers the forms use and the names of
-// their resources. There is no window layer yet to load them into, so only
-// the numbers and names exist.
+// their resources. The window layer's screen draws both at start under these
+// numbers (Screen().Cursor(crFHHandCur)); foundation itself needs no windows,
+// so it keeps only the numbers and the names.
 inline constexpr int crFHHandCur = 14000;
 inline constexpr int crFHDragCur = 14001;
 inline constexpr const char* FHHandCurResource = "FH_HANDCUR";

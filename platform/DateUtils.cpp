@@ -1,5 +1,7 @@
 #include "platform/DateUtils.h"
 
+#include "platform/SysUtils.h"
+
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -33,6 +35,8 @@ void CivilFromDays(int64_t z, int& y, int& m, int& d) {
 
 constexpr int64_t kEpochOffset = 25569; // 1970-01-01 as a date-time
 constexpr int64_t kMsPerDay = 86400000;
+// The calendar's ends: 01.01.0001 and the day after 31.12.9999.
+constexpr int64_t kFirstDay = -693593, kPastLastDay = 2958466;
 
 } // namespace
 
@@ -44,9 +48,17 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int
 }
 
 TDateTimeParts DecodeDateTime(TDateTime value) {
+    // A value from a stored file or a peer may be no number at all, or lie
+    // beyond the calendar: it has no date to show.
+    const auto noDate = [value] {
+        return EConvertError("The date-time value " + std::to_string(value) +
+                             " has no calendar date");
+    };
+    if (!(value > double(kFirstDay - 1) && value < double(kPastLastDay + 1))) throw noDate();
     // Round to the millisecond first so 23:59:59.9995 does not show as 23:59:59 of the next day.
     int64_t totalMs = std::llround(value * double(kMsPerDay));
     int64_t days = totalMs >= 0 ? totalMs / kMsPerDay : -((-totalMs + kMsPerDay - 1) / kMsPerDay);
+    if (days < int64_t(kFirstDay) || days >= int64_t(kPastLastDay)) throw noDate();
     int64_t ms = totalMs - days * kMsPerDay;
     TDateTimeParts p;
     CivilFromDays(days - kEpochOffset, p.Year, p.Month, p.Day);

@@ -1,6 +1,10 @@
 #include "foundation/gui/fhHook.h"
 
+#include "platform/gui/Filer.h"
+#include "platform/gui/Forms.h"
+
 #include <algorithm>
+#include <mutex>
 #include <utility>
 
 namespace nuq {
@@ -10,6 +14,22 @@ namespace {
 std::unique_ptr<THookList>& HookListHolder() {
     static std::unique_ptr<THookList> list;
     return list;
+}
+
+// The hook's published properties; the watched form is "IsForm" (DefineProperties).
+void RegisterHookClass() {
+    TPublisher<TWindowHook> h;
+    h.Ordinal(
+         "Active", tkEnumeration, [](TWindowHook& o) { return o.Active(); },
+         [](TWindowHook& o, int64_t v) { o.SetActive(v != 0); }, {"False", "True"})
+        .Default(1);
+    h.ComponentRef(
+         "WinControl", [](TWindowHook& o) { return o.WinControl(); },
+         [](TWindowHook& o, TComponent* c) { o.SetWinControl(dynamic_cast<TWinControl*>(c)); })
+        .Stored(
+            [](TWindowHook& o) { return o.WinControl() && !dynamic_cast<TForm*>(o.WinControl()); });
+    h.Method("BeforeMessage").Method("AfterMessage");
+    RegisterClass<TWindowHook>("TWindowHook", h);
 }
 
 } // namespace
@@ -152,6 +172,8 @@ LRESULT TControlHook::WndProc(HWND wnd, UINT msg, WPARAM w, LPARAM l) {
 // --- window hook ------------------------------------------------------------------------
 
 TWindowHook::TWindowHook(TComponent* owner) : TComponent(owner) {
+    static std::once_flag registered;
+    std::call_once(registered, RegisterHookClass);
     if (owner) owner->FreeNotification(this);
 }
 
@@ -198,6 +220,20 @@ void TWindowHook::Notification(TComponent* component, TOperation operation) {
     TComponent::Notification(component, operation);
     if (operation == opRemove && (component == FControl || component == Owner()))
         SetWinControl(nullptr);
+}
+
+bool TWindowHook::IsForm() const {
+    return FControl && FControl == Owner() && dynamic_cast<TForm*>(Owner());
+}
+
+void TWindowHook::DefineProperties(TFiler& filer) {
+    TComponent::DefineProperties(filer);
+    filer.DefineProperty(
+        "IsForm",
+        [this](TReader& reader) {
+            if (reader.ReadBoolean()) SetWinControl(dynamic_cast<TWinControl*>(Owner()));
+        },
+        [this](TWriter& writer) { writer.WriteBoolean(IsForm()); }, IsForm());
 }
 
 void TWindowHook::DoBeforeMessage(TMessage& msg, bool& handled) {

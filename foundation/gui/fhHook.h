@@ -9,6 +9,10 @@
 // always goes through), then calls the after-events the same way. When the
 // control's window is destroyed the subclassing is undone and redone, through
 // a posted message, once the window exists again.
+//
+// In a form resource a hook keeps Active and the watched control; a hook
+// watching the form that owns it keeps "IsForm" instead, and is attached to
+// its owner again when read.
 
 #include <functional>
 #include <memory>
@@ -36,6 +40,7 @@ public:
     THookMessageEvent AfterMessage;
 
     void Notification(TComponent* component, TOperation operation) override;
+    void DefineProperties(TFiler& filer) override;
     virtual void DoBeforeMessage(TMessage& msg, bool& handled);
     virtual void DoAfterMessage(TMessage& msg, bool& handled);
 
@@ -43,6 +48,7 @@ private:
     friend class TControlHook;
     void Attach();
     void Detach();
+    bool IsForm() const;
     bool FActive = true;
     TWinControl* FControl = nullptr;
     TControlHook* FControlHook = nullptr;

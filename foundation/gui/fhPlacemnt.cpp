@@ -136,7 +136,7 @@ void TFormPlacement::Loaded() {
     form->OnCloseQuery = [this](TComponent& s, bool& canClose) { FormCloseQuery(s, canClose); };
     form->OnDestroy = [this](TComponent& s) { FormDestroy(s); };
     FHooked = true;
-    FDefMaximize = form->BorderIcons & biMaximize;
+    FDefMaximize = form->BorderIcons() & biMaximize;
     SetPreventResize(FPreventResize);
     CheckToggleHook();
 }
@@ -167,9 +167,9 @@ void TFormPlacement::SetPreventResize(bool value) {
     TForm* form = Form();
     if (!form || (ComponentState & (csLoading | csDesigning))) return;
     if (value)
-        form->BorderIcons &= ~unsigned(biMaximize);
+        form->SetBorderIcons(form->BorderIcons() & ~unsigned(biMaximize));
     else if (FDefMaximize && form->BorderStyle != bsDialog)
-        form->BorderIcons |= biMaximize;
+        form->SetBorderIcons(form->BorderIcons() | biMaximize);
     UpdatePlacement();
     CheckToggleHook();
 }

@@ -1,5 +1,6 @@
 #include "platform/gui/Controls.h"
 #include "platform/gui/GdiPrivate.h"
+#include "platform/gui/TypInfo.h"
 
 #include "platform/EventLoop.h"
 #include "platform/ScopeGuard.h"
@@ -9,6 +10,7 @@
 #include <atomic>
 
 #include <algorithm>
+#include <mutex>
 #include <unordered_map>
 
 namespace nuq {
@@ -19,6 +21,40 @@ std::unordered_map<HWND, TWinControl*>& WindowControls() {
     static std::unordered_map<HWND, TWinControl*> map;
     return map;
 }
+// A stored place or size that no window can have (a damaged file) is taken
+// at the nearest one it can: nothing after it computes beyond the int range.
+int Coordinate(int64_t v) {
+    return int(std::clamp<int64_t>(v, -32768, 32767));
+}
+int Extent(int64_t v) {
+    return int(std::clamp<int64_t>(v, 0, 32767));
+}
+
+// What the framework publishes of every control: its place and size and its
+// help topic. Classes of controls that publish nothing more inherit these.
+void RegisterControlClass() {
+    TPublisher<TControl> c;
+    c.Integer(
+        "Left", [](TControl& o) { return o.Left(); },
+        [](TControl& o, int64_t v) { o.SetBounds(Coordinate(v), o.Top(), o.Width(), o.Height()); });
+    c.Integer(
+        "Top", [](TControl& o) { return o.Top(); },
+        [](TControl& o, int64_t v) {
+            o.SetBounds(o.Left(), Coordinate(v), o.Width(), o.Height());
+        });
+    c.Integer(
+        "Width", [](TControl& o) { return o.Width(); },
+        [](TControl& o, int64_t v) { o.SetWidth(Extent(v)); });
+    c.Integer(
+        "Height", [](TControl& o) { return o.Height(); },
+        [](TControl& o, int64_t v) { o.SetHeight(Extent(v)); });
+    c.Integer(
+         "HelpContext", [](TControl& o) { return o.HelpContext; },
+         [](TControl& o, int64_t v) { o.HelpContext = int(v); })
+        .Default(0);
+    RegisterClass<TControl>("TControl", c);
+}
+
 } // namespace
 
 TWinControl* FindControl(HWND wnd) {
@@ -29,6 +65,8 @@ TWinControl* FindControl(HWND wnd) {
 // --- control ----------------------------------------------------------------------
 
 TControl::TControl(TComponent* owner) : TComponent(owner) {
+    static std::once_flag registered;
+    std::call_once(registered, RegisterControlClass);
     WindowProc = [this](TMessage& m) { WndProc(m); };
 }
 

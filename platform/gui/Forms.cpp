@@ -1,9 +1,12 @@
 #include "platform/gui/Forms.h"
 
+#include "platform/gui/GdiPrivate.h"
+#include "platform/gui/TypInfo.h"
 #include "platform/gui/WindowHost.h"
 
 #include <algorithm>
 #include <map>
+#include <mutex>
 
 namespace nuq {
 
@@ -34,14 +37,62 @@ TPlacementRec& PlacementOf(HWND wnd) {
     return it->second;
 }
 
-// Puts the window where its state says: the normal rectangle, or the whole screen.
+// Puts the window where its state says: the normal rectangle, or the
+// maximised one. The host shows the state itself, so it hears of it even
+// when the rectangle stays.
 void ApplyState(HWND wnd, TPlacementRec& p) {
-    TRect r = p.State == wsMaximized ? TRect{0, 0, Screen().Width, Screen().Height} : p.Normal;
-    if (p.State == wsMinimized) return; // a minimised window keeps its place
-    SetWindowPos(wnd, r.Left, r.Top, r.Width(), r.Height(), SWP_NOZORDER);
+    if (p.State != wsMinimized) { // a minimised window keeps its place
+        TRect r = p.State == wsMaximized ? MaximizedBounds(wnd) : p.Normal;
+        SetWindowPos(wnd, r.Left, r.Top, r.Width(), r.Height(), SWP_NOZORDER);
+    }
+    NoteWindowsChanged();
+}
+
+// What the framework publishes of a form, besides what every control does.
+void RegisterFormClass() {
+    TPublisher<TForm> f;
+    f.Ordinal(
+         "BorderIcons", tkSet, [](TForm& o) { return o.BorderIcons(); },
+         [](TForm& o, int64_t v) { o.SetBorderIcons(unsigned(v)); },
+         {"biSystemMenu", "biMinimize", "biMaximize", "biHelp"})
+        .Default(biSystemMenu | biMinimize | biMaximize);
+    f.Ordinal(
+         "BorderStyle", tkEnumeration, [](TForm& o) { return o.BorderStyle; },
+         [](TForm& o, int64_t v) { o.BorderStyle = TFormBorderStyle(v); },
+         {"bsNone", "bsSingle", "bsSizeable", "bsDialog", "bsToolWindow", "bsSizeToolWin"})
+        .Default(bsSizeable);
+    f.String(
+        "Caption", [](TForm& o) { return o.Caption; },
+        [](TForm& o, const std::string& v) { o.Caption = v; });
+    f.Ordinal(
+         "FormStyle", tkEnumeration, [](TForm& o) { return o.FormStyle; },
+         [](TForm& o, int64_t v) { o.FormStyle = TFormStyle(v); },
+         {"fsNormal", "fsMDIChild", "fsMDIForm", "fsStayOnTop"})
+        .Default(fsNormal);
+    f.Ordinal(
+         "Position", tkEnumeration, [](TForm& o) { return o.Position; },
+         [](TForm& o, int64_t v) { o.Position = TPosition(v); },
+         {"poDesigned", "poDefault", "poDefaultPosOnly", "poDefaultSizeOnly", "poScreenCenter",
+          "poDesktopCenter", "poMainFormCenter", "poOwnerFormCenter"})
+        .Default(poDesigned);
+    f.Ordinal(
+         "WindowState", tkEnumeration, [](TForm& o) { return o.WindowState(); },
+         [](TForm& o, int64_t v) { o.SetWindowState(TWindowState(v)); },
+         {"wsNormal", "wsMinimized", "wsMaximized"})
+        .Default(wsNormal);
+    RegisterClass<TForm>("TForm", f);
 }
 
 } // namespace
+
+TRect MaximizedBounds(HWND wnd, bool* own) {
+    TMinMaxInfo info;
+    SendMessage(wnd, WM_GETMINMAXINFO, 0, LPARAM(&info));
+    if (own) *own = info.MaxSize.X > 0 || info.MaxSize.Y > 0 || info.MaxPosition != TPoint{};
+    return Bounds(info.MaxPosition.X, info.MaxPosition.Y,
+                  info.MaxSize.X > 0 ? info.MaxSize.X : Screen().Width,
+                  info.MaxSize.Y > 0 ? info.MaxSize.Y : Screen().Height);
+}
 
 bool GetWindowPlacement(HWND wnd, TWindowPlacement& wp) {
     if (!IsWindow(wnd) || wp.Length != 44) return false;
@@ -98,6 +149,8 @@ void SetMainForm(TForm* form) {
 }
 
 TForm::TForm(TComponent* owner) : TWinControl(owner) {
+    static std::once_flag registered;
+    std::call_once(registered, RegisterFormClass);
     FVisible = false;
     ComponentState |= csLoading;
     FormList().push_back(this);
@@ -154,6 +207,12 @@ void TForm::SetWindowState(TWindowState state) {
     if (p.State == wsNormal) GetWindowRect(WindowHandle(), p.Normal);
     p.State = state;
     ApplyState(WindowHandle(), p);
+}
+
+void TForm::SetBorderIcons(unsigned icons) {
+    if (icons == FBorderIcons) return;
+    FBorderIcons = icons;
+    NoteWindowsChanged();
 }
 
 bool TForm::CanFocusControl(TWinControl* control) const {

@@ -10,7 +10,8 @@
 // before any part of the form goes: free a form through TFormDeleter (or
 // call BeforeDestruction yourself) so a derived form is still whole then.
 // When the widget toolkit runs, a shown form is put on screen by a host that
-// follows the window's position and size both ways.
+// follows the window's position, size and state (minimised, maximised) both
+// ways, and shows the border icons the form asks for.
 
 #include <functional>
 #include <memory>
@@ -69,6 +70,10 @@ bool SetWindowPlacement(HWND wnd, const TWindowPlacement& wp);
 struct TMinMaxInfo {
     TPoint Reserved, MaxSize, MaxPosition, MinTrackSize, MaxTrackSize;
 };
+// Where the window goes when maximised: the maximised position and size of
+// its answer to the size query, else the whole screen. Own: whether the
+// answer chose either.
+TRect MaximizedBounds(HWND wnd, bool* own = nullptr);
 
 using TNotifyEvent = std::function<void(TComponent& sender)>;
 using TCloseQueryEvent = std::function<void(TComponent& sender, bool& canClose)>;
@@ -79,7 +84,8 @@ public:
     ~TForm() override;
 
     TFormBorderStyle BorderStyle = bsSizeable;
-    unsigned BorderIcons = biSystemMenu | biMinimize | biMaximize;
+    unsigned BorderIcons() const { return FBorderIcons; }
+    void SetBorderIcons(unsigned icons); // the host shows the new ones
     TPosition Position = poDesigned;
     TFormStyle FormStyle = fsNormal;
     std::string Caption;
@@ -121,6 +127,7 @@ protected:
 private:
     void SyncBounds();
     TWindowState FWindowState = wsNormal;
+    unsigned FBorderIcons = biSystemMenu | biMinimize | biMaximize;
     TWinControl* FActiveControl = nullptr;
     std::unique_ptr<TWindowHost> FHost;
     bool FDestroyFired = false;

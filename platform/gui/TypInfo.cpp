@@ -35,9 +35,32 @@ std::string PlainTypeName(const std::type_info& type) {
     return colon == std::string::npos ? name : name.substr(colon + 2);
 }
 
+// The class's base through the compiler's type information: the first
+// public one (the system's classes inherit singly); null for a root class.
+const std::type_info* BaseOf(const std::type_info& type) {
+    if (auto* si = dynamic_cast<const abi::__si_class_type_info*>(&type)) return si->__base_type;
+    if (auto* vmi = dynamic_cast<const abi::__vmi_class_type_info*>(&type))
+        for (unsigned i = 0; i < vmi->__base_count; ++i)
+            if (vmi->__base_info[i].__offset_flags & abi::__base_class_type_info::__public_mask)
+                return vmi->__base_info[i].__base_type;
+    return nullptr;
+}
+
+// The declaration of the class, else of its nearest declared base.
+const TClassInfo* NearestClassInfo(const std::type_info* type) {
+    for (; type; type = BaseOf(*type))
+        if (const TClassInfo* c = FindClassInfo(*type)) return c;
+    return nullptr;
+}
+
+const TClassInfo* ParentClassInfo(const TClassInfo& c) {
+    if (c.Parent) return FindClassInfo(*c.Parent);
+    return c.Type ? NearestClassInfo(BaseOf(*c.Type)) : nullptr;
+}
+
 } // namespace
 
-void RegisterClassInfo(std::type_index type, std::string className,
+void RegisterClassInfo(const std::type_info& type, std::string className,
                        std::optional<std::type_index> parent, std::vector<TPropInfo> props) {
     auto& r = Registry();
     std::lock_guard<std::mutex> guard(r.Lock);
@@ -48,7 +71,7 @@ void RegisterClassInfo(std::type_index type, std::string className,
         r.Classes.erase(it);
     }
     r.Classes.emplace(type, std::make_unique<TClassInfo>(
-                                TClassInfo{std::move(className), parent, std::move(props)}));
+                                TClassInfo{std::move(className), &type, parent, std::move(props)}));
 }
 
 const TClassInfo* FindClassInfo(std::type_index type) {
@@ -60,8 +83,7 @@ const TClassInfo* FindClassInfo(std::type_index type) {
 
 std::vector<const TPropInfo*> GetPropInfos(const TPersistent& object) {
     std::vector<const TClassInfo*> chain;
-    for (const TClassInfo* c = FindClassInfo(typeid(object)); c;
-         c = c->Parent ? FindClassInfo(*c->Parent) : nullptr)
+    for (const TClassInfo* c = NearestClassInfo(&typeid(object)); c; c = ParentClassInfo(*c))
         chain.insert(chain.begin(), c);
     std::vector<const TPropInfo*> props;
     for (const TClassInfo* c : chain)

@@ -2,7 +2,9 @@
 // Published properties: each class that wants its properties stored declares
 // them here once, with their kinds, getters and setters; enumerations and
 // sets carry their identifiers. Lookups walk from a class to its registered
-// ancestors, so a form class inherits what its base publishes.
+// ancestors (the parent it was declared with, else its nearest registered
+// base class), so a form class inherits what its base publishes and a class
+// that declares nothing has its bases' properties.
 //
 // Also the two persistent containers whose contents are stored as sections
 // of their own: the string list and the collection.
@@ -62,12 +64,13 @@ struct TPropInfo {
 
 struct TClassInfo {
     std::string ClassName;
+    const std::type_info* Type = nullptr;
     std::optional<std::type_index> Parent;
     std::vector<TPropInfo> Props;
 };
 
 // Declares the class with its published properties (replacing an earlier declaration).
-void RegisterClassInfo(std::type_index type, std::string className,
+void RegisterClassInfo(const std::type_info& type, std::string className,
                        std::optional<std::type_index> parent, std::vector<TPropInfo> props);
 const TClassInfo* FindClassInfo(std::type_index type);
 // The published properties of the object's class, ancestors' first.

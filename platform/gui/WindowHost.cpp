@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QWheelEvent>
 #include <QWidget>
+#include <QWindow>
 
 #include <atomic>
 #include <map>
@@ -352,6 +353,7 @@ public:
         if (WindowPaintGeneration() != Seen) update();
         if (Follow) {
             ApplyLimits();
+            ApplyForm();
             FollowWindow();
             ApplyShape();
         }
@@ -380,10 +382,11 @@ public:
             clearMask();
     }
 
-    // Takes the window's position and size when the program changed them.
+    // Takes the window's position and size when the program changed them;
+    // a minimised or maximised window is placed by the window manager.
     void FollowWindow() {
         TRect r;
-        if (!GetWindowRect(Wnd, r)) return;
+        if (!GetWindowRect(Wnd, r) || ScreenState()) return;
         QRect g = geometry();
         if (r.Left != g.x() || r.Top != g.y() || r.Width() != g.width() || r.Height() != g.height())
             setGeometry(r.Left, r.Top, std::max(1, r.Width()), std::max(1, r.Height()));
@@ -392,7 +395,8 @@ public:
     // The window's answer to the size query bounds what the user can drag.
     void ApplyLimits() {
         TMinMaxInfo info;
-        if (!SendMessage(Wnd, WM_GETMINMAXINFO, 0, LPARAM(&info))) return;
+        // No answer: no limits, whatever an earlier answer gave.
+        if (!SendMessage(Wnd, WM_GETMINMAXINFO, 0, LPARAM(&info))) info = {};
         QSize min(std::max(0, info.MinTrackSize.X), std::max(0, info.MinTrackSize.Y));
         QSize max(info.MaxTrackSize.X > 0 ? info.MaxTrackSize.X : QWIDGETSIZE_MAX,
                   info.MaxTrackSize.Y > 0 ? info.MaxTrackSize.Y : QWIDGETSIZE_MAX);
@@ -400,7 +404,70 @@ public:
         if (maximumSize() != max) setMaximumSize(max);
     }
 
+    // A form's border icons and state go to the toolkit's window. The
+    // normal rectangle is remembered while the program and the screen agree
+    // on it, for a window manager that maximises or minimises the window.
+    void ApplyForm() {
+        auto* form = dynamic_cast<TForm*>(FindControl(Wnd));
+        if (!form) return;
+        Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+        if (form->BorderIcons() & biSystemMenu)
+            flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+        if (form->BorderIcons() & biMinimize) flags |= Qt::WindowMinimizeButtonHint;
+        if (form->BorderIcons() & biMaximize) flags |= Qt::WindowMaximizeButtonHint;
+        if (flags != windowFlags()) {
+            // A window on screen changes its hints in place (the widget's own
+            // change would take it off the screen and make it anew).
+            overrideWindowFlags(flags);
+            if (windowHandle()) windowHandle()->setFlags(flags);
+        }
+        const Qt::WindowStates wanted = WantedState();
+        if (ScreenState() != wanted) {
+            // The manager learns the normal rectangle first: its restore goes there.
+            TWindowPlacement wp;
+            wp.Length = 44;
+            if (wanted && !ScreenState() && GetWindowPlacement(Wnd, wp)) {
+                const TRect& n = wp.NormalPosition;
+                setGeometry(n.Left, n.Top, std::max(1, n.Width()), std::max(1, n.Height()));
+            }
+            Applying = true;
+            setWindowState(wanted);
+            Applying = false;
+        }
+        TRect r;
+        if (!wanted && PlacementState() == SW_SHOWNORMAL && GetWindowRect(Wnd, r) &&
+            QRect(r.Left, r.Top, r.Width(), r.Height()) != Normal) {
+            EarlierNormal = Normal;
+            Normal = QRect(r.Left, r.Top, r.Width(), r.Height());
+        }
+    }
+
 protected:
+    // The window manager minimised, maximised or restored the window: the
+    // program's window takes that state and keeps its normal rectangle.
+    void changeEvent(QEvent* e) override {
+        QWidget::changeEvent(e);
+        if (e->type() != QEvent::WindowStateChange || Applying || !Follow ||
+            !dynamic_cast<TForm*>(FindControl(Wnd)) || ScreenState() == WantedState())
+            return;
+        const Qt::WindowStates state = ScreenState();
+        QRect normal = Normal;
+        // A manager that resized the window before it told of the maximise:
+        // the rectangle seen last is the maximised one.
+        if (state.testFlag(Qt::WindowMaximized) && normal == geometry() && screen() &&
+            frameGeometry() == screen()->availableGeometry())
+            normal = EarlierNormal;
+        if (state && PlacementState() == SW_SHOWNORMAL && normal.isValid())
+            SetWindowPos(Wnd, normal.x(), normal.y(), normal.width(), normal.height(),
+                         SWP_NOZORDER);
+        SendMessage(Wnd, WM_SYSCOMMAND,
+                    state.testFlag(Qt::WindowMinimized)   ? SC_MINIMIZE
+                    : state.testFlag(Qt::WindowMaximized) ? SC_MAXIMIZE
+                                                          : SC_RESTORE,
+                    0);
+        if (state.testFlag(Qt::WindowMaximized) && IsWindow(Wnd))
+            SetWindowPos(Wnd, x(), y(), width(), height(), SWP_NOZORDER);
+    }
     void paintEvent(QPaintEvent*) override {
         Seen = WindowPaintGeneration();
         QPainter p(this);
@@ -503,8 +570,32 @@ private:
             if (h == Wnd) return true;
         return false;
     }
+    UINT PlacementState() const {
+        TWindowPlacement wp;
+        wp.Length = 44;
+        return GetWindowPlacement(Wnd, wp) ? wp.ShowCmd : SW_SHOWNORMAL;
+    }
+    Qt::WindowStates ScreenState() const {
+        return windowState() & (Qt::WindowMinimized | Qt::WindowMaximized);
+    }
+    // A window maximised where its size answer says is placed as a normal
+    // one there: a window manager has no way to take that place.
+    Qt::WindowStates WantedState() const {
+        bool own = false;
+        switch (PlacementState()) {
+        case SW_SHOWMINIMIZED:
+            return Qt::WindowMinimized;
+        case SW_SHOWMAXIMIZED:
+            MaximizedBounds(Wnd, &own);
+            return own ? Qt::WindowNoState : Qt::WindowMaximized;
+        default:
+            return Qt::WindowNoState;
+        }
+    }
     uint64_t Seen = 0;
     HWND LastFocus = 0;
+    bool Applying = false; // the state change is ours, not the window manager's
+    QRect Normal, EarlierNormal;
 };
 
 // The desktop's colours as the system colours they stand for. At start the
@@ -715,6 +806,7 @@ TWindowHost::~TWindowHost() = default;
 void TWindowHost::Show() {
     if (D->Widget->Follow) {
         D->Widget->ApplyLimits();
+        D->Widget->ApplyForm(); // before the window maps: its first state is the right one
         D->Widget->FollowWindow();
     }
     D->Widget->show();

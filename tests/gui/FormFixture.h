@@ -17,7 +17,9 @@ namespace formtest {
 
 using namespace nuq;
 
-// A panel whose size is published, as the terminal's tree panel is.
+// A panel as the program's forms have them: a windowed control that
+// publishes nothing of its own, so its stored size is what the framework
+// publishes for every control.
 class TPanel : public TWinControl {
 public:
     explicit TPanel(TComponent* owner, TWinControl* parent, const std::string& name)
@@ -27,16 +29,6 @@ public:
         SetBounds(0, 0, 100, 100);
     }
 };
-
-inline void RegisterPanel() {
-    RegisterClass<TPanel>("TPanel", TPublisher<TPanel>()
-                                        .Integer(
-                                            "Width", [](TPanel& p) { return p.Width(); },
-                                            [](TPanel& p, int64_t v) { p.SetWidth(int(v)); })
-                                        .Integer(
-                                            "Height", [](TPanel& p) { return p.Height(); },
-                                            [](TPanel& p, int64_t v) { p.SetHeight(int(v)); }));
-}
 
 // The terminal's main window: only the tree panel's width is kept.
 class TfrmTerminal : public TForm {
@@ -80,7 +72,6 @@ public:
 class FormFiles : public ::testing::Test {
 protected:
     void SetUp() override {
-        RegisterPanel();
         char tmpl[] = "/tmp/nuq_forms_XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         Dir = tmpl;

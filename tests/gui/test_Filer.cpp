@@ -4,6 +4,7 @@
 #include "platform/gui/Filer.h"
 
 #include "platform/DateUtils.h"
+#include "platform/gui/Forms.h"
 
 #include <gtest/gtest.h>
 
@@ -121,6 +122,42 @@ TEST(Filer, VariantsKeepTheirKind) {
         EXPECT_EQ(b.Tag, v);
         EXPECT_EQ(b.Blob, "after"); // what follows the variant is read as before
     }
+}
+
+// A form keeps what the framework publishes of it, and any control its
+// place, size and help topic, though its own class declares nothing.
+TEST(Filer, FormsAndControlsKeepWhatTheFrameworkPublishes) {
+    struct TBox : TCustomControl {};
+    TForm a;
+    a.Name = "frmA";
+    a.SetBounds(10, 20, 300, 200);
+    a.Caption = "Котельная";
+    a.BorderStyle = bsDialog;
+    a.SetBorderIcons(biSystemMenu | biHelp);
+    a.Position = poScreenCenter;
+    a.FormStyle = fsStayOnTop;
+    a.SetWindowState(wsMaximized);
+    a.HelpContext = 5;
+    TWriter w;
+    w.WriteComponent(a);
+    TForm b;
+    TReader(w.Data).ReadComponent(b);
+    EXPECT_EQ(b.BoundsRect(), Bounds(10, 20, 300, 200));
+    EXPECT_EQ(b.Caption, "Котельная");
+    EXPECT_EQ(b.BorderStyle, bsDialog);
+    EXPECT_EQ(b.BorderIcons(), unsigned(biSystemMenu | biHelp));
+    EXPECT_EQ(b.Position, poScreenCenter);
+    EXPECT_EQ(b.FormStyle, fsStayOnTop);
+    EXPECT_EQ(b.WindowState(), wsMaximized);
+    EXPECT_EQ(b.HelpContext, 5);
+
+    TBox box;
+    box.SetBounds(-4, 7, 123, 45);
+    TWriter bw;
+    bw.WriteComponent(box);
+    TBox copy;
+    TReader(bw.Data).ReadComponent(copy);
+    EXPECT_EQ(copy.BoundsRect(), Bounds(-4, 7, 123, 45));
 }
 
 } // namespace

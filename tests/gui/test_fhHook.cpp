@@ -3,6 +3,8 @@
 #include "foundation/gui/fhHook.h"
 
 #include "platform/EventLoop.h"
+#include "platform/gui/Filer.h"
+#include "platform/gui/Forms.h"
 
 #include <gtest/gtest.h>
 
@@ -154,4 +156,45 @@ TEST_F(Hooks, DestroyingTheOwnerClearsTheControl) {
     hook.SetWinControl(&control);
     owner.reset();
     EXPECT_EQ(hook.WinControl(), nullptr);
+}
+
+// In a form resource a hook keeps whether it is active and the control it
+// watches; one watching its own form keeps "IsForm" and watches that form
+// again when read.
+TEST_F(Hooks, FormResourceKeepsActiveAndTheWatchedControl) {
+    TForm form;
+    form.Name = "frmMain";
+    TProbe edit(&form);
+    edit.Name = "edtValue";
+    edit.SetParent(&form);
+    struct Case {
+        TWinControl* watched;
+        bool active;
+        bool hasWinControl, hasIsForm;
+    };
+    for (const Case& c : {Case{&edit, false, true, false}, Case{&form, true, false, true},
+                          Case{nullptr, true, false, false}}) {
+        TWindowHook hook(&form);
+        hook.Name = "hkWatch";
+        hook.SetWinControl(c.watched);
+        hook.SetActive(c.active);
+        TWriter w;
+        w.WriteComponent(hook);
+        hook.SetActive(false);
+        EXPECT_EQ(w.Data.find("\x0AWinControl") != std::string::npos, c.hasWinControl);
+        EXPECT_EQ(w.Data.find("\x06IsForm") != std::string::npos, c.hasIsForm);
+        EXPECT_EQ(w.Data.find("\x06"
+                              "Active") != std::string::npos,
+                  !c.active);
+
+        TWindowHook copy(&form);
+        TReader(w.Data).ReadComponent(copy);
+        EXPECT_EQ(copy.Active(), c.active);
+        EXPECT_EQ(copy.WinControl(), c.watched);
+        if (!c.watched || !c.active) continue;
+        int seen = 0;
+        copy.AfterMessage = [&](TWindowHook&, TMessage& m, bool&) { seen += m.Msg == WM_PROBE; };
+        SendMessage(c.watched->Handle(), WM_PROBE, 0, 0);
+        EXPECT_EQ(seen, 1);
+    }
 }

@@ -20,6 +20,30 @@ TRect WindowRect(TForm& f) {
     return r;
 }
 
+// Stores the heights of its panels and the place of a windowless picture.
+class TfrmDlgReportParams : public TForm {
+public:
+    explicit TfrmDlgReportParams(const std::string& iniFile) {
+        Name = "frmDlgReportParams";
+        pnlBR = std::make_unique<TPanel>(this, this, "pnlBR");
+        imgState = std::make_unique<TGraphicControl>(this);
+        imgState->Name = "imgState";
+        imgState->SetParent(this);
+        imgState->SetBounds(0, 0, 50, 10);
+        FormStorage = std::make_unique<TFormStorage>(this);
+        FormStorage->UseRegistry = false;
+        FormStorage->IniFileName = iniFile;
+        FormStorage->Options = 0;
+        FormStorage->SetStoredProps({{"pnlBR.Height", nullptr},
+                                     {"pnlBR.Left", nullptr},
+                                     {"imgState.Width", nullptr},
+                                     {"imgState.Top", nullptr}});
+    }
+    std::unique_ptr<TPanel> pnlBR;
+    std::unique_ptr<TGraphicControl> imgState;
+    std::unique_ptr<TFormStorage> FormStorage;
+};
+
 } // namespace
 
 TEST_F(PlacementKeys, DefaultNames) {
@@ -180,6 +204,35 @@ TEST_F(FormStorage, TerminalGoldenText) {
     EXPECT_EQ(again->pnlTree->Width(), 250);
 }
 
+// Controls whose classes publish nothing of their own keep what the
+// framework publishes of every control.
+TEST_F(FormStorage, PlainControlsKeepTheirPlaceAndSize) {
+    {
+        auto f = CreateForm<TfrmDlgReportParams>(Ini());
+        f->Show();
+        f->pnlBR->SetBounds(7, 0, 100, 40);
+        f->imgState->SetBounds(0, 12, 33, 10);
+        ASSERT_TRUE(f->Close());
+    }
+    EXPECT_EQ(FileText(Ini()), "[TfrmDlgReportParams]\nFormVersion=0\npnlBR_Height=40\n"
+                               "pnlBR_Left=7\nimgState_Width=33\nimgState_Top=12\n");
+    auto again = CreateForm<TfrmDlgReportParams>(Ini());
+    again->Show();
+    EXPECT_EQ(again->pnlBR->BoundsRect(), Bounds(7, 0, 100, 40));
+    EXPECT_EQ(again->imgState->BoundsRect(), Bounds(0, 12, 33, 10));
+    again->FormStorage->Active = false;
+    again.reset();
+
+    // A damaged file gives no place or size that a window cannot have.
+    WriteFile("[TfrmDlgReportParams]\npnlBR_Height=2000000000\npnlBR_Left=-2000000000\n"
+              "imgState_Width=-7\nimgState_Top=40000\n");
+    auto damaged = CreateForm<TfrmDlgReportParams>(Ini());
+    damaged->Show();
+    EXPECT_EQ(damaged->pnlBR->BoundsRect(), Bounds(-32768, 0, 100, 32767));
+    EXPECT_EQ(damaged->imgState->BoundsRect(), Bounds(0, 32767, 0, 10));
+    damaged->FormStorage->Active = false;
+}
+
 // A dialog keeps its placement, whether it was visible and its active control.
 TEST_F(FormStorage, DialogGoldenText) {
     auto f = CreateForm<TfrmDlgCommands>(Ini());
@@ -266,7 +319,7 @@ TEST_F(FormStorage, SizeQueriesAndHitTestsThroughTheHook) {
     auto f = CreateForm<TfrmDlgCommands>(Ini());
     f->FormStorage->SetPreventResize(true);
     f->Show();
-    EXPECT_EQ(f->BorderIcons & biMaximize, 0u);
+    EXPECT_EQ(f->BorderIcons() & biMaximize, 0u);
     TMinMaxInfo info;
     EXPECT_EQ(SendMessage(f->Handle(), WM_GETMINMAXINFO, 0, LPARAM(&info)), 1);
     EXPECT_EQ(info.MinTrackSize, (TPoint{300, 200}));

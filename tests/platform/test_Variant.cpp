@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 using namespace nuq;
 
 TEST(Variant, KindFollowsTheValueGiven) {
@@ -52,6 +54,24 @@ TEST(Variant, RefusesWhatDoesNotConvert) {
         EXPECT_THROW(v.AsDateTime(), EVariantError) << v.AsString();
     }
     EXPECT_THROW(Variant(1e300).AsInteger(), EVariantError);
+}
+
+// A stored date-time that is no number, or lies beyond the calendar, has
+// no text: it is refused, never shown as a made-up date.
+TEST(Variant, DateTimeWithoutCalendarDateIsRefused) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    for (double v : {nan, -nan, inf, -inf, 1e300, -1e300, 9.3e13, -693594.0, 2958466.0,
+                     2958466.0 - 1e-10}) // the last one rounds to the day after the last
+        EXPECT_THROW(Variant::FromDateTime(v).AsString(), EConvertError) << v;
+    struct Case {
+        double value;
+        const char* text;
+    };
+    for (const Case& c : {Case{EncodeDateTime(1, 1, 1), "01.01.0001 00:00:00"},
+                          Case{EncodeDateTime(9999, 12, 31, 23, 59, 59), "31.12.9999 23:59:59"},
+                          Case{0, "30.12.1899 00:00:00"}})
+        EXPECT_EQ(Variant::FromDateTime(c.value).AsString(), c.text);
 }
 
 TEST(Variant, EqualityKeepsKindsApart) {
