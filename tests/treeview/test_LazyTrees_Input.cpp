@@ -715,7 +715,8 @@ TEST_F(CaptionEditing, TheEditorEditsAsATextBoxDoes) {
         stored = t;
     };
     // Steps: a key with its shift state (and the character the desktop has it type),
-    // typed text, or a click (x; negative: the right edge).
+    // typed text, a click (x; negative: the right edge), or an Alt key as the
+    // system sends it (WM_SYSKEYDOWN).
     struct Step {
         int vk;
         TShiftState shift = 0;
@@ -780,6 +781,7 @@ TEST_F(CaptionEditing, TheEditorEditsAsATextBoxDoes) {
         {{key(VK_END), type(u"ab"), key(VK_LEFT), type(u"c"), key('Z', ssCtrl)}, u"alpha betaab"},
         {{key(VK_END), type(u"!"), key(VK_BACK), key(VK_BACK), key(VK_BACK, ssAlt)},
          u"alpha beta!"},
+        {{type(u"x"), Step{VK_BACK, ssAlt, nullptr, WM_SYSKEYDOWN}}, u"alpha beta"},
         {{key(VK_HOME), key(VK_DELETE), key(VK_DELETE), key('Z', ssCtrl)}, u"alpha beta"},
         {{key('A', ssCtrl), key('X', ssCtrl), key('Z', ssCtrl), key(VK_END), type(u"?")},
          u"alpha beta?"},
@@ -803,6 +805,8 @@ TEST_F(CaptionEditing, TheEditorEditsAsATextBoxDoes) {
         for (const Step& step : c.steps) {
             if (step.text) {
                 for (const char16_t* t = step.text; *t; ++t) SendMessage(editor, WM_CHAR, *t, 0);
+            } else if (step.mouse == WM_SYSKEYDOWN) {
+                SendMessage(editor, WM_SYSKEYDOWN, WPARAM(step.vk), 0);
             } else if (step.mouse) {
                 const int x = step.x < 0 ? box.Width() + step.x : step.x;
                 WPARAM buttons = step.mouse == WM_LBUTTONUP ? WPARAM(0) : WPARAM(MK_LBUTTON);
