@@ -828,8 +828,9 @@ TEST_F(CaptionEditing, TheEditorEditsAsATextBoxDoes) {
         }
     }
 
-    // The I-beam over the box; the box grows with its text up to the tree's edge; the focus
-    // going elsewhere ends the edit with the text typed.
+    // The I-beam over the box; the box grows with its text up to the tree's edge, also in a
+    // column that does not end there; the focus going elsewhere ends the edit with the text typed.
+    Tree->Header().Columns().Add()->SetWidth(300);
     Tree->SetFocusedNode(n[0]);
     Key(VK_F2);
     HWND editor = GetFocus();
@@ -846,6 +847,11 @@ TEST_F(CaptionEditing, TheEditorEditsAsATextBoxDoes) {
     Tree->UpdateEditBounds(); // the cell laid out again (a scroll): the box keeps its width
     GetWindowRect(editor, before);
     EXPECT_EQ(before.Width(), after.Width());
+    Tree->SetBounds(0, 0, 250, 200); // the tree narrowed: the box keeps within it
+    GetWindowRect(editor, after);
+    client = Tree->ClientRect();
+    MapWindowPoints(Wnd, 0, reinterpret_cast<TPoint*>(&client), 2);
+    EXPECT_LE(after.Right, client.Right);
     SetFocus(0);
     EXPECT_FALSE(Tree->IsEditing());
     EXPECT_EQ(stored, std::u16string(200, u'w'));
