@@ -512,6 +512,19 @@ void TSerCommComponent::SetComm(TSerCustomComm* comm) {
     if (comm) comm->Attach(&FDispatcher);
 }
 
+// ---- the display
+
+TSerDisplay::~TSerDisplay() {
+    while (!FPorts.empty()) FPorts.back()->SetDisplay(nullptr);
+}
+
+void TSerCustomComm::SetDisplay(TSerDisplay* value) {
+    if (value == FDisplay) return;
+    if (FDisplay) std::erase(FDisplay->FPorts, this);
+    FDisplay = value;
+    if (value) value->FPorts.push_back(this);
+}
+
 // ---- the port
 
 TSerCustomComm::TSerCustomComm()
@@ -525,6 +538,7 @@ TSerCustomComm::TSerCustomComm()
 TSerCustomComm::~TSerCustomComm() {
     FDestroying = true;
     *FAlive = false;
+    SetDisplay(nullptr);
     Close();
     while (!FDispatchers.empty()) {
         TSerDispatcher* d = FDispatchers.back();

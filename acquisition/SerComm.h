@@ -152,6 +152,20 @@ private:
     TSerDispatcher FDispatcher;
 };
 
+// A control a port can be shown in. Nothing here draws it; the ports
+// naming it forget it when it is freed, so none is left pointing at it.
+class TSerDisplay {
+public:
+    TSerDisplay() = default;
+    virtual ~TSerDisplay();
+    TSerDisplay(const TSerDisplay&) = delete;
+    TSerDisplay& operator=(const TSerDisplay&) = delete;
+
+private:
+    friend class TSerCustomComm;
+    std::vector<TSerCustomComm*> FPorts;
+};
+
 class TSerCustomComm : public TSerComponent {
 public:
     using TNotifyEvent = std::function<void(TSerCustomComm& sender)>;
@@ -227,6 +241,9 @@ public:
     void SetEventPriority(TSerThreadPriority value);
     TSerThreadPriority WritePriority() const { return FWritePriority; }
     void SetWritePriority(TSerThreadPriority value);
+    // The control the port is shown in; none once that control is freed.
+    TSerDisplay* Display() const { return FDisplay; }
+    void SetDisplay(TSerDisplay* value);
 
     TNotifyEvent OnOpen, OnClose, OnCts, OnDsr, OnRlsd, OnRing, OnBreak, OnRxFlag, OnTxEmpty,
         OnPErr, OnRx80Full, OnEvent1, OnEvent2;
@@ -286,6 +303,7 @@ private:
     bool FUpdateDCB = true;
     TSerThreadPriority FEventPriority = TSerThreadPriority::Normal;
     TSerThreadPriority FWritePriority = TSerThreadPriority::Highest;
+    TSerDisplay* FDisplay = nullptr;
 
     TSerialDevice FDevice;
     std::string FOpenFailure;

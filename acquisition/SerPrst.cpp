@@ -15,6 +15,8 @@ namespace {
     throw EConvertError("Cannot assign a " + name(source) + " to a " + name(dest));
 }
 
+const char* const NulFlowCharText = "XON and XOFF characters can't be NUL";
+
 } // namespace
 
 uint32_t TSerFlowControl::Flags() const {
@@ -48,6 +50,9 @@ void TSerFlowControl::Assign(const TSerPersistent& source) {
 void TSerEventChars::SetChar(int index, char value) {
     char* fields[] = {&FXonChar, &FXoffChar, &FErrorChar, &FEventChar, &FEofChar};
     if (index < 1 || index > 5) return;
+    // The line takes NUL for "no flow character": the port would count an
+    // XON as sent that never went, and the peer would stay stopped.
+    if (value == 0 && index <= 2) throw ESerCommError(NulFlowCharText);
     char& field = *fields[index - 1];
     if (field == value) return;
     field = value;

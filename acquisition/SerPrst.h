@@ -74,7 +74,8 @@ public:
     char EventChar() const { return FEventChar; }
     char EofChar() const { return FEofChar; }
 
-    // Index 1..5: XonChar, XoffChar, ErrorChar, EventChar, EofChar.
+    // Index 1..5: XonChar, XoffChar, ErrorChar, EventChar, EofChar. A NUL
+    // XON or XOFF character raises ESerCommError and changes nothing.
     void SetChar(int index, char value);
     void SetXonChar(char value) { SetChar(1, value); }
     void SetXoffChar(char value) { SetChar(2, value); }

@@ -69,9 +69,10 @@ void TBoilerRoom::FrameLines() {
         if (p < 0) {
             // No line end yet. A peer that never sends one must not fill the
             // memory: past the cap the line is dropped, and so is the rest of
-            // it up to its CR LF. A CR at the end may begin the line end.
+            // it up to its CR LF. A CR at the end may begin the line end, so
+            // it is kept and not counted against the cap.
             const bool trailingCR = count > 0 && RxBuffer.Bytes(count - 1) == '\r';
-            if (!DiscardingLine && count > MaxLineBytes) {
+            if (!DiscardingLine && count - int(trailingCR) > MaxLineBytes) {
                 DiscardingLine = true;
                 DroppedBytes = 0;
             }
@@ -131,12 +132,14 @@ void TBoilerRoom::ResetRxBuffer() {
     // A half line of an earlier connection must not glue onto the first
     // packet of the next one; a long one being dropped is said as it stands,
     // and so is a line the link went down in the middle of.
-    if (DiscardingLine)
+    if (DiscardingLine) {
+        DroppedBytes += uint64_t(RxBuffer.Count()); // the CR kept as a possible line end
         LineDropped();
-    else if (RxBuffer.Count() > 0)
+    } else if (RxBuffer.Count() > 0) {
         LinkMessage("Строка от ",
                     " оборвана разрывом связи, отброшено байт: " + std::to_string(RxBuffer.Count()),
                     smError);
+    }
     RxBuffer.Delete(0, RxBuffer.Count(), true);
     RxScanFrom = 0;
     DiscardingLine = false;

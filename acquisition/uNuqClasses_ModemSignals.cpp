@@ -37,9 +37,12 @@ void TGPRSModem::ReceiveText(const std::string& text) {
 bool TGPRSModem::ExtractSignal(std::string_view start, std::string_view end) {
     std::string entry;
     if (!CutSignal(RxBuffer, start, end, entry)) return false;
+    // A read answer carries a socket's data: the same packet read twice is
+    // two packets, not a repeated notice.
+    const bool data = start == "^SISR:";
     try {
         std::lock_guard lock(SignalLock);
-        if (ContainsText(Signals, entry)) {
+        if (!data && ContainsText(Signals, entry)) {
             Trace("-> ???? Зарегистрирован сигнал: " + entry +
                   ". Сигнал в очередь обработки не добавлен, так как он в ней уже присутствует.");
         } else {

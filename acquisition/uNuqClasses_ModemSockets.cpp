@@ -241,17 +241,18 @@ bool TGPRSModem::DoSendText(int socket, const std::string& text) {
     if (ReadingAll || Sending) return false;
     TBusy sending(Sending);
     const std::string n = std::to_string(socket);
-    const std::string bytes = text + CRLF;
-    // The modem takes exactly the announced number of bytes as data: the
-    // count is of what goes out, CR LF included, in the port's code page.
-    const size_t length = Utf8ToCp1251(bytes).size();
+    // The modem takes exactly the announced number of bytes as data, counted
+    // in the port's code page: the text alone, which carries its own line
+    // end. The CR LF behind it ends the data for the modem and never reaches
+    // the controller.
+    const size_t length = Utf8ToCp1251(text).size();
     if (!SendCommand("AT^SISW=" + n + "," + std::to_string(length) + CRLF)) {
         Trace("!!! Send AT^SISW to port failed");
         return false;
     }
     if (!WaitAnswer("^SISW: " + n, CommandAnswerMs))
         Trace("!!! ^SISW: not detected. Send packet to port immediate");
-    if (!SendCommand(bytes)) Trace("!!! Send packet to port failed");
+    if (!SendCommand(text + CRLF)) Trace("!!! Send packet to port failed");
     WaitAnyAnswer({"OK", "^SISW: " + n + ", 1", "^SISW:" + n + ",1"}, CommandAnswerMs);
     return true;
 }

@@ -32,9 +32,10 @@ void TGPRSModem::AddTask(uint8_t kind, const std::string& param) {
     Trace("TGPRSModem.AddTask (" + ReplaceStr(entry, "\r\n", " <CR><LF> ") + ")");
     {
         std::lock_guard lock(TaskLock);
-        // Texts for a controller are each sent: the same command given twice
-        // before the queue runs is two commands, not one.
-        if (kind == ttSendText || !ContainsText(Tasks, entry)) Tasks.push_back(entry);
+        // Work asked for again while it waits is done once: a busy modem
+        // must not let polling requests pile up. A packet read from a socket
+        // is data, though: the same text read twice is two packets.
+        if (kind == ttProcessIncomingPacket || !ContainsText(Tasks, entry)) Tasks.push_back(entry);
     }
     FTaskTimer->SetEnabled(true);
 }

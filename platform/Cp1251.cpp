@@ -81,29 +81,70 @@ bool IsValidUtf8(std::string_view s) {
     return true;
 }
 
-std::string TextFromFileBytes(std::string_view bytes, std::vector<int>* notUtf8Lines) {
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-    if (IsValidUtf8(bytes)) return std::string(bytes);
-    // Lines, not bytes, are weighed: a whole line of cp1251 words is
-    // practically never valid UTF-8 by chance.
+namespace {
+
+bool HasHighBytes(std::string_view s) {
+    return std::any_of(s.begin(), s.end(), [](char c) { return c & 0x80; });
+}
+
+// Whether a valid UTF-8 line reads as text of ours: mostly characters code
+// page 1251 has too (Russian letters, №, °, «», —). A cp1251 line that is
+// valid UTF-8 only by chance reads as letters of other alphabets ("Т°" as
+// "Ұ") and does not count as UTF-8.
+bool ReadsAsOurText(std::string_view utf8) {
+    const auto& rev = ReverseTable();
+    size_t ours = 0, others = 0;
+    for (size_t i = 0; i < utf8.size();) {
+        uint32_t cp;
+        i += DecodeUtf8Char(utf8, i, cp);
+        if (cp >= 0x80) ++(rev.count(cp) ? ours : others);
+    }
+    return ours > others;
+}
+
+// Lines with their line ends, split where every reader of ours splits them:
+// at CR LF, LF or a lone CR, so the line numbers said agree.
+std::vector<std::string_view> FileLines(std::string_view text) {
     std::vector<std::string_view> lines;
-    size_t utf8Lines = 0, otherLines = 0;
-    for (size_t start = 0; start < bytes.size();) {
-        const size_t lf = bytes.find('\n', start);
-        const size_t end = lf == std::string_view::npos ? bytes.size() : lf + 1;
-        const std::string_view line = bytes.substr(start, end - start);
-        lines.push_back(line);
-        if (!IsValidUtf8(line))
-            ++otherLines;
-        else if (std::any_of(line.begin(), line.end(), [](char c) { return c & 0x80; }))
-            ++utf8Lines;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        else
+            end += text.compare(end, 2, "\r\n") == 0 ? 2 : 1;
+        lines.push_back(text.substr(start, end - start));
         start = end;
     }
+    return lines;
+}
+
+} // namespace
+
+std::string TextFromFileBytes(std::string_view bytes, std::vector<int>* notUtf8Lines) {
+    const bool marked = bytes.substr(0, 3) == "\xEF\xBB\xBF";
+    if (marked) bytes.remove_prefix(3);
+    // Lines, not bytes, are weighed: a whole line of cp1251 words is
+    // practically never valid UTF-8 by chance, and one that is reads as
+    // nothing we would write.
+    const std::vector<std::string_view> lines = FileLines(bytes);
+    std::vector<bool> asIs(lines.size(), true); // what a mixed file keeps as UTF-8
+    size_t utf8Lines = 0, otherLines = 0;
+    bool valid = true;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (!HasHighBytes(lines[i])) continue;
+        const bool validLine = IsValidUtf8(lines[i]);
+        valid = valid && validLine;
+        asIs[i] = validLine && ReadsAsOurText(lines[i]);
+        ++(asIs[i] ? utf8Lines : otherLines);
+    }
+    // Valid UTF-8 throughout stays UTF-8 when any line of it reads as ours,
+    // or when its byte-order mark says so.
+    if (otherLines == 0 || (valid && (utf8Lines > 0 || marked))) return std::string(bytes);
     if (utf8Lines == 0 || utf8Lines < otherLines) return Cp1251ToUtf8(bytes);
     std::string out;
     out.reserve(bytes.size() * 2);
     for (size_t i = 0; i < lines.size(); ++i) {
-        if (IsValidUtf8(lines[i])) {
+        if (asIs[i]) {
             out += lines[i];
         } else {
             out += Cp1251ToUtf8(lines[i]);

@@ -118,9 +118,9 @@ private:
     int Fd;
 };
 
-// How often a wait for DSR looks at the line: a line's change has no
+// How often a wait for DSR or CTS looks at the line: a line's change has no
 // descriptor to wait on beside the wake-up's.
-const int DsrLookMs = 10;
+const int LineLookMs = 10;
 
 // Milliseconds until End, none when it has passed.
 int MsLeft(std::chrono::steady_clock::time_point end) {
@@ -262,7 +262,7 @@ void TSerialDevice::Close() {
         // Neither end of the line is left stopped for its next user. Bytes
         // held for a peer that never became ready are not sent now; bytes
         // held behind our XOFF go after our XON.
-        if (FHeld & HeldForDsr) ::tcflush(FFd, TCOFLUSH);
+        if (FHeld & (HeldForDsr | HeldForCts)) ::tcflush(FFd, TCOFLUSH);
         HoldOutput(FHeld, false);
         if (FXoffSent) SendXon();
         FHeld = 0;
@@ -369,17 +369,18 @@ bool TSerialDevice::Configure(const TSerialSettings& s) {
     if (s.ReplaceErrors) tio.c_iflag |= INPCK | PARMRK;
     if (s.Dtr == TSerialLineControl::Toggle) return Fail(EINVAL); // DTR has no toggle
 
-    // Kernel modem lines mean a real port: it has frames and follows CTS itself.
+    // Kernel modem lines mean a real port, which has frames.
     int bits = 0;
     const bool kernelLines = ::ioctl(FFd, TIOCMGET, &bits) == 0;
     const bool lines = FLines && FLines->Get(bits);
-    bool hardwareFlow = s.OutCtsFlow || s.Rts == TSerialLineControl::Handshake;
     const bool dtrHandshake = s.Dtr == TSerialLineControl::Handshake;
+    const bool rtsHandshake = s.Rts == TSerialLineControl::Handshake;
     const bool rtsToggle = s.Rts == TSerialLineControl::Toggle;
-    // The modes our threads run on the modem lines.
+    // The modes our threads run on the modem lines. CTS and RTS are not left
+    // to the kernel: its one flag couples them, where each is set on its own.
     const std::pair<bool, const char*> needLines[] = {
-        {s.OutCtsFlow && !kernelLines, "CTS output flow"},
-        {s.Rts == TSerialLineControl::Handshake && !kernelLines, "RTS handshake"},
+        {s.OutCtsFlow && !lines, "CTS output flow"},
+        {rtsHandshake && !lines, "RTS handshake"},
         {s.OutDsrFlow && !lines, "DSR output flow"},
         {s.DsrSensitivity && !lines, "DSR sensitivity"},
         {dtrHandshake && !lines, "DTR handshake"},
@@ -394,7 +395,6 @@ bool TSerialDevice::Configure(const TSerialSettings& s) {
     // frames, always stands at eight bits without parity, and the C library
     // calls any other request a failure.
     tio.c_cflag |= kernelLines ? tcflag_t(framing) : tcflag_t(CS8);
-    if (hardwareFlow) tio.c_cflag |= CRTSCTS;
     if (s.XonXoffOut) tio.c_iflag |= IXON;
     if (s.XonXoffIn) tio.c_iflag |= IXOFF;
     tio.c_cc[VSTART] = cc_t(s.XonChar);
@@ -405,7 +405,7 @@ bool TSerialDevice::Configure(const TSerialSettings& s) {
     if (kernelLines) {
         struct termios got;
         if (::tcgetattr(FFd, &got) != 0) return Failed();
-        const tcflag_t wanted = CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS;
+        const tcflag_t wanted = CSIZE | CSTOPB | PARENB | PARODD | CMSPAR;
         if ((got.c_cflag & wanted) != (tio.c_cflag & wanted)) return Fail(EOPNOTSUPP);
     }
     if (speed == B0 && !detail::SerialSetCustomSpeed(FFd, s.Baudrate)) return Failed();
@@ -422,20 +422,22 @@ bool TSerialDevice::Configure(const TSerialSettings& s) {
     FFillHigh = size_t(std::max<int64_t>(high, 1));
     FFillLow = size_t(std::max(s.XonLimit, 0));
     if (lines) {
-        // The handshake's DTR starts up, with nothing unread yet.
+        // A handshake's line starts up, with nothing unread yet.
         bool dtr = s.Dtr == TSerialLineControl::Enabled || dtrHandshake;
-        bool rts = s.Rts == TSerialLineControl::Enabled || hardwareFlow;
+        bool rts = s.Rts == TSerialLineControl::Enabled || rtsHandshake;
         FLineBits = (dtr ? LineDtr : 0) | (rts ? LineRts : 0);
         if (!FLines->Set(FLineBits)) return Failed();
     }
-    FTxMode = (s.OutDsrFlow ? TxDsrFlow : 0u) | (rtsToggle && !byDriver ? TxRtsToggle : 0u);
+    FTxMode = (s.OutDsrFlow ? TxDsrFlow : 0u) | (s.OutCtsFlow ? TxCtsFlow : 0u) |
+              (rtsToggle && !byDriver ? TxRtsToggle : 0u);
     FDsrSensitive = s.DsrSensitivity;
-    FFillMode = (dtrHandshake ? FillDtr : 0u) | (s.XonXoffIn ? FillXoff : 0u) |
-                (s.TxContinueOnXoff ? FillTxContinue : 0u);
+    FFillMode = (dtrHandshake ? FillDtr : 0u) | (rtsHandshake ? FillRts : 0u) |
+                (s.XonXoffIn ? FillXoff : 0u) | (s.TxContinueOnXoff ? FillTxContinue : 0u);
     // A flow switched off lets go of what it holds.
     if (FXoffSent && !s.XonXoffIn) SendXon();
     HoldOutput(HeldForXoff, FXoffSent && !s.TxContinueOnXoff);
     if (!s.OutDsrFlow) HoldOutput(HeldForDsr, false);
+    if (!s.OutCtsFlow) HoldOutput(HeldForCts, false);
     FEventChar = uint8_t(s.EventChar);
     FBaudrate = s.Baudrate;
     FFilter.SetMode(s.ReplaceErrors, s.ErrorChar, s.NullStrip);
@@ -473,7 +475,7 @@ ssize_t TSerialDevice::Read(void* buffer, size_t count) {
 
 ssize_t TSerialDevice::Write(const void* buffer, size_t count) {
     const uint32_t mode = FTxMode.load(std::memory_order_relaxed);
-    if ((mode & TxDsrFlow) && OutputHeld()) return 0;
+    if ((mode & (TxDsrFlow | TxCtsFlow)) && OutputHeld()) return 0;
     if (mode & TxRtsToggle) {
         std::lock_guard<std::mutex> lock(FLineLock);
         SetLine(LineRts, true);
@@ -528,11 +530,12 @@ void TSerialDevice::FollowFill(size_t fill) {
     if (!mode) return;
     std::lock_guard<std::mutex> lock(FLineLock);
     const bool high = fill >= FFillHigh, low = !high && fill <= FFillLow;
-    if (mode & FillDtr) {
-        if ((FLineBits & LineDtr) && high)
-            SetLine(LineDtr, false);
-        else if (!(FLineBits & LineDtr) && low)
-            SetLine(LineDtr, true);
+    for (auto [follows, line] : {std::pair{FillDtr, LineDtr}, std::pair{FillRts, LineRts}}) {
+        if (!(mode & follows)) continue;
+        if ((FLineBits & line) && high)
+            SetLine(line, false);
+        else if (!(FLineBits & line) && low)
+            SetLine(line, true);
     }
     if (mode & FillXoff) {
         // The flow characters go out ahead of any queued output.
@@ -569,19 +572,25 @@ bool TSerialDevice::Purge(bool input, bool output) const {
            Failed();
 }
 
-// DSR output flow: held while DSR is low. What the driver already has
-// stops with it, and goes on when DSR rises.
+// DSR and CTS output flow: held while a line it follows is low. What the
+// driver already has stops with it, and goes on when the line rises.
 bool TSerialDevice::OutputHeld() {
-    const bool down = DsrDown();
+    const uint32_t mode = FTxMode.load(std::memory_order_relaxed);
+    int bits = 0;
+    // A line that cannot be asked holds nothing: the write says what is wrong.
+    const bool known = FLines && FLines->Get(bits);
+    const bool dsr = known && (mode & TxDsrFlow) && !(bits & LineDsr);
+    const bool cts = known && (mode & TxCtsFlow) && !(bits & LineCts);
     std::lock_guard<std::mutex> lock(FLineLock);
-    HoldOutput(HeldForDsr, down);
-    return down;
+    HoldOutput(HeldForDsr, dsr);
+    HoldOutput(HeldForCts, cts);
+    return dsr || cts;
 }
 
-bool TSerialDevice::WaitForDsr(int wakeFd, int timeoutMs, TWaitResult& result) {
+bool TSerialDevice::WaitForLines(int wakeFd, int timeoutMs, TWaitResult& result) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (OutputHeld()) {
-        int slice = timeoutMs < 0 ? DsrLookMs : std::min(DsrLookMs, MsLeft(end));
+        int slice = timeoutMs < 0 ? LineLookMs : std::min(LineLookMs, MsLeft(end));
         if (timeoutMs >= 0 && slice == 0) {
             result = TWaitResult::TimedOut;
             return false;
@@ -601,16 +610,16 @@ bool TSerialDevice::WaitForDsr(int wakeFd, int timeoutMs, TWaitResult& result) {
 }
 
 TSerialDevice::TWaitResult TSerialDevice::WaitWritable(int wakeFd, int timeoutMs) {
-    const bool dsrFlow = FTxMode.load(std::memory_order_relaxed) & TxDsrFlow;
+    const bool lineFlow = FTxMode.load(std::memory_order_relaxed) & (TxDsrFlow | TxCtsFlow);
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     struct pollfd fds[2] = {{FFd, POLLOUT, 0}, {wakeFd, POLLIN, 0}};
     for (;;) {
         int wait = timeoutMs;
-        if (dsrFlow) {
-            // DSR first, then room; DSR may drop again meanwhile, so look now and then.
+        if (lineFlow) {
+            // The lines first, then room; a line may drop again meanwhile, so look now and then.
             TWaitResult held;
-            if (!WaitForDsr(wakeFd, timeoutMs < 0 ? -1 : MsLeft(end), held)) return held;
-            wait = timeoutMs < 0 ? DsrLookMs : std::min(DsrLookMs, MsLeft(end));
+            if (!WaitForLines(wakeFd, timeoutMs < 0 ? -1 : MsLeft(end), held)) return held;
+            wait = timeoutMs < 0 ? LineLookMs : std::min(LineLookMs, MsLeft(end));
         }
         int n = ::poll(fds, wakeFd >= 0 ? 2 : 1, wait);
         if (n < 0) {
@@ -619,7 +628,7 @@ TSerialDevice::TWaitResult TSerialDevice::WaitWritable(int wakeFd, int timeoutMs
             return TWaitResult::Failed;
         }
         if (n == 0) {
-            if (dsrFlow && (timeoutMs < 0 || MsLeft(end) > 0)) continue;
+            if (lineFlow && (timeoutMs < 0 || MsLeft(end) > 0)) continue;
             return TWaitResult::TimedOut;
         }
         if (wakeFd >= 0 && fds[1].revents) return TWaitResult::Woken;

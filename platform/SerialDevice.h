@@ -64,10 +64,10 @@ struct TSerialSettings {
     bool ReplaceErrors = false; // replace bad characters by ErrorChar
     char ErrorChar = 0;
     bool NullStrip = false;
-    // DTR handshake and XON/XOFF input flow: DTR drops (XOFF goes out) when
-    // the unread bytes reach InputSize - XoffLimit, and rises again (XON goes
-    // out) when they are down to XonLimit. The kernel's own XOFF thresholds
-    // cannot be set: the port's threads follow these.
+    // DTR and RTS handshakes and XON/XOFF input flow: the line drops (XOFF
+    // goes out) when the unread bytes reach InputSize - XoffLimit, and rises
+    // again (XON goes out) when they are down to XonLimit. The kernel's own
+    // thresholds cannot be set: the port's threads follow these.
     int InputSize = 4096;
     int XonLimit = 1024;
     int XoffLimit = 1024;
@@ -180,7 +180,7 @@ public:
     // Non-blocking; 0 when nothing is there or no room; -1 on failure.
     // Read gives the bytes as the settings keep them (see the receive
     // filter; with DSR sensitivity nothing while DSR is low). Write sends
-    // nothing while DSR output flow holds it, and with RTS toggled by us
+    // nothing while DSR or CTS output flow holds it, and with RTS toggled by us
     // raises RTS around what it sends, dropped once it has gone out.
     ssize_t Read(void* buffer, size_t count);
     ssize_t Write(const void* buffer, size_t count);
@@ -188,9 +188,9 @@ public:
 
     // What happened while waiting for room to write.
     enum class TWaitResult { Ready, Woken, TimedOut, Failed };
-    // Waits until the device takes output (and DSR is up when output
-    // follows it), WakeFd becomes readable, or TimeoutMs pass (-1 without
-    // limit).
+    // Waits until the device takes output (and DSR and CTS are up when
+    // output follows them), WakeFd becomes readable, or TimeoutMs pass (-1
+    // without limit).
     TWaitResult WaitWritable(int wakeFd, int timeoutMs);
 
     // Modem lines; a device without them (a pseudo-terminal) answers false
@@ -198,9 +198,10 @@ public:
     bool HasModemLines() const;
     bool GetModemStatus(uint32_t& status) const;
 
-    // DTR handshake and XON/XOFF input flow: whether they follow the unread
-    // bytes, and following Fill of them. Called by whoever changes the fill,
-    // under the lock that guards it, so the line ends as the last fill says.
+    // DTR and RTS handshakes and XON/XOFF input flow: whether they follow
+    // the unread bytes, and following Fill of them. Called by whoever changes
+    // the fill, under the lock that guards it, so the line ends as the last
+    // fill says.
     bool FollowsFill() const { return FFillMode.load(std::memory_order_relaxed) != 0; }
     void FollowFill(size_t fill);
     // Whether the event character is among Count bytes read.
@@ -227,7 +228,7 @@ private:
     bool OutputHeld();
     void HoldOutput(uint32_t holder, bool on); // under FLineLock
     void SendXon();                            // under FLineLock
-    bool WaitForDsr(int wakeFd, int timeoutMs, TWaitResult& result);
+    bool WaitForLines(int wakeFd, int timeoutMs, TWaitResult& result);
     void DrainBeforeRtsDrops(size_t bytes);
 
     int FFd = -1;
@@ -235,16 +236,16 @@ private:
     std::shared_ptr<TSerialLines> FLines; // while open
     const char* FRefused = nullptr;
     // Modes the port's threads act on, set by Configure.
-    enum : uint32_t { TxDsrFlow = 1, TxRtsToggle = 2 };
+    enum : uint32_t { TxDsrFlow = 1, TxRtsToggle = 2, TxCtsFlow = 4 };
     std::atomic<uint32_t> FTxMode{0};
     std::atomic<bool> FDsrSensitive{false};
-    enum : uint32_t { FillDtr = 1, FillXoff = 2, FillTxContinue = 4 };
+    enum : uint32_t { FillDtr = 1, FillXoff = 2, FillTxContinue = 4, FillRts = 8 };
     std::atomic<uint32_t> FFillMode{0};
     std::atomic<int> FEventChar{0};
     std::atomic<uint32_t> FBaudrate{0};
     std::atomic<bool> FStopWaits{false};
     // Output we stopped, and for whom; under FLineLock.
-    enum : uint32_t { HeldForDsr = 1, HeldForXoff = 2 };
+    enum : uint32_t { HeldForDsr = 1, HeldForXoff = 2, HeldForCts = 4 };
     uint32_t FHeld = 0;
     bool FXoffSent = false; // the peer is to wait for our XON
     TSerialReceiveFilter FFilter;

@@ -1057,6 +1057,9 @@ protected:
     void VisibilityChanged(PLazyNode node, bool show); // Node started (Show) or stopped being shown
     void RecountAfterHiddenNodesChange();
     void ResetRangeAnchor();
+    // The column a selection or a click focuses: the main column when it shows and
+    // takes the focus, else the first shown one that does (NoColumn without columns).
+    TColumnIndex FocusableMainColumn() const;
     void PackSelection();
     void RemoveSelectionEntry(PLazyNode node); // quietly, for a node that goes
     void ReplaceImageList(TCustomImageList*& field, TCustomImageList* value, TChangeLink& link);
@@ -1258,7 +1261,8 @@ private:
     // Steps of the window message handling.
     void HandleKillFocus();
     void ReleaseWindowTies();
-    void PrintClient(HDC dc);
+    bool PrintSkipped(HDC dc, UINT flags);
+    void PrintClient(HDC dc, UINT flags);
     void Print(HDC dc, UINT flags);
     // The item queries, one member each; TextOnly asks for the text's rectangle.
     LRESULT QueryItem(TTVItem* item);

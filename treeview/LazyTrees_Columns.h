@@ -408,6 +408,13 @@ public:
 
     enum : uintptr_t { HeaderTimer = 3, ScrollTimer = 4 };
 
+protected:
+    // The class of the column collection. The constructor gets the base one (a
+    // descendant's override is not reached from there): a descendant that has
+    // its own makes its columns again in its constructor (FColumns = GetColumnsClass()).
+    virtual std::unique_ptr<TLazyTreeColumns> GetColumnsClass();
+    std::unique_ptr<TLazyTreeColumns> FColumns;
+
 private:
     friend class TLazyTreeColumns;
     friend class TLazyTreeColumn;
@@ -434,7 +441,6 @@ private:
     bool TreeLoading() const;
 
     TBaseLazyTree* FOwner;
-    std::unique_ptr<TLazyTreeColumns> FColumns;
     TFont FFont;
     bool FParentFont = false;
     TLTHeaderOptions FOptions = hoColumnResize | hoDrag | hoShowSortGlyphs;

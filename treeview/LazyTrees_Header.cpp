@@ -58,7 +58,7 @@ void TLTFixedAreaConstraints::Assign(const TLTFixedAreaConstraints& source) {
 // ------------------------------------------------------------------------------------
 
 TLTHeader::TLTHeader(TBaseLazyTree* owner) : FOwner(owner) {
-    FColumns = std::make_unique<TLazyTreeColumns>(this);
+    FColumns = GetColumnsClass();
     FFixedAreaConstraints = std::make_unique<TLTFixedAreaConstraints>(this);
     FFixedAreaConstraints->OnChange = [this] {
         FStates |= hsNeedScaling;
@@ -71,6 +71,10 @@ TLTHeader::TLTHeader(TBaseLazyTree* owner) : FOwner(owner) {
     FDragImage->Fade = false;
     FImageChangeLink.OnChange = [this](TChangeLink&) { Invalidate(nullptr); };
     FFont.OnChange = [this](TFont&) { Invalidate(nullptr); }; // however it is written
+}
+
+std::unique_ptr<TLazyTreeColumns> TLTHeader::GetColumnsClass() {
+    return std::make_unique<TLazyTreeColumns>(this);
 }
 
 TLTHeader::~TLTHeader() {

@@ -292,10 +292,8 @@ bool TLTHeader::HandleLeftButtonUp(TMessage& m) {
     bool hadState = FStates & MouseStates;
     if (hadState) {
         ReleaseCapture();
-        if (FStates & hsDragging) {
-            DropDraggedColumn(m);
-            return true;
-        }
+        // A drop ends like a click or a resize: the owner hears the button go up.
+        if (FStates & hsDragging) DropDraggedColumn(m);
     }
     if (m.Msg == WM_NCLBUTTONUP) {
         FColumns->HandleHeaderClick(p, mbLeft, false, false);
@@ -540,12 +538,13 @@ void TLTHeader::PrepareDrag(TPoint p, TPoint start) {
     HBRUSH b = CreateSolidBrush(ColorToRGB(clBtnFace));
     FillRect(dc, {0, 0, width, Height}, b);
     DeleteObject(b);
-    // Right to left the columns are painted shifted: the cell shows that much further right.
-    const int shown = c.ScrolledLeft() + tree.RTLColumnShift();
+    // Right to left the collection paints every cell that much further right; the
+    // rectangle starts as much further left, so the cell lands at its own left edge.
+    const int shift = tree.RTLColumnShift(), shown = c.ScrolledLeft() + shift;
     TPoint old;
-    SetWindowOrgEx(dc, shown, 0, &old);
+    SetWindowOrgEx(dc, c.ScrolledLeft(), 0, &old);
     int right = std::min(cols.TotalWidth(), tree.HeaderRect().Right);
-    cols.PaintHeader(dc, {-tree.BorderWidth, 0, right - tree.BorderWidth, Height},
+    cols.PaintHeader(dc, {-tree.BorderWidth - shift, 0, right - tree.BorderWidth, Height},
                      -tree.EffectiveOffsetX());
     SetWindowOrgEx(dc, old.X, old.Y);
     // The picture starts where the cell shows, at the header's top, on the screen.

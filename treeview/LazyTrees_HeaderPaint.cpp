@@ -45,32 +45,6 @@ void Fill(HDC dc, const TRect& r, COLORREF color) {
     DeleteObject(b);
 }
 
-// The check image of a header check box: groups of four (normal, hot,
-// pressed, disabled) for unchecked and checked radio buttons, unchecked,
-// checked and mixed check boxes, and buttons.
-int HeaderCheckImage(TCheckType type, TCheckState state, bool enabled) {
-    int base;
-    bool checked = state == csCheckedNormal || state == csCheckedPressed;
-    bool mixed = state == csMixedNormal || state == csMixedPressed;
-    bool pressed =
-        state == csUncheckedPressed || state == csCheckedPressed || state == csMixedPressed;
-    switch (type) {
-    case ctNone:
-        return 0;
-    case ctRadioButton:
-        base = checked ? 5 : 1;
-        break;
-    case ctButton:
-        base = 21;
-        break;
-    default:
-        base = checked ? 13 : mixed ? 17 : 9;
-        break;
-    }
-    if (!enabled) return base + 3;
-    return pressed ? base + 2 : base;
-}
-
 TPoint ImageSize(TCustomImageList* list) {
     return list ? TPoint{list->Width(), list->Height()} : TPoint{};
 }
@@ -258,10 +232,9 @@ void TLazyTreeColumn::LayoutCell(HDC dc, const TRect& client, bool useGlyph, boo
     TLTHeader* header = Header();
     bool hasText = !FText.empty();
     if (!hasText && !useGlyph && !useSortGlyph) return;
-    TPoint glyphSize = !useGlyph ? TPoint{}
-                       : FCheckBox && tree
-                           ? ImageSize(tree->GetCheckImageListFor(tree->CheckImageKind()))
-                           : ImageSize(header ? header->Images() : nullptr);
+    TPoint glyphSize = !useGlyph           ? TPoint{}
+                       : FCheckBox && tree ? ImageSize(tree->CheckImages)
+                                           : ImageSize(header ? header->Images() : nullptr);
     TPoint sortSize = useSortGlyph ? ImageSize(UtilityImages) : TPoint{};
     bool rtl = IsRightToLeftReading();
     TAlignment align = CaptionAlignment();
@@ -591,14 +564,16 @@ void TLazyTreeColumns::DrawColumnGlyph(const THeaderPaintPass& pass, const THead
     TBaseLazyTree* tree = Tree();
     TLazyTreeColumn& c = *info.Column;
     TCustomImageList* list =
-        c.FCheckBox ? tree->GetCheckImageListFor(tree->CheckImageKind()) : FHeader->Images();
+        c.FCheckBox ? tree->CheckImages : FHeader->Images(); // the custom ones too
     TPoint size = ImageSize(list);
     // Not over the sort glyph it would run into.
     if (!list || (info.ShowSortGlyph && !c.IsRightToLeftReading() &&
                   info.GlyphPos.X + size.X > info.SortGlyphPos.X))
         return;
-    int image =
-        c.FCheckBox ? HeaderCheckImage(c.FCheckType, c.FCheckState, info.IsEnabled) : c.FImageIndex;
+    // A check box asks the tree, as a node's does, so that a tree's own images reach the header.
+    int image = c.FCheckBox
+                    ? tree->GetCheckImage(nullptr, c.FCheckType, c.FCheckState, info.IsEnabled)
+                    : c.FImageIndex;
     list->Draw(pass.Canvas, info.GlyphPos.X, info.GlyphPos.Y, image, info.IsEnabled);
     c.FGlyphRect = {info.GlyphPos.X, info.GlyphPos.Y, info.GlyphPos.X + size.X,
                     info.GlyphPos.Y + size.Y};

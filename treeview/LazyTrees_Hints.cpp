@@ -158,7 +158,8 @@ void TBaseLazyTree::ShowNodeHint(TPoint p) {
         }
     } else {
         if (HintMode != hmDefault && HintMode != hmHintAndDefault) return;
-        if (HintMode == hmHintAndDefault && info.HitNode) return;
+        // Right of the last column no node's hint applies: the control's own shows.
+        if (HintMode == hmHintAndDefault && info.HitNode && info.HitColumn >= NoColumn) return;
         // Of "Short|long" the control's hint shows the short part.
         given = Hint.substr(0, Hint.find(u'|'));
         if (given.empty()) return;

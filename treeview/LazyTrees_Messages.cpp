@@ -48,7 +48,7 @@ bool TBaseLazyTree::HandleWindowMessage(TMessage& m) {
         TCustomControl::Dispatch(m);
         return true;
     case WM_PRINTCLIENT:
-        PrintClient(reinterpret_cast<HDC>(m.WParam));
+        PrintClient(reinterpret_cast<HDC>(m.WParam), UINT(m.LParam));
         return true;
     case CM_ENABLEDCHANGED:
     case CM_COLORCHANGED:
@@ -95,9 +95,15 @@ void TBaseLazyTree::ReleaseWindowTies() {
     if (HasState(tsInAnimation)) HintWindowGone = true;
 }
 
-void TBaseLazyTree::PrintClient(HDC dc) {
+// "Only if visible": a hidden tree prints nothing.
+bool TBaseLazyTree::PrintSkipped(HDC dc, UINT flags) {
+    return !dc ||
+           ((flags & PRF_CHECKVISIBLE) && !(HandleAllocated() && IsWindowVisible(WindowHandle())));
+}
+
+void TBaseLazyTree::PrintClient(HDC dc, UINT flags) {
     // The client area as it shows now, into the given context.
-    if (!dc) return;
+    if (PrintSkipped(dc, flags)) return;
     TCanvas canvas;
     canvas.SetHandle(dc);
     TRect client = ClientRect();
@@ -106,9 +112,7 @@ void TBaseLazyTree::PrintClient(HDC dc) {
 }
 
 void TBaseLazyTree::Print(HDC dc, UINT flags) {
-    if (!dc ||
-        ((flags & PRF_CHECKVISIBLE) && !(HandleAllocated() && IsWindowVisible(WindowHandle()))))
-        return;
+    if (PrintSkipped(dc, flags)) return;
     if ((flags & PRF_NONCLIENT) && (FHeader->Options() & hoVisible) && !FHeaderRect.IsEmpty())
         FHeader->Columns().PaintHeader(dc, FHeaderRect, -FEffectiveOffsetX);
     // As the default handling would: the client area below the header, at its place.

@@ -462,8 +462,9 @@ void TBaseLazyTree::ClassifyClick(TMouseClick& click, WPARAM keys) {
 
     click.NewColumn = FFocusedColumn;
     if ((hp & hiOnItemLabel) || (sel & toFullRowSelect) || (misc & toGridExtensions)) {
+        // Not a hidden main column: nothing of the node would show focused.
         TColumnIndex candidate =
-            (sel & toExtendedFocus) ? click.Hit.HitColumn : FHeader->MainColumn();
+            (sel & toExtendedFocus) ? click.Hit.HitColumn : FocusableMainColumn();
         if (candidate != FFocusedColumn && FHeader->AllowFocus(candidate)) {
             click.NewColumn = candidate;
             click.ColumnChange = true;

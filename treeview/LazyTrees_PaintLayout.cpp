@@ -57,7 +57,10 @@ TRect TBaseLazyTree::GetDisplayRect(PLazyNode node, TColumnIndex column, bool te
         int levels = int(GetNodeLevel(node)) + ((FOptions->PaintOptions() & toShowRoot) ? 1 : 0);
         left += levels * int(FIndent) + ContentIndentWidth(node, textColumn);
     }
-    if (applyCellContentMargin) left += FTextMargin;
+    // The owner may push the content in from the cell's left (the text is centred
+    // vertically, so only the horizontal part moves it).
+    if (applyCellContentMargin)
+        left += FTextMargin + DoGetCellContentMargin(node, textColumn, 1, nullptr).X;
     int right = left + DoGetNodeWidth(node, textColumn, &Canvas());
     if (!unclipped) right = std::min(right, cellRight);
     r.Left = left;

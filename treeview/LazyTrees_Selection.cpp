@@ -173,17 +173,12 @@ void TBaseLazyTree::SetSelected(PLazyNode node, bool value) {
         else if (!(FOptions->SelectionOptions() & toMultiSelect))
             ClearSelection();
         AddToSelection(node);
-        // A selection needs a focused column when there are columns.
-        if ((FFocusedColumn < 0 || !FHeader->IsValidColumn(FFocusedColumn)) &&
-            FHeader->MainColumn() > NoColumn) {
-            if (FHeader->ColumnAllowsFocus(FHeader->MainColumn()))
-                FFocusedColumn = FHeader->MainColumn();
-            else
-                for (TColumnIndex c = 0; c < FHeader->ColumnCount(); ++c)
-                    if (FHeader->ColumnAllowsFocus(c)) {
-                        FFocusedColumn = c;
-                        break;
-                    }
+        // A selection shows in the focused column: it needs one that shows.
+        const bool shown = FHeader->IsValidColumn(FFocusedColumn) &&
+                           (FHeader->Columns()[FFocusedColumn].Options() & coVisible);
+        if (!shown && FHeader->MainColumn() > NoColumn) {
+            TColumnIndex column = FocusableMainColumn();
+            if (FHeader->IsValidColumn(column)) FFocusedColumn = column;
         }
         if (!FRangeAnchor) FRangeAnchor = node;
     } else {
@@ -191,6 +186,14 @@ void TBaseLazyTree::SetSelected(PLazyNode node, bool value) {
         if (FSelectionCount == 0) ResetRangeAnchor();
     }
     if (FullyVisible(node)) InvalidateNode(node);
+}
+
+TColumnIndex TBaseLazyTree::FocusableMainColumn() const {
+    const TColumnIndex main = FHeader->MainColumn();
+    if (!FHeader->IsValidColumn(main)) return main;
+    const TLTColumnOptions options = FHeader->Columns()[main].Options();
+    if ((options & coVisible) && (options & coAllowFocus)) return main;
+    return FHeader->Columns().FirstVisibleColumn(true);
 }
 
 void TBaseLazyTree::ClearSelection() {

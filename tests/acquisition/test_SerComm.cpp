@@ -901,28 +901,122 @@ TEST(SerComm, DsrSensitivityDropsWhatArrivesWhileDsrIsLow) {
     EXPECT_EQ(rig.Received, "kept");
 }
 
-// DTR drops when the unread bytes reach the read size less the XOFF limit,
-// and rises once the owner has taken them.
-TEST(SerComm, DtrHandshakeFollowsTheUnreadBytes) {
+// DTR or RTS in handshake drops when the unread bytes reach the read size
+// less the XOFF limit, and rises once the owner has taken them; the other
+// line stays as it is set.
+TEST(SerComm, HandshakeLineFollowsTheUnreadBytes) {
     TPtyPair pty;
-    auto lines = std::make_shared<TFakeLines>();
-    TPortRig rig(pty);
-    rig.Port.Device().SetLines(lines);
-    rig.Port.Buffers().SetReadSize(100);
-    rig.Port.Buffers().SetXoffLimit(40);
-    rig.Port.Buffers().SetXonLimit(20);
-    rig.Port.FlowControl().SetControlDtr(dtrHandshake);
-    rig.Port.Open();
-    EXPECT_TRUE(lines->Output(LineDtr));
-    const std::string in = Pattern(59, 31), more = Pattern(21, 32);
-    ASSERT_TRUE(pty.Send(in)); // nobody takes them: they pile up
-    ASSERT_TRUE(WaitUntil([&] { return rig.Port.InQueCount() == 59; }));
-    EXPECT_TRUE(lines->Output(LineDtr));
-    ASSERT_TRUE(pty.Send(more));
-    ASSERT_TRUE(WaitUntil([&] { return !lines->Output(LineDtr); }));
-    ASSERT_TRUE(rig.WaitReceived(80));
-    EXPECT_TRUE(lines->Output(LineDtr));
-    EXPECT_TRUE(rig.Received == in + more);
+    struct Case {
+        TSerControlDtr Dtr;
+        TSerControlRts Rts;
+        int Line, Other;
+    };
+    for (auto c : {Case{dtrHandshake, rtsEnabled, LineDtr, LineRts},
+                   Case{dtrEnabled, rtsHandshake, LineRts, LineDtr}}) {
+        SCOPED_TRACE(c.Line == LineDtr ? "DTR" : "RTS");
+        auto lines = std::make_shared<TFakeLines>();
+        TPortRig rig(pty);
+        rig.Port.Device().SetLines(lines);
+        rig.Port.Buffers().SetReadSize(100);
+        rig.Port.Buffers().SetXoffLimit(40);
+        rig.Port.Buffers().SetXonLimit(20);
+        rig.Port.FlowControl().SetControlDtr(c.Dtr);
+        rig.Port.FlowControl().SetControlRts(c.Rts);
+        rig.Port.Open();
+        EXPECT_TRUE(lines->Output(c.Line));
+        const std::string in = Pattern(59, 31), more = Pattern(21, 32);
+        ASSERT_TRUE(pty.Send(in)); // nobody takes them: they pile up
+        ASSERT_TRUE(WaitUntil([&] { return rig.Port.InQueCount() == 59; }));
+        EXPECT_TRUE(lines->Output(c.Line));
+        ASSERT_TRUE(pty.Send(more));
+        ASSERT_TRUE(WaitUntil([&] { return !lines->Output(c.Line); }));
+        EXPECT_TRUE(lines->Output(c.Other));
+        ASSERT_TRUE(rig.WaitReceived(80));
+        EXPECT_TRUE(lines->Output(c.Line));
+        EXPECT_TRUE(rig.Received == in + more);
+    }
+}
+
+// CTS output flow and the RTS setting are each as set: output waits on CTS
+// only with CTS output flow, and RTS stands as its own setting has it.
+TEST(SerComm, CtsOutputFlowAndRtsAreSetApart) {
+    TPtyPair pty;
+    struct Case {
+        bool CtsFlow;
+        TSerControlRts Rts;
+        bool RtsUp;
+    };
+    for (auto c : {Case{false, rtsHandshake, true}, Case{true, rtsDisabled, false},
+                   Case{true, rtsEnabled, true}}) {
+        SCOPED_TRACE(std::to_string(c.CtsFlow) + " " + std::to_string(c.Rts));
+        auto lines = std::make_shared<TFakeLines>();
+        TPortRig rig(pty);
+        rig.Port.Device().SetLines(lines);
+        rig.Port.Buffers().SetWriteTimeout(int32_t(Patience));
+        rig.Port.FlowControl().SetOutCtsFlow(c.CtsFlow);
+        rig.Port.FlowControl().SetControlRts(c.Rts);
+        rig.Port.Open();
+        EXPECT_EQ(lines->Output(LineRts), c.RtsUp);
+        lines->SetInput(LineCts, false);
+        ASSERT_EQ(rig.Port.Write("data", 4), 4);
+        if (c.CtsFlow) {
+            int seen = lines->Looks; // the write thread finds CTS low, and again
+            ASSERT_TRUE(WaitUntil([&] { return lines->Looks >= seen + 3; }));
+            EXPECT_EQ(pty.Receive(4, 0), "");
+            lines->SetInput(LineCts, true);
+        }
+        EXPECT_EQ(pty.Receive(4), "data");
+        EXPECT_EQ(lines->Output(LineRts), c.RtsUp);
+    }
+}
+
+// The kernel takes NUL for "no flow character": a NUL XON or XOFF is
+// refused and the character stays as it was, open port or not; the other
+// characters may be NUL.
+TEST(SerComm, NulFlowCharactersAreRefused) {
+    TPtyPair pty;
+    const std::string refused = "XON and XOFF characters can't be NUL";
+    for (bool open : {false, true}) {
+        SCOPED_TRACE(open ? "open" : "closed");
+        TSerComm p;
+        p.SetPortNum(pty.PortNum);
+        p.FlowControl().SetXonXoffIn(true);
+        p.FlowControl().SetXonXoffOut(true);
+        if (open) p.Open();
+        EXPECT_EQ(ErrorOf([&] { p.EventChars().SetXonChar(0); }), refused);
+        EXPECT_EQ(ErrorOf([&] { p.EventChars().SetXoffChar(0); }), refused);
+        EXPECT_EQ(p.EventChars().XonChar(), 0x11);
+        EXPECT_EQ(p.EventChars().XoffChar(), 0x13);
+        p.EventChars().SetEventChar('E');
+        for (int i = 3; i <= 5; ++i) p.EventChars().SetChar(i, 0);
+        EXPECT_EQ(p.EventChars().EventChar(), 0);
+        if (!open) p.Open();
+        struct termios tio;
+        tcgetattr(pty.Slave, &tio);
+        EXPECT_EQ(tio.c_cc[VSTART], 0x11);
+        EXPECT_EQ(tio.c_cc[VSTOP], 0x13);
+    }
+}
+
+// A port forgets the control it is shown in when that control is freed;
+// a port freed first, or shown elsewhere, is not told.
+TEST(SerComm, DisplayIsForgottenWhenItIsFreed) {
+    TSerComm a, b;
+    EXPECT_EQ(a.Display(), nullptr);
+    auto shown = std::make_unique<TSerDisplay>(), other = std::make_unique<TSerDisplay>();
+    a.SetDisplay(shown.get());
+    b.SetDisplay(shown.get());
+    {
+        TSerComm gone;
+        gone.SetDisplay(shown.get());
+    }
+    b.SetDisplay(other.get());
+    EXPECT_EQ(a.Display(), shown.get());
+    shown.reset();
+    EXPECT_EQ(a.Display(), nullptr);
+    EXPECT_EQ(b.Display(), other.get());
+    other.reset();
+    EXPECT_EQ(b.Display(), nullptr);
 }
 
 // XON/XOFF input flow by the same limits: XOFF goes out when the unread

@@ -166,7 +166,8 @@ TEST_F(LinkFaults, FloodWithoutLineEndIsBounded) {
         ASSERT_TRUE(WaitForData(1)) << c.name;
         room->RxBuffer.OnChange = framing;
         EXPECT_EQ(data, std::vector<std::string>{"43"}) << c.name;
-        EXPECT_LE(largest, TBoilerRoom::MaxLineBytes) << c.name;
+        // The line up to the cap, and a CR that may begin its line end.
+        EXPECT_LE(largest, TBoilerRoom::MaxLineBytes + 1) << c.name;
         EXPECT_EQ(room->RxBuffer.Count(), 0) << c.name;
         EXPECT_EQ(messages,
                   std::vector<std::string>{
@@ -184,6 +185,70 @@ TEST_F(LinkFaults, LineAtTheCapIsKept) {
     peer.Send(line + "\r\n");
     ASSERT_TRUE(WaitForData(1));
     EXPECT_EQ(data[0], line);
+}
+
+// The cap counts a line without its CR LF, however the reads cut it; a reset
+// while a long line is being dropped counts every byte of it.
+TEST_F(LinkFaults, CapCountsTheLineWhereverTheReadsFall) {
+    UseVirtualClock(EncodeDateTime(2026, 1, 10, 8), 1000);
+    SetIdleGrace(20);
+    const int cap = TBoilerRoom::MaxLineBytes;
+    const std::string atCap(cap, '7'), overCap(cap + 1, '8');
+    const auto tooLong = [&](int bytes) {
+        return "Строка от \"ТК\" длиннее " + std::to_string(cap) +
+               " байт отброшена, отброшено байт: " + std::to_string(bytes);
+    };
+    struct Case {
+        const char* name;
+        std::vector<std::string> reads;
+        bool reset; // the link goes down after the reads
+        std::vector<std::string> data;
+        std::vector<std::string> said;
+    };
+    const Case cases[] = {
+        {"at once", {atCap + "\r\n"}, false, {atCap}, {}},
+        {"CR ends a read, LF starts the next",
+         {atCap + "\r", "\n<1>\r\n"},
+         false,
+         {atCap, "1"},
+         {}},
+        {"CR a read of its own", {atCap, "\r", "\n"}, false, {atCap}, {}},
+        {"a CR inside the line counts",
+         {atCap + "\r", "\r\n<1>\r\n"},
+         false,
+         {"1"},
+         {tooLong(cap + 1)}},
+        {"one over, at once", {overCap + "\r\n<1>\r\n"}, false, {"1"}, {tooLong(cap + 1)}},
+        {"one over, CR ends a read",
+         {overCap + "\r", "\n<1>\r\n"},
+         false,
+         {"1"},
+         {tooLong(cap + 1)}},
+        {"reset while dropping", {overCap + "\r"}, true, {}, {tooLong(cap + 2)}},
+        {"reset after a line at the cap and its CR",
+         {atCap + "\r"},
+         true,
+         {},
+         {"Строка от \"ТК\" оборвана разрывом связи, отброшено байт: " + std::to_string(cap + 1)}},
+    };
+    for (const Case& c : cases) {
+        room->Stop();
+        room->Start(10, 0);
+        ASSERT_TRUE(peer.Accept()) << c.name;
+        ASSERT_TRUE(ProcessMessagesUntil([&] { return room->Connected; }, 10000)) << c.name;
+        data.clear();
+        messages.clear();
+        for (const std::string& read : c.reads) room->RxBuffer.AddString(read);
+        if (c.reset) {
+            peer.Reset();
+            ASSERT_TRUE(ProcessMessagesUntil([&] { return !room->Connected; }, 10000)) << c.name;
+            ASSERT_TRUE(peer.Accept()) << c.name;
+            ASSERT_TRUE(ProcessMessagesUntil([&] { return room->Connected; }, 10000)) << c.name;
+        }
+        EXPECT_EQ(data, c.data) << c.name;
+        EXPECT_EQ(messages, c.said) << c.name;
+        EXPECT_EQ(room->RxBuffer.Count(), 0) << c.name;
+    }
 }
 
 // The owner's handler may run the loop (a decode does); lines that arrive

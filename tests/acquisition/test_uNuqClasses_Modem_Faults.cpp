@@ -76,7 +76,7 @@ TEST_F(ModemFaults, RefusedReadsDoNotStopTheSocketsPackets) {
     Identified(r, "5", {"--packet", "0A01"});
     TTimer requests; // each request is answered with a packet
     requests.SetInterval(2000);
-    requests.SetOnTimer([&] { modem->SendText(r, "<REQ>"); });
+    requests.SetOnTimer([&] { modem->SendText(r, "<REQ>\r\n"); });
     requests.SetEnabled(true);
     for (int refusals : {1, 3}) {
         ASSERT_TRUE(WaitFor([&] { return !data.empty(); }));

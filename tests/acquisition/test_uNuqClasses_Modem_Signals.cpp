@@ -61,6 +61,10 @@ TEST_F(ModemSignals, DuplicatesAreQueuedOnce) {
     modem->ReceiveText("\r\n+CMTI: \"SM\",4\r\n");
     ASSERT_EQ(modem->Signals.size(), 2u);
     EXPECT_EQ(modem->Signals[0], "+CMTI: \"SM\",3\r\n");
+    // A read answer is data: the same packet read twice is two packets.
+    modem->Signals.clear();
+    for (int i = 0; i < 2; ++i) modem->ReceiveText("\r\n^SISR: 1,6\r\n<0102>\r\nOK\r\n");
+    EXPECT_EQ(modem->Signals, std::vector<std::string>(2, "^SISR: 1,6\x01<0102>\x01OK\x01"));
 }
 
 TEST_F(ModemSignals, NothingIsCutWhileScanningIsOff) {

@@ -210,20 +210,25 @@ TEST_F(ModemPackets, WhoIsTimerAsksEveryStrangerAndStopsWhenNoneIsLeft) {
     EXPECT_FALSE(modem->WhoIsTimer().Enabled());
 }
 
-TEST_F(ModemPackets, SendTextQueuesForAConnectedObjectOnlyAndKeepsRepeats) {
+// A request asked for again while the modem is busy goes out once, as
+// every other task does; another object's is its own.
+TEST_F(ModemPackets, SendTextQueuesForAConnectedObjectOnlyAndOnce) {
     TBoilerRoom& r = Room("ТК-1", "77");
+    TBoilerRoom& other = Room("ТК-2", "78");
     modem->SendText(r, "<A>\r\n");
     EXPECT_TRUE(modem->Tasks.empty()); // not connected
     Entry(r).LinkState = lsConnected;
+    Entry(other).LinkState = lsConnected;
     modem->SendText(r, "<A>\r\n");
     modem->SendText(r, "<A>\r\n");
-    const std::string t =
-        Task(ttSendText, std::to_string(Entry(r).Ref) + TaskParamSplit + "<A>\r\n");
-    EXPECT_EQ(modem->Tasks, (std::vector<std::string>{t, t}));
-    // Other kinds stay unique.
-    modem->AddTask(ttReadData, "");
-    modem->AddTask(ttReadData, "");
-    EXPECT_EQ(modem->Tasks.size(), 3u);
+    modem->SendText(other, "<A>\r\n");
+    modem->SendText(r, "<a>\r\n"); // compared without regard to case
+    modem->SendText(r, "<B>\r\n");
+    auto task = [&](TBoilerRoom& room, const std::string& text) {
+        return Task(ttSendText, std::to_string(Entry(room).Ref) + TaskParamSplit + text);
+    };
+    EXPECT_EQ(modem->Tasks, (std::vector<std::string>{task(r, "<A>\r\n"), task(other, "<A>\r\n"),
+                                                      task(r, "<B>\r\n")}));
 }
 
 TEST_F(ModemPackets, DoSendTextGuards) {
@@ -287,20 +292,20 @@ TEST_F(ModemSockets, TextSentToTheObjectArrivesWithItsExactLength) {
     StartController("5");
     ASSERT_TRUE(WaitFor([&] { return Entry(r).LinkState == lsConnected; }));
     ResetLog();
-    modem->SendText(r, "<Тест>");
-    modem->SendText(r, "<REQ>");
-    modem->SendText(r, "<REQ>"); // the same command twice is sent twice
-    ASSERT_TRUE(WaitFor([&] {
-        const std::string l = ControllerLog(0);
-        size_t n = 0, p = 0;
-        while ((p = l.find("rx <REQ>\n", p)) != std::string::npos) ++n, ++p;
-        return n == 2;
-    })) << ControllerLog(0)
-        << "\n---\n"
-        << SimLog();
-    EXPECT_TRUE(ControllerGot(0, Utf8ToCp1251("<Тест>")));
-    // The announced length is what was written: cp1251 bytes and the CR LF.
-    const std::string first = Cmd("AT^SISW=1,8") + Utf8ToCp1251("<Тест>") + "\r\n";
+    // As the object hands them over: each with its own line end.
+    modem->SendText(r, "<Тест>\r\n");
+    modem->SendText(r, "<REQ>\r\n");
+    modem->SendText(r, "<REQ>\r\n"); // still waiting to go: sent once
+    ASSERT_TRUE(WaitFor([&] { return ControllerGot(0, "<REQ>") && modem->Tasks.empty(); }));
+    modem->SendText(r, "<REQ>\r\n"); // asked again once it went: sent again
+    ASSERT_TRUE(WaitFor([&] { return modem->Tasks.empty(); }));
+    const std::string want = "rx " + Utf8ToCp1251("<Тест>") + "\nrx <REQ>\nrx <REQ>\n";
+    ASSERT_TRUE(WaitFor([&] { return ControllerLog(0).size() >= want.size(); }));
+    // Each line once, without an empty one behind it.
+    EXPECT_EQ(ControllerLog(0), want) << SimLog();
+    // The announced length is the text's in cp1251 bytes, its line end
+    // included; the CR LF behind the data is no data.
+    const std::string first = Cmd("AT^SISW=1,8") + Utf8ToCp1251("<Тест>\r\n") + "\r\n";
     EXPECT_EQ(SimLog().substr(0, first.size()), first);
 }
 
@@ -312,6 +317,8 @@ TEST_F(ModemSockets, UnknownSenderIsAskedWhoItIs) {
     ASSERT_TRUE(WaitFor([&] { return ControllerGot(0, "WHO IS?"); }));
     EXPECT_TRUE(data.empty());
     EXPECT_TRUE(HasMessage("Отправлен запрос на аутентификацию."));
+    // The question's own line end is all that reaches the controller.
+    EXPECT_EQ(ControllerLog(0).find("rx \n"), std::string::npos) << ControllerLog(0);
 }
 
 TEST_F(ModemSockets, AnswerToWhoIsBindsTheController) {

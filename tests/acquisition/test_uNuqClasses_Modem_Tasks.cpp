@@ -40,6 +40,12 @@ TEST_F(ModemTasks, SameTaskIsQueuedOnce) {
                                         Task(ttSendWhoIS, "1\x02"
                                                           "who")}));
     EXPECT_TRUE(modem->TaskTimer().Enabled());
+    // Data is the exception: the same packet read twice is two packets.
+    const std::string packet = "1\x02^SISR: 1,6\r\n<0102>\r\nOK\r\n";
+    modem->Tasks.clear();
+    modem->AddTask(ttProcessIncomingPacket, packet);
+    modem->AddTask(ttProcessIncomingPacket, packet);
+    EXPECT_EQ(modem->Tasks, std::vector<std::string>(2, Task(ttProcessIncomingPacket, packet)));
 }
 
 TEST_F(ModemTasks, SignalsAreHandledBeforeTasks) {

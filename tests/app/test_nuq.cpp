@@ -90,6 +90,14 @@ TEST_F(NuqCommand, CheckScript) {
              Write("cp.nqs", "#script;\n#defbyte 1;\nType = IsByte;\n"
                              "Caption = '\xD2\xE5\xEC\xEF';\n#enddefbyte;\n#endscript;\n")});
     EXPECT_EQ(cp.status, 0) << cp.out;
+    // So does one whose one line happens to be valid UTF-8 ("Т°" is D2 B0, "Ұ" in UTF-8).
+    const std::string chance =
+        Write("chance.nqs", "#script;\n#defbyte 1;\nType = IsByte;\nCaption = '\xD2\xB0';\n"
+                            "MetricUnit = '\xE3\xF0\xE0\xE4';\n#enddefbyte;\n#endscript;\n");
+    Result chanceCheck = Nuq({"check-script", chance});
+    EXPECT_EQ(chanceCheck.status, 0) << chanceCheck.out;
+    EXPECT_EQ(chanceCheck.out, "");
+    EXPECT_EQ(Nuq({"decode", "--script", chance, "--packet", "05"}).out, "Т°\t5\tград\t0\n");
 
     // In a UTF-8 file a cp1251 line is said; outside a comment it fails the check.
     const std::string mixed = "#script;\n// \xCA\xEE\xEC\xEC\xE5\xED\xF2\xE0\xF0\xE8\xE9\n"
@@ -108,6 +116,28 @@ TEST_F(NuqCommand, CheckScript) {
     EXPECT_EQ(caption.status, 1) << caption.out;
     EXPECT_NE(caption.out.find("Стр. 10 - Строка не в кодировке UTF-8.\n"), std::string::npos)
         << caption.out;
+
+    // A lone CR ends a line for the note and the comment check alike.
+    struct LoneCR {
+        const char* name;
+        std::string script;
+        int status;
+        std::string said;
+    };
+    const std::string tail = "#defbyte 1;\nType = IsByte;\nCaption = 'Т';\nMetricUnit = "
+                             "'°C';\n#enddefbyte;\n#endscript;\n";
+    for (const LoneCR& c :
+         {LoneCR{"comment.nqs", "#script;\r// \xCA\xEE\xEC\xEC\xE5\xED\xF2\n" + tail, 0,
+                 ", стр. 2: строка не в кодировке UTF-8, прочитана как cp1251 (комментарий)\n"},
+          LoneCR{"caption.nqs",
+                 "#script;\n#defbyte 2;\nType = IsByte;\n// caption\rCaption = '\xD2\xE5\xEC\xEF';"
+                 "\nMetricUnit = '°C';\n#enddefbyte;\n" +
+                     tail,
+                 1, "Стр. 5 - Строка не в кодировке UTF-8.\n"}}) {
+        Result r = Nuq({"check-script", Write(c.name, c.script)});
+        EXPECT_EQ(r.status, c.status) << c.name << "\n" << r.out;
+        EXPECT_NE(r.out.find(c.said), std::string::npos) << c.name << "\n" << r.out;
+    }
 
     Result missing = Nuq({"check-script", (dir / "none.nqs").string()});
     EXPECT_EQ(missing.status, 2);

@@ -465,6 +465,16 @@ TEST_F(NuqRun, RefusesWhatItCannotRun) {
     }
 }
 
+// Every note of a file counts its lines alike: a lone CR ends one.
+TEST_F(NuqRun, NotesOfAFileNameTheSameLine) {
+    Objects("[A]\rName=Котельная\nLink=TCP\nPort=1\n\xCA\xEB\xFE\xF7=1\n");
+    const Output r = RunFor(home, "0.2");
+    for (const char* said :
+         {"objects.ini, строка 5: ключ Ключ неизвестен и пропущен",
+          "objects.ini, стр. 5: строка не в кодировке UTF-8, прочитана как cp1251"})
+        EXPECT_NE(r.out.find(said), std::string::npos) << said << "\n" << r.out;
+}
+
 // The alarm code of a packet is shown with its text from the object's
 // script, though the byte is hidden from the parameter table.
 // Both files mix encodings: the cp1251 comment of the UTF-8 script and the

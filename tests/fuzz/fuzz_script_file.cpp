@@ -7,7 +7,6 @@
 #include "acquisition/uScriptClasses.h"
 #include "platform/Cp1251.h"
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -34,34 +33,48 @@ bool Same(const std::vector<tScriptError>& a, const std::vector<tScriptError>& b
     return true;
 }
 
+// Whether TEXT is BODY read line by line (lines ending at CR LF, LF or a lone
+// CR), each line as it stands when it is valid UTF-8 or else as cp1251, with
+// at least one line beyond ASCII kept as it stands.
+bool ReadLineByLine(const std::string& body, const std::string& text) {
+    bool anyUtf8 = false;
+    size_t at = 0;
+    for (size_t start = 0; start < body.size();) {
+        size_t end = body.find_first_of("\r\n", start);
+        end = end == std::string::npos ? body.size()
+                                       : end + (body.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+        const std::string line = body.substr(start, end - start);
+        const std::string cp = Cp1251ToUtf8(line);
+        // The last line must take the rest: its UTF-8 bytes may begin its cp1251 reading.
+        const auto matches = [&](const std::string& s) {
+            return end == body.size() ? text.compare(at, std::string::npos, s) == 0
+                                      : text.compare(at, s.size(), s) == 0;
+        };
+        if (line != cp && IsValidUtf8(line) && matches(line)) {
+            anyUtf8 = true;
+            at += line.size();
+        } else if (matches(cp)) {
+            at += cp.size();
+        } else {
+            return false;
+        }
+        start = end;
+    }
+    return anyUtf8 && at == text.size();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     const std::string text = TextFromFileBytes(bytes);
     FUZZ_CHECK(IsValidUtf8(text));
-    // A leading byte-order mark is dropped; then valid UTF-8 is taken as it
-    // stands. A file mixing encodings is read line by line (each line that is
-    // valid UTF-8 as it stands, the others as cp1251) or wholly as cp1251; one
-    // with no UTF-8 sequence at all is cp1251.
+    // A leading byte-order mark is dropped. The text is the file read wholly
+    // as UTF-8 (only when it is valid UTF-8), wholly as cp1251, or line by
+    // line with some line beyond ASCII kept as UTF-8.
     const std::string body = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? bytes.substr(3) : bytes;
-    if (IsValidUtf8(body)) {
-        FUZZ_CHECK(text == body);
-    } else {
-        std::string mixed;
-        bool anyUtf8 = false;
-        for (size_t start = 0; start < body.size();) {
-            const size_t lf = body.find('\n', start);
-            const size_t end = lf == std::string::npos ? body.size() : lf + 1;
-            const std::string line = body.substr(start, end - start);
-            const bool utf8 = IsValidUtf8(line);
-            anyUtf8 = anyUtf8 || (utf8 && std::any_of(line.begin(), line.end(),
-                                                      [](char c) { return c & 0x80; }));
-            mixed += utf8 ? line : Cp1251ToUtf8(line);
-            start = end;
-        }
-        FUZZ_CHECK(text == Cp1251ToUtf8(body) || (anyUtf8 && text == mixed));
-    }
+    FUZZ_CHECK((IsValidUtf8(body) && text == body) || text == Cp1251ToUtf8(body) ||
+               ReadLineByLine(body, text));
 
     const std::vector<tScriptError> errors = CheckText(text);
     for (const tScriptError& e : errors) {

@@ -343,36 +343,49 @@ TEST(SerialDevice, WaitWritableWhenOutputStopped) {
     EXPECT_EQ(d.Write("x", 1), 1);
 }
 
-// DSR output flow on a line whose DSR the test drives: nothing goes while
-// DSR is low, not even what the driver already holds, and the line is not
-// left stopped when the device closes.
-TEST(SerialDevice, DsrOutputFlowStopsTheLineItself) {
+// DSR or CTS output flow on a line whose DSR and CTS the test drives:
+// nothing goes while the line followed is low, not even what the driver
+// already holds, the other line does not matter, and the line is not left
+// stopped when the device closes.
+TEST(SerialDevice, DsrOrCtsOutputFlowStopsTheLineItself) {
     TPtyPair pty;
-    auto lines = std::make_shared<TFakeLines>();
-    TSerialDevice d;
-    d.SetLines(lines);
-    ASSERT_TRUE(d.Open("COM7"));
-    TSerialSettings s;
-    s.OutDsrFlow = true;
-    ASSERT_TRUE(d.Configure(s));
-    TWakeFd wake;
-    for (int round = 0; round < 2; ++round) {
-        lines->SetInput(LineDsr, false);
-        EXPECT_EQ(d.Write("x", 1), 0);
-        EXPECT_EQ(::write(d.Handle(), "x", 1), -1); // the driver holds its bytes too
-        EXPECT_EQ(errno, EAGAIN);
-        EXPECT_EQ(d.WaitWritable(wake.Handle(), 20), TSerialDevice::TWaitResult::TimedOut);
-        lines->SetInput(LineDsr, true);
-        EXPECT_EQ(d.WaitWritable(wake.Handle(), 30000), TSerialDevice::TWaitResult::Ready);
-        EXPECT_EQ(d.Write("y", 1), 1);
-        EXPECT_EQ(pty.Receive(1), "y");
+    struct Case {
+        bool TSerialSettings::*Flow;
+        int Line, Other;
+    };
+    for (auto c : {Case{&TSerialSettings::OutDsrFlow, LineDsr, LineCts},
+                   Case{&TSerialSettings::OutCtsFlow, LineCts, LineDsr}}) {
+        SCOPED_TRACE(c.Line == LineDsr ? "DSR" : "CTS");
+        auto lines = std::make_shared<TFakeLines>();
+        TSerialDevice d;
+        d.SetLines(lines);
+        ASSERT_TRUE(d.Open("COM7"));
+        TSerialSettings s;
+        s.*c.Flow = true;
+        ASSERT_TRUE(d.Configure(s));
+        TWakeFd wake;
+        for (int round = 0; round < 2; ++round) {
+            lines->SetInput(c.Line, false);
+            EXPECT_EQ(d.Write("x", 1), 0);
+            EXPECT_EQ(::write(d.Handle(), "x", 1), -1); // the driver holds its bytes too
+            EXPECT_EQ(errno, EAGAIN);
+            EXPECT_EQ(d.WaitWritable(wake.Handle(), 20), TSerialDevice::TWaitResult::TimedOut);
+            lines->SetInput(c.Line, true);
+            lines->SetInput(c.Other, false);
+            EXPECT_EQ(d.WaitWritable(wake.Handle(), 30000), TSerialDevice::TWaitResult::Ready);
+            EXPECT_EQ(d.Write("y", 1), 1);
+            EXPECT_EQ(pty.Receive(1), "y");
+            lines->SetInput(c.Other, true);
+        }
+        lines->SetInput(c.Line, false);
+        EXPECT_EQ(d.Write("z", 1), 0);
+        d.Close();
+        int flags = fcntl(pty.Slave, F_GETFL);
+        fcntl(pty.Slave, F_SETFL, flags | O_NONBLOCK);
+        EXPECT_EQ(::write(pty.Slave, "w", 1), 1);
+        EXPECT_EQ(pty.Receive(1), "w");
+        fcntl(pty.Slave, F_SETFL, flags);
     }
-    lines->SetInput(LineDsr, false);
-    EXPECT_EQ(d.Write("z", 1), 0);
-    d.Close();
-    fcntl(pty.Slave, F_SETFL, fcntl(pty.Slave, F_GETFL) | O_NONBLOCK);
-    EXPECT_EQ(::write(pty.Slave, "w", 1), 1);
-    EXPECT_EQ(pty.Receive(1), "w");
 }
 
 TEST(SerialDevice, ErrorText) {

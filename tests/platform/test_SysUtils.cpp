@@ -79,9 +79,13 @@ TEST(Cp1251, RoundTripAndUnmappable) {
 }
 
 // A file of both encodings: mostly UTF-8 keeps its UTF-8 lines and reads each
-// other line as cp1251, naming it; mostly cp1251 stays cp1251 throughout.
+// other line as cp1251, naming it; mostly cp1251 stays cp1251 throughout. A
+// cp1251 line that is valid UTF-8 by chance counts as cp1251, and lines are
+// numbered as the readers split them.
 TEST(Cp1251, MixedFileIsDecodedLineByLine) {
     const std::string utf = "Код аварии", cp = Utf8ToCp1251("Котёл");
+    const std::string chance = Utf8ToCp1251("Т°1"); // D2 B0: "Ұ" in UTF-8
+    const std::string signs = "Котёл №5: 90 °C, «Насос» — ёмкость, расход м³/ч";
     struct Case {
         std::string bytes, text;
         std::vector<int> lines;
@@ -97,6 +101,20 @@ TEST(Cp1251, MixedFileIsDecodedLineByLine) {
                   {}},
              Case{cp + "\n" + cp, "Котёл\nКотёл", {}},
              Case{utf, utf, {}},
+             Case{signs + "\n" + utf, signs + "\n" + utf, {}},
+             Case{chance + "\r\n" + cp, "Т°1\r\nКотёл", {}},
+             Case{"a = 1\n" + chance + "\n", "a = 1\nТ°1\n", {}},
+             Case{"\xEF\xBB\xBF"
+                  "a = 1\nΩ = 2",
+                  "a = 1\nΩ = 2",
+                  {}},
+             Case{utf + "\n" + utf + "\n" + utf + "\n" + cp + "\n" + chance,
+                  utf + "\n" + utf + "\n" + utf + "\nКотёл\nТ°1",
+                  {4, 5}},
+             // A lone CR ends a line, as the script and ini readers end it.
+             Case{utf + "\r" + cp + "\n\r" + utf + "\r\n" + cp + "\r" + utf,
+                  utf + "\rКотёл\n\r" + utf + "\r\nКотёл\r" + utf,
+                  {2, 5}},
          }) {
         std::vector<int> lines;
         EXPECT_EQ(TextFromFileBytes(c.bytes, &lines), c.text);

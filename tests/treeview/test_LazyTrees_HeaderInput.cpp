@@ -242,18 +242,68 @@ TEST_F(HeaderInput, ShiftStateComesFromTheKeysHeldNow) {
 }
 
 // Right to left the columns sit shifted right of the free room; the dragged
-// column's picture starts where the column shows.
+// column's picture starts where the column shows and shows the cell as it is.
 TEST_F(HeaderInput, DragPictureStartsAtTheShownColumnRightToLeft) {
     Tree->BiDiMode = bdRightToLeft;
     Columns()[2].SetWidth(50); // 250 wide in a 400 wide header: 150 free on the left
+    const char16_t* captions[] = {u"Name", u"Level", u"Value"};
+    for (int i = 0; i < 3; ++i) Columns()[i].SetText(captions[i]);
     Tree->Invalidate();
     ASSERT_EQ(Tree->RTLColumnShift(), 150);
-    NonClient(WM_NCLBUTTONDOWN, 200, 8); // column 0, shown from 150 to 250
-    Client(WM_MOUSEMOVE, 230, 8);
-    ASSERT_TRUE(Header().States() & hsDragging);
-    EXPECT_EQ(Columns().DragIndex, 0);
-    EXPECT_EQ(Header().DragImage().PicturePosition.X, 150);
-    Client(WM_LBUTTONUP, 230, 8);
+    RedrawWindow(Wnd, nullptr, RDW_FRAME);
+    const HBITMAP shown = GetWindowImage(Wnd);
+    const std::vector<uint32_t> header(shown->Bits.begin(),
+                                       shown->Bits.begin() + ptrdiff_t(shown->Width) * 17);
+    const int stride = shown->Width;
+    Header().DragImage().PrepareBias = 0; // the picture's colours as painted
+    struct Case {
+        TColumnIndex column;
+        int left, width; // where it shows
+    };
+    for (const Case& c : {Case{0, 150, 100}, Case{1, 250, 100}, Case{2, 350, 50}}) {
+        SCOPED_TRACE(c.column);
+        NonClient(WM_NCLBUTTONDOWN, c.left + 20, 8);
+        Client(WM_MOUSEMOVE, c.left + 40, 8);
+        ASSERT_TRUE(Header().States() & hsDragging);
+        EXPECT_EQ(Columns().DragIndex, c.column);
+        EXPECT_EQ(Header().DragImage().PicturePosition.X, c.left);
+        TBitmap* picture = Header().DragImage().Picture.get();
+        ASSERT_TRUE(picture);
+        ASSERT_EQ(picture->Width(), c.width);
+        int differing = 0;
+        for (int y = 0; y < 17; ++y)
+            for (int x = 0; x < c.width; ++x)
+                differing += (picture->Scanline(y)[x] & 0xFFFFFF) !=
+                             (header[size_t(y * stride + c.left + x)] & 0xFFFFFF);
+        EXPECT_EQ(differing, 0);
+        SendMessage(Wnd, WM_KEYDOWN, 0x1B, 0); // the columns stay where they are
+    }
+}
+
+// The owner hears the button go up over the header after a click, a border
+// resize and a column drag alike, at the point in header coordinates.
+TEST_F(HeaderInput, MouseUpFollowsEveryPressOfTheHeader) {
+    std::vector<int> ups;
+    Tree->OnHeaderMouseUp = [&](TLTHeader&, TMouseButton, TShiftState, int x, int y) {
+        ups.push_back(x);
+        EXPECT_EQ(y, 8);
+    };
+    struct Case {
+        const char* name;
+        int down, up; // X of the press in the frame and of the captured release
+    };
+    for (const Case& c :
+         {Case{"column drag", 50, 260}, Case{"click", 150, 150}, Case{"border resize", 100, 130}}) {
+        SCOPED_TRACE(c.name);
+        ups.clear();
+        NonClient(WM_NCLBUTTONDOWN, c.down, 8);
+        Client(WM_MOUSEMOVE, (c.down + c.up) / 2, 8);
+        Client(WM_MOUSEMOVE, c.up, 8);
+        Client(WM_LBUTTONUP, c.up, 8);
+        EXPECT_EQ(ups, std::vector<int>{c.up});
+        EXPECT_EQ(Header().States(), 0);
+    }
+    EXPECT_EQ(Positions(), (std::vector<int>{2, 0, 1})); // the drag did move the column
 }
 
 TEST_F(HeaderInput, RightClickPopsUpTheHeaderMenu) {

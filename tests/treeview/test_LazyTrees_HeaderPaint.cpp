@@ -14,13 +14,24 @@ using namespace nuq;
 
 namespace {
 
+// A tree that may answer the check image itself, as a descendant with its own images would.
+class CheckImageTree : public TTreeProbe {
+public:
+    using TTreeProbe::TTreeProbe;
+    int OwnCheckImage = -1; // -1: the tree's usual answer
+    int GetCheckImage(PLazyNode node, TCheckType type, TCheckState state, bool enabled) override {
+        return OwnCheckImage >= 0 ? OwnCheckImage
+                                  : TTreeProbe::GetCheckImage(node, type, state, enabled);
+    }
+};
+
 struct HeaderPaintFixture : ::testing::Test {
-    std::unique_ptr<TTreeProbe> Tree;
+    std::unique_ptr<CheckImageTree> Tree;
     HWND Wnd = 0;
     void SetUp() override {
         SetMainThread();
         EnsureGuiToolkit();
-        Tree = NewComponent<TTreeProbe>();
+        Tree = NewComponent<CheckImageTree>();
         Tree->SetBounds(0, 0, 400, 120);
         Tree->SetBorderStyle(0);
         Tree->Handle();
@@ -288,6 +299,50 @@ TEST_F(HeaderPaint, ClickOnAHeaderCheckBoxTogglesIt) {
     EXPECT_EQ(clicks[0].HitPosition, hpOnColumn);
     EXPECT_EQ(clicks[1].HitPosition, hpOnColumn | hpOnIcon | hpOnCheckBox);
     EXPECT_EQ(c.CheckState(), csCheckedNormal);
+}
+
+// A header check box shows the image the tree gives for the column's type,
+// state and enabled flag, as a node's check box with them would.
+TEST_F(HeaderPaint, HeaderCheckBoxShowsTheTreesCheckImage) {
+    TCustomImageList checks(16, 16), images(16, 16);
+    for (int i = 0; i < 25; ++i) { // every image a colour of its own
+        TBitmap b(16, 16);
+        b.Canvas().Brush.Color = TColor(RGB(8 * i + 1, 50, 200));
+        b.Canvas().FillRect({0, 0, 16, 16});
+        checks.AddMasked(b, clFuchsia);
+    }
+    Tree->SetCustomCheckImages(&checks);
+    Tree->SetCheckImageKind(ckCustom);
+    Header().SetImages(&images);
+    Header().SetOptions(Header().Options() | hoShowImages);
+    TLazyTreeColumn& c = Add(120, u"On");
+    c.SetImageIndex(0);
+    c.SetCheckBox(true);
+    struct Case {
+        const char* name;
+        TCheckType type;
+        TCheckState state;
+        bool enabled;
+        int own, expected;
+    };
+    for (const Case& k : {Case{"mixed radio button", ctRadioButton, csMixedNormal, true, -1, 17},
+                          Case{"mixed push button", ctButton, csMixedNormal, true, -1, 17},
+                          Case{"disabled mixed radio", ctRadioButton, csMixedNormal, false, -1, 20},
+                          Case{"checked box", ctCheckBox, csCheckedNormal, true, -1, 13},
+                          Case{"the tree's own image", ctCheckBox, csCheckedNormal, true, 3, 3}}) {
+        SCOPED_TRACE(k.name);
+        Tree->OwnCheckImage = k.own;
+        c.SetCheckType(k.type);
+        c.SetCheckState(k.state);
+        c.SetOptions(k.enabled ? c.Options() | coEnabled : c.Options() & ~coEnabled);
+        Paint();
+        ASSERT_TRUE(c.GlyphDrawn());
+        TBitmap expected(16, 16);
+        checks.Draw(expected.Canvas(), 0, 0, k.expected, k.enabled);
+        TRect glyph = c.GlyphRect();
+        EXPECT_EQ(Px(glyph.Left + 8, glyph.Top + 8),
+                  ColorToRGB(TColor(expected.Canvas().Pixel(8, 8))));
+    }
 }
 
 TEST_F(HeaderPaint, HeaderForgetsAnImageListThatGoes) {

@@ -108,6 +108,39 @@ TEST_F(Hints, ShowsAfterThePauseOnlyWhereWanted) {
     }
 }
 
+// Right of the last column no node's hint applies: with node hints and the
+// control's own, the control's shows there. A tool tip counts the content
+// margin the owner reports: a short caption it pushes past the cell is cut off.
+TEST_F(Hints, RoomRightOfTheColumnsAndTheOwnersMarginDecide) {
+    Tree->Hint = u"object tree";
+    Tree->Header().Columns().Add()->SetWidth(150);
+    Tree->OnGetHint = [this](TBaseLazyTree&, PLazyNode n, TColumnIndex, TLTTooltipLineBreakStyle&,
+                             std::u16string& text) { text = u"hint for " + Captions[n]; };
+    int margin = 0;
+    Tree->OnBeforeCellPaint = [&](TBaseLazyTree&, TCanvas&, PLazyNode, TColumnIndex,
+                                  TLTCellPaintMode, TRect,
+                                  TRect& content) { content.Left += margin; };
+    struct Case {
+        const char* name;
+        THintMode mode;
+        int x, margin;
+        std::u16string expected; // empty: no hint
+    };
+    for (const Case& c :
+         {Case{"right of the last column", hmHintAndDefault, 180, 0, u"object tree"},
+          Case{"over the column", hmHintAndDefault, 100, 0, u"hint for boiler 1"},
+          Case{"caption pushed past its cell", hmTooltip, 60, 120, u"hint for boiler 1"},
+          Case{"caption that fits", hmTooltip, 60, 0, u""}}) {
+        SCOPED_TRACE(c.name);
+        Tree->CancelNodeHint();
+        Tree->HintMode = c.mode;
+        margin = c.margin;
+        Move(c.x, 9);
+        Rest();
+        EXPECT_EQ(ShownText(), c.expected);
+    }
+}
+
 TEST_F(Hints, ToolTipSitsOverTheCellOnTheScreen) {
     // Right to left the text ends at the cell's right edge and the tip grows leftwards.
     Tree->SetBounds(600, 40, 200, 100); // room on the left for a right-to-left tip

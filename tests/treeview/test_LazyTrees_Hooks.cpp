@@ -21,6 +21,33 @@ struct OwnHintWindow : TLazyTreeHintWindow {
     using TLazyTreeHintWindow::TLazyTreeHintWindow;
 };
 
+struct OwnColumns : TLazyTreeColumns {
+    using TLazyTreeColumns::TLazyTreeColumns;
+};
+// A header with a column collection of its own class.
+class OwnHeader : public TLTHeader {
+public:
+    explicit OwnHeader(TBaseLazyTree* owner) : TLTHeader(owner) {
+        FColumns = GetColumnsClass(); // this class's, now that it exists
+    }
+
+protected:
+    std::unique_ptr<TLazyTreeColumns> GetColumnsClass() override {
+        return std::make_unique<OwnColumns>(this);
+    }
+};
+class OwnHeaderTree : public TTreeProbe {
+public:
+    explicit OwnHeaderTree(TComponent* owner = nullptr) : TTreeProbe(owner) {
+        FHeader = GetHeaderClass();
+    }
+
+protected:
+    std::unique_ptr<TLTHeader> GetHeaderClass() override {
+        return std::make_unique<OwnHeader>(this);
+    }
+};
+
 // A tree with its own column and hint window classes and table-driven text widths.
 class HookTree : public TTreeProbe {
 public:
@@ -73,6 +100,14 @@ TEST_F(Hooks, DescendantClassesAreUsed) {
         for (int i = 0; i < c->Count(); ++i)
             EXPECT_NE(dynamic_cast<OwnColumn*>(c->Items(i)), nullptr);
     }
+
+    // A header of its own class brings its own column collection.
+    auto headed = NewComponent<OwnHeaderTree>();
+    ASSERT_NE(dynamic_cast<OwnHeader*>(&headed->Header()), nullptr);
+    EXPECT_NE(dynamic_cast<OwnColumns*>(&headed->Header().Columns()), nullptr);
+    headed->Header().Columns().Add();
+    EXPECT_EQ(headed->Header().ColumnCount(), 1);
+    headed.reset();
 
     UseVirtualClock(TDateTime(46000.0));
     SetScreenSize(1024, 768);

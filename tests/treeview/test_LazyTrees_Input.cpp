@@ -407,6 +407,29 @@ TEST_F(MouseInput, RightClickShowsTheTreesMenuWithoutSelecting) {
     EXPECT_EQ(Tree->FocusedNode(), n[0]);
 }
 
+// With the main column hidden a click focuses a column that shows, so that the
+// clicked row shows selected: whether the row was selected before or not.
+TEST_F(MouseInput, ClickWithTheMainColumnHiddenFocusesAShownColumn) {
+    Nodes({u"a", u"b"});
+    TLazyTreeColumns& columns = Tree->Header().Columns();
+    for (int i = 0; i < 3; ++i) columns.Add()->SetWidth(100);
+    Click(30, 5); // "a" in the main column
+    ASSERT_EQ(Tree->FocusedColumn(), 0);
+    columns[0].SetOptions(columns[0].Options() & ~coVisible); // "a" now starts at 0 in column 1
+    struct Case {
+        const char* name;
+        int y;
+        const char* selection;
+    };
+    for (const Case& c : {Case{"the selected row", 5, "a"}, Case{"another row", 23, "b"},
+                          Case{"that row again", 23, "b"}}) {
+        SCOPED_TRACE(c.name);
+        Click(30, c.y);
+        EXPECT_EQ(Selection(), c.selection);
+        EXPECT_EQ(Tree->FocusedColumn(), 1);
+    }
+}
+
 // --- keyboard
 // -------------------------------------------------------------------------------------
 

@@ -411,6 +411,30 @@ TEST_F(MessagesFixture, PrintPaintsHeaderAndRowsIntoAContext) {
     }
 }
 
+// "Only if visible" leaves a hidden tree out of a print, the client part too.
+TEST_F(MessagesFixture, PrintingOnlyIfVisibleSkipsAHiddenTree) {
+    Tree->SetColor(clYellow);
+    struct Case {
+        UINT msg, flags;
+        bool shown, painted;
+    };
+    for (const Case& c :
+         {Case{WM_PRINTCLIENT, PRF_CHECKVISIBLE, false, false},
+          Case{WM_PRINTCLIENT, PRF_CHECKVISIBLE, true, true}, Case{WM_PRINTCLIENT, 0, false, true},
+          Case{WM_PRINT, PRF_CHECKVISIBLE | PRF_CLIENT, false, false},
+          Case{WM_PRINT, PRF_CHECKVISIBLE | PRF_CLIENT, true, true}}) {
+        ShowWindow(Wnd, c.shown ? SW_SHOW : SW_HIDE);
+        ASSERT_EQ(IsWindowVisible(Wnd), c.shown);
+        TBitmap target(300, 150);
+        target.Canvas().Brush.Color = clFuchsia;
+        target.Canvas().FillRect({0, 0, 300, 150});
+        Tree->Perform(c.msg, WPARAM(target.Canvas().Handle()), LPARAM(c.flags));
+        EXPECT_EQ(ColorToRGB(TColor(target.Canvas().Pixel(150, 100))) == ColorToRGB(clYellow),
+                  c.painted)
+            << c.msg << " " << c.flags << " " << c.shown;
+    }
+}
+
 TEST_F(MessagesFixture, CursorsAreRealPictures) {
     for (const char* name :
          {"LT_HEADERSPLIT", "LT_VERTSPLIT", "LT_MOVEALL", "LT_MOVEEW", "LT_MOVENS", "LT_MOVEN",

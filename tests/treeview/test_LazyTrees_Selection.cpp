@@ -198,6 +198,37 @@ TEST_F(Selection, AnchorRules) {
     EXPECT_TRUE(Tree->HasState(tsToggleFocusedSelection));
 }
 
+// A selection shows in the focused column: selecting while that column is
+// hidden moves the focus to the main column when it shows and takes the focus,
+// else to the first shown column on the screen that takes it.
+TEST_F(Selection, SelectingMovesTheFocusOffAHiddenColumn) {
+    struct Case {
+        const char* name;
+        TColumnIndex focused, hidden;
+        unsigned refusing; // bit i: column i does not take the focus
+        TColumnIndex expected;
+    };
+    // Screen order: column 2, then 0, then 1; column 0 is the main column.
+    for (const Case& c :
+         {Case{"main column hidden", 0, 0, 0, 2}, Case{"focused column hidden", 1, 1, 0, 0},
+          Case{"main column refuses the focus", 1, 1, 1, 2},
+          Case{"focused column shows", 1, 2, 0, 1}, Case{"no shown column takes it", 1, 1, 5, 1}}) {
+        SCOPED_TRACE(c.name);
+        Tree = NewComponent<TTreeProbe>();
+        TLazyTreeColumns& columns = Tree->Header().Columns();
+        for (int i = 0; i < 3; ++i) columns.Add()->SetWidth(100);
+        columns[2].SetPosition(0);
+        Tree->SetFocusedColumn(c.focused);
+        columns[c.hidden].SetOptions(columns[c.hidden].Options() & ~coVisible);
+        for (int i = 0; i < 3; ++i)
+            if (c.refusing & (1u << i)) columns[i].SetOptions(columns[i].Options() & ~coAllowFocus);
+        PLazyNode node = Tree->AddChild(nullptr);
+        Tree->SetSelected(node, true);
+        EXPECT_TRUE(Tree->Selected(node));
+        EXPECT_EQ(Tree->FocusedColumn(), c.expected);
+    }
+}
+
 TEST_F(Selection, ToggleChangesTheNodesBetweenAndKeepsTheAnchor) {
     MultiSelect();
     auto top = Children(nullptr, 6);
