@@ -8,15 +8,16 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 
 namespace nuq {
 
 namespace {
 
 // The editor window: a one-line text box as the desktop's are (caret, cursor
-// keys, selection by keys and mouse, the clipboard keys), growing with its
-// text within the tree; it ends or cancels the edit through the tree, and
-// losing the focus ends it as a click elsewhere does.
+// keys, selection by keys and mouse, the clipboard keys, one level of undo),
+// growing with its text within the tree; it ends or cancels the edit through
+// the tree, and losing the focus ends it as a click elsewhere does.
 class TLTStringEdit : public TCustomControl {
 public:
     explicit TLTStringEdit(TCustomLazyStringTree* tree) : Tree(tree) { TabStop = true; }
@@ -30,8 +31,7 @@ public:
 
     void SelectAll() {
         Anchor = 0;
-        Caret = Text.size();
-        Changed(false);
+        MoveCaret(Text.size(), true);
     }
     // The box as wide as its text needs, from the cell's width to the tree's right edge.
     void Fit() {
@@ -60,10 +60,12 @@ public:
             Key(WORD(m.WParam));
             return;
         }
+        case WM_SYSKEYDOWN:
+            if (m.WParam != VK_BACK) break;
+            Undo();
+            return;
         case WM_CHAR:
-            // Ctrl with a key is a command, not text; Ctrl+Alt (AltGr) types.
-            if (m.WParam >= 0x20 && (!Held(VK_CONTROL) || Held(VK_MENU)))
-                Replace(std::u16string(1, char16_t(m.WParam)));
+            if (Typable(m.WParam)) Replace(std::u16string(1, char16_t(m.WParam)), Typing);
             return;
         case WM_SETCURSOR:
             SetCursor(LoadCursor(IDC_IBEAM));
@@ -134,7 +136,25 @@ private:
     bool Selecting = false; // the button is down and drags the selection
     int ScrollX = 0;        // how far the text is scrolled left within the box
 
+    // What a change did: a run of typed characters, of Backspaces or of Deletes
+    // undoes as one change, as in the desktop's text boxes.
+    enum TRun { Single, Typing, ErasingBack, ErasingAhead };
+    struct TSnapshot {
+        std::u16string Text;
+        size_t Caret = 0, Anchor = 0;
+    };
+    std::optional<TSnapshot> Before; // what Undo brings back: the text before the last change
+    TRun Run = Single;               // the run the last change belongs to; a caret move ends it
+
     static bool Held(int vk) { return GetKeyState(vk) < 0; }
+    // Keys that do something (Delete, Backspace, Return, Escape, Tab, Ctrl with a
+    // letter) may also bring a control character: the key did its work, the
+    // character is no text. Ctrl with a key is a command and Alt with one a
+    // menu key; Ctrl+Alt (AltGr) types.
+    static bool Typable(WPARAM ch) {
+        if (ch < 0x20 || ch == 0x7F) return false;
+        return Held(VK_CONTROL) == Held(VK_MENU);
+    }
 
     int Measure(const std::u16string& text) {
         TCanvas& c = Measurer.Canvas();
@@ -173,12 +193,30 @@ private:
     void MoveCaret(size_t to, bool extend) {
         Caret = std::min(to, Text.size());
         if (!extend) Anchor = Caret;
+        Run = Single;
         Changed(false);
     }
-    void Replace(const std::u16string& with) {
+    // The selection (or nothing at the caret) becomes With; a change that
+    // continues the last one's run keeps the undo of the run's start.
+    void Replace(const std::u16string& with, TRun run = Single) {
         const size_t from = std::min(Caret, Anchor);
+        if (with.empty() && Caret == Anchor) return; // nothing to change
+        if (run == Single || run != Run) Before = TSnapshot{Text, Caret, Anchor};
         Text.replace(from, std::max(Caret, Anchor) - from, with);
         Caret = Anchor = from + with.size();
+        Run = run;
+        Changed(true);
+    }
+    // Back to the text before the last change, selected as it was; once more
+    // brings the change back.
+    void Undo() {
+        if (!Before) return;
+        TSnapshot now{Text, Caret, Anchor};
+        Text = std::move(Before->Text);
+        Caret = Before->Caret;
+        Anchor = Before->Anchor;
+        Before = std::move(now);
+        Run = Single;
         Changed(true);
     }
     // The caret shows at once (the blink starts over) and the box follows the text.
@@ -221,20 +259,21 @@ private:
             MoveCaret(Text.size(), shift);
             return;
         case VK_BACK:
-            if (Caret == Anchor && Caret > 0) Anchor = ctrl ? WordStart(Caret) : Caret - 1;
-            Replace({});
+            if (Held(VK_MENU) && !ctrl)
+                Undo();
+            else
+                Erase(ctrl ? WordStart(Caret) : Caret - (Caret > 0), ctrl ? Single : ErasingBack);
             return;
         case VK_DELETE:
-            if (shift) {
+            if (shift)
                 Cut();
-                return;
-            }
-            if (Caret == Anchor && Caret < Text.size()) Anchor = ctrl ? WordEnd(Caret) : Caret + 1;
-            Replace({});
+            else
+                Erase(ctrl ? WordEnd(Caret) : std::min(Caret + 1, Text.size()),
+                      ctrl ? Single : ErasingAhead);
             return;
         case VK_INSERT:
             if (ctrl && !shift) Copy();
-            if (shift && !ctrl) Replace(SingleLine(GetClipboardText()));
+            if (shift && !ctrl) Paste();
             return;
         }
         if (!ctrl || shift) return;
@@ -249,7 +288,10 @@ private:
             Cut();
             break;
         case 'V':
-            Replace(SingleLine(GetClipboardText()));
+            Paste();
+            break;
+        case 'Z':
+            Undo();
             break;
         }
     }
@@ -260,6 +302,20 @@ private:
         if (Caret == Anchor) return;
         Copy();
         Replace({});
+    }
+    // Backspace and Delete: the selection, else from the caret to To.
+    void Erase(size_t to, TRun run) {
+        if (Caret != Anchor) {
+            Replace({});
+            return;
+        }
+        Anchor = to;
+        Replace({}, run);
+    }
+    // An empty clipboard pastes nothing: the selection stays.
+    void Paste() {
+        const std::u16string text = SingleLine(GetClipboardText());
+        if (!text.empty()) Replace(text);
     }
     // A caption is one line: pasted text ends at its first line break.
     static std::u16string SingleLine(std::u16string text) {

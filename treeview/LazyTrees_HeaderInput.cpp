@@ -247,7 +247,10 @@ bool TLTHeader::HandleRightButtonUp(TMessage& m) {
     if (!menu) return false;
     tree.StopTimer(ScrollTimer);
     tree.StopTimer(HeaderTimer);
+    // The menu takes the pointer: the caption under it shows hot no longer.
+    const TColumnIndex hover = FColumns->HoverIndex;
     FColumns->HoverIndex = NoColumn;
+    if (IsValidColumn(hover)) Invalidate(&(*FColumns)[hover]);
     tree.DoStateChange(0, TS(tsScrollPending, tsScrolling));
     menu->PopupComponent = &tree;
     menu->Popup(PointOf(m.LParam));

@@ -306,8 +306,8 @@ void TBaseLazyTree::HandleSize() {
     UpdateHeaderRect();
     UpdateScrollBars(true);
     FHeader->AdjustAutoSpring(); // the scroll bars may have changed the width once more
-    // Without columns the editor spans the client width, which just changed.
-    if (!FHeader->UseColumns()) UpdateEditBounds();
+    // The editor reaches at most to the client's right edge, which may just have moved.
+    UpdateEditBounds();
     DoStateChange(0, TS(tsSizing));
 }
 

@@ -25,6 +25,8 @@
 #include <iostream>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 using namespace nuq;
 
@@ -44,10 +46,6 @@ const char* const Usage =
 
 std::u16string U16(const std::string& s) {
     return std::u16string(s.begin(), s.end());
-}
-
-std::string Narrow(const std::u16string& s) {
-    return std::string(s.begin(), s.end());
 }
 
 std::string NodeName(TBaseLazyTree& tree, PLazyNode node) {
@@ -138,7 +136,7 @@ void SetUpHeader(TLazyStringTree& tree, TPopupMenu* menu) {
         for (int i = 0; i < header.Columns().Count(); ++i) {
             TLazyTreeColumn& column = header.Columns()[i];
             m.Items.emplace_back();
-            m.Items.back().Caption = Narrow(column.Text());
+            m.Items.back().Caption = Utf16ToUtf8(column.Text());
             m.Items.back().Checked = column.Options() & coVisible;
             m.Items.back().OnClick = [&column](TPopupMenu&, TMenuItem&) {
                 column.SetOptions(column.Options() ^ coVisible);
@@ -203,8 +201,8 @@ void SetUpTree(TLazyStringTree& tree, TPopupMenu* headerMenu) {
     tree.OnNewText = [](TBaseLazyTree& t, PLazyNode node, TColumnIndex column,
                         const std::u16string& text) {
         if (column == 0) edited[node] = text;
-        std::cout << "edited " << NodeName(t, node) << " column " << column << " \"" << Narrow(text)
-                  << "\"" << std::endl;
+        std::cout << "edited " << NodeName(t, node) << " column " << column << " \""
+                  << Utf16ToUtf8(text) << "\"" << std::endl;
     };
     tree.OnFreeNode = [](TBaseLazyTree&, PLazyNode node) { edited.erase(node); };
     tree.OnFocusChanged = [](TBaseLazyTree& t, PLazyNode node, TColumnIndex column) {
@@ -249,15 +247,19 @@ void SetUpTree(TLazyStringTree& tree, TPopupMenu* headerMenu) {
         PLazyNode target = t.DropTargetNode();
         // Only this tree's own selection is moved.
         if (mode != dmOnNode || !target || source != &t) return;
-        // Named as they showed when dropped: captions made from places change with the move.
+        // Named as they showed when dropped, all before the first moves: captions made
+        // from places change with each move, and so do the places of the nodes after it.
         const std::string onto = Caption(t, target);
-        for (PLazyNode node : t.GetSortedSelection(true)) {
-            if (node == target || t.HasAsParent(target, node)) continue;
-            std::string name = Caption(t, node);
-            t.MoveTo(node, target, amAddChildLast);
+        std::vector<std::pair<PLazyNode, std::string>> moved;
+        for (PLazyNode node : t.GetSortedSelection(true))
+            if (node != target && !t.HasAsParent(target, node))
+                moved.emplace_back(node, Caption(t, node));
+        for (const auto& [node, name] : moved) t.MoveTo(node, target, amAddChildLast);
+        // Each where it went, once all have moved.
+        for (const auto& [node, name] : moved)
             std::cout << "moved " << name << " onto " << onto << " as " << NodeName(t, node)
-                      << std::endl;
-        }
+                      << "\n";
+        std::cout.flush();
         effect = DROPEFFECT_NONE; // moved here; the source deletes nothing
     };
     // Typing a caption's first letters finds the node.

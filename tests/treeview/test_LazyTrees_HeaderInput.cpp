@@ -344,6 +344,36 @@ TEST_F(HeaderInput, HoverEndsWhenTheMouseLeavesTheHeader) {
     EXPECT_EQ(Columns().HoverIndex, NoColumn);
 }
 
+// The menu takes the pointer from the header: the caption it was over shows
+// plain however the menu closes, as a fresh paint shows it.
+TEST_F(HeaderInput, AMenuOverAHotCaptionLeavesItPlain) {
+    Header().SetOptions(Header().Options() | hoHotTrack);
+    Columns()[1].SetText(u"Level");
+    // The header as shown: it repaints at once whenever it is invalidated.
+    auto header = [this] {
+        HBITMAP img = GetWindowImage(Wnd);
+        return std::vector<uint32_t>(img->Bits.begin(), img->Bits.begin() + 17 * img->Width);
+    };
+    auto differing = [](const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
+        size_t n = 0;
+        for (size_t i = 0; i < a.size(); ++i) n += a[i] != b[i];
+        return n;
+    };
+    RedrawWindow(Wnd, nullptr, RDW_FRAME);
+    const std::vector<uint32_t> plain = header();
+    TPopupMenu menu;
+    menu.Items.resize(1);
+    Header().PopupMenu = &menu;
+    for (int chosen : {-1, 0}) {
+        NonClient(WM_NCMOUSEMOVE, 150, 8);
+        ASSERT_GT(differing(header(), plain), 0u) << "the caption under the pointer shows hot";
+        NonClient(WM_NCRBUTTONUP, 150, 8);
+        ASSERT_TRUE(menu.Showing());
+        menu.CloseUp(chosen);
+        EXPECT_EQ(differing(header(), plain), 0u) << "closed with " << chosen;
+    }
+}
+
 TEST_F(HeaderInput, BottomEdgeDragResizesTheHeaderAndTheFrame) {
     Header().SetOptions(Header().Options() | hoHeightResize);
     int after = 0;

@@ -727,7 +727,8 @@ TEST_F(CaptionEditing, F2OrAClickEditsEnterCommitsEscapeCancels) {
 }
 
 // The editor is a one-line text box: caret keys, Shift selections, the
-// clipboard keys, the mouse; losing the focus ends the edit keeping the text.
+// clipboard keys, undo, the mouse; losing the focus ends the edit keeping the
+// text. A key comes as the host sends it, with the character it types after it.
 TEST_F(CaptionEditing, TheEditorEditsAsATextBoxDoes) {
     auto n = Nodes({u"alpha beta", u"b"});
     Tree->TextWidth = 150; // the box is wider than the text: nothing scrolled
@@ -736,21 +737,28 @@ TEST_F(CaptionEditing, TheEditorEditsAsATextBoxDoes) {
     Tree->OnNewText = [&](TBaseLazyTree&, PLazyNode, TColumnIndex, const std::u16string& t) {
         stored = t;
     };
-    // Steps: a key with its shift state, typed text, or a click (x; negative: the right edge).
+    // Steps: a key with its shift state (and the character the desktop has it type),
+    // typed text, a click (x; negative: the right edge), or an Alt key as the
+    // system sends it (WM_SYSKEYDOWN).
     struct Step {
         int vk;
         TShiftState shift = 0;
         const char16_t* text = nullptr;
         UINT mouse = 0;
         int x = 0;
+        char16_t ch = 0;
     };
-    auto key = [](int vk, TShiftState shift = 0) { return Step{vk, shift}; };
+    auto key = [](int vk, TShiftState shift = 0, char16_t ch = 0) {
+        return Step{vk, shift, nullptr, 0, 0, ch};
+    };
     auto type = [](const char16_t* t) { return Step{0, 0, t}; };
     auto mouse = [](UINT msg, int x) { return Step{0, 0, nullptr, msg, x}; };
+    const char16_t* const empty = u"";
     struct Case {
         std::vector<Step> steps;
         const char16_t* text;
-        const char16_t* clipboard = nullptr;
+        const char16_t* clipboard = nullptr; // on the clipboard afterwards
+        const char16_t* before = nullptr;    // put on the clipboard first (empty: nothing)
     };
     const std::vector<Case> cases = {
         {{type(u"x")}, u"x"},
@@ -776,11 +784,41 @@ TEST_F(CaptionEditing, TheEditorEditsAsATextBoxDoes) {
         {{key(VK_END), mouse(WM_LBUTTONDOWN, 1), mouse(WM_MOUSEMOVE, -4), mouse(WM_LBUTTONUP, -4),
           type(u"q")},
          u"q"},
+        // Keys that act bring control characters along: none of them is text.
+        {{key(VK_HOME), key(VK_DELETE, 0, 0x7F)}, u"lpha beta"},
+        {{key(VK_END), key(VK_LEFT, ssCtrl), key(VK_RIGHT, ssShift), key(VK_DELETE, ssShift, 0x7F)},
+         u"alpha eta",
+         u"b"},
+        {{key(VK_END), key(VK_BACK, 0, 0x08), key(VK_BACK, ssCtrl, 0x7F), key(VK_TAB, 0, 0x09),
+          key('B', ssCtrl, 0x02), type(u"\x01\x1b\x7f")},
+         u"alpha "},
+        // Alt with a letter is a menu key; Ctrl+Alt (AltGr) types.
+        {{key(VK_END), key('F', ssAlt, u'f'), key('E', ssCtrl | ssAlt, u'€')}, u"alpha beta€"},
+        // Pasting nothing leaves the text and its selection.
+        {{key('V', ssCtrl), key(VK_INSERT, ssShift)}, u"alpha beta", nullptr, empty},
+        {{key('V', ssCtrl)}, u"alpha beta", nullptr, u"\r\nsecond line"},
+        // Undo takes back the last change, typing or erasing runs as one; again redoes it.
+        {{type(u"xyz"), key('Z', ssCtrl)}, u"alpha beta"},
+        {{type(u"xyz"), key('Z', ssCtrl), type(u"!")}, u"!"},
+        {{type(u"xyz"), key('Z', ssCtrl), key('Z', ssCtrl), type(u"!")}, u"xyz!"},
+        {{key(VK_END), type(u"ab"), key(VK_LEFT), type(u"c"), key('Z', ssCtrl)}, u"alpha betaab"},
+        {{key(VK_END), type(u"!"), key(VK_BACK), key(VK_BACK), key(VK_BACK, ssAlt)},
+         u"alpha beta!"},
+        {{type(u"x"), Step{VK_BACK, ssAlt, nullptr, WM_SYSKEYDOWN}}, u"alpha beta"},
+        {{key(VK_HOME), key(VK_DELETE), key(VK_DELETE), key('Z', ssCtrl)}, u"alpha beta"},
+        {{key('A', ssCtrl), key('X', ssCtrl), key('Z', ssCtrl), key(VK_END), type(u"?")},
+         u"alpha beta?"},
+        // A Backspace that erases nothing is no change to undo.
+        {{key(VK_END), type(u"!"), key(VK_HOME), key(VK_BACK), key('Z', ssCtrl)}, u"alpha beta"},
     };
     for (size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
         Captions[n[0]] = u"alpha beta";
         stored = u"(none)";
+        if (c.before == empty)
+            OleSetClipboard(nullptr);
+        else if (c.before)
+            SetClipboardText(c.before);
         Tree->SetFocusedNode(n[0]);
         Key(VK_F2);
         ASSERT_TRUE(Tree->IsEditing());
@@ -790,6 +828,8 @@ TEST_F(CaptionEditing, TheEditorEditsAsATextBoxDoes) {
         for (const Step& step : c.steps) {
             if (step.text) {
                 for (const char16_t* t = step.text; *t; ++t) SendMessage(editor, WM_CHAR, *t, 0);
+            } else if (step.mouse == WM_SYSKEYDOWN) {
+                SendMessage(editor, WM_SYSKEYDOWN, WPARAM(step.vk), 0);
             } else if (step.mouse) {
                 const int x = step.x < 0 ? box.Width() + step.x : step.x;
                 WPARAM buttons = step.mouse == WM_LBUTTONUP ? WPARAM(0) : WPARAM(MK_LBUTTON);
@@ -797,9 +837,10 @@ TEST_F(CaptionEditing, TheEditorEditsAsATextBoxDoes) {
             } else {
                 SetKeyState(VK_SHIFT, step.shift & ssShift);
                 SetKeyState(VK_CONTROL, step.shift & ssCtrl);
-                SendMessage(editor, WM_KEYDOWN, WPARAM(step.vk), 0);
-                SetKeyState(VK_SHIFT, false);
-                SetKeyState(VK_CONTROL, false);
+                SetKeyState(VK_MENU, step.shift & ssAlt);
+                DeliverKey(editor, WM_KEYDOWN, WPARAM(step.vk), step.ch);
+                DeliverKey(editor, WM_KEYUP, WPARAM(step.vk), 0);
+                for (int vk : {VK_SHIFT, VK_CONTROL, VK_MENU}) SetKeyState(vk, false);
             }
         }
         SendMessage(editor, WM_KEYDOWN, VK_RETURN, 0);
@@ -810,8 +851,9 @@ TEST_F(CaptionEditing, TheEditorEditsAsATextBoxDoes) {
         }
     }
 
-    // The I-beam over the box; the box grows with its text up to the tree's edge; the focus
-    // going elsewhere ends the edit with the text typed.
+    // The I-beam over the box; the box grows with its text up to the tree's edge, also in a
+    // column that does not end there; the focus going elsewhere ends the edit with the text typed.
+    Tree->Header().Columns().Add()->SetWidth(300);
     Tree->SetFocusedNode(n[0]);
     Key(VK_F2);
     HWND editor = GetFocus();
@@ -828,6 +870,11 @@ TEST_F(CaptionEditing, TheEditorEditsAsATextBoxDoes) {
     Tree->UpdateEditBounds(); // the cell laid out again (a scroll): the box keeps its width
     GetWindowRect(editor, before);
     EXPECT_EQ(before.Width(), after.Width());
+    Tree->SetBounds(0, 0, 250, 200); // the tree narrowed: the box keeps within it
+    GetWindowRect(editor, after);
+    client = Tree->ClientRect();
+    MapWindowPoints(Wnd, 0, reinterpret_cast<TPoint*>(&client), 2);
+    EXPECT_LE(after.Right, client.Right);
     SetFocus(0);
     EXPECT_FALSE(Tree->IsEditing());
     EXPECT_EQ(stored, std::u16string(200, u'w'));
