@@ -61,7 +61,8 @@ public:
     void Log(const std::string& text);
     // Sends the lines logged so far out, as far as the output takes them now.
     void FlushLog();
-    // At the end: sends the rest, waiting at most WaitMs for the output.
+    // At the end: sends the rest, waiting at most WaitMs for the output
+    // (below 0: as long as it takes).
     bool DrainLog(int waitMs);
     // The descriptor flags of standard output before the run.
     int OutputFlags() const { return FOutput.OriginalFlags(); }

@@ -88,9 +88,9 @@ bool TLogOutput::Drain(int waitMs) {
     while (!WriteSome() && !FLost) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) break;
+        if (waitMs >= 0 && left <= 0) break;
         pollfd p{FFd, POLLOUT, 0};
-        poll(&p, 1, int(left));
+        poll(&p, 1, waitMs < 0 ? -1 : int(left));
     }
     RestoreFlags();
     return !FLost && Queued() == 0;

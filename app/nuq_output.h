@@ -39,9 +39,9 @@ public:
     // Writes what the output takes now; the rest goes out when it is
     // writable, from the loop. Main thread only.
     void Flush();
-    // At the end: writes the rest, waiting at most WaitMs of real time for
-    // an output that does not take it, and gives the descriptor its flags
-    // back. False when lines were left.
+    // At the end: writes the rest, waiting at most WaitMs of real time (no
+    // limit when below 0) for an output that does not take it, and gives the
+    // descriptor its flags back. False when lines were left.
     bool Drain(int waitMs);
 
     size_t Queued() const { return FQueue.size() - FHead; }

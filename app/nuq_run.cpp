@@ -67,9 +67,9 @@ volatile sig_atomic_t stopSignal = 0;
 // Standard output's flags before the run, for a second signal's quick end.
 volatile sig_atomic_t outputFlags = -1;
 
-// How long the end of a run waits for an output that does not take the
-// last lines.
-constexpr int FinalDrainMs = 5000;
+// The end of a run waits for its reader to take the last lines (a pager
+// the operator reads on); a second signal ends that wait as it ends the run.
+constexpr int FinalDrainMs = -1;
 
 // The longest single wait of the stop timer.
 constexpr uint32_t MaxStopStepMs = 24u * 3600u * 1000u;
