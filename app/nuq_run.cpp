@@ -114,15 +114,19 @@ int LockHome(std::string& refusal, std::string& warning) {
     if (locked) {
         char pid[32] = {};
         [[maybe_unused]] ssize_t n = pread(fd, pid, sizeof pid - 1, 0);
-        refusal = "папка " + HostFolder() + " уже занята другим запуском nuq run (PID " +
-                  Trim(pid) + ", " + name + ")";
+        const std::string holder = Trim(pid).empty() ? "его PID не записан" : "PID " + Trim(pid);
+        refusal = "папка " + HostFolder() + " уже занята другим запуском nuq run (" + holder +
+                  ", " + name + ")";
         close(fd);
         return -1;
     }
     const std::string pid = std::to_string(getpid()) + "\n";
-    if (ftruncate(fd, 0) == 0) {
-        [[maybe_unused]] ssize_t n = pwrite(fd, pid.data(), pid.size(), 0);
-    }
+    errno = 0;
+    const ssize_t n = ftruncate(fd, 0) == 0 ? pwrite(fd, pid.data(), pid.size(), 0) : -1;
+    if (n != ssize_t(pid.size()))
+        warning = "PID этого запуска не записан в " + name + " (" +
+                  SystemErrorReason(errno ? errno : ENOSPC) +
+                  "): второй запуск будет отклонён, но не узнает, каким";
     return fd;
 }
 
@@ -207,6 +211,9 @@ int RunCommand(const Args& args) {
         std::fprintf(stderr, "nuq run: %s\n", SystemErrorReason(errno).c_str());
         return 2;
     }
+    // A file-size limit is a full disk: the write fails and is said, and
+    // the run goes on.
+    std::signal(SIGXFSZ, SIG_IGN);
     std::string refusal, lockWarning;
     const int lock = LockHome(refusal, lockWarning);
     if (lock < 0 && !refusal.empty()) {
@@ -228,9 +235,6 @@ int RunCommand(const Args& args) {
         std::signal(s, OnSignal);
     }
     std::signal(SIGPIPE, SIG_IGN);
-    // A file-size limit is a full disk: the write fails and is said, and
-    // the run goes on.
-    std::signal(SIGXFSZ, SIG_IGN);
     outputFlags = host.OutputFlags();
     TFdWatch output;
     WatchOutput(output, host);

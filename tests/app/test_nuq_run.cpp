@@ -821,6 +821,26 @@ TEST_F(NuqRun, FileSizeLimitIsAFullDisk) {
         if (line.find("Температура = 65 °C") != std::string::npos) ++packets;
     }
     EXPECT_EQ(run.Terminate(), 0);
+
+    // No room even for the lock's PID: said, and a second run is still refused.
+    SimProcess first(
+        "/bin/sh", {"-c", "ulimit -f 0 && exec \"$0\" --home \"$1\" run", NUQ_EXE, home.string()});
+    std::string start;
+    for (std::string line; line.find("Опрос запущен") == std::string::npos;) {
+        line = first.WaitForText("");
+        ASSERT_NE(line, "<timeout>");
+        ASSERT_NE(line, "<eof>");
+        start += line + "\n";
+    }
+    EXPECT_NE(start.find("PID этого запуска не записан в " + (home / "nuq.lock").string() + " ("),
+              std::string::npos)
+        << start;
+    const Output second = RunFor(home, "0.5");
+    EXPECT_EQ(second.status, 2);
+    EXPECT_NE(second.err.find("уже занята другим запуском nuq run (его PID не записан, "),
+              std::string::npos)
+        << second.err;
+    EXPECT_EQ(first.Terminate(), 0);
 }
 
 // Raising the serial threads' priority needs a right the service's user has
