@@ -176,29 +176,66 @@ std::vector<std::string> StopLines(THost& host, bool timeUp, const std::string& 
     return lines;
 }
 
-} // namespace
+struct TRunArgs {
+    double Seconds = -1; // none: until a signal
+    std::string SecondsText;
+    bool Trace = false;
+};
 
-int RunCommand(const Args& args) {
-    double seconds = -1;
-    std::string secondsText;
-    bool trace = false;
+// False, with the reason said, for arguments that do not read.
+bool ParseRunArgs(const Args& args, TRunArgs& run) {
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--for") {
-            if (i + 1 < args.size()) secondsText = args[i + 1];
-            if (i + 1 >= args.size() || !TryStrToFloat(args[++i], seconds) ||
-                !std::isfinite(seconds) || seconds < 0) {
+            if (i + 1 < args.size()) run.SecondsText = args[i + 1];
+            if (i + 1 >= args.size() || !TryStrToFloat(args[++i], run.Seconds) ||
+                !std::isfinite(run.Seconds) || run.Seconds < 0) {
                 std::fprintf(stderr, "nuq run: --for needs a number of seconds\n");
-                return 2;
+                return false;
             }
         } else if (args[i] == "--trace") {
-            trace = true;
+            run.Trace = true;
         } else {
             std::fprintf(stderr, "nuq run: unexpected argument \"%s\"\n", args[i].c_str());
             std::fputs(RunHelp, stderr);
-            return 2;
+            return false;
         }
     }
+    return true;
+}
 
+void StartTrace(THost& host) {
+    SetHostParameters({"/TRACE"});
+    host.Terminal().Verbose = true; // the modems' detail lines, as the trace switch shows them
+    // The folder is found (or made) once; the settings are not read again
+    // for every trace line.
+    std::string problem;
+    const std::string folder = ForceTraceFolder(&problem);
+    if (folder.empty()) {
+        host.Log("Трассировка не ведётся: " + problem);
+        return;
+    }
+    SetTraceFolder(folder);
+    SetTraceFailureHandler([&host](const std::string& message) { host.Log(message); });
+}
+
+// The ports' threads run at the priorities asked for only with the right to
+// raise them; the log says once that they do not.
+void SayRefusedPriority(THost& host) {
+    SetSerialPriorityRefusedHandler([&host](int niceness, int error) {
+        const std::string line = "Приоритет потока COM-порта не повышен (nice " +
+                                 std::to_string(niceness) + "): " + SystemErrorReason(error) +
+                                 "; поток работает с обычным приоритетом";
+        // Said from the port's thread: logged on the main one.
+        PostCall([&host, line] { host.Log(line); });
+    });
+}
+
+} // namespace
+
+int RunCommand(const Args& args) {
+    TRunArgs run;
+    if (!ParseRunArgs(args, run)) return 2;
+    const double seconds = run.Seconds;
     SetMainThread();
     // Every TCP object holds a socket: thousands of them need more than the
     // usual soft limit of open files.
@@ -238,32 +275,12 @@ int RunCommand(const Args& args) {
     outputFlags = host.OutputFlags();
     TFdWatch output;
     WatchOutput(output, host);
-    // The ports' threads run at the priorities asked for only with the
-    // right to raise them; the log says once that they do not.
-    SetSerialPriorityRefusedHandler([&host](int niceness, int error) {
-        const std::string line = "Приоритет потока COM-порта не повышен (nice " +
-                                 std::to_string(niceness) + "): " + SystemErrorReason(error) +
-                                 "; поток работает с обычным приоритетом";
-        PostCall([&host, line] { host.Log(line); });
-    });
+    SayRefusedPriority(host);
 
     host.Log("Запуск: папка " + HostFolder());
     if (!lockWarning.empty()) host.Log(lockWarning);
     host.CheckSettingsFile();
-    if (trace) {
-        SetHostParameters({"/TRACE"});
-        host.Terminal().Verbose = true; // the modems' detail lines, as the trace switch shows them
-        // The folder is found (or made) once; the settings are not read
-        // again for every trace line.
-        std::string problem;
-        const std::string folder = ForceTraceFolder(&problem);
-        if (folder.empty()) {
-            host.Log("Трассировка не ведётся: " + problem);
-        } else {
-            SetTraceFolder(folder);
-            SetTraceFailureHandler([&host](const std::string& message) { host.Log(message); });
-        }
-    }
+    if (run.Trace) StartTrace(host);
     std::string error;
     if (!host.LoadObjects(HostFolder() + "objects.ini", error)) {
         SetTraceFailureHandler(nullptr);
@@ -302,7 +319,7 @@ int RunCommand(const Args& args) {
     host.StopScanning();
     // Let the links' last events reach the log before the objects go.
     ProcessMessages();
-    for (const std::string& line : StopLines(host, timeUp, secondsText)) host.Log(line);
+    for (const std::string& line : StopLines(host, timeUp, run.SecondsText)) host.Log(line);
     SetTraceFailureHandler(nullptr);
     SetSerialPriorityRefusedHandler(nullptr);
     host.DrainLog(FinalDrainMs);
