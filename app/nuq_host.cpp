@@ -129,7 +129,7 @@ namespace {} // namespace
 
 THost::THost() : FOutput(STDOUT_FILENO) {
     FOutput.OnLost = [this](int error) { NoteOutputLost(error); };
-    FOutput.DroppedLine = [this](uint64_t dropped) {
+    FOutput.DroppedLine = [](uint64_t dropped) {
         return LogLine("Стандартный вывод не принимал журнал, пропущено строк: " +
                        std::to_string(dropped));
     };
@@ -443,6 +443,10 @@ void THost::LogLinks() {
                     ": опрашивается один раз при соединении, а затем не опрашивается";
         Log(line);
     }
+    LogSharedNames();
+}
+
+void THost::LogSharedNames() {
     // Objects of one name cannot be told apart in the log.
     std::map<std::string, std::vector<std::string>> sections;
     for (const auto& object : FObjects) sections[object.Room->Name].push_back(object.Section);

@@ -104,6 +104,7 @@ private:
                     std::map<std::string, std::pair<std::string, std::string>>& scripts);
     void TakeComPort(int port, const std::string& owner);
     void LogLinks();
+    void LogSharedNames();
     void LogState(THostObject& object);
     void HandleData(THostObject& object, const std::string& line);
     void ShowData(THostObject& object, const std::string& line);
