@@ -17,7 +17,8 @@ namespace nuq::app {
 
 class TLogOutput {
 public:
-    // About a minute of the log of several hundred boiler rooms.
+    // Minutes of the log of several hundred boiler rooms (some 1,000 lines
+    // of 60 bytes a second).
     static constexpr size_t DefaultMaxQueued = size_t(8) << 20;
 
     // Makes Fd non-blocking for the life of the object; its flags are put
