@@ -127,7 +127,12 @@ bool ReadHomeFile(const std::string& path, std::string& bytes, std::string& prob
 
 namespace {} // namespace
 
-THost::THost() {
+THost::THost() : FOutput(STDOUT_FILENO) {
+    FOutput.OnLost = [this](int error) { NoteOutputLost(error); };
+    FOutput.DroppedLine = [](uint64_t dropped) {
+        return LogLine("Стандартный вывод не принимал журнал, пропущено строк: " +
+                       std::to_string(dropped));
+    };
     FTerminal.Log = [this](const std::string& line) { Log(line); };
     // After the running dialogue, as the operator's stop command would come.
     FTerminal.StopScanning = [this] { PostCall([this] { StopScanning(); }); };
@@ -182,7 +187,7 @@ std::string LogLineText(const std::string& text) {
     return line.substr(0, cut) + "… (обрезано, всего " + BytesText(line.size()) + ")";
 }
 
-void THost::Log(const std::string& text) {
+std::string THost::LogLine(const std::string& text) {
     // The stamp shows whole seconds of the time rounded to the millisecond:
     // made once per second, not once per line.
     static int64_t stampSecond = -1;
@@ -197,9 +202,11 @@ void THost::Log(const std::string& text) {
     std::string line;
     line.reserve(stamp.size() + shown.size() + 4);
     line.append(stamp).append(":  ").append(shown).push_back('\n');
-    errno = 0; // the reason a failed write leaves, not an older one
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    if (std::ferror(stdout)) NoteOutputLost(errno ? errno : EIO);
+    return line;
+}
+
+void THost::Log(const std::string& text) {
+    FOutput.Add(LogLine(text));
     // The lines of one loop pass go out together at the next pass: thousands
     // of objects log hundreds of thousands of lines a second.
     static std::atomic<bool> flushPosted{false};
@@ -211,8 +218,11 @@ void THost::Log(const std::string& text) {
 }
 
 void THost::FlushLog() {
-    errno = 0;
-    if (std::fflush(stdout) != 0) NoteOutputLost(errno ? errno : EIO);
+    FOutput.Flush();
+}
+
+bool THost::DrainLog(int waitMs) {
+    return FOutput.Drain(waitMs);
 }
 
 void THost::CheckSettingsFile() {
@@ -428,7 +438,25 @@ void THost::LogLinks() {
         if (room.Status != 1)
             line += "; не опрашивается автоматически: Status=" + std::to_string(room.Status) +
                     (room.Status == 2 ? " (ручной опрос)" : " (обмен данными остановлен)");
+        else if (object.RequestPeriod < 1 && room.LinkKind != lkDDE)
+            line += "; RequestPeriod=" + std::to_string(object.RequestPeriod) +
+                    ": опрашивается один раз при соединении, а затем не опрашивается";
         Log(line);
+    }
+    LogSharedNames();
+}
+
+void THost::LogSharedNames() {
+    // Objects of one name cannot be told apart in the log.
+    std::map<std::string, std::vector<std::string>> sections;
+    for (const auto& object : FObjects) sections[object.Room->Name].push_back(object.Section);
+    for (const auto& [name, named] : sections) {
+        if (named.size() < 2) continue;
+        std::string list;
+        for (const std::string& section : named)
+            list += (list.empty() ? "[" : ", [") + section + "]";
+        Log("Имя " + Quoted(name) + " носят несколько объектов (" + list +
+            "): в журнале их не различить");
     }
 }
 

@@ -10,6 +10,7 @@
 
 #include "acquisition/uNuqClasses.h"
 #include "acquisition/uNuqClasses_Manager.h"
+#include "app/nuq_output.h"
 #include "app/nuq_terminal.h"
 
 namespace nuq {
@@ -55,10 +56,16 @@ public:
     THost();
     ~THost();
 
-    // Prints log lines to stdout: date and time, a colon, two blanks, the text.
+    // Prints log lines to stdout: date and time, a colon, two blanks, the
+    // text. Never waits on the output: see TLogOutput.
     void Log(const std::string& text);
-    // Sends the lines logged so far out now.
+    // Sends the lines logged so far out, as far as the output takes them now.
     void FlushLog();
+    // At the end: sends the rest, waiting at most WaitMs for the output
+    // (below 0: as long as it takes).
+    bool DrainLog(int waitMs);
+    // The descriptor flags of standard output before the run.
+    int OutputFlags() const { return FOutput.OriginalFlags(); }
 
     // Says once what setting.ini gives: missing, a folder, unreadable, or
     // each value that does not read and is replaced by its default.
@@ -90,17 +97,20 @@ public:
     TTerminal& Terminal() { return FTerminal; }
 
 private:
+    static std::string LogLine(const std::string& text);
     void AssignEvents(THostObject& object);
     void CheckObjectsLines(const std::string& fileName, const std::string& text);
     void LoadObject(const TIniFile& ini, THostObject& object,
                     std::map<std::string, std::pair<std::string, std::string>>& scripts);
     void TakeComPort(int port, const std::string& owner);
     void LogLinks();
+    void LogSharedNames();
     void LogState(THostObject& object);
     void HandleData(THostObject& object, const std::string& line);
     void ShowData(THostObject& object, const std::string& line);
     void MakeModems(const std::vector<int>& ports);
 
+    TLogOutput FOutput;
     std::vector<THostObject> FObjects;
     // The terminal outlives the manager, whose modems ask it while they go;
     // both go before the objects the modems serve.

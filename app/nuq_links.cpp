@@ -15,8 +15,8 @@ void SendRequest(THostObject& object) {
     // A request that cannot go out is not waited for.
     if (room.State != bsConnected) return;
     room.SendText(object.RequestText, true);
-    // A missing setting.ini reads as 0: no time limit, so no watch at all
-    // (an answer timer that never fires would hold every later request).
+    // WailAnswerTimeout=0 is no time limit, so no watch at all (an answer
+    // timer that never fires would hold every later request).
     if (room.Settings->WailAnswerTimeout > 0 && room.Running)
         room.StartProcessTimer(room.Settings->WailAnswerTimeout);
 }

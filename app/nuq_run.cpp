@@ -6,6 +6,7 @@
 #include "foundation/uTrace.h"
 #include "platform/EventLoop.h"
 #include "platform/Host.h"
+#include "platform/SerialDevice.h"
 #include "platform/Timer.h"
 
 #include <algorithm>
@@ -13,12 +14,14 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace nuq::app {
 
@@ -28,7 +31,11 @@ const char* const RunHelp =
     "Loads setting.ini and objects.ini from the home folder, starts every object\n"
     "on its link and prints a log line for every event and the decoded lines of\n"
     "every packet. Stops on SIGINT, SIGTERM or SIGHUP (a second one ends it at\n"
-    "once), when its standard output goes away, or after SECONDS with --for.\n"
+    "once), when its standard output goes away, or after SECONDS with --for;\n"
+    "the last lines say which. SIGHUP is a reload: the run ends with status 0\n"
+    "so that the service manager starts it again on the home's files as they\n"
+    "are. A standard output that does not take lines holds nothing up: lines\n"
+    "wait in a bounded queue, and those dropped beyond it are counted in the log.\n"
     "One run at a time per home folder: nuq.lock there names its process.\n"
     "--trace writes the trace file into the settings' log folder, made when\n"
     "missing; a trace that cannot be written is reported once in the log.\n"
@@ -57,6 +64,12 @@ namespace {
 
 int signalPipe[2] = {-1, -1};
 volatile sig_atomic_t stopSignal = 0;
+// Standard output's flags before the run, for a second signal's quick end.
+volatile sig_atomic_t outputFlags = -1;
+
+// The end of a run waits for its reader to take the last lines (a pager
+// the operator reads on); a second signal ends that wait as it ends the run.
+constexpr int FinalDrainMs = -1;
 
 // The longest single wait of the stop timer.
 constexpr uint32_t MaxStopStepMs = 24u * 3600u * 1000u;
@@ -65,6 +78,7 @@ void OnSignal(int number) {
     if (stopSignal) {
         // A second signal: the stop is not awaited; the process ends as the
         // signal ends it, with the status the shell expects of it.
+        if (outputFlags >= 0) fcntl(STDOUT_FILENO, F_SETFL, int(outputFlags));
         std::signal(number, SIG_DFL);
         raise(number);
         return;
@@ -100,15 +114,19 @@ int LockHome(std::string& refusal, std::string& warning) {
     if (locked) {
         char pid[32] = {};
         [[maybe_unused]] ssize_t n = pread(fd, pid, sizeof pid - 1, 0);
-        refusal = "папка " + HostFolder() + " уже занята другим запуском nuq run (PID " +
-                  Trim(pid) + ", " + name + ")";
+        const std::string holder = Trim(pid).empty() ? "его PID не записан" : "PID " + Trim(pid);
+        refusal = "папка " + HostFolder() + " уже занята другим запуском nuq run (" + holder +
+                  ", " + name + ")";
         close(fd);
         return -1;
     }
     const std::string pid = std::to_string(getpid()) + "\n";
-    if (ftruncate(fd, 0) == 0) {
-        [[maybe_unused]] ssize_t n = pwrite(fd, pid.data(), pid.size(), 0);
-    }
+    errno = 0;
+    const ssize_t n = ftruncate(fd, 0) == 0 ? pwrite(fd, pid.data(), pid.size(), 0) : -1;
+    if (n != ssize_t(pid.size()))
+        warning = "PID этого запуска не записан в " + name + " (" +
+                  SystemErrorReason(errno ? errno : ENOSPC) +
+                  "): второй запуск будет отклонён, но не узнает, каким";
     return fd;
 }
 
@@ -123,27 +141,101 @@ void WatchOutput(TFdWatch& watch, THost& host) {
     });
 }
 
-} // namespace
+const char* SignalName(int number) {
+    switch (number) {
+    case SIGINT:
+        return "SIGINT";
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGHUP:
+        return "SIGHUP";
+    default:
+        return "?";
+    }
+}
 
-int RunCommand(const Args& args) {
-    double seconds = -1;
-    bool trace = false;
+// What stopped the run, for the log's last lines.
+std::vector<std::string> StopLines(THost& host, bool timeUp, const std::string& seconds) {
+    std::string reason;
+    if (host.OutputLost())
+        reason = ": стандартный вывод не принимает журнал (" + host.OutputLostReason() + ")";
+    else if (stopSignal)
+        reason = std::string(": сигнал ") + SignalName(stopSignal);
+    else if (timeUp)
+        reason = ": истекло время работы (--for " + seconds + " сек.)";
+    std::vector<std::string> lines{"Опрос остановлен" + reason};
+    if (stopSignal == SIGHUP && !host.OutputLost()) {
+        // The engine does not re-read its home in place: a fresh start does.
+        const char* manager = std::getenv("INVOCATION_ID");
+        lines.push_back(manager && *manager
+                            ? "Служба будет запущена заново и прочитает файлы папки " +
+                                  HostFolder() + " в их нынешнем виде"
+                            : "Файлы папки " + HostFolder() +
+                                  " на ходу не перечитываются: запустите nuq run заново");
+    }
+    return lines;
+}
+
+struct TRunArgs {
+    double Seconds = -1; // none: until a signal
+    std::string SecondsText;
+    bool Trace = false;
+};
+
+// False, with the reason said, for arguments that do not read.
+bool ParseRunArgs(const Args& args, TRunArgs& run) {
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--for") {
-            if (i + 1 >= args.size() || !TryStrToFloat(args[++i], seconds) ||
-                !std::isfinite(seconds) || seconds < 0) {
+            if (i + 1 < args.size()) run.SecondsText = args[i + 1];
+            if (i + 1 >= args.size() || !TryStrToFloat(args[++i], run.Seconds) ||
+                !std::isfinite(run.Seconds) || run.Seconds < 0) {
                 std::fprintf(stderr, "nuq run: --for needs a number of seconds\n");
-                return 2;
+                return false;
             }
         } else if (args[i] == "--trace") {
-            trace = true;
+            run.Trace = true;
         } else {
             std::fprintf(stderr, "nuq run: unexpected argument \"%s\"\n", args[i].c_str());
             std::fputs(RunHelp, stderr);
-            return 2;
+            return false;
         }
     }
+    return true;
+}
 
+void StartTrace(THost& host) {
+    SetHostParameters({"/TRACE"});
+    host.Terminal().Verbose = true; // the modems' detail lines, as the trace switch shows them
+    // The folder is found (or made) once; the settings are not read again
+    // for every trace line.
+    std::string problem;
+    const std::string folder = ForceTraceFolder(&problem);
+    if (folder.empty()) {
+        host.Log("Трассировка не ведётся: " + problem);
+        return;
+    }
+    SetTraceFolder(folder);
+    SetTraceFailureHandler([&host](const std::string& message) { host.Log(message); });
+}
+
+// The ports' threads run at the priorities asked for only with the right to
+// raise them; the log says once that they do not.
+void SayRefusedPriority(THost& host) {
+    SetSerialPriorityRefusedHandler([&host](int niceness, int error) {
+        const std::string line = "Приоритет потока COM-порта не повышен (nice " +
+                                 std::to_string(niceness) + "): " + SystemErrorReason(error) +
+                                 "; поток работает с обычным приоритетом";
+        // Said from the port's thread: logged on the main one.
+        PostCall([&host, line] { host.Log(line); });
+    });
+}
+
+} // namespace
+
+int RunCommand(const Args& args) {
+    TRunArgs run;
+    if (!ParseRunArgs(args, run)) return 2;
+    const double seconds = run.Seconds;
     SetMainThread();
     // Every TCP object holds a socket: thousands of them need more than the
     // usual soft limit of open files.
@@ -156,6 +248,9 @@ int RunCommand(const Args& args) {
         std::fprintf(stderr, "nuq run: %s\n", SystemErrorReason(errno).c_str());
         return 2;
     }
+    // A file-size limit is a full disk: the write fails and is said, and
+    // the run goes on.
+    std::signal(SIGXFSZ, SIG_IGN);
     std::string refusal, lockWarning;
     const int lock = LockHome(refusal, lockWarning);
     if (lock < 0 && !refusal.empty()) {
@@ -177,36 +272,27 @@ int RunCommand(const Args& args) {
         std::signal(s, OnSignal);
     }
     std::signal(SIGPIPE, SIG_IGN);
+    outputFlags = host.OutputFlags();
     TFdWatch output;
     WatchOutput(output, host);
+    SayRefusedPriority(host);
 
     host.Log("Запуск: папка " + HostFolder());
     if (!lockWarning.empty()) host.Log(lockWarning);
     host.CheckSettingsFile();
-    if (trace) {
-        SetHostParameters({"/TRACE"});
-        host.Terminal().Verbose = true; // the modems' detail lines, as the trace switch shows them
-        // The folder is found (or made) once; the settings are not read
-        // again for every trace line.
-        const std::string folder = ForceTraceFolder();
-        if (folder.empty()) {
-            host.Log(
-                "Трассировка не ведётся: папка журналов в setting.ini не задана или не создана");
-        } else {
-            SetTraceFolder(folder);
-            SetTraceFailureHandler([&host](const std::string& message) { host.Log(message); });
-        }
-    }
+    if (run.Trace) StartTrace(host);
     std::string error;
     if (!host.LoadObjects(HostFolder() + "objects.ini", error)) {
         SetTraceFailureHandler(nullptr);
-        host.FlushLog(); // the objects' refusals come before the reason
+        SetSerialPriorityRefusedHandler(nullptr);
+        host.DrainLog(FinalDrainMs); // the objects' refusals come before the reason
         std::fprintf(stderr, "nuq run: %s\n", error.c_str());
         return 2;
     }
     // A timer's interval is 32-bit milliseconds: a longer run is counted
     // down in steps. Any positive time runs at least a millisecond.
     double remainingMs = seconds > 0 ? std::max(std::ceil(seconds * 1000), 1.0) : 0;
+    bool timeUp = seconds == 0;
     TTimer stopTimer;
     stopTimer.SetEnabled(false);
     auto armStop = [&] {
@@ -217,10 +303,12 @@ int RunCommand(const Args& args) {
     };
     stopTimer.SetOnTimer([&] {
         stopTimer.SetEnabled(false);
-        if (remainingMs > 0)
+        if (remainingMs > 0) {
             armStop();
-        else
+        } else {
+            timeUp = true;
             host.RequestStop();
+        }
     });
     if (seconds > 0) armStop();
     host.Log("Опрос запущен, объектов: " + std::to_string(host.Objects().size()));
@@ -231,8 +319,10 @@ int RunCommand(const Args& args) {
     host.StopScanning();
     // Let the links' last events reach the log before the objects go.
     ProcessMessages();
-    host.Log("Опрос остановлен");
+    for (const std::string& line : StopLines(host, timeUp, run.SecondsText)) host.Log(line);
     SetTraceFailureHandler(nullptr);
+    SetSerialPriorityRefusedHandler(nullptr);
+    host.DrainLog(FinalDrainMs);
     if (host.OutputLost()) {
         std::fprintf(stderr,
                      "nuq run: стандартный вывод не принимает журнал (%s): опрос остановлен\n",

@@ -81,8 +81,9 @@ void ReadModem(const TSettingsReader& r, const std::string& section, TModemData&
 void LoadSettings(const std::string& fileName, TNuqSettings& settings,
                   std::vector<std::string>* notes) {
     settings = TNuqSettings{};
-    if (!FileExists(fileName)) return;
-    const TIniFile ini(fileName);
+    // A missing file reads as an empty one: every key takes its default, so
+    // that a site without the file still waits for answers and reconnects.
+    const TIniFile ini = FileExists(fileName) ? TIniFile(fileName) : TIniFile::FromBytes("");
     const TSettingsReader r{ini, notes};
     TNuqSettings& s = settings;
 

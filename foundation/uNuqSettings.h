@@ -32,7 +32,8 @@ struct TModemData {
     std::string GPRS_PW;       // password
 };
 
-// The whole file. A default-made record is the all-zero one a missing file gives.
+// The whole file. A default-made record is all zero; LoadSettings fills in
+// the defaults.
 struct TNuqSettings {
     bool AutoStart = false;
     bool LogEnabled = false;
@@ -65,9 +66,9 @@ struct TNuqSettings {
     std::string SoundOnGetDataCold;
 };
 
-// Clears Settings, then, when FileName exists, fills it from the file; keys
-// missing from an existing file take their defaults. A missing file is no
-// error and leaves the cleared record. Notes, when given, gets one text for
+// Clears Settings, then fills it from the file; keys missing from the file,
+// or the whole file, take their defaults (a [Modem_i] section that is missing
+// leaves its record zero). A missing file is no error. Notes, when given, gets one text for
 // each value written in the file that does not read and so gives way to
 // its default (a flag neither "Yes" nor "No" included).
 void LoadSettings(const std::string& fileName, TNuqSettings& settings,
@@ -77,7 +78,8 @@ TNuqSettings LoadSettings(const std::string& fileName);
 // bytes every caller gets the one unchanged copy read first: thousands of
 // objects reading one file hold one record between them.
 std::shared_ptr<const TNuqSettings> LoadSharedSettings(const std::string& fileName);
-// The all-zero record of a missing file, one copy for the whole process.
+// An all-zero record, the settings of an object not yet started; one copy
+// for the whole process.
 std::shared_ptr<const TNuqSettings> NoSettings();
 
 // Where the settings live: the host folder's "setting.ini".

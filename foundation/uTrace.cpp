@@ -1,5 +1,6 @@
 #include "foundation/uTrace.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -143,15 +144,23 @@ void Trace(const std::string& text) {
     if (report) report(failure);
 }
 
-std::string ForceTraceFolder() {
+std::string ForceTraceFolder(std::string* problem) {
     TMutexHold hold(TraceMutex());
     std::string dir = LogDirectorySetting();
-    if (dir.empty()) return "";
+    if (dir.empty()) {
+        if (problem) *problem = "папка журналов в setting.ini не задана (LogDirectory)";
+        return "";
+    }
     if (DirectoryExists(dir)) return WithDelimiter(dir);
     // A relative folder that is not under the current folder belongs under
     // the host folder, where it is made when missing.
     if (dir[0] != '/') dir = HostFolder() + dir;
-    return ForceDirectories(dir) ? WithDelimiter(dir) : "";
+    errno = 0;
+    if (ForceDirectories(dir)) return WithDelimiter(dir);
+    if (problem)
+        *problem =
+            "папка журналов " + dir + " не создана: " + SystemErrorReason(errno ? errno : EIO);
+    return "";
 }
 
 void SetTraceFolder(const std::string& folder) {

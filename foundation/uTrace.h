@@ -23,8 +23,9 @@ void Trace(const std::string& text);
 
 // The log folder the settings name, created when missing: as given (relative
 // names from the current folder), else under the host folder. "" when the
-// settings name none or it cannot be made.
-std::string ForceTraceFolder();
+// settings name none or it cannot be made, with Problem saying which folder
+// and why.
+std::string ForceTraceFolder(std::string* problem = nullptr);
 // Traces into Folder from now on without reading the settings for each call;
 // "" goes back to reading them.
 void SetTraceFolder(const std::string& folder);

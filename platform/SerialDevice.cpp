@@ -19,6 +19,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <set>
 
 namespace nuq {
 
@@ -181,8 +183,16 @@ std::string ResolveSerialName(std::string_view name) {
             const char* dir = std::getenv("NUQ_PORT_DIR");
             if (dir && *dir) {
                 std::string path = std::string(dir) + "/" + file;
+                // A port once found in the folder stays there: when its link
+                // goes, the built-in device may be other equipment.
+                static std::mutex lock;
+                static std::set<std::string> found;
+                std::lock_guard<std::mutex> hold(lock);
                 struct stat st;
-                if (::lstat(path.c_str(), &st) == 0) return path;
+                if (found.count(path) || ::lstat(path.c_str(), &st) == 0) {
+                    found.insert(path);
+                    return path;
+                }
             }
             return "/dev/ttyS" + std::to_string(n - 1);
         }
@@ -209,10 +219,42 @@ int CurrentThreadId() {
     return int(::gettid());
 }
 
+namespace {
+
+struct TPriorityRefusal {
+    std::mutex Lock;
+    std::function<void(int niceness, int error)> Handler;
+    bool Said = false;
+};
+
+TPriorityRefusal& PriorityRefusal() {
+    static TPriorityRefusal refusal;
+    return refusal;
+}
+
+} // namespace
+
 void SetSerialThreadPriority(int threadId, int level) {
     static const int niceness[] = {19, 10, 5, 0, -5, -10, -20};
     if (threadId <= 0 || level < 0 || level > 6) return;
-    ::setpriority(PRIO_PROCESS, id_t(threadId), niceness[level]);
+    if (::setpriority(PRIO_PROCESS, id_t(threadId), niceness[level]) == 0) return;
+    const int error = errno;
+    std::function<void(int, int)> handler;
+    {
+        TPriorityRefusal& r = PriorityRefusal();
+        std::lock_guard<std::mutex> hold(r.Lock);
+        if (r.Said || !r.Handler) return;
+        r.Said = true;
+        handler = r.Handler;
+    }
+    handler(niceness[level], error);
+}
+
+void SetSerialPriorityRefusedHandler(std::function<void(int niceness, int error)> handler) {
+    TPriorityRefusal& r = PriorityRefusal();
+    std::lock_guard<std::mutex> hold(r.Lock);
+    r.Handler = std::move(handler);
+    r.Said = false;
 }
 
 bool TSerialDevice::Open(std::string_view name) {

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -106,7 +107,8 @@ private:
 
 // The device behind a port name: "COMn" (with or without a leading "\\.\")
 // is a file or link named COMn in $NUQ_PORT_DIR when that holds one, else
-// /dev/ttyS(n-1); any other name is a path used as it stands. An empty
+// /dev/ttyS(n-1) (a name once found in the folder keeps to it, link or
+// not); any other name is a path used as it stands. An empty
 // result means no device can have that name.
 std::string ResolveSerialName(std::string_view name);
 
@@ -138,6 +140,10 @@ int CurrentThreadId();
 // Priority of a port thread by level, 0 idle .. 3 normal .. 6 time-critical.
 // A hint: without the right to raise a thread it runs where it was.
 void SetSerialThreadPriority(int threadId, int level);
+// Told once, on the thread that asked, of the first priority refused (an
+// unprivileged user may not raise a thread): the nice value asked for and
+// the system's error number. Setting a handler arms it again.
+void SetSerialPriorityRefusedHandler(std::function<void(int niceness, int error)> handler);
 
 // Queue and line state of an open device.
 struct TSerialStatus {

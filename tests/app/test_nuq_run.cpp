@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <netinet/in.h>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -53,13 +54,44 @@ std::string ReadAll(const fs::path& file) {
 }
 
 // nuq run in HOME for SECONDS, its two streams kept apart.
-Output RunFor(const fs::path& home, const std::string& seconds) {
+Output RunFor(const fs::path& home, const std::string& seconds, const std::string& more = "") {
     const std::string cmd = std::string(NUQ_EXE) + " --home '" + home.string() + "' run --for " +
-                            seconds + " >'" + (home / "out").string() + "' 2>'" +
+                            seconds + more + " >'" + (home / "out").string() + "' 2>'" +
                             (home / "err").string() + "'";
     const int status = std::system(cmd.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(home / "out"),
             ReadAll(home / "err")};
+}
+
+// A loopback listener standing for a controller the test plays itself.
+struct TListener {
+    int Fd = -1;
+    int Port = 0; // 0 when none could be made
+    TListener() {
+        Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (Fd >= 0 && bind(Fd, reinterpret_cast<sockaddr*>(&a), len) == 0 && listen(Fd, 1) == 0 &&
+            getsockname(Fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+            Port = ntohs(a.sin_port);
+    }
+    ~TListener() {
+        if (Fd >= 0) close(Fd);
+    }
+    TListener(const TListener&) = delete;
+    TListener& operator=(const TListener&) = delete;
+};
+
+// A script of Blocks byte blocks captioned B1, B2...: a decode that runs
+// the loop once per block.
+void WriteBlocksScript(const fs::path& file, int blocks) {
+    std::string script = "#script;\n";
+    for (int i = 1; i <= blocks; ++i)
+        script +=
+            "#defbyte 1;\nType = IsByte;\nCaption = 'B" + std::to_string(i) + "';\n#enddefbyte;\n";
+    std::ofstream(file) << script << "#endscript;\n";
 }
 
 } // namespace
@@ -123,19 +155,12 @@ TEST_F(NuqRun, RunTimeOfAnySize) {
 // control characters show escaped and an endless line is cut with a mark.
 // Socket errors carry their text.
 TEST_F(NuqRun, PeerTextCannotForgeLogLines) {
-    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    listen(listener, 1);
-    socklen_t len = sizeof a;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    const TListener listener;
+    ASSERT_GT(listener.Port, 0);
     Objects("[A]\nName=Котельная А\nLink=TCP\nHost=127.0.0.1\nPort=" +
-            std::to_string(ntohs(a.sin_port)) +
-            "\n[B]\nName=Б\nLink=TCP\nHost=256.0.0.1\nPort=1\n");
+            std::to_string(listener.Port) + "\n[B]\nName=Б\nLink=TCP\nHost=256.0.0.1\nPort=1\n");
     SimProcess run(NUQ_EXE, {"--home", home.string(), "run"});
-    const int conn = accept(listener, nullptr, nullptr);
+    const int conn = accept(listener.Fd, nullptr, nullptr);
     ASSERT_GE(conn, 0);
     // The controller's text is cp1251 on the wire; this one is plain ASCII.
     const std::string forged = "x\n01.01.2026 00:00:00:  Connection lost\x1b[2J";
@@ -162,7 +187,6 @@ TEST_F(NuqRun, PeerTextCannotForgeLogLines) {
     EXPECT_TRUE(has("Ошибка связи с \"Б\". Код ошибки: 11001 (Узел не найден)"));
     EXPECT_EQ(run.Terminate(), 0);
     close(conn);
-    close(listener);
 }
 
 // --trace makes a missing log folder and writes the link's traffic there.
@@ -191,23 +215,13 @@ TEST_F(NuqRun, TraceMakesItsFolder) {
 TEST_F(NuqRun, PacketsArrivingDuringADecodeKeepTheirValues) {
     // Enough blocks that the decode's passes of the loop take a while.
     constexpr int Blocks = 1000, Packets = 40;
-    std::string script = "#script;\n";
-    for (int i = 1; i <= Blocks; ++i)
-        script +=
-            "#defbyte 1;\nType = IsByte;\nCaption = 'B" + std::to_string(i) + "';\n#enddefbyte;\n";
-    std::ofstream(home / "many.nqs") << script << "#endscript;\n";
-    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    listen(listener, 1);
-    socklen_t len = sizeof a;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-    Objects("[A]\nName=А\nLink=TCP\nHost=127.0.0.1\nPort=" + std::to_string(ntohs(a.sin_port)) +
+    WriteBlocksScript(home / "many.nqs", Blocks);
+    const TListener listener;
+    ASSERT_GT(listener.Port, 0);
+    Objects("[A]\nName=А\nLink=TCP\nHost=127.0.0.1\nPort=" + std::to_string(listener.Port) +
             "\nScript=many.nqs\n");
     SimProcess run(NUQ_EXE, {"--home", home.string(), "run"});
-    const int conn = accept(listener, nullptr, nullptr);
+    const int conn = accept(listener.Fd, nullptr, nullptr);
     ASSERT_GE(conn, 0);
     for (int k = 1; k <= Packets; ++k) {
         char packet[16];
@@ -239,7 +253,6 @@ TEST_F(NuqRun, PacketsArrivingDuringADecodeKeepTheirValues) {
     EXPECT_EQ(firstWrong, "");
     EXPECT_EQ(run.Terminate(), 0);
     close(conn);
-    close(listener);
 }
 
 TEST_F(NuqRun, StopsByItselfAndReportsMissingObjects) {
@@ -563,6 +576,13 @@ TEST_F(NuqRun, SerialDeviceGoneAndBackIsPolledAgain) {
     EXPECT_NE(run.WaitForText("COM-порт для связи с \"К\" закрыт"), "<timeout>");
     EXPECT_NE(run.WaitForText("Повтор открытия COM-порта для связи с \"К\" через 1 сек."),
               "<timeout>");
+    // Its link gone, the port is still the folder's: not found there, and
+    // never the built-in device of that number, which may be other equipment.
+    const std::string notFound = run.WaitForText("не найдено");
+    EXPECT_NE(notFound.find("Ошибка COM-порта для связи с \"К\": устройство COM7 (" + com +
+                            ") не найдено"),
+              std::string::npos)
+        << notFound;
     sim = std::make_unique<SimProcess>(kSimController,
                                        std::vector<std::string>{"--serial", com, "--packet", "42"});
     ASSERT_EQ(sim->WaitFor("serial "), "serial " + com);
@@ -665,4 +685,226 @@ TEST_F(NuqRun, StopsAtOnceInsideAPendingWait) {
     kill(nuq, SIGTERM);
     EXPECT_EQ(run.WaitFor("exit "), "exit 143");
     kill(nuq, SIGKILL); // should it have outlived the test
+}
+
+// What stopped the run is said in its last lines. A hang-up ends the run
+// with 0 so that the service manager starts it again on the home's files as
+// they are now, and the log says so; a hang-up the caller ignores stays ignored.
+TEST_F(NuqRun, LastLinesSayWhatStoppedTheRun) {
+    Objects("[A]\nName=A\nLink=TCP\nHost=127.0.0.1\nPort=1\n");
+    const std::string folder = home.string() + "/";
+    struct Case {
+        const char* invocationId; // the service manager's mark; "" for none
+        bool hangUpIgnored;
+        std::vector<int> signals;
+        std::vector<std::string> last;
+    };
+    const Case cases[] = {
+        {"a1b2",
+         false,
+         {SIGHUP},
+         {"Опрос остановлен: сигнал SIGHUP",
+          "Служба будет запущена заново и прочитает файлы папки " + folder +
+              " в их нынешнем виде"}},
+        {"",
+         false,
+         {SIGHUP},
+         {"Опрос остановлен: сигнал SIGHUP",
+          "Файлы папки " + folder + " на ходу не перечитываются: запустите nuq run заново"}},
+        {"a1b2", true, {SIGHUP, SIGTERM}, {"Опрос остановлен: сигнал SIGTERM"}},
+        {"", false, {SIGINT}, {"Опрос остановлен: сигнал SIGINT"}},
+    };
+    for (const Case& c : cases) {
+        if (*c.invocationId) setenv("INVOCATION_ID", c.invocationId, 1);
+        SimProcess run("/bin/sh", {"-c",
+                                   std::string(c.hangUpIgnored ? "trap '' HUP; " : "") +
+                                       "exec \"$0\" --home \"$1\" run",
+                                   NUQ_EXE, home.string()});
+        unsetenv("INVOCATION_ID");
+        ASSERT_NE(run.WaitForText("Опрос запущен"), "<timeout>");
+        for (int signal : c.signals) {
+            kill(run.Pid, signal);
+            usleep(200 * 1000); // an ignored signal has nothing to show for it
+        }
+        std::vector<std::string> lines;
+        for (std::string line; (line = run.WaitForText("")) != "<eof>";) {
+            ASSERT_NE(line, "<timeout>");
+            lines.push_back(line.substr(line.find(":  ") + 3));
+        }
+        ASSERT_GE(lines.size(), c.last.size());
+        EXPECT_EQ(std::vector<std::string>(lines.end() - ptrdiff_t(c.last.size()), lines.end()),
+                  c.last)
+            << c.signals.size() << " signals";
+        EXPECT_EQ(run.Wait(), 0);
+    }
+    const Output timed = RunFor(home, "0.5");
+    EXPECT_EQ(timed.status, 0);
+    EXPECT_NE(timed.out.find(":  Опрос остановлен: истекло время работы (--for 0.5 сек.)\n"),
+              std::string::npos)
+        << timed.out;
+}
+
+// A reader of the log that stops reading (a paused pager, a slow journal)
+// holds up neither the requests nor their answers' handling: the lines it
+// does not take queue within a bound, and those dropped beyond it are
+// counted and said once it reads again.
+TEST_F(NuqRun, StalledLogReaderHoldsNothingUp) {
+    constexpr int Blocks = 1000, Flood = 400; // some 14 MB of log
+    WriteBlocksScript(home / "many.nqs", Blocks);
+    const TListener listener;
+    ASSERT_GT(listener.Port, 0);
+    Objects("[A]\nName=А\nLink=TCP\nHost=127.0.0.1\nPort=" + std::to_string(listener.Port) +
+            "\nRequestPeriod=1\nRequestText=REQ\nScript=many.nqs\n");
+    SimProcess run(NUQ_EXE, {"--home", home.string(), "run"});
+    const int conn = accept(listener.Fd, nullptr, nullptr);
+    ASSERT_GE(conn, 0);
+    std::string received;
+    ASSERT_EQ(simtest::ReadUntil(conn, received, "\r\n"), "<REQ>");
+    // From here the log is not read. The flood answers the request; each
+    // later request is answered too, as a controller does.
+    std::string flood;
+    for (int k = 0; k < Flood; ++k) flood += "<01>\r\n";
+    simtest::WriteAll(conn, flood);
+    for (int k = 0; k < 3; ++k) {
+        ASSERT_EQ(simtest::ReadUntil(conn, received, "\r\n"), "<REQ>") << "request " << k + 2;
+        simtest::WriteAll(conn, "<02>\r\n");
+    }
+    // Read again: the gap is said, with its size.
+    const std::string said = run.WaitForText("Стандартный вывод не принимал журнал");
+    const std::regex dropped(
+        R"(.*:  Стандартный вывод не принимал журнал, пропущено строк: [1-9]\d*)");
+    EXPECT_TRUE(std::regex_match(said, dropped)) << said;
+    kill(run.Pid, SIGTERM);
+    EXPECT_NE(run.WaitForText("Опрос остановлен"), "<timeout>");
+    EXPECT_EQ(run.Wait(), 0);
+    close(conn);
+}
+
+// Without setting.ini every value takes its default: a mute controller
+// is waited for (one request, not one each period) and a link that keeps
+// failing counts its attempts against MaxConnectTry.
+TEST_F(NuqRun, MissingSettingsTakeTheirDefaults) {
+    fs::remove(home / "setting.ini");
+    SimProcess sim(kSimController, {"--tcp", "0", "--packet", "41", "--request", "NEVER"});
+    const int port = sim.Port();
+    ASSERT_GT(port, 0);
+    Objects("[A]\nName=А\nLink=TCP\nHost=127.0.0.1\nPort=" + std::to_string(port) +
+            "\nRequestPeriod=1\nRequestText=REQ\n[B]\nName=Б\nLink=TCP\nHost=127.0.0.1\nPort=1\n");
+    SimProcess run(NUQ_EXE, {"--home", home.string(), "run"});
+    int requests = 0;
+    for (std::string line; line.find("Попытка соединения с \"Б\" (3 из 5)") == std::string::npos;) {
+        line = run.WaitForText("");
+        ASSERT_NE(line, "<timeout>");
+        ASSERT_NE(line, "<eof>");
+        if (line.find("\"А\" >>> <REQ>") != std::string::npos) ++requests;
+    }
+    EXPECT_EQ(requests, 1);
+    EXPECT_EQ(run.Terminate(), 0);
+}
+
+// A file-size limit on the trace is a full disk: the trace is said not
+// written, once, and the run goes on.
+TEST_F(NuqRun, FileSizeLimitIsAFullDisk) {
+    SimProcess sim(kSimController, {"--tcp", "0", "--packet", "41", "--request", "REQ"});
+    const int port = sim.Port();
+    ASSERT_GT(port, 0);
+    Objects("[A]\nName=А\nLink=TCP\nHost=127.0.0.1\nPort=" + std::to_string(port) +
+            "\nRequestPeriod=1\nRequestText=REQ\nScript=t.nqs\n");
+    // The trace files of this hour and the next already at the limit.
+    fs::create_directories(home / "Logs");
+    for (time_t t : {time(nullptr), time(nullptr) + 3600}) {
+        tm local{};
+        localtime_r(&t, &local);
+        char name[64];
+        strftime(name, sizeof name, "trace_%Y_%m_%d-%H.txt", &local);
+        std::ofstream(home / "Logs" / name) << std::string(1024, '.');
+    }
+    SimProcess run("/bin/sh", {"-c", "ulimit -f 2 && exec \"$0\" --home \"$1\" run --trace",
+                               NUQ_EXE, home.string()});
+    const std::string said = run.WaitForText("не записана");
+    EXPECT_NE(said.find("Трассировка в " + (home / "Logs").string()), std::string::npos) << said;
+    for (int packets = 0; packets < 2;) {
+        const std::string line = run.WaitForText("");
+        ASSERT_NE(line, "<timeout>");
+        ASSERT_NE(line, "<eof>");
+        EXPECT_EQ(line.find("не записана"), std::string::npos) << line;
+        if (line.find("Температура = 65 °C") != std::string::npos) ++packets;
+    }
+    EXPECT_EQ(run.Terminate(), 0);
+
+    // No room even for the lock's PID: said, and a second run is still refused.
+    SimProcess first(
+        "/bin/sh", {"-c", "ulimit -f 0 && exec \"$0\" --home \"$1\" run", NUQ_EXE, home.string()});
+    std::string start;
+    for (std::string line; line.find("Опрос запущен") == std::string::npos;) {
+        line = first.WaitForText("");
+        ASSERT_NE(line, "<timeout>");
+        ASSERT_NE(line, "<eof>");
+        start += line + "\n";
+    }
+    EXPECT_NE(start.find("PID этого запуска не записан в " + (home / "nuq.lock").string() + " ("),
+              std::string::npos)
+        << start;
+    const Output second = RunFor(home, "0.5");
+    EXPECT_EQ(second.status, 2);
+    EXPECT_NE(second.err.find("уже занята другим запуском nuq run (его PID не записан, "),
+              std::string::npos)
+        << second.err;
+    EXPECT_EQ(first.Terminate(), 0);
+}
+
+// Raising the serial threads' priority needs a right the service's user has
+// not: the log says so once, and the ports work.
+TEST_F(NuqRun, PriorityNotRaisedIsSaidOnce) {
+    std::vector<std::unique_ptr<SimProcess>> sims;
+    for (const char* com : {"COM7", "COM8"}) {
+        sims.push_back(std::make_unique<SimProcess>(
+            kSimController,
+            std::vector<std::string>{"--serial", (home / com).string(), "--packet", "41"}));
+        ASSERT_EQ(sims.back()->WaitFor("serial "), "serial " + (home / com).string());
+    }
+    Objects("[C]\nName=К\nLink=COM\nComPort=7\nRequestPeriod=1\nRequestText=REQ\nScript=t.nqs\n"
+            "[D]\nName=Д\nLink=COM\nComPort=8\nRequestPeriod=1\nRequestText=REQ\nScript=t.nqs\n");
+    setenv("NUQ_PORT_DIR", home.c_str(), 1);
+    // Without the right to raise priorities, as an unprivileged user is.
+    SimProcess run("/usr/bin/setpriv", {"--inh-caps=-sys_nice", "--bounding-set=-sys_nice", NUQ_EXE,
+                                        "--home", home.string(), "run", "--for", "3"});
+    unsetenv("NUQ_PORT_DIR");
+    int said = 0;
+    std::set<std::string> polled;
+    for (std::string line; (line = run.WaitForText("")) != "<eof>";) {
+        ASSERT_NE(line, "<timeout>");
+        if (line.find("Приоритет потока COM-порта не повышен (nice -10): ") != std::string::npos)
+            ++said;
+        if (line.find("Температура = 65 °C") != std::string::npos) polled.insert("packet");
+        if (line.find("COM-порт для связи с \"Д\" открыт") != std::string::npos) polled.insert("Д");
+        if (line.find("COM-порт для связи с \"К\" открыт") != std::string::npos) polled.insert("К");
+    }
+    EXPECT_EQ(said, 1);
+    EXPECT_EQ(polled, (std::set<std::string>{"packet", "Д", "К"}));
+    EXPECT_EQ(run.Wait(), 0);
+}
+
+// What will not go as the file seems to say is said once, at start, with
+// where: an object polled only when it connects, two objects of one name,
+// a trace folder that cannot be made.
+TEST_F(NuqRun, SaysAtStartWhatWillNotGoAsWritten) {
+    std::ofstream(home / "setting.ini") << "[ShellSettings]\nLogDirectory=t.nqs/Logs\n";
+    Objects("[A]\nName=Один\nLink=TCP\nHost=127.0.0.1\nPort=1\nRequestPeriod=0\nRequestText=R\n"
+            "[B]\nName=Один\nLink=TCP\nHost=127.0.0.1\nPort=2\n"
+            "[C]\nName=Ручной\nStatus=2\nLink=TCP\nHost=127.0.0.1\nPort=3\nRequestPeriod=0\n");
+    const Output r = RunFor(home, "0.3", " --trace");
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string once[] = {
+        "\"Один\": связь TCP 127.0.0.1:1; скрипт не задан, пакеты показываются без расшифровки; "
+        "RequestPeriod=0: опрашивается один раз при соединении, а затем не опрашивается\n",
+        "Имя \"Один\" носят несколько объектов ([A], [B]): в журнале их не различить\n",
+        "Трассировка не ведётся: папка журналов " + home.string() + "/t.nqs/Logs не создана: ",
+    };
+    for (const std::string& line : once) {
+        const size_t at = r.out.find(line);
+        EXPECT_NE(at, std::string::npos) << line << "\n" << r.out;
+        EXPECT_EQ(r.out.find(line, at + 1), std::string::npos) << line << "\n" << r.out;
+    }
+    EXPECT_EQ(r.out.find("RequestPeriod=0", r.out.find("\"Ручной\"")), std::string::npos) << r.out;
 }

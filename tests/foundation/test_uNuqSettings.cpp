@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 using namespace nuq;
 
@@ -161,41 +162,81 @@ TEST_F(Settings, ReadsEveryFieldOfARealisticFile) {
     EXPECT_EQ(s.SoundOnGetDataCold, "cold.wav");
 }
 
-// An existing file without keys gives every default; a missing file gives zeros.
-TEST_F(Settings, DefaultsApplyOnlyToAnExistingFile) {
-    TNuqSettings s = LoadSettings(Write("; nothing set\n"));
-    EXPECT_FALSE(s.AutoStart);
-    EXPECT_TRUE(s.LogEnabled);
-    EXPECT_TRUE(s.ActionLogEnabled);
-    EXPECT_EQ(s.LogDirectory, "Logs");
-    EXPECT_EQ(s.NotifyForDBSize, INT_MAX);
-    EXPECT_EQ(s.BlockForDBSize, INT_MAX);
-    EXPECT_EQ(s.ModemCount, 0);
-    EXPECT_EQ(s.StepCount, 0);
-    EXPECT_EQ(s.WailAnswerTimeout, 60);
-    EXPECT_EQ(s.AnswerConnectTimeout, 300);
-    EXPECT_EQ(s.MaxRequestFailCount, 5);
-    EXPECT_EQ(s.ReconnectQuick, 1);
-    EXPECT_EQ(s.ReconnectLong, 60);
-    EXPECT_EQ(s.MaxConnectTry, 5);
-    EXPECT_EQ(s.PauseAfterSendCFG, 7);
-    EXPECT_EQ(s.InternetConnectTryMax, 10);
-    EXPECT_EQ(s.ReInitModemStep, 1);
-    EXPECT_EQ(s.ReInitModemTryMax, 3);
-    EXPECT_EQ(s.ReCallStep, 7);
-    EXPECT_EQ(s.ReCallTryMax, 1);
-    EXPECT_EQ(s.TaskStep, 500);
-    EXPECT_TRUE(s.SoundEnabled);
-    EXPECT_EQ(s.SoundOnStart, "");
-
-    TNuqSettings z = LoadSettings(Dir + "/absent.ini");
-    EXPECT_FALSE(z.LogEnabled);
-    EXPECT_FALSE(z.SoundEnabled);
-    EXPECT_EQ(z.LogDirectory, "");
-    EXPECT_EQ(z.NotifyForDBSize, 0);
-    EXPECT_EQ(z.BlockForDBSize, 0);
-    EXPECT_EQ(z.WailAnswerTimeout, 0);
-    EXPECT_EQ(z.TaskStep, 0);
+// Every value with a default has it whether the file, its section or its key
+// is missing: a site without the file still waits 60 s for an answer.
+TEST_F(Settings, DefaultsApplyToWhateverIsMissing) {
+    struct Default {
+        const char* name;
+        std::function<long long(const TNuqSettings&)> get;
+        long long value;
+    };
+    auto flag = [](bool TNuqSettings::*f) {
+        return [f](const TNuqSettings& s) -> long long { return s.*f; };
+    };
+    auto num = [](int TNuqSettings::*f) {
+        return [f](const TNuqSettings& s) -> long long { return s.*f; };
+    };
+    auto text = [](std::string TNuqSettings::*f, std::string expected) {
+        return [f, expected](const TNuqSettings& s) -> long long { return s.*f == expected; };
+    };
+    const Default defaults[] = {
+        {"AutoStart", flag(&TNuqSettings::AutoStart), 0},
+        {"LogEnabled", flag(&TNuqSettings::LogEnabled), 1},
+        {"ActionLogEnabled", flag(&TNuqSettings::ActionLogEnabled), 1},
+        {"LogDirectory is Logs", text(&TNuqSettings::LogDirectory, "Logs"), 1},
+        {"NotifyForDBSize", num(&TNuqSettings::NotifyForDBSize), INT_MAX},
+        {"BlockForDBSize", num(&TNuqSettings::BlockForDBSize), INT_MAX},
+        {"ModemCount", num(&TNuqSettings::ModemCount), 0},
+        {"StepCount", num(&TNuqSettings::StepCount), 0},
+        {"WailAnswerTimeout", num(&TNuqSettings::WailAnswerTimeout), 60},
+        {"AnswerConnectTimeout", num(&TNuqSettings::AnswerConnectTimeout), 300},
+        {"MaxRequestFailCount", num(&TNuqSettings::MaxRequestFailCount), 5},
+        {"ReconnectQuick", num(&TNuqSettings::ReconnectQuick), 1},
+        {"ReconnectLong", num(&TNuqSettings::ReconnectLong), 60},
+        {"MaxConnectTry", num(&TNuqSettings::MaxConnectTry), 5},
+        {"PauseAfterSendCFG", num(&TNuqSettings::PauseAfterSendCFG), 7},
+        {"InternetConnectTryMax", num(&TNuqSettings::InternetConnectTryMax), 10},
+        {"ReInitModemStep", num(&TNuqSettings::ReInitModemStep), 1},
+        {"ReInitModemTryMax", num(&TNuqSettings::ReInitModemTryMax), 3},
+        {"ReCallStep", num(&TNuqSettings::ReCallStep), 7},
+        {"ReCallTryMax", num(&TNuqSettings::ReCallTryMax), 1},
+        {"TaskStep", num(&TNuqSettings::TaskStep), 500},
+        {"SoundEnabled", flag(&TNuqSettings::SoundEnabled), 1},
+        {"SoundOnStart is empty", text(&TNuqSettings::SoundOnStart, ""), 1},
+        {"SoundOnGetDataCold is empty", text(&TNuqSettings::SoundOnGetDataCold, ""), 1},
+    };
+    struct Source {
+        const char* what;
+        std::string file; // "" = no file at all
+    };
+    const Source sources[] = {
+        {"no file", ""},
+        {"no section", "; nothing set\n[Other]\nWailAnswerTimeout=1\n"},
+        {"no key", "[ShellSettings]\n[Main]\n[Modem]\n[ModemInit]\n[FlowSettings]\n[Sound]\n"},
+    };
+    for (const Source& source : sources) {
+        const std::string path = source.file.empty() ? Dir + "/absent.ini" : Write(source.file);
+        const TNuqSettings s = LoadSettings(path);
+        for (const Default& d : defaults)
+            EXPECT_EQ(d.get(s), d.value) << source.what << ": " << d.name;
+    }
+    // A modem's section that gives one key: each other key its default.
+    const TModemData m =
+        LoadSettings(Write("[Modem]\nModemCount=1\n[Modem_0]\nPortNumber=3\n")).Modems[0];
+    const std::pair<const char*, long long> modem[] = {
+        {"PortNumber", m.PortNumber - 3},
+        {"Baudrate", m.Baudrate - 9600},
+        {"Databits", m.Databits - 8},
+        {"StopBits", m.StopBits - 1},
+        {"Parity", m.Parity},
+        {"FlowControl", m.FlowControl},
+        {"MaxChannel", m.MaxChannel - 9},
+        {"TCPPort", m.TCPPort - 2222},
+        {"SMSReporting", m.SMSReporting},
+        {"CmdGetBalance", long(m.CmdGetBalance.size())},
+        {"GPRS_AP", long(m.GPRS_AP.size())},
+    };
+    for (const auto& [name, offDefault] : modem) EXPECT_EQ(offDefault, 0) << name;
 }
 
 // Re-reading overwrites the whole record, including what the new file lacks.

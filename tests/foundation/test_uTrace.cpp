@@ -177,11 +177,11 @@ TEST_F(TraceFile, FindsTheLogFolder) {
     }
 }
 
-// Without setting.ini the record is all zero: no log folder, no trace.
-TEST_F(TraceFile, NoSettingsFileNoTrace) {
+// Without setting.ini the log folder is the default one, Logs.
+TEST_F(TraceFile, NoSettingsFileTracesIntoLogs) {
     fs::remove(Home + "/setting.ini");
     Trace("x");
-    EXPECT_TRUE(TraceFiles().empty());
+    EXPECT_EQ(TraceFiles(), std::vector<std::string>{"home/Logs/trace_2010_03_07-09.txt"});
 }
 
 // A file that cannot be opened drops the text; the lock is released for the next caller.
@@ -323,8 +323,19 @@ TEST_F(TraceFile, FolderMadeOnceAndKept) {
     EXPECT_TRUE(fs::is_directory(folder));
     SetLogDirectory(Root + "/abs/made");
     EXPECT_EQ(ForceTraceFolder(), Root + "/abs/made/");
-    SetLogDirectory("");
-    EXPECT_EQ(ForceTraceFolder(), "");
+    // What stands in the way is named with the reason.
+    std::ofstream(Home + "/file") << "x";
+    struct Case {
+        std::string logDirectory, problem;
+    };
+    for (const auto& c :
+         {Case{"", "папка журналов в setting.ini не задана (LogDirectory)"},
+          Case{"file/Logs", "папка журналов " + Home + "/file/Logs не создана: "}}) {
+        SetLogDirectory(c.logDirectory);
+        std::string problem;
+        EXPECT_EQ(ForceTraceFolder(&problem), "") << c.logDirectory;
+        EXPECT_EQ(problem.substr(0, c.problem.size()), c.problem) << problem;
+    }
     SetTraceFolder(folder);
     fs::remove(Home + "/setting.ini");
     Trace("fixed");
