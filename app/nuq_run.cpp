@@ -57,8 +57,9 @@ const char* const RunHelp =
     "with their line number. The byte captioned \"Код аварии\" is shown with\n"
     "its code's text from the script's alarm texts.\n"
     "\n"
-    "Exit status: 0 stopped cleanly, 2 bad arguments, no object to run or the\n"
-    "home folder in use by another run, 3 standard output went away or failed.\n";
+    "Exit status: 0 stopped cleanly, 2 bad arguments or no object to run,\n"
+    "3 standard output went away or failed, 4 the home folder in use by\n"
+    "another run.\n";
 
 namespace {
 
@@ -254,8 +255,10 @@ int RunCommand(const Args& args) {
     std::string refusal, lockWarning;
     const int lock = LockHome(refusal, lockWarning);
     if (lock < 0 && !refusal.empty()) {
+        // Not a fault of the home: the service manager may try again once
+        // the other run has ended, so this is not the configuration's status.
         std::fprintf(stderr, "nuq run: %s\n", refusal.c_str());
-        return 2;
+        return 4;
     }
     THost host;
     TFdWatch signals(signalPipe[0], POLLIN, [&host](short) {

@@ -608,7 +608,7 @@ TEST_F(NuqRun, OneRunPerHomeStoppedCleanly) {
     SimProcess first(NUQ_EXE, {"--home", home.string(), "run"});
     ASSERT_NE(first.WaitForText("Опрос запущен"), "<timeout>");
     const Output second = RunFor(home, "0.5");
-    EXPECT_EQ(second.status, 2);
+    EXPECT_EQ(second.status, 4);
     EXPECT_NE(second.err.find("уже занята другим запуском nuq run (PID " +
                               std::to_string(first.Pid) + ","),
               std::string::npos)
@@ -846,7 +846,7 @@ TEST_F(NuqRun, FileSizeLimitIsAFullDisk) {
               std::string::npos)
         << start;
     const Output second = RunFor(home, "0.5");
-    EXPECT_EQ(second.status, 2);
+    EXPECT_EQ(second.status, 4);
     EXPECT_NE(second.err.find("уже занята другим запуском nuq run (его PID не записан, "),
               std::string::npos)
         << second.err;
