@@ -62,7 +62,8 @@ public:
         }
         case WM_CHAR:
             // Ctrl with a key is a command, not text; Ctrl+Alt (AltGr) types.
-            if (m.WParam >= 0x20 && (!Held(VK_CONTROL) || Held(VK_MENU)))
+            // Control characters (DEL too) are keys the editor took as keys.
+            if (m.WParam >= 0x20 && m.WParam != 0x7F && (!Held(VK_CONTROL) || Held(VK_MENU)))
                 Replace(std::u16string(1, char16_t(m.WParam)));
             return;
         case WM_SETCURSOR:

@@ -96,9 +96,67 @@ WPARAM KeyFlags(Qt::MouseButtons buttons, Qt::KeyboardModifiers mods) {
     if (buttons & Qt::LeftButton) f |= MK_LBUTTON;
     if (buttons & Qt::RightButton) f |= MK_RBUTTON;
     if (buttons & Qt::MiddleButton) f |= MK_MBUTTON;
+    if (buttons & Qt::BackButton) f |= MK_XBUTTON1;
+    if (buttons & Qt::ForwardButton) f |= MK_XBUTTON2;
     if (mods & Qt::ShiftModifier) f |= MK_SHIFT;
     if (mods & Qt::ControlModifier) f |= MK_CONTROL;
     return f;
+}
+
+// The message of a button going down (Kind 0), up (1) or down twice (2); the
+// side buttons name themselves in the high word. 0: the system has none.
+UINT ButtonMessage(Qt::MouseButton button, int kind, WPARAM& keys) {
+    switch (button) {
+    case Qt::LeftButton:
+        return WM_LBUTTONDOWN + kind;
+    case Qt::RightButton:
+        return WM_RBUTTONDOWN + kind;
+    case Qt::MiddleButton:
+        return WM_MBUTTONDOWN + kind;
+    case Qt::BackButton:
+    case Qt::ForwardButton:
+        keys |= WPARAM(button == Qt::BackButton ? XBUTTON1 : XBUTTON2) << 16;
+        return WM_XBUTTONDOWN + kind;
+    default:
+        return 0;
+    }
+}
+
+// The character a key types, as the system's keyboard translation gives it:
+// Backspace, Tab, Return and Escape type their control characters; with Ctrl
+// the letters and a few signs type theirs whatever the layout (Backspace DEL,
+// Return LF); Delete types nothing. Ctrl with Alt types as AltGr would.
+WPARAM TypedChar(const QKeyEvent& e, WPARAM vk) {
+    const bool ctrl = (e.modifiers() & Qt::ControlModifier) && !(e.modifiers() & Qt::AltModifier);
+    const bool shift = e.modifiers() & Qt::ShiftModifier;
+    if (ctrl) {
+        if (vk >= 'A' && vk <= 'Z') return vk - 0x40;
+        switch (vk) {
+        case 0x08:
+            return 0x7F;
+        case 0x0D:
+            return 0x0A;
+        case 0x1B: // Escape
+        case 0xDB: // [
+            return 0x1B;
+        case 0xDC: // backslash
+        case 0xE2:
+            return 0x1C;
+        case 0xDD: // ]
+            return 0x1D;
+        case 0x20:
+            return 0x20;
+        case '6':
+            return shift ? 0x1E : 0;
+        case 0xBD: // -
+            return shift ? 0x1F : 0;
+        default:
+            return 0;
+        }
+    }
+    if (vk == 0x08 || vk == 0x09 || vk == 0x0D || vk == 0x1B) return vk;
+    const char16_t c = e.text().isEmpty() ? 0 : char16_t(e.text()[0].unicode());
+    return c >= 0x20 && c != 0x7F ? c : 0;
 }
 
 // Virtual key codes of the keys the system's controls handle.
@@ -430,6 +488,7 @@ protected:
         if (Within(GetFocus())) LastFocus = GetFocus();
         // Another application took the keyboard: our window is deactivated,
         // its modes end and the focused window learns it lost the focus.
+        if (e->reason() == Qt::ActiveWindowFocusReason) ForgetHeldKeys();
         if (e->reason() == Qt::ActiveWindowFocusReason && Within(GetFocus())) {
             HWND capture = GetCapture();
             if (Within(capture)) {
@@ -446,22 +505,13 @@ protected:
                 LastFocus = GetParent(LastFocus);
         }
     }
-    void mousePressEvent(QMouseEvent* e) override {
-        Mouse(e, e->button() == Qt::RightButton    ? WM_RBUTTONDOWN
-                 : e->button() == Qt::MiddleButton ? WM_MBUTTONDOWN
-                                                   : WM_LBUTTONDOWN);
+    void mousePressEvent(QMouseEvent* e) override { Button(e, 0); }
+    void mouseReleaseEvent(QMouseEvent* e) override { Button(e, 1); }
+    void mouseDoubleClickEvent(QMouseEvent* e) override { Button(e, 2); }
+    void mouseMoveEvent(QMouseEvent* e) override {
+        DeliverMouse(WM_MOUSEMOVE, ScreenPoint(e->position().toPoint()),
+                     KeyFlags(e->buttons(), e->modifiers()));
     }
-    void mouseReleaseEvent(QMouseEvent* e) override {
-        Mouse(e, e->button() == Qt::RightButton    ? WM_RBUTTONUP
-                 : e->button() == Qt::MiddleButton ? WM_MBUTTONUP
-                                                   : WM_LBUTTONUP);
-    }
-    void mouseDoubleClickEvent(QMouseEvent* e) override {
-        Mouse(e, e->button() == Qt::RightButton    ? WM_RBUTTONDBLCLK
-                 : e->button() == Qt::MiddleButton ? WM_MBUTTONDBLCLK
-                                                   : WM_LBUTTONDBLCLK);
-    }
-    void mouseMoveEvent(QMouseEvent* e) override { Mouse(e, WM_MOUSEMOVE); }
     // A window of ours shown under the mouse (a hint) makes the toolkit
     // report a leave though the mouse stayed: only a real leave counts.
     void leaveEvent(QEvent*) override {
@@ -487,16 +537,19 @@ private:
         return {at.x() + r.Left, at.y() + r.Top};
     }
     // The flags name the buttons held after the event: a released one is up.
-    void Mouse(QMouseEvent* e, UINT msg) {
-        DeliverMouse(msg, ScreenPoint(e->position().toPoint()),
-                     KeyFlags(e->buttons(), e->modifiers()));
+    void Button(QMouseEvent* e, int kind) {
+        WPARAM keys = KeyFlags(e->buttons(), e->modifiers());
+        if (UINT msg = ButtonMessage(e->button(), kind, keys))
+            DeliverMouse(msg, ScreenPoint(e->position().toPoint()), keys);
     }
     void Key(QKeyEvent* e, bool down) {
+        // A held key repeats as downs alone: the release the toolkit reports
+        // before each repeat (as X does) is none.
+        if (!down && e->isAutoRepeat()) return;
         HWND target = GetFocus() ? GetFocus() : Wnd;
         KeyFlags({}, e->modifiers());
-        WPARAM ch =
-            !e->text().isEmpty() && e->text()[0].unicode() >= 0x20 ? e->text()[0].unicode() : 0;
-        DeliverKey(target, down ? WM_KEYDOWN : WM_KEYUP, VirtualKey(*e), ch);
+        const WPARAM vk = VirtualKey(*e);
+        DeliverKey(target, down ? WM_KEYDOWN : WM_KEYUP, vk, TypedChar(*e, vk));
     }
     bool Within(HWND h) const {
         for (; h && IsWindow(h); h = GetParent(h))
