@@ -24,6 +24,7 @@
 #include <atomic>
 #include <map>
 #include <set>
+#include <utility>
 
 namespace nuq {
 
@@ -485,6 +486,7 @@ protected:
         SetFocus(Within(LastFocus) ? LastFocus : Wnd);
     }
     void focusOutEvent(QFocusEvent* e) override {
+        DeliverWaitingUp();
         if (Within(GetFocus())) LastFocus = GetFocus();
         // Another application took the keyboard: our window is deactivated,
         // its modes end and the focused window learns it lost the focus.
@@ -538,19 +540,48 @@ private:
     }
     // The flags name the buttons held after the event: a released one is up.
     void Button(QMouseEvent* e, int kind) {
+        DeliverWaitingUp(); // a key let go before the click is up for it
         WPARAM keys = KeyFlags(e->buttons(), e->modifiers());
         if (UINT msg = ButtonMessage(e->button(), kind, keys))
             DeliverMouse(msg, ScreenPoint(e->position().toPoint()), keys);
     }
+    // A held key repeats as downs alone. X repeats it as a release and a
+    // press with one time stamp, and the toolkit marks the pair only when the
+    // press is in already: a release waits a moment for the press that
+    // makes it a repeat's.
     void Key(QKeyEvent* e, bool down) {
-        // A held key repeats as downs alone: the release the toolkit reports
-        // before each repeat (as X does) is none.
         if (!down && e->isAutoRepeat()) return;
+        const bool repeat = down && Up.Waiting && Up.Key == e->key() &&
+                            Up.Place == e->nativeScanCode() && Up.Time == e->timestamp();
+        if (repeat)
+            Up.Waiting = false;
+        else
+            DeliverWaitingUp();
         HWND target = GetFocus() ? GetFocus() : Wnd;
-        KeyFlags({}, e->modifiers());
         const WPARAM vk = VirtualKey(*e);
-        DeliverKey(target, down ? WM_KEYDOWN : WM_KEYUP, vk, TypedChar(*e, vk));
+        if (!down) {
+            Up = {true, e->key(), e->nativeScanCode(), e->timestamp(), e->modifiers(), target, vk};
+            QTimer::singleShot(RepeatWaitMs, this, [this] { DeliverWaitingUp(); });
+            return;
+        }
+        KeyFlags({}, e->modifiers());
+        DeliverKey(target, WM_KEYDOWN, vk, TypedChar(*e, vk));
     }
+    void DeliverWaitingUp() {
+        if (!std::exchange(Up.Waiting, false)) return;
+        KeyFlags({}, Up.Modifiers);
+        DeliverKey(IsWindow(Up.Target) ? Up.Target : Wnd, WM_KEYUP, Up.Vk, 0);
+    }
+    struct TWaitingUp {
+        bool Waiting = false;
+        int Key = 0;
+        quint32 Place = 0;
+        quint64 Time = 0;
+        Qt::KeyboardModifiers Modifiers;
+        HWND Target = 0;
+        WPARAM Vk = 0;
+    } Up;
+    static constexpr int RepeatWaitMs = 30;
     bool Within(HWND h) const {
         for (; h && IsWindow(h); h = GetParent(h))
             if (h == Wnd) return true;
