@@ -551,8 +551,9 @@ private:
     // makes it a repeat's.
     void Key(QKeyEvent* e, bool down) {
         if (!down && e->isAutoRepeat()) return;
-        const bool repeat = down && Up.Waiting && Up.Key == e->key() &&
-                            Up.Place == e->nativeScanCode() && Up.Time == e->timestamp();
+        // The same key is the same place (what it types may change with the layout's group).
+        const bool sameKey = Up.Place ? Up.Place == e->nativeScanCode() : Up.Key == e->key();
+        const bool repeat = down && Up.Waiting && sameKey && Up.Time == e->timestamp();
         if (repeat)
             Up.Waiting = false;
         else
