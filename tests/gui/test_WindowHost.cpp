@@ -377,7 +377,13 @@ TEST(WindowHost, AHeldKeyRepeatsAsKeyDownsAndGoesUpOnce) {
     send(QEvent::KeyPress, 400);
     send(QEvent::KeyRelease, 450);
     send(QEvent::KeyPress, 460);
-    send(QEvent::KeyRelease, 500);
+    // Let go while another application had the keyboard: down afresh after.
+    QFocusEvent out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QCoreApplication::sendEvent(w, &out);
+    QFocusEvent in(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
+    QCoreApplication::sendEvent(w, &in);
+    send(QEvent::KeyPress, 600);
+    send(QEvent::KeyRelease, 650);
     RunUntil([&] {
         return std::count_if(top.Msgs.begin(), top.Msgs.end(),
                              [](const TMessage& m) { return m.Msg == WM_KEYUP; }) == 3;
@@ -393,6 +399,7 @@ TEST(WindowHost, AHeldKeyRepeatsAsKeyDownsAndGoesUpOnce) {
                                                          {WM_KEYUP, KF_UP | KF_REPEAT | KF_ALTDOWN},
                                                          {WM_KEYDOWN, 0},
                                                          {WM_KEYUP, KF_UP | KF_REPEAT},
+                                                         {WM_KEYDOWN, 0},
                                                          {WM_KEYDOWN, 0},
                                                          {WM_KEYUP, KF_UP | KF_REPEAT}};
     EXPECT_EQ(got, expected);
