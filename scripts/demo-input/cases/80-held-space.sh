@@ -14,23 +14,19 @@ expect_after "$mark" "^focus item 1.6 column 0$"
 expect_fresh "holding Down"
 click 80 "$(row 1)"
 expect_after "$mark" "^focus item 1.1 column 0$"
-mark=$(lines)
-xdotool keydown space
-sleep 1.5
-xdotool keyup space
-expect_after "$mark" "^checked item 1.1 state 2$"
-sleep 0.5
-n=$(tail -n "+$((mark + 1))" "$log" | grep -c "^checked ")
-[ "$n" = 1 ] || fail "holding Space checked the box $n times"
-expect_fresh "holding Space"
-# Held again, it unchecks it, once.
-mark=$(lines)
-xdotool keydown space
-sleep 1
-xdotool keyup space
-expect_after "$mark" "^checked item 1.1 state 0$"
-sleep 0.5
-n=$(tail -n "+$((mark + 1))" "$log" | grep -c "^checked ")
-[ "$n" = 1 ] || fail "holding Space again checked the box $n times"
-expect_fresh "holding Space again"
+# Holds Space for $1 seconds: the box takes the state $2, once.
+hold_space() {
+  local mark n
+  mark=$(lines)
+  xdotool keydown space
+  sleep "$1"
+  xdotool keyup space
+  expect_after "$mark" "^checked item 1.1 state $2$"
+  sleep 0.5
+  n=$(tail -n "+$((mark + 1))" "$log" | grep -c "^checked ")
+  [ "$n" = 1 ] || fail "holding Space for $1 s checked the box $n times"
+  expect_fresh "holding Space for $1 s"
+}
+hold_space 1.5 2
+hold_space 1 0
 stop_demo
