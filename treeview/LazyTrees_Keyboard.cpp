@@ -16,14 +16,19 @@ bool IsNavigationKey(WORD key) {
     return key == VK_BACK || key == VK_TAB || (key >= VK_PRIOR && key <= VK_DOWN);
 }
 
-} // namespace
-
-void TBaseLazyTree::HandleKeyDown(TMessage& message) {
-    WORD key = WORD(message.WParam);
+TShiftState KeyShiftState() {
     TShiftState keys = 0;
     if (GetKeyState(VK_SHIFT) < 0) keys |= ssShift;
     if (GetKeyState(VK_CONTROL) < 0) keys |= ssCtrl;
     if (GetKeyState(VK_MENU) < 0) keys |= ssAlt;
+    return keys;
+}
+
+} // namespace
+
+void TBaseLazyTree::HandleKeyDown(TMessage& message) {
+    WORD key = WORD(message.WParam);
+    TShiftState keys = KeyShiftState();
     if (OnKeyDown) OnKeyDown(*this, key, keys);
     if (key == 0) return;
     if (!DoKeyAction(key, keys)) return;
@@ -429,9 +434,7 @@ void TBaseLazyTree::ShowHelpForFocus() {
 
 void TBaseLazyTree::HandleKeyUp(TMessage& message) {
     WORD key = WORD(message.WParam);
-    TShiftState keys = 0;
-    if (GetKeyState(VK_SHIFT) < 0) keys |= ssShift;
-    if (GetKeyState(VK_CONTROL) < 0) keys |= ssCtrl;
+    TShiftState keys = KeyShiftState();
     if (OnKeyUp) OnKeyUp(*this, key, keys);
     if (key == VK_SPACE && (FStates & TS(tsKeyCheckPending))) {
         DoStateChange(0, TS(tsKeyCheckPending));
@@ -447,7 +450,9 @@ void TBaseLazyTree::HandleKeyUp(TMessage& message) {
 
 void TBaseLazyTree::HandleChar(TMessage& message) {
     if (FStates & TS(tsIncrementalSearchPending)) {
-        HandleIncrementalSearch(WORD(message.WParam));
+        // Of the control characters only Backspace edits the search text.
+        const WPARAM c = message.WParam;
+        if (c == VK_BACK || (c >= 0x20 && c != 0x7F)) HandleIncrementalSearch(WORD(c));
         DoStateChange(0, TS(tsIncrementalSearchPending));
     }
     if (OnKeyPress) {

@@ -162,6 +162,9 @@ enum : UINT {
     WM_MBUTTONUP = 0x0208,
     WM_MBUTTONDBLCLK = 0x0209,
     WM_MOUSEWHEEL = 0x020A,
+    WM_XBUTTONDOWN = 0x020B,
+    WM_XBUTTONUP = 0x020C,
+    WM_XBUTTONDBLCLK = 0x020D,
     WM_MOUSEHWHEEL = 0x020E,
     WM_CAPTURECHANGED = 0x0215,
     WM_NCMOUSELEAVE = 0x02A2,
@@ -195,8 +198,20 @@ enum : DWORD {
     WS_EX_LAYOUTRTL = 0x00400000,
 };
 
-// Mouse-message key flags (WParam).
-enum : WPARAM { MK_LBUTTON = 1, MK_RBUTTON = 2, MK_SHIFT = 4, MK_CONTROL = 8, MK_MBUTTON = 16 };
+// Mouse-message key flags (WParam); the side buttons' messages name theirs in the high word.
+enum : WPARAM {
+    MK_LBUTTON = 1,
+    MK_RBUTTON = 2,
+    MK_SHIFT = 4,
+    MK_CONTROL = 8,
+    MK_MBUTTON = 16,
+    MK_XBUTTON1 = 32,
+    MK_XBUTTON2 = 64,
+};
+enum : WORD { XBUTTON1 = 1, XBUTTON2 = 2 };
+
+// Flags of a key message's key data, in its high word (its low word is the repeat count).
+enum : WORD { KF_ALTDOWN = 0x2000, KF_REPEAT = 0x4000, KF_UP = 0x8000 };
 
 // Virtual key codes (WParam of the key messages).
 enum : int {

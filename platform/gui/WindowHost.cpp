@@ -25,6 +25,7 @@
 #include <atomic>
 #include <map>
 #include <set>
+#include <utility>
 
 namespace nuq {
 
@@ -97,9 +98,67 @@ WPARAM KeyFlags(Qt::MouseButtons buttons, Qt::KeyboardModifiers mods) {
     if (buttons & Qt::LeftButton) f |= MK_LBUTTON;
     if (buttons & Qt::RightButton) f |= MK_RBUTTON;
     if (buttons & Qt::MiddleButton) f |= MK_MBUTTON;
+    if (buttons & Qt::BackButton) f |= MK_XBUTTON1;
+    if (buttons & Qt::ForwardButton) f |= MK_XBUTTON2;
     if (mods & Qt::ShiftModifier) f |= MK_SHIFT;
     if (mods & Qt::ControlModifier) f |= MK_CONTROL;
     return f;
+}
+
+// The message of a button going down (Kind 0), up (1) or down twice (2); the
+// side buttons name themselves in the high word. 0: the system has none.
+UINT ButtonMessage(Qt::MouseButton button, int kind, WPARAM& keys) {
+    switch (button) {
+    case Qt::LeftButton:
+        return WM_LBUTTONDOWN + kind;
+    case Qt::RightButton:
+        return WM_RBUTTONDOWN + kind;
+    case Qt::MiddleButton:
+        return WM_MBUTTONDOWN + kind;
+    case Qt::BackButton:
+    case Qt::ForwardButton:
+        keys |= WPARAM(button == Qt::BackButton ? XBUTTON1 : XBUTTON2) << 16;
+        return WM_XBUTTONDOWN + kind;
+    default:
+        return 0;
+    }
+}
+
+// The character a key types, as the system's keyboard translation gives it:
+// Backspace, Tab, Return and Escape type their control characters; with Ctrl
+// the letters and a few signs type theirs whatever the layout (Backspace DEL,
+// Return LF); Delete types nothing. Ctrl with Alt types as AltGr would.
+WPARAM TypedChar(const QKeyEvent& e, WPARAM vk) {
+    const bool ctrl = (e.modifiers() & Qt::ControlModifier) && !(e.modifiers() & Qt::AltModifier);
+    const bool shift = e.modifiers() & Qt::ShiftModifier;
+    if (ctrl) {
+        if (vk >= 'A' && vk <= 'Z') return vk - 0x40;
+        switch (vk) {
+        case 0x08:
+            return 0x7F;
+        case 0x0D:
+            return 0x0A;
+        case 0x1B: // Escape
+        case 0xDB: // [
+            return 0x1B;
+        case 0xDC: // backslash
+        case 0xE2:
+            return 0x1C;
+        case 0xDD: // ]
+            return 0x1D;
+        case 0x20:
+            return 0x20;
+        case '6':
+            return shift ? 0x1E : 0;
+        case 0xBD: // -
+            return shift ? 0x1F : 0;
+        default:
+            return 0;
+        }
+    }
+    if (vk == 0x08 || vk == 0x09 || vk == 0x0D || vk == 0x1B) return vk;
+    const char16_t c = e.text().isEmpty() ? 0 : char16_t(e.text()[0].unicode());
+    return c >= 0x20 && c != 0x7F ? c : 0;
 }
 
 // Virtual key codes of the keys the system's controls handle.
@@ -494,9 +553,11 @@ protected:
         SetFocus(Within(LastFocus) ? LastFocus : Wnd);
     }
     void focusOutEvent(QFocusEvent* e) override {
+        DeliverWaitingUp();
         if (Within(GetFocus())) LastFocus = GetFocus();
         // Another application took the keyboard: our window is deactivated,
         // its modes end and the focused window learns it lost the focus.
+        if (e->reason() == Qt::ActiveWindowFocusReason) ForgetHeldKeys();
         if (e->reason() == Qt::ActiveWindowFocusReason && Within(GetFocus())) {
             HWND capture = GetCapture();
             if (Within(capture)) {
@@ -513,22 +574,13 @@ protected:
                 LastFocus = GetParent(LastFocus);
         }
     }
-    void mousePressEvent(QMouseEvent* e) override {
-        Mouse(e, e->button() == Qt::RightButton    ? WM_RBUTTONDOWN
-                 : e->button() == Qt::MiddleButton ? WM_MBUTTONDOWN
-                                                   : WM_LBUTTONDOWN);
+    void mousePressEvent(QMouseEvent* e) override { Button(e, 0); }
+    void mouseReleaseEvent(QMouseEvent* e) override { Button(e, 1); }
+    void mouseDoubleClickEvent(QMouseEvent* e) override { Button(e, 2); }
+    void mouseMoveEvent(QMouseEvent* e) override {
+        DeliverMouse(WM_MOUSEMOVE, ScreenPoint(e->position().toPoint()),
+                     KeyFlags(e->buttons(), e->modifiers()));
     }
-    void mouseReleaseEvent(QMouseEvent* e) override {
-        Mouse(e, e->button() == Qt::RightButton    ? WM_RBUTTONUP
-                 : e->button() == Qt::MiddleButton ? WM_MBUTTONUP
-                                                   : WM_LBUTTONUP);
-    }
-    void mouseDoubleClickEvent(QMouseEvent* e) override {
-        Mouse(e, e->button() == Qt::RightButton    ? WM_RBUTTONDBLCLK
-                 : e->button() == Qt::MiddleButton ? WM_MBUTTONDBLCLK
-                                                   : WM_LBUTTONDBLCLK);
-    }
-    void mouseMoveEvent(QMouseEvent* e) override { Mouse(e, WM_MOUSEMOVE); }
     // A window of ours shown under the mouse (a hint) makes the toolkit
     // report a leave though the mouse stayed: only a real leave counts.
     void leaveEvent(QEvent*) override {
@@ -554,17 +606,50 @@ private:
         return {at.x() + r.Left, at.y() + r.Top};
     }
     // The flags name the buttons held after the event: a released one is up.
-    void Mouse(QMouseEvent* e, UINT msg) {
-        DeliverMouse(msg, ScreenPoint(e->position().toPoint()),
-                     KeyFlags(e->buttons(), e->modifiers()));
+    void Button(QMouseEvent* e, int kind) {
+        DeliverWaitingUp(); // a key let go before the click is up for it
+        WPARAM keys = KeyFlags(e->buttons(), e->modifiers());
+        if (UINT msg = ButtonMessage(e->button(), kind, keys))
+            DeliverMouse(msg, ScreenPoint(e->position().toPoint()), keys);
     }
+    // A held key repeats as downs alone. X repeats it as a release and a
+    // press with one time stamp, and the toolkit marks the pair only when the
+    // press is in already: a release waits a moment for the press that
+    // makes it a repeat's.
     void Key(QKeyEvent* e, bool down) {
+        if (!down && e->isAutoRepeat()) return;
+        // The same key is the same place (what it types may change with the layout's group).
+        const bool sameKey = Up.Place ? Up.Place == e->nativeScanCode() : Up.Key == e->key();
+        const bool repeat = down && Up.Waiting && sameKey && Up.Time == e->timestamp();
+        if (repeat)
+            Up.Waiting = false;
+        else
+            DeliverWaitingUp();
         HWND target = GetFocus() ? GetFocus() : Wnd;
+        const WPARAM vk = VirtualKey(*e);
+        if (!down) {
+            Up = {true, e->key(), e->nativeScanCode(), e->timestamp(), e->modifiers(), target, vk};
+            QTimer::singleShot(RepeatWaitMs, this, [this] { DeliverWaitingUp(); });
+            return;
+        }
         KeyFlags({}, e->modifiers());
-        WPARAM ch =
-            !e->text().isEmpty() && e->text()[0].unicode() >= 0x20 ? e->text()[0].unicode() : 0;
-        DeliverKey(target, down ? WM_KEYDOWN : WM_KEYUP, VirtualKey(*e), ch);
+        DeliverKey(target, WM_KEYDOWN, vk, TypedChar(*e, vk));
     }
+    void DeliverWaitingUp() {
+        if (!std::exchange(Up.Waiting, false)) return;
+        KeyFlags({}, Up.Modifiers);
+        DeliverKey(IsWindow(Up.Target) ? Up.Target : Wnd, WM_KEYUP, Up.Vk, 0);
+    }
+    struct TWaitingUp {
+        bool Waiting = false;
+        int Key = 0;
+        quint32 Place = 0;
+        quint64 Time = 0;
+        Qt::KeyboardModifiers Modifiers;
+        HWND Target = 0;
+        WPARAM Vk = 0;
+    } Up;
+    static constexpr int RepeatWaitMs = 30;
     bool Within(HWND h) const {
         for (; h && IsWindow(h); h = GetParent(h))
             if (h == Wnd) return true;

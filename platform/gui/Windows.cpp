@@ -9,6 +9,7 @@
 #include "platform/Timer.h"
 
 #include <atomic>
+#include <bitset>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -1448,7 +1449,8 @@ void DeliverMouse(UINT msg, TPoint screen, WPARAM keys) {
         MapWindowPoints(0, target, &p, 1);
         SendMessage(target, msg, keys, MakeLParam(p.X, p.Y));
     } else {
-        SendMessage(target, msg - NonClientOffset, WPARAM(hit), MakeLParam(screen.X, screen.Y));
+        SendMessage(target, msg - NonClientOffset, WPARAM(hit) | (keys & ~WPARAM(0xFFFF)),
+                    MakeLParam(screen.X, screen.Y));
     }
 }
 
@@ -1502,6 +1504,25 @@ bool TabMovesFocus(HWND wnd, UINT msg, WPARAM vk) {
 
 } // namespace
 
+namespace {
+
+std::bitset<256> keysHeld; // keys delivered down and not yet up (the main thread's)
+
+// The key data of a key message: a repeat count of 1, Alt in the context
+// bit, the key's previous state (down for each repeat of a held key) and,
+// going up, the transition bit.
+LPARAM KeyData(UINT msg, WPARAM vk) {
+    const bool down = msg == WM_KEYDOWN, held = vk < keysHeld.size() && keysHeld[vk];
+    WORD flags = 0;
+    if (GetKeyState(VK_MENU) < 0) flags |= KF_ALTDOWN;
+    if (held || !down) flags |= KF_REPEAT;
+    if (!down) flags |= KF_UP;
+    if (vk < keysHeld.size()) keysHeld[vk] = down;
+    return LPARAM(uint32_t(flags) << 16 | 1u);
+}
+
+} // namespace
+
 void DeliverKey(HWND wnd, UINT msg, WPARAM vk, WPARAM ch) {
     HWND modal = 0;
     {
@@ -1509,14 +1530,22 @@ void DeliverKey(HWND wnd, UINT msg, WPARAM vk, WPARAM ch) {
         std::lock_guard<std::mutex> guard(t.Lock);
         modal = t.ModalKeys;
     }
+    const LPARAM data = KeyData(msg, vk);
     // The modal loop translates no keys into characters.
     if (modal && IsWindow(modal)) {
-        if (vk) SendMessage(modal, msg, vk, 0);
+        if (vk) SendMessage(modal, msg, vk, data);
         return;
     }
     if (IsWindow(wnd) && TabMovesFocus(wnd, msg, vk)) return;
-    if (vk) SendMessage(wnd, msg, vk, 0);
-    if (msg == WM_KEYDOWN && ch && IsWindow(wnd)) SendMessage(wnd, WM_CHAR, ch, 0);
+    if (vk) SendMessage(wnd, msg, vk, data);
+    // What Alt types is a menu's mnemonic, not text (Ctrl+Alt types as AltGr).
+    const bool menuChar = GetKeyState(VK_MENU) < 0 && GetKeyState(VK_CONTROL) >= 0;
+    if (msg == WM_KEYDOWN && ch && IsWindow(wnd))
+        SendMessage(wnd, menuChar ? WM_SYSCHAR : WM_CHAR, ch, data);
+}
+
+void ForgetHeldKeys() {
+    keysHeld.reset();
 }
 
 } // namespace nuq

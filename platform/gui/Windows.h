@@ -219,15 +219,13 @@ void SetScreenSize(int width, int height); // 1024 x 768 at start; the pixels tu
 TRect GetDesktopWorkArea();
 
 // Real mouse input, as a host gets it from the toolkit: Msg is the client
-// kind (WM_MOUSEMOVE, WM_LBUTTONDOWN ... WM_MBUTTONDBLCLK) at Screen, with
-// the button and key flags Keys (MK_...). The window under the mouse (or the
-// one holding the capture) is asked WM_NCHITTEST; outside its client area
-// the message goes as its non-client kind with the hit-test code. A move
-// sends WM_SETCURSOR first. The scroll bars run here: clicks on their arrows
-// and track repeat while held, the thumb drags. A button going down on an
-// enabled window with WS_TABSTOP gives it the focus first. The mouse leaving
-// a window's client area (WM_MOUSELEAVE) or non-client area
-// (WM_NCMOUSELEAVE) is reported once.
+// kind (WM_MOUSEMOVE, WM_LBUTTONDOWN ... WM_XBUTTONDBLCLK) at Screen, with
+// the button and key flags Keys (MK_..., a side button in the high word). The window under the
+// mouse (or the one holding the capture) is asked WM_NCHITTEST; outside its client area the message
+// goes as its non-client kind with the hit-test code. A move sends WM_SETCURSOR first. The scroll
+// bars run here: clicks on their arrows and track repeat while held, the thumb drags. A button
+// going down on an enabled window with WS_TABSTOP gives it the focus first. The mouse leaving a
+// window's client area (WM_MOUSELEAVE) or non-client area (WM_NCMOUSELEAVE) is reported once.
 void DeliverMouse(UINT msg, TPoint screen, WPARAM keys);
 // The mouse left every window (the host's leave event).
 void DeliverMouseLeave();
@@ -237,11 +235,17 @@ void DeliverMouseLeave();
 void DeliverWheel(TPoint screen, int delta, WPARAM keys);
 // A real key going down or up (WM_KEYDOWN or WM_KEYUP with the virtual key
 // Vk, 0 for none), with the character Ch it types (0 for none) as WM_CHAR
-// after a down: to Wnd (the focused window), or while a modal loop reads the
-// keys itself, only the key, to that loop's window. Tab moves the focus to
-// the next tab stop (Shift+Tab: the previous) of the top-level window unless
-// the focused window's WM_GETDLGCODE asks for the Tab key.
+// after a down (WM_SYSCHAR while Alt without Ctrl is held): to Wnd (the
+// focused window), or while a modal loop reads the keys itself, only the
+// key, to that loop's window. The key data (LParam) holds a repeat count of
+// 1 and in its high word KF_ALTDOWN while Alt is held, KF_REPEAT when the
+// key was down already (a held key repeats as downs alone, then one up) and
+// KF_UP going up. Tab moves the focus to the next tab stop (Shift+Tab: the
+// previous) of the top-level window unless the focused window's
+// WM_GETDLGCODE asks for the Tab key.
 void DeliverKey(HWND wnd, UINT msg, WPARAM vk, WPARAM ch);
+// The keyboard went to another application: the keys held are up for us.
+void ForgetHeldKeys();
 // A modal loop that reads the keys itself names its window here while it
 // runs (0 when it ends); answers the one named before.
 HWND SetModalKeyWindow(HWND wnd);

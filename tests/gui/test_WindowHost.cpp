@@ -6,6 +6,7 @@
 #include "platform/EventLoop.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -20,7 +21,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -320,6 +323,201 @@ TEST(WindowHost, KeysTabAndLosingTheKeyboardToAnotherApplication) {
     QCoreApplication::sendEvent(w, &in);
     EXPECT_EQ(GetFocus(), a) << "the focus comes back where it was";
     SetKeyState(VK_SHIFT, false);
+    DestroyWindow(h);
+}
+
+// Runs the toolkit's loop until Done holds (or a safety net ends it); the
+// windows stay open, as they would not past the application's quit.
+void RunUntil(const std::function<bool()>& done) {
+    QEventLoop loop;
+    QTimer::singleShot(3000, &loop, &QEventLoop::quit);
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if (done()) loop.quit();
+    });
+    check.start(1);
+    loop.exec();
+}
+
+// A held key repeats as the system repeats it: key-downs alone, each after
+// the first with the key's previous state down, and one key-up on release.
+// X repeats a key as a release and a press with one time stamp, which the
+// toolkit marks as a repeat's only sometimes; a release and a press at
+// different times are two presses.
+TEST(WindowHost, AHeldKeyRepeatsAsKeyDownsAndGoesUpOnce) {
+    Recorder top;
+    HWND h = top.Create(0, 0, 0, 80, 60);
+    TWindowHost host(h);
+    host.Show();
+    QWidget* w = HostWidget();
+    ASSERT_NE(w, nullptr);
+    SetFocus(h);
+    // The key F (X key code 41); Cyrillic: as the layout's Russian group reads it.
+    auto send = [&](QEvent::Type type, quint64 time, bool marked = false,
+                    Qt::KeyboardModifiers mods = {}, bool cyrillic = false) {
+        QKeyEvent key(type, cyrillic ? 0x0410 : Qt::Key_F, mods, 41, 0, 0,
+                      cyrillic ? QString::fromUtf16(u"а") : QString("f"), marked);
+        key.setTimestamp(time);
+        QCoreApplication::sendEvent(w, &key);
+    };
+    auto up = [&] { return top.Last(WM_KEYUP) != nullptr; };
+    send(QEvent::KeyRelease, 1); // up, whatever an earlier test left
+    RunUntil(up);
+    top.Msgs.clear();
+    send(QEvent::KeyPress, 100);
+    send(QEvent::KeyRelease, 140, true);
+    send(QEvent::KeyPress, 140, true);
+    for (quint64 t : {180, 220}) {
+        send(QEvent::KeyRelease, t);
+        // The second repeat as another group of the layout reads the key.
+        send(QEvent::KeyPress, t, false, {}, t == 220);
+    }
+    send(QEvent::KeyRelease, 300, false, Qt::AltModifier);
+    RunUntil(up);
+    send(QEvent::KeyPress, 400);
+    send(QEvent::KeyRelease, 450);
+    send(QEvent::KeyPress, 460);
+    // Let go while another application had the keyboard: down afresh after.
+    QFocusEvent out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QCoreApplication::sendEvent(w, &out);
+    QFocusEvent in(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
+    QCoreApplication::sendEvent(w, &in);
+    send(QEvent::KeyPress, 600);
+    send(QEvent::KeyRelease, 650);
+    RunUntil([&] {
+        return std::count_if(top.Msgs.begin(), top.Msgs.end(),
+                             [](const TMessage& m) { return m.Msg == WM_KEYUP; }) == 3;
+    });
+    std::vector<std::pair<UINT, WORD>> got; // message and the high word of its key data
+    for (const TMessage& m : top.Msgs)
+        if (m.Msg == WM_KEYDOWN || m.Msg == WM_KEYUP)
+            got.emplace_back(m.Msg, HiWord(uintptr_t(m.LParam)));
+    const std::vector<std::pair<UINT, WORD>> expected = {{WM_KEYDOWN, 0},
+                                                         {WM_KEYDOWN, KF_REPEAT},
+                                                         {WM_KEYDOWN, KF_REPEAT},
+                                                         {WM_KEYDOWN, KF_REPEAT},
+                                                         {WM_KEYUP, KF_UP | KF_REPEAT | KF_ALTDOWN},
+                                                         {WM_KEYDOWN, 0},
+                                                         {WM_KEYUP, KF_UP | KF_REPEAT},
+                                                         {WM_KEYDOWN, 0},
+                                                         {WM_KEYDOWN, 0},
+                                                         {WM_KEYUP, KF_UP | KF_REPEAT}};
+    EXPECT_EQ(got, expected);
+    for (const TMessage& m : top.Msgs) {
+        if (m.Msg == WM_KEYDOWN || m.Msg == WM_KEYUP) {
+            EXPECT_EQ(LoWord(uintptr_t(m.LParam)), 1) << "the repeat count";
+        }
+        if (m.Msg == WM_CHAR) {
+            EXPECT_TRUE(m.WParam == u'f' || m.WParam == u'а') << "each down types";
+        }
+    }
+    SetKeyState(VK_MENU, false);
+    DestroyWindow(h);
+}
+
+// Keys type what the system's keyboard translation gives: the control
+// characters of Backspace, Tab, Return and Escape, and with Ctrl those of the
+// letters (by the key, whatever the layout) and of Backspace and Return;
+// Delete types nothing; what Alt types is a menu character.
+TEST(WindowHost, KeysTypeTheCharactersTheSystemTranslatesThemTo) {
+    Recorder top;
+    HWND h = top.Create(0, 0, 0, 80, 60);
+    top.DlgCode = DLGC_WANTTAB;
+    TWindowHost host(h);
+    host.Show();
+    QWidget* w = HostWidget();
+    ASSERT_NE(w, nullptr);
+    SetFocus(h);
+    struct Case {
+        int key;
+        Qt::KeyboardModifiers mods;
+        uint32_t place; // the X server's key code
+        const char16_t* text;
+        UINT msg; // WM_CHAR, WM_SYSCHAR or 0 for nothing typed
+        WPARAM ch;
+    };
+    const Qt::KeyboardModifiers none, ctrl = Qt::ControlModifier, alt = Qt::AltModifier;
+    const Case cases[] = {
+        {Qt::Key_Backspace, none, 22, u"\b", WM_CHAR, 0x08},
+        {Qt::Key_Tab, none, 23, u"\t", WM_CHAR, 0x09},
+        {Qt::Key_Return, none, 36, u"\r", WM_CHAR, 0x0D},
+        {Qt::Key_Enter, none, 104, u"\r", WM_CHAR, 0x0D},
+        {Qt::Key_Escape, none, 9, u"\x1b", WM_CHAR, 0x1B},
+        {Qt::Key_Delete, none, 119, u"\x7f", 0, 0},
+        {Qt::Key_Delete, Qt::ShiftModifier, 119, u"\x7f", 0, 0},
+        {Qt::Key_A, ctrl, 38, u"\x01", WM_CHAR, 0x01},
+        {0x0424, ctrl, 38, u"ф", WM_CHAR, 0x01}, // Ctrl+A in the Russian layout
+        {Qt::Key_Z, ctrl | Qt::ShiftModifier, 52, u"\x1a", WM_CHAR, 0x1A},
+        {Qt::Key_Backspace, ctrl, 22, u"\b", WM_CHAR, 0x7F},
+        {Qt::Key_Return, ctrl, 36, u"\r", WM_CHAR, 0x0A},
+        {Qt::Key_BracketLeft, ctrl, 34, u"\x1b", WM_CHAR, 0x1B},
+        {Qt::Key_1, ctrl, 10, u"1", 0, 0},
+        {Qt::Key_F5, none, 71, u"", 0, 0},
+        {Qt::Key_A, alt, 38, u"a", WM_SYSCHAR, 'a'},
+        {0x0444, none, 38, u"ф", WM_CHAR, 0x0444},
+    };
+    for (const Case& c : cases) {
+        top.Msgs.clear();
+        QKeyEvent key(QEvent::KeyPress, c.key, c.mods, c.place, 0, 0, QString::fromUtf16(c.text));
+        QCoreApplication::sendEvent(w, &key);
+        QKeyEvent up(QEvent::KeyRelease, c.key, c.mods, c.place, 0, 0, QString::fromUtf16(c.text));
+        QCoreApplication::sendEvent(w, &up);
+        const TMessage* typed = top.Last(WM_CHAR) ? top.Last(WM_CHAR) : top.Last(WM_SYSCHAR);
+        ASSERT_NE(top.Last(WM_KEYDOWN), nullptr) << std::hex << c.key;
+        if (!c.msg) {
+            EXPECT_EQ(typed, nullptr) << std::hex << c.key << " typed " << typed->WParam;
+            continue;
+        }
+        ASSERT_NE(typed, nullptr) << std::hex << c.key;
+        EXPECT_EQ(typed->Msg, c.msg) << std::hex << c.key;
+        EXPECT_EQ(typed->WParam, c.ch) << std::hex << c.key;
+    }
+    for (int vk : {VK_SHIFT, VK_CONTROL, VK_MENU}) SetKeyState(vk, false);
+    DestroyWindow(h);
+}
+
+// The side buttons are buttons of their own, which the system names in the
+// high word; the window holding the focus keeps it.
+TEST(WindowHost, SideButtonsAreButtonsOfTheirOwn) {
+    Recorder top, child;
+    HWND h = top.Create(0, 0, 0, 80, 60);
+    HWND c = child.Create(h, 20, 10, 30, 30);
+    SetWindowLongPtr(c, GWL_STYLE, GetWindowLongPtr(c, GWL_STYLE) | WS_TABSTOP);
+    TWindowHost host(h);
+    host.Show();
+    QWidget* w = HostWidget();
+    ASSERT_NE(w, nullptr);
+    SetFocus(h);
+    struct Case {
+        QEvent::Type type;
+        Qt::MouseButton button;
+        Qt::MouseButtons held; // after the event
+        UINT msg;
+        WPARAM keys;
+    };
+    const Case cases[] = {
+        {QEvent::MouseButtonPress, Qt::BackButton, Qt::BackButton, WM_XBUTTONDOWN,
+         MK_XBUTTON1 | WPARAM(XBUTTON1) << 16},
+        {QEvent::MouseButtonRelease, Qt::BackButton, Qt::NoButton, WM_XBUTTONUP,
+         WPARAM(XBUTTON1) << 16},
+        {QEvent::MouseButtonDblClick, Qt::ForwardButton, Qt::ForwardButton, WM_XBUTTONDBLCLK,
+         MK_XBUTTON2 | WPARAM(XBUTTON2) << 16},
+        {QEvent::MouseButtonRelease, Qt::ForwardButton, Qt::NoButton, WM_XBUTTONUP,
+         WPARAM(XBUTTON2) << 16},
+        {QEvent::MouseButtonPress, Qt::ExtraButton3, Qt::ExtraButton3, 0, 0},
+    };
+    for (const Case& t : cases) {
+        child.Msgs.clear();
+        QMouseEvent e(t.type, QPointF(25, 17), QPointF(25, 17), t.button, t.held, Qt::NoModifier);
+        QCoreApplication::sendEvent(w, &e);
+        for (UINT left : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK})
+            EXPECT_EQ(child.Last(left), nullptr) << t.button << " acts as the left button";
+        if (!t.msg) continue;
+        const TMessage* m = child.Last(t.msg);
+        ASSERT_NE(m, nullptr) << t.button << " " << t.type;
+        EXPECT_EQ(m->WParam, t.keys) << t.button << " " << t.type;
+    }
+    EXPECT_EQ(GetFocus(), h);
     DestroyWindow(h);
 }
 

@@ -574,6 +574,26 @@ TEST_F(KeyInput, AKeyCancelledByOnKeyDownDoesNothing) {
     EXPECT_EQ(Tree->FocusedNode(), n[1]);
 }
 
+// The key-up event gets the shift state the key-down event gets, Alt included.
+TEST_F(KeyInput, KeyEventsCarryShiftCtrlAndAlt) {
+    Nodes({u"a"});
+    std::vector<TShiftState> downs, ups;
+    Tree->OnKeyDown = [&](TBaseLazyTree&, WORD&, TShiftState s) { downs.push_back(s); };
+    Tree->OnKeyUp = [&](TBaseLazyTree&, WORD&, TShiftState s) { ups.push_back(s); };
+    for (TShiftState s : {TShiftState(0), TShiftState(ssShift), TShiftState(ssAlt),
+                          TShiftState(ssCtrl | ssAlt), TShiftState(ssShift | ssCtrl | ssAlt)}) {
+        downs.clear();
+        ups.clear();
+        SetKeyState(VK_SHIFT, s & ssShift);
+        SetKeyState(VK_CONTROL, s & ssCtrl);
+        SetKeyState(VK_MENU, s & ssAlt);
+        SendMessage(Wnd, WM_KEYDOWN, VK_F1 + 4, 0);
+        SendMessage(Wnd, WM_KEYUP, VK_F1 + 4, 0);
+        EXPECT_EQ(downs, std::vector<TShiftState>{s}) << s;
+        EXPECT_EQ(ups, std::vector<TShiftState>{s}) << s;
+    }
+}
+
 // --- incremental search
 // ----------------------------------------------------------------------------
 
@@ -681,6 +701,36 @@ TEST_F(Search, BackspaceWithAnEmptyBufferOnlyRestartsTheTimer) {
     Tree->SetIncrementalSearch(isNone);
     Type(u"a");
     EXPECT_EQ(Tree->FocusedNode(), n[1]) << "no search when switched off";
+}
+
+// Control characters a key types are no search text: only Backspace's
+// takes the last letter back (Ctrl+Backspace types DEL, Return CR).
+TEST_F(Search, ControlCharactersOtherThanBackspaceLeaveTheSearchText) {
+    auto n = Nodes({u"group 12", u"group 123", u"group 13"});
+    Tree->SetIncrementalSearch(isAll);
+    struct Step {
+        int vk;
+        TShiftState shift;
+        char16_t typed;
+        const char16_t* buffer; // after the step
+    };
+    const Step steps[] = {
+        {VK_BACK, ssCtrl, 0x7F, u"group 12"}, {VK_F1 + 4, 0, 0, u"group 12"},
+        {VK_RETURN, 0, 0x0D, u"group 12"},    {VK_ESCAPE, 0, 0x1B, u"group 12"},
+        {'J', ssCtrl, 0x0A, u"group 12"},     {VK_BACK, 0, 0x08, u"group 1"},
+        {'3', 0, u'3', u"group 13"},
+    };
+    Type(u"group 12");
+    ASSERT_EQ(Tree->FocusedNode(), n[0]);
+    for (const Step& step : steps) {
+        SetKeyState(VK_CONTROL, step.shift & ssCtrl);
+        SendMessage(Wnd, WM_KEYDOWN, WPARAM(step.vk), 0);
+        if (step.typed) SendMessage(Wnd, WM_CHAR, WPARAM(step.typed), 0);
+        SendMessage(Wnd, WM_KEYUP, WPARAM(step.vk), 0);
+        SetKeyState(VK_CONTROL, false);
+        EXPECT_EQ(Tree->SearchBuffer(), step.buffer) << std::hex << step.vk;
+    }
+    EXPECT_EQ(Tree->FocusedNode(), n[2]);
 }
 
 // --- editing
@@ -878,6 +928,26 @@ TEST_F(CaptionEditing, TheEditorEditsAsATextBoxDoes) {
     SetFocus(0);
     EXPECT_FALSE(Tree->IsEditing());
     EXPECT_EQ(stored, std::u16string(200, u'w'));
+}
+
+// The control characters keys type (Backspace, Tab, Escape, Ctrl+letters,
+// Ctrl+Backspace's DEL) are keys the editor took as keys, not text.
+TEST_F(CaptionEditing, ControlCharactersAreNotText) {
+    auto n = Nodes({u"item 1.3"});
+    Tree->TreeOptions().SetMiscOptions(Tree->TreeOptions().MiscOptions() | toEditable);
+    std::u16string stored = u"(none)";
+    Tree->OnNewText = [&](TBaseLazyTree&, PLazyNode, TColumnIndex, const std::u16string& t) {
+        stored = t;
+    };
+    Key(VK_HOME);
+    Key(VK_F2);
+    ASSERT_TRUE(Tree->IsEditing());
+    HWND editor = GetFocus();
+    SendMessage(editor, WM_KEYDOWN, VK_END, 0);
+    for (char16_t c : {0x01, 0x08, 0x09, 0x0A, 0x0D, 0x1B, 0x1F, 0x7F, 0x20})
+        SendMessage(editor, WM_CHAR, WPARAM(c), 0);
+    SendMessage(editor, WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_EQ(stored, u"item 1.3 ");
 }
 
 // --- auto-scroll, wheel and panning ------------------------------------------------------------
