@@ -237,8 +237,7 @@ void TFormPlacement::FormCloseQuery(TComponent& sender, bool& canClose) {
 void TFormPlacement::FormDestroy(TComponent& sender) {
     if (Active && !FSaved) {
         FDestroying = true;
-        // The form is going whatever the storage says: an error here must not
-        // escape the form's destruction.
+        // Traced, not raised: an exception out of a destruction ends the program.
         try {
             SaveState();
         } catch (const std::exception& e) {
@@ -299,19 +298,21 @@ void TFormPlacement::ReadPlacement() {
                             Options & fpPosition);
 }
 
+void TFormPlacement::WithStorage(bool readOnly, const std::function<void()>& fn) {
+    if (FStorage) return fn(); // inside a save or restore: its storage serves
+    OpenStorage(readOnly);
+    TScopeExit close([this] { CloseStorage(); });
+    fn();
+}
+
 std::string TFormPlacement::ReadText(const std::string& ident, const std::string& def) {
-    if (FStorage) return StorageReadString(FStorage.get(), GetIniSection(), ident, def);
-    OpenStorage(true);
-    std::string s = StorageReadString(FStorage.get(), GetIniSection(), ident, def);
-    CloseStorage();
+    std::string s;
+    WithStorage(true, [&] { s = StorageReadString(FStorage.get(), GetIniSection(), ident, def); });
     return s;
 }
 
 void TFormPlacement::WriteText(const std::string& ident, const std::string& value) {
-    if (FStorage) return StorageWriteString(FStorage.get(), GetIniSection(), ident, value);
-    OpenStorage(false);
-    TScopeExit close([this] { CloseStorage(); });
-    StorageWriteString(FStorage.get(), GetIniSection(), ident, value);
+    WithStorage(false, [&] { StorageWriteString(FStorage.get(), GetIniSection(), ident, value); });
 }
 
 int TFormPlacement::ReadNumber(const std::string& ident, int def) {
@@ -509,14 +510,14 @@ void TFormStorage::WriteStoredProps() {
     if (FStoredProps.empty()) return;
     TPropsStorage props;
     ConnectProps(props);
-    props.SaveComponentProperties(Owner(), FStoredProps);
+    WithStorage(false, [&] { props.SaveComponentProperties(Owner(), FStoredProps); });
 }
 
 void TFormStorage::ReadStoredProps() {
     if (FStoredProps.empty()) return;
     TPropsStorage props;
     ConnectProps(props);
-    props.LoadComponentProperties(Owner(), FStoredProps);
+    WithStorage(true, [&] { props.LoadComponentProperties(Owner(), FStoredProps); });
 }
 
 void TFormStorage::WritePlacement() {

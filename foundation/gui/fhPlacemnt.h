@@ -112,6 +112,9 @@ protected:
     virtual void WritePlacement();
     virtual void ReadPlacement();
     TForm* Form() const;
+    // Runs Fn with the storage open: the one of the running save or restore,
+    // else one opened for the call and closed after it.
+    void WithStorage(bool readOnly, const std::function<void()>& fn);
     bool FRestored = false;
     bool FDestroying = false;
 
@@ -192,6 +195,7 @@ public:
     // In a form resource: the stored properties (named after their components'
     // current names; items without a component are dropped first) and values.
     void DefineProperties(TFiler& filer) override;
+    // The storage is opened around the call when no save or restore runs.
     void WriteStoredProps();
     void ReadStoredProps();
 

@@ -12,6 +12,7 @@
 #include <QPainterPath>
 #include <QPolygon>
 
+#include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
@@ -328,6 +329,13 @@ void PrepareGuiEnvironment() {
     }
 }
 
+void KeepNumbersInCLocale() {
+    // Texts and character classes may follow the user's locale; number texts
+    // in files, scripts and on screen are written and read with ".", and a
+    // comma would not read back.
+    setlocale(LC_NUMERIC, "C");
+}
+
 void EnsureGuiToolkit() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -337,6 +345,7 @@ void EnsureGuiToolkit() {
         static char name[] = "nuq";
         static char* argv[] = {name, nullptr};
         new QGuiApplication(argc, argv); // lives as long as the process
+        KeepNumbersInCLocale();
     });
 }
 

@@ -50,6 +50,9 @@ void RunModalInputLoop(HWND tracker, const bool& done,
 
 // Without a display: the offscreen platform and a private runtime folder.
 void PrepareGuiEnvironment();
+// Right after the toolkit's application object is made, which takes the
+// whole C locale from the environment: numbers go back to "C".
+void KeepNumbersInCLocale();
 HDC CreateSurfaceDC(TBitmapObject* surface, TPoint offset, const QRegion& baseClip);
 // A context over the screen's picture (platform/gui/Windows.h).
 HDC GetScreenDC();

@@ -744,6 +744,7 @@ void InitGuiApplication(int& argc, char** argv) {
         // right after it are what starts a drag or a divider's tracking.
         QCoreApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, false);
         new QApplication(argc, argv); // lives as long as the process
+        KeepNumbersInCLocale();
     }
     if (!guiStarted) QCoreApplication::instance()->installEventFilter(new TPaletteWatch);
     guiStarted = true;

@@ -4,6 +4,7 @@
 // and under a virtual X server with real window moves when one can be started.
 
 #include "FormFixture.h"
+#include "common/CommandOutput.h"
 
 #include "platform/EventLoop.h"
 #include "platform/gui/WindowHost.h"
@@ -78,19 +79,6 @@ bool IsExecutable(const char* path) {
     return access(path, X_OK) == 0;
 }
 
-// What a shell command prints; Status: how it ended (-1: it did not start).
-std::string Output(const std::string& cmd, int* status = nullptr) {
-    std::string out;
-    FILE* pipe = popen(cmd.c_str(), "r");
-    if (status) *status = -1;
-    if (!pipe) return out;
-    char buf[4096];
-    while (size_t n = fread(buf, 1, sizeof buf, pipe)) out.append(buf, n);
-    const int ended = pclose(pipe);
-    if (status) *status = ended;
-    return out;
-}
-
 // Runs this test program's test Name again under a virtual X server of its
 // own (xvfb-run), for a test that needs X and finds no display; with
 // Manager, a window manager runs there first.
@@ -113,7 +101,7 @@ void RunUnderX(const std::string& name, bool manager = false) {
                                      : self) +
                             " 2>&1";
     int status = 0;
-    const std::string out = Output(cmd, &status);
+    const std::string out = CommandOutput(cmd, &status);
     ASSERT_NE(status, -1) << cmd;
     if (out.find("Xvfb failed to start") != std::string::npos ||
         out.find("could not connect to display") != std::string::npos)
@@ -219,8 +207,8 @@ TEST_F(FormWindow, StoredStateUnderX) {
                   "\nNormPos=150,120,650,470\n");
         auto f = ShowTerminal(Ini());
         ASSERT_TRUE(PumpUntil([&] { return f->Host()->IsShown(); }));
-        const std::string state =
-            Output("xprop -id " + std::to_string(f->Host()->NativeWindow()) + " _NET_WM_STATE");
+        const std::string state = CommandOutput(
+            "xprop -id " + std::to_string(f->Host()->NativeWindow()) + " _NET_WM_STATE");
         EXPECT_EQ(state.find("_NET_WM_STATE_MAXIMIZED_HORZ") != std::string::npos, showCmd == 3)
             << state;
         EXPECT_TRUE(PumpUntil([&] {
@@ -301,7 +289,7 @@ TEST_F(FormWindow, WindowManagerUnderX) {
         const std::string id = std::to_string(f.Host()->NativeWindow());
         return PumpUntil(
             [&] {
-                return Output("xprop -id " + id + " _NET_FRAME_EXTENTS").find('=') !=
+                return CommandOutput("xprop -id " + id + " _NET_FRAME_EXTENTS").find('=') !=
                        std::string::npos;
             },
             4000);
@@ -345,8 +333,8 @@ TEST_F(FormWindow, WindowManagerUnderX) {
     for (bool prevent : {true, false}) {
         fixed->fsView->SetPreventResize(prevent);
         const auto allowed = [&] {
-            return Output("xprop -id " + std::to_string(fixed->Host()->NativeWindow()) +
-                          " _NET_WM_ALLOWED_ACTIONS");
+            return CommandOutput("xprop -id " + std::to_string(fixed->Host()->NativeWindow()) +
+                                 " _NET_WM_ALLOWED_ACTIONS");
         };
         EXPECT_TRUE(PumpUntil(
             [&] {

@@ -278,6 +278,30 @@ TEST_F(FormStorage, EmptyOptionsWriteOnlyVersionAndProperties) {
     EXPECT_EQ(FileText(Ini()), "[TfrmTerminal]\nFormVersion=3\n");
 }
 
+// The stored properties alone, outside a save or restore, in either store:
+// the storage is opened for the call and closed after it.
+TEST_F(FormStorage, StoredPropsWrittenAndReadOnTheirOwn) {
+    for (bool registry : {false, true}) {
+        auto f = CreateForm<TfrmTerminal>(registry ? "Software\\nuq" : Ini());
+        f->fsView->UseRegistry = registry;
+        f->pnlTree->SetWidth(180);
+        f->fsView->WriteStoredProps();
+        EXPECT_EQ(f->fsView->Storage(), nullptr) << registry;
+        std::unique_ptr<TCustomIniFile> store;
+        if (registry)
+            store = std::make_unique<TRegIniFile>("Software\\nuq", TRegRoot::CurrentUser, true);
+        else
+            store = std::make_unique<TIniFile>(Ini());
+        EXPECT_EQ(store->ReadString("TfrmTerminal", "pnlTree_Width", ""), "180") << registry;
+
+        f->pnlTree->SetWidth(90);
+        f->fsView->ReadStoredProps();
+        EXPECT_EQ(f->pnlTree->Width(), 180) << registry;
+        EXPECT_EQ(f->fsView->Storage(), nullptr) << registry;
+        f->fsView->Active = false;
+    }
+}
+
 TEST_F(FormStorage, ActiveControlThatCannotTakeFocusIsIgnored) {
     for (const char* name : {"edtHidden", "edtMissing", "FormStorage", "edtName"}) {
         WriteFile(std::string("[TfrmDlgCommands]\nActiveControl=") + name + "\n");

@@ -1,5 +1,6 @@
 // Published properties written as named texts and read back.
 
+#include "common/CommaLocale.h"
 #include "foundation/gui/fhProps.h"
 #include "platform/gui/Forms.h"
 
@@ -352,4 +353,23 @@ TEST_F(PropsStorage, DamagedCountsAreCapped) {
     Value("S", "Columns.Count") = "1";
     Run(s, false);
     EXPECT_EQ(s.Columns.Count(), 1);
+}
+
+// Under a user's locale with a decimal comma (taken by the toolkit's
+// application object, which this test program makes before any test), float
+// properties and the program's number texts are still written and read with ".".
+TEST_F(PropsStorage, FloatsKeepTheirPointUnderACommaLocale) {
+    if (!UnderCommaLocale())
+        return RunUnderCommaLocale("PropsStorage.FloatsKeepTheirPointUnderACommaLocale");
+    ExpectNumbersKeepTheirPoint();
+    TSample s;
+    s.Single = 1.5f;
+    s.Dbl = -2.25e-7;
+    Run(s, true);
+    EXPECT_EQ(Value("S", "Single"), "1.5");
+    EXPECT_EQ(Value("S", "Dbl"), "-2.25E-7");
+    TSample back;
+    Run(back, false);
+    EXPECT_EQ(back.Single, 1.5);
+    EXPECT_EQ(back.Dbl, -2.25e-7);
 }

@@ -6,6 +6,7 @@
 #include "platform/EventLoop.h"
 
 #include "TreeProbe.h"
+#include "common/CommaLocale.h"
 
 #include <gtest/gtest.h>
 
@@ -86,4 +87,13 @@ TEST_F(WindowFixture, AnimationStepsSpreadOverTheDuration) {
     Tree->Animate(
         10, 100, [&](uint32_t, uint32_t, void*) { return ++calls < 3; }, nullptr);
     EXPECT_EQ(calls, 4);
+}
+
+// A program that draws trees without windows of its own starts the toolkit
+// on first use; under a user's locale with a decimal comma its number texts
+// still have a point.
+TEST_F(WindowFixture, NumbersKeepTheirPointUnderACommaLocale) {
+    if (!UnderCommaLocale())
+        return RunUnderCommaLocale("WindowFixture.NumbersKeepTheirPointUnderACommaLocale");
+    ExpectNumbersKeepTheirPoint();
 }
