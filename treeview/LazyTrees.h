@@ -1178,7 +1178,9 @@ protected:
     std::vector<PLazyNode> FSingletonNodeArray;
     std::unique_ptr<TScrollBarOptions> FScrollBarOptions;
     std::unique_ptr<TBitmap> FPlusBM, FHotPlusBM, FMinusBM, FHotMinusBM;
-    std::unique_ptr<TLTHeader> FHeader;
+    // Made on first use (at the latest after construction) so that a descendant's
+    // GetHeaderClass counts.
+    TPartOnDemand<TLTHeader> FHeader{[this] { return GetHeaderClass(); }};
     std::unique_ptr<TBitmap> FBackground;
     std::unique_ptr<TLTColors> FColors;
     std::unique_ptr<TLTDragImage> FDragImage;
