@@ -256,6 +256,8 @@ public:
     void ForgetHeaderHover();
     // The tree-view item queries (TVM_GETITEM, TVM_GETITEMRECT, TVM_GETNEXTITEM).
     LRESULT ItemQuery(const TMessage& m);
+    // An accessibility client asks for an object of the tree; false: the default handling.
+    bool AnswerObjectQuery(TMessage& m);
     // The framework's change notices (CM_...); False leaves the message to the framework.
     bool HandleFrameworkMessage(TMessage& m);
     // Setters of what the tree inherits from the framework: each tells the tree
@@ -317,6 +319,7 @@ public:
     // for a multiline node), wherever the cell now lies.
     virtual void UpdateEditBounds();
     std::shared_ptr<IAccessible> Accessible() const { return FAccessible; }
+    std::shared_ptr<IAccessible> AccessibleItem() const { return FAccessibleItem; }
 
     TLazyTreeStates TreeStates() const { return FStates.load(); }
     bool HasState(TLazyTreeState s) const { return FStates & TS(s); }
@@ -1198,7 +1201,7 @@ protected:
     TDropMode DropModeAt(const THitInfo& hit, TPoint pt) const;
     void StartDropExpand(); // the hover timer for the drop target node
     std::shared_ptr<ILTEditLink> FEditLink;
-    std::shared_ptr<IAccessible> FAccessible;
+    std::shared_ptr<IAccessible> FAccessible, FAccessibleItem;
     bool FThreadReferenced = false;
 
     // Clipboard and OLE data.
