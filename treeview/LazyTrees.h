@@ -256,6 +256,8 @@ public:
     void ForgetHeaderHover();
     // The tree-view item queries (TVM_GETITEM, TVM_GETITEMRECT, TVM_GETNEXTITEM).
     LRESULT ItemQuery(const TMessage& m);
+    // An accessibility client asks for an object of the tree; false: the default handling.
+    bool AnswerObjectQuery(TMessage& m);
     // The framework's change notices (CM_...); False leaves the message to the framework.
     bool HandleFrameworkMessage(TMessage& m);
     // Setters of what the tree inherits from the framework: each tells the tree
@@ -317,6 +319,7 @@ public:
     // for a multiline node), wherever the cell now lies.
     virtual void UpdateEditBounds();
     std::shared_ptr<IAccessible> Accessible() const { return FAccessible; }
+    std::shared_ptr<IAccessible> AccessibleItem() const { return FAccessibleItem; }
 
     TLazyTreeStates TreeStates() const { return FStates.load(); }
     bool HasState(TLazyTreeState s) const { return FStates & TS(s); }
@@ -1178,7 +1181,9 @@ protected:
     std::vector<PLazyNode> FSingletonNodeArray;
     std::unique_ptr<TScrollBarOptions> FScrollBarOptions;
     std::unique_ptr<TBitmap> FPlusBM, FHotPlusBM, FMinusBM, FHotMinusBM;
-    std::unique_ptr<TLTHeader> FHeader;
+    // Made on first use (at the latest after construction) so that a descendant's
+    // GetHeaderClass counts.
+    TPartOnDemand<TLTHeader> FHeader{[this] { return GetHeaderClass(); }};
     std::unique_ptr<TBitmap> FBackground;
     std::unique_ptr<TLTColors> FColors;
     std::unique_ptr<TLTDragImage> FDragImage;
@@ -1196,7 +1201,7 @@ protected:
     TDropMode DropModeAt(const THitInfo& hit, TPoint pt) const;
     void StartDropExpand(); // the hover timer for the drop target node
     std::shared_ptr<ILTEditLink> FEditLink;
-    std::shared_ptr<IAccessible> FAccessible;
+    std::shared_ptr<IAccessible> FAccessible, FAccessibleItem;
     bool FThreadReferenced = false;
 
     // Clipboard and OLE data.

@@ -1,10 +1,11 @@
-// Accessibility: the library binding is absent on this platform unless a
-// provider is registered, so trees get no accessible object and send no
-// notices; the binding still counts its uses as the design does.
+// Accessibility: the layer's library is absent unless a program registered a
+// provider with it; without one trees get no accessible object. The binding
+// counts its uses either way.
 
 #include "treeview/LazyTrees.h"
 
 #include "platform/Cp1251.h"
+#include "platform/gui/OleAcc.h"
 
 #include <algorithm>
 #include <cstring>
@@ -16,10 +17,11 @@ namespace {
 struct TBinding {
     std::mutex Lock;
     int UseCount = 0;
-    void* Library = nullptr;
-    // The five entry points stay null while the library is absent.
-    void* LresultFromObject = nullptr;
-    void* ObjectFromLresult = nullptr;
+    bool Library = false;
+    // The entry points stay null while the library is absent; the layer's
+    // library has no window, standard-object or proxy ones.
+    LRESULT (*LresultFromObject)(const std::shared_ptr<void>&) = nullptr;
+    std::shared_ptr<void> (*ObjectFromLresult)(LRESULT) = nullptr;
     void* AccessibleObjectFromWindow = nullptr;
     void* CreateStdAccessibleObject = nullptr;
     void* CreateStdAccessibleProxyA = nullptr;
@@ -39,8 +41,12 @@ bool BindAccessibilityLibrary() {
     auto& b = Binding();
     std::lock_guard<std::mutex> guard(b.Lock);
     ++b.UseCount;
-    // No accessibility library exists here: nothing to load or bind.
-    return b.Library != nullptr;
+    if (!b.Library && AccessibilityLibraryPresent()) {
+        b.Library = true;
+        b.LresultFromObject = &nuq::LresultFromObject;
+        b.ObjectFromLresult = &nuq::ObjectFromLresult;
+    }
+    return b.Library;
 }
 
 void ReleaseAccessibilityLibrary() {
@@ -48,9 +54,11 @@ void ReleaseAccessibilityLibrary() {
     std::lock_guard<std::mutex> guard(b.Lock);
     if (b.UseCount > 0) --b.UseCount;
     if (b.UseCount == 0 && b.Library) {
-        b.Library = nullptr;
-        b.LresultFromObject = b.ObjectFromLresult = b.AccessibleObjectFromWindow = nullptr;
-        b.CreateStdAccessibleObject = b.CreateStdAccessibleProxyA = nullptr;
+        b.Library = false;
+        b.LresultFromObject = nullptr;
+        b.ObjectFromLresult = nullptr;
+        b.AccessibleObjectFromWindow = b.CreateStdAccessibleObject = nullptr;
+        b.CreateStdAccessibleProxyA = nullptr;
     }
 }
 
@@ -75,6 +83,7 @@ TLTAccessibilityFactory::~TLTAccessibilityFactory() {
 std::shared_ptr<IAccessible> TLTAccessibilityFactory::CreateAccessible(TBaseLazyTree* tree) {
     if (!tree || Providers.empty()) return nullptr;
     if (!tree->Accessible()) return Providers.front()->CreateIAccessible(tree);
+    if (tree->AccessibleItem()) return tree->AccessibleItem();
     for (size_t i = Providers.size() - 1; i >= 1; --i)
         if (auto a = Providers[i]->CreateIAccessible(tree)) return a;
     return Providers.front()->CreateIAccessible(tree);
@@ -84,6 +93,27 @@ void FinalizeAccessibility() {
     factory.reset();
     accessibilityAvailable = false;
     while (AccessibilityUseCount() > 0) ReleaseAccessibilityLibrary();
+}
+
+namespace {
+
+// The library's reference to Object; 0 without the library or an object.
+LRESULT AccessibleReference(const std::shared_ptr<IAccessible>& object) {
+    auto& b = Binding();
+    std::lock_guard<std::mutex> guard(b.Lock);
+    return b.LresultFromObject ? b.LresultFromObject(object) : 0;
+}
+
+} // namespace
+
+bool TBaseLazyTree::AnswerObjectQuery(TMessage& m) {
+    if (TLTAccessibilityFactory* factory = AccessibilityFactory()) {
+        if (!FAccessible) FAccessible = factory->CreateAccessible(this);
+        if (!FAccessibleItem) FAccessibleItem = factory->CreateAccessible(this);
+    }
+    if (int32_t(m.LParam) != OBJID_CLIENT) return false; // the default handling
+    m.Result = AccessibleReference(FAccessible);
+    return true;
 }
 
 LRESULT TBaseLazyTree::ItemQuery(const TMessage& m) {

@@ -409,11 +409,10 @@ public:
     enum : uintptr_t { HeaderTimer = 3, ScrollTimer = 4 };
 
 protected:
-    // The class of the column collection. The constructor gets the base one (a
-    // descendant's override is not reached from there): a descendant that has
-    // its own makes its columns again in its constructor (FColumns = GetColumnsClass()).
+    // The class of the column collection, made on first use so that a
+    // descendant's override counts.
     virtual std::unique_ptr<TLazyTreeColumns> GetColumnsClass();
-    std::unique_ptr<TLazyTreeColumns> FColumns;
+    TPartOnDemand<TLazyTreeColumns> FColumns{[this] { return GetColumnsClass(); }};
 
 private:
     friend class TLazyTreeColumns;

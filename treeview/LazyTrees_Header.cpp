@@ -58,7 +58,6 @@ void TLTFixedAreaConstraints::Assign(const TLTFixedAreaConstraints& source) {
 // ------------------------------------------------------------------------------------
 
 TLTHeader::TLTHeader(TBaseLazyTree* owner) : FOwner(owner) {
-    FColumns = GetColumnsClass();
     FFixedAreaConstraints = std::make_unique<TLTFixedAreaConstraints>(this);
     FFixedAreaConstraints->OnChange = [this] {
         FStates |= hsNeedScaling;
@@ -80,7 +79,7 @@ std::unique_ptr<TLazyTreeColumns> TLTHeader::GetColumnsClass() {
 TLTHeader::~TLTHeader() {
     FDragImage.reset();
     FFixedAreaConstraints.reset();
-    FColumns->FClearing = true;
+    if (TLazyTreeColumns* columns = FColumns.Made()) columns->FClearing = true;
     FColumns.reset();
 }
 

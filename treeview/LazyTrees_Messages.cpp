@@ -19,6 +19,8 @@ bool TBaseLazyTree::HandleWindowMessage(TMessage& m) {
         HandleVScroll(int(m.WParam & 0xFFFF));
         m.Result = 0;
         return true;
+    case WM_GETOBJECT:
+        return AnswerObjectQuery(m);
     case TVM_GETITEM:
     case TVM_GETITEMRECT:
     case TVM_GETNEXTITEM:

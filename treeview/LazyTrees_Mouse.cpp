@@ -269,13 +269,13 @@ void TBaseLazyTree::MiddleButtonMessage(TMessage& m) {
     }
 }
 
-// The header had its say first; here the row edges and the hot node choose.
+// The header had its say first; here the row edges and the hot node choose,
+// unless the program shows one cursor over all its windows.
 bool TBaseLazyTree::ChooseCursor(TMessage& m) {
     if (FStates & TS(tsWheelPanning, tsWheelScrolling) || (ComponentState & csDesigning) ||
-        HWND(m.WParam) != WindowHandle())
+        HWND(m.WParam) != WindowHandle() || Screen().GlobalCursor != crDefault)
         return false;
-    TCursor cursor = Cursor;
-    if (cursor != 0) return false;
+    TCursor cursor = crDefault;
     TPoint p;
     GetCursorPos(p);
     MapWindowPoints(0, WindowHandle(), &p, 1);

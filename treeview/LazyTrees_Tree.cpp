@@ -52,7 +52,6 @@ TBaseLazyTree::TBaseLazyTree(TComponent* owner) : TCustomControl(owner) {
     FHotPlusBM = std::make_unique<TBitmap>();
     FMinusBM = std::make_unique<TBitmap>();
     FHotMinusBM = std::make_unique<TBitmap>();
-    FHeader = GetHeaderClass();
     DoubleBuffered = false;
     CheckImages = LightCheckImages;
     FBackground = std::make_unique<TBitmap>();
@@ -80,6 +79,7 @@ TBaseLazyTree::TBaseLazyTree(TComponent* owner) : TCustomControl(owner) {
 
 void TBaseLazyTree::AfterConstruction() {
     TCustomControl::AfterConstruction();
+    FHeader.get(); // of the class the finished tree asks for
     if (!FRoot) InitRootNode(0);
 }
 

@@ -4,6 +4,8 @@
 // in-place editor's interface.
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <vector>
 
 #include "platform/gui/Graphics.h"
@@ -23,6 +25,31 @@ struct TTreeClass {
             if (c == other) return true;
         return false;
     }
+};
+
+// An owned part made by its maker on first use. A constructor does not reach a
+// descendant's override of the virtual that makes a part; made later, the part
+// is of the class the most derived owner asks for.
+template <class T> class TPartOnDemand {
+public:
+    explicit TPartOnDemand(std::function<std::unique_ptr<T>()> maker) : FMaker(std::move(maker)) {}
+    T* get() const {
+        if (!FPart && FMaker) FPart = FMaker();
+        return FPart.get();
+    }
+    T* operator->() const { return get(); }
+    T& operator*() const { return *get(); }
+    T* Made() const { return FPart.get(); } // null until first use; never makes it
+    // False once freed: an owner that is going makes no new part.
+    explicit operator bool() const { return FPart || FMaker; }
+    void reset() {
+        FMaker = nullptr;
+        FPart.reset();
+    }
+
+private:
+    std::function<std::unique_ptr<T>()> FMaker;
+    mutable std::unique_ptr<T> FPart;
 };
 
 // Column indices and positions; the header and its columns are declared in

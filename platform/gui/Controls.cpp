@@ -266,6 +266,14 @@ void TWinControl::Dispatch(TMessage& m) {
     case CM_SYSCOLORCHANGE:
         Broadcast(m);
         return;
+    case WM_SETCURSOR:
+        if (Screen().GlobalCursor != crDefault) {
+            SetCursor(Screen().Cursor(Screen().GlobalCursor));
+            m.Result = 1;
+            return;
+        }
+        DefaultHandler(m);
+        return;
     default:
         DefaultHandler(m);
     }

@@ -277,6 +277,9 @@ public:
     // when one is running.
     int Width = 1024, Height = 768, PixelsPerInch = 96;
     TFont HintFont; // the font hints are shown in
+    // The cursor number shown over every window of the program (a busy
+    // hourglass); crDefault leaves each window its own.
+    int GlobalCursor = crDefault;
     // The cursor of number Index; the arrow for numbers nobody set.
     HCURSOR Cursor(int index) const;
     void SetCursor(int index, HCURSOR cursor); // the screen owns it

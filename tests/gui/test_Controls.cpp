@@ -3,6 +3,7 @@
 
 #include "platform/gui/Controls.h"
 #include "platform/gui/Menus.h"
+#include "platform/gui/OleAcc.h"
 
 #include "platform/EventLoop.h"
 
@@ -146,6 +147,23 @@ TEST(Screen, CursorsByNumberAreOwned) {
     EXPECT_EQ(Screen().Cursor(-1000), cursor);
     Screen().SetCursor(-1000, nullptr);
     EXPECT_EQ(Screen().Cursor(-1000), nullptr);
+}
+
+// A client's reference stays the same for an object, differs between objects
+// and resolves to nothing once the object is gone.
+TEST(Accessibility, ReferencesResolveWhileTheirObjectLives) {
+    EXPECT_EQ(LresultFromObject(nullptr), 0);
+    auto a = std::make_shared<int>(1), b = std::make_shared<int>(2);
+    const LRESULT ra = LresultFromObject(a), rb = LresultFromObject(b);
+    EXPECT_NE(ra, 0);
+    EXPECT_NE(ra, rb);
+    EXPECT_EQ(LresultFromObject(a), ra);
+    EXPECT_TRUE(ObjectFromLresult(ra) == a);
+    b.reset();
+    EXPECT_EQ(ObjectFromLresult(rb), nullptr);
+    auto c = std::make_shared<int>(3); // may take b's place in memory, not its reference
+    EXPECT_NE(LresultFromObject(c), rb);
+    EXPECT_EQ(ObjectFromLresult(0), nullptr);
 }
 
 TEST(Controls, PopupMenuReportsTheChoiceOnce) {

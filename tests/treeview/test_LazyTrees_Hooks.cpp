@@ -24,12 +24,11 @@ struct OwnHintWindow : TLazyTreeHintWindow {
 struct OwnColumns : TLazyTreeColumns {
     using TLazyTreeColumns::TLazyTreeColumns;
 };
-// A header with a column collection of its own class.
+// A header with a column collection of its own class; both classes come from
+// the overrides alone.
 class OwnHeader : public TLTHeader {
 public:
-    explicit OwnHeader(TBaseLazyTree* owner) : TLTHeader(owner) {
-        FColumns = GetColumnsClass(); // this class's, now that it exists
-    }
+    using TLTHeader::TLTHeader;
 
 protected:
     std::unique_ptr<TLazyTreeColumns> GetColumnsClass() override {
@@ -38,9 +37,7 @@ protected:
 };
 class OwnHeaderTree : public TTreeProbe {
 public:
-    explicit OwnHeaderTree(TComponent* owner = nullptr) : TTreeProbe(owner) {
-        FHeader = GetHeaderClass();
-    }
+    using TTreeProbe::TTreeProbe;
 
 protected:
     std::unique_ptr<TLTHeader> GetHeaderClass() override {
@@ -101,13 +98,18 @@ TEST_F(Hooks, DescendantClassesAreUsed) {
             EXPECT_NE(dynamic_cast<OwnColumn*>(c->Items(i)), nullptr);
     }
 
-    // A header of its own class brings its own column collection.
-    auto headed = NewComponent<OwnHeaderTree>();
-    ASSERT_NE(dynamic_cast<OwnHeader*>(&headed->Header()), nullptr);
-    EXPECT_NE(dynamic_cast<OwnColumns*>(&headed->Header().Columns()), nullptr);
-    headed->Header().Columns().Add();
-    EXPECT_EQ(headed->Header().ColumnCount(), 1);
-    headed.reset();
+    // A header of its own class brings its own column collection, whether the
+    // tree was finished as a component or only constructed.
+    {
+        std::unique_ptr<OwnHeaderTree> trees[] = {NewComponent<OwnHeaderTree>(),
+                                                  std::make_unique<OwnHeaderTree>()};
+        for (auto& headed : trees) {
+            ASSERT_NE(dynamic_cast<OwnHeader*>(&headed->Header()), nullptr);
+            EXPECT_NE(dynamic_cast<OwnColumns*>(&headed->Header().Columns()), nullptr);
+            headed->Header().Columns().Add();
+            EXPECT_EQ(headed->Header().ColumnCount(), 1);
+        }
+    }
 
     UseVirtualClock(TDateTime(46000.0));
     SetScreenSize(1024, 768);

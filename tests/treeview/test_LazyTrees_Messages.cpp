@@ -5,6 +5,7 @@
 #include "treeview/LazyTrees_Globals.h"
 
 #include "platform/EventLoop.h"
+#include "platform/ScopeGuard.h"
 
 #include "TreeProbe.h"
 
@@ -482,5 +483,52 @@ TEST_F(MessagesFixture, CursorsAreRealPictures) {
         Tree->Perform(WM_SETCURSOR, WPARAM(Wnd), MakeLParam(HTCLIENT, WM_MOUSEMOVE));
         EXPECT_EQ(GetCursor(), Screen().Cursor(cursor)) << at.X;
         Tree->Perform(WM_MOUSEMOVE, 0, MakeLParam(at.X, at.Y));
+    }
+}
+
+// A cursor the program shows over all its windows wins over the tree's; else
+// the hot node and the owner choose, also for a tree with its own cursor that
+// the header hands back.
+TEST_F(MessagesFixture, CursorFollowsTheScreensGlobalCursor) {
+    Tree->TreeOptions().SetPaintOptions(Tree->TreeOptions().PaintOptions() | toHotTrack);
+    Tree->HotCursor = crHandPoint;
+    const TRect label = Tree->GetDisplayRect(Tree->GetFirst(), NoColumn, true);
+    const TPoint onLabel{(label.Left + label.Right) / 2, (label.Top + label.Bottom) / 2};
+    Tree->Perform(WM_MOUSEMOVE, 0, MakeLParam(onLabel.X, onLabel.Y));
+    ASSERT_EQ(Tree->HotNode(), Tree->GetFirst());
+    TPoint screen = onLabel;
+    MapWindowPoints(Wnd, 0, &screen, 1);
+    SetCursorPos(screen);
+    TScopeExit restore([] { Screen().GlobalCursor = crDefault; });
+    struct Case {
+        const char* name;
+        int global;
+        TCursor own;
+        bool headerHandsBack; // OnGetHeaderCursor makes it the default
+        TCursor owner;        // OnGetCursor's choice (crDefault: none)
+        int shown;
+    };
+    for (const Case& c : {
+             Case{"hot node", crDefault, crDefault, false, crDefault, crHandPoint},
+             Case{"global cursor", crHourGlass, crDefault, false, crDefault, crHourGlass},
+             Case{"global over the owner", crHourGlass, crDefault, false, crHelp, crHourGlass},
+             Case{"owner", crDefault, crDefault, false, crHelp, crHelp},
+             Case{"own cursor, header claims it", crDefault, crIBeam, false, crDefault, crIBeam},
+             Case{"own cursor handed back", crDefault, crIBeam, true, crDefault, crHandPoint},
+             Case{"own cursor handed back, owner", crDefault, crIBeam, true, crHelp, crHelp},
+         }) {
+        Screen().GlobalCursor = c.global;
+        Tree->Cursor = c.own;
+        Tree->OnGetHeaderCursor = nullptr;
+        if (c.headerHandsBack)
+            Tree->OnGetHeaderCursor = [](TLTHeader&, TCursor& cursor) { cursor = crDefault; };
+        Tree->OnGetCursor = nullptr;
+        if (c.owner != crDefault)
+            Tree->OnGetCursor = [&c](TBaseLazyTree&, TCursor& cursor) { cursor = c.owner; };
+        SetCursor(nullptr);
+        EXPECT_EQ(SendMessage(Wnd, WM_SETCURSOR, WPARAM(Wnd), MakeLParam(HTCLIENT, WM_MOUSEMOVE)),
+                  1)
+            << c.name;
+        EXPECT_EQ(GetCursor(), Screen().Cursor(c.shown)) << c.name;
     }
 }

@@ -5,6 +5,8 @@
 #include "treeview/LazyTrees_Globals.h"
 
 #include "platform/EventLoop.h"
+#include "platform/ScopeGuard.h"
+#include "platform/gui/OleAcc.h"
 
 #include <gtest/gtest.h>
 
@@ -286,6 +288,68 @@ TEST(Accessibility, AbsentLibraryGivesNoFactoryAndCountsEachTry) {
     EXPECT_EQ(AccessibilityUseCount(), before + 2);
     FinalizeAccessibility();
     EXPECT_EQ(AccessibilityUseCount(), 0);
+}
+
+namespace {
+
+struct CountingProvider : ILTAccessibleProvider {
+    int Made = 0;
+    std::shared_ptr<IAccessible> CreateIAccessible(TBaseLazyTree*) override {
+        ++Made;
+        return std::make_shared<IAccessible>();
+    }
+};
+
+} // namespace
+
+// With a provider registered, an object query makes the tree's object and its
+// focused item's once and answers the client area's query with a reference to
+// the tree's object; without the library the answer is 0.
+TEST(Accessibility, ObjectQueryAnswersWithTheTreesObject) {
+    SetMainThread();
+    EnsureGuiToolkit();
+    struct Case {
+        const char* name;
+        int providers; // 0: none registered, the library is absent
+        int32_t objectId;
+        int madeByLast; // of the two objects
+    };
+    for (const Case& c :
+         {Case{"no library", 0, OBJID_CLIENT, 0}, Case{"one provider", 1, OBJID_CLIENT, 2},
+          Case{"item provider", 2, OBJID_CLIENT, 1}, Case{"window object", 1, 0, 2}}) {
+        if (c.providers > 0) RegisterAccessibilityProvider();
+        TScopeExit end([&c] {
+            if (c.providers > 0) UnregisterAccessibilityProvider();
+            FinalizeAccessibility();
+        });
+        std::vector<std::shared_ptr<CountingProvider>> providers;
+        if (TLTAccessibilityFactory* factory = AccessibilityFactory())
+            for (int i = 0; i < c.providers; ++i)
+                factory->Providers.push_back(providers.emplace_back(new CountingProvider));
+        auto tree = NewComponent<TLazyStringTree>();
+        HWND wnd = tree->Handle();
+        const LRESULT first = SendMessage(wnd, WM_GETOBJECT, 0, LPARAM(c.objectId));
+        EXPECT_EQ(SendMessage(wnd, WM_GETOBJECT, 0, LPARAM(c.objectId)), first) << c.name;
+        if (c.providers == 0) {
+            EXPECT_EQ(first, 0) << c.name;
+            EXPECT_FALSE(tree->Accessible()) << c.name;
+            continue;
+        }
+        ASSERT_TRUE(tree->Accessible() && tree->AccessibleItem()) << c.name;
+        EXPECT_NE(tree->Accessible(), tree->AccessibleItem()) << c.name;
+        int made = 0;
+        for (auto& p : providers) made += p->Made;
+        EXPECT_EQ(made, 2) << c.name;
+        EXPECT_EQ(providers.back()->Made, c.madeByLast) << c.name;
+        // A tree with both objects is given its item's again.
+        EXPECT_EQ(AccessibilityFactory()->CreateAccessible(tree.get()), tree->AccessibleItem());
+        if (c.objectId == OBJID_CLIENT) {
+            EXPECT_NE(first, 0) << c.name;
+            EXPECT_TRUE(ObjectFromLresult(first) == tree->Accessible()) << c.name;
+        } else {
+            EXPECT_EQ(first, 0) << c.name;
+        }
+    }
 }
 
 TEST(CriticalSection, EnterIsRecursiveForItsThread) {
