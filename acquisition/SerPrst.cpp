@@ -71,16 +71,39 @@ void TSerEventChars::Assign(const TSerPersistent& source) {
     EndUpdate();
 }
 
+const std::array<int32_t TSerBuffers::*, 6> TSerBuffers::AllFields = {
+    &TSerBuffers::FReadSize,     &TSerBuffers::FWriteSize, &TSerBuffers::FReadTimeout,
+    &TSerBuffers::FWriteTimeout, &TSerBuffers::FXonLimit,  &TSerBuffers::FXoffLimit};
+
+TSerBuffers::TValues TSerBuffers::Values() const {
+    TValues v{};
+    for (size_t i = 0; i < v.size(); ++i) v[i] = this->*AllFields[i];
+    return v;
+}
+
 void TSerBuffers::Store(int32_t& field, int32_t value) {
     if (value < 0) value = 0;
     if (field == value) return;
+    const TValues before = Values();
     field = value;
-    Changed();
+    Announce(before, &TSerBuffers::Changed);
+}
+
+// A refused change must not stay behind: the port would report sizes it
+// does not have.
+void TSerBuffers::Announce(const TValues& before, void (TSerBuffers::*notify)()) {
+    try {
+        (this->*notify)();
+    } catch (...) {
+        for (size_t i = 0; i < before.size(); ++i) this->*AllFields[i] = before[i];
+        throw;
+    }
 }
 
 void TSerBuffers::Assign(const TSerPersistent& source) {
     auto* s = dynamic_cast<const TSerBuffers*>(&source);
     if (!s) CannotAssign(source, *this);
+    const TValues before = Values();
     BeginUpdate();
     SetReadSize(s->FReadSize);
     SetWriteSize(s->FWriteSize);
@@ -88,7 +111,7 @@ void TSerBuffers::Assign(const TSerPersistent& source) {
     SetWriteTimeout(s->FWriteTimeout);
     SetXonLimit(s->FXonLimit);
     SetXoffLimit(s->FXoffLimit);
-    EndUpdate();
+    Announce(before, &TSerBuffers::EndUpdate);
 }
 
 } // namespace nuq

@@ -3,6 +3,7 @@
 // sizes with time-outs. Each setter stores a different value and announces
 // it; the port listens and reprograms the line.
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -111,10 +112,16 @@ public:
     void SetReadTimeout(int32_t value) { FReadTimeout = value < 0 ? 0 : value; }
     void SetWriteTimeout(int32_t value) { FWriteTimeout = value < 0 ? 0 : value; }
 
+    // An open port refuses new sizes by raising from the notification; the
+    // group then keeps its old values, as the port does.
     void Assign(const TSerPersistent& source);
 
 private:
+    using TValues = std::array<int32_t, 6>;
+    static const std::array<int32_t TSerBuffers::*, 6> AllFields;
+    TValues Values() const;
     void Store(int32_t& field, int32_t value);
+    void Announce(const TValues& before, void (TSerBuffers::*notify)());
 
     int32_t FReadSize = 4096;
     int32_t FWriteSize = 2048;

@@ -125,8 +125,10 @@ public:
     std::function<void(TBoilerRoom& sender)> OnAnswerTimeout;
     std::function<void(TBoilerRoom& sender)> OnLowTemperatureCheck;
 
-    // Timers (null until made): the request timer by InitRequestTimer.
+    // Timers (null until made): the request timer by InitRequestTimer, the
+    // reconnect timer by a serial or TCP link that has to try again.
     TTimer* RequestTimer() const { return FRequestTimer.get(); }
+    TTimer* ReconnectTimer() const { return FReconnectTimer.get(); }
     TTimer& AnswerTimer() { return FAnswerTimer; }
     TTimer& LowTempTimer() { return FLowTempTimer; }
 
@@ -269,7 +271,7 @@ private:
     std::string OPCFailureSaid; // the DDE read failure said, until reads work again
     std::unique_ptr<TSerBuffer> ComBuffer;
     std::unique_ptr<TClientSocket> Socket;
-    std::unique_ptr<TTimer> ReconnectTimer;
+    std::unique_ptr<TTimer> FReconnectTimer;
     std::unique_ptr<TTimer> FDDETimer;
 
     std::unique_ptr<TTimer> FRequestTimer;

@@ -210,7 +210,7 @@ void TBoilerRoom::StartLink() {
 }
 
 void TBoilerRoom::StopLink() {
-    if (ReconnectTimer) ReconnectTimer->SetEnabled(false);
+    if (FReconnectTimer) FReconnectTimer->SetEnabled(false);
     switch (LinkKind) {
     case lkComPort:
         if (ComPort) ComPort->Close(); // its close event reports it
@@ -245,7 +245,7 @@ void TBoilerRoom::StopLink() {
 }
 
 void TBoilerRoom::PauseLink() {
-    if (ReconnectTimer) ReconnectTimer->SetEnabled(false);
+    if (FReconnectTimer) FReconnectTimer->SetEnabled(false);
     if (LinkKind == lkDDE) SetState(bsUndefined);
 }
 
@@ -271,7 +271,7 @@ void TBoilerRoom::ReleaseLinks() {
     ComPort.reset();
     FDDETimer.reset();
     OPCServer.reset();
-    ReconnectTimer.reset();
+    FReconnectTimer.reset();
     if (Socket) {
         Socket->OnConnect = nullptr;
         Socket->OnDisconnect = nullptr;
@@ -374,15 +374,15 @@ void TBoilerRoom::ComRetryMessage() {
 // ReconnectLong seconds, as a TCP link reconnects.
 void TBoilerRoom::StartComReopenTimer() {
     if (!Running) return;
-    if (!ReconnectTimer) {
-        ReconnectTimer = std::make_unique<TTimer>();
-        ReconnectTimer->SetOnTimer([this] {
-            ReconnectTimer->SetEnabled(false);
+    if (!FReconnectTimer) {
+        FReconnectTimer = std::make_unique<TTimer>();
+        FReconnectTimer->SetOnTimer([this] {
+            FReconnectTimer->SetEnabled(false);
             if (Running && ComPort && !ComPort->IsOpen()) OpenComPort();
         });
     }
-    ReconnectTimer->SetInterval(ReconnectLongMs());
-    ReconnectTimer->SetEnabled(true);
+    FReconnectTimer->SetInterval(ReconnectLongMs());
+    FReconnectTimer->SetEnabled(true);
 }
 
 void TBoilerRoom::ComOpen() {
@@ -451,17 +451,17 @@ void TBoilerRoom::TryConnect() {
     SetState(bsUndefined);
     ConnectAttempt = 1;
     // The first series may end before any reconnect timer was made.
-    if (!ReconnectTimer) {
-        ReconnectTimer = std::make_unique<TTimer>();
-        ReconnectTimer->SetOnTimer([this] { ReconnectTick(); });
+    if (!FReconnectTimer) {
+        FReconnectTimer = std::make_unique<TTimer>();
+        FReconnectTimer->SetOnTimer([this] { ReconnectTick(); });
     }
-    ReconnectTimer->SetInterval(ReconnectLongMs());
-    ReconnectTimer->SetEnabled(false);
+    FReconnectTimer->SetInterval(ReconnectLongMs());
+    FReconnectTimer->SetEnabled(false);
     LinkMessage("Количество попыток связи с ",
                 " исчерпано. Повтор соединения через " + std::to_string(ReconnectLongMs() / 1000) +
                     " сек.",
                 smError);
-    ReconnectTimer->SetEnabled(true);
+    FReconnectTimer->SetEnabled(true);
 }
 
 void TBoilerRoom::SocketConnect() {
@@ -504,17 +504,17 @@ void TBoilerRoom::SocketError(int& errorCode) {
 
 void TBoilerRoom::StartReconnectTimer() {
     if (!Running) return;
-    ReconnectTimer = std::make_unique<TTimer>();
-    ReconnectTimer->SetInterval(ReconnectQuickMs());
-    ReconnectTimer->SetOnTimer([this] { ReconnectTick(); });
+    FReconnectTimer = std::make_unique<TTimer>();
+    FReconnectTimer->SetInterval(ReconnectQuickMs());
+    FReconnectTimer->SetOnTimer([this] { ReconnectTick(); });
     SetState(bsNotConnected);
     StatusChange("", smInfo);
 }
 
 void TBoilerRoom::ReconnectTick() {
-    ReconnectTimer->SetEnabled(false);
-    if (ReconnectTimer->Interval() == ReconnectLongMs())
-        ReconnectTimer->SetInterval(ReconnectQuickMs());
+    FReconnectTimer->SetEnabled(false);
+    if (FReconnectTimer->Interval() == ReconnectLongMs())
+        FReconnectTimer->SetInterval(ReconnectQuickMs());
     SetState(bsConnecting);
     if (!Connected) AttemptMessage();
     TryConnect();

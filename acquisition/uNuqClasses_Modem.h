@@ -12,6 +12,7 @@
 // Text inside the engine is UTF-8; the port sees cp1251 bytes (SendCommand
 // converts on the way out, the receive path on the way in).
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -374,6 +375,9 @@ private:
         TBoilerRoom* RequestOf;
     };
     std::vector<TPausedTimer> PausedTimers;
+    // The timers of one attached object that a voice call holds still; null
+    // where the object has none.
+    static std::array<TPausedTimer, 4> PausableTimers(const TAttachedBoilerRoom& a);
 };
 
 } // namespace nuq

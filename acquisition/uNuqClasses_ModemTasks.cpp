@@ -321,30 +321,31 @@ void TGPRSModem::Stop(TBoilerRoom& boilerRoom) {
     Trace("TGPRSModem.Stop exit for BR " + boilerRoom.Name);
 }
 
+std::array<TGPRSModem::TPausedTimer, 4> TGPRSModem::PausableTimers(const TAttachedBoilerRoom& a) {
+    TBoilerRoom& room = *a.BoilerRoom;
+    return {{{a.ProcessTimer.get(), nullptr},
+             {room.RequestTimer(), &room},
+             {room.ReconnectTimer(), nullptr},
+             {&room.AnswerTimer(), nullptr}}};
+}
+
 void TGPRSModem::PauseTimers(bool pause) {
     if (pause) {
         PausedTimers.clear();
-        for (const auto& a : Attached) {
-            TBoilerRoom& room = *a->BoilerRoom;
-            const TPausedTimer candidates[] = {{a->ProcessTimer.get(), nullptr},
-                                               {room.RequestTimer(), &room},
-                                               {&room.AnswerTimer(), nullptr}};
-            for (const TPausedTimer& p : candidates)
+        for (const auto& a : Attached)
+            for (const TPausedTimer& p : PausableTimers(*a))
                 if (p.Timer && p.Timer->Enabled()) {
                     PausedTimers.push_back(p);
                     p.Timer->SetEnabled(false);
                 }
-        }
         return;
     }
     // The call's waits may have freed or replaced some of them: only timers
     // that still belong to an attached object are switched on again.
     auto alive = [this](const TTimer* t) {
-        for (const auto& a : Attached) {
-            TBoilerRoom& room = *a->BoilerRoom;
-            if (t == a->ProcessTimer.get() || t == room.RequestTimer() || t == &room.AnswerTimer())
-                return true;
-        }
+        for (const auto& a : Attached)
+            for (const TPausedTimer& p : PausableTimers(*a))
+                if (p.Timer == t) return true;
         return false;
     };
     std::vector<TPausedTimer> paused;

@@ -251,6 +251,15 @@ TEST(SerComm, SettingsThatNeedAClosedPort) {
     p.Open();
     const std::string busy = "Can't perform this operation while port is open";
     TSerBuffers other;
+    other.SetReadSize(100);
+    other.SetReadTimeout(50);
+    // A refused change leaves the sizes the port really has.
+    auto buffers = [&] {
+        const TSerBuffers& b = p.Buffers();
+        return std::vector<int32_t>{b.ReadSize(),     b.WriteSize(), b.ReadTimeout(),
+                                    b.WriteTimeout(), b.XonLimit(),  b.XoffLimit()};
+    };
+    const std::vector<int32_t> inForce = buffers();
     for (auto& f : std::initializer_list<std::function<void()>>{
              [&] { p.SetPortNum(3); },
              [&] { p.SetPortNum(pty.PortNum); },
@@ -261,8 +270,13 @@ TEST(SerComm, SettingsThatNeedAClosedPort) {
              [&] { p.SetBuffers(other); },
              [&] { p.Buffers().SetReadSize(100); },
              [&] { p.Buffers().SetWriteSize(100); },
-         })
+             [&] { p.Buffers().SetXonLimit(100); },
+             [&] { p.Buffers().SetXoffLimit(100); },
+             [&] { p.Buffers().Assign(other); },
+         }) {
         EXPECT_EQ(ErrorOf(f), busy);
+        EXPECT_EQ(buffers(), inForce);
+    }
     EXPECT_EQ(p.PortNum(), pty.PortNum);
     p.Buffers().SetReadTimeout(50); // time-outs may change at any time
     p.SetEventPriority(TSerThreadPriority::Lower);

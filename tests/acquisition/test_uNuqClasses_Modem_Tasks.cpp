@@ -281,3 +281,25 @@ TEST_F(ModemTasks, PausedTimersResumeOnlyWhileTheyStillExist) {
     EXPECT_TRUE(Entry(polled).ProcessTimer->Enabled());
     EXPECT_FALSE(Entry(manual).ProcessTimer->Enabled());
 }
+
+// An object whose serial port cannot be opened retries it on its reconnect
+// timer; a voice call holds that timer still as well.
+TEST_F(ModemTasks, PausedReconnectTimerResumesWhileItStillExists) {
+    TBoilerRoom& kept = Attach("ТК-1", "+7900", "77");
+    TBoilerRoom& reset = Attach("ТК-2", "+7901", "78");
+    for (TBoilerRoom* r : {&kept, &reset}) {
+        r->SetComPortConnection(9, 9600, 8, 1, paNone, 0); // no such port here
+        r->Start(60, 0);
+        ASSERT_NE(r->ReconnectTimer(), nullptr);
+        ASSERT_TRUE(r->ReconnectTimer()->Enabled());
+    }
+    modem->PauseTimers(true);
+    EXPECT_FALSE(kept.ReconnectTimer()->Enabled());
+    EXPECT_FALSE(reset.ReconnectTimer()->Enabled());
+    // The call sets one object's link up anew, which frees its timer.
+    reset.SetComPortConnection(9, 9600, 8, 1, paNone, 0);
+    modem->PauseTimers(false);
+    EXPECT_TRUE(kept.ReconnectTimer()->Enabled());
+    EXPECT_EQ(reset.ReconnectTimer(), nullptr);
+    for (TBoilerRoom* r : {&kept, &reset}) r->Stop();
+}
