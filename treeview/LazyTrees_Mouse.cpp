@@ -462,10 +462,13 @@ void TBaseLazyTree::ClassifyClick(TMouseClick& click, WPARAM keys) {
 
     click.NewColumn = FFocusedColumn;
     if ((hp & hiOnItemLabel) || (sel & toFullRowSelect) || (misc & toGridExtensions)) {
+        // A click beside the focused column changes the column even where the
+        // main column takes it back: no edit, and the focus change is reported.
+        const bool change = click.Hit.HitColumn != FFocusedColumn;
         // Not a hidden main column: nothing of the node would show focused.
         TColumnIndex candidate =
             (sel & toExtendedFocus) ? click.Hit.HitColumn : FocusableMainColumn();
-        if (candidate != FFocusedColumn && FHeader->AllowFocus(candidate)) {
+        if (change && FHeader->AllowFocus(candidate)) {
             click.NewColumn = candidate;
             click.ColumnChange = true;
         }
@@ -572,6 +575,11 @@ void TBaseLazyTree::FocusClickedNode(const TMouseClick& click) {
         InvalidateColumn(FFocusedColumn);
         InvalidateColumn(click.NewColumn);
         FFocusedColumn = click.NewColumn;
+    }
+    // A docking drag moves the tree itself: no auto-scroll may run under it.
+    if (DragKind == dkDock) {
+        StopTimer(ScrollTimerId);
+        DoStateChange(0, TS(tsScrolling, tsScrollPending));
     }
     PLazyNode lastFocused = FFocusedNode;
     const bool nodeChange = node != FFocusedNode;

@@ -2,9 +2,23 @@
 // the search timer empties; a repeated single letter cycles through the nodes
 // that begin with it.
 
-#include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
+
+#include "platform/Cp1251.h"
 
 namespace nuq {
+
+// The window layer speaks one ANSI code page, cp1251, for every keyboard
+// layout and for the process alike.
+int GetKeyboardCodePage() {
+    return 1251;
+}
+
+char16_t KeyUnicode(unsigned char code) {
+    if (code < 0x80) return code; // the same in every ANSI code page
+    const std::u16string wide = Utf8ToUtf16(Cp1251ToUtf8(std::string(1, char(code))));
+    return wide.size() == 1 ? wide[0] : char16_t(0xFFFD);
+}
 
 namespace {
 
@@ -23,7 +37,7 @@ void TBaseLazyTree::HandleIncrementalSearch(WORD charCode) {
     if (FIncrementalSearch == isNone) return;
     if (charCode != 0) {
         DoStateChange(TS(tsIncrementalSearching));
-        // Characters come as Unicode from the window layer already.
+        // Our windows are Unicode: no code arrives as ANSI, so none goes through KeyUnicode.
         if (!(charCode == VK_BACK && FSearchBuffer.empty())) SearchFor(char16_t(charCode));
     }
     if (HandleAllocated()) SetTimer(Handle(), SearchTimer, IncrementalSearchTimeout);
@@ -36,7 +50,8 @@ void TBaseLazyTree::SearchFor(char16_t c) {
     const bool backspace = c == VK_BACK;
     PLazyNode start = SearchStartNode();
     bool repeated = false;
-    if (FSearchBuffer.size() == 1 && !backspace && UpperChar(c) == UpperChar(FSearchBuffer[0])) {
+    // The same character, case and all: "a" then "A" searches for "aA".
+    if (FSearchBuffer.size() == 1 && !backspace && c == FSearchBuffer[0]) {
         repeated = true;
         if (start && DoIncrementalSearch(start, FSearchBuffer + c) == 0) {
             repeated = false; // the buffer simply grows

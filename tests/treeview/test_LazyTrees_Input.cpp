@@ -430,6 +430,75 @@ TEST_F(MouseInput, ClickWithTheMainColumnHiddenFocusesAShownColumn) {
     }
 }
 
+// A click beside the focused column of the focused, selected node changes the
+// column even where the main column takes the focus back: the change is
+// reported and no edit is armed. Only a click in the focused column arms one.
+TEST_F(MouseInput, ClickInAnotherColumnIsAColumnChangeAndArmsNoEdit) {
+    Nodes({u"a", u"b"});
+    TLazyTreeColumns& columns = Tree->Header().Columns();
+    for (int i = 0; i < 2; ++i) columns.Add()->SetWidth(100);
+    ASSERT_TRUE(Hit(130, 5) & hiOnItemLabel);
+    struct Case {
+        const char* name;
+        TLTSelectionOptions sel;
+        int x;
+        TColumnIndex column; // focused after the click
+        bool reported, editArmed;
+    };
+    const Case cases[] = {
+        {"another column, the main one takes it back", 0, 130, 0, true, false},
+        {"another column with extended focus", toExtendedFocus, 130, 1, true, false},
+        {"the focused column", 0, 30, 0, false, true},
+        {"the focused column with extended focus", toExtendedFocus, 30, 0, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Tree->TreeOptions().SetSelectionOptions(c.sel);
+        Click(30, 5);
+        ASSERT_EQ(Tree->FocusedColumn(), 0);
+        ASSERT_EQ(Selection(), "a");
+        Log.clear();
+        Mouse(WM_LBUTTONDOWN, c.x, 5, MK_LBUTTON);
+        EXPECT_EQ(Tree->HasState(tsEditPending), c.editArmed);
+        Mouse(WM_LBUTTONUP, c.x, 5);
+        EXPECT_EQ(Tree->FocusedColumn(), c.column);
+        EXPECT_EQ(Log,
+                  c.reported ? std::vector<std::string>{"focus a"} : std::vector<std::string>{});
+    }
+}
+
+// A docking drag stops the auto-scroll that a click on a node finds running;
+// an ordinary one leaves it to the button's release.
+TEST_F(MouseInput, ClickStopsAutoScrollOnlyForADockingDrag) {
+    for (int i = 0; i < 30; ++i) Nodes({u"x"});
+    Tree->TreeOptions().SetSelectionOptions(toMultiSelect | toRightClickSelect);
+    Tree->TreeOptions().SetAutoOptions(Tree->TreeOptions().AutoOptions() | toAutoScroll);
+    const int h = Tree->ClientRect().Height();
+    for (TDragKind kind : {dkDrag, dkDock}) {
+        SCOPED_TRACE(kind == dkDock ? "dock" : "drag");
+        Tree->DragKind = kind;
+        Tree->SetOffsetY(0);
+        // A rubber band held at the bottom edge has the scroll pending.
+        Mouse(WM_LBUTTONDOWN, 100, 5, MK_LBUTTON);
+        TPoint screen{30, h - 2};
+        MapWindowPoints(Wnd, 0, &screen, 1);
+        SetCursorPos(screen);
+        for (int i = 0; i < 2; ++i) Mouse(WM_MOUSEMOVE, 30, h - 2, MK_LBUTTON);
+        AdvanceClock(Tree->AutoScrollDelay);
+        Mouse(WM_MOUSEMOVE, 30, h - 2, MK_LBUTTON);
+        ASSERT_TRUE(Tree->HasState(tsScrollPending));
+        // The right button goes down on a label meanwhile.
+        Mouse(WM_RBUTTONDOWN, 30, 23, MK_LBUTTON | MK_RBUTTON);
+        EXPECT_EQ(Tree->HasState(tsScrollPending), kind == dkDrag);
+        AdvanceClock(Tree->AutoScrollDelay);
+        ProcessMessages();
+        EXPECT_EQ(Tree->HasState(tsScrolling), kind == dkDrag);
+        EXPECT_EQ(Tree->OffsetY() < 0, kind == dkDrag) << "no tick scrolls after the stop";
+        Mouse(WM_RBUTTONUP, 30, 23, MK_LBUTTON);
+        Mouse(WM_LBUTTONUP, 30, h - 2);
+    }
+}
+
 // --- keyboard
 // -------------------------------------------------------------------------------------
 
@@ -689,6 +758,28 @@ TEST_F(Search, OneLetterCyclesTwoLettersExtendAndTheTimeOutStartsAfresh) {
     ProcessMessages();
     Type(u"я");
     EXPECT_EQ(Tree->FocusedNode(), n[4]) << "Cyrillic letters match without case";
+}
+
+// Only the very same character repeats the letter; the letter in the other
+// case is the next character of the search text.
+TEST_F(Search, OnlyTheSameCharacterRepeatsTheLetter) {
+    auto n = Nodes({u"apple", u"avocado", u"aardvark"});
+    Tree->SetIncrementalSearch(isAll);
+    struct Case {
+        const char16_t* typed;
+        int focused;
+        const char16_t* buffer;
+    };
+    for (const Case& c : {Case{u"aa", 1, u"a"}, Case{u"aA", 2, u"aA"}, Case{u"Aa", 2, u"Aa"},
+                          Case{u"AA", 1, u"A"}}) {
+        SCOPED_TRACE(std::string(c.typed, c.typed + 2));
+        Tree->SetFocusedNode(n[0]);
+        Type(c.typed);
+        EXPECT_EQ(Tree->FocusedNode(), n[c.focused]);
+        EXPECT_EQ(Tree->SearchBuffer(), c.buffer);
+        AdvanceClock(Tree->IncrementalSearchTimeout);
+        ProcessMessages();
+    }
 }
 
 TEST_F(Search, BackspaceWithAnEmptyBufferOnlyRestartsTheTimer) {

@@ -262,6 +262,22 @@ TEST(SmallHelpers, NormalizeColourAndSort) {
     }
 }
 
+// Codes from an ANSI source read in the keyboard's code page, cp1251: ASCII
+// as it stands, the upper half as Cyrillic and the page's signs.
+TEST(SmallHelpers, KeyUnicodeReadsTheKeyboardsCodePage) {
+    EXPECT_EQ(GetKeyboardCodePage(), 1251);
+    const struct {
+        unsigned char code;
+        char16_t wide;
+    } cases[] = {
+        {0x00, 0x0000}, {0x08, 0x0008}, {'a', u'a'},    {0x7F, 0x007F}, {0x80, 0x0402},
+        {0x88, 0x20AC}, {0x98, 0xFFFD}, {0xA8, 0x0401}, {0xB8, 0x0451}, {0xB9, 0x2116},
+        {0xC0, 0x0410}, {0xDF, 0x042F}, {0xE0, 0x0430}, {0xFF, 0x044F},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(int(KeyUnicode(c.code)), int(c.wide)) << std::hex << int(c.code);
+}
+
 TEST(Buffers, GrowthInWholeBlocks) {
     TBufferedAnsiString a;
     a.Add("");
