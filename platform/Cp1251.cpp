@@ -121,8 +121,7 @@ std::vector<std::string_view> FileLines(std::string_view text) {
 } // namespace
 
 std::string TextFromFileBytes(std::string_view bytes, std::vector<int>* notUtf8Lines) {
-    const bool marked = bytes.substr(0, 3) == "\xEF\xBB\xBF";
-    if (marked) bytes.remove_prefix(3);
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
     // Lines, not bytes, are weighed: a whole line of cp1251 words is
     // practically never valid UTF-8 by chance, and one that is reads as
     // nothing we would write.
@@ -137,9 +136,10 @@ std::string TextFromFileBytes(std::string_view bytes, std::vector<int>* notUtf8L
         asIs[i] = validLine && ReadsAsOurText(lines[i]);
         ++(asIs[i] ? utf8Lines : otherLines);
     }
-    // Valid UTF-8 throughout stays UTF-8 when any line of it reads as ours,
-    // or when its byte-order mark says so.
-    if (otherLines == 0 || (valid && (utf8Lines > 0 || marked))) return std::string(bytes);
+    // Valid UTF-8 throughout stays UTF-8, whatever it holds: the files we
+    // write ourselves are UTF-8 and must read back as they were written
+    // (a caption with a sign cp1251 lacks, a replacement character).
+    if (otherLines == 0 || valid) return std::string(bytes);
     if (utf8Lines == 0 || utf8Lines < otherLines) return Cp1251ToUtf8(bytes);
     std::string out;
     out.reserve(bytes.size() * 2);

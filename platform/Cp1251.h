@@ -19,15 +19,16 @@ std::string Cp1251ToUtf8(std::string_view cp1251);
 
 bool IsValidUtf8(std::string_view s);
 
-// A text file of people's making: UTF-8 when it is valid UTF-8 (a leading
-// byte-order mark dropped), else read as cp1251. A line counts as UTF-8 only
-// when its UTF-8 reading is mostly characters cp1251 has too: a cp1251 line
-// valid as UTF-8 by chance ("Т°" read as "Ұ") does not, and a file with no
-// line that counts is cp1251 throughout unless a byte-order mark began it. A file that mixes the
-// two (lines added by an editor of the other kind) is UTF-8 when it has lines that count and no
-// more lines that do not: each of those is then read as cp1251 on its own, and its number goes to
-// NotUtf8Lines when given. Lines are numbered from 1 and end at CR LF, LF or a lone CR, as every
-// reader of ours ends them.
+// A text file of people's making: UTF-8 when it is valid UTF-8 throughout (a
+// leading byte-order mark dropped), as every file we write is. A file that
+// is not is weighed line by line: a line counts as UTF-8 only when it is
+// valid UTF-8 and reads as mostly characters cp1251 has too, so a cp1251 line
+// valid as UTF-8 by chance ("Т°" read as "Ұ") beside plain cp1251 ones does
+// not. With no line that counts, or more lines that do not, the file is
+// cp1251 throughout; else each line that does not count is read as cp1251 on
+// its own, and its number goes to NotUtf8Lines when given. Lines are
+// numbered from 1 and end at CR LF, LF or a lone CR, as every reader of ours
+// ends them.
 std::string TextFromFileBytes(std::string_view bytes, std::vector<int>* notUtf8Lines = nullptr);
 
 // Length in characters as a peer counts them (one per cp1251 byte).
