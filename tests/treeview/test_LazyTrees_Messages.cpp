@@ -44,6 +44,22 @@ struct MessagesFixture : ::testing::Test {
     }
     // Paints what is invalid now, and nothing else.
     void Settle() { UpdateWindow(Wnd); }
+    // Hot tracking with a hand cursor, the pointer over the first node's label
+    // (moved there, and the screen's pointer too); the label's rectangle.
+    TRect HoverFirstLabel() {
+        Tree->TreeOptions().SetPaintOptions(Tree->TreeOptions().PaintOptions() | toHotTrack);
+        Tree->HotCursor = crHandPoint;
+        const TRect label = Tree->GetDisplayRect(Tree->GetFirst(), NoColumn, true);
+        const TPoint onLabel = Middle(label);
+        Tree->Perform(WM_MOUSEMOVE, 0, MakeLParam(onLabel.X, onLabel.Y));
+        TPoint screen = onLabel;
+        MapWindowPoints(Wnd, 0, &screen, 1);
+        SetCursorPos(screen);
+        return label;
+    }
+    static TPoint Middle(const TRect& r) {
+        return {(r.Left + r.Right) / 2, (r.Top + r.Bottom) / 2};
+    }
     // Window image pixels (header and frame included).
     COLORREF Px(int x, int y) {
         HBITMAP img = GetWindowImage(Wnd);
@@ -461,15 +477,9 @@ TEST_F(MessagesFixture, CursorsAreRealPictures) {
     }
 
     // Over a hot node the tree shows its HotCursor.
-    Tree->TreeOptions().SetPaintOptions(Tree->TreeOptions().PaintOptions() | toHotTrack);
-    Tree->HotCursor = crHandPoint;
-    const TRect label = Tree->GetDisplayRect(Tree->GetFirst(), NoColumn, true);
-    const TPoint onLabel{(label.Left + label.Right) / 2, (label.Top + label.Bottom) / 2};
-    Tree->Perform(WM_MOUSEMOVE, 0, MakeLParam(onLabel.X, onLabel.Y));
+    const TRect label = HoverFirstLabel();
+    const TPoint onLabel = Middle(label);
     ASSERT_EQ(Tree->HotNode(), Tree->GetFirst());
-    TPoint screen = onLabel;
-    MapWindowPoints(Wnd, 0, &screen, 1);
-    SetCursorPos(screen);
     SetCursor(nullptr);
     EXPECT_EQ(Tree->Perform(WM_SETCURSOR, WPARAM(Wnd), MakeLParam(HTCLIENT, WM_MOUSEMOVE)), 1);
     EXPECT_EQ(GetCursor(), Screen().Cursor(crHandPoint));
@@ -477,7 +487,7 @@ TEST_F(MessagesFixture, CursorsAreRealPictures) {
     // the pointer's place, not the hot node of the move before.
     for (auto [at, cursor] : {std::pair{TPoint{label.Right + 40, onLabel.Y}, 0},
                               std::pair{onLabel, int(crHandPoint)}}) {
-        screen = at;
+        TPoint screen = at;
         MapWindowPoints(Wnd, 0, &screen, 1);
         SetCursorPos(screen);
         Tree->Perform(WM_SETCURSOR, WPARAM(Wnd), MakeLParam(HTCLIENT, WM_MOUSEMOVE));
@@ -490,15 +500,8 @@ TEST_F(MessagesFixture, CursorsAreRealPictures) {
 // the hot node and the owner choose, also for a tree with its own cursor that
 // the header hands back.
 TEST_F(MessagesFixture, CursorFollowsTheScreensGlobalCursor) {
-    Tree->TreeOptions().SetPaintOptions(Tree->TreeOptions().PaintOptions() | toHotTrack);
-    Tree->HotCursor = crHandPoint;
-    const TRect label = Tree->GetDisplayRect(Tree->GetFirst(), NoColumn, true);
-    const TPoint onLabel{(label.Left + label.Right) / 2, (label.Top + label.Bottom) / 2};
-    Tree->Perform(WM_MOUSEMOVE, 0, MakeLParam(onLabel.X, onLabel.Y));
+    HoverFirstLabel();
     ASSERT_EQ(Tree->HotNode(), Tree->GetFirst());
-    TPoint screen = onLabel;
-    MapWindowPoints(Wnd, 0, &screen, 1);
-    SetCursorPos(screen);
     TScopeExit restore([] { Screen().GlobalCursor = crDefault; });
     struct Case {
         const char* name;
