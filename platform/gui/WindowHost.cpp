@@ -629,7 +629,11 @@ private:
         const WPARAM vk = VirtualKey(*e);
         if (!down) {
             Up = {true, e->key(), e->nativeScanCode(), e->timestamp(), e->modifiers(), target, vk};
-            QTimer::singleShot(RepeatWaitMs, this, [this] { DeliverWaitingUp(); });
+            // Only this release's own wait ends it: a timer left from an earlier
+            // release must not split a repeat arriving now.
+            QTimer::singleShot(RepeatWaitMs, this, [this, time = e->timestamp()] {
+                if (Up.Waiting && Up.Time == time) DeliverWaitingUp();
+            });
             return;
         }
         KeyFlags({}, e->modifiers());
