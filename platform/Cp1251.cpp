@@ -96,7 +96,9 @@ bool ReadsAsOurText(std::string_view utf8) {
     size_t ours = 0, others = 0;
     for (size_t i = 0; i < utf8.size();) {
         uint32_t cp;
-        i += DecodeUtf8Char(utf8, i, cp);
+        const size_t len = DecodeUtf8Char(utf8, i, cp);
+        if (len == 0) return false; // not UTF-8 at all
+        i += len;
         if (cp >= 0x80) ++(rev.count(cp) ? ours : others);
     }
     return ours > others;
@@ -122,24 +124,21 @@ std::vector<std::string_view> FileLines(std::string_view text) {
 
 std::string TextFromFileBytes(std::string_view bytes, std::vector<int>* notUtf8Lines) {
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    // Valid UTF-8 throughout stays UTF-8, whatever it holds: the files we
+    // write ourselves are UTF-8 and must read back as they were written
+    // (a caption with a sign cp1251 lacks, a replacement character).
+    if (IsValidUtf8(bytes)) return std::string(bytes);
     // Lines, not bytes, are weighed: a whole line of cp1251 words is
     // practically never valid UTF-8 by chance, and one that is reads as
     // nothing we would write.
     const std::vector<std::string_view> lines = FileLines(bytes);
     std::vector<bool> asIs(lines.size(), true); // what a mixed file keeps as UTF-8
     size_t utf8Lines = 0, otherLines = 0;
-    bool valid = true;
     for (size_t i = 0; i < lines.size(); ++i) {
         if (!HasHighBytes(lines[i])) continue;
-        const bool validLine = IsValidUtf8(lines[i]);
-        valid = valid && validLine;
-        asIs[i] = validLine && ReadsAsOurText(lines[i]);
+        asIs[i] = IsValidUtf8(lines[i]) && ReadsAsOurText(lines[i]);
         ++(asIs[i] ? utf8Lines : otherLines);
     }
-    // Valid UTF-8 throughout stays UTF-8, whatever it holds: the files we
-    // write ourselves are UTF-8 and must read back as they were written
-    // (a caption with a sign cp1251 lacks, a replacement character).
-    if (otherLines == 0 || valid) return std::string(bytes);
     if (utf8Lines == 0 || utf8Lines < otherLines) return Cp1251ToUtf8(bytes);
     std::string out;
     out.reserve(bytes.size() * 2);
