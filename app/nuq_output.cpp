@@ -46,11 +46,12 @@ bool TLogOutput::WriteSome() {
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
+        const int error = n < 0 ? errno : EIO; // before anything else may change it
         FLost = true;
         FQueue.clear();
         FHead = 0;
         FWritable.Stop();
-        if (OnLost) OnLost(n < 0 ? errno : EIO);
+        if (OnLost) OnLost(error);
         return false;
     }
     FQueue.clear();

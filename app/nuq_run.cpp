@@ -59,7 +59,7 @@ const char* const RunHelp =
     "\n"
     "Exit status: 0 stopped cleanly, 2 bad arguments or no object to run,\n"
     "3 standard output went away or failed, 4 the home folder in use by\n"
-    "another run.\n";
+    "another run, 1 the system refused what the run needs.\n";
 
 namespace {
 
@@ -246,8 +246,9 @@ int RunCommand(const Args& args) {
         setrlimit(RLIMIT_NOFILE, &files);
     }
     if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) < 0) {
+        // The system's want, not the home's fault: worth a restart.
         std::fprintf(stderr, "nuq run: %s\n", SystemErrorReason(errno).c_str());
-        return 2;
+        return 1;
     }
     // A file-size limit is a full disk: the write fails and is said, and
     // the run goes on.
