@@ -5,6 +5,7 @@
 #include "treeview/LazyTrees_Globals.h"
 #include "treeview/LazyTrees.h"
 
+#include "platform/Cp1251.h"
 #include "platform/ScopeGuard.h"
 
 #include <algorithm>
@@ -496,6 +497,28 @@ void SortNodeAddresses(std::vector<PLazyNode>& nodes, int low, int high) {
     // Ascending by address over [low, high].
     if (low >= high) return;
     std::sort(nodes.begin() + low, nodes.begin() + high + 1, std::less<PLazyNode>());
+}
+
+// Shift, Ctrl and Alt as they are now: key messages of the window layer lack
+// Alt in their flags, and non-client ones carry no flags at all.
+TShiftState KeyShiftState() {
+    TShiftState keys = 0;
+    if (GetKeyState(VK_SHIFT) < 0) keys |= ssShift;
+    if (GetKeyState(VK_CONTROL) < 0) keys |= ssCtrl;
+    if (GetKeyState(VK_MENU) < 0) keys |= ssAlt;
+    return keys;
+}
+
+// The window layer speaks one ANSI code page, cp1251, for every keyboard
+// layout and for the process alike.
+int GetKeyboardCodePage() {
+    return 1251;
+}
+
+char16_t KeyUnicode(unsigned char code) {
+    if (code < 0x80) return code; // the same in every ANSI code page
+    const std::u16string wide = Utf8ToUtf16(Cp1251ToUtf8(std::string(1, char(code))));
+    return wide.size() == 1 ? wide[0] : char16_t(0xFFFD);
 }
 
 } // namespace nuq

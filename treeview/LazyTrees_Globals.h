@@ -71,6 +71,7 @@ TBaseLazyTree* TreeOfNode(PLazyNode node);
 [[noreturn]] void RaiseTreeError(const std::u16string& message, int helpContext);
 uint32_t ColorToImageListColor(TColor color);
 void SortNodeAddresses(std::vector<PLazyNode>& nodes, int low, int high);
+TShiftState KeyShiftState();
 // The ANSI code page of the current keyboard layout, and one character code of
 // it as a wide character (U+FFFD for a code the page leaves unassigned).
 int GetKeyboardCodePage();

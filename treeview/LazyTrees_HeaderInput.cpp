@@ -3,6 +3,7 @@
 // double clicks, the popup menu, the hover highlight and the cursor.
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
 
 #include <algorithm>
 
@@ -34,14 +35,9 @@ bool NonClient(UINT msg) {
 
 } // namespace
 
-// Non-client messages carry no key flags, and the flags of client ones lack Alt:
-// the keys as they are now serve both alike.
+// Non-client messages carry no key flags: the keys as they are now.
 TShiftState TLTHeader::GetShiftState() const {
-    TShiftState s = 0;
-    if (GetKeyState(VK_SHIFT) < 0) s |= ssShift;
-    if (GetKeyState(VK_CONTROL) < 0) s |= ssCtrl;
-    if (GetKeyState(VK_MENU) < 0) s |= ssAlt;
-    return s;
+    return KeyShiftState();
 }
 
 bool TLTHeader::InHeader(TPoint p) {

@@ -3,6 +3,7 @@
 // arming of the incremental search.
 
 #include "treeview/LazyTrees.h"
+#include "treeview/LazyTrees_Globals.h"
 
 #include <algorithm>
 #include <climits>
@@ -14,14 +15,6 @@ namespace {
 // Keys that move the focus and with it the selection.
 bool IsNavigationKey(WORD key) {
     return key == VK_BACK || key == VK_TAB || (key >= VK_PRIOR && key <= VK_DOWN);
-}
-
-TShiftState KeyShiftState() {
-    TShiftState keys = 0;
-    if (GetKeyState(VK_SHIFT) < 0) keys |= ssShift;
-    if (GetKeyState(VK_CONTROL) < 0) keys |= ssCtrl;
-    if (GetKeyState(VK_MENU) < 0) keys |= ssAlt;
-    return keys;
 }
 
 } // namespace

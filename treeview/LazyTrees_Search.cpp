@@ -4,21 +4,7 @@
 
 #include "treeview/LazyTrees_Globals.h"
 
-#include "platform/Cp1251.h"
-
 namespace nuq {
-
-// The window layer speaks one ANSI code page, cp1251, for every keyboard
-// layout and for the process alike.
-int GetKeyboardCodePage() {
-    return 1251;
-}
-
-char16_t KeyUnicode(unsigned char code) {
-    if (code < 0x80) return code; // the same in every ANSI code page
-    const std::u16string wide = Utf8ToUtf16(Cp1251ToUtf8(std::string(1, char(code))));
-    return wide.size() == 1 ? wide[0] : char16_t(0xFFFD);
-}
 
 namespace {
 
